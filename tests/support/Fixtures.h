@@ -1,0 +1,25 @@
+// Access to the committed test images (tests/fixtures) and the shared ones (../shared/fixtures).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace testsupport {
+
+// tests/fixtures/<relative>.
+std::filesystem::path FixturePath(const std::string& relative);
+// ../shared/fixtures/<name>, or nothing when that folder is absent (tests then skip).
+std::optional<std::filesystem::path> SharedFixturePath(const std::string& name);
+
+// Decompresses an .xz file into dir (sparse where the data has holes) and returns the new file's path.
+// Throws on failure.
+std::filesystem::path UnpackXz(const std::filesystem::path& xzFile, const std::filesystem::path& dir);
+
+// Runs a shell command, returning its exit status and standard output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// True when the process runs as root.
+bool IsRoot();
+
+}  // namespace testsupport
