@@ -1,0 +1,352 @@
+#include "engine/FileArchive/RSData.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/FileArchive/CRC.h"
+
+namespace {
+
+constexpr u64 kMaxOffset32 = 0xFFFFFFFFull;
+
+void PutU32(u8* out, u32 v) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<u8>(v >> (8 * i));
+}
+
+u32 GetU32(const u8* in) {
+    u32 v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | in[i];
+    return v;
+}
+
+bool HeaderCrcMatches(u8 (&bytes)[kRSHeaderSize], u32& recomputed) {
+    const u32 stored = GetU32(bytes + 20);
+    PutU32(bytes + 20, 0);
+    recomputed = CCRC::RunCRC16(bytes, kRSHeaderSize, CCRC::kHeaderPolynomial);
+    PutU32(bytes + 20, stored);
+    return stored == recomputed;
+}
+
+}  // namespace
+
+void FILEHEADER::Serialize(u8 (&out)[kRSHeaderSize]) const {
+    std::memcpy(out, signature.bytes, 16);
+    PutU32(out + 16, version);
+    PutU32(out + 20, crc);
+    PutU32(out + 24, status);
+    PutU32(out + 28, descriptionLength);
+    std::memcpy(out + 32, description, kRSMaxDescription);
+}
+
+FILEHEADER FILEHEADER::Parse(const u8 (&in)[kRSHeaderSize]) {
+    FILEHEADER h;
+    std::memcpy(h.signature.bytes, in, 16);
+    h.version = GetU32(in + 16);
+    h.crc = GetU32(in + 20);
+    h.status = GetU32(in + 24);
+    h.descriptionLength = GetU32(in + 28);
+    std::memcpy(h.description, in + 32, kRSMaxDescription);
+    return h;
+}
+
+CRSData::CRSData(RSMode mode) : m_mode(mode) {}
+
+void CRSData::SetError(u32 code) { m_error = code; }
+
+void CRSData::ThrowPending() {
+    if (m_error == RS_ERROR_NONE) return;
+    const u32 code = m_error;
+    m_error = RS_ERROR_NONE;  // the object stays usable after the throw
+    throw CRSException(code);
+}
+
+void CRSData::ClearFrame() {
+    m_frame = FrameHeader{};
+    m_frameStart = -1;
+    m_readOffset = 0;
+}
+
+bool CRSData::StartRS(const char* path, int create) {
+    if (!path || !*path) return false;
+    ClearFrame();
+    m_error = RS_ERROR_NONE;
+    if (m_mode == RS_MODE_READ) {
+        m_file.Open(path, CStdFile::ModeRead);
+    } else if (m_mode == RS_MODE_WRITE) {
+        m_file.Open(path, create ? CStdFile::ModeCreateTruncate : CStdFile::ModeReadWriteAppend);
+    }
+    return m_file.IsOpen();
+}
+
+bool CRSData::EndRS() {
+    ClearFrame();
+    return m_file.Close();
+}
+
+bool CRSData::ReadHeaderBytes(u8 (&bytes)[kRSHeaderSize], size_t& got) {
+    std::memset(bytes, 0, sizeof bytes);
+    got = 0;
+    const ssize_t n = m_file.Read(bytes, kRSHeaderSize);
+    if (n > 0) got = static_cast<size_t>(n);
+    return got == kRSHeaderSize;
+}
+
+bool CRSData::CheckFile() {
+    if (!m_file.IsOpen()) return false;
+    u8 bytes[kRSHeaderSize];
+    size_t got;
+    if (!ReadHeaderBytes(bytes, got)) return false;
+    const FILEHEADER h = FILEHEADER::Parse(bytes);
+    return h.signature == _frSignPub && h.status >= 1 && h.status <= 4;
+}
+
+bool CRSData::WriteFileHeader(const FILEHEADER& header) {
+    if (m_mode != RS_MODE_WRITE || !m_file.SetPosition(0)) return false;
+    FILEHEADER h = header;
+    h.version = kRSVersion;
+    h.crc = 0;
+    u8 bytes[kRSHeaderSize];
+    h.Serialize(bytes);
+    PutU32(bytes + 20, CCRC::RunCRC16(bytes, kRSHeaderSize, CCRC::kHeaderPolynomial));
+    return m_file.Write(bytes, kRSHeaderSize);
+}
+
+bool CRSData::ReadFileHeader(FILEHEADER& header) {
+    if (!m_file.SetPosition(0)) return false;
+    u8 bytes[kRSHeaderSize];
+    size_t got;
+    const bool whole = ReadHeaderBytes(bytes, got);
+    header = FILEHEADER::Parse(bytes);
+    if (!whole) return false;
+    u32 recomputed;
+    const bool crcOk = HeaderCrcMatches(bytes, recomputed);
+    header.crc = recomputed;
+    // The signature is checked too: a foreign file with a self-consistent CRC is not ours.
+    return crcOk && header.version == kRSVersion && header.signature == _frSignPub;
+}
+
+FileStatus CRSData::GetStatus() {
+    FileStatus status = 0;
+    if (m_mode != RS_MODE_READ) {
+        SetError(RS_ERROR_WRONG_MODE);
+    } else {
+        FILEHEADER h;
+        const bool ok = ReadFileHeader(h);
+        status = h.status;
+        if (ok && status >= 5) SetError(RS_ERROR_HEADER_RANGE);
+    }
+    ThrowPending();
+    return status;
+}
+
+bool CRSData::SetStatus(FileStatus status) {
+    bool result = false;
+    if (m_mode != RS_MODE_WRITE) {
+        SetError(RS_ERROR_WRONG_MODE);
+    } else {
+        FILEHEADER h;
+        if (ReadFileHeader(h)) {
+            h.status = status;
+        } else {
+            h = FILEHEADER{};
+            h.status = status;
+        }
+        result = WriteFileHeader(h);
+    }
+    ThrowPending();
+    return result;
+}
+
+bool CRSData::SetFileDescription(const char* text) {
+    bool result = false;
+    if (m_mode != RS_MODE_WRITE) {
+        SetError(RS_ERROR_WRONG_MODE);
+    } else {
+        FILEHEADER h;
+        if (ReadFileHeader(h)) {
+            const size_t length = text ? std::min<size_t>(std::strlen(text), kRSMaxDescription) : 0;
+            std::memset(h.description, 0, sizeof h.description);
+            if (length) std::memcpy(h.description, text, length);
+            h.descriptionLength = static_cast<u32>(length);
+            result = WriteFileHeader(h);
+        }
+    }
+    ThrowPending();
+    return result;
+}
+
+bool CRSData::GetFileDescription(char* out, int size) {
+    if (!out || size < 1) return false;
+    bool result = false;
+    if (m_mode != RS_MODE_READ) {
+        SetError(RS_ERROR_WRONG_MODE);
+    } else {
+        FILEHEADER h;
+        if (ReadFileHeader(h)) {
+            if (h.descriptionLength > kRSMaxDescription) {
+                SetError(RS_ERROR_HEADER_RANGE);
+            } else {
+                const size_t n = std::min<size_t>(h.descriptionLength, static_cast<size_t>(size) - 1);
+                std::memcpy(out, h.description, n);
+                out[n] = '\0';
+                result = true;
+            }
+        }
+    }
+    ThrowPending();
+    return result;
+}
+
+bool CRSData::WriteFrameHeader() {
+    u8 bytes[kRSFrameHeaderSize];
+    std::memcpy(bytes, m_frame.magic.bytes, 16);
+    std::memcpy(bytes + 16, m_frame.tag.bytes, 16);
+    PutU32(bytes + 32, m_frame.size);
+    return m_file.SetPosition(m_frameStart) && m_file.Write(bytes, sizeof bytes);
+}
+
+bool CRSData::ReadFrameHeaderAt(i64 offset, FrameHeader& header) {
+    u8 bytes[kRSFrameHeaderSize];
+    if (!m_file.SetPosition(offset) || m_file.Read(bytes, sizeof bytes) != static_cast<ssize_t>(sizeof bytes)) {
+        return false;
+    }
+    std::memcpy(header.magic.bytes, bytes, 16);
+    std::memcpy(header.tag.bytes, bytes + 16, 16);
+    header.size = GetU32(bytes + 32);
+    return true;
+}
+
+bool CRSData::OpenFrame(const tagGUIDSIGN& tag) {
+    CloseFrame();
+    bool result = false;
+    if (m_mode == RS_MODE_WRITE) {
+        const i64 end = m_file.SeekToEnd();
+        if (end < 0) {
+            SetError(RS_ERROR_WRITE);
+        } else if (static_cast<u64>(end) > kMaxOffset32) {
+            // Frame offsets are 32-bit: a frame past 4 GiB could never be found again.
+            SetError(RS_ERROR_TOO_LARGE);
+        } else {
+            m_frame = FrameHeader{_frSignPub, tag, 0};
+            m_frameStart = end;
+            m_readOffset = 0;
+            result = WriteFrameHeader();
+            if (!result) {
+                ClearFrame();
+                SetError(RS_ERROR_WRITE);
+            }
+        }
+    } else {
+        result = SearchFrame(tag);
+    }
+    ThrowPending();
+    return result;
+}
+
+bool CRSData::SearchFrame(const tagGUIDSIGN& tag) {
+    ClearFrame();
+    i64 length = 0;
+    if (!m_file.GetFileLength(&length)) length = 0;
+    // Every step moves forward by at least the header size, so the walk ends at the file's end.
+    i64 offset = static_cast<i64>(kRSHeaderSize);
+    FrameHeader header;
+    while (ReadFrameHeaderAt(offset, header)) {
+        const i64 dataStart = offset + static_cast<i64>(kRSFrameHeaderSize);
+        if (header.magic == _frSignPub && header.tag == tag) {
+            if (dataStart + static_cast<i64>(header.size) > length) {
+                // The frame claims more bytes than the file holds: truncated or corrupt.
+                SetError(RS_ERROR_SHORT_READ);
+                return false;
+            }
+            m_frame = header;
+            m_frameStart = offset;
+            m_readOffset = 0;
+            return true;
+        }
+        offset = dataStart + static_cast<i64>(header.size);
+    }
+    SetError(RS_ERROR_NO_SUCH_FRAME);
+    return false;
+}
+
+bool CRSData::CloseFrame() {
+    if (HasFrame() && m_mode == RS_MODE_WRITE) {
+        FlushBuffer();
+        if (!WriteFrameHeader()) SetError(RS_ERROR_WRITE);
+    }
+    ClearFrame();
+    ThrowPending();
+    return true;
+}
+
+u32 CRSData::GetFrameSize() {
+    if (!HasFrame()) SetError(RS_ERROR_NO_FRAME);
+    ThrowPending();
+    return m_frame.size;
+}
+
+bool CRSData::ReadFrameBytes(void* out, u32 n) {
+    if (n == 0) return true;
+    if (!out) return false;
+    const i64 at = m_frameStart + static_cast<i64>(kRSFrameHeaderSize) + m_readOffset;
+    if (!m_file.SetPosition(at)) return false;
+    const ssize_t got = m_file.Read(out, n);
+    if (got > 0) m_readOffset += static_cast<u32>(got);
+    return got == static_cast<ssize_t>(n);
+}
+
+bool CRSData::ReadCurFrame(void* out, u32 size) {
+    if (m_mode != RS_MODE_READ) {
+        SetError(RS_ERROR_WRONG_MODE);
+    } else if (!HasFrame()) {
+        SetError(RS_ERROR_NO_FRAME);
+    } else {
+        const u32 n = std::min(size, m_frame.size - m_readOffset);
+        if (!ReadFrameBytes(out, n)) SetError(RS_ERROR_SHORT_READ);
+    }
+    ThrowPending();
+    return true;
+}
+
+bool CRSData::ReadCurFrameExact(void* out, u32 size) {
+    if (m_mode != RS_MODE_READ) {
+        SetError(RS_ERROR_WRONG_MODE);
+    } else if (!HasFrame()) {
+        SetError(RS_ERROR_NO_FRAME);
+    } else if (size > m_frame.size - m_readOffset || !ReadFrameBytes(out, size)) {
+        SetError(RS_ERROR_SHORT_READ);
+    }
+    ThrowPending();
+    return true;
+}
+
+bool CRSData::WriteCurFrame(const void* data, u32 size) {
+    if (m_error != RS_ERROR_NONE) return false;
+    bool result = false;
+    if (m_mode != RS_MODE_WRITE) {
+        SetError(RS_ERROR_WRONG_MODE);
+    } else if (!HasFrame()) {
+        SetError(RS_ERROR_NO_FRAME);
+    } else if (static_cast<u64>(m_frame.size) + size > kMaxOffset32) {
+        // The size field is 32-bit: refuse before writing rather than wrap.
+        SetError(RS_ERROR_TOO_LARGE);
+    } else {
+        const i64 at = m_frameStart + static_cast<i64>(kRSFrameHeaderSize) + m_frame.size;
+        result = m_file.SetPosition(at) && m_file.Write(data, size);
+        if (result) {
+            m_frame.size += size;
+        } else {
+            SetError(RS_ERROR_WRITE);
+        }
+    }
+    ThrowPending();
+    return result;
+}
+
+bool CRSData::FlushBuffer() {
+    if (m_staging.empty()) return true;
+    const bool ok = m_file.Write(m_staging.data(), m_staging.size());
+    m_staging.clear();
+    if (!ok) SetError(RS_ERROR_WRITE);
+    return ok;
+}
