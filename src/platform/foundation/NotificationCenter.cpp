@@ -55,7 +55,11 @@ void NotificationCenter::Post(const std::string& name, const void* object, std::
 void NotificationCenter::PostOnMainThread(const std::string& name, const void* object, std::any userInfo) {
     IMainThreadQueue* queue = m_queue.load();
     if (!queue) return;
-    queue->Post([this, name, object, info = std::move(userInfo)]() mutable { Post(name, object, std::move(info)); });
+    std::weak_ptr<int> alive = m_lifetime;
+    queue->Post([this, alive, name, object, info = std::move(userInfo)]() mutable {
+        if (alive.expired()) return;
+        Post(name, object, std::move(info));
+    });
 }
 
 void NotificationCenter::SetMainThreadQueue(IMainThreadQueue* queue) { m_queue.store(queue); }

@@ -39,6 +39,7 @@ public:
     void Post(const std::string& name, const void* object = nullptr, std::any userInfo = {});
     // Queues the post onto the main thread and returns at once. Without a main-thread queue it is
     // dropped (nothing can run it).
+    // A post still queued when the centre ends is dropped.
     void PostOnMainThread(const std::string& name, const void* object = nullptr, std::any userInfo = {});
 
     void SetMainThreadQueue(IMainThreadQueue* queue);
@@ -58,6 +59,8 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Registration> m_registrations;
     std::atomic<IMainThreadQueue*> m_queue{nullptr};
+    // Queued posts hold a weak reference to this token, so they never reach a destroyed centre.
+    std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
 };
 
 }  // namespace brelvox::foundation

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <utility>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +70,66 @@ TEST(NotificationCenter, WorkerPostsArriveOnTheMainThreadInOrderAfterTheCall) {
     EXPECT_EQ(queue.Pump(), 5u);
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_EQ(deliveredOn, std::this_thread::get_id());
+}
+
+TEST(NotificationCenter, PostsQueuedByAnEndedCentreAreDropped) {
+    PumpedMainThreadQueue queue;
+    int calls = 0;
+    {
+        NotificationCenter centre;
+        centre.SetMainThreadQueue(&queue);
+        int observer = 0;
+        centre.AddObserver(&observer, "Late", nullptr, [&](const Notification&) { ++calls; });
+        centre.PostOnMainThread("Late");
+    }
+    EXPECT_EQ(queue.Pump(), 1u);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(NotificationCenter, SeveralWorkersKeepTheirOwnOrder) {
+    NotificationCenter centre;
+    PumpedMainThreadQueue queue;
+    centre.SetMainThreadQueue(&queue);
+    constexpr int kWorkers = 4, kPosts = 200;
+    std::vector<std::vector<int>> seen(kWorkers);
+    int observer = 0;
+    centre.AddObserver(&observer, "Step", nullptr, [&](const Notification& n) {
+        const auto [worker, i] = std::any_cast<std::pair<int, int>>(n.userInfo);
+        seen[worker].push_back(i);
+    });
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.emplace_back([&, w] {
+            for (int i = 0; i < kPosts; ++i) centre.PostOnMainThread("Step", nullptr, std::make_pair(w, i));
+        });
+    }
+    // The main thread pumps while the workers post.
+    size_t delivered = 0;
+    while (delivered < size_t{kWorkers} * kPosts) delivered += queue.Pump();
+    for (auto& t : workers) t.join();
+    for (int w = 0; w < kWorkers; ++w) {
+        ASSERT_EQ(seen[w].size(), size_t{kPosts});
+        for (int i = 0; i < kPosts; ++i) EXPECT_EQ(seen[w][i], i);
+    }
+}
+
+TEST(NotificationCenter, ObserversComeAndGoWhileWorkersPost) {
+    NotificationCenter centre;
+    std::atomic<bool> stop{false};
+    std::atomic<int> calls{0};
+    std::thread poster([&] {
+        while (!stop.load()) centre.Post("Tick");
+    });
+    for (int round = 0; round < 500; ++round) {
+        int observer = 0;
+        centre.AddObserver(&observer, "Tick", nullptr, [&](const Notification&) { calls.fetch_add(1); });
+        centre.AddObserver(&observer, "Tock", nullptr, [&](const Notification&) { calls.fetch_add(1); });
+        centre.RemoveObserver(&observer, "Tock");
+        centre.RemoveObserver(&observer);
+    }
+    stop.store(true);
+    poster.join();
+    EXPECT_EQ(centre.ObserverCount(), 0u);
 }
 
 }  // namespace
