@@ -33,9 +33,12 @@ constexpr CategoryTitle kCategoryTitles[] = {
 
 _FILETIME TimeOf(IFileNode* node, u32 key) {
     switch (key) {
-        case 2: return node->GetCreationTime();
-        case 3: return node->GetModificationTime();
-        default: return node->GetLastAccessTime();
+        case 2:
+            return node->GetCreationTime();
+        case 3:
+            return node->GetModificationTime();
+        default:
+            return node->GetLastAccessTime();
     }
 }
 

@@ -27,7 +27,9 @@ std::string Unit(double bytes, double unit, const char* suffix) {
     return Format("%0.2f", static_cast<double>(value)) + " " + suffix;
 }
 
-ResourcePropertyList& List(ResourcePropertyList* list) { return list ? *list : ResourcePropertyList::PrivateData(); }
+ResourcePropertyList& List(ResourcePropertyList* list) {
+    return list ? *list : ResourcePropertyList::PrivateData();
+}
 
 }  // namespace
 
@@ -48,7 +50,9 @@ std::string KXPublicUtilities::longlongDiskSize(i64 bytes) {
     return Unit(b, 1e12, "TB");
 }
 
-bool KXPublicUtilities::isMoreThan2GB(i64 bytes) { return bytes >= 1000000 && bytes / 1000000 > 2048; }
+bool KXPublicUtilities::isMoreThan2GB(i64 bytes) {
+    return bytes >= 1000000 && bytes / 1000000 > 2048;
+}
 
 u64 KXPublicUtilities::volSpaceFromString(const char* text) {
     if (!text) return 0;
@@ -76,7 +80,7 @@ u64 KXPublicUtilities::volSpaceFromString(const char* text) {
 }
 
 std::string KXPublicUtilities::fileSystemTypeForInt(int code, int isDmg, int isEdi) {
-    static const char* const kNames[] = {"FAT12", "FAT16", "FAT32", "NTFS",  "EXT2",   "EXT3",
+    static const char* const kNames[] = {"FAT12", "FAT16", "FAT32", "NTFS", "EXT2",   "EXT3",
                                          "RAW",   "EXFAT", "HFS+",  "APFS", "Unknown"};
     if (isDmg) return "Disk Image";  // the EDI flag is not looked at
     if (code >= 0 && code <= 10) return kNames[code];

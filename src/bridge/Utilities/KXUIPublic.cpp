@@ -34,11 +34,17 @@ const void* KXUIPublic::ClassObject() {
     return &tag;
 }
 
-void KXUIPublic::SetNotificationCenter(NotificationCenter* centre) { g_centre.store(centre); }
+void KXUIPublic::SetNotificationCenter(NotificationCenter* centre) {
+    g_centre.store(centre);
+}
 
-void KXUIPublic::NotifyMainThread(const std::string& name) { Centre().PostOnMainThread(name, ClassObject()); }
+void KXUIPublic::NotifyMainThread(const std::string& name) {
+    Centre().PostOnMainThread(name, ClassObject());
+}
 
-void KXUIPublic::NotifyMainThreadCB(const std::string& name) { Centre().Post(name, ClassObject()); }
+void KXUIPublic::NotifyMainThreadCB(const std::string& name) {
+    Centre().Post(name, ClassObject());
+}
 
 void KXUIPublic::NotifyMainThreadByPostKey(const std::string& name, std::function<void()> work) {
     std::lock_guard<std::mutex> hold(g_workMutex);
@@ -97,8 +103,8 @@ bool KXUIPublic::IsStringInFileNode(const char* needle, IFileNode* node, bool de
 }
 
 bool KXUIPublic::IsStringInFileNode(const char* needle, IFileNode* node) {
-    const bool desktopOnly = brelvox::foundation::UserDefaults::Standard().GetBool(
-        brelvox::foundation::defaults_key::kIsSelectDesktopDisk);
+    const bool desktopOnly =
+        brelvox::foundation::UserDefaults::Standard().GetBool(brelvox::foundation::defaults_key::kIsSelectDesktopDisk);
     return IsStringInFileNode(needle, node, desktopOnly);
 }
 
@@ -134,12 +140,19 @@ std::string KXUIPublic::GetFileSystemStrByType(u32 searcherType) {
 std::string KXUIPublic::GetFileSystemStrByType(u32 searcherType, std::time_t now) {
     const std::string dated = "Recovered Data " + bridge_time::LocalDateText(now) + "_";
     switch (searcherType) {
-        case SEARCHER_HFSPLUS: return "HFS+_" + dated;
-        case SEARCHER_FAT: return "Fat_" + dated;
-        case SEARCHER_EXFAT: return "ExFat_" + dated;
-        case SEARCHER_RAW: return "RAW_";
-        case SEARCHER_RAW_TAG: return "Lable_RAW_" + dated;
-        case SEARCHER_APFS: return "APFS_" + dated;
-        default: return {};
+        case SEARCHER_HFSPLUS:
+            return "HFS+_" + dated;
+        case SEARCHER_FAT:
+            return "Fat_" + dated;
+        case SEARCHER_EXFAT:
+            return "ExFat_" + dated;
+        case SEARCHER_RAW:
+            return "RAW_";
+        case SEARCHER_RAW_TAG:
+            return "Lable_RAW_" + dated;
+        case SEARCHER_APFS:
+            return "APFS_" + dated;
+        default:
+            return {};
     }
 }

@@ -86,8 +86,7 @@ std::optional<std::string> CreateFreeFile(const std::string& folder, const std::
     const std::string extension = bridge_path::ExtensionOf(name);
     const std::string stem = extension.empty() ? name : name.substr(0, name.size() - extension.size() - 1);
     for (int k = 0; k < kMaxNumber; ++k) {
-        const std::string candidate =
-            k == 0 ? name : bridge_path::FitName(stem, Numbered("_%04d", k), extension);
+        const std::string candidate = k == 0 ? name : bridge_path::FitName(stem, Numbered("_%04d", k), extension);
         const std::string path = folder + "/" + candidate;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -119,7 +118,9 @@ void RecoveryFolderTable::Set(u32 searcherType, int number) {
     m_numbers[searcherType] = number;
 }
 
-std::time_t RecoveryFolderTable::Now() const { return m_clock ? m_clock() : std::time(nullptr); }
+std::time_t RecoveryFolderTable::Now() const {
+    return m_clock ? m_clock() : std::time(nullptr);
+}
 
 std::optional<std::string> CreateRecoveryFilePathByNode(IFileNode* node, const std::string& destination,
                                                         RecoveryFolderTable& folders) {

@@ -34,8 +34,7 @@ std::string ExtensionOf(const std::string& name) {
     return name.substr(dot + 1);
 }
 
-std::string FitName(const std::string& stem, const std::string& suffix, const std::string& extension,
-                    size_t maxBytes) {
+std::string FitName(const std::string& stem, const std::string& suffix, const std::string& extension, size_t maxBytes) {
     const std::string tail = suffix + (extension.empty() ? std::string() : "." + extension);
     const size_t room = maxBytes > tail.size() ? maxBytes - tail.size() : 0;
     std::string cut = bridge_text::CutAtUtf8Boundary(stem, room);

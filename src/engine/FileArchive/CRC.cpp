@@ -8,7 +8,8 @@ std::array<u16, 256> MakeTable16(u16 polynomial) {
     std::array<u16, 256> table{};
     for (u32 i = 0; i < 256; ++i) {
         u16 crc = static_cast<u16>(i << 8);
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? static_cast<u16>((crc << 1) ^ polynomial) : static_cast<u16>(crc << 1);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) ? static_cast<u16>((crc << 1) ^ polynomial) : static_cast<u16>(crc << 1);
         table[i] = crc;
     }
     return table;

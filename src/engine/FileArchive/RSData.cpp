@@ -51,7 +51,9 @@ FILEHEADER FILEHEADER::Parse(const u8 (&in)[kRSHeaderSize]) {
 
 CRSData::CRSData(RSMode mode) : m_mode(mode) {}
 
-void CRSData::SetError(u32 code) { m_error = code; }
+void CRSData::SetError(u32 code) {
+    m_error = code;
+}
 
 void CRSData::ThrowPending() {
     if (m_error == RS_ERROR_NONE) return;

@@ -18,11 +18,17 @@ ssize_t SystemWrite(int fd, const void* data, size_t length) {
 
 }  // namespace
 
-void CStdFile::SetWriteFunctionForTesting(WriteFunction function) { g_writeFunction.store(function); }
+void CStdFile::SetWriteFunctionForTesting(WriteFunction function) {
+    g_writeFunction.store(function);
+}
 
-CStdFile::CStdFile(const char* path, int mode) { Open(path, mode); }
+CStdFile::CStdFile(const char* path, int mode) {
+    Open(path, mode);
+}
 
-CStdFile::~CStdFile() { Close(); }
+CStdFile::~CStdFile() {
+    Close();
+}
 
 bool CStdFile::Open(const char* path, int mode) {
     Close();
@@ -30,9 +36,15 @@ bool CStdFile::Open(const char* path, int mode) {
     m_path = path;
     int flags = O_CLOEXEC;
     switch (mode) {
-        case ModeRead: flags |= O_RDONLY; break;
-        case ModeCreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-        default: flags |= O_RDWR | O_CREAT; break;
+        case ModeRead:
+            flags |= O_RDONLY;
+            break;
+        case ModeCreateTruncate:
+            flags |= O_RDWR | O_CREAT | O_TRUNC;
+            break;
+        default:
+            flags |= O_RDWR | O_CREAT;
+            break;
     }
     // The umask decides the final permissions; nothing widens them afterwards.
     int fd;

@@ -12,11 +12,11 @@
 class CStdFile {
 public:
     enum OpenMode {
-        ModeRead = 0,              // read only
-        ModeReadWrite = 1,         // read-write, created when missing
-        ModeReadWriteCreate = 2,   // the same
-        ModeCreateTruncate = 3,    // read-write, created when missing, truncated
-        ModeReadWriteAppend = 4,   // read-write, created when missing, kept as it is
+        ModeRead = 0,             // read only
+        ModeReadWrite = 1,        // read-write, created when missing
+        ModeReadWriteCreate = 2,  // the same
+        ModeCreateTruncate = 3,   // read-write, created when missing, truncated
+        ModeReadWriteAppend = 4,  // read-write, created when missing, kept as it is
     };
 
     // Replaces the system write for tests (a failing, short or swallowing write); null restores it.

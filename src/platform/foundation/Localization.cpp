@@ -12,7 +12,8 @@ namespace {
 bool IsLanguageTag(const std::string& tag) {
     if (tag.empty() || tag.size() > 32) return false;
     for (char c : tag) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+        const bool ok =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
         if (!ok) return false;
     }
     return true;
@@ -74,6 +75,8 @@ std::string Localization::Text(const std::string& key) const {
     return key;
 }
 
-std::string Localized(const std::string& key) { return Localization::Main().Text(key); }
+std::string Localized(const std::string& key) {
+    return Localization::Main().Text(key);
+}
 
 }  // namespace brelvox::foundation

@@ -74,7 +74,9 @@ bool PropertyList::Save(const std::string& path, PlistFormat format, std::string
     return WriteFileAtomically(path, bytes, error);
 }
 
-bool PropertyList::IsDictionary() const { return plist_get_node_type(m_node) == PLIST_DICT; }
+bool PropertyList::IsDictionary() const {
+    return plist_get_node_type(m_node) == PLIST_DICT;
+}
 
 plist_t PropertyList::Item(const std::string& key) const {
     if (!IsDictionary()) return nullptr;
@@ -89,7 +91,9 @@ void PropertyList::Set(const std::string& key, plist_t item) {
     plist_dict_set_item(m_node, key.c_str(), item);
 }
 
-bool PropertyList::Has(const std::string& key) const { return Item(key) != nullptr; }
+bool PropertyList::Has(const std::string& key) const {
+    return Item(key) != nullptr;
+}
 
 std::vector<std::string> PropertyList::Keys() const {
     std::vector<std::string> keys;
@@ -169,7 +173,9 @@ void PropertyList::SetString(const std::string& key, const std::string& value) {
     Set(key, plist_new_string(value.c_str()));
 }
 
-void PropertyList::SetBool(const std::string& key, bool value) { Set(key, plist_new_bool(value ? 1 : 0)); }
+void PropertyList::SetBool(const std::string& key, bool value) {
+    Set(key, plist_new_bool(value ? 1 : 0));
+}
 
 void PropertyList::SetInteger(const std::string& key, int64_t value) {
     Set(key, plist_new_uint(static_cast<uint64_t>(value)));
@@ -181,7 +187,9 @@ void PropertyList::SetStringArray(const std::string& key, const std::vector<std:
     Set(key, array);
 }
 
-void PropertyList::SetValue(const std::string& key, const PropertyList& value) { Set(key, plist_copy(value.m_node)); }
+void PropertyList::SetValue(const std::string& key, const PropertyList& value) {
+    Set(key, plist_copy(value.m_node));
+}
 
 void PropertyList::Remove(const std::string& key) {
     if (Item(key)) plist_dict_remove_item(m_node, key.c_str());

@@ -6,7 +6,9 @@
 namespace brelvox::foundation {
 
 ResourcePropertyList::ResourcePropertyList(std::string name, std::string resourceFolder, std::string settingsFolder)
-    : m_name(std::move(name)), m_resourceFolder(std::move(resourceFolder)), m_settingsFolder(std::move(settingsFolder)) {}
+    : m_name(std::move(name)),
+      m_resourceFolder(std::move(resourceFolder)),
+      m_settingsFolder(std::move(settingsFolder)) {}
 
 ResourcePropertyList& ResourcePropertyList::PrivateData() {
     static ResourcePropertyList list("PrivateData", ResourceDirectory(), UserConfigDirectory());
@@ -18,9 +20,13 @@ ResourcePropertyList& ResourcePropertyList::FileType() {
     return list;
 }
 
-std::string ResourcePropertyList::ResourcePath() const { return m_resourceFolder + "/" + m_name + ".plist"; }
+std::string ResourcePropertyList::ResourcePath() const {
+    return m_resourceFolder + "/" + m_name + ".plist";
+}
 
-std::string ResourcePropertyList::OverlayPath() const { return m_settingsFolder + "/" + m_name + ".plist"; }
+std::string ResourcePropertyList::OverlayPath() const {
+    return m_settingsFolder + "/" + m_name + ".plist";
+}
 
 std::optional<PropertyList> ResourcePropertyList::Read() const {
     std::lock_guard<std::mutex> hold(m_mutex);

@@ -7,7 +7,9 @@
 
 namespace brelvox::foundation {
 
-UserDefaults::UserDefaults(std::string file) : m_file(std::move(file)) { Reload(); }
+UserDefaults::UserDefaults(std::string file) : m_file(std::move(file)) {
+    Reload();
+}
 
 UserDefaults& UserDefaults::Standard() {
     static UserDefaults defaults(UserConfigDirectory() + "/UserDefaults.plist");

@@ -14,10 +14,10 @@ namespace brelvox::foundation {
 
 // Keys in use. ("SavePath" lives in the "PrivateData" overlay: see ResourcePropertyList.)
 namespace defaults_key {
-inline constexpr const char* kAppleLanguages = "AppleLanguages";        // interface languages, first wins
-inline constexpr const char* kRsfPath = "rsfPath";                      // saved scan result to load
-inline constexpr const char* kParticipate = "Participate";              // usage statistics (NO at first run)
-inline constexpr const char* kShowExisting = "ShowExisting";            // announce disks present at start
+inline constexpr const char* kAppleLanguages = "AppleLanguages";            // interface languages, first wins
+inline constexpr const char* kRsfPath = "rsfPath";                          // saved scan result to load
+inline constexpr const char* kParticipate = "Participate";                  // usage statistics (NO at first run)
+inline constexpr const char* kShowExisting = "ShowExisting";                // announce disks present at start
 inline constexpr const char* kIsSelectDesktopDisk = "isSelectDesktopDisk";  // name search: Desktop files
 }  // namespace defaults_key
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "UtilitiesTestSupport.h"
 #include "bridge/Utilities/FileTime.h"
 #include "bridge/Utilities/KXCPPPublic.h"
 #include "bridge/Utilities/KXPublicUtilities.h"
@@ -12,7 +13,6 @@
 #include "platform/foundation/ResourcePropertyList.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/TempDir.h"
-#include "UtilitiesTestSupport.h"
 
 using utilities_test::FileTimeOf;
 
@@ -45,8 +45,14 @@ TEST(KXPublicUtilities, SizeTexts) {
 
 TEST(KXPublicUtilities, SizesFromTextAndTheTwoGigabyteTest) {
     const std::vector<std::pair<const char*, u64>> cases = {
-        {"1.5 GB", 1500000000ull}, {"2 KB", 2000},  {"1.50 MB", 1500000}, {"1 TB", 999999995904ull},
-        {"12 XB", 0},              {"999 byte", 0}, {"", 0},               {"B", 0},
+        {"1.5 GB", 1500000000ull},
+        {"2 KB", 2000},
+        {"1.50 MB", 1500000},
+        {"1 TB", 999999995904ull},
+        {"12 XB", 0},
+        {"999 byte", 0},
+        {"", 0},
+        {"B", 0},
         {"-3 MB", 0},
     };
     for (const auto& [text, bytes] : cases) EXPECT_EQ(KXPublicUtilities::volSpaceFromString(text), bytes) << text;
@@ -58,7 +64,7 @@ TEST(KXPublicUtilities, SizesFromTextAndTheTwoGigabyteTest) {
 
 TEST(KXPublicUtilities, FileSystemNames) {
     const std::vector<std::pair<int, const char*>> cases = {
-        {0, "FAT12"}, {1, "FAT16"}, {2, "FAT32"}, {3, "NTFS"}, {4, "EXT2"},     {5, "EXT3"},  {6, "RAW"},
+        {0, "FAT12"}, {1, "FAT16"}, {2, "FAT32"}, {3, "NTFS"},     {4, "EXT2"},  {5, "EXT3"},  {6, "RAW"},
         {7, "EXFAT"}, {8, "HFS+"},  {9, "APFS"},  {10, "Unknown"}, {11, "Disk"}, {-1, "Disk"},
     };
     for (const auto& [code, name] : cases) {
@@ -129,10 +135,14 @@ TEST(FileTime, ListTextRoundTrip) {
 TEST(KXUIPublic, RecoveryFolderPrefixes) {
     const std::time_t may3 = 1399111500;
     const std::vector<std::pair<u32, std::string>> cases = {
-        {31, "HFS+_Recovered Data 2014-05-03_"}, {32, "Fat_Recovered Data 2014-05-03_"},
-        {33, "ExFat_Recovered Data 2014-05-03_"}, {34, "RAW_"},
-        {35, ""},                                 {36, "Lable_RAW_Recovered Data 2014-05-03_"},
-        {37, "APFS_Recovered Data 2014-05-03_"},  {38, ""},
+        {31, "HFS+_Recovered Data 2014-05-03_"},
+        {32, "Fat_Recovered Data 2014-05-03_"},
+        {33, "ExFat_Recovered Data 2014-05-03_"},
+        {34, "RAW_"},
+        {35, ""},
+        {36, "Lable_RAW_Recovered Data 2014-05-03_"},
+        {37, "APFS_Recovered Data 2014-05-03_"},
+        {38, ""},
         {0, ""},
     };
     for (const auto& [type, prefix] : cases) EXPECT_EQ(KXUIPublic::GetFileSystemStrByType(type, may3), prefix) << type;
@@ -146,9 +156,14 @@ TEST(Text, CaseInsensitiveSearchAndUtf8) {
         bool found;
     };
     const std::vector<Case> cases = {
-        {"photo", "HOLIDAY PHOTO.JPG", true}, {"", "x", true},          {nullptr, nullptr, true},
-        {"x", nullptr, false},                {"är", "ÄRGER.txt", true}, {"Straße", "STRASSE", false},
-        {"abc", "ab", false},                 {"\xff", "a\xff", true},
+        {"photo", "HOLIDAY PHOTO.JPG", true},
+        {"", "x", true},
+        {nullptr, nullptr, true},
+        {"x", nullptr, false},
+        {"är", "ÄRGER.txt", true},
+        {"Straße", "STRASSE", false},
+        {"abc", "ab", false},
+        {"\xff", "a\xff", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(KXUIPublic::IsStringInString(c.needle, c.text), c.found) << (c.needle ? c.needle : "(null)");
@@ -177,8 +192,8 @@ TEST(KXCPPPublic, CategoryTitles) {
     EXPECT_EQ(u.FilterTypeToString(2), "Pictures");
     EXPECT_EQ(u.FilterTypeToString(3), "");
     const std::vector<std::pair<const char*, u32>> cases = {
-        {"Documents", 1}, {"Pictures", 2}, {"Movies", 4}, {"Music", 8}, {"Archives", 16},
-        {"E-mail", 32},   {"Other", 64},   {"pictures", 64}, {"", 64}, {nullptr, 64},
+        {"Documents", 1}, {"Pictures", 2}, {"Movies", 4},    {"Music", 8}, {"Archives", 16},
+        {"E-mail", 32},   {"Other", 64},   {"pictures", 64}, {"", 64},     {nullptr, 64},
     };
     for (const auto& [text, bit] : cases) EXPECT_EQ(u.StringToFilterType(text), bit) << (text ? text : "(null)");
     EXPECT_TRUE(u.IsTypeString("Music", 8));

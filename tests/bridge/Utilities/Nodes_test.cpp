@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "UtilitiesTestSupport.h"
 #include "bridge/Utilities/KXCPPPublic.h"
 #include "bridge/Utilities/KXUIPublic.h"
 #include "engine/Utility/IFilesystemNode.h"
 #include "support/TempDir.h"
-#include "UtilitiesTestSupport.h"
 
 using testsupport::SimpleFileNode;
 using utilities_test::FileTimeOf;
@@ -67,10 +67,11 @@ TEST(KXUIPublic, NameSearchOverNodes) {
         bool found;
     };
     const std::vector<Case> cases = {
-        {"report", tree.root(), false, true}, {"NOTE", user, false, true},   {"note", other, false, false},
-        {"zzz", tree.root(), false, false},   {"", nullptr, false, true},     {"x", nullptr, false, false},
-        {"x", empty, false, false},           {"zzz", user, true, true},     {"zzz", other, true, false},
-        {"zzz", note, true, true},
+        {"report", tree.root(), false, true}, {"NOTE", user, false, true},
+        {"note", other, false, false},        {"zzz", tree.root(), false, false},
+        {"", nullptr, false, true},           {"x", nullptr, false, false},
+        {"x", empty, false, false},           {"zzz", user, true, true},
+        {"zzz", other, true, false},          {"zzz", note, true, true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(KXUIPublic::IsStringInFileNode(c.needle, c.node, c.desktopOnly), c.found)

@@ -6,13 +6,13 @@
 #include <thread>
 #include <vector>
 
+#include "UtilitiesTestSupport.h"
 #include "bridge/Filter/KXUIFilter.h"
 #include "bridge/Utilities/KXUIPublic.h"
 #include "engine/Common/FileTypeManager.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ResourcePropertyList.h"
-#include "UtilitiesTestSupport.h"
 
 using brelvox::foundation::Notification;
 using brelvox::foundation::NotificationCenter;

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "UtilitiesTestSupport.h"
 #include "bridge/Utilities/RecoveryFilePath.h"
 #include "bridge/Utilities/SafePath.h"
 #include "bridge/Utilities/TextUtilities.h"
 #include "support/TempDir.h"
-#include "UtilitiesTestSupport.h"
 
 namespace fs = std::filesystem;
 using utilities_test::Tree;
@@ -36,8 +36,14 @@ std::set<std::string> FilesUnder(const fs::path& folder) {
 
 TEST(SafePath, Components) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"photo.jpg", "photo.jpg"},   {"a/b", "a_b"},  {"/", "_"},           {"", "_"},
-        {".", "_."},                  {"..", "_.."},   {"...", "..."},        {std::string("a\0b", 3), "a_b"},
+        {"photo.jpg", "photo.jpg"},
+        {"a/b", "a_b"},
+        {"/", "_"},
+        {"", "_"},
+        {".", "_."},
+        {"..", "_.."},
+        {"...", "..."},
+        {std::string("a\0b", 3), "a_b"},
         {"../../etc/passwd", ".._.._etc_passwd"},
     };
     for (const auto& [name, safe] : cases) EXPECT_EQ(bridge_path::SafePathComponent(name), safe) << name;

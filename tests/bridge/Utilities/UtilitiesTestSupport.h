@@ -34,7 +34,8 @@ public:
     }
     RootNode* root() { return m_root.get(); }
     testsupport::SimpleFileNode* Add(CFileNode* parent, const std::string& name, bool directory = false) {
-        m_nodes.push_back(std::make_unique<testsupport::SimpleFileNode>(next++, parent->GetCurrentNodeID(), name, directory));
+        m_nodes.push_back(
+            std::make_unique<testsupport::SimpleFileNode>(next++, parent->GetCurrentNodeID(), name, directory));
         EXPECT_EQ(parent->AddChild(m_nodes.back().get()), 1);
         return m_nodes.back().get();
     }
@@ -46,6 +47,8 @@ private:
 };
 
 // FILETIME of a Unix time.
-constexpr _FILETIME FileTimeOf(i64 unixSeconds) { return (unixSeconds + 11644473600LL) * 10000000LL; }
+constexpr _FILETIME FileTimeOf(i64 unixSeconds) {
+    return (unixSeconds + 11644473600LL) * 10000000LL;
+}
 
 }  // namespace utilities_test

@@ -77,7 +77,9 @@ ssize_t HalfWrite(int fd, const void* data, size_t length) {
     if (length <= 1) return 0;
     return ::write(fd, data, length / 2);
 }
-ssize_t SwallowingWrite(int, const void*, size_t length) { return static_cast<ssize_t>(length); }
+ssize_t SwallowingWrite(int, const void*, size_t length) {
+    return static_cast<ssize_t>(length);
+}
 
 struct WriteHook {
     explicit WriteHook(CStdFile::WriteFunction fn) { CStdFile::SetWriteFunctionForTesting(fn); }
@@ -286,8 +288,18 @@ TEST(RSData, CorruptFilesTable) {
         u32 openBCode;  // code thrown by OpenFrame(kTagB); 0 when it opens
     };
     const std::vector<Case> cases = {
-        {"bad signature", [](std::string& b) { b[3] ^= 0x40; FixCrc(b); }, false, 0},
-        {"bad version", [](std::string& b) { PutU32At(b, 16, 5801); FixCrc(b); }, false, 0},
+        {"bad signature",
+         [](std::string& b) {
+             b[3] ^= 0x40;
+             FixCrc(b);
+         },
+         false, 0},
+        {"bad version",
+         [](std::string& b) {
+             PutU32At(b, 16, 5801);
+             FixCrc(b);
+         },
+         false, 0},
         {"bad crc", [](std::string& b) { b[21] ^= 0x01; }, false, 0},
         {"header cut", [](std::string& b) { b.resize(100); }, false, 7},
         {"absurd size of an earlier frame", [&](std::string& b) { PutU32At(b, frameA + 32, 0xFFFFFFFF); }, true, 7},

@@ -67,7 +67,8 @@ TEST(ResourcePropertyList, WritesGoToTheOverlayAndNeverToTheResource) {
     // A value set back to the shipped one leaves the overlay; a newer shipped value then shows.
     ASSERT_TRUE(list.SetString("upDataTimeStr", ""));
     EXPECT_FALSE(PropertyList::Load((f.settings / "PrivateData.plist").string())->Has("upDataTimeStr"));
-    WriteFile(f.resources / "PrivateData.plist", std::string(kShipped).replace(std::string(kShipped).find("<integer>3"), 10, "<integer>4"));
+    WriteFile(f.resources / "PrivateData.plist",
+              std::string(kShipped).replace(std::string(kShipped).find("<integer>3"), 10, "<integer>4"));
     EXPECT_EQ(list.Read()->GetInteger("VersionCheck"), 4);
 }
 
@@ -152,7 +153,8 @@ TEST(Localization, LanguageThenEnglishThenKey) {
     WriteFile(tables / "en.plist",
               "<plist><dict><key>A</key><string>A en</string><key>B</key><string>B en</string>"
               "<key>C</key><string>C en</string></dict></plist>");
-    WriteFile(tables / "de.plist", "<plist><dict><key>A</key><string>A de</string><key>B</key><string>B de</string></dict></plist>");
+    WriteFile(tables / "de.plist",
+              "<plist><dict><key>A</key><string>A de</string><key>B</key><string>B de</string></dict></plist>");
     WriteFile(tables / "de-AT.plist", "<plist><dict><key>A</key><string>A at</string></dict></plist>");
     Localization texts(tables.str());
     struct Case {
@@ -161,9 +163,9 @@ TEST(Localization, LanguageThenEnglishThenKey) {
         const char* text;
     };
     const std::vector<Case> cases = {
-        {"de-AT", "A", "A at"}, {"de-AT", "B", "B de"}, {"de-AT", "C", "C en"}, {"de-AT", "D", "D"},
-        {"de", "A", "A de"},    {"fr", "A", "A en"},    {"en", "Z", "Z"},       {"../de", "A", "A en"},
-        {"", "B", "B en"},
+        {"de-AT", "A", "A at"}, {"de-AT", "B", "B de"}, {"de-AT", "C", "C en"},
+        {"de-AT", "D", "D"},    {"de", "A", "A de"},    {"fr", "A", "A en"},
+        {"en", "Z", "Z"},       {"../de", "A", "A en"}, {"", "B", "B en"},
     };
     for (const auto& c : cases) {
         texts.SetLanguage(c.language);
