@@ -98,12 +98,15 @@ int CRAWSearchController::PreparetoSearch() {
     m_lookup.reset();
     CRawFileAnalyserListSingle* tables = CRawFileAnalyserListSingle::CreateInstance();
     if (m_builder == nullptr || m_device == nullptr || m_sectorsPerBlock <= 0) return 0;
-    tables->ReinitAnalyzeList(nullptr);
-    for (auto& entry : tables->GetAnalyserMap(0)) entry.second->ResetFollowState();
-    for (auto& entry : tables->GetAnalyserMultimap(0)) entry.second->ResetFollowState();
-    for (IRawFileAnalyser* a : tables->GetAnalyserList(0)) a->ResetFollowState();
-    m_lookup = std::make_unique<RawAnalyserLookup>(tables->GetAnalyserMap(0), tables->GetAnalyserMultimap(0),
-                                                   tables->GetAnalyserList(0));
+    const bool own = m_ownMap != nullptr && m_ownMultimap != nullptr && m_ownList != nullptr;
+    if (!own) tables->ReinitAnalyzeList(nullptr);
+    RawAnalyserMap& map = own ? *m_ownMap : tables->GetAnalyserMap(0);
+    RawAnalyserMultimap& multimap = own ? *m_ownMultimap : tables->GetAnalyserMultimap(0);
+    RawAnalyserList& list = own ? *m_ownList : tables->GetAnalyserList(0);
+    for (auto& entry : map) entry.second->ResetFollowState();
+    for (auto& entry : multimap) entry.second->ResetFollowState();
+    for (IRawFileAnalyser* a : list) a->ResetFollowState();
+    m_lookup = std::make_unique<RawAnalyserLookup>(map, multimap, list);
     CRAWFileManager::g_nID = 10;
     m_sectorSize = m_device->GetSectorSize() == 0 ? 512 : m_device->GetSectorSize();
     // The reading window and the ring handle sectors up to 4096 bytes; larger ones are refused here.

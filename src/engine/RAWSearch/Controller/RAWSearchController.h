@@ -11,6 +11,7 @@
 
 #include "engine/Common/FileTypeManager.h"
 #include "engine/Common/ICompleteFileSystemSearchController.h"
+#include "engine/RAWSearch/Core/RawFileAnalyserListSingle.h"
 #include "engine/RAWSearch/Core/RawFileInfo.h"
 #include "engine/RAWSearch/Util/BufferStorageDevice.h"
 
@@ -38,6 +39,14 @@ public:
     void SetBitmap(TBitmap* bitmap) override { m_bitmap = bitmap; }
     void SetFileSectorMap(FileSectorMap* map) override { m_sectorMap = map; }
     TBitmap* GetBitmap() override { return m_bitmap; }
+
+    // Makes the search use these tables instead of rebuilding set 0 (the caller keeps them alive and
+    // owns their analysers); for tests and tools that bring their own analysers.
+    void SetAnalyserTables(RawAnalyserMap* map, RawAnalyserMultimap* multimap, RawAnalyserList* list) {
+        m_ownMap = map;
+        m_ownMultimap = multimap;
+        m_ownList = list;
+    }
 
     // The manager of the type's category, created on first use; null for types without a category.
     CRAWFileManager* GetFileManager(RAW_FILE_TYPE type);
@@ -86,7 +95,10 @@ private:
 
     IProgress* m_progress = nullptr;
     std::unique_ptr<RawAnalyserLookup> m_lookup;
-    bool m_refused = false;  // sector size not supported, or no tree builder
+    bool m_refused = false;
+    RawAnalyserMap* m_ownMap = nullptr;
+    RawAnalyserMultimap* m_ownMultimap = nullptr;
+    RawAnalyserList* m_ownList = nullptr;  // sector size not supported, or no tree builder
 };
 
 ICompleteFileSystemSearchController* CreateRAWSearcher();
