@@ -48,22 +48,32 @@ TEST(DirectoryTreeBuilderTiming, LinksUnderTheResultTreeLockWhileAReaderWalks) {
 
     std::atomic<bool> stop{false};
     std::atomic<long> walks{0};
+    std::atomic<long> lastSum{0};
     std::thread reader([&] {
         while (!stop.load()) {
             SimpleLock hold(&g_lockerAddData);
             long count = 0;
             for (CFileNode* d = root->GetFirstChild(); d; d = d->GetNextNode())
                 for (CFileNode* f = d->GetFirstChild(); f; f = f->GetNextNode()) count += f->GetFileSize();
-            walks += count > 0 ? 1 : 0;
+            lastSum = count;
+            ++walks;
         }
     });
+    // Bounded waits on the reader's progress, so the test holds under load.
+    auto waitForWalk = [&walks] {
+        const long seen = walks.load();
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (walks.load() <= seen && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    };
+    waitForWalk();
     for (int i = 0; i < 3000; ++i) {
         if (i % 100 == 0) ++now;  // every few seconds of fake time a build links a batch
         builder.AddNode(&(new SimpleFileNode(100 + i, 10, "x", false, 1))->Deleted(), SEARCHER_NTFS);
     }
     builder.FlashBuild(SEARCHER_NTFS);
+    waitForWalk();
     stop = true;
     reader.join();
-    EXPECT_GT(walks.load(), 0);
+    EXPECT_EQ(lastSum.load(), 3001);  // the last walk saw every file
     EXPECT_EQ(tree.PublishedCount(), 3002u);
 }
