@@ -1,0 +1,48 @@
+// An in-memory IStorageDevice for tests: bytes in a vector, a chosen sector size, reads counted, and
+// single sectors that can be made to fail.
+#pragma once
+
+#include <cstddef>
+#include <set>
+#include <vector>
+
+#include "engine/StorageDevice/IStorageDevice.h"
+
+namespace testsupport {
+
+class MemoryDevice : public IStorageDevice {
+public:
+    explicit MemoryDevice(std::vector<u8> bytes, u32 sectorSize = 512, u32 type = STORAGE_DEVICE_VOLUME);
+    // A zeroed device of the given number of sectors.
+    MemoryDevice(i64 sectors, u32 sectorSize, u32 type = STORAGE_DEVICE_VOLUME);
+    ~MemoryDevice() override;
+
+    int Open(const char*) override { return 1; }
+    int Close() override { return 1; }
+    // Whole sectors inside the device only; a failing sector fails the read.
+    int ReadSector(void* buffer, i64 firstSector, i64 sectorCount) override;
+    u32 GetSectorSize() override { return m_sectorSize; }
+    i64 GetTotalSectors() override { return static_cast<i64>(m_bytes.size() / m_sectorSize); }
+    int IOCtl(u64, void*) override { return 0; }
+    IStorageDeviceData* GetPrivateData() override { return m_data; }
+    void SetPrivateData(IStorageDeviceData* data) override;
+    u32 GetType() override { return m_type; }
+    u64 GetLastError() override { return m_lastError; }
+
+    std::vector<u8>& Bytes() { return m_bytes; }
+    // Writes bytes at a byte offset (grows nothing: the range must lie inside).
+    void Put(u64 offset, const void* data, size_t length);
+    void FailSector(i64 sector) { m_failing.insert(sector); }
+    int ReadCount() const { return m_reads; }
+
+private:
+    std::vector<u8> m_bytes;
+    u32 m_sectorSize;
+    u32 m_type;
+    IStorageDeviceData* m_data = nullptr;
+    std::set<i64> m_failing;
+    int m_reads = 0;
+    u64 m_lastError = 0;
+};
+
+}  // namespace testsupport
