@@ -115,17 +115,39 @@ TEST(ProcessLog, AnUnwritableWorkFolderSendsTheLogToTheStateFolder) {
     EXPECT_EQ(lines[1].substr(9), "kept 8");
 }
 
+// Logs one line as an unprivileged user: root writes into read-only folders, so as root the line is
+// written by a child that drops to nobody (65534). Answers whether that worked.
+bool LogAsUnprivilegedUser(const char* text) {
+    if (!testsupport::IsRoot()) return CatchExeception::Instance()->WriteLog("%s\n", text) > 0;
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        CatchExeception::Instance()->WriteLog("%s\n", text);
+        _exit(0);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 TEST(ProcessLog, AReadOnlyWorkFolderSendsTheLogToTheStateFolder) {
-    if (testsupport::IsRoot()) GTEST_SKIP() << "root writes into read-only folders; covered by the test above";
     ScopedWorkDir dir;
-    auto readOnly = dir.work() / "ro";
+    // Reachable by the unprivileged child: the folders on the way open, the state folder writable.
+    chmod(dir.work().parent_path().c_str(), 0755);
+    chmod(dir.work().c_str(), 0755);
+    std::filesystem::create_directory(dir.state());
+    chmod(dir.state().c_str(), 0777);
+    auto readOnly = dir.work() / "installed";
     std::filesystem::create_directory(readOnly);
     chmod(readOnly.c_str(), 0555);
     dir.SetWork(readOnly);
 
-    CatchExeception::Instance()->WriteLog("installed\n");
+    ASSERT_TRUE(LogAsUnprivilegedUser("installed program"));
     EXPECT_FALSE(std::filesystem::exists(readOnly / "sMAC_Brelvox.log"));
-    EXPECT_EQ(LogLines(dir.state() / "Brelvox" / "sMAC_Brelvox.log").size(), 1u);
+    auto lines = LogLines(dir.state() / "Brelvox" / "sMAC_Brelvox.log");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(9), "installed program");
 }
 
 TEST(ProcessLog, WorkPathFollowsTheOverrideAndDefaultsToTheExecutableFolder) {
