@@ -7,9 +7,11 @@ using Hold = std::lock_guard<std::recursive_mutex>;
 int KXUIOperation::Continued() {
     // The status is read under the mutex each time; the mutex is never held while sleeping, so a
     // pause or stop from the main thread is never blocked by a waiting engine.
-    while (GetStatus() == OP_PAUSED) std::this_thread::sleep_for(PauseStep());
+    while (GetStatus() == OP_PAUSED) WaitOnePauseStep();
     return GetStatus() == OP_RUNNING ? 1 : 0;
 }
+
+void KXUIOperation::WaitOnePauseStep() { std::this_thread::sleep_for(PauseStep()); }
 
 int KXUIOperation::shouldBuild() {
     Hold hold(m_mutex);

@@ -69,6 +69,9 @@ public:
     std::recursive_mutex& Mutex() { return m_mutex; }
 
 protected:
+    // One pause step of Continued(): sleeps PauseStep(). Tests count the steps through it.
+    virtual void WaitOnePauseStep();
+
     // The core every UpdateProgress shares: false for a null record; otherwise the record is copied
     // whole and the last-update time set to now.
     bool TakeProgressRecord(const _PROGRESS_INFO* record);

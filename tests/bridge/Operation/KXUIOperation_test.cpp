@@ -26,7 +26,7 @@ bool WaitUntil(const std::function<bool()>& condition, milliseconds limit = mill
 }
 
 // The smallest concrete operation: the common UpdateProgress core, a finished record ends the task,
-// and the op-tree flag kept as the scan keeps it. Counts the engine threads waiting in Continued().
+// and the op-tree flag kept as the scan keeps it. Counts the pause steps taken in Continued().
 class TestOperation : public KXUIOperation {
 public:
     int UpdateProgress(_PROGRESS_INFO* record) override {
@@ -35,25 +35,21 @@ public:
         SetNeedUIUpdate(1);
         return 0;
     }
-    int Continued() override {
-        ++entries;
-        ++waiting;
-        int answer = KXUIOperation::Continued();
-        --waiting;
-        return answer;
+    void WaitOnePauseStep() override {
+        ++pauseSteps;
+        KXUIOperation::WaitOnePauseStep();
     }
     int IsOpTreeFinished() override { return OpTreeFlag(); }
     void SetOpTreeFinished(int finished) override { SetOpTreeFlag(finished); }
 
-    // Waits until the engine thread has entered Continued() after this call and is waiting there.
-    // A call entered before (it may still answer "go on" and send a record) has then ended.
+    // Waits until the engine thread waits inside Continued() for the pause to end: it has taken a pause
+    // step since this call. The engine runs on one thread, so what it did before (a record sent) is over.
     bool WaitForEngineToBlock() {
-        int before = entries.load();
-        return WaitUntil([&] { return entries.load() > before && waiting.load() == 1; });
+        int before = pauseSteps.load();
+        return WaitUntil([&] { return pauseSteps.load() > before; });
     }
 
-    std::atomic<int> entries{0};
-    std::atomic<int> waiting{0};
+    std::atomic<int> pauseSteps{0};
 };
 
 // A slow fake engine: one progress step per millisecond while Continued() allows, then the finished
@@ -100,7 +96,8 @@ TEST(KXUIOperation, PauseFreezesProgressAndResumeContinuesWithinAStep) {
     u64 frozen = engine.Current();
     std::this_thread::sleep_for(milliseconds(300));
     EXPECT_EQ(engine.Current(), frozen);
-    EXPECT_EQ(op.waiting.load(), 1);
+    // It kept looking, one step at a time: about 300 ms / 80 ms steps.
+    EXPECT_GE(op.pauseSteps.load(), 2);
 
     auto resumed = Clock::now();
     op.PauseOrResumeOperation();
@@ -128,16 +125,17 @@ TEST(KXUIOperation, StopWhilePausedEndsTheWaitAndKeepsTheTreeWhenAsked) {
     EXPECT_EQ(op.IsNeedUIUpdate(), 1u);
 }
 
-TEST(KXUIOperation, PausedContinuedLooksAgainEveryStep) {
+TEST(KXUIOperation, PausedContinuedLooksAgainEveryStepUntilAStop) {
     TestOperation op;
     op.SetPauseStep(milliseconds(2));
     op.SetStatus(OP_PAUSED);
     auto answer = std::async(std::launch::async, [&] { return op.Continued(); });
-    ASSERT_TRUE(WaitUntil([&] { return op.waiting.load() == 1; }));
-    EXPECT_EQ(answer.wait_for(milliseconds(20)), std::future_status::timeout);
-    op.SetStatus(OP_RUNNING);
+    ASSERT_TRUE(WaitUntil([&] { return op.pauseSteps.load() >= 5; }));
+    EXPECT_EQ(answer.wait_for(milliseconds(0)), std::future_status::timeout);
+    op.StopOperation(1);
     ASSERT_EQ(answer.wait_for(milliseconds(5000)), std::future_status::ready);
-    EXPECT_EQ(answer.get(), 1);
+    EXPECT_EQ(answer.get(), 0);
+    EXPECT_EQ(op.shouldBuild(), 0);
 }
 
 TEST(KXUIOperation, StatusTables) {
