@@ -22,7 +22,9 @@ CMyNotifyCenter* CMyNotifyCenter::Instance() {
     return centre;
 }
 
-CMyNotifyCenter::~CMyNotifyCenter() { std::free(m_payload); }
+CMyNotifyCenter::~CMyNotifyCenter() {
+    std::free(m_payload);
+}
 
 void CMyNotifyCenter::AddObserver(INotifyObserver* observer) {
     if (!observer) return;

@@ -11,14 +11,18 @@ int KXUIOperation::Continued() {
     return GetStatus() == OP_RUNNING ? 1 : 0;
 }
 
-void KXUIOperation::WaitOnePauseStep() { std::this_thread::sleep_for(PauseStep()); }
+void KXUIOperation::WaitOnePauseStep() {
+    std::this_thread::sleep_for(PauseStep());
+}
 
 int KXUIOperation::shouldBuild() {
     Hold hold(m_mutex);
     return static_cast<int>(m_shouldBuildTree.load());
 }
 
-int KXUIOperation::IsOpTreeFinished() { return 1; }
+int KXUIOperation::IsOpTreeFinished() {
+    return 1;
+}
 
 void KXUIOperation::SetOpTreeFinished(int /*finished*/) {}
 
@@ -83,7 +87,9 @@ void KXUIOperation::StopOperation(int discardTree) {
     m_needUIUpdate.store(1);
 }
 
-i64 KXUIOperation::GetScanElapseTime() { return m_lastUpdateTime.load() - m_startTime.load(); }
+i64 KXUIOperation::GetScanElapseTime() {
+    return m_lastUpdateTime.load() - m_startTime.load();
+}
 
 bool KXUIOperation::TakeProgressRecord(const _PROGRESS_INFO* record) {
     if (!record) return false;

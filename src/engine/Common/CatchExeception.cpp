@@ -61,7 +61,7 @@ bool MakeFolders(const std::string& path) {
         if (partial.empty()) continue;
         if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -87,7 +87,9 @@ bool AppendTo(const std::string& file, const char* line, size_t length) {
     return ok;
 }
 
-void LogExit() { CatchExeception::Instance()->WriteLog("process[%d] existed\n", static_cast<int>(getpid())); }
+void LogExit() {
+    CatchExeception::Instance()->WriteLog("process[%d] existed\n", static_cast<int>(getpid()));
+}
 
 }  // namespace
 
@@ -153,7 +155,7 @@ void CatchExeception::Install() {
     void* frames[2];
     backtrace(frames, 2);
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = &CatchExeception::SignalHandle;
     sigemptyset(&action.sa_mask);
     for (int sig : kHandledSignals) sigaction(sig, &action, nullptr);
@@ -161,7 +163,7 @@ void CatchExeception::Install() {
 
 void CatchExeception::SignalHandle(int signal) {
     // Only async-signal-safe calls here.
-    struct sigaction fallback{};
+    struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
     for (int sig : kHandledSignals) sigaction(sig, &fallback, nullptr);

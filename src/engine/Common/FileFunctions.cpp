@@ -14,7 +14,7 @@ namespace {
 
 bool StatSize(const char* path, u64* size) {
     if (!path) return false;
-    struct stat st{};
+    struct stat st {};
     if (stat(path, &st) != 0 || st.st_size < 1) return false;
     *size = static_cast<u64>(st.st_size);
     return true;
@@ -118,13 +118,13 @@ int CopyFileA(const char* from, const char* to, int /*unused*/) {
     }
     FdGuard in(open(from, O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) return -1;
-    struct stat source{};
+    struct stat source {};
     if (fstat(in.get(), &source) != 0) return -1;
     if (!S_ISREG(source.st_mode)) {
         errno = S_ISDIR(source.st_mode) ? EISDIR : EINVAL;
         return -1;
     }
-    struct stat existing{};
+    struct stat existing {};
     if (stat(to, &existing) == 0 && existing.st_dev == source.st_dev && existing.st_ino == source.st_ino) {
         // Truncating the destination would destroy the source.
         errno = EINVAL;

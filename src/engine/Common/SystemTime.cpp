@@ -40,4 +40,6 @@ int ConverTime(long seconds, _SYSTEMTIME* time) {
     return 0;
 }
 
-u32 GetTickCount() { return static_cast<u32>(static_cast<u64>(::time(nullptr)) * 1000u); }
+u32 GetTickCount() {
+    return static_cast<u32>(static_cast<u64>(::time(nullptr)) * 1000u);
+}

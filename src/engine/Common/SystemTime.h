@@ -5,7 +5,7 @@
 
 struct _SYSTEMTIME {
     u16 wYear;
-    u16 wMonth;  // 1-12
+    u16 wMonth;      // 1-12
     u16 wDayOfWeek;  // 0 Sunday
     u16 wDay;
     u16 wHour;

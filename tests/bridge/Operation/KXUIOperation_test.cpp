@@ -145,10 +145,8 @@ TEST(KXUIOperation, StatusTables) {
         bool exited;
         u32 afterPauseOrResume;
     } cases[] = {
-        {OP_IDLE, 0, true, OP_IDLE},
-        {OP_STOP_REQUESTED, 0, false, OP_STOP_REQUESTED},
-        {OP_RUNNING, 1, false, OP_PAUSED},
-        {OP_PAUSED, -1, false, OP_RUNNING},  // Continued() would wait: covered above
+        {OP_IDLE, 0, true, OP_IDLE},       {OP_STOP_REQUESTED, 0, false, OP_STOP_REQUESTED},
+        {OP_RUNNING, 1, false, OP_PAUSED}, {OP_PAUSED, -1, false, OP_RUNNING},  // Continued() would wait: covered above
         {OP_EXITED, 0, true, OP_EXITED},
     };
     for (const auto& c : cases) {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -61,7 +61,9 @@ private:
     std::vector<Seen> m_seen;
 };
 
-bool Push(CMessageCenter& centre, int value) { return centre.PushEvent(EVENT_BAD_SECTOR, sizeof(value), &value); }
+bool Push(CMessageCenter& centre, int value) {
+    return centre.PushEvent(EVENT_BAD_SECTOR, sizeof(value), &value);
+}
 
 std::vector<int> Values(const std::vector<RecordingReceiver::Seen>& seen) {
     std::vector<int> values;

@@ -126,7 +126,7 @@ TEST(FileFunctions, CopyFileKeepsDataModeTimesAndAttributes) {
     ASSERT_EQ(CopyFileA(from.c_str(), to.c_str(), 0), 0);
 
     // Looked at before reading the copy, which may move its access time.
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(to.c_str(), &st), 0);
     EXPECT_EQ(ReadFile(to), data);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -178,19 +178,19 @@ TEST(TextFunctions, IsValidStringAcceptsOnlyWellFormedUtf8) {
     } cases[] = {
         {"", 1},
         {"plain ascii", 1},
-        {"caf\xc3\xa9", 1},                   // é
-        {"\xe6\x97\xa5\xe6\x9c\xac", 1},      // two CJK characters
-        {"\xf0\x9f\x93\xb7", 1},              // U+1F4F7
-        {"\xf4\x8f\xbf\xbf", 1},              // U+10FFFF
-        {"caf\xe9", 0},                       // Latin-1 é
-        {"\xc3", 0},                          // cut before its continuation
-        {"\xe6\x97", 0},                      // cut three-byte form
-        {"\xc0\xaf", 0},                      // overlong '/'
-        {"\xe0\x80\xaf", 0},                  // overlong '/'
-        {"\xed\xa0\x80", 0},                  // surrogate
-        {"\xf4\x90\x80\x80", 0},              // above U+10FFFF
-        {"\xf8\x88\x80\x80\x80", 0},          // five-byte form
-        {"\x80", 0},                          // lone continuation
+        {"caf\xc3\xa9", 1},               // é
+        {"\xe6\x97\xa5\xe6\x9c\xac", 1},  // two CJK characters
+        {"\xf0\x9f\x93\xb7", 1},          // U+1F4F7
+        {"\xf4\x8f\xbf\xbf", 1},          // U+10FFFF
+        {"caf\xe9", 0},                   // Latin-1 é
+        {"\xc3", 0},                      // cut before its continuation
+        {"\xe6\x97", 0},                  // cut three-byte form
+        {"\xc0\xaf", 0},                  // overlong '/'
+        {"\xe0\x80\xaf", 0},              // overlong '/'
+        {"\xed\xa0\x80", 0},              // surrogate
+        {"\xf4\x90\x80\x80", 0},          // above U+10FFFF
+        {"\xf8\x88\x80\x80\x80", 0},      // five-byte form
+        {"\x80", 0},                      // lone continuation
         {"ok\xff", 0},
     };
     for (const auto& c : cases) {
