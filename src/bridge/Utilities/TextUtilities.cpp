@@ -7,35 +7,6 @@
 #include <algorithm>
 #include <vector>
 
-bool isValidString(const char* text) {
-    if (!text) return false;
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p) {
-        unsigned c = *p;
-        int follow;
-        unsigned minimum;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            follow = 1, minimum = 0x80, c &= 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            follow = 2, minimum = 0x800, c &= 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            follow = 3, minimum = 0x10000, c &= 0x07;
-        } else {
-            return false;
-        }
-        ++p;
-        for (int i = 0; i < follow; ++i, ++p) {
-            if ((*p & 0xC0) != 0x80) return false;  // also stops at the terminating 0
-            c = (c << 6) | (*p & 0x3F);
-        }
-        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-    }
-    return true;
-}
-
 size_t UTF82WCHAR(char** in, size_t* inLength, char** out, size_t* outLength) {
     iconv_t cd = iconv_open("WCHAR_T", "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) return static_cast<size_t>(-1);

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string>
 
-// False for null; true when the bytes are valid UTF-8.
-bool isValidString(const char* text);
+// isValidString: the engine's UTF-8 check.
+#include "engine/Common/TextFunctions.h"
 
 // Converts UTF-8 to 32-bit characters in host order with iconv, advancing the pointers and
 // lengths as iconv does; the iconv result, or (size_t)-1 when no converter can be opened.
