@@ -6,7 +6,9 @@
 
 #include <fstream>
 #include <memory>
-#include <regex>
+#include <cctype>
+#include <cstdio>
+#include <map>
 #include <sstream>
 
 #include "engine/EnumDevice/IDeviceData.h"
@@ -80,15 +82,32 @@ void ExpectListing(const PartitionEntryList& got, const std::vector<Expected>& e
 // "mbr.img5 : start=  43008, size=  8192, type=83" -> number 5 ...; the extended container is not listed.
 std::vector<Expected> FromSfdisk(const std::string& text) {
     std::vector<Expected> out;
-    std::regex line(R"(img(?:p)?(\d+) : start=\s*(\d+), size=\s*(\d+), type=([0-9A-Fa-f-]+)(?:, uuid=([0-9A-F-]+))?)");
-    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) {
-        const std::string type = (*it)[4];
-        if (type == "5" || type == "f") continue;
-        const bool gpt = type.size() == 36;
-        out.push_back({std::stoi((*it)[1]), std::stoll((*it)[2]), std::stoll((*it)[3]), gpt ? type : "",
-                       gpt ? std::string((*it)[5]) : "", ""});
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find(" : start=");
+        if (at == std::string::npos) continue;
+        size_t digits = at;
+        while (digits > 0 && std::isdigit(static_cast<unsigned char>(line[digits - 1]))) --digits;
+        long long start = 0, size = 0;
+        char type[64] = {}, uuid[64] = {};
+        if (std::sscanf(line.c_str() + at, " : start= %lld, size= %lld, type=%63[0-9A-Fa-f-], uuid=%63[0-9A-F-]", &start,
+                        &size, type, uuid) < 3)
+            continue;
+        const std::string typeText = type;
+        if (typeText == "5" || typeText == "f") continue;  // the extended container is not listed
+        const bool gpt = typeText.size() == 36;
+        out.push_back({std::stoi(line.substr(digits, at - digits)), start, size, gpt ? typeText : "",
+                       gpt ? std::string(uuid) : "", ""});
     }
     return out;
+}
+
+// The value after "key" on the first line of text (from pos) that has it.
+std::string ValueAfter(const std::string& text, size_t pos, const std::string& key) {
+    const size_t at = text.find(key, pos);
+    if (at == std::string::npos) return "";
+    const size_t begin = at + key.size();
+    return text.substr(begin, text.find_first_of(" \n", begin) - begin);
 }
 
 class PartitionTables : public ::testing::Test {
@@ -114,13 +133,14 @@ TEST_F(PartitionTables, GptMatchesSgdisk) {
     PartitionEntryList out;
     ASSERT_EQ(Analyze(disk.get(), out), 0u);
     const std::string text = ReadText("gpt.sgdisk.txt");
-    std::regex block(R"(--- partition (\d+)\nPartition GUID code: ([0-9A-F-]+).*\nPartition unique GUID: ([0-9A-F-]+)\nFirst sector: (\d+).*\nLast sector: (\d+))");
     std::vector<Expected> expected;
-    for (std::sregex_iterator it(text.begin(), text.end(), block), end; it != end; ++it) {
-        const i64 first = std::stoll((*it)[4]);
-        const i64 count = std::stoll((*it)[5]) - first + 1;
+    for (size_t at = text.find("--- partition "); at != std::string::npos; at = text.find("--- partition ", at + 1)) {
+        const int number = std::stoi(ValueAfter(text, at, "--- partition "));
+        const i64 first = std::stoll(ValueAfter(text, at, "First sector: "));
+        const i64 count = std::stoll(ValueAfter(text, at, "Last sector: ")) - first + 1;
         if (count <= 16384) continue;  // 8 MiB or less is not listed
-        expected.push_back({std::stoi((*it)[1]), first, count, (*it)[2], (*it)[3], ""});
+        expected.push_back({number, first, count, ValueAfter(text, at, "Partition GUID code: "),
+                            ValueAfter(text, at, "Partition unique GUID: "), ""});
     }
     ASSERT_EQ(expected.size(), 2u);
     EXPECT_EQ(expected[0].count, 16385);
@@ -133,10 +153,15 @@ TEST_F(PartitionTables, ApmMatchesMmlsAndParted) {
     PartitionEntryList out;
     ASSERT_EQ(Analyze(disk.get(), out), 0u);
     const std::string text = ReadText("apm.mmls.txt");
-    std::regex row(R"(\d+:\s+(\d{3})\s+(\d+)\s+\d+\s+(\d+)\s+(\S+))");
     std::vector<Expected> expected;
-    for (std::sregex_iterator it(text.begin(), text.end(), row), end; it != end; ++it)
-        expected.push_back({std::stoi((*it)[1]) + 1, std::stoll((*it)[2]), std::stoll((*it)[3]), "", "", (*it)[4]});
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        int row = 0, slot = 0;
+        long long start = 0, end = 0, length = 0;
+        char description[64] = {};
+        if (std::sscanf(line.c_str(), "%d: %d %lld %lld %lld %63s", &row, &slot, &start, &end, &length, description) == 6)
+            expected.push_back({slot + 1, start, length, "", "", description});
+    }
     std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return a.number < b.number; });
     ASSERT_EQ(expected.size(), 5u);
     ExpectListing(out, expected);
