@@ -47,15 +47,19 @@ protected:
         devtest::WritePatternFile(image, static_cast<u64>(sectors) * 512);
         disk.reset(CreateDiskDevice(image.c_str()));
         ASSERT_TRUE(disk->Open(nullptr));
+        // Devices are used by one thread at a time: the expected bytes come from a device of their own.
+        reference.reset(CreateDiskDevice(image.c_str()));
+        ASSERT_TRUE(reference->Open(nullptr));
     }
     std::vector<u8> Direct(i64 first, i64 count) {
         std::vector<u8> out(static_cast<size_t>(count) * 512);
-        EXPECT_EQ(disk->ReadSector(out.data(), first, count), 1);
+        EXPECT_EQ(reference->ReadSector(out.data(), first, count), 1);
         return out;
     }
     testsupport::TempDir dir;
     std::filesystem::path image;
     std::unique_ptr<IStorageDevice> disk;
+    std::unique_ptr<IStorageDevice> reference;
 };
 
 // A full pass over a slow device: every block equals a direct read, the last one is short, and no
