@@ -7,6 +7,3 @@ IQuickFileSystemSearchController* CreateNTFSQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateNTFSSearcher() { return nullptr; }
 IVolumeAnalyze* CreateNTFSVolumeAnalyze(IStorageDevice*, u64) { return nullptr; }
 
-#include "engine/NTFSLib/ResidentDataRuns.h"
-
-int GetResidentDataRunsStream(u64, IStorageDevice&, i64*, u8*, u32) { return 0; }
