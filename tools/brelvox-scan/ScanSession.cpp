@@ -62,7 +62,7 @@ std::string FreePath(const std::string& path) {
     const std::string stem = hasExt ? path.substr(0, dot) : path;
     const std::string ext = hasExt ? path.substr(dot) : "";
     for (int n = 1; n < 10000; ++n) {
-        char counter[8];
+        char counter[16];
         std::snprintf(counter, sizeof counter, "_%04d", n);
         const std::string candidate = stem + counter + ext;
         if (::lstat(candidate.c_str(), &st) != 0) return candidate;
