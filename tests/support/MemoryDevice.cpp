@@ -1,6 +1,8 @@
 #include "support/MemoryDevice.h"
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "engine/Common/ResultCode.h"
@@ -13,6 +15,13 @@ MemoryDevice::MemoryDevice(std::vector<u8> bytes, u32 sectorSize, u32 type)
 MemoryDevice::MemoryDevice(i64 sectors, u32 sectorSize, u32 type)
     : MemoryDevice(std::vector<u8>(static_cast<size_t>(sectors) * (sectorSize ? sectorSize : 512)), sectorSize, type) {}
 
+std::unique_ptr<MemoryDevice> MemoryDevice::FromFile(const std::filesystem::path& path, u32 sectorSize, u32 type) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    std::vector<u8> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::make_unique<MemoryDevice>(std::move(bytes), sectorSize, type);
+}
+
 MemoryDevice::~MemoryDevice() {
     delete m_data;
 }
@@ -23,6 +32,11 @@ void MemoryDevice::SetPrivateData(IStorageDeviceData* data) {
     m_data = data;
 }
 
+void MemoryDevice::SetFailHook(std::function<bool(i64, i64)> hook) {
+    std::lock_guard<std::mutex> hold(m_hookMutex);
+    m_failHook = std::move(hook);
+}
+
 int MemoryDevice::ReadSector(void* buffer, i64 firstSector, i64 sectorCount) {
     ++m_reads;
     m_lastError = 0;
@@ -30,9 +44,18 @@ int MemoryDevice::ReadSector(void* buffer, i64 firstSector, i64 sectorCount) {
         m_lastError = result::Make(result::kModuleStorage, 1, result::kKindBadArgument);
         return 0;
     }
-    for (i64 s = firstSector; s < firstSector + sectorCount; ++s) {
-        if (m_failing.count(s)) {
-            m_lastError = result::Make(result::kModuleStorage, 2, result::kKindSystemRefused);
+    if (!m_failing.empty()) {
+        for (i64 s = firstSector; s < firstSector + sectorCount; ++s) {
+            if (m_failing.count(s)) {
+                m_lastError = result::Make(result::kModuleStorage, 2, result::kKindSystemRefused);
+                return 0;
+            }
+        }
+    }
+    {
+        std::lock_guard<std::mutex> hold(m_hookMutex);
+        if (m_failHook && m_failHook(firstSector, sectorCount)) {
+            m_lastError = result::Make(result::kModuleStorage, 3, result::kKindSystemRefused);
             return 0;
         }
     }
