@@ -78,11 +78,11 @@ TEST_F(BrelvoxScanTest, UnreadableAndUnknownSources) {
     EXPECT_EQ(LineCount(quick.err), 1);
 }
 
-// A deep scan of an image: the listing is sorted and tab-separated with six fields, and --recover
-// reports its counts. While no deep searcher is built the scan ends with that reason.
+// A deep scan of the carving image: the listing is sorted and tab-separated with six fields, only the
+// list and the summary reach standard output, and --recover reports its counts.
 TEST_F(BrelvoxScanTest, DeepScanListsAndRecovers) {
-    testsupport::CompressedNtfsFixture fx = testsupport::LoadCompressedNtfsFixture(dir.path());
-    DriverRun run = Scan(dir, "--deep --list - --recover " + (dir / "out").string() + " " + fx.image.string());
+    const auto image = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path());
+    DriverRun run = Scan(dir, "--deep --list - --recover " + (dir / "out").string() + " " + image.string());
     if (run.status == 1 && run.err.find("no deep searcher is available") != std::string::npos)
         GTEST_SKIP() << "no deep searcher is built yet";
     ASSERT_EQ(run.status, 0) << run.err;

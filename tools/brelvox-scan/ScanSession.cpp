@@ -26,6 +26,22 @@ namespace scan {
 
 namespace {
 
+// Writes every byte of text to fd, through short writes and interruptions.
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
 std::atomic<bool> g_stop{false};
 
 i64 UnixSeconds(_FILETIME t) { return t > 0 ? t / 10000000 - 11644473600LL : 0; }
@@ -44,12 +60,12 @@ std::string SafeComponent(const char* name) {
 }
 
 bool MakeFolders(const std::string& path) {
-    for (size_t at = 1; at != std::string::npos; at = path.find('/', at + 1)) {
-        const std::string part = path.substr(0, path.find('/', at));
+    // Every prefix that ends before a "/", then the whole path.
+    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
         if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-        if (path.find('/', at) == std::string::npos) break;
+        if (slash == std::string::npos) return true;
     }
-    return true;
 }
 
 // The path itself when nothing is there, else the first free "name_NNNN.ext".
@@ -194,19 +210,19 @@ bool ScanSession::WriteList(std::string& reason) {
         lines.push_back({path, std::to_string(u32(node->GetSearcheType())) + "\t" + path + fields});
     }
     std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.path < b.path; });
-    std::ofstream file;
-    std::ostream* out = &std::cout;
-    if (m_options.listPath != "-") {
-        file.open(m_options.listPath, std::ios::binary | std::ios::trunc);
-        if (!file) {
-            reason = "cannot write " + m_options.listPath;
+    std::string text;
+    for (const Line& line : lines) text += line.text;
+    if (m_options.listPath == "-") {
+        if (!WriteAll(m_options.standardOutputFd, text)) {
+            reason = "cannot write the list to standard output";
             return false;
         }
-        out = &file;
+        return true;
     }
-    for (const Line& line : lines) *out << line.text;
-    out->flush();
-    if (!*out) {
+    std::ofstream file(m_options.listPath, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.flush();
+    if (!file) {
         reason = "cannot write " + m_options.listPath;
         return false;
     }

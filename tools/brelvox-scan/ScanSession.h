@@ -28,6 +28,9 @@ struct Options {
     std::string recoverDir;
     std::string source;
     bool showProgress = false;
+    // Where "--list -" writes: the real standard output, which main keeps apart from the engine's
+    // debug lines (those go to standard error).
+    int standardOutputFd = 1;
 };
 
 // Called on SIGINT: the scan stops at its next step.

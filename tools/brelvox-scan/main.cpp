@@ -67,6 +67,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     options.showProgress = isatty(STDERR_FILENO);
+    // The engine prints debug lines on standard output: keep the real one for the list and the
+    // summary, and send everything else to standard error.
+    std::fflush(stdout);
+    options.standardOutputFd = dup(STDOUT_FILENO);
+    if (options.standardOutputFd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return Fail("cannot set up output");
     std::signal(SIGINT, scan::RequestStop);
 
     scan::ScanSession session(options);
@@ -76,7 +81,8 @@ int main(int argc, char** argv) {
     if (!options.recoverDir.empty()) {
         int copied = 0, failed = 0;
         if (!session.Recover(copied, failed, reason)) return Fail(reason);
-        std::printf("copied %d, failed %d\n", copied, failed);
+        const std::string summary = "copied " + std::to_string(copied) + ", failed " + std::to_string(failed) + "\n";
+        if (::write(options.standardOutputFd, summary.data(), summary.size()) < 0) return Fail("cannot write the summary");
         if (failed) return Fail(std::to_string(failed) + " file(s) could not be copied");
     }
     return 0;

@@ -50,8 +50,8 @@ public:
         if (m_properties) copy->m_properties = m_properties->Clone();
         return copy;
     }
-    // The reader of compressed NTFS data comes with the file readers; none until then.
-    IFileReader* CreateCompressFileReader(void*) override { return nullptr; }
+    // A new, unopened reader of the node's compressed data; null when memory is exhausted.
+    IFileReader* CreateCompressFileReader(void*) override;
 
 private:
     IFileProperties* m_properties = nullptr;
