@@ -219,12 +219,15 @@ std::optional<BlockDevice> KernelDisks::ReadDevice(const fs::path& dir, const st
         device.model = ReadTrimmed(dir / "device" / "model").value_or("");
     } else {
         auto number = ReadUnsigned<std::uint32_t>(dir / "partition");
-        auto start = ReadUnsigned<std::uint64_t>(dir / "start");
         if (!number || *number > static_cast<std::uint32_t>(std::numeric_limits<int>::max())) return std::nullopt;
-        if (!start || *start > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / 512)
-            return std::nullopt;
         device.partitionNumber = static_cast<int>(*number);
-        device.start512 = *start;
+        // A missing start is left unknown (0) for the caller to fill in; a garbled one is refused.
+        if (Exists(dir / "start")) {
+            auto start = ReadUnsigned<std::uint64_t>(dir / "start");
+            if (!start || *start > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / 512)
+                return std::nullopt;
+            device.start512 = *start;
+        }
     }
     device.properties = ReadUdev(device.major, device.minor);
 
@@ -263,6 +266,14 @@ std::string KernelDisks::MountPoint(std::uint32_t major, std::uint32_t minor) co
         if (bindMount.empty()) bindMount = m.mountPoint;
     }
     return bindMount;
+}
+
+std::optional<ApfsVolumeName> KernelDisks::FindApfsVolume(const std::string& name) const {
+    auto device = Find(name);
+    if (!device || device->FsType() != "apfs") return std::nullopt;
+    std::string label = device->FsLabel();
+    if (label.empty()) return std::nullopt;
+    return ApfsVolumeName{label, device->name};
 }
 
 std::string KernelDisks::DevicePath(const std::string& name) const { return (m_roots.dev / name).string(); }

@@ -53,7 +53,7 @@ struct BlockDevice {
     bool removable = false;
     bool readOnly = false;
     int partitionNumber = -1;   // -1 for a whole disk
-    std::uint64_t start512 = 0;  // partitions: start on the disk in 512-byte units
+    std::uint64_t start512 = 0;  // partitions: start on the disk in 512-byte units (0 when unknown)
     std::uint32_t bus = kBusUnknown;
     std::string vendor;
     std::string model;
@@ -72,6 +72,12 @@ struct BlockDevice {
     PartitionSchemeKind PartitionScheme() const;
     // A readable name: vendor and model, or the kernel name.
     std::string DisplayName() const;
+};
+
+// The name and node of the volume an APFS container holds.
+struct ApfsVolumeName {
+    std::string name;
+    std::string identifier;  // kernel name of the node through which the volume is reached
 };
 
 // One line of mountinfo.
@@ -98,6 +104,10 @@ public:
     std::vector<MountEntry> Mounts() const;
     // Where the device is mounted (a mount of its whole file system preferred), empty when it is not.
     std::string MountPoint(std::uint32_t major, std::uint32_t minor) const;
+
+    // The first volume of the APFS container on the named device, as far as the udev database knows it
+    // (Linux has no APFS driver, so usually nothing). Looked up afresh on every call; nothing is cached.
+    std::optional<ApfsVolumeName> FindApfsVolume(const std::string& name) const;
 
     // The node through which the device is opened: the dev root + "/" + kernel name.
     std::string DevicePath(const std::string& name) const;

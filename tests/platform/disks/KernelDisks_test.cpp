@@ -143,6 +143,30 @@ TEST_F(KernelDisksTest, HostileSysfsValuesAreRefused) {
     EXPECT_TRUE(Reader().Partitions("sdf").empty());
 }
 
+TEST_F(KernelDisksTest, ApfsNamesComeFromTheUdevDatabaseOnly) {
+    tree.AddDisk({.name = "sda", .major = 8, .minor = 0, .size512 = 1 << 24});
+    tree.AddPartition({.disk = "sda", .name = "sda1", .number = 1, .major = 8, .minor = 1, .start512 = 40,
+                       .size512 = 1 << 20, .udev = {"ID_FS_TYPE=apfs", "ID_FS_LABEL_ENC=Macintosh\\x20HD"}});
+    tree.AddPartition({.disk = "sda", .name = "sda2", .number = 2, .major = 8, .minor = 2, .start512 = 1 << 21,
+                       .size512 = 1 << 20, .udev = {"ID_FS_TYPE=apfs"}});
+    auto found = Reader().FindApfsVolume("sda1");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->name, "Macintosh HD");
+    EXPECT_EQ(found->identifier, "sda1");
+    EXPECT_FALSE(Reader().FindApfsVolume("sda2"));
+    EXPECT_FALSE(Reader().FindApfsVolume("sda"));
+}
+
+TEST_F(KernelDisksTest, APartitionWithoutAStartIsKeptWithStartUnknown) {
+    tree.AddDisk({.name = "sda", .major = 8, .minor = 0, .size512 = 1 << 24});
+    tree.AddPartition({.disk = "sda", .name = "sda1", .number = 1, .major = 8, .minor = 1, .start512 = 40,
+                       .size512 = 1 << 20});
+    std::filesystem::remove(tree.Roots().sys / "class" / "block" / "sda" / "sda1" / "start");
+    auto parts = Reader().Partitions("sda");
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_EQ(parts[0].StartSector(), 0);
+}
+
 TEST(MountInfo, UnescapesFieldsAndSkipsOptionalOnes) {
     auto entry = ParseMountInfoLine(
         "36 35 8:17 / /media/user/MY\\040STICK\\011tab rw,noatime master:1 shared:7 - vfat /dev/sdb1 rw");
