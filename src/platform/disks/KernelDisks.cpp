@@ -126,8 +126,8 @@ PartitionSchemeKind BlockDevice::PartitionScheme() const {
 }
 
 std::string BlockDevice::DisplayName() const {
-    std::string name = vendor;
-    if (!model.empty()) name += (name.empty() ? "" : " ") + model;
+    // A vendor alone is often a bare bus id ("0x1af4"), so it is shown only with a model.
+    std::string name = model.empty() ? std::string() : (vendor.empty() ? model : vendor + " " + model);
     if (name.empty()) name = DecodeUdevEscapes(Property("ID_MODEL_ENC"));
     if (name.empty()) name = Property("ID_MODEL");
     if (name.empty()) name = this->name;
