@@ -23,8 +23,8 @@ public:
         bool readOnly = false;
         std::string vendor{};
         std::string model{};
-        int scsiType = -1;               // device/type when not negative (5 = optical)
-        std::vector<std::string> udev{};   // "KEY=VALUE" properties
+        int scsiType = -1;                // device/type when not negative (5 = optical)
+        std::vector<std::string> udev{};  // "KEY=VALUE" properties
     };
     struct Partition {
         std::string disk;

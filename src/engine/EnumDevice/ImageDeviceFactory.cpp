@@ -16,7 +16,9 @@
 
 namespace {
 
-bool IsValidSectorSize(u64 size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }
+bool IsValidSectorSize(u64 size) {
+    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
+}
 
 // Reads exactly n bytes at offset; false on a short read.
 bool ReadExactly(int fd, void* buffer, size_t n, off_t offset) {
@@ -43,7 +45,9 @@ private:
     int m_fd;
 };
 
-u32 ReadLe32(const u8* p) { return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24; }
+u32 ReadLe32(const u8* p) {
+    return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24;
+}
 
 }  // namespace
 

@@ -131,9 +131,8 @@ IStorageDevice* CEnumVolume::CreateVolumeDeviceObject(IStorageDevice* disk, cons
     return volume.release();
 }
 
-bool CEnumVolume::FillVolumeInfo(CCollectedVolumeDeviceInfoStruct& record, IStorageDevice* disk,
-                                 IStorageDevice* volume, const BlockDevice& medium,
-                                 const std::vector<PartEntry>& entries) {
+bool CEnumVolume::FillVolumeInfo(CCollectedVolumeDeviceInfoStruct& record, IStorageDevice* disk, IStorageDevice* volume,
+                                 const BlockDevice& medium, const std::vector<PartEntry>& entries) {
     CCollectDiskDeviceInfoStruct* diskRecord = DiskRecord(disk);
     if (!diskRecord || medium.TotalSectors() <= 0) return false;
     record = CCollectedVolumeDeviceInfoStruct{};

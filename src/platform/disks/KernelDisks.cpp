@@ -71,9 +71,13 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> ParseMajorMinor(std::stri
     return std::make_pair(*major, *minor);
 }
 
-bool IsValidBlockSize(std::uint64_t size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }
+bool IsValidBlockSize(std::uint64_t size) {
+    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
+}
 
-bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool StartsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
 
 bool IsDirectory(const fs::path& p) {
     std::error_code ec;
@@ -276,7 +280,9 @@ std::optional<ApfsVolumeName> KernelDisks::FindApfsVolume(const std::string& nam
     return ApfsVolumeName{label, device->name};
 }
 
-std::string KernelDisks::DevicePath(const std::string& name) const { return (m_roots.dev / name).string(); }
+std::string KernelDisks::DevicePath(const std::string& name) const {
+    return (m_roots.dev / name).string();
+}
 
 std::string UnescapeMountField(std::string_view field) {
     std::string out;

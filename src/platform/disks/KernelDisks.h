@@ -47,12 +47,12 @@ struct BlockDevice {
     bool whole = true;
     std::uint32_t major = 0;
     std::uint32_t minor = 0;
-    dev_t number = 0;                     // makedev(major, minor): compares with st_dev
-    std::uint64_t size512 = 0;            // the kernel counts sizes in 512-byte units, whatever the block size
+    dev_t number = 0;                      // makedev(major, minor): compares with st_dev
+    std::uint64_t size512 = 0;             // the kernel counts sizes in 512-byte units, whatever the block size
     std::uint32_t logicalBlockSize = 512;  // a power of two from 512 to 65536
     bool removable = false;
     bool readOnly = false;
-    int partitionNumber = -1;   // -1 for a whole disk
+    int partitionNumber = -1;    // -1 for a whole disk
     std::uint64_t start512 = 0;  // partitions: start on the disk in 512-byte units (0 when unknown)
     std::uint32_t bus = kBusUnknown;
     std::string vendor;

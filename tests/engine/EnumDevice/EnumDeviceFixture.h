@@ -46,8 +46,8 @@ class MarkerAnalyzers {
 public:
     MarkerAnalyzers() : m_saved(VolumeAnalyzers()) {
         VolumeAnalyzers() = VolumeAnalyzerFactories{
-            [](IStorageDevice* d, u64 s) -> IVolumeAnalyze* { return new MarkerAnalyzer(d, s); },
-            nullptr, nullptr, nullptr, nullptr};
+            [](IStorageDevice* d, u64 s) -> IVolumeAnalyze* { return new MarkerAnalyzer(d, s); }, nullptr, nullptr,
+            nullptr, nullptr};
     }
     ~MarkerAnalyzers() { VolumeAnalyzers() = m_saved; }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "EnumDeviceFixture.h"
 #include "engine/EnumDevice/DevListSortAlgorithm.h"
 #include "engine/EnumDevice/EnumDevice.h"
 #include "engine/EnumDevice/EnumDeviceCodes.h"
@@ -20,7 +21,6 @@
 #include "engine/StorageDevice/VolumeDevice.h"
 #include "support/Fixtures.h"
 #include "support/MemoryDevice.h"
-#include "EnumDeviceFixture.h"
 
 using namespace enumtest;
 using testsupport::FakeKernelTree;
@@ -44,8 +44,14 @@ protected:
     // A partition the kernel reports, its node a file holding the marker of its file system.
     void AddKernelPartition(const std::string& disk, const std::string& name, int number, u32 minor, u64 start512,
                             u64 size512, std::vector<std::string> udev = {}) {
-        tree.AddPartition({.disk = disk, .name = name, .number = number, .major = 8, .minor = minor,
-                           .start512 = start512, .size512 = size512, .udev = udev});
+        tree.AddPartition({.disk = disk,
+                           .name = name,
+                           .number = number,
+                           .major = 8,
+                           .minor = minor,
+                           .start512 = start512,
+                           .size512 = size512,
+                           .udev = udev});
         tree.MakeNode(name, size512 * 512);
     }
 
@@ -86,9 +92,9 @@ protected:
 TEST_F(EnumDeviceTest, DisksComeByteWiseByNameAboveTheSizeFloorWithoutOpticalOrRamMedia) {
     AddDisk("disk10", 0, 16 * kMiB);
     AddDisk("disk2", 16, 16 * kMiB);
-    AddDisk("disk1", 32, 8 * kMiB);                // exactly the floor: kept
-    AddDisk("disk3", 48, 4 * kMiB);                // below it: left out
-    AddDisk("disk4", 64, 8 * kMiB - 512);          // one sector short
+    AddDisk("disk1", 32, 8 * kMiB);                                              // exactly the floor: kept
+    AddDisk("disk3", 48, 4 * kMiB);                                              // below it: left out
+    AddDisk("disk4", 64, 8 * kMiB - 512);                                        // one sector short
     tree.AddDisk({.name = "disk5", .major = 8, .minor = 80, .size512 = 32768});  // no node: cannot open
     AddDisk("sr0", 96, 700 * kMiB);
     AddDisk("zram0", 112, 64 * kMiB);

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "EnumDeviceFixture.h"
 #include "engine/EnumDevice/EnumDeviceEx.h"
 #include "engine/VolumeAnalyze/VolumeAnalyzeController.h"
 #include "support/Fixtures.h"
 #include "support/MemoryDevice.h"
-#include "EnumDeviceFixture.h"
 
 using namespace enumtest;
 using testsupport::RunCommand;
@@ -26,7 +26,9 @@ std::string Trimmed(std::string s) {
     return s;
 }
 
-bool HaveTool(const std::string& tool) { return RunCommand("command -v " + tool + " >/dev/null 2>&1") == 0; }
+bool HaveTool(const std::string& tool) {
+    return RunCommand("command -v " + tool + " >/dev/null 2>&1") == 0;
+}
 
 // A loop device over an image, with its partitions made known to the kernel; detached in every case.
 class LoopDevice {
@@ -77,9 +79,10 @@ TEST(LoopDevices, AnMbrDiskWithFatExfatAndNtfsPartitions) {
         u32 start, count;
         u8 type;
     } parts[] = {{2048, 32 * 2048, 0x0C}, {67584, 24 * 2048, 0x07}, {118784, 24 * 2048, 0x07}};
-    WriteAt(image, 0, MbrSector({{parts[0].type, parts[0].start, parts[0].count},
-                                 {parts[1].type, parts[1].start, parts[1].count},
-                                 {parts[2].type, parts[2].start, parts[2].count}}));
+    WriteAt(image, 0,
+            MbrSector({{parts[0].type, parts[0].start, parts[0].count},
+                       {parts[1].type, parts[1].start, parts[1].count},
+                       {parts[2].type, parts[2].start, parts[2].count}}));
 
     LoopDevice loop(image);
     if (loop.Node().empty()) GTEST_SKIP() << "cannot attach a loop device here";

@@ -38,8 +38,8 @@ TEST_F(KernelDisksTest, ListsDataDisksByNameAndLeavesOutOpticalRamAndZram) {
     tree.AddDisk({.name = "sdd", .major = 8, .minor = 48, .size512 = 4000, .udev = {"ID_CDROM=1"}});
     tree.AddDisk({.name = "loop3", .major = 7, .minor = 3, .size512 = 20480});
     tree.AddDisk({.name = "nvme0n1", .major = 259, .minor = 0, .size512 = 20480});
-    tree.AddPartition({.disk = "sda", .name = "sda1", .number = 1, .major = 8, .minor = 1, .start512 = 2048,
-                       .size512 = 1000});
+    tree.AddPartition(
+        {.disk = "sda", .name = "sda1", .number = 1, .major = 8, .minor = 1, .start512 = 2048, .size512 = 1000});
     EXPECT_EQ(Names(Reader().Disks()), (std::vector<std::string>{"loop3", "nvme0n1", "sda", "sdb"}));
 }
 
@@ -74,7 +74,12 @@ TEST_F(KernelDisksTest, ReadsTheFactsOfADisk) {
 TEST_F(KernelDisksTest, SizesStayIn512ByteUnitsOnA4KDisk) {
     // The kernel writes size and start in 512-byte units even when the logical block is 4096 bytes.
     tree.AddDisk({.name = "loop1", .major = 7, .minor = 1, .size512 = 131072, .blockSize = 4096});
-    tree.AddPartition({.disk = "loop1", .name = "loop1p1", .number = 1, .major = 259, .minor = 3, .start512 = 2048,
+    tree.AddPartition({.disk = "loop1",
+                       .name = "loop1p1",
+                       .number = 1,
+                       .major = 259,
+                       .minor = 3,
+                       .start512 = 2048,
                        .size512 = 65536});
     auto disk = Reader().Find("loop1");
     ASSERT_TRUE(disk);
@@ -92,13 +97,18 @@ TEST_F(KernelDisksTest, SizesStayIn512ByteUnitsOnA4KDisk) {
 
 TEST_F(KernelDisksTest, PartitionsComeByNumberWithTheirStarts) {
     tree.AddDisk({.name = "sda", .major = 8, .minor = 0, .size512 = 1 << 24});
-    tree.AddPartition({.disk = "sda", .name = "sda10", .number = 10, .major = 259, .minor = 0, .start512 = 90000,
-                       .size512 = 100});
-    tree.AddPartition({.disk = "sda", .name = "sda2", .number = 2, .major = 8, .minor = 2, .start512 = 4096,
-                       .size512 = 2048, .udev = {"ID_FS_TYPE=exfat", "ID_FS_LABEL=MY_STICK",
-                                                  "ID_FS_LABEL_ENC=MY\\x20STICK"}});
-    tree.AddPartition({.disk = "sda", .name = "sda1", .number = 1, .major = 8, .minor = 1, .start512 = 2048,
-                       .size512 = 2048});
+    tree.AddPartition(
+        {.disk = "sda", .name = "sda10", .number = 10, .major = 259, .minor = 0, .start512 = 90000, .size512 = 100});
+    tree.AddPartition({.disk = "sda",
+                       .name = "sda2",
+                       .number = 2,
+                       .major = 8,
+                       .minor = 2,
+                       .start512 = 4096,
+                       .size512 = 2048,
+                       .udev = {"ID_FS_TYPE=exfat", "ID_FS_LABEL=MY_STICK", "ID_FS_LABEL_ENC=MY\\x20STICK"}});
+    tree.AddPartition(
+        {.disk = "sda", .name = "sda1", .number = 1, .major = 8, .minor = 1, .start512 = 2048, .size512 = 2048});
     auto parts = Reader().Partitions("sda");
     EXPECT_EQ(Names(parts), (std::vector<std::string>{"sda1", "sda2", "sda10"}));
     ASSERT_EQ(parts.size(), 3u);
@@ -118,10 +128,8 @@ TEST_F(KernelDisksTest, HostileSysfsValuesAreRefused) {
     struct Case {
         std::string name, file, content;
     } cases[] = {
-        {"sda", "dev", "garbage"},
-        {"sdb", "dev", "8"},
-        {"sdc", "size", "-5"},
-        {"sdd", "size", "18446744073709551615"},  // more bytes than an i64 holds
+        {"sda", "dev", "garbage"}, {"sdb", "dev", "8"},
+        {"sdc", "size", "-5"},     {"sdd", "size", "18446744073709551615"},  // more bytes than an i64 holds
         {"sde", "size", "12abc"},
     };
     std::uint32_t minor = 0;
@@ -145,10 +153,22 @@ TEST_F(KernelDisksTest, HostileSysfsValuesAreRefused) {
 
 TEST_F(KernelDisksTest, ApfsNamesComeFromTheUdevDatabaseOnly) {
     tree.AddDisk({.name = "sda", .major = 8, .minor = 0, .size512 = 1 << 24});
-    tree.AddPartition({.disk = "sda", .name = "sda1", .number = 1, .major = 8, .minor = 1, .start512 = 40,
-                       .size512 = 1 << 20, .udev = {"ID_FS_TYPE=apfs", "ID_FS_LABEL_ENC=Macintosh\\x20HD"}});
-    tree.AddPartition({.disk = "sda", .name = "sda2", .number = 2, .major = 8, .minor = 2, .start512 = 1 << 21,
-                       .size512 = 1 << 20, .udev = {"ID_FS_TYPE=apfs"}});
+    tree.AddPartition({.disk = "sda",
+                       .name = "sda1",
+                       .number = 1,
+                       .major = 8,
+                       .minor = 1,
+                       .start512 = 40,
+                       .size512 = 1 << 20,
+                       .udev = {"ID_FS_TYPE=apfs", "ID_FS_LABEL_ENC=Macintosh\\x20HD"}});
+    tree.AddPartition({.disk = "sda",
+                       .name = "sda2",
+                       .number = 2,
+                       .major = 8,
+                       .minor = 2,
+                       .start512 = 1 << 21,
+                       .size512 = 1 << 20,
+                       .udev = {"ID_FS_TYPE=apfs"}});
     auto found = Reader().FindApfsVolume("sda1");
     ASSERT_TRUE(found);
     EXPECT_EQ(found->name, "Macintosh HD");
@@ -159,8 +179,8 @@ TEST_F(KernelDisksTest, ApfsNamesComeFromTheUdevDatabaseOnly) {
 
 TEST_F(KernelDisksTest, APartitionWithoutAStartIsKeptWithStartUnknown) {
     tree.AddDisk({.name = "sda", .major = 8, .minor = 0, .size512 = 1 << 24});
-    tree.AddPartition({.disk = "sda", .name = "sda1", .number = 1, .major = 8, .minor = 1, .start512 = 40,
-                       .size512 = 1 << 20});
+    tree.AddPartition(
+        {.disk = "sda", .name = "sda1", .number = 1, .major = 8, .minor = 1, .start512 = 40, .size512 = 1 << 20});
     std::filesystem::remove(tree.Roots().sys / "class" / "block" / "sda" / "sda1" / "start");
     auto parts = Reader().Partitions("sda");
     ASSERT_EQ(parts.size(), 1u);
@@ -203,8 +223,9 @@ TEST_F(KernelDisksTest, MountPointPrefersTheWholeFileSystemOverABindMount) {
 }
 
 TEST(Udev, PropertiesEscapesAndBusKinds) {
-    auto props = ParseUdevData("S:disk/by-id/usb-x\nE:ID_BUS=usb\nE:ID_FS_LABEL_ENC=a\\x2fb\\x20c\nE:=bad\nE:NOVALUE\n"
-                               "E:ID_EMPTY=\nG:systemd");
+    auto props = ParseUdevData(
+        "S:disk/by-id/usb-x\nE:ID_BUS=usb\nE:ID_FS_LABEL_ENC=a\\x2fb\\x20c\nE:=bad\nE:NOVALUE\n"
+        "E:ID_EMPTY=\nG:systemd");
     EXPECT_EQ(props.size(), 3u);
     EXPECT_EQ(props["ID_BUS"], "usb");
     EXPECT_EQ(props["ID_EMPTY"], "");
