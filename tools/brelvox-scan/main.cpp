@@ -3,6 +3,7 @@
 // data recovery) and adds nothing of its own.
 //
 //   brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--recover DIR] SOURCE
+//   brelvox-scan --list-devices
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,15 +11,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <string>
 
+#include "ListDevices.h"
 #include "ScanSession.h"
+#include "engine/EnumDevice/IEnumDeviceEx.h"
 
 namespace {
 
 void Usage() {
-    std::fprintf(stderr, "usage: brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--recover DIR] SOURCE\n");
+    std::fprintf(stderr,
+                 "usage: brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--recover DIR] SOURCE"
+                 " | --list-devices\n");
 }
 
 int Fail(const std::string& reason) {
@@ -38,6 +44,8 @@ bool ParseBits(const char* text, u32& bits) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--list-devices") == 0)
+        return ListDevices(*CreateEnumDeviceEx(), std::cout, std::cerr);
     scan::Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
