@@ -13,6 +13,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "ListDevices.h"
@@ -44,8 +45,17 @@ bool ParseBits(const char* text, u32& bits) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--list-devices") == 0)
-        return ListDevices(*CreateEnumDeviceEx(), std::cout, std::cerr);
+    if (argc == 2 && std::strcmp(argv[1], "--list-devices") == 0) {
+        // The engine's debug lines go to standard error; the list alone to standard output.
+        std::ostringstream list;
+        std::fflush(stdout);
+        const int realOut = dup(STDOUT_FILENO);
+        if (realOut < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return Fail("cannot set up output");
+        const int status = ListDevices(*CreateEnumDeviceEx(), list, std::cerr);
+        const std::string text = list.str();
+        if (!text.empty() && ::write(realOut, text.data(), text.size()) < 0) return Fail("cannot write the list");
+        return status;
+    }
     scan::Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
