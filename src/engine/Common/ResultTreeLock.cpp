@@ -1,0 +1,3 @@
+#include "engine/Common/ResultTreeLock.h"
+
+SimpleCs g_lockerAddData;
