@@ -1,0 +1,167 @@
+#include "engine/RAWSearch/Analysers/FileJPGAnalyser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "engine/RAWSearch/Core/RawFileBuffer.h"
+#include "engine/RAWSearch/Exif/ExifReader.h"
+#include "engine/StorageDevice/IStorageDevice.h"
+
+namespace {
+
+constexpr u64 kJfifCap = 0x1A000000;
+constexpr u64 kOtherCap = 0xD000000;
+constexpr int kMaxMarkers = 20479;
+
+bool IsFrameMarker(unsigned char code) {
+    return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+}
+
+}  // namespace
+
+int ApiIsInvalidCharInFileName(const std::string& text) {
+    for (unsigned char c : text) {
+        if (isalnum(c) != 0 || c == ' ' || c == ',' || c == '-' || c == '.' || c == '@' || c == '_') continue;
+        return 1;
+    }
+    return 0;
+}
+
+bool IsJpegSignatureSector(const unsigned char* sector) {
+    if (strncasecmp(reinterpret_cast<const char*>(sector) + 6, "JFIF", 4) == 0 ||
+        strncasecmp(reinterpret_cast<const char*>(sector) + 6, "Exif", 4) == 0) {
+        return true;
+    }
+    static constexpr unsigned char kDQT[4] = {0xFF, 0xD8, 0xFF, 0xDB};
+    static constexpr unsigned char kAdobe[4] = {0xFF, 0xD8, 0xFF, 0xEE};
+    return memcmp(sector, kDQT, 4) == 0 || memcmp(sector, kAdobe, 4) == 0;
+}
+
+int FileJPGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    if (!IsJpegSignatureSector(sector)) return 0;
+    info.m_type = RAW_TYPE_JPG;
+    return 1;
+}
+
+void FileJPGAnalyser::ReadExif(RawFileBuffer& window, u64 offset, CRawFileInfo& info) {
+    unsigned char lengthBytes[2];
+    if (offset < 2 || !window.CopyOut(offset - 2, lengthBytes, 2)) return;
+    const u32 segmentLength = static_cast<u32>((lengthBytes[0] << 8) | lengthBytes[1]);
+    if (segmentLength < 8) return;
+    // The bytes from "Exif" to the segment end, copied so the reader never runs past them.
+    std::vector<unsigned char> block(segmentLength - 2);
+    if (!window.CopyOut(offset, block.data(), block.size())) return;
+    tag_ExifInfo exif{};
+    SetExitInfo(&exif);
+    const bool ok = EXIF_process_EXIF(nullptr, 0, block.data(), static_cast<unsigned>(block.size()));
+    SetExitInfo(nullptr);
+    (void)ok;  // fields read before an error are still used
+    std::string model(exif.cameraModel, strnlen(exif.cameraModel, sizeof(exif.cameraModel)));
+    std::string make(exif.cameraMake, strnlen(exif.cameraMake, sizeof(exif.cameraMake)));
+    m_name = model.find('<') != std::string::npos ? CleanRawFileName(make) : model;
+    m_tagValue = m_name;
+    m_tagKind = m_tagValue.empty() ? RAW_TAG_NONE : RAW_TAG_CAMERA;
+    m_time.assign(exif.dateTime, strnlen(exif.dateTime, sizeof(exif.dateTime)));
+    info.SetRawFileName(m_name);
+    info.SetRawFileTime(m_time);
+}
+
+u64 FileJPGAnalyser::ScanForEnd(RawFileBuffer& window, u64 offset, u64 cap) {
+    const u64 n = static_cast<u64>(m_sectorSize);
+    bool previousEndsFF = false;
+    while (offset < cap) {
+        const u64 sectorStart = offset - offset % n;
+        unsigned char* p = window.GetRawFileBuffer(sectorStart);
+        if (p == nullptr) return offset;  // device end, read failure or cancel
+        const u64 from = offset - sectorStart;
+        const bool zeroTail = p[n - 1] == 0 && p[n - 2] == 0 && p[n - 3] == 0 && p[n - 4] == 0 && p[n - 5] == 0 &&
+                              p[n - 6] == 0;
+        if (previousEndsFF && from == 0 && p[0] == 0xD9 && p[1] == 0 && p[2] == 0 && p[3] == 0) {
+            return sectorStart + 1;  // the marker's FF closed the previous sector
+        }
+        if (p[n - 2] == 0xFF && p[n - 1] == 0xD9) return sectorStart + n;
+        if (zeroTail) {
+            static constexpr unsigned char kEnd[2] = {0xFF, 0xD9};
+            if (unsigned char* m = Apimemstr(p + from, static_cast<int>(n - from), kEnd, 2)) {
+                return sectorStart + static_cast<u64>(m - p) + 2;
+            }
+        }
+        previousEndsFF = p[n - 1] == 0xFF;
+        offset = sectorStart + n;
+    }
+    return cap;
+}
+
+bool FileJPGAnalyser::WalkAndScan(RawFileBuffer& window, Form form, CRawFileInfo& info) {
+    const u64 formCap = form == Form::Jfif ? kJfifCap : kOtherCap;
+    u64 offset = 2;
+    u32 width = 0, height = 0;
+    bool frameSeen = false;
+    for (int markers = 0; markers < kMaxMarkers; ++markers) {
+        if (offset > formCap) {
+            info.m_size = formCap;
+            return true;
+        }
+        unsigned char m[10];
+        if (!window.CopyOut(offset, m, sizeof(m))) return false;
+        if (m[0] != 0xFF) return false;
+        if (m[1] == 0xFF) {
+            offset += 2;
+            continue;
+        }
+        const u32 length = static_cast<u32>((m[2] << 8) | m[3]);
+        if (length < 2) return false;
+        if (IsFrameMarker(m[1])) {
+            const bool counts = form == Form::Plain || m[1] == 0xC0 || (form == Form::Jfif && m[1] == 0xC2 && !frameSeen);
+            if (counts) {
+                if (m[4] != 8) return false;
+                if (form == Form::Plain && m[9] != 3) return false;
+                height = static_cast<u32>((m[5] << 8) | m[6]);
+                width = static_cast<u32>((m[7] << 8) | m[8]);
+                frameSeen = true;
+            }
+        } else if (m[1] == 0xDA) {
+            if (form == Form::Plain && (!frameSeen || m[4] != 3)) return false;
+            const u64 afterHeader = offset + 2 + length;
+            u64 cap = formCap;
+            if (frameSeen && width != 0 && height != 0) cap = std::min<u64>(formCap, 3ULL * width * height);
+            if (!frameSeen && form == Form::Jfif) cap = kJfifCap;
+            info.m_size = ScanForEnd(window, afterHeader, cap);
+            return info.m_size > 0;
+        }
+        offset += 2 + length;
+    }
+    return false;
+}
+
+bool FileJPGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+    m_name.clear();
+    m_time.clear();
+    m_tagKind = RAW_TAG_NONE;
+    m_tagValue.clear();
+    if (device == nullptr) return false;
+    m_sectorSize = device->GetSectorSize() == 0 ? 512 : device->GetSectorSize();
+    if (m_sectorSize > static_cast<i64>(kRawMaxSectorSize)) return false;
+    RawFileBuffer window(device, static_cast<unsigned long long>(info.m_startSector));
+    unsigned char head[32];
+    if (!window.CopyOut(0, head, sizeof(head))) return false;
+    Form form = Form::Plain;
+    if (strncasecmp(reinterpret_cast<char*>(head) + 6, "JFIF", 4) == 0) {
+        form = Form::Jfif;
+    } else if (strncasecmp(reinterpret_cast<char*>(head) + 6, "Exif", 4) == 0) {
+        form = Form::Exif;
+    }
+    if (form == Form::Jfif) {
+        if (memcmp(head + 6, "JFIF", 4) != 0 || head[2] != 0xFF) return false;
+        if (head[20] == 0xFF && head[21] == 0xE1 && memcmp(head + 24, "Exif", 4) == 0) ReadExif(window, 24, info);
+    } else if (form == Form::Exif) {
+        ReadExif(window, 6, info);
+    }
+    if (!WalkAndScan(window, form, info)) {
+        info.m_size = 0;
+        return false;
+    }
+    info.m_type = RAW_TYPE_JPG;
+    return true;
+}

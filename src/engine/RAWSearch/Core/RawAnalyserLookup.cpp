@@ -1,0 +1,50 @@
+#include "engine/RAWSearch/Core/RawAnalyserLookup.h"
+
+#include "engine/RAWSearch/Core/RawFileInfo.h"
+#include "engine/RAWSearch/Core/SignatureTable.h"
+
+RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& multimap, RawAnalyserList& list)
+    : m_map(map), m_multimap(multimap), m_list(list), m_prefixes(std::make_unique<std::bitset<65536>>()) {
+    for (const auto& entry : m_map) m_prefixes->set(entry.first & 0xFFFF);
+    for (const auto& entry : m_multimap) m_prefixes->set(entry.first);
+}
+
+namespace {
+
+int Ask(IRawFileAnalyser* analyser, unsigned char* sector, CRawFileInfo& info, long long sectorSize,
+        long long sectorNumber, long long bufferStartSector, long long blockEndSector) {
+    info = CRawFileInfo();
+    if (ISpecialRawFileAnalyser* special = analyser->GetSpecialRawFile()) {
+        return special->AnalyseBufferEx(sector, info, sectorSize, sectorNumber, bufferStartSector, blockEndSector) != 0
+                   ? 1
+                   : 0;
+    }
+    return analyser->AnalyseBuffer(sector, info) == 1 ? 1 : 0;
+}
+
+}  // namespace
+
+IRawFileAnalyser* RawAnalyserLookup::Find(unsigned char* sector, CRawFileInfo& info, long long sectorSize,
+                                          long long sectorNumber, long long bufferStartSector,
+                                          long long blockEndSector, bool sectorAllZero) const {
+    const u32 key4 = RawMapKey(sector);
+    if (key4 != 0 && m_prefixes->test(key4 & 0xFFFF)) {
+        auto it = m_map.find(key4);
+        if (it != m_map.end() &&
+            Ask(it->second, sector, info, sectorSize, sectorNumber, bufferStartSector, blockEndSector) != 0) {
+            return it->second;
+        }
+        auto range = m_multimap.equal_range(static_cast<u16>(key4 & 0xFFFF));
+        for (auto m = range.first; m != range.second; ++m) {
+            if (Ask(m->second, sector, info, sectorSize, sectorNumber, bufferStartSector, blockEndSector) != 0) {
+                return m->second;
+            }
+        }
+    }
+    if (sectorAllZero) return nullptr;
+    for (IRawFileAnalyser* analyser : m_list) {
+        info = CRawFileInfo();
+        if (analyser->AnalyseBuffer(sector, info) != 0) return analyser;
+    }
+    return nullptr;
+}

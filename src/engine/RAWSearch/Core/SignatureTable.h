@@ -1,0 +1,26 @@
+// The rows that bind a sector's first bytes to analysers: a map by the first four bytes, a multimap by
+// the first two (equal keys tried in row order) and a list tried at every sector neither claimed.
+#pragma once
+
+#include <vector>
+
+#include "engine/Common/Types.h"
+
+class IRawFileAnalyser;
+
+enum class RawTableKind : u8 { Map, Multimap, List };
+
+struct RawSignatureRow {
+    RawTableKind kind;
+    const char* key;       // 4 bytes (map), 2 bytes (multimap), unused (list)
+    const char* analyser;  // the class that serves the row
+    i32 type;              // the analyser's default type, -1 where the content decides
+    IRawFileAnalyser* (*create)();  // null while the analyser is not built
+};
+
+// Every row, in table order: 81 map rows, 42 multimap rows, 9 list rows.
+const std::vector<RawSignatureRow>& RawSignatureRows();
+
+// Keys as the search reads them: the first bytes as little-endian integers.
+u32 RawMapKey(const unsigned char* bytes);
+u16 RawMultimapKey(const unsigned char* bytes);

@@ -1,0 +1,65 @@
+#include "engine/RAWSearch/Util/RawUtility.h"
+
+#include <cstring>
+#include <map>
+
+namespace BruteForce {
+
+i32 RawUtility::EXIF_Get32s(const unsigned char* p, bool littleEndian) {
+    const u32 v = littleEndian ? (u32{p[3]} << 24) | (u32{p[2]} << 16) | (u32{p[1]} << 8) | p[0]
+                               : (u32{p[0]} << 24) | (u32{p[1]} << 16) | (u32{p[2]} << 8) | p[3];
+    return static_cast<i32>(v);
+}
+
+u16 RawUtility::EXIF_Get16s(const unsigned char* p, bool littleEndian) {
+    return littleEndian ? static_cast<u16>((p[1] << 8) | p[0]) : static_cast<u16>((p[0] << 8) | p[1]);
+}
+
+int RawUtility::FindMagicInBuffer(const unsigned char* buffer, int length, int skip, const unsigned char* magic,
+                                  int magicLength) {
+    if (buffer == nullptr || magic == nullptr || magicLength < 1) return 0;
+    const int from = length - skip;
+    if (from < 0) return 0;
+    for (int i = from; i >= 0; --i) {
+        if (buffer[i] == 0 || buffer[i] != magic[0]) continue;
+        if (i + magicLength > length) continue;  // the magic must lie inside the buffer
+        if (memcmp(buffer + i + 1, magic + 1, static_cast<size_t>(magicLength - 1)) == 0) return i + magicLength;
+    }
+    return 0;
+}
+
+int RawUtility::Binary_Compare(const unsigned char* buffer, int length) {
+    auto zeroFrom = [&](int from) {
+        for (int i = from; i < length; ++i) {
+            if (buffer[i] != 0) return false;
+        }
+        return true;
+    };
+    if (buffer == nullptr || length <= 0 || zeroFrom(0)) return 0;
+    int lo = 0, hi = length, last = 0;
+    while (lo < hi - 1) {
+        const int mid = (lo + hi) / 2;
+        last = mid;
+        if (zeroFrom(mid)) {
+            hi = mid;
+        } else {
+            lo = mid;
+        }
+    }
+    return last + 1;
+}
+
+std::string RawUtility::GetFileExtWithType(int type) {
+    static const std::map<int, std::string> kExt = {
+        {23, "doc"}, {71, "xls"},  {52, "ppt"},  {73, "docx"}, {74, "xlsx"}, {75, "pptx"}, {123, "odt"},
+        {124, "ods"}, {125, "odp"}, {110, "pages"}, {111, "key"}, {112, "numbers"}, {114, "epub"}, {50, "pdf"},
+        {2, "3gp"},  {6, "asf"},  {8, "wmv"},  {10, "avi"},  {42, "mov"},  {44, "mp4"},  {46, "m4v"},
+        {90, "flv"}, {94, "rm"},  {95, "rmvb"}, {96, "mkv"},  {109, "mpg"}, {129, "m2ts"}, {142, "mxf"},
+        {77, "nef"}, {83, "cr2"}, {84, "sr2"}, {85, "arw"},  {87, "rw2"},  {88, "dng"},  {89, "raf"},
+        {97, "dcr"}, {98, "kdc"}, {104, "pef"}, {106, "srw"}, {107, "orf"}, {18, "crw"},
+    };
+    auto it = kExt.find(type);
+    return it == kExt.end() ? std::string() : it->second;
+}
+
+}  // namespace BruteForce
