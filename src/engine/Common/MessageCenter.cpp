@@ -21,6 +21,7 @@ CMessageCenter::~CMessageCenter() {
 }
 
 void CMessageCenter::StartReceiveMessage() {
+    std::lock_guard<std::mutex> lifecycle(m_lifecycleMutex);
     {
         std::lock_guard<std::mutex> wake(m_wakeMutex);
         m_stop = false;
@@ -35,6 +36,7 @@ void CMessageCenter::StartReceiveMessage() {
 }
 
 void CMessageCenter::StopReceiveMessage() {
+    std::lock_guard<std::mutex> lifecycle(m_lifecycleMutex);
     {
         std::lock_guard<std::mutex> wake(m_wakeMutex);
         m_stop = true;
@@ -44,7 +46,13 @@ void CMessageCenter::StopReceiveMessage() {
         autolocker<> hold(g_lockerMSG);
         m_accepting = false;
     }
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+    // A thread cannot join itself: left to itself, the delivery thread ends at its next look at the
+    // stop flag.
+    if (!m_thread.joinable()) return;
+    if (m_thread.get_id() == std::this_thread::get_id())
+        m_thread.detach();
+    else
+        m_thread.join();
 }
 
 bool CMessageCenter::PushEvent(EVENT_TYPE type, int length, const void* payload) {
@@ -75,8 +83,8 @@ void CMessageCenter::SendEvent(_MSG_EVENT* event) {
     for (auto& [type, receiver] : m_receivers) {
         if (receiver) receiver->Notify(event);
     }
-    std::free(event);
     if (m_current == event) m_current = nullptr;
+    std::free(event);
 }
 
 bool CMessageCenter::RegisterNotifyCenter(int type, INotifyCenter* centre) {

@@ -79,6 +79,8 @@ private:
     bool m_accepting = false;
     std::thread m_thread;
     std::chrono::milliseconds m_interval{1000};
+    // Serialises StartReceiveMessage and StopReceiveMessage (they own m_thread).
+    std::mutex m_lifecycleMutex;
     // Wakes the delivery thread early when it is told to stop.
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;

@@ -1,0 +1,61 @@
+// The process log and crash handler.
+//
+// Every line is "HH:MM:SS " + message, printed to standard output and appended to "sMAC_Brelvox.log"
+// in the work folder. The file is opened and closed for every line so the log is complete after a
+// crash. When the work folder cannot take the file (an installed program under /usr), the log goes to
+// the per-user state folder ($XDG_STATE_HOME or ~/.local/state, subfolder "Brelvox") instead.
+#pragma once
+
+#include <string>
+
+#include "engine/Common/Locks.h"
+
+// The folder of the executable (where "UIConfig.ini" lies), or the value of the environment variable
+// BRELVOX_WORK_DIR when it is set (tests). The text stays valid until the next call on the same thread.
+const char* GetAppWorkPath();
+
+// The per-user state folder of the program: $XDG_STATE_HOME/Brelvox, else ~/.local/state/Brelvox.
+std::string GetUserStatePath();
+
+class CatchExeception {
+public:
+    static constexpr const char* kLogFileName = "sMAC_Brelvox.log";
+    static constexpr int kLineBytes = 2048;
+    static constexpr int kMessageChars = 2000;
+    static constexpr int kBacktraceFrames = 128;
+
+    static CatchExeception* Instance();
+
+    // Routes SIGILL, SIGABRT, SIGBUS and SIGSEGV to SignalHandle.
+    void Install();
+    // Puts the four signals back to their default action, prints a backtrace of the faulting thread
+    // to standard output and lets the default action (termination with a core file) follow.
+    static void SignalHandle(int signal);
+
+    // Appends one line; returns the number of characters of the line (prefix included).
+    int WriteLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // The work folder, resolved once (GetAppWorkPath) and kept.
+    const char* GetWorkPath();
+    // Forgets the resolved work and log folders so that the next line resolves them again; a
+    // non-null path is used as the work folder from now on. For tests and tools.
+    void ResetWorkPath(const char* path = nullptr);
+    // The full path of the file the last line went to (empty before the first line).
+    std::string GetLogFilePath();
+
+    CatchExeception(const CatchExeception&) = delete;
+    CatchExeception& operator=(const CatchExeception&) = delete;
+
+private:
+    CatchExeception();
+    ~CatchExeception();
+
+    bool AppendLocked(const char* line, size_t length);
+    const char* WorkPathLocked();
+
+    char m_workPath[1024] = {};
+    bool m_workPathResolved = false;
+    // Set once the work folder refused the file; later lines go straight to the state folder.
+    bool m_useStateFolder = false;
+    std::string m_lastLogFile;
+};

@@ -1,0 +1,209 @@
+#include "engine/Common/CatchExeception.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/Fixtures.h"
+#include "support/TempDir.h"
+#include "support/WorkDir.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::ScopedWorkDir;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The lines of a log file, without the "process[...] started" line that the log's first use writes.
+std::vector<std::string> LogLines(const std::filesystem::path& file) {
+    std::vector<std::string> lines;
+    for (auto& line : Lines(ReadFile(file)))
+        if (line.find(" process[") != 8) lines.push_back(line);
+    return lines;
+}
+
+const std::regex kPrefix("^[0-2][0-9]:[0-5][0-9]:[0-6][0-9] ");
+
+TEST(ProcessLog, LinesArePrefixedWithTheTimeAndAppended) {
+    ScopedWorkDir dir;
+    auto* log = CatchExeception::Instance();
+    EXPECT_EQ(log->WriteLog("first %d\n", 1), 9 + 8);
+    log->WriteLog("second %s\n", "line");
+
+    auto file = dir.work() / "sMAC_Brelvox.log";
+    EXPECT_EQ(log->GetLogFilePath(), file.string());
+    auto lines = LogLines(file);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_search(lines[0], kPrefix)) << lines[0];
+    EXPECT_EQ(lines[0].substr(9), "first 1");
+    EXPECT_EQ(lines[1].substr(9), "second line");
+}
+
+TEST(ProcessLog, ConcurrentWritersNeverInterleaveWithinALine) {
+    ScopedWorkDir dir;
+    constexpr int kLinesPerThread = 200;
+    auto writer = [](char letter) {
+        std::string body(300, letter);
+        for (int i = 0; i < kLinesPerThread; ++i) CatchExeception::Instance()->WriteLog("%s %04d\n", body.c_str(), i);
+    };
+    std::thread a(writer, 'a');
+    std::thread b(writer, 'b');
+    a.join();
+    b.join();
+
+    auto lines = LogLines(dir.work() / "sMAC_Brelvox.log");
+    ASSERT_EQ(lines.size(), 2u * kLinesPerThread);
+    int seen[2] = {0, 0};
+    for (const auto& line : lines) {
+        ASSERT_TRUE(std::regex_search(line, kPrefix)) << line;
+        ASSERT_EQ(line.size(), 9u + 300 + 5) << line;
+        char letter = line[9];
+        ASSERT_TRUE(letter == 'a' || letter == 'b');
+        EXPECT_EQ(line.substr(9, 300), std::string(300, letter));
+        // Each writer's lines keep their order.
+        int& next = seen[letter - 'a'];
+        EXPECT_EQ(std::stoi(line.substr(310)), next);
+        ++next;
+    }
+}
+
+TEST(ProcessLog, ALongMessageIsCutToTheBufferNotOverrun) {
+    ScopedWorkDir dir;
+    std::string longText(3000, 'x');
+    int written = CatchExeception::Instance()->WriteLog("%s\n", longText.c_str());
+    CatchExeception::Instance()->WriteLog("after\n");
+
+    // 9 prefix characters, 2000 message characters and the line end restored after the cut.
+    EXPECT_EQ(written, 9 + 2000 + 1);
+    auto lines = LogLines(dir.work() / "sMAC_Brelvox.log");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_search(lines[0], kPrefix));
+    EXPECT_EQ(lines[0].substr(9), std::string(2000, 'x'));
+    EXPECT_EQ(lines[1].substr(9), "after");
+}
+
+TEST(ProcessLog, AnUnwritableWorkFolderSendsTheLogToTheStateFolder) {
+    ScopedWorkDir dir;
+    // A work "folder" that is a regular file cannot take the log, whoever runs the test (root too).
+    auto notAFolder = dir.work() / "plain-file";
+    testsupport::WriteFile(notAFolder, "x");
+    dir.SetWork(notAFolder);
+
+    CatchExeception::Instance()->WriteLog("kept %d\n", 7);
+    CatchExeception::Instance()->WriteLog("kept %d\n", 8);
+
+    auto file = dir.state() / "Brelvox" / "sMAC_Brelvox.log";
+    EXPECT_EQ(CatchExeception::Instance()->GetLogFilePath(), file.string());
+    auto lines = LogLines(file);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(9), "kept 7");
+    EXPECT_EQ(lines[1].substr(9), "kept 8");
+}
+
+// Logs one line as an unprivileged user: root writes into read-only folders, so as root the line is
+// written by a child that drops to nobody (65534). Answers whether that worked.
+bool LogAsUnprivilegedUser(const char* text) {
+    if (!testsupport::IsRoot()) return CatchExeception::Instance()->WriteLog("%s\n", text) > 0;
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        CatchExeception::Instance()->WriteLog("%s\n", text);
+        _exit(0);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(ProcessLog, AReadOnlyWorkFolderSendsTheLogToTheStateFolder) {
+    ScopedWorkDir dir;
+    // Reachable by the unprivileged child: the folders on the way open, the state folder writable.
+    chmod(dir.work().parent_path().c_str(), 0755);
+    chmod(dir.work().c_str(), 0755);
+    std::filesystem::create_directory(dir.state());
+    chmod(dir.state().c_str(), 0777);
+    auto readOnly = dir.work() / "installed";
+    std::filesystem::create_directory(readOnly);
+    chmod(readOnly.c_str(), 0555);
+    dir.SetWork(readOnly);
+
+    ASSERT_TRUE(LogAsUnprivilegedUser("installed program"));
+    EXPECT_FALSE(std::filesystem::exists(readOnly / "sMAC_Brelvox.log"));
+    auto lines = LogLines(dir.state() / "Brelvox" / "sMAC_Brelvox.log");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(9), "installed program");
+}
+
+TEST(ProcessLog, WorkPathFollowsTheOverrideAndDefaultsToTheExecutableFolder) {
+    ScopedWorkDir dir;
+    EXPECT_EQ(std::string(GetAppWorkPath()), dir.work().string());
+    EXPECT_EQ(std::string(CatchExeception::Instance()->GetWorkPath()), dir.work().string());
+
+    unsetenv("BRELVOX_WORK_DIR");
+    auto exe = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(std::string(GetAppWorkPath()), exe.parent_path().string());
+}
+
+TEST(ProcessLog, StatePathFollowsXdgRules) {
+    ScopedWorkDir dir;
+    setenv("XDG_STATE_HOME", "/somewhere/state", 1);
+    EXPECT_EQ(GetUserStatePath(), "/somewhere/state/Brelvox");
+    // A relative value is ignored.
+    setenv("XDG_STATE_HOME", "relative", 1);
+    const char* oldHome = std::getenv("HOME");
+    std::string savedHome = oldHome ? oldHome : "";
+    setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(GetUserStatePath(), "/home/someone/.local/state/Brelvox");
+    if (oldHome)
+        setenv("HOME", savedHome.c_str(), 1);
+    else
+        unsetenv("HOME");
+}
+
+TEST(CrashHandler, PrintsABacktraceAndEndsWithTheSignal) {
+    ScopedWorkDir dir;
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        CatchExeception::Instance()->Install();
+        raise(SIGABRT);
+        // Not reached when the handler lets the default action follow.
+        _exit(42);
+    }
+    close(out[1]);
+    std::string printed;
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof(buffer))) > 0;) printed.append(buffer, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGABRT);
+    // One symbolised frame per line: the handler's own frame at least, plus the caller.
+    EXPECT_GE(Lines(printed).size(), 2u) << printed;
+    EXPECT_NE(printed.find("["), std::string::npos) << printed;
+}
+
+}  // namespace
