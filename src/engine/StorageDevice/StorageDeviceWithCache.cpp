@@ -1,0 +1,242 @@
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "engine/StorageDevice/SectorMath.h"
+
+namespace {
+std::unique_ptr<u8[]> AllocateBlock(size_t bytes) { return std::unique_ptr<u8[]>(new (std::nothrow) u8[bytes]); }
+}  // namespace
+
+CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* wrapped) : m_device(wrapped) {
+    if (m_device) {
+        m_sectorSize = m_device->GetSectorSize();
+        m_totalSectors = m_device->GetTotalSectors();
+    }
+    m_curBuffer = AllocateBlock(BlockBytes());
+    if (m_curBuffer) std::memset(m_curBuffer.get(), 0, BlockBytes());
+}
+
+CStorageDeviceWithCache::~CStorageDeviceWithCache() { EndCache(); }
+
+i64 CStorageDeviceWithCache::BlockCount(i64 totalSectors) const {
+    if (m_blockSize == 0 || totalSectors <= 0) return 0;
+    return (totalSectors - 1) / m_blockSize + 1;
+}
+
+i64 CStorageDeviceWithCache::SectorsInBlock(i64 block) const {
+    const i64 start = block * m_blockSize;
+    return std::clamp<i64>(m_totalSectors - start, 0, m_blockSize);
+}
+
+int CStorageDeviceWithCache::IsBlockInValidRange(i64 block) {
+    if (!m_device || m_blockSize == 0) return 0;
+    return block >= 0 && block < BlockCount(m_device->GetTotalSectors()) ? 1 : 0;
+}
+
+int CStorageDeviceWithCache::IsNeedCatchBuffer() {
+    autolocker<> hold(m_queueLock);
+    return m_queuedCount == 0 ? 1 : 0;
+}
+
+int CStorageDeviceWithCache::SetBlockSize(u32 sectors) {
+    {
+        autolocker<> hold(m_queueLock);
+        if (m_running || m_thread.joinable()) return 0;
+    }
+    if (m_device) {
+        m_sectorSize = m_device->GetSectorSize();
+        m_totalSectors = m_device->GetTotalSectors();
+    }
+    m_blockSize = sectors;
+    m_curBlock = -1;
+    m_curValidSectors = 0;
+    m_free.clear();
+    m_curBuffer = AllocateBlock(BlockBytes());
+    if (!m_curBuffer) return 0;
+    std::memset(m_curBuffer.get(), 0, BlockBytes());
+    return 1;
+}
+
+std::unique_ptr<u8[]> CStorageDeviceWithCache::TakeFreeBuffer() {
+    if (m_free.empty()) return AllocateBlock(BlockBytes());
+    std::unique_ptr<u8[]> buffer = std::move(m_free.back());
+    m_free.pop_back();
+    return buffer;
+}
+
+void CStorageDeviceWithCache::ReadBlock(i64 index, u8* buffer) {
+    const i64 sectors = SectorsInBlock(index);
+    // A failed read leaves what the device left (zeros); the searchers go on.
+    if (sectors > 0) m_device->ReadSector(buffer, index * m_blockSize, sectors);
+    const size_t validBytes = static_cast<size_t>(sectors) * m_sectorSize;
+    std::memset(buffer + validBytes, 0, BlockBytes() - validBytes);
+}
+
+void CStorageDeviceWithCache::BeginCache() {
+    EndCache();
+    std::unique_lock<std::mutex> hold(m_queueLock.native());
+    m_running = true;
+    m_nextSector = 0;
+    m_requests = 0;
+    if (!m_device || m_blockSize == 0 || !m_curBuffer) return;
+    m_sectorSize = m_device->GetSectorSize();
+    m_totalSectors = m_device->GetTotalSectors();
+    // Nothing is read past the device's end: a device shorter than the queue queues fewer blocks.
+    for (u32 i = 0; i < kQueueDepth && m_nextSector < m_totalSectors; ++i) {
+        std::unique_ptr<u8[]> buffer = TakeFreeBuffer();
+        if (!buffer) break;
+        const i64 index = m_nextSector / m_blockSize;
+        ReadBlock(index, buffer.get());
+        m_queue.push_back({index, std::move(buffer)});
+        m_nextSector += SectorsInBlock(index);
+    }
+    m_queuedCount = static_cast<u32>(m_queue.size());
+    m_requests = kQueueDepth - m_queuedCount;
+    if (m_nextSector >= m_totalSectors) {
+        m_running = false;  // everything is queued: no thread needed
+        return;
+    }
+    try {
+        m_thread = std::thread(&CStorageDeviceWithCache::CacheThread, this);
+    } catch (...) {
+        m_running = false;  // blocks beyond the queue are then read directly
+    }
+}
+
+void CStorageDeviceWithCache::CacheThread() {
+    std::unique_lock<std::mutex> hold(m_queueLock.native());
+    for (;;) {
+        m_needData.wait(hold, [this] { return (m_requests > 0 && !m_deviceBusy) || !m_running; });
+        if (!m_running) break;
+        const i64 remaining = m_totalSectors - m_nextSector;
+        if (remaining <= 0) break;
+        std::unique_ptr<u8[]> buffer = TakeFreeBuffer();
+        if (!buffer) break;
+        const i64 index = m_nextSector / m_blockSize;
+        m_nextSector += SectorsInBlock(index);
+        // The read runs without the lock, so the worker can take queued blocks meanwhile; the busy
+        // flag keeps the wrapped device to one thread.
+        m_deviceBusy = true;
+        m_inFlightBlock = index;
+        hold.unlock();
+        ReadBlock(index, buffer.get());
+        hold.lock();
+        m_deviceBusy = false;
+        m_inFlightBlock = -1;
+        m_queue.push_back({index, std::move(buffer)});
+        ++m_queuedCount;
+        --m_requests;
+        m_dataReady.notify_all();
+    }
+    m_running = false;
+    m_dataReady.notify_all();
+}
+
+void CStorageDeviceWithCache::AcquireDevice(std::unique_lock<std::mutex>& hold) {
+    m_dataReady.wait(hold, [this] { return !m_deviceBusy; });
+    m_deviceBusy = true;
+    hold.unlock();
+}
+
+void CStorageDeviceWithCache::ReleaseDevice(std::unique_lock<std::mutex>& hold) {
+    hold.lock();
+    m_deviceBusy = false;
+    m_needData.notify_all();
+}
+
+void CStorageDeviceWithCache::StopThread() {
+    {
+        autolocker<> hold(m_queueLock);
+        m_running = false;
+    }
+    m_needData.notify_all();
+    m_dataReady.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void CStorageDeviceWithCache::EndCache() {
+    StopThread();
+    autolocker<> hold(m_queueLock);
+    for (QueuedBlock& queued : m_queue) m_free.push_back(std::move(queued.data));
+    m_queue.clear();
+    m_queuedCount = 0;
+    m_requests = 0;
+}
+
+int CStorageDeviceWithCache::SetCurCacheBlock(i64 block) {
+    if (!IsBlockInValidRange(block) || !m_curBuffer) return 0;
+    const i64 first = block * m_blockSize;
+    std::unique_lock<std::mutex> hold(m_queueLock.native());
+    for (;;) {
+        // Queued blocks before the one asked can no longer be asked in order: make room for new ones.
+        while (!m_queue.empty() && m_queue.front().index < block) {
+            m_free.push_back(std::move(m_queue.front().data));
+            m_queue.pop_front();
+            --m_queuedCount;
+            ++m_requests;
+        }
+        if (!m_queue.empty() || !m_running) break;
+        // Wait only for a block the thread is reading or will read; a skip forward moves it on.
+        const bool inFlight = m_inFlightBlock == block;
+        if (!inFlight && m_nextSector > first) break;
+        if (!inFlight) m_nextSector = first;
+        m_needData.notify_all();
+        m_dataReady.wait(hold, [this] { return m_queuedCount > 0 || !m_running; });
+    }
+    if (!m_queue.empty() && m_queue.front().index == block) {
+        std::swap(m_curBuffer, m_queue.front().data);
+        m_free.push_back(std::move(m_queue.front().data));
+        m_queue.pop_front();
+        --m_queuedCount;
+        ++m_requests;
+        m_needData.notify_all();
+    } else {
+        // Asked out of order, or the thread has stopped: read the block itself.
+        AcquireDevice(hold);
+        ReadBlock(block, m_curBuffer.get());
+        ReleaseDevice(hold);
+    }
+    m_curBlock = block;
+    m_curValidSectors = SectorsInBlock(block);
+    return 1;
+}
+
+int CStorageDeviceWithCache::ReadSector(void* buffer, i64 firstSector, i64 sectorCount) {
+    if (!m_device) return 0;
+    i64 requestBytes = 0;
+    i64 end = 0;
+    const bool sane = buffer && firstSector >= 0 && sectorCount > 0 &&
+                      sector_math::Multiply(sectorCount, m_sectorSize, &requestBytes) &&
+                      sector_math::Add(firstSector, sectorCount, &end);
+    auto passThrough = [&](u8* out, i64 first, i64 count) {
+        std::unique_lock<std::mutex> hold(m_queueLock.native());
+        AcquireDevice(hold);
+        int done = m_device->ReadSector(out, first, count);
+        ReleaseDevice(hold);
+        return done;
+    };
+    if (!sane || m_curBlock < 0) return passThrough(static_cast<u8*>(buffer), firstSector, sectorCount);
+
+    u8* out = static_cast<u8*>(buffer);
+    const i64 blockStart = m_curBlock * m_blockSize;
+    const i64 blockEnd = blockStart + m_curValidSectors;
+    if (firstSector >= blockStart && firstSector < blockEnd) {
+        const i64 inMemory = std::min(end, blockEnd) - firstSector;
+        std::memcpy(out, m_curBuffer.get() + (firstSector - blockStart) * m_sectorSize,
+                    static_cast<size_t>(inMemory) * m_sectorSize);
+        if (inMemory == sectorCount) return 1;
+        return passThrough(out + inMemory * m_sectorSize, firstSector + inMemory, sectorCount - inMemory);
+    }
+    if (firstSector < blockStart) {
+        const i64 before = std::min(sectorCount, blockStart - firstSector);
+        int done = passThrough(out, firstSector, before);
+        if (before == sectorCount) return done;
+        int rest = passThrough(out + before * m_sectorSize, firstSector + before, sectorCount - before);
+        return done && rest ? 1 : 0;
+    }
+    return passThrough(out, firstSector, sectorCount);
+}

@@ -1,0 +1,169 @@
+#include "platform/disks/TimedReader.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace platform::disks {
+
+ssize_t ReadOnce(int fd, void* buffer, size_t length, std::int64_t offset) {
+    for (;;) {
+        ssize_t n = ::pread(fd, buffer, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == ESPIPE) n = ::read(fd, buffer, length);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
+// Waking a sleeping thread costs tens of microseconds, a large share of a 1 MiB read from the page
+// cache; both sides therefore poll briefly before they sleep.
+constexpr auto kSpinBeforeSleep = std::chrono::microseconds(300);
+
+template <class Ready>
+bool SpinUntil(Ready ready, std::chrono::steady_clock::time_point limit) {
+    for (unsigned i = 0;; ++i) {
+        if (ready()) return true;
+        if ((i & 63) == 0 && std::chrono::steady_clock::now() >= limit) return false;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+}
+
+// The worker's state is shared between the owner and the worker thread: whoever lets go last frees it,
+// buffer included. The flags change only under mutex; they are atomic so that the polling before a
+// sleep may look at them without it.
+struct TimedReader::Worker {
+    std::mutex mutex;
+    std::condition_variable cond;
+    std::unique_ptr<std::uint8_t[]> buffer;
+    std::atomic<bool> pending{false};
+    std::atomic<bool> done{false};
+    std::atomic<bool> stop{false};
+    // The request and its result, guarded by mutex.
+    int fd = -1;
+    size_t bufferOffset = 0;
+    size_t length = 0;
+    std::int64_t offset = 0;
+    ReadFunction read;
+    ssize_t result = 0;
+    int error = 0;
+
+    static void Run(std::shared_ptr<Worker> self) {
+        Worker& w = *self;
+        std::unique_lock<std::mutex> hold(w.mutex);
+        for (;;) {
+            if (!w.pending && !w.stop) {
+                hold.unlock();
+                SpinUntil([&] { return w.pending.load() || w.stop.load(); },
+                          std::chrono::steady_clock::now() + kSpinBeforeSleep);
+                hold.lock();
+            }
+            w.cond.wait(hold, [&] { return w.pending.load() || w.stop.load(); });
+            if (w.stop) return;
+            w.pending = false;
+            const int fd = w.fd;
+            std::uint8_t* target = w.buffer.get() + w.bufferOffset;
+            const size_t length = w.length;
+            const std::int64_t offset = w.offset;
+            ReadFunction read = w.read;
+            hold.unlock();
+            errno = 0;
+            const ssize_t n = read(fd, target, length, offset);
+            const int error = errno;
+            hold.lock();
+            w.result = n;
+            w.error = error;
+            w.done = true;
+            w.cond.notify_all();
+        }
+    }
+};
+
+TimedReader::TimedReader(size_t capacity) : m_capacity(capacity) {}
+
+TimedReader::~TimedReader() {
+    if (!m_worker) return;
+    {
+        std::lock_guard<std::mutex> hold(m_worker->mutex);
+        m_worker->stop = true;
+    }
+    m_worker->cond.notify_all();
+}
+
+bool TimedReader::EnsureWorker() {
+    if (m_worker) return true;
+    auto worker = std::shared_ptr<Worker>(new (std::nothrow) Worker);
+    if (!worker) return false;
+    worker->buffer.reset(new (std::nothrow) std::uint8_t[m_capacity]);
+    if (!worker->buffer) return false;
+    try {
+        // Detached: the thread keeps its own reference, so an abandoned worker frees itself when its
+        // read returns, and a stopped one as soon as it wakes.
+        std::thread(Worker::Run, worker).detach();
+    } catch (...) {
+        return false;
+    }
+    m_worker = std::move(worker);
+    return true;
+}
+
+bool TimedReader::Start(int fd, size_t bufferOffset, size_t length, std::int64_t offset, const ReadFunction& read) {
+    if (bufferOffset > m_capacity || length > m_capacity - bufferOffset || !read) return false;
+    if (!EnsureWorker()) return false;
+    Worker& worker = *m_worker;
+    std::lock_guard<std::mutex> hold(worker.mutex);
+    worker.fd = fd;
+    worker.bufferOffset = bufferOffset;
+    worker.length = length;
+    worker.offset = offset;
+    worker.read = read;
+    worker.done = false;
+    worker.pending = true;
+    worker.cond.notify_all();
+    return true;
+}
+
+TimedReader::Outcome TimedReader::Wait(std::chrono::steady_clock::time_point deadline) {
+    Outcome outcome;
+    if (!m_worker) return outcome;
+    Worker& worker = *m_worker;
+    SpinUntil([&] { return worker.done.load(); }, std::min(deadline, std::chrono::steady_clock::now() + kSpinBeforeSleep));
+    std::unique_lock<std::mutex> hold(worker.mutex);
+    if (!worker.cond.wait_until(hold, deadline, [&] { return worker.done.load(); })) {
+        // The read goes on without us: leave the worker and its buffer to it.
+        worker.stop = true;
+        hold.unlock();
+        m_worker.reset();
+        ++m_abandoned;
+        outcome.status = Status::TimedOut;
+        return outcome;
+    }
+    outcome.bytes = worker.result;
+    outcome.error = worker.error;
+    outcome.status = worker.result < 0 ? Status::Failed : Status::Done;
+    return outcome;
+}
+
+TimedReader::Outcome TimedReader::Read(int fd, size_t bufferOffset, size_t length, std::int64_t offset,
+                                       std::chrono::milliseconds timeout, const ReadFunction& read) {
+    Outcome outcome;
+    if (bufferOffset > m_capacity || length > m_capacity - bufferOffset || !read) {
+        outcome.error = EINVAL;
+        return outcome;
+    }
+    if (!Start(fd, bufferOffset, length, offset, read)) {
+        outcome.status = Status::NoMemory;
+        return outcome;
+    }
+    return Wait(std::chrono::steady_clock::now() + timeout);
+}
+
+const std::uint8_t* TimedReader::Data() const { return m_worker ? m_worker->buffer.get() : nullptr; }
+
+}  // namespace platform::disks
