@@ -119,7 +119,8 @@ void CFatVolumeAnalyze::GetLabel(char* buffer, int length) {
     if (buffer == nullptr || length < 1) return;
     const size_t n = std::min<size_t>(static_cast<size_t>(length), sizeof(m_label));
     std::memcpy(buffer, m_label, n);
-    buffer[std::min<size_t>(n, static_cast<size_t>(length) - 1)] = '\0';
+    // The field is zero-filled past the label; only a copy that fills the whole buffer needs an end.
+    if (n == static_cast<size_t>(length)) buffer[length - 1] = '\0';
 }
 
 IVolumeAnalyze* CreateFatVolumeAnalyze(IStorageDevice* device, u64 startSector) {
