@@ -6,3 +6,4 @@
 IQuickFileSystemSearchController* CreateNTFSQuickSearcher() { return nullptr; }
 ICompleteFileSystemSearchController* CreateNTFSSearcher() { return nullptr; }
 IVolumeAnalyze* CreateNTFSVolumeAnalyze(IStorageDevice*, u64) { return nullptr; }
+

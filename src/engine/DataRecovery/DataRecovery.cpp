@@ -1,0 +1,407 @@
+#include "engine/DataRecovery/DataRecovery.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "engine/Common/IFileSystemSearchController.h"
+#include "engine/Common/IProgress.h"
+#include "engine/DataRecovery/DataRecoveryCodes.h"
+#include "engine/DataRecovery/FileReader.h"
+#include "engine/DataRecovery/RecoveryLog.h"
+#include "engine/NTFSLib/CompressFileReader.h"
+#include "engine/Utility/FileNode.h"
+#include "engine/Utility/IDataRunList.h"
+#include "engine/Utility/SearchedPartitionInfo.h"
+#include "engine/VolumeAnalyze/FileSystemType.h"
+
+namespace {
+
+constexpr i64 kTicksPerSecond = 10000000;
+// Seconds from 1601-01-01 (the node time base) to 1970-01-01.
+constexpr i64 kFiletimeToUnix = 11644473600LL;
+constexpr u32 kJpegWindow = 65536;
+
+// Node times are 100-ns ticks since 1601; 0 (or anything before) means none.
+bool FiletimeToUnix(i64 filetime, i64& unixTime) {
+    if (filetime <= 0) return false;
+    unixTime = filetime / kTicksPerSecond - kFiletimeToUnix;
+    return true;
+}
+
+// Writes all of data at offset; false on any failure (a full disk, a file-size limit, an I/O error).
+bool WriteAllAt(int fd, const u8* data, size_t length, i64 offset) {
+    while (length) {
+        const ssize_t n = ::pwrite(fd, data, length, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        length -= size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+double SortKey(const CSearchedPartitionInfo* record) {
+    return std::isnan(record->m_weight) ? -std::numeric_limits<double>::infinity() : record->m_weight;
+}
+
+bool IsStrictlyBelow(const std::string& path, const std::string& root) {
+    return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+           (root.empty() || root.back() == '/' || path[root.size()] == '/');
+}
+
+}  // namespace
+
+IDataRecovery* CreateDataRecoveryObj() { return new (std::nothrow) CDataRecovery; }
+
+CDataRecovery::~CDataRecovery() {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    ReleaseReader();
+    ClearPartitions();
+}
+
+void CDataRecovery::ClearPartitions() {
+    for (CSearchedPartitionInfo* record : m_partitions) delete record;
+    m_partitions.clear();
+    m_partitionCount = 0;
+}
+
+void CDataRecovery::ReleaseReader() {
+    if (m_reader) m_reader->Release();
+    m_reader = nullptr;
+}
+
+bool CDataRecovery::EnsureBuffer() {
+    if (m_buffer.size() == size_t(m_bufferSize)) return true;
+    try {
+        m_buffer.assign(size_t(m_bufferSize), 0);
+    } catch (const std::bad_alloc&) {
+        m_buffer.clear();
+        return false;
+    }
+    return true;
+}
+
+bool CDataRecovery::PartitionInfoCompare(const CSearchedPartitionInfo* a, const CSearchedPartitionInfo* b) {
+    if (!a) return false;
+    if (!b) return true;
+    return SortKey(a) > SortKey(b);
+}
+
+u64 CDataRecovery::Initialize(IFileSystemSearchController* searcher, IStorageDevice* device) {
+    if (!searcher || !device) return recoverycode::kNoSearcherOrDevice;
+    ClearPartitions();
+    m_partitions.assign(kInitialSlots, nullptr);
+    int count = searcher->GetSearchedPartitionInfo(m_partitions.data(), kInitialSlots);
+    if (count <= 0 || count > kInitialSlots) {
+        // More records than slots (the searcher then answers 0): ask how many, grow and ask again.
+        const int needed = searcher->GetSearchedPartitionInfo(nullptr, 0);
+        if (needed <= 0) {
+            ClearPartitions();
+            return recoverycode::kNoPartition;
+        }
+        ClearPartitions();
+        m_partitions.assign(size_t(needed), nullptr);
+        count = searcher->GetSearchedPartitionInfo(m_partitions.data(), needed);
+        if (count <= 0 || count > needed) {
+            ClearPartitions();
+            return recoverycode::kNoPartitionOnRequery;
+        }
+    }
+    m_partitionCount = u32(count);
+    m_device = device;
+    m_buffer.clear();
+    EnsureBuffer();
+    if (m_partitionCount >= 2)
+        std::stable_sort(m_partitions.begin(), m_partitions.begin() + count, PartitionInfoCompare);
+    return result::kSuccess;
+}
+
+u64 CDataRecovery::Initialize(const std::vector<CSearchedPartitionInfo*>& records, IStorageDevice* device) {
+    if (!device) return recoverycode::kNoDeviceForSaved;
+    ClearPartitions();
+    for (const CSearchedPartitionInfo* record : records)
+        m_partitions.push_back(record ? new CSearchedPartitionInfo(*record) : nullptr);
+    m_partitionCount = u32(m_partitions.size());
+    m_device = device;
+    m_buffer.clear();
+    EnsureBuffer();
+    return result::kSuccess;
+}
+
+void CDataRecovery::SetDestinationRoot(const char* root) {
+    m_destinationRoot = root ? root : "";
+    while (m_destinationRoot.size() > 1 && m_destinationRoot.back() == '/') m_destinationRoot.pop_back();
+}
+
+bool CDataRecovery::IsMetaDataInRange(const CSearchedPartitionInfo* record, CFileNode* node) {
+    const i64 meta = node->GetMetadataStartPosition();
+    const i64 start = record->m_partitionStartSector;
+    return start < meta && meta - start < record->m_totalSectors;
+}
+
+bool CDataRecovery::IsDataRunInRange(const DataRun& run, const CSearchedPartitionInfo* record) {
+    if (run.start < 0) return true;  // a sparse run lies nowhere on the device
+    const i64 spc = record->m_sectorsPerCluster;
+    i64 first = 0, clusters = 0, last = 0, end = 0;
+    if (run.length > u64(std::numeric_limits<i64>::max())) return false;
+    if (__builtin_mul_overflow(run.start, spc, &first) || __builtin_add_overflow(first, record->m_cluster0Sector, &first))
+        return false;
+    if (__builtin_add_overflow(run.start, i64(run.length), &clusters) || __builtin_mul_overflow(clusters, spc, &last) ||
+        __builtin_add_overflow(last, record->m_cluster0Sector - 1, &last))
+        return false;
+    if (__builtin_add_overflow(record->m_partitionStartSector, record->m_totalSectors, &end)) return false;
+    return first >= record->m_partitionStartSector && last <= end;
+}
+
+bool CDataRecovery::IsDataRunListInRange(const CSearchedPartitionInfo* record, CFileNode* node) {
+    IDataRunList* runs = node->GetDataRunList();
+    if (!runs) return false;
+    for (DataRun* run = runs->GetFirst(); run; run = runs->GetNext()) {
+        if (!IsDataRunInRange(*run, record)) return false;
+    }
+    return true;
+}
+
+bool CDataRecovery::IsClusterSuit(u32 sectorsPerCluster, CFileNode* node) {
+    if (sectorsPerCluster % 2) return false;
+    IDataRunList* runs = node->GetDataRunList();
+    if (!runs) return true;
+    u64 clusters = 0;
+    for (DataRun* run = runs->GetFirst(); run; run = runs->GetNext()) {
+        if (__builtin_add_overflow(clusters, run->length, &clusters)) clusters = std::numeric_limits<u64>::max();
+    }
+    if (clusters < 2) return true;
+    const i64 size = node->GetFileSize();
+    if (size <= 0) return false;
+    // Bytes per cluster estimated from the size, in sectors of 512, rounded up.
+    const u64 perCluster = (u64(size) + clusters - 1) / clusters;
+    const u64 r = (perCluster + 511) / 512;
+    for (u64 p = 2; p <= (u64(1) << 24); p *= 2) {
+        if (p / 2 < r && r <= p) return sectorsPerCluster == p;
+    }
+    return false;
+}
+
+CSearchedPartitionInfo* CDataRecovery::GetNodePartition(CFileNode* node) {
+    if (!node) return nullptr;
+    if (m_partitionCount <= 1) return m_partitions.empty() ? nullptr : m_partitions[0];
+    const u16 index = node->GetBelongedPartition();
+    for (u32 i = 0; i < m_partitionCount; ++i) {
+        if (m_partitions[i] && u16(m_partitions[i]->m_partitionIndex) == index) return m_partitions[i];
+    }
+    if (node->GetDataRunList()) {
+        for (u32 i = 0; i < m_partitionCount; ++i) {
+            CSearchedPartitionInfo* record = m_partitions[i];
+            if (!record || !IsMetaDataInRange(record, node) || !IsDataRunListInRange(record, node)) continue;
+            if (IsClusterSuit(record->m_sectorsPerCluster, node)) return record;
+        }
+    }
+    return m_partitions[0];
+}
+
+IFileReader* CDataRecovery::SetRecoverNode(IFileNode* node) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_compressedNtfs = 0;
+    auto fail = [this](int place) -> IFileReader* {
+        RecoveryLog("%s %d\r\n", "SetRecoverNode", place);
+        ReleaseReader();
+        m_node = nullptr;
+        m_hasNodeTime = false;
+        return nullptr;
+    };
+    if (!node || node->IsDirectory()) return fail(1);
+    auto* fileNode = dynamic_cast<CFileNode*>(node);
+    CSearchedPartitionInfo* record = m_partitionCount ? GetNodePartition(fileNode) : nullptr;
+    if (!record) return fail(2);
+    if (!fileNode) return fail(3);
+
+    IFileReader* reader = nullptr;
+    if (fileNode->IsCompressed()) {
+        reader = fileNode->CreateCompressFileReader(record->m_privateData);
+        if (!reader) return fail(4);
+        if (record->m_fileSystemType == FILE_SYSTEM_NTFS) {
+            if (auto* plain = dynamic_cast<CFileReader*>(reader)) {
+                if (!plain->Open(m_device, fileNode, record)) {
+                    reader->Release();
+                    return fail(5);
+                }
+                m_compressedNtfs = dynamic_cast<CCompressFileReader*>(reader) ? 1 : 0;
+            }
+        }
+    } else {
+        auto* plain = new (std::nothrow) CFileReader;
+        if (!plain) return fail(6);
+        if (!plain->Open(m_device, fileNode, record)) {
+            plain->Release();
+            return fail(7);
+        }
+        reader = plain;
+    }
+    ReleaseReader();
+    m_reader = reader;
+    m_node = node;
+    m_hasNodeTime = FiletimeToUnix(node->GetCreationTime(), m_nodeTime);
+    return m_reader->Clone();
+}
+
+int CDataRecovery::ChangeFileCreateTs(const char* path, std::time_t time) {
+    if (!path) return -1;
+    const timespec times[2] = {{time, 0}, {time, 0}};  // access, modification
+    return ::utimensat(AT_FDCWD, path, times, 0);
+}
+
+void CDataRecovery::SetTimes(const char* path) {
+    if (m_hasNodeTime) ChangeFileCreateTs(path, std::time_t(m_nodeTime));
+    std::string folder = path;
+    // The walk stops below a tree's synthetic root (a node without a parent) and never reaches the
+    // destination root or above it, whatever the path's depth.
+    CFileNode* parent = m_node ? m_node->GetParent() : nullptr;
+    for (; parent && parent->GetParent(); parent = parent->GetParent()) {
+        const size_t cut = folder.rfind('/');
+        if (cut == std::string::npos || cut == 0) break;
+        folder.resize(cut);
+        if (!m_destinationRoot.empty() && !IsStrictlyBelow(folder, m_destinationRoot)) break;
+        i64 when = 0;
+        if (FiletimeToUnix(parent->GetCreationTime(), when)) ChangeFileCreateTs(folder.c_str(), std::time_t(when));
+    }
+}
+
+u64 CDataRecovery::CreateEmptyDestination(const char* path) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        RecoveryLog("%s %d\r\n", "RecoverTo", 2);
+        return recoverycode::kCannotCreateEmpty;
+    }
+    ::close(fd);
+    return recoverycode::kCreatedEmpty;
+}
+
+u64 CDataRecovery::CopyPlain(const char* path, IProgress* sink, int size) {
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || !EnsureBuffer()) {
+        if (fd >= 0) ::close(fd);
+        RecoveryLog("%s %d\r\n", "RecoverTo", 5);
+        return recoverycode::kCannotOpenDestination;
+    }
+    const i64 total = size > 0 ? i64(size) : std::max<i64>(m_reader->GetDataSize(), 0);
+    _PROGRESS_INFO record = MakeProgressInfo(PROGRESS_RUNNING, u64(total), 0);
+    i64 current = 0;
+    int failedTries = 0;
+    bool stopped = false;
+    u64 code = result::kSuccess;
+    while (current < total) {
+        if (sink && !sink->Continued()) {
+            stopped = true;
+            break;
+        }
+        const u32 chunk = u32(std::min<i64>(total - current, m_bufferSize));
+        record.errorCode = 0;
+        const u32 got = std::min(m_reader->ReadData(current, reinterpret_cast<char*>(m_buffer.data()), chunk, nullptr), chunk);
+        if (got == 0) {
+            // Unreadable: the range stays zeros (the file gets its full length at the end).
+            RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, path, std::strerror(errno));
+        } else if (!WriteAllAt(fd, m_buffer.data(), got, current)) {
+            RecoveryLog("%s:%d write[%s] failed with %s\n", "RecoverTo", 7, path, std::strerror(errno));
+            record.errorCode = i64(recoverycode::kWriteWait);
+            // Reopened without truncation or appending: the retry rewrites this chunk at its own offset.
+            ::close(fd);
+            fd = ::open(path, O_WRONLY | O_CLOEXEC);
+            if (fd < 0) {
+                code = recoverycode::kCannotReopenDestination;
+                if (sink) sink->UpdateProgress(&record);
+                break;
+            }
+            if (!sink && ++failedTries >= kWriteTriesWithoutSink) {
+                code = recoverycode::kWriteGaveUp;
+                break;
+            }
+            // The caller pauses on this record; Continued() then waits for resume or stop.
+            if (sink) sink->UpdateProgress(&record);
+            continue;
+        }
+        failedTries = 0;
+        current += chunk;
+        record.current = u64(current);
+        if (sink) sink->UpdateProgress(&record);
+    }
+    if (fd >= 0) {
+        if (code == result::kSuccess && !stopped && ::ftruncate(fd, total) != 0) code = recoverycode::kCannotFinishDestination;
+        if (::close(fd) != 0 && code == result::kSuccess) code = recoverycode::kCannotFinishDestination;
+    }
+    if (result::IsFailure(code)) {
+        RecoveryLog("%s %d\r\n", "RecoverTo", 8);
+        return code;
+    }
+    SetTimes(path);
+    return result::kSuccess;
+}
+
+u64 CDataRecovery::RecoverTo(const char* path, IProgress* sink, int size) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    _PROGRESS_INFO start = MakeProgressInfo(PROGRESS_RUNNING, 0, 0);
+    if (sink) sink->UpdateProgress(&start);
+    if (!path) {
+        RecoveryLog("%s %d\r\n", "RecoverTo", 1);
+        return recoverycode::kNullPath;
+    }
+    if (!m_reader) return CreateEmptyDestination(path);
+    if (m_reader->IsCompressFile() && m_compressedNtfs) {
+        if (size != 0) {
+            RecoveryLog("%s %d\r\n", "RecoverTo", 3);
+            return recoverycode::kSizeForCompressed;
+        }
+        if (auto* compressed = dynamic_cast<CCompressFileReader*>(m_reader)) {
+            bool resident = false;
+            if (!compressed->Recovery(path, sink, resident)) {
+                RecoveryLog("%s %d\r\n", "RecoverTo", 4);
+                return recoverycode::kDecompressFailed;
+            }
+            if (!resident) {
+                SetTimes(path);
+                return result::kSuccess;
+            }
+        }
+    }
+    return CopyPlain(path, sink, size);
+}
+
+u32 CDataRecovery::ReadSmallJPG(char* out, u32 outSize) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (!out || outSize < kJpegWindow || !m_reader || m_reader->GetDataSize() < i64(kJpegWindow)) return 0;
+    if (!EnsureBuffer()) return 0;
+    u8* buffer = m_buffer.data();
+    // Zeroed first: a short read must not leave the previous file's bytes in the window.
+    std::memset(buffer, 0, kJpegWindow);
+    if (m_compressedNtfs) {
+        auto* compressed = dynamic_cast<CCompressFileReader*>(m_reader);
+        if (!compressed || !compressed->Recovery(reinterpret_cast<char*>(buffer), int(kJpegWindow), nullptr)) return 0;
+    } else if (m_reader->ReadData(0, reinterpret_cast<char*>(buffer), kJpegWindow, nullptr) == 0) {
+        return 0;
+    }
+    i64 start = -1, end = -1;
+    for (u32 i = 4; i < kJpegWindow - 4; ++i) {
+        if (start < 0) {
+            if (buffer[i] == 0xFF && buffer[i + 1] == 0xD8 && buffer[i + 2] == 0xFF) {
+                start = i;
+                i += 2000;
+            }
+        } else if (buffer[i] == 0xFF && buffer[i + 1] == 0xD9) {
+            end = i + 4;
+            break;
+        }
+    }
+    if (start < 0 || end < 0) return 0;
+    const i64 length = end - start;
+    if (length < 1 || length > 65535) return 0;
+    std::memcpy(out, buffer + start, size_t(length));
+    return u32(length);
+}

@@ -1,0 +1,74 @@
+// The data-recovery object: picks the partition record a node belongs to, opens a reader on the node
+// and copies its data to a destination file in 4 MiB chunks with progress, then sets the times of the
+// file and of the folders above it.
+#pragma once
+
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/DataRecovery/IDataRecovery.h"
+
+class CFileNode;
+class CSearchedPartitionInfo;
+struct DataRun;
+
+class CDataRecovery : public IDataRecovery {
+public:
+    static constexpr i32 kBufferSize = 4 * 1024 * 1024;
+    static constexpr int kInitialSlots = 256;
+    // Without a caller to pause for, a chunk that cannot be written is tried this many times.
+    static constexpr int kWriteTriesWithoutSink = 3;
+
+    CDataRecovery() = default;
+    ~CDataRecovery() override;
+    CDataRecovery(const CDataRecovery&) = delete;
+    CDataRecovery& operator=(const CDataRecovery&) = delete;
+
+    u64 Initialize(IFileSystemSearchController* searcher, IStorageDevice* device) override;
+    // From the records of a loaded scan result (they stay the caller's; each is copied).
+    u64 Initialize(const std::vector<CSearchedPartitionInfo*>& records, IStorageDevice* device);
+    IFileReader* SetRecoverNode(IFileNode* node) override;
+    u64 RecoverTo(const char* path, IProgress* sink, int size) override;
+    u32 ReadSmallJPG(char* out, u32 outSize) override;
+    void Release() override { delete this; }
+
+    // Folder times are never set on this folder or above it (the recovery's destination).
+    void SetDestinationRoot(const char* root);
+
+    const std::vector<CSearchedPartitionInfo*>& GetSearchedPartition() const { return m_partitions; }
+    u32 GetPartitionCount() const { return m_partitionCount; }
+    CSearchedPartitionInfo* GetNodePartition(CFileNode* node);
+    static bool IsMetaDataInRange(const CSearchedPartitionInfo* record, CFileNode* node);
+    static bool IsDataRunListInRange(const CSearchedPartitionInfo* record, CFileNode* node);
+    static bool IsDataRunInRange(const DataRun& run, const CSearchedPartitionInfo* record);
+    static bool IsClusterSuit(u32 sectorsPerCluster, CFileNode* node);
+    // Highest weight first; set records before null ones.
+    static bool PartitionInfoCompare(const CSearchedPartitionInfo* a, const CSearchedPartitionInfo* b);
+    // Sets the modification and access times of path to a Unix time (whole seconds); 0 on success.
+    // Linux keeps a file's birth time to itself: it cannot be set.
+    static int ChangeFileCreateTs(const char* path, std::time_t time);
+
+private:
+    void ClearPartitions();
+    void ReleaseReader();
+    bool EnsureBuffer();
+    u64 CopyPlain(const char* path, IProgress* sink, int size);
+    u64 CreateEmptyDestination(const char* path);
+    void SetTimes(const char* path);
+
+    i32 m_bufferSize = kBufferSize;
+    std::vector<u8> m_buffer;
+    IFileReader* m_reader = nullptr;
+    std::vector<CSearchedPartitionInfo*> m_partitions;
+    u32 m_partitionCount = 0;
+    IStorageDevice* m_device = nullptr;
+    u32 m_compressedNtfs = 0;
+    // The node's creation time as Unix seconds; meaningful when m_hasNodeTime.
+    i64 m_nodeTime = 0;
+    bool m_hasNodeTime = false;
+    IFileNode* m_node = nullptr;
+    std::string m_destinationRoot;
+    std::mutex m_mutex;
+};

@@ -1,0 +1,115 @@
+// Builds one result tree per searcher type under a synthetic root, links nodes under their parents as
+// their chains reach the root, drops duplicates and hidden entries, handles trash and recycle-bin
+// folders and publishes finished nodes in batches to the receiver.
+//
+// Ownership: a node handed to AddNode is the builder's exactly when AddNode answers 1; it is then kept
+// in one owning set and released once (by ReleaseNodeByFilter when it was never published and is
+// linked nowhere, else by the destructor). A refused node is the caller's and is never referenced.
+#pragma once
+
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/DirectoryTreeBuilder/FilesystemNode.h"
+
+struct _PARENT_INFO {
+    std::vector<CFileNode*> nodes;  // every node recorded under one ID (the same folder found again)
+};
+
+struct _DIRECTORY_TREE_INFO {
+    _tagSearcherType type = SEARCHER_NONE;
+    std::list<CFileNode*> pending;
+    std::vector<CFileNode*> trashCandidates;
+    std::map<i64, _PARENT_INFO> folders;
+    std::map<i64, _PARENT_INFO> files;
+    std::map<i64, _PARENT_INFO> published;
+    std::vector<i64> privateDataIds;
+    std::unique_ptr<CFilesystemNode> root;
+    i64 rootId = 0;
+    i64 trashId = 0;
+    i32 pendingCount = 0;
+    i64 publishedCount = 0;
+    i64 addedCount = 0;
+    i64 lastBuild = 0;
+    bool rootPublished = false;
+    bool trashSettled = false;
+};
+
+class CDirectoryTreeBuilder : public IDirecotryTreeBuilder {
+public:
+    static constexpr i32 kBuildBatch = 1024;
+    static constexpr i64 kBuildSeconds = 3;
+    static constexpr int kFirstPublishSleepMs = 1000;
+
+    explicit CDirectoryTreeBuilder(bool restoring);
+    ~CDirectoryTreeBuilder() override;
+    CDirectoryTreeBuilder(const CDirectoryTreeBuilder&) = delete;
+    CDirectoryTreeBuilder& operator=(const CDirectoryTreeBuilder&) = delete;
+
+    int Initialize(const char* deviceName, IDrirectoryTree* tree, IRecoveryFilter* filter) override;
+    int AddNode(IFileNode* node, _tagSearcherType type) override;
+    int AddSearcherInfo(_tagSearcherType type, i64 rootFolderID) override;
+    void FlashBuild(_tagSearcherType type) override;
+    void Release() override { delete this; }
+    void SetPartitonDevice(CSearchedPartitionInfo* record, IStorageDevice* device) override;
+
+    // The clock (whole seconds) and the sleep of the builder; tests make them instant.
+    void SetClock(std::function<i64()> nowSeconds, std::function<void(int ms)> sleepMs);
+
+    const std::string& GetDeviceName() const { return m_deviceName; }
+    _DIRECTORY_TREE_INFO* FindRecord(_tagSearcherType type);
+    size_t OwnedNodeCount() const { return m_owned.size(); }
+
+    static CFileNode* GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates, CFileNode* node);
+    static bool IsEmptyFolder(CFileNode* folder);
+
+private:
+    struct Held {
+        CFileNode* node;
+        _tagSearcherType type;
+    };
+
+    int AddNodeInternal(CFileNode* node, _tagSearcherType type);
+    int Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
+    bool TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    int RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFileNode* node);
+    bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    CFileNode* FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo);
+    size_t BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, _tagSearcherType type, bool force);
+    void Climb(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
+    bool IsInTree(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    void BuildForcedUntilDone(_DIRECTORY_TREE_INFO& record, _tagSearcherType type);
+    void ShowNodes(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& nodes, int lost);
+    bool IsPublished(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    void MarkAllDeletedFiles(_DIRECTORY_TREE_INFO& record);
+    void BuildLostNodes(_DIRECTORY_TREE_INFO& record, _tagSearcherType type);
+    void ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record);
+    void Forget(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    void ReleaseOwned(CFileNode* node);
+    bool InsertToRecycleBin(CFileNode* node, _tagSearcherType type);
+    void RestoreRecycleName(_tagSearcherType type);
+    void RestorFileName(CFileNode* node, _tagSearcherType type);
+
+    bool m_restoring;
+    std::vector<std::unique_ptr<_DIRECTORY_TREE_INFO>> m_records;
+    IDrirectoryTree* m_tree = nullptr;
+    IRecoveryFilter* m_filter = nullptr;
+    std::string m_deviceName;
+    std::vector<Held> m_recycleContent;
+    std::vector<Held> m_recycleFolders;
+    std::vector<Held> m_recycleIndexes;
+    std::vector<std::pair<_tagSearcherType, i64>> m_recycleFolderIds;
+    IStorageDevice* m_device = nullptr;
+    CSearchedPartitionInfo* m_partition = nullptr;
+    bool m_flushing = false;
+
+    std::unordered_set<CFileNode*> m_owned;
+    std::function<i64()> m_now;
+    std::function<void(int)> m_sleep;
+};

@@ -1,0 +1,66 @@
+// One run of the driver: opens the source, scans it, keeps what the engine published, lists it and
+// copies it out.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/Common/IDrirectoryTree.h"
+#include "engine/Common/IProgress.h"
+#include "engine/Common/SearcherTypes.h"
+
+class CFileNode;
+class IDataRecovery;
+class IFileNode;
+class IRecoveryController;
+class IRecoveryFilter;
+class IStorageDevice;
+
+namespace scan {
+
+struct Options {
+    bool quick = false;
+    u32 types = 127;
+    std::string listPath;
+    std::string recoverDir;
+    std::string source;
+    bool showProgress = false;
+};
+
+// Called on SIGINT: the scan stops at its next step.
+void RequestStop(int);
+
+class ScanSession : public IProgress, public IDrirectoryTree {
+public:
+    explicit ScanSession(Options options);
+    ~ScanSession() override;
+
+    // False with a one-line reason when the source cannot be read or the scan fails.
+    bool Run(std::string& reason);
+    bool WriteList(std::string& reason);
+    bool Recover(int& copied, int& failed, std::string& reason);
+
+    int UpdateProgress(_PROGRESS_INFO* record) override;
+    int Continued() override;
+    int shouldBuild() override { return 1; }
+    void ShowNodes(IFileNode** nodes, u32 count, int lost) override;
+    void ShowFilesystemNode(IFilesystemNode* root) override;
+
+private:
+    bool OpenSource(std::string& reason);
+    std::string PathOf(IFileNode* node) const;
+    IDataRecovery* RecoveryFor(_tagSearcherType type);
+
+    Options m_options;
+    std::unique_ptr<IStorageDevice> m_device;
+    IRecoveryFilter* m_filter = nullptr;
+    IRecoveryController* m_controller = nullptr;
+    std::vector<IFileNode*> m_nodes;
+    std::set<IFileNode*> m_seen;
+    std::map<_tagSearcherType, IDataRecovery*> m_recoveries;
+};
+
+}  // namespace scan
