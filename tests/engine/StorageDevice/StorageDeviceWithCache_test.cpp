@@ -1,0 +1,183 @@
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "engine/StorageDevice/DeviceTestSupport.h"
+#include "engine/StorageDevice/StorageDeviceFactory.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A wrapped device that is slow, so the worker really waits for the cache thread.
+class SlowDevice : public IStorageDevice {
+public:
+    explicit SlowDevice(IStorageDevice* inner, std::chrono::microseconds delay) : m_inner(inner), m_delay(delay) {}
+    int Open(const char* p) override { return m_inner->Open(p); }
+    int Close() override { return m_inner->Close(); }
+    int ReadSector(void* b, i64 f, i64 c) override {
+        std::this_thread::sleep_for(m_delay);
+        ++reads;
+        return m_inner->ReadSector(b, f, c);
+    }
+    u32 GetSectorSize() override { return m_inner->GetSectorSize(); }
+    i64 GetTotalSectors() override { return m_inner->GetTotalSectors(); }
+    int IOCtl(u64 c, void* d) override { return m_inner->IOCtl(c, d); }
+    IStorageDeviceData* GetPrivateData() override { return nullptr; }
+    void SetPrivateData(IStorageDeviceData*) override {}
+    u32 GetType() override { return 0; }
+    u64 GetLastError() override { return m_inner->GetLastError(); }
+    std::atomic<int> reads{0};
+
+private:
+    IStorageDevice* m_inner;
+    std::chrono::microseconds m_delay;
+};
+
+class Cache : public ::testing::Test {
+protected:
+    // sectors of 512 bytes in the image
+    void MakeImage(i64 sectors) {
+        image = dir / "disk.img";
+        devtest::WritePatternFile(image, static_cast<u64>(sectors) * 512);
+        disk.reset(CreateDiskDevice(image.c_str()));
+        ASSERT_TRUE(disk->Open(nullptr));
+        // Devices are used by one thread at a time: the expected bytes come from a device of their own.
+        reference.reset(CreateDiskDevice(image.c_str()));
+        ASSERT_TRUE(reference->Open(nullptr));
+    }
+    std::vector<u8> Direct(i64 first, i64 count) {
+        std::vector<u8> out(static_cast<size_t>(count) * 512);
+        EXPECT_EQ(reference->ReadSector(out.data(), first, count), 1);
+        return out;
+    }
+    testsupport::TempDir dir;
+    std::filesystem::path image;
+    std::unique_ptr<IStorageDevice> disk;
+    std::unique_ptr<IStorageDevice> reference;
+};
+
+// A full pass over a slow device: every block equals a direct read, the last one is short, and no
+// block past the end is handed out. Run under ThreadSanitizer too.
+TEST_F(Cache, FullPassInOrderHandsOutEveryBlock) {
+    MakeImage(64 * 37 + 20);  // 37 full blocks of 64 sectors and a short last one
+    SlowDevice slow(disk.get(), 200us);
+    CStorageDeviceWithCache cache(&slow);
+    ASSERT_EQ(cache.SetBlockSize(64), 1);
+    cache.BeginCache();
+    std::vector<u8> got(64 * 512);
+    for (i64 block = 0; block < 38; ++block) {
+        ASSERT_EQ(cache.SetCurCacheBlock(block), 1) << block;
+        const i64 count = block == 37 ? 20 : 64;
+        ASSERT_EQ(cache.ReadSector(got.data(), block * 64, count), 1);
+        got.resize(static_cast<size_t>(count) * 512);
+        ASSERT_EQ(got, Direct(block * 64, count)) << "block " << block;
+        got.resize(64 * 512);
+    }
+    EXPECT_EQ(cache.SetCurCacheBlock(38), 0);
+    EXPECT_EQ(cache.GetCurrentBlock(), 37);
+    EXPECT_EQ(cache.IsBlockInValidRange(38), 0);
+    cache.EndCache();
+    EXPECT_EQ(slow.reads, 38);  // each block read once: nothing read twice, nothing past the end
+}
+
+// A device of 2.5 blocks: fewer blocks than the queue holds, the thread must not read "negative"
+// remaining sectors nor hang at the end.
+TEST_F(Cache, DeviceShorterThanTheQueue) {
+    MakeImage(250);
+    CStorageDeviceWithCache cache(disk.get());
+    cache.SetBlockSize(100);
+    cache.BeginCache();
+    EXPECT_EQ(cache.IsNeedCatchBuffer(), 0);
+    std::vector<u8> got(100 * 512);
+    for (i64 block : {0, 1, 2}) {
+        ASSERT_EQ(cache.SetCurCacheBlock(block), 1);
+        const i64 count = block == 2 ? 50 : 100;
+        ASSERT_EQ(cache.ReadSector(got.data(), block * 100, count), 1);
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + count * 512, Direct(block * 100, count).begin()));
+    }
+    EXPECT_EQ(cache.IsNeedCatchBuffer(), 1);
+    EXPECT_EQ(cache.SetCurCacheBlock(3), 0);
+    cache.EndCache();
+}
+
+// Asking blocks out of order never yields another block's bytes: skipped, repeated and backward asks.
+TEST_F(Cache, OutOfOrderAsksGetTheRightBlock) {
+    MakeImage(64 * 40);
+    SlowDevice slow(disk.get(), 100us);
+    CStorageDeviceWithCache cache(&slow);
+    cache.SetBlockSize(64);
+    cache.BeginCache();
+    std::vector<u8> got(64 * 512);
+    for (i64 block : {3, 3, 1, 4, 25, 26, 0, 39, 38, 12}) {
+        ASSERT_EQ(cache.SetCurCacheBlock(block), 1);
+        ASSERT_EQ(cache.ReadSector(got.data(), block * 64, 64), 1);
+        ASSERT_EQ(got, Direct(block * 64, 64)) << "block " << block;
+    }
+    cache.EndCache();
+}
+
+// Reads that start before, inside or after the current block, or run past its end.
+TEST_F(Cache, ReadsAroundTheCurrentBlock) {
+    MakeImage(64 * 12);
+    CStorageDeviceWithCache cache(disk.get());
+    cache.SetBlockSize(64);
+    std::vector<u8> got;
+    // With no current block the cache behaves like the device.
+    got.resize(10 * 512);
+    EXPECT_EQ(cache.ReadSector(got.data(), 5, 10), 1);
+    EXPECT_EQ(got, Direct(5, 10));
+    cache.BeginCache();
+    ASSERT_EQ(cache.SetCurCacheBlock(0), 1);
+    ASSERT_EQ(cache.SetCurCacheBlock(1), 1);
+    const std::pair<i64, i64> ranges[] = {{64, 64}, {70, 10}, {100, 60}, {30, 20}, {30, 60}, {10, 200}, {200, 5}};
+    for (auto [first, count] : ranges) {
+        got.assign(static_cast<size_t>(count) * 512, 0xCC);
+        EXPECT_EQ(cache.ReadSector(got.data(), first, count), 1);
+        EXPECT_EQ(got, Direct(first, count)) << first << "+" << count;
+    }
+    EXPECT_EQ(cache.ReadSector(got.data(), 64 * 12, 1), 0);  // past the device: the device's answer
+    cache.EndCache();
+}
+
+TEST_F(Cache, WithoutAWrappedDevice) {
+    CStorageDeviceWithCache cache(nullptr);
+    EXPECT_EQ(cache.Open(nullptr), 0);
+    EXPECT_EQ(cache.Close(), 0);
+    EXPECT_EQ(cache.GetSectorSize(), 512u);
+    EXPECT_EQ(cache.GetType(), 3u);
+    EXPECT_EQ(cache.GetBlockSize(), 1000u);
+    EXPECT_EQ(cache.IsBlockInValidRange(0), 0);
+    EXPECT_EQ(cache.SetCurCacheBlock(0), 0);
+    cache.BeginCache();
+    cache.EndCache();
+}
+
+// The worker reading around the current block while the thread reads ahead: the wrapped device is
+// never used by both at once (ThreadSanitizer reports it otherwise).
+TEST_F(Cache, PassThroughReadsDuringReadAhead) {
+    MakeImage(32 * 60);
+    CStorageDeviceWithCache cache(disk.get());
+    cache.SetBlockSize(32);
+    cache.BeginCache();
+    std::vector<u8> got(40 * 512);
+    for (i64 block = 0; block < 60; ++block) {
+        ASSERT_EQ(cache.SetCurCacheBlock(block), 1);
+        const i64 first = std::max<i64>(0, block * 32 - 4);
+        const i64 inside = std::min<i64>(40, 60 * 32 - first);  // a file reads short at its end
+        ASSERT_EQ(cache.ReadSector(got.data(), first, 40), 1);
+        const std::vector<u8> expected = Direct(first, inside);
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), got.begin())) << block;
+    }
+    cache.EndCache();
+    cache.BeginCache();  // a second pass on the same object
+    ASSERT_EQ(cache.SetCurCacheBlock(0), 1);
+    cache.EndCache();
+}
+
+}  // namespace
