@@ -174,6 +174,7 @@ void JpegAnalyzer::JpegRawFileInfo::AnalyzeExifTag(unsigned char* dir, unsigned 
             }
             case 0x0110: {
                 const std::string model = text(39);
+                m_model = model;
                 SetRawFileName(model);
                 if (!makeSeenHere) {
                     const std::string upper = Upper(model);
@@ -309,7 +310,7 @@ void JpegAnalyzer::JpegRawFileInfo::Finish(long long s) {
     std::string tag;
     GetRawFileTagAndValue(kind, tag);
     std::string name = m_name;
-    if (ApiIsInvalidCharInFileName(name) != 0) {
+    if (ApiIsInvalidCharInFileName(m_model) != 0 || ApiIsInvalidCharInFileName(name) != 0) {
         name.clear();
     } else if (ApiIsInvalidCharInFileName(tag) != 0) {
         tag.clear();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "engine/RAWSearch/Analysers/FileJPGAnalyser.h"
 #include "engine/RAWSearch/Core/RawFileInfo.h"
@@ -60,6 +61,7 @@ private:
     int m_sectorSize = 512;
     bool m_walkStopped = false;
     bool m_makeSeen = false;
+    std::string m_model;  // as read, before name cleaning: a model that needs cleaning is not used
 };
 
 }  // namespace BruteForce

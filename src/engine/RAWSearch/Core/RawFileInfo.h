@@ -89,6 +89,10 @@ public:
     virtual std::string GetRawFileTime() { return {}; }
     virtual CRawFileInfo* CreateRawFileInfo() { return new CRawFileInfo(); }
     virtual ISpecialRawFileAnalyser* GetSpecialRawFile() { return nullptr; }
+    // Clears what the analyser keeps about a file it is following (such as "a stream is being
+    // followed, do not start another"); the search calls it when a search starts and when it gives up
+    // one of the analyser's files, so no stale state outlives its file.
+    virtual void ResetFollowState() {}
 
     i32 GetDefaultType() const { return m_defaultType; }
 

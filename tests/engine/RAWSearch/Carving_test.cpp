@@ -1,0 +1,114 @@
+// The signature search over the carving corpus (real JPEGs made by ImageMagick and exiftool, see
+// tests/fixtures/raw/make-carving.sh): every manifest file is found at its sector with its exact size,
+// bytes, name, tag and date. The search runs in 4 MiB blocks as a deep scan feeds it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "RawTestSupport.h"
+#include "RecordingTreeBuilder.h"
+#include "engine/RAWSearch/Controller/RAWSearchController.h"
+#include "engine/RAWSearch/Tree/RAWFileNode.h"
+#include "support/Fixtures.h"
+#include "support/TempDir.h"
+
+using rawtest::MemoryDevice;
+using rawtest::RecordingTreeBuilder;
+
+namespace {
+
+struct Row {
+    i64 start;
+    std::string type;
+    i64 size;
+    std::string sha256, name, tagKind, tagValue, time;
+};
+
+std::vector<Row> Manifest() {
+    std::ifstream in(testsupport::FixturePath("raw/carving-manifest.tsv"));
+    std::vector<Row> rows;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        std::string field;
+        while (std::getline(ss, field, '\t')) f.push_back(field);
+        f.resize(8);
+        rows.push_back({std::stoll(f[0]), f[1], std::stoll(f[2]), f[3], f[4], f[5], f[6], f[7]});
+    }
+    return rows;
+}
+
+_FILETIME ExifTime(const std::string& text) {
+    tm t{};
+    if (sscanf(text.c_str(), "%d:%d:%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+               &t.tm_sec) != 6) {
+        return 0;
+    }
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    return (static_cast<i64>(timegm(&t)) + 11644473600LL) * 10000000LL;
+}
+
+}  // namespace
+
+TEST(Carving, EveryManifestJpegIsFoundExactly) {
+    const auto rows = Manifest();
+    ASSERT_FALSE(rows.empty());
+    testsupport::TempDir dir;
+    const auto imagePath = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path());
+    std::ifstream in(imagePath, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    MemoryDevice device(bytes);
+    RecordingTreeBuilder builder;
+    FileSectorMap sectorMap;
+    CRAWSearchController controller;
+    controller.SetDevice(&device);
+    controller.SetBlockSize(8192);
+    controller.SetDirecotryTreeBuilder(&builder);
+    controller.SetFileSectorMap(&sectorMap);
+    ASSERT_EQ(controller.PreparetoSearch(), 1);
+    for (i64 s = 0; s < device.GetTotalSectors(); s += 8192) {
+        controller.AnalyzeBlock(s, std::min<i64>(8192, device.GetTotalSectors() - s));
+    }
+    controller.EndSearch(1);
+
+    std::map<i64, rawtest::Received> byStart;
+    for (auto& r : builder.received) {
+        if (r.directory) continue;
+        DataRun* run = static_cast<CRAWFileNode*>(r.node)->GetDataRunList()->GetFirst();
+        ASSERT_NE(run, nullptr);
+        byStart[run->start] = r;
+    }
+    EXPECT_EQ(byStart.size(), rows.size()) << "nothing more, nothing less";
+    for (const Row& row : rows) {
+        auto it = byStart.find(row.start);
+        ASSERT_NE(it, byStart.end()) << row.name;
+        const auto& found = it->second;
+        EXPECT_EQ(found.size, row.size) << row.name;
+        EXPECT_EQ(found.name, row.name);
+        EXPECT_EQ(found.type, row.tagKind == "camera" ? SEARCHER_RAW_TAG : SEARCHER_RAW) << row.name;
+        EXPECT_EQ(found.time, ExifTime(row.time)) << row.name;
+        EXPECT_EQ(sectorMap.at(row.start), RAW_TYPE_JPG);
+        // The bytes the run covers are the planted file.
+        std::string digest;
+        const std::string cmd = "tail -c +" + std::to_string(row.start * 512 + 1) + " '" + imagePath.string() +
+                                "' | head -c " + std::to_string(found.size) + " | sha256sum";
+        ASSERT_EQ(testsupport::RunCommand(cmd, &digest), 0);
+        EXPECT_EQ(digest.substr(0, 64), row.sha256) << row.name;
+    }
+    // Tagged photos sit under Camera / their make.
+    std::map<i64, std::string> folders;
+    for (auto& r : builder.received) {
+        if (r.directory) folders[r.id] = r.name;
+    }
+    for (const Row& row : rows) {
+        if (row.tagKind != "camera") continue;
+        const auto& found = byStart[row.start];
+        EXPECT_EQ(folders[found.parent], row.tagValue);
+    }
+    EXPECT_EQ(folders[-15], "Camera");
+}

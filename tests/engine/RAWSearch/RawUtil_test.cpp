@@ -1,0 +1,126 @@
+// The look-back ring, the byte utilities and the text conversions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "RawTestSupport.h"
+#include "engine/RAWSearch/Controller/RAWSearchController.h"
+#include "engine/RAWSearch/Util/BufferStorageDevice.h"
+#include "engine/RAWSearch/Util/RawUtility.h"
+#include "engine/RAWSearch/Util/TextConversion.h"
+
+using BruteForce::RawUtility;
+using rawtest::MemoryDevice;
+
+namespace {
+
+// Block b holds bytes b+1 in each of its 4 sectors (512 bytes each); the device holds 0xEE.
+std::vector<char> Block(int b) { return std::vector<char>(4 * 512, static_cast<char>(b + 1)); }
+
+}  // namespace
+
+TEST(BufferStorageDevice, RingReadsAndFallsBackToTheDevice) {
+    MemoryDevice device(std::vector<unsigned char>(512 * 200, 0xEE));
+    CBufferStorageDevice ring;
+    EXPECT_EQ(ring.ReadSector(nullptr, 0, 1), 0) << "not initialised";
+    ASSERT_TRUE(ring.InitBufferDevice(&device, 0, 512, 4, 3));
+    EXPECT_EQ(ring.GetType(), 3u);
+    for (int b = 0; b < 4; ++b) ring.AddBlockToBuffer(Block(b).data());
+    EXPECT_TRUE(ring.IsFullBuffer());
+    EXPECT_EQ(ring.GetDeviceStartSector(), 4u) << "after capacity + 1 blocks, one block past the first";
+    EXPECT_EQ(ring.GetTotalSectors(), 12);
+    struct Case {
+        i64 sector, count;
+        std::vector<int> expected;  // fill byte per sector
+    } cases[] = {
+        {4, 1, {2}},
+        {6, 4, {2, 2, 3, 3}},
+        {11, 4, {3, 4, 4, 4}},                  // into the newest block, across the wrap point
+        {8, 8, {3, 3, 3, 3, 4, 4, 4, 4}},
+        {3, 2, {0xEE, 0xEE}},                   // partly before the ring: all from the device
+        {15, 2, {0xEE, 0xEE}},                  // partly after
+    };
+    for (const Case& c : cases) {
+        std::vector<unsigned char> out(static_cast<size_t>(c.count) * 512, 0);
+        ASSERT_EQ(ring.ReadSector(out.data(), c.sector, c.count), 1) << c.sector;
+        for (size_t i = 0; i < c.expected.size(); ++i) EXPECT_EQ(out[i * 512 + 7], c.expected[i]) << c.sector;
+    }
+    CBufferStorageDevice alone;
+    alone.InitBufferDevice(nullptr, 0, 512, 4, 3);
+    unsigned char sector[512];
+    EXPECT_EQ(alone.ReadSector(sector, 100, 1), 0) << "outside the ring without a device";
+}
+
+TEST(RawUtility, ByteRoutines) {
+    const unsigned char le[] = {0x78, 0x56, 0x34, 0x12};
+    EXPECT_EQ(RawUtility::EXIF_Get32s(le, true), 0x12345678);
+    EXPECT_EQ(RawUtility::EXIF_Get32s(le, false), 0x78563412);
+    EXPECT_EQ(RawUtility::EXIF_Get16s(le, true), 0x5678);
+    EXPECT_EQ(RawUtility::EXIF_Get16s(le, false), 0x7856);
+
+    const unsigned char magic[] = {0xFF, 0xD9};
+    unsigned char buffer[16] = {0xFF, 0xD9, 1, 2, 0xFF, 0xD9, 0, 0};
+    EXPECT_EQ(RawUtility::FindMagicInBuffer(buffer, 16, 16, magic, 2), 2) << "skip = length finds position 0";
+    EXPECT_EQ(RawUtility::FindMagicInBuffer(buffer, 16, 8, magic, 2), 6) << "the last match before the skip";
+    EXPECT_EQ(RawUtility::FindMagicInBuffer(buffer, 16, 17, magic, 2), 0);
+
+    struct Case {
+        int nonZero;
+        int expected;
+    } cases[] = {{99, 100}, {100, 100}, {1, 2}, {0, 0}, {512, 512}};
+    for (const Case& c : cases) {
+        unsigned char b[512] = {};
+        memset(b, 'x', static_cast<size_t>(c.nonZero));
+        EXPECT_EQ(RawUtility::Binary_Compare(b, 512), c.expected) << c.nonZero;
+    }
+    EXPECT_EQ(RawUtility::GetFileExtWithType(73), "docx");
+    EXPECT_EQ(RawUtility::GetFileExtWithType(35), "");
+}
+
+TEST(RAWSearchController, ReverseZeroCount) {
+    unsigned char sector[512] = {};
+    sector[500] = 1;
+    int count = 0;
+    CRAWSearchController::CalcReverseBufferZeroCnt(sector, 512, count);
+    EXPECT_EQ(count, 8);
+}
+
+TEST(TextConversion, UTF8AndWideText) {
+    wchar_t wide[16];
+    unsigned char back[32];
+    EXPECT_EQ(UTF8ToUNICODE(reinterpret_cast<const unsigned char*>("abc"), 3, wide, 16), 3);
+    EXPECT_EQ(UNICODEToUTF8(wide, 3, back, 32), 3);
+    EXPECT_EQ(memcmp(back, "abc", 3), 0);
+
+    const unsigned char smile[] = {0xF0, 0x9F, 0x98, 0x80};
+    ASSERT_EQ(UTF8ToUNICODE(smile, 4, wide, 16), 2);
+    EXPECT_EQ(static_cast<unsigned>(wide[0]), 0xD83Du);
+    EXPECT_EQ(static_cast<unsigned>(wide[1]), 0xDE00u);
+    ASSERT_EQ(UNICODEToUTF8(wide, 2, back, 32), 4);
+    EXPECT_EQ(memcmp(back, smile, 4), 0);
+
+    const unsigned char truncated[] = {'a', 0xE2, 0x82};
+    EXPECT_EQ(UTF8ToUNICODE(truncated, 3, wide, 16), 1) << "a truncated sequence ends the text";
+    const unsigned char malformed[] = {'a', 0xE2, 0x41, 0x41};
+    EXPECT_EQ(UTF8ToUNICODE(malformed, 4, wide, 16), 0);
+    const wchar_t high[] = {static_cast<wchar_t>(0x80000000u), L'z'};
+    EXPECT_EQ(UNICODEToUTF8(high, 2, back, 32), 1);
+    EXPECT_EQ(back[0], 'z');
+
+    char one[8];
+    EXPECT_EQ(XCharToUTF8(0x20AC, one), 3);
+    int c = 0;
+    EXPECT_EQ(UTF8ToXChar(reinterpret_cast<unsigned char*>(one), c), 3);
+    EXPECT_EQ(c, 0x20AC);
+    EXPECT_EQ(UTF8ToXChar(smile, c), 4);
+    EXPECT_EQ(c, 0x1F600 - 0x10000);
+    EXPECT_EQ(utf8_value(malformed + 1), 0);
+
+    EXPECT_LT(utf8_strcmp("ab", "abc", 5), 0);
+    EXPECT_EQ(utf8_strcmp("abc", "abd", 2), 0);
+    EXPECT_EQ(utf8_strcmp("abc", "abc", 3), 0);
+    unsigned characters = 0, bytes = 0;
+    utf8_strlen("a\xC3\xA9\xE2\x82\xAC", characters, bytes, 100);
+    EXPECT_EQ(bytes, 6u);
+    EXPECT_EQ(characters, 2u) << "bytes 0x80-0xDF are not counted";
+}
