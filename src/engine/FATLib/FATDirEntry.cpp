@@ -222,7 +222,9 @@ void SecondsSince1970ToFileTime(i64 seconds, _FILETIME* out) {
     if (out != nullptr) *out = seconds * 10000000LL + kFileTimeOf1970;
 }
 
-void DosDateTimeToFileTime(u16 date, u16 time, _FILETIME* out) {
+namespace {
+
+i64 DosToSeconds(u16 date, u16 time) {
     std::tm tm{};
     tm.tm_sec = (time & 31) * 2;
     tm.tm_min = (time >> 5) & 63;
@@ -231,5 +233,26 @@ void DosDateTimeToFileTime(u16 date, u16 time, _FILETIME* out) {
     tm.tm_mon = ((date >> 5) & 15) - 1;
     tm.tm_year = (date >> 9) + 80;
     tm.tm_isdst = -1;
-    SecondsSince1970ToFileTime(static_cast<i64>(std::mktime(&tm)), out);
+    return static_cast<i64>(std::mktime(&tm));
+}
+
+}  // namespace
+
+void DosDateTimeToFileTime(u16 date, u16 time, _FILETIME* out) {
+    // mktime looks at the zone file on every call; the entries of a volume share few distinct stamps,
+    // so the answers are remembered per thread (a direct-mapped table keyed by date and time).
+    struct Slot {
+        u32 key = 0;
+        bool used = false;
+        i64 seconds = 0;
+    };
+    thread_local Slot cache[1024];
+    const u32 key = (u32{date} << 16) | time;
+    Slot& slot = cache[(key ^ (key >> 10) ^ (key >> 20)) & 1023];
+    if (!slot.used || slot.key != key) {
+        slot.key = key;
+        slot.seconds = DosToSeconds(date, time);
+        slot.used = true;
+    }
+    SecondsSince1970ToFileTime(slot.seconds, out);
 }
