@@ -24,7 +24,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 double TimeCommand(const std::string& command) {
     const auto start = Clock::now();
@@ -91,8 +93,8 @@ int main(int argc, char** argv) {
     const std::string driver = self + "/../../tools/brelvox-scan";
     if (!std::filesystem::exists(image)) {
         std::printf("making %s (%d files)...\n", image.c_str(), files);
-        const std::string make = std::string(BRELVOX_BENCH_FAT_DIR) + "/make-image.sh '" + image + "' " +
-                                 std::to_string(files);
+        const std::string make =
+            std::string(BRELVOX_BENCH_FAT_DIR) + "/make-image.sh '" + image + "' " + std::to_string(files);
         if (std::system(make.c_str()) != 0) return 1;
     }
     TimeCommand("cat '" + image + "' > /dev/null");  // page cache warm
@@ -102,14 +104,13 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
         fls = std::min(fls, TimeCommand("fls -r -p '" + image + "' > /dev/null"));
         if (std::filesystem::exists(driver)) {
-            scan = std::min(scan, TimeCommand("'" + driver + "' --quick --list /dev/null '" + image +
-                                              "' > /dev/null 2>&1"));
+            scan = std::min(scan,
+                            TimeCommand("'" + driver + "' --quick --list /dev/null '" + image + "' > /dev/null 2>&1"));
         }
         search = std::min(search, SearchOnce(image, nodes));
     }
     std::printf("fls -r -p:                 %.3f s\n", fls);
     if (scan < 1e9) std::printf("brelvox-scan --quick:      %.3f s  (fls / scan = %.2f)\n", scan, fls / scan);
-    std::printf("quick FAT searcher alone:  %.3f s  (fls / searcher = %.2f), %ld nodes\n", search, fls / search,
-                nodes);
+    std::printf("quick FAT searcher alone:  %.3f s  (fls / searcher = %.2f), %ld nodes\n", search, fls / search, nodes);
     return 0;
 }

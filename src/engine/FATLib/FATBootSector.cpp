@@ -1,20 +1,29 @@
 #include "engine/FATLib/FATBootSector.h"
 
-#include <cassert>
 #include <strings.h>
+#include <cassert>
 
 namespace {
 
 bool IsClusterSize(u32 sectorsPerCluster) {
     switch (sectorsPerCluster) {
-    case 1: case 2: case 4: case 8: case 16: case 32: case 64: case 128:
-        return true;
-    default:
-        return false;
+        case 1:
+        case 2:
+        case 4:
+        case 8:
+        case 16:
+        case 32:
+        case 64:
+        case 128:
+            return true;
+        default:
+            return false;
     }
 }
 
-bool HasSignature(const u8* b) { return b[510] == 0x55 && b[511] == 0xAA; }
+bool HasSignature(const u8* b) {
+    return b[510] == 0x55 && b[511] == 0xAA;
+}
 
 }  // namespace
 
@@ -23,7 +32,9 @@ CTempFATDBR::CTempFATDBR(const u8* buffer, u32 sectorSize) : m_buffer(buffer), m
     InitFileSystemType();
 }
 
-bool CTempFATDBR::SimpleCheck(const u8* buffer) { return buffer[0] != 0 && HasSignature(buffer); }
+bool CTempFATDBR::SimpleCheck(const u8* buffer) {
+    return buffer[0] != 0 && HasSignature(buffer);
+}
 
 void CTempFATDBR::InitFileSystemType() {
     // Sector sizes below 512, above 4096 or not a multiple of 512 never hold a FAT volume we can read.
@@ -58,9 +69,15 @@ bool CTempFATDBR::IsFAT32() const {
     return HasSignature(b);
 }
 
-u32 CTempFATDBR::GetSectorsperCluster() const { return HasKnownType() ? m_buffer[13] : 0; }
-u32 CTempFATDBR::GetReservedSector() const { return HasKnownType() ? fat::Le16(m_buffer + 14) : 0; }
-u32 CTempFATDBR::GetNumberOfFat() const { return HasKnownType() ? m_buffer[16] : 0; }
+u32 CTempFATDBR::GetSectorsperCluster() const {
+    return HasKnownType() ? m_buffer[13] : 0;
+}
+u32 CTempFATDBR::GetReservedSector() const {
+    return HasKnownType() ? fat::Le16(m_buffer + 14) : 0;
+}
+u32 CTempFATDBR::GetNumberOfFat() const {
+    return HasKnownType() ? m_buffer[16] : 0;
+}
 
 u32 CTempFATDBR::GetSectorsPerFat() const {
     if (!HasKnownType()) return 0;
@@ -75,13 +92,13 @@ u64 CTempFATDBR::GetTotalSectors() const {
     const u32 total16 = fat::Le16(m_buffer + 19);
     const u32 total32 = fat::Le32(m_buffer + 32);
     switch (m_type) {
-    case FILE_SYSTEM_FAT32:
-        return total32;
-    case FILE_SYSTEM_FAT16:
-        return total16 != 0 ? total16 : total32;
-    case FILE_SYSTEM_FAT12:
-        return total16;
-    default:
-        return 0;
+        case FILE_SYSTEM_FAT32:
+            return total32;
+        case FILE_SYSTEM_FAT16:
+            return total16 != 0 ? total16 : total32;
+        case FILE_SYSTEM_FAT12:
+            return total16;
+        default:
+            return 0;
     }
 }

@@ -13,8 +13,8 @@ CFATBuildDataRun::CFATBuildDataRun(IFATTable* table, u32 sectorSize, u32 sectors
 
 bool CFATBuildDataRun::FitsVolume(i64 runStart, u64 runLength) const {
     if (runStart < 0) return false;
-    const unsigned __int128 end = static_cast<unsigned __int128>(static_cast<u64>(runStart) + runLength) *
-                                  m_sectorsPerCluster;
+    const unsigned __int128 end =
+        static_cast<unsigned __int128>(static_cast<u64>(runStart) + runLength) * m_sectorsPerCluster;
     return end <= m_totalSectors;
 }
 

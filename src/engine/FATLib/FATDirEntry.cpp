@@ -142,8 +142,12 @@ void CTempFATDirEntry::SetFirstClusterNO(u32 cluster) {
     fat::PutLe16(e + 26, static_cast<u16>(cluster));
 }
 
-bool IsCurDirFileName(const u8* entry) { return IsDotName(entry, ".          "); }
-bool IsParentDirFileName(const u8* entry) { return IsDotName(entry, "..         "); }
+bool IsCurDirFileName(const u8* entry) {
+    return IsDotName(entry, ".          ");
+}
+bool IsParentDirFileName(const u8* entry) {
+    return IsDotName(entry, "..         ");
+}
 
 // ---- directory sector test ---------------------------------------------------------------------------
 

@@ -15,11 +15,17 @@ CFATFileProperties::~CFATFileProperties() {
     if (m_dataRuns != nullptr) m_dataRuns->Release();
 }
 
-CFATFileProperties* CFATFileProperties::Create() { return new (std::nothrow) CFATFileProperties(); }
+CFATFileProperties* CFATFileProperties::Create() {
+    return new (std::nothrow) CFATFileProperties();
+}
 
-void CFATFileProperties::Destory(CFATFileProperties* properties) { delete properties; }
+void CFATFileProperties::Destory(CFATFileProperties* properties) {
+    delete properties;
+}
 
-IFileProperties* CFATFileProperties::Clone() { return new (std::nothrow) CFATFileProperties(*this); }
+IFileProperties* CFATFileProperties::Clone() {
+    return new (std::nothrow) CFATFileProperties(*this);
+}
 
 void CFATFileProperties::SetDataRunList(IDataRunList* list) {
     if (list == m_dataRuns) return;
@@ -42,7 +48,7 @@ CFATFileProperties& CFATFileProperties::operator=(const CFATFileProperties& othe
 }
 
 CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(const std::string& name,
-                                                                                 const u8* entry) {
+                                                                                const u8* entry) {
     CFATFileProperties* p = CFATFileProperties::Create();
     if (p == nullptr) return nullptr;
     CTempFATDirEntry e(entry);
@@ -57,8 +63,7 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(
     return p;
 }
 
-CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(const u8* entries,
-                                                                                        u32 length) {
+CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(const u8* entries, u32 length) {
     if (entries == nullptr) return nullptr;
     // The name is gathered as UTF-16 units so that a surrogate pair split over two pieces survives.
     std::u16string units;

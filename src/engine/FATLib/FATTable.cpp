@@ -4,10 +4,14 @@
 
 namespace {
 
-u32 SectorSizeOf(IStorageDevice* device) { return device != nullptr ? device->GetSectorSize() : 512; }
+u32 SectorSizeOf(IStorageDevice* device) {
+    return device != nullptr ? device->GetSectorSize() : 512;
+}
 
 // k = sector size / 512; the Part's length bounds are counted in 512-byte units.
-u32 Scale(IStorageDevice* device) { return SectorSizeOf(device) / 512; }
+u32 Scale(IStorageDevice* device) {
+    return SectorSizeOf(device) / 512;
+}
 
 std::vector<u32> Entries(const std::vector<u8>& buffer, u32 count, bool fat32) {
     std::vector<u32> out(count);
@@ -138,17 +142,17 @@ u32 CDoubleFATTable::GetNextCluster(u32 cluster) {
 IRealFATTable* IFATTableFactory::CreateRealFATTable(IStorageDevice* device, u32 type, i64 start, u32 sectors) {
     IRealFATTable* table = nullptr;
     switch (type) {
-    case FILE_SYSTEM_FAT32:
-        table = new CFAT32Table(device, start, sectors);
-        break;
-    case FILE_SYSTEM_FAT16:
-        table = new CFAT16Table(device, start, sectors);
-        break;
-    case FILE_SYSTEM_FAT12:
-        table = new CFAT12Table(device, start, sectors);
-        break;
-    default:
-        return nullptr;
+        case FILE_SYSTEM_FAT32:
+            table = new CFAT32Table(device, start, sectors);
+            break;
+        case FILE_SYSTEM_FAT16:
+            table = new CFAT16Table(device, start, sectors);
+            break;
+        case FILE_SYSTEM_FAT12:
+            table = new CFAT12Table(device, start, sectors);
+            break;
+        default:
+            return nullptr;
     }
     if (!table->IsValidFATTable()) {
         delete table;
@@ -157,8 +161,8 @@ IRealFATTable* IFATTableFactory::CreateRealFATTable(IStorageDevice* device, u32 
     return table;
 }
 
-CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, i64 tableStart, u32 type,
-                                                  u32 sectorsPerTable, bool wantFirst, bool wantSecond) {
+CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, i64 tableStart, u32 type, u32 sectorsPerTable,
+                                                  bool wantFirst, bool wantSecond) {
     IRealFATTable* first = nullptr;
     IRealFATTable* second = nullptr;
     if (wantFirst || !wantSecond) first = CreateRealFATTable(device, type, tableStart, sectorsPerTable);
@@ -172,14 +176,14 @@ CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, i64 ta
 
 bool CFATTableAnalyser::CheckFATHeader(const u8* s, u32 type) {
     switch (type) {
-    case FILE_SYSTEM_FAT32:
-        return (fat::Le32(s) & 0x0FFFFFF0) == 0x0FFFFFF0 && (fat::Le32(s + 4) & 0x07FFFFF8) == 0x07FFFFF8;
-    case FILE_SYSTEM_FAT16:
-        return (fat::Le32(s) & 0x7FFFFFF8) == 0x7FFFFFF8;
-    case FILE_SYSTEM_FAT12:
-        return (fat::Le32(s) & 0x00FFFFF0) == 0x00FFFFF0;
-    default:
-        return false;
+        case FILE_SYSTEM_FAT32:
+            return (fat::Le32(s) & 0x0FFFFFF0) == 0x0FFFFFF0 && (fat::Le32(s + 4) & 0x07FFFFF8) == 0x07FFFFF8;
+        case FILE_SYSTEM_FAT16:
+            return (fat::Le32(s) & 0x7FFFFFF8) == 0x7FFFFFF8;
+        case FILE_SYSTEM_FAT12:
+            return (fat::Le32(s) & 0x00FFFFF0) == 0x00FFFFF0;
+        default:
+            return false;
     }
 }
 

@@ -25,8 +25,7 @@ public:
 
 protected:
     // Reads `sectors` sectors at `firstSector` when the length is within [minSectors, maxSectors].
-    IRealFATTable(IStorageDevice* device, i64 firstSector, u32 sectors, u32 entryWidth, u32 minSectors,
-                  u32 maxSectors);
+    IRealFATTable(IStorageDevice* device, i64 firstSector, u32 sectors, u32 entryWidth, u32 minSectors, u32 maxSectors);
     u32 Entry32(u32 index) const { return fat::Le32(m_buffer.data() + u64{index} * 4); }
     u32 Entry16(u32 index) const { return fat::Le16(m_buffer.data() + u64{index} * 2); }
 

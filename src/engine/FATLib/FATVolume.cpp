@@ -25,13 +25,13 @@ u64 CFATVolume::ConvertClusterToSector(u64 startSector, const CTempFATDBR& dbr, 
     const u64 base = startSector + dbr.GetReservedSector() + u64{dbr.GetNumberOfFat()} * dbr.GetSectorsPerFat() +
                      u64{dbr.GetSectorsperCluster()} * (cluster - 2);
     switch (dbr.GetFileSystemType()) {
-    case FILE_SYSTEM_FAT32:
-        return base;
-    case FILE_SYSTEM_FAT12:
-    case FILE_SYSTEM_FAT16:
-        return base + u64{dbr.GetRootEntries()} * 32 / (m_sectorSize ? m_sectorSize : 512);
-    default:
-        return ~u64{0};
+        case FILE_SYSTEM_FAT32:
+            return base;
+        case FILE_SYSTEM_FAT12:
+        case FILE_SYSTEM_FAT16:
+            return base + u64{dbr.GetRootEntries()} * 32 / (m_sectorSize ? m_sectorSize : 512);
+        default:
+            return ~u64{0};
     }
 }
 

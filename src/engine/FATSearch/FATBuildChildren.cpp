@@ -1,8 +1,8 @@
 #include "engine/FATSearch/FATBuildChildren.h"
 
+#include <strings.h>
 #include <cstring>
 #include <new>
-#include <strings.h>
 
 #include "engine/Common/CatchExeception.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
@@ -55,7 +55,9 @@ CFATFileProperties* PropertiesOf(IFileNode* node) {
 
 }  // namespace
 
-std::string fat::UIConfigPath() { return std::string(GetAppWorkPath()) + "/UIConfig.ini"; }
+std::string fat::UIConfigPath() {
+    return std::string(GetAppWorkPath()) + "/UIConfig.ini";
+}
 
 bool fat::ReadReviseSwitch(const std::string& iniPath) {
     CIniFile ini(iniPath);
@@ -104,8 +106,8 @@ int CFATBuildChildren::BuildRoot(std::vector<IFileNode*>& folders, int allEntrie
     return used == kFailed ? 0 : 1;
 }
 
-int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::vector<IFileNode*>& folders,
-                                     int isRoot, int allEntries) {
+int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::vector<IFileNode*>& folders, int isRoot,
+                                     int allEntries) {
     if (m_ctx.device == nullptr || m_ctx.table == nullptr || m_ctx.sectorsPerCluster == 0 ||
         m_ctx.sectorsPerCluster > kRunSectors || m_ctx.builtClusters == nullptr) {
         return 0;
@@ -472,7 +474,9 @@ bool CFATBuildChildren::bEffectiveDIRFDT(u64 cluster) {
     return IsCurDirFileName(sector) && IsParentDirFileName(sector + 32);
 }
 
-bool CFATBuildChildren::bInAnalyzeMap(u32 key) const { return m_analyserMap.count(key) != 0; }
+bool CFATBuildChildren::bInAnalyzeMap(u32 key) const {
+    return m_analyserMap.count(key) != 0;
+}
 
 bool CFATBuildChildren::bInAnalyzeMultimap(u16 key, u8* sector) const {
     const auto range = m_analyserMultimap.equal_range(key);

@@ -103,9 +103,9 @@ public:
     static bool bWindowsPEFiles(const u8* sector, u64 length);
 
 private:
-    void MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster,
-                  bool parentDeleted, u32 folderStart, u64& nextCluster, bool inLostFolder,
-                  std::vector<IFileNode*>& folders, FATSecondaryLists& secondary);
+    void MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster, bool parentDeleted,
+                  u32 folderStart, u64& nextCluster, bool inLostFolder, std::vector<IFileNode*>& folders,
+                  FATSecondaryLists& secondary);
     CFATFileProperties* BuildProperties(const u8* buffer, u32 entryOffset, i64 lfnStart) const;
     void MakeTemporaryNode(const u8* buffer, u32 entryOffset, i64 lfnStart, u32 parentCluster,
                            FATSecondaryLists& secondary) const;

@@ -18,9 +18,8 @@ namespace {
 std::atomic<int> g_lostFolderCounter{0};
 }  // namespace
 
-CFATBuildWorker::CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress,
-                                 CFATSearchedPartitionInfo* record, IStorageDevice* device,
-                                 const FATWorkerGeometry& geometry, IFATTable* table)
+CFATBuildWorker::CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress, CFATSearchedPartitionInfo* record,
+                                 IStorageDevice* device, const FATWorkerGeometry& geometry, IFATTable* table)
     : m_builder(builder),
       m_progress(progress),
       m_record(record),
@@ -31,7 +30,9 @@ CFATBuildWorker::CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* prog
 
 CFATBuildWorker::~CFATBuildWorker() = default;
 
-void CFATBuildWorker::ResetLostFolderCounter() { g_lostFolderCounter = 0; }
+void CFATBuildWorker::ResetLostFolderCounter() {
+    g_lostFolderCounter = 0;
+}
 
 IDataRunList* CFATBuildWorker::BuildDataRunList(u64 firstCluster, u64 size, bool deleted) {
     CFATBuildDataRun runs(m_table, m_sectorSize, m_geometry.sectorsPerCluster, m_geometry.totalSectors);

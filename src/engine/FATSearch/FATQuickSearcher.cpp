@@ -16,7 +16,9 @@
 
 namespace {
 
-constexpr u64 Code(u16 site, u32 kind) { return result::Make(result::kModuleFATSearch, site, kind); }
+constexpr u64 Code(u16 site, u32 kind) {
+    return result::Make(result::kModuleFATSearch, site, kind);
+}
 
 }  // namespace
 
@@ -173,7 +175,11 @@ u64 CFATQuickSearcher::Search(u32 type) {
     return outcome;
 }
 
-IQuickFileSystemSearchController* CreateFATQuickSearcher() { return new (std::nothrow) CFATQuickSearcher(); }
+IQuickFileSystemSearchController* CreateFATQuickSearcher() {
+    return new (std::nothrow) CFATQuickSearcher();
+}
 
 // The deep FAT search comes later; until then there is none.
-ICompleteFileSystemSearchController* CreateFATSearcher() { return nullptr; }
+ICompleteFileSystemSearchController* CreateFATSearcher() {
+    return nullptr;
+}

@@ -23,4 +23,6 @@ CFATSearchedPartitionInfo* CreateFATSearchedPartitionInfo(u32 sectorSize) {
     return new (std::nothrow) CFATSearchedPartitionInfo(sectorSize);
 }
 
-void DestroyFATSearchedPartitionInfo(CFATSearchedPartitionInfo* record) { delete record; }
+void DestroyFATSearchedPartitionInfo(CFATSearchedPartitionInfo* record) {
+    delete record;
+}

@@ -77,7 +77,11 @@ TEST(FatDirEntry, ValidityTable) {
         {"leading blank", Entry(" A         ", 0x20, 5, 1), true, false},
         {"control byte", Entry("A\x05         ", 0x20, 5, 1), true, false},
         {"question mark", Entry("A?         ", 0x20, 5, 1), true, false},
-        {"erased name", Entry("\xE5" "BC     TXT", 0x20, 5, 1), true, true},
+        {"erased name",
+         Entry("\xE5"
+               "BC     TXT",
+               0x20, 5, 1),
+         true, true},
         {"two-byte character hides a '?'", Entry("\x81?         ", 0x20, 5, 1), true, true},
     };
     for (const auto& c : cases) {
@@ -98,7 +102,12 @@ TEST(FatDirEntry, ShortNames) {
     EXPECT_EQ(CTempFATDirEntry(Entry("ABC     TXT", 0x20).b).GetShortName(), "ABC.TXT");
     EXPECT_EQ(CTempFATDirEntry(Entry("ABC     TXT", 0x20).b).GetShortName(true), "ABCTXT");
     EXPECT_EQ(CTempFATDirEntry(Entry("README     ", 0x20).b).GetShortName(), "README");
-    EXPECT_EQ(CTempFATDirEntry(Entry("\xE5" "BC     TXT", 0x20).b).GetShortName(), "#BC.TXT");
+    EXPECT_EQ(CTempFATDirEntry(Entry("\xE5"
+                                     "BC     TXT",
+                                     0x20)
+                                   .b)
+                  .GetShortName(),
+              "#BC.TXT");
     EXPECT_EQ(CTempFATDirEntry(Entry("CAF\x90    TXT", 0x20).b).GetShortName(), "CAF_.TXT");
 }
 
@@ -124,9 +133,10 @@ TEST(FatDirEntry, SurrogatePairsSurviveEvenAcrossPieces) {
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->m_name, "smile \xF0\x9F\x98\x80.txt");
     // The high surrogate ends the first piece, the low one starts the second.
-    auto split = Join({LongPiece(u"\xDE00x", 0x42), LongPiece(u"abcdefghijkl\xD83D", 1), Entry("ABCDEF~1   ", 0x20, 3, 1)});
-    std::unique_ptr<CFATFileProperties> q(
-        CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(split.data(), static_cast<u32>(split.size())));
+    auto split =
+        Join({LongPiece(u"\xDE00x", 0x42), LongPiece(u"abcdefghijkl\xD83D", 1), Entry("ABCDEF~1   ", 0x20, 3, 1)});
+    std::unique_ptr<CFATFileProperties> q(CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(
+        split.data(), static_cast<u32>(split.size())));
     ASSERT_NE(q, nullptr);
     EXPECT_EQ(q->m_name, "abcdefghijkl\xF0\x9F\x98\x80x");
 }
@@ -148,8 +158,9 @@ TEST(FatDirEntry, InvalidLongNamesFallBackToTheShortName) {
     }
     Entry last("AB      TXT", 0x20, 3, 1);
     many.insert(many.end(), last.b, last.b + 32);
-    EXPECT_EQ(CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(many.data(), static_cast<u32>(many.size())),
-              nullptr);
+    EXPECT_EQ(
+        CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(many.data(), static_cast<u32>(many.size())),
+        nullptr);
 }
 
 TEST(FatDirEntry, DatesBecomeFileTimesThroughLocalTime) {
@@ -161,7 +172,10 @@ TEST(FatDirEntry, DatesBecomeFileTimesThroughLocalTime) {
     EXPECT_EQ(p->m_modificationTime, t);
     EXPECT_EQ((p->m_lastAccessTime - kFileTimeOf1970) / 10000000, 1230768000);
     EXPECT_EQ(p->m_state, 0);
-    auto erased = Entry("\xE5" "       TXT", 0x20, 5, 10);
+    auto erased = Entry(
+        "\xE5"
+        "       TXT",
+        0x20, 5, 10);
     std::unique_ptr<CFATFileProperties> d(CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry("x", erased.b));
     EXPECT_EQ(d->m_state, 1);
 }
@@ -186,7 +200,8 @@ TEST(FatFolderAnalyser, SectorStates) {
          }(),
          2},
         {"two files then zeros", sector({Entry("A       TXT", 0x20, 5, 1), Entry("B       TXT", 0x20, 6, 1)}), 1},
-        {"two empty files share cluster 0", sector({Entry("A       TXT", 0x20, 0, 0), Entry("B       TXT", 0x20, 0, 0)}), 0},
+        {"two empty files share cluster 0",
+         sector({Entry("A       TXT", 0x20, 0, 0), Entry("B       TXT", 0x20, 0, 0)}), 0},
         {"all zero", std::vector<u8>(512, 0), 0},
         {"files then garbage",
          [&] {
@@ -201,12 +216,16 @@ TEST(FatFolderAnalyser, SectorStates) {
         EXPECT_EQ(analyser.AnalyseSector(c.bytes.data()), c.state) << c.what;
     }
     CFATFolderAnalyser analyser(512);
-    auto dots = sector({Entry(".          ", 0x10, 7), Entry("..         ", 0x10, 2), Entry("A       TXT", 0x20, 9, 1)});
+    auto dots =
+        sector({Entry(".          ", 0x10, 7), Entry("..         ", 0x10, 2), Entry("A       TXT", 0x20, 9, 1)});
     int calls = 0;
-    analyser.AnalyseSector(dots.data(), [](const u8*, int, bool dotsSeen, void* ctx) {
-        EXPECT_TRUE(dotsSeen);
-        ++*static_cast<int*>(ctx);
-    }, &calls);
+    analyser.AnalyseSector(
+        dots.data(),
+        [](const u8*, int, bool dotsSeen, void* ctx) {
+            EXPECT_TRUE(dotsSeen);
+            ++*static_cast<int*>(ctx);
+        },
+        &calls);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(analyser.CurrentDirCluster(), 7u);
     EXPECT_EQ(analyser.ParentDirCluster(), 2u);

@@ -42,8 +42,8 @@ inline std::filesystem::path Image(const std::string& name) {
 // A read-only device over an image file (or a window of it) with any sector size and device type.
 class FileDevice : public IStorageDevice {
 public:
-    FileDevice(const std::filesystem::path& path, u32 sectorSize, u32 type = STORAGE_DEVICE_VOLUME,
-               i64 firstSector = 0, i64 sectors = -1)
+    FileDevice(const std::filesystem::path& path, u32 sectorSize, u32 type = STORAGE_DEVICE_VOLUME, i64 firstSector = 0,
+               i64 sectors = -1)
         : m_sectorSize(sectorSize), m_type(type), m_first(firstSector) {
         m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         const i64 fileSectors = static_cast<i64>(std::filesystem::file_size(path) / sectorSize);

@@ -31,13 +31,10 @@ TEST(FatTable, HeaderMasks) {
         bool valid;
     } cases[] = {
         {FILE_SYSTEM_FAT16, 0x7FFFFFF8, 0, true},  // entry 1 with the clean-shutdown bit cleared
-        {FILE_SYSTEM_FAT16, 0xFFFFFFF8, 0, true},
-        {FILE_SYSTEM_FAT16, 0xFFF0FFF8, 0, false},
+        {FILE_SYSTEM_FAT16, 0xFFFFFFF8, 0, true},           {FILE_SYSTEM_FAT16, 0xFFF0FFF8, 0, false},
         {FILE_SYSTEM_FAT32, 0x0FFFFFF8, 0x0BFFFFFF, false},  // bit 0x04000000 is required
-        {FILE_SYSTEM_FAT32, 0x0FFFFFF8, 0x07FFFFFF, true},
-        {FILE_SYSTEM_FAT32, 0x0FFFFF08, 0x0FFFFFFF, false},
-        {FILE_SYSTEM_FAT12, 0x00FFFFF0, 0, true},
-        {FILE_SYSTEM_FAT12, 0x00FF0FF0, 0, false},
+        {FILE_SYSTEM_FAT32, 0x0FFFFFF8, 0x07FFFFFF, true},  {FILE_SYSTEM_FAT32, 0x0FFFFF08, 0x0FFFFFFF, false},
+        {FILE_SYSTEM_FAT12, 0x00FFFFF0, 0, true},           {FILE_SYSTEM_FAT12, 0x00FF0FF0, 0, false},
     };
     for (const auto& c : cases) {
         u8 sector[512] = {};
@@ -136,18 +133,21 @@ TEST(FatTable, SecondCopyServesWhenTheFirstFails) {
     bad[2] = 3;
     bad[3] = 2;  // a loop: the first copy fails its checks although its header is sound
     testsupport::MemoryDevice device(Tables(bad, good, 2, 12), 512);
-    std::unique_ptr<CDoubleFATTable> both(IFATTableFactory::CreateFATTable(&device, 1, FILE_SYSTEM_FAT16, 12, true, true));
+    std::unique_ptr<CDoubleFATTable> both(
+        IFATTableFactory::CreateFATTable(&device, 1, FILE_SYSTEM_FAT16, 12, true, true));
     ASSERT_NE(both, nullptr);
     EXPECT_EQ(both->First(), nullptr);
     ASSERT_NE(both->Second(), nullptr);
     EXPECT_EQ(both->GetNextCluster(2), 0x0FFFFFF8u);
 
     testsupport::MemoryDevice broken(Tables(bad, bad, 2, 12), 512);
-    std::unique_ptr<CDoubleFATTable> none(IFATTableFactory::CreateFATTable(&broken, 1, FILE_SYSTEM_FAT16, 12, true, true));
+    std::unique_ptr<CDoubleFATTable> none(
+        IFATTableFactory::CreateFATTable(&broken, 1, FILE_SYSTEM_FAT16, 12, true, true));
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(none->GetNextCluster(2), 0u);  // no copy: every chain ends at once
 
     // Only the first wanted: the second copy is never built.
-    std::unique_ptr<CDoubleFATTable> firstOnly(IFATTableFactory::CreateFATTable(&device, 1, FILE_SYSTEM_FAT16, 12, true, false));
+    std::unique_ptr<CDoubleFATTable> firstOnly(
+        IFATTableFactory::CreateFATTable(&device, 1, FILE_SYSTEM_FAT16, 12, true, false));
     EXPECT_EQ(firstOnly->Second(), nullptr);
 }

@@ -6,10 +6,10 @@
 
 #include "engine/Common/ResultCode.h"
 #include "engine/FATLib/FATFileNode.h"
-#include "engine/FATSearch/FATQuickSearcher.h"
-#include "engine/FATSearch/FATSearchedPartitionInfo.h"
 #include "engine/FATLib/FATTypes.h"
 #include "engine/FATLib/FatTestSupport.h"
+#include "engine/FATSearch/FATQuickSearcher.h"
+#include "engine/FATSearch/FATSearchedPartitionInfo.h"
 #include "support/RecordingProgress.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
@@ -119,7 +119,10 @@ TEST(FatQuickSearch, LongNamesAndSizesOfDeletedEntries) {
         {"trash folder/inside one.txt", 1500, true},
         {"docs/nested/gone away.txt", 2222, true},
         {"smile \xF0\x9F\x98\x80.txt", 100, false},
-        {"docs/nested/deeper/\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9 caf\xC3\xA9.txt", 1234, false},
+        {"docs/nested/deeper/\xC3\x9Cn\xC3\xAF"
+         "c\xC3\xB6"
+         "d\xC3\xA9 caf\xC3\xA9.txt",
+         1234, false},
     };
     for (const Want& w : wants) {
         SCOPED_TRACE(w.path);
@@ -227,7 +230,8 @@ TEST(FatQuickSearch, AFolderWhoseReadFailsAddsNoNode) {
     const i64 manySector = record->m_cluster0Sector + (manyCluster - 2) * record->m_sectorsPerCluster;
 
     Scan failing(fattest::Image("fat16"), 512, FILE_SYSTEM_FAT16);
-    failing.device->SetFailHook([&](i64 first, i64 count) { return first <= manySector && manySector < first + count; });
+    failing.device->SetFailHook(
+        [&](i64 first, i64 count) { return first <= manySector && manySector < first + count; });
     ASSERT_EQ(failing.Run(), 0u);
     size_t inMany = 0;
     for (const auto& l : failing.builder.List()) inMany += l.path.rfind("Many/", 0) == 0 ? 1 : 0;
@@ -303,7 +307,8 @@ TEST(FatQuickSearch, HostileImagesEndCleanly) {
             // Paths never loop: a folder that contains itself is not entered twice.
             EXPECT_LT(std::count(l.path.begin(), l.path.end(), '/'), 8) << l.path;
             std::string bytes;
-            if (!l.directory && scan.Record()) fattest::ReadThroughRuns(scan.device.get(), *scan.Record(), l.node, bytes);
+            if (!l.directory && scan.Record())
+                fattest::ReadThroughRuns(scan.device.get(), *scan.Record(), l.node, bytes);
         }
     }
 }

@@ -84,26 +84,26 @@ protected:
 }  // namespace
 
 void FatQuickScan::CheckListing(const std::string& name, const std::string& source) {
-        SCOPED_TRACE(name);
-        ASSERT_EQ(Run(source, ""), 0) << testsupport::ReadFile(dir / "err.txt");
-        const auto listed = ReadListing(dir / "list.txt");
-        size_t deleted = 0;
-        for (const auto& e : fattest::FlsListing(name)) {
-            const auto it = listed.find(fattest::Comparable(e.path));
-            if (!e.deleted) {
-                // Existing entries are published only where the tree builder shows them (folders on the way).
-                if (it != listed.end()) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(Run(source, ""), 0) << testsupport::ReadFile(dir / "err.txt");
+    const auto listed = ReadListing(dir / "list.txt");
+    size_t deleted = 0;
+    for (const auto& e : fattest::FlsListing(name)) {
+        const auto it = listed.find(fattest::Comparable(e.path));
+        if (!e.deleted) {
+            // Existing entries are published only where the tree builder shows them (folders on the way).
+            if (it != listed.end()) {
                 EXPECT_FALSE(it->second.deleted) << e.path;
             }
-                continue;
-            }
-            ++deleted;
-            ASSERT_NE(it, listed.end()) << e.path;
-            EXPECT_TRUE(it->second.deleted) << e.path;
-            EXPECT_EQ(it->second.directory, e.directory) << e.path;
+            continue;
         }
-        EXPECT_GE(deleted, 8u);
-        for (const auto& [path, line] : listed) EXPECT_TRUE(line.deleted || line.directory) << line.path;
+        ++deleted;
+        ASSERT_NE(it, listed.end()) << e.path;
+        EXPECT_TRUE(it->second.deleted) << e.path;
+        EXPECT_EQ(it->second.directory, e.directory) << e.path;
+    }
+    EXPECT_GE(deleted, 8u);
+    for (const auto& [path, line] : listed) EXPECT_TRUE(line.deleted || line.directory) << line.path;
 }
 
 TEST_F(FatQuickScan, ListsTheDeletedEntriesOfFlsWithTheirNames) {
