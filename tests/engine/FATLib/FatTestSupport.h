@@ -110,20 +110,20 @@ inline std::map<std::string, std::vector<Patch>> HostilePatches() {
     std::getline(in, line);  // header
     while (std::getline(in, line)) {
         std::istringstream fields(line);
-        std::string name, image, offset, spec;
+        std::string name, image, offset, pattern;
         if (!std::getline(fields, name, '\t') || !std::getline(fields, image, '\t') ||
-            !std::getline(fields, offset, '\t') || !std::getline(fields, spec, '\t')) {
+            !std::getline(fields, offset, '\t') || !std::getline(fields, pattern, '\t')) {
             continue;
         }
         Patch p{image, std::stoull(offset), {}};
-        if (spec.rfind("zero:", 0) == 0) {
-            p.bytes.assign(std::stoul(spec.substr(5)), '\0');
-        } else if (spec.rfind("fill:", 0) == 0) {
-            const u8 value = static_cast<u8>(std::stoul(spec.substr(5, 2), nullptr, 16));
-            p.bytes.assign(std::stoul(spec.substr(8)), static_cast<char>(value));
+        if (pattern.rfind("zero:", 0) == 0) {
+            p.bytes.assign(std::stoul(pattern.substr(5)), '\0');
+        } else if (pattern.rfind("fill:", 0) == 0) {
+            const u8 value = static_cast<u8>(std::stoul(pattern.substr(5, 2), nullptr, 16));
+            p.bytes.assign(std::stoul(pattern.substr(8)), static_cast<char>(value));
         } else {
-            for (size_t i = 0; i + 1 < spec.size(); i += 2) {
-                p.bytes.push_back(static_cast<char>(std::stoul(spec.substr(i, 2), nullptr, 16)));
+            for (size_t i = 0; i + 1 < pattern.size(); i += 2) {
+                p.bytes.push_back(static_cast<char>(std::stoul(pattern.substr(i, 2), nullptr, 16)));
             }
         }
         out[name].push_back(p);
