@@ -1,5 +1,4 @@
-// The FAT file node (searcher type 32). Only what the file model and the tree builder use is here so
-// far; the FAT search completes the class.
+// The FAT file node (searcher type 32): a file-model node over the properties of one directory entry.
 #pragma once
 
 #include "engine/FATLib/FATFileProperties.h"
@@ -14,16 +13,9 @@ public:
 
     // The properties the node owns (not a copy), or null.
     CFATFileProperties* GetFileProperties() { return m_properties; }
-    // Takes ownership; the node's IDs follow the entry's first clusters.
-    void SetFileProperties(CFATFileProperties* properties) {
-        if (properties == m_properties) return;
-        delete m_properties;
-        m_properties = properties;
-        if (!properties) return;
-        SetCurrentNodeID(static_cast<i64>(properties->m_firstCluster));
-        SetParentNodeID(static_cast<i64>(properties->m_parentFirstCluster));
-        SetMetaDataSector(properties->m_metadataSector);
-    }
+    // Takes ownership; the node's IDs follow the entry's first clusters and its metadata sector goes into
+    // the upper 40 bits of the status word.
+    void SetFileProperties(CFATFileProperties* properties);
 
     const char* GetFileName() override { return m_properties ? m_properties->GetFileName() : nullptr; }
     i64 GetFileSize() override { return m_properties ? m_properties->GetFileSize() : 0; }
@@ -40,15 +32,14 @@ public:
     void FilterFileNameByDot() override {
         if (m_properties) m_properties->SetFileName(CFileNode::FilterFileNameByDot(m_properties->m_name).c_str());
     }
+    void SetFileName(const char* name) override {
+        if (m_properties) m_properties->SetFileName(name);
+    }
     void UpdateFileSize(i64 size) override {
         if (m_properties) m_properties->m_size = size;
     }
-    IFileNode* Clone() override {
-        auto* copy = new CFATFileNode();
-        copy->CopyFieldsFrom(*this, false);
-        if (m_properties) copy->m_properties = new CFATFileProperties(*m_properties);
-        return copy;
-    }
+    // A new node with cloned properties and a cloned run list; none when the properties cannot be cloned.
+    IFileNode* Clone() override;
 
 private:
     CFATFileProperties* m_properties = nullptr;

@@ -1,0 +1,262 @@
+#include "engine/FATLib/FATDirEntry.h"
+
+#include <cassert>
+#include <cstring>
+#include <ctime>
+
+CTempFATDirEntry::CTempFATDirEntry(const u8* entry) : m_entry(entry), m_constructed(entry) {
+    assert(entry != nullptr && "FATDirEntry.cpp: null directory entry");
+}
+
+bool CTempFATDirEntry::InitFromBuffer(const u8* entry) {
+    assert(entry != nullptr && "FATDirEntry.cpp: null directory entry");
+    m_entry = entry;
+    return IsValidFATDirEntry(true);
+}
+
+namespace {
+
+bool BadDate(u16 date) {
+    if (date == 0) return false;
+    const u32 month = (date >> 5) & 15;
+    const u32 day = date & 31;
+    return month < 1 || month > 12 || day == 0;
+}
+
+bool BadTime(u16 time) {
+    if (time == 0) return false;
+    return (time & 31) >= 30 || ((time >> 5) & 63) >= 60 || (time >> 11) >= 24;
+}
+
+void AppendUtf8(std::string& out, u32 cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool IsDotName(const u8* entry, const char* name11) {
+    return std::memcmp(entry, name11, 11) == 0 && (entry[11] & 0x10) != 0 && entry[11] != 0x0F;
+}
+
+}  // namespace
+
+std::string fat::Utf16ToUtf8(const std::u16string& units) {
+    std::string out;
+    for (size_t i = 0; i < units.size(); ++i) {
+        const u32 u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            AppendUtf8(out, 0xFFFD);
+        } else {
+            AppendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+bool CTempFATDirEntry::IsValidFATDirEntry(bool checkClusters) const {
+    const u8* e = m_entry;
+    const u8 attribute = e[11];
+    if (attribute == 0x0F) return true;
+    if (attribute > 63) return false;
+    const u32 cluster = GetFirstClusterNO();
+    const u32 size = GetSize();
+    if (checkClusters && !(attribute & 0x10)) {
+        if ((cluster == 0 && size != 0) || (cluster != 0 && size == 0)) return false;
+    }
+    if (checkClusters && (attribute & 0x10) && size != 0 && fat::Le16(e + 20) != 0) return false;
+    if (BadDate(fat::Le16(e + 16)) || BadDate(fat::Le16(e + 18)) || BadDate(fat::Le16(e + 24))) return false;
+    if (BadTime(fat::Le16(e + 14)) || BadTime(fat::Le16(e + 22))) return false;
+    if (attribute & 0x40) return false;
+    if (attribute & 0x08) return true;
+    return IsValidFileName(e);
+}
+
+bool CTempFATDirEntry::IsValidFileName(const u8* name) {
+    if (name[0] == ' ') return false;
+    for (int i = 0; i < 11; ++i) {
+        const u8 c = name[i];
+        if (c < 26 || std::strchr("\"*/:<>?\\|", c) != nullptr) return false;
+        if (c >= 0x80) ++i;  // first byte of a two-byte character: the next byte is not examined
+    }
+    return true;
+}
+
+bool CTempFATDirEntry::IsValidLongFileName(const std::string& name) {
+    return !name.empty() && name.find_first_of("?*|\\/:\"<>") == std::string::npos;
+}
+
+std::string CTempFATDirEntry::GetShortName(bool noDot) const {
+    auto part = [](const u8* p, size_t n, bool firstMayBeErased) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i) {
+            u8 c = p[i];
+            if (i == 0 && firstMayBeErased && c == 0xE5) {
+                s.push_back('#');
+            } else {
+                s.push_back(c >= 0x80 ? '_' : static_cast<char>(c));
+            }
+        }
+        while (!s.empty() && s.back() == ' ') s.pop_back();
+        return s;
+    };
+    const std::string name = part(m_entry, 8, true);
+    const std::string ext = part(m_entry + 8, 3, false);
+    if (ext.empty()) return name;
+    return noDot ? name + ext : name + "." + ext;
+}
+
+std::u16string CTempFATDirEntry::GetLongFileNameUnits() const {
+    static constexpr int kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    std::u16string units;
+    for (int off : kOffsets) {
+        const char16_t u = fat::Le16(m_entry + off);
+        if (u == 0) break;
+        units.push_back(u);
+    }
+    return units;
+}
+
+std::string CTempFATDirEntry::GetLongFileName() const {
+    std::string name = fat::Utf16ToUtf8(GetLongFileNameUnits());
+    return name.empty() ? "_" : name;
+}
+
+void CTempFATDirEntry::SetFirstClusterNO(u32 cluster) {
+    u8* e = const_cast<u8*>(m_entry);
+    fat::PutLe16(e + 20, static_cast<u16>(cluster >> 16));
+    fat::PutLe16(e + 26, static_cast<u16>(cluster));
+}
+
+bool IsCurDirFileName(const u8* entry) {
+    return IsDotName(entry, ".          ");
+}
+bool IsParentDirFileName(const u8* entry) {
+    return IsDotName(entry, "..         ");
+}
+
+// ---- directory sector test ---------------------------------------------------------------------------
+
+bool CFATFolderAnalyser::IsBlankFATDirEntry(const u8* entry) {
+    for (int i = 0; i < 32; ++i) {
+        if (entry[i] != 0) return false;
+    }
+    return true;
+}
+
+void CFATFolderAnalyser::Reset() {
+    m_state = kNotDirectory;
+    m_count = 0;
+    m_dotCluster = 0;
+    m_dotDotCluster = 0;
+    m_maxCluster = 0;
+}
+
+int CFATFolderAnalyser::Finish(bool dot, bool dotDot, bool failed) {
+    if (dot && dotDot) {
+        m_state = kDirectoryStart;
+    } else if (m_count == 0 || failed) {
+        Reset();
+    } else {
+        m_state = kEntries;
+        m_dotCluster = 0;
+        m_dotDotCluster = 0;
+    }
+    return m_state;
+}
+
+int CFATFolderAnalyser::AnalyseSector(const u8* sector, CFatFolderAnalyzeCB callback, void* context) {
+    assert(sector != nullptr && "FATDirEntry.cpp: null sector");
+    Reset();
+    if (m_sectorSize == 0) return m_state;
+    bool dot = false;
+    bool dotDot = false;
+    bool havePrevious = false;
+    u32 previousCluster = 0;
+    const u32 entries = m_sectorSize / 32;
+    for (u32 k = 0; k < entries; ++k) {
+        const u8* e = sector + u64{k} * 32;
+        CTempFATDirEntry entry(e);
+        if (!entry.IsValidFATDirEntry(false)) {
+            if (m_count == 0 && !(dot && dotDot)) return Finish(dot, dotDot, true);
+            if (IsBlankFATDirEntry(e)) return Finish(dot, dotDot, false);
+            return Finish(dot, dotDot, !(dot && dotDot));
+        }
+        if (entry.IsLongFileNameEntry()) continue;
+        const u32 cluster = entry.GetFirstClusterNO();
+        if (cluster > m_maxCluster) m_maxCluster = cluster;
+        if (k == 0 && IsCurDirFileName(e)) {
+            dot = true;
+            m_dotCluster = cluster;
+            continue;
+        }
+        if (k == 1 && IsParentDirFileName(e)) {
+            dotDot = true;
+            m_dotDotCluster = cluster;
+            continue;
+        }
+        if (callback != nullptr) callback(e, static_cast<int>(k), dot && dotDot, context);
+        if (!entry.IsErased()) {
+            if (havePrevious && cluster == previousCluster) return Finish(dot, dotDot, true);
+            havePrevious = true;
+            previousCluster = cluster;
+        }
+        ++m_count;
+    }
+    return Finish(dot, dotDot, false);
+}
+
+// ---- times -------------------------------------------------------------------------------------------
+
+void SecondsSince1970ToFileTime(i64 seconds, _FILETIME* out) {
+    if (out != nullptr) *out = seconds * 10000000LL + kFileTimeOf1970;
+}
+
+namespace {
+
+i64 DosToSeconds(u16 date, u16 time) {
+    std::tm tm{};
+    tm.tm_sec = (time & 31) * 2;
+    tm.tm_min = (time >> 5) & 63;
+    tm.tm_hour = time >> 11;
+    tm.tm_mday = date & 31;
+    tm.tm_mon = ((date >> 5) & 15) - 1;
+    tm.tm_year = (date >> 9) + 80;
+    tm.tm_isdst = -1;
+    return static_cast<i64>(std::mktime(&tm));
+}
+
+}  // namespace
+
+void DosDateTimeToFileTime(u16 date, u16 time, _FILETIME* out) {
+    // mktime looks at the zone file on every call; the entries of a volume share few distinct stamps,
+    // so the answers are remembered per thread (a direct-mapped table keyed by date and time).
+    struct Slot {
+        u32 key = 0;
+        bool used = false;
+        i64 seconds = 0;
+    };
+    thread_local Slot cache[1024];
+    const u32 key = (u32{date} << 16) | time;
+    Slot& slot = cache[(key ^ (key >> 10) ^ (key >> 20)) & 1023];
+    if (!slot.used || slot.key != key) {
+        slot.key = key;
+        slot.seconds = DosToSeconds(date, time);
+        slot.used = true;
+    }
+    SecondsSince1970ToFileTime(slot.seconds, out);
+}

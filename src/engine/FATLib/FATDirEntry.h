@@ -1,0 +1,86 @@
+// 32-byte FAT directory entries (8.3 and long-name pieces), the directory-sector test of the deep search
+// and the conversion of FAT dates and times.
+#pragma once
+
+#include <string>
+
+#include "engine/Common/SearcherTypes.h"
+#include "engine/FATLib/FATTypes.h"
+
+// A view over one entry; the bytes stay the caller's.
+class CTempFATDirEntry {
+public:
+    explicit CTempFATDirEntry(const u8* entry);
+
+    // Points the view at another entry and answers IsValidFATDirEntry(true) for it.
+    bool InitFromBuffer(const u8* entry);
+    bool IsValidFATDirEntry(bool checkClusters) const;
+    static bool IsValidFileName(const u8* name);
+    static bool IsValidLongFileName(const std::string& name);
+
+    std::string GetShortName(bool noDot = false) const;
+    // The characters of a long-name piece as UTF-8, cut at the first U+0000; "_" when empty.
+    std::string GetLongFileName() const;
+    // The same piece as UTF-16 code units (cut at the first U+0000).
+    std::u16string GetLongFileNameUnits() const;
+
+    bool IsErased() const { return m_entry[0] == 0xE5; }
+    bool IsNeverUsed() const { return m_entry[0] == 0; }
+    bool IsDirectory() const { return (m_entry[11] & 0x10) != 0; }
+    bool IsVolumeLabel() const { return (m_entry[11] & 0x08) != 0; }
+    bool IsLongFileNameEntry() const { return m_entry[11] == 0x0F; }
+    u8 GetAttribute() const { return m_entry[11]; }
+    u32 GetSize() const { return fat::Le32(m_entry + 28); }
+    u32 GetFirstClusterNO() const { return (u32{fat::Le16(m_entry + 20)} << 16) | fat::Le16(m_entry + 26); }
+    // Writes both cluster words into the entry (the entry must be writable).
+    void SetFirstClusterNO(u32 cluster);
+    const u8* Data() const { return m_entry; }
+
+private:
+    const u8* m_entry;        // the entry under test
+    const u8* m_constructed;  // the entry the view was made over
+};
+
+// Names "." and ".." with blank extensions, as folders.
+bool IsCurDirFileName(const u8* entry);
+bool IsParentDirFileName(const u8* entry);
+
+using CFatFolderAnalyzeCB = void (*)(const u8* entry, int index, bool dotsSeen, void* context);
+
+// Decides whether a sector looks like part of a directory (used by the deep search).
+class CFATFolderAnalyser {
+public:
+    enum State { kNotDirectory = 0, kEntries = 1, kDirectoryStart = 2 };
+    explicit CFATFolderAnalyser(u32 sectorSize) : m_sectorSize(sectorSize) {}
+
+    static bool IsBlankFATDirEntry(const u8* entry);
+    int AnalyseSector(const u8* sector, CFatFolderAnalyzeCB callback = nullptr, void* context = nullptr);
+
+    int State() const { return m_state; }
+    u32 Count() const { return m_count; }
+    u32 CurrentDirCluster() const { return m_dotCluster; }
+    u32 ParentDirCluster() const { return m_dotDotCluster; }
+    u32 MaxCluster() const { return m_maxCluster; }
+
+private:
+    void Reset();
+    int Finish(bool dot, bool dotDot, bool failed);
+
+    int m_state = kNotDirectory;
+    u32 m_count = 0;
+    u32 m_dotCluster = 0;
+    u32 m_dotDotCluster = 0;
+    u32 m_maxCluster = 0;
+    u32 m_sectorSize;
+};
+
+inline constexpr i64 kFileTimeOf1970 = 116444736000000000LL;
+
+// Local time (mktime) to 100-ns ticks since 1601. Always succeeds.
+void DosDateTimeToFileTime(u16 date, u16 time, _FILETIME* out);
+void SecondsSince1970ToFileTime(i64 seconds, _FILETIME* out);
+
+namespace fat {
+// UTF-16LE code units to UTF-8; unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& units);
+}  // namespace fat

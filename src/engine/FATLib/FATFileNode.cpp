@@ -1,0 +1,33 @@
+#include "engine/FATLib/FATFileNode.h"
+
+#include <cstdio>
+#include <new>
+
+void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
+    if (properties == m_properties) return;
+    delete m_properties;
+    m_properties = properties;
+    if (properties == nullptr) return;
+    SetCurrentNodeID(static_cast<i64>(properties->m_firstCluster));
+    SetParentNodeID(static_cast<i64>(properties->m_parentFirstCluster));
+    SetMetaDataSector(properties->m_metadataSector);
+    std::printf("=====%s====== Current:%llx Parent:%llx\n", properties->m_name.c_str(),
+                static_cast<unsigned long long>(properties->m_firstCluster),
+                static_cast<unsigned long long>(properties->m_parentFirstCluster));
+}
+
+IFileNode* CFATFileNode::Clone() {
+    CFATFileProperties* properties = nullptr;
+    if (m_properties != nullptr) {
+        properties = new (std::nothrow) CFATFileProperties(*m_properties);
+        if (properties == nullptr) return nullptr;
+    }
+    auto* copy = new (std::nothrow) CFATFileNode();
+    if (copy == nullptr) {
+        delete properties;
+        return nullptr;
+    }
+    copy->CopyFieldsFrom(*this, false);
+    copy->m_properties = properties;
+    return copy;
+}

@@ -1,0 +1,503 @@
+#include "engine/FATSearch/FATBuildChildren.h"
+
+#include <strings.h>
+#include <cstring>
+#include <new>
+
+#include "engine/Common/CatchExeception.h"
+#include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/FATLib/FATBuildDataRun.h"
+#include "engine/FATLib/FATDirEntry.h"
+#include "engine/FATLib/FATFileNode.h"
+#include "engine/FATLib/FATTable.h"
+#include "engine/FATLib/IniFile.h"
+#include "engine/RAWSearch/Core/RawFileInfo.h"
+#include "engine/StorageDevice/IStorageDevice.h"
+#include "engine/Utility/IDataRunList.h"
+#include "engine/Utility/SearchedPartitionInfo.h"
+
+u64 g_u64PreReadFileCluNum = 0;
+
+CEmptyFileVirtualClusterNum* GetEmptyFileVirtualClusterNumObject() {
+    static CEmptyFileVirtualClusterNum instance;
+    return &instance;
+}
+
+FATSecondaryLists::FATSecondaryLists() = default;
+FATSecondaryLists::~FATSecondaryLists() = default;
+
+void FATSecondaryLists::Clear() {
+    deletedFolders.clear();
+    files.clear();
+    temporaries.clear();
+}
+
+namespace {
+
+constexpr u32 kReadBufferSectors = 130;
+constexpr u32 kRunSectors = 128;
+constexpr u64 kWindow = 0x10000;
+constexpr u64 kHighMask = ~u64{0xFFFF};
+// Probe buffers are larger than a sector so an analyser that looks past the first sector reads zeros.
+constexpr size_t kProbeBytes = 65536;
+
+std::string ExtensionOf(const std::string& name) {
+    if (name.size() <= 1) return {};
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return {};
+    return name.substr(dot + 1);
+}
+
+CFATFileProperties* PropertiesOf(IFileNode* node) {
+    auto* fatNode = dynamic_cast<CFATFileNode*>(node);
+    return fatNode != nullptr ? fatNode->GetFileProperties() : nullptr;
+}
+
+}  // namespace
+
+std::string fat::UIConfigPath() {
+    return std::string(GetAppWorkPath()) + "/UIConfig.ini";
+}
+
+bool fat::ReadReviseSwitch(const std::string& iniPath) {
+    CIniFile ini(iniPath);
+    ini.Init();  // entries read before a fault still count
+    std::string value;
+    return !(ini.ReadItem("UserExperience", "bRevise", value) == 0 && value == "0");
+}
+
+CFATBuildChildren::CFATBuildChildren(const FATBuildContext& context)
+    : m_ctx(context), m_sectorSize(context.device != nullptr ? context.device->GetSectorSize() : 512) {
+    if (m_ctx.type == FILE_SYSTEM_FAT32) {
+        g_u64PreReadFileCluNum = 0;
+        m_revise = fat::ReadReviseSwitch(fat::UIConfigPath());
+    }
+}
+
+CFATBuildChildren::~CFATBuildChildren() = default;
+
+u64 CFATBuildChildren::ConvertClusterNumToSector(u64 cluster) const {
+    if (cluster < 2) return 0;
+    return (cluster - 2) * m_ctx.sectorsPerCluster + m_ctx.dataStart;
+}
+
+IDataRunList* CFATBuildChildren::BuildDataRunList(u64 firstCluster, u64 size, bool deleted) {
+    CFATBuildDataRun runs(m_ctx.table, m_sectorSize, m_ctx.sectorsPerCluster, m_ctx.totalSectors);
+    return runs.BuildDataRunList(firstCluster, size, deleted);
+}
+
+// ---- reading folders -----------------------------------------------------------------------------------
+
+int CFATBuildChildren::BuildRoot(std::vector<IFileNode*>& folders, int allEntries, int enabled) {
+    if (!enabled) return 0;
+    if (m_ctx.type == FILE_SYSTEM_FAT32) return BuildChildren(nullptr, m_ctx.rootCluster, folders, 1, allEntries);
+    if (m_ctx.device == nullptr || m_ctx.rootSectors == 0) return 0;
+    std::vector<u8> buffer;
+    try {
+        buffer.resize(u64{m_ctx.rootSectors} * m_sectorSize);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    if (m_ctx.rootStart + m_ctx.rootSectors > static_cast<u64>(m_ctx.device->GetTotalSectors())) return 0;
+    if (m_ctx.device->ReadSector(buffer.data(), static_cast<i64>(m_ctx.rootStart), m_ctx.rootSectors) == 0) return 0;
+    FATSecondaryLists secondary;
+    const u32 used = BuildChildrenFromBuffer(buffer.data(), static_cast<u32>(buffer.size()), nullptr, folders,
+                                             secondary, 0, allEntries);
+    return used == kFailed ? 0 : 1;
+}
+
+int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::vector<IFileNode*>& folders, int isRoot,
+                                     int allEntries) {
+    if (m_ctx.device == nullptr || m_ctx.table == nullptr || m_ctx.sectorsPerCluster == 0 ||
+        m_ctx.sectorsPerCluster > kRunSectors || m_ctx.builtClusters == nullptr) {
+        return 0;
+    }
+    const u32 spc = m_ctx.sectorsPerCluster;
+    std::vector<u8> buffer(u64{m_sectorSize} * kReadBufferSectors);
+    FATSecondaryLists secondary;
+    u32 carried = 0;
+    u64 c = firstCluster;
+    const u64 deviceSectors = static_cast<u64>(m_ctx.device->GetTotalSectors());
+    while (c >= 2 && c < fat::kEndOfChain) {
+        u32 count = 0;
+        u64 n = c;
+        u64 next = 0;
+        do {
+            ++count;
+            next = m_ctx.table->GetNextCluster(static_cast<u32>(n));
+            if (next != n + 1) break;
+            n = next;
+        } while (u64{count} * spc < kRunSectors);
+
+        // A cluster already read means a loop, or a folder built before.
+        if (m_ctx.builtClusters->count(static_cast<u32>(c)) != 0) return 0;
+        for (u32 i = 0; i < count; ++i) m_ctx.builtClusters->insert(static_cast<u32>(c + i));
+
+        const u64 sector = ConvertClusterNumToSector(c);
+        const u64 sectors = u64{count} * spc;
+        // A folder whose clusters cannot be read ends here: a stale buffer must not become nodes.
+        if (sector + sectors > deviceSectors ||
+            m_ctx.device->ReadSector(buffer.data() + carried, static_cast<i64>(sector), static_cast<i64>(sectors)) ==
+                0) {
+            return 0;
+        }
+        if (c == firstCluster) {
+            const bool sub = isRoot == 0;
+            if (IsCurDirFileName(buffer.data()) != sub || IsParentDirFileName(buffer.data() + 32) != sub) return 0;
+        }
+        const u32 total = carried + static_cast<u32>(sectors * m_sectorSize);
+        const u32 used = BuildChildrenFromBuffer(buffer.data(), total, parent, folders, secondary, 0, allEntries);
+        secondary.Clear();
+        if (used == kFailed) break;
+        const u32 rest = total - used;
+        if (rest >= 1 && rest <= 1023) {
+            std::memmove(buffer.data(), buffer.data() + used, rest);
+            carried = rest;
+        } else {
+            carried = 0;
+        }
+        c = next;
+    }
+    return 1;
+}
+
+CFATFileProperties* CFATBuildChildren::BuildProperties(const u8* buffer, u32 entryOffset, i64 lfnStart) const {
+    const u32 from = lfnStart >= 0 ? static_cast<u32>(lfnStart) : entryOffset;
+    return CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(buffer + from, entryOffset + 32 - from);
+}
+
+void CFATBuildChildren::MakeTemporaryNode(const u8* buffer, u32 entryOffset, i64 lfnStart, u32 parentCluster,
+                                          FATSecondaryLists& secondary) const {
+    CFATFileProperties* p = BuildProperties(buffer, entryOffset, lfnStart);
+    if (p == nullptr) return;
+    p->m_parentFirstCluster = parentCluster;
+    auto node = std::unique_ptr<CFATFileNode>(new (std::nothrow) CFATFileNode());
+    if (!node) {
+        delete p;
+        return;
+    }
+    node->SetFileProperties(p);
+    if (p->m_attribute & 0x10) {
+        secondary.deletedFolders.push_back(node.get());
+    } else {
+        secondary.files.push_back(node.get());
+    }
+    secondary.temporaries.push_back(std::move(node));
+}
+
+u32 CFATBuildChildren::BuildChildrenFromBuffer(u8* buffer, u32 length, IFileNode* parent,
+                                               std::vector<IFileNode*>& folders, FATSecondaryLists& secondary,
+                                               int stopAtInvalid, int allEntries) {
+    u32 parentCluster = 0;
+    bool parentDeleted = false;
+    u32 folderStart = 0;
+    bool inLostFolder = false;
+    if (parent != nullptr) {
+        CFATFileProperties* pp = PropertiesOf(parent);
+        if (pp == nullptr) return kFailed;
+        parentCluster = static_cast<u32>(pp->m_firstCluster);
+        parentDeleted = (pp->m_state & 1) != 0;
+        folderStart = parentCluster;
+        if ((pp->m_state & 9) == 9) {
+            folderStart = 0;
+            inLostFolder = true;
+        }
+    }
+    u64 nextCluster = folderStart;
+    i64 lfnStart = -1;
+    int dots = 0;
+    u32 offset = 0;
+    while (offset + 32 <= length) {
+        u8* e = buffer + offset;
+        CTempFATDirEntry entry(e);
+        if (!entry.IsValidFATDirEntry(true)) {
+            lfnStart = -1;
+            if (stopAtInvalid) {
+                offset = length;
+                break;
+            }
+        } else if (entry.IsLongFileNameEntry()) {
+            if (lfnStart < 0) lfnStart = offset;
+        } else if (entry.IsVolumeLabel()) {
+            lfnStart = -1;
+        } else if (e[0] == '.') {
+            lfnStart = -1;
+            if (++dots > 2) return kFailed;
+        } else if (!entry.IsDirectory() && !entry.IsErased() && !parentDeleted && allEntries == 0) {
+            if (m_revise) MakeTemporaryNode(buffer, offset, lfnStart, parentCluster, secondary);
+            lfnStart = -1;
+        } else {
+            MakeNode(buffer, offset, lfnStart, parent, parentCluster, parentDeleted, folderStart, nextCluster,
+                     inLostFolder, folders, secondary);
+            lfnStart = -1;
+        }
+        offset += 32;
+    }
+    if (lfnStart >= 0) return static_cast<u32>(lfnStart);
+    return offset > length ? length : offset;
+}
+
+void CFATBuildChildren::MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster,
+                                 bool parentDeleted, u32 folderStart, u64& nextCluster, bool inLostFolder,
+                                 std::vector<IFileNode*>& folders, FATSecondaryLists& secondary) {
+    u8* e = buffer + entryOffset;
+    CTempFATDirEntry entry(e);
+    if (m_revise && entry.IsDirectory() && !entry.IsErased()) {
+        MakeTemporaryNode(buffer, entryOffset, lfnStart, parentCluster, secondary);
+    }
+    const u64 c = entry.GetFirstClusterNO();
+    if (c > 2 && (c - 2) * m_ctx.sectorsPerCluster > m_ctx.totalSectors) return;
+    if (parentCluster != 0 && c == parentCluster) return;  // an entry pointing at its own folder
+
+    CFATFileProperties* p = BuildProperties(buffer, entryOffset, lfnStart);
+    if (p == nullptr) return;
+    if (parentDeleted) p->m_state |= 1;
+    p->m_parentFirstCluster = parentCluster;
+    p->m_metadataSector = ConvertClusterNumToSector(parentCluster);
+
+    const u32 saved = static_cast<u32>(c);
+    ReverseDelFileFirstNum(e, folderStart, nextCluster, p, inLostFolder);
+    if (parentCluster != 0 && entry.GetFirstClusterNO() == parentCluster) {
+        entry.SetFirstClusterNO(saved);
+        p->m_firstCluster = saved;
+    }
+
+    IDataRunList* runs = nullptr;
+    const bool isFolder = (p->m_attribute & 0x10) != 0;
+    if (!isFolder) {
+        if (p->m_size < 1) {
+            p->m_firstCluster = GetEmptyFileVirtualClusterNumObject()->GetVirtualClusterNum();
+        } else {
+            p->m_firstCluster = entry.GetFirstClusterNO();
+            runs = BuildDataRunList(p->m_firstCluster, static_cast<u64>(p->m_size), (p->m_state & 1) != 0);
+        }
+    } else {
+        p->m_firstCluster = entry.GetFirstClusterNO();
+    }
+
+    auto* node = new (std::nothrow) CFATFileNode();
+    if (node == nullptr) {
+        delete p;
+        if (runs != nullptr) runs->Release();
+        return;
+    }
+    node->SetFileProperties(p);
+    node->SetDataRunList(runs);
+    if (m_ctx.record != nullptr) node->SetBelongedPartition(static_cast<u16>(m_ctx.record->m_partitionIndex));
+    if (m_ctx.builder != nullptr && m_ctx.builder->AddNode(node, SEARCHER_FAT) == 0) {
+        node->Release();
+        return;
+    }
+    const u16 state = p->m_state;
+    if (isFolder) {
+        if (m_ctx.folderMap != nullptr) m_ctx.folderMap->emplace(static_cast<u32>(p->m_firstCluster), node);
+        folders.push_back(node);
+        if (state == 1) secondary.deletedFolders.push_back(node);
+    } else if (state == 1) {
+        secondary.files.push_back(node);
+    }
+}
+
+// ---- first-cluster revision (FAT32) ---------------------------------------------------------------------
+
+void CFATBuildChildren::ReverseDelFileFirstNum(u8* e, u32 folderStart, u64& nextCluster, CFATFileProperties* p,
+                                               bool inLostFolder) {
+    CTempFATDirEntry entry(e);
+    u64 c = entry.GetFirstClusterNO();
+    const u64 clusterBytes = u64{m_sectorSize} * m_ctx.sectorsPerCluster;
+    const u64 size = entry.GetSize();
+    const u64 k = clusterBytes == 0 ? 0 : size / clusterBytes + (size % clusterBytes != 0 ? 1 : 0);
+    if (m_ctx.type == FILE_SYSTEM_FAT32) {
+        const bool folder = entry.IsDirectory();
+        const bool erased = entry.IsErased();
+        bool found = false;
+        if (erased && !folder && c < kWindow) {
+            m_currentExt = ExtensionOf(p->m_name);
+            if (folderStart == 0 || (nextCluster & kHighMask) != (u64{folderStart} & kHighMask) || inLostFolder) {
+                const u64 a = (nextCluster & kHighMask) + c;
+                u64 r = TryGetRealFirstNum(a, found, 10, false);
+                if (!found) r = TryGetRealFirstNum(c, found, 35, false);
+                if (!found) r = c;
+                if (found) {
+                    c = r;
+                } else if (nextCluster >= 0x10001) {
+                    c = r + (nextCluster & kHighMask);
+                } else if (folderStart > 0x10000 && !inLostFolder) {
+                    c = r + (u64{folderStart} & kHighMask);
+                } else {
+                    c = r;
+                }
+            } else {
+                c = c + (u64{folderStart} & kHighMask);
+                if (c < kWindow) {
+                    const u64 r = TryGetRealFirstNum(c, found, 35, false);
+                    if (found && (r & kHighMask) != (u64{folderStart} & kHighMask)) {
+                        u64 claimed = r;
+                        bInDelFileOrDIRMap(claimed, e, p, found, g_u64PreReadFileCluNum, false);
+                        c = r;
+                    }
+                }
+            }
+            entry.SetFirstClusterNO(static_cast<u32>(c));
+        } else if (folder && !erased) {
+            m_folderNames[c] = p->m_name;
+        } else if (folder && erased) {
+            if (bEffectiveDIRFDT(c)) {
+                bInDelFileOrDIRMap(c, e, p, found, g_u64PreReadFileCluNum, true);
+            } else {
+                c = TryGetRealFirstNum(c, found, 50, true);
+                if (found) {
+                    bInDelFileOrDIRMap(c, e, p, found, g_u64PreReadFileCluNum, true);
+                } else if (g_u64PreReadFileCluNum > 0x310000) {
+                    u64 c2 = c + (g_u64PreReadFileCluNum & kHighMask);
+                    c2 = TryGetRealFirstNum(c2, found, 50, true);
+                    if (found) {
+                        c = c2;
+                        entry.SetFirstClusterNO(static_cast<u32>(c2));
+                        g_u64PreReadFileCluNum = c2;
+                    }
+                }
+            }
+        }
+        nextCluster = c + k;
+        if (!folder && (found || c > 0x10000)) g_u64PreReadFileCluNum = nextCluster;
+        if (nextCluster < folderStart) nextCluster = folderStart;
+    }
+    p->m_firstCluster = c;
+}
+
+u64 CFATBuildChildren::TryGetRealFirstNum(u64 start, bool& found, int limit, bool isFolder) {
+    found = false;
+    try {
+        for (int i = 0; i < limit - 1; ++i) {
+            const u64 candidate = start + u64(i) * kWindow;
+            const bool taken = isFolder ? bEffectiveDIRFDT(candidate) : !bReviseFAT32FileFirstClu(candidate, false);
+            if (taken) {
+                found = true;
+                return candidate;
+            }
+        }
+    } catch (...) {
+        found = false;
+    }
+    return start;
+}
+
+void CFATBuildChildren::bInDelFileOrDIRMap(u64& cluster, u8* e, CFATFileProperties* p, bool& found, u64& lastEnd,
+                                           bool isFolder) {
+    std::map<u64, std::string>& names = isFolder ? m_folderNames : m_fileNames;
+    bool valid = true;
+    u64 candidate = cluster;
+    for (int pass = 0; pass < 10; ++pass) {
+        const auto it = names.find(candidate);
+        if (it == names.end()) {
+            if (valid) names[candidate] = p->m_name;
+            break;
+        }
+        valid = false;
+        if (it->second == p->m_name) break;
+        candidate = TryGetRealFirstNum(candidate + kWindow, valid, isFolder ? 50 : 40, isFolder);
+        if (valid) continue;
+        if (candidate < lastEnd) {
+            candidate = (lastEnd & kHighMask) + (candidate & 0xFFFF);
+            continue;
+        }
+        break;
+    }
+    if (valid) {
+        cluster = candidate;
+        found = true;
+        CTempFATDirEntry(e).SetFirstClusterNO(static_cast<u32>(candidate));
+    }
+}
+
+u8* CFATBuildChildren::SectorBuffer() {
+    if (m_sectorBuffer.empty()) {
+        try {
+            m_sectorBuffer.assign(std::max<size_t>(kProbeBytes, u64{m_sectorSize} + 1), 0);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    std::memset(m_sectorBuffer.data(), 0, m_sectorBuffer.size());
+    return m_sectorBuffer.data();
+}
+
+bool CFATBuildChildren::IniRawDllValue() {
+    if (m_analysersLoaded) return true;
+    CRawFileAnalyserListSingle* tables = CRawFileAnalyserListSingle::CreateInstance();
+    if (m_analyserList.empty()) m_analyserList = tables->GetAnalyserList(1);
+    if (m_analyserMap.empty()) m_analyserMap = tables->GetAnalyserMap(1);
+    if (m_analyserMultimap.empty()) m_analyserMultimap = tables->GetAnalyserMultimap(1);
+    m_analysersLoaded = true;
+    return true;
+}
+
+bool CFATBuildChildren::bReviseFAT32FileFirstClu(u64 cluster, bool flag) {
+    IniRawDllValue();
+    if (flag && cluster > kWindow) return false;
+    if (m_quickScan) {
+        if (m_fileSectorMap == nullptr || m_fileSectorMap->empty() || m_currentExt.empty()) return true;
+        const auto it = m_fileSectorMap->find(static_cast<i64>(ConvertClusterNumToSector(cluster)));
+        if (it == m_fileSectorMap->end()) return true;
+        return strcasecmp(RawFileExtension(it->second).c_str(), m_currentExt.c_str()) != 0;
+    }
+    u8* sector = SectorBuffer();
+    if (sector == nullptr) return false;
+    if (m_ctx.device == nullptr) return true;
+    const u64 s = ConvertClusterNumToSector(cluster);
+    if (s == 0 || m_ctx.totalSectors < 10 || s > m_ctx.totalSectors - 10) return true;
+    if (s >= static_cast<u64>(m_ctx.device->GetTotalSectors())) return true;
+    try {
+        if (m_ctx.device->ReadSector(sector, static_cast<i64>(s), 1) == 0) return true;
+    } catch (...) {
+        return true;
+    }
+    try {
+        if (bInAnalyzeMap(fat::Le32(sector))) return false;
+        if (bInAnalyzeMultimap(fat::Le16(sector), sector)) return false;
+        if (bInAnalyzeList(sector)) return false;
+        if (bWindowsPEFiles(sector, u64{m_sectorSize} + 1)) return false;
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+bool CFATBuildChildren::bEffectiveDIRFDT(u64 cluster) {
+    u8* sector = SectorBuffer();
+    if (sector == nullptr || m_ctx.device == nullptr) return false;
+    const u64 s = ConvertClusterNumToSector(cluster);
+    if (s == 0 || m_ctx.totalSectors < 10 || s > m_ctx.totalSectors - 10) return false;
+    if (s >= static_cast<u64>(m_ctx.device->GetTotalSectors())) return false;
+    if (m_ctx.device->ReadSector(sector, static_cast<i64>(s), 1) == 0) return false;
+    return IsCurDirFileName(sector) && IsParentDirFileName(sector + 32);
+}
+
+bool CFATBuildChildren::bInAnalyzeMap(u32 key) const {
+    return m_analyserMap.count(key) != 0;
+}
+
+bool CFATBuildChildren::bInAnalyzeMultimap(u16 key, u8* sector) const {
+    const auto range = m_analyserMultimap.equal_range(key);
+    for (auto it = range.first; it != range.second; ++it) {
+        CRawFileInfo info;
+        if (it->second != nullptr && it->second->AnalyseBuffer(sector, info) != 0) return true;
+    }
+    return false;
+}
+
+bool CFATBuildChildren::bInAnalyzeList(u8* sector) const {
+    for (IRawFileAnalyser* analyser : m_analyserList) {
+        CRawFileInfo info;
+        if (analyser != nullptr && analyser->AnalyseBuffer(sector, info) != 0) return true;
+    }
+    return false;
+}
+
+bool CFATBuildChildren::bWindowsPEFiles(const u8* sector, u64 length) {
+    if (length < 64 || sector[0] != 'M' || sector[1] != 'Z') return false;
+    const u64 e = fat::Le32(sector + 60);
+    if (e + 3 > length) return false;
+    return sector[e] == 'P' && sector[e + 1] == 'E';
+}

@@ -1,0 +1,100 @@
+// Data runs of live (chain) and deleted (consecutive) FAT files.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "engine/FATLib/FATBuildDataRun.h"
+#include "engine/FATLib/FATTable.h"
+#include "engine/Utility/IDataRunList.h"
+
+namespace {
+
+class MapTable : public IFATTable {
+public:
+    explicit MapTable(std::map<u32, u32> next) : m_next(std::move(next)) {}
+    u32 GetNextCluster(u32 c) override {
+        ++asked;
+        auto it = m_next.find(c);
+        return it == m_next.end() ? 0 : it->second;
+    }
+    int asked = 0;
+
+private:
+    std::map<u32, u32> m_next;
+};
+
+using Runs = std::vector<std::pair<i64, u64>>;
+
+Runs ToVector(IDataRunList* list) {
+    Runs out;
+    if (list == nullptr) return out;
+    for (DataRun* r = list->GetFirst(); r != nullptr; r = list->GetNext()) out.emplace_back(r->start, r->length);
+    list->Release();
+    return out;
+}
+
+constexpr u32 kEnd = 0x0FFFFFFF;
+constexpr u64 kCluster = 512;  // one sector of 512 bytes a cluster
+
+}  // namespace
+
+TEST(FatDataRuns, LiveFiles) {
+    struct Case {
+        const char* what;
+        std::map<u32, u32> table;
+        u64 first;
+        u64 size;
+        Runs runs;
+    } cases[] = {
+        {"3 contiguous clusters, 2.5 clusters of data", {{10, 11}, {11, 12}, {12, kEnd}}, 10, 1280, {{8, 3}}},
+        {"chain 10, 11, 20", {{10, 11}, {11, 20}, {20, kEnd}}, 10, 3 * kCluster, {{8, 2}, {18, 1}}},
+        {"size 0, end at once", {{10, kEnd}}, 10, 0, {{8, 0}}},
+        {"free entry ends the chain", {{10, 0}}, 10, 2 * kCluster, {{8, 2}}},
+    };
+    for (const auto& c : cases) {
+        MapTable table(c.table);
+        CFATBuildDataRun builder(&table, 512, 1, 1000);
+        EXPECT_EQ(ToVector(builder.BuildDataRunList(c.first, c.size, false)), c.runs) << c.what;
+    }
+}
+
+TEST(FatDataRuns, LiveFileReachingPastTheVolumeGetsNoList) {
+    MapTable table({{10, kEnd}});
+    CFATBuildDataRun builder(&table, 512, 1, 20);
+    EXPECT_EQ(builder.BuildDataRunList(10, 20 * kCluster, false), nullptr);
+    CFATBuildDataRun noTable(nullptr, 512, 1, 20);
+    EXPECT_EQ(noTable.BuildDataRunList(10, 1, false), nullptr);
+}
+
+TEST(FatDataRuns, CyclicChainEnds) {
+    MapTable table({{10, 11}, {11, 20}, {20, 10}});  // 10 -> 11 -> 20 -> 10
+    CFATBuildDataRun builder(&table, 512, 1, 100);
+    IDataRunList* list = builder.BuildDataRunList(10, 1000 * kCluster, false);
+    // Whatever it builds stays inside the volume, and the walk ends.
+    for (const auto& [start, length] : ToVector(list)) EXPECT_LE(static_cast<u64>(start) + length, 100u);
+    EXPECT_LT(table.asked, 200);
+}
+
+TEST(FatDataRuns, DeletedFiles) {
+    MapTable table({});
+    CFATBuildDataRun builder(&table, 512, 1, 100);
+    // First cluster 7, two clusters of data, entry 7 free: clusters 7 and 8 (runs 5 and 6, merged).
+    EXPECT_EQ(ToVector(builder.BuildDataRunList(7, 2 * kCluster, true)), (Runs{{5, 2}}));
+    EXPECT_EQ(builder.BuildDataRunList(1, kCluster, true), nullptr);
+    // Stops at the volume's end.
+    EXPECT_EQ(ToVector(builder.BuildDataRunList(98, 10 * kCluster, true)), (Runs{{96, 4}}));
+    // A bad-cluster mark in the table is skipped.
+    MapTable bad({{7, 0x0FFFFFF7}, {0x0FFFFFF7, 9}});
+    IDataRunList* list = CreateDataRunList();
+    CFATBuildDataRun::BuildDeleteFileDataRunList(list, 7, 2 * kCluster, &bad, 1, 0x20000000, 512);
+    EXPECT_EQ(ToVector(list), (Runs{{5, 1}, {7, 1}}));
+}
+
+TEST(FatDataRuns, ClusterBitsMarkLiveRuns) {
+    MapTable table({{3, 4}, {4, kEnd}});
+    std::vector<bool> bits(10, false);
+    CFATBuildDataRun builder(&table, 512, 1, 100, &bits);
+    ToVector(builder.BuildDataRunList(3, 2 * kCluster, false));
+    EXPECT_EQ(bits, (std::vector<bool>{false, true, true, false, false, false, false, false, false, false}));
+}
