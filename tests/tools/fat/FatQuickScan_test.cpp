@@ -153,9 +153,8 @@ TEST_F(FatQuickScan, RecoveredBytesEqualIcat) {
     for (const char* name : {"fat16", "fat32"}) RecoverAndCheck(name, fattest::Image(name).string());
 }
 
-// Re-enable when the driver creates the last folder of a destination path: today it leaves files in
-// folders it has not made uncopied.
-TEST_F(FatQuickScan, DISABLED_RecoversEveryListedFile) {
+// Every listed file is copied, however deep its folder (the driver makes every folder of the path).
+TEST_F(FatQuickScan, RecoversEveryListedFile) {
     for (const char* name : {"fat16", "fat32"}) EXPECT_EQ(RecoverAndCheck(name, fattest::Image(name).string()), 0);
 }
 
