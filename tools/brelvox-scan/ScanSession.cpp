@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "FileTypeCatalogue.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultCode.h"
 #include "engine/DataRecovery/DataRecovery.h"
@@ -153,6 +154,13 @@ bool ScanSession::OpenSource(std::string& reason) {
 
 bool ScanSession::Run(std::string& reason) {
     if (!OpenSource(reason)) return false;
+    // The filter and the raw search class files by extension through the catalogue; without it every
+    // file is "other", which only the full type set may accept.
+    std::string catalogueReason;
+    if (!LoadFileTypeCatalogue(catalogueReason) && m_options.types != 127) {
+        reason = catalogueReason;
+        return false;
+    }
     m_filter = CreateFilter();
     m_filter->SetFilterTypes(m_options.types);
     m_filter->SetScanType(m_options.quick ? SCAN_QUICK : SCAN_DEEP);

@@ -1,5 +1,6 @@
 #include "engine/RAWSearch/Util/RawUtility.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -18,12 +19,18 @@ u16 RawUtility::EXIF_Get16s(const unsigned char* p, bool littleEndian) {
 int RawUtility::FindMagicInBuffer(const unsigned char* buffer, int length, int skip, const unsigned char* magic,
                                   int magicLength) {
     if (buffer == nullptr || magic == nullptr || magicLength < 1) return 0;
-    const int from = length - skip;
-    if (from < 0) return 0;
-    for (int i = from; i >= 0; --i) {
-        if (buffer[i] == 0 || buffer[i] != magic[0]) continue;
-        if (i + magicLength > length) continue;  // the magic must lie inside the buffer
+    // A zero byte never starts a match, and a match lies wholly inside the buffer: the last candidate
+    // start is the smaller of length - skip and length - magicLength (nothing at or past the end is read).
+    if (length - skip < 0 || magic[0] == 0) return 0;
+    int last = std::min(length - skip, length - magicLength);
+    // Open guesses run this over every sector they see, mostly zeros or data without the marker: a
+    // vectorised backward byte search keeps that cheap.
+    while (last >= 0) {
+        const void* hit = memrchr(buffer, magic[0], static_cast<size_t>(last) + 1);
+        if (hit == nullptr) return 0;
+        const int i = static_cast<int>(static_cast<const unsigned char*>(hit) - buffer);
         if (memcmp(buffer + i + 1, magic + 1, static_cast<size_t>(magicLength - 1)) == 0) return i + magicLength;
+        last = i - 1;
     }
     return 0;
 }

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Deep-scan benchmark of the raw signature search against PhotoRec and foremost (never part of the
+# test run). Makes a deterministic image (about a third planted JPEGs with a manifest, a third zeros,
+# the rest random bytes and text), warms the page cache, then times on the same image:
+#   brelvox-scan --deep (list only, and list + copy-out), photorec /cmd (JPEG only, everything),
+#   foremost -q (jpg, all)
+# with wall time, MB/s, peak memory and recall against the manifest; then counts instructions of our
+# scan with callgrind on 64 MiB images (mixed, zeros, random) and 32 MiB images with 32 open guesses.
+#
+#   bench/raw/run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]
+#
+# The peers are Debian packages (testdisk, foremost; valgrind for the counts); run as root the script
+# installs what is missing with apt-get. They are run as programs only.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+driver="$here/../../build/tools/brelvox-scan"
+work=/tmp/brelvox-bench-raw
+size=2G
+callgrind=1
+while [[ $# -gt 0 ]]; do
+    case $1 in
+        --driver) driver=$2; shift 2 ;;
+        --work) work=$2; shift 2 ;;
+        --size) size=$2; shift 2 ;;
+        --no-callgrind) callgrind=0; shift ;;
+        *) echo "usage: run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]" >&2; exit 2 ;;
+    esac
+done
+driver="$(realpath "$driver")"
+[[ -x $driver ]] || { echo "no driver at $driver (build brelvox-scan first)" >&2; exit 1; }
+
+need=()
+command -v photorec >/dev/null || need+=(testdisk)
+command -v foremost >/dev/null || need+=(foremost)
+[[ $callgrind == 0 ]] || command -v valgrind >/dev/null || need+=(valgrind)
+command -v exiftool >/dev/null || need+=(libimage-exiftool-perl)
+[[ -x /usr/bin/time ]] || need+=(time)
+if [[ ${#need[@]} -gt 0 ]]; then
+    [[ $(id -u) == 0 ]] || { echo "missing packages: ${need[*]}" >&2; exit 1; }
+    apt-get install -y -q "${need[@]}" >/dev/null
+fi
+
+mkdir -p "$work"
+cd "$work"
+"$here/make-pool.sh" "$work/pool" >/dev/null
+image="$work/bench-$size.img"
+[[ -f $image && -f $image.manifest.tsv ]] || "$here/make-image.py" --pool pool --size "$size" --out "$image"
+bytes=$(stat -c %s "$image")
+planted=$(grep -vc '^#' "$image.manifest.tsv")
+
+warm() { cat "$1" >/dev/null; }
+photorec_in() { cd "$work/$1" && exec photorec /log /d "$work/$1/recup" /cmd "$image" "$2"; }
+export -f photorec_in
+export work image
+# run NAME OUTDIR COMMAND...: times the command (page cache warm), prints wall s, MB/s, peak RSS.
+declare -A wall
+run() {
+    local name=$1 out=$2
+    shift 2
+    rm -rf "$out"
+    mkdir -p "$out"
+    warm "$image"
+    local command=("$@")
+    [[ $1 == photorec_in ]] && command=(bash -c 'photorec_in "$@"' _ "${@:2}")
+    /usr/bin/time -f '%e %M %U %S' -o "$work/$name.time" "${command[@]}" >"$work/$name.stdout" 2>"$work/$name.stderr" || {
+        echo "$name failed: see $work/$name.stderr" >&2
+        return 1
+    }
+    read -r w rss user sys <"$work/$name.time"
+    wall[$name]=$w
+    printf '%-28s %8.2f s %9.1f MB/s %8.1f MiB peak  (user %s s, sys %s s)\n' "$name" "$w" \
+        "$(echo "$bytes / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" "$user" "$sys"
+}
+
+echo "image: $image, $bytes bytes, $planted planted JPEGs; $(nproc) cores; $(date -u +%FT%TZ)"
+echo
+# The tree builder pauses 1 s when it first publishes each result tree (the raw tree and the camera
+# tree), and the ring and buffers are set up once: a fixed cost of about 2 s per run. The marginal rate
+# between a 64 MiB image of the same kind and the big one shows the scan's own speed (best of 3 each).
+small="$work/cg-mixed.img"
+[[ -f $small ]] || "$here/make-image.py" --pool pool --size 64M --profile mixed --out "$small" >/dev/null
+best() {  # best wall time of 3 list-only scans of $1
+    local b=999999 t
+    for _ in 1 2 3; do
+        warm "$1"
+        /usr/bin/time -f '%e' -o "$work/best.time" "$driver" --deep --list /dev/null "$1" >/dev/null 2>&1
+        t=$(cat "$work/best.time")
+        b=$(echo "if ($t < $b) $t else $b" | bc -l)
+    done
+    echo "$b"
+}
+t_small=$(best "$small")
+t_big=$(best "$image")
+small_bytes=$(stat -c %s "$small")
+
+run brelvox-scan-list out-list "$driver" --deep --list "$work/brelvox.list" "$image"
+run brelvox-scan-recover out-brelvox "$driver" --deep --list /dev/null --recover "$work/out-brelvox/o" "$image"
+# PhotoRec writes its log in the current folder: run it from its output folder.
+run photorec-jpg out-pr-jpg photorec_in out-pr-jpg partition_none,fileopt,everything,disable,jpg,enable,options,paranoid,search
+run photorec-everything out-pr-all photorec_in out-pr-all partition_none,fileopt,everything,enable,options,paranoid,search
+run foremost-q-jpg out-fm-jpg foremost -q -t jpg -i "$image" -o "$work/out-fm-jpg/o"
+run foremost-q-all out-fm-all foremost -q -t all -i "$image" -o "$work/out-fm-all/o"
+echo
+printf '%-28s %8.2f s (64 MiB: %.2f s): marginal rate %.1f MB/s, the fixed cost about %.2f s\n' \
+    "brelvox-scan-list best of 3" "$t_big" "$t_small" \
+    "$(echo "($bytes - $small_bytes) / ($t_big - $t_small) / 1000000" | bc -l)" \
+    "$(echo "$t_small - $small_bytes * ($t_big - $t_small) / ($bytes - $small_bytes)" | bc -l)"
+echo
+echo "speed ratio (peer wall / our wall, > 1: we are faster)"
+for peer in photorec-jpg photorec-everything foremost-q-jpg foremost-q-all; do
+    printf '  %-22s vs brelvox-scan-recover %6.2f   vs brelvox-scan-list %6.2f\n' "$peer" \
+        "$(echo "${wall[$peer]} / ${wall[brelvox-scan-recover]}" | bc -l)" \
+        "$(echo "${wall[$peer]} / ${wall[brelvox-scan-list]}" | bc -l)"
+done
+echo
+echo "recall against the manifest (whole: the file begins with all its planted bytes; exact: same bytes)"
+printf '  %-22s %s\n' brelvox-scan "$("$here/recall.py" "$image.manifest.tsv" brelvox out-brelvox)"
+printf '  %-22s %s\n' photorec-jpg "$("$here/recall.py" "$image.manifest.tsv" photorec out-pr-jpg)"
+printf '  %-22s %s\n' photorec-everything "$("$here/recall.py" "$image.manifest.tsv" photorec out-pr-all)"
+printf '  %-22s %s\n' foremost-q-jpg "$("$here/recall.py" "$image.manifest.tsv" foremost out-fm-jpg)"
+printf '  %-22s %s\n' foremost-q-all "$("$here/recall.py" "$image.manifest.tsv" foremost out-fm-all)"
+
+if [[ $callgrind == 1 ]]; then
+    echo
+    echo "callgrind instruction counts of brelvox-scan --deep (whole process, and the per-sector search)"
+    for profile in mixed:64M zeros:64M random:64M guesses:32M guesses-zeros:32M; do
+        kind=${profile%%:*}
+        sz=${profile##*:}
+        img="$work/cg-$kind.img"
+        [[ -f $img ]] || "$here/make-image.py" --pool pool --size "$sz" --profile "$kind" --out "$img" >/dev/null
+        valgrind --tool=callgrind --callgrind-out-file="$work/cg-$kind.out" "$driver" --deep --list /dev/null "$img" \
+            >/dev/null 2>"$work/cg-$kind.err"
+        total=$(grep -o 'Collected : [0-9]*' "$work/cg-$kind.err" | grep -o '[0-9]*$')
+        sectors=$(($(stat -c %s "$img") / 512))
+        inclusive=$(callgrind_annotate --inclusive=yes "$work/cg-$kind.out" 2>/dev/null)
+        pick() { echo "$inclusive" | grep -E "$1" | head -1 | awk '{gsub(",","",$1); print $1}' || true; }
+        analyse=$(pick 'RAWSearchController.cpp:CRAWSearchController::AnalyzeSectors')
+        finish=$(pick 'RAWSearchController.cpp:CRAWSearchController::FinishBlock')
+        readcost=$(pick 'StorageDeviceWithCache.cpp:CStorageDeviceWithCache::ReadSector')
+        guesses=$(pick 'RAWSearchController.cpp:CRAWSearchController::CalcRawFileSize')
+        printf '  %-14s %5s  total %13s Ir  sector loop %7.1f Ir/sector (of which open guesses %7.1f)  block copies %5.2f Ir/byte\n' \
+            "$kind" "$sz" "$total" "$(echo "(${analyse:-0} - ${finish:-0} - ${readcost:-0}) / $sectors" | bc -l)" \
+            "$(echo "${guesses:-0} / $sectors" | bc -l)" "$(echo "(${finish:-0} + ${readcost:-0}) / ($sectors * 512)" | bc -l)"
+    done
+fi

@@ -1,0 +1,190 @@
+// The deep scan of the carving corpus, end to end through the driver: every planted JPEG is found at
+// its sector with its exact size, copied out byte for byte, named from its sectors (and camera), filed
+// under its extension or camera folder with the photo's date, and the type filter keeps or drops it.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/Fixtures.h"
+#include "support/Sha256.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using testsupport::TempDir;
+
+const std::string kDriver = std::string(BRELVOX_BINARY_DIR) + "/tools/brelvox-scan";
+
+struct Planted {
+    long long startSector = 0;
+    std::string type;
+    long long size = 0;
+    std::string sha256;
+    std::string name;
+    std::string tagKind;
+    std::string tagValue;
+    std::string time;
+};
+
+struct Listed {
+    int searcher = 0;
+    std::string path;
+    long long size = 0;
+    bool folder = false;
+    long long mtime = 0;
+};
+
+std::vector<std::string> Split(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    std::string field;
+    std::istringstream in(line);
+    while (std::getline(in, field, separator)) fields.push_back(field);
+    if (!line.empty() && line.back() == separator) fields.emplace_back();
+    return fields;
+}
+
+std::vector<Planted> ReadManifest() {
+    std::vector<Planted> rows;
+    std::istringstream in(testsupport::ReadFile(testsupport::FixturePath("raw/carving-manifest.tsv")));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const auto f = Split(line, '\t');
+        if (f.size() != 8) {
+            ADD_FAILURE() << "manifest row without 8 fields: " << line;
+            continue;
+        }
+        rows.push_back({std::stoll(f[0]), f[1], std::stoll(f[2]), f[3], f[4], f[5], f[6], f[7]});
+    }
+    return rows;
+}
+
+// "2011:05:06 10:20:30" (Exif form) as seconds since 1970, the test run being in UTC.
+long long ExifSeconds(const std::string& text) {
+    std::tm tm{};
+    std::istringstream in(text);
+    char c = 0;
+    in >> tm.tm_year >> c >> tm.tm_mon >> c >> tm.tm_mday >> tm.tm_hour >> c >> tm.tm_min >> c >> tm.tm_sec;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    return static_cast<long long>(timegm(&tm));
+}
+
+std::vector<Listed> ParseListing(const std::string& text) {
+    std::vector<Listed> entries;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("copied ", 0) == 0) continue;
+        const auto f = Split(line, '\t');
+        if (f.size() != 6) {
+            ADD_FAILURE() << "listing line without 6 fields: " << line;
+            continue;
+        }
+        entries.push_back({std::stoi(f[0]), f[1], std::stoll(f[2]), f[4] == "1", std::stoll(f[5])});
+    }
+    return entries;
+}
+
+bool IsJpeg(const Listed& e) { return !e.folder && e.path.size() > 4 && e.path.compare(e.path.size() - 4, 4, ".JPG") == 0; }
+
+// Where the manifest says the file belongs: the camera tree for a tagged photo, else the JPEG folder.
+std::string ExpectedPath(const Planted& p) {
+    if (p.tagKind == "camera") return "Disk(Label RAW Files)/Camera/" + p.tagValue + "/" + p.name;
+    return "Disk(RAW Files)/jpg/" + p.name;
+}
+
+class CarvingScanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(kDriver)) GTEST_SKIP() << kDriver << " is not built";
+        image = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path()).string();
+        planted = ReadManifest();
+        ASSERT_FALSE(planted.empty());
+    }
+
+    // Runs the driver; its engine lines go to a file, the list and summary come back.
+    int Scan(const std::string& arguments, std::string& out, std::string& err) {
+        const std::string errPath = (dir / "stderr.txt").string();
+        const int status =
+            testsupport::RunCommand(kDriver + " " + arguments + " " + image + " 2>" + errPath + " </dev/null", &out);
+        err = testsupport::ReadFile(errPath);
+        return status;
+    }
+
+    TempDir dir;
+    std::string image;
+    std::vector<Planted> planted;
+};
+
+// Every planted JPEG: listed once at its place with its exact size and date, copied out with the same
+// bytes and the date as the file's modification time; nothing else is taken for a JPEG.
+TEST_F(CarvingScanTest, DeepScanFindsEveryPlantedJpegExactly) {
+    const std::string out = (dir / "out").string();
+    std::string list, err;
+    ASSERT_EQ(Scan("--deep --list - --recover " + out, list, err), 0) << err;
+    EXPECT_NE(list.find("copied " + std::to_string(planted.size()) + ", failed 0\n"), std::string::npos) << list;
+
+    const std::vector<Listed> entries = ParseListing(list);
+    std::map<std::string, Listed> byPath;
+    for (const Listed& e : entries) byPath[e.path] = e;
+    for (const Planted& p : planted) {
+        SCOPED_TRACE(p.name);
+        ASSERT_EQ(p.type, "JPG");
+        // The name carries the start sector: the file was found where it was planted.
+        EXPECT_NE(p.name.find(std::to_string(p.startSector) + "-"), std::string::npos);
+        const auto found = byPath.find(ExpectedPath(p));
+        ASSERT_NE(found, byPath.end()) << "not listed as " << ExpectedPath(p) << " in\n" << list;
+        EXPECT_EQ(found->second.searcher, 34);
+        EXPECT_EQ(found->second.size, p.size);
+        const long long date = p.time.empty() ? 0 : ExifSeconds(p.time);
+        EXPECT_EQ(found->second.mtime, date);
+
+        const std::filesystem::path copy = std::filesystem::path(out) / ExpectedPath(p);
+        ASSERT_TRUE(std::filesystem::is_regular_file(copy)) << copy;
+        const std::string bytes = testsupport::ReadFile(copy);
+        EXPECT_EQ(static_cast<long long>(bytes.size()), p.size);
+        EXPECT_EQ(testsupport::Sha256Hex(bytes), p.sha256);
+        if (date) {
+            struct stat st {};
+            ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+            EXPECT_EQ(static_cast<long long>(st.st_mtime), date);
+        }
+    }
+    // The camera folders hang under "Camera", one per make, and no JPEG is found twice or made up.
+    for (const Planted& p : planted) {
+        if (p.tagKind != "camera") continue;
+        const auto folder = byPath.find("Disk(Label RAW Files)/Camera/" + p.tagValue);
+        ASSERT_NE(folder, byPath.end()) << p.tagValue;
+        EXPECT_TRUE(folder->second.folder);
+    }
+    EXPECT_EQ(std::count_if(entries.begin(), entries.end(), IsJpeg), static_cast<long>(planted.size())) << list;
+}
+
+// The type bits choose the categories listed: documents or movies only drop every JPEG (folders may
+// stay), pictures keep them all.
+TEST_F(CarvingScanTest, TypeFilterKeepsOnlyTheChosenCategories) {
+    struct Case {
+        const char* bits;
+        bool jpegs;
+    };
+    const Case cases[] = {{"1", false}, {"2", true}, {"3", true}, {"4", false}, {"0x7d", false}, {"127", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bits);
+        std::string list, err;
+        ASSERT_EQ(Scan(std::string("--deep --types ") + c.bits + " --list -", list, err), 0) << err;
+        const std::vector<Listed> entries = ParseListing(list);
+        const long jpegs = std::count_if(entries.begin(), entries.end(), IsJpeg);
+        EXPECT_EQ(jpegs, c.jpegs ? static_cast<long>(planted.size()) : 0L) << list;
+    }
+}
+
+}  // namespace
