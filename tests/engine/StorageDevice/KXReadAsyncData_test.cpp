@@ -160,7 +160,7 @@ TEST_F(KXRead, UncancellableSocketReadTimesOutAndIsRetired) {
 // Reads that lie inside a registered buffer are read straight into it; every other read of the thread
 // (and every read of other threads) goes through the shared buffer. The bytes are the same either way.
 TEST_F(KXRead, DirectTargetTakesOnlyReadsInsideIt) {
-    std::shared_ptr<u8[]> block(new u8[6 * MiB]);
+    std::shared_ptr<u8[]> block(new u8[8 * MiB]);  // the target is its first 6 MiB
     std::vector<u8> outside(MiB);
     std::mutex mutex;
     std::vector<std::pair<const u8*, size_t>> seen;
