@@ -128,32 +128,22 @@ bool TimedReader::EnsureWorker() {
 
 bool TimedReader::Start(int fd, size_t bufferOffset, size_t length, std::int64_t offset, const ReadFunction& read) {
     if (bufferOffset > m_capacity || length > m_capacity - bufferOffset || !read) return false;
-    if (!EnsureWorker()) return false;
-    Worker& worker = *m_worker;
-    std::lock_guard<std::mutex> hold(worker.mutex);
-    worker.fd = fd;
-    worker.bufferOffset = bufferOffset;
-    worker.length = length;
-    worker.offset = offset;
-    worker.target = nullptr;
-    worker.keepAlive.reset();
-    worker.read = read;
-    worker.done = false;
-    worker.pending = true;
-    m_started = std::chrono::steady_clock::now();
-    m_pendingLength = length;
-    worker.cond.notify_all();
-    return true;
+    return Submit(fd, bufferOffset, nullptr, nullptr, length, offset, read);
 }
 
 bool TimedReader::StartInto(int fd, std::shared_ptr<void> keepAlive, std::uint8_t* target, size_t length,
                             std::int64_t offset, const ReadFunction& read) {
     if (!keepAlive || !target || !read) return false;
+    return Submit(fd, 0, target, std::move(keepAlive), length, offset, read);
+}
+
+bool TimedReader::Submit(int fd, size_t bufferOffset, std::uint8_t* target, std::shared_ptr<void> keepAlive,
+                         size_t length, std::int64_t offset, const ReadFunction& read) {
     if (!EnsureWorker()) return false;
     Worker& worker = *m_worker;
     std::lock_guard<std::mutex> hold(worker.mutex);
     worker.fd = fd;
-    worker.bufferOffset = 0;
+    worker.bufferOffset = bufferOffset;
     worker.length = length;
     worker.offset = offset;
     worker.target = target;

@@ -64,6 +64,8 @@ public:
 private:
     struct Worker;
     bool EnsureWorker();
+    bool Submit(int fd, size_t bufferOffset, std::uint8_t* target, std::shared_ptr<void> keepAlive, size_t length,
+                std::int64_t offset, const ReadFunction& read);
     // How long Wait polls before it sleeps.
     std::chrono::steady_clock::duration SpinTime() const;
 
