@@ -247,7 +247,7 @@ TEST_F(KXRead, TimedOutDirectChunkAbandonsTheBuffer) {
     };
     // A failed assertion must not leave the stuck read waiting for ever.
     std::unique_ptr<void, std::function<void(void*)>> guard(&release, [&](void*) { letGo(); });
-    kxread::SetChunkTimeout(50ms);
+    kxread::SetChunkTimeout(300ms);  // long enough for the other half under a loaded sanitizer run
     kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
         // The first read at 4 MiB (the direct chunk's first half) never returns in time.
         if (off != 4 * MiB || stuckTaken.exchange(true)) return platform::disks::ReadOnce(f, b, n, off);
