@@ -3,6 +3,9 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "engine/Common/Types.h"
 #include "platform/disks/TimedReader.h"
@@ -25,5 +28,36 @@ void SetChunkReader(platform::disks::ReadFunction reader);
 void SetChunkTimeout(std::chrono::milliseconds timeout);
 // How many shared buffers were left to reads that did not finish in time.
 size_t AbandonedBufferCount();
+
+// Lets the reads of the calling thread fill a buffer of the caller's directly, without the copy
+// through the shared buffer, while this object lives (one per thread at a time). Only reads that lie
+// wholly inside the buffer take the direct path; the shared buffer stays for every other read.
+// The buffer's ownership is shared with the read: a chunk that times out keeps the buffer alive until
+// its read returns and may still write into its range at any time. The owner must then stop using the
+// buffer: it takes the good bytes with CopyUsable into a new one and drops the old.
+class DirectTarget {
+public:
+    DirectTarget(std::shared_ptr<u8[]> buffer, size_t size);
+    ~DirectTarget();
+    DirectTarget(const DirectTarget&) = delete;
+    DirectTarget& operator=(const DirectTarget&) = delete;
+
+    // True when a read into the buffer timed out and may still be running.
+    bool Abandoned() const { return !m_abandoned.empty(); }
+    // Copies the buffer's size bytes into out, with zeros over the ranges of reads that timed out
+    // (those bytes are never read: the stuck read may be writing them).
+    void CopyUsable(u8* out) const;
+
+    // For the read path: the buffer when [data, data + length) lies inside it, else null.
+    static DirectTarget* ForRange(const u8* data, i64 length);
+    const std::shared_ptr<u8[]>& Buffer() const { return m_buffer; }
+    void MarkAbandoned(const u8* data, size_t length);
+
+private:
+    std::shared_ptr<u8[]> m_buffer;
+    size_t m_size;
+    std::vector<std::pair<size_t, size_t>> m_abandoned;  // offset, length
+    DirectTarget* m_previous;
+};
 
 }  // namespace kxread

@@ -5,10 +5,19 @@
 #include <mutex>
 #include <new>
 
+#include "engine/StorageDevice/KXReadAsyncData.h"
 #include "engine/StorageDevice/SectorMath.h"
 
 namespace {
-std::unique_ptr<u8[]> AllocateBlock(size_t bytes) { return std::unique_ptr<u8[]>(new (std::nothrow) u8[bytes]); }
+std::shared_ptr<u8[]> AllocateBlock(size_t bytes) {
+    std::unique_ptr<u8[]> block(new (std::nothrow) u8[bytes]);
+    if (!block) return nullptr;
+    try {
+        return std::shared_ptr<u8[]>(std::move(block));
+    } catch (...) {
+        return nullptr;
+    }
+}
 }  // namespace
 
 CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* wrapped) : m_device(wrapped) {
@@ -20,7 +29,9 @@ CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* wrapped) : m_de
     if (m_curBuffer) std::memset(m_curBuffer.get(), 0, BlockBytes());
 }
 
-CStorageDeviceWithCache::~CStorageDeviceWithCache() { EndCache(); }
+CStorageDeviceWithCache::~CStorageDeviceWithCache() {
+    EndCache();
+}
 
 i64 CStorageDeviceWithCache::BlockCount(i64 totalSectors) const {
     if (m_blockSize == 0 || totalSectors <= 0) return 0;
@@ -61,19 +72,31 @@ int CStorageDeviceWithCache::SetBlockSize(u32 sectors) {
     return 1;
 }
 
-std::unique_ptr<u8[]> CStorageDeviceWithCache::TakeFreeBuffer() {
+CStorageDeviceWithCache::BlockBuffer CStorageDeviceWithCache::TakeFreeBuffer() {
     if (m_free.empty()) return AllocateBlock(BlockBytes());
-    std::unique_ptr<u8[]> buffer = std::move(m_free.back());
+    BlockBuffer buffer = std::move(m_free.back());
     m_free.pop_back();
     return buffer;
 }
 
-void CStorageDeviceWithCache::ReadBlock(i64 index, u8* buffer) {
+bool CStorageDeviceWithCache::ReadBlock(i64 index, BlockBuffer& buffer) {
     const i64 sectors = SectorsInBlock(index);
-    // A failed read leaves what the device left (zeros); the searchers go on.
-    if (sectors > 0) m_device->ReadSector(buffer, index * m_blockSize, sectors);
     const size_t validBytes = static_cast<size_t>(sectors) * m_sectorSize;
-    std::memset(buffer + validBytes, 0, BlockBytes() - validBytes);
+    // The device reads into the block buffer itself: the copy through the shared buffer would cost a
+    // good part of a deep scan's read rate.
+    kxread::DirectTarget direct(buffer, validBytes);
+    // A failed read leaves what the device left (zeros); the searchers go on.
+    if (sectors > 0) m_device->ReadSector(buffer.get(), index * m_blockSize, sectors);
+    std::memset(buffer.get() + validBytes, 0, BlockBytes() - validBytes);
+    if (!direct.Abandoned()) return true;
+    // A read that timed out may still write into this buffer: leave it to that read.
+    BlockBuffer fresh = AllocateBlock(BlockBytes());
+    if (fresh) {
+        direct.CopyUsable(fresh.get());
+        std::memset(fresh.get() + validBytes, 0, BlockBytes() - validBytes);
+    }
+    buffer = std::move(fresh);
+    return buffer != nullptr;
 }
 
 void CStorageDeviceWithCache::BeginCache() {
@@ -87,10 +110,10 @@ void CStorageDeviceWithCache::BeginCache() {
     m_totalSectors = m_device->GetTotalSectors();
     // Nothing is read past the device's end: a device shorter than the queue queues fewer blocks.
     for (u32 i = 0; i < kQueueDepth && m_nextSector < m_totalSectors; ++i) {
-        std::unique_ptr<u8[]> buffer = TakeFreeBuffer();
+        BlockBuffer buffer = TakeFreeBuffer();
         if (!buffer) break;
         const i64 index = m_nextSector / m_blockSize;
-        ReadBlock(index, buffer.get());
+        if (!ReadBlock(index, buffer)) break;
         m_queue.push_back({index, std::move(buffer)});
         m_nextSector += SectorsInBlock(index);
     }
@@ -114,7 +137,7 @@ void CStorageDeviceWithCache::CacheThread() {
         if (!m_running) break;
         const i64 remaining = m_totalSectors - m_nextSector;
         if (remaining <= 0) break;
-        std::unique_ptr<u8[]> buffer = TakeFreeBuffer();
+        BlockBuffer buffer = TakeFreeBuffer();
         if (!buffer) break;
         const i64 index = m_nextSector / m_blockSize;
         m_nextSector += SectorsInBlock(index);
@@ -123,10 +146,15 @@ void CStorageDeviceWithCache::CacheThread() {
         m_deviceBusy = true;
         m_inFlightBlock = index;
         hold.unlock();
-        ReadBlock(index, buffer.get());
+        const bool read = ReadBlock(index, buffer);
         hold.lock();
         m_deviceBusy = false;
         m_inFlightBlock = -1;
+        if (!read) {
+            // No memory for a replacement buffer: the worker reads the blocks from here on itself.
+            m_dataReady.notify_all();
+            break;
+        }
         m_queue.push_back({index, std::move(buffer)});
         ++m_queuedCount;
         --m_requests;
@@ -197,8 +225,13 @@ int CStorageDeviceWithCache::SetCurCacheBlock(i64 block) {
     } else {
         // Asked out of order, or the thread has stopped: read the block itself.
         AcquireDevice(hold);
-        ReadBlock(block, m_curBuffer.get());
+        const bool read = ReadBlock(block, m_curBuffer);
         ReleaseDevice(hold);
+        if (!read) {
+            m_curBlock = -1;  // the current buffer is gone
+            m_curValidSectors = 0;
+            return 0;
+        }
     }
     m_curBlock = block;
     m_curValidSectors = SectorsInBlock(block);

@@ -58,18 +58,23 @@ public:
     i64 GetCurrentBlock() const { return m_curBlock; }
 
 private:
+    // Block buffers are shared with the reads that fill them: a read that timed out keeps its buffer
+    // alive and may still write into it, so such a buffer is replaced, never used again.
+    using BlockBuffer = std::shared_ptr<u8[]>;
     struct QueuedBlock {
         i64 index;
-        std::unique_ptr<u8[]> data;
+        BlockBuffer data;
     };
 
     size_t BlockBytes() const { return static_cast<size_t>(m_blockSize) * m_sectorSize; }
     i64 BlockCount(i64 totalSectors) const;
     i64 SectorsInBlock(i64 block) const;
-    std::unique_ptr<u8[]> TakeFreeBuffer();
-    // Reads block `index` (its sectors inside the device) into buffer, zeros after them. The caller
-    // holds the device (m_deviceBusy set by it), not the lock.
-    void ReadBlock(i64 index, u8* buffer);
+    BlockBuffer TakeFreeBuffer();
+    // Reads block `index` (its sectors inside the device) into buffer, zeros after them, letting the
+    // device read straight into it. When a read timed out, buffer becomes a new one with the good bytes
+    // (zeros where the read was abandoned); false when that one cannot be allocated (buffer is then
+    // null). The caller holds the device (m_deviceBusy set by it), not the lock.
+    bool ReadBlock(i64 index, BlockBuffer& buffer);
     // Waits until the wrapped device is free and takes it; returns with the lock released.
     void AcquireDevice(std::unique_lock<std::mutex>& hold);
     // Takes the lock again and frees the device.
@@ -79,7 +84,7 @@ private:
 
     IStorageDevice* m_device;  // not owned
     IStorageDeviceData* m_privateData = nullptr;
-    std::unique_ptr<u8[]> m_curBuffer;
+    BlockBuffer m_curBuffer;
     u32 m_blockSize = kDefaultBlockSize;
     u32 m_sectorSize = 512;
     i64 m_totalSectors = 0;  // taken when the block size is set and when caching begins
@@ -90,11 +95,11 @@ private:
     bool m_running = false;
     std::deque<QueuedBlock> m_queue;
     u32 m_queuedCount = 0;
-    u32 m_requests = 0;    // blocks taken and not yet replaced by the thread
-    bool m_deviceBusy = false;  // a thread is reading the wrapped device
-    i64 m_inFlightBlock = -1;   // the block the cache thread is reading
-    i64 m_nextSector = 0;  // where the thread reads next
-    std::vector<std::unique_ptr<u8[]>> m_free;  // block buffers for reuse
+    u32 m_requests = 0;               // blocks taken and not yet replaced by the thread
+    bool m_deviceBusy = false;        // a thread is reading the wrapped device
+    i64 m_inFlightBlock = -1;         // the block the cache thread is reading
+    i64 m_nextSector = 0;             // where the thread reads next
+    std::vector<BlockBuffer> m_free;  // block buffers for reuse
 
     mutex_locker m_queueLock;
     std::condition_variable m_dataReady;

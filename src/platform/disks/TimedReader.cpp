@@ -21,14 +21,22 @@ ssize_t ReadOnce(int fd, void* buffer, size_t length, std::int64_t offset) {
 }
 
 // Waking a sleeping thread costs tens of microseconds, a large share of a 1 MiB read from the page
-// cache; both sides therefore poll briefly before they sleep.
+// cache; both sides therefore poll briefly before they sleep. A read expected to end soon is polled
+// for longer (a 4 MiB read from memory takes about half a millisecond), a slow one not.
 constexpr auto kSpinBeforeSleep = std::chrono::microseconds(300);
+constexpr auto kLongestSpin = std::chrono::microseconds(4000);
 
+// Polls ready() until limit. After a short while it yields between polls, so that on a busy machine
+// the thread it waits for gets the processor.
 template <class Ready>
 bool SpinUntil(Ready ready, std::chrono::steady_clock::time_point limit) {
     for (unsigned i = 0;; ++i) {
         if (ready()) return true;
         if ((i & 63) == 0 && std::chrono::steady_clock::now() >= limit) return false;
+        if (i >= 1024) {
+            std::this_thread::yield();
+            continue;
+        }
 #if defined(__x86_64__) || defined(__i386__)
         __builtin_ia32_pause();
 #endif
@@ -50,6 +58,8 @@ struct TimedReader::Worker {
     size_t bufferOffset = 0;
     size_t length = 0;
     std::int64_t offset = 0;
+    std::uint8_t* target = nullptr;   // memory of the caller's, or null for the buffer
+    std::shared_ptr<void> keepAlive;  // owns target while its read runs
     ReadFunction read;
     ssize_t result = 0;
     int error = 0;
@@ -68,7 +78,8 @@ struct TimedReader::Worker {
             if (w.stop) return;
             w.pending = false;
             const int fd = w.fd;
-            std::uint8_t* target = w.buffer.get() + w.bufferOffset;
+            std::uint8_t* target = w.target ? w.target : w.buffer.get() + w.bufferOffset;
+            std::shared_ptr<void> keep = std::move(w.keepAlive);
             const size_t length = w.length;
             const std::int64_t offset = w.offset;
             ReadFunction read = w.read;
@@ -76,6 +87,8 @@ struct TimedReader::Worker {
             errno = 0;
             const ssize_t n = read(fd, target, length, offset);
             const int error = errno;
+            // The caller's memory is let go once nothing writes into it any more.
+            keep.reset();
             hold.lock();
             w.result = n;
             w.error = error;
@@ -115,6 +128,17 @@ bool TimedReader::EnsureWorker() {
 
 bool TimedReader::Start(int fd, size_t bufferOffset, size_t length, std::int64_t offset, const ReadFunction& read) {
     if (bufferOffset > m_capacity || length > m_capacity - bufferOffset || !read) return false;
+    return Submit(fd, bufferOffset, nullptr, nullptr, length, offset, read);
+}
+
+bool TimedReader::StartInto(int fd, std::shared_ptr<void> keepAlive, std::uint8_t* target, size_t length,
+                            std::int64_t offset, const ReadFunction& read) {
+    if (!keepAlive || !target || !read) return false;
+    return Submit(fd, 0, target, std::move(keepAlive), length, offset, read);
+}
+
+bool TimedReader::Submit(int fd, size_t bufferOffset, std::uint8_t* target, std::shared_ptr<void> keepAlive,
+                         size_t length, std::int64_t offset, const ReadFunction& read) {
     if (!EnsureWorker()) return false;
     Worker& worker = *m_worker;
     std::lock_guard<std::mutex> hold(worker.mutex);
@@ -122,9 +146,13 @@ bool TimedReader::Start(int fd, size_t bufferOffset, size_t length, std::int64_t
     worker.bufferOffset = bufferOffset;
     worker.length = length;
     worker.offset = offset;
+    worker.target = target;
+    worker.keepAlive = std::move(keepAlive);
     worker.read = read;
     worker.done = false;
     worker.pending = true;
+    m_started = std::chrono::steady_clock::now();
+    m_pendingLength = length;
     worker.cond.notify_all();
     return true;
 }
@@ -133,7 +161,7 @@ TimedReader::Outcome TimedReader::Wait(std::chrono::steady_clock::time_point dea
     Outcome outcome;
     if (!m_worker) return outcome;
     Worker& worker = *m_worker;
-    SpinUntil([&] { return worker.done.load(); }, std::min(deadline, std::chrono::steady_clock::now() + kSpinBeforeSleep));
+    SpinUntil([&] { return worker.done.load(); }, std::min(deadline, m_started + SpinTime()));
     std::unique_lock<std::mutex> hold(worker.mutex);
     if (!worker.cond.wait_until(hold, deadline, [&] { return worker.done.load(); })) {
         // The read goes on without us: leave the worker and its buffer to it.
@@ -147,7 +175,21 @@ TimedReader::Outcome TimedReader::Wait(std::chrono::steady_clock::time_point dea
     outcome.bytes = worker.result;
     outcome.error = worker.error;
     outcome.status = worker.result < 0 ? Status::Failed : Status::Done;
+    if (outcome.bytes > 0) {
+        m_lastBytes = static_cast<size_t>(outcome.bytes);
+        m_lastTime = std::chrono::steady_clock::now() - m_started;
+    }
     return outcome;
+}
+
+std::chrono::steady_clock::duration TimedReader::SpinTime() const {
+    if (m_lastBytes == 0) return kSpinBeforeSleep;
+    // The time the last read's rate gives for this length, doubled for safety.
+    const double expected = static_cast<double>(m_lastTime.count()) * static_cast<double>(m_pendingLength) /
+                            static_cast<double>(m_lastBytes);
+    const auto spin = std::chrono::steady_clock::duration(static_cast<std::int64_t>(2 * expected));
+    if (spin > kLongestSpin) return kSpinBeforeSleep;
+    return std::max<std::chrono::steady_clock::duration>(spin, kSpinBeforeSleep);
 }
 
 TimedReader::Outcome TimedReader::Read(int fd, size_t bufferOffset, size_t length, std::int64_t offset,
@@ -164,6 +206,8 @@ TimedReader::Outcome TimedReader::Read(int fd, size_t bufferOffset, size_t lengt
     return Wait(std::chrono::steady_clock::now() + timeout);
 }
 
-const std::uint8_t* TimedReader::Data() const { return m_worker ? m_worker->buffer.get() : nullptr; }
+const std::uint8_t* TimedReader::Data() const {
+    return m_worker ? m_worker->buffer.get() : nullptr;
+}
 
 }  // namespace platform::disks

@@ -47,6 +47,11 @@ public:
     // The same in two steps, so the caller can use bytes read before while the next read runs. At most
     // one read is started and not yet waited for. Start answers false for a bad range or no memory.
     bool Start(int fd, size_t bufferOffset, size_t length, std::int64_t offset, const ReadFunction& read);
+    // Starts a read into memory of the caller's instead of the buffer. keepAlive owns that memory: the
+    // worker holds it until the read returns, so a read the caller stopped waiting for still writes
+    // into live memory, which the caller must then never use again.
+    bool StartInto(int fd, std::shared_ptr<void> keepAlive, std::uint8_t* target, size_t length, std::int64_t offset,
+                   const ReadFunction& read);
     Outcome Wait(std::chrono::steady_clock::time_point deadline);
 
     // The start of the buffer; the bytes of a Done read stay valid until a read of the same range.
@@ -59,8 +64,16 @@ public:
 private:
     struct Worker;
     bool EnsureWorker();
+    bool Submit(int fd, size_t bufferOffset, std::uint8_t* target, std::shared_ptr<void> keepAlive, size_t length,
+                std::int64_t offset, const ReadFunction& read);
+    // How long Wait polls before it sleeps.
+    std::chrono::steady_clock::duration SpinTime() const;
 
     size_t m_capacity;
+    std::chrono::steady_clock::time_point m_started;  // of the read in progress
+    size_t m_pendingLength = 0;
+    size_t m_lastBytes = 0;  // bytes and duration of the last read that returned some
+    std::chrono::steady_clock::duration m_lastTime{};
     std::shared_ptr<Worker> m_worker;
     size_t m_abandoned = 0;
 };

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -89,8 +91,8 @@ TEST_F(KXRead, RefusesBadArguments) {
         i64 offset;
         i64 length;
     } cases[] = {
-        {nullptr, fd, 0, 1}, {&byte, -1, 0, 1}, {&byte, fd, -1, 1}, {&byte, fd, 0, -1},
-        {&byte, fd, 0, 0},   {&byte, fd, std::numeric_limits<i64>::max(), 2},
+        {nullptr, fd, 0, 1}, {&byte, -1, 0, 1}, {&byte, fd, -1, 1},
+        {&byte, fd, 0, -1},  {&byte, fd, 0, 0}, {&byte, fd, std::numeric_limits<i64>::max(), 2},
     };
     for (const Case& c : cases) EXPECT_EQ(KXReadAsyncData(c.buffer, c.fd, c.offset, c.length), 0);
 }
@@ -110,7 +112,7 @@ TEST_F(KXRead, TimedOutReadNeverCorruptsALaterRead) {
             cond.wait(hold, [&] { return release; });
         }
         std::memset(b, 0xEE, n);  // the late bytes of the stuck read
-        stuckReturned = true;      // the last touch of the test's objects
+        stuckReturned = true;     // the last touch of the test's objects
         return static_cast<ssize_t>(n);
     });
     const size_t abandonedBefore = kxread::AbandonedBufferCount();
@@ -153,6 +155,141 @@ TEST_F(KXRead, UncancellableSocketReadTimesOutAndIsRetired) {
     EXPECT_EQ(next, devtest::DdRange(image, 0, MiB));
     // pair[0] stays open: the abandoned read may still be using it when the test ends.
     ::close(pair[1]);
+}
+
+// Reads that lie inside a registered buffer are read straight into it; every other read of the thread
+// (and every read of other threads) goes through the shared buffer. The bytes are the same either way.
+TEST_F(KXRead, DirectTargetTakesOnlyReadsInsideIt) {
+    std::shared_ptr<u8[]> block(new u8[8 * MiB]);  // the target is its first 6 MiB
+    std::vector<u8> outside(MiB);
+    std::mutex mutex;
+    std::vector<std::pair<const u8*, size_t>> seen;
+    kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
+        {
+            std::lock_guard<std::mutex> hold(mutex);
+            seen.emplace_back(static_cast<const u8*>(b), n);
+        }
+        return platform::disks::ReadOnce(f, b, n, off);
+    });
+    auto inBlock = [&](const std::pair<const u8*, size_t>& read) {
+        return read.first >= block.get() && read.first + read.second <= block.get() + 6 * MiB;
+    };
+    {
+        kxread::DirectTarget direct(block, 6 * MiB);
+        // 1 MiB into the block, two chunks: each is read into the block as two halves at once.
+        ASSERT_EQ(KXReadAsyncData(block.get() + MiB, fd, 3 * MiB, 5 * MiB), 5 * MiB);
+        EXPECT_TRUE(
+            std::equal(block.get() + MiB, block.get() + 6 * MiB, devtest::DdRange(image, 3 * MiB, 5 * MiB).begin()));
+        std::sort(seen.begin(), seen.end());
+        const u8* b = block.get();
+        const std::vector<std::pair<const u8*, size_t>> halves = {
+            {b + MiB, 2 * MiB}, {b + 3 * MiB, 2 * MiB}, {b + 5 * MiB, MiB / 2}, {b + 5 * MiB + MiB / 2, MiB / 2}};
+        EXPECT_EQ(seen, halves);
+        seen.clear();
+        // Not inside the block: the shared buffer, in pieces.
+        ASSERT_EQ(KXReadAsyncData(outside.data(), fd, 0, MiB), MiB);
+        ASSERT_EQ(KXReadAsyncData(block.get() + 5 * MiB, fd, 0, MiB + 1), MiB + 1);  // runs past its end
+        EXPECT_FALSE(seen.empty());
+        for (const auto& read : seen) EXPECT_FALSE(inBlock(read));
+        seen.clear();
+        // Another thread is not affected by this thread's target.
+        std::thread other([&] { EXPECT_EQ(KXReadAsyncData(block.get(), fd, 0, MiB), MiB); });
+        other.join();
+        for (const auto& read : seen) EXPECT_FALSE(inBlock(read));
+        EXPECT_FALSE(direct.Abandoned());
+        seen.clear();
+    }
+    // Once the target is gone, nothing is read into the block directly.
+    ASSERT_EQ(KXReadAsyncData(block.get(), fd, 0, MiB), MiB);
+    for (const auto& read : seen) EXPECT_FALSE(inBlock(read));
+    EXPECT_EQ(outside, devtest::DdRange(image, 0, MiB));
+}
+
+// Direct reads that meet the end of the file: bytes up to the end, zeros after, whichever half the end
+// falls in; a chunk wholly past the end fails. The same answers as through the shared buffer.
+TEST_F(KXRead, DirectReadsAtTheEndOfTheFile) {
+    struct Case {
+        i64 offset;
+        i64 length;
+    } cases[] = {{8 * MiB, 4 * MiB},
+                 {9 * MiB, 4 * MiB},
+                 {6 * MiB + 4096, 4 * MiB + 100},
+                 {10 * MiB - 10, 600 * 1024},
+                 {10 * MiB, MiB}};
+    for (const Case& c : cases) {
+        std::shared_ptr<u8[]> block(new u8[static_cast<size_t>(c.length)]);
+        std::memset(block.get(), 0xCC, static_cast<size_t>(c.length));
+        std::vector<u8> shared(static_cast<size_t>(c.length), 0xCC);
+        const i64 plain = KXReadAsyncData(shared.data(), fd, c.offset, c.length);
+        kxread::DirectTarget direct(block, static_cast<size_t>(c.length));
+        EXPECT_EQ(KXReadAsyncData(block.get(), fd, c.offset, c.length), plain) << c.offset << "+" << c.length;
+        EXPECT_TRUE(std::equal(shared.begin(), shared.end(), block.get())) << c.offset << "+" << c.length;
+        std::vector<u8> expected = devtest::DdRange(image, static_cast<u64>(c.offset), static_cast<u64>(c.length));
+        expected.resize(static_cast<size_t>(c.length), 0);
+        EXPECT_EQ(shared, expected) << c.offset << "+" << c.length;
+    }
+}
+
+// A direct chunk that times out leaves the buffer to the stuck read: the owner's usable copy has the
+// good chunks and zeros for the stuck one, the buffer stays alive after the owner drops it, and the
+// late bytes reach neither the copy nor any later read.
+TEST_F(KXRead, TimedOutDirectChunkAbandonsTheBuffer) {
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool release = false;
+    std::atomic<bool> stuckReturned{false};
+    std::atomic<bool> freed{false};
+    std::atomic<bool> stuckTaken{false};
+    auto letGo = [&] {
+        std::lock_guard<std::mutex> hold(mutex);
+        release = true;
+        cond.notify_all();
+    };
+    // A failed assertion must not leave the stuck read waiting for ever.
+    std::unique_ptr<void, std::function<void(void*)>> guard(&release, [&](void*) { letGo(); });
+    kxread::SetChunkTimeout(300ms);  // long enough for the other half under a loaded sanitizer run
+    kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
+        // The first read at 4 MiB (the direct chunk's first half) never returns in time.
+        if (off != 4 * MiB || stuckTaken.exchange(true)) return platform::disks::ReadOnce(f, b, n, off);
+        {
+            std::unique_lock<std::mutex> hold(mutex);
+            cond.wait(hold, [&] { return release; });
+        }
+        std::memset(b, 0xEE, n);  // the late bytes
+        stuckReturned = true;
+        return static_cast<ssize_t>(n);
+    });
+    std::shared_ptr<u8[]> block(new u8[10 * MiB], [&](u8* p) {
+        delete[] p;
+        freed = true;
+    });
+    std::memset(block.get(), 0xCC, 10 * MiB);
+    std::vector<u8> usable(10 * MiB);
+    const size_t abandonedBefore = kxread::AbandonedBufferCount();
+    {
+        kxread::DirectTarget direct(block, 10 * MiB);
+        EXPECT_EQ(KXReadAsyncData(block.get(), fd, 0, 10 * MiB), 0);
+        ASSERT_TRUE(direct.Abandoned());
+        direct.CopyUsable(usable.data());
+    }
+    EXPECT_EQ(kxread::AbandonedBufferCount(), abandonedBefore + 1);
+    const std::vector<u8> expected = devtest::DdRange(image, 0, 10 * MiB);
+    for (i64 i = 0; i < 10 * MiB; i += 4093) {
+        const bool stuckChunk = i >= 4 * MiB && i < 8 * MiB;
+        ASSERT_EQ(usable[i], stuckChunk ? 0 : expected[i]) << "offset " << i;
+    }
+    block.reset();  // the owner drops it; the stuck read keeps it alive
+    EXPECT_FALSE(freed);
+
+    std::vector<u8> later(4 * MiB);
+    ASSERT_EQ(KXReadAsyncData(later.data(), fd, 2 * MiB, 4 * MiB), 4 * MiB);
+    letGo();
+    for (int i = 0; i < 5000 && !freed; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(stuckReturned);
+    EXPECT_TRUE(freed);  // freed only once the stuck read had returned
+    EXPECT_EQ(later, devtest::DdRange(image, 2 * MiB, 4 * MiB));
+    ASSERT_EQ(KXReadAsyncData(later.data(), fd, 4 * MiB, 4 * MiB), 4 * MiB);
+    EXPECT_EQ(later, devtest::DdRange(image, 4 * MiB, 4 * MiB));
 }
 
 }  // namespace

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "engine/StorageDevice/DeviceTestSupport.h"
+#include "engine/StorageDevice/KXReadAsyncData.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "support/TempDir.h"
 
@@ -177,6 +183,68 @@ TEST_F(Cache, PassThroughReadsDuringReadAhead) {
     cache.EndCache();
     cache.BeginCache();  // a second pass on the same object
     ASSERT_EQ(cache.SetCurCacheBlock(0), 1);
+    cache.EndCache();
+}
+
+// The cache thread's read of block 12 times out and cannot be stopped: that block reads as zeros, its
+// buffer is left to the stuck read, and when the read finally writes its late bytes they show in no
+// later block (a reused buffer would carry them into one of the blocks read after it).
+TEST_F(Cache, TimedOutBlockReadNeverLeaksIntoALaterBlock) {
+    constexpr i64 kBlocks = 40;
+    constexpr i64 kStuckBlock = 12;
+    constexpr size_t kBlockBytes = 64 * 512;
+    MakeImage(64 * kBlocks);
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool release = false;
+    std::atomic<bool> stuckTaken{false};
+    std::atomic<bool> stuckReturned{false};
+    auto letGo = [&] {
+        std::lock_guard<std::mutex> hold(mutex);
+        release = true;
+        cond.notify_all();
+    };
+    std::unique_ptr<void, std::function<void(void*)>> restore(&release, [&](void*) {
+        letGo();
+        kxread::SetChunkReader({});
+        kxread::SetChunkTimeout(kxread::kDefaultChunkTimeout);
+    });
+    kxread::SetChunkTimeout(300ms);  // long enough for the other blocks under a loaded sanitizer run
+    kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
+        const bool stuckOne = off == static_cast<std::int64_t>(kStuckBlock * kBlockBytes) && n == kBlockBytes;
+        if (!stuckOne || stuckTaken.exchange(true)) return platform::disks::ReadOnce(f, b, n, off);
+        {
+            std::unique_lock<std::mutex> hold(mutex);
+            cond.wait(hold, [&] { return release; });
+        }
+        std::memset(b, 0xEE, n);  // the late bytes
+        stuckReturned = true;
+        return static_cast<ssize_t>(n);
+    });
+
+    CStorageDeviceWithCache cache(disk.get());
+    ASSERT_EQ(cache.SetBlockSize(64), 1);
+    cache.BeginCache();
+    std::vector<u8> got(kBlockBytes);
+    auto check = [&](i64 block) {
+        ASSERT_EQ(cache.ReadSector(got.data(), block * 64, 64), 1);
+        if (block == kStuckBlock)
+            ASSERT_TRUE(std::all_of(got.begin(), got.end(), [](u8 b) { return b == 0; }));
+        else
+            ASSERT_EQ(got, Direct(block * 64, 64)) << "block " << block;
+    };
+    for (i64 block = 0; block < kBlocks; ++block) {
+        ASSERT_EQ(cache.SetCurCacheBlock(block), 1) << block;
+        ASSERT_NO_FATAL_FAILURE(check(block));
+        if (block == 20) {
+            // The stuck read writes now, while later blocks sit in the queue.
+            ASSERT_TRUE(stuckTaken);
+            letGo();
+            for (int i = 0; i < 5000 && !stuckReturned; ++i) std::this_thread::sleep_for(1ms);
+            ASSERT_TRUE(stuckReturned);
+            ASSERT_NO_FATAL_FAILURE(check(block));
+        }
+    }
     cache.EndCache();
 }
 

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/disks/TimedReader.h"
 #include "support/TempDir.h"
@@ -74,6 +77,60 @@ TEST(TimedReader, AbandonsTheBufferOfAStuckRead) {
     EXPECT_TRUE(wrote);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(reader.Data()), 4096), std::string(4096, 'a'));
     EXPECT_EQ(reader.Read(fd, 1, 4096, 0, 5s, ReadOnce).status, TimedReader::Status::Failed);  // past capacity
+    ::close(fd);
+}
+
+// A read into the caller's memory keeps that memory alive while it runs: the caller may let go of it
+// after a time-out, the stuck read still writes into live memory, which is freed only after it returns.
+TEST(TimedReader, ReadIntoCallersMemoryOutlivesATimeOut) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "f", std::string(8192, 'b'));
+    int fd = OpenReadOnly((dir / "f").c_str());
+    ASSERT_GE(fd, 0);
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool release = false;
+    bool wrote = false;
+    std::atomic<bool> freed{false};
+    TimedReader reader(4096);
+
+    // A plain read lands in the caller's memory, not in the reader's buffer.
+    std::shared_ptr<std::uint8_t[]> mine(new std::uint8_t[8192]());
+    ASSERT_TRUE(reader.StartInto(fd, mine, mine.get() + 100, 8000, 0, ReadOnce));
+    TimedReader::Outcome ok = reader.Wait(std::chrono::steady_clock::now() + 5s);
+    ASSERT_EQ(ok.status, TimedReader::Status::Done);
+    EXPECT_EQ(ok.bytes, 8000);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(mine.get() + 100), 8000), std::string(8000, 'b'));
+    EXPECT_EQ(mine[99], 0);
+    EXPECT_FALSE(reader.StartInto(fd, nullptr, mine.get(), 10, 0, ReadOnce));
+
+    auto stuck = [&](int, void* buffer, size_t n, std::int64_t) -> ssize_t {
+        std::unique_lock<std::mutex> hold(mutex);
+        cond.wait(hold, [&] { return release; });
+        std::memset(buffer, 'Z', n);  // ASan: must still be live memory
+        wrote = true;
+        cond.notify_all();
+        return static_cast<ssize_t>(n);
+    };
+    std::shared_ptr<std::uint8_t[]> target(new std::uint8_t[4096], [&](std::uint8_t* p) {
+        delete[] p;
+        freed = true;
+    });
+    ASSERT_TRUE(reader.StartInto(fd, target, target.get(), 4096, 0, stuck));
+    EXPECT_EQ(reader.Wait(std::chrono::steady_clock::now() + 20ms).status, TimedReader::Status::TimedOut);
+    target.reset();  // the owner lets go; the stuck read still holds it
+    EXPECT_FALSE(freed);
+    ASSERT_EQ(reader.Read(fd, 0, 4096, 0, 5s, ReadOnce).status, TimedReader::Status::Done);
+    {
+        std::unique_lock<std::mutex> hold(mutex);
+        release = true;
+        cond.notify_all();
+        cond.wait_for(hold, 5s, [&] { return wrote; });
+    }
+    EXPECT_TRUE(wrote);
+    for (int i = 0; i < 5000 && !freed; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(freed);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(reader.Data()), 4096), std::string(4096, 'b'));
     ::close(fd);
 }
 
