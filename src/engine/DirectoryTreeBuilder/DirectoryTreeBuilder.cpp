@@ -648,18 +648,31 @@ void CDirectoryTreeBuilder::ReleaseOwned(CFileNode* node) {
 void CDirectoryTreeBuilder::ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record) {
     // Never published and linked nowhere: no tree and no window holds these. Anything still linked
     // stays owned until the builder goes.
+    // They leave the maps in the same walk, rather than by a lookup each.
     std::vector<CFileNode*> unused;
     for (auto* map : {&record.files, &record.folders}) {
-        for (auto& [id, entry] : *map) {
-            for (CFileNode* node : entry.nodes) {
-                if (!IsPublished(record, node) && !node->GetParent() && !node->GetFirstChild()) unused.push_back(node);
-            }
+        for (auto it = map->begin(); it != map->end();) {
+            std::vector<CFileNode*>& nodes = it->second.nodes;
+            auto isUnused = [&](CFileNode* node) {
+                if (IsPublished(record, node) || node->GetParent() || node->GetFirstChild()) return false;
+                unused.push_back(node);
+                return true;
+            };
+            nodes.erase(std::remove_if(nodes.begin(), nodes.end(), isUnused), nodes.end());
+            it = nodes.empty() ? map->erase(it) : std::next(it);
         }
+    }
+    if (!record.trashCandidates.empty()) {
+        const std::unordered_set<CFileNode*> gone(unused.begin(), unused.end());
+        auto& candidates = record.trashCandidates;
+        candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                        [&gone](CFileNode* node) { return gone.count(node) != 0; }),
+                         candidates.end());
     }
     {
         SimpleLock hold(&g_lockerAddData);
         for (CFileNode* node : unused) {
-            Forget(record, node);
+            ErasePending(record, node);
             ReleaseOwned(node);
         }
     }
