@@ -1,9 +1,19 @@
 // Quick FAT scan of a FAT32 image with 100,000 files, against `fls -r -p` on the same image.
 //
-// Makes the image once (make-image.sh, kept in the given folder), warms the page cache, then times
-// in one run: fls -r -p, the engine driver's quick scan (brelvox-scan --quick --list) and the quick
-// FAT searcher alone with a tree builder that only counts. Prints the times and the ratios.
+// Makes the image once (make-image.sh, kept in the given folder), warms the page cache, then times,
+// round after round, and reports the median of each:
+//  - fls -r -p;
+//  - the engine driver, whole: brelvox-scan --quick --list /dev/null, as a process. It includes the
+//    tree builder's fixed 1 s pause on its first publish;
+//  - the same driver path in this process (the driver's session: volume recognition, controller,
+//    quick searcher, tree builder, receiver, list), with the builder's first-publish pause injected
+//    to zero, and its phases;
+//  - the quick FAT searcher alone, with a tree builder that only counts.
 // Usage: fat_quick [folder for the image] [files] [rounds]
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,8 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "ScanSession.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
+#include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/EnumDevice/DeviceInfoStructs.h"
 #include "engine/EnumDevice/IDeviceData.h"
 #include "engine/FATSearch/FATQuickSearcher.h"
@@ -64,8 +76,33 @@ public:
     int shouldBuild() override { return 1; }
 };
 
+// The engine prints a debug line per node on standard output: sent to /dev/null while it runs.
+class QuietStdout {
+public:
+    QuietStdout() {
+        std::fflush(stdout);
+        m_saved = dup(STDOUT_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDOUT_FILENO);
+            close(null);
+        }
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        if (m_saved >= 0) {
+            dup2(m_saved, STDOUT_FILENO);
+            close(m_saved);
+        }
+    }
+
+private:
+    int m_saved = -1;
+};
+
 // Seconds of one in-process quick search, and the node count.
 double SearchOnce(const std::string& image, long& nodes) {
+    QuietStdout quiet;
     std::unique_ptr<IStorageDevice> device(CreateVolumeDevice(image.c_str()));
     if (!device || device->Open(image.c_str()) == 0) return -1;
     auto* record = new CCollectedVolumeDeviceInfoStruct{};
@@ -82,12 +119,57 @@ double SearchOnce(const std::string& image, long& nodes) {
     return code == 0 ? s : -1;
 }
 
+struct DriverTimes {
+    double scan = -1, list = -1, end = -1, total = -1;
+};
+
+// The driver's path in this process: what brelvox-scan --quick --list does, phase by phase. The tree
+// builder's first-publish pause is injected to zero for this run only.
+DriverTimes DriverInProcess(const std::string& image) {
+    DriverTimes t;
+    QuietStdout quiet;
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
+    scan::Options options;
+    options.quick = true;
+    options.listPath = "/dev/null";
+    options.source = image;
+    const auto start = Clock::now();
+    {
+        scan::ScanSession session(options);
+        std::string reason;
+        const bool ok = session.Run(reason);
+        const auto scanned = Clock::now();
+        const bool listed = ok && session.WriteList(reason);
+        const auto written = Clock::now();
+        if (ok && listed) {
+            t.scan = Seconds(scanned - start);
+            t.list = Seconds(written - scanned);
+        } else {
+            std::fprintf(stderr, "in-process driver: %s\n", reason.c_str());
+        }
+    }
+    const auto ended = Clock::now();
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, nullptr);
+    if (t.scan < 0) return DriverTimes{};
+    t.total = Seconds(ended - start);
+    t.end = t.total - t.scan - t.list;
+    return t;
+}
+
+double Median(std::vector<double> values) {
+    values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return v < 0; }), values.end());
+    if (values.empty()) return -1;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::filesystem::path folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path();
     const int files = argc > 2 ? std::atoi(argv[2]) : 100000;
-    const int rounds = argc > 3 ? std::atoi(argv[3]) : 3;
+    const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 5);
     const std::string image = (folder / ("fat32-bench-" + std::to_string(files) + ".img")).string();
     const std::string self = std::filesystem::canonical("/proc/self/exe").parent_path().string();
     const std::string driver = self + "/../../tools/brelvox-scan";
@@ -99,18 +181,33 @@ int main(int argc, char** argv) {
     }
     TimeCommand("cat '" + image + "' > /dev/null");  // page cache warm
 
-    double fls = 1e9, scan = 1e9, search = 1e9;
+    const bool haveDriver = std::filesystem::exists(driver);
+    std::vector<double> fls, whole, path, scanPhase, listPhase, endPhase, search;
     long nodes = 0;
     for (int r = 0; r < rounds; ++r) {
-        fls = std::min(fls, TimeCommand("fls -r -p '" + image + "' > /dev/null"));
-        if (std::filesystem::exists(driver)) {
-            scan = std::min(scan,
-                            TimeCommand("'" + driver + "' --quick --list /dev/null '" + image + "' > /dev/null 2>&1"));
-        }
-        search = std::min(search, SearchOnce(image, nodes));
+        fls.push_back(TimeCommand("fls -r -p '" + image + "' > /dev/null"));
+        if (haveDriver)
+            whole.push_back(TimeCommand("'" + driver + "' --quick --list /dev/null '" + image + "' > /dev/null 2>&1"));
+        const DriverTimes t = DriverInProcess(image);
+        path.push_back(t.total);
+        scanPhase.push_back(t.scan);
+        listPhase.push_back(t.list);
+        endPhase.push_back(t.end);
+        search.push_back(SearchOnce(image, nodes));
     }
-    std::printf("fls -r -p:                 %.3f s\n", fls);
-    if (scan < 1e9) std::printf("brelvox-scan --quick:      %.3f s  (fls / scan = %.2f)\n", scan, fls / scan);
-    std::printf("quick FAT searcher alone:  %.3f s  (fls / searcher = %.2f), %ld nodes\n", search, fls / search, nodes);
+    const double f = Median(fls), w = Median(whole), p = Median(path), s = Median(search);
+    std::printf("%s, %d files, median of %d rounds\n", image.c_str(), files, rounds);
+    std::printf("fls -r -p:                                   %.3f s\n", f);
+    if (w > 0)
+        std::printf("brelvox-scan --quick, whole process:         %.3f s  (fls / driver = %.2f)\n", w, f / w);
+    else
+        std::printf("brelvox-scan --quick: not built (%s)\n", driver.c_str());
+    if (p > 0) {
+        std::printf("driver path in-process, no 1 s publish pause: %.3f s  (fls / driver = %.2f)\n", p, f / p);
+        std::printf("  scan %.3f s, list %.3f s, teardown %.3f s\n", Median(scanPhase), Median(listPhase),
+                    Median(endPhase));
+    }
+    std::printf("quick FAT searcher alone:                    %.3f s  (fls / searcher = %.2f), %ld nodes\n", s, f / s,
+                nodes);
     return 0;
 }

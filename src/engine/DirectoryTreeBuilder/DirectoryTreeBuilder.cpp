@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <thread>
 
 #include "engine/Common/IDrirectoryTree.h"
@@ -62,6 +61,16 @@ void EraseFromMap(std::map<i64, _PARENT_INFO>& map, CFileNode* node) {
     if (it->second.nodes.empty()) map.erase(it);
 }
 
+std::function<i64()>& DefaultNow() {
+    static std::function<i64()> now;
+    return now;
+}
+
+std::function<void(int)>& DefaultSleep() {
+    static std::function<void(int)> sleep;
+    return sleep;
+}
+
 }  // namespace
 
 IDirecotryTreeBuilder* CreateTreeBuilder(bool restoring) {
@@ -75,6 +84,13 @@ CDirectoryTreeBuilder::CDirectoryTreeBuilder(bool restoring) : m_restoring(resto
                 .count());
     };
     m_sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    if (DefaultNow()) m_now = DefaultNow();
+    if (DefaultSleep()) m_sleep = DefaultSleep();
+}
+
+void CDirectoryTreeBuilder::SetDefaultClock(std::function<i64()> nowSeconds, std::function<void(int ms)> sleepMs) {
+    DefaultNow() = std::move(nowSeconds);
+    DefaultSleep() = std::move(sleepMs);
 }
 
 CDirectoryTreeBuilder::~CDirectoryTreeBuilder() {
@@ -115,6 +131,7 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, i64 rootFolder
     if (_DIRECTORY_TREE_INFO* existing = FindRecord(type)) {
         existing->rootId = rootFolderID;
         existing->root->SetCurrentNodeID(rootFolderID);
+        existing->climbAll = true;  // every parent lookup may answer differently now
         return 1;
     }
     const char* suffix = SuffixOf(type);
@@ -180,13 +197,14 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
         if (std::find(ids.begin(), ids.end(), node->GetParentNodeID()) != ids.end()) return 0;
         if (!name.empty() && name[0] == '.') node->FilterFileNameByDot();
         if (!RecordFileNode(record.folders, node)) return 0;
+        Wake(record, node->GetCurrentNodeID());
     } else {
         if (!name.empty() && name[0] == '.') return 0;
         if (!RecordFileNode(record.files, node)) return 0;
     }
     if (trashCandidate) record.trashCandidates.push_back(node);
 
-    record.pending.push_back(node);
+    AddPending(record, node);
     std::vector<CFileNode*> out;
     BuildTree(record, out, type, false);
     ShowNodes(record, out, 0);
@@ -198,11 +216,11 @@ bool CDirectoryTreeBuilder::TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, 
     record.privateDataIds.push_back(id);
     // The folders directly under it are hard-link bookkeeping, not user folders.
     std::vector<CFileNode*> drop;
-    for (CFileNode* pending : record.pending) {
+    record.pending.ForEach([&](u64, CFileNode* pending) {
         if (pending->IsDirectory() && pending->GetParentNodeID() == id && !pending->GetParent() &&
             !pending->GetFirstChild())
             drop.push_back(pending);
-    }
+    });
     for (CFileNode* folder : drop) {
         Forget(record, folder);
         ReleaseOwned(folder);
@@ -270,11 +288,14 @@ CFileNode* CDirectoryTreeBuilder::GetCorrectParent(i64 trashId, const std::vecto
     return candidates.front();
 }
 
-CFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo) {
+CFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo,
+                                             bool* onlyOne) {
+    if (onlyOne) *onlyOne = true;
     const i64 parentId = node->GetParentNodeID();
     if (rootToo && parentId == record.rootId) return record.root.get();
     auto it = record.folders.find(parentId);
     if (it == record.folders.end() || it->second.nodes.empty()) return nullptr;
+    if (onlyOne) *onlyOne = it->second.nodes.size() == 1;
     return GetCorrectParent(record.trashId, it->second.nodes, node);
 }
 
@@ -293,27 +314,167 @@ bool CDirectoryTreeBuilder::IsEmptyFolder(CFileNode* folder) {
     return true;
 }
 
-void CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type) {
+// Links node under its parent and goes on up while the parent is itself unlinked. Tells what became of
+// node: linked; waiting (nothing happened, and nothing will until a folder of node's parent ID is
+// recorded or marked deleted); or to be retried at every build (several folders share the parent ID,
+// so the choice among them may change).
+CDirectoryTreeBuilder::ClimbStart CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_INFO& record, CFileNode* node,
+                                                               _tagSearcherType type) {
+    ++m_climbs;
     const bool showNormal = m_filter->ShowNormalFiles() != 0;
     // Each step links a node that had no parent, so the climb ends (AddChild refuses loops).
     for (CFileNode* current = node; current;) {
-        CFileNode* parent = FindParent(record, current, true);
-        if (!parent) return;
-        if (parent->IsDeleted()) current->MarkDeleted();
-        if (type != SEARCHER_APFS) {
-            if (current->IsDirectory() && IsEmptyFolder(current)) return;
-            if (!current->IsDirectory() && !current->IsDeleted() && !showNormal) return;
+        bool onlyOne = true;
+        CFileNode* parent = FindParent(record, current, true, &onlyOne);
+        bool linked = false;
+        if (parent) {
+            if (parent->IsDeleted()) {
+                const bool was = current->IsDeleted() != 0;
+                current->MarkDeleted();
+                if (!was) Wake(record, current->GetCurrentNodeID());
+            }
+            const bool hidden =
+                type != SEARCHER_APFS &&
+                (current->IsDirectory() ? IsEmptyFolder(current) : (!current->IsDeleted() && !showNormal));
+            if (!hidden && parent->AddChild(current)) {
+                linked = true;
+                m_linkedNow.push_back(current);
+            }
         }
-        if (!parent->AddChild(current)) return;
-        if (parent == record.root.get() || parent->GetParent()) return;
+        if (!linked) {
+            if (current == node) return (!parent || onlyOne) ? ClimbStart::Waits : ClimbStart::Retry;
+            // A folder that just received children: its own climb may now get further.
+            WakeNode(record, current);
+            return ClimbStart::Linked;
+        }
+        if (parent == record.root.get() || parent->GetParent()) return ClimbStart::Linked;
         current = parent;
     }
+    return ClimbStart::Linked;
 }
 
 bool CDirectoryTreeBuilder::IsInTree(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
     CFileNode* top = node;
     while (top->GetParent()) top = top->GetParent();
     return top == record.root.get();
+}
+
+void CDirectoryTreeBuilder::AddPending(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
+    const u64 seq = record.pending.Add(node);
+    if (node->GetParent())
+        record.arrivedLinked.push_back(seq);
+    else
+        QueueClimb(record, seq);
+}
+
+void CDirectoryTreeBuilder::ErasePending(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
+    record.pending.Erase(node);  // its arrival number may stay queued: it names no node any more
+}
+
+void CDirectoryTreeBuilder::ClearPending(_DIRECTORY_TREE_INFO& record) {
+    record.pending.Clear();
+    record.climbHeap.clear();
+    record.climbLater.clear();
+    record.waiting.clear();
+    record.arrivedLinked.clear();
+}
+
+void CDirectoryTreeBuilder::QueueClimb(_DIRECTORY_TREE_INFO& record, u64 seq) {
+    if (record.building && seq <= record.climbing) {
+        record.climbLater.push_back(seq);
+        return;
+    }
+    record.climbHeap.push_back(seq);
+    std::push_heap(record.climbHeap.begin(), record.climbHeap.end(), std::greater<u64>());
+}
+
+void CDirectoryTreeBuilder::Wake(_DIRECTORY_TREE_INFO& record, i64 parentId) {
+    auto it = record.waiting.find(parentId);
+    if (it == record.waiting.end()) return;
+    std::vector<u64> woken = std::move(it->second);
+    record.waiting.erase(it);
+    for (u64 seq : woken) {
+        if (record.pending.At(seq)) QueueClimb(record, seq);
+    }
+}
+
+void CDirectoryTreeBuilder::WakeNode(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
+    u64 seq = 0;
+    if (!node->GetParent() && record.pending.Find(node, seq)) QueueClimb(record, seq);
+}
+
+// Every pending node without a parent, in order; the waiting lists are made anew on the way.
+void CDirectoryTreeBuilder::ClimbEveryPending(_DIRECTORY_TREE_INFO& record, _tagSearcherType type) {
+    record.climbHeap.clear();
+    record.climbLater.clear();
+    record.waiting.clear();
+    record.climbAll = false;
+    record.building = true;
+    record.pending.ForEach([&](u64 seq, CFileNode* node) {
+        if (node->GetParent()) return;
+        record.climbing = seq;
+        const ClimbStart end = Climb(record, node, type);
+        if (end == ClimbStart::Waits) record.waiting[node->GetParentNodeID()].push_back(seq);
+        if (end == ClimbStart::Retry) record.climbLater.push_back(seq);
+    });
+    record.building = false;
+}
+
+// Only the nodes whose climb can do something, in pending order. A node woken by an earlier climb of
+// this build is climbed in this build when it stands later in the order, else in the next one: as a
+// climb of every pending node would.
+void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearcherType type) {
+    auto& heap = record.climbHeap;
+    record.building = true;
+    bool any = false;
+    u64 last = 0;
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), std::greater<u64>());
+        const u64 seq = heap.back();
+        heap.pop_back();
+        if (any && seq == last) continue;  // queued twice
+        any = true;
+        last = seq;
+        CFileNode* node = record.pending.At(seq);
+        if (!node || node->GetParent()) continue;
+        record.climbing = seq;
+        const ClimbStart end = Climb(record, node, type);
+        if (end == ClimbStart::Waits) record.waiting[node->GetParentNodeID()].push_back(seq);
+        if (end == ClimbStart::Retry) record.climbLater.push_back(seq);
+    }
+    record.building = false;
+}
+
+// The pending nodes that this build put in the tree: those below a node it linked (before the build
+// every pending node was outside the tree) and those that came in already linked. In pending order.
+void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out) {
+    std::vector<std::pair<u64, CFileNode*>> found;
+    auto take = [&](CFileNode* node) {
+        u64 seq = 0;
+        if (!record.pending.Find(node, seq)) return;
+        found.emplace_back(seq, node);
+        ErasePending(record, node);
+    };
+    std::unordered_set<CFileNode*> seen;
+    std::vector<CFileNode*> stack;
+    for (CFileNode* linked : m_linkedNow) {
+        if (seen.count(linked) || !IsInTree(record, linked)) continue;
+        stack.push_back(linked);
+        while (!stack.empty()) {
+            CFileNode* node = stack.back();
+            stack.pop_back();
+            if (!seen.insert(node).second) continue;
+            take(node);
+            for (CFileNode* child = node->GetFirstChild(); child; child = child->GetNextNode()) stack.push_back(child);
+        }
+    }
+    for (u64 seq : record.arrivedLinked) {
+        CFileNode* node = record.pending.At(seq);
+        if (node && IsInTree(record, node)) take(node);
+    }
+    record.arrivedLinked.clear();
+    std::sort(found.begin(), found.end());
+    for (auto& entry : found) out.push_back(entry.second);
 }
 
 size_t CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out,
@@ -325,20 +486,29 @@ size_t CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& record, std::vecto
     }
     record.pendingCount = 0;
     record.lastBuild = now;
+    // A flush climbs everything: it also runs after changes that wake no one (trash, deleted marks).
+    const bool every = force || record.climbAll || m_climbEveryPending;
+    m_linkedNow.clear();
     {
         SimpleLock hold(&g_lockerAddData);
-        for (CFileNode* node : record.pending) {
-            if (!node->GetParent()) Climb(record, node, type);
-        }
+        if (every)
+            ClimbEveryPending(record, type);
+        else
+            ClimbWoken(record, type);
     }
-    for (auto it = record.pending.begin(); it != record.pending.end();) {
-        if (IsInTree(record, *it)) {
-            out.push_back(*it);
-            it = record.pending.erase(it);
-        } else {
-            ++it;
-        }
+    for (u64 seq : record.climbLater) QueueClimb(record, seq);
+    record.climbLater.clear();
+    if (!every) {
+        TakeNewlyInTree(record, out);
+    } else {
+        record.arrivedLinked.clear();
+        const size_t first = out.size();
+        record.pending.ForEach([&](u64, CFileNode* node) {
+            if (IsInTree(record, node)) out.push_back(node);
+        });
+        for (size_t i = first; i < out.size(); ++i) ErasePending(record, out[i]);
     }
+    m_linkedNow.clear();
     return out.size();
 }
 
@@ -373,14 +543,14 @@ void CDirectoryTreeBuilder::MarkAllDeletedFiles(_DIRECTORY_TREE_INFO& record) {
     // Every pass marks at least one more node or ends, so this ends.
     for (;;) {
         int marked = 0;
-        for (CFileNode* node : record.pending) {
-            if (node->IsDeleted()) continue;
+        record.pending.ForEach([&](u64, CFileNode* node) {
+            if (node->IsDeleted()) return;
             CFileNode* parent = FindParent(record, node, false);
             if (parent && parent->IsDeleted()) {
                 node->MarkDeleted();
                 ++marked;
             }
-        }
+        });
         if (marked == 0) return;
     }
 }
@@ -402,13 +572,16 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
         }
     }
 
-    std::set<i64> pendingIds;
-    for (CFileNode* node : record->pending) pendingIds.insert(node->GetCurrentNodeID());
+    std::vector<i64> pendingIds;
+    pendingIds.reserve(record->pending.Size());
+    record->pending.ForEach([&](u64, CFileNode* node) { pendingIds.push_back(node->GetCurrentNodeID()); });
+    std::sort(pendingIds.begin(), pendingIds.end());
     for (auto& [id, entry] : record->files) {
         if (entry.nodes.empty()) continue;
         CFileNode* first = entry.nodes.front();
-        if (!first->GetParent() && !pendingIds.count(id) && !IsPublished(*record, first))
-            record->pending.push_back(first);
+        if (!first->GetParent() && !std::binary_search(pendingIds.begin(), pendingIds.end(), id) &&
+            !IsPublished(*record, first))
+            AddPending(*record, first);
     }
     {
         SimpleLock hold(&g_lockerAddData);
@@ -417,7 +590,7 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     BuildForcedUntilDone(*record, type);
     BuildLostNodes(*record, type);
 
-    record->pending.clear();
+    ClearPending(*record);
     record->trashCandidates.clear();
     if (!m_restoring) ReleaseNodeByFilter(*record);
     std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total files: %lld\n", static_cast<int>(type),
@@ -433,19 +606,19 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& record, _tagSea
     std::vector<CFileNode*> notify;
     {
         SimpleLock hold(&g_lockerAddData);
-        for (CFileNode* node : record.pending) {
+        record.pending.ForEach([&](u64, CFileNode* node) {
             if (CFileNode* parent = node->GetParent()) {
                 if (!node->IsDirectory() && node->GetFileSize() == 0)
                     parent->RemoveChild(node);
                 else
                     notify.push_back(node);
-                continue;
+                return;
             }
             if (node->IsDirectory() ? IsEmptyFolder(node)
                                     : (node->GetFileSize() == 0 || (!node->IsDeleted() && !showNormal)))
-                continue;
+                return;
             if (lost->AddChild(node)) notify.push_back(node);
-        }
+        });
         if (lost->GetFirstChild()) record.root->AddChild(lost);
     }
     if (!lost->GetFirstChild()) {
@@ -461,7 +634,7 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& record, _tagSea
 }
 
 void CDirectoryTreeBuilder::Forget(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
-    record.pending.remove(node);
+    ErasePending(record, node);
     Erase(record.trashCandidates, node);
     EraseFromMap(record.folders, node);
     EraseFromMap(record.files, node);
@@ -475,18 +648,31 @@ void CDirectoryTreeBuilder::ReleaseOwned(CFileNode* node) {
 void CDirectoryTreeBuilder::ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record) {
     // Never published and linked nowhere: no tree and no window holds these. Anything still linked
     // stays owned until the builder goes.
+    // They leave the maps in the same walk, rather than by a lookup each.
     std::vector<CFileNode*> unused;
     for (auto* map : {&record.files, &record.folders}) {
-        for (auto& [id, entry] : *map) {
-            for (CFileNode* node : entry.nodes) {
-                if (!IsPublished(record, node) && !node->GetParent() && !node->GetFirstChild()) unused.push_back(node);
-            }
+        for (auto it = map->begin(); it != map->end();) {
+            std::vector<CFileNode*>& nodes = it->second.nodes;
+            auto isUnused = [&](CFileNode* node) {
+                if (IsPublished(record, node) || node->GetParent() || node->GetFirstChild()) return false;
+                unused.push_back(node);
+                return true;
+            };
+            nodes.erase(std::remove_if(nodes.begin(), nodes.end(), isUnused), nodes.end());
+            it = nodes.empty() ? map->erase(it) : std::next(it);
         }
+    }
+    if (!record.trashCandidates.empty()) {
+        const std::unordered_set<CFileNode*> gone(unused.begin(), unused.end());
+        auto& candidates = record.trashCandidates;
+        candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                        [&gone](CFileNode* node) { return gone.count(node) != 0; }),
+                         candidates.end());
     }
     {
         SimpleLock hold(&g_lockerAddData);
         for (CFileNode* node : unused) {
-            Forget(record, node);
+            ErasePending(record, node);
             ReleaseOwned(node);
         }
     }

@@ -8,15 +8,16 @@
 #pragma once
 
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/DirectoryTreeBuilder/FilesystemNode.h"
+#include "engine/DirectoryTreeBuilder/PendingNodes.h"
 
 struct _PARENT_INFO {
     std::vector<CFileNode*> nodes;  // every node recorded under one ID (the same folder found again)
@@ -24,7 +25,18 @@ struct _PARENT_INFO {
 
 struct _DIRECTORY_TREE_INFO {
     _tagSearcherType type = SEARCHER_NONE;
-    std::list<CFileNode*> pending;
+    CPendingNodes pending;
+    // What the next build climbs (arrival numbers, a min-heap): the pending nodes whose climb could do
+    // something. A node whose climb did nothing waits under the parent ID it looked up until a folder
+    // of that ID is recorded or marked deleted. Woken during a build behind the node being climbed:
+    // climbed in the next build. Nodes that came in already linked are checked once for the tree.
+    std::vector<u64> climbHeap;
+    std::vector<u64> climbLater;
+    std::unordered_map<i64, std::vector<u64>> waiting;
+    std::vector<u64> arrivedLinked;
+    bool building = false;
+    u64 climbing = 0;
+    bool climbAll = false;
     std::vector<CFileNode*> trashCandidates;
     std::map<i64, _PARENT_INFO> folders;
     std::map<i64, _PARENT_INFO> files;
@@ -61,6 +73,13 @@ public:
 
     // The clock (whole seconds) and the sleep of the builder; tests make them instant.
     void SetClock(std::function<i64()> nowSeconds, std::function<void(int ms)> sleepMs);
+    // The clock and sleep that builders made from now on start with (benchmarks time the scan without
+    // the first-publish pause); empty functions restore the real ones.
+    static void SetDefaultClock(std::function<i64()> nowSeconds, std::function<void(int ms)> sleepMs);
+    // Every build climbs every pending node instead of only those whose climb can change something.
+    // Both give the same trees and publish order; tests compare them.
+    void SetClimbEveryPending(bool every) { m_climbEveryPending = every; }
+    u64 ClimbCount() const { return m_climbs; }
 
     const std::string& GetDeviceName() const { return m_deviceName; }
     _DIRECTORY_TREE_INFO* FindRecord(_tagSearcherType type);
@@ -80,9 +99,19 @@ private:
     bool TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     int RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFileNode* node);
     bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
-    CFileNode* FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo);
+    CFileNode* FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo, bool* onlyOne = nullptr);
     size_t BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, _tagSearcherType type, bool force);
-    void Climb(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
+    enum class ClimbStart { Linked, Waits, Retry };
+    ClimbStart Climb(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
+    void ClimbEveryPending(_DIRECTORY_TREE_INFO& record, _tagSearcherType type);
+    void ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearcherType type);
+    void TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out);
+    void AddPending(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    void ErasePending(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    void ClearPending(_DIRECTORY_TREE_INFO& record);
+    void Wake(_DIRECTORY_TREE_INFO& record, i64 parentId);
+    void WakeNode(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    void QueueClimb(_DIRECTORY_TREE_INFO& record, u64 seq);
     bool IsInTree(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     void BuildForcedUntilDone(_DIRECTORY_TREE_INFO& record, _tagSearcherType type);
     void ShowNodes(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& nodes, int lost);
@@ -108,6 +137,9 @@ private:
     IStorageDevice* m_device = nullptr;
     CSearchedPartitionInfo* m_partition = nullptr;
     bool m_flushing = false;
+    bool m_climbEveryPending = false;
+    u64 m_climbs = 0;
+    std::vector<CFileNode*> m_linkedNow;  // linked by the running build
 
     std::unordered_set<CFileNode*> m_owned;
     std::function<i64()> m_now;

@@ -28,22 +28,48 @@ bool BadTime(u16 time) {
     return (time & 31) >= 30 || ((time >> 5) & 63) >= 60 || (time >> 11) >= 24;
 }
 
-void AppendUtf8(std::string& out, u32 cp) {
+// Writes cp as UTF-8 at out (room for 4 bytes); answers the bytes written.
+size_t PutUtf8(char* out, u32 cp) {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        out[0] = static_cast<char>(cp);
+        return 1;
     }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (cp >> 6));
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (cp >> 12));
+        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (cp >> 18));
+    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+bool IsHighSurrogate(u32 u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool IsLowSurrogate(u32 u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+
+// The code point at units[i], and how many units it takes: a surrogate pair is one, an unpaired
+// surrogate is U+FFFD.
+u32 CodePointAt(const char16_t* units, size_t count, size_t i, size_t& used) {
+    const u32 u = units[i];
+    used = 1;
+    if (IsHighSurrogate(u) && i + 1 < count && IsLowSurrogate(units[i + 1])) {
+        used = 2;
+        return 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) return 0xFFFD;
+    return u;
 }
 
 bool IsDotName(const u8* entry, const char* name11) {
@@ -53,19 +79,25 @@ bool IsDotName(const u8* entry, const char* name11) {
 }  // namespace
 
 std::string fat::Utf16ToUtf8(const std::u16string& units) {
-    std::string out;
-    for (size_t i = 0; i < units.size(); ++i) {
-        const u32 u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            AppendUtf8(out, 0xFFFD);
-        } else {
-            AppendUtf8(out, u);
-        }
-    }
+    return Utf16ToUtf8(units.data(), units.size());
+}
+
+std::string fat::Utf16ToUtf8(const char16_t* units, size_t count) {
+    // At most 3 bytes per unit: a pair of units makes 4.
+    std::string out(count * 3, '\0');
+    size_t at = 0;
+    for (size_t i = 0, used = 0; i < count; i += used) at += PutUtf8(&out[at], CodePointAt(units, count, i, used));
+    out.resize(at);
     return out;
+}
+
+size_t fat::Utf8Length(const char16_t* units, size_t count) {
+    size_t length = 0;
+    for (size_t i = 0, used = 0; i < count; i += used) {
+        const u32 cp = CodePointAt(units, count, i, used);
+        length += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    }
+    return length;
 }
 
 bool CTempFATDirEntry::IsValidFATDirEntry(bool checkClusters) const {
@@ -121,14 +153,19 @@ std::string CTempFATDirEntry::GetShortName(bool noDot) const {
 }
 
 std::u16string CTempFATDirEntry::GetLongFileNameUnits() const {
+    char16_t units[13];
+    return std::u16string(units, GetLongFileNameUnits(units));
+}
+
+size_t CTempFATDirEntry::GetLongFileNameUnits(char16_t (&units)[13]) const {
     static constexpr int kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-    std::u16string units;
+    size_t count = 0;
     for (int off : kOffsets) {
         const char16_t u = fat::Le16(m_entry + off);
         if (u == 0) break;
-        units.push_back(u);
+        units[count++] = u;
     }
-    return units;
+    return count;
 }
 
 std::string CTempFATDirEntry::GetLongFileName() const {

@@ -23,6 +23,8 @@ public:
     std::string GetLongFileName() const;
     // The same piece as UTF-16 code units (cut at the first U+0000).
     std::u16string GetLongFileNameUnits() const;
+    // The same into units (13 at most); answers how many.
+    size_t GetLongFileNameUnits(char16_t (&units)[13]) const;
 
     bool IsErased() const { return m_entry[0] == 0xE5; }
     bool IsNeverUsed() const { return m_entry[0] == 0; }
@@ -83,4 +85,7 @@ void SecondsSince1970ToFileTime(i64 seconds, _FILETIME* out);
 namespace fat {
 // UTF-16LE code units to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& units);
+std::string Utf16ToUtf8(const char16_t* units, size_t count);
+// The length in bytes of Utf16ToUtf8(units, count), without making it.
+size_t Utf8Length(const char16_t* units, size_t count);
 }  // namespace fat

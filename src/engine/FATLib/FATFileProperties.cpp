@@ -71,16 +71,17 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryB
     for (u32 off = 0; off + 32 <= length; off += 32) {
         CTempFATDirEntry e(entries + off);
         if (e.IsLongFileNameEntry()) {
-            std::u16string piece = e.GetLongFileNameUnits();
-            if (piece.empty()) piece = u"_";
+            char16_t piece[13];
+            size_t count = e.GetLongFileNameUnits(piece);
+            if (count == 0) piece[count++] = u'_';
             // A short piece starts a new name (it is the last piece of one): drop what came before.
-            if (piece.size() < 13 && !units.empty()) {
+            if (count < 13 && !units.empty()) {
                 units.clear();
                 utf8Length = 0;
             }
-            utf8Length += fat::Utf16ToUtf8(piece).size();
+            utf8Length += fat::Utf8Length(piece, count);
             if (utf8Length >= 2047) return nullptr;
-            units.insert(0, piece);
+            units.insert(0, piece, count);
             continue;
         }
         std::string name;

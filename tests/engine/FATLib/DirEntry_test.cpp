@@ -274,3 +274,31 @@ TEST(FatFileNode, PropertiesIdsCloneAndAssignment) {
     EXPECT_STREQ(clone->GetFileName(), "hidden");
     CFATFileProperties::Destory(nullptr);
 }
+
+TEST(FatDirEntry, Utf16ToUtf8AndItsLength) {
+    const struct {
+        std::u16string units;
+        std::string utf8;
+    } cases[] = {
+        {u"", ""},
+        {u"plain.txt", "plain.txt"},
+        {u"\u00e9t\u00e9", "\xc3\xa9t\xc3\xa9"},
+        {u"\u6587\u4ef6", "\xe6\x96\x87\xe4\xbb\xb6"},
+        {u"\U0001F600", "\xf0\x9f\x98\x80"},
+        {std::u16string(1, char16_t(0xD83D)), "\xef\xbf\xbd"},  // high surrogate alone
+        {std::u16string(1, char16_t(0xDE00)) + u"a",
+         "\xef\xbf\xbd"
+         "a"},                                                              // low surrogate alone
+        {std::u16string(2, char16_t(0xD83D)), "\xef\xbf\xbd\xef\xbf\xbd"},  // two highs
+        {std::u16string(40, u'\u20ac'),
+         [] {
+             std::string s;
+             for (int i = 0; i < 40; ++i) s += "\xe2\x82\xac";
+             return s;
+         }()},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fat::Utf16ToUtf8(c.units), c.utf8);
+        EXPECT_EQ(fat::Utf8Length(c.units.data(), c.units.size()), c.utf8.size());
+    }
+}
