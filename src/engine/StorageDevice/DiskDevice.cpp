@@ -1,23 +1,12 @@
 #include "engine/StorageDevice/DiskDevice.h"
 
 #include "engine/EnumDevice/IDeviceData.h"
+#include "engine/StorageDevice/DeviceRecord.h"
 
 CDiskDevice::CDiskDevice(const char* path) : CRawNodeDevice(path, storage_codes::kDisk) {}
 
 CCollectDiskDeviceInfoStruct* CDiskDevice::GetDiskInfo() {
-    m_lastError = 0;
-    if (!m_privateData) {
-        m_lastError = m_codes.noPrivateData;
-        return nullptr;
-    }
-    auto* data = dynamic_cast<IDiskDeviceData*>(m_privateData);
-    if (!data) {
-        m_lastError = m_codes.wrongDataKind;
-        return nullptr;
-    }
-    CCollectDiskDeviceInfoStruct* record = data->GetDiskInfo();
-    if (!record) m_lastError = m_codes.noRecord;
-    return record;
+    return device_record::Get(m_privateData, &IDiskDeviceData::GetDiskInfo, m_codes.Record(), &m_lastError);
 }
 
 int CDiskDevice::GetVolumes(std::vector<CCollectedVolumeDeviceInfoStruct>& out) const {
@@ -26,7 +15,6 @@ int CDiskDevice::GetVolumes(std::vector<CCollectedVolumeDeviceInfoStruct>& out) 
 }
 
 void CDiskDevice::TakeRecord(IStorageDeviceData* data) {
-    auto* disk = dynamic_cast<IDiskDeviceData*>(data);
-    const CCollectDiskDeviceInfoStruct* record = disk ? disk->GetDiskInfo() : nullptr;
-    if (record) SetGeometryFromRecord(record->sectorSize, record->totalSectors);
+    if (const auto* record = device_record::Peek(data, &IDiskDeviceData::GetDiskInfo))
+        SetGeometryFromRecord(record->sectorSize, record->totalSectors);
 }

@@ -5,45 +5,26 @@
 #include <string>
 
 #include "engine/EnumDevice/ImageInfoStructs.h"
-#include "engine/StorageDevice/IStorageDevice.h"
-#include "engine/StorageDevice/StorageDeviceCodes.h"
+#include "engine/StorageDevice/ReadOnlyFileDevice.h"
 
-class CImageDevice : public IStorageDevice {
+class CImageDevice : public CReadOnlyFileDevice {
 public:
-    ~CImageDevice() override;
-    CImageDevice(const CImageDevice&) = delete;
-    CImageDevice& operator=(const CImageDevice&) = delete;
-
     // Opens the stored image path read only (the argument is not used); the sector size becomes 512.
     int Open(const char* path) override;
-    int Close() override;
-    int ReadSector(void* buffer, i64 firstSector, i64 sectorCount) override;
-    u32 GetSectorSize() override { return m_sectorSize; }
-    i64 GetTotalSectors() override { return m_totalSectors; }
-    int IOCtl(u64 code, void* data) override;
-    IStorageDeviceData* GetPrivateData() override { return m_privateData; }
-    // Takes sector size, total sectors and data offset from the record. A record with a sector size
-    // that is not a power of two from 512 to 65536, or whose data lies past the end of the open file,
-    // leaves the device unreadable.
-    void SetPrivateData(IStorageDeviceData* data) override;
-    u64 GetLastError() override { return m_lastError; }
 
-    const std::string& GetImagePath() const { return m_imagePath; }
+    const std::string& GetImagePath() const { return m_path; }
     i64 GetDataOffset() const { return m_dataOffset; }
 
 protected:
-    explicit CImageDevice(const char* path);
+    explicit CImageDevice(const char* path) : CReadOnlyFileDevice(path, storage_codes::kImage) {}
     // The first three fields of the image's record, or false when the data holds no record.
-    virtual bool ReadRecordGeometry(IStorageDeviceData* data, u64* sectorSize, u64* totalSectors,
-                                    u64* dataOffset) = 0;
+    virtual bool ReadRecordGeometry(IStorageDeviceData* data, u64* sectorSize, u64* totalSectors, u64* dataOffset) = 0;
+    // Takes sector size, total sectors and data offset from the record. A record with a sector size
+    // that is not a power of two from 512 to 65536, or whose data lies past the end of the open file,
+    // leaves the device unreadable.
+    void TakeRecord(IStorageDeviceData* data) override;
+    bool AcceptsRead(i64 /*firstSector*/) override { return m_geometryValid; }
 
-    u64 m_lastError = 0;
-    int m_fd = -1;
-    std::string m_imagePath;
-    u32 m_sectorSize = 512;
-    i64 m_totalSectors = 0;
-    IStorageDeviceData* m_privateData = nullptr;
-    i64 m_dataOffset = 0;
     bool m_geometryValid = true;
 };
 

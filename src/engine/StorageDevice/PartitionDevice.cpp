@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/EnumDevice/IDeviceData.h"
+#include "engine/StorageDevice/DeviceRecord.h"
 #include "engine/StorageDevice/SectorMath.h"
 
 CPartitionWindowDevice::CPartitionWindowDevice(IStorageDevice* parent, i64 start, i64 count,
@@ -18,19 +19,8 @@ CCollectDiskDeviceInfoStruct* CPartitionWindowDevice::GetParentDiskInfo() {
         m_lastError = m_codes.parentMissing;
         return nullptr;
     }
-    IStorageDeviceData* data = m_parent->GetPrivateData();
-    if (!data) {
-        m_lastError = m_codes.parentNoPrivateData;
-        return nullptr;
-    }
-    auto* disk = dynamic_cast<IDiskDeviceData*>(data);
-    if (!disk) {
-        m_lastError = m_codes.parentWrongDataKind;
-        return nullptr;
-    }
-    CCollectDiskDeviceInfoStruct* record = disk->GetDiskInfo();
-    if (!record) m_lastError = m_codes.parentNoRecord;
-    return record;
+    return device_record::Get(m_parent->GetPrivateData(), &IDiskDeviceData::GetDiskInfo, m_codes.ParentRecord(),
+                              &m_lastError);
 }
 
 int CPartitionWindowDevice::Open(const char* /*path*/) {
@@ -100,38 +90,16 @@ void CPartitionWindowDevice::SetPrivateData(IStorageDeviceData* data) {
     TakeRecord(data);
 }
 
-namespace {
-
-template <class Holder, class Record, Record* (Holder::*Get)()>
-Record* RecordOf(IStorageDeviceData* data, const storage_codes::PartitionCodes& codes, u64* lastError) {
-    *lastError = 0;
-    if (!data) {
-        *lastError = codes.noPrivateData;
-        return nullptr;
-    }
-    auto* holder = dynamic_cast<Holder*>(data);
-    if (!holder) {
-        *lastError = codes.wrongDataKind;
-        return nullptr;
-    }
-    Record* record = (holder->*Get)();
-    if (!record) *lastError = codes.noRecord;
-    return record;
-}
-
-}  // namespace
-
 CPartitionDevice::CPartitionDevice(IStorageDevice* parent, i64 start, i64 count)
     : CPartitionWindowDevice(parent, start, count, storage_codes::kPartition) {}
 
 CCollectedPartitionDeviceInfoStruct* CPartitionDevice::GetPartitionInfo() {
-    return RecordOf<IPartitionDeviceData, CCollectedPartitionDeviceInfoStruct, &IPartitionDeviceData::GetPartitionInfo>(
-        m_privateData, m_codes, &m_lastError);
+    return device_record::Get(m_privateData, &IPartitionDeviceData::GetPartitionInfo, m_codes.Record(), &m_lastError);
 }
 
 void CPartitionDevice::TakeRecord(IStorageDeviceData* data) {
-    auto* holder = dynamic_cast<IPartitionDeviceData*>(data);
-    const CCollectedPartitionDeviceInfoStruct* record = holder ? holder->GetPartitionInfo() : nullptr;
+    const CCollectedPartitionDeviceInfoStruct* record =
+        device_record::Peek(data, &IPartitionDeviceData::GetPartitionInfo);
     if (!record || !sector_math::IsValidSectorSize(static_cast<u64>(record->sectorSize)) || record->sectorCount < 0)
         return;
     m_sectorSize = static_cast<u32>(record->sectorSize);
@@ -144,13 +112,11 @@ CPartitionVirtualVolumeDevice::CPartitionVirtualVolumeDevice(IStorageDevice* par
 }
 
 CCollectedVolumeDeviceInfoStruct* CPartitionVirtualVolumeDevice::GetVolumeInfo() {
-    return RecordOf<IVolumeDeviceData, CCollectedVolumeDeviceInfoStruct, &IVolumeDeviceData::GetVolumeInfo>(
-        m_privateData, m_codes, &m_lastError);
+    return device_record::Get(m_privateData, &IVolumeDeviceData::GetVolumeInfo, m_codes.Record(), &m_lastError);
 }
 
 void CPartitionVirtualVolumeDevice::TakeRecord(IStorageDeviceData* data) {
-    auto* holder = dynamic_cast<IVolumeDeviceData*>(data);
-    const CCollectedVolumeDeviceInfoStruct* record = holder ? holder->GetVolumeInfo() : nullptr;
+    const CCollectedVolumeDeviceInfoStruct* record = device_record::Peek(data, &IVolumeDeviceData::GetVolumeInfo);
     if (!record || record->totalSectors < 0) return;
     if (sector_math::IsValidSectorSize(static_cast<u64>(record->sectorSize)))
         m_sectorSize = std::max(m_sectorSize, static_cast<u32>(record->sectorSize));

@@ -7,6 +7,13 @@ namespace storage_codes {
 
 constexpr u64 Code(u16 site, u32 kind) { return result::Make(result::kModuleStorage, site, kind); }
 
+// The codes of a private-data record that is missing, of another kind, or empty.
+struct RecordCodes {
+    u64 noPrivateData;
+    u64 wrongDataKind;
+    u64 noRecord;
+};
+
 // The codes one device class uses, so the shared code paths report the class's own sites.
 struct DeviceCodes {
     u64 open;          // the system refused the open
@@ -16,6 +23,8 @@ struct DeviceCodes {
     u64 noPrivateData;
     u64 wrongDataKind;
     u64 noRecord;
+
+    constexpr RecordCodes Record() const { return {noPrivateData, wrongDataKind, noRecord}; }
 };
 
 inline constexpr DeviceCodes kDisk{Code(0x044, 1), Code(0x0c4, 1), Code(0x094, 5), Code(0x0de, 3),
@@ -40,6 +49,9 @@ struct PartitionCodes {
     u64 parentNoPrivateData;
     u64 parentWrongDataKind;
     u64 parentNoRecord;
+
+    constexpr RecordCodes Record() const { return {noPrivateData, wrongDataKind, noRecord}; }
+    constexpr RecordCodes ParentRecord() const { return {parentNoPrivateData, parentWrongDataKind, parentNoRecord}; }
 };
 
 inline constexpr PartitionCodes kPartition{Code(0x069, 7), Code(0x070, 5), Code(0x096, 5), Code(0x09c, 5),

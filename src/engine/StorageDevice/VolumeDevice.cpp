@@ -2,6 +2,7 @@
 
 #include "engine/Common/MessageCenter.h"
 #include "engine/EnumDevice/IDeviceData.h"
+#include "engine/StorageDevice/DeviceRecord.h"
 
 CVolumeDevice::CVolumeDevice(const char* path)
     : CRawNodeDevice(path, storage_codes::kVolume), m_messageCenter(CMessageCenter::Instance()) {}
@@ -11,25 +12,12 @@ void CVolumeDevice::SetApfsDevicePath(const char* path) {
 }
 
 CCollectedVolumeDeviceInfoStruct* CVolumeDevice::GetVolumeInfo() {
-    m_lastError = 0;
-    if (!m_privateData) {
-        m_lastError = m_codes.noPrivateData;
-        return nullptr;
-    }
-    auto* data = dynamic_cast<IVolumeDeviceData*>(m_privateData);
-    if (!data) {
-        m_lastError = m_codes.wrongDataKind;
-        return nullptr;
-    }
-    CCollectedVolumeDeviceInfoStruct* record = data->GetVolumeInfo();
-    if (!record) m_lastError = m_codes.noRecord;
-    return record;
+    return device_record::Get(m_privateData, &IVolumeDeviceData::GetVolumeInfo, m_codes.Record(), &m_lastError);
 }
 
 void CVolumeDevice::TakeRecord(IStorageDeviceData* data) {
-    auto* volume = dynamic_cast<IVolumeDeviceData*>(data);
-    const CCollectedVolumeDeviceInfoStruct* record = volume ? volume->GetVolumeInfo() : nullptr;
-    if (record) SetGeometryFromRecord(record->sectorSize, record->totalSectors);
+    if (const auto* record = device_record::Peek(data, &IVolumeDeviceData::GetVolumeInfo))
+        SetGeometryFromRecord(record->sectorSize, record->totalSectors);
 }
 
 void CVolumeDevice::OnReadFailed() {

@@ -21,7 +21,8 @@ public:
 
 protected:
     void TakeRecord(IStorageDeviceData* data) override;
-    bool IsFirstSectorAllowed(i64 firstSector) override { return firstSector < m_totalSectors; }
+    // Reads at or past the volume's end are refused before touching the device.
+    bool AcceptsRead(i64 firstSector) override { return firstSector < m_totalSectors; }
     void OnReadFailed() override;
 
 private:
