@@ -62,6 +62,18 @@ void CRSData::ThrowPending() {
     throw CRSException(code);
 }
 
+template <class Result, class Body>
+Result CRSData::InMode(RSMode mode, Result fallback, Body body) {
+    Result result = fallback;
+    if (m_mode != mode) {
+        SetError(RS_ERROR_WRONG_MODE);
+    } else {
+        result = body();
+    }
+    ThrowPending();
+    return result;
+}
+
 void CRSData::ClearFrame() {
     m_frame = FrameHeader{};
     m_frameStart = -1;
@@ -128,75 +140,49 @@ bool CRSData::ReadFileHeader(FILEHEADER& header) {
 }
 
 FileStatus CRSData::GetStatus() {
-    FileStatus status = 0;
-    if (m_mode != RS_MODE_READ) {
-        SetError(RS_ERROR_WRONG_MODE);
-    } else {
+    return InMode(RS_MODE_READ, FileStatus{0}, [&] {
         FILEHEADER h;
         const bool ok = ReadFileHeader(h);
-        status = h.status;
-        if (ok && status >= 5) SetError(RS_ERROR_HEADER_RANGE);
-    }
-    ThrowPending();
-    return status;
+        if (ok && h.status >= 5) SetError(RS_ERROR_HEADER_RANGE);
+        return h.status;
+    });
 }
 
 bool CRSData::SetStatus(FileStatus status) {
-    bool result = false;
-    if (m_mode != RS_MODE_WRITE) {
-        SetError(RS_ERROR_WRONG_MODE);
-    } else {
+    return InMode(RS_MODE_WRITE, false, [&] {
         FILEHEADER h;
-        if (ReadFileHeader(h)) {
-            h.status = status;
-        } else {
-            h = FILEHEADER{};
-            h.status = status;
-        }
-        result = WriteFileHeader(h);
-    }
-    ThrowPending();
-    return result;
+        if (!ReadFileHeader(h)) h = FILEHEADER{};
+        h.status = status;
+        return WriteFileHeader(h);
+    });
 }
 
 bool CRSData::SetFileDescription(const char* text) {
-    bool result = false;
-    if (m_mode != RS_MODE_WRITE) {
-        SetError(RS_ERROR_WRONG_MODE);
-    } else {
+    return InMode(RS_MODE_WRITE, false, [&] {
         FILEHEADER h;
-        if (ReadFileHeader(h)) {
-            const size_t length = text ? std::min<size_t>(std::strlen(text), kRSMaxDescription) : 0;
-            std::memset(h.description, 0, sizeof h.description);
-            if (length) std::memcpy(h.description, text, length);
-            h.descriptionLength = static_cast<u32>(length);
-            result = WriteFileHeader(h);
-        }
-    }
-    ThrowPending();
-    return result;
+        if (!ReadFileHeader(h)) return false;
+        const size_t length = text ? std::min<size_t>(std::strlen(text), kRSMaxDescription) : 0;
+        std::memset(h.description, 0, sizeof h.description);
+        if (length) std::memcpy(h.description, text, length);
+        h.descriptionLength = static_cast<u32>(length);
+        return WriteFileHeader(h);
+    });
 }
 
 bool CRSData::GetFileDescription(char* out, int size) {
     if (!out || size < 1) return false;
-    bool result = false;
-    if (m_mode != RS_MODE_READ) {
-        SetError(RS_ERROR_WRONG_MODE);
-    } else {
+    return InMode(RS_MODE_READ, false, [&] {
         FILEHEADER h;
-        if (ReadFileHeader(h)) {
-            if (h.descriptionLength > kRSMaxDescription) {
-                SetError(RS_ERROR_HEADER_RANGE);
-            } else {
-                const size_t n = std::min<size_t>(h.descriptionLength, static_cast<size_t>(size) - 1);
-                std::memcpy(out, h.description, n);
-                out[n] = '\0';
-                result = true;
-            }
+        if (!ReadFileHeader(h)) return false;
+        if (h.descriptionLength > kRSMaxDescription) {
+            SetError(RS_ERROR_HEADER_RANGE);
+            return false;
         }
-    }
-    ThrowPending();
-    return result;
+        const size_t n = std::min<size_t>(h.descriptionLength, static_cast<size_t>(size) - 1);
+        std::memcpy(out, h.description, n);
+        out[n] = '\0';
+        return true;
+    });
 }
 
 bool CRSData::WriteFrameHeader() {
@@ -298,51 +284,47 @@ bool CRSData::ReadFrameBytes(void* out, u32 n) {
 }
 
 bool CRSData::ReadCurFrame(void* out, u32 size) {
-    if (m_mode != RS_MODE_READ) {
-        SetError(RS_ERROR_WRONG_MODE);
-    } else if (!HasFrame()) {
-        SetError(RS_ERROR_NO_FRAME);
-    } else {
-        const u32 n = std::min(size, m_frame.size - m_readOffset);
-        if (!ReadFrameBytes(out, n)) SetError(RS_ERROR_SHORT_READ);
-    }
-    ThrowPending();
-    return true;
+    return InMode(RS_MODE_READ, true, [&] {
+        if (!HasFrame()) {
+            SetError(RS_ERROR_NO_FRAME);
+        } else if (!ReadFrameBytes(out, std::min(size, m_frame.size - m_readOffset))) {
+            SetError(RS_ERROR_SHORT_READ);
+        }
+        return true;
+    });
 }
 
 bool CRSData::ReadCurFrameExact(void* out, u32 size) {
-    if (m_mode != RS_MODE_READ) {
-        SetError(RS_ERROR_WRONG_MODE);
-    } else if (!HasFrame()) {
-        SetError(RS_ERROR_NO_FRAME);
-    } else if (size > m_frame.size - m_readOffset || !ReadFrameBytes(out, size)) {
-        SetError(RS_ERROR_SHORT_READ);
-    }
-    ThrowPending();
-    return true;
+    return InMode(RS_MODE_READ, true, [&] {
+        if (!HasFrame()) {
+            SetError(RS_ERROR_NO_FRAME);
+        } else if (size > m_frame.size - m_readOffset || !ReadFrameBytes(out, size)) {
+            SetError(RS_ERROR_SHORT_READ);
+        }
+        return true;
+    });
 }
 
 bool CRSData::WriteCurFrame(const void* data, u32 size) {
     if (m_error != RS_ERROR_NONE) return false;
-    bool result = false;
-    if (m_mode != RS_MODE_WRITE) {
-        SetError(RS_ERROR_WRONG_MODE);
-    } else if (!HasFrame()) {
-        SetError(RS_ERROR_NO_FRAME);
-    } else if (static_cast<u64>(m_frame.size) + size > kMaxOffset32) {
-        // The size field is 32-bit: refuse before writing rather than wrap.
-        SetError(RS_ERROR_TOO_LARGE);
-    } else {
-        const i64 at = m_frameStart + static_cast<i64>(kRSFrameHeaderSize) + m_frame.size;
-        result = m_file.SetPosition(at) && m_file.Write(data, size);
-        if (result) {
-            m_frame.size += size;
-        } else {
-            SetError(RS_ERROR_WRITE);
+    return InMode(RS_MODE_WRITE, false, [&] {
+        if (!HasFrame()) {
+            SetError(RS_ERROR_NO_FRAME);
+            return false;
         }
-    }
-    ThrowPending();
-    return result;
+        if (static_cast<u64>(m_frame.size) + size > kMaxOffset32) {
+            // The size field is 32-bit: refuse before writing rather than wrap.
+            SetError(RS_ERROR_TOO_LARGE);
+            return false;
+        }
+        const i64 at = m_frameStart + static_cast<i64>(kRSFrameHeaderSize) + m_frame.size;
+        if (!m_file.SetPosition(at) || !m_file.Write(data, size)) {
+            SetError(RS_ERROR_WRITE);
+            return false;
+        }
+        m_frame.size += size;
+        return true;
+    });
 }
 
 bool CRSData::FlushBuffer() {

@@ -47,6 +47,10 @@ private:
     bool ReadHeaderBytes(u8 (&bytes)[kRSHeaderSize], size_t& got);
     void SetError(u32 code);
     void ThrowPending();
+    // Runs body when the archive is in the given mode (else sets the wrong-mode error and keeps fallback),
+    // then throws the error the call set, if any.
+    template <class Result, class Body>
+    Result InMode(RSMode mode, Result fallback, Body body);
 
     RSMode m_mode;
     CStdFile m_file;
