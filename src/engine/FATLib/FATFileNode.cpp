@@ -4,10 +4,7 @@
 #include <new>
 
 void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
-    if (properties == m_properties) return;
-    delete m_properties;
-    m_properties = properties;
-    if (properties == nullptr) return;
+    if (!ReplaceProperties(properties) || properties == nullptr) return;
     SetCurrentNodeID(static_cast<i64>(properties->m_firstCluster));
     SetParentNodeID(static_cast<i64>(properties->m_parentFirstCluster));
     SetMetaDataSector(properties->m_metadataSector);

@@ -3,44 +3,22 @@
 #pragma once
 
 #include "engine/Common/IFileProperties.h"
-#include "engine/Utility/FileNode.h"
+#include "engine/Utility/PropertiesFileNode.h"
 
-class CNTFSFileNode : public CFileNode {
+class CNTFSFileNode : public CPropertiesFileNode<IFileProperties> {
 public:
-    static constexpr u16 kDirectoryBit = 0x10;
     static constexpr u16 kCompressedBit = 0x800;
 
-    CNTFSFileNode() = default;
-    ~CNTFSFileNode() override { delete m_properties; }
-    CNTFSFileNode(const CNTFSFileNode&) = delete;
-    CNTFSFileNode& operator=(const CNTFSFileNode&) = delete;
-
-    // The properties the node owns, or null.
-    IFileProperties* GetFileProperties() { return m_properties; }
     // Takes ownership; a top-level record by default (ID 0, parent 5), and the extents of the properties.
     void SetFileProperties(IFileProperties* properties) {
-        if (properties == m_properties) return;
-        delete m_properties;
-        m_properties = properties;
-        if (!properties) return;
+        if (!ReplaceProperties(properties) || !properties) return;
         SetCurrentNodeID(0);
         SetParentNodeID(5);
         SetDataRunList(properties->GetDataRunList());
     }
 
-    const char* GetFileName() override { return m_properties ? m_properties->GetFileName() : nullptr; }
-    i64 GetFileSize() override { return m_properties ? m_properties->GetFileSize() : 0; }
-    u16 GetAttribute() override { return m_properties ? m_properties->GetAttribute() : 0; }
-    _FILETIME GetCreationTime() override { return m_properties ? m_properties->GetCreationTime() : 0; }
-    _FILETIME GetModificationTime() override { return m_properties ? m_properties->GetModificationTime() : 0; }
-    _FILETIME GetLastAccessTime() override { return m_properties ? m_properties->GetLastAccessTime() : 0; }
-    u32 IsDirectory() override { return (GetAttribute() & kDirectoryBit) ? 1 : 0; }
     u32 IsCompressed() override { return (GetAttribute() & kCompressedBit) ? 1 : 0; }
-    u32 IsDeleted() override { return (m_properties && (m_properties->GetState() & 1)) ? 1 : 0; }
     _tagSearcherType GetSearcheType() override { return SEARCHER_NTFS; }
-    void MarkDeleted() override {
-        if (m_properties) m_properties->SetState(m_properties->GetState() | 1);
-    }
     void FilterFileNameByDot() override {
         if (m_properties) m_properties->SetFileName(CFileNode::FilterFileNameByDot(GetFileName()).c_str());
     }
@@ -52,7 +30,4 @@ public:
     }
     // A new, unopened reader of the node's compressed data; null when memory is exhausted.
     IFileReader* CreateCompressFileReader(void*) override;
-
-private:
-    IFileProperties* m_properties = nullptr;
 };
