@@ -14,23 +14,15 @@
 #include "bridge/Notify/CProgressNotify.h"
 #include "engine/Common/MessageCenter.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "support/Wait.h"
 
 namespace {
 
 using brelvox::foundation::Notification;
 using brelvox::foundation::NotificationCenter;
 using brelvox::foundation::PumpedMainThreadQueue;
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-bool WaitUntil(const std::function<bool()>& condition, milliseconds limit = milliseconds(5000)) {
-    auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 // Keeps what each call brought: the type and a copy of the payload (none for null).
 class RecordingObserver : public INotifyObserver {

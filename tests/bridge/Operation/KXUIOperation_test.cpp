@@ -10,20 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/Wait.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// Waits for a condition, looking every millisecond, at most limit; answers whether it came true.
-bool WaitUntil(const std::function<bool()>& condition, milliseconds limit = milliseconds(5000)) {
-    auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 // The smallest concrete operation: the common UpdateProgress core, a finished record ends the task,
 // and the op-tree flag kept as the scan keeps it. Counts the pause steps taken in Continued().
