@@ -15,6 +15,7 @@
 #include "engine/PartitionTableAnalyze/PartitionTableCodes.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "support/Fixtures.h"
+#include "support/LoopDevice.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -188,14 +189,10 @@ TEST_F(PartitionTables, FourKGptMatchesSfdisk) {
 
     if (!testsupport::IsRoot() || !std::filesystem::exists("/dev/loop-control"))
         GTEST_SKIP() << "the loop-device half needs root and loop devices";
-    std::string loop;
-    if (testsupport::RunCommand("losetup -f --show --sector-size 4096 '" + image.string() + "' 2>/dev/null", &loop) !=
-            0 ||
-        loop.empty())
-        GTEST_SKIP() << "losetup --sector-size 4096 is not available";
-    while (!loop.empty() && loop.back() == '\n') loop.pop_back();
+    testsupport::LoopDevice loop(image, 4096, false);
+    if (loop.empty()) GTEST_SKIP() << "losetup --sector-size 4096 is not available";
     {
-        std::unique_ptr<IStorageDevice> real(CreateDiskDevice(loop.c_str()));
+        std::unique_ptr<IStorageDevice> real(CreateDiskDevice(loop.Device().c_str()));
         ASSERT_TRUE(real->Open(nullptr));
         EXPECT_EQ(real->GetSectorSize(), 4096u);
         auto* record = new CCollectDiskDeviceInfoStruct{};
@@ -206,7 +203,6 @@ TEST_F(PartitionTables, FourKGptMatchesSfdisk) {
         EXPECT_EQ(Analyze(real.get(), fromLoop), 0u);
         ExpectListing(fromLoop, expected);
     }
-    testsupport::RunCommand("losetup -d " + loop);
 }
 
 TEST_F(PartitionTables, RefusesWhatIsNotAPhysicalWholeDisk) {

@@ -17,6 +17,7 @@
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "engine/StorageDevice/VolumeDevice.h"
 #include "support/Fixtures.h"
+#include "support/LoopDevice.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -389,14 +390,10 @@ TEST_F(Devices, PrivateDataIsOwnedAndReplaced) {
 TEST_F(Devices, FourKLoopDeviceReadsExactBytes) {
     if (!testsupport::IsRoot() || !std::filesystem::exists("/dev/loop-control"))
         GTEST_SKIP() << "needs root and loop devices";
-    std::string loop;
-    if (testsupport::RunCommand("losetup -f --show --sector-size 4096 '" + image.string() + "' 2>/dev/null", &loop) !=
-            0 ||
-        loop.empty())
-        GTEST_SKIP() << "losetup --sector-size 4096 is not available";
-    while (!loop.empty() && loop.back() == '\n') loop.pop_back();
+    testsupport::LoopDevice loop(image, 4096, false);
+    if (loop.empty()) GTEST_SKIP() << "losetup --sector-size 4096 is not available";
     {
-        Device disk(CreateDiskDevice(loop.c_str()));
+        Device disk(CreateDiskDevice(loop.Device().c_str()));
         ASSERT_TRUE(disk->Open(nullptr));
         EXPECT_EQ(disk->GetSectorSize(), 4096u);
         EXPECT_EQ(disk->GetTotalSectors(), static_cast<i64>(kImageSize / 4096));
@@ -407,7 +404,6 @@ TEST_F(Devices, FourKLoopDeviceReadsExactBytes) {
         u8 buffer[4096];
         EXPECT_EQ(disk->ReadSector(buffer, disk->GetTotalSectors(), 1), 0);
     }
-    testsupport::RunCommand("losetup -d " + loop);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "engine/FATLib/FatTestSupport.h"
 #include "support/Fixtures.h"
+#include "support/LoopDevice.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
 
@@ -43,27 +44,6 @@ std::map<std::string, Line> ReadListing(const std::filesystem::path& file) {
     }
     return out;
 }
-
-// A read-only loop device with 4096-byte sectors over an image (the driver reads image files as 512-byte
-// sectors); empty when the machine cannot make one.
-class Loop4k {
-public:
-    explicit Loop4k(const std::filesystem::path& image) {
-        std::string out;
-        if (testsupport::RunCommand("losetup -f --show -r --sector-size 4096 '" + image.string() + "' 2>/dev/null",
-                                    &out) == 0) {
-            while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-            m_device = out;
-        }
-    }
-    ~Loop4k() {
-        if (!m_device.empty()) testsupport::RunCommand("losetup -d " + m_device);
-    }
-    const std::string& Device() const { return m_device; }
-
-private:
-    std::string m_device;
-};
 
 class FatQuickScan : public ::testing::Test {
 protected:
@@ -111,7 +91,8 @@ TEST_F(FatQuickScan, ListsTheDeletedEntriesOfFlsWithTheirNames) {
 }
 
 TEST_F(FatQuickScan, ListsA4096ByteSectorVolumeThroughALoopDevice) {
-    Loop4k loop(fattest::Image("fat32-4k"));
+    // Read only, with 4096-byte sectors (the driver reads image files as 512-byte sectors).
+    testsupport::LoopDevice loop(fattest::Image("fat32-4k"), 4096, true);
     if (loop.Device().empty()) GTEST_SKIP() << "no loop device with 4096-byte sectors here (needs root and losetup)";
     CheckListing("fat32-4k", loop.Device());
 }
