@@ -13,6 +13,7 @@
 
 #include "engine/EnumDevice/IDeviceData.h"
 #include "engine/PartitionTableAnalyze/PartitionTableCodes.h"
+#include "engine/StorageDevice/DeviceTestSupport.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "support/Fixtures.h"
 #include "support/LoopDevice.h"
@@ -50,11 +51,8 @@ std::string GuidText(const u8* g) {
 std::unique_ptr<IStorageDevice> OpenDisk(const std::filesystem::path& path, i64 sectorSize = 512, u32 kind = 0) {
     std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(path.c_str()));
     if (!disk->Open(nullptr)) return nullptr;
-    auto* record = new CCollectDiskDeviceInfoStruct{};
-    record->kind = kind;
-    record->sectorSize = sectorSize;
-    record->totalSectors = static_cast<i64>(std::filesystem::file_size(path)) / sectorSize;
-    disk->SetPrivateData(CreateDiskDeviceData(record));
+    disk->SetPrivateData(
+        devtest::DiskData(sectorSize, static_cast<i64>(std::filesystem::file_size(path)) / sectorSize, kind));
     return disk;
 }
 
@@ -195,10 +193,7 @@ TEST_F(PartitionTables, FourKGptMatchesSfdisk) {
         std::unique_ptr<IStorageDevice> real(CreateDiskDevice(loop.Device().c_str()));
         ASSERT_TRUE(real->Open(nullptr));
         EXPECT_EQ(real->GetSectorSize(), 4096u);
-        auto* record = new CCollectDiskDeviceInfoStruct{};
-        record->sectorSize = real->GetSectorSize();
-        record->totalSectors = real->GetTotalSectors();
-        real->SetPrivateData(CreateDiskDeviceData(record));
+        real->SetPrivateData(devtest::DiskData(real->GetSectorSize(), real->GetTotalSectors()));
         PartitionEntryList fromLoop;
         EXPECT_EQ(Analyze(real.get(), fromLoop), 0u);
         ExpectListing(fromLoop, expected);
