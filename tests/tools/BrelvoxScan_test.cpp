@@ -9,6 +9,7 @@
 
 #include "support/CompressedNtfsFixture.h"
 #include "support/Fixtures.h"
+#include "support/LoopDevice.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
 
@@ -71,11 +72,109 @@ TEST_F(BrelvoxScanTest, UnreadableAndUnknownSources) {
     EXPECT_EQ(empty.status, 1);
     EXPECT_NE(empty.err.find("is empty"), std::string::npos) << empty.err;
 
+    std::filesystem::create_directory(dir / "folder");
+    DriverRun folder = Scan(dir, "--quick " + (dir / "folder").string());
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find("is a directory"), std::string::npos) << folder.err;
+    EXPECT_EQ(LineCount(folder.err), 1);
+
     testsupport::WriteFile(dir / "zeros.img", std::string(1 << 20, '\0'));
     DriverRun quick = Scan(dir, "--quick " + (dir / "zeros.img").string());
     EXPECT_EQ(quick.status, 1);
     EXPECT_NE(quick.err.find("unknown file system"), std::string::npos) << quick.err;
     EXPECT_EQ(LineCount(quick.err), 1);
+}
+
+// The FAT16 fixture, unpacked into the test's folder.
+std::filesystem::path Fat16(const TempDir& dir) {
+    return testsupport::UnpackXz(testsupport::FixturePath("fat/fat16.img.xz"), dir.path());
+}
+
+// The listed paths of files (not folders).
+std::vector<std::string> ListedFiles(const std::string& list) {
+    std::vector<std::string> files;
+    std::istringstream lines(list);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
+        if (f.size() == 6 && f[4] == "0") files.push_back(f[1]);
+    }
+    return files;
+}
+
+// Nothing is ever written into what is scanned: a list aimed at the source (by its name, a link or a
+// hard link) or at a device is refused before the scan, in one line, and the source is unchanged.
+TEST_F(BrelvoxScanTest, NeverWritesIntoTheSource) {
+    const auto image = Fat16(dir);
+    const std::string before = testsupport::Sha256Hex(testsupport::ReadFile(image));
+    std::filesystem::create_symlink(image, dir / "link.img");
+    std::filesystem::create_hard_link(image, dir / "hard.img");
+    std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+    const std::string targets[] = {image.string(), (dir / "link.img").string(), (dir / "hard.img").string(),
+                                   "/dev/null", (dir / "dangling").string()};
+    for (const std::string& target : targets) {
+        DriverRun run = Scan(dir, "--quick --list " + target + " " + image.string());
+        EXPECT_EQ(run.status, 1) << target;
+        EXPECT_NE(run.err.find("brelvox-scan: refusing to write to " + target), std::string::npos) << run.err;
+        EXPECT_EQ(LineCount(run.err), 1) << "refused before the scan: " << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+    EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(image)), before);
+
+    // A loop device over the image: neither the device nor its image may take the list.
+    testsupport::LoopDevice loop(image, 512, false);
+    if (loop.empty()) GTEST_SKIP() << "no loop device here (needs root and losetup)";
+    for (const std::string& target : {loop.Device(), image.string()}) {
+        DriverRun run = Scan(dir, "--quick --list " + target + " " + loop.Device());
+        EXPECT_EQ(run.status, 1) << target;
+        EXPECT_NE(run.err.find("refusing to write to " + target), std::string::npos) << run.err;
+        EXPECT_EQ(LineCount(run.err), 1) << run.err;
+    }
+    EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(image)), before);
+    DriverRun fine = Scan(dir, "--quick --list " + (dir / "list.txt").string() + " " + loop.Device());
+    EXPECT_EQ(fine.status, 0) << fine.err;
+}
+
+// A source cut short: every file is still written at its size (readable bytes are never lost), but the
+// run is no clean success: the summary counts the copies with unreadable ranges and the exit says why.
+TEST_F(BrelvoxScanTest, UnreadableRangesAreNoCleanSuccess) {
+    const std::string whole = testsupport::ReadFile(Fat16(dir));
+    testsupport::WriteFile(dir / "cut.img", whole.substr(0, 200000));
+    const auto out = dir / "out";
+    DriverRun run = Scan(dir, "--quick --list " + (dir / "list.txt").string() + " --recover " + out.string() + " " +
+                                  (dir / "cut.img").string());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "copied 7, failed 0, unreadable 6\n") << "the empty file is the seventh";
+    EXPECT_NE(run.err.find("brelvox-scan: 6 copied file(s) hold unreadable ranges"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("failed with No such file"), std::string::npos) << "no stale system error: " << run.err;
+    EXPECT_TRUE(std::filesystem::exists(out / "cut.img(FAT_FAT32)/holiday photo.jpg"));
+    EXPECT_EQ(std::filesystem::file_size(out / "cut.img(FAT_FAT32)/holiday photo.jpg"), 6000u);
+}
+
+// A link planted in the destination where the volume's folder goes is never followed; the listed path
+// of every file is its path under the destination.
+TEST_F(BrelvoxScanTest, RecoverStaysInsideTheDestination) {
+    const auto image = Fat16(dir);
+    const auto out = dir / "out";
+    std::filesystem::create_directory(out);
+    std::filesystem::create_directory(dir / "escape");
+    std::filesystem::create_directory_symlink(dir / "escape", out / "fat16.img(FAT_FAT32)");
+    DriverRun planted = Scan(dir, "--quick --recover " + out.string() + " " + image.string());
+    EXPECT_EQ(planted.status, 1);
+    EXPECT_EQ(planted.out, "copied 0, failed 7\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "escape"));
+
+    std::filesystem::remove(out / "fat16.img(FAT_FAT32)");
+    DriverRun run = Scan(
+        dir, "--quick --list " + (dir / "list.txt").string() + " --recover " + out.string() + " " + image.string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto files = ListedFiles(testsupport::ReadFile(dir / "list.txt"));
+    EXPECT_EQ(files.size(), 7u);
+    for (const std::string& path : files) {
+        EXPECT_EQ(path.rfind("fat16.img(FAT_FAT32)/", 0), 0u) << path;
+        EXPECT_TRUE(std::filesystem::is_regular_file(out / path)) << path;
+    }
 }
 
 // A deep scan of the carving image: the listing is sorted and tab-separated with six fields, only the
@@ -92,7 +191,8 @@ TEST_F(BrelvoxScanTest, DeepScanListsAndRecovers) {
     while (std::getline(lines, line)) {
         if (line.rfind("copied ", 0) == 0) break;
         EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 5) << line;
-        const std::string path = line.substr(line.find('\t') + 1, line.find('\t', line.find('\t') + 1) - line.find('\t') - 1);
+        const std::string path =
+            line.substr(line.find('\t') + 1, line.find('\t', line.find('\t') + 1) - line.find('\t') - 1);
         EXPECT_LE(previous, path);
         previous = path;
         ++listed;
@@ -106,8 +206,8 @@ TEST_F(BrelvoxScanTest, DeepScanListsAndRecovers) {
 TEST_F(BrelvoxScanTest, QuickScanOfTheCompressedNtfsVolume) {
     testsupport::CompressedNtfsFixture fx = testsupport::LoadCompressedNtfsFixture(dir.path());
     const auto out = dir / "out";
-    DriverRun run = Scan(dir, "--quick --list " + (dir / "list.txt").string() + " --recover " + out.string() + " " +
-                            fx.image.string());
+    DriverRun run = Scan(
+        dir, "--quick --list " + (dir / "list.txt").string() + " --recover " + out.string() + " " + fx.image.string());
     if (run.status == 1 && (run.err.find("unknown file system") != std::string::npos ||
                             run.err.find("no quick search") != std::string::npos))
         GTEST_SKIP() << "no NTFS volume recognition or quick search is built yet: " << run.err;

@@ -3,16 +3,20 @@
 // no overwriting, byte-exact copies with their times.
 #include "../../tools/brelvox-scan/ScanSession.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/RecoveryController/SearcherFactories.h"
@@ -27,7 +31,9 @@ using testsupport::SimpleFileNode;
 
 testsupport::CallLog* g_log = nullptr;
 
-_FILETIME FromUnix(i64 s) { return (s + 11644473600LL) * 10000000LL; }
+_FILETIME FromUnix(i64 s) {
+    return (s + 11644473600LL) * 10000000LL;
+}
 
 SimpleFileNode* Node(i64 id, i64 parent, const char* name, bool folder, i64 size, i64 mtime, bool deleted,
                      std::initializer_list<DataRun> runs = {}) {
@@ -42,6 +48,9 @@ SimpleFileNode* Node(i64 id, i64 parent, const char* name, bool folder, i64 size
     return node;
 }
 
+// The nodes a fake searcher publishes under one folder of its root.
+std::vector<SimpleFileNode*> (*g_nodes)() = nullptr;
+
 ICompleteFileSystemSearchController* MakeFat() {
     auto* searcher = new testsupport::FakeDeepSearcher("fat", g_log);
     auto* record = new CSearchedPartitionInfo(512);
@@ -50,10 +59,7 @@ ICompleteFileSystemSearchController* MakeFat() {
     searcher->AddPartition(record);
     searcher->onEnd = [](IDirecotryTreeBuilder* builder) {
         builder->AddSearcherInfo(SEARCHER_FAT, 2);
-        for (SimpleFileNode* node : {Node(10, 2, "docs", true, 0, 1000000000, false),
-                                     Node(11, 10, "b.txt", false, 1500, 1100000000, true, {DataRun{20, 2}}),
-                                     Node(12, 10, "a.txt", false, 700, 1200000000, false, {DataRun{4, 1}}),
-                                     Node(13, 10, "x/y", false, 10, 1300000000, true, {DataRun{8, 1}})}) {
+        for (SimpleFileNode* node : g_nodes()) {
             if (!builder->AddNode(node, SEARCHER_FAT)) node->Release();
         }
         builder->FlashBuild(SEARCHER_FAT);
@@ -61,24 +67,62 @@ ICompleteFileSystemSearchController* MakeFat() {
     return searcher;
 }
 
-TEST(ScanSession, ListsAndRecoversThroughTheEngine) {
-    testsupport::CallLog log;
-    g_log = &log;
-    SearcherFactories saved = Searchers();
-    Searchers() = SearcherFactories{};
-    Searchers().hfsPlus = Searchers().exfat = Searchers().raw = Searchers().ntfs = Searchers().apfs = nullptr;
-    Searchers().fat = MakeFat;
+std::vector<SimpleFileNode*> PlainNodes() {
+    return {Node(10, 2, "docs", true, 0, 1000000000, false),
+            Node(11, 10, "b.txt", false, 1500, 1100000000, true, {DataRun{20, 2}}),
+            Node(12, 10, "a.txt", false, 700, 1200000000, false, {DataRun{4, 1}}),
+            Node(13, 10, "x/y", false, 10, 1300000000, true, {DataRun{8, 1}})};
+}
+
+// A name of 300 bytes, an empty file, a file past the end of the image, a file too large for the
+// file-size limit the test sets, and a file under a folder that the test plants as a link.
+const std::string kLongName = std::string(300, 'n') + ".txt";
+
+std::vector<SimpleFileNode*> HardNodes() {
+    return {Node(10, 2, "docs", true, 0, 1000000000, false),
+            Node(11, 10, kLongName.c_str(), false, 700, 1100000000, true, {DataRun{4, 1}}),
+            Node(12, 10, "empty.txt", false, 0, 1200000000, true),
+            Node(13, 10, "beyond.bin", false, 3000, 1300000000, true, {DataRun{40, 3}}),
+            Node(14, 10, "large.bin", false, 6000, 1400000000, true, {DataRun{2, 6}}),
+            Node(15, 2, "linked", true, 0, 1000000000, false),
+            Node(16, 15, "c.txt", false, 100, 1500000000, true, {DataRun{1, 1}})};
+}
+
+// Runs the session's scan over a 64-sector image with the fake FAT searcher publishing nodes().
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_log = &m_log;
+        m_saved = Searchers();
+        Searchers() = SearcherFactories{};
+        Searchers().hfsPlus = Searchers().exfat = Searchers().raw = Searchers().ntfs = Searchers().apfs = nullptr;
+        Searchers().fat = MakeFat;
+        image.assign(64 * 512, '\0');
+        for (size_t i = 0; i < image.size(); ++i) image[i] = char('A' + (i / 512) % 26);
+        testsupport::WriteFile(dir / "disk.img", image);
+        options.source = (dir / "disk.img").string();
+        options.listPath = (dir / "list.txt").string();
+        options.recoverDir = out.string();
+    }
+    void TearDown() override {
+        Searchers() = m_saved;
+        g_log = nullptr;
+        g_nodes = nullptr;
+    }
 
     testsupport::TempDir dir;
-    std::string image(64 * 512, '\0');
-    for (size_t i = 0; i < image.size(); ++i) image[i] = char('A' + (i / 512) % 26);
-    testsupport::WriteFile(dir / "disk.img", image);
-    const auto out = dir / "out";
-
+    std::string image;
+    const std::filesystem::path out = dir / "out";
     scan::Options options;
-    options.source = (dir / "disk.img").string();
-    options.listPath = (dir / "list.txt").string();
-    options.recoverDir = out.string();
+
+private:
+    testsupport::CallLog m_log;
+    SearcherFactories m_saved;
+};
+
+TEST_F(SessionTest, ListsAndRecoversThroughTheEngine) {
+    g_nodes = PlainNodes;
+
     {
         scan::ScanSession session(options);
         std::string reason;
@@ -94,19 +138,21 @@ TEST(ScanSession, ListsAndRecoversThroughTheEngine) {
         EXPECT_EQ(lines[0], "32\t" + root + "/docs\t0\t0\t1\t1000000000");
         EXPECT_EQ(lines[1], "32\t" + root + "/docs/a.txt\t700\t0\t0\t1200000000");
         EXPECT_EQ(lines[2], "32\t" + root + "/docs/b.txt\t1500\t1\t0\t1100000000");
-        EXPECT_EQ(lines[3], "32\t" + root + "/docs/x/y\t10\t1\t0\t1300000000");
+        // Every listed name is one safe component: "x/y" and the root's "(FAT/FAT32)" keep no "/".
+        EXPECT_EQ(lines[3], "32\t" + root + "/docs/x_y\t10\t1\t0\t1300000000");
+        EXPECT_EQ(root.find('/'), std::string::npos) << root;
+        EXPECT_NE(root.find("(FAT_FAT32)"), std::string::npos) << root;
 
-        // An existing file is never overwritten: the copy takes a counter.
-        // The root's name holds a "/" ("Disk(FAT/FAT32)"): one safe component on disk.
-        std::string safeRoot = root;
-        std::replace(safeRoot.begin(), safeRoot.end(), '/', '_');
-        std::filesystem::create_directories(out / safeRoot / "docs");
-        testsupport::WriteFile(out / safeRoot / "docs/a.txt", "mine");
-        int copied = 0, failed = 0;
-        ASSERT_TRUE(session.Recover(copied, failed, reason)) << reason;
-        EXPECT_EQ(copied, 3);
-        EXPECT_EQ(failed, 0);
-        const auto docs = out / safeRoot / "docs";
+        // An existing file is never overwritten: the copy takes a counter. The listed path is the
+        // path under the destination.
+        std::filesystem::create_directories(out / root / "docs");
+        testsupport::WriteFile(out / root / "docs/a.txt", "mine");
+        scan::RecoverCounts counts;
+        ASSERT_TRUE(session.Recover(counts, reason)) << reason;
+        EXPECT_EQ(counts.copied, 3);
+        EXPECT_EQ(counts.failed, 0);
+        EXPECT_EQ(counts.unreadable, 0);
+        const auto docs = out / root / "docs";
         EXPECT_EQ(testsupport::ReadFile(docs / "a.txt"), "mine");
         EXPECT_EQ(testsupport::ReadFile(docs / "a_0001.txt"), image.substr(4 * 1024, 700));
         EXPECT_EQ(testsupport::ReadFile(docs / "b.txt"), image.substr(20 * 1024, 1500));
@@ -115,8 +161,61 @@ TEST(ScanSession, ListsAndRecoversThroughTheEngine) {
         ASSERT_EQ(stat((docs / "b.txt").c_str(), &st), 0);
         EXPECT_EQ(st.st_mtim.tv_sec, 1100000000);
     }
-    Searchers() = saved;
-    g_log = nullptr;
+}
+
+// What a copy meets beyond the plain case: every outcome is counted as it is and the tree holds
+// exactly the files that were copied, each where the list says.
+TEST_F(SessionTest, HardCasesOfRecover) {
+    g_nodes = HardNodes;
+    scan::ScanSession session(options);
+    std::string reason;
+    ASSERT_TRUE(session.Run(reason)) << reason;
+    ASSERT_TRUE(session.WriteList(reason)) << reason;
+    const std::string list = testsupport::ReadFile(dir / "list.txt");
+    const std::string root = list.substr(3, list.find("/docs") - 3);
+
+    // A link planted where a folder goes: the copy must not follow it.
+    testsupport::TempDir elsewhere;
+    std::filesystem::create_directories(out / root);
+    std::filesystem::create_directory_symlink(elsewhere.path(), out / root / "linked");
+
+    // large.bin (6000 bytes) cannot be written whole: the write fails instead of the process dying.
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    scan::RecoverCounts counts;
+    const bool recovered = session.Recover(counts, reason);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(recovered) << reason;
+
+    EXPECT_EQ(counts.copied, 3) << "the long name, the empty file and the unreadable one";
+    EXPECT_EQ(counts.failed, 2) << "large.bin and the file under the planted link";
+    EXPECT_EQ(counts.unreadable, 1) << "beyond.bin";
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path())) << "nothing written through the link";
+
+    const auto docs = out / root / "docs";
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(docs)) names.insert(e.path().filename().string());
+    const std::string cutName = std::string(251, 'n') + ".txt";
+    EXPECT_EQ(names, (std::set<std::string>{cutName, "empty.txt", "beyond.bin"})) << "no partial large.bin";
+    // The listed path is the path under the destination, the cut name included.
+    EXPECT_NE(list.find(root + "/docs/" + cutName + "\t700\t"), std::string::npos) << list;
+    EXPECT_EQ(testsupport::ReadFile(docs / cutName), image.substr(4 * 1024, 700));
+
+    // beyond.bin lies past the end of the image: kept at its size, as zeros.
+    const std::string beyond = testsupport::ReadFile(docs / "beyond.bin");
+    ASSERT_EQ(beyond.size(), 3000u);
+    EXPECT_TRUE(beyond == std::string(3000, '\0'));
+
+    // The empty file gets its time like every other copy.
+    struct stat st {};
+    ASSERT_EQ(stat((docs / "empty.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
 }
 
 }  // namespace

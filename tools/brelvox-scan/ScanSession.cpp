@@ -1,5 +1,6 @@
 #include "ScanSession.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,12 +9,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <ctime>
 #include <iostream>
 
 #include "FileTypeCatalogue.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultCode.h"
+#include "engine/Common/SafeName.h"
 #include "engine/DataRecovery/DataRecovery.h"
 #include "engine/DataRecovery/DataRecoveryCodes.h"
 #include "engine/DataRecovery/IFileReader.h"
@@ -52,39 +54,52 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A found name as one safe path component: no "/" inside, never "", "." or "..".
-std::string SafeComponent(const char* name) {
-    std::string out = name ? name : "";
-    std::replace(out.begin(), out.end(), '/', '_');
-    if (out.empty() || out == "." || out == "..") out = "_" + out;
-    return out;
-}
+// Parent steps followed from a node up to its root; a longer chain is damaged (or a cycle).
+constexpr int kMaxDepth = 4096;
+// Bounds the search for a free counter.
+constexpr int kMaxCounter = 1000000;
 
+// Makes every folder of the user's own path (links the user made are followed there).
 bool MakeFolders(const std::string& path) {
-    // Every prefix that ends before a "/", then the whole path.
-    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
         if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
         if (slash == std::string::npos) return true;
     }
 }
 
-// The path itself when nothing is there, else the first free "name_NNNN.ext".
-std::string FreePath(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return path;
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    const bool hasExt = dot != std::string::npos && dot > slash + 1;
-    const std::string stem = hasExt ? path.substr(0, dot) : path;
-    const std::string ext = hasExt ? path.substr(dot) : "";
-    for (int n = 1; n < 10000; ++n) {
+// Opens (making it when missing) the folder name inside the folder at fd; a link planted there is
+// never followed, so nothing found on disk can lead the copy outside the destination.
+int OpenChildFolder(int fd, const std::string& name) {
+    if (::mkdirat(fd, name.c_str(), 0755) != 0 && errno != EEXIST) return -1;
+    return ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Creates name inside the folder at fd, or the first free "stem_NNNN.ext" when it exists; never opens
+// anything that exists (O_EXCL), links included. Empty when no name could be created.
+std::string CreateFreeFile(int fd, const std::string& name) {
+    const std::string extension = safename::ExtensionOf(name);
+    const std::string stem = extension.empty() ? name : name.substr(0, name.size() - extension.size() - 1);
+    for (int n = 0; n < kMaxCounter; ++n) {
         char counter[16];
         std::snprintf(counter, sizeof counter, "_%04d", n);
-        const std::string candidate = stem + counter + ext;
-        if (::lstat(candidate.c_str(), &st) != 0) return candidate;
+        const std::string candidate = n == 0 ? name : safename::FitName(stem, counter, extension);
+        const int file = ::openat(fd, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (file >= 0) {
+            ::close(file);
+            return candidate;
+        }
+        if (errno != EEXIST) return "";
     }
     return "";
+}
+
+// Same file: the list is never written into the scanned source, even if the path changed since the check.
+bool IsSourceFile(int fd, const std::string& source) {
+    struct stat list {};
+    struct stat scanned {};
+    if (::fstat(fd, &list) != 0 || ::stat(source.c_str(), &scanned) != 0) return false;
+    return list.st_dev == scanned.st_dev && list.st_ino == scanned.st_ino;
 }
 
 std::string Describe(u64 code) {
@@ -116,6 +131,10 @@ bool ScanSession::OpenSource(std::string& reason) {
     struct stat st {};
     if (::stat(path, &st) != 0) {
         reason = "cannot open " + m_options.source + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        reason = m_options.source + " is a directory, not an image or a device";
         return false;
     }
     m_device.reset(m_options.quick ? CreateVolumeDevice(path) : CreateDiskDevice(path));
@@ -195,11 +214,16 @@ void ScanSession::ShowNodes(IFileNode** nodes, u32 count, int) {
 
 void ScanSession::ShowFilesystemNode(IFilesystemNode*) {}
 
-std::string ScanSession::PathOf(IFileNode* node) const {
+std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
     std::vector<std::string> names;
-    for (IFileNode* at = node; at; at = at->GetParent()) names.push_back(at->GetFileName() ? at->GetFileName() : "");
+    for (IFileNode* at = node; at && names.size() < kMaxDepth; at = at->GetParent())
+        names.push_back(safename::SafePathComponent(at->GetFileName() ? at->GetFileName() : ""));
+    return {names.rbegin(), names.rend()};
+}
+
+std::string ScanSession::PathOf(IFileNode* node) const {
     std::string path;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) path += (path.empty() ? "" : "/") + *it;
+    for (const std::string& name : ComponentsOf(node)) path += (path.empty() ? "" : "/") + name;
     return path;
 }
 
@@ -227,10 +251,17 @@ bool ScanSession::WriteList(std::string& reason) {
         }
         return true;
     }
-    std::ofstream file(m_options.listPath, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.flush();
-    if (!file) {
+    // Opened without truncation: what it is gets checked on the open file before anything changes.
+    const int fd = ::open(m_options.listPath.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0644);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || IsSourceFile(fd, m_options.source)) {
+        reason = "cannot write " + m_options.listPath +
+                 (fd < 0 ? std::string(": ") + std::strerror(errno) : ": not a plain file apart from the source");
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    const bool written = ::ftruncate(fd, 0) == 0 && WriteAll(fd, text);
+    if (::close(fd) != 0 || !written) {
         reason = "cannot write " + m_options.listPath;
         return false;
     }
@@ -246,37 +277,63 @@ IDataRecovery* ScanSession::RecoveryFor(_tagSearcherType type) {
     return recovery;
 }
 
-bool ScanSession::Recover(int& copied, int& failed, std::string& reason) {
-    copied = failed = 0;
+bool ScanSession::RecoverOne(IFileNode* node, int folderFd, const std::string& folderPath, const std::string& name,
+                             RecoverCounts& counts) {
+    IDataRecovery* recovery = RecoveryFor(node->GetSearcheType());
+    if (!recovery) return false;
+    IFileReader* reader = recovery->SetRecoverNode(node);
+    if (reader) reader->Release();
+    // Without a reader only an empty file can be written, which is no copy of a file that holds data.
+    if (!reader && node->GetFileSize() != 0) return false;
+    const std::string chosen = CreateFreeFile(folderFd, name);
+    if (chosen.empty()) return false;
+    const std::string target = folderPath + "/" + chosen;
+    const u64 code = recovery->RecoverTo(target.c_str(), nullptr, 0);
+    if (code == recoverycode::kCreatedEmpty) {
+        // The data-recovery object has no node for an empty file: it gets its time here, as others do there.
+        const i64 created = node->GetCreationTime();
+        if (created > 0) CDataRecovery::ChangeFileCreateTs(target.c_str(), std::time_t(UnixSeconds(created)));
+        return true;
+    }
+    if (code != result::kSuccess) {
+        // A failed copy leaves nothing behind: a truncated file would pass for the found one.
+        ::unlinkat(folderFd, chosen.c_str(), 0);
+        return false;
+    }
+    auto* concrete = dynamic_cast<CDataRecovery*>(recovery);
+    if (concrete && concrete->GetUnreadableChunkCount() > 0) ++counts.unreadable;
+    return true;
+}
+
+bool ScanSession::Recover(RecoverCounts& counts, std::string& reason) {
+    counts = {};
     std::string root = m_options.recoverDir;
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    if (!MakeFolders(root)) {
+    const int rootFd = MakeFolders(root) ? ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (rootFd < 0) {
         reason = "cannot create " + root + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<IFileNode*> files;
+    std::vector<std::pair<std::vector<std::string>, IFileNode*>> files;
     for (IFileNode* node : m_nodes)
-        if (!node->IsDirectory()) files.push_back(node);
-    std::sort(files.begin(), files.end(), [this](IFileNode* a, IFileNode* b) { return PathOf(a) < PathOf(b); });
-    for (IFileNode* node : files) {
+        if (!node->IsDirectory()) files.emplace_back(ComponentsOf(node), node);
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [parts, node] : files) {
         if (g_stop) break;
-        std::vector<std::string> parts;
-        for (IFileNode* at = node; at; at = at->GetParent()) parts.push_back(SafeComponent(at->GetFileName()));
+        // Folder by folder from the destination root, never through a link.
+        int fd = ::dup(rootFd);
         std::string folder = root;
-        for (size_t i = parts.size() - 1; i > 0; --i) folder += "/" + parts[i];
-        IDataRecovery* recovery = RecoveryFor(node->GetSearcheType());
-        const std::string target = MakeFolders(folder) ? FreePath(folder + "/" + parts[0]) : "";
-        if (!recovery || target.empty()) {
-            ++failed;
-            continue;
+        for (size_t i = 0; fd >= 0 && i + 1 < parts.size(); ++i) {
+            const int child = OpenChildFolder(fd, parts[i]);
+            ::close(fd);
+            fd = child;
+            folder += "/" + parts[i];
         }
-        if (IFileReader* reader = recovery->SetRecoverNode(node)) reader->Release();
-        const u64 code = recovery->RecoverTo(target.c_str(), nullptr, 0);
-        if (code == 0 || code == recoverycode::kCreatedEmpty)
-            ++copied;
-        else
-            ++failed;
+        const bool copied = fd >= 0 && !parts.empty() && RecoverOne(node, fd, folder, parts.back(), counts);
+        if (fd >= 0) ::close(fd);
+        ++(copied ? counts.copied : counts.failed);
     }
+    ::close(rootFd);
     return true;
 }
 

@@ -33,6 +33,14 @@ struct Options {
     int standardOutputFd = 1;
 };
 
+// What --recover did: files copied (those with unreadable ranges included, their ranges written as
+// zeros), files that could not be copied (nothing left behind), and copies with unreadable ranges.
+struct RecoverCounts {
+    int copied = 0;
+    int failed = 0;
+    int unreadable = 0;
+};
+
 // Called on SIGINT: the scan stops at its next step.
 void RequestStop(int);
 
@@ -44,7 +52,7 @@ public:
     // False with a one-line reason when the source cannot be read or the scan fails.
     bool Run(std::string& reason);
     bool WriteList(std::string& reason);
-    bool Recover(int& copied, int& failed, std::string& reason);
+    bool Recover(RecoverCounts& counts, std::string& reason);
 
     int UpdateProgress(_PROGRESS_INFO* record) override;
     int Continued() override;
@@ -54,7 +62,12 @@ public:
 
 private:
     bool OpenSource(std::string& reason);
+    // The node's path from its found root, one safe component per name: the same under --list and --recover.
+    std::vector<std::string> ComponentsOf(IFileNode* node) const;
     std::string PathOf(IFileNode* node) const;
+    // Copies one file into the folder open at folderFd (folderPath names it); true when copied.
+    bool RecoverOne(IFileNode* node, int folderFd, const std::string& folderPath, const std::string& name,
+                    RecoverCounts& counts);
     IDataRecovery* RecoveryFor(_tagSearcherType type);
 
     Options m_options;

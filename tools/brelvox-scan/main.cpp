@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "DestinationCheck.h"
 #include "ListDevices.h"
 #include "ScanSession.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
@@ -39,6 +40,27 @@ bool ParseBits(const char* text, u32& bits) {
     const unsigned long value = std::strtoul(text, &end, 0);
     if (errno || !end || *end || end == text || value == 0 || value > 127) return false;
     bits = u32(value);
+    return true;
+}
+
+// Refuses, before anything is read or written, a --list file or --recover folder through which the
+// driver would write into the scanned source. True when both are safe (or the source cannot be
+// found, which the scan reports itself).
+bool CheckDestinations(const scan::Options& options, std::string& reason) {
+    struct stat st {};
+    if (::stat(options.source.c_str(), &st) != 0) return true;
+    const scan::FileIdentity source = scan::FileIdentity::Of(st);
+    const scan::BlockTopology topology;
+    for (const std::string& path : {options.listPath == "-" ? std::string() : options.listPath, options.recoverDir}) {
+        if (path.empty()) continue;
+        const auto destination = scan::LocateDestination(path);
+        if (!destination) {
+            reason = "refusing to write to " + path + ": where it leads cannot be told";
+            return false;
+        }
+        reason = scan::DestinationProblem(source, *destination, topology);
+        if (!reason.empty()) return false;
+    }
     return true;
 }
 
@@ -84,6 +106,7 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
+    if (std::string reason; !CheckDestinations(options, reason)) return Fail(reason);
     options.showProgress = isatty(STDERR_FILENO);
     // The engine prints debug lines on standard output: keep the real one for the list and the
     // summary, and send everything else to standard error.
@@ -97,11 +120,15 @@ int main(int argc, char** argv) {
     if (!session.Run(reason)) return Fail(reason);
     if (!options.listPath.empty() && !session.WriteList(reason)) return Fail(reason);
     if (!options.recoverDir.empty()) {
-        int copied = 0, failed = 0;
-        if (!session.Recover(copied, failed, reason)) return Fail(reason);
-        const std::string summary = "copied " + std::to_string(copied) + ", failed " + std::to_string(failed) + "\n";
+        scan::RecoverCounts counts;
+        if (!session.Recover(counts, reason)) return Fail(reason);
+        std::string summary = "copied " + std::to_string(counts.copied) + ", failed " + std::to_string(counts.failed);
+        if (counts.unreadable) summary += ", unreadable " + std::to_string(counts.unreadable);
+        summary += "\n";
         if (::write(options.standardOutputFd, summary.data(), summary.size()) < 0) return Fail("cannot write the summary");
-        if (failed) return Fail(std::to_string(failed) + " file(s) could not be copied");
+        if (counts.failed) return Fail(std::to_string(counts.failed) + " file(s) could not be copied");
+        if (counts.unreadable)
+            return Fail(std::to_string(counts.unreadable) + " copied file(s) hold unreadable ranges written as zeros");
     }
     return 0;
 }

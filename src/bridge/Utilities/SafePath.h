@@ -1,14 +1,14 @@
-// Path components made from names found on disk. Whatever a name holds, its component stays one
-// plain entry inside the folder it is joined to: "/" and NUL become "_", "", "." and ".." become
-// placeholders, and names longer than a file system allows are cut at a UTF-8 boundary with their
-// extension kept.
+// Path components made from names found on disk: the engine's safe-name rules (engine/Common/SafeName.h)
+// under the operations layer's names, and the check that a resolved path stays inside its folder.
 #pragma once
 
 #include <string>
 
+#include "engine/Common/SafeName.h"
+
 namespace bridge_path {
 
-inline constexpr size_t kMaxComponentBytes = 255;
+inline constexpr size_t kMaxComponentBytes = safename::kMaxComponentBytes;
 
 std::string SafePathComponent(const std::string& name);
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/Common/SafeName.h"
+
 size_t UTF82WCHAR(char** in, size_t* inLength, char** out, size_t* outLength) {
     iconv_t cd = iconv_open("WCHAR_T", "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) return static_cast<size_t>(-1);
@@ -69,11 +71,7 @@ bool ContainsIgnoringCase(const std::string& text, const std::string& needle) {
 }
 
 std::string CutAtUtf8Boundary(const std::string& text, size_t maxBytes) {
-    if (text.size() <= maxBytes) return text;
-    size_t cut = maxBytes;
-    // Step back over continuation bytes so a sequence is never split.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    return text.substr(0, cut);
+    return safename::CutAtUtf8Boundary(text, maxBytes);
 }
 
 }  // namespace bridge_text

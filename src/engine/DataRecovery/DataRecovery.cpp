@@ -137,6 +137,11 @@ u64 CDataRecovery::Initialize(const std::vector<CSearchedPartitionInfo*>& record
     return result::kSuccess;
 }
 
+u32 CDataRecovery::GetUnreadableChunkCount() {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_unreadableChunks;
+}
+
 void CDataRecovery::SetDestinationRoot(const char* root) {
     m_destinationRoot = root ? root : "";
     while (m_destinationRoot.size() > 1 && m_destinationRoot.back() == '/') m_destinationRoot.pop_back();
@@ -305,10 +310,17 @@ u64 CDataRecovery::CopyPlain(const char* path, IProgress* sink, int size) {
         }
         const u32 chunk = u32(std::min<i64>(total - current, m_bufferSize));
         record.errorCode = 0;
-        const u32 got = std::min(m_reader->ReadData(current, reinterpret_cast<char*>(m_buffer.data()), chunk, nullptr), chunk);
+        // errno is cleared first: a reader that fails without a system error (a range past the end of an
+        // image) must not be logged with whatever an earlier call left there.
+        errno = 0;
+        const u32 got =
+            std::min(m_reader->ReadData(current, reinterpret_cast<char*>(m_buffer.data()), chunk, nullptr), chunk);
+        const int readError = errno;
+        if (got < chunk) ++m_unreadableChunks;
         if (got == 0) {
             // Unreadable: the range stays zeros (the file gets its full length at the end).
-            RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, path, std::strerror(errno));
+            RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, path,
+                        readError ? std::strerror(readError) : "no data for the range");
         } else if (!WriteAllAt(fd, m_buffer.data(), got, current)) {
             RecoveryLog("%s:%d write[%s] failed with %s\n", "RecoverTo", 7, path, std::strerror(errno));
             record.errorCode = i64(recoverycode::kWriteWait);
@@ -347,6 +359,7 @@ u64 CDataRecovery::CopyPlain(const char* path, IProgress* sink, int size) {
 
 u64 CDataRecovery::RecoverTo(const char* path, IProgress* sink, int size) {
     std::lock_guard<std::mutex> hold(m_mutex);
+    m_unreadableChunks = 0;
     _PROGRESS_INFO start = MakeProgressInfo(PROGRESS_RUNNING, 0, 0);
     if (sink) sink->UpdateProgress(&start);
     if (!path) {

@@ -36,6 +36,9 @@ public:
 
     // Folder times are never set on this folder or above it (the recovery's destination).
     void SetDestinationRoot(const char* root);
+    // Chunks of the last RecoverTo that the reader could not deliver in full: their ranges were written
+    // as zeros and the copy still succeeded, so a caller that must not call such a copy clean asks here.
+    u32 GetUnreadableChunkCount();
 
     const std::vector<CSearchedPartitionInfo*>& GetSearchedPartition() const { return m_partitions; }
     u32 GetPartitionCount() const { return m_partitionCount; }
@@ -69,6 +72,7 @@ private:
     i64 m_nodeTime = 0;
     bool m_hasNodeTime = false;
     IFileNode* m_node = nullptr;
+    u32 m_unreadableChunks = 0;
     std::string m_destinationRoot;
     std::mutex m_mutex;
 };
