@@ -13,7 +13,7 @@
 #include "engine/RAWSearch/Controller/RAWSearchController.h"
 #include "engine/RAWSearch/Exif/ExifReader.h"
 
-using rawtest::JpegSpec;
+using rawtest::JpegRecipe;
 using rawtest::MakeJpeg;
 using rawtest::MemoryDevice;
 using rawtest::RecordingTreeBuilder;
@@ -52,7 +52,7 @@ std::vector<unsigned char> Place(std::vector<std::pair<size_t, std::vector<unsig
 }  // namespace
 
 TEST(JpegAnalyzer, SizesNamesAndTagsWhileTheSearchReadsOn) {
-    JpegSpec camera;
+    JpegRecipe camera;
     camera.make = "Acme";
     camera.model = "Acme X1";
     camera.date = "2011:05:06 10:20:30";
@@ -61,7 +61,7 @@ TEST(JpegAnalyzer, SizesNamesAndTagsWhileTheSearchReadsOn) {
     camera.exifHeight = 80;
     camera.scanBytes = 60000;  // beyond the header end the Exif directory sets (offset + 40960)
     auto photo = MakeJpeg(camera);
-    JpegSpec plain;
+    JpegRecipe plain;
     plain.exif = false;
     plain.scanBytes = 3000;
     auto jfif = MakeJpeg(plain);
@@ -92,10 +92,10 @@ TEST(JpegAnalyzer, EndMarkerCasesOfTheGuessingRecord) {
         {"natural length", 2, true},
     };
     for (const Case& c : cases) {
-        JpegSpec spec;
-        spec.exif = false;
-        spec.scanBytes = 2000;
-        auto jpeg = MakeJpeg(spec);
+        JpegRecipe recipe;
+        recipe.exif = false;
+        recipe.scanBytes = 2000;
+        auto jpeg = MakeJpeg(recipe);
         if (c.padTo != 2) {
             // Insert a comment segment so that the length is k*512 + padTo (padTo 0: a multiple).
             const size_t want = (jpeg.size() / 512 + 2) * 512 + c.padTo;
@@ -116,11 +116,11 @@ TEST(JpegAnalyzer, EndMarkerCasesOfTheGuessingRecord) {
 }
 
 TEST(JpegAnalyzer, ThumbnailMarkerAndShortZeroRunDoNotEndTheFile) {
-    JpegSpec spec;
-    spec.thumbnail = true;
-    spec.make = "Acme";
-    spec.scanBytes = 50000;
-    auto photo = MakeJpeg(spec);
+    JpegRecipe recipe;
+    recipe.thumbnail = true;
+    recipe.make = "Acme";
+    recipe.scanBytes = 50000;
+    auto photo = MakeJpeg(recipe);
     // Noise right after the file: its last sector does not end in 8 zero bytes, so the end is found
     // later by the device-side analyser or not at all; the thumbnail's FF D9 must never end it.
     RecordingTreeBuilder builder;
@@ -130,11 +130,11 @@ TEST(JpegAnalyzer, ThumbnailMarkerAndShortZeroRunDoNotEndTheFile) {
 }
 
 TEST(JpegAnalyzer, PixelEstimateEndsAFileWhoseMarkerIsNeverFound) {
-    JpegSpec spec;
-    spec.exifWidth = 4000;
-    spec.exifHeight = 3000;
-    spec.scanBytes = 600;
-    auto head = MakeJpeg(spec);
+    JpegRecipe recipe;
+    recipe.exifWidth = 4000;
+    recipe.exifHeight = 3000;
+    recipe.scanBytes = 600;
+    auto head = MakeJpeg(recipe);
     head.pop_back();
     head.pop_back();  // no end marker
     std::vector<unsigned char> image(13000000 / 512 * 512 + 512 * 100, 0x5A);
@@ -158,13 +158,13 @@ TEST(JpegAnalyzer, PixelEstimateEndsAFileWhoseMarkerIsNeverFound) {
 }
 
 TEST(JpegAnalyzer, ModelWithASlashIsDroppedFromTheName) {
-    JpegSpec spec;
-    spec.make = "Acme";
-    spec.model = "X1/2";
-    spec.exifWidth = 100;
-    spec.exifHeight = 80;
-    spec.scanBytes = 60000;
-    auto photo = MakeJpeg(spec);
+    JpegRecipe recipe;
+    recipe.make = "Acme";
+    recipe.model = "X1/2";
+    recipe.exifWidth = 100;
+    recipe.exifHeight = 80;
+    recipe.scanBytes = 60000;
+    auto photo = MakeJpeg(recipe);
     RecordingTreeBuilder builder;
     auto files = Carve(Place({{0, photo}}, 300), builder);
     ASSERT_EQ(files.size(), 1u);
@@ -173,7 +173,7 @@ TEST(JpegAnalyzer, ModelWithASlashIsDroppedFromTheName) {
 }
 
 TEST(FileJPGAnalyser, AGivenUpGuessIsSizedNamedAndDatedFromTheDevice) {
-    JpegSpec big;
+    JpegRecipe big;
     big.exif = false;
     big.exifAfterJfif = true;
     big.make = "Acme";
@@ -215,10 +215,10 @@ TEST(FileJPGAnalyser, FormsAndRefusals) {
         {"no marker at offset 2", [](std::vector<unsigned char>& j) { j[2] = 0x00; }, false},
     };
     for (const Case& c : cases) {
-        JpegSpec spec;
-        spec.exif = false;
-        spec.scanBytes = 1500;
-        auto jpeg = MakeJpeg(spec);
+        JpegRecipe recipe;
+        recipe.exif = false;
+        recipe.scanBytes = 1500;
+        auto jpeg = MakeJpeg(recipe);
         c.mutate(jpeg);
         MemoryDevice device(Place({{1, jpeg}}, 20));
         FileJPGAnalyser analyser;
@@ -233,18 +233,18 @@ TEST(FileJPGAnalyser, FormsAndRefusals) {
 }
 
 TEST(ExifReader, EdgeCases) {
-    auto segment = [](const JpegSpec& spec) {
-        auto j = MakeJpeg(spec);
+    auto segment = [](const JpegRecipe& recipe) {
+        auto j = MakeJpeg(recipe);
         // "Exif" at offset 6; the segment length at 4.
         const unsigned length = (j[4] << 8) | j[5];
         return std::vector<unsigned char>(j.begin() + 6, j.begin() + 4 + length);
     };
-    JpegSpec spec;
-    spec.make = "Acme";
-    spec.model = std::string(50, 'M');
-    spec.date = "2011:05:06 10:20:30";
-    spec.thumbnail = true;
-    auto exif = segment(spec);
+    JpegRecipe recipe;
+    recipe.make = "Acme";
+    recipe.model = std::string(50, 'M');
+    recipe.date = "2011:05:06 10:20:30";
+    recipe.thumbnail = true;
+    auto exif = segment(recipe);
     tag_ExifInfo info{};
     info.options = EXIF_COPY_THUMBNAIL;
     SetExitInfo(&info);
@@ -264,7 +264,7 @@ TEST(ExifReader, EdgeCases) {
     EXPECT_STREQ(EXIF_GetErrorString(), "Suspicious offset of first IFD value");
 
     // A directory that links back to itself is read once; ISO 2 becomes 400.
-    JpegSpec iso;  // the Exif directory holds ISO 100 by default; patch it to 2
+    JpegRecipe iso;  // the Exif directory holds ISO 100 by default; patch it to 2
     auto isoSeg = segment(iso);
     for (size_t i = 0; i + 12 <= isoSeg.size(); ++i) {
         if (isoSeg[i] == 0x88 && isoSeg[i + 1] == 0x27 && isoSeg[i + 3] == 4) isoSeg[i + 11] = 2;
@@ -282,15 +282,15 @@ TEST(ExifReader, EdgeCases) {
 
 TEST(JpegHostile, CorruptExifAndTruncatedFilesNeverCrashOrHang) {
     std::mt19937 rng(1234);
-    JpegSpec spec;
-    spec.make = "Acme";
-    spec.model = "Acme X1";
-    spec.date = "2011:05:06 10:20:30";
-    spec.thumbnail = true;
-    spec.exifWidth = 640;
-    spec.exifHeight = 480;
-    spec.scanBytes = 3000;
-    const auto base = MakeJpeg(spec);
+    JpegRecipe recipe;
+    recipe.make = "Acme";
+    recipe.model = "Acme X1";
+    recipe.date = "2011:05:06 10:20:30";
+    recipe.thumbnail = true;
+    recipe.exifWidth = 640;
+    recipe.exifHeight = 480;
+    recipe.scanBytes = 3000;
+    const auto base = MakeJpeg(recipe);
     for (int round = 0; round < 300; ++round) {
         auto jpeg = base;
         const int kind = round % 4;
