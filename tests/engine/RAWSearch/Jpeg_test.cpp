@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 
@@ -12,6 +13,7 @@
 #include "engine/RAWSearch/Analysers/JpegAnalyzer.h"
 #include "engine/RAWSearch/Controller/RAWSearchController.h"
 #include "engine/RAWSearch/Exif/ExifReader.h"
+#include "engine/RAWSearch/Tree/RAWFileNode.h"
 
 using rawtest::JpegRecipe;
 using rawtest::MakeJpeg;
@@ -47,6 +49,19 @@ std::vector<unsigned char> Place(std::vector<std::pair<size_t, std::vector<unsig
     std::vector<unsigned char> image(sectors * 512, 0);
     for (auto& [sector, bytes] : files) memcpy(image.data() + sector * 512, bytes.data(), bytes.size());
     return image;
+}
+
+// Lengthens a JPEG by a comment segment after its first APPn segment so that its last sector holds
+// remainder bytes (0: the file fills it).
+void PadToRemainder(std::vector<unsigned char>& jpeg, size_t remainder) {
+    const size_t at = 4 + ((jpeg[4] << 8) | jpeg[5]);
+    const size_t comment = (jpeg.size() / 512 + 2) * 512 + remainder - jpeg.size();
+    std::vector<unsigned char> seg(comment, 'c');
+    seg[0] = 0xFF;
+    seg[1] = 0xFE;
+    seg[2] = static_cast<unsigned char>((comment - 2) >> 8);
+    seg[3] = static_cast<unsigned char>((comment - 2) & 0xFF);
+    jpeg.insert(jpeg.begin() + static_cast<long>(at), seg.begin(), seg.end());
 }
 
 }  // namespace
@@ -112,6 +127,101 @@ TEST(JpegAnalyzer, EndMarkerCasesOfTheGuessingRecord) {
         auto files = Carve(Place({{8, jpeg}}, 200), builder);
         ASSERT_EQ(files.size(), 1u) << c.name;
         EXPECT_EQ(files[0].size, static_cast<i64>(jpeg.size())) << c.name;
+    }
+}
+
+TEST(JpegAnalyzer, AFileFollowedDirectlyByAnotherEndsAtItsOwnMarker) {
+    // The first file's end marker is followed by fewer zero bytes than the end test asks (or none),
+    // and the next photo starts at the very next sector: the first must not swallow it.
+    struct Case {
+        const char* name;
+        bool exif;
+        size_t scanBytes;
+        size_t remainder;
+    } cases[] = {
+        {"JFIF, marker then 7 zero bytes", false, 3000, 505},
+        {"JFIF, marker then 1 zero byte", false, 3000, 511},
+        {"JFIF, marker closing the sector", false, 3000, 0},
+        {"Exif past its header, marker then 7 zero bytes", true, 60000, 505},
+        {"Exif past its header, marker closing the sector", true, 60000, 0},
+        // Below the header end a marker may be a thumbnail's: the device analyser decides.
+        {"Exif within its header, marker then 7 zero bytes", true, 3000, 505},
+        {"Exif within its header, marker then 1 zero byte", true, 3000, 511},
+    };
+    for (const Case& c : cases) {
+        JpegRecipe first;
+        first.exif = c.exif;
+        first.make = c.exif ? "Acme" : "";
+        first.model = c.exif ? "X1" : "";
+        first.thumbnail = c.exif;
+        first.exifWidth = c.exif ? 100 : 0;
+        first.exifHeight = c.exif ? 80 : 0;
+        first.scanBytes = c.scanBytes;
+        first.width = 640;  // the device analyser's end scan stops at 3 x width x height bytes
+        first.height = 480;
+        auto one = MakeJpeg(first);
+        PadToRemainder(one, c.remainder);
+        ASSERT_EQ(one.size() % 512, c.remainder) << c.name;
+        JpegRecipe second;
+        second.exif = false;
+        second.seed = 2;
+        second.scanBytes = 60000;  // its end lies past the first one's header end
+        auto two = MakeJpeg(second);
+        const size_t next = 4 + (one.size() + 511) / 512;
+        auto image = Place({{4, one}, {next, two}}, next + two.size() / 512 + 40);
+
+        RecordingTreeBuilder builder;
+        FileSectorMap map;
+        auto files = Carve(image, builder, &map);
+        ASSERT_EQ(files.size(), 2u) << c.name;
+        std::map<i64, i64> sizes;
+        for (auto& f : files) sizes[static_cast<CRAWFileNode*>(f.node)->GetDataRunList()->GetFirst()->start] = f.size;
+        EXPECT_EQ(sizes[4], static_cast<i64>(one.size())) << c.name;
+        EXPECT_EQ(sizes[static_cast<i64>(next)], static_cast<i64>(two.size())) << c.name;
+
+        // The device analyser alone (a photo given up by the search) stops there too.
+        MemoryDevice device(image);
+        FileJPGAnalyser analyser;
+        CRawFileInfo info;
+        info.m_startSector = 4;
+        ASSERT_TRUE(analyser.GetRawFileSize(info, &device)) << c.name;
+        EXPECT_EQ(info.m_size, one.size()) << c.name;
+    }
+}
+
+TEST(JpegAnalyzer, AFileCutByTheDeviceEndEndsThere) {
+    // The device ends inside the photo: its end marker never comes, and its size stops at the device end.
+    struct Case {
+        const char* name;
+        bool exif;
+        size_t keep;  // bytes of the photo left before the device end (0: all but its last 3)
+    } cases[] = {
+        {"Exif, 30000 bytes left", true, 30000},
+        {"Exif, all but 3 bytes left", true, 0},
+        {"JFIF, 20000 bytes left", false, 20000},
+        {"JFIF, all but 3 bytes left", false, 0},
+    };
+    for (const Case& c : cases) {
+        JpegRecipe recipe;
+        recipe.exif = c.exif;
+        recipe.make = c.exif ? "Acme" : "";
+        recipe.model = c.exif ? "X1" : "";
+        recipe.thumbnail = c.exif;
+        recipe.exifWidth = c.exif ? 640 : 0;
+        recipe.exifHeight = c.exif ? 480 : 0;
+        recipe.scanBytes = 60000;
+        recipe.width = 640;  // the device analyser's end scan stops at 3 x width x height bytes
+        recipe.height = 480;
+        auto photo = MakeJpeg(recipe);
+        photo.resize(c.keep != 0 ? c.keep : photo.size() - 3);
+        std::vector<unsigned char> image(8 * 512, 0);
+        image.insert(image.end(), photo.begin(), photo.end());
+        const i64 deviceEnd = static_cast<i64>((image.size() + 511) / 512 * 512);  // the device's whole sectors
+
+        RecordingTreeBuilder builder;
+        auto files = Carve(image, builder);
+        ASSERT_EQ(files.size(), 1u) << c.name;
+        EXPECT_EQ(files[0].size, deviceEnd - 8 * 512) << c.name;
     }
 }
 
