@@ -4,7 +4,8 @@
    recall.py MANIFEST TOOL OUTDIR     (TOOL: brelvox, photorec or foremost)
 
 A planted JPEG counts as found when a recovered JPEG starts at its sector (the tools name files by
-their start sector), as whole when the recovered file begins with all its planted bytes (a viewer shows
+their start sector; a file named without it, as a photo sized from the device is named after its camera
+model, is matched by its content: it begins with all the bytes of a planted file), as whole when the recovered file begins with all its planted bytes (a viewer shows
 it; bytes after its end marker are ignored), and as exact when the recovered bytes are the planted ones
 (same SHA-256, same size). Prints one line:
   planted N found F whole W exact E other O recall_whole RW recall_exact RE
@@ -22,6 +23,21 @@ PATTERNS = {
 }
 
 
+def match_by_content(path, planted):
+    """The start sector of the planted file whose bytes begin the file at path, or None."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    digests = {}
+    for start, (size, sha) in planted.items():
+        if size > len(data):
+            continue
+        if size not in digests:
+            digests[size] = hashlib.sha256(data[:size]).hexdigest()
+        if digests[size] == sha:
+            return start
+    return None
+
+
 def main():
     manifest, tool, outdir = sys.argv[1:4]
     planted = {}
@@ -32,10 +48,13 @@ def main():
         planted[int(start)] = (int(size), sha)
     pattern = PATTERNS[tool]
     found, whole, exact, other = set(), set(), set(), 0
+    unnamed = []
     for folder, _, files in os.walk(outdir):
         for name in files:
             m = pattern.search(name)
             if not m:
+                if name.lower().endswith('.jpg'):
+                    unnamed.append(os.path.join(folder, name))
                 continue
             start = int(m.group(1))
             if start not in planted:
@@ -49,6 +68,15 @@ def main():
                 whole.add(start)
                 if len(data) == size:
                     exact.add(start)
+    for path in unnamed:
+        start = match_by_content(path, planted)
+        if start is None:
+            other += 1
+            continue
+        found.add(start)
+        whole.add(start)
+        if os.path.getsize(path) == planted[start][0]:
+            exact.add(start)
     n = len(planted)
     print('planted %d found %d whole %d exact %d other %d recall_whole %.4f recall_exact %.4f' %
           (n, len(found), len(whole), len(exact), other, len(whole) / n if n else 0.0, len(exact) / n if n else 0.0))

@@ -112,3 +112,30 @@ TEST(Carving, EveryManifestJpegIsFoundExactly) {
     }
     EXPECT_EQ(folders[-15], "Camera");
 }
+
+TEST(Carving, ACorpusCutInsideItsFirstPhotoEndsThatPhotoAtTheDeviceEnd) {
+    const auto rows = Manifest();
+    ASSERT_FALSE(rows.empty());
+    const Row& first = rows.front();
+    testsupport::TempDir dir;
+    const auto imagePath = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path());
+    std::ifstream in(imagePath, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // 30000 bytes of the photo, and all but its last 3 (its end marker lost).
+    for (const i64 left : {i64{30000}, first.size - 3}) {
+        const size_t cut = static_cast<size_t>(first.start * 512 + left);
+        ASSERT_LT(cut, bytes.size());
+        MemoryDevice device(std::vector<unsigned char>(bytes.begin(), bytes.begin() + static_cast<long>(cut)));
+        RecordingTreeBuilder builder;
+        CRAWSearchController controller;
+        controller.SetDevice(&device);
+        controller.SetBlockSize(8192);
+        controller.SetDirecotryTreeBuilder(&builder);
+        ASSERT_EQ(controller.PreparetoSearch(), 1);
+        controller.AnalyzeBlock(0, device.GetTotalSectors());
+        controller.EndSearch(1);
+        auto files = builder.Files();
+        ASSERT_EQ(files.size(), 1u) << left;
+        EXPECT_EQ(files[0].size, (device.GetTotalSectors() - first.start) * 512) << left;
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 
@@ -12,8 +13,9 @@
 #include "engine/RAWSearch/Analysers/JpegAnalyzer.h"
 #include "engine/RAWSearch/Controller/RAWSearchController.h"
 #include "engine/RAWSearch/Exif/ExifReader.h"
+#include "engine/RAWSearch/Tree/RAWFileNode.h"
 
-using rawtest::JpegSpec;
+using rawtest::JpegRecipe;
 using rawtest::MakeJpeg;
 using rawtest::MemoryDevice;
 using rawtest::RecordingTreeBuilder;
@@ -49,10 +51,23 @@ std::vector<unsigned char> Place(std::vector<std::pair<size_t, std::vector<unsig
     return image;
 }
 
+// Lengthens a JPEG by a comment segment after its first APPn segment so that its last sector holds
+// remainder bytes (0: the file fills it).
+void PadToRemainder(std::vector<unsigned char>& jpeg, size_t remainder) {
+    const size_t at = 4 + ((jpeg[4] << 8) | jpeg[5]);
+    const size_t comment = (jpeg.size() / 512 + 2) * 512 + remainder - jpeg.size();
+    std::vector<unsigned char> seg(comment, 'c');
+    seg[0] = 0xFF;
+    seg[1] = 0xFE;
+    seg[2] = static_cast<unsigned char>((comment - 2) >> 8);
+    seg[3] = static_cast<unsigned char>((comment - 2) & 0xFF);
+    jpeg.insert(jpeg.begin() + static_cast<long>(at), seg.begin(), seg.end());
+}
+
 }  // namespace
 
 TEST(JpegAnalyzer, SizesNamesAndTagsWhileTheSearchReadsOn) {
-    JpegSpec camera;
+    JpegRecipe camera;
     camera.make = "Acme";
     camera.model = "Acme X1";
     camera.date = "2011:05:06 10:20:30";
@@ -61,7 +76,7 @@ TEST(JpegAnalyzer, SizesNamesAndTagsWhileTheSearchReadsOn) {
     camera.exifHeight = 80;
     camera.scanBytes = 60000;  // beyond the header end the Exif directory sets (offset + 40960)
     auto photo = MakeJpeg(camera);
-    JpegSpec plain;
+    JpegRecipe plain;
     plain.exif = false;
     plain.scanBytes = 3000;
     auto jfif = MakeJpeg(plain);
@@ -92,10 +107,10 @@ TEST(JpegAnalyzer, EndMarkerCasesOfTheGuessingRecord) {
         {"natural length", 2, true},
     };
     for (const Case& c : cases) {
-        JpegSpec spec;
-        spec.exif = false;
-        spec.scanBytes = 2000;
-        auto jpeg = MakeJpeg(spec);
+        JpegRecipe recipe;
+        recipe.exif = false;
+        recipe.scanBytes = 2000;
+        auto jpeg = MakeJpeg(recipe);
         if (c.padTo != 2) {
             // Insert a comment segment so that the length is k*512 + padTo (padTo 0: a multiple).
             const size_t want = (jpeg.size() / 512 + 2) * 512 + c.padTo;
@@ -115,12 +130,107 @@ TEST(JpegAnalyzer, EndMarkerCasesOfTheGuessingRecord) {
     }
 }
 
+TEST(JpegAnalyzer, AFileFollowedDirectlyByAnotherEndsAtItsOwnMarker) {
+    // The first file's end marker is followed by fewer zero bytes than the end test asks (or none),
+    // and the next photo starts at the very next sector: the first must not swallow it.
+    struct Case {
+        const char* name;
+        bool exif;
+        size_t scanBytes;
+        size_t remainder;
+    } cases[] = {
+        {"JFIF, marker then 7 zero bytes", false, 3000, 505},
+        {"JFIF, marker then 1 zero byte", false, 3000, 511},
+        {"JFIF, marker closing the sector", false, 3000, 0},
+        {"Exif past its header, marker then 7 zero bytes", true, 60000, 505},
+        {"Exif past its header, marker closing the sector", true, 60000, 0},
+        // Below the header end a marker may be a thumbnail's: the device analyser decides.
+        {"Exif within its header, marker then 7 zero bytes", true, 3000, 505},
+        {"Exif within its header, marker then 1 zero byte", true, 3000, 511},
+    };
+    for (const Case& c : cases) {
+        JpegRecipe first;
+        first.exif = c.exif;
+        first.make = c.exif ? "Acme" : "";
+        first.model = c.exif ? "X1" : "";
+        first.thumbnail = c.exif;
+        first.exifWidth = c.exif ? 100 : 0;
+        first.exifHeight = c.exif ? 80 : 0;
+        first.scanBytes = c.scanBytes;
+        first.width = 640;  // the device analyser's end scan stops at 3 x width x height bytes
+        first.height = 480;
+        auto one = MakeJpeg(first);
+        PadToRemainder(one, c.remainder);
+        ASSERT_EQ(one.size() % 512, c.remainder) << c.name;
+        JpegRecipe second;
+        second.exif = false;
+        second.seed = 2;
+        second.scanBytes = 60000;  // its end lies past the first one's header end
+        auto two = MakeJpeg(second);
+        const size_t next = 4 + (one.size() + 511) / 512;
+        auto image = Place({{4, one}, {next, two}}, next + two.size() / 512 + 40);
+
+        RecordingTreeBuilder builder;
+        FileSectorMap map;
+        auto files = Carve(image, builder, &map);
+        ASSERT_EQ(files.size(), 2u) << c.name;
+        std::map<i64, i64> sizes;
+        for (auto& f : files) sizes[static_cast<CRAWFileNode*>(f.node)->GetDataRunList()->GetFirst()->start] = f.size;
+        EXPECT_EQ(sizes[4], static_cast<i64>(one.size())) << c.name;
+        EXPECT_EQ(sizes[static_cast<i64>(next)], static_cast<i64>(two.size())) << c.name;
+
+        // The device analyser alone (a photo given up by the search) stops there too.
+        MemoryDevice device(image);
+        FileJPGAnalyser analyser;
+        CRawFileInfo info;
+        info.m_startSector = 4;
+        ASSERT_TRUE(analyser.GetRawFileSize(info, &device)) << c.name;
+        EXPECT_EQ(info.m_size, one.size()) << c.name;
+    }
+}
+
+TEST(JpegAnalyzer, AFileCutByTheDeviceEndEndsThere) {
+    // The device ends inside the photo: its end marker never comes, and its size stops at the device end.
+    struct Case {
+        const char* name;
+        bool exif;
+        size_t keep;  // bytes of the photo left before the device end (0: all but its last 3)
+    } cases[] = {
+        {"Exif, 30000 bytes left", true, 30000},
+        {"Exif, all but 3 bytes left", true, 0},
+        {"JFIF, 20000 bytes left", false, 20000},
+        {"JFIF, all but 3 bytes left", false, 0},
+    };
+    for (const Case& c : cases) {
+        JpegRecipe recipe;
+        recipe.exif = c.exif;
+        recipe.make = c.exif ? "Acme" : "";
+        recipe.model = c.exif ? "X1" : "";
+        recipe.thumbnail = c.exif;
+        recipe.exifWidth = c.exif ? 640 : 0;
+        recipe.exifHeight = c.exif ? 480 : 0;
+        recipe.scanBytes = 60000;
+        recipe.width = 640;  // the device analyser's end scan stops at 3 x width x height bytes
+        recipe.height = 480;
+        auto photo = MakeJpeg(recipe);
+        photo.resize(c.keep != 0 ? c.keep : photo.size() - 3);
+        std::vector<unsigned char> image(8 * 512, 0);
+        image.insert(image.end(), photo.begin(), photo.end());
+        const i64 deviceEnd = static_cast<i64>((image.size() + 511) / 512 * 512);  // the device's whole sectors
+
+        RecordingTreeBuilder builder;
+        auto files = Carve(image, builder);
+        ASSERT_EQ(files.size(), 1u) << c.name;
+        EXPECT_EQ(files[0].size, deviceEnd - 8 * 512) << c.name;
+    }
+}
+
 TEST(JpegAnalyzer, ThumbnailMarkerAndShortZeroRunDoNotEndTheFile) {
-    JpegSpec spec;
-    spec.thumbnail = true;
-    spec.make = "Acme";
-    spec.scanBytes = 50000;
-    auto photo = MakeJpeg(spec);
+    JpegRecipe recipe;
+    recipe.thumbnail = true;
+    recipe.make = "Acme";
+    recipe.scanBytes = 50000;
+    auto photo = MakeJpeg(recipe);
     // Noise right after the file: its last sector does not end in 8 zero bytes, so the end is found
     // later by the device-side analyser or not at all; the thumbnail's FF D9 must never end it.
     RecordingTreeBuilder builder;
@@ -130,11 +240,11 @@ TEST(JpegAnalyzer, ThumbnailMarkerAndShortZeroRunDoNotEndTheFile) {
 }
 
 TEST(JpegAnalyzer, PixelEstimateEndsAFileWhoseMarkerIsNeverFound) {
-    JpegSpec spec;
-    spec.exifWidth = 4000;
-    spec.exifHeight = 3000;
-    spec.scanBytes = 600;
-    auto head = MakeJpeg(spec);
+    JpegRecipe recipe;
+    recipe.exifWidth = 4000;
+    recipe.exifHeight = 3000;
+    recipe.scanBytes = 600;
+    auto head = MakeJpeg(recipe);
     head.pop_back();
     head.pop_back();  // no end marker
     std::vector<unsigned char> image(13000000 / 512 * 512 + 512 * 100, 0x5A);
@@ -158,13 +268,13 @@ TEST(JpegAnalyzer, PixelEstimateEndsAFileWhoseMarkerIsNeverFound) {
 }
 
 TEST(JpegAnalyzer, ModelWithASlashIsDroppedFromTheName) {
-    JpegSpec spec;
-    spec.make = "Acme";
-    spec.model = "X1/2";
-    spec.exifWidth = 100;
-    spec.exifHeight = 80;
-    spec.scanBytes = 60000;
-    auto photo = MakeJpeg(spec);
+    JpegRecipe recipe;
+    recipe.make = "Acme";
+    recipe.model = "X1/2";
+    recipe.exifWidth = 100;
+    recipe.exifHeight = 80;
+    recipe.scanBytes = 60000;
+    auto photo = MakeJpeg(recipe);
     RecordingTreeBuilder builder;
     auto files = Carve(Place({{0, photo}}, 300), builder);
     ASSERT_EQ(files.size(), 1u);
@@ -173,7 +283,7 @@ TEST(JpegAnalyzer, ModelWithASlashIsDroppedFromTheName) {
 }
 
 TEST(FileJPGAnalyser, AGivenUpGuessIsSizedNamedAndDatedFromTheDevice) {
-    JpegSpec big;
+    JpegRecipe big;
     big.exif = false;
     big.exifAfterJfif = true;
     big.make = "Acme";
@@ -215,10 +325,10 @@ TEST(FileJPGAnalyser, FormsAndRefusals) {
         {"no marker at offset 2", [](std::vector<unsigned char>& j) { j[2] = 0x00; }, false},
     };
     for (const Case& c : cases) {
-        JpegSpec spec;
-        spec.exif = false;
-        spec.scanBytes = 1500;
-        auto jpeg = MakeJpeg(spec);
+        JpegRecipe recipe;
+        recipe.exif = false;
+        recipe.scanBytes = 1500;
+        auto jpeg = MakeJpeg(recipe);
         c.mutate(jpeg);
         MemoryDevice device(Place({{1, jpeg}}, 20));
         FileJPGAnalyser analyser;
@@ -233,18 +343,18 @@ TEST(FileJPGAnalyser, FormsAndRefusals) {
 }
 
 TEST(ExifReader, EdgeCases) {
-    auto segment = [](const JpegSpec& spec) {
-        auto j = MakeJpeg(spec);
+    auto segment = [](const JpegRecipe& recipe) {
+        auto j = MakeJpeg(recipe);
         // "Exif" at offset 6; the segment length at 4.
         const unsigned length = (j[4] << 8) | j[5];
         return std::vector<unsigned char>(j.begin() + 6, j.begin() + 4 + length);
     };
-    JpegSpec spec;
-    spec.make = "Acme";
-    spec.model = std::string(50, 'M');
-    spec.date = "2011:05:06 10:20:30";
-    spec.thumbnail = true;
-    auto exif = segment(spec);
+    JpegRecipe recipe;
+    recipe.make = "Acme";
+    recipe.model = std::string(50, 'M');
+    recipe.date = "2011:05:06 10:20:30";
+    recipe.thumbnail = true;
+    auto exif = segment(recipe);
     tag_ExifInfo info{};
     info.options = EXIF_COPY_THUMBNAIL;
     SetExitInfo(&info);
@@ -264,7 +374,7 @@ TEST(ExifReader, EdgeCases) {
     EXPECT_STREQ(EXIF_GetErrorString(), "Suspicious offset of first IFD value");
 
     // A directory that links back to itself is read once; ISO 2 becomes 400.
-    JpegSpec iso;  // the Exif directory holds ISO 100 by default; patch it to 2
+    JpegRecipe iso;  // the Exif directory holds ISO 100 by default; patch it to 2
     auto isoSeg = segment(iso);
     for (size_t i = 0; i + 12 <= isoSeg.size(); ++i) {
         if (isoSeg[i] == 0x88 && isoSeg[i + 1] == 0x27 && isoSeg[i + 3] == 4) isoSeg[i + 11] = 2;
@@ -282,15 +392,15 @@ TEST(ExifReader, EdgeCases) {
 
 TEST(JpegHostile, CorruptExifAndTruncatedFilesNeverCrashOrHang) {
     std::mt19937 rng(1234);
-    JpegSpec spec;
-    spec.make = "Acme";
-    spec.model = "Acme X1";
-    spec.date = "2011:05:06 10:20:30";
-    spec.thumbnail = true;
-    spec.exifWidth = 640;
-    spec.exifHeight = 480;
-    spec.scanBytes = 3000;
-    const auto base = MakeJpeg(spec);
+    JpegRecipe recipe;
+    recipe.make = "Acme";
+    recipe.model = "Acme X1";
+    recipe.date = "2011:05:06 10:20:30";
+    recipe.thumbnail = true;
+    recipe.exifWidth = 640;
+    recipe.exifHeight = 480;
+    recipe.scanBytes = 3000;
+    const auto base = MakeJpeg(recipe);
     for (int round = 0; round < 300; ++round) {
         auto jpeg = base;
         const int kind = round % 4;

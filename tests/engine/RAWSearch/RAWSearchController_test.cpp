@@ -290,3 +290,38 @@ TEST(RAWSearchController, PartitionRecordCoversTheDevice) {
     EXPECT_EQ(out[0]->m_weight, 1.0);
     delete out[0];
 }
+
+TEST(RAWSearchController, NoSizePassesTheDeviceEnd) {
+    // A 24-sector device; each file starts at sector 20, so 4 sectors (2048 bytes) are all there is.
+    struct Case {
+        const char* name;
+        std::function<void(FakeAnalyser*)> setUp;
+        i64 size;
+    } cases[] = {
+        {"header-sized", [](FakeAnalyser* a) { a->headerSize = 1 << 20; }, 2048},
+        {"sized from the device at the end",
+         [](FakeAnalyser* a) {
+             a->create = [] { return new FakeGuess(0, 0); };
+             a->sizeOnDevice = [](CRawFileInfo&, IStorageDevice*) { return u64{65536}; };
+         },
+         2048},
+        {"a guess that kept a size",
+         [](FakeAnalyser* a) {
+             a->create = [] {
+                 auto* r = new FakeGuess(0, 3000);
+                 r->keepsSize = true;
+                 return r;
+             };
+         },
+         2048},
+        {"a size within the device stays", [](FakeAnalyser* a) { a->headerSize = 2047; }, 2047},
+    };
+    for (const Case& c : cases) {
+        Search search(Image(24, {{20, "CUT!"}}));
+        c.setUp(search.Add("CUT!", RAW_TYPE_JPG));
+        search.Run();
+        auto files = search.builder.Files();
+        ASSERT_EQ(files.size(), 1u) << c.name;
+        EXPECT_EQ(files[0].size, c.size) << c.name;
+    }
+}

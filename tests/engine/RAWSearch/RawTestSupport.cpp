@@ -66,23 +66,23 @@ void Patch32(std::vector<unsigned char>& v, size_t at, unsigned x) {
     v[at + 3] = static_cast<unsigned char>(x);
 }
 
-std::vector<unsigned char> MakeExifSegment(const JpegSpec& spec) {
+std::vector<unsigned char> MakeExifSegment(const JpegRecipe& recipe) {
     std::vector<unsigned char> tiff = {'M', 'M', 0, 0x2A, 0, 0, 0, 8};
     std::vector<Entry> ifd0;
-    if (!spec.make.empty()) ifd0.push_back(Ascii(0x010F, spec.make));
-    if (!spec.model.empty()) ifd0.push_back(Ascii(0x0110, spec.model));
+    if (!recipe.make.empty()) ifd0.push_back(Ascii(0x010F, recipe.make));
+    if (!recipe.model.empty()) ifd0.push_back(Ascii(0x0110, recipe.model));
     ifd0.push_back(Long(0x8769, 0));
     auto fields0 = WriteDir(tiff, ifd0, 0);
     const size_t ifd0Link = 8 + 2 + ifd0.size() * 12;
     // The Exif directory.
     Patch32(tiff, fields0.back(), static_cast<unsigned>(tiff.size()));
     std::vector<Entry> exifDir;
-    if (!spec.date.empty()) exifDir.push_back(Ascii(0x9003, spec.date));
-    if (spec.exifWidth != 0) exifDir.push_back(Long(0xA002, spec.exifWidth));
-    if (spec.exifHeight != 0) exifDir.push_back(Long(0xA003, spec.exifHeight));
+    if (!recipe.date.empty()) exifDir.push_back(Ascii(0x9003, recipe.date));
+    if (recipe.exifWidth != 0) exifDir.push_back(Long(0xA002, recipe.exifWidth));
+    if (recipe.exifHeight != 0) exifDir.push_back(Long(0xA003, recipe.exifHeight));
     if (exifDir.empty()) exifDir.push_back(Long(0x8827, 100));
     WriteDir(tiff, exifDir, 0);
-    if (spec.thumbnail) {
+    if (recipe.thumbnail) {
         Patch32(tiff, ifd0Link, static_cast<unsigned>(tiff.size()));
         std::vector<Entry> ifd1 = {Long(0x0201, 0), Long(0x0202, 0)};
         auto fields1 = WriteDir(tiff, ifd1, 0);
@@ -104,14 +104,14 @@ std::vector<unsigned char> MakeExifSegment(const JpegSpec& spec) {
 
 }  // namespace
 
-std::vector<unsigned char> MakeJpeg(const JpegSpec& spec) {
+std::vector<unsigned char> MakeJpeg(const JpegRecipe& recipe) {
     std::vector<unsigned char> out = {0xFF, 0xD8};
-    if (!spec.exif || spec.exifAfterJfif) {
+    if (!recipe.exif || recipe.exifAfterJfif) {
         const unsigned char app0[] = {0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
         out.insert(out.end(), app0, app0 + sizeof(app0));
     }
-    if (spec.exif || spec.exifAfterJfif) {
-        auto seg = MakeExifSegment(spec);
+    if (recipe.exif || recipe.exifAfterJfif) {
+        auto seg = MakeExifSegment(recipe);
         out.insert(out.end(), seg.begin(), seg.end());
     }
     // A quantisation table.
@@ -119,18 +119,18 @@ std::vector<unsigned char> MakeJpeg(const JpegSpec& spec) {
     for (int i = 0; i < 64; ++i) out.push_back(static_cast<unsigned char>(1 + i));
     // The frame header.
     out.push_back(0xFF);
-    out.push_back(spec.progressive ? 0xC2 : 0xC0);
+    out.push_back(recipe.progressive ? 0xC2 : 0xC0);
     Put16(out, 17);
     out.push_back(8);
-    Put16(out, spec.height);
-    Put16(out, spec.width);
+    Put16(out, recipe.height);
+    Put16(out, recipe.width);
     out.push_back(3);
     for (int c = 1; c <= 3; ++c) out.insert(out.end(), {static_cast<unsigned char>(c), 0x11, 0x00});
-    std::mt19937 rng(spec.seed);
-    const int scans = spec.progressive ? 3 : 1;
+    std::mt19937 rng(recipe.seed);
+    const int scans = recipe.progressive ? 3 : 1;
     for (int s = 0; s < scans; ++s) {
         out.insert(out.end(), {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00});
-        for (size_t i = 0; i < spec.scanBytes / scans; ++i) {
+        for (size_t i = 0; i < recipe.scanBytes / scans; ++i) {
             unsigned char b = static_cast<unsigned char>(rng() & 0xFF);
             if (b == 0) b = 1;
             out.push_back(b);

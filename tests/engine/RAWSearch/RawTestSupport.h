@@ -45,7 +45,7 @@ private:
     unsigned m_sectorSize;
 };
 
-struct JpegSpec {
+struct JpegRecipe {
     bool exif = true;         // an Exif APP1 first (else a JFIF APP0)
     bool exifAfterJfif = false;  // JFIF APP0 followed by an Exif APP1
     std::string make, model, date;
@@ -58,6 +58,6 @@ struct JpegSpec {
 };
 
 // A structurally valid JPEG (markers, Exif, frame, scan, end marker); its pixels are noise.
-std::vector<unsigned char> MakeJpeg(const JpegSpec& spec);
+std::vector<unsigned char> MakeJpeg(const JpegRecipe& recipe);
 
 }  // namespace rawtest

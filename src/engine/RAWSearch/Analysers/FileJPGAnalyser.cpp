@@ -38,6 +38,13 @@ bool IsJpegSignatureSector(const unsigned char* sector) {
     return memcmp(sector, kDQT, 4) == 0 || memcmp(sector, kAdobe, 4) == 0;
 }
 
+int EndMarkerBeforeZeroTail(const unsigned char* sector, int length) {
+    int last = length - 1;
+    while (last >= 0 && sector[last] == 0) --last;
+    if (last < 1 || sector[last] != 0xD9 || sector[last - 1] != 0xFF) return 0;
+    return last + 1;
+}
+
 int FileJPGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (!IsJpegSignatureSector(sector)) return 0;
     info.m_type = RAW_TYPE_JPG;
@@ -70,6 +77,7 @@ void FileJPGAnalyser::ReadExif(RawFileBuffer& window, u64 offset, CRawFileInfo& 
 u64 FileJPGAnalyser::ScanForEnd(RawFileBuffer& window, u64 offset, u64 cap) {
     const u64 n = static_cast<u64>(m_sectorSize);
     bool previousEndsFF = false;
+    u64 previousDataEnd = 0;  // just after an end marker that closed the previous sector's data, or 0
     while (offset < cap) {
         const u64 sectorStart = offset - offset % n;
         unsigned char* p = window.GetRawFileBuffer(sectorStart);
@@ -80,6 +88,8 @@ u64 FileJPGAnalyser::ScanForEnd(RawFileBuffer& window, u64 offset, u64 cap) {
         if (previousEndsFF && from == 0 && p[0] == 0xD9 && p[1] == 0 && p[2] == 0 && p[3] == 0) {
             return sectorStart + 1;  // the marker's FF closed the previous sector
         }
+        // A new photo begins right after the end marker: this one ended there, however few zeros followed.
+        if (previousDataEnd != 0 && from == 0 && IsJpegSignatureSector(p)) return previousDataEnd;
         if (p[n - 2] == 0xFF && p[n - 1] == 0xD9) return sectorStart + n;
         if (zeroTail) {
             static constexpr unsigned char kEnd[2] = {0xFF, 0xD9};
@@ -88,6 +98,8 @@ u64 FileJPGAnalyser::ScanForEnd(RawFileBuffer& window, u64 offset, u64 cap) {
             }
         }
         previousEndsFF = p[n - 1] == 0xFF;
+        const u64 after = static_cast<u64>(EndMarkerBeforeZeroTail(p, static_cast<int>(n)));
+        previousDataEnd = after >= from + 2 ? sectorStart + after : 0;
         offset = sectorStart + n;
     }
     return cap;

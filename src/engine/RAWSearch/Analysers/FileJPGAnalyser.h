@@ -40,3 +40,6 @@ private:
 int ApiIsInvalidCharInFileName(const std::string& text);
 // True when bytes 6-9 read "JFIF" or "Exif" without regard to case, or the file starts FF D8 FF DB/EE.
 bool IsJpegSignatureSector(const unsigned char* sector);
+// The offset just after an end marker FF D9 that is the last non-zero data of the sector (only zero
+// bytes, or none, follow it); 0 when its data does not end that way.
+int EndMarkerBeforeZeroTail(const unsigned char* sector, int length);

@@ -289,11 +289,32 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int n, lon
             }
         }
     }
+    // A new file starts at this sector: when the previous sector's data closed with the end marker, this
+    // file ended there, however few zero bytes followed the marker; it never runs over the next file.
+    // Within the header of an Exif file the marker may be a thumbnail's: then the device analyser, which
+    // walks the segments, decides the size.
+    int endInPrevious = -1;
+    bool handOver = false;
+    if (endInSector < 0 && ctx.newFileHere != nullptr && index > 0 && m_lastSector == s - 1 &&
+        s - 1 >= ctx.bufferStartSector) {
+        const int after = EndMarkerBeforeZeroTail(sector - n, n);
+        if (after > 0 && (!exif || reached - static_cast<u64>(n) > m_headerEnd)) {
+            endInPrevious = after;
+        } else if (after > 0) {
+            handOver = true;
+        }
+    }
     m_lastSector = s;
+    if (handOver) {
+        m_size = 0;
+        return RAW_SIZE_FINISHED;
+    }
 
     const u64 cap = exif ? m_cap : kNonExifCap;
     if (endInSector >= 0) {
         m_size = reached + static_cast<u64>(endInSector);
+    } else if (endInPrevious > 0) {
+        m_size = reached - static_cast<u64>(n) + static_cast<u64>(endInPrevious);
     } else if (m_pixelEstimate != 0 && reached > m_pixelEstimate) {
         m_size = reached + (searched ? 0 : static_cast<u64>(n) - z);
     } else if (reached > cap) {

@@ -137,8 +137,18 @@ CRAWFileManager* CRAWSearchController::GetFileManager(RAW_FILE_TYPE type) {
 bool CRAWSearchController::Publish(CRawFileInfo* record) {
     CRAWFileManager* manager = GetFileManager(record->m_type);
     if (manager == nullptr) return false;
+    ClampToDevice(record);
     manager->AddRawFileInfo(record);
     return true;
+}
+
+void CRAWSearchController::ClampToDevice(CRawFileInfo* record) const {
+    // A size read from a header or reached by a scan that ran into the zeros past the device end
+    // never reaches beyond the sectors that exist.
+    const i64 total = m_device != nullptr ? m_device->GetTotalSectors() : 0;
+    if (total <= 0 || record->m_startSector < 0 || record->m_startSector >= total) return;
+    const u64 available = static_cast<u64>(total - record->m_startSector) * m_sectorSize;
+    if (record->m_size > available) record->m_size = available;
 }
 
 int CRAWSearchController::AnalyzeBlock(i64 startSector, i64 sectorCount) {

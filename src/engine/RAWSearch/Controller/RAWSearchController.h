@@ -73,6 +73,8 @@ private:
     void SizePendingFromLookBack(i64 blockSectors);
     // Hands a sized record to its category manager; false when the type has none.
     bool Publish(CRawFileInfo* record);
+    // Shortens a size that runs past the last sector of the device.
+    void ClampToDevice(CRawFileInfo* record) const;
     void AnalyzeSectors(i64 startSector, i64 sectorCount);
     void FinishBlock(i64 sectorCount);
     void ClearRecords();
