@@ -29,6 +29,7 @@ DiskVolumeNodeData::DiskVolumeNodeData(const _DiskVolumeData* record) {
     m_isEdi = static_cast<int>(r.isEdi);
     m_isAppleDmg = static_cast<int>(r.isAppleDmg);
     m_isUSB = static_cast<int>(r.isUSB);
+    m_isSSD = static_cast<int>(r.isSSD);
     m_beCanOpen = static_cast<int>(r.beCanOpen);
     m_diskPath = DevicePath(r.bsdName);
 }

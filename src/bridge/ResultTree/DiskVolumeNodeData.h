@@ -28,6 +28,7 @@ public:
     int isDmg() const { return m_isDmg; }
     int isEdi() const { return m_isEdi; }
     int isUSB() const { return m_isUSB; }
+    int isSSD() const { return m_isSSD; }
     int isAppleDmg() const { return m_isAppleDmg; }
     int isSystemVolume() const { return m_isSystemVolume; }
     void setIsSystemVolume(int flag) { m_isSystemVolume = flag; }
@@ -50,6 +51,7 @@ private:
     int m_isDmg = 0;
     int m_isEdi = 0;
     int m_isUSB = 0;
+    int m_isSSD = 0;
     int m_isSystemVolume = 0;
     int m_isAppleDmg = 0;
     std::optional<Rows> m_children;

@@ -291,6 +291,7 @@ TEST(DiskVolumeNodeData, RowsFromDeviceRecords) {
     disk.capacity = 32000000000ULL;
     disk.diskIndex = 2;
     disk.isUSB = 1;
+    disk.isSSD = 1;
     disk.beCanOpen = 0;
     _DiskVolumeData volume;
     volume.bsdName = "sdb1";
@@ -312,6 +313,7 @@ TEST(DiskVolumeNodeData, RowsFromDeviceRecords) {
     EXPECT_EQ(diskRow.volumeIndex(), -1);
     EXPECT_EQ(diskRow.fileSystem(), -1);
     EXPECT_EQ(diskRow.isUSB(), 1);
+    EXPECT_EQ(diskRow.isSSD(), 1);
     EXPECT_EQ(diskRow.beCanOpen(), 0);
     EXPECT_EQ(diskRow.isSystemVolume(), 0);
     EXPECT_EQ(diskRow.parentName(), "");
