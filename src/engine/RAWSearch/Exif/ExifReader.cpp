@@ -73,18 +73,12 @@ T Clamped(double v) {
 // The first component of a value of the given format; 0 when it does not lie within the value's bytes.
 double ConvertValue(const ByteReader& v, int format, ByteOrder order) {
     switch (format) {
-        case 1:
-            return v.U8(0).value_or(0);
-        case 6:
-            return static_cast<i8>(v.U8(0).value_or(0));
-        case 3:
-            return v.U16(0, order).value_or(0);
-        case 8:
-            return static_cast<i16>(v.U16(0, order).value_or(0));
-        case 4:
-            return v.U32(0, order).value_or(0);
-        case 9:
-            return static_cast<i32>(v.U32(0, order).value_or(0));
+        case 1: return v.U8(0).value_or(0);
+        case 6: return static_cast<i8>(v.U8(0).value_or(0));
+        case 3: return v.U16(0, order).value_or(0);
+        case 8: return static_cast<i16>(v.U16(0, order).value_or(0));
+        case 4: return v.U32(0, order).value_or(0);
+        case 9: return static_cast<i32>(v.U32(0, order).value_or(0));
         case 5:
         case 10: {
             const auto num = v.U32(0, order);
@@ -107,8 +101,7 @@ double ConvertValue(const ByteReader& v, int format, ByteOrder order) {
             memcpy(&d, &*bits, sizeof(d));
             return d;
         }
-        default:
-            return 0;
+        default: return 0;
     }
 }
 
@@ -185,21 +178,11 @@ bool ReadDir(u64 dirOffset, int nesting) {
         }
         const double number = ConvertValue(value, format, order);
         switch (tag) {
-            case 0x010F:
-                CopyText(info.cameraMake, sizeof(info.cameraMake), value);
-                break;
-            case 0x0110:
-                CopyText(info.cameraModel, sizeof(info.cameraModel), value);
-                break;
-            case 0x9003:
-                CopyText(info.dateTime, sizeof(info.dateTime), value);
-                break;
-            case 0x9004:
-                CopyText(info.dateTimeDigitized, sizeof(info.dateTimeDigitized), value);
-                break;
-            case 0x9000:
-                CopyText(info.version, sizeof(info.version), value);
-                break;
+            case 0x010F: CopyText(info.cameraMake, sizeof(info.cameraMake), value); break;
+            case 0x0110: CopyText(info.cameraModel, sizeof(info.cameraModel), value); break;
+            case 0x9003: CopyText(info.dateTime, sizeof(info.dateTime), value); break;
+            case 0x9004: CopyText(info.dateTimeDigitized, sizeof(info.dateTimeDigitized), value); break;
+            case 0x9000: CopyText(info.version, sizeof(info.version), value); break;
             case 0x927C:
                 info.makerNoteSize = static_cast<u32>(value.size());
                 info.makerNote = Keep(g_exif.makerNoteCopy, info.options & EXIF_COPY_MAKER_NOTE, value);
@@ -218,23 +201,15 @@ bool ReadDir(u64 dirOffset, int nesting) {
                 }
                 break;
             }
-            case 0x9209:
-                info.flashUsed = (Clamped<int>(number) & 7) != 0 ? 1 : 0;
-                break;
+            case 0x9209: info.flashUsed = (Clamped<int>(number) & 7) != 0 ? 1 : 0; break;
             case 0x920A: info.focalLength = static_cast<float>(number); break;
             case 0x829A: info.exposureTime = static_cast<float>(number); break;
             case 0x829D: info.apertureFNumber = static_cast<float>(number); break;
             case 0x9206: info.distance = static_cast<float>(number); break;
             case 0x9204: info.exposureBias = static_cast<float>(number); break;
-            case 0x9208:
-                info.lightSource = Clamped<int>(number);
-                break;
-            case 0x9207:
-                info.meteringMode = Clamped<int>(number);
-                break;
-            case 0x8822:
-                info.exposureProgram = Clamped<int>(number);
-                break;
+            case 0x9208: info.lightSource = Clamped<int>(number); break;
+            case 0x9207: info.meteringMode = Clamped<int>(number); break;
+            case 0x8822: info.exposureProgram = Clamped<int>(number); break;
             case 0x8827: {
                 int iso = Clamped<int>(number);
                 if (iso < 50) iso = Clamped<int>(double(iso) * 200);
@@ -244,25 +219,15 @@ bool ReadDir(u64 dirOffset, int nesting) {
             case 0x9102: info.compressionLevel = static_cast<float>(number); break;
             case 0xA20E: info.focalPlaneXRes = static_cast<float>(number); break;
             case 0xA20F: info.focalPlaneYRes = static_cast<float>(number); break;
-            case 0xA210:
-                info.focalPlaneUnits = InchesPerUnit(Clamped<int>(number), info.focalPlaneUnits);
-                break;
+            case 0xA210: info.focalPlaneUnits = InchesPerUnit(Clamped<int>(number), info.focalPlaneUnits); break;
             case 0x011A: info.xResolution = static_cast<float>(number); break;
             case 0x011B: info.yResolution = static_cast<float>(number); break;
-            case 0x0128:
-                info.resolutionUnit = InchesPerUnit(Clamped<int>(number), info.resolutionUnit);
-                break;
+            case 0x0128: info.resolutionUnit = InchesPerUnit(Clamped<int>(number), info.resolutionUnit); break;
             case 0x9203: info.brightness = static_cast<float>(number); break;
             case 0xA002:
-            case 0xA003:
-                g_exif.exifImageWidth = std::max(g_exif.exifImageWidth, Clamped<int>(number));
-                break;
-            case 0x0201:
-                thumbOffset = Clamped<u32>(number);
-                break;
-            case 0x0202:
-                thumbSize = Clamped<u32>(number);
-                break;
+            case 0xA003: g_exif.exifImageWidth = std::max(g_exif.exifImageWidth, Clamped<int>(number)); break;
+            case 0x0201: thumbOffset = Clamped<u32>(number); break;
+            case 0x0202: thumbSize = Clamped<u32>(number); break;
             case kTagExifDirectory:
             case kTagInteroperabilityDirectory: {
                 // The link is a long; a shorter value is read as the number it holds.
