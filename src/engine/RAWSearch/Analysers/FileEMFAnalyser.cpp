@@ -1,0 +1,21 @@
+#include "engine/Common/ByteReader.h"
+#include "engine/RAWSearch/Analysers/PictureHeaderAnalysers.h"
+#include "engine/RAWSearch/Analysers/PictureLayout.h"
+#include "engine/RAWSearch/Analysers/PictureTypes.h"
+#include "engine/RAWSearch/Core/RawAnalyserFactories.h"
+
+FileEMFAnalyser::FileEMFAnalyser() : IRawFileAnalyser(RAW_TYPE_EMF) {}
+
+int FileEMFAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    using namespace emf_layout;
+    // Tried at every sector no signature claimed: the one word compare comes first.
+    const ByteReader header(sector, kReserved + 2);
+    if (!header.Equals(kSignature, " EMF", 4) || header.Le16(kReserved) != 0) return 0;
+    const u32 size = *header.Le32(kBytes);
+    if (size == 0) return 0;
+    info.m_type = RAW_TYPE_EMF;
+    info.m_size = size;
+    return 1;
+}
+
+IRawFileAnalyser* CreateFileEMFAnalyser() { return new FileEMFAnalyser(); }
