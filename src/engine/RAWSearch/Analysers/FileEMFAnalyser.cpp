@@ -6,11 +6,20 @@
 
 FileEMFAnalyser::FileEMFAnalyser() : IRawFileAnalyser(RAW_TYPE_EMF) {}
 
+namespace {
+constexpr u32 kEmfSignature = 0x464D4520;  // " EMF" read little-endian
+}  // namespace
+
+bool FileEMFAnalyser::GetRequiredWord(u32& offset, u32& value) const {
+    offset = emf_layout::kSignature;
+    value = kEmfSignature;
+    return true;
+}
+
 int FileEMFAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     using namespace emf_layout;
-    // Tried at every sector no signature claimed: the one word compare comes first.
     const ByteReader header(sector, kReserved + 2);
-    if (!header.Equals(kSignature, " EMF", 4) || header.Le16(kReserved) != 0) return 0;
+    if (header.Le32(kSignature) != kEmfSignature || header.Le16(kReserved) != 0) return 0;
     const u32 size = *header.Le32(kBytes);
     if (size == 0) return 0;
     info.m_type = RAW_TYPE_EMF;

@@ -24,8 +24,10 @@ bool FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
     unsigned char head[kHeight + 4];
     if (!file.CopyOut(0, head, sizeof(head))) return false;
     const ByteReader header(head, sizeof(head));
+    // The header chunk's length is held to the bound of every other chunk, so a hostile one never
+    // makes the size.
     if (!header.Equals(kIhdrType, "IHDR", 4) || static_cast<i32>(*header.Be32(kWidth)) < 1 ||
-        static_cast<i32>(*header.Be32(kHeight)) < 1) {
+        static_cast<i32>(*header.Be32(kHeight)) < 1 || *header.Be32(kIhdrLength) > kMaxPosition) {
         return false;
     }
     i64 position = kIhdrData + i64{*header.Be32(kIhdrLength)};

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -32,6 +33,7 @@ bool FilePSPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
     }
     if (position < kMinSize) return false;
     info.m_type = RAW_TYPE_PSP;
-    info.m_size = static_cast<u64>(position);
+    // A walk that jumped past the cap takes the file to the cap, not to where a hostile length points.
+    info.m_size = static_cast<u64>(std::min(position, kMaxPosition));
     return true;
 }

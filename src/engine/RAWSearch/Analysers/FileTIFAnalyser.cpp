@@ -294,8 +294,10 @@ u64 FileTIFAnalyser::RefineByZeroTail(RawFileBuffer& file, u64 size, u32 n) {
     bool readable = false;
     if (size < n || zeroTail(size - n, readable)) return size;
     for (u64 at = size; at < kZeroTailCap; at += n) {
-        // The first sector that ends in zeros lies past the file.
-        if (zeroTail(at, readable) || !readable) return at;
+        // The first sector that ends in zeros is the file's last, as the last sector of the size is when
+        // it ends in zeros (taking the file to the sector before it would cut its last bytes).
+        if (zeroTail(at, readable)) return std::min(at + n, kZeroTailCap);
+        if (!readable) return at;
     }
     return kZeroTailCap;
 }

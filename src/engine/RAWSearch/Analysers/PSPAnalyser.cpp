@@ -1,5 +1,6 @@
 #include "engine/RAWSearch/Analysers/PSPAnalyser.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/RAWSearch/Analysers/PictureLayout.h"
@@ -37,7 +38,8 @@ int PSPRawFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, Searc
     if (sector == nullptr || n <= 0 || s < m_startSector) return RAW_SIZE_CONTINUE;
     const StreamWindow w(sector, n, s, m_startSector, ctx);
     if (w.SectorStart() > kMaxCovered) {
-        m_size = static_cast<u64>(m_position);
+        // The position reached, within the device fallback's cap.
+        m_size = static_cast<u64>(std::min(m_position, FilePSPAnalyser::kMaxPosition));
         return RAW_SIZE_FINISHED;
     }
     // Block headers that start in this sector; one running past the bytes held is read at the next call.

@@ -29,6 +29,8 @@ class FileEMFAnalyser : public IRawFileAnalyser {
 public:
     FileEMFAnalyser();
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    // " EMF" at 40: the list lookup turns other sectors away without asking.
+    bool GetRequiredWord(u32& offset, u32& value) const override;
 };
 
 class FileWMFAnalyser : public IRawFileAnalyser {
