@@ -5,7 +5,7 @@
 #   brelvox-scan --deep (list only, and list + copy-out), photorec /cmd (JPEG only, everything),
 #   foremost -q (jpg, all)
 # with wall time, MB/s, peak memory and recall against the manifest; then counts instructions of our
-# scan with callgrind on 64 MiB images (mixed, zeros, random) and 32 MiB images with 32 open guesses.
+# scan with callgrind on 64 MiB images (mixed, zeros, random, text) and 32 MiB images with 32 open guesses.
 #
 #   bench/raw/run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]
 #
@@ -83,7 +83,7 @@ best() {  # best wall time of 3 list-only scans of $1
     local b=999999 t
     for _ in 1 2 3; do
         warm "$1"
-        /usr/bin/time -f '%e' -o "$work/best.time" "$driver" --deep --list /dev/null "$1" >/dev/null 2>&1
+        /usr/bin/time -f '%e' -o "$work/best.time" "$driver" --deep --list "$work/best.list" "$1" >/dev/null 2>&1
         t=$(cat "$work/best.time")
         b=$(echo "if ($t < $b) $t else $b" | bc -l)
     done
@@ -94,7 +94,7 @@ t_big=$(best "$image")
 small_bytes=$(stat -c %s "$small")
 
 run brelvox-scan-list out-list "$driver" --deep --list "$work/brelvox.list" "$image"
-run brelvox-scan-recover out-brelvox "$driver" --deep --list /dev/null --recover "$work/out-brelvox/o" "$image"
+run brelvox-scan-recover out-brelvox "$driver" --deep --list "$work/recover.list" --recover "$work/out-brelvox/o" "$image"
 # PhotoRec writes its log in the current folder: run it from its output folder.
 run photorec-jpg out-pr-jpg photorec_in out-pr-jpg partition_none,fileopt,everything,disable,jpg,enable,options,paranoid,search
 run photorec-everything out-pr-all photorec_in out-pr-all partition_none,fileopt,everything,enable,options,paranoid,search
@@ -123,12 +123,12 @@ printf '  %-22s %s\n' foremost-q-all "$("$here/recall.py" "$image.manifest.tsv" 
 if [[ $callgrind == 1 ]]; then
     echo
     echo "callgrind instruction counts of brelvox-scan --deep (whole process, and the per-sector search)"
-    for profile in mixed:64M zeros:64M random:64M guesses:32M guesses-zeros:32M; do
+    for profile in mixed:64M zeros:64M random:64M text:64M guesses:32M guesses-zeros:32M; do
         kind=${profile%%:*}
         sz=${profile##*:}
         img="$work/cg-$kind.img"
         [[ -f $img ]] || "$here/make-image.py" --pool pool --size "$sz" --profile "$kind" --out "$img" >/dev/null
-        valgrind --tool=callgrind --callgrind-out-file="$work/cg-$kind.out" "$driver" --deep --list /dev/null "$img" \
+        valgrind --tool=callgrind --callgrind-out-file="$work/cg-$kind.out" "$driver" --deep --list "$work/cg.list" "$img" \
             >/dev/null 2>"$work/cg-$kind.err"
         total=$(grep -o 'Collected : [0-9]*' "$work/cg-$kind.err" | grep -o '[0-9]*$')
         sectors=$(($(stat -c %s "$img") / 512))

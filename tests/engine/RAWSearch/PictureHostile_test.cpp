@@ -349,6 +349,21 @@ std::vector<std::pair<std::string, Bytes>> Seeds() {
     memcpy(crw.data(), "II\x1A\x00\x00\x00HEAPCCDR\x02\x00\x01\x00", 18);
     memcpy(crw.data() + 1930, "\x07\x28\xA8\x00\x00\x00", 6);
     seeds.emplace_back("CRW", crw);
+    // A RAF: header offsets, an Exif JPEG at 148 (its TIFF header at 160), sensor data.
+    rawtest::JpegRecipe recipe;
+    recipe.make = "FUJIFILM";
+    recipe.model = "X";
+    recipe.scanBytes = 300;
+    const Bytes jpeg = rawtest::MakeJpeg(recipe);
+    Bytes raf(148, 0);
+    memcpy(raf.data(), "FUJIFILMCCD-RAW 0201", 20);
+    ByteWriter(raf).Be32(84, 148);
+    ByteWriter(raf).Be32(88, static_cast<u32>(jpeg.size()));
+    ByteWriter(raf).Be32(100, 148 + static_cast<u32>(jpeg.size()));
+    ByteWriter(raf).Be32(104, 600);
+    raf.insert(raf.end(), jpeg.begin(), jpeg.end());
+    raf.resize(raf.size() + 600, 0x29);
+    seeds.emplace_back("TIFF", raf);
     Bytes wpg(1200, 0x3C);
     memcpy(wpg.data(), "wpg\0", 4);
     seeds.emplace_back("WPG", wpg);
@@ -398,14 +413,15 @@ TEST(PictureHostile, RandomAndMutatedSectorSmoke) {
     for (const auto& [name, seed] : Seeds()) {
         const Subject& subject = SubjectNamed(all, name);
         for (int i = 0; i < 400; ++i) {
+            const unsigned sectorSize = i % 10 == 0 ? 4096u : 512u;
             Bytes image = seed;
-            image.resize((image.size() + 511) / 512 * 512 + 512 * (rng() % 3), 0);
+            image.resize((image.size() + sectorSize - 1) / sectorSize * sectorSize + sectorSize * (rng() % 3), 0);
             const int flips = 1 + static_cast<int>(rng() % 8);
             for (int f = 0; f < flips; ++f) {
                 const size_t at = 4 + rng() % (image.size() - 4);
                 image[at] = static_cast<unsigned char>(rng() % 4 == 0 ? 0xFF : rng());
             }
-            RunAll(subject, image, 1 + static_cast<long long>(rng() % 6), i % 10 == 0 ? 4096u : 512u);
+            RunAll(subject, image, 1 + static_cast<long long>(rng() % 6), sectorSize);
         }
     }
     const auto seconds =
