@@ -26,11 +26,12 @@ for camera in "${cameras[@]}"; do
         seed=$((seed + 1))
         out="c$seed.$ext"
         plasma "_$seed.tif" "$size" "$seed"
-        cp "$pool/_$seed.tif" "$pool/$out"
         extra=()
         [[ $ext == dng ]] && extra=(-DNGVersion=1.4.0.0)
+        # exiftool writes by the name's extension: a TIFF name, then the raw one.
         exiftool -q -overwrite_original -Make="$make" -Model="$model" -ModifyDate="2014:0$((seed % 9 + 1)):11 12:13:14" \
-            "${extra[@]}" "$pool/$out"
+            "${extra[@]}" "$pool/_$seed.tif"
+        mv "$pool/_$seed.tif" "$pool/$out"
     done
 done
 # Plain TIFFs: little- and big-endian, tiled, three pages.
@@ -45,12 +46,13 @@ done
 for size in "${sizes[@]:1:2}"; do
     seed=$((seed + 1))
     plasma "_$seed.tif" "$size" "$seed"
-    cp "$pool/_$seed.tif" "$pool/p$seed.rw2"
-    exiftool -q -overwrite_original -Make=Panasonic -Model=DMC-FZ8 "$pool/p$seed.rw2"
-    python3 "$pics" iiu "$pool/p$seed.rw2"
-    cp "$pool/_$seed.tif" "$pool/p$seed.raw"
-    exiftool -q -overwrite_original -Make=Panasonic -Model=DC-LX100 "$pool/p$seed.raw"
-    python3 "$pics" iiu "$pool/p$seed.raw"
+    for form in "DMC-FZ8|rw2" "DC-LX100|raw"; do
+        IFS='|' read -r model ext <<<"$form"
+        cp "$pool/_$seed.tif" "$pool/_$seed-$ext.tif"
+        exiftool -q -overwrite_original -Make=Panasonic -Model="$model" "$pool/_$seed-$ext.tif"
+        mv "$pool/_$seed-$ext.tif" "$pool/p$seed.$ext"
+        python3 "$pics" iiu "$pool/p$seed.$ext"
+    done
     plasma "_$seed.jpg" 160x120 "$seed" -quality 85
     exiftool -q -overwrite_original -JFIF:all= -Make=FUJIFILM -Model="FinePix S5Pro" \
         -DateTimeOriginal="2014:05:06 07:08:09" "$pool/_$seed.jpg"

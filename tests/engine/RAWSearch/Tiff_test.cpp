@@ -4,9 +4,13 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "PictureTestSupport.h"
+#include "RecordingTreeBuilder.h"
+#include "engine/RAWSearch/Controller/RAWSearchController.h"
+#include "engine/RAWSearch/Tree/RAWFileNode.h"
 #include "engine/RAWSearch/Analysers/FileTIFAnalyser.h"
 #include "engine/RAWSearch/Analysers/TiffAnalyzer.h"
 #include "engine/RAWSearch/Analysers/TiffCommon.h"
@@ -414,4 +418,36 @@ TEST(FileTIFAnalyser, FujiRaf) {
     // An offset past 0x4E000000 gives no size.
     ByteWriter(file).Be32(84, 0x4E000001);
     EXPECT_EQ(Measure(fallback, Placed(file, 2, 80), 2).size, 0u);
+}
+
+// Through the whole search: the 33rd open file evicts the oldest, which the device fallback sizes at
+// the end (named after its camera, without sectors); the others end in the zeros after the data.
+TEST(TiffAnalyzer, MoreThan32OpenFilesGoToTheFallback) {
+    Bytes image(400 * 512, 0);
+    const Bytes tiff = SmallTiff({Make("Nikon"), Model("D70")});
+    ASSERT_LE(tiff.size(), 480u);
+    // 33 heads in a row, then data that never ends a sector in zeros, then zeros from sector 200.
+    memset(image.data(), 0x77, 200 * 512);
+    for (size_t s = 0; s < 33; ++s) memcpy(image.data() + s * 512, tiff.data(), tiff.size());
+    rawtest::MemoryDevice device(image);
+    rawtest::RecordingTreeBuilder builder;
+    CRAWSearchController controller;
+    controller.SetDevice(&device);
+    controller.SetBlockSize(64);
+    controller.SetDirecotryTreeBuilder(&builder);
+    ASSERT_EQ(controller.PreparetoSearch(), 1);
+    for (i64 s = 0; s < device.GetTotalSectors(); s += 64) controller.AnalyzeBlock(s, 64);
+    controller.EndSearch(1);
+    const auto files = builder.Files();
+    ASSERT_EQ(files.size(), 33u);
+    std::map<i64, rawtest::Received> byStart;
+    for (const auto& f : files) byStart[static_cast<CRAWFileNode*>(f.node)->GetDataRunList()->GetFirst()->start] = f;
+    EXPECT_EQ(byStart[0].name.rfind("NIKON_D70", 0), 0u);
+    EXPECT_EQ(byStart[0].name.find("0-"), std::string::npos) << byStart[0].name;
+    EXPECT_EQ(byStart[0].size, 400 * 512) << "the fallback's guess, cut at the device's end";
+    for (i64 s = 1; s < 33; ++s) {
+        EXPECT_EQ(byStart[s].size, (201 - s) * 512) << s;
+        EXPECT_EQ(byStart[s].name, "NIKON_D70_" + std::to_string(s) + "-200_" + byStart[s].name.substr(byStart[s].name.size() - 7))
+            << s;
+    }
 }
