@@ -79,6 +79,24 @@ TiffEntry TiffWriter::Raw(u16 tag, u16 type, u32 count, u32 value) const {
     return e;
 }
 
+Bytes SmallTiff(std::vector<TiffEntry> extra, size_t stripAt, u32 stripBytes, bool little, size_t size) {
+    TiffWriter t(size != 0 ? size : stripAt + stripBytes, little);
+    t.First(8);
+    std::vector<TiffEntry> entries = {t.Short(256, 8), t.Short(257, 8)};
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    if (stripBytes != 0) {
+        entries.push_back(t.Long(273, static_cast<u32>(stripAt)));
+        entries.push_back(t.Long(279, stripBytes));
+        t.Fill(stripAt, stripBytes, 0x55);
+    }
+    std::sort(entries.begin(), entries.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
+    t.Directory(8, entries, 0);
+    return t.bytes();
+}
+
+TiffEntry Make(const std::string& make) { return TiffWriter(8).Ascii(271, make); }
+TiffEntry Model(const std::string& model) { return TiffWriter(8).Ascii(272, model); }
+
 FeedResult Feed(CRawFileInfo& record, IRawFileAnalyser* analyser, const Bytes& image, long long startSector,
                 unsigned sectorSize, long long blockSectors) {
     FeedResult result;

@@ -52,6 +52,13 @@ private:
     ByteOrder m_order;
 };
 
+// A little TIFF: one directory at 8 (width, length, the extra entries), values after it, and one strip
+// of stripBytes bytes of 0x55 at stripAt (no strip when stripBytes is 0).
+Bytes SmallTiff(std::vector<TiffEntry> extra, size_t stripAt = 400, u32 stripBytes = 64, bool little = true,
+                size_t size = 0);
+TiffEntry Make(const std::string& make);
+TiffEntry Model(const std::string& model);
+
 // How a feed ended.
 struct FeedResult {
     bool finished = false;     // CalcRawSize answered 1

@@ -18,30 +18,6 @@
 using namespace pictest;
 using BruteForce::TiffAnalyzer;
 
-namespace {
-
-// A little TIFF: one directory at 8 with the entries given, values after it, and one strip of
-// stripBytes bytes of 0x55 at stripAt (no strip when stripBytes is 0).
-Bytes SmallTiff(std::vector<TiffEntry> extra, size_t stripAt = 400, u32 stripBytes = 64, bool little = true,
-                size_t size = 0) {
-    TiffWriter t(size != 0 ? size : stripAt + stripBytes, little);
-    t.First(8);
-    std::vector<TiffEntry> entries = {t.Short(256, 8), t.Short(257, 8)};
-    entries.insert(entries.end(), extra.begin(), extra.end());
-    if (stripBytes != 0) {
-        entries.push_back(t.Long(273, static_cast<u32>(stripAt)));
-        entries.push_back(t.Long(279, stripBytes));
-        t.Fill(stripAt, stripBytes, 0x55);
-    }
-    std::sort(entries.begin(), entries.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
-    t.Directory(8, entries, 0);
-    return t.bytes();
-}
-
-TiffEntry Make(const std::string& make) { return TiffWriter(8).Ascii(271, make); }
-TiffEntry Model(const std::string& model) { return TiffWriter(8).Ascii(272, model); }
-
-}  // namespace
 
 // The end rule: a file ends at the first sector that ends in 32 zero bytes once the extent (at least
 // 8192 bytes) is covered; a camera raw whose extent ends in that sector is sized to it exactly, a TIFF to
