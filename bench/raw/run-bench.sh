@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Deep-scan benchmark of the raw signature search against PhotoRec and foremost (never part of the
-# test run). Makes a deterministic image (about a third planted JPEGs with a manifest, a third zeros,
+# test run). Makes a deterministic image (about a third planted pool files with a manifest, a third zeros,
 # the rest random bytes and text), warms the page cache, then times on the same image:
 #   brelvox-scan --deep (list only, and list + copy-out), photorec /cmd (JPEG only, everything),
 #   foremost -q (jpg, all)
@@ -72,7 +72,7 @@ run() {
         "$(echo "$bytes / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" "$user" "$sys"
 }
 
-echo "image: $image, $bytes bytes, $planted planted JPEGs; $(nproc) cores; $(date -u +%FT%TZ)"
+echo "image: $image, $bytes bytes, $planted planted files; $(nproc) cores; $(date -u +%FT%TZ)"
 echo
 # The tree builder pauses 1 s when it first publishes each result tree (the raw tree and the camera
 # tree), and the ring and buffers are set up once: a fixed cost of about 2 s per run. The marginal rate

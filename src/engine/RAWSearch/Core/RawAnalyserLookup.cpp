@@ -1,6 +1,5 @@
 #include "engine/RAWSearch/Core/RawAnalyserLookup.h"
 
-
 #include "engine/RAWSearch/Core/RawFileInfo.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
