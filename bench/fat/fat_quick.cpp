@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "ScanSession.h"
+#include "brelvox-scan/ScanSession.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
