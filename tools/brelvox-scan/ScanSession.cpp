@@ -210,7 +210,7 @@ bool ScanSession::Run(std::string& reason) {
     // file is "other", which only the full type set may accept.
     std::string catalogueReason;
     if (!LoadFileTypeCatalogue(catalogueReason) && m_options.types != 127) {
-        reason = catalogueReason;
+        reason = "--types " + std::to_string(m_options.types) + " needs the file-type catalogue: " + catalogueReason;
         return false;
     }
     m_filter = CreateFilter();
