@@ -247,19 +247,35 @@ void ScanSession::ShowNodes(IFileNode** nodes, u32 count, int) {
 
 void ScanSession::ShowFilesystemNode(IFilesystemNode*) {}
 
-std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
-    // Every name up to the found root, however deep; a node met twice (a damaged tree) ends the walk.
-    std::vector<std::string> names;
-    std::unordered_set<IFileNode*> visited;
-    for (IFileNode* at = node; at && visited.insert(at).second; at = at->GetParent())
-        names.push_back(safename::SafePathComponent(at->GetFileName() ? at->GetFileName() : ""));
-    return {names.rbegin(), names.rend()};
+const std::string& ScanSession::PathOf(IFileNode* node) const {
+    // Up to the first node whose path is known, or the found root; a node met twice on the way (a
+    // damaged tree) ends the walk. Each path is built once from its parent's, so a deep tree costs no
+    // more than its paths' own length.
+    static const std::string kNone;
+    if (!node) return kNone;
+    std::vector<IFileNode*> chain;
+    std::unordered_set<IFileNode*> onChain;
+    IFileNode* at = node;
+    for (; at && !m_paths.count(at) && onChain.insert(at).second; at = at->GetParent()) chain.push_back(at);
+    std::string path = at && m_paths.count(at) ? m_paths.at(at) : std::string();
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const char* name = (*it)->GetFileName();
+        path += (path.empty() ? "" : "/") + safename::SafePathComponent(name ? name : "");
+        m_paths[*it] = path;
+    }
+    return m_paths.at(node);
 }
 
-std::string ScanSession::PathOf(IFileNode* node) const {
-    std::string path;
-    for (const std::string& name : ComponentsOf(node)) path += (path.empty() ? "" : "/") + name;
-    return path;
+std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
+    // Safe names hold no "/": the path splits back into them.
+    std::vector<std::string> names;
+    const std::string& path = PathOf(node);
+    for (size_t start = 0;;) {
+        const size_t slash = path.find('/', start);
+        names.push_back(path.substr(start, slash - start));
+        if (slash == std::string::npos) return names;
+        start = slash + 1;
+    }
 }
 
 bool ScanSession::WriteList(std::string& reason) {
