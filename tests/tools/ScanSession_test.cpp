@@ -114,6 +114,25 @@ std::vector<SimpleFileNode*> LongNodes() {
     return nodes;
 }
 
+// Recover with a file-size limit of 4096 bytes on this process (SIGXFSZ ignored, so a write past it
+// fails instead of ending the process); false with a reason when the limit cannot be set or Recover fails.
+bool RecoverUnderSizeLimit(scan::ScanSession& session, scan::RecoverCounts& counts, std::string& reason) {
+    struct rlimit saved {};
+    if (getrlimit(RLIMIT_FSIZE, &saved) != 0) {
+        reason = "cannot read the file-size limit";
+        return false;
+    }
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    const bool limitSet = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    if (!limitSet) reason = "cannot set the file-size limit";
+    const bool recovered = limitSet && session.Recover(counts, reason);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    return recovered;
+}
+
 // Runs the session's scan over a 64-sector image with the fake FAT searcher publishing nodes().
 class SessionTest : public ::testing::Test {
 protected:
@@ -135,6 +154,15 @@ protected:
         g_log = nullptr;
         g_nodes = nullptr;
     }
+
+    // Runs the scan and writes the list; the list's text (a test failure when either fails).
+    std::string ScanAndList(scan::ScanSession& session) {
+        std::string reason;
+        EXPECT_TRUE(session.Run(reason) && session.WriteList(reason)) << reason;
+        return testsupport::ReadFile(dir / "list.txt");
+    }
+    // The found root's listed name: the first line's path up to its first "/".
+    static std::string RootOf(const std::string& list) { return list.substr(3, list.find('/') - 3); }
 
     testsupport::TempDir dir;
     std::string image;
@@ -195,10 +223,9 @@ TEST_F(SessionTest, HardCasesOfRecover) {
     g_nodes = HardNodes;
     scan::ScanSession session(options);
     std::string reason;
-    ASSERT_TRUE(session.Run(reason)) << reason;
-    ASSERT_TRUE(session.WriteList(reason)) << reason;
-    const std::string list = testsupport::ReadFile(dir / "list.txt");
-    const std::string root = list.substr(3, list.find("/docs") - 3);
+    const std::string list = ScanAndList(session);
+    ASSERT_FALSE(HasFatalFailure() || HasNonfatalFailure());
+    const std::string root = RootOf(list);
 
     // A link planted where a folder goes: the copy must not follow it.
     testsupport::TempDir elsewhere;
@@ -206,17 +233,8 @@ TEST_F(SessionTest, HardCasesOfRecover) {
     std::filesystem::create_directory_symlink(elsewhere.path(), out / root / "linked");
 
     // large.bin (6000 bytes) cannot be written whole: the write fails instead of the process dying.
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     scan::RecoverCounts counts;
-    const bool recovered = session.Recover(counts, reason);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    ASSERT_TRUE(recovered) << reason;
+    ASSERT_TRUE(RecoverUnderSizeLimit(session, counts, reason)) << reason;
 
     EXPECT_EQ(counts.copied, 3) << "the long name, the empty file and the unreadable one";
     EXPECT_EQ(counts.failed, 2) << "large.bin and the file under the planted link";
@@ -248,11 +266,9 @@ TEST_F(SessionTest, HardCasesOfRecover) {
 TEST_F(SessionTest, DeepPathsAreListedWhole) {
     g_nodes = DeepNodes;
     scan::ScanSession session(options);
-    std::string reason;
-    ASSERT_TRUE(session.Run(reason)) << reason;
-    ASSERT_TRUE(session.WriteList(reason)) << reason;
-    const std::string list = testsupport::ReadFile(dir / "list.txt");
-    const std::string root = list.substr(3, list.find("/") - 3);
+    const std::string list = ScanAndList(session);
+    ASSERT_FALSE(HasFatalFailure() || HasNonfatalFailure());
+    const std::string root = RootOf(list);
     ASSERT_NE(root.find("(FAT_FAT32)"), std::string::npos) << root;
     std::string deepPath = root;
     for (int i = 0; i < kDeepFolders; ++i) deepPath += "/d";
@@ -266,22 +282,12 @@ TEST_F(SessionTest, LongPathsAreCopiedAndFailedCopiesLeaveNoFolders) {
     g_nodes = LongNodes;
     scan::ScanSession session(options);
     std::string reason;
-    ASSERT_TRUE(session.Run(reason)) << reason;
-    ASSERT_TRUE(session.WriteList(reason)) << reason;
-    const std::string list = testsupport::ReadFile(dir / "list.txt");
-    const std::string root = list.substr(3, list.find("/") - 3);
+    const std::string list = ScanAndList(session);
+    ASSERT_FALSE(HasFatalFailure() || HasNonfatalFailure());
+    const std::string root = RootOf(list);
 
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     scan::RecoverCounts counts;
-    const bool recovered = session.Recover(counts, reason);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    ASSERT_TRUE(recovered) << reason;
+    ASSERT_TRUE(RecoverUnderSizeLimit(session, counts, reason)) << reason;
     EXPECT_EQ(counts.copied, 1);
     EXPECT_EQ(counts.failed, 1) << "big.bin";
 
