@@ -14,6 +14,7 @@
 
 #include "engine/StorageDevice/DeviceTestSupport.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -137,8 +138,8 @@ TEST_F(KXRead, TimedOutReadNeverCorruptsALaterRead) {
     // Joined before anything is asserted: a failed assertion must not leave the thread joinable.
     releaser.join();
     EXPECT_EQ(good, 4);
-    for (int i = 0; i < 1000 && !stuckReturned; ++i) std::this_thread::sleep_for(1ms);
-    EXPECT_TRUE(stuckReturned);
+    // The stuck read returns once let go; the limit only keeps a broken build from hanging.
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return stuckReturned.load(); }, 60s));
     ASSERT_EQ(KXReadAsyncData(second.data(), fd, 2 * MiB, 4 * MiB), 4 * MiB);
     EXPECT_EQ(second, devtest::DdRange(image, 2 * MiB, 4 * MiB));
 }
@@ -280,6 +281,8 @@ TEST_F(KXRead, TimedOutDirectChunkAbandonsTheBuffer) {
         ASSERT_TRUE(direct.Abandoned());
         direct.CopyUsable(usable.data());
     }
+    // The stuck read is over: every later read, at 4 MiB too, has the product's time-out.
+    kxread::SetChunkTimeout(kxread::kDefaultChunkTimeout);
     EXPECT_EQ(kxread::AbandonedBufferCount(), abandonedBefore + 1);
     const std::vector<u8> expected = devtest::DdRange(image, 0, 10 * MiB);
     for (i64 i = 0; i < 10 * MiB; i += 4093) {
@@ -292,7 +295,7 @@ TEST_F(KXRead, TimedOutDirectChunkAbandonsTheBuffer) {
     std::vector<u8> later(4 * MiB);
     ASSERT_EQ(KXReadAsyncData(later.data(), fd, 2 * MiB, 4 * MiB), 4 * MiB);
     letGo();
-    for (int i = 0; i < 5000 && !freed; ++i) std::this_thread::sleep_for(1ms);
+    testsupport::WaitUntil([&] { return freed.load(); }, 60s);  // the limit only keeps a broken build from hanging
     EXPECT_TRUE(stuckReturned);
     EXPECT_TRUE(freed);  // freed only once the stuck read had returned
     EXPECT_EQ(later, devtest::DdRange(image, 2 * MiB, 4 * MiB));
