@@ -81,7 +81,9 @@ bool CIndexRecord::CheckIndexEntries(const u8* buf, u32 size) {
         const auto length = r.Le16(at + entry::kLength);
         if (!flags || !length) return false;
         if (*flags & entry::kLast) return true;
-        if (*length == 0) return true;
+        // A length of 0 ends the walk: valid for an ordinary entry, damage for a sub-node entry
+        // (which would be skipped by its length).
+        if (*length == 0) return *flags != entry::kSubNode;
         if (*flags != entry::kSubNode) {
             if (!IsValidEntry(buf + at, u32(size - at))) return false;
             if (r.Le64(at + entry::kParent) != reference) return false;
