@@ -13,13 +13,15 @@ using namespace ntfs;
 
 namespace {
 
-// The strides the file-record protection covers: the first two of the handled 1024 bytes.
+// The strides the file-record protection covers: every stride of the record that the buffer holds. (A
+// repair of the first two strides only would leave the sequence number inside the resident data and
+// runs of a 4096-byte record, and the copies of such files would be mangled.)
 u32 RecordStrides(const u8* buf, int size) {
     const ByteReader r(buf, size_t(std::max(size, 0)));
     const u32 count = r.Le16(record::kUsaCount).value_or(0);
     const u32 offset = r.Le16(record::kUsaOffset).value_or(0);
     if (count < 1) return 0;
-    return ProtectedStrides(size_t(std::min<int>(size, record::kHandledSize)), offset, std::min<u32>(count - 1, 2));
+    return ProtectedStrides(size_t(std::max(size, 0)), offset, count - 1);
 }
 
 u32 UsaOffset(const u8* buf, int size) {

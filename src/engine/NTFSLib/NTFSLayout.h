@@ -40,7 +40,8 @@ inline constexpr size_t kNumberGuard = 42;  // 0 when the number at 44 is presen
 inline constexpr size_t kRecordNumber = 44;
 inline constexpr u16 kInUse = 0x01;
 inline constexpr u16 kDirectory = 0x02;
-// Records are handled as 1024-byte records: walks stop here and the protection covers two sectors.
+// Attribute walks stop at kWalkEnd (records handled as 1024-byte records); the update-sequence
+// protection is undone over every stride of the record.
 inline constexpr u32 kHandledSize = 1024;
 inline constexpr u32 kWalkEnd = 1016;
 inline constexpr u32 kMaxUsaCount = 16;
