@@ -2,7 +2,7 @@
 // `fls -r -p` on the same image. Makes the image once (the file system's script, kept in the given
 // folder), warms the page cache, then times, round after round, and reports the median of each:
 //  - fls -r -p;
-//  - the engine driver, whole: brelvox-scan --quick --list /dev/null, as a process. It includes the
+//  - the engine driver, whole: brelvox-scan --quick --list FILE, as a process. It includes the
 //    tree builder's fixed 1 s pause on its first publish;
 //  - the same driver path in this process (the driver's session: volume recognition, controller,
 //    quick searcher, tree builder, receiver, list), with the builder's first-publish pause injected
@@ -136,13 +136,13 @@ struct DriverTimes {
 
 // The driver's path in this process: what brelvox-scan --quick --list does, phase by phase. The tree
 // builder's first-publish pause is injected to zero for this run only.
-DriverTimes DriverInProcess(const std::string& image) {
+DriverTimes DriverInProcess(const std::string& image, const std::string& list) {
     DriverTimes t;
     QuietStdout quiet;
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     scan::Options options;
     options.quick = true;
-    options.listPath = "/dev/null";
+    options.listPath = list;
     options.source = image;
     const auto start = Clock::now();
     {
@@ -195,14 +195,16 @@ inline int RunQuickBench(const QuickBench& bench, int argc, char** argv) {
     quickbench::TimeCommand("cat '" + image + "' > /dev/null");  // page cache warm
 
     const bool haveDriver = std::filesystem::exists(driver);
+    // The driver writes its list only into a plain file.
+    const std::string list = (folder / (bench.imagePrefix + "list.txt")).string();
     std::vector<double> fls, whole, path, scanPhase, listPhase, endPhase, search;
     long nodes = 0;
     for (int r = 0; r < rounds; ++r) {
         fls.push_back(quickbench::TimeCommand("fls -r -p '" + image + "' > /dev/null"));
         if (haveDriver)
-            whole.push_back(quickbench::TimeCommand("'" + driver + "' --quick --list /dev/null '" + image +
+            whole.push_back(quickbench::TimeCommand("'" + driver + "' --quick --list '" + list + "' '" + image +
                                                     "' > /dev/null 2>&1"));
-        const quickbench::DriverTimes t = quickbench::DriverInProcess(image);
+        const quickbench::DriverTimes t = quickbench::DriverInProcess(image, list);
         path.push_back(t.total);
         scanPhase.push_back(t.scan);
         listPhase.push_back(t.list);

@@ -13,6 +13,14 @@ using namespace ntfs;
 
 namespace {
 
+// The characters a file name may not hold (all below 0x80).
+constexpr bool IsForbiddenNameCharacter(u16 c) {
+    switch (c) {
+        case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|': return true;
+        default: return false;
+    }
+}
+
 // The strides the file-record protection covers: every stride of the record that the buffer holds. (A
 // repair of the first two strides only would leave the sequence number inside the resident data and
 // runs of a 4096-byte record, and the copies of such files would be mangled.)
@@ -308,7 +316,7 @@ bool CNTFSFileRecordFileNameAttribute::IsValid(const ByteReader& a, size_t remai
     for (size_t i = 0; i < chars; ++i) {
         const u16 c = name.Le16(2 * i).value_or(0);
         if (c == 0) break;
-        if (c < 0x80 && std::strchr("\"*/:<>?\\|", int(c))) return false;
+        if (IsForbiddenNameCharacter(c)) return false;
     }
     return true;
 }
@@ -316,8 +324,7 @@ bool CNTFSFileRecordFileNameAttribute::IsValid(const ByteReader& a, size_t remai
 bool IsValidFileName(const u16* name, int length) {
     if (!name || length < 1) return true;
     for (int i = 0; i < length && name[i] != 0; ++i) {
-        const u16 c = name[i];
-        if (c < 0x80 && std::strchr("\"*/:<>?\\|", int(c))) return false;
+        if (IsForbiddenNameCharacter(name[i])) return false;
     }
     return true;
 }

@@ -157,10 +157,22 @@ CNTFSMultiFileRecord::CNTFSMultiFileRecord(const u8* buf, u32 size, i64 sector, 
     if (!CNTFSFileRecord::IsValid(copy.data(), int(copy.size()))) return;
     CNTFSFileRecord::UnfixupFileRecord(copy.data(), int(copy.size()));
     m_record = std::move(copy);
+    AddExtensions(extensions);
+}
+
+CNTFSMultiFileRecord::CNTFSMultiFileRecord(const CNTFSFileRecord& record, i64 sector, IStorageDevice* device,
+                                           const CExtendFileRecordInfoList* extensions)
+    : m_sector(sector), m_device(device) {
+    if (!record.IsValid()) return;
+    m_record.assign(record.GetBuffer(), record.GetBuffer() + record.GetSize());
+    AddExtensions(extensions);
+}
+
+void CNTFSMultiFileRecord::AddExtensions(const CExtendFileRecordInfoList* extensions) {
     if (!extensions) return;
     for (const CAttributeListExtendFileRecordInfo& e : *extensions) {
         if (m_extensions.size() >= kMaxExtensionRecords) break;
-        m_extensions.emplace_back(device, e.sector, e.number);
+        m_extensions.emplace_back(m_device, e.sector, e.number);
     }
 }
 

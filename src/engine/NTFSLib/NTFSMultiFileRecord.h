@@ -9,6 +9,7 @@
 #include "engine/NTFSLib/NTFSFileProperties.h"
 
 class CNTFSDataRunList;
+class CNTFSFileRecord;
 class CNTFSFileNode;
 class IStorageDevice;
 
@@ -65,6 +66,9 @@ public:
     // Copies the record and removes its protection; holds nothing for an invalid record.
     CNTFSMultiFileRecord(const u8* record, u32 size, i64 sector, IStorageDevice* device,
                          const CExtendFileRecordInfoList* extensions);
+    // From a record already wrapped (validated, protection removed): its bytes are copied as they are.
+    CNTFSMultiFileRecord(const CNTFSFileRecord& record, i64 sector, IStorageDevice* device,
+                         const CExtendFileRecordInfoList* extensions);
 
     bool IsValid() const { return !m_record.empty(); }
     bool IsinUse() const;
@@ -75,6 +79,8 @@ public:
     ByteReader FindAttibute(u32 type, u32 n, u32* offsetInRecord, i64* recordSector);
 
 private:
+    void AddExtensions(const CExtendFileRecordInfoList* extensions);
+
     std::vector<u8> m_record;
     i64 m_sector = 0;
     IStorageDevice* m_device = nullptr;

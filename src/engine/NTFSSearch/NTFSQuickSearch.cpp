@@ -217,21 +217,25 @@ void CNTFSQuickSearch::BuildFileNodeFromBuffer(u8* buffer, u32 sectorCount, u64 
         if (sector < 0) continue;
         const i64 number = i64((firstByte + at) / m_recordSize);
         u8* rec = buffer + at;
-        if (!CNTFSFileRecord::IsValid(rec, int(length))) continue;
-        if (CNTFSFileRecord::IsExtendFileRecord(rec, int(length))) continue;
-        if (CIsMetaFileRecord::IsMetaFileRecord(number) && CIsMetaFileRecord::IsMetaFileRecord(rec, int(length))) continue;
+        // Validated and unprotected once; every reader below works on the wrapped record.
+        CNTFSFileRecord record(rec, int(length), 0);
+        if (!record.IsValid() || record.IsExtendFileRecord()) continue;
+        if (CIsMetaFileRecord::IsMetaFileRecord(number) && CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record))
+            continue;
 
         CCommonFileRecordInfo info;
-        if (!info.InitFromBuffer(rec, int(length), sector)) continue;
+        if (!info.InitFromBuffer(record, sector)) continue;
         info.SetMFTFileRecordNumber(number);
-        auto extensions = InitExtendFileRecord(rec, length, sector, m_sectorsPerCluster, 0, *m_device, &runs, spr);
-        CNTFSMultiFileRecord multi(rec, length, sector, m_device, extensions.get());
+        std::unique_ptr<CExtendFileRecordInfoList> extensions;
+        if (CNTFSFileRecord::HasAttributeList(rec, int(length)))
+            extensions = InitExtendFileRecord(rec, length, sector, m_sectorsPerCluster, 0, *m_device, &runs, spr);
+        CNTFSMultiFileRecord multi(record, sector, m_device, extensions.get());
         i64 parent = -1;
         CNTFSFileProperties* properties = CNTFSFilePropertiesBuilder::BuildFileProperties(
             sector, multi, i64(m_sectorsPerCluster) * s, &parent);
         if (info.GetFileRecordNumberofParentDirectory() == -1 && parent != -1) info.SetFileRecordNumberofParentDirectory(parent);
         if (properties) {
-            const bool folder = CNTFSFileRecord::Flags(rec, int(length)) & record::kDirectory;
+            const bool folder = record.IsFolder();
             if (!folder && properties->GetFileSize() == 0 && (properties->GetState() & 1) && m_log.IsDone())
                 m_log.ReplaceFileRecordInfo(multi.GetMainRecord().data(), *properties, number, extensions.get());
             CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties,
