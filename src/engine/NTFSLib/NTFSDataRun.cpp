@@ -34,60 +34,51 @@ i64 SignExtend(u64 v, u32 bytes) {
     return i64(v << shift) >> shift;
 }
 
-}  // namespace
-
-bool CNTFSDataRunList::IsValid(const u8* pairs, int size) {
+// Walks the run headers of mapping pairs: visit(at, lengthBytes, offsetBytes) per run. True at the
+// terminator, or (unless it is required) when the runs reach the end of the buffer; false when a field
+// is wider than maxBytes, a run does not fit, or visit refuses.
+template <class Visit>
+bool WalkPairs(const u8* pairs, int size, u32 maxBytes, bool terminatorRequired, Visit&& visit) {
     if (!pairs || size < 1) return false;
     const ByteReader r(pairs, size_t(size));
-    size_t at = 0;
-    for (;;) {
+    for (size_t at = 0;;) {
         const auto header = r.U8(at);
         if (!header) return false;
         if (*header == 0) return true;
         const u32 lengthBytes = *header & 0x0F;
         const u32 offsetBytes = *header >> 4;
-        if (lengthBytes > 4 || offsetBytes > 4) return false;
+        if (lengthBytes > maxBytes || offsetBytes > maxBytes) return false;
+        if (!r.Has(at + 1, lengthBytes + offsetBytes)) return false;
+        if (!visit(r, at, lengthBytes, offsetBytes)) return false;
         at += 1 + lengthBytes + offsetBytes;
-        if (at >= size_t(size)) return false;
+        if (at >= size_t(size)) return !terminatorRequired;
     }
 }
 
+}  // namespace
+
+bool CNTFSDataRunList::IsValid(const u8* pairs, int size) {
+    return WalkPairs(pairs, size, 4, true, [](const ByteReader&, size_t, u32, u32) { return true; });
+}
+
 bool CNTFSDataRunList::FormDataRunList(const u8* pairs, int size, std::vector<CDataRun>& out) {
-    if (!pairs || size < 1) return false;
-    const ByteReader r(pairs, size_t(size));
-    size_t at = 0;
     i64 lcn = 0;
     i64 vcn = 0;
-    for (;;) {
-        const auto header = r.U8(at);
-        if (!header) return false;
-        if (*header == 0) return true;
-        const u32 lengthBytes = *header & 0x0F;
-        const u32 offsetBytes = *header >> 4;
-        if (lengthBytes > 8 || offsetBytes > 8) return false;
-        u64 length = 0;
-        if (lengthBytes) {
-            const auto v = r.LeN(at + 1, lengthBytes);
-            if (!v) return false;
-            length = *v;
-        }
+    return WalkPairs(pairs, size, 8, false, [&](const ByteReader& r, size_t at, u32 lengthBytes, u32 offsetBytes) {
+        const u64 length = lengthBytes ? r.LeN(at + 1, lengthBytes).value_or(0) : 0;
         if (length > u64(INT64_MAX)) return false;
         CDataRun run;
         run.vcn = vcn;
         run.length = i64(length);
         if (offsetBytes) {
-            const auto v = r.LeN(at + 1 + lengthBytes, offsetBytes);
-            if (!v) return false;
-            if (__builtin_add_overflow(lcn, SignExtend(*v, offsetBytes), &lcn)) return false;
+            const u64 raw = r.LeN(at + 1 + lengthBytes, offsetBytes).value_or(0);
+            if (__builtin_add_overflow(lcn, SignExtend(raw, offsetBytes), &lcn)) return false;
             run.lcn = lcn;
-        } else {
-            run.lcn = -1;
         }
         if (__builtin_add_overflow(vcn, run.length, &vcn)) return false;
         out.push_back(run);
-        at += 1 + lengthBytes + offsetBytes;
-        if (at >= size_t(size)) return true;
-    }
+        return true;
+    });
 }
 
 i64 CNTFSDataRunList::GetTotalClusters(const u8* pairs, int size) {
