@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
     g_standard = qInstallMessageHandler(QuietHandler);
     QApplication app(argc, argv);
     kit::SetAnimationsEnabled(false);
+    // The pointer starts away from every window, so that no window begins with a button under it.
+    QCursor::setPos(QPoint(5000, 5000));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

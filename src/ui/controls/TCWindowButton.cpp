@@ -96,7 +96,10 @@ void TCWindowButton::updateRollOverImage() {
     }
 }
 
-void TCWindowButton::viewDidEndLiveResize() { m_group->resetMouseCaptures(); }
+void TCWindowButton::viewDidEndLiveResize() {
+    m_group->resetMouseCaptures();
+    m_inside = false;
+}
 
 void TCWindowButton::paintEvent(QPaintEvent*) {
     const kit::Image& shown = isDown() && !m_pressedImage.isNull() ? m_pressedImage : m_image;
@@ -108,13 +111,16 @@ void TCWindowButton::paintEvent(QPaintEvent*) {
 
 void TCWindowButton::enterEvent(QEnterEvent* event) {
     kit::Button::enterEvent(event);
-    m_group->didCaptureMousePointer();
+    // Qt may repeat an enter without a leave between: the button counts once while inside.
+    if (!m_inside) m_group->didCaptureMousePointer();
+    m_inside = true;
     updateRollOverImage();
 }
 
 void TCWindowButton::leaveEvent(QEvent* event) {
     kit::Button::leaveEvent(event);
-    m_group->didReleaseMousePointer();
+    if (m_inside) m_group->didReleaseMousePointer();
+    m_inside = false;
     updateRollOverImage();
 }
 

@@ -84,5 +84,6 @@ private:
     kit::Image m_pressedImage;
     kit::Image m_image;
     QWidget* m_observedWindow = nullptr;
+    bool m_inside = false;  // counted in the group's captures
     const char* m_windowObservation;  // a token of its own for the window's notifications
 };
