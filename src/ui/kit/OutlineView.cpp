@@ -9,15 +9,33 @@ namespace kit {
 
 namespace {
 
-void SetUpItemView(QAbstractItemView* view) {
+// What the outline and the table share: single row selection, no editing, the adapter and the cell
+// delegate, header clicks to onColumn (with the column's index) and double clicks on a row to onDouble.
+void SetUpItemView(QAbstractItemView* view, QHeaderView* header, ItemModelAdapter* model, CellDelegate* cells,
+                   std::function<void(int)> onColumn, std::function<void()> onDouble) {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setFrameShape(QFrame::NoFrame);
+    view->setItemDelegate(cells);
+    view->setModel(model);
+    header->setSectionsClickable(true);
+    header->setStretchLastSection(false);
+    QObject::connect(header, &QHeaderView::sectionClicked, view, [model, onColumn = std::move(onColumn)](int section) {
+        if (section >= 0 && section < int(model->columns().size())) onColumn(section);
+    });
+    QObject::connect(view, &QAbstractItemView::doubleClicked, view,
+                     [onDouble = std::move(onDouble)](const QModelIndex&) { onDouble(); });
 }
 
-void ApplyColumn(QHeaderView* header, int section, const TableColumn& column) {
-    header->resizeSection(section, int(std::lround(std::clamp(column.width, column.minWidth, column.maxWidth))));
+void AddColumn(ItemModelAdapter& model, QHeaderView* header, TableColumn column) {
+    std::vector<TableColumn> columns = model.columns();
+    columns.push_back(std::move(column));
+    model.setColumns(columns);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const TableColumn& c = columns[i];
+        header->resizeSection(int(i), int(std::lround(std::clamp(c.width, c.minWidth, c.maxWidth))));
+    }
 }
 
 }  // namespace
@@ -26,29 +44,19 @@ void ApplyColumn(QHeaderView* header, int section, const TableColumn& column) {
 
 OutlineView::OutlineView(const Rect& frame)
     : ViewBase<QTreeView>(frame), m_model(new ItemModelAdapter(*this, false, this)), m_cells(new CellDelegate(this)) {
-    SetUpItemView(this);
-    setItemDelegate(m_cells);
-    setModel(m_model);
-    header()->setSectionsClickable(true);
-    header()->setStretchLastSection(false);
-    QObject::connect(header(), &QHeaderView::sectionClicked, this, [this](int section) {
-        if (m_delegate && section >= 0 && section < int(tableColumns().size())) {
-            m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
-        }
-    });
-    QObject::connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) {
-        if (m_doubleAction) m_doubleAction();
-    });
+    SetUpItemView(
+        this, header(), m_model, m_cells,
+        [this](int section) {
+            if (m_delegate) m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
+        },
+        [this] {
+            if (m_doubleAction) m_doubleAction();
+        });
 }
 
 OutlineView::~OutlineView() { setModel(nullptr); }
 
-void OutlineView::addTableColumn(TableColumn column) {
-    std::vector<TableColumn> columns = m_model->columns();
-    columns.push_back(std::move(column));
-    m_model->setColumns(columns);
-    for (size_t i = 0; i < columns.size(); ++i) ApplyColumn(header(), int(i), columns[i]);
-}
+void OutlineView::addTableColumn(TableColumn column) { AddColumn(*m_model, header(), std::move(column)); }
 
 void OutlineView::reloadData() { m_model->reloadData(); }
 
@@ -177,22 +185,17 @@ void OutlineView::setUpCell(Cell& cell, int column, Item item) {
 
 TableView::TableView(const Rect& frame)
     : ViewBase<QTableView>(frame), m_model(new ItemModelAdapter(*this, true, this)), m_cells(new CellDelegate(this)) {
-    SetUpItemView(this);
-    setItemDelegate(m_cells);
-    setModel(m_model);
+    SetUpItemView(
+        this, horizontalHeader(), m_model, m_cells,
+        [this](int section) {
+            if (m_delegate) m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
+        },
+        [this] {
+            if (m_doubleAction) m_doubleAction();
+        });
     verticalHeader()->hide();
     setShowGrid(false);
-    horizontalHeader()->setSectionsClickable(true);
-    horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setHighlightSections(false);
-    QObject::connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
-        if (m_delegate && section >= 0 && section < int(tableColumns().size())) {
-            m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
-        }
-    });
-    QObject::connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) {
-        if (m_doubleAction) m_doubleAction();
-    });
     m_cells->setBackgroundHook([this](QPainter& painter, const QStyleOptionViewItem& option, const QModelIndex& index) {
         if (!m_delegate) return false;
         const bool selected = option.state & QStyle::State_Selected;
@@ -202,12 +205,7 @@ TableView::TableView(const Rect& frame)
 
 TableView::~TableView() { setModel(nullptr); }
 
-void TableView::addTableColumn(TableColumn column) {
-    std::vector<TableColumn> columns = m_model->columns();
-    columns.push_back(std::move(column));
-    m_model->setColumns(columns);
-    for (size_t i = 0; i < columns.size(); ++i) ApplyColumn(horizontalHeader(), int(i), columns[i]);
-}
+void TableView::addTableColumn(TableColumn column) { AddColumn(*m_model, horizontalHeader(), std::move(column)); }
 
 void TableView::reloadData() { m_model->reloadData(); }
 
