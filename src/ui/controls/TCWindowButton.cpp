@@ -28,8 +28,7 @@ void TCWindowButtonGroup::setNumberOfCaptures(int64_t count) {
 TCWindowButton::TCWindowButton(kit::Size size, const QString& groupIdentifier)
     : kit::Button(kit::MakeRect(0, 0, size.width, size.height)),
       m_groupIdentifier(groupIdentifier),
-      m_group(TCWindowButtonGroup::groupWithIdentifier(groupIdentifier)),
-      m_windowObservation(new char(0)) {
+      m_group(TCWindowButtonGroup::groupWithIdentifier(groupIdentifier)) {
     setButtonType(Type::MomentaryPush);
     setBordered(false);
     setTitle(QString());
@@ -39,27 +38,26 @@ TCWindowButton::TCWindowButton(kit::Size size, const QString& groupIdentifier)
 
 TCWindowButton::~TCWindowButton() {
     NotificationCenter::Default().RemoveObserver(this);
-    NotificationCenter::Default().RemoveObserver(m_windowObservation);
-    delete m_windowObservation;
+    NotificationCenter::Default().RemoveObserver(windowObservation());
 }
 
 void TCWindowButton::observeWindow(QWidget* window) {
     NotificationCenter& centre = NotificationCenter::Default();
-    centre.RemoveObserver(m_windowObservation);
+    centre.RemoveObserver(windowObservation());
     m_observedWindow = window;
     // The kit window posts with itself as the object.
     const auto* kitWindow = dynamic_cast<const kit::Window*>(window);
     if (!kitWindow) return;
     const void* object = kitWindow;
     auto focus = [this](const Notification&) { updateImage(); };
-    centre.AddObserver(m_windowObservation, kit::kWindowDidBecomeKeyNotification, object, focus);
-    centre.AddObserver(m_windowObservation, kit::kWindowDidResignKeyNotification, object, focus);
-    centre.AddObserver(m_windowObservation, kit::kWindowWillEnterFullScreenNotification, object,
+    centre.AddObserver(windowObservation(), kit::kWindowDidBecomeKeyNotification, object, focus);
+    centre.AddObserver(windowObservation(), kit::kWindowDidResignKeyNotification, object, focus);
+    centre.AddObserver(windowObservation(), kit::kWindowWillEnterFullScreenNotification, object,
                        [this](const Notification&) {
                            m_group->resetMouseCaptures();
                            hide();
                        });
-    centre.AddObserver(m_windowObservation, kit::kWindowWillExitFullScreenNotification, object,
+    centre.AddObserver(windowObservation(), kit::kWindowWillExitFullScreenNotification, object,
                        [this](const Notification&) {
                            m_group->resetMouseCaptures();
                            show();

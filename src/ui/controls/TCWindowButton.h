@@ -74,6 +74,7 @@ protected:
 
 private:
     void observeWindow(QWidget* window);
+    const void* windowObservation() const { return &m_observedWindow; }
 
     QString m_groupIdentifier;
     TCWindowButtonGroup* m_group;
@@ -83,7 +84,7 @@ private:
     kit::Image m_rolloverImage;
     kit::Image m_pressedImage;
     kit::Image m_image;
+    // Its address registers the observations of the window (the button itself observes its group).
     QWidget* m_observedWindow = nullptr;
     bool m_inside = false;  // counted in the group's captures
-    const char* m_windowObservation;  // a token of its own for the window's notifications
 };

@@ -279,10 +279,6 @@ void Window::updateKeyAndMainState() {
 
 void Window::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (m_frameView->frame().size == MakeSize(width(), height()) && event->oldSize().isValid() &&
-        event->oldSize() == event->size()) {
-        return;
-    }
     m_frameView->setFrame(MakeRect(0, 0, width(), height()));
     windowDidResize();
 }
