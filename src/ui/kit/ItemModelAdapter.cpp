@@ -53,12 +53,12 @@ void ItemModelAdapter::fetch(Node* node) const {
 }
 
 void ItemModelAdapter::reloadItem(Item item, bool reloadChildren) {
-    const QModelIndex first = indexForItem(item);
-    if (!item || (!first.isValid() && !m_flat)) {
-        if (!item) reloadData();
+    if (!item) {
+        reloadData();
         return;
     }
-    if (m_columns.empty()) return;
+    const QModelIndex first = indexForItem(item);
+    if (!first.isValid() || m_columns.empty()) return;  // an item not shown yet
     emit dataChanged(first, first.siblingAtColumn(int(m_columns.size()) - 1));
     if (!reloadChildren || m_flat) return;
     Node* node = nodeFor(first);
