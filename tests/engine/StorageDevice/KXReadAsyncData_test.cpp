@@ -20,6 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr i64 MiB = 1024 * 1024;
+// The time-out of a read that a test holds up on purpose.
+constexpr std::chrono::milliseconds kStuckReadTimeout{1000};
 
 // Restores the plain read path after each test.
 class KXRead : public ::testing::Test {
@@ -105,8 +107,10 @@ TEST_F(KXRead, TimedOutReadNeverCorruptsALaterRead) {
     std::condition_variable cond;
     bool release = false;
     std::atomic<bool> stuckReturned{false};
-    // The short time-out for the stuck read at 0 only: the reads that must succeed have the product's.
-    kxread::SetChunkTimeout(50ms, 0);
+    // A short time-out for the stuck read at 0 only: the reads that must succeed have the product's.
+    // It is long enough for the worker to begin the read on a loaded machine: a read abandoned before
+    // it began never writes, and the test would prove nothing.
+    kxread::SetChunkTimeout(kStuckReadTimeout, 0);
     kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
         if (off != 0) return platform::disks::ReadOnce(f, b, n, off);
         {
@@ -254,9 +258,9 @@ TEST_F(KXRead, TimedOutDirectChunkAbandonsTheBuffer) {
     };
     // A failed assertion must not leave the stuck read waiting for ever.
     std::unique_ptr<void, std::function<void(void*)>> guard(&release, [&](void*) { letGo(); });
-    // The short time-out for the stuck chunk only (long enough for its other half under a loaded
-    // sanitizer run); the chunks before and after it have the product's.
-    kxread::SetChunkTimeout(300ms, 4 * MiB);
+    // A short time-out for the stuck chunk only (long enough for its other half, and for the stuck
+    // half to begin, on a loaded machine); the chunks before and after it have the product's.
+    kxread::SetChunkTimeout(kStuckReadTimeout, 4 * MiB);
     kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
         // The first read at 4 MiB (the direct chunk's first half) never returns in time.
         if (off != 4 * MiB || stuckTaken.exchange(true)) return platform::disks::ReadOnce(f, b, n, off);

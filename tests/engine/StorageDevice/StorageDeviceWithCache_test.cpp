@@ -210,8 +210,9 @@ TEST_F(Cache, TimedOutBlockReadNeverLeaksIntoALaterBlock) {
         kxread::SetChunkReader({});
         kxread::SetChunkTimeout(kxread::kDefaultChunkTimeout);
     });
-    // The short time-out for the stuck block's read only: every other block has the product's.
-    kxread::SetChunkTimeout(300ms, kStuckBlock * static_cast<i64>(kBlockBytes));
+    // A short time-out for the stuck block's read only: every other block has the product's. It is
+    // long enough for the read to begin on a loaded machine (one abandoned before it began never writes).
+    kxread::SetChunkTimeout(1000ms, kStuckBlock * static_cast<i64>(kBlockBytes));
     kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
         const bool stuckOne = off == static_cast<std::int64_t>(kStuckBlock * kBlockBytes) && n == kBlockBytes;
         if (!stuckOne || stuckTaken.exchange(true)) return platform::disks::ReadOnce(f, b, n, off);
