@@ -48,6 +48,7 @@ import os, sys
 manifest, image, pool = sys.argv[1:4]
 data = open(image, 'rb').read()
 rows = [l.split('\t') for l in open(manifest) if l.strip() and not l.startswith('#')]
+rows = [row for row in rows if row[1] == 'JPG']
 for n, row in enumerate(rows):
     start, size = int(row[0]) * 512, int(row[2])
     with open(os.path.join(pool, 'p%03d-f0.jpg' % n), 'wb') as f:
