@@ -8,7 +8,7 @@ u32 SectorSizeOf(IStorageDevice* device) {
     return device != nullptr ? device->GetSectorSize() : 512;
 }
 
-// k = sector size / 512; the Part's length bounds are counted in 512-byte units.
+// Sector size / 512: the table length bounds below are counted in 512-byte sectors.
 u32 Scale(IStorageDevice* device) {
     return SectorSizeOf(device) / 512;
 }
@@ -109,24 +109,29 @@ bool fat::CheckFATIndex(const std::vector<u32>& entries, bool fat32) {
     const u64 n = entries.size();
     if (n < 3) return true;
     const u32 last = fat32 ? 0x0FFFFFF6 : 0xFFF6;
-    std::vector<u32> predecessor(n, 0);
+    // The cluster after c, or 0 where the chain ends (values at or past n were refused by the body
+    // check; they end the chain all the same).
+    auto next = [&entries, n, last](u64 c) -> u64 {
+        const u32 e = entries[c];
+        return (e < 2 || e > last || e >= n) ? 0 : e;
+    };
+    constexpr u8 kReached = 1;  // some cluster leads here
+    constexpr u8 kVisited = 2;  // walked from the first cluster of its chain
+    std::vector<u8> state(n, 0);
     for (u64 c = 2; c < n; ++c) {
-        if (predecessor[c] != 0) continue;
-        u64 cur = c;
-        u64 steps = 0;
-        while (steps < n) {
-            const u32 e = entries[cur];
-            // Values at or past n were refused by the body check; stop on them all the same.
-            if (e < 2 || e > last || e >= n) break;
-            if (predecessor[e] == 0) {
-                predecessor[e] = static_cast<u32>(cur);
-            } else if (predecessor[e] != cur) {
-                return false;  // two clusters lead to e
-            }
-            ++steps;
-            cur = e;
-        }
-        if (steps >= n - 2) return false;  // a chain as long as the table is a loop
+        const u64 e = next(c);
+        if (e == 0) continue;
+        if (state[e] & kReached) return false;  // two clusters lead to e
+        state[e] |= kReached;
+    }
+    // No cluster has two predecessors, so the chains are apart: walked from their first clusters, each
+    // cluster is visited once. A cluster never visited lies on a loop (nothing outside it leads in).
+    for (u64 c = 2; c < n; ++c) {
+        if (state[c] & kReached) continue;
+        for (u64 cur = c; cur != 0 && !(state[cur] & kVisited); cur = next(cur)) state[cur] |= kVisited;
+    }
+    for (u64 c = 2; c < n; ++c) {
+        if (!(state[c] & kVisited)) return false;
     }
     return true;
 }
