@@ -173,12 +173,6 @@ std::string CTempFATDirEntry::GetLongFileName() const {
     return name.empty() ? "_" : name;
 }
 
-void CTempFATDirEntry::SetFirstClusterNO(u32 cluster) {
-    u8* e = const_cast<u8*>(m_entry);
-    fat::PutLe16(e + 20, static_cast<u16>(cluster >> 16));
-    fat::PutLe16(e + 26, static_cast<u16>(cluster));
-}
-
 bool IsCurDirFileName(const u8* entry) {
     return IsDotName(entry, ".          ");
 }

@@ -34,8 +34,6 @@ public:
     u8 GetAttribute() const { return m_entry[11]; }
     u32 GetSize() const { return fat::Le32(m_entry + 28); }
     u32 GetFirstClusterNO() const { return (u32{fat::Le16(m_entry + 20)} << 16) | fat::Le16(m_entry + 26); }
-    // Writes both cluster words into the entry (the entry must be writable).
-    void SetFirstClusterNO(u32 cluster);
     const u8* Data() const { return m_entry; }
 
 private:

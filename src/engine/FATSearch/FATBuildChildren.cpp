@@ -16,13 +16,6 @@
 #include "engine/Utility/IDataRunList.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 
-u64 g_u64PreReadFileCluNum = 0;
-
-CEmptyFileVirtualClusterNum* GetEmptyFileVirtualClusterNumObject() {
-    static CEmptyFileVirtualClusterNum instance;
-    return &instance;
-}
-
 FATSecondaryLists::FATSecondaryLists() = default;
 FATSecondaryLists::~FATSecondaryLists() = default;
 
@@ -67,9 +60,11 @@ bool fat::ReadReviseSwitch(const std::string& iniPath) {
 }
 
 CFATBuildChildren::CFATBuildChildren(const FATBuildContext& context)
-    : m_ctx(context), m_sectorSize(context.device != nullptr ? context.device->GetSectorSize() : 512) {
+    : m_ctx(context),
+      m_state(context.state != nullptr ? context.state : &m_ownState),
+      m_sectorSize(context.device != nullptr ? context.device->GetSectorSize() : 512) {
     if (m_ctx.type == FILE_SYSTEM_FAT32) {
-        g_u64PreReadFileCluNum = 0;
+        m_state->preReadFileCluNum = 0;
         m_revise = fat::ReadReviseSwitch(fat::UIConfigPath());
     }
 }
@@ -185,7 +180,7 @@ void CFATBuildChildren::MakeTemporaryNode(const u8* buffer, u32 entryOffset, i64
     secondary.temporaries.push_back(std::move(node));
 }
 
-u32 CFATBuildChildren::BuildChildrenFromBuffer(u8* buffer, u32 length, IFileNode* parent,
+u32 CFATBuildChildren::BuildChildrenFromBuffer(const u8* buffer, u32 length, IFileNode* parent,
                                                std::vector<IFileNode*>& folders, FATSecondaryLists& secondary,
                                                int stopAtInvalid, int allEntries) {
     u32 parentCluster = 0;
@@ -208,7 +203,7 @@ u32 CFATBuildChildren::BuildChildrenFromBuffer(u8* buffer, u32 length, IFileNode
     int dots = 0;
     u32 offset = 0;
     while (offset + 32 <= length) {
-        u8* e = buffer + offset;
+        const u8* e = buffer + offset;
         CTempFATDirEntry entry(e);
         if (!entry.IsValidFATDirEntry(true)) {
             lfnStart = -1;
@@ -237,10 +232,10 @@ u32 CFATBuildChildren::BuildChildrenFromBuffer(u8* buffer, u32 length, IFileNode
     return offset > length ? length : offset;
 }
 
-void CFATBuildChildren::MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster,
+void CFATBuildChildren::MakeNode(const u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster,
                                  bool parentDeleted, u32 folderStart, u64& nextCluster, bool inLostFolder,
                                  std::vector<IFileNode*>& folders, FATSecondaryLists& secondary) {
-    u8* e = buffer + entryOffset;
+    const u8* e = buffer + entryOffset;
     CTempFATDirEntry entry(e);
     if (m_revise && entry.IsDirectory() && !entry.IsErased()) {
         MakeTemporaryNode(buffer, entryOffset, lfnStart, parentCluster, secondary);
@@ -256,9 +251,10 @@ void CFATBuildChildren::MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFil
     p->m_metadataSector = ConvertClusterNumToSector(parentCluster);
 
     const u32 saved = static_cast<u32>(c);
-    ReverseDelFileFirstNum(e, folderStart, nextCluster, p, inLostFolder);
-    if (parentCluster != 0 && entry.GetFirstClusterNO() == parentCluster) {
-        entry.SetFirstClusterNO(saved);
+    u32 entryCluster = saved;
+    ReverseDelFileFirstNum(e, entryCluster, folderStart, nextCluster, p, inLostFolder);
+    if (parentCluster != 0 && entryCluster == parentCluster) {
+        entryCluster = saved;
         p->m_firstCluster = saved;
     }
 
@@ -266,13 +262,13 @@ void CFATBuildChildren::MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFil
     const bool isFolder = (p->m_attribute & 0x10) != 0;
     if (!isFolder) {
         if (p->m_size < 1) {
-            p->m_firstCluster = GetEmptyFileVirtualClusterNumObject()->GetVirtualClusterNum();
+            p->m_firstCluster = m_state->virtualClusters.GetVirtualClusterNum();
         } else {
-            p->m_firstCluster = entry.GetFirstClusterNO();
+            p->m_firstCluster = entryCluster;
             runs = BuildDataRunList(p->m_firstCluster, static_cast<u64>(p->m_size), (p->m_state & 1) != 0);
         }
     } else {
-        p->m_firstCluster = entry.GetFirstClusterNO();
+        p->m_firstCluster = entryCluster;
     }
 
     auto* node = new (std::nothrow) CFATFileNode();
@@ -300,10 +296,10 @@ void CFATBuildChildren::MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFil
 
 // ---- first-cluster revision (FAT32) ---------------------------------------------------------------------
 
-void CFATBuildChildren::ReverseDelFileFirstNum(u8* e, u32 folderStart, u64& nextCluster, CFATFileProperties* p,
-                                               bool inLostFolder) {
+void CFATBuildChildren::ReverseDelFileFirstNum(const u8* e, u32& entryCluster, u32 folderStart, u64& nextCluster,
+                                               CFATFileProperties* p, bool inLostFolder) {
     CTempFATDirEntry entry(e);
-    u64 c = entry.GetFirstClusterNO();
+    u64 c = entryCluster;
     const u64 clusterBytes = u64{m_sectorSize} * m_ctx.sectorsPerCluster;
     const u64 size = entry.GetSize();
     const u64 k = clusterBytes == 0 ? 0 : size / clusterBytes + (size % clusterBytes != 0 ? 1 : 0);
@@ -333,34 +329,35 @@ void CFATBuildChildren::ReverseDelFileFirstNum(u8* e, u32 folderStart, u64& next
                     const u64 r = TryGetRealFirstNum(c, found, 35, false);
                     if (found && (r & kHighMask) != (u64{folderStart} & kHighMask)) {
                         u64 claimed = r;
-                        bInDelFileOrDIRMap(claimed, e, p, found, g_u64PreReadFileCluNum, false);
+                        bInDelFileOrDIRMap(claimed, entryCluster, p, found, m_state->preReadFileCluNum, false);
                         c = r;
                     }
                 }
             }
-            entry.SetFirstClusterNO(static_cast<u32>(c));
+            entryCluster = static_cast<u32>(c);
         } else if (folder && !erased) {
             m_folderNames[c] = p->m_name;
         } else if (folder && erased) {
+            u64& lastPlaced = m_state->preReadFileCluNum;
             if (bEffectiveDIRFDT(c)) {
-                bInDelFileOrDIRMap(c, e, p, found, g_u64PreReadFileCluNum, true);
+                bInDelFileOrDIRMap(c, entryCluster, p, found, lastPlaced, true);
             } else {
                 c = TryGetRealFirstNum(c, found, 50, true);
                 if (found) {
-                    bInDelFileOrDIRMap(c, e, p, found, g_u64PreReadFileCluNum, true);
-                } else if (g_u64PreReadFileCluNum > 0x310000) {
-                    u64 c2 = c + (g_u64PreReadFileCluNum & kHighMask);
+                    bInDelFileOrDIRMap(c, entryCluster, p, found, lastPlaced, true);
+                } else if (lastPlaced > 0x310000) {
+                    u64 c2 = c + (lastPlaced & kHighMask);
                     c2 = TryGetRealFirstNum(c2, found, 50, true);
                     if (found) {
                         c = c2;
-                        entry.SetFirstClusterNO(static_cast<u32>(c2));
-                        g_u64PreReadFileCluNum = c2;
+                        entryCluster = static_cast<u32>(c2);
+                        lastPlaced = c2;
                     }
                 }
             }
         }
         nextCluster = c + k;
-        if (!folder && (found || c > 0x10000)) g_u64PreReadFileCluNum = nextCluster;
+        if (!folder && (found || c > 0x10000)) m_state->preReadFileCluNum = nextCluster;
         if (nextCluster < folderStart) nextCluster = folderStart;
     }
     p->m_firstCluster = c;
@@ -383,8 +380,8 @@ u64 CFATBuildChildren::TryGetRealFirstNum(u64 start, bool& found, int limit, boo
     return start;
 }
 
-void CFATBuildChildren::bInDelFileOrDIRMap(u64& cluster, u8* e, CFATFileProperties* p, bool& found, u64& lastEnd,
-                                           bool isFolder) {
+void CFATBuildChildren::bInDelFileOrDIRMap(u64& cluster, u32& entryCluster, CFATFileProperties* p, bool& found,
+                                           u64& lastEnd, bool isFolder) {
     std::map<u64, std::string>& names = isFolder ? m_folderNames : m_fileNames;
     bool valid = true;
     u64 candidate = cluster;
@@ -407,7 +404,7 @@ void CFATBuildChildren::bInDelFileOrDIRMap(u64& cluster, u8* e, CFATFileProperti
     if (valid) {
         cluster = candidate;
         found = true;
-        CTempFATDirEntry(e).SetFirstClusterNO(static_cast<u32>(candidate));
+        entryCluster = static_cast<u32>(candidate);
     }
 }
 

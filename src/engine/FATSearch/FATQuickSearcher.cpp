@@ -75,6 +75,7 @@ bool CFATQuickSearcher::IsFullValidDBR(const u8* sector, u64 start, IStorageDevi
 u64 CFATQuickSearcher::Search(u32 type) {
     IStorageDevice* device = m_device;
     const u32 s = device->GetSectorSize();
+    m_state.Reset();
     CFATSearchedPartitionInfo* record = nullptr;
     CDoubleFATTable* table = nullptr;
     u64 outcome = 0;
@@ -163,7 +164,7 @@ u64 CFATQuickSearcher::Search(u32 type) {
         geometry.dataStart = dataStart;
         // The total cut to the device, so that no run reaches past its end.
         geometry.totalSectors = total;
-        CFATBuildWorker worker(m_builder, m_progress, record, device, geometry, table);
+        CFATBuildWorker worker(m_builder, m_progress, record, device, geometry, table, &m_state);
         outcome = worker.QuickBuildDirectoryTree(1);
     }();
 

@@ -180,7 +180,6 @@ TEST(FatBuildChildren, WindowsExecutableProbeStaysInsideTheSector) {
 }
 
 TEST(FatBuildWorker, LostFoldersAreNamedInOrder) {
-    CFATBuildWorker::ResetLostFolderCounter();
     FATWorkerGeometry geometry;
     geometry.sectorsPerCluster = 4;
     geometry.dataStart = 100;

@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <fstream>
+#include <latch>
 #include <memory>
+#include <thread>
 
 #include "engine/Common/ResultCode.h"
 #include "engine/FATLib/FATFileNode.h"
@@ -352,4 +354,55 @@ TEST(FatQuickSearch, ADownwardChainIsCheckedInLinearTime) {
     auto record = scan.Record();
     ASSERT_TRUE(fattest::ReadThroughRuns(scan.device.get(), *record, it->second.node, bytes));
     EXPECT_EQ(testsupport::Sha256Hex(bytes), fattest::IcatSums("fat32").at("filler.bin"));
+}
+
+namespace {
+
+// Every node of a finished scan: path, size, flags and first cluster (the empty files' virtual ones too).
+std::vector<std::string> FullListing(Scan& scan) {
+    std::vector<std::string> out;
+    for (const auto& l : scan.builder.List()) {
+        out.push_back(l.path + "\t" + std::to_string(l.size) + "\t" + std::to_string(l.deleted) +
+                      std::to_string(l.directory) + "\t" + std::to_string(l.node->GetCurrentNodeID()));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace
+
+// What a FAT search carries from folder to folder (the last deleted file placed, the virtual clusters
+// of empty files, the lost-folder names) belongs to the search: two FAT32 scans at once, over the same
+// image and over two images, list exactly what each lists alone.
+TEST(FatQuickSearch, TwoFat32ScansAtOnceListTheSameAsOneAtATime) {
+    testsupport::TempDir dir;
+    const std::filesystem::path images[] = {fattest::Image("fat32"),
+                                            fattest::PatchedImage("fat32-high-word-lost", dir.path())};
+    std::vector<std::string> alone[2];
+    for (int i = 0; i < 2; ++i) {
+        Scan scan(images[i], 512, FILE_SYSTEM_FAT32);
+        ASSERT_EQ(scan.Run(), 0u);
+        alone[i] = FullListing(scan);
+        ASSERT_FALSE(alone[i].empty());
+    }
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Rounds 0, 2, ...: both scans over the first image; 1, 3, ...: one over each.
+        const int second = round % 2;
+        Scan a(images[0], 512, FILE_SYSTEM_FAT32);
+        Scan b(images[second], 512, FILE_SYSTEM_FAT32);
+        std::latch start(2);
+        u64 resultA = 1, resultB = 1;
+        std::thread other([&] {
+            start.arrive_and_wait();
+            resultB = b.Run();
+        });
+        start.arrive_and_wait();
+        resultA = a.Run();
+        other.join();
+        EXPECT_EQ(resultA, 0u);
+        EXPECT_EQ(resultB, 0u);
+        EXPECT_EQ(FullListing(a), alone[0]);
+        EXPECT_EQ(FullListing(b), alone[second]);
+    }
 }
