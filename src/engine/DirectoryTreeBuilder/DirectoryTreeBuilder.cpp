@@ -314,6 +314,47 @@ bool CDirectoryTreeBuilder::IsEmptyFolder(CFileNode* folder) {
     return true;
 }
 
+// IsEmptyFolder's answer, stopping at the first folder below that is known to hold a file.
+bool CDirectoryTreeBuilder::IsKnownEmptyFolder(CFileNode* folder) {
+    if (!folder) return true;
+    if (m_holdsFile.count(folder)) return false;
+    std::vector<CFileNode*> stack;
+    if (folder->GetFirstChild()) stack.push_back(folder->GetFirstChild());
+    while (!stack.empty()) {
+        CFileNode* n = stack.back();
+        stack.pop_back();
+        for (; n; n = n->GetNextNode()) {
+            if (!n->IsDirectory() || m_holdsFile.count(n)) {
+                m_holdsFile.insert(folder);
+                return false;
+            }
+            if (n->GetFirstChild()) stack.push_back(n->GetFirstChild());
+        }
+    }
+    return true;
+}
+
+// The top of node's tree: up from node by the highest ancestor each node remembers, then by parents;
+// every node passed remembers the top.
+CFileNode* CDirectoryTreeBuilder::TopOf(CFileNode* node) {
+    m_walk.clear();
+    CFileNode* top = node;
+    for (;;) {
+        m_walk.push_back(top);
+        const auto hint = m_topHint.find(top);
+        CFileNode* up = hint != m_topHint.end() && hint->second != top ? hint->second : top->GetParent();
+        if (!up) break;
+        top = up;
+    }
+    for (CFileNode* passed : m_walk) m_topHint[passed] = top;
+    return top;
+}
+
+void CDirectoryTreeBuilder::ForgetTreeShape() {
+    m_topHint.clear();
+    m_holdsFile.clear();
+}
+
 // Links node under its parent and goes on up while the parent is itself unlinked. Tells what became of
 // node: linked; waiting (nothing happened, and nothing will until a folder of node's parent ID is
 // recorded or marked deleted); or to be retried at every build (several folders share the parent ID,
@@ -322,7 +363,8 @@ CDirectoryTreeBuilder::ClimbStart CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_I
                                                                _tagSearcherType type) {
     ++m_climbs;
     const bool showNormal = m_filter->ShowNormalFiles() != 0;
-    // Each step links a node that had no parent, so the climb ends (AddChild refuses loops).
+    // Each step links a node that had no parent, so the climb ends (a node is never linked below a node
+    // of its own tree: current has no parent, so it is the top of its tree).
     for (CFileNode* current = node; current;) {
         bool onlyOne = true;
         CFileNode* parent = FindParent(record, current, true, &onlyOne);
@@ -335,10 +377,12 @@ CDirectoryTreeBuilder::ClimbStart CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_I
             }
             const bool hidden =
                 type != SEARCHER_APFS &&
-                (current->IsDirectory() ? IsEmptyFolder(current) : (!current->IsDeleted() && !showNormal));
-            if (!hidden && parent->AddChild(current)) {
+                (current->IsDirectory() ? IsKnownEmptyFolder(current) : (!current->IsDeleted() && !showNormal));
+            if (!hidden && TopOf(parent) != current && parent->AddChildNotAncestor(current)) {
                 linked = true;
                 m_linkedNow.push_back(current);
+                // A file, or a folder holding one, now lies below parent (APFS links empty folders too).
+                if (type != SEARCHER_APFS) m_holdsFile.insert(parent);
             }
         }
         if (!linked) {
@@ -354,9 +398,7 @@ CDirectoryTreeBuilder::ClimbStart CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_I
 }
 
 bool CDirectoryTreeBuilder::IsInTree(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
-    CFileNode* top = node;
-    while (top->GetParent()) top = top->GetParent();
-    return top == record.root.get();
+    return TopOf(node) == record.root.get();
 }
 
 void CDirectoryTreeBuilder::AddPending(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
@@ -620,6 +662,8 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& record, _tagSea
             if (lost->AddChild(node)) notify.push_back(node);
         });
         if (lost->GetFirstChild()) record.root->AddChild(lost);
+        // Files were taken out of folders above: what the climbs knew of the trees no longer holds.
+        ForgetTreeShape();
     }
     if (!lost->GetFirstChild()) {
         lost->Release();
@@ -642,6 +686,8 @@ void CDirectoryTreeBuilder::Forget(_DIRECTORY_TREE_INFO& record, CFileNode* node
 
 void CDirectoryTreeBuilder::ReleaseOwned(CFileNode* node) {
     m_owned.erase(node);
+    m_topHint.erase(node);
+    m_holdsFile.erase(node);
     node->Release();
 }
 

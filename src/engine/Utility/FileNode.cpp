@@ -170,10 +170,14 @@ int CFileNode::IsLoopedToSelf(IFileNode* node, IFileNode* candidate) {
 
 int CFileNode::AddChild(IFileNode* child) {
     auto* node = dynamic_cast<CFileNode*>(child);
-    if (!node) return 0;
-    // A node under itself, or linked twice, would make every walk of the tree endless or lose siblings.
-    if (node == this || node->m_parent) return 0;
+    if (!node || node == this || node->m_parent) return 0;
     if (IsLoopedToSelf(this, child)) return 0;
+    return AddChildNotAncestor(node);
+}
+
+int CFileNode::AddChildNotAncestor(CFileNode* node) {
+    // A node under itself, or linked twice, would make every walk of the tree endless or lose siblings.
+    if (!node || node == this || node->m_parent) return 0;
     node->m_next = m_firstChild;
     m_firstChild = node;
     node->m_parent = this;
