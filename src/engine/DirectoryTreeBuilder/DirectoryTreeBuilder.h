@@ -99,7 +99,6 @@ private:
     int Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
     bool TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     int RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFileNode* node);
-    bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     CFileNode* FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo, bool* onlyOne = nullptr);
     size_t BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, _tagSearcherType type, bool force);
     enum class ClimbStart { Linked, Waits, Retry };
@@ -125,6 +124,12 @@ private:
     void ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record);
     void Forget(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     void ReleaseOwned(CFileNode* node);
+    static std::string NameOf(CFileNode* node);
+
+    // Trash and recycle bin (TrashAndRecycleBin.cpp).
+    static bool IsTrashName(const std::string& name);
+    bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    void SettleTrashFromCandidates(_DIRECTORY_TREE_INFO& record);
     bool InsertToRecycleBin(CFileNode* node, _tagSearcherType type);
     void RestoreRecycleName(_tagSearcherType type);
     void RestorFileName(CFileNode* node, _tagSearcherType type);

@@ -1,6 +1,7 @@
 // Turns the directory entries of one FAT folder (or of the root directory) into file and folder nodes
 // for the engine's tree builder, and on FAT32 repairs the first cluster of deleted entries whose high
-// cluster word was cleared.
+// cluster word was cleared. Folder reading is in FATBuildChildren.cpp, the repair in
+// FATFirstClusterRevision.cpp.
 #pragma once
 
 #include <map>
