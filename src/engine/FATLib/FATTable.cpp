@@ -14,9 +14,10 @@ u32 Scale(IStorageDevice* device) {
 }
 
 std::vector<u32> Entries(const std::vector<u8>& buffer, u32 count, bool fat32) {
+    const ByteReader table(buffer);
     std::vector<u32> out(count);
     for (u32 i = 0; i < count; ++i) {
-        out[i] = fat32 ? fat::Le32(buffer.data() + u64{i} * 4) : fat::Le16(buffer.data() + u64{i} * 2);
+        out[i] = fat32 ? table.Le32(u64{i} * 4).value_or(0) : table.Le16(u64{i} * 2).value_or(0);
     }
     return out;
 }
@@ -39,10 +40,10 @@ CFAT12Table::CFAT12Table(IStorageDevice* device, i64 firstSector, u32 sectors)
     : IRealFATTable(device, firstSector, sectors, 4, 1, 12) {}
 
 u32 CFAT12Table::GetNextCluster(u32 cluster) {
-    const u64 at = u64{cluster} * 3 / 2;
     // Both bytes of the word must lie inside the table.
-    if (m_buffer.empty() || at + 2 > m_buffer.size()) return 0;
-    const u16 word = fat::Le16(m_buffer.data() + at);
+    const std::optional<u16> read = ByteReader(m_buffer).Le16(u64{cluster} * 3 / 2);
+    if (!read) return 0;
+    const u16 word = *read;
     const u32 value = (cluster & 1) ? (word >> 4) : (word & 0x0FFF);
     if (value == 0xFFF) return 0xFFFFFFFF;
     if (value >= 0xFF8) return fat::kEndOfChain;
@@ -180,13 +181,17 @@ CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, i64 ta
 // ---- header tests ------------------------------------------------------------------------------------
 
 bool CFATTableAnalyser::CheckFATHeader(const u8* s, u32 type) {
+    // The first two entries of a FAT32 table, and the first 32-bit word of a FAT12/16 one.
+    const ByteReader head(s, 8);
+    const u32 word0 = head.Le32(0).value_or(0);
+    const u32 word1 = head.Le32(4).value_or(0);
     switch (type) {
         case FILE_SYSTEM_FAT32:
-            return (fat::Le32(s) & 0x0FFFFFF0) == 0x0FFFFFF0 && (fat::Le32(s + 4) & 0x07FFFFF8) == 0x07FFFFF8;
+            return (word0 & 0x0FFFFFF0) == 0x0FFFFFF0 && (word1 & 0x07FFFFF8) == 0x07FFFFF8;
         case FILE_SYSTEM_FAT16:
-            return (fat::Le32(s) & 0x7FFFFFF8) == 0x7FFFFFF8;
+            return (word0 & 0x7FFFFFF8) == 0x7FFFFFF8;
         case FILE_SYSTEM_FAT12:
-            return (fat::Le32(s) & 0x00FFFFF0) == 0x00FFFFF0;
+            return (word0 & 0x00FFFFF0) == 0x00FFFFF0;
         default:
             return false;
     }

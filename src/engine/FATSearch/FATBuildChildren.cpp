@@ -7,6 +7,7 @@
 #include "engine/FATLib/FATBuildDataRun.h"
 #include "engine/FATLib/FATDirEntry.h"
 #include "engine/FATLib/FATFileNode.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/FATLib/FATTable.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/Utility/IDataRunList.h"
@@ -112,7 +113,7 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
         }
         if (c == firstCluster) {
             const bool sub = isRoot == 0;
-            if (IsCurDirFileName(buffer.data()) != sub || IsParentDirFileName(buffer.data() + 32) != sub) return 0;
+            if (IsCurDirFileName(buffer.data()) != sub || IsParentDirFileName(buffer.data() + fat_dir_entry_layout::kSize) != sub) return 0;
         }
         const u32 total = carried + static_cast<u32>(sectors * m_sectorSize);
         const u32 used = BuildChildrenFromBuffer(buffer.data(), total, parent, folders, secondary, 0, allEntries);
@@ -132,7 +133,7 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
 
 CFATFileProperties* CFATBuildChildren::BuildProperties(const u8* buffer, u32 entryOffset, i64 lfnStart) const {
     const u32 from = lfnStart >= 0 ? static_cast<u32>(lfnStart) : entryOffset;
-    return CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(buffer + from, entryOffset + 32 - from);
+    return CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(buffer + from, entryOffset + fat_dir_entry_layout::kSize - from);
 }
 
 void CFATBuildChildren::MakeTemporaryNode(const u8* buffer, u32 entryOffset, i64 lfnStart, u32 parentCluster,
@@ -176,7 +177,7 @@ u32 CFATBuildChildren::BuildChildrenFromBuffer(const u8* buffer, u32 length, IFi
     i64 lfnStart = -1;
     int dots = 0;
     u32 offset = 0;
-    while (offset + 32 <= length) {
+    while (offset + fat_dir_entry_layout::kSize <= length) {
         const u8* e = buffer + offset;
         CTempFATDirEntry entry(e);
         if (!entry.IsValidFATDirEntry(true)) {
@@ -189,7 +190,7 @@ u32 CFATBuildChildren::BuildChildrenFromBuffer(const u8* buffer, u32 length, IFi
             if (lfnStart < 0) lfnStart = offset;
         } else if (entry.IsVolumeLabel()) {
             lfnStart = -1;
-        } else if (e[0] == '.') {
+        } else if (e[fat_dir_entry_layout::kName] == '.') {
             lfnStart = -1;
             if (++dots > 2) return kFailed;
         } else if (!entry.IsDirectory() && !entry.IsErased() && !parentDeleted && allEntries == 0) {
@@ -200,7 +201,7 @@ u32 CFATBuildChildren::BuildChildrenFromBuffer(const u8* buffer, u32 length, IFi
                      inLostFolder, folders, secondary);
             lfnStart = -1;
         }
-        offset += 32;
+        offset += fat_dir_entry_layout::kSize;
     }
     if (lfnStart >= 0) return static_cast<u32>(lfnStart);
     return offset > length ? length : offset;

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <new>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/Common/CatchExeception.h"
 #include "engine/FATLib/FATDirEntry.h"
 #include "engine/FATLib/FATFileProperties.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/FATLib/IniFile.h"
 #include "engine/FATSearch/FATBuildChildren.h"
 #include "engine/RAWSearch/Core/RawFileInfo.h"
@@ -199,8 +201,10 @@ bool CFATBuildChildren::bReviseFAT32FileFirstClu(u64 cluster, bool flag) {
         return true;
     }
     try {
-        if (bInAnalyzeMap(fat::Le32(sector))) return false;
-        if (bInAnalyzeMultimap(fat::Le16(sector), sector)) return false;
+        // The keys of the signature tables: the first four and the first two bytes, little-endian.
+        const ByteReader head(sector, m_sectorSize);
+        if (bInAnalyzeMap(head.Le32(0).value_or(0))) return false;
+        if (bInAnalyzeMultimap(head.Le16(0).value_or(0), sector)) return false;
         if (bInAnalyzeList(sector)) return false;
         if (bWindowsPEFiles(sector, u64{m_sectorSize} + 1)) return false;
     } catch (...) {
@@ -216,7 +220,7 @@ bool CFATBuildChildren::bEffectiveDIRFDT(u64 cluster) {
     if (s == 0 || m_ctx.totalSectors < 10 || s > m_ctx.totalSectors - 10) return false;
     if (s >= static_cast<u64>(m_ctx.device->GetTotalSectors())) return false;
     if (m_ctx.device->ReadSector(sector, static_cast<i64>(s), 1) == 0) return false;
-    return IsCurDirFileName(sector) && IsParentDirFileName(sector + 32);
+    return IsCurDirFileName(sector) && IsParentDirFileName(sector + fat_dir_entry_layout::kSize);
 }
 
 bool CFATBuildChildren::bInAnalyzeMap(u32 key) const {
@@ -241,8 +245,10 @@ bool CFATBuildChildren::bInAnalyzeList(u8* sector) const {
 }
 
 bool CFATBuildChildren::bWindowsPEFiles(const u8* sector, u64 length) {
-    if (length < 64 || sector[0] != 'M' || sector[1] != 'Z') return false;
-    const u64 e = fat::Le32(sector + 60);
+    // "MZ", the offset of the PE header at 60, and "PE" there (with room for the byte after it).
+    const ByteReader bytes(sector, static_cast<size_t>(length));
+    if (length < 64 || !bytes.Equals(0, "MZ")) return false;
+    const u64 e = bytes.Le32(60).value_or(0);
     if (e + 3 > length) return false;
-    return sector[e] == 'P' && sector[e + 1] == 'E';
+    return bytes.Equals(static_cast<size_t>(e), "PE");
 }

@@ -8,6 +8,7 @@
 #include "engine/Common/IProgress.h"
 #include "engine/Common/ResultCode.h"
 #include "engine/FATLib/FATBootSector.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/FATLib/FATTable.h"
 #include "engine/FATSearch/FATBuildWorker.h"
 #include "engine/FATSearch/FATSearchedPartitionInfo.h"
@@ -111,7 +112,7 @@ u64 CFATQuickSearcher::Search(u32 type) {
         const u32 spc = dbr.GetSectorsperCluster();
         u64 rootStart = 0;
         u64 dataStart = 0;
-        const u64 rootSectors = u64{dbr.GetRootEntries()} * 32 / s;
+        const u64 rootSectors = u64{dbr.GetRootEntries()} * fat_dir_entry_layout::kSize / s;
         if (fsType == FILE_SYSTEM_FAT32) {
             dataStart = reserved + tables * spf;
             rootStart = dataStart + (u64{dbr.GetRootDirStartCluster()} - 2) * spc;
