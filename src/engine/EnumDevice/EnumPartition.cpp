@@ -6,7 +6,7 @@
 
 #include "engine/EnumDevice/DevListSortAlgorithm.h"
 #include "engine/EnumDevice/EnumDeviceCodes.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/RecogniseVolume.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/RecordText.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "engine/EnumDevice/EnumDeviceCodes.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 
 namespace {

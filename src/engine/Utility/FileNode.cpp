@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "engine/FATLib/FATFileNode.h"
-
 namespace {
 
 // Bits 0-3 and 4-7 of the status word hold signed 4-bit values.
@@ -243,12 +241,7 @@ bool CFileNode::operator==(CFileNode& other) {
             return true;
         return GetBelongedPartition() == other.GetBelongedPartition();
     }
-    if (GetSearcheType() == SEARCHER_FAT && other.IsDirectory() && other.GetCreationTime() >= GetCreationTime()) {
-        auto* mine = dynamic_cast<CFATFileNode*>(this);
-        auto* theirs = dynamic_cast<CFATFileNode*>(&other);
-        // Either node may carry no properties: then there is nothing to copy.
-        if (mine && theirs && mine->GetFileProperties() && theirs->GetFileProperties())
-            *mine->GetFileProperties() = *theirs->GetFileProperties();
-    }
+    if (GetSearcheType() == SEARCHER_FAT && other.IsDirectory() && other.GetCreationTime() >= GetCreationTime())
+        AdoptPropertiesOf(other);
     return false;
 }

@@ -80,6 +80,9 @@ public:
 
     // The duplicate test of the tree builder.
     bool operator==(CFileNode& other);
+    // Takes a copy of other's on-disk properties when both nodes are of the same kind and carry them
+    // (the duplicate test's FAT rule); the generic node has none.
+    virtual void AdoptPropertiesOf(CFileNode& other) { (void)other; }
 
 protected:
     void ApplyStatusDown(_tagCheckedStatus status);

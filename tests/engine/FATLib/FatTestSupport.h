@@ -19,7 +19,7 @@
 
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/FATLib/FATFileNode.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/Utility/IDataRunList.h"
