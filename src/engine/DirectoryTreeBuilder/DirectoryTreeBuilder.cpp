@@ -266,39 +266,37 @@ CFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& record, CFile
     return GetCorrectParent(record.trashId, it->second.nodes, node);
 }
 
-bool CDirectoryTreeBuilder::IsEmptyFolder(CFileNode* folder) {
-    if (!folder) return true;
+namespace {
+
+// True when a file lies below folder: a walk of everything below it, which stops early at a folder of
+// `holdsFile` (folders known to hold one) when that is given.
+bool HasFileBelow(CFileNode* folder, const std::unordered_set<CFileNode*>* holdsFile) {
     std::vector<CFileNode*> stack;
     if (folder->GetFirstChild()) stack.push_back(folder->GetFirstChild());
     while (!stack.empty()) {
         CFileNode* n = stack.back();
         stack.pop_back();
         for (; n; n = n->GetNextNode()) {
-            if (!n->IsDirectory()) return false;
+            if (!n->IsDirectory() || (holdsFile && holdsFile->count(n))) return true;
             if (n->GetFirstChild()) stack.push_back(n->GetFirstChild());
         }
     }
-    return true;
+    return false;
 }
 
-// IsEmptyFolder's answer, stopping at the first folder below that is known to hold a file.
+}  // namespace
+
+bool CDirectoryTreeBuilder::IsEmptyFolder(CFileNode* folder) {
+    return !folder || !HasFileBelow(folder, nullptr);
+}
+
+// IsEmptyFolder's answer, remembered for the folders that hold a file.
 bool CDirectoryTreeBuilder::IsKnownEmptyFolder(CFileNode* folder) {
     if (!folder) return true;
     if (m_holdsFile.count(folder)) return false;
-    std::vector<CFileNode*> stack;
-    if (folder->GetFirstChild()) stack.push_back(folder->GetFirstChild());
-    while (!stack.empty()) {
-        CFileNode* n = stack.back();
-        stack.pop_back();
-        for (; n; n = n->GetNextNode()) {
-            if (!n->IsDirectory() || m_holdsFile.count(n)) {
-                m_holdsFile.insert(folder);
-                return false;
-            }
-            if (n->GetFirstChild()) stack.push_back(n->GetFirstChild());
-        }
-    }
-    return true;
+    if (!HasFileBelow(folder, &m_holdsFile)) return true;
+    m_holdsFile.insert(folder);
+    return false;
 }
 
 // The top of node's tree: up from node by the highest ancestor each node remembers, then by parents;
