@@ -76,7 +76,8 @@ private:
 // Seconds to build and check the table at `start` (negative when it is refused).
 double CheckOnce(IStorageDevice* device, i64 start, u32 sectors) {
     const auto begin = Clock::now();
-    std::unique_ptr<IRealFATTable> table(IFATTableFactory::CreateRealFATTable(device, FILE_SYSTEM_FAT32, start, sectors));
+    std::unique_ptr<IRealFATTable> table(
+        IFATTableFactory::CreateRealFATTable(device, FILE_SYSTEM_FAT32, start, sectors));
     const double s = Seconds(Clock::now() - begin);
     return table ? s : -1;
 }

@@ -46,9 +46,12 @@ void CleanTree(const std::filesystem::path& root) {
           "#include \"engine/StorageDevice/IStorageDevice.h\"\n"
           "#include \"engine/PartitionTableAnalyze/PartitionTableAnalyze.h\"\n");
     Write(root / "src/engine/Utility/FileNode.cpp", "#include \"engine/Utility/FileNode.h\"\n");
-    Write(root / "src/platform/disks/BlockDevice.cpp", "#include \"platform/disks/BlockDevice.h\"\n#include <vector>\n");
-    Write(root / "src/bridge/Operation/Op.cpp", "#include \"engine/Common/Types.h\"\n#include \"platform/foundation/X.h\"\n");
-    Write(root / "src/ui/kit/Window.cpp", "#include <QWidget>\n#include <QtCore/QString>\n#include \"bridge/Operation/Op.h\"\n");
+    Write(root / "src/platform/disks/BlockDevice.cpp",
+          "#include \"platform/disks/BlockDevice.h\"\n#include <vector>\n");
+    Write(root / "src/bridge/Operation/Op.cpp",
+          "#include \"engine/Common/Types.h\"\n#include \"platform/foundation/X.h\"\n");
+    Write(root / "src/ui/kit/Window.cpp",
+          "#include <QWidget>\n#include <QtCore/QString>\n#include \"bridge/Operation/Op.h\"\n");
     Write(root / "tools/brelvox-scan/main.cpp", "#include \"ScanSession.h\"\n#include \"engine/Common/Types.h\"\n");
 }
 

@@ -86,7 +86,8 @@ u32 CTempFATDBR::GetNumberOfFat() const {
 
 u32 CTempFATDBR::GetSectorsPerFat() const {
     if (!HasKnownType()) return 0;
-    return m_type == FILE_SYSTEM_FAT32 ? U32(fat_boot_layout::kSectorsPerFat32) : U16(fat_boot_layout::kSectorsPerFat16);
+    return m_type == FILE_SYSTEM_FAT32 ? U32(fat_boot_layout::kSectorsPerFat32)
+                                       : U16(fat_boot_layout::kSectorsPerFat16);
 }
 
 u32 CTempFATDBR::GetRootDirStartCluster() const {

@@ -36,9 +36,7 @@ public:
     u8 GetAttribute() const { return Byte(fat_dir_entry_layout::kAttribute); }
     u32 GetSize() const { return Bytes().Le32(fat_dir_entry_layout::kFileSize).value_or(0); }
     u16 GetClusterHigh() const { return Word(fat_dir_entry_layout::kClusterHigh); }
-    u32 GetFirstClusterNO() const {
-        return (u32{GetClusterHigh()} << 16) | Word(fat_dir_entry_layout::kClusterLow);
-    }
+    u32 GetFirstClusterNO() const { return (u32{GetClusterHigh()} << 16) | Word(fat_dir_entry_layout::kClusterLow); }
     // DOS dates and times as stored.
     u16 GetCreationDate() const { return Word(fat_dir_entry_layout::kCreationDate); }
     u16 GetCreationTime() const { return Word(fat_dir_entry_layout::kCreationTime); }

@@ -7,8 +7,8 @@
 
 namespace fat_boot_layout {
 
-inline constexpr size_t kSize = 512;  // the part of the boot sector that is read
-inline constexpr size_t kJump = 0;    // first byte: never 0 in a boot sector
+inline constexpr size_t kSize = 512;              // the part of the boot sector that is read
+inline constexpr size_t kJump = 0;                // first byte: never 0 in a boot sector
 inline constexpr size_t kBytesPerSector = 11;     // u16
 inline constexpr size_t kSectorsPerCluster = 13;  // u8
 inline constexpr size_t kReservedSectors = 14;    // u16: sectors before the first table
@@ -35,16 +35,16 @@ inline constexpr size_t kName = 0;  // 8 bytes; 0xE5 first: erased, 0: never use
 inline constexpr size_t kNameSize = 8;
 inline constexpr size_t kExtension = 8;  // 3 bytes
 inline constexpr size_t kExtensionSize = 3;
-inline constexpr size_t kShortNameSize = 11;        // name and extension together
-inline constexpr size_t kAttribute = 11;            // u8; 0x0F: a long-name piece
-inline constexpr size_t kCreationTime = 14;         // u16 DOS time
-inline constexpr size_t kCreationDate = 16;         // u16 DOS date
-inline constexpr size_t kAccessDate = 18;           // u16 DOS date
-inline constexpr size_t kClusterHigh = 20;          // u16: high word of the first cluster (FAT32)
-inline constexpr size_t kModificationTime = 22;     // u16 DOS time
-inline constexpr size_t kModificationDate = 24;     // u16 DOS date
-inline constexpr size_t kClusterLow = 26;           // u16: low word of the first cluster
-inline constexpr size_t kFileSize = 28;             // u32
+inline constexpr size_t kShortNameSize = 11;     // name and extension together
+inline constexpr size_t kAttribute = 11;         // u8; 0x0F: a long-name piece
+inline constexpr size_t kCreationTime = 14;      // u16 DOS time
+inline constexpr size_t kCreationDate = 16;      // u16 DOS date
+inline constexpr size_t kAccessDate = 18;        // u16 DOS date
+inline constexpr size_t kClusterHigh = 20;       // u16: high word of the first cluster (FAT32)
+inline constexpr size_t kModificationTime = 22;  // u16 DOS time
+inline constexpr size_t kModificationDate = 24;  // u16 DOS date
+inline constexpr size_t kClusterLow = 26;        // u16: low word of the first cluster
+inline constexpr size_t kFileSize = 28;          // u32
 
 // A long-name piece: 13 UTF-16LE units in three runs.
 inline constexpr size_t kOrdinal = 0;  // u8: piece number, 0x40 on the last piece

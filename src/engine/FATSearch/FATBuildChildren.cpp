@@ -113,7 +113,9 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
         }
         if (c == firstCluster) {
             const bool sub = isRoot == 0;
-            if (IsCurDirFileName(buffer.data()) != sub || IsParentDirFileName(buffer.data() + fat_dir_entry_layout::kSize) != sub) return 0;
+            if (IsCurDirFileName(buffer.data()) != sub ||
+                IsParentDirFileName(buffer.data() + fat_dir_entry_layout::kSize) != sub)
+                return 0;
         }
         const u32 total = carried + static_cast<u32>(sectors * m_sectorSize);
         const u32 used = BuildChildrenFromBuffer(buffer.data(), total, parent, folders, secondary, 0, allEntries);
@@ -133,7 +135,8 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
 
 CFATFileProperties* CFATBuildChildren::BuildProperties(const u8* buffer, u32 entryOffset, i64 lfnStart) const {
     const u32 from = lfnStart >= 0 ? static_cast<u32>(lfnStart) : entryOffset;
-    return CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(buffer + from, entryOffset + fat_dir_entry_layout::kSize - from);
+    return CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(
+        buffer + from, entryOffset + fat_dir_entry_layout::kSize - from);
 }
 
 void CFATBuildChildren::MakeTemporaryNode(const u8* buffer, u32 entryOffset, i64 lfnStart, u32 parentCluster,

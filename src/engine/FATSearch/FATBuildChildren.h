@@ -104,8 +104,8 @@ public:
     void ReverseDelFileFirstNum(const u8* entry, u32& entryCluster, u32 folderStart, u64& nextCluster,
                                 CFATFileProperties* properties, bool inLostFolder);
     u64 TryGetRealFirstNum(u64 start, bool& found, int limit, bool isFolder);
-    void bInDelFileOrDIRMap(u64& cluster, u32& entryCluster, CFATFileProperties* properties, bool& found,
-                            u64& lastEnd, bool isFolder);
+    void bInDelFileOrDIRMap(u64& cluster, u32& entryCluster, CFATFileProperties* properties, bool& found, u64& lastEnd,
+                            bool isFolder);
     bool bReviseFAT32FileFirstClu(u64 cluster, bool flag);
     bool bEffectiveDIRFDT(u64 cluster);
     bool IniRawDllValue();
@@ -115,9 +115,9 @@ public:
     static bool bWindowsPEFiles(const u8* sector, u64 length);
 
 private:
-    void MakeNode(const u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster, bool parentDeleted,
-                  u32 folderStart, u64& nextCluster, bool inLostFolder, std::vector<IFileNode*>& folders,
-                  FATSecondaryLists& secondary);
+    void MakeNode(const u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster,
+                  bool parentDeleted, u32 folderStart, u64& nextCluster, bool inLostFolder,
+                  std::vector<IFileNode*>& folders, FATSecondaryLists& secondary);
     CFATFileProperties* BuildProperties(const u8* buffer, u32 entryOffset, i64 lfnStart) const;
     void MakeTemporaryNode(const u8* buffer, u32 entryOffset, i64 lfnStart, u32 parentCluster,
                            FATSecondaryLists& secondary) const;

@@ -39,7 +39,7 @@ i64 FileId(int level) {
 
 struct Outcome {
     double seconds = 0;
-    int depth = 0;           // folders on the path from the root to the deepest file
+    int depth = 0;  // folders on the path from the root to the deepest file
     bool deepestFileFound = false;
     bool allDeleted = true;  // every folder on the path marked deleted
     size_t published = 0;
