@@ -34,6 +34,8 @@ public:
                     IStorageDevice* device, const FATWorkerGeometry& geometry, IFATTable* table,
                     FATSearchState* state = nullptr);
     ~CFATBuildWorker();
+    CFATBuildWorker(const CFATBuildWorker&) = delete;
+    CFATBuildWorker& operator=(const CFATBuildWorker&) = delete;
 
     // The quick build: root first, then every folder met, breadth first. A result code (0 on success).
     u64 QuickBuildDirectoryTree(int flag);
