@@ -134,6 +134,39 @@ inline std::vector<u8> MakeSet(const SetSpec& spec) {
     return set;
 }
 
+// The geometry of a boot sector made by hand; the defaults make a valid 512-byte-sector volume whose last
+// cluster ends on its last sector.
+struct BootGeometry {
+    u32 sectorShift = 9;
+    u32 clusterShift = 3;
+    u64 total = 4096;
+    u32 fatOffset = 16;
+    u32 fatLength = 8;
+    u32 heap = 32;
+    u32 clusters = 508;
+    u32 root = 4;
+    u8 fats = 1;
+};
+
+inline std::vector<u8> MakeBootSector(const BootGeometry& g) {
+    namespace b = exfat::boot;
+    std::vector<u8> sector(size_t{1} << g.sectorShift, 0);
+    ByteWriter w(sector);
+    w.Bytes(b::kFileSystemName, b::kName, 8);
+    w.Le64(b::kVolumeLength, g.total);
+    w.Le32(b::kFatOffset, g.fatOffset);
+    w.Le32(b::kFatLength, g.fatLength);
+    w.Le32(b::kClusterHeapOffset, g.heap);
+    w.Le32(b::kClusterCount, g.clusters);
+    w.Le32(b::kRootCluster, g.root);
+    w.U8(b::kBytesPerSectorShift, static_cast<u8>(g.sectorShift));
+    w.U8(b::kSectorsPerClusterShift, static_cast<u8>(g.clusterShift));
+    w.U8(b::kNumberOfFats, g.fats);
+    w.U8(b::kSignature, 0x55);
+    w.U8(b::kSignature + 1, 0xAA);
+    return sector;
+}
+
 // A small exFAT volume in memory: one FAT at sector 8, the heap from sector 64, root folder at cluster 2.
 class SyntheticVolume {
 public:
@@ -143,23 +176,19 @@ public:
     };
 
     explicit SyntheticVolume(u32 sectorSize = 512, u32 sectorsPerCluster = 1, u32 clusters = 256)
-        : m_sectorSize(sectorSize), m_spc(sectorsPerCluster), m_clusters(clusters) {
-        const u64 total = kHeap + u64{clusters} * sectorsPerCluster;
-        m_bytes.assign(total * sectorSize, 0);
-        ByteWriter w(m_bytes.data(), sectorSize);
-        namespace b = exfat::boot;
-        w.Bytes(b::kFileSystemName, b::kName, 8);
-        w.Le64(b::kVolumeLength, total);
-        w.Le32(b::kFatOffset, kFatStart);
-        w.Le32(b::kFatLength, kHeap - kFatStart);
-        w.Le32(b::kClusterHeapOffset, kHeap);
-        w.Le32(b::kClusterCount, clusters);
-        w.Le32(b::kRootCluster, 2);
-        w.U8(b::kBytesPerSectorShift, static_cast<u8>(Shift(sectorSize)));
-        w.U8(b::kSectorsPerClusterShift, static_cast<u8>(Shift(sectorsPerCluster)));
-        w.U8(b::kNumberOfFats, 1);
-        w.U8(b::kSignature, 0x55);
-        w.U8(b::kSignature + 1, 0xAA);
+        : m_sectorSize(sectorSize), m_spc(sectorsPerCluster) {
+        BootGeometry g;
+        g.sectorShift = Shift(sectorSize);
+        g.clusterShift = Shift(sectorsPerCluster);
+        g.total = kHeap + u64{clusters} * sectorsPerCluster;
+        g.fatOffset = kFatStart;
+        g.fatLength = kHeap - kFatStart;
+        g.heap = kHeap;
+        g.clusters = clusters;
+        g.root = 2;
+        const std::vector<u8> boot = MakeBootSector(g);
+        m_bytes.assign(g.total * sectorSize, 0);
+        std::memcpy(m_bytes.data(), boot.data(), boot.size());
         SetFat(0, 0xFFFFFFF8);
         SetFat(1, 0xFFFFFFFF);
         m_next = 2;
@@ -224,7 +253,6 @@ private:
 
     u32 m_sectorSize;
     u32 m_spc;
-    u32 m_clusters;
     u32 m_next = 2;
     std::vector<u8> m_bytes;
 };

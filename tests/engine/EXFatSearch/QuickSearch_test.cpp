@@ -238,20 +238,6 @@ TEST(ExFatQuickSearch, HandMadeFatLoopsEnd) {
     EXPECT_EQ(scan.progress.Last().status, PROGRESS_FINISHED);
 }
 
-// Three folders below the root and none below them: 33, 66 and 100 percent.
-TEST(ExFatQuickSearch, ProgressOfThreeFolders) {
-    exfattest::SyntheticVolume v;
-    for (const char16_t* name : {u"one", u"two", u"three"}) v.AddFolder(v.root, name, 1, true);
-    Scan scan(v.Device());
-    ASSERT_EQ(scan.Run(), 0u);
-    std::vector<u64> percents;
-    for (const _PROGRESS_INFO& r : scan.progress.Records()) {
-        if (r.status == PROGRESS_RUNNING) percents.push_back(r.current * 100 / r.total);
-    }
-    EXPECT_EQ(percents, (std::vector<u64>{33, 66, 100}));
-    EXPECT_EQ(scan.progress.Last().status, PROGRESS_FINISHED);
-}
-
 // A stop by the user ends the walk after the folder in hand; what was found is flushed.
 TEST(ExFatQuickSearch, AStopKeepsWhatWasFound) {
     Scan scan(exfattest::Images()[0], exfattest::Image("exfat-4k"));
@@ -379,4 +365,26 @@ TEST(ExFatQuickSearch, AClusterCountBelowTheFatCapacityIsRaised) {
     Scan clean(exfattest::Images()[0], exfattest::Image("exfat-4k"));
     ASSERT_EQ(clean.Run(), 0u);
     EXPECT_EQ(scan.searcher->Partition().GetClusterBound(), clean.searcher->Partition().GetClusterBound());
+}
+
+// A folder without a FAT chain lies in consecutive clusters whose FAT entries may be free (exfat-fuse and
+// other writers leave them so): all its clusters are read, live or deleted.
+TEST(ExFatQuickSearch, AFolderWithoutAFatChainIsReadInConsecutiveClusters) {
+    exfattest::SyntheticVolume v;
+    auto live = v.AddFolder(v.root, u"Contiguous", 3, true);
+    auto gone = v.AddFolder(v.root, u"Deleted contiguous", 3, true, true);
+    for (int i = 0; i < 16; ++i) {
+        exfattest::SetSpec spec;
+        spec.name = u"entry " + std::u16string(1, static_cast<char16_t>(u'a' + i)) + u".txt";
+        ASSERT_TRUE(v.Add(live, spec));
+        ASSERT_TRUE(v.Add(gone, spec));
+    }
+    ASSERT_EQ(live.used, 3 * v.ClusterBytes());
+    Scan scan(v.Device());
+    ASSERT_EQ(scan.Run(), 0u);
+    const auto ours = scan.ByPath();
+    EXPECT_EQ(ours.size(), 34u);
+    EXPECT_EQ(ours.count("Contiguous/entry p.txt"), 1u);
+    ASSERT_EQ(ours.count("Deleted contiguous/entry p.txt"), 1u);
+    EXPECT_TRUE(ours.at("Deleted contiguous/entry p.txt").deleted);
 }
