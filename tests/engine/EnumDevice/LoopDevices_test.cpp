@@ -131,6 +131,13 @@ TEST(LoopDevices, AnMbrDiskWithFatExfatAndNtfsPartitions) {
             continue;
         }
         EXPECT_EQ(v->fileSystemType, types[i]) << labels[i];
+        if (types[i] == FILE_SYSTEM_EXFAT) {
+            // The exFAT analyser gives no label: the name is udev's label where udev runs, else the node's.
+            EXPECT_EQ(RecordText(v->label), "");
+            const std::string name(RecordText(v->volumeName));
+            EXPECT_TRUE(name == labels[i] || name == loop.Name() + "p2") << name;
+            continue;
+        }
         EXPECT_EQ(RecordText(v->label), labels[i]);
         EXPECT_EQ(RecordText(v->volumeName), labels[i]);
     }
