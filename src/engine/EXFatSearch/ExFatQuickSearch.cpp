@@ -1,5 +1,6 @@
 #include "engine/EXFatSearch/ExFatQuickSearch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -12,6 +13,8 @@
 #include "engine/Utility/SearchedPartitionInfo.h"
 
 namespace {
+
+constexpr u32 kReadAheadBytes = 256 * 1024;
 
 void Send(IProgress* progress, u32 status, u64 total, u64 current) {
     _PROGRESS_INFO record = MakeProgressInfo(status, total, current);
@@ -70,12 +73,15 @@ bool CExFatQuickSearch::Prepare(IStorageDevice* device) {
     // Chains follow the first FAT, whatever the active-FAT flag says.
     m_partition.CreateFatTable(device, dbr.GetFatStartSector(), dbr.GetSectorsPerFat(), dbr.GetTotalCluster());
 
+    // Folders are read in runs of up to 256 KiB (one cluster at least).
+    m_runClusters = std::max<u32>(1, kReadAheadBytes / m_partition.GetClusterSize());
     try {
-        m_cluster.assign(m_partition.GetClusterSize(), 0);
+        m_run.assign(size_t{m_runClusters} * m_partition.GetClusterSize(), 0);
     } catch (const std::bad_alloc&) {
-        m_cluster.clear();
+        m_run.clear();
         return false;
     }
+    m_runCount = 0;
     auto* record = new (std::nothrow) CSearchedPartitionInfo(sectorSize);
     if (record == nullptr) return false;
     record->m_fileSystemType = FILE_SYSTEM_EXFAT;
@@ -89,13 +95,51 @@ bool CExFatQuickSearch::Prepare(IStorageDevice* device) {
     return m_builder->AddSearcherInfo(SEARCHER_EXFAT, rootSector) != 0;
 }
 
+u32 CExFatQuickSearch::NextFolderCluster(const Folder& folder, u32 cluster) {
+    // A folder without a FAT chain lies in consecutive clusters; its FAT entries may be free.
+    if (folder.contiguous) return cluster + 1 < m_partition.GetClusterBound() ? cluster + 1 : exfat::kNoCluster;
+    return m_partition.GetNextCluster(cluster, 0);
+}
+
+const u8* CExFatQuickSearch::LoadCluster(const Folder& folder, u32 cluster, i64 remaining) {
+    const u32 clusterBytes = m_partition.GetClusterSize();
+    if (m_runCount != 0 && cluster >= m_runFirst && cluster - m_runFirst < m_runCount) {
+        return m_run.data() + size_t{cluster - m_runFirst} * clusterBytes;
+    }
+    // The run: from this cluster to the furthest one the folder goes on to (forward, within one run's
+    // room, while its budget lasts and none was read before). A folder written between its files'
+    // clusters is thus read in one device read, the files' clusters in between with it.
+    const u32 most = m_runFailed ? 1 : m_runClusters;
+    u32 last = cluster;
+    i64 left = remaining - clusterBytes;
+    for (u32 at = cluster; left > 0; left -= clusterBytes) {
+        const u32 next = NextFolderCluster(folder, at);
+        if (!exfat::IsCluster(next) || next <= at || next - cluster >= most || m_readClusters.count(next) != 0) break;
+        at = last = next;
+    }
+    u32 count = last - cluster + 1;
+    const u32 spc = m_partition.GetSectorsPerCluster();
+    const i64 sector = m_partition.ConvertClusterNumToSector(cluster);
+    m_runCount = 0;
+    if (m_device->ReadSector(m_run.data(), sector, i64{count} * spc) == 0) {
+        // One bad sector further on must not cost this cluster; the rest of the folder is read cluster by
+        // cluster, so that a failing device is not asked for the same bad sector again and again.
+        m_runFailed = true;
+        if (count == 1 || m_device->ReadSector(m_run.data(), sector, spc) == 0) return nullptr;
+        count = 1;
+    }
+    m_runFirst = cluster;
+    m_runCount = count;
+    return m_run.data();
+}
+
 bool CExFatQuickSearch::BuildChildren(const Folder& folder, std::deque<Folder>& queue) {
     if (m_device == nullptr || m_builder == nullptr) return false;
     // A set left unfinished by another folder never joins this folder's entries.
     m_analyzer.Reset();
-    const u32 spc = m_partition.GetSectorsPerCluster();
+    m_runCount = 0;
+    m_runFailed = false;
     const u32 clusterBytes = m_partition.GetClusterSize();
-    const u32 bound = m_partition.GetClusterBound();
     bool readable = true;
     u32 cluster = folder.firstCluster;
     i64 remaining = folder.budget;
@@ -103,19 +147,15 @@ bool CExFatQuickSearch::BuildChildren(const Folder& folder, std::deque<Folder>& 
         if (!exfat::IsCluster(cluster)) break;
         // Every cluster is read once: loops in broken chains and chains that meet end here.
         if (!m_readClusters.insert(cluster).second) break;
-        const i64 sector = m_partition.ConvertClusterNumToSector(cluster);
-        if (m_device->ReadSector(m_cluster.data(), sector, spc) == 0) {
+        const u8* bytes = LoadCluster(folder, cluster, remaining);
+        if (bytes == nullptr) {
             readable = false;
             break;
         }
-        if (!m_analyzer.Analyze(m_cluster.data(), clusterBytes, static_cast<u64>(sector))) break;
+        const i64 sector = m_partition.ConvertClusterNumToSector(cluster);
+        if (!m_analyzer.Analyze(bytes, clusterBytes, static_cast<u64>(sector))) break;
         remaining -= clusterBytes;
-        // A folder without a FAT chain lies in consecutive clusters; its FAT entries may be free.
-        if (folder.contiguous) {
-            cluster = cluster + 1 < bound ? cluster + 1 : exfat::kNoCluster;
-        } else {
-            cluster = m_partition.GetNextCluster(cluster, 0);
-        }
+        cluster = NextFolderCluster(folder, cluster);
     } while (remaining > 0);
 
     const i64 parent = m_partition.ConvertClusterNumToSector(folder.firstCluster);

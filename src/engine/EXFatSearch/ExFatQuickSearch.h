@@ -42,12 +42,23 @@ private:
     void QuickSearch(IProgress* progress);
     // Reads one folder and hands its entry sets over; false when a cluster of it could not be read.
     bool BuildChildren(const Folder& folder, std::deque<Folder>& queue);
+    // The cluster a folder reads after this one.
+    u32 NextFolderCluster(const Folder& folder, u32 cluster);
+    // The bytes of a folder's cluster, read together with the clusters the folder reads next when they
+    // lie a little further on (one device read instead of one per cluster); null when the cluster cannot
+    // be read.
+    const u8* LoadCluster(const Folder& folder, u32 cluster, i64 remaining);
 
     IDirecotryTreeBuilder* m_builder = nullptr;
     IStorageDevice* m_device = nullptr;
     CExFatPartition m_partition;
     CEFDTAnalyze m_analyzer;
-    std::vector<u8> m_cluster;
+    // Clusters around the folder being read: m_runCount clusters from m_runFirst.
+    std::vector<u8> m_run;
+    u32 m_runClusters = 1;  // capacity of m_run, in clusters
+    u32 m_runFirst = 0;
+    u32 m_runCount = 0;
+    bool m_runFailed = false;  // a run of this folder could not be read: one cluster at a time
     std::set<u32> m_readClusters;
     std::vector<CSearchedPartitionInfo*> m_records;
     bool m_registered = false;

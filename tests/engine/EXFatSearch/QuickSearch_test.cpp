@@ -380,11 +380,66 @@ TEST(ExFatQuickSearch, AFolderWithoutAFatChainIsReadInConsecutiveClusters) {
         ASSERT_TRUE(v.Add(gone, spec));
     }
     ASSERT_EQ(live.used, 3 * v.ClusterBytes());
-    Scan scan(v.Device());
+    auto device = v.Device();
+    auto* memory = device.get();
+    Scan scan(std::move(device));
     ASSERT_EQ(scan.Run(), 0u);
     const auto ours = scan.ByPath();
     EXPECT_EQ(ours.size(), 34u);
     EXPECT_EQ(ours.count("Contiguous/entry p.txt"), 1u);
     ASSERT_EQ(ours.count("Deleted contiguous/entry p.txt"), 1u);
     EXPECT_TRUE(ours.at("Deleted contiguous/entry p.txt").deleted);
+    // Boot sector, FAT, root, and each folder's three clusters in one read.
+    EXPECT_EQ(memory->ReadCount(), 5);
+
+    // The third cluster of a folder unreadable: the sets of its first two clusters stay.
+    auto failing = v.Device();
+    failing->FailSector(v.SectorOf(live.clusters[2]));
+    Scan partial(std::move(failing));
+    ASSERT_EQ(partial.Run(), 0u);
+    const auto kept = partial.ByPath();
+    EXPECT_EQ(kept.count("Contiguous/entry j.txt"), 1u);
+    EXPECT_EQ(kept.count("Contiguous/entry l.txt"), 0u);
+    EXPECT_EQ(kept.count("Deleted contiguous/entry p.txt"), 1u);
+}
+
+// A folder written between the clusters of its files is read in one device read; the clusters in between
+// are not its own and stay readable for the folder that owns them.
+TEST(ExFatQuickSearch, AFolderBetweenOtherClustersIsReadAtOnce) {
+    exfattest::SyntheticVolume v;
+    exfattest::SyntheticVolume::Folder spread;
+    const auto span = v.Take(5, false);
+    spread.clusters = {span[0], span[2], span[4]};
+    for (size_t i = 0; i < spread.clusters.size(); ++i)
+        v.SetFat(spread.clusters[i], i + 1 < spread.clusters.size() ? spread.clusters[i + 1] : 0xFFFFFFFF);
+    exfattest::SetSpec folder;
+    folder.name = u"Spread";
+    folder.attributes = 0x10;
+    folder.firstCluster = span[0];
+    folder.length = 3 * v.ClusterBytes();
+    folder.noFatChain = false;
+    ASSERT_TRUE(v.Add(v.root, folder));
+    exfattest::SyntheticVolume::Folder between{{span[1]}, 0};
+    folder.name = u"Between";
+    folder.firstCluster = span[1];
+    folder.length = v.ClusterBytes();
+    ASSERT_TRUE(v.Add(v.root, folder));
+    for (int i = 0; i < 16; ++i) {
+        exfattest::SetSpec spec;
+        spec.name = u"entry " + std::u16string(1, static_cast<char16_t>(u'a' + i)) + u".txt";
+        ASSERT_TRUE(v.Add(spread, spec));
+    }
+    exfattest::SetSpec inside;
+    inside.name = u"inside.txt";
+    ASSERT_TRUE(v.Add(between, inside));
+    auto device = v.Device();
+    auto* memory = device.get();
+    Scan scan(std::move(device));
+    ASSERT_EQ(scan.Run(), 0u);
+    const auto ours = scan.ByPath();
+    EXPECT_EQ(ours.count("Spread/entry p.txt"), 1u);
+    EXPECT_EQ(ours.count("Between/inside.txt"), 1u);
+    EXPECT_EQ(ours.size(), 19u);
+    // Boot sector, FAT, root, Spread at once, Between.
+    EXPECT_EQ(memory->ReadCount(), 5);
 }
