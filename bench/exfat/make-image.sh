@@ -23,15 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 folders=$(( (files + per - 1) / per ))
-python3 - "$stage" "$files" "$per" <<'PY'
-import os, sys
-root, files, per = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-for i in range(files):
-    d = os.path.join(root, 'tree', 'folder %04d' % (i // per))
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, 'a file with a long name %06d.txt' % i), 'w') as f:
-        f.write('content of file %d\n' % i)
-PY
+python3 "$(dirname "$0")/../common/make-tree.py" "$stage" "$files" "$per"
 # 512-byte clusters: one cluster per file plus the folders, with room to spare.
 bytes=$(( (files * 3 / 2 + 70000) * 512 ))
 rm -f "$image"
@@ -40,7 +32,8 @@ mkfs.exfat -c 512 -L BENCH "$image" >/dev/null
 loop=$(losetup -f --show "$image")
 mount.exfat-fuse "$loop" "$mnt"
 cp -r "$stage/tree" "$mnt/"
-for i in $(seq 0 $(( folders / 25 )) $(( folders - 1 ))); do
+# Every 25th folder is deleted (at least the first).
+for i in $(seq 0 $(( folders >= 25 ? folders / 25 : folders )) $(( folders - 1 ))); do
   rm -r "$(printf '%s/tree/folder %04d' "$mnt" "$i")"
 done
 umount "$mnt"
