@@ -63,7 +63,11 @@ bool CEFDTAnalyze::SetStreamData(ByteReader entry) {
 }
 
 bool CEFDTAnalyze::SetNameData(ByteReader entry) {
-    if (!m_rules.IsValidNameEntry(entry)) return false;
+    // A name refused by its test costs its own set only, never the rest of the folder.
+    if (!m_rules.IsValidNameEntry(entry)) {
+        Reset();
+        return true;
+    }
     const u8 inUse = (entry.data()[e::kType] & e::kInUseBit) != 0 ? 1 : 0;
     if (m_state < 2 || m_state != m_entries || inUse != m_set.inUse) {
         Reset();

@@ -19,10 +19,12 @@ public:
     // Forgets the set in progress.
     void Reset();
     // Feeds every 32-byte entry of the buffer; sets that start in it record the given sector. False when
-    // an entry stopped the analysis (end of the folder, a type not handled, an entry failing its test).
+    // an entry stopped the analysis (end of the folder, a type not handled, an entry other than a name
+    // failing its test).
     bool Analyze(const unsigned char* buffer, unsigned int length, unsigned long long sector);
 
-    // One entry each: false when it fails its test, which stops the analysis.
+    // One entry each: false when it fails its test, which stops the analysis; a name entry that fails
+    // its test drops its set only, and the analysis goes on.
     bool SetBaseData(ByteReader entry, u64 sector);
     bool SetStreamData(ByteReader entry);
     bool SetNameData(ByteReader entry);
