@@ -23,7 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 folders=$(( (files + per - 1) / per ))
-python3 "$(dirname "$0")/../common/make-tree.py" "$stage" "$files" "$per"
+python3 "$(dirname "$0")/../support/make-tree.py" "$stage" "$files" "$per"
 # 512-byte clusters: one cluster per file plus the folders, with room to spare.
 bytes=$(( (files * 3 / 2 + 70000) * 512 ))
 rm -f "$image"

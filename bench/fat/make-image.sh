@@ -10,7 +10,7 @@ export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 folders=$(( (files + per - 1) / per ))
-python3 "$(dirname "$0")/../common/make-tree.py" "$stage" "$files" "$per"
+python3 "$(dirname "$0")/../support/make-tree.py" "$stage" "$files" "$per"
 # 512-byte clusters: one cluster per file plus the folders, with room to spare.
 kib=$(( (files * 3 / 2 + 70000) / 2 ))
 rm -f "$image"

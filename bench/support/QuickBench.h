@@ -1,13 +1,14 @@
-// The body shared by the quick-scan benchmarks (bench/fat, bench/exfat): an image made once by a script,
-// then, round after round, the median of each of:
+// The quick-scan benchmark shared by the file systems: a quick scan of an image of many files against
+// `fls -r -p` on the same image. Makes the image once (the file system's script, kept in the given
+// folder), warms the page cache, then times, round after round, and reports the median of each:
 //  - fls -r -p;
-//  - the engine driver, whole: brelvox-scan --quick --list FILE, as a process (the driver refuses to write
-//    a list to a device node, /dev/null included, so FILE is a plain file next to the image). It includes the
+//  - the engine driver, whole: brelvox-scan --quick --list FILE, as a process. It includes the
 //    tree builder's fixed 1 s pause on its first publish;
 //  - the same driver path in this process (the driver's session: volume recognition, controller,
 //    quick searcher, tree builder, receiver, list), with the builder's first-publish pause injected
 //    to zero, and its phases;
 //  - the quick searcher alone, with a tree builder that only counts.
+// Usage of a benchmark: NAME [folder for the image] [files] [rounds]
 #pragma once
 
 #include <fcntl.h>
@@ -29,19 +30,28 @@
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/EnumDevice/DeviceInfoStructs.h"
 #include "engine/EnumDevice/IDeviceData.h"
+#include "engine/RecoveryController/SearcherFactories.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "engine/Utility/IFileNode.h"
 
-namespace quickbench {
+struct QuickBench {
+    std::string imagePrefix;   // the image is <folder>/<prefix><files>.img
+    std::string makeScript;    // called as SCRIPT IMAGE FILES
+    QuickSearcherFactory create;
+    u32 fileSystemType;        // as device enumeration records it
+    std::string searcherName;  // "quick FAT searcher"
+};
 
+namespace quickbench {
+namespace {
 
 using Clock = std::chrono::steady_clock;
 
-inline double Seconds(Clock::duration d) {
+double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-inline double TimeCommand(const std::string& command) {
+double TimeCommand(const std::string& command) {
     const auto start = Clock::now();
     if (std::system(command.c_str()) != 0) {
         std::fprintf(stderr, "failed: %s\n", command.c_str());
@@ -102,8 +112,7 @@ private:
 };
 
 // Seconds of one in-process quick search, and the node count.
-inline double SearchOnce(const std::string& image, u32 fileSystemType, IQuickFileSystemSearchController* (*create)(),
-                  long& nodes) {
+double SearchOnce(const std::string& image, QuickSearcherFactory create, u32 fileSystemType, long& nodes) {
     QuietStdout quiet;
     std::unique_ptr<IStorageDevice> device(CreateVolumeDevice(image.c_str()));
     if (!device || device->Open(image.c_str()) == 0) return -1;
@@ -127,7 +136,7 @@ struct DriverTimes {
 
 // The driver's path in this process: what brelvox-scan --quick --list does, phase by phase. The tree
 // builder's first-publish pause is injected to zero for this run only.
-inline DriverTimes DriverInProcess(const std::string& image, const std::string& list) {
+DriverTimes DriverInProcess(const std::string& image, const std::string& list) {
     DriverTimes t;
     QuietStdout quiet;
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
@@ -158,7 +167,7 @@ inline DriverTimes DriverInProcess(const std::string& image, const std::string& 
     return t;
 }
 
-inline double Median(std::vector<double> values) {
+double Median(std::vector<double> values) {
     values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return v < 0; }), values.end());
     if (values.empty()) return -1;
     std::sort(values.begin(), values.end());
@@ -166,44 +175,44 @@ inline double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-struct Setup {
-    std::string image;         // made by makeCommand when it does not exist
-    std::string makeCommand;   // a shell command
-    u32 fileSystemType;        // recorded on the volume, as device enumeration does
-    IQuickFileSystemSearchController* (*create)();
-    std::string searcherName;  // "quick FAT searcher"
-    int files;
-    int rounds;
-};
+}  // namespace
+}  // namespace quickbench
 
-inline int Run(const Setup& setup) {
-    const std::string& image = setup.image;
-    const int files = setup.files;
-    const int rounds = setup.rounds;
+// The whole benchmark: makes the image once with the script, warms the page cache, times fls, the driver
+// as a process, the driver path in-process and the searcher alone, and prints the medians.
+inline int RunQuickBench(const QuickBench& bench, int argc, char** argv) {
+    const std::filesystem::path folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path();
+    const int files = argc > 2 ? std::atoi(argv[2]) : 100000;
+    const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 5);
+    const std::string image = (folder / (bench.imagePrefix + std::to_string(files) + ".img")).string();
     const std::string self = std::filesystem::canonical("/proc/self/exe").parent_path().string();
     const std::string driver = self + "/../../tools/brelvox-scan";
     if (!std::filesystem::exists(image)) {
         std::printf("making %s (%d files)...\n", image.c_str(), files);
-        if (std::system(setup.makeCommand.c_str()) != 0) return 1;
+        const std::string make = bench.makeScript + " '" + image + "' " + std::to_string(files);
+        if (std::system(make.c_str()) != 0) return 1;
     }
-    TimeCommand("cat '" + image + "' > /dev/null");  // page cache warm
+    quickbench::TimeCommand("cat '" + image + "' > /dev/null");  // page cache warm
 
     const bool haveDriver = std::filesystem::exists(driver);
-    const std::string list = image + ".list.txt";
+    // The driver writes its list only into a plain file.
+    const std::string list = (folder / (bench.imagePrefix + "list.txt")).string();
     std::vector<double> fls, whole, path, scanPhase, listPhase, endPhase, search;
     long nodes = 0;
     for (int r = 0; r < rounds; ++r) {
-        fls.push_back(TimeCommand("fls -r -p '" + image + "' > /dev/null"));
+        fls.push_back(quickbench::TimeCommand("fls -r -p '" + image + "' > /dev/null"));
         if (haveDriver)
-            whole.push_back(TimeCommand("'" + driver + "' --quick --list '" + list + "' '" + image + "' > /dev/null 2>&1"));
-        const DriverTimes t = DriverInProcess(image, list);
+            whole.push_back(quickbench::TimeCommand("'" + driver + "' --quick --list '" + list + "' '" + image +
+                                                    "' > /dev/null 2>&1"));
+        const quickbench::DriverTimes t = quickbench::DriverInProcess(image, list);
         path.push_back(t.total);
         scanPhase.push_back(t.scan);
         listPhase.push_back(t.list);
         endPhase.push_back(t.end);
-        search.push_back(SearchOnce(image, setup.fileSystemType, setup.create, nodes));
+        search.push_back(quickbench::SearchOnce(image, bench.create, bench.fileSystemType, nodes));
     }
-    const double f = Median(fls), w = Median(whole), p = Median(path), s = Median(search);
+    const double f = quickbench::Median(fls), w = quickbench::Median(whole);
+    const double p = quickbench::Median(path), s = quickbench::Median(search);
     std::printf("%s, %d files, median of %d rounds\n", image.c_str(), files, rounds);
     std::printf("fls -r -p:                                   %.3f s\n", f);
     if (w > 0)
@@ -212,12 +221,10 @@ inline int Run(const Setup& setup) {
         std::printf("brelvox-scan --quick: not built (%s)\n", driver.c_str());
     if (p > 0) {
         std::printf("driver path in-process, no 1 s publish pause: %.3f s  (fls / driver = %.2f)\n", p, f / p);
-        std::printf("  scan %.3f s, list %.3f s, teardown %.3f s\n", Median(scanPhase), Median(listPhase),
-                    Median(endPhase));
+        std::printf("  scan %.3f s, list %.3f s, teardown %.3f s\n", quickbench::Median(scanPhase),
+                    quickbench::Median(listPhase), quickbench::Median(endPhase));
     }
-    std::printf("%-44s %.3f s  (fls / searcher = %.2f), %ld nodes\n", (setup.searcherName + " alone:").c_str(), s,
+    std::printf("%-45s%.3f s  (fls / searcher = %.2f), %ld nodes\n", (bench.searcherName + " alone:").c_str(), s,
                 f / s, nodes);
     return 0;
 }
-
-}  // namespace quickbench
