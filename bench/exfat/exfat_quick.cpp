@@ -6,6 +6,6 @@
 
 int main(int argc, char** argv) {
     return RunQuickBench({"exfat-bench-", std::string(BRELVOX_BENCH_EXFAT_DIR) + "/make-image.sh",
-                          CreateEXFatQuickSearcher, 7, "quick exFAT searcher"},
+                          CreateEXFatQuickSearcher, 7, "quick exFAT searcher", true},
                          argc, argv);
 }
