@@ -5,11 +5,14 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "PictureTestSupport.h"
 #include "engine/RAWSearch/Analysers/CRWAnalyser.h"
+#include "engine/RAWSearch/Analysers/FileTIFAnalyser.h"
 #include "engine/RAWSearch/Analysers/GifAnalyser.h"
 #include "engine/RAWSearch/Analysers/PNGAnalyser.h"
 #include "engine/RAWSearch/Analysers/PSDAnalyser.h"
@@ -18,9 +21,11 @@
 #include "engine/RAWSearch/Analysers/PictureTypes.h"
 #include "engine/RAWSearch/Analysers/WpgAnalyser.h"
 #include "engine/RAWSearch/Analysers/X3FAnalyser.h"
+#include "engine/RAWSearch/Core/NotifyCenter.h"
 #include "engine/RAWSearch/Core/RawAnalyserLookup.h"
 #include "engine/RAWSearch/Core/RawFileAnalyserListSingle.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
+#include "support/RecordingProgress.h"
 
 using namespace pictest;
 
@@ -422,6 +427,40 @@ TEST(PictureFallbacks, DeviceRules) {
         EXPECT_EQ(Measure(fallback, Placed(Crw(1024 + 30, 1024 - 40), 0, 10)).size, 1024u + 30)
             << "across a sector boundary";
         EXPECT_EQ(Measure(fallback, Placed(Bytes(3000, 0x2B), 0, 10)).size, 0x3200000u);
+    }
+}
+
+// A stopped search ends the device walks of the fallbacks: each reads through a window that asks the
+// progress sink before every read, and a walk stops at the first "stop" instead of running on to its cap.
+TEST(PictureFallbacks, StopEndsTheDeviceWalk) {
+    std::vector<std::pair<std::string, u32>> chunks(300, {"tEXt", 3});
+    struct Case {
+        const char* name;
+        std::function<std::unique_ptr<IRawFileAnalyser>()> make;
+        Bytes file;
+    };
+    const Case cases[] = {
+        {"TIF", [] { return std::make_unique<FileTIFAnalyser>(); }, SmallTiff({}, 20000)},
+        {"X3F", [] { return std::make_unique<FileX3FAnalyser>(); }, X3f(600, 4)},
+        {"CRW", [] { return std::make_unique<FileCRWAnalyser>(); }, Crw(600, 6, 0)},
+        {"PSD", [] { return std::make_unique<FilePSDAnalyser>(); }, Psd(0, 700, 2000, 3000)},
+        {"PNG", [] { return std::make_unique<FilePNGAnalyser>(); }, Png(chunks)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Past the file, bytes that never end a sector in zeros: the walks run to the device end.
+        Bytes image(4096 * 512, 0x2B);
+        memcpy(image.data(), c.file.data(), c.file.size());
+        testsupport::RecordingProgress running;
+        CNotifyCenter::Instance().SetProgress(&running);
+        Measure(*c.make(), image);
+        testsupport::RecordingProgress stopping;
+        stopping.StopAfter(3);
+        CNotifyCenter::Instance().SetProgress(&stopping);
+        Measure(*c.make(), image);
+        CNotifyCenter::Instance().Reset();
+        EXPECT_GT(running.ContinuedCalls(), 100) << "the walk is long when not stopped";
+        EXPECT_LE(stopping.ContinuedCalls(), 4) << "no read after the stop";
     }
 }
 

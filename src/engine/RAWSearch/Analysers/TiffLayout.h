@@ -8,33 +8,28 @@
 #include <cstddef>
 
 #include "engine/Common/Types.h"
+#include "engine/RAWSearch/Exif/ExifLayout.h"
 
 namespace tiff_layout {
 
-// The header.
-inline constexpr size_t kByteOrder = 0;  // "II" or "MM"
-inline constexpr size_t kMagic = 2;      // u16: 42 (0x55 for Panasonic)
-inline constexpr size_t kFirstIFD = 4;   // u32: offset of the first IFD
-inline constexpr size_t kHeaderSize = 8;
+// The header, the directories and their entries: the TIFF structure the Exif reader walks too.
+inline constexpr size_t kByteOrder = exif_layout::kByteOrder;  // "II" or "MM"
+inline constexpr size_t kMagic = exif_layout::kMagic;          // u16: 42 (0x55 for Panasonic)
+inline constexpr size_t kFirstIFD = exif_layout::kFirstDirectory;
+inline constexpr size_t kHeaderSize = exif_layout::kTiffHeaderSize;
+inline constexpr size_t kEntryCount = exif_layout::kEntryCount;
+inline constexpr size_t kEntries = exif_layout::kEntries;
+inline constexpr size_t kEntrySize = exif_layout::kEntrySize;
+inline constexpr size_t kLinkSize = 4;  // u32 after the entries
+inline constexpr size_t kTag = exif_layout::kTag;
+inline constexpr size_t kType = exif_layout::kFormat;
+inline constexpr size_t kCount = exif_layout::kComponents;
+inline constexpr size_t kValue = exif_layout::kValue;
+inline constexpr size_t kInlineSize = exif_layout::kInlineValueSize;
 
-// A directory: a u16 entry count, the entries, then a u32 link to the next directory (0: none).
-inline constexpr size_t kEntryCount = 0;
-inline constexpr size_t kEntries = 2;
-inline constexpr size_t kEntrySize = 12;
-inline constexpr size_t kLinkSize = 4;
-
-// An entry.
-inline constexpr size_t kTag = 0;    // u16
-inline constexpr size_t kType = 2;   // u16: 1 to 12
-inline constexpr size_t kCount = 4;  // u32
-inline constexpr size_t kValue = 8;  // the value when it fits in 4 bytes, else its u32 offset
-inline constexpr size_t kInlineSize = 4;
-
-// Bytes per element by type code 1-12 (byte, ASCII, short, long, rational, signed byte, undefined,
-// signed short, signed long, signed rational, float, double); other codes count as 0.
+// Bytes per element by type code 1-12; other codes count as 0.
 constexpr u32 TypeWidth(u32 type) {
-    constexpr u8 kWidth[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-    return type <= 12 ? kWidth[type] : 0;
+    return exif_layout::FormatSize(type);
 }
 
 // Tags.
