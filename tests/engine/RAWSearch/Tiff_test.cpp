@@ -287,7 +287,9 @@ TEST(TiffAnalyzer, SignaturesAccepted) {
         TiffAnalyzer tiff;
         CRawFileInfo info;
         EXPECT_EQ(tiff.AnalyseBuffer(sector.data(), info) == 1, c.accepted) << c.head;
-        if (c.accepted) EXPECT_EQ(info.m_type, RAW_TYPE_TIF);
+        if (c.accepted) {
+            EXPECT_EQ(info.m_type, RAW_TYPE_TIF);
+        }
         FileTIFAnalyser fallback;
         EXPECT_EQ(fallback.AnalyseBuffer(sector.data(), info) == 1, strncmp(c.head, "FUJIFILMCCD-RAX", 15) != 0);
     }
