@@ -380,8 +380,8 @@ TEST(FileTIFAnalyser, FujiRaf) {
     w.Be32(96, 64);
     w.Be32(100, cfa);
     w.Be32(104, 11000);
-    file.insert(file.end(), jpeg.begin(), jpeg.end());
     file.resize(cfa + 11000, 0x37);
+    memcpy(file.data() + 148, jpeg.data(), jpeg.size());
     FileTIFAnalyser fallback;
     const FeedResult r = Measure(fallback, Placed(file, 2, 80), 2);
     EXPECT_EQ(r.type, RAW_TYPE_RAF);
