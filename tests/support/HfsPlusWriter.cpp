@@ -603,6 +603,9 @@ void Image::MakeNodes() {
         }
     }
 
+    std::map<std::string, std::vector<const Entry*>> folderEntries;
+    for (const Entry& e : m_entries)
+        if (e.kind == Entry::Kind::Folder) folderEntries[e.path].push_back(&e);
     std::function<size_t(const std::string&, bool)> folderOf = [&](const std::string& path, bool deleted) -> size_t {
         if (path.empty()) return 0;
         auto live = m_liveByPath.find(path);
@@ -611,8 +614,9 @@ void Image::MakeNodes() {
             auto gone = m_deletedByPath.find(path);
             if (gone != m_deletedByPath.end()) return gone->second;
         }
-        for (const Entry& e : m_entries) {
-            if (e.kind == Entry::Kind::Folder && e.path == path && e.deleted && deleted) {
+        for (const Entry* found : folderEntries[path]) {
+            const Entry& e = *found;
+            if (e.deleted && deleted) {
                 Node n;
                 n.entry = &e;
                 n.path = path;
@@ -631,10 +635,10 @@ void Image::MakeNodes() {
         n.parent = m_nodes[folderOf(ParentOf(path), false)].id;
         n.id = m_nextID++;
         n.name = Utf16(NameOf(path));
-        for (const Entry& e : m_entries) {
-            if (e.kind == Entry::Kind::Folder && e.path == path && !e.deleted) {
-                n.entry = &e;
-                n.date = e.date;
+        for (const Entry* e : folderEntries[path]) {
+            if (!e->deleted) {
+                n.entry = e;
+                n.date = e->date;
             }
         }
         m_liveByPath[path] = m_nodes.size();
@@ -713,10 +717,13 @@ void Image::MakeNodes() {
         }
         AddNode(n);
     }
+    std::map<u32, size_t> liveFolders;
+    for (size_t i = 0; i < m_nodes.size(); ++i)
+        if (!m_nodes[i].deleted && m_nodes[i].kind == Entry::Kind::Folder) liveFolders[m_nodes[i].id] = i;
     for (Node& n : m_nodes) {
         if (n.id == f::kRootFolderID || n.deleted) continue;
-        for (Node& p : m_nodes)
-            if (!p.deleted && p.id == n.parent && p.kind == Entry::Kind::Folder) ++p.valence;
+        auto parent = liveFolders.find(n.parent);
+        if (parent != liveFolders.end()) ++m_nodes[parent->second].valence;
         if (n.kind == Entry::Kind::Folder)
             ++m_folderCount;
         else

@@ -18,8 +18,47 @@ namespace {
 // A journal block larger than this is no B-tree node copy (nodes are at most 32 KiB): it is skipped
 // unread.
 constexpr u32 kMaxJournalBlock = 1u << 20;
+// The scan reads the journal through a window of this many bytes: one device read serves many units.
+constexpr u64 kScanWindow = 1u << 20;
 
 }  // namespace
+
+// The bytes of the journal the scan is about to walk, read ahead in large pieces. Each byte of the
+// journal is read from the device once per scan: a refill never reaches past what the scan has left.
+class CJournalWindow {
+public:
+    explicit CJournalWindow(CHFSPlusJournal& journal, u64 journalSize) : m_journal(journal), m_size(journalSize) {}
+
+    // n bytes at journal offset `at`; `left` is what the scan has still to walk from `at`.
+    bool Read(u64 at, u8* out, u64 n, u64 left) {
+        at %= m_size;
+        if (at >= m_start && at - m_start + n <= m_bytes.size()) {
+            std::copy_n(m_bytes.data() + (at - m_start), n, out);
+            return true;
+        }
+        const u64 length = std::max(n, std::min({kScanWindow, m_size - at, left}));
+        if (at + length > m_size || length > kScanWindow) return m_journal.Read(at, out, n) == n;
+        try {
+            m_bytes.resize(size_t(length));
+        } catch (const std::bad_alloc&) {
+            m_bytes.clear();
+            return m_journal.Read(at, out, n) == n;
+        }
+        m_start = at;
+        if (m_journal.Read(at, m_bytes.data(), length) != length) {
+            m_bytes.clear();
+            return false;
+        }
+        std::copy_n(m_bytes.data(), n, out);
+        return true;
+    }
+
+private:
+    CHFSPlusJournal& m_journal;
+    u64 m_size;
+    u64 m_start = 0;
+    std::vector<u8> m_bytes;
+};
 
 CHFSPlusJournal::CHFSPlusJournal(CHFSPlusVolume* volume) : m_volume(volume), m_status(kNotReady) {
     if (!volume) {
@@ -123,17 +162,20 @@ u64 CHFSPlusJournal::GetDeleteRecord(CHFSPlusQuickFileSystemSearchProgress* prog
     // walks more than the journal's size (plus the one unit that crosses its end).
     u64 walked = 0;
     std::vector<u8> block;
+    CJournalWindow window(*this, journalSize);
     while (walked < journalSize && going) {
         going = !progress || progress->Continued();
         ++m_scanUnits;
-        if (Read(position, unit.data(), h.jhdrSize) != h.jhdrSize) return m_status = HFSPLUS_FAIL(kKindReadFailed);
+        if (!window.Read(position, unit.data(), h.jhdrSize, journalSize - walked))
+            return m_status = HFSPLUS_FAIL(kKindReadFailed);
         const ByteReader head(unit.data(), unit.size());
         if (head.Le16(blhdr::kMaxBlocks).value_or(0) != listMark) {
             position = (position + h.jhdrSize) % journalSize;
             walked += h.jhdrSize;
             continue;
         }
-        if (Read(position, unit.data(), h.blhdrSize) != h.blhdrSize) return m_status = HFSPLUS_FAIL(kKindReadFailed);
+        if (!window.Read(position, unit.data(), h.blhdrSize, journalSize - walked))
+            return m_status = HFSPLUS_FAIL(kKindReadFailed);
         position = (position + h.blhdrSize) % journalSize;
         walked += h.blhdrSize;
         const ByteReader list(unit.data(), h.blhdrSize);
@@ -154,7 +196,8 @@ u64 CHFSPlusJournal::GetDeleteRecord(CHFSPlusQuickFileSystemSearchProgress* prog
                 } catch (const std::bad_alloc&) {
                     return m_status = HFSPLUS_FAIL(kKindNoMemory);
                 }
-                if (Read(position, block.data(), bsize) != bsize) return m_status = HFSPLUS_FAIL(kKindReadFailed);
+                if (!window.Read(position, block.data(), bsize, journalSize - walked))
+                    return m_status = HFSPLUS_FAIL(kKindReadFailed);
                 CHFSPlusBTNode node(block.data(), bsize, false);
                 if (node.IsValid() && node.IsLeaf() && bnum <= UINT64_MAX / h.jhdrSize)
                     TakeLeaf(node, bnum * h.jhdrSize, progress, catalog, extents, attributes);

@@ -65,7 +65,8 @@ u64 CHFSPlusVolume::Open(bool withoutCatalog) {
 
     // A volume without an attributes file (formatters that never made one) opens without that tree.
     if (m_header->attributesFile.totalBlocks != 0) {
-        m_attributesFile.reset(new (std::nothrow) CHFSPlusRawfile(this, kAttributesFileID, m_header->attributesFile));
+        // Held in memory like the catalog: every compressed file looks its decmpfs attribute up here.
+        m_attributesFile.reset(new (std::nothrow) CHFSPlusFileCache(this, kAttributesFileID, m_header->attributesFile));
         if (!m_attributesFile) return HFSPLUS_FAIL(kKindNoMemory);
         if (result::IsFailure(m_attributesFile->GetStatus())) return m_attributesFile->GetStatus();
         m_attributesTree.reset(new (std::nothrow) CHFSPlusAttribute(this, m_attributesFile.get()));
