@@ -195,6 +195,13 @@ std::vector<Planted> PlantedFiles(const Writer& writer) {
     return out;
 }
 
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string part; std::getline(in, part, '\t');) fields.push_back(part);
+    return fields;
+}
+
 std::string FormatPlanted(const std::vector<Planted>& planted) {
     std::ostringstream out;
     for (const Planted& p : planted)
@@ -208,9 +215,7 @@ std::vector<Planted> ParsePlanted(const std::string& text) {
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
+        const std::vector<std::string> f = SplitTabs(line);
         if (f.size() != 8) continue;
         out.push_back({f[0], std::stoull(f[1]), f[2], f[3] == "1", u32(std::stoul(f[4])), f[5] == "1",
                        u32(std::stoul(f[6])), f[7]});

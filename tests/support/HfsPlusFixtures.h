@@ -33,6 +33,9 @@ struct Planted {
     std::string kind;  // "file", "symlink", "hardlink"
 };
 std::vector<Planted> PlantedFiles(const Writer& writer);
+// The tab-separated fields of a line.
+std::vector<std::string> SplitTabs(const std::string& line);
+
 // "path\tsize\tsha256\tdeleted\tcompression\traw\textents\tkind" lines, and back.
 std::string FormatPlanted(const std::vector<Planted>& planted);
 std::vector<Planted> ParsePlanted(const std::string& text);

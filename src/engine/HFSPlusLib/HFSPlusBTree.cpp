@@ -131,6 +131,20 @@ std::optional<ByteReader> CHFSPlusBTreeOptionBase::RecordData(CHFSPlusBTNode* no
     return record->From(*keyBytes);
 }
 
+BTKeyPtr CHFSPlusBTreeOptionBase::ReadKey(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTKey&)) {
+    const auto record = node ? node->GetRecord(index) : std::nullopt;
+    BTKeyPtr key = NewKey();
+    if (!key) {
+        m_status = HFSPLUS_FAIL(kKindNoMemory);
+        return nullptr;
+    }
+    if (!record || !decode(*record, *key)) {
+        m_status = HFSPLUS_QUIET(kKindBadData);
+        return nullptr;
+    }
+    return key;
+}
+
 u64 CHFSPlusBTreeOptionBase::Search(const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record) {
     if (!m_tree) return HFSPLUS_QUIET(kKindNotReady);
     return m_tree->Search(key, result, record);
@@ -159,19 +173,7 @@ int CHFSPlusCatalog::Compare(const BTKey& a, const BTKey& b) {
     return CompareKey(a, b, m_volume ? m_volume->GetKeyCompareType() : 0);
 }
 
-BTKeyPtr CHFSPlusCatalog::KeyRead(CHFSPlusBTNode* node, u16 index) {
-    const auto record = node ? node->GetRecord(index) : std::nullopt;
-    BTKeyPtr key = NewKey();
-    if (!key) {
-        m_status = HFSPLUS_FAIL(kKindNoMemory);
-        return nullptr;
-    }
-    if (!record || !DecodeCatalogKey(*record, *key)) {
-        m_status = HFSPLUS_QUIET(kKindBadData);
-        return nullptr;
-    }
-    return key;
-}
+BTKeyPtr CHFSPlusCatalog::KeyRead(CHFSPlusBTNode* node, u16 index) { return ReadKey(node, index, DecodeCatalogKey); }
 
 BTRecordPtr CHFSPlusCatalog::DataRead(CHFSPlusBTNode* node, u16 index) {
     if (!node || !node->IsLeaf()) {
@@ -204,19 +206,7 @@ int CHFSPlusExtents::CompareKey(const BTKey& a, const BTKey& b) {
     return Order(a.startBlock, b.startBlock);
 }
 
-BTKeyPtr CHFSPlusExtents::KeyRead(CHFSPlusBTNode* node, u16 index) {
-    const auto record = node ? node->GetRecord(index) : std::nullopt;
-    BTKeyPtr key = NewKey();
-    if (!key) {
-        m_status = HFSPLUS_FAIL(kKindNoMemory);
-        return nullptr;
-    }
-    if (!record || !DecodeExtentKey(*record, *key)) {
-        m_status = HFSPLUS_QUIET(kKindBadData);
-        return nullptr;
-    }
-    return key;
-}
+BTKeyPtr CHFSPlusExtents::KeyRead(CHFSPlusBTNode* node, u16 index) { return ReadKey(node, index, DecodeExtentKey); }
 
 BTRecordPtr CHFSPlusExtents::DataRead(CHFSPlusBTNode* node, u16 index) {
     if (!node || !node->IsLeaf()) {
@@ -251,19 +241,7 @@ int CHFSPlusAttribute::CompareKey(const BTKey& a, const BTKey& b) {
     return Order(a.nameLength, b.nameLength);
 }
 
-BTKeyPtr CHFSPlusAttribute::KeyRead(CHFSPlusBTNode* node, u16 index) {
-    const auto record = node ? node->GetRecord(index) : std::nullopt;
-    BTKeyPtr key = NewKey();
-    if (!key) {
-        m_status = HFSPLUS_FAIL(kKindNoMemory);
-        return nullptr;
-    }
-    if (!record || !DecodeAttributeKey(*record, *key)) {
-        m_status = HFSPLUS_QUIET(kKindBadData);
-        return nullptr;
-    }
-    return key;
-}
+BTKeyPtr CHFSPlusAttribute::KeyRead(CHFSPlusBTNode* node, u16 index) { return ReadKey(node, index, DecodeAttributeKey); }
 
 BTRecordPtr CHFSPlusAttribute::DataRead(CHFSPlusBTNode* node, u16 index) {
     if (!node || !node->IsLeaf()) {

@@ -66,6 +66,8 @@ protected:
     void CreateTree();
     // The record's bytes after its key; absent when the key runs past the record (kind 0x6, quiet).
     std::optional<ByteReader> RecordData(CHFSPlusBTNode* node, u16 index);
+    // The key of record index through the tree's decoder, bounded by its record.
+    BTKeyPtr ReadKey(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTKey&));
 
     CHFSPlusVolume* m_volume = nullptr;
     CHFSPlusRawfile* m_file = nullptr;

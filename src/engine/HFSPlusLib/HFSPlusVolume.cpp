@@ -56,39 +56,40 @@ u64 CHFSPlusVolume::Open(bool withoutCatalog) {
     m_journal.reset(new (std::nothrow) CHFSPlusJournal(this));
     if (!m_journal) return HFSPLUS_FAIL(kKindNoMemory);
 
-    m_extentsFile.reset(new (std::nothrow) CHFSPlusRawfile(this, kExtentsFileID, m_header->extentsFile));
-    if (!m_extentsFile) return HFSPLUS_FAIL(kKindNoMemory);
-    if (result::IsFailure(m_extentsFile->GetStatus())) return m_extentsFile->GetStatus();
-    m_extentsTree.reset(new (std::nothrow) CHFSPlusExtents(this, m_extentsFile.get()));
-    if (!m_extentsTree) return HFSPLUS_FAIL(kKindNoMemory);
-    if (result::IsFailure(m_extentsTree->GetLastError())) return m_extentsTree->GetLastError();
+    if (const u64 code = OpenTree<CHFSPlusRawfile>(kExtentsFileID, m_header->extentsFile, m_extentsFile, m_extentsTree))
+        return code;
 
     // A volume without an attributes file (formatters that never made one) opens without that tree.
     if (m_header->attributesFile.totalBlocks != 0) {
         // Held in memory like the catalog: every compressed file looks its decmpfs attribute up here.
-        m_attributesFile.reset(new (std::nothrow) CHFSPlusFileCache(this, kAttributesFileID, m_header->attributesFile));
-        if (!m_attributesFile) return HFSPLUS_FAIL(kKindNoMemory);
-        if (result::IsFailure(m_attributesFile->GetStatus())) return m_attributesFile->GetStatus();
-        m_attributesTree.reset(new (std::nothrow) CHFSPlusAttribute(this, m_attributesFile.get()));
-        if (!m_attributesTree) return HFSPLUS_FAIL(kKindNoMemory);
-        if (result::IsFailure(m_attributesTree->GetLastError())) return m_attributesTree->GetLastError();
+        if (const u64 code = OpenTree<CHFSPlusFileCache>(kAttributesFileID, m_header->attributesFile, m_attributesFile,
+                                                         m_attributesTree))
+            return code;
     }
 
     // Without its catalog the volume serves byte reads and attribute lookups only; the opening still
     // ends with the null-argument code at the catalog step.
     m_servesReads = true;
     if (withoutCatalog) return HFSPLUS_FAIL(kKindNullArgument);
-    m_catalogFile.reset(new (std::nothrow) CHFSPlusFileCache(this, kCatalogFileID, m_header->catalogFile));
-    if (!m_catalogFile) return HFSPLUS_FAIL(kKindNoMemory);
-    if (result::IsFailure(m_catalogFile->GetStatus())) return m_catalogFile->GetStatus();
-    m_catalogTree.reset(new (std::nothrow) CHFSPlusCatalog(this, m_catalogFile.get()));
-    if (!m_catalogTree) return HFSPLUS_FAIL(kKindNoMemory);
-    if (result::IsFailure(m_catalogTree->GetLastError())) return m_catalogTree->GetLastError();
+    if (const u64 code = OpenTree<CHFSPlusFileCache>(kCatalogFileID, m_header->catalogFile, m_catalogFile, m_catalogTree))
+        return code;
     const BTHeaderRec* header = m_catalogTree->GetHeaderRec();
     if (!header) return HFSPLUS_FAIL(kKindBadData);
     m_keyCompareType = header->keyCompareType;
     m_catalogReady = true;
     return 0;
+}
+
+template <class File, class FileHolder, class Tree>
+u64 CHFSPlusVolume::OpenTree(u32 fileID, const HFSPlusForkData& fork, std::unique_ptr<FileHolder>& file,
+                             std::unique_ptr<Tree>& tree) {
+    auto* opened = new (std::nothrow) File(this, fileID, fork);
+    file.reset(opened);
+    if (!opened) return HFSPLUS_FAIL(kKindNoMemory);
+    if (result::IsFailure(opened->GetStatus())) return opened->GetStatus();
+    tree.reset(new (std::nothrow) Tree(this, opened));
+    if (!tree) return HFSPLUS_FAIL(kKindNoMemory);
+    return result::IsFailure(tree->GetLastError()) ? tree->GetLastError() : 0;
 }
 
 u64 CHFSPlusVolume::Read(u64 byteOffset, void* buffer, u64 size) {

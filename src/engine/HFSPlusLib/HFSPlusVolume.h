@@ -90,6 +90,9 @@ public:
 
 private:
     u64 Open(bool withoutCatalog);
+    // Reads the special file's extents into `file` (of class File) and builds its tree; 0 or the failure.
+    template <class File, class FileHolder, class Tree>
+    u64 OpenTree(u32 fileID, const HFSPlusForkData& fork, std::unique_ptr<FileHolder>& file, std::unique_ptr<Tree>& tree);
     u64 FindDelete(CDeletedRecordList& list, const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record);
 
     u32 m_sectorSize = 512;

@@ -13,6 +13,7 @@ B-tree order depends on it. The table is rebuilt here from Debian's unicode-data
 - the format's ignorable formatting characters fold to 0 (skipped by the comparison);
 - U+0000 folds to U+FFFF, so an embedded zero sorts after every character.
 
+Needs Debian's unicode-data package (apt-get install unicode-data) when it runs.
 Usage: make-case-folding.py [UNICODE_DIR] > CaseFoldingTable.cpp   (default /usr/share/unicode)
 """
 import sys

@@ -29,14 +29,6 @@ std::vector<u8> DeepCatalog(hfs::Layout& layout) {
     return writer.Build(&layout);
 }
 
-BTKey CatalogKey(u32 parent, const std::u16string& name) {
-    BTKey key;
-    key.parentID = parent;
-    key.nameLength = u16(name.size());
-    std::copy(name.begin(), name.end(), key.name.begin());
-    return key;
-}
-
 // The byte of the child pointer of record `index` of catalog node `node`.
 size_t ChildPointer(const std::vector<u8>& image, const hfs::Layout& layout, u32 node, u16 index) {
     const size_t base = layout.catalogByte + size_t(node) * layout.catalogNodeSize;

@@ -31,14 +31,6 @@ void Put16(std::vector<u8>& b, size_t at, u16 v) { ByteWriter(b).Be16(at, v); }
 void Put32(std::vector<u8>& b, size_t at, u32 v) { ByteWriter(b).Be32(at, v); }
 void Put64(std::vector<u8>& b, size_t at, u64 v) { ByteWriter(b).Be64(at, v); }
 
-BTKey Name(u32 parent, const std::u16string& name) {
-    BTKey key;
-    key.parentID = parent;
-    key.nameLength = u16(name.size());
-    std::copy(name.begin(), name.end(), key.name.begin());
-    return key;
-}
-
 std::vector<u8> Build(hfs::Options options, std::vector<hfs::Entry> entries, hfs::Layout* layout = nullptr) {
     hfs::Writer writer(std::move(options));
     for (auto& e : entries) writer.Add(std::move(e));
@@ -201,19 +193,19 @@ TEST(HfsPlusConstants, KeyOrders) {
         int order;
         int expected;
     };
-    const BTKey abColon = Name(20, u"a:b"), abSlash = Name(20, u"a/b");
+    const BTKey abColon = CatalogKey(20, u"a:b"), abSlash = CatalogKey(20, u"a/b");
     const Case cases[] = {
         {"binary: a:b equals a/b", CHFSPlusCatalog::CompareKey(abColon, abSlash, 0xBC), 0},
-        {"binary: ABC before abc", CHFSPlusCatalog::CompareKey(Name(20, u"ABC"), Name(20, u"abc"), 0xBC), -1},
-        {"folding: ABC equals abc", CHFSPlusCatalog::CompareKey(Name(20, u"ABC"), Name(20, u"abc"), 0xCF), 0},
-        {"folding: a prefix first", CHFSPlusCatalog::CompareKey(Name(20, u"ab"), Name(20, u"abc"), 0xCF), -1},
-        {"binary: a prefix first", CHFSPlusCatalog::CompareKey(Name(20, u"abc"), Name(20, u"ab"), 0xBC), 1},
-        {"parent first", CHFSPlusCatalog::CompareKey(Name(19, u"z"), Name(20, u"a"), 0xCF), -1},
-        {"two empty names", CHFSPlusCatalog::CompareKey(Name(20, u""), Name(20, u""), 0xCF), 0},
-        {"folding skips ignorable units", CHFSPlusCatalog::CompareKey(Name(20, u"a\u200Cb"), Name(20, u"ab"), 0xCF), 0},
-        {"folding: an embedded zero sorts last", CHFSPlusCatalog::CompareKey(Name(20, std::u16string(u"a\0", 2)), Name(20, u"ab"), 0xCF), 1},
-        {"folding: Greek capitals fold", CHFSPlusCatalog::CompareKey(Name(20, u"\u0391"), Name(20, u"\u03B1"), 0xCF), 0},
-        {"folding: precomposed letters do not fold", CHFSPlusCatalog::CompareKey(Name(20, u"\u00C9"), Name(20, u"\u00E9"), 0xCF), -1},
+        {"binary: ABC before abc", CHFSPlusCatalog::CompareKey(CatalogKey(20, u"ABC"), CatalogKey(20, u"abc"), 0xBC), -1},
+        {"folding: ABC equals abc", CHFSPlusCatalog::CompareKey(CatalogKey(20, u"ABC"), CatalogKey(20, u"abc"), 0xCF), 0},
+        {"folding: a prefix first", CHFSPlusCatalog::CompareKey(CatalogKey(20, u"ab"), CatalogKey(20, u"abc"), 0xCF), -1},
+        {"binary: a prefix first", CHFSPlusCatalog::CompareKey(CatalogKey(20, u"abc"), CatalogKey(20, u"ab"), 0xBC), 1},
+        {"parent first", CHFSPlusCatalog::CompareKey(CatalogKey(19, u"z"), CatalogKey(20, u"a"), 0xCF), -1},
+        {"two empty names", CHFSPlusCatalog::CompareKey(CatalogKey(20, u""), CatalogKey(20, u""), 0xCF), 0},
+        {"folding skips ignorable units", CHFSPlusCatalog::CompareKey(CatalogKey(20, u"a\u200Cb"), CatalogKey(20, u"ab"), 0xCF), 0},
+        {"folding: an embedded zero sorts last", CHFSPlusCatalog::CompareKey(CatalogKey(20, std::u16string(u"a\0", 2)), CatalogKey(20, u"ab"), 0xCF), 1},
+        {"folding: Greek capitals fold", CHFSPlusCatalog::CompareKey(CatalogKey(20, u"\u0391"), CatalogKey(20, u"\u03B1"), 0xCF), 0},
+        {"folding: precomposed letters do not fold", CHFSPlusCatalog::CompareKey(CatalogKey(20, u"\u00C9"), CatalogKey(20, u"\u00E9"), 0xCF), -1},
     };
     for (const Case& c : cases) EXPECT_EQ(c.order, c.expected) << c.what;
 
@@ -228,12 +220,12 @@ TEST(HfsPlusConstants, KeyOrders) {
     b.startBlock = 16;
     EXPECT_EQ(CHFSPlusExtents::CompareKey(a, b), -1);
     // Attributes: the name in binary order; the start block is not compared.
-    BTKey x = Name(0, u"com.apple.decmpfs"), y = Name(0, u"com.apple.decmpfs");
+    BTKey x = CatalogKey(0, u"com.apple.decmpfs"), y = CatalogKey(0, u"com.apple.decmpfs");
     x.fileID = y.fileID = 30;
     x.startBlock = 0;
     y.startBlock = 7;
     EXPECT_EQ(CHFSPlusAttribute::CompareKey(x, y), 0);
-    EXPECT_EQ(CHFSPlusAttribute::CompareKey(Name(0, u"B"), Name(0, u"a")), -1);
+    EXPECT_EQ(CHFSPlusAttribute::CompareKey(CatalogKey(0, u"B"), CatalogKey(0, u"a")), -1);
 }
 
 TEST(HfsPlusConstants, NodeValidity) {
@@ -414,7 +406,7 @@ TEST(HfsPlusConstants, DatesAndSizes) {
         auto device = VolumeDevice(Build(options, {one}), 512);
         CHFSPlusVolume volume(device.get(), false);
         ASSERT_TRUE(volume.IsOpen());
-        BTKey key = Name(2, u"three");
+        BTKey key = CatalogKey(2, u"three");
         HFSPlusCatalogRecord record;
         record.recordType = f::catrec::kFile;
         record.file.fileID = 40;

@@ -10,14 +10,6 @@ namespace f = hfsplus;
 
 namespace {
 
-BTKey Key(u32 parent, const std::u16string& name) {
-    BTKey key;
-    key.parentID = parent;
-    key.nameLength = u16(name.size());
-    std::copy(name.begin(), name.end(), key.name.begin());
-    return key;
-}
-
 HFSPlusCatalogRecord FileRecord(u32 id, u64 size, u32 blocks) {
     HFSPlusCatalogRecord r;
     r.recordType = f::catrec::kFile;
@@ -71,28 +63,28 @@ TEST(HfsPlusFileNode, FromKeysAndRecords) {
         bool markedDeleted;
         _FILETIME created;
     } cases[] = {
-        {"a file", Key(20, u"a.txt"), FileRecord(40, 5, 1), 0, 40, "a.txt", 5, false, false,
+        {"a file", CatalogKey(20, u"a.txt"), FileRecord(40, 5, 1), 0, 40, "a.txt", 5, false, false,
          CHFSPlusFileNode::TimeConvert(1)},
-        {"two leading zero units", Key(2, std::u16string(u"\0\0name", 6)), FileRecord(41, 5, 1), 0, 41, "name", 5, false, false,
+        {"two leading zero units", CatalogKey(2, std::u16string(u"\0\0name", 6)), FileRecord(41, 5, 1), 0, 41, "name", 5, false, false,
          CHFSPlusFileNode::TimeConvert(1)},
-        {"a ':' stands for a '/' on disk", Key(2, u"a:b"), FileRecord(42, 5, 1), 0, 42, "a:b", 5, false, false,
+        {"a ':' stands for a '/' on disk", CatalogKey(2, u"a:b"), FileRecord(42, 5, 1), 0, 42, "a:b", 5, false, false,
          CHFSPlusFileNode::TimeConvert(1)},
-        {"a deleted file", Key(20, u"gone"), FileRecord(43, 5, 1), 1, 43, "gone", 5, false, true,
+        {"a deleted file", CatalogKey(20, u"gone"), FileRecord(43, 5, 1), 1, 43, "gone", 5, false, true,
          CHFSPlusFileNode::TimeConvert(1)},
-        {"no logical size: whole blocks", Key(20, u"blocks"), FileRecord(44, 0, 3), 0, 44, "blocks", 3 * 4096, false,
+        {"no logical size: whole blocks", CatalogKey(20, u"blocks"), FileRecord(44, 0, 3), 0, 44, "blocks", 3 * 4096, false,
          false, CHFSPlusFileNode::TimeConvert(1)},
-        {"a deleted root folder stays", Key(1, u"VOL"), FolderRecord(2), 1, 2, "VOL", 0, true, false,
+        {"a deleted root folder stays", CatalogKey(1, u"VOL"), FolderRecord(2), 1, 2, "VOL", 0, true, false,
          CHFSPlusFileNode::TimeConvert(10)},
-        {"a deleted folder 17", Key(2, u"old"), FolderRecord(17), 1, 17, "old", 0, true, true,
+        {"a deleted folder 17", CatalogKey(2, u"old"), FolderRecord(17), 1, 17, "old", 0, true, true,
          CHFSPlusFileNode::TimeConvert(10)},
-        {"the root's parent makes no node", Key(0, u""), FolderRecord(1), 0, -1, "", 0, true, false, 0},
-        {"a thread makes no node", Key(20, u""), thread, 0, -1, "", 0, false, false, 0},
-        {"a deleted thread", Key(20, u""), thread, 1, -1, "", 0, false, true, 0},
-        {"a hard link is shown as a folder", Key(2, u"link"), hardLink, 0, 30, "link", 0, true, false,
+        {"the root's parent makes no node", CatalogKey(0, u""), FolderRecord(1), 0, -1, "", 0, true, false, 0},
+        {"a thread makes no node", CatalogKey(20, u""), thread, 0, -1, "", 0, false, false, 0},
+        {"a deleted thread", CatalogKey(20, u""), thread, 1, -1, "", 0, false, true, 0},
+        {"a hard link is shown as a folder", CatalogKey(2, u"link"), hardLink, 0, 30, "link", 0, true, false,
          CHFSPlusFileNode::TimeConvert(1)},
-        {"a folder alias too", Key(2, u"alias"), alias, 0, 31, "alias", 0, true, false,
+        {"a folder alias too", CatalogKey(2, u"alias"), alias, 0, 31, "alias", 0, true, false,
          CHFSPlusFileNode::TimeConvert(1)},
-        {"no parent, no name, 2 GiB: bare", Key(0, u""), FileRecord(45, u64(2) << 30, 524288), 1, 45, "", i64(2) << 30,
+        {"no parent, no name, 2 GiB: bare", CatalogKey(0, u""), FileRecord(45, u64(2) << 30, 524288), 1, 45, "", i64(2) << 30,
          false, false, 0},
     };
     for (Case& c : cases) {
@@ -112,7 +104,7 @@ TEST(HfsPlusFileNode, FromKeysAndRecords) {
         }
     }
     // The bare record keeps its ID, size and runs, and the status word it was born with.
-    BTKey bareKey = Key(0, u"");
+    BTKey bareKey = CatalogKey(0, u"");
     HFSPlusCatalogRecord bare = FileRecord(45, u64(2) << 30, 524288);
     CHFSPlusFileNode node(&volume, &bareKey, &bare, 1);
     EXPECT_EQ(RunCount(node), 1u);
@@ -122,7 +114,7 @@ TEST(HfsPlusFileNode, FromKeysAndRecords) {
 TEST(HfsPlusFileNode, DeepSearchNodesCarryTheirLeafAndPartition) {
     auto device = VolumeDevice(FixtureBytes("plain"), 512);
     CHFSPlusVolume volume(device.get(), false);
-    BTKey key = Key(20, u"found.txt");
+    BTKey key = CatalogKey(20, u"found.txt");
     HFSPlusCatalogRecord record = FileRecord(50, 10, 1);
     CHFSPlusFileNode node(&volume, 123456, 3, &key, &record);
     EXPECT_EQ(node.GetBelongedPartition(), 3);
@@ -133,7 +125,7 @@ TEST(HfsPlusFileNode, DeepSearchNodesCarryTheirLeafAndPartition) {
 TEST(HfsPlusFileNode, ACloneIsACopyWithItsOwnRuns) {
     auto device = VolumeDevice(FixtureBytes("plain"), 512);
     CHFSPlusVolume volume(device.get(), false);
-    BTKey key = Key(20, u"a.txt");
+    BTKey key = CatalogKey(20, u"a.txt");
     HFSPlusCatalogRecord record = FileRecord(40, 5, 1);
     CHFSPlusFileNode node(&volume, &key, &record, 1);
     IFileNode* clone = node.Clone();
@@ -164,10 +156,10 @@ TEST(HfsPlusFileNode, CompressedFilesTakeTheirUncompressedSize) {
         HFSPlusSearchResult found;
         BTRecordPtr record;
         // Compressed files live in the folder "Compressed": find its ID through its thread-less key.
-        BTKey folder = Key(2, u"Compressed");
+        BTKey folder = CatalogKey(2, u"Compressed");
         ASSERT_EQ(volume.Search(f::kCatalogFileID, folder, found, &record), 0u);
         ASSERT_TRUE(found.found);
-        BTKey key = Key(record->catalog.CatalogNodeID(), units);
+        BTKey key = CatalogKey(record->catalog.CatalogNodeID(), units);
         ASSERT_EQ(volume.Search(f::kCatalogFileID, key, found, &record), 0u);
         ASSERT_TRUE(found.found);
         CHFSPlusFileNode node(&volume, &key, &record->catalog, 0);

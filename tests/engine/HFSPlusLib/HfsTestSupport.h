@@ -67,6 +67,15 @@ inline std::unique_ptr<MemoryDevice> VolumeDevice(std::vector<u8> bytes, u32 sec
     return device;
 }
 
+// A host-order catalog key (also an attribute key's name: fileID is left 0).
+inline BTKey CatalogKey(u32 parent, const std::u16string& name) {
+    BTKey key;
+    key.parentID = parent;
+    key.nameLength = u16(name.size());
+    std::copy(name.begin(), name.end(), key.name.begin());
+    return key;
+}
+
 // Stands in for the engine's tree builder: owns what it takes and lists paths by parent IDs.
 class RecordingBuilder : public IDirecotryTreeBuilder {
 public:
@@ -142,9 +151,7 @@ inline std::vector<FlsEntry> ParseFls(const std::string& text) {
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
+        const std::vector<std::string> f = testsupport::hfs::SplitTabs(line);
         if (f.size() < 2 || f[1].empty() || f[1][0] == '$') continue;
         out.push_back({f[0].substr(0, 3), f[1], f.size() > 2 ? std::stoll(f[2]) : 0});
     }

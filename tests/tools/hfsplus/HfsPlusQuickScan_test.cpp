@@ -46,9 +46,7 @@ protected:
         std::istringstream in(testsupport::ReadFile(dir / "out.txt"));
         std::string text;
         while (std::getline(in, text)) {
-            std::vector<std::string> f;
-            std::istringstream fields(text);
-            for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
+            const std::vector<std::string> f = hfs::SplitTabs(text);
             if (f.size() != 6) continue;
             EXPECT_EQ(f[0], "31") << text;
             const size_t root = f[1].find(")/");
