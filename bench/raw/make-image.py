@@ -3,12 +3,14 @@
 
    make-image.py --pool DIR --size 2G --out IMAGE [--profile mixed|zeros|random|guesses] [--seed N]
 
-mixed: about a third planted JPEGs from the pool (each copy made unique by a comment segment of its own
-length, starting at a sector, its tail zero-padded to the sector end), a third zeros, two ninths random
-bytes and a ninth text, in runs of random length. zeros and random fill the whole image with one kind.
-guesses: the first 8 sectors of 32 Exif photos (whose end is never found, so 32 guesses stay open to
-the cap) at the start, random bytes (guesses-zeros: zeros) after them: the cost of open guesses per sector.
-The manifest (IMAGE.manifest.tsv) lists start sector, size, SHA-256 and pool file of every planted JPEG.
+mixed: about a third planted files from the pool (every file of the pool, of every type, equally likely;
+a JPEG copy made unique by a comment segment of its own length; each starting at a sector, its tail
+zero-padded to the sector end), a third zeros, two ninths random bytes and a ninth text, in runs of
+random length. zeros and random fill the whole image with one kind. guesses: the first 8 sectors of 32
+Exif photos (whose end is never found, so 32 guesses stay open to the cap) at the start, random bytes
+(guesses-zeros: zeros) after them: the cost of open guesses per sector.
+The manifest (IMAGE.manifest.tsv) lists start sector, size, SHA-256, pool file and type (the pool
+file's extension in upper case) of every planted file.
 """
 import argparse
 import glob
@@ -59,9 +61,10 @@ def main():
     args = ap.parse_args()
     total = parse_size(args.size) // SECTOR * SECTOR
     rng = random.Random(args.seed)
-    pool = sorted(glob.glob(os.path.join(args.pool, 'p*.jpg')))
+    pool = sorted(p for p in glob.glob(os.path.join(args.pool, '*'))
+                  if os.path.isfile(p) and not os.path.basename(p).startswith(('.', '_')))
     if args.profile != 'zeros' and args.profile != 'random' and not pool:
-        raise SystemExit('no pool JPEGs in ' + args.pool)
+        raise SystemExit('no pool files in ' + args.pool)
     photos = [(os.path.basename(p), open(p, 'rb').read()) for p in pool]
     texts = text_block(rng, 8 << 20)
     rows = []
@@ -78,7 +81,7 @@ def main():
             written += len(data)
 
         if args.profile.startswith('guesses'):
-            heads = [d for n, d in photos if '-f0' in n or '-f1' in n]
+            heads = [d for n, d in photos if n.endswith('.jpg') and ('-f0' in n or '-f1' in n)]
             for k in range(32):
                 put(unique_copy(heads[k % len(heads)], k)[:8 * SECTOR])
             rest = 'zeros' if args.profile == 'guesses-zeros' else 'random'
@@ -91,12 +94,14 @@ def main():
             kind = rng.choices(kinds, [budget[k] for k in kinds])[0]
             if kind == 'jpeg':
                 name, data = photos[rng.randrange(len(photos))]
-                data = unique_copy(data, len(rows))
+                if name.endswith('.jpg'):
+                    data = unique_copy(data, len(rows))
                 padded = data + b'\0' * (-len(data) % SECTOR)
                 if written + len(padded) > total:
                     budget['jpeg'] = 0
                     continue
-                rows.append((written // SECTOR, len(data), hashlib.sha256(data).hexdigest(), name))
+                rows.append((written // SECTOR, len(data), hashlib.sha256(data).hexdigest(), name,
+                             os.path.splitext(name)[1][1:].upper()))
                 put(padded)
                 budget['jpeg'] -= len(padded)
                 continue
@@ -111,10 +116,10 @@ def main():
                 put(chunk + b'\0' * (n - len(chunk)))
             budget[kind] -= n
     with open(args.out + '.manifest.tsv', 'w') as f:
-        f.write('# start_sector\tsize\tsha256\tpool_file\n')
+        f.write('# start_sector\tsize\tsha256\tpool_file\ttype\n')
         for r in rows:
-            f.write('%d\t%d\t%s\t%s\n' % r)
-    print('%s: %d bytes, %d planted JPEGs (%d bytes)' % (args.out, total, len(rows), sum(r[1] for r in rows)))
+            f.write('%d\t%d\t%s\t%s\t%s\n' % r)
+    print('%s: %d bytes, %d planted files (%d bytes)' % (args.out, total, len(rows), sum(r[1] for r in rows)))
 
 
 if __name__ == '__main__':

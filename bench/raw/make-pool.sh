@@ -1,44 +1,32 @@
 #!/usr/bin/env bash
-# Makes the pool of real JPEGs that the benchmark image plants: ImageMagick photos in five forms
-# (JFIF + Exif camera block with thumbnail, Exif only, progressive, baseline, no APP0 at all) and
-# sizes from 320x240 to 3264x2448. Needs imagemagick and libimage-exiftool-perl.
+# Makes the pool of real files that the benchmark image plants. Each family is a script in pool.d/,
+# sourced in name order, that writes its files into "$pool" (named with their extension; names starting
+# with "_" are scratch) and installs the Debian packages it needs with `need` (as root).
 #   make-pool.sh POOL_DIR
 set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
 pool=${1:?usage: make-pool.sh POOL_DIR}
 mkdir -p "$pool"
+pool="$(cd "$pool" && pwd)"
 [[ -f $pool/.done ]] && exit 0
 CONVERT=/usr/bin/convert
 [[ -x $CONVERT ]] || CONVERT=convert
 export TZ=UTC
 
-sizes=(320x240 640x480 800x600 1024x768 1280x960 1600x1200 2048x1536 2592x1944 3264x2448)
-qualities=(72 80 85 88 92)
-cameras=("Acme|Acme X1" "Nikon|Coolpix P1" "Canon|PowerShot A95" "Sony|Cyber shot W1")
-"$CONVERT" -size 160x120 xc:gray50 +noise Random -quality 70 "$pool/_thumb.jpg"
+need() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [[ ${#missing[@]} -eq 0 ]] && return 0
+    [[ $(id -u) -eq 0 ]] || { echo "make-pool.sh needs: ${missing[*]}" >&2; exit 1; }
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+}
 
-n=0
-for seed in $(seq 1 60); do
-    size=${sizes[$((seed % ${#sizes[@]}))]}
-    quality=${qualities[$((seed % ${#qualities[@]}))]}
-    form=$((seed % 5))
-    out=$(printf '%s/p%03d-f%d.jpg' "$pool" "$seed" "$form")
-    opts=()
-    [[ $form == 2 ]] && opts+=(-interlace JPEG)
-    [[ $form -ge 2 ]] && opts+=(-strip)
-    "$CONVERT" -seed "$seed" -size "$size" plasma:fractal -attenuate 0.6 +noise Gaussian -quality "$quality" \
-        "${opts[@]}" "$out"
-    IFS='|' read -r make model <<<"${cameras[$((seed % ${#cameras[@]}))]}"
-    date=$(printf '20%02d:%02d:%02d 1%d:2%d:3%d' $((10 + seed % 12)) $((1 + seed % 12)) $((1 + seed % 28)) \
-        $((seed % 10)) $((seed % 10)) $((seed % 10)))
-    case $form in
-        0) exiftool -q -overwrite_original -Make="$make" -Model="$model" -DateTimeOriginal="$date" \
-               "-ThumbnailImage<=$pool/_thumb.jpg" "$out" ;;
-        1) exiftool -q -overwrite_original -JFIF:all= -Make="$make" -Model="$model" -DateTimeOriginal="$date" \
-               "-ThumbnailImage<=$pool/_thumb.jpg" "$out" ;;
-        4) exiftool -q -overwrite_original -JFIF:all= "$out" ;;
-    esac
-    n=$((n + 1))
+for family in "$here"/pool.d/*.sh; do
+    # shellcheck source=/dev/null
+    source "$family"
 done
-rm -f "$pool/_thumb.jpg"
+rm -f "$pool"/_*
 touch "$pool/.done"
-echo "pool: $n JPEGs in $pool"
+echo "pool: $(find "$pool" -maxdepth 1 -type f ! -name '.*' | wc -l) files in $pool"

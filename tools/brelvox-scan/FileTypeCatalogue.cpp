@@ -3,24 +3,19 @@
 #include <map>
 
 #include "engine/Common/FileTypeManager.h"
-#include "platform/foundation/ResourcePropertyList.h"
+#include "platform/foundation/FileTypeCatalogue.h"
 
 namespace scan {
 
 bool LoadFileTypeCatalogue(std::string& reason) {
     using brelvox::foundation::ResourcePropertyList;
-    const auto catalogue = ResourcePropertyList::FileType().Read();
+    const auto catalogue = brelvox::foundation::ReadFileTypeCatalogue(ResourcePropertyList::FileType());
     if (!catalogue) {
         reason = "cannot read the file-type catalogue " + ResourcePropertyList::FileType().ResourcePath();
         return false;
     }
     std::map<int, std::string> lists;
-    for (int bit = 1; bit <= 32; bit <<= 1) {
-        std::string joined;
-        for (const std::string& extension : catalogue->GetStringArray(std::to_string(bit)).value_or(std::vector<std::string>{}))
-            joined += (joined.empty() ? "" : ";") + extension;
-        lists[bit] = joined;
-    }
+    for (int bit : brelvox::foundation::kCatalogueBits) lists[bit] = catalogue->JoinedExtensions(bit).value_or("");
     CFileTypeManager::Initialze(lists);
     return true;
 }

@@ -5,9 +5,10 @@
 
 #include "bridge/Notify/CMyNotifyCenter.h"
 #include "bridge/Notify/INotifyObserver.h"
+#include "bridge/UIController/UINotifications.h"
 #include "engine/Common/MessageCenter.h"
 
-inline constexpr const char* kBadSectorNotify = "BadSectorNotify";
+using ui_notification::kBadSectorNotify;
 
 class CProgressNotify : public INotifyObserver {
 public:

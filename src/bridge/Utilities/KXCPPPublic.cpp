@@ -11,6 +11,7 @@
 
 #include "bridge/Utilities/FileTime.h"
 #include "bridge/Utilities/KXUIPublic.h"
+#include "bridge/Utilities/TextUtilities.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Utility/FileNode.h"
 #include "engine/Utility/IFilesystemNode.h"
@@ -92,6 +93,12 @@ u32 KXCPPPublic::StringToFilterType(const char* text) {
         if (IsTypeString(text, title.bit)) return title.bit;
     }
     return FILTER_OTHER;
+}
+
+std::string KXCPPPublic::GetNodeExt(IFileNode* node) {
+    const char* name = node ? node->GetFileName() : nullptr;
+    const char* dot = name ? std::strrchr(name, '.') : nullptr;
+    return dot ? bridge_text::ToLower(dot + 1) : std::string();
 }
 
 bool KXCPPPublic::IsStringInFileNode(const char* needle, IFileNode* node) {

@@ -29,6 +29,10 @@ public:
     // The first category bit whose title equals text; 64 for null or no title.
     u32 StringToFilterType(const char* text);
 
+    // The text after the last "." of the node's name, lower-cased; empty when the node, its name or
+    // a "." is missing.
+    std::string GetNodeExt(IFileNode* node);
+
     bool IsStringInFileNode(const char* needle, IFileNode* node);
     // Sorts with cmpFileNode(key), not stably; null entries are dropped first.
     void SortFileNodeVector(std::vector<IFileNode*>& nodes, u32 key);

@@ -60,7 +60,34 @@ char32_t Fold(char32_t c) {
     return loc ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), loc)) : c;
 }
 
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c >= 0x110000) {
+        out += static_cast<char>(c - 0x110000);  // an undecodable byte, as it was
+    } else if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
 }  // namespace
+
+std::string ToLower(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t c : Decode(text)) AppendUtf8(out, Fold(c));
+    return out;
+}
 
 bool ContainsIgnoringCase(const std::string& text, const std::string& needle) {
     if (needle.empty()) return true;

@@ -18,6 +18,10 @@ namespace bridge_text {
 // locale; ASCII only where that locale is missing). Invalid UTF-8 bytes compare as themselves.
 bool ContainsIgnoringCase(const std::string& text, const std::string& needle);
 
+// text with every character lower-cased (the folding of ContainsIgnoringCase); bytes that are not
+// valid UTF-8 are kept as they are.
+std::string ToLower(const std::string& text);
+
 // Cuts text to at most maxBytes without splitting a UTF-8 sequence.
 std::string CutAtUtf8Boundary(const std::string& text, size_t maxBytes);
 

@@ -1,0 +1,104 @@
+// A scriptable stand-in for the operations layer as the windows and the result-tree model reach it:
+// it records every call, serves the scan maps, state, progress and view type that a test sets, plays
+// scripted steps (state changes, progress, posted notifications), and answers the utility calls
+// (paths, time texts, category titles, year and month) with the bridge's own utilities.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bridge/UIController/IUIController.h"
+#include "support/FakeSearchers.h"
+
+namespace brelvox::foundation {
+class NotificationCenter;
+}
+
+namespace testsupport {
+
+class FakeUIController : public IUIController {
+public:
+    struct Progress {
+        double percent = 0;
+        u64 files = 0;
+        std::string remaining = "-:-:-";
+    };
+    // One scripted step: what changes, then what is posted (on the main-thread queue), then action.
+    struct Step {
+        std::optional<bool> running;
+        std::optional<bool> paused;
+        std::optional<Progress> progress;
+        std::vector<std::string> posts;
+        std::function<void()> action;
+    };
+
+    // Posts go to centre (the default centre when null).
+    explicit FakeUIController(brelvox::foundation::NotificationCenter* centre = nullptr);
+
+    // --- Scripting ---
+    void SetScanState(bool running, bool paused);
+    void SetProgress(const Progress& progress);
+    void SetScanType(int viewType);
+    void AddToTypeMap(u32 bit, IFileNode* node);
+    void AddToTimeMap(int keyType, int year, int month, IFileNode* node);
+    // Files a node as the scan does: in the type map under bit, and in the creation- and
+    // modification-time maps under the local year and month of its times (a time of 0 included).
+    void FileFound(IFileNode* node, u32 bit);
+    void ClearMaps();
+    void AddStep(Step step);
+    // Plays the next step; false when none is left.
+    bool PlayNextStep();
+    // Queues name for the main thread, as the operations layer posts.
+    void Post(const std::string& name);
+
+    // Every call received, as "ui:Name" lines in order.
+    CallLog& Calls() { return m_calls; }
+
+    // --- IUIController ---
+    bool IsScanRunning() override;
+    bool IsPause() override;
+    std::string GetScanProgress(double* percent, u64* fileCount) override;
+    int GetScanType() override;
+    TypeMap GetTypeMap() override;
+    TimeMap GetCreateTimeMap() override;
+    TimeMap GetModifyTimeMap() override;
+    std::string GetNodeExt(IFileNode* node) override;
+    std::string GetPathByFileNode(IFileNode* node) override;
+    std::string FormatFileTimeToString(_FILETIME time) override;
+    void GetYearMonthByFileTime(int* year, int* month, _FILETIME time) override;
+    std::string FilterTypeToString(u32 bit) override;
+    u32 StringToFilterType(const char* text) override;
+
+private:
+    brelvox::foundation::NotificationCenter* m_centre;
+    CallLog m_calls;
+    mutable std::mutex m_mutex;
+    bool m_running = false;
+    bool m_paused = false;
+    Progress m_progress;
+    int m_viewType = 0;
+    TypeMap m_typeMap;
+    TimeMap m_createMap;
+    TimeMap m_modifyMap;
+    std::deque<Step> m_steps;
+};
+
+// Makes a controller the process's controller for a scope, restoring the previous one after.
+class ScopedUIController {
+public:
+    explicit ScopedUIController(IUIController* controller) : m_previous(GetUIController()) {
+        SetUIController(controller);
+    }
+    ~ScopedUIController() { SetUIController(m_previous); }
+    ScopedUIController(const ScopedUIController&) = delete;
+    ScopedUIController& operator=(const ScopedUIController&) = delete;
+
+private:
+    IUIController* m_previous;
+};
+
+}  // namespace testsupport
