@@ -1,9 +1,10 @@
-// Quick HFS+ scan of a journaled volume with 100,000 files, against `fls -r -p` on the same image
-// (bench/common/QuickScanBench.h says what is timed).
+// Quick HFS+ scan of a journaled volume with 100,000 files, against `fls -r -p` on the same image (see
+// bench/support/QuickBench.h).
 //
-// Makes the image once with the test-side HFS+ writer and keeps it in the given folder: FILES small
-// files in folders of 200, 512-byte allocation blocks, 8 KiB catalog nodes, and one folder in a hundred
-// deleted (its records only in the journal).
+// The image is made once, by this program called as "hfsplus_quick --make IMAGE FILES", with the
+// test-side HFS+ writer, and kept in the given folder: FILES small files in folders of 200, 512-byte
+// allocation blocks, 8 KiB catalog nodes, and one folder in a hundred deleted (its records only in the
+// journal).
 // Usage: hfsplus_quick [folder for the image] [files] [rounds]
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/QuickScanBench.h"
+#include "QuickBench.h"
 #include "engine/HFSPlusSearch/HFSPlusQuickSearcher.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
 #include "support/HfsPlusWriter.h"
@@ -66,19 +67,9 @@ bool MakeImage(const std::string& path, int files) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::filesystem::path folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path();
-    quickbench::Bench bench;
-    bench.files = argc > 2 ? std::atoi(argv[2]) : 100000;
-    bench.rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 5);
-    bench.image = (folder / ("hfsplus-bench-" + std::to_string(bench.files) + ".img")).string();
-    bench.list = (folder / "hfsplus-bench.list").string();
-    bench.flsOptions = "-f hfsp";
-    bench.searcherName = "HFS+";
-    bench.fileSystemType = FILE_SYSTEM_HFSPLUS;
-    bench.create = CreateHFSPlusQuickSearcher;
-    if (!std::filesystem::exists(bench.image)) {
-        std::printf("making %s (%d files)...\n", bench.image.c_str(), bench.files);
-        if (!MakeImage(bench.image, bench.files)) return 1;
-    }
-    return quickbench::Run(bench);
+    if (argc == 4 && std::string(argv[1]) == "--make") return MakeImage(argv[2], std::atoi(argv[3])) ? 0 : 1;
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+    return RunQuickBench({"hfsplus-bench-", "'" + self + "' --make", CreateHFSPlusQuickSearcher, FILE_SYSTEM_HFSPLUS,
+                          "quick HFS+ searcher"},
+                         argc, argv);
 }

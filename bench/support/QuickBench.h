@@ -1,14 +1,14 @@
-// The quick-scan benchmark of one file system against `fls -r -p` on the same image, shared by the
-// benchmarks of each quick searcher. It warms the page cache, then times, round after round, and
-// reports the median of each:
+// The quick-scan benchmark shared by the file systems: a quick scan of an image of many files against
+// `fls -r -p` on the same image. Makes the image once (the file system's script, kept in the given
+// folder), warms the page cache, then times, round after round, and reports the median of each:
 //  - fls -r -p;
-//  - the engine driver, whole: brelvox-scan --quick --list FILE, as a process (it includes the tree
-//    builder's fixed 1 s pause on its first publish);
-//  - the same driver path in this process (the driver's session: volume recognition, controller, quick
-//    searcher, tree builder, receiver, list), with the builder's first-publish pause injected to zero,
-//    and its phases;
+//  - the engine driver, whole: brelvox-scan --quick --list FILE, as a process. It includes the
+//    tree builder's fixed 1 s pause on its first publish;
+//  - the same driver path in this process (the driver's session: volume recognition, controller,
+//    quick searcher, tree builder, receiver, list), with the builder's first-publish pause injected
+//    to zero, and its phases;
 //  - the quick searcher alone, with a tree builder that only counts.
-// The engine prints debug lines on standard output: they go to /dev/null while it runs.
+// Usage of a benchmark: NAME [folder for the image] [files] [rounds]
 #pragma once
 
 #include <fcntl.h>
@@ -30,16 +30,28 @@
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/EnumDevice/DeviceInfoStructs.h"
 #include "engine/EnumDevice/IDeviceData.h"
+#include "engine/RecoveryController/SearcherFactories.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "engine/Utility/IFileNode.h"
 
+struct QuickBench {
+    std::string imagePrefix;   // the image is <folder>/<prefix><files>.img
+    std::string makeScript;    // called as SCRIPT IMAGE FILES
+    QuickSearcherFactory create;
+    u32 fileSystemType;        // as device enumeration records it
+    std::string searcherName;  // "quick FAT searcher"
+};
+
 namespace quickbench {
+namespace {
 
 using Clock = std::chrono::steady_clock;
 
-inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
-inline double TimeCommand(const std::string& command) {
+double TimeCommand(const std::string& command) {
     const auto start = Clock::now();
     if (std::system(command.c_str()) != 0) {
         std::fprintf(stderr, "failed: %s\n", command.c_str());
@@ -54,10 +66,9 @@ public:
     ~CountingBuilder() override {
         for (IFileNode* node : kept) node->Release();
     }
-    // Kept until the end: a searcher may go on reading the folder nodes it handed over.
+    // Kept until the end: the searcher goes on reading the folder nodes it handed over.
     int AddNode(IFileNode* node, _tagSearcherType) override {
         ++nodes;
-        deleted += node->IsDeleted() ? 1 : 0;
         kept.push_back(node);
         return 1;
     }
@@ -66,7 +77,6 @@ public:
     void Release() override {}
     void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
     long nodes = 0;
-    long deleted = 0;
     std::vector<IFileNode*> kept;
 };
 
@@ -77,6 +87,7 @@ public:
     int shouldBuild() override { return 1; }
 };
 
+// The engine prints a debug line per node on standard output: sent to /dev/null while it runs.
 class QuietStdout {
 public:
     QuietStdout() {
@@ -100,34 +111,22 @@ private:
     int m_saved = -1;
 };
 
-struct Bench {
-    std::string image;
-    std::string list;          // the driver writes its list to a plain file only
-    std::string flsOptions;    // e.g. "-f hfsp"
-    std::string searcherName;  // "FAT", "HFS+"
-    u32 fileSystemType = 0;    // recorded on the volume as device enumeration would
-    IQuickFileSystemSearchController* (*create)() = nullptr;
-    int files = 0;
-    int rounds = 5;
-};
-
-// Seconds of one in-process quick search, and the node counts.
-inline double SearchOnce(const Bench& b, long& nodes, long& deleted) {
+// Seconds of one in-process quick search, and the node count.
+double SearchOnce(const std::string& image, QuickSearcherFactory create, u32 fileSystemType, long& nodes) {
     QuietStdout quiet;
-    std::unique_ptr<IStorageDevice> device(CreateVolumeDevice(b.image.c_str()));
-    if (!device || device->Open(b.image.c_str()) == 0) return -1;
+    std::unique_ptr<IStorageDevice> device(CreateVolumeDevice(image.c_str()));
+    if (!device || device->Open(image.c_str()) == 0) return -1;
     auto* record = new CCollectedVolumeDeviceInfoStruct{};
-    record->fileSystemType = b.fileSystemType;
+    record->fileSystemType = fileSystemType;
     device->SetPrivateData(CreateVolumeDeviceData(record));
     CountingBuilder builder;
     QuietProgress progress;
-    std::unique_ptr<IQuickFileSystemSearchController> searcher(b.create());
+    std::unique_ptr<IQuickFileSystemSearchController> searcher(create());
     searcher->SetDirecotryTreeBuilder(&builder);
     const auto start = Clock::now();
     const u64 code = searcher->QuickSearchFiles(device.get(), &progress);
     const double s = Seconds(Clock::now() - start);
     nodes = builder.nodes;
-    deleted = builder.deleted;
     return code == 0 ? s : -1;
 }
 
@@ -135,15 +134,16 @@ struct DriverTimes {
     double scan = -1, list = -1, end = -1, total = -1;
 };
 
-// The driver's path in this process, phase by phase, without the first-publish pause.
-inline DriverTimes DriverInProcess(const Bench& b) {
+// The driver's path in this process: what brelvox-scan --quick --list does, phase by phase. The tree
+// builder's first-publish pause is injected to zero for this run only.
+DriverTimes DriverInProcess(const std::string& image, const std::string& list) {
     DriverTimes t;
     QuietStdout quiet;
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     scan::Options options;
     options.quick = true;
-    options.listPath = b.list;
-    options.source = b.image;
+    options.listPath = list;
+    options.source = image;
     const auto start = Clock::now();
     {
         scan::ScanSession session(options);
@@ -167,7 +167,7 @@ inline DriverTimes DriverInProcess(const Bench& b) {
     return t;
 }
 
-inline double Median(std::vector<double> values) {
+double Median(std::vector<double> values) {
     values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return v < 0; }), values.end());
     if (values.empty()) return -1;
     std::sort(values.begin(), values.end());
@@ -175,28 +175,45 @@ inline double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Times everything and prints the report; 0 when it ran.
-inline int Run(const Bench& b) {
+}  // namespace
+}  // namespace quickbench
+
+// The whole benchmark: makes the image once with the script, warms the page cache, times fls, the driver
+// as a process, the driver path in-process and the searcher alone, and prints the medians.
+inline int RunQuickBench(const QuickBench& bench, int argc, char** argv) {
+    const std::filesystem::path folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path();
+    const int files = argc > 2 ? std::atoi(argv[2]) : 100000;
+    const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 5);
+    const std::string image = (folder / (bench.imagePrefix + std::to_string(files) + ".img")).string();
     const std::string self = std::filesystem::canonical("/proc/self/exe").parent_path().string();
     const std::string driver = self + "/../../tools/brelvox-scan";
-    TimeCommand("cat '" + b.image + "' > /dev/null");  // page cache warm
+    if (!std::filesystem::exists(image)) {
+        std::printf("making %s (%d files)...\n", image.c_str(), files);
+        const std::string make = bench.makeScript + " '" + image + "' " + std::to_string(files);
+        if (std::system(make.c_str()) != 0) return 1;
+    }
+    quickbench::TimeCommand("cat '" + image + "' > /dev/null");  // page cache warm
 
     const bool haveDriver = std::filesystem::exists(driver);
+    // The driver writes its list only into a plain file.
+    const std::string list = (folder / (bench.imagePrefix + "list.txt")).string();
     std::vector<double> fls, whole, path, scanPhase, listPhase, endPhase, search;
-    long nodes = 0, deleted = 0;
-    for (int r = 0; r < b.rounds; ++r) {
-        fls.push_back(TimeCommand("fls " + b.flsOptions + " -r -p '" + b.image + "' > /dev/null"));
+    long nodes = 0;
+    for (int r = 0; r < rounds; ++r) {
+        fls.push_back(quickbench::TimeCommand("fls -r -p '" + image + "' > /dev/null"));
         if (haveDriver)
-            whole.push_back(TimeCommand("'" + driver + "' --quick --list '" + b.list + "' '" + b.image + "' > /dev/null 2>&1"));
-        const DriverTimes t = DriverInProcess(b);
+            whole.push_back(quickbench::TimeCommand("'" + driver + "' --quick --list '" + list + "' '" + image +
+                                                    "' > /dev/null 2>&1"));
+        const quickbench::DriverTimes t = quickbench::DriverInProcess(image, list);
         path.push_back(t.total);
         scanPhase.push_back(t.scan);
         listPhase.push_back(t.list);
         endPhase.push_back(t.end);
-        search.push_back(SearchOnce(b, nodes, deleted));
+        search.push_back(quickbench::SearchOnce(image, bench.create, bench.fileSystemType, nodes));
     }
-    const double f = Median(fls), w = Median(whole), p = Median(path), s = Median(search);
-    std::printf("%s, %d files, median of %d rounds\n", b.image.c_str(), b.files, b.rounds);
+    const double f = quickbench::Median(fls), w = quickbench::Median(whole);
+    const double p = quickbench::Median(path), s = quickbench::Median(search);
+    std::printf("%s, %d files, median of %d rounds\n", image.c_str(), files, rounds);
     std::printf("fls -r -p:                                   %.3f s\n", f);
     if (w > 0)
         std::printf("brelvox-scan --quick, whole process:         %.3f s  (fls / driver = %.2f)\n", w, f / w);
@@ -204,13 +221,10 @@ inline int Run(const Bench& b) {
         std::printf("brelvox-scan --quick: not built (%s)\n", driver.c_str());
     if (p > 0) {
         std::printf("driver path in-process, no 1 s publish pause: %.3f s  (fls / driver = %.2f)\n", p, f / p);
-        std::printf("  scan %.3f s, list %.3f s, teardown %.3f s\n", Median(scanPhase), Median(listPhase),
-                    Median(endPhase));
+        std::printf("  scan %.3f s, list %.3f s, teardown %.3f s\n", quickbench::Median(scanPhase),
+                    quickbench::Median(listPhase), quickbench::Median(endPhase));
     }
-    const std::string label = "quick " + b.searcherName + " searcher alone:";
-    std::printf("%-45s%.3f s  (fls / searcher = %.2f), %ld nodes, %ld deleted\n", label.c_str(), s, f / s, nodes,
-                deleted);
+    std::printf("%-45s%.3f s  (fls / searcher = %.2f), %ld nodes\n", (bench.searcherName + " alone:").c_str(), s,
+                f / s, nodes);
     return 0;
 }
-
-}  // namespace quickbench
