@@ -9,7 +9,7 @@
 
 #include "engine/Common/ByteReader.h"
 #include "engine/HFSPlusLib/HFSPlusBTree.h"
-#include "engine/HFSPlusLib/HFSPlusFormat.h"
+#include "engine/HFSPlusLib/HFSPlusLayout.h"
 #include "support/LzvnEncoder.h"
 
 namespace testsupport::hfs {

@@ -11,7 +11,7 @@
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/CatchExeception.h"
 #include "engine/HFSPlusLib/HFSPlusFileNode.h"
-#include "engine/HFSPlusLib/HFSPlusFormat.h"
+#include "engine/HFSPlusLib/HFSPlusLayout.h"
 #include "engine/HFSPlusLib/HFSPlusVolume.h"
 #include "engine/HFSPlusLib/Lzvn.h"
 #include "engine/Utility/FileNode.h"

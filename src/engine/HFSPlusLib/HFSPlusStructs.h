@@ -11,7 +11,7 @@
 
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/Types.h"
-#include "engine/HFSPlusLib/HFSPlusFormat.h"
+#include "engine/HFSPlusLib/HFSPlusLayout.h"
 
 struct HFSPlusExtentDescriptor {
     u32 startBlock = 0;
