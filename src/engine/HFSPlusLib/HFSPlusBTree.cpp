@@ -145,6 +145,22 @@ BTKeyPtr CHFSPlusBTreeOptionBase::ReadKey(CHFSPlusBTNode* node, u16 index, bool 
     return key;
 }
 
+BTRecordPtr CHFSPlusBTreeOptionBase::ReadData(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTRecord&),
+                                              u64 undecodable) {
+    const auto data = RecordData(node, index);
+    if (!data) return nullptr;
+    BTRecordPtr record = NewRecord();
+    if (!record) {
+        m_status = HFSPLUS_FAIL(kKindNoMemory);
+        return nullptr;
+    }
+    if (!decode(*data, *record)) {
+        m_status = undecodable;
+        return nullptr;
+    }
+    return record;
+}
+
 u64 CHFSPlusBTreeOptionBase::Search(const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record) {
     if (!m_tree) return HFSPLUS_QUIET(kKindNotReady);
     return m_tree->Search(key, result, record);
@@ -180,18 +196,8 @@ BTRecordPtr CHFSPlusCatalog::DataRead(CHFSPlusBTNode* node, u16 index) {
         m_status = HFSPLUS_FAIL(kKindBadData);
         return nullptr;
     }
-    const auto data = RecordData(node, index);
-    if (!data) return nullptr;
-    BTRecordPtr record = NewRecord();
-    if (!record) {
-        m_status = HFSPLUS_FAIL(kKindNoMemory);
-        return nullptr;
-    }
-    if (!DecodeCatalogRecord(*data, record->catalog)) {
-        m_status = HFSPLUS_QUIET(kKindBadData);
-        return nullptr;
-    }
-    return record;
+    return ReadData(node, index, [](ByteReader data, BTRecord& r) { return DecodeCatalogRecord(data, r.catalog); },
+                    HFSPLUS_QUIET(kKindBadData));
 }
 
 // ---- extents -----------------------------------------------------------------------------------
@@ -248,18 +254,9 @@ BTRecordPtr CHFSPlusAttribute::DataRead(CHFSPlusBTNode* node, u16 index) {
         m_status = HFSPLUS_FAIL(kKindBadData);
         return nullptr;
     }
-    const auto data = RecordData(node, index);
-    if (!data) return nullptr;
-    BTRecordPtr record = NewRecord();
-    if (!record) {
-        m_status = HFSPLUS_FAIL(kKindNoMemory);
-        return nullptr;
-    }
-    if (!DecodeAttributeRecord(*data, record->attribute)) {
-        m_status = 0;  // another record type: no record, and no failure
-        return nullptr;
-    }
-    return record;
+    // Another record type gives no record, and no failure.
+    return ReadData(node, index, [](ByteReader data, BTRecord& r) { return DecodeAttributeRecord(data, r.attribute); },
+                    0);
 }
 
 void CHFSPlusAttribute::KeyPrint(const BTKey& key) {

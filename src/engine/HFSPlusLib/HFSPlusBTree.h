@@ -68,6 +68,9 @@ protected:
     std::optional<ByteReader> RecordData(CHFSPlusBTNode* node, u16 index);
     // The key of record index through the tree's decoder, bounded by its record.
     BTKeyPtr ReadKey(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTKey&));
+    // The record's data after its key through the tree's decoder; when it does not decode, the status
+    // becomes `undecodable` and there is no record.
+    BTRecordPtr ReadData(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTRecord&), u64 undecodable);
 
     CHFSPlusVolume* m_volume = nullptr;
     CHFSPlusRawfile* m_file = nullptr;
