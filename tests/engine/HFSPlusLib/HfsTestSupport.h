@@ -16,7 +16,7 @@
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/DataRecovery/FileReader.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/HFSPlusLib/HFSPlusCompressFileReader.h"
 #include "engine/HFSPlusLib/HFSPlusFileNode.h"
 #include "engine/HFSPlusLib/HFSPlusVolume.h"
