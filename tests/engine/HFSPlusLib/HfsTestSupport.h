@@ -16,6 +16,7 @@
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/DataRecovery/FileReader.h"
+#include "engine/FATLib/FatTestSupport.h"
 #include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/HFSPlusLib/HFSPlusCompressFileReader.h"
 #include "engine/HFSPlusLib/HFSPlusFileNode.h"
@@ -76,55 +77,13 @@ inline BTKey CatalogKey(u32 parent, const std::u16string& name) {
     return key;
 }
 
-// Stands in for the engine's tree builder: owns what it takes and lists paths by parent IDs.
-class RecordingBuilder : public IDirecotryTreeBuilder {
+// The FAT tests' recording tree builder, with paths below the root folder (ID 2) and the root itself
+// left out.
+class RecordingBuilder : public fattest::RecordingTreeBuilder {
 public:
-    ~RecordingBuilder() override {
-        for (IFileNode* n : m_nodes) n->Release();
-    }
-    int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-    int AddNode(IFileNode* node, _tagSearcherType type) override {
-        if (!node || !m_searchers.count(type)) return 0;
-        if (m_refuse && m_refuse(node)) return 0;
-        m_nodes.push_back(node);
-        return 1;
-    }
-    int AddSearcherInfo(_tagSearcherType type, i64 root) override {
-        m_searchers[type] = root;
-        return 1;
-    }
-    void FlashBuild(_tagSearcherType type) override { m_flashes.push_back(type); }
-    void Release() override {}
-    void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-
-    struct Listed {
-        std::string path;
-        i64 size;
-        bool deleted;
-        bool directory;
-        IFileNode* node;
-    };
-    // Every node below the root folder (ID 2) with its path; the root itself is left out.
     std::vector<Listed> List() const {
-        std::map<i64, IFileNode*> folders;
-        for (IFileNode* n : m_nodes)
-            if (n->IsDirectory()) folders.emplace(n->GetCurrentNodeID(), n);
-        std::vector<Listed> out;
-        for (IFileNode* n : m_nodes) {
-            if (n->GetCurrentNodeID() == 2) continue;
-            std::string path = n->GetFileName() ? n->GetFileName() : "";
-            i64 parent = n->GetParentNodeID();
-            for (int depth = 0; parent != 2 && depth < 64; ++depth) {
-                auto it = folders.find(parent);
-                if (it == folders.end()) {
-                    path = "<lost>/" + path;
-                    break;
-                }
-                path = std::string(it->second->GetFileName()) + "/" + path;
-                parent = it->second->GetParentNodeID();
-            }
-            out.push_back({path, n->GetFileSize(), n->IsDeleted() != 0, n->IsDirectory() != 0, n});
-        }
+        std::vector<Listed> out = RecordingTreeBuilder::List();
+        std::erase_if(out, [](const Listed& l) { return l.node->GetCurrentNodeID() == 2; });
         return out;
     }
     std::map<std::string, std::vector<Listed>> ByPath() const {
@@ -132,11 +91,6 @@ public:
         for (const Listed& l : List()) out[l.path].push_back(l);
         return out;
     }
-
-    std::function<bool(IFileNode*)> m_refuse;
-    std::vector<IFileNode*> m_nodes;
-    std::map<u32, i64> m_searchers;
-    std::vector<u32> m_flashes;
 };
 
 struct FlsEntry {
