@@ -103,7 +103,7 @@ bool KXUIController::RefreshDeviceInfo() {
     KXUIScan& scan = KXUIScan::instance();
     scan.StopOperation(1);
     if (auto worker = ScanWorker(); IsAlive(worker) && !worker->WaitForReturn(kRefreshWait, BridgeClock())) {
-        CatchExeception::Instance()->WriteLog("RefreshDeviceInfo: the scan did not stop; the devices stay as they are");
+        CatchExeception::Instance()->WriteLog("RefreshDeviceInfo: the scan did not stop; the devices stay as they are\n");
         return false;
     }
     KXUIDeviceData& model = KXUIDeviceData::instance();

@@ -59,7 +59,7 @@ void QueryStatusAndUpdateUI(KXUIOperation& operation, const std::string& name) {
     }
     if (!posted) KXUIPublic::NotifyMainThread(name);
     operation.SetNeedUIUpdate(0);
-    CatchExeception::Instance()->WriteLog("!!!!!!! The state query thread is exited!!!!!!!!!");
+    CatchExeception::Instance()->WriteLog("!!!!!!! The state query thread is exited!!!!!!!!!\n");
 }
 
 void QueryUpdateUI(KXUIOperation& operation, const std::string& name) {
@@ -69,9 +69,9 @@ void QueryUpdateUI(KXUIOperation& operation, const std::string& name) {
         operation.SetNeedUIUpdate(0);
         KXUIPublic::NotifyMainThread(name);
     }
-    CatchExeception::Instance()->WriteLog("---------Send Progress finish notify to UI-------");
+    CatchExeception::Instance()->WriteLog("---------Send Progress finish notify to UI-------\n");
     KXUIPublic::NotifyMainThread(ui_notification::kQueryProgressFinish);
-    CatchExeception::Instance()->WriteLog("---------The Progress thread is exited-----------");
+    CatchExeception::Instance()->WriteLog("---------The Progress thread is exited-----------\n");
 }
 
 void QuerySaveOrRestoreProgress(KXUIOperation& operation) {

@@ -116,3 +116,9 @@ size_t WorkerRegistry::Count() {
     std::lock_guard<std::mutex> hold(m_mutex);
     return m_workers.size();
 }
+
+size_t WorkerRegistry::RunningCount() {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return size_t(std::count_if(m_workers.begin(), m_workers.end(),
+                                [](const std::shared_ptr<Worker>& w) { return !w->HasReturned(); }));
+}

@@ -63,6 +63,8 @@ public:
     void JoinAll();
     // Workers not yet joined.
     size_t Count();
+    // Workers whose function has not returned yet.
+    size_t RunningCount();
 
 private:
     std::mutex m_mutex;

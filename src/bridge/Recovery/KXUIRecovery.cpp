@@ -214,7 +214,7 @@ u64 KXUIRecovery::DoRecovery() {
     StoreEndRecord();
     SetNeedUIUpdate(1);
     SetStatus(OP_IDLE);
-    CatchExeception::Instance()->WriteLog("========Recovery finished!==========");
+    CatchExeception::Instance()->WriteLog("========Recovery finished!==========\n");
     return m_firstFailure.load();
 }
 
