@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "bridge/Operation/KXUIOperation.h"
 #include "engine/Common/IDrirectoryTree.h"
 #include "engine/Common/IProgress.h"
 #include "engine/Common/RestoreScanSink.h"
@@ -114,6 +115,7 @@ int FakeRecoveryController::Initialize(IRecoveryFilter* filter) {
 
 u64 FakeRecoveryController::StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) {
     if (m_log) m_log->Add("controller:StartDataRecovery");
+    if (m_config.onStart) m_config.onStart(progress);
     if (m_sink) return m_sink->SetDirecotryTreeBuilder(nullptr, progress, device);
     std::vector<IFileNode*> nodes;
     if (m_config.tree) {
@@ -142,6 +144,8 @@ u64 FakeRecoveryController::StartDataRecovery(IStorageDevice* device, IProgress*
     if (m_log) m_log->Add("controller:shouldBuild=" + std::to_string(progress->shouldBuild()));
     _PROGRESS_INFO finished = MakeProgressInfo(PROGRESS_FINISHED, u64(blocks), u64(blocks));
     progress->UpdateProgress(&finished);
+    if (auto* operation = dynamic_cast<KXUIOperation*>(progress); operation && m_log)
+        m_log->Add("controller:status after finish=" + std::to_string(operation->GetStatus()));
     return m_config.code;
 }
 
@@ -158,6 +162,7 @@ void FakeRecoveryController::Release() {
 std::function<IRecoveryController*(_RECOVERY_CONTROLLER_TYPE)> FakeControllerFactory(FakeRecoveryController::Config config,
                                                                                     CallLog* log) {
     return [config, log](_RECOVERY_CONTROLLER_TYPE type) -> IRecoveryController* {
+        if (log) log->Add("factory:type=" + std::to_string(int(type)));
         if (type > RECOVERY_CONTROLLER_PARTITION) return nullptr;
         FakeRecoveryController::Config made = config;
         made.type = type;

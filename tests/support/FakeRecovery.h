@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -62,6 +63,8 @@ public:
         // The searcher types GetDataRecovery answers for (every type when empty).
         std::set<u32> recoveryTypes;
         std::shared_ptr<FakeCopyScript> copy = std::make_shared<FakeCopyScript>();
+        // Runs first in each StartDataRecovery, on the scan's worker.
+        std::function<void(IProgress*)> onStart;
     };
 
     FakeRecoveryController(Config config, CallLog* log);
