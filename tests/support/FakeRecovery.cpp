@@ -93,7 +93,9 @@ u64 FakeDataRecovery::RecoverTo(const char* path, IProgress* sink, int /*size*/)
             if (sink) sink->UpdateProgress(&wait);
             continue;  // Continued() now waits for the user
         }
-        const size_t n = std::min(m_script->step, bytes.size() - done);
+        // A failing file is written up to its half, then fails.
+        const size_t end = fails || (waits && !waited) ? bytes.size() / 2 : bytes.size();
+        const size_t n = std::min(m_script->step, std::max(end, done + 1) - done);
         if (!WriteAll(fd, bytes.data() + done, n)) {
             code = recoverycode::kCannotOpenDestination;
             break;

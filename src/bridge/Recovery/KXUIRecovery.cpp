@@ -1,6 +1,10 @@
 #include "bridge/Recovery/KXUIRecovery.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "bridge/Recovery/ScannedDevice.h"
 #include "bridge/Scan/KXUIScan.h"
@@ -147,6 +151,13 @@ void KXUIRecovery::CountFailure(u64 code) {
     m_firstFailure.compare_exchange_strong(none, code ? code : kCannotMakeDestination);
 }
 
+// Whether the file made for node holds as many bytes as the node.
+bool KXUIRecovery::HoldsWholeFile(const RecoveryFile& file, IFileNode* node) {
+    struct stat st {};
+    if (file.folderFd() < 0 || ::fstatat(file.folderFd(), file.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    return st.st_size == std::max<i64>(node->GetFileSize(), 0);
+}
+
 KXUIRecovery::Outcome KXUIRecovery::RecoverNode(IFileNode* node, u64& code) {
     RecoveryObject object = ObjectFor(node);
     if (!object) return Outcome::kSkipped;
@@ -177,6 +188,11 @@ KXUIRecovery::Outcome KXUIRecovery::RecoverNode(IFileNode* node, u64& code) {
         return Outcome::kCopied;
     }
     if (result::IsSuccess(code) && concrete && concrete->GetUnreadableChunkCount() > 0) code = kUnreadableData;
+    if (result::IsSuccess(code) && GetStatus() == OP_STOP_REQUESTED && !HoldsWholeFile(*file, node)) {
+        // Stopped inside the file: what was written is no copy of it.
+        file->Remove();
+        return Outcome::kStopped;
+    }
     if (result::IsFailure(code)) {
         // A partial file would pass for the found one.
         file->Remove();
@@ -207,6 +223,7 @@ u64 KXUIRecovery::DoRecovery() {
                 case Outcome::kCopied: m_copiedFiles.fetch_add(1); break;
                 case Outcome::kFailed: CountFailure(code); break;
                 case Outcome::kSkipped: m_skippedFiles.fetch_add(1); break;
+                case Outcome::kStopped: break;
             }
         }
     }

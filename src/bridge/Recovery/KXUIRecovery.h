@@ -87,7 +87,8 @@ public:
     int UpdateProgress(_PROGRESS_INFO* record) override;
 
 private:
-    enum class Outcome { kCopied, kFailed, kSkipped };
+    enum class Outcome { kCopied, kFailed, kSkipped, kStopped };
+    static bool HoldsWholeFile(const RecoveryFile& file, IFileNode* node);
     // Makes sure the table fits the scan (refilled once after a quick scan was followed by a deep one).
     void EnsureTable();
     RecoveryObject ObjectFor(IFileNode* node);
