@@ -8,6 +8,7 @@
 
 #include "bridge/Recovery/ScannedDevice.h"
 #include "bridge/Scan/KXUIScan.h"
+#include "bridge/Utilities/FileTime.h"
 #include "bridge/Utilities/KXCPPPublic.h"
 #include "engine/Common/CatchExeception.h"
 #include "engine/DataRecovery/DataRecovery.h"
@@ -184,6 +185,10 @@ KXUIRecovery::Outcome KXUIRecovery::RecoverNode(IFileNode* node, u64& code) {
     file->CloseFile();
     code = object->RecoverTo(file->path().c_str(), this, 0);
     if (code == recoverycode::kCreatedEmpty) {
+        // Without data there is no reader to stamp the file: its found time is set here.
+        if (const _FILETIME created = node->GetCreationTime(); created > 0)
+            CDataRecovery::ChangeFileCreateTs(file->path().c_str(),
+                                              std::time_t(bridge_time::ConvertWindowsTimeToUnixTime(created)));
         code = result::kSuccess;
         return Outcome::kCopied;
     }
