@@ -25,7 +25,6 @@ KXUIScan& KXUIScan::instance() {
 KXUIScan::KXUIScan() : m_controllerFactory(&CreateRecoveryController) {}
 
 KXUIScan::~KXUIScan() {
-    Hold hold(Mutex());
     // The indexes point into the controller's trees: they go first.
     m_dataRecoveryMap.clear();
     if (m_recoveryController) m_recoveryController->Release();
@@ -141,10 +140,25 @@ int KXUIScan::GetScanControllerType(IStorageDevice* device) {
 }
 
 void KXUIScan::ResetRecoveryController(int type) {
+    IRecoveryController* old = nullptr;
+    {
+        Hold hold(Mutex());
+        old = m_recoveryController;
+        m_recoveryController = nullptr;
+    }
+    // Released outside the mutex: releasing takes the result-tree lock, which comes before it.
+    if (old) old->Release();
+    ControllerFactory factory;
+    RestoreScanSink* sink = nullptr;
+    {
+        Hold hold(Mutex());
+        factory = m_controllerFactory;
+        sink = m_restoreSink;
+    }
+    IRecoveryController* made = factory(static_cast<_RECOVERY_CONTROLLER_TYPE>(type));
+    if (made && sink) made->SetRestoreSink(sink);
     Hold hold(Mutex());
-    if (m_recoveryController) m_recoveryController->Release();
-    m_recoveryController = m_controllerFactory(static_cast<_RECOVERY_CONTROLLER_TYPE>(type));
-    if (m_recoveryController && m_restoreSink) m_recoveryController->SetRestoreSink(m_restoreSink);
+    m_recoveryController = made;
 }
 
 void KXUIScan::SetDeepScan(int deep) {
