@@ -29,7 +29,7 @@ CompressedNtfsFixture LoadCompressedNtfsFixture(const std::filesystem::path& dir
             words >> fx.clusterSize;
         } else if (kind == "file") {
             FixtureFile f;
-            words >> f.name >> f.size >> f.sha256;
+            words >> f.name >> f.size >> f.sha256 >> f.inode;
             fx.files.push_back(f);
         } else if (kind == "run") {
             std::string name;

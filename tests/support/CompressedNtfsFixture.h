@@ -20,6 +20,7 @@ struct FixtureFile {
     std::string name;
     i64 size = 0;
     std::string sha256;
+    i64 inode = -1;  // its file record
     std::vector<FixtureRun> runs;
 };
 

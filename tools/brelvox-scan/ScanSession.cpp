@@ -103,6 +103,10 @@ bool IsSourceFile(int fd, const std::string& source) {
 }
 
 std::string Describe(u64 code) {
+    if (result::ModuleOf(code) == result::kModuleNTFSQuick) {
+        if (result::KindOf(code) == 0x10) return "no usable NTFS boot sector";
+        if (result::KindOf(code) == 0x11) return "neither the master file table nor its mirror can be read";
+    }
     switch (result::KindOf(code)) {
         case 0x401: return "no quick search for this file system";
         case 0x402: return "no deep searcher is available";

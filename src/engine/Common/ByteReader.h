@@ -3,12 +3,13 @@
 // A ByteReader is a bounded view: every read names its offset in the view, and a read that does not fit
 // answers "absent" (std::nullopt) without touching a byte outside the view. Offsets and lengths are
 // checked without overflow, so a hostile 64-bit offset read from disk is simply absent. Values are
-// assembled byte by byte, so alignment and the host's byte order never matter.
+// copied out of the bytes and put in the host's order, so alignment and the host's byte order never matter.
 //
 // ByteWriter is the bounded counterpart for the few places that build on-disk bytes themselves (test
 // writers, records the engine composes in memory); it never writes to a device.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <optional>
@@ -92,18 +93,20 @@ public:
     }
 
 private:
+    // The bytes are copied (any alignment) and swapped when their order is not the host's: one load on
+    // the hot paths (the signature search reads a key of every sector).
     template <typename T>
     std::optional<T> Read(size_t offset, ByteOrder order) const {
         if (!Has(offset, sizeof(T))) return std::nullopt;
-        T v = 0;
-        const u8* p = m_data + offset;
-        if (order == ByteOrder::Little) {
-            for (size_t i = sizeof(T); i-- > 0;) v = static_cast<T>((v << 8) | p[i]);
-        } else {
-            for (size_t i = 0; i < sizeof(T); ++i) v = static_cast<T>((v << 8) | p[i]);
-        }
+        T v;
+        std::memcpy(&v, m_data + offset, sizeof(T));
+        const ByteOrder host = std::endian::native == std::endian::little ? ByteOrder::Little : ByteOrder::Big;
+        if (order != host) v = Swapped(v);
         return v;
     }
+    static u16 Swapped(u16 v) { return __builtin_bswap16(v); }
+    static u32 Swapped(u32 v) { return __builtin_bswap32(v); }
+    static u64 Swapped(u64 v) { return __builtin_bswap64(v); }
 
     const u8* m_data = nullptr;
     size_t m_size = 0;

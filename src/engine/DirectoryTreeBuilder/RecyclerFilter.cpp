@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/FATLib/FATFileNode.h"
 #include "engine/NTFSLib/NTFSFileNode.h"
 
@@ -16,19 +17,15 @@ const char* NameOf(IFileNode* node) {
     return node ? node->GetFileName() : nullptr;
 }
 
-u64 ReadLe64(const u8* p) {
-    u64 v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-u32 ReadLe32(const u8* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<u32>(p[3]) << 24);
-}
-
-u16 Unit(const u8* p, size_t i) {
-    return static_cast<u16>(p[2 * i] | (p[2 * i + 1] << 8));
-}
+// A recycle-bin index file ($I...): a version, the deleted file's size and time, then its original path
+// in UTF-16LE, of 260 units in version 1 and of a stated length in version 2.
+namespace recycle_index_layout {
+constexpr size_t kVersion = 0;  // u64 LE: 1 or 2
+constexpr size_t kPathV1 = 24;  // version 1: the path, 260 units
+constexpr size_t kPathV1Bytes = 520;
+constexpr size_t kPathUnitsV2 = 24;  // version 2: u32 LE, the path's length in UTF-16 units
+constexpr size_t kPathV2 = 28;       // version 2: the path
+}  // namespace recycle_index_layout
 
 }  // namespace
 
@@ -93,18 +90,19 @@ bool CRecyclerFilter::UTF162UTF8(const u8* in, size_t inBytes, std::string& out,
 
 bool CRecyclerFilter::ParseIndexName(const u8* bytes, size_t length, std::string& name) {
     name.clear();
-    constexpr size_t kPathV1 = 24, kPathV1Bytes = 520, kPathV2 = 28;
+    using namespace recycle_index_layout;
     if (!bytes || length < kPathV2) return false;
     length = std::min<size_t>(length, kMaxIndexBytes);
+    const ByteReader index(bytes, length);
     size_t begin = 0;
     size_t end = 0;
-    switch (ReadLe64(bytes)) {
+    switch (index.Le64(kVersion).value_or(0)) {
         case 1:
             begin = kPathV1;
             end = std::min(length, kPathV1 + kPathV1Bytes);
             break;
         case 2: {
-            const u64 units = ReadLe32(bytes + 24);
+            const u64 units = index.Le32(kPathUnitsV2).value_or(0);
             begin = kPathV2;
             end = begin + static_cast<size_t>(std::min<u64>(units * 2, length - begin));
             break;
@@ -114,20 +112,22 @@ bool CRecyclerFilter::ParseIndexName(const u8* bytes, size_t length, std::string
     }
     const u8* path = bytes + begin;
     size_t units = (end - begin) / 2;  // an odd trailing byte is not part of any character
+    const ByteReader pathUnits(path, units * 2);
+    auto Unit = [&](size_t i) -> u16 { return pathUnits.Le16(2 * i).value_or(0); };
     for (size_t i = 0; i < units; ++i) {
-        if (Unit(path, i) == 0) {
+        if (Unit(i) == 0) {
             units = i;
             break;
         }
     }
     // A drive prefix: a letter, ":" and a backslash.
     if (units < 4) return false;
-    const u16 drive = Unit(path, 0);
+    const u16 drive = Unit(0);
     const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
-    if (!letter || Unit(path, 1) != ':' || Unit(path, 2) != '\\') return false;
+    if (!letter || Unit(1) != ':' || Unit(2) != '\\') return false;
     size_t last = 2;
     for (size_t i = 3; i < units; ++i) {
-        if (Unit(path, i) == '\\') last = i;
+        if (Unit(i) == '\\') last = i;
     }
     if (last + 1 >= units) return false;
     std::string converted;

@@ -10,11 +10,18 @@
 #include <memory>
 #include <new>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/EnumDevice/IDeviceData.h"
 #include "engine/EnumDevice/RecordText.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 
 namespace {
+
+// The header in front of an image's information block.
+namespace edi_header_layout {
+constexpr size_t kMagic = 0;        // kEdiMagic
+constexpr size_t kBlockLength = 4;  // u32 LE: the information block's length
+}  // namespace edi_header_layout
 
 bool IsValidSectorSize(u64 size) {
     return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
@@ -45,10 +52,6 @@ private:
     int m_fd;
 };
 
-u32 ReadLe32(const u8* p) {
-    return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24;
-}
-
 }  // namespace
 
 int EuFillEdiFileInfo(CEDIDeviceInfoStruct* block, const char* path) {
@@ -60,8 +63,10 @@ int EuFillEdiFileInfo(CEDIDeviceInfoStruct* block, const char* path) {
     if (fstat(fd, &st) != 0) return -1;
 
     u8 header[kEdiHeaderSize];
-    if (!ReadExactly(fd, header, sizeof header, 0) || std::memcmp(header, kEdiMagic, sizeof kEdiMagic) != 0) return -1;
-    u32 length = ReadLe32(header + 4);
+    if (!ReadExactly(fd, header, sizeof header, 0)) return -1;
+    const ByteReader headerBytes(header, sizeof header);
+    if (!headerBytes.Equals(edi_header_layout::kMagic, kEdiMagic, sizeof kEdiMagic)) return -1;
+    u32 length = headerBytes.Le32(edi_header_layout::kBlockLength).value_or(0);
     if (length > kEdiInfoBlockSize) length = kEdiInfoBlockSize;
     CEDIDeviceInfoStruct read{};
     if (!ReadExactly(fd, &read, length, kEdiHeaderSize)) return -1;

@@ -3,49 +3,64 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/FileArchive/CRC.h"
 
 namespace {
 
 constexpr u64 kMaxOffset32 = 0xFFFFFFFFull;
 
-void PutU32(u8* out, u32 v) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<u8>(v >> (8 * i));
-}
+// The file header (u32 fields little-endian).
+namespace header_layout {
+constexpr size_t kSignature = 0;  // 16 bytes
+constexpr size_t kVersion = 16;
+constexpr size_t kCrc = 20;
+constexpr size_t kStatus = 24;
+constexpr size_t kDescriptionLength = 28;
+constexpr size_t kDescription = 32;  // kRSMaxDescription bytes
+}  // namespace header_layout
 
-u32 GetU32(const u8* in) {
-    u32 v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | in[i];
-    return v;
-}
+// A frame header: the frame magic, the frame's tag and its data size (u32 LE).
+namespace frame_layout {
+constexpr size_t kMagic = 0;  // 16 bytes
+constexpr size_t kTag = 16;   // 16 bytes
+constexpr size_t kSize = 32;
+}  // namespace frame_layout
+
+constexpr size_t kSignSize = sizeof(tagGUIDSIGN::bytes);
 
 bool HeaderCrcMatches(u8 (&bytes)[kRSHeaderSize], u32& recomputed) {
-    const u32 stored = GetU32(bytes + 20);
-    PutU32(bytes + 20, 0);
+    ByteWriter writer(bytes, kRSHeaderSize);
+    const u32 stored = ByteReader(bytes, kRSHeaderSize).Le32(header_layout::kCrc).value_or(0);
+    writer.Le32(header_layout::kCrc, 0);
     recomputed = CCRC::RunCRC16(bytes, kRSHeaderSize, CCRC::kHeaderPolynomial);
-    PutU32(bytes + 20, stored);
+    writer.Le32(header_layout::kCrc, stored);
     return stored == recomputed;
 }
 
 }  // namespace
 
 void FILEHEADER::Serialize(u8 (&out)[kRSHeaderSize]) const {
-    std::memcpy(out, signature.bytes, 16);
-    PutU32(out + 16, version);
-    PutU32(out + 20, crc);
-    PutU32(out + 24, status);
-    PutU32(out + 28, descriptionLength);
-    std::memcpy(out + 32, description, kRSMaxDescription);
+    using namespace header_layout;
+    ByteWriter writer(out, kRSHeaderSize);
+    writer.Bytes(kSignature, signature.bytes, kSignSize);
+    writer.Le32(kVersion, version);
+    writer.Le32(kCrc, crc);
+    writer.Le32(kStatus, status);
+    writer.Le32(kDescriptionLength, descriptionLength);
+    writer.Bytes(kDescription, description, kRSMaxDescription);
 }
 
 FILEHEADER FILEHEADER::Parse(const u8 (&in)[kRSHeaderSize]) {
+    using namespace header_layout;
+    const ByteReader reader(in, kRSHeaderSize);
     FILEHEADER h;
-    std::memcpy(h.signature.bytes, in, 16);
-    h.version = GetU32(in + 16);
-    h.crc = GetU32(in + 20);
-    h.status = GetU32(in + 24);
-    h.descriptionLength = GetU32(in + 28);
-    std::memcpy(h.description, in + 32, kRSMaxDescription);
+    reader.CopyTo(kSignature, h.signature.bytes, kSignSize);
+    h.version = reader.Le32(kVersion).value_or(0);
+    h.crc = reader.Le32(kCrc).value_or(0);
+    h.status = reader.Le32(kStatus).value_or(0);
+    h.descriptionLength = reader.Le32(kDescriptionLength).value_or(0);
+    reader.CopyTo(kDescription, h.description, kRSMaxDescription);
     return h;
 }
 
@@ -121,7 +136,8 @@ bool CRSData::WriteFileHeader(const FILEHEADER& header) {
     h.crc = 0;
     u8 bytes[kRSHeaderSize];
     h.Serialize(bytes);
-    PutU32(bytes + 20, CCRC::RunCRC16(bytes, kRSHeaderSize, CCRC::kHeaderPolynomial));
+    ByteWriter(bytes, kRSHeaderSize)
+        .Le32(header_layout::kCrc, CCRC::RunCRC16(bytes, kRSHeaderSize, CCRC::kHeaderPolynomial));
     return m_file.Write(bytes, kRSHeaderSize);
 }
 
@@ -187,9 +203,10 @@ bool CRSData::GetFileDescription(char* out, int size) {
 
 bool CRSData::WriteFrameHeader() {
     u8 bytes[kRSFrameHeaderSize];
-    std::memcpy(bytes, m_frame.magic.bytes, 16);
-    std::memcpy(bytes + 16, m_frame.tag.bytes, 16);
-    PutU32(bytes + 32, m_frame.size);
+    ByteWriter writer(bytes, sizeof bytes);
+    writer.Bytes(frame_layout::kMagic, m_frame.magic.bytes, kSignSize);
+    writer.Bytes(frame_layout::kTag, m_frame.tag.bytes, kSignSize);
+    writer.Le32(frame_layout::kSize, m_frame.size);
     return m_file.SetPosition(m_frameStart) && m_file.Write(bytes, sizeof bytes);
 }
 
@@ -198,9 +215,10 @@ bool CRSData::ReadFrameHeaderAt(i64 offset, FrameHeader& header) {
     if (!m_file.SetPosition(offset) || m_file.Read(bytes, sizeof bytes) != static_cast<ssize_t>(sizeof bytes)) {
         return false;
     }
-    std::memcpy(header.magic.bytes, bytes, 16);
-    std::memcpy(header.tag.bytes, bytes + 16, 16);
-    header.size = GetU32(bytes + 32);
+    const ByteReader reader(bytes, sizeof bytes);
+    reader.CopyTo(frame_layout::kMagic, header.magic.bytes, kSignSize);
+    reader.CopyTo(frame_layout::kTag, header.tag.bytes, kSignSize);
+    header.size = reader.Le32(frame_layout::kSize).value_or(0);
     return true;
 }
 

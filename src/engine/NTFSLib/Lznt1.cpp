@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/Common/ByteReader.h"
+
 namespace lznt1 {
 
 namespace {
-
-u16 LoadLe16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
 
 // How many bits of a token go to the length at output position p: the displacement takes
 // 4 bits up to position 16 and one more for each doubling after that.
@@ -28,7 +28,8 @@ int CopyStored(u8* out, int capacity, const u8* data, size_t available, u16 head
 
 int DecompressBlock(u8* out, int capacity, const u8* chunk, size_t available) {
     if (capacity < 1 || !out || !chunk || available < 2) return 0;
-    const u16 header = LoadLe16(chunk);
+    const ByteReader bytes(chunk, available);
+    const u16 header = bytes.Le16(0).value_or(0);
     if (!(header & kCompressedFlag)) return CopyStored(out, capacity, chunk + 2, available - 2, header);
 
     const size_t end = std::min(ChunkSize(header), available);
@@ -42,7 +43,7 @@ int DecompressBlock(u8* out, int capacity, const u8* chunk, size_t available) {
                 continue;
             }
             if (in + 2 > end) return p;  // a token cut by the chunk's end
-            const u16 token = LoadLe16(chunk + in);
+            const u16 token = bytes.Le16(in).value_or(0);
             in += 2;
             const int k = LengthShift(p);
             const int length = (token & (kLengthMask >> k)) + 3;
@@ -58,10 +59,11 @@ int DecompressBlock(u8* out, int capacity, const u8* chunk, size_t available) {
 
 size_t DecompressUnit(const u8* in, size_t inLength, u8* out, size_t capacity) {
     if (!in || !out) return 0;
+    const ByteReader bytes(in, inLength);
     size_t produced = 0;
     size_t pos = 0;
     while (pos + 2 <= inLength && produced < capacity) {
-        const u16 header = LoadLe16(in + pos);
+        const u16 header = bytes.Le16(pos).value_or(0);
         if (header == 0) break;
         // A chunk's back-references never reach before its own start, so it decompresses in place.
         const size_t room = std::min<size_t>(capacity - produced, 0x7FFFFFFF);

@@ -1,21 +1,19 @@
-// The NTFS file node (searcher type 35). Only what the file model, the tree builder and the file readers
-// use is here so far; the NTFS search completes the class with its own properties record.
+// The NTFS file node (searcher type 35): answers from the CNTFSFileProperties it owns; its ID and
+// parent ID are master-file-table record numbers (the root folder is 5).
 #pragma once
 
 #include "engine/Common/IFileProperties.h"
 #include "engine/Utility/PropertiesFileNode.h"
 
+class CCommonFileRecordInfo;
+
 class CNTFSFileNode : public CPropertiesFileNode<IFileProperties> {
 public:
     static constexpr u16 kCompressedBit = 0x800;
 
-    // Takes ownership; a top-level record by default (ID 0, parent 5), and the extents of the properties.
-    void SetFileProperties(IFileProperties* properties) {
-        if (!ReplaceProperties(properties) || !properties) return;
-        SetCurrentNodeID(0);
-        SetParentNodeID(5);
-        SetDataRunList(properties->GetDataRunList());
-    }
+    // Takes ownership; a top-level record by default (ID 0, parent 5), the file record's sector as the
+    // metadata sector, and the extents of the properties.
+    void SetFileProperties(IFileProperties* properties);
 
     u32 IsCompressed() override { return (GetAttribute() & kCompressedBit) ? 1 : 0; }
     _tagSearcherType GetSearcheType() override { return SEARCHER_NTFS; }
@@ -25,9 +23,23 @@ public:
     IFileNode* Clone() override {
         auto* copy = new CNTFSFileNode();
         copy->CopyFieldsFrom(*this, false);
-        if (m_properties) copy->m_properties = m_properties->Clone();
+        if (m_properties) {
+            copy->m_properties = m_properties->Clone();
+            if (!copy->m_properties) {
+                copy->Release();
+                return nullptr;
+            }
+        }
         return copy;
     }
     // A new, unopened reader of the node's compressed data; null when memory is exhausted.
     IFileReader* CreateCompressFileReader(void*) override;
+
+    // The deep search's record of the file (not owned).
+    void SetPrivateDataofSpecifiedFileSystem(CCommonFileRecordInfo* info) { m_recordInfo = info; }
+    CCommonFileRecordInfo* GetPrivateDataofSpecifiedFileSystem() const { return m_recordInfo; }
+    void SetMetadataStartPosition(i64 position) { SetMetaDataSector(u64(position)); }
+
+private:
+    CCommonFileRecordInfo* m_recordInfo = nullptr;
 };

@@ -1,9 +1,25 @@
 #include "engine/NTFSLib/ResidentDataStream.h"
 
-// File records are parsed by the NTFS search; until it is built no resident stream can be read.
-int GetResidentDataRunsStream(CNTFSFileNode&, IStorageDevice&, i64*, u8*, u32) {
-    return 0;
+#include "engine/NTFSLib/NTFSFileNode.h"
+#include "engine/NTFSLib/NTFSMultiFileRecord.h"
+
+namespace {
+
+int CopyResidentStream(CNTFSMultiFileRecord* multi, i64* length, u8* buffer, u32 bufferSize) {
+    if (!multi || !multi->IsValid()) return 0;
+    const ByteReader data = FindMainDataRunsAttribute(*multi, nullptr, nullptr);
+    if (data.empty()) return 0;
+    return GetResidentAttributeDatafromAttributeBuffer(data, buffer, bufferSize, length) ? 1 : 0;
 }
-int GetResidentDataRunsStream(u64, IStorageDevice&, i64*, u8*, u32) {
-    return 0;
+
+}  // namespace
+
+int GetResidentDataRunsStream(CNTFSFileNode& node, IStorageDevice& device, i64* length, u8* buffer, u32 bufferSize) {
+    if (!length || !buffer) return 0;
+    return CopyResidentStream(GetMultiFileRecord(node, device).get(), length, buffer, bufferSize);
+}
+
+int GetResidentDataRunsStream(u64 recordSector, IStorageDevice& device, i64* length, u8* buffer, u32 bufferSize) {
+    if (!length || !buffer) return 0;
+    return CopyResidentStream(GetResidentFileRecord(recordSector, device).get(), length, buffer, bufferSize);
 }

@@ -1,7 +1,6 @@
 #include "engine/PartitionTableAnalyze/BaseGPTAnalyzer.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "engine/PartitionTableAnalyze/PartitionTableCodes.h"
 
@@ -25,10 +24,11 @@ u64 CBaseGPTAnalyzer::AnalyzeBaseGPTInBuf(IStorageDevice* disk, const std::vecto
 
 bool CBaseGPTAnalyzer::InsertPartitionInfoToOutList(IStorageDevice* disk, const u8* entry, int number,
                                                     PartitionEntryList& out) {
-    static const u8 kZeroGuid[16] = {};
-    if (std::memcmp(entry, kZeroGuid, 16) == 0) return false;
-    const u64 first = partition_io::LittleEndian64(entry + 32);
-    const u64 last = partition_io::LittleEndian64(entry + 40);
+    static const u8 kZeroGuid[gpt_layout::kGuidSize] = {};
+    const ByteReader bytes(entry, gpt_layout::kEntrySize);
+    if (bytes.Equals(gpt_layout::kTypeGuid, kZeroGuid, sizeof(kZeroGuid))) return false;
+    const u64 first = bytes.Le64(gpt_layout::kFirstLba).value_or(0);
+    const u64 last = bytes.Le64(gpt_layout::kLastLba).value_or(0);
     const i64 total = disk->GetTotalSectors();
     // Entries outside the disk or upside down are not partitions of it.
     if (total <= 0 || first >= static_cast<u64>(total) || first > last) return false;
@@ -39,8 +39,10 @@ bool CBaseGPTAnalyzer::InsertPartitionInfoToOutList(IStorageDevice* disk, const 
         count = total - static_cast<i64>(first);
     if (count <= kMinimumListedSectors512) return false;
     PartitionEntry listed = partition_io::MakeEntry(number, static_cast<i64>(first), count);
-    std::memcpy(listed.typeGuid, entry, 16);
-    std::memcpy(listed.uniqueGuid, entry + 16, 16);
+    static_assert(sizeof(listed.typeGuid) == gpt_layout::kGuidSize &&
+                  sizeof(listed.uniqueGuid) == gpt_layout::kGuidSize);
+    bytes.CopyTo(gpt_layout::kTypeGuid, listed.typeGuid, sizeof(listed.typeGuid));
+    bytes.CopyTo(gpt_layout::kUniqueGuid, listed.uniqueGuid, sizeof(listed.uniqueGuid));
     out.push_back(listed);
     return true;
 }

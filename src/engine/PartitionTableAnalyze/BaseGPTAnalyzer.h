@@ -5,13 +5,14 @@
 #include <vector>
 
 #include "engine/PartitionTableAnalyze/PartitionEntry.h"
+#include "engine/PartitionTableAnalyze/PartitionTableLayout.h"
 
 class IStorageDevice;
 
 class CBaseGPTAnalyzer {
 public:
     static constexpr int kEntryCount = 128;
-    static constexpr int kEntrySize = 128;
+    static constexpr int kEntrySize = static_cast<int>(gpt_layout::kEntrySize);
     static constexpr i64 kArrayFirstSector = 2;
     static constexpr i64 kArraySectors = 32;
     // Partitions of 8 MiB or less, counted in 512-byte units whatever the sector size, are not listed.

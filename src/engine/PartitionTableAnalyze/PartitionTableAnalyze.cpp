@@ -32,7 +32,8 @@ u64 CPartitionTableAnalyze::IsGptDisk(IStorageDevice* disk, int& isGpt) {
     isGpt = 0;
     std::vector<u8> sector;
     if (u64 error = ReadSectors(disk, 0, 1, sector)) return error;
-    isGpt = HasBootSignature(sector) && sector[450] == 0xEE;
+    // A protective record: its first entry has type 0xEE.
+    isGpt = HasBootSignature(sector) && sector[mbr_layout::EntryType(0)] == 0xEE;
     return result::kSuccess;
 }
 
@@ -40,7 +41,7 @@ u64 CPartitionTableAnalyze::IsApmDisk(IStorageDevice* disk, int& isApm) {
     isApm = 0;
     std::vector<u8> sector;
     if (u64 error = ReadSectors(disk, 0, 1, sector)) return error;
-    isApm = sector[0] == 'E' && sector[1] == 'R';
+    isApm = ByteReader(sector).Equals(apm_layout::kDescriptorSignature, "ER");
     return result::kSuccess;
 }
 
@@ -56,8 +57,8 @@ u64 CPartitionTableAnalyze::IsDynamicDisk(IStorageDevice* disk, int& isDynamic) 
     isDynamic = 0;
     std::vector<u8> sector;
     if (u64 error = ReadSectors(disk, 0, 1, sector)) return error;
-    for (size_t typeOffset : {450, 466, 482, 498}) {
-        if (sector[typeOffset] == 0x42) isDynamic = 1;
+    for (size_t slot = 0; slot < mbr_layout::kEntryCount; ++slot) {
+        if (sector[mbr_layout::EntryType(slot)] == 0x42) isDynamic = 1;
     }
     return result::kSuccess;
 }

@@ -12,16 +12,14 @@ using partition_io::ReadSectors;
 
 namespace {
 
-constexpr size_t kEntriesOffset = 446;
-
 CPartitionTableEntry EntryAt(const std::vector<u8>& sector, int slot) {
     CPartitionTableEntry entry;
-    entry.InitFromBuffer(sector.data() + kEntriesOffset + CPartitionTableEntry::kSize * slot);
+    entry.InitFromBuffer(sector.data() + mbr_layout::kEntries + CPartitionTableEntry::kSize * slot);
     return entry;
 }
 
 bool BootFlagsValid(const std::vector<u8>& sector) {
-    for (int slot = 0; slot < 4; ++slot) {
+    for (int slot = 0; slot < static_cast<int>(mbr_layout::kEntryCount); ++slot) {
         const u8 flag = EntryAt(sector, slot).GetBootIndicator();
         if (flag != 0x00 && flag != 0x80) return false;
     }
@@ -58,7 +56,7 @@ u64 CPartitionTableChainAnalyzer::AnalyzeMBR(IStorageDevice* disk, PartitionEntr
     if (u64 error = ReadSectors(disk, 0, 1, sector)) return error;
     if (!HasBootSignature(sector)) return kMbrNoSignature;
     if (!BootFlagsValid(sector)) return kMbrBadBootFlag;
-    for (int slot = 0; slot < 4; ++slot) {
+    for (int slot = 0; slot < static_cast<int>(mbr_layout::kEntryCount); ++slot) {
         const CPartitionTableEntry entry = EntryAt(sector, slot);
         if (IsUnused(entry)) continue;
         if (!entry.IsExtenedPartition()) {
@@ -84,7 +82,7 @@ u64 CPartitionTableChainAnalyzer::AnalyzeEMBR(IStorageDevice* disk, i64 extended
         if (!HasBootSignature(sector)) return kEbrNoSignature;
         if (!BootFlagsValid(sector)) return kEbrBadBootFlag;
         i64 next = -1;
-        for (int slot = 0; slot < 4; ++slot) {
+        for (int slot = 0; slot < static_cast<int>(mbr_layout::kEntryCount); ++slot) {
             const CPartitionTableEntry entry = EntryAt(sector, slot);
             if (IsUnused(entry)) continue;
             if (entry.IsExtenedPartition()) {

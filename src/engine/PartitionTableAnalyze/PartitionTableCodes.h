@@ -4,8 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/Common/ResultCode.h"
 #include "engine/PartitionTableAnalyze/PartitionEntry.h"
+#include "engine/PartitionTableAnalyze/PartitionTableLayout.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 
 namespace partition_codes {
@@ -42,20 +44,17 @@ namespace partition_io {
 // failure when it has none) when the read fails.
 inline u64 ReadSectors(IStorageDevice* disk, i64 first, i64 count, std::vector<u8>& out) {
     // Every reader looks at offsets up to 511 of a sector.
-    if (disk->GetSectorSize() < 512) return partition_codes::kSectorTooSmall;
+    if (disk->GetSectorSize() < mbr_layout::kRecordSize) return partition_codes::kSectorTooSmall;
     out.assign(static_cast<size_t>(disk->GetSectorSize()) * static_cast<size_t>(count), 0);
     if (disk->ReadSector(out.data(), first, count)) return 0;
     const u64 error = disk->GetLastError();
     return result::IsFailure(error) ? error : result::kGenericFailure;
 }
 
-inline u16 BigEndian16(const u8* p) { return static_cast<u16>(p[0] << 8 | p[1]); }
-inline u32 BigEndian32(const u8* p) { return u32{p[0]} << 24 | u32{p[1]} << 16 | u32{p[2]} << 8 | u32{p[3]}; }
-inline u32 LittleEndian32(const u8* p) { return u32{p[3]} << 24 | u32{p[2]} << 16 | u32{p[1]} << 8 | u32{p[0]}; }
-inline u64 LittleEndian64(const u8* p) { return u64{LittleEndian32(p + 4)} << 32 | LittleEndian32(p); }
-
 inline bool HasBootSignature(const std::vector<u8>& sector) {
-    return sector.size() >= 512 && sector[510] == 0x55 && sector[511] == 0xAA;
+    static constexpr u8 kBootSignature[2] = {0x55, 0xAA};
+    return sector.size() >= mbr_layout::kRecordSize &&
+           ByteReader(sector).Equals(mbr_layout::kSignature, kBootSignature, sizeof(kBootSignature));
 }
 
 // A partition entry with the common fields set and the rest zero.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/PartitionTableAnalyze/PartitionTableCodes.h"
+#include "engine/Common/ByteReader.h"
 
 void CPartitionTableEntry::InitFromBuffer(const u8* buffer) { std::memcpy(m_bytes, buffer, kSize); }
 
@@ -15,6 +15,10 @@ bool CPartitionTableEntry::IsExtenedPartition() const {
     return GetPartitionType() == 0x05 || GetPartitionType() == 0x0F;
 }
 
-u32 CPartitionTableEntry::GetLeadSectors() const { return partition_io::LittleEndian32(m_bytes + 8); }
+u32 CPartitionTableEntry::GetLeadSectors() const {
+    return ByteReader(m_bytes, kSize).Le32(mbr_layout::kFirstSector).value_or(0);
+}
 
-u32 CPartitionTableEntry::GetTotalSectors() const { return partition_io::LittleEndian32(m_bytes + 12); }
+u32 CPartitionTableEntry::GetTotalSectors() const {
+    return ByteReader(m_bytes, kSize).Le32(mbr_layout::kSectorCount).value_or(0);
+}

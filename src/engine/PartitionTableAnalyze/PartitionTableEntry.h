@@ -2,10 +2,11 @@
 #pragma once
 
 #include "engine/Common/Types.h"
+#include "engine/PartitionTableAnalyze/PartitionTableLayout.h"
 
 class CPartitionTableEntry {
 public:
-    static constexpr u32 kSize = 16;
+    static constexpr u32 kSize = mbr_layout::kEntrySize;
 
     // Copies the 16 bytes (buffer must not be null).
     void InitFromBuffer(const u8* buffer);
@@ -14,8 +15,8 @@ public:
     // Types 0x05 and 0x0F only.
     bool IsExtenedPartition() const;
     bool IsEmptyEntry() const { return GetPartitionType() == 0; }
-    u8 GetBootIndicator() const { return m_bytes[0]; }
-    u8 GetPartitionType() const { return m_bytes[4]; }
+    u8 GetBootIndicator() const { return m_bytes[mbr_layout::kBootIndicator]; }
+    u8 GetPartitionType() const { return m_bytes[mbr_layout::kType]; }
     u32 GetLeadSectors() const;
     u32 GetTotalSectors() const;
     // first + count - 1.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Core/RawAnalyserFactories.h"
 #include "engine/RAWSearch/Core/ZeroEndRawFileInfo.h"
 
@@ -11,7 +12,16 @@ namespace BruteForce {
 namespace {
 constexpr u64 kTextEpsMaxSize = 0x514000000ULL;
 
-u32 Le32(const unsigned char* p) { return u32{p[0]} | (u32{p[1]} << 8) | (u32{p[2]} << 16) | (u32{p[3]} << 24); }
+// The header of a binary EPS: the magic, then offset and length (u32 LE each) of the PostScript, the
+// metafile preview and the TIFF preview.
+namespace binary_eps_layout {
+constexpr size_t kSections = 4;
+constexpr size_t kSectionCount = 3;
+constexpr size_t kSectionSize = 8;
+constexpr size_t kOffset = 0;
+constexpr size_t kLength = 4;
+constexpr size_t kHeaderSize = kSections + kSectionCount * kSectionSize;
+}  // namespace binary_eps_layout
 }  // namespace
 
 int CEPSAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
@@ -24,10 +34,12 @@ int CEPSAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     }
     if (memcmp(sector, kBinary, 4) != 0) return 0;
     m_lastWasText = false;
+    using namespace binary_eps_layout;
+    const ByteReader header(sector, kHeaderSize);
     u64 size = 0;
-    for (int pair = 0; pair < 3; ++pair) {
-        const unsigned char* p = sector + 4 + pair * 8;
-        size = std::max<u64>(size, u64{Le32(p)} + Le32(p + 4));
+    for (size_t section = 0; section < kSectionCount; ++section) {
+        const size_t at = kSections + section * kSectionSize;
+        size = std::max<u64>(size, u64{header.Le32(at + kOffset).value_or(0)} + header.Le32(at + kLength).value_or(0));
     }
     info.m_type = RAW_TYPE_EPS;
     info.m_size = size;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/Common/ByteReader.h"
+#include "engine/RAWSearch/Analysers/JpegLayout.h"
 #include "engine/RAWSearch/Core/RawFileBuffer.h"
 #include "engine/RAWSearch/Exif/ExifReader.h"
 #include "engine/StorageDevice/IStorageDevice.h"
@@ -14,11 +16,9 @@ constexpr u64 kJfifCap = 0x1A000000;
 constexpr u64 kOtherCap = 0xD000000;
 constexpr int kMaxMarkers = 20479;
 
-bool IsFrameMarker(unsigned char code) {
-    return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
-}
-
 }  // namespace
+
+using namespace jpeg_layout;
 
 int ApiIsInvalidCharInFileName(const std::string& text) {
     for (unsigned char c : text) {
@@ -29,8 +29,8 @@ int ApiIsInvalidCharInFileName(const std::string& text) {
 }
 
 bool IsJpegSignatureSector(const unsigned char* sector) {
-    if (strncasecmp(reinterpret_cast<const char*>(sector) + 6, "JFIF", 4) == 0 ||
-        strncasecmp(reinterpret_cast<const char*>(sector) + 6, "Exif", 4) == 0) {
+    const char* identifier = reinterpret_cast<const char*>(sector) + kFirstIdentifier;
+    if (strncasecmp(identifier, "JFIF", 4) == 0 || strncasecmp(identifier, "Exif", 4) == 0) {
         return true;
     }
     static constexpr unsigned char kDQT[4] = {0xFF, 0xD8, 0xFF, 0xDB};
@@ -52,9 +52,10 @@ int FileJPGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
 }
 
 void FileJPGAnalyser::ReadExif(RawFileBuffer& window, u64 offset, CRawFileInfo& info) {
+    // The segment's length field stands just before "Exif".
     unsigned char lengthBytes[2];
     if (offset < 2 || !window.CopyOut(offset - 2, lengthBytes, 2)) return;
-    const u32 segmentLength = static_cast<u32>((lengthBytes[0] << 8) | lengthBytes[1]);
+    const u32 segmentLength = ByteReader(lengthBytes, sizeof(lengthBytes)).Be16(0).value_or(0);
     if (segmentLength < 8) return;
     // The bytes from "Exif" to the segment end, copied so the reader never runs past them.
     std::vector<unsigned char> block(segmentLength - 2);
@@ -107,7 +108,7 @@ u64 FileJPGAnalyser::ScanForEnd(RawFileBuffer& window, u64 offset, u64 cap) {
 
 bool FileJPGAnalyser::WalkAndScan(RawFileBuffer& window, Form form, CRawFileInfo& info) {
     const u64 formCap = form == Form::Jfif ? kJfifCap : kOtherCap;
-    u64 offset = 2;
+    u64 offset = kFirstSegment;
     u32 width = 0, height = 0;
     bool frameSeen = false;
     for (int markers = 0; markers < kMaxMarkers; ++markers) {
@@ -115,34 +116,37 @@ bool FileJPGAnalyser::WalkAndScan(RawFileBuffer& window, Form form, CRawFileInfo
             info.m_size = formCap;
             return true;
         }
-        unsigned char m[10];
-        if (!window.CopyOut(offset, m, sizeof(m))) return false;
-        if (m[0] != 0xFF) return false;
-        if (m[1] == 0xFF) {
-            offset += 2;
+        unsigned char bytes[kFrameHeaderEnd];
+        if (!window.CopyOut(offset, bytes, sizeof(bytes))) return false;
+        const ByteReader m(bytes, sizeof(bytes));
+        if (m.U8(kMarker) != kMarkerByte) return false;
+        const u8 code = *m.U8(kCode);
+        if (code == kMarkerByte) {
+            offset += kMarkerSize;
             continue;
         }
-        const u32 length = static_cast<u32>((m[2] << 8) | m[3]);
+        const u32 length = *m.Be16(kLength);
         if (length < 2) return false;
-        if (IsFrameMarker(m[1])) {
-            const bool counts = form == Form::Plain || m[1] == 0xC0 || (form == Form::Jfif && m[1] == 0xC2 && !frameSeen);
+        if (IsFrameMarker(code)) {
+            const bool counts =
+                form == Form::Plain || code == kSOF0 || (form == Form::Jfif && code == kSOF2 && !frameSeen);
             if (counts) {
-                if (m[4] != 8) return false;
-                if (form == Form::Plain && m[9] != 3) return false;
-                height = static_cast<u32>((m[5] << 8) | m[6]);
-                width = static_cast<u32>((m[7] << 8) | m[8]);
+                if (m.U8(kFramePrecision) != 8) return false;
+                if (form == Form::Plain && m.U8(kFrameComponents) != 3) return false;
+                height = *m.Be16(kFrameHeight);
+                width = *m.Be16(kFrameWidth);
                 frameSeen = true;
             }
-        } else if (m[1] == 0xDA) {
-            if (form == Form::Plain && (!frameSeen || m[4] != 3)) return false;
-            const u64 afterHeader = offset + 2 + length;
+        } else if (code == kSOS) {
+            if (form == Form::Plain && (!frameSeen || m.U8(kScanComponents) != 3)) return false;
+            const u64 afterHeader = offset + kMarkerSize + length;
             u64 cap = formCap;
             if (frameSeen && width != 0 && height != 0) cap = std::min<u64>(formCap, 3ULL * width * height);
             if (!frameSeen && form == Form::Jfif) cap = kJfifCap;
             info.m_size = ScanForEnd(window, afterHeader, cap);
             return info.m_size > 0;
         }
-        offset += 2 + length;
+        offset += kMarkerSize + length;
     }
     return false;
 }
@@ -158,17 +162,22 @@ bool FileJPGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
     RawFileBuffer window(device, static_cast<unsigned long long>(info.m_startSector));
     unsigned char head[32];
     if (!window.CopyOut(0, head, sizeof(head))) return false;
+    const ByteReader start(head, sizeof(head));
+    const char* identifier = reinterpret_cast<const char*>(head) + kFirstIdentifier;
     Form form = Form::Plain;
-    if (strncasecmp(reinterpret_cast<char*>(head) + 6, "JFIF", 4) == 0) {
+    if (strncasecmp(identifier, "JFIF", 4) == 0) {
         form = Form::Jfif;
-    } else if (strncasecmp(reinterpret_cast<char*>(head) + 6, "Exif", 4) == 0) {
+    } else if (strncasecmp(identifier, "Exif", 4) == 0) {
         form = Form::Exif;
     }
     if (form == Form::Jfif) {
-        if (memcmp(head + 6, "JFIF", 4) != 0 || head[2] != 0xFF) return false;
-        if (head[20] == 0xFF && head[21] == 0xE1 && memcmp(head + 24, "Exif", 4) == 0) ReadExif(window, 24, info);
+        if (!start.Equals(kFirstIdentifier, "JFIF") || start.U8(kFirstSegment) != kMarkerByte) return false;
+        if (start.U8(kSecondSegment + kMarker) == kMarkerByte && start.U8(kSecondSegment + kCode) == kAPP1 &&
+            start.Equals(kSecondIdentifier, "Exif")) {
+            ReadExif(window, kSecondIdentifier, info);
+        }
     } else if (form == Form::Exif) {
-        ReadExif(window, 6, info);
+        ReadExif(window, kFirstIdentifier, info);
     }
     if (!WalkAndScan(window, form, info)) {
         info.m_size = 0;

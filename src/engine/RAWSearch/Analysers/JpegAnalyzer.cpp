@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/RAWSearch/Analysers/JpegLayout.h"
 #include "engine/RAWSearch/Core/RawAnalyserFactories.h"
+#include "engine/RAWSearch/Exif/ExifLayout.h"
 #include "engine/RAWSearch/Util/RawUtility.h"
 
 using BruteForce::RawUtility;
@@ -14,13 +16,11 @@ namespace {
 
 constexpr u64 kNonExifCap = 0x1400000;  // 20 MiB
 constexpr u32 kMaxExifVisits = 7;
-constexpr int kFormatSize[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
 
-bool IsFrameMarker(unsigned char code) {
-    return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+// The bytes in memory from `from` to the block's end.
+ByteReader InMemory(const unsigned char* from, const unsigned char* blockEnd) {
+    return ByteReader(from, from != nullptr && blockEnd > from ? static_cast<size_t>(blockEnd - from) : 0);
 }
-
-u16 BigEndian16(const unsigned char* p) { return static_cast<u16>((p[0] << 8) | p[1]); }
 
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -30,24 +30,27 @@ std::string Upper(std::string text) {
 }  // namespace
 
 bool GetRawFileSizeForJpgNonJFIFFile(const unsigned char* start, const unsigned char* end, u64* scanOffset) {
-    if (end - start < 4 || start[2] != 0xFF) return false;
+    using namespace jpeg_layout;
+    const ByteReader file = InMemory(start, end);
+    if (file.size() < 4 || file.U8(kFirstSegment) != kMarkerByte) return false;
     bool frameSeen = false;
-    u64 offset = 2;
+    u64 offset = kFirstSegment;
     for (int markers = 0; markers < 20479; ++markers) {
-        if (static_cast<i64>(offset) + 4 > end - start) return false;
-        const unsigned char* m = start + offset;
-        if (m[0] != 0xFF) return false;
-        if (m[1] == 0xFF) {  // a fill byte counts as a marker of length 0
+        if (!file.Has64(offset, kSegmentData)) return false;
+        const ByteReader m = file.From(offset);
+        if (m.U8(kMarker) != kMarkerByte) return false;
+        const u8 code = *m.U8(kCode);
+        if (code == kMarkerByte) {  // a fill byte counts as a marker of length 0
             offset += 1;
             continue;
         }
-        const u16 length = BigEndian16(m + 2);
-        if (length < 2 || static_cast<i64>(offset) + 2 + length > end - start) return false;
-        if (IsFrameMarker(m[1])) {
-            if (length < 8 || m[4] != 8 || m[9] != 3) return false;
+        const u16 length = *m.Be16(kLength);
+        if (length < 2 || !m.Has(kMarkerSize, length)) return false;
+        if (IsFrameMarker(code)) {
+            if (length < 8 || m.U8(kFramePrecision) != 8 || m.U8(kFrameComponents) != 3) return false;
             frameSeen = true;
-        } else if (m[1] == 0xDA) {
-            if (!frameSeen || length < 3 || m[4] != 3) return false;
+        } else if (code == kSOS) {
+            if (!frameSeen || length < 3 || m.U8(kScanComponents) != 3) return false;
             if (scanOffset != nullptr) *scanOffset = offset;
             return true;
         }
@@ -100,56 +103,61 @@ JpegAnalyzer::JpegRawFileInfo::JpegRawFileInfo(FileJPGAnalyser* fallback, u64 he
 
 void JpegAnalyzer::JpegRawFileInfo::WillBeRemove(unsigned char*, long long) { m_analyser = m_fallback; }
 
-void JpegAnalyzer::JpegRawFileInfo::FindExifCameraInfo(unsigned char* data) {
+void JpegAnalyzer::JpegRawFileInfo::FindExifCameraInfo(const unsigned char* data) {
+    using namespace exif_layout;
     // data points at "Exif"; the segment length stands just before it, the TIFF header 6 bytes after.
-    if (data + 14 > m_blockEnd) return;
-    const u32 segmentLength = BigEndian16(data - 2);
-    unsigned char* tiff = data + 6;
-    bool little;
-    if (memcmp(tiff, "II", 2) == 0) {
-        little = true;
-    } else if (memcmp(tiff, "MM", 2) == 0) {
-        little = false;
+    if (data + kHeaderSize + kTiffHeaderSize > m_blockEnd) return;
+    const u32 segmentLength = ByteReader(data - 2, 2).Be16(0).value_or(0);
+    const unsigned char* tiffStart = data + kHeaderSize;
+    const ByteReader tiff = InMemory(tiffStart, m_blockEnd);
+    ByteOrder order;
+    if (tiff.Equals(kByteOrder, "II")) {
+        order = ByteOrder::Little;
+    } else if (tiff.Equals(kByteOrder, "MM")) {
+        order = ByteOrder::Big;
     } else {
         return;
     }
-    if (RawUtility::EXIF_Get16s(tiff + 2, little) != 42) return;
-    const u32 first = static_cast<u32>(RawUtility::EXIF_Get32s(tiff + 4, little));
+    if (tiff.U16(kMagic, order) != kTiffMagic) return;
+    const u32 first = tiff.U32(kFirstDirectory, order).value_or(0);
     if (first < 8 || first > 16) return;
-    AnalyzeExifTag(tiff + 8, tiff, segmentLength, little);
+    AnalyzeExifTag(kTiffHeaderSize, tiff, segmentLength, order);
 }
 
-void JpegAnalyzer::JpegRawFileInfo::AnalyzeExifTag(unsigned char* dir, unsigned char* tiff, u32 segmentLength,
-                                                   bool little) {
+void JpegAnalyzer::JpegRawFileInfo::AnalyzeExifTag(u64 dirOffset, const ByteReader& tiff, u32 segmentLength,
+                                                   ByteOrder order) {
+    using namespace exif_layout;
     if (++m_exifVisits > kMaxExifVisits || m_walkStopped) return;
-    if (dir + 2 > m_blockEnd) return;
-    const u32 count = RawUtility::EXIF_Get16s(dir, little);
-    if (count < 1 || count > 512 || count * 12 > segmentLength) return;
+    const std::optional<u16> entryCount = tiff.U16(dirOffset + kEntryCount, order);
+    if (!entryCount) return;
+    const u32 count = *entryCount;
+    if (count < 1 || count > 512 || count * kEntrySize > segmentLength) return;
     bool makeSeenHere = false;
     u32 width = 0;
     for (u32 e = 0; e < count; ++e) {
-        unsigned char* entry = dir + 2 + 12 * e;
-        if (entry + 12 > m_blockEnd) return;
-        const u16 tag = RawUtility::EXIF_Get16s(entry, little);
-        const u16 format = RawUtility::EXIF_Get16s(entry + 2, little);
-        const u32 components = static_cast<u32>(RawUtility::EXIF_Get32s(entry + 4, little));
-        if (format > 12 || components < 1 || components > segmentLength) return;
-        const u64 size = u64{components} * kFormatSize[format];
-        unsigned char* value = entry + 8;
-        const u32 valueOffset = static_cast<u32>(RawUtility::EXIF_Get32s(entry + 8, little));
-        if (size >= 5) {
+        const std::optional<ByteReader> entry = tiff.Sub(dirOffset + kEntries + u64{e} * kEntrySize, kEntrySize);
+        if (!entry) return;
+        const u16 tag = *entry->U16(kTag, order);
+        const u16 format = *entry->U16(kFormat, order);
+        const u32 components = *entry->U32(kComponents, order);
+        if (format > kMaxFormat || components < 1 || components > segmentLength) return;
+        const u64 size = u64{components} * FormatSize(format);
+        ByteReader value = *entry->Sub(kValue, kInlineValueSize);
+        const u32 valueOffset = *entry->U32(kValue, order);
+        if (size > kInlineValueSize) {
             if (u64{valueOffset} + size > segmentLength) return;
-            if (tiff + valueOffset + size > m_blockEnd) return;  // beyond the data in memory
-            value = tiff + valueOffset;
+            if (!tiff.Has64(valueOffset, size)) return;  // beyond the data in memory
+            value = *tiff.Sub(valueOffset, static_cast<size_t>(size));
         }
         auto number = [&]() -> u32 {
-            if (format == 3 || format == 8) return RawUtility::EXIF_Get16s(value, little);
-            if (format == 1 || format == 6 || format == 2 || format == 7) return value[0];
-            return static_cast<u32>(RawUtility::EXIF_Get32s(value, little));
+            if (format == 3 || format == 8) return value.U16(0, order).value_or(0);
+            if (format == 1 || format == 6 || format == 2 || format == 7) return value.U8(0).value_or(0);
+            return value.U32(0, order).value_or(0);
         };
         auto text = [&](size_t most) {
             const size_t n = static_cast<size_t>(std::min<u64>(size, most));
-            return std::string(reinterpret_cast<char*>(value), strnlen(reinterpret_cast<char*>(value), n));
+            const char* chars = reinterpret_cast<const char*>(value.data());
+            return std::string(chars, strnlen(chars, n));
         };
         switch (tag) {
             case 0x0001:
@@ -185,13 +193,13 @@ void JpegAnalyzer::JpegRawFileInfo::AnalyzeExifTag(unsigned char* dir, unsigned 
             case 0x9003: SetRawFileTime(text(19)); break;
             case 0x0201:
             case 0x0202: m_headerEnd += number(); break;
-            case 0x8769:
-            case 0xA005: {
+            case kTagExifDirectory:
+            case kTagInteroperabilityDirectory: {
                 const u32 offset = number();
                 if (offset >= 1) {
                     m_headerEnd += u64{offset} + 0xA000;
-                    if (!m_walkStopped && offset < segmentLength && tiff + offset < m_blockEnd) {
-                        AnalyzeExifTag(tiff + offset, tiff, segmentLength, little);
+                    if (!m_walkStopped && offset < segmentLength && offset < tiff.size()) {
+                        AnalyzeExifTag(offset, tiff, segmentLength, order);
                     }
                 }
                 break;
@@ -200,41 +208,43 @@ void JpegAnalyzer::JpegRawFileInfo::AnalyzeExifTag(unsigned char* dir, unsigned 
         }
         if (m_walkStopped) return;
     }
-    unsigned char* link = dir + 2 + 12 * count;
-    if (m_walkStopped || link + 4 > m_blockEnd) return;
-    const u32 next = static_cast<u32>(RawUtility::EXIF_Get32s(link, little));
-    if (next != 0 && next < segmentLength && tiff + next < m_blockEnd) AnalyzeExifTag(tiff + next, tiff, segmentLength, little);
+    const std::optional<u32> next = tiff.U32(dirOffset + kEntries + u64{count} * kEntrySize, order);
+    if (m_walkStopped || !next) return;
+    if (*next != 0 && *next < segmentLength && *next < tiff.size()) AnalyzeExifTag(*next, tiff, segmentLength, order);
 }
 
-void JpegAnalyzer::JpegRawFileInfo::FindScanInfo(unsigned char* fileStart) {
+void JpegAnalyzer::JpegRawFileInfo::FindScanInfo(const unsigned char* fileStart) {
+    using namespace jpeg_layout;
     const i64 sectorEnd = (m_sectorNumber - m_startSector + 1) * m_sectorSize;
+    const ByteReader file = InMemory(fileStart, m_blockEnd);
     while (m_walkOffset > 0 && m_walkOffset < sectorEnd) {
-        unsigned char* m = fileStart + m_walkOffset;
-        if (m + 4 > m_blockEnd) return;  // pause: the marker lies past the data in memory
-        if (m[0] != 0xFF || m[1] < 0xC0 || m[1] == 0xFF) {
+        const ByteReader m = file.From(static_cast<size_t>(m_walkOffset));
+        if (!m.Has(0, kSegmentData)) return;  // pause: the marker lies past the data in memory
+        const u8 code = *m.U8(kCode);
+        if (m.U8(kMarker) != kMarkerByte || code < 0xC0 || code == kMarkerByte) {
             m_walkOffset = 0;
             return;
         }
-        if (m[1] == 0xD8) {
-            m_walkOffset += 2;
+        if (code == kSOI) {
+            m_walkOffset += kMarkerSize;
             continue;
         }
-        const u16 length = BigEndian16(m + 2);
+        const u16 length = *m.Be16(kLength);
         if (length < 2) {
             m_walkOffset = 0;
             return;
         }
-        if (m[1] == 0xC0 && m + 9 <= m_blockEnd && m[4] == 8 && m_pixelEstimate == 0) {
-            const u32 height = BigEndian16(m + 5);
-            const u32 width = BigEndian16(m + 7);
+        if (code == kSOF0 && m.Has(0, kFrameComponents) && m.U8(kFramePrecision) == 8 && m_pixelEstimate == 0) {
+            const u32 height = *m.Be16(kFrameHeight);
+            const u32 width = *m.Be16(kFrameWidth);
             if (height >= 401) {
                 m_pixelEstimate = u64{height} * width;
                 m_headerEnd += m_pixelEstimate / 8;
             }
-        } else if (m[1] == 0xE1 && m + 10 <= m_blockEnd && memcmp(m + 4, "Exif", 4) == 0) {
-            FindExifCameraInfo(m + 4);
+        } else if (code == kAPP1 && m.Has(0, kApp1Identifier + 6) && m.Equals(kApp1Identifier, "Exif")) {
+            FindExifCameraInfo(m.data() + kApp1Identifier);
         }
-        m_walkOffset += 2 + length;
+        m_walkOffset += kMarkerSize + length;
     }
 }
 
@@ -250,16 +260,18 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int n, lon
     unsigned char* fileStart = fileStartInBuffer ? sector - index * n : nullptr;
 
     if (index == 0) {
-        if (strncasecmp(reinterpret_cast<char*>(sector) + 6, "JFIF", 4) == 0) {
-            if (sector + 28 <= m_blockEnd && memcmp(sector + 24, "Exif", 4) == 0 && sector[20] == 0xFF &&
-                sector[21] == 0xE1) {
-                FindExifCameraInfo(sector + 24);
+        using namespace jpeg_layout;
+        const char* identifier = reinterpret_cast<const char*>(sector) + kFirstIdentifier;
+        if (strncasecmp(identifier, "JFIF", 4) == 0) {
+            if (sector + kSecondIdentifier + 4 <= m_blockEnd && memcmp(sector + kSecondIdentifier, "Exif", 4) == 0 &&
+                sector[kSecondSegment + kMarker] == kMarkerByte && sector[kSecondSegment + kCode] == kAPP1) {
+                FindExifCameraInfo(sector + kSecondIdentifier);
             }
-        } else if (strncasecmp(reinterpret_cast<char*>(sector) + 6, "Exif", 4) == 0) {
+        } else if (strncasecmp(identifier, "Exif", 4) == 0) {
             m_exifFlag = 1;
-            FindExifCameraInfo(sector + 6);
+            FindExifCameraInfo(sector + kFirstIdentifier);
         }
-        if (m_headerEnd <= 1024) m_walkOffset = 2;
+        if (m_headerEnd <= 1024) m_walkOffset = kFirstSegment;
     }
     if (m_walkOffset > 0 && fileStart != nullptr && index == m_walkOffset / n) {
         FindScanInfo(fileStart);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Analysers/FileJPGAnalyser.h"
 #include "engine/RAWSearch/Core/RawFileInfo.h"
 
@@ -48,9 +49,10 @@ public:
     i64 m_lastSector = 0;
 
 private:
-    void FindExifCameraInfo(unsigned char* data);
-    void AnalyzeExifTag(unsigned char* dir, unsigned char* tiff, u32 segmentLength, bool littleEndian);
-    void FindScanInfo(unsigned char* fileStart);
+    void FindExifCameraInfo(const unsigned char* data);
+    // Reads the directory at dirOffset of the TIFF data in memory (tiff).
+    void AnalyzeExifTag(u64 dirOffset, const ByteReader& tiff, u32 segmentLength, ByteOrder order);
+    void FindScanInfo(const unsigned char* fileStart);
     void Finish(long long sectorNumber);
 
     FileJPGAnalyser* m_fallback;

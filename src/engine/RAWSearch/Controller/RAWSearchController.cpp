@@ -21,16 +21,17 @@ namespace {
 // Sectors between two questions to the progress sink: a pause or stop is noticed within this many.
 constexpr i64 kContinueStride = 64;
 
-u32 Load32(const unsigned char* p) {
+// True when the four bytes at p are zero (one word load: no integer is read, so no byte order).
+bool ZeroWord(const unsigned char* p) {
     u32 v;
     memcpy(&v, p, 4);
-    return v;
+    return v == 0;
 }
 
 // Zero bytes at the sector's end in whole 32-bit words, at most 32.
 u32 TrailingZeroBytes(const unsigned char* sector, u32 sectorSize) {
     u32 zero = 0;
-    while (zero < 32 && Load32(sector + sectorSize - zero - 4) == 0) zero += 4;
+    while (zero < 32 && ZeroWord(sector + sectorSize - zero - 4)) zero += 4;
     return zero;
 }
 
@@ -189,14 +190,14 @@ void CRAWSearchController::AnalyzeSectors(i64 start, i64 count) {
         }
         if (i % kContinueStride == 0 && notify.isContinue() == 0) break;
         unsigned char* p = current + static_cast<u64>(i) * m_sectorSize;
-        const u32 first = Load32(p);
-        ctx.leadingZero = first == 0 ? 4 : 0;
+        const bool zeroStart = ZeroWord(p);
+        ctx.leadingZero = zeroStart ? 4 : 0;
         ctx.trailingZeroBytes = TrailingZeroBytes(p, m_sectorSize);
         ctx.newFileHere = nullptr;
 
         CRawFileInfo* found = nullptr;
         // A sector starting with a zero word is offered only to the list; an all-zero one to nothing.
-        if (first != 0 || (!listEmpty && !AllZero(p, m_sectorSize))) {
+        if (!zeroStart || (!listEmpty && !AllZero(p, m_sectorSize))) {
             IRawFileAnalyser* analyser = m_lookup->Find(p, temp, m_sectorSize, s, ctx.bufferStartSector,
                                                         ctx.blockEndSector, false);
             if (analyser != nullptr) {
@@ -351,7 +352,7 @@ int CRAWSearchController::EndSearch(int finish) {
 void CRAWSearchController::CalcReverseBufferZeroCnt(unsigned char* sector, int length, int& count) {
     for (int w = 0; w < length / 4; ++w) {
         const int at = length - count - 4;
-        if (at < 0 || Load32(sector + at) != 0) return;
+        if (at < 0 || !ZeroWord(sector + at)) return;
         count += 4;
     }
 }

@@ -1,9 +1,14 @@
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
+#include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Core/RawAnalyserFactories.h"
 
-u32 RawMapKey(const unsigned char* b) { return u32{b[0]} | (u32{b[1]} << 8) | (u32{b[2]} << 16) | (u32{b[3]} << 24); }
-u16 RawMultimapKey(const unsigned char* b) { return static_cast<u16>(b[0] | (b[1] << 8)); }
+u32 RawMapKey(const unsigned char* b) {
+    return ByteReader(b, 4).Le32(0).value_or(0);
+}
+u16 RawMultimapKey(const unsigned char* b) {
+    return ByteReader(b, 2).Le16(0).value_or(0);
+}
 
 namespace {
 constexpr RawTableKind M = RawTableKind::Map;

@@ -21,6 +21,7 @@ struct RawSignatureRow {
 // Every row, in table order: 81 map rows, 42 multimap rows, 9 list rows.
 const std::vector<RawSignatureRow>& RawSignatureRows();
 
-// Keys as the search reads them: the first bytes as little-endian integers.
-u32 RawMapKey(const unsigned char* bytes);
-u16 RawMultimapKey(const unsigned char* bytes);
+// Keys as the search reads them: the first bytes as little-endian integers (bytes is never null: the
+// search asks for the key of every sector, without a test of its own).
+u32 RawMapKey(const unsigned char* bytes) __attribute__((nonnull));
+u16 RawMultimapKey(const unsigned char* bytes) __attribute__((nonnull));

@@ -1,6 +1,8 @@
 // A reader of the Exif block of a JPEG (the TIFF structure inside an APP1 segment): camera make and
 // model, dates and exposure data. Not reentrant: the record to fill, the byte order and the last
 // error are kept per thread, as the one caller (the signature search) reads one block at a time.
+// Every value is read within the block and its own byte count; each directory is read once per block,
+// and at most 4096 entries are read in all, so links that join again or overlap cannot make it slow.
 #pragma once
 
 #include <cstddef>
@@ -69,7 +71,7 @@ void GetExifInfo(tag_ExifInfo* out);
 bool EXIF_process_EXIF(const unsigned char* jpeg, unsigned jpegLength, unsigned char* exif, unsigned length);
 const char* EXIF_GetErrorString();
 double EXIF_ConvertAnyFormat(const void* value, int format);
-// Read in the byte order of the block being processed.
+// Read in the byte order of the block being processed (the reader itself reads through a ByteReader).
 i32 EXIF_Get32s(const void* p);
 u32 EXIF_Get32u(const void* p);
 u16 EXIF_Get16u(const void* p);

@@ -4,16 +4,18 @@
 #include <cstring>
 #include <map>
 
+#include "engine/Common/ByteReader.h"
+
 namespace BruteForce {
 
 i32 RawUtility::EXIF_Get32s(const unsigned char* p, bool littleEndian) {
-    const u32 v = littleEndian ? (u32{p[3]} << 24) | (u32{p[2]} << 16) | (u32{p[1]} << 8) | p[0]
-                               : (u32{p[0]} << 24) | (u32{p[1]} << 16) | (u32{p[2]} << 8) | p[3];
-    return static_cast<i32>(v);
+    const ByteOrder order = littleEndian ? ByteOrder::Little : ByteOrder::Big;
+    return static_cast<i32>(ByteReader(p, 4).U32(0, order).value_or(0));
 }
 
 u16 RawUtility::EXIF_Get16s(const unsigned char* p, bool littleEndian) {
-    return littleEndian ? static_cast<u16>((p[1] << 8) | p[0]) : static_cast<u16>((p[0] << 8) | p[1]);
+    const ByteOrder order = littleEndian ? ByteOrder::Little : ByteOrder::Big;
+    return ByteReader(p, 2).U16(0, order).value_or(0);
 }
 
 int RawUtility::FindMagicInBuffer(const unsigned char* buffer, int length, int skip, const unsigned char* magic,

@@ -9,7 +9,8 @@ namespace BruteForce {
 
 class RawUtility {
 public:
-    // Reads in the given byte order (true: little-endian as TIFF "II"; false: big-endian).
+    // Reads in the given byte order (true: little-endian as TIFF "II"; false: big-endian). Only for
+    // callers that hold a bare pointer: analysers read their bytes through a ByteReader over the data.
     static i32 EXIF_Get32s(const unsigned char* p, bool littleEndian);
     static u16 EXIF_Get16s(const unsigned char* p, bool littleEndian);
     // Searches backwards from length - skip for a non-zero byte that starts magic; returns the offset

@@ -1,0 +1,230 @@
+// The quick-scan benchmark shared by the file systems: a quick scan of an image of many files against
+// `fls -r -p` on the same image. Makes the image once (the file system's script, kept in the given
+// folder), warms the page cache, then times, round after round, and reports the median of each:
+//  - fls -r -p;
+//  - the engine driver, whole: brelvox-scan --quick --list FILE, as a process. It includes the
+//    tree builder's fixed 1 s pause on its first publish;
+//  - the same driver path in this process (the driver's session: volume recognition, controller,
+//    quick searcher, tree builder, receiver, list), with the builder's first-publish pause injected
+//    to zero, and its phases;
+//  - the quick searcher alone, with a tree builder that only counts.
+// Usage of a benchmark: NAME [folder for the image] [files] [rounds]
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ScanSession.h"
+#include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/Common/IProgress.h"
+#include "engine/Common/IQuickFileSystemSearchController.h"
+#include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
+#include "engine/EnumDevice/DeviceInfoStructs.h"
+#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/RecoveryController/SearcherFactories.h"
+#include "engine/StorageDevice/StorageDeviceFactory.h"
+#include "engine/Utility/IFileNode.h"
+
+struct QuickBench {
+    std::string imagePrefix;   // the image is <folder>/<prefix><files>.img
+    std::string makeScript;    // called as SCRIPT IMAGE FILES
+    QuickSearcherFactory create;
+    u32 fileSystemType;        // as device enumeration records it
+    std::string searcherName;  // "quick FAT searcher"
+};
+
+namespace quickbench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+double TimeCommand(const std::string& command) {
+    const auto start = Clock::now();
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        return -1;
+    }
+    return Seconds(Clock::now() - start);
+}
+
+class CountingBuilder : public IDirecotryTreeBuilder {
+public:
+    int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
+    ~CountingBuilder() override {
+        for (IFileNode* node : kept) node->Release();
+    }
+    // Kept until the end: the searcher goes on reading the folder nodes it handed over.
+    int AddNode(IFileNode* node, _tagSearcherType) override {
+        ++nodes;
+        kept.push_back(node);
+        return 1;
+    }
+    int AddSearcherInfo(_tagSearcherType, i64) override { return 1; }
+    void FlashBuild(_tagSearcherType) override {}
+    void Release() override {}
+    void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
+    long nodes = 0;
+    std::vector<IFileNode*> kept;
+};
+
+class QuietProgress : public IProgress {
+public:
+    int UpdateProgress(_PROGRESS_INFO*) override { return 1; }
+    int Continued() override { return 1; }
+    int shouldBuild() override { return 1; }
+};
+
+// The engine prints a debug line per node on standard output: sent to /dev/null while it runs.
+class QuietStdout {
+public:
+    QuietStdout() {
+        std::fflush(stdout);
+        m_saved = dup(STDOUT_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDOUT_FILENO);
+            close(null);
+        }
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        if (m_saved >= 0) {
+            dup2(m_saved, STDOUT_FILENO);
+            close(m_saved);
+        }
+    }
+
+private:
+    int m_saved = -1;
+};
+
+// Seconds of one in-process quick search, and the node count.
+double SearchOnce(const std::string& image, QuickSearcherFactory create, u32 fileSystemType, long& nodes) {
+    QuietStdout quiet;
+    std::unique_ptr<IStorageDevice> device(CreateVolumeDevice(image.c_str()));
+    if (!device || device->Open(image.c_str()) == 0) return -1;
+    auto* record = new CCollectedVolumeDeviceInfoStruct{};
+    record->fileSystemType = fileSystemType;
+    device->SetPrivateData(CreateVolumeDeviceData(record));
+    CountingBuilder builder;
+    QuietProgress progress;
+    std::unique_ptr<IQuickFileSystemSearchController> searcher(create());
+    searcher->SetDirecotryTreeBuilder(&builder);
+    const auto start = Clock::now();
+    const u64 code = searcher->QuickSearchFiles(device.get(), &progress);
+    const double s = Seconds(Clock::now() - start);
+    nodes = builder.nodes;
+    return code == 0 ? s : -1;
+}
+
+struct DriverTimes {
+    double scan = -1, list = -1, end = -1, total = -1;
+};
+
+// The driver's path in this process: what brelvox-scan --quick --list does, phase by phase. The tree
+// builder's first-publish pause is injected to zero for this run only.
+DriverTimes DriverInProcess(const std::string& image, const std::string& list) {
+    DriverTimes t;
+    QuietStdout quiet;
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
+    scan::Options options;
+    options.quick = true;
+    options.listPath = list;
+    options.source = image;
+    const auto start = Clock::now();
+    {
+        scan::ScanSession session(options);
+        std::string reason;
+        const bool ok = session.Run(reason);
+        const auto scanned = Clock::now();
+        const bool listed = ok && session.WriteList(reason);
+        const auto written = Clock::now();
+        if (ok && listed) {
+            t.scan = Seconds(scanned - start);
+            t.list = Seconds(written - scanned);
+        } else {
+            std::fprintf(stderr, "in-process driver: %s\n", reason.c_str());
+        }
+    }
+    const auto ended = Clock::now();
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, nullptr);
+    if (t.scan < 0) return DriverTimes{};
+    t.total = Seconds(ended - start);
+    t.end = t.total - t.scan - t.list;
+    return t;
+}
+
+double Median(std::vector<double> values) {
+    values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return v < 0; }), values.end());
+    if (values.empty()) return -1;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+}  // namespace
+}  // namespace quickbench
+
+// The whole benchmark: makes the image once with the script, warms the page cache, times fls, the driver
+// as a process, the driver path in-process and the searcher alone, and prints the medians.
+inline int RunQuickBench(const QuickBench& bench, int argc, char** argv) {
+    const std::filesystem::path folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path();
+    const int files = argc > 2 ? std::atoi(argv[2]) : 100000;
+    const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 5);
+    const std::string image = (folder / (bench.imagePrefix + std::to_string(files) + ".img")).string();
+    const std::string self = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+    const std::string driver = self + "/../../tools/brelvox-scan";
+    if (!std::filesystem::exists(image)) {
+        std::printf("making %s (%d files)...\n", image.c_str(), files);
+        const std::string make = bench.makeScript + " '" + image + "' " + std::to_string(files);
+        if (std::system(make.c_str()) != 0) return 1;
+    }
+    quickbench::TimeCommand("cat '" + image + "' > /dev/null");  // page cache warm
+
+    const bool haveDriver = std::filesystem::exists(driver);
+    // The driver writes its list only into a plain file.
+    const std::string list = (folder / (bench.imagePrefix + "list.txt")).string();
+    std::vector<double> fls, whole, path, scanPhase, listPhase, endPhase, search;
+    long nodes = 0;
+    for (int r = 0; r < rounds; ++r) {
+        fls.push_back(quickbench::TimeCommand("fls -r -p '" + image + "' > /dev/null"));
+        if (haveDriver)
+            whole.push_back(quickbench::TimeCommand("'" + driver + "' --quick --list '" + list + "' '" + image +
+                                                    "' > /dev/null 2>&1"));
+        const quickbench::DriverTimes t = quickbench::DriverInProcess(image, list);
+        path.push_back(t.total);
+        scanPhase.push_back(t.scan);
+        listPhase.push_back(t.list);
+        endPhase.push_back(t.end);
+        search.push_back(quickbench::SearchOnce(image, bench.create, bench.fileSystemType, nodes));
+    }
+    const double f = quickbench::Median(fls), w = quickbench::Median(whole);
+    const double p = quickbench::Median(path), s = quickbench::Median(search);
+    std::printf("%s, %d files, median of %d rounds\n", image.c_str(), files, rounds);
+    std::printf("fls -r -p:                                   %.3f s\n", f);
+    if (w > 0)
+        std::printf("brelvox-scan --quick, whole process:         %.3f s  (fls / driver = %.2f)\n", w, f / w);
+    else
+        std::printf("brelvox-scan --quick: not built (%s)\n", driver.c_str());
+    if (p > 0) {
+        std::printf("driver path in-process, no 1 s publish pause: %.3f s  (fls / driver = %.2f)\n", p, f / p);
+        std::printf("  scan %.3f s, list %.3f s, teardown %.3f s\n", quickbench::Median(scanPhase),
+                    quickbench::Median(listPhase), quickbench::Median(endPhase));
+    }
+    std::printf("%-45s%.3f s  (fls / searcher = %.2f), %ld nodes\n", (bench.searcherName + " alone:").c_str(), s,
+                f / s, nodes);
+    return 0;
+}

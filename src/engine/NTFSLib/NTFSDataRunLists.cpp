@@ -1,0 +1,156 @@
+#include "engine/NTFSLib/NTFSDataRunLists.h"
+
+#include <memory>
+#include <new>
+
+#include "engine/FileArchive/IRSData.h"
+#include "engine/NTFSLib/NTFSDataRun.h"
+#include "engine/NTFSLib/NTFSFileRecord.h"
+
+void CResidentNTFSDataRunList::InitList(i64 start, i64 length, u32 offset) {
+    m_runs.clear();
+    DataRun run;
+    run.start = start;
+    run.length = u64(length);
+    CDataRunList::AddDataRun(&run);
+    m_offset = offset;
+}
+
+IDataRunList* CResidentNTFSDataRunList::Clone() {
+    auto* copy = new (std::nothrow) CResidentNTFSDataRunList();
+    if (!copy) return nullptr;
+    for (const auto& run : m_runs) copy->CDataRunList::AddDataRun(run.get());
+    copy->m_offset = m_offset;
+    return copy;
+}
+
+bool CNoneResidentNTFSDataRunList::InitFromBuffer(const u8* pairs, int size) {
+    m_runs.clear();
+    if (!pairs || size < 1) return true;
+    std::vector<CDataRun> runs;
+    const bool whole = CNTFSDataRunList::FormDataRunList(pairs, size, runs);
+    for (const CDataRun& r : runs) {
+        DataRun run;
+        run.start = r.lcn;
+        run.length = u64(r.length);
+        AddDataRun(&run);
+    }
+    return whole;
+}
+
+IDataRunList* CNoneResidentNTFSDataRunList::Clone() {
+    auto* copy = new (std::nothrow) CNoneResidentNTFSDataRunList();
+    if (!copy) return nullptr;
+    for (const auto& run : m_runs) copy->AddDataRun(run.get());
+    return copy;
+}
+
+int GetNeedBytes(i64 v) {
+    for (int n = 1; n < 8; ++n) {
+        const i64 limit = i64{1} << (8 * n - 1);
+        if (v < 0 ? v >= -limit : v < limit) return n;
+    }
+    return 8;
+}
+
+void CompressOneDataRun(u8 offsetBytes, u8 lengthBytes, i64 offset, i64 length, std::vector<u8>& out) {
+    out.push_back(u8((offsetBytes << 4) | lengthBytes));
+    for (u8 i = 0; i < lengthBytes; ++i) out.push_back(u8(u64(length) >> (8 * i)));
+    for (u8 i = 0; i < offsetBytes; ++i) out.push_back(u8(u64(offset) >> (8 * i)));
+}
+
+std::vector<u8> CreateCompressedDataRun(IDataRunList* list) {
+    std::vector<u8> out;
+    if (!list) return out;
+    i64 previous = 0;
+    for (DataRun* run = list->GetFirst(); run; run = list->GetNext()) {
+        const i64 length = i64(run->length);
+        const bool sparse = run->start < 0;
+        i64 offset = 0;
+        // A start far from the previous one cannot be written as a 64-bit difference: no encoding.
+        if (!sparse && __builtin_sub_overflow(run->start, previous, &offset)) return {};
+        CompressOneDataRun(sparse ? 0 : u8(GetNeedBytes(offset)), u8(GetNeedBytes(length)), offset, length, out);
+        if (!sparse) previous = run->start;
+    }
+    if (out.empty()) return out;
+    out.push_back(0);
+    return out;
+}
+
+CCompressedDataRunList* CCompressedDataRunList::Compress(IDataRunList* list) {
+    if (!list) return nullptr;
+    u16 offset = 0;
+    if (list->GetDataRunListType() == 1) {
+        if (list->GetOffset() <= 0 || list->GetOffset() > 0xFFFF) return nullptr;
+        offset = u16(list->GetOffset());
+    } else if (list->GetOffset() != 0) {
+        return nullptr;
+    }
+    std::vector<u8> bytes = CreateCompressedDataRun(list);
+    if (bytes.empty()) return nullptr;
+    auto* out = new (std::nothrow) CCompressedDataRunList();
+    if (!out) return nullptr;
+    out->m_dataOffset = offset;
+    out->m_bytes = std::move(bytes);
+    return out;
+}
+
+IDataRunList* CCompressedDataRunList::Decompress() const {
+    if (m_bytes.empty()) return nullptr;
+    if (m_dataOffset) {
+        std::vector<CDataRun> runs;
+        CNTFSDataRunList::FormDataRunList(m_bytes.data(), int(m_bytes.size()), runs);
+        if (runs.empty()) return nullptr;
+        auto* list = new (std::nothrow) CResidentNTFSDataRunList();
+        if (list) list->InitList(runs.front().lcn, runs.front().length, m_dataOffset);
+        return list;
+    }
+    auto* list = new (std::nothrow) CNoneResidentNTFSDataRunList();
+    if (list) list->InitFromBuffer(m_bytes.data(), int(m_bytes.size()));
+    return list;
+}
+
+bool CCompressedDataRunList::Save(IRSData* data) const {
+    if (!data) return false;
+    const u32 count = GetCompressedDataRunSize();
+    const u8 empty = 0;
+    return data->WriteCurFrame(&count, 4) && data->WriteCurFrame(m_bytes.empty() ? &empty : m_bytes.data(), count) &&
+           data->WriteCurFrame(&m_dataOffset, 2);
+}
+
+CCompressedDataRunList* CCompressedDataRunList::Restore(IRSData* data) {
+    if (!data) return nullptr;
+    try {
+        u32 count = 0;
+        if (!data->ReadCurFrame(&count, 4)) return nullptr;
+        if (count == 0 || count > data->GetFrameSize()) return nullptr;
+        std::unique_ptr<CCompressedDataRunList> out(new CCompressedDataRunList());
+        out->m_bytes.assign(count, 0);
+        if (!data->ReadCurFrame(out->m_bytes.data(), count) || !data->ReadCurFrame(&out->m_dataOffset, 2)) return nullptr;
+        return out.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+IDataRunList* BuildNonResidentDataRunListfromNTFSDataRunList(const CNTFSDataRunList& runs, i64* totalClusters) {
+    if (totalClusters) *totalClusters = runs.GetTotalClusters();
+    if (runs.IsEmpty()) return nullptr;
+    auto* list = new (std::nothrow) CNoneResidentNTFSDataRunList();
+    if (!list) return nullptr;
+    for (const CDataRun& r : runs.Runs()) {
+        DataRun run;
+        run.start = r.lcn;
+        run.length = u64(r.length);
+        list->AddDataRun(&run);
+    }
+    return list;
+}
+
+IDataRunList* GetDataRunListfromResidentAttributeBuffer(const ByteReader& a, i64 recordSector, u32 offsetInRecord,
+                                                        i64* valueLength) {
+    if (valueLength) *valueLength = CNTFSFileRecordAttribute::GetLengthOfAttribute(a);
+    auto* list = new (std::nothrow) CResidentNTFSDataRunList();
+    if (list) list->InitList(recordSector, 1, offsetInRecord);
+    return list;
+}

@@ -1,0 +1,147 @@
+// FILE records of the master file table and the attributes the search reads: validation, the
+// update-sequence protection, attribute walks, and readers of $STANDARD_INFORMATION, $FILE_NAME and
+// $INDEX_ROOT. Attributes are handed out as bounded views (ByteReader) of their own bytes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/Common/ByteReader.h"
+#include "engine/Common/Types.h"
+
+class CNTFSFileRecordHeader {
+public:
+    static bool IsValid(const u8* buf, u32 size);
+    // Keeps the header bytes up to the first attribute when the header is valid.
+    bool InitFromBuffer(const u8* buf, u32 size);
+    const std::vector<u8>& Bytes() const { return m_header; }
+
+private:
+    std::vector<u8> m_header;
+};
+
+class CNTFSFileRecord {
+public:
+    // Refers to buf (or a private copy of size bytes) when it is a valid record, and removes the
+    // protection of its first 1024 bytes when the sequence matches; holds nothing otherwise.
+    CNTFSFileRecord(u8* buf, int size, int copy);
+    // Puts the protection back (the caller's buffer is returned as it was) and frees a copy.
+    ~CNTFSFileRecord();
+    CNTFSFileRecord(const CNTFSFileRecord&) = delete;
+    CNTFSFileRecord& operator=(const CNTFSFileRecord&) = delete;
+
+    bool IsValid() const { return m_record != nullptr; }
+    u8* GetBuffer() const { return m_record; }
+    int GetSize() const { return m_size; }
+    ByteReader View() const { return ByteReader(m_record, m_record ? size_t(m_size) : 0); }
+
+    static bool IsValid(u8* buf, int size);
+    static bool IsValidUpdateSequence(const u8* buf, int size);
+    static bool UnfixupFileRecord(u8* buf, int size);
+    static bool FixupFileRecord(u8* buf, int size);
+    static bool CheckAttibutes(const u8* buf, int size);
+
+    // The n-th attribute (from 0) of that type; an empty view when there is none.
+    ByteReader FindAttibute(u32 type, u32 n) const;
+    static ByteReader FindAttibute(const u8* buf, int size, u32 type, u32 n);
+    // Its offset in the record, or 0xFFFFFFFF.
+    static u32 GetAttributeOffset(const u8* buf, int size, u32 type, u32 n);
+    static u32 GetAttibuteCountofSpecifiedType(const u8* buf, int size, u32 type);
+    static bool HasAttributeList(const u8* buf, int size);
+    // The attribute at offset, bounded by its length and the record; empty when it does not fit.
+    static ByteReader AttributeAt(const u8* buf, int size, u32 offset);
+
+    bool IsFolder() const;
+    bool IsinUse() const;
+    bool IsExtendFileRecord() const;
+    i64 GetBaseFileRecordNumber() const;
+    i64 GetLogFileSequenceNumber() const;
+    u32 GetFirstAttibuteOffset() const;
+    u32 GetLength() const;
+    u32 GetAllocatedSize() const;
+    bool HasXPNumberOfthisMFTRecord() const;
+    u32 GetXPNumberOfthisMFTRecord() const;
+
+    // The same header readers over a raw buffer.
+    static u16 Flags(const u8* buf, int size);
+    static bool IsExtendFileRecord(const u8* buf, int size);
+    static bool HasXPNumber(const u8* buf, int size);
+    static u32 XPNumber(const u8* buf, int size);
+
+private:
+    u8* m_record = nullptr;
+    int m_size = 0;
+    std::vector<u8> m_copy;
+    bool m_unfixed = false;
+};
+
+// Readers of the common attribute header.
+class CNTFSFileRecordAttribute {
+public:
+    static u32 GetType(const ByteReader& a);
+    static u32 GetLength(const ByteReader& a);
+    static bool IsResident(const ByteReader& a);
+    static bool IsNamed(const ByteReader& a);
+    static u16 GetOffsetToName(const ByteReader& a);
+    static u16 GetID(const ByteReader& a);
+    static u16 GetFlags(const ByteReader& a);
+    static bool IsCompressed(const ByteReader& a);
+    static bool IsEncrypted(const ByteReader& a);
+    static u16 GetOffsetToAttribute(const ByteReader& a);
+    static u32 GetLengthOfAttribute(const ByteReader& a);
+    static i64 GetAllocSizeofAttribute(const ByteReader& a);
+    static i64 GetRealSizeOfAttribute(const ByteReader& a);
+    static i64 GetInitializedDataSize(const ByteReader& a);
+    static u16 GetCompressionUnitSize(const ByteReader& a);
+    // The resident value (empty when it does not fit the attribute).
+    static ByteReader Value(const ByteReader& a);
+    // The whole header of its form fits, the length fits `remaining`, the name and the value (or the
+    // mapping pairs, checked for $DATA) lie inside the attribute.
+    static bool IsValid(const ByteReader& a, size_t remaining);
+    static bool IsValidResidentAttribute(const ByteReader& a);
+    static bool IsValidNonResidentAttribute(const ByteReader& a);
+};
+
+class CNTFSFileRecordFileNameAttribute {
+public:
+    static i64 GetFileRecordNumberofParentDirectory(const ByteReader& a);
+    static u64 GetCreationFileTime(const ByteReader& a);
+    static u64 GetModificationFileTime(const ByteReader& a);
+    static u64 GetLastAccessFileTime(const ByteReader& a);
+    static i64 GetFileRealSize(const ByteReader& a);
+    static u32 GetFlags(const ByteReader& a);
+    static bool IsDirectory(const ByteReader& a);
+    static bool IsEncrypted(const ByteReader& a);
+    // The UTF-16LE name bytes (2 x length), bounded by the attribute.
+    static ByteReader GetFileName(const ByteReader& a);
+    static u8 GetFileNameLength(const ByteReader& a);
+    // The namespace byte, 4 for any value above 3.
+    static u8 GetFileNameNamespaceType(const ByteReader& a);
+    static bool IsFileNameEqual(const ByteReader& a, const wchar_t* name);
+    // A valid $FILE_NAME whose whole name lies inside the attribute and holds no forbidden character.
+    static bool IsValid(const ByteReader& a, size_t remaining);
+};
+
+// An empty name (or a length below 1) passes; otherwise none of " * / : < > ? \ | up to a 0 character.
+bool IsValidFileName(const u16* name, int length);
+// Copies count characters keeping the low 16 bits of each; nothing for null pointers or a count of 0.
+void WCH2U16(const wchar_t* in, unsigned count, u16* out);
+// UTF-16LE bytes as UTF-8 (iconv); false when the bytes do not convert.
+bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out);
+
+class CNTFSFileRecordStandardInformationAttribute {
+public:
+    static u64 GetCreationFileTime(const ByteReader& a);
+    static u64 GetModificationFileTime(const ByteReader& a);
+    static u64 GetLastAccessFileTime(const ByteReader& a);
+    static u32 GetDosFilePermission(const ByteReader& a);
+    static bool IsValid(const ByteReader& a, u32 length);
+};
+
+class CNTFSFileRecordIndexRootAttribute {
+public:
+    static bool IsValid(const ByteReader& a, size_t size);
+    // The record number of the directory that owns the index root, read from its entries; -1 when
+    // the entries disagree, none was read, or the attribute is not valid.
+    static i64 GetMFTFileRecordNumberfrom0x90(const ByteReader& a);
+};

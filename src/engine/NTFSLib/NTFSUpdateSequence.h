@@ -1,0 +1,22 @@
+// The update-sequence protection shared by FILE, INDX and RCRD records: the last two bytes of every
+// 512-byte stride hold the sequence number, and the array after the header keeps their true values.
+#pragma once
+
+#include <cstddef>
+
+#include "engine/Common/Types.h"
+
+namespace ntfs {
+
+inline constexpr u32 kStride = 512;
+
+// The usable strides: at most `wanted`, each inside the buffer with its array entry inside too.
+u32 ProtectedStrides(size_t size, u32 usaOffset, u32 wanted);
+// True when each of `strides` strides ends with the sequence number (the u16 at usaOffset).
+bool SequenceMatches(const u8* buf, size_t size, u32 usaOffset, u32 strides);
+// Writes the array entries back over the stride ends (the sequence must match first).
+void UndoProtection(u8* buf, size_t size, u32 usaOffset, u32 strides);
+// Saves the stride ends into the array and writes the sequence number there.
+void RedoProtection(u8* buf, size_t size, u32 usaOffset, u32 strides);
+
+}  // namespace ntfs

@@ -1,0 +1,362 @@
+// Tables of the edge cases of the NTFS readers: boot sector, mapping pairs and their encoding, file
+// records and attributes, index and log pages, and the saved forms.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/FileArchive/RSData.h"
+#include "engine/NTFSLib/NTFSDBR.h"
+#include "engine/NTFSLib/NTFSDataRun.h"
+#include "engine/NTFSLib/NTFSDataRunLists.h"
+#include "engine/NTFSLib/NTFSFileRecord.h"
+#include "engine/NTFSLib/NTFSFindings.h"
+#include "engine/NTFSLib/NTFSIndexRecord.h"
+#include "engine/NTFSLib/NTFSRecordAnalyzer.h"
+#include "engine/NTFSLib/SearchedNTFSPartitionInfo.h"
+#include "engine/NTFSSearch/NtfsTestSupport.h"
+#include "engine/VolumeAnalyze/VolumeAnalyzerFactories.h"
+#include "support/MemoryDevice.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::vector<u8> BootSector() {
+    std::vector<u8> s(512, 0);
+    std::memcpy(s.data() + 3, "NTFS    ", 8);
+    s[11] = 0x00;
+    s[12] = 0x02;  // 512 bytes per sector
+    s[13] = 8;
+    s[64] = 0xF6;
+    s[510] = 0x55;
+    s[511] = 0xAA;
+    return s;
+}
+
+TEST(NtfsBootSector, FullValidityRules) {
+    struct Case {
+        size_t offset;
+        std::vector<u8> bytes;
+        bool valid;
+    };
+    const Case cases[] = {
+        {11, {0x00, 0x00}, false}, {11, {0x00, 0x01}, false}, {11, {0x08, 0x02}, false},  // 0, 256, 520
+        {11, {0x00, 0x04}, true},  {11, {0x00, 0x08}, true},  {11, {0x00, 0x10}, true},   // 1024..4096
+        {13, {128}, true},         {13, {0}, false},          {13, {3}, false},
+        {13, {96}, false},         {13, {129}, false},        {13, {255}, false},
+        {21, {0xF8}, true},        {28, {1, 2, 3, 4}, true},  {22, {1}, false},
+        {14, {1}, false},          {3, {'N', 'T', 'F', 'X'}, false}, {510, {0x55, 0xAB}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<u8> s = BootSector();
+        std::memcpy(s.data() + c.offset, c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(CNTFSDBR::IsFullValidDBR(s.data()), c.valid) << "offset " << c.offset;
+    }
+    EXPECT_FALSE(CNTFSDBR::IsFullValidDBR(nullptr));
+}
+
+TEST(NtfsBootSector, RecordSizeByte64) {
+    struct Case {
+        u8 byte64;
+        u8 spc;
+        u32 accepted;  // 0: refused
+    };
+    const Case cases[] = {{0xF6, 8, 1024}, {0x00, 8, 1024}, {0xF4, 1, 4096}, {0x01, 8, 4096}, {0x01, 1, 512},
+                          {0x02, 8, 0},    {0x80, 8, 0},    {0xE0, 8, 0},    {0xE1, 8, 0},    {0x7F, 8, 0}};
+    for (const Case& c : cases) {
+        std::vector<u8> s = BootSector();
+        s[64] = c.byte64;
+        s[13] = c.spc;
+        CNTFSDBR dbr;
+        ASSERT_TRUE(dbr.InitFromBuffer(s.data()));
+        EXPECT_EQ(dbr.GetFileRecordSizeByByte(), c.accepted) << std::hex << int(c.byte64);
+    }
+    EXPECT_EQ(CNTFSDBR::RecordSizeRule(0x02, 8, 512), 8192u);
+    EXPECT_EQ(CNTFSDBR::RecordSizeRule(0xE1, 8, 512), u64{1} << 31);
+}
+
+TEST(NtfsBootSector, VolumeRecognition) {
+    for (const auto& image : ntfstest::kImages) {
+        auto device = testsupport::MemoryDevice::FromFile(ntfstest::Image(image.name), image.sectorSize);
+        std::unique_ptr<IVolumeAnalyze> analyzer(CreateNTFSVolumeAnalyze(device.get(), 0));
+        ASSERT_TRUE(analyzer) << image.name;
+        EXPECT_EQ(analyzer->GetFileSystemType(), FILE_SYSTEM_NTFS);
+        EXPECT_EQ(analyzer->GetTotalSector(), device->GetTotalSectors() - 1);
+        char label[8] = "x";
+        analyzer->GetLabel(label, sizeof label);
+        EXPECT_STREQ(label, "");
+        device->FailSector(0);
+        EXPECT_FALSE(CreateNTFSVolumeAnalyze(device.get(), 0)) << "a failed read";
+    }
+    testsupport::MemoryDevice big(8, 8192);
+    std::vector<u8> s = BootSector();
+    big.Put(0, s.data(), s.size());
+    EXPECT_FALSE(CreateNTFSVolumeAnalyze(&big, 0)) << "sectors above 4096 bytes are refused";
+    EXPECT_FALSE(CreateNTFSVolumeAnalyze(nullptr, 0));
+}
+
+TEST(NtfsDataRuns, DecodingTable) {
+    struct Case {
+        std::vector<u8> pairs;
+        std::vector<CDataRun> runs;  // lcn, vcn, length
+    };
+    const Case cases[] = {
+        {{0x11, 0x18, 0x34, 0x00}, {{0x34, 0, 0x18}}},
+        {{0x11, 0x30, 0x60, 0x21, 0x10, 0x00, 0x01, 0x00}, {{0x60, 0, 0x30}, {0x160, 0x30, 0x10}}},
+        {{0x11, 0x30, 0x60, 0x11, 0x10, 0xF0, 0x00}, {{0x60, 0, 0x30}, {0x50, 0x30, 0x10}}},
+        {{0x31, 0x01, 0x00, 0x00, 0x80, 0x00}, {{-8388608, 0, 1}}},
+        {{0x11, 0x04, 0x10, 0x01, 0x05, 0x11, 0x02, 0x01, 0x00}, {{0x10, 0, 4}, {-1, 4, 5}, {0x11, 9, 2}}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(CNTFSDataRunList::IsValid(c.pairs.data(), int(c.pairs.size())));
+        CNTFSDataRunList list;
+        ASSERT_TRUE(list.InitFromBuffer(c.pairs.data(), int(c.pairs.size())));
+        EXPECT_EQ(list.Runs(), c.runs);
+    }
+    const std::vector<u8> five = {0x15, 1, 0, 0, 0, 0, 1, 0};
+    EXPECT_FALSE(CNTFSDataRunList::IsValid(five.data(), int(five.size()))) << "a length of 5 bytes";
+    const std::vector<u8> open = {0x11, 0x18, 0x34};
+    EXPECT_FALSE(CNTFSDataRunList::IsValid(open.data(), int(open.size()))) << "terminator outside";
+    CNTFSDataRunList list;
+    list.InitFromBuffer(cases[1].pairs.data(), int(cases[1].pairs.size()));
+    EXPECT_EQ(list.GetLCN(0x35), 0x165);
+    EXPECT_EQ(list.GetLCN(0x40), -1) << "past the last run";
+    EXPECT_EQ(list.GetVCN(0x161), 0x31);
+    // Cluster sums in 64 bits: two runs of 2^31 - 1 clusters.
+    const std::vector<u8> huge = {0x04, 0xFF, 0xFF, 0xFF, 0x7F, 0x04, 0xFF, 0xFF, 0xFF, 0x7F, 0x00};
+    EXPECT_EQ(CNTFSDataRunList::GetTotalClusters(huge.data(), int(huge.size())), 2 * i64(0x7FFFFFFF));
+}
+
+TEST(NtfsDataRuns, EncodingAndNeedBytes) {
+    EXPECT_EQ(GetNeedBytes(-128), 1);
+    EXPECT_EQ(GetNeedBytes(-129), 2);
+    EXPECT_EQ(GetNeedBytes(127), 1);
+    EXPECT_EQ(GetNeedBytes(128), 2);
+    EXPECT_EQ(GetNeedBytes(INT64_MAX), 8);
+    EXPECT_EQ(GetNeedBytes(INT64_MIN), 8);
+    CNoneResidentNTFSDataRunList runs;
+    runs.AddDataRun(DataRun{300, 128});
+    EXPECT_EQ(CreateCompressedDataRun(&runs), (std::vector<u8>{0x22, 0x80, 0x00, 0x2C, 0x01, 0x00}));
+    runs.AddDataRun(DataRun{-1, 16});
+    runs.AddDataRun(DataRun{310, 2});
+    // The sparse run has no offset and leaves the previous start: the next offset is 310 - 300.
+    EXPECT_EQ(CreateCompressedDataRun(&runs),
+              (std::vector<u8>{0x22, 0x80, 0x00, 0x2C, 0x01, 0x01, 0x10, 0x11, 0x02, 0x0A, 0x00}));
+    std::unique_ptr<CCompressedDataRunList> packed(CCompressedDataRunList::Compress(&runs));
+    ASSERT_TRUE(packed);
+    EXPECT_EQ(packed->GetCompressedDataRunSize(), 11u);
+    IDataRunList* back = packed->Decompress();
+    ASSERT_TRUE(back);
+    std::vector<DataRun> got;
+    for (DataRun* r = back->GetFirst(); r; r = back->GetNext()) got.push_back(*r);
+    back->Release();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[1].start, -1);
+    EXPECT_EQ(got[2].start, 310);
+    CResidentNTFSDataRunList resident;
+    resident.InitList(12345, 1, 0x98);
+    std::unique_ptr<CCompressedDataRunList> packedResident(CCompressedDataRunList::Compress(&resident));
+    ASSERT_TRUE(packedResident);
+    IDataRunList* r = packedResident->Decompress();
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->IsResident());
+    EXPECT_EQ(r->GetOffset(), 0x98);
+    EXPECT_EQ(r->GetFirst()->start, 12345);
+    r->Release();
+}
+
+// Saved forms: written frame by frame, read back; counts from a damaged file allocate nothing.
+class NtfsSavedForms : public ::testing::Test {
+protected:
+    static constexpr tagGUIDSIGN kTag{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
+    template <class Write>
+    u32 WriteFrame(Write&& write) {
+        CRSData rs(RS_MODE_WRITE);
+        EXPECT_TRUE(rs.StartRS(path.c_str(), 1));
+        FILEHEADER h;
+        h.status = 1;
+        rs.WriteFileHeader(h);
+        rs.OpenFrame(kTag);
+        write(rs);
+        rs.CloseFrame();
+        rs.EndRS();
+        CRSData read(RS_MODE_READ);
+        read.StartRS(path.c_str(), 0);
+        read.OpenFrame(kTag);
+        return read.GetFrameSize();
+    }
+    template <class Read>
+    void ReadFrame(Read&& body) {
+        CRSData rs(RS_MODE_READ);
+        ASSERT_TRUE(rs.StartRS(path.c_str(), 0));
+        ASSERT_TRUE(rs.OpenFrame(kTag));
+        body(rs);
+    }
+    testsupport::TempDir dir;
+    std::string path = (dir / "saved.rs").string();
+};
+
+TEST_F(NtfsSavedForms, PartitionRecordIs96BytesAndRoundTrips) {
+    CSearchedNTFSPartitionInfo info;
+    info.m_serialNumber = 0x1122334455667788;
+    info.m_sectorsPerRecord = 8;
+    info.m_buildFrom = 0x55;
+    info.m_keep = 1;
+    info.m_reservedNTFS = 9;
+    info.m_clusterCount = 1000;
+    i64 next = 10;
+    for (i64* field : {&info.m_logFileMatches, &info.m_attrDefMatches, &info.m_upCaseMatches, &info.m_mftSector,
+                       &info.m_logFileSector, &info.m_attrDefSector, &info.m_upCaseSector, &info.m_adjustedSectors})
+        *field = next++;
+    EXPECT_EQ(WriteFrame([&](CRSData& rs) { info.Save(rs); }), CSearchedNTFSPartitionInfo::kSavedSize);
+    CSearchedNTFSPartitionInfo back;
+    ReadFrame([&](CRSData& rs) { EXPECT_TRUE(back.Restore(rs)); });
+    EXPECT_EQ(back.m_serialNumber, info.m_serialNumber);
+    EXPECT_EQ(back.m_sectorsPerRecord, 8u);
+    EXPECT_EQ(back.m_buildFrom, 0x55u);
+    EXPECT_EQ(back.m_keep, 1u);
+    EXPECT_EQ(back.m_reservedNTFS, 9u);
+    EXPECT_EQ(back.m_clusterCount, 1000);
+    EXPECT_EQ(back.m_logFileMatches, 10);
+    EXPECT_EQ(back.m_adjustedSectors, 17);
+}
+
+TEST_F(NtfsSavedForms, MftInfoWithThreeRunsIs90Bytes) {
+    CMFTInfo info;
+    const std::vector<u8> pairs = {0x11, 0x04, 0x10, 0x11, 0x04, 0x10, 0x11, 0x04, 0x10, 0x00};
+    info.GetDataRunList().InitFromBuffer(pairs.data(), int(pairs.size()));
+    EXPECT_EQ(WriteFrame([&](CRSData& rs) { info.Save(rs); }), 90u);
+    CMFTInfo back;
+    ReadFrame([&](CRSData& rs) { EXPECT_TRUE(back.Restore(rs)); });
+    EXPECT_TRUE(back.GetDataRunList().IsEqual(info.GetDataRunList()));
+}
+
+TEST_F(NtfsSavedForms, DamagedCountsAreRefused) {
+    const u64 runs = u64{1} << 40;
+    WriteFrame([&](CRSData& rs) { rs.WriteCurFrame(&runs, 8); });
+    CNTFSDataRunList list;
+    ReadFrame([&](CRSData& rs) { EXPECT_FALSE(list.Restore(rs)); });
+    EXPECT_TRUE(list.IsEmpty());
+    const u32 bytes = 0xFFFFFFF0;
+    WriteFrame([&](CRSData& rs) { rs.WriteCurFrame(&bytes, 4); });
+    ReadFrame([&](CRSData& rs) { EXPECT_EQ(CCompressedDataRunList::Restore(&rs), nullptr); });
+}
+
+// Records of the mkntfs fixture; a writable copy of record n.
+std::vector<u8> Record(const std::string& image, i64 n) {
+    auto device = testsupport::MemoryDevice::FromFile(ntfstest::Image(image));
+    CNTFSDBR dbr;
+    dbr.InitFromBuffer(device->Bytes().data());
+    const size_t size = dbr.GetFileRecordSizeByByte();
+    const size_t at = size_t(dbr.GetMFTStartCluster()) * dbr.GetSectorsperCluster() * dbr.GetBytesPerSector() + n * size;
+    return std::vector<u8>(device->Bytes().begin() + at, device->Bytes().begin() + at + size);
+}
+
+TEST(NtfsFileRecord, FixtureRecordsValidateAndAreReturnedAsTheyWere) {
+    for (const auto& image : ntfstest::kImages) {
+        for (i64 n : {0, 5, 64}) {
+            std::vector<u8> rec = Record(image.name, n);
+            const std::vector<u8> before = rec;
+            ASSERT_TRUE(CNTFSFileRecord::IsValid(rec.data(), int(rec.size()))) << image.name << " " << n;
+            EXPECT_EQ(rec, before);
+            {
+                CNTFSFileRecord wrapped(rec.data(), int(rec.size()), 0);
+                ASSERT_TRUE(wrapped.IsValid());
+                EXPECT_NE(rec, before) << "the protection is removed while wrapped";
+                EXPECT_FALSE(wrapped.FindAttibute(0x30, 0).empty());
+            }
+            EXPECT_EQ(rec, before) << "and put back afterwards";
+        }
+    }
+}
+
+TEST(NtfsFileRecord, HeaderAndAttributeEdgeCases) {
+    const std::vector<u8> base = Record("ntfs512", 64);
+    auto valid = [](std::vector<u8> r) { return CNTFSFileRecord::IsValid(r.data(), int(r.size())); };
+    auto with = [&](size_t offset, std::vector<u8> bytes) {
+        std::vector<u8> r = base;
+        std::memcpy(r.data() + offset, bytes.data(), bytes.size());
+        return r;
+    };
+    EXPECT_FALSE(valid(with(4, {40, 0}))) << "update-sequence offset 40";
+    EXPECT_FALSE(valid(with(4, {2, 1}))) << "update-sequence offset 258";
+    EXPECT_FALSE(valid(with(6, {17, 0}))) << "17 entries";
+    EXPECT_FALSE(valid(with(6, {0, 0}))) << "no entry";
+    std::vector<u8> late = with(20, {0xFC, 0x03});  // first attribute at 1020
+    EXPECT_TRUE(valid(late));
+    EXPECT_TRUE(CNTFSFileRecord::FindAttibute(late.data(), int(late.size()), 0x30, 0).empty());
+    // An attribute header at byte 1008: its non-resident form does not fit.
+    std::vector<u8> at1008 = with(20, {0xF0, 0x03});
+    std::memcpy(at1008.data() + 1008, "\x80\0\0\0\x10\0\0\0\x01", 9);
+    EXPECT_FALSE(valid(at1008));
+    // A name longer than its attribute, and forbidden characters.
+    const u32 fn = CNTFSFileRecord::GetAttributeOffset(base.data(), int(base.size()), 0x30, 0);
+    EXPECT_FALSE(valid(with(fn + 88, {255})));
+    EXPECT_FALSE(valid(with(fn + 90, {'?', 0})));
+    EXPECT_TRUE(valid(with(fn + 90, {'a', 0, '.', 0, 'b', 0})));
+    // Bad fix-ups: the record is examined unrepaired and stands by its attributes.
+    std::vector<u8> stale = with(510, {0xAB, 0xCD});
+    EXPECT_FALSE(CNTFSFileRecord::IsValidUpdateSequence(stale.data(), int(stale.size())));
+    CNTFSFileRecord unrepaired(stale.data(), int(stale.size()), 1);
+    EXPECT_EQ(stale, with(510, {0xAB, 0xCD}));
+}
+
+TEST(NtfsFileRecord, MetaFiles) {
+    std::vector<u8> mft = Record("ntfs512", 0);
+    CNTFSFileRecord record(mft.data(), int(mft.size()), 1);
+    EXPECT_EQ(CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record), 0u);
+    EXPECT_TRUE(CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record, FILE_NAME_MFT));
+    EXPECT_FALSE(CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record, L"$mft"));
+    EXPECT_TRUE(CIsMetaFileRecord::IsMetaFileRecord(mft.data(), int(mft.size())));
+    EXPECT_TRUE(CIsMetaFileRecord::IsMetaFileRecord(24));
+    EXPECT_FALSE(CIsMetaFileRecord::IsMetaFileRecord(25));
+    // Without the system bit in $STANDARD_INFORMATION it is no meta file.
+    const u32 si = CNTFSFileRecord::GetAttributeOffset(mft.data(), int(mft.size()), 0x10, 0);
+    std::vector<u8> plain = mft;
+    plain[si + 56] &= u8(~0x04);
+    EXPECT_FALSE(CIsMetaFileRecord::IsMetaFileRecord(plain.data(), int(plain.size())));
+    std::vector<u8> volume = Record("ntfs512", 3);
+    char label[32] = {};
+    EXPECT_TRUE(CVolumeFileAnalyzer::GetLabel(volume.data(), label, sizeof label, int(volume.size())));
+    EXPECT_STREQ(label, "BRELVOX");
+}
+
+TEST(NtfsIndexAndLogPages, Table) {
+    EXPECT_TRUE(NTFSPublicFunction::IsClusterNOMatch(1008, 125, 8, 8));
+    EXPECT_FALSE(NTFSPublicFunction::IsClusterNOMatch(1009, 125, 8, 8));
+    EXPECT_FALSE(NTFSPublicFunction::IsClusterNOMatch(1008, 125, 8, 3)) << "an odd spc";
+    // The index blocks of the fixture validate, name their folder, and stay unchanged.
+    auto device = testsupport::MemoryDevice::FromFile(ntfstest::Image("ntfs512"));
+    size_t blocks = 0;
+    for (size_t at = 0; at + 4096 <= device->Bytes().size(); at += 2048) {
+        u8* b = device->Bytes().data() + at;
+        if (std::memcmp(b, "INDX", 4) != 0) continue;
+        const std::vector<u8> before(b, b + 4096);
+        EXPECT_TRUE(CIndexRecord::IsValid(b, 4096));
+        EXPECT_GE(CIndexRecord::GetParentFileReference(b, 4096), 5);
+        EXPECT_EQ(std::vector<u8>(b, b + 4096), before);
+        std::vector<u8> stale = before;
+        stale[7 * 512 + 510] ^= 0xFF;
+        EXPECT_FALSE(CIndexRecord::IsValid(stale.data(), 4096)) << "stale sector 7";
+        ++blocks;
+    }
+    EXPECT_GE(blocks, 1u);
+    std::vector<u8> page(4096, 0);
+    std::memcpy(page.data(), "RCRD\x28\0\x09\0", 8);
+    EXPECT_TRUE(CRCRDRecord::IsValid(page.data(), 4096));
+    EXPECT_TRUE(CRCRDRecord::IsValidRCRDRecordFirstSector(page.data(), 512));
+    page[6] = 8;
+    EXPECT_FALSE(CRCRDRecord::IsValid(page.data(), 4096)) << "8 entries";
+}
+
+TEST(NtfsFindings, PositionsMerge) {
+    CCommonFileRecordPositionInfo p(1000);
+    EXPECT_TRUE(p.Merge(1002));
+    EXPECT_FALSE(p.Merge(1005));
+    EXPECT_TRUE(p.Merge(1004));
+    EXPECT_TRUE(p.Merge(1006));
+    EXPECT_EQ(p.GetFileRecordCount(), 4);
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// Shared by the NTFS test programs: the committed NTFS images (unpacked once per program), their
+// Sleuth Kit listings and bytes, the hostile patch table, and a quick scan over a recording builder.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/Common/IQuickFileSystemSearchController.h"
+#include "engine/FATLib/FatTestSupport.h"
+#include "engine/NTFSSearch/NTFSQuickSearch.h"
+#include "support/Fixtures.h"
+#include "support/RecordingProgress.h"
+#include "support/TempDir.h"
+
+namespace ntfstest {
+
+struct ImageCase {
+    const char* name;
+    u32 sectorSize;
+};
+inline constexpr ImageCase kImages[] = {{"ntfs512", 512}, {"ntfs4k", 4096}};
+
+// The unpacked image "<name>.img" of tests/fixtures/ntfs, made once per test program.
+inline std::filesystem::path Image(const std::string& name) {
+    static testsupport::TempDir dir;
+    static std::map<std::string, std::filesystem::path> done;
+    auto it = done.find(name);
+    if (it != done.end()) return it->second;
+    auto path = testsupport::UnpackXz(testsupport::FixturePath("ntfs/" + name + ".img.xz"), dir.path());
+    done[name] = path;
+    return path;
+}
+
+struct FlsEntry {
+    i64 inode = -1;
+    bool deleted = false;
+    bool directory = false;
+    std::string path;
+};
+
+// fls -r -p of a fixture, without the system files, the named streams and the orphan folder. A file
+// whose index entry stands but whose record is not in use ("r/-") counts as deleted.
+inline std::vector<FlsEntry> FlsListing(const std::string& name) {
+    std::vector<FlsEntry> out;
+    {
+        std::ifstream in(testsupport::FixturePath("ntfs/" + name + ".fls.txt"));
+        std::string line;
+        while (std::getline(in, line)) {
+            const size_t tab = line.find('\t');
+            if (tab == std::string::npos) continue;
+            FlsEntry e;
+            e.path = line.substr(tab + 1);
+            if (e.path.empty() || e.path[0] == '$' || e.path.find(':') != std::string::npos) continue;
+            const std::string head = line.substr(0, tab);
+            e.directory = head.find("d ") != std::string::npos || head.rfind("d/", 0) == 0;
+            e.deleted = head.find('*') != std::string::npos || head.find("/-") != std::string::npos;
+            const std::string inode = head.substr(head.rfind(' ') + 1);
+            e.inode = std::stoll(inode.substr(0, inode.find_first_of("-:")));
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+struct IcatEntry {
+    i64 inode = -1;
+    std::string sha256;
+    i64 size = 0;
+};
+
+// path -> icat's bytes of every regular file.
+inline std::map<std::string, IcatEntry> IcatSums(const std::string& name) {
+    std::map<std::string, IcatEntry> out;
+    std::ifstream in(testsupport::FixturePath("ntfs/" + name + ".icat.txt"));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string inode, sum, size, path;
+        std::getline(fields, inode, '\t');
+        std::getline(fields, sum, '\t');
+        std::getline(fields, size, '\t');
+        std::getline(fields, path);
+        out[path] = {std::stoll(inode), sum, std::stoll(size)};
+    }
+    return out;
+}
+
+// A copy of a fixture image with the named case of hostile.tsv applied, inside dir.
+inline std::filesystem::path PatchedImage(const std::string& caseName, const std::filesystem::path& dir) {
+    std::ifstream in(testsupport::FixturePath("ntfs/hostile.tsv"));
+    std::string line;
+    std::getline(in, line);  // header
+    std::filesystem::path target;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string name, image, offset, bytes;
+        std::getline(fields, name, '\t');
+        std::getline(fields, image, '\t');
+        std::getline(fields, offset, '\t');
+        std::getline(fields, bytes, '\t');
+        if (name != caseName) continue;
+        if (target.empty()) {
+            target = dir / (caseName + ".img");
+            std::filesystem::copy_file(Image(image.substr(0, image.size() - 4)), target,
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+        std::string raw;
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2) raw.push_back(char(std::stoul(bytes.substr(i, 2), nullptr, 16)));
+        std::fstream out(target, std::ios::in | std::ios::out | std::ios::binary);
+        out.seekp(std::streamoff(std::stoull(offset)));
+        out.write(raw.data(), std::streamsize(raw.size()));
+    }
+    return target;
+}
+
+// The case names of hostile.tsv, in order.
+inline std::vector<std::string> HostileCases() {
+    std::vector<std::string> out;
+    std::ifstream in(testsupport::FixturePath("ntfs/hostile.tsv"));
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        const std::string name = line.substr(0, line.find('\t'));
+        if (out.empty() || out.back() != name) out.push_back(name);
+    }
+    return out;
+}
+
+// One quick NTFS search over an image file, its nodes kept by a recording builder.
+struct QuickScan {
+    std::unique_ptr<fattest::FileDevice> device;
+    fattest::RecordingTreeBuilder builder;
+    testsupport::RecordingProgress progress;
+    std::unique_ptr<IQuickFileSystemSearchController> searcher{CreateNTFSQuickSearcher()};
+    u64 result = 0;
+
+    QuickScan(const std::filesystem::path& image, u32 sectorSize) {
+        device = std::make_unique<fattest::FileDevice>(image, sectorSize);
+        searcher->SetDirecotryTreeBuilder(&builder);
+    }
+    u64 Run() { return result = searcher->QuickSearchFiles(device.get(), &progress); }
+
+    struct Listed {
+        std::string path;
+        IFileNode* node;
+    };
+    // Every node with its path, folders linked by record number from the root (5).
+    std::map<std::string, Listed> ByPath() const {
+        std::map<i64, IFileNode*> folders;
+        for (IFileNode* n : builder.m_nodes)
+            if (n->IsDirectory()) folders.emplace(n->GetCurrentNodeID(), n);
+        std::map<std::string, Listed> out;
+        for (IFileNode* n : builder.m_nodes) {
+            std::string path = n->GetFileName() ? n->GetFileName() : "";
+            i64 parent = n->GetParentNodeID();
+            for (int depth = 0; parent != 5 && depth < 64; ++depth) {
+                auto it = folders.find(parent);
+                if (it == folders.end()) {
+                    path = "<lost>/" + path;
+                    break;
+                }
+                path = std::string(it->second->GetFileName()) + "/" + path;
+                parent = it->second->GetParentNodeID();
+            }
+            out.emplace(path, Listed{path, n});
+        }
+        return out;
+    }
+};
+
+}  // namespace ntfstest
