@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "QuickBench.h"
 #include "ScanSession.h"
 #include "bridge/Controller/KXUIController.h"
 #include "bridge/Device/KXUIDeviceData.h"
@@ -45,19 +46,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-double TimeCommand(const std::string& command) {
-    const auto start = Clock::now();
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        return -1;
-    }
-    return Seconds(Clock::now() - start);
-}
+using quickbench::Median;
+using quickbench::QuietStdout;
+using quickbench::Seconds;
+using quickbench::TimeCommand;
 
 size_t CountFiles(const fs::path& folder) {
     size_t n = 0;
@@ -66,30 +58,6 @@ size_t CountFiles(const fs::path& folder) {
         if (it->is_regular_file()) ++n;
     return n;
 }
-
-// The engine prints debug lines on standard output: sent to /dev/null while it runs.
-class QuietStdout {
-public:
-    QuietStdout() {
-        std::fflush(stdout);
-        m_saved = dup(STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, STDOUT_FILENO);
-            close(null);
-        }
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        if (m_saved >= 0) {
-            dup2(m_saved, STDOUT_FILENO);
-            close(m_saved);
-        }
-    }
-
-private:
-    int m_saved = -1;
-};
 
 // The image as the machine's one USB disk holding one FAT32 volume.
 class ImageEnumerator : public IEnumDeviceEx {
@@ -230,14 +198,6 @@ double DriverSession(const std::string& image, const fs::path& dest, int& copied
     }
     copied = counts.copied;
     return Seconds(Clock::now() - start);
-}
-
-double Median(std::vector<double> values) {
-    values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return v < 0; }), values.end());
-    if (values.empty()) return -1;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 std::string MakeImage(const fs::path& folder, int files) {

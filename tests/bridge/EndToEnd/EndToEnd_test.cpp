@@ -24,6 +24,7 @@
 #include "engine/Utility/IDataRunList.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
+#include "support/CarvingManifest.h"
 #include "support/FakeEnumDevice.h"
 #include "support/FakeKernelTree.h"
 #include "support/FakeWindowSide.h"
@@ -370,28 +371,6 @@ TEST(EndToEnd, AReadFailingInsideOneFileFailsThatFileOnly) {
     EXPECT_EQ(files.count("Deleted Report.txt"), 0u) << "no partial file";
 }
 
-struct Planted {
-    std::string sha256;
-    u64 size = 0;
-    bool exact = true;
-};
-
-std::vector<Planted> ManifestJpegs() {
-    std::vector<Planted> out;
-    std::istringstream in(testsupport::ReadFile(testsupport::FixturePath("raw/carving-manifest.tsv")));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        std::string field;
-        while (std::getline(fields, field, '\t')) f.push_back(field);
-        if (f.size() < 12 || f[1] != "JPG" || f[11] != "1") continue;
-        out.push_back({f[3], std::stoull(f[2]), f[10] == "exact"});
-    }
-    return out;
-}
-
 TEST(EndToEnd, EveryPlantedJpegOfTheCarvingCorpusIsRecoveredByADeepScan) {
     TempDir dir;
     const fs::path image = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path());
@@ -414,16 +393,19 @@ TEST(EndToEnd, EveryPlantedJpegOfTheCarvingCorpusIsRecoveredByADeepScan) {
     std::vector<std::string> copies;
     for (const auto& f : fs::recursive_directory_iterator(dest))
         if (f.is_regular_file()) copies.push_back(testsupport::ReadFile(f.path()));
-    const auto jpegs = ManifestJpegs();
-    ASSERT_FALSE(jpegs.empty());
-    for (const Planted& p : jpegs) {
-        SCOPED_TRACE(p.sha256);
+    size_t jpegs = 0;
+    for (const auto& p : testsupport::ReadCarvingManifest(true)) {
+        if (p.type != "JPG") continue;
+        ++jpegs;
+        SCOPED_TRACE(p.name);
+        const bool exact = p.check == "exact";
         const bool recovered = std::any_of(copies.begin(), copies.end(), [&](const std::string& c) {
-            const std::string head = p.exact ? c : c.substr(0, p.size);
-            return (!p.exact || c.size() == p.size) && testsupport::Sha256Hex(head) == p.sha256;
+            if (exact && c.size() != size_t(p.size)) return false;
+            return testsupport::Sha256Hex(exact ? c : c.substr(0, size_t(p.plantedSize))) == p.sha256;
         });
         EXPECT_TRUE(recovered);
     }
+    ASSERT_GT(jpegs, 0u);
 }
 
 }  // namespace
