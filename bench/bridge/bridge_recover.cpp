@@ -12,7 +12,7 @@
 // the two in-process runs with the tree builder's fixed 1 s pause on its first publish injected to
 // zero, the process runs with it. Every run's copies are counted and checked against tsk_recover's.
 // Usage: bridge_recover [folder for the image] [files] [rounds]
-//        bridge_recover --smoke FOLDER   (5,000 files, the operations layer only, a check)
+//        bridge_recover --smoke FOLDER   (the test run's check: 300 files, no peers)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "QuickBench.h"
-#include "ScanSession.h"
+#include "brelvox-scan/ScanSession.h"
 #include "bridge/Controller/KXUIController.h"
 #include "bridge/Device/KXUIDeviceData.h"
 #include "bridge/Scan/KXUIScan.h"
@@ -209,20 +209,31 @@ std::string MakeImage(const fs::path& folder, int files) {
     return std::system(make.c_str()) == 0 ? image : std::string();
 }
 
+// The test run's check: a small image, made anew, scanned and recovered through the controller; the
+// same copies as the driver's session.
 int Smoke(const fs::path& folder) {
-    const std::string image = MakeImage(folder, 5000);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    fs::remove(folder / "fat32-bench-300.img", ec);
+    const std::string image = MakeImage(folder, 300);
     if (image.empty()) return 1;
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     const fs::path dest = folder / "smoke-recovered";
-    fs::remove_all(dest);
-    const BridgeRun run = ThroughTheController(image, dest);
+    fs::remove_all(dest, ec);
+    const BridgeRun run = ThroughTheController(image, dest / "controller");
+    int sessionCopied = 0;
+    const double session = DriverSession(image, dest / "session", sessionCopied);
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, nullptr);
-    const size_t written = CountFiles(dest);
-    fs::remove_all(dest);
-    std::printf("smoke: scan %.3f s, recovery %.3f s, copied %llu, failed %llu, skipped %llu, files %zu\n", run.scan,
-                run.recover, (unsigned long long)run.copied, (unsigned long long)run.failed,
-                (unsigned long long)run.skipped, written);
-    return run.scan >= 0 && run.copied > 0 && run.failed == 0 && run.copied == written ? 0 : 1;
+    const size_t written = CountFiles(dest / "controller");
+    fs::remove_all(dest, ec);
+    std::printf("smoke: controller scan %.3f s, recovery %.3f s: copied %llu, failed %llu, skipped %llu, %zu files; "
+                "driver session %.3f s: %d files\n",
+                run.scan, run.recover, (unsigned long long)run.copied, (unsigned long long)run.failed,
+                (unsigned long long)run.skipped, written, session, sessionCopied);
+    const bool ok = run.scan >= 0 && run.copied > 0 && run.failed == 0 && run.copied == written &&
+                    int(run.copied) == sessionCopied;
+    if (!ok) std::fprintf(stderr, "smoke run failed\n");
+    return ok ? 0 : 1;
 }
 
 }  // namespace

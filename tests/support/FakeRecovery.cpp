@@ -69,23 +69,30 @@ IFileReader* FakeDataRecovery::SetRecoverNode(IFileNode* node) {
 
 u64 FakeDataRecovery::RecoverTo(const char* path, IProgress* sink, int /*size*/) {
     if (!path || !m_node) return recoverycode::kNullPath;
+    const int fd = ::open(path, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return recoverycode::kCannotOpenDestination;
+    const u64 code = CopyInto(fd, sink);
+    ::close(fd);
+    return code;
+}
+
+u64 FakeDataRecovery::RecoverToFile(int fd, int /*folderFd*/, const char* /*name*/, IProgress* sink, int /*size*/) {
+    if (fd < 0 || !m_node) return recoverycode::kNullPath;
+    return CopyInto(fd, sink);
+}
+
+u64 FakeDataRecovery::CopyInto(int fd, IProgress* sink) {
     m_script->copies.fetch_add(1);
     const std::string bytes = Bytes(m_node);
     const std::string name = m_node->GetFileName() ? m_node->GetFileName() : "";
     const bool fails = m_script->failNames.count(name) != 0;
     const bool waits = m_script->waitName == name;
-    const int fd = ::open(path, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return recoverycode::kCannotOpenDestination;
     _PROGRESS_INFO record = MakeProgressInfo(PROGRESS_RUNNING, bytes.size(), 0);
     size_t done = 0;
     bool waited = false;
-    u64 code = 0;
     while (done < bytes.size()) {
         if (sink && !sink->Continued()) break;
-        if (fails && done >= bytes.size() / 2) {
-            code = kFakeReadFailed;
-            break;
-        }
+        if (fails && done >= bytes.size() / 2) return kFakeReadFailed;
         if (waits && !waited && done >= bytes.size() / 2) {
             waited = true;
             _PROGRESS_INFO wait = record;
@@ -96,16 +103,12 @@ u64 FakeDataRecovery::RecoverTo(const char* path, IProgress* sink, int /*size*/)
         // A failing file is written up to its half, then fails.
         const size_t end = fails || (waits && !waited) ? bytes.size() / 2 : bytes.size();
         const size_t n = std::min(m_script->step, std::max(end, done + 1) - done);
-        if (!WriteAll(fd, bytes.data() + done, n)) {
-            code = recoverycode::kCannotOpenDestination;
-            break;
-        }
+        if (!WriteAll(fd, bytes.data() + done, n)) return recoverycode::kCannotOpenDestination;
         done += n;
         record.current = done;
         if (sink) sink->UpdateProgress(&record);
     }
-    ::close(fd);
-    return code;
+    return 0;
 }
 
 FakeRecoveryController::FakeRecoveryController(Config config, CallLog* log) : m_config(std::move(config)), m_log(log) {}

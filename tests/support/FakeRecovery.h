@@ -43,10 +43,13 @@ public:
     u64 Initialize(IFileSystemSearchController*, IStorageDevice*) override { return 0; }
     IFileReader* SetRecoverNode(IFileNode* node) override;
     u64 RecoverTo(const char* path, IProgress* sink, int size) override;
+    u64 RecoverToFile(int fd, int folderFd, const char* name, IProgress* sink, int size) override;
     u32 ReadSmallJPG(char*, u32) override { return 0; }
     void Release() override { delete this; }
 
 private:
+    u64 CopyInto(int fd, IProgress* sink);
+
     std::shared_ptr<FakeCopyScript> m_script;
     IFileNode* m_node = nullptr;
 };

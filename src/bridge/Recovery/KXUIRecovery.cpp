@@ -129,7 +129,7 @@ std::string KXUIRecovery::GetRecoveryPath() {
 
 bool KXUIRecovery::RecoveryPathIsSameDevice(const char* path) {
     if (!path) return false;
-    return DestinationOnScannedDevice(KXUIScan::instance().GetSavedStorage(), path);
+    return !ScannedDeviceProblem(KXUIScan::instance().GetSavedStorage(), path).empty();
 }
 
 // --- The walk ---
@@ -181,17 +181,16 @@ KXUIRecovery::Outcome KXUIRecovery::RecoverNode(IFileNode* node, u64& code) {
     }
     m_currentNode.store(node);
     m_lastPosition.store(0);
-    // The data-recovery object writes by path into the file made here (created new, O_EXCL).
-    file->CloseFile();
-    code = object->RecoverTo(file->path().c_str(), this, 0);
+    // Written through the new file made here (O_EXCL under its folder's descriptor): no path is
+    // resolved again, so nothing found on disk can redirect the copy.
+    code = object->RecoverToFile(file->fd(), file->folderFd(), file->name().c_str(), this, 0);
     if (code == recoverycode::kCreatedEmpty) {
         // Without data there is no reader to stamp the file: its found time is set here.
         if (const _FILETIME created = node->GetCreationTime(); created > 0)
-            CDataRecovery::ChangeFileCreateTs(file->path().c_str(),
-                                              std::time_t(bridge_time::ConvertWindowsTimeToUnixTime(created)));
+            CDataRecovery::ChangeFileCreateTs(file->fd(), std::time_t(bridge_time::ConvertWindowsTimeToUnixTime(created)));
         code = result::kSuccess;
-        return Outcome::kCopied;
     }
+    if (!file->CloseFile() && result::IsSuccess(code)) code = kCannotCloseDestination;
     if (result::IsSuccess(code) && concrete && concrete->GetUnreadableChunkCount() > 0) code = kUnreadableData;
     if (result::IsSuccess(code) && GetStatus() == OP_STOP_REQUESTED && !HoldsWholeFile(*file, node)) {
         // Stopped inside the file: what was written is no copy of it.

@@ -1,39 +1,41 @@
 #include "bridge/Recovery/ScannedDevice.h"
 
 #include <sys/stat.h>
-#include <sys/types.h>
 
-#include <filesystem>
-#include <optional>
 #include <vector>
 
 #include "bridge/Device/KXUIDeviceData.h"
 #include "engine/EnumDevice/IDeviceData.h"
+#include "platform/disks/DestinationCheck.h"
 
 namespace {
 
-// The device of the file system that holds path, or would hold it once made.
-std::optional<dev_t> FileSystemOf(const std::string& path) {
-    struct stat st {};
-    std::error_code ec;
-    std::filesystem::path at = std::filesystem::absolute(path, ec);
-    if (ec) return std::nullopt;
-    for (;; at = at.parent_path()) {
-        if (::stat(at.c_str(), &st) == 0) return st.st_dev;
-        if (at == at.root_path() || at.empty()) return std::nullopt;
-    }
+using brelvox::disks::FileIdentity;
+
+// A block device known by its kernel number (makedev(major, minor)).
+FileIdentity BlockDevice(i32 number) {
+    FileIdentity identity;
+    identity.mode = S_IFBLK;
+    identity.rdev = dev_t(u32(number));
+    return identity;
 }
 
-// The kernel device numbers of what a scan of device reads: the device itself, and every volume of a
-// scanned disk.
-std::vector<dev_t> ScannedNumbers(IStorageDevice* device) {
-    std::vector<dev_t> numbers;
+// What a scan of device reads, as identities the destination check compares: the device itself (a
+// disk, a volume, or an image file), and every volume of a scanned disk.
+std::vector<FileIdentity> ScannedSources(IStorageDevice* device) {
+    std::vector<FileIdentity> sources;
     auto add = [&](IStorageDevice* d) {
-        auto* data = d ? d->GetPrivateData() : nullptr;
-        if (auto* disk = dynamic_cast<IDiskDeviceData*>(data); disk && disk->GetDiskInfo())
-            numbers.push_back(dev_t(u32(disk->GetDiskInfo()->deviceNumber)));
-        if (auto* volume = dynamic_cast<IVolumeDeviceData*>(data); volume && volume->GetVolumeInfo())
-            numbers.push_back(dev_t(u32(volume->GetVolumeInfo()->deviceNumber)));
+        IStorageDeviceData* data = d ? d->GetPrivateData() : nullptr;
+        if (auto* disk = dynamic_cast<IDiskDeviceData*>(data); disk && disk->GetDiskInfo() && disk->GetDiskInfo()->deviceNumber)
+            sources.push_back(BlockDevice(disk->GetDiskInfo()->deviceNumber));
+        if (auto* volume = dynamic_cast<IVolumeDeviceData*>(data);
+            volume && volume->GetVolumeInfo() && volume->GetVolumeInfo()->deviceNumber)
+            sources.push_back(BlockDevice(volume->GetVolumeInfo()->deviceNumber));
+        const char* image = nullptr;
+        if (auto* edi = dynamic_cast<IEDIDeviceData*>(data); edi && edi->GetEDIInfo()) image = edi->GetEDIInfo()->path;
+        if (auto* dmg = dynamic_cast<IDmgDeviceData*>(data); dmg && dmg->GetDMGInfo()) image = dmg->GetDMGInfo()->path;
+        struct stat st {};
+        if (image && ::stat(image, &st) == 0) sources.push_back(FileIdentity::Of(st));
     };
     add(device);
     KXUIDeviceData& model = KXUIDeviceData::instance();
@@ -42,17 +44,19 @@ std::vector<dev_t> ScannedNumbers(IStorageDevice* device) {
         model.GetDiskVolumeStorage(device, volumes);
         for (IStorageDevice* volume : volumes) add(volume);
     }
-    return numbers;
+    return sources;
 }
 
 }  // namespace
 
-bool DestinationOnScannedDevice(IStorageDevice* scanned, const std::string& path) {
-    if (!scanned || path.empty()) return false;
-    const std::optional<dev_t> destination = FileSystemOf(path);
-    if (!destination) return false;
-    for (dev_t number : ScannedNumbers(scanned)) {
-        if (number != 0 && number == *destination) return true;
+std::string ScannedDeviceProblem(IStorageDevice* scanned, const std::string& path) {
+    if (!scanned) return {};
+    const auto destination = brelvox::disks::LocateDestination(path);
+    if (!destination) return "refusing to write to " + path + ": where it leads cannot be told";
+    const brelvox::disks::BlockTopology topology(KXUIDeviceData::instance().GetConfig().roots.sys);
+    for (const FileIdentity& source : ScannedSources(scanned)) {
+        std::string problem = brelvox::disks::DestinationProblem(source, *destination, topology);
+        if (!problem.empty()) return problem;
     }
-    return false;
+    return {};
 }

@@ -36,7 +36,7 @@ const void* const kNodeList = &kNodeList;
 // A scan of a fake USB volume whose finds are FoundFiles() (plus extra rows), all ticked.
 class RecoveryTest : public testing::Test {
 protected:
-    void Scan(FakeRecoveryController::Config controller, dev_t volumeNumber = makedev(8, 17), bool deep = false,
+    void Scan(FakeRecoveryController::Config controller, dev_t volumeNumber = makedev(4000, 17), bool deep = false,
               std::vector<testsupport::FakeFileRow> extra = {}) {
         tree = FoundFiles();
         for (const auto& row : extra) tree->Add(row);
@@ -123,7 +123,7 @@ TEST_F(RecoveryTest, TickedFilesGoToANumberedFolderAtTheirPaths) {
 
 TEST_F(RecoveryTest, AFailedFileLeavesNothingAndItsCodeIsKept) {
     copy->failNames = {"IMG_0002.JPG", "notes.txt"};
-    Scan({}, makedev(8, 17), false,
+    Scan({}, makedev(4000, 17), false,
          {{"hidden.jpg", 500, kJuly2019, kJuly2019, testsupport::kFakeDeleted | testsupport::kFakeTicked |
                                                         testsupport::kFakeHidden}});
     ASSERT_EQ(Recover(), 0);
@@ -144,7 +144,7 @@ TEST_F(RecoveryTest, AFailedFileLeavesNothingAndItsCodeIsKept) {
 
 TEST_F(RecoveryTest, AFileWithoutDataRecoveryObjectIsSkipped) {
     // A deep scan whose controller has no object for FAT files.
-    Scan({.recoveryTypes = {SEARCHER_RAW}}, makedev(8, 17), true);
+    Scan({.recoveryTypes = {SEARCHER_RAW}}, makedev(4000, 17), true);
     ASSERT_EQ(Recover(), 0);
     ASSERT_TRUE(window->RunUntilRecoveryEnds());
     EXPECT_TRUE(Written().empty());
