@@ -28,7 +28,8 @@ CProgressNotify::~CProgressNotify() {
 void CProgressNotify::Notify(int type, void* /*data*/) {
     if (type != EVENT_BAD_SECTOR) return;
     // This runs on the engine queue's delivery thread with its lock held. Posting through the
-    // main-thread queue (of the centre every notification of this layer goes through) only enqueues: observers run later on the main thread, where window code
-    // belongs, and can never block the engine's producers or call back into the queue under its lock.
+    // main-thread queue (of the centre all notifications of this layer go through) only enqueues:
+    // observers run later on the main thread, where window code belongs, and can never block the
+    // engine's producers or call back into the queue under its lock.
     KXUIPublic::NotifyMainThread(kBadSectorNotify);
 }
