@@ -61,13 +61,13 @@ public:
         int blocks = 10;
         int blockMs = 0;
         // Published in as many batches as there are blocks (its root first); null: nothing found.
-        std::shared_ptr<FakeFileTree> tree;
+        std::shared_ptr<FakeFileTree> tree{};
         u64 code = 0;
         // The searcher types GetDataRecovery answers for (every type when empty).
-        std::set<u32> recoveryTypes;
+        std::set<u32> recoveryTypes{};
         std::shared_ptr<FakeCopyScript> copy = std::make_shared<FakeCopyScript>();
         // Runs first in each StartDataRecovery, on the scan's worker.
-        std::function<void(IProgress*)> onStart;
+        std::function<void(IProgress*)> onStart{};
     };
 
     FakeRecoveryController(Config config, CallLog* log);

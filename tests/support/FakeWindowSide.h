@@ -27,9 +27,9 @@ class FakeWindowSide {
 public:
     struct Options {
         // The device model's configuration (the machine's real devices when left empty).
-        KXUIDeviceData::Config devices;
+        KXUIDeviceData::Config devices{};
         // The scan's controllers (the engine's when null).
-        KXUIScan::ControllerFactory controllers;
+        KXUIScan::ControllerFactory controllers{};
         // A clock moved by the window side (true) or the system clock.
         bool fakeClock = true;
         // How far the fake clock moves at each turn of RunUntil.

@@ -54,7 +54,7 @@ struct UsbStick {
         u64 sectors = 0;
         u32 major = 8;
         u32 minor = 17;
-        std::vector<std::string> udev;
+        std::vector<std::string> udev{};
     };
 
     UsbStick(const fs::path& root, const fs::path& image, std::optional<Partition> partition, u64 minBytes = 0)
@@ -190,7 +190,9 @@ i64 Recover(FakeWindowSide& window, const fs::path& dest) {
     u64 size = 0;
     window.Controller().GetSelectedFilesAmout(&count, &size);
     const i64 code = window.Controller().DoRecovery(kNodeList, dest.string(), kDoRecovery);
-    if (code == 0) EXPECT_TRUE(window.RunUntilRecoveryEnds());
+    if (code == 0) {
+        EXPECT_TRUE(window.RunUntilRecoveryEnds());
+    }
     return code;
 }
 
@@ -262,7 +264,7 @@ TEST(EndToEnd, HostileNamesFromTheImageStayInsideTheDestination) {
     struct Case {
         const char* label;
         const char* patches;  // a hostile.tsv case, or none
-        std::vector<std::string> udev;
+        std::vector<std::string> udev{};
         std::string expected;  // a path that must be among the recovered ones (below the numbered folder)
     };
     const Case cases[] = {

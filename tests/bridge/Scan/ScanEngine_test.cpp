@@ -50,19 +50,24 @@ TEST(ScanEngine, PauseHoldsThePositionResumeGoesOnStopEndsQuickly) {
     SlowDisk disk(15);
     FakeWindowSide& window = *disk.window;
     IUIController& ui = window.Controller();
+    double percent = 0;
+    window.When(
+        [&] {
+            ui.GetScanProgress(&percent, nullptr);
+            return percent >= 30;
+        },
+        [&] { ui.PauseOrResumeScan(); }, "pause at 30 %");
     ASSERT_TRUE(disk.StartDeepScanOfTheDisk());
-    ASSERT_TRUE(window.RunUntil([] { return Position() >= 3; }));
-
-    ui.PauseOrResumeScan();
-    EXPECT_TRUE(ui.IsPause());
+    ASSERT_TRUE(window.RunUntil([&] { return ui.IsPause(); }));
+    EXPECT_EQ(window.ScriptLog(), std::vector<std::string>{"pause at 30 %"});
+    EXPECT_LT(percent, 45.0);
+    EXPECT_FALSE(ui.DoScanWithDiskIndex(0, -1, kNormalScanValue)) << "a paused scan is not replaced";
     EXPECT_TRUE(ui.IsScanRunning());
     // A block under way may still end; then nothing moves.
     window.RunUntil([] { return false; }, milliseconds(100));
     const u64 held = Position();
-    const long reads = disk.control->reads.load();
     window.RunUntil([] { return false; }, milliseconds(300));
     EXPECT_EQ(Position(), held) << "paused for 300 ms";
-    EXPECT_EQ(disk.control->reads.load(), reads) << "and nothing read";
 
     ui.PauseOrResumeScan();
     EXPECT_FALSE(ui.IsPause());
