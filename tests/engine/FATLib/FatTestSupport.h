@@ -17,8 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/FATLib/FATFileNode.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/Utility/IDataRunList.h"
@@ -121,6 +122,14 @@ inline std::map<std::string, std::vector<Patch>> HostilePatches() {
         } else if (pattern.rfind("fill:", 0) == 0) {
             const u8 value = static_cast<u8>(std::stoul(pattern.substr(5, 2), nullptr, 16));
             p.bytes.assign(std::stoul(pattern.substr(8)), static_cast<char>(value));
+        } else if (pattern.rfind("le32-seq:", 0) == 0) {
+            // COUNT little-endian 32-bit words counting up from FIRST (a run of FAT32 entries).
+            const size_t colon = pattern.find(':', 9);
+            const u32 first = static_cast<u32>(std::stoul(pattern.substr(9, colon - 9)));
+            const u32 count = static_cast<u32>(std::stoul(pattern.substr(colon + 1)));
+            p.bytes.resize(size_t{count} * 4);
+            ByteWriter words(reinterpret_cast<u8*>(p.bytes.data()), p.bytes.size());
+            for (u32 i = 0; i < count; ++i) words.Le32(size_t{i} * 4, first + i);
         } else {
             for (size_t i = 0; i + 1 < pattern.size(); i += 2) {
                 p.bytes.push_back(static_cast<char>(std::stoul(pattern.substr(i, 2), nullptr, 16)));
