@@ -4,8 +4,8 @@
 #include <cstring>
 #include <thread>
 
-#include "engine/EnumDevice/DeviceInfoStructs.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/Common/ResultCode.h"
 
 namespace testsupport {

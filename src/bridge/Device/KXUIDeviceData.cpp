@@ -9,7 +9,7 @@
 
 #include "engine/Common/ResultCode.h"
 #include "engine/EnumDevice/EnumDeviceEx.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/ImageDeviceFactory.h"
 
 namespace {

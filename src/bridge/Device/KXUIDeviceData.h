@@ -17,7 +17,7 @@
 
 #include "bridge/Utilities/DiskVolumeData.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
-#include "engine/EnumDevice/ImageInfoStructs.h"
+#include "engine/DeviceRecords/ImageInfoStructs.h"
 #include "platform/disks/KernelDisks.h"
 
 struct CCollectDiskDeviceInfoStruct;

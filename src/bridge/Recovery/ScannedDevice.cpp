@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bridge/Device/KXUIDeviceData.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "platform/disks/DestinationCheck.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "engine/Common/CatchExeception.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/DataRecovery/IDataRecovery.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/Utility/IFilesystemNode.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
 

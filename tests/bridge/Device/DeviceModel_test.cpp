@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bridge/Controller/KXUIController.h"
-#include "engine/EnumDevice/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
 #include "support/FakeEnumDevice.h"
 #include "support/FakeKernelTree.h"
