@@ -129,7 +129,7 @@ std::string KXUIRecovery::GetRecoveryPath() {
 
 bool KXUIRecovery::RecoveryPathIsSameDevice(const char* path) {
     if (!path) return false;
-    return !ScannedDeviceProblem(KXUIScan::instance().GetSavedStorage(), path).empty();
+    return !ScannedDeviceProblem(KXUIScan::instance().GetResultStorage(), path).empty();
 }
 
 // --- The walk ---

@@ -79,7 +79,7 @@ public:
     // The code of the first failed file; 0 when none failed.
     u64 GetFirstFailureCode() { return m_firstFailure.load(); }
 
-    // True when writing under path could write onto the device of the last scan.
+    // True when writing under path could write onto the device the scan's results come from.
     bool RecoveryPathIsSameDevice(const char* path);
 
     // The walk, on the recovery worker: the first failure's code, 0 when every file was copied.

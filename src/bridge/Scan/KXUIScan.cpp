@@ -77,6 +77,10 @@ u64 KXUIScan::DoScan(IStorageDevice* device, RestoreScanSink* sink) {
     // The indexes go before the controller: releasing it frees every node they point to.
     ClearData();
     ResetRecoveryController(type);
+    {
+        Hold hold(Mutex());
+        m_resultStorage = device;
+    }
     // Nothing reads the devices of replaced enumerations any more: the old results are gone.
     KXUIDeviceData::instance().ReleaseRetired();
     SetSearchKey("");
@@ -202,6 +206,11 @@ IStorageDevice* KXUIScan::GetSavedStorage() {
     return m_savedStorage;
 }
 
+IStorageDevice* KXUIScan::GetResultStorage() {
+    Hold hold(Mutex());
+    return m_resultStorage;
+}
+
 IRecoveryController* KXUIScan::GetRecoveryController() {
     Hold hold(Mutex());
     return m_recoveryController;
@@ -220,6 +229,7 @@ void KXUIScan::ClearData() {
     Hold hold(Mutex());
     // Released here (each holds a 4 MiB buffer): merely forgotten, every scan would leak them.
     m_dataRecoveryMap.clear();
+    m_resultStorage = nullptr;
     m_fileSystemNodes.clear();
     m_allDirectories.clear();
     m_refreshDirectories.clear();

@@ -72,6 +72,10 @@ public:
     bool IsStorageMounted(IStorageDevice* device);
     void SaveScanSorage(IStorageDevice* device);
     IStorageDevice* GetSavedStorage();
+    // The device the current results were read from. Unlike the saved device it stays after a
+    // re-enumeration (its device is kept alive while the results are): recoveries are checked
+    // against it.
+    IStorageDevice* GetResultStorage();
     IRecoveryController* GetRecoveryController();
     // Empties the indexes and counters (releasing the data-recovery objects) and restarts the clock.
     void ClearData();
@@ -151,6 +155,7 @@ private:
     ControllerFactory m_controllerFactory;
     RestoreScanSink* m_restoreSink = nullptr;
     IStorageDevice* m_savedStorage = nullptr;
+    IStorageDevice* m_resultStorage = nullptr;
     IRecoveryController* m_recoveryController = nullptr;
     std::atomic<int> m_deepScan{0};
     std::atomic<int> m_ediRsf{0};

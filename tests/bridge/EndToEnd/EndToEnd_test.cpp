@@ -321,6 +321,11 @@ TEST(EndToEnd, ADestinationOnTheScannedPartitionIsRefused) {
     EXPECT_EQ(u64(Recover(window, dest)), KXUIRecovery::kDestinationOnScannedDevice);
     EXPECT_TRUE(fs::is_empty(dest));
     EXPECT_FALSE(window.Controller().IsRecoveryRunning());
+    // A device arriving re-enumerates the devices: the results, and the refusal, stay.
+    ASSERT_TRUE(window.Controller().RefreshDeviceInfo());
+    EXPECT_TRUE(window.Controller().IsRecoveryToSameDevice(dest.string()));
+    EXPECT_EQ(u64(Recover(window, dest)), KXUIRecovery::kDestinationOnScannedDevice);
+    EXPECT_TRUE(fs::is_empty(dest));
 }
 
 TEST(EndToEnd, AReadFailingInsideOneFileFailsThatFileOnly) {
