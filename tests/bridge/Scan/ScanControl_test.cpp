@@ -98,6 +98,19 @@ TEST(ScanControl, AQuickScanFromTheDeviceRowToTheLastRefresh) {
     EXPECT_EQ(scan.KXGetAllPathNode().size(), 4u);
     EXPECT_NE(scan.GetFileNodeDataRecover(tree->Node("Docs/report.doc")), nullptr)
         << "a quick scan keeps the data-recovery object of its root";
+
+    // Searches by name over the indexes: matching files shown and listed, the others hidden.
+    std::vector<IFileNode*> found;
+    scan.SetSearchKey("img_");
+    scan.DoSearch(found);
+    EXPECT_EQ(Names(found), (std::vector<std::string>{"IMG_0001.JPG", "IMG_0002.JPG"}));
+    EXPECT_FALSE(tree->Node("Docs/report.doc")->IsNodeShow());
+    scan.SetSearchKey("");
+    scan.DoSearch(found);
+    EXPECT_EQ(found.size(), 5u) << "no key: every file again";
+    EXPECT_TRUE(tree->Node("Docs/report.doc")->IsNodeShow());
+    EXPECT_TRUE(scan.FindRemoveData(tree->Node("DCIM"))) << "a folder always answers true";
+    EXPECT_FALSE(scan.FindRemoveData(tree->Node("timeless.bin")));
 }
 
 TEST(ScanControl, AStartIsRefusedUntilTheOldWorkerHasReturned) {
