@@ -78,7 +78,7 @@ TEST(CheckLayers, PassesAKeptTreeAndFailsOnEachPlantedInclude) {
         {"src/engine/Common/Types.h", "#include <QtCore/QString>"},
         {"tools/brelvox-scan/main.cpp", "#include <QCoreApplication>"},
         {"src/engine/DeviceRecords/IDeviceData.h", "#include \"engine/StorageDevice/IStorageDevice.h\""},
-        {"src/engine/StorageDevice/Device.cpp", "#include \"engine/DeviceRecords/IDeviceData.h\""},
+        {"src/engine/StorageDevice/Device.cpp", "#include \"engine/EnumDevice/IDeviceData.h\""},
         {"src/engine/StorageDevice/Device.h", "#include \"engine/PartitionTableAnalyze/PartitionEntry.h\""},
         {"src/engine/PartitionTableAnalyze/Chain.cpp", "#include \"engine/EnumDevice/RecordText.h\""},
         {"src/engine/Utility/FileNode.cpp", "#include \"engine/FATLib/FATFileNode.h\""},
