@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "RawTestSupport.h"
@@ -30,6 +31,14 @@ RAW_FILE_TYPE TypeOfExtension(const std::string& ext) {
         if (strcasecmp(RawFileExtension(t).c_str(), ext.c_str()) == 0) return t;
     }
     return RAW_TYPE_RAW;
+}
+
+// The type the search records at a file's first sector: the camera raws built on TIFF are accepted as
+// TIFF, their make types them later.
+RAW_FILE_TYPE TypeAtStart(const std::string& ext) {
+    static const std::set<std::string> kTiffBased = {"NEF", "CR2", "SR2", "ARW", "RAW", "RW2", "DNG", "RAF",
+                                                     "DCR", "KDC", "3FR", "ERF", "MEF", "PEF", "SRW", "ORF"};
+    return kTiffBased.count(ext) != 0 ? TypeOfExtension("TIF") : TypeOfExtension(ext);
 }
 
 std::vector<Row> Manifest() {
@@ -87,7 +96,7 @@ TEST(Carving, EveryManifestFileIsFoundExactly) {
         EXPECT_EQ(found.name, row.name);
         EXPECT_EQ(found.type, row.tagKind == "camera" ? SEARCHER_RAW_TAG : SEARCHER_RAW) << row.name;
         EXPECT_EQ(found.time, ExifTime(row.time)) << row.name;
-        EXPECT_EQ(sectorMap.at(row.start), TypeOfExtension(row.type)) << row.name;
+        EXPECT_EQ(sectorMap.at(row.start), TypeAtStart(row.type)) << row.name;
         // The bytes the run covers are the planted file (or begin with it, when the rule sizes it longer).
         std::string digest;
         const i64 compared = row.check == "exact" ? found.size : row.plantedSize;
