@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -29,10 +30,16 @@ bool AllZero(const u8* bytes, size_t length) {
     return std::all_of(bytes, bytes + length, [](u8 b) { return b == 0; });
 }
 
+// blocks x blockSize bytes in sectors; two u32 factors may pass 2^64 bytes: kept to i64.
+i64 BlocksToSectors(u32 blocks, u32 blockSize, u32 sectorSize) {
+    if (sectorSize == 0) return 0;
+    const unsigned __int128 sectors = (unsigned __int128)blocks * blockSize / sectorSize;
+    return sectors > (unsigned __int128)INT64_MAX ? INT64_MAX : i64(sectors);
+}
+
 // Sectors a volume of this header spans (0 for a header without blocks).
 i64 VolumeSectors(const HFSPlusVolumeHeader& header, u32 sectorSize) {
-    if (sectorSize == 0) return 0;
-    return i64(u64(header.blockSize) * header.totalBlocks / sectorSize);
+    return BlocksToSectors(header.totalBlocks, header.blockSize, sectorSize);
 }
 
 // Decodes record index of a catalog leaf into key and record; false when either is unreadable.
@@ -465,7 +472,7 @@ int CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
         u32 blockSize = candidate->blockSize;
         if (const HFSPlusVolumeHeader* header = candidate->header.get()) {
             sectors = VolumeSectors(*header, m_sectorSize);
-            const i64 infoSectors = i64(u64(header->journalInfoBlock) * header->blockSize / m_sectorSize);
+            const i64 infoSectors = BlocksToSectors(header->journalInfoBlock, header->blockSize, m_sectorSize);
             if (candidate->journalInfoSector >= 0 && candidate->journalInfoSector >= infoSectors)
                 start = candidate->journalInfoSector - infoSectors;
             else

@@ -381,3 +381,128 @@ TEST(HfsDeepDisk, CandidateWithFilesButNoJournalInfoBlockKeepsItsStart) {
     EXPECT_EQ(records[0]->m_partitionStartSector, 0);
     EXPECT_FALSE(LiveFiles(builder).empty());
 }
+
+// ---- the bitmap of live blocks --------------------------------------------------------------------
+
+// A partition scanned alone: the volume at its start gets one bit per allocation block, set for the
+// blocks of its live files (but each file's last block); free blocks stay clear, and the scan skips
+// the marked sectors.
+TEST(HfsDeepDisk, PartitionAloneMarksTheLiveBlocksOfItsVolume) {
+    auto writer = SmallVolume(Journaled(), "P");
+    hfs::Entry gone{.path = "gone.bin", .data = hfs::NoiseContent("gone", 30000), .deleted = true};
+    writer.Add(gone);
+    const auto image = writer.Build();
+    auto device = std::make_unique<MemoryDevice>(image, 512, STORAGE_DEVICE_PARTITION);
+    RecordingBuilder builder;
+    TBitmap bitmap;
+    Searcher searcher;
+    searcher.SetActivePartition(true);
+    RunDeep(searcher, *device, &builder, &bitmap);
+    ASSERT_NE(bitmap.GetBitmapData(), nullptr);
+    EXPECT_EQ(bitmap.GetScale(), 8u);
+    EXPECT_EQ(bitmap.GetMaxBitIndex(), 1023);
+    size_t checked = 0;
+    for (const auto& l : builder.List()) {
+        if (l.directory) continue;
+        auto* node = dynamic_cast<CFileNode*>(l.node);
+        IDataRunList* runs = node ? node->GetDataRunList() : nullptr;
+        if (!runs) continue;
+        std::vector<DataRun> list;
+        for (DataRun* r = runs->GetFirst(); r; r = runs->GetNext()) list.push_back(*r);
+        for (size_t i = 0; i < list.size(); ++i) {
+            const u64 marked = i + 1 == list.size() ? list[i].length - 1 : list[i].length;
+            for (u64 b = 0; b < list[i].length; ++b) {
+                SCOPED_TRACE(l.path);
+                EXPECT_EQ(bitmap.GetBit(list[i].start + i64(b)) != 0, !l.deleted && b < marked);
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 10u);
+}
+
+// ---- hostile bytes --------------------------------------------------------------------------------
+
+TEST(HfsDeepHostile, DamagedDisksEndCleanly) {
+    hfs::Options o = Journaled(4096, 512);
+    o.maxLeafRecords = 3;
+    hfs::Writer w(o);
+    for (int i = 0; i < 12; ++i)
+        w.Add({.path = "d/f" + std::to_string(i), .data = hfs::TextContent("h" + std::to_string(i), 3000)});
+    w.Add({.path = "frag", .data = hfs::TextContent("frag", 40000), .extents = 10});
+    hfs::Layout layout;
+    const auto image = w.Build(&layout);
+    const u64 volume = 40 * 512;
+    auto node = [&](u32 n) { return volume + layout.catalogByte + u64(n) * layout.catalogNodeSize; };
+    auto be32 = [](u32 v) { return std::vector<u8>{u8(v >> 24), u8(v >> 16), u8(v >> 8), u8(v)}; };
+    const u32 leaf = layout.catalogLeaves.at(1);
+    const u32 index = layout.catalogIndexNodes.empty() ? layout.catalogRoot : layout.catalogIndexNodes.front();
+    const u64 lastOffset = node(leaf) + layout.catalogNodeSize - 2;
+    // The child pointer of record 0 of catalog node n (after its key).
+    auto childOf = [&](u32 n) {
+        const ByteReader bytes(image);
+        const u64 at = layout.catalogByte + u64(n) * layout.catalogNodeSize;
+        const u16 record = bytes.Be16(size_t(at + layout.catalogNodeSize - 2)).value_or(14);
+        const u16 key = bytes.Be16(size_t(at + record)).value_or(0);
+        return volume + at + record + key + 2;
+    };
+    const struct Case {
+        const char* name;
+        std::vector<std::pair<u64, std::vector<u8>>> patches;
+    } cases[] = {
+        {"leaf linked to itself", {{node(leaf) + f::node::kFLink, be32(leaf)}, {node(leaf) + f::node::kBLink, be32(leaf)}}},
+        {"index child pointing to its own node", {{childOf(index), be32(index)}}},
+        {"record offset past the node", {{lastOffset - 2, {0xFF, 0xF0}}}},
+        {"first key length past the node", {{node(leaf) + 14, {0x7F, 0xFF}}}},
+        {"record count huge", {{node(leaf) + f::node::kNumRecords, {0xFF, 0xFF}}}},
+        {"journal info block past the disk",
+         {{volume + layout.journalInfoByte + f::jib::kOffset, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 0x00}},
+          {volume + layout.journalInfoByte + f::jib::kSize, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 0x00}}}},
+        {"journal header sizes zero", {{volume + layout.journalByte + f::jhdr::kJhdrSize, {0, 0, 0, 0}},
+                                       {volume + layout.journalByte + f::jhdr::kBlhdrSize, {0, 0, 0, 0}}}},
+        {"block size zero", {{volume + 1024 + f::vh::kBlockSize, {0, 0, 0, 0}},
+                             {volume + 1024 + f::vh::kCatalogFile, std::vector<u8>(8, 0)},
+                             {volume + 1024 + f::vh::kCatalogFile + f::fork::kTotalBlocks, {0, 0, 0, 0}}}},
+        {"block size and block count at their top",
+         {{volume + 1024 + f::vh::kBlockSize, {0xFF, 0xFF, 0xFE, 0x00}},
+          {volume + 1024 + f::vh::kTotalBlocks, {0xFF, 0xFF, 0xFF, 0xFF}},
+          {volume + 1024 + f::vh::kCatalogFile, std::vector<u8>(8, 0)},
+          {volume + 1024 + f::vh::kCatalogFile + f::fork::kTotalBlocks, {0, 0, 0, 0}}}},
+        {"journal info block number at the volume end",
+         {{volume + 1024 + f::vh::kJournalInfoBlock, be32(o.totalBlocks)}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (u32 sectorSize : {512u, 4096u}) {
+            Disk disk(i64((volume + image.size()) / sectorSize) + 64, sectorSize);
+            disk.Put(i64(volume / sectorSize), image);
+            if (sectorSize == 512) disk.ProtectiveMbr();
+            for (const auto& [at, bytes] : c.patches)
+                if (!bytes.empty()) disk.device->Put(at, bytes.data(), bytes.size());
+            RecordingBuilder builder;
+            TBitmap bitmap;
+            Searcher searcher;
+            RunDeep(searcher, *disk.device, &builder, &bitmap);
+            for (const auto& record : Records(searcher)) {
+                for (const auto& l : builder.List()) {
+                    if (l.directory || l.node->GetFileSize() > (i64(16) << 20)) continue;
+                    std::string bytes;
+                    ReadNode(*disk.device, *record, l.node, bytes);
+                }
+            }
+        }
+    }
+}
+
+// A volume header in sector 1 of a 512-byte-sector disk would start its volume before the disk.
+TEST(HfsDeepHostile, HeaderInSectorOneMakesNoCandidate) {
+    const auto image = SmallVolume(Journaled(4096, 64), "S").Build();
+    Disk disk(2048);
+    disk.Put(1, std::vector<u8>(image.begin() + 1024, image.begin() + 1536));
+    RecordingBuilder builder;
+    Searcher searcher;
+    RunDeep(searcher, *disk.device, &builder);
+    ASSERT_EQ(searcher.Candidates().size(), 1u);
+    EXPECT_EQ(searcher.Candidates()[0]->header, nullptr);
+    EXPECT_EQ(searcher.GetSearchedPartitionInfo(nullptr, 0), 0);
+}
