@@ -1,0 +1,44 @@
+#include "support/HostileTable.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "support/Fixtures.h"
+
+namespace testsupport {
+
+std::vector<HostileCase> ReadHostileTable(const std::filesystem::path& table) {
+    std::ifstream in(table);
+    if (!in) throw std::runtime_error("cannot read " + table.string());
+    std::vector<HostileCase> cases;
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string name, image, offset, hex;
+        if (!std::getline(fields, name, '\t') || !std::getline(fields, image, '\t') ||
+            !std::getline(fields, offset, '\t') || !std::getline(fields, hex, '\t'))
+            continue;
+        BytePatch patch{image, std::stoull(offset), {}};
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            patch.bytes.push_back(static_cast<char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        if (cases.empty() || cases.back().name != name) cases.push_back({name, {}});
+        cases.back().patches.push_back(patch);
+    }
+    return cases;
+}
+
+void ApplyPatches(const std::filesystem::path& image, const std::vector<BytePatch>& patches,
+                  const std::filesystem::path& target) {
+    if (RunCommand("cp --sparse=always '" + image.string() + "' '" + target.string() + "'") != 0)
+        throw std::runtime_error("cannot copy " + image.string());
+    std::fstream out(target, std::ios::in | std::ios::out | std::ios::binary);
+    for (const BytePatch& patch : patches) {
+        out.seekp(static_cast<std::streamoff>(patch.offset));
+        out.write(patch.bytes.data(), static_cast<std::streamsize>(patch.bytes.size()));
+    }
+    if (!out) throw std::runtime_error("cannot patch " + target.string());
+}
+
+}  // namespace testsupport
