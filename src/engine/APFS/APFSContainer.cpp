@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <new>
 
@@ -304,7 +303,6 @@ void APFSContainer::TakeInode(ByteReader key, ByteReader value, u64 position) {
                   created, folder, position};
     APFSFileNode* node = FindOrCreate(folder ? m_folders : m_files, record);
     if (!node) return;
-    if (getenv("APFSDBG")) printf("inode pos %llu key %llx parent %llx name %s -> node %p id %llx pid %llx\n", (unsigned long long)position, (unsigned long long)objectKey, (unsigned long long)parentKey, rawName.c_str(), (void*)node, (unsigned long long)node->GetCurrentNodeID(), (unsigned long long)node->GetParentNodeID());
     // A file met after the walk keeps its parent for the flush, where the nearest folder is known.
     if (!(!folder && m_walked) && !node->IsPublished() && !node->GetParentFolder() && parentKey != kNoKey)
         AttachToParent(node, parentKey, position);
@@ -363,7 +361,6 @@ void APFSContainer::TakeDirectory(ByteReader key, ByteReader value, u64 position
                   dateAdded, folder, position};
     APFSFileNode* node = FindOrCreate(folder ? m_folders : m_files, record);
     if (!node) return;
-    if (getenv("APFSDBG")) printf("drec pos %llu key %llx parent %llx name %s -> node %p id %llx pid %llx\n", (unsigned long long)position, (unsigned long long)objectKey, (unsigned long long)parentKey, rawName.c_str(), (void*)node, (unsigned long long)node->GetCurrentNodeID(), (unsigned long long)node->GetParentNodeID());
     if (folder && !node->IsPublished() && !node->GetParentFolder() && parentKey != kNoKey)
         AttachToParent(node, parentKey, position);
     if (m_index == 0 || fileId != kRootFolderId) {
@@ -506,7 +503,6 @@ void APFSContainer::PublishOrKeep(APFSFileNode* node) {
 }
 
 void APFSContainer::Publish(APFSFileNode* node) {
-    if (getenv("APFSDBG")) printf("publish %p %s id %llx pid %llx\n", (void*)node, node->GetFileName(), (unsigned long long)node->GetCurrentNodeID(), (unsigned long long)node->GetParentNodeID());
     m_pending.erase(node->GetSerial());
     node->MarkPublished();
     if (m_delegate && m_delegate->PublishNode(node)) m_owned.erase(node);
