@@ -456,6 +456,7 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     if (m_index != 0 || m_walked) node->MarkDeleted();
     if (last && last->GetDataRunList()) node->SetDataRunList(last->GetDataRunList()->Clone());
     map.emplace(record.key, node);
+    if (&map == &m_folders) m_newFolders.insert(record.key);
     m_owned.insert(node);
     return node;
 }
@@ -491,37 +492,79 @@ void APFSContainer::AttachToParent(APFSFileNode* node, u64 parentKey, u64 positi
 
 void APFSContainer::PublishOrKeep(APFSFileNode* node) {
     if (node->IsPublished()) return;
+    const u64 serial = node->GetSerial();
     if (node->IsReady(false)) {
         Publish(node);
     } else if (node->MayBecomeReady()) {
-        m_pending[node->GetSerial()] = node;
+        m_pending[serial] = node;
+        m_fresh.insert(serial);
     } else {
         // Without a name, or a file without a creation time: only another record can change that, so
         // the flushes do not walk it.
-        m_pending.erase(node->GetSerial());
+        Forget(serial);
     }
 }
 
+void APFSContainer::Forget(u64 serial) {
+    m_pending.erase(serial);
+    m_fresh.erase(serial);
+    StopWaiting(serial);
+}
+
+void APFSContainer::StopWaiting(u64 serial) {
+    const auto on = m_waitingOn.find(serial);
+    if (on == m_waitingOn.end()) return;
+    const auto waiting = m_waiting.find(on->second);
+    if (waiting != m_waiting.end()) {
+        waiting->second.erase(serial);
+        if (waiting->second.empty()) m_waiting.erase(waiting);
+    }
+    m_waitingOn.erase(on);
+}
+
 void APFSContainer::Publish(APFSFileNode* node) {
-    m_pending.erase(node->GetSerial());
+    Forget(node->GetSerial());
     node->MarkPublished();
     if (m_delegate && m_delegate->PublishNode(node)) m_owned.erase(node);
 }
 
 void APFSContainer::Flush(i64 position) {
     const bool final = position == -1;
-    std::vector<APFSFileNode*> pending;
-    pending.reserve(m_pending.size());
-    for (const auto& entry : m_pending) pending.push_back(entry.second);
-    for (APFSFileNode* node : pending) {
+    // Every pending node at the end. Before it, only those a flush can change: the nodes records
+    // changed since the last flush, and those waiting for a folder of their parent's key that has
+    // appeared since (the others would be looked at in vain, range after range).
+    std::set<u64> serials;
+    if (final) {
+        for (const auto& entry : m_pending) serials.insert(entry.first);
+    } else {
+        serials = m_fresh;
+        for (u64 key : m_newFolders) {
+            const auto waiting = m_waiting.find(key);
+            if (waiting != m_waiting.end()) serials.insert(waiting->second.begin(), waiting->second.end());
+        }
+    }
+    for (u64 serial : serials) {
         if (m_delegate && !m_delegate->ContinueScan()) return;
+        m_fresh.erase(serial);
+        StopWaiting(serial);
+        const auto entry = m_pending.find(serial);
+        if (entry == m_pending.end()) continue;
+        APFSFileNode* node = entry->second;
         if (node->IsPublished()) {
-            m_pending.erase(node->GetSerial());
+            m_pending.erase(entry);
             continue;
         }
         if (!node->GetParentFolder() && node->GetParentNodeID() != -1)
             AttachToParent(node, static_cast<u64>(node->GetParentNodeID()), node->GetLastSeen());
-        if (!node->IsReady(final)) continue;
+        if (!node->IsReady(final)) {
+            // Not attached: only a folder of the parent's key can change that before the end.
+            if (node->GetParentNodeID() != -1) {
+                const u64 key = static_cast<u64>(node->GetParentNodeID());
+                m_waiting[key].insert(serial);
+                m_waitingOn[serial] = key;
+            }
+            continue;
+        }
         if (!node->IsFolder() && !node->GetDataRunList()) {
             // A file without extents of its own takes those of another copy of it.
             const auto [first, last] = m_files.equal_range(node->GetObjectKey());
@@ -535,4 +578,5 @@ void APFSContainer::Flush(i64 position) {
         }
         Publish(node);
     }
+    m_newFolders.clear();
 }

@@ -111,6 +111,9 @@ private:
     void AttachToParent(APFSFileNode* node, u64 parentKey, u64 position);
     void PublishOrKeep(APFSFileNode* node);
     void Publish(APFSFileNode* node);
+    // Takes a node out of the pending map and of the flush's lists.
+    void Forget(u64 serial);
+    void StopWaiting(u64 serial);
     i64 DuplicateId();
     u64 KeyOf(u64 id) const { return (static_cast<u64>(m_index) << 32) | id; }
 
@@ -127,7 +130,15 @@ private:
     std::array<u8, 16> m_uuid{};
     NodeMap m_files;
     NodeMap m_folders;
-    std::map<u64, APFSFileNode*> m_pending;  // by creation serial, so flushes run in the same order every run
+    // Nodes created and not yet published that may become ready, by creation serial (the flushes
+    // then run in the same order every run); the ones a record changed since the last flush; the
+    // ones a flush found without their parent folder, by the key of that folder; the folder keys
+    // created since the last flush.
+    std::map<u64, APFSFileNode*> m_pending;
+    std::set<u64> m_fresh;
+    std::map<u64, std::set<u64>> m_waiting;
+    std::map<u64, u64> m_waitingOn;
+    std::set<u64> m_newFolders;
     std::set<u64> m_visited;                 // metadata blocks already read, relative to the start
     std::unordered_set<APFSFileNode*> m_owned;
     u64 m_nextSerial = 0;

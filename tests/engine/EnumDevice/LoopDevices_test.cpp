@@ -12,6 +12,7 @@
 #include "engine/EnumDevice/EnumDeviceEx.h"
 #include "engine/VolumeAnalyze/VolumeAnalyzeController.h"
 #include "support/Fixtures.h"
+#include "support/LoopDevice.h"
 #include "support/MemoryDevice.h"
 
 using namespace enumtest;
@@ -144,6 +145,45 @@ TEST(LoopDevices, AnMbrDiskWithFatExfatAndNtfsPartitions) {
     EXPECT_EQ(enumerator.Uninit(), 0u);
     if (!pending.empty())
         std::printf("file systems not yet recognised by the analysers, types not checked: %zu\n", pending.size());
+}
+
+}  // namespace
+
+namespace {
+
+// A whole loop device holding the shared APFS container (no partition table): one volume of the
+// disk, recognised as APFS and named by the container's first volume.
+TEST(LoopDevices, AnApfsContainerIsListedWithItsVolumeName) {
+    if (!testsupport::IsRoot()) GTEST_SKIP() << "needs root to attach loop devices";
+    if (access("/dev/loop-control", R_OK | W_OK) != 0) GTEST_SKIP() << "no usable /dev/loop-control";
+    const auto xz = testsupport::SharedFixturePath("apfs-1g-sparse.img.xz");
+    if (!xz) GTEST_SKIP() << "no shared fixtures";
+    testsupport::TempDir dir;
+    const auto image = testsupport::UnpackXz(*xz, dir.path());
+    testsupport::LoopDevice loop(image, 512, true);
+    if (loop.empty()) GTEST_SKIP() << "cannot attach a loop device here";
+    const std::string name = std::filesystem::path(loop.Device()).filename().string();
+
+    CEnumDeviceEx enumerator;
+    ASSERT_EQ(enumerator.Init(), 0u);
+    int count = 0;
+    ASSERT_EQ(enumerator.EnumDiskDevice(nullptr, count), 0u);
+    std::vector<IStorageDevice*> disks(count);
+    ASSERT_EQ(enumerator.EnumDiskDevice(disks.data(), count), 0u);
+    IStorageDevice* disk = nullptr;
+    for (auto* d : disks)
+        if (RecordText(DiskInfo(d)->bsdName) == name) disk = d;
+    ASSERT_TRUE(disk) << name << " is not listed";
+    ASSERT_EQ(enumerator.EnumVolumeDevice(disk, nullptr, count), 0u);
+    std::vector<IStorageDevice*> volumes(count);
+    ASSERT_EQ(enumerator.EnumVolumeDevice(disk, volumes.data(), count), 0u);
+    ASSERT_EQ(volumes.size(), 1u);
+    const auto* v = VolumeInfo(volumes[0]);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->fileSystemType, u32(FILE_SYSTEM_APFS));
+    EXPECT_EQ(RecordText(v->label), "APFSVOL");
+    EXPECT_EQ(v->totalSectors, i64(2097152));
+    EXPECT_EQ(enumerator.Uninit(), 0u);
 }
 
 }  // namespace
