@@ -16,6 +16,11 @@ std::optional<std::filesystem::path> SharedFixturePath(const std::string& name);
 // Throws on failure.
 std::filesystem::path UnpackXz(const std::filesystem::path& xzFile, const std::filesystem::path& dir);
 
+// The same, unpacked once for every test program of the build (in the build folder, under a lock)
+// and shared read-only: large images are not unpacked again by each test process. The copy is
+// made again when the .xz file is newer. Throws on failure.
+std::filesystem::path UnpackXzShared(const std::filesystem::path& xzFile);
+
 // Runs a shell command, returning its exit status and standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 

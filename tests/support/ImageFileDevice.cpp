@@ -24,6 +24,7 @@ void ImageFileDevice::SetPrivateData(IStorageDeviceData* data) {
 
 int ImageFileDevice::ReadSector(void* buffer, i64 firstSector, i64 sectorCount) {
     ++m_reads;
+    if (onRead) onRead(firstSector, sectorCount);
     if (m_fd < 0 || !buffer || firstSector < 0 || sectorCount < 0 || firstSector > m_sectors ||
         sectorCount > m_sectors - firstSector)
         return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 #include "engine/StorageDevice/IStorageDevice.h"
 
@@ -28,6 +29,8 @@ public:
     u64 GetLastError() override { return 0; }
 
     int Reads() const { return m_reads; }
+    // Called with each read's first sector and count before it is made.
+    std::function<void(i64 firstSector, i64 sectorCount)> onRead;
 
 private:
     int m_fd = -1;

@@ -73,6 +73,7 @@ void CTraceLog::Write(const char* format, va_list args) {
     if (!format) return;
     char text[2048] = {};
     std::vsnprintf(text, kTraceBytes + 1, format, args);
+    std::lock_guard<std::mutex> hold(m_mutex);
     if (!m_tried) {
         m_tried = true;
         // O_NOFOLLOW: a link planted at the path is never followed; O_NONBLOCK: a planted FIFO does

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "engine/Common/ByteReader.h"
@@ -38,11 +39,12 @@ public:
     CTraceLog& operator=(const CTraceLog&) = delete;
 
     // Formats at most 2000 bytes, writes them to the file (opened at the first call) and flushes,
-    // and prints the same text to standard output.
+    // and prints the same text to standard output; one line at a time from any thread.
     void Write(const char* format, va_list args);
     bool IsOpen() const { return m_file != nullptr; }
 
 private:
+    std::mutex m_mutex;
     std::string m_path;
     std::FILE* m_file = nullptr;
     bool m_tried = false;

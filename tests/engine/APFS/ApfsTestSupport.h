@@ -23,30 +23,16 @@
 
 namespace apfstest {
 
-inline const testsupport::TempDir& ImageDir() {
-    static testsupport::TempDir dir;
-    return dir;
-}
-
-// tests/fixtures/apfs/NAME.img, unpacked once per test program.
+// tests/fixtures/apfs/NAME.img, unpacked once for the build's tests.
 inline std::filesystem::path Image(const std::string& name) {
-    static std::map<std::string, std::filesystem::path> done;
-    auto it = done.find(name);
-    if (it == done.end())
-        it = done.emplace(name, testsupport::UnpackXz(testsupport::FixturePath("apfs/" + name + ".img.xz"),
-                                                      ImageDir().path()))
-                 .first;
-    return it->second;
+    return testsupport::UnpackXzShared(testsupport::FixturePath("apfs/" + name + ".img.xz"));
 }
 
 // A shared image (apfs-macos.raw, apfs-1g-sparse.img) unpacked once, or nothing without the shared folder.
 inline std::optional<std::filesystem::path> SharedImage(const std::string& file) {
-    static std::map<std::string, std::filesystem::path> done;
-    auto it = done.find(file);
-    if (it != done.end()) return it->second;
     const auto xz = testsupport::SharedFixturePath(file + ".xz");
     if (!xz) return std::nullopt;
-    return done.emplace(file, testsupport::UnpackXz(*xz, ImageDir().path())).first->second;
+    return testsupport::UnpackXzShared(*xz);
 }
 
 // A path as the search names it: every component through the name rule, ".DS_Store" components gone.

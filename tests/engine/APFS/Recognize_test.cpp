@@ -138,13 +138,10 @@ TEST(ApfsRecognize, OnlyPlausibleSuperblocksOf4096ByteBlocksAreRecognised) {
 
 TEST(ApfsRecognize, RecognitionReadsOneSectorAndTheLabelOneBlockPerRead) {
     for (u32 sectorSize : {512u, 4096u}) {
-        auto device = testsupport::MemoryDevice::FromFile(apfstest::Image("apfs-records"), sectorSize);
+        testsupport::ImageFileDevice device(apfstest::Image("apfs-records"), sectorSize);
         std::vector<std::pair<i64, i64>> reads;
-        device->SetFailHook([&](i64 first, i64 count) {
-            reads.emplace_back(first, count);
-            return false;
-        });
-        std::unique_ptr<IVolumeAnalyze> analyzer(CreateAPFSVolumeAnalyze(device.get(), 0));
+        device.onRead = [&](i64 first, i64 count) { reads.emplace_back(first, count); };
+        std::unique_ptr<IVolumeAnalyze> analyzer(CreateAPFSVolumeAnalyze(&device, 0));
         ASSERT_TRUE(analyzer);
         ASSERT_EQ(reads.size(), 1u);
         EXPECT_EQ(reads[0], std::make_pair(i64(0), i64(1)));

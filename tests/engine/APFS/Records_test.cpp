@@ -147,7 +147,9 @@ TEST(ApfsRecords, AFileWaitingForItsFolderIsLookedAtAgainOnlyWhenTheFolderAppear
     ASSERT_EQ(scan.delegate.builder.accepted.size(), 16u);
     for (const auto& entry : scan.delegate.builder.List(SEARCHER_APFS)) {
         EXPECT_TRUE(entry.deleted);
-        if (!entry.directory) EXPECT_EQ(entry.path.rfind("Folder/file", 0), 0u) << entry.path;
+        if (!entry.directory) {
+            EXPECT_EQ(entry.path.rfind("Folder/file", 0), 0u) << entry.path;
+        }
     }
 }
 

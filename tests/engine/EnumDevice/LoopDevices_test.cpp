@@ -158,8 +158,7 @@ TEST(LoopDevices, AnApfsContainerIsListedWithItsVolumeName) {
     if (access("/dev/loop-control", R_OK | W_OK) != 0) GTEST_SKIP() << "no usable /dev/loop-control";
     const auto xz = testsupport::SharedFixturePath("apfs-1g-sparse.img.xz");
     if (!xz) GTEST_SKIP() << "no shared fixtures";
-    testsupport::TempDir dir;
-    const auto image = testsupport::UnpackXz(*xz, dir.path());
+    const auto image = testsupport::UnpackXzShared(*xz);
     testsupport::LoopDevice loop(image, 512, true);
     if (loop.empty()) GTEST_SKIP() << "cannot attach a loop device here";
     const std::string name = std::filesystem::path(loop.Device()).filename().string();

@@ -30,7 +30,7 @@ protected:
 };
 
 TEST_F(ApfsDriver, AQuickScanOfAContainerHasNoSearcher) {
-    const auto image = testsupport::UnpackXz(testsupport::FixturePath("apfs/apfs-records.img.xz"), dir.path());
+    const auto image = testsupport::UnpackXzShared(testsupport::FixturePath("apfs/apfs-records.img.xz"));
     EXPECT_EQ(Run("--quick --list " + (dir / "list.txt").string() + " " + image.string()), 1);
     EXPECT_NE(err.find("brelvox-scan: no quick search for this file system\n"), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(dir / "list.txt") && !testsupport::ReadFile(dir / "list.txt").empty());
@@ -40,7 +40,7 @@ TEST_F(ApfsDriver, TheDeviceListingNamesAContainerOnALoopDevice) {
     if (!testsupport::IsRoot()) GTEST_SKIP() << "needs root to attach loop devices";
     const auto xz = testsupport::SharedFixturePath("apfs-1g-sparse.img.xz");
     if (!xz) GTEST_SKIP() << "no shared fixtures";
-    const auto image = testsupport::UnpackXz(*xz, dir.path());
+    const auto image = testsupport::UnpackXzShared(*xz);
     testsupport::LoopDevice loop(image, 512, true);
     if (loop.empty()) GTEST_SKIP() << "cannot attach a loop device here";
     const std::string name = std::filesystem::path(loop.Device()).filename().string();
