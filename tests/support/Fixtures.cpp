@@ -75,6 +75,17 @@ std::filesystem::path UnpackXzShared(const std::filesystem::path& xzFile) {
     return out;
 }
 
+std::vector<std::string> SplitFields(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t at = line.find(separator); at != std::string::npos; at = line.find(separator, start)) {
+        fields.push_back(line.substr(start, at - start));
+        start = at + 1;
+    }
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
 int RunCommand(const std::string& command, std::string* output) {
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return -1;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -20,6 +21,9 @@ std::filesystem::path UnpackXz(const std::filesystem::path& xzFile, const std::f
 // and shared read-only: large images are not unpacked again by each test process. The copy is
 // made again when the .xz file is newer. Throws on failure.
 std::filesystem::path UnpackXzShared(const std::filesystem::path& xzFile);
+
+// The fields of one line of a table (tab-separated unless told otherwise).
+std::vector<std::string> SplitFields(const std::string& line, char separator = '\t');
 
 // Runs a shell command, returning its exit status and standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);

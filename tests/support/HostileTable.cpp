@@ -1,7 +1,6 @@
 #include "support/HostileTable.h"
 
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "support/Fixtures.h"
@@ -15,12 +14,11 @@ std::vector<HostileCase> ReadHostileTable(const std::filesystem::path& table) {
     std::string line;
     std::getline(in, line);  // header
     while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string name, image, offset, hex;
-        if (!std::getline(fields, name, '\t') || !std::getline(fields, image, '\t') ||
-            !std::getline(fields, offset, '\t') || !std::getline(fields, hex, '\t'))
-            continue;
-        BytePatch patch{image, std::stoull(offset), {}};
+        const std::vector<std::string> fields = SplitFields(line);
+        if (fields.size() < 4) continue;
+        const std::string& name = fields[0];
+        const std::string& hex = fields[3];
+        BytePatch patch{fields[1], std::stoull(fields[2]), {}};
         for (size_t i = 0; i + 1 < hex.size(); i += 2)
             patch.bytes.push_back(static_cast<char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
         if (cases.empty() || cases.back().name != name) cases.push_back({name, {}});

@@ -67,11 +67,9 @@ inline std::vector<Listed> FlsGolden(const std::filesystem::path& file) {
     std::vector<Listed> out;
     std::string line;
     while (std::getline(in, line)) {
-        std::stringstream fields(line);
-        std::string type, path, size;
-        if (!std::getline(fields, type, '\t') || !std::getline(fields, path, '\t') || !std::getline(fields, size, '\t'))
-            continue;
-        if (auto named = AsSearchNames(path)) out.push_back({*named, std::stoll(size), type[0] == 'd'});
+        const auto f = testsupport::SplitFields(line);
+        if (f.size() < 3 || f[0].empty()) continue;
+        if (auto named = AsSearchNames(f[1])) out.push_back({*named, std::stoll(f[2]), f[0][0] == 'd'});
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -89,12 +87,9 @@ inline std::vector<IcatLine> IcatGolden(const std::filesystem::path& file) {
     std::vector<IcatLine> out;
     std::string line;
     while (std::getline(in, line)) {
-        std::stringstream fields(line);
-        std::string inode, sha, size, path;
-        if (!std::getline(fields, inode, '\t') || !std::getline(fields, sha, '\t') ||
-            !std::getline(fields, size, '\t') || !std::getline(fields, path, '\t'))
-            continue;
-        if (auto named = AsSearchNames(path)) out.push_back({*named, sha, std::stoll(size)});
+        const auto f = testsupport::SplitFields(line);
+        if (f.size() < 4) continue;
+        if (auto named = AsSearchNames(f[3])) out.push_back({*named, f[1], std::stoll(f[2])});
     }
     return out;
 }

@@ -119,10 +119,11 @@ struct Injected {
 std::vector<Injected> Manifest() {
     std::ifstream in(testsupport::FixturePath("apfs/apfs-records.manifest.tsv"));
     std::vector<Injected> out;
-    std::string state, kind, path, size, sha;
-    while (std::getline(in, state, '\t') && std::getline(in, kind, '\t') && std::getline(in, path, '\t') &&
-           std::getline(in, size, '\t') && std::getline(in, sha))
-        out.push_back({state, kind, path, sha, std::stoll(size)});
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto f = testsupport::SplitFields(line);
+        if (f.size() == 5) out.push_back({f[0], f[1], f[2], f[4], std::stoll(f[3])});
+    }
     return out;
 }
 
