@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -35,6 +37,16 @@ std::string TextOf(const std::string& bytes) {
     return std::string(bytes.c_str());
 }
 
+// The number of a name read with the pattern "0x%lld-dead" (a decimal number after "0x"; what
+// follows it is not tested), clamped to the range of a long long.
+bool DeadNumber(const std::string& name, long long* number) {
+    const char* text = name.c_str();
+    if (std::strncmp(text, "0x", 2) != 0) return false;
+    char* end = nullptr;
+    *number = std::strtoll(text + 2, &end, 10);
+    return end != text + 2;
+}
+
 }  // namespace
 
 APFSContainer::APFSContainer(APFSDelegate* delegate, int index, u64 startSector)
@@ -65,8 +77,9 @@ void APFSContainer::UpdateGeometry() {
 void APFSContainer::SetVolumeOnly(u64 deviceSectors) {
     m_sectorCount = deviceSectors;
     u64 bytes = 0;
-    m_blockCount = __builtin_mul_overflow(deviceSectors, u64(m_sectorSize), &bytes) ? std::numeric_limits<u64>::max() / m_blockSize
-                                                                                    : bytes / m_blockSize;
+    m_blockCount = __builtin_mul_overflow(deviceSectors, u64(m_sectorSize), &bytes)
+                       ? std::numeric_limits<u64>::max() / m_blockSize
+                       : bytes / m_blockSize;
 }
 
 bool APFSContainer::ReadBlock(u64 block, std::vector<u8>& out) {
@@ -85,7 +98,7 @@ int APFSContainer::WalkContainer() {
     UpdateGeometry();
     u64 bytes = 0;
     m_sectorCount = __builtin_mul_overflow(m_blockCount, u64(m_blockSize), &bytes) ? std::numeric_limits<u64>::max()
-                                                                                  : bytes / u64(m_sectorSize);
+                                                                                   : bytes / u64(m_sectorSize);
     view.CopyTo(apfs::nx::kUuid, m_uuid.data(), m_uuid.size());
 
     // The superblock chain: each one's descriptor index names the next (an odd rule, kept), at most
@@ -188,7 +201,8 @@ void APFSContainer::QueueObjectMapChildren(ByteReader node, std::deque<u64>& que
                 const auto k = node.Le16(entry);
                 const auto v = node.Le16(entry + 2);
                 if (!k || !v) break;
-                const i64 value = blockSize - *v - (flags == apfs::btn::kFixedRootIndex ? i64(apfs::btn::kInfoSize) : 0);
+                const i64 value =
+                    blockSize - *v - (flags == apfs::btn::kFixedRootIndex ? i64(apfs::btn::kInfoSize) : 0);
                 if (value >= 1 && value < blockSize && keyArea + *k < size_t(blockSize))
                     Queue(queue, node.Le64(static_cast<size_t>(value)));
             }
@@ -255,7 +269,7 @@ void APFSContainer::ReadRecords(ByteReader node, u64 position) {
         const auto kind = key->U8(7);
         if (!kind) continue;
         if (*kind == apfs::rec::kInode && value->size() >= apfs::inode::kMinValue) {
-            TakeInode(*key, *value, position);
+            TakeInode(*value, position);
         } else if (*kind == apfs::rec::kFileExtent && value->size() >= apfs::extent::kMinValue &&
                    key->size() >= apfs::extent::kKeySize) {
             TakeExtent(*key, *value, position);
@@ -266,7 +280,7 @@ void APFSContainer::ReadRecords(ByteReader node, u64 position) {
     }
 }
 
-void APFSContainer::TakeInode(ByteReader key, ByteReader value, u64 position) {
+void APFSContainer::TakeInode(ByteReader value, u64 position) {
     // Extended fields: descriptors, then their data, each rounded up to 8 bytes, all inside the value.
     const u16 fields = value.Le16(apfs::inode::kFieldCount).value_or(0);
     size_t data = apfs::inode::kFieldDescriptors + size_t(fields) * apfs::inode::kDescriptorSize;
@@ -297,10 +311,9 @@ void APFSContainer::TakeInode(ByteReader key, ByteReader value, u64 position) {
     const u64 modified = value.Le64(apfs::inode::kModificationTime).value_or(0);
     const u64 changed = value.Le64(apfs::inode::kChangeTime).value_or(0);
     const u64 accessed = value.Le64(apfs::inode::kAccessTime).value_or(0);
-    (void)key;
 
     Record record{Kind::Inode, objectKey, parentKey, rawName, APFSFileNode::NameRule(nameBytes, rawName.size()),
-                  created, folder, position};
+                  created,     folder,    position};
     APFSFileNode* node = FindOrCreate(folder ? m_folders : m_files, record);
     if (!node) return;
     // A file met after the walk keeps its parent for the flush, where the nearest folder is known.
@@ -333,8 +346,11 @@ void APFSContainer::TakeExtent(ByteReader key, ByteReader value, u64 position) {
     const u64 blocks = length / m_blockSize + (length % m_blockSize ? 1 : 0);
     i64 start = -1;
     if (physical != 0) {
-        if (physical >= m_blockCount || blocks > m_blockCount - physical) return;
-        start = static_cast<i64>(physical * m_blockSize / sectorSize);
+        u64 byte = 0;
+        if (physical >= m_blockCount || blocks > m_blockCount - physical ||
+            __builtin_mul_overflow(physical, u64(m_blockSize), &byte) || byte / sectorSize > u64(INT64_MAX))
+            return;
+        start = static_cast<i64>(byte / sectorSize);
     } else if (blocks > m_blockCount) {
         return;
     }
@@ -358,7 +374,7 @@ void APFSContainer::TakeDirectory(ByteReader key, ByteReader value, u64 position
 
     std::string rawName(reinterpret_cast<const char*>(name->data()), name->size());
     Record record{Kind::Directory, objectKey, parentKey, rawName, APFSFileNode::NameRule(name->data(), name->size()),
-                  dateAdded, folder, position};
+                  dateAdded,       folder,    position};
     APFSFileNode* node = FindOrCreate(folder ? m_folders : m_files, record);
     if (!node) return;
     if (folder && !node->IsPublished() && !node->GetParentFolder() && parentKey != kNoKey)
@@ -387,7 +403,8 @@ APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
         APFSFileNode* candidate = it->second;
         if (candidate->GetParentKey() != record.parentKey) continue;
         const bool special = (record.key & 0xFFFFFFFFULL) < kSpecialObjects;
-        if (special || (!recordText.empty() && recordText.find(TextOf(candidate->GetNameBytes())) != std::string::npos)) {
+        if (special ||
+            (!recordText.empty() && recordText.find(TextOf(candidate->GetNameBytes())) != std::string::npos)) {
             candidate->SetLastSeen(record.position);
             return candidate;
         }
@@ -446,7 +463,7 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     if (record.kind != Kind::Extent) {
         std::string name = record.rawName;
         long long number = 0;
-        if (best && std::sscanf(name.c_str(), "0x%lld-dead", &number) == 1) {
+        if (best && DeadNumber(name, &number)) {
             char text[kMaxFormattedName + 1] = {};
             std::snprintf(text, sizeof text, "%s-%lld", best->GetFileName(), number);
             name.assign(text, std::char_traits<char>::length(text) + 1);

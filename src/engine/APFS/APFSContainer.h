@@ -102,7 +102,8 @@ private:
     void QueueObjectMapChildren(ByteReader node, std::deque<u64>& queue);
     void Queue(std::deque<u64>& queue, std::optional<u64> block) const;
     void ReadRecords(ByteReader node, u64 position);
-    void TakeInode(ByteReader key, ByteReader value, u64 position);
+    // An inode is keyed by its value's private identifier, as its extents are.
+    void TakeInode(ByteReader value, u64 position);
     void TakeExtent(ByteReader key, ByteReader value, u64 position);
     void TakeDirectory(ByteReader key, ByteReader value, u64 position);
     APFSFileNode* FindOrCreate(NodeMap& map, const Record& record);
@@ -139,7 +140,7 @@ private:
     std::map<u64, std::set<u64>> m_waiting;
     std::map<u64, u64> m_waitingOn;
     std::set<u64> m_newFolders;
-    std::set<u64> m_visited;                 // metadata blocks already read, relative to the start
+    std::set<u64> m_visited;  // metadata blocks already read, relative to the start
     std::unordered_set<APFSFileNode*> m_owned;
     u64 m_nextSerial = 0;
     u64 m_duplicates = 0;

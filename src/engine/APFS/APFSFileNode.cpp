@@ -121,8 +121,8 @@ u64 APFSFileNode::ExtentBytes(u32 sectorSize) const {
 
 bool APFSFileNode::UpdateCompleteness(u32 sectorSize) {
     const u64 total = ExtentBytes(sectorSize);
-    const u64 rounded = SaturatingMultiply((m_size / apfs::kBlockSize) + (m_size % apfs::kBlockSize ? 1 : 0),
-                                           apfs::kBlockSize);
+    const u64 rounded =
+        SaturatingMultiply((m_size / apfs::kBlockSize) + (m_size % apfs::kBlockSize ? 1 : 0), apfs::kBlockSize);
     if (total > rounded) m_size = total;
     const bool complete = total >= m_size;
     if (complete) {

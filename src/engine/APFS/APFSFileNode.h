@@ -18,8 +18,8 @@ public:
         kFolder = 1,
         kDeleted = 2,
         kPublished = 4,
-        kComplete = 8,        // the extents cover the size
-        kFolderFixed = 16,    // the folder flag was set once and stays
+        kComplete = 8,          // the extents cover the size
+        kFolderFixed = 16,      // the folder flag was set once and stays
         kDuplicateFolder = 32,  // a same-name folder under the same parent takes its children
         kParentSet = 64,
     };

@@ -78,7 +78,8 @@ void CTraceLog::Write(const char* format, va_list args) {
         m_tried = true;
         // O_NOFOLLOW: a link planted at the path is never followed; O_NONBLOCK: a planted FIFO does
         // not hang the process. Only a regular file is written.
-        const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+        const int fd =
+            ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
         struct stat st {};
         if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) == 0) {
             m_file = ::fdopen(fd, "w");

@@ -20,7 +20,7 @@ namespace {
 constexpr u16 kMinFirstValueOffset = 1;
 constexpr u16 kMaxFirstValueOffset = 4056;
 constexpr size_t kFirstValueAddressBase = apfs::kBlockSize - apfs::btn::kInfoSize + 8;  // 4064
-constexpr size_t kFirstValueOffsetField = apfs::btn::kToc + 2;                           // 58
+constexpr size_t kFirstValueOffsetField = apfs::btn::kToc + 2;                          // 58
 
 }  // namespace
 
@@ -45,7 +45,8 @@ bool APFSRecognize::LabelFromSuperblock(const u8* superblock, char* label, int l
     const auto v = view.Le16(kFirstValueOffsetField);
     if (!v || *v < kMinFirstValueOffset || *v > kMaxFirstValueOffset) return false;
     const auto volumeAddress = view.Le64(kFirstValueAddressBase - *v);
-    if (!volumeAddress || !apfs::ReadContainerBlock(m_device, m_startSector, *volumeAddress, block.data())) return false;
+    if (!volumeAddress || !apfs::ReadContainerBlock(m_device, m_startSector, *volumeAddress, block.data()))
+        return false;
     if (view.Le32(apfs::apsb::kMagic) != apfs::apsb::kMagicValue) return false;
     // As strncpy does with 32 bytes, bounded by the caller's buffer, which stays terminated.
     const std::string name = apfs::FieldText(view, apfs::apsb::kVolumeName, apfs::apsb::kLabelBytes);

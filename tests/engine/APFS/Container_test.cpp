@@ -193,8 +193,8 @@ TEST(ApfsContainer, TwoRunsGiveTheSameNodeIds) {
     const auto first = ids(*image);
     EXPECT_EQ(first, ids(*image));
     EXPECT_TRUE(std::any_of(first.begin(), first.end(), [](const std::string& line) {
-        return line.find(" " + std::to_string(APFSContainer::kDuplicateIdBase | APFSContainer::kDuplicateIdLowBit | 1)) !=
-               std::string::npos;
+        return line.find(" " + std::to_string(APFSContainer::kDuplicateIdBase | APFSContainer::kDuplicateIdLowBit |
+                                              1)) != std::string::npos;
     }));
 }
 
@@ -223,10 +223,14 @@ TEST(ApfsContainer, UnderTheRealBuilderEveryNodeIsReleasedOnce) {
                 int AddNode(IFileNode* node, _tagSearcherType type) override {
                     return refuse && (n++ % 2) ? 0 : to->AddNode(node, type);
                 }
-                int AddSearcherInfo(_tagSearcherType type, i64 root) override { return to->AddSearcherInfo(type, root); }
+                int AddSearcherInfo(_tagSearcherType type, i64 root) override {
+                    return to->AddSearcherInfo(type, root);
+                }
                 void FlashBuild(_tagSearcherType type) override { to->FlashBuild(type); }
                 void Release() override {}
-                void SetPartitonDevice(CSearchedPartitionInfo* r, IStorageDevice* d) override { to->SetPartitonDevice(r, d); }
+                void SetPartitonDevice(CSearchedPartitionInfo* r, IStorageDevice* d) override {
+                    to->SetPartitonDevice(r, d);
+                }
             } forward;
             forward.to = &builder;
             forward.refuse = refuseSome;
@@ -242,7 +246,8 @@ TEST(ApfsContainer, UnderTheRealBuilderEveryNodeIsReleasedOnce) {
                     const bool trash = l.path.rfind("Trashes", 0) == 0;
                     expected.push_back("Dev(APFS)/" + l.path + " " + std::to_string(l.size) + (trash ? " D" : ""));
                 }
-                for (const char* gone : {"Gone.txt 5000 D", "GoneDir 0 D", "GoneDir/inner.txt 700 D", "Physical.txt 900 D"})
+                for (const char* gone :
+                     {"Gone.txt 5000 D", "GoneDir 0 D", "GoneDir/inner.txt 700 D", "Physical.txt 900 D"})
                     expected.push_back(std::string("Dev(APFS)/") + gone);
                 std::sort(expected.begin(), expected.end());
                 EXPECT_EQ(tree.Listing(), expected);

@@ -191,8 +191,8 @@ TEST(ApfsRecords, APlausibleTimeLiesBetween1985And2029) {
         u64 seconds;
         bool plausible;
     } cases[] = {
-        {0, false},          {499999999, false},  {500000000, true}, {1622548800, true},
-        {1873497444, true},  {1873497445, false}, {4000000000, false},
+        {0, false},         {499999999, false},  {500000000, true},   {1622548800, true},
+        {1873497444, true}, {1873497445, false}, {4000000000, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(APFSContainer::IsPlausibleTime(c.seconds * 1000000000ULL), c.plausible) << c.seconds;
