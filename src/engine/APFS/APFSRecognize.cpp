@@ -50,11 +50,12 @@ bool APFSRecognize::LabelFromSuperblock(const u8* superblock, char* label, int l
     if (view.Le32(apfs::apsb::kMagic) != apfs::apsb::kMagicValue) return false;
     // As strncpy does with 32 bytes, bounded by the caller's buffer, which stays terminated.
     const std::string name = apfs::FieldText(view, apfs::apsb::kVolumeName, apfs::apsb::kLabelBytes);
+    if (name.empty()) return false;
     const size_t room = static_cast<size_t>(length) - 1;
     const size_t copy = std::min(name.size(), room);
     std::memcpy(label, name.data(), copy);
     std::memset(label + copy, 0, std::min(apfs::apsb::kLabelBytes, room) - copy + 1);
-    return !name.empty();
+    return true;
 }
 
 void APFSRecognize::GetLabel(char* label, int length) {
