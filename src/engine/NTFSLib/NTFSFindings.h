@@ -95,6 +95,7 @@ private:
 
 class CFolderIndexAllocationInfo {
 public:
+    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector);
     bool InitFromBuffer(u8* buf, int size, i64 sector);
     i64 GetLCN(i64 vcn) const { return m_runs.GetLCN(vcn); }
     i64 GetFirstClusterNO() const;
