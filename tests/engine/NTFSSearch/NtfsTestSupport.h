@@ -25,14 +25,16 @@ struct ImageCase {
 };
 inline constexpr ImageCase kImages[] = {{"ntfs512", 512}, {"ntfs4k", 4096}};
 
-// The unpacked image "<name>.img" of tests/fixtures/ntfs, made once per test program.
-inline std::filesystem::path Image(const std::string& name) {
+// The unpacked image "<name>.img" of tests/fixtures/<folder>, made once per test program.
+inline std::filesystem::path Image(const std::string& name, const std::string& folder = "ntfs") {
     static testsupport::TempDir dir;
     static std::map<std::string, std::filesystem::path> done;
-    auto it = done.find(name);
+    const std::string key = folder + "/" + name;
+    auto it = done.find(key);
     if (it != done.end()) return it->second;
-    auto path = testsupport::UnpackXz(testsupport::FixturePath("ntfs/" + name + ".img.xz"), dir.path());
-    done[name] = path;
+    std::filesystem::create_directories(dir / folder);
+    auto path = testsupport::UnpackXz(testsupport::FixturePath(key + ".img.xz"), dir / folder);
+    done[key] = path;
     return path;
 }
 
@@ -45,10 +47,10 @@ struct FlsEntry {
 
 // fls -r -p of a fixture, without the system files, the named streams and the orphan folder. A file
 // whose index entry stands but whose record is not in use ("r/-") counts as deleted.
-inline std::vector<FlsEntry> FlsListing(const std::string& name) {
+inline std::vector<FlsEntry> FlsListing(const std::string& name, const std::string& folder = "ntfs") {
     std::vector<FlsEntry> out;
     {
-        std::ifstream in(testsupport::FixturePath("ntfs/" + name + ".fls.txt"));
+        std::ifstream in(testsupport::FixturePath(folder + "/" + name + ".fls.txt"));
         std::string line;
         while (std::getline(in, line)) {
             const size_t tab = line.find('\t');
@@ -73,10 +75,11 @@ struct IcatEntry {
     i64 size = 0;
 };
 
-// path -> icat's bytes of every regular file.
-inline std::map<std::string, IcatEntry> IcatSums(const std::string& name) {
+// path -> icat's bytes of every regular file (of "<name>.icat.txt", or of another golden of that form).
+inline std::map<std::string, IcatEntry> IcatSums(const std::string& name, const std::string& folder = "ntfs",
+                                                 const std::string& suffix = ".icat.txt") {
     std::map<std::string, IcatEntry> out;
-    std::ifstream in(testsupport::FixturePath("ntfs/" + name + ".icat.txt"));
+    std::ifstream in(testsupport::FixturePath(folder + "/" + name + suffix));
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
@@ -91,8 +94,9 @@ inline std::map<std::string, IcatEntry> IcatSums(const std::string& name) {
 }
 
 // A copy of a fixture image with the named case of hostile.tsv applied, inside dir.
-inline std::filesystem::path PatchedImage(const std::string& caseName, const std::filesystem::path& dir) {
-    std::ifstream in(testsupport::FixturePath("ntfs/hostile.tsv"));
+inline std::filesystem::path PatchedImage(const std::string& caseName, const std::filesystem::path& dir,
+                                          const std::string& folder = "ntfs") {
+    std::ifstream in(testsupport::FixturePath(folder + "/hostile.tsv"));
     std::string line;
     std::getline(in, line);  // header
     std::filesystem::path target;
@@ -106,7 +110,7 @@ inline std::filesystem::path PatchedImage(const std::string& caseName, const std
         if (name != caseName) continue;
         if (target.empty()) {
             target = dir / (caseName + ".img");
-            std::filesystem::copy_file(Image(image.substr(0, image.size() - 4)), target,
+            std::filesystem::copy_file(Image(image.substr(0, image.size() - 4), folder), target,
                                        std::filesystem::copy_options::overwrite_existing);
         }
         std::string raw;
@@ -119,9 +123,9 @@ inline std::filesystem::path PatchedImage(const std::string& caseName, const std
 }
 
 // The case names of hostile.tsv, in order.
-inline std::vector<std::string> HostileCases() {
+inline std::vector<std::string> HostileCases(const std::string& folder = "ntfs") {
     std::vector<std::string> out;
-    std::ifstream in(testsupport::FixturePath("ntfs/hostile.tsv"));
+    std::ifstream in(testsupport::FixturePath(folder + "/hostile.tsv"));
     std::string line;
     std::getline(in, line);
     while (std::getline(in, line)) {
