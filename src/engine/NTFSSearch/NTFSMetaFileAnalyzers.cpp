@@ -141,6 +141,27 @@ constexpr std::array<u8, CAttrDefFileAnalyzer::kTemplateSectors * kSector> Build
 
 constexpr auto kAttrDefTemplate = BuildAttrDefTemplate();
 
+// For each template sector its first 8-byte word that is not zero, and where it lies: one compare
+// sets almost every sector apart (zeroed sectors included) before the whole compare.
+struct AttrDefKey {
+    size_t offset;
+    u64 value;
+};
+
+constexpr std::array<AttrDefKey, CAttrDefFileAnalyzer::kTemplateSectors> BuildAttrDefKeys() {
+    std::array<AttrDefKey, CAttrDefFileAnalyzer::kTemplateSectors> out{};
+    for (size_t k = 0; k < out.size(); ++k) {
+        for (size_t at = 0; at < kSector && out[k].value == 0; at += 8) {
+            u64 v = 0;
+            for (size_t i = 0; i < 8; ++i) v |= u64(kAttrDefTemplate[k * kSector + at + i]) << (8 * i);
+            out[k] = {at, v};
+        }
+    }
+    return out;
+}
+
+constexpr auto kAttrDefKeys = BuildAttrDefKeys();
+
 }  // namespace
 
 const std::array<u8, CAttrDefFileAnalyzer::kTemplateSectors * kSector>& CAttrDefFileAnalyzer::Template() {
@@ -154,11 +175,10 @@ void CAttrDefFileAnalyzer::AnalyzeAttrDefFileRecord(i64 sector, const CNTFSFileR
 }
 
 void CAttrDefFileAnalyzer::AnalyzeSectorBuffer(i64 sector, const u8* buffer) {
+    const ByteReader r(buffer, kSector);
     for (u32 k = 0; k < kTemplateSectors; ++k) {
-        const u8* model = kAttrDefTemplate.data() + size_t(k) * kSector;
-        // The first bytes tell almost every sector apart before the whole compare.
-        if (std::memcmp(buffer, model, 8) != 0) continue;
-        if (CMetaFileAnalyzer::CompareSectorBuffer(buffer, model)) {
+        if (r.Le64(kAttrDefKeys[k].offset) != kAttrDefKeys[k].value) continue;
+        if (CMetaFileAnalyzer::CompareSectorBuffer(buffer, kAttrDefTemplate.data() + size_t(k) * kSector)) {
             m_store.CombineSectorOfRange(u64(sector));
             return;
         }
@@ -187,13 +207,27 @@ u32 CUpCaseFileAnalyzer::AgreeingEntries(const u8* buffer, u32 k) {
     const auto& table = UP_CASE_FILE_CONTENTS_DEFINE();
     const ByteReader r(buffer, kSector);
     const size_t base = size_t(k) * kUpCaseEntriesPerSector;
-    // Every 16th entry first: a sector of something else agrees in almost none of them.
-    u32 sampled = 0;
-    for (u32 i = 0; i < kUpCaseEntriesPerSector; i += 16) sampled += r.Le16(2 * i) == table[base + i];
-    if (sampled < 8) return 0;
     u32 agreeing = 0;
     for (u32 i = 0; i < kUpCaseEntriesPerSector; ++i) agreeing += r.Le16(2 * size_t(i)) == table[base + i];
     return agreeing;
+}
+
+int CUpCaseFileAnalyzer::TemplateSectorOf(const u8* buffer) {
+    const ByteReader r(buffer, kSector);
+    const u16 a = r.Le16(0).value_or(0), b = r.Le16(128).value_or(0), c = r.Le16(384).value_or(0);
+    const u16 d = r.Le16(510).value_or(0);
+    const u8 ha = u8(a >> 8), hb = u8(b >> 8), hc = u8(c >> 8), hd = u8(d >> 8);
+    int k = -1;
+    if ((ha == hb) + (ha == hc) + (ha == hd) >= 2) {
+        k = ha;
+    } else if ((hb == hc) + (hb == hd) >= 2) {
+        k = hb;
+    } else {
+        return -1;
+    }
+    // Two of the four units at least agree with that sector of the table (mkntfs's agree in three).
+    const u16* model = UP_CASE_FILE_CONTENTS_DEFINE().data() + size_t(k) * kUpCaseEntriesPerSector;
+    return (a == model[0]) + (b == model[64]) + (c == model[192]) + (d == model[255]) >= 2 ? k : -1;
 }
 
 void CUpCaseFileAnalyzer::AnalyzeUpCaseFileRecord(i64 sector, const CNTFSFileRecord& record) {
@@ -203,9 +237,9 @@ void CUpCaseFileAnalyzer::AnalyzeUpCaseFileRecord(i64 sector, const CNTFSFileRec
 }
 
 void CUpCaseFileAnalyzer::AnalyzeSectorBuffer(i64 sector, const u8* buffer) {
-    u32 agreeing = AgreeingEntries(buffer, buffer[1]);
-    if (agreeing < kMinAgreeingEntries && buffer[kSector - 1] != buffer[1])
-        agreeing = AgreeingEntries(buffer, buffer[kSector - 1]);
+    const int k = TemplateSectorOf(buffer);
+    if (k < 0) return;
+    const u32 agreeing = AgreeingEntries(buffer, u32(k));
     if (agreeing < kMinAgreeingEntries) return;
     if (agreeing < kUpCaseEntriesPerSector) {
         if (m_near.size() >= kMaxListEntries) return;

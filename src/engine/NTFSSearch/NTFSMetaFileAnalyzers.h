@@ -90,11 +90,12 @@ private:
     CMetaFileAnalyzer m_store;
 };
 
-// $UpCase: each sector is compared with the template sector its content names (the high byte of its
-// first code unit, else of its last: mkntfs's sector 45 begins with 0x10A0). A sector equal to it is
-// recorded; so is one that agrees in at least half its entries, with its number of disagreeing
-// entries. A volume's match count takes the nearly equal sectors only when at least 99 % of the
-// entries of all its recorded sectors agree with the template (our table is generated, and
+// $UpCase: each sector is compared with the template sector its content names: the high byte that at
+// least three of its code units 0, 64, 192 and 255 share (its first unit alone would miss mkntfs's
+// sector 45, which begins with 0x10A0; its last one, sector 0, which ends with 0x0178). A sector equal
+// to it is recorded; so is one that agrees in at least half its entries, with its number of
+// disagreeing entries. A volume's match count takes the nearly equal sectors only when at least 99 %
+// of the entries of all its recorded sectors agree with the template (our table is generated, and
 // formatters differ from it in a few hundred entries), else only the equal ones.
 class CUpCaseFileAnalyzer {
 public:
@@ -105,9 +106,11 @@ public:
     void AnalyzeSectorBuffer(i64 sector, const u8* buffer);
     const CUpCaseFileInfo* FindUpCaseFileInfo(const CSearchedNTFSPartitionInfo& candidate) const;
     void CalcUpcaseMatch(CSearchedNTFSPartitionInfo& candidate) const;
-    // Agreeing entries of a 512-byte sector with template sector k (the first 16 decide whether the
-    // rest are compared at all: then 0 when fewer than 8 agree).
+    // Agreeing entries of a 512-byte sector with template sector k.
     static u32 AgreeingEntries(const u8* buffer, u32 templateSector);
+    // The template sector a sector's content names, or -1 when its units 0, 64, 192 and 255 share no
+    // high byte or fewer than two of them agree with that sector of the table.
+    static int TemplateSectorOf(const u8* buffer);
     const CMetaFileAnalyzer& Store() const { return m_store; }
 
 private:

@@ -132,12 +132,28 @@ inline i64 CopyShift(const std::string& caseName) {
 // The bytes of a copy of the disk (copies.tsv), or of the disk itself for "disk".
 inline std::vector<u8> CopyBytes(const std::string& caseName) {
     std::ifstream in(Disk(), std::ios::binary);
-    std::vector<u8> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<u8> bytes(std::filesystem::file_size(Disk()));
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
     for (const CopyRow& r : CopyRows(caseName)) {
         if (r.op == "zero" && r.a >= 0 && r.a + r.b <= i64(bytes.size())) std::fill_n(bytes.begin() + r.a, r.b, 0);
     }
     const i64 shift = CopyShift(caseName);
     if (shift > 0) bytes.insert(bytes.begin(), size_t(shift) * kSector, 0);
+    return bytes;
+}
+// The disk's bytes with a case of its hostile.tsv applied.
+inline std::vector<u8> HostileBytes(const std::string& caseName) {
+    std::vector<u8> bytes = CopyBytes("disk");
+    std::ifstream in(testsupport::FixturePath(std::string(kFolder) + "/hostile.tsv"));
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        const auto f = Fields(line);
+        if (f.size() != 4 || f[0] != caseName) continue;
+        const size_t at = std::stoull(f[2]);
+        for (size_t i = 0; i + 1 < f[3].size() && at + i / 2 < bytes.size(); i += 2)
+            bytes[at + i / 2] = u8(std::stoul(f[3].substr(i, 2), nullptr, 16));
+    }
     return bytes;
 }
 inline std::filesystem::path Copy(const std::string& caseName, const std::filesystem::path& dir) {
