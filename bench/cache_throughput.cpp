@@ -8,6 +8,7 @@
 // excluded. Prints every round and the medians; the ratio is the median of the rounds' ratios.
 //
 // Usage: cache_throughput [size-in-MiB] [folder for the image] [rounds] [bare]
+//        cache_throughput --smoke [folder]   (the test run's check: 16 MiB, one round, no dd)
 // With "bare" the consumer only makes each block current and reads one byte of it: the cache's own
 // cost, without the consumer's copy.
 #include <unistd.h>
@@ -79,6 +80,20 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--smoke") == 0) {
+        // One pass through the cache over a small image: it must read every block.
+        const std::filesystem::path folder = argc > 2 ? argv[2] : std::filesystem::temp_directory_path();
+        const std::filesystem::path image = folder / ("brelvox-smoke-" + std::to_string(getpid()) + ".img");
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (FILE* f = std::fopen(image.c_str(), "wb")) std::fclose(f);
+        std::filesystem::resize_file(image, 16u << 20, ec);
+        unsigned long long checksum = 0;
+        const double seconds = ec ? 0 : CacheSeconds(image.string(), false, &checksum);
+        std::filesystem::remove(image, ec);
+        std::printf("smoke: 16 MiB through the cache in %.3f s\n", seconds);
+        return seconds > 0 && checksum == 0 ? 0 : 1;
+    }
     const long long sizeMiB = argc > 1 ? std::atoll(argv[1]) : 2048;
     const std::filesystem::path folder = argc > 2 ? argv[2] : std::filesystem::temp_directory_path();
     const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 7);

@@ -6,6 +6,6 @@
 
 int main(int argc, char** argv) {
     return RunQuickBench({"ntfs-bench-", std::string(BRELVOX_BENCH_NTFS_DIR) + "/make-image.sh",
-                          CreateNTFSQuickSearcher, 3, "quick NTFS searcher"},
+                          CreateNTFSQuickSearcher, 3, "quick NTFS searcher", true},
                          argc, argv);
 }

@@ -8,26 +8,69 @@
 # scan with callgrind on 64 MiB images (mixed, zeros, random) and 32 MiB images with 32 open guesses.
 #
 #   bench/raw/run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]
+#   bench/raw/run-bench.sh --smoke [--driver PATH] [--work DIR]
 #
 # The peers are Debian packages (testdisk, foremost; valgrind for the counts); run as root the script
 # installs what is missing with apt-get. They are run as programs only.
+#
+# --smoke is the test run's check that the benchmark still works: a 4 MiB image planted with the JPEGs
+# of the committed carving fixture, the driver run as the benchmark runs it (list to /dev/null, list
+# and copy-out) and the recall, which must be whole; no peers, no timings, no callgrind.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 driver="$here/../../build/tools/brelvox-scan"
 work=/tmp/brelvox-bench-raw
 size=2G
 callgrind=1
+smoke=0
 while [[ $# -gt 0 ]]; do
     case $1 in
+        --smoke) smoke=1; shift ;;
         --driver) driver=$2; shift 2 ;;
         --work) work=$2; shift 2 ;;
         --size) size=$2; shift 2 ;;
         --no-callgrind) callgrind=0; shift ;;
-        *) echo "usage: run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]" >&2; exit 2 ;;
+        *) echo "usage: run-bench.sh [--smoke] [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]" >&2; exit 2 ;;
     esac
 done
 driver="$(realpath "$driver")"
 [[ -x $driver ]] || { echo "no driver at $driver (build brelvox-scan first)" >&2; exit 1; }
+
+if [[ $smoke == 1 ]]; then
+    fixture="$here/../../tests/fixtures/raw"
+    smoke_dir="$work/smoke"
+    rm -rf "$smoke_dir"
+    mkdir -p "$smoke_dir/pool"
+    xz -dc "$fixture/carving.img.xz" >"$smoke_dir/carving.img"
+    # The pool: every planted JPEG of the fixture, cut out at its sector with its size.
+    python3 - "$fixture/carving-manifest.tsv" "$smoke_dir/carving.img" "$smoke_dir/pool" <<'PY'
+import os, sys
+manifest, image, pool = sys.argv[1:4]
+data = open(image, 'rb').read()
+rows = [l.split('\t') for l in open(manifest) if l.strip() and not l.startswith('#')]
+for n, row in enumerate(rows):
+    start, size = int(row[0]) * 512, int(row[2])
+    with open(os.path.join(pool, 'p%03d-f0.jpg' % n), 'wb') as f:
+        f.write(data[start:start + size])
+PY
+    image="$smoke_dir/smoke.img"
+    "$here/make-image.py" --pool "$smoke_dir/pool" --size 4M --out "$image" >/dev/null
+    # run_smoke NAME COMMAND...: the command must succeed; its last line of errors is shown when not.
+    run_smoke() {
+        local name=$1
+        shift
+        "$@" >"$smoke_dir/$name.out" 2>"$smoke_dir/$name.err" ||
+            { echo "smoke: $name failed: $(tail -n 1 "$smoke_dir/$name.err")" >&2; exit 1; }
+    }
+    run_smoke list "$driver" --deep --list /dev/null "$image"
+    run_smoke recover "$driver" --deep --list /dev/null --recover "$smoke_dir/out" "$image"
+    line=$("$here/recall.py" "$image.manifest.tsv" brelvox "$smoke_dir/out")
+    echo "smoke: $line"
+    read -r _ planted _ _ _ whole _ <<<"$line"
+    [[ $planted -gt 0 && $whole == "$planted" ]] || { echo "smoke: not every planted JPEG came back whole" >&2; exit 1; }
+    rm -rf "$smoke_dir"
+    exit 0
+fi
 
 need=()
 command -v photorec >/dev/null || need+=(testdisk)

@@ -1,5 +1,6 @@
 // The engine driver run as a program, as the end-to-end tests and benchmarks use it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -86,6 +87,34 @@ TEST_F(BrelvoxScanTest, UnreadableAndUnknownSources) {
     EXPECT_EQ(LineCount(quick.err), 1);
 }
 
+// A source that is neither an image file nor a block device is refused in one line before it is
+// opened for reading: a pipe would block the open for ever (the run is cut after 60 s if it does).
+TEST_F(BrelvoxScanTest, PipesAndCharacterDevicesAreNoSources) {
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    for (const std::string& source : {(dir / "pipe").string(), std::string("/dev/zero")}) {
+        DriverRun run{};
+        const std::string errPath = (dir / "stderr.txt").string();
+        run.status = testsupport::RunCommand("timeout -s KILL 60 " + kDriver + " --deep --list - " + source + " 2>" +
+                                                 errPath + " </dev/null",
+                                             &run.out);
+        run.err = testsupport::ReadFile(errPath);
+        EXPECT_EQ(run.status, 1) << source;
+        EXPECT_NE(run.err.find("brelvox-scan: " + source + " is neither an image file nor a block device"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(LineCount(run.err), 1) << run.err;
+        EXPECT_TRUE(run.out.empty());
+    }
+}
+
+// --help prints the usage on standard output and succeeds (what `make run` shows without arguments).
+TEST_F(BrelvoxScanTest, HelpPrintsTheUsage) {
+    DriverRun run = Scan(dir, "--help");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("usage: brelvox-scan", 0), 0u) << run.out;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
 // The FAT16 fixture, unpacked into the test's folder.
 std::filesystem::path Fat16(const TempDir& dir) {
     return testsupport::UnpackXz(testsupport::FixturePath("fat/fat16.img.xz"), dir.path());
@@ -113,7 +142,7 @@ TEST_F(BrelvoxScanTest, NeverWritesIntoTheSource) {
     std::filesystem::create_hard_link(image, dir / "hard.img");
     std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
     const std::string targets[] = {image.string(), (dir / "link.img").string(), (dir / "hard.img").string(),
-                                   "/dev/null", (dir / "dangling").string()};
+                                   (dir / "dangling").string()};
     for (const std::string& target : targets) {
         DriverRun run = Scan(dir, "--quick --list " + target + " " + image.string());
         EXPECT_EQ(run.status, 1) << target;
@@ -122,6 +151,10 @@ TEST_F(BrelvoxScanTest, NeverWritesIntoTheSource) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
     EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(image)), before);
+    // A character device is no disk: /dev/null takes the list (as the benchmarks use it).
+    DriverRun null = Scan(dir, "--quick --list /dev/null " + image.string());
+    EXPECT_EQ(null.status, 0) << null.err;
+    EXPECT_TRUE(null.out.empty());
 
     // A loop device over the image: neither the device nor its image may take the list.
     testsupport::LoopDevice loop(image, 512, false);

@@ -204,4 +204,27 @@ TEST_F(CarvingScanTest, TypeFilterKeepsOnlyTheChosenCategories) {
     }
 }
 
+// A driver outside its source tree (built elsewhere, or copied) still finds the file-type catalogue:
+// the resources folder of its build is compiled in. One that cannot read the catalogue refuses a
+// --types filter in one clear line instead of listing every file as "other".
+TEST_F(CarvingScanTest, TheCatalogueIsFoundOutsideTheSourceTree) {
+    std::filesystem::create_directory(dir / "bin");
+    const std::string copy = (dir / "bin/brelvox-scan").string();
+    std::filesystem::copy_file(kDriver, copy);
+    const std::string errPath = (dir / "stderr.txt").string();
+    std::string list;
+    const int status = testsupport::RunCommand(copy + " --deep --types 2 --list - " + image + " 2>" + errPath, &list);
+    ASSERT_EQ(status, 0) << testsupport::ReadFile(errPath);
+    const std::vector<Listed> entries = ParseListing(list);
+    EXPECT_EQ(std::count_if(entries.begin(), entries.end(), IsJpeg), static_cast<long>(planted.size())) << list;
+
+    const std::string missing = "BRELVOX_RESOURCES=" + (dir / "none").string() + " ";
+    std::string out;
+    EXPECT_EQ(testsupport::RunCommand(missing + copy + " --deep --types 2 --list - " + image + " 2>" + errPath, &out), 1);
+    const std::string err = testsupport::ReadFile(errPath);
+    EXPECT_NE(err.find("brelvox-scan: --types 2 needs the file-type catalogue"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_TRUE(out.empty()) << out;
+}
+
 }  // namespace

@@ -3,7 +3,7 @@
 #include <sstream>
 #include <string>
 
-#include "../../tools/brelvox-scan/ListDevices.h"
+#include "brelvox-scan/ListDevices.h"
 #include "../engine/EnumDevice/EnumDeviceFixture.h"
 #include "engine/EnumDevice/EnumDeviceEx.h"
 #include "support/Fixtures.h"

@@ -1,10 +1,12 @@
 // The driver's session over a real image and the real controller, tree builder and data recovery,
 // with a fake deep searcher standing in for a file system: listing format and order, safe paths,
 // no overwriting, byte-exact copies with their times.
-#include "../../tools/brelvox-scan/ScanSession.h"
+#include "brelvox-scan/ScanSession.h"
 
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +90,49 @@ std::vector<SimpleFileNode*> HardNodes() {
             Node(16, 15, "c.txt", false, 100, 1500000000, true, {DataRun{1, 1}})};
 }
 
+// A chain of 4,100 folders (deeper than 4,096 names) with a file at its foot.
+constexpr int kDeepFolders = 4100;
+std::vector<SimpleFileNode*> DeepNodes() {
+    std::vector<SimpleFileNode*> nodes;
+    for (int i = 0; i < kDeepFolders; ++i) nodes.push_back(Node(100 + i, i ? 99 + i : 2, "d", true, 0, 1000000000, false));
+    nodes.push_back(Node(99999, 99 + kDeepFolders, "deep.txt", false, 700, 1200000000, false, {DataRun{4, 1}}));
+    return nodes;
+}
+
+// A chain of 30 folders with names of 200 bytes (a path longer than the system resolves) with a file
+// at its foot, and a file under two folders of its own that is too large to be written.
+constexpr int kLongFolders = 30;
+const std::string kLongFolder(200, 'f');
+std::vector<SimpleFileNode*> LongNodes() {
+    std::vector<SimpleFileNode*> nodes;
+    for (int i = 0; i < kLongFolders; ++i)
+        nodes.push_back(Node(100 + i, i ? 99 + i : 2, kLongFolder.c_str(), true, 0, 1000000000 + i, false));
+    nodes.push_back(Node(99999, 99 + kLongFolders, "long.txt", false, 700, 1200000000, false, {DataRun{4, 1}}));
+    nodes.push_back(Node(20, 2, "x", true, 0, 1000000000, false));
+    nodes.push_back(Node(21, 20, "y", true, 0, 1000000000, false));
+    nodes.push_back(Node(22, 21, "big.bin", false, 6000, 1400000000, true, {DataRun{2, 6}}));
+    return nodes;
+}
+
+// Recover with a file-size limit of 4096 bytes on this process (SIGXFSZ ignored, so a write past it
+// fails instead of ending the process); false with a reason when the limit cannot be set or Recover fails.
+bool RecoverUnderSizeLimit(scan::ScanSession& session, scan::RecoverCounts& counts, std::string& reason) {
+    struct rlimit saved {};
+    if (getrlimit(RLIMIT_FSIZE, &saved) != 0) {
+        reason = "cannot read the file-size limit";
+        return false;
+    }
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    const bool limitSet = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    if (!limitSet) reason = "cannot set the file-size limit";
+    const bool recovered = limitSet && session.Recover(counts, reason);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    return recovered;
+}
+
 // Runs the session's scan over a 64-sector image with the fake FAT searcher publishing nodes().
 class SessionTest : public ::testing::Test {
 protected:
@@ -109,6 +154,15 @@ protected:
         g_log = nullptr;
         g_nodes = nullptr;
     }
+
+    // Runs the scan and writes the list; the list's text (a test failure when either fails).
+    std::string ScanAndList(scan::ScanSession& session) {
+        std::string reason;
+        EXPECT_TRUE(session.Run(reason) && session.WriteList(reason)) << reason;
+        return testsupport::ReadFile(dir / "list.txt");
+    }
+    // The found root's listed name: the first line's path up to its first "/".
+    static std::string RootOf(const std::string& list) { return list.substr(3, list.find('/') - 3); }
 
     testsupport::TempDir dir;
     std::string image;
@@ -169,10 +223,9 @@ TEST_F(SessionTest, HardCasesOfRecover) {
     g_nodes = HardNodes;
     scan::ScanSession session(options);
     std::string reason;
-    ASSERT_TRUE(session.Run(reason)) << reason;
-    ASSERT_TRUE(session.WriteList(reason)) << reason;
-    const std::string list = testsupport::ReadFile(dir / "list.txt");
-    const std::string root = list.substr(3, list.find("/docs") - 3);
+    const std::string list = ScanAndList(session);
+    ASSERT_FALSE(HasFatalFailure() || HasNonfatalFailure());
+    const std::string root = RootOf(list);
 
     // A link planted where a folder goes: the copy must not follow it.
     testsupport::TempDir elsewhere;
@@ -180,17 +233,8 @@ TEST_F(SessionTest, HardCasesOfRecover) {
     std::filesystem::create_directory_symlink(elsewhere.path(), out / root / "linked");
 
     // large.bin (6000 bytes) cannot be written whole: the write fails instead of the process dying.
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     scan::RecoverCounts counts;
-    const bool recovered = session.Recover(counts, reason);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    ASSERT_TRUE(recovered) << reason;
+    ASSERT_TRUE(RecoverUnderSizeLimit(session, counts, reason)) << reason;
 
     EXPECT_EQ(counts.copied, 3) << "the long name, the empty file and the unreadable one";
     EXPECT_EQ(counts.failed, 2) << "large.bin and the file under the planted link";
@@ -216,6 +260,59 @@ TEST_F(SessionTest, HardCasesOfRecover) {
     ASSERT_EQ(stat((docs / "empty.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+}
+
+// The whole path is listed however deep it goes, from the found root.
+TEST_F(SessionTest, DeepPathsAreListedWhole) {
+    g_nodes = DeepNodes;
+    scan::ScanSession session(options);
+    const std::string list = ScanAndList(session);
+    ASSERT_FALSE(HasFatalFailure() || HasNonfatalFailure());
+    const std::string root = RootOf(list);
+    ASSERT_NE(root.find("(FAT_FAT32)"), std::string::npos) << root;
+    std::string deepPath = root;
+    for (int i = 0; i < kDeepFolders; ++i) deepPath += "/d";
+    EXPECT_NE(list.find("\t" + deepPath + "/deep.txt\t700\t"), std::string::npos) << "the whole path";
+    EXPECT_NE(list.find("\t" + deepPath + "\t0\t0\t1\t"), std::string::npos) << "the deepest folder";
+}
+
+// Files are copied at paths longer than the system resolves, through descriptors, with the folders'
+// times; a copy that fails removes the folders it made, so no empty folder stays behind.
+TEST_F(SessionTest, LongPathsAreCopiedAndFailedCopiesLeaveNoFolders) {
+    g_nodes = LongNodes;
+    scan::ScanSession session(options);
+    std::string reason;
+    const std::string list = ScanAndList(session);
+    ASSERT_FALSE(HasFatalFailure() || HasNonfatalFailure());
+    const std::string root = RootOf(list);
+
+    scan::RecoverCounts counts;
+    ASSERT_TRUE(RecoverUnderSizeLimit(session, counts, reason)) << reason;
+    EXPECT_EQ(counts.copied, 1);
+    EXPECT_EQ(counts.failed, 1) << "big.bin";
+
+    // The long file, reached folder by folder; each folder has its node's time.
+    int fd = ::open((out / root).c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < kLongFolders && fd >= 0; ++i) {
+        const int child = ::openat(fd, kLongFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        ::close(fd);
+        fd = child;
+        struct stat st {};
+        ASSERT_EQ(::fstat(fd, &st), 0) << i;
+        EXPECT_EQ(st.st_mtim.tv_sec, 1000000000 + i) << i;
+    }
+    ASSERT_GE(fd, 0);
+    const int file = ::openat(fd, "long.txt", O_RDONLY);
+    ::close(fd);
+    ASSERT_GE(file, 0);
+    std::string bytes(800, '\0');
+    const ssize_t got = ::read(file, bytes.data(), bytes.size());
+    ::close(file);
+    ASSERT_EQ(got, 700);
+    EXPECT_EQ(bytes.substr(0, 700), image.substr(4 * 1024, 700));
+    // big.bin failed: neither it nor the folders x and y made for it remain.
+    EXPECT_FALSE(std::filesystem::exists(out / root / "x"));
 }
 
 }  // namespace

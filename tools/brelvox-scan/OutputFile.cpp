@@ -40,16 +40,17 @@ bool WriteOutput(const std::string& path, int standardOutputFd, const std::strin
         reason = "cannot write the " + what + " to standard output";
         return false;
     }
-    // Opened without truncation: what it is gets checked on the open file before anything changes.
+    // Opened without truncation: what it is gets checked on the open file before anything changes. A
+    // character device (/dev/null) or a pipe takes the text as it comes; a block device never does.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0644);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || IsSourceFile(fd, source)) {
+    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode) || IsSourceFile(fd, source)) {
         reason = "cannot write " + path +
-                 (fd < 0 ? std::string(": ") + std::strerror(errno) : ": not a plain file apart from the source");
+                 (fd < 0 ? std::string(": ") + std::strerror(errno) : ": not a file apart from the source");
         if (fd >= 0) ::close(fd);
         return false;
     }
-    const bool written = ::ftruncate(fd, 0) == 0 && WriteAll(fd, text);
+    const bool written = (!S_ISREG(st.st_mode) || ::ftruncate(fd, 0) == 0) && WriteAll(fd, text);
     if (::close(fd) != 0 || !written) {
         reason = "cannot write " + path;
         return false;

@@ -1,5 +1,6 @@
-// Where the driver writes a list: "-" is the real standard output; any other path a plain file that
-// is not the scanned source (checked on the open file before anything in it changes).
+// Where the driver writes a list: "-" is the real standard output; any other path a file (or a
+// character device, or a pipe) that is not the scanned source, checked on the open file before
+// anything in it changes.
 #pragma once
 
 #include <string>

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <unordered_set>
 
 #include "FileTypeCatalogue.h"
 #include "OutputFile.h"
@@ -39,8 +40,6 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Parent steps followed from a node up to its root; a longer chain is damaged (or a cycle).
-constexpr int kMaxDepth = 4096;
 // Bounds the search for a free counter.
 constexpr int kMaxCounter = 1000000;
 
@@ -53,16 +52,37 @@ bool MakeFolders(const std::string& path) {
     }
 }
 
-// Opens (making it when missing) the folder name inside the folder at fd; a link planted there is
-// never followed, so nothing found on disk can lead the copy outside the destination.
-int OpenChildFolder(int fd, const std::string& name) {
-    if (::mkdirat(fd, name.c_str(), 0755) != 0 && errno != EEXIST) return -1;
+// Opens (making it when missing, then made is set) the folder name inside the folder at fd; a link
+// planted there is never followed, so nothing found on disk can lead the copy outside the destination.
+int OpenChildFolder(int fd, const std::string& name, bool& made) {
+    made = ::mkdirat(fd, name.c_str(), 0755) == 0;
+    if (!made && errno != EEXIST) return -1;
     return ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
+// Removes, from the deepest up, the folders of a failed copy that it made itself: fd is open at the
+// deepest (taken), names[0..depth) lead to it from the destination root, and names[first..depth) were
+// made. Each step goes up through "..", so any depth is reached; a folder that is no longer the one
+// made, or is not empty, ends the walk.
+void RemoveMadeFolders(int fd, const std::vector<std::string>& names, size_t depth, size_t first) {
+    for (size_t level = depth; fd >= 0 && level > first; --level) {
+        struct stat made {}, there {};
+        const bool known = ::fstat(fd, &made) == 0;
+        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = up;
+        const char* name = names[level - 1].c_str();
+        if (fd < 0 || !known || ::fstatat(fd, name, &there, AT_SYMLINK_NOFOLLOW) != 0 || there.st_dev != made.st_dev ||
+            there.st_ino != made.st_ino || ::unlinkat(fd, name, AT_REMOVEDIR) != 0)
+            break;
+    }
+    if (fd >= 0) ::close(fd);
+}
+
 // Creates name inside the folder at fd, or the first free "stem_NNNN.ext" when it exists; never opens
-// anything that exists (O_EXCL), links included. Empty when no name could be created.
-std::string CreateFreeFile(int fd, const std::string& name) {
+// anything that exists (O_EXCL), links included. The new file open for writing, its name in chosen;
+// -1 when no name could be created.
+int CreateFreeFile(int fd, const std::string& name, std::string& chosen) {
     const std::string extension = safename::ExtensionOf(name);
     const std::string stem = extension.empty() ? name : name.substr(0, name.size() - extension.size() - 1);
     for (int n = 0; n < kMaxCounter; ++n) {
@@ -71,12 +91,12 @@ std::string CreateFreeFile(int fd, const std::string& name) {
         const std::string candidate = n == 0 ? name : safename::FitName(stem, counter, extension);
         const int file = ::openat(fd, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (file >= 0) {
-            ::close(file);
-            return candidate;
+            chosen = candidate;
+            return file;
         }
-        if (errno != EEXIST) return "";
+        if (errno != EEXIST) return -1;
     }
-    return "";
+    return -1;
 }
 
 std::string Describe(u64 code) {
@@ -116,6 +136,19 @@ bool ScanSession::OpenSource(std::string& reason) {
     }
     if (S_ISDIR(st.st_mode)) {
         reason = m_options.source + " is a directory, not an image or a device";
+        return false;
+    }
+    // Looked at through a non-blocking open before it is opened for reading: opening a pipe would
+    // wait for a writer for ever, and a character device or socket holds no disk.
+    const int probeFd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (probeFd < 0 && errno != ENXIO) {
+        reason = "cannot open " + m_options.source + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool imageOrDisk = probeFd >= 0 && ::fstat(probeFd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+    if (probeFd >= 0) ::close(probeFd);
+    if (!imageOrDisk) {
+        reason = m_options.source + " is neither an image file nor a block device";
         return false;
     }
     m_device.reset(m_options.quick ? CreateVolumeDevice(path) : CreateDiskDevice(path));
@@ -158,7 +191,7 @@ bool ScanSession::Run(std::string& reason) {
     // file is "other", which only the full type set may accept.
     std::string catalogueReason;
     if (!LoadFileTypeCatalogue(catalogueReason) && m_options.types != 127) {
-        reason = catalogueReason;
+        reason = "--types " + std::to_string(m_options.types) + " needs the file-type catalogue: " + catalogueReason;
         return false;
     }
     m_filter = CreateFilter();
@@ -195,17 +228,35 @@ void ScanSession::ShowNodes(IFileNode** nodes, u32 count, int) {
 
 void ScanSession::ShowFilesystemNode(IFilesystemNode*) {}
 
-std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
-    std::vector<std::string> names;
-    for (IFileNode* at = node; at && names.size() < kMaxDepth; at = at->GetParent())
-        names.push_back(safename::SafePathComponent(at->GetFileName() ? at->GetFileName() : ""));
-    return {names.rbegin(), names.rend()};
+const std::string& ScanSession::PathOf(IFileNode* node) const {
+    // Up to the first node whose path is known, or the found root; a node met twice on the way (a
+    // damaged tree) ends the walk. Each path is built once from its parent's, so a deep tree costs no
+    // more than its paths' own length.
+    static const std::string kNone;
+    if (!node) return kNone;
+    std::vector<IFileNode*> chain;
+    std::unordered_set<IFileNode*> onChain;
+    IFileNode* at = node;
+    for (; at && !m_paths.count(at) && onChain.insert(at).second; at = at->GetParent()) chain.push_back(at);
+    std::string path = at && m_paths.count(at) ? m_paths.at(at) : std::string();
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const char* name = (*it)->GetFileName();
+        path += (path.empty() ? "" : "/") + safename::SafePathComponent(name ? name : "");
+        m_paths[*it] = path;
+    }
+    return m_paths.at(node);
 }
 
-std::string ScanSession::PathOf(IFileNode* node) const {
-    std::string path;
-    for (const std::string& name : ComponentsOf(node)) path += (path.empty() ? "" : "/") + name;
-    return path;
+std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
+    // Safe names hold no "/": the path splits back into them.
+    std::vector<std::string> names;
+    const std::string& path = PathOf(node);
+    for (size_t start = 0;;) {
+        const size_t slash = path.find('/', start);
+        names.push_back(path.substr(start, slash - start));
+        if (slash == std::string::npos) return names;
+        start = slash + 1;
+    }
 }
 
 bool ScanSession::WriteList(std::string& reason) {
@@ -237,25 +288,26 @@ IDataRecovery* ScanSession::RecoveryFor(_tagSearcherType type) {
     return recovery;
 }
 
-bool ScanSession::RecoverOne(IFileNode* node, int folderFd, const std::string& folderPath, const std::string& name,
-                             RecoverCounts& counts) {
+bool ScanSession::RecoverOne(IFileNode* node, int folderFd, const std::string& name, RecoverCounts& counts) {
     IDataRecovery* recovery = RecoveryFor(node->GetSearcheType());
     if (!recovery) return false;
     IFileReader* reader = recovery->SetRecoverNode(node);
     if (reader) reader->Release();
     // Without a reader only an empty file can be written, which is no copy of a file that holds data.
     if (!reader && node->GetFileSize() != 0) return false;
-    const std::string chosen = CreateFreeFile(folderFd, name);
-    if (chosen.empty()) return false;
-    const std::string target = folderPath + "/" + chosen;
-    const u64 code = recovery->RecoverTo(target.c_str(), nullptr, 0);
+    std::string chosen;
+    const int file = CreateFreeFile(folderFd, name, chosen);
+    if (file < 0) return false;
+    const u64 code = recovery->RecoverToFile(file, folderFd, chosen.c_str(), nullptr, 0);
+    bool copied = code == result::kSuccess;
     if (code == recoverycode::kCreatedEmpty) {
         // The data-recovery object has no node for an empty file: it gets its time here, as others do there.
         const i64 created = node->GetCreationTime();
-        if (created > 0) CDataRecovery::ChangeFileCreateTs(target.c_str(), std::time_t(UnixSeconds(created)));
-        return true;
+        if (created > 0) CDataRecovery::ChangeFileCreateTs(file, std::time_t(UnixSeconds(created)));
+        copied = true;
     }
-    if (code != result::kSuccess) {
+    if (::close(file) != 0) copied = false;
+    if (!copied) {
         // A failed copy leaves nothing behind: a truncated file would pass for the found one.
         ::unlinkat(folderFd, chosen.c_str(), 0);
         return false;
@@ -263,6 +315,33 @@ bool ScanSession::RecoverOne(IFileNode* node, int folderFd, const std::string& f
     auto* concrete = dynamic_cast<CDataRecovery*>(recovery);
     if (concrete && concrete->GetUnreadableChunkCount() > 0) ++counts.unreadable;
     return true;
+}
+
+bool ScanSession::RecoverAt(int rootFd, const std::vector<std::string>& parts, IFileNode* node, RecoverCounts& counts) {
+    if (parts.empty()) return false;
+    // Folder by folder from the destination root, never through a link, one descriptor at a time.
+    int fd = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    size_t depth = 0;
+    size_t firstMade = parts.size();
+    while (fd >= 0 && depth + 1 < parts.size()) {
+        bool made = false;
+        const int child = OpenChildFolder(fd, parts[depth], made);
+        if (made && firstMade == parts.size()) firstMade = depth;
+        if (child < 0) {
+            // A folder made but not entered is removed as the others are.
+            if (made) ::unlinkat(fd, parts[depth].c_str(), AT_REMOVEDIR);
+            break;
+        }
+        ::close(fd);
+        fd = child;
+        ++depth;
+    }
+    const bool copied = fd >= 0 && depth + 1 == parts.size() && RecoverOne(node, fd, parts.back(), counts);
+    if (copied)
+        ::close(fd);
+    else
+        RemoveMadeFolders(fd, parts, depth, firstMade);
+    return copied;
 }
 
 bool ScanSession::Recover(RecoverCounts& counts, std::string& reason) {
@@ -280,18 +359,7 @@ bool ScanSession::Recover(RecoverCounts& counts, std::string& reason) {
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [parts, node] : files) {
         if (g_stop) break;
-        // Folder by folder from the destination root, never through a link.
-        int fd = ::dup(rootFd);
-        std::string folder = root;
-        for (size_t i = 0; fd >= 0 && i + 1 < parts.size(); ++i) {
-            const int child = OpenChildFolder(fd, parts[i]);
-            ::close(fd);
-            fd = child;
-            folder += "/" + parts[i];
-        }
-        const bool copied = fd >= 0 && !parts.empty() && RecoverOne(node, fd, folder, parts.back(), counts);
-        if (fd >= 0) ::close(fd);
-        ++(copied ? counts.copied : counts.failed);
+        ++(RecoverAt(rootFd, parts, node, counts) ? counts.copied : counts.failed);
     }
     ::close(rootFd);
     return true;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/Common/IDrirectoryTree.h"
@@ -66,12 +67,16 @@ public:
 
 private:
     bool OpenSource(std::string& reason);
-    // The node's path from its found root, one safe component per name: the same under --list and --recover.
+    // The node's path from its found root, one safe component per name, however deep: the same under
+    // --list and --recover.
     std::vector<std::string> ComponentsOf(IFileNode* node) const;
-    std::string PathOf(IFileNode* node) const;
-    // Copies one file into the folder open at folderFd (folderPath names it); true when copied.
-    bool RecoverOne(IFileNode* node, int folderFd, const std::string& folderPath, const std::string& name,
-                    RecoverCounts& counts);
+    const std::string& PathOf(IFileNode* node) const;
+    // Copies one file into the folder open at folderFd; true when copied.
+    bool RecoverOne(IFileNode* node, int folderFd, const std::string& name, RecoverCounts& counts);
+    // Copies one file to its path (parts) below the destination root open at rootFd, making the
+    // folders on the way through descriptors, so no depth is too deep. A copy that fails leaves
+    // nothing behind: neither a partial file nor a folder it made.
+    bool RecoverAt(int rootFd, const std::vector<std::string>& parts, IFileNode* node, RecoverCounts& counts);
     IDataRecovery* RecoveryFor(_tagSearcherType type);
 
     Options m_options;
@@ -81,6 +86,8 @@ private:
     std::vector<IFileNode*> m_nodes;
     std::set<IFileNode*> m_seen;
     std::map<_tagSearcherType, IDataRecovery*> m_recoveries;
+    // The paths built so far, by node.
+    mutable std::unordered_map<IFileNode*, std::string> m_paths;
 };
 
 }  // namespace scan

@@ -4,6 +4,7 @@
 //
 //   brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--partitions FILE] [--recover DIR] SOURCE
 //   brelvox-scan --list-devices
+//   brelvox-scan --help
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,20 +17,19 @@
 #include <sstream>
 #include <string>
 
-#include "DestinationCheck.h"
 #include "ListDevices.h"
 #include "OutputFile.h"
 #include "PartitionList.h"
 #include "ScanSession.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
+#include "platform/disks/DestinationCheck.h"
 
 namespace {
 
-void Usage() {
-    std::fprintf(stderr,
+void Usage(FILE* to) {
+    std::fprintf(to,
                  "usage: brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--partitions FILE]"
-                 " [--recover DIR] SOURCE"
-                 " | --list-devices\n");
+                 " [--recover DIR] SOURCE | --list-devices | --help\n");
 }
 
 int Fail(const std::string& reason) {
@@ -52,18 +52,19 @@ bool ParseBits(const char* text, u32& bits) {
 bool CheckDestinations(const scan::Options& options, std::string& reason) {
     struct stat st {};
     if (::stat(options.source.c_str(), &st) != 0) return true;
-    const scan::FileIdentity source = scan::FileIdentity::Of(st);
-    const scan::BlockTopology topology;
+    using namespace brelvox::disks;
+    const FileIdentity source = FileIdentity::Of(st);
+    const BlockTopology topology;
     for (const std::string& path : {options.listPath == "-" ? std::string() : options.listPath,
                                     options.partitionsPath == "-" ? std::string() : options.partitionsPath,
                                     options.recoverDir}) {
         if (path.empty()) continue;
-        const auto destination = scan::LocateDestination(path);
+        const auto destination = LocateDestination(path);
         if (!destination) {
             reason = "refusing to write to " + path + ": where it leads cannot be told";
             return false;
         }
-        reason = scan::DestinationProblem(source, *destination, topology);
+        reason = DestinationProblem(source, *destination, topology);
         if (!reason.empty()) return false;
     }
     return true;
@@ -72,6 +73,10 @@ bool CheckDestinations(const scan::Options& options, std::string& reason) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        Usage(stdout);
+        return 0;
+    }
     if (argc == 2 && std::strcmp(argv[1], "--list-devices") == 0) {
         // The engine's debug lines go to standard error; the list alone to standard output.
         std::ostringstream list;
@@ -100,17 +105,17 @@ int main(int argc, char** argv) {
         } else if (arg == "--recover" && hasValue) {
             options.recoverDir = argv[++i];
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            Usage();
+            Usage(stderr);
             return 2;
         } else if (options.source.empty()) {
             options.source = arg;
         } else {
-            Usage();
+            Usage(stderr);
             return 2;
         }
     }
     if (options.source.empty()) {
-        Usage();
+        Usage(stderr);
         return 2;
     }
     if (options.quick && !options.partitionsPath.empty()) return Fail("--partitions lists what a deep scan found");

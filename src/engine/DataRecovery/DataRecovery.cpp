@@ -10,13 +10,14 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "engine/Common/IFileSystemSearchController.h"
 #include "engine/Common/IProgress.h"
 #include "engine/DataRecovery/DataRecoveryCodes.h"
+#include "engine/DataRecovery/DestinationFile.h"
 #include "engine/DataRecovery/FileReader.h"
 #include "engine/DataRecovery/RecoveryLog.h"
-#include "engine/NTFSLib/CompressFileReader.h"
 #include "engine/Utility/FileNode.h"
 #include "engine/Utility/IDataRunList.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
@@ -51,6 +52,31 @@ bool WriteAllAt(int fd, const u8* data, size_t length, i64 offset) {
 
 double SortKey(const CSearchedPartitionInfo* record) {
     return std::isnan(record->m_weight) ? -std::numeric_limits<double>::infinity() : record->m_weight;
+}
+
+// Owns one descriptor.
+struct ScopedFd {
+    explicit ScopedFd(int f) : fd(f) {}
+    ~ScopedFd() { Reset(-1); }
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
+    void Reset(int f) {
+        if (fd >= 0) ::close(fd);
+        fd = f;
+    }
+    int fd;
+};
+
+// The folder above the one open at fd, or -1 at the top of the file system. ".." is never a link.
+int OpenParent(int fd) {
+    const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat here {}, there {};
+    if (up >= 0 && ::fstat(fd, &here) == 0 && ::fstat(up, &there) == 0 && here.st_dev == there.st_dev &&
+        here.st_ino == there.st_ino) {
+        ::close(up);
+        return -1;
+    }
+    return up;
 }
 
 bool IsStrictlyBelow(const std::string& path, const std::string& root) {
@@ -145,6 +171,10 @@ u32 CDataRecovery::GetUnreadableChunkCount() {
 void CDataRecovery::SetDestinationRoot(const char* root) {
     m_destinationRoot = root ? root : "";
     while (m_destinationRoot.size() > 1 && m_destinationRoot.back() == '/') m_destinationRoot.pop_back();
+    struct stat st {};
+    m_rootKnown = !m_destinationRoot.empty() && ::stat(m_destinationRoot.c_str(), &st) == 0;
+    m_rootDevice = m_rootKnown ? st.st_dev : 0;
+    m_rootInode = m_rootKnown ? st.st_ino : 0;
 }
 
 bool CDataRecovery::IsMetaDataInRange(const CSearchedPartitionInfo* record, CFileNode* node) {
@@ -233,14 +263,14 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* node) {
     if (fileNode->IsCompressed()) {
         reader = fileNode->CreateCompressFileReader(record->m_privateData);
         if (!reader) return fail(4);
+        // Readers of other file systems come ready from their node; an NTFS reader is opened on the
+        // device, and one that decompresses whole files is driven through WriteWholeFile.
         if (record->m_fileSystemType == FILE_SYSTEM_NTFS) {
-            if (auto* plain = dynamic_cast<CFileReader*>(reader)) {
-                if (!plain->Open(m_device, fileNode, record)) {
-                    reader->Release();
-                    return fail(5);
-                }
-                m_compressedNtfs = dynamic_cast<CCompressFileReader*>(reader) ? 1 : 0;
+            if (!reader->Open(m_device, fileNode, record)) {
+                reader->Release();
+                return fail(5);
             }
+            m_compressedNtfs = reader->WritesWholeFile() ? 1 : 0;
         }
     } else {
         auto* plain = new (std::nothrow) CFileReader;
@@ -264,8 +294,18 @@ int CDataRecovery::ChangeFileCreateTs(const char* path, std::time_t time) {
     return ::utimensat(AT_FDCWD, path, times, 0);
 }
 
-void CDataRecovery::SetTimes(const char* path) {
-    if (m_hasNodeTime) ChangeFileCreateTs(path, std::time_t(m_nodeTime));
+int CDataRecovery::ChangeFileCreateTs(int fd, std::time_t time) {
+    const timespec times[2] = {{time, 0}, {time, 0}};  // access, modification
+    return ::futimens(fd, times);
+}
+
+void CDataRecovery::SetFileTime(int fd) {
+    // A character device named as the destination (/dev/null) keeps its own times.
+    struct stat st {};
+    if (m_hasNodeTime && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ChangeFileCreateTs(fd, std::time_t(m_nodeTime));
+}
+
+void CDataRecovery::SetFolderTimes(const char* path) {
     std::string folder = path;
     // The walk stops below a tree's synthetic root (a node without a parent) and never reaches the
     // destination root or above it, whatever the path's depth.
@@ -280,8 +320,42 @@ void CDataRecovery::SetTimes(const char* path) {
     }
 }
 
+void CDataRecovery::SetFolderTimes(int folderFd) {
+    if (folderFd < 0 || !m_node) return;
+    // One entry per folder above the file, below the tree's synthetic root: the time it gets, if any.
+    std::vector<std::optional<i64>> times;
+    for (CFileNode* parent = m_node->GetParent(); parent && parent->GetParent(); parent = parent->GetParent()) {
+        i64 when = 0;
+        times.push_back(FiletimeToUnix(parent->GetCreationTime(), when) ? std::optional<i64>(when) : std::nullopt);
+    }
+    if (times.empty()) return;
+    if (!m_rootKnown && !m_destinationRoot.empty()) SetDestinationRoot(std::string(m_destinationRoot).c_str());
+    size_t levels = times.size();
+    if (m_rootKnown) {
+        // Only folders strictly below the destination root take times: count how far below it this one lies.
+        size_t below = 0;
+        bool reached = false;
+        for (ScopedFd at(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0)); at.fd >= 0; at.Reset(OpenParent(at.fd))) {
+            struct stat st {};
+            if (::fstat(at.fd, &st) != 0) break;
+            if (st.st_dev == m_rootDevice && st.st_ino == m_rootInode) {
+                reached = true;
+                break;
+            }
+            ++below;
+        }
+        if (!reached) return;
+        levels = std::min(levels, below);
+    }
+    size_t level = 0;
+    for (ScopedFd at(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0)); at.fd >= 0 && level < levels; ++level) {
+        if (times[level]) ChangeFileCreateTs(at.fd, std::time_t(*times[level]));
+        if (level + 1 < levels) at.Reset(OpenParent(at.fd));
+    }
+}
+
 u64 CDataRecovery::CreateEmptyDestination(const char* path) {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = destination::OpenForCopy(path);
     if (fd < 0) {
         RecoveryLog("%s %d\r\n", "RecoverTo", 2);
         return recoverycode::kCannotCreateEmpty;
@@ -290,10 +364,8 @@ u64 CDataRecovery::CreateEmptyDestination(const char* path) {
     return recoverycode::kCreatedEmpty;
 }
 
-u64 CDataRecovery::CopyPlain(const char* path, IProgress* sink, int size) {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || !EnsureBuffer()) {
-        if (fd >= 0) ::close(fd);
+u64 CDataRecovery::CopyPlain(int fd, const char* name, IProgress* sink, int size) {
+    if (!EnsureBuffer()) {
         RecoveryLog("%s %d\r\n", "RecoverTo", 5);
         return recoverycode::kCannotOpenDestination;
     }
@@ -319,24 +391,17 @@ u64 CDataRecovery::CopyPlain(const char* path, IProgress* sink, int size) {
         if (got < chunk) ++m_unreadableChunks;
         if (got == 0) {
             // Unreadable: the range stays zeros (the file gets its full length at the end).
-            RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, path,
+            RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, name,
                         readError ? std::strerror(readError) : "no data for the range");
         } else if (!WriteAllAt(fd, m_buffer.data(), got, current)) {
-            RecoveryLog("%s:%d write[%s] failed with %s\n", "RecoverTo", 7, path, std::strerror(errno));
+            RecoveryLog("%s:%d write[%s] failed with %s\n", "RecoverTo", 7, name, std::strerror(errno));
             record.errorCode = i64(recoverycode::kWriteWait);
-            // Reopened without truncation or appending: the retry rewrites this chunk at its own offset.
-            ::close(fd);
-            fd = ::open(path, O_WRONLY | O_CLOEXEC);
-            if (fd < 0) {
-                code = recoverycode::kCannotReopenDestination;
-                if (sink) sink->UpdateProgress(&record);
-                break;
-            }
             if (!sink && ++failedTries >= kWriteTriesWithoutSink) {
                 code = recoverycode::kWriteGaveUp;
                 break;
             }
-            // The caller pauses on this record; Continued() then waits for resume or stop.
+            // The caller pauses on this record; Continued() then waits for resume or stop, and the same
+            // chunk is written again at its own offset.
             if (sink) sink->UpdateProgress(&record);
             continue;
         }
@@ -345,16 +410,35 @@ u64 CDataRecovery::CopyPlain(const char* path, IProgress* sink, int size) {
         record.current = u64(current);
         if (sink) sink->UpdateProgress(&record);
     }
-    if (fd >= 0) {
-        if (code == result::kSuccess && !stopped && ::ftruncate(fd, total) != 0) code = recoverycode::kCannotFinishDestination;
-        if (::close(fd) != 0 && code == result::kSuccess) code = recoverycode::kCannotFinishDestination;
-    }
+    struct stat st {};
+    const bool plainFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (code == result::kSuccess && !stopped && plainFile && ::ftruncate(fd, total) != 0)
+        code = recoverycode::kCannotFinishDestination;
     if (result::IsFailure(code)) {
         RecoveryLog("%s %d\r\n", "RecoverTo", 8);
         return code;
     }
-    SetTimes(path);
+    SetFileTime(fd);
     return result::kSuccess;
+}
+
+bool CDataRecovery::WritesWholeFile() {
+    return m_reader && m_compressedNtfs && m_reader->IsCompressFile() && m_reader->WritesWholeFile();
+}
+
+u64 CDataRecovery::CopyInto(int fd, const char* name, IProgress* sink, int size) {
+    if (WritesWholeFile()) {
+        bool resident = false;
+        if (!m_reader->WriteWholeFile(fd, sink, resident)) {
+            RecoveryLog("%s %d\r\n", "RecoverTo", 4);
+            return recoverycode::kDecompressFailed;
+        }
+        if (!resident) {
+            SetFileTime(fd);
+            return result::kSuccess;
+        }
+    }
+    return CopyPlain(fd, name, sink, size);
 }
 
 u64 CDataRecovery::RecoverTo(const char* path, IProgress* sink, int size) {
@@ -367,24 +451,40 @@ u64 CDataRecovery::RecoverTo(const char* path, IProgress* sink, int size) {
         return recoverycode::kNullPath;
     }
     if (!m_reader) return CreateEmptyDestination(path);
-    if (m_reader->IsCompressFile() && m_compressedNtfs) {
-        if (size != 0) {
-            RecoveryLog("%s %d\r\n", "RecoverTo", 3);
-            return recoverycode::kSizeForCompressed;
-        }
-        if (auto* compressed = dynamic_cast<CCompressFileReader*>(m_reader)) {
-            bool resident = false;
-            if (!compressed->Recovery(path, sink, resident)) {
-                RecoveryLog("%s %d\r\n", "RecoverTo", 4);
-                return recoverycode::kDecompressFailed;
-            }
-            if (!resident) {
-                SetTimes(path);
-                return result::kSuccess;
-            }
-        }
+    if (size != 0 && WritesWholeFile()) {
+        RecoveryLog("%s %d\r\n", "RecoverTo", 3);
+        return recoverycode::kSizeForCompressed;
     }
-    return CopyPlain(path, sink, size);
+    const int fd = destination::OpenForCopy(path);
+    if (fd < 0) {
+        const bool whole = WritesWholeFile();
+        RecoveryLog("%s %d\r\n", "RecoverTo", whole ? 4 : 5);
+        return whole ? recoverycode::kDecompressFailed : recoverycode::kCannotOpenDestination;
+    }
+    u64 code = CopyInto(fd, path, sink, size);
+    if (::close(fd) != 0 && code == result::kSuccess) code = recoverycode::kCannotFinishDestination;
+    if (code == result::kSuccess) SetFolderTimes(path);
+    return code;
+}
+
+u64 CDataRecovery::RecoverToFile(int fd, int folderFd, const char* name, IProgress* sink, int size) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_unreadableChunks = 0;
+    _PROGRESS_INFO start = MakeProgressInfo(PROGRESS_RUNNING, 0, 0);
+    if (sink) sink->UpdateProgress(&start);
+    if (fd < 0) {
+        RecoveryLog("%s %d\r\n", "RecoverTo", 1);
+        return recoverycode::kNullPath;
+    }
+    // The caller's file is new and empty: without a reader it stays so.
+    if (!m_reader) return recoverycode::kCreatedEmpty;
+    if (size != 0 && WritesWholeFile()) {
+        RecoveryLog("%s %d\r\n", "RecoverTo", 3);
+        return recoverycode::kSizeForCompressed;
+    }
+    const u64 code = CopyInto(fd, name ? name : "", sink, size);
+    if (code == result::kSuccess) SetFolderTimes(folderFd);
+    return code;
 }
 
 u32 CDataRecovery::ReadSmallJPG(char* out, u32 outSize) {
@@ -394,12 +494,8 @@ u32 CDataRecovery::ReadSmallJPG(char* out, u32 outSize) {
     u8* buffer = m_buffer.data();
     // Zeroed first: a short read must not leave the previous file's bytes in the window.
     std::memset(buffer, 0, kJpegWindow);
-    if (m_compressedNtfs) {
-        auto* compressed = dynamic_cast<CCompressFileReader*>(m_reader);
-        if (!compressed || !compressed->Recovery(reinterpret_cast<char*>(buffer), int(kJpegWindow), nullptr)) return 0;
-    } else if (m_reader->ReadData(0, reinterpret_cast<char*>(buffer), kJpegWindow, nullptr) == 0) {
-        return 0;
-    }
+    // Every reader, the compressed ones included, delivers the decompressed start through ReadData.
+    if (m_reader->ReadData(0, reinterpret_cast<char*>(buffer), kJpegWindow, nullptr) == 0) return 0;
     i64 start = -1, end = -1;
     for (u32 i = 4; i < kJpegWindow - 4; ++i) {
         if (start < 0) {

@@ -1,7 +1,10 @@
 // The data-recovery object: picks the partition record a node belongs to, opens a reader on the node
 // and copies its data to a destination file in 4 MiB chunks with progress, then sets the times of the
-// file and of the folders above it.
+// file and of the folders above it. The destination is a file the caller created (RecoverToFile) or
+// a path opened without following a link at it (RecoverTo).
 #pragma once
+
+#include <sys/types.h>
 
 #include <ctime>
 #include <mutex>
@@ -31,6 +34,7 @@ public:
     u64 Initialize(const std::vector<CSearchedPartitionInfo*>& records, IStorageDevice* device);
     IFileReader* SetRecoverNode(IFileNode* node) override;
     u64 RecoverTo(const char* path, IProgress* sink, int size) override;
+    u64 RecoverToFile(int fd, int folderFd, const char* name, IProgress* sink, int size) override;
     u32 ReadSmallJPG(char* out, u32 outSize) override;
     void Release() override { delete this; }
 
@@ -52,14 +56,23 @@ public:
     // Sets the modification and access times of path to a Unix time (whole seconds); 0 on success.
     // Linux keeps a file's birth time to itself: it cannot be set.
     static int ChangeFileCreateTs(const char* path, std::time_t time);
+    // The same for the open file fd.
+    static int ChangeFileCreateTs(int fd, std::time_t time);
 
 private:
     void ClearPartitions();
     void ReleaseReader();
     bool EnsureBuffer();
-    u64 CopyPlain(const char* path, IProgress* sink, int size);
+    // True when the current reader writes the whole (NTFS compressed) file itself.
+    bool WritesWholeFile();
+    // Writes the current node into fd (name for log lines) and, on success, sets the file's time.
+    u64 CopyInto(int fd, const char* name, IProgress* sink, int size);
+    u64 CopyPlain(int fd, const char* name, IProgress* sink, int size);
     u64 CreateEmptyDestination(const char* path);
-    void SetTimes(const char* path);
+    void SetFileTime(int fd);
+    // The folders above the file: by cutting its path, or through "..", from the folder open at fd.
+    void SetFolderTimes(const char* path);
+    void SetFolderTimes(int folderFd);
 
     i32 m_bufferSize = kBufferSize;
     std::vector<u8> m_buffer;
@@ -74,5 +87,9 @@ private:
     IFileNode* m_node = nullptr;
     u32 m_unreadableChunks = 0;
     std::string m_destinationRoot;
+    // The destination root's device and inode, once it could be looked at.
+    bool m_rootKnown = false;
+    dev_t m_rootDevice = 0;
+    ino_t m_rootInode = 0;
     std::mutex m_mutex;
 };

@@ -20,8 +20,7 @@ constexpr u64 kCannotOpenDestination = result::Make(kModule, 0x0131, 0xF);
 constexpr u64 kWriteWait = result::Make(kModule, 0x015F, 0xD03);
 // Returned: a chunk could not be written and no caller could resolve it.
 constexpr u64 kWriteGaveUp = result::Make(kModule, 0x0160, 0xD03);
-// Returned: the destination could not be reopened after a failed write, or not closed cleanly.
-constexpr u64 kCannotReopenDestination = result::Make(kModule, 0x0161, 0xF);
+// Returned: the destination could not be given its length or closed cleanly.
 constexpr u64 kCannotFinishDestination = result::Make(kModule, 0x0162, 0xF);
 
 }  // namespace recoverycode

@@ -19,7 +19,7 @@ public:
 
     // Non-zero on success; fails for a null argument, a zero cluster size, a zero data size or a node
     // without a run list.
-    int Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition);
+    int Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) override;
     // Reads from offset, length cut at the data size; got receives the bytes delivered (fewer when the
     // runs cover less than the size). Fails at or past the size, without runs, or when the device
     // refuses a read (then *error = -1).

@@ -21,6 +21,12 @@ public:
     // Copies a small JPEG embedded in the first 64 KiB of the node to out; its length or 0.
     virtual u32 ReadSmallJPG(char* out, u32 outSize) = 0;
     virtual void Release() = 0;
+    // As RecoverTo, into fd: the new, empty file that the caller created for the node without
+    // following links (O_CREAT | O_EXCL | O_NOFOLLOW under the descriptor of its folder, folderFd).
+    // Times go to the file through fd and to the folders above it through folderFd (-1: none), so no
+    // path is resolved and any depth is reached. fd stays open for the caller to close; name is used
+    // in log lines only.
+    virtual u64 RecoverToFile(int fd, int folderFd, const char* name, IProgress* sink, int size) = 0;
 };
 
 IDataRecovery* CreateDataRecoveryObj();

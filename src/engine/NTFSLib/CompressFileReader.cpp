@@ -1,6 +1,5 @@
 #include "engine/NTFSLib/CompressFileReader.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <new>
 
 #include "engine/Common/IProgress.h"
+#include "engine/DataRecovery/DestinationFile.h"
 #include "engine/DataRecovery/RecoveryLog.h"
 #include "engine/NTFSLib/Lznt1.h"
 #include "engine/Utility/IDataRunList.h"
@@ -58,13 +58,7 @@ std::vector<tagCompressDataRun> ReGroupCompressDataRunList(IDataRunList* runs, u
     return out;
 }
 
-CCompressFileReader::~CCompressFileReader() { CloseOutput(); }
-
-void CCompressFileReader::CloseOutput() {
-    if (m_fd < 0) return;
-    if (::close(m_fd) != 0) m_writeFailed = true;
-    m_fd = -1;
-}
+CCompressFileReader::~CCompressFileReader() = default;
 
 void CCompressFileReader::Emit(const u8* data, size_t length) {
     if (m_skip) {
@@ -82,7 +76,8 @@ void CCompressFileReader::Emit(const u8* data, size_t length) {
         return;
     }
     while (length && !m_writeFailed) {
-        const ssize_t n = ::write(m_fd, data, length);
+        // At its own offset: the file is the caller's, whatever its descriptor's position.
+        const ssize_t n = ::pwrite(m_fd, data, length, m_fileWritten);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             RecoveryLog("%s:%d write failed with %s\n", "Recovery", 1, std::strerror(errno));
@@ -224,12 +219,18 @@ bool CCompressFileReader::Recovery(char* buffer, int capacity, IProgress* sink) 
 
 bool CCompressFileReader::Recovery(const char* path, IProgress* sink, bool& resident) {
     if (!path || !m_runs) return false;
-    CloseOutput();
-    m_fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
+    const int fd = destination::OpenForCopy(path);
+    if (fd < 0) {
         RecoveryLog("%s:%d open[%s] failed with %s\n", "Recovery", 2, path, std::strerror(errno));
         return false;
     }
+    const bool written = Recovery(fd, sink, resident);
+    return ::close(fd) == 0 && written;
+}
+
+bool CCompressFileReader::Recovery(int fd, IProgress* sink, bool& resident) {
+    if (fd < 0 || !m_runs) return false;
+    m_fd = fd;
     m_sink = sink;
     m_memoryMode = 0;
     m_skip = 0;
@@ -237,15 +238,15 @@ bool CCompressFileReader::Recovery(const char* path, IProgress* sink, bool& resi
     m_fileWritten = 0;
     if (m_runs->IsResident()) {
         resident = true;
-        CloseOutput();
-        return !m_writeFailed;
+        m_fd = -1;
+        return true;
     }
     resident = false;
     const i64 size = GetDataSize();
     DeCompressFile(m_runs, size);
     // Runs that cover less than the size leave the rest as zeros, at the file's full length.
     if (!m_writeFailed && m_fileWritten < size && ::ftruncate(m_fd, size) != 0) m_writeFailed = true;
-    CloseOutput();
+    m_fd = -1;
     return !m_writeFailed;
 }
 

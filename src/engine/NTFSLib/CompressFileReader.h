@@ -38,10 +38,12 @@ public:
     // Memory mode: decompresses the start of the file into buffer, at most capacity bytes. False for
     // a null buffer or no run list. The count written is GetWrittenCount().
     bool Recovery(char* buffer, int capacity, IProgress* sink);
-    // File mode: writes the whole file to path (created or truncated). A resident file writes nothing
-    // and sets resident. False when the file cannot be opened or written (a full disk included), or
-    // there is no run list.
+    // File mode: writes the whole file to path (created or emptied; never through a link, see
+    // destination::OpenForCopy). A resident file writes nothing and sets resident. False when the file
+    // cannot be opened or written (a full disk included), or there is no run list.
     bool Recovery(const char* path, IProgress* sink, bool& resident);
+    // File mode into fd, an empty file open for writing that stays the caller's; as above.
+    bool Recovery(int fd, IProgress* sink, bool& resident);
     // Decompresses length bytes of runs into the output mode selected last; 1.
     u32 DeCompressFile(IDataRunList* runs, i64 length);
     // Decompressed bytes [offset, offset + length) of the file; the count placed (0 past the end).
@@ -52,6 +54,8 @@ public:
     u32 ReadData(i64 offset, char* buffer, u32 length, int* error) override;
     IFileReader* Clone() override;
     void Release() override { delete this; }
+    bool WritesWholeFile() const override { return true; }
+    bool WriteWholeFile(int fd, IProgress* sink, bool& resident) override { return Recovery(fd, sink, resident); }
 
     u32 GetWrittenCount() const { return m_written; }
 
@@ -65,8 +69,8 @@ private:
     // Hands bytes to the output: the first m_skip bytes are dropped, then the buffer or the file.
     void Emit(const u8* data, size_t length);
     void EmitZeros(size_t length);
-    void CloseOutput();
 
+    // The file of file mode (not owned); -1 otherwise.
     int m_fd = -1;
     IProgress* m_sink = nullptr;
     u8* m_memory = nullptr;

@@ -24,6 +24,13 @@ struct ReadState {
     TimedReader second{0};  // the second half of a direct chunk; it has no buffer of its own
     ReadFunction chunkReader;
     std::chrono::milliseconds timeout = kxread::kDefaultChunkTimeout;
+    // The chunk that has a time-out of its own, and that time-out.
+    std::optional<i64> specialOffset;
+    std::chrono::milliseconds specialTimeout{0};
+
+    std::chrono::steady_clock::time_point Deadline(i64 offset) const {
+        return std::chrono::steady_clock::now() + (specialOffset == offset ? specialTimeout : timeout);
+    }
 };
 
 std::mutex& ReadLock() {
@@ -40,7 +47,7 @@ ReadState& State() {
 // read. Returns the bytes of the chunk that were read, or -1 when the chunk failed (a failed or
 // timed-out piece, or nothing read at all). Stops after a short piece: the rest of the chunk is zeros.
 i64 ReadChunk(ReadState& state, const ReadFunction& read, u8* out, int fd, i64 offset, size_t chunk) {
-    const auto deadline = std::chrono::steady_clock::now() + state.timeout;
+    const auto deadline = state.Deadline(offset);
     const size_t pieceSize = std::min(chunk, kPieceSize);
     if (!state.reader.Start(fd, 0, pieceSize, offset, read)) return -1;
     size_t copied = 0;
@@ -67,7 +74,7 @@ i64 ReadChunk(ReadState& state, const ReadFunction& read, u8* out, int fd, i64 o
 // marked abandoned and left alone, for the stuck read may still write there.
 i64 ReadChunkDirect(ReadState& state, const ReadFunction& read, kxread::DirectTarget& target, u8* out, int fd,
                     i64 offset, size_t chunk) {
-    const auto deadline = std::chrono::steady_clock::now() + state.timeout;
+    const auto deadline = state.Deadline(offset);
     // The halves meet on a page boundary.
     const size_t firstLength = chunk >= kSplitDirectFrom ? (chunk / 2 + 4095) / 4096 * 4096 : chunk;
     TimedReader* readers[2] = {&state.reader, &state.second};
@@ -149,9 +156,11 @@ void SetChunkReader(platform::disks::ReadFunction reader) {
     State().chunkReader = std::move(reader);
 }
 
-void SetChunkTimeout(std::chrono::milliseconds timeout) {
+void SetChunkTimeout(std::chrono::milliseconds timeout, std::optional<i64> onlyAtOffset) {
     std::lock_guard<std::mutex> hold(ReadLock());
-    State().timeout = timeout;
+    State().timeout = onlyAtOffset ? kDefaultChunkTimeout : timeout;
+    State().specialOffset = onlyAtOffset;
+    State().specialTimeout = timeout;
 }
 
 size_t AbandonedBufferCount() {

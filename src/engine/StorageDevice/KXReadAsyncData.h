@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -24,8 +25,10 @@ inline constexpr std::chrono::milliseconds kDefaultChunkTimeout{30000};
 // The seam for tests: the function that reads one chunk (fail the k-th chunk, short reads, reads that
 // never return). An empty function restores the plain pread.
 void SetChunkReader(platform::disks::ReadFunction reader);
-// The time-out of one chunk (30 s in the product).
-void SetChunkTimeout(std::chrono::milliseconds timeout);
+// The time-out of one chunk (30 s in the product). With a byte offset, only the chunk that starts
+// there gets it and every other chunk the product's: a test times out its one stuck read without
+// racing the reads that must succeed on a loaded machine.
+void SetChunkTimeout(std::chrono::milliseconds timeout, std::optional<i64> onlyAtOffset = std::nullopt);
 // How many shared buffers were left to reads that did not finish in time.
 size_t AbandonedBufferCount();
 

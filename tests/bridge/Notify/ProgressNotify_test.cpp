@@ -165,7 +165,7 @@ TEST_F(BadSectorNotices, TeardownLeavesNoObserverAndNoReceiver) {
     ASSERT_NE(centre, nullptr);
     EXPECT_EQ(centre->ObserverCount(), 1u);
 
-    // Destroyed while the queue still delivers (the order of the original teardown): safe.
+    // Destroyed while the queue still delivers (the order in which the operations layer tears down): safe.
     ASSERT_TRUE(m_queue->PushEvent(EVENT_BAD_SECTOR, 0, nullptr));
     notify.reset();
     EXPECT_EQ(centre->ObserverCount(), 0u);

@@ -14,7 +14,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using testsupport::WaitUntil;
 
@@ -92,12 +91,13 @@ TEST(KXUIOperation, PauseFreezesProgressAndResumeContinuesWithinAStep) {
     // It kept looking, one step at a time: about 300 ms / 80 ms steps.
     EXPECT_GE(op.pauseSteps.load(), 2);
 
-    auto resumed = Clock::now();
     op.PauseOrResumeOperation();
+    const int stepsAtResume = op.pauseSteps.load();
     EXPECT_EQ(op.GetStatus(), OP_RUNNING);
     ASSERT_TRUE(WaitUntil([&] { return engine.Current() > frozen; }));
-    // One pause step (80 ms) at most, plus scheduling delays of a loaded machine.
-    EXPECT_LT(std::chrono::duration_cast<milliseconds>(Clock::now() - resumed).count(), 400);
+    // Resumed within the step it was in: at most one more pause step begins before the engine moves
+    // on, however long a loaded machine makes the step.
+    EXPECT_LE(op.pauseSteps.load(), stepsAtResume + 1);
 }
 
 TEST(KXUIOperation, StopWhilePausedEndsTheWaitAndKeepsTheTreeWhenAsked) {
@@ -107,10 +107,11 @@ TEST(KXUIOperation, StopWhilePausedEndsTheWaitAndKeepsTheTreeWhenAsked) {
     op.PauseOrResumeOperation();
     ASSERT_TRUE(op.WaitForEngineToBlock());
 
-    auto stopped = Clock::now();
     op.StopOperation(0);
+    const int stepsAtStop = op.pauseSteps.load();
     ASSERT_TRUE(engine.WaitForEnd(milliseconds(5000)));
-    EXPECT_LT(std::chrono::duration_cast<milliseconds>(Clock::now() - stopped).count(), 400);
+    // The stop ends the wait within the step it was in.
+    EXPECT_LE(op.pauseSteps.load(), stepsAtStop + 1);
     // The finished record that followed the stop returned the operation to idle.
     EXPECT_EQ(op.GetStatus(), OP_IDLE);
     EXPECT_EQ(op.GetProgressInfo().status, PROGRESS_FINISHED);
@@ -204,14 +205,16 @@ TEST(KXUIOperation, ProgressRecordIsCopiedWholeAndNullIsIgnored) {
     // Every byte travels, the reserved area included.
     _PROGRESS_INFO record = MakeProgressInfo(PROGRESS_RUNNING, 77, 33, 0x010d004b00000d03LL);
     for (size_t i = 0; i < sizeof(record.detail); ++i) record.detail[i] = static_cast<char>(i * 7);
-    op.SetStartTime(time(nullptr) - 5);
+    const time_t started = time(nullptr) - 5;
+    op.SetStartTime(started);
     op.SetStatus(OP_RUNNING);
     EXPECT_EQ(op.UpdateProgress(&record), 0);
     now = op.GetProgressInfo();
     EXPECT_EQ(std::memcmp(&now, &record, sizeof(now)), 0);
     EXPECT_EQ(op.IsNeedUIUpdate(), 1u);
     EXPECT_GE(op.GetScanElapseTime(), 5);
-    EXPECT_LE(op.GetScanElapseTime(), 7);
+    // No more than the seconds that really passed since the start, however slow the machine.
+    EXPECT_LE(op.GetScanElapseTime(), time(nullptr) - started);
 
     _PROGRESS_INFO finished = MakeProgressInfo(PROGRESS_FINISHED, 77, 77);
     op.UpdateProgress(&finished);

@@ -4,9 +4,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -284,6 +286,44 @@ TEST_F(DataRecoveryTest, WriteFailureWithoutSinkReturnsAFailure) {
     EXPECT_EQ(code, recoverycode::kWriteGaveUp);
 }
 
+// The same pause and resume when the caller's descriptor is written: the chunk is written again at
+// its offset, and a file without data (size 0) is left as the caller made it.
+TEST_F(DataRecoveryTest, CallersFilePausesOnAFailedWriteAndResumes) {
+    const i64 size = 9 * kMiB;
+    SimpleFileNode* node = File(size, Runs(kNineMiBRuns));
+    ASSERT_TRUE(Select(node));
+    const int fd = ::open((dir / "resumed.bin").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    FileSizeLimit limit(6 * kMiB + 123);
+    PausingSink sink;
+    sink.onPause = [&] { limit.Lift(); };
+    const u64 code = recovery->RecoverToFile(fd, -1, "resumed.bin", &sink, 0);
+    limit.Lift();
+    ::close(fd);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(sink.pauses, 1);
+    EXPECT_EQ(std::count_if(sink.records.begin(), sink.records.end(),
+                            [](const _PROGRESS_INFO& r) { return u64(r.errorCode) == recoverycode::kWriteWait; }),
+              1);
+    EXPECT_TRUE(testsupport::ReadFile(dir / "resumed.bin") == Model(bytes, kNineMiBRuns, size));
+
+    // Without a caller to wait for, the copy gives up after its tries.
+    ASSERT_TRUE(Select(node));
+    const int full = ::open((dir / "full.bin").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    limit.Set(5 * kMiB);
+    EXPECT_EQ(recovery->RecoverToFile(full, -1, "full.bin", nullptr, 0), recoverycode::kWriteGaveUp);
+    limit.Lift();
+    ::close(full);
+
+    SimpleFileNode* empty = File(0, Runs({DataRun{5, 1}}));
+    EXPECT_EQ(recovery->SetRecoverNode(empty), nullptr);
+    const int none = ::open((dir / "empty").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    EXPECT_EQ(recovery->RecoverToFile(none, -1, "empty", nullptr, 0), recoverycode::kCreatedEmpty);
+    ::close(none);
+    EXPECT_EQ(std::filesystem::file_size(dir / "empty"), 0u);
+    EXPECT_EQ(recovery->RecoverToFile(-1, -1, "nothing", nullptr, 0), recoverycode::kNullPath);
+}
+
 // A read that delivers fewer bytes than the chunk leaves zeros, never the previous file's bytes.
 TEST_F(DataRecoveryTest, ShortReadsAreNotPaddedWithOldBytes) {
     SimpleFileNode* first = File(5 * kMiB, Runs({DataRun{0, 1280}}));
@@ -337,6 +377,92 @@ TEST_F(DataRecoveryTest, ExplicitSizeAndRefusals) {
     SimpleFileNode folder(99, 0, "folder", true);
     EXPECT_EQ(recovery->SetRecoverNode(&folder), nullptr);
     EXPECT_EQ(recovery->SetRecoverNode(nullptr), nullptr);
+}
+
+// A destination named by path is opened without following a link planted there, and a file with
+// other names is not emptied through this one: the bytes they lead to stay as they were.
+TEST_F(DataRecoveryTest, PathDestinationsNeverFollowAPlantedLink) {
+    SimpleFileNode* node = File(100, Runs({DataRun{5, 1}}));
+    SimpleFileNode* empty = File(0, Runs({DataRun{5, 1}}));
+    testsupport::WriteFile(dir / "victim", "keep me");
+    std::filesystem::create_symlink(dir / "victim", dir / "link");
+    std::filesystem::create_symlink(dir / "new-victim", dir / "dangling");
+    std::filesystem::create_hard_link(dir / "victim", dir / "hard");
+    for (const char* name : {"link", "dangling", "hard"}) {
+        ASSERT_TRUE(Select(node));
+        EXPECT_EQ(recovery->RecoverTo((dir / name).c_str(), nullptr, 0), recoverycode::kCannotOpenDestination) << name;
+        EXPECT_EQ(recovery->SetRecoverNode(empty), nullptr);
+        EXPECT_EQ(recovery->RecoverTo((dir / name).c_str(), nullptr, 0), recoverycode::kCannotCreateEmpty) << name;
+    }
+    EXPECT_EQ(testsupport::ReadFile(dir / "victim"), "keep me");
+    EXPECT_FALSE(std::filesystem::exists(dir / "new-victim"));
+    // A character device named on purpose takes the bytes; its times stay its own.
+    ASSERT_TRUE(Select(node));
+    EXPECT_EQ(recovery->RecoverTo("/dev/null", nullptr, 0), 0u);
+}
+
+// The caller's own file: written through its descriptor, byte for byte, with the node's time, and
+// the folders above it get theirs through descriptors too, up to (not including) the destination
+// root, at a depth no path could name.
+TEST_F(DataRecoveryTest, WritesThroughTheCallersFileAtAnyDepth) {
+    const auto dest = dir / "dest";
+    std::filesystem::create_directory(dest);
+    recovery->SetDestinationRoot(dest.c_str());
+    // 40 folders of 200-byte names: a path of over 8000 bytes, past what the system resolves.
+    constexpr int kDepth = 40;
+    const std::string kName(200, 'd');
+    SimpleFileNode root(1, -1, "Disk(FAT)", true);
+    std::vector<std::unique_ptr<SimpleFileNode>> folders;
+    SimpleFileNode* above = &root;
+    for (int i = 0; i < kDepth; ++i) {
+        folders.push_back(std::make_unique<SimpleFileNode>(100 + i, 0, kName, true));
+        folders.back()->Times(FromUnix(400000000 + i), FromUnix(400000000 + i));
+        ASSERT_TRUE(above->AddChild(folders.back().get()));
+        above = folders.back().get();
+    }
+    SimpleFileNode* file = File(9 * kMiB, Runs(kNineMiBRuns), 1000000000);
+    ASSERT_TRUE(above->AddChild(file));
+    // dest/Disk/ddd.../ddd.../file, made through descriptors as a caller makes it.
+    const int rootFd = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(rootFd, 0);
+    ASSERT_EQ(::mkdirat(rootFd, "Disk", 0755), 0);
+    int folderFd = ::openat(rootFd, "Disk", O_RDONLY | O_DIRECTORY);
+    ::close(rootFd);
+    for (int i = 0; i < kDepth && folderFd >= 0; ++i) {
+        ASSERT_EQ(::mkdirat(folderFd, kName.c_str(), 0755), 0) << i;
+        const int child = ::openat(folderFd, kName.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(folderFd);
+        folderFd = child;
+    }
+    ASSERT_GE(folderFd, 0);
+    const int fd = ::openat(folderFd, "file", O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(Select(file));
+    EXPECT_EQ(recovery->RecoverToFile(fd, folderFd, "file", nullptr, 0), 0u);
+    struct stat st {};
+    ASSERT_EQ(::fstat(fd, &st), 0);
+    EXPECT_EQ(st.st_size, 9 * kMiB);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    std::string written(size_t(9 * kMiB), '\0');
+    EXPECT_EQ(::pread(fd, written.data(), written.size(), 0), ssize_t(written.size()));
+    EXPECT_TRUE(written == Model(bytes, kNineMiBRuns, 9 * kMiB));
+    ::close(fd);
+    // Each folder has its node's time, from the deepest up to the first below the synthetic root;
+    // the root's folder ("Disk") and the destination root keep theirs.
+    int at = folderFd;
+    for (int i = kDepth - 1; i >= 0; --i) {
+        ASSERT_EQ(::fstat(at, &st), 0);
+        ASSERT_EQ(st.st_mtim.tv_sec, 400000000 + i) << "level " << i;
+        const int up = ::openat(at, "..", O_RDONLY | O_DIRECTORY);
+        ::close(at);
+        at = up;
+    }
+    ASSERT_EQ(::fstat(at, &st), 0);
+    EXPECT_GT(st.st_mtim.tv_sec, 1700000000) << "the synthetic root's folder";
+    ::close(at);
+    EXPECT_GT(MtimeOf(dest), 1700000000) << "the destination root";
+    above->RemoveChild(file);
+    for (int i = kDepth - 1; i >= 0; --i) (i ? folders[i - 1].get() : &root)->RemoveChild(folders[i].get());
 }
 
 TEST(DataRecoveryInitialize, FromSearchersAndSavedRecords) {
@@ -480,6 +606,19 @@ TEST(DataRecoveryCompressed, NtfsCompressedFileIsDecompressed) {
     EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(out)), f.sha256);
     EXPECT_EQ(MtimeOf(out), 1500000000);
     EXPECT_EQ(recovery.RecoverTo(out.c_str(), nullptr, 10), recoverycode::kSizeForCompressed);
+
+    // Through the caller's descriptor: the reader decompresses into it and leaves it open.
+    reader = recovery.SetRecoverNode(&node);
+    ASSERT_NE(reader, nullptr);
+    reader->Release();
+    const int fd = ::open((dir / "f.fd").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(recovery.RecoverToFile(fd, -1, "f.fd", nullptr, 10), recoverycode::kSizeForCompressed);
+    ASSERT_EQ(recovery.RecoverToFile(fd, -1, "f.fd", nullptr, 0), 0u);
+    EXPECT_EQ(::fcntl(fd, F_GETFD), FD_CLOEXEC) << "still open";
+    ::close(fd);
+    EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(dir / "f.fd")), f.sha256);
+    EXPECT_EQ(MtimeOf(dir / "f.fd"), 1500000000);
 }
 
 }  // namespace

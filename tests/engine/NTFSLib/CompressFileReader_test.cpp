@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -175,6 +176,19 @@ TEST_F(CompressedFixtureTest, UnwritableDestinationFails) {
     if (access("/dev/full", W_OK) == 0) {
         EXPECT_FALSE(reader.Recovery("/dev/full", nullptr, resident)) << "a full disk is a failure";
     }
+}
+
+// A link planted where the file goes is not followed: what it points to keeps its bytes.
+TEST_F(CompressedFixtureTest, APlantedLinkIsNotFollowed) {
+    const testsupport::FixtureFile& f = fx.File("g");
+    auto node = Node(f);
+    CCompressFileReader reader;
+    ASSERT_TRUE(reader.Open(device.get(), node.get(), &partition));
+    testsupport::WriteFile(dir / "victim", "keep me");
+    std::filesystem::create_symlink(dir / "victim", dir / "g.out");
+    bool resident = false;
+    EXPECT_FALSE(reader.Recovery((dir / "g.out").c_str(), nullptr, resident));
+    EXPECT_EQ(testsupport::ReadFile(dir / "victim"), "keep me");
 }
 
 // Units over garbage bytes: whatever the chunks say, nothing is read or written out of bounds

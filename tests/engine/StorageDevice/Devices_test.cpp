@@ -160,7 +160,7 @@ TEST_F(Devices, ReadsPastTheEndFailWithTheReadCode) {
 }
 
 // A partition of 100 sectors read from sector 98 for 4: 2 sectors of data, then 2 of zeros; the same for
-// the partition shown as a volume (whose tail was left stale as specified: zeros now).
+// the partition shown as a volume (its part of the buffer past the end is zeroed too, never left stale).
 TEST_F(Devices, PartitionWindowsStayInsideTheirBoundsAndZeroTheTail) {
     Device disk(CreateDiskDevice(image.c_str()));
     ASSERT_TRUE(disk->Open(nullptr));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,22 @@ TEST(ConfigPaths, SettingsFolderFollowsXdg) {
         ScopedEnv xdg("XDG_CONFIG_HOME", ignored);
         EXPECT_EQ(UserConfigDirectory(), "/home/someone/.config/Brelvox") << (ignored ? ignored : "(unset)");
     }
+}
+
+// The resources folder: the one set, else the one BRELVOX_RESOURCES names, else the one found
+// beside the program or compiled in.
+TEST(ConfigPaths, ResourceFolderFromTheSettingTheEnvironmentOrTheBuild) {
+    {
+        ScopedEnv unset("BRELVOX_RESOURCES", nullptr);
+        const std::string found = ResourceDirectory();
+        EXPECT_TRUE(std::filesystem::is_regular_file(found + "/FileType.plist")) << found;
+    }
+    ScopedEnv named("BRELVOX_RESOURCES", "/srv/brelvox/resources");
+    EXPECT_EQ(ResourceDirectory(), "/srv/brelvox/resources");
+    SetResourceDirectory("/opt/mine");
+    EXPECT_EQ(ResourceDirectory(), "/opt/mine");
+    SetResourceDirectory("");
+    EXPECT_EQ(ResourceDirectory(), "/srv/brelvox/resources");
 }
 
 TEST(Localization, LanguageThenEnglishThenKey) {

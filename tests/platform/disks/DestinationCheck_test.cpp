@@ -1,7 +1,7 @@
-// The driver's refusal to write into what it scans, over a fake sysfs tree: disks sda (8:0) with
+// The refusal to write into what is scanned, over a fake sysfs tree: disks sda (8:0) with
 // partitions sda1, sda2, disk sdb (8:16) with sdb1, a device-mapper volume dm-0 built on sda2, and loop
 // devices loop0 (over an image file) and loop1 (no image).
-#include "../../tools/brelvox-scan/DestinationCheck.h"
+#include "platform/disks/DestinationCheck.h"
 
 #include <sys/sysmacros.h>
 
@@ -16,8 +16,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using scan::Destination;
-using scan::FileIdentity;
+using brelvox::disks::Destination;
+using brelvox::disks::FileIdentity;
 
 class DestinationCheck : public ::testing::Test {
 protected:
@@ -73,7 +73,7 @@ Destination NewOn(dev_t fileSystem) {
 }
 
 TEST_F(DestinationCheck, Topology) {
-    const scan::BlockTopology topology(sys);
+    const brelvox::disks::BlockTopology topology(sys);
     EXPECT_EQ(topology.WholeDiskOf(makedev(8, 0)), makedev(8, 0));
     EXPECT_EQ(topology.WholeDiskOf(makedev(8, 2)), makedev(8, 0));
     EXPECT_EQ(topology.WholeDiskOf(makedev(8, 17)), makedev(8, 16));
@@ -84,7 +84,7 @@ TEST_F(DestinationCheck, Topology) {
 }
 
 TEST_F(DestinationCheck, Table) {
-    const scan::BlockTopology topology(sys);
+    const brelvox::disks::BlockTopology topology(sys);
     const FileIdentity image = Identity(dir / "image.img");
     const dev_t tmp = image.dev;  // the real file system of the test's folder: unknown to the fake sysfs
     struct Case {
@@ -96,9 +96,12 @@ TEST_F(DestinationCheck, Table) {
     const Case cases[] = {
         {"an image file as its own list", image, Destination{"dest", image, image.dev}, true},
         {"another file beside the image", image, NewOn(tmp), false},
-        {"a device node as the list", image, Destination{"dest", BlockDevice(makedev(8, 16)), tmp}, true},
+        {"a block device node as the list", image, Destination{"dest", BlockDevice(makedev(8, 16)), tmp}, true},
+        // A character device is no disk: a terminal or /dev/null takes the list.
         {"a terminal as the list", image,
-         Destination{"dest", FileIdentity{tmp, 7, S_IFCHR | 0620, makedev(136, 0)}, tmp}, true},
+         Destination{"dest", FileIdentity{tmp, 7, S_IFCHR | 0620, makedev(136, 0)}, tmp}, false},
+        {"/dev/null as the list of a scanned disk", BlockDevice(makedev(8, 0)),
+         Destination{"dest", FileIdentity{makedev(0, 5), 4, S_IFCHR | 0666, makedev(1, 3)}, makedev(0, 5)}, false},
         {"the scanned disk node itself", BlockDevice(makedev(8, 0)),
          Destination{"dest", BlockDevice(makedev(8, 0)), tmp}, true},
         {"disk: a file on its partition", BlockDevice(makedev(8, 0)), On(makedev(8, 1)), true},
@@ -119,7 +122,7 @@ TEST_F(DestinationCheck, Table) {
         {"a cycle of slaves ends", BlockDevice(makedev(8, 16)), On(makedev(253, 1)), false},
     };
     for (const Case& c : cases) {
-        const std::string problem = scan::DestinationProblem(c.source, c.destination, topology);
+        const std::string problem = brelvox::disks::DestinationProblem(c.source, c.destination, topology);
         EXPECT_EQ(!problem.empty(), c.refused) << c.what << ": " << problem;
         if (!problem.empty()) {
             EXPECT_EQ(problem.find('\n'), std::string::npos);
@@ -129,22 +132,22 @@ TEST_F(DestinationCheck, Table) {
 
 TEST_F(DestinationCheck, LocatesWhatExistsOrItsFolder) {
     const FileIdentity image = Identity(dir / "image.img");
-    auto there = scan::LocateDestination((dir / "image.img").string());
+    auto there = brelvox::disks::LocateDestination((dir / "image.img").string());
     ASSERT_TRUE(there && there->itself);
     EXPECT_TRUE(there->itself->SameFile(image));
 
-    auto fresh = scan::LocateDestination((dir / "new/deeper/list.txt").string());
+    auto fresh = brelvox::disks::LocateDestination((dir / "new/deeper/list.txt").string());
     ASSERT_TRUE(fresh);
     EXPECT_FALSE(fresh->itself);
     EXPECT_EQ(fresh->fileSystem, image.dev);
 
     fs::create_symlink(dir / "image.img", dir / "link");
-    auto linked = scan::LocateDestination((dir / "link").string());
+    auto linked = brelvox::disks::LocateDestination((dir / "link").string());
     ASSERT_TRUE(linked && linked->itself);
     EXPECT_TRUE(linked->itself->SameFile(image)) << "links are followed";
 
     fs::create_symlink(dir / "nowhere", dir / "dangling");
-    EXPECT_FALSE(scan::LocateDestination((dir / "dangling").string())) << "a link to nowhere is not guessed";
+    EXPECT_FALSE(brelvox::disks::LocateDestination((dir / "dangling").string())) << "a link to nowhere is not guessed";
 }
 
 }  // namespace

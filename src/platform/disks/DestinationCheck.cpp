@@ -1,4 +1,4 @@
-#include "DestinationCheck.h"
+#include "platform/disks/DestinationCheck.h"
 
 #include <sys/sysmacros.h>
 
@@ -7,7 +7,7 @@
 #include <set>
 #include <system_error>
 
-namespace scan {
+namespace brelvox::disks {
 
 namespace fs = std::filesystem;
 
@@ -75,8 +75,8 @@ std::string DestinationProblem(const FileIdentity& source, const Destination& de
     const std::string onSource = "refusing to write to " + destination.name + ": it lies on the scanned source";
     if (destination.itself && destination.itself->SameFile(source))
         return "refusing to write to " + destination.name + ": it is the scanned source";
-    if (destination.itself && destination.itself->IsDevice())
-        return "refusing to write to " + destination.name + ": it is a device";
+    if (destination.itself && destination.itself->IsBlockDevice())
+        return "refusing to write to " + destination.name + ": it is a block device";
 
     const bool sourceIsDisk = S_ISBLK(source.mode);
     const dev_t scanned = source.rdev;
@@ -138,4 +138,4 @@ std::optional<Destination> LocateDestination(const std::string& path) {
     return std::nullopt;
 }
 
-}  // namespace scan
+}  // namespace brelvox::disks

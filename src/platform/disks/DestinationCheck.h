@@ -1,7 +1,9 @@
-// The check that keeps the driver from writing into what it scans: a --list file or a --recover folder
-// is refused when it is the source, a device node, or lies on the scanned device (directly, on a
-// partition of a scanned disk, on the disk of a scanned partition, through device-mapper or md, or in
-// a file system whose loop image is the source). Sysfs is read from a configurable root for tests.
+// The check that keeps every writer (the driver's list and copies, the recovery, save and image
+// operations) from writing into what is scanned: a destination file or folder is refused when it is
+// the source, a block device, or lies on the scanned device (directly, on a partition of a scanned
+// disk, on the disk of a scanned partition, through device-mapper or md, or in a file system whose
+// loop image is the source). A character device such as /dev/null is no disk and may be written.
+// Sysfs is read from a configurable root for tests.
 #pragma once
 
 #include <sys/stat.h>
@@ -12,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace scan {
+namespace brelvox::disks {
 
 // What stat (links followed) says about a path.
 struct FileIdentity {
@@ -23,7 +25,7 @@ struct FileIdentity {
 
     static FileIdentity Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_mode, st.st_rdev}; }
     bool SameFile(const FileIdentity& other) const { return dev == other.dev && ino == other.ino; }
-    bool IsDevice() const { return S_ISBLK(mode) || S_ISCHR(mode); }
+    bool IsBlockDevice() const { return S_ISBLK(mode); }
 };
 
 // Where a destination's bytes would go.
@@ -59,4 +61,4 @@ std::string DestinationProblem(const FileIdentity& source, const Destination& de
 // existing folder above it. Nothing when the path is a dangling link (its target is unknown).
 std::optional<Destination> LocateDestination(const std::string& path);
 
-}  // namespace scan
+}  // namespace brelvox::disks

@@ -1,0 +1,275 @@
+#include "ui/kit/OutlineView.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <cmath>
+
+namespace kit {
+
+namespace {
+
+// What the outline and the table share: single row selection, no editing, the adapter and the cell
+// delegate, header clicks to onColumn (with the column's index) and double clicks on a row to onDouble.
+void SetUpItemView(QAbstractItemView* view, QHeaderView* header, ItemModelAdapter* model, CellDelegate* cells,
+                   std::function<void(int)> onColumn, std::function<void()> onDouble) {
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setFrameShape(QFrame::NoFrame);
+    view->setItemDelegate(cells);
+    view->setModel(model);
+    header->setSectionsClickable(true);
+    header->setStretchLastSection(false);
+    QObject::connect(header, &QHeaderView::sectionClicked, view, [model, onColumn = std::move(onColumn)](int section) {
+        if (section >= 0 && section < int(model->columns().size())) onColumn(section);
+    });
+    QObject::connect(view, &QAbstractItemView::doubleClicked, view,
+                     [onDouble = std::move(onDouble)](const QModelIndex&) { onDouble(); });
+}
+
+void AddColumn(ItemModelAdapter& model, QHeaderView* header, TableColumn column) {
+    std::vector<TableColumn> columns = model.columns();
+    columns.push_back(std::move(column));
+    model.setColumns(columns);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const TableColumn& c = columns[i];
+        header->resizeSection(int(i), int(std::lround(std::clamp(c.width, c.minWidth, c.maxWidth))));
+    }
+}
+
+}  // namespace
+
+// ---- OutlineView
+
+OutlineView::OutlineView(const Rect& frame)
+    : ViewBase<QTreeView>(frame), m_model(new ItemModelAdapter(*this, false, this)), m_cells(new CellDelegate(this)) {
+    SetUpItemView(
+        this, header(), m_model, m_cells,
+        [this](int section) {
+            if (m_delegate) m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
+        },
+        [this] {
+            if (m_doubleAction) m_doubleAction();
+        });
+}
+
+OutlineView::~OutlineView() { setModel(nullptr); }
+
+void OutlineView::addTableColumn(TableColumn column) { AddColumn(*m_model, header(), std::move(column)); }
+
+void OutlineView::reloadData() { m_model->reloadData(); }
+
+void OutlineView::reloadItem(Item item, bool reloadChildren) { m_model->reloadItem(item, reloadChildren); }
+
+void OutlineView::expandItem(Item item, bool expandChildren) {
+    const QModelIndex index = m_model->indexForItem(item);
+    if (!index.isValid()) return;
+    if (expandChildren) {
+        expandRecursively(index);
+    } else {
+        expand(index);
+    }
+}
+
+void OutlineView::collapseItem(Item item) {
+    const QModelIndex index = m_model->indexForItem(item);
+    if (index.isValid()) collapse(index);
+}
+
+bool OutlineView::isItemExpanded(Item item) const {
+    const QModelIndex index = m_model->indexForItem(item);
+    return index.isValid() && isExpanded(index);
+}
+
+int OutlineView::numberOfRows() const {
+    int rows = 0;
+    for (QModelIndex i = m_model->index(0, 0); i.isValid(); i = indexBelow(i)) ++rows;
+    return rows;
+}
+
+Item OutlineView::itemAtRow(int row) const {
+    if (row < 0) return nullptr;
+    QModelIndex i = m_model->index(0, 0);
+    for (int r = 0; i.isValid() && r < row; ++r) i = indexBelow(i);
+    return i.isValid() ? m_model->itemForIndex(i) : nullptr;
+}
+
+int OutlineView::rowForItem(Item item) const {
+    int row = 0;
+    for (QModelIndex i = m_model->index(0, 0); i.isValid(); i = indexBelow(i), ++row) {
+        if (m_model->itemForIndex(i) == item) return row;
+    }
+    return -1;
+}
+
+int OutlineView::selectedRow() const {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rowForItem(m_model->itemForIndex(rows.front()));
+}
+
+void OutlineView::selectRow(int row) {
+    const Item item = itemAtRow(row);
+    const QModelIndex index = item ? m_model->indexForItem(item) : QModelIndex();
+    if (!index.isValid()) {
+        selectionModel()->clearSelection();
+        return;
+    }
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void OutlineView::setHeaderVisible(bool visible) { header()->setVisible(visible); }
+
+void OutlineView::setRowHeight(double height) {
+    setUniformRowHeights(true);
+    m_cells->setRowHeight(int(std::lround(height)));
+    doItemsLayout();
+}
+
+void OutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    if (m_delegate) {
+        const bool selected = selectionModel()->isSelected(index);
+        QRect rowRect = option.rect;
+        rowRect.setLeft(0);
+        rowRect.setRight(viewport()->width());
+        if (m_delegate->drawRowBackground(const_cast<OutlineView*>(this), *painter, rowRect,
+                                          m_model->itemForIndex(index), selected)) {
+            QStyleOptionViewItem plain = option;
+            plain.state &= ~QStyle::State_Selected;
+            QTreeView::drawRow(painter, plain, index);
+            return;
+        }
+    }
+    QTreeView::drawRow(painter, option, index);
+}
+
+void OutlineView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QTreeView::selectionChanged(selected, deselected);
+    if (m_delegate) m_delegate->selectionDidChange(this);
+}
+
+QItemSelectionModel::SelectionFlags OutlineView::selectionCommand(const QModelIndex& index,
+                                                                  const QEvent* event) const {
+    if (index.isValid() && m_delegate &&
+        !m_delegate->shouldSelectItem(const_cast<OutlineView*>(this), m_model->itemForIndex(index))) {
+        return QItemSelectionModel::NoUpdate;
+    }
+    return QTreeView::selectionCommand(index, event);
+}
+
+void OutlineView::mousePressEvent(QMouseEvent* event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    m_clickedRow = index.isValid() ? rowForItem(m_model->itemForIndex(index)) : -1;
+    QTreeView::mousePressEvent(event);
+}
+
+int OutlineView::childCount(Item parent) { return m_source ? m_source->numberOfChildrenOfItem(this, parent) : 0; }
+
+Item OutlineView::child(int index, Item parent) { return m_source ? m_source->child(this, index, parent) : nullptr; }
+
+bool OutlineView::isExpandable(Item item) { return m_source && m_source->isItemExpandable(this, item); }
+
+QVariant OutlineView::objectValue(int column, Item item) {
+    return m_source ? m_source->objectValue(this, tableColumns()[size_t(column)], item) : QVariant();
+}
+
+void OutlineView::setObjectValue(const QVariant& value, int column, Item item) {
+    if (m_source) m_source->setObjectValue(this, value, tableColumns()[size_t(column)], item);
+}
+
+void OutlineView::setUpCell(Cell& cell, int column, Item item) {
+    if (m_delegate) m_delegate->willDisplayCell(this, cell, tableColumns()[size_t(column)], item);
+}
+
+// ---- TableView
+
+TableView::TableView(const Rect& frame)
+    : ViewBase<QTableView>(frame), m_model(new ItemModelAdapter(*this, true, this)), m_cells(new CellDelegate(this)) {
+    SetUpItemView(
+        this, horizontalHeader(), m_model, m_cells,
+        [this](int section) {
+            if (m_delegate) m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
+        },
+        [this] {
+            if (m_doubleAction) m_doubleAction();
+        });
+    verticalHeader()->hide();
+    setShowGrid(false);
+    horizontalHeader()->setHighlightSections(false);
+    m_cells->setBackgroundHook([this](QPainter& painter, const QStyleOptionViewItem& option, const QModelIndex& index) {
+        if (!m_delegate) return false;
+        const bool selected = option.state & QStyle::State_Selected;
+        return m_delegate->drawRowBackground(this, painter, option.rect, index.row(), selected);
+    });
+}
+
+TableView::~TableView() { setModel(nullptr); }
+
+void TableView::addTableColumn(TableColumn column) { AddColumn(*m_model, horizontalHeader(), std::move(column)); }
+
+void TableView::reloadData() { m_model->reloadData(); }
+
+void TableView::reloadRow(int row) {
+    if (row < 0 || row >= numberOfRows() || tableColumns().empty()) return;
+    emit m_model->dataChanged(m_model->index(row, 0), m_model->index(row, int(tableColumns().size()) - 1));
+}
+
+int TableView::selectedRow() const {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.front().row();
+}
+
+void TableView::selectRow(int row) {
+    if (row < 0 || row >= numberOfRows()) {
+        selectionModel()->clearSelection();
+        return;
+    }
+    selectionModel()->setCurrentIndex(m_model->index(row, 0),
+                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void TableView::setHeaderVisible(bool visible) { horizontalHeader()->setVisible(visible); }
+
+void TableView::setRowHeight(double height) {
+    const int h = int(std::lround(height));
+    m_cells->setRowHeight(h);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(h);
+}
+
+void TableView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QTableView::selectionChanged(selected, deselected);
+    if (m_delegate) m_delegate->selectionDidChange(this);
+}
+
+QItemSelectionModel::SelectionFlags TableView::selectionCommand(const QModelIndex& index, const QEvent* event) const {
+    if (index.isValid() && m_delegate && !m_delegate->shouldSelectRow(const_cast<TableView*>(this), index.row())) {
+        return QItemSelectionModel::NoUpdate;
+    }
+    return QTableView::selectionCommand(index, event);
+}
+
+void TableView::mousePressEvent(QMouseEvent* event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    m_clickedRow = index.isValid() ? index.row() : -1;
+    QTableView::mousePressEvent(event);
+}
+
+int TableView::childCount(Item parent) { return !parent && m_source ? m_source->numberOfRows(this) : 0; }
+
+// Rows are the items of a table: row r is the item r + 1 (null stays the root).
+Item TableView::child(int index, Item) { return reinterpret_cast<Item>(intptr_t(index) + 1); }
+
+QVariant TableView::objectValue(int column, Item item) {
+    return m_source ? m_source->objectValue(this, tableColumns()[size_t(column)], rowOf(item)) : QVariant();
+}
+
+void TableView::setObjectValue(const QVariant& value, int column, Item item) {
+    if (m_source) m_source->setObjectValue(this, value, tableColumns()[size_t(column)], rowOf(item));
+}
+
+void TableView::setUpCell(Cell& cell, int column, Item item) {
+    if (m_delegate) m_delegate->willDisplayCell(this, cell, tableColumns()[size_t(column)], rowOf(item));
+}
+
+}  // namespace kit

@@ -1,0 +1,309 @@
+#include "ui/kit/Window.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QTimer>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "ui/kit/Application.h"
+#include "ui/kit/Modal.h"
+#include "ui/kit/Notifications.h"
+
+namespace kit {
+
+namespace {
+
+bool g_animations = true;
+
+QRect PrimaryScreenGeometry() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry() : QRect(0, 0, 1280, 800);
+}
+
+}  // namespace
+
+void SetAnimationsEnabled(bool enabled) { g_animations = enabled; }
+bool AnimationsEnabled() { return g_animations; }
+
+Window::Window(Size size) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
+    Application::shared();  // follows the application's activation for every window
+    resize(int(size.width), int(size.height));
+    m_frameView = new View(MakeRect(0, 0, size.width, size.height));
+    m_frameView->setParent(this);
+    m_contentView = new View(MakeRect(0, 0, size.width, size.height));
+    m_contentView->setAutoresizingMask(kViewWidthSizable | kViewHeightSizable);
+    m_frameView->addSubview(m_contentView);
+}
+
+Window::~Window() {
+    // A sheet or its parent may outlive this window: neither deletes the other.
+    if (m_sheet) {
+        m_sheet->m_sheetParent = nullptr;
+        m_sheet->hide();
+        m_sheet->setParent(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    }
+    if (m_sheetParent) m_sheetParent->m_sheet = nullptr;
+    Application::shared().windowDestroyed(this);
+}
+
+Rect Window::frame() const {
+    const QRect g = geometry();
+    const QRect screen = PrimaryScreenGeometry();
+    return MakeRect(g.x() - screen.x(), screen.y() + screen.height() - g.y() - g.height(), g.width(), g.height());
+}
+
+QPoint Window::ScreenTopLeft(const Rect& frame) {
+    const QRect screen = PrimaryScreenGeometry();
+    return QPoint(screen.x() + int(RoundHalfAway(frame.x())),
+                  screen.y() + screen.height() - int(RoundHalfAway(frame.maxY())));
+}
+
+void Window::setFrame(const Rect& frame) {
+    setGeometry(QRect(ScreenTopLeft(frame), QSize(int(RoundHalfAway(frame.width())), int(RoundHalfAway(frame.height())))));
+    sizeChanged();
+}
+
+void Window::setFrameOrigin(Point origin) {
+    Rect r = frame();
+    r.origin = origin;
+    setFrame(r);
+}
+
+void Window::setContentSize(Size size) {
+    resize(int(RoundHalfAway(size.width)), int(RoundHalfAway(size.height)));
+    sizeChanged();
+}
+
+void Window::sizeChanged() {
+    // Qt tells a hidden window of its new size only when it shows; AppKit lays out at once.
+    if (isVisible() || m_frameView->frame().size == MakeSize(width(), height())) return;
+    m_frameView->setFrame(MakeRect(0, 0, width(), height()));
+    windowDidResize();
+}
+
+void Window::center() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : PrimaryScreenGeometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+}
+
+void Window::setContentView(View* view) {
+    if (!view || view == m_contentView) return;
+    view->setFrame(m_contentView->frame());
+    view->setAutoresizingMask(m_contentView->autoresizingMask());
+    delete m_contentView;
+    m_contentView = view;
+    m_frameView->addSubview(view);
+}
+
+void Window::setTitle(const QString& title) { setWindowTitle(title); }
+
+void Window::setBackgroundColor(const QColor& color) { m_frameView->setBackgroundColor(color); }
+
+bool Window::drawsAsMain() const { return m_main && QGuiApplication::applicationState() == Qt::ApplicationActive; }
+
+void Window::makeKeyAndOrderFront() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void Window::orderFront() {
+    show();
+    raise();
+}
+
+void Window::orderOut() { hide(); }
+
+void Window::performClose() {
+    if (m_delegate && !m_delegate->windowShouldClose(this)) return;
+    m_closeAgreed = true;
+    close();
+    m_closeAgreed = false;
+}
+
+void Window::performMiniaturize() { showMinimized(); }
+
+void Window::performZoom() {
+    if (isMaximized()) {
+        showNormal();
+    } else {
+        showMaximized();
+    }
+}
+
+void Window::toggleFullScreen() {
+    if (isFullScreen()) {
+        windowWillExitFullScreen();
+        showNormal();
+        windowDidExitFullScreen();
+    } else {
+        windowWillEnterFullScreen();
+        showFullScreen();
+    }
+}
+
+void Window::fadeIn(double seconds) {
+    if (!g_animations || seconds <= 0) {
+        setWindowOpacity(1.0);
+        show();
+        return;
+    }
+    setWindowOpacity(0.0);
+    show();
+    auto* animation = new QPropertyAnimation(this, "windowOpacity", this);
+    animation->setDuration(int(seconds * 1000));
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void Window::fadeOut(std::function<void()> done, double seconds) {
+    auto finish = [this, done = std::move(done)] {
+        close();
+        setWindowOpacity(1.0);
+        if (done) done();
+    };
+    if (!g_animations || seconds <= 0) {
+        finish();
+        return;
+    }
+    auto* animation = new QPropertyAnimation(this, "windowOpacity", this);
+    animation->setDuration(int(seconds * 1000));
+    animation->setStartValue(windowOpacity());
+    animation->setEndValue(0.0);
+    QObject::connect(animation, &QAbstractAnimation::finished, this, finish);
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+Rect Window::positionSheet(Window* sheet, Rect proposed) {
+    return m_delegate ? m_delegate->windowWillPositionSheet(this, sheet, proposed) : proposed;
+}
+
+void Window::beginSheet(Window* sheet, std::function<void(int)> completion) {
+    if (!sheet || m_sheet || sheet == this) return;
+    m_sheet = sheet;
+    sheet->m_sheetParent = this;
+    m_sheetCompletion = std::move(completion);
+
+    // The proposed place: centred, its top at the top of the window.
+    const Rect proposed = MakeRect((width() - sheet->width()) / 2.0, height(), sheet->width(), sheet->height());
+    const Rect place = positionSheet(sheet, proposed);
+    sheet->setParent(this, Qt::Dialog | Qt::FramelessWindowHint);
+    sheet->setWindowModality(Qt::WindowModal);
+    const QPoint topLeft = geometry().topLeft() +
+                           QPoint(int(RoundHalfAway(place.x())), int(RoundHalfAway(height() - place.y())));
+    sheet->move(topLeft);
+
+    if (ModalResponder* responder = CurrentModalResponder()) {
+        if (auto answer = responder->answerSheet(*sheet)) {
+            const int code = *answer;
+            QTimer::singleShot(0, this, [this, sheet, code] { endSheet(sheet, code); });
+            return;
+        }
+    }
+    sheet->show();
+    sheet->raise();
+    sheet->activateWindow();
+}
+
+void Window::endSheet(Window* sheet, int code) {
+    if (!sheet || sheet != m_sheet) return;
+    m_sheet = nullptr;
+    sheet->m_sheetParent = nullptr;
+    sheet->hide();
+    sheet->setWindowModality(Qt::NonModal);
+    sheet->setParent(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    auto completion = std::move(m_sheetCompletion);
+    m_sheetCompletion = nullptr;
+    post(kWindowDidEndSheetNotification);
+    if (completion) completion(code);
+}
+
+void Window::post(const char* name) { brelvox::foundation::NotificationCenter::Default().Post(name, this); }
+
+void Window::becomeKeyWindow() {
+    if (m_delegate) m_delegate->windowDidBecomeKey(this);
+    post(kWindowDidBecomeKeyNotification);
+}
+
+void Window::resignKeyWindow() {
+    if (m_delegate) m_delegate->windowDidResignKey(this);
+    post(kWindowDidResignKeyNotification);
+}
+
+void Window::becomeMainWindow() {
+    if (m_delegate) m_delegate->windowDidBecomeMain(this);
+    post(kWindowDidBecomeMainNotification);
+}
+
+void Window::resignMainWindow() {
+    if (m_delegate) m_delegate->windowDidResignMain(this);
+    post(kWindowDidResignMainNotification);
+}
+
+void Window::windowWillEnterFullScreen() { post(kWindowWillEnterFullScreenNotification); }
+void Window::windowWillExitFullScreen() { post(kWindowWillExitFullScreenNotification); }
+void Window::windowDidExitFullScreen() { post(kWindowDidExitFullScreenNotification); }
+
+void Window::windowDidResize() {
+    if (m_delegate) m_delegate->windowDidResize(this);
+    post(kWindowDidResizeNotification);
+}
+
+void Window::windowDidMove() { post(kWindowDidMoveNotification); }
+
+void Window::updateKeyAndMainState() {
+    const QWidget* active = QApplication::activeWindow();
+    const bool key = active == this;
+    const bool main = key || (m_sheet && active == m_sheet);
+    if (key != m_key) {
+        m_key = key;
+        if (key) {
+            becomeKeyWindow();
+        } else {
+            resignKeyWindow();
+        }
+    }
+    if (main != m_main) {
+        m_main = main;
+        if (main) {
+            becomeMainWindow();
+        } else {
+            resignMainWindow();
+        }
+    }
+}
+
+void Window::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_frameView->setFrame(MakeRect(0, 0, width(), height()));
+    windowDidResize();
+}
+
+void Window::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    windowDidMove();
+}
+
+void Window::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange) return;
+    updateKeyAndMainState();
+    if (m_sheetParent) m_sheetParent->updateKeyAndMainState();
+}
+
+void Window::closeEvent(QCloseEvent* event) {
+    // A close asked by the window system goes through the delegate as the close button does.
+    if (event->spontaneous() && !m_closeAgreed && m_delegate && !m_delegate->windowShouldClose(this)) {
+        event->ignore();
+        return;
+    }
+    if (m_delegate) m_delegate->windowWillClose(this);
+    post(kWindowWillCloseNotification);
+    event->accept();
+}
+
+}  // namespace kit

@@ -1,0 +1,136 @@
+// kit::Window: a frameless top-level QWidget with AppKit's window idioms. Its frame view fills the
+// window and holds the content view (and whatever a subclass draws around it). The window is key
+// while Qt makes it the active window and main while it or its sheet is; becoming and leaving either
+// state calls the hooks below, tells the delegate and posts the window notifications. Fades animate
+// the window's opacity (instantly when animations are off, as in tests).
+#pragma once
+
+#include <QCloseEvent>
+#include <QColor>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "ui/kit/Geometry.h"
+#include "ui/kit/View.h"
+
+namespace kit {
+
+class Window;
+
+// The window's delegate; every method is optional. Not owned by the window.
+class WindowDelegate {
+public:
+    virtual ~WindowDelegate() = default;
+    virtual bool windowShouldClose(Window*) { return true; }
+    virtual void windowWillClose(Window*) {}
+    virtual void windowDidResize(Window*) {}
+    virtual void windowDidBecomeKey(Window*) {}
+    virtual void windowDidResignKey(Window*) {}
+    virtual void windowDidBecomeMain(Window*) {}
+    virtual void windowDidResignMain(Window*) {}
+    // Where a sheet attaches: the returned rectangle's y is the sheet's top edge in the window's
+    // coordinates (y up from the window's bottom edge).
+    virtual Rect windowWillPositionSheet(Window*, Window* /*sheet*/, Rect proposed) { return proposed; }
+};
+
+class Window : public QWidget {
+public:
+    // A window whose frame (and, without a title bar of the platform, content) has the given size.
+    explicit Window(Size size);
+    ~Window() override;
+
+    // The frame in screen coordinates, y up from the bottom of the primary screen.
+    Rect frame() const;
+    // Frame changes lay the window out at once, also while it is hidden.
+    void setFrame(const Rect& frame);
+    void setFrameOrigin(Point origin);
+    void setContentSize(Size size);
+    void center();
+
+    // The view that fills the window; the content view is its subview.
+    View* frameView() const { return m_frameView; }
+    View* contentView() const { return m_contentView; }
+    // Replaces the content view (the window owns it); it takes the frame of the old one.
+    virtual void setContentView(View* view);
+
+    QString title() const { return windowTitle(); }
+    virtual void setTitle(const QString& title);
+    void setBackgroundColor(const QColor& color);
+
+    WindowDelegate* delegate() const { return m_delegate; }
+    virtual void setDelegate(WindowDelegate* delegate) { m_delegate = delegate; }
+
+    bool isKeyWindow() const { return m_key; }
+    bool isMainWindow() const { return m_main; }
+    // The window draws as main: it is main and the application is active.
+    bool drawsAsMain() const;
+
+    void makeKeyAndOrderFront();
+    void orderFront();
+    void orderOut();
+    // Asks the delegate (windowShouldClose) and closes when it agrees.
+    void performClose();
+    void performMiniaturize();
+    void performZoom();
+    void toggleFullScreen();
+    bool isInFullScreen() const { return isFullScreen(); }
+
+    double alphaValue() const { return windowOpacity(); }
+    void setAlphaValue(double alpha) { setWindowOpacity(alpha); }
+    // Shows the window, animating its opacity from 0 to 1.
+    void fadeIn(double seconds = 0.25);
+    // Animates the opacity to 0, then closes the window and calls done (if any).
+    void fadeOut(std::function<void()> done = {}, double seconds = 0.25);
+
+    // Sheets: sheet is shown window-modal, hanging from positionSheet's rectangle; endSheet hides it
+    // and calls completion with the code. Neither call blocks.
+    void beginSheet(Window* sheet, std::function<void(int)> completion = {});
+    void endSheet(Window* sheet, int code = 0);
+    Window* attachedSheet() const { return m_sheet; }
+    Window* sheetParent() const { return m_sheetParent; }
+    // Where a sheet's top edge goes; by default the delegate decides from the top of the window.
+    virtual Rect positionSheet(Window* sheet, Rect proposed);
+
+    // The top-left corner of a frame rectangle in Qt's screen coordinates.
+    static QPoint ScreenTopLeft(const Rect& frame);
+
+protected:
+    virtual void becomeKeyWindow();
+    virtual void resignKeyWindow();
+    virtual void becomeMainWindow();
+    virtual void resignMainWindow();
+    virtual void applicationDidChangeActive(bool active) {}
+    virtual void windowWillEnterFullScreen();
+    virtual void windowWillExitFullScreen();
+    virtual void windowDidExitFullScreen();
+    virtual void windowDidResize();
+    virtual void windowDidMove();
+
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    friend class Application;
+    void updateKeyAndMainState();
+    void sizeChanged();
+    void post(const char* name);
+
+    View* m_frameView;
+    View* m_contentView;
+    WindowDelegate* m_delegate = nullptr;
+    bool m_key = false;
+    bool m_main = false;
+    bool m_closeAgreed = false;
+    Window* m_sheet = nullptr;
+    Window* m_sheetParent = nullptr;
+    std::function<void(int)> m_sheetCompletion;
+};
+
+// Animation lengths: tests switch animations off, and every fade then ends at once.
+void SetAnimationsEnabled(bool enabled);
+bool AnimationsEnabled();
+
+}  // namespace kit

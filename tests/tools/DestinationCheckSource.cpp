@@ -1,2 +1,0 @@
-// The driver's destination check, built into this test program for its table test.
-#include "../../tools/brelvox-scan/DestinationCheck.cpp"

@@ -1,0 +1,44 @@
+// Helpers of the ui suites: showing and activating windows offscreen, answering alerts, panels and
+// sheets from a script, and reading back what a widget painted.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "ui/kit/Modal.h"
+
+namespace uitest {
+
+// Shows window, makes it the active window and waits (without sleeping past need) until Qt says so.
+bool ShowAndActivate(QWidget* window);
+// Lets queued events run (posted calls, deferred deletes, paints).
+void ProcessEvents();
+
+// What widget paints, rendered offscreen (transparent where it paints nothing).
+QImage Render(QWidget* widget);
+// The colour of one pixel as (r, g, b) without alpha, for messages.
+std::string Rgb(const QColor& color);
+
+// Answers alerts, panels and sheets from queues, recording what was asked; an empty queue answers
+// the default button, Cancel, or shows the sheet.
+class ScriptedResponder : public kit::ModalResponder {
+public:
+    ScriptedResponder() { kit::SetModalResponder(this); }
+    ~ScriptedResponder() override { kit::SetModalResponder(nullptr); }
+
+    std::deque<int> alertAnswers;
+    std::deque<kit::PanelAnswer> panelAnswers;
+    std::deque<int> sheetAnswers;
+    std::vector<QString> alertsAsked;  // message texts
+    std::vector<QString> panelsAsked;  // titles
+
+    int answerAlert(const kit::Alert& alert) override;
+    kit::PanelAnswer answerPanel(const kit::SavePanel& panel) override;
+    std::optional<int> answerSheet(const kit::Window& sheet) override;
+};
+
+}  // namespace uitest
