@@ -14,14 +14,12 @@
 #include "engine/Common/Types.h"
 #include "engine/NTFSLib/NTFSFindings.h"
 #include "engine/NTFSLib/SearchedNTFSPartitionInfo.h"
+#include "engine/NTFSSearch/NTFSPartitionInfoBuilder.h"
 
 class CNTFSFileRecord;
-class CNTFSPartitionInfoBuilder;
 struct FindFileMFTAndLogx;
 
 namespace ntfsdeep {
-// Every list of the deep search stops growing here; later evidence of that kind is ignored.
-inline constexpr size_t kMaxListEntries = 500000;
 inline constexpr u32 kSector = 512;
 // Records of the system files: $LogFile is record 2, $AttrDef 4, $UpCase 10 (1024-byte records on
 // 512-byte sectors).

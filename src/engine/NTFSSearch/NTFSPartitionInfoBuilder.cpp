@@ -103,5 +103,5 @@ void CNTFSPartitionInfoBuilder::ConfirmLocated(i64 sector, i64 cluster, u32 spc,
 }
 
 void CNTFSPartitionInfoBuilder::Insert(NTFSCandidate candidate) {
-    if (candidate) m_set.insert(std::move(candidate));
+    if (candidate && m_set.size() < kMaxListEntries) m_set.insert(std::move(candidate));
 }

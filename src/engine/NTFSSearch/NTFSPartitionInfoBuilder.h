@@ -14,6 +14,10 @@ class CNTFSDBR;
 
 namespace ntfsdeep {
 
+// Every list of the deep search (the candidates too) stops growing here; later evidence of that kind
+// is ignored.
+inline constexpr size_t kMaxListEntries = 500000;
+
 // The evidence flags of a candidate and what each adds to its score.
 inline constexpr u32 kFlagBoot = 1;         // primary boot sector at the start
 inline constexpr u32 kFlagBootCopy = 2;     // backup boot sector at the end
