@@ -128,12 +128,6 @@ void CLogFileAnalyzer::AnalyzeRCRDRecord(const u8* block, i64 first, i64 count, 
 }
 
 void CLogFileAnalyzer::CalcLogFileMatch(CSearchedNTFSPartitionInfo& candidate) const {
-    const CLogFileInfo* info = FindMetaFileRecordOfVolume(m_infos, candidate, kLogFileRecordOffset);
-    if (!info) {
-        candidate.m_logFileMatches = 0;
-        return;
-    }
-    candidate.m_logFileSector = info->GetSectorAddress();
-    candidate.m_logFileMatches =
-        m_store.GetMatchCount(info->GetDataRunList(), candidate.m_cluster0Sector, candidate.m_sectorsPerCluster);
+    CalcMetaFileMatch(m_infos, m_store, candidate, kLogFileRecordOffset, candidate.m_logFileSector,
+                      candidate.m_logFileMatches);
 }

@@ -71,15 +71,17 @@ u64 CMetaFileAnalyzer::GetSectorRangeCount(u64 first, u64 last) const {
     return total;
 }
 
+bool RunSectors(const CDataRun& run, i64 cluster0, u32 spc, i64& first, i64& span) {
+    if (run.lcn < 0 || run.length <= 0) return false;
+    return !__builtin_mul_overflow(run.lcn, i64(spc), &first) && !__builtin_add_overflow(first, cluster0, &first) &&
+           !__builtin_mul_overflow(run.length, i64(spc), &span) && first >= 0 && first <= INT64_MAX - span;
+}
+
 i64 CMetaFileAnalyzer::GetMatchCount(const CNTFSDataRunList& runs, i64 cluster0, u32 spc) const {
     i64 total = 0;
     for (const CDataRun& run : runs.Runs()) {
-        if (run.lcn < 0 || run.length <= 0) continue;
         i64 first = 0, span = 0;
-        if (__builtin_mul_overflow(run.lcn, i64(spc), &first) || __builtin_add_overflow(first, cluster0, &first) ||
-            __builtin_mul_overflow(run.length, i64(spc), &span) || first < 0 || first > INT64_MAX - span)
-            continue;
-        total += i64(GetSectorRangeCount(u64(first), u64(first + span)));
+        if (RunSectors(run, cluster0, spc, first, span)) total += i64(GetSectorRangeCount(u64(first), u64(first + span)));
     }
     return total;
 }
@@ -169,9 +171,7 @@ const std::array<u8, CAttrDefFileAnalyzer::kTemplateSectors * kSector>& CAttrDef
 }
 
 void CAttrDefFileAnalyzer::AnalyzeAttrDefFileRecord(i64 sector, const CNTFSFileRecord& record) {
-    if (m_infos.size() >= kMaxListEntries) return;
-    auto info = std::make_unique<CAttrDefFileInfo>();
-    if (info->InitFromBuffer(record, sector)) m_infos.push_back(std::move(info));
+    AddMetaFileInfo(m_infos, sector, record);
 }
 
 void CAttrDefFileAnalyzer::AnalyzeSectorBuffer(i64 sector, const u8* buffer) {
@@ -190,14 +190,8 @@ const CAttrDefFileInfo* CAttrDefFileAnalyzer::FindAttrDefFile(const CSearchedNTF
 }
 
 void CAttrDefFileAnalyzer::CalcAttrDefMatch(CSearchedNTFSPartitionInfo& candidate) const {
-    const CAttrDefFileInfo* info = FindAttrDefFile(candidate);
-    if (!info) {
-        candidate.m_attrDefMatches = 0;
-        return;
-    }
-    candidate.m_attrDefSector = info->GetSectorAddress();
-    candidate.m_attrDefMatches =
-        m_store.GetMatchCount(info->GetDataRunList(), candidate.m_cluster0Sector, candidate.m_sectorsPerCluster);
+    CalcMetaFileMatch(m_infos, m_store, candidate, kAttrDefRecordOffset, candidate.m_attrDefSector,
+                      candidate.m_attrDefMatches);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -231,9 +225,7 @@ int CUpCaseFileAnalyzer::TemplateSectorOf(const u8* buffer) {
 }
 
 void CUpCaseFileAnalyzer::AnalyzeUpCaseFileRecord(i64 sector, const CNTFSFileRecord& record) {
-    if (m_infos.size() >= kMaxListEntries) return;
-    auto info = std::make_unique<CUpCaseFileInfo>();
-    if (info->InitFromBuffer(record, sector)) m_infos.push_back(std::move(info));
+    AddMetaFileInfo(m_infos, sector, record);
 }
 
 void CUpCaseFileAnalyzer::AnalyzeSectorBuffer(i64 sector, const u8* buffer) {
@@ -253,23 +245,17 @@ const CUpCaseFileInfo* CUpCaseFileAnalyzer::FindUpCaseFileInfo(const CSearchedNT
 }
 
 void CUpCaseFileAnalyzer::CalcUpcaseMatch(CSearchedNTFSPartitionInfo& candidate) const {
-    const CUpCaseFileInfo* info = FindUpCaseFileInfo(candidate);
-    if (!info) {
-        candidate.m_upCaseMatches = 0;
-        return;
-    }
-    candidate.m_upCaseSector = info->GetSectorAddress();
-    const i64 recorded =
-        m_store.GetMatchCount(info->GetDataRunList(), candidate.m_cluster0Sector, candidate.m_sectorsPerCluster);
+    i64 recorded = 0;
+    const CUpCaseFileInfo* info =
+        CalcMetaFileMatch(m_infos, m_store, candidate, kUpCaseRecordOffset, candidate.m_upCaseSector, recorded);
+    candidate.m_upCaseMatches = recorded;
+    if (!info) return;
     // The nearly equal sectors among them, and their disagreeing entries (the same ranges as the count).
     i64 nearSectors = 0;
     i64 disagreeing = 0;
     for (const CDataRun& run : info->GetDataRunList().Runs()) {
         i64 first = 0, span = 0;
-        if (run.lcn < 0 || __builtin_mul_overflow(run.lcn, i64(candidate.m_sectorsPerCluster), &first) ||
-            __builtin_add_overflow(first, candidate.m_cluster0Sector, &first) ||
-            __builtin_mul_overflow(run.length, i64(candidate.m_sectorsPerCluster), &span) || first > INT64_MAX - span)
-            continue;
+        if (!RunSectors(run, candidate.m_cluster0Sector, candidate.m_sectorsPerCluster, first, span)) continue;
         auto it = std::lower_bound(m_near.begin(), m_near.end(), first, [](const Near& n, i64 s) { return n.sector < s; });
         for (; it != m_near.end() && it->sector <= first + span; ++it) {
             ++nearSectors;

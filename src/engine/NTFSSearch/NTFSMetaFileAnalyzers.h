@@ -49,6 +49,18 @@ private:
     std::vector<Range> m_ranges;
 };
 
+// The sectors of one run on the device: first = LCN x spc + cluster 0, span = length x spc; false for a
+// sparse run or one whose sectors overflow.
+bool RunSectors(const CDataRun& run, i64 cluster0, u32 sectorsPerCluster, i64& first, i64& span);
+
+// A system file's record: appended unless the list is full or the record makes no info.
+template <class Info>
+void AddMetaFileInfo(std::vector<std::unique_ptr<Info>>& infos, i64 sector, const CNTFSFileRecord& record) {
+    if (infos.size() >= ntfsdeep::kMaxListEntries) return;
+    auto info = std::make_unique<Info>();
+    if (info->InitFromBuffer(record, sector)) infos.push_back(std::move(info));
+}
+
 // Which system-file record of a list serves a candidate: the one at exactly its $MFT sector + offset
 // when that is known, else the first one inside the volume. The list is in ascending sector order.
 template <class Info>
@@ -66,6 +78,20 @@ const Info* FindMetaFileRecordOfVolume(const std::vector<std::unique_ptr<Info>>&
     if (it == infos.end() || (*it)->GetSectorAddress() - candidate.m_cluster0Sector >= candidate.m_totalSectors)
         return nullptr;
     return it->get();
+}
+
+// The record of a system file that serves a candidate (its sector goes to recordSector), and in
+// `matches` the sectors of the file's runs that the store recorded: 0 without a record.
+template <class Info>
+const Info* CalcMetaFileMatch(const std::vector<std::unique_ptr<Info>>& infos, const CMetaFileAnalyzer& store,
+                              CSearchedNTFSPartitionInfo& candidate, i64 recordOffset, i64& recordSector,
+                              i64& matches) {
+    const Info* info = FindMetaFileRecordOfVolume(infos, candidate, recordOffset);
+    matches = 0;
+    if (!info) return nullptr;
+    recordSector = info->GetSectorAddress();
+    matches = store.GetMatchCount(info->GetDataRunList(), candidate.m_cluster0Sector, candidate.m_sectorsPerCluster);
+    return info;
 }
 
 class CAttrDefFileAnalyzer {

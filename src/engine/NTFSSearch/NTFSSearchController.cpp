@@ -354,49 +354,60 @@ int CNTFSSearchController::EndSearch(int build) {
     return 1;
 }
 
-bool CNTFSSearchController::SaveMFTInfoContainer(IRSData& data) const {
-    const u64 count = m_mftInfos.size();
+namespace {
+
+// A count (8 bytes), then each item as save writes it.
+template <class List, class Save>
+bool SaveCounted(IRSData& data, const List& list, Save&& save) {
+    const u64 count = list.size();
     if (!data.WriteCurFrame(&count, 8)) return false;
-    for (const CMFTInfo* info : m_mftInfos) {
-        if (!info->Save(data)) return false;
+    for (const auto& item : list) {
+        if (!save(item)) return false;
     }
     return true;
+}
+
+// Reads the count back and restores that many items; a count below 1 restores nothing, a count the
+// frame cannot hold (each item takes at least itemBytes) is damage.
+template <class RestoreOne>
+bool RestoreCounted(IRSData& data, u32 itemBytes, RestoreOne&& restoreOne) {
+    i64 count = 0;
+    if (!data.ReadCurFrame(&count, 8)) return false;
+    if (count < 1) return true;
+    if (u64(count) > data.GetFrameSize() / itemBytes) return false;
+    for (i64 i = 0; i < count; ++i) {
+        if (!restoreOne()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CNTFSSearchController::SaveMFTInfoContainer(IRSData& data) const {
+    return SaveCounted(data, m_mftInfos, [&](const CMFTInfo* info) { return info->Save(data); });
 }
 
 bool CNTFSSearchController::SaveCommonFileRecordPositionInfo(IRSData& data) const {
-    const u64 count = m_positions.size();
-    if (!data.WriteCurFrame(&count, 8)) return false;
-    for (const CCommonFileRecordPositionInfo& p : m_positions) {
-        if (!p.Save(data)) return false;
-    }
-    return true;
+    return SaveCounted(data, m_positions, [&](const CCommonFileRecordPositionInfo& p) { return p.Save(data); });
 }
 
 bool CNTFSSearchController::RestoreMFTInfoContainer(IRSData& data) {
-    i64 count = 0;
-    if (!data.ReadCurFrame(&count, 8)) return false;
-    // An info takes at least 18 bytes: a count the frame cannot hold is damage.
-    if (count < 1) return true;
-    if (u64(count) > data.GetFrameSize() / 18) return false;
-    for (i64 i = 0; i < count; ++i) {
+    // An info takes at least 18 bytes: sector, two sizes and a run count.
+    return RestoreCounted(data, 18, [&] {
         auto info = std::make_unique<CMFTInfo>();
         if (!info->Restore(data)) return false;
         m_mftInfos.push_back(info.release());
-    }
-    return true;
+        return true;
+    });
 }
 
 bool CNTFSSearchController::RestoreCommonFileRecordPositionInfo(IRSData& data) {
-    i64 count = 0;
-    if (!data.ReadCurFrame(&count, 8)) return false;
-    if (count < 1) return true;
-    if (u64(count) > data.GetFrameSize() / 16) return false;
-    for (i64 i = 0; i < count; ++i) {
+    return RestoreCounted(data, 16, [&] {
         CCommonFileRecordPositionInfo p;
         if (!p.Restore(data)) return false;
         m_positions.push_back(p);
-    }
-    return true;
+        return true;
+    });
 }
 
 ICompleteFileSystemSearchController* CreateNTFSSearcher() { return new (std::nothrow) CNTFSSearchController(); }

@@ -8,7 +8,6 @@
 
 #include "NtfsDiskSupport.h"
 #include "NtfsLogWriter.h"
-#include "engine/NTFSLib/FileReaderEx.h"
 #include "engine/NTFSLib/NTFSFileNode.h"
 #include "engine/NTFSSearch/NTFSPartitionInfoBuilder.h"
 #include "support/MemoryDevice.h"
@@ -24,17 +23,7 @@ std::unique_ptr<testsupport::MemoryDevice> CopyDevice(const std::string& caseNam
 }
 
 std::string ReadAll(IStorageDevice* device, CNTFSFileNode* node, const CSearchedNTFSPartitionInfo& partition) {
-    CFileReaderEx reader;
-    if (!reader.Open(device, node, partition.m_cluster0Sector, int(partition.m_sectorsPerCluster))) return "<not opened>";
-    std::string out;
-    std::vector<u8> chunk(65536);
-    for (i64 at = 0; at < node->GetFileSize();) {
-        int done = 0;
-        if (!reader.Read(at, chunk.data(), int(chunk.size()), done) || done <= 0) return "<read failed>";
-        out.append(reinterpret_cast<char*>(chunk.data()), size_t(done));
-        at += done;
-    }
-    return out;
+    return ntfstest::ReadAll(device, node, partition.m_cluster0Sector, partition.m_sectorsPerCluster);
 }
 
 // The tree of partition k equals fls's whole listing of volume `volume` (what the searcher hands over,

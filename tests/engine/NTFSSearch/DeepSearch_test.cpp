@@ -131,6 +131,18 @@ struct Case {
 
 TEST(NtfsDeepEdgeCases, Table) {
     const Alpha& alpha = AlphaVolume();
+    // A volume laid out as Alpha with its cluster 0 at 5000: x is the first sector of its $LogFile's data.
+    struct LogVolume {
+        i64 c0 = 5000;
+        i64 x = 0;
+        std::unique_ptr<OverlayDevice> device;
+    };
+    auto logVolume = [&alpha] {
+        LogVolume v;
+        v.x = v.c0 + ntfslog::RunsOf(alpha.disk, alpha.base, 2).GetLCN(0) * alpha.spc;
+        v.device = Zeros(v.x + 100000);
+        return v;
+    };
     const Case cases[] = {
         {"10/60/40: the first pass keeps all three (the third has a folder match), the second only the 60",
          [] {
@@ -341,40 +353,31 @@ TEST(NtfsDeepEdgeCases, Table) {
              EXPECT_EQ(deep.controller.GetMFTInfos().size(), 2u);
          }},
         {"restart pages found before the $LogFile record: the record gives flags 192",
-         [&alpha] {
-             const i64 c0 = 5000;
-             const CNTFSDataRunList log = ntfslog::RunsOf(alpha.disk, alpha.base, 2);
-             const i64 x = c0 + log.GetLCN(0) * alpha.spc;
-             auto device = Zeros(x + 100000);
-             device->Put(x, ntfslog::RestartPage());
-             device->Put(x + 8, ntfslog::RestartPage());
-             device->Put(x + 1000, alpha.Record(2));
-             Deep deep(std::move(device), 8192);
+         [&] {
+             LogVolume v = logVolume();
+             v.device->Put(v.x, ntfslog::RestartPage());
+             v.device->Put(v.x + 8, ntfslog::RestartPage());
+             v.device->Put(v.x + 1000, alpha.Record(2));
+             Deep deep(std::move(v.device), 8192);
              deep.feeder.FeedAll();
-             EXPECT_EQ(deep.Flags(), (std::vector<std::pair<i64, u32>>{{c0, kFlagRestart1 | kFlagRestart2}}));
+             EXPECT_EQ(deep.Flags(), (std::vector<std::pair<i64, u32>>{{v.c0, kFlagRestart1 | kFlagRestart2}}));
          }},
         {"restart pages after the $LogFile record: 64|128 for the volume, 128 for a cluster 0 8 sectors earlier",
-         [&alpha] {
-             const i64 c0 = 5000;
-             const CNTFSDataRunList log = ntfslog::RunsOf(alpha.disk, alpha.base, 2);
-             const i64 x = c0 + log.GetLCN(0) * alpha.spc;
-             auto device = Zeros(x + 100000);
-             device->Put(c0 + 100, alpha.Record(2));
-             device->Put(x, ntfslog::RestartPage());
-             device->Put(x + 8, ntfslog::RestartPage());
-             Deep deep(std::move(device), 8192);
+         [&] {
+             LogVolume v = logVolume();
+             v.device->Put(v.c0 + 100, alpha.Record(2));
+             v.device->Put(v.x, ntfslog::RestartPage());
+             v.device->Put(v.x + 8, ntfslog::RestartPage());
+             Deep deep(std::move(v.device), 8192);
              deep.feeder.FeedAll();
-             EXPECT_EQ(deep.Flags(), (std::vector<std::pair<i64, u32>>{{c0 - 8, kFlagRestart2},
-                                                                       {c0, kFlagRestart1 | kFlagRestart2}}));
+             EXPECT_EQ(deep.Flags(), (std::vector<std::pair<i64, u32>>{{v.c0 - 8, kFlagRestart2},
+                                                                       {v.c0, kFlagRestart1 | kFlagRestart2}}));
          }},
         {"a torn restart page is none; a torn record page records nothing and the walk skips its 8 sectors",
-         [&alpha] {
-             const i64 c0 = 5000;
-             const CNTFSDataRunList log = ntfslog::RunsOf(alpha.disk, alpha.base, 2);
-             const i64 x = c0 + log.GetLCN(0) * alpha.spc;
-             auto device = Zeros(x + 100000);
-             device->Put(c0 + 100, alpha.Record(2));
-             device->Put(x, ntfslog::RestartPage(true));
+         [&] {
+             LogVolume v = logVolume();
+             v.device->Put(v.c0 + 100, alpha.Record(2));
+             v.device->Put(v.x, ntfslog::RestartPage(true));
              // A torn page whose sectors 3 to 7 begin a whole page: the whole page is never looked at.
              std::vector<u8> torn(11 * 512, 0);
              const std::vector<u8> whole = ntfslog::LogPage({}, 0, 0);
@@ -382,8 +385,8 @@ TEST(NtfsDeepEdgeCases, Table) {
              const std::vector<u8> head = ntfslog::LogPage({}, 0, 0);
              std::memcpy(torn.data(), head.data(), 3 * 512);
              ntfslog::Put16(torn, 512 + 510, 9);
-             device->Put(x + 64, torn);
-             Deep deep(std::move(device), 8192);
+             v.device->Put(v.x + 64, torn);
+             Deep deep(std::move(v.device), 8192);
              deep.feeder.FeedAll();
              EXPECT_TRUE(deep.Candidates().empty());
              EXPECT_EQ(deep.controller.GetLogFileAnalyzer()->Store().RangeCount(), 0u);
@@ -637,24 +640,15 @@ TEST(NtfsDeepController, FindingsSaveAndRestore) {
     Deep deep(std::move(device), 8192);
     deep.feeder.FeedAll();
     ASSERT_EQ(deep.controller.GetMFTInfos().size(), 1u);
-    {
-        CRSData rs(RS_MODE_WRITE);
-        ASSERT_TRUE(rs.StartRS(path.c_str(), 1));
-        FILEHEADER h;
-        h.status = 1;
-        rs.WriteFileHeader(h);
-        rs.OpenFrame(tag);
+    ntfstest::WriteFrame(path, tag, [&](CRSData& rs) {
         EXPECT_TRUE(deep.controller.SaveMFTInfoContainer(rs));
         EXPECT_TRUE(deep.controller.SaveCommonFileRecordPositionInfo(rs));
-        rs.CloseFrame();
-        rs.EndRS();
-    }
+    });
     CNTFSSearchController back;
-    CRSData rs(RS_MODE_READ);
-    ASSERT_TRUE(rs.StartRS(path.c_str(), 0));
-    ASSERT_TRUE(rs.OpenFrame(tag));
-    EXPECT_TRUE(back.RestoreMFTInfoContainer(rs));
-    EXPECT_TRUE(back.RestoreCommonFileRecordPositionInfo(rs));
+    ASSERT_TRUE(ntfstest::ReadFrame(path, tag, [&](CRSData& rs) {
+        EXPECT_TRUE(back.RestoreMFTInfoContainer(rs));
+        EXPECT_TRUE(back.RestoreCommonFileRecordPositionInfo(rs));
+    }));
     ASSERT_EQ(back.GetMFTInfos().size(), 1u);
     EXPECT_EQ(back.GetMFTInfos().front()->GetSectorAddress(), m);
     EXPECT_TRUE(back.GetMFTInfos().front()->GetDataRunList().IsEqual(deep.controller.GetMFTInfos().front()->GetDataRunList()));

@@ -12,6 +12,9 @@
 
 #include "engine/Common/IQuickFileSystemSearchController.h"
 #include "engine/FATLib/FatTestSupport.h"
+#include "engine/FileArchive/RSData.h"
+#include "engine/NTFSLib/FileReaderEx.h"
+#include "engine/NTFSLib/NTFSFileNode.h"
 #include "engine/NTFSSearch/NTFSQuickSearch.h"
 #include "support/Fixtures.h"
 #include "support/RecordingProgress.h"
@@ -131,6 +134,47 @@ inline std::vector<std::string> HostileCases(const std::string& folder = "ntfs")
     while (std::getline(in, line)) {
         const std::string name = line.substr(0, line.find('\t'));
         if (out.empty() || out.back() != name) out.push_back(name);
+    }
+    return out;
+}
+
+// One frame of a framed file written by write(CRSData&); the frame's size as read back.
+template <class Write>
+u32 WriteFrame(const std::string& path, const tagGUIDSIGN& tag, Write&& write) {
+    CRSData rs(RS_MODE_WRITE);
+    if (!rs.StartRS(path.c_str(), 1)) return 0;
+    FILEHEADER h;
+    h.status = 1;
+    rs.WriteFileHeader(h);
+    rs.OpenFrame(tag);
+    write(rs);
+    rs.CloseFrame();
+    rs.EndRS();
+    CRSData read(RS_MODE_READ);
+    read.StartRS(path.c_str(), 0);
+    read.OpenFrame(tag);
+    return read.GetFrameSize();
+}
+// Opens the frame again for read(CRSData&); false when it cannot be opened.
+template <class Read>
+bool ReadFrame(const std::string& path, const tagGUIDSIGN& tag, Read&& read) {
+    CRSData rs(RS_MODE_READ);
+    if (!rs.StartRS(path.c_str(), 0) || !rs.OpenFrame(tag)) return false;
+    read(rs);
+    return true;
+}
+
+// The bytes of a found file as CFileReaderEx reads them through its runs; a marker text when it fails.
+inline std::string ReadAll(IStorageDevice* device, CNTFSFileNode* node, i64 cluster0, u32 spc) {
+    CFileReaderEx reader;
+    if (!node || !reader.Open(device, node, cluster0, int(spc))) return "<not opened>";
+    std::string out;
+    std::vector<u8> chunk(5000);
+    for (i64 at = 0; at < node->GetFileSize();) {
+        int done = 0;
+        if (!reader.Read(at, chunk.data(), int(chunk.size()), done) || done <= 0) return "<read failed>";
+        out.append(reinterpret_cast<char*>(chunk.data()), size_t(done));
+        at += done;
     }
     return out;
 }

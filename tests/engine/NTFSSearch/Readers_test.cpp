@@ -27,17 +27,7 @@ CNTFSFileNode* Node(const QuickScan& scan, const std::string& path) {
 }
 
 std::string ReadAll(IStorageDevice* device, CNTFSFileNode* node, u32 spc) {
-    CFileReaderEx reader;
-    if (!reader.Open(device, node, 0, int(spc))) return "<not opened>";
-    std::string out;
-    std::vector<u8> chunk(5000);
-    for (i64 at = 0; at < node->GetFileSize();) {
-        int done = 0;
-        if (!reader.Read(at, chunk.data(), int(chunk.size()), done) || done <= 0) return "<read failed>";
-        out.append(reinterpret_cast<char*>(chunk.data()), size_t(done));
-        at += done;
-    }
-    return out;
+    return ntfstest::ReadAll(device, node, 0, spc);
 }
 
 TEST(NtfsReaders, ResidentStreams) {
