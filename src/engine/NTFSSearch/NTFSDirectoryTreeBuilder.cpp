@@ -28,7 +28,7 @@ constexpr i64 kSectorsTested = 16;
 int g_lostFilesFolderCount = 0;
 
 // The number of a record: its own when it carries one, else through the table.
-i64 RecordNumber(const CNTFSRecordEntry& entry, CMFTInfo* table, i64 cluster0, u32 spc) {
+i64 RecordNumber(const CNTFSRecordEntry& entry, const CMFTInfo* table, i64 cluster0, u32 spc) {
     const i64 own = entry.info.GetMFTFileRecordNumber();
     if (own != -1 || !table) return own;
     return CMFTDirectoryTreeBuilder::GetMFTNumber(entry.info.GetSectorAddress(), table, cluster0, spc);
@@ -42,8 +42,8 @@ i64 RecordNumber(const CNTFSRecordEntry& entry, CMFTInfo* table, i64 cluster0, u
 i64 CMFTDirectoryTreeBuilder::GetMFTNumber(i64 sector, const CMFTInfo* table, i64 cluster0, u32 spc) {
     if (!table || spc == 0 || sector < cluster0) return -1;
     const i64 d = sector - cluster0;
-    const i64 vcn = const_cast<CMFTInfo*>(table)->GetDataRunList().GetVCN(d / i64(spc));
-    const u32 perRecord = const_cast<CMFTInfo*>(table)->GetSectorsPerFileRecord();
+    const i64 vcn = table->GetDataRunList().GetVCN(d / i64(spc));
+    const u32 perRecord = table->GetSectorsPerFileRecord();
     i64 virtualSector = 0;
     if (vcn < 0 || perRecord == 0 || __builtin_mul_overflow(vcn, i64(spc), &virtualSector)) return -1;
     virtualSector += d % i64(spc);
@@ -75,7 +75,7 @@ void CMFTDirectoryTreeBuilder::BuildChildren(RecordSet& set, i64 folder, std::ve
         std::unique_ptr<CNTFSRecordEntry> entry = std::move(it->second);
         it = set.erase(it);
         if (!entry->properties) continue;
-        const i64 number = RecordNumber(*entry, const_cast<CMFTInfo*>(table), m_cluster0, m_spc);
+        const i64 number = RecordNumber(*entry, table, m_cluster0, m_spc);
         CNTFSFileNode* node = MakeNode(*entry, number, folder);
         const bool directory = node && node->IsDirectory();
         // A folder without a number can own nothing (its children's parent numbers are known).

@@ -37,6 +37,8 @@ CNTFSSearchController::~CNTFSSearchController() {
     ClearFindings();
     for (CMFTInfo* info : m_mftInfos) delete info;
     m_mftInfos.clear();
+    // The record classes' sector size goes back to its default for whatever reads records next.
+    if (m_group || m_analyzedBlocks || m_failedBlocks) GetSectorsPerCluster::g_nSectorSize = 512;
 }
 
 void CNTFSSearchController::ClearFindings() {
@@ -121,9 +123,9 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
     return 1;
 }
 
-void CNTFSSearchController::AnalyzeSector(const u8* sector, i64 s, i64 available) {
+void CNTFSSearchController::AnalyzeSector(u8* sector, i64 s, i64 available) {
     // The tests undo a record's protection in place and put it back before they return.
-    u8* bytes = const_cast<u8*>(sector);
+    u8* bytes = sector;
     if (CNTFSDBR::IsFullValidDBR(bytes)) {
         AnalyzeNTFSDBRSector(bytes, s);
     } else if (CLogFileAnalyzer::IsValidRSTRRecord(bytes, size_t(available))) {
@@ -177,7 +179,7 @@ void CNTFSSearchController::AnalyzeNTFSDBRSector(const u8* sector, i64 s) {
     m_partitions.Insert(BuildPartitionInfoFromDBR(boot, s, kFlagBoot, device, m_sectorSize));
 }
 
-void CNTFSSearchController::AnalyzeIndexRecord(const u8* sector, i64 s, i64 available) {
+void CNTFSSearchController::AnalyzeIndexRecord(u8* sector, i64 s, i64 available) {
     CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
     if (join.indexPending) {
         const i64 heldSectors = join.indexBytes / m_sectorSize;
@@ -201,7 +203,7 @@ void CNTFSSearchController::AnalyzeIndexRecord(const u8* sector, i64 s, i64 avai
         return;
     }
     if (!CStandardIndexHeader::IsValidMagicNumber(sector, kSector)) return;
-    AnalyzeIndexRecordBuffer(const_cast<u8*>(sector), s);
+    AnalyzeIndexRecordBuffer(sector, s);
 }
 
 void CNTFSSearchController::AnalyzeIndexRecordBuffer(u8* record, i64 s) {
@@ -235,7 +237,7 @@ void CNTFSSearchController::LocateIndexRecord(i64 s, i64 vcn, const CFolderIndex
     }
 }
 
-void CNTFSSearchController::AnalyzeNTFSFileRecordSector(const u8* sector, i64 s, i64 available) {
+void CNTFSSearchController::AnalyzeNTFSFileRecordSector(u8* sector, i64 s, i64 available) {
     CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
     if (join.filePending) {
         join.filePending = false;
@@ -257,7 +259,7 @@ void CNTFSSearchController::AnalyzeNTFSFileRecordSector(const u8* sector, i64 s,
         m_group->AnalyzeNTFSMetaFileRecord(s, none);
         return;
     }
-    AnalyzeFileRecord(const_cast<u8*>(sector), int(std::max(kFileRecordSize, m_sectorSize)), s);
+    AnalyzeFileRecord(sector, int(std::max(kFileRecordSize, m_sectorSize)), s);
 }
 
 void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {

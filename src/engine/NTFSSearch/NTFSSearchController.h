@@ -96,11 +96,12 @@ public:
     bool RestoreMFTInfoContainer(IRSData& data);
     bool RestoreCommonFileRecordPositionInfo(IRSData& data);
 
-    // The sector analyses, also reachable one by one from the tests.
-    void AnalyzeSector(const u8* sector, i64 s, i64 available);
+    // The sector analyses, also reachable one by one from the tests (a record's protection is undone in
+    // place and put back before they return).
+    void AnalyzeSector(u8* sector, i64 s, i64 available);
     void AnalyzeNTFSDBRSector(const u8* sector, i64 s);
-    void AnalyzeIndexRecord(const u8* sector, i64 s, i64 available);
-    void AnalyzeNTFSFileRecordSector(const u8* sector, i64 s, i64 available);
+    void AnalyzeIndexRecord(u8* sector, i64 s, i64 available);
+    void AnalyzeNTFSFileRecordSector(u8* sector, i64 s, i64 available);
 
 private:
     void AnalyzeIndexRecordBuffer(u8* record, i64 s);

@@ -47,6 +47,18 @@ TEST(NtfsDeepHostile, EveryCaseOfTheQuickTableEndsWithoutHarm) {
     }
 }
 
+// A volume of 4096-byte sectors and records (the deep search assumes 512 and 1024): read without harm,
+// and the record classes' sector size is 512 again afterwards.
+TEST(NtfsDeepHostile, AVolumeOf4096ByteSectors) {
+    {
+        DeepScan scan(std::make_unique<fattest::FileDevice>(ntfstest::Image("ntfs4k"), 4096, STORAGE_DEVICE_VOLUME));
+        scan.Run();
+        EXPECT_LE(scan.Partitions().size(), 4u);
+        EXPECT_EQ(GetSectorsPerCluster::g_nSectorSize, 4096u);
+    }
+    EXPECT_EQ(GetSectorsPerCluster::g_nSectorSize, 512u);
+}
+
 // Log record pages in Alpha's $LogFile whose records claim lengths past their page and past the log,
 // and a last page whose continued record never ends: the trees are built as without them.
 TEST(NtfsDeepHostile, LogRecordsPastTheirPage) {
