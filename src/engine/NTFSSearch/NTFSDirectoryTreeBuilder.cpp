@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSFileNode.h"
@@ -303,15 +304,19 @@ void CNTFSDirectoryTreeBuilder::ReadFilePropertiesfromBlock(i64 first, u32 secto
     if (sectors == 0 || sectors > BLOCK_MAX_TOTAL_SECTORS) return;
     const u32 s = m_device->GetSectorSize();
     if (s == 0) return;
-    std::vector<u8> buffer(size_t(BLOCK_MAX_TOTAL_SECTORS) * s, 0);
+    // One buffer of 128 sectors serves every block; what a block does not fill is zeros.
+    std::vector<u8>& buffer = m_blockBuffer;
+    buffer.resize(size_t(BLOCK_MAX_TOTAL_SECTORS) * s);
     if (!m_device->ReadSector(buffer.data(), first, sectors)) return;
+    std::fill(buffer.begin() + i64(sectors) * s, buffer.end(), 0);
     m_blocks.emplace_back(first, sectors);
     const int size = int(std::max(kRecordSize, s));
     for (u32 i = 0; i < sectors; ++i) {
         const i64 available = i64(s) * std::min<i64>(sectors - i, kSectorsTested);
         if (available < size) continue;
         u8* record = buffer.data() + size_t(i) * s;
-        if (!CNTFSFileRecord::IsValid(record, size) || CNTFSFileRecord::IsExtendFileRecord(record, size)) continue;
+        // The record is validated once, by the build below; a sector that is no record start ends here.
+        if (!ByteReader(record, s).Equals(0, "FILE") || CNTFSFileRecord::IsExtendFileRecord(record, size)) continue;
         CMFTDirectoryTreeBuildInfo* table = m_keep ? FindMatchedMFT(first + i) : nullptr;
         BuildCommonFileRecordInfoandFileProperties(record, size, first + i, table);
     }

@@ -121,4 +121,5 @@ private:
     IFilesystemNode* m_result = nullptr;
     bool m_done = false;
     std::vector<std::pair<i64, u32>> m_blocks;
+    std::vector<u8> m_blockBuffer;
 };

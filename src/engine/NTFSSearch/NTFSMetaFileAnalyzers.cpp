@@ -176,9 +176,14 @@ void CAttrDefFileAnalyzer::AnalyzeAttrDefFileRecord(i64 sector, const CNTFSFileR
 
 void CAttrDefFileAnalyzer::AnalyzeSectorBuffer(i64 sector, const u8* buffer) {
     const ByteReader r(buffer, kSector);
+    // Every template sector is zero before its key: the first word (and, when it is zero, the words
+    // at the other keys) tells almost every sector apart before the whole compare.
+    const u64 head = r.Le64(0).value_or(1);
+#pragma GCC unroll 5
     for (u32 k = 0; k < kTemplateSectors; ++k) {
-        if (r.Le64(kAttrDefKeys[k].offset) != kAttrDefKeys[k].value) continue;
-        if (CMetaFileAnalyzer::CompareSectorBuffer(buffer, kAttrDefTemplate.data() + size_t(k) * kSector)) {
+        const AttrDefKey& key = kAttrDefKeys[k];
+        const bool candidate = key.offset == 0 ? head == key.value : head == 0 && r.Le64(key.offset) == key.value;
+        if (candidate && CMetaFileAnalyzer::CompareSectorBuffer(buffer, kAttrDefTemplate.data() + size_t(k) * kSector)) {
             m_store.CombineSectorOfRange(u64(sector));
             return;
         }
@@ -206,32 +211,12 @@ u32 CUpCaseFileAnalyzer::AgreeingEntries(const u8* buffer, u32 k) {
     return agreeing;
 }
 
-int CUpCaseFileAnalyzer::TemplateSectorOf(const u8* buffer) {
-    const ByteReader r(buffer, kSector);
-    const u16 a = r.Le16(0).value_or(0), b = r.Le16(128).value_or(0), c = r.Le16(384).value_or(0);
-    const u16 d = r.Le16(510).value_or(0);
-    const u8 ha = u8(a >> 8), hb = u8(b >> 8), hc = u8(c >> 8), hd = u8(d >> 8);
-    int k = -1;
-    if ((ha == hb) + (ha == hc) + (ha == hd) >= 2) {
-        k = ha;
-    } else if ((hb == hc) + (hb == hd) >= 2) {
-        k = hb;
-    } else {
-        return -1;
-    }
-    // Two of the four units at least agree with that sector of the table (mkntfs's agree in three).
-    const u16* model = UP_CASE_FILE_CONTENTS_DEFINE().data() + size_t(k) * kUpCaseEntriesPerSector;
-    return (a == model[0]) + (b == model[64]) + (c == model[192]) + (d == model[255]) >= 2 ? k : -1;
-}
-
 void CUpCaseFileAnalyzer::AnalyzeUpCaseFileRecord(i64 sector, const CNTFSFileRecord& record) {
     AddMetaFileInfo(m_infos, sector, record);
 }
 
-void CUpCaseFileAnalyzer::AnalyzeSectorBuffer(i64 sector, const u8* buffer) {
-    const int k = TemplateSectorOf(buffer);
-    if (k < 0) return;
-    const u32 agreeing = AgreeingEntries(buffer, u32(k));
+void CUpCaseFileAnalyzer::RecordSector(i64 sector, const u8* buffer, u32 k) {
+    const u32 agreeing = AgreeingEntries(buffer, k);
     if (agreeing < kMinAgreeingEntries) return;
     if (agreeing < kUpCaseEntriesPerSector) {
         if (m_near.size() >= kMaxListEntries) return;
@@ -270,18 +255,26 @@ void CUpCaseFileAnalyzer::CalcUpcaseMatch(CSearchedNTFSPartitionInfo& candidate)
 // Groups of system records
 
 int CMetaFileRecordGroupinMFTAnalyzer::IsaMetaFileRecordNotNeedtoCount(const CNTFSFileRecord& record) const {
-    const u32 index = CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record);
+    return IsaMetaFileRecordNotNeedtoCount(CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record));
+}
+
+int CMetaFileRecordGroupinMFTAnalyzer::IsaMetaFileRecordNotNeedtoCount(u32 index) const {
     if (index == 0 && m_lists.mftInfos->size() >= kMaxListEntries) return 1;
     if (index == 1 && m_lists.mirrorInfos->size() >= kMaxListEntries) return 1;
     return 0;
 }
 
 void CMetaFileRecordGroupinMFTAnalyzer::AnalyzeNTFSMetaFileRecord(i64 s, const CNTFSFileRecord& record) {
+    AnalyzeNTFSMetaFileRecord(s, record,
+                              record.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record) : 0xFFFFFFFF);
+}
+
+void CMetaFileRecordGroupinMFTAnalyzer::AnalyzeNTFSMetaFileRecord(i64 s, const CNTFSFileRecord& record, u32 index) {
     const bool open = m_first >= 0;
     const i64 distance = open ? s - m_first : -1;
     // The second half of a record of the open group.
     if (!record.IsValid() && open && distance > 0 && distance < 17 && distance % 2 == 1) return;
-    const u32 index = record.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record) : 0xFFFFFFFF;
+    if (!record.IsValid()) index = 0xFFFFFFFF;
     if (index == 0xFFFFFFFF || !open || distance > 16 || distance / 2 != i64(index)) EndGroup();
     if (index == 0xFFFFFFFF) return;
     switch (index) {

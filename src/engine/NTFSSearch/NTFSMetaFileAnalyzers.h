@@ -14,7 +14,9 @@
 #include "engine/Common/Types.h"
 #include "engine/NTFSLib/NTFSFindings.h"
 #include "engine/NTFSLib/SearchedNTFSPartitionInfo.h"
+#include "engine/Common/ByteReader.h"
 #include "engine/NTFSSearch/NTFSPartitionInfoBuilder.h"
+#include "engine/NTFSSearch/NTFSUpCaseTable.h"
 
 class CNTFSFileRecord;
 struct FindFileMFTAndLogx;
@@ -127,14 +129,37 @@ public:
     static constexpr u32 kAgreementPercent = 99;
 
     void AnalyzeUpCaseFileRecord(i64 sector, const CNTFSFileRecord& record);
-    void AnalyzeSectorBuffer(i64 sector, const u8* buffer);
+    // Called for every sector of the scan: the test that rejects almost all of them stays inline.
+    void AnalyzeSectorBuffer(i64 sector, const u8* buffer) {
+        const int k = TemplateSectorOf(buffer);
+        if (k >= 0) RecordSector(sector, buffer, u32(k));
+    }
     const CUpCaseFileInfo* FindUpCaseFileInfo(const CSearchedNTFSPartitionInfo& candidate) const;
     void CalcUpcaseMatch(CSearchedNTFSPartitionInfo& candidate) const;
     // Agreeing entries of a 512-byte sector with template sector k.
     static u32 AgreeingEntries(const u8* buffer, u32 templateSector);
     // The template sector a sector's content names, or -1 when its units 0, 64, 192 and 255 share no
     // high byte or fewer than two of them agree with that sector of the table.
-    static int TemplateSectorOf(const u8* buffer);
+    static int TemplateSectorOf(const u8* buffer) {
+        const ByteReader r(buffer, ntfsdeep::kSector);
+        const u8 ha = r.U8(1).value_or(0), hb = r.U8(129).value_or(1), hc = r.U8(385).value_or(2);
+        const u8 hd = r.U8(511).value_or(3);
+        int k = -1;
+        if ((ha == hb) + (ha == hc) + (ha == hd) >= 2) {
+            k = ha;
+        } else if ((hb == hc) + (hb == hd) >= 2) {
+            k = hb;
+        } else {
+            return -1;
+        }
+        // Two of the four units at least agree with that sector of the table (mkntfs's agree in three).
+        const u16* model = s_table + size_t(k) * kUpCaseEntriesPerSector;
+        return (r.Le16(0) == model[0]) + (r.Le16(128) == model[64]) + (r.Le16(384) == model[192]) +
+                           (r.Le16(510) == model[255]) >=
+                       2
+                   ? k
+                   : -1;
+    }
     const CMetaFileAnalyzer& Store() const { return m_store; }
 
 private:
@@ -142,6 +167,8 @@ private:
         i64 sector;
         u32 disagreeing;
     };
+    void RecordSector(i64 sector, const u8* buffer, u32 k);
+    static inline const u16* const s_table = UP_CASE_FILE_CONTENTS_DEFINE().data();
     std::vector<std::unique_ptr<CUpCaseFileInfo>> m_infos;
     CMetaFileAnalyzer m_store;
     std::vector<Near> m_near;  // ascending sectors
@@ -167,12 +194,17 @@ public:
         : m_builder(builder), m_lists(lists) {}
 
     void SetDeviceTotalSectors(i64 total) { m_deviceTotal = total; }
-    // Called for every sector of the scan with the record there (valid or not).
+    // Called for every sector of the scan with the record there (valid or not); index is the record's
+    // system-file number (CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex) when the caller has it.
     void AnalyzeNTFSMetaFileRecord(i64 sector, const CNTFSFileRecord& record);
+    void AnalyzeNTFSMetaFileRecord(i64 sector, const CNTFSFileRecord& record, u32 index);
+    // A group is open: every sector counts, records or not.
+    bool IsOpen() const { return m_first >= 0; }
     // Analyses the group still open at the end of the scan.
     void Flush() { EndGroup(); }
     // 1 for an $MFT or $MFTMirr record whose list is full.
     int IsaMetaFileRecordNotNeedtoCount(const CNTFSFileRecord& record) const;
+    int IsaMetaFileRecordNotNeedtoCount(u32 index) const;
 
 private:
     void EndGroup();

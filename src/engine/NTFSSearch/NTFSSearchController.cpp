@@ -10,11 +10,24 @@
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSFileRecord.h"
 #include "engine/NTFSLib/NTFSIndexRecord.h"
+#include "engine/NTFSLib/NTFSLayout.h"
 #include "engine/NTFSLib/NTFSRecordAnalyzer.h"
 #include "engine/NTFSSearch/NTFSDirectoryTreeBuilder.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 
 using namespace ntfsdeep;
+
+namespace {
+
+constexpr u32 Magic(const char (&text)[5]) {
+    return u32(u8(text[0])) | u32(u8(text[1])) << 8 | u32(u8(text[2])) << 16 | u32(u8(text[3])) << 24;
+}
+constexpr u32 kFileMagic = Magic("FILE");
+constexpr u32 kIndexMagic = Magic("INDX");
+constexpr u32 kRestartMagic = Magic("RSTR");
+constexpr u64 kBootOem = 0x202020205346544EULL;  // "NTFS    "
+
+}  // namespace
 
 CNTFSJoiningBuffers& CNTFSJoiningBuffers::Instance() {
     static CNTFSJoiningBuffers buffers;
@@ -124,18 +137,22 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
 }
 
 void CNTFSSearchController::AnalyzeSector(u8* sector, i64 s, i64 available) {
-    // The tests undo a record's protection in place and put it back before they return.
-    u8* bytes = sector;
-    if (CNTFSDBR::IsFullValidDBR(bytes)) {
-        AnalyzeNTFSDBRSector(bytes, s);
-    } else if (CLogFileAnalyzer::IsValidRSTRRecord(bytes, size_t(available))) {
-        m_log->AnalyzeRSTRRecord(s, bytes, size_t(available));
-    } else {
-        AnalyzeIndexRecord(bytes, s, available);
+    // Nearly every sector holds none of these structures: its magic (or the boot sector's identifier
+    // at 3) sends it only to the tests that can hold; a held part of a record, or an open group of
+    // system records, has every sector looked at.
+    const ByteReader r(sector, kSector);
+    const u32 magic = r.Le32(0).value_or(0);
+    const CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
+    if (r.Le64(ntfs::boot::kOemId) == kBootOem) {
+        if (CNTFSDBR::IsFullValidDBR(sector)) AnalyzeNTFSDBRSector(sector, s);
+    } else if (magic == kRestartMagic && CLogFileAnalyzer::IsValidRSTRRecord(sector, size_t(available))) {
+        m_log->AnalyzeRSTRRecord(s, sector, size_t(available));
+    } else if (magic == kIndexMagic || join.indexPending) {
+        AnalyzeIndexRecord(sector, s, available);
     }
-    AnalyzeNTFSFileRecordSector(bytes, s, available);
-    m_attrDef->AnalyzeSectorBuffer(s, bytes);
-    m_upCase->AnalyzeSectorBuffer(s, bytes);
+    if (magic == kFileMagic || join.filePending || m_group->IsOpen()) AnalyzeNTFSFileRecordSector(sector, s, available);
+    m_attrDef->AnalyzeSectorBuffer(s, sector);
+    m_upCase->AnalyzeSectorBuffer(s, sector);
 }
 
 void CNTFSSearchController::AnalyzeNTFSDBRSector(const u8* sector, i64 s) {
@@ -265,19 +282,23 @@ void CNTFSSearchController::AnalyzeNTFSFileRecordSector(u8* sector, i64 s, i64 a
 void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
     // Validated and unprotected once; the buffer is given back as it was when the record ends.
     CNTFSFileRecord record(buffer, size, 0);
-    m_group->AnalyzeNTFSMetaFileRecord(s, record);
+    // Its system-file number, looked up once for every test below.
+    const u32 index = record.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record) : 0xFFFFFFFF;
+    m_group->AnalyzeNTFSMetaFileRecord(s, record, index);
     if (!record.IsValid()) return;
+    // $LogFile, $AttrDef and $UpCase: their name in the first $FILE_NAME, hidden and system.
+    const bool system = (index == 2 || index == 4 || index == 10) && CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record);
     if (CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(record)) {
         AnalyzeFolderFileRecordHavingIndexAllocation(record, s);
-    } else if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record, FILE_NAME_LOGFILE)) {
+    } else if (system && index == 2) {
         m_log->AnalyzeLogFileFileRecord(s, record);
-    } else if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record, FILE_NAME_ATTRDEF)) {
+    } else if (system && index == 4) {
         m_attrDef->AnalyzeAttrDefFileRecord(s, record);
-    } else if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record, FILE_NAME_UPCASE)) {
+    } else if (system && index == 10) {
         m_upCase->AnalyzeUpCaseFileRecord(s, record);
     } else {
         if (record.IsExtendFileRecord()) return;
-        if (m_group->IsaMetaFileRecordNotNeedtoCount(record) || m_log->IsaMetaFileRecordNotNeedtoCount(record)) return;
+        if (m_group->IsaMetaFileRecordNotNeedtoCount(index) || m_log->IsaMetaFileRecordNotNeedtoCount(record)) return;
         AddPosition(s, true);
     }
 }

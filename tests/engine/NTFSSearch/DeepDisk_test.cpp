@@ -40,7 +40,9 @@ void ExpectTreeEqualsFls(const std::map<std::string, ntfsdisk::Listed>& tree, in
         EXPECT_EQ(l.deleted, e.deleted) << e.path;
         EXPECT_EQ(l.directory, e.directory) << e.path;
         EXPECT_EQ(l.node->GetCurrentNodeID(), e.inode) << e.path;
-        if (sums.count(e.path)) EXPECT_EQ(l.size, sums.at(e.path).size) << e.path;
+        if (sums.count(e.path)) {
+            EXPECT_EQ(l.size, sums.at(e.path).size) << e.path;
+        }
     }
     for (const auto& [path, l] : tree) {
         if (path.rfind("<lost>/", 0) != 0) got.insert(path);
