@@ -9,6 +9,7 @@
 #include "engine/HFSPlusLib/HfsTestSupport.h"
 #include "engine/HFSPlusSearch/HFSPlusCompleteSearcher.h"
 #include "engine/Utility/TBitmap.h"
+#include "support/DeepBlockFeeder.h"
 #include "support/HfsPlusWriter.h"
 
 using namespace hfstest;
@@ -61,15 +62,8 @@ hfs::Writer SmallVolume(hfs::Options o, const std::string& tag) {
 
 // Drives the search as the complete controller does: prepare, every 4 MiB block, end.
 void RunDeep(Searcher& searcher, IStorageDevice& device, IDirecotryTreeBuilder* builder, TBitmap* bitmap = nullptr) {
-    searcher.SetDevice(&device);
-    const i64 block = 0x400000 / device.GetSectorSize();
-    searcher.SetBlockSize(int(block));
-    searcher.SetDirecotryTreeBuilder(builder);
     searcher.SetBitmap(bitmap);
-    searcher.PreparetoSearch();
-    for (i64 s = 0; s < device.GetTotalSectors(); s += block)
-        searcher.AnalyzeBlock(s, std::min(block, device.GetTotalSectors() - s));
-    searcher.EndSearch(1);
+    testsupport::DeepBlockFeeder(searcher, device, builder).Run();
 }
 
 std::vector<std::unique_ptr<CSearchedPartitionInfo>> Records(Searcher& searcher) {
