@@ -53,6 +53,19 @@ bool ReadCatalogRecord(CHFSPlusBTNode& node, u16 index, BTKey& key, HFSPlusCatal
 
 }  // namespace
 
+void StampPartition(CFileNode& node, u32 index) {
+    node.SetBelongedPartition(u16(index));
+    if (index == 0) return;
+    const i64 high = i64(index) << 32;
+    const i64 id = node.GetCurrentNodeID();
+    if (id >= 0 && id <= i64(UINT32_MAX)) node.SetCurrentNodeID(high | id);
+    const i64 parent = node.GetParentNodeID();
+    if (parent == kRootParentID)
+        node.SetParentNodeID(kRootFolderID);
+    else if (parent >= 0 && parent <= i64(UINT32_MAX))
+        node.SetParentNodeID(high | parent);
+}
+
 // ---- candidate ---------------------------------------------------------------------------------
 
 CompleteSearchPatition::CompleteSearchPatition(i64 start, i64 count, u32 index)
@@ -94,7 +107,7 @@ void CHFSPlusDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* rec
 int CHFSPlusDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     if (!m_inner) return 0;
     auto* fileNode = dynamic_cast<CFileNode*>(node);
-    if (fileNode) fileNode->SetBelongedPartition(u16(m_partitionIndex));
+    if (fileNode) StampPartition(*fileNode, m_partitionIndex);
     const u32 unit = m_bitmap ? m_bitmap->GetScale() : 0;
     IDataRunList* runs = fileNode ? fileNode->GetDataRunList() : nullptr;
     if (unit != 0 && m_sectorsPerBlock != 0 && runs && !node->IsDeleted()) {
@@ -375,6 +388,7 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u
             delete found;
             continue;
         }
+        StampPartition(*found, owner->partitionIndex);
         const bool folder = found->IsDirectory() != 0;
         if (!m_builder->AddNode(found, SEARCHER_HFSPLUS)) {
             delete found;
@@ -408,7 +422,13 @@ CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::OwnerOf(cons
         // IDs from nextCatalogID on were not handed out yet, unless the volume reuses them.
         if (!(header->attributes & kVolumeCatalogIdsReusedBit) && id >= header->nextCatalogID) continue;
         if (i != 0 && header->modifyDate < created) continue;
-        if (candidate.startSector + candidate.sectorCount < sector) continue;
+        // A volume ends where its header says it does, counted from the header met: the first
+        // candidate spans the whole device and would otherwise take every later volume's records.
+        i64 end = candidate.startSector + candidate.sectorCount;
+        if (candidate.headerSector >= 0)
+            end = std::min(end, std::max(candidate.headerSector - HeaderOffset(), candidate.startSector) +
+                                    VolumeSectors(*header, m_sectorSize));
+        if (end < sector) continue;
         if (candidate.volume) return &candidate;
         if (candidate.partitionDevice) continue;
         if (OpenCandidate(candidate, i)) return &candidate;

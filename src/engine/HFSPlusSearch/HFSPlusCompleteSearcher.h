@@ -16,6 +16,7 @@
 #include "engine/DeviceRecords/DeviceInfoStructs.h"
 #include "engine/HFSPlusLib/HFSPlusStructs.h"
 
+class CFileNode;
 class CHFSPlusVolume;
 class CStorageDeviceWithCache;
 
@@ -43,6 +44,11 @@ struct CompleteSearchPatition {
     // The disk's own volume records name an HFS+ volume here.
     bool recordedVolume = false;
 };
+
+// Catalog IDs repeat from volume to volume, and the tree builder links nodes by ID: a node of candidate
+// k > 0 carries k in the high 32 bits of its own and its parent's ID (readers take the low 32 bits), and
+// the root folder of such a volume (parent 1) hangs below the search's root under its volume name.
+void StampPartition(CFileNode& node, u32 index);
 
 // Wraps the search's tree builder for the files of one intact volume: stamps their partition index and
 // marks the blocks of live files in the bitmap before passing them on.
