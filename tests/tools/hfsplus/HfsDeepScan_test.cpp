@@ -1,0 +1,189 @@
+// brelvox-scan --deep over disks holding HFS+ volumes, end to end: the partition records (--partitions)
+// against the partition table the skeleton was made with, the listing against fls after the tree
+// builder's rules, the copies against icat's bytes. The real volumes of ../shared/fixtures are written
+// into a copy of the committed skeleton (skips without them).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/Fixtures.h"
+#include "support/HfsPlusFixtures.h"
+#include "support/Sha256.h"
+#include "support/TempDir.h"
+
+namespace hfs = testsupport::hfs;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDriver = std::string(BRELVOX_BINARY_DIR) + "/tools/brelvox-scan";
+
+struct Partition {
+    long long start = 0;
+    long long sectors = 0;
+    unsigned index = 0, fileSystem = 0, sectorsPerCluster = 0, sectorSize = 0;
+};
+
+struct Output {
+    std::vector<Partition> partitions;
+    std::map<std::string, long long> files;  // listed path -> size (type 31, files only)
+};
+
+Output Parse(const std::string& text) {
+    Output out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto f = hfs::SplitTabs(line);
+        if (f.size() == 9 && f[0] == "31") {
+            out.partitions.push_back({std::stoll(f[3]), std::stoll(f[5]), unsigned(std::stoul(f[1])),
+                                      unsigned(std::stoul(f[2])), unsigned(std::stoul(f[6])), unsigned(std::stoul(f[7]))});
+        } else if (f.size() == 6 && f[0] == "31" && f[4] == "0") {
+            out.files[f[1]] = std::stoll(f[2]);
+        }
+    }
+    return out;
+}
+
+// The partitions of an "sgdisk -p" listing: start and size in sectors.
+std::vector<std::pair<long long, long long>> SgdiskPartitions(const std::string& text) {
+    std::vector<std::pair<long long, long long>> out;
+    std::istringstream in(text);
+    std::string line;
+    bool table = false;
+    while (std::getline(in, line)) {
+        if (line.find("Number") != std::string::npos) {
+            table = true;
+            continue;
+        }
+        std::istringstream fields(line);
+        long long number = 0, start = 0, end = 0;
+        if (table && fields >> number >> start >> end) out.emplace_back(start, end - start + 1);
+    }
+    return out;
+}
+
+// A path as the tree builder shows it: folders named without their leading dots.
+std::string Shown(const std::string& path) {
+    std::vector<std::string> names;
+    std::stringstream parts(path);
+    for (std::string name; std::getline(parts, name, '/');) names.push_back(name);
+    std::string out;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string name = names[i];
+        if (i + 1 < names.size()) name.erase(0, name.find_first_not_of('.'));
+        out += (i ? "/" : "") + name;
+    }
+    return out;
+}
+
+// fls's regular files and links as the tree builder publishes them: no file of size 0, none whose name
+// begins with '.'; The Sleuth Kit's own files and the private folders left out.
+std::map<std::string, long long> PublishedFls(const std::string& text) {
+    std::map<std::string, long long> out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto f = hfs::SplitTabs(line);
+        if (f.size() < 3 || (f[0].rfind("r/r", 0) != 0 && f[0].rfind("l/l", 0) != 0)) continue;
+        if (f[1].empty() || f[1][0] == '$' || f[1].find("Private D") != std::string::npos) continue;
+        const long long size = std::stoll(f[2]);
+        const std::string name = f[1].substr(f[1].rfind('/') + 1);
+        if (size == 0 || name[0] == '.') continue;
+        out[Shown(f[1])] = size;
+    }
+    return out;
+}
+
+class HfsDeepScan : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kDriver)) GTEST_SKIP() << kDriver << " is not built";
+    }
+    // The skeleton with the shared volumes written at their partitions' starts; false without them.
+    bool Assemble(const std::string& disk, const std::vector<std::pair<long long, std::string>>& volumes, fs::path& out) {
+        out = testsupport::UnpackXz(testsupport::FixturePath("hfsplus-disk/" + disk + ".img.xz"), dir.path());
+        for (const auto& [start, name] : volumes) {
+            const auto xz = testsupport::SharedFixturePath(name + ".xz");
+            if (!xz) return false;
+            const fs::path volume = testsupport::UnpackXz(*xz, dir.path());
+            std::ifstream in(volume, std::ios::binary);
+            const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+            std::fstream file(out, std::ios::binary | std::ios::in | std::ios::out);
+            file.seekp(start * 512);
+            file.write(bytes.data(), std::streamsize(bytes.size()));
+        }
+        return true;
+    }
+    int Run(const std::string& arguments, std::string& text) {
+        const int status = testsupport::RunCommand(kDriver + " " + arguments + " >" + (dir / "out.txt").string() +
+                                                   " 2>" + (dir / "err.txt").string());
+        text = testsupport::ReadFile(dir / "out.txt");
+        return status;
+    }
+    testsupport::TempDir dir;
+};
+
+}  // namespace
+
+// A GUID disk with two HFS+ partitions (the first at 40, seeded by the protective MBR): both volumes at
+// sgdisk's starts and sizes, every file fls lists with its size, every copy with icat's bytes. The
+// second volume is listed below its volume name.
+TEST_F(HfsDeepScan, GuidDiskListsAndCopiesBothVolumes) {
+    const auto table = SgdiskPartitions(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/gpt.sgdisk.txt")));
+    ASSERT_EQ(table.size(), 2u);
+    fs::path image;
+    if (!Assemble("gpt", {{table[0].first, "hfsplus-interleaved.img"}, {table[1].first, "hfsplus-macos.raw"}}, image))
+        GTEST_SKIP() << "the shared HFS+ volumes are missing";
+    const fs::path recovered = dir / "recovered";
+    std::string text;
+    ASSERT_EQ(Run("--deep --partitions - --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text), 0)
+        << testsupport::ReadFile(dir / "err.txt");
+    const Output out = Parse(text);
+    ASSERT_EQ(out.partitions.size(), 2u) << text.substr(0, 2000);
+    for (size_t k = 0; k < 2; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(out.partitions[k].index, k);
+        EXPECT_EQ(out.partitions[k].fileSystem, 8u);
+        EXPECT_EQ(out.partitions[k].start, table[k].first);
+        EXPECT_EQ(out.partitions[k].sectors, table[k].second);
+        EXPECT_EQ(out.partitions[k].sectorsPerCluster, 8u);
+        EXPECT_EQ(out.partitions[k].sectorSize, 512u);
+    }
+
+    ASSERT_FALSE(out.files.empty());
+    const std::string root = out.files.begin()->first.substr(0, out.files.begin()->first.find('/') + 1);
+    const std::string second = root + "hfsplus_test/";
+    std::map<std::string, long long> expected;
+    for (const auto& [path, size] : PublishedFls(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/gpt-p1.fls.txt"))))
+        expected[root + path] = size;
+    for (const auto& [path, size] : PublishedFls(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/gpt-p2.fls.txt"))))
+        expected[second + path] = size;
+    for (const auto& [path, size] : expected) {
+        SCOPED_TRACE(path);
+        auto it = out.files.find(path);
+        ASSERT_NE(it, out.files.end());
+        EXPECT_EQ(it->second, size);
+    }
+    for (const auto& [path, size] : out.files)
+        if (size > 0) EXPECT_TRUE(expected.count(path)) << "not in fls: " << path;
+
+    size_t copies = 0;
+    for (const auto& [golden, prefix] : {std::pair{"gpt-p1", root}, std::pair{"gpt-p2", second}}) {
+        std::istringstream icat(testsupport::ReadFile(testsupport::FixturePath(std::string("hfsplus-disk/") + golden + ".icat.txt")));
+        for (std::string line; std::getline(icat, line);) {
+            const std::string sum = line.substr(0, 64);
+            const std::string path = prefix + Shown(line.substr(66));
+            if (!expected.count(path)) continue;
+            SCOPED_TRACE(path);
+            EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(recovered / path)), sum);
+            ++copies;
+        }
+    }
+    EXPECT_GE(copies, 10u);
+}
