@@ -83,6 +83,21 @@ std::map<std::string, IFileNode*> LiveFiles(const RecordingBuilder& builder) {
     return out;
 }
 
+// Every file the writer was given is listed and reads back through the record with its bytes.
+void ExpectFilesReadBack(const hfs::Writer& writer, const RecordingBuilder& builder, IStorageDevice& device,
+                         CSearchedPartitionInfo& record) {
+    const auto files = LiveFiles(builder);
+    for (const hfs::Entry& e : writer.Entries()) {
+        if (e.kind != hfs::Entry::Kind::File || e.deleted) continue;
+        SCOPED_TRACE(e.path);
+        auto it = files.find(e.path);
+        ASSERT_NE(it, files.end());
+        std::string bytes;
+        ASSERT_TRUE(ReadNode(device, record, it->second, bytes));
+        EXPECT_EQ(bytes, e.data);
+    }
+}
+
 }  // namespace
 
 // ---- the constants of the checks and candidate rules ----------------------------------------------
@@ -303,16 +318,7 @@ TEST(HfsDeepDisk, IntactVolumeBehindTheProtectiveMbrIsListedWholeAndReadBack) {
         EXPECT_EQ(records[0]->m_cluster0Sector, start);
         EXPECT_EQ(records[0]->GetTotalSectors(), i64(image.size() / sectorSize));
         EXPECT_EQ(records[0]->m_sectorsPerCluster, 4096 / sectorSize);
-        const auto files = LiveFiles(builder);
-        for (const hfs::Entry& e : writer.Entries()) {
-            if (e.kind != hfs::Entry::Kind::File) continue;
-            SCOPED_TRACE(e.path);
-            auto it = files.find(e.path);
-            ASSERT_NE(it, files.end());
-            std::string bytes;
-            ASSERT_TRUE(ReadNode(*disk.device, *records[0], it->second, bytes));
-            EXPECT_EQ(bytes, e.data);
-        }
+        ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
     }
 }
 
@@ -342,16 +348,7 @@ TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
         ASSERT_EQ(records.size(), 1u);
         EXPECT_EQ(records[0]->m_partitionStartSector, start);
         EXPECT_EQ(records[0]->GetTotalSectors(), i64(image.size() / sectorSize));
-        const auto files = LiveFiles(builder);
-        for (const hfs::Entry& e : writer.Entries()) {
-            if (e.kind != hfs::Entry::Kind::File) continue;
-            SCOPED_TRACE(e.path);
-            auto it = files.find(e.path);
-            ASSERT_NE(it, files.end());
-            std::string bytes;
-            ASSERT_TRUE(ReadNode(*disk.device, *records[0], it->second, bytes));
-            EXPECT_EQ(bytes, e.data);
-        }
+        ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
     }
 }
 
