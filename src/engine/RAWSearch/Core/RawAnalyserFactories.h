@@ -6,3 +6,7 @@ class IRawFileAnalyser;
 
 IRawFileAnalyser* CreateJpegAnalyzer();
 IRawFileAnalyser* CreateEPSAnalyser();
+// Office documents: OLE compound files, ZIP archives and ZIP-based documents, PDF.
+IRawFileAnalyser* CreateFileOLEAnalyser();
+IRawFileAnalyser* CreateFileZIPAnalyser();
+IRawFileAnalyser* CreatePdfAnalyzer();
