@@ -160,14 +160,11 @@ Bytes CompoundFile(const std::vector<Stream>& streams, const CompoundOptions& op
     u32 next = 0;
     if (options.difatFirst) {
         for (u32 k = 0; k < difats; ++k) difatAt.push_back(next++);
-        for (u32 k = 0; k < fats; ++k) fatAt.push_back(next++);
-    } else {
-        for (u32 k = 0; k < fats; ++k) fatAt.push_back(next++);
-        for (u32 k = 0; k < difats; ++k) difatAt.push_back(next++);
     }
+    for (u32 k = 0; k < fats; ++k) fatAt.push_back(next++);
     std::vector<u32> fat(u64{fats} * perFat, kFree);
     for (u32 f : fatAt) fat[f] = kFatSector;
-    for (u32 d : difatAt) fat[d] = kDifatSector;
+    for (u32 d : difatAt) fat[d] = kDifatSector;  // those placed first; the others after the streams
     std::vector<u32> starts;
     Bytes body;
     for (const Stream& st : streams) {
@@ -176,6 +173,12 @@ Bytes CompoundFile(const std::vector<Stream>& streams, const CompoundOptions& op
         for (u32 k = 0; k < count; ++k, ++next) fat[next] = k + 1 < count ? next + 1 : kEnd;
         PutBytes(body, st.data.data(), st.data.size());
         Pad(body, s);
+    }
+    if (!options.difatFirst) {
+        for (u32 k = 0; k < difats; ++k) {
+            fat[next] = kDifatSector;
+            difatAt.push_back(next++);
+        }
     }
     const u32 firstDirectory = next;
     for (u32 k = 0; k < dirSectors; ++k, ++next) fat[next] = k + 1 < dirSectors ? next + 1 : kEnd;
@@ -215,6 +218,9 @@ Bytes CompoundFile(const std::vector<Stream>& streams, const CompoundOptions& op
         ByteWriter w(sectors.data() + u64{fatAt[k]} * s, s);
         for (u32 e = 0; e < perFat; ++e) w.Le32(4 * e, fat[u64{k} * perFat + e]);
     }
+    const u64 dataAt = u64{fats + (options.difatFirst ? difats : 0)} * s;
+    memcpy(sectors.data() + dataAt, body.data(), body.size());
+    memcpy(sectors.data() + u64{firstDirectory} * s, dir.data(), dir.size());
     for (u32 k = 0; k < difats; ++k) {
         ByteWriter w(sectors.data() + u64{difatAt[k]} * s, s);
         for (u32 e = 0; e + 1 < perFat; ++e) {
@@ -223,9 +229,6 @@ Bytes CompoundFile(const std::vector<Stream>& streams, const CompoundOptions& op
         }
         w.Le32(4 * (perFat - 1), k + 1 < difats ? difatAt[k + 1] : kEnd);
     }
-    const u64 dataAt = u64{fats + difats} * s;
-    memcpy(sectors.data() + dataAt, body.data(), body.size());
-    memcpy(sectors.data() + dataAt + body.size(), dir.data(), dir.size());
     PutBytes(file, sectors.data(), sectors.size());
     return file;
 }

@@ -38,11 +38,11 @@ struct Stream {
 };
 struct CompoundOptions {
     u16 version = 3;             // 4: 4096-byte sectors
-    bool difatFirst = true;      // DIFAT sectors before the FAT sectors (else after them)
+    bool difatFirst = true;      // DIFAT sectors before the FAT sectors (else after the streams)
     unsigned char rootClass[16] = {};
 };
-// Streams in regular sectors after the root entry, in directory order; the FAT (and DIFAT) sectors
-// first, then the streams, then the directory. The file's length is what its FAT covers.
+// Streams in regular sectors after the root entry, in directory order; the DIFAT and FAT sectors first,
+// then the streams, then the directory. The file's length is what its FAT covers.
 Bytes CompoundFile(const std::vector<Stream>& streams, const CompoundOptions& options = {});
 // The directory bytes of the given entry names after a root entry (for the kind rules alone).
 Bytes Directory(const std::vector<std::string>& names);
