@@ -121,7 +121,7 @@ bool OfficeTagFromXML::AnalyzeTag(FileProperty& out) {
     if (m_output.size() < 2 || m_output[0] != '<' || m_output[1] != '?') return false;
     TiXmlDocument document;
     document.Parse(reinterpret_cast<const char*>(m_output.data()), nullptr, TIXML_ENCODING_UNKNOWN);
-    if (document.FirstChildElement() == nullptr) return false;
+    if (document.Error() || document.FirstChildElement() == nullptr) return false;
     const TiXmlHandle root = TiXmlHandle(&document).FirstChild("cp:coreProperties");
     auto take = [&](const char* name, std::string& field, bool time) {
         std::string text = ChildText(root, name);
