@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Deep-scan benchmark of the raw signature search against PhotoRec and foremost (never part of the
-# test run). Makes a deterministic image (about a third planted JPEGs with a manifest, a third zeros,
+# test run). Makes a deterministic image (about a third planted pool files with a manifest, a third zeros,
 # the rest random bytes and text), warms the page cache, then times on the same image:
 #   brelvox-scan --deep (list only, and list + copy-out), photorec /cmd (JPEG only, everything),
 #   foremost -q (jpg, all)
 # with wall time, MB/s, peak memory and recall against the manifest; then counts instructions of our
-# scan with callgrind on 64 MiB images (mixed, zeros, random) and 32 MiB images with 32 open guesses.
+# scan with callgrind on 64 MiB images (mixed, zeros, random, text) and 32 MiB images with 32 open guesses.
 #
 #   bench/raw/run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]
 #   bench/raw/run-bench.sh --smoke [--driver PATH] [--work DIR]
@@ -48,6 +48,7 @@ import os, sys
 manifest, image, pool = sys.argv[1:4]
 data = open(image, 'rb').read()
 rows = [l.split('\t') for l in open(manifest) if l.strip() and not l.startswith('#')]
+rows = [row for row in rows if row[1] == 'JPG']
 for n, row in enumerate(rows):
     start, size = int(row[0]) * 512, int(row[2])
     with open(os.path.join(pool, 'p%03d-f0.jpg' % n), 'wb') as f:
@@ -115,7 +116,7 @@ run() {
         "$(echo "$bytes / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" "$user" "$sys"
 }
 
-echo "image: $image, $bytes bytes, $planted planted JPEGs; $(nproc) cores; $(date -u +%FT%TZ)"
+echo "image: $image, $bytes bytes, $planted planted files; $(nproc) cores; $(date -u +%FT%TZ)"
 echo
 # The tree builder pauses 1 s when it first publishes each result tree (the raw tree and the camera
 # tree), and the ring and buffers are set up once: a fixed cost of about 2 s per run. The marginal rate
@@ -166,7 +167,7 @@ printf '  %-22s %s\n' foremost-q-all "$("$here/recall.py" "$image.manifest.tsv" 
 if [[ $callgrind == 1 ]]; then
     echo
     echo "callgrind instruction counts of brelvox-scan --deep (whole process, and the per-sector search)"
-    for profile in mixed:64M zeros:64M random:64M guesses:32M guesses-zeros:32M; do
+    for profile in mixed:64M zeros:64M random:64M text:64M guesses:32M guesses-zeros:32M; do
         kind=${profile%%:*}
         sz=${profile##*:}
         img="$work/cg-$kind.img"

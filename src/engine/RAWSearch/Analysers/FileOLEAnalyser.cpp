@@ -138,12 +138,12 @@ bool FileOLEAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
         ++fatCount;
         lastFat = entry;
     }
-    // The DIFAT chain goes forward only (so it cannot loop) and names at most as many FAT sectors as
-    // 32-bit sector numbers need.
-    const u64 maxFatSectors = (u64{1} << 32) / perFatSector + 1;
+    // The DIFAT chain goes forward only (so it cannot loop) and is no longer than the DIFAT sectors that
+    // 32-bit sector numbers could need.
+    const u64 maxDifatSectors = (u64{1} << 32) / perFatSector / (perFatSector - 1) + 1;
     std::vector<unsigned char> sectorBytes(s);
     u32 difat = *header.Le32(kFirstDifatSector);
-    while (difat != kEndOfChain && difat != kFreeSector && fatCount <= maxFatSectors) {
+    for (u64 steps = 0; difat != kEndOfChain && difat != kFreeSector && steps < maxDifatSectors; ++steps) {
         if (!Simulate512ReadSector(sectorBytes.data(), file, u64{difat} + 1, s, s / 512)) return false;
         const ByteReader entries(sectorBytes.data(), s);
         for (u32 k = 0; k + 1 < perFatSector; ++k) {
