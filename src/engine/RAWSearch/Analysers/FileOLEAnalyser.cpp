@@ -55,12 +55,6 @@ private:
     ByteReader m_bytes;
 };
 
-std::string SectorSpan(long long start, long long end) {
-    char text[64];
-    snprintf(text, sizeof(text), "%lld-%lld ", start, end);
-    return text;
-}
-
 }  // namespace
 
 u32 FileOLEAnalyser::OleSectorSize(const ByteReader& header) {
@@ -295,7 +289,8 @@ int FileOLEAnalyser::OleRawFileInfo::CalcRawSize(unsigned char* sector, int sect
     if (!m_sizeKnown || !m_directoryHandled) return RAW_SIZE_CONTINUE;
 
     m_finished = true;
-    SetRawFileName(SectorSpan(m_startSector, m_startSector + static_cast<long long>(m_size / static_cast<u64>(sectorSize))));
+    SetRawFileName(
+        SectorSpanName(m_startSector, m_startSector + static_cast<long long>(m_size / static_cast<u64>(sectorSize)), " "));
     if (m_summaryFound) SetFileName(m_properties);
     return RAW_SIZE_FINISHED;
 }

@@ -79,12 +79,6 @@ bool ReadBlockBytes(RawFileBuffer& file, u64 offset, std::vector<unsigned char>&
     return true;
 }
 
-std::string SectorSpan(long long start, long long end) {
-    char text[64];
-    snprintf(text, sizeof(text), "%lld-%lld_", start, end);
-    return text;
-}
-
 }  // namespace
 
 bool FileZIPAnalyser::ZipIpaFileType(const ByteReader& header) {
@@ -352,7 +346,7 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
     if (static_cast<u64>(window.SectorStart()) > 20 * m_cap) {
         m_finished = true;
         m_size = m_cap;
-        SetRawFileName(SectorSpan(m_startSector, sectorNumber));
+        SetRawFileName(SectorSpanName(m_startSector, sectorNumber, "_"));
         return RAW_SIZE_FINISHED;
     }
     if (window.SectorStart() == 0) {
@@ -399,7 +393,7 @@ void FileZIPAnalyser::ZIPRawFileInfo::FillFileInfo(long long sectorNumber) {
         if (!base.empty()) SetRawFileName(m_tagValue.empty() ? base : m_tagValue + "_" + base);
     } else {
         m_tagValue.clear();
-        SetRawFileName(SectorSpan(m_startSector, sectorNumber));
+        SetRawFileName(SectorSpanName(m_startSector, sectorNumber, "_"));
     }
 }
 

@@ -137,12 +137,7 @@ bool PdfTitleAnalyzer::SeparateInformation(const ByteReader& span, FileProperty&
     read.title = person(title);
     RemoveIllegalTitle(read.title);
     if (read.author.empty() && read.creator.empty() && read.created.empty() && read.modified.empty()) return false;
-    out.author = read.author;
-    out.creator = read.creator;
-    out.created = read.created;
-    out.modified = read.modified;
-    out.producer = read.producer;
-    out.title = read.title;
+    out = read;
     return true;
 }
 

@@ -149,12 +149,6 @@ bool CSummaryInFormation::GetFileInformation(const unsigned char* data, FileProp
     }
     const bool any = !read.title.empty() || !read.author.empty() || !read.lastAuthor.empty() || !read.created.empty() ||
                      !read.modified.empty();
-    if (any) {
-        out.title = read.title;
-        out.author = read.author;
-        out.lastAuthor = read.lastAuthor;
-        out.created = read.created;
-        out.modified = read.modified;
-    }
+    if (any) out = read;
     return any;
 }
