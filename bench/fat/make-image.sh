@@ -10,15 +10,7 @@ export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 folders=$(( (files + per - 1) / per ))
-python3 - "$stage" "$files" "$per" <<'PY'
-import os, sys
-root, files, per = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-for i in range(files):
-    d = os.path.join(root, 'tree', 'folder %04d' % (i // per))
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, 'a file with a long name %06d.txt' % i), 'w') as f:
-        f.write('content of file %d\n' % i)
-PY
+python3 "$(dirname "$0")/../support/make-tree.py" "$stage" "$files" "$per"
 # 512-byte clusters: one cluster per file plus the folders, with room to spare.
 kib=$(( (files * 3 / 2 + 70000) / 2 ))
 rm -f "$image"

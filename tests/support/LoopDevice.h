@@ -9,7 +9,9 @@ namespace testsupport {
 
 class LoopDevice {
 public:
-    LoopDevice(const std::filesystem::path& image, unsigned sectorSize, bool readOnly);
+    // partitions: the kernel is asked to show the partitions of the image (losetup -P, then partx -a where
+    // losetup alone does not).
+    LoopDevice(const std::filesystem::path& image, unsigned sectorSize, bool readOnly, bool partitions = false);
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
@@ -17,9 +19,12 @@ public:
     // The device node (/dev/loopN), or empty.
     const std::string& Device() const { return m_device; }
     bool empty() const { return m_device.empty(); }
+    // The node of partition n (/dev/loopNpn), or empty when the kernel shows none.
+    std::string Partition(int n) const;
 
 private:
     std::string m_device;
+    bool m_partitions = false;
 };
 
 }  // namespace testsupport

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
 #include "engine/EnumDevice/RecordText.h"
 

@@ -20,7 +20,7 @@
 #include "engine/DataRecovery/DataRecovery.h"
 #include "engine/DataRecovery/DataRecoveryCodes.h"
 #include "engine/DataRecovery/IFileReader.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/RecoveryController/IRecoveryController.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "engine/Utility/FileNode.h"

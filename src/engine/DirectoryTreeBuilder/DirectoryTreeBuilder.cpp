@@ -3,31 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <thread>
 
 #include "engine/Common/IDrirectoryTree.h"
-#include "engine/Common/IFileProperties.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultTreeLock.h"
-#include "engine/DirectoryTreeBuilder/RecyclerFilter.h"
-#include "engine/EXFatSearch/ExFatFileNode.h"
-#include "engine/NTFSLib/FileReaderEx.h"
-#include "engine/Utility/SearchedPartitionInfo.h"
 
 namespace {
 
 const char* kPrivateDataName = "HFS+ Private Data";
-
-std::string NameOf(CFileNode* node) {
-    const char* name = node->GetFileName();
-    return name ? name : "";
-}
-
-bool IsTrashName(const std::string& name) {
-    return name == ".Trashes" || name == ".Trash";
-}
 
 const char* SuffixOf(_tagSearcherType type) {
     switch (type) {
@@ -72,6 +56,11 @@ std::function<void(int)>& DefaultSleep() {
 }
 
 }  // namespace
+
+std::string CDirectoryTreeBuilder::NameOf(CFileNode* node) {
+    const char* name = node->GetFileName();
+    return name ? name : "";
+}
 
 IDirecotryTreeBuilder* CreateTreeBuilder(bool restoring) {
     return new CDirectoryTreeBuilder(restoring);
@@ -246,28 +235,6 @@ int CDirectoryTreeBuilder::RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFil
     return 1;
 }
 
-bool CDirectoryTreeBuilder::IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) return false;
-    std::string wanted = home;
-    if (wanted.back() != '/') wanted += '/';
-
-    std::vector<std::string> names;
-    i64 parentId = node->GetParentNodeID();
-    // Bounded by the number of folders, so a cycle of parent IDs ends.
-    for (size_t steps = 0; parentId != record.rootId; ++steps) {
-        if (steps > record.folders.size()) return false;
-        auto it = record.folders.find(parentId);
-        if (it == record.folders.end() || it->second.nodes.empty()) return false;
-        CFileNode* parent = it->second.nodes.front();
-        names.push_back(NameOf(parent));
-        parentId = parent->GetParentNodeID();
-    }
-    std::string path = "/";
-    for (auto it = names.rbegin(); it != names.rend(); ++it) path += *it + "/";
-    return path == wanted;
-}
-
 CFileNode* CDirectoryTreeBuilder::GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates,
                                                    CFileNode* node) {
     if (candidates.empty() || !node) return nullptr;
@@ -299,19 +266,58 @@ CFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& record, CFile
     return GetCorrectParent(record.trashId, it->second.nodes, node);
 }
 
-bool CDirectoryTreeBuilder::IsEmptyFolder(CFileNode* folder) {
-    if (!folder) return true;
+namespace {
+
+// True when a file lies below folder: a walk of everything below it, which stops early at a folder of
+// `holdsFile` (folders known to hold one) when that is given.
+bool HasFileBelow(CFileNode* folder, const std::unordered_set<CFileNode*>* holdsFile) {
     std::vector<CFileNode*> stack;
     if (folder->GetFirstChild()) stack.push_back(folder->GetFirstChild());
     while (!stack.empty()) {
         CFileNode* n = stack.back();
         stack.pop_back();
         for (; n; n = n->GetNextNode()) {
-            if (!n->IsDirectory()) return false;
+            if (!n->IsDirectory() || (holdsFile && holdsFile->count(n))) return true;
             if (n->GetFirstChild()) stack.push_back(n->GetFirstChild());
         }
     }
-    return true;
+    return false;
+}
+
+}  // namespace
+
+bool CDirectoryTreeBuilder::IsEmptyFolder(CFileNode* folder) {
+    return !folder || !HasFileBelow(folder, nullptr);
+}
+
+// IsEmptyFolder's answer, remembered for the folders that hold a file.
+bool CDirectoryTreeBuilder::IsKnownEmptyFolder(CFileNode* folder) {
+    if (!folder) return true;
+    if (m_holdsFile.count(folder)) return false;
+    if (!HasFileBelow(folder, &m_holdsFile)) return true;
+    m_holdsFile.insert(folder);
+    return false;
+}
+
+// The top of node's tree: up from node by the highest ancestor each node remembers, then by parents;
+// every node passed remembers the top.
+CFileNode* CDirectoryTreeBuilder::TopOf(CFileNode* node) {
+    m_walk.clear();
+    CFileNode* top = node;
+    for (;;) {
+        m_walk.push_back(top);
+        const auto hint = m_topHint.find(top);
+        CFileNode* up = hint != m_topHint.end() && hint->second != top ? hint->second : top->GetParent();
+        if (!up) break;
+        top = up;
+    }
+    for (CFileNode* passed : m_walk) m_topHint[passed] = top;
+    return top;
+}
+
+void CDirectoryTreeBuilder::ForgetTreeShape() {
+    m_topHint.clear();
+    m_holdsFile.clear();
 }
 
 // Links node under its parent and goes on up while the parent is itself unlinked. Tells what became of
@@ -322,7 +328,8 @@ CDirectoryTreeBuilder::ClimbStart CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_I
                                                                _tagSearcherType type) {
     ++m_climbs;
     const bool showNormal = m_filter->ShowNormalFiles() != 0;
-    // Each step links a node that had no parent, so the climb ends (AddChild refuses loops).
+    // Each step links a node that had no parent, so the climb ends (a node is never linked below a node
+    // of its own tree: current has no parent, so it is the top of its tree).
     for (CFileNode* current = node; current;) {
         bool onlyOne = true;
         CFileNode* parent = FindParent(record, current, true, &onlyOne);
@@ -335,10 +342,12 @@ CDirectoryTreeBuilder::ClimbStart CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_I
             }
             const bool hidden =
                 type != SEARCHER_APFS &&
-                (current->IsDirectory() ? IsEmptyFolder(current) : (!current->IsDeleted() && !showNormal));
-            if (!hidden && parent->AddChild(current)) {
+                (current->IsDirectory() ? IsKnownEmptyFolder(current) : (!current->IsDeleted() && !showNormal));
+            if (!hidden && TopOf(parent) != current && parent->AddChildNotAncestor(current)) {
                 linked = true;
                 m_linkedNow.push_back(current);
+                // A file, or a folder holding one, now lies below parent (APFS links empty folders too).
+                if (type != SEARCHER_APFS) m_holdsFile.insert(parent);
             }
         }
         if (!linked) {
@@ -354,9 +363,7 @@ CDirectoryTreeBuilder::ClimbStart CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_I
 }
 
 bool CDirectoryTreeBuilder::IsInTree(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
-    CFileNode* top = node;
-    while (top->GetParent()) top = top->GetParent();
-    return top == record.root.get();
+    return TopOf(node) == record.root.get();
 }
 
 void CDirectoryTreeBuilder::AddPending(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
@@ -562,15 +569,7 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     RestoreRecycleName(type);
     BuildForcedUntilDone(*record, type);
 
-    if (!record->trashSettled) {
-        for (CFileNode* candidate : record->trashCandidates) {
-            if (!IsUserTrashFolder(*record, candidate)) continue;
-            candidate->MarkDeleted();
-            record->trashId = candidate->GetCurrentNodeID();
-            record->trashSettled = true;
-            break;
-        }
-    }
+    SettleTrashFromCandidates(*record);
 
     std::vector<i64> pendingIds;
     pendingIds.reserve(record->pending.Size());
@@ -620,6 +619,8 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& record, _tagSea
             if (lost->AddChild(node)) notify.push_back(node);
         });
         if (lost->GetFirstChild()) record.root->AddChild(lost);
+        // Files were taken out of folders above: what the climbs knew of the trees no longer holds.
+        ForgetTreeShape();
     }
     if (!lost->GetFirstChild()) {
         lost->Release();
@@ -642,6 +643,8 @@ void CDirectoryTreeBuilder::Forget(_DIRECTORY_TREE_INFO& record, CFileNode* node
 
 void CDirectoryTreeBuilder::ReleaseOwned(CFileNode* node) {
     m_owned.erase(node);
+    m_topHint.erase(node);
+    m_holdsFile.erase(node);
     node->Release();
 }
 
@@ -678,76 +681,4 @@ void CDirectoryTreeBuilder::ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record) {
     }
     std::printf("CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n",
                 static_cast<int>(unused.size()));
-}
-
-bool CDirectoryTreeBuilder::InsertToRecycleBin(CFileNode* node, _tagSearcherType type) {
-    const i64 parentId = node->GetParentNodeID();
-    const bool underBin = std::find(m_recycleFolderIds.begin(), m_recycleFolderIds.end(),
-                                    std::make_pair(type, parentId)) != m_recycleFolderIds.end();
-    if (!CRecyclerFilter::IsRecycleBinSigleNode(node) && !CRecyclerFilter::IsRecoverNode(node) &&
-        !CRecyclerFilter::IsRecoverNodeEx(node) && !underBin)
-        return false;
-    if (node->IsDirectory()) {
-        m_recycleFolders.push_back({node, type});
-        m_recycleFolderIds.emplace_back(type, node->GetCurrentNodeID());
-    } else if (NameOf(node).rfind("$I", 0) == 0) {
-        m_recycleIndexes.push_back({node, type});
-    } else {
-        m_recycleContent.push_back({node, type});
-    }
-    return true;
-}
-
-void CDirectoryTreeBuilder::RestoreRecycleName(_tagSearcherType type) {
-    // Only the holdings of this searcher: another searcher's nodes belong to another tree and device.
-    auto takeOfType = [type](std::vector<Held>& held) {
-        std::vector<CFileNode*> mine;
-        auto keep = std::stable_partition(held.begin(), held.end(), [type](const Held& h) { return h.type != type; });
-        for (auto it = keep; it != held.end(); ++it) mine.push_back(it->node);
-        held.erase(keep, held.end());
-        return mine;
-    };
-    std::vector<CFileNode*> folders = takeOfType(m_recycleFolders);
-    std::stable_sort(folders.begin(), folders.end(),
-                     [](CFileNode* a, CFileNode* b) { return a->GetCurrentNodeID() < b->GetCurrentNodeID(); });
-    std::vector<CFileNode*> content = takeOfType(m_recycleContent);
-    for (auto* list : {&folders, &content}) {
-        for (CFileNode* node : *list) {
-            RestorFileName(node, type);
-            // The builder answered 1 for this node when it was held: a refusal now is ours to release.
-            if (!AddNodeInternal(node, type)) ReleaseOwned(node);
-        }
-    }
-}
-
-void CDirectoryTreeBuilder::RestorFileName(CFileNode* node, _tagSearcherType type) {
-    const std::string name = NameOf(node);
-    if (name.rfind("$R", 0) != 0 || CRecyclerFilter::IsRecycleBinSigleNode(node)) return;
-    if (!m_device || !m_partition) return;
-    auto index = std::find_if(m_recycleIndexes.begin(), m_recycleIndexes.end(), [&](const Held& h) {
-        const std::string candidate = NameOf(h.node);
-        return h.type == type && candidate.size() >= 2 && candidate.compare(2, std::string::npos, name, 2) == 0;
-    });
-    if (index == m_recycleIndexes.end()) return;
-    CFileNode* indexNode = index->node;
-    const i64 size = indexNode->GetFileSize();
-    if (size <= 0 || size > static_cast<i64>(CRecyclerFilter::kMaxIndexBytes)) return;
-
-    // The run list counts clusters from the partition's cluster 0, so read through the partition record.
-    CFileReaderEx reader;
-    if (!reader.Open(m_device, indexNode, m_partition)) return;
-    u8 bytes[CRecyclerFilter::kMaxIndexBytes] = {};
-    int done = 0;
-    if (!reader.Read(0, bytes, static_cast<int>(size), done) || done <= 0) return;
-    std::string restored;
-    if (!CRecyclerFilter::ParseIndexName(bytes, static_cast<size_t>(done), restored)) return;
-
-    if (IFileProperties* properties = CRecyclerFilter::GetFileProperties(node, type)) {
-        properties->SetFileName(restored.c_str());
-    } else if (auto* exfat = dynamic_cast<CExFatFileNode*>(node)) {
-        exfat->SetFileName(restored.c_str());
-    } else {
-        return;
-    }
-    m_recycleIndexes.erase(index);  // used; it stays owned by the builder
 }

@@ -86,6 +86,7 @@ public:
     size_t OwnedNodeCount() const { return m_owned.size(); }
 
     static CFileNode* GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates, CFileNode* node);
+    // True when no node below folder is a file (a walk of everything below it).
     static bool IsEmptyFolder(CFileNode* folder);
 
 private:
@@ -98,7 +99,6 @@ private:
     int Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
     bool TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     int RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFileNode* node);
-    bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     CFileNode* FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo, bool* onlyOne = nullptr);
     size_t BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, _tagSearcherType type, bool force);
     enum class ClimbStart { Linked, Waits, Retry };
@@ -113,6 +113,9 @@ private:
     void WakeNode(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     void QueueClimb(_DIRECTORY_TREE_INFO& record, u64 seq);
     bool IsInTree(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    CFileNode* TopOf(CFileNode* node);
+    bool IsKnownEmptyFolder(CFileNode* folder);
+    void ForgetTreeShape();
     void BuildForcedUntilDone(_DIRECTORY_TREE_INFO& record, _tagSearcherType type);
     void ShowNodes(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& nodes, int lost);
     bool IsPublished(_DIRECTORY_TREE_INFO& record, CFileNode* node);
@@ -121,6 +124,12 @@ private:
     void ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record);
     void Forget(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     void ReleaseOwned(CFileNode* node);
+    static std::string NameOf(CFileNode* node);
+
+    // Trash and recycle bin (TrashAndRecycleBin.cpp).
+    static bool IsTrashName(const std::string& name);
+    bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    void SettleTrashFromCandidates(_DIRECTORY_TREE_INFO& record);
     bool InsertToRecycleBin(CFileNode* node, _tagSearcherType type);
     void RestoreRecycleName(_tagSearcherType type);
     void RestorFileName(CFileNode* node, _tagSearcherType type);
@@ -140,6 +149,13 @@ private:
     bool m_climbEveryPending = false;
     u64 m_climbs = 0;
     std::vector<CFileNode*> m_linkedNow;  // linked by the running build
+    // What the climbs know of the trees' shape. Until the lost files are gathered, links are only ever
+    // added, so an ancestor of a node stays its ancestor and a folder with a file below it keeps it:
+    // each node remembers the highest ancestor found so far, and folders known to hold a file are kept.
+    // With these a climb costs about as much as the links it makes, however deep the folders nest.
+    std::unordered_map<CFileNode*, CFileNode*> m_topHint;
+    std::unordered_set<CFileNode*> m_holdsFile;
+    std::vector<CFileNode*> m_walk;  // scratch of TopOf
 
     std::unordered_set<CFileNode*> m_owned;
     std::function<i64()> m_now;

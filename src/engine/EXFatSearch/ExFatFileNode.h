@@ -1,5 +1,4 @@
-// The exFAT file node (filed under searcher type 33). Only what the file model and the tree builder use
-// is here so far; the exFAT search completes the class (BuildFile, BuildFileDataRun).
+// The exFAT file node (filed under searcher type 33): a file or folder made from one entry set.
 #pragma once
 
 #include <string>
@@ -18,6 +17,7 @@ public:
     _FILETIME GetLastAccessTime() override { return m_lastAccessTime; }
     u32 IsDirectory() override { return (m_attributes & 0x10) ? 1 : 0; }
     u32 IsDeleted() override { return (m_attributes & kDeletedBit) ? 1 : 0; }
+    _tagSearcherType GetSearcheType() override { return SEARCHER_EXFAT; }
     void MarkDeleted() override { m_attributes |= kDeletedBit; }
     void FilterFileNameByDot() override {
         if (m_hasName) m_name = CFileNode::FilterFileNameByDot(m_name);
@@ -43,6 +43,20 @@ public:
         return copy;
     }
 
+    void SetFileSize(i64 size) { m_size = size; }
+    // ORs the exFAT attributes into the node's.
+    void SetFileAttributes(u16 attributes) { m_attributes |= attributes; }
+    void SetFileTime(_FILETIME creation, _FILETIME modification, _FILETIME lastAccess) {
+        m_creationTime = creation;
+        m_modificationTime = modification;
+        m_lastAccessTime = lastAccess;
+    }
+    void SetFileDeleted() { m_attributes |= kDeletedBit; }
+    void SetID(i64 id) { SetCurrentNodeID(id); }
+    void SetParentID(i64 id) { SetParentNodeID(id); }
+    void SetFirstCluster(u32 cluster) { m_firstCluster = cluster; }
+    u32 GetFirstCluster() const { return m_firstCluster; }
+
     std::string m_name;
     bool m_hasName = false;
     i64 m_size = 0;
@@ -52,3 +66,7 @@ public:
     _FILETIME m_lastAccessTime = 0;
     u32 m_firstCluster = 0xFFFFFFFFu;
 };
+
+// The node time of an exFAT timestamp (DOS time in the low 16 bits, date in the high 16), read as local
+// time; the 10-ms increments and UTC offsets are not used.
+_FILETIME DosTime2FileTime(u32 stamp);

@@ -4,7 +4,7 @@
 #include <string>
 #include <tuple>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/RecordText.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <new>
 
 #include "engine/Common/ResultCode.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/DevListSortAlgorithm.h"
-#include "engine/EnumDevice/IDeviceData.h"
 #include "engine/EnumDevice/RecordText.h"
 #include "engine/PartitionTableAnalyze/PartitionTableAnalyze.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"

@@ -4,9 +4,9 @@
 #include <memory>
 #include <new>
 
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/DevListSortAlgorithm.h"
 #include "engine/EnumDevice/EnumDeviceCodes.h"
-#include "engine/EnumDevice/IDeviceData.h"
 #include "engine/EnumDevice/RecogniseVolume.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 

@@ -1,7 +1,7 @@
 // The partitions of one disk as its partition table describes them.
 #pragma once
 
-#include "engine/EnumDevice/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
 #include "engine/EnumDevice/DeviceList.h"
 #include "engine/EnumDevice/PartEntryList.h"
 

@@ -11,7 +11,7 @@
 #include <new>
 
 #include "engine/Common/ByteReader.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/RecordText.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 

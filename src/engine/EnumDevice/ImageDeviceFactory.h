@@ -1,7 +1,7 @@
 // Disk-image files opened as devices with their information record attached.
 #pragma once
 
-#include "engine/EnumDevice/ImageInfoStructs.h"
+#include "engine/DeviceRecords/ImageInfoStructs.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 
 // Reads the information block of the EDI image at path into block: 0 on success, -1 when the file

@@ -4,8 +4,8 @@
 #include <memory>
 #include <new>
 
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/EnumDeviceCodes.h"
-#include "engine/EnumDevice/IDeviceData.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <memory>
 #include <new>
 
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/DevListSortAlgorithm.h"
 #include "engine/EnumDevice/EnumDeviceCodes.h"
 #include "engine/EnumDevice/GuidText.h"
-#include "engine/EnumDevice/IDeviceData.h"
 #include "engine/EnumDevice/RecogniseVolume.h"
 #include "engine/EnumDevice/RecordText.h"
 #include "engine/StorageDevice/DiskDevice.h"

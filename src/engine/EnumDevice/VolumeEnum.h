@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/EnumDevice/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
 #include "engine/EnumDevice/DeviceList.h"
 #include "engine/EnumDevice/PartEntryList.h"
 #include "platform/disks/KernelDisks.h"

@@ -22,18 +22,23 @@ bool IsClusterSize(u32 sectorsPerCluster) {
 }
 
 bool HasSignature(const u8* b) {
-    return b[510] == 0x55 && b[511] == 0xAA;
+    return ByteReader(b, fat_boot_layout::kSize).Le16(fat_boot_layout::kSignature) == 0xAA55;
+}
+
+bool HasTypeText(const u8* b, size_t at, const char* text) {
+    return strncasecmp(reinterpret_cast<const char*>(b + at), text, fat_boot_layout::kTypeTextSize) == 0;
 }
 
 }  // namespace
 
-CTempFATDBR::CTempFATDBR(const u8* buffer, u32 sectorSize) : m_buffer(buffer), m_sectorSize(sectorSize) {
+CTempFATDBR::CTempFATDBR(const u8* buffer, u32 sectorSize)
+    : m_buffer(buffer), m_bytes(buffer, fat_boot_layout::kSize), m_sectorSize(sectorSize) {
     assert(buffer != nullptr && "FATBootSector.cpp: null boot sector buffer");
     InitFileSystemType();
 }
 
 bool CTempFATDBR::SimpleCheck(const u8* buffer) {
-    return buffer[0] != 0 && HasSignature(buffer);
+    return buffer[fat_boot_layout::kJump] != 0 && HasSignature(buffer);
 }
 
 void CTempFATDBR::InitFileSystemType() {
@@ -50,47 +55,48 @@ void CTempFATDBR::InitFileSystemType() {
 }
 
 bool CTempFATDBR::IsFAT16() const {
-    const u8* b = m_buffer;
-    if (strncasecmp(reinterpret_cast<const char*>(b + 54), "FAT16   ", 8) != 0) return false;
-    if (b[16] != 2 || !IsClusterSize(b[13])) return false;
-    if (fat::Le16(b + 11) != m_sectorSize) return false;
-    const u32 rootEntries = fat::Le16(b + 17);
-    if (rootEntries < 224 || (rootEntries * 32) % m_sectorSize != 0) return false;
-    if (fat::Le16(b + 22) == 0) return false;
-    return HasSignature(b);
+    using namespace fat_boot_layout;
+    if (!HasTypeText(m_buffer, kFat16TypeText, "FAT16   ")) return false;
+    if (U8(kNumberOfFats) != 2 || !IsClusterSize(U8(kSectorsPerCluster))) return false;
+    if (U16(kBytesPerSector) != m_sectorSize) return false;
+    const u32 rootEntries = U16(kRootEntries);
+    if (rootEntries < 224 || (rootEntries * fat_dir_entry_layout::kSize) % m_sectorSize != 0) return false;
+    if (U16(kSectorsPerFat16) == 0) return false;
+    return HasSignature(m_buffer);
 }
 
 bool CTempFATDBR::IsFAT32() const {
-    const u8* b = m_buffer;
-    if (strncasecmp(reinterpret_cast<const char*>(b + 82), "FAT32   ", 8) != 0) return false;
-    if (b[16] != 2 || !IsClusterSize(b[13])) return false;
-    if (fat::Le16(b + 11) != m_sectorSize) return false;
-    if (fat::Le32(b + 36) == 0) return false;
-    return HasSignature(b);
+    using namespace fat_boot_layout;
+    if (!HasTypeText(m_buffer, kFat32TypeText, "FAT32   ")) return false;
+    if (U8(kNumberOfFats) != 2 || !IsClusterSize(U8(kSectorsPerCluster))) return false;
+    if (U16(kBytesPerSector) != m_sectorSize) return false;
+    if (U32(kSectorsPerFat32) == 0) return false;
+    return HasSignature(m_buffer);
 }
 
 u32 CTempFATDBR::GetSectorsperCluster() const {
-    return HasKnownType() ? m_buffer[13] : 0;
+    return HasKnownType() ? U8(fat_boot_layout::kSectorsPerCluster) : 0;
 }
 u32 CTempFATDBR::GetReservedSector() const {
-    return HasKnownType() ? fat::Le16(m_buffer + 14) : 0;
+    return HasKnownType() ? U16(fat_boot_layout::kReservedSectors) : 0;
 }
 u32 CTempFATDBR::GetNumberOfFat() const {
-    return HasKnownType() ? m_buffer[16] : 0;
+    return HasKnownType() ? U8(fat_boot_layout::kNumberOfFats) : 0;
 }
 
 u32 CTempFATDBR::GetSectorsPerFat() const {
     if (!HasKnownType()) return 0;
-    return m_type == FILE_SYSTEM_FAT32 ? fat::Le32(m_buffer + 36) : fat::Le16(m_buffer + 22);
+    return m_type == FILE_SYSTEM_FAT32 ? U32(fat_boot_layout::kSectorsPerFat32)
+                                       : U16(fat_boot_layout::kSectorsPerFat16);
 }
 
 u32 CTempFATDBR::GetRootDirStartCluster() const {
-    return m_type == FILE_SYSTEM_FAT32 ? fat::Le32(m_buffer + 44) : 0;
+    return m_type == FILE_SYSTEM_FAT32 ? U32(fat_boot_layout::kRootCluster) : 0;
 }
 
 u64 CTempFATDBR::GetTotalSectors() const {
-    const u32 total16 = fat::Le16(m_buffer + 19);
-    const u32 total32 = fat::Le32(m_buffer + 32);
+    const u32 total16 = U16(fat_boot_layout::kTotalSectors16);
+    const u32 total32 = U32(fat_boot_layout::kTotalSectors32);
     switch (m_type) {
         case FILE_SYSTEM_FAT32:
             return total32;

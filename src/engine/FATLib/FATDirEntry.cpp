@@ -73,7 +73,9 @@ u32 CodePointAt(const char16_t* units, size_t count, size_t i, size_t& used) {
 }
 
 bool IsDotName(const u8* entry, const char* name11) {
-    return std::memcmp(entry, name11, 11) == 0 && (entry[11] & 0x10) != 0 && entry[11] != 0x0F;
+    const CTempFATDirEntry e(entry);
+    return std::memcmp(entry + fat_dir_entry_layout::kName, name11, fat_dir_entry_layout::kShortNameSize) == 0 &&
+           e.IsDirectory() && !e.IsLongFileNameEntry();
 }
 
 }  // namespace
@@ -101,8 +103,7 @@ size_t fat::Utf8Length(const char16_t* units, size_t count) {
 }
 
 bool CTempFATDirEntry::IsValidFATDirEntry(bool checkClusters) const {
-    const u8* e = m_entry;
-    const u8 attribute = e[11];
+    const u8 attribute = GetAttribute();
     if (attribute == 0x0F) return true;
     if (attribute > 63) return false;
     const u32 cluster = GetFirstClusterNO();
@@ -110,17 +111,17 @@ bool CTempFATDirEntry::IsValidFATDirEntry(bool checkClusters) const {
     if (checkClusters && !(attribute & 0x10)) {
         if ((cluster == 0 && size != 0) || (cluster != 0 && size == 0)) return false;
     }
-    if (checkClusters && (attribute & 0x10) && size != 0 && fat::Le16(e + 20) != 0) return false;
-    if (BadDate(fat::Le16(e + 16)) || BadDate(fat::Le16(e + 18)) || BadDate(fat::Le16(e + 24))) return false;
-    if (BadTime(fat::Le16(e + 14)) || BadTime(fat::Le16(e + 22))) return false;
+    if (checkClusters && (attribute & 0x10) && size != 0 && GetClusterHigh() != 0) return false;
+    if (BadDate(GetCreationDate()) || BadDate(GetAccessDate()) || BadDate(GetModificationDate())) return false;
+    if (BadTime(GetCreationTime()) || BadTime(GetModificationTime())) return false;
     if (attribute & 0x40) return false;
     if (attribute & 0x08) return true;
-    return IsValidFileName(e);
+    return IsValidFileName(m_entry + fat_dir_entry_layout::kName);
 }
 
 bool CTempFATDirEntry::IsValidFileName(const u8* name) {
     if (name[0] == ' ') return false;
-    for (int i = 0; i < 11; ++i) {
+    for (size_t i = 0; i < fat_dir_entry_layout::kShortNameSize; ++i) {
         const u8 c = name[i];
         if (c < 26 || std::strchr("\"*/:<>?\\|", c) != nullptr) return false;
         if (c >= 0x80) ++i;  // first byte of a two-byte character: the next byte is not examined
@@ -146,8 +147,9 @@ std::string CTempFATDirEntry::GetShortName(bool noDot) const {
         while (!s.empty() && s.back() == ' ') s.pop_back();
         return s;
     };
-    const std::string name = part(m_entry, 8, true);
-    const std::string ext = part(m_entry + 8, 3, false);
+    using namespace fat_dir_entry_layout;
+    const std::string name = part(m_entry + kName, kNameSize, true);
+    const std::string ext = part(m_entry + kExtension, kExtensionSize, false);
     if (ext.empty()) return name;
     return noDot ? name + ext : name + "." + ext;
 }
@@ -158,10 +160,9 @@ std::u16string CTempFATDirEntry::GetLongFileNameUnits() const {
 }
 
 size_t CTempFATDirEntry::GetLongFileNameUnits(char16_t (&units)[13]) const {
-    static constexpr int kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
     size_t count = 0;
-    for (int off : kOffsets) {
-        const char16_t u = fat::Le16(m_entry + off);
+    for (size_t off : fat_dir_entry_layout::kNameUnits) {
+        const char16_t u = Word(off);
         if (u == 0) break;
         units[count++] = u;
     }
@@ -171,12 +172,6 @@ size_t CTempFATDirEntry::GetLongFileNameUnits(char16_t (&units)[13]) const {
 std::string CTempFATDirEntry::GetLongFileName() const {
     std::string name = fat::Utf16ToUtf8(GetLongFileNameUnits());
     return name.empty() ? "_" : name;
-}
-
-void CTempFATDirEntry::SetFirstClusterNO(u32 cluster) {
-    u8* e = const_cast<u8*>(m_entry);
-    fat::PutLe16(e + 20, static_cast<u16>(cluster >> 16));
-    fat::PutLe16(e + 26, static_cast<u16>(cluster));
 }
 
 bool IsCurDirFileName(const u8* entry) {
@@ -189,7 +184,7 @@ bool IsParentDirFileName(const u8* entry) {
 // ---- directory sector test ---------------------------------------------------------------------------
 
 bool CFATFolderAnalyser::IsBlankFATDirEntry(const u8* entry) {
-    for (int i = 0; i < 32; ++i) {
+    for (size_t i = 0; i < fat_dir_entry_layout::kSize; ++i) {
         if (entry[i] != 0) return false;
     }
     return true;
@@ -224,9 +219,9 @@ int CFATFolderAnalyser::AnalyseSector(const u8* sector, CFatFolderAnalyzeCB call
     bool dotDot = false;
     bool havePrevious = false;
     u32 previousCluster = 0;
-    const u32 entries = m_sectorSize / 32;
+    const u32 entries = m_sectorSize / fat_dir_entry_layout::kSize;
     for (u32 k = 0; k < entries; ++k) {
-        const u8* e = sector + u64{k} * 32;
+        const u8* e = sector + u64{k} * fat_dir_entry_layout::kSize;
         CTempFATDirEntry entry(e);
         if (!entry.IsValidFATDirEntry(false)) {
             if (m_count == 0 && !(dot && dotDot)) return Finish(dot, dotDot, true);

@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/Common/SearcherTypes.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/FATLib/FATTypes.h"
 
-// A view over one entry; the bytes stay the caller's.
+// A view over one 32-byte entry; the bytes stay the caller's.
 class CTempFATDirEntry {
 public:
     explicit CTempFATDirEntry(const u8* entry);
@@ -26,19 +28,28 @@ public:
     // The same into units (13 at most); answers how many.
     size_t GetLongFileNameUnits(char16_t (&units)[13]) const;
 
-    bool IsErased() const { return m_entry[0] == 0xE5; }
-    bool IsNeverUsed() const { return m_entry[0] == 0; }
-    bool IsDirectory() const { return (m_entry[11] & 0x10) != 0; }
-    bool IsVolumeLabel() const { return (m_entry[11] & 0x08) != 0; }
-    bool IsLongFileNameEntry() const { return m_entry[11] == 0x0F; }
-    u8 GetAttribute() const { return m_entry[11]; }
-    u32 GetSize() const { return fat::Le32(m_entry + 28); }
-    u32 GetFirstClusterNO() const { return (u32{fat::Le16(m_entry + 20)} << 16) | fat::Le16(m_entry + 26); }
-    // Writes both cluster words into the entry (the entry must be writable).
-    void SetFirstClusterNO(u32 cluster);
+    bool IsErased() const { return Byte(fat_dir_entry_layout::kName) == 0xE5; }
+    bool IsNeverUsed() const { return Byte(fat_dir_entry_layout::kName) == 0; }
+    bool IsDirectory() const { return (GetAttribute() & 0x10) != 0; }
+    bool IsVolumeLabel() const { return (GetAttribute() & 0x08) != 0; }
+    bool IsLongFileNameEntry() const { return GetAttribute() == 0x0F; }
+    u8 GetAttribute() const { return Byte(fat_dir_entry_layout::kAttribute); }
+    u32 GetSize() const { return Bytes().Le32(fat_dir_entry_layout::kFileSize).value_or(0); }
+    u16 GetClusterHigh() const { return Word(fat_dir_entry_layout::kClusterHigh); }
+    u32 GetFirstClusterNO() const { return (u32{GetClusterHigh()} << 16) | Word(fat_dir_entry_layout::kClusterLow); }
+    // DOS dates and times as stored.
+    u16 GetCreationDate() const { return Word(fat_dir_entry_layout::kCreationDate); }
+    u16 GetCreationTime() const { return Word(fat_dir_entry_layout::kCreationTime); }
+    u16 GetAccessDate() const { return Word(fat_dir_entry_layout::kAccessDate); }
+    u16 GetModificationDate() const { return Word(fat_dir_entry_layout::kModificationDate); }
+    u16 GetModificationTime() const { return Word(fat_dir_entry_layout::kModificationTime); }
     const u8* Data() const { return m_entry; }
 
 private:
+    ByteReader Bytes() const { return ByteReader(m_entry, fat_dir_entry_layout::kSize); }
+    u8 Byte(size_t at) const { return Bytes().U8(at).value_or(0); }
+    u16 Word(size_t at) const { return Bytes().Le16(at).value_or(0); }
+
     const u8* m_entry;        // the entry under test
     const u8* m_constructed;  // the entry the view was made over
 };

@@ -13,6 +13,13 @@ void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
                 static_cast<unsigned long long>(properties->m_parentFirstCluster));
 }
 
+void CFATFileNode::AdoptPropertiesOf(CFileNode& other) {
+    auto* theirs = dynamic_cast<CFATFileNode*>(&other);
+    if (theirs != nullptr && m_properties != nullptr && theirs->m_properties != nullptr) {
+        *m_properties = *theirs->m_properties;
+    }
+}
+
 IFileNode* CFATFileNode::Clone() {
     CFATFileProperties* properties = nullptr;
     if (m_properties != nullptr) {

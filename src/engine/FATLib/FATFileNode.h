@@ -22,4 +22,6 @@ public:
     }
     // A new node with cloned properties and a cloned run list; none when the properties cannot be cloned.
     IFileNode* Clone() override;
+    // Either node may carry no properties: then there is nothing to copy.
+    void AdoptPropertiesOf(CFileNode& other) override;
 };

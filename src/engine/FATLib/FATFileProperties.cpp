@@ -55,9 +55,9 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(
     p->m_name = name;
     p->m_size = e.GetSize();
     p->m_attribute = e.GetAttribute();
-    DosDateTimeToFileTime(fat::Le16(entry + 16), fat::Le16(entry + 14), &p->m_creationTime);
-    DosDateTimeToFileTime(fat::Le16(entry + 24), fat::Le16(entry + 22), &p->m_modificationTime);
-    DosDateTimeToFileTime(fat::Le16(entry + 18), 0, &p->m_lastAccessTime);
+    DosDateTimeToFileTime(e.GetCreationDate(), e.GetCreationTime(), &p->m_creationTime);
+    DosDateTimeToFileTime(e.GetModificationDate(), e.GetModificationTime(), &p->m_modificationTime);
+    DosDateTimeToFileTime(e.GetAccessDate(), 0, &p->m_lastAccessTime);
     p->m_state = e.IsErased() ? 1 : 0;
     p->m_firstCluster = e.GetFirstClusterNO();
     return p;
@@ -68,7 +68,7 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryB
     // The name is gathered as UTF-16 units so that a surrogate pair split over two pieces survives.
     std::u16string units;
     size_t utf8Length = 0;
-    for (u32 off = 0; off + 32 <= length; off += 32) {
+    for (u32 off = 0; off + fat_dir_entry_layout::kSize <= length; off += fat_dir_entry_layout::kSize) {
         CTempFATDirEntry e(entries + off);
         if (e.IsLongFileNameEntry()) {
             char16_t piece[13];

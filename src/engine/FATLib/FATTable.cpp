@@ -8,15 +8,16 @@ u32 SectorSizeOf(IStorageDevice* device) {
     return device != nullptr ? device->GetSectorSize() : 512;
 }
 
-// k = sector size / 512; the Part's length bounds are counted in 512-byte units.
+// Sector size / 512: the table length bounds below are counted in 512-byte sectors.
 u32 Scale(IStorageDevice* device) {
     return SectorSizeOf(device) / 512;
 }
 
 std::vector<u32> Entries(const std::vector<u8>& buffer, u32 count, bool fat32) {
+    const ByteReader table(buffer);
     std::vector<u32> out(count);
     for (u32 i = 0; i < count; ++i) {
-        out[i] = fat32 ? fat::Le32(buffer.data() + u64{i} * 4) : fat::Le16(buffer.data() + u64{i} * 2);
+        out[i] = fat32 ? table.Le32(u64{i} * 4).value_or(0) : table.Le16(u64{i} * 2).value_or(0);
     }
     return out;
 }
@@ -39,10 +40,10 @@ CFAT12Table::CFAT12Table(IStorageDevice* device, i64 firstSector, u32 sectors)
     : IRealFATTable(device, firstSector, sectors, 4, 1, 12) {}
 
 u32 CFAT12Table::GetNextCluster(u32 cluster) {
-    const u64 at = u64{cluster} * 3 / 2;
     // Both bytes of the word must lie inside the table.
-    if (m_buffer.empty() || at + 2 > m_buffer.size()) return 0;
-    const u16 word = fat::Le16(m_buffer.data() + at);
+    const std::optional<u16> read = ByteReader(m_buffer).Le16(u64{cluster} * 3 / 2);
+    if (!read) return 0;
+    const u16 word = *read;
     const u32 value = (cluster & 1) ? (word >> 4) : (word & 0x0FFF);
     if (value == 0xFFF) return 0xFFFFFFFF;
     if (value >= 0xFF8) return fat::kEndOfChain;
@@ -109,24 +110,29 @@ bool fat::CheckFATIndex(const std::vector<u32>& entries, bool fat32) {
     const u64 n = entries.size();
     if (n < 3) return true;
     const u32 last = fat32 ? 0x0FFFFFF6 : 0xFFF6;
-    std::vector<u32> predecessor(n, 0);
+    // The cluster after c, or 0 where the chain ends (values at or past n were refused by the body
+    // check; they end the chain all the same).
+    auto next = [&entries, n, last](u64 c) -> u64 {
+        const u32 e = entries[c];
+        return (e < 2 || e > last || e >= n) ? 0 : e;
+    };
+    constexpr u8 kReached = 1;  // some cluster leads here
+    constexpr u8 kVisited = 2;  // walked from the first cluster of its chain
+    std::vector<u8> state(n, 0);
     for (u64 c = 2; c < n; ++c) {
-        if (predecessor[c] != 0) continue;
-        u64 cur = c;
-        u64 steps = 0;
-        while (steps < n) {
-            const u32 e = entries[cur];
-            // Values at or past n were refused by the body check; stop on them all the same.
-            if (e < 2 || e > last || e >= n) break;
-            if (predecessor[e] == 0) {
-                predecessor[e] = static_cast<u32>(cur);
-            } else if (predecessor[e] != cur) {
-                return false;  // two clusters lead to e
-            }
-            ++steps;
-            cur = e;
-        }
-        if (steps >= n - 2) return false;  // a chain as long as the table is a loop
+        const u64 e = next(c);
+        if (e == 0) continue;
+        if (state[e] & kReached) return false;  // two clusters lead to e
+        state[e] |= kReached;
+    }
+    // No cluster has two predecessors, so the chains are apart: walked from their first clusters, each
+    // cluster is visited once. A cluster never visited lies on a loop (nothing outside it leads in).
+    for (u64 c = 2; c < n; ++c) {
+        if (state[c] & kReached) continue;
+        for (u64 cur = c; cur != 0 && !(state[cur] & kVisited); cur = next(cur)) state[cur] |= kVisited;
+    }
+    for (u64 c = 2; c < n; ++c) {
+        if (!(state[c] & kVisited)) return false;
     }
     return true;
 }
@@ -175,13 +181,17 @@ CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, i64 ta
 // ---- header tests ------------------------------------------------------------------------------------
 
 bool CFATTableAnalyser::CheckFATHeader(const u8* s, u32 type) {
+    // The first two entries of a FAT32 table, and the first 32-bit word of a FAT12/16 one.
+    const ByteReader head(s, 8);
+    const u32 word0 = head.Le32(0).value_or(0);
+    const u32 word1 = head.Le32(4).value_or(0);
     switch (type) {
         case FILE_SYSTEM_FAT32:
-            return (fat::Le32(s) & 0x0FFFFFF0) == 0x0FFFFFF0 && (fat::Le32(s + 4) & 0x07FFFFF8) == 0x07FFFFF8;
+            return (word0 & 0x0FFFFFF0) == 0x0FFFFFF0 && (word1 & 0x07FFFFF8) == 0x07FFFFF8;
         case FILE_SYSTEM_FAT16:
-            return (fat::Le32(s) & 0x7FFFFFF8) == 0x7FFFFFF8;
+            return (word0 & 0x7FFFFFF8) == 0x7FFFFFF8;
         case FILE_SYSTEM_FAT12:
-            return (fat::Le32(s) & 0x00FFFFF0) == 0x00FFFFF0;
+            return (word0 & 0x00FFFFF0) == 0x00FFFFF0;
         default:
             return false;
     }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/FATLib/FATTypes.h"
 
 class IStorageDevice;
@@ -26,8 +27,9 @@ public:
 protected:
     // Reads `sectors` sectors at `firstSector` when the length is within [minSectors, maxSectors].
     IRealFATTable(IStorageDevice* device, i64 firstSector, u32 sectors, u32 entryWidth, u32 minSectors, u32 maxSectors);
-    u32 Entry32(u32 index) const { return fat::Le32(m_buffer.data() + u64{index} * 4); }
-    u32 Entry16(u32 index) const { return fat::Le16(m_buffer.data() + u64{index} * 2); }
+    // Entries past the table read as 0 (free).
+    u32 Entry32(u32 index) const { return ByteReader(m_buffer).Le32(u64{index} * 4).value_or(0); }
+    u32 Entry16(u32 index) const { return ByteReader(m_buffer).Le16(u64{index} * 2).value_or(0); }
 
     IStorageDevice* m_device;
     i64 m_firstSector;

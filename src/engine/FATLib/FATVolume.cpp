@@ -6,13 +6,18 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/FATLib/FATDirEntry.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/VolumeAnalyze/VolumeAnalyzerFactories.h"
 
 std::string fat::LabelFromEntry(const u8* entry) {
     std::string label;
-    for (int i = 0; i < 11; ++i) label.push_back(entry[i] > 0x7F ? '_' : static_cast<char>(entry[i]));
+    for (size_t i = 0; i < fat_dir_entry_layout::kShortNameSize; ++i) {
+        const u8 c = entry[fat_dir_entry_layout::kName + i];
+        label.push_back(c > 0x7F ? '_' : static_cast<char>(c));
+    }
     while (!label.empty() && label.back() == ' ') label.pop_back();
     return label;
 }
@@ -29,7 +34,7 @@ u64 CFATVolume::ConvertClusterToSector(u64 startSector, const CTempFATDBR& dbr, 
             return base;
         case FILE_SYSTEM_FAT12:
         case FILE_SYSTEM_FAT16:
-            return base + u64{dbr.GetRootEntries()} * 32 / (m_sectorSize ? m_sectorSize : 512);
+            return base + u64{dbr.GetRootEntries()} * fat_dir_entry_layout::kSize / (m_sectorSize ? m_sectorSize : 512);
         default:
             return ~u64{0};
     }
@@ -38,13 +43,13 @@ u64 CFATVolume::ConvertClusterToSector(u64 startSector, const CTempFATDBR& dbr, 
 int CFATVolume::LabelInDirectory(u64 sector, u32 sectors, std::string& label) {
     std::vector<u8> buffer(u64{sectors} * m_sectorSize);
     if (buffer.empty() || m_device->ReadSector(buffer.data(), static_cast<i64>(sector), sectors) == 0) return -1;
-    for (size_t off = 0; off + 32 <= buffer.size(); off += 32) {
+    for (size_t off = 0; off + fat_dir_entry_layout::kSize <= buffer.size(); off += fat_dir_entry_layout::kSize) {
         const u8* e = buffer.data() + off;
         CTempFATDirEntry entry(e);
         if (!entry.IsValidFATDirEntry(true)) return -1;
         // Long-name pieces carry bit 0x08 too, but are never the label.
         if (entry.IsErased() || entry.IsLongFileNameEntry() || !entry.IsVolumeLabel()) continue;
-        if (e[0] == 0) return -1;
+        if (entry.IsNeverUsed()) return -1;
         label = fat::LabelFromEntry(e);
         return 1;
     }
@@ -81,13 +86,13 @@ bool CFATVolume::GetPartitionLabel(u64 startSector, const CTempFATDBR& dbr, std:
                 }
                 loadedPiece = want;
             }
-            c = fat::Le32(piece.data() + (c % entriesPerPiece) * 4) & 0x0FFFFFFF;
+            c = ByteReader(piece).Le32((c % entriesPerPiece) * 4).value_or(0) & 0x0FFFFFFF;
         }
         return false;
     }
     // FAT16 (and FAT12): the fixed root directory, read a cluster's worth at a time.
     const u64 rootStart = startSector + dbr.GetReservedSector() + u64{dbr.GetNumberOfFat()} * dbr.GetSectorsPerFat();
-    const u64 rootSectors = u64{dbr.GetRootEntries()} * 32 / m_sectorSize;
+    const u64 rootSectors = u64{dbr.GetRootEntries()} * fat_dir_entry_layout::kSize / m_sectorSize;
     if (rootSectors == 0) return false;
     const u64 pieces = (rootSectors - 1) / spc + 1;
     for (u64 i = 0; i < pieces; ++i) {

@@ -1,27 +1,17 @@
 #include "engine/FATSearch/FATBuildChildren.h"
 
-#include <strings.h>
 #include <cstring>
 #include <new>
 
-#include "engine/Common/CatchExeception.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/FATLib/FATBuildDataRun.h"
 #include "engine/FATLib/FATDirEntry.h"
 #include "engine/FATLib/FATFileNode.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/FATLib/FATTable.h"
-#include "engine/FATLib/IniFile.h"
-#include "engine/RAWSearch/Core/RawFileInfo.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/Utility/IDataRunList.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
-
-u64 g_u64PreReadFileCluNum = 0;
-
-CEmptyFileVirtualClusterNum* GetEmptyFileVirtualClusterNumObject() {
-    static CEmptyFileVirtualClusterNum instance;
-    return &instance;
-}
 
 FATSecondaryLists::FATSecondaryLists() = default;
 FATSecondaryLists::~FATSecondaryLists() = default;
@@ -36,17 +26,6 @@ namespace {
 
 constexpr u32 kReadBufferSectors = 130;
 constexpr u32 kRunSectors = 128;
-constexpr u64 kWindow = 0x10000;
-constexpr u64 kHighMask = ~u64{0xFFFF};
-// Probe buffers are larger than a sector so an analyser that looks past the first sector reads zeros.
-constexpr size_t kProbeBytes = 65536;
-
-std::string ExtensionOf(const std::string& name) {
-    if (name.size() <= 1) return {};
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return {};
-    return name.substr(dot + 1);
-}
 
 CFATFileProperties* PropertiesOf(IFileNode* node) {
     auto* fatNode = dynamic_cast<CFATFileNode*>(node);
@@ -55,21 +34,12 @@ CFATFileProperties* PropertiesOf(IFileNode* node) {
 
 }  // namespace
 
-std::string fat::UIConfigPath() {
-    return std::string(GetAppWorkPath()) + "/UIConfig.ini";
-}
-
-bool fat::ReadReviseSwitch(const std::string& iniPath) {
-    CIniFile ini(iniPath);
-    ini.Init();  // entries read before a fault still count
-    std::string value;
-    return !(ini.ReadItem("UserExperience", "bRevise", value) == 0 && value == "0");
-}
-
 CFATBuildChildren::CFATBuildChildren(const FATBuildContext& context)
-    : m_ctx(context), m_sectorSize(context.device != nullptr ? context.device->GetSectorSize() : 512) {
+    : m_ctx(context),
+      m_state(context.state != nullptr ? context.state : &m_ownState),
+      m_sectorSize(context.device != nullptr ? context.device->GetSectorSize() : 512) {
     if (m_ctx.type == FILE_SYSTEM_FAT32) {
-        g_u64PreReadFileCluNum = 0;
+        m_state->preReadFileCluNum = 0;
         m_revise = fat::ReadReviseSwitch(fat::UIConfigPath());
     }
 }
@@ -143,7 +113,9 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
         }
         if (c == firstCluster) {
             const bool sub = isRoot == 0;
-            if (IsCurDirFileName(buffer.data()) != sub || IsParentDirFileName(buffer.data() + 32) != sub) return 0;
+            if (IsCurDirFileName(buffer.data()) != sub ||
+                IsParentDirFileName(buffer.data() + fat_dir_entry_layout::kSize) != sub)
+                return 0;
         }
         const u32 total = carried + static_cast<u32>(sectors * m_sectorSize);
         const u32 used = BuildChildrenFromBuffer(buffer.data(), total, parent, folders, secondary, 0, allEntries);
@@ -163,7 +135,8 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
 
 CFATFileProperties* CFATBuildChildren::BuildProperties(const u8* buffer, u32 entryOffset, i64 lfnStart) const {
     const u32 from = lfnStart >= 0 ? static_cast<u32>(lfnStart) : entryOffset;
-    return CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(buffer + from, entryOffset + 32 - from);
+    return CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(
+        buffer + from, entryOffset + fat_dir_entry_layout::kSize - from);
 }
 
 void CFATBuildChildren::MakeTemporaryNode(const u8* buffer, u32 entryOffset, i64 lfnStart, u32 parentCluster,
@@ -185,7 +158,7 @@ void CFATBuildChildren::MakeTemporaryNode(const u8* buffer, u32 entryOffset, i64
     secondary.temporaries.push_back(std::move(node));
 }
 
-u32 CFATBuildChildren::BuildChildrenFromBuffer(u8* buffer, u32 length, IFileNode* parent,
+u32 CFATBuildChildren::BuildChildrenFromBuffer(const u8* buffer, u32 length, IFileNode* parent,
                                                std::vector<IFileNode*>& folders, FATSecondaryLists& secondary,
                                                int stopAtInvalid, int allEntries) {
     u32 parentCluster = 0;
@@ -207,8 +180,8 @@ u32 CFATBuildChildren::BuildChildrenFromBuffer(u8* buffer, u32 length, IFileNode
     i64 lfnStart = -1;
     int dots = 0;
     u32 offset = 0;
-    while (offset + 32 <= length) {
-        u8* e = buffer + offset;
+    while (offset + fat_dir_entry_layout::kSize <= length) {
+        const u8* e = buffer + offset;
         CTempFATDirEntry entry(e);
         if (!entry.IsValidFATDirEntry(true)) {
             lfnStart = -1;
@@ -220,7 +193,7 @@ u32 CFATBuildChildren::BuildChildrenFromBuffer(u8* buffer, u32 length, IFileNode
             if (lfnStart < 0) lfnStart = offset;
         } else if (entry.IsVolumeLabel()) {
             lfnStart = -1;
-        } else if (e[0] == '.') {
+        } else if (e[fat_dir_entry_layout::kName] == '.') {
             lfnStart = -1;
             if (++dots > 2) return kFailed;
         } else if (!entry.IsDirectory() && !entry.IsErased() && !parentDeleted && allEntries == 0) {
@@ -231,16 +204,16 @@ u32 CFATBuildChildren::BuildChildrenFromBuffer(u8* buffer, u32 length, IFileNode
                      inLostFolder, folders, secondary);
             lfnStart = -1;
         }
-        offset += 32;
+        offset += fat_dir_entry_layout::kSize;
     }
     if (lfnStart >= 0) return static_cast<u32>(lfnStart);
     return offset > length ? length : offset;
 }
 
-void CFATBuildChildren::MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster,
+void CFATBuildChildren::MakeNode(const u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster,
                                  bool parentDeleted, u32 folderStart, u64& nextCluster, bool inLostFolder,
                                  std::vector<IFileNode*>& folders, FATSecondaryLists& secondary) {
-    u8* e = buffer + entryOffset;
+    const u8* e = buffer + entryOffset;
     CTempFATDirEntry entry(e);
     if (m_revise && entry.IsDirectory() && !entry.IsErased()) {
         MakeTemporaryNode(buffer, entryOffset, lfnStart, parentCluster, secondary);
@@ -256,9 +229,10 @@ void CFATBuildChildren::MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFil
     p->m_metadataSector = ConvertClusterNumToSector(parentCluster);
 
     const u32 saved = static_cast<u32>(c);
-    ReverseDelFileFirstNum(e, folderStart, nextCluster, p, inLostFolder);
-    if (parentCluster != 0 && entry.GetFirstClusterNO() == parentCluster) {
-        entry.SetFirstClusterNO(saved);
+    u32 entryCluster = saved;
+    ReverseDelFileFirstNum(e, entryCluster, folderStart, nextCluster, p, inLostFolder);
+    if (parentCluster != 0 && entryCluster == parentCluster) {
+        entryCluster = saved;
         p->m_firstCluster = saved;
     }
 
@@ -266,13 +240,13 @@ void CFATBuildChildren::MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFil
     const bool isFolder = (p->m_attribute & 0x10) != 0;
     if (!isFolder) {
         if (p->m_size < 1) {
-            p->m_firstCluster = GetEmptyFileVirtualClusterNumObject()->GetVirtualClusterNum();
+            p->m_firstCluster = m_state->virtualClusters.GetVirtualClusterNum();
         } else {
-            p->m_firstCluster = entry.GetFirstClusterNO();
+            p->m_firstCluster = entryCluster;
             runs = BuildDataRunList(p->m_firstCluster, static_cast<u64>(p->m_size), (p->m_state & 1) != 0);
         }
     } else {
-        p->m_firstCluster = entry.GetFirstClusterNO();
+        p->m_firstCluster = entryCluster;
     }
 
     auto* node = new (std::nothrow) CFATFileNode();
@@ -296,208 +270,4 @@ void CFATBuildChildren::MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFil
     } else if (state == 1) {
         secondary.files.push_back(node);
     }
-}
-
-// ---- first-cluster revision (FAT32) ---------------------------------------------------------------------
-
-void CFATBuildChildren::ReverseDelFileFirstNum(u8* e, u32 folderStart, u64& nextCluster, CFATFileProperties* p,
-                                               bool inLostFolder) {
-    CTempFATDirEntry entry(e);
-    u64 c = entry.GetFirstClusterNO();
-    const u64 clusterBytes = u64{m_sectorSize} * m_ctx.sectorsPerCluster;
-    const u64 size = entry.GetSize();
-    const u64 k = clusterBytes == 0 ? 0 : size / clusterBytes + (size % clusterBytes != 0 ? 1 : 0);
-    if (m_ctx.type == FILE_SYSTEM_FAT32) {
-        const bool folder = entry.IsDirectory();
-        const bool erased = entry.IsErased();
-        bool found = false;
-        if (erased && !folder && c < kWindow) {
-            m_currentExt = ExtensionOf(p->m_name);
-            if (folderStart == 0 || (nextCluster & kHighMask) != (u64{folderStart} & kHighMask) || inLostFolder) {
-                const u64 a = (nextCluster & kHighMask) + c;
-                u64 r = TryGetRealFirstNum(a, found, 10, false);
-                if (!found) r = TryGetRealFirstNum(c, found, 35, false);
-                if (!found) r = c;
-                if (found) {
-                    c = r;
-                } else if (nextCluster >= 0x10001) {
-                    c = r + (nextCluster & kHighMask);
-                } else if (folderStart > 0x10000 && !inLostFolder) {
-                    c = r + (u64{folderStart} & kHighMask);
-                } else {
-                    c = r;
-                }
-            } else {
-                c = c + (u64{folderStart} & kHighMask);
-                if (c < kWindow) {
-                    const u64 r = TryGetRealFirstNum(c, found, 35, false);
-                    if (found && (r & kHighMask) != (u64{folderStart} & kHighMask)) {
-                        u64 claimed = r;
-                        bInDelFileOrDIRMap(claimed, e, p, found, g_u64PreReadFileCluNum, false);
-                        c = r;
-                    }
-                }
-            }
-            entry.SetFirstClusterNO(static_cast<u32>(c));
-        } else if (folder && !erased) {
-            m_folderNames[c] = p->m_name;
-        } else if (folder && erased) {
-            if (bEffectiveDIRFDT(c)) {
-                bInDelFileOrDIRMap(c, e, p, found, g_u64PreReadFileCluNum, true);
-            } else {
-                c = TryGetRealFirstNum(c, found, 50, true);
-                if (found) {
-                    bInDelFileOrDIRMap(c, e, p, found, g_u64PreReadFileCluNum, true);
-                } else if (g_u64PreReadFileCluNum > 0x310000) {
-                    u64 c2 = c + (g_u64PreReadFileCluNum & kHighMask);
-                    c2 = TryGetRealFirstNum(c2, found, 50, true);
-                    if (found) {
-                        c = c2;
-                        entry.SetFirstClusterNO(static_cast<u32>(c2));
-                        g_u64PreReadFileCluNum = c2;
-                    }
-                }
-            }
-        }
-        nextCluster = c + k;
-        if (!folder && (found || c > 0x10000)) g_u64PreReadFileCluNum = nextCluster;
-        if (nextCluster < folderStart) nextCluster = folderStart;
-    }
-    p->m_firstCluster = c;
-}
-
-u64 CFATBuildChildren::TryGetRealFirstNum(u64 start, bool& found, int limit, bool isFolder) {
-    found = false;
-    try {
-        for (int i = 0; i < limit - 1; ++i) {
-            const u64 candidate = start + u64(i) * kWindow;
-            const bool taken = isFolder ? bEffectiveDIRFDT(candidate) : !bReviseFAT32FileFirstClu(candidate, false);
-            if (taken) {
-                found = true;
-                return candidate;
-            }
-        }
-    } catch (...) {
-        found = false;
-    }
-    return start;
-}
-
-void CFATBuildChildren::bInDelFileOrDIRMap(u64& cluster, u8* e, CFATFileProperties* p, bool& found, u64& lastEnd,
-                                           bool isFolder) {
-    std::map<u64, std::string>& names = isFolder ? m_folderNames : m_fileNames;
-    bool valid = true;
-    u64 candidate = cluster;
-    for (int pass = 0; pass < 10; ++pass) {
-        const auto it = names.find(candidate);
-        if (it == names.end()) {
-            if (valid) names[candidate] = p->m_name;
-            break;
-        }
-        valid = false;
-        if (it->second == p->m_name) break;
-        candidate = TryGetRealFirstNum(candidate + kWindow, valid, isFolder ? 50 : 40, isFolder);
-        if (valid) continue;
-        if (candidate < lastEnd) {
-            candidate = (lastEnd & kHighMask) + (candidate & 0xFFFF);
-            continue;
-        }
-        break;
-    }
-    if (valid) {
-        cluster = candidate;
-        found = true;
-        CTempFATDirEntry(e).SetFirstClusterNO(static_cast<u32>(candidate));
-    }
-}
-
-u8* CFATBuildChildren::SectorBuffer() {
-    if (m_sectorBuffer.empty()) {
-        try {
-            m_sectorBuffer.assign(std::max<size_t>(kProbeBytes, u64{m_sectorSize} + 1), 0);
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
-    }
-    std::memset(m_sectorBuffer.data(), 0, m_sectorBuffer.size());
-    return m_sectorBuffer.data();
-}
-
-bool CFATBuildChildren::IniRawDllValue() {
-    if (m_analysersLoaded) return true;
-    CRawFileAnalyserListSingle* tables = CRawFileAnalyserListSingle::CreateInstance();
-    if (m_analyserList.empty()) m_analyserList = tables->GetAnalyserList(1);
-    if (m_analyserMap.empty()) m_analyserMap = tables->GetAnalyserMap(1);
-    if (m_analyserMultimap.empty()) m_analyserMultimap = tables->GetAnalyserMultimap(1);
-    m_analysersLoaded = true;
-    return true;
-}
-
-bool CFATBuildChildren::bReviseFAT32FileFirstClu(u64 cluster, bool flag) {
-    IniRawDllValue();
-    if (flag && cluster > kWindow) return false;
-    if (m_quickScan) {
-        if (m_fileSectorMap == nullptr || m_fileSectorMap->empty() || m_currentExt.empty()) return true;
-        const auto it = m_fileSectorMap->find(static_cast<i64>(ConvertClusterNumToSector(cluster)));
-        if (it == m_fileSectorMap->end()) return true;
-        return strcasecmp(RawFileExtension(it->second).c_str(), m_currentExt.c_str()) != 0;
-    }
-    u8* sector = SectorBuffer();
-    if (sector == nullptr) return false;
-    if (m_ctx.device == nullptr) return true;
-    const u64 s = ConvertClusterNumToSector(cluster);
-    if (s == 0 || m_ctx.totalSectors < 10 || s > m_ctx.totalSectors - 10) return true;
-    if (s >= static_cast<u64>(m_ctx.device->GetTotalSectors())) return true;
-    try {
-        if (m_ctx.device->ReadSector(sector, static_cast<i64>(s), 1) == 0) return true;
-    } catch (...) {
-        return true;
-    }
-    try {
-        if (bInAnalyzeMap(fat::Le32(sector))) return false;
-        if (bInAnalyzeMultimap(fat::Le16(sector), sector)) return false;
-        if (bInAnalyzeList(sector)) return false;
-        if (bWindowsPEFiles(sector, u64{m_sectorSize} + 1)) return false;
-    } catch (...) {
-        return false;
-    }
-    return true;
-}
-
-bool CFATBuildChildren::bEffectiveDIRFDT(u64 cluster) {
-    u8* sector = SectorBuffer();
-    if (sector == nullptr || m_ctx.device == nullptr) return false;
-    const u64 s = ConvertClusterNumToSector(cluster);
-    if (s == 0 || m_ctx.totalSectors < 10 || s > m_ctx.totalSectors - 10) return false;
-    if (s >= static_cast<u64>(m_ctx.device->GetTotalSectors())) return false;
-    if (m_ctx.device->ReadSector(sector, static_cast<i64>(s), 1) == 0) return false;
-    return IsCurDirFileName(sector) && IsParentDirFileName(sector + 32);
-}
-
-bool CFATBuildChildren::bInAnalyzeMap(u32 key) const {
-    return m_analyserMap.count(key) != 0;
-}
-
-bool CFATBuildChildren::bInAnalyzeMultimap(u16 key, u8* sector) const {
-    const auto range = m_analyserMultimap.equal_range(key);
-    for (auto it = range.first; it != range.second; ++it) {
-        CRawFileInfo info;
-        if (it->second != nullptr && it->second->AnalyseBuffer(sector, info) != 0) return true;
-    }
-    return false;
-}
-
-bool CFATBuildChildren::bInAnalyzeList(u8* sector) const {
-    for (IRawFileAnalyser* analyser : m_analyserList) {
-        CRawFileInfo info;
-        if (analyser != nullptr && analyser->AnalyseBuffer(sector, info) != 0) return true;
-    }
-    return false;
-}
-
-bool CFATBuildChildren::bWindowsPEFiles(const u8* sector, u64 length) {
-    if (length < 64 || sector[0] != 'M' || sector[1] != 'Z') return false;
-    const u64 e = fat::Le32(sector + 60);
-    if (e + 3 > length) return false;
-    return sector[e] == 'P' && sector[e + 1] == 'E';
 }

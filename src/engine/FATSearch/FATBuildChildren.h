@@ -1,6 +1,7 @@
 // Turns the directory entries of one FAT folder (or of the root directory) into file and folder nodes
 // for the engine's tree builder, and on FAT32 repairs the first cluster of deleted entries whose high
-// cluster word was cleared.
+// cluster word was cleared. Folder reading is in FATBuildChildren.cpp, the repair in
+// FATFirstClusterRevision.cpp.
 #pragma once
 
 #include <map>
@@ -22,9 +23,6 @@ class IFileNode;
 class IProgress;
 class IStorageDevice;
 
-// The cluster just after the last deleted FAT32 file placed; reset by every FAT32 folder builder.
-extern u64 g_u64PreReadFileCluNum;
-
 // Unique first clusters for empty files, above every real cluster number.
 class CEmptyFileVirtualClusterNum {
 public:
@@ -35,7 +33,18 @@ public:
 private:
     u64 m_next = kFirst;
 };
-CEmptyFileVirtualClusterNum* GetEmptyFileVirtualClusterNumObject();
+
+// What one FAT search carries from folder to folder. The searcher owns it, so two searches running at
+// once share nothing.
+struct FATSearchState {
+    // The cluster just after the last deleted FAT32 file placed; reset by every FAT32 folder builder.
+    u64 preReadFileCluNum = 0;
+    // The number of the next lost-folder name ("DIR%d").
+    u32 lostFolderCounter = 0;
+    CEmptyFileVirtualClusterNum virtualClusters;
+
+    void Reset() { *this = FATSearchState{}; }
+};
 
 // The two lists that only the folder builder fills. Temporary nodes in them belong to no tree and are
 // released when the lists are emptied.
@@ -64,6 +73,8 @@ struct FATBuildContext {
     u64 rootStart = 0;
     u32 rootSectors = 0;
     u64 dataStart = 0;
+    // The search's state; a builder made without one keeps its own.
+    FATSearchState* state = nullptr;
 };
 
 class CFATBuildChildren {
@@ -82,17 +93,18 @@ public:
     int BuildRoot(std::vector<IFileNode*>& folders, int allEntries, int enabled);
     int BuildChildren(IFileNode* parent, u32 firstCluster, std::vector<IFileNode*>& folders, int isRoot,
                       int allEntries);
-    u32 BuildChildrenFromBuffer(u8* buffer, u32 length, IFileNode* parent, std::vector<IFileNode*>& folders,
+    u32 BuildChildrenFromBuffer(const u8* buffer, u32 length, IFileNode* parent, std::vector<IFileNode*>& folders,
                                 FATSecondaryLists& secondary, int stopAtInvalid, int allEntries);
 
     u64 ConvertClusterNumToSector(u64 cluster) const;
     IDataRunList* BuildDataRunList(u64 firstCluster, u64 size, bool deleted);
 
-    // First-cluster revision of deleted FAT32 entries.
-    void ReverseDelFileFirstNum(u8* entry, u32 folderStart, u64& nextCluster, CFATFileProperties* properties,
-                                bool inLostFolder);
+    // First-cluster revision of deleted FAT32 entries. The entry's bytes stay as read: the revised first
+    // cluster goes to entryCluster (which starts as the entry's own).
+    void ReverseDelFileFirstNum(const u8* entry, u32& entryCluster, u32 folderStart, u64& nextCluster,
+                                CFATFileProperties* properties, bool inLostFolder);
     u64 TryGetRealFirstNum(u64 start, bool& found, int limit, bool isFolder);
-    void bInDelFileOrDIRMap(u64& cluster, u8* entry, CFATFileProperties* properties, bool& found, u64& lastEnd,
+    void bInDelFileOrDIRMap(u64& cluster, u32& entryCluster, CFATFileProperties* properties, bool& found, u64& lastEnd,
                             bool isFolder);
     bool bReviseFAT32FileFirstClu(u64 cluster, bool flag);
     bool bEffectiveDIRFDT(u64 cluster);
@@ -103,15 +115,17 @@ public:
     static bool bWindowsPEFiles(const u8* sector, u64 length);
 
 private:
-    void MakeNode(u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster, bool parentDeleted,
-                  u32 folderStart, u64& nextCluster, bool inLostFolder, std::vector<IFileNode*>& folders,
-                  FATSecondaryLists& secondary);
+    void MakeNode(const u8* buffer, u32 entryOffset, i64 lfnStart, IFileNode* parent, u32 parentCluster,
+                  bool parentDeleted, u32 folderStart, u64& nextCluster, bool inLostFolder,
+                  std::vector<IFileNode*>& folders, FATSecondaryLists& secondary);
     CFATFileProperties* BuildProperties(const u8* buffer, u32 entryOffset, i64 lfnStart) const;
     void MakeTemporaryNode(const u8* buffer, u32 entryOffset, i64 lfnStart, u32 parentCluster,
                            FATSecondaryLists& secondary) const;
     u8* SectorBuffer();
 
     FATBuildContext m_ctx;
+    FATSearchState m_ownState;
+    FATSearchState* m_state;
     u32 m_sectorSize;
     std::map<i64, u32>* m_fileSectorMap = nullptr;
     bool m_quickScan = false;

@@ -1,6 +1,5 @@
 #include "engine/FATSearch/FATBuildWorker.h"
 
-#include <atomic>
 #include <deque>
 #include <new>
 #include <string>
@@ -14,25 +13,19 @@
 #include "engine/FATSearch/FATSearchedPartitionInfo.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 
-namespace {
-std::atomic<int> g_lostFolderCounter{0};
-}  // namespace
-
 CFATBuildWorker::CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress, CFATSearchedPartitionInfo* record,
-                                 IStorageDevice* device, const FATWorkerGeometry& geometry, IFATTable* table)
+                                 IStorageDevice* device, const FATWorkerGeometry& geometry, IFATTable* table,
+                                 FATSearchState* state)
     : m_builder(builder),
       m_progress(progress),
       m_record(record),
       m_device(device),
       m_geometry(geometry),
       m_table(table),
+      m_state(state != nullptr ? state : &m_ownState),
       m_sectorSize(device != nullptr ? device->GetSectorSize() : 512) {}
 
 CFATBuildWorker::~CFATBuildWorker() = default;
-
-void CFATBuildWorker::ResetLostFolderCounter() {
-    g_lostFolderCounter = 0;
-}
 
 IDataRunList* CFATBuildWorker::BuildDataRunList(u64 firstCluster, u64 size, bool deleted) {
     CFATBuildDataRun runs(m_table, m_sectorSize, m_geometry.sectorsPerCluster, m_geometry.totalSectors);
@@ -57,7 +50,7 @@ bool CFATBuildWorker::IsFirsectorInCluster(u64 sector) const {
 CFATFileNode* CFATBuildWorker::CreateTempFileNode(u32 cluster, u32 parentCluster) {
     CFATFileProperties* p = CFATFileProperties::Create();
     if (p == nullptr) return nullptr;
-    p->m_name = "DIR" + std::to_string(g_lostFolderCounter++);
+    p->m_name = "DIR" + std::to_string(m_state->lostFolderCounter++);
     p->m_attribute |= 0x10;
     p->m_state = 9;
     p->m_firstCluster = cluster;
@@ -79,7 +72,7 @@ void CFATBuildWorker::SendProgress(u32 status, u64 current) {
 }
 
 u64 CFATBuildWorker::QuickBuildDirectoryTree(int flag) {
-    GetEmptyFileVirtualClusterNumObject()->ResetVirtualClusterNum();
+    m_state->virtualClusters.ResetVirtualClusterNum();
     FATBuildContext ctx;
     ctx.builder = m_builder;
     ctx.progress = m_progress;
@@ -95,6 +88,7 @@ u64 CFATBuildWorker::QuickBuildDirectoryTree(int flag) {
     ctx.rootStart = m_geometry.rootStart;
     ctx.rootSectors = m_geometry.rootSectors;
     ctx.dataStart = m_geometry.dataStart;
+    ctx.state = m_state;
     CFATBuildChildren children(ctx);
     children.SetFileSectorMap(m_fileSectorMap);
     children.SetQuickScan(false);

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "engine/FATLib/FATTypes.h"
+#include "engine/FATSearch/FATBuildChildren.h"
 
 class CFATFileNode;
 class CFATSearchedPartitionInfo;
@@ -28,9 +29,13 @@ struct FATWorkerGeometry {
 
 class CFATBuildWorker {
 public:
+    // state: the search's own (a worker made without one keeps its own).
     CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress, CFATSearchedPartitionInfo* record,
-                    IStorageDevice* device, const FATWorkerGeometry& geometry, IFATTable* table);
+                    IStorageDevice* device, const FATWorkerGeometry& geometry, IFATTable* table,
+                    FATSearchState* state = nullptr);
     ~CFATBuildWorker();
+    CFATBuildWorker(const CFATBuildWorker&) = delete;
+    CFATBuildWorker& operator=(const CFATBuildWorker&) = delete;
 
     // The quick build: root first, then every folder met, breadth first. A result code (0 on success).
     u64 QuickBuildDirectoryTree(int flag);
@@ -40,10 +45,9 @@ public:
     u64 ConvertSectorToClusterNum(u64 sector) const;
     u64 ConvertClusterNumToSector(u64 cluster) const;
     bool IsFirsectorInCluster(u64 sector) const;
-    // A lost-folder node "DIR%d" (state 9) with the given clusters; owned by the caller.
+    // A lost-folder node "DIR%d" (state 9) with the given clusters; owned by the caller. The numbers
+    // count up through the search, from DIR0.
     CFATFileNode* CreateTempFileNode(u32 cluster, u32 parentCluster);
-    // The process-wide counter of lost-folder names; every new search starts again at DIR0.
-    static void ResetLostFolderCounter();
 
 private:
     void SendProgress(u32 status, u64 current);
@@ -54,6 +58,8 @@ private:
     IStorageDevice* m_device;
     FATWorkerGeometry m_geometry;
     IFATTable* m_table;
+    FATSearchState m_ownState;
+    FATSearchState* m_state;
     std::map<u32, CFATFileNode*> m_folderMap;
     std::set<u32> m_builtClusters;
     u32 m_sectorSize;

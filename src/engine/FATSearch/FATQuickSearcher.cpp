@@ -8,6 +8,7 @@
 #include "engine/Common/IProgress.h"
 #include "engine/Common/ResultCode.h"
 #include "engine/FATLib/FATBootSector.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/FATLib/FATTable.h"
 #include "engine/FATSearch/FATBuildWorker.h"
 #include "engine/FATSearch/FATSearchedPartitionInfo.h"
@@ -75,6 +76,7 @@ bool CFATQuickSearcher::IsFullValidDBR(const u8* sector, u64 start, IStorageDevi
 u64 CFATQuickSearcher::Search(u32 type) {
     IStorageDevice* device = m_device;
     const u32 s = device->GetSectorSize();
+    m_state.Reset();
     CFATSearchedPartitionInfo* record = nullptr;
     CDoubleFATTable* table = nullptr;
     u64 outcome = 0;
@@ -110,7 +112,7 @@ u64 CFATQuickSearcher::Search(u32 type) {
         const u32 spc = dbr.GetSectorsperCluster();
         u64 rootStart = 0;
         u64 dataStart = 0;
-        const u64 rootSectors = u64{dbr.GetRootEntries()} * 32 / s;
+        const u64 rootSectors = u64{dbr.GetRootEntries()} * fat_dir_entry_layout::kSize / s;
         if (fsType == FILE_SYSTEM_FAT32) {
             dataStart = reserved + tables * spf;
             rootStart = dataStart + (u64{dbr.GetRootDirStartCluster()} - 2) * spc;
@@ -163,7 +165,7 @@ u64 CFATQuickSearcher::Search(u32 type) {
         geometry.dataStart = dataStart;
         // The total cut to the device, so that no run reaches past its end.
         geometry.totalSectors = total;
-        CFATBuildWorker worker(m_builder, m_progress, record, device, geometry, table);
+        CFATBuildWorker worker(m_builder, m_progress, record, device, geometry, table, &m_state);
         outcome = worker.QuickBuildDirectoryTree(1);
     }();
 

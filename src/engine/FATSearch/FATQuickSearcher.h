@@ -5,6 +5,7 @@
 
 #include "engine/Common/IQuickFileSystemSearchController.h"
 #include "engine/FATLib/FATTypes.h"
+#include "engine/FATSearch/FATBuildChildren.h"
 
 class CFATSearchedPartitionInfo;
 class IDirecotryTreeBuilder;
@@ -35,6 +36,8 @@ private:
     std::vector<CFATSearchedPartitionInfo*> m_partitions;
     IStorageDevice* m_device = nullptr;
     IProgress* m_progress = nullptr;
+    // Carried from folder to folder through one search; every search starts it afresh.
+    FATSearchState m_state;
 };
 
 IQuickFileSystemSearchController* CreateFATQuickSearcher();

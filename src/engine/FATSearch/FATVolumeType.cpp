@@ -3,7 +3,7 @@
 #include "engine/Common/ResultCode.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 
 u64 fat::RecordedFileSystemType(IStorageDevice* volume, u32& type) {
     if (volume->GetType() != STORAGE_DEVICE_VOLUME) return result::Make(result::kModuleFATSearch, 0x0081, 3);

@@ -3,7 +3,7 @@
 #include <new>
 #include <vector>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/PartitionTableAnalyze/APMAnaly.h"
 #include "engine/PartitionTableAnalyze/BaseGPTAnalyzer.h"
 #include "engine/PartitionTableAnalyze/PartitionTableChainAnalyzer.h"

@@ -2,7 +2,7 @@
 // reader. Windows dynamic disks are refused.
 #pragma once
 
-#include "engine/EnumDevice/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
 #include "engine/PartitionTableAnalyze/IPartitionTableAnalyze.h"
 
 class CPartitionTableAnalyze : public IPartitionTableAnalyze {

@@ -8,7 +8,7 @@
 #include "engine/Common/IProgress.h"
 #include "engine/Common/RestoreScanSink.h"
 #include "engine/DataRecovery/DataRecovery.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/RecoveryController/DeletedRecoveryController.h"
 #include "engine/RecoveryController/RecoveryControllerCodes.h"
 #include "engine/RecoveryController/SearcherFactories.h"

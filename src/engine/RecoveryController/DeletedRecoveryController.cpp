@@ -7,7 +7,7 @@
 #include "engine/Common/IQuickFileSystemSearchController.h"
 #include "engine/Common/RestoreScanSink.h"
 #include "engine/DataRecovery/DataRecovery.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/RecoveryController/RecoveryControllerCodes.h"
 #include "engine/RecoveryController/SearcherFactories.h"
 #include "engine/StorageDevice/IStorageDevice.h"

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/RecoveryController/IRecoveryController.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 

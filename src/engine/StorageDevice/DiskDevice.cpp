@@ -1,6 +1,6 @@
 #include "engine/StorageDevice/DiskDevice.h"
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/StorageDevice/DeviceRecord.h"
 
 CDiskDevice::CDiskDevice(const char* path) : CRawNodeDevice(path, storage_codes::kDisk) {}

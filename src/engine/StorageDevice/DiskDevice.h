@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "engine/EnumDevice/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
 #include "engine/StorageDevice/RawNodeDevice.h"
 
 class CDiskDevice : public CRawNodeDevice {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/Common/Types.h"
+#include "engine/DeviceRecords/IStorageDeviceData.h"
 
 // Device kinds returned by IStorageDevice::GetType.
 enum STORAGE_DEVICE_TYPE : u32 {
@@ -11,13 +12,6 @@ enum STORAGE_DEVICE_TYPE : u32 {
     STORAGE_DEVICE_CACHE = 3,
     STORAGE_DEVICE_EDI = 4,
     STORAGE_DEVICE_DMG = 5,
-};
-
-// The private information record a device may carry (owned by the device). The concrete holders
-// (disk, partition, volume, EDI and DMG records) derive from it.
-class IStorageDeviceData {
-public:
-    virtual ~IStorageDeviceData() = default;
 };
 
 class IStorageDevice {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/StorageDevice/DeviceRecord.h"
 #include "engine/StorageDevice/SectorMath.h"
 

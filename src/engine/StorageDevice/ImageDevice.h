@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/EnumDevice/ImageInfoStructs.h"
+#include "engine/DeviceRecords/ImageInfoStructs.h"
 #include "engine/StorageDevice/ReadOnlyFileDevice.h"
 
 class CImageDevice : public CReadOnlyFileDevice {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/StorageDevice/DeviceRecord.h"
 #include "engine/StorageDevice/SectorMath.h"
 

@@ -2,7 +2,7 @@
 // volume of the system's own, offered to the user as a volume).
 #pragma once
 
-#include "engine/EnumDevice/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/StorageDevice/StorageDeviceCodes.h"
 

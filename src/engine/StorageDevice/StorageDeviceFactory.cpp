@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/StorageDevice/DiskDevice.h"
 #include "engine/StorageDevice/ImageDevice.h"
 #include "engine/StorageDevice/PartitionDevice.h"

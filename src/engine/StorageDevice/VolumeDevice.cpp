@@ -1,7 +1,7 @@
 #include "engine/StorageDevice/VolumeDevice.h"
 
 #include "engine/Common/MessageCenter.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/StorageDevice/DeviceRecord.h"
 
 CVolumeDevice::CVolumeDevice(const char* path)

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/EnumDevice/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
 #include "engine/StorageDevice/RawNodeDevice.h"
 
 class CMessageCenter;

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "engine/FATLib/FATFileNode.h"
-
 namespace {
 
 // Bits 0-3 and 4-7 of the status word hold signed 4-bit values.
@@ -170,10 +168,14 @@ int CFileNode::IsLoopedToSelf(IFileNode* node, IFileNode* candidate) {
 
 int CFileNode::AddChild(IFileNode* child) {
     auto* node = dynamic_cast<CFileNode*>(child);
-    if (!node) return 0;
-    // A node under itself, or linked twice, would make every walk of the tree endless or lose siblings.
-    if (node == this || node->m_parent) return 0;
+    if (!node || node == this || node->m_parent) return 0;
     if (IsLoopedToSelf(this, child)) return 0;
+    return AddChildNotAncestor(node);
+}
+
+int CFileNode::AddChildNotAncestor(CFileNode* node) {
+    // A node under itself, or linked twice, would make every walk of the tree endless or lose siblings.
+    if (!node || node == this || node->m_parent) return 0;
     node->m_next = m_firstChild;
     m_firstChild = node;
     node->m_parent = this;
@@ -239,12 +241,7 @@ bool CFileNode::operator==(CFileNode& other) {
             return true;
         return GetBelongedPartition() == other.GetBelongedPartition();
     }
-    if (GetSearcheType() == SEARCHER_FAT && other.IsDirectory() && other.GetCreationTime() >= GetCreationTime()) {
-        auto* mine = dynamic_cast<CFATFileNode*>(this);
-        auto* theirs = dynamic_cast<CFATFileNode*>(&other);
-        // Either node may carry no properties: then there is nothing to copy.
-        if (mine && theirs && mine->GetFileProperties() && theirs->GetFileProperties())
-            *mine->GetFileProperties() = *theirs->GetFileProperties();
-    }
+    if (GetSearcheType() == SEARCHER_FAT && other.IsDirectory() && other.GetCreationTime() >= GetCreationTime())
+        AdoptPropertiesOf(other);
     return false;
 }

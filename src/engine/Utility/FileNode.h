@@ -33,6 +33,9 @@ public:
     const char* GetVolumeName() override { return nullptr; }
 
     int AddChild(IFileNode* child) override;
+    // AddChild for a caller that knows child is not an ancestor of this node, without the walk up the
+    // ancestors that AddChild makes to find out (a walk per link makes deep trees quadratic).
+    int AddChildNotAncestor(CFileNode* child);
     int AddNext(IFileNode* node) override;
     void SetParentNodeID(i64 id) override { m_parentId = id; }
 
@@ -77,6 +80,9 @@ public:
 
     // The duplicate test of the tree builder.
     bool operator==(CFileNode& other);
+    // Takes a copy of other's on-disk properties when both nodes are of the same kind and carry them
+    // (the duplicate test's FAT rule); the generic node has none.
+    virtual void AdoptPropertiesOf(CFileNode& other) { (void)other; }
 
 protected:
     void ApplyStatusDown(_tagCheckedStatus status);

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <memory>
 
-#include "engine/EnumDevice/DeviceData.h"
-#include "engine/EnumDevice/ImageInfoStructs.h"
+#include "engine/DeviceRecords/DeviceData.h"
+#include "engine/DeviceRecords/ImageInfoStructs.h"
 
 namespace {
 

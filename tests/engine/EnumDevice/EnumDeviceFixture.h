@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/EnumDevice/DeviceInfoStructs.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/RecordText.h"
+#include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/VolumeAnalyze/VolumeAnalyzerFactories.h"
 #include "engine/VolumeAnalyze/VolumeLabel.h"
 #include "support/FakeKernelTree.h"

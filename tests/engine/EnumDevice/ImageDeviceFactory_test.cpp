@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/RecordText.h"
 #include "support/TempDir.h"
 

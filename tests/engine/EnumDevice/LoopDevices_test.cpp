@@ -127,15 +127,18 @@ TEST(LoopDevices, AnMbrDiskWithFatExfatAndNtfsPartitions) {
         EXPECT_EQ(v->sectorSize, 512);
         EXPECT_EQ(volumes[i]->IsPermitted(), 1u);
         const bool ntfs = types[i] == FILE_SYSTEM_NTFS;
+        const bool exfat = types[i] == FILE_SYSTEM_EXFAT;
         if (!Recognises(image, u64(parts[i].start) * 512, u64(parts[i].count) * 512, types[i])) {
-            EXPECT_FALSE(ntfs) << "the NTFS volume is recognised";
+            EXPECT_FALSE(ntfs || exfat) << "the NTFS and exFAT volumes are recognised";
             pending.push_back(labels[i]);
             continue;
         }
         EXPECT_EQ(v->fileSystemType, types[i]) << labels[i];
-        // The NTFS recogniser keeps an empty label; the name then comes from the system or the node.
-        if (ntfs) {
+        // The NTFS and exFAT recognisers keep an empty label; the name then comes from the system or the node.
+        if (ntfs || exfat) {
             EXPECT_EQ(RecordText(v->label), std::string());
+            const std::string name(RecordText(v->volumeName));
+            EXPECT_TRUE(name == labels[i] || name == loop.Name() + "p" + std::to_string(i + 1)) << name;
             continue;
         }
         EXPECT_EQ(RecordText(v->label), labels[i]);

@@ -17,8 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/FATLib/FATFileNode.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/Utility/IDataRunList.h"
@@ -28,14 +29,15 @@
 
 namespace fattest {
 
-// The unpacked image "<name>.img" of tests/fixtures/fat, made once per test program.
-inline std::filesystem::path Image(const std::string& name) {
+// The unpacked image "<name>.img" of tests/fixtures/<folder>, made once per test program.
+inline std::filesystem::path Image(const std::string& name, const std::string& folder = "fat") {
     static testsupport::TempDir dir;
     static std::map<std::string, std::filesystem::path> done;
-    auto it = done.find(name);
+    const std::string key = folder + "/" + name;
+    auto it = done.find(key);
     if (it != done.end()) return it->second;
-    auto path = testsupport::UnpackXz(testsupport::FixturePath("fat/" + name + ".img.xz"), dir.path());
-    done[name] = path;
+    auto path = testsupport::UnpackXz(testsupport::FixturePath(key + ".img.xz"), dir.path());
+    done[key] = path;
     return path;
 }
 
@@ -102,10 +104,10 @@ struct Patch {
     std::string bytes;  // raw bytes to write
 };
 
-// The rows of hostile.tsv, by case name.
-inline std::map<std::string, std::vector<Patch>> HostilePatches() {
+// The rows of tests/fixtures/<folder>/hostile.tsv, by case name.
+inline std::map<std::string, std::vector<Patch>> HostilePatches(const std::string& folder = "fat") {
     std::map<std::string, std::vector<Patch>> out;
-    std::ifstream in(testsupport::FixturePath("fat/hostile.tsv"));
+    std::ifstream in(testsupport::FixturePath(folder + "/hostile.tsv"));
     std::string line;
     std::getline(in, line);  // header
     while (std::getline(in, line)) {
@@ -121,6 +123,14 @@ inline std::map<std::string, std::vector<Patch>> HostilePatches() {
         } else if (pattern.rfind("fill:", 0) == 0) {
             const u8 value = static_cast<u8>(std::stoul(pattern.substr(5, 2), nullptr, 16));
             p.bytes.assign(std::stoul(pattern.substr(8)), static_cast<char>(value));
+        } else if (pattern.rfind("le32-seq:", 0) == 0) {
+            // COUNT little-endian 32-bit words counting up from FIRST (a run of FAT32 entries).
+            const size_t colon = pattern.find(':', 9);
+            const u32 first = static_cast<u32>(std::stoul(pattern.substr(9, colon - 9)));
+            const u32 count = static_cast<u32>(std::stoul(pattern.substr(colon + 1)));
+            p.bytes.resize(size_t{count} * 4);
+            ByteWriter words(reinterpret_cast<u8*>(p.bytes.data()), p.bytes.size());
+            for (u32 i = 0; i < count; ++i) words.Le32(size_t{i} * 4, first + i);
         } else {
             for (size_t i = 0; i + 1 < pattern.size(); i += 2) {
                 p.bytes.push_back(static_cast<char>(std::stoul(pattern.substr(i, 2), nullptr, 16)));
@@ -132,10 +142,11 @@ inline std::map<std::string, std::vector<Patch>> HostilePatches() {
 }
 
 // A copy of the case's image with its patches applied, inside dir.
-inline std::filesystem::path PatchedImage(const std::string& caseName, const std::filesystem::path& dir) {
-    const auto patches = HostilePatches().at(caseName);
+inline std::filesystem::path PatchedImage(const std::string& caseName, const std::filesystem::path& dir,
+                                          const std::string& folder = "fat") {
+    const auto patches = HostilePatches(folder).at(caseName);
     const std::string image = patches.front().image;
-    const auto source = Image(image.substr(0, image.size() - 4));
+    const auto source = Image(image.substr(0, image.size() - 4), folder);
     const auto target = dir / (caseName + ".img");
     std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing);
     std::fstream out(target, std::ios::in | std::ios::out | std::ios::binary);
@@ -154,9 +165,9 @@ struct FlsEntry {
 };
 
 // fls -r -p lines of a fixture, without the virtual files and the volume label.
-inline std::vector<FlsEntry> FlsListing(const std::string& name) {
+inline std::vector<FlsEntry> FlsListing(const std::string& name, const std::string& folder = "fat") {
     std::vector<FlsEntry> out;
-    std::ifstream in(testsupport::FixturePath("fat/" + name + ".fls.txt"));
+    std::ifstream in(testsupport::FixturePath(folder + "/" + name + ".fls.txt"));
     std::string line;
     while (std::getline(in, line)) {
         const size_t tab = line.find('\t');
@@ -175,9 +186,9 @@ inline std::vector<FlsEntry> FlsListing(const std::string& name) {
 }
 
 // path -> sha256 of icat's bytes.
-inline std::map<std::string, std::string> IcatSums(const std::string& name) {
+inline std::map<std::string, std::string> IcatSums(const std::string& name, const std::string& folder = "fat") {
     std::map<std::string, std::string> out;
-    std::ifstream in(testsupport::FixturePath("fat/" + name + ".icat.txt"));
+    std::ifstream in(testsupport::FixturePath(folder + "/" + name + ".icat.txt"));
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
@@ -239,17 +250,25 @@ public:
         bool directory;
         IFileNode* node;
     };
-    // Every node with its path from the root (folders linked by their first cluster).
+    // Every node with its path from the root (folders linked by their IDs; a searcher's root ID, or 0,
+    // ends a path).
     std::vector<Listed> List() const {
         std::map<i64, IFileNode*> folders;
         for (IFileNode* n : m_nodes) {
             if (n->IsDirectory()) folders.emplace(n->GetCurrentNodeID(), n);
         }
+        auto isRoot = [this](i64 id) {
+            if (id == 0) return true;
+            for (const auto& [type, root] : m_searchers) {
+                if (root == id) return true;
+            }
+            return false;
+        };
         std::vector<Listed> out;
         for (IFileNode* n : m_nodes) {
             std::string path = n->GetFileName() ? n->GetFileName() : "";
             i64 parent = n->GetParentNodeID();
-            for (int depth = 0; parent != 0 && depth < 64; ++depth) {
+            for (int depth = 0; !isRoot(parent) && depth < 64; ++depth) {
                 auto it = folders.find(parent);
                 if (it == folders.end()) {
                     path = "<lost>/" + path;

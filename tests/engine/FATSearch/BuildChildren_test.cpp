@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "engine/Common/ResultCode.h"
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/FATLib/FATFileNode.h"
 #include "engine/FATLib/FatTestSupport.h"
 #include "engine/FATSearch/FATBuildChildren.h"
@@ -180,7 +180,6 @@ TEST(FatBuildChildren, WindowsExecutableProbeStaysInsideTheSector) {
 }
 
 TEST(FatBuildWorker, LostFoldersAreNamedInOrder) {
-    CFATBuildWorker::ResetLostFolderCounter();
     FATWorkerGeometry geometry;
     geometry.sectorsPerCluster = 4;
     geometry.dataStart = 100;

@@ -11,7 +11,7 @@
 #include <map>
 #include <sstream>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/PartitionTableAnalyze/PartitionTableCodes.h"
 #include "engine/StorageDevice/DeviceTestSupport.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"

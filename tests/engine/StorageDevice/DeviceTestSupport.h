@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 
 namespace devtest {

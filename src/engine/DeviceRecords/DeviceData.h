@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "engine/EnumDevice/IDeviceData.h"
+#include "engine/DeviceRecords/IDeviceData.h"
 
 // Holds one record of type Record behind the interface Interface.
 template <class Interface, class Record>

@@ -1,4 +1,4 @@
-#include "engine/EnumDevice/DeviceData.h"
+#include "engine/DeviceRecords/DeviceData.h"
 
 #include <new>
 

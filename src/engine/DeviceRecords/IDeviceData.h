@@ -2,9 +2,9 @@
 // users find the kind with dynamic_cast.
 #pragma once
 
-#include "engine/EnumDevice/DeviceInfoStructs.h"
-#include "engine/EnumDevice/ImageInfoStructs.h"
-#include "engine/StorageDevice/IStorageDevice.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
+#include "engine/DeviceRecords/ImageInfoStructs.h"
+#include "engine/DeviceRecords/IStorageDeviceData.h"
 
 class IDiskDeviceData : public IStorageDeviceData {
 public:

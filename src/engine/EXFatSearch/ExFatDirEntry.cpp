@@ -1,0 +1,178 @@
+#include "engine/EXFatSearch/ExFatDirEntry.h"
+
+#include "engine/EXFatSearch/ExFatLayout.h"
+#include "engine/FATLib/FATDirEntry.h"
+
+namespace {
+
+namespace e = exfat::entry;
+
+bool AllZero(ByteReader entry, size_t offset, size_t length) {
+    if (!entry.Has(offset, length)) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (entry.data()[offset + i] != 0) return false;
+    }
+    return true;
+}
+
+u8 Byte(ByteReader entry, size_t offset) { return entry.U8(offset).value_or(0); }
+u16 Unit(ByteReader entry, size_t offset) { return entry.Le16(offset).value_or(0); }
+u32 Word(ByteReader entry, size_t offset) { return entry.Le32(offset).value_or(0); }
+u64 Quad(ByteReader entry, size_t offset) { return entry.Le64(offset).value_or(0); }
+
+// Characters below 256 that never stand in a name: controls and " * / : < > ? \ |.
+constexpr bool IsRefusedBelow256(u16 c) {
+    return c <= 0x19 || c == 0x22 || c == 0x2A || c == 0x2F || c == 0x3A || c == 0x3C || c == 0x3E || c == 0x3F ||
+           c == 0x5C || c == 0x7C;
+}
+
+}  // namespace
+
+bool CExFatEntryRules::IsValidTimestamp(u32 stamp) {
+    const u32 twoSeconds = stamp & 0x1F;
+    const u32 minute = (stamp >> 5) & 0x3F;
+    const u32 hour = (stamp >> 11) & 0x1F;
+    const u32 day = (stamp >> 16) & 0x1F;
+    const u32 month = (stamp >> 21) & 0x0F;
+    return day != 0 && month >= 1 && month <= 12 && hour < 24 && minute < 60 && twoSeconds < 30;
+}
+
+bool CExFatEntryRules::IsNameCharacter(u16 c) const {
+    if (c >= 256) return true;
+    if (c == 0xFF) return m_table == ExFatNameTable::Quick;
+    return !IsRefusedBelow256(c);
+}
+
+bool CExFatEntryRules::IsValidFileEntry(ByteReader entry) const {
+    namespace f = exfat::file;
+    if (!entry.Has(0, e::kSize)) return false;
+    const u8 secondaries = Byte(entry, f::kSecondaryCount);
+    if (secondaries < e::kMinSecondaryCount || secondaries > e::kMaxSecondaryCount) return false;
+    for (size_t at : {f::kCreateTime, f::kModifiedTime, f::kAccessedTime}) {
+        if (!IsValidTimestamp(Word(entry, at))) return false;
+    }
+    if (Byte(entry, f::kCreate10ms) > f::kMax10ms || Byte(entry, f::kModified10ms) > f::kMax10ms) return false;
+    return Unit(entry, f::kReserved1) == 0 && AllZero(entry, f::kReserved2, f::kReserved2Length);
+}
+
+bool CExFatEntryRules::IsValidStreamEntry(ByteReader entry) const {
+    namespace s = exfat::stream;
+    if (!entry.Has(0, e::kSize)) return false;
+    if (Byte(entry, s::kReserved1) != 0 || Unit(entry, s::kReserved2) != 0 || Word(entry, s::kReserved3) != 0)
+        return false;
+    const u32 first = Word(entry, s::kFirstCluster);
+    if (first == 1 || first > 0xFFFFFFF6u) return false;
+    const u64 length = Quad(entry, s::kDataLength);
+    const u64 valid = Quad(entry, s::kValidDataLength);
+    if ((length >> m_sectorShift) >= m_totalSectors || (valid >> m_sectorShift) >= m_totalSectors) return false;
+    if (first != 0 && (Byte(entry, s::kFlags) & s::kNoFatChainFlag) != 0) {
+        // Shifts of at least 9 keep these sums far below 2^64.
+        if ((length >> m_clusterShift) + first >= 0xFFFFFFF6u) return false;
+        if ((valid >> m_clusterShift) + first >= 0xFFFFFFF6u) return false;
+    }
+    return true;
+}
+
+bool CExFatEntryRules::IsValidNameEntry(ByteReader entry) const {
+    namespace n = exfat::name;
+    if (!entry.Has(0, e::kSize)) return false;
+    if (Byte(entry, n::kFlags) != 0) return false;
+    if (Unit(entry, n::kCharacters) == 0) return false;
+    for (size_t i = 0; i < n::kCharacterCount; ++i) {
+        const u16 c = Unit(entry, n::kCharacters + 2 * i);
+        if (c == 0) break;
+        if (!IsNameCharacter(c)) return false;
+    }
+    return true;
+}
+
+bool CExFatEntryRules::IsValidVolumeLabelEntry(ByteReader entry) const {
+    namespace l = exfat::label;
+    if (!entry.Has(0, e::kSize)) return false;
+    const u8 count = Byte(entry, l::kCharacterCount);
+    if (count > l::kMaxCharacters) return false;
+    for (size_t i = 0; i < count; ++i) {
+        if (!IsNameCharacter(Unit(entry, l::kCharacters + 2 * i))) return false;
+    }
+    const size_t rest = l::kCharacters + 2 * size_t{count};
+    return AllZero(entry, rest, l::kReserved - rest) && AllZero(entry, l::kReserved, l::kReservedLength);
+}
+
+bool CExFatEntryRules::IsValidTableEntry(ByteReader entry, size_t firstCluster, size_t dataLength) const {
+    const u32 first = Word(entry, firstCluster);
+    if (!exfat::IsCluster(first)) return false;
+    const u64 length = Quad(entry, dataLength);
+    if ((length >> m_sectorShift) >= m_totalSectors) return false;
+    return (length >> m_clusterShift) + first <= exfat::kLastCluster;
+}
+
+bool CExFatEntryRules::IsValidBitmapEntry(ByteReader entry) const {
+    namespace b = exfat::bitmap;
+    if (!entry.Has(0, e::kSize)) return false;
+    return IsValidTableEntry(entry, b::kFirstCluster, b::kDataLength) &&
+           AllZero(entry, b::kReserved, b::kReservedLength);
+}
+
+bool CExFatEntryRules::IsValidUpcaseEntry(ByteReader entry) const {
+    namespace u = exfat::upcase;
+    if (!entry.Has(0, e::kSize)) return false;
+    return IsValidTableEntry(entry, u::kFirstCluster, u::kDataLength) &&
+           AllZero(entry, u::kReserved1, u::kReserved1Length) && AllZero(entry, u::kReserved2, u::kReserved2Length);
+}
+
+u16 ExFatSetChecksum(ByteReader set, bool restoreTypes) {
+    u16 sum = 0;
+    for (size_t i = 0; i < set.size(); ++i) {
+        if (i == exfat::file::kSetChecksum || i == exfat::file::kSetChecksum + 1) continue;
+        u8 byte = set.data()[i];
+        if (restoreTypes && i % e::kSize == e::kType) {
+            byte = i == 0 ? e::kFile : i == e::kSize ? e::kStream : e::kName;
+        }
+        sum = static_cast<u16>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + byte);
+    }
+    return sum;
+}
+
+bool CheckDirEntry(const unsigned char* set, unsigned int length, unsigned short stored) {
+    if (length == 0 || set == nullptr) return stored == 0;
+    const ByteReader bytes(set, length);
+    if (ExFatSetChecksum(bytes, false) == stored) return true;
+    return set[0] == e::kDeletedFile && ExFatSetChecksum(bytes, true) == stored;
+}
+
+void _tagFileBaseInfo::TakeFileEntry(ByteReader entry, i64 at) {
+    namespace f = exfat::file;
+    inUse = (Byte(entry, e::kType) & e::kInUseBit) != 0 ? 1 : 0;
+    attributes = Unit(entry, f::kAttributes);
+    createTime = Word(entry, f::kCreateTime);
+    modifiedTime = Word(entry, f::kModifiedTime);
+    accessedTime = Word(entry, f::kAccessedTime);
+    sector = at;
+}
+
+void _tagFileBaseInfo::TakeStreamEntry(ByteReader entry) {
+    namespace s = exfat::stream;
+    // The stream test bounds the length by the device, so it fits an i64.
+    dataLength = static_cast<i64>(Quad(entry, s::kDataLength));
+    firstCluster = Word(entry, s::kFirstCluster);
+    noFatChain = (Byte(entry, s::kFlags) & s::kNoFatChainFlag) != 0 ? 1 : 0;
+    nameLength = Byte(entry, s::kNameLength);
+}
+
+void _tagFileBaseInfo::AppendNameEntry(ByteReader entry) {
+    namespace n = exfat::name;
+    for (size_t i = 0; i < n::kCharacterCount && nameUnitCount < kMaxNameUnits; ++i) {
+        const u16 c = Unit(entry, n::kCharacters + 2 * i);
+        if (c == 0) break;
+        nameUnits[nameUnitCount++] = static_cast<char16_t>(c);
+    }
+}
+
+std::string _tagFileBaseInfo::Name() const {
+    std::string name = fat::Utf16ToUtf8(nameUnits, nameUnitCount);
+    if (name.size() <= kMaxNameBytes) return name;
+    size_t cut = kMaxNameBytes;
+    while (cut > 0 && (static_cast<u8>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+    return name;
+}

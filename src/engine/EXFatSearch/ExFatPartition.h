@@ -1,0 +1,65 @@
+// The geometry of one exFAT volume over its FAT: cluster <-> sector, chains bounded by the cluster bound,
+// and the nodes and data runs made from entry-set records. The quick search owns one for the volume it
+// scans; the deep search's candidates derive from it.
+#pragma once
+
+#include "engine/Common/Types.h"
+#include "engine/EXFatSearch/FatTable.h"
+
+class CExFatFileNode;
+class IDataRunList;
+struct _tagFileBaseInfo;
+
+class CExFatPartition : public CFatTable {
+public:
+    // Empty files have no cluster: they get virtual IDs from here on, so that no two share one.
+    static constexpr i64 kFirstVirtualId = 0x100000000LL;
+
+    // 0 for clusters 0 and 1; otherwise the device sector of the cluster.
+    i64 ConvertClusterNumToSector(u32 cluster) const;
+    // The cluster that begins at or after sector (rounded up); 0 when the geometry is unset.
+    u32 ConvertSectorToClusterNum(i64 sector) const;
+    // The FAT entry of a cluster below the cluster bound, else 0xFFFFFFFF.
+    u32 GetNextCluster(u32 cluster, int fatIndex);
+    using CFatTable::GetNextCluster;
+
+    // A new node from one record: attributes, times, name, size, metadata sector, deleted mark, runs.
+    // Its ID and parent are the caller's. Null when memory is exhausted.
+    CExFatFileNode* BuildFile(const _tagFileBaseInfo& record);
+    // A new run list (clusters counted from cluster 2) covering no more clusters than the length needs.
+    IDataRunList* BuildFileDataRun(const _tagFileBaseInfo& record);
+    // The node ID of a record: the sector of its first cluster, or the next virtual ID for a record
+    // without a cluster.
+    i64 NodeIdOf(const _tagFileBaseInfo& record);
+    void ResetVirtualIds() { m_nextVirtualId = kFirstVirtualId; }
+
+    void SetSectorSize(u32 size) { m_sectorSize = size; UpdateClusterSize(); }
+    void SetSectorsPerCluster(u32 count) { m_sectorsPerCluster = count; UpdateClusterSize(); }
+    void SetClusterBound(u32 bound) { m_clusterBound = bound; }
+    void SetRootCluster(u32 cluster) { m_rootCluster = cluster; }
+    void SetDataRegionStart(i64 sector) { m_dataStart = sector; }
+    void SetPartitionStart(i64 sector) { m_partitionStart = sector; }
+    void SetPartitionLength(i64 sectors) { m_partitionLength = sectors; }
+
+    u32 GetSectorSize() const { return m_sectorSize; }
+    u32 GetSectorsPerCluster() const { return m_sectorsPerCluster; }
+    u32 GetClusterBound() const { return m_clusterBound; }
+    u32 GetRootCluster() const { return m_rootCluster; }
+    u32 GetClusterSize() const { return m_clusterSize; }
+    i64 GetDataRegionStart() const { return m_dataStart; }
+    i64 GetPartitionStart() const { return m_partitionStart; }
+    i64 GetPartitionLength() const { return m_partitionLength; }
+
+private:
+    void UpdateClusterSize() { m_clusterSize = m_sectorSize * m_sectorsPerCluster; }
+
+    u32 m_sectorSize = 512;
+    u32 m_sectorsPerCluster = 1;
+    u32 m_clusterBound = 0;
+    u32 m_rootCluster = 0xFFFFFFFFu;
+    u32 m_clusterSize = 512;
+    i64 m_dataStart = 0;
+    i64 m_partitionStart = 0;
+    i64 m_partitionLength = 0;
+    i64 m_nextVirtualId = kFirstVirtualId;
+};

@@ -1,0 +1,255 @@
+// exFAT entry sets: the entry tests, the names, and the assembler that turns a folder's entries into
+// records across buffers.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "engine/EXFatSearch/EFDTAnalyze.h"
+#include "engine/EXFatSearch/ExFatTestSupport.h"
+
+using exfattest::MakeSet;
+using exfattest::SetSpec;
+
+namespace {
+
+constexpr u64 kTotalSectors = 1 << 20;
+
+std::vector<u8> Join(std::initializer_list<std::vector<u8>> parts) {
+    std::vector<u8> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+struct Fed {
+    bool consumed;
+    std::vector<_tagFileBaseInfo> records;
+};
+
+Fed Feed(const std::vector<u8>& entries, ExFatNameTable table = ExFatNameTable::Quick) {
+    CEFDTAnalyze analyzer(table);
+    analyzer.PrepareAnayze(9, 12, kTotalSectors);
+    const bool consumed = analyzer.Analyze(entries.data(), static_cast<unsigned>(entries.size()), 77);
+    return {consumed, analyzer.GetFileList()};
+}
+
+SetSpec Named(std::u16string name) {
+    SetSpec spec;
+    spec.name = std::move(name);
+    spec.firstCluster = 9;
+    spec.length = 1234;
+    return spec;
+}
+
+// A set with one byte changed (offset from the set's start).
+std::vector<u8> Patched(const SetSpec& spec, size_t offset, std::vector<u8> bytes) {
+    std::vector<u8> set = MakeSet(spec);
+    std::copy(bytes.begin(), bytes.end(), set.begin() + static_cast<long>(offset));
+    return set;
+}
+
+std::vector<u8> Entry(u8 type, std::function<void(ByteWriter&)> fill = nullptr) {
+    std::vector<u8> e(32, 0);
+    e[0] = type;
+    ByteWriter w(e);
+    if (fill) fill(w);
+    return e;
+}
+
+}  // namespace
+
+TEST(ExFatEntrySets, RecordsOfCompleteSets) {
+    const std::u16string emoji = u"smile \U0001F600.txt";
+    // Fourteen characters, then a pair of surrogates split over the first two name entries.
+    const std::u16string split = u"fourteen chars\U0001F600 after";
+    std::u16string long255(255, u'\u00E9');
+    const struct {
+        const char* what;
+        SetSpec spec;
+        std::string name;
+    } cases[] = {
+        {"live", Named(u"readme.txt"), "readme.txt"},
+        {"deleted", [] { auto s = Named(u"gone.txt"); s.deleted = true; return s; }(), "gone.txt"},
+        {"emoji", Named(emoji), "smile \xF0\x9F\x98\x80.txt"},
+        {"surrogate pair split over two entries", Named(split), "fourteen chars\xF0\x9F\x98\x80 after"},
+        {"y with diaeresis", Named(u"\u00FF.txt"), "\xC3\xBF.txt"},
+        {"characters above 255 always pass", Named(u"\u4E2D\u6587\u2215.txt"), "\xE4\xB8\xAD\xE6\x96\x87\xE2\x88\x95.txt"},
+        {"an empty file", [] { auto s = Named(u"empty"); s.firstCluster = 0; s.length = 0; return s; }(), "empty"},
+        // 255 two-byte characters: cut at 259 bytes, never inside a character.
+        {"a name longer than 259 bytes", Named(long255), [] {
+             std::string s;
+             for (int i = 0; i < 129; ++i) s += "\xC3\xA9";
+             return s;
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Fed fed = Feed(MakeSet(c.spec));
+        EXPECT_TRUE(fed.consumed);
+        ASSERT_EQ(fed.records.size(), 1u);
+        const _tagFileBaseInfo& r = fed.records[0];
+        EXPECT_EQ(r.Name(), c.name);
+        EXPECT_EQ(r.inUse, c.spec.deleted ? 0 : 1);
+        EXPECT_EQ(r.firstCluster, c.spec.firstCluster);
+        EXPECT_EQ(r.dataLength, static_cast<i64>(c.spec.length));
+        EXPECT_EQ(r.noFatChain, 1);
+        EXPECT_EQ(r.sector, 77);
+        EXPECT_EQ(r.createTime, exfattest::kStamp);
+    }
+}
+
+// A refused entry other than a name stops the analysis of the buffer (the quick search reads that as the
+// folder's end); the sets before it are kept.
+TEST(ExFatEntrySets, RefusedEntriesStopTheAnalysis) {
+    const SetSpec spec = Named(u"refused.txt");
+    auto stamp = [](u32 year, u32 month, u32 day, u32 hour, u32 minute, u32 twoSeconds) {
+        const u32 date = (year - 1980) << 9 | month << 5 | day;
+        const u32 time = hour << 11 | minute << 5 | twoSeconds;
+        const u32 v = date << 16 | time;
+        return std::vector<u8>{static_cast<u8>(v), static_cast<u8>(v >> 8), static_cast<u8>(v >> 16),
+                               static_cast<u8>(v >> 24)};
+    };
+    const struct {
+        const char* what;
+        std::vector<u8> set;
+    } cases[] = {
+        {"secondary count 1", Patched(spec, 1, {1})},
+        {"secondary count 19", Patched(spec, 1, {19})},
+        {"day 0", Patched(spec, 8, stamp(2021, 3, 0, 1, 1, 1))},
+        {"month 13", Patched(spec, 12, stamp(2021, 13, 4, 1, 1, 1))},
+        {"month 0", Patched(spec, 16, stamp(2021, 0, 4, 1, 1, 1))},
+        {"hour 24", Patched(spec, 8, stamp(2021, 3, 4, 24, 1, 1))},
+        {"minute 60", Patched(spec, 8, stamp(2021, 3, 4, 1, 60, 1))},
+        {"two-second count 30", Patched(spec, 8, stamp(2021, 3, 4, 1, 1, 30))},
+        {"10-ms increment 200", Patched(spec, 21, {200})},
+        {"file reserved bytes", Patched(spec, 30, {1})},
+        {"stream first cluster 1", Patched(spec, 32 + 20, {1, 0, 0, 0})},
+        {"stream reserved byte", Patched(spec, 32 + 2, {1})},
+        {"stream length past the device", Patched(spec, 32 + 24, {0, 0, 0, 0, 0, 0x02, 0, 0})},
+        {"contiguous run past the last cluster", [] {
+             SetSpec s = Named(u"refused.txt");
+             s.firstCluster = 0xFFFFFFF0;
+             s.length = 1 << 20;
+             return MakeSet(s);
+         }()},
+        {"end of folder", Entry(0x00)},
+        {"a deleted bitmap entry", Entry(0x01)},
+        {"an unknown type", Entry(0xA0)},
+        {"a label of 12 characters", Entry(0x83, [](ByteWriter& w) { w.U8(1, 12); })},
+        {"a label with bytes after its characters", Entry(0x83, [](ByteWriter& w) {
+             w.U8(1, 1);
+             w.Le16(2, 'A');
+             w.Le16(6, 'B');
+         })},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Fed fed = Feed(Join({MakeSet(Named(u"before.txt")), c.set, MakeSet(Named(u"after.txt"))}));
+        EXPECT_FALSE(fed.consumed);
+        ASSERT_EQ(fed.records.size(), 1u);
+        EXPECT_EQ(fed.records[0].Name(), "before.txt");
+    }
+}
+
+// A name entry that fails its test drops its own set; the folder goes on.
+TEST(ExFatEntrySets, RefusedNamesDropTheirSetOnly) {
+    const SetSpec spec = Named(u"refused.txt");
+    const struct {
+        const char* what;
+        std::vector<u8> set;
+    } cases[] = {
+        {"name flags", Patched(spec, 64 + 1, {1})},
+        {"name starting with zero", Patched(spec, 64 + 2, {0, 0})},
+        {"name holding '/'", Patched(spec, 64 + 2, {'/', 0})},
+        {"name holding ':'", Patched(spec, 64 + 4, {':', 0})},
+        {"name holding a control character", Patched(spec, 64 + 2, {0x19, 0})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Fed fed = Feed(Join({MakeSet(Named(u"before.txt")), c.set, MakeSet(Named(u"after.txt"))}));
+        EXPECT_TRUE(fed.consumed);
+        ASSERT_EQ(fed.records.size(), 2u);
+        EXPECT_EQ(fed.records[0].Name(), "before.txt");
+        EXPECT_EQ(fed.records[1].Name(), "after.txt");
+    }
+}
+
+// What the quick search passes over: a valid label, the bitmap and up-case entries; an empty file.
+TEST(ExFatEntrySets, EntriesThatPass) {
+    const auto label = Entry(0x83, [](ByteWriter& w) {
+        w.U8(1, 3);
+        for (int i = 0; i < 3; ++i) w.Le16(2 + 2 * i, static_cast<u16>('X' + i));
+    });
+    const Fed fed = Feed(Join({label, Entry(0x81), Entry(0x82), MakeSet(Named(u"after.txt"))}));
+    EXPECT_TRUE(fed.consumed);
+    ASSERT_EQ(fed.records.size(), 1u);
+    EXPECT_EQ(fed.records[0].Name(), "after.txt");
+}
+
+// The quick search accepts 'ÿ'; the deep pre-analysis keeps the table that refuses it.
+TEST(ExFatEntrySets, TheYDiaeresisTable) {
+    const auto entries = Join({MakeSet(Named(u"\u00FF first.txt")), MakeSet(Named(u"second.txt"))});
+    const Fed quick = Feed(entries, ExFatNameTable::Quick);
+    EXPECT_TRUE(quick.consumed);
+    EXPECT_EQ(quick.records.size(), 2u);
+    const Fed strict = Feed(entries, ExFatNameTable::Strict);
+    ASSERT_EQ(strict.records.size(), 1u);
+    EXPECT_EQ(strict.records[0].Name(), "second.txt");
+    const CExFatEntryRules rules(9, 12, kTotalSectors, ExFatNameTable::Strict);
+    EXPECT_TRUE(rules.IsNameCharacter(0x1A));
+    EXPECT_TRUE(rules.IsNameCharacter(0x100));
+    EXPECT_FALSE(rules.IsNameCharacter(0xFF));
+    for (u16 c : {0x22, 0x2A, 0x2F, 0x3A, 0x3C, 0x3E, 0x3F, 0x5C, 0x7C}) EXPECT_FALSE(rules.IsNameCharacter(c)) << c;
+}
+
+// Sets that break their own order are dropped without a trace, and the next file entry starts afresh.
+TEST(ExFatEntrySets, BrokenSetsAreDropped) {
+    SetSpec live = Named(u"live.txt");
+    std::vector<u8> mixed = MakeSet(live);
+    mixed[32] = 0x40;  // a deleted stream behind an in-use file entry
+    std::vector<u8> orphanName = MakeSet(Named(u"orphan.txt"));
+    orphanName.erase(orphanName.begin(), orphanName.begin() + 64);  // a name entry alone
+    std::vector<u8> streamLate = MakeSet(Named(u"late.txt"));
+    std::swap_ranges(streamLate.begin() + 32, streamLate.begin() + 64, streamLate.begin() + 64);
+    for (const auto& broken : {mixed, orphanName, streamLate}) {
+        const Fed fed = Feed(Join({broken, MakeSet(Named(u"next.txt"))}));
+        EXPECT_TRUE(fed.consumed);
+        ASSERT_EQ(fed.records.size(), 1u);
+        EXPECT_EQ(fed.records[0].Name(), "next.txt");
+    }
+}
+
+// A set cut by the end of a buffer is completed by the next buffer of the same folder; a buffer shorter
+// than an entry is consumed.
+TEST(ExFatEntrySets, ASetRunsOverIntoTheNextBuffer) {
+    const std::vector<u8> set = MakeSet(Named(u"A name that needs three name entries in all.txt"));
+    CEFDTAnalyze analyzer;
+    analyzer.PrepareAnayze(9, 12, kTotalSectors);
+    EXPECT_TRUE(analyzer.Analyze(set.data(), 64, 10));
+    EXPECT_TRUE(analyzer.GetFileList().empty());
+    EXPECT_TRUE(analyzer.Analyze(set.data() + 64, static_cast<unsigned>(set.size() - 64), 11));
+    ASSERT_EQ(analyzer.GetFileList().size(), 1u);
+    EXPECT_EQ(analyzer.GetFileList()[0].sector, 10);
+    EXPECT_EQ(analyzer.GetFileList()[0].Name(), "A name that needs three name entries in all.txt");
+    EXPECT_TRUE(analyzer.Analyze(set.data(), 31, 12));
+    EXPECT_TRUE(analyzer.Analyze(nullptr, 64, 12));
+}
+
+// The bitmap and up-case tests the deep search uses.
+TEST(ExFatEntrySets, BitmapAndUpcaseEntries) {
+    const CExFatEntryRules rules(9, 12, kTotalSectors, ExFatNameTable::Strict);
+    auto table = [](u8 type, u32 first, u64 length) {
+        return Entry(type, [=](ByteWriter& w) {
+            w.Le32(20, first);
+            w.Le64(24, length);
+        });
+    };
+    EXPECT_TRUE(rules.IsValidBitmapEntry(ByteReader(table(0x81, 2, 4096))));
+    EXPECT_TRUE(rules.IsValidUpcaseEntry(ByteReader(table(0x82, 3, 5836))));
+    EXPECT_FALSE(rules.IsValidBitmapEntry(ByteReader(table(0x81, 1, 4096))));
+    EXPECT_FALSE(rules.IsValidBitmapEntry(ByteReader(table(0x81, 2, kTotalSectors * 512))));
+    EXPECT_FALSE(rules.IsValidUpcaseEntry(ByteReader(table(0x82, 0xFFFFFFF0, 1 << 20))));
+    auto reserved = table(0x82, 3, 5836);
+    reserved[2] = 1;
+    EXPECT_FALSE(rules.IsValidUpcaseEntry(ByteReader(reserved)));
+    EXPECT_FALSE(rules.IsValidFileEntry(ByteReader(MakeSet(Named(u"x")).data(), 31)));
+}

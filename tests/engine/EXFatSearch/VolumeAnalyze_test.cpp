@@ -1,0 +1,98 @@
+// exFAT volume recognition and the node made from a record.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "engine/EXFatSearch/ExFatFileNode.h"
+#include "engine/EXFatSearch/ExFatPartition.h"
+#include "engine/EXFatSearch/ExFatTestSupport.h"
+#include "engine/EXFatSearch/ExFatVolumeAnalyze.h"
+#include "engine/VolumeAnalyze/VolumeAnalyzeController.h"
+
+TEST(ExFatVolumeAnalyze, RecognisesTheMkfsVolumesWithAnEmptyLabel) {
+    for (const exfattest::ImageCase& c : exfattest::Images()) {
+        SCOPED_TRACE(c.name);
+        fattest::FileDevice device(exfattest::Image(c.name), c.sectorSize, STORAGE_DEVICE_VOLUME, c.firstSector,
+                                   c.sectors);
+        std::unique_ptr<IVolumeAnalyze> analyzer(CreateExfatVolumeAnalyze(&device, 0));
+        ASSERT_NE(analyzer, nullptr);
+        EXPECT_EQ(analyzer->GetFileSystemType(), FILE_SYSTEM_EXFAT);
+        EXPECT_EQ(analyzer->GetTotalSector(), device.GetTotalSectors());
+        char label[16];
+        std::memset(label, 'x', sizeof label);
+        analyzer->GetLabel(label, sizeof label);
+        EXPECT_STREQ(label, "");
+        analyzer->GetLabel(nullptr, 16);
+        // The backup boot sector passes the same test.
+        std::unique_ptr<IVolumeAnalyze> backup(CreateExfatVolumeAnalyze(&device, exfat::boot::kBackupDistance));
+        EXPECT_NE(backup, nullptr);
+        // Volume recognition asks the FAT analyser first, then this one.
+        std::unique_ptr<CVolumeAnalyzeController> controller(CreateVolumeAnalyzeController(&device, 0));
+        ASSERT_NE(controller, nullptr);
+        ASSERT_NE(controller->GetVolumeAnzlyzer(), nullptr);
+        EXPECT_EQ(controller->GetVolumeAnzlyzer()->GetFileSystemType(), FILE_SYSTEM_EXFAT);
+    }
+}
+
+TEST(ExFatVolumeAnalyze, RefusesWhatIsNotAnExFatVolumeOfThisDevice) {
+    EXPECT_EQ(CreateExfatVolumeAnalyze(nullptr, 0), nullptr);
+    exfattest::SyntheticVolume v;
+    auto unreadable = v.Device();
+    unreadable->FailSector(0);
+    EXPECT_EQ(CreateExfatVolumeAnalyze(unreadable.get(), 0), nullptr);
+    // Larger sectors are refused before anything is read.
+    testsupport::MemoryDevice large(i64{4}, 8192);
+    EXPECT_EQ(CreateExfatVolumeAnalyze(&large, 0), nullptr);
+    EXPECT_EQ(large.ReadCount(), 0);
+    // The boot sector says 512-byte sectors: a device of 4096-byte sectors is not its device.
+    testsupport::MemoryDevice wide(v.Bytes(), 4096);
+    EXPECT_EQ(CreateExfatVolumeAnalyze(&wide, 0), nullptr);
+    fattest::FileDevice fat16(fattest::Image("fat16"), 512);
+    EXPECT_EQ(CreateExfatVolumeAnalyze(&fat16, 0), nullptr);
+    auto good = v.Device();
+    std::unique_ptr<IVolumeAnalyze> analyzer(CreateExfatVolumeAnalyze(good.get(), 0));
+    ASSERT_NE(analyzer, nullptr);
+    EXPECT_EQ(analyzer->GetTotalSector(), good->GetTotalSectors());
+}
+
+TEST(ExFatFileNode, MadeFromARecord) {
+    CExFatPartition partition;
+    partition.SetSectorSize(512);
+    partition.SetSectorsPerCluster(8);
+    partition.SetDataRegionStart(1000);
+    _tagFileBaseInfo record;
+    record.attributes = 0x21;
+    record.firstCluster = 12;
+    record.dataLength = 5000;
+    record.noFatChain = 1;
+    record.inUse = 0;
+    record.sector = 4242;
+    record.createTime = record.modifiedTime = record.accessedTime = exfattest::kStamp;
+    for (char16_t c : std::u16string(u"notes.txt")) record.nameUnits[record.nameUnitCount++] = c;
+    std::unique_ptr<CExFatFileNode, void (*)(CExFatFileNode*)> node(partition.BuildFile(record),
+                                                                   [](CExFatFileNode* n) { n->Release(); });
+    ASSERT_NE(node, nullptr);
+    EXPECT_STREQ(node->GetFileName(), "notes.txt");
+    EXPECT_EQ(node->GetFileSize(), 5000);
+    EXPECT_EQ(node->IsDeleted(), 1u);
+    EXPECT_EQ(node->GetAttribute(), 0x21) << "the deleted mark leaves the stored attributes";
+    EXPECT_EQ(node->IsDirectory(), 0u);
+    EXPECT_EQ(node->GetSearcheType(), SEARCHER_EXFAT);
+    EXPECT_EQ(node->GetFirstCluster(), 12u);
+    EXPECT_EQ(node->GetMetadataStartPosition(), 4242);
+    EXPECT_EQ(node->GetModificationTime(), DosTime2FileTime(exfattest::kStamp));
+    // 2021-03-04 05:06:08 UTC.
+    EXPECT_EQ(node->GetModificationTime(), 1614834368LL * 10000000 + 116444736000000000LL);
+    ASSERT_NE(node->GetDataRunList(), nullptr);
+    DataRun* run = node->GetDataRunList()->GetFirst();
+    ASSERT_NE(run, nullptr);
+    EXPECT_EQ(run->start, 10);
+    EXPECT_EQ(run->length, 2u);
+    EXPECT_EQ(partition.NodeIdOf(record), partition.ConvertClusterNumToSector(12));
+    record.firstCluster = 0;
+    EXPECT_EQ(partition.NodeIdOf(record), CExFatPartition::kFirstVirtualId);
+    EXPECT_EQ(partition.NodeIdOf(record), CExFatPartition::kFirstVirtualId + 1);
+    partition.ResetVirtualIds();
+    EXPECT_EQ(partition.NodeIdOf(record), CExFatPartition::kFirstVirtualId);
+}
