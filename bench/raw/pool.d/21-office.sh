@@ -88,7 +88,7 @@ done
 # Ghostscript PDFs retitled by exiftool (an incremental update).
 for k in 2 4 5 6; do
     gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -dOmitInfoDate -dOmitXMP -dOmitID -o "$pool/gs$k.pdf" "$src/out/w$k.pdf"
-    exiftool -q -overwrite_original -Title="Summary Letter" -Author="${people[k]}" \
+    exiftool -q -overwrite_original -Title="Summary Letter" -Author="${people[k % 6]}" \
         -CreateDate="20$((10 + k)):0$k:0$k 0$k:11:12+00:00" "$pool/gs$k.pdf"
 done
 
