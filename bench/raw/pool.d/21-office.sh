@@ -93,6 +93,7 @@ for k in 2 4 5 6; do
 done
 
 # The OLE writer's compound files.
+mkdir -p "$src/ole"
 python3 "$office_py" ole "$src/ole"
 for f in "$src"/ole/*; do cp "$f" "$pool/$(basename "$f")"; done
 
