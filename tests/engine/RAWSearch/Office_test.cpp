@@ -170,22 +170,47 @@ TEST_F(OfficeSearch, EachArchiveReadsItsOwnMetadataAcrossABlockEnd) {
 
 TEST_F(OfficeSearch, SizesBehindTheDataEndAtTheEndRecord) {
     // The office writer's streaming form: every entry's sizes follow its data, so the walk stops at the
-    // first entry and the end record in a zero-padded sector ends the file; "word/" names type it.
-    Bytes doc = Zip({{"_rels/.rels", Text("<Relationships/>"), true, true},
-                     {"word/document.xml", Random(2300, 7), false, true},
-                     {"word/styles.xml", Random(700, 8), false, true}});
-    FileZIPAnalyser zip;
-    const Bytes image = Place({{0, doc}}, doc.size() / 512 + 6);
-    CRawFileInfo accepted;
-    ASSERT_EQ(zip.AnalyseBuffer(const_cast<unsigned char*>(image.data()), accepted), 1);
-    std::unique_ptr<CRawFileInfo> record(zip.CreateRawFileInfo());
-    record->m_type = accepted.m_type;
-    const i64 end = Drive(*record, image);
-    ASSERT_TRUE(doc.size() % 512 <= 492 && doc.size() % 512 >= 22) << "the end record lies in one sector";
-    EXPECT_EQ(end, static_cast<i64>((doc.size() - 1) / 512));
-    EXPECT_EQ(record->m_size, doc.size());
-    EXPECT_EQ(record->m_type, RAW_TYPE_DOCX);
-    EXPECT_EQ(record->GetRawFileName(), "0-" + std::to_string(end) + "_");
+    // first entry and the archive's own end record (its central directory ends where it begins) ends the
+    // file wherever it lies: in one sector with zeros after it, across two sectors, or followed by other
+    // bytes. An archive stored inside, with its own end record, does not end it. "word/" names type it.
+    struct Case {
+        const char* what;
+        size_t lowTail, highTail;  // the archive's length modulo 512 lies in [lowTail, highTail]
+        bool inner;                // a stored archive inside
+        bool bytesAfter;           // random bytes right after the archive's last sector
+    };
+    const Case cases[] = {
+        {"end record in one sector, zeros after", 22, 492, false, false},
+        {"end record across two sectors", 1, 21, false, false},
+        {"fewer than 17 zero bytes after the end record", 497, 508, false, true},
+        {"an archive stored inside", 100, 400, true, true},
+    };
+    const Bytes inner = Zip({{"inner.txt", Random(900, 11)}});
+    for (const Case& c : cases) {
+        Bytes doc;
+        for (size_t filler = 2300; filler < 2300 + 512; ++filler) {
+            std::vector<ZipEntry> entries = {{"_rels/.rels", Text("<Relationships/>"), true, true},
+                                             {"word/document.xml", Random(filler, 7), false, true}};
+            if (c.inner) entries.push_back({"word/embeddings/package.zip", inner, false, true});
+            entries.push_back({"word/styles.xml", Random(700, 8), false, true});
+            doc = Zip(entries);
+            if (doc.size() % 512 >= c.lowTail && doc.size() % 512 <= c.highTail) break;
+        }
+        ASSERT_TRUE(doc.size() % 512 >= c.lowTail && doc.size() % 512 <= c.highTail) << c.what;
+        const size_t sectors = (doc.size() + 511) / 512;
+        const Bytes image = c.bytesAfter ? Place({{0, doc}, {sectors, Random(8 * 512, 12)}}, sectors + 14)
+                                         : Place({{0, doc}}, sectors + 6);
+        FileZIPAnalyser zip;
+        CRawFileInfo accepted;
+        ASSERT_EQ(zip.AnalyseBuffer(const_cast<unsigned char*>(image.data()), accepted), 1) << c.what;
+        std::unique_ptr<CRawFileInfo> record(zip.CreateRawFileInfo());
+        record->m_type = accepted.m_type;
+        const i64 end = Drive(*record, image);
+        EXPECT_EQ(end, static_cast<i64>((doc.size() - 1) / 512)) << c.what;
+        EXPECT_EQ(record->m_size, doc.size()) << c.what;
+        EXPECT_EQ(record->m_type, RAW_TYPE_DOCX) << c.what;
+        EXPECT_EQ(record->GetRawFileName(), "0-" + std::to_string(end) + "_") << c.what;
+    }
 }
 
 TEST_F(OfficeSearch, AFourKilobyteNameAtTheWindowEndIsReadByTheDevice) {

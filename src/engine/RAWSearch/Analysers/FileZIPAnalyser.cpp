@@ -315,6 +315,30 @@ void FileZIPAnalyser::ZIPRawFileInfo::LookForEndRecord(const StreamWindow& windo
     }
 }
 
+bool FileZIPAnalyser::ZIPRawFileInfo::FindOwnEndRecord(const StreamWindow& window) {
+    const i64 first = std::max<i64>(window.Begin(), window.SectorStart() - static_cast<i64>(kEndSize - 1));
+    const i64 last = window.SectorEnd() - static_cast<i64>(kEndSize);
+    if (last < first) return false;
+    const ByteReader held = window.From(first);
+    const size_t span = static_cast<size_t>(last - first) + 1;
+    if (held.size() < span) return false;
+    const unsigned char* base = held.data();
+    for (const unsigned char* p = base;
+         (p = static_cast<const unsigned char*>(memchr(p, 'P', span - static_cast<size_t>(p - base)))) != nullptr;
+         ++p) {
+        const u64 offset = static_cast<u64>(p - base);
+        const std::optional<ByteReader> record = held.Sub(offset, kEndSize);
+        if (!record || record->Le32(kSignature) != kEndSignature) continue;
+        const u64 directorySize = *record->Le32(kEndDirectorySize);
+        const u64 directoryOffset = *record->Le32(kEndDirectoryOffset);
+        const u64 at = static_cast<u64>(first) + offset;
+        if (directorySize == 0 || directoryOffset + directorySize != at) continue;
+        Finish(at + kEndSize + *record->Le16(kEndCommentLength));
+        return true;
+    }
+    return false;
+}
+
 void FileZIPAnalyser::ZIPRawFileInfo::JudeOleType(const unsigned char* sector, int length) {
     if (sector == nullptr || length <= 0) return;
     const unsigned char* end = sector + length;
@@ -364,7 +388,7 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
     // Where the walk cannot follow the blocks (sizes behind the data), an IPA, or an archive whose first
     // entry had no sizes, the end record in a zero-padded sector ends the file.
     if (!m_finished && (!m_firstEntryHasSizes || m_walkStopped || m_type == RAW_TYPE_IPA)) {
-        LookForEndRecord(window, ctx.trailingZeroBytes);
+        if (!FindOwnEndRecord(window)) LookForEndRecord(window, ctx.trailingZeroBytes);
         if (m_office) JudeOleType(sector, sectorSize);
     }
     if (!m_finished) return RAW_SIZE_CONTINUE;

@@ -76,6 +76,11 @@ private:
     void Walk(const StreamWindow& window);
     void ReadPendingMetadata(const StreamWindow& window);
     void LookForEndRecord(const StreamWindow& window, u32 trailingZeroBytes);
+    // An end record whose last byte lies in the current sector and whose central directory, as it states
+    // it, ends where the record begins: the archive's own, also when it straddles two sectors or when
+    // fewer than 17 zero bytes follow it. The end record of an archive stored inside never matches (its
+    // offsets count from its own start).
+    bool FindOwnEndRecord(const StreamWindow& window);
     void Finish(u64 size);
 
     bool m_office = false;

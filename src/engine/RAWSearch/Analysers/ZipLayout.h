@@ -36,6 +36,8 @@ inline constexpr size_t kCentralCommentLength = 32;
 inline constexpr size_t kCentralHeaderSize = 46;
 
 // End of central directory record; the Zip64 end record and locator as fixed sizes.
+inline constexpr size_t kEndDirectorySize = 12;
+inline constexpr size_t kEndDirectoryOffset = 16;
 inline constexpr size_t kEndCommentLength = 20;
 inline constexpr size_t kEndSize = 22;
 inline constexpr size_t kZip64EndSize = 56;
