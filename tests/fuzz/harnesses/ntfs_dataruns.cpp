@@ -46,7 +46,8 @@ BRELVOX_FUZZ_TARGET(kHeader + 1024) {
             list.GetVCN(run.lcn);
             list.IsLCNContained(run.lcn);
         }
-        list.AddDataRunsfromBuffer(pairs.get(), length, startVcn);
+        const bool added = list.AddDataRunsfromBuffer(pairs.get(), length, startVcn);
+        FUZZ_CHECK(!added || startVcn >= 0);  // a negative first VCN is refused
         list.Sort();
         for (i64 vcn : {i64{0}, startVcn, startVcn + 1}) list.GetLCN(vcn);
     }

@@ -12,19 +12,19 @@
 
 namespace fuzz {
 
-class FuzzDevice : public IStorageDevice {
+// What both devices below share: a read-only device of a fixed geometry, its device record, and the
+// checks of a read (whole sectors inside the claimed size); the bytes come from FillSectors.
+class InputDevice : public IStorageDevice {
 public:
-    // totalSectors: what the device claims to hold (at least the input's sectors).
-    FuzzDevice(const uint8_t* image, size_t size, u32 sectorSize, i64 totalSectors,
-               u32 type = STORAGE_DEVICE_VOLUME);
-    ~FuzzDevice() override;
-    FuzzDevice(const FuzzDevice&) = delete;
-    FuzzDevice& operator=(const FuzzDevice&) = delete;
+    InputDevice(u32 sectorSize, i64 totalSectors, u32 type)
+        : m_sectorSize(sectorSize), m_totalSectors(totalSectors), m_type(type) {}
+    ~InputDevice() override;
+    InputDevice(const InputDevice&) = delete;
+    InputDevice& operator=(const InputDevice&) = delete;
 
     int Open(const char*) override { return 1; }
     int Close() override { return 1; }
-    // Whole sectors inside the claimed size; each folds onto the input (its last sector zero-padded).
-    int ReadSector(void* buffer, i64 firstSector, i64 sectorCount) override;
+    int ReadSector(void* buffer, i64 firstSector, i64 sectorCount) final;
     u32 GetSectorSize() override { return m_sectorSize; }
     i64 GetTotalSectors() override { return m_totalSectors; }
     int IOCtl(u64, void*) override { return 0; }
@@ -37,24 +37,37 @@ public:
     void SetVolumeRecord(u32 fileSystemType);
     void SetDiskRecord();
 
-    size_t ImageSectors() const { return m_imageSectors; }
-    u64 Reads() const { return m_reads; }
+protected:
+    // Writes sectorCount sectors from firstSector (checked to lie inside the device) to out.
+    virtual void FillSectors(u8* out, i64 firstSector, i64 sectorCount) = 0;
 
-private:
-    const uint8_t* m_image;
-    size_t m_size;
-    size_t m_imageSectors;
     u32 m_sectorSize;
     i64 m_totalSectors;
+
+private:
     u32 m_type;
     IStorageDeviceData* m_data = nullptr;
     u64 m_lastError = 0;
-    u64 m_reads = 0;
+};
+
+class FuzzDevice : public InputDevice {
+public:
+    // totalSectors: what the device claims to hold (at least the input's sectors).
+    FuzzDevice(const uint8_t* image, size_t size, u32 sectorSize, i64 totalSectors,
+               u32 type = STORAGE_DEVICE_VOLUME);
+
+private:
+    // Each sector folds onto the input (its last sector zero-padded).
+    void FillSectors(u8* out, i64 firstSector, i64 sectorCount) override;
+
+    const uint8_t* m_image;
+    size_t m_size;
+    size_t m_imageSectors;
 };
 
 // A device of the given size whose bytes are the pieces placed at their offsets (a later piece over an
 // earlier one), zeros elsewhere. The pieces' bytes are not copied: they outlive the device.
-class PiecesDevice : public IStorageDevice {
+class PiecesDevice : public InputDevice {
 public:
     struct Piece {
         u64 offset;
@@ -62,30 +75,11 @@ public:
         size_t size;
     };
     PiecesDevice(std::vector<Piece> pieces, u32 sectorSize, i64 totalSectors, u32 type = STORAGE_DEVICE_VOLUME);
-    ~PiecesDevice() override;
-    PiecesDevice(const PiecesDevice&) = delete;
-    PiecesDevice& operator=(const PiecesDevice&) = delete;
-
-    int Open(const char*) override { return 1; }
-    int Close() override { return 1; }
-    int ReadSector(void* buffer, i64 firstSector, i64 sectorCount) override;
-    u32 GetSectorSize() override { return m_sectorSize; }
-    i64 GetTotalSectors() override { return m_totalSectors; }
-    int IOCtl(u64, void*) override { return 0; }
-    IStorageDeviceData* GetPrivateData() override { return m_data; }
-    void SetPrivateData(IStorageDeviceData* data) override;
-    u32 GetType() override { return m_type; }
-    u64 GetLastError() override { return m_lastError; }
-
-    void SetVolumeRecord(u32 fileSystemType);
 
 private:
+    void FillSectors(u8* out, i64 firstSector, i64 sectorCount) override;
+
     std::vector<Piece> m_pieces;
-    u32 m_sectorSize;
-    i64 m_totalSectors;
-    u32 m_type;
-    IStorageDeviceData* m_data = nullptr;
-    u64 m_lastError = 0;
 };
 
 // The geometry header of the harnesses that read a device, and the image after it.
