@@ -40,7 +40,12 @@ std::optional<PropertyList> PropertyList::Parse(const std::string& bytes) {
     plist_t node = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &node);
     if (!node) return std::nullopt;
-    return PropertyList(node);
+    PropertyList list(node);
+    // A key or string holding a NUL (a binary list may store one) makes libplist's getters assert:
+    // such a list is refused as corrupt. Its XML form shows the NUL.
+    const std::string xml = list.Serialize(PlistFormat::Xml);
+    if (xml.find('\0') != std::string::npos) return std::nullopt;
+    return list;
 }
 
 std::optional<PropertyList> PropertyList::Load(const std::string& path) {
