@@ -11,16 +11,18 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/DirectoryTreeBuilder/FilesystemNode.h"
+#include "engine/DirectoryTreeBuilder/NodeList.h"
 #include "engine/DirectoryTreeBuilder/PendingNodes.h"
 
 struct _PARENT_INFO {
-    std::vector<CFileNode*> nodes;  // every node recorded under one ID (the same folder found again)
+    CNodeList nodes;  // every node recorded under one ID (the same folder found again)
 };
 
 struct _DIRECTORY_TREE_INFO {
@@ -40,7 +42,6 @@ struct _DIRECTORY_TREE_INFO {
     std::vector<CFileNode*> trashCandidates;
     std::map<i64, _PARENT_INFO> folders;
     std::map<i64, _PARENT_INFO> files;
-    std::map<i64, _PARENT_INFO> published;
     std::vector<i64> privateDataIds;
     std::unique_ptr<CFilesystemNode> root;
     i64 rootId = 0;
@@ -83,13 +84,33 @@ public:
 
     const std::string& GetDeviceName() const { return m_deviceName; }
     _DIRECTORY_TREE_INFO* FindRecord(_tagSearcherType type);
-    size_t OwnedNodeCount() const { return m_owned.size(); }
+    size_t OwnedNodeCount() const { return m_ownedCount; }
 
     static CFileNode* GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates, CFileNode* node);
     // True when no node below folder is a file (a walk of everything below it).
     static bool IsEmptyFolder(CFileNode* folder);
+    static CFileNode* GetCorrectParent(i64 trashId, CFileNode* const* candidates, size_t count, CFileNode* node);
 
 private:
+    // What the builder knows of one node, found through the node's slot number: owned, published, its
+    // arrival number while pending, and what the climbs know of the tree's shape.
+    struct NodeState {
+        CFileNode* node = nullptr;     // null once released
+        CFileNode* topHint = nullptr;  // the highest ancestor found so far
+        u64 seq = 0;
+        u64 seen = 0;  // the walk of TakeNewlyInTree that last passed here
+        bool pending = false;
+        bool owned = false;
+        bool published = false;
+        bool holdsFile = false;
+    };
+    NodeState* StateOf(CFileNode* node) {
+        const u32 slot = node->GetBuilderSlot();
+        return slot < m_states.size() && m_states[slot].node == node ? &m_states[slot] : nullptr;
+    }
+    NodeState& StateFor(CFileNode* node);
+    bool FindPending(_DIRECTORY_TREE_INFO& record, CFileNode* node, u64& seq);
+
     struct Held {
         CFileNode* node;
         _tagSearcherType type;
@@ -127,7 +148,7 @@ private:
     static std::string NameOf(CFileNode* node);
 
     // Trash and recycle bin (TrashAndRecycleBin.cpp).
-    static bool IsTrashName(const std::string& name);
+    static bool IsTrashName(std::string_view name);
     bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     void SettleTrashFromCandidates(_DIRECTORY_TREE_INFO& record);
     bool InsertToRecycleBin(CFileNode* node, _tagSearcherType type);
@@ -153,11 +174,11 @@ private:
     // added, so an ancestor of a node stays its ancestor and a folder with a file below it keeps it:
     // each node remembers the highest ancestor found so far, and folders known to hold a file are kept.
     // With these a climb costs about as much as the links it makes, however deep the folders nest.
-    std::unordered_map<CFileNode*, CFileNode*> m_topHint;
-    std::unordered_set<CFileNode*> m_holdsFile;
-    std::vector<CFileNode*> m_walk;  // scratch of TopOf
+    std::vector<NodeState> m_states;  // by slot number; a released node's slot stays empty
+    std::vector<CFileNode*> m_walk;   // scratch of TopOf
+    u64 m_seenWalk = 0;
 
-    std::unordered_set<CFileNode*> m_owned;
+    size_t m_ownedCount = 0;
     std::function<i64()> m_now;
     std::function<void(int)> m_sleep;
 };
