@@ -40,7 +40,7 @@ void Erase(List& nodes, CFileNode* node) {
     nodes.erase(std::remove(nodes.begin(), nodes.end(), node), nodes.end());
 }
 
-void EraseFromMap(std::map<i64, _PARENT_INFO>& map, CFileNode* node) {
+void EraseFromMap(NodesById& map, CFileNode* node) {
     auto it = map.find(node->GetCurrentNodeID());
     if (it == map.end()) return;
     Erase(it->second.nodes, node);
@@ -227,7 +227,7 @@ bool CDirectoryTreeBuilder::TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, 
     return true;
 }
 
-int CDirectoryTreeBuilder::RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFileNode* node) {
+int CDirectoryTreeBuilder::RecordFileNode(NodesById& map, CFileNode* node) {
     _PARENT_INFO& entry = map[node->GetCurrentNodeID()];
     if (!m_restoring) {
         for (CFileNode* recorded : entry.nodes) {
@@ -624,13 +624,18 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     pendingIds.reserve(record->pending.Size());
     record->pending.ForEach([&](u64, CFileNode* node) { pendingIds.push_back(node->GetCurrentNodeID()); });
     std::sort(pendingIds.begin(), pendingIds.end());
+    // The first file of each ID that is neither in a tree, pending nor published, in ID order.
+    std::vector<std::pair<i64, CFileNode*>> again;
     for (auto& [id, entry] : record->files) {
         if (entry.nodes.empty()) continue;
         CFileNode* first = entry.nodes.front();
         if (!first->GetParent() && !std::binary_search(pendingIds.begin(), pendingIds.end(), id) &&
             !IsPublished(*record, first))
-            AddPending(*record, first);
+            again.emplace_back(id, first);
     }
+    std::sort(again.begin(), again.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& entry : again) AddPending(*record, entry.second);
     {
         SimpleLock hold(&g_lockerAddData);
         MarkAllDeletedFiles(*record);

@@ -25,6 +25,9 @@ struct _PARENT_INFO {
     CNodeList nodes;  // every node recorded under one ID (the same folder found again)
 };
 
+// The nodes recorded per ID (lookups by ID; a walk in ID order sorts first).
+using NodesById = std::unordered_map<i64, _PARENT_INFO>;
+
 struct _DIRECTORY_TREE_INFO {
     _tagSearcherType type = SEARCHER_NONE;
     CPendingNodes pending;
@@ -40,8 +43,8 @@ struct _DIRECTORY_TREE_INFO {
     u64 climbing = 0;
     bool climbAll = false;
     std::vector<CFileNode*> trashCandidates;
-    std::map<i64, _PARENT_INFO> folders;
-    std::map<i64, _PARENT_INFO> files;
+    NodesById folders;
+    NodesById files;
     std::vector<i64> privateDataIds;
     std::unique_ptr<CFilesystemNode> root;
     i64 rootId = 0;
@@ -119,7 +122,7 @@ private:
     int AddNodeInternal(CFileNode* node, _tagSearcherType type);
     int Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
     bool TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
-    int RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFileNode* node);
+    int RecordFileNode(NodesById& map, CFileNode* node);
     CFileNode* FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo, bool* onlyOne = nullptr);
     size_t BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, _tagSearcherType type, bool force);
     enum class ClimbStart { Linked, Waits, Retry };
