@@ -34,11 +34,20 @@ RAW_FILE_TYPE TypeOfExtension(const std::string& ext) {
 }
 
 // The type the search records at a file's first sector: the camera raws built on TIFF are accepted as
-// TIFF, their make types them later.
+// TIFF (their make types them later), compound files as OLE, ZIP-based documents as ZIP (iOS packages as
+// IPA), Illustrator files as PDF; their content types them later.
 RAW_FILE_TYPE TypeAtStart(const std::string& ext) {
     static const std::set<std::string> kTiffBased = {"NEF", "CR2", "SR2", "ARW", "RAW", "RW2", "DNG", "RAF",
                                                      "DCR", "KDC", "3FR", "ERF", "MEF", "PEF", "SRW", "ORF"};
-    return kTiffBased.count(ext) != 0 ? TypeOfExtension("TIF") : TypeOfExtension(ext);
+    static const std::set<std::string> kOle = {"DOC", "XLS", "PPT", "MOF", "VSD", "PUB",
+                                               "MAX", "MPP", "QPW", "IPT", "AAF", "ADP"};
+    static const std::set<std::string> kZip = {"DOCX",  "XLSX",    "PPTX", "ODT", "ODS", "ODP", "EPUB",
+                                               "CDR",   "KEY",     "PAGES", "NUMBERS", "OLM", "TAX"};
+    if (kTiffBased.count(ext) != 0) return TypeOfExtension("TIF");
+    if (kOle.count(ext) != 0) return TypeOfExtension("OLE");
+    if (kZip.count(ext) != 0) return TypeOfExtension("ZIP");
+    if (ext == "AI") return TypeOfExtension("PDF");
+    return TypeOfExtension(ext);
 }
 
 std::vector<Row> Manifest() {
@@ -94,7 +103,7 @@ TEST(Carving, EveryManifestFileIsFoundExactly) {
         const auto& found = it->second;
         EXPECT_EQ(found.size, row.size) << row.name;
         EXPECT_EQ(found.name, row.name);
-        EXPECT_EQ(found.type, row.tagKind == "camera" ? SEARCHER_RAW_TAG : SEARCHER_RAW) << row.name;
+        EXPECT_EQ(found.type, row.tagKind.empty() ? SEARCHER_RAW : SEARCHER_RAW_TAG) << row.name;
         EXPECT_EQ(found.time, ExifTime(row.time)) << row.name;
         EXPECT_EQ(sectorMap.at(row.start), TypeAtStart(row.type)) << row.name;
         // The bytes the run covers are the planted file (or begin with it, when the rule sizes it longer).

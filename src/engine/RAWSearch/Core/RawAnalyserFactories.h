@@ -21,3 +21,7 @@ IRawFileAnalyser* CreateFileMRWAnalyser();
 IRawFileAnalyser* CreateFileICNSAnalyser();
 IRawFileAnalyser* CreateFileBMPAnalyser();
 IRawFileAnalyser* CreateFileEMFAnalyser();
+// Office documents: OLE compound files, ZIP archives and ZIP-based documents, PDF.
+IRawFileAnalyser* CreateFileOLEAnalyser();
+IRawFileAnalyser* CreateFileZIPAnalyser();
+IRawFileAnalyser* CreatePdfAnalyzer();
