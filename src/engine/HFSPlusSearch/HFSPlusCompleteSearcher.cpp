@@ -51,6 +51,15 @@ bool ReadCatalogRecord(CHFSPlusBTNode& node, u16 index, BTKey& key, HFSPlusCatal
     return DecodeCatalogRecord(bytes->From(size_t(*keyLength) + 2), record);
 }
 
+// A window of the search's device at a candidate's start, in the device's own sector size (the
+// device under the read-ahead cache carries no disk record to take it from).
+class CCandidateWindow : public CPartitionVirtualVolumeDevice {
+public:
+    CCandidateWindow(IStorageDevice* parent, i64 start, i64 count) : CPartitionVirtualVolumeDevice(parent, start, count) {
+        if (parent && parent->GetSectorSize()) m_sectorSize = parent->GetSectorSize();
+    }
+};
+
 }  // namespace
 
 void StampPartition(CFileNode& node, u32 index) {
@@ -436,18 +445,35 @@ CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::OwnerOf(cons
     return nullptr;
 }
 
+i64 CHFSPlusCompleteFileSystemSearchController::JournalStart(const CompleteSearchPatition& candidate) const {
+    const HFSPlusVolumeHeader* header = candidate.header.get();
+    if (!header || candidate.journalInfoSector < 0) return -1;
+    const i64 infoSectors = BlocksToSectors(header->journalInfoBlock, header->blockSize, m_sectorSize);
+    return candidate.journalInfoSector >= infoSectors ? candidate.journalInfoSector - infoSectors : -1;
+}
+
 bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPatition& candidate, size_t index) {
-    const bool atOwnStart = candidate.headerSector - candidate.startSector == HeaderOffset();
-    if (index == 0 && candidate.startSector == 0) {
+    // Where the volume lies: the journal info block met so far says it best; without one, the header
+    // met (a candidate given another volume's header, such as the first one, which spans the device);
+    // else the candidate's own start.
+    i64 start = candidate.startSector;
+    i64 count = candidate.sectorCount;
+    i64 found = JournalStart(candidate);
+    if (found < 0 && candidate.headerSector >= HeaderOffset()) found = candidate.headerSector - HeaderOffset();
+    if (found >= 0 && found != start) {
+        start = found;
+        count = std::min(VolumeSectors(*candidate.header, m_sectorSize), m_totalSectors - start);
+    }
+    const bool atOwnStart = candidate.headerSector - start == HeaderOffset();
+    if (index == 0 && start == 0) {
         // A volume at the start of the device reads through the search's own device.
         candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(m_device, false));
         if (!candidate.volume) return false;
         if (atOwnStart) SearchVolumeWhole(candidate, 0, 0, true);
         return true;
     }
-    if (candidate.startSector < 1 || candidate.sectorCount < 2) return false;
-    candidate.partitionDevice.reset(
-        new (std::nothrow) CPartitionVirtualVolumeDevice(m_device, candidate.startSector, candidate.sectorCount));
+    if (start < 1 || count < 2) return false;
+    candidate.partitionDevice.reset(new (std::nothrow) CCandidateWindow(m_device, start, count));
     if (!candidate.partitionDevice) return false;
     candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(candidate.partitionDevice.get(), false));
     if (!candidate.volume) return false;
@@ -455,11 +481,10 @@ bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPat
         candidate.volume.reset();
         return false;
     }
-    const bool recorded = std::any_of(m_volumeRecords.begin(), m_volumeRecords.end(), [&](const auto& record) {
-        return record.startSector == candidate.startSector;
-    });
+    const bool recorded = std::any_of(m_volumeRecords.begin(), m_volumeRecords.end(),
+                                      [&](const auto& record) { return record.startSector == start; });
     if (atOwnStart && ((m_deviceKind == STORAGE_DEVICE_DISK && recorded) || index == 0))
-        SearchVolumeWhole(candidate, u32(index), u64(candidate.startSector), index == 0);
+        SearchVolumeWhole(candidate, u32(index), u64(start), index == 0);
     return true;
 }
 
@@ -492,9 +517,8 @@ int CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
         u32 blockSize = candidate->blockSize;
         if (const HFSPlusVolumeHeader* header = candidate->header.get()) {
             sectors = VolumeSectors(*header, m_sectorSize);
-            const i64 infoSectors = BlocksToSectors(header->journalInfoBlock, header->blockSize, m_sectorSize);
-            if (candidate->journalInfoSector >= 0 && candidate->journalInfoSector >= infoSectors)
-                start = candidate->journalInfoSector - infoSectors;
+            if (const i64 journal = JournalStart(*candidate); journal >= 0)
+                start = journal;
             else
                 std::printf("ErrorLine:%d Can't Find Volume Start Sector!\n", __LINE__);
             blockSize = header->blockSize;

@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,7 +33,8 @@ struct Partition {
 
 struct Output {
     std::vector<Partition> partitions;
-    std::map<std::string, long long> files;  // listed path -> size (type 31, files only)
+    std::map<std::string, long long> files;    // live files: listed path -> size (type 31)
+    std::map<std::string, long long> deleted;  // deleted files: the same
 };
 
 Output Parse(const std::string& text) {
@@ -44,7 +47,7 @@ Output Parse(const std::string& text) {
             out.partitions.push_back({std::stoll(f[3]), std::stoll(f[5]), unsigned(std::stoul(f[1])),
                                       unsigned(std::stoul(f[2])), unsigned(std::stoul(f[6])), unsigned(std::stoul(f[7]))});
         } else if (f.size() == 6 && f[0] == "31" && f[4] == "0") {
-            out.files[f[1]] = std::stoll(f[2]);
+            (f[3] == "1" ? out.deleted : out.files)[f[1]] = std::stoll(f[2]);
         }
     }
     return out;
@@ -100,20 +103,67 @@ std::map<std::string, long long> PublishedFls(const std::string& text) {
     return out;
 }
 
+// The listing equals each volume's fls listing (after the tree builder's rules) below the scan's root
+// and the volume's own folder, and every copy has icat's bytes.
+// Hard links are listed as folders (their names lead to the private folder's files): `hardLinks` names
+// them, and they are left out of the comparison. `remembered` names files that only a journal's older
+// leaves hold: the leaves the deep scan meets in a journal give them as found files, so they may be
+// listed beside fls's, and a name they share with a live file is not compared by its bytes.
+void CheckListingAndCopies(const Output& out, const fs::path& recovered,
+                           const std::vector<std::pair<std::string, std::string>>& volumes,
+                           const std::set<std::string>& hardLinks = {}, const std::set<std::string>& remembered = {}) {
+    ASSERT_FALSE(out.files.empty());
+    const std::string root = out.files.begin()->first.substr(0, out.files.begin()->first.find('/') + 1);
+    std::map<std::string, long long> expected;
+    for (const auto& [golden, folder] : volumes)
+        for (const auto& [path, size] :
+             PublishedFls(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/" + golden + ".fls.txt"))))
+            if (!hardLinks.count(folder + path)) expected[root + folder + path] = size;
+    for (const auto& [path, size] : expected) {
+        SCOPED_TRACE(path);
+        auto it = out.files.find(path);
+        ASSERT_NE(it, out.files.end());
+        EXPECT_EQ(it->second, size);
+    }
+    for (const auto& [path, size] : out.files)
+        if (size > 0 && !remembered.count(path.substr(root.size())) && path.find("/HFS+ Private Data/") == std::string::npos)
+            EXPECT_TRUE(expected.count(path)) << "not in fls: " << path;
+    size_t copies = 0;
+    for (const auto& [golden, folder] : volumes) {
+        std::istringstream icat(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/" + golden + ".icat.txt")));
+        for (std::string line; std::getline(icat, line);) {
+            const std::string path = root + folder + Shown(line.substr(66));
+            if (!expected.count(path) || remembered.count(folder + Shown(line.substr(66)))) continue;
+            SCOPED_TRACE(path);
+            EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(recovered / path)), line.substr(0, 64));
+            ++copies;
+        }
+    }
+    EXPECT_GE(copies, 10u);
+}
+
 class HfsDeepScan : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fs::exists(kDriver)) GTEST_SKIP() << kDriver << " is not built";
     }
-    // The skeleton with the shared volumes written at their partitions' starts; false without them.
-    bool Assemble(const std::string& disk, const std::vector<std::pair<long long, std::string>>& volumes, fs::path& out) {
+    // The skeleton with volumes written at their partitions' starts: shared real volumes (false without
+    // them) or the writer's committed images, each passed through `patch` first.
+    bool Assemble(const std::string& disk, const std::vector<std::pair<long long, std::string>>& volumes, fs::path& out,
+                  const std::function<void(const std::string&, std::string&)>& patch = {}) {
         out = testsupport::UnpackXz(testsupport::FixturePath("hfsplus-disk/" + disk + ".img.xz"), dir.path());
         for (const auto& [start, name] : volumes) {
-            const auto xz = testsupport::SharedFixturePath(name + ".xz");
-            if (!xz) return false;
-            const fs::path volume = testsupport::UnpackXz(*xz, dir.path());
+            fs::path volume;
+            if (name.rfind("hfsplus/", 0) == 0) {
+                volume = testsupport::UnpackXz(testsupport::FixturePath(name + ".img.xz"), dir.path());
+            } else {
+                const auto xz = testsupport::SharedFixturePath(name + ".xz");
+                if (!xz) return false;
+                volume = testsupport::UnpackXz(*xz, dir.path());
+            }
             std::ifstream in(volume, std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+            std::string bytes((std::istreambuf_iterator<char>(in)), {});
+            if (patch) patch(name, bytes);
             std::fstream file(out, std::ios::binary | std::ios::in | std::ios::out);
             file.seekp(start * 512);
             file.write(bytes.data(), std::streamsize(bytes.size()));
@@ -156,34 +206,69 @@ TEST_F(HfsDeepScan, GuidDiskListsAndCopiesBothVolumes) {
         EXPECT_EQ(out.partitions[k].sectorSize, 512u);
     }
 
-    ASSERT_FALSE(out.files.empty());
-    const std::string root = out.files.begin()->first.substr(0, out.files.begin()->first.find('/') + 1);
-    const std::string second = root + "hfsplus_test/";
-    std::map<std::string, long long> expected;
-    for (const auto& [path, size] : PublishedFls(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/gpt-p1.fls.txt"))))
-        expected[root + path] = size;
-    for (const auto& [path, size] : PublishedFls(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/gpt-p2.fls.txt"))))
-        expected[second + path] = size;
-    for (const auto& [path, size] : expected) {
-        SCOPED_TRACE(path);
-        auto it = out.files.find(path);
-        ASSERT_NE(it, out.files.end());
-        EXPECT_EQ(it->second, size);
-    }
-    for (const auto& [path, size] : out.files)
-        if (size > 0) EXPECT_TRUE(expected.count(path)) << "not in fls: " << path;
+    CheckListingAndCopies(out, recovered, {{"gpt-p1", ""}, {"gpt-p2", "hfsplus_test/"}});
+}
 
-    size_t copies = 0;
-    for (const auto& [golden, prefix] : {std::pair{"gpt-p1", root}, std::pair{"gpt-p2", second}}) {
-        std::istringstream icat(testsupport::ReadFile(testsupport::FixturePath(std::string("hfsplus-disk/") + golden + ".icat.txt")));
-        for (std::string line; std::getline(icat, line);) {
-            const std::string sum = line.substr(0, 64);
-            const std::string path = prefix + Shown(line.substr(66));
-            if (!expected.count(path)) continue;
-            SCOPED_TRACE(path);
-            EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(recovered / path)), sum);
-            ++copies;
-        }
+// An MBR disk with the writer's journaled volume at 2048 and its HFSX volume (512-byte blocks) at 16384,
+// without volume records (an image file): the first is placed by its journal info block (it is met by
+// the first candidate, which spans the disk), the second by its header at its own start; compressed and
+// fragmented files come out whole.
+TEST_F(HfsDeepScan, MbrDiskPlacesEachVolume) {
+    std::istringstream table(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/mbr.sfdisk.txt")));
+    std::vector<std::pair<long long, long long>> parts;
+    for (std::string line; std::getline(table, line);) {
+        long long start = 0, size = 0;
+        if (std::sscanf(line.c_str(), "%*s : start= %lld, size= %lld", &start, &size) == 2) parts.emplace_back(start, size);
     }
-    EXPECT_GE(copies, 10u);
+    ASSERT_EQ(parts.size(), 2u);
+    // The writer's images share one volume identifier and creation date and predate the 0xDB fill of
+    // the journal info block's block that formatters write: each volume gets its own identifier and
+    // date and the fill (none of them read by fls or icat, whose goldens hold).
+    auto patch = [](const std::string& name, std::string& bytes) {
+        auto be32 = [&](size_t at) {
+            return u32(u8(bytes[at])) << 24 | u32(u8(bytes[at + 1])) << 16 | u32(u8(bytes[at + 2])) << 8 | u8(bytes[at + 3]);
+        };
+        for (size_t header : {size_t(1024), bytes.size() - 1024}) {
+            bytes[header + 80 + 31] = name == "hfsplus/hfsx" ? 2 : 1;  // the low byte of the identifier
+            bytes[header + 16 + 3] = name == "hfsplus/hfsx" ? 2 : 1;   // and of the creation date
+        }
+        const u32 blockSize = be32(1024 + 40);
+        const size_t info = size_t(be32(1024 + 12)) * blockSize;
+        for (size_t at = info + 180; at < info + blockSize; ++at) bytes[at] = char(0xDB);
+    };
+    fs::path image;
+    ASSERT_TRUE(Assemble("mbr", {{parts[0].first, "hfsplus/journaled"}, {parts[1].first, "hfsplus/hfsx"}}, image, patch));
+    const fs::path recovered = dir / "recovered";
+    std::string text;
+    ASSERT_EQ(Run("--deep --partitions - --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text), 0)
+        << testsupport::ReadFile(dir / "err.txt");
+    const Output out = Parse(text);
+    ASSERT_EQ(out.partitions.size(), 2u) << text.substr(0, 2000);
+    const unsigned perCluster[] = {8, 1};
+    for (size_t k = 0; k < 2; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(out.partitions[k].start, parts[k].first);
+        EXPECT_EQ(out.partitions[k].sectors, parts[k].second);
+        EXPECT_EQ(out.partitions[k].sectorsPerCluster, perCluster[k]);
+    }
+    std::set<std::string> hardLinks, remembered;
+    for (const auto& [name, folder] : {std::pair{"journaled", ""}, std::pair{"hfsx", "CASEFUL/"}})
+        for (const auto& p : hfs::FixturePlanted(name)) {
+            if (p.kind == "hardlink") hardLinks.insert(folder + p.path);
+            if (p.deleted) remembered.insert(folder + p.path);
+        }
+    CheckListingAndCopies(out, recovered, {{"mbr-p1", ""}, {"mbr-p2", "CASEFUL/"}}, hardLinks, remembered);
+    // The first volume is searched whole (it opens where its header and journal info block say): the
+    // files only its journal remembers are listed as deleted, with their sizes.
+    const std::string root = out.files.begin()->first.substr(0, out.files.begin()->first.find('/') + 1);
+    size_t deleted = 0;
+    for (const auto& p : hfs::FixturePlanted("journaled")) {
+        if (!p.deleted || p.size == 0) continue;
+        SCOPED_TRACE(p.path);
+        auto it = out.deleted.find(root + p.path);
+        ASSERT_NE(it, out.deleted.end());
+        EXPECT_EQ(it->second, i64(p.size));
+        ++deleted;
+    }
+    EXPECT_GT(deleted, 4u);
 }
