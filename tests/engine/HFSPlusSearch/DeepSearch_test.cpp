@@ -318,6 +318,9 @@ TEST(HfsDeepDisk, IntactVolumeBehindTheProtectiveMbrIsListedWholeAndReadBack) {
         EXPECT_EQ(records[0]->m_cluster0Sector, start);
         EXPECT_EQ(records[0]->GetTotalSectors(), i64(image.size() / sectorSize));
         EXPECT_EQ(records[0]->m_sectorsPerCluster, 4096 / sectorSize);
+        // Opened at its own start, in the disk's sector size: the volume itself serves reads.
+        ASSERT_NE(searcher.Candidates()[0]->volume, nullptr);
+        EXPECT_TRUE(searcher.Candidates()[0]->volume->IsOpen());
         ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
     }
 }
