@@ -267,17 +267,30 @@ int CFATBuildWorker::CompleteBuildDirectoryTree(const std::vector<FIRSTFOLDERSEC
     if (first == last || m_device == nullptr) return 1;
     const std::span<const FIRSTFOLDERSECTOR> range(&*first, static_cast<size_t>(last - first));
 
-    std::vector<u8> sector(fat::kMaxSectorSize);
+    // A lost root sector after the sector before it takes the long-name pieces that one left open.
+    std::vector<u8> sector(kCarryRoom + fat::kMaxSectorSize);
+    std::vector<u8> rootRun;
+    i64 rootRunSector = -1;
     OpenRuns openRuns;
     for (const FIRSTFOLDERSECTOR& record : range) {
         const u64 at = static_cast<u64>(record.sector);
         if (at < dataStart) {
             // A sector of a lost FAT16 root directory: its entries hang from the volume's top.
-            std::fill(sector.begin(), sector.end(), 0);
-            if (m_sectorSize > sector.size() || m_device->ReadSector(sector.data(), record.sector, 1) == 0) continue;
+            u8* read = sector.data() + kCarryRoom;
+            std::fill(read, read + fat::kMaxSectorSize, 0);
+            if (m_sectorSize > fat::kMaxSectorSize || m_device->ReadSector(read, record.sector, 1) == 0) continue;
+            u8* from = read;
+            if (rootRunSector + 1 == record.sector && !rootRun.empty()) {
+                from -= rootRun.size();
+                std::memcpy(from, rootRun.data(), rootRun.size());
+            }
+            const u32 length = static_cast<u32>(read + m_sectorSize - from);
             FATSecondaryLists secondary;
-            children.BuildChildrenFromBuffer(sector.data(), m_sectorSize, nullptr, found, secondary, 1, 1);
+            const u32 used = children.BuildChildrenFromBuffer(from, length, nullptr, found, secondary, 1, 1);
             found.clear();
+            rootRun.clear();
+            rootRunSector = record.sector;
+            if (used < length && length - used < kCarryRoom) rootRun.assign(from + used, from + length);
             continue;
         }
         // A sub-folder's first sector, where its "." entry says it is.
