@@ -7,6 +7,7 @@
 #include <set>
 
 #include "engine/FATSearch/FatDiskSupport.h"
+#include "support/MemoryDevice.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
 
@@ -187,4 +188,71 @@ TEST(FatDeepDisk, FoundThroughSubFoldersWhenBootSectorsAndTablesAreWiped) {
         EXPECT_EQ(LostFolderNames(again), names);
         EXPECT_EQ(AllPaths(again), paths);
     }
+}
+
+namespace {
+
+// The FAT16 volume's top-level names of a scan of the disk without boot sectors, with `planted`
+// sectors (from -> to) copied first.
+std::set<std::string> Fat16TopLevel(const std::vector<std::pair<i64, i64>>& planted, size_t* nodes = nullptr) {
+    testsupport::TempDir dir;
+    auto device = testsupport::MemoryDevice::FromFile(fatdisk::Copy("disk-boot-zeroed", dir.path()), 512,
+                                                      STORAGE_DEVICE_DISK);
+    for (const auto& [from, to] : planted) {
+        std::vector<u8> bytes(512);
+        EXPECT_EQ(device->ReadSector(bytes.data(), from, 1), 1);
+        device->Put(static_cast<u64>(to) * 512, bytes.data(), bytes.size());
+    }
+    DeepScan scan(std::move(device));
+    scan.Run();
+    if (nodes != nullptr) *nodes = scan.builder.m_nodes.size();
+    std::set<std::string> out;
+    const auto listed = fatdisk::ByPartition(scan.builder);
+    for (const auto& [key, l] : listed.at(0)) {
+        if (l.path.find('/') == std::string::npos) out.insert(l.path);
+    }
+    return out;
+}
+
+}  // namespace
+
+// A volume known from its sub-folders alone has no known root: the folder sectors up to 128 KiB below
+// its data area are read as its lost root (their entries at the top), those further below are not; a
+// folder's first sector found off the first sector of the cluster its "." names is passed over.
+TEST(FatDeepDisk, LostRootSectorsBelowTheDataAreaAndFolderSectorsOffTheirCluster) {
+    testsupport::TempDir dir;
+    DeepScan probe(fatdisk::Copy("disk-boot-zeroed", dir.path()));
+    probe.Run();
+    const auto found = probe.Partitions();
+    ASSERT_EQ(found.size(), 2u);
+    ASSERT_EQ(found[0].m_fileSystemType, FILE_SYSTEM_FAT16);
+    const i64 data = found[0].m_cluster0Sector;
+    const i64 end = found[1].m_partitionStartSector;
+    // An entries sector and a folder's first sector of the FAT16 volume's sub-folders.
+    i64 entries = -1;
+    i64 first = -1;
+    for (const auto& r : probe.searcher->FolderSectors()) {
+        if (r.sector < data || r.sector >= end) continue;
+        if (r.cluster == FIRSTFOLDERSECTOR::kUnknownCluster && entries < 0) entries = r.sector;
+        if (r.cluster != FIRSTFOLDERSECTOR::kUnknownCluster && first < 0) first = r.sector;
+    }
+    ASSERT_GE(entries, 0);
+    ASSERT_GE(first, 0);
+
+    size_t plainNodes = 0;
+    const auto plain = Fat16TopLevel({}, &plainNodes);
+    const auto near = Fat16TopLevel({{entries, data - 200}});
+    const auto far = Fat16TopLevel({{entries, data - 300}});
+    EXPECT_GT(near.size(), plain.size());
+    EXPECT_TRUE(std::includes(near.begin(), near.end(), plain.begin(), plain.end()));
+    EXPECT_EQ(far, plain);
+
+    // The volume's last sectors are free: one in the middle of a cluster, one at the start of a cluster
+    // other than the one its "." names.
+    const i64 spc = found[0].m_sectorsPerCluster;
+    const i64 lastCluster = data + (end - 8 - data) / spc * spc;
+    size_t offNodes = 0;
+    const auto off = Fat16TopLevel({{first, lastCluster + 1}, {first, lastCluster - spc}}, &offNodes);
+    EXPECT_EQ(off, plain);
+    EXPECT_EQ(offNodes, plainNodes);
 }

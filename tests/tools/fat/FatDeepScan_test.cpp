@@ -127,3 +127,19 @@ TEST_F(FatDeepScan, PartitionsListingAndBytesOfTheDiskWithoutItsMBR) {
         EXPECT_TRUE(found) << "not in fls: " << l.path;
     }
 }
+
+// --partitions never writes into the scanned source, and only a deep scan has partitions to list.
+TEST_F(FatDeepScan, PartitionsFileIsRefusedOnTheSourceAndForAQuickScan) {
+    const auto image = fatdisk::Copy("disk-mbr-zeroed", dir.path());
+    const std::string before = testsupport::Sha256Hex(testsupport::ReadFile(image));
+    for (const std::string mode : {"--deep", "--quick"}) {
+        SCOPED_TRACE(mode);
+        const std::string target = mode == "--deep" ? image.string() : (dir.path() / "p.txt").string();
+        const std::string command = kDriver + " " + mode + " --partitions '" + target + "' '" + image.string() +
+                                    "' >/dev/null 2>'" + (dir.path() / "err.txt").string() + "'";
+        EXPECT_NE(testsupport::RunCommand(command), 0);
+        EXPECT_NE(testsupport::ReadFile(dir.path() / "err.txt").find("brelvox-scan:"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "p.txt"));
+    }
+    EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(image)), before);
+}
