@@ -28,6 +28,38 @@ u64 HalfBytes(u32 type) {
     return type == FILE_SYSTEM_FAT32 ? 8 : 4;
 }
 
+// A candidate's layout, as a boot sector gives it or as the room around a sub-folder suggests.
+struct Layout {
+    i64 start;
+    i64 dataStart;
+    u32 sectorsPerCluster;
+    u32 type;
+    u64 totalSectors;
+    u64 sectorsPerTable;
+    u64 clusters;
+    u64 reserved;
+    u64 rootInfo;
+    u32 flag;
+};
+
+CFATSearchedPartitionInfo* NewCandidate(u32 sectorSize, const Layout& l) {
+    auto* c = CreateFATSearchedPartitionInfo(sectorSize);
+    if (c == nullptr) return nullptr;
+    c->m_cluster0Sector = l.dataStart;
+    c->m_sectorsPerCluster = l.sectorsPerCluster;
+    c->m_matchCount1 = 0;
+    c->m_matchCount2 = 0;
+    c->m_fileSystemType = l.type;
+    c->SetTotalSectors(l.totalSectors);
+    c->SetSectorPerFAT(static_cast<u32>(l.sectorsPerTable));
+    c->SetTotalCluster(static_cast<u32>(l.clusters));
+    c->SetStartSector(l.start);
+    c->SetReservedSector(static_cast<u16>(l.reserved));
+    c->SetRootInfo(static_cast<u32>(l.rootInfo));
+    c->MergeFlag(l.flag);
+    return c;
+}
+
 }  // namespace
 
 u64 fatdeep::TableSectors(u64 clusters, u32 type, u32 sectorSize) {
@@ -76,21 +108,8 @@ CFATSearchedPartitionInfo* CFATCompleteFSearcher::BuildPartitionInfoAccordingFAT
     if (spt < fatdeep::TableSectors(clusters, type, m_sectorSize)) return nullptr;
     if (type == FILE_SYSTEM_FAT32 && clusters < rootInfo) return nullptr;
 
-    auto* c = CreateFATSearchedPartitionInfo(m_sectorSize);
-    if (c == nullptr) return nullptr;
-    c->m_cluster0Sector = dataStart;
-    c->m_sectorsPerCluster = spc;
-    c->m_matchCount1 = 0;
-    c->m_matchCount2 = 0;
-    c->m_fileSystemType = type;
-    c->SetTotalSectors(static_cast<u64>(total));
-    c->SetSectorPerFAT(static_cast<u32>(spt));
-    c->SetTotalCluster(static_cast<u32>(clusters));
-    c->SetStartSector(sector);
-    c->SetReservedSector(static_cast<u16>(reserved));
-    c->SetRootInfo(static_cast<u32>(rootInfo));
-    c->MergeFlag(flag);
-    return c;
+    return NewCandidate(m_sectorSize, {sector, dataStart, spc, type, static_cast<u64>(total), spt, clusters,
+                                       reserved, rootInfo, flag});
 }
 
 int CFATCompleteFSearcher::AnalyzeFATDBRSector(i64 sector, const u8* buffer) {
@@ -185,21 +204,8 @@ CFATSearchedPartitionInfo* CFATCompleteFSearcher::BuildPartitionInfoAccordingtoS
         start -= static_cast<i64>(rootSectors);
         rootInfo = rootSectors;
     }
-    auto* c = CreateFATSearchedPartitionInfo(m_sectorSize);
-    if (c == nullptr) return nullptr;
-    c->m_cluster0Sector = dataStart;
-    c->m_sectorsPerCluster = spc;
-    c->m_matchCount1 = 0;
-    c->m_matchCount2 = 0;
-    c->m_fileSystemType = type;
-    c->SetTotalSectors(clusters * spc + rootSectors + 2 * spt + 1);
-    c->SetSectorPerFAT(static_cast<u32>(spt));
-    c->SetTotalCluster(static_cast<u32>(clusters));
-    c->SetStartSector(start);
-    c->SetReservedSector(1);
-    c->SetRootInfo(static_cast<u32>(rootInfo));
-    c->MergeFlag(fatdeep::kFromSubFolder);
-    return c;
+    return NewCandidate(m_sectorSize, {start, dataStart, spc, type, clusters * spc + rootSectors + 2 * spt + 1, spt,
+                                       clusters, 1, rootInfo, fatdeep::kFromSubFolder});
 }
 
 u32 CFATCompleteFSearcher::CalcFileSystemType(i64 dataStart, u32 spc, u64& clusters, u64& spt) const {
