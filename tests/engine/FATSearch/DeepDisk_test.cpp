@@ -180,6 +180,7 @@ TEST(FatDeepDisk, FoundThroughSubFoldersWhenBootSectorsAndTablesAreWiped) {
         }
 
         const auto paths = AllPaths(scan);
+        for (IFileNode* n : scan.builder.m_nodes) n->Release();
         scan.builder.m_nodes.clear();
         scan.Run();  // the same searcher again
         EXPECT_EQ(LostFolderNames(scan), names);
