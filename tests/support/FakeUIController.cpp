@@ -152,4 +152,204 @@ u32 FakeUIController::StringToFilterType(const char* text) {
     return KXCPPPublic::instance().StringToFilterType(text);
 }
 
+void FakeUIController::SetDeviceRows(DiskVolumeNodeData::Rows rows) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_rows = std::move(rows);
+}
+
+void FakeUIController::SetStartAnswer(bool started) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_startAnswer = started;
+}
+
+void FakeUIController::SetRecoveryAnswer(i64 code) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_recoveryAnswer = code;
+}
+
+void FakeUIController::SetSameDevice(bool same) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_sameDevice = same;
+}
+
+void FakeUIController::SetRecoveryState(const RecoveryState& state) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_recovery = state;
+}
+
+void FakeUIController::SetSelection(int count, u64 size) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_selectedCount = count;
+    m_selectedSize = size;
+}
+
+bool FakeUIController::Start(const std::string& call) {
+    m_calls.Add("ui:" + call);
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_startAnswer;
+}
+
+void FakeUIController::NotifiyDeviceInfoAfterInit(const std::string& key) {
+    m_calls.Add("ui:NotifiyDeviceInfoAfterInit(" + key + ")");
+    m_centre->PostOnMainThread(key, KXUIPublic::ClassObject());
+}
+
+void FakeUIController::GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) {
+    m_calls.Add("ui:GetDeviceInfoToArray");
+    if (!rows) return;
+    std::lock_guard<std::mutex> hold(m_mutex);
+    rows->insert(rows->end(), m_rows.begin(), m_rows.end());
+}
+
+bool FakeUIController::RefreshDeviceInfo() {
+    m_calls.Add("ui:RefreshDeviceInfo");
+    return true;
+}
+
+void FakeUIController::initFileType() {
+    m_calls.Add("ui:initFileType");
+}
+
+void FakeUIController::SetRecoveryType(u32 mask) {
+    m_calls.Add("ui:SetRecoveryType(" + std::to_string(mask) + ")");
+}
+
+void FakeUIController::SetViewType(int viewType) {
+    m_calls.Add("ui:SetViewType(" + std::to_string(viewType) + ")");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_viewType = viewType;
+}
+
+void FakeUIController::KXSetFlag(int flag) {
+    m_calls.Add("ui:KXSetFlag(" + std::to_string(flag) + ")");
+}
+
+bool FakeUIController::DoScanWithDiskIndex(int diskIndex, int volumeIndex, const std::string& postKey) {
+    return Start("DoScanWithDiskIndex(" + std::to_string(diskIndex) + "," + std::to_string(volumeIndex) + ")");
+}
+
+bool FakeUIController::DoScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) {
+    return row && Start("DoScanWithData");
+}
+
+bool FakeUIController::DoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) {
+    return row && Start("DoDeepScanWithData");
+}
+
+bool FakeUIController::isEdiDoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) {
+    return row && Start("isEdiDoDeepScanWithData");
+}
+
+bool FakeUIController::DoDeepScan(const std::string& postKey) {
+    return Start("DoDeepScan");
+}
+
+void FakeUIController::PauseOrResumeScan() {
+    m_calls.Add("ui:PauseOrResumeScan");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (m_running) m_paused = !m_paused;
+}
+
+void FakeUIController::StopScan(int flag) {
+    m_calls.Add("ui:StopScan(" + std::to_string(flag) + ")");
+}
+
+void FakeUIController::ResetShouldBuild() {
+    m_calls.Add("ui:ResetShouldBuild");
+}
+
+bool FakeUIController::IsDeepScan() {
+    m_calls.Add("ui:IsDeepScan");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_deep;
+}
+
+void FakeUIController::GetScanFileSize(u64* size, u64* count) {
+    m_calls.Add("ui:GetScanFileSize");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    u64 files = 0, bytes = 0;
+    for (const auto& [bit, nodes] : m_typeMap) {
+        for (IFileNode* node : nodes) {
+            ++files;
+            if (node && node->GetFileSize() > 0) bytes += u64(node->GetFileSize());
+        }
+    }
+    if (size) *size = bytes;
+    if (count) *count = files;
+}
+
+void FakeUIController::UnselectedAllNodes() {
+    m_calls.Add("ui:UnselectedAllNodes");
+}
+
+void FakeUIController::ReleaseDataRecovery() {
+    m_calls.Add("ui:ReleaseDataRecovery");
+}
+
+void FakeUIController::GetSelectedFilesAmout(int* count, u64* size) {
+    m_calls.Add("ui:GetSelectedFilesAmout");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (count) *count = m_selectedCount;
+    if (size) *size = m_selectedSize;
+}
+
+bool FakeUIController::IsRecoveryToSameDevice(const std::string& path) {
+    m_calls.Add("ui:IsRecoveryToSameDevice");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_sameDevice;
+}
+
+i64 FakeUIController::DoRecovery(const void* nodeList, const std::string& path, const std::string& postKey) {
+    m_calls.Add("ui:DoRecovery(" + path + ")");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_recoveryAnswer;
+}
+
+bool FakeUIController::IsRecoveryRunning() {
+    m_calls.Add("ui:IsRecoveryRunning");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_recovery.running;
+}
+
+std::string FakeUIController::GetRecoveryProgressTotal(u64* total, u64* current, i64* code) {
+    m_calls.Add("ui:GetRecoveryProgressTotal");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (total) *total = m_recovery.total;
+    if (current) *current = m_recovery.current;
+    if (code) *code = m_recovery.code;
+    return m_recovery.fileName;
+}
+
+void FakeUIController::PauseOrResumeRecovery() {
+    m_calls.Add("ui:PauseOrResumeRecovery");
+}
+
+void FakeUIController::StopRecvoery() {
+    m_calls.Add("ui:StopRecvoery");
+}
+
+u64 FakeUIController::GetRecoveridedFiles() {
+    m_calls.Add("ui:GetRecoveridedFiles");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_recovery.copied;
+}
+
+u64 FakeUIController::GetRecoveryFailedFiles() {
+    m_calls.Add("ui:GetRecoveryFailedFiles");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_recovery.failed;
+}
+
+u64 FakeUIController::GetRecoverySkippedFiles() {
+    m_calls.Add("ui:GetRecoverySkippedFiles");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_recovery.skipped;
+}
+
+u64 FakeUIController::GetRecoveryFirstFailure() {
+    m_calls.Add("ui:GetRecoveryFirstFailure");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_recovery.firstFailure;
+}
+
 }  // namespace testsupport

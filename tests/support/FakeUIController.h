@@ -55,6 +55,28 @@ public:
     // Queues name for the main thread, as the operations layer posts.
     void Post(const std::string& name);
 
+    // What the device and recovery calls answer.
+    struct RecoveryState {
+        bool running = false;
+        u64 total = 0;
+        u64 current = 0;
+        i64 code = 0;
+        std::string fileName;
+        u64 copied = 0;
+        u64 failed = 0;
+        u64 skipped = 0;
+        u64 firstFailure = 0;
+    };
+    // Rows appended by GetDeviceInfoToArray (the fake posts the key of NotifiyDeviceInfoAfterInit at once).
+    void SetDeviceRows(DiskVolumeNodeData::Rows rows);
+    // The answer of the scan starts (true) and of DoRecovery (0), and whether the destination is the
+    // scanned device (false).
+    void SetStartAnswer(bool started);
+    void SetRecoveryAnswer(i64 code);
+    void SetSameDevice(bool same);
+    void SetRecoveryState(const RecoveryState& state);
+    void SetSelection(int count, u64 size);
+
     // Every call received, as "ui:Name" lines in order.
     CallLog& Calls() { return m_calls; }
 
@@ -73,7 +95,40 @@ public:
     std::string FilterTypeToString(u32 bit) override;
     u32 StringToFilterType(const char* text) override;
 
+    void NotifiyDeviceInfoAfterInit(const std::string& key) override;
+    void GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) override;
+    bool RefreshDeviceInfo() override;
+    void initFileType() override;
+    void SetRecoveryType(u32 mask) override;
+    void SetViewType(int viewType) override;
+    void KXSetFlag(int flag) override;
+    bool DoScanWithDiskIndex(int diskIndex, int volumeIndex, const std::string& postKey) override;
+    bool DoScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) override;
+    bool DoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) override;
+    bool isEdiDoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) override;
+    bool DoDeepScan(const std::string& postKey) override;
+    void PauseOrResumeScan() override;
+    void StopScan(int flag) override;
+    void ResetShouldBuild() override;
+    bool IsDeepScan() override;
+    void GetScanFileSize(u64* size, u64* count) override;
+    void UnselectedAllNodes() override;
+    void ReleaseDataRecovery() override;
+    void GetSelectedFilesAmout(int* count, u64* size) override;
+    bool IsRecoveryToSameDevice(const std::string& path) override;
+    i64 DoRecovery(const void* nodeList, const std::string& path, const std::string& postKey) override;
+    bool IsRecoveryRunning() override;
+    std::string GetRecoveryProgressTotal(u64* total, u64* current, i64* code) override;
+    void PauseOrResumeRecovery() override;
+    void StopRecvoery() override;
+    u64 GetRecoveridedFiles() override;
+    u64 GetRecoveryFailedFiles() override;
+    u64 GetRecoverySkippedFiles() override;
+    u64 GetRecoveryFirstFailure() override;
+
 private:
+    bool Start(const std::string& call);
+
     brelvox::foundation::NotificationCenter* m_centre;
     CallLog m_calls;
     mutable std::mutex m_mutex;
@@ -85,6 +140,14 @@ private:
     TimeMap m_createMap;
     TimeMap m_modifyMap;
     std::deque<Step> m_steps;
+    DiskVolumeNodeData::Rows m_rows;
+    bool m_startAnswer = true;
+    i64 m_recoveryAnswer = 0;
+    bool m_sameDevice = false;
+    bool m_deep = false;
+    RecoveryState m_recovery;
+    int m_selectedCount = 0;
+    u64 m_selectedSize = 0;
 };
 
 // Makes a controller the process's controller for a scope, restoring the previous one after.

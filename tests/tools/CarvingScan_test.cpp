@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/CarvingManifest.h"
 #include "support/Fixtures.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
@@ -23,20 +24,7 @@ using testsupport::TempDir;
 
 const std::string kDriver = std::string(BRELVOX_BINARY_DIR) + "/tools/brelvox-scan";
 
-struct Planted {
-    long long startSector = 0;
-    std::string type;
-    long long size = 0;
-    std::string sha256;
-    std::string name;
-    std::string tagKind;
-    std::string tagValue;
-    std::string time;
-    long long plantedSize = 0;
-    std::string path;   // where the listing and the copy put it
-    std::string check;  // "exact": the copy is the planted file; "prefix": it begins with it
-    bool listed = true;
-};
+using Planted = testsupport::CarvingManifestRow;
 
 struct Listed {
     int searcher = 0;
@@ -56,21 +44,7 @@ std::vector<std::string> Split(const std::string& line, char separator) {
 }
 
 std::vector<Planted> ReadManifest() {
-    std::vector<Planted> rows;
-    std::istringstream in(testsupport::ReadFile(testsupport::FixturePath("raw/carving-manifest.tsv")));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const auto f = Split(line, '\t');
-        if (f.size() != 12) {
-            ADD_FAILURE() << "manifest row without 12 fields: " << line;
-            continue;
-        }
-        if (f[11] != "1") continue;  // accepted by the scan but given no size, so never listed
-        rows.push_back({std::stoll(f[0]), f[1], std::stoll(f[2]), f[3], f[4], f[5], f[6], f[7], std::stoll(f[8]),
-                        f[9], f[10], true});
-    }
-    return rows;
+    return testsupport::ReadCarvingManifest(true);
 }
 
 // "2011:05:06 10:20:30" (Exif form) as seconds since 1970, the test run being in UTC.

@@ -1,6 +1,6 @@
 #include "bridge/Notify/CProgressNotify.h"
 
-#include "platform/foundation/NotificationCenter.h"
+#include "bridge/Utilities/KXUIPublic.h"
 
 namespace {
 
@@ -28,7 +28,8 @@ CProgressNotify::~CProgressNotify() {
 void CProgressNotify::Notify(int type, void* /*data*/) {
     if (type != EVENT_BAD_SECTOR) return;
     // This runs on the engine queue's delivery thread with its lock held. Posting through the
-    // main-thread queue only enqueues: observers run later on the main thread, where window code
-    // belongs, and can never block the engine's producers or call back into the queue under its lock.
-    brelvox::foundation::NotificationCenter::Default().PostOnMainThread(kBadSectorNotify);
+    // main-thread queue (of the centre all notifications of this layer go through) only enqueues:
+    // observers run later on the main thread, where window code belongs, and can never block the
+    // engine's producers or call back into the queue under its lock.
+    KXUIPublic::NotifyMainThread(kBadSectorNotify);
 }

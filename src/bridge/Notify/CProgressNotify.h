@@ -21,7 +21,7 @@ public:
     CProgressNotify(const CProgressNotify&) = delete;
     CProgressNotify& operator=(const CProgressNotify&) = delete;
 
-    // Type 1 queues "BadSectorNotify" (no object) for the main thread and returns at once; other
+    // Type 1 queues "BadSectorNotify" for the main thread and returns at once; other
     // types are ignored.
     void Notify(int type, void* data) override;
 

@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "bridge/Dispatch/Clock.h"
+
 using Hold = std::lock_guard<std::recursive_mutex>;
 
 int KXUIOperation::Continued() {
@@ -95,6 +97,6 @@ bool KXUIOperation::TakeProgressRecord(const _PROGRESS_INFO* record) {
     if (!record) return false;
     Hold hold(m_mutex);
     m_progressInfo = *record;
-    m_lastUpdateTime.store(static_cast<i64>(time(nullptr)));
+    m_lastUpdateTime.store(static_cast<i64>(BridgeClock().Time()));
     return true;
 }

@@ -31,6 +31,7 @@ DiskVolumeNodeData::DiskVolumeNodeData(const _DiskVolumeData* record) {
     m_isUSB = static_cast<int>(r.isUSB);
     m_isSSD = static_cast<int>(r.isSSD);
     m_beCanOpen = static_cast<int>(r.beCanOpen);
+    m_isSystemVolume = static_cast<int>(r.isSystemVolume);
     m_diskPath = DevicePath(r.bsdName);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/ResultTree/DiskVolumeNodeData.h"
 #include "engine/Common/SearcherTypes.h"
 
 class IFileNode;
@@ -46,6 +47,56 @@ public:
     // title equals text (64 when none does or text is null).
     virtual std::string FilterTypeToString(u32 bit) = 0;
     virtual u32 StringToFilterType(const char* text) = 0;
+
+    // --- Devices ---
+    // Enumerates the devices when that was not done yet, then posts key on the main thread (at once when
+    // they are enumerated; nothing while an enumeration runs).
+    virtual void NotifiyDeviceInfoAfterInit(const std::string& key) = 0;
+    // Appends one row per USB disk or opened image, its volumes as children.
+    virtual void GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) = 0;
+    // Stops a scan and enumerates the devices again; false when the scan did not stop in time.
+    virtual bool RefreshDeviceInfo() = 0;
+
+    // --- Set-up of a scan ---
+    virtual void initFileType() = 0;
+    // The file categories (_FILTER_TYPE bits, 127 all) a scan keeps.
+    virtual void SetRecoveryType(u32 mask) = 0;
+    virtual void SetViewType(int viewType) = 0;
+    // The pause-adding-data flag.
+    virtual void KXSetFlag(int flag) = 0;
+
+    // --- Scans (false: nothing started) ---
+    virtual bool DoScanWithDiskIndex(int diskIndex, int volumeIndex, const std::string& postKey) = 0;
+    virtual bool DoScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) = 0;
+    virtual bool DoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) = 0;
+    virtual bool isEdiDoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) = 0;
+    // A deep scan of the device of the last scan.
+    virtual bool DoDeepScan(const std::string& postKey) = 0;
+    virtual void PauseOrResumeScan() = 0;
+    // flag 1: stop without building the result tree.
+    virtual void StopScan(int flag) = 0;
+    virtual void ResetShouldBuild() = 0;
+    virtual bool IsDeepScan() = 0;
+    virtual void GetScanFileSize(u64* size, u64* count) = 0;
+    virtual void UnselectedAllNodes() = 0;
+    virtual void ReleaseDataRecovery() = 0;
+
+    // --- Recovery ---
+    // Number and bytes of the ticked files (also kept as the recovery's totals).
+    virtual void GetSelectedFilesAmout(int* count, u64* size) = 0;
+    virtual bool IsRecoveryToSameDevice(const std::string& path) = 0;
+    // 0 when the recovery started; otherwise why it did not (engine code, top byte 0x01).
+    virtual i64 DoRecovery(const void* nodeList, const std::string& path, const std::string& postKey) = 0;
+    virtual bool IsRecoveryRunning() = 0;
+    // Total and current bytes and the last engine code; answers the name of the file being copied.
+    virtual std::string GetRecoveryProgressTotal(u64* total, u64* current, i64* code) = 0;
+    virtual void PauseOrResumeRecovery() = 0;
+    virtual void StopRecvoery() = 0;
+    // Files copied, failed and skipped, and the first failure's code (0: none).
+    virtual u64 GetRecoveridedFiles() = 0;
+    virtual u64 GetRecoveryFailedFiles() = 0;
+    virtual u64 GetRecoverySkippedFiles() = 0;
+    virtual u64 GetRecoveryFirstFailure() = 0;
 };
 
 // The controller of this process; null until the application (or a test) sets one. Calls that need

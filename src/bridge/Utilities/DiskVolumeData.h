@@ -22,6 +22,7 @@ struct _DiskVolumeData {
     u32 isEdi = 0;
     const void* ediInfo = nullptr;  // the image's information block, not owned
     u32 ediInfoSize = 0xFFFFFFFF;
+    u32 isSystemVolume = 0;  // the volume mounted at "/"
     u32 isAppleDmg = 0;
     const void* dmgInfo = nullptr;  // not owned
     u32 dmgInfoSize = 0xFFFFFFFF;

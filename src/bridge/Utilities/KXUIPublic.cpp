@@ -42,6 +42,15 @@ void KXUIPublic::NotifyMainThread(const std::string& name) {
     Centre().PostOnMainThread(name, ClassObject());
 }
 
+void KXUIPublic::NotifyMainThreadAfter(const std::string& name, std::function<void()> before) {
+    brelvox::foundation::IMainThreadQueue* queue = Centre().MainThreadQueue();
+    if (!queue) return;
+    queue->Post([name, before = std::move(before)] {
+        if (before) before();
+        NotifyMainThreadCB(name);
+    });
+}
+
 void KXUIPublic::NotifyMainThreadCB(const std::string& name) {
     Centre().Post(name, ClassObject());
 }

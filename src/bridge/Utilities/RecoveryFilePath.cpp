@@ -26,6 +26,31 @@ std::string Numbered(const char* format, int n) {
     return text;
 }
 
+// A descriptor closed when it goes out of scope unless taken.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd& operator=(int fd) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = fd;
+        return *this;
+    }
+    int get() const { return m_fd; }
+    int take() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
 // The sanitised names from the root's volume down to the node; nothing for a damaged chain.
 std::optional<std::vector<std::string>> SafeComponents(IFileNode* node) {
     std::vector<std::string> reversed;
@@ -46,59 +71,88 @@ std::optional<std::vector<std::string>> SafeComponents(IFileNode* node) {
     return std::vector<std::string>(reversed.rbegin(), reversed.rend());
 }
 
-// Creates (or accepts) one real folder, never following a link planted under the destination.
-bool MakeFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// Opens the folder name inside the folder at parent, making it when missing; a link planted there
+// is never followed. -1 when it cannot be had.
+int OpenChildFolder(int parent, const std::string& name) {
+    if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+    return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-std::optional<std::string> MakeFolders(std::string base, const std::vector<std::string>& components, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        base += "/" + components[i];
-        if (!MakeFolder(base)) return std::nullopt;
-    }
-    return base;
-}
-
-// The recovery's folder for the type: made now when the recovery has none yet.
-std::optional<std::string> RecoveryFolder(const std::string& destination, u32 type, RecoveryFolderTable& folders) {
+// The recovery's folder for the type, open: made now (under the first free number) when the
+// recovery has none yet.
+int OpenRecoveryFolder(int destination, u32 type, RecoveryFolderTable& folders) {
     const std::string prefix = KXUIPublic::GetFileSystemStrByType(type, folders.Now());
-    if (const int n = folders.Get(type); n > 0) {
-        const std::string folder = destination + prefix + Numbered("%04d", n);
-        if (MakeFolder(folder)) return folder;
-        return std::nullopt;
-    }
-    if (!brelvox::foundation::EnsureDirectory(destination)) return std::nullopt;
+    if (const int n = folders.Get(type); n > 0) return OpenChildFolder(destination, prefix + Numbered("%04d", n));
     for (int n = 1; n < kMaxNumber; ++n) {
-        const std::string folder = destination + prefix + Numbered("%04d", n);
-        if (::mkdir(folder.c_str(), 0777) == 0) {
+        const std::string name = prefix + Numbered("%04d", n);
+        if (::mkdirat(destination, name.c_str(), 0777) == 0) {
             folders.Set(type, n);
-            return folder;
+            return ::openat(destination, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
-        if (errno != EEXIST) return std::nullopt;
+        if (errno != EEXIST) return -1;
     }
-    return std::nullopt;
+    return -1;
 }
 
-// Creates the file under the first free name: name, then stem_0001.ext, stem_0002.ext, ...
-std::optional<std::string> CreateFreeFile(const std::string& folder, const std::string& name) {
+// Creates the file under the first free name inside the folder: name, then stem_0001.ext, ...
+int CreateFreeFile(int folder, const std::string& name, std::string& chosen) {
     const std::string extension = bridge_path::ExtensionOf(name);
     const std::string stem = extension.empty() ? name : name.substr(0, name.size() - extension.size() - 1);
     for (int k = 0; k < kMaxNumber; ++k) {
         const std::string candidate = k == 0 ? name : bridge_path::FitName(stem, Numbered("_%04d", k), extension);
-        const std::string path = folder + "/" + candidate;
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd = ::openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            ::close(fd);
-            return path;
+            chosen = candidate;
+            return fd;
         }
-        if (errno != EEXIST) return std::nullopt;
+        if (errno != EEXIST) return -1;
     }
-    return std::nullopt;
+    return -1;
 }
 
 }  // namespace
+
+RecoveryFile::RecoveryFile(std::string path, std::string name, int fd, int folderFd)
+    : m_path(std::move(path)), m_name(std::move(name)), m_fd(fd), m_folderFd(folderFd) {}
+
+RecoveryFile::~RecoveryFile() {
+    CloseAll();
+}
+
+RecoveryFile::RecoveryFile(RecoveryFile&& other) noexcept
+    : m_path(std::move(other.m_path)), m_name(std::move(other.m_name)), m_fd(other.m_fd), m_folderFd(other.m_folderFd) {
+    other.m_fd = other.m_folderFd = -1;
+}
+
+RecoveryFile& RecoveryFile::operator=(RecoveryFile&& other) noexcept {
+    if (this != &other) {
+        CloseAll();
+        m_path = std::move(other.m_path);
+        m_name = std::move(other.m_name);
+        m_fd = other.m_fd;
+        m_folderFd = other.m_folderFd;
+        other.m_fd = other.m_folderFd = -1;
+    }
+    return *this;
+}
+
+void RecoveryFile::CloseAll() {
+    CloseFile();
+    if (m_folderFd >= 0) ::close(m_folderFd);
+    m_folderFd = -1;
+}
+
+bool RecoveryFile::CloseFile() {
+    if (m_fd < 0) return true;
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    return closed;
+}
+
+void RecoveryFile::Remove() {
+    CloseFile();
+    if (m_folderFd >= 0 && !m_name.empty()) ::unlinkat(m_folderFd, m_name.c_str(), 0);
+}
 
 RecoveryFolderTable::RecoveryFolderTable(Clock clock) : m_clock(std::move(clock)) {}
 
@@ -122,25 +176,41 @@ std::time_t RecoveryFolderTable::Now() const {
     return m_clock ? m_clock() : std::time(nullptr);
 }
 
-std::optional<std::string> CreateRecoveryFilePathByNode(IFileNode* node, const std::string& destination,
-                                                        RecoveryFolderTable& folders) {
+std::optional<RecoveryFile> CreateRecoveryFileByNode(IFileNode* node, const std::string& destination,
+                                                     RecoveryFolderTable& folders) {
     if (!node || destination.empty() || !node->IsNodeShow()) return std::nullopt;
     const u32 type = KXCPPPublic::instance().GetNodeSearcheType(node);
     if (type == SEARCHER_NONE) return std::nullopt;
     const auto components = SafeComponents(node);
     if (!components) return std::nullopt;
 
-    const std::string base = destination.back() == '/' ? destination : destination + "/";
-    const auto folder = RecoveryFolder(base, type, folders);
-    if (!folder) return std::nullopt;
+    // The destination is the user's own choice: links on its path are followed there, and only there.
+    if (!brelvox::foundation::EnsureDirectory(destination)) return std::nullopt;
+    Fd folder(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) return std::nullopt;
+    folder = OpenRecoveryFolder(folder.get(), type, folders);
+    if (folder.get() < 0) return std::nullopt;
+    std::string path = (destination.back() == '/' ? destination : destination + "/") +
+                       KXUIPublic::GetFileSystemStrByType(type, folders.Now()) + Numbered("%04d", folders.Get(type));
 
-    if (node->IsDirectory()) {
-        MakeFolders(*folder, *components, components->size());
-        return std::nullopt;  // nothing to write for a folder
+    const size_t folderCount = node->IsDirectory() ? components->size() : components->size() - 1;
+    if (!node->IsDirectory() && components->empty()) return std::nullopt;
+    for (size_t i = 0; i < folderCount; ++i) {
+        folder = OpenChildFolder(folder.get(), (*components)[i]);
+        if (folder.get() < 0) return std::nullopt;
+        path += "/" + (*components)[i];
     }
-    if (components->empty()) return std::nullopt;
-    const auto parent = MakeFolders(*folder, *components, components->size() - 1);
-    // Belt and braces: the resolved parent must still lie under the destination.
-    if (!parent || !bridge_path::IsInside(*parent, base)) return std::nullopt;
-    return CreateFreeFile(*parent, components->back());
+    if (node->IsDirectory()) return std::nullopt;  // nothing to write for a folder
+
+    std::string chosen;
+    const int fd = CreateFreeFile(folder.get(), components->back(), chosen);
+    if (fd < 0) return std::nullopt;
+    return RecoveryFile(path + "/" + chosen, chosen, fd, folder.take());
+}
+
+std::optional<std::string> CreateRecoveryFilePathByNode(IFileNode* node, const std::string& destination,
+                                                        RecoveryFolderTable& folders) {
+    auto file = CreateRecoveryFileByNode(node, destination, folders);
+    if (!file) return std::nullopt;
+    return file->path();
 }

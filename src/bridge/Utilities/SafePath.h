@@ -1,5 +1,5 @@
 // Path components made from names found on disk: the engine's safe-name rules (engine/Common/SafeName.h)
-// under the operations layer's names, and the check that a resolved path stays inside its folder.
+// under the operations layer's names.
 #pragma once
 
 #include <string>
@@ -19,8 +19,5 @@ std::string ExtensionOf(const std::string& name);
 // Cuts stem so that stem + suffix + ("." + extension when not empty) fits maxBytes.
 std::string FitName(const std::string& stem, const std::string& suffix, const std::string& extension,
                     size_t maxBytes = kMaxComponentBytes);
-
-// True when path, resolved through the links that exist, lies inside folder (both resolved).
-bool IsInside(const std::string& path, const std::string& folder);
 
 }  // namespace bridge_path

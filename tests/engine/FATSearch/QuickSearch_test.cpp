@@ -288,6 +288,8 @@ TEST(FatQuickSearch, HostileImagesEndCleanly) {
         {"fat16-absurd-counts", {"", false, 0xc}},
         {"fat16-root-entries-huge", {"", false, 1}},
         {"fat16-garbage-root", {"", true, 0}},
+        {"mbr-fat16-long-name-dotdot", {"", true, 0}},
+        {"mbr-fat16-long-name-slash", {"", true, 0}},
     };
     testsupport::TempDir dir;
     const auto patches = fattest::HostilePatches();
@@ -296,7 +298,9 @@ TEST(FatQuickSearch, HostileImagesEndCleanly) {
         ASSERT_EQ(expected.count(caseName), 1u) << "no expectation for this case";
         const Expect& want = expected.at(caseName);
         const bool fat32 = rows.front().image == "fat32.img";
-        Scan scan(fattest::PatchedImage(caseName, dir.path()), 512, fat32 ? FILE_SYSTEM_FAT32 : FILE_SYSTEM_FAT16);
+        const bool mbr = rows.front().image == "mbr-fat16.img";  // its volume starts at sector 2048
+        Scan scan(fattest::PatchedImage(caseName, dir.path()), 512, fat32 ? FILE_SYSTEM_FAT32 : FILE_SYSTEM_FAT16,
+                  mbr ? 2048 : 0, mbr ? 36864 : -1);
         const u64 r = scan.Run();
         if (want.succeeds) {
             EXPECT_EQ(r, 0u);

@@ -13,6 +13,7 @@
 #include "RecordingTreeBuilder.h"
 #include "engine/RAWSearch/Controller/RAWSearchController.h"
 #include "engine/RAWSearch/Tree/RAWFileNode.h"
+#include "support/CarvingManifest.h"
 #include "support/Fixtures.h"
 #include "support/TempDir.h"
 
@@ -21,16 +22,7 @@ using rawtest::RecordingTreeBuilder;
 
 namespace {
 
-// One row of carving-manifest.tsv (see tests/fixtures/raw/plant.py for the columns).
-struct Row {
-    i64 start;
-    std::string type;
-    i64 size;
-    std::string sha256, name, tagKind, tagValue, time;
-    i64 plantedSize;
-    std::string path, check;
-    bool listed;
-};
+using Row = testsupport::CarvingManifestRow;
 
 // The row of the extension table whose text is ext (case ignored).
 RAW_FILE_TYPE TypeOfExtension(const std::string& ext) {
@@ -41,23 +33,7 @@ RAW_FILE_TYPE TypeOfExtension(const std::string& ext) {
 }
 
 std::vector<Row> Manifest() {
-    std::ifstream in(testsupport::FixturePath("raw/carving-manifest.tsv"));
-    std::vector<Row> rows;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        std::string field;
-        while (std::getline(ss, field, '\t')) f.push_back(field);
-        if (f.size() != 12) {
-            ADD_FAILURE() << "manifest row without 12 fields: " << line;
-            continue;
-        }
-        rows.push_back({std::stoll(f[0]), f[1], std::stoll(f[2]), f[3], f[4], f[5], f[6], f[7], std::stoll(f[8]),
-                        f[9], f[10], f[11] == "1"});
-    }
-    return rows;
+    return testsupport::ReadCarvingManifest();
 }
 
 _FILETIME ExifTime(const std::string& text) {

@@ -1,0 +1,73 @@
+#include "bridge/UIController/UIControllerAdapter.h"
+
+#include "bridge/Controller/KXUIController.h"
+#include "bridge/Scan/KXUIScan.h"
+#include "bridge/Utilities/KXCPPPublic.h"
+#include "bridge/Utilities/KXUIPublic.h"
+
+using C = KXUIController;
+
+bool UIControllerAdapter::IsScanRunning() { return C::IsScanRunning(); }
+bool UIControllerAdapter::IsPause() { return C::IsPause(); }
+std::string UIControllerAdapter::GetScanProgress(double* percent, u64* fileCount) {
+    return C::GetScanProgress(percent, fileCount);
+}
+int UIControllerAdapter::GetScanType() { return KXUIScan::instance().GetScanType(); }
+IUIController::TypeMap UIControllerAdapter::GetTypeMap() { return KXUIScan::instance().GetTypeMap(); }
+IUIController::TimeMap UIControllerAdapter::GetCreateTimeMap() { return KXUIScan::instance().GetCreateTimeMap(); }
+IUIController::TimeMap UIControllerAdapter::GetModifyTimeMap() { return KXUIScan::instance().GetModifyTimeMap(); }
+std::string UIControllerAdapter::GetNodeExt(IFileNode* node) { return KXUIScan::instance().GetNodeExt(node); }
+std::string UIControllerAdapter::GetPathByFileNode(IFileNode* node) { return KXUIPublic::GetPathByFileNode(node); }
+std::string UIControllerAdapter::FormatFileTimeToString(_FILETIME time) {
+    return KXUIPublic::FormatFileTimeToString(time);
+}
+void UIControllerAdapter::GetYearMonthByFileTime(int* year, int* month, _FILETIME time) {
+    KXCPPPublic::instance().GetYearMonthByFileTime(year, month, time);
+}
+std::string UIControllerAdapter::FilterTypeToString(u32 bit) { return KXCPPPublic::instance().FilterTypeToString(bit); }
+u32 UIControllerAdapter::StringToFilterType(const char* text) {
+    return KXCPPPublic::instance().StringToFilterType(text);
+}
+
+void UIControllerAdapter::NotifiyDeviceInfoAfterInit(const std::string& key) { C::NotifiyDeviceInfoAfterInit(key); }
+void UIControllerAdapter::GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) { C::GetDeviceInfoToArray(rows); }
+bool UIControllerAdapter::RefreshDeviceInfo() { return C::RefreshDeviceInfo(); }
+void UIControllerAdapter::initFileType() { C::initFileType(); }
+void UIControllerAdapter::SetRecoveryType(u32 mask) { C::SetRecoveryType(mask); }
+void UIControllerAdapter::SetViewType(int viewType) { C::SetViewType(viewType); }
+void UIControllerAdapter::KXSetFlag(int flag) { C::KXSetFlag(flag); }
+bool UIControllerAdapter::DoScanWithDiskIndex(int diskIndex, int volumeIndex, const std::string& postKey) {
+    return C::DoScanWithDiskIndex(diskIndex, volumeIndex, postKey);
+}
+bool UIControllerAdapter::DoScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) {
+    return C::DoScanWithData(row, postKey);
+}
+bool UIControllerAdapter::DoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) {
+    return C::DoDeepScanWithData(row, postKey);
+}
+bool UIControllerAdapter::isEdiDoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) {
+    return C::isEdiDoDeepScanWithData(row, postKey);
+}
+bool UIControllerAdapter::DoDeepScan(const std::string& postKey) { return C::DoDeepScan(nullptr, postKey); }
+void UIControllerAdapter::PauseOrResumeScan() { C::PauseOrResumeScan(); }
+void UIControllerAdapter::StopScan(int flag) { C::StopScan(flag); }
+void UIControllerAdapter::ResetShouldBuild() { C::ResetShouldBuild(); }
+bool UIControllerAdapter::IsDeepScan() { return C::IsDeepScan(); }
+void UIControllerAdapter::GetScanFileSize(u64* size, u64* count) { C::GetScanFileSize(size, count); }
+void UIControllerAdapter::UnselectedAllNodes() { C::UnselectedAllNodes(); }
+void UIControllerAdapter::ReleaseDataRecovery() { C::ReleaseDataRecovery(); }
+void UIControllerAdapter::GetSelectedFilesAmout(int* count, u64* size) { C::GetSelectedFilesAmout(count, size); }
+bool UIControllerAdapter::IsRecoveryToSameDevice(const std::string& path) { return C::IsRecoveryToSameDevice(path); }
+i64 UIControllerAdapter::DoRecovery(const void* nodeList, const std::string& path, const std::string& postKey) {
+    return C::DoRecovery(nodeList, path, postKey);
+}
+bool UIControllerAdapter::IsRecoveryRunning() { return C::IsRecoveryRunning(); }
+std::string UIControllerAdapter::GetRecoveryProgressTotal(u64* total, u64* current, i64* code) {
+    return C::GetRecoveryProgressTotal(total, current, code);
+}
+void UIControllerAdapter::PauseOrResumeRecovery() { C::PauseOrResumeRecovery(); }
+void UIControllerAdapter::StopRecvoery() { C::StopRecvoery(); }
+u64 UIControllerAdapter::GetRecoveridedFiles() { return C::GetRecoveridedFiles(); }
+u64 UIControllerAdapter::GetRecoveryFailedFiles() { return C::GetRecoveryFailedFiles(); }
+u64 UIControllerAdapter::GetRecoverySkippedFiles() { return C::GetRecoverySkippedFiles(); }
+u64 UIControllerAdapter::GetRecoveryFirstFailure() { return C::GetRecoveryFirstFailure(); }

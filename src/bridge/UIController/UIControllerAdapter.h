@@ -1,0 +1,53 @@
+// The controller of the application: every call goes to the operations layer (KXUIController, the
+// scan and the shared utilities).
+#pragma once
+
+#include "bridge/UIController/IUIController.h"
+
+class UIControllerAdapter : public IUIController {
+public:
+    bool IsScanRunning() override;
+    bool IsPause() override;
+    std::string GetScanProgress(double* percent, u64* fileCount) override;
+    int GetScanType() override;
+    TypeMap GetTypeMap() override;
+    TimeMap GetCreateTimeMap() override;
+    TimeMap GetModifyTimeMap() override;
+    std::string GetNodeExt(IFileNode* node) override;
+    std::string GetPathByFileNode(IFileNode* node) override;
+    std::string FormatFileTimeToString(_FILETIME time) override;
+    void GetYearMonthByFileTime(int* year, int* month, _FILETIME time) override;
+    std::string FilterTypeToString(u32 bit) override;
+    u32 StringToFilterType(const char* text) override;
+
+    void NotifiyDeviceInfoAfterInit(const std::string& key) override;
+    void GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) override;
+    bool RefreshDeviceInfo() override;
+    void initFileType() override;
+    void SetRecoveryType(u32 mask) override;
+    void SetViewType(int viewType) override;
+    void KXSetFlag(int flag) override;
+    bool DoScanWithDiskIndex(int diskIndex, int volumeIndex, const std::string& postKey) override;
+    bool DoScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) override;
+    bool DoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) override;
+    bool isEdiDoDeepScanWithData(const DiskVolumeNodeData* row, const std::string& postKey) override;
+    bool DoDeepScan(const std::string& postKey) override;
+    void PauseOrResumeScan() override;
+    void StopScan(int flag) override;
+    void ResetShouldBuild() override;
+    bool IsDeepScan() override;
+    void GetScanFileSize(u64* size, u64* count) override;
+    void UnselectedAllNodes() override;
+    void ReleaseDataRecovery() override;
+    void GetSelectedFilesAmout(int* count, u64* size) override;
+    bool IsRecoveryToSameDevice(const std::string& path) override;
+    i64 DoRecovery(const void* nodeList, const std::string& path, const std::string& postKey) override;
+    bool IsRecoveryRunning() override;
+    std::string GetRecoveryProgressTotal(u64* total, u64* current, i64* code) override;
+    void PauseOrResumeRecovery() override;
+    void StopRecvoery() override;
+    u64 GetRecoveridedFiles() override;
+    u64 GetRecoveryFailedFiles() override;
+    u64 GetRecoverySkippedFiles() override;
+    u64 GetRecoveryFirstFailure() override;
+};

@@ -1,0 +1,118 @@
+#include "engine/HFSPlusLib/HFSPlusBTNode.h"
+
+#include "engine/HFSPlusLib/HFSPlusResult.h"
+
+using namespace hfsplus;
+
+namespace {
+
+// The offset of record i, stored at nodeSize - 2(i + 1).
+std::optional<u16> RecordOffset(ByteReader node, u32 nodeSize, u32 i) {
+    const i64 at = i64(nodeSize) - 2 * (i64(i) + 1);
+    if (at < i64(node::kDescriptorSize)) return std::nullopt;
+    return node.Be16(size_t(at));
+}
+
+}  // namespace
+
+CHFSPlusBTNode::CHFSPlusBTNode(const u8* buffer, u32 nodeSize, bool ownsBuffer) : m_nodeSize(nodeSize), m_status(kNotReady) {
+    if (buffer && ownsBuffer) {
+        m_owned.assign(buffer, buffer + nodeSize);
+        m_data = m_owned.data();
+    } else {
+        m_data = buffer;
+    }
+    Validate();
+}
+
+CHFSPlusBTNode::CHFSPlusBTNode(std::vector<u8> bytes)
+    : m_owned(std::move(bytes)), m_data(m_owned.data()), m_nodeSize(u32(m_owned.size())), m_status(kNotReady) {
+    Validate();
+}
+
+void CHFSPlusBTNode::Validate() {
+    if (!IsValidNode(m_data, m_nodeSize)) {
+        m_status = HFSPLUS_QUIET(kKindBadData);
+        return;
+    }
+    BTNodeDescriptor descriptor;
+    DecodeNodeDescriptor(ByteReader(m_data, m_nodeSize), descriptor);
+    m_descriptor = descriptor;
+    m_status = 0;
+}
+
+bool CHFSPlusBTNode::IsValidNode(const u8* buffer, u32 nodeSize) {
+    if (!buffer || nodeSize < node::kMinNodeSize || nodeSize % node::kMinNodeSize != 0) return false;
+    const ByteReader bytes(buffer, nodeSize);
+    BTNodeDescriptor d;
+    if (!DecodeNodeDescriptor(bytes, d)) return false;
+    const u8 kind = u8(d.kind);
+    if (kind >= 3 && kind <= 254) return false;
+    if (d.kind == node::kKindLeaf && d.height != 1) return false;
+    if (d.kind == node::kKindHeader && d.height != 0) return false;
+    auto previous = RecordOffset(bytes, nodeSize, 0);
+    if (!previous || *previous != node::kDescriptorSize) return false;
+    for (u32 i = 1; i <= d.numRecords; ++i) {
+        const auto offset = RecordOffset(bytes, nodeSize, i);
+        if (!offset || *offset <= *previous || i64(*offset) > i64(nodeSize) - 2 * (i64(i) + 1)) return false;
+        previous = offset;
+    }
+    return true;
+}
+
+std::optional<ByteReader> CHFSPlusBTNode::GetRecord(u16 index) {
+    if (!m_descriptor || index >= m_descriptor->numRecords) return std::nullopt;
+    const ByteReader bytes(m_data, m_nodeSize);
+    const auto start = RecordOffset(bytes, m_nodeSize, index);
+    const auto end = RecordOffset(bytes, m_nodeSize, u32(index) + 1);
+    if (!start || !end || *end < *start) return std::nullopt;
+    return bytes.Sub(*start, size_t(*end - *start));
+}
+
+const u8* CHFSPlusBTNode::GetRecord(u16 index, u16* length) {
+    if (!m_descriptor) {
+        m_status = HFSPLUS_QUIET(kKindNotReady);
+        return nullptr;
+    }
+    const auto record = GetRecord(index);
+    if (!record) {
+        m_status = HFSPLUS_QUIET(kKindNullArgument);
+        return nullptr;
+    }
+    if (length) *length = u16(record->size());
+    return record->data();
+}
+
+bool IsValidCatalogThread(const u8* data, i64 length) {
+    if (!data || length < i64(thread::kMinSize)) return false;
+    const ByteReader bytes(data, size_t(length));
+    const u16 type = bytes.Be16(catrec::kRecordType).value_or(0);
+    if (type != catrec::kFolderThread && type != catrec::kFileThread) return false;
+    return i64(thread::kMinSize) + 2 * i64(bytes.Be16(thread::kNameLength).value_or(0)) == length;
+}
+
+u32 CHFSPlusBTNode::TestNodeBelongToFile() {
+    u32 result = 0;
+    for (u16 i = 0; i < GetRecordCount(); ++i) {
+        const auto record = GetRecord(i);
+        if (!record) break;
+        const auto keyLength = record->Be16(0);
+        if (!keyLength) break;
+        const u32 keyBytes = u32(*keyLength) + 2;
+        if (keyBytes >= m_nodeSize || keyBytes > record->size()) break;
+        const ByteReader data = record->From(keyBytes);
+        const i64 dataLength = i64(data.size());
+        const u16 type16 = data.Be16(0).value_or(0);
+        const u32 type32 = data.Be32(0).value_or(0);
+        if (IsValidCatalogThread(data.data(), dataLength) || (dataLength == i64(folder::kSize) && type16 == catrec::kFolder) ||
+            (dataLength == i64(file::kSize) && type16 == catrec::kFile))
+            return kCatalogFileID;
+        if ((dataLength == i64(attrrec::kForkRecordSize) && type32 == attrrec::kForkData) ||
+            (dataLength == i64(attrrec::kExtentsRecordSize) && type32 == attrrec::kExtents)) {
+            result = kAttributesFileID;
+        } else if (dataLength == i64(extent::kRecordSize)) {
+            result = kExtentsFileID;
+        }
+    }
+    return result;
+}

@@ -1,0 +1,37 @@
+// Result codes of the HFS+ library and its searchers, and the error line every failure site writes.
+#pragma once
+
+#include "engine/Common/ResultCode.h"
+#include "engine/Common/Types.h"
+
+namespace hfsplus {
+
+// Kinds (low 32 bits of a failure code).
+enum ResultKind : u32 {
+    kKindNotReady = 0x2,       // a member the operation needs is missing; also a fresh object's status
+    kKindUnsupported = 0x3,    // a special-file ID the operation does not serve
+    kKindNoMemory = 0x4,
+    kKindNullArgument = 0x5,
+    kKindBadData = 0x6,        // on-disk data not as expected
+    kKindStopped = 0xd,        // stopped by the user
+    kKindShortRead = 0xe,
+    kKindReadFailed = 0x501,   // a device read failed, or the journal is absent or unusable
+};
+
+constexpr u64 Code(u16 site, u32 kind) { return result::Make(result::kModuleHFSPlus, site, kind); }
+
+// The status of an object before its first operation.
+inline constexpr u64 kNotReady = Code(0, kKindNotReady);
+
+}  // namespace hfsplus
+
+// Writes "Return Error:0x<code>\tFile:<file name>\tLine:<line>\tFuction:<function>" and a line break to
+// standard output; answers the code unchanged.
+i64 FormatError(i64 code, const char* sourceFile, i64 line, const char* function);
+
+// The failure code of this site (its line) with the given kind, written out through FormatError.
+#define HFSPLUS_FAIL(kind) \
+    static_cast<u64>(FormatError(static_cast<i64>(hfsplus::Code(static_cast<u16>(__LINE__), (kind))), __FILE__, \
+                                 __LINE__, __func__))
+// The same code without the error line (sites that fail quietly).
+#define HFSPLUS_QUIET(kind) hfsplus::Code(static_cast<u16>(__LINE__), (kind))
