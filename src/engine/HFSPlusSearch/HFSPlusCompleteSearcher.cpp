@@ -281,7 +281,7 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
     // A header closer to the device start than its own offset belongs to no volume that fits.
     const i64 start = sector - HeaderOffset();
     if (start < 0) return;
-    CompleteSearchPatition* target = m_candidates.back().get();
+    CompleteSearchPatition* target = &CandidateAt(sector);
     if (m_deviceKind == STORAGE_DEVICE_DISK || m_deviceKind == STORAGE_DEVICE_VOLUME) {
         for (auto& candidate : m_candidates) {
             if (candidate->startSector == start) {
@@ -327,10 +327,10 @@ int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector
         std::printf("Error:%d\n", 2);
         return 1;
     }
-    CompleteSearchPatition& last = *m_candidates.back();
-    if (!last.journalInfo) {
-        last.journalInfo = std::move(info);
-        last.journalInfoSector = sector;
+    CompleteSearchPatition& owner = CandidateAt(sector);
+    if (!owner.journalInfo) {
+        owner.journalInfo = std::move(info);
+        owner.journalInfoSector = sector;
     }
     return 1;
 }
@@ -346,12 +346,23 @@ int CHFSPlusCompleteFileSystemSearchController::CheckJournalHeader(i64 sector) {
         std::printf("Error:%d\n", 3);
         return 1;
     }
-    CompleteSearchPatition& last = *m_candidates.back();
-    if (!last.journalHeader) {
-        last.journalHeader = std::move(journal);
-        last.journalHeaderSector = sector;
+    CompleteSearchPatition& owner = CandidateAt(sector);
+    if (!owner.journalHeader) {
+        owner.journalHeader = std::move(journal);
+        owner.journalHeaderSector = sector;
     }
     return 1;
+}
+
+CompleteSearchPatition& CHFSPlusCompleteFileSystemSearchController::CandidateAt(i64 sector) {
+    // Candidates met by the scan are added in the order of their starts, so this is the last one
+    // added; the volumes of a disk's records stand there from the start, each before its own start.
+    CompleteSearchPatition* found = m_candidates.back().get();
+    for (auto it = m_candidates.rbegin(); it != m_candidates.rend(); ++it) {
+        if ((*it)->startSector <= sector && ((*it)->startSector > found->startSector || found->startSector > sector))
+            found = it->get();
+    }
+    return *found;
 }
 
 i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining) {

@@ -121,6 +121,8 @@ private:
     const u8* View(i64 sector, i64 count);
     void AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize);
     CompleteSearchPatition* OwnerOf(const HFSPlusCatalogRecord& record, i64 sector);
+    // The candidate a journal structure at sector belongs to: the last one starting at or before it.
+    CompleteSearchPatition& CandidateAt(i64 sector);
     // The start its journal info block gives a candidate with a header, or -1.
     i64 JournalStart(const CompleteSearchPatition& candidate) const;
     bool OpenCandidate(CompleteSearchPatition& candidate, size_t index);
