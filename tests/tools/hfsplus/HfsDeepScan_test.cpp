@@ -15,6 +15,7 @@
 
 #include "support/Fixtures.h"
 #include "support/HfsPlusFixtures.h"
+#include "support/LoopDevice.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
 
@@ -35,6 +36,7 @@ struct Output {
     std::vector<Partition> partitions;
     std::map<std::string, long long> files;    // live files: listed path -> size (type 31)
     std::map<std::string, long long> deleted;  // deleted files: the same
+    std::map<std::string, long long> carved;   // files of the signature search: path -> size
 };
 
 Output Parse(const std::string& text) {
@@ -48,6 +50,8 @@ Output Parse(const std::string& text) {
                                       unsigned(std::stoul(f[2])), unsigned(std::stoul(f[6])), unsigned(std::stoul(f[7]))});
         } else if (f.size() == 6 && f[0] == "31" && f[4] == "0") {
             (f[3] == "1" ? out.deleted : out.files)[f[1]] = std::stoll(f[2]);
+        } else if (f.size() == 6 && f[0] == "34" && f[4] == "0") {
+            out.carved[f[1]] = std::stoll(f[2]);
         }
     }
     return out;
@@ -69,6 +73,58 @@ std::vector<std::pair<long long, long long>> SgdiskPartitions(const std::string&
         if (table && fields >> number >> start >> end) out.emplace_back(start, end - start + 1);
     }
     return out;
+}
+
+// The partitions of an "sfdisk -d" dump: start and size in sectors.
+std::vector<std::pair<long long, long long>> SfdiskPartitions(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::pair<long long, long long>> out;
+    for (std::string line; std::getline(in, line);) {
+        long long start = 0, size = 0;
+        if (std::sscanf(line.c_str(), "%*s : start= %lld, size= %lld", &start, &size) == 2) out.emplace_back(start, size);
+    }
+    return out;
+}
+
+// The volumes of TestDisk's first search of the disk (testdisk.log): start and size in sectors, from
+// LBA columns (start, end, size) or from CHS ones (C H S, C H S, size) in the geometry of its disk line.
+std::vector<std::pair<long long, long long>> TestDiskFound(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::pair<long long, long long>> out;
+    long long heads = 0, perTrack = 0;
+    bool search = false;
+    for (std::string line; std::getline(in, line);) {
+        if (!heads) std::sscanf(line.c_str(), "Disk %*s - %*s %*s / %*s %*s - CHS %*lld %lld %lld", &heads, &perTrack);
+        if (line == "search_part()") {
+            if (search) break;
+            search = true;
+            continue;
+        }
+        if (!search || line.rfind("     ", 0) != 0 || line.find("HFS") == std::string::npos || line.find(',') != std::string::npos)
+            continue;
+        std::istringstream fields(line.substr(line.find("HFS") + 3));
+        std::vector<long long> n;
+        for (long long v; fields >> v;) n.push_back(v);
+        if (n.size() == 3) out.emplace_back(n[0], n[2]);
+        if (n.size() == 7) out.emplace_back((n[0] * heads + n[1]) * perTrack + n[2] - 1, n[6]);
+    }
+    return out;
+}
+
+// The writer's images share one volume identifier and creation date and predate the 0xDB fill of the
+// journal info block's block that formatters write: each volume gets its own identifier and date and
+// the fill (none of them read by fls or icat, whose goldens hold).
+void PatchWriterImage(const std::string& name, std::string& bytes) {
+    auto be32 = [&](size_t at) {
+        return u32(u8(bytes[at])) << 24 | u32(u8(bytes[at + 1])) << 16 | u32(u8(bytes[at + 2])) << 8 | u8(bytes[at + 3]);
+    };
+    for (size_t header : {size_t(1024), bytes.size() - 1024}) {
+        bytes[header + 80 + 31] = name == "hfsplus/hfsx" ? 2 : 1;  // the low byte of the identifier
+        bytes[header + 16 + 3] = name == "hfsplus/hfsx" ? 2 : 1;   // and of the creation date
+    }
+    const u32 blockSize = be32(1024 + 40);
+    const size_t info = size_t(be32(1024 + 12)) * blockSize;
+    for (size_t at = info + 180; info && at < info + blockSize; ++at) bytes[at] = char(0xDB);
 }
 
 // A path as the tree builder shows it: folders named without their leading dots.
@@ -142,6 +198,35 @@ void CheckListingAndCopies(const Output& out, const fs::path& recovered,
     EXPECT_GE(copies, 10u);
 }
 
+// The found volumes equal those TestDisk's search found on the same disk (its log, recorded with the
+// skeleton).
+void ExpectAsTestDisk(const Output& out, const std::string& disk) {
+    std::vector<std::pair<long long, long long>> found;
+    for (const Partition& p : out.partitions) found.emplace_back(p.start, p.sectors);
+    const auto expected = TestDiskFound(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/" + disk + ".testdisk.txt")));
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(found, expected);
+}
+
+// icat's SHA-256 of one file of a golden.
+std::string IcatHash(const std::string& golden, const std::string& path) {
+    std::istringstream icat(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/" + golden + ".icat.txt")));
+    for (std::string line; std::getline(icat, line);)
+        if (line.size() > 66 && line.substr(66) == path) return line.substr(0, 64);
+    return "";
+}
+
+// The writer's hard links (listed as folders) and the files only its journals remember, each below the
+// folder its volume is listed in.
+void WriterFiles(const std::vector<std::pair<std::string, std::string>>& volumes, std::set<std::string>& hardLinks,
+                 std::set<std::string>& remembered) {
+    for (const auto& [name, folder] : volumes)
+        for (const auto& p : hfs::FixturePlanted(name)) {
+            if (p.kind == "hardlink") hardLinks.insert(folder + p.path);
+            if (p.deleted) remembered.insert(folder + p.path);
+        }
+}
+
 class HfsDeepScan : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -152,23 +237,26 @@ protected:
     bool Assemble(const std::string& disk, const std::vector<std::pair<long long, std::string>>& volumes, fs::path& out,
                   const std::function<void(const std::string&, std::string&)>& patch = {}) {
         out = testsupport::UnpackXz(testsupport::FixturePath("hfsplus-disk/" + disk + ".img.xz"), dir.path());
-        for (const auto& [start, name] : volumes) {
-            fs::path volume;
-            if (name.rfind("hfsplus/", 0) == 0) {
-                volume = testsupport::UnpackXz(testsupport::FixturePath(name + ".img.xz"), dir.path());
-            } else {
-                const auto xz = testsupport::SharedFixturePath(name + ".xz");
-                if (!xz) return false;
-                volume = testsupport::UnpackXz(*xz, dir.path());
-            }
-            std::ifstream in(volume, std::ios::binary);
-            std::string bytes((std::istreambuf_iterator<char>(in)), {});
-            if (patch) patch(name, bytes);
-            std::fstream file(out, std::ios::binary | std::ios::in | std::ios::out);
-            file.seekp(start * 512);
-            file.write(bytes.data(), std::streamsize(bytes.size()));
-        }
+        for (const auto& [start, name] : volumes)
+            if (!Place(out, start * 512, name, patch)) return false;
         return true;
+    }
+    bool Place(const fs::path& disk, long long offset, const std::string& name,
+               const std::function<void(const std::string&, std::string&)>& patch) {
+        fs::path volume;
+        if (name.rfind("hfsplus/", 0) == 0) {
+            volume = testsupport::UnpackXz(testsupport::FixturePath(name + ".img.xz"), dir.path());
+        } else {
+            const auto xz = testsupport::SharedFixturePath(name + ".xz");
+            if (!xz) return false;
+            volume = testsupport::UnpackXz(*xz, dir.path());
+        }
+        std::string bytes = testsupport::ReadFile(volume);
+        if (patch) patch(name, bytes);
+        std::fstream file(disk, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(offset);
+        file.write(bytes.data(), std::streamsize(bytes.size()));
+        return bool(file);
     }
     int Run(const std::string& arguments, std::string& text) {
         const int status = testsupport::RunCommand(kDriver + " " + arguments + " >" + (dir / "out.txt").string() +
@@ -205,6 +293,7 @@ TEST_F(HfsDeepScan, GuidDiskListsAndCopiesBothVolumes) {
         EXPECT_EQ(out.partitions[k].sectorsPerCluster, 8u);
         EXPECT_EQ(out.partitions[k].sectorSize, 512u);
     }
+    ExpectAsTestDisk(out, "gpt");
 
     CheckListingAndCopies(out, recovered, {{"gpt-p1", ""}, {"gpt-p2", "hfsplus_test/"}});
 }
@@ -214,30 +303,10 @@ TEST_F(HfsDeepScan, GuidDiskListsAndCopiesBothVolumes) {
 // the first candidate, which spans the disk), the second by its header at its own start; compressed and
 // fragmented files come out whole.
 TEST_F(HfsDeepScan, MbrDiskPlacesEachVolume) {
-    std::istringstream table(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/mbr.sfdisk.txt")));
-    std::vector<std::pair<long long, long long>> parts;
-    for (std::string line; std::getline(table, line);) {
-        long long start = 0, size = 0;
-        if (std::sscanf(line.c_str(), "%*s : start= %lld, size= %lld", &start, &size) == 2) parts.emplace_back(start, size);
-    }
+    const auto parts = SfdiskPartitions(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/mbr.sfdisk.txt")));
     ASSERT_EQ(parts.size(), 2u);
-    // The writer's images share one volume identifier and creation date and predate the 0xDB fill of
-    // the journal info block's block that formatters write: each volume gets its own identifier and
-    // date and the fill (none of them read by fls or icat, whose goldens hold).
-    auto patch = [](const std::string& name, std::string& bytes) {
-        auto be32 = [&](size_t at) {
-            return u32(u8(bytes[at])) << 24 | u32(u8(bytes[at + 1])) << 16 | u32(u8(bytes[at + 2])) << 8 | u8(bytes[at + 3]);
-        };
-        for (size_t header : {size_t(1024), bytes.size() - 1024}) {
-            bytes[header + 80 + 31] = name == "hfsplus/hfsx" ? 2 : 1;  // the low byte of the identifier
-            bytes[header + 16 + 3] = name == "hfsplus/hfsx" ? 2 : 1;   // and of the creation date
-        }
-        const u32 blockSize = be32(1024 + 40);
-        const size_t info = size_t(be32(1024 + 12)) * blockSize;
-        for (size_t at = info + 180; at < info + blockSize; ++at) bytes[at] = char(0xDB);
-    };
     fs::path image;
-    ASSERT_TRUE(Assemble("mbr", {{parts[0].first, "hfsplus/journaled"}, {parts[1].first, "hfsplus/hfsx"}}, image, patch));
+    ASSERT_TRUE(Assemble("mbr", {{parts[0].first, "hfsplus/journaled"}, {parts[1].first, "hfsplus/hfsx"}}, image, PatchWriterImage));
     const fs::path recovered = dir / "recovered";
     std::string text;
     ASSERT_EQ(Run("--deep --partitions - --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text), 0)
@@ -251,12 +320,9 @@ TEST_F(HfsDeepScan, MbrDiskPlacesEachVolume) {
         EXPECT_EQ(out.partitions[k].sectors, parts[k].second);
         EXPECT_EQ(out.partitions[k].sectorsPerCluster, perCluster[k]);
     }
+    ExpectAsTestDisk(out, "mbr");
     std::set<std::string> hardLinks, remembered;
-    for (const auto& [name, folder] : {std::pair{"journaled", ""}, std::pair{"hfsx", "CASEFUL/"}})
-        for (const auto& p : hfs::FixturePlanted(name)) {
-            if (p.kind == "hardlink") hardLinks.insert(folder + p.path);
-            if (p.deleted) remembered.insert(folder + p.path);
-        }
+    WriterFiles({{"journaled", ""}, {"hfsx", "CASEFUL/"}}, hardLinks, remembered);
     CheckListingAndCopies(out, recovered, {{"mbr-p1", ""}, {"mbr-p2", "CASEFUL/"}}, hardLinks, remembered);
     // The first volume is searched whole (it opens where its header and journal info block say): the
     // files only its journal remembers are listed as deleted, with their sizes.
@@ -271,4 +337,109 @@ TEST_F(HfsDeepScan, MbrDiskPlacesEachVolume) {
         ++deleted;
     }
     EXPECT_GT(deleted, 4u);
+}
+
+// The MBR disk on a loop device with its partitions shown (partx -a), taken as device enumeration
+// presents it: the volumes of its records are searched whole when their first catalog leaf is met and
+// their live blocks marked, so a JPEG stored in a live file after that leaf is not carved a second
+// time, while its copy in free space is. The first partition alone runs the volume path (one bit per
+// allocation block) with the same result.
+TEST_F(HfsDeepScan, LoopDiskAndPartitionCarveOnlyFreeSpace) {
+    const auto parts = SfdiskPartitions(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/mbr.sfdisk.txt")));
+    ASSERT_EQ(parts.size(), 2u);
+    fs::path image;
+    ASSERT_TRUE(Assemble("mbr", {{parts[0].first, "hfsplus/journaled"}, {parts[1].first, "hfsplus/hfsx"}}, image, PatchWriterImage));
+    // In the journaled volume (4096-byte blocks, catalog in blocks 8-15) Docs/Nested/deep.bin fills
+    // blocks 88-92 and block 600 is free: the picture goes at the start of both.
+    const std::string picture = testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/picture.jpg"));
+    const long long volume = parts[0].first * 512, live = volume + 88 * 4096, unused = volume + 600 * 4096;
+    {
+        std::fstream file(image, std::ios::binary | std::ios::in | std::ios::out);
+        std::string bytes(20000, '\0');
+        file.seekg(live);
+        file.read(bytes.data(), std::streamsize(bytes.size()));
+        ASSERT_EQ(testsupport::Sha256Hex(bytes), IcatHash("mbr-p1", "Docs/Nested/deep.bin"));
+        bytes.assign(picture.size(), '\0');
+        file.seekg(unused);
+        file.read(bytes.data(), std::streamsize(bytes.size()));
+        ASSERT_EQ(bytes, std::string(picture.size(), '\0'));
+        for (long long at : {live, unused}) {
+            file.seekp(at);
+            file.write(picture.data(), std::streamsize(picture.size()));
+        }
+        ASSERT_TRUE(file);
+    }
+    testsupport::LoopDevice loop(image, 512, true, true);
+    if (loop.empty()) GTEST_SKIP() << "no loop device (needs root)";
+    ASSERT_FALSE(loop.Partition(2).empty()) << "the kernel shows no partitions of " << loop.Device();
+
+    struct Case {
+        std::string source;
+        std::vector<Partition> partitions;  // start, sectors, sectors per cluster
+        std::vector<std::pair<std::string, std::string>> volumes;
+        long long carvedAt;  // the copy in free space, in sectors of the source
+    };
+    const Case cases[] = {
+        {loop.Device(), {{parts[0].first, parts[0].second, 0, 0, 8}, {parts[1].first, parts[1].second, 0, 0, 1}},
+         {{"mbr-p1", "JOURNALED/"}, {"mbr-p2", "CASEFUL/"}}, unused / 512},
+        {loop.Partition(1), {{0, parts[0].second, 0, 0, 8}}, {{"mbr-p1", ""}}, (unused - volume) / 512},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        const fs::path recovered = dir / ("recovered" + std::to_string(&c - cases));
+        std::string text;
+        ASSERT_EQ(Run("--deep --partitions - --list - --recover '" + recovered.string() + "' " + c.source, text), 0)
+            << testsupport::ReadFile(dir / "err.txt");
+        const Output out = Parse(text);
+        ASSERT_EQ(out.partitions.size(), c.partitions.size()) << text.substr(0, 2000);
+        for (size_t k = 0; k < c.partitions.size(); ++k) {
+            EXPECT_EQ(out.partitions[k].fileSystem, 8u);
+            EXPECT_EQ(out.partitions[k].start, c.partitions[k].start);
+            EXPECT_EQ(out.partitions[k].sectors, c.partitions[k].sectors);
+            EXPECT_EQ(out.partitions[k].sectorsPerCluster, c.partitions[k].sectorsPerCluster);
+            EXPECT_EQ(out.partitions[k].sectorSize, 512u);
+        }
+        const std::string journaled = c.volumes[0].second;
+        std::set<std::string> hardLinks, remembered;
+        WriterFiles({{"journaled", journaled}, {"hfsx", "CASEFUL/"}}, hardLinks, remembered);
+        remembered.insert(journaled + "Docs/Nested/deep.bin");  // now begins with the picture
+        CheckListingAndCopies(out, recovered, c.volumes, hardLinks, remembered);
+
+        const std::string root = out.files.begin()->first.substr(0, out.files.begin()->first.find('/') + 1);
+        const std::string deep = testsupport::ReadFile(recovered / (root + journaled + "Docs/Nested/deep.bin"));
+        EXPECT_EQ(deep.size(), 20000u);
+        EXPECT_EQ(deep.substr(0, picture.size()), picture);
+        std::vector<std::string> jpegs;
+        for (const auto& [path, size] : out.carved)
+            if (path.size() > 4 && path.compare(path.size() - 4, 4, ".JPG") == 0) jpegs.push_back(path);
+        ASSERT_EQ(jpegs.size(), 1u) << text.substr(0, 3000);
+        EXPECT_EQ(fs::path(jpegs[0]).filename().string().rfind(std::to_string(c.carvedAt) + "-", 0), 0u) << jpegs[0];
+        EXPECT_EQ(out.carved.at(jpegs[0]), (long long)picture.size());
+        EXPECT_EQ(testsupport::ReadFile(recovered / jpegs[0]), picture);
+    }
+}
+
+// A disk of 4096-byte sectors (a loop device) without a partition table, holding the journaled volume
+// at 1 MiB: found from its journal info block at sector 256 with clusters of one sector; its files are
+// fls's and its copies icat's.
+TEST_F(HfsDeepScan, LoopDiskOf4096ByteSectors) {
+    const fs::path image = dir / "4k.img";
+    { std::ofstream(image, std::ios::binary); }
+    fs::resize_file(image, 16 << 20);
+    ASSERT_TRUE(Place(image, 1 << 20, "hfsplus/journaled", PatchWriterImage));
+    testsupport::LoopDevice loop(image, 4096, true);
+    if (loop.empty()) GTEST_SKIP() << "no loop device (needs root)";
+    const fs::path recovered = dir / "recovered";
+    std::string text;
+    ASSERT_EQ(Run("--deep --partitions - --list - --recover '" + recovered.string() + "' " + loop.Device(), text), 0)
+        << testsupport::ReadFile(dir / "err.txt");
+    const Output out = Parse(text);
+    ASSERT_EQ(out.partitions.size(), 1u) << text.substr(0, 2000);
+    EXPECT_EQ(out.partitions[0].start, 256);
+    EXPECT_EQ(out.partitions[0].sectors, 1024);
+    EXPECT_EQ(out.partitions[0].sectorsPerCluster, 1u);
+    EXPECT_EQ(out.partitions[0].sectorSize, 4096u);
+    std::set<std::string> hardLinks, remembered;
+    WriterFiles({{"journaled", ""}}, hardLinks, remembered);
+    CheckListingAndCopies(out, recovered, {{"mbr-p1", ""}}, hardLinks, remembered);
 }
