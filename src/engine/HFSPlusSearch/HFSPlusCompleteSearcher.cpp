@@ -460,7 +460,20 @@ i64 CHFSPlusCompleteFileSystemSearchController::JournalStart(const CompleteSearc
     const HFSPlusVolumeHeader* header = candidate.header.get();
     if (!header || candidate.journalInfoSector < 0) return -1;
     const i64 infoSectors = BlocksToSectors(header->journalInfoBlock, header->blockSize, m_sectorSize);
-    return candidate.journalInfoSector >= infoSectors ? candidate.journalInfoSector - infoSectors : -1;
+    if (candidate.journalInfoSector < infoSectors) return -1;
+    const i64 start = candidate.journalInfoSector - infoSectors;
+    // A journal info block of another volume (a lost one met before this header) places nothing: the
+    // header met must lie inside the volume the block would place.
+    if (candidate.headerSector >= 0 &&
+        (candidate.headerSector < start || candidate.headerSector >= start + VolumeSectors(*header, m_sectorSize)))
+        return -1;
+    return start;
+}
+
+i64 CHFSPlusCompleteFileSystemSearchController::PlacedStart(const CompleteSearchPatition& candidate) const {
+    const i64 journal = JournalStart(candidate);
+    if (journal >= 0) return journal;
+    return candidate.headerSector >= HeaderOffset() ? candidate.headerSector - HeaderOffset() : -1;
 }
 
 bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPatition& candidate, size_t index) {
@@ -469,8 +482,7 @@ bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPat
     // else the candidate's own start.
     i64 start = candidate.startSector;
     i64 count = candidate.sectorCount;
-    i64 found = JournalStart(candidate);
-    if (found < 0 && candidate.headerSector >= HeaderOffset()) found = candidate.headerSector - HeaderOffset();
+    const i64 found = PlacedStart(candidate);
     if (found >= 0 && found != start) {
         start = found;
         count = std::min(VolumeSectors(*candidate.header, m_sectorSize), m_totalSectors - start);
@@ -528,10 +540,11 @@ int CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
         u32 blockSize = candidate->blockSize;
         if (const HFSPlusVolumeHeader* header = candidate->header.get()) {
             sectors = VolumeSectors(*header, m_sectorSize);
-            if (const i64 journal = JournalStart(*candidate); journal >= 0)
-                start = journal;
-            else
-                std::printf("ErrorLine:%d Can't Find Volume Start Sector!\n", __LINE__);
+            if (JournalStart(*candidate) < 0) std::printf("ErrorLine:%d Can't Find Volume Start Sector!\n", __LINE__);
+            // Without its journal info block a candidate keeps its start, unless the header it holds
+            // was met elsewhere (the first candidate spans the device and takes the first header met
+            // anywhere): its volume was opened there, and its files are read from there.
+            if (const i64 placed = PlacedStart(*candidate); placed >= 0) start = placed;
             blockSize = header->blockSize;
         } else {
             std::printf("ErrorLine:%d Can't Find Volume Head!\n", __LINE__);

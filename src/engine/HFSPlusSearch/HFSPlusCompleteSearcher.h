@@ -125,6 +125,8 @@ private:
     CompleteSearchPatition& CandidateAt(i64 sector);
     // The start its journal info block gives a candidate with a header, or -1.
     i64 JournalStart(const CompleteSearchPatition& candidate) const;
+    // Where the candidate's volume lies: its journal info block's start, else its header's, else -1.
+    i64 PlacedStart(const CompleteSearchPatition& candidate) const;
     bool OpenCandidate(CompleteSearchPatition& candidate, size_t index);
     void SearchVolumeWhole(CompleteSearchPatition& candidate, u32 index, u64 start, bool ownBitmap);
     bool IsReported(const CompleteSearchPatition& candidate) const;

@@ -355,25 +355,33 @@ TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
     }
 }
 
-// The same without the journal info block: the candidate keeps the start it had and says so.
-TEST(HfsDeepDisk, CandidateWithFilesButNoJournalInfoBlockKeepsItsStart) {
-    hfs::Layout layout;
-    auto writer = SmallVolume(Journaled(), "K");
-    const auto image = writer.Build(&layout);
-    Disk disk(2048 + i64(image.size() / 512) + 2048);
-    disk.Put(2048, image);
-    // The journal info block is gone: the candidate made from the header keeps the header's start.
-    disk.Zero(2048 * 512 + layout.journalInfoByte, 4096);
-    RecordingBuilder builder;
-    Searcher searcher;
-    testing::internal::CaptureStdout();
-    RunDeep(searcher, *disk.device, &builder);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find(" Can't Find Volume Start Sector!"), std::string::npos);
-    const auto records = Records(searcher);
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0]->m_partitionStartSector, 0);
-    EXPECT_FALSE(LiveFiles(builder).empty());
+// The same without the journal info block: the candidate says so and keeps its start when the header it
+// holds lies there (a volume behind the protective MBR); the first candidate of a disk without one
+// spans the disk and holds a header met further on: it takes that header's start, where its volume
+// was opened, so its files read back (kept at 0 they would be read from the wrong place).
+TEST(HfsDeepDisk, CandidateWithFilesButNoJournalInfoBlock) {
+    for (const bool protective : {true, false}) {
+        SCOPED_TRACE(protective);
+        hfs::Layout layout;
+        auto writer = SmallVolume(Journaled(), "K");
+        const auto image = writer.Build(&layout);
+        const i64 start = protective ? 40 : 2048;
+        Disk disk(start + i64(image.size() / 512) + 2048);
+        if (protective) disk.ProtectiveMbr();
+        disk.Put(start, image);
+        disk.Zero(u64(start) * 512 + layout.journalInfoByte, 4096);
+        RecordingBuilder builder;
+        Searcher searcher;
+        testing::internal::CaptureStdout();
+        RunDeep(searcher, *disk.device, &builder);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find(" Can't Find Volume Start Sector!"), std::string::npos);
+        const auto records = Records(searcher);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0]->m_partitionStartSector, start);
+        EXPECT_FALSE(LiveFiles(builder).empty());
+        ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
+    }
 }
 
 // ---- the bitmap of live blocks --------------------------------------------------------------------

@@ -161,20 +161,20 @@ std::map<std::string, long long> PublishedFls(const std::string& text) {
 
 // The listing equals each volume's fls listing (after the tree builder's rules) below the scan's root
 // and the volume's own folder, and every copy has icat's bytes.
-// Hard links are listed as folders (their names lead to the private folder's files): `hardLinks` names
-// them, and they are left out of the comparison. `remembered` names files that only a journal's older
+// `leftOut` names files left out of the comparison: hard links, which are listed as folders (their names
+// lead to the private folder's files), and files a lost volume cannot read. `remembered` names files that only a journal's older
 // leaves hold: the leaves the deep scan meets in a journal give them as found files, so they may be
 // listed beside fls's, and a name they share with a live file is not compared by its bytes.
 void CheckListingAndCopies(const Output& out, const fs::path& recovered,
                            const std::vector<std::pair<std::string, std::string>>& volumes,
-                           const std::set<std::string>& hardLinks = {}, const std::set<std::string>& remembered = {}) {
+                           const std::set<std::string>& leftOut = {}, const std::set<std::string>& remembered = {}) {
     ASSERT_FALSE(out.files.empty());
     const std::string root = out.files.begin()->first.substr(0, out.files.begin()->first.find('/') + 1);
     std::map<std::string, long long> expected;
     for (const auto& [golden, folder] : volumes)
         for (const auto& [path, size] :
              PublishedFls(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/" + golden + ".fls.txt"))))
-            if (!hardLinks.count(folder + path)) expected[root + folder + path] = size;
+            if (!leftOut.count(folder + path)) expected[root + folder + path] = size;
     for (const auto& [path, size] : expected) {
         SCOPED_TRACE(path);
         auto it = out.files.find(path);
@@ -182,7 +182,8 @@ void CheckListingAndCopies(const Output& out, const fs::path& recovered,
         EXPECT_EQ(it->second, size);
     }
     for (const auto& [path, size] : out.files)
-        if (size > 0 && !remembered.count(path.substr(root.size())) && path.find("/HFS+ Private Data/") == std::string::npos)
+        if (size > 0 && !remembered.count(path.substr(root.size())) && !leftOut.count(path.substr(root.size())) &&
+            path.find("/HFS+ Private Data/") == std::string::npos)
             EXPECT_TRUE(expected.count(path)) << "not in fls: " << path;
     size_t copies = 0;
     for (const auto& [golden, folder] : volumes) {
@@ -442,4 +443,70 @@ TEST_F(HfsDeepScan, LoopDiskOf4096ByteSectors) {
     std::set<std::string> hardLinks, remembered;
     WriterFiles({{"journaled", ""}}, hardLinks, remembered);
     CheckListingAndCopies(out, recovered, {{"mbr-p1", ""}}, hardLinks, remembered);
+}
+
+// The journaled volume of the MBR disk lost: its header and alternate header zeroed, its journal info
+// block kept. With a stale copy of its header met before its catalog (as a journal keeps one) it is
+// found again at its start from the journal info block, with the files of its catalog leaves, and so
+// it is with the partition table wiped too. Without any copy of its header its leaves belong to no
+// volume, and its journal info block does not misplace the HFSX volume met after it.
+TEST_F(HfsDeepScan, LostVolumeIsFoundFromItsJournalInfoBlock) {
+    const auto parts = SfdiskPartitions(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/mbr.sfdisk.txt")));
+    ASSERT_EQ(parts.size(), 2u);
+    struct Case {
+        const char* name;
+        bool staleCopy, wipeTable;
+    };
+    for (const Case c : {Case{"stale copy", true, false}, Case{"stale copy, no table", true, true}, Case{"no copy", false, false}}) {
+        SCOPED_TRACE(c.name);
+        fs::path image;
+        ASSERT_TRUE(Assemble("mbr", {{parts[0].first, "hfsplus/journaled"}, {parts[1].first, "hfsplus/hfsx"}}, image,
+                             [&](const std::string& name, std::string& bytes) {
+                                 PatchWriterImage(name, bytes);
+                                 if (name != "hfsplus/journaled") return;
+                                 const std::string header = bytes.substr(1024, 512);
+                                 for (size_t at : {size_t(1024), bytes.size() - 1024}) bytes.replace(at, 512, 512, '\0');
+                                 if (c.staleCopy) bytes.replace(0, 512, header);
+                             }));
+        if (c.wipeTable) {
+            std::fstream file(image, std::ios::binary | std::ios::in | std::ios::out);
+            file.write(std::string(512, '\0').data(), 512);
+        }
+        const fs::path recovered = dir / (std::string("recovered ") + c.name);
+        std::string text;
+        // Some copies of the lost volume are unreadable (below): the exit code says so then.
+        const int status =
+            Run("--deep --partitions - --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text);
+        ASSERT_NE(text.find("copied "), std::string::npos) << testsupport::ReadFile(dir / "err.txt");
+        if (!c.staleCopy) EXPECT_EQ(status, 0);
+        const Output out = Parse(text);
+        std::set<std::string> hardLinks, remembered;
+        if (c.staleCopy) {
+            ASSERT_EQ(out.partitions.size(), 2u) << text.substr(0, 2000);
+            const unsigned perCluster[] = {8, 1};
+            for (size_t k = 0; k < 2; ++k) {
+                EXPECT_EQ(out.partitions[k].start, parts[k].first);
+                EXPECT_EQ(out.partitions[k].sectors, parts[k].second);
+                EXPECT_EQ(out.partitions[k].sectorsPerCluster, perCluster[k]);
+            }
+            WriterFiles({{"journaled", ""}, {"hfsx", "CASEFUL/"}}, hardLinks, remembered);
+            // The journal info block lies after the catalog in the writer's volumes: the lost volume is
+            // opened at its first leaf where its stale header puts it, so the files that need the volume
+            // to be read (compressed ones, those with overflow extents) are left out.
+            for (const auto& p : hfs::FixturePlanted("journaled"))
+                if (p.compression || p.extents > 8) hardLinks.insert(p.path);
+            // Not searched whole, the lost volume's leaves and its journal's older ones give a live
+            // and a remembered replaced.txt side by side, and its hard link's file, whose folder has
+            // no leaf record met, is filed as a lost file.
+            hardLinks.insert("replaced.txt");
+            hardLinks.insert("Other lost files/iNode37");
+            CheckListingAndCopies(out, recovered, {{"mbr-p1", ""}, {"mbr-p2", "CASEFUL/"}}, hardLinks, remembered);
+        } else {
+            ASSERT_EQ(out.partitions.size(), 1u) << text.substr(0, 2000);
+            EXPECT_EQ(out.partitions[0].start, parts[1].first);
+            EXPECT_EQ(out.partitions[0].sectors, parts[1].second);
+            WriterFiles({{"hfsx", ""}}, hardLinks, remembered);
+            CheckListingAndCopies(out, recovered, {{"mbr-p2", ""}}, hardLinks, remembered);
+        }
+    }
 }
