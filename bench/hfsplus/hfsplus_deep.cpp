@@ -8,6 +8,7 @@
 //        hfsplus_deep --smoke DIR   (the test run's check: 2,000 files on a 64 MiB disk, one round; fails
 //                                    unless the volume is found; no peers, no callgrind)
 //        hfsplus_deep --once raw|both IMAGE   (one scan, for callgrind)
+//        hfsplus_deep --make IMAGE FILES MiB  (only the disk, kept)
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -118,6 +119,8 @@ int main(int argc, char** argv) {
         dprintf(out, "seconds %.3f\nvolumes %d\n", o.seconds, o.volumes);
         return o.ok ? 0 : 1;
     }
+    if (argc == 5 && std::string(argv[1]) == "--make")
+        return MakeDisk(argv[2], std::max(1, std::atoi(argv[3])), u64(std::max(16, std::atoi(argv[4]))) << 20) ? 0 : 1;
     const bool smoke = argc >= 3 && std::string(argv[1]) == "--smoke";
     std::filesystem::path folder = smoke ? argv[2] : (argc >= 2 ? argv[1] : "/dev/shm");
     const int files = smoke ? 2000 : (argc >= 3 ? std::max(1, std::atoi(argv[2])) : 100000);

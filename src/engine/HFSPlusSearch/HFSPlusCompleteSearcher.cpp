@@ -250,6 +250,13 @@ int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
     if (m_sectorSize < kSlice) return 0;
     const u8* bytes = View(sector, 1);
     if (!bytes) return 0;
+    // Most sectors hold no header slice: none of their slices begins with a signature.
+    bool anySignature = false;
+    for (size_t at = 0; at + kSlice <= m_sectorSize && !anySignature; at += kSlice) {
+        const u16 signature = ByteReader(bytes + at, kSlice).Be16(vh::kSignature).value_or(0);
+        anySignature = signature == kSignatureHFSPlus || signature == kSignatureHFSX;
+    }
+    if (!anySignature) return 0;
     std::unique_ptr<HFSPlusVolumeHeader> found;
     int headers = 0;
     bool lookedAtAll = true;
@@ -315,6 +322,8 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
 int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector) {
     const u8* bytes = View(sector, 1);
     if (!bytes || m_sectorSize < jib::kRecordSize) return 0;
+    // The block's fill reaches the sector's end: most sectors fail on their last byte.
+    if (m_sectorSize > jib::kRecordSize && bytes[m_sectorSize - 1] != 0xDB) return 0;
     const ByteReader reader(bytes, m_sectorSize);
     auto info = std::make_unique<JournalInfoBlock>();
     if (!DecodeJournalInfoBlock(reader, *info)) return 0;
