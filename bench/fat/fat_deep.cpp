@@ -19,10 +19,9 @@
 #include <string>
 
 #include "DeepBench.h"
-#include "brelvox-scan/ScanSession.h"
+#include "SessionScan.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/FATSearch/FATCompleteFSearcher.h"
-#include "engine/RecoveryController/SearcherFactories.h"
 
 namespace {
 
@@ -41,31 +40,18 @@ struct Outcome {
 };
 
 Outcome Scan(const std::string& image, bool withFat) {
-    const SearcherFactories saved = Searchers();
-    SearcherFactories narrowed = saved;
-    narrowed.hfsPlus = nullptr;
-    narrowed.exfat = nullptr;
-    narrowed.ntfs = nullptr;
-    narrowed.apfs = nullptr;
-    narrowed.fat = withFat ? CountedFATSearcher : nullptr;
-    Searchers() = narrowed;
     g_fat = nullptr;
     Outcome out;
-    {
-        scan::Options options;
-        options.source = image;
-        scan::ScanSession session(options);
-        std::string reason;
-        const auto start = std::chrono::steady_clock::now();
-        out.ok = session.Run(reason);
-        out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (!out.ok) std::fprintf(stderr, "fat_deep: %s\n", reason.c_str());
-        if (g_fat != nullptr) {
-            out.peakCandidates = g_fat->PeakCandidateCount();
-            out.volumes = g_fat->FoundPartitions().size();
-        }
-    }
-    Searchers() = saved;
+    out.seconds = deepbench::NarrowedScan(
+        image, [&](SearcherFactories& f) { if (withFat) f.fat = CountedFATSearcher; },
+        [&] {
+            if (g_fat != nullptr) {
+                out.peakCandidates = g_fat->PeakCandidateCount();
+                out.volumes = g_fat->FoundPartitions().size();
+            }
+        },
+        "fat_deep");
+    out.ok = out.seconds >= 0;
     return out;
 }
 

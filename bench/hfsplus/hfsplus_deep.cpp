@@ -22,10 +22,9 @@
 
 #include "BenchVolume.h"
 #include "DeepBench.h"
-#include "brelvox-scan/ScanSession.h"
+#include "SessionScan.h"
 #include "engine/Common/ICompleteFileSystemSearchController.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
-#include "engine/RecoveryController/SearcherFactories.h"
 
 namespace {
 
@@ -43,28 +42,15 @@ struct Outcome {
 };
 
 Outcome Scan(const std::string& image, bool withHfs) {
-    const SearcherFactories saved = Searchers();
-    SearcherFactories narrowed = saved;
-    narrowed.fat = nullptr;
-    narrowed.exfat = nullptr;
-    narrowed.ntfs = nullptr;
-    narrowed.apfs = nullptr;
-    narrowed.hfsPlus = withHfs ? CountedHFSPlusSearcher : nullptr;
-    Searchers() = narrowed;
     g_hfs = nullptr;
     Outcome out;
-    {
-        scan::Options options;
-        options.source = image;
-        scan::ScanSession session(options);
-        std::string reason;
-        const auto start = std::chrono::steady_clock::now();
-        out.ok = session.Run(reason);
-        out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (!out.ok) std::fprintf(stderr, "hfsplus_deep: %s\n", reason.c_str());
-        if (g_hfs != nullptr) out.volumes = g_hfs->GetSearchedPartitionInfo(nullptr, 0);
-    }
-    Searchers() = saved;
+    out.seconds = deepbench::NarrowedScan(
+        image, [&](SearcherFactories& f) { if (withHfs) f.hfsPlus = CountedHFSPlusSearcher; },
+        [&] {
+            if (g_hfs != nullptr) out.volumes = g_hfs->GetSearchedPartitionInfo(nullptr, 0);
+        },
+        "hfsplus_deep");
+    out.ok = out.seconds >= 0;
     return out;
 }
 
