@@ -113,21 +113,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fat_deep: no image %s\n", image.c_str());
         return 1;
     }
-    // The engine's debug lines (one per node) would be timed too: they go to /dev/null during the scans.
-    const int results = deepbench::RealStdout();
-    Scan(image, false);  // warms the page cache
     Outcome raw, both;
-    bool failed = false;
-    for (int r = 0; r < rounds && !failed; ++r) {
-        const Outcome a = Scan(image, false);
-        const Outcome b = Scan(image, true);
-        failed = !a.ok || !b.ok;
-        if (r == 0 || a.seconds < raw.seconds) raw = a;
-        if (r == 0 || b.seconds < both.seconds) both = b;
-    }
-    std::fflush(stdout);
-    dup2(results, STDOUT_FILENO);
-    close(results);
+    const bool failed = !deepbench::BestOfRounds(rounds, [&](bool with) { return Scan(image, with); }, raw, both);
     if (failed) return 1;
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -118,21 +118,8 @@ int main(int argc, char** argv) {
     if (!MakeDisk(image, files, diskMiB << 20)) return 1;
     const double makeSeconds = deepbench::Seconds(deepbench::Clock::now() - made);
     const double megabytes = static_cast<double>(diskMiB << 20) / 1e6;
-    // The engine's debug lines (one per node) would be timed too: they go to /dev/null during the scans.
-    const int results = deepbench::RealStdout();
-    Scan(image, false);  // warms the page cache
     Outcome raw, both;
-    bool failed = false;
-    for (int r = 0; r < rounds && !failed; ++r) {
-        const Outcome a = Scan(image, false);
-        const Outcome b = Scan(image, true);
-        failed = !a.ok || !b.ok;
-        if (r == 0 || a.seconds < raw.seconds) raw = a;
-        if (r == 0 || b.seconds < both.seconds) both = b;
-    }
-    std::fflush(stdout);
-    dup2(results, STDOUT_FILENO);
-    close(results);
+    const bool failed = !deepbench::BestOfRounds(rounds, [&](bool with) { return Scan(image, with); }, raw, both);
     if (failed) {
         std::filesystem::remove(image);
         return 1;

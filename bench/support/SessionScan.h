@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "DeepBench.h"
 #include "brelvox-scan/ScanSession.h"
 #include "engine/RecoveryController/SearcherFactories.h"
 
@@ -39,6 +40,31 @@ inline double NarrowedScan(const std::string& image, const std::function<void(Se
     }
     Searchers() = saved;
     return seconds;
+}
+
+}  // namespace deepbench
+
+namespace deepbench {
+
+// Best of `rounds` alternating scans with the raw searcher alone and with the searcher under test, the
+// page cache warmed first and the engine's debug lines sent to /dev/null meanwhile. Outcome has `ok`
+// and `seconds`; false when a scan failed.
+template <class Outcome, class ScanFn>
+bool BestOfRounds(int rounds, ScanFn scan, Outcome& raw, Outcome& both) {
+    const int results = RealStdout();
+    scan(false);
+    bool failed = false;
+    for (int r = 0; r < rounds && !failed; ++r) {
+        const Outcome a = scan(false);
+        const Outcome b = scan(true);
+        failed = !a.ok || !b.ok;
+        if (r == 0 || a.seconds < raw.seconds) raw = a;
+        if (r == 0 || b.seconds < both.seconds) both = b;
+    }
+    std::fflush(stdout);
+    dup2(results, STDOUT_FILENO);
+    close(results);
+    return !failed;
 }
 
 }  // namespace deepbench
