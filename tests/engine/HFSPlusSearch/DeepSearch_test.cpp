@@ -305,7 +305,7 @@ TEST(HfsDeepDisk, IntactVolumeBehindTheProtectiveMbrIsListedWholeAndReadBack) {
         SCOPED_TRACE(sectorSize);
         auto writer = SmallVolume(Journaled(), "G");
         const auto image = writer.Build();
-        const i64 start = sectorSize == 512 ? 40 : 7;
+        const i64 start = sectorSize == 512 ? 40 : 6;
         Disk disk(start + i64(image.size() / sectorSize) + 2048, sectorSize);
         disk.ProtectiveMbr();
         disk.Put(start, image);
