@@ -416,6 +416,23 @@ TEST(EndToEnd, EveryPlantedJpegOfTheCarvingCorpusIsRecoveredByADeepScan) {
     ASSERT_GT(jpegs, 0u);
 }
 
+// Ticks every found file, recovers them into dest and expects each exactly sized JPEG of the carving
+// manifest among the copies, byte for byte.
+void RecoverAndExpectExactJpegs(FakeWindowSide& window, const fs::path& dest) {
+    TickAll();
+    ASSERT_EQ(Recover(window, dest), 0);
+    std::set<std::string> copies;
+    for (const auto& f : fs::recursive_directory_iterator(dest))
+        if (f.is_regular_file()) copies.insert(testsupport::Sha256Hex(testsupport::ReadFile(f.path())));
+    size_t jpegs = 0;
+    for (const auto& p : testsupport::ReadCarvingManifest(true)) {
+        if (p.type != "JPG" || p.check != "exact") continue;
+        ++jpegs;
+        EXPECT_TRUE(copies.count(p.sha256)) << p.name;
+    }
+    ASSERT_GT(jpegs, 0u);
+}
+
 // Disk images of any name open as Apple/flat images and scan like disks: copies of the carving corpus
 // named .img, .raw and .dd join the device list, and a deep scan of each gives back every planted JPEG.
 TEST(EndToEnd, ImagesOfAnyNameOpenAsDevicesAndGiveBackTheCorpusJpegs) {
@@ -442,19 +459,7 @@ TEST(EndToEnd, ImagesOfAnyNameOpenAsDevicesAndGiveBackTheCorpusJpegs) {
         ASSERT_TRUE(window.RunUntilScanEnds());
         EXPECT_TRUE(window.Controller().IsDeepScan());
 
-        TickAll();
-        const fs::path dest = dir / ("recovered-" + std::to_string(i));
-        ASSERT_EQ(Recover(window, dest), 0);
-        std::set<std::string> copies;
-        for (const auto& f : fs::recursive_directory_iterator(dest))
-            if (f.is_regular_file()) copies.insert(testsupport::Sha256Hex(testsupport::ReadFile(f.path())));
-        size_t jpegs = 0;
-        for (const auto& p : testsupport::ReadCarvingManifest(true)) {
-            if (p.type != "JPG" || p.check != "exact") continue;
-            ++jpegs;
-            EXPECT_TRUE(copies.count(p.sha256)) << p.name;
-        }
-        ASSERT_GT(jpegs, 0u);
+        RecoverAndExpectExactJpegs(window, dir / ("recovered-" + std::to_string(i)));
     }
 }
 
@@ -487,19 +492,7 @@ TEST(EndToEnd, AnEdiCopyOfTheCorpusScansLikeTheDisk) {
     ASSERT_TRUE(window.Controller().isEdiDoDeepScanWithData(rows[1].get(), kNormalScanValue));
     ASSERT_TRUE(window.RunUntilScanEnds());
 
-    TickAll();
-    const fs::path dest = dir / "recovered";
-    ASSERT_EQ(Recover(window, dest), 0);
-    std::set<std::string> copies;
-    for (const auto& f : fs::recursive_directory_iterator(dest))
-        if (f.is_regular_file()) copies.insert(testsupport::Sha256Hex(testsupport::ReadFile(f.path())));
-    size_t jpegs = 0;
-    for (const auto& p : testsupport::ReadCarvingManifest(true)) {
-        if (p.type != "JPG" || p.check != "exact") continue;
-        ++jpegs;
-        EXPECT_TRUE(copies.count(p.sha256)) << p.name;
-    }
-    ASSERT_GT(jpegs, 0u);
+    RecoverAndExpectExactJpegs(window, dir / "recovered");
 }
 
 }  // namespace
