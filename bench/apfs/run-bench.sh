@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Deep-scan benchmark of the APFS search beside PhotoRec (never part of the test run). Makes a 2 GiB
+# disk (make-disk.py): apfs-1g-sparse.img from ../shared/fixtures, then a synthetic container of
+# 100,000 never-ready tree nodes; warms the page cache, then times on the same disk:
+#   brelvox-scan --deep (list only, and list + copy-out), photorec /cmd (everything)
+# with wall time, MB/s, peak memory and the ratio; then counts instructions with callgrind on a 256 MiB
+# disk of 10,000 nodes: the APFS searcher's AnalyzeBlock against the raw search's AnalyzeSectors, and
+# the cost of each container flush, per 4 MiB range, first quarter of the disk against the last.
+#
+#   bench/apfs/run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--nodes 100000] [--no-callgrind]
+#   bench/apfs/run-bench.sh --smoke [--driver PATH] [--work DIR]
+#
+# The peers are Debian packages (testdisk; valgrind for the counts); run as root the script installs
+# what is missing with apt-get. --smoke is the test run's check: a 160 MiB disk of 2,000 nodes without
+# the shared image, the driver run as the benchmark runs it; every node must be listed. No peers.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+driver="$here/../../build/tools/brelvox-scan"
+shared="$here/../../../shared/fixtures/apfs-1g-sparse.img.xz"
+work=/tmp/brelvox-bench-apfs
+size=2G
+nodes=100000
+callgrind=1
+smoke=0
+while [[ $# -gt 0 ]]; do
+    case $1 in
+        --smoke) smoke=1; shift ;;
+        --driver) driver=$2; shift 2 ;;
+        --work) work=$2; shift 2 ;;
+        --size) size=$2; shift 2 ;;
+        --nodes) nodes=$2; shift 2 ;;
+        --no-callgrind) callgrind=0; shift ;;
+        *) echo "usage: run-bench.sh [--smoke] [--driver PATH] [--work DIR] [--size 2G] [--nodes N] [--no-callgrind]" >&2; exit 2 ;;
+    esac
+done
+driver="$(realpath "$driver")"
+[[ -x $driver ]] || { echo "no driver at $driver (build brelvox-scan first)" >&2; exit 1; }
+mkdir -p "$work"
+cd "$work"
+
+# listed LIST: the number of never-ready nodes in a listing.
+listed() { grep -c $'^37\t[^\t]*/waiting [0-9]*\\.bin\t' "$1" || true; }
+
+if [[ $smoke == 1 ]]; then
+    "$here/make-disk.py" --out smoke.img --size 160M --nodes 2000 >/dev/null
+    "$driver" --deep --list smoke.list --recover smoke-out smoke.img >/dev/null 2>smoke.err ||
+        { echo "smoke: the scan failed: $(tail -n 1 smoke.err)" >&2; exit 1; }
+    got=$(listed smoke.list)
+    echo "smoke: $got of 2000 never-ready nodes listed"
+    # A copy holds its name's lines: the node was handed over with its extent.
+    copy=$(find smoke-out -name 'waiting 001999.bin' | head -1)
+    expected=$(python3 -c 'import sys; n = "waiting 001999.bin\n"; sys.stdout.write(n * (4096 // len(n)))' | sha256sum)
+    [[ -n $copy && $(sha256sum <"$copy") == "$expected" ]] || { echo "smoke: waiting 001999.bin not copied whole" >&2; exit 1; }
+    rm -rf smoke.img smoke.list smoke-out smoke.err
+    [[ $got == 2000 ]] || exit 1
+    exit 0
+fi
+
+need=()
+command -v photorec >/dev/null || need+=(testdisk)
+[[ $callgrind == 0 ]] || command -v valgrind >/dev/null || need+=(valgrind)
+[[ -x /usr/bin/time ]] || need+=(time)
+if [[ ${#need[@]} -gt 0 ]]; then
+    [[ $(id -u) == 0 ]] || { echo "missing packages: ${need[*]}" >&2; exit 1; }
+    apt-get install -y -q "${need[@]}" >/dev/null
+fi
+[[ -f $shared ]] || { echo "no $shared" >&2; exit 1; }
+[[ -f apfs-1g-sparse.img ]] || xz -dkc "$shared" | cp --sparse=always /dev/stdin apfs-1g-sparse.img
+image="$work/bench-$size.img"
+[[ -f $image ]] || "$here/make-disk.py" --out "$image" --size "$size" --nodes "$nodes" --shared apfs-1g-sparse.img >/dev/null
+bytes=$(stat -c %s "$image")
+
+warm() { cat "$1" >/dev/null; }
+photorec_in() { cd "$work/$1" && exec photorec /log /d "$work/$1/recup" /cmd "$image" "$2"; }
+export -f photorec_in
+export work image
+declare -A wall
+# run NAME OUTDIR COMMAND...: times the command (page cache warm), prints wall s, MB/s, peak RSS.
+run() {
+    local name=$1 out=$2
+    shift 2
+    rm -rf "$out"
+    mkdir -p "$out"
+    warm "$image"
+    local command=("$@")
+    [[ $1 == photorec_in ]] && command=(bash -c 'photorec_in "$@"' _ "${@:2}")
+    /usr/bin/time -f '%e %M %U %S' -o "$work/$name.time" "${command[@]}" >"$work/$name.stdout" 2>"$work/$name.stderr" || {
+        echo "$name failed: see $work/$name.stderr" >&2
+        return 1
+    }
+    read -r w rss user sys <"$work/$name.time"
+    wall[$name]=$w
+    printf '%-24s %8.2f s %9.1f MB/s %8.1f MiB peak  (user %s s, sys %s s)\n' "$name" "$w" \
+        "$(echo "$bytes / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" "$user" "$sys"
+}
+
+echo "disk: $image, $bytes bytes, apfs-1g-sparse.img and $nodes never-ready nodes; $(nproc) cores; $(date -u +%FT%TZ)"
+echo
+run brelvox-scan-list out-list "$driver" --deep --list "$work/brelvox.list" "$image"
+run brelvox-scan-recover out-brelvox "$driver" --deep --list "$work/recover.list" --recover "$work/out-brelvox/o" "$image"
+run photorec-everything out-pr-all photorec_in out-pr-all partition_none,fileopt,everything,enable,options,paranoid,search
+echo
+echo "never-ready nodes listed: $(listed "$work/brelvox.list") of $nodes"
+echo "speed ratio (PhotoRec wall / our wall, target at least 1):"
+printf '  vs brelvox-scan-list %6.2f   vs brelvox-scan-recover %6.2f\n' \
+    "$(echo "${wall[photorec-everything]} / ${wall[brelvox-scan-list]}" | bc -l)" \
+    "$(echo "${wall[photorec-everything]} / ${wall[brelvox-scan-recover]}" | bc -l)"
+
+if [[ $callgrind == 1 ]]; then
+    echo
+    echo "callgrind of brelvox-scan --deep on a 256 MiB disk of 10,000 never-ready nodes"
+    small="$work/cg.img"
+    [[ -f $small ]] || "$here/make-disk.py" --out "$small" --size 256M --nodes 10000 >/dev/null
+    rm -rf "$work/cg" && mkdir -p "$work/cg"
+    # Each flush alone in a dump of its own: a dump before it and one after it.
+    valgrind --tool=callgrind --callgrind-out-file="$work/cg/out" --dump-before='APFSContainer::Flush*' \
+        --dump-after='APFSContainer::Flush*' "$driver" --deep --list "$work/cg.list" "$small" >/dev/null 2>"$work/cg.err"
+    inclusive=$(callgrind_annotate --inclusive=yes "$work"/cg/out* 2>/dev/null)
+    pick() { echo "$inclusive" | grep -E "$1" | head -1 | awk '{gsub(",","",$1); print $1}' || true; }
+    apfs=$(pick 'APFSDeepScan.cpp:APFSDeepScan::AnalyzeBlock')
+    raw=$(pick 'RAWSearchController.cpp:CRAWSearchController::AnalyzeSectors')
+    printf '  APFSDeepScan::AnalyzeBlock %s Ir, CRAWSearchController::AnalyzeSectors %s Ir: ratio %.3f (target at most 0.2)\n' \
+        "$apfs" "$raw" "$(echo "$apfs / $raw" | bc -l)"
+    # The dumps that hold a flush (they name it as a function of their own), in order: ranges of 4 MiB.
+    costs=()
+    for f in $(ls "$work"/cg/out.* | sort -t. -k2 -n); do
+        grep -q '^desc: Trigger: Program termination\|^desc: Trigger: Client Request' "$f" && continue
+        if grep -q "^desc: Trigger: --dump-after=APFSContainer::Flush" "$f"; then
+            costs+=("$(grep '^summary:' "$f" | awk '{print $2}')")
+        fi
+    done
+    n=${#costs[@]}
+    q=$((n / 4))
+    if ((q > 0)); then
+        first=0 last=0
+        for ((i = 0; i < q; ++i)); do first=$((first + costs[i])); last=$((last + costs[n - q + i])); done
+        printf '  %d flushes: first quarter %d Ir, last quarter %d Ir: last/first %.3f (target at most 1.10)\n' \
+            "$n" "$first" "$last" "$(echo "$last / $first" | bc -l)"
+    fi
+fi
