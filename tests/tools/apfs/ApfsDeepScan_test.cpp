@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/APFS/ApfsTestSupport.h"
+#include "support/DriverListing.h"
 #include "support/Fixtures.h"
 #include "support/LoopDevice.h"
 #include "support/Sha256.h"
@@ -140,15 +141,9 @@ std::ostream& operator<<(std::ostream& out, const Partition& p) {
                << "}";
 }
 
-struct Line {
-    i64 size;
-    bool deleted, directory;
-};
-
 struct Output {
     std::vector<Partition> partitions;
-    std::map<std::string, Line> listed;  // by path below the source's root folder
-    std::string root;                    // that folder's name
+    std::map<std::string, testsupport::ListedLine> listed;  // by path below the source's root folder
     std::string summary;
     std::string text;
 };
@@ -163,11 +158,8 @@ Output Parse(const std::string& text) {
             out.partitions.push_back({u32(std::stoul(f[0])), u32(std::stoul(f[1])), u32(std::stoul(f[2])),
                                       std::stoll(f[3]), std::stoll(f[4]), std::stoll(f[5]), u32(std::stoul(f[6])),
                                       u32(std::stoul(f[7]))});
-        } else if (f.size() == 6 && f[0] == "37") {
-            const size_t slash = f[1].find('/');
-            if (slash == std::string::npos) continue;
-            out.root = f[1].substr(0, slash);
-            out.listed[f[1].substr(slash + 1)] = {std::stoll(f[2]), f[3] == "1", f[4] == "1"};
+        } else if (testsupport::ListedLine l; testsupport::ParseListedLine(line, "37", l)) {
+            out.listed[l.path] = l;
         } else if (line.rfind("copied ", 0) == 0) {
             out.summary = line;
         }
