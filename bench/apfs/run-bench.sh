@@ -7,7 +7,7 @@
 # disk of 20,000 nodes: the APFS searcher's AnalyzeBlock against the raw search's AnalyzeSectors, and
 # the cost of each container flush, per 4 MiB range, first quarter of the ranges holding nodes against the last.
 #
-#   bench/apfs/run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--nodes 100000] [--no-callgrind]
+#   bench/apfs/run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--nodes 100000] [--no-callgrind | --callgrind-only]
 #   bench/apfs/run-bench.sh --smoke [--driver PATH] [--work DIR]
 #
 # The peers are Debian packages (testdisk; valgrind for the counts); run as root the script installs
@@ -21,6 +21,7 @@ work=/tmp/brelvox-bench-apfs
 size=2G
 nodes=100000
 callgrind=1
+timings=1
 smoke=0
 while [[ $# -gt 0 ]]; do
     case $1 in
@@ -30,7 +31,8 @@ while [[ $# -gt 0 ]]; do
         --size) size=$2; shift 2 ;;
         --nodes) nodes=$2; shift 2 ;;
         --no-callgrind) callgrind=0; shift ;;
-        *) echo "usage: run-bench.sh [--smoke] [--driver PATH] [--work DIR] [--size 2G] [--nodes N] [--no-callgrind]" >&2; exit 2 ;;
+        --callgrind-only) timings=0; shift ;;
+        *) echo "usage: run-bench.sh [--smoke] [--driver PATH] [--work DIR] [--size 2G] [--nodes N] [--no-callgrind | --callgrind-only]" >&2; exit 2 ;;
     esac
 done
 driver="$(realpath "$driver")"
@@ -64,31 +66,34 @@ if [[ ${#need[@]} -gt 0 ]]; then
     [[ $(id -u) == 0 ]] || { echo "missing packages: ${need[*]}" >&2; exit 1; }
     apt-get install -y -q "${need[@]}" >/dev/null
 fi
-[[ -f $shared ]] || { echo "no $shared" >&2; exit 1; }
-[[ -f apfs-1g-sparse.img ]] || xz -dkc "$shared" | cp --sparse=always /dev/stdin apfs-1g-sparse.img
-image="$work/bench-$size.img"
-[[ -f $image ]] || "$here/make-disk.py" --out "$image" --size "$size" --nodes "$nodes" --shared apfs-1g-sparse.img >/dev/null
-bytes=$(stat -c %s "$image")
+if [[ $timings == 1 ]]; then
+    [[ -f $shared ]] || { echo "no $shared" >&2; exit 1; }
+    [[ -f apfs-1g-sparse.img ]] || xz -dkc "$shared" | cp --sparse=always /dev/stdin apfs-1g-sparse.img
+    image="$work/bench-$size.img"
+    [[ -f $image ]] || "$here/make-disk.py" --out "$image" --size "$size" --nodes "$nodes" --shared apfs-1g-sparse.img >/dev/null
+    bytes=$(stat -c %s "$image")
 
-. "$here/../support/timed-runs.sh"
+    . "$here/../support/timed-runs.sh"
 
-echo "disk: $image, $bytes bytes, apfs-1g-sparse.img and $nodes never-ready nodes; $(nproc) cores; $(date -u +%FT%TZ)"
-echo
-run brelvox-scan-list out-list "$driver" --deep --list "$work/brelvox.list" "$image"
-run brelvox-scan-recover out-brelvox "$driver" --deep --list "$work/recover.list" --recover "$work/out-brelvox/o" "$image"
-run photorec-everything out-pr-all photorec_in out-pr-all partition_none,fileopt,everything,enable,options,paranoid,search
-echo
-# The container before it takes them too (the first container is offered every plausible block).
-echo "never-ready nodes listed: $(listed "$work/brelvox.list") of $nodes, in $(grep -c 'waiting [0-9]*\.bin' "$work/brelvox.list") lines"
-echo "speed ratio (PhotoRec wall / our wall, target at least 1):"
-printf '  vs brelvox-scan-list %6.2f   vs brelvox-scan-recover %6.2f\n' \
-    "$(echo "${wall[photorec-everything]} / ${wall[brelvox-scan-list]}" | bc -l)" \
-    "$(echo "${wall[photorec-everything]} / ${wall[brelvox-scan-recover]}" | bc -l)"
+    echo "disk: $image, $bytes bytes, apfs-1g-sparse.img and $nodes never-ready nodes; $(nproc) cores; $(date -u +%FT%TZ)"
+    echo
+    run brelvox-scan-list out-list "$driver" --deep --list "$work/brelvox.list" "$image"
+    run brelvox-scan-recover out-brelvox "$driver" --deep --list "$work/recover.list" --recover "$work/out-brelvox/o" "$image"
+    run photorec-everything out-pr-all photorec_in out-pr-all partition_none,fileopt,everything,enable,options,paranoid,search
+    echo
+    # The container before it takes them too (the first container is offered every plausible block).
+    echo "never-ready nodes listed: $(listed "$work/brelvox.list") of $nodes, in $(grep -c 'waiting [0-9]*\.bin' "$work/brelvox.list") lines"
+    echo "speed ratio (PhotoRec wall / our wall, target at least 1):"
+    printf '  vs brelvox-scan-list %6.2f   vs brelvox-scan-recover %6.2f\n' \
+        "$(echo "${wall[photorec-everything]} / ${wall[brelvox-scan-list]}" | bc -l)" \
+        "$(echo "${wall[photorec-everything]} / ${wall[brelvox-scan-recover]}" | bc -l)"
+
+fi
 
 if [[ $callgrind == 1 ]]; then
     echo
     echo "callgrind of brelvox-scan --deep on a 1 GiB disk of 20,000 never-ready nodes"
-    small="$work/cg.img"
+    small="$work/cg-1G-20000.img"
     [[ -f $small ]] || "$here/make-disk.py" --out "$small" --size 1G --nodes 20000 >/dev/null
     rm -rf "$work/cg" && mkdir -p "$work/cg"
     # A dump at the start of each flush: dump k holds the whole of flush k-1 and the scan between them.
@@ -97,7 +102,7 @@ if [[ $callgrind == 1 ]]; then
     # inclusive FILE PATTERN: the inclusive count of the function of that name in a dump (0 when absent).
     inclusive() {
         callgrind_annotate --inclusive=yes "$1" 2>/dev/null | grep -F "$2" | grep -v '=>' | grep -F '[' | head -1 |
-            awk '{gsub(",","",$1); print $1 + 0}'
+            awk '{gsub(",","",$1); print $1 + 0}' || true
     }
     apfs=0 read=0 raw=0 flushes=()
     for f in $(ls "$work"/cg/out.* | sort -t. -k2 -n) "$work/cg/out"; do
