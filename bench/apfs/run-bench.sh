@@ -99,21 +99,22 @@ if [[ $callgrind == 1 ]]; then
     # A dump at the start of each flush: dump k holds the whole of flush k-1 and the scan between them.
     valgrind --tool=callgrind --callgrind-out-file="$work/cg/out" --dump-before='APFSContainer::Flush*' \
         "$driver" --deep --list "$work/cg.list" "$small" >/dev/null 2>"$work/cg.err"
-    # inclusive FILE PATTERN: the inclusive count of the function of that name in a dump (0 when absent).
+    # inclusive TEXT PATTERN: the inclusive count of the function of that name in an annotated dump
+    # (0 when absent).
     inclusive() {
-        callgrind_annotate --inclusive=yes "$1" 2>/dev/null | grep -F "$2" | grep -v '=>' | grep -F '[' | head -1 |
-            awk '{gsub(",","",$1); print $1 + 0}' || true
+        grep -F "$2" <<<"$1" | grep -v '=>' | grep -F '[' | head -1 | awk '{gsub(",","",$1); print $1 + 0}' || true
     }
     apfs=0 read=0 raw=0 flushes=()
     for f in $(ls "$work"/cg/out.* | sort -t. -k2 -n) "$work/cg/out"; do
-        a=$(inclusive "$f" 'APFSDeepScan::AnalyzeBlock(')
-        g=$(inclusive "$f" 'APFSDeepScan::ReadGroup(')
-        r=$(inclusive "$f" 'CRAWSearchController::AnalyzeSectors(')
+        text=$(callgrind_annotate --inclusive=yes "$f" 2>/dev/null || true)
+        a=$(inclusive "$text" 'APFSDeepScan::AnalyzeBlock(')
+        g=$(inclusive "$text" 'APFSDeepScan::ReadGroup(')
+        r=$(inclusive "$text" 'CRAWSearchController::AnalyzeSectors(')
         apfs=$((apfs + ${a:-0}))
         read=$((read + ${g:-0}))
         raw=$((raw + ${r:-0}))
         # Only the ranges that hold nodes: before them a flush has nothing to do.
-        f_cost=$(inclusive "$f" 'APFSContainer::Flush(')
+        f_cost=$(inclusive "$text" 'APFSContainer::Flush(')
         [[ $f == "$work/cg/out" || ${f_cost:-0} == 0 ]] || flushes+=("$f_cost")
     done
     # The raw search's AnalyzeSectors is handed its sectors; the APFS searcher reads its own groups:
