@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -246,14 +247,33 @@ const std::string& ScanSession::PathOf(IFileNode* node) const {
     // more than its paths' own length.
     static const std::string kNone;
     if (!node) return kNone;
+    if (auto known = m_paths.find(node); known != m_paths.end()) return known->second;
+    auto component = [](IFileNode* n) {
+        const char* name = n->GetFileName();
+        return safename::SafePathComponent(name ? name : "");
+    };
+    // The usual case: the parent's path is known, or there is no parent (or the node is its own).
+    IFileNode* parent = node->GetParent();
+    auto up = parent && parent != node ? m_paths.find(parent) : m_paths.end();
+    if (!parent || parent == node || up != m_paths.end()) {
+        std::string path = up != m_paths.end() ? up->second : std::string();
+        if (!path.empty()) path += '/';
+        path += component(node);
+        return m_paths.emplace(node, std::move(path)).first->second;
+    }
     std::vector<IFileNode*> chain;
     std::unordered_set<IFileNode*> onChain;
     IFileNode* at = node;
-    for (; at && !m_paths.count(at) && onChain.insert(at).second; at = at->GetParent()) chain.push_back(at);
-    std::string path = at && m_paths.count(at) ? m_paths.at(at) : std::string();
+    auto found = m_paths.end();
+    for (; at; at = at->GetParent()) {
+        found = m_paths.find(at);
+        if (found != m_paths.end() || !onChain.insert(at).second) break;
+        chain.push_back(at);
+    }
+    std::string path = at && found != m_paths.end() ? found->second : std::string();
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        const char* name = (*it)->GetFileName();
-        path += (path.empty() ? "" : "/") + safename::SafePathComponent(name ? name : "");
+        if (!path.empty()) path += '/';
+        path += component(*it);
         m_paths[*it] = path;
     }
     return m_paths.at(node);
@@ -272,22 +292,40 @@ std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
 }
 
 bool ScanSession::WriteList(std::string& reason) {
+    // Lines sorted by path (stable: nodes of one path keep their order); the paths are the ones
+    // PathOf keeps, referred to rather than copied.
     struct Line {
-        std::string path;
-        std::string text;
+        const std::string* path;
+        IFileNode* node;
     };
     std::vector<Line> lines;
+    lines.reserve(m_nodes.size());
+    size_t bytes = 0;
     for (IFileNode* node : m_nodes) {
-        const std::string path = PathOf(node);
-        char fields[160];
-        std::snprintf(fields, sizeof fields, "\t%lld\t%u\t%u\t%lld\n", static_cast<long long>(node->GetFileSize()),
-                      node->IsDeleted() ? 1u : 0u, node->IsDirectory() ? 1u : 0u,
-                      static_cast<long long>(UnixSeconds(node->GetModificationTime())));
-        lines.push_back({path, std::to_string(u32(node->GetSearcheType())) + "\t" + path + fields});
+        const std::string& path = PathOf(node);
+        bytes += path.size() + 64;
+        lines.push_back({&path, node});
     }
-    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.path < b.path; });
+    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return *a.path < *b.path; });
     std::string text;
-    for (const Line& line : lines) text += line.text;
+    text.reserve(bytes);
+    char number[24];
+    auto append = [&](auto value) {
+        const auto end = std::to_chars(number, number + sizeof number, value).ptr;
+        text.append(number, size_t(end - number));
+    };
+    for (const Line& line : lines) {
+        IFileNode* node = line.node;
+        append(u32(node->GetSearcheType()));
+        text += '\t';
+        text += *line.path;
+        text += '\t';
+        append(static_cast<long long>(node->GetFileSize()));
+        text += node->IsDeleted() ? "\t1\t" : "\t0\t";
+        text += node->IsDirectory() ? "1\t" : "0\t";
+        append(static_cast<long long>(UnixSeconds(node->GetModificationTime())));
+        text += '\n';
+    }
     return WriteOutput(m_options.listPath, m_options.standardOutputFd, m_options.source, text, "list", reason);
 }
 

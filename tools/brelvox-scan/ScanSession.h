@@ -4,7 +4,7 @@
 
 #include <map>
 #include <memory>
-#include <set>
+#include <unordered_set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -87,7 +87,7 @@ private:
     IRecoveryFilter* m_filter = nullptr;
     IRecoveryController* m_controller = nullptr;
     std::vector<IFileNode*> m_nodes;
-    std::set<IFileNode*> m_seen;
+    std::unordered_set<IFileNode*> m_seen;
     std::map<_tagSearcherType, IDataRecovery*> m_recoveries;
     // The paths built so far, by node.
     mutable std::unordered_map<IFileNode*, std::string> m_paths;
