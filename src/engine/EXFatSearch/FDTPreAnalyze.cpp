@@ -15,6 +15,7 @@ struct SharedEntrySet {
     _tagFileBaseInfo info;
     u8 state = 0;     // 0 none, 1 file entry, 2 stream, then one more per name entry
     u8 expected = 0;  // secondary entries still expected
+    i64 continuesAt = -1;  // the sector whose first entries complete it
 };
 SharedEntrySet g_entrySet;
 SharedEntrySet g_entrySetBackup;
@@ -71,6 +72,8 @@ bool CFDTPreAnaylze::Analyze(long long sector, unsigned char* data) {
 bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
     const size_t sectorBytes = size_t{1} << m_sectorShift;
     CFileSet& set = Current();
+    // A set read on past the previous sector's end continues only into the sector right behind it.
+    if (g_entrySet.state != 0 && g_entrySet.continuesAt != sector) ClearEntrySet();
     if (!window.Has(0, sectorBytes)) {
         ClearEntrySet();
         if (!set.HasFile()) set.Reset();
@@ -190,7 +193,13 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
     } else if (!set.HasFile()) {
         set.Reset();
     }
-    if (finished) ClearEntrySet();
+    // A set whose checksum held over the memory behind this sector runs on into the next sector, even
+    // when this sector finishes the file set (a single abridged sector): the next set takes its rest.
+    if (g_entrySet.state != 0 && g_entrySet.expected > 0 && taken == m_entriesPerSector && !endedEarly && !cutKept) {
+        g_entrySet.continuesAt = sector + 1;
+    } else if (finished) {
+        ClearEntrySet();
+    }
     return finished;
 }
 
