@@ -304,3 +304,32 @@ INSTANTIATE_TEST_SUITE_P(Disks, DeepExFatLost, ::testing::Values("deep-gpt"),
                          [](const auto&) { return std::string("Gpt"); });
 
 }  // namespace
+
+namespace {
+
+// Hostile byte patches to the GPT disk: every case ends, under the sanitizers, with the volume still
+// found through its boot sectors.
+TEST(DeepExFatHostile, EveryCaseEndsCleanly) {
+    const auto table = testsupport::ReadHostileTable(testsupport::FixturePath("exfat/deep-hostile.tsv"));
+    ASSERT_GE(table.size(), 9u);
+    const auto image = testsupport::UnpackXzShared(testsupport::FixturePath("exfat/deep-gpt.img.xz"));
+    const Geometry geometry = ReadGeometry("deep-gpt");
+    testsupport::TempDir dir;
+    for (const testsupport::HostileCase& c : table) {
+        SCOPED_TRACE(c.name);
+        const auto patched = dir.path() / (c.name + ".img");
+        testsupport::ApplyPatches(image, c.patches, patched);
+        ImageFileDevice device(patched, 512);
+        for (const i64 block : {i64{0}, i64{37}}) {
+            DeepExFatFeed feed;
+            feed.Run(device, block);
+            const auto list = feed.builder.Candidates();
+            ASSERT_FALSE(list.empty());
+            EXPECT_EQ(list.front()->GetDataRegionStart(), kVolumeStart + geometry.heap);
+            EXPECT_LE(list.size(), CPartitionBuilder::kTrimAt - 1);
+            EXPECT_EQ(feed.pre.WaitingNotEnded() + feed.pre.WaitingAbridged(), 0u);
+        }
+    }
+}
+
+}  // namespace
