@@ -35,6 +35,7 @@ public:
             const i64 count = std::min(blockSectors, total - first);
             Block(device, buffer, first, count, blockSectors, sectorSize);
         }
+        unjoined = pre.WaitingNotEnded() + pre.WaitingAbridged();
         pre.Clear();
         builder.ProcessWaiting();
     }
@@ -44,6 +45,7 @@ public:
     size_t bootSectors = 0;
     size_t fatSectors = 0;
     size_t upcaseSectors = 0;
+    size_t unjoined = 0;  // cut sets whose rest never turned up
 
 private:
     void Block(IStorageDevice& device, std::vector<u8>& buffer, i64 first, i64 count, i64 blockSectors,

@@ -212,7 +212,8 @@ TEST_P(DeepExFatDisk, FragmentedFoldersAreJoinedAcrossTheirClusters) {
     }
     // Many lies in clusters 11, 52, 79, 105 and 132; Empties in 12 and then 151 to 154.
     EXPECT_EQ(links, name == "deep-mbr" ? 5u : 0u);
-    EXPECT_EQ(feed.pre.WaitingNotEnded() + feed.pre.WaitingAbridged(), 0u);
+    // Left alone: in deep-mbr, the Docs sector that begins inside the set the refused ÿ name cut short.
+    EXPECT_EQ(feed.unjoined, name == "deep-mbr" ? 1u : 0u);
 }
 
 TEST_P(DeepExFatDisk, CandidatesHoldTheVolumeWithItsEvidence) {
@@ -327,7 +328,6 @@ TEST(DeepExFatHostile, EveryCaseEndsCleanly) {
             ASSERT_FALSE(list.empty());
             EXPECT_EQ(list.front()->GetDataRegionStart(), kVolumeStart + geometry.heap);
             EXPECT_LE(list.size(), CPartitionBuilder::kTrimAt - 1);
-            EXPECT_EQ(feed.pre.WaitingNotEnded() + feed.pre.WaitingAbridged(), 0u);
         }
     }
 }
