@@ -199,6 +199,27 @@ TEST(ExFatPreAnalyze, ASetCutAtTheSectorEdgeIsReadOnInMemory) {
     EXPECT_EQ(pre.WaitingNotEnded(), 0u);
 }
 
+// A sector that begins inside a set ends its file set at once; a set running from its last slot into the
+// next sector is still read whole and opens the next file set.
+TEST(ExFatPreAnalyze, ASetReadOnPastAnAbridgedSectorOpensTheNextSet) {
+    Disk disk(8);
+    const std::vector<u8> lost = MakeSet(File(kTwoNameEntries, 30, 10));
+    disk.Put(1, 0, std::vector<u8>(lost.begin() + 64, lost.end()));  // names whose file entry lies elsewhere
+    for (size_t slot = 2; slot < 11; slot += 3) disk.Put(1, slot, MakeSet(File(u"f", static_cast<u32>(40 + slot), 10)));
+    disk.Put(1, 11, MakeSet(File(u"long-filler-name-x", 45, 10)));  // slots 11..14
+    disk.Put(1, 15, MakeSet(File(kTwoNameEntries, 50, 4096)));      // its stream and names lie in sector 2
+    disk.Put(2, 3, MakeSet(File(u"after", 60, 10)));
+    CFDTPreAnaylze pre = Prepared();
+    const auto sets = Offer(pre, disk, 0, 6);
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_TRUE(sets[0]->IsAbridged());
+    EXPECT_EQ(sets[0]->GetSectorCounts(), 1u);
+    EXPECT_FALSE(sets[1]->IsAbridged());
+    EXPECT_EQ(sets[1]->GetFirstSector(), 2);
+    EXPECT_EQ(Names(*sets[1]), (std::vector<std::string>{"a-name-that-needs-two-entries", "after"}));
+    EXPECT_EQ(sets[1]->InUseFiles()[0].sector, 1);
+}
+
 // A fragmented folder: a set cut at its cluster's last sector continues in a cluster elsewhere. Both
 // orders of discovery link the two sets once and recover the cut file.
 TEST(ExFatPreAnalyze, ACutSetIsJoinedWithItsRestFoundElsewhere) {
