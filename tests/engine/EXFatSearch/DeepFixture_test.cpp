@@ -333,3 +333,48 @@ TEST(DeepExFatHostile, EveryCaseEndsCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The quick search's volumes fed whole (4096-byte sectors among them): the best candidate is each volume
+// with the geometry dump.exfat gives, found from its main and backup boot sectors and its FAT.
+TEST(DeepExFatVolumes, TheBestCandidateIsTheVolume) {
+    struct Case {
+        const char* name;
+        u32 sectorSize;
+        i64 start;
+        i64 heap;
+        u32 sectorsPerCluster;
+        u32 rootCluster;
+        i64 length;
+    };
+    const std::vector<Case> cases = {
+        {"exfat-4k", 512, 0, 4096, 8, 5, 65536},
+        {"exfat-32k", 512, 0, 4096, 64, 4, 131072},
+        {"exfat-4kn", 4096, 0, 512, 4, 4, 8192},
+        {"gpt-exfat", 512, 2048, 4096, 16, 4, 65536},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto image = testsupport::UnpackXzShared(testsupport::FixturePath(std::string("exfat/") + c.name + ".img.xz"));
+        ImageFileDevice device(image, c.sectorSize);
+        DeepExFatFeed feed;
+        feed.Run(device);
+        const auto list = feed.builder.Candidates();
+        ASSERT_FALSE(list.empty());
+        const CExFatPartitionEx& best = *list.front();
+        EXPECT_EQ(best.GetDataRegionStart(), c.start + c.heap);
+        EXPECT_EQ(best.GetSectorsPerCluster(), c.sectorsPerCluster);
+        EXPECT_EQ(best.GetRootCluster(), c.rootCluster);
+        EXPECT_EQ(best.GetPartitionStart(), c.start);
+        EXPECT_EQ(best.GetPartitionLength(), c.length);
+        EXPECT_EQ(best.GetSectorSize(), c.sectorSize);
+        EXPECT_EQ(best.GetFlags() & ~CExFatPartitionEx::kRootSetFits,
+                  CExFatPartitionEx::kMainBoot | CExFatPartitionEx::kBackupBoot | CExFatPartitionEx::kFirstFat);
+        // The Docs, Nested and Deeper sets belong to it by the tree test; the root set holds an empty file
+        // and places nothing.
+        EXPECT_GE(best.MatchedCount(), 3u);
+    }
+}
+
+}  // namespace
