@@ -9,6 +9,7 @@
 #include "engine/RAWSearch/Analysers/MPAHeader.h"
 #include "engine/RAWSearch/Analysers/MediaTypes.h"
 #include "engine/RAWSearch/Analysers/MovAnalyzer.h"
+#include "engine/RAWSearch/Analysers/Mp4Analyzer.h"
 
 namespace {
 
@@ -211,6 +212,54 @@ TEST(MediaRules, TheBoxWalkSizesFilesFromTheirTopLevelBoxes) {
             pictest::Carve(mov, pictest::Placed(file, 0, file.size() / 512 + 40), 0, 512, row.blockSectors);
         EXPECT_EQ(r.size, row.size);
         if (row.size != 0) EXPECT_EQ(r.type, row.type);
+    }
+}
+
+TEST(MediaRules, TheDeviceWalkMeasuresMp4FilesIn64Bits) {
+    struct Box {
+        const char* type;
+        u64 size;
+        bool large;
+    };
+    struct Row {
+        const char* what;
+        std::vector<Box> boxes;
+        u64 size;  // 0: refused
+    };
+    const Row rows[] = {
+        {"ftyp, moov, mdat", {{"moov", 1000, false}, {"mdat", 5000, false}}, 6032},
+        {"a 64-bit mdat", {{"mdat", 3000, true}, {"moov", 700, false}}, 3732},
+        {"a box of another type stops the walk", {{"moov", 1000, false}, {"trak", 800, false}}, 1032},
+        {"a 64-bit size on moov stops the walk", {{"moov", 3000, true}}, 32},
+        {"a 64-bit mdat of size 0 refuses the file", {{"mdat", 0, true}}, 0},
+        {"a box past the device end ends the file where it claims", {{"mdat", 0x7FFFFFF0, false}}, 0x80000010},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<u8> file = Ftyp("isom", {"isom", "iso2", "avc1", "mp41"});
+        file.resize(32);
+        for (const Box& box : row.boxes) {
+            if (box.size > 100000 || (box.large && box.size < 16)) {
+                // Only the header is written: the rest lies beyond the device (or the size is bad).
+                const size_t at = file.size();
+                file.resize(at + 16, 0);
+                const u64 field = box.large ? 1 : box.size;
+                for (int i = 0; i < 4; ++i) file[at + i] = static_cast<u8>(field >> (24 - 8 * i));
+                memcpy(&file[at + 4], box.type, 4);
+                for (int i = 0; box.large && i < 8; ++i) file[at + 8 + i] = static_cast<u8>(box.size >> (56 - 8 * i));
+                continue;
+            }
+            AddBox(file, box.type, box.size, box.large);
+        }
+        FileMP4Analyser analyser;
+        std::vector<u8> first(file.begin(), file.begin() + 512 > file.end() ? file.end() : file.begin() + 512);
+        first.resize(512, 0);
+        CRawFileInfo accepted;
+        ASSERT_EQ(analyser.AnalyseBuffer(first.data(), accepted), 1);
+        EXPECT_EQ(accepted.m_type, RAW_TYPE_MP4);
+        const pictest::FeedResult r = pictest::Measure(analyser, pictest::Placed(file, 0, file.size() / 512 + 8));
+        EXPECT_EQ(r.size, row.size);
+        EXPECT_EQ(r.finished, row.size != 0);
     }
 }
 

@@ -28,3 +28,4 @@ IRawFileAnalyser* CreatePdfAnalyzer();
 // MP3 and box-structured media.
 IRawFileAnalyser* CreateMovAnalyzer();
 IRawFileAnalyser* CreateC3GPAnalyser();
+IRawFileAnalyser* CreateMp4Analyzer();

@@ -124,7 +124,7 @@ const std::vector<RawSignatureRow>& RawSignatureRows() {
         {MM, "\xFF\xE7", "BruteForce::MP3Analyzer", 43, nullptr},
         {MM, "99", "BruteForce::CDXFAnalyser", 25, nullptr},
         {MM, "\x00\x00", "BruteForce::MovAnalyzer", 42, CreateMovAnalyzer},
-        {MM, "\x00\x00", "BruteForce::Mp4Analyzer", 44, nullptr},
+        {MM, "\x00\x00", "BruteForce::Mp4Analyzer", 44, CreateMp4Analyzer},
         {MM, "\x00\x00", "BruteForce::C3GPAnalyser", 2, CreateC3GPAnalyser},
         {MM, "\xFF\xF1", "BruteForce::CADTSAnalyser", 45, nullptr},
         {MM, "\xFF\xF9", "BruteForce::CADTSAnalyser", 45, nullptr},
