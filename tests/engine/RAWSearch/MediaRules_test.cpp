@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "support/ImageFileDevice.h"
 #include "PictureTestSupport.h"
+#include "support/TempDir.h"
 #include "engine/RAWSearch/Analysers/MPAHeader.h"
 #include "engine/RAWSearch/Analysers/MediaTypes.h"
 #include "engine/RAWSearch/Analysers/MovAnalyzer.h"
@@ -261,6 +264,35 @@ TEST(MediaRules, TheDeviceWalkMeasuresMp4FilesIn64Bits) {
         EXPECT_EQ(r.size, row.size);
         EXPECT_EQ(r.finished, row.size != 0);
     }
+}
+
+TEST(MediaRules, AnMdatAbove4GiBIsMeasuredWholeOnASparseImage) {
+    // ftyp, an mdat of 5 GiB with a 64-bit size, then its moov; the file starts at sector 2.
+    const u64 mdat = 0x140000000ULL;
+    std::vector<u8> head = Ftyp("isom", {"isom", "iso2", "avc1", "mp41"});
+    head.resize(32);
+    AddBox(head, "mdat", 16, true);
+    for (int i = 0; i < 8; ++i) head[32 + 8 + i] = static_cast<u8>(mdat >> (56 - 8 * i));
+    std::vector<u8> moov;
+    AddBox(moov, "moov", 1000);
+    const u64 start = 2 * 512;
+    testsupport::TempDir dir;
+    const auto path = dir / "sparse.img";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(start));
+        out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+        out.seekp(static_cast<std::streamoff>(start + 32 + mdat));
+        out.write(reinterpret_cast<const char*>(moov.data()), static_cast<std::streamsize>(moov.size()));
+        out.seekp(static_cast<std::streamoff>(start + 32 + mdat + 1000 + 4096 - 1));
+        out.put(0);
+    }
+    testsupport::ImageFileDevice device(path, 512);
+    FileMP4Analyser analyser;
+    CRawFileInfo record;
+    record.m_startSector = 2;
+    ASSERT_TRUE(analyser.GetRawFileSize(record, &device));
+    EXPECT_EQ(record.m_size, 32 + mdat + 1000);
 }
 
 }  // namespace
