@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -293,6 +294,86 @@ TEST(MediaRules, AnMdatAbove4GiBIsMeasuredWholeOnASparseImage) {
     record.m_startSector = 2;
     ASSERT_TRUE(analyser.GetRawFileSize(record, &device));
     EXPECT_EQ(record.m_size, 32 + mdat + 1000);
+}
+
+// A big-endian TIFF block after "Exif\0\0" with the ASCII entries given (tag, text).
+std::vector<u8> ExifBlock(const std::vector<std::pair<u16, std::string>>& entries) {
+    std::vector<u8> b = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8};
+    const size_t tiff = 6;
+    const size_t ifd = b.size();
+    b.resize(ifd + 2 + 12 * entries.size() + 4 + 100, 0);
+    b[ifd + 1] = static_cast<u8>(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const size_t e = ifd + 2 + 12 * i;
+        const std::string& text = entries[i].second;
+        const u32 length = static_cast<u32>(text.size() + 1);
+        const u32 at = static_cast<u32>(b.size() - tiff);
+        b[e] = static_cast<u8>(entries[i].first >> 8);
+        b[e + 1] = static_cast<u8>(entries[i].first);
+        b[e + 3] = 2;
+        b[e + 7] = static_cast<u8>(length);
+        b[e + 10] = static_cast<u8>(at >> 8);
+        b[e + 11] = static_cast<u8>(at);
+        b.insert(b.end(), text.begin(), text.end());
+        b.push_back(0);
+    }
+    return b;
+}
+
+TEST(MediaRules, CameraMakesComeFromExifInMoovOrFromTextNearTrex) {
+    struct Row {
+        const char* what;
+        std::vector<u8> inMoov;
+        size_t moovSize;
+        RAW_FILE_TAG kind;
+        std::string label;
+        std::string name;
+        std::string time;
+    };
+    std::vector<u8> phone(64, 0);
+    memcpy(&phone[0], "iPhone 12 Pro", 13);
+    memcpy(&phone[40], "trex", 4);
+    const Row rows[] = {
+        {"make, model and date", ExifBlock({{271, "Canon"}, {272, "EOS r5"}, {306, "2026:01:02 03:04:05"}}), 2000,
+         RAW_TAG_MOVIE, "CANON", "EOS R5", "2026:01:02 03:04:05"},
+        {"a model without make becomes the make", ExifBlock({{272, "Hero9"}}), 2000, RAW_TAG_MOVIE, "HERO9", "", ""},
+        {"a make with a character outside the set is dropped", ExifBlock({{271, "Ca#non"}, {306, "short"}}), 2000,
+         RAW_TAG_NONE, "", "", ""},
+        {"a make longer than 30 characters is dropped", ExifBlock({{271, std::string(31, 'A')}}), 2000, RAW_TAG_NONE,
+         "", "", ""},
+        {"a make alone", ExifBlock({{271, "Sony"}}), 2000, RAW_TAG_MOVIE, "SONY", "", ""},
+        // The text is sought near the sector where the walk ends: the moov comes last here.
+        {"iPhone before trex", phone, 600, RAW_TAG_MOVIE, "IPHONE 12 PRO", "", ""},
+        {"trex far from the end finds nothing", phone, 2000, RAW_TAG_NONE, "", "", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<u8> file = Ftyp("qt  ", {"qt  "});
+        file.resize(20);
+        const bool moovLast = row.inMoov.size() == phone.size();
+        if (moovLast) AddBox(file, "mdat", 700);
+        const size_t moovAt = file.size();
+        AddBox(file, "moov", row.moovSize);
+        memcpy(&file[moovAt + (moovLast ? 300 : 200)], row.inMoov.data(), row.inMoov.size());
+        if (!moovLast) AddBox(file, "mdat", 700);
+        BruteForce::MovAnalyzer mov;
+        CRawFileInfo accepted;
+        std::vector<u8> first(file.begin(), file.begin() + 512);
+        ASSERT_EQ(mov.AnalyseBuffer(first.data(), accepted), 1);
+        std::unique_ptr<CRawFileInfo> record(mov.CreateRawFileInfo());
+        record->m_type = accepted.m_type;
+        const pictest::FeedResult r =
+            pictest::Feed(*record, &mov, pictest::Placed(file, 0, file.size() / 512 + 8), 0, 512, 64);
+        EXPECT_EQ(r.size, 20 + row.moovSize + 700);
+        RAW_FILE_TAG kind;
+        std::string label;
+        record->GetRawFileTagAndValue(kind, label);
+        EXPECT_EQ(kind, row.kind);
+        EXPECT_EQ(label, row.label);
+        EXPECT_EQ(record->GetRawFileName().find(row.name) != std::string::npos, true) << record->GetRawFileName();
+        if (!row.name.empty()) EXPECT_EQ(record->GetRawFileName(), row.name);
+        EXPECT_EQ(record->GetRawFileTime(), row.time);
+    }
 }
 
 }  // namespace

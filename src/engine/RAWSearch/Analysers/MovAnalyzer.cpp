@@ -161,6 +161,57 @@ namespace {
 // The top-level boxes the walk follows; any other type ends the file.
 constexpr const char* kWalkedBoxes[] = {"ftyp", "free", "skip", "wide", "pnot", "pdin", "uuid", "udta", "trak", "meta",
                                         "meco", "mfra", "moof", "moov", "mvex", "mvhd", "mdat", "MCST", "RCST"};
+constexpr u32 kExifSearch = 1024;     // bytes of a "moov" searched for "Exif"
+constexpr u32 kMaxIfdEntries = 512;
+constexpr u32 kIfdSlack = 100;        // bytes the first IFD needs after its offset
+constexpr u32 kTagMake = 271;
+constexpr u32 kTagModel = 272;
+constexpr u32 kTagDateTime = 306;
+constexpr size_t kMaxTagText = 63;
+constexpr size_t kMaxMake = 30;
+constexpr size_t kMinDate = 10;
+constexpr size_t kMaxDate = 40;
+constexpr i64 kTrexBefore = 16;       // "trex" is sought from 16 bytes before the current sector
+constexpr u32 kTrexSpan = 512;
+constexpr i64 kMakeBefore = 1298;     // and the make from 1298 bytes before it, over 1024 bytes
+constexpr u32 kMakeSpan = 1024;
+constexpr size_t kMakeText = 20;
+
+// Upper-cased (a..z) and filtered; empty when a character other than a letter, digit, space, comma,
+// hyphen, full stop, "@" or "_" remains.
+std::string CameraText(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    text = CleanRawFileName(std::move(text));
+    for (const char c : text) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' || c == ',' || c == '-' ||
+                        c == '.' || c == '@' || c == '_';
+        if (!ok) return {};
+    }
+    return text;
+}
+
+// Text up to its first zero byte, at most limit bytes.
+std::string TextOf(const ByteReader& bytes, size_t limit) {
+    std::string text;
+    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
+        const u8 c = *bytes.U8(i);
+        if (c == 0) break;
+        text.push_back(static_cast<char>(c));
+    }
+    return text;
+}
+
+// The first offset of pattern in bytes, or -1.
+i64 Find(const ByteReader& bytes, std::string_view pattern) {
+    if (bytes.size() < pattern.size()) return -1;
+    for (size_t i = 0; i + pattern.size() <= bytes.size(); ++i) {
+        if (bytes.Equals(i, pattern)) return static_cast<i64>(i);
+    }
+    return -1;
+}
+
 // The boxes whose size field 1 announces a 64-bit size.
 constexpr const char* kLargeBoxes[] = {"mdat", "MCST", "RCST"};
 
@@ -185,10 +236,11 @@ int MovRawFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, Searc
     if (m_ended) return RAW_SIZE_FINISHED;
     if (s < m_startSector) {
         if (m_boxCount == 0) return RAW_SIZE_CONTINUE;
-        endSearch();
+        endSearch(nullptr);
         return RAW_SIZE_FINISHED;
     }
     if (sector == nullptr || n <= 0) return RAW_SIZE_CONTINUE;
+    m_sectorSize = n;
     const StreamWindow w(sector, n, s, m_startSector, ctx);
     if (m_walked >= w.SectorEnd()) return RAW_SIZE_CONTINUE;
     if (m_walked == 0) {
@@ -218,28 +270,108 @@ int MovRawFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, Searc
             size = static_cast<i64>(value);
         }
         if (header->Equals(kType, "ftyp", 4) && m_boxCount >= 1) break;  // the next file
-        if (header->Equals(kType, "moov", 4)) ++m_moovCount;
+        if (header->Equals(kType, "moov", 4)) {
+            ++m_moovCount;
+            if (m_walked + static_cast<i64>(kExifSearch) <= w.End()) ReadCameraTags(w, m_walked);
+        }
         ++m_boxCount;
         m_walked += size;
         m_size = static_cast<u64>(m_walked);
     }
     if (m_walked >= w.SectorEnd()) return RAW_SIZE_CONTINUE;
-    endSearch();
+    endSearch(&w);
     return RAW_SIZE_FINISHED;
 }
 
-void MovRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    endSearch();
+void MovRawFileInfo::SetMake(const std::string& make) {
+    m_cameraMake = make;
+    SetRawFileTagAndValue(RAW_TAG_MOVIE, make);
+}
+
+void MovRawFileInfo::ReadCameraTags(const StreamWindow& w, i64 offset) {
+    const auto moov = w.Bytes(offset, kExifSearch);
+    if (!moov) return;
+    const i64 exif = Find(*moov, "Exif");
+    if (exif < 0) return;
+    // The TIFF header follows "Exif" (and the two zero bytes that usually pad it).
+    i64 tiffAt = offset + exif + 4;
+    if (const auto pad = w.Bytes(tiffAt, 2); pad && *pad->U8(0) == 0 && *pad->U8(1) == 0) tiffAt += 2;
+    const ByteReader tiff = w.From(tiffAt);
+    ByteOrder order;
+    if (tiff.Equals(0, "II")) {
+        order = ByteOrder::Little;
+    } else if (tiff.Equals(0, "MM")) {
+        order = ByteOrder::Big;
+    } else {
+        return;
+    }
+    const auto first = tiff.U32(4, order);
+    if (!first || !tiff.Has64(*first, kIfdSlack)) return;
+    const u32 count = tiff.U16(*first, order).value_or(0);
+    if (count < 1 || count > kMaxIfdEntries || !tiff.Has64(u64{*first} + 2, u64{count} * 12)) return;
+    std::string make;
+    std::string model;
+    for (u32 i = 0; i < count; ++i) {
+        const u64 entry = u64{*first} + 2 + u64{i} * 12;
+        const u16 tag = *tiff.U16(entry, order);
+        if (tag != kTagMake && tag != kTagModel && tag != kTagDateTime) continue;
+        const u32 length = *tiff.U32(entry + 4, order);
+        const u64 at = length <= 4 ? entry + 8 : u64{*tiff.U32(entry + 8, order)};
+        if (!tiff.Has64(at, length)) continue;
+        const std::string text = TextOf(*tiff.Sub(at, length), kMaxTagText);
+        if (tag == kTagMake) make = CameraText(text);
+        if (tag == kTagModel) model = CameraText(text);
+        if (tag == kTagDateTime && text.size() >= kMinDate && text.size() <= kMaxDate) SetRawFileTime(text);
+    }
+    if (!make.empty() && make.size() <= kMaxMake) SetMake(make);
+    if (!model.empty()) {
+        if (m_cameraMake.empty()) {
+            SetMake(model);
+        } else {
+            m_tagName = model;
+        }
+    }
+}
+
+void MovRawFileInfo::FindMakeText(const StreamWindow* w) {
+    ByteReader near;
+    ByteReader wide;
+    if (w != nullptr) {
+        const i64 from = std::max(w->SectorStart() - kTrexBefore, w->Begin());
+        near = w->Bytes(from, kTrexSpan).value_or(w->From(from));
+        if (const auto before = w->Bytes(w->SectorStart() - kMakeBefore, kMakeSpan)) wide = *before;
+    } else if (m_lastSector != nullptr) {
+        near = ByteReader(m_lastSector, static_cast<size_t>(m_sectorSize));
+    }
+    if (Find(near, "trex") < 0) return;
+    const ByteReader& area = wide.empty() ? near : wide;
+    for (const char* device : {"iPhone ", "iPad "}) {
+        const i64 at = Find(area, device);
+        if (at < 0) continue;
+        const std::string make = CameraText(TextOf(area.From(static_cast<size_t>(at)), kMakeText));
+        if (!make.empty()) SetMake(make);
+        return;
+    }
+}
+
+void MovRawFileInfo::WillBeRemove(unsigned char* sector, long long) {
+    m_lastSector = sector;
+    if (!m_ended) endSearch(nullptr);
+    m_lastSector = nullptr;
     m_analyser = m_deviceAnalyser;
 }
 
-void MovRawFileInfo::endSearch() {
+void MovRawFileInfo::endSearch(const StreamWindow* w) {
     m_ended = true;
     if (m_boxCount < kMinBoxes) {
         m_size = 0;
         return;
     }
-    if (m_type == RAW_TYPE_MOV && m_moovCount == 1 && m_iso) m_type = RAW_TYPE_MP4;
+    if (m_type == RAW_TYPE_MOV && m_moovCount == 1 && m_iso) {
+        m_type = RAW_TYPE_MP4;
+    } else if (m_cameraMake.empty()) {
+        FindMakeText(w);
+    }
     if (!m_tagName.empty()) SetRawFileName(m_tagName);
     if (m_cameraMake.empty()) m_tagKind = RAW_TAG_NONE;
     m_size = static_cast<u64>(m_walked);

@@ -7,6 +7,8 @@
 
 #include "engine/RAWSearch/Core/RawFileInfo.h"
 
+class StreamWindow;
+
 namespace BruteForce {
 
 class MovAnalyzer : public IRawFileAnalyser {
@@ -53,7 +55,12 @@ public:
     u32 MoovCount() const { return m_moovCount; }
 
 private:
-    void endSearch();
+    void endSearch(const StreamWindow* w);
+    // Make, model and date from an Exif block in the first 1024 bytes of the "moov" box at offset.
+    void ReadCameraTags(const StreamWindow& w, i64 offset);
+    // A make written as text ("iPhone ", "iPad ") near an "trex" box at the current sector.
+    void FindMakeText(const StreamWindow* w);
+    void SetMake(const std::string& make);
 
     IRawFileAnalyser* m_deviceAnalyser;
     i64 m_walked = 0;
@@ -63,6 +70,8 @@ private:
     bool m_ended = false;
     std::string m_cameraMake;
     std::string m_tagName;
+    i64 m_sectorSize = 512;
+    const unsigned char* m_lastSector = nullptr;  // the sector WillBeRemove was given, for the text search
 };
 
 }  // namespace BruteForce
