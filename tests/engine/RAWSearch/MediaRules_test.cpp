@@ -1,6 +1,7 @@
 // The rules of the MP3 and box-media analysers that are easy to get wrong, one row each.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "engine/RAWSearch/Analysers/MediaTypes.h"
 #include "engine/RAWSearch/Analysers/MovAnalyzer.h"
 #include "engine/RAWSearch/Analysers/Mp4Analyzer.h"
+#include "engine/RAWSearch/Core/SignatureTable.h"
 
 namespace {
 
@@ -374,6 +376,20 @@ TEST(MediaRules, CameraMakesComeFromExifInMoovOrFromTextNearTrex) {
         if (!row.name.empty()) EXPECT_EQ(record->GetRawFileName(), row.name);
         EXPECT_EQ(record->GetRawFileTime(), row.time);
     }
+}
+
+TEST(MediaRules, EveryBoxMediaRowHasItsFactory) {
+    const std::string names[] = {"BruteForce::MovAnalyzer", "BruteForce::Mp4Analyzer", "BruteForce::C3GPAnalyser"};
+    int rows = 0;
+    for (const RawSignatureRow& row : RawSignatureRows()) {
+        if (std::find(std::begin(names), std::end(names), row.analyser) == std::end(names)) continue;
+        SCOPED_TRACE(row.analyser);
+        ++rows;
+        ASSERT_NE(row.create, nullptr);
+        std::unique_ptr<IRawFileAnalyser> analyser(row.create());
+        EXPECT_EQ(analyser->GetDefaultType(), row.type);
+    }
+    EXPECT_EQ(rows, 4);  // 00 00 for MOV, MP4 and 3GP, and the MOV list row
 }
 
 }  // namespace
