@@ -29,3 +29,4 @@ IRawFileAnalyser* CreatePdfAnalyzer();
 IRawFileAnalyser* CreateMovAnalyzer();
 IRawFileAnalyser* CreateC3GPAnalyser();
 IRawFileAnalyser* CreateMp4Analyzer();
+IRawFileAnalyser* CreateMP3Analyzer();
