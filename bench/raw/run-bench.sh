@@ -164,10 +164,21 @@ printf '  %-22s %s\n' photorec-everything "$("$here/recall.py" "$image.manifest.
 printf '  %-22s %s\n' foremost-q-jpg "$("$here/recall.py" "$image.manifest.tsv" foremost out-fm-jpg)"
 printf '  %-22s %s\n' foremost-q-all "$("$here/recall.py" "$image.manifest.tsv" foremost out-fm-all)"
 
+echo
+# 64 interleaved MP3 fragments: speed, peak memory and the files the false frame starts became.
+stress="$work/stress-mp3.img"
+[[ -f $stress ]] || "$here/make-image.py" --pool pool --size 256M --profile mp3-stress --out "$stress" >/dev/null
+warm "$stress"
+/usr/bin/time -f '%e %M' -o "$work/stress.time" "$driver" --deep --list "$work/stress.list" "$stress" >/dev/null 2>&1
+read -r w rss <"$work/stress.time"
+printf '%-28s %8.2f s %9.1f MB/s %8.1f MiB peak  %d MP3 files listed\n' "mp3-stress 256 MiB" "$w" \
+    "$(echo "$(stat -c %s "$stress") / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" \
+    "$(grep -ci '\.mp3' "$work/stress.list" || true)"
+
 if [[ $callgrind == 1 ]]; then
     echo
     echo "callgrind instruction counts of brelvox-scan --deep (whole process, and the per-sector search)"
-    for profile in mixed:64M zeros:64M random:64M text:64M guesses:32M guesses-zeros:32M; do
+    for profile in mixed:64M zeros:64M random:64M text:64M guesses:32M guesses-zeros:32M mp3-stress:32M; do
         kind=${profile%%:*}
         sz=${profile##*:}
         img="$work/cg-$kind.img"
