@@ -63,9 +63,7 @@ void FileMP3Analyser::GetRawFileTagAndValue(RAW_FILE_TAG& kind, std::string& val
 
 int FileMP3Analyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr) return 0;
-    const bool id3 = sector[0] == 'I' && sector[1] == 'D' && sector[2] == '3' &&
-                     (sector[kId3Version] == 3 || sector[kId3Version] == 4);
-    if (!id3 && HeaderFrameSize(sector) == 0) return 0;
+    if (!Mp3Id3Start(sector) && HeaderFrameSize(sector) == 0) return 0;
     info.m_type = RAW_TYPE_MP3;
     return 1;
 }

@@ -66,6 +66,12 @@ public:
 // (the sync bits, and a bit-rate index other than 15).
 inline bool Mp3SyncBytes(const unsigned char* p) { return p[0] == 0xFF && p[1] >= 0xE0 && p[2] < 0xF0; }
 
+// True when the bytes at p begin an ID3v2 tag of major version 3 or 4 (at least 4 bytes).
+inline bool Mp3Id3Start(const unsigned char* p) {
+    const u8 major = p[mp3_layout::kId3Version];
+    return p[0] == 'I' && p[1] == 'D' && p[2] == '3' && (major == 3 || major == 4);
+}
+
 namespace classMp3Search {
 // The 28-bit ID3v2 size: 7 bits of each byte, most significant first; false when a byte has its top
 // bit set.

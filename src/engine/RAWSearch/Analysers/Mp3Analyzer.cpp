@@ -13,10 +13,6 @@ namespace BruteForce {
 
 namespace {
 
-bool IsId3Start(const unsigned char* p) {
-    return p[0] == 'I' && p[1] == 'D' && p[2] == '3' && (p[kId3Version] == 3 || p[kId3Version] == 4);
-}
-
 // A decodable Layer II or III header at the start of bytes, with its frame size.
 bool LayerTwoOrThree(const ByteReader& bytes, u32& frameSize) {
     if (!bytes.Has(0, kFrameHeader) || !Mp3SyncBytes(bytes.data())) return false;
@@ -42,7 +38,7 @@ bool MP3Analyzer::DecodeStart(const unsigned char* header, CMPAHeader& out) {
 int MP3Analyzer::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr) return 0;
     CMPAHeader h;
-    if (!IsId3Start(sector) && !DecodeStart(sector, h)) return 0;
+    if (!Mp3Id3Start(sector) && !DecodeStart(sector, h)) return 0;
     info.m_type = RAW_TYPE_MP3;
     return 1;
 }
@@ -50,7 +46,7 @@ int MP3Analyzer::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
 int MP3Analyzer::AnalyseBufferEx(unsigned char* sector, CRawFileInfo& info, long long sectorSize,
                                  long long sectorNumber, long long, long long blockEndSector) {
     if (sector == nullptr || sectorSize <= 0) return 0;
-    if (IsId3Start(sector)) {
+    if (Mp3Id3Start(sector)) {
         info.m_type = RAW_TYPE_MP3;
         return 1;
     }
