@@ -187,12 +187,16 @@ if [[ $callgrind == 1 ]]; then
             >/dev/null 2>"$work/cg-$kind.err"
         total=$(grep -o 'Collected : [0-9]*' "$work/cg-$kind.err" | grep -o '[0-9]*$')
         sectors=$(($(stat -c %s "$img") / 512))
-        inclusive=$(callgrind_annotate --inclusive=yes "$work/cg-$kind.out" 2>/dev/null)
-        pick() { echo "$inclusive" | grep -E "$1" | head -1 | awk '{gsub(",","",$1); print $1}' || true; }
-        analyse=$(pick 'RAWSearchController.cpp:CRAWSearchController::AnalyzeSectors')
-        finish=$(pick 'RAWSearchController.cpp:CRAWSearchController::FinishBlock')
-        readcost=$(pick 'StorageDeviceWithCache.cpp:CStorageDeviceWithCache::ReadSector')
-        guesses=$(pick 'RAWSearchController.cpp:CRAWSearchController::CalcRawFileSize')
+        # The search loop's own cost: AnalyzeSectors less the block copies it calls (FinishBlock and
+        # the device read; other searchers read the device too, so the callees are taken from its tree).
+        read -r analyse finish readcost guesses < <(callgrind_annotate --inclusive=yes --tree=calling \
+            "$work/cg-$kind.out" 2>/dev/null | awk '
+            /\* .*CRAWSearchController::AnalyzeSectors\(long, long\) \[/ { inb = 1; gsub(",", "", $1); a = $1; next }
+            inb && /^ *$/ { inb = 0 }
+            inb && />.*FinishBlock/ { gsub(",", "", $1); f = $1 }
+            inb && />.*ReadSector/ { gsub(",", "", $1); r = $1 }
+            inb && />.*CalcRawFileSize/ { gsub(",", "", $1); g = $1 }
+            END { print a + 0, f + 0, r + 0, g + 0 }')
         printf '  %-14s %5s  total %13s Ir  sector loop %7.1f Ir/sector (of which open guesses %7.1f)  block copies %5.2f Ir/byte\n' \
             "$kind" "$sz" "$total" "$(echo "(${analyse:-0} - ${finish:-0} - ${readcost:-0}) / $sectors" | bc -l)" \
             "$(echo "${guesses:-0} / $sectors" | bc -l)" "$(echo "(${finish:-0} + ${readcost:-0}) / ($sectors * 512)" | bc -l)"
