@@ -29,6 +29,7 @@ public:
     void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
 
     size_t Count() const { return m_nodes.size(); }
+    const std::vector<IFileNode*>& Nodes() const { return m_nodes; }
 
 private:
     std::vector<IFileNode*> m_nodes;
