@@ -9,11 +9,12 @@
 //
 // A PATH is a file or a folder of files (a missing folder holds none). Each seed gets N mutants
 // (default 256; BRELVOX_FUZZ_MUTATIONS overrides it), fewer when the harness has so many seeds that
-// they would pass M mutants in all (default 2048): the run time stays bounded per harness. The inputs run in a child process watched by the
-// parent: when an input fails (a sanitizer report, an abort, a crash, or longer than the timeout) the
-// parent saves its bytes in DIR (default: the current folder) under a name that says what it was, and
-// the program fails. Keep the file as tests/fuzz/regressions/NAME/<what it shows> once the fault is
-// mended; `fuzz_NAME FILE` replays it alone.
+// they would pass M mutants in all (default 2048): the run time stays bounded per harness.
+//
+// The inputs run in a child process watched by the parent: when an input fails (a sanitizer report, an
+// abort, a crash, or longer than the timeout) the parent saves its bytes in DIR (default: the current
+// folder) under a name that says what it was, and the program fails. Keep the file as
+// tests/fuzz/regressions/NAME/<what it shows> once the fault is mended; `fuzz_NAME FILE` replays it alone.
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -160,7 +161,7 @@ public:
             default: {
                 const uint8_t value = kStores[r % 6 - 1];
                 mutant[at] = value;
-                std::snprintf(change, sizeof change, "byte%02X-at%zu", value, at);
+                std::snprintf(change, sizeof change, "byte%02X-at%zu", static_cast<unsigned>(value), at);
                 break;
             }
             }
@@ -193,7 +194,9 @@ int RunAll(int argc, char** argv, const Options& options, const std::string& har
         seeds.insert(seeds.end(), files.begin(), files.end());
     }
     unsigned perSeed = options.mutations;
-    if (!seeds.empty()) perSeed = std::min(perSeed, static_cast<unsigned>(std::max<size_t>(1, options.maxMutants / seeds.size())));
+    if (!seeds.empty()) {
+        perSeed = std::min(perSeed, static_cast<unsigned>(std::max<size_t>(1, options.maxMutants / seeds.size())));
+    }
     for (const fs::path& file : seeds) replayer.RunWithMutants(file, perSeed);
     for (const fs::path& path : options.plain) {
         for (const fs::path& file : Files(path)) {
@@ -224,7 +227,10 @@ int Report(int status, const Options& options) {
         how = "exit status " + std::to_string(WEXITSTATUS(status));
     }
     if (!g_current->running) {
-        std::fprintf(stderr, "==== fuzz replay failed (%s) outside any input (a leak is reported at exit: replay the inputs one at a time to find its own)\n", how.c_str());
+        std::fprintf(stderr,
+                     "==== fuzz replay failed (%s) outside any input (a leak is reported at exit: replay the "
+                     "inputs one at a time to find its own)\n",
+                     how.c_str());
         return 1;
     }
     const fs::path save = options.artifacts / g_current->saveName;
@@ -264,7 +270,9 @@ int main(int argc, char** argv) {
             maxLen = std::min<size_t>(maxLen, std::strtoull(argv[i] + 9, nullptr, 10));
         } else if (arg == "--mutations") {
             const char* v = value();
-            if (std::getenv("BRELVOX_FUZZ_MUTATIONS") == nullptr) options.mutations = static_cast<unsigned>(std::strtoul(v, nullptr, 10));
+            if (std::getenv("BRELVOX_FUZZ_MUTATIONS") == nullptr) {
+                options.mutations = static_cast<unsigned>(std::strtoul(v, nullptr, 10));
+            }
         } else if (arg == "--max-mutants") {
             options.maxMutants = static_cast<unsigned>(std::strtoul(value(), nullptr, 10));
         } else if (arg == "--artifacts") {
