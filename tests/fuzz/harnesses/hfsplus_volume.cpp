@@ -24,10 +24,7 @@ BRELVOX_FUZZ_TARGET(fuzz::kDeviceHeaderBytes + 256 * 1024) {
     device.SetVolumeRecord(FILE_SYSTEM_HFSPLUS);
 
     fuzz::NodeSink sink;
-    fuzz::GoOnProgress progress;
-    std::unique_ptr<IQuickFileSystemSearchController> searcher(CreateHFSPlusQuickSearcher());
-    searcher->SetDirecotryTreeBuilder(&sink);
-    searcher->QuickSearchFiles(&device, &progress);
+    const auto searcher = fuzz::QuickSearch(CreateHFSPlusQuickSearcher(), device, sink);
 
     // The compressed files read back while the searcher (and so the volume) lives.
     std::vector<char> out(64 * 1024);

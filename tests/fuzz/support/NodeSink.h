@@ -4,10 +4,12 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
+#include "engine/Common/IQuickFileSystemSearchController.h"
 
 namespace fuzz {
 
@@ -45,5 +47,10 @@ public:
     int Continued() override { return 1; }
     int shouldBuild() override { return 1; }
 };
+
+// Runs a quick searcher (taken over) on the device, its nodes into the sink, and returns it: what it
+// opened (the volume) lives as long as the caller keeps it.
+std::unique_ptr<IQuickFileSystemSearchController> QuickSearch(IQuickFileSystemSearchController* searcher,
+                                                              IStorageDevice& device, NodeSink& sink);
 
 }  // namespace fuzz
