@@ -4,17 +4,19 @@
 // with AddressSanitizer and UBSan it is the short fuzz run of the test command; bench/fuzz/run.sh runs
 // the libFuzzer programs for long, coverage-guided runs.
 //
-//   fuzz_NAME [--mutations N] [--max-mutants M] [--artifacts DIR] [--timeout SECONDS] [--seeds PATH...]
-//             [--] [PATH...]
+//   fuzz_NAME [--mutations N] [--max-mutants M] [--artifacts DIR] [--timeout SECONDS] [--verbose]
+//             [--seeds PATH...] [--] [PATH...]
 //
 // A PATH is a file or a folder of files (a missing folder holds none). Each seed gets N mutants
 // (default 256; BRELVOX_FUZZ_MUTATIONS overrides it), fewer when the harness has so many seeds that
-// they would pass M mutants in all (default 2048): the run time stays bounded per harness.
+// they would pass M mutants in all (default 2048): the run time stays bounded per harness. What the
+// engine prints on standard output goes to /dev/null unless --verbose; the reports are on standard error.
 //
 // The inputs run in a child process watched by the parent: when an input fails (a sanitizer report, an
 // abort, a crash, or longer than the timeout) the parent saves its bytes in DIR (default: the current
 // folder) under a name that says what it was, and the program fails. Keep the file as
 // tests/fuzz/regressions/NAME/<what it shows> once the fault is mended; `fuzz_NAME FILE` replays it alone.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -74,6 +76,7 @@ struct Options {
     unsigned mutations = 256;
     unsigned maxMutants = 2048;
     unsigned timeoutSeconds = 60;
+    bool verbose = false;
     fs::path artifacts = ".";
     std::vector<fs::path> seeds;
     std::vector<fs::path> plain;
@@ -81,7 +84,7 @@ struct Options {
 
 [[noreturn]] void Usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: %s [--mutations N] [--max-mutants M] [--artifacts DIR] [--timeout SECONDS] "
+                 "usage: %s [--mutations N] [--max-mutants M] [--artifacts DIR] [--timeout SECONDS] [--verbose] "
                  "[--seeds PATH...] [--] [PATH...]\n",
                  program);
     std::exit(2);
@@ -184,6 +187,10 @@ private:
 
 // The child: every input, then a line of totals. Returns its exit status.
 int RunAll(int argc, char** argv, const Options& options, const std::string& harness, size_t maxLen) {
+    if (!options.verbose) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0) ::dup2(null, STDOUT_FILENO);
+    }
     // As libFuzzer does: the harness's initialisation (it silences the engine's process log).
     LLVMFuzzerInitialize(&argc, &argv);
     const auto start = std::chrono::steady_clock::now();
@@ -206,9 +213,9 @@ int RunAll(int argc, char** argv, const Options& options, const std::string& har
         }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s: %zu inputs run (%zu seeds, %zu mutants) in %.1f s\n", harness.c_str(), replayer.Runs(),
-                seeds.size(), replayer.Mutants(), seconds);
     std::fflush(stdout);
+    std::fprintf(stderr, "%s: %zu inputs run (%zu seeds, %zu mutants) in %.1f s\n", harness.c_str(),
+                 replayer.Runs(), seeds.size(), replayer.Mutants(), seconds);
     if (replayer.Runs() == 0) {
         std::fprintf(stderr, "%s: no input found\n", harness.c_str());
         return 1;
@@ -279,6 +286,8 @@ int main(int argc, char** argv) {
             options.artifacts = value();
         } else if (arg == "--timeout") {
             options.timeoutSeconds = static_cast<unsigned>(std::strtoul(value(), nullptr, 10));
+        } else if (arg == "--verbose") {
+            options.verbose = true;
         } else if (arg == "--seeds") {
             seeds = true;
         } else if (arg == "--") {
