@@ -92,29 +92,7 @@ image="$work/bench-$size.img"
 bytes=$(stat -c %s "$image")
 planted=$(grep -vc '^#' "$image.manifest.tsv")
 
-warm() { cat "$1" >/dev/null; }
-photorec_in() { cd "$work/$1" && exec photorec /log /d "$work/$1/recup" /cmd "$image" "$2"; }
-export -f photorec_in
-export work image
-# run NAME OUTDIR COMMAND...: times the command (page cache warm), prints wall s, MB/s, peak RSS.
-declare -A wall
-run() {
-    local name=$1 out=$2
-    shift 2
-    rm -rf "$out"
-    mkdir -p "$out"
-    warm "$image"
-    local command=("$@")
-    [[ $1 == photorec_in ]] && command=(bash -c 'photorec_in "$@"' _ "${@:2}")
-    /usr/bin/time -f '%e %M %U %S' -o "$work/$name.time" "${command[@]}" >"$work/$name.stdout" 2>"$work/$name.stderr" || {
-        echo "$name failed: see $work/$name.stderr" >&2
-        return 1
-    }
-    read -r w rss user sys <"$work/$name.time"
-    wall[$name]=$w
-    printf '%-28s %8.2f s %9.1f MB/s %8.1f MiB peak  (user %s s, sys %s s)\n' "$name" "$w" \
-        "$(echo "$bytes / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" "$user" "$sys"
-}
+. "$here/../support/timed-runs.sh"
 
 echo "image: $image, $bytes bytes, $planted planted files; $(nproc) cores; $(date -u +%FT%TZ)"
 echo
