@@ -138,17 +138,44 @@ def fold_map(placed, sector_size=512, header=b''):
     return header + bytes(out)
 
 
-def jpegs():
-    """The photos of the carving image: {start sector: bytes}, from its manifest."""
+def planted(types):
+    """The files of the carving image of the given manifest types: [(type, start sector, bytes)]."""
     data = image('raw/carving')
-    out = {}
+    out = []
     for line in (FIXTURES / 'raw' / 'carving-manifest.tsv').read_text().splitlines():
         if line.startswith('#'):
             continue
         fields = line.split('\t')
-        if fields[1] == 'JPG':
+        if fields[1] in types:
             start, size = int(fields[0]), int(fields[2])
-            out[start] = data[start * 512:start * 512 + size]
+            out.append((fields[1], start, data[start * 512:start * 512 + size]))
+    return out
+
+
+def jpegs():
+    """The photos of the carving image: {start sector: bytes}, from its manifest."""
+    return {start: body for _, start, body in planted({'JPG'})}
+
+
+def carve_seeds(types, limit):
+    """One seed per planted file of these types (cut to the harness's limit), the search's block and
+    sector size varied through the header byte; and one image of the smallest of each type back to back,
+    as they follow each other on a disk."""
+    out = {}
+    files = planted(types)
+    for i, (kind, start, body) in enumerate(files):
+        out[f'{kind.lower()}-{start}'] = bytes([(i % 4) * 2]) + body[:min(limit, 96 * 1024)]
+    smallest = {}
+    for kind, start, body in files:
+        if kind not in smallest or len(body) < len(smallest[kind]):
+            smallest[kind] = body
+    disk = b''
+    for kind in sorted(smallest):
+        body = smallest[kind] + bytes(-len(smallest[kind]) % 512)
+        if len(disk) + len(body) <= min(limit, 128 * 1024):
+            disk += body
+    out['several'] = bytes([0]) + disk
+    out['several-4096'] = bytes([1]) + disk
     return out
 
 
@@ -180,11 +207,122 @@ def seeds_jpeg_carve():
     }
 
 
+def seeds_apfs_container():
+    """The blocks of the APFS images that hold anything, folded at 4096 bytes (every block the scan and
+    the walks read lands where its address folds to)."""
+    out = {}
+    for name in ('apfs-records', 'apfs-longname'):
+        data = image('apfs/' + name)
+        used = [b for b in range(len(data) // 4096) if any(data[b * 4096:(b + 1) * 4096])]
+        out[name] = fold(data, used, sector_size=4096, header=device_header(512, len(data) // 512))
+    data = image('apfs/apfs-longname')
+    used = [b for b in range(len(data) // 4096) if any(data[b * 4096:(b + 1) * 4096])]
+    out['apfs-longname-4096'] = fold(data, used, sector_size=4096, header=device_header(4096, len(data) // 4096))
+    return out
+
+
+def seeds_carve_camera():
+    return carve_seeds({'TIF', 'NEF', 'CR2', 'PEF', 'ORF', 'SRW', 'RW2', 'DNG', 'RAF', '3FR', 'ARW', 'DCR', 'ERF',
+                        'KDC', 'MEF', 'SR2', 'RAW', 'X3F', 'MRW', 'CRW'}, 128 * 1024)
+
+
+def seeds_carve_pictures():
+    return carve_seeds({'PNG', 'GIF', 'PSD', 'PSP', 'WPG', 'BMP', 'ICO', 'CUR', 'icns', 'WMF', 'EMF', 'EPS'},
+                       128 * 1024)
+
+
+def seeds_carve_office():
+    return carve_seeds({'DOC', 'XLS', 'PPT', 'VSD', 'MPP', 'PUB', 'MAX', 'MOF', 'QPW', 'IPT', 'DOCX', 'XLSX', 'PPTX',
+                        'ODT', 'ODS', 'ODP', 'EPUB', 'ZIP', 'KEY', 'NUMBERS', 'PAGES', 'IPA', 'PDF', 'AI'},
+                       256 * 1024)
+
+
+def hfs_sectors(data, limit_blocks=64):
+    """The 512-byte sectors of an HFS+ image that its quick search reads: the volume header, the first
+    blocks of each special file's extents (extents, catalog, attributes), the journal's info block, header
+    and first log blocks, and the alternate header."""
+    h = data[1024:1536]
+    block = struct.unpack_from('>I', h, 40)[0]
+    per = block // 512
+    wanted = {2, len(data) // 512 - 2}
+    for fork in (0xC0, 0x110, 0x160):
+        for e in range(8):
+            start, count = struct.unpack_from('>II', h, fork + 16 + 8 * e)
+            for b in range(start, start + min(count, limit_blocks)):
+                wanted.update(range(b * per, (b + 1) * per))
+    if struct.unpack_from('>I', h, 4)[0] & 0x2000:  # journaled
+        info = struct.unpack_from('>I', h, 12)[0] * block
+        wanted.add(info // 512)
+        offset, length = struct.unpack_from('>QQ', data, info + 36)
+        wanted.update(range(offset // 512, (offset + min(length, 32 * 1024)) // 512))
+    return wanted
+
+
+def seeds_hfsplus_volume():
+    out = {}
+    for name in ('plain', 'hfsx', 'journaled'):
+        data = image('hfsplus/' + name)
+        total = len(data) // 512
+        out[name] = fold(data, hfs_sectors(data), header=device_header(512, total))
+    return out
+
+
 def seeds_jpeg_size():
     photos = jpegs()
     plain = min((p for p in photos.values() if b'Exif' not in p[:64]), key=len)
     camera = min((p for p in photos.values() if b'Exif' in p[:64]), key=len)
     return {'plain': plain, 'camera': camera}
+
+
+def seeds_ntfs_deep():
+    """The boot sector and its backup, the table's first records and users' records, and the index
+    blocks of the NTFS images, folded; a copy without the boot sectors (a volume known by its records)."""
+    out = {}
+    for name in ('ntfs512', 'ntfs4k'):
+        ntfs = Ntfs(image('ntfs/' + name))
+        data, bps = ntfs.data, ntfs.bps
+        per = ntfs.record_size // bps
+        first = ntfs.mft_byte // bps
+        wanted = {0, len(data) // bps - 1}
+        wanted.update(range(first, first + 16 * per))
+        wanted.update(range(first + 64 * per, first + 72 * per))
+        at, blocks = data.find(b'INDX'), 0
+        while at >= 0 and blocks < 2:
+            if at % bps == 0:
+                wanted.update(range(at // bps, (at + 4096) // bps))
+                blocks += 1
+            at = data.find(b'INDX', at + 1)
+        header = device_header(bps, len(data) // bps)
+        header = bytes([header[0] | 2]) + header[1:]  # blocks of 32 sectors
+        out[name] = fold(data, wanted, bps, header)
+        if name == 'ntfs512':
+            blank = bytearray(data)
+            blank[0:bps] = bytes(bps)
+            blank[len(data) - bps:] = bytes(bps)
+            out[name + '-no-boot'] = fold(bytes(blank), wanted, bps, header)
+    return out
+
+
+def seeds_fat_deep():
+    """The boot sector, the tables' first sectors, the root folder and the first clusters of the FAT
+    images, folded; copies without the boot sector (the volume inferred from its tables and folders)."""
+    out = {}
+    for name in ('fat12', 'fat16', 'fat32', 'fat32-4k'):
+        data = image('fat/' + name)
+        fat = Fat(data)
+        table = fat.table_byte // fat.bps
+        root = (fat.root_byte - fat.base) // fat.bps
+        wanted = {0, 1, 6}
+        wanted.update(range(table, table + 2))
+        wanted.update(range(table + fat.spf, table + fat.spf + 2))
+        wanted.update(range(root, root + 8))
+        wanted.update(range(fat.cluster_sector(2), fat.cluster_sector(2) + min(8, 4 * fat.spc)))
+        header = device_header(fat.bps, len(data) // fat.bps)
+        out[name] = fold(data, wanted, fat.bps, header)
+        blank = bytearray(data)
+        blank[0:fat.bps] = bytes(fat.bps)
+        out[name + '-no-boot'] = fold(bytes(blank), wanted, fat.bps, header)
+    return out
 
 
 def seeds_fat_folder():
@@ -566,17 +704,24 @@ def seeds_plist():
 
 
 HARNESSES = {
+    'apfs_container': seeds_apfs_container,
+    'carve_camera': seeds_carve_camera,
+    'carve_office': seeds_carve_office,
+    'carve_pictures': seeds_carve_pictures,
     'compressed_file': seeds_compressed_file,
     'exfat_boot': seeds_exfat_boot,
     'exfat_entries': seeds_exfat_entries,
     'exif': seeds_exif,
+    'fat_deep': seeds_fat_deep,
     'fat_folder': seeds_fat_folder,
     'fat_table': seeds_fat_table,
+    'hfsplus_volume': seeds_hfsplus_volume,
     'ini': seeds_ini,
     'jpeg_carve': seeds_jpeg_carve,
     'jpeg_size': seeds_jpeg_size,
     'lznt1': seeds_lznt1,
     'ntfs_dataruns': seeds_ntfs_dataruns,
+    'ntfs_deep': seeds_ntfs_deep,
     'ntfs_index': seeds_ntfs_index,
     'ntfs_log': seeds_ntfs_log,
     'ntfs_record': seeds_ntfs_record,

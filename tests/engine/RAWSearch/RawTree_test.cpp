@@ -85,6 +85,34 @@ TEST(RAWFileManager, RefusedNodesAreReleasedOnlyWhenTheBuilderDoesNotHoldThem) {
     EXPECT_EQ(builder.refused, 2) << "the refused folder is made again for the next file";
 }
 
+// A found file's own time text may say anything: a date no FILETIME holds, or numbers past int, give
+// no time (0) rather than an overflowed one.
+TEST(RAWFileManager, TimesPastAnyFileTimeAreNone) {
+    ResetRawNameCounters();
+    CRAWFileManager::g_nID = 10;
+    RecordingTreeBuilder builder;
+    CRAWFileManager pictures(1, 3, &builder);
+    const struct {
+        const char* text;
+        _FILETIME time;
+    } cases[] = {
+        {"2011:05:06 10:20:30", FileTime(1304677230)},
+        {"30000:01:01 00:00:00", FileTime(884541340800)},  // before the FILETIME limit (year 30828)
+        {"58155:05:06 10:20:30", 0},                       // past it: the product overflowed
+        {"99999:12:31 23:59:59", 0},
+        {"2011:05:06 10:20:4294967326", 0},  // would wrap to 30 seconds as an int
+        {"2011:05:06 10:20:99999999999999999999", 0},
+        {"2147483647:05:06 10:20:30", 0},
+    };
+    for (const auto& c : cases) {
+        CRawFileInfo record = Record(RAW_TYPE_JPG, "", c.text);
+        EXPECT_EQ(pictures.AddRawFileInfo(&record), 1);
+    }
+    const auto files = builder.Files();
+    ASSERT_EQ(files.size(), std::size(cases));
+    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(files[i].time, cases[i].time) << cases[i].text;
+}
+
 TEST(RAWFileNode, TimeTextFields) {
     std::vector<std::string> f;
     EXPECT_EQ(CRAWFileNode::FileTimeStructs("2011:05:06 10:20:30", f), 1);

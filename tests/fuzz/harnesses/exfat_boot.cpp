@@ -35,8 +35,5 @@ BRELVOX_FUZZ_TARGET(fuzz::kDeviceHeaderBytes + 64 * 1024) {
     }
 
     fuzz::NodeSink sink;
-    fuzz::GoOnProgress progress;
-    std::unique_ptr<IQuickFileSystemSearchController> searcher(CreateEXFatQuickSearcher());
-    searcher->SetDirecotryTreeBuilder(&sink);
-    searcher->QuickSearchFiles(&device, &progress);
+    fuzz::QuickSearch(CreateEXFatQuickSearcher(), device, sink);
 }

@@ -7,7 +7,6 @@
 //   then 512 bytes: the start of the allocation table (the rest of it is free);
 //   then the cluster heap from cluster 2.
 #include <algorithm>
-#include <memory>
 
 #include "engine/Common/ByteReader.h"
 #include "engine/EXFatSearch/EFDTAnalyze.h"
@@ -65,10 +64,7 @@ BRELVOX_FUZZ_TARGET(kHeader + kTableBytes + 64 * 1024) {
                                   s, static_cast<i64>(total));
         device.SetVolumeRecord(FILE_SYSTEM_EXFAT);
         fuzz::NodeSink sink;
-        fuzz::GoOnProgress progress;
-        std::unique_ptr<IQuickFileSystemSearchController> searcher(CreateEXFatQuickSearcher());
-        searcher->SetDirecotryTreeBuilder(&sink);
-        searcher->QuickSearchFiles(&device, &progress);
+        fuzz::QuickSearch(CreateEXFatQuickSearcher(), device, sink);
     }
 
     // The heap's entries as the deep search's pre-analysis sees any sector: the strict name table.

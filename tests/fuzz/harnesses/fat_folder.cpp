@@ -8,7 +8,6 @@
 //   clusters from 2 (the root folder is cluster 2).
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/IQuickFileSystemSearchController.h"
@@ -74,8 +73,5 @@ BRELVOX_FUZZ_TARGET(1 + kTableBytes + 64 * 1024) {
     device.SetVolumeRecord(fat32 ? FILE_SYSTEM_FAT32 : FILE_SYSTEM_FAT16);
 
     fuzz::NodeSink sink;
-    fuzz::GoOnProgress progress;
-    std::unique_ptr<IQuickFileSystemSearchController> searcher(CreateFATQuickSearcher());
-    searcher->SetDirecotryTreeBuilder(&sink);
-    searcher->QuickSearchFiles(&device, &progress);
+    fuzz::QuickSearch(CreateFATQuickSearcher(), device, sink);
 }

@@ -44,4 +44,13 @@ int NodeSink::AddNode(IFileNode* node, _tagSearcherType) {
     return 1;
 }
 
+std::unique_ptr<IQuickFileSystemSearchController> QuickSearch(IQuickFileSystemSearchController* searcher,
+                                                              IStorageDevice& device, NodeSink& sink) {
+    std::unique_ptr<IQuickFileSystemSearchController> owned(searcher);
+    GoOnProgress progress;
+    owned->SetDirecotryTreeBuilder(&sink);
+    owned->QuickSearchFiles(&device, &progress);
+    return owned;
+}
+
 }  // namespace fuzz

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
+#include "engine/Common/IQuickFileSystemSearchController.h"
 
 namespace fuzz {
 
@@ -29,6 +31,7 @@ public:
     void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
 
     size_t Count() const { return m_nodes.size(); }
+    const std::vector<IFileNode*>& Nodes() const { return m_nodes; }
 
 private:
     std::vector<IFileNode*> m_nodes;
@@ -44,5 +47,10 @@ public:
     int Continued() override { return 1; }
     int shouldBuild() override { return 1; }
 };
+
+// Runs a quick searcher (taken over) on the device, its nodes into the sink, and returns it: what it
+// opened (the volume) lives as long as the caller keeps it.
+std::unique_ptr<IQuickFileSystemSearchController> QuickSearch(IQuickFileSystemSearchController* searcher,
+                                                              IStorageDevice& device, NodeSink& sink);
 
 }  // namespace fuzz

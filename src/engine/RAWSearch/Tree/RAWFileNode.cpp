@@ -177,16 +177,24 @@ _FILETIME CRAWFileNode::GetLastAccessTime() {
     if (m_properties == nullptr) return 0;
     std::vector<std::string> f;
     if (FileTimeStructs(m_properties->GetTimeText(), f) == 0 || f.size() < 6) return 0;
+    // The text comes from the found file itself: a field past any date's (a year of 50000, a number
+    // beyond int) is no time, and neither is a date a FILETIME cannot hold.
+    constexpr long kMaxField = 99999;
     int v[6];
     for (int i = 0; i < 6; ++i) {
         char* end = nullptr;
         const long x = strtol(f[static_cast<size_t>(i)].c_str(), &end, 10);
-        if (f[static_cast<size_t>(i)].empty() || *end != 0) return 0;
+        if (f[static_cast<size_t>(i)].empty() || *end != 0 || x < 0 || x > kMaxField) return 0;
         v[i] = static_cast<int>(x);
     }
     i64 when = 0, epoch1904 = 0;
     if (!LocalSeconds(v[0], v[1], v[2], v[3], v[4], v[5], when) || !LocalSeconds(1904, 1, 1, 0, 0, 0, epoch1904)) {
         return 0;
     }
-    return (when - epoch1904) * 10000000LL + 95616288000000000LL;
+    i64 ticks = 0;
+    if (__builtin_mul_overflow(when - epoch1904, i64{10000000}, &ticks) ||
+        __builtin_add_overflow(ticks, i64{95616288000000000}, &ticks)) {
+        return 0;
+    }
+    return ticks;
 }
