@@ -1,0 +1,422 @@
+// The constants of the text, mail, database, archive and installer analysers' rules, as one table, and
+// every signature row of these analysers has its factory.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <set>
+
+#include "OfficeTestSupport.h"
+#include "engine/Common/ByteReader.h"
+#include "engine/RAWSearch/Analysers/GZAnalyser.h"
+#include "engine/RAWSearch/Analysers/HeaderSizedAnalysers.h"
+#include "engine/RAWSearch/Analysers/LZHAnalyser.h"
+#include "engine/RAWSearch/Analysers/RARAnalyser.h"
+#include "engine/RAWSearch/Analysers/TARAnalyser.h"
+#include "engine/RAWSearch/Core/RawFileAnalyserListSingle.h"
+#include "engine/RAWSearch/Analysers/TextAnalysers.h"
+#include "engine/RAWSearch/Core/SignatureTable.h"
+
+using namespace officetest;
+using rawtest::MemoryDevice;
+
+namespace {
+
+std::string Type(RAW_FILE_TYPE type) { return RawFileExtension(type); }
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Text of exactly n bytes: head, filler lines, tail.
+Bytes TextOf(size_t n, const std::string& head, const std::string& tail) {
+    std::string s = head;
+    while (s.size() + tail.size() < n) s += "word ";
+    s.resize(n - tail.size(), ' ');
+    return Text(s + tail);
+}
+
+Bytes Utf16(const std::string& s, bool bom = true) {
+    Bytes b;
+    if (bom) b = {0xFF, 0xFE};
+    for (char c : s) {
+        b.push_back(static_cast<unsigned char>(c));
+        b.push_back(0);
+    }
+    return b;
+}
+
+// The size and type the device gives a file planted at sector 4 of an image, with bytes after it.
+std::string FromDevice(IRawFileAnalyser& analyser, const Bytes& file, const Bytes& after = {}) {
+    Bytes both = file;
+    both.insert(both.end(), after.begin(), after.end());
+    MemoryDevice device(Place({{4, both}}, 4 + both.size() / 512 + 40), 512);
+    CRawFileInfo info;
+    info.m_startSector = 4;
+    info.m_type = static_cast<RAW_FILE_TYPE>(analyser.GetDefaultType());
+    if (!analyser.GetRawFileSize(info, &device)) return "refused " + std::to_string(info.m_size);
+    return std::to_string(info.m_size) + " " + Type(info.m_type);
+}
+
+// The size and type the guessing record gives a file planted at sector 4, and its name.
+std::string WhileReading(IRawFileAnalyser& analyser, const Bytes& file, std::string* name = nullptr) {
+    const Bytes image = Place({{4, file}}, 4 + file.size() / 512 + 80);
+    CRawFileInfo accepted;
+    if (analyser.AnalyseBuffer(const_cast<unsigned char*>(image.data()) + 4 * 512, accepted) != 1) return "refused";
+    std::unique_ptr<CRawFileInfo> record(analyser.CreateRawFileInfo());
+    record->m_startSector = 4;
+    record->m_type = accepted.m_type;
+    const i64 end = Drive(*record, image);
+    if (name != nullptr) *name = record->GetRawFileName();
+    return (end < 0 ? std::string("open ") : std::string()) + std::to_string(record->m_size) + " " + Type(record->m_type);
+}
+
+std::string Accepts(IRawFileAnalyser& analyser, Bytes sector) {
+    sector.resize(512, 0);
+    CRawFileInfo info;
+    return analyser.AnalyseBuffer(sector.data(), info) == 1 ? Type(info.m_type) : "refused";
+}
+
+// A tar archive as tar writes it: ustar headers (GNU magic when gnu), data in whole records, two zero
+// records, padding to 20 records. An entry's type '5' is a folder (no data).
+struct TarEntry {
+    std::string name;
+    Bytes data;
+    char type = '0';
+};
+Bytes Tar(const std::vector<TarEntry>& entries, bool gnu = false, bool pad = true) {
+    Bytes out;
+    for (const TarEntry& e : entries) {
+        unsigned char h[512] = {};
+        memcpy(h, e.name.data(), std::min<size_t>(e.name.size(), 100));
+        snprintf(reinterpret_cast<char*>(h) + 100, 8, "%07o", e.type == '5' ? 0755 : 0644);
+        snprintf(reinterpret_cast<char*>(h) + 124, 12, "%011zo", e.data.size());
+        snprintf(reinterpret_cast<char*>(h) + 136, 12, "%011o", 1500000000);
+        h[156] = static_cast<unsigned char>(e.type);
+        memcpy(h + 257, gnu ? "ustar  " : "ustar\0" "00", 8);
+        memset(h + 148, ' ', 8);
+        unsigned sum = 0;
+        for (unsigned char c : h) sum += c;
+        snprintf(reinterpret_cast<char*>(h) + 148, 8, "%06o", sum);
+        out.insert(out.end(), h, h + 512);
+        out.insert(out.end(), e.data.begin(), e.data.end());
+        out.resize((out.size() + 511) / 512 * 512, 0);
+    }
+    out.resize(out.size() + 1024, 0);
+    if (pad) out.resize((out.size() + 10239) / 10240 * 10240, 0);
+    return out;
+}
+
+// A first sector with the given bytes at their offsets.
+Bytes SectorWith(std::initializer_list<std::pair<size_t, std::string>> parts) {
+    Bytes b(512, 0);
+    for (const auto& [at, text] : parts) memcpy(b.data() + at, text.data(), text.size());
+    return b;
+}
+
+std::string SizedBy(IRawFileAnalyser& analyser, const Bytes& sector) {
+    Bytes s = sector;
+    s.resize(512, 0);
+    CRawFileInfo info;
+    if (analyser.AnalyseBuffer(s.data(), info) != 1) return "refused";
+    return std::to_string(info.m_size) + " " + Type(info.m_type);
+}
+
+Bytes Le32At(Bytes b, size_t at, u32 v) {
+    ByteWriter(b.data(), b.size()).Le32(at, v);
+    return b;
+}
+
+// A RAR 4 archive: marker, main header, one file header per entry with its data, the end block.
+Bytes Rar(const std::vector<Bytes>& files, bool endBlock = true) {
+    Bytes out = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
+    const unsigned char main[13] = {0x90, 0xCF, 0x73, 0x00, 0x00, 13, 0, 0, 0, 0, 0, 0, 0};
+    out.insert(out.end(), main, main + 13);
+    int n = 0;
+    for (const Bytes& data : files) {
+        const std::string name = "file" + std::to_string(n++) + ".bin";
+        Bytes h(32 + name.size(), 0);
+        ByteWriter w(h.data(), h.size());
+        h[2] = 0x74;
+        w.Le16(3, 0x8000);
+        w.Le16(5, static_cast<u16>(h.size()));
+        w.Le32(7, static_cast<u32>(data.size()));
+        w.Le32(11, static_cast<u32>(data.size()));
+        h[15] = 2;
+        h[24] = 29;
+        h[25] = 0x30;
+        w.Le16(26, static_cast<u16>(name.size()));
+        memcpy(h.data() + 32, name.data(), name.size());
+        out.insert(out.end(), h.begin(), h.end());
+        out.insert(out.end(), data.begin(), data.end());
+    }
+    if (endBlock) out.insert(out.end(), rar_layout::kEndBlock, rar_layout::kEndBlock + 7);
+    return out;
+}
+
+// An LHA archive of the given level: one header per entry (method, data), then the closing zero byte.
+struct LhaEntry {
+    const char* method;
+    Bytes data;
+    std::string name = "a.txt";
+};
+Bytes Lha(const std::vector<LhaEntry>& entries, int level) {
+    Bytes out;
+    for (const LhaEntry& e : entries) {
+        Bytes h(level == 2 ? 26 : 24 + e.name.size(), 0);
+        ByteWriter w(h.data(), h.size());
+        if (level == 2) {
+            w.Le16(0, static_cast<u16>(h.size()));
+        } else {
+            h[0] = static_cast<unsigned char>(h.size() - 2);
+            h[21] = static_cast<unsigned char>(e.name.size());
+            memcpy(h.data() + 22, e.name.data(), e.name.size());
+        }
+        memcpy(h.data() + 2, e.method, 5);
+        w.Le32(7, static_cast<u32>(e.data.size()));
+        w.Le32(11, static_cast<u32>(e.data.size() * 2));
+        h[20] = static_cast<unsigned char>(level);
+        out.insert(out.end(), h.begin(), h.end());
+        out.insert(out.end(), e.data.begin(), e.data.end());
+    }
+    out.push_back(0);
+    return out;
+}
+
+}  // namespace
+
+TEST(StoreRules, ConstantsOfTheNotes) {
+    RawSpeed::RTFAnalyser rtf;
+    RawSpeed::HTMLAnalyser html;
+    RawSpeed::JKSAnalyser jks;
+    RawSpeed::PSAFE3Analyser psafe;
+    RawSpeed::SIBAnalyser sib;
+    FileRTFAnalyser rtfDevice;
+    FileHTMAnalyser htmlDevice;
+    FileUnicodeHTMAnalyser utf16Device;
+    // 1280 bytes: the last sector holds 256 bytes (bisection lands on the zero run's start), 1124: 100
+    // bytes (lands on it too), 1025: one byte (lands one past it).
+    const Bytes rtf1280 = TextOf(1280, "{\\rtf1\\ansi{\\fonttbl{\\f0 Times;}}", "}");
+    const Bytes rtf1124 = TextOf(1124, "{\\rtf1\\ansi ", "}");
+    const Bytes rtf1025 = TextOf(1025, "{\\rtf1\\ansi ", "}");
+    const Bytes bigHtml = TextOf(0x100000 + 3000, "<html><body>", "</body></html>\n");
+    const Bytes page = TextOf(3000, "<!DOCTYPE html>\n<html><body>", "</body></html>\n");
+    const Bytes utf16 = Utf16("<html><body>" + std::string(700, 'x') + "</body></html>\r\n");
+    const Bytes utf16Doctype = Utf16("<!DOCTYPE html>\n<html><body>x</body></HTML>");
+    const Bytes noise = Random(1500, 9);
+    RawSpeed::TARAnalyser tar;
+    FileTARAnalyser tarDevice;
+    const Bytes folderFirst = Tar({{"dir/", {}, '5'}, {"dir/a.txt", Random(700, 1)}, {"dir/empty", {}}, {"dir/b", Random(30000, 2)}});
+    const std::string longName = "d/" + std::string(120, 'n');
+    const Bytes gnuLong = Tar({{"././@LongLink", Bytes(longName.begin(), longName.end() + 1), 'L'}, {longName.substr(0, 99), Random(900, 3)}}, true);
+    const Bytes unpadded = Tar({{"f.bin", Random(1000, 4)}}, false, false);
+    std::string rtfName;
+
+    struct Row {
+        const char* constant;
+        std::function<std::string()> actual;
+        std::string expected;
+    };
+    const std::vector<Row> rows = {
+        {"RTF: byte 4 must be f", [&] { return Accepts(rtf, Text("{\\rtx1")); }, "refused"},
+        {"RTF, 256 bytes in its last sector: one byte after the bisection point",
+         [&] { return WhileReading(rtf, rtf1280, &rtfName); }, "1281 RTF"},
+        {"  ... named by its first and last sector", [&] { return rtfName; }, "4-6_"},
+        {"RTF, 100 bytes in its last sector", [&] { return WhileReading(rtf, rtf1124); }, "1125 RTF"},
+        {"RTF, one byte in its last sector: the bisection lands one past", [&] { return WhileReading(rtf, rtf1025); },
+         "1027 RTF"},
+        {"RTF from the device: ends after the brace closing the first group",
+         [&] { return FromDevice(rtfDevice, Text("{\\rtf1{a}{b{c}}}trailing text"), noise); }, "16 RTF"},
+        {"  ... a group following at once continues the file",
+         [&] { return FromDevice(rtfDevice, Text("{\\rtf1{a}}{\\b x}tail"), noise); }, "16 RTF"},
+        {"  ... never closed: the read failure ends the walk, refused with the offset reached",
+         [&] { return FromDevice(rtfDevice, TextOf(2000, "{\\rtf1{{{", "x")); }, "refused 66048"},
+        {"HTML: <html, <!DOCTYPE html in any case", [&] { return Accepts(html, Text("<HtMl>")) +
+                                                              Accepts(html, Text("<!doctype HTML>")); }, "HTMHTM"},
+        {"  ... FF FE with <HTML> or <! in UTF-16LE", [&] { return Accepts(html, Utf16("<Html>")) +
+                                                                 Accepts(html, Utf16("<!-")); }, "HTMHTM"},
+        {"  ... not <head>", [&] { return Accepts(html, Text("<head>")) + Accepts(html, Utf16("<head>")); },
+         "refusedrefused"},
+        {"HTML ending in zeros", [&] { return WhileReading(html, page); }, "3000 HTM"},
+        {"HTML found by the guessing record beyond 0x100000 bytes: size p, not sized further",
+         [&] { return WhileReading(html, bigHtml); }, std::to_string(0x100000 + 512) + " HTM"},
+        {"HTML from the device: the closing tag, rounded up to whole sectors",
+         [&] { return FromDevice(htmlDevice, page, Text(std::string(300, 'z'))); }, "3072 HTM"},
+        {"UTF-16 HTML: FF FE < 00 taken", [&] { return Accepts(utf16Device, Utf16("<head>")); }, "HTM"},
+        {"UTF-16 HTML from the device: 16 bytes from the closing tag's start",
+         [&] { return FromDevice(utf16Device, utf16, Random(600, 3)); }, std::to_string(2 + 2 * (12 + 700 + 7) + 16) + " HTM"},
+        {"  ... <HTML> after a doctype", [&] { return FromDevice(utf16Device, utf16Doctype, Random(600, 3)); },
+         std::to_string(utf16Doctype.size() + 2) + " HTM"},
+        {"  ... a zero character ends it there", [&] { return FromDevice(utf16Device, Utf16("<html><b>text")); },
+         std::to_string(Utf16("<html><b>text").size()) + " HTM"},
+        {"  ... no <HTML> near the start: refused", [&] { return FromDevice(utf16Device, Utf16("<head>hello")); },
+         "refused 0"},
+        {"tar: a folder first is walked whole, not cut after its header", [&] { return WhileReading(tar, folderFirst); },
+         std::to_string(folderFirst.size()) + " TAR"},
+        {"  ... from the device", [&] { return FromDevice(tarDevice, folderFirst); }, std::to_string(folderFirst.size()) + " TAR"},
+        {"  ... followed at once by other data: ends at its last record",
+         [&] { return FromDevice(tarDevice, folderFirst, noise); }, std::to_string(folderFirst.size()) + " TAR"},
+        {"  ... while the search reads on", [&] { return WhileReading(tar, [&] { Bytes b = folderFirst; b.insert(b.end(), noise.begin(), noise.end()); return b; }()); },
+         std::to_string(folderFirst.size()) + " TAR"},
+        {"tar, GNU long name", [&] { return WhileReading(tar, gnuLong) + " / " + FromDevice(tarDevice, gnuLong); },
+         std::to_string(gnuLong.size()) + " TAR / " + std::to_string(gnuLong.size()) + " TAR"},
+        {"tar without padding, then data: the two zero records end it",
+         [&] { return FromDevice(tarDevice, unpadded, noise); }, std::to_string(unpadded.size()) + " TAR"},
+        {"tar without its zero records, then data: ends at the first record that is no header",
+         [&] { return FromDevice(tarDevice, Bytes(unpadded.begin(), unpadded.end() - 1024), noise); },
+         std::to_string(unpadded.size() - 1024) + " TAR"},
+        {"tar: ustar at 257 wanted", [&] { return Accepts(tar, Bytes(512, 'u')); }, "refused"},
+        {"octal sizes: 11 digits, a non-digit counts 0", [] {
+             return std::to_string(OctStringToint("00000001750 ")) + " " + std::to_string(OctStringToint("0000000x750\0")) +
+                    " " + std::to_string(OctStringToint("77777777777"));
+         }, "1000 488 8589934591"},
+        {"a cabinet with a zero size field is refused", [] {
+             FileCABAnalyser cab;
+             const Bytes h = SectorWith({{0, "MSCF"}, {24, std::string("\x03\x01", 2)}});
+             return SizedBy(cab, h) + " / " + SizedBy(cab, Le32At(h, 8, 70000)) + " / " +
+                    SizedBy(cab, Le32At(Le32At(h, 8, 70000), 12, 1));
+         }, "refused / 70000 CAB / refused"},
+        {"PST: Unicode size at 184, ANSI at 168 (low 32 bits), others 0x100000", [] {
+             FilePSTAnalyser pst;
+             Bytes h = SectorWith({{0, "!BDN"}});
+             ByteWriter(h.data(), h.size()).Le64(184, 0x100012345ULL);
+             ByteWriter(h.data(), h.size()).Le32(168, 7777);
+             Bytes unicode = h, ansi = h, other = h;
+             unicode[10] = 23;
+             ansi[10] = 14;
+             other[10] = 15;
+             return SizedBy(pst, unicode) + " / " + SizedBy(pst, ansi) + " / " + SizedBy(pst, other);
+         }, "74565 PST / 7777 PST / 1048576 PST"},
+        {"WordPerfect: the kind words give WPD, WPG or SHW, the size at 20; no kind: refused", [] {
+             FileWPDAnalyser wpd;
+             const Bytes h = Le32At(SectorWith({{0, "\xFFWPC"}}), 20, 4321);
+             auto kind = [&](const char* a, const char* b) {
+                 Bytes k = h;
+                 memcpy(k.data() + 8, a, 4);
+                 memcpy(k.data() + 14, b, 4);
+                 return SizedBy(wpd, k);
+             };
+             return kind("\x01\x0A\x02\x01", "\x00\x02\x05\x00") + " / " + kind("\x01\x16\x02\x00", "\x00\x00\x03\x00") +
+                    " / " + kind("\x0F\x0F\x01\x00", "\x00\x00\x03\x00") + " / " + kind("\x01\x0A\x02\x02", "\x00\x02\x05\x00");
+         }, "4321 WPD / 4321 WPG / 4321 SHW / refused"},
+        {"Money 0x100000; low DOC from its compound sectors or its text end", [] {
+             FileMNYAnalyser mny;
+             FileLowDocAnalyser doc;
+             const Bytes compound = Le32At(SectorWith({{0, "\xD0\xCF\x11\xE0"}}), 48, 3);
+             const Bytes word = Le32At(Le32At(SectorWith({{0, "\xDB\xA5\x2D"}}), 292, 1000), 296, 30);
+             return SizedBy(mny, SectorWith({{0, std::string("\0\1\0\0", 4)}, {4, "MSISAM Database"}})) + " / " +
+                    SizedBy(mny, SectorWith({{0, "MSISAM Database"}})) + " / " + SizedBy(doc, compound) + " / " + SizedBy(doc, word);
+         }, "1048576 MNY / refused / 4096 DOC / 1536 DOC"},
+        {"EMLX: the count of the first 10 bytes + 402, only with X-QQ-FEAT: at 11", [] {
+             FileEMLXAnalyser emlx;
+             return SizedBy(emlx, SectorWith({{0, "1234      \nX-QQ-FEAT: x"}})) + " / " +
+                    SizedBy(emlx, SectorWith({{0, "      1234\nX-QQ-FEAT: x"}})) + " / " +
+                    SizedBy(emlx, SectorWith({{0, "1234      \nX-Mailer: x"}}));
+         }, "1636 EMLX / 1636 EMLX / refused"},
+        {"compiled help: the size at 104; Windows help: at least 512 and not below its directory", [] {
+             FileCHMAnalyser chm;
+             FileHLPAnalyser hlp;
+             Bytes c = SectorWith({{0, "ITSF"},
+                                   {24, "\x10\xFD\x01\x7C\xAA\x7B\xD0\x11\x9E\x0C"},
+                                   {34, std::string("\x00\xA0\xC9\x22\xE6\xEC", 6)},
+                                   {40, "\x11\xFD\x01\x7C\xAA\x7B\xD0\x11\x9E\x0C"},
+                                   {50, std::string("\x00\xA0\xC9\x22\xE6\xEC", 6)}});
+             ByteWriter(c.data(), c.size()).Le32(8, 96);
+             ByteWriter(c.data(), c.size()).Le32(96, 0x1FE);
+             ByteWriter(c.data(), c.size()).Le64(104, 123456);
+             const Bytes h = SectorWith({{0, "\x3F\x5F\x03"}});
+             return SizedBy(chm, c) + " / " + SizedBy(chm, Le32At(c, 8, 95)) + " / " +
+                    SizedBy(hlp, Le32At(Le32At(h, 4, 600), 12, 5000)) + " / " + SizedBy(hlp, Le32At(Le32At(h, 4, 6000), 12, 5000)) +
+                    " / " + SizedBy(hlp, Le32At(h, 12, 511));
+         }, "123456 CHM / refused / 5000 HLP / refused / refused"},
+        {"EMLX is made only by the list by type, in process", [] {
+             RawAnalyserList list;
+             CRawFileAnalyserListSingle::CraetePartRawFileAnalyser(116, list);
+             const std::string got = list.size() == 1 ? Type(static_cast<RAW_FILE_TYPE>(list.front()->GetDefaultType())) : "none";
+             CRawFileAnalyserListSingle::ClearListContents(list);
+             return got;
+         }, "EMLX"},
+        {"RAR: the 7-byte end block is included while the search reads on and from the device", [] {
+             RawSpeed::RARAnalyser rar;
+             FileRARAnalyser rarDevice;
+             const Bytes a = Rar({Random(1500, 1), Random(300, 2), Random(2000, 3)});
+             return WhileReading(rar, a) + " / " + FromDevice(rarDevice, a, Random(700, 4)) + " / " + std::to_string(a.size());
+         }, "3950 RAR / 3950 RAR / 3950"},
+        {"RAR without the end block: never finished while reading on; the device ends it after the last block", [] {
+             RawSpeed::RARAnalyser rar;
+             FileRARAnalyser rarDevice;
+             const Bytes a = Rar({Random(1500, 1)}, false);
+             return WhileReading(rar, a) + " / " + FromDevice(rarDevice, a);
+         }, "open 0 RAR / 1561 RAR"},
+        {"RAR block rules: 0x79 and short headers refused, end block refused as a block", [] {
+             auto size = [](std::initializer_list<unsigned char> b) {
+                 Bytes block(b);
+                 block.resize(32, 0);
+                 unsigned low = 0, high = 0;
+                 return classRarSearch::GetBlockSize(block.data(), 32, &low, &high) ? std::to_string(low) : "no";
+             };
+             return size({0, 0, 0x79, 0, 0, 20, 0}) + " " + size({0, 0, 0x76, 0, 0, 6, 0}) + " " +
+                    size({0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00}) + " " + size({0, 0, 0x75, 0, 0, 9, 0, 100, 0}) + " " +
+                    size({0, 0, 0x73, 0, 0, 9, 0}) + " " + size({0, 0, 0x77, 0, 0, 20, 0, 5, 0, 0, 0, 0, 0, 1});
+         }, "no no no 109 no no"},
+        {"LHA level 0/1: 2 + the size byte a header, then one closing byte; the device rounds to sectors", [] {
+             Brance::LZHAnalyser lzh;
+             FileLZHAnalyser lzhDevice;
+             const Bytes a = Lha({{"-lh0-", Random(600, 1)}, {"-lh5-", Random(1000, 2)}, {"-lhd-", {}, "d/"}}, 0);
+             return WhileReading(lzh, [&] { Bytes b = a; const Bytes r = Random(900, 3); b.insert(b.end(), r.begin(), r.end()); return b; }()) +
+                    " / " + FromDevice(lzhDevice, a) + " / " + std::to_string(a.size());
+         }, "1685 LZH / 2048 LZH / 1685"},
+        {"LHA level 2 headers (no extra 2 bytes) are walked; -lh7- taken by the guessing analyser only", [] {
+             Brance::LZHAnalyser lzh;
+             FileLZHAnalyser lzhDevice;
+             const Bytes a = Lha({{"-lh7-", Random(600, 1)}, {"-lh5-", Random(1000, 2)}}, 2);
+             return WhileReading(lzh, a) + " / " + Accepts(lzhDevice, a);
+         }, "1653 LZH / refused"},
+        {"gzip: the device steps over extra field, name, comment and header CRC; the stored name names the file", [] {
+             FileGZAnalyser gzDevice;
+             Bytes g = {0x1F, 0x8B, 0x08, 0x1E, 0, 0, 0, 0, 2, 3, 4, 0, 'a', 'b', 'c', 'd'};
+             const std::string texts = std::string("notes.txt\0hi\0", 13) + "\x12\x34";
+             g.insert(g.end(), texts.begin(), texts.end());
+             Bytes data = Random(2000, 6);
+             data.back() = 0x55;
+             g.insert(g.end(), data.begin(), data.end());
+             MemoryDevice device(Place({{4, g}}, 40), 512);
+             CRawFileInfo info;
+             info.m_startSector = 4;
+             const bool ok = gzDevice.GetRawFileSize(info, &device);
+             RawSpeed::GZAnalyzer gz;
+             return std::to_string(g.size()) + " " + (ok ? std::to_string(info.m_size) : "refused") + " " + info.GetRawFileName() +
+                    " / " + WhileReading(gz, g) + " / " + Accepts(gzDevice, [&] { Bytes b = g; b[8] = 0; return b; }()) + " " +
+                    Accepts(gz, [&] { Bytes b = g; b[8] = 0; return b; }()) + " " + Accepts(gz, [&] { Bytes b = g; b[9] = 14; return b; }());
+         }, "2031 2048 notes.txt / 2033 GZ / refused GZ refused"},
+        {"JKS FE ED FE ED, PSAFE3 PWS3 at 0 or 3 in any case, SIB 0F SIBELIUS in any case",
+         [&] {
+             return Accepts(jks, Bytes{0xFE, 0xED, 0xFE, 0xED}) + Accepts(psafe, Text("pws3")) +
+                    Accepts(psafe, Text("abcPwS3")) + Accepts(sib, Text("\x0FSIBelius"));
+         },
+         "JKSPSAFE3PSAFE3SIB"},
+        {"  ... not PWS at 1, not SIBELIU", [&] { return Accepts(psafe, Text("aPWS3")) + Accepts(sib, Text("\x0FSIBELIU!")); },
+         "refusedrefused"},
+        {"JKS ending in zeros", [&] { return WhileReading(jks, TextOf(700, "\xFE\xED\xFE\xED", "!")); }, "700 JKS"},
+        {"SIB: at least 512 bytes, the first sector is passed over",
+         [&] { return WhileReading(sib, TextOf(300, "\x0FSIBELIUS", "!")); }, "512 SIB"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.actual(), row.expected) << row.constant;
+}
+
+TEST(StoreRules, EveryRowOfTheseAnalysersHasAFactory) {
+    const std::set<std::string> names = {"RawSpeed::RTFAnalyser",  "RawSpeed::HTMLAnalyser",   "FileUnicodeHTMAnalyser",
+                                         "RawSpeed::JKSAnalyser",  "RawSpeed::PSAFE3Analyser", "RawSpeed::SIBAnalyser",
+                                         "RawSpeed::TARAnalyser",  "FilePSTAnalyser",          "FileMNYAnalyser",
+                                         "FileLowDocAnalyser",     "FileWPDAnalyser",          "FileCABAnalyser",
+                                         "FileCHMAnalyser",        "FileHLPAnalyser",          "RawSpeed::RARAnalyser",    "Brance::LZHAnalyser",
+                                         "RawSpeed::GZAnalyzer"};
+    int rows = 0;
+    for (const RawSignatureRow& row : RawSignatureRows()) {
+        if (names.count(row.analyser) == 0) continue;
+        ++rows;
+        ASSERT_NE(row.create, nullptr) << row.analyser << " " << row.key;
+        std::unique_ptr<IRawFileAnalyser> analyser(row.create());
+        EXPECT_EQ(analyser->GetDefaultType(), row.type) << row.analyser;
+    }
+    EXPECT_EQ(rows, 24);
+}
