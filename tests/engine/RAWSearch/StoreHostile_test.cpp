@@ -193,7 +193,8 @@ TEST(StoreHostile, RandomAndMutatedSectorsSmoke) {
         "RawSpeed::PSAFE3Analyser", "RawSpeed::SIBAnalyser", "RawSpeed::TARAnalyser",  "FilePSTAnalyser",
         "FileMNYAnalyser",        "FileLowDocAnalyser",     "FileWPDAnalyser",        "FileCABAnalyser",
         "FileCHMAnalyser",        "FileHLPAnalyser",        "RawSpeed::RARAnalyser",  "Brance::LZHAnalyser",
-        "RawSpeed::GZAnalyzer"};
+        "RawSpeed::GZAnalyzer",   "FileMboxAnalyser",       "RawSpeed::DbxAnalyser",  "RawSpeed::OneAnalyser",
+        "RawSpeed::MOBIAnalyser"};
     std::mt19937 rng(24);
     int exercised = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {

@@ -9,7 +9,11 @@
 
 #include "OfficeTestSupport.h"
 #include "engine/Common/ByteReader.h"
+#include "engine/RAWSearch/Analysers/DbxAnalyser.h"
+#include "engine/RAWSearch/Analysers/FileMboxAnalyser.h"
 #include "engine/RAWSearch/Analysers/GZAnalyser.h"
+#include "engine/RAWSearch/Analysers/MOBIAnalyser.h"
+#include "engine/RAWSearch/Analysers/OneAnalyser.h"
 #include "engine/RAWSearch/Analysers/HeaderSizedAnalysers.h"
 #include "engine/RAWSearch/Analysers/LZHAnalyser.h"
 #include "engine/RAWSearch/Analysers/RARAnalyser.h"
@@ -388,6 +392,62 @@ TEST(StoreRules, ConstantsOfTheNotes) {
                     " / " + WhileReading(gz, g) + " / " + Accepts(gzDevice, [&] { Bytes b = g; b[8] = 0; return b; }()) + " " +
                     Accepts(gz, [&] { Bytes b = g; b[8] = 0; return b; }()) + " " + Accepts(gz, [&] { Bytes b = g; b[9] = 14; return b; }());
          }, "2031 2048 notes.txt / 2033 GZ / refused GZ refused"},
+        {"mailbox: a unit ending in -- LF LF LF LF takes the two extra line feeds; .com> LF LF ends one too", [] {
+             FileMboxAnalyser mbox;
+             const Bytes a = TextOf(1200, "From a@b.com Mon Jan  1 00:00:00 2001\nSubject: x\n\n", "--\n\n\n\n");
+             const Bytes b = TextOf(1300, "From a@b.com Mon Jan  1 00:00:00 2001\nSubject: x\n\n", "<x@y.com>\n\n");
+             return FromDevice(mbox, a) + " / " + FromDevice(mbox, b) + " / " + Accepts(mbox, Text("Fromage"));
+         }, "1200 MBOX / 1300 MBOX / refused"},
+        {"  ... a truncated mailbox runs to the end of what the device gives (clamped to it when published)", [] {
+             FileMboxAnalyser mbox;
+             return FromDevice(mbox, TextOf(1500, "From a@b.com\n", "no end"));
+         }, "65536 MBOX"},
+        {"DBX: the size at 124; the variant F7 89 34 2C... ends at its zeros, named start-end.", [] {
+             RawSpeed::DbxAnalyser dbx;
+             Bytes h = Text("JMF6");
+             h.insert(h.end(), {3, 0, 1, 0});
+             h.resize(700, 'd');
+             ByteWriter(h.data(), h.size()).Le32(124, 5000);
+             Bytes z = {0xF7, 0x89, 0x34, 0x2C, 0xF7, 0xF0, 0xEE, 0x6D, 0xAF, 0x22, 0x89, 0xD1, 0x00, 0xFF, 0xF0, 0xB0};
+             z.resize(768, 'z');
+             std::string name;
+             const std::string sized = WhileReading(dbx, h);
+             return sized + " / " + WhileReading(dbx, z, &name) + " " + name;
+         }, "5000 DBX / 768 DBX 4-5."},
+        {"OneNote: a following section without the identifier ends the file exactly at its offset", [] {
+             RawSpeed::OneAnalyser one;
+             FileONEAnalyser oneDevice;
+             auto section = [](u64 length, size_t at, size_t bytes) {
+                 Bytes b = Random(bytes, static_cast<unsigned>(length));
+                 memcpy(b.data(), "\xE4\x52\x5C\x7B", 4);
+                 memcpy(b.data() + 4, one_layout::kIdentifierBytes, 12);
+                 ByteWriter(b.data(), b.size()).Le64(196, 0);
+                 ByteWriter(b.data(), b.size()).Le64(at, length);
+                 return b;
+             };
+             Bytes f = section(1024, 196, 1024);
+             const Bytes second = section(512, 100, 512);
+             f.insert(f.end(), second.begin(), second.end());
+             const Bytes after = Random(1000, 8);
+             f.insert(f.end(), after.begin(), after.end());
+             return WhileReading(one, f) + " / " + FromDevice(oneDevice, f);
+         }, "1536 ONE / 1536 ONE"},
+        {"MOBI: the last list entry leads to the end record, the file ends 4 bytes after it", [] {
+             RawSpeed::MOBIAnalyser mobi;
+             RawSpeed::FileMOBIAnalyser mobiDevice;
+             Bytes f = Random(1004, 9);
+             memcpy(f.data() + 60, "BOOKMOBI", 8);
+             ByteWriter w(f.data(), f.size());
+             w.Be32(74, 3);
+             w.Be32(78, 200);
+             w.Be32(86, 600);
+             w.Be32(94, 1000);
+             memcpy(f.data() + 1000, mobi_layout::kEndRecord, 4);
+             Bytes noEnd = f;
+             noEnd[1000] = 0x11;
+             noEnd.back() = 0x22;
+             return WhileReading(mobi, f) + " / " + FromDevice(mobiDevice, f) + " / " + WhileReading(mobi, noEnd);
+         }, "1004 MOBI / 1004 MOBI / 1004 MOBI"},
         {"JKS FE ED FE ED, PSAFE3 PWS3 at 0 or 3 in any case, SIB 0F SIBELIUS in any case",
          [&] {
              return Accepts(jks, Bytes{0xFE, 0xED, 0xFE, 0xED}) + Accepts(psafe, Text("pws3")) +
@@ -409,7 +469,8 @@ TEST(StoreRules, EveryRowOfTheseAnalysersHasAFactory) {
                                          "RawSpeed::TARAnalyser",  "FilePSTAnalyser",          "FileMNYAnalyser",
                                          "FileLowDocAnalyser",     "FileWPDAnalyser",          "FileCABAnalyser",
                                          "FileCHMAnalyser",        "FileHLPAnalyser",          "RawSpeed::RARAnalyser",    "Brance::LZHAnalyser",
-                                         "RawSpeed::GZAnalyzer"};
+                                         "RawSpeed::GZAnalyzer",     "FileMboxAnalyser",
+                                         "RawSpeed::DbxAnalyser",  "RawSpeed::OneAnalyser",    "RawSpeed::MOBIAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (names.count(row.analyser) == 0) continue;
@@ -418,5 +479,5 @@ TEST(StoreRules, EveryRowOfTheseAnalysersHasAFactory) {
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
         EXPECT_EQ(analyser->GetDefaultType(), row.type) << row.analyser;
     }
-    EXPECT_EQ(rows, 24);
+    EXPECT_EQ(rows, 30);
 }

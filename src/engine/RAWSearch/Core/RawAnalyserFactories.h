@@ -45,3 +45,7 @@ IRawFileAnalyser* CreateRARAnalyser();
 IRawFileAnalyser* CreateGZAnalyzer();
 IRawFileAnalyser* CreateLZHAnalyser();
 IRawFileAnalyser* CreateFileLZHAnalyser();
+IRawFileAnalyser* CreateFileMboxAnalyser();
+IRawFileAnalyser* CreateDbxAnalyser();
+IRawFileAnalyser* CreateOneAnalyser();
+IRawFileAnalyser* CreateMOBIAnalyser();

@@ -57,11 +57,11 @@ const std::vector<RawSignatureRow>& RawSignatureRows() {
         {M, "\x7B\x5C\x72\x74", "RawSpeed::RTFAnalyser", 60, CreateRTFAnalyser},
         {M, "Pain", "RawSpeed::PSPAnalyser", 55, CreatePSPAnalyser},
         {M, "Rar!", "RawSpeed::RARAnalyser", 58, CreateRARAnalyser},
-        {M, "\xE4\x52\x5C\x7B", "RawSpeed::OneAnalyser", 49, nullptr},
+        {M, "\xE4\x52\x5C\x7B", "RawSpeed::OneAnalyser", 49, CreateOneAnalyser},
         {M, "\x77\x70\x67\x00", "RawSpeed::WpgAnalyser", 69, CreateWpgAnalyser},
-        {M, "JMF6", "RawSpeed::DbxAnalyser", 21, nullptr},
-        {M, "\xCF\xAD\x12\xFE", "RawSpeed::DbxAnalyser", 21, nullptr},
-        {M, "\xF7\x89\x34\x2C", "RawSpeed::DbxAnalyser", 21, nullptr},
+        {M, "JMF6", "RawSpeed::DbxAnalyser", 21, CreateDbxAnalyser},
+        {M, "\xCF\xAD\x12\xFE", "RawSpeed::DbxAnalyser", 21, CreateDbxAnalyser},
+        {M, "\xF7\x89\x34\x2C", "RawSpeed::DbxAnalyser", 21, CreateDbxAnalyser},
         {M, "\x0F\x53\x49\x42", "RawSpeed::SIBAnalyser", 134, CreateSIBAnalyser},
         {M, "WEBB", "RawSpeed::SITAnalyser", 92, nullptr},
         {M, "Stuf", "RawSpeed::SITAnalyser", 92, nullptr},
@@ -99,7 +99,7 @@ const std::vector<RawSignatureRow>& RawSignatureRows() {
         {M, "xar!", "FilePKGAnalyser", 119, nullptr},
         {M, "\x7F\x50\x4B\x47", "FilePKGAnalyser", 119, nullptr},
         {M, "icns", "FileICNSAnalyser", 122, CreateFileICNSAnalyser},
-        {M, "From", "FileMboxAnalyser", 126, nullptr},
+        {M, "From", "FileMboxAnalyser", 126, CreateFileMboxAnalyser},
         // Multimap: the first two bytes; equal keys are tried in this order.
         {MM, "%!", "BruteForce::PdfAnalyzer", 50, CreatePdfAnalyzer},
         {MM, "%!", "BruteForce::CEPSAnalyser", 27, CreateEPSAnalyser},
@@ -151,7 +151,7 @@ const std::vector<RawSignatureRow>& RawSignatureRows() {
         {L, "", "RawSpeed::New3DSAnalyser", 1, nullptr},
         {L, "", "RawSpeed::TARAnalyser", 63, CreateTARAnalyser},
         {L, "", "BruteForce::CM2TSAnalyser", 129, nullptr},
-        {L, "", "RawSpeed::MOBIAnalyser", 133, nullptr},
+        {L, "", "RawSpeed::MOBIAnalyser", 133, CreateMOBIAnalyser},
         {L, "", "RawSpeed::PSAFE3Analyser", 136, CreatePSAFE3Analyser},
     };
     return rows;
