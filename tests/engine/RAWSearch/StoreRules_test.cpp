@@ -9,6 +9,7 @@
 
 #include "OfficeTestSupport.h"
 #include "engine/Common/ByteReader.h"
+#include "engine/RAWSearch/Analysers/CMDBAnalyser.h"
 #include "engine/RAWSearch/Analysers/DbxAnalyser.h"
 #include "engine/RAWSearch/Analysers/FileMboxAnalyser.h"
 #include "engine/RAWSearch/Analysers/GZAnalyser.h"
@@ -448,6 +449,29 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              noEnd.back() = 0x22;
              return WhileReading(mobi, f) + " / " + FromDevice(mobiDevice, f) + " / " + WhileReading(mobi, noEnd);
          }, "1004 MOBI / 1004 MOBI / 1004 MOBI"},
+        {"Access: 36 empty pages end the file at the first of them; a page of another kind at itself", [] {
+             RawSpeed::CMDBAnalyser mdb;
+             FileMDBAnalyser mdbDevice;
+             auto db = [](const char* kind, int pages) {
+                 Bytes f = Random(4096 * pages, 11);
+                 memcpy(f.data(), "\x00\x01\x00\x00", 4);
+                 memcpy(f.data() + 4, kind, 16);
+                 for (int i = 1; i < pages; ++i) {
+                     f[4096 * i] = static_cast<unsigned char>(1 + i % 9);
+                     f[4096 * i + 1] = 1;
+                 }
+                 return f;
+             };
+             Bytes jet = db("Standard Jet DB", 5);
+             jet.resize(jet.size() + 36 * 4096, 0);
+             Bytes ace = db("Standard ACE DB", 3);
+             Bytes foreign = Random(4096, 12);
+             foreign[0] = 'A';
+             foreign[1] = 'B';
+             ace.insert(ace.end(), foreign.begin(), foreign.end());
+             return WhileReading(mdb, jet) + " / " + FromDevice(mdbDevice, jet) + " / " + WhileReading(mdb, ace) + " / " +
+                    FromDevice(mdbDevice, ace);
+         }, "20480 MDB / 20480 MDB / 12288 ACCDB / 12288 ACCDB"},
         {"JKS FE ED FE ED, PSAFE3 PWS3 at 0 or 3 in any case, SIB 0F SIBELIUS in any case",
          [&] {
              return Accepts(jks, Bytes{0xFE, 0xED, 0xFE, 0xED}) + Accepts(psafe, Text("pws3")) +
@@ -470,7 +494,8 @@ TEST(StoreRules, EveryRowOfTheseAnalysersHasAFactory) {
                                          "FileLowDocAnalyser",     "FileWPDAnalyser",          "FileCABAnalyser",
                                          "FileCHMAnalyser",        "FileHLPAnalyser",          "RawSpeed::RARAnalyser",    "Brance::LZHAnalyser",
                                          "RawSpeed::GZAnalyzer",     "FileMboxAnalyser",
-                                         "RawSpeed::DbxAnalyser",  "RawSpeed::OneAnalyser",    "RawSpeed::MOBIAnalyser"};
+                                         "RawSpeed::DbxAnalyser",  "RawSpeed::OneAnalyser",    "RawSpeed::MOBIAnalyser",
+                                         "RawSpeed::CMDBAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (names.count(row.analyser) == 0) continue;
@@ -479,5 +504,5 @@ TEST(StoreRules, EveryRowOfTheseAnalysersHasAFactory) {
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
         EXPECT_EQ(analyser->GetDefaultType(), row.type) << row.analyser;
     }
-    EXPECT_EQ(rows, 30);
+    EXPECT_EQ(rows, 32);
 }

@@ -49,3 +49,4 @@ IRawFileAnalyser* CreateFileMboxAnalyser();
 IRawFileAnalyser* CreateDbxAnalyser();
 IRawFileAnalyser* CreateOneAnalyser();
 IRawFileAnalyser* CreateMOBIAnalyser();
+IRawFileAnalyser* CreateCMDBAnalyser();
