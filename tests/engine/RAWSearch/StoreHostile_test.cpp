@@ -194,7 +194,7 @@ TEST(StoreHostile, RandomAndMutatedSectorsSmoke) {
         "FileMNYAnalyser",        "FileLowDocAnalyser",     "FileWPDAnalyser",        "FileCABAnalyser",
         "FileCHMAnalyser",        "FileHLPAnalyser",        "RawSpeed::RARAnalyser",  "Brance::LZHAnalyser",
         "RawSpeed::GZAnalyzer",   "FileMboxAnalyser",       "RawSpeed::DbxAnalyser",  "RawSpeed::OneAnalyser",
-        "RawSpeed::MOBIAnalyser", "RawSpeed::CMDBAnalyser"};
+        "RawSpeed::MOBIAnalyser", "RawSpeed::CMDBAnalyser", "FilePKGAnalyser"};
     std::mt19937 rng(24);
     int exercised = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {

@@ -12,7 +12,9 @@
 #include "engine/RAWSearch/Analysers/CMDBAnalyser.h"
 #include "engine/RAWSearch/Analysers/DbxAnalyser.h"
 #include "engine/RAWSearch/Analysers/FileMboxAnalyser.h"
+#include "engine/RAWSearch/Analysers/FilePKGAnalyser.h"
 #include "engine/RAWSearch/Analysers/GZAnalyser.h"
+#include <zlib.h>
 #include "engine/RAWSearch/Analysers/MOBIAnalyser.h"
 #include "engine/RAWSearch/Analysers/OneAnalyser.h"
 #include "engine/RAWSearch/Analysers/HeaderSizedAnalysers.h"
@@ -185,6 +187,36 @@ Bytes Lha(const std::vector<LhaEntry>& entries, int level) {
     }
     out.push_back(0);
     return out;
+}
+
+// A xar archive whose table of contents is xml (compressed with zlib), then heapBytes of heap.
+Bytes Xar(const std::string& xml, size_t heapBytes) {
+    uLongf packedLength = compressBound(xml.size());
+    Bytes packed(packedLength);
+    compress2(packed.data(), &packedLength, reinterpret_cast<const Bytef*>(xml.data()), xml.size(), 9);
+    packed.resize(packedLength);
+    Bytes out(28, 0);
+    ByteWriter w(out.data(), out.size());
+    memcpy(out.data(), "xar!", 4);
+    w.Be16(4, 28);
+    w.Be16(6, 1);
+    w.Be64(8, packed.size());
+    w.Be64(16, xml.size());
+    out.insert(out.end(), packed.begin(), packed.end());
+    const Bytes heap = Random(heapBytes, 13);
+    out.insert(out.end(), heap.begin(), heap.end());
+    return out;
+}
+
+std::string XarToc(const std::string& files) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xar><toc><checksum style=\"sha1\"><offset>0</offset>"
+           "<size>20</size></checksum><creation-time>2020-01-01T00:00:00</creation-time>" + files + "</toc></xar>";
+}
+
+std::string XarFile(int id, u64 offset, u64 length, const std::string& inner = "") {
+    return "<file id=\"" + std::to_string(id) + "\"><data><length>" + std::to_string(length) + "</length><offset>" +
+           std::to_string(offset) + "</offset><size>" + std::to_string(length) + "</size></data><name>f" +
+           std::to_string(id) + "</name>" + inner + "</file>";
 }
 
 }  // namespace
@@ -472,6 +504,43 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              return WhileReading(mdb, jet) + " / " + FromDevice(mdbDevice, jet) + " / " + WhileReading(mdb, ace) + " / " +
                     FromDevice(mdbDevice, ace);
          }, "20480 MDB / 20480 MDB / 12288 ACCDB / 12288 ACCDB"},
+        {"xar: last file's data at 1000, 24 bytes, a 500-byte compressed table: 1552 bytes", [] {
+             return std::to_string(FilePKGAnalyser::XarSize(500, XarToc(XarFile(1, 20, 980) + XarFile(2, 1000, 24))));
+         }, "1552"},
+        {"  ... from the device, files nested in a folder and after it", [] {
+             FilePKGAnalyser pkg;
+             const std::string toc = XarToc(XarFile(1, 20, 100, XarFile(2, 120, 300)) + XarFile(3, 420, 80));
+             const Bytes x = Xar(toc, 500);
+             return FromDevice(pkg, x) + " / " + std::to_string(x.size());
+         }, [] {
+             const std::string toc = XarToc(XarFile(1, 20, 100, XarFile(2, 120, 300)) + XarFile(3, 420, 80));
+             const std::string n = std::to_string(Xar(toc, 500).size());
+             return n + " pkg / " + n;
+         }()},
+        {"  ... a table inflating past its stated length, or stated past 0x300000, is refused", [] {
+             FilePKGAnalyser pkg;
+             Bytes x = Xar(XarToc(XarFile(1, 20, 100)), 200);
+             Bytes shorter = x;
+             ByteWriter(shorter.data(), shorter.size()).Be64(16, 40);
+             Bytes huge = x;
+             ByteWriter(huge.data(), huge.size()).Be64(16, 0x300001);
+             return FromDevice(pkg, shorter) + " / " + FromDevice(pkg, huge);
+         }, "refused 0 / refused 0"},
+        {"  ... a table nested deeper than any real one is refused before it is parsed", [] {
+             std::string nested;
+             for (int i = 0; i < 100000; ++i) nested += "<file>";
+             return std::to_string(FilePKGAnalyser::XarSize(500, XarToc(nested)));
+         }, "0"},
+        {"7F PKG: version 1 or 2, the total size at 24", [] {
+             FilePKGAnalyser pkg;
+             Bytes p = Random(600, 14);
+             memcpy(p.data(), "\x7FPKG", 4);
+             ByteWriter(p.data(), p.size()).Be16(6, 2);
+             ByteWriter(p.data(), p.size()).Be64(24, 600);
+             Bytes v3 = p;
+             ByteWriter(v3.data(), v3.size()).Be16(6, 3);
+             return FromDevice(pkg, p) + " / " + FromDevice(pkg, v3);
+         }, "600 pkg / refused 0"},
         {"JKS FE ED FE ED, PSAFE3 PWS3 at 0 or 3 in any case, SIB 0F SIBELIUS in any case",
          [&] {
              return Accepts(jks, Bytes{0xFE, 0xED, 0xFE, 0xED}) + Accepts(psafe, Text("pws3")) +
@@ -495,7 +564,7 @@ TEST(StoreRules, EveryRowOfTheseAnalysersHasAFactory) {
                                          "FileCHMAnalyser",        "FileHLPAnalyser",          "RawSpeed::RARAnalyser",    "Brance::LZHAnalyser",
                                          "RawSpeed::GZAnalyzer",     "FileMboxAnalyser",
                                          "RawSpeed::DbxAnalyser",  "RawSpeed::OneAnalyser",    "RawSpeed::MOBIAnalyser",
-                                         "RawSpeed::CMDBAnalyser"};
+                                         "RawSpeed::CMDBAnalyser",   "FilePKGAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (names.count(row.analyser) == 0) continue;
@@ -504,5 +573,5 @@ TEST(StoreRules, EveryRowOfTheseAnalysersHasAFactory) {
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
         EXPECT_EQ(analyser->GetDefaultType(), row.type) << row.analyser;
     }
-    EXPECT_EQ(rows, 32);
+    EXPECT_EQ(rows, 34);
 }

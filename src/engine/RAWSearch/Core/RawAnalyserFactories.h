@@ -50,3 +50,4 @@ IRawFileAnalyser* CreateDbxAnalyser();
 IRawFileAnalyser* CreateOneAnalyser();
 IRawFileAnalyser* CreateMOBIAnalyser();
 IRawFileAnalyser* CreateCMDBAnalyser();
+IRawFileAnalyser* CreateFilePKGAnalyser();

@@ -96,8 +96,8 @@ const std::vector<RawSignatureRow>& RawSignatureRows() {
         {M, "\x00\x4D\x52\x4D", "FileMRWAnalyser", 102, CreateFileMRWAnalyser},
         {M, "SQLi", "BruteForce::CFCPEvtAnalyser", 115, nullptr},
         {M, "hdfm", "FileITLAnalyser", 117, nullptr},
-        {M, "xar!", "FilePKGAnalyser", 119, nullptr},
-        {M, "\x7F\x50\x4B\x47", "FilePKGAnalyser", 119, nullptr},
+        {M, "xar!", "FilePKGAnalyser", 119, CreateFilePKGAnalyser},
+        {M, "\x7F\x50\x4B\x47", "FilePKGAnalyser", 119, CreateFilePKGAnalyser},
         {M, "icns", "FileICNSAnalyser", 122, CreateFileICNSAnalyser},
         {M, "From", "FileMboxAnalyser", 126, CreateFileMboxAnalyser},
         // Multimap: the first two bytes; equal keys are tried in this order.
