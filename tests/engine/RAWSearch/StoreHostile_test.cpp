@@ -13,9 +13,12 @@
 
 #include "OfficeTestSupport.h"
 #include "engine/Common/ByteReader.h"
+#include "engine/RAWSearch/Analysers/DMGAnalyser.h"
 #include "engine/RAWSearch/Analysers/HeaderSizedAnalysers.h"
 #include "engine/RAWSearch/Analysers/LZHAnalyser.h"
 #include "engine/RAWSearch/Analysers/RARAnalyser.h"
+#include "engine/RAWSearch/Analysers/SITAnalyser.h"
+#include "engine/RAWSearch/Analysers/SQLiteAnalyser.h"
 #include "engine/RAWSearch/Analysers/TARAnalyser.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
@@ -71,6 +74,25 @@ Bytes TarHeader(const std::string& size) {
     memcpy(h.data() + 257, "ustar", 6);
     memcpy(h.data() + 148, "0000000", 8);  // a checksum that is wrong: the walk does not rely on it
     return h;
+}
+
+// A SQLite header of 1024-byte pages stating the given page and free-list counts, then pages of type
+// `pageType` whose byte 3 is `link`.
+Bytes SqliteHeader(u32 pages, u32 free, u8 pageType, u8 link, size_t pageCount) {
+    Bytes b(1024 * pageCount, 0);
+    memcpy(b.data(), "SQLite format 3", 16);
+    ByteWriter w(b.data(), b.size());
+    w.Be16(16, 1024);
+    w.Be32(28, pages);
+    w.Be32(36, free);
+    w.Be16(105, 0xFFFF);
+    w.Be16(108, 0xFFF0);
+    b[100] = 13;
+    for (size_t i = 1; i < pageCount; ++i) {
+        b[1024 * i] = pageType;
+        b[1024 * i + 3] = link;
+    }
+    return b;
 }
 
 }  // namespace
@@ -147,6 +169,32 @@ TEST(StoreHostile, Archives) {
              EXPECT_FALSE(o.device);
              EXPECT_EQ(o.deviceSize, 20u + 40 + 0x100000);
          }},
+        {"SQLite stating 2^32 - 1 pages and free-list pages, cell offsets past its first page",
+         [] { return new BruteForce::CFCPEvtAnalyser(); },
+         [] { return SqliteHeader(0xFFFFFFFFu, 0xFFFFFFFFu, 13, 0, 4); },
+         [](const Outcome& o) { EXPECT_GE(o.guessEnd, 0); EXPECT_EQ(o.guessSize, sqlite_layout::kCap); }},
+        {"SQLite pages that all point at the same page (a looping chain) end with the empty run",
+         [] { return new BruteForce::CFCPEvtAnalyser(); },
+         [] { return SqliteHeader(8, 0, 0, 7, 8); },
+         // Each page starts a chain anew, the last one counted in the empty run that ends the file.
+         [](const Outcome& o) { EXPECT_GE(o.guessEnd, 0); EXPECT_EQ(o.guessSize, 7u * 1024); }},
+        {"StuffIt X without an end marker: the device walk ends at the device's end",
+         [] { return new FileSITAnalyser(); },
+         [] { Bytes b = Random(3000, 7); memcpy(b.data(), "StuffIt!", 8); return b; },
+         // The last window of the device read (zero-padded past its end; the search clamps sizes to the device).
+         [](const Outcome& o) { EXPECT_TRUE(o.device); EXPECT_EQ(o.deviceSize, 128u * 512); }},
+        {"StuffIt X marker split across the end of the data",
+         [] { return new RawSpeed::SITAnalyser(); },
+         [] { Bytes b = Random(1024, 8); memcpy(b.data(), "StuffIt!", 8); memcpy(b.data() + 1020, "\x02\xD7\x0A\x19", 4); return b; },
+         [](const Outcome& o) { EXPECT_EQ(o.guessEnd, -1); }},
+        {"a disk image without its trailer, and koly in its first bytes",
+         [] { return new Brance::DMGAnalyser(); },
+         [] { Bytes b = Random(2000, 9); memcpy(b.data(), "BZh11AY&SYkoly", 14); return b; },
+         [](const Outcome& o) { EXPECT_EQ(o.guessEnd, -1); }},
+        {"  ... from the device: the walk ends with the device",
+         [] { return new FileDMGAnalyser(); },
+         [] { Bytes b = Random(2000, 9); memcpy(b.data(), "BZh11AY&SYkoly", 14); return b; },
+         [](const Outcome& o) { EXPECT_TRUE(o.device); EXPECT_EQ(o.deviceSize, 128u * 512); }},
         {"a cabinet with a zero size",
          [] { return new FileCABAnalyser(); },
          [] {
@@ -194,7 +242,8 @@ TEST(StoreHostile, RandomAndMutatedSectorsSmoke) {
         "FileMNYAnalyser",        "FileLowDocAnalyser",     "FileWPDAnalyser",        "FileCABAnalyser",
         "FileCHMAnalyser",        "FileHLPAnalyser",        "RawSpeed::RARAnalyser",  "Brance::LZHAnalyser",
         "RawSpeed::GZAnalyzer",   "FileMboxAnalyser",       "RawSpeed::DbxAnalyser",  "RawSpeed::OneAnalyser",
-        "RawSpeed::MOBIAnalyser", "RawSpeed::CMDBAnalyser", "FilePKGAnalyser"};
+        "RawSpeed::MOBIAnalyser", "RawSpeed::CMDBAnalyser", "FilePKGAnalyser",        "RawSpeed::SITAnalyser",
+        "Brance::DMGAnalyser",    "BruteForce::CFCPEvtAnalyser"};
     std::mt19937 rng(24);
     int exercised = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
@@ -205,11 +254,17 @@ TEST(StoreHostile, RandomAndMutatedSectorsSmoke) {
             const std::string key = row.key;
             if (row.kind != RawTableKind::List) memcpy(file.data(), key.data(), key.size());
             if (round % 3 == 1) memcpy(file.data() + 257, "ustar", 5);
+            if (round % 6 == 0) {
+                // Whole magic texts, so that the records of these analysers are driven too.
+                if (key == "SQLi") memcpy(file.data(), "SQLite format 3\0\x04\x00", 18);
+                if (key == "BZh1") memcpy(file.data(), "BZh11AY&SY", 10);
+                if (key == "Stuf") memcpy(file.data(), round % 12 == 0 ? "StuffIt!" : "StuffIt ", 8);
+            }
             if (round % 4 == 2) std::fill(file.begin() + 64 + rng() % 256, file.end(), 0);
             for (int flips = 0; flips < 8; ++flips) file[4 + rng() % (file.size() - 4)] = static_cast<unsigned char>(rng());
             Exercise(*analyser, file);
             ++exercised;
         }
     }
-    EXPECT_GE(exercised, 24 * 20);
+    EXPECT_GE(exercised, 24 * 24);
 }

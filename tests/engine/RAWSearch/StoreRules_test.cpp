@@ -10,6 +10,7 @@
 #include "OfficeTestSupport.h"
 #include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Analysers/CMDBAnalyser.h"
+#include "engine/RAWSearch/Analysers/DMGAnalyser.h"
 #include "engine/RAWSearch/Analysers/DbxAnalyser.h"
 #include "engine/RAWSearch/Analysers/FileMboxAnalyser.h"
 #include "engine/RAWSearch/Analysers/FilePKGAnalyser.h"
@@ -20,6 +21,8 @@
 #include "engine/RAWSearch/Analysers/HeaderSizedAnalysers.h"
 #include "engine/RAWSearch/Analysers/LZHAnalyser.h"
 #include "engine/RAWSearch/Analysers/RARAnalyser.h"
+#include "engine/RAWSearch/Analysers/SITAnalyser.h"
+#include "engine/RAWSearch/Analysers/SQLiteAnalyser.h"
 #include "engine/RAWSearch/Analysers/TARAnalyser.h"
 #include "engine/RAWSearch/Core/RawFileAnalyserListSingle.h"
 #include "engine/RAWSearch/Analysers/TextAnalysers.h"
@@ -81,6 +84,49 @@ std::string Accepts(IRawFileAnalyser& analyser, Bytes sector) {
     sector.resize(512, 0);
     CRawFileInfo info;
     return analyser.AnalyseBuffer(sector.data(), info) == 1 ? Type(info.m_type) : "refused";
+}
+
+// A SQLite database of 4096-byte pages: page 1 with its header, b-tree leaf pages up to `leaves`, then
+// `free` free-list pages (a trunk page and empty leaves) at its end.
+Bytes Sqlite(u32 pages, u32 leaves, u32 free, u32 encoding = 1) {
+    Bytes f(4096 * static_cast<size_t>(pages), 0);
+    memcpy(f.data(), "SQLite format 3", 16);
+    ByteWriter w(f.data(), f.size());
+    w.Be16(16, 4096);
+    w.Be32(28, pages);
+    w.Be32(36, free);
+    w.Be32(56, encoding);
+    f[100] = 13;
+    w.Be16(103, 1);
+    w.Be16(105, 3000);
+    w.Be16(108, 3600);
+    for (u32 i = 1; i < leaves; ++i) {
+        f[4096 * i] = 13;
+        f[4096 * i + 100] = 'd';
+    }
+    if (free > 0) w.Be32(4096 * static_cast<size_t>(leaves) + 4, free - 1);  // the trunk's leaf count
+    return f;
+}
+
+// A StuffIt X archive: the header, data, one end marker (of the given kind) and 6 more bytes.
+Bytes StuffItX(size_t data, u8 kind) {
+    Bytes f = Random(data, 21);
+    memcpy(f.data(), "StuffIt!", 8);
+    const unsigned char marker[] = {0x02, 0xD7, 0x0A, kind, 0x98, 0xF6, 0x42, 0x88, 1, 2, 3, 4, 5, 6};
+    f.insert(f.end(), marker, marker + sizeof(marker));
+    return f;
+}
+
+// A compressed disk image: the bzip2 stream's start, data, and the 512-byte trailer.
+Bytes DiskImage(size_t data) {
+    Bytes f = Random(data, 22);
+    memcpy(f.data(), "BZh11AY&SY", 10);
+    Bytes trailer(512, 0);
+    memcpy(trailer.data(), "koly", 4);
+    ByteWriter(trailer.data(), trailer.size()).Be32(4, 4);
+    ByteWriter(trailer.data(), trailer.size()).Be32(8, 512);
+    f.insert(f.end(), trailer.begin(), trailer.end());
+    return f;
 }
 
 // A tar archive as tar writes it: ustar headers (GNU magic when gnu), data in whole records, two zero
@@ -541,6 +587,98 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              ByteWriter(v3.data(), v3.size()).Be16(6, 3);
              return FromDevice(pkg, p) + " / " + FromDevice(pkg, v3);
          }, "600 pkg / refused 0"},
+        {"SQLite: page size a multiple of 1024 below 65536, encoding 0 to 3", [] {
+             BruteForce::CFCPEvtAnalyser sql;
+             Bytes big = Sqlite(1, 1, 0);
+             ByteWriter(big.data(), big.size()).Be16(16, 1);
+             Bytes odd = Sqlite(1, 1, 0);
+             ByteWriter(odd.data(), odd.size()).Be16(16, 1000);
+             return Accepts(sql, Sqlite(1, 1, 0)) + " " + Accepts(sql, big) + " " + Accepts(sql, odd) + " " +
+                    Accepts(sql, Sqlite(1, 1, 0, 4));
+         }, "FCPEVENT refused refused refused"},
+        {"SQLite, page size 4096, 2 free-list pages: 8192 bytes past its last in-sequence page", [] {
+             BruteForce::CFCPEvtAnalyser sql;
+             Bytes random = Sqlite(6, 4, 2);
+             const Bytes after = Random(8192, 23);
+             random.insert(random.end(), after.begin(), after.end());
+             random[6 * 4096] = 'x';
+             return WhileReading(sql, Sqlite(6, 4, 2)) + " / " + WhileReading(sql, random);
+         }, "24576 FCPEVENT / 24576 FCPEVENT"},
+        {"  ... an overflow chain (consecutive page numbers) continues it", [] {
+             BruteForce::CFCPEvtAnalyser sql;
+             Bytes f = Sqlite(8, 8, 0);
+             for (u32 i = 3; i < 7; ++i) {
+                 f[4096 * i] = 0;
+                 ByteWriter(f.data(), f.size()).Be32(4096 * i, i + 2);
+             }
+             return WhileReading(sql, f);
+         }, "32768 FCPEVENT"},
+        {"MUSE: tableactiveactive in UTF-16LE at the first cell + 10; no free-list pages added", [] {
+             BruteForce::CFCPEvtAnalyser sql;
+             Bytes f = Sqlite(6, 4, 2, 2);
+             const Bytes name = Utf16("tableactiveactive", false);
+             memcpy(f.data() + 3610, name.data(), name.size());
+             return WhileReading(sql, f);
+         }, "16384 MUSE"},
+        {"SKETCH: payload and metadata at the cell content start + 10; the stated pages within 3 pages", [] {
+             BruteForce::CFCPEvtAnalyser sql;
+             Bytes f = Sqlite(6, 4, 2);
+             const std::string text = "tablepayloadpayload CREATE TABLE metadata";
+             memcpy(f.data() + 3010, text.data(), text.size());
+             return WhileReading(sql, f);
+         }, "24576 SKETCH"},
+        {"ABCDDB: a page of 26 to 34 cells, two named ABCDRecord or ABCDPhoneNumber", [] {
+             BruteForce::CFCPEvtAnalyser sql;
+             Bytes f = Sqlite(4, 4, 0);
+             ByteWriter w(f.data(), f.size());
+             w.Be16(4096 + 3, 30);
+             const char* names[] = {"ABCDRecord", "ABCDPhoneNumber", "ABCDNote"};
+             for (int i = 0; i < 30; ++i) {
+                 const size_t cell = 4096 + 1000 + 60 * static_cast<size_t>(i);
+                 w.Be16(4096 + 8 + 2 * i, static_cast<u16>(cell - 4096));
+                 const std::string record = std::string("\x05\x01\x0F", 3) + names[i % 3];
+                 memcpy(f.data() + cell, record.data(), record.size());
+             }
+             Bytes one = f;  // a single named cell is not enough
+             for (int i = 1; i < 30; ++i) one[4096 + 1000 + 60 * i + 3] = 'Z';
+             return WhileReading(sql, f) + " / " + WhileReading(sql, one);
+         }, "16384 ABCDDB / 16384 FCPEVENT"},
+        {"StuffIt classic: the length at 84, even past the data present", [] {
+             RawSpeed::SITAnalyser sit;
+             FileSITAnalyser sitDevice;
+             Bytes f = Random(1000, 24);
+             memcpy(f.data(), "StuffIt ", 8);
+             ByteWriter(f.data(), f.size()).Be32(84, 5000);
+             Bytes zero = f;
+             ByteWriter(zero.data(), zero.size()).Be32(84, 0);
+             return WhileReading(sit, f) + " / " + FromDevice(sitDevice, f) + " / " + WhileReading(sit, zero);
+         }, "5000 SIT / 5000 SIT / 2000000000 SIT"},
+        {"StuffIt X: the end marker before the zero run; from the device the marker + 12, 13 or 14", [] {
+             RawSpeed::SITAnalyser sit;
+             FileSITAnalyser sitDevice;
+             const Bytes x19 = StuffItX(3000, 0x19);
+             const Bytes xSemi = StuffItX(3000, ';');
+             const Bytes x10 = StuffItX(3000, 0x10);
+             return WhileReading(sit, x19) + " / " + FromDevice(sitDevice, x19, Random(700, 25)) + " " +
+                    FromDevice(sitDevice, xSemi) + " " + FromDevice(sitDevice, x10);
+         }, "3014 SITX / 3012 SITX 3013 SITX 3014 SITX"},
+        {"  ... the 16-byte header of the zero-ending kind", [] {
+             RawSpeed::SITAnalyser sit;
+             Bytes f = Random(2000, 26);
+             memcpy(f.data(), sit_layout::kZeroEndHeader, 16);
+             f.back() = 0x7F;
+             return WhileReading(sit, f);
+         }, "2000 SIT"},
+        {"DMG: BZh11AY&SY, the image ends 512 bytes after koly in both paths", [] {
+             Brance::DMGAnalyser dmg;
+             FileDMGAnalyser dmgDevice;
+             const Bytes image = DiskImage(5000);
+             const Bytes aligned = DiskImage(5120);
+             Bytes bzh2 = image;
+             bzh2[3] = '2';
+             return WhileReading(dmg, image) + " " + FromDevice(dmgDevice, image) + " / " + WhileReading(dmg, aligned) +
+                    " " + FromDevice(dmgDevice, aligned) + " / " + Accepts(dmg, bzh2);
+         }, "5512 DMG 5512 DMG / 5632 DMG 5632 DMG / refused"},
         {"JKS FE ED FE ED, PSAFE3 PWS3 at 0 or 3 in any case, SIB 0F SIBELIUS in any case",
          [&] {
              return Accepts(jks, Bytes{0xFE, 0xED, 0xFE, 0xED}) + Accepts(psafe, Text("pws3")) +
@@ -556,6 +694,39 @@ TEST(StoreRules, ConstantsOfTheNotes) {
     for (const Row& row : rows) EXPECT_EQ(row.actual(), row.expected) << row.constant;
 }
 
+// Files of these types found by the whole search (the real tables and controller) at their sectors.
+TEST(StoreRules, FoundThroughTheTables) {
+    Bytes money = Random(4096, 27);
+    memcpy(money.data(), "\x00\x01\x00\x00MSISAM Database", 19);
+    Bytes classic = Random(1000, 28);
+    memcpy(classic.data(), "StuffIt ", 8);
+    ByteWriter(classic.data(), classic.size()).Be32(84, 1000);
+    const Bytes database = Sqlite(6, 4, 2);
+    const Bytes image = DiskImage(5000);
+    struct Row {
+        const char* what;
+        Bytes file;
+        std::string expected;
+    };
+    const std::vector<Row> rows = {
+        {"Money, by its 00 01 key after the Access rows", money, "1048576 MNY"},
+        {"SQLite", database, "24576 FCPEVENT"},
+        {"StuffIt classic", classic, "1000 SIT"},
+        {"disk image", image, "5512 DMG"},
+    };
+    for (const Row& row : rows) {
+        rawtest::RecordingTreeBuilder builder;
+        const auto files = Carve(Place({{4, row.file}}, 4 + 1048576 / 512 + 40), builder);
+        const rawtest::Received* found = FileAt(files, 4);
+        std::string got = "not found";
+        if (found != nullptr) {
+            const std::string ext = found->name.substr(found->name.rfind('.') + 1);
+            got = std::to_string(found->size) + " " + ext;
+        }
+        EXPECT_EQ(got, row.expected) << row.what;
+    }
+}
+
 TEST(StoreRules, EveryRowOfTheseAnalysersHasAFactory) {
     const std::set<std::string> names = {"RawSpeed::RTFAnalyser",  "RawSpeed::HTMLAnalyser",   "FileUnicodeHTMAnalyser",
                                          "RawSpeed::JKSAnalyser",  "RawSpeed::PSAFE3Analyser", "RawSpeed::SIBAnalyser",
@@ -564,14 +735,17 @@ TEST(StoreRules, EveryRowOfTheseAnalysersHasAFactory) {
                                          "FileCHMAnalyser",        "FileHLPAnalyser",          "RawSpeed::RARAnalyser",    "Brance::LZHAnalyser",
                                          "RawSpeed::GZAnalyzer",     "FileMboxAnalyser",
                                          "RawSpeed::DbxAnalyser",  "RawSpeed::OneAnalyser",    "RawSpeed::MOBIAnalyser",
-                                         "RawSpeed::CMDBAnalyser",   "FilePKGAnalyser"};
+                                         "RawSpeed::CMDBAnalyser",   "FilePKGAnalyser",          "RawSpeed::SITAnalyser",
+                                         "Brance::DMGAnalyser",    "BruteForce::CFCPEvtAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (names.count(row.analyser) == 0) continue;
         ++rows;
         ASSERT_NE(row.create, nullptr) << row.analyser << " " << row.key;
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
-        EXPECT_EQ(analyser->GetDefaultType(), row.type) << row.analyser;
+        // The database analyser takes its type from the content only.
+        const i32 expected = std::string(row.analyser) == "BruteForce::CFCPEvtAnalyser" ? -1 : row.type;
+        EXPECT_EQ(analyser->GetDefaultType(), expected) << row.analyser;
     }
-    EXPECT_EQ(rows, 34);
+    EXPECT_EQ(rows, 38);
 }

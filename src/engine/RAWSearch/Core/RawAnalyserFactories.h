@@ -51,3 +51,6 @@ IRawFileAnalyser* CreateOneAnalyser();
 IRawFileAnalyser* CreateMOBIAnalyser();
 IRawFileAnalyser* CreateCMDBAnalyser();
 IRawFileAnalyser* CreateFilePKGAnalyser();
+IRawFileAnalyser* CreateSITAnalyser();
+IRawFileAnalyser* CreateDMGAnalyser();
+IRawFileAnalyser* CreateCFCPEvtAnalyser();
