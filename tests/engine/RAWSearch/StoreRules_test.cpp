@@ -470,7 +470,24 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              return std::to_string(g.size()) + " " + (ok ? std::to_string(info.m_size) : "refused") + " " + info.GetRawFileName() +
                     " / " + WhileReading(gz, g) + " / " + Accepts(gzDevice, [&] { Bytes b = g; b[8] = 0; return b; }()) + " " +
                     Accepts(gz, [&] { Bytes b = g; b[8] = 0; return b; }()) + " " + Accepts(gz, [&] { Bytes b = g; b[9] = 14; return b; }());
-         }, "2031 2048 notes.txt / 2033 GZ / refused GZ refused"},
+         }, "2031 2048 notes.txt / 2040 GZ / refused GZ refused"},
+        {"gzip while the search reads on: a trailer ending in zero bytes is never cut", [] {
+             RawSpeed::GZAnalyzer gz;
+             std::string out;
+             // Lengths below 16 MiB, below 64 KiB, below 256 and an empty member (CRC and length zero).
+             for (const u32 length : {0x123456u, 0x1234u, 0x12u, 0u}) {
+                 Bytes g = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 3};
+                 const Bytes data = Random(1000, 7);
+                 g.insert(g.end(), data.begin(), data.end());
+                 Bytes trailer(8, 0);
+                 ByteWriter(trailer.data(), 8).Le32(0, length == 0 ? 0 : 0xCAFEF00Du);
+                 ByteWriter(trailer.data(), 8).Le32(4, length);
+                 g.insert(g.end(), trailer.begin(), trailer.end());
+                 const std::string got = WhileReading(gz, g);
+                 out += std::to_string(std::stoll(got) >= static_cast<long long>(g.size())) + " ";
+             }
+             return out;
+         }, "1 1 1 1 "},
         {"mailbox: a unit ending in -- LF LF LF LF takes the two extra line feeds; .com> LF LF ends one too", [] {
              FileMboxAnalyser mbox;
              const Bytes a = TextOf(1200, "From a@b.com Mon Jan  1 00:00:00 2001\nSubject: x\n\n", "--\n\n\n\n");

@@ -19,7 +19,10 @@ inline constexpr u8 kFlagComment = 0x10;
 inline constexpr u64 kTextCap = 0x1400000;
 inline constexpr u64 kDeviceCap = 0xD000000;
 inline constexpr size_t kNameMax = 1024;
-inline constexpr RawSpeed::ZeroRunRule kRule{20, 400000000, 1};
+// The trailer's CRC and little-endian length may end in up to 8 zero bytes (a length below 16 MiB ends in
+// at least one), where the bisection lands: 8 bytes are added so the trailer is never cut; gzip ignores
+// the zero padding this may take in.
+inline constexpr RawSpeed::ZeroRunRule kRule{20, 400000000, 8};
 }  // namespace gz_layout
 
 namespace CGzSearch {

@@ -1,5 +1,7 @@
 #include "engine/RAWSearch/Analysers/ZeroRunRecord.h"
 
+#include <algorithm>
+
 #include "engine/RAWSearch/Core/StreamWindow.h"
 #include "engine/RAWSearch/Util/RawUtility.h"
 
@@ -20,7 +22,9 @@ int ZeroRunRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long 
         return RAW_SIZE_FINISHED;
     }
     if (ctx.trailingZeroBytes < 8 || p < m_startOffset + m_rule.minimum) return RAW_SIZE_CONTINUE;
-    m_size = static_cast<u64>(p + BruteForce::RawUtility::Binary_Compare(sector, sectorSize) + m_rule.adds);
+    // The bytes added never reach past this sector.
+    m_size = static_cast<u64>(std::min<i64>(p + BruteForce::RawUtility::Binary_Compare(sector, sectorSize) + m_rule.adds,
+                                            p + sectorSize));
     SetRawFileName(SectorSpanName(m_startSector, sectorNumber, "_"));
     return RAW_SIZE_FINISHED;
 }

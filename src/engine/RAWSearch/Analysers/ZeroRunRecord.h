@@ -9,7 +9,7 @@ namespace RawSpeed {
 struct ZeroRunRule {
     i64 minimum;  // bytes the file has at least
     i64 cap;      // a file running past this many bytes ends where it stands
-    int adds;     // bytes added after the end the bisection finds
+    int adds;     // bytes added after the end the bisection finds (at most to the sector's end)
 };
 
 class ZeroRunRawFileInfo : public CRawFileInfo {
