@@ -730,6 +730,7 @@ TEST(StoreRules, FoundThroughTheTables) {
         {"SQLite", database, "24576 FCPEVENT"},
         {"StuffIt classic", classic, "1000 SIT"},
         {"disk image", image, "5512 DMG"},
+        {"tar, folder first: found once, whole", Tar({{"dir/", {}, '5'}, {"dir/a.txt", Random(700, 1)}, {"dir/b", Random(3000, 2)}}), "10240 TAR"},
     };
     for (const Row& row : rows) {
         rawtest::RecordingTreeBuilder builder;
@@ -741,6 +742,10 @@ TEST(StoreRules, FoundThroughTheTables) {
             got = std::to_string(found->size) + " " + ext;
         }
         EXPECT_EQ(got, row.expected) << row.what;
+        // Nothing else is found in the file (a tar's entry headers are no archives of their own).
+        size_t listed = 0;
+        for (const auto& f : files) listed += f.directory ? 0 : 1;
+        EXPECT_EQ(listed, 1u) << row.what;
     }
 }
 

@@ -106,7 +106,18 @@ TARRawFileInfo::TARRawFileInfo(IRawFileAnalyser* fallback) : m_fallback(fallback
 
 int TARRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& ctx) {
     if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector) return RAW_SIZE_CONTINUE;
+    if (m_member) {
+        m_size = 0;
+        m_analyser = nullptr;
+        return RAW_SIZE_FINISHED;
+    }
     const StreamWindow w(sector, sectorSize, sectorNumber, m_startSector, ctx);
+    // Each entry header starts a sector and reads as a tar of its own: the one this walk expects is
+    // taken as this archive's, so an archive of n entries is not found n times.
+    if (ctx.newFileHere != nullptr && ctx.newFileHere->m_startSector == sectorNumber && m_walk.WantsHeader() &&
+        static_cast<i64>(m_walk.NextRecord()) == w.SectorStart()) {
+        if (auto* member = dynamic_cast<TARRawFileInfo*>(ctx.newFileHere)) member->m_member = true;
+    }
     // The records of this sector (and any held before it that the walk still wants).
     while (!m_walk.Done() && static_cast<i64>(m_walk.NextRecord() + kRecord) <= w.SectorEnd()) {
         const auto record = w.Bytes(static_cast<i64>(m_walk.NextRecord()), kRecord);

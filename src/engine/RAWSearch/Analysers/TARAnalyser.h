@@ -41,6 +41,8 @@ public:
 private:
     IRawFileAnalyser* m_fallback;
     TarWalk m_walk;
+    // An entry header of another archive being walked: found there again, not a file of its own.
+    bool m_member = false;
 };
 
 }  // namespace RawSpeed

@@ -22,6 +22,8 @@ class TarWalk {
 public:
     u64 NextRecord() const { return m_next; }
     bool Done() const { return m_done; }
+    // True while the record at NextRecord() is to be an entry header.
+    bool WantsHeader() const { return !m_done && m_zeroStart == 0; }
     // The archive's length; valid once Done().
     u64 Size() const { return m_size; }
     // Takes the 512 bytes of record NextRecord(). False when that was the first record and it is no
