@@ -76,6 +76,18 @@ Bytes TarHeader(const std::string& size) {
     return h;
 }
 
+// A tar of a thousand entries of size 0, then random bytes.
+Bytes ThousandEmptyEntries() {
+    Bytes b;
+    for (int i = 0; i < 1000; ++i) {
+        const Bytes h = TarHeader("00000000000");
+        b.insert(b.end(), h.begin(), h.end());
+    }
+    const Bytes r = Random(2048, 5);
+    b.insert(b.end(), r.begin(), r.end());
+    return b;
+}
+
 // A SQLite header of 1024-byte pages stating the given page and free-list counts, then pages of type
 // `pageType` whose byte 3 is `link`.
 Bytes SqliteHeader(u32 pages, u32 free, u8 pageType, u8 link, size_t pageCount) {
@@ -119,29 +131,11 @@ TEST(StoreHostile, Archives) {
          [](const Outcome& o) { EXPECT_TRUE(o.device); EXPECT_EQ(o.deviceSize, 10240u); }},
         {"tar of a thousand empty entries then data",
          [] { return new RawSpeed::TARAnalyser(); },
-         [] {
-             Bytes b;
-             for (int i = 0; i < 1000; ++i) {
-                 const Bytes h = TarHeader("00000000000");
-                 b.insert(b.end(), h.begin(), h.end());
-             }
-             const Bytes r = Random(2048, 5);
-             b.insert(b.end(), r.begin(), r.end());
-             return b;
-         },
+         ThousandEmptyEntries,
          [](const Outcome& o) { EXPECT_EQ(o.guessSize, 1000u * 512); }},
         {"  ... from the device",
          [] { return new FileTARAnalyser(); },
-         [] {
-             Bytes b;
-             for (int i = 0; i < 1000; ++i) {
-                 const Bytes h = TarHeader("00000000000");
-                 b.insert(b.end(), h.begin(), h.end());
-             }
-             const Bytes r = Random(2048, 5);
-             b.insert(b.end(), r.begin(), r.end());
-             return b;
-         },
+         ThousandEmptyEntries,
          [](const Outcome& o) { EXPECT_EQ(o.deviceSize, 1000u * 512); }},
         {"RAR block of header size 0 after the main header",
          [] { return new FileRARAnalyser(); },
