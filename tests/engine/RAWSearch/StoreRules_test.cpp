@@ -683,6 +683,19 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              return WhileReading(dmg, image) + " " + FromDevice(dmgDevice, image) + " / " + WhileReading(dmg, aligned) +
                     " " + FromDevice(dmgDevice, aligned) + " / " + Accepts(dmg, bzh2);
          }, "5512 DMG 5512 DMG / 5632 DMG 5632 DMG / refused"},
+        {"StuffIt X and disk image device analysers take each call's device sector size", [] {
+             FileSITAnalyser sit;
+             FileDMGAnalyser dmg;
+             auto sized = [](IRawFileAnalyser& a, const Bytes& file, unsigned sectorSize) {
+                 MemoryDevice device(Place({{4, file}}, 4 + file.size() / sectorSize + 40, sectorSize), sectorSize);
+                 CRawFileInfo info;
+                 info.m_startSector = 4;
+                 return a.GetRawFileSize(info, &device) ? std::to_string(info.m_size) : std::string("refused");
+             };
+             const Bytes x = StuffItX(9000, ';');
+             const Bytes image = DiskImage(9000);
+             return sized(sit, x, 4096) + " " + sized(sit, x, 512) + " " + sized(dmg, image, 4096) + " " + sized(dmg, image, 512);
+         }, "9013 9013 9512 9512"},
         {"JKS FE ED FE ED, PSAFE3 PWS3 at 0 or 3 in any case, SIB 0F SIBELIUS in any case",
          [&] {
              return Accepts(jks, Bytes{0xFE, 0xED, 0xFE, 0xED}) + Accepts(psafe, Text("pws3")) +
