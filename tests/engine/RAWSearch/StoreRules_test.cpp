@@ -481,6 +481,13 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              const Bytes b = TextOf(1300, "From a@b.com Mon Jan  1 00:00:00 2001\nSubject: x\n\n", "<x@y.com>\n\n");
              return FromDevice(mbox, a) + " / " + FromDevice(mbox, b) + " / " + Accepts(mbox, Text("Fromage"));
          }, "1200 MBOX / 1300 MBOX / refused"},
+        {"mailbox: From followed by header lines; prose beginning with From is not taken", [] {
+             FileMboxAnalyser mbox;
+             return Accepts(mbox, Text("From - Mon Feb 03 00:00:00 2020\nX-Mozilla-Status: 0001\n")) + " " +
+                    Accepts(mbox, Text("From alice@example.com Mon Feb  3 00:00:00 2020\nFrom: alice\n")) + " " +
+                    Accepts(mbox, Text("From the hills, said he\nand the valleys: all of them\n")) + " " +
+                    Accepts(mbox, Text("From a@b.com Mon Jan  1 00:00:00 2001 without its line end"));
+         }, "MBOX MBOX refused refused"},
         {"  ... a truncated mailbox runs to the end of what the device gives (clamped to it when published)", [] {
              FileMboxAnalyser mbox;
              return FromDevice(mbox, TextOf(1500, "From a@b.com\n", "no end"));

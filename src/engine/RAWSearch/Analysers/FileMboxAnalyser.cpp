@@ -1,6 +1,7 @@
 #include "engine/RAWSearch/Analysers/FileMboxAnalyser.h"
 
 #include <cassert>
+#include <cctype>
 #include <cstring>
 
 #include "engine/Common/ByteReader.h"
@@ -12,6 +13,14 @@ using namespace mbox_layout;
 int FileMboxAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     assert(nullptr != sector && "NULL != pBuffer");
     if (!ByteReader(sector, kUnit).Equals(0, "From ")) return 0;
+    // A message's "From " line is followed by its header lines ("Name:"): prose that happens to begin a
+    // sector with "From " is not taken (its walk would find no end and run on for hundreds of MiB).
+    const auto* lineEnd = static_cast<const unsigned char*>(memchr(sector, '\n', kUnit));
+    if (lineEnd == nullptr) return 0;
+    u64 at = static_cast<u64>(lineEnd - sector) + 1;
+    if (at >= kUnit || std::isalpha(sector[at]) == 0) return 0;
+    while (at < kUnit && (std::isalnum(sector[at]) != 0 || sector[at] == '-')) ++at;
+    if (at >= kUnit || sector[at] != ':') return 0;
     info.m_type = RAW_TYPE_MBOX;
     return 1;
 }
