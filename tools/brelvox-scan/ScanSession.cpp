@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "FileTypeCatalogue.h"
+#include "ListDevices.h"
 #include "OutputFile.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultCode.h"
@@ -22,6 +23,7 @@
 #include "engine/DataRecovery/DataRecoveryCodes.h"
 #include "engine/DataRecovery/IFileReader.h"
 #include "engine/DeviceRecords/IDeviceData.h"
+#include "engine/EnumDevice/IEnumDeviceEx.h"
 #include "engine/RecoveryController/IRecoveryController.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "engine/Utility/FileNode.h"
@@ -125,6 +127,7 @@ ScanSession::~ScanSession() {
     for (auto& entry : m_recoveries)
         if (entry.second) entry.second->Release();
     if (m_controller) m_controller->Release();
+    if (m_enumerated) CreateEnumDeviceEx()->Uninit();
 }
 
 bool ScanSession::OpenSource(std::string& reason) {
@@ -151,8 +154,17 @@ bool ScanSession::OpenSource(std::string& reason) {
         reason = m_options.source + " is neither an image file nor a block device";
         return false;
     }
-    m_device.reset(m_options.quick ? CreateVolumeDevice(path) : CreateDiskDevice(path));
-    if (!m_device || !m_device->Open(path)) {
+    // A deep scan takes a block device as the application does: as device enumeration presents it,
+    // a disk with the records of its volumes, a partition as its volume with its record.
+    if (!m_options.quick && S_ISBLK(st.st_mode)) {
+        m_device = EnumeratedDevice(*CreateEnumDeviceEx(), st.st_rdev);
+        m_enumerated = m_device != nullptr;
+    }
+    if (!m_device) {
+        m_owned.reset(m_options.quick ? CreateVolumeDevice(path) : CreateDiskDevice(path));
+        m_device = m_owned.get();
+    }
+    if (!m_device || (!m_enumerated && !m_device->Open(path))) {
         reason = "cannot open " + m_options.source + ": " + std::strerror(errno ? errno : EIO);
         return false;
     }
@@ -167,7 +179,7 @@ bool ScanSession::OpenSource(std::string& reason) {
     }
     if (!m_options.quick) return true;
 
-    std::unique_ptr<CVolumeAnalyzeController> analyzers(CreateVolumeAnalyzeController(m_device.get(), 0));
+    std::unique_ptr<CVolumeAnalyzeController> analyzers(CreateVolumeAnalyzeController(m_device, 0));
     IVolumeAnalyze* found = analyzers ? analyzers->GetVolumeAnzlyzer() : nullptr;
     if (!found) {
         reason = "unknown file system on " + m_options.source;
@@ -202,7 +214,7 @@ bool ScanSession::Run(std::string& reason) {
         reason = "cannot create the recovery controller";
         return false;
     }
-    const u64 code = m_controller->StartDataRecovery(m_device.get(), this, this);
+    const u64 code = m_controller->StartDataRecovery(m_device, this, this);
     if (m_options.showProgress) std::fprintf(stderr, "\n");
     if (result::IsFailure(code)) {
         reason = Describe(code);

@@ -80,7 +80,10 @@ private:
     IDataRecovery* RecoveryFor(_tagSearcherType type);
 
     Options m_options;
-    std::unique_ptr<IStorageDevice> m_device;
+    // The device scanned: m_owned, or a device of the enumeration (a block device under --deep).
+    IStorageDevice* m_device = nullptr;
+    std::unique_ptr<IStorageDevice> m_owned;
+    bool m_enumerated = false;
     IRecoveryFilter* m_filter = nullptr;
     IRecoveryController* m_controller = nullptr;
     std::vector<IFileNode*> m_nodes;
