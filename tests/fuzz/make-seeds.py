@@ -322,6 +322,24 @@ def seeds_fat_deep():
         blank = bytearray(data)
         blank[0:fat.bps] = bytes(fat.bps)
         out[name + '-no-boot'] = fold(bytes(blank), wanted, fat.bps, header)
+def seeds_store_carve():
+    """Files of the archive, text, mail and database family cut out of the carving image, each as the
+    start of an image of its own and, for the small ones, several in a row."""
+    data = image('raw/carving')
+    files = {}
+    for line in (FIXTURES / 'raw' / 'carving-manifest.tsv').read_text().splitlines():
+        if line.startswith('#'):
+            continue
+        fields = line.split('\t')
+        kind, start, planted = fields[1], int(fields[0]), int(fields[8])
+        if kind in ('TAR', 'GZ', 'LZH', 'RAR', 'SIT', 'SITX', 'DMG', 'RTF', 'FCPEVENT', 'ONE', 'MOBI', 'MBOX',
+                    'pkg', 'MUSE', 'ACCDB', 'PSAFE3', 'HTM') and kind not in files:
+            files[kind] = data[start * 512:start * 512 + planted]
+    pad = lambda b: b + bytes(-len(b) % 512)
+    limit = 128 * 1024
+    out = {kind.lower(): bytes([0]) + body[:limit] for kind, body in files.items()}
+    row = b''.join(pad(files[k]) for k in ('RAR', 'LZH', 'SITX', 'DMG', 'ONE', 'MOBI', 'MBOX') if k in files)
+    out['several'] = bytes([2]) + row[:limit]
     return out
 
 
@@ -729,6 +747,7 @@ HARNESSES = {
     'plist': seeds_plist,
     'recycle_record': seeds_recycle_record,
     'saved_results': seeds_saved_results,
+    'store_carve': seeds_store_carve,
     'volume_recognition': seeds_volume_recognition,
 }
 

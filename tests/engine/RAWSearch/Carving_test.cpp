@@ -47,6 +47,8 @@ RAW_FILE_TYPE TypeAtStart(const std::string& ext) {
     if (kOle.count(ext) != 0) return TypeOfExtension("OLE");
     if (kZip.count(ext) != 0) return TypeOfExtension("ZIP");
     if (ext == "AI") return TypeOfExtension("PDF");
+    // SQLite files take their kind from their content after the start.
+    if (ext == "MUSE" || ext == "SKETCH" || ext == "ABCDDB") return TypeOfExtension("FCPEVENT");
     return TypeOfExtension(ext);
 }
 

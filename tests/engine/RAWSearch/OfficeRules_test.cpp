@@ -38,20 +38,6 @@ std::string FromDevice(IRawFileAnalyser& analyser, const Bytes& file, unsigned s
     return std::to_string(info.m_size) + " " + Type(info.m_type);
 }
 
-// The size and type the guessing record gives a file planted at sector 4, and its name.
-template <typename Analyser>
-std::string WhileReading(Analyser& analyser, const Bytes& file, std::string* name = nullptr) {
-    const Bytes image = Place({{4, file}}, 4 + file.size() / 512 + 80);
-    CRawFileInfo accepted;
-    if (analyser.AnalyseBuffer(const_cast<unsigned char*>(image.data()) + 4 * 512, accepted) != 1) return "refused";
-    std::unique_ptr<CRawFileInfo> record(analyser.CreateRawFileInfo());
-    record->m_startSector = 4;
-    record->m_type = accepted.m_type;
-    const i64 end = Drive(*record, image);
-    if (name != nullptr) *name = record->GetRawFileName();
-    return (end < 0 ? std::string("open ") : std::string()) + std::to_string(record->m_size) + " " + Type(record->m_type);
-}
-
 std::string Detail(const Bytes& stream, u64 at) {
     int codePage = 0;
     std::string out = "(none)";

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Controller/RAWSearchController.h"
+#include "engine/RAWSearch/Core/RawFileTypes.h"
 #include "engine/RAWSearch/Tree/RAWFileNode.h"
 
 namespace officetest {
@@ -358,6 +360,20 @@ std::vector<rawtest::Received> Carve(const Bytes& image, rawtest::RecordingTreeB
     }
     controller.EndSearch(1);
     return builder.Files();
+}
+
+// The size and type the guessing record gives a file planted at sector 4, and its name.
+std::string WhileReading(IRawFileAnalyser& analyser, const Bytes& file, std::string* name) {
+    const Bytes image = Place({{4, file}}, 4 + file.size() / 512 + 80);
+    CRawFileInfo accepted;
+    if (analyser.AnalyseBuffer(const_cast<unsigned char*>(image.data()) + 4 * 512, accepted) != 1) return "refused";
+    std::unique_ptr<CRawFileInfo> record(analyser.CreateRawFileInfo());
+    record->m_startSector = 4;
+    record->m_type = accepted.m_type;
+    const i64 end = Drive(*record, image);
+    if (name != nullptr) *name = record->GetRawFileName();
+    return (end < 0 ? std::string("open ") : std::string()) + std::to_string(record->m_size) + " " +
+           RawFileExtension(record->m_type);
 }
 
 i64 Drive(CRawFileInfo& record, const Bytes& image, unsigned sectorSize, i64 blockSectors) {

@@ -77,6 +77,10 @@ std::vector<rawtest::Received> Carve(const Bytes& image, rawtest::RecordingTreeB
 // in, or -1 when it never did.
 i64 Drive(CRawFileInfo& record, const Bytes& image, unsigned sectorSize = 512, i64 blockSectors = 64);
 
+// The size and type ("open " before them when it never finished) the guessing record of the analyser
+// gives a file planted at sector 4 of an image of zeros, and its name.
+std::string WhileReading(IRawFileAnalyser& analyser, const Bytes& file, std::string* name = nullptr);
+
 // The received file that starts at the sector (start of its first data run), or null.
 const rawtest::Received* FileAt(const std::vector<rawtest::Received>& files, i64 sector);
 
