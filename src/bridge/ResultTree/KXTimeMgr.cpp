@@ -61,8 +61,12 @@ void KXTimeMgr::refreshTimeTree(const OpNodeData::Ptr& root, int keyType) {
 }
 
 void KXTimeMgr::AddFileNode(IFileNode* node, const OpNodeData::Ptr& root) {
+    AddFileNode(node, root, m_iKeyType);
+}
+
+void KXTimeMgr::AddFileNode(IFileNode* node, const OpNodeData::Ptr& root, int keyType) {
     SimpleLock hold(&g_lockerAddData);
-    const int keyType = m_iKeyType;
+    m_iKeyType = keyType;
     IUIController* scan = controller();
     if (!node || !root || !scan || (keyType != kCreateKey && keyType != kModifyKey)) return;
     int year = 0, month = 0;
@@ -161,6 +165,15 @@ void KXTimeMgr::clear() {
 
 void KXTimeMgr::setSearch(bool) {
     clear();
+}
+
+void KXTimeMgr::clearKey(int keyType) {
+    SimpleLock hold(&g_lockerAddData);
+    if (keyType != kCreateKey && keyType != kModifyKey) return;
+    yearGroups(keyType).clear();
+    monthGroups(keyType).clear();
+    (keyType == kCreateKey ? m_createTimeMap : m_modifyTimeMap).clear();
+    (keyType == kCreateKey ? m_createTreeNeedRefresh : m_modifyTreeNeedRefresh).store(1);
 }
 
 void KXTimeMgr::KXSetNeedRefreshTree() {

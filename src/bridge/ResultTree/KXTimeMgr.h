@@ -37,6 +37,8 @@ public:
     void refreshTimeTree(const OpNodeData::Ptr& root, int keyType);
     // Places one file under its year and month (key type of the refresh under way).
     void AddFileNode(IFileNode* node, const OpNodeData::Ptr& root);
+    // The same with the key type given (2 created, 3 modified; any other places nothing).
+    void AddFileNode(IFileNode* node, const OpNodeData::Ptr& root, int keyType);
     OpNodeData::Ptr insertYear(int year, const OpNodeData::Ptr& root);
     OpNodeData::Ptr insertMonth(int month, int year, const OpNodeData::Ptr& yearGroup);
     // Where a new group named name goes among groups: before the first whose name compares greater
@@ -50,6 +52,8 @@ public:
     void clear();
     // As clear (the flag is not kept).
     void setSearch(bool flag);
+    // Forgets the groups and resume indexes of one key type's tree only (that tree is made anew).
+    void clearKey(int keyType);
 
     // The refresh flags, by the view type of the current tab (0 path, 1 type, 2 created, 3 modified).
     void KXSetNeedRefreshTree();
