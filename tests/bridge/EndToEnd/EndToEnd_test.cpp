@@ -555,4 +555,57 @@ TEST(EndToEnd, TheJpgNodeOfADeepScanOfTheCarvingCorpusHoldsEveryPlantedJpeg) {
     ASSERT_GT(jpegs, 0u);
 }
 
+// Date tree -> "YYYY/MM" -> the files of that month group.
+std::map<std::string, std::set<std::string>> MonthGroups(const trees_test::TreeArray& roots) {
+    SimpleLock hold(&g_lockerAddData);
+    std::map<std::string, std::set<std::string>> out;
+    for (const auto& root : roots)
+        for (const auto& y : root->children())
+            for (const auto& m : std::get<OpNodeData::Ptr>(y)->children()) {
+                const auto& month = std::get<OpNodeData::Ptr>(m);
+                auto& files = out[std::get<OpNodeData::Ptr>(y)->name() + "/" + month->name()];
+                for (const auto& f : month->children())
+                    files.insert(fattest::Comparable(FoundPath(std::get<IFileNode*>(f))));
+            }
+    return out;
+}
+
+TEST(EndToEnd, TheDateTreesOfAQuickScanGroupTheDeletedFilesByTheirMonthsAsFlsReadsThem) {
+    TempDir dir;
+    UsbStick stick(dir / "kernel", fattest::Image("fat16-dates"), UsbStick::Partition{.start = 2048, .sectors = 20480});
+    FakeWindowSide window({.devices = stick.Devices()});
+    WindowArrays arrays;
+    const auto rows = Enumerate(window);
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_NE(rows[0]->children(), nullptr);
+    QuickScan(window, rows[0]->children()->front().get());
+
+    // fls -r -p -l: modification time in the third column, creation time in the sixth.
+    std::map<std::string, std::set<std::string>> modified, created;
+    std::set<int> years, months;
+    std::istringstream in(testsupport::ReadFile(testsupport::FixturePath("fat/fat16-dates.fls-l.txt")));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+        if (f.size() < 8 || f[0].rfind("r/r * ", 0) != 0) continue;
+        const std::string path = fattest::Comparable(f[1]);
+        modified[f[2].substr(0, 4) + "/" + f[2].substr(5, 2)].insert(path);
+        created[f[5].substr(0, 4) + "/" + f[5].substr(5, 2)].insert(path);
+        years.insert(std::stoi(f[2].substr(0, 4)));
+        months.insert(std::stoi(f[2].substr(5, 2)));
+    }
+    EXPECT_EQ(years.size(), 16u) << "2009-2024";
+    EXPECT_EQ(months.size(), 12u);
+    EXPECT_EQ(MonthGroups(arrays.modified), modified);
+    EXPECT_EQ(MonthGroups(arrays.created), created);
+    // Years in order, each month group in order below its year.
+    SimpleLock hold(&g_lockerAddData);
+    std::vector<std::string> order;
+    for (const auto& y : arrays.modified.front()->children()) order.push_back(std::get<OpNodeData::Ptr>(y)->name());
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    EXPECT_EQ(order.front(), "2009");
+}
+
 }  // namespace
