@@ -1,0 +1,186 @@
+// The result-tree arrays during a quick scan of the FAT32 benchmark image (bench/fat/make-image.sh,
+// 100,000 files) through the operations layer: the scan with the window's four arrays handed over and
+// all four trees read on every "NormalScranValue", against the same scan with no arrays handed over,
+// in the same run. Prints the ratio (no arrays / arrays; 1 means the arrays cost nothing) and the
+// longest main-thread rebuild of the arrays.
+// Usage: bridge_trees [folder for the image] [files] [rounds]
+//        bridge_trees --smoke FOLDER   (the test run's check: 300 files)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "BridgeBench.h"
+#include "QuickBench.h"
+#include "bridge/Controller/KXUIController.h"
+#include "bridge/Device/KXUIDeviceData.h"
+#include "bridge/Dispatch/ResultTreeArrays.h"
+#include "bridge/ResultTree/KXTimeMgr.h"
+#include "bridge/ResultTree/KXTypeMgr.h"
+#include "bridge/Scan/KXUIScan.h"
+#include "bridge/UIController/UIControllerAdapter.h"
+#include "engine/Common/Locks.h"
+#include "engine/Common/ResultTreeLock.h"
+#include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
+#include "engine/Utility/IFileNode.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using bridgebench::ImageEnumerator;
+using bridgebench::MainThread;
+using bridgebench::MakeImage;
+using quickbench::Median;
+using quickbench::QuietStdout;
+using quickbench::Seconds;
+using TreeArray = KXUIController::TreeArray;
+
+// The controller's arrays, each main-thread rebuild timed.
+class TimedArrays : public IResultTreeArrays {
+public:
+    TimedArrays() { SetResultTreeArrays(this); }
+    ~TimedArrays() override { SetResultTreeArrays(nullptr); }
+    void RebuildForRefresh(int force) override {
+        const auto start = Clock::now();
+        KXUIController::Trees().RebuildForRefresh(force);
+        longest = std::max(longest, Seconds(Clock::now() - start));
+        ++rebuilds;
+    }
+    void Reset() override { KXUIController::Trees().Reset(); }
+    double longest = 0;
+    int rebuilds = 0;
+};
+
+size_t CountHeld(const OpNodeData& node) {
+    size_t n = 0;
+    for (const auto& child : node.children()) {
+        const auto* sub = std::get_if<OpNodeData::Ptr>(&child);
+        n += sub ? (*sub ? CountHeld(**sub) : 0) : 1;
+    }
+    return n;
+}
+
+// What a window reads of a tree: every node once.
+size_t Read(const TreeArray& array) {
+    size_t n = 0;
+    for (const auto& node : array) n += CountHeld(*node);
+    return n;
+}
+
+struct Run {
+    double scan = -1;
+    double longest = 0;
+    int rebuilds = 0;
+    size_t files = 0;     // held by the type tree at the end
+    size_t folders = 0;   // path-tree nodes at the end
+};
+
+Run Scan(const std::string& image, bool handOver) {
+    Run run;
+    QuietStdout quiet;
+    MainThread main;
+    // The trees read the scan through the application's controller.
+    UIControllerAdapter adapter;
+    SetUIController(&adapter);
+    TimedArrays timed;
+    TreeArray path, type, created, modified;
+    const KXUIController::TreeArrays all = {{KXUIController::kKeyNodePath, &path},
+                                            {KXUIController::kKeyNodeType, &type},
+                                            {KXUIController::kKeyNodeCreateTime, &created},
+                                            {KXUIController::kKeyNodeModifyTime, &modified}};
+    const KXUIController::TreeArrays none;
+    KXUIController::KXSetTreeNodeData(handOver ? &all : &none);
+    size_t read = 0;
+    main.centre.AddObserver(&read, "NormalScranValue", nullptr, [&](const auto&) {
+        SimpleLock hold(&g_lockerAddData);
+        for (const TreeArray* array : {&path, &type, &created, &modified}) read += Read(*array);
+    });
+    KXUIDeviceData::Config config;
+    config.enumerator = [image]() -> std::unique_ptr<IEnumDeviceEx> { return std::make_unique<ImageEnumerator>(image); };
+    KXUIDeviceData::instance().Configure(config);
+    if (!KXUIDeviceData::instance().InitDeviceInfo()) {
+        SetUIController(nullptr);
+        return run;
+    }
+    KXUIController::initFileType();
+    KXUIController::SetRecoveryType(127);
+    const auto start = Clock::now();
+    if (!KXUIController::DoScanWithDiskIndex(0, 0, "NormalScranValue")) {
+        SetUIController(nullptr);
+        return run;
+    }
+    main.RunUntil([] { return !KXUIController::IsScanRunning() && !KXUIController::IsScanWorkerAlive(); });
+    run.scan = Seconds(Clock::now() - start);
+    KXUIController::JoinWorkers();
+    main.queue.Pump();
+    main.centre.RemoveObserver(&read);
+    {
+        SimpleLock hold(&g_lockerAddData);
+        run.files = Read(type);
+        for (const auto& root : path) run.folders += 1 + CountHeld(*root);
+    }
+    run.longest = timed.longest;
+    run.rebuilds = timed.rebuilds;
+    KXUIController::KXSetTreeNodeData(&none);
+    KXUIController::KXResetTreeNodeData();
+    KXTypeMgr::share().clear();
+    KXTimeMgr::share().clear();
+    SetUIController(nullptr);
+    return run;
+}
+
+int Smoke(const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    fs::remove(folder / "fat32-bench-300.img", ec);
+    const std::string image = MakeImage(folder, 300);
+    if (image.empty()) return 1;
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
+    const Run with = Scan(image, true);
+    const Run without = Scan(image, false);
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, nullptr);
+    std::printf("smoke: arrays %.3f s (%d rebuilds, longest %.1f ms, %zu files in the type tree, %zu path nodes); "
+                "no arrays %.3f s\n",
+                with.scan, with.rebuilds, with.longest * 1000, with.files, with.folders, without.scan);
+    const bool ok = with.scan >= 0 && without.scan >= 0 && with.rebuilds > 0 && with.files > 0 && without.files == 0;
+    if (!ok) std::fprintf(stderr, "smoke run failed\n");
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 2 && std::strcmp(argv[1], "--smoke") == 0) return Smoke(argv[2]);
+    const fs::path folder = argc > 1 ? argv[1] : fs::temp_directory_path();
+    const int files = argc > 2 ? std::atoi(argv[2]) : 100000;
+    const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 3);
+    const std::string image = MakeImage(folder, files);
+    if (image.empty()) return 1;
+    quickbench::TimeCommand("cat '" + image + "' > /dev/null");  // page cache warm
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
+    std::vector<double> with, without;
+    double longest = 0;
+    Run last;
+    for (int r = 0; r < rounds; ++r) {
+        without.push_back(Scan(image, false).scan);
+        last = Scan(image, true);
+        with.push_back(last.scan);
+        longest = std::max(longest, last.longest);
+    }
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, nullptr);
+    const double w = Median(with), n = Median(without);
+    std::printf("%s, %d files, median of %d rounds\n", image.c_str(), files, rounds);
+    std::printf("quick scan, no arrays handed over:             %.3f s\n", n);
+    std::printf("quick scan, four arrays read on every refresh: %.3f s  (%d rebuilds; %zu files in the type tree, "
+                "%zu path nodes)\n",
+                w, last.rebuilds, last.files, last.folders);
+    std::printf("no arrays / arrays = %.2f (target >= 0.8); longest main-thread rebuild %.1f ms (target <= 50)\n",
+                n / w, longest * 1000);
+    return 0;
+}
