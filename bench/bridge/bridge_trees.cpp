@@ -163,6 +163,26 @@ Run Scan(const Source& source, bool handOver, bool deep) {
     return run;
 }
 
+// Rounds of the scan without and with arrays; prints the medians, the ratio and the longest rebuild.
+void Compare(const char* kind, const Source& source, bool deep, int rounds) {
+    std::vector<double> with, without;
+    double longest = 0;
+    Run last;
+    for (int r = 0; r < rounds; ++r) {
+        without.push_back(Scan(source, false, deep).scan);
+        last = Scan(source, true, deep);
+        with.push_back(last.scan);
+        longest = std::max(longest, last.longest);
+    }
+    const double w = Median(with), n = Median(without);
+    std::printf("%s, no arrays handed over:             %.3f s\n", kind, n);
+    std::printf("%s, four arrays read on every refresh: %.3f s  (%d rebuilds; %zu files in the type tree, "
+                "%zu path nodes)\n",
+                kind, w, last.rebuilds, last.files, last.folders);
+    std::printf("%s: no arrays / arrays = %.2f (target >= 0.8); longest main-thread rebuild %.1f ms (target <= 50)\n",
+                kind, n / w, longest * 1000);
+}
+
 #ifdef BRELVOX_BENCH_FAKE_ENGINE
 // The quick scan lists only the image's deleted files: a fake engine publishes all the files (in
 // folders of 200, over 1000 batches a few milliseconds apart) so that every tree grows during the scan.
@@ -192,23 +212,7 @@ void FakeEngineRuns(int files, int rounds) {
         testsupport::FakeEnumeratorFactory({disk}, 0, std::make_shared<testsupport::FakeReadControl>());
     testsupport::CallLog log;
     source.controllers = testsupport::FakeControllerFactory({.blocks = 1000, .blockMs = 4, .tree = tree}, &log);
-    std::vector<double> with, without;
-    double longest = 0;
-    Run last;
-    for (int r = 0; r < rounds; ++r) {
-        without.push_back(Scan(source, false, false).scan);
-        last = Scan(source, true, false);
-        with.push_back(last.scan);
-        longest = std::max(longest, last.longest);
-    }
-    const double w = Median(with), n = Median(without);
-    std::printf("fake engine, %d files in 1000 batches, no arrays handed over:  %.3f s\n", files, n);
-    std::printf("fake engine, four arrays read on every refresh:               %.3f s  (%d rebuilds; %zu files in the "
-                "type tree, %zu path nodes)\n",
-                w, last.rebuilds, last.files, last.folders);
-    std::printf("fake engine: no arrays / arrays = %.2f (target >= 0.8); longest main-thread rebuild %.1f ms "
-                "(target <= 50)\n",
-                n / w, longest * 1000);
+    Compare("fake engine, 1000 batches", source, false, rounds);
 }
 #endif
 
@@ -243,25 +247,8 @@ int main(int argc, char** argv) {
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     std::printf("%s, %d files, median of %d rounds\n", image.c_str(), files, rounds);
     // The quick scan lists the deleted files; the deep scan rebuilds the volume and lists every file.
-    for (const bool deep : {false, true}) {
-        const char* kind = deep ? "deep" : "quick";
-        std::vector<double> with, without;
-        double longest = 0;
-        Run last;
-        for (int r = 0; r < rounds; ++r) {
-            without.push_back(Scan(ImageSource(image), false, deep).scan);
-            last = Scan(ImageSource(image), true, deep);
-            with.push_back(last.scan);
-            longest = std::max(longest, last.longest);
-        }
-        const double w = Median(with), n = Median(without);
-        std::printf("%s scan, no arrays handed over:             %.3f s\n", kind, n);
-        std::printf("%s scan, four arrays read on every refresh: %.3f s  (%d rebuilds; %zu files in the type tree, "
-                    "%zu path nodes)\n",
-                    kind, w, last.rebuilds, last.files, last.folders);
-        std::printf("%s: no arrays / arrays = %.2f (target >= 0.8); longest main-thread rebuild %.1f ms (target <= 50)\n",
-                    kind, n / w, longest * 1000);
-    }
+    Compare("quick scan", ImageSource(image), false, rounds);
+    Compare("deep scan", ImageSource(image), true, rounds);
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, nullptr);
 #ifdef BRELVOX_BENCH_FAKE_ENGINE
     FakeEngineRuns(files, rounds);

@@ -381,41 +381,56 @@ TEST(EndToEnd, AReadFailingInsideOneFileFailsThatFileOnly) {
     EXPECT_EQ(files.count("Deleted Report.txt"), 0u) << "no partial file";
 }
 
-TEST(EndToEnd, EveryPlantedJpegOfTheCarvingCorpusIsRecoveredByADeepScan) {
-    TempDir dir;
-    const fs::path image = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path());
-    // The enumeration lists disks of 8 MiB and more: the corpus is padded with zeros.
-    UsbStick stick(dir / "kernel", image, std::nullopt, 8 * 1024 * 1024);
-    FakeWindowSide window({.devices = stick.Devices()});
-    const auto rows = Enumerate(window);
-    ASSERT_EQ(rows.size(), 1u);
-    window.Controller().initFileType();
-    window.Controller().SetRecoveryType(127);
-    ASSERT_TRUE(window.Controller().DoDeepScanWithData(rows[0].get(), kNormalScanValue));
-    ASSERT_TRUE(window.RunUntilScanEnds());
-    EXPECT_TRUE(window.Controller().IsDeepScan());
-    EXPECT_DOUBLE_EQ(window.Last(kNormalScanValue).percent, 100.0);
-
-    TickAll();
-    const fs::path dest = dir / "recovered";
-    ASSERT_EQ(Recover(window, dest), 0);
-    EXPECT_EQ(window.Last(kDoRecovery).failed, 0u);
-    std::vector<std::string> copies;
-    for (const auto& f : fs::recursive_directory_iterator(dest))
-        if (f.is_regular_file()) copies.push_back(testsupport::ReadFile(f.path()));
-    size_t jpegs = 0;
-    for (const auto& p : testsupport::ReadCarvingManifest(true)) {
-        if (p.type != "JPG") continue;
-        ++jpegs;
-        SCOPED_TRACE(p.name);
-        const bool exact = p.check == "exact";
-        const bool recovered = std::any_of(copies.begin(), copies.end(), [&](const std::string& c) {
-            if (exact && c.size() != size_t(p.size)) return false;
-            return testsupport::Sha256Hex(exact ? c : c.substr(0, size_t(p.plantedSize))) == p.sha256;
-        });
-        EXPECT_TRUE(recovered);
+// The carving corpus as a USB disk (padded with zeros: the enumeration lists disks of 8 MiB and
+// more), deep scanned through the controller.
+struct CarvingScan {
+    CarvingScan() {
+        stick.emplace(dir / "kernel", testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path()),
+                      std::nullopt, 8 * 1024 * 1024);
+        window.emplace(FakeWindowSide::Options{.devices = stick->Devices()});
     }
-    ASSERT_GT(jpegs, 0u);
+    void Scan() {
+        const auto rows = Enumerate(*window);
+        ASSERT_EQ(rows.size(), 1u);
+        window->Controller().initFileType();
+        window->Controller().SetRecoveryType(127);
+        ASSERT_TRUE(window->Controller().DoDeepScanWithData(rows[0].get(), kNormalScanValue));
+        ASSERT_TRUE(window->RunUntilScanEnds());
+    }
+    // Recovers the ticked files and checks that every planted JPEG is among the copies; their number.
+    size_t RecoverAndCheckJpegs() {
+        const fs::path dest = dir / "recovered";
+        EXPECT_EQ(Recover(*window, dest), 0);
+        EXPECT_EQ(window->Last(kDoRecovery).failed, 0u);
+        std::vector<std::string> copies;
+        for (const auto& f : fs::recursive_directory_iterator(dest))
+            if (f.is_regular_file()) copies.push_back(testsupport::ReadFile(f.path()));
+        size_t jpegs = 0;
+        for (const auto& p : testsupport::ReadCarvingManifest(true)) {
+            if (p.type != "JPG") continue;
+            ++jpegs;
+            SCOPED_TRACE(p.name);
+            const bool exact = p.check == "exact";
+            EXPECT_TRUE(std::any_of(copies.begin(), copies.end(), [&](const std::string& c) {
+                if (exact && c.size() != size_t(p.size)) return false;
+                return testsupport::Sha256Hex(exact ? c : c.substr(0, size_t(p.plantedSize))) == p.sha256;
+            }));
+        }
+        EXPECT_GT(jpegs, 0u);
+        return copies.size();
+    }
+    TempDir dir;
+    std::optional<UsbStick> stick;
+    std::optional<FakeWindowSide> window;
+};
+
+TEST(EndToEnd, EveryPlantedJpegOfTheCarvingCorpusIsRecoveredByADeepScan) {
+    CarvingScan carving;
+    carving.Scan();
+    EXPECT_TRUE(carving.window->Controller().IsDeepScan());
+    EXPECT_DOUBLE_EQ(carving.window->Last(kNormalScanValue).percent, 100.0);
+    TickAll();
+    carving.RecoverAndCheckJpegs();
 }
 
 // --- The result trees of a real scan, read as the window reads them ---
@@ -514,18 +529,9 @@ TEST(EndToEnd, TheTreesOfAQuickScanHoldTheDeletedFilesUnderTheirPathsAndExtensio
 }
 
 TEST(EndToEnd, TheJpgNodeOfADeepScanOfTheCarvingCorpusHoldsEveryPlantedJpeg) {
-    TempDir dir;
-    const fs::path image = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path());
-    UsbStick stick(dir / "kernel", image, std::nullopt, 8 * 1024 * 1024);
-    FakeWindowSide window({.devices = stick.Devices()});
+    CarvingScan carving;
     WindowArrays arrays;
-    const auto rows = Enumerate(window);
-    ASSERT_EQ(rows.size(), 1u);
-    window.Controller().initFileType();
-    window.Controller().SetRecoveryType(127);
-    ASSERT_TRUE(window.Controller().DoDeepScanWithData(rows[0].get(), kNormalScanValue));
-    ASSERT_TRUE(window.RunUntilScanEnds());
-
+    carving.Scan();
     // Tick the "jpg" node alone and recover: every planted JPEG comes out of it.
     OpNodeData::Ptr jpg;
     {
@@ -535,24 +541,7 @@ TEST(EndToEnd, TheJpgNodeOfADeepScanOfTheCarvingCorpusHoldsEveryPlantedJpeg) {
     }
     ASSERT_NE(jpg, nullptr);
     jpg->setNodeState(CHECKED_ALL);
-    const fs::path dest = dir / "recovered";
-    ASSERT_EQ(Recover(window, dest), 0);
-    std::vector<std::string> copies;
-    for (const auto& f : fs::recursive_directory_iterator(dest))
-        if (f.is_regular_file()) copies.push_back(testsupport::ReadFile(f.path()));
-    EXPECT_EQ(copies.size(), jpg->children().size());
-    size_t jpegs = 0;
-    for (const auto& p : testsupport::ReadCarvingManifest(true)) {
-        if (p.type != "JPG") continue;
-        ++jpegs;
-        SCOPED_TRACE(p.name);
-        const bool exact = p.check == "exact";
-        EXPECT_TRUE(std::any_of(copies.begin(), copies.end(), [&](const std::string& c) {
-            if (exact && c.size() != size_t(p.size)) return false;
-            return testsupport::Sha256Hex(exact ? c : c.substr(0, size_t(p.plantedSize))) == p.sha256;
-        }));
-    }
-    ASSERT_GT(jpegs, 0u);
+    EXPECT_EQ(carving.RecoverAndCheckJpegs(), jpg->children().size());
 }
 
 // Date tree -> "YYYY/MM" -> the files of that month group.
