@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Lays out a deterministic carving benchmark image and its manifest.
 
-   make-image.py --pool DIR --size 2G --out IMAGE [--profile mixed|zeros|random|guesses] [--seed N]
+   make-image.py --pool DIR --size 2G --out IMAGE [--profile mixed|zeros|random|text|guesses] [--seed N]
 
 mixed: about a third planted files from the pool (every file of the pool, of every type, equally likely;
 a JPEG copy made unique by a comment segment of its own length; each starting at a sector, its tail
 zero-padded to the sector end), a third zeros, two ninths random bytes and a ninth text, in runs of
-random length. zeros and random fill the whole image with one kind. guesses: the first 8 sectors of 32
+random length. zeros, random and text fill the whole image with one kind. guesses: the first 8 sectors of 32
 Exif photos (whose end is never found, so 32 guesses stay open to the cap) at the start, random bytes
 (guesses-zeros: zeros) after them: the cost of open guesses per sector.
 The manifest (IMAGE.manifest.tsv) lists start sector, size, SHA-256, pool file and type (the pool
@@ -56,14 +56,14 @@ def main():
     ap.add_argument('--pool', required=True)
     ap.add_argument('--size', required=True)
     ap.add_argument('--out', required=True)
-    ap.add_argument('--profile', default='mixed', choices=['mixed', 'zeros', 'random', 'guesses', 'guesses-zeros'])
+    ap.add_argument('--profile', default='mixed', choices=['mixed', 'zeros', 'random', 'text', 'guesses', 'guesses-zeros'])
     ap.add_argument('--seed', type=int, default=20240609)
     args = ap.parse_args()
     total = parse_size(args.size) // SECTOR * SECTOR
     rng = random.Random(args.seed)
     pool = sorted(p for p in glob.glob(os.path.join(args.pool, '*'))
                   if os.path.isfile(p) and not os.path.basename(p).startswith(('.', '_')))
-    if args.profile != 'zeros' and args.profile != 'random' and not pool:
+    if args.profile not in ('zeros', 'random', 'text') and not pool:
         raise SystemExit('no pool files in ' + args.pool)
     photos = [(os.path.basename(p), open(p, 'rb').read()) for p in pool]
     texts = text_block(rng, 8 << 20)

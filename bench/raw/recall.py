@@ -20,8 +20,9 @@ import re
 import sys
 
 PATTERNS = {
-    # "<tags>_<start>-<end><counter>.<EXT>" or "<start>-<end><counter>.<EXT>", maybe "_NNNN" for a clash
-    'brelvox': re.compile(r'(?:^|_)(\d+)-\d+(?:_\d{4})?\.\w+$'),
+    # "<tags>_<start>-<end><counter>.<EXT>" or "<start>-<end><counter>.<EXT>" (a "_" or "." may stand
+    # before the counter), maybe "_NNNN" for a clash
+    'brelvox': re.compile(r'(?:^|_)(\d+)-\d+[_.]?\d{3,}(?:_\d{4})?\.\w+$'),
     'photorec': re.compile(r'^f(\d+)(?:_[^.]*)?\.\w+$'),
     'foremost': re.compile(r'^(\d+)\.\w+$'),
 }

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Deep-scan benchmark of the raw signature search against PhotoRec and foremost (never part of the
-# test run). Makes a deterministic image (about a third planted JPEGs with a manifest, a third zeros,
+# test run). Makes a deterministic image (about a third planted pool files with a manifest, a third zeros,
 # the rest random bytes and text), warms the page cache, then times on the same image:
 #   brelvox-scan --deep (list only, and list + copy-out), photorec /cmd (JPEG only, everything),
 #   foremost -q (jpg, all)
 # with wall time, MB/s, peak memory and recall against the manifest; then counts instructions of our
-# scan with callgrind on 64 MiB images (mixed, zeros, random) and 32 MiB images with 32 open guesses.
+# scan with callgrind on 64 MiB images (mixed, zeros, random, text) and 32 MiB images with 32 open guesses.
 #
 #   bench/raw/run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]
 #   bench/raw/run-bench.sh --smoke [--driver PATH] [--work DIR]
@@ -48,6 +48,7 @@ import os, sys
 manifest, image, pool = sys.argv[1:4]
 data = open(image, 'rb').read()
 rows = [l.split('\t') for l in open(manifest) if l.strip() and not l.startswith('#')]
+rows = [row for row in rows if row[1] == 'JPG']
 for n, row in enumerate(rows):
     start, size = int(row[0]) * 512, int(row[2])
     with open(os.path.join(pool, 'p%03d-f0.jpg' % n), 'wb') as f:
@@ -115,7 +116,7 @@ run() {
         "$(echo "$bytes / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" "$user" "$sys"
 }
 
-echo "image: $image, $bytes bytes, $planted planted JPEGs; $(nproc) cores; $(date -u +%FT%TZ)"
+echo "image: $image, $bytes bytes, $planted planted files; $(nproc) cores; $(date -u +%FT%TZ)"
 echo
 # The tree builder pauses 1 s when it first publishes each result tree (the raw tree and the camera
 # tree), and the ring and buffers are set up once: a fixed cost of about 2 s per run. The marginal rate
@@ -126,7 +127,7 @@ best() {  # best wall time of 3 list-only scans of $1
     local b=999999 t
     for _ in 1 2 3; do
         warm "$1"
-        /usr/bin/time -f '%e' -o "$work/best.time" "$driver" --deep --list /dev/null "$1" >/dev/null 2>&1
+        /usr/bin/time -f '%e' -o "$work/best.time" "$driver" --deep --list "$work/best.list" "$1" >/dev/null 2>&1
         t=$(cat "$work/best.time")
         b=$(echo "if ($t < $b) $t else $b" | bc -l)
     done
@@ -137,7 +138,7 @@ t_big=$(best "$image")
 small_bytes=$(stat -c %s "$small")
 
 run brelvox-scan-list out-list "$driver" --deep --list "$work/brelvox.list" "$image"
-run brelvox-scan-recover out-brelvox "$driver" --deep --list /dev/null --recover "$work/out-brelvox/o" "$image"
+run brelvox-scan-recover out-brelvox "$driver" --deep --list "$work/recover.list" --recover "$work/out-brelvox/o" "$image"
 # PhotoRec writes its log in the current folder: run it from its output folder.
 run photorec-jpg out-pr-jpg photorec_in out-pr-jpg partition_none,fileopt,everything,disable,jpg,enable,options,paranoid,search
 run photorec-everything out-pr-all photorec_in out-pr-all partition_none,fileopt,everything,enable,options,paranoid,search
@@ -166,12 +167,12 @@ printf '  %-22s %s\n' foremost-q-all "$("$here/recall.py" "$image.manifest.tsv" 
 if [[ $callgrind == 1 ]]; then
     echo
     echo "callgrind instruction counts of brelvox-scan --deep (whole process, and the per-sector search)"
-    for profile in mixed:64M zeros:64M random:64M guesses:32M guesses-zeros:32M; do
+    for profile in mixed:64M zeros:64M random:64M text:64M guesses:32M guesses-zeros:32M; do
         kind=${profile%%:*}
         sz=${profile##*:}
         img="$work/cg-$kind.img"
         [[ -f $img ]] || "$here/make-image.py" --pool pool --size "$sz" --profile "$kind" --out "$img" >/dev/null
-        valgrind --tool=callgrind --callgrind-out-file="$work/cg-$kind.out" "$driver" --deep --list /dev/null "$img" \
+        valgrind --tool=callgrind --callgrind-out-file="$work/cg-$kind.out" "$driver" --deep --list "$work/cg.list" "$img" \
             >/dev/null 2>"$work/cg-$kind.err"
         total=$(grep -o 'Collected : [0-9]*' "$work/cg-$kind.err" | grep -o '[0-9]*$')
         sectors=$(($(stat -c %s "$img") / 512))

@@ -1,5 +1,7 @@
 #include "support/Fixtures.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <array>
@@ -40,6 +42,48 @@ std::filesystem::path UnpackXz(const std::filesystem::path& xzFile, const std::f
                       ShellQuote(out.string());
     if (RunCommand(cmd) != 0) throw std::runtime_error("cannot unpack " + xzFile.string());
     return out;
+}
+
+std::filesystem::path UnpackXzShared(const std::filesystem::path& xzFile) {
+    const std::filesystem::path dir = std::filesystem::path(BRELVOX_BINARY_DIR) / "unpacked-fixtures";
+    std::filesystem::create_directories(dir);
+    std::string name = xzFile.filename().string();
+    if (name.size() > 3 && name.ends_with(".xz")) name.resize(name.size() - 3);
+    const std::filesystem::path out = dir / name;
+    const int lock = ::open((out.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+        if (lock >= 0) ::close(lock);
+        throw std::runtime_error("cannot lock " + out.string());
+    }
+    std::error_code error;
+    const bool fresh = std::filesystem::exists(out, error) &&
+                       std::filesystem::last_write_time(out, error) >= std::filesystem::last_write_time(xzFile, error);
+    if (!fresh) {
+        // Unpacked beside it and renamed: a reader never sees half a file.
+        const std::filesystem::path part = dir / (name + ".part");
+        std::filesystem::create_directories(part);
+        try {
+            std::filesystem::rename(UnpackXz(xzFile, part), out);
+        } catch (...) {
+            std::filesystem::remove_all(part, error);
+            ::close(lock);
+            throw;
+        }
+        std::filesystem::remove_all(part, error);
+    }
+    ::close(lock);
+    return out;
+}
+
+std::vector<std::string> SplitFields(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t at = line.find(separator); at != std::string::npos; at = line.find(separator, start)) {
+        fields.push_back(line.substr(start, at - start));
+        start = at + 1;
+    }
+    fields.push_back(line.substr(start));
+    return fields;
 }
 
 int RunCommand(const std::string& command, std::string* output) {

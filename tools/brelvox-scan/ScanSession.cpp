@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "FileTypeCatalogue.h"
+#include "OutputFile.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultCode.h"
 #include "engine/Common/SafeName.h"
@@ -27,22 +28,6 @@
 #include "engine/VolumeAnalyze/VolumeAnalyzeController.h"
 
 namespace scan {
-
-namespace {
-
-// Writes every byte of text to fd, through short writes and interruptions.
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
-}  // namespace
 
 namespace {
 
@@ -112,14 +97,6 @@ int CreateFreeFile(int fd, const std::string& name, std::string& chosen) {
         if (errno != EEXIST) return -1;
     }
     return -1;
-}
-
-// Same file: the list is never written into the scanned source, even if the path changed since the check.
-bool IsSourceFile(int fd, const std::string& source) {
-    struct stat list {};
-    struct stat scanned {};
-    if (::fstat(fd, &list) != 0 || ::stat(source.c_str(), &scanned) != 0) return false;
-    return list.st_dev == scanned.st_dev && list.st_ino == scanned.st_ino;
 }
 
 std::string Describe(u64 code) {
@@ -299,30 +276,7 @@ bool ScanSession::WriteList(std::string& reason) {
     std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.path < b.path; });
     std::string text;
     for (const Line& line : lines) text += line.text;
-    if (m_options.listPath == "-") {
-        if (!WriteAll(m_options.standardOutputFd, text)) {
-            reason = "cannot write the list to standard output";
-            return false;
-        }
-        return true;
-    }
-    // Opened without truncation: what it is gets checked on the open file before anything changes. A
-    // character device (/dev/null) or a pipe takes the list as it comes; a block device never does.
-    const int fd = ::open(m_options.listPath.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0644);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode) ||
-        IsSourceFile(fd, m_options.source)) {
-        reason = "cannot write " + m_options.listPath +
-                 (fd < 0 ? std::string(": ") + std::strerror(errno) : ": not a file apart from the source");
-        if (fd >= 0) ::close(fd);
-        return false;
-    }
-    const bool written = (!S_ISREG(st.st_mode) || ::ftruncate(fd, 0) == 0) && WriteAll(fd, text);
-    if (::close(fd) != 0 || !written) {
-        reason = "cannot write " + m_options.listPath;
-        return false;
-    }
-    return true;
+    return WriteOutput(m_options.listPath, m_options.standardOutputFd, m_options.source, text, "list", reason);
 }
 
 IDataRecovery* ScanSession::RecoveryFor(_tagSearcherType type) {

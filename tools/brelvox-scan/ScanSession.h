@@ -27,6 +27,8 @@ struct Options {
     u32 types = 127;
     std::string listPath;
     std::string recoverDir;
+    // --partitions: the partition records of the deep scan's file-system searchers ("-": standard output).
+    std::string partitionsPath;
     std::string source;
     bool showProgress = false;
     // Where "--list -" writes: the real standard output, which main keeps apart from the engine's
@@ -54,6 +56,8 @@ public:
     bool Run(std::string& reason);
     bool WriteList(std::string& reason);
     bool Recover(RecoverCounts& counts, std::string& reason);
+    // The scan's controller (after Run), for the partition records of its searchers.
+    IRecoveryController* Controller() const { return m_controller; }
 
     int UpdateProgress(_PROGRESS_INFO* record) override;
     int Continued() override;

@@ -2,7 +2,7 @@
 // calls the operations layer makes (device, volume recognition, recovery controller, tree receiver,
 // data recovery) and adds nothing of its own.
 //
-//   brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--recover DIR] SOURCE
+//   brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--partitions FILE] [--recover DIR] SOURCE
 //   brelvox-scan --list-devices
 //   brelvox-scan --help
 #include <sys/stat.h>
@@ -18,6 +18,8 @@
 #include <string>
 
 #include "ListDevices.h"
+#include "OutputFile.h"
+#include "PartitionList.h"
 #include "ScanSession.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
 #include "platform/disks/DestinationCheck.h"
@@ -26,8 +28,8 @@ namespace {
 
 void Usage(FILE* to) {
     std::fprintf(to,
-                 "usage: brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--recover DIR] SOURCE"
-                 " | --list-devices | --help\n");
+                 "usage: brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--partitions FILE]"
+                 " [--recover DIR] SOURCE | --list-devices | --help\n");
 }
 
 int Fail(const std::string& reason) {
@@ -53,7 +55,9 @@ bool CheckDestinations(const scan::Options& options, std::string& reason) {
     using namespace brelvox::disks;
     const FileIdentity source = FileIdentity::Of(st);
     const BlockTopology topology;
-    for (const std::string& path : {options.listPath == "-" ? std::string() : options.listPath, options.recoverDir}) {
+    for (const std::string& path : {options.listPath == "-" ? std::string() : options.listPath,
+                                    options.partitionsPath == "-" ? std::string() : options.partitionsPath,
+                                    options.recoverDir}) {
         if (path.empty()) continue;
         const auto destination = LocateDestination(path);
         if (!destination) {
@@ -96,6 +100,8 @@ int main(int argc, char** argv) {
             if (!ParseBits(argv[++i], options.types)) return Fail(std::string("bad --types value: ") + argv[i]);
         } else if (arg == "--list" && hasValue) {
             options.listPath = argv[++i];
+        } else if (arg == "--partitions" && hasValue) {
+            options.partitionsPath = argv[++i];
         } else if (arg == "--recover" && hasValue) {
             options.recoverDir = argv[++i];
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
@@ -112,6 +118,7 @@ int main(int argc, char** argv) {
         Usage(stderr);
         return 2;
     }
+    if (options.quick && !options.partitionsPath.empty()) return Fail("--partitions lists what a deep scan found");
     if (std::string reason; !CheckDestinations(options, reason)) return Fail(reason);
     options.showProgress = isatty(STDERR_FILENO);
     // The engine prints debug lines on standard output: keep the real one for the list and the
@@ -124,6 +131,10 @@ int main(int argc, char** argv) {
     scan::ScanSession session(options);
     std::string reason;
     if (!session.Run(reason)) return Fail(reason);
+    if (!options.partitionsPath.empty() &&
+        !scan::WriteOutput(options.partitionsPath, options.standardOutputFd, options.source,
+                           scan::PartitionLines(*session.Controller()), "partitions", reason))
+        return Fail(reason);
     if (!options.listPath.empty() && !session.WriteList(reason)) return Fail(reason);
     if (!options.recoverDir.empty()) {
         scan::RecoverCounts counts;

@@ -98,7 +98,8 @@ bool CNTFSDataRunList::InitFromBuffer(const u8* pairs, int size) {
 }
 
 bool CNTFSDataRunList::AddDataRunsfromBuffer(const u8* pairs, int size, i64 startVCN) {
-    if (!IsValid(pairs, size)) return false;
+    // A VCN is never negative; one read from a corrupt attribute is refused (the lookups subtract VCNs).
+    if (startVCN < 0 || !IsValid(pairs, size)) return false;
     std::vector<CDataRun> runs;
     if (!FormDataRunList(pairs, size, runs)) return false;
     for (CDataRun& run : runs) {

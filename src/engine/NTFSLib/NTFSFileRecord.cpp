@@ -337,6 +337,15 @@ void WCH2U16(const wchar_t* in, unsigned count, u16* out) {
 bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
     out.clear();
     if (length == 0) return true;
+    // Most names are ASCII: copied as they are, without a conversion.
+    const ByteReader units(bytes, length);
+    bool ascii = length % 2 == 0;
+    for (size_t i = 0; ascii && i < length; i += 2) ascii = units.Le16(i).value_or(0x80) < 0x80;
+    if (ascii) {
+        out.resize(length / 2);
+        for (size_t i = 0; i < out.size(); ++i) out[i] = char(bytes[2 * i]);
+        return true;
+    }
     // One conversion descriptor per thread: names are converted by the hundred thousand.
     thread_local iconv_t cd = iconv_open("UTF-8", "UTF-16LE");
     if (cd == iconv_t(-1)) return false;

@@ -98,6 +98,10 @@ bool CBitmapFileInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) 
 
 bool CFolderIndexAllocationInfo::InitFromBuffer(u8* buf, int size, i64 sector) {
     CNTFSFileRecord record(buf, size, 0);
+    return InitFromBuffer(record, sector);
+}
+
+bool CFolderIndexAllocationInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) {
     if (!record.IsValid() || record.IsExtendFileRecord()) return false;
     const ByteReader root = record.FindAttibute(attr::kIndexRoot, 0);
     if (!root.empty()) m_directory = CNTFSFileRecordIndexRootAttribute::GetMFTFileRecordNumberfrom0x90(root);

@@ -71,6 +71,7 @@ public:
     u8 GetSectorsPerFileRecord() const { return m_sectorsPerRecord; }
     void SetSectorsPerFileRecord(u8 v) { m_sectorsPerRecord = v; }
     CNTFSDataRunList& GetDataRunList() { return m_runs; }
+    const CNTFSDataRunList& GetDataRunList() const { return m_runs; }
     // sector (8), sectors per record (1), sectors per cluster (1), then the run list.
     bool Save(IRSData& data) const;
     bool Restore(IRSData& data);
@@ -95,6 +96,7 @@ private:
 
 class CFolderIndexAllocationInfo {
 public:
+    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector);
     bool InitFromBuffer(u8* buf, int size, i64 sector);
     i64 GetLCN(i64 vcn) const { return m_runs.GetLCN(vcn); }
     i64 GetFirstClusterNO() const;

@@ -27,6 +27,9 @@ u32 CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(const CNTFSFileRecord& r
     if (!record.IsValid() || record.IsExtendFileRecord()) return 0xFFFFFFFF;
     const ByteReader name = record.FindAttibute(attr::kFileName, 0);
     if (name.empty()) return 0xFFFFFFFF;
+    // Every name of the table begins with "$" but the root's ".": other records end here.
+    const auto first = FileName::GetFileName(name).Le16(0);
+    if (first != u16('$') && first != u16('.')) return 0xFFFFFFFF;
     for (const MetaFileRecordEntry& e : metaFileRecordMFTNumberandFileNameArray) {
         if (FileName::IsFileNameEqual(name, e.name)) return e.number;
     }

@@ -42,17 +42,19 @@ void CFindFileFromLogFile::Reset() {
     m_records.clear();
     m_found = m_done = false;
     m_device = nullptr;
+    m_cluster0Sector = 0;
     m_logRuns.clear();
 }
 
-bool CFindFileFromLogFile::Init(IStorageDevice* device, const CNTFSDataRunList* mftRuns, u8 spc) {
+bool CFindFileFromLogFile::Init(IStorageDevice* device, const CNTFSDataRunList* mftRuns, u8 spc, i64 cluster0Sector) {
     Reset();
-    if (!device || !mftRuns) return false;
+    if (!device || !mftRuns || cluster0Sector < 0) return false;
     m_device = device;
     m_sectorsPerCluster = spc ? spc : 8;
+    m_cluster0Sector = cluster0Sector;
     const u32 s = SectorSize();
     if (mftRuns->IsEmpty() || mftRuns->Runs().front().lcn < 0) return false;
-    const i64 first = GetClusterStartSector(mftRuns->Runs().front().lcn, 0, m_sectorsPerCluster);
+    const i64 first = GetClusterStartSector(mftRuns->Runs().front().lcn, m_cluster0Sector, m_sectorsPerCluster);
     const i64 count = std::min<i64>(20, device->GetTotalSectors() - first);
     if (first < 0 || count <= 0) return false;
     std::vector<u8> table(size_t(count) * s, 0);
@@ -113,7 +115,7 @@ bool CFindFileFromLogFile::GetLogPageBuffer(u64 page, const u8** out) {
             if (__builtin_mul_overflow(run.length, clusterBytes, &runBytes) || runBytes > m_image.size() - done)
                 runBytes = m_image.size() - done;
             if (run.start >= 0) {
-                const i64 sector = GetClusterStartSector(run.start, 0, m_sectorsPerCluster);
+                const i64 sector = GetClusterStartSector(run.start, m_cluster0Sector, m_sectorsPerCluster);
                 const i64 sectors = i64((runBytes + s - 1) / s);
                 std::vector<u8> piece(size_t(sectors) * s, 0);
                 if (sector >= 0 && sector + sectors <= m_device->GetTotalSectors() &&
@@ -289,7 +291,7 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(const u8* record, CNTFSFileProp
                                                  const CExtendFileRecordInfoList* extensions) {
     if (!record) return false;
     const std::string name = properties.GetFileName();
-    const FindFileMFTAndLogx* twin = nullptr;
+    const _FilePropertiesExt* twin = nullptr;
     for (const auto& f : m_foundFiles) {
         if (f.number == n && name == f.properties->GetFileName()) {
             twin = &f;

@@ -10,14 +10,21 @@
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSFileProperties.h"
 
+class CFindFileFromLogFile;
+class CMFTInfo;
 class IStorageDevice;
 
 // A file built from a FILE record found in the log, and the record number it reported.
-struct FindFileMFTAndLogx {
+struct _FilePropertiesExt {
     std::unique_ptr<CNTFSFileProperties> properties;
     i64 number = -1;
 };
-using _FilePropertiesExt = FindFileMFTAndLogx;
+
+// A master file table found by the deep search and the reader of its volume's $LogFile.
+struct FindFileMFTAndLogx {
+    CMFTInfo* mft = nullptr;  // not owned
+    std::unique_ptr<CFindFileFromLogFile> reader;
+};
 
 // One log record kept for the undo search: its first 88 bytes and where its copy lies.
 struct RecordSegInfo {
@@ -38,8 +45,9 @@ public:
     CFindFileFromLogFile& operator=(const CFindFileFromLogFile&) = delete;
 
     // Finds the $LogFile record through the master file table's first run; false when a pointer is
-    // null or its sectors cannot be read.
-    bool Init(IStorageDevice* device, const CNTFSDataRunList* mftRuns, u8 sectorsPerCluster);
+    // null or its sectors cannot be read. Clusters count from cluster0Sector of the device (a volume
+    // inside a whole disk in the deep search).
+    bool Init(IStorageDevice* device, const CNTFSDataRunList* mftRuns, u8 sectorsPerCluster, i64 cluster0Sector = 0);
     // 4096-byte pages of the log, bounded by the volume and kMaxLogBytes.
     u64 GetLogPageCount() const;
     // Loads the image on first use; false without a log or memory.
@@ -53,8 +61,8 @@ public:
 
     bool IsFound() const { return m_found; }
     bool IsDone() const { return m_done; }
-    const std::vector<FindFileMFTAndLogx>& GetFoundFiles() const { return m_foundFiles; }
-    std::vector<FindFileMFTAndLogx>* GetFoundFileContainer() { return &m_foundFiles; }
+    const std::vector<_FilePropertiesExt>& GetFoundFiles() const { return m_foundFiles; }
+    std::vector<_FilePropertiesExt>* GetFoundFileContainer() { return &m_foundFiles; }
     const std::vector<RecordSegInfo>& GetLogRecords() const { return m_records; }
     // Rebuilds the $DATA attributes of a record copy (at least 1024 bytes) from the undo data; used by
     // ReplaceFileRecordInfo and the tests.
@@ -75,11 +83,12 @@ private:
     IStorageDevice* m_device = nullptr;
     std::vector<DataRun> m_logRuns;  // clusters of the $LogFile, in file order
     u8 m_sectorsPerCluster = 8;
+    i64 m_cluster0Sector = 0;
     std::vector<u8> m_image;
     bool m_imageTried = false;
     std::vector<u8> m_copies;
     std::unique_ptr<CNTFSFileProperties> m_logProperties;
-    std::vector<FindFileMFTAndLogx> m_foundFiles;
+    std::vector<_FilePropertiesExt> m_foundFiles;
     std::vector<RecordSegInfo> m_records;
     bool m_compressed = false;
 };

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "platform/foundation/AtomicFile.h"
@@ -39,7 +40,12 @@ std::optional<PropertyList> PropertyList::Parse(const std::string& bytes) {
     plist_t node = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &node);
     if (!node) return std::nullopt;
-    return PropertyList(node);
+    PropertyList list(node);
+    // A key or string holding a NUL (a binary list may store one) makes libplist's getters assert:
+    // such a list is refused as corrupt. Its XML form shows the NUL.
+    const std::string xml = list.Serialize(PlistFormat::Xml);
+    if (xml.find('\0') != std::string::npos) return std::nullopt;
+    return list;
 }
 
 std::optional<PropertyList> PropertyList::Load(const std::string& path) {
@@ -112,14 +118,23 @@ std::vector<std::string> PropertyList::Keys() const {
     return keys;
 }
 
+namespace {
+
+// The text of a string node up to its first NUL. libplist's own getter asserts that a string holds no
+// NUL, and a binary list read from a file may hold one: its pointer and length are read instead.
+std::string StringValue(plist_t node) {
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    if (text == nullptr) return {};
+    return std::string(text, strnlen(text, static_cast<size_t>(length)));
+}
+
+}  // namespace
+
 std::optional<std::string> PropertyList::GetString(const std::string& key) const {
     plist_t item = Item(key);
     if (!item || plist_get_node_type(item) != PLIST_STRING) return std::nullopt;
-    char* value = nullptr;
-    plist_get_string_val(item, &value);
-    std::string text = value ? value : "";
-    free(value);
-    return text;
+    return StringValue(item);
 }
 
 std::optional<bool> PropertyList::GetBool(const std::string& key) const {
@@ -155,10 +170,7 @@ std::optional<std::vector<std::string>> PropertyList::GetStringArray(const std::
     for (uint32_t i = 0; i < count; ++i) {
         plist_t element = plist_array_get_item(item, i);
         if (!element || plist_get_node_type(element) != PLIST_STRING) continue;
-        char* value = nullptr;
-        plist_get_string_val(element, &value);
-        values.emplace_back(value ? value : "");
-        free(value);
+        values.push_back(StringValue(element));
     }
     return values;
 }

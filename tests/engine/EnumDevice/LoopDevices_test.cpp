@@ -12,6 +12,7 @@
 #include "engine/EnumDevice/EnumDeviceEx.h"
 #include "engine/VolumeAnalyze/VolumeAnalyzeController.h"
 #include "support/Fixtures.h"
+#include "support/LoopDevice.h"
 #include "support/MemoryDevice.h"
 
 using namespace enumtest;
@@ -65,6 +66,17 @@ bool Recognises(const std::filesystem::path& image, u64 offset, u64 bytes, u32 t
     return analyzer && analyzer->GetFileSystemType() == type;
 }
 
+// The disk the enumerator lists under a kernel name, or null.
+IStorageDevice* ListedDisk(CEnumDeviceEx& enumerator, const std::string& name) {
+    int count = 0;
+    if (enumerator.EnumDiskDevice(nullptr, count) != 0) return nullptr;
+    std::vector<IStorageDevice*> disks(count);
+    if (enumerator.EnumDiskDevice(disks.data(), count) != 0) return nullptr;
+    for (auto* d : disks)
+        if (RecordText(DiskInfo(d)->bsdName) == name) return d;
+    return nullptr;
+}
+
 TEST(LoopDevices, AnMbrDiskWithFatExfatAndNtfsPartitions) {
     if (!testsupport::IsRoot()) GTEST_SKIP() << "needs root to attach loop devices";
     if (access("/dev/loop-control", R_OK | W_OK) != 0) GTEST_SKIP() << "no usable /dev/loop-control";
@@ -95,18 +107,13 @@ TEST(LoopDevices, AnMbrDiskWithFatExfatAndNtfsPartitions) {
 
     CEnumDeviceEx enumerator;  // the machine's own /sys, /proc, /run/udev and /dev
     ASSERT_EQ(enumerator.Init(), 0u);
-    int count = 0;
-    ASSERT_EQ(enumerator.EnumDiskDevice(nullptr, count), 0u);
-    std::vector<IStorageDevice*> disks(count);
-    ASSERT_EQ(enumerator.EnumDiskDevice(disks.data(), count), 0u);
-    IStorageDevice* disk = nullptr;
-    for (auto* d : disks)
-        if (RecordText(DiskInfo(d)->bsdName) == loop.Name()) disk = d;
+    IStorageDevice* disk = ListedDisk(enumerator, loop.Name());
     ASSERT_TRUE(disk) << loop.Name() << " is not listed";
     EXPECT_EQ(DiskInfo(disk)->totalSectors, i64(96 * kMiB / 512));
     EXPECT_EQ(DiskInfo(disk)->partitionScheme, 1u);
     EXPECT_EQ(DiskInfo(disk)->busType, 5u);
 
+    int count = 0;
     ASSERT_EQ(enumerator.EnumPartitionDevice(disk, nullptr, count), 0u);
     EXPECT_EQ(count, 3);
     ASSERT_EQ(enumerator.EnumVolumeDevice(disk, nullptr, count), 0u);
@@ -147,6 +154,43 @@ TEST(LoopDevices, AnMbrDiskWithFatExfatAndNtfsPartitions) {
     EXPECT_EQ(enumerator.Uninit(), 0u);
     if (!pending.empty())
         std::printf("file systems not yet recognised by the analysers, types not checked: %zu\n", pending.size());
+}
+
+// A whole loop device holding the shared APFS container (no partition table): one volume of the
+// disk, recognised as APFS and named by the container's first volume, in the enumeration and in
+// brelvox-scan --list-devices.
+TEST(LoopDevices, AnApfsContainerIsListedWithItsVolumeName) {
+    if (!testsupport::IsRoot()) GTEST_SKIP() << "needs root to attach loop devices";
+    const auto xz = testsupport::SharedFixturePath("apfs-1g-sparse.img.xz");
+    if (!xz) GTEST_SKIP() << "no shared fixtures";
+    const auto image = testsupport::UnpackXzShared(*xz);
+    testsupport::LoopDevice loop(image, 512, true);
+    if (loop.empty()) GTEST_SKIP() << "cannot attach a loop device here";
+    const std::string name = std::filesystem::path(loop.Device()).filename().string();
+
+    CEnumDeviceEx enumerator;
+    ASSERT_EQ(enumerator.Init(), 0u);
+    IStorageDevice* disk = ListedDisk(enumerator, name);
+    ASSERT_TRUE(disk) << name << " is not listed";
+    int count = 0;
+    ASSERT_EQ(enumerator.EnumVolumeDevice(disk, nullptr, count), 0u);
+    std::vector<IStorageDevice*> volumes(count);
+    ASSERT_EQ(enumerator.EnumVolumeDevice(disk, volumes.data(), count), 0u);
+    ASSERT_EQ(volumes.size(), 1u);
+    const auto* v = VolumeInfo(volumes[0]);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->fileSystemType, u32(FILE_SYSTEM_APFS));
+    EXPECT_EQ(RecordText(v->label), "APFSVOL");
+    EXPECT_EQ(v->totalSectors, i64(2097152));
+    EXPECT_EQ(enumerator.Uninit(), 0u);
+
+    // The driver's device listing shows it so.
+    const std::string driver = std::string(BRELVOX_BINARY_DIR) + "/tools/brelvox-scan";
+    if (!std::filesystem::exists(driver)) GTEST_SKIP() << driver << " is not built";
+    std::string out;
+    ASSERT_EQ(RunCommand(driver + " --list-devices 2>/dev/null", &out), 0);
+    const std::string line = "  volume " + name + "  number -1  start 0  1.1 GB  APFS  \"APFSVOL\"  name \"APFSVOL\"\n";
+    EXPECT_NE(out.find(line), std::string::npos) << out;
 }
 
 }  // namespace

@@ -172,26 +172,11 @@ protected:
     static constexpr tagGUIDSIGN kTag{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
     template <class Write>
     u32 WriteFrame(Write&& write) {
-        CRSData rs(RS_MODE_WRITE);
-        EXPECT_TRUE(rs.StartRS(path.c_str(), 1));
-        FILEHEADER h;
-        h.status = 1;
-        rs.WriteFileHeader(h);
-        rs.OpenFrame(kTag);
-        write(rs);
-        rs.CloseFrame();
-        rs.EndRS();
-        CRSData read(RS_MODE_READ);
-        read.StartRS(path.c_str(), 0);
-        read.OpenFrame(kTag);
-        return read.GetFrameSize();
+        return ntfstest::WriteFrame(path, kTag, write);
     }
     template <class Read>
     void ReadFrame(Read&& body) {
-        CRSData rs(RS_MODE_READ);
-        ASSERT_TRUE(rs.StartRS(path.c_str(), 0));
-        ASSERT_TRUE(rs.OpenFrame(kTag));
-        body(rs);
+        ASSERT_TRUE(ntfstest::ReadFrame(path, kTag, body));
     }
     testsupport::TempDir dir;
     std::string path = (dir / "saved.rs").string();

@@ -12,6 +12,9 @@
 
 #include "engine/Common/IQuickFileSystemSearchController.h"
 #include "engine/FATLib/FatTestSupport.h"
+#include "engine/FileArchive/RSData.h"
+#include "engine/NTFSLib/FileReaderEx.h"
+#include "engine/NTFSLib/NTFSFileNode.h"
 #include "engine/NTFSSearch/NTFSQuickSearch.h"
 #include "support/Fixtures.h"
 #include "support/RecordingProgress.h"
@@ -25,14 +28,16 @@ struct ImageCase {
 };
 inline constexpr ImageCase kImages[] = {{"ntfs512", 512}, {"ntfs4k", 4096}};
 
-// The unpacked image "<name>.img" of tests/fixtures/ntfs, made once per test program.
-inline std::filesystem::path Image(const std::string& name) {
+// The unpacked image "<name>.img" of tests/fixtures/<folder>, made once per test program.
+inline std::filesystem::path Image(const std::string& name, const std::string& folder = "ntfs") {
     static testsupport::TempDir dir;
     static std::map<std::string, std::filesystem::path> done;
-    auto it = done.find(name);
+    const std::string key = folder + "/" + name;
+    auto it = done.find(key);
     if (it != done.end()) return it->second;
-    auto path = testsupport::UnpackXz(testsupport::FixturePath("ntfs/" + name + ".img.xz"), dir.path());
-    done[name] = path;
+    std::filesystem::create_directories(dir / folder);
+    auto path = testsupport::UnpackXz(testsupport::FixturePath(key + ".img.xz"), dir / folder);
+    done[key] = path;
     return path;
 }
 
@@ -45,10 +50,10 @@ struct FlsEntry {
 
 // fls -r -p of a fixture, without the system files, the named streams and the orphan folder. A file
 // whose index entry stands but whose record is not in use ("r/-") counts as deleted.
-inline std::vector<FlsEntry> FlsListing(const std::string& name) {
+inline std::vector<FlsEntry> FlsListing(const std::string& name, const std::string& folder = "ntfs") {
     std::vector<FlsEntry> out;
     {
-        std::ifstream in(testsupport::FixturePath("ntfs/" + name + ".fls.txt"));
+        std::ifstream in(testsupport::FixturePath(folder + "/" + name + ".fls.txt"));
         std::string line;
         while (std::getline(in, line)) {
             const size_t tab = line.find('\t');
@@ -73,10 +78,11 @@ struct IcatEntry {
     i64 size = 0;
 };
 
-// path -> icat's bytes of every regular file.
-inline std::map<std::string, IcatEntry> IcatSums(const std::string& name) {
+// path -> icat's bytes of every regular file (of "<name>.icat.txt", or of another golden of that form).
+inline std::map<std::string, IcatEntry> IcatSums(const std::string& name, const std::string& folder = "ntfs",
+                                                 const std::string& suffix = ".icat.txt") {
     std::map<std::string, IcatEntry> out;
-    std::ifstream in(testsupport::FixturePath("ntfs/" + name + ".icat.txt"));
+    std::ifstream in(testsupport::FixturePath(folder + "/" + name + suffix));
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
@@ -91,8 +97,9 @@ inline std::map<std::string, IcatEntry> IcatSums(const std::string& name) {
 }
 
 // A copy of a fixture image with the named case of hostile.tsv applied, inside dir.
-inline std::filesystem::path PatchedImage(const std::string& caseName, const std::filesystem::path& dir) {
-    std::ifstream in(testsupport::FixturePath("ntfs/hostile.tsv"));
+inline std::filesystem::path PatchedImage(const std::string& caseName, const std::filesystem::path& dir,
+                                          const std::string& folder = "ntfs") {
+    std::ifstream in(testsupport::FixturePath(folder + "/hostile.tsv"));
     std::string line;
     std::getline(in, line);  // header
     std::filesystem::path target;
@@ -106,7 +113,7 @@ inline std::filesystem::path PatchedImage(const std::string& caseName, const std
         if (name != caseName) continue;
         if (target.empty()) {
             target = dir / (caseName + ".img");
-            std::filesystem::copy_file(Image(image.substr(0, image.size() - 4)), target,
+            std::filesystem::copy_file(Image(image.substr(0, image.size() - 4), folder), target,
                                        std::filesystem::copy_options::overwrite_existing);
         }
         std::string raw;
@@ -119,14 +126,55 @@ inline std::filesystem::path PatchedImage(const std::string& caseName, const std
 }
 
 // The case names of hostile.tsv, in order.
-inline std::vector<std::string> HostileCases() {
+inline std::vector<std::string> HostileCases(const std::string& folder = "ntfs") {
     std::vector<std::string> out;
-    std::ifstream in(testsupport::FixturePath("ntfs/hostile.tsv"));
+    std::ifstream in(testsupport::FixturePath(folder + "/hostile.tsv"));
     std::string line;
     std::getline(in, line);
     while (std::getline(in, line)) {
         const std::string name = line.substr(0, line.find('\t'));
         if (out.empty() || out.back() != name) out.push_back(name);
+    }
+    return out;
+}
+
+// One frame of a framed file written by write(CRSData&); the frame's size as read back.
+template <class Write>
+u32 WriteFrame(const std::string& path, const tagGUIDSIGN& tag, Write&& write) {
+    CRSData rs(RS_MODE_WRITE);
+    if (!rs.StartRS(path.c_str(), 1)) return 0;
+    FILEHEADER h;
+    h.status = 1;
+    rs.WriteFileHeader(h);
+    rs.OpenFrame(tag);
+    write(rs);
+    rs.CloseFrame();
+    rs.EndRS();
+    CRSData read(RS_MODE_READ);
+    read.StartRS(path.c_str(), 0);
+    read.OpenFrame(tag);
+    return read.GetFrameSize();
+}
+// Opens the frame again for read(CRSData&); false when it cannot be opened.
+template <class Read>
+bool ReadFrame(const std::string& path, const tagGUIDSIGN& tag, Read&& read) {
+    CRSData rs(RS_MODE_READ);
+    if (!rs.StartRS(path.c_str(), 0) || !rs.OpenFrame(tag)) return false;
+    read(rs);
+    return true;
+}
+
+// The bytes of a found file as CFileReaderEx reads them through its runs; a marker text when it fails.
+inline std::string ReadAll(IStorageDevice* device, CNTFSFileNode* node, i64 cluster0, u32 spc) {
+    CFileReaderEx reader;
+    if (!node || !reader.Open(device, node, cluster0, int(spc))) return "<not opened>";
+    std::string out;
+    std::vector<u8> chunk(5000);
+    for (i64 at = 0; at < node->GetFileSize();) {
+        int done = 0;
+        if (!reader.Read(at, chunk.data(), int(chunk.size()), done) || done <= 0) return "<read failed>";
+        out.append(reinterpret_cast<char*>(chunk.data()), size_t(done));
+        at += done;
     }
     return out;
 }

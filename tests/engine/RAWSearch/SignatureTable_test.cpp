@@ -78,7 +78,7 @@ TEST(SignatureTable, BuiltAnalysersAreRegisteredUnderTheirKeys) {
     EXPECT_EQ(map.count(Key4("\xFF\xD8\xFF\xEE")), 1u);
     EXPECT_EQ(map.count(Key4("\xC5\xD0\xD3\xC6")), 1u);
     EXPECT_NE(map.at(Key4("\xFF\xD8\xFF\xE0")), map.at(Key4("\xFF\xD8\xFF\xE1"))) << "one object per entry";
-    EXPECT_EQ(tables->GetAnalyserMultimap(1).count(Key2("%!")), 1u);
+    EXPECT_EQ(tables->GetAnalyserMultimap(1).count(Key2("%!")), 2u) << "the PDF and EPS analysers";
 }
 
 TEST(SignatureTable, ReinitReplacesSetZeroOnly) {

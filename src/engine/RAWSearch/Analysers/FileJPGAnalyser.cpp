@@ -51,20 +51,26 @@ int FileJPGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-void FileJPGAnalyser::ReadExif(RawFileBuffer& window, u64 offset, CRawFileInfo& info) {
+bool ReadExifBlock(RawFileBuffer& window, u64 offset, tag_ExifInfo& exif) {
+    exif = tag_ExifInfo{};
     // The segment's length field stands just before "Exif".
     unsigned char lengthBytes[2];
-    if (offset < 2 || !window.CopyOut(offset - 2, lengthBytes, 2)) return;
+    if (offset < 2 || !window.CopyOut(offset - 2, lengthBytes, 2)) return false;
     const u32 segmentLength = ByteReader(lengthBytes, sizeof(lengthBytes)).Be16(0).value_or(0);
-    if (segmentLength < 8) return;
+    if (segmentLength < 8) return false;
     // The bytes from "Exif" to the segment end, copied so the reader never runs past them.
     std::vector<unsigned char> block(segmentLength - 2);
-    if (!window.CopyOut(offset, block.data(), block.size())) return;
-    tag_ExifInfo exif{};
+    if (!window.CopyOut(offset, block.data(), block.size())) return false;
     SetExitInfo(&exif);
     const bool ok = EXIF_process_EXIF(nullptr, 0, block.data(), static_cast<unsigned>(block.size()));
     SetExitInfo(nullptr);
     (void)ok;  // fields read before an error are still used
+    return true;
+}
+
+void FileJPGAnalyser::ReadExif(RawFileBuffer& window, u64 offset, CRawFileInfo& info) {
+    tag_ExifInfo exif{};
+    if (!ReadExifBlock(window, offset, exif)) return;
     std::string model(exif.cameraModel, strnlen(exif.cameraModel, sizeof(exif.cameraModel)));
     std::string make(exif.cameraMake, strnlen(exif.cameraMake, sizeof(exif.cameraMake)));
     m_name = model.find('<') != std::string::npos ? CleanRawFileName(make) : model;

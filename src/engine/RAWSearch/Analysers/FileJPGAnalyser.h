@@ -7,6 +7,7 @@
 #include "engine/RAWSearch/Core/RawFileInfo.h"
 
 class RawFileBuffer;
+struct tag_ExifInfo;
 
 class FileJPGAnalyser : public IRawFileAnalyser {
 public:
@@ -36,6 +37,9 @@ private:
     std::string m_tagValue;
 };
 
+// Reads the Exif block whose "Exif" identifier lies at offset of the window (the APP1 length field
+// just before it) into exif; false when the segment cannot be read.
+bool ReadExifBlock(RawFileBuffer& window, u64 offset, tag_ExifInfo& exif);
 // 1 when the text holds a character other than letters, digits, space, ",", "-", ".", "@" and "_".
 int ApiIsInvalidCharInFileName(const std::string& text);
 // True when bytes 6-9 read "JFIF" or "Exif" without regard to case, or the file starts FF D8 FF DB/EE.

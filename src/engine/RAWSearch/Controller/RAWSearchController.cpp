@@ -28,22 +28,32 @@ bool ZeroWord(const unsigned char* p) {
     return v == 0;
 }
 
-// Zero bytes at the sector's end in whole 32-bit words, at most 32.
+// Zero bytes at the sector's end in whole 32-bit words, at most 32: most sectors end in data (one
+// load), a zero tail of 32 bytes is told by four.
 u32 TrailingZeroBytes(const unsigned char* sector, u32 sectorSize) {
-    u32 zero = 0;
-    while (zero < 32 && ZeroWord(sector + sectorSize - zero - 4)) zero += 4;
+    const unsigned char* end = sector + sectorSize;
+    if (!ZeroWord(end - 4)) return 0;
+    u64 tail[4];
+    memcpy(tail, end - 32, sizeof(tail));
+    if ((tail[0] | tail[1] | tail[2] | tail[3]) == 0) return 32;
+    u32 zero = 4;
+    while (zero < 32 && ZeroWord(end - zero - 4)) zero += 4;
     return zero;
 }
 
+// 64 bytes at a time, so that a sector with data stops at its first non-zero block.
 bool AllZero(const unsigned char* sector, u32 sectorSize) {
-    u64 acc = 0;
-    for (u32 i = 0; i < sectorSize; i += 8) {
-        u64 v;
-        memcpy(&v, sector + i, 8);
-        acc |= v;
+    for (u32 i = 0; i + 64 <= sectorSize; i += 64) {
+        u64 w[8];
+        memcpy(w, sector + i, sizeof(w));
+        if ((w[0] | w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) != 0) return false;
     }
-    return acc == 0;
+    return true;
 }
+
+// A list this short is asked directly at sectors that start with a zero word: asking it costs less
+// than proving the sector all zero (its analysers refuse such sectors in any case).
+constexpr size_t kShortList = 2;
 
 }  // namespace
 
@@ -182,6 +192,7 @@ void CRAWSearchController::AnalyzeSectors(i64 start, i64 count) {
     CRawFileInfo temp;
     CNotifyCenter& notify = CNotifyCenter::Instance();
     const bool listEmpty = m_lookup->ListEmpty();
+    const bool askListDirectly = m_lookup->ListSize() <= kShortList;
     for (i64 i = 0; i < count;) {
         const i64 s = start + i;
         if (useBitmap && m_bitmap->GetBit(s / scale) != 0) {
@@ -197,7 +208,11 @@ void CRAWSearchController::AnalyzeSectors(i64 start, i64 count) {
 
         CRawFileInfo* found = nullptr;
         // A sector starting with a zero word is offered only to the list; an all-zero one to nothing.
-        if (!zeroStart || (!listEmpty && !AllZero(p, m_sectorSize))) {
+        // Sectors that no table can claim are not looked up.
+        const bool ask = !zeroStart ? m_lookup->MayAccept(p)
+                                    : !listEmpty && m_lookup->ListMayAccept(p) &&
+                                          (askListDirectly || !AllZero(p, m_sectorSize));
+        if (ask) {
             IRawFileAnalyser* analyser = m_lookup->Find(p, temp, m_sectorSize, s, ctx.bufferStartSector,
                                                         ctx.blockEndSector, false);
             if (analyser != nullptr) {

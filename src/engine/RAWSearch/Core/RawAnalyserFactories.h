@@ -6,3 +6,22 @@ class IRawFileAnalyser;
 
 IRawFileAnalyser* CreateJpegAnalyzer();
 IRawFileAnalyser* CreateEPSAnalyser();
+// Pictures and camera raws.
+IRawFileAnalyser* CreateTiffAnalyzer();
+IRawFileAnalyser* CreateCRWAnalyser();
+IRawFileAnalyser* CreateX3FAnalyser();
+IRawFileAnalyser* CreateGifAnalyser();
+IRawFileAnalyser* CreatePNGAnalyser();
+IRawFileAnalyser* CreatePSDAnalyser();
+IRawFileAnalyser* CreatePSPAnalyser();
+IRawFileAnalyser* CreateWpgAnalyser();
+IRawFileAnalyser* CreateFileWMFAnalyser();
+IRawFileAnalyser* CreateFileICOAnalyser();
+IRawFileAnalyser* CreateFileMRWAnalyser();
+IRawFileAnalyser* CreateFileICNSAnalyser();
+IRawFileAnalyser* CreateFileBMPAnalyser();
+IRawFileAnalyser* CreateFileEMFAnalyser();
+// Office documents: OLE compound files, ZIP archives and ZIP-based documents, PDF.
+IRawFileAnalyser* CreateFileOLEAnalyser();
+IRawFileAnalyser* CreateFileZIPAnalyser();
+IRawFileAnalyser* CreatePdfAnalyzer();

@@ -7,13 +7,20 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
     : m_map(map), m_multimap(multimap), m_list(list), m_prefixes(std::make_unique<std::bitset<65536>>()) {
     for (const auto& entry : m_map) m_prefixes->set(entry.first & 0xFFFF);
     for (const auto& entry : m_multimap) m_prefixes->set(entry.first);
+    for (IRawFileAnalyser* analyser : m_list) {
+        ListEntry entry{analyser, false, 0, 0};
+        u32 value = 0;
+        entry.hasWord = analyser->GetRequiredWord(entry.offset, value) && entry.offset <= 512 - 4;
+        entry.hostValue = std::endian::native == std::endian::little ? value : __builtin_bswap32(value);
+        m_listEntries.push_back(entry);
+    }
 }
 
 namespace {
 
 int Ask(IRawFileAnalyser* analyser, unsigned char* sector, CRawFileInfo& info, long long sectorSize,
         long long sectorNumber, long long bufferStartSector, long long blockEndSector) {
-    info = CRawFileInfo();
+    info.Reset();
     if (ISpecialRawFileAnalyser* special = analyser->GetSpecialRawFile()) {
         return special->AnalyseBufferEx(sector, info, sectorSize, sectorNumber, bufferStartSector, blockEndSector) != 0
                    ? 1
@@ -42,9 +49,14 @@ IRawFileAnalyser* RawAnalyserLookup::Find(unsigned char* sector, CRawFileInfo& i
         }
     }
     if (sectorAllZero) return nullptr;
-    for (IRawFileAnalyser* analyser : m_list) {
-        info = CRawFileInfo();
-        if (analyser->AnalyseBuffer(sector, info) != 0) return analyser;
+    for (const ListEntry& entry : m_listEntries) {
+        if (entry.hasWord) {
+            u32 word;
+            memcpy(&word, sector + entry.offset, sizeof(word));
+            if (word != entry.hostValue) continue;
+        }
+        info.Reset();
+        if (entry.analyser->AnalyseBuffer(sector, info) != 0) return entry.analyser;
     }
     return nullptr;
 }

@@ -1,5 +1,6 @@
 #include "engine/RAWSearch/Core/RawFileAnalyserListSingle.h"
 
+#include "engine/RAWSearch/Core/RawAnalyserFactories.h"
 #include "engine/RAWSearch/Core/RawFileInfo.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
@@ -85,7 +86,7 @@ void CRawFileAnalyserListSingle::CraetePartRawFileAnalyser(RAW_FILE_TYPE type, R
         RAW_FILE_TYPE type;
         IRawFileAnalyser* (*create)();
     };
-    static constexpr PartRow kRows[] = {{26, nullptr}, {36, nullptr}, {116, nullptr}};
+    static constexpr PartRow kRows[] = {{26, CreateFileEMFAnalyser}, {36, nullptr}, {116, nullptr}};
     for (const PartRow& row : kRows) {
         if (row.type == type && row.create != nullptr) list.push_back(row.create());
     }

@@ -27,12 +27,20 @@ unsigned char* RawFileBuffer::GetRawFileBuffer(unsigned long long offset) {
         m_area.assign(size_t{kWindowSectors + 1} * m_sectorSize, 0);
         const u64 first = m_startSector + static_cast<u64>(window) * kWindowSectors;
         if (m_device->ReadSector(m_area.data(), static_cast<i64>(first), kWindowSectors + 1) == 0) {
-            // Near the device end: read what is left of it.
-            const i64 total = m_device->GetTotalSectors();
-            if (total <= static_cast<i64>(first)) return nullptr;
-            const i64 left = std::min<i64>(total - static_cast<i64>(first), kWindowSectors + 1);
+            // Near the device end: read what is left of it, sector by sector (a device read through the
+            // search's look-back ring counts only the sectors of the ring as its own).
             std::fill(m_area.begin(), m_area.end(), 0);
-            if (m_device->ReadSector(m_area.data(), static_cast<i64>(first), left) == 0) return nullptr;
+            u32 read = 0;
+            while (read < kWindowSectors + 1 &&
+                   m_device->ReadSector(m_area.data() + size_t{read} * m_sectorSize, static_cast<i64>(first + read), 1) != 0) {
+                ++read;
+            }
+            // A sector that cannot be read before the end of the device fails the window, as before.
+            unsigned char probe[kRawMaxSectorSize];
+            if (read == 0 || (read < kWindowSectors &&
+                              m_device->ReadSector(probe, static_cast<i64>(first + kWindowSectors), 1) != 0)) {
+                return nullptr;
+            }
         }
         m_window = window;
     }

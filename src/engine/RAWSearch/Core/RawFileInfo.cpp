@@ -11,6 +11,18 @@ std::string CleanRawFileName(std::string text) {
     return text;
 }
 
+void CRawFileInfo::Reset() {
+    m_startSector = 0;
+    m_size = 0;
+    m_type = 0;
+    m_analyserType = 0xFFFF;
+    m_analyser = nullptr;
+    if (!m_name.empty()) m_name.clear();
+    if (!m_time.empty()) m_time.clear();
+    m_tagKind = RAW_TAG_NONE;
+    if (!m_tagValue.empty()) m_tagValue.clear();
+}
+
 void CRawFileInfo::GetRawFileTagAndValue(RAW_FILE_TAG& kind, std::string& value) const {
     kind = m_tagKind;
     value = CleanRawFileName(m_tagValue);

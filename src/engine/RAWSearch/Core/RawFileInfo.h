@@ -44,6 +44,10 @@ public:
         return RAW_SIZE_CONTINUE;
     }
 
+    // Back to the state of a new record, without allocating (the lookup clears its scratch record so
+    // before each analyser it asks).
+    void Reset();
+
     void GetRawFileTagAndValue(RAW_FILE_TAG& kind, std::string& value) const;
     void SetRawFileTagAndValue(RAW_FILE_TAG kind, std::string value);
     void SetRawFileName(std::string name);
@@ -89,6 +93,9 @@ public:
     virtual std::string GetRawFileTime() { return {}; }
     virtual CRawFileInfo* CreateRawFileInfo() { return new CRawFileInfo(); }
     virtual ISpecialRawFileAnalyser* GetSpecialRawFile() { return nullptr; }
+    // A 32-bit word (little-endian, at offset, within the first 512 bytes) without which AnalyseBuffer
+    // refuses a sector, so that the list lookup can turn sectors away without asking; false for none.
+    virtual bool GetRequiredWord(u32& offset, u32& value) const { return false; }
     // Clears what the analyser keeps about a file it is following (such as "a stream is being
     // followed, do not start another"); the search calls it when a search starts and when it gives up
     // one of the analyser's files, so no stale state outlives its file.

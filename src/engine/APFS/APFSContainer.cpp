@@ -1,0 +1,599 @@
+#include "engine/APFS/APFSContainer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "engine/APFS/APFSDelegate.h"
+#include "engine/APFS/APFSFileNode.h"
+#include "engine/APFS/APFSLayout.h"
+#include "engine/APFS/APFSObject.h"
+#include "engine/Utility/IDataRunList.h"
+
+namespace {
+
+constexpr u64 kNoKey = APFSFileNode::kNoKey;
+// The nearest-candidate search starts with a window of this many blocks; a candidate as large as
+// the window widens it to its own size plus the margin.
+constexpr u64 kInitialWindow = 4096;
+constexpr u64 kWindowMargin = 256;
+// Object numbers below this (the root folder and its parents) match whatever the name says.
+constexpr u64 kSpecialObjects = 5;
+constexpr u64 kRootFolderId = 2;
+constexpr int kMaxFormattedName = 2000;
+constexpr int kMaxContainerName = 4095;
+constexpr int kOddObjectMapMessage = 225;
+
+// The absolute difference of two block positions taken as 32-bit numbers.
+u64 Distance(u64 a, u64 b) {
+    const i64 d = static_cast<i64>(static_cast<u32>(a)) - static_cast<i64>(static_cast<u32>(b));
+    return static_cast<u64>(d < 0 ? -d : d);
+}
+
+std::string TextOf(const std::string& bytes) {
+    return std::string(bytes.c_str());
+}
+
+// The number of a name read with the pattern "0x%lld-dead" (a decimal number after "0x"; what
+// follows it is not tested), clamped to the range of a long long.
+bool DeadNumber(const std::string& name, long long* number) {
+    const char* text = name.c_str();
+    if (std::strncmp(text, "0x", 2) != 0) return false;
+    char* end = nullptr;
+    *number = std::strtoll(text + 2, &end, 10);
+    return end != text + 2;
+}
+
+}  // namespace
+
+APFSContainer::APFSContainer(APFSDelegate* delegate, int index, u64 startSector)
+    : m_delegate(delegate), m_index(index), m_startSector(startSector) {
+    UpdateGeometry();
+}
+
+APFSContainer::~APFSContainer() {
+    // Only the nodes nobody took: accepted ones are the builder's and may be gone already.
+    for (APFSFileNode* node : m_owned) delete node;
+}
+
+bool APFSContainer::IsPlausibleTime(u64 nanoseconds) {
+    return nanoseconds - kPlausibleTimeStart < kPlausibleTimeSpan;
+}
+
+void APFSContainer::SetSectorSize(int sectorSize) {
+    if (sectorSize < 512 || sectorSize > (1 << 20)) return;
+    m_sectorSize = sectorSize;
+    UpdateGeometry();
+}
+
+void APFSContainer::UpdateGeometry() {
+    u64 byte = 0;
+    m_startBlock = __builtin_mul_overflow(m_startSector, u64(m_sectorSize), &byte) ? 0 : byte / m_blockSize;
+}
+
+void APFSContainer::SetVolumeOnly(u64 deviceSectors) {
+    m_sectorCount = deviceSectors;
+    u64 bytes = 0;
+    m_blockCount = __builtin_mul_overflow(deviceSectors, u64(m_sectorSize), &bytes)
+                       ? std::numeric_limits<u64>::max() / m_blockSize
+                       : bytes / m_blockSize;
+}
+
+bool APFSContainer::ReadBlock(u64 block, std::vector<u8>& out) {
+    out.assign(apfs::kBlockSize, 0);
+    return m_delegate && m_delegate->ReadBlocks(this, block, static_cast<i32>(apfs::kBlockSize), out.data()) != 0;
+}
+
+int APFSContainer::WalkContainer() {
+    std::vector<u8> superblock;
+    if (!ReadBlock(0, superblock)) return -1;
+    ByteReader view(superblock.data(), superblock.size());
+    // Every address of the search is computed with 4096-byte blocks: other sizes are refused.
+    if (view.Le32(apfs::nx::kBlockSize) != apfs::kBlockSize || !apfs::IsPlausibleObject(view)) return -2;
+    m_blockSize = apfs::kBlockSize;
+    m_blockCount = view.Le64(apfs::nx::kBlockCount).value_or(0);
+    UpdateGeometry();
+    u64 bytes = 0;
+    m_sectorCount = __builtin_mul_overflow(m_blockCount, u64(m_blockSize), &bytes) ? std::numeric_limits<u64>::max()
+                                                                                   : bytes / u64(m_sectorSize);
+    view.CopyTo(apfs::nx::kUuid, m_uuid.data(), m_uuid.size());
+
+    // The superblock chain: each one's descriptor index names the next (an odd rule, kept), at most
+    // 32 of them, ending at the first block met again.
+    std::vector<u64> objectMaps;
+    std::set<u64> seen;
+    for (int step = 0; step < kMaxSuperblocks; ++step) {
+        objectMaps.push_back(view.Le64(apfs::nx::kOmapOid).value_or(0));
+        const u64 next = view.Le32(apfs::nx::kDescriptorIndex).value_or(0);
+        if (!seen.insert(next).second) break;
+        if (!ReadBlock(next, superblock)) break;
+    }
+    for (u64 address : objectMaps) {
+        if (m_delegate && !m_delegate->ContinueScan()) break;
+        WalkObjectMap(address);
+    }
+    return 0;
+}
+
+void APFSContainer::WalkObjectMap(u64 address) {
+    std::vector<u8> block;
+    if (!ReadBlock(address, block)) return;
+    const u64 treeAddress = ByteReader(block.data(), block.size()).Le64(apfs::omap::kTreeOid).value_or(0);
+    if (!ReadBlock(treeAddress, block)) return;
+    const ByteReader root(block.data(), block.size());
+    if (root.Le16(apfs::obj::kSubtype) != apfs::obj::kObjectMap) return;
+    const u32 count = std::min(root.Le32(apfs::btn::kKeyCount).value_or(0), apfs::btn::kMaxEntries);
+    std::vector<u8> volume;
+    for (u32 i = 0; i < count; ++i) {
+        if (m_delegate && !m_delegate->ContinueScan()) return;
+        const auto v = root.Le16(apfs::btn::kToc + i * apfs::btn::kFixedEntrySize + 2);
+        if (!v || static_cast<u32>(m_blockSize - 41 - *v) > 4094) break;
+        // The root's value area ends 40 bytes before the block end; the address is the value's second field.
+        const u64 address = root.Le64(m_blockSize - *v - 32).value_or(0);
+        if (address == 0 || address >= m_blockCount) continue;
+        if (!ReadBlock(address, volume)) continue;
+        const ByteReader view(volume.data(), volume.size());
+        if (apfs::IsPlausibleObject(view)) TakeVolume(view);
+    }
+    m_walked = true;
+}
+
+void APFSContainer::TakeVolume(ByteReader volume) {
+    if (m_name.empty()) {
+        char text[kMaxContainerName + 1] = {};
+        const std::string name = apfs::FieldText(volume, apfs::apsb::kVolumeName, apfs::apsb::kVolumeNameSize);
+        std::snprintf(text, sizeof text, "%s_%d", name.c_str(), m_index);
+        m_name = text;
+    }
+    std::vector<u8> block;
+    if (!ReadBlock(volume.Le64(apfs::apsb::kOmapOid).value_or(0), block)) return;
+    WalkTree(ByteReader(block.data(), block.size()).Le64(apfs::omap::kTreeOid).value_or(0));
+}
+
+int APFSContainer::WalkVolume(u64 block) {
+    std::vector<u8> bytes;
+    if (!ReadBlock(block, bytes)) return -1;
+    const ByteReader view(bytes.data(), bytes.size());
+    if (!apfs::IsPlausibleObject(view)) return -2;
+    TakeVolume(view);
+    return 0;
+}
+
+void APFSContainer::Queue(std::deque<u64>& queue, std::optional<u64> block) const {
+    // Blocks past the container's end are not its own; a runaway queue is cut.
+    if (!block || *block == 0 || *block >= m_blockCount || queue.size() >= kMaxQueuedBlocks) return;
+    queue.push_back(*block);
+}
+
+void APFSContainer::WalkTree(u64 root) {
+    std::deque<u64> queue;
+    Queue(queue, root);
+    std::vector<u8> block;
+    while (!queue.empty() && (!m_delegate || m_delegate->ContinueScan())) {
+        const u64 number = queue.front();
+        queue.pop_front();
+        if (!m_visited.insert(number).second) continue;
+        if (!ReadBlock(number, block)) continue;
+        const ByteReader view(block.data(), block.size());
+        if (!apfs::IsPlausibleObject(view)) continue;
+        const u16 subtype = view.Le16(apfs::obj::kSubtype).value_or(0);
+        if (subtype == apfs::obj::kFileSystemTree) {
+            ReadRecords(view, number);
+        } else if (subtype == apfs::obj::kObjectMap) {
+            QueueObjectMapChildren(view, queue);
+        }
+    }
+}
+
+void APFSContainer::QueueObjectMapChildren(ByteReader node, std::deque<u64>& queue) {
+    const u16 flags = node.Le16(apfs::btn::kFlags).value_or(0);
+    const u32 count = std::min(node.Le32(apfs::btn::kKeyCount).value_or(0), apfs::btn::kMaxEntries);
+    const size_t keyArea = apfs::btn::kToc + node.Le16(apfs::btn::kTableSpaceLength).value_or(0);
+    const i64 blockSize = m_blockSize;
+    switch (flags) {
+        case apfs::btn::kFixedIndex:
+        case apfs::btn::kFixedRootIndex:
+            for (u32 i = 0; i < count; ++i) {
+                const size_t entry = apfs::btn::kToc + i * apfs::btn::kFixedEntrySize;
+                const auto k = node.Le16(entry);
+                const auto v = node.Le16(entry + 2);
+                if (!k || !v) break;
+                const i64 value =
+                    blockSize - *v - (flags == apfs::btn::kFixedRootIndex ? i64(apfs::btn::kInfoSize) : 0);
+                if (value >= 1 && value < blockSize && keyArea + *k < size_t(blockSize))
+                    Queue(queue, node.Le64(static_cast<size_t>(value)));
+            }
+            break;
+        case apfs::btn::kFixedLeaf: {
+            // Leaf slots hold 16-byte values; only plain mappings (flags 0, size 4096) are followed.
+            const size_t firstKey = keyArea + node.Le16(apfs::btn::kToc).value_or(0);
+            if (firstKey >= size_t(blockSize)) break;
+            for (i64 at = blockSize - i64(apfs::omap::kSlotSize); at > i64(firstKey); at -= apfs::omap::kSlotSize) {
+                if (node.Le64(size_t(at)) == apfs::omap::kPlainValueHead) Queue(queue, node.Le64(size_t(at) + 8));
+            }
+            break;
+        }
+        case apfs::btn::kFixedRootLeaf:
+            for (u32 i = 0; i < count; ++i) {
+                const auto v = node.Le16(apfs::btn::kToc + i * apfs::btn::kFixedEntrySize + 2);
+                if (!v) break;
+                const i64 o = blockSize - *v;
+                if (o < 41 || o > 4135) break;
+                Queue(queue, node.Le64(static_cast<size_t>(o - 32)));
+            }
+            break;
+        default:
+            std::printf("!!!!Please notify to Watch this%d.!!!!\n", kOddObjectMapMessage);
+            break;
+    }
+}
+
+void APFSContainer::AnalyzeBlock(u64 sector, u64 deviceBlock, const u8* block) {
+    if (!block) return;
+    const ByteReader view(block, apfs::kBlockSize);
+    const u64 oid = view.Le64(apfs::obj::kOid).value_or(0);
+    if (m_index != 0 && !(sector - m_startSector <= m_sectorCount && oid <= m_blockCount)) return;
+    const u64 relative = deviceBlock - m_startBlock;
+    if (view.Le16(apfs::obj::kTypeFlags) == apfs::obj::kPhysical && oid != relative) return;
+    if (oid == 0 || oid >= m_blockCount) return;
+    if (view.Le16(apfs::obj::kType) != apfs::obj::kBtreeNode ||
+        view.Le16(apfs::obj::kSubtype) != apfs::obj::kFileSystemTree)
+        return;
+    if (m_visited.count(relative) != 0) return;
+    if (view.Le32(apfs::btn::kKeyCount).value_or(apfs::btn::kMaxEntries) >= apfs::btn::kMaxEntries) return;
+    ReadRecords(view, deviceBlock);
+}
+
+void APFSContainer::ReadRecords(ByteReader node, u64 position) {
+    const u16 flags = node.Le16(apfs::btn::kFlags).value_or(0);
+    const u32 count = std::min(node.Le32(apfs::btn::kKeyCount).value_or(0), apfs::btn::kMaxEntries);
+    const size_t keyArea = apfs::btn::kToc + node.Le16(apfs::btn::kTableSpaceLength).value_or(0);
+    // A root node ends with its B-tree information: the value area stops before it.
+    const i64 valueEnd = i64(m_blockSize) - ((flags == apfs::btn::kRoot || flags == apfs::btn::kRootLeaf) ? 40 : 0);
+    for (u32 i = 0; i < count; ++i) {
+        if (m_delegate && !m_delegate->ContinueScan()) return;
+        const size_t entry = apfs::btn::kToc + i * apfs::btn::kVariableEntrySize;
+        const auto keyOffset = node.Le16(entry);
+        const auto keyLength = node.Le16(entry + 2);
+        const auto valueOffset = node.Le16(entry + 4);
+        const auto valueLength = node.Le16(entry + 6);
+        if (!keyOffset || !keyLength || !valueOffset || !valueLength) break;
+        const i64 valueAt = valueEnd - *valueOffset;
+        if (valueAt < 1 || valueAt >= i64(m_blockSize) || valueAt + *valueLength > valueEnd) continue;
+        const auto key = node.Sub(keyArea + *keyOffset, *keyLength);
+        const auto value = node.Sub(static_cast<size_t>(valueAt), *valueLength);
+        if (!key || !value) continue;
+        const auto kind = key->U8(7);
+        if (!kind) continue;
+        if (*kind == apfs::rec::kInode && value->size() >= apfs::inode::kMinValue) {
+            TakeInode(*value, position);
+        } else if (*kind == apfs::rec::kFileExtent && value->size() >= apfs::extent::kMinValue &&
+                   key->size() >= apfs::extent::kKeySize) {
+            TakeExtent(*key, *value, position);
+        } else if (*kind == apfs::rec::kDirectory && value->size() >= apfs::drec::kMinValue &&
+                   key->size() >= apfs::drec::kKeyName) {
+            TakeDirectory(*key, *value, position);
+        }
+    }
+}
+
+void APFSContainer::TakeInode(ByteReader value, u64 position) {
+    // Extended fields: descriptors, then their data, each rounded up to 8 bytes, all inside the value.
+    const u16 fields = value.Le16(apfs::inode::kFieldCount).value_or(0);
+    size_t data = apfs::inode::kFieldDescriptors + size_t(fields) * apfs::inode::kDescriptorSize;
+    u64 dataSize = 0;
+    std::string rawName;
+    bool named = false;
+    for (u32 i = 0; i < fields && i < apfs::inode::kMaxFields; ++i) {
+        const size_t descriptor = apfs::inode::kFieldDescriptors + i * apfs::inode::kDescriptorSize;
+        const auto head = value.Le16(descriptor);
+        const auto size = value.Le16(descriptor + apfs::inode::kDescriptorSizeField);
+        if (!head || !size || !value.Has(data, *size)) break;
+        if (*head == apfs::inode::kDataStreamField) {
+            dataSize = value.Le64(data).value_or(0);
+        } else if (*head == apfs::inode::kNameField) {
+            const size_t length = *size & apfs::drec::kNameLengthMask;
+            rawName.assign(reinterpret_cast<const char*>(value.data()) + data, length);
+            named = true;
+        }
+        data += (size_t(*size) + 7) & ~size_t{7};
+    }
+    const auto* nameBytes = reinterpret_cast<const u8*>(rawName.data());
+    if (!named || rawName.empty() || !APFSFileNode::NameFilter(nameBytes, rawName.size())) return;
+
+    const u64 parentKey = KeyOf(value.Le64(apfs::inode::kParentId).value_or(0));
+    const u64 objectKey = KeyOf(value.Le64(apfs::inode::kPrivateId).value_or(0) & apfs::rec::kIdMask);
+    const bool folder = (value.Le16(apfs::inode::kMode).value_or(0) & apfs::inode::kModeFolder) != 0;
+    const u64 created = value.Le64(apfs::inode::kCreationTime).value_or(0);
+    const u64 modified = value.Le64(apfs::inode::kModificationTime).value_or(0);
+    const u64 changed = value.Le64(apfs::inode::kChangeTime).value_or(0);
+    const u64 accessed = value.Le64(apfs::inode::kAccessTime).value_or(0);
+
+    Record record{Kind::Inode, objectKey, parentKey, rawName, APFSFileNode::NameRule(nameBytes, rawName.size()),
+                  created,     folder,    position};
+    APFSFileNode* node = FindOrCreate(folder ? m_folders : m_files, record);
+    if (!node) return;
+    // A file met after the walk keeps its parent for the flush, where the nearest folder is known.
+    if (!(!folder && m_walked) && !node->IsPublished() && !node->GetParentFolder() && parentKey != kNoKey)
+        AttachToParent(node, parentKey, position);
+
+    u64 creation = 0;
+    for (u64 t : {created, modified, changed}) {
+        if (IsPlausibleTime(t)) {
+            creation = t;
+            break;
+        }
+    }
+    if (dataSize != 0 && (node->GetSize() == 0 || (node->GetNameBytes() == record.name &&
+                                                   node->GetCreationNs() == creation && node->GetSize() < dataSize)))
+        node->SetSize(dataSize);
+    if (!node->HasName()) node->SetName(nameBytes, rawName.size());
+    if (node->GetCreationNs() == 0) node->SetTimes(creation, changed, accessed);
+    PublishOrKeep(node);
+}
+
+void APFSContainer::TakeExtent(ByteReader key, ByteReader value, u64 position) {
+    const u64 objectKey = KeyOf(key.Le64(0).value_or(0) & apfs::rec::kIdMask);
+    const u64 logical = key.Le64(apfs::extent::kKeyLogicalOffset).value_or(0);
+    const u64 length = value.Le64(apfs::extent::kLengthAndFlags).value_or(0) & apfs::extent::kLengthMask;
+    const u64 physical = value.Le64(apfs::extent::kPhysicalBlock).value_or(0);
+    const u64 sectorSize = static_cast<u64>(m_sectorSize);
+    // Block 0 stands for a hole: no place on the device, read as zeros. An extent reaching past the
+    // container is not its own (and its length would blow the file's size up).
+    const u64 blocks = length / m_blockSize + (length % m_blockSize ? 1 : 0);
+    i64 start = -1;
+    if (physical != 0) {
+        u64 byte = 0;
+        if (physical >= m_blockCount || blocks > m_blockCount - physical ||
+            __builtin_mul_overflow(physical, u64(m_blockSize), &byte) || byte / sectorSize > u64(INT64_MAX))
+            return;
+        start = static_cast<i64>(byte / sectorSize);
+    } else if (blocks > m_blockCount) {
+        return;
+    }
+    Record record{Kind::Extent, objectKey, kNoKey, {}, {}, 0, false, position};
+    APFSFileNode* node = FindOrCreate(m_files, record);
+    if (!node) return;
+    node->AddExtent(start, length / sectorSize + (length % sectorSize ? 1 : 0), static_cast<u32>(sectorSize), logical);
+    PublishOrKeep(node);
+}
+
+void APFSContainer::TakeDirectory(ByteReader key, ByteReader value, u64 position) {
+    const size_t nameLength = key.Le32(apfs::drec::kKeyNameLength).value_or(0) & apfs::drec::kNameLengthMask;
+    // The name must lie inside its key (and so inside the block).
+    const auto name = key.Bytes(apfs::drec::kKeyName, nameLength);
+    if (!name || !APFSFileNode::NameFilter(name->data(), name->size())) return;
+    const u64 fileId = value.Le64(apfs::drec::kFileId).value_or(0);
+    const u64 dateAdded = value.Le64(apfs::drec::kDateAdded).value_or(0);
+    const bool folder = value.Le16(apfs::drec::kType) == apfs::drec::kTypeFolder;
+    const u64 objectKey = KeyOf(fileId);
+    const u64 parentKey = KeyOf(static_cast<u32>(key.Le64(0).value_or(0)));
+
+    std::string rawName(reinterpret_cast<const char*>(name->data()), name->size());
+    Record record{Kind::Directory, objectKey, parentKey, rawName, APFSFileNode::NameRule(name->data(), name->size()),
+                  dateAdded,       folder,    position};
+    APFSFileNode* node = FindOrCreate(folder ? m_folders : m_files, record);
+    if (!node) return;
+    if (folder && !node->IsPublished() && !node->GetParentFolder() && parentKey != kNoKey)
+        AttachToParent(node, parentKey, position);
+    if (m_index == 0 || fileId != kRootFolderId) {
+        if (!node->HasName()) {
+            node->SetFolderFlag(folder);
+            node->SetName(name->data(), name->size());
+            node->SetTimes(dateAdded, dateAdded, node->GetAccessNs());
+        }
+    } else {
+        // The root folder of a later container: a folder under the search's root, named after it.
+        node->SetParentNodeID(kRootFolderId);
+        if (!m_name.empty()) {
+            const std::string named = m_name + '\0';
+            node->SetName(reinterpret_cast<const u8*>(named.data()), named.size());
+        }
+    }
+    PublishOrKeep(node);
+}
+
+APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
+    const auto [first, last] = map.equal_range(record.key);
+    const std::string recordText = TextOf(record.name);
+    for (auto it = first; it != last; ++it) {
+        APFSFileNode* candidate = it->second;
+        if (candidate->GetParentKey() != record.parentKey) continue;
+        const bool special = (record.key & 0xFFFFFFFFULL) < kSpecialObjects;
+        if (special ||
+            (!recordText.empty() && recordText.find(TextOf(candidate->GetNameBytes())) != std::string::npos)) {
+            candidate->SetLastSeen(record.position);
+            return candidate;
+        }
+    }
+    // No match: the candidate nearest to where the record lies (or with the record's time).
+    u64 window = kInitialWindow;
+    APFSFileNode* best = nullptr;
+    APFSFileNode* lastLooked = nullptr;
+    for (auto it = first; it != last; ++it) {
+        APFSFileNode* candidate = it->second;
+        lastLooked = candidate;
+        const u64 blocks = candidate->GetSize() / apfs::kBlockSize;
+        if (window > kWindowMargin && blocks > window - kWindowMargin) window = blocks + kWindowMargin;
+        const u64 d = Distance(record.position, candidate->GetLastSeen());
+        if (d < window) {
+            best = candidate;
+            window = d;
+        }
+        if (record.time != 0 && candidate->GetCreationNs() == record.time) {
+            best = candidate;
+            window = d;
+        }
+    }
+    if (record.kind == Kind::Extent) {
+        if (best) {
+            best->SetLastSeen(record.position);
+            return best;
+        }
+    } else if (!record.folder && best && best->GetParentKey() == kNoKey) {
+        best->SetParentKey(record.parentKey);
+        best->SetParentNodeID(static_cast<i64>(record.parentKey));
+        best->SetLastSeen(record.position);
+        return best;
+    }
+    return NewNode(map, record, first != last, best, lastLooked);
+}
+
+APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool keyTaken, APFSFileNode* best,
+                                     APFSFileNode* last) {
+    auto* node = new (std::nothrow) APFSFileNode();
+    if (!node) return nullptr;
+    node->SetSerial(m_nextSerial++);
+    node->SetBelongedPartition(static_cast<u16>(m_index));
+    if (record.kind != Kind::Extent) node->SetFolderFlag(record.folder);
+    // A second node of one key gets an ID of its own, the same in every run.
+    node->SetNodeID(keyTaken ? DuplicateId() : static_cast<i64>(record.key));
+    if (record.kind == Kind::Extent) {
+        node->SetParentNodeID(-1);
+        node->SetParentKey(kNoKey);
+    } else {
+        node->SetParentNodeID(static_cast<i64>(record.parentKey));
+        node->SetParentKey(record.parentKey);
+    }
+    node->SetLastSeen(record.position);
+    node->SetObjectKey(record.key);
+    if (record.kind != Kind::Extent) {
+        std::string name = record.rawName;
+        long long number = 0;
+        if (best && DeadNumber(name, &number)) {
+            char text[kMaxFormattedName + 1] = {};
+            std::snprintf(text, sizeof text, "%s-%lld", best->GetFileName(), number);
+            name.assign(text, std::char_traits<char>::length(text) + 1);
+        }
+        node->SetName(reinterpret_cast<const u8*>(name.data()), name.size());
+    }
+    if (m_index != 0 || m_walked) node->MarkDeleted();
+    if (last && last->GetDataRunList()) node->SetDataRunList(last->GetDataRunList()->Clone());
+    map.emplace(record.key, node);
+    if (&map == &m_folders) m_newFolders.insert(record.key);
+    m_owned.insert(node);
+    return node;
+}
+
+i64 APFSContainer::DuplicateId() {
+    // The low half keeps its top bit set: never 1, which a parent ID would turn into the root's parent.
+    const u64 low = kDuplicateIdLowBit | (++m_duplicates & (kDuplicateIdLowBit - 1));
+    return static_cast<i64>(kDuplicateIdBase | (u64(u16(m_index)) << 32) | low);
+}
+
+APFSFileNode* APFSContainer::NearestFolder(u64 key, u64 position) const {
+    APFSFileNode* nearest = nullptr;
+    u64 best = 0;
+    const auto [first, last] = m_folders.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+        const u64 d = Distance(position, it->second->GetLastSeen());
+        if (!nearest || d < best) {
+            nearest = it->second;
+            best = d;
+        }
+    }
+    return nearest;
+}
+
+void APFSContainer::AttachToParent(APFSFileNode* node, u64 parentKey, u64 position) {
+    node->SetParentKey(parentKey);
+    if (APFSFileNode* folder = NearestFolder(parentKey, position)) {
+        APFSFileNode::AttachChild(folder, node);
+    } else {
+        node->SetParentNodeID(static_cast<i64>(parentKey));
+    }
+}
+
+void APFSContainer::PublishOrKeep(APFSFileNode* node) {
+    if (node->IsPublished()) return;
+    const u64 serial = node->GetSerial();
+    if (node->IsReady(false)) {
+        Publish(node);
+    } else if (node->MayBecomeReady()) {
+        m_pending[serial] = node;
+        m_fresh.insert(serial);
+    } else {
+        // Without a name, or a file without a creation time: only another record can change that, so
+        // the flushes do not walk it.
+        Forget(serial);
+    }
+}
+
+void APFSContainer::Forget(u64 serial) {
+    m_pending.erase(serial);
+    m_fresh.erase(serial);
+    StopWaiting(serial);
+}
+
+void APFSContainer::StopWaiting(u64 serial) {
+    const auto on = m_waitingOn.find(serial);
+    if (on == m_waitingOn.end()) return;
+    const auto waiting = m_waiting.find(on->second);
+    if (waiting != m_waiting.end()) {
+        waiting->second.erase(serial);
+        if (waiting->second.empty()) m_waiting.erase(waiting);
+    }
+    m_waitingOn.erase(on);
+}
+
+void APFSContainer::Publish(APFSFileNode* node) {
+    Forget(node->GetSerial());
+    node->MarkPublished();
+    if (m_delegate && m_delegate->PublishNode(node)) m_owned.erase(node);
+}
+
+void APFSContainer::Flush(i64 position) {
+    const bool final = position == -1;
+    // Every pending node at the end. Before it, only those a flush can change: the nodes records
+    // changed since the last flush, and those waiting for a folder of their parent's key that has
+    // appeared since (the others would be looked at in vain, range after range).
+    std::set<u64> serials;
+    if (final) {
+        for (const auto& entry : m_pending) serials.insert(entry.first);
+    } else {
+        serials = m_fresh;
+        for (u64 key : m_newFolders) {
+            const auto waiting = m_waiting.find(key);
+            if (waiting != m_waiting.end()) serials.insert(waiting->second.begin(), waiting->second.end());
+        }
+    }
+    for (u64 serial : serials) {
+        if (m_delegate && !m_delegate->ContinueScan()) return;
+        m_fresh.erase(serial);
+        StopWaiting(serial);
+        const auto entry = m_pending.find(serial);
+        if (entry == m_pending.end()) continue;
+        APFSFileNode* node = entry->second;
+        if (node->IsPublished()) {
+            m_pending.erase(entry);
+            continue;
+        }
+        if (!node->GetParentFolder() && node->GetParentNodeID() != -1)
+            AttachToParent(node, static_cast<u64>(node->GetParentNodeID()), node->GetLastSeen());
+        if (!node->IsReady(final)) {
+            // Not attached: only a folder of the parent's key can change that before the end.
+            if (node->GetParentNodeID() != -1) {
+                const u64 key = static_cast<u64>(node->GetParentNodeID());
+                m_waiting[key].insert(serial);
+                m_waitingOn[serial] = key;
+            }
+            continue;
+        }
+        if (!node->IsFolder() && !node->GetDataRunList()) {
+            // A file without extents of its own takes those of another copy of it.
+            const auto [first, last] = m_files.equal_range(node->GetObjectKey());
+            for (auto it = first; it != last; ++it) {
+                APFSFileNode* other = it->second;
+                if (other != node && other->GetDataRunList() && other->GetCreationNs() == node->GetCreationNs()) {
+                    node->SetDataRunList(other->GetDataRunList()->Clone());
+                    break;
+                }
+            }
+        }
+        Publish(node);
+    }
+    m_newFolders.clear();
+}

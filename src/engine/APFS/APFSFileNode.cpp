@@ -1,0 +1,213 @@
+#include "engine/APFS/APFSFileNode.h"
+
+#include <cctype>
+#include <limits>
+#include <new>
+
+#include "engine/APFS/APFSLayout.h"
+#include "engine/Utility/DataRunList.h"
+
+namespace {
+
+constexpr u64 kNanosecondsPerSecond = 1000000000ULL;
+constexpr i64 kFileTicksPerSecond = 10000000LL;
+// Attach walks up the parent folders to refuse cycles; a chain this long is not a real tree.
+constexpr int kMaxFolderDepth = 100000;
+
+// `text` (without terminator) followed by a zero byte, ignoring case, in exactly length bytes.
+bool IsTerminatedName(const u8* bytes, size_t length, std::string_view text) {
+    if (!bytes || length != text.size() + 1 || bytes[text.size()] != 0) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (std::tolower(bytes[i]) != std::tolower(static_cast<unsigned char>(text[i]))) return false;
+    }
+    return true;
+}
+
+u64 SaturatingAdd(u64 a, u64 b) {
+    u64 sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<u64>::max() : sum;
+}
+
+u64 SaturatingMultiply(u64 a, u64 b) {
+    u64 product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<u64>::max() : product;
+}
+
+}  // namespace
+
+APFSFileNode::APFSFileNode() {
+    SetBelongedPartition(0);
+}
+
+APFSFileNode::APFSFileNode(const APFSFileNode& other)
+    : CFileNode(other),
+      m_name(other.m_name),
+      m_size(other.m_size),
+      m_creationTime(other.m_creationTime),
+      m_modificationTime(other.m_modificationTime),
+      m_accessTime(other.m_accessTime),
+      m_lastSeen(other.m_lastSeen),
+      m_objectKey(other.m_objectKey),
+      m_parentKey(other.m_parentKey),
+      m_parentFolder(other.m_parentFolder),
+      m_firstAttached(other.m_firstAttached),
+      m_nextAttached(other.m_nextAttached),
+      m_sameNameFolder(other.m_sameNameFolder),
+      m_flags(static_cast<u8>(other.m_flags & ~kPublished)),
+      m_extents(other.m_extents),
+      m_serial(other.m_serial) {}
+
+APFSFileNode::~APFSFileNode() = default;
+
+std::string APFSFileNode::NameRule(const u8* bytes, size_t length) {
+    if (!bytes || length == 0) return std::string();
+    if (IsTerminatedName(bytes, length, ".DS_Store")) return std::string();
+    if (length >= 2 && bytes[0] == '.') return std::string(reinterpret_cast<const char*>(bytes) + 1, length - 1);
+    return std::string(reinterpret_cast<const char*>(bytes), length);
+}
+
+bool APFSFileNode::NameFilter(const u8* bytes, size_t length) {
+    return !IsTerminatedName(bytes, length, ".DS_Store");
+}
+
+_FILETIME APFSFileNode::ToFileTime(u64 nanoseconds) {
+    return kFileTimeOf1970 + static_cast<i64>(nanoseconds / kNanosecondsPerSecond) * kFileTicksPerSecond;
+}
+
+void APFSFileNode::SetParentNodeID(i64 id) {
+    if (IsPublished()) return;
+    m_flags |= kParentSet;
+    if (static_cast<u32>(id) == 1) id = (static_cast<i64>(GetBelongedPartition()) << 32) | 2;
+    m_parentId = id;
+}
+
+IFileNode* APFSFileNode::Clone() {
+    auto* copy = new (std::nothrow) APFSFileNode(*this);
+    if (!copy) return nullptr;
+    m_parentFolder = nullptr;
+    m_firstAttached = nullptr;
+    m_nextAttached = nullptr;
+    m_sameNameFolder = nullptr;
+    return copy;
+}
+
+void APFSFileNode::SetFolderFlag(bool folder) {
+    if (m_flags & kFolderFixed) return;
+    if (folder) {
+        m_flags |= kFolder;
+    } else {
+        m_flags &= static_cast<u8>(~kFolder);
+    }
+    m_flags |= kFolderFixed;
+}
+
+void APFSFileNode::SetName(const u8* bytes, size_t length) {
+    m_name = NameRule(bytes, length);
+    if (IsTerminatedName(reinterpret_cast<const u8*>(m_name.data()), m_name.size(), "Trashes"))
+        m_flags |= kFolder | kDeleted | kFolderFixed;
+}
+
+void APFSFileNode::SetSize(u64 size) {
+    if (m_size != 0 && !(m_flags & kDeleted)) return;
+    m_size = size;
+    m_flags &= static_cast<u8>(~kComplete);
+}
+
+u64 APFSFileNode::ExtentBytes(u32 sectorSize) const {
+    u64 sectors = 0;
+    for (const auto& [offset, run] : m_extents) sectors = SaturatingAdd(sectors, run.length);
+    return SaturatingMultiply(sectors, sectorSize);
+}
+
+bool APFSFileNode::UpdateCompleteness(u32 sectorSize) {
+    const u64 total = ExtentBytes(sectorSize);
+    const u64 rounded =
+        SaturatingMultiply((m_size / apfs::kBlockSize) + (m_size % apfs::kBlockSize ? 1 : 0), apfs::kBlockSize);
+    if (total > rounded) m_size = total;
+    const bool complete = total >= m_size;
+    if (complete) {
+        m_flags |= kComplete;
+    } else {
+        m_flags &= static_cast<u8>(~kComplete);
+    }
+    return complete;
+}
+
+bool APFSFileNode::IsCompleteFor(u32 sectorSize) {
+    if (m_size == 0) return false;
+    return UpdateCompleteness(sectorSize);
+}
+
+void APFSFileNode::RebuildRuns() {
+    auto* list = new (std::nothrow) CDataRunList();
+    if (list) {
+        for (const auto& [offset, run] : m_extents) list->AddDataRun(run);
+    }
+    SetDataRunList(list);
+}
+
+bool APFSFileNode::AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u64 logical) {
+    if (m_size != 0 && UpdateCompleteness(sectorSize)) return false;
+    // A second extent at offset 0 means the file starts again: the extents gathered so far go.
+    if (logical == 0 && m_extents.count(0) != 0) m_extents.clear();
+    auto it = m_extents.find(logical);
+    if (it == m_extents.end()) {
+        m_extents.emplace(logical, DataRun{startSector, sectorCount});
+        RebuildRuns();
+    } else if (it->second.start == startSector && it->second.length < sectorCount) {
+        it->second.length = sectorCount;
+        RebuildRuns();
+    }
+    if (m_size == 0) return false;
+    return UpdateCompleteness(sectorSize);
+}
+
+void APFSFileNode::AttachChild(APFSFileNode* folder, APFSFileNode* child) {
+    if (!folder || !child) return;
+    if ((folder->m_flags & kDuplicateFolder) && folder->m_sameNameFolder) folder = folder->m_sameNameFolder;
+    // Never under itself or below itself: the attached lists must stay acyclic.
+    int depth = 0;
+    for (APFSFileNode* up = folder; up; up = up->m_parentFolder) {
+        if (up == child || ++depth > kMaxFolderDepth) return;
+    }
+    child->m_parentFolder = folder;
+    child->SetParentNodeID(folder->GetCurrentNodeID());
+    if (child->IsFolder()) {
+        for (APFSFileNode* sibling = folder->m_firstAttached; sibling; sibling = sibling->m_nextAttached) {
+            if (sibling->IsFolder() && sibling->m_name == child->m_name) {
+                child->m_sameNameFolder = sibling;
+                child->m_flags |= kDuplicateFolder;
+                return;
+            }
+        }
+    }
+    child->m_nextAttached = folder->m_firstAttached;
+    folder->m_firstAttached = child;
+}
+
+bool APFSFileNode::IsReady(bool final) {
+    if (IsPublished()) return false;
+    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
+    if (!HasName()) return false;
+    if (!IsFolder() && m_creationTime == 0) return false;
+    if (final) {
+        if (m_parentId == -1) {
+            m_parentId = (static_cast<i64>(GetBelongedPartition()) << 32) | 3;
+            m_flags |= kParentSet;
+        }
+        return true;
+    }
+    return m_parentId == 1 || m_parentId == 2 || m_parentFolder != nullptr;
+}
+
+bool APFSFileNode::MayBecomeReady() const {
+    if (IsPublished()) return false;
+    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
+    return HasName() && (IsFolder() || m_creationTime != 0);
+}
+
+void APFSFileNode::DetachFromBaseParent() {
+    if (m_parent) m_parent->RemoveChild(this);
+    m_parent = nullptr;
+    m_next = nullptr;
+}

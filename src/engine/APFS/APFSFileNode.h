@@ -1,0 +1,140 @@
+// One file or folder rebuilt from APFS records. Besides what every node offers, it keeps what the
+// search needs while it merges records: the object and parent keys, the block where it was last
+// seen, its own list of attached children, its flags and its extents by logical offset, from which
+// its data runs (sectors of the container) are rebuilt. It also holds the name rules of the search.
+//
+// Ownership: a node is its container's until the tree builder accepts it; from then on it is the
+// builder's, which releases it (Release deletes it).
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "engine/Utility/FileNode.h"
+
+class APFSFileNode : public CFileNode {
+public:
+    enum Flag : u8 {
+        kFolder = 1,
+        kDeleted = 2,
+        kPublished = 4,
+        kComplete = 8,          // the extents cover the size
+        kFolderFixed = 16,      // the folder flag was set once and stays
+        kDuplicateFolder = 32,  // a same-name folder under the same parent takes its children
+        kParentSet = 64,
+    };
+    static constexpr u64 kNoKey = ~u64{0};
+    // Node times are nanoseconds since 1970; file times count 100 ns from 1601.
+    static constexpr i64 kFileTimeOf1970 = 116444736000000000LL;
+
+    APFSFileNode();
+    ~APFSFileNode() override;
+    APFSFileNode& operator=(const APFSFileNode&) = delete;
+
+    const char* GetFileName() override { return m_name.c_str(); }
+    i64 GetFileSize() override { return static_cast<i64>(m_size); }
+    u16 GetAttribute() override { return IsFolder() ? 16 : 32; }
+    _FILETIME GetCreationTime() override { return ToFileTime(m_creationTime); }
+    _FILETIME GetModificationTime() override { return ToFileTime(m_modificationTime); }
+    _FILETIME GetLastAccessTime() override { return ToFileTime(m_accessTime); }
+    u32 IsDirectory() override { return IsFolder() ? 1 : 0; }
+    u32 IsDeleted() override { return (m_flags & kDeleted) ? 1 : 0; }
+    _tagSearcherType GetSearcheType() override { return SEARCHER_APFS; }
+    const char* GetVolumeName() override { return nullptr; }
+    // Nothing on a published node; an ID whose low 32 bits are 1 (the parent of a root folder) is
+    // stored as (belonged partition << 32) | 2.
+    void SetParentNodeID(i64 id) override;
+    // A copy with every field, extents and a copy of the run list, not published and without tree
+    // links; the APFS links (parent folder, children, sibling, same-name folder) move to the copy.
+    IFileNode* Clone() override;
+    void MarkDeleted() override { m_flags |= kDeleted; }
+    void FilterFileNameByDot() override {}
+    void UpdateFileSize(i64) override {}
+    void UpdateNodeInfo() override {}
+    void SetFileName(const char*) override {}
+
+    // The name rule: ".DS_Store" (10 bytes with its terminator, any case) becomes empty; otherwise a
+    // leading "." of a name of at least 2 bytes is dropped.
+    static std::string NameRule(const u8* bytes, size_t length);
+    // False only for ".DS_Store" (10 bytes with its terminator, any case).
+    static bool NameFilter(const u8* bytes, size_t length);
+    // Whole seconds since 1601 in 100-ns units; the fraction of a second is dropped.
+    static _FILETIME ToFileTime(u64 nanoseconds);
+
+    void SetNodeID(i64 id) { SetCurrentNodeID(id); }
+    // Only the first call counts.
+    void SetFolderFlag(bool folder);
+    // Applies the name rule; "Trashes" with its terminator (".Trashes" on disk) marks a deleted folder.
+    void SetName(const u8* bytes, size_t length);
+    // A live node keeps its first size; a deleted one takes each new one.
+    void SetSize(u64 size);
+    // Adds a file extent at logical byte offset `logical`; true when the extents now cover the size.
+    bool AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u64 logical);
+    bool IsCompleteFor(u32 sectorSize);
+    u64 ExtentBytes(u32 sectorSize) const;
+    // Attaches child under folder (or under the folder's same-name folder); a folder whose name
+    // equals one already attached there becomes a duplicate of it and is not linked. A node is never
+    // attached under itself or under one of its own children.
+    static void AttachChild(APFSFileNode* folder, APFSFileNode* child);
+    // Whether the node can be handed to the tree builder; a final test gives a node without a parent
+    // the partition's private folder (ID (partition << 32) | 3) as its parent.
+    bool IsReady(bool final);
+    // Whether a later test may say ready without another record changing the node.
+    bool MayBecomeReady() const;
+    // Takes the node out of its base-class parent's child chain.
+    void DetachFromBaseParent();
+
+    bool IsFolder() const { return (m_flags & kFolder) != 0; }
+    bool IsPublished() const { return (m_flags & kPublished) != 0; }
+    void MarkPublished() { m_flags |= kPublished; }
+    u8 GetFlags() const { return m_flags; }
+    // The name's text (up to its first zero byte) is empty.
+    bool HasName() const { return !m_name.empty() && m_name[0] != '\0'; }
+    const std::string& GetNameBytes() const { return m_name; }
+    u64 GetSize() const { return m_size; }
+    u64 GetCreationNs() const { return m_creationTime; }
+    u64 GetModificationNs() const { return m_modificationTime; }
+    u64 GetAccessNs() const { return m_accessTime; }
+    void SetTimes(u64 creation, u64 modification, u64 access) {
+        m_creationTime = creation;
+        m_modificationTime = modification;
+        m_accessTime = access;
+    }
+    u64 GetLastSeen() const { return m_lastSeen; }
+    void SetLastSeen(u64 block) { m_lastSeen = block; }
+    u64 GetObjectKey() const { return m_objectKey; }
+    void SetObjectKey(u64 key) { m_objectKey = key; }
+    u64 GetParentKey() const { return m_parentKey; }
+    void SetParentKey(u64 key) { m_parentKey = key; }
+    APFSFileNode* GetParentFolder() const { return m_parentFolder; }
+    APFSFileNode* GetFirstAttached() const { return m_firstAttached; }
+    APFSFileNode* GetNextAttached() const { return m_nextAttached; }
+    APFSFileNode* GetSameNameFolder() const { return m_sameNameFolder; }
+    const std::map<u64, DataRun>& GetExtents() const { return m_extents; }
+    // Creation order within a container: keeps the order of pending nodes the same run after run.
+    u64 GetSerial() const { return m_serial; }
+    void SetSerial(u64 serial) { m_serial = serial; }
+
+private:
+    APFSFileNode(const APFSFileNode& other);
+    void RebuildRuns();
+    // The extents' bytes against the size: the size grows to them when they pass it rounded up to a
+    // block; true when they cover it.
+    bool UpdateCompleteness(u32 sectorSize);
+
+    std::string m_name;
+    u64 m_size = 0;
+    u64 m_creationTime = 0;
+    u64 m_modificationTime = 0;
+    u64 m_accessTime = 0;
+    u64 m_lastSeen = 0;
+    u64 m_objectKey = 0;
+    u64 m_parentKey = 0;
+    APFSFileNode* m_parentFolder = nullptr;
+    APFSFileNode* m_firstAttached = nullptr;
+    APFSFileNode* m_nextAttached = nullptr;
+    APFSFileNode* m_sameNameFolder = nullptr;
+    u8 m_flags = 0;
+    std::map<u64, DataRun> m_extents;
+    u64 m_serial = 0;
+};

@@ -1,0 +1,368 @@
+#include "engine/NTFSSearch/NTFSDirectoryTreeBuilder.h"
+
+#include <algorithm>
+#include <deque>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "engine/Common/ByteReader.h"
+#include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/NTFSLib/NTFSDataRun.h"
+#include "engine/NTFSLib/NTFSFileNode.h"
+#include "engine/NTFSLib/NTFSFilePropertiesBuilder.h"
+#include "engine/NTFSLib/NTFSFileRecord.h"
+#include "engine/NTFSLib/NTFSIndexRecord.h"
+#include "engine/NTFSLib/NTFSMultiFileRecord.h"
+#include "engine/NTFSLib/NTFSRecordAnalyzer.h"
+#include "engine/NTFSLib/SearchedNTFSPartitionInfo.h"
+#include "engine/NTFSSearch/FindFileFromLogFile.h"
+#include "engine/StorageDevice/IStorageDevice.h"
+
+using namespace ntfsdeep;
+
+namespace {
+
+constexpr u32 kRecordSize = 1024;
+constexpr i64 kSectorsTested = 16;
+
+int g_lostFilesFolderCount = 0;
+
+// The number of a record: its own when it carries one, else through the table.
+i64 RecordNumber(const CNTFSRecordEntry& entry, const CMFTInfo* table, i64 cluster0, u32 spc) {
+    const i64 own = entry.info.GetMFTFileRecordNumber();
+    if (own != -1 || !table) return own;
+    return CMFTDirectoryTreeBuilder::GetMFTNumber(entry.info.GetSectorAddress(), table, cluster0, spc);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// One table
+
+i64 CMFTDirectoryTreeBuilder::GetMFTNumber(i64 sector, const CMFTInfo* table, i64 cluster0, u32 spc) {
+    if (!table || spc == 0 || sector < cluster0) return -1;
+    const i64 d = sector - cluster0;
+    const i64 vcn = table->GetDataRunList().GetVCN(d / i64(spc));
+    const u32 perRecord = table->GetSectorsPerFileRecord();
+    i64 virtualSector = 0;
+    if (vcn < 0 || perRecord == 0 || __builtin_mul_overflow(vcn, i64(spc), &virtualSector)) return -1;
+    virtualSector += d % i64(spc);
+    return virtualSector % perRecord == 0 ? virtualSector / perRecord : -1;
+}
+
+CNTFSFileNode* CMFTDirectoryTreeBuilder::MakeNode(CNTFSRecordEntry& entry, i64 number, i64 parent) const {
+    if (!entry.properties) return nullptr;
+    auto* node = new (std::nothrow) CNTFSFileNode();
+    if (!node) return nullptr;
+    node->SetFileProperties(entry.properties.release());
+    node->SetCurrentNodeID(number);
+    node->SetParentNodeID(parent);
+    node->SetBelongedPartition(u16(m_partition));
+    node->SetMetadataStartPosition(entry.info.GetSectorAddress());
+    return node;
+}
+
+int CMFTDirectoryTreeBuilder::Hand(CNTFSFileNode* node) const {
+    if (!node) return 0;
+    const int taken = m_builder ? m_builder->AddNode(node, SEARCHER_NTFS) : 0;
+    if (!taken) node->Release();
+    return taken;
+}
+
+void CMFTDirectoryTreeBuilder::BuildChildren(RecordSet& set, i64 folder, std::vector<i64>& queue, const CMFTInfo* table) {
+    auto [it, last] = set.equal_range(folder);
+    while (it != last) {
+        std::unique_ptr<CNTFSRecordEntry> entry = std::move(it->second);
+        it = set.erase(it);
+        if (!entry->properties) continue;
+        const i64 number = RecordNumber(*entry, table, m_cluster0, m_spc);
+        CNTFSFileNode* node = MakeNode(*entry, number, folder);
+        const bool directory = node && node->IsDirectory();
+        // A folder without a number can own nothing (its children's parent numbers are known).
+        if (Hand(node) && directory && number >= 0 && number != folder) queue.push_back(number);
+    }
+}
+
+void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table) {
+    RecordSet set;
+    for (auto& entry : table.records) {
+        const i64 parent = entry->info.GetFileRecordNumberofParentDirectory();
+        set.emplace(parent, std::move(entry));
+    }
+    table.records.clear();
+    // Breadth first from the root; a folder is visited once however the numbers loop.
+    std::vector<i64> queue;
+    std::unordered_set<i64> visited{kRootRecord};
+    BuildChildren(set, kRootRecord, queue, table.mft);
+    for (size_t at = 0; at < queue.size(); ++at) {
+        if (!visited.insert(queue[at]).second) continue;
+        BuildChildren(set, queue[at], queue, table.mft);
+    }
+    std::vector<std::unique_ptr<CNTFSRecordEntry>> rest;
+    for (auto& [parent, entry] : set) {
+        // Numbers through the table before the records leave it.
+        if (entry->info.GetMFTFileRecordNumber() == -1)
+            entry->info.SetMFTFileRecordNumber(RecordNumber(*entry, table.mft, m_cluster0, m_spc));
+        rest.push_back(std::move(entry));
+    }
+    BuildLostFiles(rest);
+}
+
+void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<std::unique_ptr<CNTFSRecordEntry>>& records) {
+    struct Lost {
+        CNTFSFileNode* node;
+        i64 number;
+        i64 parent;
+        bool directory;
+        bool handed = false;
+        bool accepted = false;
+    };
+    std::multimap<i64, Lost> lost;  // by parent number
+    for (auto& entry : records) {
+        const i64 number = entry->info.GetMFTFileRecordNumber();
+        const i64 parent = entry->info.GetFileRecordNumberofParentDirectory();
+        CNTFSFileNode* node = MakeNode(*entry, number, parent);
+        if (node) lost.emplace(parent, Lost{node, number, parent, node->IsDirectory() != 0});
+    }
+    records.clear();
+    std::unordered_map<i64, const Lost*> folders;
+    for (const auto& [parent, l] : lost) {
+        if (l.directory && l.number >= 0) folders.emplace(l.number, &l);
+    }
+    for (auto& [key, folder] : lost) {
+        if (!folder.directory || folder.parent < kMinLostParent) continue;
+        if (!folder.handed) {
+            folder.handed = true;
+            folder.accepted = Hand(folder.node) != 0;
+        }
+        if (!folder.accepted || folder.number < 0) continue;
+        // Its ancestors among the lost folders: none of them is handed over as its child.
+        std::unordered_set<i64> ancestors;
+        for (i64 p = folder.parent; ancestors.size() <= folders.size() && ancestors.insert(p).second;) {
+            auto up = folders.find(p);
+            if (up == folders.end()) break;
+            p = up->second->parent;
+        }
+        auto [child, last] = lost.equal_range(folder.number);
+        for (; child != last; ++child) {
+            Lost& c = child->second;
+            if (c.handed || &c == &folder || ancestors.count(c.number)) continue;
+            c.handed = true;
+            c.accepted = Hand(c.node) != 0;
+        }
+        if (m_progress) break;
+    }
+    for (auto& [key, l] : lost) {
+        if (!l.handed) l.node->Release();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Node builders
+
+IFilesystemNode* CNTFSFileSystemNodeBuilder::CreateNTFSFileSystemNode(i64, u32, int) { return nullptr; }
+
+void CNTFSLostFilesFolderNodeBuilder::ResetLostFilesFolderCount() { g_lostFilesFolderCount = 0; }
+
+int CNTFSLostFilesFolderNodeBuilder::GetLostFilesFolderCount() { return g_lostFilesFolderCount; }
+
+CNTFSFileNode* CNTFSLostFilesFolderNodeBuilder::CreateLostFilesFileNode() {
+    CNTFSFilePropertiesStruct s;
+    s.name = "LostFiles" + std::to_string(++g_lostFilesFolderCount);
+    s.nameLength = u16(s.name.size());
+    s.attribute = ntfsattr::kDirectory;
+    CNTFSFileProperties* properties = CNTFSFileProperties::Create();
+    auto* node = properties ? new (std::nothrow) CNTFSFileNode() : nullptr;
+    if (!node) {
+        delete properties;
+        return nullptr;
+    }
+    properties->Init(s);
+    node->SetFileProperties(properties);
+    return node;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// One candidate
+
+IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentSearchInfo* info,
+                                                               CSearchedPartitionInfo* candidate, IStorageDevice* device,
+                                                               int partitionIndex, IProgress* progress,
+                                                               IDirecotryTreeBuilder* builder) {
+    m_done = false;
+    m_blocks.clear();
+    m_result = nullptr;
+    CNTFSLostFilesFolderNodeBuilder::ResetLostFilesFolderCount();
+    if (!device) return nullptr;
+    auto* ntfs = dynamic_cast<CSearchedNTFSPartitionInfo*>(candidate);
+    if (!ntfs || !info || ntfs->m_sectorsPerCluster == 0) {
+        m_done = true;
+        return nullptr;
+    }
+    m_info = info;
+    m_candidate = candidate;
+    m_device = device;
+    m_partition = partitionIndex;
+    m_progress = progress;
+    m_builder = builder;
+    m_cluster0 = candidate->m_cluster0Sector;
+    m_spc = candidate->m_sectorsPerCluster;
+    m_sectors = candidate->m_totalSectors;
+    m_keep = ntfs->m_keep != 0;
+
+    // The tables of this volume: an $MFT whose own record lies where its first cluster says, all of
+    // whose clusters lie inside the volume.
+    std::vector<FindFileMFTAndLogx>* pairs = info->GetFindFileContainer();
+    for (size_t i = 0; pairs && i < pairs->size(); ++i) {
+        FindFileMFTAndLogx& pair = (*pairs)[i];
+        CMFTInfo* mft = pair.mft;
+        if (!mft || !NTFSPublicFunction::IsClusterNOMatch(mft->GetSectorAddress(), mft->GetFirstClusterNO(), m_cluster0, m_spc))
+            continue;
+        i64 highest = -1;
+        for (const CDataRun& run : mft->GetDataRunList().Runs()) {
+            i64 end = 0;
+            if (run.lcn >= 0 && run.length > 0 && !__builtin_add_overflow(run.lcn, run.length - 1, &end))
+                highest = std::max(highest, end);
+        }
+        i64 reach = 0;
+        if (highest < 0 || __builtin_mul_overflow(highest, i64(m_spc), &reach) || reach >= m_sectors) continue;
+        if (!pair.reader) pair.reader.reset(new (std::nothrow) CFindFileFromLogFile());
+        if (pair.reader && !pair.reader->IsDone() &&
+            pair.reader->Init(device, &mft->GetDataRunList(), mft->GetSectorsPerCluster(), m_cluster0))
+            pair.reader->Analyzer();
+        auto table = std::make_unique<CMFTDirectoryTreeBuildInfo>();
+        table->mft = mft;
+        table->root.reset(new (std::nothrow) CNTFSFileNode());
+        if (table->root) {
+            table->root->SetCurrentNodeID(kRootRecord);
+            table->root->SetBelongedPartition(u16(partitionIndex));
+        }
+        m_tables.push_back(std::move(table));
+    }
+
+    ReadFileProperties();
+    for (auto& table : m_tables) {
+        CMFTDirectoryTreeBuilder tree(builder, partitionIndex, m_cluster0, m_spc, progress);
+        tree.BuildDirectoryTree(*table);
+    }
+    m_result = CNTFSFileSystemNodeBuilder::CreateNTFSFileSystemNode(m_cluster0, m_spc, partitionIndex);
+    // Records outside every table are handed over for the first partition only, as lost folders.
+    if (partitionIndex == 0) {
+        CMFTDirectoryTreeBuilder tree(builder, partitionIndex, m_cluster0, m_spc, progress);
+        tree.BuildLostFiles(m_loose);
+    }
+    m_tables.clear();
+    m_loose.clear();
+    for (size_t i = 0; pairs && i < pairs->size(); ++i) {
+        if ((*pairs)[i].reader) (*pairs)[i].reader->Reset();
+    }
+    m_done = true;
+    return m_result;
+}
+
+void CNTFSDirectoryTreeBuilder::ReadFileProperties() {
+    std::list<CCommonFileRecordPositionInfo>* positions = m_info->GetCommonFileRecordPositionInfoList();
+    if (!positions || m_sectors <= 0) return;
+    i64 end = 0;
+    if (__builtin_add_overflow(m_cluster0, m_sectors, &end)) return;
+    // The first record at or after `from` of the entry (its records lie 2 sectors apart), or -1.
+    auto firstAtOrAfter = [](const CCommonFileRecordPositionInfo& p, i64 from) -> i64 {
+        const i64 first = p.GetFileRecordStartSector();
+        const i64 count = p.GetFileRecordCount();
+        if (count <= 0) return -1;
+        const i64 k = from <= first ? 0 : (from - first + 1) / 2;
+        return k < count ? first + 2 * k : -1;
+    };
+    auto it = positions->begin();
+    i64 current = -1;
+    for (; it != positions->end(); ++it) {
+        current = firstAtOrAfter(*it, m_cluster0);
+        if (current >= 0 && current <= end) break;
+    }
+    if (it == positions->end()) return;
+    const i64 total = m_device->GetTotalSectors();
+    while (current >= 0 && current < end) {
+        const i64 b = current;
+        const i64 length = std::min<i64>(BLOCK_MAX_TOTAL_SECTORS, end - b);
+        // On to the first record at or after the end of this block, across entries.
+        const i64 next = std::min(b + BLOCK_MAX_TOTAL_SECTORS, end);
+        current = -1;
+        for (; it != positions->end(); ++it) {
+            current = firstAtOrAfter(*it, next);
+            if (current >= 0) break;
+        }
+        if (length > 0 && b < total) {
+            ReadFilePropertiesfromBlock(b, u32(std::min(length, total - b)));
+            if (m_progress) break;
+        }
+        if (it == positions->end()) break;
+    }
+}
+
+void CNTFSDirectoryTreeBuilder::ReadFilePropertiesfromBlock(i64 first, u32 sectors) {
+    if (sectors == 0 || sectors > BLOCK_MAX_TOTAL_SECTORS) return;
+    const u32 s = m_device->GetSectorSize();
+    if (s == 0) return;
+    // One buffer of 128 sectors serves every block; what a block does not fill is zeros.
+    std::vector<u8>& buffer = m_blockBuffer;
+    buffer.resize(size_t(BLOCK_MAX_TOTAL_SECTORS) * s);
+    if (!m_device->ReadSector(buffer.data(), first, sectors)) return;
+    std::fill(buffer.begin() + i64(sectors) * s, buffer.end(), 0);
+    m_blocks.emplace_back(first, sectors);
+    const int size = int(std::max(kRecordSize, s));
+    for (u32 i = 0; i < sectors; ++i) {
+        const i64 available = i64(s) * std::min<i64>(sectors - i, kSectorsTested);
+        if (available < size) continue;
+        u8* record = buffer.data() + size_t(i) * s;
+        // The record is validated once, by the build below; a sector that is no record start ends here.
+        if (!ByteReader(record, s).Equals(0, "FILE") || CNTFSFileRecord::IsExtendFileRecord(record, size)) continue;
+        CMFTDirectoryTreeBuildInfo* table = m_keep ? FindMatchedMFT(first + i) : nullptr;
+        BuildCommonFileRecordInfoandFileProperties(record, size, first + i, table);
+    }
+}
+
+CMFTDirectoryTreeBuildInfo* CNTFSDirectoryTreeBuilder::FindMatchedMFT(i64 sector) {
+    if (sector < m_cluster0) return nullptr;
+    const i64 lcn = (sector - m_cluster0) / i64(m_spc);
+    for (auto& table : m_tables) {
+        if (table->mft->GetDataRunList().IsLCNContained(lcn)) return table.get();
+    }
+    return nullptr;
+}
+
+void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* buffer, int size, i64 s,
+                                                                          CMFTDirectoryTreeBuildInfo* table) {
+    CNTFSFileRecord record(buffer, size, 0);
+    auto entry = std::make_unique<CNTFSRecordEntry>();
+    if (!record.IsValid() || !entry->info.InitFromBuffer(record, s)) return;
+    if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) return;
+    std::unique_ptr<CExtendFileRecordInfoList> extensions;
+    if (table) {
+        if (entry->info.GetMFTFileRecordNumber() == -1)
+            entry->info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
+        if (CNTFSFileRecord::HasAttributeList(buffer, size))
+            extensions = InitExtendFileRecord(buffer, u32(size), s, u8(m_spc), m_cluster0, *m_device,
+                                              &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
+    }
+    CNTFSMultiFileRecord multi(record, s, m_device, extensions.get());
+    i64 parent = -1;
+    std::unique_ptr<CNTFSFileProperties> properties(CNTFSFilePropertiesBuilder::BuildFileProperties(
+        s, multi, i64(m_spc) * m_device->GetSectorSize(), &parent));
+    if (!properties) return;
+    if (entry->info.GetFileRecordNumberofParentDirectory() == -1 && parent != -1)
+        entry->info.SetFileRecordNumberofParentDirectory(parent);
+    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties.get(), u8(m_spc));
+    if (properties->GetFileSize() == 0 && !(properties->GetAttribute() & ntfsattr::kDirectory)) {
+        std::vector<FindFileMFTAndLogx>* pairs = m_info->GetFindFileContainer();
+        for (size_t i = 0; pairs && i < pairs->size(); ++i) {
+            CFindFileFromLogFile* reader = (*pairs)[i].reader.get();
+            if (reader && reader->IsDone() &&
+                reader->ReplaceFileRecordInfo(multi.GetMainRecord().data(), *properties, -1, extensions.get()))
+                break;
+        }
+    }
+    properties->SetExtendFileRecordInfoList(std::move(extensions));
+    entry->properties = std::move(properties);
+    (table ? table->records : m_loose).push_back(std::move(entry));
+}

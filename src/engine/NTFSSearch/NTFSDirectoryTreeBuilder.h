@@ -1,0 +1,125 @@
+// The trees of the deep NTFS search: the FILE records of one chosen partition are read again from the
+// positions the scan collected, grouped by the master file table whose runs hold them, and linked by
+// parent record number from the root folder (record 5). Folders the root does not reach are handed
+// over as lost folders with their children; deleted files whose record shows a size of 0 get their
+// size and runs back from the $LogFile when it can tell them.
+#pragma once
+
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "engine/Common/Types.h"
+#include "engine/NTFSLib/NTFSFileNode.h"
+#include "engine/NTFSLib/NTFSFileProperties.h"
+#include "engine/NTFSLib/NTFSFindings.h"
+
+class CMFTInfo;
+class CSearchedPartitionInfo;
+class IDirecotryTreeBuilder;
+class IFileNode;
+class IFilesystemNode;
+class IProgress;
+class IStorageDevice;
+struct FindFileMFTAndLogx;
+
+namespace ntfsdeep {
+// The largest block read at once.
+inline constexpr u32 BLOCK_MAX_TOTAL_SECTORS = 128;
+// Lost folders whose parent number is below this (a system record) are not handed over.
+inline constexpr i64 kMinLostParent = 25;
+inline constexpr i64 kRootRecord = 5;
+}  // namespace ntfsdeep
+
+// One FILE record of a partition and the properties built from it (owned until a node takes them).
+struct CNTFSRecordEntry {
+    CCommonFileRecordInfo info;
+    std::unique_ptr<CNTFSFileProperties> properties;
+};
+
+// A master file table of the partition, its records, and the node that stands for its root folder
+// (never handed to the engine).
+struct CMFTDirectoryTreeBuildInfo {
+    CMFTInfo* mft = nullptr;  // not owned
+    std::vector<std::unique_ptr<CNTFSRecordEntry>> records;
+    std::unique_ptr<CNTFSFileNode> root;
+};
+
+class CMFTDirectoryTreeBuilder {
+public:
+    CMFTDirectoryTreeBuilder(IDirecotryTreeBuilder* builder, int partitionIndex, i64 cluster0, u32 sectorsPerCluster,
+                             IProgress* progress)
+        : m_builder(builder), m_partition(partitionIndex), m_cluster0(cluster0), m_spc(sectorsPerCluster),
+          m_progress(progress) {}
+
+    // The record number of the record at a device sector through the table's runs, or -1.
+    static i64 GetMFTNumber(i64 sector, const CMFTInfo* table, i64 cluster0Sector, u32 sectorsPerCluster);
+    // Hands the table's records over: breadth first from the root, then the lost folders.
+    void BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table);
+    // Hands over the folders of the records that are left whose parent is 25 or more, with their children.
+    void BuildLostFiles(std::vector<std::unique_ptr<CNTFSRecordEntry>>& records);
+
+private:
+    using RecordSet = std::multimap<i64, std::unique_ptr<CNTFSRecordEntry>>;  // by parent record number
+    // Makes the node of a record (taking its properties); null without properties.
+    CNTFSFileNode* MakeNode(CNTFSRecordEntry& entry, i64 number, i64 parent) const;
+    // 1 when the tree builder took the node; a refused node is released.
+    int Hand(CNTFSFileNode* node) const;
+    void BuildChildren(RecordSet& set, i64 folder, std::vector<i64>& queue, const CMFTInfo* table);
+
+    IDirecotryTreeBuilder* m_builder;
+    int m_partition;
+    i64 m_cluster0;
+    u32 m_spc;
+    IProgress* m_progress;
+};
+
+// The node that would stand for the volume itself: none.
+class CNTFSFileSystemNodeBuilder {
+public:
+    static IFilesystemNode* CreateNTFSFileSystemNode(i64 cluster0Sector, u32 sectorsPerCluster, int partitionIndex);
+};
+
+// Folders named "LostFiles1", "LostFiles2", ...; the build resets the count, no step makes one.
+class CNTFSLostFilesFolderNodeBuilder {
+public:
+    static void ResetLostFilesFolderCount();
+    static CNTFSFileNode* CreateLostFilesFileNode();
+    static int GetLostFilesFolderCount();
+};
+
+class CNTFSDirectoryTreeBuilder {
+public:
+    // Builds the trees of one candidate; the result node is always null (no node stands for a volume).
+    IFilesystemNode* BuildDirectoryTree(CNTFSIntelligentSearchInfo* info, CSearchedPartitionInfo* candidate,
+                                        IStorageDevice* device, int partitionIndex, IProgress* progress,
+                                        IDirecotryTreeBuilder* builder);
+    bool IsDone() const { return m_done; }
+    // Blocks read by the last build, for the tests.
+    const std::vector<std::pair<i64, u32>>& ReadBlocks() const { return m_blocks; }
+
+private:
+    void ReadFileProperties();
+    void ReadFilePropertiesfromBlock(i64 first, u32 sectors);
+    void BuildCommonFileRecordInfoandFileProperties(u8* record, int size, i64 sector, CMFTDirectoryTreeBuildInfo* table);
+    CMFTDirectoryTreeBuildInfo* FindMatchedMFT(i64 sector);
+
+    std::vector<std::unique_ptr<CMFTDirectoryTreeBuildInfo>> m_tables;
+    std::vector<std::unique_ptr<CNTFSRecordEntry>> m_loose;
+    IStorageDevice* m_device = nullptr;
+    i64 m_cluster0 = -1;
+    u32 m_spc = 0;
+    i64 m_sectors = 0;
+    bool m_keep = false;
+    CNTFSIntelligentSearchInfo* m_info = nullptr;
+    CSearchedPartitionInfo* m_candidate = nullptr;
+    int m_partition = -1;
+    IProgress* m_progress = nullptr;
+    IDirecotryTreeBuilder* m_builder = nullptr;
+    IFilesystemNode* m_result = nullptr;
+    bool m_done = false;
+    std::vector<std::pair<i64, u32>> m_blocks;
+    std::vector<u8> m_blockBuffer;
+};

@@ -1,0 +1,436 @@
+#include "engine/NTFSSearch/NTFSSearchController.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/FileArchive/IRSData.h"
+#include "engine/NTFSLib/NTFSDBR.h"
+#include "engine/NTFSLib/NTFSDataRun.h"
+#include "engine/NTFSLib/NTFSFileRecord.h"
+#include "engine/NTFSLib/NTFSIndexRecord.h"
+#include "engine/NTFSLib/NTFSLayout.h"
+#include "engine/NTFSLib/NTFSRecordAnalyzer.h"
+#include "engine/NTFSSearch/NTFSDirectoryTreeBuilder.h"
+#include "engine/StorageDevice/IStorageDevice.h"
+
+using namespace ntfsdeep;
+
+namespace {
+
+constexpr u32 Magic(const char (&text)[5]) {
+    return u32(u8(text[0])) | u32(u8(text[1])) << 8 | u32(u8(text[2])) << 16 | u32(u8(text[3])) << 24;
+}
+constexpr u32 kFileMagic = Magic("FILE");
+constexpr u32 kIndexMagic = Magic("INDX");
+constexpr u32 kRestartMagic = Magic("RSTR");
+constexpr u64 kBootOem = 0x202020205346544EULL;  // "NTFS    "
+
+}  // namespace
+
+CNTFSJoiningBuffers& CNTFSJoiningBuffers::Instance() {
+    static CNTFSJoiningBuffers buffers;
+    return buffers;
+}
+
+void CNTFSJoiningBuffers::Reset() {
+    file.fill(0);
+    filePending = false;
+    fileSector = -1;
+    index.fill(0);
+    indexPending = false;
+    indexSector = -1;
+    indexBytes = 0;
+}
+
+CNTFSSearchController::CNTFSSearchController() = default;
+
+CNTFSSearchController::~CNTFSSearchController() {
+    ClearFindings();
+    for (CMFTInfo* info : m_mftInfos) delete info;
+    m_mftInfos.clear();
+    // The record classes' sector size goes back to its default for whatever reads records next.
+    if (m_group || m_analyzedBlocks || m_failedBlocks) GetSectorsPerCluster::g_nSectorSize = 512;
+}
+
+void CNTFSSearchController::ClearFindings() {
+    ReleaseAnalyzers();
+    m_block.clear();
+    m_block.shrink_to_fit();
+    m_mirrorInfos.clear();
+    m_pairs.clear();
+    m_folders.clear();
+    m_indexRecords.clear();
+}
+
+void CNTFSSearchController::ReleaseAnalyzers() {
+    m_group.reset();
+    m_attrDef.reset();
+    m_upCase.reset();
+    m_log.reset();
+}
+
+int CNTFSSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) {
+    std::vector<CSearchedNTFSPartitionInfo*> records;
+    for (const NTFSCandidate& c : m_partitions.Candidates()) records.push_back(c.get());
+    return CopySearchedPartitionInfo(records, out, capacity);
+}
+
+void CNTFSSearchController::SetDevice(IStorageDevice* device) {
+    if (!device) return;
+    m_device = device;
+    m_partitions.SetDeviceTotalSectors(device->GetTotalSectors());
+}
+
+void CNTFSSearchController::SetBlockSize(int sectors) {
+    if (sectors > 0) m_iSectorsperBlock = sectors;
+}
+
+int CNTFSSearchController::PreparetoSearch() {
+    if (m_iSectorsperBlock <= 0 || !m_device) return 0;
+    // Records, index blocks and log pages are read in 512-byte steps: sectors of 512 to 4096 bytes.
+    const u32 sectorSize = m_device->GetSectorSize();
+    if (sectorSize < kSector || sectorSize > kLogPageSize || sectorSize % kSector != 0) return 0;
+    ClearFindings();
+    for (CMFTInfo* info : m_mftInfos) delete info;
+    m_mftInfos.clear();
+    m_positions.clear();
+    m_logReaders.clear();
+    m_partitions.Clear();
+    m_indexPairings = 0;
+    m_analyzedBlocks = m_failedBlocks = 0;
+
+    m_sectorSize = sectorSize;
+    const i64 total = m_device->GetTotalSectors();
+    m_partitions.SetDeviceTotalSectors(total);
+    m_partitions.SetSectorSize(sectorSize);
+    m_attrDef = std::make_unique<CAttrDefFileAnalyzer>();
+    m_upCase = std::make_unique<CUpCaseFileAnalyzer>();
+    m_log = std::make_unique<CLogFileAnalyzer>(m_partitions);
+    m_group = std::make_unique<CMetaFileRecordGroupinMFTAnalyzer>(
+        m_partitions, CNTFSMetaFileLists{&m_mftInfos, &m_mirrorInfos, &m_pairs, &m_logReaders});
+    m_group->SetDeviceTotalSectors(total);
+    m_block.assign(size_t(m_iSectorsperBlock) * sectorSize, 0);
+    // The process-wide state of the search starts afresh.
+    GetSectorsPerCluster::g_nSectorSize = sectorSize;
+    CNTFSJoiningBuffers::Instance().Reset();
+    CSavedBuffer::Instance().Reset(sectorSize);
+    if (m_treeBuilder) m_treeBuilder->AddSearcherInfo(SEARCHER_NTFS, 5);
+    return 1;
+}
+
+int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
+    if (!m_device || m_iSectorsperBlock <= 0 || count > m_iSectorsperBlock || count <= 0 || first < 0 || !m_group)
+        return 1;
+    // A block that cannot be read is not analysed: the buffer still holds the previous one.
+    if (!m_device->ReadSector(m_block.data(), first, count)) {
+        ++m_failedBlocks;
+        return 1;
+    }
+    ++m_analyzedBlocks;
+    for (i64 i = 0; i < count; ++i)
+        AnalyzeSector(m_block.data() + size_t(i) * m_sectorSize, first + i,
+                      i64(m_sectorSize) * std::min<i64>(count - i, kSectorsAvailable));
+    m_log->AnalyzeRCRDRecord(m_block.data(), first, count, m_sectorSize);
+    return 1;
+}
+
+void CNTFSSearchController::AnalyzeSector(u8* sector, i64 s, i64 available) {
+    // Nearly every sector holds none of these structures: its magic (or the boot sector's identifier
+    // at 3) sends it only to the tests that can hold; a held part of a record, or an open group of
+    // system records, has every sector looked at.
+    const ByteReader r(sector, kSector);
+    const u32 magic = r.Le32(0).value_or(0);
+    const CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
+    if (r.Le64(ntfs::boot::kOemId) == kBootOem) {
+        if (CNTFSDBR::IsFullValidDBR(sector)) AnalyzeNTFSDBRSector(sector, s);
+    } else if (magic == kRestartMagic && CLogFileAnalyzer::IsValidRSTRRecord(sector, size_t(available))) {
+        m_log->AnalyzeRSTRRecord(s, sector, size_t(available));
+    } else if (magic == kIndexMagic || join.indexPending) {
+        AnalyzeIndexRecord(sector, s, available);
+    }
+    if (magic == kFileMagic || join.filePending || m_group->IsOpen()) AnalyzeNTFSFileRecordSector(sector, s, available);
+    m_attrDef->AnalyzeSectorBuffer(s, sector);
+    m_upCase->AnalyzeSectorBuffer(s, sector);
+}
+
+void CNTFSSearchController::AnalyzeNTFSDBRSector(const u8* sector, i64 s) {
+    CNTFSDBR boot;
+    if (!boot.InitFromBuffer(sector)) return;
+    const i64 total = boot.GetTotalSectors();
+    const i64 device = m_partitions.GetDeviceTotalSectors();
+    const u32 spc = boot.GetSectorsperCluster();
+    // Read as the backup at the end of a volume that starts T sectors earlier.
+    i64 start = -1;
+    NTFSCandidate backup;
+    if (!__builtin_sub_overflow(s, total, &start))
+        backup = BuildPartitionInfoFromDBR(boot, start, kFlagBootCopy, device, m_sectorSize);
+    if (backup) {
+        const auto equal = m_partitions.EqualTo(*backup);
+        bool known = false;
+        for (CSearchedNTFSPartitionInfo* e : equal) {
+            e->AddPartitionBuildFromFlag(kFlagBootCopy);
+            const bool same = e->m_totalSectors == backup->m_totalSectors && e->GetSerialNumber() == backup->GetSerialNumber();
+            known = known || same || (e->GetPartitionBuildFromFlags() & kFlagBoot);
+        }
+        if (known) {
+            // The backup of a known volume: that volume's own boot sector was also read as a backup,
+            // of a volume T sectors before it; that reading is withdrawn.
+            i64 earlier = 0;
+            if (!__builtin_sub_overflow(start, total, &earlier)) {
+                CSearchedNTFSPartitionInfo probe(m_sectorSize);
+                probe.m_cluster0Sector = earlier;
+                probe.m_sectorsPerCluster = spc;
+                m_partitions.Withdraw(probe, kFlagBootCopy);
+            }
+            return;
+        }
+        for (CSearchedNTFSPartitionInfo* e : equal) {
+            if (e->m_totalSectors != 0) continue;
+            e->m_totalSectors = backup->m_totalSectors;
+            e->m_clusterCount = backup->m_clusterCount;
+        }
+        m_partitions.Insert(std::move(backup));
+    }
+    m_partitions.Insert(BuildPartitionInfoFromDBR(boot, s, kFlagBoot, device, m_sectorSize));
+}
+
+void CNTFSSearchController::AnalyzeIndexRecord(u8* sector, i64 s, i64 available) {
+    CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
+    if (join.indexPending) {
+        const i64 heldSectors = join.indexBytes / m_sectorSize;
+        const i64 next = join.indexSector + heldSectors;
+        if (s >= join.indexSector && s < next) return;
+        join.indexPending = false;
+        const u32 missing = kIndexRecordSize - join.indexBytes;
+        if (s == next && available >= i64(missing)) {
+            std::memcpy(join.index.data() + join.indexBytes, sector, missing);
+            AnalyzeIndexRecordBuffer(join.index.data(), join.indexSector);
+            return;
+        }
+    }
+    if (available < i64(kIndexRecordSize)) {
+        if (CStandardIndexHeader::IsValidMagicNumber(sector, kSector)) {
+            std::memcpy(join.index.data(), sector, size_t(available));
+            join.indexBytes = u32(available);
+            join.indexSector = s;
+            join.indexPending = true;
+        }
+        return;
+    }
+    if (!CStandardIndexHeader::IsValidMagicNumber(sector, kSector)) return;
+    AnalyzeIndexRecordBuffer(sector, s);
+}
+
+void CNTFSSearchController::AnalyzeIndexRecordBuffer(u8* record, i64 s) {
+    const i64 parent = CIndexRecord::GetParentFileReference(record, kIndexRecordSize);
+    if (parent < 0 || parent == 5) return;
+    CIndexRecordInfo info;
+    info.sector = s;
+    info.vcn = CIndexRecord::GetVCN(record, kIndexRecordSize);
+    info.logSequence = CIndexRecord::GetLogFileSequenceNumber(record, kIndexRecordSize);
+    info.parent = parent;
+    const auto [first, last] = m_folders.equal_range(parent);
+    for (auto it = first; it != last && m_indexPairings++ < kMaxIndexPairings; ++it)
+        LocateIndexRecord(s, info.vcn, *it->second);
+    if (m_indexRecords.size() < kMaxListEntries) m_indexRecords.insert(info);
+}
+
+void CNTFSSearchController::LocateIndexRecord(i64 s, i64 vcn, const CFolderIndexAllocationInfo& folder) {
+    const i64 lcn = folder.GetLCN(vcn);
+    if (lcn < 0) return;
+    NTFSCandidate probe = BuildPartitionInfoAccordingtoFileRecord(s, lcn, folder.GetSectorsPerCluster(), kFlagIndex,
+                                                                  m_partitions.GetDeviceTotalSectors(), m_sectorSize);
+    if (!probe) return;
+    const auto equal = m_partitions.EqualTo(*probe);
+    if (equal.empty()) {
+        m_partitions.Insert(std::move(probe));
+        return;
+    }
+    for (CSearchedNTFSPartitionInfo* e : equal) {
+        e->AddPartitionBuildFromFlag(kFlagIndex);
+        ++e->m_matchCount2;
+    }
+}
+
+void CNTFSSearchController::AnalyzeNTFSFileRecordSector(u8* sector, i64 s, i64 available) {
+    CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
+    if (join.filePending) {
+        join.filePending = false;
+        if (s == join.fileSector + 1) {
+            std::memcpy(join.file.data() + kSector, sector, kSector);
+            AnalyzeFileRecord(join.file.data(), kFileRecordSize, join.fileSector);
+            return;
+        }
+    }
+    if (available < i64(kFileRecordSize)) {
+        // Only with 512-byte sectors: the first half of a record that the next block completes.
+        if (CNTFSFileRecordHeader::IsValid(sector, kSector)) {
+            std::memcpy(join.file.data(), sector, kSector);
+            join.fileSector = s;
+            join.filePending = true;
+            return;
+        }
+        CNTFSFileRecord none(nullptr, 0, 0);
+        m_group->AnalyzeNTFSMetaFileRecord(s, none);
+        return;
+    }
+    AnalyzeFileRecord(sector, int(std::max(kFileRecordSize, m_sectorSize)), s);
+}
+
+void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
+    // Validated and unprotected once; the buffer is given back as it was when the record ends.
+    CNTFSFileRecord record(buffer, size, 0);
+    // Its system-file number, looked up once for every test below.
+    const u32 index = record.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record) : 0xFFFFFFFF;
+    m_group->AnalyzeNTFSMetaFileRecord(s, record, index);
+    if (!record.IsValid()) return;
+    // $LogFile, $AttrDef and $UpCase: their name in the first $FILE_NAME, hidden and system.
+    const bool system = (index == 2 || index == 4 || index == 10) && CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record);
+    if (CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(record)) {
+        AnalyzeFolderFileRecordHavingIndexAllocation(record, s);
+    } else if (system && index == 2) {
+        m_log->AnalyzeLogFileFileRecord(s, record);
+    } else if (system && index == 4) {
+        m_attrDef->AnalyzeAttrDefFileRecord(s, record);
+    } else if (system && index == 10) {
+        m_upCase->AnalyzeUpCaseFileRecord(s, record);
+    } else {
+        if (record.IsExtendFileRecord()) return;
+        if (m_group->IsaMetaFileRecordNotNeedtoCount(index) || m_log->IsaMetaFileRecordNotNeedtoCount(record)) return;
+        AddPosition(s, true);
+    }
+}
+
+void CNTFSSearchController::AnalyzeFolderFileRecordHavingIndexAllocation(const CNTFSFileRecord& record, i64 s) {
+    auto folder = std::make_unique<CFolderIndexAllocationInfo>();
+    if (folder->InitFromBuffer(record, s) && m_folders.size() < kMaxListEntries) {
+        const i64 number = folder->GetMFTFileRecordNumber();
+        CIndexRecordInfo key;
+        key.parent = number;
+        const auto [first, last] = m_indexRecords.equal_range(key);
+        for (auto it = first; it != last && m_indexPairings++ < kMaxIndexPairings; ++it)
+            LocateIndexRecord(it->sector, it->vcn, *folder);
+        m_folders.emplace(number, std::move(folder));
+    }
+    // Its record is read again for the tree whether or not the folder's index could be followed.
+    AddPosition(s, false);
+}
+
+void CNTFSSearchController::AddPosition(i64 s, bool mergeable) {
+    if (mergeable && !m_positions.empty() && m_positions.back().Merge(s)) return;
+    if (m_positions.size() < kMaxPositions) m_positions.emplace_back(s);
+}
+
+int CNTFSSearchController::EndSearch(int build) {
+    if (!build || !m_group) return 1;
+    m_group->Flush();
+    auto& set = m_partitions.Candidates();
+    // First pass: the match counts and the score; from the third candidate on, one that nothing but
+    // weak evidence found is dropped. A volume confirmed by its boot sector (or its copy) and by its
+    // $MFT/$MFTMirr pair stays although no folder index confirmed it (fresh volumes have none).
+    i64 i = 0;
+    for (auto it = set.begin(); it != set.end(); ++i) {
+        CSearchedNTFSPartitionInfo& c = **it;
+        m_attrDef->CalcAttrDefMatch(c);
+        m_upCase->CalcUpcaseMatch(c);
+        m_log->CalcLogFileMatch(c);
+        if (c.m_mftSector != -1) c.m_keep = 1;
+        c.m_score = CalcFileSystemReliabilityScore(c);
+        const u32 flags = c.GetPartitionBuildFromFlags();
+        const bool confirmed = (flags & (kFlagBoot | kFlagBootCopy)) &&
+                               ((flags & kFlagMFTPair) || (flags & (kFlagMFTGroup | kFlagMirrorGroup)) ==
+                                                              (kFlagMFTGroup | kFlagMirrorGroup));
+        if (i >= 2 && !confirmed && (c.m_score < 11 || (c.m_matchCount1 == 0 && c.m_matchCount2 == 0))) {
+            it = set.erase(it);
+            continue;
+        }
+        c.m_partitionStartSector = c.m_cluster0Sector;
+        ++it;
+    }
+    // Second pass, with three candidates or more: the weak ones without a known $MFT go.
+    if (set.size() >= 3) {
+        for (auto it = set.begin(); it != set.end();) {
+            it = ((*it)->m_score <= 50 && (*it)->m_keep == 0) ? set.erase(it) : std::next(it);
+        }
+    }
+    if (m_treeBuilder && m_device) {
+        CNTFSIntelligentSearchInfo info;
+        info.Init(&m_mftInfos, &m_positions, &m_logReaders);
+        CNTFSDirectoryTreeBuilder trees;
+        const i64 n = i64(set.size());
+        i64 k = 0;
+        for (const NTFSCandidate& c : set) {
+            c->m_weight = double(n - k);
+            // Nodes carry their partition's index; the copy-out finds the partition by it.
+            c->m_partitionIndex = i32(k);
+            trees.BuildDirectoryTree(&info, c.get(), m_device, int(k), nullptr, m_treeBuilder);
+            ++k;
+        }
+    }
+    ClearFindings();
+    if (m_treeBuilder) {
+        m_treeBuilder->SetPartitonDevice(nullptr, m_device);
+        m_treeBuilder->FlashBuild(SEARCHER_NTFS);
+    }
+    return 1;
+}
+
+namespace {
+
+// A count (8 bytes), then each item as save writes it.
+template <class List, class Save>
+bool SaveCounted(IRSData& data, const List& list, Save&& save) {
+    const u64 count = list.size();
+    if (!data.WriteCurFrame(&count, 8)) return false;
+    for (const auto& item : list) {
+        if (!save(item)) return false;
+    }
+    return true;
+}
+
+// Reads the count back and restores that many items; a count below 1 restores nothing, a count the
+// frame cannot hold (each item takes at least itemBytes) is damage.
+template <class RestoreOne>
+bool RestoreCounted(IRSData& data, u32 itemBytes, RestoreOne&& restoreOne) {
+    i64 count = 0;
+    if (!data.ReadCurFrame(&count, 8)) return false;
+    if (count < 1) return true;
+    if (u64(count) > data.GetFrameSize() / itemBytes) return false;
+    for (i64 i = 0; i < count; ++i) {
+        if (!restoreOne()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CNTFSSearchController::SaveMFTInfoContainer(IRSData& data) const {
+    return SaveCounted(data, m_mftInfos, [&](const CMFTInfo* info) { return info->Save(data); });
+}
+
+bool CNTFSSearchController::SaveCommonFileRecordPositionInfo(IRSData& data) const {
+    return SaveCounted(data, m_positions, [&](const CCommonFileRecordPositionInfo& p) { return p.Save(data); });
+}
+
+bool CNTFSSearchController::RestoreMFTInfoContainer(IRSData& data) {
+    // An info takes at least 18 bytes: sector, two sizes and a run count.
+    return RestoreCounted(data, 18, [&] {
+        auto info = std::make_unique<CMFTInfo>();
+        if (!info->Restore(data)) return false;
+        m_mftInfos.push_back(info.release());
+        return true;
+    });
+}
+
+bool CNTFSSearchController::RestoreCommonFileRecordPositionInfo(IRSData& data) {
+    return RestoreCounted(data, 16, [&] {
+        CCommonFileRecordPositionInfo p;
+        if (!p.Restore(data)) return false;
+        m_positions.push_back(p);
+        return true;
+    });
+}
+
+ICompleteFileSystemSearchController* CreateNTFSSearcher() { return new (std::nothrow) CNTFSSearchController(); }

@@ -1,0 +1,138 @@
+// The deep NTFS searcher (type 35): handed every block of a whole device, it looks at every sector for
+// boot sectors, restart pages, index records and FILE records, and at the log record pages of each
+// block; it derives partition candidates from them and collects the positions of the file records.
+// At the end it scores the candidates, keeps the credible ones and builds a tree for each.
+#pragma once
+
+#include <array>
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "engine/Common/ICompleteFileSystemSearchController.h"
+#include "engine/NTFSLib/NTFSFindings.h"
+#include "engine/NTFSSearch/FindFileFromLogFile.h"
+#include "engine/NTFSSearch/NTFSLogFileAnalyzer.h"
+#include "engine/NTFSSearch/NTFSMetaFileAnalyzers.h"
+#include "engine/NTFSSearch/NTFSPartitionInfoBuilder.h"
+
+class CNTFSDBR;
+class CNTFSFileRecord;
+class IDirecotryTreeBuilder;
+class IRSData;
+class IStorageDevice;
+
+namespace ntfsdeep {
+// Sectors available to the tests of one sector (a record or page may continue past it).
+inline constexpr i64 kSectorsAvailable = 16;
+inline constexpr u32 kFileRecordSize = 1024;
+inline constexpr u32 kIndexRecordSize = 4096;
+// Record positions are kept up to this many runs (16 bytes each, far more than disks hold).
+inline constexpr size_t kMaxPositions = 8000000;
+// Index-record infos and folders paired with each other at most this many times in a scan.
+inline constexpr u64 kMaxIndexPairings = u64{1} << 24;
+}  // namespace ntfsdeep
+
+// An index record seen by the scan: where it lies and whose folder it belongs to.
+struct CIndexRecordInfo {
+    i64 sector = 0;
+    i64 vcn = 0;
+    i64 logSequence = 0;
+    i64 parent = 0;
+    bool operator<(const CIndexRecordInfo& other) const { return parent < other.parent; }
+};
+
+// The joining buffers of records cut by a block edge: process-wide (one deep search at a time), emptied
+// by every new search.
+struct CNTFSJoiningBuffers {
+    std::array<u8, ntfsdeep::kFileRecordSize> file{};
+    bool filePending = false;
+    i64 fileSector = -1;
+    std::array<u8, ntfsdeep::kIndexRecordSize> index{};
+    bool indexPending = false;
+    i64 indexSector = -1;
+    u32 indexBytes = 0;
+
+    static CNTFSJoiningBuffers& Instance();
+    void Reset();
+};
+
+class CNTFSSearchController : public ICompleteFileSystemSearchController {
+public:
+    CNTFSSearchController();
+    ~CNTFSSearchController() override;
+    CNTFSSearchController(const CNTFSSearchController&) = delete;
+    CNTFSSearchController& operator=(const CNTFSSearchController&) = delete;
+
+    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_treeBuilder = builder; }
+    // Copies of the candidates in set order (the caller owns them).
+    int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
+    void SetDevice(IStorageDevice* device) override;
+    void SetBlockSize(int sectors) override;
+    int PreparetoSearch() override;
+    int EndSearch(int build) override;
+    int AnalyzeBlock(i64 firstSector, i64 sectorCount) override;
+
+    // Scores, thresholds and the candidate set, for the tests.
+    static i64 CalcFileSystemReliabilityScore(const CSearchedNTFSPartitionInfo& candidate) {
+        return ::CalcFileSystemReliabilityScore(candidate);
+    }
+    CNTFSPartitionInfoBuilder& GetPartitionInfoBuilder() { return m_partitions; }
+    const std::list<CCommonFileRecordPositionInfo>& GetPositions() const { return m_positions; }
+    const std::list<CMFTInfo*>& GetMFTInfos() const { return m_mftInfos; }
+    const std::multiset<CIndexRecordInfo>& GetIndexRecords() const { return m_indexRecords; }
+    const CLogFileAnalyzer* GetLogFileAnalyzer() const { return m_log.get(); }
+    const CAttrDefFileAnalyzer* GetAttrDefAnalyzer() const { return m_attrDef.get(); }
+    const CUpCaseFileAnalyzer* GetUpCaseAnalyzer() const { return m_upCase.get(); }
+    // Blocks read and analysed, and blocks whose read failed (not analysed).
+    u64 AnalyzedBlocks() const { return m_analyzedBlocks; }
+    u64 FailedBlocks() const { return m_failedBlocks; }
+
+    // The findings in the framed file of saved results (no step of a scan calls them).
+    bool SaveMFTInfoContainer(IRSData& data) const;
+    bool SaveCommonFileRecordPositionInfo(IRSData& data) const;
+    bool RestoreMFTInfoContainer(IRSData& data);
+    bool RestoreCommonFileRecordPositionInfo(IRSData& data);
+
+    // The sector analyses, also reachable one by one from the tests (a record's protection is undone in
+    // place and put back before they return).
+    void AnalyzeSector(u8* sector, i64 s, i64 available);
+    void AnalyzeNTFSDBRSector(const u8* sector, i64 s);
+    void AnalyzeIndexRecord(u8* sector, i64 s, i64 available);
+    void AnalyzeNTFSFileRecordSector(u8* sector, i64 s, i64 available);
+
+private:
+    void AnalyzeIndexRecordBuffer(u8* record, i64 s);
+    void LocateIndexRecord(i64 s, i64 vcn, const CFolderIndexAllocationInfo& folder);
+    void AnalyzeFileRecord(u8* buffer, int size, i64 s);
+    void AnalyzeFolderFileRecordHavingIndexAllocation(const CNTFSFileRecord& record, i64 s);
+    void AddPosition(i64 s, bool mergeable);
+    void ReleaseAnalyzers();
+    void ClearFindings();
+
+    IDirecotryTreeBuilder* m_treeBuilder = nullptr;
+    IStorageDevice* m_device = nullptr;
+    int m_iSectorsperBlock = 0;
+    u32 m_sectorSize = 512;
+    std::vector<u8> m_block;
+    std::multiset<CIndexRecordInfo> m_indexRecords;
+    CNTFSPartitionInfoBuilder m_partitions;
+    // Folders owning an $INDEX_ALLOCATION, by their own record number.
+    std::multimap<i64, std::unique_ptr<CFolderIndexAllocationInfo>> m_folders;
+    std::list<std::unique_ptr<CMFTMirrInfo>> m_mirrorInfos;
+    std::list<CMFTFilesPair> m_pairs;
+    std::list<CMFTInfo*> m_mftInfos;  // owned
+    std::list<CCommonFileRecordPositionInfo> m_positions;
+    std::vector<FindFileMFTAndLogx> m_logReaders;
+    std::unique_ptr<CMetaFileRecordGroupinMFTAnalyzer> m_group;
+    std::unique_ptr<CAttrDefFileAnalyzer> m_attrDef;
+    std::unique_ptr<CUpCaseFileAnalyzer> m_upCase;
+    std::unique_ptr<CLogFileAnalyzer> m_log;
+    u64 m_indexPairings = 0;
+    u64 m_analyzedBlocks = 0;
+    u64 m_failedBlocks = 0;
+};
+
+ICompleteFileSystemSearchController* CreateNTFSSearcher();

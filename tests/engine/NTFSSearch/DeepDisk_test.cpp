@@ -1,0 +1,291 @@
+// The deep NTFS search over the three-volume disk and its copies, fed block by block as the complete
+// controller feeds it: the partitions found (with mmls's starts and fsstat's cluster sizes), the
+// evidence of each, the trees handed to a recording builder against fls and icat, the lost folder,
+// records and index blocks across a block edge, and log pages written into a volume's $LogFile.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "NtfsDiskSupport.h"
+#include "NtfsLogWriter.h"
+#include "engine/NTFSLib/NTFSFileNode.h"
+#include "engine/NTFSSearch/NTFSPartitionInfoBuilder.h"
+#include "support/MemoryDevice.h"
+#include "support/Sha256.h"
+
+namespace {
+
+using namespace ntfsdeep;
+using ntfsdisk::DeepScan;
+
+std::unique_ptr<testsupport::MemoryDevice> CopyDevice(const std::string& caseName) {
+    return std::make_unique<testsupport::MemoryDevice>(ntfsdisk::CopyBytes(caseName), 512, STORAGE_DEVICE_DISK);
+}
+
+std::string ReadAll(IStorageDevice* device, CNTFSFileNode* node, const CSearchedNTFSPartitionInfo& partition) {
+    return ntfstest::ReadAll(device, node, partition.m_cluster0Sector, partition.m_sectorsPerCluster);
+}
+
+// The tree of partition k equals fls's whole listing of volume `volume` (what the searcher hands over,
+// existing and deleted): paths, deleted marks, folders, record numbers and icat's sizes.
+void ExpectTreeEqualsFls(const std::map<std::string, ntfsdisk::Listed>& tree, int volume) {
+    SCOPED_TRACE("volume " + std::to_string(volume));
+    const auto sums = ntfsdisk::Icat(volume);
+    std::set<std::string> expected, got;
+    for (const auto& e : ntfsdisk::Fls(volume)) {
+        expected.insert(e.path);
+        auto it = tree.find(e.path);
+        if (it == tree.end()) continue;
+        const ntfsdisk::Listed& l = it->second;
+        EXPECT_EQ(l.deleted, e.deleted) << e.path;
+        EXPECT_EQ(l.directory, e.directory) << e.path;
+        EXPECT_EQ(l.node->GetCurrentNodeID(), e.inode) << e.path;
+        if (sums.count(e.path)) {
+            EXPECT_EQ(l.size, sums.at(e.path).size) << e.path;
+        }
+    }
+    for (const auto& [path, l] : tree) {
+        if (path.rfind("<lost>/", 0) != 0) got.insert(path);
+    }
+    EXPECT_EQ(got, expected);
+}
+
+class NtfsDeepDisk : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        scan = new DeepScan(CopyDevice("mbr-zeroed"));
+        scan->Run();
+    }
+    static void TearDownTestSuite() {
+        delete scan;
+        scan = nullptr;
+    }
+    static DeepScan* scan;
+};
+DeepScan* NtfsDeepDisk::scan = nullptr;
+
+// Three volumes at mmls's starts with fsstat's cluster sizes and totals (in whole clusters), each
+// confirmed by both boot sectors and by its $MFT/$MFTMirr pair, the $AttrDef and $UpCase terms
+// counted, scores of at least 70; the third is kept although no folder index confirms it.
+TEST_F(NtfsDeepDisk, ThreePartitionsWithTheirGeometryAndEvidence) {
+    const auto partitions = scan->Partitions();
+    const auto mmls = ntfsdisk::MmlsPartitions();
+    ASSERT_EQ(partitions.size(), 3u);
+    ASSERT_EQ(mmls.size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        const CSearchedNTFSPartitionInfo& p = partitions[k];
+        const ntfsdisk::Fsstat fs = ntfsdisk::FsstatOf(int(k) + 1);
+        EXPECT_EQ(p.m_fileSystemType, 3u);
+        EXPECT_EQ(p.m_cluster0Sector, mmls[k].first);
+        EXPECT_EQ(p.m_partitionStartSector, mmls[k].first);
+        EXPECT_EQ(p.m_sectorsPerCluster, fs.clusterBytes / 512);
+        EXPECT_EQ(p.m_totalSectors, fs.clusters * i64(p.m_sectorsPerCluster));
+        EXPECT_EQ(p.m_partitionIndex, i32(k));
+        const u32 flags = p.GetPartitionBuildFromFlags();
+        EXPECT_EQ(flags & (kFlagBoot | kFlagBootCopy | kFlagMFTPair | kFlagMFTGroup), kFlagBoot | kFlagBootCopy | kFlagMFTPair);
+        EXPECT_EQ(p.m_keep, 1u);
+        EXPECT_GE(p.m_attrDefMatches, kAttrDefThreshold);
+        EXPECT_GE(p.m_upCaseMatches, kUpCaseThreshold) << "mkntfs's $UpCase agrees with ours in 99 % of its entries";
+        EXPECT_EQ(p.m_logFileMatches, 0) << "ntfs-3g leaves the log 0xFF";
+        EXPECT_GE(p.m_score, 70);
+        EXPECT_EQ(p.m_score, 90);
+    }
+    // Only Alpha has a folder with an index block ("Many").
+    EXPECT_TRUE(partitions[0].GetPartitionBuildFromFlags() & kFlagIndex);
+    EXPECT_GE(partitions[0].m_matchCount2, 1);
+    EXPECT_EQ(partitions[2].m_matchCount2, 0);
+}
+
+TEST_F(NtfsDeepDisk, EachTreeEqualsItsFlsListing) {
+    const auto trees = ntfsdisk::ByPartition(scan->builder);
+    for (int k = 0; k < 3; ++k) ExpectTreeEqualsFls(trees.count(k) ? trees.at(k) : std::map<std::string, ntfsdisk::Listed>{}, k + 1);
+    EXPECT_EQ(scan->builder.m_flashes, std::vector<u32>{SEARCHER_NTFS});
+    EXPECT_EQ(scan->builder.m_searchers.at(SEARCHER_NTFS), 5);
+}
+
+// Orphan lost the record of its parent: it comes back as a lost folder (its parent number is 25 or
+// more) with its files and sub-folder, their bytes as icat read them before.
+TEST_F(NtfsDeepDisk, TheFolderWhoseParentRecordIsGoneComesBackLost) {
+    const auto tree = ntfsdisk::ByPartition(scan->builder).at(0);
+    const auto partitions = scan->Partitions();
+    for (const auto& [path, sum] : ntfsdisk::Orphans()) {
+        const std::string lost = "<lost>/" + path.substr(std::string("Alpha/Keep/Parent/").size());
+        SCOPED_TRACE(lost);
+        auto it = tree.find(lost);
+        ASSERT_NE(it, tree.end());
+        auto* node = dynamic_cast<CNTFSFileNode*>(it->second.node);
+        EXPECT_EQ(testsupport::Sha256Hex(ReadAll(scan->device.get(), node, partitions[0])), sum.sha256);
+    }
+    EXPECT_TRUE(tree.count("<lost>/Orphan") && tree.at("<lost>/Orphan").directory);
+}
+
+// Resident, sparse (zeros), compressed-folder and fragmented files read back icat's bytes through the
+// runs the deep search built (relative to each volume's cluster 0).
+TEST_F(NtfsDeepDisk, FilesReadBackIcatsBytes) {
+    const auto trees = ntfsdisk::ByPartition(scan->builder);
+    const auto partitions = scan->Partitions();
+    const struct {
+        int volume;
+        const char* path;
+    } files[] = {{1, "Alpha/tiny note.txt"}, {1, "Alpha/sparse.bin"}, {1, "Alpha/frag.bin"},
+                 {1, "Alpha/Docs/Nested/Deeper/deep.bin"}, {1, "Alpha/Deleted Report.txt"},
+                 {2, "Bravo/photos/2024/picture.raw"}, {2, "Bravo/old.txt"}, {3, "Charlie/data/d1.bin"},
+                 {3, "Charlie/removed.bin"}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.path);
+        const auto& tree = trees.at(f.volume - 1);
+        auto it = tree.find(f.path);
+        ASSERT_NE(it, tree.end());
+        auto* node = dynamic_cast<CNTFSFileNode*>(it->second.node);
+        ASSERT_TRUE(node);
+        EXPECT_EQ(node->GetBelongedPartition(), u16(f.volume - 1));
+        EXPECT_EQ(testsupport::Sha256Hex(ReadAll(scan->device.get(), node, partitions[size_t(f.volume - 1)])),
+                  ntfsdisk::Icat(f.volume).at(f.path).sha256);
+    }
+    // The compressed file is handed over compressed, for the compressed reader of the copy-out.
+    auto it = trees.at(0).find("Alpha/Compressed/packed words.txt");
+    ASSERT_NE(it, trees.at(0).end());
+    EXPECT_TRUE(it->second.node->IsCompressed());
+}
+
+// A wiped boot sector is found through its copy (Charlie, the third candidate, kept by its copy and
+// its $MFT/$MFTMirr pair); with both wiped, through the pair alone (Bravo).
+TEST(NtfsDeepDiskCopies, WipedBootSectors) {
+    const auto mmls = ntfsdisk::MmlsPartitions();
+    {
+        DeepScan one(CopyDevice("boot-zeroed"));
+        one.Run();
+        const auto partitions = one.Partitions();
+        ASSERT_EQ(partitions.size(), 3u);
+        const auto& charlie = partitions[2];
+        EXPECT_EQ(charlie.m_cluster0Sector, mmls[2].first);
+        EXPECT_EQ(charlie.GetPartitionBuildFromFlags() & (kFlagBoot | kFlagBootCopy | kFlagMFTPair), kFlagBootCopy | kFlagMFTPair);
+        // Its $MFT group came first and set the size from $Bitmap (whose bytes round the clusters up).
+        EXPECT_EQ(charlie.m_totalSectors, charlie.m_adjustedSectors);
+        EXPECT_GE(charlie.m_totalSectors, ntfsdisk::FsstatOf(3).clusters * 2);
+        EXPECT_LT(charlie.m_totalSectors, (ntfsdisk::FsstatOf(3).clusters + 64) * 2);
+        ExpectTreeEqualsFls(ntfsdisk::ByPartition(one.builder).at(2), 3);
+    }
+    {
+        DeepScan both(CopyDevice("boots-zeroed"));
+        both.Run();
+        const auto partitions = both.Partitions();
+        ASSERT_EQ(partitions.size(), 3u);
+        const auto& bravo = partitions[1];
+        const ntfsdisk::Fsstat fs = ntfsdisk::FsstatOf(2);
+        EXPECT_EQ(bravo.m_cluster0Sector, mmls[1].first);
+        EXPECT_EQ(bravo.m_sectorsPerCluster, fs.clusterBytes / 512);
+        EXPECT_EQ(bravo.GetPartitionBuildFromFlags(), kFlagMFTPair);
+        // The size comes from $Bitmap: whole clusters, at least the volume's (the bitmap's bytes round up).
+        EXPECT_EQ(bravo.m_totalSectors % bravo.m_sectorsPerCluster, 0);
+        EXPECT_GE(bravo.m_totalSectors, fs.clusters * i64(bravo.m_sectorsPerCluster));
+        EXPECT_LT(bravo.m_totalSectors, (fs.clusters + 64) * i64(bravo.m_sectorsPerCluster));
+        EXPECT_EQ(bravo.m_adjustedSectors, bravo.m_totalSectors);
+        ExpectTreeEqualsFls(ntfsdisk::ByPartition(both.builder).at(1), 2);
+    }
+}
+
+// A FILE record whose second half starts the next block, and an index block cut by a block edge, are
+// analysed once, at their first sector; the trees do not change.
+TEST(NtfsDeepDiskCopies, RecordsAcrossABlockEdge) {
+    for (const char* name : {"file-across-block-edge", "index-across-block-edge"}) {
+        SCOPED_TRACE(name);
+        const i64 shift = ntfsdisk::CopyShift(name);
+        ASSERT_GT(shift, 0);
+        DeepScan scan(CopyDevice(name));
+        testsupport::DeepBlockFeeder feeder(*scan.searcher, *scan.device, &scan.builder);
+        feeder.Prepare();
+        feeder.FeedAll();
+        // The index blocks seen (the end step empties their set).
+        const i64 block = 8192;
+        i64 cut = 0;
+        for (const CIndexRecordInfo& info : scan.searcher->GetIndexRecords()) cut += info.sector % block > block - 8;
+        feeder.End();
+        const auto partitions = scan.Partitions();
+        ASSERT_EQ(partitions.size(), 3u);
+        EXPECT_EQ(partitions[0].m_cluster0Sector, ntfsdisk::MmlsPartitions()[0].first + shift);
+        EXPECT_TRUE(partitions[0].GetPartitionBuildFromFlags() & kFlagIndex);
+        ExpectTreeEqualsFls(ntfsdisk::ByPartition(scan.builder).at(0), 1);
+        const auto& positions = scan.searcher->GetPositions();
+        auto holds = [&](i64 sector) {
+            i64 times = 0;
+            for (const auto& p : positions) {
+                const i64 k = sector - p.GetFileRecordStartSector();
+                times += k >= 0 && k % 2 == 0 && k / 2 < p.GetFileRecordCount();
+            }
+            return times;
+        };
+        if (std::string(name) == "file-across-block-edge") {
+            // deep.bin's record: its first sector ends a block.
+            const auto tree = ntfsdisk::ByPartition(scan.builder).at(0);
+            const i64 sector = dynamic_cast<CFileNode*>(tree.at("Alpha/Docs/Nested/Deeper/deep.bin").node)->GetMetadataStartPosition();
+            EXPECT_EQ((sector + 1) % block, 0);
+            EXPECT_EQ(holds(sector), 1);
+        } else {
+            EXPECT_GE(cut, 1) << "the index block of Many starts 4 sectors before a block edge";
+        }
+    }
+}
+
+// Restart and record pages written into Alpha's $LogFile: the pair of restart pages 8 sectors apart
+// gives flags 64 and 128, the record pages the $LogFile match count; a torn record page counts
+// nothing; a page cut by a block edge counts once, at its real sectors.
+TEST(NtfsDeepDiskCopies, LogPagesInAVolumesLog) {
+    auto device = CopyDevice("mbr-zeroed");
+    std::vector<u8>& bytes = device->Bytes();
+    const u64 base = u64(ntfsdisk::MmlsPartitions()[0].first) * 512;
+    const CNTFSDataRunList log = ntfslog::RunsOf(bytes, base, 2);
+    ASSERT_FALSE(log.IsEmpty());
+    const i64 logSector = i64(base / 512) + log.GetLCN(0) * 4;
+    const i64 logSectors = log.GetTotalClusters() * 4;
+    auto put = [&](i64 sector, const std::vector<u8>& page) { std::memcpy(bytes.data() + sector * 512, page.data(), page.size()); };
+    put(logSector, ntfslog::RestartPage());
+    put(logSector + 8, ntfslog::RestartPage());
+    // Record pages from page 4 on; page 6 torn; the last one cut by the edge of a block of 1000 sectors.
+    const i64 pages = 12;
+    for (i64 page = 4; page < 4 + pages; ++page) {
+        std::vector<u8> p = ntfslog::LogPage({}, 0, 0);
+        if (page == 6) ntfslog::Put16(p, 2 * 512 + 510, 9);
+        put(logSector + 8 * page, p);
+    }
+    const i64 cutPage = logSector + 8 * (4 + pages);
+    put(cutPage, ntfslog::LogPage({}, 0, 0));
+    DeepScan scan(std::move(device));
+    // A block edge 3 sectors into the last page.
+    scan.blockSectors = cutPage + 3;
+    scan.Run();
+    const auto partitions = scan.Partitions();
+    ASSERT_GE(partitions.size(), 1u);
+    const auto& alpha = partitions[0];
+    EXPECT_EQ(alpha.GetPartitionBuildFromFlags() & (kFlagRestart1 | kFlagRestart2), kFlagRestart1 | kFlagRestart2);
+    EXPECT_EQ(alpha.m_logFileMatches, 8 * pages)
+        << "12 pages of 8 sectors and the cut one, less the torn one (the inclusive end adds no page here)";
+    EXPECT_EQ(alpha.m_score, 110) << "the log's 96 sectors stay below the 10,000 of its term";
+    EXPECT_EQ(alpha.m_logFileSector, i64(base / 512) + ntfslog::RunsOf(bytes, base, 0).GetLCN(0) * 4 + 4);
+    ASSERT_GT(logSectors, 8 * (5 + pages));
+}
+
+// A deleted file whose record shows a size of 0 gets its size and runs back from the $LogFile.
+TEST(NtfsDeepDiskCopies, ADeletedEmptyFileIsRebuiltFromTheLog) {
+    auto device = CopyDevice("mbr-zeroed");
+    const u64 base = u64(ntfsdisk::MmlsPartitions()[0].first) * 512;
+    const auto sums = ntfsdisk::Icat(1);
+    const ntfslog::PlantedLog planted =
+        ntfslog::PlantEmptyFileRebuild(device->Bytes(), base, sums.at("Alpha/Deleted Empty.txt").inode,
+                                       sums.at("Alpha/readme.txt").inode, sums.at("Alpha/Deleted Report.txt").inode);
+    DeepScan scan(std::move(device));
+    scan.Run();
+    const auto tree = ntfsdisk::ByPartition(scan.builder).at(0);
+    auto it = tree.find("Alpha/Deleted Empty.txt");
+    ASSERT_NE(it, tree.end());
+    auto* node = dynamic_cast<CNTFSFileNode*>(it->second.node);
+    EXPECT_EQ(node->GetFileSize(), 2 * planted.cluster);
+    IDataRunList* runs = node->GetDataRunList();
+    ASSERT_TRUE(runs && runs->GetFirst());
+    EXPECT_EQ(runs->GetFirst()->start, planted.readmeLcn);
+    const std::string copy = ReadAll(scan.device.get(), node, scan.Partitions()[0]);
+    EXPECT_EQ(testsupport::Sha256Hex(copy.substr(0, 3000)), sums.at("Alpha/readme.txt").sha256);
+}
+
+}  // namespace
