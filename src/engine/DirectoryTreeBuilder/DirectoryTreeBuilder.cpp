@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <span>
 #include <thread>
 
 #include "engine/Common/IDrirectoryTree.h"
@@ -34,11 +35,12 @@ const char* SuffixOf(_tagSearcherType type) {
     }
 }
 
-void Erase(std::vector<CFileNode*>& nodes, CFileNode* node) {
+template <class List>
+void Erase(List& nodes, CFileNode* node) {
     nodes.erase(std::remove(nodes.begin(), nodes.end(), node), nodes.end());
 }
 
-void EraseFromMap(std::map<i64, _PARENT_INFO>& map, CFileNode* node) {
+void EraseFromMap(NodesById& map, CFileNode* node) {
     auto it = map.find(node->GetCurrentNodeID());
     if (it == map.end()) return;
     Erase(it->second.nodes, node);
@@ -85,8 +87,11 @@ void CDirectoryTreeBuilder::SetDefaultClock(std::function<i64()> nowSeconds, std
 CDirectoryTreeBuilder::~CDirectoryTreeBuilder() {
     // The windows may still walk the trees: unlink and free under the result-tree lock.
     SimpleLock hold(&g_lockerAddData);
-    for (CFileNode* node : m_owned) node->Release();
-    m_owned.clear();
+    for (NodeState& state : m_states) {
+        if (state.node && state.owned) state.node->Release();
+    }
+    m_states.clear();
+    m_ownedCount = 0;
     m_records.clear();  // the roots
 }
 
@@ -138,9 +143,13 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* in, _tagSearcherType type) {
     auto* node = dynamic_cast<CFileNode*>(in);
     if (!node) return 0;
     // Handed over twice: it is already ours, once.
-    if (m_owned.count(node)) return 1;
+    if (const NodeState* state = StateOf(node); state && state->owned) return 1;
     const int taken = AddNodeInternal(node, type);
-    if (taken) m_owned.insert(node);
+    if (taken) {
+        NodeState& state = StateFor(node);
+        if (!state.owned) ++m_ownedCount;
+        state.owned = true;
+    }
     return taken;
 }
 
@@ -159,7 +168,8 @@ int CDirectoryTreeBuilder::AddNodeInternal(CFileNode* node, _tagSearcherType typ
 int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type) {
     ++record.addedCount;
     ++record.pendingCount;
-    const std::string name = NameOf(node);
+    const char* rawName = node->GetFileName();
+    const std::string_view name = rawName ? rawName : "";
 
     if (type == SEARCHER_HFSPLUS && !m_restoring && record.privateDataIds.empty() && name == kPrivateDataName &&
         node->GetParentNodeID() == record.rootId) {
@@ -217,7 +227,7 @@ bool CDirectoryTreeBuilder::TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, 
     return true;
 }
 
-int CDirectoryTreeBuilder::RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFileNode* node) {
+int CDirectoryTreeBuilder::RecordFileNode(NodesById& map, CFileNode* node) {
     _PARENT_INFO& entry = map[node->GetCurrentNodeID()];
     if (!m_restoring) {
         for (CFileNode* recorded : entry.nodes) {
@@ -237,8 +247,14 @@ int CDirectoryTreeBuilder::RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFil
 
 CFileNode* CDirectoryTreeBuilder::GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates,
                                                    CFileNode* node) {
-    if (candidates.empty() || !node) return nullptr;
-    if (candidates.size() == 1) return candidates.front();
+    return GetCorrectParent(trashId, candidates.data(), candidates.size(), node);
+}
+
+CFileNode* CDirectoryTreeBuilder::GetCorrectParent(i64 trashId, CFileNode* const* first, size_t count,
+                                                   CFileNode* node) {
+    if (count == 0 || !node) return nullptr;
+    if (count == 1) return first[0];
+    const auto candidates = std::span<CFileNode* const>(first, count);
     const u16 partition = node->GetBelongedPartition();
     auto reachesTrash = [trashId](CFileNode* folder) {
         for (CFileNode* p = folder; p; p = p->GetParent()) {
@@ -263,21 +279,23 @@ CFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& record, CFile
     auto it = record.folders.find(parentId);
     if (it == record.folders.end() || it->second.nodes.empty()) return nullptr;
     if (onlyOne) *onlyOne = it->second.nodes.size() == 1;
-    return GetCorrectParent(record.trashId, it->second.nodes, node);
+    const CNodeList& nodes = it->second.nodes;
+    return GetCorrectParent(record.trashId, nodes.begin(), nodes.size(), node);
 }
 
 namespace {
 
 // True when a file lies below folder: a walk of everything below it, which stops early at a folder of
-// `holdsFile` (folders known to hold one) when that is given.
-bool HasFileBelow(CFileNode* folder, const std::unordered_set<CFileNode*>* holdsFile) {
+// `holdsFile` (folders known to hold one).
+template <class HoldsFile>
+bool HasFileBelow(CFileNode* folder, HoldsFile holdsFile) {
     std::vector<CFileNode*> stack;
     if (folder->GetFirstChild()) stack.push_back(folder->GetFirstChild());
     while (!stack.empty()) {
         CFileNode* n = stack.back();
         stack.pop_back();
         for (; n; n = n->GetNextNode()) {
-            if (!n->IsDirectory() || (holdsFile && holdsFile->count(n))) return true;
+            if (!n->IsDirectory() || holdsFile(n)) return true;
             if (n->GetFirstChild()) stack.push_back(n->GetFirstChild());
         }
     }
@@ -287,15 +305,19 @@ bool HasFileBelow(CFileNode* folder, const std::unordered_set<CFileNode*>* holds
 }  // namespace
 
 bool CDirectoryTreeBuilder::IsEmptyFolder(CFileNode* folder) {
-    return !folder || !HasFileBelow(folder, nullptr);
+    return !folder || !HasFileBelow(folder, [](CFileNode*) { return false; });
 }
 
 // IsEmptyFolder's answer, remembered for the folders that hold a file.
 bool CDirectoryTreeBuilder::IsKnownEmptyFolder(CFileNode* folder) {
     if (!folder) return true;
-    if (m_holdsFile.count(folder)) return false;
-    if (!HasFileBelow(folder, &m_holdsFile)) return true;
-    m_holdsFile.insert(folder);
+    if (const NodeState* state = StateOf(folder); state && state->holdsFile) return false;
+    auto holds = [this](CFileNode* n) {
+        const NodeState* state = StateOf(n);
+        return state && state->holdsFile;
+    };
+    if (!HasFileBelow(folder, holds)) return true;
+    StateFor(folder).holdsFile = true;
     return false;
 }
 
@@ -306,18 +328,20 @@ CFileNode* CDirectoryTreeBuilder::TopOf(CFileNode* node) {
     CFileNode* top = node;
     for (;;) {
         m_walk.push_back(top);
-        const auto hint = m_topHint.find(top);
-        CFileNode* up = hint != m_topHint.end() && hint->second != top ? hint->second : top->GetParent();
+        const NodeState* state = StateOf(top);
+        CFileNode* up = state && state->topHint && state->topHint != top ? state->topHint : top->GetParent();
         if (!up) break;
         top = up;
     }
-    for (CFileNode* passed : m_walk) m_topHint[passed] = top;
+    for (CFileNode* passed : m_walk) StateFor(passed).topHint = top;
     return top;
 }
 
 void CDirectoryTreeBuilder::ForgetTreeShape() {
-    m_topHint.clear();
-    m_holdsFile.clear();
+    for (NodeState& state : m_states) {
+        state.topHint = nullptr;
+        state.holdsFile = false;
+    }
 }
 
 // Links node under its parent and goes on up while the parent is itself unlinked. Tells what became of
@@ -347,7 +371,7 @@ CDirectoryTreeBuilder::ClimbStart CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_I
                 linked = true;
                 m_linkedNow.push_back(current);
                 // A file, or a folder holding one, now lies below parent (APFS links empty folders too).
-                if (type != SEARCHER_APFS) m_holdsFile.insert(parent);
+                if (type != SEARCHER_APFS) StateFor(parent).holdsFile = true;
             }
         }
         if (!linked) {
@@ -368,6 +392,9 @@ bool CDirectoryTreeBuilder::IsInTree(_DIRECTORY_TREE_INFO& record, CFileNode* no
 
 void CDirectoryTreeBuilder::AddPending(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
     const u64 seq = record.pending.Add(node);
+    NodeState& state = StateFor(node);
+    state.seq = seq;
+    state.pending = true;
     if (node->GetParent())
         record.arrivedLinked.push_back(seq);
     else
@@ -375,7 +402,11 @@ void CDirectoryTreeBuilder::AddPending(_DIRECTORY_TREE_INFO& record, CFileNode* 
 }
 
 void CDirectoryTreeBuilder::ErasePending(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
-    record.pending.Erase(node);  // its arrival number may stay queued: it names no node any more
+    // Its arrival number may stay queued: it names no node any more.
+    u64 seq = 0;
+    if (!FindPending(record, node, seq)) return;
+    record.pending.Erase(seq);
+    StateOf(node)->pending = false;
 }
 
 void CDirectoryTreeBuilder::ClearPending(_DIRECTORY_TREE_INFO& record) {
@@ -407,7 +438,7 @@ void CDirectoryTreeBuilder::Wake(_DIRECTORY_TREE_INFO& record, i64 parentId) {
 
 void CDirectoryTreeBuilder::WakeNode(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
     u64 seq = 0;
-    if (!node->GetParent() && record.pending.Find(node, seq)) QueueClimb(record, seq);
+    if (!node->GetParent() && FindPending(record, node, seq)) QueueClimb(record, seq);
 }
 
 // Every pending node without a parent, in order; the waiting lists are made anew on the way.
@@ -458,19 +489,22 @@ void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::v
     std::vector<std::pair<u64, CFileNode*>> found;
     auto take = [&](CFileNode* node) {
         u64 seq = 0;
-        if (!record.pending.Find(node, seq)) return;
+        if (!FindPending(record, node, seq)) return;
         found.emplace_back(seq, node);
         ErasePending(record, node);
     };
-    std::unordered_set<CFileNode*> seen;
+    const u64 walk = ++m_seenWalk;
     std::vector<CFileNode*> stack;
     for (CFileNode* linked : m_linkedNow) {
-        if (seen.count(linked) || !IsInTree(record, linked)) continue;
+        if (const NodeState* state = StateOf(linked); (state && state->seen == walk) || !IsInTree(record, linked))
+            continue;
         stack.push_back(linked);
         while (!stack.empty()) {
             CFileNode* node = stack.back();
             stack.pop_back();
-            if (!seen.insert(node).second) continue;
+            NodeState& state = StateFor(node);
+            if (state.seen == walk) continue;
+            state.seen = walk;
             take(node);
             for (CFileNode* child = node->GetFirstChild(); child; child = child->GetNextNode()) stack.push_back(child);
         }
@@ -526,16 +560,31 @@ void CDirectoryTreeBuilder::ShowNodes(_DIRECTORY_TREE_INFO& record, std::vector<
         m_tree->ShowFilesystemNode(record.root.get());
         m_sleep(kFirstPublishSleepMs);
     }
-    for (CFileNode* node : nodes) record.published[node->GetCurrentNodeID()].nodes.push_back(node);
+    for (CFileNode* node : nodes) StateFor(node).published = true;
     record.publishedCount += static_cast<i64>(nodes.size());
     std::vector<IFileNode*> batch(nodes.begin(), nodes.end());
     m_tree->ShowNodes(batch.data(), static_cast<u32>(batch.size()), lost);
 }
 
-bool CDirectoryTreeBuilder::IsPublished(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
-    auto it = record.published.find(node->GetCurrentNodeID());
-    if (it == record.published.end()) return false;
-    return std::find(it->second.nodes.begin(), it->second.nodes.end(), node) != it->second.nodes.end();
+bool CDirectoryTreeBuilder::IsPublished(_DIRECTORY_TREE_INFO&, CFileNode* node) {
+    const NodeState* state = StateOf(node);
+    return state && state->published;
+}
+
+CDirectoryTreeBuilder::NodeState& CDirectoryTreeBuilder::StateFor(CFileNode* node) {
+    if (NodeState* state = StateOf(node)) return *state;
+    node->SetBuilderSlot(static_cast<u32>(m_states.size()));
+    m_states.push_back(NodeState{});
+    m_states.back().node = node;
+    return m_states.back();
+}
+
+// A node's arrival number in record, while it is pending there.
+bool CDirectoryTreeBuilder::FindPending(_DIRECTORY_TREE_INFO& record, CFileNode* node, u64& seq) {
+    const NodeState* state = StateOf(node);
+    if (!state || !state->pending || record.pending.At(state->seq) != node) return false;
+    seq = state->seq;
+    return true;
 }
 
 void CDirectoryTreeBuilder::BuildForcedUntilDone(_DIRECTORY_TREE_INFO& record, _tagSearcherType type) {
@@ -575,13 +624,18 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     pendingIds.reserve(record->pending.Size());
     record->pending.ForEach([&](u64, CFileNode* node) { pendingIds.push_back(node->GetCurrentNodeID()); });
     std::sort(pendingIds.begin(), pendingIds.end());
+    // The first file of each ID that is neither in a tree, pending nor published, in ID order.
+    std::vector<std::pair<i64, CFileNode*>> again;
     for (auto& [id, entry] : record->files) {
         if (entry.nodes.empty()) continue;
         CFileNode* first = entry.nodes.front();
         if (!first->GetParent() && !std::binary_search(pendingIds.begin(), pendingIds.end(), id) &&
             !IsPublished(*record, first))
-            AddPending(*record, first);
+            again.emplace_back(id, first);
     }
+    std::sort(again.begin(), again.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& entry : again) AddPending(*record, entry.second);
     {
         SimpleLock hold(&g_lockerAddData);
         MarkAllDeletedFiles(*record);
@@ -626,7 +680,9 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& record, _tagSea
         lost->Release();
         lost = nullptr;
     } else {
-        m_owned.insert(lost);
+        NodeState& state = StateFor(lost);
+        if (!state.owned) ++m_ownedCount;
+        state.owned = true;
         notify.push_back(lost);
     }
     if (notify.empty()) return;
@@ -642,9 +698,11 @@ void CDirectoryTreeBuilder::Forget(_DIRECTORY_TREE_INFO& record, CFileNode* node
 }
 
 void CDirectoryTreeBuilder::ReleaseOwned(CFileNode* node) {
-    m_owned.erase(node);
-    m_topHint.erase(node);
-    m_holdsFile.erase(node);
+    if (NodeState* state = StateOf(node)) {
+        if (state->owned) --m_ownedCount;
+        *state = NodeState{};
+        node->SetBuilderSlot(CFileNode::kNoBuilderSlot);
+    }
     node->Release();
 }
 
@@ -655,7 +713,7 @@ void CDirectoryTreeBuilder::ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record) {
     std::vector<CFileNode*> unused;
     for (auto* map : {&record.files, &record.folders}) {
         for (auto it = map->begin(); it != map->end();) {
-            std::vector<CFileNode*>& nodes = it->second.nodes;
+            CNodeList& nodes = it->second.nodes;
             auto isUnused = [&](CFileNode* node) {
                 if (IsPublished(record, node) || node->GetParent() || node->GetFirstChild()) return false;
                 unused.push_back(node);

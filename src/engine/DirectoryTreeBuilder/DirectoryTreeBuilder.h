@@ -11,17 +11,22 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/DirectoryTreeBuilder/FilesystemNode.h"
+#include "engine/DirectoryTreeBuilder/NodeList.h"
 #include "engine/DirectoryTreeBuilder/PendingNodes.h"
 
 struct _PARENT_INFO {
-    std::vector<CFileNode*> nodes;  // every node recorded under one ID (the same folder found again)
+    CNodeList nodes;  // every node recorded under one ID (the same folder found again)
 };
+
+// The nodes recorded per ID (lookups by ID; a walk in ID order sorts first).
+using NodesById = std::unordered_map<i64, _PARENT_INFO>;
 
 struct _DIRECTORY_TREE_INFO {
     _tagSearcherType type = SEARCHER_NONE;
@@ -38,9 +43,8 @@ struct _DIRECTORY_TREE_INFO {
     u64 climbing = 0;
     bool climbAll = false;
     std::vector<CFileNode*> trashCandidates;
-    std::map<i64, _PARENT_INFO> folders;
-    std::map<i64, _PARENT_INFO> files;
-    std::map<i64, _PARENT_INFO> published;
+    NodesById folders;
+    NodesById files;
     std::vector<i64> privateDataIds;
     std::unique_ptr<CFilesystemNode> root;
     i64 rootId = 0;
@@ -83,13 +87,33 @@ public:
 
     const std::string& GetDeviceName() const { return m_deviceName; }
     _DIRECTORY_TREE_INFO* FindRecord(_tagSearcherType type);
-    size_t OwnedNodeCount() const { return m_owned.size(); }
+    size_t OwnedNodeCount() const { return m_ownedCount; }
 
     static CFileNode* GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates, CFileNode* node);
     // True when no node below folder is a file (a walk of everything below it).
     static bool IsEmptyFolder(CFileNode* folder);
+    static CFileNode* GetCorrectParent(i64 trashId, CFileNode* const* candidates, size_t count, CFileNode* node);
 
 private:
+    // What the builder knows of one node, found through the node's slot number: owned, published, its
+    // arrival number while pending, and what the climbs know of the tree's shape.
+    struct NodeState {
+        CFileNode* node = nullptr;     // null once released
+        CFileNode* topHint = nullptr;  // the highest ancestor found so far
+        u64 seq = 0;
+        u64 seen = 0;  // the walk of TakeNewlyInTree that last passed here
+        bool pending = false;
+        bool owned = false;
+        bool published = false;
+        bool holdsFile = false;
+    };
+    NodeState* StateOf(CFileNode* node) {
+        const u32 slot = node->GetBuilderSlot();
+        return slot < m_states.size() && m_states[slot].node == node ? &m_states[slot] : nullptr;
+    }
+    NodeState& StateFor(CFileNode* node);
+    bool FindPending(_DIRECTORY_TREE_INFO& record, CFileNode* node, u64& seq);
+
     struct Held {
         CFileNode* node;
         _tagSearcherType type;
@@ -98,7 +122,7 @@ private:
     int AddNodeInternal(CFileNode* node, _tagSearcherType type);
     int Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
     bool TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
-    int RecordFileNode(std::map<i64, _PARENT_INFO>& map, CFileNode* node);
+    int RecordFileNode(NodesById& map, CFileNode* node);
     CFileNode* FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo, bool* onlyOne = nullptr);
     size_t BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, _tagSearcherType type, bool force);
     enum class ClimbStart { Linked, Waits, Retry };
@@ -127,7 +151,7 @@ private:
     static std::string NameOf(CFileNode* node);
 
     // Trash and recycle bin (TrashAndRecycleBin.cpp).
-    static bool IsTrashName(const std::string& name);
+    static bool IsTrashName(std::string_view name);
     bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     void SettleTrashFromCandidates(_DIRECTORY_TREE_INFO& record);
     bool InsertToRecycleBin(CFileNode* node, _tagSearcherType type);
@@ -153,11 +177,11 @@ private:
     // added, so an ancestor of a node stays its ancestor and a folder with a file below it keeps it:
     // each node remembers the highest ancestor found so far, and folders known to hold a file are kept.
     // With these a climb costs about as much as the links it makes, however deep the folders nest.
-    std::unordered_map<CFileNode*, CFileNode*> m_topHint;
-    std::unordered_set<CFileNode*> m_holdsFile;
-    std::vector<CFileNode*> m_walk;  // scratch of TopOf
+    std::vector<NodeState> m_states;  // by slot number; a released node's slot stays empty
+    std::vector<CFileNode*> m_walk;   // scratch of TopOf
+    u64 m_seenWalk = 0;
 
-    std::unordered_set<CFileNode*> m_owned;
+    size_t m_ownedCount = 0;
     std::function<i64()> m_now;
     std::function<void(int)> m_sleep;
 };

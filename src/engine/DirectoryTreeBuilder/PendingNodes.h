@@ -1,9 +1,8 @@
 // The nodes added to one result tree and not yet published, in the order they came. Each keeps its
 // arrival number for good (numbers are never reused, not even after Clear), so a number held
-// elsewhere never names another node; finding a node's number is a hash lookup.
+// elsewhere never names another node. Which number a node has is the tree builder's to remember.
 #pragma once
 
-#include <unordered_map>
 #include <vector>
 
 #include "engine/Common/Types.h"
@@ -15,15 +14,13 @@ public:
     u64 Add(CFileNode* node) {
         const u64 seq = m_base + m_slots.size();
         m_slots.push_back(node);
-        m_index[node] = seq;
         ++m_live;
         return seq;
     }
-    bool Erase(const CFileNode* node) {
-        auto it = m_index.find(node);
-        if (it == m_index.end()) return false;
-        m_slots[it->second - m_base] = nullptr;
-        m_index.erase(it);
+    // Takes out the node of an arrival number (the caller keeps each node's number).
+    bool Erase(u64 seq) {
+        if (!At(seq)) return false;
+        m_slots[seq - m_base] = nullptr;
         --m_live;
         return true;
     }
@@ -31,17 +28,9 @@ public:
     CFileNode* At(u64 seq) const {
         return seq >= m_base && seq - m_base < m_slots.size() ? m_slots[seq - m_base] : nullptr;
     }
-    bool Find(const CFileNode* node, u64& seq) const {
-        auto it = m_index.find(node);
-        if (it == m_index.end()) return false;
-        seq = it->second;
-        return true;
-    }
-    bool Contains(const CFileNode* node) const { return m_index.count(node) != 0; }
     void Clear() {
         m_base += m_slots.size();
         m_slots.clear();
-        m_index.clear();
         m_live = 0;
     }
     size_t Size() const { return m_live; }
@@ -56,7 +45,6 @@ public:
 
 private:
     std::vector<CFileNode*> m_slots;
-    std::unordered_map<const CFileNode*, u64> m_index;
     u64 m_base = 0;
     size_t m_live = 0;
 };

@@ -10,7 +10,7 @@
 #include "engine/NTFSLib/FileReaderEx.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 
-bool CDirectoryTreeBuilder::IsTrashName(const std::string& name) {
+bool CDirectoryTreeBuilder::IsTrashName(std::string_view name) {
     return name == ".Trashes" || name == ".Trash";
 }
 

@@ -93,6 +93,15 @@ std::string fat::Utf16ToUtf8(const char16_t* units, size_t count) {
     return out;
 }
 
+u8 fat::ShortNameChecksum(const u8* entry, u8 firstByte) {
+    u8 sum = 0;
+    for (size_t i = 0; i < fat_dir_entry_layout::kShortNameSize; ++i) {
+        const u8 c = i == 0 ? firstByte : entry[fat_dir_entry_layout::kName + i];
+        sum = static_cast<u8>(((sum & 1) << 7) + (sum >> 1) + c);
+    }
+    return sum;
+}
+
 size_t fat::Utf8Length(const char16_t* units, size_t count) {
     size_t length = 0;
     for (size_t i = 0, used = 0; i < count; i += used) {

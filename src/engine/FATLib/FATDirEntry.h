@@ -99,4 +99,7 @@ std::string Utf16ToUtf8(const std::u16string& units);
 std::string Utf16ToUtf8(const char16_t* units, size_t count);
 // The length in bytes of Utf16ToUtf8(units, count), without making it.
 size_t Utf8Length(const char16_t* units, size_t count);
+// The checksum that the long-name pieces of an 8.3 entry carry: over its 11 name bytes, the first
+// replaced by firstByte (a deleted entry has lost its own).
+u8 ShortNameChecksum(const u8* entry, u8 firstByte);
 }  // namespace fat

@@ -48,6 +48,7 @@ inline constexpr size_t kFileSize = 28;          // u32
 
 // A long-name piece: 13 UTF-16LE units in three runs.
 inline constexpr size_t kOrdinal = 0;  // u8: piece number, 0x40 on the last piece
+inline constexpr size_t kChecksum = 13;  // u8: checksum of the 8.3 name the pieces belong to
 inline constexpr size_t kNameUnitCount = 13;
 inline constexpr size_t kNameUnits[kNameUnitCount] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 

@@ -77,7 +77,9 @@ int CFATBuildChildren::BuildRoot(std::vector<IFileNode*>& folders, int allEntrie
 }
 
 int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::vector<IFileNode*>& folders, int isRoot,
-                                     int allEntries) {
+                                     int allEntries, FATOpenRun* openRun) {
+    if (openRun != nullptr) *openRun = FATOpenRun{};
+    i64 lastSector = -1;
     if (m_ctx.device == nullptr || m_ctx.table == nullptr || m_ctx.sectorsPerCluster == 0 ||
         m_ctx.sectorsPerCluster > kRunSectors || m_ctx.builtClusters == nullptr) {
         return 0;
@@ -111,6 +113,7 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
                 0) {
             return 0;
         }
+        lastSector = static_cast<i64>(sector + sectors - 1);
         if (c == firstCluster) {
             const bool sub = isRoot == 0;
             if (IsCurDirFileName(buffer.data()) != sub ||
@@ -129,6 +132,10 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
             carried = 0;
         }
         c = next;
+    }
+    if (openRun != nullptr && carried > 0) {
+        openRun->lastSector = lastSector;
+        openRun->bytes.assign(buffer.begin(), buffer.begin() + carried);
     }
     return 1;
 }

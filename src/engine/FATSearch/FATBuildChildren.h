@@ -57,6 +57,12 @@ struct FATSecondaryLists {
     void Clear();
 };
 
+// Long-name pieces that the end of a folder's last cluster left open, and the last sector read.
+struct FATOpenRun {
+    i64 lastSector = -1;
+    std::vector<u8> bytes;
+};
+
 // Geometry and shared indexes handed to the folder builder by the tree worker.
 struct FATBuildContext {
     IDirecotryTreeBuilder* builder = nullptr;
@@ -73,6 +79,8 @@ struct FATBuildContext {
     u64 rootStart = 0;
     u32 rootSectors = 0;
     u64 dataStart = 0;
+    // The volume's first sector on the device: the sectors above are absolute, the total is the volume's.
+    u64 volumeStart = 0;
     // The search's state; a builder made without one keeps its own.
     FATSearchState* state = nullptr;
 };
@@ -91,8 +99,10 @@ public:
     bool ReviseSwitch() const { return m_revise; }
 
     int BuildRoot(std::vector<IFileNode*>& folders, int allEntries, int enabled);
+    // openRun (when given) receives the long-name pieces left open where the folder's chain ended (their
+    // 8.3 entry lies in a cluster the chain no longer names), or nothing.
     int BuildChildren(IFileNode* parent, u32 firstCluster, std::vector<IFileNode*>& folders, int isRoot,
-                      int allEntries);
+                      int allEntries, FATOpenRun* openRun = nullptr);
     u32 BuildChildrenFromBuffer(const u8* buffer, u32 length, IFileNode* parent, std::vector<IFileNode*>& folders,
                                 FATSecondaryLists& secondary, int stopAtInvalid, int allEntries);
 

@@ -193,7 +193,7 @@ bool CFATBuildChildren::bReviseFAT32FileFirstClu(u64 cluster, bool flag) {
     if (sector == nullptr) return false;
     if (m_ctx.device == nullptr) return true;
     const u64 s = ConvertClusterNumToSector(cluster);
-    if (s == 0 || m_ctx.totalSectors < 10 || s > m_ctx.totalSectors - 10) return true;
+    if (s == 0 || m_ctx.totalSectors < 10 || s > m_ctx.volumeStart + m_ctx.totalSectors - 10) return true;
     if (s >= static_cast<u64>(m_ctx.device->GetTotalSectors())) return true;
     try {
         if (m_ctx.device->ReadSector(sector, static_cast<i64>(s), 1) == 0) return true;
@@ -217,7 +217,7 @@ bool CFATBuildChildren::bEffectiveDIRFDT(u64 cluster) {
     u8* sector = SectorBuffer();
     if (sector == nullptr || m_ctx.device == nullptr) return false;
     const u64 s = ConvertClusterNumToSector(cluster);
-    if (s == 0 || m_ctx.totalSectors < 10 || s > m_ctx.totalSectors - 10) return false;
+    if (s == 0 || m_ctx.totalSectors < 10 || s > m_ctx.volumeStart + m_ctx.totalSectors - 10) return false;
     if (s >= static_cast<u64>(m_ctx.device->GetTotalSectors())) return false;
     if (m_ctx.device->ReadSector(sector, static_cast<i64>(s), 1) == 0) return false;
     return IsCurDirFileName(sector) && IsParentDirFileName(sector + fat_dir_entry_layout::kSize);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <new>
 
-#include "engine/Common/ICompleteFileSystemSearchController.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
 #include "engine/Common/ResultCode.h"
@@ -179,9 +178,4 @@ u64 CFATQuickSearcher::Search(u32 type) {
 
 IQuickFileSystemSearchController* CreateFATQuickSearcher() {
     return new (std::nothrow) CFATQuickSearcher();
-}
-
-// The deep FAT search comes later; until then there is none.
-ICompleteFileSystemSearchController* CreateFATSearcher() {
-    return nullptr;
 }

@@ -230,6 +230,9 @@ bool CFileNode::operator==(CFileNode& other) {
     if (GetCurrentNodeID() != other.GetCurrentNodeID()) return false;
     if ((IsDirectory() != 0) != (other.IsDirectory() != 0)) return false;
     if (GetParentNodeID() != other.GetParentNodeID()) return false;
+    // A FAT node's IDs are cluster numbers, which repeat from volume to volume: nodes of two FAT
+    // partitions (a deep scan finds several) are never one file or folder, and neither renames the other.
+    if (GetSearcheType() == SEARCHER_FAT && GetBelongedPartition() != other.GetBelongedPartition()) return false;
 
     const char* a = GetFileName();
     const char* b = other.GetFileName();

@@ -65,6 +65,10 @@ public:
     u32 GetShownChildCount() const { return m_shownChildren; }
     u32 GetCheckWeight() const { return m_checkWeight; }
     u64 GetStatusWord() const { return m_status; }
+    // The tree builder's bookkeeping slot of this node (its own index, checked against the slot's node).
+    u32 GetBuilderSlot() const { return m_builderSlot; }
+    void SetBuilderSlot(u32 slot) { m_builderSlot = slot; }
+    static constexpr u32 kNoBuilderSlot = 0xFFFFFFFFu;
 
     void SetParentStatus(int delta);
     void SetChildStatus(_tagCheckedStatus status, int withSiblings);
@@ -93,6 +97,7 @@ protected:
     CFileNode* m_firstChild = nullptr;
     CFileNode* m_next = nullptr;
     u32 m_shownChildren = 0;
+    u32 m_builderSlot = kNoBuilderSlot;  // never copied: it names this node only
     IDataRunList* m_dataRuns = nullptr;
     i64 m_nodeId = -1;
     i64 m_parentId = -1;

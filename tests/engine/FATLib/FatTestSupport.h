@@ -104,10 +104,11 @@ struct Patch {
     std::string bytes;  // raw bytes to write
 };
 
-// The rows of tests/fixtures/<folder>/hostile.tsv, by case name.
-inline std::map<std::string, std::vector<Patch>> HostilePatches(const std::string& folder = "fat") {
+// The rows of tests/fixtures/<folder>/<table> (hostile.tsv, or a table of copies in its format), by case.
+inline std::map<std::string, std::vector<Patch>> HostilePatches(const std::string& folder = "fat",
+                                                                const std::string& table = "hostile.tsv") {
     std::map<std::string, std::vector<Patch>> out;
-    std::ifstream in(testsupport::FixturePath(folder + "/hostile.tsv"));
+    std::ifstream in(testsupport::FixturePath(folder + "/" + table));
     std::string line;
     std::getline(in, line);  // header
     while (std::getline(in, line)) {
@@ -143,8 +144,9 @@ inline std::map<std::string, std::vector<Patch>> HostilePatches(const std::strin
 
 // A copy of the case's image with its patches applied, inside dir.
 inline std::filesystem::path PatchedImage(const std::string& caseName, const std::filesystem::path& dir,
-                                          const std::string& folder = "fat") {
-    const auto patches = HostilePatches(folder).at(caseName);
+                                          const std::string& folder = "fat",
+                                          const std::string& table = "hostile.tsv") {
+    const auto patches = HostilePatches(folder, table).at(caseName);
     const std::string image = patches.front().image;
     const auto source = Image(image.substr(0, image.size() - 4), folder);
     const auto target = dir / (caseName + ".img");

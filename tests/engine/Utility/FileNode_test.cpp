@@ -293,6 +293,8 @@ TEST(FileNode, DuplicateTest) {
         {"other name", 5, 2, false, false, "b", 1, 1, SEARCHER_NTFS, 9, false},
         {"HFS+ same time and size", 5, 2, false, false, "a", 1, 2, SEARCHER_HFSPLUS, 9, true},
         {"HFS+ other size", 5, 2, false, false, "a", 1, 2, SEARCHER_HFSPLUS, 8, false},
+        {"FAT folders on one partition", 5, 2, true, true, "a", 1, 1, SEARCHER_FAT, 9, true},
+        {"FAT folders on two partitions", 5, 2, true, true, "a", 1, 2, SEARCHER_FAT, 9, false},
     };
     for (const auto& c : cases) {
         SimpleFileNode a(5, 2, "a", c.dirA, 9);
@@ -324,6 +326,12 @@ TEST(FileNode, FatDuplicateTestCopiesPropertiesOnlyWhenBothHaveThem) {
     auto b = makeFolder("NEW", 200, true);
     EXPECT_FALSE(*a == *b);
     EXPECT_STREQ(a->GetFileName(), "NEW");  // b's properties were copied into a
+
+    // Folders of two partitions of a deep scan share cluster numbers, not names.
+    auto other = makeFolder("OTHER", 300, true);
+    other->SetBelongedPartition(1);
+    EXPECT_FALSE(*a == *other);
+    EXPECT_STREQ(a->GetFileName(), "NEW");
 
     // A node without properties is neither read nor written.
     auto bare = makeFolder("", 0, false);

@@ -33,7 +33,7 @@ BRELVOX_FUZZ_TARGET(fuzz::kDeviceHeaderBytes + 128 * 1024) {
     CFindFileFromLogFile log;
     if (!log.Init(&device, &table, spc)) return;
     log.Analyzer();
-    for (const FindFileMFTAndLogx& found : log.GetFoundFiles()) FUZZ_CHECK(found.properties != nullptr);
+    for (const auto& found : log.GetFoundFiles()) FUZZ_CHECK(found.properties != nullptr);
 
     // The records of the table's start, as the quick search hands them over after the analysis (records
     // of 1024 bytes, or of one sector where sectors are larger, as the log's own record is found).
