@@ -45,16 +45,20 @@ void KXTimeMgr::refreshTimeTree(const OpNodeData::Ptr& root, int keyType) {
     m_iKeyType = keyType;
     IUIController* scan = controller();
     if (!scan || !root || (keyType != kCreateKey && keyType != kModifyKey)) return;
-    const IUIController::TimeMap map = keyType == kCreateKey ? scan->GetCreateTimeMap() : scan->GetModifyTimeMap();
-    for (const auto& [year, months] : map) {
+    // Only the entries past the resume indexes are copied: a refresh costs what it places.
+    const ResumeMap& resume = keyType == kCreateKey ? m_createTimeMap : m_modifyTimeMap;
+    const IUIController::TimeMap fresh =
+        keyType == kCreateKey ? scan->GetCreateTimeMapFrom(resume) : scan->GetModifyTimeMapFrom(resume);
+    for (const auto& [year, months] : fresh) {
         for (const auto& [month, list] : months) {
-            for (size_t i = getIndex(year, month, keyType); i < list.size(); ++i) {
-                setIndex(i + 1, year, month, keyType);
-                IFileNode* node = list[i];
+            setIndex(getIndex(year, month, keyType) + list.size(), year, month, keyType);
+            for (IFileNode* node : list) {
                 if (!node || node->IsDirectory() || !node->IsNodeShow()) continue;
                 const _FILETIME time = keyType == kCreateKey ? node->GetCreationTime() : node->GetModificationTime();
                 if (time == 0) continue;
-                AddFileNode(node, root);
+                // The scan filed the node under the year and month of this very time, converted as
+                // AddFileNode converts it: the key is its group, without a second local-time conversion.
+                PlaceFile(node, root, keyType, year, month);
             }
         }
     }
@@ -72,8 +76,11 @@ void KXTimeMgr::AddFileNode(IFileNode* node, const OpNodeData::Ptr& root, int ke
     int year = 0, month = 0;
     scan->GetYearMonthByFileTime(&year, &month,
                                  keyType == kModifyKey ? node->GetModificationTime() : node->GetCreationTime());
-    if (year <= 0 || month <= 0 || month > 12) return;
+    PlaceFile(node, root, keyType, year, month);
+}
 
+void KXTimeMgr::PlaceFile(IFileNode* node, const OpNodeData::Ptr& root, int keyType, int year, int month) {
+    if (year <= 0 || month <= 0 || month > 12) return;
     YearGroups& years = yearGroups(keyType);
     const auto knownYear = years.find(year);
     if (knownYear == years.end()) {

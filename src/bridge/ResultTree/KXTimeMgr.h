@@ -34,6 +34,7 @@ public:
 
     // Places the files of the key type's time map not examined before under root. Folders, times of
     // 0 and hidden nodes are skipped for good; any key type but 2 and 3 places nothing.
+    // Each file goes to the year and month the map files it under (the same conversion AddFileNode makes).
     void refreshTimeTree(const OpNodeData::Ptr& root, int keyType);
     // Places one file under its year and month (key type of the refresh under way).
     void AddFileNode(IFileNode* node, const OpNodeData::Ptr& root);
@@ -69,6 +70,9 @@ private:
     using ResumeMap = std::map<std::pair<int, int>, size_t>;
 
     IUIController* controller() const;
+    // Places one file under the groups of year and month (made when missing); the caller holds the
+    // result-tree lock and has set m_iKeyType to keyType.
+    void PlaceFile(IFileNode* node, const OpNodeData::Ptr& root, int keyType, int year, int month);
     YearGroups& yearGroups(int keyType) { return keyType == kModifyKey ? m_modifyYearTimeDic : m_createYearTimeDic; }
     MonthGroups& monthGroups(int keyType) { return keyType == kModifyKey ? m_modifyMonthTimeDic : m_createMonthTimeDic; }
 

@@ -358,6 +358,21 @@ KXUIScan::TimeMap KXUIScan::GetAccessTimeMap() {
     return m_accessTimeMap;
 }
 
+KXUIScan::TypeMap KXUIScan::GetTypeMapFrom(const IUIController::TypeResume& from) {
+    Hold hold(Mutex());
+    return IUIController::TypeTails(m_typeMap, from);
+}
+
+KXUIScan::TimeMap KXUIScan::GetCreateTimeMapFrom(const IUIController::TimeResume& from) {
+    Hold hold(Mutex());
+    return IUIController::TimeTails(m_createTimeMap, from);
+}
+
+KXUIScan::TimeMap KXUIScan::GetModifyTimeMapFrom(const IUIController::TimeResume& from) {
+    Hold hold(Mutex());
+    return IUIController::TimeTails(m_modifyTimeMap, from);
+}
+
 std::vector<IFileNode*> KXUIScan::GetTypeNode() {
     Hold hold(Mutex());
     std::vector<IFileNode*> nodes;

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/ResultTree/DiskVolumeNodeData.h"
@@ -20,6 +21,10 @@ public:
     using TypeMap = std::map<u32, std::vector<IFileNode*>>;
     // Year -> month (1-12) -> the engine nodes of that month, in the order found.
     using TimeMap = std::map<int, std::map<int, std::vector<IFileNode*>>>;
+    // Where a reader of the maps stands: the index of the first entry of a list it has not read yet
+    // (a list missing from it: 0), by category bit and by (year, month).
+    using TypeResume = std::map<u32, size_t>;
+    using TimeResume = std::map<std::pair<int, int>, size_t>;
     // The top-level nodes of one result tree, owned by the result window.
     using TreeArray = std::vector<OpNodeData::Ptr>;
     // The four arrays by "KXKeyNodePath", "KXKeyNodeType", "KXKeyNodeCreateTime", "KXKeyNodeModifyTime".
@@ -39,6 +44,14 @@ public:
     virtual TypeMap GetTypeMap() = 0;
     virtual TimeMap GetCreateTimeMap() = 0;
     virtual TimeMap GetModifyTimeMap() = 0;
+    // The same maps holding only each list's entries from the reader's index on (lists with nothing
+    // past it left out), so a reader that keeps up copies only what is new. The defaults cut down
+    // the whole copies; the adapter copies the new entries alone.
+    virtual TypeMap GetTypeMapFrom(const TypeResume& from) { return TypeTails(GetTypeMap(), from); }
+    virtual TimeMap GetCreateTimeMapFrom(const TimeResume& from) { return TimeTails(GetCreateTimeMap(), from); }
+    virtual TimeMap GetModifyTimeMapFrom(const TimeResume& from) { return TimeTails(GetModifyTimeMap(), from); }
+    static TypeMap TypeTails(const TypeMap& map, const TypeResume& from);
+    static TimeMap TimeTails(const TimeMap& map, const TimeResume& from);
     // The text after the last "." of the node's name, lower-cased; empty when the node, its name or
     // a "." is missing.
     virtual std::string GetNodeExt(IFileNode* node) = 0;

@@ -16,6 +16,15 @@ int UIControllerAdapter::GetScanType() { return KXUIScan::instance().GetScanType
 IUIController::TypeMap UIControllerAdapter::GetTypeMap() { return KXUIScan::instance().GetTypeMap(); }
 IUIController::TimeMap UIControllerAdapter::GetCreateTimeMap() { return KXUIScan::instance().GetCreateTimeMap(); }
 IUIController::TimeMap UIControllerAdapter::GetModifyTimeMap() { return KXUIScan::instance().GetModifyTimeMap(); }
+IUIController::TypeMap UIControllerAdapter::GetTypeMapFrom(const TypeResume& from) {
+    return KXUIScan::instance().GetTypeMapFrom(from);
+}
+IUIController::TimeMap UIControllerAdapter::GetCreateTimeMapFrom(const TimeResume& from) {
+    return KXUIScan::instance().GetCreateTimeMapFrom(from);
+}
+IUIController::TimeMap UIControllerAdapter::GetModifyTimeMapFrom(const TimeResume& from) {
+    return KXUIScan::instance().GetModifyTimeMapFrom(from);
+}
 std::string UIControllerAdapter::GetNodeExt(IFileNode* node) { return KXUIScan::instance().GetNodeExt(node); }
 std::string UIControllerAdapter::GetPathByFileNode(IFileNode* node) { return KXUIPublic::GetPathByFileNode(node); }
 std::string UIControllerAdapter::FormatFileTimeToString(_FILETIME time) {

@@ -13,6 +13,9 @@ public:
     TypeMap GetTypeMap() override;
     TimeMap GetCreateTimeMap() override;
     TimeMap GetModifyTimeMap() override;
+    TypeMap GetTypeMapFrom(const TypeResume& from) override;
+    TimeMap GetCreateTimeMapFrom(const TimeResume& from) override;
+    TimeMap GetModifyTimeMapFrom(const TimeResume& from) override;
     std::string GetNodeExt(IFileNode* node) override;
     std::string GetPathByFileNode(IFileNode* node) override;
     std::string FormatFileTimeToString(_FILETIME time) override;

@@ -116,7 +116,9 @@ TEST(Search, TheKeyArrivesAfterTheCurrentViewAndTheOtherTreesChangeOnlyAtTheEnd)
         EXPECT_FALSE(ui.KXGetIsSearching());
         EXPECT_EQ(KXUIScan::instance().GetAddDataFlag(), 0);
         previous = Take(arrays);
-        if (c.key.empty()) EXPECT_EQ(previous, scanned) << "no key: every tree as the scan left it";
+        if (c.key.empty()) {
+            EXPECT_EQ(previous, scanned) << "no key: every tree as the scan left it";
+        }
     }
 }
 
