@@ -118,6 +118,12 @@ public:
     // Rebuilds the type, created, modified and path trees; flag 1 places waiting folders in up to
     // 100 extra passes, flag 2 walks every folder instead of the new ones.
     static void KXGetTreeNodeData(int flag);
+    // The same, the type and date trees looking at no more than budget new files each; true when
+    // files are left for a later rebuild.
+    static bool KXGetTreeNodeData(int flag, size_t budget);
+    // New files a refresh of a scan places per tree at most: a batch of any size costs the main
+    // thread a bounded time, and what is left follows in the next refreshes.
+    static constexpr size_t kFilesPerRebuild = 10000;
     static bool KXGetTreeNodeDataPath(int flag);
     // Tree nodes for the folders not placed yet, in the order made (each knows its parent node).
     static bool KXGetNewPathOpNode(TreeArray* out, int flag);
@@ -140,9 +146,12 @@ public:
     static void AddNodeToArr(TreeArray* array);
     static void AddPathNodeToArray(TreeArray* array);
     static void AddTypeNodeToArr(TreeArray* array);
+    // With a budget of new files looked at; true when some are left.
+    static bool AddTypeNodeToArr(TreeArray* array, size_t budget);
     // An empty array receives one root named by the key's title (2 created, 3 modified, 4 last
     // access), then the time manager places the key's files under the first node.
     static void AddDateNodeToArray(TreeArray* array, int keyType);
+    static bool AddDateNodeToArray(TreeArray* array, int keyType, size_t budget);
     // The files a node lists: its shown files (path view), an extension's files (type view), a
     // month's files (date views).
     static bool GetFileNodeToArray(std::vector<IFileNode*>* out, OpNodeData* node);

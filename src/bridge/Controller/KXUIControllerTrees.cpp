@@ -3,6 +3,7 @@
 // a scan and the steps of a search are queued for the main thread and run just before their
 // notification is delivered; the search thread itself only marks nodes shown or hidden.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -74,7 +75,8 @@ public:
 
     void RebuildForRefresh(int force) override {
         if (!othersPending) {
-            KXUIController::KXGetTreeNodeData(force);
+            // A batch larger than the budget is placed over the refreshes that follow.
+            if (KXUIController::KXGetTreeNodeData(force, KXUIController::kFilesPerRebuild)) PostRefreshNow(force);
             return;
         }
         RebuildView(searchView, force);
@@ -253,12 +255,17 @@ bool KXUIController::KXSetTreeNodeData(const TreeArrays* arrays) {
 }
 
 void KXUIController::KXGetTreeNodeData(int flag) {
+    KXGetTreeNodeData(flag, SIZE_MAX);
+}
+
+bool KXUIController::KXGetTreeNodeData(int flag, size_t budget) {
     SimpleLock hold(&g_lockerAddData);
     ::Trees& trees = TheTrees();
-    AddTypeNodeToArr(trees.type);
-    AddDateNodeToArray(trees.created, kViewCreated);
-    AddDateNodeToArray(trees.modified, kViewModified);
+    bool left = AddTypeNodeToArr(trees.type, budget);
+    left = AddDateNodeToArray(trees.created, kViewCreated, budget) || left;
+    left = AddDateNodeToArray(trees.modified, kViewModified, budget) || left;
     KXGetTreeNodeDataPath(flag);
+    return left;
 }
 
 bool KXUIController::KXGetTreeNodeDataPath(int flag) {
@@ -432,15 +439,24 @@ void KXUIController::AddPathNodeToArray(TreeArray* array) {
 }
 
 void KXUIController::AddTypeNodeToArr(TreeArray* array) {
-    if (!array) return;
+    AddTypeNodeToArr(array, SIZE_MAX);
+}
+
+bool KXUIController::AddTypeNodeToArr(TreeArray* array, size_t budget) {
+    if (!array) return false;
     SimpleLock hold(&g_lockerAddData);
     KXTypeMgr& types = KXTypeMgr::share();
-    types.refreshTypeTree();
+    const bool left = types.refreshTypeTree(budget);
     if (array->empty()) *array = types.getRootNode();
+    return left;
 }
 
 void KXUIController::AddDateNodeToArray(TreeArray* array, int keyType) {
-    if (!array) return;
+    AddDateNodeToArray(array, keyType, SIZE_MAX);
+}
+
+bool KXUIController::AddDateNodeToArray(TreeArray* array, int keyType, size_t budget) {
+    if (!array) return false;
     SimpleLock hold(&g_lockerAddData);
     if (array->empty()) {
         const char* key = DateRootName(keyType);
@@ -448,7 +464,7 @@ void KXUIController::AddDateNodeToArray(TreeArray* array, int keyType) {
         root->setSubNode({});
         array->push_back(root);
     }
-    KXTimeMgr::share().refreshTimeTree(array->front(), keyType);
+    return KXTimeMgr::share().refreshTimeTree(array->front(), keyType, budget);
 }
 
 bool KXUIController::GetFileNodeToArray(std::vector<IFileNode*>* out, OpNodeData* node) {

@@ -40,19 +40,25 @@ IUIController* KXTimeMgr::controller() const {
     return m_controller ? m_controller : GetUIController();
 }
 
-void KXTimeMgr::refreshTimeTree(const OpNodeData::Ptr& root, int keyType) {
+bool KXTimeMgr::refreshTimeTree(const OpNodeData::Ptr& root, int keyType, size_t budget) {
     SimpleLock hold(&g_lockerAddData);
     m_iKeyType = keyType;
     IUIController* scan = controller();
-    if (!scan || !root || (keyType != kCreateKey && keyType != kModifyKey)) return;
+    if (!scan || !root || (keyType != kCreateKey && keyType != kModifyKey)) return false;
     // Only the entries past the resume indexes are copied: a refresh costs what it places.
     const ResumeMap& resume = keyType == kCreateKey ? m_createTimeMap : m_modifyTimeMap;
     const IUIController::TimeMap fresh =
         keyType == kCreateKey ? scan->GetCreateTimeMapFrom(resume) : scan->GetModifyTimeMapFrom(resume);
+    size_t examined = 0;
     for (const auto& [year, months] : fresh) {
         for (const auto& [month, list] : months) {
-            setIndex(getIndex(year, month, keyType) + list.size(), year, month, keyType);
-            for (IFileNode* node : list) {
+            // Every list here holds something new: what the budget does not reach is left for later.
+            const size_t take = std::min(list.size(), budget - examined);
+            if (take == 0) return true;
+            examined += take;
+            setIndex(getIndex(year, month, keyType) + take, year, month, keyType);
+            for (size_t i = 0; i < take; ++i) {
+                IFileNode* node = list[i];
                 if (!node || node->IsDirectory() || !node->IsNodeShow()) continue;
                 const _FILETIME time = keyType == kCreateKey ? node->GetCreationTime() : node->GetModificationTime();
                 if (time == 0) continue;
@@ -60,8 +66,10 @@ void KXTimeMgr::refreshTimeTree(const OpNodeData::Ptr& root, int keyType) {
                 // AddFileNode converts it: the key is its group, without a second local-time conversion.
                 PlaceFile(node, root, keyType, year, month);
             }
+            if (take < list.size()) return true;
         }
     }
+    return false;
 }
 
 void KXTimeMgr::AddFileNode(IFileNode* node, const OpNodeData::Ptr& root) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <ctime>
 #include <map>
 #include <string>
@@ -35,7 +36,8 @@ public:
     // Places the files of the key type's time map not examined before under root. Folders, times of
     // 0 and hidden nodes are skipped for good; any key type but 2 and 3 places nothing.
     // Each file goes to the year and month the map files it under (the same conversion AddFileNode makes).
-    void refreshTimeTree(const OpNodeData::Ptr& root, int keyType);
+    // No more than budget files are looked at; true when some are left for a later call.
+    bool refreshTimeTree(const OpNodeData::Ptr& root, int keyType, size_t budget = SIZE_MAX);
     // Places one file under its year and month (key type of the refresh under way).
     void AddFileNode(IFileNode* node, const OpNodeData::Ptr& root);
     // The same with the key type given (2 created, 3 modified; any other places nothing).

@@ -147,4 +147,38 @@ TEST(Incremental, RefreshesCopyOnlyWhatIsNewAndPlaceEveryFileOnce) {
     EXPECT_EQ(ChildTexts(*ChildNamed(*created, "2010")), (std::vector<std::string>{"01", "02", "03", "04"}));
 }
 
+TEST(Incremental, ABudgetLeavesTheRestForLaterCallsInTheOrderFound) {
+    struct Case {
+        size_t budget;
+        size_t typeCalls;  // calls until nothing is left (each looks again at its lists' last nodes)
+        size_t dateCalls;
+    };
+    // 30 files in three lists of ten; one month list per tree.
+    const std::vector<Case> cases = {{1000, 1, 1}, {30, 1, 1}, {29, 2, 2}, {10, 4, 3}, {7, 6, 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("budget " + std::to_string(c.budget));
+        testsupport::FakeUIController ui;
+        testsupport::ScopedUIController installed{&ui};
+        std::vector<FakeFileRow> rows;
+        for (int i = 0; i < 30; ++i)
+            rows.push_back({"f" + std::to_string(i) + ".doc", 1, FakeFileTime(1262347200), FakeFileTime(1262347200), 0});
+        FakeFileTree files("Card", SEARCHER_FAT, rows);
+        const auto all = files.Files();
+        for (size_t i = 0; i < all.size(); ++i) ui.FileFound(all[i], i < 10 ? 1 : i < 20 ? 2 : 64);
+        KXTypeMgr types{&ui, nullptr, std::nullopt};
+        KXTimeMgr dates{&ui};
+        auto created = OpNodeData::NewGroup(2, "Created", 1);
+        size_t typeCalls = 1, dateCalls = 1;
+        while (types.refreshTypeTree(c.budget) && typeCalls < 100) ++typeCalls;
+        while (dates.refreshTimeTree(created, 2, c.budget) && dateCalls < 100) ++dateCalls;
+        EXPECT_EQ(typeCalls, c.typeCalls);
+        EXPECT_EQ(dateCalls, c.dateCalls);
+        EXPECT_FALSE(types.refreshTypeTree(c.budget));
+        std::vector<std::string> names;
+        for (IFileNode* file : all) names.push_back(file->GetFileName());
+        EXPECT_EQ(ChildTexts(*types.rootNode(64)), names) << "every file once, in the order found";
+        EXPECT_EQ(ChildTexts(*ChildNamed(*ChildNamed(*created, "2010"), "01")), names);
+    }
+}
+
 }  // namespace

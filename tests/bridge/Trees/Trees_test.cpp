@@ -302,4 +302,34 @@ TEST_F(Trees, AForcedRefreshAskedBeforeTheTreeIsFinishedArrivesOnceItIs) {
     EXPECT_EQ(HeldFiles(arrays.modified).size(), 1u);
 }
 
+TEST_F(Trees, ABatchLargerThanARebuildsBudgetFillsTheTreesOverTheRefreshesThatFollow) {
+    // One batch of more files than a rebuild places: the first refresh places the budget in each
+    // tree, the one it posts at once places the rest; no file twice, none lost.
+    const size_t files = KXUIController::kFilesPerRebuild + 1500;
+    std::vector<FakeFileRow> rows;
+    for (size_t i = 0; i < files; ++i)
+        rows.push_back({"F/f" + std::to_string(i) + (i % 2 ? ".jpg" : ".doc"), 1, kMay2009, kJan2010, kFakeDeleted});
+    FakeFileTree tree("Vol", SEARCHER_FAT, rows);
+    std::vector<size_t> held;
+    window.Centre().AddObserver(&held, ui_notification::kNormalScanValue, nullptr, [&](const auto&) {
+        held.push_back(HeldFiles(arrays.type).size());
+        held.push_back(HeldFiles(arrays.created).size());
+        held.push_back(HeldFiles(arrays.modified).size());
+    });
+    KXUIScan& scan = KXUIScan::instance();
+    scan.ShowFilesystemNode(tree.root());
+    ResetRefreshClock();
+    std::vector<IFileNode*> nodes = {tree.Node("F")};
+    for (IFileNode* file : tree.Files()) nodes.push_back(file);
+    scan.ShowNodes(nodes.data(), u32(nodes.size()), 0);
+    window.Pump();
+    window.Centre().RemoveObserver(&held);
+    const size_t budget = KXUIController::kFilesPerRebuild;
+    EXPECT_EQ(held, (std::vector<size_t>{budget, budget, budget, files, files, files}));
+    EXPECT_EQ(window.Count(ui_notification::kNormalScanValue), 2u);
+    const std::multiset<IFileNode*> type = HeldFiles(arrays.type);
+    EXPECT_EQ(std::set<IFileNode*>(type.begin(), type.end()).size(), files);
+    EXPECT_EQ(Outline(arrays.path), "(F)");
+}
+
 }  // namespace
