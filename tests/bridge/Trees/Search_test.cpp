@@ -5,13 +5,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
+#include <sstream>
 
 #include "../Scan/ScanTestSupport.h"
 #include "TreesTestSupport.h"
 #include "bridge/Scan/KXUIScan.h"
 #include "bridge/UIController/UINotifications.h"
+#include "engine/Common/CatchExeception.h"
 #include "support/FakeRecovery.h"
 #include "support/FakeWindowSide.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -67,6 +71,8 @@ TEST(Search, TheKeyArrivesAfterTheCurrentViewAndTheOtherTreesChangeOnlyAtTheEnd)
     CallLog log;
     FakeWindowSide window(Options(FoundFiles(), 4, 0, &log));
     WindowArrays arrays;
+    testsupport::TempDir work;
+    CatchExeception::Instance()->ResetWorkPath(work.path().c_str());
     IUIController& ui = window.Controller();
     ASSERT_TRUE(KXUIDeviceData::instance().InitDeviceInfo());
     ASSERT_TRUE(ui.DoScanWithDiskIndex(0, 0, kNormalScanValue));
@@ -120,6 +126,15 @@ TEST(Search, TheKeyArrivesAfterTheCurrentViewAndTheOtherTreesChangeOnlyAtTheEnd)
             EXPECT_EQ(previous, scanned) << "no key: every tree as the scan left it";
         }
     }
+    // Each refused search left its line in the log.
+    std::ifstream file(CatchExeception::Instance()->GetLogFilePath());
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string logged = text.str(), line = "++++++++++skip search key:other++++++++";
+    size_t refusals = 0;
+    for (size_t at = logged.find(line); at != std::string::npos; at = logged.find(line, at + 1)) ++refusals;
+    EXPECT_EQ(refusals, 2 * std::size(cases));
+    CatchExeception::Instance()->ResetWorkPath();
 }
 
 TEST(Search, TheWindowReadsEveryTreeOnEachRefreshWhileTheEngineGrowsThemAndASearchRuns) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "TreesTestSupport.h"
@@ -330,6 +331,59 @@ TEST_F(Trees, ABatchLargerThanARebuildsBudgetFillsTheTreesOverTheRefreshesThatFo
     const std::multiset<IFileNode*> type = HeldFiles(arrays.type);
     EXPECT_EQ(std::set<IFileNode*>(type.begin(), type.end()).size(), files);
     EXPECT_EQ(Outline(arrays.path), "(F)");
+}
+
+// A node whose links a test sets freely: sibling rings the engine's own linking refuses to make.
+class RingNode : public testsupport::FakeFileNode {
+public:
+    RingNode(const std::string& name, bool folder)
+        : FakeFileNode(nullptr, name, FakeFileRow{name, 1, kMay2009, kMay2009, folder ? kFakeFolder : 0u}) {}
+    CFileNode* GetFirstChild() override { return first; }
+    CFileNode* GetNextNode() override { return next; }
+    CFileNode* first = nullptr;
+    CFileNode* next = nullptr;
+};
+
+TEST_F(Trees, ASiblingChainThatLoopsIsWalkedOnceAndEnds) {
+    struct Case {
+        const char* label;
+        bool folders;      // the ring's nodes are folders (the path tree grows them) or files (listed)
+        int closesAt;      // the last node's next: the index of the node it loops back to
+    };
+    const Case cases[] = {
+        {"files: the last points back to the first", false, 0},
+        {"files: the last points back to the middle", false, 1},
+        {"files: the last points to itself", false, 2},
+        {"folders: the last points back to the first", true, 0},
+        {"folders: the last points to itself", true, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        RingNode folder("Ring", true);
+        std::vector<std::unique_ptr<RingNode>> ring;
+        for (const char* name : {"a", "b", "c"}) ring.push_back(std::make_unique<RingNode>(name, c.folders));
+        folder.first = ring[0].get();
+        ring[0]->next = ring[1].get();
+        ring[1]->next = ring[2].get();
+        ring[2]->next = ring[size_t(c.closesAt)].get();
+
+        __TreeNodeData__ record;
+        record.isDirectory = 1;
+        record.node = &folder;
+        auto node = std::make_shared<OpNodeData>(record);
+        node->setType(OPNODE_ENGINE);
+        node->setExpandAble(1);
+        if (!c.folders) {
+            std::vector<IFileNode*> listed;
+            EXPECT_TRUE(KXUIController::GetPathInfoToArray(&listed, node.get()));
+            EXPECT_EQ(listed, (std::vector<IFileNode*>{ring[0].get(), ring[1].get(), ring[2].get()}));
+            continue;
+        }
+        TreeArray roots = {node};
+        KXUIController::AddPathNodeToArray(&roots);
+        EXPECT_EQ(Outline(roots), "Ring(a,b,c)");
+        KXUIController::KXResetTreeNodeData();
+    }
 }
 
 }  // namespace
