@@ -1,11 +1,15 @@
 // Deep FAT search cost: the driver's scan session in this process over one image, with the searcher
 // table narrowed to the raw searcher alone, then to raw + FAT; best of the rounds for each. Prints
 // MB/s, the ratio (the FAT searcher should add at most a fifth), the peak of the candidate set, the
-// volumes found and the process's peak memory. The image is made by make-deep-disk.sh.
+// volumes found and the process's peak memory; then PhotoRec's time as bench/raw runs it, and
+// callgrind's instructions per sector on the image's first 256 MiB (the FAT volume and raw content).
+// The image is made by make-deep-disk.sh.
 // Usage: fat_deep IMAGE [rounds]
 //        fat_deep --smoke DIR   (the test run's check: the fixture disk without its MBR, one round;
-//                                fails unless both of its volumes are found)
+//                                fails unless both of its volumes are found; no peers, no callgrind)
+//        fat_deep --once raw|both IMAGE   (one scan, for callgrind)
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,7 +18,9 @@
 #include <filesystem>
 #include <string>
 
+#include "DeepBench.h"
 #include "brelvox-scan/ScanSession.h"
+#include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/FATSearch/FATCompleteFSearcher.h"
 #include "engine/RecoveryController/SearcherFactories.h"
 
@@ -63,9 +69,35 @@ Outcome Scan(const std::string& image, bool withFat) {
     return out;
 }
 
+// Instructions per sector of one scan of `slice`, whole process, raw alone and raw + FAT.
+void CallgrindRows(const std::string& slice) {
+    const std::string out = slice + ".callgrind";
+    const double sectors = static_cast<double>(std::filesystem::file_size(slice)) / 512;
+    const auto raw = deepbench::Callgrind({deepbench::Self(), "--once", "raw", slice}, "", out);
+    const auto both =
+        deepbench::Callgrind({deepbench::Self(), "--once", "both", slice}, "CFATCompleteFSearcher::AnalyzeBlock", out);
+    std::filesystem::remove(out);
+    if (raw.total < 0 || both.total < 0) {
+        std::printf("callgrind      not run (valgrind missing?)\n");
+        return;
+    }
+    std::printf("callgrind      first %.0f MiB: raw %.1f Ir/sector, raw + FAT %.1f Ir/sector; the FAT search %.1f "
+                "Ir/sector (its block analysis %.1f)\n",
+                sectors / 2048, raw.total / sectors, both.total / sectors, (both.total - raw.total) / sectors,
+                both.inFunction / sectors);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The tree builder's first-publish pause is a fixed cost of the driver, not of the searchers.
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
+    if (argc == 4 && std::string(argv[1]) == "--once") {
+        const int out = deepbench::RealStdout();
+        const Outcome o = Scan(argv[3], std::string(argv[2]) == "both");
+        dprintf(out, "seconds %.3f\ncandidates %zu\nvolumes %zu\n", o.seconds, o.peakCandidates, o.volumes);
+        return o.ok ? 0 : 1;
+    }
     std::string image;
     int rounds = 3;
     bool smoke = false;
@@ -95,15 +127,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fat_deep: no image %s\n", image.c_str());
         return 1;
     }
+    // The engine's debug lines (one per node) would be timed too: they go to /dev/null during the scans.
+    const int results = deepbench::RealStdout();
     Scan(image, false);  // warms the page cache
     Outcome raw, both;
-    for (int r = 0; r < rounds; ++r) {
+    bool failed = false;
+    for (int r = 0; r < rounds && !failed; ++r) {
         const Outcome a = Scan(image, false);
         const Outcome b = Scan(image, true);
-        if (!a.ok || !b.ok) return 1;
+        failed = !a.ok || !b.ok;
         if (r == 0 || a.seconds < raw.seconds) raw = a;
         if (r == 0 || b.seconds < both.seconds) both = b;
     }
+    std::fflush(stdout);
+    dup2(results, STDOUT_FILENO);
+    close(results);
+    if (failed) return 1;
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("image %.1f MB, best of %d\n", megabytes, rounds);
@@ -112,9 +151,23 @@ int main(int argc, char** argv) {
     std::printf("ratio          %8.3f (raw + FAT over raw alone; target at most 1.2)\n", both.seconds / raw.seconds);
     std::printf("FAT candidates %8zu at most; %zu volumes found\n", both.peakCandidates, both.volumes);
     std::printf("peak memory    %8.1f MiB (the process)\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
-    if (smoke && both.volumes != 2) {
+    if (smoke) {
+        if (both.volumes == 2) return 0;
         std::fprintf(stderr, "fat_deep: %zu volumes found on the fixture disk, not 2\n", both.volumes);
         return 1;
     }
+    const std::filesystem::path folder = std::filesystem::path(image).parent_path();
+    const deepbench::Child photorec = deepbench::PhotoRec(image, folder.empty() ? "." : folder);
+    if (photorec.status == 0) {
+        std::printf("photorec       %8.2f s %9.1f MB/s %8.1f MiB peak (everything, paranoid)\n", photorec.wall,
+                    megabytes / photorec.wall, static_cast<double>(photorec.maxrssKiB) / 1024.0);
+        std::printf("photorec / (raw + FAT) %.2f (> 1: the deep scan is faster)\n", photorec.wall / both.seconds);
+    } else {
+        std::printf("photorec       not run (testdisk missing?)\n");
+    }
+    const std::string slice = image + ".256M";
+    if (std::system(("dd if='" + image + "' of='" + slice + "' bs=1M count=256 status=none").c_str()) == 0)
+        CallgrindRows(slice);
+    std::filesystem::remove(slice);
     return 0;
 }

@@ -7,7 +7,9 @@ image=$1
 files=${2:-100000}
 per=200
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
-stage=$(mktemp -d)
+# The staged tree (one small file each) lives in memory when it can: on a busy disk, writing and removing
+# 100,000 small files took longer than copying them into the volume.
+stage=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 folders=$(( (files + per - 1) / per ))
 python3 "$(dirname "$0")/../support/make-tree.py" "$stage" "$files" "$per"

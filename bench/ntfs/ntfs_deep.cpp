@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "DeepBench.h"
 #include "brelvox-scan/ScanSession.h"
 #include "engine/Common/ByteReader.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
@@ -38,77 +39,14 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-std::string Self() { return std::filesystem::canonical("/proc/self/exe").string(); }
-
-struct Child {
-    int status = -1;
-    double wall = -1;
-    long maxrssKiB = 0;
-    std::string out;  // standard output and error, together
-};
-
-// Runs a program (in cwd when given) and waits for it: its output, wall time and peak memory.
-Child Run(const std::vector<std::string>& args, const std::string& cwd = "") {
-    Child child;
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return child;
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(pipeFds[1], STDERR_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    char buffer[4096];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) child.out.append(buffer, size_t(n));
-    close(pipeFds[0]);
-    struct rusage usage {};
-    int status = 0;
-    wait4(pid, &status, 0, &usage);
-    child.wall = Seconds(Clock::now() - start);
-    child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    child.maxrssKiB = usage.ru_maxrss;
-    return child;
-}
-
-// The value after "key " in a child's output, or -1.
-double Value(const std::string& out, const std::string& key) {
-    const size_t at = out.rfind(key + " ");
-    return at == std::string::npos ? -1 : std::atof(out.c_str() + at + key.size() + 1);
-}
-
-double Median(std::vector<double> v) {
-    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return x < 0; }), v.end());
-    if (v.empty()) return -1;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// --- one run, in a child -------------------------------------------------------------------------
-
-// The engine prints debug lines on standard output: they go to /dev/null, the result to the real one.
-int RealStdout() {
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    return saved;
-}
+using deepbench::Child;
+using deepbench::Clock;
+using deepbench::Median;
+using deepbench::RealStdout;
+using deepbench::Run;
+using deepbench::Seconds;
+using deepbench::Self;
+using deepbench::Value;
 
 int OnceScan(const std::string& mode, const std::string& image, const std::string& list) {
     const int out = RealStdout();
@@ -303,25 +241,9 @@ int Smoke(const std::filesystem::path& folder) {
 }
 
 // Instructions of one scan under callgrind, whole process and in the NTFS searcher's block analysis.
-struct Counts {
-    double total = -1;
-    double ntfsBlocks = -1;
-};
-Counts Callgrind(const std::string& mode, const std::string& image, const std::filesystem::path& folder) {
-    const std::string out = (folder / ("cg-" + mode + ".out")).string();
-    const Child c = Run({"valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, Self(), "--once", mode, image,
-                         (folder / "cg-list.txt").string()});
-    Counts counts;
-    counts.total = Value(c.out, "Collected :");
-    const Child annotate = Run({"callgrind_annotate", "--inclusive=yes", out});
-    const size_t at = annotate.out.find("CNTFSSearchController::AnalyzeBlock");
-    if (at != std::string::npos) {
-        const size_t line = annotate.out.rfind('\n', at) + 1;
-        std::string number = annotate.out.substr(line, annotate.out.find(' ', annotate.out.find_first_not_of(' ', line)) - line);
-        number.erase(std::remove(number.begin(), number.end(), ','), number.end());
-        counts.ntfsBlocks = std::atof(number.c_str());
-    }
-    return counts;
+deepbench::Counts Callgrind(const std::string& mode, const std::string& image, const std::filesystem::path& folder) {
+    return deepbench::Callgrind({Self(), "--once", mode, image, (folder / "cg-list.txt").string()},
+                                "CNTFSSearchController::AnalyzeBlock", (folder / ("cg-" + mode + ".out")).string());
 }
 
 int Full(const std::filesystem::path& folder, int rounds) {
@@ -341,15 +263,8 @@ int Full(const std::filesystem::path& folder, int rounds) {
     size_t ntfs = 0;
     for (std::string line; std::getline(in, line);) ntfs += line.rfind("35\t", 0) == 0;
 
-    // PhotoRec as bench/raw runs it (everything, paranoid), from its output folder (it logs there).
-    const auto prOut = folder / "photorec-out";
-    std::filesystem::remove_all(prOut);
-    std::filesystem::create_directories(prOut);
-    std::system(("cat '" + image + "' > /dev/null").c_str());
-    const Child photorec = Run({"photorec", "/log", "/d", (prOut / "recup").string(), "/cmd", image,
-                                "partition_none,fileopt,everything,enable,options,paranoid,search"},
-                               prOut.string());
-    std::filesystem::remove_all(prOut);
+    // PhotoRec as bench/raw runs it (everything, paranoid).
+    const Child photorec = deepbench::PhotoRec(image, folder);
 
     std::printf("%s: %.0f bytes, median of %d rounds; %zu NTFS lines in the listing\n", image.c_str(), bytes, rounds, ntfs);
     auto row = [&](const char* name, double s, long kib) {
@@ -367,12 +282,12 @@ int Full(const std::filesystem::path& folder, int rounds) {
     const std::string slice = (folder / "ntfs-deep-256M.img").string();
     std::system(("dd if='" + image + "' of='" + slice + "' bs=1M count=256 status=none").c_str());
     const double sectors = double(std::filesystem::file_size(slice)) / 512;
-    const Counts cgRaw = Callgrind("raw", slice, folder), cgBoth = Callgrind("both", slice, folder);
+    const deepbench::Counts cgRaw = Callgrind("raw", slice, folder), cgBoth = Callgrind("both", slice, folder);
     if (cgRaw.total > 0 && cgBoth.total > 0) {
         std::printf("callgrind, first 256 MiB: raw %.0f Ir/sector, raw + NTFS %.0f Ir/sector; the NTFS search "
                     "%.0f Ir/sector (its block analysis %.0f)\n",
                     cgRaw.total / sectors, cgBoth.total / sectors, (cgBoth.total - cgRaw.total) / sectors,
-                    cgBoth.ntfsBlocks / sectors);
+                    cgBoth.inFunction / sectors);
     } else {
         std::printf("callgrind: not run (valgrind missing?)\n");
     }

@@ -31,11 +31,7 @@ struct Scan {
         : Scan(std::make_unique<fattest::FileDevice>(image, c.sectorSize, STORAGE_DEVICE_VOLUME, c.firstSector,
                                                      c.sectors)) {}
     u64 Run() { return searcher->QuickSearchFiles(device.get(), &progress); }
-    std::map<std::string, RecordingTreeBuilder::Listed> ByPath() const {
-        std::map<std::string, RecordingTreeBuilder::Listed> out;
-        for (const auto& l : builder.List()) out.emplace(l.path, l);
-        return out;
-    }
+    std::map<std::string, RecordingTreeBuilder::Listed> ByPath() const { return builder.ByPath(); }
     std::unique_ptr<CSearchedPartitionInfo> Record() {
         CSearchedPartitionInfo* record = nullptr;
         if (searcher->GetSearchedPartitionInfo(&record, 1) != 1) return nullptr;
@@ -123,11 +119,7 @@ TEST(ExFatQuickSearch, NamesSizesAndMarksOfTheFixture) {
     Scan scan(exfattest::Images()[0], exfattest::Image("exfat-4k"));
     ASSERT_EQ(scan.Run(), 0u);
     const auto ours = scan.ByPath();
-    struct Want {
-        const char* path;
-        i64 size;
-        bool deleted;
-    } wants[] = {
+    fattest::ExpectListed(ours, {
         {"smile \xF0\x9F\x98\x80.txt", 100, false},
         {"Docs/\xC3\xBF first in its folder.txt", 700, false},
         {"Docs/after the \xC3\xBF name.txt", 800, false},
@@ -138,14 +130,7 @@ TEST(ExFatQuickSearch, NamesSizesAndMarksOfTheFixture) {
         {"Deleted Empty.txt", 0, true},
         {"Docs/Nested/Deeper/reused old.txt", 100, true},
         {"reused new.txt", 200, false},
-    };
-    for (const Want& w : wants) {
-        SCOPED_TRACE(w.path);
-        auto it = ours.find(w.path);
-        ASSERT_NE(it, ours.end());
-        EXPECT_EQ(it->second.size, w.size);
-        EXPECT_EQ(it->second.deleted, w.deleted);
-    }
+    });
     // The deleted file whose cluster a live file took again is still there next to it, both with the
     // sector of that cluster as ID.
     EXPECT_EQ(ours.at("Docs/Nested/Deeper/reused old.txt").node->GetCurrentNodeID(),

@@ -10,12 +10,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
@@ -284,6 +287,45 @@ public:
         return out;
     }
 
+    // The list keyed by key(path) (the identity when null).
+    std::map<std::string, Listed> ByPath(std::string (*key)(const std::string&) = nullptr) const {
+        std::map<std::string, Listed> out;
+        for (const auto& l : List()) out.emplace(key ? key(l.path) : l.path, l);
+        return out;
+    }
+
+    // The nodes of a deep scan by partition (the node's own, -1 for none) and key(path): folders are linked
+    // by (partition, ID) up to the volumes' root ID; "<lost>/" stands in front when a parent is missing.
+    std::map<int, std::map<std::string, Listed>> ByPartition(i64 rootId,
+                                                             std::string (*key)(const std::string&) = nullptr) const {
+        auto partitionOf = [](IFileNode* n) {
+            auto* node = dynamic_cast<CFileNode*>(n);
+            return node ? int(node->GetBelongedPartition()) : -1;
+        };
+        std::map<std::pair<int, i64>, IFileNode*> folders;
+        for (IFileNode* n : m_nodes) {
+            if (n->IsDirectory()) folders.emplace(std::make_pair(partitionOf(n), n->GetCurrentNodeID()), n);
+        }
+        std::map<int, std::map<std::string, Listed>> out;
+        for (IFileNode* n : m_nodes) {
+            const int p = partitionOf(n);
+            std::string path = n->GetFileName() ? n->GetFileName() : "";
+            i64 parent = n->GetParentNodeID();
+            for (int depth = 0; parent != rootId && depth < 64; ++depth) {
+                auto it = folders.find({p, parent});
+                if (it == folders.end()) {
+                    path = "<lost>/" + path;
+                    break;
+                }
+                path = std::string(it->second->GetFileName()) + "/" + path;
+                parent = it->second->GetParentNodeID();
+            }
+            out[p].emplace(key ? key(path) : path,
+                           Listed{path, n->GetFileSize(), n->IsDeleted() != 0, n->IsDirectory() != 0, n});
+        }
+        return out;
+    }
+
     std::function<bool(IFileNode*)> m_refuse;
     std::vector<IFileNode*> m_nodes;
     std::map<u32, i64> m_searchers;
@@ -292,6 +334,23 @@ public:
     IStorageDevice* m_device = nullptr;
     int m_partitionCalls = 0;
 };
+
+// One line a listing must hold: the node at path with this size and deleted mark.
+struct WantListed {
+    const char* path;
+    i64 size;
+    bool deleted;
+};
+template <class Listing>
+void ExpectListed(const Listing& ours, std::initializer_list<WantListed> wants) {
+    for (const WantListed& w : wants) {
+        SCOPED_TRACE(w.path);
+        auto it = ours.find(w.path);
+        ASSERT_NE(it, ours.end());
+        EXPECT_EQ(it->second.size, w.size);
+        EXPECT_EQ(it->second.deleted, w.deleted);
+    }
+}
 
 // The bytes of a node read through its data runs (cluster 0 sector and cluster size from the record).
 inline bool ReadThroughRuns(IStorageDevice* device, const CSearchedPartitionInfo& record, IFileNode* node,

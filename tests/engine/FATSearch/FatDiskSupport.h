@@ -187,43 +187,12 @@ inline std::map<std::string, Expected> ExpectedListing(const std::string& volume
     return out;
 }
 
-struct Listed {
-    std::string path;  // below the root; "<lost>/" in front when a parent is missing
-    i64 size;
-    bool deleted;
-    bool directory;
-    IFileNode* node;
-};
+using Listed = fattest::RecordingTreeBuilder::Listed;
 
 // The nodes a recording builder got, by partition and comparable path: folders linked by (partition,
 // first cluster) from the root (0).
 inline std::map<int, std::map<std::string, Listed>> ByPartition(const fattest::RecordingTreeBuilder& builder) {
-    auto partitionOf = [](IFileNode* n) {
-        auto* node = dynamic_cast<CFileNode*>(n);
-        return node ? int(node->GetBelongedPartition()) : -1;
-    };
-    std::map<std::pair<int, i64>, IFileNode*> folders;
-    for (IFileNode* n : builder.m_nodes) {
-        if (n->IsDirectory()) folders.emplace(std::make_pair(partitionOf(n), n->GetCurrentNodeID()), n);
-    }
-    std::map<int, std::map<std::string, Listed>> out;
-    for (IFileNode* n : builder.m_nodes) {
-        const int p = partitionOf(n);
-        std::string path = n->GetFileName() ? n->GetFileName() : "";
-        i64 parent = n->GetParentNodeID();
-        for (int depth = 0; parent != 0 && depth < 64; ++depth) {
-            auto it = folders.find({p, parent});
-            if (it == folders.end()) {
-                path = "<lost>/" + path;
-                break;
-            }
-            path = std::string(it->second->GetFileName()) + "/" + path;
-            parent = it->second->GetParentNodeID();
-        }
-        out[p].emplace(fattest::Comparable(path),
-                       Listed{path, n->GetFileSize(), n->IsDeleted() != 0, n->IsDirectory() != 0, n});
-    }
-    return out;
+    return builder.ByPartition(0, fattest::Comparable);
 }
 
 // One deep FAT scan of an image (or of any device) through the block feeder, with a recording builder.

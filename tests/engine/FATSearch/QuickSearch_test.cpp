@@ -50,11 +50,7 @@ struct Scan {
         searcher->SetDirecotryTreeBuilder(&builder);
     }
     u64 Run() { return result = searcher->QuickSearchFiles(device.get(), &progress); }
-    std::map<std::string, RecordingTreeBuilder::Listed> ByPath() const {
-        std::map<std::string, RecordingTreeBuilder::Listed> out;
-        for (const auto& l : builder.List()) out.emplace(fattest::Comparable(l.path), l);
-        return out;
-    }
+    std::map<std::string, RecordingTreeBuilder::Listed> ByPath() const { return builder.ByPath(fattest::Comparable); }
     std::unique_ptr<CSearchedPartitionInfo> Record() {
         CSearchedPartitionInfo* record = nullptr;
         if (searcher->GetSearchedPartitionInfo(&record, 1) != 1) return nullptr;
@@ -112,11 +108,7 @@ TEST(FatQuickSearch, LongNamesAndSizesOfDeletedEntries) {
     Scan scan(fattest::Image("fat32"), 512, FILE_SYSTEM_FAT32);
     ASSERT_EQ(scan.Run(), 0u);
     const auto ours = scan.ByPath();
-    struct Want {
-        const char* path;
-        i64 size;
-        bool deleted;
-    } wants[] = {
+    fattest::ExpectListed(ours, {
         {"deleted report.txt", 3000, true},
         {"holiday photo.jpg", 6000, true},
         {"trash folder/inside one.txt", 1500, true},
@@ -126,14 +118,7 @@ TEST(FatQuickSearch, LongNamesAndSizesOfDeletedEntries) {
          "c\xC3\xB6"
          "d\xC3\xA9 caf\xC3\xA9.txt",
          1234, false},
-    };
-    for (const Want& w : wants) {
-        SCOPED_TRACE(w.path);
-        auto it = ours.find(w.path);
-        ASSERT_NE(it, ours.end());
-        EXPECT_EQ(it->second.size, w.size);
-        EXPECT_EQ(it->second.deleted, w.deleted);
-    }
+    });
 }
 
 TEST(FatQuickSearch, Fat12IsRefusedWithAFinishedRecord) {

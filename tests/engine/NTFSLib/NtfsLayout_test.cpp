@@ -2,6 +2,9 @@
 // records and attributes, index and log pages, and the saved forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -273,7 +276,8 @@ TEST(NtfsFileRecord, HeaderAndAttributeEdgeCases) {
     EXPECT_TRUE(CNTFSFileRecord::FindAttibute(late.data(), int(late.size()), 0x30, 0).empty());
     // An attribute header at byte 1008: its non-resident form does not fit.
     std::vector<u8> at1008 = with(20, {0xF0, 0x03});
-    std::memcpy(at1008.data() + 1008, "\x80\0\0\0\x10\0\0\0\x01", 9);
+    const u8 header[] = {0x80, 0, 0, 0, 0x10, 0, 0, 0, 0x01};
+    std::copy(std::begin(header), std::end(header), at1008.begin() + 1008);
     EXPECT_FALSE(valid(at1008));
     // A name longer than its attribute, and forbidden characters.
     const u32 fn = CNTFSFileRecord::GetAttributeOffset(base.data(), int(base.size()), 0x30, 0);

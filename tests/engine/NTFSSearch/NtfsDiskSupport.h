@@ -163,41 +163,12 @@ inline std::filesystem::path Copy(const std::string& caseName, const std::filesy
     return path;
 }
 
-struct Listed {
-    std::string path;  // below the root; "<lost>/" in front when a parent is missing
-    i64 size;
-    bool deleted;
-    bool directory;
-    IFileNode* node;
-};
+using Listed = fattest::RecordingTreeBuilder::Listed;
 
 // The nodes a recording builder got, by partition and path: folders linked by (partition, record number)
 // from the root (5).
 inline std::map<int, std::map<std::string, Listed>> ByPartition(const fattest::RecordingTreeBuilder& builder) {
-    std::map<std::pair<int, i64>, IFileNode*> folders;
-    auto partitionOf = [](IFileNode* n) {
-        auto* node = dynamic_cast<CFileNode*>(n);
-        return node ? int(node->GetBelongedPartition()) : -1;
-    };
-    for (IFileNode* n : builder.m_nodes)
-        if (n->IsDirectory()) folders.emplace(std::make_pair(partitionOf(n), n->GetCurrentNodeID()), n);
-    std::map<int, std::map<std::string, Listed>> out;
-    for (IFileNode* n : builder.m_nodes) {
-        const int p = partitionOf(n);
-        std::string path = n->GetFileName() ? n->GetFileName() : "";
-        i64 parent = n->GetParentNodeID();
-        for (int depth = 0; parent != 5 && depth < 64; ++depth) {
-            auto it = folders.find({p, parent});
-            if (it == folders.end()) {
-                path = "<lost>/" + path;
-                break;
-            }
-            path = std::string(it->second->GetFileName()) + "/" + path;
-            parent = it->second->GetParentNodeID();
-        }
-        out[p].emplace(path, Listed{path, n->GetFileSize(), n->IsDeleted() != 0, n->IsDirectory() != 0, n});
-    }
-    return out;
+    return builder.ByPartition(5, nullptr);
 }
 
 // One deep NTFS scan of an image file (or of bytes in memory) through the block feeder.

@@ -193,30 +193,11 @@ struct QuickScan {
     }
     u64 Run() { return result = searcher->QuickSearchFiles(device.get(), &progress); }
 
-    struct Listed {
-        std::string path;
-        IFileNode* node;
-    };
+    using Listed = fattest::RecordingTreeBuilder::Listed;
     // Every node with its path, folders linked by record number from the root (5).
     std::map<std::string, Listed> ByPath() const {
-        std::map<i64, IFileNode*> folders;
-        for (IFileNode* n : builder.m_nodes)
-            if (n->IsDirectory()) folders.emplace(n->GetCurrentNodeID(), n);
         std::map<std::string, Listed> out;
-        for (IFileNode* n : builder.m_nodes) {
-            std::string path = n->GetFileName() ? n->GetFileName() : "";
-            i64 parent = n->GetParentNodeID();
-            for (int depth = 0; parent != 5 && depth < 64; ++depth) {
-                auto it = folders.find(parent);
-                if (it == folders.end()) {
-                    path = "<lost>/" + path;
-                    break;
-                }
-                path = std::string(it->second->GetFileName()) + "/" + path;
-                parent = it->second->GetParentNodeID();
-            }
-            out.emplace(path, Listed{path, n});
-        }
+        for (auto& [partition, listed] : builder.ByPartition(5)) out.merge(listed);
         return out;
     }
 };

@@ -27,7 +27,9 @@ TEST(NtfsQuickSearch, HandsOverEveryFileAndFolderFlsLists) {
             EXPECT_EQ(node->GetCurrentNodeID(), e.inode);
             EXPECT_EQ(node->IsDeleted() != 0, e.deleted);
             EXPECT_EQ(node->IsDirectory() != 0, e.directory);
-            if (!e.directory && sums.count(e.path)) EXPECT_EQ(node->GetFileSize(), sums.at(e.path).size);
+            if (!e.directory && sums.count(e.path)) {
+                EXPECT_EQ(node->GetFileSize(), sums.at(e.path).size);
+            }
             deleted += e.deleted;
         }
         EXPECT_GE(deleted, 12u);

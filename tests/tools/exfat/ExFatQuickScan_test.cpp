@@ -14,6 +14,7 @@
 #include "engine/EXFatSearch/ExFatTestSupport.h"
 #include "support/Fixtures.h"
 #include "support/LoopDevice.h"
+#include "support/DriverListing.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
 
@@ -22,29 +23,19 @@ namespace {
 const std::string kDriver = std::string(BRELVOX_BINARY_DIR) + "/tools/brelvox-scan";
 const std::string kEmptySum = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
-struct Line {
-    std::string path;  // below the file-system root
-    i64 size;
-    bool deleted;
-    bool directory;
-};
+using Line = testsupport::ListedLine;
 
 // The driver's type-33 lines, keyed by the path below the root folder; any other line is counted.
 std::map<std::string, Line> ReadListing(const std::string& text, int& others) {
     std::map<std::string, Line> out;
     std::istringstream in(text);
+    Line line;
     for (std::string row; std::getline(in, row);) {
         if (row.rfind("copied ", 0) == 0) continue;
-        std::vector<std::string> f;
-        std::istringstream fields(row);
-        for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
-        const size_t root = f.size() == 6 ? f[1].find(")/") : std::string::npos;
-        if (f.size() != 6 || f[0] != "33" || root == std::string::npos) {
+        if (testsupport::ParseListedLine(row, "33", line))
+            out.emplace(line.path, line);
+        else
             ++others;
-            continue;
-        }
-        Line line{f[1].substr(root + 2), std::stoll(f[2]), f[3] == "1", f[4] == "1"};
-        out.emplace(line.path, line);
     }
     return out;
 }

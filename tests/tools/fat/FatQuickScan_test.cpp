@@ -12,6 +12,7 @@
 #include "engine/FATLib/FatTestSupport.h"
 #include "support/Fixtures.h"
 #include "support/LoopDevice.h"
+#include "support/DriverListing.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
 
@@ -19,30 +20,11 @@ namespace {
 
 const std::string kDriver = std::string(BRELVOX_BINARY_DIR) + "/tools/brelvox-scan";
 
-struct Line {
-    std::string path;  // below the file-system root
-    i64 size;
-    bool deleted;
-    bool directory;
-};
+using Line = testsupport::ListedLine;
 
 // The driver's listing, keyed by the comparable path below the root folder.
 std::map<std::string, Line> ReadListing(const std::filesystem::path& file) {
-    std::map<std::string, Line> out;
-    std::ifstream in(file);
-    std::string text;
-    while (std::getline(in, text)) {
-        std::vector<std::string> f;
-        std::istringstream fields(text);
-        for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
-        if (f.size() != 6 || f[0] != "32") continue;
-        // The root folder's name ends with ")": what follows its "/" is the path inside the volume.
-        const size_t root = f[1].find(")/");
-        if (root == std::string::npos) continue;
-        Line line{f[1].substr(root + 2), std::stoll(f[2]), f[3] == "1", f[4] == "1"};
-        out.emplace(fattest::Comparable(line.path), line);
-    }
-    return out;
+    return testsupport::ReadListedLines(file, "32", [](const std::string& p) { return fattest::Comparable(p); });
 }
 
 class FatQuickScan : public ::testing::Test {

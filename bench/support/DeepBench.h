@@ -1,0 +1,130 @@
+// What the deep-search benchmarks share: programs run as children (output, wall time, peak memory),
+// values read back from their output, PhotoRec run as bench/raw runs it, and callgrind's instruction
+// counts of one run, whole process and inclusive in one function.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace deepbench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+inline std::string Self() { return std::filesystem::canonical("/proc/self/exe").string(); }
+
+struct Child {
+    int status = -1;
+    double wall = -1;
+    long maxrssKiB = 0;
+    std::string out;  // standard output and error, together
+};
+
+// Runs a program (in cwd when given) and waits for it: its output, wall time and peak memory.
+inline Child Run(const std::vector<std::string>& args, const std::string& cwd = "") {
+    Child child;
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return child;
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        dup2(pipeFds[1], STDERR_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) child.out.append(buffer, size_t(n));
+    close(pipeFds[0]);
+    struct rusage usage {};
+    int status = 0;
+    wait4(pid, &status, 0, &usage);
+    child.wall = Seconds(Clock::now() - start);
+    child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    child.maxrssKiB = usage.ru_maxrss;
+    return child;
+}
+
+// The value after "key " in a child's output, or -1.
+inline double Value(const std::string& out, const std::string& key) {
+    const size_t at = out.rfind(key + " ");
+    return at == std::string::npos ? -1 : std::atof(out.c_str() + at + key.size() + 1);
+}
+
+inline double Median(std::vector<double> v) {
+    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return x < 0; }), v.end());
+    if (v.empty()) return -1;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// The engine prints debug lines on standard output: they go to /dev/null, and the returned descriptor
+// is the real standard output, for the child's results.
+inline int RealStdout() {
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+        dup2(null, STDOUT_FILENO);
+        close(null);
+    }
+    return saved;
+}
+
+// PhotoRec as bench/raw runs it (everything, paranoid), page cache warm, from its own output folder
+// (it writes its log there), which is removed afterwards.
+inline Child PhotoRec(const std::string& image, const std::filesystem::path& folder) {
+    const auto out = folder / "photorec-out";
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    if (std::system(("cat '" + image + "' > /dev/null").c_str()) != 0) return Child{};
+    Child c = Run({"photorec", "/log", "/d", (out / "recup").string(), "/cmd", image,
+                   "partition_none,fileopt,everything,enable,options,paranoid,search"},
+                  out.string());
+    std::filesystem::remove_all(out);
+    return c;
+}
+
+// Instructions of one run under callgrind: the whole process, and inclusive in `function` (-1 when
+// valgrind or the function is missing).
+struct Counts {
+    double total = -1;
+    double inFunction = -1;
+};
+inline Counts Callgrind(const std::vector<std::string>& args, const std::string& function, const std::string& outFile) {
+    std::vector<std::string> command{"valgrind", "--tool=callgrind", "--callgrind-out-file=" + outFile};
+    command.insert(command.end(), args.begin(), args.end());
+    const Child c = Run(command);
+    Counts counts;
+    counts.total = Value(c.out, "Collected :");
+    if (function.empty()) return counts;
+    const Child annotate = Run({"callgrind_annotate", "--inclusive=yes", outFile});
+    const size_t at = annotate.out.find(function);
+    if (at != std::string::npos) {
+        const size_t line = annotate.out.rfind('\n', at) + 1;
+        std::string number = annotate.out.substr(line, annotate.out.find(' ', annotate.out.find_first_not_of(' ', line)) - line);
+        number.erase(std::remove(number.begin(), number.end(), ','), number.end());
+        counts.inFunction = std::atof(number.c_str());
+    }
+    return counts;
+}
+
+}  // namespace deepbench

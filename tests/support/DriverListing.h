@@ -1,0 +1,49 @@
+// Reading brelvox-scan's --list output in the driver tests: one line per found file, tab-separated
+// (searcher type, listed path, size, deleted, folder, ...).
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/Common/Types.h"
+
+namespace testsupport {
+
+struct ListedLine {
+    std::string path;  // below the file-system root
+    i64 size;
+    bool deleted;
+    bool directory;
+};
+
+// One listing row of the given searcher type whose path lies below a root folder (its name ends with
+// ")"); false for any other row.
+inline bool ParseListedLine(const std::string& row, const std::string& type, ListedLine& out) {
+    std::vector<std::string> f;
+    std::istringstream fields(row);
+    for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
+    if (f.size() != 6 || f[0] != type) return false;
+    const size_t root = f[1].find(")/");
+    if (root == std::string::npos) return false;
+    out = ListedLine{f[1].substr(root + 2), std::stoll(f[2]), f[3] == "1", f[4] == "1"};
+    return true;
+}
+
+// The rows of one searcher type in a listing file, keyed by key(path) (the path itself by default).
+inline std::map<std::string, ListedLine> ReadListedLines(
+    const std::filesystem::path& file, const std::string& type,
+    const std::function<std::string(const std::string&)>& key = nullptr) {
+    std::map<std::string, ListedLine> out;
+    std::ifstream in(file);
+    ListedLine line;
+    for (std::string row; std::getline(in, row);)
+        if (ParseListedLine(row, type, line)) out.emplace(key ? key(line.path) : line.path, line);
+    return out;
+}
+
+}  // namespace testsupport
