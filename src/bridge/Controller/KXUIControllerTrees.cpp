@@ -75,8 +75,9 @@ public:
 
     void RebuildForRefresh(int force) override {
         if (!othersPending) {
-            // A batch larger than the budget is placed over the refreshes that follow.
-            if (KXUIController::KXGetTreeNodeData(force, KXUIController::kFilesPerRebuild)) PostRefreshNow(force);
+            // A batch larger than the budget is placed over the refreshes that follow (unforced: the
+            // path tree's part of a forced refresh, its extra passes and its log line, ran whole here).
+            if (KXUIController::KXGetTreeNodeData(force, KXUIController::kFilesPerRebuild)) PostRefreshNow(0);
             return;
         }
         RebuildView(searchView, force);
