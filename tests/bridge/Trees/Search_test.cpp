@@ -120,6 +120,8 @@ TEST(Search, TheKeyArrivesAfterTheCurrentViewAndTheOtherTreesChangeOnlyAtTheEnd)
         ui.KXSetFlag(1);
         ui.StopSearch();
         EXPECT_FALSE(ui.KXGetIsSearching());
+        // The search thread may still be leaving after its posts: the next search waits for it.
+        ASSERT_TRUE(window.RunUntil([] { return !KXUIController::IsSearchWorkerAlive(); }));
         EXPECT_EQ(KXUIScan::instance().GetAddDataFlag(), 0);
         previous = Take(arrays);
         if (c.key.empty()) {
