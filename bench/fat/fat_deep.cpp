@@ -19,10 +19,9 @@
 #include <string>
 
 #include "DeepBench.h"
-#include "brelvox-scan/ScanSession.h"
+#include "SessionScan.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/FATSearch/FATCompleteFSearcher.h"
-#include "engine/RecoveryController/SearcherFactories.h"
 
 namespace {
 
@@ -41,31 +40,18 @@ struct Outcome {
 };
 
 Outcome Scan(const std::string& image, bool withFat) {
-    const SearcherFactories saved = Searchers();
-    SearcherFactories narrowed = saved;
-    narrowed.hfsPlus = nullptr;
-    narrowed.exfat = nullptr;
-    narrowed.ntfs = nullptr;
-    narrowed.apfs = nullptr;
-    narrowed.fat = withFat ? CountedFATSearcher : nullptr;
-    Searchers() = narrowed;
     g_fat = nullptr;
     Outcome out;
-    {
-        scan::Options options;
-        options.source = image;
-        scan::ScanSession session(options);
-        std::string reason;
-        const auto start = std::chrono::steady_clock::now();
-        out.ok = session.Run(reason);
-        out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (!out.ok) std::fprintf(stderr, "fat_deep: %s\n", reason.c_str());
-        if (g_fat != nullptr) {
-            out.peakCandidates = g_fat->PeakCandidateCount();
-            out.volumes = g_fat->FoundPartitions().size();
-        }
-    }
-    Searchers() = saved;
+    out.seconds = deepbench::NarrowedScan(
+        image, [&](SearcherFactories& f) { if (withFat) f.fat = CountedFATSearcher; },
+        [&] {
+            if (g_fat != nullptr) {
+                out.peakCandidates = g_fat->PeakCandidateCount();
+                out.volumes = g_fat->FoundPartitions().size();
+            }
+        },
+        "fat_deep");
+    out.ok = out.seconds >= 0;
     return out;
 }
 
@@ -127,21 +113,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fat_deep: no image %s\n", image.c_str());
         return 1;
     }
-    // The engine's debug lines (one per node) would be timed too: they go to /dev/null during the scans.
-    const int results = deepbench::RealStdout();
-    Scan(image, false);  // warms the page cache
     Outcome raw, both;
-    bool failed = false;
-    for (int r = 0; r < rounds && !failed; ++r) {
-        const Outcome a = Scan(image, false);
-        const Outcome b = Scan(image, true);
-        failed = !a.ok || !b.ok;
-        if (r == 0 || a.seconds < raw.seconds) raw = a;
-        if (r == 0 || b.seconds < both.seconds) both = b;
-    }
-    std::fflush(stdout);
-    dup2(results, STDOUT_FILENO);
-    close(results);
+    const bool failed = !deepbench::BestOfRounds(rounds, [&](bool with) { return Scan(image, with); }, raw, both);
     if (failed) return 1;
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

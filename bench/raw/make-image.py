@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Lays out a deterministic carving benchmark image and its manifest.
 
-   make-image.py --pool DIR --size 2G --out IMAGE [--profile mixed|zeros|random|text|guesses] [--seed N]
+   make-image.py --pool DIR --size 2G --out IMAGE [--profile mixed|zeros|random|text|guesses|mp3-stress] [--seed N]
 
 mixed: about a third planted files from the pool (every file of the pool, of every type, equally likely;
 a JPEG copy made unique by a comment segment of its own length; each starting at a sector, its tail
@@ -56,7 +56,7 @@ def main():
     ap.add_argument('--pool', required=True)
     ap.add_argument('--size', required=True)
     ap.add_argument('--out', required=True)
-    ap.add_argument('--profile', default='mixed', choices=['mixed', 'zeros', 'random', 'text', 'guesses', 'guesses-zeros'])
+    ap.add_argument('--profile', default='mixed', choices=['mixed', 'zeros', 'random', 'text', 'guesses', 'guesses-zeros', 'mp3-stress'])
     ap.add_argument('--seed', type=int, default=20240609)
     args = ap.parse_args()
     total = parse_size(args.size) // SECTOR * SECTOR
@@ -86,6 +86,20 @@ def main():
                 put(unique_copy(heads[k % len(heads)], k)[:8 * SECTOR])
             rest = 'zeros' if args.profile == 'guesses-zeros' else 'random'
             budget = {k: (total - written if k == rest else 0) for k in budget}
+        if args.profile == 'mp3-stress':
+            # 64 MP3s cut in pieces of 8 sectors and interleaved: 64 open guesses at once, every frame
+            # start in them a candidate; random bytes after.
+            mp3s = [d for n, d in photos if n.endswith('.mp3')]
+            if not mp3s:
+                raise SystemExit('no MP3s in the pool')
+            files = [mp3s[k % len(mp3s)] for k in range(64)]
+            piece = 8 * SECTOR
+            for r in range(max(len(f) for f in files) // piece + 1):
+                for f in files:
+                    chunk = f[r * piece:(r + 1) * piece]
+                    if chunk:
+                        put(chunk + b'\0' * (-len(chunk) % SECTOR))
+            budget = {k: (total - written if k == 'random' else 0) for k in budget}
         while written < total:
             kinds = [k for k, v in budget.items() if v > 0]
             if not kinds:

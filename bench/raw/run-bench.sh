@@ -92,29 +92,7 @@ image="$work/bench-$size.img"
 bytes=$(stat -c %s "$image")
 planted=$(grep -vc '^#' "$image.manifest.tsv")
 
-warm() { cat "$1" >/dev/null; }
-photorec_in() { cd "$work/$1" && exec photorec /log /d "$work/$1/recup" /cmd "$image" "$2"; }
-export -f photorec_in
-export work image
-# run NAME OUTDIR COMMAND...: times the command (page cache warm), prints wall s, MB/s, peak RSS.
-declare -A wall
-run() {
-    local name=$1 out=$2
-    shift 2
-    rm -rf "$out"
-    mkdir -p "$out"
-    warm "$image"
-    local command=("$@")
-    [[ $1 == photorec_in ]] && command=(bash -c 'photorec_in "$@"' _ "${@:2}")
-    /usr/bin/time -f '%e %M %U %S' -o "$work/$name.time" "${command[@]}" >"$work/$name.stdout" 2>"$work/$name.stderr" || {
-        echo "$name failed: see $work/$name.stderr" >&2
-        return 1
-    }
-    read -r w rss user sys <"$work/$name.time"
-    wall[$name]=$w
-    printf '%-28s %8.2f s %9.1f MB/s %8.1f MiB peak  (user %s s, sys %s s)\n' "$name" "$w" \
-        "$(echo "$bytes / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" "$user" "$sys"
-}
+. "$here/../support/timed-runs.sh"
 
 echo "image: $image, $bytes bytes, $planted planted files; $(nproc) cores; $(date -u +%FT%TZ)"
 echo
@@ -164,10 +142,21 @@ printf '  %-22s %s\n' photorec-everything "$("$here/recall.py" "$image.manifest.
 printf '  %-22s %s\n' foremost-q-jpg "$("$here/recall.py" "$image.manifest.tsv" foremost out-fm-jpg)"
 printf '  %-22s %s\n' foremost-q-all "$("$here/recall.py" "$image.manifest.tsv" foremost out-fm-all)"
 
+echo
+# 64 interleaved MP3 fragments: speed, peak memory and the files the false frame starts became.
+stress="$work/stress-mp3.img"
+[[ -f $stress ]] || "$here/make-image.py" --pool pool --size 256M --profile mp3-stress --out "$stress" >/dev/null
+warm "$stress"
+/usr/bin/time -f '%e %M' -o "$work/stress.time" "$driver" --deep --list "$work/stress.list" "$stress" >/dev/null 2>&1
+read -r w rss <"$work/stress.time"
+printf '%-28s %8.2f s %9.1f MB/s %8.1f MiB peak  %d MP3 files listed\n' "mp3-stress 256 MiB" "$w" \
+    "$(echo "$(stat -c %s "$stress") / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" \
+    "$(grep -ci '\.mp3' "$work/stress.list" || true)"
+
 if [[ $callgrind == 1 ]]; then
     echo
     echo "callgrind instruction counts of brelvox-scan --deep (whole process, and the per-sector search)"
-    for profile in mixed:64M zeros:64M random:64M text:64M guesses:32M guesses-zeros:32M; do
+    for profile in mixed:64M zeros:64M random:64M text:64M guesses:32M guesses-zeros:32M mp3-stress:32M; do
         kind=${profile%%:*}
         sz=${profile##*:}
         img="$work/cg-$kind.img"
@@ -176,12 +165,16 @@ if [[ $callgrind == 1 ]]; then
             >/dev/null 2>"$work/cg-$kind.err"
         total=$(grep -o 'Collected : [0-9]*' "$work/cg-$kind.err" | grep -o '[0-9]*$')
         sectors=$(($(stat -c %s "$img") / 512))
-        inclusive=$(callgrind_annotate --inclusive=yes "$work/cg-$kind.out" 2>/dev/null)
-        pick() { echo "$inclusive" | grep -E "$1" | head -1 | awk '{gsub(",","",$1); print $1}' || true; }
-        analyse=$(pick 'RAWSearchController.cpp:CRAWSearchController::AnalyzeSectors')
-        finish=$(pick 'RAWSearchController.cpp:CRAWSearchController::FinishBlock')
-        readcost=$(pick 'StorageDeviceWithCache.cpp:CStorageDeviceWithCache::ReadSector')
-        guesses=$(pick 'RAWSearchController.cpp:CRAWSearchController::CalcRawFileSize')
+        # The search loop's own cost: AnalyzeSectors less the block copies it calls (FinishBlock and
+        # the device read; other searchers read the device too, so the callees are taken from its tree).
+        read -r analyse finish readcost guesses < <(callgrind_annotate --inclusive=yes --tree=calling \
+            "$work/cg-$kind.out" 2>/dev/null | awk '
+            /\* .*CRAWSearchController::AnalyzeSectors\(long, long\) \[/ { inb = 1; gsub(",", "", $1); a = $1; next }
+            inb && /^ *$/ { inb = 0 }
+            inb && />.*FinishBlock/ { gsub(",", "", $1); f = $1 }
+            inb && />.*ReadSector/ { gsub(",", "", $1); r = $1 }
+            inb && />.*CalcRawFileSize/ { gsub(",", "", $1); g = $1 }
+            END { print a + 0, f + 0, r + 0, g + 0 }')
         printf '  %-14s %5s  total %13s Ir  sector loop %7.1f Ir/sector (of which open guesses %7.1f)  block copies %5.2f Ir/byte\n' \
             "$kind" "$sz" "$total" "$(echo "(${analyse:-0} - ${finish:-0} - ${readcost:-0}) / $sectors" | bc -l)" \
             "$(echo "${guesses:-0} / $sectors" | bc -l)" "$(echo "(${finish:-0} + ${readcost:-0}) / ($sectors * 512)" | bc -l)"

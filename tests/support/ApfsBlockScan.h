@@ -1,29 +1,24 @@
-// Drives APFS containers over a device the way the deep scan does: every block in order, in ranges,
-// 16 blocks per read (the device's last blocks read exactly, the rest of the group zero). A container
-// superblock opens a container (a copy with the UUID of a known container inside it is skipped); a
-// volume superblock met before any container opens a volume-only container; every other plausible
-// block is offered to each container in order of start sector. Each range ends with a flush of every
-// container; Finish makes the final flushes and flushes the tree builder.
+// Runs the APFS deep searcher over a whole device the way the complete recovery controller hands it
+// the blocks, without the controller: every range in device order, then EndSearch(1). A stop
+// condition and counts of what reached the tree builder are the test's to read.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <memory>
-#include <vector>
 
 #include "engine/APFS/APFSContainer.h"
-#include "engine/APFS/APFSDelegate.h"
+#include "engine/APFS/APFSDeepScan.h"
+#include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/Common/IProgress.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 
-class IDirecotryTreeBuilder;
 class IStorageDevice;
 
 namespace testsupport {
 
-class ApfsBlockScan : public APFSDelegate {
+class ApfsBlockScan : private IDirecotryTreeBuilder, private IProgress {
 public:
-    static constexpr u32 kGroupBlocks = 16;
-
     // Neither is owned; the builder may be null (nodes are then refused and stay the containers').
     ApfsBlockScan(IStorageDevice* device, IDirecotryTreeBuilder* builder);
     ~ApfsBlockScan() override;
@@ -32,14 +27,15 @@ public:
     void Run(u64 rangeSectors = 8192);
     // One range, as the controller hands it over.
     void AnalyzeRange(u64 firstSector, u64 sectorCount);
-    // Final flush of every container, then SetPartitonDevice(null, device) and FlashBuild(37).
+    // EndSearch(1): the final flush of every container, then SetPartitonDevice(null, device) and FlashBuild(37).
     void Finish();
 
+    APFSDeepScan& Searcher() { return m_scan; }
     // Containers by start sector.
-    const std::map<u64, std::unique_ptr<APFSContainer>>& Containers() const { return m_containers; }
-    APFSContainer* Container(int index) const;
+    const std::map<u64, std::unique_ptr<APFSContainer>>& Containers() const { return m_scan.Containers(); }
+    APFSContainer* Container(int index) const { return m_scan.Container(index); }
     // The partition record of container `index` (sectors per cluster 1, cluster 0 at its start).
-    CSearchedPartitionInfo PartitionOf(int index) const;
+    CSearchedPartitionInfo PartitionOf(int index) const { return m_scan.PartitionOf(index); }
 
     // Asked before each block, walk step and flush step; the scan stops when it answers false.
     std::function<bool()> keepGoing;
@@ -47,20 +43,22 @@ public:
     int accepted = 0;
     int searcherInfoCalls = 0;
 
-    bool ContinueScan() override;
-    int PublishNode(APFSFileNode* node) override;
-    int ReadBlocks(APFSContainer* container, u64 firstBlock, i32 byteCount, u8* buffer) override;
-
 private:
-    void Examine(u64 block, const u8* bytes);
-    // A new container entered under `sector`, starting at startSector.
-    APFSContainer* Open(u64 sector, int index, u64 startSector);
+    // The searcher's builder: counts, then forwards to the test's builder.
+    int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
+    int AddNode(IFileNode* node, _tagSearcherType type) override;
+    int AddSearcherInfo(_tagSearcherType type, i64 rootFolderID) override;
+    void FlashBuild(_tagSearcherType type) override;
+    void Release() override {}
+    void SetPartitonDevice(CSearchedPartitionInfo* record, IStorageDevice* device) override;
+    // The searcher's progress sink: keepGoing.
+    int UpdateProgress(_PROGRESS_INFO*) override { return 1; }
+    int Continued() override { return !keepGoing || keepGoing() ? 1 : 0; }
+    int shouldBuild() override { return 1; }
 
     IStorageDevice* m_device;
     IDirecotryTreeBuilder* m_builder;
-    u32 m_sectorSize;
-    std::map<u64, std::unique_ptr<APFSContainer>> m_containers;
-    std::vector<u8> m_buffer;
+    APFSDeepScan m_scan;
 };
 
 }  // namespace testsupport

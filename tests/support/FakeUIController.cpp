@@ -206,6 +206,16 @@ bool FakeUIController::RefreshDeviceInfo() {
     return true;
 }
 
+bool FakeUIController::KXOpenEdiFile(const std::string& path) {
+    m_calls.Add("ui:KXOpenEdiFile(" + path + ")");
+    return true;
+}
+
+bool FakeUIController::KXOpenDmgFile(const std::string& path) {
+    m_calls.Add("ui:KXOpenDmgFile(" + path + ")");
+    return true;
+}
+
 void FakeUIController::initFileType() {
     m_calls.Add("ui:initFileType");
 }

@@ -98,6 +98,8 @@ public:
     void NotifiyDeviceInfoAfterInit(const std::string& key) override;
     void GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) override;
     bool RefreshDeviceInfo() override;
+    bool KXOpenEdiFile(const std::string& path) override;
+    bool KXOpenDmgFile(const std::string& path) override;
     void initFileType() override;
     void SetRecoveryType(u32 mask) override;
     void SetViewType(int viewType) override;

@@ -1036,7 +1036,9 @@ void Image::WriteJournal() {
     h.Le32(f::jhdr::kJhdrSize, m_o.jhdrSize);
     WriteFork(m_journal, journal);
 
+    // The formatter fills the block after the 180 bytes of the record with 0xDB.
     Bytes info(m_o.blockSize, 0);
+    std::fill(info.begin() + f::jib::kRecordSize, info.end(), u8(0xDB));
     Be32(info, f::jib::kFlags, f::jib::kJournalInFS);
     Be64(info, f::jib::kOffset, journalByte);
     Be64(info, f::jib::kSize, m_o.journalSize);

@@ -1,5 +1,6 @@
 #include "ListDevices.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -68,7 +69,31 @@ std::vector<IStorageDevice*> List(IEnumDeviceEx& devices, IStorageDevice* disk, 
     return list;
 }
 
+template <class Data, class Record>
+bool Numbered(IStorageDevice* device, Record* (Data::*get)(), dev_t number) {
+    auto* data = device ? dynamic_cast<Data*>(device->GetPrivateData()) : nullptr;
+    auto* record = data ? (data->*get)() : nullptr;
+    return record && dev_t(u32(record->deviceNumber)) == number;
+}
+
 }  // namespace
+
+IStorageDevice* EnumeratedDevice(IEnumDeviceEx& devices, dev_t number) {
+    if (devices.Init() != 0) return nullptr;
+    int count = 0;
+    devices.EnumDiskDevice(nullptr, count);
+    std::vector<IStorageDevice*> disks(size_t(std::max(count, 0)));
+    if (count > 0 && devices.EnumDiskDevice(disks.data(), count) == 0) {
+        disks.resize(size_t(count));
+        for (IStorageDevice* disk : disks)
+            if (Numbered(disk, &IDiskDeviceData::GetDiskInfo, number)) return disk;
+        for (IStorageDevice* disk : disks)
+            for (IStorageDevice* volume : List(devices, disk, true))
+                if (Numbered(volume, &IVolumeDeviceData::GetVolumeInfo, number)) return volume;
+    }
+    devices.Uninit();
+    return nullptr;
+}
 
 int ListDevices(IEnumDeviceEx& devices, std::ostream& out, std::ostream& err) {
     u64 code = devices.Init();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <unordered_set>
 
 #include "FileTypeCatalogue.h"
+#include "ListDevices.h"
 #include "OutputFile.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultCode.h"
@@ -22,6 +24,7 @@
 #include "engine/DataRecovery/DataRecoveryCodes.h"
 #include "engine/DataRecovery/IFileReader.h"
 #include "engine/DeviceRecords/IDeviceData.h"
+#include "engine/EnumDevice/IEnumDeviceEx.h"
 #include "engine/RecoveryController/IRecoveryController.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "engine/Utility/FileNode.h"
@@ -125,6 +128,7 @@ ScanSession::~ScanSession() {
     for (auto& entry : m_recoveries)
         if (entry.second) entry.second->Release();
     if (m_controller) m_controller->Release();
+    if (m_enumerated) CreateEnumDeviceEx()->Uninit();
 }
 
 bool ScanSession::OpenSource(std::string& reason) {
@@ -151,8 +155,17 @@ bool ScanSession::OpenSource(std::string& reason) {
         reason = m_options.source + " is neither an image file nor a block device";
         return false;
     }
-    m_device.reset(m_options.quick ? CreateVolumeDevice(path) : CreateDiskDevice(path));
-    if (!m_device || !m_device->Open(path)) {
+    // A deep scan takes a block device as the application does: as device enumeration presents it,
+    // a disk with the records of its volumes, a partition as its volume with its record.
+    if (!m_options.quick && S_ISBLK(st.st_mode)) {
+        m_device = EnumeratedDevice(*CreateEnumDeviceEx(), st.st_rdev);
+        m_enumerated = m_device != nullptr;
+    }
+    if (!m_device) {
+        m_owned.reset(m_options.quick ? CreateVolumeDevice(path) : CreateDiskDevice(path));
+        m_device = m_owned.get();
+    }
+    if (!m_device || (!m_enumerated && !m_device->Open(path))) {
         reason = "cannot open " + m_options.source + ": " + std::strerror(errno ? errno : EIO);
         return false;
     }
@@ -167,7 +180,7 @@ bool ScanSession::OpenSource(std::string& reason) {
     }
     if (!m_options.quick) return true;
 
-    std::unique_ptr<CVolumeAnalyzeController> analyzers(CreateVolumeAnalyzeController(m_device.get(), 0));
+    std::unique_ptr<CVolumeAnalyzeController> analyzers(CreateVolumeAnalyzeController(m_device, 0));
     IVolumeAnalyze* found = analyzers ? analyzers->GetVolumeAnzlyzer() : nullptr;
     if (!found) {
         reason = "unknown file system on " + m_options.source;
@@ -202,7 +215,7 @@ bool ScanSession::Run(std::string& reason) {
         reason = "cannot create the recovery controller";
         return false;
     }
-    const u64 code = m_controller->StartDataRecovery(m_device.get(), this, this);
+    const u64 code = m_controller->StartDataRecovery(m_device, this, this);
     if (m_options.showProgress) std::fprintf(stderr, "\n");
     if (result::IsFailure(code)) {
         reason = Describe(code);
@@ -234,14 +247,33 @@ const std::string& ScanSession::PathOf(IFileNode* node) const {
     // more than its paths' own length.
     static const std::string kNone;
     if (!node) return kNone;
+    if (auto known = m_paths.find(node); known != m_paths.end()) return known->second;
+    auto component = [](IFileNode* n) {
+        const char* name = n->GetFileName();
+        return safename::SafePathComponent(name ? name : "");
+    };
+    // The usual case: the parent's path is known, or there is no parent (or the node is its own).
+    IFileNode* parent = node->GetParent();
+    auto up = parent && parent != node ? m_paths.find(parent) : m_paths.end();
+    if (!parent || parent == node || up != m_paths.end()) {
+        std::string path = up != m_paths.end() ? up->second : std::string();
+        if (!path.empty()) path += '/';
+        path += component(node);
+        return m_paths.emplace(node, std::move(path)).first->second;
+    }
     std::vector<IFileNode*> chain;
     std::unordered_set<IFileNode*> onChain;
     IFileNode* at = node;
-    for (; at && !m_paths.count(at) && onChain.insert(at).second; at = at->GetParent()) chain.push_back(at);
-    std::string path = at && m_paths.count(at) ? m_paths.at(at) : std::string();
+    auto found = m_paths.end();
+    for (; at; at = at->GetParent()) {
+        found = m_paths.find(at);
+        if (found != m_paths.end() || !onChain.insert(at).second) break;
+        chain.push_back(at);
+    }
+    std::string path = at && found != m_paths.end() ? found->second : std::string();
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        const char* name = (*it)->GetFileName();
-        path += (path.empty() ? "" : "/") + safename::SafePathComponent(name ? name : "");
+        if (!path.empty()) path += '/';
+        path += component(*it);
         m_paths[*it] = path;
     }
     return m_paths.at(node);
@@ -260,22 +292,40 @@ std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
 }
 
 bool ScanSession::WriteList(std::string& reason) {
+    // Lines sorted by path (stable: nodes of one path keep their order); the paths are the ones
+    // PathOf keeps, referred to rather than copied.
     struct Line {
-        std::string path;
-        std::string text;
+        const std::string* path;
+        IFileNode* node;
     };
     std::vector<Line> lines;
+    lines.reserve(m_nodes.size());
+    size_t bytes = 0;
     for (IFileNode* node : m_nodes) {
-        const std::string path = PathOf(node);
-        char fields[160];
-        std::snprintf(fields, sizeof fields, "\t%lld\t%u\t%u\t%lld\n", static_cast<long long>(node->GetFileSize()),
-                      node->IsDeleted() ? 1u : 0u, node->IsDirectory() ? 1u : 0u,
-                      static_cast<long long>(UnixSeconds(node->GetModificationTime())));
-        lines.push_back({path, std::to_string(u32(node->GetSearcheType())) + "\t" + path + fields});
+        const std::string& path = PathOf(node);
+        bytes += path.size() + 64;
+        lines.push_back({&path, node});
     }
-    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.path < b.path; });
+    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return *a.path < *b.path; });
     std::string text;
-    for (const Line& line : lines) text += line.text;
+    text.reserve(bytes);
+    char number[24];
+    auto append = [&](auto value) {
+        const auto end = std::to_chars(number, number + sizeof number, value).ptr;
+        text.append(number, size_t(end - number));
+    };
+    for (const Line& line : lines) {
+        IFileNode* node = line.node;
+        append(u32(node->GetSearcheType()));
+        text += '\t';
+        text += *line.path;
+        text += '\t';
+        append(static_cast<long long>(node->GetFileSize()));
+        text += node->IsDeleted() ? "\t1\t" : "\t0\t";
+        text += node->IsDirectory() ? "1\t" : "0\t";
+        append(static_cast<long long>(UnixSeconds(node->GetModificationTime())));
+        text += '\n';
+    }
     return WriteOutput(m_options.listPath, m_options.standardOutputFd, m_options.source, text, "list", reason);
 }
 

@@ -4,7 +4,7 @@
 
 #include <map>
 #include <memory>
-#include <set>
+#include <unordered_set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -80,11 +80,14 @@ private:
     IDataRecovery* RecoveryFor(_tagSearcherType type);
 
     Options m_options;
-    std::unique_ptr<IStorageDevice> m_device;
+    // The device scanned: m_owned, or a device of the enumeration (a block device under --deep).
+    IStorageDevice* m_device = nullptr;
+    std::unique_ptr<IStorageDevice> m_owned;
+    bool m_enumerated = false;
     IRecoveryFilter* m_filter = nullptr;
     IRecoveryController* m_controller = nullptr;
     std::vector<IFileNode*> m_nodes;
-    std::set<IFileNode*> m_seen;
+    std::unordered_set<IFileNode*> m_seen;
     std::map<_tagSearcherType, IDataRecovery*> m_recoveries;
     // The paths built so far, by node.
     mutable std::unordered_map<IFileNode*, std::string> m_paths;

@@ -1,9 +1,12 @@
 #include "bridge/Controller/KXUIController.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 
+#include "bridge/Device/DmgImage.h"
 #include "bridge/Device/KXUIDeviceData.h"
 #include "bridge/Dispatch/Clock.h"
 #include "bridge/Dispatch/Dispatch.h"
@@ -111,6 +114,28 @@ bool KXUIController::RefreshDeviceInfo() {
     model.InitDeviceInfo();
     scan.SaveScanSorage(nullptr);
     return true;
+}
+
+bool KXUIController::KXOpenEdiFile(const std::string& path) {
+    return KXUIDeviceData::instance().KXOpenEdiFileImp(path.c_str());
+}
+
+bool KXUIController::KXOpenDmgFile(const std::string& path) {
+    CDMGDeviceInfoStruct record;
+    std::memset(&record, 0, sizeof record);
+    // The record keeps the path whole or not at all: a cut path would open another file.
+    if (path.empty() || path.size() > sizeof record.path - 1) {
+        CatchExeception::Instance()->WriteLog("disk image refused: its path is empty or longer than %zu bytes\n",
+                                              sizeof record.path - 1);
+        return false;
+    }
+    record.sectorSize = 512;
+    const size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::memcpy(record.name, name.data(), std::min(name.size(), sizeof record.name - 1));
+    std::memcpy(record.path, path.data(), path.size());
+    if (!ParseDmgFile(path.c_str(), &record)) return false;
+    return KXUIDeviceData::instance().KXOpenDmgFileImp(path.c_str(), record);
 }
 
 // --- Set-up ---

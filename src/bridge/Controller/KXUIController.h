@@ -30,6 +30,13 @@ public:
     // Stops a running scan, waits for its worker (at most 30 s) and enumerates the devices again. False
     // when the worker did not return in time: nothing is re-enumerated under it.
     static bool RefreshDeviceInfo();
+    // Adds the image of the product's own EDI format at path to the device list (once per image); false
+    // when it cannot be read as one.
+    static bool KXOpenEdiFile(const std::string& path);
+    // Adds an Apple disk image or a flat raw image (of any name) at path to the device list; false when
+    // it would be read wrongly (encrypted, compressed, chunks away from their flat place), when it holds
+    // 512 bytes or less, or when its path is longer than 1023 bytes.
+    static bool KXOpenDmgFile(const std::string& path);
 
     // --- Set-up of a scan ---
     // Hands the catalogue's extension lists of the six categories to the engine's type table.

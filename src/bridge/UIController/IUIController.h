@@ -75,6 +75,10 @@ public:
     virtual void GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) = 0;
     // Stops a scan and enumerates the devices again; false when the scan did not stop in time.
     virtual bool RefreshDeviceInfo() = 0;
+    // Adds a disk image to the device list: the product's own EDI format, or an Apple or flat raw image
+    // (false when it cannot be read right).
+    virtual bool KXOpenEdiFile(const std::string& path) = 0;
+    virtual bool KXOpenDmgFile(const std::string& path) = 0;
 
     // --- Set-up of a scan ---
     virtual void initFileType() = 0;

@@ -41,6 +41,8 @@ u32 UIControllerAdapter::StringToFilterType(const char* text) {
 void UIControllerAdapter::NotifiyDeviceInfoAfterInit(const std::string& key) { C::NotifiyDeviceInfoAfterInit(key); }
 void UIControllerAdapter::GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) { C::GetDeviceInfoToArray(rows); }
 bool UIControllerAdapter::RefreshDeviceInfo() { return C::RefreshDeviceInfo(); }
+bool UIControllerAdapter::KXOpenEdiFile(const std::string& path) { return C::KXOpenEdiFile(path); }
+bool UIControllerAdapter::KXOpenDmgFile(const std::string& path) { return C::KXOpenDmgFile(path); }
 void UIControllerAdapter::initFileType() { C::initFileType(); }
 void UIControllerAdapter::SetRecoveryType(u32 mask) { C::SetRecoveryType(mask); }
 void UIControllerAdapter::SetViewType(int viewType) { C::SetViewType(viewType); }

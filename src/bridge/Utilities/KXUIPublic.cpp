@@ -51,6 +51,11 @@ void KXUIPublic::NotifyMainThreadAfter(const std::string& name, std::function<vo
     });
 }
 
+void KXUIPublic::RunOnMainThread(std::function<void()> work) {
+    brelvox::foundation::IMainThreadQueue* queue = Centre().MainThreadQueue();
+    if (queue && work) queue->Post(std::move(work));
+}
+
 void KXUIPublic::NotifyMainThreadCB(const std::string& name) {
     Centre().Post(name, ClassObject());
 }

@@ -25,6 +25,8 @@ public:
     // Queues work for the main thread that runs before, then posts name there; returns at once.
     // Without a main-thread queue nothing runs (as a post would be dropped).
     static void NotifyMainThreadAfter(const std::string& name, std::function<void()> before);
+    // Queues work for the main thread; returns at once. Without a main-thread queue nothing runs.
+    static void RunOnMainThread(std::function<void()> work);
     // The post itself: the notification name, from ClassObject(), no payload, on this thread.
     static void NotifyMainThreadCB(const std::string& name);
     // Runs work on a background thread and then posts name on the main thread.

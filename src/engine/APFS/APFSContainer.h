@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -134,11 +135,12 @@ private:
     // Nodes created and not yet published that may become ready, by creation serial (the flushes
     // then run in the same order every run); the ones a record changed since the last flush; the
     // ones a flush found without their parent folder, by the key of that folder; the folder keys
-    // created since the last flush.
-    std::map<u64, APFSFileNode*> m_pending;
+    // created since the last flush. The flushes walk serials in order (from m_fresh, or a sorted copy);
+    // the other tables are only looked up, in hash maps so that a flush costs the same late in a scan.
+    std::unordered_map<u64, APFSFileNode*> m_pending;
     std::set<u64> m_fresh;
-    std::map<u64, std::set<u64>> m_waiting;
-    std::map<u64, u64> m_waitingOn;
+    std::unordered_map<u64, std::set<u64>> m_waiting;
+    std::unordered_map<u64, u64> m_waitingOn;
     std::set<u64> m_newFolders;
     std::set<u64> m_visited;  // metadata blocks already read, relative to the start
     std::unordered_set<APFSFileNode*> m_owned;

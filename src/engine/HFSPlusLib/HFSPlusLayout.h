@@ -85,6 +85,7 @@ inline constexpr size_t kBLink = 4;       // u32
 inline constexpr size_t kKind = 8;        // s8
 inline constexpr size_t kHeight = 9;      // u8
 inline constexpr size_t kNumRecords = 10; // u16
+inline constexpr size_t kReserved = 12;   // u16, 0
 inline constexpr size_t kDescriptorSize = 14;
 inline constexpr i8 kKindLeaf = -1;
 inline constexpr i8 kKindIndex = 0;
@@ -239,6 +240,7 @@ namespace jib {
 inline constexpr size_t kFlags = 0;   // u32
 inline constexpr size_t kOffset = 36; // u64, byte offset of the journal in the volume
 inline constexpr size_t kSize = 44;   // u64, bytes of the journal
+inline constexpr size_t kReserved = 52;  // 32 x u32, all 0
 inline constexpr size_t kRecordSize = 180;
 inline constexpr u32 kJournalInFS = 1;
 }  // namespace jib

@@ -62,6 +62,7 @@ void CompressOneDataRun(u8 offsetBytes, u8 lengthBytes, i64 offset, i64 length, 
 std::vector<u8> CreateCompressedDataRun(IDataRunList* list) {
     std::vector<u8> out;
     if (!list) return out;
+    out.reserve(18);  // one run of the longest encoding and the end mark: most lists need no growth
     i64 previous = 0;
     for (DataRun* run = list->GetFirst(); run; run = list->GetNext()) {
         const i64 length = i64(run->length);

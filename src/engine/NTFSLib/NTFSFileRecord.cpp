@@ -65,15 +65,23 @@ bool CNTFSFileRecordHeader::InitFromBuffer(const u8* buf, u32 size) {
 // Record
 
 CNTFSFileRecord::CNTFSFileRecord(u8* buf, int size, int copy) {
-    if (!IsValid(buf, size)) return;
+    // IsValid's checks, with the update sequence undone once and kept undone for a valid record.
+    if (!buf || size < int(record::kHandledSize) || size % 512 != 0) return;
+    if (!CNTFSFileRecordHeader::IsValid(buf, u32(size))) return;
+    u8* record = buf;
     if (copy) {
         m_copy.assign(buf, buf + size);
-        m_record = m_copy.data();
-    } else {
-        m_record = buf;
+        record = m_copy.data();
     }
+    const bool unfixed = UnfixupFileRecord(record, size);
+    if (!CheckAttibutes(record, size)) {
+        if (unfixed) FixupFileRecord(record, size);
+        m_copy.clear();
+        return;
+    }
+    m_record = record;
     m_size = size;
-    if (IsValidUpdateSequence(m_record, m_size)) m_unfixed = UnfixupFileRecord(m_record, m_size);
+    m_unfixed = unfixed;
 }
 
 CNTFSFileRecord::~CNTFSFileRecord() {

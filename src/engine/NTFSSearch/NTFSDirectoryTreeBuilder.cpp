@@ -71,11 +71,12 @@ int CMFTDirectoryTreeBuilder::Hand(CNTFSFileNode* node) const {
 }
 
 void CMFTDirectoryTreeBuilder::BuildChildren(RecordSet& set, i64 folder, std::vector<i64>& queue, const CMFTInfo* table) {
-    auto [it, last] = set.equal_range(folder);
-    while (it != last) {
+    auto first = std::lower_bound(set.begin(), set.end(), folder,
+                                  [](const RecordSet::value_type& e, i64 key) { return e.first < key; });
+    for (auto it = first; it != set.end() && it->first == folder; ++it) {
+        // A record taken leaves an empty slot behind.
         std::unique_ptr<CNTFSRecordEntry> entry = std::move(it->second);
-        it = set.erase(it);
-        if (!entry->properties) continue;
+        if (!entry || !entry->properties) continue;
         const i64 number = RecordNumber(*entry, table, m_cluster0, m_spc);
         CNTFSFileNode* node = MakeNode(*entry, number, folder);
         const bool directory = node && node->IsDirectory();
@@ -85,12 +86,15 @@ void CMFTDirectoryTreeBuilder::BuildChildren(RecordSet& set, i64 folder, std::ve
 }
 
 void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table) {
+    // By parent number, records of one parent in the order they were read.
     RecordSet set;
+    set.reserve(table.records.size());
     for (auto& entry : table.records) {
         const i64 parent = entry->info.GetFileRecordNumberofParentDirectory();
-        set.emplace(parent, std::move(entry));
+        set.emplace_back(parent, std::move(entry));
     }
     table.records.clear();
+    std::stable_sort(set.begin(), set.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     // Breadth first from the root; a folder is visited once however the numbers loop.
     std::vector<i64> queue;
     std::unordered_set<i64> visited{kRootRecord};
@@ -101,6 +105,7 @@ void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& ta
     }
     std::vector<std::unique_ptr<CNTFSRecordEntry>> rest;
     for (auto& [parent, entry] : set) {
+        if (!entry) continue;
         // Numbers through the table before the records leave it.
         if (entry->info.GetMFTFileRecordNumber() == -1)
             entry->info.SetMFTFileRecordNumber(RecordNumber(*entry, table.mft, m_cluster0, m_spc));
@@ -118,14 +123,17 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<std::unique_ptr<CNTFSR
         bool handed = false;
         bool accepted = false;
     };
-    std::multimap<i64, Lost> lost;  // by parent number
+    // By parent number, records of one parent in the order they came.
+    std::vector<std::pair<i64, Lost>> lost;
+    lost.reserve(records.size());
     for (auto& entry : records) {
         const i64 number = entry->info.GetMFTFileRecordNumber();
         const i64 parent = entry->info.GetFileRecordNumberofParentDirectory();
         CNTFSFileNode* node = MakeNode(*entry, number, parent);
-        if (node) lost.emplace(parent, Lost{node, number, parent, node->IsDirectory() != 0});
+        if (node) lost.emplace_back(parent, Lost{node, number, parent, node->IsDirectory() != 0});
     }
     records.clear();
+    std::stable_sort(lost.begin(), lost.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::unordered_map<i64, const Lost*> folders;
     for (const auto& [parent, l] : lost) {
         if (l.directory && l.number >= 0) folders.emplace(l.number, &l);
@@ -144,8 +152,9 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<std::unique_ptr<CNTFSR
             if (up == folders.end()) break;
             p = up->second->parent;
         }
-        auto [child, last] = lost.equal_range(folder.number);
-        for (; child != last; ++child) {
+        auto child = std::lower_bound(lost.begin(), lost.end(), folder.number,
+                                      [](const auto& e, i64 key) { return e.first < key; });
+        for (; child != lost.end() && child->first == folder.number; ++child) {
             Lost& c = child->second;
             if (c.handed || &c == &folder || ancestors.count(c.number)) continue;
             c.handed = true;

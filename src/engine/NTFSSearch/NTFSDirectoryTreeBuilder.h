@@ -62,7 +62,8 @@ public:
     void BuildLostFiles(std::vector<std::unique_ptr<CNTFSRecordEntry>>& records);
 
 private:
-    using RecordSet = std::multimap<i64, std::unique_ptr<CNTFSRecordEntry>>;  // by parent record number
+    // Sorted by parent record number; a record handed over leaves its slot empty.
+    using RecordSet = std::vector<std::pair<i64, std::unique_ptr<CNTFSRecordEntry>>>;
     // Makes the node of a record (taking its properties); null without properties.
     CNTFSFileNode* MakeNode(CNTFSRecordEntry& entry, i64 number, i64 parent) const;
     // 1 when the tree builder took the node; a refused node is released.

@@ -114,7 +114,7 @@ i64 ReadChunkDirect(ReadState& state, const ReadFunction& read, kxread::DirectTa
     return kept > 0 ? static_cast<i64>(kept) : -1;
 }
 
-i64 ReadChunks(ReadState& state, u8* out, int fd, i64 byteOffset, i64 byteLength) {
+i64 ReadChunks(ReadState& state, u8* out, int fd, i64 byteOffset, i64 byteLength, i64* given) {
     const ReadFunction& read = state.chunkReader ? state.chunkReader : ReadFunction(platform::disks::ReadOnce);
     kxread::DirectTarget* direct = kxread::DirectTarget::ForRange(out, byteLength);
     bool failed = false;
@@ -122,13 +122,16 @@ i64 ReadChunks(ReadState& state, u8* out, int fd, i64 byteOffset, i64 byteLength
         const size_t chunk = static_cast<size_t>(std::min<i64>(kxread::kChunkSize, byteLength - done));
         if (direct) {
             // Zeroed by the direct read itself, which knows what it may touch.
-            if (ReadChunkDirect(state, read, *direct, out + done, fd, byteOffset + done, chunk) <= 0) failed = true;
+            const i64 got = ReadChunkDirect(state, read, *direct, out + done, fd, byteOffset + done, chunk);
+            if (got <= 0) failed = true;
+            if (given && got > 0) *given += got;
             done += static_cast<i64>(chunk);
             continue;
         }
         const i64 got = ReadChunk(state, read, out + done, fd, byteOffset + done, chunk);
         const size_t kept = got > 0 ? static_cast<size_t>(got) : 0;
         if (got <= 0) failed = true;
+        if (given) *given += static_cast<i64>(kept);
         // A short chunk has zeros after its bytes; a failed chunk is all zeros.
         std::memset(out + done + kept, 0, chunk - kept);
         done += static_cast<i64>(chunk);
@@ -141,12 +144,17 @@ thread_local kxread::DirectTarget* t_directTarget = nullptr;
 }  // namespace
 
 i64 KXReadAsyncData(void* buffer, int fd, i64 byteOffset, i64 byteLength) {
+    return KXReadAsyncData(buffer, fd, byteOffset, byteLength, nullptr);
+}
+
+i64 KXReadAsyncData(void* buffer, int fd, i64 byteOffset, i64 byteLength, i64* bytesGiven) {
+    if (bytesGiven) *bytesGiven = 0;
     if (!buffer || fd < 0 || byteLength < 0 || byteOffset < 0) return 0;
     // The last byte's offset must be representable.
     if (byteLength > std::numeric_limits<i64>::max() - byteOffset) return 0;
     std::lock_guard<std::mutex> hold(ReadLock());
     if (byteLength == 0) return 0;
-    return ReadChunks(State(), static_cast<u8*>(buffer), fd, byteOffset, byteLength);
+    return ReadChunks(State(), static_cast<u8*>(buffer), fd, byteOffset, byteLength, bytesGiven);
 }
 
 namespace kxread {

@@ -16,6 +16,9 @@
 // nothing is left as zeros in buffer; a short chunk has zeros after its bytes. Every chunk is tried.
 // Returns byteLength when every chunk was read, else 0 (also for bad arguments and a zero length).
 i64 KXReadAsyncData(void* buffer, int fd, i64 byteOffset, i64 byteLength);
+// The same, and in bytesGiven the bytes the device gave (a short chunk counts only its own): a copy that
+// must not take the zeros of a short read for data checks it against byteLength.
+i64 KXReadAsyncData(void* buffer, int fd, i64 byteOffset, i64 byteLength, i64* bytesGiven);
 
 namespace kxread {
 

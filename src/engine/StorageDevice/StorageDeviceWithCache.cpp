@@ -238,6 +238,13 @@ int CStorageDeviceWithCache::SetCurCacheBlock(i64 block) {
     return 1;
 }
 
+const u8* CStorageDeviceWithCache::CurrentBlockSectors(i64 firstSector, i64 sectorCount) const {
+    if (m_curBlock < 0 || !m_curBuffer || firstSector < 0 || sectorCount <= 0) return nullptr;
+    const i64 blockStart = m_curBlock * m_blockSize;
+    if (firstSector < blockStart || firstSector - blockStart > m_curValidSectors - sectorCount) return nullptr;
+    return m_curBuffer.get() + (firstSector - blockStart) * m_sectorSize;
+}
+
 int CStorageDeviceWithCache::ReadSector(void* buffer, i64 firstSector, i64 sectorCount) {
     if (!m_device) return 0;
     i64 requestBytes = 0;

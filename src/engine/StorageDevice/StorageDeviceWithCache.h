@@ -56,6 +56,11 @@ public:
 
     u32 GetBlockSize() const { return m_blockSize; }
     i64 GetCurrentBlock() const { return m_curBlock; }
+    // The device under the cache.
+    IStorageDevice* GetWrappedDevice() const { return m_device; }
+    // The bytes of sectors first..first+count-1 where they all lie in the current block, read in place
+    // (valid until the next SetCurCacheBlock); null otherwise.
+    const u8* CurrentBlockSectors(i64 firstSector, i64 sectorCount) const;
 
 private:
     // Block buffers are shared with the reads that fill them: a read that timed out keeps its buffer

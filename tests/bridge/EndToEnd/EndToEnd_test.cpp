@@ -15,6 +15,7 @@
 
 #include "../Trees/TreesTestSupport.h"
 #include "bridge/Controller/KXUIController.h"
+#include "bridge/Device/KXMakeDMG.h"
 #include "bridge/Recovery/KXUIRecovery.h"
 #include "bridge/ResultTree/OpNodeData.h"
 #include "bridge/ResultTree/KXTypeMgr.h"
@@ -595,6 +596,85 @@ TEST(EndToEnd, TheDateTreesOfAQuickScanGroupTheDeletedFilesByTheirMonthsAsFlsRea
     for (const auto& y : arrays.modified.front()->children()) order.push_back(std::get<OpNodeData::Ptr>(y)->name());
     EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
     EXPECT_EQ(order.front(), "2009");
+}
+
+// Ticks every found file, recovers them into dest and expects each exactly sized JPEG of the carving
+// manifest among the copies, byte for byte.
+void RecoverAndExpectExactJpegs(FakeWindowSide& window, const fs::path& dest) {
+    TickAll();
+    ASSERT_EQ(Recover(window, dest), 0);
+    std::set<std::string> copies;
+    for (const auto& f : fs::recursive_directory_iterator(dest))
+        if (f.is_regular_file()) copies.insert(testsupport::Sha256Hex(testsupport::ReadFile(f.path())));
+    size_t jpegs = 0;
+    for (const auto& p : testsupport::ReadCarvingManifest(true)) {
+        if (p.type != "JPG" || p.check != "exact") continue;
+        ++jpegs;
+        EXPECT_TRUE(copies.count(p.sha256)) << p.name;
+    }
+    ASSERT_GT(jpegs, 0u);
+}
+
+// Disk images of any name open as Apple/flat images and scan like disks: copies of the carving corpus
+// named .img, .raw and .dd join the device list, and a deep scan of each gives back every planted JPEG.
+TEST(EndToEnd, ImagesOfAnyNameOpenAsDevicesAndGiveBackTheCorpusJpegs) {
+    TempDir dir;
+    const fs::path image = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path());
+    KXUIDeviceData::Config devices;
+    devices.enumerator = testsupport::FakeEnumeratorFactory({}, 0);
+    FakeWindowSide window({.devices = devices});
+    window.Controller().initFileType();
+    window.Controller().SetRecoveryType(127);
+    const std::vector<std::string> names = {"corpus.img", "corpus.raw", "corpus.dd"};
+    for (const std::string& name : names) {
+        fs::copy_file(image, dir / name);
+        ASSERT_TRUE(window.Controller().KXOpenDmgFile((dir / name).string())) << name;
+    }
+    DiskVolumeNodeData::Rows rows;
+    window.Controller().GetDeviceInfoToArray(&rows);
+    ASSERT_EQ(rows.size(), names.size());
+
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        EXPECT_EQ(rows[i]->capacity(), fs::file_size(image));
+        ASSERT_TRUE(window.Controller().isEdiDoDeepScanWithData(rows[i].get(), kNormalScanValue));
+        ASSERT_TRUE(window.RunUntilScanEnds());
+        EXPECT_TRUE(window.Controller().IsDeepScan());
+
+        RecoverAndExpectExactJpegs(window, dir / ("recovered-" + std::to_string(i)));
+    }
+}
+
+// The carving corpus copied into an EDI image by the image writer, opened as a device and deep-scanned:
+// every planted JPEG comes back from the copy byte for byte.
+TEST(EndToEnd, AnEdiCopyOfTheCorpusScansLikeTheDisk) {
+    TempDir dir;
+    const fs::path image = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path());
+    UsbStick stick(dir / "kernel", image, std::nullopt, 8 * 1024 * 1024);
+    FakeWindowSide window({.devices = stick.Devices()});
+    ASSERT_EQ(Enumerate(window).size(), 1u);
+    KXMakeDMG& maker = KXMakeDMG::KXShareInstance();
+    int code = 1;
+    maker.setKXDelegate([&](const KXEdiProgress& p) { code = p.code; });
+    const fs::path edi = dir / "corpus.edi";
+    ASSERT_EQ(maker.KXStart(stick.tree.Node("sdb").string(), edi.string(), 0, -1, 0), 0);
+    maker.WaitForJob();
+    ASSERT_TRUE(window.RunUntil([&] { return !maker.IsBusy(); }));
+    window.Pump();
+    maker.setKXDelegate(nullptr);
+    ASSERT_EQ(code, 0);
+
+    ASSERT_TRUE(window.Controller().KXOpenEdiFile(edi.string()));
+    ASSERT_TRUE(window.Controller().KXOpenEdiFile(edi.string()));
+    DiskVolumeNodeData::Rows rows;
+    window.Controller().GetDeviceInfoToArray(&rows);
+    ASSERT_EQ(rows.size(), 2u) << "the disk and its image, once";
+    window.Controller().initFileType();
+    window.Controller().SetRecoveryType(127);
+    ASSERT_TRUE(window.Controller().isEdiDoDeepScanWithData(rows[1].get(), kNormalScanValue));
+    ASSERT_TRUE(window.RunUntilScanEnds());
+
+    RecoverAndExpectExactJpegs(window, dir / "recovered");
 }
 
 }  // namespace

@@ -25,3 +25,8 @@ IRawFileAnalyser* CreateFileEMFAnalyser();
 IRawFileAnalyser* CreateFileOLEAnalyser();
 IRawFileAnalyser* CreateFileZIPAnalyser();
 IRawFileAnalyser* CreatePdfAnalyzer();
+// MP3 and box-structured media.
+IRawFileAnalyser* CreateMovAnalyzer();
+IRawFileAnalyser* CreateC3GPAnalyser();
+IRawFileAnalyser* CreateMp4Analyzer();
+IRawFileAnalyser* CreateMP3Analyzer();

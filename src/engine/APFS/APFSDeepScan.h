@@ -1,0 +1,79 @@
+// The deep searcher of APFS: handed the device range by range, it reads it in groups of 16 blocks,
+// opens a container at every container superblock it meets (a checkpoint copy of a known container
+// opens nothing), a volume-only container at a volume superblock met before any container, and
+// offers every other plausible block to each container it knows. Each range ends with a flush of
+// every container; EndSearch makes the final flushes and hands the tree to the builder.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "engine/APFS/APFSContainer.h"
+#include "engine/APFS/APFSDelegate.h"
+#include "engine/Common/ICompleteFileSystemSearchController.h"
+
+class IDirecotryTreeBuilder;
+class IProgress;
+
+class APFSDeepScan : public ICompleteFileSystemSearchController, public APFSDelegate {
+public:
+    static constexpr u32 kGroupBlocks = 16;
+    static constexpr size_t kWorkBufferSize = 1048576;
+    static constexpr u32 kFileSystemType = 9;
+
+    APFSDeepScan();
+    ~APFSDeepScan() override;
+    APFSDeepScan(const APFSDeepScan&) = delete;
+    APFSDeepScan& operator=(const APFSDeepScan&) = delete;
+
+    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
+    // One record per container in order of start sector: partition index = position, file-system type
+    // 9, cluster 0 and start at the container's start, one sector per cluster. At most `capacity`
+    // records; 0 when capacity is below 1 or nothing was found; the count alone for a null array.
+    int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
+    void SetDevice(IStorageDevice* device) override;
+    void SetBlockSize(int) override {}
+    int PreparetoSearch() override { return 1; }
+    // With a non-zero argument and at least one container: final flushes, then the builder's
+    // SetPartitonDevice(null, device) and FlashBuild(37). Nothing else reaches the builder.
+    int EndSearch(int build) override;
+    int AnalyzeBlock(i64 startSector, i64 sectorCount) override;
+    void SetIProgressSink(IProgress* progress) override { m_progress = progress; }
+
+    bool ContinueScan() override;
+    int PublishNode(APFSFileNode* node) override;
+    int ReadBlocks(APFSContainer* container, u64 firstBlock, i32 byteCount, u8* buffer) override;
+
+    // The containers found so far, by the sector under which each was entered.
+    const std::map<u64, std::unique_ptr<APFSContainer>>& Containers() const { return m_containers; }
+    // The container with this index, or null.
+    APFSContainer* Container(int index) const;
+    // The record GetSearchedPartitionInfo gives for the container at this position.
+    CSearchedPartitionInfo PartitionOf(int position) const;
+
+    // How many groups were read and the blocks examined so far (a benchmark and test aid).
+    u64 GroupsRead() const { return m_groupsRead; }
+    u64 BlocksExamined() const { return m_blocksExamined; }
+
+private:
+    // Reads the existing blocks of the group at `block` (at most 16, none past the device's end)
+    // into the work buffer and zeroes the rest; the number of blocks read, 0 on failure.
+    u64 ReadGroup(u64 block);
+    void Examine(u64 block, const u8* bytes);
+    bool TakeContainerSuperblock(u64 sector, const u8* bytes);
+    bool TakeVolumeSuperblock(u64 sector, const u8* bytes);
+    APFSContainer* Open(u64 key, int index, u64 startSector);
+    u64 DeviceSectors() const;
+
+    IDirecotryTreeBuilder* m_builder = nullptr;
+    IStorageDevice* m_device = nullptr;
+    IProgress* m_progress = nullptr;
+    std::map<u64, std::unique_ptr<APFSContainer>> m_containers;
+    i32 m_sectorSize = 512;
+    std::vector<u8> m_buffer;
+    u64 m_groupsRead = 0;
+    u64 m_blocksExamined = 0;
+};
+
+ICompleteFileSystemSearchController* CreateAPFSDeepSearcher();

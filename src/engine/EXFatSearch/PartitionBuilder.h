@@ -1,0 +1,110 @@
+// The deep exFAT search's partition builder: turns boot sectors, FAT and up-case table sectors and the
+// file sets of the pre-analysis into candidate volumes (data-region start, sectors per cluster), inferring
+// geometries from root folder sets and from trees of folder sets whose folder entries point at each other.
+// Sets are processed lazily while the scan runs, so the end faces only the last of them.
+#pragma once
+
+#include <list>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "engine/Common/Types.h"
+#include "engine/EXFatSearch/ExFatPartitionEx.h"
+#include "engine/EXFatSearch/FileSet.h"
+
+class CExFatDBR;
+
+class CPartitionBuilder {
+public:
+    // A set is processed at once when more than this many wait, or when the scan has gone this many
+    // sectors past the last pushed set's reach.
+    static constexpr size_t kMaxWaitingSets = 2176;
+    static constexpr i64 kLazyDistance = 0x2000000;
+    // Neighbours a set is tried with as the root of a tree; candidates tried by the belonging test.
+    static constexpr size_t kNeighboursBefore = 31;
+    static constexpr size_t kNeighboursAfter = 128;
+    static constexpr size_t kBelongingTries = 16;
+    // The candidate list is trimmed to kTrimTo when it reaches kTrimAt.
+    static constexpr size_t kTrimAt = 1025;
+    static constexpr size_t kTrimTo = 512;
+    static constexpr u32 kTreeMinScore = 7;
+
+    CPartitionBuilder() = default;
+    ~CPartitionBuilder() { Clear(); }
+    CPartitionBuilder(const CPartitionBuilder&) = delete;
+    CPartitionBuilder& operator=(const CPartitionBuilder&) = delete;
+
+    // Starts a new search on a device of that sector size and length.
+    void PrepareBuild(unsigned int sectorSize, unsigned long long totalSectors);
+    // A valid boot sector at a sector: a main reading, and a backup reading 12 sectors earlier (or the
+    // confirmation of a main reading made 12 sectors earlier).
+    void Build(long long sector, CExFatDBR* dbr);
+    void RecordFAT(long long sector);
+    void RecordUpCaseTable(long long sector);
+    // A finished file set (owned from now on), with the first sector of the set it continues and of the
+    // set that continues it (-1 for none).
+    void PushFileSet(CFileSet* set, long long previous, long long next);
+    // After every analysed sector: processes one waiting set when many wait or the scan is far past them.
+    void Build(long long sector);
+    // Processes every set still waiting.
+    void ProcessWaiting();
+
+    CFileSet* FindFileSet(long long sector) const;
+    CExFatPartitionEx* FindPartition(long long dataStart, unsigned int sectorsPerCluster) const;
+    // Removes the candidate with that identity when its only evidence is a backup boot reading.
+    void RemovePartion(long long dataStart, unsigned int sectorsPerCluster);
+    // The score of the folder tree rooted at root under that geometry (0 when it fails); tree receives
+    // the tree's sets, root first.
+    u32 CheckTree(CFileSet* root, long long dataStart, unsigned int sectorsPerCluster, std::list<CFileSet*>& tree,
+                  unsigned int minScore);
+
+    // The candidates, best ranked first.
+    std::vector<CExFatPartitionEx*> Candidates() const;
+    size_t CandidateCount() const { return m_ranked.size(); }
+    const std::vector<CFileSet*>& PushedSets() const { return m_processing; }
+    size_t ProcessedCount() const { return m_nextToProcess; }
+    const std::vector<i64>& UpCaseSectors() const { return m_upcaseSectors; }
+
+    // Releases every set and candidate.
+    void Clear();
+
+private:
+    using Identity = std::pair<i64, u32>;
+    using Owned = std::unique_ptr<CExFatPartitionEx>;
+    // Candidates made by one inference before they join the list: new ones owned, found ones borrowed.
+    struct Local {
+        std::vector<Owned> made;
+        CExFatPartitionEx* found = nullptr;
+        std::map<Identity, CExFatPartitionEx*> byIdentity;
+        size_t Size() const { return made.size() + (found != nullptr ? 1 : 0); }
+        void Drop() { made.clear(); found = nullptr; byIdentity.clear(); }
+    };
+
+    void ProcessOne();
+    bool Belongs(CFileSet* set);
+    void UpCaseInference(CFileSet* root);
+    void RootInference(CFileSet* root);
+    void TreeInference(CFileSet* set, CFileSet* neighbour);
+    // Outcome of trying a root candidate: true when an existing candidate with that root was found.
+    bool TryRootCandidate(Local& local, i64 heap, u32 sectorsPerCluster, u32 clusterCount, u32 rootCluster);
+    void AddCandidates(Local& local, CFileSet* set);
+    void MatchTree(CExFatPartitionEx& candidate, const std::list<CFileSet*>& tree);
+    void Index(Owned candidate);
+    void Remove(CExFatPartitionEx* candidate);
+    void Trim();
+    void Sort();
+    i64 DeviceSectorsFrom(i64 sector) const;
+
+    u32 m_sectorSize = 512;
+    i64 m_totalSectors = 0;
+    std::vector<std::unique_ptr<CFileSet>> m_sets;  // owned, in push order
+    std::vector<CFileSet*> m_processing;            // push order
+    std::map<i64, CFileSet*> m_byFirstSector;
+    size_t m_nextToProcess = 0;
+    i64 m_progressBound = 0;
+    std::vector<Owned> m_ranked;  // kept sorted best first
+    std::map<Identity, CExFatPartitionEx*> m_index;
+    std::vector<i64> m_upcaseSectors;
+};

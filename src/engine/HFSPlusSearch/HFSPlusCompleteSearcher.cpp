@@ -1,0 +1,601 @@
+#include "engine/HFSPlusSearch/HFSPlusCompleteSearcher.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "engine/Common/IProgress.h"
+#include "engine/HFSPlusLib/HFSPlusBTNode.h"
+#include "engine/HFSPlusLib/HFSPlusFileNode.h"
+#include "engine/HFSPlusLib/HFSPlusQuickSearchProgress.h"
+#include "engine/HFSPlusLib/HFSPlusResult.h"
+#include "engine/HFSPlusLib/HFSPlusVolume.h"
+#include "engine/StorageDevice/DiskDevice.h"
+#include "engine/StorageDevice/PartitionDevice.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
+#include "engine/Utility/IDataRunList.h"
+#include "engine/Utility/SearchedPartitionInfo.h"
+#include "engine/Utility/TBitmap.h"
+#include "engine/VolumeAnalyze/FileSystemType.h"
+
+using namespace hfsplus;
+
+namespace {
+
+constexpr size_t kSlice = 512;
+
+bool AllZero(const u8* bytes, size_t length) {
+    return std::all_of(bytes, bytes + length, [](u8 b) { return b == 0; });
+}
+
+// blocks x blockSize bytes in sectors; two u32 factors may pass 2^64 bytes: kept to i64.
+i64 BlocksToSectors(u32 blocks, u32 blockSize, u32 sectorSize) {
+    if (sectorSize == 0) return 0;
+    const unsigned __int128 sectors = (unsigned __int128)blocks * blockSize / sectorSize;
+    return sectors > (unsigned __int128)INT64_MAX ? INT64_MAX : i64(sectors);
+}
+
+// Sectors a volume of this header spans (0 for a header without blocks).
+i64 VolumeSectors(const HFSPlusVolumeHeader& header, u32 sectorSize) {
+    return BlocksToSectors(header.totalBlocks, header.blockSize, sectorSize);
+}
+
+// Decodes record index of a catalog leaf into key and record; false when either is unreadable.
+bool ReadCatalogRecord(CHFSPlusBTNode& node, u16 index, BTKey& key, HFSPlusCatalogRecord& record) {
+    const auto bytes = node.GetRecord(index);
+    if (!bytes || !DecodeCatalogKey(*bytes, key)) return false;
+    const auto keyLength = bytes->Be16(catkey::kKeyLength);
+    if (!keyLength || size_t(*keyLength) + 2 > bytes->size()) return false;
+    return DecodeCatalogRecord(bytes->From(size_t(*keyLength) + 2), record);
+}
+
+// A window of the search's device at a candidate's start, in the device's own sector size (the
+// device under the read-ahead cache carries no disk record to take it from).
+class CCandidateWindow : public CPartitionVirtualVolumeDevice {
+public:
+    CCandidateWindow(IStorageDevice* parent, i64 start, i64 count) : CPartitionVirtualVolumeDevice(parent, start, count) {
+        if (parent && parent->GetSectorSize()) m_sectorSize = parent->GetSectorSize();
+    }
+};
+
+}  // namespace
+
+void StampPartition(CFileNode& node, u32 index) {
+    node.SetBelongedPartition(u16(index));
+    if (index == 0) return;
+    const i64 high = i64(index) << 32;
+    const i64 id = node.GetCurrentNodeID();
+    if (id >= 0 && id <= i64(UINT32_MAX)) node.SetCurrentNodeID(high | id);
+    const i64 parent = node.GetParentNodeID();
+    if (parent == kRootParentID)
+        node.SetParentNodeID(kRootFolderID);
+    else if (parent >= 0 && parent <= i64(UINT32_MAX))
+        node.SetParentNodeID(high | parent);
+}
+
+// ---- candidate ---------------------------------------------------------------------------------
+
+CompleteSearchPatition::CompleteSearchPatition(i64 start, i64 count, u32 index)
+    : startSector(start), sectorCount(count), partitionIndex(index) {}
+
+// The volume reads through the partition device: close it first.
+CompleteSearchPatition::~CompleteSearchPatition() {
+    volume.reset();
+    partitionDevice.reset();
+}
+
+// ---- wrapper builder ---------------------------------------------------------------------------
+
+CHFSPlusDirectoryTreeBuilder::CHFSPlusDirectoryTreeBuilder(IDirecotryTreeBuilder* inner, u32 sectorsPerBlock,
+                                                           u32 partitionIndex, u64 partitionStart)
+    : m_inner(inner), m_sectorsPerBlock(sectorsPerBlock), m_partitionIndex(partitionIndex),
+      m_partitionStart(partitionStart) {}
+
+int CHFSPlusDirectoryTreeBuilder::Initialize(const char* deviceName, IDrirectoryTree* tree, IRecoveryFilter* filter) {
+    return m_inner ? m_inner->Initialize(deviceName, tree, filter) : 0;
+}
+
+int CHFSPlusDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, i64 rootFolderID) {
+    return m_inner ? m_inner->AddSearcherInfo(type, rootFolderID) : 0;
+}
+
+void CHFSPlusDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
+    if (m_inner) m_inner->FlashBuild(type);
+}
+
+void CHFSPlusDirectoryTreeBuilder::Release() {
+    if (m_inner) m_inner->Release();
+}
+
+void CHFSPlusDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* record, IStorageDevice* device) {
+    if (m_inner) m_inner->SetPartitonDevice(record, device);
+}
+
+int CHFSPlusDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
+    if (!m_inner) return 0;
+    auto* fileNode = dynamic_cast<CFileNode*>(node);
+    if (fileNode) StampPartition(*fileNode, m_partitionIndex);
+    const u32 unit = m_bitmap ? m_bitmap->GetScale() : 0;
+    IDataRunList* runs = fileNode ? fileNode->GetDataRunList() : nullptr;
+    if (unit != 0 && m_sectorsPerBlock != 0 && runs && !node->IsDeleted()) {
+        // The last run is marked one block short: its last block may hold other bytes after the file's.
+        std::vector<DataRun> list;
+        for (DataRun* run = runs->GetFirst(); run; run = runs->GetNext()) list.push_back(*run);
+        for (size_t i = 0; i < list.size(); ++i) {
+            const DataRun& run = list[i];
+            if (run.start < 0) continue;
+            u64 length = run.length;
+            if (i + 1 == list.size()) length = length ? length - 1 : 0;
+            if (length == 0) continue;
+            const u64 firstSector = u64(run.start) * m_sectorsPerBlock + m_partitionStart;
+            const u64 bits = length * m_sectorsPerBlock / unit;
+            u64 index = firstSector / unit;
+            // SetBit takes a 32-bit count: long runs go in pieces.
+            for (u64 left = bits; left > 0;) {
+                const u32 piece = u32(std::min<u64>(left, 0x80000000u));
+                if (!m_bitmap->SetBit(i64(index), 1, piece)) break;
+                index += piece;
+                left -= piece;
+            }
+        }
+    }
+    return m_inner->AddNode(node, type);
+}
+
+// ---- the search --------------------------------------------------------------------------------
+
+CHFSPlusCompleteFileSystemSearchController::~CHFSPlusCompleteFileSystemSearchController() = default;
+
+void CHFSPlusCompleteFileSystemSearchController::SetDevice(IStorageDevice* device) {
+    m_device = device;
+    m_cache = dynamic_cast<CStorageDeviceWithCache*>(device);
+    m_sectorSize = device ? device->GetSectorSize() : 512;
+    if (m_sectorSize == 0) m_sectorSize = 512;
+    m_totalSectors = device ? device->GetTotalSectors() : 0;
+    m_scratch.assign(std::max<size_t>(kMaxNodeBytes, m_sectorSize), 0);
+}
+
+CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::AddCandidate(i64 start, i64 count) {
+    if (start < 0 || start >= m_totalSectors) return nullptr;
+    count = std::min(count, m_totalSectors - start);
+    auto candidate = std::make_unique<CompleteSearchPatition>(start, count, u32(m_candidates.size()));
+    m_candidates.push_back(std::move(candidate));
+    return m_candidates.back().get();
+}
+
+int CHFSPlusCompleteFileSystemSearchController::PreparetoSearch() {
+    m_candidates.clear();
+    m_volumeRecords.clear();
+    m_status = 0;
+    if (!m_device) {
+        m_status = HFSPLUS_FAIL(kKindNotReady);
+        return 0;
+    }
+    if (m_builder) m_builder->AddSearcherInfo(SEARCHER_HFSPLUS, kRootFolderID);
+    const u8* zero = View(0, 1);
+    if (!zero) return 1;
+    const ByteReader mbr(zero, m_sectorSize);
+    i64 first = 0;
+    if (mbr.U8(450).value_or(0) == 0xEE && mbr.U8(510).value_or(0) == 0x55 && mbr.U8(511).value_or(0) == 0xAA)
+        first = ((2 * i64(m_sectorSize) + 20479) / 4096 * 4096) / m_sectorSize;
+    AddCandidate(first, m_totalSectors - first);
+
+    IStorageDevice* under = m_cache ? m_cache->GetWrappedDevice() : m_device;
+    m_deviceKind = under ? under->GetType() : STORAGE_DEVICE_DISK;
+    if (auto* disk = dynamic_cast<CDiskDevice*>(under); disk && m_deviceKind == STORAGE_DEVICE_DISK) {
+        disk->GetVolumes(m_volumeRecords);
+        for (const CCollectedVolumeDeviceInfoStruct& record : m_volumeRecords) {
+            if (record.fileSystemType != FILE_SYSTEM_HFSPLUS) continue;
+            m_knownVolumes = 1;
+            // The protective seed may already stand at this start: one candidate per start.
+            if (std::any_of(m_candidates.begin(), m_candidates.end(),
+                            [&](const auto& c) { return c->startSector == record.startSector; }))
+                continue;
+            if (auto* candidate = AddCandidate(record.startSector, record.totalSectors)) candidate->recordedVolume = true;
+        }
+    }
+    if (m_knownVolumes && m_bitmap) m_bitmap->CreateBitmap((m_totalSectors + 8) / 8, 8);
+    return 1;
+}
+
+const u8* CHFSPlusCompleteFileSystemSearchController::View(i64 sector, i64 count) {
+    if (!m_device || sector < 0 || count <= 0 || sector >= m_totalSectors) return nullptr;
+    if (m_cache) {
+        if (const u8* inPlace = m_cache->CurrentBlockSectors(sector, count)) return inPlace;
+    }
+    const size_t bytes = size_t(count) * m_sectorSize;
+    if (m_scratch.size() < bytes) return nullptr;
+    const i64 inside = std::min(count, m_totalSectors - sector);
+    if (!m_device->ReadSector(m_scratch.data(), sector, inside)) return nullptr;
+    std::memset(m_scratch.data() + size_t(inside) * m_sectorSize, 0, bytes - size_t(inside) * m_sectorSize);
+    return m_scratch.data();
+}
+
+int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
+    if (!m_device) {
+        m_status = HFSPLUS_FAIL(kKindNotReady);
+        return 1;
+    }
+    const bool useBitmap = m_knownVolumes && m_bitmap && m_bitmap->GetBitmapData();
+    const u32 unit = useBitmap ? std::max<u32>(m_bitmap->GetScale(), 1) : 1;
+    const i64 end = firstSector + sectorCount;
+    for (i64 s = firstSector; s < end;) {
+        if (useBitmap && m_bitmap->GetBit(s / unit)) {
+            s += (s % unit == 0) ? unit : 1;
+            continue;
+        }
+        if (CheckVolumeHeader(s) > 0) {
+            ++s;
+            continue;
+        }
+        if (CheckJournalInfoBlock(s) > 0) {
+            std::printf("Find JournalInfoBlock:0x%llx\n", static_cast<unsigned long long>(s));
+            ++s;
+            continue;
+        }
+        if (CheckJournalHeader(s) > 0) {
+            std::printf("Find JournalHeader:0x%llx\n", static_cast<unsigned long long>(s));
+            ++s;
+            continue;
+        }
+        const i64 consumed = CheckNode(s, end - s);
+        s += consumed > 0 ? consumed : 1;
+    }
+    return 1;
+}
+
+int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
+    if (m_sectorSize < kSlice) return 0;
+    const u8* bytes = View(sector, 1);
+    if (!bytes) return 0;
+    // Most sectors hold no header slice: none of their slices begins with a signature.
+    bool anySignature = false;
+    for (size_t at = 0; at + kSlice <= m_sectorSize && !anySignature; at += kSlice) {
+        const u16 signature = ByteReader(bytes + at, kSlice).Be16(vh::kSignature).value_or(0);
+        anySignature = signature == kSignatureHFSPlus || signature == kSignatureHFSX;
+    }
+    if (!anySignature) return 0;
+    std::unique_ptr<HFSPlusVolumeHeader> found;
+    int headers = 0;
+    bool lookedAtAll = true;
+    for (size_t at = 0; at + kSlice <= m_sectorSize; at += kSlice) {
+        const u8* slice = bytes + at;
+        if (AllZero(slice, kSlice)) continue;
+        if (!CHFSPlusVolume::IsValidVolumeHeader(slice, u16(kSlice))) {
+            lookedAtAll = false;
+            break;
+        }
+        auto header = std::make_unique<HFSPlusVolumeHeader>();
+        if (!DecodeVolumeHeader(ByteReader(slice, kSlice), *header)) continue;
+        ++headers;
+        std::printf("Find VolumeHeader SectorNumber[%llx],VolumeID[%llx]\n", static_cast<unsigned long long>(sector),
+                    static_cast<unsigned long long>(header->VolumeIdentifier()));
+        found = std::move(header);
+    }
+    if (headers == 0) return 0;
+    if (lookedAtAll && headers == 1) RegisterHeader(std::move(found), sector);
+    return 1;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<HFSPlusVolumeHeader> header,
+                                                                i64 sector) {
+    if (m_candidates.empty()) {
+        std::printf("Error:%d\n", 1);
+        return;
+    }
+    // A header closer to the device start than its own offset belongs to no volume that fits.
+    const i64 start = sector - HeaderOffset();
+    if (start < 0) return;
+    CompleteSearchPatition* target = &CandidateAt(sector);
+    if (m_deviceKind == STORAGE_DEVICE_DISK || m_deviceKind == STORAGE_DEVICE_VOLUME) {
+        for (auto& candidate : m_candidates) {
+            if (candidate->startSector == start) {
+                target = candidate.get();
+                break;
+            }
+        }
+    }
+    if (!target->header) {
+        target->header = std::move(header);
+        target->headerSector = sector;
+        return;
+    }
+    bool duplicate = false;
+    for (auto& candidate : m_candidates) {
+        if (candidate->header && (candidate->header->VolumeIdentifier() == header->VolumeIdentifier() ||
+                                  candidate->header->createDate == header->createDate))
+            duplicate = true;
+    }
+    const i64 sectors = VolumeSectors(*header, m_sectorSize);
+    if (!duplicate && sectors < m_totalSectors) {
+        if (CompleteSearchPatition* added = AddCandidate(start, sectors)) {
+            added->header = std::move(header);
+            added->headerSector = sector;
+        }
+        return;
+    }
+    if (header->totalBlocks > target->header->totalBlocks) target->header->totalBlocks = header->totalBlocks;
+}
+
+int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector) {
+    const u8* bytes = View(sector, 1);
+    if (!bytes || m_sectorSize < jib::kRecordSize) return 0;
+    // The block's fill reaches the sector's end: most sectors fail on their last byte.
+    if (m_sectorSize > jib::kRecordSize && bytes[m_sectorSize - 1] != 0xDB) return 0;
+    const ByteReader reader(bytes, m_sectorSize);
+    auto info = std::make_unique<JournalInfoBlock>();
+    if (!DecodeJournalInfoBlock(reader, *info)) return 0;
+    if (info->offset % 512 != 0 || info->size % 512 != 0) return 0;
+    if (!AllZero(bytes + jib::kReserved, jib::kRecordSize - jib::kReserved)) return 0;
+    for (size_t at = jib::kRecordSize; at < m_sectorSize; ++at) {
+        if (bytes[at] != 0xDB) return 0;
+    }
+    if (m_candidates.empty()) {
+        std::printf("Error:%d\n", 2);
+        return 1;
+    }
+    CompleteSearchPatition& owner = CandidateAt(sector);
+    if (!owner.journalInfo) {
+        owner.journalInfo = std::move(info);
+        owner.journalInfoSector = sector;
+    }
+    return 1;
+}
+
+int CHFSPlusCompleteFileSystemSearchController::CheckJournalHeader(i64 sector) {
+    const u8* bytes = View(sector, 1);
+    if (!bytes) return 0;
+    const ByteReader reader(bytes, m_sectorSize);
+    if (reader.Le32(jhdr::kMagic) != jhdr::kMagicValue || reader.Le32(jhdr::kEndian) != jhdr::kEndianValue) return 0;
+    auto journal = std::make_unique<JournalHeader>();
+    if (!DecodeJournalHeader(reader, *journal)) return 0;
+    if (m_candidates.empty()) {
+        std::printf("Error:%d\n", 3);
+        return 1;
+    }
+    CompleteSearchPatition& owner = CandidateAt(sector);
+    if (!owner.journalHeader) {
+        owner.journalHeader = std::move(journal);
+        owner.journalHeaderSector = sector;
+    }
+    return 1;
+}
+
+CompleteSearchPatition& CHFSPlusCompleteFileSystemSearchController::CandidateAt(i64 sector) {
+    // Candidates met by the scan are added in the order of their starts, so this is the last one
+    // added; the volumes of a disk's records stand there from the start, each before its own start.
+    CompleteSearchPatition* found = m_candidates.back().get();
+    for (auto it = m_candidates.rbegin(); it != m_candidates.rend(); ++it) {
+        if ((*it)->startSector <= sector && ((*it)->startSector > found->startSector || found->startSector > sector))
+            found = it->get();
+    }
+    return *found;
+}
+
+i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining) {
+    if (remaining <= 0) return 0;
+    const u8* first = View(sector, 1);
+    if (!first) return 0;
+    BTNodeDescriptor descriptor;
+    if (!DecodeNodeDescriptor(ByteReader(first, m_sectorSize), descriptor)) return 0;
+    if (ByteReader(first, m_sectorSize).Be16(node::kReserved).value_or(1) != 0) return 0;
+    const bool leaf = descriptor.kind == node::kKindLeaf && descriptor.height == 1;
+    const bool headerNode = descriptor.kind == node::kKindHeader && descriptor.height == 0;
+    if (!leaf && !headerNode) return 0;
+    const i64 sectors = std::max<i64>(kMaxNodeBytes / m_sectorSize, 1);
+    const u8* bytes = View(sector, sectors);
+    if (!bytes) return 0;
+    for (u32 size = m_sectorSize; size <= kMaxNodeBytes; size *= 2) {
+        if (!CHFSPlusBTNode::IsValidNode(bytes, size)) continue;
+        AnalyseNode(sector, bytes, size);
+        return std::min<i64>(remaining, size / m_sectorSize);
+    }
+    return 0;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize) {
+    CHFSPlusBTNode node(bytes, nodeSize, false);
+    if (!node.IsValid()) {
+        std::printf("Error:%d\n", 4);
+        return;
+    }
+    if (!node.IsLeaf() || node.TestNodeBelongToFile() != kCatalogFileID) return;
+    for (u16 i = 0; i < node.GetRecordCount(); ++i) {
+        BTKey key;
+        HFSPlusCatalogRecord record;
+        if (!ReadCatalogRecord(node, i, key, record)) continue;
+        if (record.recordType == catrec::kFolderThread || record.recordType == catrec::kFileThread) continue;
+        CompleteSearchPatition* owner = OwnerOf(record, sector);
+        if (!owner) continue;
+        auto* found = new (std::nothrow)
+            CHFSPlusFileNode(owner->volume.get(), sector, u16(owner->partitionIndex), &key, &record);
+        if (!found) continue;
+        const i64 id = found->GetCurrentNodeID();
+        if (id == -1 || id == -2 || found->GetCreationTime() == 0 || !m_builder) {
+            delete found;
+            continue;
+        }
+        StampPartition(*found, owner->partitionIndex);
+        const bool folder = found->IsDirectory() != 0;
+        if (!m_builder->AddNode(found, SEARCHER_HFSPLUS)) {
+            delete found;
+            continue;
+        }
+        if (folder)
+            ++owner->folderCount;
+        else
+            ++owner->fileCount;
+    }
+}
+
+CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::OwnerOf(const HFSPlusCatalogRecord& record,
+                                                                            i64 sector) {
+    u32 id = 0;
+    u32 created = 0;
+    if (record.recordType == catrec::kFile) {
+        id = record.file.fileID;
+        created = record.file.createDate;
+    } else if (record.recordType == catrec::kFolder) {
+        id = record.folder.folderID;
+        created = record.folder.createDate;
+    } else {
+        return nullptr;
+    }
+    if (id == 0 && created == 0) return nullptr;
+    for (size_t i = 0; i < m_candidates.size(); ++i) {
+        CompleteSearchPatition& candidate = *m_candidates[i];
+        const HFSPlusVolumeHeader* header = candidate.header.get();
+        if (!header) continue;
+        // IDs from nextCatalogID on were not handed out yet, unless the volume reuses them.
+        if (!(header->attributes & kVolumeCatalogIdsReusedBit) && id >= header->nextCatalogID) continue;
+        if (i != 0 && header->modifyDate < created) continue;
+        // A volume ends where its header says it does, counted from the header met: the first
+        // candidate spans the whole device and would otherwise take every later volume's records.
+        i64 end = candidate.startSector + candidate.sectorCount;
+        if (candidate.headerSector >= 0)
+            end = std::min(end, std::max(candidate.headerSector - HeaderOffset(), candidate.startSector) +
+                                    VolumeSectors(*header, m_sectorSize));
+        if (end < sector) continue;
+        if (candidate.volume) return &candidate;
+        if (candidate.partitionDevice) continue;
+        if (OpenCandidate(candidate, i)) return &candidate;
+    }
+    return nullptr;
+}
+
+i64 CHFSPlusCompleteFileSystemSearchController::JournalStart(const CompleteSearchPatition& candidate) const {
+    const HFSPlusVolumeHeader* header = candidate.header.get();
+    if (!header || candidate.journalInfoSector < 0) return -1;
+    const i64 infoSectors = BlocksToSectors(header->journalInfoBlock, header->blockSize, m_sectorSize);
+    if (candidate.journalInfoSector < infoSectors) return -1;
+    const i64 start = candidate.journalInfoSector - infoSectors;
+    // A journal info block of another volume (a lost one met before this header) places nothing: the
+    // header met must lie inside the volume the block would place.
+    if (candidate.headerSector >= 0 &&
+        (candidate.headerSector < start || candidate.headerSector >= start + VolumeSectors(*header, m_sectorSize)))
+        return -1;
+    return start;
+}
+
+i64 CHFSPlusCompleteFileSystemSearchController::PlacedStart(const CompleteSearchPatition& candidate) const {
+    const i64 journal = JournalStart(candidate);
+    if (journal >= 0) return journal;
+    return candidate.headerSector >= HeaderOffset() ? candidate.headerSector - HeaderOffset() : -1;
+}
+
+bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPatition& candidate, size_t index) {
+    // Where the volume lies: the journal info block met so far says it best; without one, the header
+    // met (a candidate given another volume's header, such as the first one, which spans the device);
+    // else the candidate's own start.
+    i64 start = candidate.startSector;
+    i64 count = candidate.sectorCount;
+    const i64 found = PlacedStart(candidate);
+    if (found >= 0 && found != start) {
+        start = found;
+        count = std::min(VolumeSectors(*candidate.header, m_sectorSize), m_totalSectors - start);
+    }
+    const bool atOwnStart = candidate.headerSector - start == HeaderOffset();
+    if (index == 0 && start == 0) {
+        // A volume at the start of the device reads through the search's own device.
+        candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(m_device, false));
+        if (!candidate.volume) return false;
+        if (atOwnStart) SearchVolumeWhole(candidate, 0, 0, true);
+        return true;
+    }
+    if (start < 1 || count < 2) return false;
+    candidate.partitionDevice.reset(new (std::nothrow) CCandidateWindow(m_device, start, count));
+    if (!candidate.partitionDevice) return false;
+    candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(candidate.partitionDevice.get(), false));
+    if (!candidate.volume) return false;
+    if (index != 0 && result::IsFailure(candidate.volume->GetStatus())) {
+        candidate.volume.reset();
+        return false;
+    }
+    const bool recorded = std::any_of(m_volumeRecords.begin(), m_volumeRecords.end(),
+                                      [&](const auto& record) { return record.startSector == start; });
+    if (atOwnStart && ((m_deviceKind == STORAGE_DEVICE_DISK && recorded) || index == 0))
+        SearchVolumeWhole(candidate, u32(index), u64(start), index == 0);
+    return true;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::SearchVolumeWhole(CompleteSearchPatition& candidate, u32 index,
+                                                                   u64 start, bool ownBitmap) {
+    const HFSPlusVolumeHeader& header = *candidate.header;
+    const u32 sectorsPerBlock = header.blockSize / m_sectorSize;
+    CHFSPlusDirectoryTreeBuilder wrapper(m_builder, sectorsPerBlock, index, start);
+    if (m_bitmap) {
+        // A partition or volume scanned alone: one bit per allocation block of the volume.
+        if (ownBitmap && start == 0 &&
+            (m_deviceKind == STORAGE_DEVICE_PARTITION || m_deviceKind == STORAGE_DEVICE_VOLUME) &&
+            sectorsPerBlock != 0 && header.totalBlocks != 0)
+            m_bitmap->CreateBitmap(header.totalBlocks, sectorsPerBlock);
+        if (m_bitmap->GetBitmapData()) wrapper.SetBitmap(m_bitmap);
+    }
+    CHFSPlusQuickFileSystemSearchProgress silent(m_progress, true);
+    candidate.volume->QuickSearchFiles(&wrapper, &silent);
+    candidate.fileCount += header.fileCount;
+    candidate.folderCount += header.folderCount;
+}
+
+int CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
+    if (!build) return 1;
+    if (m_builder) m_builder->FlashBuild(SEARCHER_HFSPLUS);
+    for (auto& candidate : m_candidates) {
+        if (candidate->fileCount == 0) continue;
+        i64 start = candidate->startSector;
+        i64 sectors = candidate->sectorCount;
+        u32 blockSize = candidate->blockSize;
+        if (const HFSPlusVolumeHeader* header = candidate->header.get()) {
+            sectors = VolumeSectors(*header, m_sectorSize);
+            if (JournalStart(*candidate) < 0) std::printf("ErrorLine:%d Can't Find Volume Start Sector!\n", __LINE__);
+            // Without its journal info block a candidate keeps its start, unless the header it holds
+            // was met elsewhere (the first candidate spans the device and takes the first header met
+            // anywhere): its volume was opened there, and its files are read from there.
+            if (const i64 placed = PlacedStart(*candidate); placed >= 0) start = placed;
+            blockSize = header->blockSize;
+        } else {
+            std::printf("ErrorLine:%d Can't Find Volume Head!\n", __LINE__);
+        }
+        candidate->startSector = start;
+        candidate->sectorCount = std::max<i64>(std::min(sectors, m_totalSectors - start), 0);
+        candidate->blockSize = blockSize;
+    }
+    m_bitmap = nullptr;
+    return 1;
+}
+
+bool CHFSPlusCompleteFileSystemSearchController::IsReported(const CompleteSearchPatition& candidate) const {
+    return candidate.header || candidate.journalInfo || candidate.fileCount || candidate.folderCount ||
+           candidate.recordedVolume;
+}
+
+int CHFSPlusCompleteFileSystemSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) {
+    const int count = int(std::count_if(m_candidates.begin(), m_candidates.end(),
+                                        [this](const auto& c) { return IsReported(*c); }));
+    if (!out || capacity < count) return count;
+    int written = 0;
+    for (const auto& candidate : m_candidates) {
+        if (!IsReported(*candidate)) continue;
+        auto* record = new (std::nothrow) CSearchedPartitionInfo(m_sectorSize);
+        if (!record) break;
+        record->m_partitionIndex = i32(candidate->partitionIndex);
+        record->m_cluster0Sector = candidate->startSector;
+        record->m_partitionStartSector = candidate->startSector;
+        record->SetTotalSectors(u64(std::max<i64>(candidate->sectorCount, 0)));
+        record->m_fileSystemType = FILE_SYSTEM_HFSPLUS;
+        u32 perCluster = candidate->blockSize / m_sectorSize;
+        if (perCluster == 0) {
+            std::printf("Warn:SectorsperCluster calc Error!\n");
+            perCluster = std::max<u32>(4096 / m_sectorSize, 1);
+        }
+        record->m_sectorsPerCluster = perCluster;
+        out[written++] = record;
+    }
+    return written;
+}
+
+ICompleteFileSystemSearchController* CreateHFSPlusSearcher() {
+    return new (std::nothrow) CHFSPlusCompleteFileSystemSearchController;
+}

@@ -1,0 +1,150 @@
+// The deep search of HFS+ volumes on a whole device, read once block by block.
+//
+// Every sector is tested for a volume header, a journal info block, a journal header and a B-tree node.
+// Headers and journal structures make partition candidates; the records of catalog leaves become file
+// nodes of the candidate that owns them. A candidate behind which an intact volume opens is listed
+// whole by the volume's own catalog walk, and the blocks of its live files are marked in the shared
+// sector bitmap so that the signature search does not carve them a second time. At the end each
+// candidate's start and size are worked out from its header and journal info block.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "engine/Common/ICompleteFileSystemSearchController.h"
+#include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/DeviceRecords/DeviceInfoStructs.h"
+#include "engine/HFSPlusLib/HFSPlusStructs.h"
+
+class CFileNode;
+class CHFSPlusVolume;
+class CStorageDeviceWithCache;
+
+// One partition candidate: where a volume may lie and what was found of it.
+struct CompleteSearchPatition {
+    CompleteSearchPatition(i64 start, i64 count, u32 index);
+    ~CompleteSearchPatition();
+    CompleteSearchPatition(const CompleteSearchPatition&) = delete;
+    CompleteSearchPatition& operator=(const CompleteSearchPatition&) = delete;
+
+    i64 startSector;
+    i64 sectorCount;
+    u32 blockSize = 4096;
+    u32 fileCount = 0;
+    u32 folderCount = 0;
+    std::unique_ptr<HFSPlusVolumeHeader> header;
+    i64 headerSector = -1;
+    std::unique_ptr<IStorageDevice> partitionDevice;
+    std::unique_ptr<CHFSPlusVolume> volume;
+    std::unique_ptr<JournalInfoBlock> journalInfo;
+    i64 journalInfoSector = -1;
+    std::unique_ptr<JournalHeader> journalHeader;
+    i64 journalHeaderSector = -1;
+    u32 partitionIndex;
+    // The disk's own volume records name an HFS+ volume here.
+    bool recordedVolume = false;
+};
+
+// Catalog IDs repeat from volume to volume, and the tree builder links nodes by ID: a node of candidate
+// k > 0 carries k in the high 32 bits of its own and its parent's ID (readers take the low 32 bits), and
+// the root folder of such a volume (parent 1) hangs below the search's root under its volume name.
+void StampPartition(CFileNode& node, u32 index);
+
+// Wraps the search's tree builder for the files of one intact volume: stamps their partition index and
+// marks the blocks of live files in the bitmap before passing them on.
+class CHFSPlusDirectoryTreeBuilder : public IDirecotryTreeBuilder {
+public:
+    CHFSPlusDirectoryTreeBuilder(IDirecotryTreeBuilder* inner, u32 sectorsPerBlock, u32 partitionIndex,
+                                 u64 partitionStart);
+    ~CHFSPlusDirectoryTreeBuilder() override = default;
+
+    int Initialize(const char* deviceName, IDrirectoryTree* tree, IRecoveryFilter* filter) override;
+    int AddNode(IFileNode* node, _tagSearcherType type) override;
+    int AddSearcherInfo(_tagSearcherType type, i64 rootFolderID) override;
+    void FlashBuild(_tagSearcherType type) override;
+    void Release() override;
+    void SetPartitonDevice(CSearchedPartitionInfo* record, IStorageDevice* device) override;
+    void SetBitmap(TBitmap* bitmap) { m_bitmap = bitmap; }
+
+private:
+    IDirecotryTreeBuilder* m_inner;
+    TBitmap* m_bitmap = nullptr;
+    u32 m_sectorsPerBlock;
+    u32 m_partitionIndex;
+    u64 m_partitionStart;
+};
+
+class CHFSPlusCompleteFileSystemSearchController : public ICompleteFileSystemSearchController {
+public:
+    // The largest node the node check tries.
+    static constexpr u32 kMaxNodeBytes = 32768;
+
+    CHFSPlusCompleteFileSystemSearchController() = default;
+    ~CHFSPlusCompleteFileSystemSearchController() override;
+    CHFSPlusCompleteFileSystemSearchController(const CHFSPlusCompleteFileSystemSearchController&) = delete;
+    CHFSPlusCompleteFileSystemSearchController& operator=(const CHFSPlusCompleteFileSystemSearchController&) = delete;
+
+    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
+    // Null array: the number of reported candidates. Fewer slots than that: the same number, nothing
+    // written. Otherwise one new record per reported candidate (the caller's), and their number.
+    int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
+    void SetDevice(IStorageDevice* device) override;
+    void SetBlockSize(int sectors) override { m_blockSize = u32(sectors); }
+    int PreparetoSearch() override;
+    int EndSearch(int build) override;
+    int AnalyzeBlock(i64 firstSector, i64 sectorCount) override;
+    void SetIProgressSink(IProgress* progress) override { m_progress = progress; }
+    void SetBitmap(TBitmap* bitmap) override { m_bitmap = bitmap; }
+    TBitmap* GetBitmap() override { return m_bitmap; }
+    bool SetActivePartition(bool active) override {
+        m_knownVolumes = active ? 1 : 0;
+        return active;
+    }
+
+    // The checks of one sector, each usable alone (tests drive them on a device in memory).
+    int CheckVolumeHeader(i64 sector);
+    int CheckJournalInfoBlock(i64 sector);
+    int CheckJournalHeader(i64 sector);
+    // Sectors the node at `sector` takes (at most `remaining`); 0 when none starts there.
+    i64 CheckNode(i64 sector, i64 remaining);
+
+    const std::vector<std::unique_ptr<CompleteSearchPatition>>& Candidates() const { return m_candidates; }
+    u64 GetStatus() const { return m_status; }
+    // 1024 bytes over the sector size: where a volume's header lies after its start, in sectors.
+    i64 HeaderOffset() const { return m_sectorSize ? i64(1024 / m_sectorSize) : 0; }
+
+private:
+    CompleteSearchPatition* AddCandidate(i64 start, i64 count);
+    void RegisterHeader(std::unique_ptr<HFSPlusVolumeHeader> header, i64 sector);
+    // Sector bytes: in place from the cache's current block when they lie in it, else read into the
+    // scratch buffer; count sectors past the device end read as zeros. Null when the read fails.
+    const u8* View(i64 sector, i64 count);
+    void AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize);
+    CompleteSearchPatition* OwnerOf(const HFSPlusCatalogRecord& record, i64 sector);
+    // The candidate a journal structure at sector belongs to: the last one starting at or before it.
+    CompleteSearchPatition& CandidateAt(i64 sector);
+    // The start its journal info block gives a candidate with a header, or -1.
+    i64 JournalStart(const CompleteSearchPatition& candidate) const;
+    // Where the candidate's volume lies: its journal info block's start, else its header's, else -1.
+    i64 PlacedStart(const CompleteSearchPatition& candidate) const;
+    bool OpenCandidate(CompleteSearchPatition& candidate, size_t index);
+    void SearchVolumeWhole(CompleteSearchPatition& candidate, u32 index, u64 start, bool ownBitmap);
+    bool IsReported(const CompleteSearchPatition& candidate) const;
+
+    IStorageDevice* m_device = nullptr;
+    CStorageDeviceWithCache* m_cache = nullptr;
+    IDirecotryTreeBuilder* m_builder = nullptr;
+    u32 m_blockSize = 0;
+    u32 m_sectorSize = 512;
+    i64 m_totalSectors = 0;
+    std::vector<std::unique_ptr<CompleteSearchPatition>> m_candidates;
+    std::vector<u8> m_scratch;
+    u64 m_status = 0;
+    IProgress* m_progress = nullptr;
+    TBitmap* m_bitmap = nullptr;
+    u32 m_knownVolumes = 0;
+    u32 m_deviceKind = 0;
+    std::vector<CCollectedVolumeDeviceInfoStruct> m_volumeRecords;
+};
+
+ICompleteFileSystemSearchController* CreateHFSPlusSearcher();

@@ -1,0 +1,369 @@
+// Lost exFAT partition candidates: what each kind of evidence makes of them (boot sectors and their
+// backups, FAT sectors, root sets with or without an up-case table sector, folder trees), the tree test,
+// the bounds on the candidate list, and the lazy processing of pushed sets.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+
+#include "engine/EXFatSearch/ExFatDBR.h"
+#include "engine/EXFatSearch/PartitionBuilder.h"
+#include "support/Fixtures.h"
+
+namespace {
+
+constexpr u64 kTotalSectors = u64{1} << 32;
+using P = CExFatPartitionEx;
+
+// The first sector of the committed exfat-4k volume: heap 4096, 8 sectors per cluster, FAT at 2048 (64
+// sectors, one FAT), root cluster 5, 7680 clusters, 65536 sectors.
+std::vector<u8> BootSector() {
+    const auto image = testsupport::UnpackXzShared(testsupport::FixturePath("exfat/exfat-4k.img.xz"));
+    std::vector<u8> sector(512);
+    std::ifstream(image, std::ios::binary).read(reinterpret_cast<char*>(sector.data()), 512);
+    return sector;
+}
+
+_tagFileBaseInfo File(u32 cluster, i64 length, bool folder = false, bool inUse = true) {
+    _tagFileBaseInfo f;
+    f.firstCluster = cluster;
+    f.dataLength = length;
+    f.attributes = folder ? 0x10 : 0x20;
+    f.noFatChain = 1;
+    f.inUse = inUse ? 1 : 0;
+    return f;
+}
+
+struct RootSpec {
+    u32 bitmapCluster = 2;
+    u64 bitmapBytes = 960;
+    u32 upcaseCluster = 3;
+    u64 upcaseBytes = 4000;
+};
+
+// A file set as the pre-analysis hands it over (bounds in sectors of 512 bytes).
+CFileSet* Set(i64 first, const std::vector<_tagFileBaseInfo>& files, const RootSpec* root = nullptr, u32 sectors = 1) {
+    auto* set = new CFileSet();
+    for (u32 s = 0; s < sectors; ++s) set->RecordSector(first + s);
+    if (root != nullptr) {
+        set->SeeLabel();
+        set->SeeBitmap(root->bitmapCluster, root->bitmapBytes);
+        set->SeeUpcase(root->upcaseCluster, root->upcaseBytes);
+    }
+    for (_tagFileBaseInfo f : files) {
+        f.sector = first;
+        set->AddFile(f);
+    }
+    set->CalculateClusterSize(9);
+    return set;
+}
+
+CPartitionBuilder& Prepared(CPartitionBuilder& b) {
+    b.PrepareBuild(512, kTotalSectors);
+    return b;
+}
+
+TEST(ExFatCandidates, BootSectorReadings) {
+    std::vector<u8> boot = BootSector();
+    CExFatDBR dbr(boot.data(), boot.size());
+    ASSERT_TRUE(dbr.IsValid(512));
+    struct Case {
+        const char* name;
+        std::vector<i64> bootsAt;
+        std::vector<std::pair<i64, u32>> expected;  // data start -> flags, in rank order
+    };
+    const std::vector<Case> cases = {
+        {"a boot sector at s >= 12 alone: a main and a backup reading", {100}, {{4196, P::kMainBoot}, {4184, P::kBackupBoot}}},
+        {"a boot sector at 5: only the main reading", {5}, {{4101, P::kMainBoot}}},
+        {"a boot sector at 12: both readings, the backup at 0", {12}, {{4108, P::kMainBoot}, {4096, P::kBackupBoot}}},
+        {"main and backup: one candidate, the reading of the main as a backup dropped",
+         {2048, 2060},
+         {{6144, P::kMainBoot | P::kBackupBoot}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CPartitionBuilder b;
+        Prepared(b);
+        for (i64 s : c.bootsAt) b.Build(s, &dbr);
+        const auto list = b.Candidates();
+        ASSERT_EQ(list.size(), c.expected.size());
+        for (size_t i = 0; i < list.size(); ++i) {
+            EXPECT_EQ(list[i]->GetDataRegionStart(), c.expected[i].first);
+            EXPECT_EQ(list[i]->GetFlags(), c.expected[i].second);
+            EXPECT_EQ(list[i]->GetSectorsPerCluster(), 8u);
+            EXPECT_EQ(list[i]->GetRootCluster(), 5u);
+            EXPECT_EQ(list[i]->GetPartitionLength(), 65536);
+        }
+    }
+    // The cluster bound: raised to what the FAT can hold for the main reading, as stored for the backup.
+    CPartitionBuilder b;
+    Prepared(b).Build(100, &dbr);
+    EXPECT_EQ(b.FindPartition(4196, 8)->GetClusterBound(), 64u * 512 / 4);
+    EXPECT_EQ(b.FindPartition(4184, 8)->GetClusterBound(), 7680u);
+}
+
+TEST(ExFatCandidates, FatSectorsAndRemoval) {
+    std::vector<u8> boot = BootSector();
+    CExFatDBR dbr(boot.data(), boot.size());
+    CPartitionBuilder b;
+    Prepared(b).Build(100, &dbr);
+    b.RecordFAT(100 + 2048);  // the main reading's FAT
+    b.RecordFAT(100 + 2048 + 64);  // a second FAT: this volume has one
+    b.RecordFAT(88 + 2048);   // the backup reading's FAT
+    EXPECT_EQ(b.FindPartition(4196, 8)->GetFlags(), P::kMainBoot | P::kFirstFat);
+    EXPECT_EQ(b.FindPartition(4184, 8)->GetFlags(), P::kBackupBoot | P::kFirstFat);
+    // Removal only of a candidate whose flags are exactly a backup reading.
+    b.RemovePartion(4184, 8);
+    EXPECT_NE(b.FindPartition(4184, 8), nullptr);
+    b.Build(300, &dbr);
+    b.RemovePartion(4384, 8);
+    EXPECT_EQ(b.FindPartition(4384, 8), nullptr);
+    b.RemovePartion(4396, 8);
+    EXPECT_NE(b.FindPartition(4396, 8), nullptr);
+    b.RemovePartion(4196, 7);  // no such identity
+    EXPECT_EQ(b.CandidateCount(), 3u);
+    // Without boot-sector evidence a candidate takes no FAT sector.
+    P guess;
+    guess.AddFlags(P::kRootSetFits | P::kTreeFits);
+    guess.SetFatInfo(2, 64, 2048);
+    EXPECT_FALSE(guess.CheckFatSector(2048));
+    P two;
+    two.AddFlags(P::kBackupBoot);
+    two.SetFatInfo(2, 64, 2048);
+    EXPECT_TRUE(two.CheckFatSector(2048 + 64));
+    EXPECT_EQ(two.GetFlags(), P::kBackupBoot | P::kSecondFat);
+}
+
+// A volume with its heap at 10000, 8 sectors per cluster: the root folder at cluster 4 (bitmap 2,
+// up-case 3), files from cluster 6.
+constexpr i64 kHeap = 10000;
+constexpr i64 ClusterSector(u32 cluster) { return kHeap + i64{cluster - 2} * 8; }
+
+TEST(ExFatCandidates, RootSetsPlaceTheirVolume) {
+    const RootSpec root;
+    const std::vector<_tagFileBaseInfo> rootFiles = {File(6, 4096), File(7, 4096, true)};
+    {
+        SCOPED_TRACE("an up-case table sector and the root set agree on one candidate");
+        CPartitionBuilder b;
+        Prepared(b).RecordUpCaseTable(ClusterSector(3));
+        b.PushFileSet(Set(ClusterSector(4), rootFiles, &root), -1, -1);
+        b.ProcessWaiting();
+        const CExFatPartitionEx* volume = b.FindPartition(kHeap, 8);
+        ASSERT_NE(volume, nullptr);
+        EXPECT_EQ(volume->GetRootCluster(), 4u);
+        EXPECT_EQ(volume->GetFlags(), P::kRootSetFits);
+        EXPECT_EQ(volume->GetClusterBound(), 960u * 8);
+        // The root inference found the up-case inference's candidate: its own guesses were dropped.
+        EXPECT_EQ(b.CandidateCount(), 1u);
+        EXPECT_TRUE(volume->IsMatched(b.FindFileSet(ClusterSector(4))));
+    }
+    {
+        SCOPED_TRACE("without an up-case sector every geometry of the root is a guess");
+        CPartitionBuilder b;
+        Prepared(b).PushFileSet(Set(ClusterSector(4), rootFiles, &root), -1, -1);
+        b.ProcessWaiting();
+        // Root cluster 4 or 5 (below the first file at 6); 8 sectors per cluster (the 4096-byte file at 6
+        // followed by one at 7 needs at least that, the 4096-byte folder allows at most that).
+        EXPECT_EQ(b.CandidateCount(), 2u);
+        ASSERT_NE(b.FindPartition(kHeap, 8), nullptr);
+        EXPECT_EQ(b.FindPartition(kHeap, 8)->GetRootCluster(), 4u);
+        ASSERT_NE(b.FindPartition(kHeap - 8, 8), nullptr);
+        EXPECT_EQ(b.FindPartition(kHeap - 8, 8)->GetRootCluster(), 5u);
+    }
+    {
+        SCOPED_TRACE("two root sets of one geometry share the candidate");
+        CPartitionBuilder b;
+        Prepared(b).PushFileSet(Set(ClusterSector(4), rootFiles, &root), -1, -1);
+        b.PushFileSet(Set(ClusterSector(4), rootFiles, &root), -1, -1);
+        b.ProcessWaiting();
+        EXPECT_EQ(b.CandidateCount(), 2u);
+        EXPECT_EQ(b.FindPartition(kHeap, 8)->GetFlags(), P::kRootSetFits);
+        EXPECT_EQ(b.FindPartition(kHeap, 8)->MatchedCount(), 2u);
+    }
+    {
+        SCOPED_TRACE("a root set holding an empty file is passed over");
+        CPartitionBuilder b;
+        std::vector<_tagFileBaseInfo> withEmpty = rootFiles;
+        withEmpty.push_back(File(0, 0));
+        Prepared(b).RecordUpCaseTable(ClusterSector(3));
+        b.PushFileSet(Set(ClusterSector(4), withEmpty, &root), -1, -1);
+        b.ProcessWaiting();
+        EXPECT_EQ(b.CandidateCount(), 0u);
+    }
+}
+
+// A folder tree in the volume at kHeap: the folder at cluster 10 holds folders 20 and 30, folder 20 holds
+// folder 40; every folder holds a file.
+struct Tree {
+    CPartitionBuilder b;
+    CFileSet* top;
+    CFileSet* twenty;
+    CFileSet* thirty;
+    CFileSet* forty;
+    explicit Tree(u32 fortyFile = 70) {
+        Prepared(b);
+        top = Set(ClusterSector(10), {File(20, 4096, true), File(30, 4096, true), File(50, 100)});
+        twenty = Set(ClusterSector(20), {File(40, 4096, true), File(60, 100)});
+        thirty = Set(ClusterSector(30), {File(65, 100)});
+        forty = Set(ClusterSector(40), {File(fortyFile, 100)});
+        for (CFileSet* s : {top, twenty, thirty, forty}) b.PushFileSet(s, -1, -1);
+    }
+};
+
+TEST(ExFatCandidates, TheTreeTest) {
+    {
+        Tree t;
+        std::list<CFileSet*> sets;
+        // Level 1: two sets; level 2: one set under folder 20.
+        EXPECT_EQ(t.b.CheckTree(t.top, kHeap, 8, sets, 1), 4u);
+        EXPECT_EQ(sets, (std::list<CFileSet*>{t.top, t.twenty, t.thirty, t.forty}));
+        EXPECT_EQ(t.b.CheckTree(t.top, kHeap, 8, sets, 5), 0u) << "below the minimum score";
+        EXPECT_EQ(t.b.CheckTree(t.top, kHeap + 8, 8, sets, 1), 0u) << "another geometry finds no set";
+        EXPECT_EQ(t.b.CheckTree(t.top, kHeap, 16, sets, 1), 0u) << "another cluster size finds no set";
+    }
+    {
+        Tree t;
+        P elsewhere;
+        elsewhere.InsertMathedFileSet(t.thirty, 1);  // matched to another candidate
+        std::list<CFileSet*> sets;
+        EXPECT_EQ(t.b.CheckTree(t.top, kHeap, 8, sets, 1), 0u) << "a set matched elsewhere";
+    }
+    {
+        Tree t(60);  // folder 40's file claims folder 20's file's cluster
+        std::list<CFileSet*> sets;
+        EXPECT_EQ(t.b.CheckTree(t.top, kHeap, 8, sets, 1), 0u) << "a cluster claimed twice";
+    }
+    {
+        Tree t(20);  // a file in a folder's own cluster
+        std::list<CFileSet*> sets;
+        EXPECT_EQ(t.b.CheckTree(t.top, kHeap, 8, sets, 1), 0u) << "a file on a folder's cluster";
+    }
+    {
+        // Folder 40 names the top folder's cluster: the walk ends on the visited cluster.
+        CPartitionBuilder b;
+        Prepared(b);
+        CFileSet* top = Set(ClusterSector(10), {File(20, 4096, true), File(50, 100)});
+        b.PushFileSet(top, -1, -1);
+        b.PushFileSet(Set(ClusterSector(20), {File(10, 4096, true), File(60, 100)}), -1, -1);
+        std::list<CFileSet*> sets;
+        EXPECT_EQ(b.CheckTree(top, kHeap, 8, sets, 1), 0u) << "a cyclic folder claim";
+    }
+}
+
+TEST(ExFatCandidates, TreeInferenceAndBelonging) {
+    // A deeper tree: the top folder at 10 holds 20, 30 and 35; each holds one folder (40, 45, 48).
+    CPartitionBuilder b;
+    Prepared(b);
+    CFileSet* top = Set(ClusterSector(10), {File(20, 4096, true), File(30, 4096, true), File(35, 4096, true), File(90, 10)});
+    b.PushFileSet(top, -1, -1);
+    b.PushFileSet(Set(ClusterSector(20), {File(40, 4096, true), File(91, 10)}), -1, -1);
+    b.PushFileSet(Set(ClusterSector(30), {File(45, 4096, true), File(92, 10)}), -1, -1);
+    b.PushFileSet(Set(ClusterSector(35), {File(48, 4096, true), File(93, 10)}), -1, -1);
+    for (u32 leaf : {40u, 45u, 48u}) b.PushFileSet(Set(ClusterSector(leaf), {File(leaf + 60, 10)}), -1, -1);
+    b.ProcessWaiting();
+    const CExFatPartitionEx* volume = b.FindPartition(kHeap, 8);
+    ASSERT_NE(volume, nullptr);
+    EXPECT_EQ(volume->GetFlags(), P::kTreeFits);
+    EXPECT_EQ(volume->MatchedCount(), 7u);  // score 3 + 3 x 2 = 9
+    // A set with folders inside a boot-sector candidate whose tree fits it belongs to it (minimum score 1).
+    std::vector<u8> boot = BootSector();
+    CExFatDBR dbr(boot.data(), boot.size());
+    CPartitionBuilder c;
+    Prepared(c).Build(2048, &dbr);  // heap 6144, 8 sectors per cluster
+    const i64 heap = 6144;
+    CFileSet* folder = Set(heap + 8 * 8, {File(12, 4096, true), File(13, 100)});
+    c.PushFileSet(folder, -1, -1);
+    c.PushFileSet(Set(heap + 10 * 8, {File(14, 100)}), -1, -1);
+    c.ProcessWaiting();
+    EXPECT_TRUE(c.FindPartition(heap, 8)->IsMatched(folder));
+    EXPECT_EQ(c.CandidateCount(), 2u) << "no tree candidate is made for a set that belongs";
+}
+
+TEST(ExFatCandidates, TheListStaysBounded) {
+    std::vector<u8> boot = BootSector();
+    CExFatDBR dbr(boot.data(), boot.size());
+    CPartitionBuilder b;
+    Prepared(b).Build(2048, &dbr);
+    const RootSpec root;
+    // A root set whose first file lies at cluster 10^6, far into a large device: millions of (root
+    // cluster, cluster size) pairs, of which the list takes at most its bound.
+    const i64 far = i64{1} << 31;
+    const auto start = std::chrono::steady_clock::now();
+    b.PushFileSet(Set(far, {File(1000000, 1 << 20)}, &root), -1, -1);
+    b.ProcessWaiting();
+    EXPECT_LE(b.CandidateCount(), CPartitionBuilder::kTrimAt - 1);
+    EXPECT_GE(b.CandidateCount(), CPartitionBuilder::kTrimTo);
+    // A second one pushes the list past 1,024: it is cut to the 512 best ranked as the guesses are added,
+    // and the boot-sector candidates stay.
+    b.PushFileSet(Set(far + (i64{1} << 24), {File(1000000, 1 << 20)}, &root), -1, -1);
+    b.ProcessWaiting();
+    EXPECT_LE(b.CandidateCount(), CPartitionBuilder::kTrimAt - 1);
+    EXPECT_NE(b.FindPartition(6144, 8), nullptr);
+    EXPECT_NE(b.FindPartition(6132, 8), nullptr);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+
+    // Past the guesses, a candidate already there with the root cluster a late pair names is still found.
+    CPartitionBuilder c;
+    Prepared(c);
+    // A boot sector of a volume of 10^6 clusters whose root cluster (900,000) holds the root set.
+    std::vector<u8> moved = boot;
+    const u32 heapOffset = 16384, fatLength = 7900, clusters = 1000000, rootCluster = 900000;
+    const u64 volumeLength = heapOffset + u64{8} * clusters;
+    auto put = [&](size_t at, u64 value, int bytes) {
+        for (int i = 0; i < bytes; ++i) moved[at + i] = static_cast<u8>(value >> (8 * i));
+    };
+    put(72, volumeLength, 8);
+    put(84, fatLength, 4);
+    put(88, heapOffset, 4);
+    put(92, clusters, 4);
+    put(96, rootCluster, 4);
+    const i64 bootAt = far - 8 * i64{rootCluster - 2} - heapOffset;
+    CExFatDBR movedDbr(moved.data(), moved.size());
+    ASSERT_TRUE(movedDbr.IsValid(512));
+    c.Build(bootAt, &movedDbr);
+    c.PushFileSet(Set(far, {File(1000000, 1 << 20)}, &root), -1, -1);
+    c.ProcessWaiting();
+    const CExFatPartitionEx* volume = c.FindPartition(far - 8 * i64{rootCluster - 2}, 8);
+    ASSERT_NE(volume, nullptr);
+    EXPECT_EQ(volume->GetFlags(), P::kMainBoot | P::kRootSetFits);
+    EXPECT_EQ(c.CandidateCount(), 2u) << "the guesses are dropped once the root set's candidate is found";
+}
+
+TEST(ExFatCandidates, SetsAreProcessedLazilyAndLinked) {
+    CPartitionBuilder b;
+    Prepared(b);
+    for (i64 i = 0; i < 2177; ++i) b.PushFileSet(Set(1000 + i, {File(static_cast<u32>(5 + i), 10)}), -1, -1);
+    b.Build(3000);
+    EXPECT_EQ(b.ProcessedCount(), 1u) << "more than 2,176 waiting";
+    b.Build(3001);
+    EXPECT_EQ(b.ProcessedCount(), 1u);
+    // Far past the last set's reach (its first sector + its largest first cluster).
+    b.Build(1000 + 2176 + 5 + 2176 + 0x2000000 + 1);
+    EXPECT_EQ(b.ProcessedCount(), 2u);
+    b.ProcessWaiting();
+    EXPECT_EQ(b.ProcessedCount(), 2177u);
+
+    // A cut set and its rest linked both ways; their cluster-size bounds narrowed to what both allow.
+    CPartitionBuilder c;
+    Prepared(c);
+    CFileSet* cut = Set(500, {File(9, 4096, true)});  // at most 8 sectors per cluster
+    CFileSet* rest = Set(900, {File(11, 100)});
+    rest->SetClusterSizeBounds(2, 65536);
+    c.PushFileSet(cut, -1, -1);
+    c.PushFileSet(rest, 500, -1);
+    EXPECT_EQ(cut->GetNext(), rest);
+    EXPECT_EQ(rest->GetLast(), cut);
+    for (const CFileSet* s : {cut, rest}) {
+        EXPECT_EQ(s->GetMinClusterSize(), 2u);
+        EXPECT_EQ(s->GetMaxClusterSize(), 8u);
+    }
+    EXPECT_EQ(c.FindFileSet(900), rest);
+    EXPECT_EQ(c.FindFileSet(901), nullptr);
+    // A second search starts from nothing.
+    c.PrepareBuild(512, kTotalSectors);
+    EXPECT_EQ(c.FindFileSet(900), nullptr);
+    EXPECT_EQ(c.CandidateCount(), 0u);
+}
+
+}  // namespace

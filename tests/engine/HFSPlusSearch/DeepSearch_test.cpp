@@ -1,0 +1,510 @@
+// The deep HFS+ search on disks assembled in memory from the writer's volumes: the per-sector checks
+// and the candidate rules as one table, intact volumes listed whole (files read back byte-exact through
+// the partition records), the bitmap of their live blocks, and lost volumes placed by their journal
+// info block.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/HFSPlusLib/HfsTestSupport.h"
+#include "engine/HFSPlusSearch/HFSPlusCompleteSearcher.h"
+#include "engine/Utility/TBitmap.h"
+#include "support/DeepBlockFeeder.h"
+#include "support/HfsPlusWriter.h"
+
+using namespace hfstest;
+namespace hfs = testsupport::hfs;
+namespace f = hfsplus;
+
+namespace {
+
+using Searcher = CHFSPlusCompleteFileSystemSearchController;
+
+// A zeroed disk in memory with volumes written at chosen sectors.
+struct Disk {
+    std::unique_ptr<MemoryDevice> device;
+    u32 sectorSize;
+
+    Disk(i64 sectors, u32 sectorSize_ = 512)
+        : device(std::make_unique<MemoryDevice>(sectors, sectorSize_, STORAGE_DEVICE_DISK)), sectorSize(sectorSize_) {}
+    void Put(i64 sector, const std::vector<u8>& bytes) { device->Put(u64(sector) * sectorSize, bytes.data(), bytes.size()); }
+    void PutByte(u64 byte, u8 value) { device->Put(byte, &value, 1); }
+    // The protective MBR of a GUID disk: type 0xEE in the first entry and the boot signature.
+    void ProtectiveMbr() {
+        PutByte(450, 0xEE);
+        PutByte(510, 0x55);
+        PutByte(511, 0xAA);
+    }
+    void Zero(u64 byte, size_t length) {
+        std::vector<u8> zeros(length, 0);
+        device->Put(byte, zeros.data(), length);
+    }
+};
+
+hfs::Options Journaled(u32 blockSize = 4096, u32 totalBlocks = 1024) {
+    hfs::Options o;
+    o.blockSize = blockSize;
+    o.totalBlocks = totalBlocks;
+    o.journaled = true;
+    if (totalBlocks < 512) o.journalSize = 64 * 1024;
+    return o;
+}
+
+// A small journaled volume: a folder, text files, one in several extents.
+hfs::Writer SmallVolume(hfs::Options o, const std::string& tag) {
+    hfs::Writer w(std::move(o));
+    w.Add({.kind = hfs::Entry::Kind::Folder, .path = "docs"});
+    w.Add({.path = "docs/a.txt", .data = hfs::TextContent(tag + "a", 5000)});
+    w.Add({.path = "docs/b.txt", .data = hfs::TextContent(tag + "b", 20000), .extents = 3});
+    w.Add({.path = "top.bin", .data = hfs::NoiseContent(tag + "t", 9000)});
+    return w;
+}
+
+// Drives the search as the complete controller does: prepare, every 4 MiB block, end.
+void RunDeep(Searcher& searcher, IStorageDevice& device, IDirecotryTreeBuilder* builder, TBitmap* bitmap = nullptr) {
+    searcher.SetBitmap(bitmap);
+    testsupport::DeepBlockFeeder(searcher, device, builder).Run();
+}
+
+std::vector<std::unique_ptr<CSearchedPartitionInfo>> Records(Searcher& searcher) {
+    const int count = searcher.GetSearchedPartitionInfo(nullptr, 0);
+    std::vector<CSearchedPartitionInfo*> raw(size_t(std::max(count, 0)), nullptr);
+    const int written = searcher.GetSearchedPartitionInfo(raw.data(), count);
+    std::vector<std::unique_ptr<CSearchedPartitionInfo>> out;
+    for (int i = 0; i < written; ++i) out.emplace_back(raw[size_t(i)]);
+    return out;
+}
+
+// Live files of the recording builder by path (first node of each path).
+std::map<std::string, IFileNode*> LiveFiles(const RecordingBuilder& builder) {
+    std::map<std::string, IFileNode*> out;
+    for (const auto& l : builder.List())
+        if (!l.deleted && !l.directory) out.emplace(l.path, l.node);
+    return out;
+}
+
+// Every file the writer was given is listed and reads back through the record with its bytes.
+void ExpectFilesReadBack(const hfs::Writer& writer, const RecordingBuilder& builder, IStorageDevice& device,
+                         CSearchedPartitionInfo& record) {
+    const auto files = LiveFiles(builder);
+    for (const hfs::Entry& e : writer.Entries()) {
+        if (e.kind != hfs::Entry::Kind::File || e.deleted) continue;
+        SCOPED_TRACE(e.path);
+        auto it = files.find(e.path);
+        ASSERT_NE(it, files.end());
+        std::string bytes;
+        ASSERT_TRUE(ReadNode(device, record, it->second, bytes));
+        EXPECT_EQ(bytes, e.data);
+    }
+}
+
+}  // namespace
+
+// ---- the constants of the checks and candidate rules ----------------------------------------------
+
+TEST(HfsDeepRules, ProtectiveMbrSeedsTheFirstCandidate) {
+    const struct {
+        u32 sectorSize;
+        bool protective;
+        i64 first;
+    } cases[] = {{512, true, 40}, {4096, true, 6}, {512, false, 0}, {4096, false, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sectorSize << " " << c.protective);
+        Disk disk(4096, c.sectorSize);
+        if (c.protective) disk.ProtectiveMbr();
+        Searcher searcher;
+        searcher.SetDevice(disk.device.get());
+        ASSERT_EQ(searcher.PreparetoSearch(), 1);
+        ASSERT_EQ(searcher.Candidates().size(), 1u);
+        EXPECT_EQ(searcher.Candidates()[0]->startSector, c.first);
+        EXPECT_EQ(searcher.Candidates()[0]->sectorCount, 4096 - c.first);
+    }
+}
+
+TEST(HfsDeepRules, HeadersMakeCandidatesByTheirRules) {
+    // Volume A at 0 and volume B at 1024 (another identifier and creation date), 512-byte sectors.
+    hfs::Options oa = Journaled(4096, 64);
+    hfs::Options ob = oa;
+    ob.volumeIdentifier = 0x1111222233334444ULL;
+    const auto a = SmallVolume(oa, "A").Build();
+    auto bWriter = SmallVolume(ob, "B");
+    auto b = bWriter.Build();
+    // Another creation date for B (the duplicate test compares it too).
+    b[1024 + f::vh::kCreateDate + 3] ^= 0x5A;
+    Disk disk(8192);
+    disk.Put(0, a);
+    disk.Put(1024, b);
+    Searcher searcher;
+    searcher.SetDevice(disk.device.get());
+    ASSERT_EQ(searcher.PreparetoSearch(), 1);
+
+    // A's header at sector 2 goes to candidate 0, which starts 2 sectors before it.
+    EXPECT_EQ(searcher.CheckVolumeHeader(2), 1);
+    ASSERT_EQ(searcher.Candidates().size(), 1u);
+    EXPECT_EQ(searcher.Candidates()[0]->headerSector, 2);
+    // B's header in sector 1026: no candidate at 1024 and the last one holds A's: a new one at 1024.
+    EXPECT_EQ(searcher.CheckVolumeHeader(1026), 1);
+    ASSERT_EQ(searcher.Candidates().size(), 2u);
+    EXPECT_EQ(searcher.Candidates()[1]->startSector, 1024);
+    EXPECT_EQ(searcher.Candidates()[1]->sectorCount, 64 * 8);
+    EXPECT_EQ(searcher.Candidates()[1]->partitionIndex, 1u);
+    // A's alternate header (1024 bytes before its end) names a known volume: nothing new.
+    EXPECT_EQ(searcher.CheckVolumeHeader(64 * 8 - 2), 1);
+    EXPECT_EQ(searcher.Candidates().size(), 2u);
+    // A header in sector 1 would put its volume before the device start: no candidate.
+    Disk early(4096);
+    std::vector<u8> header(a.begin() + 1024, a.begin() + 1536);
+    header[f::vh::kFinderInfo + 24] ^= 0x77;  // another identifier
+    header[f::vh::kCreateDate + 2] ^= 0x77;
+    early.Put(1, header);
+    early.Put(2, std::vector<u8>(a.begin() + 1024, a.begin() + 1536));
+    Searcher second;
+    second.SetDevice(early.device.get());
+    second.PreparetoSearch();
+    EXPECT_EQ(second.CheckVolumeHeader(2), 1);
+    EXPECT_EQ(second.CheckVolumeHeader(1), 1);
+    ASSERT_EQ(second.Candidates().size(), 1u);
+    EXPECT_EQ(second.Candidates()[0]->headerSector, 2);
+    // A sector of noise, or a header followed by noise in the same 4096-byte sector, is no header.
+    EXPECT_EQ(second.CheckVolumeHeader(100), 0);
+}
+
+TEST(HfsDeepRules, JournalStructuresAreRecognisedByTheirFill) {
+    hfs::Layout layout;
+    const auto image = SmallVolume(Journaled(), "J").Build(&layout);
+    for (u32 sectorSize : {512u, 4096u}) {
+        SCOPED_TRACE(sectorSize);
+        Disk disk(i64(image.size() / sectorSize), sectorSize);
+        disk.Put(0, image);
+        const i64 info = i64(layout.journalInfoByte / sectorSize);
+        const i64 journal = i64(layout.journalByte / sectorSize);
+        Searcher searcher;
+        searcher.SetDevice(disk.device.get());
+        searcher.PreparetoSearch();
+        EXPECT_EQ(searcher.CheckJournalInfoBlock(info), 1);
+        EXPECT_EQ(searcher.Candidates()[0]->journalInfoSector, info);
+        EXPECT_EQ(searcher.CheckJournalHeader(journal), 1);
+        EXPECT_EQ(searcher.Candidates()[0]->journalHeaderSector, journal);
+        EXPECT_EQ(searcher.CheckJournalInfoBlock(journal), 0);
+        EXPECT_EQ(searcher.CheckJournalHeader(info), 0);
+        // One byte other than 0xDB after the record: no hit.
+        disk.PutByte(u64(info) * sectorSize + sectorSize - 1, 0xDA);
+        EXPECT_EQ(searcher.CheckJournalInfoBlock(info), 0);
+        disk.PutByte(u64(info) * sectorSize + sectorSize - 1, 0xDB);
+        // A reserved word set, or an offset not a multiple of 512: no hit.
+        disk.PutByte(u64(info) * sectorSize + f::jib::kReserved + 7, 1);
+        EXPECT_EQ(searcher.CheckJournalInfoBlock(info), 0);
+        disk.PutByte(u64(info) * sectorSize + f::jib::kReserved + 7, 0);
+        disk.PutByte(u64(info) * sectorSize + f::jib::kOffset + 7, 0x10);
+        EXPECT_EQ(searcher.CheckJournalInfoBlock(info), 0);
+    }
+}
+
+TEST(HfsDeepRules, NodesConsumeTheirSectorsUpToTheBlockEnd) {
+    hfs::Options o = Journaled(4096, 256);
+    o.catalogNodeSize = 8192;
+    hfs::Layout layout;
+    const auto image = SmallVolume(o, "N").Build(&layout);
+    Disk disk(i64(image.size() / 512));
+    disk.Put(0, image);
+    const i64 leaf = i64((layout.catalogByte + u64(layout.catalogLeaves.at(0)) * layout.catalogNodeSize) / 512);
+    const i64 headerNode = i64(layout.catalogByte / 512);
+    Searcher searcher;
+    searcher.SetDevice(disk.device.get());
+    searcher.PreparetoSearch();
+    EXPECT_EQ(searcher.CheckNode(leaf, 1000), 16);
+    EXPECT_EQ(searcher.CheckNode(leaf, 5), 5);
+    EXPECT_EQ(searcher.CheckNode(headerNode, 1000), 16);
+    // Inside a node, or a descriptor with its reserved word set: nothing.
+    EXPECT_EQ(searcher.CheckNode(leaf + 1, 1000), 0);
+    disk.PutByte(u64(leaf) * 512 + f::node::kReserved + 1, 1);
+    EXPECT_EQ(searcher.CheckNode(leaf, 1000), 0);
+}
+
+TEST(HfsDeepRules, CatalogRecordsGoToCandidatesWhoseNextIdIsAboveThem) {
+    hfs::Layout layout;
+    const auto image = SmallVolume(Journaled(4096, 256), "C").Build(&layout);
+    const i64 leaf = i64((layout.catalogByte + u64(layout.catalogLeaves.at(0)) * layout.catalogNodeSize) / 512);
+    const struct {
+        u32 nextCatalogID;
+        bool reused;
+        bool listed;
+    } cases[] = {{1000, false, true}, {f::kFirstUserCatalogID, false, false}, {f::kFirstUserCatalogID, true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.nextCatalogID << " " << c.reused);
+        Disk disk(i64(image.size() / 512));
+        disk.Put(0, image);
+        // Candidate 0 of a lost volume (header kept, the whole search is not the point here).
+        disk.Zero(layout.journalInfoByte, 4096);
+        RecordingBuilder builder;
+        Searcher searcher;
+        searcher.SetDevice(disk.device.get());
+        searcher.SetDirecotryTreeBuilder(&builder);
+        searcher.PreparetoSearch();
+        ASSERT_EQ(searcher.CheckVolumeHeader(2), 1);
+        HFSPlusVolumeHeader& header = *searcher.Candidates()[0]->header;
+        header.nextCatalogID = c.nextCatalogID;
+        header.attributes = c.reused ? (header.attributes | f::kVolumeCatalogIdsReusedBit)
+                                     : (header.attributes & ~f::kVolumeCatalogIdsReusedBit);
+        // The volume is searched whole when it opens: count only the leaf's own user records.
+        searcher.Candidates()[0]->headerSector = 5;
+        const size_t before = builder.List().size();
+        searcher.CheckNode(leaf, 1000);
+        const auto list = builder.List();
+        const bool userNode = std::any_of(list.begin() + long(before), list.end(), [](const auto& l) {
+            return l.node->GetCurrentNodeID() >= i64(f::kFirstUserCatalogID);
+        });
+        EXPECT_EQ(userNode, c.listed);
+    }
+}
+
+TEST(HfsDeepRules, PartitionRecordsNeedRoomForAll) {
+    hfs::Options oa = Journaled(4096, 64);
+    const auto a = SmallVolume(oa, "A").Build();
+    Disk disk(8192);
+    for (int k = 0; k < 3; ++k) {
+        auto bytes = a;
+        bytes[1024 + f::vh::kFinderInfo + 31] = u8(k + 1);
+        bytes[1024 + f::vh::kCreateDate + 3] = u8(k + 1);
+        disk.Put(1024 * k, bytes);
+    }
+    Searcher searcher;
+    searcher.SetDevice(disk.device.get());
+    searcher.PreparetoSearch();
+    for (int k = 0; k < 3; ++k) searcher.CheckVolumeHeader(1024 * k + 2);
+    ASSERT_EQ(searcher.Candidates().size(), 3u);
+    CSearchedPartitionInfo* out[1] = {nullptr};
+    EXPECT_EQ(searcher.GetSearchedPartitionInfo(out, 1), 3);
+    EXPECT_EQ(out[0], nullptr);
+    const auto records = Records(searcher);
+    ASSERT_EQ(records.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(records[size_t(k)]->m_partitionStartSector, 1024 * k);
+        EXPECT_EQ(records[size_t(k)]->m_partitionIndex, k);
+        EXPECT_EQ(records[size_t(k)]->m_fileSystemType, u32(FILE_SYSTEM_HFSPLUS));
+    }
+}
+
+// A disk without any HFS+ structure reports no partition: the seed alone is no volume.
+TEST(HfsDeepRules, ADiskWithoutHfsPlusReportsNothing) {
+    Disk disk(20000);
+    disk.ProtectiveMbr();
+    RecordingBuilder builder;
+    Searcher searcher;
+    RunDeep(searcher, *disk.device, &builder);
+    EXPECT_EQ(searcher.GetSearchedPartitionInfo(nullptr, 0), 0);
+    EXPECT_TRUE(builder.List().empty());
+}
+
+// ---- intact and lost volumes ----------------------------------------------------------------------
+
+// A volume at sector 40 of a GUID disk: candidate 0 opens it at its own start, lists it whole, and the
+// partition record reads every file back.
+TEST(HfsDeepDisk, IntactVolumeBehindTheProtectiveMbrIsListedWholeAndReadBack) {
+    for (u32 sectorSize : {512u, 4096u}) {
+        SCOPED_TRACE(sectorSize);
+        auto writer = SmallVolume(Journaled(), "G");
+        const auto image = writer.Build();
+        const i64 start = sectorSize == 512 ? 40 : 6;
+        Disk disk(start + i64(image.size() / sectorSize) + 2048, sectorSize);
+        disk.ProtectiveMbr();
+        disk.Put(start, image);
+        RecordingBuilder builder;
+        Searcher searcher;
+        RunDeep(searcher, *disk.device, &builder);
+        const auto records = Records(searcher);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0]->m_partitionStartSector, start);
+        EXPECT_EQ(records[0]->m_cluster0Sector, start);
+        EXPECT_EQ(records[0]->GetTotalSectors(), i64(image.size() / sectorSize));
+        EXPECT_EQ(records[0]->m_sectorsPerCluster, 4096 / sectorSize);
+        // Opened at its own start, in the disk's sector size: the volume itself serves reads.
+        ASSERT_NE(searcher.Candidates()[0]->volume, nullptr);
+        EXPECT_TRUE(searcher.Candidates()[0]->volume->IsOpen());
+        ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
+    }
+}
+
+// Header and alternate header wiped, the journal info block kept, a stale copy of the header elsewhere:
+// the volume's leaves are found, and its start follows from the journal info block, not from where the
+// header copy was met.
+TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
+    for (u32 sectorSize : {512u, 4096u}) {
+        SCOPED_TRACE(sectorSize);
+        hfs::Layout layout;
+        auto writer = SmallVolume(Journaled(), "L");
+        const auto image = writer.Build(&layout);
+        const i64 start = 4096 / sectorSize * 512;
+        Disk disk(start + i64(image.size() / sectorSize) + 1024, sectorSize);
+        disk.Put(start, image);
+        const u64 base = u64(start) * sectorSize;
+        const std::vector<u8> header(image.begin() + 1024, image.begin() + 1536);
+        disk.Zero(base + 1024, 512);
+        disk.Zero(base + image.size() - 1024, 512);
+        // A stale copy of the header met before the catalog (real volumes' journals lie before their
+        // catalog and keep the header's block): here in the volume's boot area.
+        disk.Put(start, header);
+        RecordingBuilder builder;
+        Searcher searcher;
+        RunDeep(searcher, *disk.device, &builder);
+        const auto records = Records(searcher);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0]->m_partitionStartSector, start);
+        EXPECT_EQ(records[0]->GetTotalSectors(), i64(image.size() / sectorSize));
+        ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
+    }
+}
+
+// The same without the journal info block: the candidate says so and keeps its start when the header it
+// holds lies there (a volume behind the protective MBR); the first candidate of a disk without one
+// spans the disk and holds a header met further on: it takes that header's start, where its volume
+// was opened, so its files read back (kept at 0 they would be read from the wrong place).
+TEST(HfsDeepDisk, CandidateWithFilesButNoJournalInfoBlock) {
+    for (const bool protective : {true, false}) {
+        SCOPED_TRACE(protective);
+        hfs::Layout layout;
+        auto writer = SmallVolume(Journaled(), "K");
+        const auto image = writer.Build(&layout);
+        const i64 start = protective ? 40 : 2048;
+        Disk disk(start + i64(image.size() / 512) + 2048);
+        if (protective) disk.ProtectiveMbr();
+        disk.Put(start, image);
+        disk.Zero(u64(start) * 512 + layout.journalInfoByte, 4096);
+        RecordingBuilder builder;
+        Searcher searcher;
+        testing::internal::CaptureStdout();
+        RunDeep(searcher, *disk.device, &builder);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find(" Can't Find Volume Start Sector!"), std::string::npos);
+        const auto records = Records(searcher);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0]->m_partitionStartSector, start);
+        EXPECT_FALSE(LiveFiles(builder).empty());
+        ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
+    }
+}
+
+// ---- the bitmap of live blocks --------------------------------------------------------------------
+
+// A partition scanned alone: the volume at its start gets one bit per allocation block, set for the
+// blocks of its live files (but each file's last block); free blocks stay clear, and the scan skips
+// the marked sectors.
+TEST(HfsDeepDisk, PartitionAloneMarksTheLiveBlocksOfItsVolume) {
+    auto writer = SmallVolume(Journaled(), "P");
+    hfs::Entry gone{.path = "gone.bin", .data = hfs::NoiseContent("gone", 30000), .deleted = true};
+    writer.Add(gone);
+    const auto image = writer.Build();
+    auto device = std::make_unique<MemoryDevice>(image, 512, STORAGE_DEVICE_PARTITION);
+    RecordingBuilder builder;
+    TBitmap bitmap;
+    Searcher searcher;
+    searcher.SetActivePartition(true);
+    RunDeep(searcher, *device, &builder, &bitmap);
+    ASSERT_NE(bitmap.GetBitmapData(), nullptr);
+    EXPECT_EQ(bitmap.GetScale(), 8u);
+    EXPECT_EQ(bitmap.GetMaxBitIndex(), 1023);
+    size_t checked = 0;
+    for (const auto& l : builder.List()) {
+        if (l.directory) continue;
+        auto* node = dynamic_cast<CFileNode*>(l.node);
+        IDataRunList* runs = node ? node->GetDataRunList() : nullptr;
+        if (!runs) continue;
+        std::vector<DataRun> list;
+        for (DataRun* r = runs->GetFirst(); r; r = runs->GetNext()) list.push_back(*r);
+        for (size_t i = 0; i < list.size(); ++i) {
+            const u64 marked = i + 1 == list.size() ? list[i].length - 1 : list[i].length;
+            for (u64 b = 0; b < list[i].length; ++b) {
+                SCOPED_TRACE(l.path);
+                EXPECT_EQ(bitmap.GetBit(list[i].start + i64(b)) != 0, !l.deleted && b < marked);
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 10u);
+}
+
+// ---- hostile bytes --------------------------------------------------------------------------------
+
+TEST(HfsDeepHostile, DamagedDisksEndCleanly) {
+    hfs::Options o = Journaled(4096, 512);
+    o.maxLeafRecords = 3;
+    hfs::Writer w(o);
+    for (int i = 0; i < 12; ++i)
+        w.Add({.path = "d/f" + std::to_string(i), .data = hfs::TextContent("h" + std::to_string(i), 3000)});
+    w.Add({.path = "frag", .data = hfs::TextContent("frag", 40000), .extents = 10});
+    hfs::Layout layout;
+    const auto image = w.Build(&layout);
+    const u64 volume = 40 * 512;
+    auto node = [&](u32 n) { return volume + layout.catalogByte + u64(n) * layout.catalogNodeSize; };
+    auto be32 = [](u32 v) { return std::vector<u8>{u8(v >> 24), u8(v >> 16), u8(v >> 8), u8(v)}; };
+    const u32 leaf = layout.catalogLeaves.at(1);
+    const u32 index = layout.catalogIndexNodes.empty() ? layout.catalogRoot : layout.catalogIndexNodes.front();
+    const u64 lastOffset = node(leaf) + layout.catalogNodeSize - 2;
+    // The child pointer of record 0 of catalog node n (after its key).
+    auto childOf = [&](u32 n) {
+        const ByteReader bytes(image);
+        const u64 at = layout.catalogByte + u64(n) * layout.catalogNodeSize;
+        const u16 record = bytes.Be16(size_t(at + layout.catalogNodeSize - 2)).value_or(14);
+        const u16 key = bytes.Be16(size_t(at + record)).value_or(0);
+        return volume + at + record + key + 2;
+    };
+    const struct Case {
+        const char* name;
+        std::vector<std::pair<u64, std::vector<u8>>> patches;
+    } cases[] = {
+        {"leaf linked to itself", {{node(leaf) + f::node::kFLink, be32(leaf)}, {node(leaf) + f::node::kBLink, be32(leaf)}}},
+        {"index child pointing to its own node", {{childOf(index), be32(index)}}},
+        {"record offset past the node", {{lastOffset - 2, {0xFF, 0xF0}}}},
+        {"first key length past the node", {{node(leaf) + 14, {0x7F, 0xFF}}}},
+        {"record count huge", {{node(leaf) + f::node::kNumRecords, {0xFF, 0xFF}}}},
+        {"journal info block past the disk",
+         {{volume + layout.journalInfoByte + f::jib::kOffset, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 0x00}},
+          {volume + layout.journalInfoByte + f::jib::kSize, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 0x00}}}},
+        {"journal header sizes zero", {{volume + layout.journalByte + f::jhdr::kJhdrSize, {0, 0, 0, 0}},
+                                       {volume + layout.journalByte + f::jhdr::kBlhdrSize, {0, 0, 0, 0}}}},
+        {"block size zero", {{volume + 1024 + f::vh::kBlockSize, {0, 0, 0, 0}},
+                             {volume + 1024 + f::vh::kCatalogFile, std::vector<u8>(8, 0)},
+                             {volume + 1024 + f::vh::kCatalogFile + f::fork::kTotalBlocks, {0, 0, 0, 0}}}},
+        {"block size and block count at their top",
+         {{volume + 1024 + f::vh::kBlockSize, {0xFF, 0xFF, 0xFE, 0x00}},
+          {volume + 1024 + f::vh::kTotalBlocks, {0xFF, 0xFF, 0xFF, 0xFF}},
+          {volume + 1024 + f::vh::kCatalogFile, std::vector<u8>(8, 0)},
+          {volume + 1024 + f::vh::kCatalogFile + f::fork::kTotalBlocks, {0, 0, 0, 0}}}},
+        {"journal info block number at the volume end",
+         {{volume + 1024 + f::vh::kJournalInfoBlock, be32(o.totalBlocks)}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (u32 sectorSize : {512u, 4096u}) {
+            Disk disk(i64((volume + image.size()) / sectorSize) + 64, sectorSize);
+            disk.Put(i64(volume / sectorSize), image);
+            if (sectorSize == 512) disk.ProtectiveMbr();
+            for (const auto& [at, bytes] : c.patches)
+                if (!bytes.empty()) disk.device->Put(at, bytes.data(), bytes.size());
+            RecordingBuilder builder;
+            TBitmap bitmap;
+            Searcher searcher;
+            RunDeep(searcher, *disk.device, &builder, &bitmap);
+            for (const auto& record : Records(searcher)) {
+                for (const auto& l : builder.List()) {
+                    if (l.directory || l.node->GetFileSize() > (i64(16) << 20)) continue;
+                    std::string bytes;
+                    ReadNode(*disk.device, *record, l.node, bytes);
+                }
+            }
+        }
+    }
+}
+
+// A volume header in sector 1 of a 512-byte-sector disk would start its volume before the disk.
+TEST(HfsDeepHostile, HeaderInSectorOneMakesNoCandidate) {
+    const auto image = SmallVolume(Journaled(4096, 64), "S").Build();
+    Disk disk(2048);
+    disk.Put(1, std::vector<u8>(image.begin() + 1024, image.begin() + 1536));
+    RecordingBuilder builder;
+    Searcher searcher;
+    RunDeep(searcher, *disk.device, &builder);
+    ASSERT_EQ(searcher.Candidates().size(), 1u);
+    EXPECT_EQ(searcher.Candidates()[0]->header, nullptr);
+    EXPECT_EQ(searcher.GetSearchedPartitionInfo(nullptr, 0), 0);
+}
