@@ -362,4 +362,95 @@ u64 FakeUIController::GetRecoveryFirstFailure() {
     return m_recovery.firstFailure;
 }
 
+bool FakeUIController::KXSetTreeNodeData(const TreeArrays* arrays) {
+    m_calls.Add("ui:KXSetTreeNodeData");
+    if (!arrays) return false;
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_arrays = *arrays;
+    return true;
+}
+
+IUIController::TreeArrays FakeUIController::Arrays() const {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_arrays;
+}
+
+void FakeUIController::GetScanTreeNodeData(TreeArray*, bool clear) {
+    m_calls.Add(std::string("ui:GetScanTreeNodeData(") + (clear ? "clear" : "keep") + ")");
+}
+
+bool FakeUIController::GetFileNodeToArray(std::vector<IFileNode*>* out, OpNodeData*) {
+    m_calls.Add("ui:GetFileNodeToArray");
+    if (out) out->clear();
+    return false;
+}
+
+size_t FakeUIController::GetNodeChildrenCnt(const OpNodeData* node) {
+    m_calls.Add("ui:GetNodeChildrenCnt");
+    return node ? node->children().size() : 0;
+}
+
+void FakeUIController::RefreshTimeTreeState(const TreeArray&, int change) {
+    m_calls.Add("ui:RefreshTimeTreeState(" + std::to_string(change) + ")");
+}
+
+void FakeUIController::RefreshTypeTreeState(OpNodeData*) {
+    m_calls.Add("ui:RefreshTypeTreeState");
+}
+
+IconImage FakeUIController::getImageForType(const std::string& extension) {
+    m_calls.Add("ui:getImageForType(" + extension + ")");
+    return nullptr;
+}
+
+void FakeUIController::KXTableViewCellCilck() {
+    m_calls.Add("ui:KXTableViewCellCilck");
+}
+
+void FakeUIController::RefreshData() {
+    m_calls.Add("ui:RefreshData");
+}
+
+void FakeUIController::KXCleanState() {
+    m_calls.Add("ui:KXCleanState");
+}
+
+bool FakeUIController::KXCleanOpNodeSate() {
+    m_calls.Add("ui:KXCleanOpNodeSate");
+    return true;
+}
+
+bool FakeUIController::DoSearchWithString(const std::string& key, const std::string& postKey) {
+    m_calls.Add("ui:DoSearchWithString(" + key + ")");
+    {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        if (m_searching) return false;
+        m_searching = true;
+        m_searchKey = key;
+    }
+    Post(postKey);
+    Post("DoSearchFinished");
+    return true;
+}
+
+std::string FakeUIController::GetSearchString() {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_searchKey;
+}
+
+void FakeUIController::StopSearch() {
+    m_calls.Add("ui:StopSearch");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_searching = false;
+}
+
+void FakeUIController::GetSearchResultToArr(std::vector<IFileNode*>*) {
+    m_calls.Add("ui:GetSearchResultToArr");
+}
+
+bool FakeUIController::KXGetIsSearching() {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_searching;
+}
+
 }  // namespace testsupport

@@ -127,6 +127,26 @@ public:
     u64 GetRecoveryFailedFiles() override;
     u64 GetRecoverySkippedFiles() override;
     u64 GetRecoveryFirstFailure() override;
+    // The tree calls are recorded; the arrays handed over are kept (Arrays()); a search records its
+    // key, posts its key and "DoSearchFinished", and runs until StopSearch.
+    bool KXSetTreeNodeData(const TreeArrays* arrays) override;
+    void GetScanTreeNodeData(TreeArray* array, bool clear) override;
+    bool GetFileNodeToArray(std::vector<IFileNode*>* out, OpNodeData* node) override;
+    size_t GetNodeChildrenCnt(const OpNodeData* node) override;
+    void RefreshTimeTreeState(const TreeArray& roots, int change) override;
+    void RefreshTypeTreeState(OpNodeData* node) override;
+    IconImage getImageForType(const std::string& extension) override;
+    void KXTableViewCellCilck() override;
+    void RefreshData() override;
+    void KXCleanState() override;
+    bool KXCleanOpNodeSate() override;
+    bool DoSearchWithString(const std::string& key, const std::string& postKey) override;
+    std::string GetSearchString() override;
+    void StopSearch() override;
+    void GetSearchResultToArr(std::vector<IFileNode*>* out) override;
+    bool KXGetIsSearching() override;
+
+    TreeArrays Arrays() const;
 
 private:
     bool Start(const std::string& call);
@@ -150,6 +170,9 @@ private:
     RecoveryState m_recovery;
     int m_selectedCount = 0;
     u64 m_selectedSize = 0;
+    TreeArrays m_arrays;
+    std::string m_searchKey;
+    bool m_searching = false;
 };
 
 // Makes a controller the process's controller for a scope, restoring the previous one after.

@@ -7,6 +7,8 @@
 #include "bridge/Dispatch/ResultTreeArrays.h"
 #include "bridge/Filter/KXUIFilter.h"
 #include "bridge/Recovery/KXUIRecovery.h"
+#include "bridge/ResultTree/KXTimeMgr.h"
+#include "bridge/ResultTree/KXTypeMgr.h"
 #include "bridge/UIController/UINotifications.h"
 #include "bridge/Utilities/KXUIPublic.h"
 
@@ -45,6 +47,14 @@ void ResetOperations(KXUIDeviceData::Config devices, KXUIScan::ControllerFactory
     recovery.SetRecoveryPath("");
     KXUIDeviceData::instance().Configure(std::move(devices));
     KXUIFilter::instance().ResetFilter(127);
+    // No window arrays and no tree state survive into the next test.
+    const KXUIController::TreeArrays none;
+    KXUIController::KXSetTreeNodeData(&none);
+    KXUIController::KXResetTreeNodeData();
+    KXTypeMgr::share().clear();
+    KXTimeMgr::share().clear();
+    scan.SetSearching(0);
+    scan.SetAddDataFlag(0);
     ResetRefreshClock();
 }
 
@@ -79,6 +89,7 @@ const std::vector<std::string>& FakeWindowSide::ObservedNames() {
     static const std::vector<std::string> names = {
         ui_notification::kInitFinished, ui_notification::kNormalScanValue,     ui_notification::kDoRecovery,
         ui_notification::kBadSectorNotify, ui_notification::kQueryProgressFinish, "QueryProgressInfo",
+        ui_notification::kDoSearchValue, ui_notification::kDoSearchFinished,
     };
     return names;
 }

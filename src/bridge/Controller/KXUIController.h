@@ -3,14 +3,18 @@
 // work runs on joinable workers and reports through notifications posted on the main thread.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bridge/ResultTree/DiskVolumeNodeData.h"
+#include "bridge/ResultTree/IIconProvider.h"
+#include "bridge/ResultTree/OpNodeData.h"
 #include "engine/Common/Types.h"
 
 class IFileNode;
+class IResultTreeArrays;
 
 class KXUIController {
 public:
@@ -100,6 +104,92 @@ public:
     static void ReleaseDataRecovery();
     // True while the recovery worker has not returned.
     static bool IsRecoveryWorkerAlive();
+
+    // --- Result tree arrays ---
+    // The top-level nodes of one tree, owned by the result window.
+    using TreeArray = std::vector<OpNodeData::Ptr>;
+    // The four arrays by "KXKeyNodePath", "KXKeyNodeType", "KXKeyNodeCreateTime" and
+    // "KXKeyNodeModifyTime" (a key left out: that tree is not kept).
+    using TreeArrays = std::map<std::string, TreeArray*>;
+    static constexpr const char* kKeyNodePath = "KXKeyNodePath";
+    static constexpr const char* kKeyNodeType = "KXKeyNodeType";
+    static constexpr const char* kKeyNodeCreateTime = "KXKeyNodeCreateTime";
+    static constexpr const char* kKeyNodeModifyTime = "KXKeyNodeModifyTime";
+    // Extra passes of a forced refresh over folders still waiting for their parent.
+    static constexpr int kExtraPathPasses = 100;
+
+    // The arrays the refresh of a scan and a search rebuild (main thread, g_lockerAddData held).
+    static IResultTreeArrays& Trees();
+    // Stores the arrays; false for null.
+    static bool KXSetTreeNodeData(const TreeArrays* arrays);
+    // Rebuilds the type, created, modified and path trees; flag 1 places waiting folders in up to
+    // 100 extra passes, flag 2 walks every folder instead of the new ones.
+    static void KXGetTreeNodeData(int flag);
+    // The same, the type and date trees looking at no more than budget new files each; true when
+    // files are left for a later rebuild.
+    static bool KXGetTreeNodeData(int flag, size_t budget);
+    // New files a refresh of a scan places per tree at most: a batch of any size costs the main
+    // thread a bounded time, and what is left follows in the next refreshes.
+    static constexpr size_t kFilesPerRebuild = 10000;
+    static bool KXGetTreeNodeDataPath(int flag);
+    // Tree nodes for the folders not placed yet, in the order made (each knows its parent node).
+    static bool KXGetNewPathOpNode(TreeArray* out, int flag);
+    // One pass: folders whose parent has a tree node get theirs; the others are answered.
+    static std::vector<IFileNode*> KXGetNewPathOpNodeImp(TreeArray* out, const std::vector<IFileNode*>& folders);
+    // Folders waiting for their parent, and the count left out by the last forced refresh.
+    static size_t PendingPathNodes();
+    static size_t LostPathNodes();
+    // Empties the four arrays and the waiting folders and forgets every node's tree node.
+    static void KXResetTreeNodeData();
+    // Shows and unticks every partition root of the scan.
+    static void KXCleanState();
+    // State 0 on the top-level nodes of the four arrays (their children keep theirs).
+    static bool KXCleanOpNodeSate();
+
+    // --- Result tree queries ---
+    // Partition roots of the scan into array (the path view), then AddNodeToArr; clear shows and
+    // unticks the roots first. Answers false.
+    static bool GetScanTreeNodeData(TreeArray* array, bool clear);
+    static void AddNodeToArr(TreeArray* array);
+    static void AddPathNodeToArray(TreeArray* array);
+    static void AddTypeNodeToArr(TreeArray* array);
+    // With a budget of new files looked at; true when some are left.
+    static bool AddTypeNodeToArr(TreeArray* array, size_t budget);
+    // An empty array receives one root named by the key's title (2 created, 3 modified, 4 last
+    // access), then the time manager places the key's files under the first node.
+    static void AddDateNodeToArray(TreeArray* array, int keyType);
+    static bool AddDateNodeToArray(TreeArray* array, int keyType, size_t budget);
+    // The files a node lists: its shown files (path view), an extension's files (type view), a
+    // month's files (date views).
+    static bool GetFileNodeToArray(std::vector<IFileNode*>* out, OpNodeData* node);
+    static bool GetPathInfoToArray(std::vector<IFileNode*>* out, OpNodeData* node);
+    static bool GetTypeInfoToArray(std::vector<IFileNode*>* out, OpNodeData* node);
+    static bool GetDateInfoToArray(std::vector<IFileNode*>* out, OpNodeData* node);
+    static size_t GetNodeChildrenCnt(const OpNodeData* node);
+    // Places a file under its year and month of the current view's time below root.
+    static void AddFileNode(IFileNode* node, const OpNodeData::Ptr& root);
+    static int GetDateInsertIndex(const std::string& name, const std::vector<OpNodeData::Child>& groups);
+    static bool IsFileNodeInArr(IFileNode* node, const TreeArray& array);
+    // A group's state from its files' check states (hidden files do not count).
+    static void setNodeState(OpNodeData* group, const std::vector<IFileNode*>& files);
+    // Month states of the date roots; change 1 only when the time manager asks for it.
+    static void RefreshTimeTreeState(const TreeArray& roots, int change);
+    static void RefreshTypeTreeState(OpNodeData* node);
+    static IconImage getImageForType(const std::string& extension);
+    static void KXTableViewCellCilck();
+    static void RefreshData();
+
+    // --- Search by name ---
+    // Starts a search on its own thread; false (logged) while one has not been stopped.
+    static bool DoSearchWithString(const std::string& key, const std::string& postKey);
+    static void DoSearchFn(const std::string& postKey);
+    static std::string GetSearchString();
+    static void StopSearch();
+    // The shown files by category while a key is set; nothing without one.
+    static void GetSearchResultToArr(std::vector<IFileNode*>* out);
+    static bool KXGetIsSearching();
+    // True while the search worker has not returned.
+    static bool IsSearchWorkerAlive();
 
     // Waits for every worker and poll thread (at quitting; tests).
     static void JoinWorkers();

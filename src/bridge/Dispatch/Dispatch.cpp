@@ -105,6 +105,10 @@ void KXNotifyUIUpdateData(int force) {
     PostRefresh(force);
 }
 
+void PostRefreshNow(int force) {
+    PostRefresh(force);
+}
+
 void DeliverPendingRefresh() {
     if (g_pendingForced.exchange(false)) KXNotifyUIUpdateData(1);
 }

@@ -45,5 +45,7 @@ void QuerySaveOrRestoreProgress(KXUIOperation& operation);
 void KXNotifyUIUpdateData(int force);
 // A forced refresh asked while the tree was not finished is queued now (the scan's tree is finished).
 void DeliverPendingRefresh();
+// Queues a refresh at once, whatever the period (a rebuild that left new files for the next one).
+void PostRefreshNow(int force);
 // The next unforced refresh posts at once (a new scan, reset trees).
 void ResetRefreshClock();

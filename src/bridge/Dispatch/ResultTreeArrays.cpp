@@ -2,22 +2,17 @@
 
 #include <atomic>
 
-namespace {
+#include "bridge/Controller/KXUIController.h"
 
-class NoArrays : public IResultTreeArrays {
-public:
-    void RebuildForRefresh(int) override {}
-    void Reset() override {}
-};
+namespace {
 
 std::atomic<IResultTreeArrays*> g_arrays{nullptr};
 
 }  // namespace
 
 IResultTreeArrays& ResultTreeArrays() {
-    static NoArrays none;
     IResultTreeArrays* arrays = g_arrays.load(std::memory_order_acquire);
-    return arrays ? *arrays : none;
+    return arrays ? *arrays : KXUIController::Trees();
 }
 
 void SetResultTreeArrays(IResultTreeArrays* arrays) {

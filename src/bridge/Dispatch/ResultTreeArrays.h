@@ -13,7 +13,7 @@ public:
     virtual void Reset() = 0;
 };
 
-// The arrays of this process. Until the result browser sets its own, a refresh rebuilds nothing.
+// The arrays of this process: the controller's (KXUIController::Trees) unless a test sets its own.
 IResultTreeArrays& ResultTreeArrays();
-// Null restores the arrays that rebuild nothing.
+// Null restores the controller's arrays.
 void SetResultTreeArrays(IResultTreeArrays* arrays);

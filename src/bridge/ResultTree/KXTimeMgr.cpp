@@ -40,36 +40,55 @@ IUIController* KXTimeMgr::controller() const {
     return m_controller ? m_controller : GetUIController();
 }
 
-void KXTimeMgr::refreshTimeTree(const OpNodeData::Ptr& root, int keyType) {
+bool KXTimeMgr::refreshTimeTree(const OpNodeData::Ptr& root, int keyType, size_t budget) {
     SimpleLock hold(&g_lockerAddData);
     m_iKeyType = keyType;
     IUIController* scan = controller();
-    if (!scan || !root || (keyType != kCreateKey && keyType != kModifyKey)) return;
-    const IUIController::TimeMap map = keyType == kCreateKey ? scan->GetCreateTimeMap() : scan->GetModifyTimeMap();
-    for (const auto& [year, months] : map) {
+    if (!scan || !root || (keyType != kCreateKey && keyType != kModifyKey)) return false;
+    // Only the entries past the resume indexes are copied: a refresh costs what it places.
+    const ResumeMap& resume = keyType == kCreateKey ? m_createTimeMap : m_modifyTimeMap;
+    const IUIController::TimeMap fresh =
+        keyType == kCreateKey ? scan->GetCreateTimeMapFrom(resume) : scan->GetModifyTimeMapFrom(resume);
+    size_t examined = 0;
+    for (const auto& [year, months] : fresh) {
         for (const auto& [month, list] : months) {
-            for (size_t i = getIndex(year, month, keyType); i < list.size(); ++i) {
-                setIndex(i + 1, year, month, keyType);
+            // Every list here holds something new: what the budget does not reach is left for later.
+            const size_t take = std::min(list.size(), budget - examined);
+            if (take == 0) return true;
+            examined += take;
+            setIndex(getIndex(year, month, keyType) + take, year, month, keyType);
+            for (size_t i = 0; i < take; ++i) {
                 IFileNode* node = list[i];
                 if (!node || node->IsDirectory() || !node->IsNodeShow()) continue;
                 const _FILETIME time = keyType == kCreateKey ? node->GetCreationTime() : node->GetModificationTime();
                 if (time == 0) continue;
-                AddFileNode(node, root);
+                // The scan filed the node under the year and month of this very time, converted as
+                // AddFileNode converts it: the key is its group, without a second local-time conversion.
+                PlaceFile(node, root, keyType, year, month);
             }
+            if (take < list.size()) return true;
         }
     }
+    return false;
 }
 
 void KXTimeMgr::AddFileNode(IFileNode* node, const OpNodeData::Ptr& root) {
+    AddFileNode(node, root, m_iKeyType);
+}
+
+void KXTimeMgr::AddFileNode(IFileNode* node, const OpNodeData::Ptr& root, int keyType) {
     SimpleLock hold(&g_lockerAddData);
-    const int keyType = m_iKeyType;
+    m_iKeyType = keyType;
     IUIController* scan = controller();
     if (!node || !root || !scan || (keyType != kCreateKey && keyType != kModifyKey)) return;
     int year = 0, month = 0;
     scan->GetYearMonthByFileTime(&year, &month,
                                  keyType == kModifyKey ? node->GetModificationTime() : node->GetCreationTime());
-    if (year <= 0 || month <= 0 || month > 12) return;
+    PlaceFile(node, root, keyType, year, month);
+}
 
+void KXTimeMgr::PlaceFile(IFileNode* node, const OpNodeData::Ptr& root, int keyType, int year, int month) {
+    if (year <= 0 || month <= 0 || month > 12) return;
     YearGroups& years = yearGroups(keyType);
     const auto knownYear = years.find(year);
     if (knownYear == years.end()) {
@@ -161,6 +180,15 @@ void KXTimeMgr::clear() {
 
 void KXTimeMgr::setSearch(bool) {
     clear();
+}
+
+void KXTimeMgr::clearKey(int keyType) {
+    SimpleLock hold(&g_lockerAddData);
+    if (keyType != kCreateKey && keyType != kModifyKey) return;
+    yearGroups(keyType).clear();
+    monthGroups(keyType).clear();
+    (keyType == kCreateKey ? m_createTimeMap : m_modifyTimeMap).clear();
+    (keyType == kCreateKey ? m_createTreeNeedRefresh : m_modifyTreeNeedRefresh).store(1);
 }
 
 void KXTimeMgr::KXSetNeedRefreshTree() {

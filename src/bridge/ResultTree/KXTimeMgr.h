@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <ctime>
 #include <map>
 #include <string>
@@ -34,9 +35,13 @@ public:
 
     // Places the files of the key type's time map not examined before under root. Folders, times of
     // 0 and hidden nodes are skipped for good; any key type but 2 and 3 places nothing.
-    void refreshTimeTree(const OpNodeData::Ptr& root, int keyType);
+    // Each file goes to the year and month the map files it under (the same conversion AddFileNode makes).
+    // No more than budget files are looked at; true when some are left for a later call.
+    bool refreshTimeTree(const OpNodeData::Ptr& root, int keyType, size_t budget = SIZE_MAX);
     // Places one file under its year and month (key type of the refresh under way).
     void AddFileNode(IFileNode* node, const OpNodeData::Ptr& root);
+    // The same with the key type given (2 created, 3 modified; any other places nothing).
+    void AddFileNode(IFileNode* node, const OpNodeData::Ptr& root, int keyType);
     OpNodeData::Ptr insertYear(int year, const OpNodeData::Ptr& root);
     OpNodeData::Ptr insertMonth(int month, int year, const OpNodeData::Ptr& yearGroup);
     // Where a new group named name goes among groups: before the first whose name compares greater
@@ -50,6 +55,8 @@ public:
     void clear();
     // As clear (the flag is not kept).
     void setSearch(bool flag);
+    // Forgets the groups and resume indexes of one key type's tree only (that tree is made anew).
+    void clearKey(int keyType);
 
     // The refresh flags, by the view type of the current tab (0 path, 1 type, 2 created, 3 modified).
     void KXSetNeedRefreshTree();
@@ -65,6 +72,9 @@ private:
     using ResumeMap = std::map<std::pair<int, int>, size_t>;
 
     IUIController* controller() const;
+    // Places one file under the groups of year and month (made when missing); the caller holds the
+    // result-tree lock and has set m_iKeyType to keyType.
+    void PlaceFile(IFileNode* node, const OpNodeData::Ptr& root, int keyType, int year, int month);
     YearGroups& yearGroups(int keyType) { return keyType == kModifyKey ? m_modifyYearTimeDic : m_createYearTimeDic; }
     MonthGroups& monthGroups(int keyType) { return keyType == kModifyKey ? m_modifyMonthTimeDic : m_createMonthTimeDic; }
 

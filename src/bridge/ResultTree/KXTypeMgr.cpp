@@ -1,5 +1,7 @@
 #include "bridge/ResultTree/KXTypeMgr.h"
 
+#include <algorithm>
+
 #include "bridge/UIController/IUIController.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/Locks.h"
@@ -73,18 +75,27 @@ std::optional<std::string> KXTypeMgr::categoryOf(const std::string& extension) c
     return found->second;
 }
 
-void KXTypeMgr::refreshTypeTree() {
+bool KXTypeMgr::refreshTypeTree(size_t budget) {
     SimpleLock hold(&g_lockerAddData);
     IUIController* scan = controller();
-    if (!scan) return;
-    const IUIController::TypeMap lists = scan->GetTypeMap();
+    if (!scan) return false;
+    // Only the entries from the resume indexes on are copied: a refresh costs what it places.
+    const IUIController::TypeMap lists = scan->GetTypeMapFrom(m_typeIndexMap);
+    size_t fresh = m_insertFileNodeMap.size();
+    for (const auto& entry : lists) fresh += entry.second.size();
+    // Grown once per refresh, and doubling, rather than rehashed several times on the way.
+    if (fresh > m_insertFileNodeMap.bucket_count() * m_insertFileNodeMap.max_load_factor())
+        m_insertFileNodeMap.reserve(std::max(fresh, 2 * m_insertFileNodeMap.size()));
     const OpNodeData::Ptr& otherRoot = m_rootNode[FILTER_OTHER];
+    size_t examined = 0;
     for (const auto& [bit, list] : lists) {
         size_t& resume = m_typeIndexMap[bit];
+        const size_t first = resume;
         // The resume index stays on the last node examined, so a node reported after it is not missed.
-        for (size_t i = resume; i < list.size(); ++i) {
-            resume = i;
-            IFileNode* node = list[i];
+        for (size_t j = 0; j < list.size(); ++j) {
+            if (examined++ == budget) return true;
+            resume = first + j;
+            IFileNode* node = list[j];
             if (!node || !node->IsNodeShow()) continue;
             if (!m_insertFileNodeMap.insert(node).second) continue;
             const std::string extension = scan->GetNodeExt(node);
@@ -97,6 +108,7 @@ void KXTypeMgr::refreshTypeTree() {
             sub->addChildObject(node);
         }
     }
+    return false;
 }
 
 OpNodeData::Ptr KXTypeMgr::insertSubNodeToTree(const std::string& extension) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -41,8 +42,9 @@ public:
     // A new array of the seven roots in bit order 1, 2, 4, 8, 16, 32, 64.
     std::vector<OpNodeData::Ptr> getRootNode();
     OpNodeData::Ptr rootNode(u32 bit);
-    // Places the files the scan reported since the previous call.
-    void refreshTypeTree();
+    // Places the files the scan reported since the previous call, looking at no more than budget of
+    // them; true when some are left for a later call.
+    bool refreshTypeTree(size_t budget = SIZE_MAX);
     // Makes the node of an extension under the root of its category and registers it.
     OpNodeData::Ptr insertSubNodeToTree(const std::string& extension);
     // Recomputes an extension node or the other-root from its files' engine states.

@@ -99,6 +99,8 @@ public:
     void setNodeState(int state);
     // Sets this node's state field and recomputes the groups above it from their children.
     void setParentNodeState(int state);
+    // Sets this node's state field only (no group above or below changes).
+    void setStateField(int state) { m_state = state; }
     // Pushes a state down: groups take it and hand 0 or 2 on to every child; state 1 never goes down.
     void SetChildrenNodeState(int state);
 

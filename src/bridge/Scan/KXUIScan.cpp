@@ -10,6 +10,8 @@
 #include "bridge/Utilities/KXCPPPublic.h"
 #include "engine/Common/CatchExeception.h"
 #include "engine/Common/IRecoveryFilter.h"
+#include "engine/Common/Locks.h"
+#include "engine/Common/ResultTreeLock.h"
 #include "engine/DataRecovery/IDataRecovery.h"
 #include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/Utility/IFilesystemNode.h"
@@ -358,6 +360,21 @@ KXUIScan::TimeMap KXUIScan::GetAccessTimeMap() {
     return m_accessTimeMap;
 }
 
+KXUIScan::TypeMap KXUIScan::GetTypeMapFrom(const IUIController::TypeResume& from) {
+    Hold hold(Mutex());
+    return IUIController::TypeTails(m_typeMap, from);
+}
+
+KXUIScan::TimeMap KXUIScan::GetCreateTimeMapFrom(const IUIController::TimeResume& from) {
+    Hold hold(Mutex());
+    return IUIController::TimeTails(m_createTimeMap, from);
+}
+
+KXUIScan::TimeMap KXUIScan::GetModifyTimeMapFrom(const IUIController::TimeResume& from) {
+    Hold hold(Mutex());
+    return IUIController::TimeTails(m_modifyTimeMap, from);
+}
+
 std::vector<IFileNode*> KXUIScan::GetTypeNode() {
     Hold hold(Mutex());
     std::vector<IFileNode*> nodes;
@@ -432,6 +449,8 @@ void KXUIScan::UnselectAllNodes() {
 }
 
 void KXUIScan::ReCalTotalSize() {
+    // A search marks nodes shown or hidden under the result-tree lock: read them under it too.
+    SimpleLock trees(&g_lockerAddData);
     u64 total = 0;
     for (const auto& [category, nodes] : GetTypeMap()) {
         for (IFileNode* node : nodes) {

@@ -95,6 +95,10 @@ public:
     TimeMap GetCreateTimeMap();
     TimeMap GetModifyTimeMap();
     TimeMap GetAccessTimeMap();
+    // Only the entries past a reader's indexes (IUIController::GetTypeMapFrom and the like).
+    TypeMap GetTypeMapFrom(const IUIController::TypeResume& from);
+    TimeMap GetCreateTimeMapFrom(const IUIController::TimeResume& from);
+    TimeMap GetModifyTimeMapFrom(const IUIController::TimeResume& from);
     // The files that arrived since the last call.
     std::vector<IFileNode*> GetTypeNode();
     // Partition roots and folders that arrived since the last call.

@@ -5,9 +5,12 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/ResultTree/DiskVolumeNodeData.h"
+#include "bridge/ResultTree/IIconProvider.h"
+#include "bridge/ResultTree/OpNodeData.h"
 #include "engine/Common/SearcherTypes.h"
 
 class IFileNode;
@@ -18,6 +21,14 @@ public:
     using TypeMap = std::map<u32, std::vector<IFileNode*>>;
     // Year -> month (1-12) -> the engine nodes of that month, in the order found.
     using TimeMap = std::map<int, std::map<int, std::vector<IFileNode*>>>;
+    // Where a reader of the maps stands: the index of the first entry of a list it has not read yet
+    // (a list missing from it: 0), by category bit and by (year, month).
+    using TypeResume = std::map<u32, size_t>;
+    using TimeResume = std::map<std::pair<int, int>, size_t>;
+    // The top-level nodes of one result tree, owned by the result window.
+    using TreeArray = std::vector<OpNodeData::Ptr>;
+    // The four arrays by "KXKeyNodePath", "KXKeyNodeType", "KXKeyNodeCreateTime", "KXKeyNodeModifyTime".
+    using TreeArrays = std::map<std::string, TreeArray*>;
 
     virtual ~IUIController() = default;
 
@@ -33,6 +44,14 @@ public:
     virtual TypeMap GetTypeMap() = 0;
     virtual TimeMap GetCreateTimeMap() = 0;
     virtual TimeMap GetModifyTimeMap() = 0;
+    // The same maps holding only each list's entries from the reader's index on (lists with nothing
+    // past it left out), so a reader that keeps up copies only what is new. The defaults cut down
+    // the whole copies; the adapter copies the new entries alone.
+    virtual TypeMap GetTypeMapFrom(const TypeResume& from) { return TypeTails(GetTypeMap(), from); }
+    virtual TimeMap GetCreateTimeMapFrom(const TimeResume& from) { return TimeTails(GetCreateTimeMap(), from); }
+    virtual TimeMap GetModifyTimeMapFrom(const TimeResume& from) { return TimeTails(GetModifyTimeMap(), from); }
+    static TypeMap TypeTails(const TypeMap& map, const TypeResume& from);
+    static TimeMap TimeTails(const TimeMap& map, const TimeResume& from);
     // The text after the last "." of the node's name, lower-cased; empty when the node, its name or
     // a "." is missing.
     virtual std::string GetNodeExt(IFileNode* node) = 0;
@@ -101,6 +120,36 @@ public:
     virtual u64 GetRecoveryFailedFiles() = 0;
     virtual u64 GetRecoverySkippedFiles() = 0;
     virtual u64 GetRecoveryFirstFailure() = 0;
+
+    // --- Result trees (main thread; the arrays change just before "NormalScranValue",
+    // the search key and "DoSearchFinished" reach the window) ---
+    // Hands over the window's four arrays; false for null.
+    virtual bool KXSetTreeNodeData(const TreeArrays* arrays) = 0;
+    // The partition roots (path view) and the current view's tree into array; clear shows and
+    // unticks the roots first.
+    virtual void GetScanTreeNodeData(TreeArray* array, bool clear) = 0;
+    // The files a tree node lists (a folder's shown files, an extension's, a month's).
+    virtual bool GetFileNodeToArray(std::vector<IFileNode*>* out, OpNodeData* node) = 0;
+    virtual size_t GetNodeChildrenCnt(const OpNodeData* node) = 0;
+    // Month states of the date roots from their files' ticks (change 1: only when asked for).
+    virtual void RefreshTimeTreeState(const TreeArray& roots, int change) = 0;
+    // One type node's state, or (null) every node's when the tree asks for it.
+    virtual void RefreshTypeTreeState(OpNodeData* node) = 0;
+    virtual IconImage getImageForType(const std::string& extension) = 0;
+    // A tick in the list: the type and date trees recompute their states when shown next.
+    virtual void KXTableViewCellCilck() = 0;
+    virtual void RefreshData() = 0;
+    virtual void KXCleanState() = 0;
+    virtual bool KXCleanOpNodeSate() = 0;
+
+    // --- Search by name ---
+    // Starts a search for files whose names hold key, posting postKey then "DoSearchFinished";
+    // false while the last search has not been stopped.
+    virtual bool DoSearchWithString(const std::string& key, const std::string& postKey) = 0;
+    virtual std::string GetSearchString() = 0;
+    virtual void StopSearch() = 0;
+    virtual void GetSearchResultToArr(std::vector<IFileNode*>* out) = 0;
+    virtual bool KXGetIsSearching() = 0;
 };
 
 // The controller of this process; null until the application (or a test) sets one. Calls that need

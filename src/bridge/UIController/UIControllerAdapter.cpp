@@ -16,6 +16,15 @@ int UIControllerAdapter::GetScanType() { return KXUIScan::instance().GetScanType
 IUIController::TypeMap UIControllerAdapter::GetTypeMap() { return KXUIScan::instance().GetTypeMap(); }
 IUIController::TimeMap UIControllerAdapter::GetCreateTimeMap() { return KXUIScan::instance().GetCreateTimeMap(); }
 IUIController::TimeMap UIControllerAdapter::GetModifyTimeMap() { return KXUIScan::instance().GetModifyTimeMap(); }
+IUIController::TypeMap UIControllerAdapter::GetTypeMapFrom(const TypeResume& from) {
+    return KXUIScan::instance().GetTypeMapFrom(from);
+}
+IUIController::TimeMap UIControllerAdapter::GetCreateTimeMapFrom(const TimeResume& from) {
+    return KXUIScan::instance().GetCreateTimeMapFrom(from);
+}
+IUIController::TimeMap UIControllerAdapter::GetModifyTimeMapFrom(const TimeResume& from) {
+    return KXUIScan::instance().GetModifyTimeMapFrom(from);
+}
 std::string UIControllerAdapter::GetNodeExt(IFileNode* node) { return KXUIScan::instance().GetNodeExt(node); }
 std::string UIControllerAdapter::GetPathByFileNode(IFileNode* node) { return KXUIPublic::GetPathByFileNode(node); }
 std::string UIControllerAdapter::FormatFileTimeToString(_FILETIME time) {
@@ -73,3 +82,25 @@ u64 UIControllerAdapter::GetRecoveridedFiles() { return C::GetRecoveridedFiles()
 u64 UIControllerAdapter::GetRecoveryFailedFiles() { return C::GetRecoveryFailedFiles(); }
 u64 UIControllerAdapter::GetRecoverySkippedFiles() { return C::GetRecoverySkippedFiles(); }
 u64 UIControllerAdapter::GetRecoveryFirstFailure() { return C::GetRecoveryFirstFailure(); }
+bool UIControllerAdapter::KXSetTreeNodeData(const TreeArrays* arrays) { return C::KXSetTreeNodeData(arrays); }
+void UIControllerAdapter::GetScanTreeNodeData(TreeArray* array, bool clear) { C::GetScanTreeNodeData(array, clear); }
+bool UIControllerAdapter::GetFileNodeToArray(std::vector<IFileNode*>* out, OpNodeData* node) {
+    return C::GetFileNodeToArray(out, node);
+}
+size_t UIControllerAdapter::GetNodeChildrenCnt(const OpNodeData* node) { return C::GetNodeChildrenCnt(node); }
+void UIControllerAdapter::RefreshTimeTreeState(const TreeArray& roots, int change) {
+    C::RefreshTimeTreeState(roots, change);
+}
+void UIControllerAdapter::RefreshTypeTreeState(OpNodeData* node) { C::RefreshTypeTreeState(node); }
+IconImage UIControllerAdapter::getImageForType(const std::string& extension) { return C::getImageForType(extension); }
+void UIControllerAdapter::KXTableViewCellCilck() { C::KXTableViewCellCilck(); }
+void UIControllerAdapter::RefreshData() { C::RefreshData(); }
+void UIControllerAdapter::KXCleanState() { C::KXCleanState(); }
+bool UIControllerAdapter::KXCleanOpNodeSate() { return C::KXCleanOpNodeSate(); }
+bool UIControllerAdapter::DoSearchWithString(const std::string& key, const std::string& postKey) {
+    return C::DoSearchWithString(key, postKey);
+}
+std::string UIControllerAdapter::GetSearchString() { return C::GetSearchString(); }
+void UIControllerAdapter::StopSearch() { C::StopSearch(); }
+void UIControllerAdapter::GetSearchResultToArr(std::vector<IFileNode*>* out) { C::GetSearchResultToArr(out); }
+bool UIControllerAdapter::KXGetIsSearching() { return C::KXGetIsSearching(); }

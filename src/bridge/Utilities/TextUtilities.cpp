@@ -83,6 +83,13 @@ void AppendUtf8(std::string& out, char32_t c) {
 }  // namespace
 
 std::string ToLower(const std::string& text) {
+    // Plain ASCII (most names and every catalogued extension) folds byte by byte.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::string out = text;
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        return out;
+    }
     std::string out;
     out.reserve(text.size());
     for (char32_t c : Decode(text)) AppendUtf8(out, Fold(c));

@@ -13,12 +13,15 @@
 #include <set>
 #include <sstream>
 
+#include "../Trees/TreesTestSupport.h"
 #include "bridge/Controller/KXUIController.h"
 #include "bridge/Device/KXMakeDMG.h"
 #include "bridge/Recovery/KXUIRecovery.h"
 #include "bridge/ResultTree/OpNodeData.h"
+#include "bridge/ResultTree/KXTypeMgr.h"
 #include "bridge/Scan/KXUIScan.h"
 #include "bridge/UIController/UINotifications.h"
+#include "bridge/Utilities/KXCPPPublic.h"
 #include "engine/DataRecovery/DataRecovery.h"
 #include "engine/FATLib/FatTestSupport.h"
 #include "engine/Utility/FileNode.h"
@@ -379,41 +382,220 @@ TEST(EndToEnd, AReadFailingInsideOneFileFailsThatFileOnly) {
     EXPECT_EQ(files.count("Deleted Report.txt"), 0u) << "no partial file";
 }
 
-TEST(EndToEnd, EveryPlantedJpegOfTheCarvingCorpusIsRecoveredByADeepScan) {
+// The carving corpus as a USB disk (padded with zeros: the enumeration lists disks of 8 MiB and
+// more), deep scanned through the controller.
+struct CarvingScan {
+    CarvingScan() {
+        stick.emplace(dir / "kernel", testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path()),
+                      std::nullopt, 8 * 1024 * 1024);
+        window.emplace(FakeWindowSide::Options{.devices = stick->Devices()});
+    }
+    void Scan() {
+        const auto rows = Enumerate(*window);
+        ASSERT_EQ(rows.size(), 1u);
+        window->Controller().initFileType();
+        window->Controller().SetRecoveryType(127);
+        ASSERT_TRUE(window->Controller().DoDeepScanWithData(rows[0].get(), kNormalScanValue));
+        ASSERT_TRUE(window->RunUntilScanEnds());
+    }
+    // Recovers the ticked files and checks that every planted JPEG is among the copies; their number.
+    size_t RecoverAndCheckJpegs() {
+        const fs::path dest = dir / "recovered";
+        EXPECT_EQ(Recover(*window, dest), 0);
+        EXPECT_EQ(window->Last(kDoRecovery).failed, 0u);
+        std::vector<std::string> copies;
+        for (const auto& f : fs::recursive_directory_iterator(dest))
+            if (f.is_regular_file()) copies.push_back(testsupport::ReadFile(f.path()));
+        size_t jpegs = 0;
+        for (const auto& p : testsupport::ReadCarvingManifest(true)) {
+            if (p.type != "JPG") continue;
+            ++jpegs;
+            SCOPED_TRACE(p.name);
+            const bool exact = p.check == "exact";
+            EXPECT_TRUE(std::any_of(copies.begin(), copies.end(), [&](const std::string& c) {
+                if (exact && c.size() != size_t(p.size)) return false;
+                return testsupport::Sha256Hex(exact ? c : c.substr(0, size_t(p.plantedSize))) == p.sha256;
+            }));
+        }
+        EXPECT_GT(jpegs, 0u);
+        return copies.size();
+    }
     TempDir dir;
-    const fs::path image = testsupport::UnpackXz(testsupport::FixturePath("raw/carving.img.xz"), dir.path());
-    // The enumeration lists disks of 8 MiB and more: the corpus is padded with zeros.
-    UsbStick stick(dir / "kernel", image, std::nullopt, 8 * 1024 * 1024);
+    std::optional<UsbStick> stick;
+    std::optional<FakeWindowSide> window;
+};
+
+TEST(EndToEnd, EveryPlantedJpegOfTheCarvingCorpusIsRecoveredByADeepScan) {
+    CarvingScan carving;
+    carving.Scan();
+    EXPECT_TRUE(carving.window->Controller().IsDeepScan());
+    EXPECT_DOUBLE_EQ(carving.window->Last(kNormalScanValue).percent, 100.0);
+    TickAll();
+    carving.RecoverAndCheckJpegs();
+}
+
+// --- The result trees of a real scan, read as the window reads them ---
+
+OpNodeData::Ptr ChildNamedJpg(const OpNodeData& root) {
+    for (const auto& child : root.children())
+        if (const auto* sub = std::get_if<OpNodeData::Ptr>(&child); sub && *sub && (*sub)->name() == "jpg") return *sub;
+    return nullptr;
+}
+
+using trees_test::WindowArrays;
+
+// The files listed by the path tree, as paths below the partition root (Comparable).
+std::set<std::string> PathTreeFiles(WindowArrays& arrays) {
+    SimpleLock hold(&g_lockerAddData);
+    std::multiset<std::string> listed;
+    for (const auto& root : arrays.path) trees_test::ListedFiles(*root, "", listed);
+    std::set<std::string> out;
+    for (const std::string& path : listed) out.insert(fattest::Comparable(path));
+    EXPECT_EQ(out.size(), listed.size()) << "no file listed twice";
+    return out;
+}
+
+// Extension node name -> its files, and the files straight under the other-root ("").
+std::map<std::string, std::multiset<IFileNode*>> ExtensionNodes(WindowArrays& arrays) {
+    SimpleLock hold(&g_lockerAddData);
+    std::map<std::string, std::multiset<IFileNode*>> out;
+    for (const auto& root : arrays.type) {
+        for (const auto& child : root->children()) {
+            if (const auto* sub = std::get_if<OpNodeData::Ptr>(&child))
+                trees_test::HeldFiles(**sub, out[(*sub)->name()]);
+            else
+                out[""].insert(std::get<IFileNode*>(child));
+        }
+    }
+    return out;
+}
+
+TEST(EndToEnd, TheTreesOfAQuickScanHoldTheDeletedFilesUnderTheirPathsAndExtensions) {
+    TempDir dir;
+    UsbStick stick = FatStick(dir / "kernel", fattest::Image("mbr-fat16"));
     FakeWindowSide window({.devices = stick.Devices()});
+    WindowArrays arrays;
     const auto rows = Enumerate(window);
     ASSERT_EQ(rows.size(), 1u);
-    window.Controller().initFileType();
-    window.Controller().SetRecoveryType(127);
-    ASSERT_TRUE(window.Controller().DoDeepScanWithData(rows[0].get(), kNormalScanValue));
-    ASSERT_TRUE(window.RunUntilScanEnds());
-    EXPECT_TRUE(window.Controller().IsDeepScan());
-    EXPECT_DOUBLE_EQ(window.Last(kNormalScanValue).percent, 100.0);
+    QuickScan(window, rows[0]->children()->front().get());
 
-    TickAll();
-    const fs::path dest = dir / "recovered";
-    ASSERT_EQ(Recover(window, dest), 0);
-    EXPECT_EQ(window.Last(kDoRecovery).failed, 0u);
-    std::vector<std::string> copies;
-    for (const auto& f : fs::recursive_directory_iterator(dest))
-        if (f.is_regular_file()) copies.push_back(testsupport::ReadFile(f.path()));
-    size_t jpegs = 0;
-    for (const auto& p : testsupport::ReadCarvingManifest(true)) {
-        if (p.type != "JPG") continue;
-        ++jpegs;
-        SCOPED_TRACE(p.name);
-        const bool exact = p.check == "exact";
-        const bool recovered = std::any_of(copies.begin(), copies.end(), [&](const std::string& c) {
-            if (exact && c.size() != size_t(p.size)) return false;
-            return testsupport::Sha256Hex(exact ? c : c.substr(0, size_t(p.plantedSize))) == p.sha256;
-        });
-        EXPECT_TRUE(recovered);
+    std::set<std::string> deleted;
+    for (const auto& e : fattest::FlsListing("mbr-fat16"))
+        if (e.deleted && !e.directory) deleted.insert(fattest::Comparable(e.path));
+    ASSERT_FALSE(deleted.empty());
+    const std::set<std::string> listed = PathTreeFiles(arrays);
+    EXPECT_EQ(listed, deleted);
+
+    // Each extension node holds exactly the found files of its extension.
+    std::map<std::string, std::multiset<IFileNode*>> expected;
+    for (IFileNode* node : FoundFiles()) {
+        const std::string ext = KXCPPPublic::instance().GetNodeExt(node);
+        expected[KXTypeMgr::share().categoryOf(ext) ? ext : ""].insert(node);
     }
-    ASSERT_GT(jpegs, 0u);
+    auto nodes = ExtensionNodes(arrays);
+    for (auto it = nodes.begin(); it != nodes.end();) it = it->second.empty() ? nodes.erase(it) : std::next(it);
+    EXPECT_EQ(nodes, expected);
+    EXPECT_TRUE(nodes.count("jpg") && nodes.count("txt"));
+
+    // A search for part of a long name: exactly the files whose names hold it, in all four trees.
+    std::set<std::string> matching;
+    for (const std::string& path : deleted) {
+        std::string name = path.substr(path.rfind('/') + 1);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        if (name.find("one") != std::string::npos) matching.insert(path);
+    }
+    ASSERT_EQ(matching.size(), 2u);
+    IUIController& ui = window.Controller();
+    const auto search = [&](const std::string& key) {
+        const size_t before = window.Count(ui_notification::kDoSearchFinished);
+        ASSERT_TRUE(ui.DoSearchWithString(key, ui_notification::kDoSearchValue));
+        ASSERT_TRUE(window.RunUntil([&] { return window.Count(ui_notification::kDoSearchFinished) > before; }));
+        ui.StopSearch();
+    };
+    const auto names = [](const std::multiset<IFileNode*>& files) {
+        std::set<std::string> out;
+        for (IFileNode* f : files) out.insert(fattest::Comparable(FoundPath(f)));
+        return out;
+    };
+    search("ONE");
+    EXPECT_EQ(PathTreeFiles(arrays), matching);
+    EXPECT_EQ(names(trees_test::HeldFiles(arrays.type)), matching);
+    EXPECT_EQ(names(trees_test::HeldFiles(arrays.created)), matching);
+    EXPECT_EQ(names(trees_test::HeldFiles(arrays.modified)), matching);
+    search("");
+    EXPECT_EQ(PathTreeFiles(arrays), deleted);
+    EXPECT_EQ(names(trees_test::HeldFiles(arrays.type)), deleted);
+    EXPECT_EQ(names(trees_test::HeldFiles(arrays.created)), deleted);
+    EXPECT_EQ(names(trees_test::HeldFiles(arrays.modified)), deleted);
+}
+
+TEST(EndToEnd, TheJpgNodeOfADeepScanOfTheCarvingCorpusHoldsEveryPlantedJpeg) {
+    CarvingScan carving;
+    WindowArrays arrays;
+    carving.Scan();
+    // Tick the "jpg" node alone and recover: every planted JPEG comes out of it.
+    OpNodeData::Ptr jpg;
+    {
+        SimpleLock hold(&g_lockerAddData);
+        for (const auto& root : arrays.type)
+            if (auto sub = ChildNamedJpg(*root)) jpg = sub;
+    }
+    ASSERT_NE(jpg, nullptr);
+    jpg->setNodeState(CHECKED_ALL);
+    EXPECT_EQ(carving.RecoverAndCheckJpegs(), jpg->children().size());
+}
+
+// Date tree -> "YYYY/MM" -> the files of that month group.
+std::map<std::string, std::set<std::string>> MonthGroups(const trees_test::TreeArray& roots) {
+    SimpleLock hold(&g_lockerAddData);
+    std::map<std::string, std::set<std::string>> out;
+    for (const auto& root : roots)
+        for (const auto& y : root->children())
+            for (const auto& m : std::get<OpNodeData::Ptr>(y)->children()) {
+                const auto& month = std::get<OpNodeData::Ptr>(m);
+                auto& files = out[std::get<OpNodeData::Ptr>(y)->name() + "/" + month->name()];
+                for (const auto& f : month->children())
+                    files.insert(fattest::Comparable(FoundPath(std::get<IFileNode*>(f))));
+            }
+    return out;
+}
+
+TEST(EndToEnd, TheDateTreesOfAQuickScanGroupTheDeletedFilesByTheirMonthsAsFlsReadsThem) {
+    TempDir dir;
+    UsbStick stick(dir / "kernel", fattest::Image("fat16-dates"), UsbStick::Partition{.start = 2048, .sectors = 20480});
+    FakeWindowSide window({.devices = stick.Devices()});
+    WindowArrays arrays;
+    const auto rows = Enumerate(window);
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_NE(rows[0]->children(), nullptr);
+    QuickScan(window, rows[0]->children()->front().get());
+
+    // fls -r -p -l: modification time in the third column, creation time in the sixth.
+    std::map<std::string, std::set<std::string>> modified, created;
+    std::set<int> years, months;
+    std::istringstream in(testsupport::ReadFile(testsupport::FixturePath("fat/fat16-dates.fls-l.txt")));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+        if (f.size() < 8 || f[0].rfind("r/r * ", 0) != 0) continue;
+        const std::string path = fattest::Comparable(f[1]);
+        modified[f[2].substr(0, 4) + "/" + f[2].substr(5, 2)].insert(path);
+        created[f[5].substr(0, 4) + "/" + f[5].substr(5, 2)].insert(path);
+        years.insert(std::stoi(f[2].substr(0, 4)));
+        months.insert(std::stoi(f[2].substr(5, 2)));
+    }
+    EXPECT_EQ(years.size(), 16u) << "2009-2024";
+    EXPECT_EQ(months.size(), 12u);
+    EXPECT_EQ(MonthGroups(arrays.modified), modified);
+    EXPECT_EQ(MonthGroups(arrays.created), created);
+    // Years in order, each month group in order below its year.
+    SimpleLock hold(&g_lockerAddData);
+    std::vector<std::string> order;
+    for (const auto& y : arrays.modified.front()->children()) order.push_back(std::get<OpNodeData::Ptr>(y)->name());
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    EXPECT_EQ(order.front(), "2009");
 }
 
 // Ticks every found file, recovers them into dest and expects each exactly sized JPEG of the carving
