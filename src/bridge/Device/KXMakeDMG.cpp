@@ -140,7 +140,7 @@ int KXMakeDMG::KXOpenDevice(const std::string& devicePath) {
         return edi_code::kNoRecord;
     }
     const size_t bytes = size_t(sectorSize * kChunkSectors);
-    std::unique_ptr<u8[]> buffer(new (std::nothrow) u8[bytes]);
+    std::shared_ptr<u8[]> buffer(new (std::nothrow) u8[bytes]);
     if (!buffer) {
         ::close(fd);
         return edi_code::kNoBuffer;
@@ -276,7 +276,14 @@ void KXMakeDMG::Job(int fd, int makeRaw, std::string imagePath) {
                 code = edi_code::kRead;
                 break;
             }
+            // Read straight into the buffer (no copy through the shared one); a read that timed out
+            // keeps the buffer, and the copy fails below.
+            kxread::DirectTarget direct(m_buffer, m_bufferBytes);
             got = KXReadAsyncData(m_buffer.get(), m_device, i64(sector * sectorSize), want, &given);
+            if (direct.Abandoned()) {
+                got = 0;
+                m_buffer.reset();
+            }
             if (got == want && given == want) code = WriteAll(fd, m_buffer.get(), size_t(want), at);
         }
         if (got != want || given != want) {

@@ -86,7 +86,7 @@ private:
     mutable std::mutex m_mutex;
     CEDIDeviceInfoStruct m_info{};
     int m_device = -1;
-    std::unique_ptr<u8[]> m_buffer;
+    std::shared_ptr<u8[]> m_buffer;  // shared with a read that timed out
     size_t m_bufferBytes = 0;
     std::atomic<int> m_state{0};
     std::atomic<bool> m_busy{false};

@@ -478,7 +478,9 @@ TEST_F(HfsDeepScan, LostVolumeIsFoundFromItsJournalInfoBlock) {
         const int status =
             Run("--deep --partitions - --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text);
         ASSERT_NE(text.find("copied "), std::string::npos) << testsupport::ReadFile(dir / "err.txt");
-        if (!c.staleCopy) EXPECT_EQ(status, 0);
+        if (!c.staleCopy) {
+            EXPECT_EQ(status, 0);
+        }
         const Output out = Parse(text);
         std::set<std::string> hardLinks, remembered;
         if (c.staleCopy) {
