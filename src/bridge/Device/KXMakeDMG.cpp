@@ -191,14 +191,19 @@ int KXMakeDMG::WriteAll(int fd, const void* data, size_t length, off_t offset) {
     return 0;
 }
 
-int KXMakeDMG::KXWriteDMgHEader2(int fd) {
-    if (fd < 0) return edi_code::kBadArgument;
-    CEDIDeviceInfoStruct info = Info();
+std::vector<u8> KXMakeDMG::HeaderBytes() const {
+    const CEDIDeviceInfoStruct info = Info();
     std::vector<u8> header(std::max<u64>(info.dataOffset, kEdiHeaderSize + kEdiInfoBlockSize), 0);
     std::memcpy(header.data(), kEdiMagic, sizeof kEdiMagic);
     const u32 blockSize = kEdiInfoBlockSize;  // little-endian host
     std::memcpy(header.data() + 4, &blockSize, 4);
     std::memcpy(header.data() + kEdiHeaderSize, &info, sizeof info);
+    return header;
+}
+
+int KXMakeDMG::KXWriteDMgHEader2(int fd) {
+    if (fd < 0) return edi_code::kBadArgument;
+    const std::vector<u8> header = HeaderBytes();
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
     if (at < 0) return edi_code::kWrite;
     if (WriteAll(fd, header.data(), header.size(), at) != 0) return edi_code::kWrite;
@@ -207,12 +212,7 @@ int KXMakeDMG::KXWriteDMgHEader2(int fd) {
 
 int KXMakeDMG::KXWriteDMGHeader(FILE* stream) {
     if (!stream) return edi_code::kBadArgument;
-    CEDIDeviceInfoStruct info = Info();
-    std::vector<u8> header(std::max<u64>(info.dataOffset, kEdiHeaderSize + kEdiInfoBlockSize), 0);
-    std::memcpy(header.data(), kEdiMagic, sizeof kEdiMagic);
-    const u32 blockSize = kEdiInfoBlockSize;
-    std::memcpy(header.data() + 4, &blockSize, 4);
-    std::memcpy(header.data() + kEdiHeaderSize, &info, sizeof info);
+    const std::vector<u8> header = HeaderBytes();
     return std::fwrite(header.data(), 1, header.size(), stream) == header.size() ? 0 : edi_code::kWrite;
 }
 

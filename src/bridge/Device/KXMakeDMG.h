@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/Common/Types.h"
 #include "engine/DeviceRecords/ImageInfoStructs.h"
@@ -80,6 +81,8 @@ public:
     CEDIDeviceInfoStruct Info() const;
 
 private:
+    // The preamble, the information block and the zero fill up to the data offset.
+    std::vector<u8> HeaderBytes() const;
     void Job(int fd, int makeRaw, std::string imagePath);
     int WriteAll(int fd, const void* data, size_t length, off_t offset);
 
