@@ -25,6 +25,8 @@ using namespace hfsplus;
 namespace {
 
 constexpr size_t kSlice = 512;
+// A catalog key's largest length: parent ID, name length and 255 UTF-16 units.
+constexpr u16 kCatalogMaxKeyLength = u16(catkey::kMinKeyLength + 2 * catkey::kMaxNameUnits);
 
 bool AllZero(const u8* bytes, size_t length) {
     return std::all_of(bytes, bytes + length, [](u8 b) { return b == 0; });
@@ -52,13 +54,46 @@ bool ReadCatalogRecord(CHFSPlusBTNode& node, u16 index, BTKey& key, HFSPlusCatal
 }
 
 // A window of the search's device at a candidate's start, in the device's own sector size (the
-// device under the read-ahead cache carries no disk record to take it from).
+// device under the read-ahead cache carries no disk record to take it from). A volume whose header
+// is lost reads the copy met elsewhere in its place.
 class CCandidateWindow : public CPartitionVirtualVolumeDevice {
 public:
     CCandidateWindow(IStorageDevice* parent, i64 start, i64 count) : CPartitionVirtualVolumeDevice(parent, start, count) {
         if (parent && parent->GetSectorSize()) m_sectorSize = parent->GetSectorSize();
     }
+    // Whether the window holds a valid volume header in its own place.
+    bool HasOwnHeader() {
+        std::vector<u8> bytes(std::max<size_t>(m_sectorSize, kSlice), 0);
+        const i64 sector = i64(kVolumeHeaderOffset / m_sectorSize);
+        if (m_sectorSize < kSlice || !CPartitionVirtualVolumeDevice::ReadSector(bytes.data(), sector, 1)) return false;
+        return CHFSPlusVolume::IsValidVolumeHeader(bytes.data() + kVolumeHeaderOffset % m_sectorSize, u16(kSlice));
+    }
+    void SetHeaderCopy(const std::vector<u8>& bytes) { m_header = bytes; }
+    int ReadSector(void* buffer, i64 firstSector, i64 sectorCount) override {
+        const int done = CPartitionVirtualVolumeDevice::ReadSector(buffer, firstSector, sectorCount);
+        if (!done || m_header.size() != kSlice || m_sectorSize < kSlice || firstSector < 0) return done;
+        const u64 from = u64(firstSector) * m_sectorSize;
+        const u64 to = from + u64(sectorCount) * m_sectorSize;
+        if (from <= kVolumeHeaderOffset && kVolumeHeaderOffset + kSlice <= to)
+            std::memcpy(static_cast<u8*>(buffer) + (kVolumeHeaderOffset - from), m_header.data(), kSlice);
+        return done;
+    }
+
+private:
+    std::vector<u8> m_header;
 };
+
+// Whether a sector counted from a volume's start lies in one of the fork's own extents.
+bool InsideFork(const HFSPlusForkData& fork, u32 blockSize, u32 sectorSize, i64 sector) {
+    for (const HFSPlusExtentDescriptor& e : fork.extents) {
+        if (e.blockCount == 0) continue;
+        const i64 first = BlocksToSectors(e.startBlock, blockSize, sectorSize);
+        const i64 end = BlocksToSectors(e.startBlock, blockSize, sectorSize) +
+                        BlocksToSectors(e.blockCount, blockSize, sectorSize);
+        if (sector >= first && sector < end) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -258,6 +293,7 @@ int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
     }
     if (!anySignature) return 0;
     std::unique_ptr<HFSPlusVolumeHeader> found;
+    const u8* foundBytes = nullptr;
     int headers = 0;
     bool lookedAtAll = true;
     for (size_t at = 0; at + kSlice <= m_sectorSize; at += kSlice) {
@@ -273,14 +309,15 @@ int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
         std::printf("Find VolumeHeader SectorNumber[%llx],VolumeID[%llx]\n", static_cast<unsigned long long>(sector),
                     static_cast<unsigned long long>(header->VolumeIdentifier()));
         found = std::move(header);
+        foundBytes = slice;
     }
     if (headers == 0) return 0;
-    if (lookedAtAll && headers == 1) RegisterHeader(std::move(found), sector);
+    if (lookedAtAll && headers == 1) RegisterHeader(std::move(found), sector, foundBytes);
     return 1;
 }
 
 void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<HFSPlusVolumeHeader> header,
-                                                                i64 sector) {
+                                                                i64 sector, const u8* bytes) {
     if (m_candidates.empty()) {
         std::printf("Error:%d\n", 1);
         return;
@@ -300,6 +337,7 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
     if (!target->header) {
         target->header = std::move(header);
         target->headerSector = sector;
+        target->headerBytes.assign(bytes, bytes + kSlice);
         return;
     }
     bool duplicate = false;
@@ -313,6 +351,7 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
         if (CompleteSearchPatition* added = AddCandidate(start, sectors)) {
             added->header = std::move(header);
             added->headerSector = sector;
+            added->headerBytes.assign(bytes, bytes + kSlice);
         }
         return;
     }
@@ -401,6 +440,16 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u
         std::printf("Error:%d\n", 4);
         return;
     }
+    if (node.GetKind() == node::kKindHeader) {
+        // Remembered: a catalog's header node can place a volume whose header was met elsewhere.
+        BTHeaderRec tree;
+        const auto record = node.GetRecord(0);
+        if (!record || !DecodeHeaderRec(*record, tree)) return;
+        if (m_treeHeaders.size() >= kMaxTreeHeaders)
+            m_treeHeaders.erase(m_treeHeaders.begin(), m_treeHeaders.begin() + kMaxTreeHeaders / 2);
+        m_treeHeaders.push_back({sector, tree.nodeSize, tree.totalNodes, tree.maxKeyLength});
+        return;
+    }
     if (!node.IsLeaf() || node.TestNodeBelongToFile() != kCatalogFileID) return;
     for (u16 i = 0; i < node.GetRecordCount(); ++i) {
         BTKey key;
@@ -460,7 +509,7 @@ CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::OwnerOf(cons
         if (end < sector) continue;
         if (candidate.volume) return &candidate;
         if (candidate.partitionDevice) continue;
-        if (OpenCandidate(candidate, i)) return &candidate;
+        if (OpenCandidate(candidate, i, sector)) return &candidate;
     }
     return nullptr;
 }
@@ -479,16 +528,38 @@ i64 CHFSPlusCompleteFileSystemSearchController::JournalStart(const CompleteSearc
     return start;
 }
 
+i64 CHFSPlusCompleteFileSystemSearchController::CatalogHeaderFor(const CompleteSearchPatition& candidate,
+                                                                 i64 leafSector) const {
+    const HFSPlusVolumeHeader* header = candidate.header.get();
+    if (!header || header->blockSize % m_sectorSize != 0) return -1;
+    const HFSPlusForkData& fork = header->catalogFile;
+    const i64 first = BlocksToSectors(fork.extents[0].startBlock, header->blockSize, m_sectorSize);
+    for (auto it = m_treeHeaders.rbegin(); it != m_treeHeaders.rend(); ++it) {
+        if (it->sector > leafSector || it->sector < first || it->maxKeyLength != kCatalogMaxKeyLength ||
+            u64(it->nodeSize) * it->totalNodes != fork.logicalSize)
+            continue;
+        if (InsideFork(fork, header->blockSize, m_sectorSize, leafSector - (it->sector - first))) return it->sector;
+    }
+    return -1;
+}
+
 i64 CHFSPlusCompleteFileSystemSearchController::PlacedStart(const CompleteSearchPatition& candidate) const {
     const i64 journal = JournalStart(candidate);
     if (journal >= 0) return journal;
+    if (candidate.catalogSector >= 0 && candidate.header)
+        return candidate.catalogSector -
+               BlocksToSectors(candidate.header->catalogFile.extents[0].startBlock, candidate.header->blockSize,
+                               m_sectorSize);
     return candidate.headerSector >= HeaderOffset() ? candidate.headerSector - HeaderOffset() : -1;
 }
 
-bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPatition& candidate, size_t index) {
+bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPatition& candidate, size_t index,
+                                                               i64 leafSector) {
     // Where the volume lies: the journal info block met so far says it best; without one, the header
-    // met (a candidate given another volume's header, such as the first one, which spans the device);
-    // else the candidate's own start.
+    // node of the catalog the leaf lies in (a header copy met elsewhere, as a journal keeps one, is
+    // not at its volume's start); else the header met (a candidate given another volume's header,
+    // such as the first one, which spans the device); else the candidate's own start.
+    if (JournalStart(candidate) < 0) candidate.catalogSector = CatalogHeaderFor(candidate, leafSector);
     i64 start = candidate.startSector;
     i64 count = candidate.sectorCount;
     const i64 found = PlacedStart(candidate);
@@ -497,16 +568,19 @@ bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPat
         count = std::min(VolumeSectors(*candidate.header, m_sectorSize), m_totalSectors - start);
     }
     const bool atOwnStart = candidate.headerSector - start == HeaderOffset();
-    if (index == 0 && start == 0) {
+    if (index == 0 && start == 0 && atOwnStart) {
         // A volume at the start of the device reads through the search's own device.
         candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(m_device, false));
         if (!candidate.volume) return false;
         if (atOwnStart) SearchVolumeWhole(candidate, 0, 0, true);
         return true;
     }
-    if (start < 1 || count < 2) return false;
-    candidate.partitionDevice.reset(new (std::nothrow) CCandidateWindow(m_device, start, count));
-    if (!candidate.partitionDevice) return false;
+    if (start < (index == 0 ? 0 : 1) || count < 2) return false;
+    auto* window = new (std::nothrow) CCandidateWindow(m_device, start, count);
+    candidate.partitionDevice.reset(window);
+    if (!window) return false;
+    // A lost header: the volume reads the copy met elsewhere.
+    if (!atOwnStart && !window->HasOwnHeader()) window->SetHeaderCopy(candidate.headerBytes);
     candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(candidate.partitionDevice.get(), false));
     if (!candidate.volume) return false;
     if (index != 0 && result::IsFailure(candidate.volume->GetStatus())) {
