@@ -25,8 +25,12 @@ using namespace hfsplus;
 namespace {
 
 constexpr size_t kSlice = 512;
-// A catalog key's largest length: parent ID, name length and 255 UTF-16 units.
+// A catalog key's largest length: parent ID, name length and 255 UTF-16 units; an attributes key's:
+// its fixed fields and 127 UTF-16 units.
 constexpr u16 kCatalogMaxKeyLength = u16(catkey::kMinKeyLength + 2 * catkey::kMaxNameUnits);
+constexpr u16 kAttributesMaxKeyLength = u16(attrkey::kName - 2 + 2 * 127);
+// The block size a rebuilt header takes when its structures' places allow it (formatters' default).
+constexpr u32 kDefaultBlockSize = 4096;
 
 bool AllZero(const u8* bytes, size_t length) {
     return std::all_of(bytes, bytes + length, [](u8 b) { return b == 0; });
@@ -203,6 +207,8 @@ CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::AddCandidate
 int CHFSPlusCompleteFileSystemSearchController::PreparetoSearch() {
     m_candidates.clear();
     m_volumeRecords.clear();
+    m_treeHeaders.clear();
+    m_unownedLeaves.clear();
     m_status = 0;
     if (!m_device) {
         m_status = HFSPLUS_FAIL(kKindNotReady);
@@ -434,7 +440,8 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
     return 0;
 }
 
-void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize) {
+void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize,
+                                                             CompleteSearchPatition* given) {
     CHFSPlusBTNode node(bytes, nodeSize, false);
     if (!node.IsValid()) {
         std::printf("Error:%d\n", 4);
@@ -447,17 +454,26 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u
         if (!record || !DecodeHeaderRec(*record, tree)) return;
         if (m_treeHeaders.size() >= kMaxTreeHeaders)
             m_treeHeaders.erase(m_treeHeaders.begin(), m_treeHeaders.begin() + kMaxTreeHeaders / 2);
-        m_treeHeaders.push_back({sector, tree.nodeSize, tree.totalNodes, tree.maxKeyLength});
+        m_treeHeaders.push_back({sector, tree.nodeSize, tree.totalNodes, tree.maxKeyLength, tree.keyCompareType});
         return;
     }
     if (!node.IsLeaf() || node.TestNodeBelongToFile() != kCatalogFileID) return;
+    bool remembered = false;
     for (u16 i = 0; i < node.GetRecordCount(); ++i) {
         BTKey key;
         HFSPlusCatalogRecord record;
         if (!ReadCatalogRecord(node, i, key, record)) continue;
         if (record.recordType == catrec::kFolderThread || record.recordType == catrec::kFileThread) continue;
-        CompleteSearchPatition* owner = OwnerOf(record, sector);
-        if (!owner) continue;
+        CompleteSearchPatition* owner = given;
+        if (owner && !owner->volume) {
+            if (owner->partitionDevice || !OpenCandidate(*owner, owner->partitionIndex, sector)) return;
+        }
+        if (!owner) owner = OwnerOf(record, sector);
+        if (!owner) {
+            if (!remembered && m_unownedLeaves.size() < kMaxUnownedLeaves) m_unownedLeaves.push_back({sector, nodeSize});
+            remembered = true;
+            continue;
+        }
         auto* found = new (std::nothrow)
             CHFSPlusFileNode(owner->volume.get(), sector, u16(owner->partitionIndex), &key, &record);
         if (!found) continue;
@@ -580,7 +596,7 @@ bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPat
     candidate.partitionDevice.reset(window);
     if (!window) return false;
     // A lost header: the volume reads the copy met elsewhere.
-    if (!atOwnStart && !window->HasOwnHeader()) window->SetHeaderCopy(candidate.headerBytes);
+    if (!window->HasOwnHeader()) window->SetHeaderCopy(candidate.headerBytes);
     candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(candidate.partitionDevice.get(), false));
     if (!candidate.volume) return false;
     if (index != 0 && result::IsFailure(candidate.volume->GetStatus())) {
@@ -613,8 +629,118 @@ void CHFSPlusCompleteFileSystemSearchController::SearchVolumeWhole(CompleteSearc
     candidate.folderCount += header.folderCount;
 }
 
+const CHFSPlusCompleteFileSystemSearchController::TreeHeader*
+CHFSPlusCompleteFileSystemSearchController::TreeHeaderIn(u16 maxKeyLength, i64 from, i64 to, i64 skipFrom,
+                                                         i64 skipTo) const {
+    for (const TreeHeader& tree : m_treeHeaders) {
+        if (tree.maxKeyLength != maxKeyLength || tree.sector < from || tree.sector >= to) continue;
+        // The journal keeps copies of header nodes: only the tree's own counts.
+        if (tree.sector >= skipFrom && tree.sector < skipTo) continue;
+        if (tree.nodeSize != 0 && tree.totalNodes != 0) return &tree;
+    }
+    return nullptr;
+}
+
+bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearchPatition& holder) {
+    const JournalInfoBlock& info = *holder.journalInfo;
+    const JournalHeader& journal = *holder.journalHeader;
+    // The journal header is the one the block describes, and lies where its offset counts from a start.
+    if (!(info.flags & jib::kJournalInFS) || journal.size != info.size || info.offset % m_sectorSize != 0 ||
+        info.offset / m_sectorSize > u64(holder.journalHeaderSector))
+        return false;
+    const i64 start = holder.journalHeaderSector - i64(info.offset / m_sectorSize);
+    if (start >= holder.journalInfoSector) return false;
+    // A volume with a header placed there is not lost. It ends where the next placed volume starts.
+    i64 end = m_totalSectors;
+    for (const auto& other : m_candidates) {
+        const i64 placed = other->header ? PlacedStart(*other) : -1;
+        if (placed == start) return false;
+        if (placed > start) end = std::min(end, placed);
+    }
+    const i64 journalEnd = holder.journalHeaderSector + i64(std::min<u64>(info.size / m_sectorSize, u64(m_totalSectors)));
+    const TreeHeader* extents =
+        TreeHeaderIn(extkey::kKeyLengthValue, start, end, holder.journalHeaderSector, journalEnd);
+    const TreeHeader* catalog = TreeHeaderIn(kCatalogMaxKeyLength, start, end, holder.journalHeaderSector, journalEnd);
+    const TreeHeader* attributes =
+        TreeHeaderIn(kAttributesMaxKeyLength, start, end, holder.journalHeaderSector, journalEnd);
+    if (!extents || !catalog) return false;
+    // The largest block size up to the default at which every structure starts on a block.
+    u32 blockSize = kDefaultBlockSize;
+    const auto aligned = [&](i64 sector) { return (u64(sector - start) * m_sectorSize) % blockSize == 0; };
+    while (blockSize > m_sectorSize && blockSize > 512 &&
+           !(aligned(holder.journalInfoSector) && aligned(extents->sector) && aligned(catalog->sector) &&
+             (!attributes || aligned(attributes->sector))))
+        blockSize /= 2;
+    if (blockSize < m_sectorSize || !aligned(holder.journalInfoSector) || !aligned(extents->sector) ||
+        !aligned(catalog->sector) || (attributes && !aligned(attributes->sector)))
+        return false;
+    const auto block = [&](i64 sector) { return u32(std::min<u64>(u64(sector - start) * m_sectorSize / blockSize, UINT32_MAX)); };
+    const u32 totalBlocks = block(end);
+
+    // The header such a volume had, as far as these structures tell: every catalog ID and date taken.
+    std::vector<u8> bytes(kSlice, 0);
+    ByteWriter out(bytes.data(), bytes.size());
+    out.Be16(vh::kSignature, catalog->keyCompareType == header::kBinaryCompare ? kSignatureHFSX : kSignatureHFSPlus);
+    out.Be16(vh::kVersion, 4);
+    out.Be32(vh::kAttributes, kVolumeJournaledBit | kVolumeCatalogIdsReusedBit);
+    out.Be32(vh::kJournalInfoBlock, block(holder.journalInfoSector));
+    out.Be32(vh::kModifyDate, UINT32_MAX);
+    out.Be32(vh::kBlockSize, blockSize);
+    out.Be32(vh::kTotalBlocks, totalBlocks);
+    out.Be32(vh::kNextCatalogID, UINT32_MAX);
+    const auto putFork = [&](size_t at, const TreeHeader* tree) {
+        if (!tree) return;
+        const u64 bytesOfTree = u64(tree->nodeSize) * tree->totalNodes;
+        const u32 blocks = u32(std::min<u64>((bytesOfTree + blockSize - 1) / blockSize, UINT32_MAX));
+        out.Be64(at + fork::kLogicalSize, u64(blocks) * blockSize);
+        out.Be32(at + fork::kTotalBlocks, blocks);
+        out.Be32(at + fork::kExtents + extent::kStartBlock, block(tree->sector));
+        out.Be32(at + fork::kExtents + extent::kBlockCount, blocks);
+    };
+    putFork(vh::kExtentsFile, extents);
+    putFork(vh::kCatalogFile, catalog);
+    putFork(vh::kAttributesFile, attributes);
+    if (!CHFSPlusVolume::IsValidVolumeHeader(bytes.data(), u16(kSlice))) return false;
+    auto header = std::make_unique<HFSPlusVolumeHeader>();
+    if (!DecodeVolumeHeader(ByteReader(bytes.data(), bytes.size()), *header)) return false;
+
+    CompleteSearchPatition* volume = AddCandidate(start, end - start);
+    if (!volume) return false;
+    std::printf("Rebuild VolumeHeader StartSector[%llx],BlockSize[%u]\n", static_cast<unsigned long long>(start),
+                blockSize);
+    volume->header = std::move(header);
+    volume->headerSector = start + HeaderOffset();
+    volume->headerBytes = std::move(bytes);
+    volume->journalInfo = std::move(holder.journalInfo);
+    volume->journalInfoSector = holder.journalInfoSector;
+    volume->journalHeader = std::move(holder.journalHeader);
+    volume->journalHeaderSector = holder.journalHeaderSector;
+    holder.journalInfoSector = -1;
+    holder.journalHeaderSector = -1;
+    // The leaves met in it that had no owner then.
+    for (const Leaf& leaf : m_unownedLeaves) {
+        if (leaf.sector < start || leaf.sector >= end) continue;
+        const i64 sectors = std::max<i64>(leaf.nodeSize / m_sectorSize, 1);
+        if (const u8* node = View(leaf.sector, sectors); node && CHFSPlusBTNode::IsValidNode(node, leaf.nodeSize))
+            AnalyseNode(leaf.sector, node, leaf.nodeSize, volume);
+    }
+    return true;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::RecoverHeaderlessVolumes() {
+    const size_t known = m_candidates.size();
+    for (size_t i = 0; i < known; ++i) {
+        CompleteSearchPatition& holder = *m_candidates[i];
+        // A journal info block that places no header it holds: another volume's, perhaps a lost one.
+        if (!holder.journalInfo || !holder.journalHeader || (holder.header && JournalStart(holder) >= 0)) continue;
+        RecoverHeaderless(holder);
+    }
+    m_unownedLeaves.clear();
+}
+
 int CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
     if (!build) return 1;
+    RecoverHeaderlessVolumes();
     if (m_builder) m_builder->FlashBuild(SEARCHER_HFSPLUS);
     for (auto& candidate : m_candidates) {
         if (candidate->fileCount == 0) continue;
