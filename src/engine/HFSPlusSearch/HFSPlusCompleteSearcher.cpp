@@ -688,35 +688,43 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
     out.Be32(vh::kBlockSize, blockSize);
     out.Be32(vh::kTotalBlocks, totalBlocks);
     out.Be32(vh::kNextCatalogID, UINT32_MAX);
+    // Each tree in one extent from its header node, inside the volume.
     const auto putFork = [&](size_t at, const TreeHeader* tree) {
-        if (!tree) return;
-        const u64 bytesOfTree = u64(tree->nodeSize) * tree->totalNodes;
-        const u32 blocks = u32(std::min<u64>((bytesOfTree + blockSize - 1) / blockSize, UINT32_MAX));
-        out.Be64(at + fork::kLogicalSize, u64(blocks) * blockSize);
-        out.Be32(at + fork::kTotalBlocks, blocks);
+        if (!tree) return true;
+        const u64 blocks = (u64(tree->nodeSize) * tree->totalNodes + blockSize - 1) / blockSize;
+        if (blocks > totalBlocks - block(tree->sector)) return false;
+        out.Be64(at + fork::kLogicalSize, blocks * blockSize);
+        out.Be32(at + fork::kTotalBlocks, u32(blocks));
         out.Be32(at + fork::kExtents + extent::kStartBlock, block(tree->sector));
-        out.Be32(at + fork::kExtents + extent::kBlockCount, blocks);
+        out.Be32(at + fork::kExtents + extent::kBlockCount, u32(blocks));
+        return true;
     };
-    putFork(vh::kExtentsFile, extents);
-    putFork(vh::kCatalogFile, catalog);
-    putFork(vh::kAttributesFile, attributes);
-    if (!CHFSPlusVolume::IsValidVolumeHeader(bytes.data(), u16(kSlice))) return false;
+    if (!putFork(vh::kExtentsFile, extents) || !putFork(vh::kCatalogFile, catalog) ||
+        !putFork(vh::kAttributesFile, attributes) || !CHFSPlusVolume::IsValidVolumeHeader(bytes.data(), u16(kSlice)))
+        return false;
     auto header = std::make_unique<HFSPlusVolumeHeader>();
     if (!DecodeVolumeHeader(ByteReader(bytes.data(), bytes.size()), *header)) return false;
 
-    CompleteSearchPatition* volume = AddCandidate(start, end - start);
+    // A candidate that holds nothing else becomes the volume; else the volume is a candidate of its own.
+    const bool bare = !holder.header && holder.fileCount == 0 && holder.folderCount == 0 && !holder.partitionDevice &&
+                      !holder.volume;
+    CompleteSearchPatition* volume = bare ? &holder : AddCandidate(start, end - start);
     if (!volume) return false;
     std::printf("Rebuild VolumeHeader StartSector[%llx],BlockSize[%u]\n", static_cast<unsigned long long>(start),
                 blockSize);
+    volume->startSector = start;
+    volume->sectorCount = end - start;
     volume->header = std::move(header);
     volume->headerSector = start + HeaderOffset();
     volume->headerBytes = std::move(bytes);
-    volume->journalInfo = std::move(holder.journalInfo);
-    volume->journalInfoSector = holder.journalInfoSector;
-    volume->journalHeader = std::move(holder.journalHeader);
-    volume->journalHeaderSector = holder.journalHeaderSector;
-    holder.journalInfoSector = -1;
-    holder.journalHeaderSector = -1;
+    if (!bare) {
+        volume->journalInfo = std::move(holder.journalInfo);
+        volume->journalInfoSector = holder.journalInfoSector;
+        volume->journalHeader = std::move(holder.journalHeader);
+        volume->journalHeaderSector = holder.journalHeaderSector;
+        holder.journalInfoSector = -1;
+        holder.journalHeaderSector = -1;
+    }
     // The leaves met in it that had no owner then.
     for (const Leaf& leaf : m_unownedLeaves) {
         if (leaf.sector < start || leaf.sector >= end) continue;
