@@ -725,12 +725,16 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
         holder.journalInfoSector = -1;
         holder.journalHeaderSector = -1;
     }
-    // The leaves met in it that had no owner then.
+    // The leaves met in it that had no owner then, read again (copied: the volume reads while they are
+    // analysed).
+    std::vector<u8> node;
     for (const Leaf& leaf : m_unownedLeaves) {
         if (leaf.sector < start || leaf.sector >= end) continue;
         const i64 sectors = std::max<i64>(leaf.nodeSize / m_sectorSize, 1);
-        if (const u8* node = View(leaf.sector, sectors); node && CHFSPlusBTNode::IsValidNode(node, leaf.nodeSize))
-            AnalyseNode(leaf.sector, node, leaf.nodeSize, volume);
+        const u8* bytes = View(leaf.sector, sectors);
+        if (!bytes || !CHFSPlusBTNode::IsValidNode(bytes, leaf.nodeSize)) continue;
+        node.assign(bytes, bytes + leaf.nodeSize);
+        AnalyseNode(leaf.sector, node.data(), leaf.nodeSize, volume);
     }
     return true;
 }
