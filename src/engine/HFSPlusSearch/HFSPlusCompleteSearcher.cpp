@@ -458,6 +458,11 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u
         return;
     }
     if (!node.IsLeaf() || node.TestNodeBelongToFile() != kCatalogFileID) return;
+    // Only a candidate with a header owns records: before any header is met the leaf is only remembered.
+    if (!given && std::none_of(m_candidates.begin(), m_candidates.end(), [](const auto& c) { return bool(c->header); })) {
+        if (m_unownedLeaves.size() < kMaxUnownedLeaves) m_unownedLeaves.push_back({sector, nodeSize});
+        return;
+    }
     bool remembered = false;
     for (u16 i = 0; i < node.GetRecordCount(); ++i) {
         BTKey key;
