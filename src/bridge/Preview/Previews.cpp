@@ -122,14 +122,14 @@ IconImage RawPictureImage(IFileNode* node) {
     return IsUsableImage(image) ? image : nullptr;
 }
 
-// The bytes of a regular file below limit, read without following a link at its name; nothing when
-// it cannot be read whole.
-std::optional<std::vector<char>> ReadLiveFile(const std::string& path, i64 limit) {
+// The bytes of a regular file of the given size below limit, read without following a link at its
+// name; nothing when it cannot be read whole or its size is another (not the file that was found).
+std::optional<std::vector<char>> ReadLiveFile(const std::string& path, i64 size, i64 limit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     std::optional<std::vector<char>> bytes;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size < limit) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size == size && st.st_size < limit) {
         std::vector<char> data;
         try {
             data.resize(size_t(st.st_size));
@@ -219,9 +219,6 @@ std::optional<i64> MovieCopyLimit(const std::string& dotExtension, i64 size) {
 
 std::optional<std::string> LiveFilePath(IFileNode* node) {
     if (!node || node->IsDeleted()) return std::nullopt;
-    IRecoveryController* controller = KXUIScan::instance().GetRecoveryController();
-    // Only a quick scan lists the files of the volume as it is mounted.
-    if (!controller || controller->thisType() != RECOVERY_CONTROLLER_DELETED) return std::nullopt;
     const u32 type = KXCPPPublic::instance().GetNodeSearcheType(node);
     if (type == SEARCHER_RAW || type == SEARCHER_RAW_TAG || type == SEARCHER_NONE) return std::nullopt;
 
@@ -281,8 +278,9 @@ IconImage GetPictureThumb(IFileNode* node) {
     IImageDecoder* decoder = GetImageDecoder();
     if (!decoder) return IconForNode(node);
     if (const std::optional<std::string> live = LiveFilePath(node)) {
-        // A live file that cannot be read (moved, changed since the scan) is read through the engine.
-        if (std::optional<std::vector<char>> bytes = ReadLiveFile(*live, kPictureThumbLimit)) {
+        // A live file that cannot be read, or whose size is not the found one (moved, changed since the
+        // scan, another volume of the same name), is read through the engine.
+        if (std::optional<std::vector<char>> bytes = ReadLiveFile(*live, node->GetFileSize(), kPictureThumbLimit)) {
             IconImage image = decoder->DecodeBytes(bytes->data(), bytes->size());
             return IsUsableImage(image) ? image : IconForNode(node);
         }

@@ -39,9 +39,9 @@ RecoveryObject NewRecoveryObject(IFileNode* node);
 // dot) is not ".mov", ".m4v", ".mp4" or ".avi".
 std::optional<i64> MovieCopyLimit(const std::string& dotExtension, i64 size);
 // Where a file that still exists on its volume can be read: the volume's mount point (from the
-// kernel's mount table) followed by the node's folder and file names. Nothing for a deleted node,
-// a node of a deep scan, a volume that is not mounted, or a name that could leave the mount point
-// ("", ".", ".." or one holding "/").
+// kernel's mount table) followed by the node's folder and file names. Nothing for a deleted node, a
+// raw or tagged find, a volume that is not mounted (or not told apart by its name on a scanned disk),
+// or a name that could leave the mount point ("", ".", ".." or one holding "/").
 std::optional<std::string> LiveFilePath(IFileNode* node);
 
 }  // namespace preview
@@ -52,8 +52,9 @@ IconImage GetRawPicThumb(IFileNode* node);
 // A movie: its first 2 MiB (an AVI up to 50 MiB whole) copied for the decoder; its icon otherwise.
 // One movie at a time.
 IconImage GetVideoThumb(IFileNode* node);
-// A picture from its live file when it still exists on a mounted volume, else read through the
-// engine (below 200 MiB) into memory of its own; its icon when that gives no usable image.
+// A picture from its live file when it still exists on a mounted volume with the found size, else
+// read through the engine (below 200 MiB) into memory of its own; its icon when that gives no usable
+// image.
 IconImage GetPictureThumb(IFileNode* node);
 // The thumbnail of a found file by its category and extension (see KXUIController).
 IconImage PreviewImageOfNode(IFileNode* node);

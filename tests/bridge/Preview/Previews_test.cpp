@@ -259,7 +259,7 @@ TEST_F(PreviewTest, LiveFilesAreReadFromTheirMountPoint) {
     TempDir mount;
     fake.AddMount(major(kVolumeNumber), minor(kVolumeNumber), mount.str());
     fs::create_directories(mount / "DCIM");
-    testsupport::WriteFile(mount / "DCIM/live.jpg", Picture(1000, 500));
+    testsupport::WriteFile(mount / "DCIM/live.jpg", Picture(1000, 500, 5000));
     ledger.contents["live.jpg"] = Picture(20, 20);
     ledger.contents["gone.jpg"] = Picture(30, 30);
     Scan({{"DCIM/live.jpg", 5000, kJuly2019, kJuly2019, 0}, {"DCIM/gone.jpg", 5000, kJuly2019, kJuly2019, kFakeDeleted}},
@@ -282,8 +282,12 @@ TEST_F(PreviewTest, LiveFilesAreReadFromTheirMountPoint) {
         live->SetFileName(name);
         EXPECT_EQ(preview::LiveFilePath(live), std::nullopt) << name;
     }
-    // A file moved away since the scan is read through the device.
+    // A file changed or moved away since the scan is read through the device.
     live->SetFileName("live.jpg");
+    testsupport::WriteFile(mount / "DCIM/live.jpg", Picture(1000, 500, 4999));
+    ledger.Reset();
+    EXPECT_EQ(GetPictureThumb(live)->Width(), 20);
+    EXPECT_EQ(ledger.setRecoverNode.load(), 1);
     fs::remove(mount / "DCIM/live.jpg");
     ledger.Reset();
     image = GetPictureThumb(live);
