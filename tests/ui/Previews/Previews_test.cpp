@@ -79,6 +79,16 @@ QImage Reference(const std::string& bytes) {
     return reader.read();
 }
 
+// The bytes this process has asked read() and pread() for so far.
+u64 BytesReadSoFar() {
+    std::istringstream in(testsupport::ReadFile("/proc/self/io"));
+    std::string key;
+    u64 value = 0;
+    while (in >> key >> value)
+        if (key == "rchar:") return value;
+    return 0;
+}
+
 bool Near(QColor a, QColor b) {
     return std::abs(a.red() - b.red()) < 48 && std::abs(a.green() - b.green()) < 48 && std::abs(a.blue() - b.blue()) < 48;
 }
@@ -186,9 +196,15 @@ TEST_F(PreviewFixture, LiveFilesOfADeepScan) {
     for (const auto& [name, node] : files) names += name + " ";
     ASSERT_TRUE(files.count("CHART.PNG")) << names;
     ExpectPicture(files.at("CHART.PNG"), "CHART.PNG");
-    // The camera picture: its EXIF thumbnail (160 x 107) stands in for the 3000 x 2000 picture.
+    // The camera picture: its EXIF thumbnail (160 x 107), found in the file's first 64 KiB, stands in for
+    // the 3000 x 2000 picture.
     ASSERT_TRUE(files.count("IMG_0001.JPG"));
+    const u64 before = BytesReadSoFar();
     const QImage camera = kit::ImageDecoder::ImageOf(KXUIController::GetNSImageByFildNode(files.at("IMG_0001.JPG")));
+    const u64 read = BytesReadSoFar() - before;
+    // ReadSmallJPG's 64 KiB window of the 2.5 MiB file, and little else (the proc file, a FAT sector).
+    EXPECT_GE(read, 65536u);
+    EXPECT_LT(read, 2 * 65536u);
     EXPECT_EQ(camera.size(), QSize(160, 107));
     for (const auto& [name, icon] : std::vector<std::pair<std::string, std::string>>{
              {"EMPTY.JPG", "type:jpg"}, {"LAYERS.PSD", "type:psd"}, {"IMG_0003.CR2", "type:cr2"},
