@@ -206,6 +206,15 @@ TEST_F(PreviewFixture, LiveFilesOfADeepScan) {
     EXPECT_GE(read, 65536u);
     EXPECT_LT(read, 2 * 65536u);
     EXPECT_EQ(camera.size(), QSize(160, 107));
+    // A reduced copy of the picture: its colours are the picture's at the same places.
+    const std::string cameraBytes = FoundBytes(files.at("IMG_0001.JPG"));
+    EXPECT_TRUE(IcatSums().count(testsupport::Sha256Hex(cameraBytes)));
+    const QImage whole = Reference(cameraBytes);
+    ASSERT_FALSE(whole.isNull());
+    for (auto [fx, fy] : {std::pair{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}) {
+        const QColor got = camera.pixelColor(int(fx * camera.width()), int(fy * camera.height()));
+        EXPECT_TRUE(Near(got, whole.pixelColor(int(fx * whole.width()), int(fy * whole.height())))) << fx << "," << fy;
+    }
     for (const auto& [name, icon] : std::vector<std::pair<std::string, std::string>>{
              {"EMPTY.JPG", "type:jpg"}, {"LAYERS.PSD", "type:psd"}, {"IMG_0003.CR2", "type:cr2"},
              {"CLIP.MP4", "type:mp4"}, {"NOTES.TXT", "type:txt"}}) {
