@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +25,7 @@
 #include "bridge/Controller/KXUIController.h"
 #include "bridge/Device/KXUIDeviceData.h"
 #include "bridge/Preview/IImageDecoder.h"
+#include "bridge/Preview/Previews.h"
 #include "bridge/Scan/KXUIScan.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/Utility/IFileNode.h"
@@ -46,20 +46,13 @@ std::string Quoted(const fs::path& path) {
     return "'" + path.string() + "'";
 }
 
-bool IsJpegName(const char* name) {
-    const char* dot = name ? std::strrchr(name, '.') : nullptr;
-    if (!dot) return false;
-    std::string extension(dot + 1);
-    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return extension == "jpg" || extension == "jpeg";
-}
-
 // The deleted JPEGs the scan found.
 std::vector<IFileNode*> DeletedJpegs() {
     std::vector<IFileNode*> nodes;
     for (const auto& [category, list] : KXUIScan::instance().GetTypeMap())
         for (IFileNode* node : list)
-            if (node->IsDeleted() && node->GetFileSize() > 0 && IsJpegName(node->GetFileName())) nodes.push_back(node);
+            if (node->IsDeleted() && node->GetFileSize() > 0 && preview::NodeExtension(node).value_or("") == "jpg")
+                nodes.push_back(node);
     std::sort(nodes.begin(), nodes.end());
     nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
     return nodes;
