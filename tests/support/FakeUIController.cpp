@@ -206,6 +206,11 @@ bool FakeUIController::RefreshDeviceInfo() {
     return true;
 }
 
+bool FakeUIController::USBNotifier_init(brelvox::foundation::IDescriptorWatcher&) {
+    m_calls.Add("ui:USBNotifier_init");
+    return true;
+}
+
 bool FakeUIController::KXOpenEdiFile(const std::string& path) {
     m_calls.Add("ui:KXOpenEdiFile(" + path + ")");
     return true;

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/UIController/UIControllerAdapter.h"
 #include "bridge/UIController/UINotifications.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/FakeBlockEventSource.h"
@@ -190,6 +191,16 @@ TEST(USBNotifier, TheProcessNotifierReadsShowExistingAndStopsCleanly) {
     }
     defaults.Remove(brelvox::foundation::defaults_key::kShowExisting);
     USBNotifier_dealloc();  // twice is harmless
+}
+
+TEST(USBNotifier, TheAdapterStartsTheKernelMonitorOnTheGivenWatcher) {
+    PolledDescriptorWatcher watcher;
+    UIControllerAdapter adapter;
+    ASSERT_TRUE(adapter.USBNotifier_init(watcher));
+    EXPECT_EQ(watcher.WatchCount(), 1u);
+    watcher.Pump();  // events of other programs' devices may wait: they are read without blocking
+    USBNotifier_dealloc();
+    EXPECT_EQ(watcher.WatchCount(), 0u);
 }
 
 }  // namespace
