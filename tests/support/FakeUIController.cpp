@@ -211,6 +211,8 @@ bool FakeUIController::USBNotifier_init(brelvox::foundation::IDescriptorWatcher&
     return true;
 }
 
+void FakeUIController::USBNotifier_dealloc() { m_calls.Add("ui:USBNotifier_dealloc"); }
+
 bool FakeUIController::KXOpenEdiFile(const std::string& path) {
     m_calls.Add("ui:KXOpenEdiFile(" + path + ")");
     return true;

@@ -99,6 +99,7 @@ public:
     void GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) override;
     bool RefreshDeviceInfo() override;
     bool USBNotifier_init(brelvox::foundation::IDescriptorWatcher& watcher) override;
+    void USBNotifier_dealloc() override;
     bool KXOpenEdiFile(const std::string& path) override;
     bool KXOpenDmgFile(const std::string& path) override;
     void initFileType() override;

@@ -109,25 +109,11 @@ std::vector<DiskDictionary> CVolumeMgr::enumDiskVolumesInfo() {
     for (uint32_t d = 0; d < count; ++d) {
         const PropertyList entry(plist_copy(plist_array_get_item(all->Node(), d)));
         const std::string identifier = entry.GetString("DeviceIdentifier").value_or("");
-        std::string show;
-        if (withList) {
-            bool listed = false;
-            for (const LocalDiskEntry& local : m_localDisk) {
-                if (local.DiskPath == identifier) {
-                    listed = true;
-                    show = local.DiskShow;
-                    break;
-                }
-            }
-            if (!listed) continue;
-        }
-        const auto info = KXGetDiskInfo(identifier.c_str());
-        if (!info) continue;
-        if (!withList && LeftOutDisk(*info, false)) continue;
-        DiskDictionary disk;
-        disk.DiskName = info->GetString("MediaName").value_or("");
-        disk.DiskPath = identifier;
-        disk.DiskShow = show.empty() ? "YES" : show;
+        const LocalDiskEntry* listed = Listed(identifier);
+        if (withList && !listed) continue;
+        auto taken = TakeDisk(identifier, listed ? listed->DiskShow : "", withList, false);
+        if (!taken) continue;
+        DiskDictionary& disk = *taken;
         const auto partitions = entry.GetValue("Partitions");
         const uint32_t parts =
             partitions && plist_get_node_type(partitions->Node()) == PLIST_ARRAY ? plist_array_get_size(partitions->Node()) : 0;
@@ -142,6 +128,24 @@ std::vector<DiskDictionary> CVolumeMgr::enumDiskVolumesInfo() {
     return result;
 }
 
+const LocalDiskEntry* CVolumeMgr::Listed(const std::string& identifier) const {
+    for (const LocalDiskEntry& local : m_localDisk) {
+        if (local.DiskPath == identifier) return &local;
+    }
+    return nullptr;
+}
+
+std::optional<DiskDictionary> CVolumeMgr::TakeDisk(const std::string& identifier, const std::string& show,
+                                                   bool withList, bool keepFireWire) const {
+    const auto info = KXGetDiskInfo(identifier.c_str());
+    if (!info || (!withList && LeftOutDisk(*info, keepFireWire))) return std::nullopt;
+    DiskDictionary disk;
+    disk.DiskName = info->GetString("MediaName").value_or("");
+    disk.DiskPath = identifier;
+    disk.DiskShow = show.empty() ? "YES" : show;
+    return disk;
+}
+
 std::vector<DiskDictionary> CVolumeMgr::enumDiskVolumesInfo1006() {
     std::vector<DiskDictionary> result;
     const bool withList = !m_localDisk.empty();
@@ -151,20 +155,11 @@ std::vector<DiskDictionary> CVolumeMgr::enumDiskVolumesInfo1006() {
     bFindOSDisk = false;
     bFirstOSVolume = true;
     for (const std::string& identifier : whole) {
-        if (withList) {
-            bool shown = false;
-            for (const LocalDiskEntry& local : m_localDisk) {
-                if (local.DiskPath == identifier) shown = local.DiskShow == "YES";
-            }
-            if (!shown) continue;
-        }
-        const auto info = KXGetDiskInfo(identifier.c_str());
-        if (!info) continue;
-        if (!withList && LeftOutDisk(*info, true)) continue;
-        DiskDictionary disk;
-        disk.DiskName = info->GetString("MediaName").value_or("");
-        disk.DiskPath = identifier;
-        disk.DiskShow = "YES";
+        const LocalDiskEntry* listed = Listed(identifier);
+        if (withList && (!listed || listed->DiskShow != "YES")) continue;
+        auto taken = TakeDisk(identifier, "YES", withList, true);
+        if (!taken) continue;
+        DiskDictionary& disk = *taken;
         int index = 0;
         for (const std::string& name : all) {
             if (name == identifier || name.rfind(identifier, 0) != 0) continue;

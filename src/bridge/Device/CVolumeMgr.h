@@ -60,6 +60,11 @@ public:
 private:
     std::optional<VolumeDictionary> VolumeOf(const std::string& partitionName, int index);
     bool LeftOutDisk(const brelvox::foundation::PropertyList& info, bool keepFireWire) const;
+    // The list entry of a disk, or null.
+    const LocalDiskEntry* Listed(const std::string& identifier) const;
+    // A disk's entry without volumes; nothing when it has no information or, without a list, is left out.
+    std::optional<DiskDictionary> TakeDisk(const std::string& identifier, const std::string& show, bool withList,
+                                           bool keepFireWire) const;
 
     brelvox::disks::KernelDisks m_disks;
     std::vector<LocalDiskEntry> m_localDisk;

@@ -80,6 +80,8 @@ public:
     // "RefreshAttachDevice" and "RefreshDetachDevice" (UINotifications.h); false when no device events can
     // be watched.
     virtual bool USBNotifier_init(brelvox::foundation::IDescriptorWatcher& watcher) = 0;
+    // Stops the media notifier (its watch ends before the monitor closes); safe when it never started.
+    virtual void USBNotifier_dealloc() = 0;
     // Adds a disk image to the device list: the product's own EDI format, or an Apple or flat raw image
     // (false when it cannot be read right).
     virtual bool KXOpenEdiFile(const std::string& path) = 0;

@@ -45,6 +45,7 @@ bool UIControllerAdapter::RefreshDeviceInfo() { return C::RefreshDeviceInfo(); }
 bool UIControllerAdapter::USBNotifier_init(brelvox::foundation::IDescriptorWatcher& watcher) {
     return ::USBNotifier_init(watcher);
 }
+void UIControllerAdapter::USBNotifier_dealloc() { ::USBNotifier_dealloc(); }
 bool UIControllerAdapter::KXOpenEdiFile(const std::string& path) { return C::KXOpenEdiFile(path); }
 bool UIControllerAdapter::KXOpenDmgFile(const std::string& path) { return C::KXOpenDmgFile(path); }
 void UIControllerAdapter::initFileType() { C::initFileType(); }

@@ -1,6 +1,11 @@
 #include "bridge/Device/USBNotifier.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include <string>
 #include <thread>
@@ -10,6 +15,8 @@
 #include "bridge/UIController/UINotifications.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/FakeBlockEventSource.h"
+#include "support/LoopDevice.h"
+#include "support/TempDir.h"
 
 using brelvox::disks::BlockUevent;
 using brelvox::foundation::NotificationCenter;
@@ -193,13 +200,72 @@ TEST(USBNotifier, TheProcessNotifierReadsShowExistingAndStopsCleanly) {
     USBNotifier_dealloc();  // twice is harmless
 }
 
+// Pumps until a post satisfies done or the limit passes; answers whether one did.
+template <typename Done>
+bool PumpUntil(PolledDescriptorWatcher& watcher, const Recorder& recorder, Done done, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (std::any_of(recorder.posts.begin(), recorder.posts.end(), done)) return true;
+        watcher.Pump(std::chrono::milliseconds(100));
+    }
+    return std::any_of(recorder.posts.begin(), recorder.posts.end(), done);
+}
+
+TEST(USBNotifier, ALoopDeviceAttachedAndDetachedIsPostedOnceEach) {
+    if (geteuid() != 0) GTEST_SKIP() << "loop devices need root";
+    testsupport::TempDir dir;
+    const auto image = dir / "card.img";
+    std::ofstream(image).close();
+    std::filesystem::resize_file(image, 8 * kMiB);
+
+    std::string error;
+    auto source = brelvox::disks::CreateUdevBlockEventSource(error);
+    ASSERT_TRUE(source) << error;
+    PolledDescriptorWatcher watcher;
+    NotificationCenter centre;
+    Recorder recorder(centre);
+    USBNotifier notifier(*source, watcher, centre, false);
+    ASSERT_TRUE(notifier.Register());
+
+    auto loop = std::make_unique<testsupport::LoopDevice>(image, 512, true);  // losetup -f --show
+    if (loop->empty()) GTEST_SKIP() << "no loop device could be made";
+    const std::string device = loop->Device();
+    // Other programs' devices may come and go meanwhile: only this device's records count.
+    const std::string record = device + " " + std::to_string(8 * kMiB) + " disk";
+    auto arrived = [&](const std::string& post) {
+        const bool last = post.size() >= record.size() &&
+                          post.compare(post.size() - record.size(), record.size(), record) == 0;
+        return post.rfind("attach", 0) == 0 && (last || post.find(" " + record + ",") != std::string::npos);
+    };
+    auto mentions = [&](const std::string& post) {
+        return post.find(device + " ") != std::string::npos || post.find(device + ",") != std::string::npos;
+    };
+    if (!PumpUntil(watcher, recorder, arrived, std::chrono::seconds(5))) {
+        GTEST_SKIP() << "no block-device event arrived within 5 s: the kernel sends none here";
+    }
+
+    loop.reset();  // losetup -d
+    const std::string detach = "DevicePath=" + device;
+    auto left = [&](const std::string& post) {
+        return post.rfind("detach", 0) == 0 && post.size() >= detach.size() &&
+               post.compare(post.size() - detach.size(), detach.size(), detach) == 0;
+    };
+    ASSERT_TRUE(PumpUntil(watcher, recorder, left, std::chrono::seconds(5))) << "the detach of " << device;
+    EXPECT_EQ(std::count_if(recorder.posts.begin(), recorder.posts.end(), arrived), 1);
+    EXPECT_EQ(std::count_if(recorder.posts.begin(), recorder.posts.end(),
+                            [&](const std::string& post) { return post.rfind("attach", 0) == 0 && mentions(post); }),
+              1)
+        << "the device arrived once, with one record";
+    EXPECT_EQ(std::count_if(recorder.posts.begin(), recorder.posts.end(), left), 1);
+}
+
 TEST(USBNotifier, TheAdapterStartsTheKernelMonitorOnTheGivenWatcher) {
     PolledDescriptorWatcher watcher;
     UIControllerAdapter adapter;
     ASSERT_TRUE(adapter.USBNotifier_init(watcher));
     EXPECT_EQ(watcher.WatchCount(), 1u);
     watcher.Pump();  // events of other programs' devices may wait: they are read without blocking
-    USBNotifier_dealloc();
+    adapter.USBNotifier_dealloc();
     EXPECT_EQ(watcher.WatchCount(), 0u);
 }
 
