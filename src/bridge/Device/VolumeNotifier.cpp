@@ -28,8 +28,9 @@ std::optional<std::string> CopyIconDataForPath(const std::string& path) {
 }
 
 VolumeInfo::VolumeInfo(const std::string& path) : m_path(path) {
-    const std::filesystem::path p(path);
-    m_name = p.filename().empty() ? (p.has_parent_path() ? p.parent_path().filename().string() : "") : p.filename().string();
+    // The last component, a trailing "/" ignored; the root keeps its path as its name.
+    const std::filesystem::path normal = std::filesystem::path(path + "/").lexically_normal();
+    m_name = normal.parent_path().filename().string();
     if (m_name.empty()) m_name = path;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <string>
 #include <thread>
@@ -259,14 +260,22 @@ TEST(USBNotifier, ALoopDeviceAttachedAndDetachedIsPostedOnceEach) {
     EXPECT_EQ(std::count_if(recorder.posts.begin(), recorder.posts.end(), left), 1);
 }
 
+size_t OpenDescriptors() {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                             std::filesystem::directory_iterator()));
+}
+
 TEST(USBNotifier, TheAdapterStartsTheKernelMonitorOnTheGivenWatcher) {
     PolledDescriptorWatcher watcher;
     UIControllerAdapter adapter;
+    const size_t before = OpenDescriptors();
     ASSERT_TRUE(adapter.USBNotifier_init(watcher));
+    EXPECT_GT(OpenDescriptors(), before);
     EXPECT_EQ(watcher.WatchCount(), 1u);
     watcher.Pump();  // events of other programs' devices may wait: they are read without blocking
     adapter.USBNotifier_dealloc();
     EXPECT_EQ(watcher.WatchCount(), 0u);
+    EXPECT_EQ(OpenDescriptors(), before) << "the monitor's descriptor is closed";
 }
 
 }  // namespace

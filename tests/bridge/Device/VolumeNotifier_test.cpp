@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -144,10 +146,17 @@ TEST(VolumeNotifier, InitWatchesTheMountTableAndDeallocLeavesNoWatch) {
     EXPECT_EQ(watcher.WatchCount(), 0u);
     VolumeNotifier_dealloc();  // a second call is harmless
 
-    // Without a source the process's own mount table is watched.
+    // Without a source the process's own mount table is watched; its descriptors close at the end.
+    auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = openDescriptors();
     ASSERT_TRUE(VolumeNotifier_init(watcher, nullptr, &centre));
+    EXPECT_EQ(openDescriptors(), before + 2) << "the mount table and its epoll instance";
     EXPECT_EQ(watcher.WatchCount(), 1u);
     EXPECT_EQ(watcher.Pump(), 0u);
     VolumeNotifier_dealloc();
     EXPECT_EQ(watcher.WatchCount(), 0u);
+    EXPECT_EQ(openDescriptors(), before);
 }
