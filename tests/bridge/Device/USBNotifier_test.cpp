@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
 #include <string>
 #include <thread>
 #include <vector>
