@@ -46,15 +46,26 @@ namespace {
 
 constexpr std::size_t kMaxCommandBytes = 2047;
 
-// The folder of command outputs: made once per process, readable by its owner only.
+// The folder of command outputs: made once per process, readable by its owner only, and removed with
+// what it holds when the process ends (the path lives on the heap so that it outlives static objects).
+const std::string* g_privateFolder = nullptr;
+
+void RemovePrivateFolder() {
+    std::error_code ignored;
+    if (g_privateFolder) std::filesystem::remove_all(*g_privateFolder, ignored);
+}
+
 std::optional<std::string> PrivateFolder() {
-    static std::optional<std::string> folder = []() -> std::optional<std::string> {
+    static const bool made = [] {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/brelvox-commands-XXXXXX";
-        if (!mkdtemp(pattern.data())) return std::nullopt;
-        return pattern;
+        if (!mkdtemp(pattern.data())) return false;
+        g_privateFolder = new std::string(pattern);
+        std::atexit(RemovePrivateFolder);
+        return true;
     }();
-    return folder;
+    if (!made) return std::nullopt;
+    return *g_privateFolder;
 }
 
 std::optional<std::string> RunToPrivateFile(const char* command, const char* stem, std::string& previous) {
