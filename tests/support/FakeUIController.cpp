@@ -206,6 +206,13 @@ bool FakeUIController::RefreshDeviceInfo() {
     return true;
 }
 
+bool FakeUIController::USBNotifier_init(brelvox::foundation::IDescriptorWatcher&) {
+    m_calls.Add("ui:USBNotifier_init");
+    return true;
+}
+
+void FakeUIController::USBNotifier_dealloc() { m_calls.Add("ui:USBNotifier_dealloc"); }
+
 bool FakeUIController::KXOpenEdiFile(const std::string& path) {
     m_calls.Add("ui:KXOpenEdiFile(" + path + ")");
     return true;

@@ -13,6 +13,7 @@
 #include "bridge/ResultTree/IIconProvider.h"
 #include "bridge/ResultTree/OpNodeData.h"
 #include "engine/Common/SearcherTypes.h"
+#include "platform/foundation/DescriptorWatcher.h"
 
 class IFileNode;
 
@@ -76,6 +77,12 @@ public:
     virtual void GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) = 0;
     // Stops a scan and enumerates the devices again; false when the scan did not stop in time.
     virtual bool RefreshDeviceInfo() = 0;
+    // Starts the media notifier on the main loop (watcher): arrivals and removals of disks are posted as
+    // "RefreshAttachDevice" and "RefreshDetachDevice" (UINotifications.h); false when no device events can
+    // be watched.
+    virtual bool USBNotifier_init(brelvox::foundation::IDescriptorWatcher& watcher) = 0;
+    // Stops the media notifier (its watch ends before the monitor closes); safe when it never started.
+    virtual void USBNotifier_dealloc() = 0;
     // Adds a disk image to the device list: the product's own EDI format, or an Apple or flat raw image
     // (false when it cannot be read right).
     virtual bool KXOpenEdiFile(const std::string& path) = 0;

@@ -1,6 +1,7 @@
 #include "bridge/UIController/UIControllerAdapter.h"
 
 #include "bridge/Controller/KXUIController.h"
+#include "bridge/Device/USBNotifier.h"
 #include "bridge/Scan/KXUIScan.h"
 #include "bridge/Utilities/KXCPPPublic.h"
 #include "bridge/Utilities/KXUIPublic.h"
@@ -41,6 +42,10 @@ u32 UIControllerAdapter::StringToFilterType(const char* text) {
 void UIControllerAdapter::NotifiyDeviceInfoAfterInit(const std::string& key) { C::NotifiyDeviceInfoAfterInit(key); }
 void UIControllerAdapter::GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) { C::GetDeviceInfoToArray(rows); }
 bool UIControllerAdapter::RefreshDeviceInfo() { return C::RefreshDeviceInfo(); }
+bool UIControllerAdapter::USBNotifier_init(brelvox::foundation::IDescriptorWatcher& watcher) {
+    return ::USBNotifier_init(watcher);
+}
+void UIControllerAdapter::USBNotifier_dealloc() { ::USBNotifier_dealloc(); }
 bool UIControllerAdapter::KXOpenEdiFile(const std::string& path) { return C::KXOpenEdiFile(path); }
 bool UIControllerAdapter::KXOpenDmgFile(const std::string& path) { return C::KXOpenDmgFile(path); }
 void UIControllerAdapter::initFileType() { C::initFileType(); }

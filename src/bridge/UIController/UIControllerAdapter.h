@@ -26,6 +26,8 @@ public:
     void NotifiyDeviceInfoAfterInit(const std::string& key) override;
     void GetDeviceInfoToArray(DiskVolumeNodeData::Rows* rows) override;
     bool RefreshDeviceInfo() override;
+    bool USBNotifier_init(brelvox::foundation::IDescriptorWatcher& watcher) override;
+    void USBNotifier_dealloc() override;
     bool KXOpenEdiFile(const std::string& path) override;
     bool KXOpenDmgFile(const std::string& path) override;
     void initFileType() override;

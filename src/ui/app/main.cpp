@@ -8,8 +8,10 @@
 #include <QWindow>
 #include <cstdio>
 
+#include "bridge/UIController/UIControllerAdapter.h"
 #include "ui/app/KitDemoWindowController.h"
 #include "ui/kit/Application.h"
+#include "ui/kit/DescriptorWatcher.h"
 
 namespace {
 
@@ -49,6 +51,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brelvox"));
     kit::Application::shared().installMainThreadQueue();
+    // The main loop's one descriptor watcher: device arrivals and removals are read on the GUI thread.
+    kit::QtDescriptorWatcher descriptorWatcher;
+    UIControllerAdapter controller;
+    controller.USBNotifier_init(descriptorWatcher);
+    // Whatever way main ends, the notifier stops before the watcher it uses goes.
+    struct StopMediaNotifier {
+        UIControllerAdapter& controller;
+        ~StopMediaNotifier() { controller.USBNotifier_dealloc(); }
+    } stopMediaNotifier{controller};
 
     KitDemoWindowController::RegisterNib();
     KitDemoWindowController demo;
