@@ -300,7 +300,13 @@ TEST(ScanControl, TheScanProgressReadsTheRecordAndTheClock) {
 TEST(ScanControl, EngineEventsReachTheWindowsOnlyWhileTheScanRuns) {
     CallLog log;
     FakeRecoveryController::Config controller{.blocks = 50, .blockMs = 2};
-    controller.onStart = [](IProgress*) { CMessageCenter::Instance()->PushEvent(EVENT_BAD_SECTOR, 0, nullptr); };
+    // The scan waits until the delivery thread has taken the event: on a loaded machine the short scan could
+    // otherwise end, and delivery stop with the event still queued, before the thread first ran.
+    controller.onStart = [](IProgress*) {
+        CMessageCenter::Instance()->PushEvent(EVENT_BAD_SECTOR, 0, nullptr);
+        for (int i = 0; i < 30000 && CMessageCenter::Instance()->QueuedCount() > 0; ++i)
+            std::this_thread::sleep_for(milliseconds(1));
+    };
     FakeWindowSide window(Options({UsbDisk({Volume("STICK", "sdb1")})}, controller, &log));
     CMessageCenter::Instance()->SetDeliveryInterval(milliseconds(5));
     ASSERT_TRUE(KXUIDeviceData::instance().InitDeviceInfo());

@@ -274,14 +274,14 @@ TEST(UdevBlockEventSource, ALoopDeviceAttachedArrivesOnceAndLeavesWhenDetached) 
     if (loop->empty()) GTEST_SKIP() << "no loop device could be made";
     const std::string device = loop->Device();
     const std::string name = device.substr(device.rfind('/') + 1);
-    auto arrival = WaitForChange(*source, tracker, name, BlockChange::Kind::Arrival, std::chrono::seconds(5));
-    if (!arrival) GTEST_SKIP() << "no block-device event arrived within 5 s: the kernel sends none here";
+    auto arrival = WaitForChange(*source, tracker, name, BlockChange::Kind::Arrival, std::chrono::seconds(30));
+    if (!arrival) GTEST_SKIP() << "no block-device event arrived within 30 s: the kernel sends none here";
     EXPECT_EQ(arrival->VolumePath(), device);
     EXPECT_TRUE(arrival->isDisk);
     EXPECT_EQ(arrival->sizeBytes, 8 * kMiB);
 
     loop.reset();  // losetup -d
-    auto removal = WaitForChange(*source, tracker, name, BlockChange::Kind::Removal, std::chrono::seconds(5));
+    auto removal = WaitForChange(*source, tracker, name, BlockChange::Kind::Removal, std::chrono::seconds(30));
     ASSERT_TRUE(removal) << "the detach of " << device << " was not seen";
     EXPECT_EQ(removal->DevicePath(), device);
     EXPECT_EQ(removal->sizeBytes, 8 * kMiB);
