@@ -412,6 +412,9 @@ TEST(ExFatChoice, TheBetterRankedCandidateTakesTheSetsBothFit) {
         b.Build(200, &dbr16);
         CFileSet* rootSet = Set(4228, {File(100, 100)}, &root);
         b.PushFileSet(rootSet, -1, -1);
+        // A lone set that fits the 16-sector grid only (cluster 9, its file in cluster 10).
+        CFileSet* lone = Set(4196 + 7 * 16, {File(10, 100)});
+        b.PushFileSet(lone, -1, -1);
         ASSERT_NE(b.FindPartition(4196, 8), nullptr);
         ASSERT_NE(b.FindPartition(4196, 16), nullptr);
         Chosen chosen;
@@ -419,10 +422,17 @@ TEST(ExFatChoice, TheBetterRankedCandidateTakesTheSetsBothFit) {
         ASSERT_EQ(Identities(chosen), (std::vector<std::pair<i64, u32>>{c.chosen}));
         const CExFatPartitionEx& volume = *chosen.front();
         EXPECT_TRUE(volume.IsMatched(rootSet));
-        EXPECT_EQ(volume.Scores(), (std::map<i64, u32>{{4228, 1}}));
-        EXPECT_EQ(volume.AlignedDataSectors(), std::vector<i64>{4228});
         EXPECT_TRUE(b.IsAssigned(rootSet));
-        EXPECT_TRUE(b.UnassignedSets().empty());
+        EXPECT_EQ(volume.AlignedDataSectors(), (std::vector<i64>{4228, 4308}));
+        if (c.backupOfEight) {
+            // The 16-sector volume finds its root set taken and is rejected before it looks at the
+            // lone set, which stays free.
+            EXPECT_EQ(volume.Scores(), (std::map<i64, u32>{{4228, 1}}));
+            EXPECT_EQ(b.UnassignedSets(), std::vector<CFileSet*>{lone});
+        } else {
+            EXPECT_EQ(volume.Scores(), (std::map<i64, u32>{{4228, 1}, {4308, 1}}));
+            EXPECT_TRUE(b.UnassignedSets().empty());
+        }
         EXPECT_EQ(b.RejectedCount(), c.backupOfEight ? 2u : 3u) << "the other reading and the backup readings";
         EXPECT_EQ(volume.GetClusterSize(), 512u * c.chosen.second);
     }
@@ -464,26 +474,30 @@ TEST(ExFatChoice, WinnowingTable) {
         CPartitionBuilder b;
         Prepared(b).Build(2048, &dbr);  // heap 6144, 65536 sectors: ends at 67584
         b.Build(2060, &dbr);
-        CFileSet* folder = Set(6144 + 8 * 8, {File(12, 4096, true), File(13, 100)});
+        // The folder at cluster 10 holds folders at 12 and at 3, the latter before the volume's first
+        // two clusters: matched with its tree, it is left for another candidate to take.
+        CFileSet* early = Set(6144 + 1 * 8, {File(15, 100)});
+        CFileSet* folder = Set(6144 + 8 * 8, {File(3, 4096, true), File(12, 4096, true), File(13, 100)});
         CFileSet* child = Set(6144 + 10 * 8, {File(14, 100)});
         CFileSet* lone = Set(6144 + 20 * 8, {File(23, 100)});           // just before its file: fits alone
         CFileSet* stray = Set(6144 + 30 * 8 + 3, {File(40, 100)});     // not on a cluster
         CFileSet* misfit = Set(6144 + 40 * 8, {File(60, 100)});        // its file lies far from it
         CFileSet* past = Set(67584, {File(8000, 100)});                // beyond the volume
-        for (CFileSet* s : {folder, child, lone, stray, misfit, past}) b.PushFileSet(s, -1, -1);
+        for (CFileSet* s : {early, folder, child, lone, stray, misfit, past}) b.PushFileSet(s, -1, -1);
         Chosen chosen;
         b.FinishBuid(chosen);
         ASSERT_EQ(Identities(chosen), (std::vector<std::pair<i64, u32>>{{6144, 8}}));
         const CExFatPartitionEx& v = *chosen.front();
         for (CFileSet* s : {folder, child, lone}) EXPECT_TRUE(v.IsMatched(s) && b.IsAssigned(s)) << s->GetFirstSector();
         for (CFileSet* s : {stray, misfit, past}) EXPECT_FALSE(v.IsMatched(s) || b.IsAssigned(s)) << s->GetFirstSector();
-        EXPECT_EQ(v.Scores(), (std::map<i64, u32>{{folder->GetFirstSector(), 1}, {child->GetFirstSector(), 1},
-                                                  {lone->GetFirstSector(), 1}}));
+        EXPECT_TRUE(v.IsMatched(early));
+        EXPECT_EQ(v.Scores(), (std::map<i64, u32>{{early->GetFirstSector(), 2}, {folder->GetFirstSector(), 2},
+                                                  {child->GetFirstSector(), 2}, {lone->GetFirstSector(), 1}}));
         // The stray set inside the volume follows its cluster-aligned sets once the choice is made.
         EXPECT_EQ(v.AlignedDataSectors(),
                   (std::vector<i64>{folder->GetFirstSector(), child->GetFirstSector(), lone->GetFirstSector(),
                                     misfit->GetFirstSector(), stray->GetFirstSector()}));
-        EXPECT_EQ(b.UnassignedSets(), (std::vector<CFileSet*>{stray, misfit, past}));
+        EXPECT_EQ(b.UnassignedSets(), (std::vector<CFileSet*>{early, stray, misfit, past}));
     }
     {
         SCOPED_TRACE("nothing pushed: nothing chosen");
