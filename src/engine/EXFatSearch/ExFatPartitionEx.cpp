@@ -57,9 +57,7 @@ void CExFatPartitionEx::AddDataSector(i64 sector) {
     }
 }
 
-u32 CExFatPartitionEx::ClusterOfSector(i64 sector) const {
-    const i64 heap = GetDataRegionStart();
-    const u64 spc = GetSectorsPerCluster();
+u32 CExFatPartitionEx::ClusterOf(i64 sector, i64 heap, u64 spc) {
     if (sector < heap || spc == 0) return 0;
     const u64 cluster = static_cast<u64>(sector - heap) / spc + exfat::kFirstCluster;
     return cluster <= exfat::kLastCluster ? static_cast<u32>(cluster) : 0;

@@ -64,8 +64,10 @@ public:
     // Completes a chosen candidate: sector and cluster size, and the data sectors that do not begin a
     // cluster but lie inside it appended to the list of data sectors.
     void CalcPartitionParam(unsigned int sectorSize);
-    // The cluster a sector lies in under this geometry (0 before the heap or past the last cluster).
-    u32 ClusterOfSector(i64 sector) const;
+    // The cluster a sector lies in under a geometry, or 0 when it lies before the heap or past the last
+    // cluster number; the same under this candidate's geometry.
+    static u32 ClusterOf(i64 sector, i64 heap, u64 sectorsPerCluster);
+    u32 ClusterOfSector(i64 sector) const { return ClusterOf(sector, GetDataRegionStart(), GetSectorsPerCluster()); }
 
     const std::set<CFileSet*, CFileSetBySector>& MatchedSets() const { return m_matched; }
     size_t MatchedCount() const { return m_matched.size(); }

@@ -12,13 +12,7 @@ namespace {
 
 i64 Distance(i64 a, i64 b) { return a > b ? a - b : b - a; }
 
-// The cluster a sector lies in under a geometry, or 0 when it lies before the heap or past the last
-// cluster number.
-u32 ClusterOf(i64 sector, i64 heap, u64 sectorsPerCluster) {
-    if (sector < heap || sectorsPerCluster == 0) return 0;
-    const u64 cluster = static_cast<u64>(sector - heap) / sectorsPerCluster + exfat::kFirstCluster;
-    return cluster <= exfat::kLastCluster ? static_cast<u32>(cluster) : 0;
-}
+constexpr auto ClusterOf = &CExFatPartitionEx::ClusterOf;
 
 }  // namespace
 
