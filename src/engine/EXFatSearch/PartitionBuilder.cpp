@@ -484,9 +484,8 @@ void CPartitionBuilder::WinnowPartition() {
             continue;
         }
         candidate->ForgetMatched();
-        // Matching may grow no list it walks: a copy of the unassigned sets, in push order.
-        const std::vector<CFileSet*> unassigned = m_processing;
-        for (CFileSet* set : unassigned) {
+        // In push order; matching changes the candidate and the sets' flags, not the unassigned list.
+        for (CFileSet* set : m_processing) {
             if (candidate->IsClusterSizeConflicted(set) || !candidate->IsFileSetInPartition(set)) continue;
             candidate->AddDataSector(set->GetFirstSector());
             UpdatePartitionMatched(*candidate, set);
