@@ -146,7 +146,7 @@ protected:
     std::filesystem::path Wiped(const std::vector<std::pair<i64, i64>>& runs) {
         std::vector<testsupport::BytePatch> patches;
         for (const auto& [first, count] : runs) {
-            patches.push_back({"", static_cast<u64>(first) * 512, std::string(static_cast<size_t>(count) * 1024, '0')});
+            patches.push_back({"", static_cast<u64>(first) * 512, std::string(static_cast<size_t>(count) * 512, '\0')});
         }
         const auto wiped = dir.path() / "wiped.img";
         testsupport::ApplyPatches(image, patches, wiped);
