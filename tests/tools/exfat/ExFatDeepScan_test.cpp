@@ -28,6 +28,9 @@ const std::set<std::string> kLostToTheNameTable = {
     "Docs/ÿ first in its folder.txt", "Docs/after the ÿ name.txt", "Docs/Long File Name Document.txt",
     "Docs/A name of one hundred and ninety characters that needs thirteen name entries to hold it all, written "
     "out in full so that the entry set runs across many entries of its folder.txt"};
+// In sectors of 4096 bytes the refused name's sector holds the rest of the folder too.
+const std::set<std::string> kLostIn4096ByteSectors = {"Docs/Déjà vu à l'été, naïveté et cœur ô ü ß ñ.txt",
+                                                      "Docs/deleted 😀 émoji.txt"};
 
 struct Volume {
     const char* name;   // the fixture volume (its fls and icat goldens)
@@ -90,12 +93,16 @@ void ExFatDeepScan::ScanAndCheck(const Volume& v, const std::string& source) {
     std::set<std::string> expected;
     std::filesystem::path root;
     if (std::filesystem::exists(out)) {
-        for (const auto& entry : std::filesystem::directory_iterator(out)) root = entry.path();
+        // The exFAT searcher's folder, beside the raw searcher's.
+        for (const auto& entry : std::filesystem::directory_iterator(out)) {
+            if (entry.path().filename().string().find("(ExFat)") != std::string::npos) root = entry.path();
+        }
     }
     ASSERT_FALSE(root.empty());
     size_t checked = 0;
     for (const auto& e : exfattest::FlsListing(v.name)) {
         if (kLostToTheNameTable.count(e.path) != 0) continue;
+        if (v.sectorSize == 4096 && kLostIn4096ByteSectors.count(e.path) != 0) continue;
         SCOPED_TRACE(e.path);
         expected.insert(e.path);
         const auto it = listed.find(e.path);
