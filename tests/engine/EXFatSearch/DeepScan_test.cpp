@@ -304,3 +304,122 @@ TEST_F(ExFatDeepScan, EndSearchWithoutBuildLeavesEverythingUnbuilt) {
 
 }  // namespace
 
+
+namespace {
+
+// Every hostile patch of the GPT disk through the whole deep scan, the end step included: it ends
+// without a crash or sanitizer report and still gives the volume. A folder whose length passes
+// 268,435,455 bytes owns no clusters: what lies in them finds no parent below it.
+TEST(ExFatDeepScanHostile, EveryCaseEndsWithTheVolume) {
+    const auto table = testsupport::ReadHostileTable(testsupport::FixturePath("exfat/deep-hostile.tsv"));
+    ASSERT_GE(table.size(), 9u);
+    const auto image = testsupport::UnpackXzShared(testsupport::FixturePath("exfat/deep-gpt.img.xz"));
+    const i64 heap = GeometryValue("deep-gpt", "Cluster Heap Offset");
+    testsupport::TempDir dir;
+    bool sawLongFolder = false;
+    for (const testsupport::HostileCase& c : table) {
+        SCOPED_TRACE(c.name);
+        const auto patched = dir.path() / "patched.img";
+        testsupport::ApplyPatches(image, c.patches, patched);
+        for (const i64 block : {i64{0}, i64{37}}) {
+            const Outcome o = Scan(patched, 512, block);
+            ASSERT_FALSE(o.records.empty());
+            EXPECT_EQ(o.records[0].m_cluster0Sector, kVolumeStart + heap);
+            if (c.name != "folder-length-past-32-bits") continue;
+            sawLongFolder = true;
+            size_t below = 0;
+            for (const Listed& l : o.listed) {
+                EXPECT_NE(l.path.rfind("Tree/", 0), 0u) << l.path;
+                below += l.path.find("Alpha") != std::string::npos ? 1 : 0;
+            }
+            EXPECT_GE(below, 1u);  // Tree's children are still listed, elsewhere
+        }
+    }
+    EXPECT_TRUE(sawLongFolder);
+}
+
+// A sector is classified by its first bytes alone: one starting with 0 is never parsed for entries.
+TEST(ExFatDeepScanSectors, ClassificationTable) {
+    auto sector = [](std::initializer_list<std::pair<size_t, u8>> bytes) {
+        std::vector<u8> s(512 * 3, 0);
+        for (const auto& [at, v] : bytes) s[at] = v;
+        return s;
+    };
+    std::vector<u8> upcase(512 * 3, 0);
+    for (size_t k = 0; k < 8; ++k) upcase[k * 2] = static_cast<u8>(k);
+    std::vector<u8> notUpcase = upcase;
+    notUpcase[14] = 9;
+    const auto boot = testsupport::UnpackXzShared(testsupport::FixturePath("exfat/exfat-4k.img.xz"));
+    std::vector<u8> bootSector(512 * 3, 0);
+    std::ifstream(boot, std::ios::binary).read(reinterpret_cast<char*>(bootSector.data()), 512);
+    std::vector<u8> badBoot = bootSector;
+    badBoot[511] = 0;
+    // A file entry set in slot 1 behind an empty slot 0.
+    std::vector<u8> zeroFirst = sector({{32, 0x85}, {33, 2}, {64, 0xC0}, {96, 0xC1}});
+    const struct {
+        const char* name;
+        std::vector<u8> bytes;
+        exfatdeep::SectorKind kind;
+    } cases[] = {
+        {"up-case start", upcase, exfatdeep::SectorKind::UpCase},
+        {"0 1 2 3 4 5 6 9", notUpcase, exfatdeep::SectorKind::Zero},
+        {"entries behind a 0 byte", zeroFirst, exfatdeep::SectorKind::Zero},
+        {"boot sector", bootSector, exfatdeep::SectorKind::Boot},
+        {"boot sector without 55 AA", badBoot, exfatdeep::SectorKind::Entries},
+        {"FAT start", sector({{0, 0xF8}, {1, 0xFF}, {2, 0xFF}, {3, 0xFF}, {4, 0xFF}, {5, 0xFF}, {6, 0xFF}, {7, 0xFF}}),
+         exfatdeep::SectorKind::Fat},
+        {"FAT start of FAT32", sector({{0, 0xF8}, {1, 0xFF}, {2, 0xFF}, {3, 0x0F}, {4, 0xFF}, {5, 0xFF}, {6, 0xFF}, {7, 0x0F}}),
+         exfatdeep::SectorKind::Entries},
+        {"file entry", sector({{0, 0x85}, {1, 2}}), exfatdeep::SectorKind::Entries},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(exfatdeep::ClassifySector(ByteReader(c.bytes.data(), c.bytes.size()), 512), c.kind);
+    }
+    // Through the searcher: the sector with entries behind a 0 byte gives no set.
+    CExFatCompleteSearch search;
+    testsupport::CapturingTreeBuilder tree;
+    ImageFileDevice device(boot, 512);
+    search.SetDevice(&device);
+    search.SetBlockSize(64);
+    search.SetDirecotryTreeBuilder(&tree);
+    search.PreparetoSearch();
+    ASSERT_EQ(search.AnalyzeBlock(0, 64), 1);
+    const size_t before = search.Builder().PushedSets().size();
+    search.AnalyzeSector(100000, ByteReader(zeroFirst.data(), zeroFirst.size()));
+    search.AnalyzeSector(100001, ByteReader(upcase.data() + 512, 1024));
+    EXPECT_EQ(search.Builder().PushedSets().size(), before);
+}
+
+// The record count: asked with no room or count 0 it answers the number; a smaller count fills nothing.
+TEST(ExFatDeepScanRecords, CountFirstThenFill) {
+    const auto image = testsupport::UnpackXzShared(testsupport::FixturePath("exfat/deep-mbr.img.xz"));
+    ImageFileDevice device(image, 512);
+    CExFatCompleteSearch search;
+    CapturingTreeBuilder tree;
+    DeepBlockFeeder feeder(search, device, &tree);
+    feeder.Prepare();
+    feeder.FeedAll();
+    EXPECT_EQ(search.GetSearchedPartitionInfo(nullptr, 0), 0);  // nothing chosen before the end
+    feeder.End(1);
+    CSearchedPartitionInfo* slots[2] = {nullptr, nullptr};
+    EXPECT_EQ(search.GetSearchedPartitionInfo(nullptr, 0), 1);
+    EXPECT_EQ(search.GetSearchedPartitionInfo(slots, 0), 1);
+    EXPECT_EQ(slots[0], nullptr);
+    EXPECT_EQ(search.GetSearchedPartitionInfo(slots, 2), 1);
+    ASSERT_NE(slots[0], nullptr);
+    EXPECT_EQ(slots[0]->m_partitionIndex, 0);
+    EXPECT_EQ(slots[0]->m_fileSystemType, FILE_SYSTEM_EXFAT);
+    EXPECT_EQ(slots[1], nullptr);
+    delete slots[0];
+    // Not set up: no device, no tree builder or no block size answers 0.
+    CExFatCompleteSearch bare;
+    EXPECT_EQ(bare.AnalyzeBlock(0, 8), 0);
+    bare.SetDevice(&device);
+    bare.SetBlockSize(8);
+    EXPECT_EQ(bare.AnalyzeBlock(0, 8), 0);
+    bare.SetDirecotryTreeBuilder(&tree);
+    EXPECT_EQ(bare.AnalyzeBlock(0, 8), 1);
+}
+
+}  // namespace
