@@ -9,8 +9,10 @@
 #include <sstream>
 
 #include "engine/Utility/IDataRunList.h"
+#include "engine/EXFatSearch/DeepExFatFeed.h"
 #include "engine/EXFatSearch/ExFatCompleteSearch.h"
 #include "engine/EXFatSearch/ExFatFileNode.h"
+#include "engine/EXFatSearch/ExFatTestSupport.h"
 #include "engine/Utility/FileNode.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
@@ -420,6 +422,66 @@ TEST(ExFatDeepScanRecords, CountFirstThenFill) {
     EXPECT_EQ(bare.AnalyzeBlock(0, 8), 0);
     bare.SetDirecotryTreeBuilder(&tree);
     EXPECT_EQ(bare.AnalyzeBlock(0, 8), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Two volumes of 4 KiB and 32 KiB clusters on a disk without its MBR, alone and with a stray boot sector
+// of 8 KiB clusters between them whose cluster grid holds the second volume's clusters: both volumes are
+// chosen, each with its own files, and the stray is rejected.
+TEST(ExFatDeepScanTwoVolumes, BothVolumesWithTheirOwnFilesAndTheStrayRejected) {
+    const auto image = testsupport::UnpackXzShared(testsupport::FixturePath("exfat/deep-two.img.xz"));
+    testsupport::TempDir dir;
+    const auto stray = testsupport::ReadHostileTable(testsupport::FixturePath("exfat/deep-two-stray.tsv"));
+    ASSERT_EQ(stray.size(), 1u);
+    struct Volume {
+        i64 start, heap, length;
+        u32 spc;
+        const char* fls;
+    };
+    const Volume volumes[] = {{2048, 4096, 65536, 8, "deep-two-p1"}, {69632, 4096, 131072, 64, "deep-two-p2"}};
+    for (const bool withStray : {false, true}) {
+        SCOPED_TRACE(withStray ? "with the stray" : "alone");
+        std::vector<testsupport::BytePatch> patches{{"", 0, std::string(512, '\0')}};
+        if (withStray) patches.insert(patches.end(), stray[0].patches.begin(), stray[0].patches.end());
+        const auto disk = dir.path() / "disk.img";
+        testsupport::ApplyPatches(image, patches, disk);
+        if (withStray) {
+            // The stray is a candidate of its own before the choice.
+            ImageFileDevice device(disk, 512);
+            exfattest::DeepExFatFeed feed;
+            feed.Run(device);
+            EXPECT_EQ(feed.bootSectors, 5u);
+            const i64 at = static_cast<i64>(stray[0].patches[0].offset / 512);
+            const CExFatPartitionEx* candidate = feed.builder.FindPartition(at + 4096, 16);
+            ASSERT_NE(candidate, nullptr);
+            EXPECT_EQ(candidate->GetFlags(), CExFatPartitionEx::kMainBoot);
+        }
+        const Outcome o = Scan(disk, 512);
+        ASSERT_EQ(o.records.size(), 2u);
+        for (u16 k = 0; k < 2; ++k) {
+            SCOPED_TRACE(volumes[k].fls);
+            const CSearchedPartitionInfo& r = o.records[k];
+            EXPECT_EQ(r.m_partitionIndex, k);
+            EXPECT_EQ(r.m_partitionStartSector, volumes[k].start);
+            EXPECT_EQ(r.m_cluster0Sector, volumes[k].start + volumes[k].heap);
+            EXPECT_EQ(r.GetTotalSectors(), volumes[k].length);
+            EXPECT_EQ(r.m_sectorsPerCluster, volumes[k].spc);
+            std::set<std::pair<std::string, bool>> listed;
+            for (const Listed& l : o.listed) {
+                if (l.partition == k) listed.insert({l.path, l.deleted});
+            }
+            size_t found = 0;
+            for (const auto& e : exfattest::FlsListing(volumes[k].fls)) {
+                if (kLostToTheNameTable.count(e.path) != 0) continue;
+                EXPECT_EQ(listed.count({e.path, e.deleted}), 1u) << e.path;
+                ++found;
+            }
+            EXPECT_EQ(listed.size(), found);
+        }
+    }
 }
 
 }  // namespace
