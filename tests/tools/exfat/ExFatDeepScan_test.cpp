@@ -131,4 +131,50 @@ TEST_F(ExFatDeepScan, AVolumeOf4096ByteSectorsThroughALoopDevice) {
     ScanAndCheck(v, loop.Device());
 }
 
+// The two-volume disk without its MBR: one type-33 record per volume at mmls's start and length, the
+// volumes TestDisk's search names on the same disk.
+TEST_F(ExFatDeepScan, TwoVolumesAgainstMmlsAndTestDisk) {
+    const auto image = testsupport::UnpackXzShared(testsupport::FixturePath("exfat/deep-two.img.xz"));
+    const auto disk = dir.path() / "nombr.img";
+    testsupport::ApplyPatches(image, {{"", 0, std::string(512, '\0')}}, disk);
+    std::string text;
+    testsupport::RunCommand(kDriver + " --deep --partitions - '" + disk.string() + "' 2>/dev/null", &text);
+    std::vector<std::pair<i64, i64>> records;  // start, length
+    std::vector<u32> clusters;
+    std::istringstream lines(text);
+    for (std::string row; std::getline(lines, row);) {
+        const auto f = testsupport::SplitFields(row);
+        if (f.size() != 9 || f[0] != "33") continue;
+        EXPECT_EQ(f[1], std::to_string(records.size()));
+        EXPECT_EQ(f[2], "7");
+        records.emplace_back(std::stoll(f[3]), std::stoll(f[5]));
+        clusters.push_back(static_cast<u32>(std::stoul(f[6])));
+    }
+    // mmls: "000:000   0000002048   0000067583   0000065536   NTFS / exFAT (0x07)".
+    std::vector<std::pair<i64, i64>> mmls;
+    std::istringstream table(testsupport::ReadFile(testsupport::FixturePath("exfat/deep-two.mmls.txt")));
+    for (std::string row; std::getline(table, row);) {
+        if (row.find("exFAT") == std::string::npos) continue;
+        std::istringstream fields(row);
+        std::string slot, kind;
+        i64 start = 0, end = 0, length = 0;
+        fields >> slot >> kind >> start >> end >> length;
+        mmls.emplace_back(start, length);
+    }
+    ASSERT_EQ(mmls.size(), 2u);
+    EXPECT_EQ(records, mmls);
+    EXPECT_EQ(clusters, (std::vector<u32>{8, 64}));
+    // TestDisk's search: "HPFS - NTFS  C H S  C H S  LENGTH" in a geometry of 255 heads and 63 sectors.
+    std::vector<std::pair<i64, i64>> testdisk;
+    std::istringstream log(testsupport::ReadFile(testsupport::FixturePath("exfat/deep-two.testdisk.txt")));
+    for (std::string row; std::getline(log, row) && testdisk.size() < 2;) {
+        if (row.rfind("HPFS - NTFS", 0) != 0) continue;
+        std::istringstream fields(row.substr(11));
+        i64 c = 0, h = 0, sct = 0, c2 = 0, h2 = 0, s2 = 0, length = 0;
+        fields >> c >> h >> sct >> c2 >> h2 >> s2 >> length;
+        testdisk.emplace_back((c * 255 + h) * 63 + sct - 1, length);
+    }
+    EXPECT_EQ(testdisk, mmls);
+}
+
 }  // namespace
