@@ -485,3 +485,88 @@ TEST(ExFatDeepScanTwoVolumes, BothVolumesWithTheirOwnFilesAndTheStrayRejected) {
 }
 
 }  // namespace
+
+namespace {
+
+_tagFileBaseInfo Record(const std::u16string& name, u32 cluster, i64 length, bool folder, bool inUse = true,
+                        bool contiguous = true) {
+    _tagFileBaseInfo r;
+    r.firstCluster = cluster;
+    r.dataLength = length;
+    r.attributes = folder ? 0x10 : 0x20;
+    r.inUse = inUse ? 1 : 0;
+    r.noFatChain = contiguous ? 1 : 0;
+    for (const char16_t c : name) r.nameUnits[r.nameUnitCount++] = c;
+    return r;
+}
+
+// The parent search of the tree build: a set in the root cluster gets parent -1; a set in any cluster of
+// a folder built before it gets that folder's ID (the sector of its first cluster), its second cluster
+// included; a folder longer than 268,435,455 bytes owns no clusters, so a set in its second cluster
+// keeps its own first sector as parent; a set continuing another takes the chain's parent. Empty files
+// get virtual IDs, in-use files come before deleted ones.
+TEST(ExFatDeepTree, ParentsThroughFolderClusters) {
+    constexpr i64 kHeap = 1000;
+    constexpr u32 kSpc = 8;
+    auto sectorOf = [](u32 cluster) { return kHeap + i64{cluster - 2} * kSpc; };
+    CExFatCompleteSearch search;
+    CPartitionBuilder& builder = search.Builder();
+    builder.PrepareBuild(512, 100000);
+    struct SetSpec {
+        u32 cluster;
+        std::vector<_tagFileBaseInfo> files;
+    };
+    const u64 big = 0x10000000;  // one byte more than a folder may own
+    const std::vector<SetSpec> sets = {
+        {4, {Record(u"Big", 5, static_cast<i64>(big), true), Record(u"Small", 10, 2 * 4096, true),
+             Record(u"gone.txt", 20, 100, false, false), Record(u"empty1", 0, 0, false), Record(u"empty2", 0, 0, false)}},
+        {6, {Record(u"inBigSecond.txt", 30, 10, false)}},
+        {11, {Record(u"inSmallSecond.txt", 31, 10, false)}},
+        {10, {Record(u"inSmallFirst.txt", 32, 10, false)}},
+    };
+    std::map<u32, CFileSet*> byCluster;
+    for (const SetSpec& spec : sets) {
+        auto* set = new CFileSet();
+        set->RecordSector(sectorOf(spec.cluster));
+        for (const auto& f : spec.files) set->AddFile(f);
+        builder.PushFileSet(set, -1, -1);
+        byCluster[spec.cluster] = set;
+    }
+    // A set continuing the one in Small's first cluster, lying in a cluster of no folder.
+    auto* continued = new CFileSet();
+    continued->RecordSector(sectorOf(40));
+    continued->AddFile(Record(u"continued.txt", 33, 10, false));
+    builder.PushFileSet(continued, sectorOf(10), -1);
+    CExFatPartitionEx partition;
+    partition.SetSectorSize(512);
+    partition.SetSectorsPerCluster(kSpc);
+    partition.SetDataRegionStart(kHeap);
+    partition.SetRootCluster(4);
+    partition.SetClusterBound(1000);
+    for (const u32 c : {4u, 6u, 11u, 10u, 40u}) partition.AddDataSector(sectorOf(c));
+    std::vector<CExFatFileNode*> nodes;
+    search.BuildFileTree(partition, nodes);
+    std::map<std::string, std::pair<i64, i64>> got;  // name -> (ID, parent)
+    std::vector<std::string> order;
+    for (CExFatFileNode* n : nodes) {
+        got[n->GetFileName()] = {n->GetCurrentNodeID(), n->GetParentNodeID()};
+        order.push_back(n->GetFileName());
+        n->Release();
+    }
+    ASSERT_EQ(nodes.size(), 9u);
+    EXPECT_EQ(got["Big"], std::make_pair(sectorOf(5), i64{-1}));
+    EXPECT_EQ(got["Small"], std::make_pair(sectorOf(10), i64{-1}));
+    EXPECT_EQ(got["gone.txt"].second, -1);
+    EXPECT_EQ(got["empty1"].first, CExFatPartition::kFirstVirtualId);
+    EXPECT_EQ(got["empty2"].first, CExFatPartition::kFirstVirtualId + 1);
+    EXPECT_EQ(got["inBigSecond.txt"].second, sectorOf(6));
+    EXPECT_EQ(got["inSmallSecond.txt"].second, sectorOf(10));
+    EXPECT_EQ(got["inSmallFirst.txt"].second, sectorOf(10));
+    EXPECT_EQ(got["continued.txt"].second, sectorOf(10));
+    // In-use files before deleted ones within a set.
+    const auto gone = std::find(order.begin(), order.end(), "gone.txt") - order.begin();
+    const auto empty2 = std::find(order.begin(), order.end(), "empty2") - order.begin();
+    EXPECT_GT(gone, empty2);
+}
+
+}  // namespace
