@@ -74,6 +74,7 @@ int CExFatCompleteSearch::PreparetoSearch() {
     m_endSeconds = 0;
     m_carriedFrom = -1;
     m_prepared = false;
+    m_ended = false;
     return 1;
 }
 
@@ -169,7 +170,9 @@ void CExFatCompleteSearch::AnalyzeSector(i64 sector, ByteReader window) {
 }
 
 int CExFatCompleteSearch::EndSearch(int build) {
-    if (build == 0) return 1;
+    // Built once per search: a second end would hand the same partitions over again.
+    if (build == 0 || m_ended) return 1;
+    m_ended = true;
     const auto started = std::chrono::steady_clock::now();
     m_pre.Clear();
     m_builder.FinishBuid(m_chosen);
@@ -190,6 +193,8 @@ void CExFatCompleteSearch::BuildNodes() {
     if (m_chosen.empty()) return;
     if (m_tree != nullptr) m_tree->AddSearcherInfo(SEARCHER_EXFAT, -1);
     i32 index = 0;
+    // Empty files of every partition draw from one counter, so no two share an ID in the search.
+    i64 nextVirtualId = CExFatPartition::kFirstVirtualId;
     for (const auto& partition : m_chosen) {
         auto* record = new (std::nothrow) CSearchedPartitionInfo(partition->GetSectorSize());
         if (record != nullptr) {
@@ -207,7 +212,9 @@ void CExFatCompleteSearch::BuildNodes() {
                                       partition->GetFatLength(), partition->GetClusterBound());
         }
         std::vector<CExFatFileNode*> nodes;
+        partition->ResetVirtualIds(nextVirtualId);
         BuildFileTree(*partition, nodes);
+        nextVirtualId = partition->NextVirtualId();
         for (CExFatFileNode* node : nodes) {
             node->SetBelongedPartition(static_cast<u16>(index));
             if (m_tree == nullptr || m_tree->AddNode(node, SEARCHER_EXFAT) == 0) node->Release();
@@ -260,7 +267,6 @@ void CExFatCompleteSearch::MakeNodesOfSet(CExFatPartitionEx& partition, const CF
 
 void CExFatCompleteSearch::BuildFileTree(CExFatPartitionEx& partition, std::vector<CExFatFileNode*>& nodes) {
     m_folderClusters.clear();
-    partition.ResetVirtualIds();
     const u32 rootCluster = partition.GetRootCluster();
     const i64 rootSector = exfat::IsCluster(rootCluster) ? partition.ConvertClusterNumToSector(rootCluster) : -2;
     std::set<const CFileSet*> built;

@@ -56,7 +56,7 @@ public:
     // Starts a new search from clean state: the chosen partitions, their records, the builder and the
     // pre-analyser (with its process-wide record) are emptied; the first block prepares the rest.
     int PreparetoSearch() override;
-    // 0 builds nothing. Otherwise the partitions are chosen and every one's nodes handed over.
+    // 0 builds nothing. Otherwise, once per search, the partitions are chosen and their nodes handed over.
     int EndSearch(int build) override;
     // Reads and analyses one block; 0 when the searcher is not set up or the read fails, else 1.
     int AnalyzeBlock(i64 firstSector, i64 sectorCount) override;
@@ -65,7 +65,8 @@ public:
     void AnalyzeSector(i64 sector, ByteReader window);
 
     // Builds the nodes of one chosen partition (its FAT loaded or not) with that parent search; they
-    // are appended to nodes, owned by the caller until handed over.
+    // are appended to nodes, owned by the caller until handed over. Empty files take virtual IDs from the
+    // partition's counter.
     void BuildFileTree(CExFatPartitionEx& partition, std::vector<CExFatFileNode*>& nodes);
 
     // What the search holds (tests and the benchmark).
@@ -94,6 +95,7 @@ private:
     IDirecotryTreeBuilder* m_tree = nullptr;
     i64 m_blockSectors = 0;
     bool m_prepared = false;
+    bool m_ended = false;
     u32 m_sectorSize = 512;
     i64 m_totalSectors = 0;
     std::vector<u8> m_buffer;

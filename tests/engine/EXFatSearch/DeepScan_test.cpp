@@ -404,6 +404,12 @@ TEST(ExFatDeepScanRecords, CountFirstThenFill) {
     feeder.FeedAll();
     EXPECT_EQ(search.GetSearchedPartitionInfo(nullptr, 0), 0);  // nothing chosen before the end
     feeder.End(1);
+    const size_t nodes = tree.accepted.size();
+    EXPECT_GT(nodes, 200u);
+    // A second end hands nothing over again.
+    feeder.End(1);
+    EXPECT_EQ(tree.accepted.size(), nodes);
+    EXPECT_EQ(tree.flashes.size(), 1u);
     CSearchedPartitionInfo* slots[2] = {nullptr, nullptr};
     EXPECT_EQ(search.GetSearchedPartitionInfo(nullptr, 0), 1);
     EXPECT_EQ(search.GetSearchedPartitionInfo(slots, 0), 1);
@@ -461,6 +467,16 @@ TEST(ExFatDeepScanTwoVolumes, BothVolumesWithTheirOwnFilesAndTheStrayRejected) {
         }
         const Outcome o = Scan(disk, 512);
         ASSERT_EQ(o.records.size(), 2u);
+        // Empty files of both volumes draw distinct virtual IDs.
+        std::map<i64, int> virtualIds;
+        for (const Listed& l : o.listed) {
+            if (!l.folder && l.size == 0) ++virtualIds[l.id];
+        }
+        EXPECT_GE(virtualIds.size(), 4u);
+        for (const auto& [id, n] : virtualIds) {
+            EXPECT_GE(id, CExFatPartition::kFirstVirtualId);
+            EXPECT_EQ(n, 1) << id;
+        }
         for (u16 k = 0; k < 2; ++k) {
             SCOPED_TRACE(volumes[k].fls);
             const CSearchedPartitionInfo& r = o.records[k];
