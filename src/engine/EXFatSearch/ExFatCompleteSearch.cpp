@@ -49,17 +49,9 @@ CExFatCompleteSearch::~CExFatCompleteSearch() {
 
 int CExFatCompleteSearch::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) {
     const int count = static_cast<int>(m_records.size());
+    // A count of 0 (or too small) asks for the number.
     if (out == nullptr || capacity == 0 || capacity < count) return count;
-    for (int i = 0; i < count; ++i) {
-        out[i] = new (std::nothrow) CSearchedPartitionInfo(*m_records[static_cast<size_t>(i)]);
-        if (out[i] != nullptr) continue;
-        for (int j = 0; j < i; ++j) {
-            delete out[j];
-            out[j] = nullptr;
-        }
-        return 0;
-    }
-    return count;
+    return CopySearchedPartitionInfo(m_records, out, capacity);
 }
 
 int CExFatCompleteSearch::PreparetoSearch() {
