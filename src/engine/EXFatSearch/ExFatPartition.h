@@ -31,7 +31,8 @@ public:
     // The node ID of a record: the sector of its first cluster, or the next virtual ID for a record
     // without a cluster.
     i64 NodeIdOf(const _tagFileBaseInfo& record);
-    void ResetVirtualIds() { m_nextVirtualId = kFirstVirtualId; }
+    void ResetVirtualIds(i64 from = kFirstVirtualId) { m_nextVirtualId = from; }
+    i64 NextVirtualId() const { return m_nextVirtualId; }
 
     void SetSectorSize(u32 size) { m_sectorSize = size; UpdateClusterSize(); }
     void SetSectorsPerCluster(u32 count) { m_sectorsPerCluster = count; UpdateClusterSize(); }

@@ -53,6 +53,21 @@ public:
     bool IsClusterSizeConflicted(const CFileSet* set) const;
     // A data sector of a matched set: to the aligned list when it begins a cluster, else to the others.
     void AddDataSector(i64 sector);
+    // Forgets the matched sets and their scores (the sets keep their matched flag).
+    void ForgetMatched() { m_matched.clear(); m_scores.clear(); }
+
+    // A lone folder set fits this geometry: its files claim no cluster twice (nor the folder's own), and
+    // the folder lies in the cluster just before its first file's data.
+    bool SimpleCheck(CFileSet* set, unsigned int sectorSize) const;
+    // A root folder set: matched (marking form) when no root cluster is known or it lies in the root cluster.
+    void SetRootFileSet(CFileSet* set);
+    // Completes a chosen candidate: sector and cluster size, and the data sectors that do not begin a
+    // cluster but lie inside it appended to the list of data sectors.
+    void CalcPartitionParam(unsigned int sectorSize);
+    // The cluster a sector lies in under a geometry, or 0 when it lies before the heap or past the last
+    // cluster number; the same under this candidate's geometry.
+    static u32 ClusterOf(i64 sector, i64 heap, u64 sectorsPerCluster);
+    u32 ClusterOfSector(i64 sector) const { return ClusterOf(sector, GetDataRegionStart(), GetSectorsPerCluster()); }
 
     const std::set<CFileSet*, CFileSetBySector>& MatchedSets() const { return m_matched; }
     size_t MatchedCount() const { return m_matched.size(); }
@@ -70,6 +85,20 @@ private:
     std::vector<i64> m_unaligned;
     std::map<i64, u32> m_scores;
 };
+
+// The two sets of file sets share a member.
+template <typename A, typename B>
+bool IsOverlaped(const A& a, const B& b) {
+    if (a.size() > b.size()) return IsOverlaped(b, a);
+    for (CFileSet* set : a) {
+        if (b.count(set) != 0) return true;
+    }
+    return false;
+}
+
+// Every first sector of covered's score map is in cover's with a score at least as high, and covered's map
+// has no more entries.
+bool IsCover(const std::map<i64, u32>& cover, const std::map<i64, u32>& covered);
 
 // Candidates ranked: evidence flags descending (as unsigned numbers: a boot sector outranks everything),
 // then the number of matched sets descending. Used with a stable sort.

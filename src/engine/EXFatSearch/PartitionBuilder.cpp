@@ -12,13 +12,7 @@ namespace {
 
 i64 Distance(i64 a, i64 b) { return a > b ? a - b : b - a; }
 
-// The cluster a sector lies in under a geometry, or 0 when it lies before the heap or past the last
-// cluster number.
-u32 ClusterOf(i64 sector, i64 heap, u64 sectorsPerCluster) {
-    if (sector < heap || sectorsPerCluster == 0) return 0;
-    const u64 cluster = static_cast<u64>(sector - heap) / sectorsPerCluster + exfat::kFirstCluster;
-    return cluster <= exfat::kLastCluster ? static_cast<u32>(cluster) : 0;
-}
+constexpr auto ClusterOf = &CExFatPartitionEx::ClusterOf;
 
 }  // namespace
 
@@ -29,6 +23,9 @@ void CPartitionBuilder::PrepareBuild(unsigned int sectorSize, unsigned long long
 }
 
 void CPartitionBuilder::Clear() {
+    m_survivors.clear();
+    m_rejected.clear();
+    m_assigned.clear();
     m_ranked.clear();
     m_index.clear();
     m_processing.clear();
@@ -41,6 +38,13 @@ void CPartitionBuilder::Clear() {
 
 i64 CPartitionBuilder::DeviceSectorsFrom(i64 sector) const {
     return sector < m_totalSectors ? m_totalSectors - sector : 0;
+}
+
+std::vector<CFileSet*> CPartitionBuilder::PushedSets() const {
+    std::vector<CFileSet*> out;
+    out.reserve(m_sets.size());
+    for (const auto& set : m_sets) out.push_back(set.get());
+    return out;
 }
 
 std::vector<CExFatPartitionEx*> CPartitionBuilder::Candidates() const {
@@ -460,4 +464,89 @@ u32 CPartitionBuilder::CheckTree(CFileSet* root, long long dataStart, unsigned i
         if (!member->GetAndCheckClusterSet(claims, clusterBytes)) return 0;
     }
     return static_cast<u32>(score);
+}
+
+void CPartitionBuilder::FinishBuid(std::list<std::unique_ptr<CExFatPartitionEx>>& chosen) {
+    ProcessWaiting();
+    WinnowPartition();
+    RemovePartionBeCoveredByOther(chosen);
+}
+
+void CPartitionBuilder::WinnowPartition() {
+    m_index.clear();
+    Sort();
+    std::vector<Owned> ranked = std::move(m_ranked);
+    m_ranked.clear();
+    for (Owned& candidate : ranked) {
+        // More sets than are left, or a set a better candidate took: its evidence is spent.
+        if (candidate->MatchedCount() > m_processing.size() || IsOverlaped(m_assigned, candidate->MatchedSets())) {
+            m_rejected.push_back(std::move(candidate));
+            continue;
+        }
+        candidate->ForgetMatched();
+        // In push order; matching changes the candidate and the sets' flags, not the unassigned list.
+        for (CFileSet* set : m_processing) {
+            if (candidate->IsClusterSizeConflicted(set) || !candidate->IsFileSetInPartition(set)) continue;
+            candidate->AddDataSector(set->GetFirstSector());
+            UpdatePartitionMatched(*candidate, set);
+            if (set->IsRoot()) candidate->SetRootFileSet(set);
+        }
+        if (candidate->AlignedDataSectors().empty() || candidate->MatchedCount() == 0) {
+            m_rejected.push_back(std::move(candidate));
+            continue;
+        }
+        UpdateFileSetUnMatched(*candidate);
+        m_survivors.push_back(std::move(candidate));
+    }
+    m_nextToProcess = m_processing.size();
+}
+
+void CPartitionBuilder::UpdatePartitionMatched(CExFatPartitionEx& candidate, CFileSet* set) {
+    const i64 spc = candidate.GetSectorsPerCluster();
+    const i64 offset = set->GetFirstSector() - candidate.GetDataRegionStart();
+    if (spc <= 0 || offset < 0 || offset % spc != 0 || set->IsAbridged() || candidate.IsMatched(set)) return;
+    std::list<CFileSet*> tree;
+    const u32 score = CheckTree(set, candidate.GetDataRegionStart(), static_cast<u32>(spc), tree, 1);
+    if (score > 0) {
+        for (CFileSet* member : tree) candidate.InsertMathedFileSet(member, score);
+    } else if (candidate.SimpleCheck(set, m_sectorSize)) {
+        candidate.InsertMathedFileSet(set, 1);
+    }
+}
+
+void CPartitionBuilder::UpdateFileSetUnMatched(CExFatPartitionEx& candidate) {
+    const std::vector<i64>& aligned = candidate.AlignedDataSectors();
+    if (aligned.empty()) return;
+    const i64 first = aligned.front();
+    const i64 last = aligned.back();
+    std::vector<CFileSet*> left;
+    left.reserve(m_processing.size());
+    size_t at = 0;
+    for (; at < m_processing.size(); ++at) {
+        CFileSet* set = m_processing[at];
+        if (set->GetFirstSector() > last) break;
+        if (set->GetFirstSector() >= first && candidate.IsMatched(set)) {
+            m_assigned.insert(set);
+        } else {
+            left.push_back(set);
+        }
+    }
+    left.insert(left.end(), m_processing.begin() + static_cast<std::ptrdiff_t>(at), m_processing.end());
+    m_processing = std::move(left);
+}
+
+void CPartitionBuilder::RemovePartionBeCoveredByOther(std::list<std::unique_ptr<CExFatPartitionEx>>& chosen) {
+    std::stable_sort(m_survivors.begin(), m_survivors.end(),
+                     [](const Owned& a, const Owned& b) { return CExFatPartitionGreater()(*a, *b); });
+    std::vector<Owned> survivors = std::move(m_survivors);
+    m_survivors.clear();
+    for (size_t i = 0; i < survivors.size(); ++i) {
+        if (!survivors[i]) continue;
+        Owned best = std::move(survivors[i]);
+        for (size_t j = i + 1; j < survivors.size(); ++j) {
+            if (survivors[j] && IsCover(best->Scores(), survivors[j]->Scores())) survivors[j].reset();
+        }
+        best->CalcPartitionParam(m_sectorSize);
+        chosen.push_back(std::move(best));
+    }
 }

@@ -7,6 +7,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,9 @@ public:
     void Build(long long sector);
     // Processes every set still waiting.
     void ProcessWaiting();
+    // The end of the search: processes every waiting set, winnows the candidates and moves the chosen
+    // ones, best first, to chosen (candidates whose evidence a better one covers are dropped).
+    void FinishBuid(std::list<std::unique_ptr<CExFatPartitionEx>>& chosen);
 
     CFileSet* FindFileSet(long long sector) const;
     CExFatPartitionEx* FindPartition(long long dataStart, unsigned int sectorsPerCluster) const;
@@ -60,10 +64,24 @@ public:
     u32 CheckTree(CFileSet* root, long long dataStart, unsigned int sectorsPerCluster, std::list<CFileSet*>& tree,
                   unsigned int minScore);
 
+    // The steps of FinishBuid. Winnowing: in rank order each candidate takes the unassigned sets that fit
+    // it and keeps them when it finds data, else it is rejected; the rest become the survivors.
+    void WinnowPartition();
+    // Matches one unassigned set (with the tree under it when that scores) to a candidate.
+    void UpdatePartitionMatched(CExFatPartitionEx& candidate, CFileSet* set);
+    // Moves the candidate's matched sets that lie within its aligned data sectors to the assigned sets.
+    void UpdateFileSetUnMatched(CExFatPartitionEx& candidate);
+    // Survivors, best first, to chosen; a survivor whose scores a better one covers is dropped.
+    void RemovePartionBeCoveredByOther(std::list<std::unique_ptr<CExFatPartitionEx>>& chosen);
+
     // The candidates, best ranked first.
     std::vector<CExFatPartitionEx*> Candidates() const;
     size_t CandidateCount() const { return m_ranked.size(); }
-    const std::vector<CFileSet*>& PushedSets() const { return m_processing; }
+    // Every pushed set, in push order; the unassigned ones (all of them before the choice).
+    std::vector<CFileSet*> PushedSets() const;
+    const std::vector<CFileSet*>& UnassignedSets() const { return m_processing; }
+    bool IsAssigned(CFileSet* set) const { return m_assigned.count(set) != 0; }
+    size_t RejectedCount() const { return m_rejected.size(); }
     size_t ProcessedCount() const { return m_nextToProcess; }
     const std::vector<i64>& UpCaseSectors() const { return m_upcaseSectors; }
 
@@ -104,7 +122,10 @@ private:
     std::map<i64, CFileSet*> m_byFirstSector;
     size_t m_nextToProcess = 0;
     i64 m_progressBound = 0;
+    std::set<CFileSet*> m_assigned;  // taken by a chosen candidate
     std::vector<Owned> m_ranked;  // kept sorted best first
+    std::vector<Owned> m_rejected;   // kept until Clear
+    std::vector<Owned> m_survivors;  // of the winnowing, best first
     std::map<Identity, CExFatPartitionEx*> m_index;
     std::vector<i64> m_upcaseSectors;
 };

@@ -1,6 +1,7 @@
 // Lost exFAT partition candidates: what each kind of evidence makes of them (boot sectors and their
 // backups, FAT sectors, root sets with or without an up-case table sector, folder trees), the tree test,
-// the bounds on the candidate list, and the lazy processing of pushed sets.
+// the bounds on the candidate list, the lazy processing of pushed sets, and the choice among the
+// candidates at the end of the search.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -364,6 +365,290 @@ TEST(ExFatCandidates, SetsAreProcessedLazilyAndLinked) {
     c.PrepareBuild(512, kTotalSectors);
     EXPECT_EQ(c.FindFileSet(900), nullptr);
     EXPECT_EQ(c.CandidateCount(), 0u);
+}
+
+// A copy of the exfat-4k boot sector with another geometry.
+std::vector<u8> MovedBoot(u32 heapOffset, u8 clusterShift, u32 clusters, u32 rootCluster) {
+    std::vector<u8> boot = BootSector();
+    auto put = [&](size_t at, u64 value, int bytes) {
+        for (int i = 0; i < bytes; ++i) boot[at + i] = static_cast<u8>(value >> (8 * i));
+    };
+    put(88, heapOffset, 4);
+    put(92, clusters, 4);
+    put(96, rootCluster, 4);
+    boot[109] = clusterShift;
+    return boot;
+}
+
+using Chosen = std::list<std::unique_ptr<CExFatPartitionEx>>;
+
+std::vector<std::pair<i64, u32>> Identities(const Chosen& chosen) {
+    std::vector<std::pair<i64, u32>> out;
+    for (const auto& c : chosen) out.emplace_back(c->GetDataRegionStart(), c->GetSectorsPerCluster());
+    return out;
+}
+
+TEST(ExFatChoice, TheBetterRankedCandidateTakesTheSetsBothFit) {
+    // Two boot sectors give one data start (4196) two cluster sizes: 8 sectors with root cluster 6, and
+    // 16 sectors with root cluster 4. The root set at 4228 lies in the root cluster under both.
+    std::vector<u8> eight = MovedBoot(4096, 3, 7680, 6);
+    std::vector<u8> sixteen = MovedBoot(3996, 4, 3000, 4);
+    CExFatDBR dbr8(eight.data(), eight.size());
+    CExFatDBR dbr16(sixteen.data(), sixteen.size());
+    ASSERT_TRUE(dbr8.IsValid(512));
+    ASSERT_TRUE(dbr16.IsValid(512));
+    const RootSpec root;
+    struct Case {
+        const char* name;
+        bool backupOfEight;  // the 8-sector volume's backup boot sector outranks the other's root-set match
+        std::pair<i64, u32> chosen;
+    };
+    for (const Case& c : {Case{"the 16-sector volume, its root set found in the scan, ranks first", false, {4196, 16}},
+                          Case{"the 8-sector volume, with its backup boot sector, ranks first", true, {4196, 8}}}) {
+        SCOPED_TRACE(c.name);
+        CPartitionBuilder b;
+        Prepared(b).Build(100, &dbr8);
+        if (c.backupOfEight) b.Build(112, &dbr8);
+        b.Build(200, &dbr16);
+        CFileSet* rootSet = Set(4228, {File(100, 100)}, &root);
+        b.PushFileSet(rootSet, -1, -1);
+        // A lone set that fits the 16-sector grid only (cluster 9, its file in cluster 10).
+        CFileSet* lone = Set(4196 + 7 * 16, {File(10, 100)});
+        b.PushFileSet(lone, -1, -1);
+        ASSERT_NE(b.FindPartition(4196, 8), nullptr);
+        ASSERT_NE(b.FindPartition(4196, 16), nullptr);
+        Chosen chosen;
+        b.FinishBuid(chosen);
+        ASSERT_EQ(Identities(chosen), (std::vector<std::pair<i64, u32>>{c.chosen}));
+        const CExFatPartitionEx& volume = *chosen.front();
+        EXPECT_TRUE(volume.IsMatched(rootSet));
+        EXPECT_TRUE(b.IsAssigned(rootSet));
+        EXPECT_EQ(volume.AlignedDataSectors(), (std::vector<i64>{4228, 4308}));
+        if (c.backupOfEight) {
+            // The 16-sector volume finds its root set taken and is rejected before it looks at the
+            // lone set, which stays free.
+            EXPECT_EQ(volume.Scores(), (std::map<i64, u32>{{4228, 1}}));
+            EXPECT_EQ(b.UnassignedSets(), std::vector<CFileSet*>{lone});
+        } else {
+            EXPECT_EQ(volume.Scores(), (std::map<i64, u32>{{4228, 1}, {4308, 1}}));
+            EXPECT_TRUE(b.UnassignedSets().empty());
+        }
+        EXPECT_EQ(b.RejectedCount(), c.backupOfEight ? 2u : 3u) << "the other reading and the backup readings";
+        EXPECT_EQ(volume.GetClusterSize(), 512u * c.chosen.second);
+    }
+}
+
+TEST(ExFatChoice, WinnowingTable) {
+    std::vector<u8> boot = BootSector();
+    CExFatDBR dbr(boot.data(), boot.size());
+    const RootSpec root;
+    const std::vector<_tagFileBaseInfo> treeFiles = {File(20, 4096, true), File(30, 4096, true), File(35, 4096, true)};
+    // A tree of seven sets whose folder entries place a volume at heap 100000 (8 sectors per cluster).
+    const i64 heap = 100000;
+    auto at = [&](u32 cluster) { return heap + i64{cluster - 2} * 8; };
+    auto pushTree = [&](CPartitionBuilder& b) {
+        b.PushFileSet(Set(at(10), {File(20, 4096, true), File(30, 4096, true), File(35, 4096, true), File(90, 10)}), -1, -1);
+        b.PushFileSet(Set(at(20), {File(40, 4096, true), File(91, 10)}), -1, -1);
+        b.PushFileSet(Set(at(30), {File(45, 4096, true), File(92, 10)}), -1, -1);
+        b.PushFileSet(Set(at(35), {File(48, 4096, true), File(93, 10)}), -1, -1);
+        for (u32 leaf : {40u, 45u, 48u}) b.PushFileSet(Set(at(leaf), {File(leaf + 60, 10)}), -1, -1);
+    };
+    {
+        SCOPED_TRACE("boot-sector candidates whose clusters hold no set are rejected, whatever their evidence");
+        CPartitionBuilder b;
+        Prepared(b).Build(100, &dbr);
+        b.Build(112, &dbr);
+        b.RecordFAT(100 + 2048);
+        pushTree(b);
+        Chosen chosen;
+        b.FinishBuid(chosen);
+        ASSERT_EQ(Identities(chosen), (std::vector<std::pair<i64, u32>>{{heap, 8}}));
+        EXPECT_EQ(chosen.front()->GetFlags(), P::kTreeFits);
+        EXPECT_EQ(chosen.front()->MatchedCount(), 7u);
+        // The tree's score, 9, is every member's score.
+        for (const auto& [sector, score] : chosen.front()->Scores()) EXPECT_EQ(score, 9u) << sector;
+        EXPECT_EQ(b.RejectedCount(), 1u);
+    }
+    {
+        SCOPED_TRACE("a boot-sector volume takes the sets inside it; a set past its end stays with none");
+        CPartitionBuilder b;
+        Prepared(b).Build(2048, &dbr);  // heap 6144, 65536 sectors: ends at 67584
+        b.Build(2060, &dbr);
+        // The folder at cluster 10 holds folders at 12 and at 3, the latter before the volume's first
+        // two clusters: matched with its tree, it is left for another candidate to take.
+        CFileSet* early = Set(6144 + 1 * 8, {File(15, 100)});
+        CFileSet* folder = Set(6144 + 8 * 8, {File(3, 4096, true), File(12, 4096, true), File(13, 100)});
+        CFileSet* child = Set(6144 + 10 * 8, {File(14, 100)});
+        CFileSet* lone = Set(6144 + 20 * 8, {File(23, 100)});           // just before its file: fits alone
+        CFileSet* stray = Set(6144 + 30 * 8 + 3, {File(40, 100)});     // not on a cluster
+        CFileSet* misfit = Set(6144 + 40 * 8, {File(60, 100)});        // its file lies far from it
+        CFileSet* past = Set(67584, {File(8000, 100)});                // beyond the volume
+        for (CFileSet* s : {early, folder, child, lone, stray, misfit, past}) b.PushFileSet(s, -1, -1);
+        Chosen chosen;
+        b.FinishBuid(chosen);
+        ASSERT_EQ(Identities(chosen), (std::vector<std::pair<i64, u32>>{{6144, 8}}));
+        const CExFatPartitionEx& v = *chosen.front();
+        for (CFileSet* s : {folder, child, lone}) EXPECT_TRUE(v.IsMatched(s) && b.IsAssigned(s)) << s->GetFirstSector();
+        for (CFileSet* s : {stray, misfit, past}) EXPECT_FALSE(v.IsMatched(s) || b.IsAssigned(s)) << s->GetFirstSector();
+        EXPECT_TRUE(v.IsMatched(early));
+        EXPECT_EQ(v.Scores(), (std::map<i64, u32>{{early->GetFirstSector(), 2}, {folder->GetFirstSector(), 2},
+                                                  {child->GetFirstSector(), 2}, {lone->GetFirstSector(), 1}}));
+        // The stray set inside the volume follows its cluster-aligned sets once the choice is made.
+        EXPECT_EQ(v.AlignedDataSectors(),
+                  (std::vector<i64>{folder->GetFirstSector(), child->GetFirstSector(), lone->GetFirstSector(),
+                                    misfit->GetFirstSector(), stray->GetFirstSector()}));
+        EXPECT_EQ(b.UnassignedSets(), (std::vector<CFileSet*>{early, stray, misfit, past}));
+    }
+    {
+        SCOPED_TRACE("nothing pushed: nothing chosen");
+        CPartitionBuilder b;
+        Prepared(b).Build(2048, &dbr);
+        Chosen chosen;
+        b.FinishBuid(chosen);
+        EXPECT_TRUE(chosen.empty());
+        EXPECT_EQ(b.RejectedCount(), 2u);
+    }
+}
+
+TEST(ExFatChoice, RootSetsSimpleChecksAndCompletion) {
+    const RootSpec root;
+    auto candidate = [](u32 rootCluster, u32 flags) {
+        auto p = std::make_unique<P>();
+        p->SetSectorsPerCluster(8);
+        p->SetDataRegionStart(kHeap);
+        p->SetPartitionStart(kHeap - 4096);
+        p->SetPartitionLength(65536);
+        p->SetRootCluster(rootCluster);
+        p->AddFlags(flags);
+        return p;
+    };
+    {
+        SCOPED_TRACE("a root set is matched through its root cluster only, or anywhere when none is known");
+        struct Case {
+            u32 rootCluster;
+            u32 setCluster;
+            bool matched;
+        };
+        for (const Case& c : {Case{4, 4, true}, Case{5, 4, false}, Case{3, 4, false}, Case{0xFFFFFFFF, 9, true}}) {
+            SCOPED_TRACE(testing::Message() << c.rootCluster << " " << c.setCluster);
+            auto p = candidate(c.rootCluster, P::kMainBoot);
+            std::unique_ptr<CFileSet> set(Set(ClusterSector(c.setCluster), {File(100, 10)}, &root));
+            p->SetRootFileSet(set.get());
+            EXPECT_EQ(p->IsMatched(set.get()), c.matched);
+            EXPECT_EQ(set->IsMatched(), c.matched);
+            EXPECT_EQ(p->Scores().size(), c.matched ? 1u : 0u);
+        }
+    }
+    {
+        SCOPED_TRACE("a lone set fits when it lies in the cluster just before its first file and claims no cluster twice");
+        struct Case {
+            const char* name;
+            std::vector<_tagFileBaseInfo> files;
+            bool fits;
+        };
+        const std::vector<Case> cases = {
+            {"first file in the next cluster", {File(21, 100), File(22, 5000)}, true},
+            {"first file two clusters on", {File(22, 100)}, false},
+            {"two files on one cluster", {File(21, 5000), File(22, 100)}, false},
+            {"a file on the folder's own cluster", {File(20, 100)}, false},
+            {"an empty file among them (no first cluster)", {File(0, 0), File(21, 100)}, false},
+            {"a deleted file first: deleted files count too", {File(21, 100, false, false), File(23, 100)}, true},
+        };
+        auto p = candidate(4, P::kMainBoot);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            std::unique_ptr<CFileSet> set(Set(ClusterSector(20), c.files));
+            EXPECT_EQ(p->SimpleCheck(set.get(), 512), c.fits);
+        }
+    }
+    {
+        SCOPED_TRACE("a volume's range ends at its start + its length, not at its heap + its length");
+        auto p = candidate(4, P::kMainBoot);
+        const i64 end = kHeap - 4096 + 65536;
+        struct Case {
+            i64 first;
+            u32 sectors;
+            bool inside;
+        };
+        for (const Case& c : {Case{kHeap + 15, 1, false}, Case{kHeap + 16, 1, true}, Case{end - 2, 2, true},
+                              Case{end - 1, 2, false}, Case{end + 100, 1, false}}) {
+            std::unique_ptr<CFileSet> set(Set(c.first, {File(100, 10)}, nullptr, c.sectors));
+            EXPECT_EQ(p->IsFileSetInPartition(set.get()), c.inside) << c.first;
+        }
+    }
+    {
+        SCOPED_TRACE("completion: the sets off the cluster grid below the volume's end join the data sectors");
+        const i64 end = kHeap - 4096 + 65536;
+        struct Case {
+            u32 flags;
+            std::vector<i64> expected;
+        };
+        const std::vector<Case> cases = {
+            // A boot sector: the volume's end bounds them.
+            {P::kMainBoot, {kHeap + 16, kHeap + 80, kHeap + 19, kHeap + 90, end - 1}},
+            // No boot sector: the last set on the grid bounds them.
+            {P::kTreeFits, {kHeap + 16, kHeap + 80, kHeap + 19}},
+        };
+        for (const Case& c : cases) {
+            auto p = candidate(4, c.flags);
+            for (i64 s : {kHeap + 16, kHeap + 19, kHeap + 80, kHeap + 90, end - 1, end + 7}) p->AddDataSector(s);
+            p->CalcPartitionParam(4096);
+            EXPECT_EQ(p->AlignedDataSectors(), c.expected);
+            EXPECT_EQ(p->GetSectorSize(), 4096u);
+            EXPECT_EQ(p->GetClusterSize(), 8u * 4096);
+        }
+    }
+}
+
+TEST(ExFatChoice, CoveredCandidatesAreDropped) {
+    struct Case {
+        const char* name;
+        std::map<i64, u32> cover;
+        std::map<i64, u32> covered;
+        bool covers;
+    };
+    const std::vector<Case> cases = {
+        {"a subset with lower scores", {{10, 9}, {20, 9}, {30, 1}}, {{10, 1}, {30, 1}}, true},
+        {"the same map", {{10, 2}}, {{10, 2}}, true},
+        {"an empty map", {{10, 2}}, {}, true},
+        {"a higher score", {{10, 2}, {20, 2}}, {{10, 3}}, false},
+        {"a sector the better one lacks", {{10, 2}, {20, 2}}, {{15, 1}}, false},
+        {"more entries", {{10, 9}}, {{10, 1}, {20, 1}}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsCover(c.cover, c.covered), c.covers) << c.name;
+
+    // Through the builder: a root set read twice at one sector whose copies allow different cluster sizes
+    // (8 sectors, 16 sectors) lies in the root cluster of two boot-sector volumes with one data start.
+    // Each volume keeps one copy; the second ranked holds nothing the first does not, and is dropped.
+    std::vector<u8> eight = MovedBoot(4096, 3, 7680, 6);
+    std::vector<u8> sixteen = MovedBoot(3996, 4, 3000, 4);
+    CExFatDBR dbr8(eight.data(), eight.size());
+    CExFatDBR dbr16(sixteen.data(), sixteen.size());
+    const RootSpec root;
+    for (const bool coveredToo : {true, false}) {
+        SCOPED_TRACE(coveredToo ? "same scores" : "the second scores a sector the first lacks");
+        CPartitionBuilder b;
+        Prepared(b).Build(100, &dbr8);
+        b.Build(112, &dbr8);  // its backup: the 8-sector volume ranks first however many sets the other holds
+        b.Build(200, &dbr16);
+        CFileSet* first = Set(4228, {File(100, 100)}, &root);
+        first->SetClusterSizeBounds(8, 8);
+        CFileSet* second = Set(4228, {File(100, 100)}, &root);
+        second->SetClusterSizeBounds(16, 16);
+        b.PushFileSet(first, -1, -1);
+        b.PushFileSet(second, -1, -1);
+        // A lone set on the 16-sector grid only (cluster 9; its file in cluster 10).
+        if (!coveredToo) b.PushFileSet(Set(4196 + 7 * 16, {File(10, 100)}), -1, -1);
+        Chosen chosen;
+        b.FinishBuid(chosen);
+        const std::vector<std::pair<i64, u32>> both = {{4196, 8}, {4196, 16}};
+        const std::vector<std::pair<i64, u32>> one = {{4196, 8}};
+        EXPECT_EQ(Identities(chosen), coveredToo ? one : both);
+        EXPECT_TRUE(chosen.front()->IsMatched(first));
+        if (!coveredToo) {
+            EXPECT_TRUE(chosen.back()->IsMatched(second));
+        }
+    }
 }
 
 }  // namespace

@@ -146,7 +146,7 @@ protected:
     std::filesystem::path Wiped(const std::vector<std::pair<i64, i64>>& runs) {
         std::vector<testsupport::BytePatch> patches;
         for (const auto& [first, count] : runs) {
-            patches.push_back({"", static_cast<u64>(first) * 512, std::string(static_cast<size_t>(count) * 1024, '0')});
+            patches.push_back({"", static_cast<u64>(first) * 512, std::string(static_cast<size_t>(count) * 512, '\0')});
         }
         const auto wiped = dir.path() / "wiped.img";
         testsupport::ApplyPatches(image, patches, wiped);
@@ -269,6 +269,53 @@ TEST_P(DeepExFatDisk, BlockEdgesAndASecondRunChangeNothing) {
     }
 }
 
+// The sets of the volume's folders on the disk: the first sector of each run of folder sectors (a folder
+// cut by another's clusters begins a set again), the root folder's cluster included.
+std::set<i64> FolderSetStarts(const std::vector<Entry>& entries, i64 rootSector) {
+    std::set<i64> sectors{rootSector};
+    for (const Entry& e : entries) {
+        if (!e.folder) continue;
+        for (size_t i = 0; i < e.sectors.size(); ++i) {
+            if (i == 0 || e.sectors[i] != e.sectors[i - 1] + 1) sectors.insert(e.sectors[i]);
+        }
+    }
+    return sectors;
+}
+
+TEST_P(DeepExFatDisk, TheChoiceKeepsTheVolumeAlone) {
+    ImageFileDevice device(image, 512);
+    DeepExFatFeed feed;
+    feed.Run(device);
+    std::list<std::unique_ptr<CExFatPartitionEx>> chosen;
+    feed.builder.FinishBuid(chosen);
+    // The strays of deep-mbr (sector 5: a main reading; past the volume: a main and a backup reading)
+    // hold no set on their cluster grid and are rejected.
+    ASSERT_EQ(chosen.size(), 1u);
+    const CExFatPartitionEx& volume = *chosen.front();
+    EXPECT_EQ(volume.GetDataRegionStart(), Heap());
+    EXPECT_EQ(volume.GetSectorsPerCluster(), geometry.sectorsPerCluster);
+    EXPECT_EQ(volume.GetPartitionStart(), kVolumeStart);
+    EXPECT_EQ(volume.GetPartitionLength(), geometry.volumeLength);
+    EXPECT_EQ(volume.GetRootCluster(), geometry.rootCluster);
+    EXPECT_EQ(volume.GetClusterSize(), 512u * geometry.sectorsPerCluster);
+    EXPECT_EQ(feed.builder.RejectedCount(), name == "deep-mbr" ? 3u : 0u);
+    // Every folder set of the volume is among its data sectors, which hold nothing outside it; the
+    // sets it took are no longer free for another candidate.
+    const std::vector<i64>& data = volume.AlignedDataSectors();
+    const std::set<i64> dataSet(data.begin(), data.end());
+    EXPECT_EQ(dataSet.size(), data.size()) << "a data sector listed twice";
+    for (const i64 s : FolderSetStarts(entries, ClusterSector(geometry.rootCluster))) {
+        if (feed.builder.FindFileSet(s) == nullptr) continue;  // a folder sector holding no entry
+        EXPECT_EQ(dataSet.count(s), 1u) << s;
+    }
+    for (const i64 s : data) {
+        EXPECT_GE(s, Heap());
+        EXPECT_LT(s, kVolumeStart + geometry.volumeLength);
+    }
+    EXPECT_GE(volume.MatchedCount(), name == "deep-gpt" ? 10u : 3u);
+    for (const CFileSet* set : volume.MatchedSets()) EXPECT_TRUE(feed.builder.IsAssigned(const_cast<CFileSet*>(set)));
+}
+
 INSTANTIATE_TEST_SUITE_P(Disks, DeepExFatDisk, ::testing::Values("deep-mbr", "deep-gpt"),
                          [](const auto& info) { return std::string(info.param) == "deep-mbr" ? "Mbr" : "Gpt"; });
 
@@ -286,6 +333,14 @@ TEST_P(DeepExFatLost, TheRootSetAndTheUpCaseTablePlaceAVolumeWithoutBootSectors)
     EXPECT_EQ(volume->GetRootCluster(), geometry.rootCluster);
     EXPECT_EQ(volume->GetFlags() & CExFatPartitionEx::kRootSetFits, CExFatPartitionEx::kRootSetFits);
     EXPECT_EQ(feed.builder.Candidates().front(), volume);
+    // Chosen alone; its data sectors end at its last set on the cluster grid.
+    std::list<std::unique_ptr<CExFatPartitionEx>> chosen;
+    feed.builder.FinishBuid(chosen);
+    ASSERT_EQ(chosen.size(), 1u);
+    EXPECT_EQ(chosen.front()->GetDataRegionStart(), Heap());
+    EXPECT_EQ(chosen.front()->GetSectorsPerCluster(), geometry.sectorsPerCluster);
+    EXPECT_EQ(chosen.front()->GetRootCluster(), geometry.rootCluster);
+    EXPECT_TRUE(chosen.front()->IsMatched(feed.builder.FindFileSet(ClusterSector(geometry.rootCluster))));
 }
 
 TEST_P(DeepExFatLost, AFolderTreePlacesAVolumeWithoutBootSectorsOrRoot) {
@@ -299,6 +354,16 @@ TEST_P(DeepExFatLost, AFolderTreePlacesAVolumeWithoutBootSectorsOrRoot) {
     ASSERT_NE(volume, nullptr);
     EXPECT_EQ(volume->GetFlags(), CExFatPartitionEx::kTreeFits);
     EXPECT_GE(volume->MatchedCount(), 10u);
+    std::list<std::unique_ptr<CExFatPartitionEx>> chosen;
+    feed.builder.FinishBuid(chosen);
+    ASSERT_FALSE(chosen.empty());
+    EXPECT_EQ(chosen.front()->GetDataRegionStart(), Heap());
+    EXPECT_EQ(chosen.front()->GetSectorsPerCluster(), geometry.sectorsPerCluster);
+    EXPECT_GE(chosen.front()->MatchedCount(), 10u);
+    for (const auto& other : chosen) {
+        // Any other choice holds sets the volume's tree did not reach, not a copy of its own.
+        EXPECT_FALSE(IsOverlaped(chosen.front()->MatchedSets(), other->MatchedSets()) && other != chosen.front());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Disks, DeepExFatLost, ::testing::Values("deep-gpt"),

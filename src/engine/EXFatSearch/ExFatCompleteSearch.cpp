@@ -1,0 +1,293 @@
+#include "engine/EXFatSearch/ExFatCompleteSearch.h"
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cstring>
+#include <new>
+
+#include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/EXFatSearch/ExFatDBR.h"
+#include "engine/EXFatSearch/ExFatFileNode.h"
+#include "engine/EXFatSearch/ExFatLayout.h"
+#include "engine/StorageDevice/IStorageDevice.h"
+#include "engine/Utility/SearchedPartitionInfo.h"
+
+namespace exfatdeep {
+
+namespace {
+// The reserved entries 0 and 1 that begin every exFAT FAT.
+constexpr u32 kFatMediaEntry = 0xFFFFFFF8u;
+constexpr u32 kFatSecondEntry = 0xFFFFFFFFu;
+// An up-case table begins with the identity mapping of 0, 1, 2, ...: its first eight values are probed.
+constexpr u16 kUpCaseProbe = 8;
+}  // namespace
+
+SectorKind ClassifySector(ByteReader sector, u32 sectorSize) {
+    if (sector.U8(0).value_or(0) == 0) {
+        for (u16 k = 0; k < kUpCaseProbe; ++k) {
+            if (sector.Le16(size_t{k} * 2) != k) return SectorKind::Zero;
+        }
+        return SectorKind::UpCase;
+    }
+    const auto whole = sector.Sub(0, sectorSize);
+    if (whole && sector.U8(exfat::boot::kSignature) == 0x55 && sector.U8(exfat::boot::kSignature + 1) == 0xAA &&
+        CExFatDBR(*whole).IsValid(sectorSize)) {
+        return SectorKind::Boot;
+    }
+    if (sector.Le32(0) == kFatMediaEntry && sector.Le32(4) == kFatSecondEntry) return SectorKind::Fat;
+    return SectorKind::Entries;
+}
+
+}  // namespace exfatdeep
+
+CExFatCompleteSearch::CExFatCompleteSearch() = default;
+
+CExFatCompleteSearch::~CExFatCompleteSearch() {
+    for (CSearchedPartitionInfo* record : m_records) delete record;
+}
+
+int CExFatCompleteSearch::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) {
+    const int count = static_cast<int>(m_records.size());
+    // A count of 0 (or too small) asks for the number.
+    if (out == nullptr || capacity == 0 || capacity < count) return count;
+    return CopySearchedPartitionInfo(m_records, out, capacity);
+}
+
+int CExFatCompleteSearch::PreparetoSearch() {
+    for (CSearchedPartitionInfo* record : m_records) delete record;
+    m_records.clear();
+    m_chosen.clear();
+    m_builder.Clear();
+    m_pre.Clear();
+    m_folderClusters.clear();
+    m_buffer.clear();
+    m_bootSectors = m_fatSectors = m_upcaseSectors = 0;
+    m_endSeconds = 0;
+    m_carriedFrom = -1;
+    m_prepared = false;
+    m_ended = false;
+    return 1;
+}
+
+bool CExFatCompleteSearch::Prepare() {
+    if (m_prepared) return true;
+    const u32 sectorSize = m_device->GetSectorSize();
+    // Boot sectors are checked in views of up to 4096 bytes, and the pre-analyser counts in powers of two.
+    if (sectorSize < 512 || sectorSize > exfat::kMaxSectorSize || !std::has_single_bit(sectorSize)) return false;
+    m_sectorSize = sectorSize;
+    m_totalSectors = std::max<i64>(m_device->GetTotalSectors(), 0);
+    // A new search: the pre-analyser's process-wide record and the builder start empty.
+    m_pre.PrepareAnayze(static_cast<unsigned>(std::countr_zero(sectorSize)), exfatdeep::kDeepClusterShift,
+                        static_cast<u64>(m_totalSectors));
+    m_builder.PrepareBuild(sectorSize, static_cast<u64>(m_totalSectors));
+    try {
+        m_buffer.assign(static_cast<size_t>(m_blockSectors + 2 * exfatdeep::kCarriedSectors) * sectorSize, 0);
+    } catch (const std::bad_alloc&) {
+        m_buffer.clear();
+        return false;
+    }
+    m_carriedFrom = -1;
+    m_prepared = true;
+    return true;
+}
+
+int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
+    if (m_device == nullptr || m_tree == nullptr || m_blockSectors <= 0) return 0;
+    if (!Prepare()) return 0;
+    if (firstSector < 0 || sectorCount <= 0 || firstSector >= m_totalSectors) return 1;
+    // Never more than the buffer holds, never past the device's end.
+    const i64 count = std::min({sectorCount, m_blockSectors, m_totalSectors - firstSector});
+    const size_t sectorSize = m_sectorSize;
+    const size_t carried = static_cast<size_t>(exfatdeep::kCarriedSectors) * sectorSize;
+    u8* buffer = m_buffer.data();
+    // The front of the buffer holds the previous block's last two sectors; they are analysed only when
+    // they are the two just before this block (not before the first block, after a failed read or a gap).
+    const bool carriedFits = m_carriedFrom >= 0 && m_carriedFrom + exfatdeep::kCarriedSectors == firstSector;
+    if (m_device->ReadSector(buffer + carried, firstSector, count) == 0) {
+        m_carriedFrom = -1;
+        return 0;
+    }
+    const size_t filled = static_cast<size_t>(count) * sectorSize + carried;
+    // Sectors first - 2 .. first + count - 3: the last two wait for the next block, which carries them.
+    for (i64 i = carriedFits ? 0 : exfatdeep::kCarriedSectors; i < count; ++i) {
+        const size_t at = static_cast<size_t>(i) * sectorSize;
+        AnalyzeSector(firstSector - exfatdeep::kCarriedSectors + i, ByteReader(buffer + at, filled - at));
+    }
+    std::memmove(buffer, buffer + filled - carried, carried);
+    m_carriedFrom = carriedFits || count >= exfatdeep::kCarriedSectors
+                        ? firstSector + count - exfatdeep::kCarriedSectors
+                        : -1;
+    return 1;
+}
+
+void CExFatCompleteSearch::AnalyzeSector(i64 sector, ByteReader window) {
+    bool take = false;
+    switch (exfatdeep::ClassifySector(window, m_sectorSize)) {
+        case exfatdeep::SectorKind::UpCase:
+            m_builder.RecordUpCaseTable(sector);
+            ++m_upcaseSectors;
+            take = true;
+            break;
+        case exfatdeep::SectorKind::Zero:
+            take = true;
+            break;
+        case exfatdeep::SectorKind::Boot: {
+            CExFatDBR dbr(window.Sub(0, m_sectorSize).value_or(ByteReader()));
+            m_builder.Build(sector, &dbr);
+            ++m_bootSectors;
+            take = true;
+            break;
+        }
+        case exfatdeep::SectorKind::Fat:
+            m_builder.RecordFAT(sector);
+            ++m_fatSectors;
+            take = true;
+            break;
+        case exfatdeep::SectorKind::Entries:
+            take = m_pre.Analyze(sector, window);
+            break;
+    }
+    if (take) {
+        CFileSet* set = nullptr;
+        m_pre.GetFileSet(&set);
+        if (set != nullptr) {
+            const i64 at = set->GetFirstSector();
+            const i64 next = set->IsNotEnd() ? m_pre.GetNext(at) : -1;
+            const i64 previous = set->IsAbridged() ? m_pre.GetLast(at) : -1;
+            m_builder.PushFileSet(set, previous, next);
+        }
+    }
+    m_builder.Build(sector);
+}
+
+int CExFatCompleteSearch::EndSearch(int build) {
+    // Built once per search: a second end would hand the same partitions over again.
+    if (build == 0 || m_ended) return 1;
+    m_ended = true;
+    const auto started = std::chrono::steady_clock::now();
+    m_pre.Clear();
+    m_builder.FinishBuid(m_chosen);
+    BuildNodes();
+    if (m_tree != nullptr) {
+        m_tree->SetPartitonDevice(nullptr, m_device);
+        m_tree->FlashBuild(SEARCHER_EXFAT);
+    }
+    // The chosen partitions keep only their geometry: the sets they point to leave with the builder.
+    for (const auto& partition : m_chosen) partition->ForgetMatched();
+    m_builder.Clear();
+    m_prepared = false;
+    m_endSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return 1;
+}
+
+void CExFatCompleteSearch::BuildNodes() {
+    if (m_chosen.empty()) return;
+    if (m_tree != nullptr) m_tree->AddSearcherInfo(SEARCHER_EXFAT, -1);
+    i32 index = 0;
+    // Empty files of every partition draw from one counter, so no two share an ID in the search.
+    i64 nextVirtualId = CExFatPartition::kFirstVirtualId;
+    for (const auto& partition : m_chosen) {
+        auto* record = new (std::nothrow) CSearchedPartitionInfo(partition->GetSectorSize());
+        if (record != nullptr) {
+            record->m_fileSystemType = FILE_SYSTEM_EXFAT;
+            record->m_sectorsPerCluster = partition->GetSectorsPerCluster();
+            record->m_cluster0Sector = partition->GetDataRegionStart();
+            record->m_partitionStartSector = partition->GetPartitionStart();
+            record->SetTotalSectors(static_cast<u64>(std::max<i64>(partition->GetPartitionLength(), 0)));
+            record->m_partitionIndex = index;
+            m_records.push_back(record);
+        }
+        // Without the first FAT's first sector among the evidence every chain ends after its first cluster.
+        if ((partition->GetFlags() & CExFatPartitionEx::kFirstFat) != 0 && m_device != nullptr) {
+            partition->CreateFatTable(m_device, partition->GetPartitionStart() + partition->GetFatOffset(),
+                                      partition->GetFatLength(), partition->GetClusterBound());
+        }
+        std::vector<CExFatFileNode*> nodes;
+        partition->ResetVirtualIds(nextVirtualId);
+        BuildFileTree(*partition, nodes);
+        nextVirtualId = partition->NextVirtualId();
+        for (CExFatFileNode* node : nodes) {
+            node->SetBelongedPartition(static_cast<u16>(index));
+            if (m_tree == nullptr || m_tree->AddNode(node, SEARCHER_EXFAT) == 0) node->Release();
+        }
+        partition->ClearFatData();
+        ++index;
+    }
+}
+
+i64 CExFatCompleteSearch::FolderOwning(i64 sector) const {
+    auto it = m_folderClusters.upper_bound(sector);
+    if (it == m_folderClusters.begin()) return -1;
+    --it;
+    return sector < it->second.first ? it->second.second : -1;
+}
+
+void CExFatCompleteSearch::MakeNodes(CExFatPartitionEx& partition, const std::vector<_tagFileBaseInfo>& files,
+                                     i64 parent, std::vector<CExFatFileNode*>& nodes) {
+    const u64 spc = partition.GetSectorsPerCluster();
+    const u64 clusterBytes = partition.GetClusterSize();
+    for (const _tagFileBaseInfo& record : files) {
+        CExFatFileNode* node = partition.BuildFile(record);
+        if (node == nullptr) continue;
+        const i64 id = partition.NodeIdOf(record);
+        node->SetID(id);
+        node->SetParentID(parent);
+        nodes.push_back(node);
+        if (!record.IsDirectory() || record.dataLength > exfatdeep::kMaxFolderBytes || clusterBytes == 0) continue;
+        // The folder's clusters, as far as its length reaches: through the FAT, or one after the other
+        // for a folder written without a chain.
+        i64 remaining = record.dataLength;
+        u32 cluster = record.firstCluster;
+        do {
+            if (!exfat::IsCluster(cluster)) break;
+            const i64 first = partition.ConvertClusterNumToSector(cluster);
+            // A cluster claimed by two folders stays with the first one built.
+            m_folderClusters.emplace(first, std::make_pair(first + static_cast<i64>(spc), id));
+            remaining -= static_cast<i64>(clusterBytes);
+            if (remaining <= 0) break;
+            cluster = record.noFatChain != 0 ? cluster + 1 : partition.GetNextCluster(cluster, 0);
+        } while (true);
+    }
+}
+
+void CExFatCompleteSearch::MakeNodesOfSet(CExFatPartitionEx& partition, const CFileSet& set, i64 parent,
+                                          std::vector<CExFatFileNode*>& nodes) {
+    MakeNodes(partition, set.InUseFiles(), parent, nodes);
+    MakeNodes(partition, set.DeletedFiles(), parent, nodes);
+}
+
+void CExFatCompleteSearch::BuildFileTree(CExFatPartitionEx& partition, std::vector<CExFatFileNode*>& nodes) {
+    m_folderClusters.clear();
+    const u32 rootCluster = partition.GetRootCluster();
+    const i64 rootSector = exfat::IsCluster(rootCluster) ? partition.ConvertClusterNumToSector(rootCluster) : -2;
+    std::set<const CFileSet*> built;
+    std::vector<const CFileSet*> aside;
+    auto visit = [&](i64 sector) {
+        const CFileSet* set = m_builder.FindFileSet(sector);
+        if (set == nullptr || built.count(set) != 0) return;
+        if (set->GetLast() != nullptr) {
+            aside.push_back(set);
+            return;
+        }
+        i64 parent = set->GetFirstSector() == rootSector ? -1 : FolderOwning(set->GetFirstSector());
+        if (parent == -1 && set->GetFirstSector() != rootSector) parent = set->GetFirstSector();
+        set->ForChain([&](const CFileSet& member) {
+            if (!built.insert(&member).second) return;
+            MakeNodesOfSet(partition, member, parent, nodes);
+        });
+    };
+    // The sectors that begin a cluster, then those the completion added.
+    for (const i64 sector : partition.AlignedDataSectors()) visit(sector);
+    // Sets that continue another whose start was never reached.
+    for (const CFileSet* set : aside) {
+        if (!built.insert(set).second) continue;
+        const i64 parent = set->GetFirstSector() == rootSector ? -1 : set->GetFirstSector();
+        MakeNodesOfSet(partition, *set, parent, nodes);
+    }
+    m_folderClusters.clear();
+}
+
+ICompleteFileSystemSearchController* CreateEXFatSearcher() {
+    return new (std::nothrow) CExFatCompleteSearch();
+}
