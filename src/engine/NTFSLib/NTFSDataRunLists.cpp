@@ -59,19 +59,28 @@ void CompressOneDataRun(u8 offsetBytes, u8 lengthBytes, i64 offset, i64 length, 
     for (u8 i = 0; i < offsetBytes; ++i) out.push_back(u8(u64(offset) >> (8 * i)));
 }
 
+namespace {
+
+// Appends the run {start (negative: sparse), length} after the one that started at previous; false
+// when its start cannot be written as a 64-bit difference.
+bool AppendRun(i64 start, i64 length, i64& previous, std::vector<u8>& out) {
+    const bool sparse = start < 0;
+    i64 offset = 0;
+    if (!sparse && __builtin_sub_overflow(start, previous, &offset)) return false;
+    CompressOneDataRun(sparse ? 0 : u8(GetNeedBytes(offset)), u8(GetNeedBytes(length)), offset, length, out);
+    if (!sparse) previous = start;
+    return true;
+}
+
+}  // namespace
+
 std::vector<u8> CreateCompressedDataRun(IDataRunList* list) {
     std::vector<u8> out;
     if (!list) return out;
     out.reserve(18);  // one run of the longest encoding and the end mark: most lists need no growth
     i64 previous = 0;
     for (DataRun* run = list->GetFirst(); run; run = list->GetNext()) {
-        const i64 length = i64(run->length);
-        const bool sparse = run->start < 0;
-        i64 offset = 0;
-        // A start far from the previous one cannot be written as a 64-bit difference: no encoding.
-        if (!sparse && __builtin_sub_overflow(run->start, previous, &offset)) return {};
-        CompressOneDataRun(sparse ? 0 : u8(GetNeedBytes(offset)), u8(GetNeedBytes(length)), offset, length, out);
-        if (!sparse) previous = run->start;
+        if (!AppendRun(run->start, i64(run->length), previous, out)) return {};
     }
     if (out.empty()) return out;
     out.push_back(0);
@@ -92,6 +101,20 @@ CCompressedDataRunList* CCompressedDataRunList::Compress(IDataRunList* list) {
     auto* out = new (std::nothrow) CCompressedDataRunList();
     if (!out) return nullptr;
     out->m_dataOffset = offset;
+    out->m_bytes = std::move(bytes);
+    return out;
+}
+
+CCompressedDataRunList* CCompressedDataRunList::CompressResident(i64 recordSector, u32 offsetInRecord) {
+    if (offsetInRecord == 0 || offsetInRecord > 0xFFFF) return nullptr;
+    std::vector<u8> bytes;
+    bytes.reserve(18);
+    i64 previous = 0;
+    if (!AppendRun(recordSector, 1, previous, bytes)) return nullptr;
+    bytes.push_back(0);
+    auto* out = new (std::nothrow) CCompressedDataRunList();
+    if (!out) return nullptr;
+    out->m_dataOffset = u16(offsetInRecord);
     out->m_bytes = std::move(bytes);
     return out;
 }

@@ -43,6 +43,8 @@ class CCompressedDataRunList {
 public:
     // Null for a null list, a resident list without offset, or no runs.
     static CCompressedDataRunList* Compress(IDataRunList* list);
+    // The same for the resident list {recordSector, 1} with the value at offsetInRecord, built without it.
+    static CCompressedDataRunList* CompressResident(i64 recordSector, u32 offsetInRecord);
     // A new extent list (resident when a data offset is kept); null when nothing decodes.
     IDataRunList* Decompress() const;
     u32 GetCompressedDataRunSize() const { return m_bytes.empty() ? 1 : u32(m_bytes.size()); }

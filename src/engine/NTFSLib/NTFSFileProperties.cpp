@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 CNTFSFileProperties* CNTFSFileProperties::Create() { return new (std::nothrow) CNTFSFileProperties(); }
 
 void CNTFSFileProperties::Init(CNTFSFilePropertiesStruct& from) {
-    m_name = from.name;
+    m_name = std::move(from.name);
     m_nameLength = from.nameLength;
     m_size = from.fileSize;
     m_attribute = from.attribute;

@@ -44,7 +44,7 @@ class CNTFSFileProperties : public IFileProperties {
 public:
     static CNTFSFileProperties* Create();
     static void Destory(CNTFSFileProperties* properties) { delete properties; }
-    // Copies the struct's fields; the encoded runs are moved over.
+    // Copies the struct's fields; the name and the encoded runs are moved over.
     void Init(CNTFSFilePropertiesStruct& from);
 
     u16 GetFileNameLength() override { return m_nameLength; }

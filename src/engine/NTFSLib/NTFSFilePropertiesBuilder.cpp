@@ -47,8 +47,8 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x30(CNTFSMultiFileRecor
         text.assign(reinterpret_cast<const char*>(name.data()), name.size());
         text.resize(std::strlen(text.c_str()));
     }
-    out.name = text;
     out.nameLength = u16(text.size());
+    out.name = std::move(text);
     out.creationTime = FileName::GetCreationFileTime(chosen);
     out.modificationTime = FileName::GetModificationFileTime(chosen);
     out.lastAccessTime = FileName::GetLastAccessFileTime(chosen);
@@ -79,14 +79,8 @@ void CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
         if (Attribute::IsCompressed(a)) out.attribute |= ntfsattr::kCompressed;
         if (Attribute::IsEncrypted(a)) out.attribute |= ntfsattr::kEncrypted;
         if (Attribute::IsResident(a)) {
-            i64 length = 0;
-            IDataRunList* list = GetDataRunListfromResidentAttributeBuffer(
-                a, sector, offset + Attribute::GetOffsetToAttribute(a), &length);
-            out.fileSize = length;
-            if (list) {
-                out.runs.reset(CCompressedDataRunList::Compress(list));
-                list->Release();
-            }
+            out.fileSize = Attribute::GetLengthOfAttribute(a);
+            out.runs.reset(CCompressedDataRunList::CompressResident(sector, offset + Attribute::GetOffsetToAttribute(a)));
             if ((out.attribute & ntfsattr::kCompressed) && (out.attribute & ntfsattr::kEncrypted))
                 out.attribute &= u16(~ntfsattr::kCompressed);
             return;

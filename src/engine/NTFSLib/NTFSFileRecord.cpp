@@ -320,9 +320,11 @@ bool CNTFSFileRecordFileNameAttribute::IsValid(const ByteReader& a, size_t remai
     if (length < filename::kName) return false;
     const u8 chars = GetFileNameLength(a);
     if (filename::kName + 2 * size_t(chars) > length) return false;
+    // The units read in place: the view holds the 2 * chars bytes checked above.
     const ByteReader name = GetFileName(a);
-    for (size_t i = 0; i < chars; ++i) {
-        const u16 c = name.Le16(2 * i).value_or(0);
+    const u8* units = name.data();
+    for (size_t i = 0; i + 1 < name.size(); i += 2) {
+        const u16 c = u16(units[i] | units[i + 1] << 8);
         if (c == 0) break;
         if (IsForbiddenNameCharacter(c)) return false;
     }
@@ -346,9 +348,8 @@ bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
     out.clear();
     if (length == 0) return true;
     // Most names are ASCII: copied as they are, without a conversion.
-    const ByteReader units(bytes, length);
     bool ascii = length % 2 == 0;
-    for (size_t i = 0; ascii && i < length; i += 2) ascii = units.Le16(i).value_or(0x80) < 0x80;
+    for (size_t i = 0; ascii && i < length; i += 2) ascii = bytes[i] < 0x80 && bytes[i + 1] == 0;
     if (ascii) {
         out.resize(length / 2);
         for (size_t i = 0; i < out.size(); ++i) out[i] = char(bytes[2 * i]);

@@ -169,6 +169,24 @@ TEST(NtfsDataRuns, EncodingAndNeedBytes) {
     r->Release();
 }
 
+// A resident value's run encoded straight from its record sector equals the encoding of the resident
+// list, for sectors of every width and offsets at and past the 16-bit limit.
+TEST(NtfsDataRuns, ResidentEncodingEqualsTheListEncoding) {
+    for (const i64 sector : {i64{0}, i64{1}, i64{127}, i64{128}, i64{0x7FFF}, i64{0x8000}, i64{12345678},
+                             i64{1} << 40, INT64_MAX, i64{-1}}) {
+        for (const u32 offset : {0u, 1u, 0x98u, 0xFFFFu, 0x10000u}) {
+            CResidentNTFSDataRunList list;
+            list.InitList(sector, 1, offset);
+            std::unique_ptr<CCompressedDataRunList> expected(CCompressedDataRunList::Compress(&list));
+            std::unique_ptr<CCompressedDataRunList> got(CCompressedDataRunList::CompressResident(sector, offset));
+            ASSERT_EQ(got != nullptr, expected != nullptr) << sector << " " << offset;
+            if (!got) continue;
+            EXPECT_EQ(got->Bytes(), expected->Bytes()) << sector << " " << offset;
+            EXPECT_EQ(got->GetDataOffset(), expected->GetDataOffset()) << sector << " " << offset;
+        }
+    }
+}
+
 // Saved forms: written frame by frame, read back; counts from a damaged file allocate nothing.
 class NtfsSavedForms : public ::testing::Test {
 protected:

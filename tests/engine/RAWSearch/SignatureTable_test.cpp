@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -167,5 +168,136 @@ TEST(RawAnalyserLookup, OrderOfTheThreeTables) {
             ASSERT_NE(found, nullptr) << c.name;
             EXPECT_EQ(g_log.back().rfind(c.accepted, 0), 0u) << c.name;
         }
+    }
+}
+
+namespace {
+
+// A list analyser that names the byte tests it is given and accepts every sector it is asked about.
+class BitsAnalyser : public IRawFileAnalyser {
+public:
+    BitsAnalyser(std::vector<RequiredBits> tests, int* asked)
+        : IRawFileAnalyser(1), m_tests(std::move(tests)), m_asked(asked) {}
+    int AnalyseBuffer(unsigned char*, CRawFileInfo&) override {
+        ++*m_asked;
+        return 1;
+    }
+    int GetRequiredBits(RequiredBits* tests) const override {
+        for (size_t k = 0; k < m_tests.size(); ++k) tests[k] = m_tests[k];
+        return static_cast<int>(m_tests.size());
+    }
+
+private:
+    std::vector<RequiredBits> m_tests;
+    int* m_asked;
+};
+
+std::vector<unsigned char> SectorWith(std::initializer_list<std::pair<size_t, std::string>> parts) {
+    std::vector<unsigned char> sector(512, 0x5A);
+    for (const auto& [at, bytes] : parts) memcpy(sector.data() + at, bytes.data(), bytes.size());
+    return sector;
+}
+
+}  // namespace
+
+// The byte tests a list analyser names decide which sectors it is asked about: masked bits, either
+// of two places, tests at offset 0 taken through the prefix table, sectors starting with a zero word,
+// and tests the lookup cannot make (the analyser is then asked about every sector).
+TEST(RawAnalyserLookup, ListAnalysersAreAskedOnlyWhereTheirBytesHold) {
+    using Bits = IRawFileAnalyser::RequiredBits;
+    const u64 pws3 = 0x33535750;  // "PWS3" read little-endian
+    const Bits letters0{0, 0xFFDFDFDF, pws3};
+    const Bits letters3{3, 0xFFDFDFDF, pws3};
+    const Bits ftyp{0, 0xFFFFFFFF00FFFFFF, 0x7079746600000000};  // 00 00 00 ?? "ftyp"
+    struct Case {
+        const char* name;
+        std::vector<Bits> tests;
+        std::vector<unsigned char> sector;
+        bool mayAccept;  // what the cheap test says (a test at offset 0 goes by the first two bytes)
+        bool asked;
+    };
+    const std::vector<Case> cases = {
+        {"upper case at 0", {letters0}, SectorWith({{0, "PWS3"}}), true, true},
+        {"mixed case at 0", {letters0}, SectorWith({{0, "pWs3"}}), true, true},
+        {"digit not masked: the first two bytes pass, the list test does not", {letters0},
+         SectorWith({{0, "PWS#"}}), true, false},
+        {"other first bytes", {letters0}, SectorWith({{0, "PQS3"}}), false, false},
+        {"second place holds", {letters0, letters3}, SectorWith({{3, "pws3"}}), true, true},
+        {"neither place", {letters0, letters3}, SectorWith({{1, "PWS3"}}), false, false},
+        {"offset 0 through the prefix table", {ftyp}, SectorWith({{0, std::string("\0\0\0\x14" "ftyp", 8)}}), true,
+         true},
+        {"offset 0, other first bytes", {ftyp}, SectorWith({{0, std::string("\0\1\0\x14" "ftyp", 8)}}), false,
+         false},
+        {"zero first word, test allows it", {ftyp}, SectorWith({{0, std::string("\0\0\0\0" "ftyp", 8)}}), true,
+         true},
+        {"zero first word, test needs letters there", {letters0, letters3}, SectorWith({{0, std::string(4, '\0')}}),
+         false, false},
+        {"zero first word, a test past it", {{40, 0xFFFFFFFF, 0x464D4520}},
+         SectorWith({{0, std::string(4, '\0')}, {40, " EMF"}}), true, true},
+        {"a test past the first 504 bytes: every sector", {{505, 0xFF, 1}}, SectorWith({}), true, true},
+        {"a test with no bits: every sector", {{8, 0, 0}}, SectorWith({}), true, true},
+        {"no tests: every sector", {}, SectorWith({}), true, true},
+    };
+    for (const Case& c : cases) {
+        int asked = 0;
+        RawAnalyserMap map;
+        RawAnalyserMultimap multimap;
+        RawAnalyserList list = {new BitsAnalyser(c.tests, &asked)};
+        {
+            RawAnalyserLookup lookup(map, multimap, list);
+            std::vector<unsigned char> sector = c.sector;
+            CRawFileInfo info;
+            EXPECT_EQ(lookup.MayAccept(sector.data()), c.mayAccept) << c.name;
+            EXPECT_EQ(lookup.Find(sector.data(), info, 512, 0, 0, 1, false) != nullptr, c.asked) << c.name;
+            EXPECT_EQ(asked, c.asked ? 1 : 0) << c.name;
+        }
+        CRawFileAnalyserListSingle::ClearListContents(list);
+    }
+}
+
+// The real list analysers never lose a sector to the bytes they name: every sector one of them accepts
+// passes MayAccept and is found. Sectors: a start of each list type, seeded mutations of them and
+// random sectors.
+TEST(RawAnalyserLookup, NamedBytesNeverTurnAwayWhatTheListAccepts) {
+    auto* tables = CRawFileAnalyserListSingle::CreateInstance();
+    tables->ReinitAnalyzeList(nullptr);
+    RawAnalyserLookup lookup(tables->GetAnalyserMap(0), tables->GetAnalyserMultimap(0), tables->GetAnalyserList(0));
+    const std::vector<std::vector<unsigned char>> starts = {
+        SectorWith({{0, std::string("\x20\x00-lh5-", 7)}}),
+        SectorWith({{0, std::string("\x20\x00-lh0-", 7)}}),
+        SectorWith({{0, "PWS3"}}),
+        SectorWith({{3, "pWs3"}}),
+        SectorWith({{0, std::string("\0\0\0\x14" "ftypqt  ", 12)}}),
+        SectorWith({{0, std::string("\x01\0\0\0", 4)}, {40, " EMF"}, {48, "\x10\x20"}, {58, std::string(2, '\0')}}),
+        SectorWith({{60, "BOOKMOBI"}}),
+    };
+    int accepted = 0;
+    const auto check = [&](std::vector<unsigned char> sector, const std::string& what) {
+        for (IRawFileAnalyser* analyser : tables->GetAnalyserList(0)) {
+            CRawFileInfo info;
+            if (analyser->AnalyseBuffer(sector.data(), info) != 1) continue;
+            ++accepted;
+            EXPECT_TRUE(lookup.MayAccept(sector.data())) << what;
+            EXPECT_NE(lookup.Find(sector.data(), info, 512, 0, 0, 1, false), nullptr) << what;
+        }
+    };
+    for (size_t k = 0; k < starts.size(); ++k) {
+        const int before = accepted;
+        check(starts[k], "start " + std::to_string(k));
+        EXPECT_GT(accepted, before) << "start " << k << " is accepted by a list analyser";
+    }
+    std::mt19937 rng(20261210);
+    for (int round = 0; round < 4000; ++round) {
+        std::vector<unsigned char> sector = starts[round % starts.size()];
+        for (int flips = 1 + static_cast<int>(rng() % 3); flips > 0; --flips) {
+            // Flips within the first 64 bytes, where the tested bytes are; letters change case too.
+            sector[rng() % 64] ^= static_cast<unsigned char>(rng() % 2 == 0 ? 0x20 : 1u << (rng() % 8));
+        }
+        check(sector, "mutation " + std::to_string(round));
+    }
+    for (int round = 0; round < 1000; ++round) {
+        std::vector<unsigned char> sector(512);
+        for (unsigned char& b : sector) b = static_cast<unsigned char>(rng());
+        check(sector, "random " + std::to_string(round));
     }
 }

@@ -84,6 +84,12 @@ int LZHAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
+// "-lh" at the method: the three bytes every accepted method begins with.
+int LZHAnalyser::GetRequiredBits(RequiredBits* tests) const {
+    tests[0] = {static_cast<u32>(kMethod), 0xFFFFFF, ByteReader("-lh\0", 4).Le32(0).value_or(0)};
+    return 1;
+}
+
 CRawFileInfo* LZHAnalyser::CreateRawFileInfo() { return new LZHRawFileInfo(m_fallback.get()); }
 
 LZHRawFileInfo::LZHRawFileInfo(IRawFileAnalyser* fallback) : m_fallback(fallback) { m_type = RAW_TYPE_LZH; }

@@ -49,6 +49,7 @@ public:
     ~LZHAnalyser() override;
     bool GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return false; }
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRequiredBits(RequiredBits* tests) const override;
     CRawFileInfo* CreateRawFileInfo() override;
 
 private:

@@ -133,10 +133,10 @@ int MovAnalyzer::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-bool MovAnalyzer::GetRequiredWord(u32& offset, u32& value) const {
-    offset = kType;
-    value = ByteReader("ftyp", 4).Le32(0).value_or(0);
-    return true;
+int MovAnalyzer::GetRequiredBits(RequiredBits* tests) const {
+    static_assert(kSize == 0 && kType == 4 && kMovMaxFtyp <= 0xFF, "an accepted size fits its lowest byte");
+    tests[0] = {kSize, 0xFFFFFFFF00FFFFFF, ByteReader("\0\0\0\0ftyp", 8).Le64(0).value_or(0)};
+    return 1;
 }
 
 C3GPAnalyser::C3GPAnalyser() : MovAnalyzer(RAW_TYPE_3GP, nullptr) {}

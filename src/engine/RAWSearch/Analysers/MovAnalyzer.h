@@ -17,8 +17,8 @@ public:
     bool GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return false; }
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
-    // The list lookup needs "ftyp" at offset 4.
-    bool GetRequiredWord(u32& offset, u32& value) const override;
+    // The list lookup needs the three high bytes of the size zero and "ftyp" after them.
+    int GetRequiredBits(RequiredBits* tests) const override;
 
     // The type that the major brand of the "ftyp" box at box (at least 512 bytes) gives, 0 when the
     // brand is not in the table.

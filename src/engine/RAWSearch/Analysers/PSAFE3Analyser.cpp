@@ -1,3 +1,4 @@
+#include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Analysers/TextAnalysers.h"
 #include "engine/RAWSearch/Core/RawAnalyserFactories.h"
 
@@ -11,6 +12,14 @@ int PSAFE3Analyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (!at0 && !at3) return 0;
     info.m_type = RAW_TYPE_PSAFE3;
     return 1;
+}
+
+// "PWS3" at 0 or at 3, the letters in either case (bit 5 of each letter untested).
+int PSAFE3Analyser::GetRequiredBits(RequiredBits* tests) const {
+    const u64 word = ByteReader("PWS3", 4).Le32(0).value_or(0);
+    tests[0] = {0, 0xFFDFDFDF, word};
+    tests[1] = {3, 0xFFDFDFDF, word};
+    return 2;
 }
 
 }  // namespace RawSpeed

@@ -85,6 +85,7 @@ class PSAFE3Analyser : public ZeroRunAnalyser {
 public:
     PSAFE3Analyser() : ZeroRunAnalyser(RAW_TYPE_PSAFE3, text_rules::kPsafe3) {}
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRequiredBits(RequiredBits* tests) const override;
 };
 
 class SIBAnalyser : public ZeroRunAnalyser {

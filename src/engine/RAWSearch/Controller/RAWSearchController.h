@@ -76,6 +76,11 @@ private:
     // Shortens a size that runs past the last sector of the device.
     void ClampToDevice(CRawFileInfo* record) const;
     void AnalyzeSectors(i64 startSector, i64 sectorCount);
+    // Asks the analysers about a sector that may begin a file and keeps what one found (found); true
+    // when the search is done with the sector (the open guesses do not read it). Kept out of the
+    // sector loop, which most sectors pass through without it.
+    [[gnu::noinline]] bool LookUp(unsigned char* sector, i64 sectorNumber, const CRawFileInfo::SearchContext& ctx,
+                                  CRawFileInfo*& found);
     void FinishBlock(i64 sectorCount);
     void ClearRecords();
 
@@ -93,6 +98,7 @@ private:
     TBitmap* m_bitmap = nullptr;
     u32 m_sectorSize = 512;
     Guess m_guessing[kMaxGuessing] = {};
+    CRawFileInfo m_scratch;  // what the analysers asked about a sector say
     i32 m_guessCount = 0;
 
     IProgress* m_progress = nullptr;

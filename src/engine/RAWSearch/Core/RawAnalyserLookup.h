@@ -21,25 +21,23 @@ public:
     bool ListEmpty() const { return m_list.empty(); }
     size_t ListSize() const { return m_list.size(); }
 
-    // False when no list analyser can accept the sector: each names a word the sector lacks.
-    bool ListMayAccept(const unsigned char* sector) const {
-        for (const ListEntry& entry : m_listEntries) {
-            if (!entry.hasWord) return true;
-            u32 word;
-            memcpy(&word, sector + entry.offset, sizeof(word));
-            if (word == entry.hostValue) return true;
-        }
-        return false;
+    // False when no list analyser can accept a sector that does not start with a zero word and whose
+    // first two bytes key no table entry: each names bytes the sector lacks.
+    bool ListMayAccept(const unsigned char* sector) const { return AnyTestHolds(m_tests, m_testsEnd, sector); }
+    // The same for a sector whose first four bytes are zero: only the tests such a sector can pass.
+    bool ListMayAcceptZeroStart(const unsigned char* sector) const {
+        return AnyTestHolds(m_zeroStartTests, m_zeroStartTestsEnd, sector);
     }
     // False when no analyser can accept the sector: its first bytes key no table entry and the list
     // turns it away. Inline and cheap: most sectors of a disk end here.
     bool MayAccept(const unsigned char* sector) const {
+        u32 first;
+        memcpy(&first, sector, sizeof(first));
+        if (first == 0) return ListMayAcceptZeroStart(sector);
         u16 key2;
         memcpy(&key2, sector, sizeof(key2));
         if constexpr (std::endian::native == std::endian::big) key2 = __builtin_bswap16(key2);
-        u32 first;
-        memcpy(&first, sector, sizeof(first));
-        return (first != 0 && m_prefixes->test(key2)) || ListMayAccept(sector);
+        return m_prefixes->test(key2) || ListMayAccept(sector);
     }
 
     // The analyser that accepts the sector, or null. info is reset before each analyser is asked.
@@ -48,17 +46,54 @@ public:
                            long long bufferStartSector, long long blockEndSector, bool sectorAllZero) const;
 
 private:
-    // The list in order, with the word each analyser needs when it names one.
+    // One test in the host's order: (the 8 bytes at offset & mask) == value.
+    struct BitsTest {
+        u64 mask;
+        u64 value;
+        u32 offset;
+    };
+    // The list in order, with the range of m_entryTests that holds its tests (none: asked at every
+    // sector the tables leave).
     struct ListEntry {
         IRawFileAnalyser* analyser;
-        bool hasWord;
-        u32 offset;
-        u32 hostValue;  // the word as a load in the host's order gives it
+        u32 firstTest;
+        u32 testCount;
     };
+
+    static bool TestHolds(const BitsTest& test, const unsigned char* sector) {
+        u64 bits;
+        memcpy(&bits, sector + test.offset, sizeof(bits));
+        return (bits & test.mask) == test.value;
+    }
+    // The tests from test up to end, where a test that always holds stands: the list is asked about
+    // nearly every sector, so no step but the tests themselves.
+    static bool AnyTestHolds(const BitsTest* test, const BitsTest* end, const unsigned char* sector) {
+        while (!TestHolds(*test, sector)) ++test;
+        return test != end;
+    }
+    // The tests of a list entry, counted.
+    static bool AnyOf(const BitsTest* test, u32 count, const unsigned char* sector) {
+        for (; count != 0; --count, ++test) {
+            if (TestHolds(*test, sector)) return true;
+        }
+        return false;
+    }
 
     RawAnalyserMap& m_map;
     RawAnalyserMultimap& m_multimap;
     RawAnalyserList& m_list;
     std::vector<ListEntry> m_listEntries;
+    std::vector<BitsTest> m_entryTests;      // by entry, in list order
+    // The tests of ListMayAccept: those of m_entryTests without repeats, less those at offset 0 whose
+    // first two bytes went into m_prefixes (a sector passing one of them is looked up through the
+    // tables, whose lookup ends with the list). A list analyser that names no bytes puts a test that
+    // always holds first.
+    std::vector<BitsTest> m_listTests;
+    std::vector<BitsTest> m_listZeroStartTests;  // those a sector starting with a zero word can pass
+    // Each ends with a test that always holds, where the scan of AnyTestHolds stops.
+    const BitsTest* m_tests = nullptr;
+    const BitsTest* m_testsEnd = nullptr;
+    const BitsTest* m_zeroStartTests = nullptr;
+    const BitsTest* m_zeroStartTestsEnd = nullptr;
     std::unique_ptr<std::bitset<65536>> m_prefixes;
 };

@@ -96,6 +96,22 @@ public:
     // A 32-bit word (little-endian, at offset, within the first 512 bytes) without which AnalyseBuffer
     // refuses a sector, so that the list lookup can turn sectors away without asking; false for none.
     virtual bool GetRequiredWord(u32& offset, u32& value) const { return false; }
+    // The same for an analyser that needs one of a few byte patterns, or only some bits of them: the
+    // number of tests written (at most kMaxRequiredBits), of which AnalyseBuffer needs at least one to
+    // hold; 0 for none. Each tests the 8 bytes at offset (within the first 512), read as a
+    // little-endian 64-bit number. By default the word of GetRequiredWord, all its bits.
+    struct RequiredBits {
+        u32 offset;
+        u64 mask;   // the bits that are tested
+        u64 value;  // what they must be (bits outside the mask zero)
+    };
+    static constexpr int kMaxRequiredBits = 4;
+    virtual int GetRequiredBits(RequiredBits* tests) const {
+        u32 offset = 0, value = 0;
+        if (!GetRequiredWord(offset, value)) return 0;
+        tests[0] = {offset, 0xFFFFFFFFu, value};
+        return 1;
+    }
     // Clears what the analyser keeps about a file it is following (such as "a stream is being
     // followed, do not start another"); the search calls it when a search starts and when it gives up
     // one of the analyser's files, so no stale state outlives its file.
