@@ -59,3 +59,7 @@ IRawFileAnalyser* CreateFilePKGAnalyser();
 IRawFileAnalyser* CreateSITAnalyser();
 IRawFileAnalyser* CreateDMGAnalyser();
 IRawFileAnalyser* CreateCFCPEvtAnalyser();
+// Drawing, design and font files.
+IRawFileAnalyser* CreateDWGAnalyser();
+IRawFileAnalyser* CreateDXFAnalyser();
+IRawFileAnalyser* CreateFileTTFAnalyser();

@@ -1,0 +1,69 @@
+// Where the fields of the drawing and font files sized by their headers lie. Offsets count from the
+// file's first byte (or from the structure named); readers take every field through ByteReader.
+#pragma once
+
+#include <cstddef>
+
+#include "engine/Common/Types.h"
+
+// DWG: "AC10nn" at 0 names the release.
+namespace dwg_layout {
+
+inline constexpr size_t kVersion = 0;  // six ASCII bytes
+inline constexpr size_t kVersionSize = 6;
+
+// Releases 13 to 15 (AC1012-AC1015): a count of section locators, then 9-byte locators.
+inline constexpr size_t kLocatorCount = 21;  // u32 LE
+inline constexpr size_t kFirstLocator = 25;
+inline constexpr size_t kLocatorSize = 9;
+inline constexpr size_t kLocatorNumber = 0;  // u8, the locator's index
+inline constexpr size_t kLocatorOffset = 1;  // u32 LE, the section's file offset
+inline constexpr size_t kLocatorLength = 5;  // u32 LE, the section's length
+
+// Releases 18, 24 and 27 (AC1018, AC1024, AC1027): a scrambled header at 0x80.
+inline constexpr size_t kScrambledHeader = 0x80;
+inline constexpr size_t kScrambledHeaderSize = 108;
+// Fields of the descrambled header.
+inline constexpr size_t kHeaderZero = 11;           // four zero bytes
+inline constexpr size_t kHeaderMarks = 16;          // u64 LE: 0x6C then 4
+inline constexpr u64 kHeaderMarksValue = 0x40000006CULL;
+inline constexpr size_t kSecondHeaderAddress = 52;  // u64 LE
+inline constexpr size_t kHeaderSectionMark = 68;    // u32 LE: 32
+inline constexpr u32 kHeaderSectionMarkValue = 32;
+inline constexpr size_t kHeaderPageMarks = 72;      // u64 LE: 0x80 then 0x40
+inline constexpr u64 kHeaderPageMarksValue = 0x4000000080ULL;
+// The header scramble: a linear congruential generator from seed 1, one byte per step.
+inline constexpr u32 kScrambleSeed = 1;
+inline constexpr u32 kScrambleMultiplier = 214013;
+inline constexpr u32 kScrambleIncrement = 2531011;
+
+// Release 21 (AC1021): 984 Reed-Solomon coded bytes at 128, interleaved by three blocks of 255 bytes
+// of which 239 are data.
+inline constexpr size_t kCodedHeader = 128;
+inline constexpr size_t kCodedHeaderSize = 984;
+inline constexpr size_t kCodedBlocks = 3;
+inline constexpr size_t kCodedBlockData = 239;
+inline constexpr size_t kDecodedSize = kCodedBlocks * kCodedBlockData;  // 717
+// Fields of the decoded data.
+inline constexpr size_t kCompressedLength = 24;  // i32 LE: below 1 when the header is stored
+inline constexpr size_t kHeaderData = 32;
+inline constexpr size_t kStoredHeaderSize = 272;
+// Fields of the file header.
+inline constexpr size_t kFileSize = 8;  // u64 LE
+
+// Sizes above this are not believed.
+inline constexpr u64 kMaxSize = 0x514000000ULL;
+
+}  // namespace dwg_layout
+
+// TrueType: an offset table, then 16-byte table records (all big-endian).
+namespace ttf_layout {
+
+inline constexpr size_t kTableCount = 4;  // u16 BE
+inline constexpr size_t kOffsetTableSize = 12;
+inline constexpr size_t kTableRecordSize = 16;
+inline constexpr size_t kRecordTag = 0;
+inline constexpr size_t kRecordLength = 12;  // u32 BE
+inline constexpr u32 kMaxTables = 31;
+
+}  // namespace ttf_layout

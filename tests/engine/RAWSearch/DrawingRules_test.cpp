@@ -1,0 +1,382 @@
+// The rules of the drawing, design and font analysers, as tables of cases built from the published
+// layouts (DWG section locators, the release 18 header scramble, the release 21 coded header,
+// TrueType table directories), hostile copies of each, and every signature row of these analysers
+// has its factory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "PictureTestSupport.h"
+#include "engine/Common/ByteReader.h"
+#include "engine/RAWSearch/Analysers/DWGAnalyser.h"
+#include "engine/RAWSearch/Analysers/DXFAnalyser.h"
+#include "engine/RAWSearch/Analysers/DrawingLayout.h"
+#include "engine/RAWSearch/Analysers/DrawingTypes.h"
+#include "engine/RAWSearch/Analysers/FileTTFAnalyser.h"
+#include "engine/RAWSearch/Core/SignatureTable.h"
+
+using pictest::Bytes;
+using pictest::Carve;
+using pictest::FeedResult;
+using pictest::Placed;
+
+namespace {
+
+void PutLe32(Bytes& b, size_t at, u32 v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+void PutLe64(Bytes& b, size_t at, u64 v) {
+    for (int i = 0; i < 8; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+void PutBe16(Bytes& b, size_t at, u16 v) {
+    b[at] = static_cast<unsigned char>(v >> 8);
+    b[at + 1] = static_cast<unsigned char>(v);
+}
+void PutBe32(Bytes& b, size_t at, u32 v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (24 - 8 * i));
+}
+void PutText(Bytes& b, size_t at, const std::string& s) { std::copy(s.begin(), s.end(), b.begin() + at); }
+
+Bytes Filler(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (auto& c : b) c = static_cast<unsigned char>(1 + rng() % 255);  // no zero words: nothing ends early
+    return b;
+}
+
+struct Locator {
+    u8 number;
+    u32 offset;
+    u32 length;
+};
+
+// A release 13-15 drawing: the version, the locator count at 21 and the locators from 25; the body
+// is filler up to `size` bytes.
+Bytes LocatorDrawing(const std::string& version, const std::vector<Locator>& locators, size_t size,
+                     u32 count = 0xFFFFFFFF) {
+    Bytes b = Filler(size, 7);
+    PutText(b, 0, version);
+    PutLe32(b, dwg_layout::kLocatorCount, count == 0xFFFFFFFF ? static_cast<u32>(locators.size()) : count);
+    size_t at = dwg_layout::kFirstLocator;
+    for (const Locator& l : locators) {
+        b[at] = l.number;
+        PutLe32(b, at + 1, l.offset);
+        PutLe32(b, at + 5, l.length);
+        at += dwg_layout::kLocatorSize;
+    }
+    return b;
+}
+
+// n locators numbered from 0, the last one ending at `end`.
+std::vector<Locator> Locators(size_t n, u32 end) {
+    std::vector<Locator> v;
+    for (size_t i = 0; i < n; ++i) v.push_back({static_cast<u8>(i), static_cast<u32>(100 + 10 * i), 10});
+    v.back() = {static_cast<u8>(n - 1), end - 300, 300};
+    return v;
+}
+
+// A release 18 header as the published layout writes it, scrambled in place at 0x80.
+Bytes ScrambledDrawing(const std::string& version, u64 secondHeader, size_t size, u32 third = 0x6C,
+                       u32 fourth = 4) {
+    Bytes b = Filler(size, 9);
+    PutText(b, 0, version);
+    Bytes header(dwg_layout::kScrambledHeaderSize, 0);
+    PutText(header, 0, "AcFssFcAJMB");
+    header[11] = 0;
+    PutLe32(header, 16, third);
+    PutLe32(header, 20, fourth);
+    PutLe64(header, dwg_layout::kSecondHeaderAddress, secondHeader);
+    PutLe32(header, dwg_layout::kHeaderSectionMark, 32);
+    PutLe32(header, 72, 0x80);
+    PutLe32(header, 76, 0x40);
+    // The scramble is its own inverse (XOR with the same byte sequence).
+    BruteForce::CDWGRawInfo::Descramble(header.data(), header.size());
+    std::copy(header.begin(), header.end(), b.begin() + dwg_layout::kScrambledHeader);
+    return b;
+}
+
+// A release 21 drawing: the 717 data bytes (compressed length at 24, the header from 32 holding the
+// file size at 8) interleaved into 984 coded bytes at 128; the parity bytes are filler.
+Bytes CodedDrawing(u64 fileSize, i32 compressedLength, size_t size) {
+    Bytes b = Filler(size, 11);
+    PutText(b, 0, "AC1021");
+    Bytes data = Filler(dwg_layout::kDecodedSize, 13);
+    PutLe32(data, dwg_layout::kCompressedLength, static_cast<u32>(compressedLength));
+    PutLe64(data, dwg_layout::kHeaderData + dwg_layout::kFileSize, fileSize);
+    for (size_t block = 0; block < 3; ++block) {
+        for (size_t j = 0; j < 239; ++j) b[128 + block + 3 * j] = data[block * 239 + j];
+    }
+    return b;
+}
+
+struct DwgCase {
+    std::string name;
+    Bytes file;
+    bool accepted;
+    u64 size;  // 0: finishes without a size
+    unsigned sectorSize = 512;
+};
+
+TEST(DrawingRules, DwgSizes) {
+    const std::vector<DwgCase> cases = {
+        {"AC1009 accepted without a size", LocatorDrawing("AC1009", Locators(3, 3000), 4096), true, 0},
+        {"unknown release refused", LocatorDrawing("AC1099", Locators(3, 3000), 4096), false, 0},
+        {"AC1015 largest offset plus size", LocatorDrawing("AC1015", Locators(3, 3000), 4096), true, 3000},
+        {"AC1012 largest not last",
+         LocatorDrawing("AC1012", {{0, 2000, 1000}, {1, 100, 50}, {2, 2500, 10}}, 4096), true, 3000},
+        {"AC1015 locators across a sector boundary", LocatorDrawing("AC1015", Locators(60, 20000), 24576), true,
+         20000},
+        {"AC1015 locators across 4096-byte sectors", LocatorDrawing("AC1015", Locators(200, 20000), 24576), true,
+         20000, 4096},
+        {"AC1015 locator out of order", LocatorDrawing("AC1015", {{0, 100, 10}, {2, 2000, 10}}, 4096), true, 0},
+        {"AC1015 no locators", LocatorDrawing("AC1015", {}, 4096), true, 0},
+        {"AC1015 garbage count stops at a wrong number",
+         LocatorDrawing("AC1015", Locators(3, 3000), 4096, 0xFFFFFFF0), true, 0},
+        {"AC1015 locators past any device", LocatorDrawing("AC1015", {{0, 0xFFFFFFFF, 0xFFFFFFFF}}, 4096), true,
+         0x1FFFFFFFEULL},
+        {"AC1018 second header + 108", ScrambledDrawing("AC1018", 0x5000, 0x6000), true, 0x5000 + 108},
+        {"AC1024 second header + 108", ScrambledDrawing("AC1024", 0x1F00, 0x2000), true, 0x1F00 + 108},
+        {"AC1027 second header + 108", ScrambledDrawing("AC1027", 0x1F00, 0x2000), true, 0x1F00 + 108},
+        {"AC1018 wrong third dword", ScrambledDrawing("AC1018", 0x5000, 0x6000, 0x6D), true, 0},
+        {"AC1018 wrong fourth dword", ScrambledDrawing("AC1018", 0x5000, 0x6000, 0x6C, 5), true, 0},
+        {"AC1018 second header beyond the cap", ScrambledDrawing("AC1018", 0x514000000ULL, 0x6000), true, 0},
+        {"AC1018 second header near 2^64", ScrambledDrawing("AC1018", ~u64{0} - 50, 0x6000), true, 0},
+        {"AC1018 unscrambled header refused", [] {
+             Bytes b = ScrambledDrawing("AC1018", 0x5000, 0x6000);
+             BruteForce::CDWGRawInfo::Descramble(b.data() + 0x80, 108);
+             return b;
+         }(), true, 0},
+        {"AC1021 stored header", CodedDrawing(0x3000, 0, 0x3000), true, 0x3000},
+        {"AC1021 stored header, negative length", CodedDrawing(0x3000, -1, 0x3000), true, 0x3000},
+        {"AC1021 stored header, 4096-byte sectors", CodedDrawing(0x3000, 0, 0x3000), true, 0x3000, 4096},
+        {"AC1021 compressed header keeps no size", CodedDrawing(0x3000, 200, 0x3000), true, 0},
+        {"AC1021 file size beyond the cap", CodedDrawing(0x514000001ULL, 0, 0x3000), true, 0},
+    };
+    for (const DwgCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (long long start : {0LL, 3LL, 63LL}) {  // the last start crosses a block of the search
+            BruteForce::CDWGAnalyser analyser;
+            const Bytes image = Placed(c.file, start, start + 80, c.sectorSize);
+            const FeedResult r = Carve(analyser, image, start, c.sectorSize);
+            if (!c.accepted) {
+                EXPECT_FALSE(r.finished);
+                continue;
+            }
+            EXPECT_TRUE(r.finished);
+            EXPECT_EQ(r.type, RAW_TYPE_DWG);
+            EXPECT_EQ(r.size, c.size);
+        }
+    }
+}
+
+TEST(DrawingRules, DwgDeinterleaveTakesEveryThirdByte) {
+    Bytes coded(984);
+    for (size_t i = 0; i < coded.size(); ++i) coded[i] = static_cast<unsigned char>(i % 251);
+    const auto data = BruteForce::CDWGRawInfo::Deinterleave(coded.data());
+    EXPECT_EQ(data[0], coded[0]);
+    EXPECT_EQ(data[1], coded[3]);
+    EXPECT_EQ(data[238], coded[714]);
+    EXPECT_EQ(data[239], coded[1]);
+    EXPECT_EQ(data[478], coded[2]);
+    EXPECT_EQ(data[716], coded[2 + 3 * 238]);
+}
+
+TEST(DrawingRules, DwgScrambleSequence) {
+    // The first bytes of the generator from seed 1, worked by hand: x1 = 2745024, x2 = 2745024 x 214013
+    // + 2531011 (mod 2^32), and so on; byte = bits 16-23.
+    Bytes zeros(4, 0);
+    BruteForce::CDWGRawInfo::Descramble(zeros.data(), zeros.size());
+    u32 x = 1;
+    for (size_t i = 0; i < 4; ++i) {
+        x = x * 214013u + 2531011u;
+        EXPECT_EQ(zeros[i], static_cast<unsigned char>(x >> 16)) << i;
+    }
+    EXPECT_EQ(zeros[0], 0x29);  // 2745024 = 0x29E2C0
+}
+
+// A TrueType offset table with the given tags and lengths.
+Bytes Font(const std::vector<std::pair<std::string, u32>>& tables, size_t size = 512) {
+    Bytes b(std::max<size_t>(size, 12 + 16 * tables.size()), 0);
+    PutBe32(b, 0, 0x00010000);
+    PutBe16(b, 4, static_cast<u16>(tables.size()));
+    size_t at = 12;
+    u32 offset = static_cast<u32>(12 + 16 * tables.size());
+    for (const auto& [tag, length] : tables) {
+        PutText(b, at, tag);
+        PutBe32(b, at + 8, offset);
+        PutBe32(b, at + 12, length);
+        offset += (length + 3) & ~3u;
+        at += 16;
+    }
+    return b;
+}
+
+std::vector<std::pair<std::string, u32>> Tables(size_t n, u32 length, const std::string& tag = "glyf") {
+    return std::vector<std::pair<std::string, u32>>(n, {tag, length});
+}
+
+TEST(DrawingRules, TrueTypeDirectory) {
+    struct Case {
+        std::string name;
+        Bytes font;
+        bool accepted;
+        u64 size;
+    };
+    const std::vector<Case> cases = {
+        {"lengths rounded up to four", Font({{"head", 54}, {"cmap", 100}, {"glyf", 1}, {"loca", 7}}), true,
+         12 + 64 + 56 + 100 + 4 + 8},
+        {"31 tables", Font(Tables(31, 4)), true, 12 + 16 * 31 + 4 * 31},
+        {"32 tables refused", Font(Tables(32, 4)), false, 0},
+        {"no tables refused", Font({}), false, 0},
+        {"4 tables, 1 known refused", Font({{"head", 4}, {"abcd", 4}, {"wxyz", 4}, {"qqqq", 4}}), false, 0},
+        {"4 tables, 2 known", Font({{"head", 4}, {"cvt ", 4}, {"wxyz", 4}, {"qqqq", 4}}), true, 12 + 64 + 16},
+        {"3 tables, 1 known refused", Font({{"OS/2", 4}, {"wxyz", 4}, {"qqqq", 4}}), false, 0},
+        {"tags are case-sensitive", Font({{"HEAD", 4}, {"Glyf", 4}}), false, 0},
+        {"lengths near 4 GiB summed in 64 bits", Font(Tables(31, 0xFFFFFFFF)), true,
+         12 + 16 * 31 + 31 * 0x100000000ULL},
+        {"one length that wraps 32 bits", Font({{"head", 0xFFFFFFFE}, {"glyf", 8}}), true,
+         12 + 32 + 0x100000000ULL + 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileTTFAnalyser analyser;
+        CRawFileInfo info;
+        Bytes sector = c.font;
+        EXPECT_EQ(analyser.AnalyseBuffer(sector.data(), info), c.accepted ? 1 : 0);
+        if (!c.accepted) continue;
+        EXPECT_EQ(info.m_type, RAW_TYPE_TTF);
+        EXPECT_EQ(info.m_size, c.size);
+    }
+}
+
+// Random and mutated first sectors never make either analyser read outside its bytes (run under
+// AddressSanitizer) and never end a walk with a size past the cap.
+TEST(DrawingRules, RandomAndMutatedSectorsStayBounded) {
+    std::mt19937 rng(25);
+    const Bytes seeds[] = {LocatorDrawing("AC1015", Locators(60, 20000), 24576),
+                           ScrambledDrawing("AC1018", 0x5000, 0x6000), CodedDrawing(0x3000, 0, 0x3000)};
+    for (int round = 0; round < 300; ++round) {
+        Bytes file = seeds[round % 3];
+        for (int k = 0; k < 24; ++k) file[rng() % 1200] = static_cast<unsigned char>(rng());
+        if (round % 5 == 0) PutLe32(file, 21, rng());
+        BruteForce::CDWGAnalyser analyser;
+        const FeedResult r = Carve(analyser, Placed(file, 1, 60), 1);
+        EXPECT_LE(r.size, 0x514000000ULL);
+        Bytes font = Filler(512, static_cast<unsigned>(round));
+        PutBe16(font, 4, static_cast<u16>(round % 40));
+        FileTTFAnalyser ttf;
+        CRawFileInfo info;
+        ttf.AnalyseBuffer(font.data(), info);
+    }
+}
+
+TEST(DrawingRules, EveryRowOfTheseAnalysersHasItsFactory) {
+    const std::string built[] = {"BruteForce::CDWGAnalyser", "BruteForce::CDXFAnalyser", "FileTTFAnalyser"};
+    int rows = 0;
+    for (const RawSignatureRow& row : RawSignatureRows()) {
+        if (std::find(std::begin(built), std::end(built), row.analyser) == std::end(built)) continue;
+        SCOPED_TRACE(row.analyser);
+        ++rows;
+        ASSERT_NE(row.create, nullptr);
+        std::unique_ptr<IRawFileAnalyser> analyser(row.create());
+        EXPECT_EQ(analyser->GetDefaultType(), row.type);
+    }
+    EXPECT_EQ(rows, 4);  // "AC10", "  0" CR and "99", 00 01 00 00
+}
+
+}  // namespace
+
+namespace {
+
+// A DXF text of exactly `length` bytes in the given line ends, ending with the end tag; with a "999"
+// comment first when `comment` is set.
+Bytes Dxf(const std::string& eol, bool comment, size_t length) {
+    std::string s;
+    if (comment) s += "999" + eol + "made by hand" + eol;
+    s += "  0" + eol + "SECTION" + eol + "  2" + eol + "HEADER" + eol + "  9" + eol + "$ACADVER" + eol + "  1" +
+         eol + "AC1009" + eol + "  0" + eol + "ENDSEC" + eol;
+    const std::string end = "  0" + eol + "EOF" + eol;
+    const size_t fixed = s.size() + end.size() + 3 + 2 * eol.size();
+    if (length < fixed) length = fixed;
+    s += "  1" + eol + std::string(length - fixed, 'x') + eol + end;
+    return Bytes(s.begin(), s.end());
+}
+
+FeedResult CarveEx(BruteForce::CDXFAnalyser& analyser, const Bytes& image, long long start, unsigned sectorSize = 512) {
+    FeedResult result;
+    Bytes copy = image;
+    const long long sectors = static_cast<long long>(copy.size() / sectorSize);
+    CRawFileInfo accepted;
+    if (analyser.AnalyseBufferEx(copy.data() + start * sectorSize, accepted, sectorSize, start, 0, sectors) != 1) {
+        return result;
+    }
+    std::unique_ptr<CRawFileInfo> record(analyser.CreateRawFileInfo());
+    record->m_type = accepted.m_type;
+    return pictest::Feed(*record, &analyser, image, start, sectorSize);
+}
+
+TEST(DrawingRules, DxfStartAndEnd) {
+    struct Case {
+        std::string name;
+        Bytes file;
+        bool accepted;
+        u64 size;
+    };
+    auto edit = [](Bytes b, size_t at, const std::string& text) {
+        PutText(b, at, text);
+        return b;
+    };
+    const std::vector<Case> cases = {
+        {"CR LF section first", Dxf("\r\n", false, 3000), true, 3000},
+        {"LF with a comment ends at the LF tag", Dxf("\n", true, 3000), true, 3000},
+        {"CR LF with a comment", Dxf("\r\n", true, 5000), true, 5000},
+        {"end tag across a sector boundary", Dxf("\n", true, 1024 + 5), true, 1024 + 5},
+        {"CR LF end tag across a sector boundary", Dxf("\r\n", false, 1536 + 9), true, 1536 + 9},
+        {"end tag ending on a sector boundary", Dxf("\n", true, 1024), true, 1024},
+        {"LF section first is not a DXF start", Dxf("\n", false, 3000), false, 0},
+        {"comment without a line end", edit(Dxf("\n", true, 3000), 3, "x"), false, 0},
+        {"comment whose section opener follows a zero byte", edit(Dxf("\n", true, 3000), 8, std::string(1, '\0')),
+         false, 0},
+        {"CR LF comment with LF opener", [] {
+             const std::string t = "999\r\nx\n  0\nSECTION\n  2\nHEADER\n  0\nEOF\n";
+             return Bytes(t.begin(), t.end());
+         }(), false, 0},
+        {"CR LF opener damaged", edit(Dxf("\r\n", false, 3000), 5, "X"), false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (long long start : {0LL, 2LL, 62LL}) {
+            BruteForce::CDXFAnalyser analyser;
+            const FeedResult r = CarveEx(analyser, Placed(c.file, start, start + 40), start);
+            EXPECT_EQ(r.finished, c.accepted);
+            if (!c.accepted) continue;
+            EXPECT_EQ(r.type, RAW_TYPE_DXF);
+            EXPECT_EQ(r.size, c.size);
+        }
+    }
+}
+
+TEST(DrawingRules, DxfWithoutEndStopsAtTheCap) {
+    // Only the walk's bound is checked here: a text with no end tag that runs on is cut at the cap.
+    BruteForce::CDXFRawFileInfo record;
+    unsigned char sector[512];
+    memset(sector, 'x', sizeof(sector));
+    CRawFileInfo::SearchContext ctx;
+    int answer = RAW_SIZE_CONTINUE;
+    long long s = 0;
+    for (; s < 0xD000000 / 512 + 2 && answer == RAW_SIZE_CONTINUE; ++s) {
+        ctx.bufferStartSector = s;
+        ctx.blockEndSector = s + 1;
+        answer = record.CalcRawSize(sector, 512, s, ctx);
+    }
+    EXPECT_EQ(answer, RAW_SIZE_FINISHED);
+    EXPECT_EQ(s, 0xD000000 / 512);
+    EXPECT_EQ(record.m_size, 0xD000000u);
+}
+
+}  // namespace
