@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -14,7 +15,11 @@
 #include "PictureTestSupport.h"
 #include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Analysers/DWGAnalyser.h"
+#include "engine/RAWSearch/Analysers/AEPAnalyser.h"
 #include "engine/RAWSearch/Analysers/DXFAnalyser.h"
+#include "engine/RAWSearch/Analysers/FH11Analyser.h"
+#include "engine/RAWSearch/Analysers/InddAnalyser.h"
+#include "engine/RAWSearch/Analysers/NGRRAnalyser.h"
 #include "engine/RAWSearch/Analysers/DrawingLayout.h"
 #include "engine/RAWSearch/Analysers/DrawingTypes.h"
 #include "engine/RAWSearch/Analysers/FileTTFAnalyser.h"
@@ -276,7 +281,9 @@ TEST(DrawingRules, RandomAndMutatedSectorsStayBounded) {
 }
 
 TEST(DrawingRules, EveryRowOfTheseAnalysersHasItsFactory) {
-    const std::string built[] = {"BruteForce::CDWGAnalyser", "BruteForce::CDXFAnalyser", "FileTTFAnalyser"};
+    const std::string built[] = {"BruteForce::CDWGAnalyser", "BruteForce::CDXFAnalyser", "FileTTFAnalyser",
+                                 "BruteForce::CFH11Analyser", "RawSpeed::NGRRAnalyser", "RawSpeed::InddAnalyser",
+                                 "RawSpeed::AEPAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (std::find(std::begin(built), std::end(built), row.analyser) == std::end(built)) continue;
@@ -286,7 +293,7 @@ TEST(DrawingRules, EveryRowOfTheseAnalysersHasItsFactory) {
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
         EXPECT_EQ(analyser->GetDefaultType(), row.type);
     }
-    EXPECT_EQ(rows, 4);  // "AC10", "  0" CR and "99", 00 01 00 00
+    EXPECT_EQ(rows, 8);  // "AC10", "  0" CR and "99", 00 01 00 00, FH11, "-in-", the INDD list row, "RIFX"
 }
 
 }  // namespace
@@ -377,6 +384,122 @@ TEST(DrawingRules, DxfWithoutEndStopsAtTheCap) {
     EXPECT_EQ(answer, RAW_SIZE_FINISHED);
     EXPECT_EQ(s, 0xD000000 / 512);
     EXPECT_EQ(record.m_size, 0xD000000u);
+}
+
+}  // namespace
+
+namespace {
+
+Bytes Fh11(size_t length) {
+    Bytes b = Filler(length, 17);
+    PutLe32(b, 0, 0x0000011C);
+    const unsigned char marks[12] = {0x02, 0x00, 0x04, 0x1C, 0x01, 0x14, 0x00, 0x02, 0x00, 0x14, 0x1C, 0x01};
+    std::copy(std::begin(marks), std::end(marks), b.begin() + 4);
+    PutText(b, 34, "11");
+    return b;
+}
+
+struct Chunk {
+    std::string name;
+    u32 length;
+};
+
+Bytes Ngrr(const std::vector<Chunk>& chunks) {
+    Bytes b = Filler(60, 19);
+    PutText(b, 0, "-in-");
+    for (const Chunk& c : chunks) {
+        Bytes header = Filler(24, 21);
+        PutText(header, 0, c.name);
+        PutLe32(header, 16, c.length);
+        b.insert(b.end(), header.begin(), header.end());
+        const Bytes payload = Filler(std::min<u32>(c.length, 100000), 23);
+        b.insert(b.end(), payload.begin(), payload.end());
+    }
+    return b;
+}
+
+constexpr unsigned char kInddGuid[16] = {0x06, 0x06, 0xED, 0xF5, 0xD8, 0x1D, 0x46, 0xE5,
+                                         0xBD, 0x31, 0xEF, 0xE7, 0xFE, 0x74, 0xB7, 0x1D};
+constexpr unsigned char kInddObject[16] = {0xDE, 0x39, 0x39, 0x79, 0x51, 0x88, 0x4B, 0x6C,
+                                           0x8E, 0x63, 0xEE, 0xF8, 0xAE, 0xE0, 0xDD, 0x38};
+
+// Master pages and `pages` pages in all, then objects of the given data lengths (32-byte header and
+// trailer each), then `tail` bytes of filler that are no object.
+Bytes Indd(u32 pages, const std::vector<u32>& objects, size_t tail = 0) {
+    Bytes b = Filler(static_cast<size_t>(pages) * 4096, 27);
+    std::copy(std::begin(kInddGuid), std::end(kInddGuid), b.begin());
+    PutText(b, 16, "DOCUMENT");
+    PutLe32(b, 280, pages);
+    for (u32 length : objects) {
+        Bytes object = Filler(length + 64, 29);
+        std::copy(std::begin(kInddObject), std::end(kInddObject), object.begin());
+        PutLe32(object, 24, length);
+        b.insert(b.end(), object.begin(), object.end());
+    }
+    const Bytes after = Filler(tail, 31);
+    b.insert(b.end(), after.begin(), after.end());
+    return b;
+}
+
+// A RIFX chunk of `length` bytes after its 8-byte header, then the XMP text when given.
+Bytes Aep(u32 length, const std::string& xmp) {
+    Bytes b = Filler(length + 8, 33);
+    PutText(b, 0, "RIFX");
+    PutBe32(b, 4, length);
+    PutText(b, 8, "Egg!");
+    b.insert(b.end(), xmp.begin(), xmp.end());
+    return b;
+}
+
+struct StreamCase {
+    std::string name;
+    std::function<std::unique_ptr<IRawFileAnalyser>()> make;
+    Bytes file;
+    bool accepted;
+    u64 size;
+    u64 slack = 0;  // the size may exceed `size` by up to this much (ends found from a zero tail)
+};
+
+TEST(DrawingRules, DesignFileEnds) {
+    auto fh11 = [] { return std::make_unique<BruteForce::CFH11Analyser>(); };
+    auto ngrr = [] { return std::make_unique<RawSpeed::NGRRAnalyser>(); };
+    auto indd = [] { return std::make_unique<RawSpeed::InddAnalyser>(); };
+    auto aep = [] { return std::make_unique<RawSpeed::AEPAnalyser>(); };
+    const std::string xmp = "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta/>" +
+                            std::string(900, 'm') + "<?xpacket end=\"w\"?>";
+    const std::vector<StreamCase> cases = {
+        {"FH11 ends at its zero run", fh11, Fh11(3000), true, 3000},
+        {"FH11 short zero tail ends on a whole word", fh11, Fh11(3061), true, 3064},
+        {"FH11 wrong version", fh11, [] { Bytes b = Fh11(3000); PutText(b, 34, "10"); return b; }(), false, 0},
+        {"NGRR chunk chain", ngrr, Ngrr({{"data", 700}, {"data", 1000}, {"data", 50}}), true, 60 + 72 + 1750},
+        {"NGRR chunk header across a sector", ngrr, Ngrr({{"data", 500 - 84}, {"data", 10}}), true, 60 + 48 + 426},
+        {"NGRR empty chunk", ngrr, Ngrr({{"data", 0}, {"data", 5}}), true, 60 + 48 + 5},
+        {"NGRR chain ends at another name", ngrr, Ngrr({{"data", 600}, {"note", 10}}), true, 60 + 24 + 600},
+        {"NGRR upper case start", ngrr, [] { Bytes b = Ngrr({{"data", 8}}); PutText(b, 0, "-IN-"); return b; }(),
+         true, 60 + 24 + 8},
+        {"INDD last object ends at 8192", indd, Indd(1, {4096 - 64}, 3000), true, 12288},
+        {"INDD objects across sectors", indd, Indd(2, {1000, 3000, 77}, 100), true, 16384},
+        {"INDD no objects", indd, Indd(3, {}, 600), true, 16384},
+        {"INDD not a document", indd, [] { Bytes b = Indd(1, {10}); PutText(b, 16, "DOCUMENX"); return b; }(),
+         false, 0},
+        {"AEP without XMP ends with its chunk", aep, Aep(5000, ""), true, 5008},
+        {"AEP chunk ending in a block's last sector", aep, Aep(64 * 512 - 20, ""), true, 64 * 512 - 12},
+        {"AEP with XMP ends at its zero tail", aep, Aep(5000, xmp), true, 5008 + xmp.size(), 9},
+        {"AEP wrong form", aep, [] { Bytes b = Aep(5000, ""); PutText(b, 8, "Eg"); b[10] = 'x'; return b; }(), false,
+         0},
+    };
+    for (const StreamCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (long long start : {0LL, 5LL, 63LL}) {
+            auto analyser = c.make();
+            const FeedResult r = Carve(*analyser, Placed(c.file, start, start + 120), start);
+            EXPECT_EQ(r.finished, c.accepted) << start;
+            if (!c.accepted) continue;
+            EXPECT_EQ(r.type, static_cast<RAW_FILE_TYPE>(analyser->GetDefaultType()));
+            EXPECT_GE(r.size, c.size) << start;
+            EXPECT_LE(r.size, c.size + c.slack) << start;
+        }
+    }
 }
 
 }  // namespace

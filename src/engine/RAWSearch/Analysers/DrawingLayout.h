@@ -67,3 +67,51 @@ inline constexpr size_t kRecordLength = 12;  // u32 BE
 inline constexpr u32 kMaxTables = 31;
 
 }  // namespace ttf_layout
+
+// FreeHand 11: fixed bytes at 4 and the version "11" at 34.
+namespace fh11_layout {
+
+inline constexpr size_t kMarks = 4;
+inline constexpr size_t kMarksSize = 12;
+inline constexpr size_t kVersion = 34;  // "11"
+inline constexpr u64 kMaxSize = 0xD000000;
+inline constexpr u32 kZeroRunUnit = 4;
+
+}  // namespace fh11_layout
+
+// NGRR: "-in-" at 0, then from 60 "data" chunks (24 bytes of header, the payload length at 16).
+namespace ngrr_layout {
+
+inline constexpr size_t kFirstChunk = 60;
+inline constexpr size_t kChunkName = 0;  // "data"
+inline constexpr size_t kChunkLength = 16;  // u32 LE
+inline constexpr size_t kChunkHeaderRead = 20;
+inline constexpr u64 kChunkOverhead = 24;
+inline constexpr i64 kMaxSize = 52428800;
+
+}  // namespace ngrr_layout
+
+// InDesign: a 4096-byte master page pair, pages, then contiguous objects (a 32-byte header with the
+// object's GUID and its length at 24, the data, a 32-byte trailer).
+namespace indd_layout {
+
+inline constexpr size_t kDocumentMark = 16;  // "DOCUMENT"
+inline constexpr size_t kFilePages = 280;    // u32 LE: pages before the contiguous objects
+inline constexpr u64 kPageSize = 4096;
+inline constexpr size_t kObjectLength = 24;  // u32 LE, from the object header
+inline constexpr size_t kObjectHeaderRead = 28;
+inline constexpr u64 kObjectOverhead = 64;
+inline constexpr i64 kMaxCovered = 200000000;
+
+}  // namespace indd_layout
+
+// After Effects: a big-endian RIFX chunk, then possibly an XMP packet after it.
+namespace aep_layout {
+
+inline constexpr size_t kRifxLength = 4;  // i32 BE
+inline constexpr size_t kFormType = 8;    // 45 67 67
+inline constexpr i64 kChunkHeader = 8;
+inline constexpr i64 kMaxCovered = 100000000;
+inline constexpr u32 kXmpZeroTail = 9;
+
+}  // namespace aep_layout

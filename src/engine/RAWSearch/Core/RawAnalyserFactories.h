@@ -63,3 +63,7 @@ IRawFileAnalyser* CreateCFCPEvtAnalyser();
 IRawFileAnalyser* CreateDWGAnalyser();
 IRawFileAnalyser* CreateDXFAnalyser();
 IRawFileAnalyser* CreateFileTTFAnalyser();
+IRawFileAnalyser* CreateFH11Analyser();
+IRawFileAnalyser* CreateNGRRAnalyser();
+IRawFileAnalyser* CreateInddAnalyser();
+IRawFileAnalyser* CreateAEPAnalyser();
