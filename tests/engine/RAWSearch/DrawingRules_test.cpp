@@ -20,6 +20,7 @@
 #include "engine/RAWSearch/Analysers/FH11Analyser.h"
 #include "engine/RAWSearch/Analysers/InddAnalyser.h"
 #include "engine/RAWSearch/Analysers/NGRRAnalyser.h"
+#include "engine/RAWSearch/Analysers/New3DSAnalyser.h"
 #include "engine/RAWSearch/Analysers/DrawingLayout.h"
 #include "engine/RAWSearch/Analysers/DrawingTypes.h"
 #include "engine/RAWSearch/Analysers/FileTTFAnalyser.h"
@@ -283,7 +284,7 @@ TEST(DrawingRules, RandomAndMutatedSectorsStayBounded) {
 TEST(DrawingRules, EveryRowOfTheseAnalysersHasItsFactory) {
     const std::string built[] = {"BruteForce::CDWGAnalyser", "BruteForce::CDXFAnalyser", "FileTTFAnalyser",
                                  "BruteForce::CFH11Analyser", "RawSpeed::NGRRAnalyser", "RawSpeed::InddAnalyser",
-                                 "RawSpeed::AEPAnalyser"};
+                                 "RawSpeed::AEPAnalyser", "RawSpeed::New3DSAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (std::find(std::begin(built), std::end(built), row.analyser) == std::end(built)) continue;
@@ -293,7 +294,8 @@ TEST(DrawingRules, EveryRowOfTheseAnalysersHasItsFactory) {
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
         EXPECT_EQ(analyser->GetDefaultType(), row.type);
     }
-    EXPECT_EQ(rows, 8);  // "AC10", "  0" CR and "99", 00 01 00 00, FH11, "-in-", the INDD list row, "RIFX"
+    // "AC10", "  0" CR and "99", 00 01 00 00, FH11, "-in-", the INDD list row, "RIFX", 3DS "MM" and list
+    EXPECT_EQ(rows, 10);
 }
 
 }  // namespace
@@ -500,6 +502,139 @@ TEST(DrawingRules, DesignFileEnds) {
             EXPECT_LE(r.size, c.size + c.slack) << start;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A chain of 3DS records from the given steps: a length (at least 89, so that its look-ahead lies
+// inside it) starts a record there; 0 marks a look-ahead step of 88 bytes. Returns the file, whose
+// end is where the chain ends.
+Bytes Chain(const std::vector<u32>& steps, unsigned seed = 41) {
+    Bytes b = Filler(4096, seed);
+    i64 p = 0;
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const u32 step = steps[i];
+        const size_t need = static_cast<size_t>(p) + std::max<u32>(step, 90) + 200;
+        if (b.size() < need) {
+            const Bytes more = Filler(need - b.size() + 4096, seed + static_cast<unsigned>(i));
+            b.insert(b.end(), more.begin(), more.end());
+        }
+        if (step == 0) {
+            PutText(b, static_cast<size_t>(p) + 88, "MM");
+            p += 88;
+            continue;
+        }
+        PutText(b, static_cast<size_t>(p), "MM");
+        b[p + 2] = static_cast<unsigned char>(step);
+        b[p + 3] = static_cast<unsigned char>(step >> 8);
+        if (i == 0) {
+            b[16] = 0x3D;
+            b[17] = 0x3D;
+        }
+        p += step;
+    }
+    b.resize(static_cast<size_t>(p));
+    return b;
+}
+
+std::vector<u32> RandomSteps(unsigned seed, size_t count) {
+    std::mt19937 rng(seed);
+    std::vector<u32> steps{static_cast<u32>(89 + rng() % 900)};
+    for (size_t i = 1; i < count; ++i) {
+        const bool lookAhead = rng() % 4 == 0 && steps.back() != 0;
+        steps.push_back(lookAhead ? 0 : static_cast<u32>(89 + rng() % 3000));
+    }
+    if (steps.back() == 0) steps.push_back(200);
+    return steps;
+}
+
+u64 Sum(const std::vector<u32>& steps) {
+    u64 total = 0;
+    for (u32 s : steps) total += s == 0 ? 88 : s;
+    return total;
+}
+
+TEST(DrawingRules, ThreeDsChainsEndWhereTheDeviceWalkEnds) {
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(seed);
+        const std::vector<u32> steps = RandomSteps(seed, 40);
+        const Bytes file = Chain(steps, seed);
+        ASSERT_EQ(file.size(), Sum(steps));
+        for (long long start : {0LL, 7LL, 63LL}) {
+            for (unsigned sectorSize : {512u, 4096u}) {
+                const Bytes image = Placed(file, start, start + file.size() / sectorSize + 4, sectorSize);
+                RawSpeed::New3DSAnalyser streaming;
+                const FeedResult walked = Carve(streaming, image, start, sectorSize);
+                EXPECT_TRUE(walked.finished);
+                EXPECT_EQ(walked.size, file.size()) << start << " " << sectorSize;
+                File3DSAnalyser device;
+                const FeedResult measured = pictest::Measure(device, image, start, sectorSize);
+                EXPECT_TRUE(measured.finished);
+                EXPECT_EQ(measured.size, file.size()) << start << " " << sectorSize;
+            }
+        }
+    }
+}
+
+TEST(DrawingRules, ThreeDsLookAheadAcrossASectorBoundary) {
+    // The first record ends at 500: the next one's look-ahead (at 588) lies in the second sector, and
+    // its own look-ahead step lands there too.
+    const std::vector<u32> steps = {500, 0, 300, 120};
+    const Bytes file = Chain(steps);
+    for (long long start : {0LL, 63LL}) {
+        RawSpeed::New3DSAnalyser analyser;
+        const FeedResult r = Carve(analyser, Placed(file, start, start + 8), start);
+        EXPECT_EQ(r.size, 500u + 88 + 300 + 120) << start;
+        EXPECT_EQ(r.name, std::to_string(start) + "-" + std::to_string(start + 1) + "_");
+    }
+}
+
+TEST(DrawingRules, ThreeDsMutatedChainsAgreeWithTheDeviceWalk) {
+    std::mt19937 rng(3);
+    for (int round = 0; round < 200; ++round) {
+        Bytes file = Chain(RandomSteps(static_cast<unsigned>(round), 12), static_cast<unsigned>(round));
+        for (int k = 0; k < 6; ++k) file[rng() % file.size()] = static_cast<unsigned char>(rng() % 3 == 0 ? 'M' : rng());
+        if (round % 7 == 0) {  // a record of length 0
+            file[2] = 0;
+            file[3] = 0;
+        }
+        const long long start = round % 64;
+        const Bytes image = Placed(file, start, start + file.size() / 512 + 4);
+        RawSpeed::New3DSAnalyser streaming;
+        const FeedResult walked = Carve(streaming, image, start);
+        File3DSAnalyser device;
+        const FeedResult measured = pictest::Measure(device, image, start);
+        if (!walked.finished) continue;  // the first sector no longer looks like a 3DS start
+        if (measured.finished) EXPECT_EQ(walked.size, measured.size) << round;
+    }
+}
+
+TEST(DrawingRules, CartridgeImageSizes) {
+    struct Case {
+        u32 units;
+        u64 size;
+    };
+    const Case cases[] = {{1000, 512000}, {1, 512}, {1953125, 1000000000}, {2000000, 1000000000},
+                          {1000000001, 200000000}, {0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.units);
+        Bytes file = Filler(1024, 43);
+        PutText(file, 256, "NCSD");
+        PutLe32(file, 260, c.units);
+        RawSpeed::New3DSAnalyser analyser;
+        const FeedResult r = Carve(analyser, Placed(file, 2, 8), 2);
+        EXPECT_TRUE(r.finished);
+        EXPECT_EQ(r.type, RAW_TYPE_3DS);
+        EXPECT_EQ(r.size, c.size);
+    }
+    // The device walk does not take cartridge images.
+    Bytes file = Filler(1024, 43);
+    PutText(file, 256, "NCSD");
+    File3DSAnalyser device;
+    CRawFileInfo info;
+    EXPECT_EQ(device.AnalyseBuffer(file.data(), info), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 
 #include "engine/Common/Types.h"
 
@@ -115,3 +116,29 @@ inline constexpr i64 kMaxCovered = 100000000;
 inline constexpr u32 kXmpZeroTail = 9;
 
 }  // namespace aep_layout
+
+// 3DS: "MM" records whose chain is followed by an 88-byte look-ahead; or a cartridge image with
+// "NCSD" at 256 and its size in 512-byte units at 260.
+namespace tds_layout {
+
+inline constexpr size_t kEditorMark = 16;  // u16 LE 0x3D3D
+inline constexpr u16 kEditorMarkValue = 0x3D3D;
+inline constexpr u16 kRecordMark = 0x4D4D;  // "MM"
+inline constexpr size_t kRecordLength = 2;  // u16 LE
+inline constexpr i64 kLookAhead = 88;
+inline constexpr size_t kRecordRead = kLookAhead + 2;  // the bytes one step of the chain reads
+inline constexpr i64 kMaxChain = 1000000000;
+inline constexpr size_t kNcsdMark = 256;  // "NCSD"
+inline constexpr size_t kNcsdUnits = 260;  // u32 LE, 512-byte units
+inline constexpr u64 kNcsdUnit = 512;
+inline constexpr u64 kNcsdMaxSize = 1000000000;
+inline constexpr u64 kNcsdOversize = 200000000;
+
+// One step of the chain at a record: the next position, or absent where the chain ends.
+inline std::optional<i64> NextRecord(i64 position, u16 atRecord, u16 length, u16 lookAhead) {
+    if (lookAhead == kRecordMark) return position + kLookAhead;
+    if (atRecord != kRecordMark || lookAhead == 0 || length == 0) return std::nullopt;
+    return position + length;
+}
+
+}  // namespace tds_layout

@@ -67,3 +67,4 @@ IRawFileAnalyser* CreateFH11Analyser();
 IRawFileAnalyser* CreateNGRRAnalyser();
 IRawFileAnalyser* CreateInddAnalyser();
 IRawFileAnalyser* CreateAEPAnalyser();
+IRawFileAnalyser* CreateNew3DSAnalyser();
