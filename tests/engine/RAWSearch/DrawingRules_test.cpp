@@ -18,6 +18,7 @@
 #include "engine/RAWSearch/Analysers/AEPAnalyser.h"
 #include "engine/RAWSearch/Analysers/DXFAnalyser.h"
 #include "engine/RAWSearch/Analysers/FH11Analyser.h"
+#include "engine/RAWSearch/Analysers/FileCPTAnalyser.h"
 #include "engine/RAWSearch/Analysers/InddAnalyser.h"
 #include "engine/RAWSearch/Analysers/NGRRAnalyser.h"
 #include "engine/RAWSearch/Analysers/New3DSAnalyser.h"
@@ -284,7 +285,8 @@ TEST(DrawingRules, RandomAndMutatedSectorsStayBounded) {
 TEST(DrawingRules, EveryRowOfTheseAnalysersHasItsFactory) {
     const std::string built[] = {"BruteForce::CDWGAnalyser", "BruteForce::CDXFAnalyser", "FileTTFAnalyser",
                                  "BruteForce::CFH11Analyser", "RawSpeed::NGRRAnalyser", "RawSpeed::InddAnalyser",
-                                 "RawSpeed::AEPAnalyser", "RawSpeed::New3DSAnalyser"};
+                                 "RawSpeed::AEPAnalyser", "RawSpeed::New3DSAnalyser",
+                                 "FileCPTAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (std::find(std::begin(built), std::end(built), row.analyser) == std::end(built)) continue;
@@ -294,8 +296,9 @@ TEST(DrawingRules, EveryRowOfTheseAnalysersHasItsFactory) {
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
         EXPECT_EQ(analyser->GetDefaultType(), row.type);
     }
-    // "AC10", "  0" CR and "99", 00 01 00 00, FH11, "-in-", the INDD list row, "RIFX", 3DS "MM" and list
-    EXPECT_EQ(rows, 10);
+    // "AC10", "  0" CR and "99", 00 01 00 00, FH11, "-in-", the INDD list row, "RIFX", 3DS "MM" and list,
+    // CPT7-9
+    EXPECT_EQ(rows, 13);
 }
 
 }  // namespace
@@ -635,6 +638,68 @@ TEST(DrawingRules, CartridgeImageSizes) {
     File3DSAnalyser device;
     CRawFileInfo info;
     EXPECT_EQ(device.AnalyseBuffer(file.data(), info), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A CPT whose block table (2 entries at 316) leads to the last block at 2000; its checks at 32 and
+// 60 lead to the trailer pointer at `position` (2160 when both checks are 100).
+Bytes Cpt(u32 checkA, u32 checkB, u32 trailer, u32 trailerNext, u32 sizeA, u32 sizeB, size_t length = 6000) {
+    Bytes b = Filler(length, 47);
+    PutText(b, 0, "CPT9FILE");
+    PutLe32(b, 40, 2);
+    PutLe32(b, 52, 316);
+    PutLe32(b, 316 + 8, 2000);
+    PutLe32(b, 2000 + 32, checkA);
+    PutLe32(b, 2000 + 60, checkB);
+    const size_t position = 2060 + (checkA != 0 && checkA == checkB ? checkA : 0);
+    PutLe32(b, position, trailer);
+    PutLe32(b, position + 4, trailerNext);
+    if (trailer >= 8 && trailer <= length) {
+        PutLe32(b, trailer - 8, sizeA);
+        PutLe32(b, trailer - 4, sizeB);
+    }
+    return b;
+}
+
+TEST(DrawingRules, CptSizesFromTheDevice) {
+    struct Case {
+        std::string name;
+        Bytes file;
+        bool measured;
+        u64 size;
+    };
+    const std::vector<Case> cases = {
+        {"trailer after equal checks", Cpt(100, 100, 5000, 1, 5500, 500), true, 6000},
+        {"checks differ: trailer right after the block", Cpt(100, 101, 5000, 1, 5500, 500), true, 6000},
+        {"zero trailer: the last block's offset", Cpt(100, 100, 0, 1, 0, 0), true, 2000},
+        {"trailer pointer below 8", Cpt(100, 100, 4, 1, 0, 0), false, 0},
+        {"trailer pointer past the device", Cpt(100, 100, 0xFFFFFFF0, 1, 0, 0), false, 0},
+        {"sizes summed in 64 bits", Cpt(0, 0, 5000, 1, 0xFFFFFFFF, 0xFFFFFFFF), true, 0x1FFFFFFFEULL},
+        {"last block past the device", [] { Bytes b = Cpt(100, 100, 5000, 1, 5500, 500); PutLe32(b, 324, 0xFFFFFF00); return b; }(),
+         false, 0},
+        {"entry count that reaches past the device", [] { Bytes b = Cpt(100, 100, 5000, 1, 5500, 500); PutLe32(b, 40, 0xFFFFFFFF); return b; }(),
+         false, 0},
+        {"check pointing past the device", Cpt(0xFFFFFF00, 0xFFFFFF00, 5000, 1, 5500, 500), false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileCPTAnalyser analyser;
+        CRawFileInfo info;
+        Bytes first(c.file.begin(), c.file.begin() + 512);
+        ASSERT_EQ(analyser.AnalyseBuffer(first.data(), info), 1);
+        EXPECT_EQ(info.m_size, 0u);
+        const FeedResult r = pictest::Measure(analyser, Placed(c.file, 3, 30), 3);
+        EXPECT_EQ(r.finished, c.measured);
+        if (c.measured) EXPECT_EQ(r.size, c.size);
+    }
+    Bytes file = Cpt(100, 100, 5000, 1, 5500, 500);
+    PutLe32(file, 52, 317);
+    FileCPTAnalyser analyser;
+    CRawFileInfo info;
+    EXPECT_EQ(analyser.AnalyseBuffer(file.data(), info), 0) << "the table at 316 only";
 }
 
 }  // namespace

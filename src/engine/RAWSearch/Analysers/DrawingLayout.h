@@ -142,3 +142,16 @@ inline std::optional<i64> NextRecord(i64 position, u16 atRecord, u16 length, u16
 }
 
 }  // namespace tds_layout
+
+// Photo-Paint CPT: "CPTn" and "FILE" at 4; a block table whose last entry leads to the last block.
+namespace cpt_layout {
+
+inline constexpr size_t kFileMark = 4;  // "FILE"
+inline constexpr size_t kEntryCount = 40;  // u32 LE
+inline constexpr size_t kTableOffset = 52;  // u32 LE, 316 in the files taken
+inline constexpr u32 kTableOffsetValue = 316;
+inline constexpr u64 kEntrySize = 8;
+inline constexpr u64 kBlockCheckA = 32;  // u32 LE, from the last block
+inline constexpr u64 kBlockCheckB = 60;  // u32 LE, from the last block
+
+}  // namespace cpt_layout

@@ -68,3 +68,4 @@ IRawFileAnalyser* CreateNGRRAnalyser();
 IRawFileAnalyser* CreateInddAnalyser();
 IRawFileAnalyser* CreateAEPAnalyser();
 IRawFileAnalyser* CreateNew3DSAnalyser();
+IRawFileAnalyser* CreateFileCPTAnalyser();
