@@ -22,6 +22,7 @@
 #include "engine/RAWSearch/Analysers/InddAnalyser.h"
 #include "engine/RAWSearch/Analysers/NGRRAnalyser.h"
 #include "engine/RAWSearch/Analysers/New3DSAnalyser.h"
+#include "engine/RAWSearch/Analysers/SVGAnalyser.h"
 #include "engine/RAWSearch/Analysers/DrawingLayout.h"
 #include "engine/RAWSearch/Analysers/DrawingTypes.h"
 #include "engine/RAWSearch/Analysers/FileTTFAnalyser.h"
@@ -286,7 +287,7 @@ TEST(DrawingRules, EveryRowOfTheseAnalysersHasItsFactory) {
     const std::string built[] = {"BruteForce::CDWGAnalyser", "BruteForce::CDXFAnalyser", "FileTTFAnalyser",
                                  "BruteForce::CFH11Analyser", "RawSpeed::NGRRAnalyser", "RawSpeed::InddAnalyser",
                                  "RawSpeed::AEPAnalyser", "RawSpeed::New3DSAnalyser",
-                                 "FileCPTAnalyser"};
+                                 "FileCPTAnalyser", "Brance::SVGAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (std::find(std::begin(built), std::end(built), row.analyser) == std::end(built)) continue;
@@ -297,8 +298,8 @@ TEST(DrawingRules, EveryRowOfTheseAnalysersHasItsFactory) {
         EXPECT_EQ(analyser->GetDefaultType(), row.type);
     }
     // "AC10", "  0" CR and "99", 00 01 00 00, FH11, "-in-", the INDD list row, "RIFX", 3DS "MM" and list,
-    // CPT7-9
-    EXPECT_EQ(rows, 13);
+    // CPT7-9, and the five SVG keys
+    EXPECT_EQ(rows, 18);
 }
 
 }  // namespace
@@ -610,7 +611,9 @@ TEST(DrawingRules, ThreeDsMutatedChainsAgreeWithTheDeviceWalk) {
         File3DSAnalyser device;
         const FeedResult measured = pictest::Measure(device, image, start);
         if (!walked.finished) continue;  // the first sector no longer looks like a 3DS start
-        if (measured.finished) EXPECT_EQ(walked.size, measured.size) << round;
+        if (measured.finished) {
+            EXPECT_EQ(walked.size, measured.size) << round;
+        }
     }
 }
 
@@ -693,13 +696,229 @@ TEST(DrawingRules, CptSizesFromTheDevice) {
         EXPECT_EQ(info.m_size, 0u);
         const FeedResult r = pictest::Measure(analyser, Placed(c.file, 3, 30), 3);
         EXPECT_EQ(r.finished, c.measured);
-        if (c.measured) EXPECT_EQ(r.size, c.size);
+        if (c.measured) {
+            EXPECT_EQ(r.size, c.size);
+        }
     }
     Bytes file = Cpt(100, 100, 5000, 1, 5500, 500);
     PutLe32(file, 52, 317);
     FileCPTAnalyser analyser;
     CRawFileInfo info;
     EXPECT_EQ(analyser.AnalyseBuffer(file.data(), info), 0) << "the table at 316 only";
+}
+
+}  // namespace
+
+namespace {
+
+const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";  // 39 bytes
+
+// Text padded with `fill` up to `length` bytes before `tail` (so the file is `length` + tail bytes).
+std::string Padded(const std::string& head, size_t length, const std::string& tail) {
+    std::string s = head;
+    while (s.size() < length) s += "<g id=\"x\"/>\n";
+    s.resize(length);
+    s += tail;
+    return s;
+}
+
+Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+TEST(DrawingRules, SvgFamilyTypes) {
+    struct Case {
+        std::string name;
+        std::string text;
+        RAW_FILE_TYPE type;  // 0: refused
+    };
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string gpx57 = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n";
+    const std::vector<Case> cases = {
+        {"<gpx at 39, before an svg opener", kDeclaration + "<gpx version=\"1.1\"><svg x=\"1\"/>", RAW_TYPE_GPX},
+        {"<gpx at 57", gpx57 + "<gpx version=\"1.1\">", RAW_TYPE_GPX},
+        {"declaration and tag in capitals", "<?XML VERSION=\"1.0\" ENCODING=\"UTF-8\"?>\n<GPX>", RAW_TYPE_GPX},
+        {"<gpx elsewhere is no track", kDeclaration + " <gpx version=\"1.1\">", 0},
+        {"BCFZ", "BCFZ\x01\x02", RAW_TYPE_GPX},
+        {"bcfz", "bcfz\x01\x02", RAW_TYPE_GPX},
+        {"plist doctype at 39", kDeclaration + "<!DOCTYPE plist PUBLIC>", RAW_TYPE_PLIST},
+        {"plist doctype at 40", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!DOCTYPE plist>", RAW_TYPE_PLIST},
+        {"svg after the declaration", kDeclaration + "<!-- drawn -->\n<svg xmlns=\"x\">", RAW_TYPE_SVG},
+        {"svg opener then a line end and a blank", kDeclaration + "<svg\n width=\"1\">", RAW_TYPE_SVG},
+        {"svg opener then a carriage return and a blank", kDeclaration + "<svg\r width=\"1\">", RAW_TYPE_SVG},
+        {"svg opener closed then a line end", kDeclaration + "<svg>\n", RAW_TYPE_SVG},
+        {"svg after a byte order mark", bom + kDeclaration + "<svg width=\"1\">", RAW_TYPE_SVG},
+        {"svg opener without blank", kDeclaration + "<svgx width=\"1\">", 0},
+        {"svg opener past 512 bytes", Padded(kDeclaration, 508, "<svg width=\"1\">"), 0},
+        {"single-quoted version", "<?xml version='1.0'?>\n<svg width=\"1\">", 0},
+        {"note export", kDeclaration + "<en-export application=\"Evernote\" version=\"10\">", RAW_TYPE_ENEX},
+        {"Evernote without =\"", kDeclaration + "<en-export application=Evernote>", 0},
+        {"citation style", kDeclaration + "<style xmlns=\"http://purl.org/net/xbiblio/csl\">", RAW_TYPE_CSL},
+        {"svg wins over csl", kDeclaration + "<svg class=\"csl\">", RAW_TYPE_SVG},
+        {"other XML", kDeclaration + "<html><body/></html>", 0},
+        {"bare svg opener", "<svg xmlns=\"x\">", RAW_TYPE_SVG},
+        {"bare svg opener closed", "<svg>\n</svg>", 0},
+        {"binary form", std::string("\xCD\x01\x00\x00", 4) + "abc", RAW_TYPE_SVG},
+        {"binary-like", std::string("\xCD\x01\x00\x01", 4) + "abc", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes sector(1024, 0);  // the search's buffer holds more than the sector
+        std::copy(c.text.begin(), c.text.end(), sector.begin());
+        Brance::SVGAnalyser analyser;
+        CRawFileInfo info;
+        EXPECT_EQ(analyser.AnalyseBuffer(sector.data(), info), c.type != 0 ? 1 : 0);
+        if (c.type != 0) {
+            EXPECT_EQ(info.m_type, c.type);
+        }
+    }
+}
+
+TEST(DrawingRules, SvgFamilyEnds) {
+    struct Case {
+        std::string name;
+        Bytes file;
+        unsigned sectorSize;
+        RAW_FILE_TYPE type;
+        u64 low, high;  // the size found lies in [low, high]
+        bool named;
+    };
+    Bytes binary = Filler(7000, 51);
+    PutText(binary, 0, std::string("\xCD\x01\x00\x00", 4));
+    PutLe32(binary, 1100, 5000);
+    Bytes hugeBinary = binary;
+    PutLe32(hugeBinary, 1100, 0xA00000);
+    const std::string svg = kDeclaration + "<svg xmlns=\"http://www.w3.org/2000/svg\">\n";
+    const std::string gpx = kDeclaration + "<gpx version=\"1.1\">\n<trk>\n";
+    const std::string plist = kDeclaration + "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\">\n<plist>\n";
+    const std::vector<Case> cases = {
+        // A text file ends within two bytes past the data of its zero-padded sector.
+        {"svg ending mid-sector", B(Padded(svg, 3000, "</svg>\n")), 512, RAW_TYPE_SVG, 3009, 3010, true},
+        {"svg ending mid-sector, 4096-byte sectors", B(Padded(svg, 9000, "</svg>\n")), 4096, RAW_TYPE_SVG, 9009, 9010,
+         true},
+        // The closing tag ends the sector: the zero sector after it sees it in the half sector before.
+        {"svg ending at a sector end", B(Padded(svg, 1024 - 7, "</svg>\n")), 512, RAW_TYPE_SVG, 1026, 1026, true},
+        {"citation style", B(Padded(kDeclaration + "<style class=\"csl\">\n", 2000, "</style>\n")), 512, RAW_TYPE_CSL,
+         2011, 2012, true},
+        // A track or list ends three bytes past its closing tag.
+        {"gpx", B(Padded(gpx, 2500, "</trk>\n</gpx>\n")), 512, RAW_TYPE_GPX, 2516, 2516, false},
+        {"gpx, 4096-byte sectors", B(Padded(gpx, 5000, "</trk>\n</gpx>\n")), 4096, RAW_TYPE_GPX, 5016, 5016, false},
+        {"plist", B(Padded(plist, 700, "</plist>\n")), 512, RAW_TYPE_PLIST, 711, 711, false},
+        {"gpx whose tag is missing: one sector more", B(Padded(gpx, 700, "</trk>\n")), 512, RAW_TYPE_GPX,
+         512 + 512 + 3, 512 + 512 + 3, false},
+        {"binary form", binary, 512, RAW_TYPE_SVG, 6152, 6152, true},
+        {"binary form, 4096-byte sectors", binary, 4096, RAW_TYPE_SVG, 6152, 6152, true},
+        {"binary form over the cap", hugeBinary, 512, RAW_TYPE_SVG, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Brance::SVGAnalyser analyser;
+        const FeedResult r = Carve(analyser, Placed(c.file, 2, 64, c.sectorSize), 2, c.sectorSize);
+        EXPECT_EQ(r.type, c.type);
+        EXPECT_GE(r.size, c.low);
+        EXPECT_LE(r.size, c.high);
+        if (c.named) {
+            EXPECT_EQ(r.name, std::to_string(2) + "-" + std::to_string(r.sector) + "_");
+        } else {
+            EXPECT_EQ(r.name, "");
+        }
+    }
+}
+
+TEST(DrawingRules, SvgFamilyCaps) {
+    const std::string svg = kDeclaration + "<svg xmlns=\"http://www.w3.org/2000/svg\">\n";
+    const Bytes text = B(Padded(svg, 0xA00000 + 4096, ""));
+    Brance::SVGAnalyser analyser;
+    FeedResult r = Carve(analyser, Placed(text, 1, 8), 1, 512, 2048);
+    EXPECT_TRUE(r.finished);
+    EXPECT_EQ(r.size, 0xA00000u) << "a text file without end stops at the cap";
+    const Bytes track = B(Padded(kDeclaration + "<gpx>\n", 0xA00000 + 4096, ""));
+    r = Carve(analyser, Placed(track, 1, 8), 1, 512, 2048);
+    EXPECT_TRUE(r.finished);
+    EXPECT_EQ(r.type, RAW_TYPE_GPX);
+    EXPECT_EQ(r.size, 0xA00000u + 512) << "a track without end ends at the first sector past the cap";
+}
+
+TEST(DrawingRules, SvgFallbackTypesAndHandOver) {
+    struct Case {
+        std::string name;
+        std::string text;
+        RAW_FILE_TYPE type;
+    };
+    const std::vector<Case> cases = {
+        {"gpx at 57", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<gpx>", RAW_TYPE_GPX},
+        {"plist at 39", kDeclaration + "<!DOCTYPE plist>", RAW_TYPE_PLIST},
+        {"svg opener within 2048 bytes", Padded(kDeclaration, 1500, "<svg width=\"1\">"), RAW_TYPE_SVG},
+        {"svg opener past 2048 bytes", Padded(kDeclaration, 2044, "<svg width=\"1\">"), 0},
+        {"no declaration", "<svg width=\"1\">", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes head(2048, 0);
+        std::copy(c.text.begin(), c.text.begin() + std::min<size_t>(c.text.size(), head.size()), head.begin());
+        FileSVGAnalyser analyser;
+        CRawFileInfo info;
+        EXPECT_EQ(analyser.AnalyseBuffer(head.data(), info), c.type != 0 ? 1 : 0);
+        if (c.type != 0) {
+            EXPECT_EQ(info.m_type, c.type);
+        }
+    }
+    // A text file the search never saw end is handed to the device walk.
+    Brance::SVGAnalyser analyser;
+    const Bytes open = B(Padded(kDeclaration + "<svg width=\"1\">\n", 1536, ""));
+    const FeedResult r = Carve(analyser, open, 0);
+    EXPECT_FALSE(r.finished);
+    EXPECT_EQ(r.analyser, analyser.GetFallback());
+}
+
+// The device walk ends a file where its zero-padded sector's data ends (none of its bytes left out);
+// sectors of 256 bytes or less end it only near a closing tag. The sector size is each device's own.
+TEST(DrawingRules, SvgDeviceWalk) {
+    const std::string svg = kDeclaration + "<svg xmlns=\"http://www.w3.org/2000/svg\">\n";
+    struct Case {
+        std::string name;
+        Bytes file;
+        unsigned sectorSize;
+        RAW_FILE_TYPE recordType;
+        bool measured;
+        u64 size;
+        RAW_FILE_TYPE type;
+    };
+    Bytes across = B(Padded(svg, 254, std::string(2, '\0')));  // sector 0 ends in zeros, no tag in it
+    const std::string tag = "</gpx>\n";
+    across.insert(across.end(), tag.begin(), tag.end());
+    const std::vector<Case> cases = {
+        {"512-byte sectors", B(Padded(svg, 3000, "</svg>\n")), 512, 0, true, 3007, RAW_TYPE_SVG},
+        {"4096-byte sectors", B(Padded(svg, 3000, "</svg>\n")), 4096, 0, true, 3007, RAW_TYPE_SVG},
+        {"the file filling its last sector", B(Padded(svg, 1024 - 7, "</svg>\n")), 512, 0, true, 1024, RAW_TYPE_SVG},
+        {"a track keeps its type", B(Padded(svg, 700, "</gpx>\n")), 512, RAW_TYPE_GPX, true, 707, RAW_TYPE_GPX},
+        {"256-byte sectors: 9 bytes past the tag's start", B(Padded(svg, 600, "\n</svg>\n")), 256, 0, true, 609,
+         RAW_TYPE_SVG},
+        {"256-byte sectors: zero padding without a tag is passed by",
+         [&] {
+             Bytes b = B(Padded(svg, 254, std::string(2, '\0')));
+             const Bytes rest = B(Padded("<g/>", 300, "</plist>\n"));
+             b.insert(b.end(), rest.begin(), rest.end());
+             return b;
+         }(),
+         256, RAW_TYPE_PLIST, true, 256 + 300 + 9, RAW_TYPE_PLIST},
+        {"256-byte sectors: a tag at the next sector's start", across, 256, 0, true, 256, RAW_TYPE_SVG},
+        {"no zero-padded sector before the cap", B(Padded(svg, 0x500001 + 600, "")), 512, 0, false, 0, 0},
+    };
+    FileSVGAnalyser analyser;  // one analyser for every device, as the search keeps it
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes image = Placed(c.file, 3, 16, c.sectorSize);
+        rawtest::MemoryDevice device(image, c.sectorSize);
+        CRawFileInfo record;
+        record.m_startSector = 3;
+        record.m_type = c.recordType;
+        EXPECT_EQ(analyser.GetRawFileSize(record, &device), c.measured);
+        if (c.measured) {
+            EXPECT_EQ(record.m_size, c.size);
+            EXPECT_EQ(record.m_type, c.type);
+        }
+    }
+    CRawFileInfo record;
+    EXPECT_FALSE(analyser.GetRawFileSize(record, nullptr));
 }
 
 }  // namespace

@@ -155,3 +155,25 @@ inline constexpr u64 kBlockCheckA = 32;  // u32 LE, from the last block
 inline constexpr u64 kBlockCheckB = 60;  // u32 LE, from the last block
 
 }  // namespace cpt_layout
+
+// SVG and the XML files found with it (GPX tracks, property lists, citation styles, note exports),
+// and the binary form whose length sits at 1100.
+namespace svg_layout {
+
+inline constexpr size_t kGpxAt[] = {57, 39};           // "<gpx" after an XML declaration
+inline constexpr size_t kPlistAt[] = {39, 40};         // "<!DOCTYPE plist"
+inline constexpr size_t kBomLength = 3;                // EF BB BF before the declaration
+inline constexpr size_t kOpenerSearch = 512;           // where the search looks for "<svg"
+inline constexpr size_t kFallbackOpenerSearch = 2048;  // where the device analyser looks for it
+inline constexpr i64 kBinaryLength = 1100;             // u32 LE: the binary form's length less its header
+inline constexpr u64 kBinaryHeader = 1152;
+inline constexpr i64 kMaxCovered = 0xA00000;
+inline constexpr u32 kListZeroTail = 8;  // zero bytes a sector ends in before a GPX or plist end is looked for
+inline constexpr u64 kListEndSlack = 3;
+inline constexpr u64 kTextEndSlack = 2;
+inline constexpr u64 kDeviceCap = 0x500001;    // the device walk looks at sectors starting below this
+inline constexpr u32 kSmallSector = 256;       // sectors this small end a file only at a closing tag
+inline constexpr u64 kSmallSectorEndSlack = 9;  // past the closing tag's start
+inline constexpr u32 kSmallSectorTail = 16;     // a tag in the 32 bytes from 16 before the sector end
+
+}  // namespace svg_layout

@@ -69,3 +69,4 @@ IRawFileAnalyser* CreateInddAnalyser();
 IRawFileAnalyser* CreateAEPAnalyser();
 IRawFileAnalyser* CreateNew3DSAnalyser();
 IRawFileAnalyser* CreateFileCPTAnalyser();
+IRawFileAnalyser* CreateSVGAnalyser();
