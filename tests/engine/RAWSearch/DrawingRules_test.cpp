@@ -41,6 +41,10 @@ void PutLe32(Bytes& b, size_t at, u32 v) {
 void PutLe64(Bytes& b, size_t at, u64 v) {
     for (int i = 0; i < 8; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
 }
+void PutLe16(Bytes& b, size_t at, u16 v) {
+    b[at] = static_cast<unsigned char>(v);
+    b[at + 1] = static_cast<unsigned char>(v >> 8);
+}
 void PutBe16(Bytes& b, size_t at, u16 v) {
     b[at] = static_cast<unsigned char>(v >> 8);
     b[at + 1] = static_cast<unsigned char>(v);
@@ -919,6 +923,127 @@ TEST(DrawingRules, SvgDeviceWalk) {
     }
     CRawFileInfo record;
     EXPECT_FALSE(analyser.GetRawFileSize(record, nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+// Corrupt fields of the chained formats: every walk ends (or waits for the search's end) without
+// reading outside its bytes, and no size comes from a field that points past the data.
+TEST(DrawingHostile, CorruptChainsEndBounded) {
+    auto tds = [] { return std::make_unique<RawSpeed::New3DSAnalyser>(); };
+    auto indd = [] { return std::make_unique<RawSpeed::InddAnalyser>(); };
+    auto ngrr = [] { return std::make_unique<RawSpeed::NGRRAnalyser>(); };
+    auto aep = [] { return std::make_unique<RawSpeed::AEPAnalyser>(); };
+    Bytes zeroLength = Chain({300, 200, 150, 400});
+    PutLe16(zeroLength, 502, 0);
+    Bytes firstZero = Chain({300, 200});
+    PutLe16(firstZero, 2, 0);
+    Bytes lookAheads = Chain({300});
+    for (size_t p = 300; p + 90 <= 60000; p += 88) {
+        lookAheads.resize(p + 90, 0x61);
+        PutText(lookAheads, p, "MM");
+        PutText(lookAheads, p + 88, "MM");
+    }
+    const u64 lookAheadEnd = [&] {
+        u64 p = 0;
+        while (p + 90 <= lookAheads.size()) {
+            if (lookAheads[p + 88] == 'M' && lookAheads[p + 89] == 'M') {
+                p += 88;
+            } else if (p == 0) {
+                p = 300;
+            } else {
+                break;
+            }
+        }
+        return p;
+    }();
+    Bytes hugePages = Indd(1, {100});
+    PutLe32(hugePages, 280, 0xFFFFFFFF);
+    Bytes hugeObject = Indd(1, {100, 200});
+    PutLe32(hugeObject, 4096 + 24, 0xFFFFFFFF);
+    const std::vector<StreamCase> cases = {
+        {"3DS record of length 0 ends the chain", tds, zeroLength, true, 500},
+        {"3DS first record of length 0", tds, firstZero, true, 0},
+        {"3DS long run of look-ahead steps", tds, lookAheads, true, lookAheadEnd},
+        {"INDD pages past any device", indd, hugePages, true, 0},
+        {"INDD object length past any device", indd, hugeObject, true, 0},
+        {"NGRR chunk length past any device", ngrr, Ngrr({{"data", 300}, {"data", 0xFFFFFFFF}}), true, 0},
+        {"NGRR chunk of length 0", ngrr, Ngrr({{"data", 0}, {"data", 0}, {"free", 10}}), true, 60 + 48},
+        {"AEP negative length", aep, [] { Bytes b = Aep(600, ""); PutBe32(b, 4, 0x80000000u); return b; }(), true, 0},
+        {"AEP length past any device", aep, [] { Bytes b = Aep(600, ""); PutBe32(b, 4, 0x7FFFFFF0); return b; }(),
+         true, 0},
+    };
+    for (const StreamCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (long long start : {0LL, 63LL}) {
+            auto analyser = c.make();
+            const Bytes image = Placed(c.file, start, start + c.file.size() / 512 + 8);
+            const FeedResult r = Carve(*analyser, image, start);
+            EXPECT_EQ(r.size, c.size);
+        }
+    }
+}
+
+// Random bytes after each analyser's key and mutated copies of real layouts: the first sectors of
+// every analyser of this family, fed and measured, never read outside their bytes (run under
+// AddressSanitizer) nor give a size past the largest cap.
+TEST(DrawingHostile, MutatedAndRandomSectorsStayInBounds) {
+    struct Seed {
+        std::function<std::unique_ptr<IRawFileAnalyser>()> make;
+        Bytes file;
+    };
+    const std::string svg = kDeclaration + "<svg xmlns=\"http://www.w3.org/2000/svg\">\n";
+    Bytes binary = Filler(3000, 61);
+    PutText(binary, 0, std::string("\xCD\x01\x00\x00", 4));
+    const std::vector<Seed> seeds = {
+        {[] { return std::make_unique<BruteForce::CDWGAnalyser>(); }, LocatorDrawing("AC1015", Locators(60, 20000), 24576)},
+        {[] { return std::make_unique<BruteForce::CDWGAnalyser>(); }, ScrambledDrawing("AC1018", 0x5000, 0x6000)},
+        {[] { return std::make_unique<BruteForce::CDWGAnalyser>(); }, CodedDrawing(0x3000, 0, 0x3000)},
+        {[] { return std::make_unique<Brance::SVGAnalyser>(); }, B(Padded(svg, 3000, "</svg>\n"))},
+        {[] { return std::make_unique<Brance::SVGAnalyser>(); }, B(Padded(kDeclaration + "<gpx>\n", 3000, "</gpx>\n"))},
+        {[] { return std::make_unique<Brance::SVGAnalyser>(); }, binary},
+        {[] { return std::make_unique<RawSpeed::New3DSAnalyser>(); }, Chain(RandomSteps(5, 30))},
+        {[] { return std::make_unique<RawSpeed::InddAnalyser>(); }, Indd(1, {100, 3000, 20})},
+        {[] { return std::make_unique<RawSpeed::AEPAnalyser>(); }, Aep(1200, "<?xpacket begin?>")},
+        {[] { return std::make_unique<RawSpeed::NGRRAnalyser>(); }, Ngrr({{"data", 300}, {"data", 900}})},
+        {[] { return std::make_unique<BruteForce::CFH11Analyser>(); }, Fh11(3000)},
+        {[] { return std::make_unique<FileCPTAnalyser>(); }, Cpt(100, 100, 5000, 1, 5500, 500)},
+        {[] { return std::make_unique<FileTTFAnalyser>(); }, Font(Tables(12, 300, "glyf"))},
+    };
+    std::mt19937 rng(2525);
+    for (size_t k = 0; k < seeds.size(); ++k) {
+        SCOPED_TRACE(k);
+        for (int round = 0; round < 120; ++round) {
+            Bytes file = seeds[k].file;
+            if (round % 4 == 3) {
+                // Random bytes after the first four.
+                for (size_t i = 4; i < std::min<size_t>(file.size(), 2048); ++i) file[i] = static_cast<unsigned char>(rng());
+            } else {
+                const size_t span = std::min<size_t>(file.size(), 1200);
+                for (int m = 0; m < 16; ++m) file[rng() % span] = static_cast<unsigned char>(rng() % 3 == 0 ? 0 : rng());
+            }
+            auto analyser = seeds[k].make();
+            const Bytes image = Placed(file, 3, 3 + file.size() / 512 + 6);
+            const FeedResult r = Carve(*analyser, image, 3, 512, round % 2 == 0 ? 64 : 5);
+            EXPECT_LE(r.size, 0x514000000ULL);
+            if (r.size == 0) {
+                EXPECT_LE(pictest::Measure(*analyser, image, 3).size, 0x514000000ULL);
+                if (r.analyser != nullptr && r.analyser != analyser.get()) {
+                    EXPECT_LE(pictest::Measure(*r.analyser, image, 3).size, 0x514000000ULL);
+                }
+            }
+        }
+    }
+    // The DXF analyser takes its first sector with the buffer's bounds.
+    for (int round = 0; round < 120; ++round) {
+        Bytes file = Dxf(round % 2 == 0 ? "\n" : "\r\n", round % 3 == 0, 3000);
+        for (int m = 0; m < 16; ++m) file[rng() % 1200] = static_cast<unsigned char>(rng());
+        BruteForce::CDXFAnalyser analyser;
+        const FeedResult r = CarveEx(analyser, Placed(file, 3, 20), 3);
+        EXPECT_LE(r.size, 0xD000000u);
+    }
 }
 
 }  // namespace
