@@ -51,7 +51,14 @@ bool File3DSAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
 
 namespace RawSpeed {
 
-New3DSAnalyser::New3DSAnalyser() : IRawFileAnalyser(RAW_TYPE_3DS) {}
+New3DSAnalyser::New3DSAnalyser(bool listRow) : IRawFileAnalyser(RAW_TYPE_3DS), m_listRow(listRow) {}
+
+bool New3DSAnalyser::GetRequiredWord(u32& offset, u32& value) const {
+    if (!m_listRow) return false;
+    offset = kNcsdMark;
+    value = *ByteReader(reinterpret_cast<const unsigned char*>("NCSD"), 4).Le32(0);
+    return true;
+}
 
 int New3DSAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr) return 0;
@@ -115,3 +122,4 @@ int New3DSRawFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, Se
 }  // namespace RawSpeed
 
 IRawFileAnalyser* CreateNew3DSAnalyser() { return new RawSpeed::New3DSAnalyser(); }
+IRawFileAnalyser* CreateNew3DSListAnalyser() { return new RawSpeed::New3DSAnalyser(true); }

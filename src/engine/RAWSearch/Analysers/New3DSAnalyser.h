@@ -20,13 +20,17 @@ namespace RawSpeed {
 
 class New3DSAnalyser : public IRawFileAnalyser {
 public:
-    New3DSAnalyser();
+    // listRow: the instance of the analyser list, asked only about sectors with "NCSD" at 256 (a chain's
+    // "MM" start is the key of its own row, which the search asks first).
+    explicit New3DSAnalyser(bool listRow = false);
     bool GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return false; }
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
+    bool GetRequiredWord(u32& offset, u32& value) const override;
     File3DSAnalyser* GetFallback() { return m_fallback.get(); }
 
 private:
+    bool m_listRow;
     std::unique_ptr<File3DSAnalyser> m_fallback = std::make_unique<File3DSAnalyser>();
 };
 

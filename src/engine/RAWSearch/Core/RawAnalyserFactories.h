@@ -68,5 +68,6 @@ IRawFileAnalyser* CreateNGRRAnalyser();
 IRawFileAnalyser* CreateInddAnalyser();
 IRawFileAnalyser* CreateAEPAnalyser();
 IRawFileAnalyser* CreateNew3DSAnalyser();
+IRawFileAnalyser* CreateNew3DSListAnalyser();
 IRawFileAnalyser* CreateFileCPTAnalyser();
 IRawFileAnalyser* CreateSVGAnalyser();

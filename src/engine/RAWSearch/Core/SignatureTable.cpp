@@ -149,7 +149,7 @@ const std::vector<RawSignatureRow>& RawSignatureRows() {
         {L, "", "FileEMFAnalyser", 26, CreateFileEMFAnalyser},
         {L, "", "BruteForce::MovAnalyzer", 42, CreateMovAnalyzer},
         {L, "", "RawSpeed::InddAnalyser", 127, CreateInddAnalyser},
-        {L, "", "RawSpeed::New3DSAnalyser", 1, CreateNew3DSAnalyser},
+        {L, "", "RawSpeed::New3DSAnalyser", 1, CreateNew3DSListAnalyser},
         {L, "", "RawSpeed::TARAnalyser", 63, CreateTARAnalyser},
         {L, "", "BruteForce::CM2TSAnalyser", 129, nullptr},
         {L, "", "RawSpeed::MOBIAnalyser", 133, CreateMOBIAnalyser},
