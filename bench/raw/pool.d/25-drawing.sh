@@ -58,3 +58,4 @@ for v in 15 18 21; do
     for k in $(seq 0 5); do mv "$pool/h$k.dwg$v" "$pool/h$k-r$v.dwg"; done
 done
 mv "$pool/h0.ncsd" "$pool/h0-ncsd.3ds"
+rm -rf "$src"
