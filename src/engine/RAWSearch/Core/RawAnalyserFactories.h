@@ -59,3 +59,15 @@ IRawFileAnalyser* CreateFilePKGAnalyser();
 IRawFileAnalyser* CreateSITAnalyser();
 IRawFileAnalyser* CreateDMGAnalyser();
 IRawFileAnalyser* CreateCFCPEvtAnalyser();
+// Drawing, design and font files.
+IRawFileAnalyser* CreateDWGAnalyser();
+IRawFileAnalyser* CreateDXFAnalyser();
+IRawFileAnalyser* CreateFileTTFAnalyser();
+IRawFileAnalyser* CreateFH11Analyser();
+IRawFileAnalyser* CreateNGRRAnalyser();
+IRawFileAnalyser* CreateInddAnalyser();
+IRawFileAnalyser* CreateAEPAnalyser();
+IRawFileAnalyser* CreateNew3DSAnalyser();
+IRawFileAnalyser* CreateNew3DSListAnalyser();
+IRawFileAnalyser* CreateFileCPTAnalyser();
+IRawFileAnalyser* CreateSVGAnalyser();
