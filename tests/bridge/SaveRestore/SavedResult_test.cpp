@@ -2,8 +2,12 @@
 // through the restore sink, and the table of hostile files (each refused with its code and the field).
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -14,6 +18,7 @@
 
 #include "bridge/SaveRestore/RestoreFileNode.h"
 #include "bridge/SaveRestore/RestoreScanSink.h"
+#include "bridge/SaveRestore/SavedResultFile.h"
 #include "bridge/SaveRestore/SavedResultFormat.h"
 #include "bridge/SaveRestore/SavedResultFrames.h"
 #include "engine/Common/ByteReader.h"
@@ -482,6 +487,61 @@ TEST(SavedResult, DeviceNameOf4096BytesIsRefused) {
     EXPECT_EQ(loaded->code, 5u);
     EXPECT_EQ(loaded->field, "device name length");
     EXPECT_EQ(loaded->offset, static_cast<i64>(at::kDeviceNameLength));
+}
+
+// Only the destination remains in the folder (no temporary file is left behind).
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    return names;
+}
+
+TEST(SavedResult, FailedOrStoppedSaveKeepsTheOldFileAndAnswersItsCode) {
+    TempDir dir;
+    Tree tree;
+    TestNode* root = MakeThreeNodeTree(tree);
+    TestNode* big = tree.Add(root, 30, "big", 0);
+    std::vector<DataRun> runs;
+    for (i64 i = 0; i < 20000; ++i) runs.push_back({i * 2, 1});
+    big->AddRuns(runs);  // about 320 KB of runs
+    const std::string path = (dir.path() / "result.rsf").string();
+    WriteFile(path, "the old result");
+    const std::vector<SavedRoot> roots{{root, {}}};
+
+    // The file may not grow past 64 KiB: the write fails midway.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const u32 failed = SaveScanResultFile(path, {0, 0}, WholeDisk(), roots, [] { return true; }, nullptr);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(failed, kCodeSaveFailed);
+    EXPECT_EQ(ReadFile(path), "the old result");
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"result.rsf"});
+
+    // A save stopped before its end is not kept either.
+    int calls = 0;
+    EXPECT_EQ(SaveScanResultFile(path, {0, 0}, WholeDisk(), roots, [&] { return ++calls < 3; }, nullptr),
+              kCodeSaveFailed);
+    EXPECT_EQ(ReadFile(path), "the old result");
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"result.rsf"});
+
+    // A folder that does not exist.
+    EXPECT_EQ(SaveScanResultFile((dir.path() / "none" / "r.rsf").string(), {0, 0}, WholeDisk(), roots,
+                                 [] { return true; }, nullptr),
+              kCodeSaveFailed);
+
+    // A complete save replaces the old file and loads; each root and node is one step.
+    int steps = 0;
+    EXPECT_EQ(SaveScanResultFile(path, {0, 0}, WholeDisk(), roots, [] { return true; }, [&] { ++steps; }), 0u);
+    EXPECT_EQ(steps, 1 + 4);
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"result.rsf"});
+    auto loaded = Load(path);
+    EXPECT_EQ(loaded->code, 0u) << loaded->field;
+    EXPECT_EQ(loaded->builder.accepted.size(), 4u);
 }
 
 }  // namespace
