@@ -6,8 +6,10 @@
 #include <new>
 #include <vector>
 
+#include "bridge/SaveRestore/HFSPlusVolumeCache.h"
 #include "bridge/SaveRestore/SavedResultFormat.h"
 #include "engine/Common/ByteReader.h"
+#include "engine/HFSPlusLib/HFSPlusCompressFileReader.h"
 #include "engine/NTFSLib/CompressFileReader.h"
 #include "engine/Utility/DataRunList.h"
 
@@ -42,16 +44,25 @@ IFileNode* RestoreFileNode::Clone() { return new (std::nothrow) RestoreFileNode(
 
 IFileNode* RestoreSystemNode::Clone() { return new (std::nothrow) RestoreSystemNode(*this); }
 
-IFileReader* RestoreFileNode::CreateCompressFileReader(void*) {
+IFileNode* TopmostAncestor(IFileNode* node) {
     IFileNode* top = nullptr;
     // The walk is bounded: a tree deeper than this is not one the builder made.
-    IFileNode* at = GetParent();
-    for (int steps = 0; at && steps < 1 << 20; ++steps) {
+    IFileNode* at = node ? node->GetParent() : nullptr;
+    for (int steps = 0; at && steps < (1 << 20); ++steps) {
         top = at;
         at = at->GetParent();
     }
+    return top;
+}
+
+IFileReader* RestoreFileNode::CreateCompressFileReader(void*) {
+    IFileNode* top = TopmostAncestor(this);
     if (!top) return nullptr;
     switch (top->GetSearcheType()) {
+        case SEARCHER_HFSPLUS: {
+            CHFSPlusVolume* volume = HFSPlusVolumeCache::Instance().Find(top);
+            return volume ? new (std::nothrow) CHFSPlusCompressFileReader(volume, this) : nullptr;
+        }
         case SEARCHER_NTFS:
             return new (std::nothrow) CCompressFileReader();
         default:

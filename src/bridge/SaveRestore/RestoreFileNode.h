@@ -93,6 +93,9 @@ private:
     std::string m_volumeName;
 };
 
+// The partition root above a node in the builder's tree (its topmost ancestor); null without a parent.
+IFileNode* TopmostAncestor(IFileNode* node);
+
 // One partition record: its kind (GetType) and its 104 bytes.
 void WritePartitionRecord(CSearchedPartitionInfo& record, saved_result::SavedFrameWriter& out);
 // One partition record as a new base record (the caller owns it); a kind outside 0-4 throws

@@ -2,12 +2,14 @@
 
 #include <memory>
 
+#include "bridge/SaveRestore/HFSPlusVolumeCache.h"
 #include "bridge/SaveRestore/RestoreFileNode.h"
 #include "bridge/SaveRestore/SavedResultFormat.h"
 #include "bridge/SaveRestore/SavedResultFrames.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
 #include "engine/Common/ResultCode.h"
+#include "engine/HFSPlusLib/HFSPlusVolume.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 
 namespace SaveRestoreResult {
@@ -40,7 +42,8 @@ std::vector<CSearchedPartitionInfo*>& CRestoreScanSink::GetSearchedPartition(int
 }
 
 u64 CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
-                                              IStorageDevice*) {
+                                              IStorageDevice* device) {
+    m_device = device;
     m_errorCode = 0;
     m_errorField.clear();
     m_errorOffset = -1;
@@ -95,6 +98,7 @@ void CRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progres
         // Its place in the tree is taken by the builder's own root.
         root.reset();
 
+        IFileNode* firstTaken = nullptr;
         const i64 partitionsAt = in.Position();
         const u32 partitions = in.U32("partition count");
         if (partitions > kMaxPartitions) in.Fail("partition count", partitionsAt);
@@ -113,10 +117,19 @@ void CRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progres
                 break;
             }
             NodePtr node(RestoreFileNode::ReadFileNode(in));
-            if (taken && builder->AddNode(node.get(), type)) node.release();
+            if (taken && builder->AddNode(node.get(), type)) {
+                if (!firstTaken) firstTaken = node.get();
+                node.release();
+            }
             Step();
         }
-        if (taken) builder->FlashBuild(type);
+        if (taken) {
+            builder->FlashBuild(type);
+            // Compressed HFS+ files read through a volume of their own root, found from the tree's root.
+            IFileNode* top = TopmostAncestor(firstTaken);
+            if (type == SEARCHER_HFSPLUS && m_device && top)
+                HFSPlusVolumeCache::Instance().Put(top, std::make_unique<CHFSPlusVolume>(m_device, true));
+        }
         if (m_stopped) return;
     }
 }

@@ -52,6 +52,7 @@ private:
     }
 
     IRSData* m_archive;
+    IStorageDevice* m_device = nullptr;
     Selection m_selection;
     std::function<void()> m_step;
     std::map<int, std::vector<CSearchedPartitionInfo*>> m_partitions;
