@@ -49,6 +49,11 @@ u64 CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IP
     m_errorOffset = -1;
     m_stopped = false;
     if (!m_archive || !builder || !progress) return result::Make(result::kModuleController, 0x103, result::kKindBadArgument);
+    if (m_selector) {
+        std::optional<Selection> selection = m_selector(device);
+        if (!selection) return result::kSuccess;
+        m_selection = std::move(*selection);
+    }
     try {
         Replay(builder, progress);
     } catch (const CSavedResultError& e) {

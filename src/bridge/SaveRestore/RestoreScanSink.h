@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ public:
     CRestoreScanSink& operator=(const CRestoreScanSink&) = delete;
 
     void SetSelection(Selection selection) { m_selection = std::move(selection); }
+    // Chooses the selection for the device of each replay (a whole-disk quick result is replayed volume
+    // by volume); no answer: nothing is replayed for that device. Without a selector SetSelection's holds.
+    using Selector = std::function<std::optional<Selection>(IStorageDevice*)>;
+    void SetSelector(Selector selector) { m_selector = std::move(selector); }
     // Runs after each root and node read (the load's progress).
     void SetStep(std::function<void()> step) { m_step = std::move(step); }
 
@@ -54,6 +59,7 @@ private:
     IRSData* m_archive;
     IStorageDevice* m_device = nullptr;
     Selection m_selection;
+    Selector m_selector;
     std::function<void()> m_step;
     std::map<int, std::vector<CSearchedPartitionInfo*>> m_partitions;
     u32 m_errorCode = 0;

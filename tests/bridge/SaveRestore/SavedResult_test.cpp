@@ -344,6 +344,23 @@ TEST(SavedResult, RoundTripGivesTheSameRecordsAndSelectsRootsByVolume) {
     ASSERT_EQ(none->code, 0u);
     EXPECT_TRUE(none->builder.accepted.empty());
     EXPECT_TRUE(none->sink->GetSearchedPartition(SEARCHER_FAT).empty());
+
+    // A selector chooses per replayed device; no answer replays nothing for that device.
+    CRSData archive(RS_MODE_READ);
+    ASSERT_TRUE(archive.StartRS(path.c_str(), 0));
+    CRestoreScanSink sink(&archive);
+    auto* volumeA = reinterpret_cast<IStorageDevice*>(0x10);
+    sink.SetSelector([&](IStorageDevice* device) -> std::optional<CRestoreScanSink::Selection> {
+        if (device == volumeA) return CRestoreScanSink::Selection{false, "VOL"};
+        return std::nullopt;
+    });
+    RecordingProgress progress;
+    CapturingTreeBuilder builderA, builderB;
+    sink.SetDirecotryTreeBuilder(&builderA, &progress, volumeA);
+    sink.SetDirecotryTreeBuilder(&builderB, &progress, reinterpret_cast<IStorageDevice*>(0x20));
+    EXPECT_EQ(sink.ErrorCode(), 0u);
+    EXPECT_EQ(builderA.accepted.size(), 6u);
+    EXPECT_TRUE(builderB.accepted.empty());
 }
 
 TEST(SavedResult, WriterStoppedMidwayReportsAnIncompleteFrame) {
