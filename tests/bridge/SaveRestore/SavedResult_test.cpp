@@ -14,12 +14,18 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge/SaveRestore/RestoreFileNode.h"
 #include "bridge/SaveRestore/RestoreScanSink.h"
 #include "bridge/SaveRestore/SavedResultFile.h"
 #include "bridge/SaveRestore/SavedResultFormat.h"
+#include "bridge/SaveRestore/SaveRestoreThreads.h"
+#include "bridge/Device/KXUIDeviceData.h"
+#include "bridge/Scan/KXUIScan.h"
+#include "support/FakeClock.h"
+#include "support/FakeEnumDevice.h"
 #include "bridge/SaveRestore/SavedResultFrames.h"
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/CatchExeception.h"
@@ -559,6 +565,73 @@ TEST(SavedResult, FailedOrStoppedSaveKeepsTheOldFileAndAnswersItsCode) {
     auto loaded = Load(path);
     EXPECT_EQ(loaded->code, 0u) << loaded->field;
     EXPECT_EQ(loaded->builder.accepted.size(), 4u);
+}
+
+TEST(SavedResult, TheLoadThreadEndsWithEachCodeOfItsTable) {
+    testsupport::ScopedWorkDir work;
+    testsupport::FakeClock clock;
+    testsupport::ScopedBridgeClock useClock(&clock);
+    TempDir dir;
+    KXUIDeviceData::Config config;
+    config.enumerator = testsupport::FakeEnumeratorFactory({}, 0);
+    KXUIDeviceData model(config);
+    const std::string golden = ReadHexFile(BRELVOX_FIXTURE_DIR "/saved-result/three-nodes.hex");
+    auto file = [&](const std::string& name, std::function<void(std::string&)> damage) {
+        std::string bytes = golden;
+        if (damage) damage(bytes);
+        const std::string path = (dir.path() / name).string();
+        WriteFile(path, bytes);
+        return path;
+    };
+    // An EDI result whose image cannot be opened.
+    const std::string ediPath = (dir.path() / "edi.rsf").string();
+    {
+        Tree tree;
+        SavedDevice device = WholeDisk();
+        device.isEdi = 1;
+        device.ediInfo = std::vector<u8>(kEdiBlockSize, 0);
+        Save(ediPath, {1, 1}, device, {{MakeThreeNodeTree(tree), {}}});
+    }
+    struct Case {
+        std::string path;
+        i64 code;
+    } cases[] = {
+        {(dir.path() / "missing.rsf").string(), 2},
+        {file("header.rsf", [](std::string& b) { b[20] ^= 1; }), 3},
+        {file("frame1.rsf", [](std::string& b) { PutLe32(b, at::kFrame1Data, 9); }), 4},
+        {file("frame2.rsf", [](std::string& b) { PutLe32(b, at::kDmgSize, 0x7FFFFFFF); }), 5},
+        {ediPath, 6},
+        {file("good.rsf", nullptr), 7},  // "Test Disk" is not attached
+    };
+    {
+        // The load first waits one second on the bridge clock.
+        RecordingProgress sink;
+        std::thread load([&] {
+            SaveRestoreResult::Static_RestoreScanResult(cases[0].path, &sink, "", KXUIScan::instance(), model);
+        });
+        while (clock.Sleepers() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(sink.RecordCount(), 0u);
+        clock.Advance(std::chrono::milliseconds(999));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(sink.RecordCount(), 0u);
+        clock.Advance(std::chrono::milliseconds(1));
+        load.join();
+        EXPECT_EQ(sink.Last().errorCode, 2);
+    }
+    clock.Release();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        RecordingProgress sink;
+        SaveRestoreResult::Static_RestoreScanResult(c.path, &sink, "", KXUIScan::instance(), model);
+        EXPECT_EQ(sink.Last().status, PROGRESS_FINISHED);
+        EXPECT_EQ(sink.Last().errorCode, c.code);
+        EXPECT_EQ(sink.Last().current, 100u);
+        for (const _PROGRESS_INFO& r : sink.Records()) {
+            if (r.status == PROGRESS_RUNNING) {
+                EXPECT_LE(r.current, 98u);
+            }
+        }
+    }
 }
 
 }  // namespace
