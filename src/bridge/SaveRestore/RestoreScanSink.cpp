@@ -9,6 +9,7 @@
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
 #include "engine/Common/ResultCode.h"
+#include "engine/HFSPlusLib/HFSPlusJournal.h"
 #include "engine/HFSPlusLib/HFSPlusVolume.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 
@@ -27,6 +28,18 @@ struct NodeReleaser {
     }
 };
 using NodePtr = std::unique_ptr<IFileNode, NodeReleaser>;
+
+// The volume that compressed files of a loaded HFS+ root read through: without its catalog, but with
+// the deleted extent and attribute records of its journal, where a deleted file's compression
+// attribute and overflow extents are found (as the scan found them).
+std::unique_ptr<CHFSPlusVolume> OpenCompressedFilesVolume(IStorageDevice* device) {
+    auto volume = std::make_unique<CHFSPlusVolume>(device, true);
+    if (volume->ServesReads() && volume->GetJournal()) {
+        volume->GetJournal()->GetDeleteRecord(nullptr, volume->DeletedCatalog(), volume->DeletedExtents(),
+                                              volume->DeletedAttributes());
+    }
+    return volume;
+}
 
 }  // namespace
 
@@ -85,6 +98,7 @@ void CRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progres
     if (roots > in.Left() / kMinRootBytes) in.Fail("root count", countAt);
     Step();
 
+    bool volumeTaken = false;
     for (u64 r = 0; r < roots; ++r) {
         if (!progress->Continued()) {
             m_stopped = true;
@@ -95,7 +109,11 @@ void CRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progres
         std::unique_ptr<RestoreSystemNode> root(RestoreSystemNode::ReadSystemNode(in));
         const _tagSearcherType type = root->GetSearcheType();
         const std::string volume = root->GetVolumeName();
-        const bool taken = m_selection.takeAll || volume == m_selection.volumeName;
+        bool taken = m_selection.takeAll;
+        if (!taken && !volumeTaken && volume == m_selection.volumeName && !m_takenRoots.count(r)) {
+            taken = volumeTaken = true;
+            m_takenRoots.insert(r);
+        }
         if (taken) {
             builder->AddSearcherInfo(type, root->GetCurrentNodeID());
             Step();
@@ -133,7 +151,7 @@ void CRestoreScanSink::Replay(IDirecotryTreeBuilder* builder, IProgress* progres
             // Compressed HFS+ files read through a volume of their own root, found from the tree's root.
             IFileNode* top = TopmostAncestor(firstTaken);
             if (type == SEARCHER_HFSPLUS && m_device && top)
-                HFSPlusVolumeCache::Instance().Put(top, std::make_unique<CHFSPlusVolume>(m_device, true));
+                HFSPlusVolumeCache::Instance().Put(top, OpenCompressedFilesVolume(m_device));
         }
         if (m_stopped) return;
     }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,9 @@ namespace SaveRestoreResult {
 
 class CRestoreScanSink : public ::RestoreScanSink {
 public:
-    // Which roots a load takes: all of them (a whole disk, an Apple or EDI image), or only those whose
-    // volume name equals the loaded volume's name.
+    // Which roots a load takes: all of them (a whole disk, an Apple or EDI image), or one root of the
+    // loaded volume's name: the first one that no earlier replay of this sink took (two volumes of one
+    // name on a disk each get their own root, in the order they were scanned).
     struct Selection {
         bool takeAll = true;
         std::string volumeName;
@@ -66,6 +68,8 @@ private:
     std::string m_errorField;
     i64 m_errorOffset = -1;
     bool m_stopped = false;
+    // The roots (by their place in frame 3) taken by a replay of one volume.
+    std::set<u64> m_takenRoots;
 };
 
 }  // namespace SaveRestoreResult

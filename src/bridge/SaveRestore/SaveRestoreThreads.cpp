@@ -1,5 +1,6 @@
 #include "bridge/SaveRestore/SaveRestoreThreads.h"
 
+#include <atomic>
 #include <chrono>
 
 #include "bridge/Device/KXUIDeviceData.h"
@@ -28,6 +29,9 @@ namespace {
 constexpr const char* kSaveThread = "Static_SaveScanResult";
 constexpr const char* kLoadThread = "Static_RestoreScanResult";
 
+// Set by closing; a save polls it between nodes.
+std::atomic<bool> g_stopSaving{false};
+
 void Log(const char* thread, int place) { CatchExeception::Instance()->WriteLog("%s %d\r\n", thread, place); }
 
 // The rows of the scanned device as the model shows it: a volume's row, else a disk's or an image's.
@@ -51,7 +55,12 @@ SaveSource CollectSaveSource(KXUIScan& scan, KXUIDeviceData& model) {
         KXUIScan::RecoveryObject recovery = source.kind.controllerType == 0
                                                 ? scan.GetFileNodeDataRecover(root)
                                                 : KXUIRecovery::instance().GetDataRecoveryByType(root->GetSearcheType());
-        if (auto* data = dynamic_cast<CDataRecovery*>(recovery.get())) saved.partitions = data->GetSearchedPartition();
+        if (auto* data = dynamic_cast<CDataRecovery*>(recovery.get())) {
+            // Only the first count slots hold records; the others stay empty.
+            const auto& records = data->GetSearchedPartition();
+            for (size_t i = 0; i < records.size() && i < data->GetPartitionCount(); ++i)
+                if (records[i]) saved.partitions.push_back(records[i]);
+        }
         if (recovery) source.holders.push_back(recovery);
         source.roots.push_back(std::move(saved));
     }
@@ -133,25 +142,32 @@ void Static_RestoreScanResult(const std::string& path, IProgress* sink, const st
     progress.Finished();
 }
 
-int DoSaveScanResult(const char* path, IProgress* sink) {
+int DoSaveScanResult(const char* path, IProgress* sink, std::shared_ptr<Worker>* started) {
     if (!path || !sink) return -1;
+    g_stopSaving.store(false);
     // Taken on the caller's thread: the scan's results cannot change between the click and the walk.
     auto source = std::make_shared<SaveSource>(CollectSaveSource(KXUIScan::instance(), KXUIDeviceData::instance()));
     std::string file = path;
     auto worker = WorkerRegistry::Instance().Start(kSaveThread, [file, sink, source] {
-        Static_SaveScanResult(file, sink, *source, [] { return true; });
+        Static_SaveScanResult(file, sink, *source, [] { return !g_stopSaving.load(); });
     });
+    if (started) *started = worker;
     return worker ? 0 : -2;
 }
 
-int DoRestoreScanResult(const char* path, IProgress* sink, const char* imagePath) {
+int DoRestoreScanResult(const char* path, IProgress* sink, const char* imagePath, std::shared_ptr<Worker>* started) {
     if (!path || !sink) return -1;
     std::string file = path;
     std::string image = imagePath ? imagePath : "";
     auto worker = WorkerRegistry::Instance().Start(kLoadThread, [file, sink, image] {
         Static_RestoreScanResult(file, sink, image, KXUIScan::instance(), KXUIDeviceData::instance());
     });
+    if (started) *started = worker;
     return worker ? 0 : -2;
+}
+
+void StopSaving() {
+    g_stopSaving.store(true);
 }
 
 }  // namespace SaveRestoreResult

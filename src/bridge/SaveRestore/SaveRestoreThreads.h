@@ -13,6 +13,7 @@ class IDataRecovery;
 class IProgress;
 class KXUIDeviceData;
 class KXUIScan;
+class Worker;
 
 namespace SaveRestoreResult {
 
@@ -36,8 +37,13 @@ void Static_SaveScanResult(const std::string& path, IProgress* sink, const SaveS
 void Static_RestoreScanResult(const std::string& path, IProgress* sink, const std::string& imagePath,
                               KXUIScan& scan, KXUIDeviceData& model);
 
-// Start the threads: 0 started, -1 a missing argument, -2 no thread could be made.
-int DoSaveScanResult(const char* path, IProgress* sink);
-int DoRestoreScanResult(const char* path, IProgress* sink, const char* imagePath);
+// Start the threads: 0 started, -1 a missing argument, -2 no thread could be made. started, when
+// given, receives the worker.
+int DoSaveScanResult(const char* path, IProgress* sink, std::shared_ptr<Worker>* started = nullptr);
+int DoRestoreScanResult(const char* path, IProgress* sink, const char* imagePath,
+                        std::shared_ptr<Worker>* started = nullptr);
+// Asks a running save to stop (closing): its unfinished file is removed and an older one kept. The
+// next save started clears the request.
+void StopSaving();
 
 }  // namespace SaveRestoreResult

@@ -35,6 +35,7 @@
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
 #include "support/WorkDir.h"
+#include "SaveRestoreTestSupport.h"
 
 using namespace saved_result;
 using SaveRestoreResult::CRestoreScanSink;
@@ -174,63 +175,6 @@ std::string ReadHexFile(const std::string& path) {
         while (words >> word) bytes.push_back(static_cast<char>(std::stoi(word, nullptr, 16)));
     }
     return bytes;
-}
-
-// What one load gives: the scan kind, the device and the replay into a capturing builder.
-struct Loaded {
-    u32 code = 0;
-    std::string field;
-    i64 offset = -1;
-    SavedScanKind kind;
-    SavedDevice device;
-    CapturingTreeBuilder builder;
-    std::unique_ptr<CRestoreScanSink> sink;
-    std::unique_ptr<CRSData> archive;
-};
-
-std::unique_ptr<Loaded> Load(const std::string& path, CRestoreScanSink::Selection selection = {}) {
-    auto out = std::make_unique<Loaded>();
-    out->archive = std::make_unique<CRSData>(RS_MODE_READ);
-    if (!out->archive->StartRS(path.c_str(), 0)) {
-        out->code = 2;
-        return out;
-    }
-    try {
-        ReadSavedHeader(*out->archive);
-        out->kind = ReadScanKind(*out->archive);
-        out->device = ReadDevice(*out->archive);
-    } catch (const CSavedResultError& e) {
-        out->code = e.GetErrorcode();
-        out->field = e.Field();
-        out->offset = e.Offset();
-        return out;
-    }
-    out->sink = std::make_unique<CRestoreScanSink>(out->archive.get());
-    out->sink->SetSelection(selection);
-    RecordingProgress progress;
-    out->sink->SetDirecotryTreeBuilder(&out->builder, &progress, nullptr);
-    out->code = out->sink->ErrorCode();
-    out->field = out->sink->ErrorField();
-    out->offset = out->sink->ErrorOffset();
-    return out;
-}
-
-// The bytes of one file-node record as the writer makes it.
-std::string RecordOf(IFileNode* node) {
-    TempDir dir;
-    const std::string path = (dir.path() / "r").string();
-    {
-        CRSData rs(RS_MODE_WRITE);
-        rs.StartRS(path.c_str(), 1);
-        rs.WriteFileHeader(FILEHEADER{});
-        rs.OpenFrame(_frFileSystemNode);
-        SavedFrameWriter w(rs);
-        RestoreFileNode::WriteFileNode(node, w);
-        w.Flush();
-        rs.CloseFrame();
-        rs.EndRS();
-    }
-    return ReadFile(path).substr(kRSHeaderSize + kRSFrameHeaderSize);
 }
 
 TEST(SavedResult, WriterMatchesTheIndependentGoldenFile) {
