@@ -1,9 +1,5 @@
 // The controller's calls for saving and loading scan results, the saved-result folder, the default
 // file names, the support configuration, and the end of the program.
-#include <sys/stat.h>
-
-#include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -71,9 +67,13 @@ fs::path UserDataDirectory() {
 }  // namespace
 
 bool KXUIController::beginSaveOrRestoreNode(int save, const std::string& path, const std::string& imagePath) {
-    if (path.empty()) return false;
     // One task on the results at a time: a load empties what a scan, recovery or save reads.
-    if (IsScanWorkerAlive() || IsRecoveryWorkerAlive() || IsAlive(SaveOrLoadWorker())) return false;
+    const bool saveOrLoadRuns = IsAlive(SaveOrLoadWorker());
+    if (path.empty() || IsScanWorkerAlive() || IsRecoveryWorkerAlive() || saveOrLoadRuns) {
+        // A refused save leaves no save marked running (its poll would never end).
+        if (save && !saveOrLoadRuns) KXSaveAndRestoreNodeOperate::instance().SetStatus(OP_IDLE);
+        return false;
+    }
     std::shared_ptr<Worker> worker;
     if (save) {
         KXSaveAndRestoreNodeOperate& operation = KXSaveAndRestoreNodeOperate::instance();

@@ -177,6 +177,13 @@ TEST(CloseApp, DuringAScanTheWorkersAreStoppedAndJoinedBeforeTheEventLoopIsLeft)
     ASSERT_TRUE(window.RunUntil([] { return KXUIScan::instance().GetProgressInfo().current >= 5; }));
     ASSERT_TRUE(KXUIController::IsScanWorkerAlive());
 
+    // A save asked for while the scan runs is refused, and its poll ends at once.
+    ui.RestorPostUIUpdate("QueryProgressInfo", 1);
+    EXPECT_FALSE(ui.beginSaveOrRestoreNode(1, "/nonexistent/result.rsf", ""));
+    EXPECT_EQ(KXSaveAndRestoreNodeOperate::instance().GetStatus(), u32(OP_IDLE));
+    EXPECT_FALSE(ui.beginSaveOrRestoreNode(0, "/nonexistent/result.rsf", "")) << "no load under a running scan";
+    EXPECT_TRUE(KXUIController::IsScanWorkerAlive());
+
     Hooks hooks;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(KXUIController::CloseApp());
