@@ -22,6 +22,7 @@
 #include "engine/HFSPlusLib/HFSPlusVolume.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
 #include "support/CarvingManifest.h"
+#include "support/CompressedNtfsFixture.h"
 #include "support/FakeEnumDevice.h"
 #include "support/HfsPlusFixtures.h"
 #include "support/FakeWindowSide.h"
@@ -256,15 +257,19 @@ KXUIDeviceData::Config VolumeDisk(const std::vector<std::tuple<std::string, u32,
     return config;
 }
 
-// A quick scan of the row (the disk, or its first volume).
-void QuickScanRow(FakeWindowSide& window, bool wholeDisk) {
+// A quick (or deep) scan of the row (the disk, or its first volume).
+void QuickScanRow(FakeWindowSide& window, bool wholeDisk, bool deep = false) {
     const auto rows = Enumerate(window);
     ASSERT_EQ(rows.size(), 1u);
     ASSERT_TRUE(rows[0]->children() && !rows[0]->children()->empty());
     window.Controller().initFileType();
     window.Controller().SetRecoveryType(127);
     const DiskVolumeNodeData* row = wholeDisk ? rows[0].get() : rows[0]->children()->front().get();
-    ASSERT_TRUE(window.Controller().DoScanWithData(row, kNormalScanValue));
+    if (deep) {
+        ASSERT_TRUE(window.Controller().DoDeepScanWithData(row, kNormalScanValue));
+    } else {
+        ASSERT_TRUE(window.Controller().DoScanWithData(row, kNormalScanValue));
+    }
     ASSERT_TRUE(window.RunUntilScanEnds());
     ASSERT_FALSE(FoundFiles().empty());
 }
@@ -283,6 +288,15 @@ TEST(SaveLoadRoundTrip, AQuickScanOfTheNtfsVolumeWithAFileInManyRunsAndACompress
     const auto sums = Sums(RoundTrip(window, dir.path()));
     // The deleted file in many runs, against icat's bytes.
     EXPECT_TRUE(sums.count("06e1abad436075c9693ccd5101c582fd128cb5c6776a18fb2f9d262600e4de7c")) << "frag.bin";
+}
+
+TEST(SaveLoadRoundTrip, ADeepScanOfTheVolumeOfCompressedNtfsFiles) {
+    TempDir dir;
+    const auto fixture = testsupport::LoadCompressedNtfsFixture(dir.path());
+    FakeWindowSide window({.devices = VolumeDisk({{"comp", FILE_SYSTEM_NTFS, fixture.image}})});
+    QuickScanRow(window, false, true);
+    const auto sums = Sums(RoundTrip(window, dir.path()));
+    for (const auto& file : fixture.files) EXPECT_TRUE(sums.count(file.sha256)) << file.name;
 }
 
 TEST(SaveLoadRoundTrip, QuickScansOfHfsPlusVolumesReadCompressedFilesThroughTheirOwnVolume) {
