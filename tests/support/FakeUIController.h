@@ -76,6 +76,8 @@ public:
     void SetSameDevice(bool same);
     void SetRecoveryState(const RecoveryState& state);
     void SetSelection(int count, u64 size);
+    // What the preview calls answer (null at first).
+    void SetPreviewImage(IconImage image);
 
     // Every call received, as "ui:Name" lines in order.
     CallLog& Calls() { return m_calls; }
@@ -163,6 +165,10 @@ public:
     };
     void SetSaveProgress(const SaveProgress& progress);
     void SetSaveFileName(const std::string& name);
+    IconImage GetNSImageByFildNode(IFileNode* node) override;
+    IconImage GetNSImageByFildNodeNSNumber(std::uintptr_t address) override;
+    IconImage GetNSImageByNode(const OpNodeData* node) override;
+    IconImage getVideoThumbFromPath(const std::string& path) override;
 
     TreeArrays Arrays() const;
 
@@ -194,6 +200,7 @@ private:
     SaveProgress m_saveProgress;
     std::optional<std::string> m_savePath;
     std::string m_saveFileName = "Untitled_01-01-2024 at 00:00:00";
+    IconImage m_previewImage;
 };
 
 // Makes a controller the process's controller for a scope, restoring the previous one after.

@@ -116,3 +116,9 @@ std::optional<std::string> UIControllerAdapter::GetSavePath() { return C::GetSav
 std::string UIControllerAdapter::GetSaveFileName() { return C::GetSaveFileName(); }
 bool UIControllerAdapter::IsAppRunning() { return C::IsAppRunning(); }
 bool UIControllerAdapter::CloseApp() { return C::CloseApp(); }
+IconImage UIControllerAdapter::GetNSImageByFildNode(IFileNode* node) { return C::GetNSImageByFildNode(node); }
+IconImage UIControllerAdapter::GetNSImageByFildNodeNSNumber(std::uintptr_t address) {
+    return C::GetNSImageByFildNodeNSNumber(address);
+}
+IconImage UIControllerAdapter::GetNSImageByNode(const OpNodeData* node) { return C::GetNSImageByNode(node); }
+IconImage UIControllerAdapter::getVideoThumbFromPath(const std::string& path) { return C::getVideoThumbFromPath(path); }

@@ -79,4 +79,8 @@ public:
     std::string GetSaveFileName() override;
     bool IsAppRunning() override;
     bool CloseApp() override;
+    IconImage GetNSImageByFildNode(IFileNode* node) override;
+    IconImage GetNSImageByFildNodeNSNumber(std::uintptr_t address) override;
+    IconImage GetNSImageByNode(const OpNodeData* node) override;
+    IconImage getVideoThumbFromPath(const std::string& path) override;
 };
