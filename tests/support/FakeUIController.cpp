@@ -502,6 +502,8 @@ void FakeUIController::SetSaveProgress(const SaveProgress& progress) {
 void FakeUIController::SetSaveFileName(const std::string& name) {
     std::lock_guard<std::mutex> hold(m_mutex);
     m_saveFileName = name;
+}
+
 void FakeUIController::SetPreviewImage(IconImage image) {
     std::lock_guard<std::mutex> hold(m_mutex);
     m_previewImage = std::move(image);
