@@ -460,6 +460,57 @@ bool FakeUIController::KXGetIsSearching() {
     return m_searching;
 }
 
+bool FakeUIController::beginSaveOrRestoreNode(int save, const std::string& path, const std::string& imagePath) {
+    return Start("beginSaveOrRestoreNode(" + std::to_string(save) + "," + path + "," + imagePath + ")");
+}
+
+void FakeUIController::RestorPostUIUpdate(const std::string& key, int save) {
+    m_calls.Add("ui:RestorPostUIUpdate(" + key + "," + std::to_string(save) + ")");
+}
+
+void FakeUIController::GetSaveorRestoreProgress(u64* total, u64* current, u64* code, bool /*saver*/) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (total) *total = m_saveProgress.total;
+    if (current) *current = m_saveProgress.current;
+    if (code) *code = m_saveProgress.code;
+}
+
+bool FakeUIController::SavePathToPList(const std::string& folder) {
+    m_calls.Add("ui:SavePathToPList(" + folder + ")");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_savePath = folder;
+    return true;
+}
+
+std::optional<std::string> FakeUIController::GetSavePath() {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_savePath;
+}
+
+std::string FakeUIController::GetSaveFileName() {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_saveFileName;
+}
+
+bool FakeUIController::IsAppRunning() {
+    return false;
+}
+
+bool FakeUIController::CloseApp() {
+    m_calls.Add("ui:CloseApp");
+    return true;
+}
+
+void FakeUIController::SetSaveProgress(const SaveProgress& progress) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_saveProgress = progress;
+}
+
+void FakeUIController::SetSaveFileName(const std::string& name) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_saveFileName = name;
+}
+
 void FakeUIController::SetPreviewImage(IconImage image) {
     std::lock_guard<std::mutex> hold(m_mutex);
     m_previewImage = std::move(image);

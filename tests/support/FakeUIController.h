@@ -149,6 +149,24 @@ public:
     void StopSearch() override;
     void GetSearchResultToArr(std::vector<IFileNode*>* out) override;
     bool KXGetIsSearching() override;
+    // Saves and loads are recorded and answer SetStartAnswer's value; the progress answers
+    // SetSaveProgress's record; the save folder is kept in memory; CloseApp is recorded and answers true.
+    bool beginSaveOrRestoreNode(int save, const std::string& path, const std::string& imagePath) override;
+    void RestorPostUIUpdate(const std::string& key, int save) override;
+    void GetSaveorRestoreProgress(u64* total, u64* current, u64* code, bool saver) override;
+    bool SavePathToPList(const std::string& folder) override;
+    std::optional<std::string> GetSavePath() override;
+    std::string GetSaveFileName() override;
+    bool IsAppRunning() override;
+    bool CloseApp() override;
+
+    struct SaveProgress {
+        u64 total = 100;
+        u64 current = 0;
+        u64 code = 0;
+    };
+    void SetSaveProgress(const SaveProgress& progress);
+    void SetSaveFileName(const std::string& name);
     IconImage GetNSImageByFildNode(IFileNode* node) override;
     IconImage GetNSImageByFildNodeNSNumber(std::uintptr_t address) override;
     IconImage GetNSImageByNode(const OpNodeData* node) override;
@@ -181,6 +199,9 @@ private:
     TreeArrays m_arrays;
     std::string m_searchKey;
     bool m_searching = false;
+    SaveProgress m_saveProgress;
+    std::optional<std::string> m_savePath;
+    std::string m_saveFileName = "Untitled_01-01-2024 at 00:00:00";
     IconImage m_previewImage;
 };
 

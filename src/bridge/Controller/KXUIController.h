@@ -3,9 +3,12 @@
 // work runs on joinable workers and reports through notifications posted on the main thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "bridge/ResultTree/IIconProvider.h"
 #include "bridge/ResultTree/OpNodeData.h"
 #include "engine/Common/Types.h"
+#include "platform/foundation/PropertyList.h"
 
 class IFileNode;
 class IResultTreeArrays;
@@ -206,4 +210,47 @@ public:
 
     // Waits for every worker and poll thread (at quitting; tests).
     static void JoinWorkers();
+
+    // --- Saved scan results, configuration and close ---
+    // save non-zero: saves the scan's results to path on a worker; 0: empties the results and trees,
+    // marks the scan running and loads path on a worker (imagePath: the EDI image, empty when none).
+    // False when it cannot start: a scan, recovery, save or load still running, an empty path, no thread.
+    static bool beginSaveOrRestoreNode(int save, const std::string& path, const std::string& imagePath);
+    // Marks the save operation (save non-zero) or the scan operation running and starts a poll thread
+    // that posts key on every progress step, then "QueryProgressFinish". A load that already ended is
+    // not marked running again (its poll posts the end at once).
+    static void RestorPostUIUpdate(const std::string& key, int save);
+    // True while the last save or load started has not returned.
+    static bool IsSaveOrLoadWorkerAlive();
+    // Total, current and code of the save (saver) or of the load; a finished record reports current
+    // equal to total.
+    static void GetSaveorRestoreProgress(u64* total, u64* current, u64* code, bool saver);
+    // The folder last used for saving ("SavePath" of "PrivateData", in the per-user overlay); false
+    // when it could not be stored.
+    static bool SavePathToPList(const std::string& folder);
+    static std::optional<std::string> GetSavePath();
+    // "DEVICE_MM-DD-YYYY at hh:mm:ss" of the scanned device at the bridge clock's local time, and the
+    // same with the given name and "hh_mm_ss".
+    static std::string GetSaveFileName();
+    static std::string GetSaveDmgFileName(const std::string& name);
+    // "SaveScan" in the per-user data folder, created when missing; empty when it cannot be made.
+    static std::string GetDefaultSavePath();
+    // folder/.Brelvoxfiles/config.plist as a dictionary (empty when missing or unreadable), and its two
+    // protection flags (false when absent).
+    static brelvox::foundation::PropertyList ZZGetConfigDictionary(const std::string& folder);
+    static bool ZZGetCompleteProtect(const std::string& folder);
+    static bool ZZGetQuickProtect(const std::string& folder);
+    // Another copy of the program runs.
+    static bool IsAppRunning();
+    // Ends the usage statistics through the hook set by the application, only when the user takes part.
+    static void SpyIDEnd();
+    static void SetSpyIDEndHook(std::function<void()> hook);
+    // Stops the scan, the recovery, the search, a save and a load, waits for every worker at most
+    // limit, stops the engine's event delivery, ends the statistics and calls the quit hook (the
+    // application leaves its event loop there; nothing calls exit). True when every worker was
+    // joined; false when some still run: the application must then end without running the
+    // destructors of static objects (_exit).
+    static bool CloseApp(std::chrono::milliseconds limit = kCloseWait);
+    static void SetQuitHook(std::function<void()> hook);
+    static constexpr std::chrono::milliseconds kCloseWait{30000};
 };

@@ -7,6 +7,7 @@
 #include "bridge/Dispatch/Dispatch.h"
 #include "bridge/Filter/KXUIFilter.h"
 #include "bridge/Recovery/KXUIRecovery.h"
+#include "bridge/SaveRestore/HFSPlusVolumeCache.h"
 #include "bridge/Utilities/KXCPPPublic.h"
 #include "engine/Common/CatchExeception.h"
 #include "engine/Common/IRecoveryFilter.h"
@@ -243,6 +244,8 @@ void KXUIScan::ClearData() {
     m_createTimeMap.clear();
     m_modifyTimeMap.clear();
     m_accessTimeMap.clear();
+    // The volumes that compressed files of a loaded result read through go with the result.
+    SaveRestoreResult::HFSPlusVolumeCache::Instance().Clear();
     SetProgressInfo(_PROGRESS_INFO{});
 }
 

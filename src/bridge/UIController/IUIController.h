@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -159,6 +160,20 @@ public:
     virtual void GetSearchResultToArr(std::vector<IFileNode*>* out) = 0;
     virtual bool KXGetIsSearching() = 0;
 
+    // --- Saved scan results and close ---
+    // save non-zero: saves the results to path; 0: loads path (imagePath: its EDI image or empty).
+    // False when it cannot start.
+    virtual bool beginSaveOrRestoreNode(int save, const std::string& path, const std::string& imagePath) = 0;
+    // Polls the save (save non-zero) or the load, posting key per step and "QueryProgressFinish".
+    virtual void RestorPostUIUpdate(const std::string& key, int save) = 0;
+    virtual void GetSaveorRestoreProgress(u64* total, u64* current, u64* code, bool saver) = 0;
+    virtual bool SavePathToPList(const std::string& folder) = 0;
+    virtual std::optional<std::string> GetSavePath() = 0;
+    virtual std::string GetSaveFileName() = 0;
+    virtual bool IsAppRunning() = 0;
+    // Stops and joins the operations (bounded), then leaves through the application's quit hook;
+    // true when every worker was joined.
+    virtual bool CloseApp() = 0;
     // --- Previews and thumbnails (main thread and loader threads) ---
     // A found file's picture fitting 192 x 192, else its extension's icon; null only for a null node
     // or when no filter exists.

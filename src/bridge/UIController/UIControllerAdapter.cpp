@@ -109,6 +109,18 @@ std::string UIControllerAdapter::GetSearchString() { return C::GetSearchString()
 void UIControllerAdapter::StopSearch() { C::StopSearch(); }
 void UIControllerAdapter::GetSearchResultToArr(std::vector<IFileNode*>* out) { C::GetSearchResultToArr(out); }
 bool UIControllerAdapter::KXGetIsSearching() { return C::KXGetIsSearching(); }
+bool UIControllerAdapter::beginSaveOrRestoreNode(int save, const std::string& path, const std::string& imagePath) {
+    return C::beginSaveOrRestoreNode(save, path, imagePath);
+}
+void UIControllerAdapter::RestorPostUIUpdate(const std::string& key, int save) { C::RestorPostUIUpdate(key, save); }
+void UIControllerAdapter::GetSaveorRestoreProgress(u64* total, u64* current, u64* code, bool saver) {
+    C::GetSaveorRestoreProgress(total, current, code, saver);
+}
+bool UIControllerAdapter::SavePathToPList(const std::string& folder) { return C::SavePathToPList(folder); }
+std::optional<std::string> UIControllerAdapter::GetSavePath() { return C::GetSavePath(); }
+std::string UIControllerAdapter::GetSaveFileName() { return C::GetSaveFileName(); }
+bool UIControllerAdapter::IsAppRunning() { return C::IsAppRunning(); }
+bool UIControllerAdapter::CloseApp() { return C::CloseApp(); }
 IconImage UIControllerAdapter::GetNSImageByFildNode(IFileNode* node) { return C::GetNSImageByFildNode(node); }
 IconImage UIControllerAdapter::GetNSImageByFildNodeNSNumber(std::uintptr_t address) {
     return C::GetNSImageByFildNodeNSNumber(address);

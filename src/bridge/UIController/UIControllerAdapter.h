@@ -73,6 +73,14 @@ public:
     void StopSearch() override;
     void GetSearchResultToArr(std::vector<IFileNode*>* out) override;
     bool KXGetIsSearching() override;
+    bool beginSaveOrRestoreNode(int save, const std::string& path, const std::string& imagePath) override;
+    void RestorPostUIUpdate(const std::string& key, int save) override;
+    void GetSaveorRestoreProgress(u64* total, u64* current, u64* code, bool saver) override;
+    bool SavePathToPList(const std::string& folder) override;
+    std::optional<std::string> GetSavePath() override;
+    std::string GetSaveFileName() override;
+    bool IsAppRunning() override;
+    bool CloseApp() override;
     IconImage GetNSImageByFildNode(IFileNode* node) override;
     IconImage GetNSImageByFildNodeNSNumber(std::uintptr_t address) override;
     IconImage GetNSImageByNode(const OpNodeData* node) override;

@@ -77,4 +77,9 @@ public:
     virtual bool FlushBuffer() = 0;
     // Reads exactly size bytes; fewer left in the frame throws error 5 and reads nothing.
     virtual bool ReadCurFrameExact(void* out, u32 size) = 0;
+    // The file offset of the current frame's next byte to read (its data start plus what was read);
+    // -1 without a current frame. Lets readers of frame contents name where a bad field lies.
+    virtual i64 GetFramePosition() { return -1; }
+    // The frame bytes not read yet (0 without a current frame).
+    virtual u32 GetFrameBytesLeft() { return 0; }
 };

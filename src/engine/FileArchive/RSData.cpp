@@ -323,6 +323,16 @@ bool CRSData::ReadCurFrameExact(void* out, u32 size) {
     });
 }
 
+i64 CRSData::GetFramePosition() {
+    if (!HasFrame()) return -1;
+    return m_frameStart + static_cast<i64>(kRSFrameHeaderSize) + m_readOffset;
+}
+
+u32 CRSData::GetFrameBytesLeft() {
+    if (!HasFrame() || m_mode != RS_MODE_READ || m_readOffset > m_frame.size) return 0;
+    return m_frame.size - m_readOffset;
+}
+
 bool CRSData::WriteCurFrame(const void* data, u32 size) {
     if (m_error != RS_ERROR_NONE) return false;
     return InMode(RS_MODE_WRITE, false, [&] {

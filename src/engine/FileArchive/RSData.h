@@ -28,6 +28,8 @@ public:
     bool WriteCurFrame(const void* data, u32 size) override;
     bool FlushBuffer() override;
     bool ReadCurFrameExact(void* out, u32 size) override;
+    i64 GetFramePosition() override;
+    u32 GetFrameBytesLeft() override;
 
     bool SearchFrame(const tagGUIDSIGN& tag);
 

@@ -355,8 +355,16 @@ bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
         for (size_t i = 0; i < out.size(); ++i) out[i] = char(bytes[2 * i]);
         return true;
     }
-    // One conversion descriptor per thread: names are converted by the hundred thousand.
-    thread_local iconv_t cd = iconv_open("UTF-8", "UTF-16LE");
+    // One conversion descriptor per thread (names are converted by the hundred thousand), closed when
+    // the thread ends: every scan runs on a new worker thread.
+    struct ThreadConverter {
+        iconv_t cd = iconv_open("UTF-8", "UTF-16LE");
+        ~ThreadConverter() {
+            if (cd != iconv_t(-1)) iconv_close(cd);
+        }
+    };
+    thread_local ThreadConverter converter;
+    const iconv_t cd = converter.cd;
     if (cd == iconv_t(-1)) return false;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     std::string buffer(length * 2 + 4, '\0');

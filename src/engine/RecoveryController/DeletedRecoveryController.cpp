@@ -31,6 +31,8 @@ u32 VolumeFileSystem(IStorageDevice* device) {
 CDeletedRecoveryController::~CDeletedRecoveryController() {
     delete m_searcher;
     if (m_builder) m_builder->Release();
+    for (IQuickFileSystemSearchController* searcher : m_earlierSearchers) delete searcher;
+    for (IDirecotryTreeBuilder* builder : m_earlierBuilders) builder->Release();
 }
 
 int CDeletedRecoveryController::Initialize(IRecoveryFilter* filter) {
@@ -60,13 +62,13 @@ u64 CDeletedRecoveryController::StartDataRecovery(IStorageDevice* device, IProgr
     Send(progress, PROGRESS_RUNNING, 1, 0);
     if (device->GetType() == STORAGE_DEVICE_DISK) return controllercode::kQuickWholeDisk;
     m_device = device;
-    if (m_builder) m_builder->Release();
+    if (m_builder) m_earlierBuilders.push_back(m_builder);
     m_builder = CreateTreeBuilder(false);
     if (!m_builder) return controllercode::kQuickNoBuilder;
     if (!m_builder->Initialize(GetDeviceDescription(device).c_str(), tree, m_filter))
         return controllercode::kQuickBuilderRefused;
 
-    delete m_searcher;
+    if (m_searcher) m_earlierSearchers.push_back(m_searcher);
     m_searcher = CreateQuickSearcher(VolumeFileSystem(device));
     if (!m_searcher) {
         Send(progress, PROGRESS_FINISHED, 1, 1);

@@ -1,6 +1,8 @@
 // The quick scan of one volume: the quick searcher of the volume's file system lists its files.
 #pragma once
 
+#include <vector>
+
 #include "engine/RecoveryController/IRecoveryController.h"
 
 class IDirecotryTreeBuilder;
@@ -29,4 +31,9 @@ private:
     IRecoveryFilter* m_filter = nullptr;
     IStorageDevice* m_device = nullptr;
     IQuickFileSystemSearchController* m_searcher = nullptr;
+    // The builders and searchers of the volumes scanned before (a whole disk is scanned volume by
+    // volume through one controller): their nodes stay in the results, and HFS+ nodes read through
+    // their searcher's volume, until the controller is released.
+    std::vector<IDirecotryTreeBuilder*> m_earlierBuilders;
+    std::vector<IQuickFileSystemSearchController*> m_earlierSearchers;
 };

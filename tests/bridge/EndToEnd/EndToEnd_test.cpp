@@ -35,6 +35,7 @@
 #include "support/Fixtures.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
+#include "support/UsbStick.h"
 
 namespace {
 
@@ -50,55 +51,7 @@ constexpr u64 kVolumeStart = 2048;
 constexpr u64 kVolumeSectors = 36864;
 const void* const kNodeList = &kNodeList;
 
-// A USB disk of a fake kernel tree whose node holds image; with a partition, its node holds the
-// sectors [start, start + sectors) of image.
-struct UsbStick {
-    struct Partition {
-        u64 start = 0;
-        u64 sectors = 0;
-        u32 major = 8;
-        u32 minor = 17;
-        std::vector<std::string> udev{};
-    };
-
-    UsbStick(const fs::path& root, const fs::path& image, std::optional<Partition> partition, u64 minBytes = 0)
-        : tree(root) {
-        const u64 bytes = std::max<u64>(fs::file_size(image), minBytes);
-        tree.AddDisk({.name = "sdb",
-                      .major = 8,
-                      .minor = 16,
-                      .size512 = bytes / 512,
-                      .removable = true,
-                      .vendor = "Brelvox",
-                      .model = "Test Stick",
-                      .udev = {"ID_BUS=usb", partition ? "ID_PART_TABLE_TYPE=dos" : "ID_BUS=usb"}});
-        const fs::path disk = tree.Node("sdb");
-        fs::copy_file(image, disk, fs::copy_options::overwrite_existing);
-        fs::resize_file(disk, bytes);
-        if (!partition) return;
-        tree.AddPartition({.disk = "sdb",
-                           .name = "sdb1",
-                           .number = 1,
-                           .major = partition->major,
-                           .minor = partition->minor,
-                           .start512 = partition->start,
-                           .size512 = partition->sectors,
-                           .udev = partition->udev});
-        std::ifstream in(image, std::ios::binary);
-        in.seekg(std::streamoff(partition->start * 512));
-        std::string slice(partition->sectors * 512, '\0');
-        in.read(slice.data(), std::streamsize(slice.size()));
-        testsupport::WriteFile(tree.Node("sdb1"), slice);
-    }
-
-    KXUIDeviceData::Config Devices() const {
-        KXUIDeviceData::Config config;
-        config.roots = tree.Roots();
-        return config;
-    }
-
-    FakeKernelTree tree;
-};
+using testsupport::UsbStick;
 
 // The FAT image as a USB stick: its disk and its FAT16 partition.
 UsbStick FatStick(const fs::path& root, const fs::path& image, UsbStick::Partition partition = {}) {

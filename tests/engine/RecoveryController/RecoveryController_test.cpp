@@ -337,3 +337,30 @@ TEST_F(ControllerTest, RestoreSinkReplacesThePass) {
 }
 
 }  // namespace
+
+// A whole disk is scanned volume by volume through one controller: the searchers (and builders) of the
+// earlier volumes stay until the controller goes, since their nodes stay in the results.
+TEST(ControllerVolumes, EarlierVolumesKeepTheirSearchersUntilTheControllerGoes) {
+    Context context;
+    g_ctx = &context;
+    const SearcherFactories saved = Searchers();
+    Searchers().fatQuick = MakeQuick<kFatQ>;
+    Searchers().ntfsQuick = MakeQuick<kNtfsQ>;
+    IRecoveryFilter* filter = CreateFilter();
+    filter->SetFilterTypes(FILTER_ALL);
+    testsupport::RecordingTree tree;
+    {
+        CDeletedRecoveryController controller;
+        controller.Initialize(filter);
+        testsupport::RecordingProgress progress;
+        for (u32 fileSystem : {FILE_SYSTEM_FAT32, FILE_SYSTEM_NTFS, FILE_SYSTEM_FAT32}) {
+            std::unique_ptr<IStorageDevice> device(Volume(fileSystem));
+            EXPECT_EQ(controller.StartDataRecovery(device.get(), &progress, &tree), 0u);
+        }
+        EXPECT_TRUE(context.log.Calls("delete").empty()) << "no searcher freed while the controller lives";
+    }
+    EXPECT_EQ(context.log.Calls("delete").size(), 3u);
+    filter->Release();
+    Searchers() = saved;
+    g_ctx = nullptr;
+}
