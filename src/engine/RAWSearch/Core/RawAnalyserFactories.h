@@ -59,3 +59,10 @@ IRawFileAnalyser* CreateFilePKGAnalyser();
 IRawFileAnalyser* CreateSITAnalyser();
 IRawFileAnalyser* CreateDMGAnalyser();
 IRawFileAnalyser* CreateCFCPEvtAnalyser();
+// Header-sized audio, video and media-library files.
+IRawFileAnalyser* CreateFileRIFFAnalyser();
+IRawFileAnalyser* CreateCFileAIFAnalyzer();
+IRawFileAnalyser* CreateFileAUAnalyser();
+IRawFileAnalyser* CreateFileSWFAnalyser();
+IRawFileAnalyser* CreateFileMKVAnalyser();
+IRawFileAnalyser* CreateFileITLAnalyser();
