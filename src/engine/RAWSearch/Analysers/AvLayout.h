@@ -13,10 +13,9 @@ inline constexpr size_t kCmxTitle = 20;   // "{Corel Binary Meta File}"
 inline constexpr u64 kHeader = 8;
 }  // namespace riff_layout
 
+// The chunk header of RIFF, its size big-endian.
 namespace aiff_layout {
-inline constexpr size_t kChunkSize = 4;  // u32 big-endian: bytes after the 8-byte header
-inline constexpr size_t kFormType = 8;   // "AIFF" or "AIFC"
-inline constexpr u64 kHeader = 8;
+inline constexpr size_t kFormType = 8;  // "AIFF" or "AIFC"
 }  // namespace aiff_layout
 
 namespace au_layout {

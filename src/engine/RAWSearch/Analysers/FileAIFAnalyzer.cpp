@@ -2,7 +2,6 @@
 #include "engine/RAWSearch/Analysers/AvLayout.h"
 #include "engine/RAWSearch/Analysers/HeaderSizedMedia.h"
 #include "engine/RAWSearch/Core/RawAnalyserFactories.h"
-#include "engine/RAWSearch/Core/RawFileBuffer.h"
 
 using namespace aiff_layout;
 
@@ -21,17 +20,7 @@ int CFileAIFAnalyzer::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
 }
 
 bool CFileAIFAnalyzer::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-    info.m_size = 0;
-    if (device == nullptr) return false;
-    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
-    unsigned char head[kFormType + 4];
-    if (!file.CopyOut(0, head, sizeof(head))) return false;
-    const ByteReader reader(head, sizeof(head));
-    if (!IsAiffHead(reader)) return false;
-    const u64 chunk = reader.Be32(kChunkSize).value_or(0);
-    if (chunk < 4) return false;
-    info.m_size = chunk + kHeader;
-    return true;
+    return SizeFromFormChunk(info, device, ByteOrder::Big, IsAiffHead);
 }
 
 IRawFileAnalyser* CreateCFileAIFAnalyzer() { return new CFileAIFAnalyzer(); }

@@ -72,20 +72,25 @@ int FileRIFFAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-bool FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+bool SizeFromFormChunk(CRawFileInfo& info, IStorageDevice* device, ByteOrder order,
+                       bool (*isHead)(const ByteReader& head)) {
     info.m_size = 0;
     if (device == nullptr) return false;
     RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
     unsigned char head[kFirstChunk];
     if (!file.CopyOut(0, head, sizeof(head))) return false;
     const ByteReader reader(head, sizeof(head));
-    if (!reader.Equals(0, "RIFF")) return false;
-    // The chunk size counts the bytes after the 8-byte header; one that cannot hold the form type
-    // is no file.
-    const u64 chunk = reader.Le32(kChunkSize).value_or(0);
+    if (!isHead(reader)) return false;
+    // The chunk size counts the bytes after the 8-byte header.
+    const u64 chunk = reader.U32(kChunkSize, order).value_or(0);
     if (chunk < 4) return false;
     info.m_size = chunk + kHeader;
     return true;
+}
+
+bool FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+    return SizeFromFormChunk(info, device, ByteOrder::Little,
+                             [](const ByteReader& head) { return head.Equals(0, "RIFF"); });
 }
 
 IRawFileAnalyser* CreateFileRIFFAnalyser() { return new FileRIFFAnalyser(); }

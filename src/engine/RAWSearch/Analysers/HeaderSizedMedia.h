@@ -6,10 +6,16 @@
 
 #include <optional>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Analysers/AvTypes.h"
 #include "engine/RAWSearch/Core/RawFileInfo.h"
 
-class ByteReader;
+
+// Sizes from the device a file that begins with one chunk holding everything: a 4-byte tag, the 32-bit
+// size of what follows (in the given order), then a 4-byte form type. The size is the chunk size + 8
+// when the head read again still passes isHead and the chunk can hold its form type; else 0 (false).
+bool SizeFromFormChunk(CRawFileInfo& info, IStorageDevice* device, ByteOrder order,
+                       bool (*isHead)(const ByteReader& head));
 
 // RIFF: typed from its form type and first chunk, sized from the device (chunk size + 8 bytes).
 class FileRIFFAnalyser : public IRawFileAnalyser {
