@@ -12,6 +12,7 @@
 #include "OfficeTestSupport.h"
 #include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Analysers/HeaderSizedMedia.h"
+#include "engine/RAWSearch/Analysers/MIDAnalyser.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
 using namespace officetest;
@@ -26,20 +27,31 @@ Bytes Head(const char* magic, size_t n = 512) {
 }
 
 // "refused", or the size the start gives, then (when the start left it to the device) the size the
-// device gives a copy planted at sector 2, with `failing` sectors unreadable.
+// device gives a copy planted at sector 2, with `failing` sectors unreadable. A guessing record is
+// driven over the image first; one that never finishes is given up and handed to its device analyser.
 std::string Outcome(IRawFileAnalyser& analyser, const Bytes& file, unsigned sectorSize = 512,
                     std::set<i64> failing = {}) {
     Bytes first = file;
     first.resize(std::max<size_t>(first.size(), sectorSize), 0);
     CRawFileInfo info;
     if (analyser.AnalyseBuffer(first.data(), info) != 1) return "refused";
-    if (info.m_size != 0) return std::to_string(info.m_size);
-    MemoryDevice device(Place({{2, file}}, 2 + file.size() / sectorSize + 4, sectorSize), sectorSize);
+    const Bytes image = Place({{2, file}}, 2 + file.size() / sectorSize + 4, sectorSize);
+    std::unique_ptr<CRawFileInfo> record(analyser.CreateRawFileInfo());
+    record->m_startSector = 2;
+    record->m_type = info.m_type;
+    record->m_size = info.m_size;
+    record->m_analyser = &analyser;
+    if (record->WhetherImplementGuess()) {
+        if (Drive(*record, image, sectorSize, 8) >= 0) return "guess " + std::to_string(record->m_size);
+        record->WillBeRemove(nullptr, -1);
+    } else if (record->m_size != 0) {
+        return std::to_string(record->m_size);
+    }
+    MemoryDevice device(image, sectorSize);
     device.failing = std::move(failing);
-    CRawFileInfo record;
-    record.m_startSector = 2;
-    const bool ok = analyser.GetRawFileSize(record, &device);
-    return std::string(ok ? "device " : "device refused ") + std::to_string(record.m_size);
+    record->m_size = 0;
+    const bool ok = record->m_analyser != nullptr && record->m_analyser->GetRawFileSize(*record, &device);
+    return std::string(ok ? "device " : "device refused ") + std::to_string(record->m_size);
 }
 
 }  // namespace
@@ -94,6 +106,18 @@ TEST(AvHostile, HeaderSizedTable) {
     // Only the signature.
     const Bytes mkvBare = Head("\x1A\x45\xDF\xA3");
 
+    RawSpeed::MIDAnalyser mid;
+    FileMIDAnalyser midDevice;
+    const char midiHeader[] = "MThd\0\0\0\x06\0\0\0\x01\0\x60";
+    Bytes midHuge(512, 0);
+    memcpy(midHuge.data(), midiHeader, 14);
+    memcpy(midHuge.data() + 14, "MTrk", 4);
+    ByteWriter(midHuge.data(), midHuge.size()).Be32(18, 0xFFFFFFFF);
+    // Empty tracks, one after the other, to the end of the file's last sector.
+    Bytes midZeros(1024 + 14 + 8, 0);
+    memcpy(midZeros.data(), midiHeader, 14);
+    for (size_t at = 14; at + 8 <= midZeros.size(); at += 8) memcpy(midZeros.data() + at, "MTrk", 4);
+
     struct Row {
         const char* what;
         IRawFileAnalyser* analyser;
@@ -118,6 +142,11 @@ TEST(AvHostile, HeaderSizedTable) {
         {"MKV Segment size past the sector", &mkv, mkvCut, 512, {}, "refused"},
         {"MKV signature alone", &mkv, mkvBare, 512, {}, "refused"},
         {"ITL only its magic", &itl, Head("hdfm"), 512, {}, "refused"},
+        {"MIDI track length 2^32 - 1: past the limit, no wrap", &mid, midHuge, 512, {}, "guess 4294967317"},
+        {"MIDI given up: the device walks it (bounded) and rounds up", &midDevice, midHuge, 512, {},
+         "device 4294967808"},
+        {"MIDI head unreadable on the device", &midDevice, midHuge, 512, {2}, "device refused 0"},
+        {"MIDI track length 0 chunks to the end of the data", &mid, midZeros, 512, {}, "guess 1536"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(Outcome(*row.analyser, row.file, row.sectorSize, row.failing), row.expected) << row.what;
@@ -126,7 +155,8 @@ TEST(AvHostile, HeaderSizedTable) {
 
 TEST(AvHostile, RandomAndMutatedSectorsSmoke) {
     const std::set<std::string> names = {"FileRIFFAnalyser", "CFileAIFAnalyzer", "FileAUAnalyser",
-                                         "FileSWFAnalyser",  "FileMKVAnalyser",  "FileITLAnalyser"};
+                                         "FileSWFAnalyser",  "FileMKVAnalyser",  "FileITLAnalyser",
+                                         "RawSpeed::MIDAnalyser"};
     std::mt19937 rng(23);
     int exercised = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
@@ -141,6 +171,13 @@ TEST(AvHostile, RandomAndMutatedSectorsSmoke) {
                 // Plausible heads, so that the deeper checks run too.
                 if (key == "RIFF") memcpy(file.data() + 8, round % 4 == 0 ? "WAVEfmt " : "AVI LIST", 8);
                 if (key == "FORM") memcpy(file.data() + 8, "AIFF", 4);
+                if (key == "MThd") {
+                    // A valid header, then track chunks of small random lengths.
+                    memcpy(file.data() + 4, "\0\0\0\x06\0\x01\0\x02", 8);
+                    for (size_t at = 14; at + 8 <= file.size(); at += 8 + file[at + 7]) {
+                        memcpy(file.data() + at, round % 4 == 0 ? "MTrk\0\0\0" : "mtrk\0\0\0", 7);
+                    }
+                }
                 if (key == "FW" || key == "CW") file[2] = 'S', file[3] = static_cast<unsigned char>(rng() % 40);
                 if (key == "\x1A\x45\xDF\xA3") {
                     file[4] = static_cast<unsigned char>(0x80 | rng() % 64);
@@ -152,5 +189,5 @@ TEST(AvHostile, RandomAndMutatedSectorsSmoke) {
             ++exercised;
         }
     }
-    EXPECT_EQ(exercised, 7 * 64);
+    EXPECT_EQ(exercised, 8 * 64);
 }

@@ -10,6 +10,7 @@
 #include "OfficeTestSupport.h"
 #include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Analysers/HeaderSizedMedia.h"
+#include "engine/RAWSearch/Analysers/MIDAnalyser.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
 using namespace officetest;
@@ -18,6 +19,8 @@ using rawtest::MemoryDevice;
 namespace {
 
 std::string Type(RAW_FILE_TYPE type) { return RawFileExtension(type); }
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // A RIFF file of form type and first chunk, chunk size total - 8, random bytes after the first chunk's tag.
 Bytes Riff(const char* form, const char* chunk, size_t total, unsigned seed = 3) {
@@ -80,6 +83,30 @@ Bytes Itl(u32 size) {
     return f;
 }
 
+// A MIDI file: its header chunk (length, format, tracks) then chunks of the given tags and body lengths,
+// then the tail bytes.
+Bytes Midi(u32 headerLength, u16 format, u16 tracks, const std::vector<std::pair<std::string, u32>>& chunks,
+           const Bytes& tail = {}) {
+    Bytes f(14, 0);
+    memcpy(f.data(), "MThd", 4);
+    ByteWriter w(f.data(), f.size());
+    w.Be32(4, headerLength);
+    w.Be16(8, format);
+    w.Be16(10, tracks);
+    w.Be16(12, 96);
+    unsigned seed = 40;
+    for (const auto& [tag, length] : chunks) {
+        Bytes c(8, 0);
+        memcpy(c.data(), tag.data(), 4);
+        ByteWriter(c.data(), c.size()).Be32(4, length);
+        const Bytes body = Random(std::min<u32>(length, 100000), seed++);
+        f.insert(f.end(), c.begin(), c.end());
+        f.insert(f.end(), body.begin(), body.end());
+    }
+    f.insert(f.end(), tail.begin(), tail.end());
+    return f;
+}
+
 // What the start sector gives: "refused", or the type and the size (0 when the device sizes it).
 std::string Start(IRawFileAnalyser& analyser, Bytes sector) {
     sector.resize(std::max<size_t>(sector.size(), 512), 0);
@@ -109,6 +136,9 @@ TEST(AvRules, ConstantsOfTheNotes) {
     FileSWFAnalyser swf;
     FileMKVAnalyser mkv;
     FileITLAnalyser itl;
+    RawSpeed::MIDAnalyser mid;
+    FileMIDAnalyser midDevice;
+    std::string midName;
     Bytes cmx = Riff("CMX1", "cont", 2000);
     memcpy(cmx.data() + 20, "{Corel Binary Meta File}", 24);
     Bytes cmxOtherCase = cmx;
@@ -175,6 +205,27 @@ TEST(AvRules, ConstantsOfTheNotes) {
         {"Segment beyond offset 512", [&] { return Start(mkv, Mkv({0x42, 0x00}, 512, {0x81}, 1024)); }, "refused"},
         {"EBML size of first byte 0", [&] { return Start(mkv, Mkv({0x00, 0x23}, 35, {0x81})); }, "refused"},
         {"no Segment ID where the header ends", [&] { return Start(mkv, Mkv({0xA3}, 36, {0x81})); }, "refused"},
+        // MIDI: the start test, then chunks walked to the first that is no track, rounded up to sectors.
+        {"MIDI header length 6, format 2, one track", [&] { return Start(mid, Midi(6, 2, 1, {})); }, "0 MID"},
+        {"MIDI header length 7", [&] { return Start(mid, Midi(7, 1, 1, {})); }, "refused"},
+        {"MIDI format 3", [&] { return Start(mid, Midi(6, 3, 1, {})); }, "refused"},
+        {"MIDI of no track", [&] { return Start(mid, Midi(6, 1, 0, {})); }, "refused"},
+        {"MThd and two MTrk: ends at the third chunk, rounded up",
+         [&] { return WhileReading(mid, Midi(6, 1, 2, {{"MTrk", 100}, {"MTrk", 200}}, Text("XXXX")), &midName); },
+         "512 MID"},
+        {"  ... named by its first and last sector", [&] { return midName; }, "4-4_"},
+        {"  ... the same from the device",
+         [&] { return FromDevice(midDevice, Midi(6, 1, 2, {{"MTrk", 100}, {"MTrk", 200}}, Text("XXXX"))); }, "512"},
+        {"tracks across sectors, one tag in other letters",
+         [&] { return WhileReading(mid, Midi(6, 1, 3, {{"MTrk", 3000}, {"mtrk", 700}, {"MTrk", 5}}, Text("RIFF"))); },
+         "4096 MID"},
+        {"  ... from the device",
+         [&] { return FromDevice(midDevice, Midi(6, 1, 3, {{"MTrk", 3000}, {"mtrk", 700}, {"MTrk", 5}}, Text("RIFF"))); },
+         "4096"},
+        {"chunks that end on a sector boundary: no sector added",
+         [&] { return WhileReading(mid, Midi(6, 0, 1, {{"MTrk", 1024 - 14 - 8}}, Text("MThd"))); }, "1024 MID"},
+        {"a track past the limit ends the file with the offset reached",
+         [&] { return WhileReading(mid, Midi(6, 0, 1, {{"MTrk", 20000000}})); }, "20000022 MID"},
         // Media library.
         {"hdfm size 0", [&] { return Start(itl, Itl(0)); }, "refused"},
         {"hdfm size at 8, big-endian", [&] { return Start(itl, Itl(0x12345)); }, "74565 ITL"},
@@ -221,7 +272,8 @@ TEST(AvRules, FoundThroughTheTablesAndSizedExactly) {
 
 TEST(AvRules, EveryRowOfTheseAnalysersHasAFactory) {
     const std::set<std::string> names = {"FileRIFFAnalyser", "CFileAIFAnalyzer", "FileAUAnalyser",
-                                         "FileSWFAnalyser",  "FileMKVAnalyser",  "FileITLAnalyser"};
+                                         "FileSWFAnalyser",  "FileMKVAnalyser",  "FileITLAnalyser",
+                                         "RawSpeed::MIDAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (names.count(row.analyser) == 0) continue;
@@ -230,5 +282,5 @@ TEST(AvRules, EveryRowOfTheseAnalysersHasAFactory) {
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
         EXPECT_EQ(analyser->GetDefaultType(), row.type) << row.analyser;
     }
-    EXPECT_EQ(rows, 7);
+    EXPECT_EQ(rows, 8);
 }

@@ -43,3 +43,16 @@ inline constexpr unsigned char kSegmentId[4] = {0x18, 0x53, 0x80, 0x67};
 namespace itl_layout {
 inline constexpr size_t kSize = 8;  // u32 big-endian
 }  // namespace itl_layout
+
+namespace midi_layout {
+inline constexpr size_t kHeaderLength = 4;  // u32 big-endian, 6
+inline constexpr size_t kFormat = 8;        // u16 big-endian, 0..2
+inline constexpr size_t kTracks = 10;       // u16 big-endian, not 0
+inline constexpr u32 kMThdLength = 6;
+inline constexpr u16 kMaxFormat = 2;
+inline constexpr u64 kFirstChunk = 14;
+inline constexpr size_t kChunkLength = 4;   // u32 big-endian: bytes after the 8-byte chunk header
+inline constexpr u64 kChunkHeader = 8;
+inline constexpr u64 kGuessLimit = 10000000;
+inline constexpr u64 kDeviceLimit = 0xD000001;
+}  // namespace midi_layout

@@ -12,6 +12,7 @@ enum : RAW_FILE_TYPE {
     RAW_TYPE_CLK = 15,
     RAW_TYPE_CMX = 16,
     RAW_TYPE_CSL = 19,
+    RAW_TYPE_MID = 38,
     RAW_TYPE_RIFF = 59,
     RAW_TYPE_SWF = 62,
     RAW_TYPE_WAV = 67,

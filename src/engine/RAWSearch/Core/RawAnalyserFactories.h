@@ -66,3 +66,5 @@ IRawFileAnalyser* CreateFileAUAnalyser();
 IRawFileAnalyser* CreateFileSWFAnalyser();
 IRawFileAnalyser* CreateFileMKVAnalyser();
 IRawFileAnalyser* CreateFileITLAnalyser();
+// Stream-walking audio and video.
+IRawFileAnalyser* CreateMIDAnalyser();

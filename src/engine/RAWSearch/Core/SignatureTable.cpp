@@ -51,7 +51,7 @@ const std::vector<RawSignatureRow>& RawSignatureRows() {
         {M, "\xC5\xD0\xD3\xC6", "BruteForce::CEPSAnalyser", 27, CreateEPSAnalyser},
         {M, "AC10", "BruteForce::CDWGAnalyser", 24, nullptr},
         {M, "GIF8", "BruteForce::CGifAnalyser", 30, CreateGifAnalyser},
-        {M, "MThd", "RawSpeed::MIDAnalyser", 38, nullptr},
+        {M, "MThd", "RawSpeed::MIDAnalyser", 38, CreateMIDAnalyser},
         {M, "\x89\x50\x4E\x47", "RawSpeed::PNGAnalyser", 51, CreatePNGAnalyser},
         {M, "8BPS", "RawSpeed::PSDAnalyser", 54, CreatePSDAnalyser},
         {M, "\x7B\x5C\x72\x74", "RawSpeed::RTFAnalyser", 60, CreateRTFAnalyser},
