@@ -22,9 +22,10 @@ std::string Type(RAW_FILE_TYPE type) { return RawFileExtension(type); }
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// A RIFF file of form type and first chunk, chunk size total - 8, random bytes after the first chunk's tag.
+// A RIFF file of form type and first chunk, chunk size total - 8, random bytes after the first chunk's tag
+// (at least the 16 bytes of the header and the tags).
 Bytes Riff(const char* form, const char* chunk, size_t total, unsigned seed = 3) {
-    Bytes f = Random(total, seed);
+    Bytes f = Random(std::max<size_t>(total, 16), seed);
     memcpy(f.data(), "RIFF", 4);
     ByteWriter(f.data(), f.size()).Le32(4, static_cast<u32>(total - 8));
     memcpy(f.data() + 8, form, 4);
