@@ -13,6 +13,7 @@
 #include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Analysers/HeaderSizedMedia.h"
 #include "engine/RAWSearch/Analysers/MIDAnalyser.h"
+#include "engine/RAWSearch/Analysers/MLvAnalyser.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
 using namespace officetest;
@@ -118,6 +119,12 @@ TEST(AvHostile, HeaderSizedTable) {
     memcpy(midZeros.data(), midiHeader, 14);
     for (size_t at = 14; at + 8 <= midZeros.size(); at += 8) memcpy(midZeros.data() + at, "MTrk", 4);
 
+    RawSpeed::MLvAnalyser mlv;
+    Bytes mlvHuge(512, 0);
+    memcpy(mlvHuge.data(), "MLVI", 4);
+    ByteWriter(mlvHuge.data(), mlvHuge.size()).Le32(4, 52);
+    memcpy(mlvHuge.data() + 52, "RAWI\xFF\xFF\xFF\xFF", 8);
+
     struct Row {
         const char* what;
         IRawFileAnalyser* analyser;
@@ -146,6 +153,7 @@ TEST(AvHostile, HeaderSizedTable) {
         {"MIDI given up: the device walks it (bounded) and rounds up", &midDevice, midHuge, 512, {},
          "device 4294967808"},
         {"MIDI head unreadable on the device", &midDevice, midHuge, 512, {2}, "device refused 0"},
+        {"MLV block size 2^32 - 1: past the limit, no wrap", &mlv, mlvHuge, 512, {}, "guess 4294967347"},
         {"MIDI track length 0 chunks to the end of the data", &mid, midZeros, 512, {}, "guess 1536"},
     };
     for (const Row& row : rows) {
@@ -156,7 +164,7 @@ TEST(AvHostile, HeaderSizedTable) {
 TEST(AvHostile, RandomAndMutatedSectorsSmoke) {
     const std::set<std::string> names = {"FileRIFFAnalyser", "CFileAIFAnalyzer", "FileAUAnalyser",
                                          "FileSWFAnalyser",  "FileMKVAnalyser",  "FileITLAnalyser",
-                                         "RawSpeed::MIDAnalyser"};
+                                         "RawSpeed::MIDAnalyser", "RawSpeed::MLvAnalyser"};
     std::mt19937 rng(23);
     int exercised = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
@@ -171,6 +179,14 @@ TEST(AvHostile, RandomAndMutatedSectorsSmoke) {
                 // Plausible heads, so that the deeper checks run too.
                 if (key == "RIFF") memcpy(file.data() + 8, round % 4 == 0 ? "WAVEfmt " : "AVI LIST", 8);
                 if (key == "FORM") memcpy(file.data() + 8, "AIFF", 4);
+                if (key == "MLVI") {
+                    // Known blocks of small random sizes (0 now and then), RAWI at 52.
+                    ByteWriter(file.data(), file.size()).Le32(4, 52);
+                    for (size_t at = 52; at + 8 <= file.size(); at += 8 + file[at + 4]) {
+                        memcpy(file.data() + at, at == 52 ? "RAWI" : (rng() % 2 ? "VIDF" : "NULL"), 4);
+                        memset(file.data() + at + 5, 0, 3);
+                    }
+                }
                 if (key == "MThd") {
                     // A valid header, then track chunks of small random lengths.
                     memcpy(file.data() + 4, "\0\0\0\x06\0\x01\0\x02", 8);
@@ -189,5 +205,5 @@ TEST(AvHostile, RandomAndMutatedSectorsSmoke) {
             ++exercised;
         }
     }
-    EXPECT_EQ(exercised, 8 * 64);
+    EXPECT_EQ(exercised, 9 * 64);
 }

@@ -11,6 +11,8 @@
 #include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Analysers/HeaderSizedMedia.h"
 #include "engine/RAWSearch/Analysers/MIDAnalyser.h"
+#include "engine/RAWSearch/Analysers/MLvAnalyser.h"
+#include "engine/RAWSearch/Util/RawUtility.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
 using namespace officetest;
@@ -108,6 +110,21 @@ Bytes Midi(u32 headerLength, u16 format, u16 tracks, const std::vector<std::pair
     return f;
 }
 
+// A Magic Lantern video: blocks of the given types and sizes (the first "MLVI" of 52 bytes, then "RAWI"),
+// their bodies random, or zero for "NULL" blocks.
+Bytes Mlv(const std::vector<std::pair<std::string, u32>>& blocks, const Bytes& tail = {}) {
+    Bytes f;
+    unsigned seed = 60;
+    for (const auto& [type, size] : blocks) {
+        Bytes b = type == "NULL" ? Bytes(size, 0) : Random(size, seed++);
+        memcpy(b.data(), type.data(), 4);
+        ByteWriter(b.data(), b.size()).Le32(4, size);
+        f.insert(f.end(), b.begin(), b.end());
+    }
+    f.insert(f.end(), tail.begin(), tail.end());
+    return f;
+}
+
 // What the start sector gives: "refused", or the type and the size (0 when the device sizes it).
 std::string Start(IRawFileAnalyser& analyser, Bytes sector) {
     sector.resize(std::max<size_t>(sector.size(), 512), 0);
@@ -140,6 +157,8 @@ TEST(AvRules, ConstantsOfTheNotes) {
     RawSpeed::MIDAnalyser mid;
     FileMIDAnalyser midDevice;
     std::string midName;
+    RawSpeed::MLvAnalyser mlv;
+    std::string mlvName;
     Bytes cmx = Riff("CMX1", "cont", 2000);
     memcpy(cmx.data() + 20, "{Corel Binary Meta File}", 24);
     Bytes cmxOtherCase = cmx;
@@ -227,6 +246,22 @@ TEST(AvRules, ConstantsOfTheNotes) {
          [&] { return WhileReading(mid, Midi(6, 0, 1, {{"MTrk", 1024 - 14 - 8}}, Text("MThd"))); }, "1024 MID"},
         {"a track past the limit ends the file with the offset reached",
          [&] { return WhileReading(mid, Midi(6, 0, 1, {{"MTrk", 20000000}})); }, "20000022 MID"},
+        // Magic Lantern video.
+        {"MLVI with RAWI at 52", [&] { return Start(mlv, Mlv({{"MLVI", 52}, {"RAWI", 180}})); }, "0 MLV"},
+        {"MLVI without RAWI at 52", [&] { return Start(mlv, Mlv({{"MLVI", 52}, {"INFO", 180}})); }, "refused"},
+        {"MLV ends at the first unknown block",
+         [&] {
+             return WhileReading(mlv, Mlv({{"MLVI", 52}, {"RAWI", 180}, {"VIDF", 2000}, {"AUDF", 500}}, Text("JUNKxxxx")),
+                                 &mlvName);
+         },
+         "2732 MLV"},
+        {"  ... named by its first and last sector", [&] { return mlvName; }, "4-9_"},
+        {"MLV followed by zeros: a block of size 0 ends it",
+         [&] { return WhileReading(mlv, Mlv({{"MLVI", 52}, {"RAWI", 180}, {"VIDF", 3000}})); }, "3232 MLV"},
+        {"MLV ends where the zeros of an earlier sector holding a block began",
+         [&] { return WhileReading(mlv, Mlv({{"MLVI", 52}, {"RAWI", 180}, {"NULL", 1000}}, Text("JUNKxxxx"))); },
+         std::to_string(BruteForce::RawUtility::Binary_Compare(
+             Mlv({{"MLVI", 52}, {"RAWI", 180}, {"NULL", 1000}}).data(), 512)) + " MLV"},
         // Media library.
         {"hdfm size 0", [&] { return Start(itl, Itl(0)); }, "refused"},
         {"hdfm size at 8, big-endian", [&] { return Start(itl, Itl(0x12345)); }, "74565 ITL"},
@@ -274,7 +309,7 @@ TEST(AvRules, FoundThroughTheTablesAndSizedExactly) {
 TEST(AvRules, EveryRowOfTheseAnalysersHasAFactory) {
     const std::set<std::string> names = {"FileRIFFAnalyser", "CFileAIFAnalyzer", "FileAUAnalyser",
                                          "FileSWFAnalyser",  "FileMKVAnalyser",  "FileITLAnalyser",
-                                         "RawSpeed::MIDAnalyser"};
+                                         "RawSpeed::MIDAnalyser", "RawSpeed::MLvAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (names.count(row.analyser) == 0) continue;
@@ -283,5 +318,5 @@ TEST(AvRules, EveryRowOfTheseAnalysersHasAFactory) {
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
         EXPECT_EQ(analyser->GetDefaultType(), row.type) << row.analyser;
     }
-    EXPECT_EQ(rows, 8);
+    EXPECT_EQ(rows, 9);
 }

@@ -56,3 +56,13 @@ inline constexpr u64 kChunkHeader = 8;
 inline constexpr u64 kGuessLimit = 10000000;
 inline constexpr u64 kDeviceLimit = 0xD000001;
 }  // namespace midi_layout
+
+namespace mlv_layout {
+inline constexpr size_t kRawInfo = 52;   // "RAWI": the block after the 52-byte file header
+inline constexpr size_t kBlockSize = 4;  // u32 little-endian, the whole block
+inline constexpr u64 kBlockHeader = 8;
+inline constexpr u64 kLimit = 0x7D000000;
+inline constexpr u32 kZeroTail = 16;     // a sector ending in this many zero bytes may end the file
+inline constexpr const char* kBlockTypes[] = {"MLVI", "RAWI", "INFO", "RTCI", "EXPO", "LENS", "IDNT", "WBAL",
+                                              "STYL", "WAVI", "MARK", "VIDF", "NULL", "AUDF", "BKUP"};
+}  // namespace mlv_layout

@@ -19,4 +19,5 @@ enum : RAW_FILE_TYPE {
     RAW_TYPE_AIFF = 80,
     RAW_TYPE_MKV = 96,
     RAW_TYPE_ITL = 117,
+    RAW_TYPE_MLV = 146,
 };

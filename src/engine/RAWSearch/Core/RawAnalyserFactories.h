@@ -68,3 +68,4 @@ IRawFileAnalyser* CreateFileMKVAnalyser();
 IRawFileAnalyser* CreateFileITLAnalyser();
 // Stream-walking audio and video.
 IRawFileAnalyser* CreateMIDAnalyser();
+IRawFileAnalyser* CreateMLvAnalyser();

@@ -70,7 +70,7 @@ const std::vector<RawSignatureRow>& RawSignatureRows() {
         {M, "-in-", "RawSpeed::NGRRAnalyser", 137, nullptr},
         {M, "\x06\x0E\x2B\x34", "RawSpeed::MxfAnalyser", 142, nullptr},
         {M, "RIFX", "RawSpeed::AEPAnalyser", 144, nullptr},
-        {M, "MLVI", "RawSpeed::MLvAnalyser", 146, nullptr},
+        {M, "MLVI", "RawSpeed::MLvAnalyser", 146, CreateMLvAnalyser},
         {M, "FORM", "CFileAIFAnalyzer", 80, CreateCFileAIFAnalyzer},
         {M, "\x50\x4B\x03\x04", "FileZIPAnalyser", 72, CreateFileZIPAnalyser},
         {M, "\xFF\x57\x50\x43", "FileWPDAnalyser", 68, CreateFileWPDAnalyser},
