@@ -721,12 +721,51 @@ def seeds_plist():
     return out
 
 
+def seeds_dmg_image():
+    """UDIF images built as the bridge tests build them (a data fork, XML block tables, a big-endian
+    trailer): all raw, one with a zlib chunk, one with a raw chunk off its place; and a flat image."""
+    import plistlib
+
+    def mish(first, count, chunks):
+        m = bytearray(204 + 40 * len(chunks))
+        m[0:4] = b'mish'
+        struct.pack_into('>IQQQI', m, 4, 1, first, count, 0, 2056)
+        struct.pack_into('>I', m, 200, len(chunks))
+        for i, (kind, cfirst, ccount, offset, length) in enumerate(chunks):
+            struct.pack_into('>IIQQQQ', m, 204 + 40 * i, kind, 0, cfirst, ccount, offset, length)
+        return bytes(m)
+
+    def udif(tables, sectors=32):
+        data = bytes((s * 7 + i) & 0xFF for s in range(sectors) for i in range(512))
+        blkx = [{'Data': t, 'Name': 'table %d' % i, 'ID': str(i)} for i, t in enumerate(tables)]
+        xml = plistlib.dumps({'resource-fork': {'blkx': blkx}}, fmt=plistlib.FMT_XML)
+        koly = bytearray(512)
+        koly[0:4] = b'koly'
+        struct.pack_into('>II', koly, 4, 4, 512)
+        struct.pack_into('>QQ', koly, 24, 0, len(data))
+        struct.pack_into('>QQ', koly, 216, len(data), len(xml))
+        struct.pack_into('>Q', koly, 492, sectors)
+        return data + xml + bytes(koly)
+
+    raw = [mish(0, 16, [(1, 0, 8, 0, 4096), (1, 8, 8, 4096, 4096), (0xFFFFFFFF, 16, 0, 8192, 0)]),
+           mish(16, 16, [(1, 0, 16, 8192, 8192), (0x7FFFFFFE, 16, 0, 16384, 0), (0xFFFFFFFF, 16, 0, 16384, 0)])]
+    zlib = [mish(0, 32, [(0x80000005, 0, 32, 0, 16384), (0xFFFFFFFF, 32, 0, 16384, 0)])]
+    off = [mish(0, 32, [(1, 0, 32, 512, 16384), (0xFFFFFFFF, 32, 0, 16384, 0)])]
+    return {
+        'udif-raw': udif(raw),
+        'udif-zlib': udif(zlib),
+        'udif-raw-off-place': udif(off),
+        'flat': bytes(range(256)) * 6,
+    }
+
+
 HARNESSES = {
     'apfs_container': seeds_apfs_container,
     'carve_camera': seeds_carve_camera,
     'carve_office': seeds_carve_office,
     'carve_pictures': seeds_carve_pictures,
     'compressed_file': seeds_compressed_file,
+    'dmg_image': seeds_dmg_image,
     'exfat_boot': seeds_exfat_boot,
     'exfat_entries': seeds_exfat_entries,
     'exif': seeds_exif,

@@ -140,7 +140,7 @@ int KXMakeDMG::KXOpenDevice(const std::string& devicePath) {
         return edi_code::kNoRecord;
     }
     const size_t bytes = size_t(sectorSize * kChunkSectors);
-    std::unique_ptr<u8[]> buffer(new (std::nothrow) u8[bytes]);
+    std::shared_ptr<u8[]> buffer(new (std::nothrow) u8[bytes]);
     if (!buffer) {
         ::close(fd);
         return edi_code::kNoBuffer;
@@ -191,14 +191,19 @@ int KXMakeDMG::WriteAll(int fd, const void* data, size_t length, off_t offset) {
     return 0;
 }
 
-int KXMakeDMG::KXWriteDMgHEader2(int fd) {
-    if (fd < 0) return edi_code::kBadArgument;
-    CEDIDeviceInfoStruct info = Info();
+std::vector<u8> KXMakeDMG::HeaderBytes() const {
+    const CEDIDeviceInfoStruct info = Info();
     std::vector<u8> header(std::max<u64>(info.dataOffset, kEdiHeaderSize + kEdiInfoBlockSize), 0);
     std::memcpy(header.data(), kEdiMagic, sizeof kEdiMagic);
     const u32 blockSize = kEdiInfoBlockSize;  // little-endian host
     std::memcpy(header.data() + 4, &blockSize, 4);
     std::memcpy(header.data() + kEdiHeaderSize, &info, sizeof info);
+    return header;
+}
+
+int KXMakeDMG::KXWriteDMgHEader2(int fd) {
+    if (fd < 0) return edi_code::kBadArgument;
+    const std::vector<u8> header = HeaderBytes();
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
     if (at < 0) return edi_code::kWrite;
     if (WriteAll(fd, header.data(), header.size(), at) != 0) return edi_code::kWrite;
@@ -207,12 +212,7 @@ int KXMakeDMG::KXWriteDMgHEader2(int fd) {
 
 int KXMakeDMG::KXWriteDMGHeader(FILE* stream) {
     if (!stream) return edi_code::kBadArgument;
-    CEDIDeviceInfoStruct info = Info();
-    std::vector<u8> header(std::max<u64>(info.dataOffset, kEdiHeaderSize + kEdiInfoBlockSize), 0);
-    std::memcpy(header.data(), kEdiMagic, sizeof kEdiMagic);
-    const u32 blockSize = kEdiInfoBlockSize;
-    std::memcpy(header.data() + 4, &blockSize, 4);
-    std::memcpy(header.data() + kEdiHeaderSize, &info, sizeof info);
+    const std::vector<u8> header = HeaderBytes();
     return std::fwrite(header.data(), 1, header.size(), stream) == header.size() ? 0 : edi_code::kWrite;
 }
 
@@ -276,7 +276,14 @@ void KXMakeDMG::Job(int fd, int makeRaw, std::string imagePath) {
                 code = edi_code::kRead;
                 break;
             }
+            // Read straight into the buffer (no copy through the shared one); a read that timed out
+            // keeps the buffer, and the copy fails below.
+            kxread::DirectTarget direct(m_buffer, m_bufferBytes);
             got = KXReadAsyncData(m_buffer.get(), m_device, i64(sector * sectorSize), want, &given);
+            if (direct.Abandoned()) {
+                got = 0;
+                m_buffer.reset();
+            }
             if (got == want && given == want) code = WriteAll(fd, m_buffer.get(), size_t(want), at);
         }
         if (got != want || given != want) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/Common/Types.h"
 #include "engine/DeviceRecords/ImageInfoStructs.h"
@@ -80,13 +81,15 @@ public:
     CEDIDeviceInfoStruct Info() const;
 
 private:
+    // The preamble, the information block and the zero fill up to the data offset.
+    std::vector<u8> HeaderBytes() const;
     void Job(int fd, int makeRaw, std::string imagePath);
     int WriteAll(int fd, const void* data, size_t length, off_t offset);
 
     mutable std::mutex m_mutex;
     CEDIDeviceInfoStruct m_info{};
     int m_device = -1;
-    std::unique_ptr<u8[]> m_buffer;
+    std::shared_ptr<u8[]> m_buffer;  // shared with a read that timed out
     size_t m_bufferBytes = 0;
     std::atomic<int> m_state{0};
     std::atomic<bool> m_busy{false};

@@ -511,6 +511,8 @@ TEST(EndToEnd, TheTreesOfAQuickScanHoldTheDeletedFilesUnderTheirPathsAndExtensio
         ASSERT_TRUE(ui.DoSearchWithString(key, ui_notification::kDoSearchValue));
         ASSERT_TRUE(window.RunUntil([&] { return window.Count(ui_notification::kDoSearchFinished) > before; }));
         ui.StopSearch();
+        // The search thread may still be leaving after its posts: the next search waits for it.
+        ASSERT_TRUE(window.RunUntil([] { return !KXUIController::IsSearchWorkerAlive(); }));
     };
     const auto names = [](const std::multiset<IFileNode*>& files) {
         std::set<std::string> out;

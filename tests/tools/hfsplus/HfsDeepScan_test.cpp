@@ -94,7 +94,7 @@ std::vector<std::pair<long long, long long>> TestDiskFound(const std::string& te
     long long heads = 0, perTrack = 0;
     bool search = false;
     for (std::string line; std::getline(in, line);) {
-        if (!heads) std::sscanf(line.c_str(), "Disk %*s - %*s %*s / %*s %*s - CHS %*lld %lld %lld", &heads, &perTrack);
+        if (!heads) std::sscanf(line.c_str(), "Disk %*s - %*s %*s / %*s %*s - CHS %*d %lld %lld", &heads, &perTrack);
         if (line == "search_part()") {
             if (search) break;
             search = true;
@@ -181,10 +181,12 @@ void CheckListingAndCopies(const Output& out, const fs::path& recovered,
         ASSERT_NE(it, out.files.end());
         EXPECT_EQ(it->second, size);
     }
-    for (const auto& [path, size] : out.files)
+    for (const auto& [path, size] : out.files) {
         if (size > 0 && !remembered.count(path.substr(root.size())) && !leftOut.count(path.substr(root.size())) &&
-            path.find("/HFS+ Private Data/") == std::string::npos)
+            path.find("/HFS+ Private Data/") == std::string::npos) {
             EXPECT_TRUE(expected.count(path)) << "not in fls: " << path;
+        }
+    }
     size_t copies = 0;
     for (const auto& [golden, folder] : volumes) {
         std::istringstream icat(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/" + golden + ".icat.txt")));
@@ -478,7 +480,9 @@ TEST_F(HfsDeepScan, LostVolumeIsFoundFromItsJournalInfoBlock) {
         const int status =
             Run("--deep --partitions - --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text);
         ASSERT_NE(text.find("copied "), std::string::npos) << testsupport::ReadFile(dir / "err.txt");
-        if (!c.staleCopy) EXPECT_EQ(status, 0);
+        if (!c.staleCopy) {
+            EXPECT_EQ(status, 0);
+        }
         const Output out = Parse(text);
         std::set<std::string> hardLinks, remembered;
         if (c.staleCopy) {
