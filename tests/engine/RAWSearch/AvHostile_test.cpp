@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <map>
 #include <set>
 
 #include "OfficeTestSupport.h"
@@ -14,9 +15,12 @@
 #include "engine/RAWSearch/Analysers/HeaderSizedMedia.h"
 #include "engine/RAWSearch/Analysers/MIDAnalyser.h"
 #include "engine/RAWSearch/Analysers/MLvAnalyser.h"
+#include "engine/RAWSearch/Analysers/StreamMedia.h"
+#include "StreamMediaBuilders.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
 using namespace officetest;
+using namespace streamtest;
 using rawtest::MemoryDevice;
 
 namespace {
@@ -164,7 +168,25 @@ TEST(AvHostile, HeaderSizedTable) {
 TEST(AvHostile, RandomAndMutatedSectorsSmoke) {
     const std::set<std::string> names = {"FileRIFFAnalyser", "CFileAIFAnalyzer", "FileAUAnalyser",
                                          "FileSWFAnalyser",  "FileMKVAnalyser",  "FileITLAnalyser",
-                                         "RawSpeed::MIDAnalyser", "RawSpeed::MLvAnalyser"};
+                                         "RawSpeed::MIDAnalyser", "RawSpeed::MLvAnalyser",
+                                         "Brance::FLVAnalyser", "Brance::MPGAnalyser", "Brance::OGGAnalyser",
+                                         "Brance::RM_RMVBAnalyser", "RawSpeed::MxfAnalyser", "BruteForce::CAsfAnalyser",
+                                         "BruteForce::CM2TSAnalyser", "BruteForce::CADTSAnalyser",
+                                         "BruteForce::CAPEAnalyser"};
+    // Plausible heads of the stream formats, mutated below.
+    const std::map<std::string, Bytes> heads = {
+        {"FL", Flv({{9, 40}, {8, 7}, {18, 0}, {9, 300}})},
+        {std::string("\x00\x00\x01\xBA", 4), Mpg(3, 200, true)},
+        {std::string("\x00\x00\x01\xB3", 4), Mpg(3, 60)},
+        {"OggS", Ogg({{200, 3}, {255, 255, 1}, {9}})},
+        {".RMF", Rm("Video Stream", 700, true)},
+        {std::string("\x06\x0E\x2B\x34", 4), Mxf({{3, 100}, {1, 30}, {0, 5}, {2, 700}})},
+        {std::string("\x30\x26\xB2\x75", 4), Asf({asf_layout::kVideoMedia, asf_layout::kAudioMedia}, 300)},
+        {"", Ts(12, 188)},
+        {"\xFF\xF1", Adts({200, 2100, 300, 7, 400})},
+        {"\xFF\xF9", Adts({9, 9, 9, 9, 9, 9})},
+        {"MAC ", ApeNew(3990, 900, 2, 16, 40)},
+    };
     std::mt19937 rng(23);
     int exercised = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
@@ -175,6 +197,11 @@ TEST(AvHostile, RandomAndMutatedSectorsSmoke) {
             Bytes file = Random(sectorSize * (1 + rng() % 3), static_cast<unsigned>(rng()));
             const std::string key = row.key;
             memcpy(file.data(), key.data(), key.size());
+            analyser->ResetFollowState();
+            if (const auto head = heads.find(key); head != heads.end() && round % 4 != 3) {
+                memcpy(file.data(), head->second.data(), std::min(file.size(), head->second.size()));
+                if (key.empty() && round % 8 == 2) file = Ts(40, 192);
+            }
             if (round % 2 == 0) {
                 // Plausible heads, so that the deeper checks run too.
                 if (key == "RIFF") memcpy(file.data() + 8, round % 4 == 0 ? "WAVEfmt " : "AVI LIST", 8);
@@ -202,8 +229,129 @@ TEST(AvHostile, RandomAndMutatedSectorsSmoke) {
             }
             for (int flips = 0; flips < 6; ++flips) file[4 + rng() % 60] = static_cast<unsigned char>(rng());
             Outcome(*analyser, file, sectorSize);
+            if (ISpecialRawFileAnalyser* special = analyser->GetSpecialRawFile()) {
+                Bytes block = file;
+                block.resize(8 * sectorSize + 4096, 0);
+                CRawFileInfo info;
+                special->AnalyseBufferEx(block.data(), info, sectorSize, 10, 2, 10 + round % 8 + 1);
+            }
             ++exercised;
         }
     }
-    EXPECT_EQ(exercised, 9 * 64);
+    EXPECT_EQ(exercised, 20 * 64);
+}
+
+TEST(AvHostile, StreamTable) {
+    Brance::FLVAnalyser flv;
+    Brance::MPGAnalyser mpg;
+    Brance::OGGAnalyser ogg;
+    Brance::RM_RMVBAnalyser rm;
+    RawSpeed::MxfAnalyser mxf;
+    BruteForce::CAsfAnalyser asf;
+    BruteForce::CM2TSAnalyser ts;
+    BruteForce::CADTSAnalyser adts;
+    BruteForce::CAPEAnalyser ape;
+
+    // FLV: a tag of the largest data size, tags of data size 0 to the end of the data.
+    Bytes flvHuge = Flv({{9, 10}});
+    flvHuge.resize(flvHuge.size() - 4);
+    Put(flvHuge, "\x00\x00\x00\x15\x09\xFF\xFF\xFF", 8);
+    Bytes flvEmpty = Flv({});
+    for (int i = 0; i < 200; ++i) Put(flvEmpty, i == 0 ? "\x09\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x0B" :
+                                                     "\x09\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x0B", 15);
+    // MPG: a packet of length 0xFFFF, a system header of length 0xFFFF.
+    Bytes mpgLong = Mpg(2, 100);
+    mpgLong[16] = 0xFF, mpgLong[17] = 0xFF;
+    Bytes mpgSystem = Mpg(2, 100, true);
+    mpgSystem[16] = 0xFF, mpgSystem[17] = 0xFF;
+    // Ogg: a page of 255 segments of 255 bytes again and again (pages far beyond the data), a first page
+    // of no segment.
+    Bytes oggAbsurd(512, 0xFF);
+    memcpy(oggAbsurd.data(), "OggS", 4);
+    Bytes oggEmpty = Ogg({{}});
+    // RealMedia: a header whose size wraps a 32-bit sum, a chunk size of 0, an index that points back.
+    Bytes rmWrap = Rm("Audio Stream", 600, false);
+    ByteWriter(rmWrap.data(), rmWrap.size()).Be32(4, 0xFFFFFFFF);
+    Bytes rmZero = Rm("Audio Stream", 600, false);
+    ByteWriter(rmZero.data(), rmZero.size()).Be32(18 + 4, 0);
+    Bytes rmBack = Rm("Audio Stream", 600, false);
+    Put(rmBack, "INDX\x00\x00\x00\x14\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x10", 20);
+    Bytes rmCount = Rm("Audio Stream", 600, false);
+    Put(rmCount, "INDX\x00\x00\x00\x14\x00\x00\xFF\xFF\xFF\xFF\x00\x00\x00\x00\x00\x00", 20);
+    // MXF: a BER length of 8 bytes all set, a BER length of 9 bytes, a length past the limit.
+    Bytes mxfHuge = Mxf({{3, 10}});
+    Put(mxfHuge, "\x06\x0E\x2B\x34\x01\x02\x01\x01\x0D\x01\x03\x01\x15\x01\x05\x00\x88", 17);
+    Put(mxfHuge, Bytes(8, 0xFF));
+    Bytes mxfNine = Mxf({{3, 10}});
+    Put(mxfNine, "\x06\x0E\x2B\x34\x01\x02\x01\x01\x0D\x01\x03\x01\x15\x01\x05\x00\x89", 17);
+    Put(mxfNine, Bytes(9, 0x01));
+    // ASF: a data object beyond the device, one of size 2^64 - 1, a header of size 2^63, an empty header.
+    Bytes asfBeyond = Asf({asf_layout::kAudioMedia}, 100, false);
+    ByteWriter(asfBeyond.data(), asfBeyond.size()).Le64(212 + 16, u64{1} << 33);
+    Bytes asfPastCap = Asf({asf_layout::kAudioMedia}, 100, false);
+    ByteWriter(asfPastCap.data(), asfPastCap.size()).Le64(212 + 16, u64{1} << 40);
+    Bytes asfMax = Asf({asf_layout::kAudioMedia}, 100, false);
+    ByteWriter(asfMax.data(), asfMax.size()).Le64(212 + 16, ~u64{0});
+    Bytes asfHeaderHuge = Asf({asf_layout::kAudioMedia}, 100);
+    ByteWriter(asfHeaderHuge.data(), asfHeaderHuge.size()).Le64(16, u64{1} << 63);
+    Bytes asfChildZero = Asf({asf_layout::kVideoMedia}, 100);
+    ByteWriter(asfChildZero.data(), asfChildZero.size()).Le64(30 + 16, 0);
+    // Transport streams: a second sync byte missing, all 0xFF after the first packet.
+    Bytes tsShort = Ts(200, 188);
+    tsShort[188 * 150] = 0x46;
+    Bytes tsStuffed = Ts(2, 192);
+    tsStuffed.resize(512, 0xFF);
+    tsStuffed[196] = 0x47;
+    // ADTS: frames of length 1 (each header overlapping the next), a frame length of 8191.
+    Bytes adtsOne;
+    for (int i = 0; i < 3000; ++i) Put(adtsOne, "\xFF\xF1\x50\x80\x00\x3F\xFC\xFF\xF1", 1);
+    Bytes adtsMax = Adts({8191, 8191, 8191, 8191, 8191});
+    // APE: a descriptor far beyond the data, sizes whose sum passes the limit, a seek table entry at the
+    // largest value believed.
+    Bytes apeFar = ApeNew(3990, 600);
+    ByteWriter(apeFar.data(), apeFar.size()).Le32(8, 0xFFFFFFF0);
+    Bytes apeSum = ApeNew(3990, 600);
+    for (size_t at : {12, 16, 20, 24, 28, 32}) ByteWriter(apeSum.data(), apeSum.size()).Le32(at, 0xFFFFFFFF);
+    Bytes apeOld = Head("MAC ", 1024);
+    ByteWriter old(apeOld.data(), apeOld.size());
+    old.Le16(4, 3970), old.Le16(10, 1), old.Le32(24, 3), old.Le32(32, 40), old.Le32(36, 0x81FFFFFF);
+    for (size_t i = 40; i < apeOld.size(); ++i) apeOld[i] = static_cast<unsigned char>(i | 1);
+
+    struct Row {
+        const char* what;
+        IRawFileAnalyser* analyser;
+        Bytes file;
+        unsigned sectorSize;
+        std::string expected;
+    };
+    const std::vector<Row> rows = {
+        {"FLV tag data size 2^24 - 1: waits, the device reads on", &flv, flvHuge, 512, "device 16777264"},
+        {"FLV tags of data size 0 to the data's end", &flv, flvEmpty, 512, "guess 3013"},
+        {"MPG packet length 0xFFFF", &mpg, mpgLong, 512, "device 65571"},
+        {"MPG system header length 0xFFFF: no start code after it below 102400", &mpg, mpgSystem, 512, "device refused 0"},
+        {"Ogg pages of 255 segments of 255 bytes: no wrap", &ogg, oggAbsurd, 512, "device 65307"},
+        {"Ogg first page of no segment: dropped", &ogg, oggEmpty, 512, "guess 0"},
+        {"RM header size 2^32 - 1: no wrap", &rm, rmWrap, 512, "device 4294967295"},
+        {"RM chunk size 0", &rm, rmZero, 512, "guess 18"},
+        {"RM index pointing back: ends there", &rm, rmBack, 512, "guess 720"},
+        {"RM last index of 2^32 - 1 entries: past twenty caps, cut to the cap", &rm, rmCount, 512, "guess 209715200"},
+        {"RM on 4096-byte sectors", &rm, Rm("Audio Stream", 6000, false), 4096, "guess 6120"},
+        {"MXF BER length of 8 bytes all set: dropped", &mxf, mxfHuge, 512, "guess 0"},
+        {"MXF BER length of 9 bytes: ends before it", &mxf, mxfNine, 512, "guess 138"},
+        {"ASF data object beyond the device: waits, given up without a size", &asf, asfBeyond, 512, "device 0"},
+        {"ASF data object past the largest file believed: ends before it", &asf, asfPastCap, 512, "guess 212"},
+        {"ASF object size 2^64 - 1: ends before it", &asf, asfMax, 512, "guess 212"},
+        {"ASF header size 2^63: dropped", &asf, asfHeaderHuge, 512, "guess 0"},
+        {"ASF header child of size 0: stops the child walk", &asf, asfChildZero, 512, "guess 368"},
+        {"M2TS sync lost after 150 packets", &ts, tsShort, 512, "guess 28200"},
+        {"M2TS of 192-byte packets, 0xFF after two", &ts, tsStuffed, 512, "guess 0"},
+        {"ADTS frames of length 1", &adts, adtsOne, 512, "guess 0"},
+        {"ADTS frames of length 8191", &adts, adtsMax, 512, "guess 40955"},
+        {"APE descriptor far beyond the data", &ape, apeFar, 512, "device 0"},
+        {"APE sizes summing past the limit: capped", &ape, apeSum, 512, "guess 2181038080"},
+        {"APE seek entry 0x81FFFFFF: the size follows the data", &ape, apeOld, 512, "device 0"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Outcome(*row.analyser, row.file, row.sectorSize), row.expected) << row.what;
+    }
 }

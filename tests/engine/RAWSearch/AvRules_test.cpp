@@ -309,7 +309,11 @@ TEST(AvRules, FoundThroughTheTablesAndSizedExactly) {
 TEST(AvRules, EveryRowOfTheseAnalysersHasAFactory) {
     const std::set<std::string> names = {"FileRIFFAnalyser", "CFileAIFAnalyzer", "FileAUAnalyser",
                                          "FileSWFAnalyser",  "FileMKVAnalyser",  "FileITLAnalyser",
-                                         "RawSpeed::MIDAnalyser", "RawSpeed::MLvAnalyser"};
+                                         "RawSpeed::MIDAnalyser", "RawSpeed::MLvAnalyser",
+                                         "Brance::FLVAnalyser", "Brance::MPGAnalyser", "Brance::OGGAnalyser",
+                                         "Brance::RM_RMVBAnalyser", "RawSpeed::MxfAnalyser", "BruteForce::CAsfAnalyser",
+                                         "BruteForce::CM2TSAnalyser", "BruteForce::CADTSAnalyser",
+                                         "BruteForce::CAPEAnalyser"};
     int rows = 0;
     for (const RawSignatureRow& row : RawSignatureRows()) {
         if (names.count(row.analyser) == 0) continue;
@@ -318,5 +322,5 @@ TEST(AvRules, EveryRowOfTheseAnalysersHasAFactory) {
         std::unique_ptr<IRawFileAnalyser> analyser(row.create());
         EXPECT_EQ(analyser->GetDefaultType(), row.type) << row.analyser;
     }
-    EXPECT_EQ(rows, 9);
+    EXPECT_EQ(rows, 20);
 }

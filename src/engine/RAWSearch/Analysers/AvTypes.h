@@ -21,3 +21,18 @@ enum : RAW_FILE_TYPE {
     RAW_TYPE_ITL = 117,
     RAW_TYPE_MLV = 146,
 };
+
+// The stream-walking analysers' types (M4A is the MP4 family's row).
+enum : RAW_FILE_TYPE {
+    RAW_TYPE_ASF = 6,
+    RAW_TYPE_WMA = 7,
+    RAW_TYPE_WMV = 8,
+    RAW_TYPE_APE = 81,
+    RAW_TYPE_OGG = 82,
+    RAW_TYPE_FLV = 90,
+    RAW_TYPE_RM = 94,
+    RAW_TYPE_RMVB = 95,
+    RAW_TYPE_MPG = 109,
+    RAW_TYPE_M2TS = 129,
+    RAW_TYPE_MXF = 142,
+};

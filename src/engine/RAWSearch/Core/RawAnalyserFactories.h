@@ -69,3 +69,12 @@ IRawFileAnalyser* CreateFileITLAnalyser();
 // Stream-walking audio and video.
 IRawFileAnalyser* CreateMIDAnalyser();
 IRawFileAnalyser* CreateMLvAnalyser();
+IRawFileAnalyser* CreateFLVAnalyser();
+IRawFileAnalyser* CreateMPGAnalyser();
+IRawFileAnalyser* CreateOGGAnalyser();
+IRawFileAnalyser* CreateRM_RMVBAnalyser();
+IRawFileAnalyser* CreateMxfAnalyser();
+IRawFileAnalyser* CreateCAsfAnalyser();
+IRawFileAnalyser* CreateCM2TSAnalyser();
+IRawFileAnalyser* CreateCADTSAnalyser();
+IRawFileAnalyser* CreateCAPEAnalyser();
