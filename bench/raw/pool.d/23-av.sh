@@ -15,3 +15,16 @@ for seed in $(seq 1 12); do
     ffmpeg -nostdin -v error -y -f lavfi -i "testsrc=duration=$((1 + seed % 3)):size=320x240:rate=15" $options \
         -fflags +bitexact -flags +bitexact -f "$format" "$pool/$(printf 'v%03d' "$seed").$ext"
 done
+# Streams walked packet by packet: FLV, MPEG program and transport streams (188- and 192-byte packets),
+# Ogg, RealMedia audio, ASF with video and audio (WMV) or audio only (WMA) and AAC in ADTS frames, by
+# ffmpeg from its test pattern and tone (1 to 3 seconds).
+streams=("flv|flv|" "mpg|mpeg|" "ogg|ogg|-vn" "rm|rm|-vn" "wmv|asf|" "wma|asf|-vn" "ts|mpegts|"
+         "m2ts|mpegts|-mpegts_m2ts_mode 1" "aac|adts|-vn")
+for seed in $(seq 1 18); do
+    IFS='|' read -r ext format options <<<"${streams[$((seed % ${#streams[@]}))]}"
+    seconds=$((1 + seed % 3))
+    # shellcheck disable=SC2086
+    ffmpeg -nostdin -v error -y -f lavfi -i "testsrc=duration=$seconds:size=320x240:rate=25" \
+        -f lavfi -i "sine=duration=$seconds:frequency=$((300 + seed * 37))" $options \
+        -fflags +bitexact -flags +bitexact -f "$format" "$pool/$(printf 's%03d' "$seed").$ext"
+done

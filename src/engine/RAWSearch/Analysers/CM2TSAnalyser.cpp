@@ -35,6 +35,20 @@ bool CM2TSAnalyser::isSourcePacket(const ByteReader& head) { return PacketPair(h
 
 bool CM2TSAnalyser::JudeM2TSHeader(const ByteReader& head) { return PacketPair(head, 0, 188, 8, 196); }
 
+bool CM2TSAnalyser::GetRequiredWord(u32& offset, u32& value) const {
+    offset = 0;
+    value = kSync;
+    return true;
+}
+
+bool CM2TSAnalyser::GetRequiredWordMasks(u32& mask, u32& secondOffset, u32& secondValue, u32& secondMask) const {
+    mask = 0xFF;
+    secondOffset = 4;
+    secondValue = kSync;
+    secondMask = 0xFF;
+    return true;
+}
+
 int CM2TSAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     // A packet of the stream being followed starts no new stream.
     if (sector == nullptr || m_followed) return 0;

@@ -11,7 +11,18 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
         ListEntry entry{analyser, false, 0, 0};
         u32 value = 0;
         entry.hasWord = analyser->GetRequiredWord(entry.offset, value) && entry.offset <= 512 - 4;
-        entry.hostValue = std::endian::native == std::endian::little ? value : __builtin_bswap32(value);
+        const auto host = [](u32 v) { return std::endian::native == std::endian::little ? v : __builtin_bswap32(v); };
+        entry.hostValue = host(value);
+        u32 mask = 0, secondOffset = 0, secondValue = 0, secondMask = 0;
+        if (entry.hasWord && analyser->GetRequiredWordMasks(mask, secondOffset, secondValue, secondMask) &&
+            secondOffset <= 512 - 4) {
+            entry.hostMask = host(mask);
+            entry.hostValue &= entry.hostMask;
+            entry.hasSecond = true;
+            entry.secondOffset = secondOffset;
+            entry.secondMask = host(secondMask);
+            entry.secondValue = host(secondValue) & entry.secondMask;
+        }
         m_listEntries.push_back(entry);
     }
 }
@@ -50,11 +61,7 @@ IRawFileAnalyser* RawAnalyserLookup::Find(unsigned char* sector, CRawFileInfo& i
     }
     if (sectorAllZero) return nullptr;
     for (const ListEntry& entry : m_listEntries) {
-        if (entry.hasWord) {
-            u32 word;
-            memcpy(&word, sector + entry.offset, sizeof(word));
-            if (word != entry.hostValue) continue;
-        }
+        if (entry.hasWord && !Holds(entry, sector)) continue;
         info.Reset();
         if (entry.analyser->AnalyseBuffer(sector, info) != 0) return entry.analyser;
     }

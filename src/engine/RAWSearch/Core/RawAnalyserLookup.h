@@ -24,10 +24,7 @@ public:
     // False when no list analyser can accept the sector: each names a word the sector lacks.
     bool ListMayAccept(const unsigned char* sector) const {
         for (const ListEntry& entry : m_listEntries) {
-            if (!entry.hasWord) return true;
-            u32 word;
-            memcpy(&word, sector + entry.offset, sizeof(word));
-            if (word == entry.hostValue) return true;
+            if (!entry.hasWord || Holds(entry, sector)) return true;
         }
         return false;
     }
@@ -54,7 +51,21 @@ private:
         bool hasWord;
         u32 offset;
         u32 hostValue;  // the word as a load in the host's order gives it
+        u32 hostMask = ~0u;
+        bool hasSecond = false;  // or this second word (its bits under the mask)
+        u32 secondOffset = 0;
+        u32 secondValue = 0;
+        u32 secondMask = 0;
     };
+
+    static bool Holds(const ListEntry& entry, const unsigned char* sector) {
+        u32 word;
+        memcpy(&word, sector + entry.offset, sizeof(word));
+        if ((word & entry.hostMask) == entry.hostValue) return true;
+        if (!entry.hasSecond) return false;
+        memcpy(&word, sector + entry.secondOffset, sizeof(word));
+        return (word & entry.secondMask) == entry.secondValue;
+    }
 
     RawAnalyserMap& m_map;
     RawAnalyserMultimap& m_multimap;
