@@ -35,17 +35,9 @@ bool CM2TSAnalyser::isSourcePacket(const ByteReader& head) { return PacketPair(h
 
 bool CM2TSAnalyser::JudeM2TSHeader(const ByteReader& head) { return PacketPair(head, 0, 188, 8, 196); }
 
-bool CM2TSAnalyser::GetRequiredWord(u32& offset, u32& value) const {
-    offset = 0;
-    value = kSync;
-    return true;
-}
-
-bool CM2TSAnalyser::GetRequiredWordMasks(u32& mask, u32& secondOffset, u32& secondValue, u32& secondMask) const {
-    mask = 0xFF;
-    secondOffset = 4;
-    secondValue = kSync;
-    secondMask = 0xFF;
+bool CM2TSAnalyser::GetEitherWord(MaskedWord& first, MaskedWord& second) const {
+    first = {0, kSync, 0xFF};
+    second = {4, kSync, 0xFF};
     return true;
 }
 

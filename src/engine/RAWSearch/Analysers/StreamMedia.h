@@ -299,8 +299,7 @@ public:
     CRawFileInfo* CreateRawFileInfo() override;
     void ResetFollowState() override { m_followed = false; }
     // The sync byte at 0 (188-byte packets) or at 4 (192-byte packets).
-    bool GetRequiredWord(u32& offset, u32& value) const override;
-    bool GetRequiredWordMasks(u32& mask, u32& secondOffset, u32& secondValue, u32& secondMask) const override;
+    bool GetEitherWord(MaskedWord& first, MaskedWord& second) const override;
     // A sector start of a stream of 192-byte (time code first) or 188-byte packets.
     static bool isSourcePacket(const ByteReader& head);
     static bool JudeM2TSHeader(const ByteReader& head);

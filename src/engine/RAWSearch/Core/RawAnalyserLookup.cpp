@@ -13,15 +13,15 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
         entry.hasWord = analyser->GetRequiredWord(entry.offset, value) && entry.offset <= 512 - 4;
         const auto host = [](u32 v) { return std::endian::native == std::endian::little ? v : __builtin_bswap32(v); };
         entry.hostValue = host(value);
-        u32 mask = 0, secondOffset = 0, secondValue = 0, secondMask = 0;
-        if (entry.hasWord && analyser->GetRequiredWordMasks(mask, secondOffset, secondValue, secondMask) &&
-            secondOffset <= 512 - 4) {
-            entry.hostMask = host(mask);
-            entry.hostValue &= entry.hostMask;
-            entry.hasSecond = true;
-            entry.secondOffset = secondOffset;
-            entry.secondMask = host(secondMask);
-            entry.secondValue = host(secondValue) & entry.secondMask;
+        IRawFileAnalyser::MaskedWord either[2];
+        if (!entry.hasWord && analyser->GetEitherWord(either[0], either[1]) && either[0].offset <= 512 - 4 &&
+            either[1].offset <= 512 - 4) {
+            entry.hasEither = true;
+            for (int k = 0; k < 2; ++k) {
+                entry.eitherOffset[k] = either[k].offset;
+                entry.eitherMask[k] = host(either[k].mask);
+                entry.eitherValue[k] = host(either[k].value) & entry.eitherMask[k];
+            }
         }
         m_listEntries.push_back(entry);
     }
@@ -61,7 +61,13 @@ IRawFileAnalyser* RawAnalyserLookup::Find(unsigned char* sector, CRawFileInfo& i
     }
     if (sectorAllZero) return nullptr;
     for (const ListEntry& entry : m_listEntries) {
-        if (entry.hasWord && !Holds(entry, sector)) continue;
+        if (entry.hasWord) {
+            u32 word;
+            memcpy(&word, sector + entry.offset, sizeof(word));
+            if (word != entry.hostValue) continue;
+        } else if (entry.hasEither && !HoldsEither(entry, sector)) {
+            continue;
+        }
         info.Reset();
         if (entry.analyser->AnalyseBuffer(sector, info) != 0) return entry.analyser;
     }

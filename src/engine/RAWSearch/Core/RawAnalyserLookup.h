@@ -24,7 +24,13 @@ public:
     // False when no list analyser can accept the sector: each names a word the sector lacks.
     bool ListMayAccept(const unsigned char* sector) const {
         for (const ListEntry& entry : m_listEntries) {
-            if (!entry.hasWord || Holds(entry, sector)) return true;
+            if (!entry.hasWord) {
+                if (!entry.hasEither || HoldsEither(entry, sector)) return true;
+                continue;
+            }
+            u32 word;
+            memcpy(&word, sector + entry.offset, sizeof(word));
+            if (word == entry.hostValue) return true;
         }
         return false;
     }
@@ -51,20 +57,19 @@ private:
         bool hasWord;
         u32 offset;
         u32 hostValue;  // the word as a load in the host's order gives it
-        u32 hostMask = ~0u;
-        bool hasSecond = false;  // or this second word (its bits under the mask)
-        u32 secondOffset = 0;
-        u32 secondValue = 0;
-        u32 secondMask = 0;
+        bool hasEither = false;  // without a word: one of two masked words instead
+        u32 eitherOffset[2] = {};
+        u32 eitherValue[2] = {};
+        u32 eitherMask[2] = {};
     };
 
-    static bool Holds(const ListEntry& entry, const unsigned char* sector) {
-        u32 word;
-        memcpy(&word, sector + entry.offset, sizeof(word));
-        if ((word & entry.hostMask) == entry.hostValue) return true;
-        if (!entry.hasSecond) return false;
-        memcpy(&word, sector + entry.secondOffset, sizeof(word));
-        return (word & entry.secondMask) == entry.secondValue;
+    static bool HoldsEither(const ListEntry& entry, const unsigned char* sector) {
+        for (int k = 0; k < 2; ++k) {
+            u32 word;
+            memcpy(&word, sector + entry.eitherOffset[k], sizeof(word));
+            if ((word & entry.eitherMask[k]) == entry.eitherValue[k]) return true;
+        }
+        return false;
     }
 
     RawAnalyserMap& m_map;

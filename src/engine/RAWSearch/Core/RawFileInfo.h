@@ -96,11 +96,14 @@ public:
     // A 32-bit word (little-endian, at offset, within the first 512 bytes) without which AnalyseBuffer
     // refuses a sector, so that the list lookup can turn sectors away without asking; false for none.
     virtual bool GetRequiredWord(u32& offset, u32& value) const { return false; }
-    // For an analyser whose sectors start in one of two forms: the bits of the required word compared,
-    // and a second word (offset, value, bits compared) the sector may hold instead; false for none.
-    virtual bool GetRequiredWordMasks(u32& mask, u32& secondOffset, u32& secondValue, u32& secondMask) const {
-        return false;
-    }
+    // For an analyser that names no required word because its sectors start in one of two forms: the
+    // two words (offset, value, the bits compared), one of which the sector holds; false for none.
+    struct MaskedWord {
+        u32 offset = 0;
+        u32 value = 0;
+        u32 mask = 0;
+    };
+    virtual bool GetEitherWord(MaskedWord& first, MaskedWord& second) const { return false; }
     // Clears what the analyser keeps about a file it is following (such as "a stream is being
     // followed, do not start another"); the search calls it when a search starts and when it gives up
     // one of the analyser's files, so no stale state outlives its file.
