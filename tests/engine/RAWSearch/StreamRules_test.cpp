@@ -18,6 +18,8 @@ using rawtest::MemoryDevice;
 
 namespace {
 
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
 Bytes Cat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -154,6 +156,11 @@ TEST(StreamRules, ConstantsOfTheNotes) {
          "1"},
         {"MPG ended by zeros while read: the run's first byte + 2 + 18",
          [&] { return WhileReading(mpg, mpgFile, &name); }, "30564 MPG"},
+        {"MPG without end code followed by other data: its last packet kept, 18 bytes on",
+         [&] { return WhileReading(mpg, Cat(Bytes(mpgFile.begin(), mpgFile.end() - 4), Text("other data"))); },
+         "30558 MPG"},
+        {"  ... from the device", [&] { return FromDevice(mpgDevice, Bytes(mpgFile.begin(), mpgFile.end() - 4)); },
+         "30558 MPG"},
         {"MPG with a system header", [&] { return WhileReading(mpg, Mpg(3, 1000, true)); }, "3090 MPG"},
         {"MPG system header followed by no start code below 102400 bytes: dropped",
          [&] { return WhileReading(mpg, mpgSystemCut); }, "0 MPG"},

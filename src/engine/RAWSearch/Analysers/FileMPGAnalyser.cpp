@@ -58,14 +58,15 @@ WalkStep MpgWalk::Run(Source& source, u64 until, Until mode) {
             m_walked = at + m_lastPacket;
             continue;
         }
-        // No start code: one more try two bytes back, then the stream has ended and its last packet,
-        // which led here, is not believed.
+        // No start code: one more try two bytes back, then the stream has ended where the first try
+        // failed. Its last packet is kept: taking it back would cut a stream followed by other data.
         if (!m_steppedBack && m_walked >= 2) {
             m_steppedBack = true;
+            m_junkAt = m_walked;
             m_walked -= 2;
             continue;
         }
-        return Finish(m_walked - std::min(m_lastPacket, m_walked) + kEndExtra);
+        return Finish((m_steppedBack ? m_junkAt : m_walked) + kEndExtra);
     }
     return WalkStep::Next;
 }

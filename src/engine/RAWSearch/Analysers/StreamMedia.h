@@ -86,6 +86,7 @@ private:
     u64 m_packLength;
     u64 m_walked = 0;
     u64 m_lastPacket = 0;
+    u64 m_junkAt = 0;  // where the first try without a start code was
     u64 m_zeroRunStart = 0;
     int m_zeroRun = 0;
     bool m_steppedBack = false;
