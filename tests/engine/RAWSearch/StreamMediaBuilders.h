@@ -162,7 +162,7 @@ inline Bytes Mxf(const std::vector<std::pair<int, u32>>& packets, u16 minorVersi
     PutBe(f, 1, 2);
     PutBe(f, minorVersion, 2);
     PutBe(f, 512, 4);
-    PutBe(f, 0, 8 * 4);
+    Put(f, Bytes(8 * 4, 0));
     Put(f, Bytes(88 - 4 - 4 - 32, 0));
     unsigned seed = 142;
     for (const auto& [form, length] : packets) {

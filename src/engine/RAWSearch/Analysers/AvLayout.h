@@ -206,6 +206,7 @@ inline constexpr size_t kSeekTableBytes = 16;
 inline constexpr size_t kHeaderDataBytes = 20;
 inline constexpr size_t kFrameDataBytes = 24;
 inline constexpr size_t kTerminatingBytes = 32;
+inline constexpr u64 kDescriptor = 52;         // with the MD5 after the lengths
 // The header after the descriptor.
 inline constexpr size_t kBitsPerSample = 16;   // u16
 inline constexpr size_t kChannels = 18;        // u16

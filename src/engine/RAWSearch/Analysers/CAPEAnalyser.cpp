@@ -59,7 +59,7 @@ int CAPERawFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, Sear
     const WindowSource source(w);
     const u64 seen = static_cast<u64>(w.SectorEnd());
     if (!m_headRead) {
-        const std::optional<ByteReader> head = source.Bytes(0, kOldSeekTable);
+        const std::optional<ByteReader> head = source.Bytes(0, kDescriptor);
         if (!head) return EndUnnamed(0);
         m_version = *head->Le16(kVersion);
         if (m_version < kMinVersion || m_version > kMaxVersion) return EndUnnamed(0);
