@@ -156,6 +156,7 @@ u64 FakeRecoveryController::StartDataRecovery(IStorageDevice* device, IProgress*
 
 IDataRecovery* FakeRecoveryController::GetDataRecovery(_tagSearcherType type) {
     if (!m_config.recoveryTypes.empty() && !m_config.recoveryTypes.count(type)) return nullptr;
+    if (m_config.makeRecovery) return m_config.makeRecovery(type);
     return new FakeDataRecovery(m_config.copy);
 }
 

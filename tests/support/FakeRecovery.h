@@ -68,6 +68,8 @@ public:
         std::shared_ptr<FakeCopyScript> copy = std::make_shared<FakeCopyScript>();
         // Runs first in each StartDataRecovery, on the scan's worker.
         std::function<void(IProgress*)> onStart{};
+        // When set, GetDataRecovery answers what this makes (after the type check).
+        std::function<IDataRecovery*(_tagSearcherType)> makeRecovery{};
     };
 
     FakeRecoveryController(Config config, CallLog* log);

@@ -453,4 +453,33 @@ bool FakeUIController::KXGetIsSearching() {
     return m_searching;
 }
 
+void FakeUIController::SetPreviewImage(IconImage image) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_previewImage = std::move(image);
+}
+
+IconImage FakeUIController::GetNSImageByFildNode(IFileNode*) {
+    m_calls.Add("ui:GetNSImageByFildNode");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_previewImage;
+}
+
+IconImage FakeUIController::GetNSImageByFildNodeNSNumber(std::uintptr_t) {
+    m_calls.Add("ui:GetNSImageByFildNodeNSNumber");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_previewImage;
+}
+
+IconImage FakeUIController::GetNSImageByNode(const OpNodeData*) {
+    m_calls.Add("ui:GetNSImageByNode");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_previewImage;
+}
+
+IconImage FakeUIController::getVideoThumbFromPath(const std::string& path) {
+    m_calls.Add("ui:getVideoThumbFromPath(" + path + ")");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_previewImage;
+}
+
 }  // namespace testsupport

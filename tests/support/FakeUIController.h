@@ -76,6 +76,8 @@ public:
     void SetSameDevice(bool same);
     void SetRecoveryState(const RecoveryState& state);
     void SetSelection(int count, u64 size);
+    // What the preview calls answer (null at first).
+    void SetPreviewImage(IconImage image);
 
     // Every call received, as "ui:Name" lines in order.
     CallLog& Calls() { return m_calls; }
@@ -145,6 +147,10 @@ public:
     void StopSearch() override;
     void GetSearchResultToArr(std::vector<IFileNode*>* out) override;
     bool KXGetIsSearching() override;
+    IconImage GetNSImageByFildNode(IFileNode* node) override;
+    IconImage GetNSImageByFildNodeNSNumber(std::uintptr_t address) override;
+    IconImage GetNSImageByNode(const OpNodeData* node) override;
+    IconImage getVideoThumbFromPath(const std::string& path) override;
 
     TreeArrays Arrays() const;
 
@@ -173,6 +179,7 @@ private:
     TreeArrays m_arrays;
     std::string m_searchKey;
     bool m_searching = false;
+    IconImage m_previewImage;
 };
 
 // Makes a controller the process's controller for a scope, restoring the previous one after.

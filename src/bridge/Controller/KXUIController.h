@@ -3,6 +3,7 @@
 // work runs on joinable workers and reports through notifications posted on the main thread.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -190,6 +191,18 @@ public:
     static bool KXGetIsSearching();
     // True while the search worker has not returned.
     static bool IsSearchWorkerAlive();
+
+    // --- Previews and thumbnails (main thread and the result window's loader threads) ---
+    // A found file's picture for the preview, the grid and the cover flow, fitting 192 x 192: a
+    // picture decoded from its bytes, a raw camera or Photoshop file or a movie through a private
+    // copy, else the icon of its extension. Null only for a null node or when no filter exists.
+    static IconImage GetNSImageByFildNode(IFileNode* node);
+    // The same for a node given by its address (0: null).
+    static IconImage GetNSImageByFildNodeNSNumber(std::uintptr_t address);
+    // The same for a tree node's file (null for none).
+    static IconImage GetNSImageByNode(const OpNodeData* node);
+    // The decoder's thumbnail of the file at path; null when it reads none.
+    static IconImage getVideoThumbFromPath(const std::string& path);
 
     // Waits for every worker and poll thread (at quitting; tests).
     static void JoinWorkers();

@@ -3,6 +3,7 @@
 // Each call is answered on the caller's thread.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
@@ -150,6 +151,17 @@ public:
     virtual void StopSearch() = 0;
     virtual void GetSearchResultToArr(std::vector<IFileNode*>* out) = 0;
     virtual bool KXGetIsSearching() = 0;
+
+    // --- Previews and thumbnails (main thread and loader threads) ---
+    // A found file's picture fitting 192 x 192, else its extension's icon; null only for a null node
+    // or when no filter exists.
+    virtual IconImage GetNSImageByFildNode(IFileNode* node) = 0;
+    // The same for a node given by its address.
+    virtual IconImage GetNSImageByFildNodeNSNumber(std::uintptr_t address) = 0;
+    // The same for a tree node's file.
+    virtual IconImage GetNSImageByNode(const OpNodeData* node) = 0;
+    // The decoder's thumbnail of the file at path; null when it reads none.
+    virtual IconImage getVideoThumbFromPath(const std::string& path) = 0;
 };
 
 // The controller of this process; null until the application (or a test) sets one. Calls that need

@@ -104,3 +104,9 @@ std::string UIControllerAdapter::GetSearchString() { return C::GetSearchString()
 void UIControllerAdapter::StopSearch() { C::StopSearch(); }
 void UIControllerAdapter::GetSearchResultToArr(std::vector<IFileNode*>* out) { C::GetSearchResultToArr(out); }
 bool UIControllerAdapter::KXGetIsSearching() { return C::KXGetIsSearching(); }
+IconImage UIControllerAdapter::GetNSImageByFildNode(IFileNode* node) { return C::GetNSImageByFildNode(node); }
+IconImage UIControllerAdapter::GetNSImageByFildNodeNSNumber(std::uintptr_t address) {
+    return C::GetNSImageByFildNodeNSNumber(address);
+}
+IconImage UIControllerAdapter::GetNSImageByNode(const OpNodeData* node) { return C::GetNSImageByNode(node); }
+IconImage UIControllerAdapter::getVideoThumbFromPath(const std::string& path) { return C::getVideoThumbFromPath(path); }

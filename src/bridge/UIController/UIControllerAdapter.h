@@ -71,4 +71,8 @@ public:
     void StopSearch() override;
     void GetSearchResultToArr(std::vector<IFileNode*>* out) override;
     bool KXGetIsSearching() override;
+    IconImage GetNSImageByFildNode(IFileNode* node) override;
+    IconImage GetNSImageByFildNodeNSNumber(std::uintptr_t address) override;
+    IconImage GetNSImageByNode(const OpNodeData* node) override;
+    IconImage getVideoThumbFromPath(const std::string& path) override;
 };

@@ -187,10 +187,23 @@ void APFSDeepScan::Examine(u64 block, const u8* bytes) {
     if (!apfs::IsPlausibleObject(view)) return;
     const u64 sector = block * apfs::kBlockSize / u64(m_sectorSize);
     if (TakeContainerSuperblock(sector, bytes) || TakeVolumeSuperblock(sector, bytes)) return;
+    // Container 0 reads tree nodes from anywhere on the device, but not those inside another known
+    // container: their extents count from that container's start, so under container 0 their copies
+    // would be read from the wrong place.
+    const bool another = InsideLaterContainer(sector);
     for (auto& [key, container] : m_containers) {
         if (!ContinueScan()) return;
+        if (another && container->GetIndex() == 0) continue;
         container->AnalyzeBlock(sector, block, bytes);
     }
+}
+
+bool APFSDeepScan::InsideLaterContainer(u64 sector) const {
+    for (const auto& [key, container] : m_containers) {
+        if (container->GetIndex() != 0 && sector - container->GetStartSector() < container->GetSectorCount())
+            return true;
+    }
+    return false;
 }
 
 int APFSDeepScan::EndSearch(int build) {

@@ -61,6 +61,8 @@ private:
     // into the work buffer and zeroes the rest; the number of blocks read, 0 on failure.
     u64 ReadGroup(u64 block);
     void Examine(u64 block, const u8* bytes);
+    // Whether the sector lies inside a container other than container 0.
+    bool InsideLaterContainer(u64 sector) const;
     bool TakeContainerSuperblock(u64 sector, const u8* bytes);
     bool TakeVolumeSuperblock(u64 sector, const u8* bytes);
     APFSContainer* Open(u64 key, int index, u64 startSector);

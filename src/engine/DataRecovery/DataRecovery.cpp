@@ -163,6 +163,19 @@ u64 CDataRecovery::Initialize(const std::vector<CSearchedPartitionInfo*>& record
     return result::kSuccess;
 }
 
+IDataRecovery* CDataRecovery::Duplicate() {
+    if (!m_device || m_partitionCount == 0) return nullptr;
+    auto* copy = new (std::nothrow) CDataRecovery;
+    if (!copy) return nullptr;
+    const std::vector<CSearchedPartitionInfo*> records(m_partitions.begin(),
+                                                       m_partitions.begin() + std::min<size_t>(m_partitionCount, m_partitions.size()));
+    if (result::IsFailure(copy->Initialize(records, m_device))) {
+        copy->Release();
+        return nullptr;
+    }
+    return copy;
+}
+
 u32 CDataRecovery::GetUnreadableChunkCount() {
     std::lock_guard<std::mutex> hold(m_mutex);
     return m_unreadableChunks;

@@ -37,6 +37,9 @@ public:
     u64 RecoverToFile(int fd, int folderFd, const char* name, IProgress* sink, int size) override;
     u32 ReadSmallJPG(char* out, u32 outSize) override;
     void Release() override { delete this; }
+    // The partition records never change after Initialize: they are copied without waiting for a
+    // copy that this object may be running on another thread.
+    IDataRecovery* Duplicate() override;
 
     // Folder times are never set on this folder or above it (the recovery's destination).
     void SetDestinationRoot(const char* root);

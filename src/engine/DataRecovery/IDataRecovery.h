@@ -27,6 +27,9 @@ public:
     // path is resolved and any depth is reached. fd stays open for the caller to close; name is used
     // in log lines only.
     virtual u64 RecoverToFile(int fd, int folderFd, const char* name, IProgress* sink, int size) = 0;
+    // A new object over the same partitions and device that shares no state with this one (its own
+    // node, reader and buffer), released by the caller; null when none can be made.
+    virtual IDataRecovery* Duplicate() { return nullptr; }
 };
 
 IDataRecovery* CreateDataRecoveryObj();

@@ -25,6 +25,12 @@ using namespace hfsplus;
 namespace {
 
 constexpr size_t kSlice = 512;
+// A catalog key's largest length: parent ID, name length and 255 UTF-16 units; an attributes key's:
+// its fixed fields and 127 UTF-16 units.
+constexpr u16 kCatalogMaxKeyLength = u16(catkey::kMinKeyLength + 2 * catkey::kMaxNameUnits);
+constexpr u16 kAttributesMaxKeyLength = u16(attrkey::kName - 2 + 2 * 127);
+// The block size a rebuilt header takes when its structures' places allow it (formatters' default).
+constexpr u32 kDefaultBlockSize = 4096;
 
 bool AllZero(const u8* bytes, size_t length) {
     return std::all_of(bytes, bytes + length, [](u8 b) { return b == 0; });
@@ -52,13 +58,46 @@ bool ReadCatalogRecord(CHFSPlusBTNode& node, u16 index, BTKey& key, HFSPlusCatal
 }
 
 // A window of the search's device at a candidate's start, in the device's own sector size (the
-// device under the read-ahead cache carries no disk record to take it from).
+// device under the read-ahead cache carries no disk record to take it from). A volume whose header
+// is lost reads the copy met elsewhere in its place.
 class CCandidateWindow : public CPartitionVirtualVolumeDevice {
 public:
     CCandidateWindow(IStorageDevice* parent, i64 start, i64 count) : CPartitionVirtualVolumeDevice(parent, start, count) {
         if (parent && parent->GetSectorSize()) m_sectorSize = parent->GetSectorSize();
     }
+    // Whether the window holds a valid volume header in its own place.
+    bool HasOwnHeader() {
+        std::vector<u8> bytes(std::max<size_t>(m_sectorSize, kSlice), 0);
+        const i64 sector = i64(kVolumeHeaderOffset / m_sectorSize);
+        if (m_sectorSize < kSlice || !CPartitionVirtualVolumeDevice::ReadSector(bytes.data(), sector, 1)) return false;
+        return CHFSPlusVolume::IsValidVolumeHeader(bytes.data() + kVolumeHeaderOffset % m_sectorSize, u16(kSlice));
+    }
+    void SetHeaderCopy(const std::vector<u8>& bytes) { m_header = bytes; }
+    int ReadSector(void* buffer, i64 firstSector, i64 sectorCount) override {
+        const int done = CPartitionVirtualVolumeDevice::ReadSector(buffer, firstSector, sectorCount);
+        if (!done || m_header.size() != kSlice || m_sectorSize < kSlice || firstSector < 0) return done;
+        const u64 from = u64(firstSector) * m_sectorSize;
+        const u64 to = from + u64(sectorCount) * m_sectorSize;
+        if (from <= kVolumeHeaderOffset && kVolumeHeaderOffset + kSlice <= to)
+            std::memcpy(static_cast<u8*>(buffer) + (kVolumeHeaderOffset - from), m_header.data(), kSlice);
+        return done;
+    }
+
+private:
+    std::vector<u8> m_header;
 };
+
+// Whether a sector counted from a volume's start lies in one of the fork's own extents.
+bool InsideFork(const HFSPlusForkData& fork, u32 blockSize, u32 sectorSize, i64 sector) {
+    for (const HFSPlusExtentDescriptor& e : fork.extents) {
+        if (e.blockCount == 0) continue;
+        const i64 first = BlocksToSectors(e.startBlock, blockSize, sectorSize);
+        const i64 end = BlocksToSectors(e.startBlock, blockSize, sectorSize) +
+                        BlocksToSectors(e.blockCount, blockSize, sectorSize);
+        if (sector >= first && sector < end) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -168,6 +207,8 @@ CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::AddCandidate
 int CHFSPlusCompleteFileSystemSearchController::PreparetoSearch() {
     m_candidates.clear();
     m_volumeRecords.clear();
+    m_treeHeaders.clear();
+    m_unownedLeaves.clear();
     m_status = 0;
     if (!m_device) {
         m_status = HFSPLUS_FAIL(kKindNotReady);
@@ -258,6 +299,7 @@ int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
     }
     if (!anySignature) return 0;
     std::unique_ptr<HFSPlusVolumeHeader> found;
+    const u8* foundBytes = nullptr;
     int headers = 0;
     bool lookedAtAll = true;
     for (size_t at = 0; at + kSlice <= m_sectorSize; at += kSlice) {
@@ -273,14 +315,15 @@ int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
         std::printf("Find VolumeHeader SectorNumber[%llx],VolumeID[%llx]\n", static_cast<unsigned long long>(sector),
                     static_cast<unsigned long long>(header->VolumeIdentifier()));
         found = std::move(header);
+        foundBytes = slice;
     }
     if (headers == 0) return 0;
-    if (lookedAtAll && headers == 1) RegisterHeader(std::move(found), sector);
+    if (lookedAtAll && headers == 1) RegisterHeader(std::move(found), sector, foundBytes);
     return 1;
 }
 
 void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<HFSPlusVolumeHeader> header,
-                                                                i64 sector) {
+                                                                i64 sector, const u8* bytes) {
     if (m_candidates.empty()) {
         std::printf("Error:%d\n", 1);
         return;
@@ -300,6 +343,7 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
     if (!target->header) {
         target->header = std::move(header);
         target->headerSector = sector;
+        target->headerBytes.assign(bytes, bytes + kSlice);
         return;
     }
     bool duplicate = false;
@@ -313,6 +357,7 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
         if (CompleteSearchPatition* added = AddCandidate(start, sectors)) {
             added->header = std::move(header);
             added->headerSector = sector;
+            added->headerBytes.assign(bytes, bytes + kSlice);
         }
         return;
     }
@@ -395,20 +440,45 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
     return 0;
 }
 
-void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize) {
+void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize,
+                                                             CompleteSearchPatition* given) {
     CHFSPlusBTNode node(bytes, nodeSize, false);
     if (!node.IsValid()) {
         std::printf("Error:%d\n", 4);
         return;
     }
+    if (node.GetKind() == node::kKindHeader) {
+        // Remembered: a catalog's header node can place a volume whose header was met elsewhere.
+        BTHeaderRec tree;
+        const auto record = node.GetRecord(0);
+        if (!record || !DecodeHeaderRec(*record, tree)) return;
+        if (m_treeHeaders.size() >= kMaxTreeHeaders)
+            m_treeHeaders.erase(m_treeHeaders.begin(), m_treeHeaders.begin() + kMaxTreeHeaders / 2);
+        m_treeHeaders.push_back({sector, tree.nodeSize, tree.totalNodes, tree.maxKeyLength, tree.keyCompareType});
+        return;
+    }
     if (!node.IsLeaf() || node.TestNodeBelongToFile() != kCatalogFileID) return;
+    // Only a candidate with a header owns records: before any header is met the leaf is only remembered.
+    if (!given && std::none_of(m_candidates.begin(), m_candidates.end(), [](const auto& c) { return bool(c->header); })) {
+        if (m_unownedLeaves.size() < kMaxUnownedLeaves) m_unownedLeaves.push_back({sector, nodeSize});
+        return;
+    }
+    bool remembered = false;
     for (u16 i = 0; i < node.GetRecordCount(); ++i) {
         BTKey key;
         HFSPlusCatalogRecord record;
         if (!ReadCatalogRecord(node, i, key, record)) continue;
         if (record.recordType == catrec::kFolderThread || record.recordType == catrec::kFileThread) continue;
-        CompleteSearchPatition* owner = OwnerOf(record, sector);
-        if (!owner) continue;
+        CompleteSearchPatition* owner = given;
+        if (owner && !owner->volume) {
+            if (owner->partitionDevice || !OpenCandidate(*owner, owner->partitionIndex, sector)) return;
+        }
+        if (!owner) owner = OwnerOf(record, sector);
+        if (!owner) {
+            if (!remembered && m_unownedLeaves.size() < kMaxUnownedLeaves) m_unownedLeaves.push_back({sector, nodeSize});
+            remembered = true;
+            continue;
+        }
         auto* found = new (std::nothrow)
             CHFSPlusFileNode(owner->volume.get(), sector, u16(owner->partitionIndex), &key, &record);
         if (!found) continue;
@@ -460,7 +530,7 @@ CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::OwnerOf(cons
         if (end < sector) continue;
         if (candidate.volume) return &candidate;
         if (candidate.partitionDevice) continue;
-        if (OpenCandidate(candidate, i)) return &candidate;
+        if (OpenCandidate(candidate, i, sector)) return &candidate;
     }
     return nullptr;
 }
@@ -479,16 +549,38 @@ i64 CHFSPlusCompleteFileSystemSearchController::JournalStart(const CompleteSearc
     return start;
 }
 
+i64 CHFSPlusCompleteFileSystemSearchController::CatalogHeaderFor(const CompleteSearchPatition& candidate,
+                                                                 i64 leafSector) const {
+    const HFSPlusVolumeHeader* header = candidate.header.get();
+    if (!header || header->blockSize % m_sectorSize != 0) return -1;
+    const HFSPlusForkData& fork = header->catalogFile;
+    const i64 first = BlocksToSectors(fork.extents[0].startBlock, header->blockSize, m_sectorSize);
+    for (auto it = m_treeHeaders.rbegin(); it != m_treeHeaders.rend(); ++it) {
+        if (it->sector > leafSector || it->sector < first || it->maxKeyLength != kCatalogMaxKeyLength ||
+            u64(it->nodeSize) * it->totalNodes != fork.logicalSize)
+            continue;
+        if (InsideFork(fork, header->blockSize, m_sectorSize, leafSector - (it->sector - first))) return it->sector;
+    }
+    return -1;
+}
+
 i64 CHFSPlusCompleteFileSystemSearchController::PlacedStart(const CompleteSearchPatition& candidate) const {
     const i64 journal = JournalStart(candidate);
     if (journal >= 0) return journal;
+    if (candidate.catalogSector >= 0 && candidate.header)
+        return candidate.catalogSector -
+               BlocksToSectors(candidate.header->catalogFile.extents[0].startBlock, candidate.header->blockSize,
+                               m_sectorSize);
     return candidate.headerSector >= HeaderOffset() ? candidate.headerSector - HeaderOffset() : -1;
 }
 
-bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPatition& candidate, size_t index) {
+bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPatition& candidate, size_t index,
+                                                               i64 leafSector) {
     // Where the volume lies: the journal info block met so far says it best; without one, the header
-    // met (a candidate given another volume's header, such as the first one, which spans the device);
-    // else the candidate's own start.
+    // node of the catalog the leaf lies in (a header copy met elsewhere, as a journal keeps one, is
+    // not at its volume's start); else the header met (a candidate given another volume's header,
+    // such as the first one, which spans the device); else the candidate's own start.
+    if (JournalStart(candidate) < 0) candidate.catalogSector = CatalogHeaderFor(candidate, leafSector);
     i64 start = candidate.startSector;
     i64 count = candidate.sectorCount;
     const i64 found = PlacedStart(candidate);
@@ -497,16 +589,19 @@ bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPat
         count = std::min(VolumeSectors(*candidate.header, m_sectorSize), m_totalSectors - start);
     }
     const bool atOwnStart = candidate.headerSector - start == HeaderOffset();
-    if (index == 0 && start == 0) {
+    if (index == 0 && start == 0 && atOwnStart) {
         // A volume at the start of the device reads through the search's own device.
         candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(m_device, false));
         if (!candidate.volume) return false;
         if (atOwnStart) SearchVolumeWhole(candidate, 0, 0, true);
         return true;
     }
-    if (start < 1 || count < 2) return false;
-    candidate.partitionDevice.reset(new (std::nothrow) CCandidateWindow(m_device, start, count));
-    if (!candidate.partitionDevice) return false;
+    if (start < (index == 0 ? 0 : 1) || count < 2) return false;
+    auto* window = new (std::nothrow) CCandidateWindow(m_device, start, count);
+    candidate.partitionDevice.reset(window);
+    if (!window) return false;
+    // A lost header: the volume reads the copy met elsewhere.
+    if (!window->HasOwnHeader()) window->SetHeaderCopy(candidate.headerBytes);
     candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(candidate.partitionDevice.get(), false));
     if (!candidate.volume) return false;
     if (index != 0 && result::IsFailure(candidate.volume->GetStatus())) {
@@ -539,8 +634,130 @@ void CHFSPlusCompleteFileSystemSearchController::SearchVolumeWhole(CompleteSearc
     candidate.folderCount += header.folderCount;
 }
 
+const CHFSPlusCompleteFileSystemSearchController::TreeHeader*
+CHFSPlusCompleteFileSystemSearchController::TreeHeaderIn(u16 maxKeyLength, i64 from, i64 to, i64 skipFrom,
+                                                         i64 skipTo) const {
+    for (const TreeHeader& tree : m_treeHeaders) {
+        if (tree.maxKeyLength != maxKeyLength || tree.sector < from || tree.sector >= to) continue;
+        // The journal keeps copies of header nodes: only the tree's own counts.
+        if (tree.sector >= skipFrom && tree.sector < skipTo) continue;
+        if (tree.nodeSize != 0 && tree.totalNodes != 0) return &tree;
+    }
+    return nullptr;
+}
+
+bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearchPatition& holder) {
+    const JournalInfoBlock& info = *holder.journalInfo;
+    const JournalHeader& journal = *holder.journalHeader;
+    // The journal header is the one the block describes, and lies where its offset counts from a start.
+    if (!(info.flags & jib::kJournalInFS) || journal.size != info.size || info.offset % m_sectorSize != 0 ||
+        info.offset / m_sectorSize > u64(holder.journalHeaderSector))
+        return false;
+    const i64 start = holder.journalHeaderSector - i64(info.offset / m_sectorSize);
+    if (start >= holder.journalInfoSector) return false;
+    // A volume with a header placed there is not lost. It ends where the next placed volume starts.
+    i64 end = m_totalSectors;
+    for (const auto& other : m_candidates) {
+        const i64 placed = other->header ? PlacedStart(*other) : -1;
+        if (placed == start) return false;
+        if (placed > start) end = std::min(end, placed);
+    }
+    const i64 journalEnd = holder.journalHeaderSector + i64(std::min<u64>(info.size / m_sectorSize, u64(m_totalSectors)));
+    const TreeHeader* extents =
+        TreeHeaderIn(extkey::kKeyLengthValue, start, end, holder.journalHeaderSector, journalEnd);
+    const TreeHeader* catalog = TreeHeaderIn(kCatalogMaxKeyLength, start, end, holder.journalHeaderSector, journalEnd);
+    const TreeHeader* attributes =
+        TreeHeaderIn(kAttributesMaxKeyLength, start, end, holder.journalHeaderSector, journalEnd);
+    if (!extents || !catalog) return false;
+    // The largest block size up to the default at which every structure starts on a block.
+    u32 blockSize = kDefaultBlockSize;
+    const auto aligned = [&](i64 sector) { return (u64(sector - start) * m_sectorSize) % blockSize == 0; };
+    while (blockSize > m_sectorSize && blockSize > 512 &&
+           !(aligned(holder.journalInfoSector) && aligned(extents->sector) && aligned(catalog->sector) &&
+             (!attributes || aligned(attributes->sector))))
+        blockSize /= 2;
+    if (blockSize < m_sectorSize || !aligned(holder.journalInfoSector) || !aligned(extents->sector) ||
+        !aligned(catalog->sector) || (attributes && !aligned(attributes->sector)))
+        return false;
+    const auto block = [&](i64 sector) { return u32(std::min<u64>(u64(sector - start) * m_sectorSize / blockSize, UINT32_MAX)); };
+    const u32 totalBlocks = block(end);
+
+    // The header such a volume had, as far as these structures tell: every catalog ID and date taken.
+    std::vector<u8> bytes(kSlice, 0);
+    ByteWriter out(bytes.data(), bytes.size());
+    out.Be16(vh::kSignature, catalog->keyCompareType == header::kBinaryCompare ? kSignatureHFSX : kSignatureHFSPlus);
+    out.Be16(vh::kVersion, 4);
+    out.Be32(vh::kAttributes, kVolumeJournaledBit | kVolumeCatalogIdsReusedBit);
+    out.Be32(vh::kJournalInfoBlock, block(holder.journalInfoSector));
+    out.Be32(vh::kModifyDate, UINT32_MAX);
+    out.Be32(vh::kBlockSize, blockSize);
+    out.Be32(vh::kTotalBlocks, totalBlocks);
+    out.Be32(vh::kNextCatalogID, UINT32_MAX);
+    // Each tree in one extent from its header node, inside the volume.
+    const auto putFork = [&](size_t at, const TreeHeader* tree) {
+        if (!tree) return true;
+        const u64 blocks = (u64(tree->nodeSize) * tree->totalNodes + blockSize - 1) / blockSize;
+        if (blocks > totalBlocks - block(tree->sector)) return false;
+        out.Be64(at + fork::kLogicalSize, blocks * blockSize);
+        out.Be32(at + fork::kTotalBlocks, u32(blocks));
+        out.Be32(at + fork::kExtents + extent::kStartBlock, block(tree->sector));
+        out.Be32(at + fork::kExtents + extent::kBlockCount, u32(blocks));
+        return true;
+    };
+    if (!putFork(vh::kExtentsFile, extents) || !putFork(vh::kCatalogFile, catalog) ||
+        !putFork(vh::kAttributesFile, attributes) || !CHFSPlusVolume::IsValidVolumeHeader(bytes.data(), u16(kSlice)))
+        return false;
+    auto header = std::make_unique<HFSPlusVolumeHeader>();
+    if (!DecodeVolumeHeader(ByteReader(bytes.data(), bytes.size()), *header)) return false;
+
+    // A candidate that holds nothing else becomes the volume; else the volume is a candidate of its own.
+    const bool bare = !holder.header && holder.fileCount == 0 && holder.folderCount == 0 && !holder.partitionDevice &&
+                      !holder.volume;
+    CompleteSearchPatition* volume = bare ? &holder : AddCandidate(start, end - start);
+    if (!volume) return false;
+    std::printf("Rebuild VolumeHeader StartSector[%llx],BlockSize[%u]\n", static_cast<unsigned long long>(start),
+                blockSize);
+    volume->startSector = start;
+    volume->sectorCount = end - start;
+    volume->header = std::move(header);
+    volume->headerSector = start + HeaderOffset();
+    volume->headerBytes = std::move(bytes);
+    if (!bare) {
+        volume->journalInfo = std::move(holder.journalInfo);
+        volume->journalInfoSector = holder.journalInfoSector;
+        volume->journalHeader = std::move(holder.journalHeader);
+        volume->journalHeaderSector = holder.journalHeaderSector;
+        holder.journalInfoSector = -1;
+        holder.journalHeaderSector = -1;
+    }
+    // The leaves met in it that had no owner then, read again (copied: the volume reads while they are
+    // analysed).
+    std::vector<u8> node;
+    for (const Leaf& leaf : m_unownedLeaves) {
+        if (leaf.sector < start || leaf.sector >= end) continue;
+        const i64 sectors = std::max<i64>(leaf.nodeSize / m_sectorSize, 1);
+        const u8* bytes = View(leaf.sector, sectors);
+        if (!bytes || !CHFSPlusBTNode::IsValidNode(bytes, leaf.nodeSize)) continue;
+        node.assign(bytes, bytes + leaf.nodeSize);
+        AnalyseNode(leaf.sector, node.data(), leaf.nodeSize, volume);
+    }
+    return true;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::RecoverHeaderlessVolumes() {
+    const size_t known = m_candidates.size();
+    for (size_t i = 0; i < known; ++i) {
+        CompleteSearchPatition& holder = *m_candidates[i];
+        // A journal info block that places no header it holds: another volume's, perhaps a lost one.
+        if (!holder.journalInfo || !holder.journalHeader || (holder.header && JournalStart(holder) >= 0)) continue;
+        RecoverHeaderless(holder);
+    }
+    m_unownedLeaves.clear();
+}
+
 int CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
     if (!build) return 1;
+    RecoverHeaderlessVolumes();
     if (m_builder) m_builder->FlashBuild(SEARCHER_HFSPLUS);
     for (auto& candidate : m_candidates) {
         if (candidate->fileCount == 0) continue;

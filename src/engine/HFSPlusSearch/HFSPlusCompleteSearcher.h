@@ -34,6 +34,10 @@ struct CompleteSearchPatition {
     u32 folderCount = 0;
     std::unique_ptr<HFSPlusVolumeHeader> header;
     i64 headerSector = -1;
+    // The header's 512 bytes as met: the volume reads them when its own place holds none (lost).
+    std::vector<u8> headerBytes;
+    // The catalog's B-tree header node that placed the volume (no journal info block met yet), or -1.
+    i64 catalogSector = -1;
     std::unique_ptr<IStorageDevice> partitionDevice;
     std::unique_ptr<CHFSPlusVolume> volume;
     std::unique_ptr<JournalInfoBlock> journalInfo;
@@ -113,21 +117,53 @@ public:
     // 1024 bytes over the sector size: where a volume's header lies after its start, in sectors.
     i64 HeaderOffset() const { return m_sectorSize ? i64(1024 / m_sectorSize) : 0; }
 
+    // At most this many B-tree header nodes are remembered (the most recent ones), and at most this
+    // many catalog leaves that no candidate owned when they were met.
+    static constexpr size_t kMaxTreeHeaders = 4096;
+    static constexpr size_t kMaxUnownedLeaves = size_t{1} << 20;
+
 private:
+    // A B-tree header node met by the scan: where, and the geometry of its tree.
+    struct TreeHeader {
+        i64 sector;
+        u32 nodeSize;
+        u32 totalNodes;
+        u16 maxKeyLength;
+        u8 keyCompareType;
+    };
+    struct Leaf {
+        i64 sector;
+        u32 nodeSize;
+    };
+
     CompleteSearchPatition* AddCandidate(i64 start, i64 count);
-    void RegisterHeader(std::unique_ptr<HFSPlusVolumeHeader> header, i64 sector);
+    void RegisterHeader(std::unique_ptr<HFSPlusVolumeHeader> header, i64 sector, const u8* bytes);
     // Sector bytes: in place from the cache's current block when they lie in it, else read into the
     // scratch buffer; count sectors past the device end read as zeros. Null when the read fails.
     const u8* View(i64 sector, i64 count);
-    void AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize);
+    // Turns the catalog records of a leaf into nodes of their owners (of `owner` when given, opened
+    // on first use); a leaf some of whose records no candidate owned is remembered.
+    void AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize, CompleteSearchPatition* owner = nullptr);
+    // A volume lost with every copy of its header, met by its journal info block and journal header:
+    // its start is the journal header's sector less the journal's offset; its B-tree files are the
+    // tree header nodes met after that start; the leaves no candidate owned there become its files.
+    void RecoverHeaderlessVolumes();
+    bool RecoverHeaderless(CompleteSearchPatition& holder);
+    // The first tree header node of that largest key length in [from, to), outside [skipFrom, skipTo).
+    const TreeHeader* TreeHeaderIn(u16 maxKeyLength, i64 from, i64 to, i64 skipFrom, i64 skipTo) const;
     CompleteSearchPatition* OwnerOf(const HFSPlusCatalogRecord& record, i64 sector);
     // The candidate a journal structure at sector belongs to: the last one starting at or before it.
     CompleteSearchPatition& CandidateAt(i64 sector);
     // The start its journal info block gives a candidate with a header, or -1.
     i64 JournalStart(const CompleteSearchPatition& candidate) const;
-    // Where the candidate's volume lies: its journal info block's start, else its header's, else -1.
+    // The sector of the catalog header node met before the leaf at leafSector that places the
+    // candidate's catalog (same geometry as its header's catalog fork, the leaf inside that fork's
+    // extents counted from there), or -1.
+    i64 CatalogHeaderFor(const CompleteSearchPatition& candidate, i64 leafSector) const;
+    // Where the candidate's volume lies: its journal info block's start, else its catalog header
+    // node's, else its header's, else -1.
     i64 PlacedStart(const CompleteSearchPatition& candidate) const;
-    bool OpenCandidate(CompleteSearchPatition& candidate, size_t index);
+    bool OpenCandidate(CompleteSearchPatition& candidate, size_t index, i64 leafSector);
     void SearchVolumeWhole(CompleteSearchPatition& candidate, u32 index, u64 start, bool ownBitmap);
     bool IsReported(const CompleteSearchPatition& candidate) const;
 
@@ -145,6 +181,8 @@ private:
     u32 m_knownVolumes = 0;
     u32 m_deviceKind = 0;
     std::vector<CCollectedVolumeDeviceInfoStruct> m_volumeRecords;
+    std::vector<TreeHeader> m_treeHeaders;
+    std::vector<Leaf> m_unownedLeaves;
 };
 
 ICompleteFileSystemSearchController* CreateHFSPlusSearcher();

@@ -4,6 +4,7 @@
 // and two scans of one disk giving the same nodes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -46,6 +47,7 @@ struct Result {
     std::vector<std::pair<i64, u16>> ids;  // node ID and partition of every accepted node, in order
     std::vector<CSearchedPartitionInfo> partitions;
     std::vector<std::string> names;
+    std::vector<std::tuple<std::string, i64, bool>> ofFirst;  // path, size, deleted of partition 0's entries, sorted
 };
 
 Result DeepScan(testsupport::MemoryDevice& device, i64 blockSectors = 0) {
@@ -69,6 +71,11 @@ Result DeepScan(testsupport::MemoryDevice& device, i64 blockSectors = 0) {
             auto* file = dynamic_cast<CFileNode*>(node);
             out.ids.push_back({node->GetCurrentNodeID(), file ? file->GetBelongedPartition() : u16(0xFFFF)});
         }
+        for (const auto& e : out.entries) {
+            const auto* file = dynamic_cast<const CFileNode*>(e.node);
+            if (file && file->GetBelongedPartition() == 0) out.ofFirst.emplace_back(e.path, e.size, e.deleted);
+        }
+        std::sort(out.ofFirst.begin(), out.ofFirst.end());
         for (auto& e : out.entries) e.node = nullptr;  // the builder releases them
     }
     return out;
@@ -181,6 +188,26 @@ TEST(ApfsDeepScan, ASecondContainerGetsIndexOneAndItsNodesAreDeleted) {
             EXPECT_EQ(r.ids[i].first >> 32, 1) << r.ids[i].first;
         }
         EXPECT_GT(ofSecond, 10u);
+    }
+}
+
+// Container 0 takes none of a later container's tree nodes: it lists what it lists alone (under it,
+// the later container's files would be read from container 0's start, their extents counting from
+// their own container's).
+TEST(ApfsDeepScan, ContainerZeroKeepsToItsOwnNodes) {
+    const auto longname = ReadAll(apfstest::Image("apfs-longname"));
+    const auto records = ReadAll(apfstest::Image("apfs-records"));
+    const u64 first = 1 << 20;
+    const u64 second = first + longname.size();
+    const u64 total = second + records.size() + (1 << 20);
+    for (u32 sectorSize : {512u, 4096u}) {
+        SCOPED_TRACE(sectorSize);
+        testsupport::MemoryDevice both(Disk(total, {{first, &longname}, {second, &records}}), sectorSize);
+        testsupport::MemoryDevice alone(Disk(total, {{first, &longname}}), sectorSize);
+        const Result r = DeepScan(both);
+        ASSERT_EQ(r.partitions.size(), 2u);
+        EXPECT_GT(r.entries.size(), r.ofFirst.size() + 10);
+        EXPECT_EQ(r.ofFirst, DeepScan(alone).ofFirst);
     }
 }
 

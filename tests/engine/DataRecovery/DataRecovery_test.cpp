@@ -572,6 +572,31 @@ TEST_F(DataRecoveryTest, ReadSmallJpg) {
     EXPECT_EQ(recovery->ReadSmallJPG(out.data(), u32(out.size())), 0u) << "node below 64 KiB";
 }
 
+// A duplicate reads with copies of the records of its own: the same bytes as the original, also after
+// the original is gone; an object without records has nothing to duplicate.
+TEST_F(DataRecoveryTest, DuplicateReadsTheSameFilesOnItsOwn) {
+    SimpleFileNode* node = File(3 * kCluster + 100, Runs({DataRun{2000, 4}}));
+    std::vector<char> want(size_t(node->GetFileSize()));
+    IFileReader* reader = recovery->SetRecoverNode(node);
+    ASSERT_NE(reader, nullptr);
+    ASSERT_EQ(reader->ReadData(0, want.data(), u32(want.size()), nullptr), want.size());
+    reader->Release();
+    ASSERT_NE(std::count(want.begin(), want.end(), 0), std::ptrdiff_t(want.size()));
+
+    IDataRecovery* copy = recovery->Duplicate();
+    ASSERT_NE(copy, nullptr);
+    recovery->Release();
+    recovery = static_cast<CDataRecovery*>(CreateDataRecoveryObj());
+    EXPECT_EQ(recovery->Duplicate(), nullptr);
+    std::vector<char> got(want.size());
+    reader = copy->SetRecoverNode(node);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->ReadData(0, got.data(), u32(got.size()), nullptr), got.size());
+    reader->Release();
+    copy->Release();
+    EXPECT_EQ(got, want);
+}
+
 // An NTFS node stored compressed: it creates the compressed reader, as the NTFS node does.
 class CompressedNtfsNode : public SimpleFileNode {
 public:

@@ -4,6 +4,7 @@
 // info block.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/HFSPlusLib/HfsTestSupport.h"
@@ -325,33 +326,52 @@ TEST(HfsDeepDisk, IntactVolumeBehindTheProtectiveMbrIsListedWholeAndReadBack) {
     }
 }
 
-// Header and alternate header wiped, the journal info block kept, a stale copy of the header elsewhere:
-// the volume's leaves are found, and its start follows from the journal info block, not from where the
-// header copy was met.
+// Header and alternate header wiped, the journal info block kept. With a stale copy of the header met
+// elsewhere the volume's leaves are found, and its start follows from the journal info block, not from
+// where the copy was met. Without any copy the volume is rebuilt: its start is its journal header's
+// sector less the journal's offset, its trees are the header nodes met after it, it runs to the disk's
+// end (nothing tells its size), and its files read back. A journal header that is not the one its
+// info block describes rebuilds nothing.
 TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
-    for (u32 sectorSize : {512u, 4096u}) {
-        SCOPED_TRACE(sectorSize);
-        hfs::Layout layout;
-        auto writer = SmallVolume(Journaled(), "L");
-        const auto image = writer.Build(&layout);
-        const i64 start = 4096 / sectorSize * 512;
-        Disk disk(start + i64(image.size() / sectorSize) + 1024, sectorSize);
-        disk.Put(start, image);
-        const u64 base = u64(start) * sectorSize;
-        const std::vector<u8> header(image.begin() + 1024, image.begin() + 1536);
-        disk.Zero(base + 1024, 512);
-        disk.Zero(base + image.size() - 1024, 512);
-        // A stale copy of the header met before the catalog (real volumes' journals lie before their
-        // catalog and keep the header's block): here in the volume's boot area.
-        disk.Put(start, header);
-        RecordingBuilder builder;
-        Searcher searcher;
-        RunDeep(searcher, *disk.device, &builder);
-        const auto records = Records(searcher);
-        ASSERT_EQ(records.size(), 1u);
-        EXPECT_EQ(records[0]->m_partitionStartSector, start);
-        EXPECT_EQ(records[0]->GetTotalSectors(), i64(image.size() / sectorSize));
-        ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
+    enum class Copy { Stale, None, NoneOtherJournal };
+    for (const Copy copy : {Copy::Stale, Copy::None, Copy::NoneOtherJournal}) {
+        for (u32 sectorSize : {512u, 4096u}) {
+            SCOPED_TRACE(testing::Message() << int(copy) << " " << sectorSize);
+            hfs::Layout layout;
+            auto writer = SmallVolume(Journaled(), "L");
+            const auto image = writer.Build(&layout);
+            const i64 start = 4096 / sectorSize * 512;
+            Disk disk(start + i64(image.size() / sectorSize) + 1024, sectorSize);
+            disk.Put(start, image);
+            const u64 base = u64(start) * sectorSize;
+            const std::vector<u8> header(image.begin() + 1024, image.begin() + 1536);
+            disk.Zero(base + 1024, 512);
+            disk.Zero(base + image.size() - 1024, 512);
+            // A stale copy of the header met before the catalog (real volumes' journals lie before their
+            // catalog and keep the header's block): here in the volume's boot area.
+            if (copy == Copy::Stale) disk.Put(start, header);
+            if (copy == Copy::NoneOtherJournal) disk.PutByte(base + layout.journalByte + f::jhdr::kSize + 2, 0x77);
+            RecordingBuilder builder;
+            Searcher searcher;
+            testing::internal::CaptureStdout();
+            RunDeep(searcher, *disk.device, &builder);
+            const std::string out = testing::internal::GetCapturedStdout();
+            const auto records = Records(searcher);
+            const auto placed = std::find_if(records.begin(), records.end(),
+                                             [&](const auto& r) { return r->m_partitionStartSector == start; });
+            if (copy == Copy::NoneOtherJournal) {
+                EXPECT_EQ(placed, records.end());
+                EXPECT_TRUE(LiveFiles(builder).empty());
+                continue;
+            }
+            ASSERT_EQ(records.size(), 1u);
+            ASSERT_NE(placed, records.end());
+            EXPECT_EQ((*placed)->m_sectorsPerCluster, 4096 / sectorSize);
+            EXPECT_EQ((*placed)->GetTotalSectors(),
+                      copy == Copy::Stale ? i64(image.size() / sectorSize) : disk.device->GetTotalSectors() - start);
+            EXPECT_EQ(out.find("Rebuild VolumeHeader") != std::string::npos, copy == Copy::None);
+            ExpectFilesReadBack(writer, builder, *disk.device, **placed);
+        }
     }
 }
 
@@ -472,12 +492,24 @@ TEST(HfsDeepHostile, DamagedDisksEndCleanly) {
           {volume + 1024 + f::vh::kCatalogFile + f::fork::kTotalBlocks, {0, 0, 0, 0}}}},
         {"journal info block number at the volume end",
          {{volume + 1024 + f::vh::kJournalInfoBlock, be32(o.totalBlocks)}}},
+        {"catalog header node with the largest node count and size",
+         {{volume + layout.catalogByte + f::node::kDescriptorSize + f::header::kTotalNodes, be32(0xFFFFFFFF)},
+          {volume + layout.catalogByte + f::node::kDescriptorSize + f::header::kNodeSize, {0x80, 0x00}}}},
+        {"journal offset below the journal header's sector",
+         {{volume + layout.journalInfoByte + f::jib::kOffset, {0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00}}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        for (u32 sectorSize : {512u, 4096u}) {
+        // Each also with the volume lost (its headers zeroed), so that it is rebuilt from what is left.
+        for (u32 sectorSize : {512u, 4096u, 512u + 1, 4096u + 1}) {
+            const bool lost = sectorSize % 2 != 0;
+            sectorSize &= ~1u;
             Disk disk(i64((volume + image.size()) / sectorSize) + 64, sectorSize);
             disk.Put(i64(volume / sectorSize), image);
+            if (lost) {
+                disk.Zero(volume + 1024, 512);
+                disk.Zero(volume + image.size() - 1024, 512);
+            }
             if (sectorSize == 512) disk.ProtectiveMbr();
             for (const auto& [at, bytes] : c.patches)
                 if (!bytes.empty()) disk.device->Put(at, bytes.data(), bytes.size());
