@@ -127,6 +127,8 @@ printf '%-28s %8.2f s (64 MiB: %.2f s): marginal rate %.1f MB/s, the fixed cost 
     "brelvox-scan-list best of 3" "$t_big" "$t_small" \
     "$(echo "($bytes - $small_bytes) / ($t_big - $t_small) / 1000000" | bc -l)" \
     "$(echo "$t_small - $small_bytes * ($t_big - $t_small) / ($bytes - $small_bytes)" | bc -l)"
+# The end phase sizes the records left without a size (given-up guesses, pending files) from the device.
+echo "brelvox-scan $("$here/end-phase.py" "$driver" --deep --list /dev/null "$image")"
 echo
 echo "speed ratio (peer wall / our wall, > 1: we are faster)"
 for peer in photorec-jpg photorec-everything foremost-q-jpg foremost-q-all; do

@@ -49,6 +49,9 @@ RAW_FILE_TYPE TypeAtStart(const std::string& ext) {
     if (ext == "AI") return TypeOfExtension("PDF");
     // SQLite files take their kind from their content after the start.
     if (ext == "MUSE" || ext == "SKETCH" || ext == "ABCDDB") return TypeOfExtension("FCPEVENT");
+    // RealMedia and ASF streams are typed by their walk.
+    if (ext == "RMVB") return TypeOfExtension("RM");
+    if (ext == "WMV" || ext == "WMA") return TypeOfExtension("ASF");
     return TypeOfExtension(ext);
 }
 

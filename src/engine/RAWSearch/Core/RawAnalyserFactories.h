@@ -71,3 +71,22 @@ IRawFileAnalyser* CreateNew3DSAnalyser();
 IRawFileAnalyser* CreateNew3DSListAnalyser();
 IRawFileAnalyser* CreateFileCPTAnalyser();
 IRawFileAnalyser* CreateSVGAnalyser();
+// Header-sized audio, video and media-library files.
+IRawFileAnalyser* CreateFileRIFFAnalyser();
+IRawFileAnalyser* CreateCFileAIFAnalyzer();
+IRawFileAnalyser* CreateFileAUAnalyser();
+IRawFileAnalyser* CreateFileSWFAnalyser();
+IRawFileAnalyser* CreateFileMKVAnalyser();
+IRawFileAnalyser* CreateFileITLAnalyser();
+// Stream-walking audio and video.
+IRawFileAnalyser* CreateMIDAnalyser();
+IRawFileAnalyser* CreateMLvAnalyser();
+IRawFileAnalyser* CreateFLVAnalyser();
+IRawFileAnalyser* CreateMPGAnalyser();
+IRawFileAnalyser* CreateOGGAnalyser();
+IRawFileAnalyser* CreateRM_RMVBAnalyser();
+IRawFileAnalyser* CreateMxfAnalyser();
+IRawFileAnalyser* CreateCAsfAnalyser();
+IRawFileAnalyser* CreateCM2TSAnalyser();
+IRawFileAnalyser* CreateCADTSAnalyser();
+IRawFileAnalyser* CreateCAPEAnalyser();
