@@ -201,7 +201,8 @@ std::vector<unsigned char> SectorWith(std::initializer_list<std::pair<size_t, st
 }  // namespace
 
 // The byte tests a list analyser names decide which sectors it is asked about: masked bits, either
-// of two places, tests at offset 0 taken through the prefix table, sectors starting with a zero word,
+// of two places, tests at offset 0 taken through the prefix table and tests on bytes 2-5 through tables of
+// their own, sectors starting with a zero word,
 // and tests the lookup cannot make (the analyser is then asked about every sector).
 TEST(RawAnalyserLookup, ListAnalysersAreAskedOnlyWhereTheirBytesHold) {
     using Bits = IRawFileAnalyser::RequiredBits;
@@ -209,6 +210,9 @@ TEST(RawAnalyserLookup, ListAnalysersAreAskedOnlyWhereTheirBytesHold) {
     const Bits letters0{0, 0xFFDFDFDF, pws3};
     const Bits letters3{3, 0xFFDFDFDF, pws3};
     const Bits ftyp{0, 0xFFFFFFFF00FFFFFF, 0x7079746600000000};  // 00 00 00 ?? "ftyp"
+    const Bits lha{2, 0xFFFFFF, 0x686C2D};  // "-lh" at 2
+    const Bits sync4{4, 0xFF, 0x47};
+    const Bits sync0{0, 0xFF, 0x47};
     struct Case {
         const char* name;
         std::vector<Bits> tests;
@@ -234,6 +238,14 @@ TEST(RawAnalyserLookup, ListAnalysersAreAskedOnlyWhereTheirBytesHold) {
          false, false},
         {"zero first word, a test past it", {{40, 0xFFFFFFFF, 0x464D4520}},
          SectorWith({{0, std::string(4, '\0')}, {40, " EMF"}}), true, true},
+        {"bytes 2-3 through their table", {lha}, SectorWith({{2, "-lh"}}), true, true},
+        {"bytes 2-3 pass their table, the test does not", {lha}, SectorWith({{2, "-lx"}}), true, false},
+        {"bytes 2-3 fail their table", {lha}, SectorWith({{2, "xlh"}}), false, false},
+        {"zero first word, byte 4 through its table", {sync4}, SectorWith({{0, std::string("\0\0\0\0\x47", 5)}}),
+         true, true},
+        {"zero first word, byte 4 fails its table", {sync4}, SectorWith({{0, std::string("\0\0\0\0\x48", 5)}}),
+         false, false},
+        {"byte 0 alone through the prefix table", {sync0}, SectorWith({{0, "\x47"}}), true, true},
         {"a test past the first 504 bytes: every sector", {{505, 0xFF, 1}}, SectorWith({}), true, true},
         {"a test with no bits: every sector", {{8, 0, 0}}, SectorWith({}), true, true},
         {"no tests: every sector", {}, SectorWith({}), true, true},

@@ -6,7 +6,10 @@
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
 RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& multimap, RawAnalyserList& list)
-    : m_map(map), m_multimap(multimap), m_list(list), m_prefixes(std::make_unique<std::bitset<65536>>()) {
+    : m_map(map), m_multimap(multimap), m_list(list), m_prefixes(std::make_unique<std::bitset<65536>>()),
+      m_keys23(std::make_unique<std::bitset<65536>>()),
+      m_keys45(std::make_unique<std::bitset<65536>>()),
+      m_zeroStartKeys45(std::make_unique<std::bitset<65536>>()) {
     for (const auto& entry : m_map) m_prefixes->set(entry.first & 0xFFFF);
     for (const auto& entry : m_multimap) m_prefixes->set(entry.first);
     std::vector<BitsTest> unique;
@@ -39,28 +42,67 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
         };
         if (std::find_if(unique.begin(), unique.end(), same) == unique.end()) unique.push_back(test);
     }
+    // The bits a test fixes in the two bytes at c (absolute, within the first eight), as a key of those
+    // bytes read little-endian would hold them.
+    const auto chunk = [](const BitsTest& test, u32 c, u16& mask, u16& value) {
+        mask = value = 0;
+        for (u32 b = c; b < c + 2; ++b) {
+            if (b < test.offset || b >= test.offset + 8) continue;
+            const u32 shift = 8 * (b - test.offset);
+            mask = static_cast<u16>(mask | (((test.mask >> shift) & 0xFF) << (8 * (b - c))));
+            value = static_cast<u16>(value | (((test.value >> shift) & 0xFF) << (8 * (b - c))));
+        }
+    };
+    // Every key with the fixed bits: the free bits run through their subsets.
+    const auto setKeys = [](std::bitset<65536>& keys, u16 mask, u16 value) {
+        const u16 free = static_cast<u16>(~mask);
+        u16 bits = 0;
+        do {
+            keys.set(static_cast<u16>(value & mask) | bits);
+            bits = static_cast<u16>((bits - free) & free);
+        } while (bits != 0);
+    };
+    // A test that fixes at least a byte's worth of bits in bytes 0-1, 2-3 or 4-5 is made through a table
+    // of those two bytes instead of one by one (a sector a table lets through is looked up, and the
+    // lookup makes the list's tests exactly): the list is asked about nearly every sector.
+    constexpr int kFoldBits = 8;
     for (const BitsTest& test : unique) {
         if (everySector) break;
         // A sector whose first four bytes are zero passes the test only if every tested bit of those
         // bytes is to be zero.
         u64 zeroStartBits = 0;
         if (test.offset < 4) zeroStartBits = (u64{0xFFFFFFFF} >> (8 * test.offset)) & test.mask;
-        if ((test.value & zeroStartBits) == 0) m_listZeroStartTests.push_back(test);
-        // A test at offset 0 that fixes most bits of the first two bytes: those bytes key the prefix
-        // table instead (a sector that passes it and does not start with a zero word is looked up).
-        const u16 mask2 = static_cast<u16>(test.mask);
-        if (test.offset == 0 && std::popcount(mask2) >= 12) {
-            // Every key with the fixed bits: the free bits run through their subsets.
-            const u16 value2 = static_cast<u16>(test.value);
-            const u16 free = static_cast<u16>(~mask2);
-            u16 bits = 0;
-            do {
-                m_prefixes->set(value2 | bits);
-                bits = static_cast<u16>((bits - free) & free);
-            } while (bits != 0);
+        if ((test.value & zeroStartBits) == 0) {
+            // Bytes 0-3 of such a sector are zero: only bytes 4-5 can key it.
+            u16 mask = 0, value = 0;
+            chunk(test, 4, mask, value);
+            if (std::popcount(mask) >= kFoldBits)
+                setKeys(*m_zeroStartKeys45, mask, value);
+            else
+                m_listZeroStartTests.push_back(test);
+        }
+        // Bytes 0-1 first when they fix most of their bits, else the two bytes that fix the most.
+        u32 best = 0;
+        int bestBits = -1;
+        u16 bestMask = 0, bestValue = 0;
+        for (u32 c : {0u, 2u, 4u}) {
+            u16 mask = 0, value = 0;
+            chunk(test, c, mask, value);
+            if (bestBits >= 12 && best == 0) break;
+            if (std::popcount(mask) > bestBits) {
+                best = c;
+                bestBits = std::popcount(mask);
+                bestMask = mask;
+                bestValue = value;
+            }
+        }
+        if (bestBits < kFoldBits) {
+            m_listTests.push_back(test);
             continue;
         }
-        m_listTests.push_back(test);
+        // Bytes 0-1 key the prefix table: a sector that passes it and does not start with a zero word is
+        // looked up.
+        setKeys(best == 0 ? *m_prefixes : best == 2 ? *m_keys23 : *m_keys45, bestMask, bestValue);
     }
     // The tests in the host's order, as a load of the sector's bytes gives them.
     if constexpr (std::endian::native == std::endian::big) {

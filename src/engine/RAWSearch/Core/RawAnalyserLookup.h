@@ -23,10 +23,14 @@ public:
 
     // False when no list analyser can accept a sector that does not start with a zero word and whose
     // first two bytes key no table entry: each names bytes the sector lacks.
-    bool ListMayAccept(const unsigned char* sector) const { return AnyTestHolds(m_tests, m_testsEnd, sector); }
+    bool ListMayAccept(const unsigned char* sector) const {
+        return m_keys23->test(Key16(sector, 2)) || m_keys45->test(Key16(sector, 4)) ||
+               AnyTestHolds(m_tests, m_testsEnd, sector);
+    }
     // The same for a sector whose first four bytes are zero: only the tests such a sector can pass.
     bool ListMayAcceptZeroStart(const unsigned char* sector) const {
-        return AnyTestHolds(m_zeroStartTests, m_zeroStartTestsEnd, sector);
+        return m_zeroStartKeys45->test(Key16(sector, 4)) ||
+               AnyTestHolds(m_zeroStartTests, m_zeroStartTestsEnd, sector);
     }
     // False when no analyser can accept the sector: its first bytes key no table entry and the list
     // turns it away. Inline and cheap: most sectors of a disk end here.
@@ -60,6 +64,13 @@ private:
         u32 testCount;
     };
 
+    // The two bytes at offset, little-endian.
+    static u16 Key16(const unsigned char* sector, u32 offset) {
+        u16 key;
+        memcpy(&key, sector + offset, sizeof(key));
+        if constexpr (std::endian::native == std::endian::big) key = __builtin_bswap16(key);
+        return key;
+    }
     static bool TestHolds(const BitsTest& test, const unsigned char* sector) {
         u64 bits;
         memcpy(&bits, sector + test.offset, sizeof(bits));
@@ -96,4 +107,9 @@ private:
     const BitsTest* m_zeroStartTests = nullptr;
     const BitsTest* m_zeroStartTestsEnd = nullptr;
     std::unique_ptr<std::bitset<65536>> m_prefixes;
+    // Keys of bytes 2-3 and 4-5 that a list test folded into them lets through; the last for sectors
+    // starting with a zero word.
+    std::unique_ptr<std::bitset<65536>> m_keys23;
+    std::unique_ptr<std::bitset<65536>> m_keys45;
+    std::unique_ptr<std::bitset<65536>> m_zeroStartKeys45;
 };
