@@ -410,4 +410,14 @@ const rawtest::Received* FileAt(const std::vector<rawtest::Received>& files, i64
     return nullptr;
 }
 
+std::string CarvedAt4(const Bytes& file, size_t* listed) {
+    rawtest::RecordingTreeBuilder builder;
+    const auto files = Carve(Place({{4, file}}, 4 + file.size() / 512 + 40), builder);
+    *listed = 0;
+    for (const auto& f : files) *listed += f.directory ? 0 : 1;
+    const rawtest::Received* found = FileAt(files, 4);
+    if (found == nullptr) return "not found";
+    return std::to_string(found->size) + " " + found->name.substr(found->name.rfind('.') + 1);
+}
+
 }  // namespace officetest

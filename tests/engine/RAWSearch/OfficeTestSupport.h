@@ -84,4 +84,8 @@ std::string WhileReading(IRawFileAnalyser& analyser, const Bytes& file, std::str
 // The received file that starts at the sector (start of its first data run), or null.
 const rawtest::Received* FileAt(const std::vector<rawtest::Received>& files, i64 sector);
 
+// The whole search over the file planted at sector 4 of zeros (40 sectors after it): "SIZE EXT" of the
+// file found there, or "not found"; listed gets the number of files found in all.
+std::string CarvedAt4(const Bytes& file, size_t* listed);
+
 }  // namespace officetest
