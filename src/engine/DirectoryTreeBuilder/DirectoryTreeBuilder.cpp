@@ -421,6 +421,7 @@ void CDirectoryTreeBuilder::ErasePending(_DIRECTORY_TREE_INFO& record, CFileNode
 
 void CDirectoryTreeBuilder::ClearPending(_DIRECTORY_TREE_INFO& record) {
     record.pending.Clear();
+    record.climbRising.clear();
     record.climbHeap.clear();
     record.climbLater.clear();
     record.waiting.clear();
@@ -430,6 +431,11 @@ void CDirectoryTreeBuilder::ClearPending(_DIRECTORY_TREE_INFO& record) {
 void CDirectoryTreeBuilder::QueueClimb(_DIRECTORY_TREE_INFO& record, u64 seq) {
     if (record.building && seq <= record.climbing) {
         record.climbLater.push_back(seq);
+        return;
+    }
+    // New nodes come with ever higher numbers: they need no heap.
+    if (record.climbRising.empty() || seq > record.climbRising.back()) {
+        record.climbRising.push_back(seq);
         return;
     }
     record.climbHeap.push_back(seq);
@@ -453,6 +459,7 @@ void CDirectoryTreeBuilder::WakeNode(_DIRECTORY_TREE_INFO& record, CFileNode* no
 
 // Every pending node without a parent, in order; the waiting lists are made anew on the way.
 void CDirectoryTreeBuilder::ClimbEveryPending(_DIRECTORY_TREE_INFO& record, _tagSearcherType type) {
+    record.climbRising.clear();
     record.climbHeap.clear();
     record.climbLater.clear();
     record.waiting.clear();
@@ -473,13 +480,21 @@ void CDirectoryTreeBuilder::ClimbEveryPending(_DIRECTORY_TREE_INFO& record, _tag
 // climb of every pending node would.
 void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearcherType type) {
     auto& heap = record.climbHeap;
+    auto& rising = record.climbRising;  // may grow meanwhile: read by index
     record.building = true;
     bool any = false;
     u64 last = 0;
-    while (!heap.empty()) {
-        std::pop_heap(heap.begin(), heap.end(), std::greater<u64>());
-        const u64 seq = heap.back();
-        heap.pop_back();
+    size_t next = 0;
+    while (next < rising.size() || !heap.empty()) {
+        // The lower of the two queues' next numbers.
+        u64 seq = 0;
+        if (!heap.empty() && (next == rising.size() || heap.front() < rising[next])) {
+            std::pop_heap(heap.begin(), heap.end(), std::greater<u64>());
+            seq = heap.back();
+            heap.pop_back();
+        } else {
+            seq = rising[next++];
+        }
         if (any && seq == last) continue;  // queued twice
         any = true;
         last = seq;
@@ -490,6 +505,7 @@ void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearche
         if (end == ClimbStart::Waits) record.waiting[node->GetParentNodeID()].push_back(seq);
         if (end == ClimbStart::Retry) record.climbLater.push_back(seq);
     }
+    rising.clear();
     record.building = false;
 }
 
@@ -524,7 +540,7 @@ void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::v
         if (node && IsInTree(record, node)) take(node);
     }
     record.arrivedLinked.clear();
-    std::sort(found.begin(), found.end());
+    if (!std::is_sorted(found.begin(), found.end())) std::sort(found.begin(), found.end());  // mostly in order
     for (auto& entry : found) out.push_back(entry.second);
 }
 

@@ -21,18 +21,16 @@ public:
     // The entry of id, or null. Valid until the next Get of a new ID.
     _PARENT_INFO* Find(i64 id) {
         if (m_slots.empty()) return nullptr;
-        for (size_t slot = Hash(id) & Mask();; slot = (slot + 1) & Mask()) {
-            const u32 index = m_slots[slot];
-            if (index == 0) return nullptr;
-            if (m_entries[index - 1].first == id) return &m_entries[index - 1].second;
-        }
+        const u32 index = m_slots[Probe(id)];
+        return index == 0 ? nullptr : &m_entries[index - 1].second;
     }
     // The entry of id, made (empty) when id is new.
     _PARENT_INFO& Get(i64 id) {
-        if (_PARENT_INFO* found = Find(id)) return *found;
         if ((m_entries.size() + 1) * 2 > m_slots.size()) Grow();
+        const size_t slot = Probe(id);
+        if (m_slots[slot] != 0) return m_entries[m_slots[slot] - 1].second;
         m_entries.emplace_back(id, _PARENT_INFO{});
-        Place(id, static_cast<u32>(m_entries.size()));
+        m_slots[slot] = static_cast<u32>(m_entries.size());
         return m_entries.back().second;
     }
     // The IDs ever recorded (some may have no node left).
@@ -50,14 +48,18 @@ private:
         return static_cast<size_t>(x ^ (x >> 31));
     }
     size_t Mask() const { return m_slots.size() - 1; }
-    void Place(i64 id, u32 index) {
+    // The slot of id, or the free slot where it would go (the table is never full).
+    size_t Probe(i64 id) const {
         size_t slot = Hash(id) & Mask();
-        while (m_slots[slot] != 0) slot = (slot + 1) & Mask();
-        m_slots[slot] = index;
+        for (;;) {
+            const u32 index = m_slots[slot];
+            if (index == 0 || m_entries[index - 1].first == id) return slot;
+            slot = (slot + 1) & Mask();
+        }
     }
     void Grow() {
         m_slots.assign(m_slots.empty() ? 16 : m_slots.size() * 2, 0);
-        for (size_t i = 0; i < m_entries.size(); ++i) Place(m_entries[i].first, static_cast<u32>(i + 1));
+        for (size_t i = 0; i < m_entries.size(); ++i) m_slots[Probe(m_entries[i].first)] = static_cast<u32>(i + 1);
     }
 
     std::vector<Entry> m_entries;
