@@ -738,8 +738,8 @@ void CDirectoryTreeBuilder::ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record) {
     // They leave the maps in the same walk, rather than by a lookup each.
     std::vector<CFileNode*> unused;
     for (auto* map : {&record.files, &record.folders}) {
-        for (auto& [id, entry] : *map) {
-            CNodeList& nodes = entry.nodes;
+        for (auto& entry : *map) {
+            CNodeList& nodes = entry.second.nodes;
             auto isUnused = [&](CFileNode* node) {
                 if (IsPublished(record, node) || node->GetParent() || node->GetFirstChild()) return false;
                 unused.push_back(node);

@@ -30,9 +30,10 @@ struct _DIRECTORY_TREE_INFO {
     _tagSearcherType type = SEARCHER_NONE;
     CPendingNodes pending;
     // What the next build climbs (arrival numbers: those queued in rising order, the rest in a min-heap):
-    // the pending nodes whose climb could do something. A node whose climb did nothing waits under the parent ID it looked up until a folder
-    // of that ID is recorded or marked deleted. Woken during a build behind the node being climbed:
-    // climbed in the next build. Nodes that came in already linked are checked once for the tree.
+    // the pending nodes whose climb could do something. A node whose climb did nothing waits under the
+    // parent ID it looked up until a folder of that ID is recorded or marked deleted. Woken during a
+    // build behind the node being climbed: climbed in the next build. Nodes that came in already linked
+    // are checked once for the tree.
     std::vector<u64> climbRising;
     std::vector<u64> climbHeap;
     std::vector<u64> climbLater;
