@@ -297,6 +297,16 @@ TEST(RawAnalyserLookup, ListAnalysersAreAskedOnlyWhereTheirBytesHold) {
         }
         CRawFileAnalyserListSingle::ClearListContents(list);
     }
+    // An empty list takes no sector, whatever follows a zero first word; the tables take theirs.
+    RawAnalyserMap map;
+    RawAnalyserMultimap multimap;
+    RawAnalyserList list;
+    RawAnalyserLookup lookup(map, multimap, list);
+    for (const auto& sector : {SectorWith({{0, std::string(4, '\0')}}), SectorWith({{0, std::string(8, '\0')}}),
+                               SectorWith({{0, std::string("\0\0\0\0\x47", 5)}}), SectorWith({})}) {
+        EXPECT_FALSE(lookup.MayAccept(sector.data()));
+        EXPECT_FALSE(lookup.ListMayAcceptZeroStart(sector.data()));
+    }
 }
 
 // The real list analysers never lose a sector to the bytes they name: every sector one of them accepts

@@ -192,16 +192,14 @@ void CRAWSearchController::AnalyzeSectors(i64 start, i64 count) {
     CNotifyCenter& notify = CNotifyCenter::Instance();
     const RawAnalyserLookup& lookup = *m_lookup;
     const u32 sectorSize = m_sectorSize;
-    const bool listEmpty = lookup.ListEmpty();
     const bool askListDirectly = lookup.ListSize() <= kShortList;
     // One sector: most leave after a few table tests.
     const auto search = [&](unsigned char* p, i64 s) __attribute__((always_inline)) {
         const bool zeroStart = ZeroWord(p);
-        // A sector starting with a zero word is offered only to the list; an all-zero one to nothing.
-        // Sectors that no table can claim are not looked up.
+        // A sector starting with a zero word is offered only to the list (an empty list takes none); an
+        // all-zero one to nothing. Sectors that no table can claim are not looked up.
         const bool ask = !zeroStart ? lookup.MayAccept(p)
-                                    : !listEmpty && lookup.ListMayAcceptZeroStart(p) &&
-                                          (askListDirectly || !AllZero(p, sectorSize));
+                                    : lookup.ListMayAcceptZeroStart(p) && (askListDirectly || !AllZero(p, sectorSize));
         LookUpResult looked{nullptr, false};
         if (ask) {
             looked = LookUp(p, s, ctx);

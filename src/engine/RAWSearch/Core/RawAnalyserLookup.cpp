@@ -164,11 +164,13 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
             groups.push_back(g);
         }
     };
-    for (auto [tests, first, more] : {std::tuple(&words, &m_words, &m_moreWords),
-                                      std::tuple(&zeroStartWords, &m_zeroStartWords, &m_moreZeroStartWords)}) {
+    for (auto [tests, first, hasMore, more] :
+         {std::tuple(&words, &m_words, &m_hasMoreWords, &m_moreWords),
+          std::tuple(&zeroStartWords, &m_zeroStartWords, &m_hasMoreZeroStartWords, &m_moreZeroStartWords)}) {
         group(*tests, *more);
         *first = more->front();
         more->erase(more->begin());
+        *hasMore = !more->empty();
     }
 }
 

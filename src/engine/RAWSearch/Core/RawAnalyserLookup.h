@@ -17,18 +17,17 @@ public:
     RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& multimap, RawAnalyserList& list);
 
     bool Empty() const { return m_map.empty() && m_multimap.empty() && m_list.empty(); }
-    bool ListEmpty() const { return m_list.empty(); }
     size_t ListSize() const { return m_list.size(); }
 
     // False when no list analyser can accept a sector that does not start with a zero word and whose
     // first two bytes key no table entry: each names bytes the sector lacks.
     bool ListMayAccept(const unsigned char* sector) const {
         return (m_keyFlags[Key16(sector, 2)] & kListKey23) != 0 || (m_keyFlags[Key16(sector, 4)] & kListKey45) != 0 ||
-               AnyWordHolds(m_words, m_moreWords, sector);
+               AnyWordHolds(m_words, m_hasMoreWords, m_moreWords, sector);
     }
     // The same for a sector whose first four bytes are zero: only the tests such a sector can pass.
     bool ListMayAcceptZeroStart(const unsigned char* sector) const {
-        return (m_keyFlags[Key16(sector, 4)] & kZeroStartKey45) != 0 || AnyWordHolds(m_zeroStartWords, m_moreZeroStartWords, sector);
+        return (m_keyFlags[Key16(sector, 4)] & kZeroStartKey45) != 0 || AnyWordHolds(m_zeroStartWords, m_hasMoreZeroStartWords, m_moreZeroStartWords, sector);
     }
     // False when no analyser can accept the sector: its first bytes key no table entry and the list
     // turns it away. Inline and cheap: most sectors of a disk end here.
@@ -103,9 +102,10 @@ private:
         return product == 0;
     }
     // The first group is held in place (one group holds the words of most lists); the rest follow it.
-    static bool AnyWordHolds(const WordGroup& first, const std::vector<WordGroup>& more, const unsigned char* sector) {
+    static bool AnyWordHolds(const WordGroup& first, bool hasMore, const std::vector<WordGroup>& more,
+                             const unsigned char* sector) {
         if (GroupMayHold(first, sector)) return true;
-        if (more.empty()) return false;
+        if (!hasMore) return false;
         for (const WordGroup& group : more) {
             if (GroupMayHold(group, sector)) return true;
         }
@@ -130,8 +130,10 @@ private:
     // starting with a zero word. A list analyser that names no bytes puts a test that always holds
     // first. A sector passing one of them is looked up, and the lookup makes the tests exactly.
     WordGroup m_words{};
-    std::vector<WordGroup> m_moreWords;
     WordGroup m_zeroStartWords{};
+    bool m_hasMoreWords = false;
+    bool m_hasMoreZeroStartWords = false;
+    std::vector<WordGroup> m_moreWords;
     std::vector<WordGroup> m_moreZeroStartWords;
     u8 m_keyFlags[65536] = {};
 };
