@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -226,8 +226,8 @@ TEST(RawAnalyserLookup, ListAnalysersAreAskedOnlyWhereTheirBytesHold) {
     for (auto [offset, digit] : {std::pair{40u, '1'}, {60u, '2'}, {100u, '3'}, {200u, '4'}, {256u, '5'}, {300u, '6'}})
         farWords.push_back({offset, 0xFFFFFFFF, 0x00445257u | (u64(digit) << 24)});
     const Bits late{100, 0xFFFF000000000000, 0x4241000000000000};  // "AB" at 106
-    const Bits last{504, 0xFF00000000000000, 0x5B00000000000000};   // 0x5B at 511
-    const Bits eight{80, ~u64{0}, 0x4847464544434241};               // "ABCDEFGH" at 80
+    const Bits last{504, 0xFF00000000000000, 0x5B00000000000000};  // 0x5B at 511
+    const Bits eight{80, ~u64{0}, 0x4847464544434241};             // "ABCDEFGH" at 80
     struct Case {
         const char* name;
         std::vector<Bits> tests;
@@ -270,8 +270,7 @@ TEST(RawAnalyserLookup, ListAnalysersAreAskedOnlyWhereTheirBytesHold) {
         {"the tested bytes late in the eight, held early", {late}, SectorWith({{100, "AB"}}), false, false},
         {"a test of byte 511 only", {last}, SectorWith({{511, "\x5B"}}), true, true},
         {"a test of byte 511 only, not held", {last}, SectorWith({}), false, false},
-        {"eight far bytes: the first four hold, the rest do not", {eight}, SectorWith({{80, "ABCDxxxx"}}), true,
-         false},
+        {"eight far bytes: the first four hold, the rest do not", {eight}, SectorWith({{80, "ABCDxxxx"}}), true, false},
         {"eight far bytes held", {eight}, SectorWith({{80, "ABCDEFGH"}}), true, true},
         {"a test past the first 504 bytes: every sector", {{505, 0xFF, 1}}, SectorWith({}), true, true},
         {"a test with no bits: every sector", {{8, 0, 0}}, SectorWith({}), true, true},
@@ -394,14 +393,13 @@ TEST(RawAnalyserLookup, RandomListTestsNeverTurnAwayASectorOneOfThemHolds) {
     const auto randomTest = [&]() {
         Bits test{};
         test.offset = static_cast<u32>(rng() % 3 == 0 ? rng() % 8 : rng() % 505);
-        switch (rng() % 4) {
-            case 0: test.mask = u64{0xFFFFFFFF} << (8 * (rng() % 5)); break;  // a word somewhere in the eight
-            case 1: test.mask = u64{0xFF} << (8 * (rng() % 8)); break;         // one byte
-            case 2: test.mask = rng() & rng(); break;                            // scattered bits
-            default: test.mask = u64{1} << (rng() % 64); break;                  // one bit
-        }
-        if (rng() % 40 == 0) test.mask = 0;                             // cannot be made
-        if (rng() % 40 == 0) test.offset = 505 + rng() % 7;             // nor this
+        // A word somewhere in the eight, one byte, scattered bits or one bit; now and then a test the
+        // lookup cannot make (no bits, or past byte 504).
+        const u64 masks[] = {u64{0xFFFFFFFF} << (8 * (rng() % 5)), u64{0xFF} << (8 * (rng() % 8)), rng() & rng(),
+                             u64{1} << (rng() % 64)};
+        test.mask = masks[rng() % 4];
+        if (rng() % 40 == 0) test.mask = 0;
+        if (rng() % 40 == 0) test.offset = 505 + rng() % 7;
         test.value = rng() & test.mask;
         return test;
     };

@@ -27,7 +27,8 @@ public:
     }
     // The same for a sector whose first four bytes are zero: only the tests such a sector can pass.
     bool ListMayAcceptZeroStart(const unsigned char* sector) const {
-        return (m_keyFlags[Key16(sector, 4)] & kZeroStartKey45) != 0 || AnyWordHolds(m_zeroStartWords, m_hasMoreZeroStartWords, m_moreZeroStartWords, sector);
+        return (m_keyFlags[Key16(sector, 4)] & kZeroStartKey45) != 0 ||
+               AnyWordHolds(m_zeroStartWords, m_hasMoreZeroStartWords, m_moreZeroStartWords, sector);
     }
     // False when no analyser can accept the sector: its first bytes key no table entry and the list
     // turns it away. Inline and cheap: most sectors of a disk end here.
