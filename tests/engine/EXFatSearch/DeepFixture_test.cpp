@@ -123,13 +123,6 @@ std::string Digest(const CPartitionBuilder& builder) {
 }
 
 
-// Names the pre-analysis refuses (U+00FF, as its name table has it) end their sector's entries: the files
-// after them in that sector are not read.
-const std::set<std::string> kLostToTheNameTable = {
-    "Docs/ÿ first in its folder.txt", "Docs/after the ÿ name.txt", "Docs/Long File Name Document.txt",
-    "Docs/A name of one hundred and ninety characters that needs thirteen name entries to hold it all, written "
-    "out in full so that the entry set runs across many entries of its folder.txt"};
-
 class DeepExFatDisk : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
@@ -184,7 +177,7 @@ TEST_P(DeepExFatDisk, FileSetsCarryWhatTheSleuthKitLists) {
             ++matches;
         }
         // Found once: a set cut across a sector, cluster or block edge is joined, not kept in pieces.
-        EXPECT_EQ(matches, kLostToTheNameTable.count(e.path) != 0 ? 0u : 1u);
+        EXPECT_EQ(matches, 1u);
     }
 }
 
@@ -212,8 +205,8 @@ TEST_P(DeepExFatDisk, FragmentedFoldersAreJoinedAcrossTheirClusters) {
     }
     // Many lies in clusters 11, 52, 79, 105 and 132; Empties in 12 and then 151 to 154.
     EXPECT_EQ(links, name == "deep-mbr" ? 5u : 0u);
-    // Left alone: in deep-mbr, the Docs sector that begins inside the set the refused ÿ name cut short.
-    EXPECT_EQ(feed.unjoined, name == "deep-mbr" ? 1u : 0u);
+    // Every sector that begins inside a set is joined to the set's start.
+    EXPECT_EQ(feed.unjoined, 0u);
 }
 
 TEST_P(DeepExFatDisk, CandidatesHoldTheVolumeWithItsEvidence) {
