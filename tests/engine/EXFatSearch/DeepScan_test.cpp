@@ -13,6 +13,7 @@
 #include "engine/EXFatSearch/ExFatCompleteSearch.h"
 #include "engine/EXFatSearch/ExFatFileNode.h"
 #include "engine/EXFatSearch/ExFatTestSupport.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
 #include "engine/Utility/FileNode.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
@@ -132,6 +133,28 @@ Outcome Scan(const std::filesystem::path& image, u32 sectorSize, i64 block = 0, 
     Outcome o = Collect(search, tree, sectorSize);
     if (o.device == &device) o.device = reinterpret_cast<IStorageDevice*>(1);  // seen, the device is gone
     return o;
+}
+
+// The same through the deep scan's read-ahead cache, as the controller feeds it: the searcher reads each
+// block where the cache holds it.
+Outcome ScanCached(const std::filesystem::path& image, u32 sectorSize, i64 block) {
+    ImageFileDevice device(image, sectorSize);
+    CStorageDeviceWithCache cache(&device);
+    EXPECT_EQ(cache.SetBlockSize(static_cast<u32>(block)), 1);
+    cache.BeginCache();
+    CExFatCompleteSearch search;
+    CapturingTreeBuilder tree;
+    DeepBlockFeeder feeder(search, cache, &tree);
+    feeder.SetBlockSectors(block);
+    feeder.Prepare();
+    const i64 total = cache.GetTotalSectors();
+    for (i64 b = 0; b * block < total; ++b) {
+        EXPECT_EQ(cache.SetCurCacheBlock(b), 1);
+        feeder.Feed(b * block, std::min(block, total - b * block));
+    }
+    feeder.End(1);
+    cache.EndCache();
+    return Collect(search, tree, sectorSize);
 }
 
 // Copies the image with runs of sectors (of 512 bytes) zeroed.
@@ -302,6 +325,7 @@ TEST_F(ExFatDeepScan, ASecondScanInOneProcessAndOtherBlockSizesGiveTheSame) {
     for (const i64 block : {i64{1000}, i64{37}, i64{3}}) {
         SCOPED_TRACE(block);
         EXPECT_EQ(text(Scan(disk, 512, block)), first);
+        EXPECT_EQ(text(ScanCached(disk, 512, block)), first);
     }
 }
 
