@@ -176,7 +176,8 @@ void CExFatCompleteSearch::AnalyzeSector(i64 sector, ByteReader window) {
             take = m_pre.Analyze(sector, window);
             break;
     }
-    if (take) {
+    // Most sectors (file data, zeros) finish no set that holds anything.
+    if (take && m_pre.HasFileSet()) {
         CFileSet* set = nullptr;
         m_pre.GetFileSet(&set);
         if (set != nullptr) {

@@ -308,7 +308,7 @@ void CFDTPreAnaylze::GetFileSet(CFileSet** set) {
 }
 
 std::unique_ptr<CFileSet> CFDTPreAnaylze::TakeFileSet() {
-    if (!m_set || !(m_set->HasFile() || m_set->IsRoot())) return nullptr;
+    if (!HasFileSet()) return nullptr;
     m_set->CalculateClusterSize(m_sectorShift);
     return std::move(m_set);
 }

@@ -50,6 +50,12 @@ struct Found {
     bool operator==(const Found&) const = default;
 };
 
+// A type-33 record's start, length and cluster size (sectors per cluster times sector size).
+Found FoundOf(const std::vector<std::string>& record) {
+    return {std::stoll(record[3]), std::stoll(record[5]),
+            static_cast<u32>(std::stoul(record[6]) * std::stoul(record[7]))};
+}
+
 // The volumes of TestDisk's search (its first listing): "HPFS - NTFS  C H S  C H S  LENGTH" in a geometry
 // of 255 heads and 63 sectors, then "exFAT, blocksize=N, ...".
 std::vector<Found> TestDiskVolumes(const std::string& golden) {
@@ -174,7 +180,7 @@ TEST_F(ExFatDeepScan, TwoVolumesAgainstMmlsAndTestDisk) {
         EXPECT_EQ(f[1], std::to_string(records.size()));
         EXPECT_EQ(f[2], "7");
         records.emplace_back(std::stoll(f[3]), std::stoll(f[5]));
-        found.push_back({std::stoll(f[3]), std::stoll(f[5]), static_cast<u32>(std::stoul(f[6]) * std::stoul(f[7]))});
+        found.push_back(FoundOf(f));
     }
     // mmls: "000:000   0000002048   0000067583   0000065536   NTFS / exFAT (0x07)".
     std::vector<std::pair<i64, i64>> mmls;
@@ -202,9 +208,7 @@ TEST_F(ExFatDeepScan, TheZeroedTableDiskAgainstTestDisk) {
     std::string text;
     testsupport::RunCommand(kDriver + " --deep --partitions - '" + disk.string() + "' 2>/dev/null", &text);
     std::vector<Found> found;
-    for (const auto& f : ExFatRecords(text)) {
-        found.push_back({std::stoll(f[3]), std::stoll(f[5]), static_cast<u32>(std::stoul(f[6]) * std::stoul(f[7]))});
-    }
+    for (const auto& f : ExFatRecords(text)) found.push_back(FoundOf(f));
     const std::vector<Found> testdisk = TestDiskVolumes("deep-mbr.testdisk.txt");
     ASSERT_EQ(testdisk.size(), 1u);
     EXPECT_EQ(testdisk[0], (Found{2048, 65536, 4096}));
