@@ -149,9 +149,11 @@ void CNTFSSearchController::AnalyzeSector(const u8* sector, i64 s, i64 available
     // Nearly every sector holds none of these structures: its magic (or the boot sector's identifier
     // at 3) sends it only to the tests that can hold; a held part of a record, or an open group of
     // system records, has every sector looked at.
+    if (!sector) return;
     const ByteReader r(sector, kSector);
-    const u32 magic = r.Le32(0).value_or(0);
-    const CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
+    const u64 head = r.Le64(0).value_or(0);
+    const u32 magic = u32(head);
+    const CNTFSJoiningBuffers& join = m_join;
     if (r.Le64(ntfs::boot::kOemId) == kBootOem) {
         if (CNTFSDBR::IsFullValidDBR(sector)) AnalyzeNTFSDBRSector(sector, s);
     } else if (magic == kRestartMagic && CLogFileAnalyzer::IsValidRSTRRecord(sector, size_t(available))) {
@@ -160,7 +162,7 @@ void CNTFSSearchController::AnalyzeSector(const u8* sector, i64 s, i64 available
         AnalyzeIndexRecord(sector, s, available);
     }
     if (magic == kFileMagic || join.filePending || m_group->IsOpen()) AnalyzeNTFSFileRecordSector(sector, s, available);
-    m_attrDef->AnalyzeSectorBuffer(s, sector);
+    if (CAttrDefFileAnalyzer::MayMatch(r, head)) m_attrDef->AnalyzeSectorBuffer(s, sector);
     m_upCase->AnalyzeSectorBuffer(s, sector);
 }
 

@@ -117,6 +117,7 @@ private:
     void ClearFindings();
 
     IDirecotryTreeBuilder* m_treeBuilder = nullptr;
+    CNTFSJoiningBuffers& m_join = CNTFSJoiningBuffers::Instance();
     IStorageDevice* m_device = nullptr;
     // The deep scan's cache, whose current block is analysed where it lies; without it (or when the
     // block is not the cache's current one) the block is read into m_block.
