@@ -301,8 +301,9 @@ void CNTFSSearchController::AnalyzeNTFSFileRecordSector(const u8* sector, i64 s,
 }
 
 void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
-    // Validated and unprotected once; the buffer is given back as it was when the record ends.
+    // Validated and unprotected once, in a copy that stays unprotected.
     CNTFSFileRecord record(buffer, size, 0);
+    record.LeaveUnprotected();
     // Its system-file number, looked up once for every test below.
     const u32 index = record.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record) : 0xFFFFFFFF;
     m_group->AnalyzeNTFSMetaFileRecord(s, record, index);

@@ -110,6 +110,7 @@ public:
 private:
     void AnalyzeIndexRecordBuffer(u8* record, i64 s);
     void LocateIndexRecord(i64 s, i64 vcn, const CFolderIndexAllocationInfo& folder);
+    // buffer is our own copy of the record (m_record or the joining buffer): its protection is undone.
     void AnalyzeFileRecord(u8* buffer, int size, i64 s);
     void AnalyzeFolderFileRecordHavingIndexAllocation(const CNTFSFileRecord& record, i64 s);
     void AddPosition(i64 s, bool mergeable);
