@@ -166,12 +166,13 @@ public:
         // sector ends here.
         if (ha != hb && hc != hd) return -1;
         int k = -1;
-        if ((ha == hb) + (ha == hc) + (ha == hd) >= 2) {
+        if (ha == hb) {
+            if (hc != ha && hd != ha) return -1;
             k = ha;
-        } else if ((hb == hc) + (hb == hd) >= 2) {
-            k = hb;
         } else {
-            return -1;
+            // hc == hd: a third one of them equal to it.
+            if (ha != hc && hb != hc) return -1;
+            k = hc;
         }
         // Two of the four units at least agree with that sector of the table (mkntfs's agree in three).
         const u16* model = s_table + size_t(k) * kUpCaseEntriesPerSector;

@@ -138,11 +138,23 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
         ++m_inPlaceBlocks;
     }
     ++m_analyzedBlocks;
-    for (i64 i = 0; i < count; ++i)
-        AnalyzeSector(block + size_t(i) * m_sectorSize, first + i,
-                      i64(m_sectorSize) * std::min<i64>(count - i, kSectorsAvailable));
+    for (i64 i = 0; i < count; ++i) {
+        const u8* sector = block + size_t(i) * m_sectorSize;
+        if (!IsQuiet(sector))
+            AnalyzeSector(sector, first + i, i64(m_sectorSize) * std::min<i64>(count - i, kSectorsAvailable));
+    }
     m_log->AnalyzeRCRDRecord(block, first, count, m_sectorSize);
     return 1;
+}
+
+bool CNTFSSearchController::IsQuiet(const u8* sector) const {
+    if (!sector || m_join.indexPending || m_join.filePending || m_group->IsOpen()) return false;
+    const ByteReader r(sector, kSector);
+    const u64 head = r.Le64(0).value_or(0);
+    const u32 magic = u32(head);
+    return magic != kFileMagic && magic != kIndexMagic && magic != kRestartMagic &&
+           r.Le64(ntfs::boot::kOemId) != kBootOem && !CAttrDefFileAnalyzer::MayMatch(r, head) &&
+           CUpCaseFileAnalyzer::TemplateSectorOf(sector) < 0;
 }
 
 void CNTFSSearchController::AnalyzeSector(const u8* sector, i64 s, i64 available) {
