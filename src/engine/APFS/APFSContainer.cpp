@@ -401,10 +401,10 @@ void APFSContainer::TakeDirectory(ByteReader key, ByteReader value, u64 position
 }
 
 APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
-    const auto [first, last] = map.equal_range(record.key);
+    const Chain* chain = ChainOf(map, record.key);
+    APFSFileNode* const first = chain ? chain->first : nullptr;
     const std::string_view recordText = TextOf(record.name);
-    for (auto it = first; it != last; ++it) {
-        APFSFileNode* candidate = it->second;
+    for (APFSFileNode* candidate = first; candidate; candidate = candidate->GetNextOfKey()) {
         if (candidate->GetParentKey() != record.parentKey) continue;
         const bool special = (record.key & 0xFFFFFFFFULL) < kSpecialObjects;
         if (special ||
@@ -417,8 +417,7 @@ APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
     u64 window = kInitialWindow;
     APFSFileNode* best = nullptr;
     APFSFileNode* lastLooked = nullptr;
-    for (auto it = first; it != last; ++it) {
-        APFSFileNode* candidate = it->second;
+    for (APFSFileNode* candidate = first; candidate; candidate = candidate->GetNextOfKey()) {
         lastLooked = candidate;
         const u64 blocks = candidate->GetSize() / apfs::kBlockSize;
         if (window > kWindowMargin && blocks > window - kWindowMargin) window = blocks + kWindowMargin;
@@ -443,7 +442,7 @@ APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
         best->SetLastSeen(record.position);
         return best;
     }
-    return NewNode(map, record, first != last, best, lastLooked);
+    return NewNode(map, record, first != nullptr, best, lastLooked);
 }
 
 APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool keyTaken, APFSFileNode* best,
@@ -477,7 +476,13 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     }
     if (m_index != 0 || m_walked) node->MarkDeleted();
     if (last && last->GetDataRunList()) node->SetDataRunList(last->GetDataRunList()->Clone());
-    map.emplace(record.key, node);
+    Chain& chain = map[record.key];
+    if (chain.last) {
+        chain.last->SetNextOfKey(node);
+    } else {
+        chain.first = node;
+    }
+    chain.last = node;
     if (&map == &m_folders) m_newFolders.insert(record.key);
     m_slots.push_back(Slot{node, true, false, kNotWaiting});
     ++m_ownedCount;
@@ -493,11 +498,11 @@ i64 APFSContainer::DuplicateId() {
 APFSFileNode* APFSContainer::NearestFolder(u64 key, u64 position) const {
     APFSFileNode* nearest = nullptr;
     u64 best = 0;
-    const auto [first, last] = m_folders.equal_range(key);
-    for (auto it = first; it != last; ++it) {
-        const u64 d = Distance(position, it->second->GetLastSeen());
+    const Chain* chain = ChainOf(m_folders, key);
+    for (APFSFileNode* folder = chain ? chain->first : nullptr; folder; folder = folder->GetNextOfKey()) {
+        const u64 d = Distance(position, folder->GetLastSeen());
         if (!nearest || d < best) {
-            nearest = it->second;
+            nearest = folder;
             best = d;
         }
     }
@@ -572,14 +577,13 @@ void APFSContainer::CollectForFlush(bool final) {
     }
     m_flushList.swap(m_fresh);
     for (u64 key : m_newFolders) {
-        const auto waiting = m_waiting.find(key);
-        if (waiting == m_waiting.end()) continue;
-        for (u64 serial : waiting->second) {
-            const Slot* slot = SlotOf(serial);
-            if (slot && slot->waitingOn == key) m_flushList.push_back(serial);
+        const auto [first, last] = m_waiting.equal_range(key);
+        for (auto it = first; it != last; ++it) {
+            const Slot* slot = SlotOf(it->second);
+            if (slot && slot->waitingOn == key) m_flushList.push_back(it->second);
         }
         // Each one still waiting is looked at now and waits again under its key when it must.
-        m_waiting.erase(waiting);
+        m_waiting.erase(first, last);
     }
     std::sort(m_flushList.begin(), m_flushList.end());
     m_flushList.erase(std::unique(m_flushList.begin(), m_flushList.end()), m_flushList.end());
@@ -612,16 +616,15 @@ void APFSContainer::Flush(i64 position) {
             // Not attached: only a folder of the parent's key can change that before the end.
             if (node->GetParentNodeID() != -1) {
                 const u64 key = static_cast<u64>(node->GetParentNodeID());
-                m_waiting[key].push_back(serial);
+                m_waiting.emplace(key, serial);
                 m_slots[serial].waitingOn = key;
             }
             continue;
         }
         if (!node->IsFolder() && !node->GetDataRunList()) {
             // A file without extents of its own takes those of another copy of it.
-            const auto [first, last] = m_files.equal_range(node->GetObjectKey());
-            for (auto it = first; it != last; ++it) {
-                APFSFileNode* other = it->second;
+            const Chain* chain = ChainOf(m_files, node->GetObjectKey());
+            for (APFSFileNode* other = chain ? chain->first : nullptr; other; other = other->GetNextOfKey()) {
                 if (other != node && other->GetDataRunList() && other->GetCreationNs() == node->GetCreationNs()) {
                     node->SetDataRunList(other->GetDataRunList()->Clone());
                     break;

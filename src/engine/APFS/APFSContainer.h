@@ -104,7 +104,17 @@ private:
         bool pending = false;
         u64 waitingOn = kNotWaiting;
     };
-    using NodeMap = std::multimap<u64, APFSFileNode*>;
+    // The nodes of each object key, in creation order: the first and last of a chain linked
+    // through the nodes (one hash entry per key, none per node).
+    struct Chain {
+        APFSFileNode* first = nullptr;
+        APFSFileNode* last = nullptr;
+    };
+    using NodeMap = std::unordered_map<u64, Chain>;
+    static const Chain* ChainOf(const NodeMap& map, u64 key) {
+        const auto found = map.find(key);
+        return found == map.end() ? nullptr : &found->second;
+    }
 
     bool ReadBlock(u64 block, std::vector<u8>& out);
     void UpdateGeometry();
@@ -157,7 +167,7 @@ private:
     size_t m_pendingCount = 0;
     size_t m_ownedCount = 0;
     std::vector<u64> m_fresh;
-    std::unordered_map<u64, std::vector<u64>> m_waiting;
+    std::unordered_multimap<u64, u64> m_waiting;
     std::set<u64> m_newFolders;
     std::vector<u64> m_flushList;
     std::set<u64> m_visited;  // metadata blocks already read, relative to the start

@@ -145,7 +145,9 @@ int APFSDeepScan::AnalyzeBlock(i64 startSector, i64 sectorCount) {
         for (u64 i = 0; i < blocks; ++i) {
             if (!(going = ContinueScan())) break;
             ++m_blocksExamined;
-            Examine(group + i, bytes + i * apfs::kBlockSize);
+            const u8* at = bytes + i * apfs::kBlockSize;
+            // Most blocks are no object at all (zeros, file data): the cheap header test comes first.
+            if (apfs::IsPlausibleObject(ByteReader(at, apfs::kBlockSize))) Examine(group + i, at);
         }
         if (!going) break;
     }
@@ -196,8 +198,6 @@ bool APFSDeepScan::TakeVolumeSuperblock(u64 sector, const u8* bytes) {
 }
 
 void APFSDeepScan::Examine(u64 block, const u8* bytes) {
-    const ByteReader view(bytes, apfs::kBlockSize);
-    if (!apfs::IsPlausibleObject(view)) return;
     const u64 sector = block * apfs::kBlockSize / u64(m_sectorSize);
     if (TakeContainerSuperblock(sector, bytes) || TakeVolumeSuperblock(sector, bytes)) return;
     // Container 0 reads tree nodes from anywhere on the device, but not those inside another known

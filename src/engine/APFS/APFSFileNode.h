@@ -117,6 +117,9 @@ public:
     // Creation order within a container: keeps the order of pending nodes the same run after run.
     u64 GetSerial() const { return m_serial; }
     void SetSerial(u64 serial) { m_serial = serial; }
+    // The next node of the same object key in its container, in creation order (a copy has none).
+    APFSFileNode* GetNextOfKey() const { return m_nextOfKey; }
+    void SetNextOfKey(APFSFileNode* next) { m_nextOfKey = next; }
 
 private:
     APFSFileNode(const APFSFileNode& other);
@@ -140,4 +143,5 @@ private:
     u8 m_flags = 0;
     std::map<u64, DataRun> m_extents;
     u64 m_serial = 0;
+    APFSFileNode* m_nextOfKey = nullptr;
 };
