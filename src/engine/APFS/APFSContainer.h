@@ -161,13 +161,12 @@ private:
     // same order every run), with its pending and waiting state; the serials a record changed since
     // the last flush (in any order, possibly repeated); the nodes a flush found without their parent
     // folder, by the key of that folder (entries whose slot waits no more are stale and skipped);
-    // the folder keys created since the last flush. Only hash lookups and vectors, so that a flush
-    // costs the same late in a scan and a node costs no allocation of its own here.
+    // the folder keys created since the last flush. A flush costs the same late in a scan as early.
     std::vector<Slot> m_slots;
     size_t m_pendingCount = 0;
     size_t m_ownedCount = 0;
     std::vector<u64> m_fresh;
-    std::unordered_multimap<u64, u64> m_waiting;
+    std::multimap<u64, u64> m_waiting;  // a tree: no rehash of a grown table lands in one flush
     std::set<u64> m_newFolders;
     std::vector<u64> m_flushList;
     std::set<u64> m_visited;  // metadata blocks already read, relative to the start
