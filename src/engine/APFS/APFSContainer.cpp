@@ -486,6 +486,9 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     if (&map == &m_folders) m_newFolders.insert(record.key);
     m_slots.push_back(Slot{node, true, false, kNotWaiting});
     ++m_ownedCount;
+    // The waiting table grows here, with the nodes (it never holds more entries than nodes), and
+    // never in a flush.
+    if (m_slots.size() > m_waiting.bucket_count()) m_waiting.reserve(2 * m_slots.size());
     return node;
 }
 
@@ -550,9 +553,16 @@ void APFSContainer::Forget(u64 serial) {
     StopWaiting(serial);
 }
 
-// The entry in m_waiting stays, stale: the flush that reads it skips it.
 void APFSContainer::StopWaiting(u64 serial) {
-    if (Slot* slot = SlotOf(serial)) slot->waitingOn = kNotWaiting;
+    Slot* slot = SlotOf(serial);
+    if (!slot || slot->waitingOn == kNotWaiting) return;
+    const auto [first, last] = m_waiting.equal_range(slot->waitingOn);
+    for (auto it = first; it != last; ++it) {
+        if (it->second != serial) continue;
+        m_waiting.erase(it);
+        break;
+    }
+    slot->waitingOn = kNotWaiting;
 }
 
 void APFSContainer::Publish(APFSFileNode* node) {
@@ -577,12 +587,12 @@ void APFSContainer::CollectForFlush(bool final) {
     }
     m_flushList.swap(m_fresh);
     for (u64 key : m_newFolders) {
+        // Each one is looked at now and waits again, under its parent's key, when it must.
         const auto [first, last] = m_waiting.equal_range(key);
         for (auto it = first; it != last; ++it) {
-            const Slot* slot = SlotOf(it->second);
-            if (slot && slot->waitingOn == key) m_flushList.push_back(it->second);
+            if (Slot* slot = SlotOf(it->second)) slot->waitingOn = kNotWaiting;
+            m_flushList.push_back(it->second);
         }
-        // Each one still waiting is looked at now and waits again under its key when it must.
         m_waiting.erase(first, last);
     }
     std::sort(m_flushList.begin(), m_flushList.end());

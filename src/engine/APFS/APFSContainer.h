@@ -160,13 +160,14 @@ private:
     // Every node created, by creation serial (the flushes walk serials in order, so they run in the
     // same order every run), with its pending and waiting state; the serials a record changed since
     // the last flush (in any order, possibly repeated); the nodes a flush found without their parent
-    // folder, by the key of that folder (entries whose slot waits no more are stale and skipped);
-    // the folder keys created since the last flush. A flush costs the same late in a scan as early.
+    // folder, by the key of that folder (one entry per waiting node, sized with the nodes as they
+    // are created, so that no flush rehashes it); the folder keys created since the last flush. A
+    // flush costs the same late in a scan as early.
     std::vector<Slot> m_slots;
     size_t m_pendingCount = 0;
     size_t m_ownedCount = 0;
     std::vector<u64> m_fresh;
-    std::multimap<u64, u64> m_waiting;  // a tree: no rehash of a grown table lands in one flush
+    std::unordered_multimap<u64, u64> m_waiting;
     std::set<u64> m_newFolders;
     std::vector<u64> m_flushList;
     std::set<u64> m_visited;  // metadata blocks already read, relative to the start
