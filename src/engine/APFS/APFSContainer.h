@@ -138,7 +138,7 @@ private:
     // The serials a flush looks at, sorted, each once, into m_flushList.
     void CollectForFlush(bool final);
     void Publish(APFSFileNode* node);
-    // Takes a node out of the pending map and of the flush's lists.
+    // The node is no longer pending nor waiting (a serial left in m_fresh is skipped).
     void Forget(u64 serial);
     void StopWaiting(u64 serial);
     i64 DuplicateId();
