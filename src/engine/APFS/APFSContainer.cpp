@@ -33,15 +33,17 @@ u64 Distance(u64 a, u64 b) {
     return static_cast<u64>(d < 0 ? -d : d);
 }
 
-std::string TextOf(const std::string& bytes) {
-    return std::string(bytes.c_str());
+// The text of name bytes: up to their first zero byte.
+std::string_view TextOf(std::string_view bytes) {
+    return bytes.substr(0, bytes.find('\0'));
 }
 
 // The number of a name read with the pattern "0x%lld-dead" (a decimal number after "0x"; what
 // follows it is not tested), clamped to the range of a long long.
-bool DeadNumber(const std::string& name, long long* number) {
-    const char* text = name.c_str();
-    if (std::strncmp(text, "0x", 2) != 0) return false;
+bool DeadNumber(std::string_view name, long long* number) {
+    if (name.size() < 2 || name[0] != '0' || name[1] != 'x') return false;
+    const std::string copy(name);
+    const char* text = copy.c_str();
     char* end = nullptr;
     *number = std::strtoll(text + 2, &end, 10);
     return end != text + 2;
@@ -56,7 +58,9 @@ APFSContainer::APFSContainer(APFSDelegate* delegate, int index, u64 startSector)
 
 APFSContainer::~APFSContainer() {
     // Only the nodes nobody took: accepted ones are the builder's and may be gone already.
-    for (APFSFileNode* node : m_owned) delete node;
+    for (const Slot& slot : m_slots) {
+        if (slot.owned) delete slot.node;
+    }
 }
 
 bool APFSContainer::IsPlausibleTime(u64 nanoseconds) {
@@ -285,7 +289,7 @@ void APFSContainer::TakeInode(ByteReader value, u64 position) {
     const u16 fields = value.Le16(apfs::inode::kFieldCount).value_or(0);
     size_t data = apfs::inode::kFieldDescriptors + size_t(fields) * apfs::inode::kDescriptorSize;
     u64 dataSize = 0;
-    std::string rawName;
+    std::string_view rawName;
     bool named = false;
     for (u32 i = 0; i < fields && i < apfs::inode::kMaxFields; ++i) {
         const size_t descriptor = apfs::inode::kFieldDescriptors + i * apfs::inode::kDescriptorSize;
@@ -296,7 +300,7 @@ void APFSContainer::TakeInode(ByteReader value, u64 position) {
             dataSize = value.Le64(data).value_or(0);
         } else if (*head == apfs::inode::kNameField) {
             const size_t length = *size & apfs::drec::kNameLengthMask;
-            rawName.assign(reinterpret_cast<const char*>(value.data()) + data, length);
+            rawName = std::string_view(reinterpret_cast<const char*>(value.data()) + data, length);
             named = true;
         }
         data += (size_t(*size) + 7) & ~size_t{7};
@@ -312,7 +316,7 @@ void APFSContainer::TakeInode(ByteReader value, u64 position) {
     const u64 changed = value.Le64(apfs::inode::kChangeTime).value_or(0);
     const u64 accessed = value.Le64(apfs::inode::kAccessTime).value_or(0);
 
-    Record record{Kind::Inode, objectKey, parentKey, rawName, APFSFileNode::NameRule(nameBytes, rawName.size()),
+    Record record{Kind::Inode, objectKey, parentKey, rawName, APFSFileNode::NameRuleView(nameBytes, rawName.size()),
                   created,     folder,    position};
     APFSFileNode* node = FindOrCreate(folder ? m_folders : m_files, record);
     if (!node) return;
@@ -372,8 +376,8 @@ void APFSContainer::TakeDirectory(ByteReader key, ByteReader value, u64 position
     const u64 objectKey = KeyOf(fileId);
     const u64 parentKey = KeyOf(static_cast<u32>(key.Le64(0).value_or(0)));
 
-    std::string rawName(reinterpret_cast<const char*>(name->data()), name->size());
-    Record record{Kind::Directory, objectKey, parentKey, rawName, APFSFileNode::NameRule(name->data(), name->size()),
+    const std::string_view rawName(reinterpret_cast<const char*>(name->data()), name->size());
+    Record record{Kind::Directory, objectKey, parentKey, rawName, APFSFileNode::NameRuleView(name->data(), name->size()),
                   dateAdded,       folder,    position};
     APFSFileNode* node = FindOrCreate(folder ? m_folders : m_files, record);
     if (!node) return;
@@ -397,10 +401,10 @@ void APFSContainer::TakeDirectory(ByteReader key, ByteReader value, u64 position
 }
 
 APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
-    const auto [first, last] = map.equal_range(record.key);
-    const std::string recordText = TextOf(record.name);
-    for (auto it = first; it != last; ++it) {
-        APFSFileNode* candidate = it->second;
+    const Chain* chain = ChainOf(map, record.key);
+    APFSFileNode* const first = chain ? chain->first : nullptr;
+    const std::string_view recordText = TextOf(record.name);
+    for (APFSFileNode* candidate = first; candidate; candidate = candidate->GetNextOfKey()) {
         if (candidate->GetParentKey() != record.parentKey) continue;
         const bool special = (record.key & 0xFFFFFFFFULL) < kSpecialObjects;
         if (special ||
@@ -413,8 +417,7 @@ APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
     u64 window = kInitialWindow;
     APFSFileNode* best = nullptr;
     APFSFileNode* lastLooked = nullptr;
-    for (auto it = first; it != last; ++it) {
-        APFSFileNode* candidate = it->second;
+    for (APFSFileNode* candidate = first; candidate; candidate = candidate->GetNextOfKey()) {
         lastLooked = candidate;
         const u64 blocks = candidate->GetSize() / apfs::kBlockSize;
         if (window > kWindowMargin && blocks > window - kWindowMargin) window = blocks + kWindowMargin;
@@ -439,14 +442,15 @@ APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
         best->SetLastSeen(record.position);
         return best;
     }
-    return NewNode(map, record, first != last, best, lastLooked);
+    return NewNode(map, record, first != nullptr, best, lastLooked);
 }
 
 APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool keyTaken, APFSFileNode* best,
                                      APFSFileNode* last) {
     auto* node = new (std::nothrow) APFSFileNode();
     if (!node) return nullptr;
-    node->SetSerial(m_nextSerial++);
+    const u64 serial = m_slots.size();
+    node->SetSerial(serial);
     node->SetBelongedPartition(static_cast<u16>(m_index));
     if (record.kind != Kind::Extent) node->SetFolderFlag(record.folder);
     // A second node of one key gets an ID of its own, the same in every run.
@@ -461,20 +465,30 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     node->SetLastSeen(record.position);
     node->SetObjectKey(record.key);
     if (record.kind != Kind::Extent) {
-        std::string name = record.rawName;
         long long number = 0;
-        if (best && DeadNumber(name, &number)) {
+        if (best && DeadNumber(record.rawName, &number)) {
             char text[kMaxFormattedName + 1] = {};
             std::snprintf(text, sizeof text, "%s-%lld", best->GetFileName(), number);
-            name.assign(text, std::char_traits<char>::length(text) + 1);
+            node->SetName(reinterpret_cast<const u8*>(text), std::char_traits<char>::length(text) + 1);
+        } else {
+            node->SetName(reinterpret_cast<const u8*>(record.rawName.data()), record.rawName.size());
         }
-        node->SetName(reinterpret_cast<const u8*>(name.data()), name.size());
     }
     if (m_index != 0 || m_walked) node->MarkDeleted();
     if (last && last->GetDataRunList()) node->SetDataRunList(last->GetDataRunList()->Clone());
-    map.emplace(record.key, node);
+    Chain& chain = map[record.key];
+    if (chain.last) {
+        chain.last->SetNextOfKey(node);
+    } else {
+        chain.first = node;
+    }
+    chain.last = node;
     if (&map == &m_folders) m_newFolders.insert(record.key);
-    m_owned.insert(node);
+    m_slots.push_back(Slot{node, true, false, kNotWaiting});
+    ++m_ownedCount;
+    // The waiting table grows here, with the nodes (it never holds more entries than nodes), and
+    // never in a flush.
+    if (m_slots.size() > m_waiting.bucket_count()) m_waiting.reserve(2 * m_slots.size());
     return node;
 }
 
@@ -487,11 +501,11 @@ i64 APFSContainer::DuplicateId() {
 APFSFileNode* APFSContainer::NearestFolder(u64 key, u64 position) const {
     APFSFileNode* nearest = nullptr;
     u64 best = 0;
-    const auto [first, last] = m_folders.equal_range(key);
-    for (auto it = first; it != last; ++it) {
-        const u64 d = Distance(position, it->second->GetLastSeen());
+    const Chain* chain = ChainOf(m_folders, key);
+    for (APFSFileNode* folder = chain ? chain->first : nullptr; folder; folder = folder->GetNextOfKey()) {
+        const u64 d = Distance(position, folder->GetLastSeen());
         if (!nearest || d < best) {
-            nearest = it->second;
+            nearest = folder;
             best = d;
         }
     }
@@ -513,8 +527,8 @@ void APFSContainer::PublishOrKeep(APFSFileNode* node) {
     if (node->IsReady(false)) {
         Publish(node);
     } else if (node->MayBecomeReady()) {
-        m_pending[serial] = node;
-        m_fresh.insert(serial);
+        SetPending(serial, true);
+        m_fresh.push_back(serial);
     } else {
         // Without a name, or a file without a creation time: only another record can change that, so
         // the flushes do not walk it.
@@ -522,27 +536,67 @@ void APFSContainer::PublishOrKeep(APFSFileNode* node) {
     }
 }
 
+void APFSContainer::SetPending(u64 serial, bool pending) {
+    Slot* slot = SlotOf(serial);
+    if (!slot || slot->pending == pending) return;
+    slot->pending = pending;
+    if (pending) {
+        ++m_pendingCount;
+    } else {
+        --m_pendingCount;
+    }
+}
+
+// A serial left in m_fresh is skipped by the next flush once it is not pending.
 void APFSContainer::Forget(u64 serial) {
-    m_pending.erase(serial);
-    m_fresh.erase(serial);
+    SetPending(serial, false);
     StopWaiting(serial);
 }
 
 void APFSContainer::StopWaiting(u64 serial) {
-    const auto on = m_waitingOn.find(serial);
-    if (on == m_waitingOn.end()) return;
-    const auto waiting = m_waiting.find(on->second);
-    if (waiting != m_waiting.end()) {
-        waiting->second.erase(serial);
-        if (waiting->second.empty()) m_waiting.erase(waiting);
+    Slot* slot = SlotOf(serial);
+    if (!slot || slot->waitingOn == kNotWaiting) return;
+    const auto [first, last] = m_waiting.equal_range(slot->waitingOn);
+    for (auto it = first; it != last; ++it) {
+        if (it->second != serial) continue;
+        m_waiting.erase(it);
+        break;
     }
-    m_waitingOn.erase(on);
+    slot->waitingOn = kNotWaiting;
 }
 
 void APFSContainer::Publish(APFSFileNode* node) {
     Forget(node->GetSerial());
     node->MarkPublished();
-    if (m_delegate && m_delegate->PublishNode(node)) m_owned.erase(node);
+    if (!m_delegate || !m_delegate->PublishNode(node)) return;
+    Slot* slot = SlotOf(node->GetSerial());
+    if (slot && slot->owned) {
+        slot->owned = false;
+        --m_ownedCount;
+    }
+}
+
+void APFSContainer::CollectForFlush(bool final) {
+    m_flushList.clear();
+    if (final) {
+        for (u64 serial = 0; serial < m_slots.size(); ++serial) {
+            if (m_slots[serial].pending) m_flushList.push_back(serial);
+        }
+        m_fresh.clear();
+        return;
+    }
+    m_flushList.swap(m_fresh);
+    for (u64 key : m_newFolders) {
+        // Each one is looked at now and waits again, under its parent's key, when it must.
+        const auto [first, last] = m_waiting.equal_range(key);
+        for (auto it = first; it != last; ++it) {
+            if (Slot* slot = SlotOf(it->second)) slot->waitingOn = kNotWaiting;
+            m_flushList.push_back(it->second);
+        }
+        m_waiting.erase(first, last);
+    }
+    std::sort(m_flushList.begin(), m_flushList.end());
+    m_flushList.erase(std::unique(m_flushList.begin(), m_flushList.end()), m_flushList.end());
 }
 
 void APFSContainer::Flush(i64 position) {
@@ -550,25 +604,20 @@ void APFSContainer::Flush(i64 position) {
     // Every pending node at the end. Before it, only those a flush can change: the nodes records
     // changed since the last flush, and those waiting for a folder of their parent's key that has
     // appeared since (the others would be looked at in vain, range after range).
-    std::set<u64> serials;
-    if (final) {
-        for (const auto& entry : m_pending) serials.insert(entry.first);
-    } else {
-        serials = m_fresh;
-        for (u64 key : m_newFolders) {
-            const auto waiting = m_waiting.find(key);
-            if (waiting != m_waiting.end()) serials.insert(waiting->second.begin(), waiting->second.end());
+    CollectForFlush(final);
+    for (size_t i = 0; i < m_flushList.size(); ++i) {
+        const u64 serial = m_flushList[i];
+        if (m_delegate && !m_delegate->ContinueScan()) {
+            // Stopped: what was not looked at is the next flush's.
+            m_fresh.insert(m_fresh.end(), m_flushList.begin() + static_cast<std::ptrdiff_t>(i), m_flushList.end());
+            return;
         }
-    }
-    for (u64 serial : serials) {
-        if (m_delegate && !m_delegate->ContinueScan()) return;
-        m_fresh.erase(serial);
         StopWaiting(serial);
-        const auto entry = m_pending.find(serial);
-        if (entry == m_pending.end()) continue;
-        APFSFileNode* node = entry->second;
+        const Slot* slot = SlotOf(serial);
+        if (!slot || !slot->pending) continue;
+        APFSFileNode* node = slot->node;
         if (node->IsPublished()) {
-            m_pending.erase(entry);
+            SetPending(serial, false);
             continue;
         }
         if (!node->GetParentFolder() && node->GetParentNodeID() != -1)
@@ -577,16 +626,15 @@ void APFSContainer::Flush(i64 position) {
             // Not attached: only a folder of the parent's key can change that before the end.
             if (node->GetParentNodeID() != -1) {
                 const u64 key = static_cast<u64>(node->GetParentNodeID());
-                m_waiting[key].insert(serial);
-                m_waitingOn[serial] = key;
+                m_waiting.emplace(key, serial);
+                m_slots[serial].waitingOn = key;
             }
             continue;
         }
         if (!node->IsFolder() && !node->GetDataRunList()) {
             // A file without extents of its own takes those of another copy of it.
-            const auto [first, last] = m_files.equal_range(node->GetObjectKey());
-            for (auto it = first; it != last; ++it) {
-                APFSFileNode* other = it->second;
+            const Chain* chain = ChainOf(m_files, node->GetObjectKey());
+            for (APFSFileNode* other = chain ? chain->first : nullptr; other; other = other->GetNextOfKey()) {
                 if (other != node && other->GetDataRunList() && other->GetCreationNs() == node->GetCreationNs()) {
                     node->SetDataRunList(other->GetDataRunList()->Clone());
                     break;

@@ -19,8 +19,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "engine/Common/ByteReader.h"
@@ -77,23 +77,44 @@ public:
     // "<first volume's name>_<index>", empty until a volume superblock was read.
     const std::string& GetName() const { return m_name; }
     bool IsWalked() const { return m_walked; }
-    size_t PendingCount() const { return m_pending.size(); }
+    size_t PendingCount() const { return m_pendingCount; }
     // Nodes the container still owns (never accepted by the builder).
-    size_t OwnedCount() const { return m_owned.size(); }
+    size_t OwnedCount() const { return m_ownedCount; }
 
 private:
     enum class Kind { Inode, Extent, Directory };
+    // Views into the block being read: a record lives only while its block is read.
     struct Record {
         Kind kind;
         u64 key;
         u64 parentKey;
-        std::string rawName;  // as on disk, with its terminator when the length counted it
-        std::string name;     // after the name rule
-        u64 time;             // an inode's creation time, a directory record's date added
+        std::string_view rawName;  // as on disk, with its terminator when the length counted it
+        std::string_view name;     // after the name rule
+        u64 time;                  // an inode's creation time, a directory record's date added
         bool folder;
         u64 position;
     };
-    using NodeMap = std::multimap<u64, APFSFileNode*>;
+    static constexpr u64 kNotWaiting = ~u64{0};
+    // What the container keeps of each node it created, by creation serial: the node, whether the
+    // container still owns it (the builder did not take it), whether it is pending, and the key of
+    // the parent folder a flush found it waiting for.
+    struct Slot {
+        APFSFileNode* node = nullptr;
+        bool owned = false;
+        bool pending = false;
+        u64 waitingOn = kNotWaiting;
+    };
+    // The nodes of each object key, in creation order: the first and last of a chain linked
+    // through the nodes (one hash entry per key, none per node).
+    struct Chain {
+        APFSFileNode* first = nullptr;
+        APFSFileNode* last = nullptr;
+    };
+    using NodeMap = std::unordered_map<u64, Chain>;
+    static const Chain* ChainOf(const NodeMap& map, u64 key) {
+        const auto found = map.find(key);
+        return found == map.end() ? nullptr : &found->second;
+    }
 
     bool ReadBlock(u64 block, std::vector<u8>& out);
     void UpdateGeometry();
@@ -112,8 +133,12 @@ private:
     APFSFileNode* NearestFolder(u64 key, u64 position) const;
     void AttachToParent(APFSFileNode* node, u64 parentKey, u64 position);
     void PublishOrKeep(APFSFileNode* node);
+    Slot* SlotOf(u64 serial) { return serial < m_slots.size() ? &m_slots[serial] : nullptr; }
+    void SetPending(u64 serial, bool pending);
+    // The serials a flush looks at, sorted, each once, into m_flushList.
+    void CollectForFlush(bool final);
     void Publish(APFSFileNode* node);
-    // Takes a node out of the pending map and of the flush's lists.
+    // The node is no longer pending nor waiting (a serial left in m_fresh is skipped).
     void Forget(u64 serial);
     void StopWaiting(u64 serial);
     i64 DuplicateId();
@@ -132,18 +157,19 @@ private:
     std::array<u8, 16> m_uuid{};
     NodeMap m_files;
     NodeMap m_folders;
-    // Nodes created and not yet published that may become ready, by creation serial (the flushes
-    // then run in the same order every run); the ones a record changed since the last flush; the
-    // ones a flush found without their parent folder, by the key of that folder; the folder keys
-    // created since the last flush. The flushes walk serials in order (from m_fresh, or a sorted copy);
-    // the other tables are only looked up, in hash maps so that a flush costs the same late in a scan.
-    std::unordered_map<u64, APFSFileNode*> m_pending;
-    std::set<u64> m_fresh;
-    std::unordered_map<u64, std::set<u64>> m_waiting;
-    std::unordered_map<u64, u64> m_waitingOn;
+    // Every node created, by creation serial (the flushes walk serials in order, so they run in the
+    // same order every run), with its pending and waiting state; the serials a record changed since
+    // the last flush (in any order, possibly repeated); the nodes a flush found without their parent
+    // folder, by the key of that folder (one entry per waiting node, sized with the nodes as they
+    // are created, so that no flush rehashes it); the folder keys created since the last flush. A
+    // flush costs the same late in a scan as early.
+    std::vector<Slot> m_slots;
+    size_t m_pendingCount = 0;
+    size_t m_ownedCount = 0;
+    std::vector<u64> m_fresh;
+    std::unordered_multimap<u64, u64> m_waiting;
     std::set<u64> m_newFolders;
+    std::vector<u64> m_flushList;
     std::set<u64> m_visited;  // metadata blocks already read, relative to the start
-    std::unordered_set<APFSFileNode*> m_owned;
-    u64 m_nextSerial = 0;
     u64 m_duplicates = 0;
 };

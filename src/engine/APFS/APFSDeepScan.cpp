@@ -11,6 +11,7 @@
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
 #include "engine/StorageDevice/IStorageDevice.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 
 APFSDeepScan::APFSDeepScan() : m_buffer(kWorkBufferSize, 0) {}
@@ -20,6 +21,7 @@ APFSDeepScan::~APFSDeepScan() = default;
 
 void APFSDeepScan::SetDevice(IStorageDevice* device) {
     m_device = device;
+    m_cache = dynamic_cast<CStorageDeviceWithCache*>(device);
     const u32 size = device ? device->GetSectorSize() : 512;
     m_sectorSize = size < 1 || size > u32(INT32_MAX) ? 512 : static_cast<i32>(size);
 }
@@ -95,26 +97,36 @@ int APFSDeepScan::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int cap
     return given;
 }
 
-u64 APFSDeepScan::ReadGroup(u64 block) {
+const u8* APFSDeepScan::ReadGroup(u64 block, u64& blocks) {
+    blocks = 0;
     const u64 deviceBlocks = DeviceSectors() * u64(m_sectorSize) / apfs::kBlockSize;
-    if (block >= deviceBlocks) return 0;
-    const u64 blocks = std::min<u64>(kGroupBlocks, deviceBlocks - block);
-    const size_t bytes = size_t(blocks) * apfs::kBlockSize;
+    if (block >= deviceBlocks) return nullptr;
+    const u64 count = std::min<u64>(kGroupBlocks, deviceBlocks - block);
+    const size_t bytes = size_t(count) * apfs::kBlockSize;
     const size_t groupBytes = size_t{kGroupBlocks} * apfs::kBlockSize;
     bool read = false;
     if (apfs::kBlockSize % u32(m_sectorSize) == 0) {
-        // Blocks start on sector boundaries: straight into the work buffer.
+        // Blocks start on sector boundaries: the cache's bytes as they stand, or straight into the
+        // work buffer.
         const u64 perBlock = apfs::kBlockSize / u32(m_sectorSize);
-        read = m_device->ReadSector(m_buffer.data(), static_cast<i64>(block * perBlock),
-                                    static_cast<i64>(blocks * perBlock)) != 0;
+        const i64 first = static_cast<i64>(block * perBlock);
+        const i64 sectors = static_cast<i64>(count * perBlock);
+        if (const u8* inPlace = m_cache ? m_cache->CurrentBlockSectors(first, sectors) : nullptr) {
+            ++m_groupsRead;
+            ++m_groupsInPlace;
+            blocks = count;
+            return inPlace;
+        }
+        read = m_device->ReadSector(m_buffer.data(), first, sectors) != 0;
     } else {
         read = apfs::ReadDeviceBytes(m_device, block * apfs::kBlockSize, m_buffer.data(), bytes);
     }
-    if (!read) return 0;
+    if (!read) return nullptr;
     // No stale bytes of an earlier group behind the device's last block.
     std::memset(m_buffer.data() + bytes, 0, groupBytes - bytes);
     ++m_groupsRead;
-    return blocks;
+    blocks = count;
+    return m_buffer.data();
 }
 
 int APFSDeepScan::AnalyzeBlock(i64 startSector, i64 sectorCount) {
@@ -127,12 +139,15 @@ int APFSDeepScan::AnalyzeBlock(i64 startSector, i64 sectorCount) {
     const u64 endBlock = end * u64(m_sectorSize) / apfs::kBlockSize;
     bool going = true;
     for (u64 group = firstBlock; group < endBlock && (going = ContinueScan()); group += kGroupBlocks) {
-        const u64 blocks = ReadGroup(group);
+        u64 blocks = 0;
+        const u8* bytes = ReadGroup(group, blocks);
         // Every block of the group is examined, also those past the range's end block.
         for (u64 i = 0; i < blocks; ++i) {
             if (!(going = ContinueScan())) break;
             ++m_blocksExamined;
-            Examine(group + i, m_buffer.data() + i * apfs::kBlockSize);
+            const u8* at = bytes + i * apfs::kBlockSize;
+            // Most blocks are no object at all (zeros, file data): the cheap header test comes first.
+            if (apfs::IsPlausibleObject(ByteReader(at, apfs::kBlockSize))) Examine(group + i, at);
         }
         if (!going) break;
     }
@@ -183,8 +198,6 @@ bool APFSDeepScan::TakeVolumeSuperblock(u64 sector, const u8* bytes) {
 }
 
 void APFSDeepScan::Examine(u64 block, const u8* bytes) {
-    const ByteReader view(bytes, apfs::kBlockSize);
-    if (!apfs::IsPlausibleObject(view)) return;
     const u64 sector = block * apfs::kBlockSize / u64(m_sectorSize);
     if (TakeContainerSuperblock(sector, bytes) || TakeVolumeSuperblock(sector, bytes)) return;
     // Container 0 reads tree nodes from anywhere on the device, but not those inside another known

@@ -13,6 +13,7 @@
 #include "engine/APFS/APFSDelegate.h"
 #include "engine/Common/ICompleteFileSystemSearchController.h"
 
+class CStorageDeviceWithCache;
 class IDirecotryTreeBuilder;
 class IProgress;
 
@@ -52,14 +53,18 @@ public:
     // The record GetSearchedPartitionInfo gives for the container at this position.
     CSearchedPartitionInfo PartitionOf(int position) const;
 
-    // How many groups were read and the blocks examined so far (a benchmark and test aid).
+    // How many groups were read (of them, taken in place from the read-ahead cache's current block)
+    // and the blocks examined so far (a benchmark and test aid).
     u64 GroupsRead() const { return m_groupsRead; }
+    u64 GroupsInPlace() const { return m_groupsInPlace; }
     u64 BlocksExamined() const { return m_blocksExamined; }
 
 private:
-    // Reads the existing blocks of the group at `block` (at most 16, none past the device's end)
-    // into the work buffer and zeroes the rest; the number of blocks read, 0 on failure.
-    u64 ReadGroup(u64 block);
+    // The existing blocks of the group at `block` (at most 16, none past the device's end; their
+    // number in `blocks`): in place when the cache's current block holds them all, otherwise read
+    // into the work buffer, whose rest is zeroed. Null (and 0 blocks) on failure.
+    const u8* ReadGroup(u64 block, u64& blocks);
+    // A block whose header is plausible: the superblock rules, then offered to the containers.
     void Examine(u64 block, const u8* bytes);
     // Whether the sector lies inside a container other than container 0.
     bool InsideLaterContainer(u64 sector) const;
@@ -70,11 +75,13 @@ private:
 
     IDirecotryTreeBuilder* m_builder = nullptr;
     IStorageDevice* m_device = nullptr;
+    CStorageDeviceWithCache* m_cache = nullptr;  // m_device when it is the read-ahead cache
     IProgress* m_progress = nullptr;
     std::map<u64, std::unique_ptr<APFSContainer>> m_containers;
     i32 m_sectorSize = 512;
     std::vector<u8> m_buffer;
     u64 m_groupsRead = 0;
+    u64 m_groupsInPlace = 0;
     u64 m_blocksExamined = 0;
 };
 

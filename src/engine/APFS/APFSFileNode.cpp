@@ -59,11 +59,15 @@ APFSFileNode::APFSFileNode(const APFSFileNode& other)
 
 APFSFileNode::~APFSFileNode() = default;
 
+std::string_view APFSFileNode::NameRuleView(const u8* bytes, size_t length) {
+    if (!bytes || length == 0) return {};
+    if (IsTerminatedName(bytes, length, ".DS_Store")) return {};
+    if (length >= 2 && bytes[0] == '.') return {reinterpret_cast<const char*>(bytes) + 1, length - 1};
+    return {reinterpret_cast<const char*>(bytes), length};
+}
+
 std::string APFSFileNode::NameRule(const u8* bytes, size_t length) {
-    if (!bytes || length == 0) return std::string();
-    if (IsTerminatedName(bytes, length, ".DS_Store")) return std::string();
-    if (length >= 2 && bytes[0] == '.') return std::string(reinterpret_cast<const char*>(bytes) + 1, length - 1);
-    return std::string(reinterpret_cast<const char*>(bytes), length);
+    return std::string(NameRuleView(bytes, length));
 }
 
 bool APFSFileNode::NameFilter(const u8* bytes, size_t length) {

@@ -9,6 +9,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "engine/Utility/FileNode.h"
 
@@ -56,6 +57,8 @@ public:
     // The name rule: ".DS_Store" (10 bytes with its terminator, any case) becomes empty; otherwise a
     // leading "." of a name of at least 2 bytes is dropped.
     static std::string NameRule(const u8* bytes, size_t length);
+    // The same rule as a view into the bytes (nothing copied).
+    static std::string_view NameRuleView(const u8* bytes, size_t length);
     // False only for ".DS_Store" (10 bytes with its terminator, any case).
     static bool NameFilter(const u8* bytes, size_t length);
     // Whole seconds since 1601 in 100-ns units; the fraction of a second is dropped.
@@ -114,6 +117,9 @@ public:
     // Creation order within a container: keeps the order of pending nodes the same run after run.
     u64 GetSerial() const { return m_serial; }
     void SetSerial(u64 serial) { m_serial = serial; }
+    // The next node of the same object key in its container, in creation order (a copy has none).
+    APFSFileNode* GetNextOfKey() const { return m_nextOfKey; }
+    void SetNextOfKey(APFSFileNode* next) { m_nextOfKey = next; }
 
 private:
     APFSFileNode(const APFSFileNode& other);
@@ -137,4 +143,5 @@ private:
     u8 m_flags = 0;
     std::map<u64, DataRun> m_extents;
     u64 m_serial = 0;
+    APFSFileNode* m_nextOfKey = nullptr;
 };

@@ -20,13 +20,6 @@ constexpr size_t kTraceBytes = 2000;
 
 }  // namespace
 
-bool IsPlausibleObject(ByteReader block) {
-    const auto type = block.Le16(obj::kType);
-    const auto subtype = block.Le16(obj::kSubtype);
-    const auto oid = block.Le64(obj::kOid);
-    return type && subtype && oid && *type <= obj::kMaxType && *subtype <= obj::kMaxSubtype && *oid != 0;
-}
-
 bool ReadDeviceBytes(IStorageDevice* device, u64 byteOffset, u8* out, size_t length) {
     if (!device || !out) return false;
     const u32 sectorSize = device->GetSectorSize();

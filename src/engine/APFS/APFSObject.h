@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "engine/APFS/APFSLayout.h"
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/Types.h"
 
@@ -16,8 +17,14 @@ class IStorageDevice;
 namespace apfs {
 
 // A block is plausible when its type and subtype are at most 31 and its object identifier is not 0.
-// No checksum is ever verified.
-bool IsPlausibleObject(ByteReader block);
+// No checksum is ever verified. Inline: the deep scan asks it of every block of the device.
+inline bool IsPlausibleObject(ByteReader block) {
+    const auto oid = block.Le64(obj::kOid);
+    if (!oid || *oid == 0) return false;
+    const auto type = block.Le16(obj::kType);
+    const auto subtype = block.Le16(obj::kSubtype);
+    return type && subtype && *type <= obj::kMaxType && *subtype <= obj::kMaxSubtype;
+}
 
 // Reads the 4096 bytes of container block `block` (container superblock at device sector
 // startSector) into out, by bytes: any sector size works, a block may start inside a sector. False

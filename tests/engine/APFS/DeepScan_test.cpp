@@ -14,6 +14,7 @@
 #include "ApfsTestSupport.h"
 #include "engine/APFS/APFSDeepScan.h"
 #include "engine/APFS/APFSLayout.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
 #include "engine/Utility/FileNode.h"
 #include "support/DeepBlockFeeder.h"
 #include "support/MemoryDevice.h"
@@ -48,16 +49,45 @@ struct Result {
     std::vector<CSearchedPartitionInfo> partitions;
     std::vector<std::string> names;
     std::vector<std::tuple<std::string, i64, bool>> ofFirst;  // path, size, deleted of partition 0's entries, sorted
+    u64 groupsRead = 0;
+    u64 groupsInPlace = 0;
 };
 
-Result DeepScan(testsupport::MemoryDevice& device, i64 blockSectors = 0) {
+// The path, size and deleted flag of every entry, in order.
+std::vector<std::tuple<std::string, i64, bool>> Listing(const Result& r) {
+    std::vector<std::tuple<std::string, i64, bool>> out;
+    for (const auto& e : r.entries) out.emplace_back(e.path, e.size, e.deleted);
+    return out;
+}
+
+// The whole scan; throughCache: over the read-ahead cache as the controller drives it (the cache's
+// block is the range, made current before the range is handed over).
+Result DeepScan(testsupport::MemoryDevice& device, i64 blockSectors = 0, bool throughCache = false) {
     Result out;
     testsupport::CapturingTreeBuilder builder;
     {
+        std::unique_ptr<CStorageDeviceWithCache> cache;
+        if (throughCache) cache = std::make_unique<CStorageDeviceWithCache>(&device);
         APFSDeepScan scan;
-        testsupport::DeepBlockFeeder feeder(scan, device, &builder);
+        testsupport::DeepBlockFeeder feeder(scan, cache ? static_cast<IStorageDevice&>(*cache) : device, &builder);
         feeder.SetBlockSectors(blockSectors);
-        feeder.Run();
+        if (cache) {
+            const i64 block = feeder.BlockSectors();
+            const i64 total = device.GetTotalSectors();
+            EXPECT_EQ(cache->SetBlockSize(u32(block)), 1);
+            cache->BeginCache();
+            feeder.Prepare();
+            for (i64 b = 0; b * block < total; ++b) {
+                EXPECT_EQ(cache->SetCurCacheBlock(b), 1);
+                feeder.Feed(b * block, std::min(block, total - b * block));
+            }
+            feeder.End(1);
+            cache->EndCache();
+        } else {
+            feeder.Run();
+        }
+        out.groupsRead = scan.GroupsRead();
+        out.groupsInPlace = scan.GroupsInPlace();
         const int count = scan.GetSearchedPartitionInfo(nullptr, 0);
         std::vector<CSearchedPartitionInfo*> records(size_t(std::max(count, 1)), nullptr);
         EXPECT_EQ(scan.GetSearchedPartitionInfo(records.data(), count), count);
@@ -234,6 +264,38 @@ TEST(ApfsDeepScan, TwoScansOfOneDiskGiveTheSameNodes) {
     std::sort(keyA.begin(), keyA.end());
     std::sort(keyC.begin(), keyC.end());
     EXPECT_EQ(keyA, keyC);
+}
+
+// Groups lying in the cache's current block are taken in place and give what groups read through the
+// device give; a group reaching past the cache's block (ranges that are no multiple of 16 blocks)
+// is read through the device.
+TEST(ApfsDeepScan, GroupsInTheCachesBlockAreTakenInPlace) {
+    const auto image = ReadAll(apfstest::Image("apfs-records"));
+    struct Case {
+        u32 sectorSize;
+        i64 blockSectors;  // 0: the controller's 4 MiB
+        bool allInPlace;
+    };
+    for (const Case c : {Case{512, 0, true}, Case{4096, 0, true}, Case{512, 1000, false}}) {
+        SCOPED_TRACE(std::to_string(c.sectorSize) + " " + std::to_string(c.blockSectors));
+        testsupport::MemoryDevice device(Disk(image.size() + (2 << 20), {{1 << 20, &image}}), c.sectorSize);
+        const Result plain = DeepScan(device, c.blockSectors);
+        const Result cached = DeepScan(device, c.blockSectors, true);
+        EXPECT_EQ(plain.groupsInPlace, 0u);
+        EXPECT_EQ(cached.groupsRead, plain.groupsRead);
+        if (c.allInPlace) {
+            EXPECT_EQ(cached.groupsInPlace, cached.groupsRead);
+        } else {
+            EXPECT_GT(cached.groupsInPlace, 0u);
+            EXPECT_LT(cached.groupsInPlace, cached.groupsRead);
+        }
+        EXPECT_GT(plain.ids.size(), 10u);
+        EXPECT_EQ(cached.ids, plain.ids);
+        EXPECT_EQ(Listing(cached), Listing(plain));
+        EXPECT_EQ(cached.names, plain.names);
+        ASSERT_EQ(cached.partitions.size(), 1u);
+        EXPECT_EQ(cached.partitions[0].m_partitionStartSector, plain.partitions[0].m_partitionStartSector);
+    }
 }
 
 // A stop during the scan: the range ends, nothing leaks, nothing is released twice (ASan).
