@@ -30,6 +30,13 @@ CHFSPlusBTNode::CHFSPlusBTNode(std::vector<u8> bytes)
     Validate();
 }
 
+CHFSPlusBTNode::CHFSPlusBTNode(const u8* buffer, u32 nodeSize, Checked)
+    : m_data(buffer), m_nodeSize(nodeSize), m_status(0) {
+    BTNodeDescriptor descriptor;
+    if (DecodeNodeDescriptor(ByteReader(m_data, m_nodeSize), descriptor)) m_descriptor = descriptor;
+    else m_status = HFSPLUS_QUIET(kKindBadData);
+}
+
 void CHFSPlusBTNode::Validate() {
     if (!IsValidNode(m_data, m_nodeSize)) {
         m_status = HFSPLUS_QUIET(kKindBadData);
@@ -44,20 +51,27 @@ void CHFSPlusBTNode::Validate() {
 bool CHFSPlusBTNode::IsValidNode(const u8* buffer, u32 nodeSize) {
     if (!buffer || nodeSize < node::kMinNodeSize || nodeSize % node::kMinNodeSize != 0) return false;
     const ByteReader bytes(buffer, nodeSize);
+    // Record 0 at byte 14 first: most sizes tried on bytes that are no node fail here.
+    if (bytes.Be16(nodeSize - 2).value_or(0) != node::kDescriptorSize) return false;
     BTNodeDescriptor d;
     if (!DecodeNodeDescriptor(bytes, d)) return false;
     const u8 kind = u8(d.kind);
     if (kind >= 3 && kind <= 254) return false;
     if (d.kind == node::kKindLeaf && d.height != 1) return false;
     if (d.kind == node::kKindHeader && d.height != 0) return false;
-    auto previous = RecordOffset(bytes, nodeSize, 0);
-    if (!previous || *previous != node::kDescriptorSize) return false;
-    for (u32 i = 1; i <= d.numRecords; ++i) {
-        const auto offset = RecordOffset(bytes, nodeSize, i);
-        if (!offset || *offset <= *previous || i64(*offset) > i64(nodeSize) - 2 * (i64(i) + 1)) return false;
+    // The offset table (numRecords + 1 entries at the node's end) lies after the descriptor.
+    const u32 entries = u32(d.numRecords) + 1;
+    if (u64(2) * entries > nodeSize - node::kDescriptorSize) return false;
+    // Entry i lies at the table's end less 2(i + 1). Offsets that grow and a last one below the table
+    // keep every one below its own entry.
+    const ByteReader table = bytes.From(nodeSize - 2 * entries);
+    u32 previous = node::kDescriptorSize;
+    for (size_t at = 2 * size_t(entries - 1); at >= 2; at -= 2) {
+        const u32 offset = table.Be16(at - 2).value_or(0);
+        if (offset <= previous) return false;
         previous = offset;
     }
-    return true;
+    return previous <= nodeSize - 2 * entries;
 }
 
 std::optional<ByteReader> CHFSPlusBTNode::GetRecord(u16 index) {

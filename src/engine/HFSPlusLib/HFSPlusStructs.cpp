@@ -38,7 +38,7 @@ bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std:
     if (!b.Has(unitsAt, size_t(units) * 2)) return false;
     length = units;
     for (u16 i = 0; i < length; ++i) name[i] = StoredNameUnit(Or0(b.Be16(unitsAt + 2 * size_t(i))));
-    for (size_t i = length; i < name.size(); ++i) name[i] = 0;
+    std::fill(name.begin() + length, name.end(), u16{0});
     return true;
 }
 
