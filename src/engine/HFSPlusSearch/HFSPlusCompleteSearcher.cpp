@@ -265,13 +265,15 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
     const bool useBitmap = m_knownVolumes && m_bitmap && m_bitmap->GetBitmapData();
     const u32 unit = useBitmap ? std::max<u32>(m_bitmap->GetScale(), 1) : 1;
     const i64 end = firstSector + sectorCount;
+    // The block is the cache's current one: its sectors are read in place without asking each time.
+    const u8* block = m_cache && sectorCount > 0 ? m_cache->CurrentBlockSectors(firstSector, sectorCount) : nullptr;
     for (i64 s = firstSector; s < end;) {
         if (useBitmap && m_bitmap->GetBit(s / unit)) {
             s += (s % unit == 0) ? unit : 1;
             continue;
         }
         // One look at the sector's bytes for the four checks.
-        const u8* bytes = View(s, 1);
+        const u8* bytes = block ? block + size_t(s - firstSector) * m_sectorSize : View(s, 1);
         if (CheckVolumeHeader(s, bytes) > 0) {
             ++s;
             continue;
@@ -430,12 +432,14 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
 
 i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining, const u8* first) {
     if (remaining <= 0 || !first) return 0;
-    BTNodeDescriptor descriptor;
-    if (!DecodeNodeDescriptor(ByteReader(first, m_sectorSize), descriptor)) return 0;
-    if (ByteReader(first, m_sectorSize).Be16(node::kReserved).value_or(1) != 0) return 0;
-    const bool leaf = descriptor.kind == node::kKindLeaf && descriptor.height == 1;
-    const bool headerNode = descriptor.kind == node::kKindHeader && descriptor.height == 0;
+    // Kind and height first: most sectors are no leaf and no header node.
+    const ByteReader descriptor(first, m_sectorSize);
+    const u8 kind = descriptor.U8(node::kKind).value_or(0);
+    const u8 height = descriptor.U8(node::kHeight).value_or(0xFF);
+    const bool leaf = kind == u8(node::kKindLeaf) && height == 1;
+    const bool headerNode = kind == u8(node::kKindHeader) && height == 0;
     if (!leaf && !headerNode) return 0;
+    if (descriptor.Be16(node::kReserved).value_or(1) != 0) return 0;
     // The largest node's bytes in place in the cached block, else only those of each size tried (a
     // small node near the block's end is still read in place).
     const u8* whole = m_cache ? m_cache->CurrentBlockSectors(sector, std::max<i64>(kMaxNodeBytes / m_sectorSize, 1)) : nullptr;
@@ -810,7 +814,8 @@ u32 CHFSPlusCompleteFileSystemSearchController::BlocksInAllocationFile(i64 start
         value = sector[volumeByte % m_sectorSize];
         return true;
     };
-    for (u32 candidate = reserved; candidate < first; ++candidate) {
+    // Formatters put it right after the header's blocks: a few blocks further at most are tried.
+    for (u32 candidate = reserved; candidate < std::min(first, reserved + kAllocationFileTries); ++candidate) {
         const u64 base = u64(candidate) * blockSize;
         // Bits it may hold: up to the next structure and the limit.
         const u64 bits = std::min<u64>(u64(first - candidate) * blockSize * 8, limit);

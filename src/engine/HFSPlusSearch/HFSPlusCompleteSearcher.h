@@ -122,6 +122,8 @@ public:
     // many catalog leaves that no candidate owned when they were met.
     static constexpr size_t kMaxTreeHeaders = 4096;
     static constexpr size_t kMaxUnownedLeaves = size_t{1} << 20;
+    // Blocks after a rebuilt volume's header tried as the start of its allocation file.
+    static constexpr u32 kAllocationFileTries = 64;
 
 private:
     // The same on the sector's bytes as viewed (null: no hit).

@@ -1,37 +1,28 @@
 // Catalog names to UTF-8, checked against the C library's own UTF-16 converter: the same bytes for
 // every single unit, for surrogate pairs and broken ones, for names of random units and past 255 units.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
 #include "engine/HFSPlusLib/HFSPlusNames.h"
+#include "engine/RAWSearch/Util/IconvText.h"
 
 namespace {
 
-// What iconv makes of the units (UTF-16LE in, UTF-8 out), up to its first error; at most 255 units.
+// What the C library's converter makes of the units (UTF-16LE in, UTF-8 out), up to its first error;
+// at most 255 units. It ends the text at U+0000, where the name keeps a zero byte: compared up to there.
 std::string ByIconv(const std::vector<u16>& units) {
-    iconv_t cd = iconv_open("UTF-8", "UTF-16LE");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return "<no converter>";
-    std::string in;
-    for (size_t i = 0; i < units.size() && i < 255; ++i) {
-        in += char(units[i] & 0xFF);
-        in += char(units[i] >> 8);
-    }
-    std::string out(1024, '\0');
-    char* inPtr = in.data();
-    size_t inLeft = in.size();
-    char* outPtr = out.data();
-    size_t outLeft = out.size();
-    iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
+    std::vector<unsigned char> in;
+    for (size_t i = 0; i < units.size() && i < 255; ++i) in.insert(in.end(), {u8(units[i] & 0xFF), u8(units[i] >> 8)});
+    return IconvToUtf8("UTF-16LE", in.data(), in.size(), 1024);
 }
 
-std::string Ours(const std::vector<u16>& units) { return hfsplus::NameToUtf8(units.data(), units.size()); }
+std::string Ours(const std::vector<u16>& units) {
+    const std::string name = hfsplus::NameToUtf8(units.data(), units.size());
+    return name.substr(0, name.find('\0'));
+}
 
 }  // namespace
 
@@ -81,5 +72,7 @@ TEST(HfsPlusNames, RandomNamesAsIconvConvertsThem) {
         ASSERT_EQ(Ours(name), ByIconv(name)) << "round " << round;
     }
     EXPECT_TRUE(hfsplus::NameToUtf8(nullptr, 3).empty());
+    const std::vector<u16> withZero{u16('a'), 0, u16('b')};
+    EXPECT_EQ(hfsplus::NameToUtf8(withZero.data(), withZero.size()), std::string("a\0b", 3));
     EXPECT_EQ(hfsplus::NameToUtf8(std::vector<u16>(300, u16('a')).data(), 300), std::string(255, 'a'));
 }

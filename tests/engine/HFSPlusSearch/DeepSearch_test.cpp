@@ -42,6 +42,17 @@ struct Disk {
     }
 };
 
+// Where the protective MBR's seed places a GUID disk's first volume.
+i64 GuidStart(u32 sectorSize) { return sectorSize == 512 ? 40 : 6; }
+
+// A GUID disk (protective MBR) with the volume at the first candidate's start and room after it.
+Disk GuidDisk(const std::vector<u8>& image, u32 sectorSize) {
+    Disk disk(GuidStart(sectorSize) + i64(image.size() / sectorSize) + 2048, sectorSize);
+    disk.ProtectiveMbr();
+    disk.Put(GuidStart(sectorSize), image);
+    return disk;
+}
+
 hfs::Options Journaled(u32 blockSize = 4096, u32 totalBlocks = 1024) {
     hfs::Options o;
     o.blockSize = blockSize;
@@ -306,10 +317,8 @@ TEST(HfsDeepDisk, IntactVolumeBehindTheProtectiveMbrIsListedWholeAndReadBack) {
         SCOPED_TRACE(sectorSize);
         auto writer = SmallVolume(Journaled(), "G");
         const auto image = writer.Build();
-        const i64 start = sectorSize == 512 ? 40 : 6;
-        Disk disk(start + i64(image.size() / sectorSize) + 2048, sectorSize);
-        disk.ProtectiveMbr();
-        disk.Put(start, image);
+        const i64 start = GuidStart(sectorSize);
+        Disk disk = GuidDisk(image, sectorSize);
         RecordingBuilder builder;
         Searcher searcher;
         RunDeep(searcher, *disk.device, &builder);
@@ -360,10 +369,7 @@ TEST(HfsDeepDisk, LeavesListedWholeAreNotDecodedAgain) {
                 }
                 ASSERT_TRUE(copied);
             }
-            const i64 start = sectorSize == 512 ? 40 : 6;
-            Disk disk(start + i64(image.size() / sectorSize) + 256, sectorSize);
-            disk.ProtectiveMbr();
-            disk.Put(start, image);
+            Disk disk = GuidDisk(image, sectorSize);
             RecordingBuilder builder;
             Searcher searcher;
             RunDeep(searcher, *disk.device, &builder);
