@@ -1,5 +1,7 @@
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
 
+#include <cstdint>
+
 #include "engine/HFSPlusLib/HFSPlusResult.h"
 
 using namespace hfsplus;
@@ -62,16 +64,26 @@ bool CHFSPlusBTNode::IsValidNode(const u8* buffer, u32 nodeSize) {
     // The offset table (numRecords + 1 entries at the node's end) lies after the descriptor.
     const u32 entries = u32(d.numRecords) + 1;
     if (u64(2) * entries > nodeSize - node::kDescriptorSize) return false;
-    // Entry i lies at the table's end less 2(i + 1). Offsets that grow and a last one below the table
-    // keep every one below its own entry.
+    // Entry j from the table's start is record (entries - 1 - j)'s offset: offsets that grow with the
+    // record fall along the table down to record 0's (14, checked above), and the largest, the first
+    // entry, lies below the table, as every other then does. Four entries a read.
     const ByteReader table = bytes.From(nodeSize - 2 * entries);
-    u32 previous = node::kDescriptorSize;
-    for (size_t at = 2 * size_t(entries - 1); at >= 2; at -= 2) {
-        const u32 offset = table.Be16(at - 2).value_or(0);
-        if (offset <= previous) return false;
+    u32 previous = UINT32_MAX;
+    size_t j = 0;
+    for (; j + 4 <= entries; j += 4) {
+        const u64 four = table.Be64(2 * j).value_or(0);
+        for (u32 k = 0; k < 4; ++k) {
+            const u32 offset = u32(four >> (48 - 16 * k)) & 0xFFFF;
+            if (offset >= previous) return false;
+            previous = offset;
+        }
+    }
+    for (; j < entries; ++j) {
+        const u32 offset = table.Be16(2 * j).value_or(0);
+        if (offset >= previous) return false;
         previous = offset;
     }
-    return previous <= nodeSize - 2 * entries;
+    return table.Be16(0).value_or(0) <= nodeSize - 2 * entries;
 }
 
 std::optional<ByteReader> CHFSPlusBTNode::GetRecord(u16 index) {

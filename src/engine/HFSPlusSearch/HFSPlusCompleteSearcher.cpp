@@ -274,6 +274,10 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
         }
         // One look at the sector's bytes for the four checks.
         const u8* bytes = block ? block + size_t(s - firstSector) * m_sectorSize : View(s, 1);
+        if (!MayHoldStructure(bytes)) {
+            ++s;
+            continue;
+        }
         if (CheckVolumeHeader(s, bytes) > 0) {
             ++s;
             continue;
@@ -292,6 +296,18 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
         s += consumed > 0 ? consumed : 1;
     }
     return 1;
+}
+
+bool CHFSPlusCompleteFileSystemSearchController::MayHoldStructure(const u8* bytes) const {
+    // Sectors of other sizes hold several header slices: their checks decide.
+    if (!bytes || m_sectorSize != kSlice) return bytes != nullptr;
+    const ByteReader sector(bytes, m_sectorSize);
+    const u16 signature = sector.Be16(vh::kSignature).value_or(0);
+    const u8 kind = sector.U8(node::kKind).value_or(0);
+    const u8 height = sector.U8(node::kHeight).value_or(0xFF);
+    return signature == kSignatureHFSPlus || signature == kSignatureHFSX || bytes[m_sectorSize - 1] == 0xDB ||
+           sector.Le32(jhdr::kMagic) == jhdr::kMagicValue || (kind == u8(node::kKindLeaf) && height == 1) ||
+           (kind == u8(node::kKindHeader) && height == 0);
 }
 
 int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) { return CheckVolumeHeader(sector, View(sector, 1)); }

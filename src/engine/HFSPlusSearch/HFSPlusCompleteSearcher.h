@@ -126,6 +126,10 @@ public:
     static constexpr u32 kAllocationFileTries = 64;
 
 private:
+    // False when none of the four checks can hit on these bytes of a sector (a header signature, the
+    // journal info block's fill at the end, the journal header's magic, a leaf's or header node's kind
+    // and height): on 512-byte sectors most sectors end here.
+    bool MayHoldStructure(const u8* bytes) const;
     // The same on the sector's bytes as viewed (null: no hit).
     int CheckVolumeHeader(i64 sector, const u8* bytes);
     int CheckJournalInfoBlock(i64 sector, const u8* bytes);
