@@ -93,15 +93,17 @@ void CallgrindRows(const std::string& slice, const char* what, bool oneTime) {
         std::printf("callgrind      not run (valgrind missing?)\n");
         return;
     }
-    std::printf("callgrind      %s (%.0f MiB): raw %.1f Ir/sector, raw + HFS+ %.1f Ir/sector; raw AnalyzeSectors %.1f "
-                "Ir/sector, HFS+ AnalyzeBlock %.1f Ir/sector (ratio %.3f; target at most 0.2)\n",
-                what, sectors / 2048, raw.total / sectors, both.total / sectors, raw.inFunction / sectors,
-                both.inFunction / sectors, raw.inFunction > 0 ? both.inFunction / raw.inFunction : -1.0);
+    std::printf(
+        "callgrind      %s (%.0f MiB): raw %.1f Ir/sector, raw + HFS+ %.1f Ir/sector; raw AnalyzeSectors %.1f "
+        "Ir/sector, HFS+ AnalyzeBlock %.1f Ir/sector (ratio %.3f; target at most 0.2)\n",
+        what, sectors / 2048, raw.total / sectors, both.total / sectors, raw.inFunction / sectors,
+        both.inFunction / sectors, raw.inFunction > 0 ? both.inFunction / raw.inFunction : -1.0);
     if (opening > 0)
-        std::printf("               without the intact volume's opening and listing (%.0f Ir, once): AnalyzeBlock "
-                    "%.1f Ir/sector (ratio %.3f)\n",
-                    opening, (both.inFunction - opening) / sectors,
-                    raw.inFunction > 0 ? (both.inFunction - opening) / raw.inFunction : -1.0);
+        std::printf(
+            "               without the intact volume's opening and listing (%.0f Ir, once): AnalyzeBlock "
+            "%.1f Ir/sector (ratio %.3f)\n",
+            opening, (both.inFunction - opening) / sectors,
+            raw.inFunction > 0 ? (both.inFunction - opening) / raw.inFunction : -1.0);
 }
 
 }  // namespace
@@ -162,8 +164,8 @@ int main(int argc, char** argv) {
         // 2 MiB on (catalog leaves, journal and files, no header: what a lost volume's scan meets).
         const std::string slice = image + ".64M";
         for (const auto& [skip, what] : {std::pair<int, const char*>{0, "first 64 MiB"}, {2, "64 MiB from 2 MiB"}}) {
-            const std::string dd = "dd if='" + image + "' of='" + slice + "' bs=1M skip=" + std::to_string(skip) +
-                                   " count=64 status=none";
+            const std::string dd =
+                "dd if='" + image + "' of='" + slice + "' bs=1M skip=" + std::to_string(skip) + " count=64 status=none";
             if (std::system(dd.c_str()) == 0) CallgrindRows(slice, what, skip == 0);
         }
         std::filesystem::remove(slice);

@@ -115,7 +115,8 @@ inline double Inclusive(const std::string& outFile, const std::string& function)
     const size_t at = annotate.out.find(function);
     if (at == std::string::npos) return -1;
     const size_t line = annotate.out.rfind('\n', at) + 1;
-    std::string number = annotate.out.substr(line, annotate.out.find(' ', annotate.out.find_first_not_of(' ', line)) - line);
+    std::string number =
+        annotate.out.substr(line, annotate.out.find(' ', annotate.out.find_first_not_of(' ', line)) - line);
     number.erase(std::remove(number.begin(), number.end(), ','), number.end());
     return std::atof(number.c_str());
 }

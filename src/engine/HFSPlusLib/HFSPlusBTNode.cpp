@@ -35,8 +35,10 @@ CHFSPlusBTNode::CHFSPlusBTNode(std::vector<u8> bytes)
 CHFSPlusBTNode::CHFSPlusBTNode(const u8* buffer, u32 nodeSize, Checked)
     : m_data(buffer), m_nodeSize(nodeSize), m_status(0) {
     BTNodeDescriptor descriptor;
-    if (DecodeNodeDescriptor(ByteReader(m_data, m_nodeSize), descriptor)) m_descriptor = descriptor;
-    else m_status = HFSPLUS_QUIET(kKindBadData);
+    if (DecodeNodeDescriptor(ByteReader(m_data, m_nodeSize), descriptor))
+        m_descriptor = descriptor;
+    else
+        m_status = HFSPLUS_QUIET(kKindBadData);
 }
 
 void CHFSPlusBTNode::Validate() {

@@ -6,8 +6,12 @@ namespace hfsplus {
 
 namespace {
 
-bool IsHighSurrogate(u32 unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(u32 unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool IsHighSurrogate(u32 unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool IsLowSurrogate(u32 unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 }  // namespace
 

@@ -156,8 +156,8 @@ u64 CHFSPlusVolume::Search(u32 fileID, const BTKey& key, HFSPlusSearchResult& re
     return tree->Search(key, result, record);
 }
 
-u64 CHFSPlusVolume::Traverse(u32 fileID, IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
-                             std::vector<u32>* listedLeaves) {
+u64 CHFSPlusVolume::Traverse(u32 fileID, IDirecotryTreeBuilder* builder,
+                             CHFSPlusQuickFileSystemSearchProgress* progress, std::vector<u32>* listedLeaves) {
     if (fileID != kCatalogFileID) return HFSPLUS_FAIL(kKindUnsupported);
     if (!m_catalogTree) return HFSPLUS_FAIL(kKindNotReady);
     return m_catalogTree->Traverse(builder, progress, listedLeaves);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -305,12 +305,14 @@ bool CHFSPlusCompleteFileSystemSearchController::MayHoldStructure(const u8* byte
     const u16 signature = sector.Be16(vh::kSignature).value_or(0);
     const u8 kind = sector.U8(node::kKind).value_or(0);
     const u8 height = sector.U8(node::kHeight).value_or(0xFF);
-    return signature == kSignatureHFSPlus || signature == kSignatureHFSX || bytes[m_sectorSize - 1] == 0xDB ||
+    return signature == kSignatureHFSPlus || signature == kSignatureHFSX || sector.U8(m_sectorSize - 1) == u8(0xDB) ||
            sector.Le32(jhdr::kMagic) == jhdr::kMagicValue || (kind == u8(node::kKindLeaf) && height == 1) ||
            (kind == u8(node::kKindHeader) && height == 0);
 }
 
-int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) { return CheckVolumeHeader(sector, View(sector, 1)); }
+int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
+    return CheckVolumeHeader(sector, View(sector, 1));
+}
 
 int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector, const u8* bytes) {
     if (m_sectorSize < kSlice || !bytes) return 0;
@@ -387,7 +389,9 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
     if (header->totalBlocks > target->header->totalBlocks) target->header->totalBlocks = header->totalBlocks;
 }
 
-int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector) { return CheckJournalInfoBlock(sector, View(sector, 1)); }
+int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector) {
+    return CheckJournalInfoBlock(sector, View(sector, 1));
+}
 
 int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector, const u8* bytes) {
     if (!bytes || m_sectorSize < jib::kRecordSize) return 0;
@@ -413,7 +417,9 @@ int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector
     return 1;
 }
 
-int CHFSPlusCompleteFileSystemSearchController::CheckJournalHeader(i64 sector) { return CheckJournalHeader(sector, View(sector, 1)); }
+int CHFSPlusCompleteFileSystemSearchController::CheckJournalHeader(i64 sector) {
+    return CheckJournalHeader(sector, View(sector, 1));
+}
 
 int CHFSPlusCompleteFileSystemSearchController::CheckJournalHeader(i64 sector, const u8* bytes) {
     if (!bytes) return 0;
@@ -444,7 +450,9 @@ CompleteSearchPatition& CHFSPlusCompleteFileSystemSearchController::CandidateAt(
     return *found;
 }
 
-i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining) { return CheckNode(sector, remaining, View(sector, 1)); }
+i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining) {
+    return CheckNode(sector, remaining, View(sector, 1));
+}
 
 i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining, const u8* first) {
     if (remaining <= 0 || !first) return 0;
@@ -458,9 +466,12 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
     if (descriptor.Be16(node::kReserved).value_or(1) != 0) return 0;
     // The largest node's bytes in place in the cached block, else only those of each size tried (a
     // small node near the block's end is still read in place).
-    const u8* whole = m_cache ? m_cache->CurrentBlockSectors(sector, std::max<i64>(kMaxNodeBytes / m_sectorSize, 1)) : nullptr;
+    const u8* whole =
+        m_cache ? m_cache->CurrentBlockSectors(sector, std::max<i64>(kMaxNodeBytes / m_sectorSize, 1)) : nullptr;
     for (u32 size = m_sectorSize; size <= kMaxNodeBytes; size *= 2) {
-        const u8* bytes = whole ? whole : size == m_sectorSize ? first : View(sector, std::max<i64>(size / m_sectorSize, 1));
+        const u8* bytes = whole                  ? whole
+                          : size == m_sectorSize ? first
+                                                 : View(sector, std::max<i64>(size / m_sectorSize, 1));
         if (!bytes) return 0;
         if (!CHFSPlusBTNode::IsValidNode(bytes, size)) continue;
         if (!IsListedLeaf(sector)) AnalyseNode(sector, bytes, size);
@@ -738,10 +749,14 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
         return false;
     const auto block = [&](i64 sector) { return u32(std::min<u64>(u64(sector - start) * m_sectorSize / blockSize, UINT32_MAX)); };
     // Its size: from its allocation file when that is found, else up to the next volume.
-    std::vector<BlockRun> used{{block(holder.journalInfoSector), 1},
-                               {block(holder.journalHeaderSector), u32(std::min<u64>((info.size + blockSize - 1) / blockSize, UINT32_MAX))}};
+    std::vector<BlockRun> used{
+        {block(holder.journalInfoSector), 1},
+        {block(holder.journalHeaderSector), u32(std::min<u64>((info.size + blockSize - 1) / blockSize, UINT32_MAX))}};
     for (const TreeHeader* tree : {extents, catalog, attributes}) {
-        if (tree) used.push_back({block(tree->sector), u32(std::min<u64>((u64(tree->nodeSize) * tree->totalNodes + blockSize - 1) / blockSize, UINT32_MAX))});
+        if (tree)
+            used.push_back(
+                {block(tree->sector),
+                 u32(std::min<u64>((u64(tree->nodeSize) * tree->totalNodes + blockSize - 1) / blockSize, UINT32_MAX))});
     }
     const u32 counted = BlocksInAllocationFile(start, blockSize, block(end), used);
     const u32 totalBlocks = counted ? counted : block(end);
@@ -841,7 +856,8 @@ u32 CHFSPlusCompleteFileSystemSearchController::BlocksInAllocationFile(i64 start
         };
         // The blocks of the header, of the allocation file itself and of every structure met are used.
         bool allMarked = marked(0) && marked(reserved - 1) && marked(candidate);
-        for (const BlockRun& run : used) allMarked = allMarked && marked(run.first) && marked(u64(run.first) + run.count - 1);
+        for (const BlockRun& run : used)
+            allMarked = allMarked && marked(run.first) && marked(u64(run.first) + run.count - 1);
         if (!allMarked) continue;
         for (u64 byte = (bits + 7) / 8; byte-- > 0;) {
             u8 value = 0;

@@ -203,12 +203,11 @@ TEST(HfsPlusBTree, NodeTestTakesEveryOffsetOfTheTable) {
         const u32 broken = count ? u32(random() % (count + 1)) : 0;
         const size_t at = size - 2 * (broken + 1);
         if (2 * (broken + 1) <= size - f::node::kDescriptorSize) {
-            switch (round % 5) {
-                case 1: node[at + 1] = node[at + 3]; node[at] = node[at + 2]; break;  // equal to the one before
-                case 2: node[at] = 0xFF; break;                                        // past the table
-                case 3: std::swap(node[at + 1], node[at - 1]); break;                  // swapped with the next
-                default: break;
-            }
+            // Equal to the one before, past the table, swapped with the next.
+            if (round % 5 == 1 && broken > 0)
+                std::copy(node.begin() + i64(at) + 2, node.begin() + i64(at) + 4, node.begin() + i64(at));
+            if (round % 5 == 2) node[at] = 0xFF;
+            if (round % 5 == 3) std::swap(node[at + 1], node[at - 1]);
         }
         // The last offset right at the table (allowed) or one past it.
         if (round % 5 == 4 && 2 * (count + 1) <= size - f::node::kDescriptorSize) {

@@ -28,7 +28,8 @@ std::string Ours(const std::vector<u16>& units) {
 
 TEST(HfsPlusNames, EverySingleUnitAsIconvConvertsIt) {
     for (u32 unit = 0; unit <= 0xFFFF; ++unit) {
-        for (const std::vector<u16>& name : {std::vector<u16>{u16(unit)}, std::vector<u16>{u16('a'), u16(unit), u16('b')}}) {
+        for (const std::vector<u16>& name :
+             {std::vector<u16>{u16(unit)}, std::vector<u16>{u16('a'), u16(unit), u16('b')}}) {
             ASSERT_EQ(Ours(name), ByIconv(name)) << std::hex << unit;
         }
     }
@@ -64,8 +65,10 @@ TEST(HfsPlusNames, RandomNamesAsIconvConvertsThem) {
         // Most names of random surrogates break early: some are kept whole pairs.
         if (round % 2 == 0) {
             for (size_t i = 0; i + 1 < name.size(); ++i) {
-                if (name[i] >= 0xD800 && name[i] <= 0xDBFF) name[i + 1] = u16(low(random));
-                else if (name[i] >= 0xDC00 && name[i] <= 0xDFFF) name[i] = 0x00E9;
+                if (name[i] >= 0xD800 && name[i] <= 0xDBFF)
+                    name[i + 1] = u16(low(random));
+                else if (name[i] >= 0xDC00 && name[i] <= 0xDFFF)
+                    name[i] = 0x00E9;
             }
             if (name.back() >= 0xD800 && name.back() <= 0xDFFF) name.back() = 'z';
         }

@@ -43,7 +43,9 @@ struct Disk {
 };
 
 // Where the protective MBR's seed places a GUID disk's first volume.
-i64 GuidStart(u32 sectorSize) { return sectorSize == 512 ? 40 : 6; }
+i64 GuidStart(u32 sectorSize) {
+    return sectorSize == 512 ? 40 : 6;
+}
 
 // A GUID disk (protective MBR) with the volume at the first candidate's start and room after it.
 Disk GuidDisk(const std::vector<u8>& image, u32 sectorSize) {
@@ -350,8 +352,9 @@ TEST(HfsDeepDisk, LeavesListedWholeAreNotDecodedAgain) {
             auto image = writer.Build(&layout);
             ASSERT_GE(layout.catalogLeaves.size(), 2u);
             if (staleCopy) {
-                const u64 catalogBytes =
-                    ByteReader(image.data(), image.size()).Be64(1024 + f::vh::kCatalogFile + f::fork::kLogicalSize).value_or(0);
+                const u64 catalogBytes = ByteReader(image.data(), image.size())
+                                             .Be64(1024 + f::vh::kCatalogFile + f::fork::kLogicalSize)
+                                             .value_or(0);
                 const u64 freeNode = layout.catalogByte + catalogBytes - layout.catalogNodeSize;
                 const std::u16string name = u"a.txt";
                 std::vector<u8> pattern;
@@ -361,7 +364,8 @@ TEST(HfsDeepDisk, LeavesListedWholeAreNotDecodedAgain) {
                     const auto first = image.begin() + i64(layout.catalogByte + u64(leaf) * layout.catalogNodeSize);
                     std::vector<u8> node(first, first + layout.catalogNodeSize);
                     if (std::search(node.begin(), node.end(), pattern.begin(), pattern.end()) == node.end()) continue;
-                    for (auto at = node.begin(); (at = std::search(at, node.end(), pattern.begin(), pattern.end())) != node.end();)
+                    for (auto at = node.begin();
+                         (at = std::search(at, node.end(), pattern.begin(), pattern.end())) != node.end();)
                         at[1] = 'z';
                     std::copy(node.begin(), node.end(), image.begin() + i64(freeNode));
                     copied = true;
