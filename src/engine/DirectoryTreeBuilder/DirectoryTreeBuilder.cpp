@@ -41,10 +41,7 @@ void Erase(List& nodes, CFileNode* node) {
 }
 
 void EraseFromMap(NodesById& map, CFileNode* node) {
-    auto it = map.find(node->GetCurrentNodeID());
-    if (it == map.end()) return;
-    Erase(it->second.nodes, node);
-    if (it->second.nodes.empty()) map.erase(it);
+    if (_PARENT_INFO* entry = map.Find(node->GetCurrentNodeID())) Erase(entry->nodes, node);
 }
 
 std::function<i64()>& DefaultNow() {
@@ -139,8 +136,21 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, i64 rootFolder
     return 1;
 }
 
-int CDirectoryTreeBuilder::AddNode(IFileNode* in, _tagSearcherType type) {
+// The node as a CFileNode, or null. The node types of a scan are few: a type found to be a CFileNode once is
+// cast without dynamic_cast's walk of the class chain (IFileNode is a single, non-virtual base of CFileNode).
+CFileNode* CDirectoryTreeBuilder::AsFileNode(IFileNode* in) {
+    if (!in) return nullptr;
+    const std::type_info& type = typeid(*in);
+    for (const std::type_info* known : m_fileNodeTypes) {
+        if (*known == type) return static_cast<CFileNode*>(in);
+    }
     auto* node = dynamic_cast<CFileNode*>(in);
+    if (node && m_fileNodeTypes.size() < kKnownNodeTypes) m_fileNodeTypes.push_back(&type);
+    return node;
+}
+
+int CDirectoryTreeBuilder::AddNode(IFileNode* in, _tagSearcherType type) {
+    CFileNode* node = AsFileNode(in);
     if (!node) return 0;
     // Handed over twice: it is already ours, once.
     if (const NodeState* state = StateOf(node); state && state->owned) return 1;
@@ -228,7 +238,7 @@ bool CDirectoryTreeBuilder::TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, 
 }
 
 int CDirectoryTreeBuilder::RecordFileNode(NodesById& map, CFileNode* node) {
-    _PARENT_INFO& entry = map[node->GetCurrentNodeID()];
+    _PARENT_INFO& entry = map.Get(node->GetCurrentNodeID());
     if (!m_restoring) {
         for (CFileNode* recorded : entry.nodes) {
             if (!(*recorded == *node)) continue;
@@ -276,10 +286,10 @@ CFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& record, CFile
     if (onlyOne) *onlyOne = true;
     const i64 parentId = node->GetParentNodeID();
     if (rootToo && parentId == record.rootId) return record.root.get();
-    auto it = record.folders.find(parentId);
-    if (it == record.folders.end() || it->second.nodes.empty()) return nullptr;
-    if (onlyOne) *onlyOne = it->second.nodes.size() == 1;
-    const CNodeList& nodes = it->second.nodes;
+    const _PARENT_INFO* entry = record.folders.Find(parentId);
+    if (!entry || entry->nodes.empty()) return nullptr;
+    if (onlyOne) *onlyOne = entry->nodes.size() == 1;
+    const CNodeList& nodes = entry->nodes;
     return GetCorrectParent(record.trashId, nodes.begin(), nodes.size(), node);
 }
 
@@ -411,6 +421,7 @@ void CDirectoryTreeBuilder::ErasePending(_DIRECTORY_TREE_INFO& record, CFileNode
 
 void CDirectoryTreeBuilder::ClearPending(_DIRECTORY_TREE_INFO& record) {
     record.pending.Clear();
+    record.climbRising.clear();
     record.climbHeap.clear();
     record.climbLater.clear();
     record.waiting.clear();
@@ -420,6 +431,11 @@ void CDirectoryTreeBuilder::ClearPending(_DIRECTORY_TREE_INFO& record) {
 void CDirectoryTreeBuilder::QueueClimb(_DIRECTORY_TREE_INFO& record, u64 seq) {
     if (record.building && seq <= record.climbing) {
         record.climbLater.push_back(seq);
+        return;
+    }
+    // New nodes come with ever higher numbers: they need no heap.
+    if (record.climbRising.empty() || seq > record.climbRising.back()) {
+        record.climbRising.push_back(seq);
         return;
     }
     record.climbHeap.push_back(seq);
@@ -443,6 +459,7 @@ void CDirectoryTreeBuilder::WakeNode(_DIRECTORY_TREE_INFO& record, CFileNode* no
 
 // Every pending node without a parent, in order; the waiting lists are made anew on the way.
 void CDirectoryTreeBuilder::ClimbEveryPending(_DIRECTORY_TREE_INFO& record, _tagSearcherType type) {
+    record.climbRising.clear();
     record.climbHeap.clear();
     record.climbLater.clear();
     record.waiting.clear();
@@ -463,13 +480,21 @@ void CDirectoryTreeBuilder::ClimbEveryPending(_DIRECTORY_TREE_INFO& record, _tag
 // climb of every pending node would.
 void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearcherType type) {
     auto& heap = record.climbHeap;
+    auto& rising = record.climbRising;  // may grow meanwhile: read by index
     record.building = true;
     bool any = false;
     u64 last = 0;
-    while (!heap.empty()) {
-        std::pop_heap(heap.begin(), heap.end(), std::greater<u64>());
-        const u64 seq = heap.back();
-        heap.pop_back();
+    size_t next = 0;
+    while (next < rising.size() || !heap.empty()) {
+        // The lower of the two queues' next numbers.
+        u64 seq = 0;
+        if (!heap.empty() && (next == rising.size() || heap.front() < rising[next])) {
+            std::pop_heap(heap.begin(), heap.end(), std::greater<u64>());
+            seq = heap.back();
+            heap.pop_back();
+        } else {
+            seq = rising[next++];
+        }
         if (any && seq == last) continue;  // queued twice
         any = true;
         last = seq;
@@ -480,6 +505,7 @@ void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearche
         if (end == ClimbStart::Waits) record.waiting[node->GetParentNodeID()].push_back(seq);
         if (end == ClimbStart::Retry) record.climbLater.push_back(seq);
     }
+    rising.clear();
     record.building = false;
 }
 
@@ -514,7 +540,7 @@ void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::v
         if (node && IsInTree(record, node)) take(node);
     }
     record.arrivedLinked.clear();
-    std::sort(found.begin(), found.end());
+    if (!std::is_sorted(found.begin(), found.end())) std::sort(found.begin(), found.end());  // mostly in order
     for (auto& entry : found) out.push_back(entry.second);
 }
 
@@ -712,15 +738,14 @@ void CDirectoryTreeBuilder::ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record) {
     // They leave the maps in the same walk, rather than by a lookup each.
     std::vector<CFileNode*> unused;
     for (auto* map : {&record.files, &record.folders}) {
-        for (auto it = map->begin(); it != map->end();) {
-            CNodeList& nodes = it->second.nodes;
+        for (auto& entry : *map) {
+            CNodeList& nodes = entry.second.nodes;
             auto isUnused = [&](CFileNode* node) {
                 if (IsPublished(record, node) || node->GetParent() || node->GetFirstChild()) return false;
                 unused.push_back(node);
                 return true;
             };
             nodes.erase(std::remove_if(nodes.begin(), nodes.end(), isUnused), nodes.end());
-            it = nodes.empty() ? map->erase(it) : std::next(it);
         }
     }
     if (!record.trashCandidates.empty()) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -19,22 +20,21 @@
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/DirectoryTreeBuilder/FilesystemNode.h"
 #include "engine/DirectoryTreeBuilder/NodeList.h"
+#include "engine/DirectoryTreeBuilder/NodesById.h"
 #include "engine/DirectoryTreeBuilder/PendingNodes.h"
 
-struct _PARENT_INFO {
-    CNodeList nodes;  // every node recorded under one ID (the same folder found again)
-};
-
 // The nodes recorded per ID (lookups by ID; a walk in ID order sorts first).
-using NodesById = std::unordered_map<i64, _PARENT_INFO>;
+using NodesById = CNodesById;
 
 struct _DIRECTORY_TREE_INFO {
     _tagSearcherType type = SEARCHER_NONE;
     CPendingNodes pending;
-    // What the next build climbs (arrival numbers, a min-heap): the pending nodes whose climb could do
-    // something. A node whose climb did nothing waits under the parent ID it looked up until a folder
-    // of that ID is recorded or marked deleted. Woken during a build behind the node being climbed:
-    // climbed in the next build. Nodes that came in already linked are checked once for the tree.
+    // What the next build climbs (arrival numbers: those queued in rising order, the rest in a min-heap):
+    // the pending nodes whose climb could do something. A node whose climb did nothing waits under the
+    // parent ID it looked up until a folder of that ID is recorded or marked deleted. Woken during a
+    // build behind the node being climbed: climbed in the next build. Nodes that came in already linked
+    // are checked once for the tree.
+    std::vector<u64> climbRising;
     std::vector<u64> climbHeap;
     std::vector<u64> climbLater;
     std::unordered_map<i64, std::vector<u64>> waiting;
@@ -119,6 +119,7 @@ private:
         _tagSearcherType type;
     };
 
+    CFileNode* AsFileNode(IFileNode* in);
     int AddNodeInternal(CFileNode* node, _tagSearcherType type);
     int Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
     bool TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
@@ -182,6 +183,8 @@ private:
     u64 m_seenWalk = 0;
 
     size_t m_ownedCount = 0;
+    static constexpr size_t kKnownNodeTypes = 8;
+    std::vector<const std::type_info*> m_fileNodeTypes;  // node types known to be CFileNodes
     std::function<i64()> m_now;
     std::function<void(int)> m_sleep;
 };

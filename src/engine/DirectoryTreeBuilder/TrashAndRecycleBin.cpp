@@ -25,9 +25,9 @@ bool CDirectoryTreeBuilder::IsUserTrashFolder(_DIRECTORY_TREE_INFO& record, CFil
     // Bounded by the number of folders, so a cycle of parent IDs ends.
     for (size_t steps = 0; parentId != record.rootId; ++steps) {
         if (steps > record.folders.size()) return false;
-        auto it = record.folders.find(parentId);
-        if (it == record.folders.end() || it->second.nodes.empty()) return false;
-        CFileNode* parent = it->second.nodes.front();
+        const _PARENT_INFO* entry = record.folders.Find(parentId);
+        if (!entry || entry->nodes.empty()) return false;
+        CFileNode* parent = entry->nodes.front();
         names.push_back(NameOf(parent));
         parentId = parent->GetParentNodeID();
     }
@@ -52,6 +52,10 @@ bool CDirectoryTreeBuilder::InsertToRecycleBin(CFileNode* node, _tagSearcherType
     const i64 parentId = node->GetParentNodeID();
     const bool underBin = std::find(m_recycleFolderIds.begin(), m_recycleFolderIds.end(),
                                     std::make_pair(type, parentId)) != m_recycleFolderIds.end();
+    // The name tests below all need a name that begins with '#', '$', 'R' or 'r': others end here.
+    const char* name = node->GetFileName();
+    const char first = name ? name[0] : '\0';
+    if (!underBin && first != '#' && first != '$' && first != 'R' && first != 'r') return false;
     if (!CRecyclerFilter::IsRecycleBinSigleNode(node) && !CRecyclerFilter::IsRecoverNode(node) &&
         !CRecyclerFilter::IsRecoverNodeEx(node) && !underBin)
         return false;

@@ -5,7 +5,7 @@
 namespace e = exfat::entry;
 
 void CEFDTAnalyze::PrepareAnayze(unsigned int sectorShift, unsigned int clusterShift, unsigned long long totalSectors) {
-    m_rules = CExFatEntryRules(sectorShift, clusterShift, totalSectors, m_table);
+    m_rules = CExFatEntryRules(sectorShift, clusterShift, totalSectors);
     Reset();
 }
 

@@ -12,8 +12,6 @@
 
 class CEFDTAnalyze {
 public:
-    explicit CEFDTAnalyze(ExFatNameTable table = ExFatNameTable::Quick) : m_table(table) {}
-
     // Stores the shifts and the device's total sectors; clears the set in progress (not the list).
     void PrepareAnayze(unsigned int sectorShift, unsigned int clusterShift, unsigned long long totalSectors);
     // Forgets the set in progress.
@@ -35,7 +33,6 @@ public:
     const CExFatEntryRules& Rules() const { return m_rules; }
 
 private:
-    ExFatNameTable m_table;
     CExFatEntryRules m_rules;
     // The set in progress: 0 none, 1 file entry seen, 2 stream seen, 3 and up one more per name entry.
     _tagFileBaseInfo m_set;

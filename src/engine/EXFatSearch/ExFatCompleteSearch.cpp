@@ -11,6 +11,7 @@
 #include "engine/EXFatSearch/ExFatFileNode.h"
 #include "engine/EXFatSearch/ExFatLayout.h"
 #include "engine/StorageDevice/IStorageDevice.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 
 namespace exfatdeep {
@@ -47,6 +48,11 @@ CExFatCompleteSearch::~CExFatCompleteSearch() {
     for (CSearchedPartitionInfo* record : m_records) delete record;
 }
 
+void CExFatCompleteSearch::SetDevice(IStorageDevice* device) {
+    m_device = device;
+    m_cache = dynamic_cast<CStorageDeviceWithCache*>(device);
+}
+
 int CExFatCompleteSearch::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) {
     const int count = static_cast<int>(m_records.size());
     // A count of 0 (or too small) asks for the number.
@@ -62,6 +68,7 @@ int CExFatCompleteSearch::PreparetoSearch() {
     m_pre.Clear();
     m_folderClusters.clear();
     m_buffer.clear();
+    m_edge.clear();
     m_bootSectors = m_fatSectors = m_upcaseSectors = 0;
     m_endSeconds = 0;
     m_carriedFrom = -1;
@@ -82,9 +89,11 @@ bool CExFatCompleteSearch::Prepare() {
                         static_cast<u64>(m_totalSectors));
     m_builder.PrepareBuild(sectorSize, static_cast<u64>(m_totalSectors));
     try {
-        m_buffer.assign(static_cast<size_t>(m_blockSectors + 2 * exfatdeep::kCarriedSectors) * sectorSize, 0);
+        m_buffer.assign(static_cast<size_t>(m_blockSectors) * sectorSize, 0);
+        m_edge.assign(static_cast<size_t>(2 * exfatdeep::kCarriedSectors) * sectorSize, 0);
     } catch (const std::bad_alloc&) {
         m_buffer.clear();
+        m_edge.clear();
         return false;
     }
     m_carriedFrom = -1;
@@ -98,26 +107,45 @@ int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
     if (firstSector < 0 || sectorCount <= 0 || firstSector >= m_totalSectors) return 1;
     // Never more than the buffer holds, never past the device's end.
     const i64 count = std::min({sectorCount, m_blockSectors, m_totalSectors - firstSector});
+    constexpr i64 kCarried = exfatdeep::kCarriedSectors;
     const size_t sectorSize = m_sectorSize;
-    const size_t carried = static_cast<size_t>(exfatdeep::kCarriedSectors) * sectorSize;
-    u8* buffer = m_buffer.data();
-    // The front of the buffer holds the previous block's last two sectors; they are analysed only when
-    // they are the two just before this block (not before the first block, after a failed read or a gap).
-    const bool carriedFits = m_carriedFrom >= 0 && m_carriedFrom + exfatdeep::kCarriedSectors == firstSector;
-    if (m_device->ReadSector(buffer + carried, firstSector, count) == 0) {
-        m_carriedFrom = -1;
-        return 0;
+    const size_t carried = static_cast<size_t>(kCarried) * sectorSize;
+    // The previous block's last two sectors are analysed only when they are the two just before this
+    // block (not before the first block, after a failed read or a gap).
+    const bool carriedFits = m_carriedFrom >= 0 && m_carriedFrom + kCarried == firstSector;
+    // The block where the read-ahead cache holds it, else read out of the device.
+    const u8* block = m_cache != nullptr ? m_cache->CurrentBlockSectors(firstSector, count) : nullptr;
+    if (block == nullptr) {
+        if (m_device->ReadSector(m_buffer.data(), firstSector, count) == 0) {
+            m_carriedFrom = -1;
+            return 0;
+        }
+        block = m_buffer.data();
     }
-    const size_t filled = static_cast<size_t>(count) * sectorSize + carried;
-    // Sectors first - 2 .. first + count - 3: the last two wait for the next block, which carries them.
-    for (i64 i = carriedFits ? 0 : exfatdeep::kCarriedSectors; i < count; ++i) {
+    const size_t blockBytes = static_cast<size_t>(count) * sectorSize;
+    u8* edge = m_edge.data();
+    // Sectors first - 2 and first - 1, with the block's first two sectors behind them in memory.
+    if (carriedFits) {
+        const size_t head = std::min(blockBytes, carried);
+        std::memcpy(edge + carried, block, head);
+        for (i64 i = 0; i < std::min(kCarried, count); ++i) {
+            const size_t at = static_cast<size_t>(i) * sectorSize;
+            AnalyzeSector(firstSector - kCarried + i, ByteReader(edge + at, carried + head - at));
+        }
+    }
+    // Sectors first .. first + count - 3: the last two wait for the next block.
+    for (i64 i = 0; i + kCarried < count; ++i) {
         const size_t at = static_cast<size_t>(i) * sectorSize;
-        AnalyzeSector(firstSector - exfatdeep::kCarriedSectors + i, ByteReader(buffer + at, filled - at));
+        AnalyzeSector(firstSector + i, ByteReader(block + at, blockBytes - at));
     }
-    std::memmove(buffer, buffer + filled - carried, carried);
-    m_carriedFrom = carriedFits || count >= exfatdeep::kCarriedSectors
-                        ? firstSector + count - exfatdeep::kCarriedSectors
-                        : -1;
+    if (count >= kCarried) {
+        std::memcpy(edge, block + blockBytes - carried, carried);
+    } else {
+        // A block of one sector: it follows the second carried sector.
+        std::memmove(edge, edge + sectorSize, sectorSize);
+        std::memcpy(edge + sectorSize, block, sectorSize);
+    }
+    m_carriedFrom = carriedFits || count >= kCarried ? firstSector + count - kCarried : -1;
     return 1;
 }
 
@@ -148,7 +176,8 @@ void CExFatCompleteSearch::AnalyzeSector(i64 sector, ByteReader window) {
             take = m_pre.Analyze(sector, window);
             break;
     }
-    if (take) {
+    // Most sectors (file data, zeros) finish no set that holds anything.
+    if (take && m_pre.HasFileSet()) {
         CFileSet* set = nullptr;
         m_pre.GetFileSet(&set);
         if (set != nullptr) {

@@ -19,6 +19,7 @@
 
 class CExFatFileNode;
 class CSearchedPartitionInfo;
+class CStorageDeviceWithCache;
 class IDirecotryTreeBuilder;
 class IStorageDevice;
 
@@ -51,7 +52,7 @@ public:
     // The number of chosen partitions; with room for all of them (count not 0) slot i receives a new
     // record of partition i, owned by the caller. A smaller count fills nothing.
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
-    void SetDevice(IStorageDevice* device) override { m_device = device; }
+    void SetDevice(IStorageDevice* device) override;
     void SetBlockSize(int sectors) override { m_blockSectors = sectors > 0 ? sectors : 0; }
     // Starts a new search from clean state: the chosen partitions, their records, the builder and the
     // pre-analyser (with its process-wide record) are emptied; the first block prepares the rest.
@@ -92,15 +93,19 @@ private:
     i64 FolderOwning(i64 sector) const;
 
     IStorageDevice* m_device = nullptr;
+    // The device as the deep scan's read-ahead cache, when it is one: blocks are then read in place.
+    CStorageDeviceWithCache* m_cache = nullptr;
     IDirecotryTreeBuilder* m_tree = nullptr;
     i64 m_blockSectors = 0;
     bool m_prepared = false;
     bool m_ended = false;
     u32 m_sectorSize = 512;
     i64 m_totalSectors = 0;
-    std::vector<u8> m_buffer;
-    // The sector number of the first carried sector at the front of the next block, or -1 when the
-    // carried bytes are not the sectors just before it (none yet, a failed read, a gap).
+    std::vector<u8> m_buffer;  // a block read out of the device when it cannot be read in place
+    // The two sectors carried from the previous block, then the first two of the block in hand.
+    std::vector<u8> m_edge;
+    // The sector number of the first carried sector, or -1 when the carried bytes are not the sectors
+    // just before the next block (none yet, a failed read, a gap).
     i64 m_carriedFrom = -1;
     CFDTPreAnaylze m_pre;
     CPartitionBuilder m_builder;

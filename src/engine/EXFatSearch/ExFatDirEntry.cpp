@@ -39,7 +39,6 @@ bool CExFatEntryRules::IsValidTimestamp(u32 stamp) {
 
 bool CExFatEntryRules::IsNameCharacter(u16 c) const {
     if (c >= 256) return true;
-    if (c == 0xFF) return m_table == ExFatNameTable::Quick;
     return !IsRefusedBelow256(c);
 }
 

@@ -9,23 +9,18 @@
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/Types.h"
 
-// Which characters below 256 a name may hold. Both refuse the control characters and " * / : < > ? \ |.
-enum class ExFatNameTable {
-    Quick,   // U+00FF ('ÿ') is a legal name character and passes
-    Strict,  // U+00FF is refused too: the deep pre-analysis keeps this table
-};
-
 // The tests of single entries, given the geometry they are judged against.
 class CExFatEntryRules {
 public:
     CExFatEntryRules() = default;
-    CExFatEntryRules(u32 sectorShift, u32 clusterShift, u64 totalSectors, ExFatNameTable table)
-        : m_sectorShift(sectorShift), m_clusterShift(clusterShift), m_totalSectors(totalSectors), m_table(table) {}
+    CExFatEntryRules(u32 sectorShift, u32 clusterShift, u64 totalSectors)
+        : m_sectorShift(sectorShift), m_clusterShift(clusterShift), m_totalSectors(totalSectors) {}
 
     // A DOS timestamp (time in the low 16 bits, date in the high 16): day 1.., month 1..12, hour < 24,
     // minute < 60, two-second count < 30. The year is not tested.
     static bool IsValidTimestamp(u32 stamp);
-    // Whether a character below 256 may stand in a name or label (characters of 256 and above always may).
+    // Whether a character may stand in a name or label: below 256 the control characters and
+    // " * / : < > ? \ | may not; U+00FF ('ÿ') and every character of 256 and above may.
     bool IsNameCharacter(u16 character) const;
 
     bool IsValidFileEntry(ByteReader entry) const;
@@ -46,7 +41,6 @@ private:
     u32 m_sectorShift = 9;
     u32 m_clusterShift = 9;
     u64 m_totalSectors = 0;
-    ExFatNameTable m_table = ExFatNameTable::Quick;
 };
 
 // True when the checksum of the set (its first entry and length bytes) equals stored, or, for a deleted

@@ -82,8 +82,10 @@ void CExFatPartitionEx::SetRootFileSet(CFileSet* set) {
 void CExFatPartitionEx::CalcPartitionParam(unsigned int sectorSize) {
     SetSectorSize(sectorSize);
     if (m_aligned.empty() && m_flags < kBackupBoot) return;
-    // Without a boot sector the volume's end is unknown: its last cluster-aligned set bounds it.
-    const i64 limit = m_flags < kBackupBoot ? m_aligned.back() : GetPartitionStart() + GetPartitionLength();
+    // Without a boot sector, and without a root set's bitmap giving the cluster count, the volume's end
+    // is unknown: its last cluster-aligned set bounds it.
+    const bool endKnown = m_flags >= kBackupBoot || GetClusterBound() != 0;
+    const i64 limit = endKnown ? GetPartitionStart() + GetPartitionLength() : m_aligned.back();
     for (const i64 sector : m_unaligned) {
         if (sector >= limit) break;
         m_aligned.push_back(sector);

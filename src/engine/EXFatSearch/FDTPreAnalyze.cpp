@@ -46,7 +46,7 @@ void CFDTPreAnaylze::PrepareAnayze(unsigned int sectorShift, unsigned int cluste
     m_clusterShift = clusterShift;
     m_totalSectors = totalSectors;
     m_entriesPerSector = 1u << (m_sectorShift - 5);
-    m_rules = CExFatEntryRules(m_sectorShift, m_clusterShift, m_totalSectors, ExFatNameTable::Strict);
+    m_rules = CExFatEntryRules(m_sectorShift, m_clusterShift, m_totalSectors);
 }
 
 void CFDTPreAnaylze::Clear() {
@@ -308,7 +308,7 @@ void CFDTPreAnaylze::GetFileSet(CFileSet** set) {
 }
 
 std::unique_ptr<CFileSet> CFDTPreAnaylze::TakeFileSet() {
-    if (!m_set || !(m_set->HasFile() || m_set->IsRoot())) return nullptr;
+    if (!HasFileSet()) return nullptr;
     m_set->CalculateClusterSize(m_sectorShift);
     return std::move(m_set);
 }

@@ -35,6 +35,8 @@ public:
     // sectors); otherwise null, and the set is kept.
     void GetFileSet(CFileSet** set);
     std::unique_ptr<CFileSet> TakeFileSet();
+    // Whether GetFileSet would hand a set over now.
+    bool HasFileSet() const { return m_set && (m_set->HasFile() || m_set->IsRoot()); }
     // The sector that continues the set beginning at sector, or -1; the set that sector continues, or -1.
     long long GetNext(long long sector) const;
     long long GetLast(long long sector) const;

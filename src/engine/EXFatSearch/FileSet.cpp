@@ -26,6 +26,7 @@ void CFileSet::Reset() {
     m_deleted.clear();
     m_folders.clear();
     m_minCluster = kNoMinCluster;
+    m_minOwnedCluster = kNoMinCluster;
     m_maxCluster = 0;
     m_minClusterSize = kStartMinClusterSize;
     m_maxClusterSize = kStartMaxClusterSize;
@@ -48,6 +49,7 @@ void CFileSet::RecordSector(i64 sector) {
 
 void CFileSet::AddFile(const _tagFileBaseInfo& file) {
     m_minCluster = std::min(m_minCluster, file.firstCluster);
+    if (exfat::IsCluster(file.firstCluster)) m_minOwnedCluster = std::min(m_minOwnedCluster, file.firstCluster);
     m_maxCluster = std::max(m_maxCluster, file.firstCluster);
     if (file.IsDirectory()) {
         // A folder's length is a whole number of clusters: its lowest set bit bounds the cluster size.

@@ -54,6 +54,8 @@ public:
     i64 GetFirstSector() const { return m_firstSector; }
     u32 GetSectorCounts() const { return m_sectorCount; }
     u32 GetMinCluster() const { return m_minCluster; }
+    // The smallest first cluster among the files that own clusters (an empty file's first cluster is 0).
+    u32 GetMinOwnedCluster() const { return m_minOwnedCluster; }
     u32 GetMaxCluster() const { return m_maxCluster; }
     // In bytes while the set grows; in sectors once CalculateClusterSize has run at the hand-over.
     u64 GetMinClusterSize() const { return m_minClusterSize; }
@@ -108,6 +110,7 @@ private:
     std::vector<_tagFileBaseInfo> m_deleted;
     std::vector<u32> m_folders;
     u32 m_minCluster = kNoMinCluster;
+    u32 m_minOwnedCluster = kNoMinCluster;
     u32 m_maxCluster = 0;
     u64 m_minClusterSize = kStartMinClusterSize;
     u64 m_maxClusterSize = kStartMaxClusterSize;

@@ -290,7 +290,7 @@ void CPartitionBuilder::UpCaseInference(CFileSet* root) {
             if (before > static_cast<u64>(*u)) break;
             const i64 heap = *u - static_cast<i64>(before);
             const u32 r = ClusterOf(first, heap, c);
-            if (r != 0 && r < root->GetMinCluster()) {
+            if (r != 0 && r < root->GetMinOwnedCluster()) {
                 found = TryRootCandidate(local, heap, static_cast<u32>(c), root->GetTotalCluster(), r);
             }
         }
@@ -299,7 +299,8 @@ void CPartitionBuilder::UpCaseInference(CFileSet* root) {
 }
 
 void CPartitionBuilder::RootInference(CFileSet* root) {
-    const u32 smallestFile = root->GetMinCluster();
+    // The root folder lies before the first cluster its files own; empty files own none and bound nothing.
+    const u32 smallestFile = root->GetMinOwnedCluster();
     if (!exfat::IsCluster(smallestFile)) return;
     const i64 first = root->GetFirstSector();
     const u64 minSize = std::max<u64>(1, root->GetMinClusterSize());

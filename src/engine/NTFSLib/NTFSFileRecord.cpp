@@ -348,12 +348,12 @@ bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
     out.clear();
     if (length == 0) return true;
     // Most names are ASCII: copied as they are, without a conversion.
-    bool ascii = length % 2 == 0;
-    for (size_t i = 0; ascii && i < length; i += 2) ascii = bytes[i] < 0x80 && bytes[i + 1] == 0;
-    if (ascii) {
+    if (length % 2 == 0) {
         out.resize(length / 2);
-        for (size_t i = 0; i < out.size(); ++i) out[i] = char(bytes[2 * i]);
-        return true;
+        size_t i = 0;
+        for (; i < out.size() && bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0; ++i) out[i] = char(bytes[2 * i]);
+        if (i == out.size()) return true;
+        out.clear();
     }
     // One conversion descriptor per thread (names are converted by the hundred thousand), closed when
     // the thread ends: every scan runs on a new worker thread.

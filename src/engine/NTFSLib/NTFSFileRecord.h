@@ -29,6 +29,8 @@ public:
     ~CNTFSFileRecord();
     CNTFSFileRecord(const CNTFSFileRecord&) = delete;
     CNTFSFileRecord& operator=(const CNTFSFileRecord&) = delete;
+    // The buffer is a scratch copy of the caller's: it is left unprotected at the end.
+    void LeaveUnprotected() { m_unfixed = false; }
 
     bool IsValid() const { return m_record != nullptr; }
     u8* GetBuffer() const { return m_record; }

@@ -9,6 +9,10 @@
 
 using namespace ntfsdeep;
 
+namespace {
+constexpr u32 kRecordPageMagic = u32('R') | u32('C') << 8 | u32('R') << 16 | u32('D') << 24;
+}  // namespace
+
 CSavedBuffer& CSavedBuffer::Instance() {
     static CSavedBuffer saved;
     return saved;
@@ -114,7 +118,9 @@ void CLogFileAnalyzer::AnalyzeRCRDRecord(const u8* block, i64 first, i64 count, 
     }
     while (i < count) {
         const u8* sector = block + size_t(i) * sectorSize;
-        if (!CRCRDRecord::IsValidRCRDRecordFirstSector(sector, kSector)) {
+        // Its magic read here first: nearly no sector is a record page.
+        if (ByteReader(sector, kSector).Le32(0) != kRecordPageMagic ||
+            !CRCRDRecord::IsValidRCRDRecordFirstSector(sector, kSector)) {
             ++i;
             continue;
         }

@@ -143,26 +143,21 @@ constexpr std::array<u8, CAttrDefFileAnalyzer::kTemplateSectors * kSector> Build
 
 constexpr auto kAttrDefTemplate = BuildAttrDefTemplate();
 
-// For each template sector its first 8-byte word that is not zero, and where it lies: one compare
-// sets almost every sector apart (zeroed sectors included) before the whole compare.
-struct AttrDefKey {
-    size_t offset;
-    u64 value;
-};
-
-constexpr std::array<AttrDefKey, CAttrDefFileAnalyzer::kTemplateSectors> BuildAttrDefKeys() {
-    std::array<AttrDefKey, CAttrDefFileAnalyzer::kTemplateSectors> out{};
-    for (size_t k = 0; k < out.size(); ++k) {
-        for (size_t at = 0; at < kSector && out[k].value == 0; at += 8) {
+// Each template sector's key (its first eight bytes that are not zero, and where they lie) as the class
+// names it: one compare sets almost every sector apart, zeroed sectors included, before the whole compare.
+constexpr bool KeysMatchTemplate() {
+    for (size_t k = 0; k < CAttrDefFileAnalyzer::kTemplateSectors; ++k) {
+        for (size_t at = 0; at < kSector; at += 8) {
             u64 v = 0;
             for (size_t i = 0; i < 8; ++i) v |= u64(kAttrDefTemplate[k * kSector + at + i]) << (8 * i);
-            out[k] = {at, v};
+            if (v == 0) continue;
+            if (CAttrDefFileAnalyzer::kKeys[k].offset != at || CAttrDefFileAnalyzer::kKeys[k].value != v) return false;
+            break;
         }
     }
-    return out;
+    return true;
 }
-
-constexpr auto kAttrDefKeys = BuildAttrDefKeys();
+static_assert(KeysMatchTemplate(), "the $AttrDef keys are those of the template");
 
 }  // namespace
 
@@ -181,7 +176,7 @@ void CAttrDefFileAnalyzer::AnalyzeSectorBuffer(i64 sector, const u8* buffer) {
     const u64 head = r.Le64(0).value_or(1);
 #pragma GCC unroll 5
     for (u32 k = 0; k < kTemplateSectors; ++k) {
-        const AttrDefKey& key = kAttrDefKeys[k];
+        const Key& key = kKeys[k];
         const bool candidate = key.offset == 0 ? head == key.value : head == 0 && r.Le64(key.offset) == key.value;
         if (candidate && CMetaFileAnalyzer::CompareSectorBuffer(buffer, kAttrDefTemplate.data() + size_t(k) * kSector)) {
             m_store.CombineSectorOfRange(u64(sector));

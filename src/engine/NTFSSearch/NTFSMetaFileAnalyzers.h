@@ -105,6 +105,23 @@ public:
     void AnalyzeAttrDefFileRecord(i64 sector, const CNTFSFileRecord& record);
     // A 512-byte sector equal to one of the template sectors is recorded.
     void AnalyzeSectorBuffer(i64 sector, const u8* buffer);
+    // Where each template sector first differs from zeros, and its eight bytes there (little-endian);
+    // the template is checked against them where it is built.
+    struct Key {
+        size_t offset;
+        u64 value;
+    };
+    static constexpr std::array<Key, kTemplateSectors> kKeys{
+        {{0, 0x0041005400530024ULL}, {96, 0x40}, {64, 0x70}, {32, 0xA0}, {0, 0xD0}}};
+    // False for a sector that equals no template sector, told by its first eight bytes (`head`) and the
+    // keys of the template sectors that start with zeros; true sends it to the whole compare.
+    static bool MayMatch(const ByteReader& sector, u64 head) {
+#pragma GCC unroll 5
+        for (const Key& key : kKeys) {
+            if (key.offset == 0 ? head == key.value : head == 0 && sector.Le64(key.offset) == key.value) return true;
+        }
+        return false;
+    }
     const CAttrDefFileInfo* FindAttrDefFile(const CSearchedNTFSPartitionInfo& candidate) const;
     // The candidate's $AttrDef record sector and match count (0 without a record).
     void CalcAttrDefMatch(CSearchedNTFSPartitionInfo& candidate) const;
@@ -141,16 +158,21 @@ public:
     // The template sector a sector's content names, or -1 when its units 0, 64, 192 and 255 share no
     // high byte or fewer than two of them agree with that sector of the table.
     static int TemplateSectorOf(const u8* buffer) {
+        if (!buffer) return -1;
         const ByteReader r(buffer, ntfsdeep::kSector);
         const u8 ha = r.U8(1).value_or(0), hb = r.U8(129).value_or(1), hc = r.U8(385).value_or(2);
         const u8 hd = r.U8(511).value_or(3);
+        // Three of four share a value only if the first two or the last two do: almost every other
+        // sector ends here.
+        if (ha != hb && hc != hd) return -1;
         int k = -1;
-        if ((ha == hb) + (ha == hc) + (ha == hd) >= 2) {
+        if (ha == hb) {
+            if (hc != ha && hd != ha) return -1;
             k = ha;
-        } else if ((hb == hc) + (hb == hd) >= 2) {
-            k = hb;
         } else {
-            return -1;
+            // hc == hd: a third one of them equal to it.
+            if (ha != hc && hb != hc) return -1;
+            k = hc;
         }
         // Two of the four units at least agree with that sector of the table (mkntfs's agree in three).
         const u16* model = s_table + size_t(k) * kUpCaseEntriesPerSector;

@@ -14,6 +14,7 @@
 #include "engine/NTFSLib/NTFSRecordAnalyzer.h"
 #include "engine/NTFSSearch/NTFSDirectoryTreeBuilder.h"
 #include "engine/StorageDevice/IStorageDevice.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
 
 using namespace ntfsdeep;
 
@@ -80,6 +81,7 @@ int CNTFSSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** out
 void CNTFSSearchController::SetDevice(IStorageDevice* device) {
     if (!device) return;
     m_device = device;
+    m_cache = dynamic_cast<CStorageDeviceWithCache*>(device);
     m_partitions.SetDeviceTotalSectors(device->GetTotalSectors());
 }
 
@@ -99,7 +101,7 @@ int CNTFSSearchController::PreparetoSearch() {
     m_logReaders.clear();
     m_partitions.Clear();
     m_indexPairings = 0;
-    m_analyzedBlocks = m_failedBlocks = 0;
+    m_analyzedBlocks = m_failedBlocks = m_inPlaceBlocks = 0;
 
     m_sectorSize = sectorSize;
     const i64 total = m_device->GetTotalSectors();
@@ -111,7 +113,6 @@ int CNTFSSearchController::PreparetoSearch() {
     m_group = std::make_unique<CMetaFileRecordGroupinMFTAnalyzer>(
         m_partitions, CNTFSMetaFileLists{&m_mftInfos, &m_mirrorInfos, &m_pairs, &m_logReaders});
     m_group->SetDeviceTotalSectors(total);
-    m_block.assign(size_t(m_iSectorsperBlock) * sectorSize, 0);
     // The process-wide state of the search starts afresh.
     GetSectorsPerCluster::g_nSectorSize = sectorSize;
     CNTFSJoiningBuffers::Instance().Reset();
@@ -123,26 +124,48 @@ int CNTFSSearchController::PreparetoSearch() {
 int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
     if (!m_device || m_iSectorsperBlock <= 0 || count > m_iSectorsperBlock || count <= 0 || first < 0 || !m_group)
         return 1;
-    // A block that cannot be read is not analysed: the buffer still holds the previous one.
-    if (!m_device->ReadSector(m_block.data(), first, count)) {
-        ++m_failedBlocks;
-        return 1;
+    // The cache's current block is read where it lies; any other is read into our own buffer. A block
+    // that cannot be read is not analysed.
+    const u8* block = m_cache ? m_cache->CurrentBlockSectors(first, count) : nullptr;
+    if (!block) {
+        m_block.resize(size_t(m_iSectorsperBlock) * m_sectorSize);
+        if (!m_device->ReadSector(m_block.data(), first, count)) {
+            ++m_failedBlocks;
+            return 1;
+        }
+        block = m_block.data();
+    } else {
+        ++m_inPlaceBlocks;
     }
     ++m_analyzedBlocks;
-    for (i64 i = 0; i < count; ++i)
-        AnalyzeSector(m_block.data() + size_t(i) * m_sectorSize, first + i,
-                      i64(m_sectorSize) * std::min<i64>(count - i, kSectorsAvailable));
-    m_log->AnalyzeRCRDRecord(m_block.data(), first, count, m_sectorSize);
+    for (i64 i = 0; i < count; ++i) {
+        const u8* sector = block + size_t(i) * m_sectorSize;
+        if (!IsQuiet(sector))
+            AnalyzeSector(sector, first + i, i64(m_sectorSize) * std::min<i64>(count - i, kSectorsAvailable));
+    }
+    m_log->AnalyzeRCRDRecord(block, first, count, m_sectorSize);
     return 1;
 }
 
-void CNTFSSearchController::AnalyzeSector(u8* sector, i64 s, i64 available) {
+bool CNTFSSearchController::IsQuiet(const u8* sector) const {
+    if (!sector || m_join.indexPending || m_join.filePending || m_group->IsOpen()) return false;
+    const ByteReader r(sector, kSector);
+    const u64 head = r.Le64(0).value_or(0);
+    const u32 magic = u32(head);
+    return magic != kFileMagic && magic != kIndexMagic && magic != kRestartMagic &&
+           r.Le64(ntfs::boot::kOemId) != kBootOem && !CAttrDefFileAnalyzer::MayMatch(r, head) &&
+           CUpCaseFileAnalyzer::TemplateSectorOf(sector) < 0;
+}
+
+void CNTFSSearchController::AnalyzeSector(const u8* sector, i64 s, i64 available) {
     // Nearly every sector holds none of these structures: its magic (or the boot sector's identifier
     // at 3) sends it only to the tests that can hold; a held part of a record, or an open group of
     // system records, has every sector looked at.
+    if (!sector) return;
     const ByteReader r(sector, kSector);
-    const u32 magic = r.Le32(0).value_or(0);
-    const CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
+    const u64 head = r.Le64(0).value_or(0);
+    const u32 magic = u32(head);
+    const CNTFSJoiningBuffers& join = m_join;
     if (r.Le64(ntfs::boot::kOemId) == kBootOem) {
         if (CNTFSDBR::IsFullValidDBR(sector)) AnalyzeNTFSDBRSector(sector, s);
     } else if (magic == kRestartMagic && CLogFileAnalyzer::IsValidRSTRRecord(sector, size_t(available))) {
@@ -151,7 +174,7 @@ void CNTFSSearchController::AnalyzeSector(u8* sector, i64 s, i64 available) {
         AnalyzeIndexRecord(sector, s, available);
     }
     if (magic == kFileMagic || join.filePending || m_group->IsOpen()) AnalyzeNTFSFileRecordSector(sector, s, available);
-    m_attrDef->AnalyzeSectorBuffer(s, sector);
+    if (CAttrDefFileAnalyzer::MayMatch(r, head)) m_attrDef->AnalyzeSectorBuffer(s, sector);
     m_upCase->AnalyzeSectorBuffer(s, sector);
 }
 
@@ -196,7 +219,7 @@ void CNTFSSearchController::AnalyzeNTFSDBRSector(const u8* sector, i64 s) {
     m_partitions.Insert(BuildPartitionInfoFromDBR(boot, s, kFlagBoot, device, m_sectorSize));
 }
 
-void CNTFSSearchController::AnalyzeIndexRecord(u8* sector, i64 s, i64 available) {
+void CNTFSSearchController::AnalyzeIndexRecord(const u8* sector, i64 s, i64 available) {
     CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
     if (join.indexPending) {
         const i64 heldSectors = join.indexBytes / m_sectorSize;
@@ -219,8 +242,9 @@ void CNTFSSearchController::AnalyzeIndexRecord(u8* sector, i64 s, i64 available)
         }
         return;
     }
-    if (!CStandardIndexHeader::IsValidMagicNumber(sector, kSector)) return;
-    AnalyzeIndexRecordBuffer(sector, s);
+    if (!CStandardIndexHeader::IsValid(sector, kIndexRecordSize)) return;
+    std::memcpy(m_record.data(), sector, kIndexRecordSize);
+    AnalyzeIndexRecordBuffer(m_record.data(), s);
 }
 
 void CNTFSSearchController::AnalyzeIndexRecordBuffer(u8* record, i64 s) {
@@ -254,7 +278,7 @@ void CNTFSSearchController::LocateIndexRecord(i64 s, i64 vcn, const CFolderIndex
     }
 }
 
-void CNTFSSearchController::AnalyzeNTFSFileRecordSector(u8* sector, i64 s, i64 available) {
+void CNTFSSearchController::AnalyzeNTFSFileRecordSector(const u8* sector, i64 s, i64 available) {
     CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
     if (join.filePending) {
         join.filePending = false;
@@ -276,12 +300,22 @@ void CNTFSSearchController::AnalyzeNTFSFileRecordSector(u8* sector, i64 s, i64 a
         m_group->AnalyzeNTFSMetaFileRecord(s, none);
         return;
     }
-    AnalyzeFileRecord(sector, int(std::max(kFileRecordSize, m_sectorSize)), s);
+    // A record is analysed in a copy; any other sector only tells an open group of system records
+    // that it ends.
+    const u32 size = std::max(kFileRecordSize, m_sectorSize);
+    if (!CNTFSFileRecordHeader::IsValid(sector, size)) {
+        CNTFSFileRecord none(nullptr, 0, 0);
+        m_group->AnalyzeNTFSMetaFileRecord(s, none);
+        return;
+    }
+    std::memcpy(m_record.data(), sector, size);
+    AnalyzeFileRecord(m_record.data(), int(size), s);
 }
 
 void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
-    // Validated and unprotected once; the buffer is given back as it was when the record ends.
+    // Validated and unprotected once, in a copy that stays unprotected.
     CNTFSFileRecord record(buffer, size, 0);
+    record.LeaveUnprotected();
     // Its system-file number, looked up once for every test below.
     const u32 index = record.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record) : 0xFFFFFFFF;
     m_group->AnalyzeNTFSMetaFileRecord(s, record, index);

@@ -20,6 +20,7 @@
 
 class CNTFSDBR;
 class CNTFSFileRecord;
+class CStorageDeviceWithCache;
 class IDirecotryTreeBuilder;
 class IRSData;
 class IStorageDevice;
@@ -89,6 +90,8 @@ public:
     // Blocks read and analysed, and blocks whose read failed (not analysed).
     u64 AnalyzedBlocks() const { return m_analyzedBlocks; }
     u64 FailedBlocks() const { return m_failedBlocks; }
+    // Blocks analysed where the cache holds them (no copy).
+    u64 BlocksAnalysedInPlace() const { return m_inPlaceBlocks; }
 
     // The findings in the framed file of saved results (no step of a scan calls them).
     bool SaveMFTInfoContainer(IRSData& data) const;
@@ -96,16 +99,21 @@ public:
     bool RestoreMFTInfoContainer(IRSData& data);
     bool RestoreCommonFileRecordPositionInfo(IRSData& data);
 
-    // The sector analyses, also reachable one by one from the tests (a record's protection is undone in
-    // place and put back before they return).
-    void AnalyzeSector(u8* sector, i64 s, i64 available);
+    // The sector analyses, also reachable one by one from the tests. They only read the sectors given
+    // (the cache's block is analysed in place): a record or index block whose protection must be undone
+    // is copied first.
+    void AnalyzeSector(const u8* sector, i64 s, i64 available);
     void AnalyzeNTFSDBRSector(const u8* sector, i64 s);
-    void AnalyzeIndexRecord(u8* sector, i64 s, i64 available);
-    void AnalyzeNTFSFileRecordSector(u8* sector, i64 s, i64 available);
+    void AnalyzeIndexRecord(const u8* sector, i64 s, i64 available);
+    void AnalyzeNTFSFileRecordSector(const u8* sector, i64 s, i64 available);
 
 private:
+    // True for a sector that AnalyzeSector would leave as it found everything: no structure's mark, no
+    // meta-file template sector, nothing held from the sectors before (nearly every sector of a disk).
+    bool IsQuiet(const u8* sector) const;
     void AnalyzeIndexRecordBuffer(u8* record, i64 s);
     void LocateIndexRecord(i64 s, i64 vcn, const CFolderIndexAllocationInfo& folder);
+    // buffer is our own copy of the record (m_record or the joining buffer): its protection is undone.
     void AnalyzeFileRecord(u8* buffer, int size, i64 s);
     void AnalyzeFolderFileRecordHavingIndexAllocation(const CNTFSFileRecord& record, i64 s);
     void AddPosition(i64 s, bool mergeable);
@@ -113,10 +121,16 @@ private:
     void ClearFindings();
 
     IDirecotryTreeBuilder* m_treeBuilder = nullptr;
+    CNTFSJoiningBuffers& m_join = CNTFSJoiningBuffers::Instance();
     IStorageDevice* m_device = nullptr;
+    // The deep scan's cache, whose current block is analysed where it lies; without it (or when the
+    // block is not the cache's current one) the block is read into m_block.
+    CStorageDeviceWithCache* m_cache = nullptr;
     int m_iSectorsperBlock = 0;
     u32 m_sectorSize = 512;
     std::vector<u8> m_block;
+    // One record or index block being analysed, its protection undone.
+    std::array<u8, ntfsdeep::kIndexRecordSize> m_record{};
     std::multiset<CIndexRecordInfo> m_indexRecords;
     CNTFSPartitionInfoBuilder m_partitions;
     // Folders owning an $INDEX_ALLOCATION, by their own record number.
@@ -133,6 +147,7 @@ private:
     u64 m_indexPairings = 0;
     u64 m_analyzedBlocks = 0;
     u64 m_failedBlocks = 0;
+    u64 m_inPlaceBlocks = 0;
 };
 
 ICompleteFileSystemSearchController* CreateNTFSSearcher();

@@ -37,18 +37,18 @@ static bool Continues(const DataRun& last, const DataRun& run) {
 void CDataRunList::AddDataRun(const DataRun* run) {
     if (!run) return;
     if (!m_runs.empty()) {
-        DataRun& last = *m_runs.back();
+        DataRun& last = m_runs.back().run;
         if (Continues(last, *run) && run->length <= std::numeric_limits<u64>::max() - last.length) {
             last.length += run->length;
             return;
         }
     }
-    m_runs.push_back(std::make_unique<DataRun>(*run));
+    m_runs.push_back(RunSlot(*run));
 }
 
 IDataRunList* CDataRunList::Clone() {
     auto* copy = new (std::nothrow) CDataRunList();
     if (!copy) return nullptr;
-    for (const auto& run : m_runs) copy->AddDataRun(run.get());
+    for (const RunSlot& slot : m_runs) copy->AddDataRun(&slot.run);
     return copy;
 }

@@ -370,3 +370,76 @@ TEST(DirectoryTreeBuilder, GetCorrectParentPreference) {
     EXPECT_EQ(CDirectoryTreeBuilder::GetCorrectParent(4, {&otherPart, &samePart}, &node), &otherPart);
     trash.RemoveChild(&inTrash);
 }
+
+namespace {
+
+// A node of the interface only (not a CFileNode): the builder cannot link it and refuses it.
+class ForeignNode : public IFileNode {
+public:
+    int IsNodeShow() override { return 0; }
+    void ShowNode(int) override {}
+    i64 GetCurrentNodeID() override { return 30; }
+    i64 GetParentNodeID() override { return 5; }
+    CFileNode* GetParent() override { return nullptr; }
+    CFileNode* GetFirstChild() override { return nullptr; }
+    CFileNode* GetNextNode() override { return nullptr; }
+    const char* GetFileName() override { return "foreign"; }
+    i64 GetFileSize() override { return 1; }
+    u16 GetAttribute() override { return 0; }
+    _FILETIME GetCreationTime() override { return 0; }
+    _FILETIME GetModificationTime() override { return 0; }
+    _FILETIME GetLastAccessTime() override { return 0; }
+    u32 IsDirectory() override { return 0; }
+    u32 IsDeleted() override { return 1; }
+    _tagCheckedStatus GetCheckedStatus() override { return CHECKED_NONE; }
+    void SetCheck(_tagCheckedStatus) override {}
+    _tagSearcherType GetSearcheType() override { return SEARCHER_NTFS; }
+    const char* GetVolumeName() override { return nullptr; }
+    int AddChild(IFileNode*) override { return 0; }
+    int AddNext(IFileNode*) override { return 0; }
+    void SetParentNodeID(i64) override {}
+    IFileNode* Clone() override { return nullptr; }
+    void Release() override { delete this; }
+    void MarkDeleted() override {}
+    IFileReader* CreateCompressFileReader(void*) override { return nullptr; }
+    u32 IsCompressed() override { return 0; }
+    void SetMetaDataSector(u64) override {}
+    void FilterFileNameByDot() override {}
+    void UpdateFileSize(i64) override {}
+    void UpdateNodeInfo() override {}
+    void SetFileName(const char*) override {}
+};
+
+// A second kind of CFileNode, as a scan hands over nodes of several searchers.
+class OtherKindNode : public SimpleFileNode {
+public:
+    using SimpleFileNode::SimpleFileNode;
+};
+
+}  // namespace
+
+// Nodes of several kinds, mixed: each CFileNode kind is taken and linked as it comes, whichever kind
+// came first; a node that is no CFileNode is refused before and after them.
+TEST(DirectoryTreeBuilder, NodesOfSeveralKindsMixed) {
+    Harness h;
+    h.builder->AddSearcherInfo(SEARCHER_NTFS, 5);
+    auto* foreign = new ForeignNode();
+    EXPECT_EQ(h.builder->AddNode(foreign, SEARCHER_NTFS), 0);
+    EXPECT_EQ(h.Add(new SimpleFileNode(10, 5, "d", true), SEARCHER_NTFS), 1);
+    EXPECT_EQ(h.builder->AddNode(foreign, SEARCHER_NTFS), 0);
+    EXPECT_EQ(h.Add(new OtherKindNode(20, 10, "a", false, 3), SEARCHER_NTFS), 1);
+    EXPECT_EQ(h.Add(new SimpleFileNode(21, 10, "b", false, 3), SEARCHER_NTFS), 1);
+    EXPECT_EQ(h.Add(new OtherKindNode(11, 5, "e", true), SEARCHER_NTFS), 1);
+    EXPECT_EQ(h.Add(new OtherKindNode(22, 11, "c", false, 3), SEARCHER_NTFS), 1);
+    EXPECT_EQ(h.builder->AddNode(foreign, SEARCHER_NTFS), 0);
+    foreign->Release();
+    h.builder->FlashBuild(SEARCHER_NTFS);
+    EXPECT_EQ(h.builder->OwnedNodeCount(), 5u);
+    EXPECT_EQ(h.tree.PublishedCount(), 5u);
+    const std::vector<std::string> listing = h.tree.Listing();
+    for (const char* path : {"d/a", "d/b", "e/c"}) {
+        bool found = false;
+        for (const std::string& line : listing) found = found || line.find(path) != std::string::npos;
+        EXPECT_TRUE(found) << path;
+    }
+}

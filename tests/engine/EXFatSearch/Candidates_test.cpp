@@ -183,14 +183,24 @@ TEST(ExFatCandidates, RootSetsPlaceTheirVolume) {
         EXPECT_EQ(b.FindPartition(kHeap, 8)->MatchedCount(), 2u);
     }
     {
-        SCOPED_TRACE("a root set holding an empty file is passed over");
-        CPartitionBuilder b;
+        // An empty file owns no cluster (its first cluster is 0): it bounds neither inference.
         std::vector<_tagFileBaseInfo> withEmpty = rootFiles;
         withEmpty.push_back(File(0, 0));
-        Prepared(b).RecordUpCaseTable(ClusterSector(3));
-        b.PushFileSet(Set(ClusterSector(4), withEmpty, &root), -1, -1);
-        b.ProcessWaiting();
-        EXPECT_EQ(b.CandidateCount(), 0u);
+        withEmpty.push_back(File(0, 0, false, false));
+        for (const bool upcase : {true, false}) {
+            SCOPED_TRACE(upcase ? "a root set holding empty files, with an up-case sector"
+                                : "a root set holding empty files, without an up-case sector");
+            CPartitionBuilder b;
+            Prepared(b);
+            if (upcase) b.RecordUpCaseTable(ClusterSector(3));
+            b.PushFileSet(Set(ClusterSector(4), withEmpty, &root), -1, -1);
+            b.ProcessWaiting();
+            EXPECT_EQ(b.CandidateCount(), upcase ? 1u : 2u);
+            const CExFatPartitionEx* volume = b.FindPartition(kHeap, 8);
+            ASSERT_NE(volume, nullptr);
+            EXPECT_EQ(volume->GetRootCluster(), 4u);
+            EXPECT_EQ(volume->GetFlags(), P::kRootSetFits);
+        }
     }
 }
 
@@ -581,16 +591,21 @@ TEST(ExFatChoice, RootSetsSimpleChecksAndCompletion) {
         const i64 end = kHeap - 4096 + 65536;
         struct Case {
             u32 flags;
+            u32 clusterBound;
             std::vector<i64> expected;
         };
         const std::vector<Case> cases = {
             // A boot sector: the volume's end bounds them.
-            {P::kMainBoot, {kHeap + 16, kHeap + 80, kHeap + 19, kHeap + 90, end - 1}},
-            // No boot sector: the last set on the grid bounds them.
-            {P::kTreeFits, {kHeap + 16, kHeap + 80, kHeap + 19}},
+            {P::kMainBoot, 0, {kHeap + 16, kHeap + 80, kHeap + 19, kHeap + 90, end - 1}},
+            // No boot sector, but a root set whose bitmap gave the cluster count: the volume's end too.
+            {P::kRootSetFits, 7680, {kHeap + 16, kHeap + 80, kHeap + 19, kHeap + 90, end - 1}},
+            // Neither: the last set on the grid bounds them.
+            {P::kTreeFits, 0, {kHeap + 16, kHeap + 80, kHeap + 19}},
+            {P::kRootSetFits, 0, {kHeap + 16, kHeap + 80, kHeap + 19}},
         };
         for (const Case& c : cases) {
             auto p = candidate(4, c.flags);
+            p->SetClusterBound(c.clusterBound);
             for (i64 s : {kHeap + 16, kHeap + 19, kHeap + 80, kHeap + 90, end - 1, end + 7}) p->AddDataSector(s);
             p->CalcPartitionParam(4096);
             EXPECT_EQ(p->AlignedDataSectors(), c.expected);

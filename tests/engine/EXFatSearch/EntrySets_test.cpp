@@ -25,8 +25,8 @@ struct Fed {
     std::vector<_tagFileBaseInfo> records;
 };
 
-Fed Feed(const std::vector<u8>& entries, ExFatNameTable table = ExFatNameTable::Quick) {
-    CEFDTAnalyze analyzer(table);
+Fed Feed(const std::vector<u8>& entries) {
+    CEFDTAnalyze analyzer;
     analyzer.PrepareAnayze(9, 12, kTotalSectors);
     const bool consumed = analyzer.Analyze(entries.data(), static_cast<unsigned>(entries.size()), 77);
     return {consumed, analyzer.GetFileList()};
@@ -185,19 +185,19 @@ TEST(ExFatEntrySets, EntriesThatPass) {
     EXPECT_EQ(fed.records[0].Name(), "after.txt");
 }
 
-// The quick search accepts 'ÿ'; the deep pre-analysis keeps the table that refuses it.
-TEST(ExFatEntrySets, TheYDiaeresisTable) {
+// 'ÿ' is a legal name character: a name holding it is read, and so are the sets behind it.
+TEST(ExFatEntrySets, TheNameTable) {
     const auto entries = Join({MakeSet(Named(u"\u00FF first.txt")), MakeSet(Named(u"second.txt"))});
-    const Fed quick = Feed(entries, ExFatNameTable::Quick);
-    EXPECT_TRUE(quick.consumed);
-    EXPECT_EQ(quick.records.size(), 2u);
-    const Fed strict = Feed(entries, ExFatNameTable::Strict);
-    ASSERT_EQ(strict.records.size(), 1u);
-    EXPECT_EQ(strict.records[0].Name(), "second.txt");
-    const CExFatEntryRules rules(9, 12, kTotalSectors, ExFatNameTable::Strict);
+    const Fed fed = Feed(entries);
+    EXPECT_TRUE(fed.consumed);
+    ASSERT_EQ(fed.records.size(), 2u);
+    EXPECT_EQ(fed.records[0].Name(), "\xC3\xBF first.txt");
+    const CExFatEntryRules rules(9, 12, kTotalSectors);
     EXPECT_TRUE(rules.IsNameCharacter(0x1A));
     EXPECT_TRUE(rules.IsNameCharacter(0x100));
-    EXPECT_FALSE(rules.IsNameCharacter(0xFF));
+    EXPECT_TRUE(rules.IsNameCharacter(0xFF));
+    EXPECT_TRUE(rules.IsNameCharacter(0xFE));
+    EXPECT_FALSE(rules.IsNameCharacter(0x19));
     for (u16 c : {0x22, 0x2A, 0x2F, 0x3A, 0x3C, 0x3E, 0x3F, 0x5C, 0x7C}) EXPECT_FALSE(rules.IsNameCharacter(c)) << c;
 }
 
@@ -236,7 +236,7 @@ TEST(ExFatEntrySets, ASetRunsOverIntoTheNextBuffer) {
 
 // The bitmap and up-case tests the deep search uses.
 TEST(ExFatEntrySets, BitmapAndUpcaseEntries) {
-    const CExFatEntryRules rules(9, 12, kTotalSectors, ExFatNameTable::Strict);
+    const CExFatEntryRules rules(9, 12, kTotalSectors);
     auto table = [](u8 type, u32 first, u64 length) {
         return Entry(type, [=](ByteWriter& w) {
             w.Le32(20, first);

@@ -166,7 +166,9 @@ TEST(ExFatPreAnalyze, EdgeCasesOfOneSector) {
          {{0, Entry(exfat::entry::kBitmap, 2, 8)}, {1, Entry(exfat::entry::kBitmap, 5, 8)}, {2, MakeSet(File(u"x", 9, 1))}},
          true, false},
         {"a type not handled ends the sector", {{0, MakeSet(File(u"x", 9, 1))}, {3, Entry(0x84, 0, 0)}}, true, true},
-        {"U+00FF refused by the deep name table", {{0, MakeSet(File(u"\u00ff", 9, 1))}}, true, false},
+        {"U+00FF passes the name table", {{0, MakeSet(File(u"\u00ff", 9, 1))}}, true, true},
+        {"a refused name character ends the sector",
+         {{0, MakeSet(File(u"a:b", 9, 1))}, {3, MakeSet(File(u"x", 10, 1))}}, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -309,6 +309,39 @@ TEST(NtfsFileRecord, HeaderAndAttributeEdgeCases) {
     EXPECT_EQ(stale, with(510, {0xAB, 0xCD}));
 }
 
+// Names as they are stored (UTF-16LE) to UTF-8: ASCII ones are copied, a name that turns non-ASCII
+// after an ASCII start, or with a unit of 0x80 and more, is converted whole; an odd length is refused
+// by the converter (a cut unit).
+TEST(NtfsFileRecord, NameConversionTable) {
+    struct Row {
+        std::u16string units;
+        size_t cutBytes;  // bytes dropped from the end
+        bool converted;
+        std::string utf8;
+    };
+    const Row rows[] = {
+        {u"", 0, true, ""},
+        {u"plain name.txt", 0, true, "plain name.txt"},
+        {u"caf\u00e9", 0, true, "caf\xc3\xa9"},
+        {u"abcdefgh\u65e5\u672c", 0, true, "abcdefgh\xe6\x97\xa5\xe6\x9c\xac"},
+        {u"\u00ff", 0, true, "\xc3\xbf"},
+        {u"x\u0100y", 0, true, "x\xc4\x80y"},
+        {u"\x7f", 0, true, "\x7f"},
+        {u"odd", 1, false, ""},
+    };
+    for (const Row& row : rows) {
+        std::vector<u8> bytes;
+        for (const char16_t c : row.units) {
+            bytes.push_back(u8(c & 0xFF));
+            bytes.push_back(u8(c >> 8));
+        }
+        bytes.resize(bytes.size() - row.cutBytes);
+        std::string out = "left over";
+        EXPECT_EQ(Utf16LeToUtf8(bytes.data(), bytes.size(), out), row.converted) << row.utf8;
+        if (row.converted) EXPECT_EQ(out, row.utf8);
+    }
+}
+
 TEST(NtfsFileRecord, MetaFiles) {
     std::vector<u8> mft = Record("ntfs512", 0);
     CNTFSFileRecord record(mft.data(), int(mft.size()), 1);

@@ -4,12 +4,15 @@
 // records and index blocks across a block edge, and log pages written into a volume's $LogFile.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
+#include <tuple>
 
 #include "NtfsDiskSupport.h"
 #include "NtfsLogWriter.h"
 #include "engine/NTFSLib/NTFSFileNode.h"
 #include "engine/NTFSSearch/NTFSPartitionInfoBuilder.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
 #include "support/MemoryDevice.h"
 #include "support/Sha256.h"
 
@@ -225,6 +228,70 @@ TEST(NtfsDeepDiskCopies, RecordsAcrossABlockEdge) {
         } else {
             EXPECT_GE(cut, 1) << "the index block of Many starts 4 sectors before a block edge";
         }
+    }
+}
+
+// The deep scan's cache hands its current block to the searcher where it lies: the partitions, their
+// evidence and the trees equal those of blocks read into the searcher's own buffer, every block was
+// analysed in place, and the cache's bytes stay the disk's (records and index blocks are unprotected in
+// copies, never in the block that the other searchers read). The copies put a FILE record and an index
+// block across a block edge.
+TEST(NtfsDeepDiskCopies, TheCachesBlockIsAnalysedInPlaceAndLeftAsItWas) {
+    for (const char* name : {"file-across-block-edge", "index-across-block-edge"}) {
+        SCOPED_TRACE(name);
+        const std::vector<u8> bytes = ntfsdisk::CopyBytes(name);
+        DeepScan plain(CopyDevice(name));
+        plain.Run();
+
+        testsupport::MemoryDevice memory(bytes, 512, STORAGE_DEVICE_DISK);
+        CStorageDeviceWithCache cache(&memory);
+        const i64 block = 8192;
+        ASSERT_EQ(cache.SetBlockSize(u32(block)), 1);
+        cache.BeginCache();
+        fattest::RecordingTreeBuilder builder;
+        CNTFSSearchController searcher;
+        testsupport::DeepBlockFeeder feeder(searcher, cache, &builder);
+        feeder.SetBlockSectors(block);
+        ASSERT_EQ(feeder.Prepare(), 1);
+        const i64 total = cache.GetTotalSectors();
+        i64 blocks = 0, changed = 0;
+        for (i64 start = 0; start < total; start += block, ++blocks) {
+            ASSERT_EQ(cache.SetCurCacheBlock(start / block), 1);
+            const i64 count = std::min(block, total - start);
+            feeder.Feed(start, count);
+            const u8* inPlace = cache.CurrentBlockSectors(start, count);
+            ASSERT_NE(inPlace, nullptr);
+            changed += std::memcmp(inPlace, bytes.data() + start * 512, size_t(count) * 512) != 0;
+        }
+        EXPECT_EQ(changed, 0);
+        EXPECT_GE(blocks, 12);
+        EXPECT_EQ(searcher.BlocksAnalysedInPlace(), u64(blocks));
+        EXPECT_EQ(searcher.AnalyzedBlocks(), u64(blocks));
+        EXPECT_EQ(searcher.GetPositions().size(), plain.searcher->GetPositions().size());
+        feeder.End();
+        cache.EndCache();
+
+        std::vector<std::tuple<i64, i64, u32, i64, i64, i64, i64>> got, expected;
+        for (const auto& c : searcher.GetPartitionInfoBuilder().Candidates())
+            got.emplace_back(c->m_cluster0Sector, c->m_totalSectors, c->GetPartitionBuildFromFlags(), c->m_score,
+                             c->m_attrDefMatches, c->m_upCaseMatches, c->m_matchCount2);
+        for (const CSearchedNTFSPartitionInfo& c : plain.Partitions())
+            expected.emplace_back(c.m_cluster0Sector, c.m_totalSectors, c.GetPartitionBuildFromFlags(), c.m_score,
+                                  c.m_attrDefMatches, c.m_upCaseMatches, c.m_matchCount2);
+        EXPECT_EQ(got.size(), 3u);
+        EXPECT_EQ(got, expected);
+        const auto trees = ntfsdisk::ByPartition(builder), plainTrees = ntfsdisk::ByPartition(plain.builder);
+        ASSERT_EQ(trees.size(), plainTrees.size());
+        for (const auto& [k, tree] : plainTrees) {
+            ASSERT_TRUE(trees.count(k)) << k;
+            using Row = std::tuple<std::string, i64, bool, bool, i64>;
+            std::vector<Row> a, e;
+            for (const auto& [path, l] : trees.at(k)) a.emplace_back(path, l.size, l.deleted, l.directory, l.node->GetCurrentNodeID());
+            for (const auto& [path, l] : tree) e.emplace_back(path, l.size, l.deleted, l.directory, l.node->GetCurrentNodeID());
+            EXPECT_EQ(a, e) << "partition " << k;
+            EXPECT_GT(a.size(), 5u);
+        }
+        ExpectTreeEqualsFls(trees.at(0), 1);
     }
 }
 

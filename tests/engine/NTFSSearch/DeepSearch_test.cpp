@@ -4,6 +4,7 @@
 // mkntfs, the sector-range store, a failed block read, and the findings' saved forms.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -570,6 +571,68 @@ TEST(NtfsDeepMetaFiles, TemplatesAgainstMkntfs) {
     zeros.feeder.FeedAll();
     EXPECT_EQ(zeros.controller.GetAttrDefAnalyzer()->Store().RangeCount(), 0u);
     EXPECT_EQ(zeros.controller.GetUpCaseAnalyzer()->Store().RangeCount(), 0u);
+}
+
+// The quick tests that spare nearly every sector the template compares: every $AttrDef template
+// sector passes the first-word test, and the $UpCase test names the same template sector as the full
+// vote of its four high bytes for every pattern of those bytes (equal or not, with the table's low
+// bytes or others).
+TEST(NtfsDeepMetaFiles, QuickSectorTestsRefuseOnlyWhatTheFullTestsRefuse) {
+    const auto& attrDef = CAttrDefFileAnalyzer::Template();
+    for (u32 k = 0; k < CAttrDefFileAnalyzer::kTemplateSectors; ++k) {
+        const ByteReader sector(attrDef.data() + size_t(k) * 512, 512);
+        EXPECT_TRUE(CAttrDefFileAnalyzer::MayMatch(sector, sector.Le64(0).value_or(1))) << k;
+        CAttrDefFileAnalyzer one;
+        one.AnalyzeSectorBuffer(100 + k, attrDef.data() + size_t(k) * 512);
+        EXPECT_EQ(one.Store().RangeCount(), 1u) << k;
+    }
+    const std::array<u8, 512> zeros{};
+    EXPECT_FALSE(CAttrDefFileAnalyzer::MayMatch(ByteReader(zeros.data(), 512), 0));
+    for (const u64 head : {u64{1}, u64{0x454C4946}, ~u64{0}, u64{0x0024}})
+        EXPECT_FALSE(CAttrDefFileAnalyzer::MayMatch(ByteReader(zeros.data(), 512), head)) << head;
+
+    const auto& table = UP_CASE_FILE_CONTENTS_DEFINE();
+    // The vote as it reads: a high byte shared by three of units 0, 64, 192 and 255, then two of them
+    // agreeing with that sector of the table.
+    auto vote = [&](const u8* b) {
+        const u8 h[4] = {b[1], b[129], b[385], b[511]};
+        for (int i = 0; i < 2; ++i) {
+            int same = 0;
+            for (int j = 0; j < 4; ++j) same += h[j] == h[i];
+            if (same < 3) continue;
+            const u16* model = table.data() + size_t(h[i]) * 256;
+            const ByteReader r(b, 512);
+            const int agree = (r.Le16(0) == model[0]) + (r.Le16(128) == model[64]) + (r.Le16(384) == model[192]) +
+                              (r.Le16(510) == model[255]);
+            return agree >= 2 ? int(h[i]) : -1;
+        }
+        return -1;
+    };
+    const u8 highs[] = {0x00, 0x01, 0x10, 0xFF};
+    int named = 0, cases = 0;
+    for (int pattern = 0; pattern < 256; ++pattern) {
+        for (const bool tableLows : {true, false}) {
+            std::array<u8, 512> b{};
+            const size_t units[4] = {0, 64, 192, 255};
+            for (int j = 0; j < 4; ++j) {
+                const u8 high = highs[(pattern >> (2 * j)) & 3];
+                const u16 model = table[size_t(high) * 256 + units[j]];
+                b[2 * units[j]] = tableLows ? u8(model) : u8(model + 1);
+                b[2 * units[j] + 1] = high;
+            }
+            const int expected = vote(b.data());
+            EXPECT_EQ(CUpCaseFileAnalyzer::TemplateSectorOf(b.data()), expected) << pattern << " " << tableLows;
+            named += expected >= 0;
+            ++cases;
+        }
+    }
+    EXPECT_EQ(cases, 512);
+    EXPECT_GT(named, 20);
+    for (u32 k = 0; k < 256; ++k) {
+        std::array<u8, 512> b{};
+        for (u32 i = 0; i < 256; ++i) ByteWriter(b.data(), 512).Le16(2 * i, table[size_t(k) * 256 + i]);
+        EXPECT_EQ(CUpCaseFileAnalyzer::TemplateSectorOf(b.data()), int(k)) << k;
+    }
 }
 
 TEST(NtfsDeepMetaFiles, SectorRanges) {

@@ -13,6 +13,7 @@
 #include "engine/RAWSearch/Core/SignatureTable.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 #include "engine/Utility/TBitmap.h"
+#include "support/RecordingProgress.h"
 
 using rawtest::MemoryDevice;
 using rawtest::RecordingTreeBuilder;
@@ -250,6 +251,50 @@ TEST(RAWSearchController, BitmapSectorsAreSkippedInRunsOfItsScale) {
     EXPECT_EQ(search.sectorMap.count(4) + search.sectorMap.count(11), 0u);
     EXPECT_EQ(search.sectorMap.count(12), 1u);
     EXPECT_EQ(search.controller.GetBitmap(), nullptr) << "forgotten at the end";
+}
+
+// A stop is asked for before each run of 64 sectors of a block, marked sectors or not: the sectors of
+// the runs begun before it are searched, none after it, and the search of the block ends at once.
+TEST(RAWSearchController, AStopEndsTheBlockAtTheNextRunOfSectors) {
+    struct Case {
+        const char* name;
+        int stopAfter;           // Continued() calls answered "go on"
+        i64 markedFrom, marked;  // bitmap: sectors skipped (4 a bit)
+        size_t searched;         // starts found
+    };
+    const Case cases[] = {
+        {"stop at once", 0, 0, 0, 0},
+        {"stop before the third run", 2, 0, 0, 128},
+        {"stop before the third run, sectors 64-71 marked", 2, 64, 8, 120},
+        {"no stop", -1, 0, 0, 200},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::pair<size_t, const char*>> marks;
+        for (size_t s = 0; s < 200; ++s) marks.push_back({s, "HDR!"});
+        Search search(Image(200, marks));
+        search.Add("HDR!", RAW_TYPE_JPG)->headerSize = 10;
+        search.Prepare();
+        // One block of 200 sectors.
+        search.controller.SetBlockSize(200);
+        ASSERT_EQ(search.controller.PreparetoSearch(), 1);
+        TBitmap bitmap;
+        if (c.marked != 0) {
+            bitmap.CreateBitmap(50, 4);
+            bitmap.SetBit(c.markedFrom / 4, 1, static_cast<u32>(c.marked / 4));
+            search.controller.SetBitmap(&bitmap);
+        }
+        testsupport::RecordingProgress progress;
+        progress.StopAfter(c.stopAfter);
+        search.controller.SetIProgressSink(&progress);
+        search.controller.AnalyzeBlock(0, 200);
+        search.controller.SetIProgressSink(nullptr);
+        EXPECT_EQ(search.sectorMap.size(), c.searched) << c.name;
+        if (c.searched != 0) {
+            EXPECT_EQ(search.sectorMap.rbegin()->first, static_cast<i64>(c.searched + c.marked - 1)) << c.name;
+        }
+        EXPECT_EQ(search.sectorMap.count(c.markedFrom), c.marked == 0 && c.searched > 0 ? 1u : 0u) << c.name;
+        search.controller.EndSearch(0);
+    }
 }
 
 TEST(RAWSearchController, EmptyTablesReadNothingAndBadSetupsAreRefused) {

@@ -25,6 +25,8 @@ TEST(DataRunList, AppendMergesContiguousRuns) {
         {"after sparse", {{-1, 8}, {7, 8}}, {{-1, 8}, {7, 8}}},
         {"sparse after", {{0, 8}, {-1, 8}}, {{0, 8}, {-1, 8}}},
         {"three", {{0, 1}, {1, 1}, {2, 1}}, {{0, 3}}},
+        {"merged after the second", {{0, 1}, {5, 1}, {6, 1}, {9, 2}, {11, 1}}, {{0, 1}, {5, 2}, {9, 3}}},
+        {"one after a merged pair", {{4, 1}, {5, 1}, {-1, 3}}, {{4, 2}, {-1, 3}}},
         {"overflowing end",
          {{0x7FFFFFFFFFFFFFF0, 0xFFFFFFFFFFFFFFFF}, {0, 1}},
          {{0x7FFFFFFFFFFFFFF0, 0xFFFFFFFFFFFFFFFF}, {0, 1}}},
@@ -68,4 +70,24 @@ TEST(DataRunList, CloneIsDeepAndMerged) {
     copy->GetFirst()->length = 99;
     EXPECT_EQ(list.GetFirst()->length, 2u);
     copy->Release();
+}
+
+// Long lists (the runs move from their first place into a growing array): every run kept in order,
+// walked by the cursor and deep-copied by Clone.
+TEST(DataRunList, LongListsKeepEveryRun) {
+    for (const size_t count : {size_t{1}, size_t{2}, size_t{3}, size_t{17}, size_t{5000}}) {
+        CDataRunList list;
+        std::vector<std::pair<i64, u64>> expected;
+        for (size_t i = 0; i < count; ++i) {
+            const DataRun run{i % 3 == 2 ? -1 : static_cast<i64>(i * 10000), i + 1};  // never contiguous
+            list.AddDataRun(run);
+            expected.emplace_back(run.start, run.length);
+        }
+        EXPECT_EQ(list.GetRunCount(), count);
+        EXPECT_EQ(Runs(list), expected) << count;
+        IDataRunList* copy = list.Clone();
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(Runs(*copy), expected) << count;
+        copy->Release();
+    }
 }

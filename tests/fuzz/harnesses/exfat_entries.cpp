@@ -1,7 +1,7 @@
 // exFAT entry sets: the quick exFAT search over a small volume built around the input (its boot
 // sector sound and made here), which walks the folders from the root, assembles the file, stream and
 // name entries of each set (a set may run over a cluster boundary) and makes the node of each; and the
-// set assembler with the deep search's stricter name table, and the set checksum, on the input itself.
+// set assembler cluster by cluster over the whole heap, and the set checksum, on the input itself.
 //   byte 0: bit 0 4096-byte sectors (else 512), bits 1-3 log2 of the sectors per cluster;
 //   byte 1: the root folder's cluster (2 + byte % 64);
 //   then 512 bytes: the start of the allocation table (the rest of it is free);
@@ -67,15 +67,15 @@ BRELVOX_FUZZ_TARGET(kHeader + kTableBytes + 64 * 1024) {
         fuzz::QuickSearch(CreateEXFatQuickSearcher(), device, sink);
     }
 
-    // The heap's entries as the deep search's pre-analysis sees any sector: the strict name table.
-    CEFDTAnalyze strict(ExFatNameTable::Strict);
-    strict.PrepareAnayze(sectorShift, sectorShift + clusterShift, total);
+    // The heap's entries read cluster by cluster, whatever the folders say.
+    CEFDTAnalyze heapSets;
+    heapSets.PrepareAnayze(sectorShift, sectorShift + clusterShift, total);
     const size_t clusterBytes = size_t{s} << clusterShift;
     for (size_t at = 0; at < heapBytes; at += clusterBytes) {
         const size_t length = std::min(clusterBytes, heapBytes - at);
-        if (!strict.Analyze(heap + at, static_cast<unsigned>(length), heapOffset + (at >> sectorShift))) break;
+        if (!heapSets.Analyze(heap + at, static_cast<unsigned>(length), heapOffset + (at >> sectorShift))) break;
     }
-    for (const _tagFileBaseInfo& record : strict.GetFileList()) FUZZ_CHECK(record.Name().size() <= _tagFileBaseInfo::kMaxNameBytes);
+    for (const _tagFileBaseInfo& record : heapSets.GetFileList()) FUZZ_CHECK(record.Name().size() <= _tagFileBaseInfo::kMaxNameBytes);
     const size_t setBytes = std::min<size_t>(heapBytes, 19 * exfat::entry::kSize);
     const u16 stored = ByteReader(heap, heapBytes).Le16(exfat::file::kSetChecksum).value_or(0);
     CheckDirEntry(heap, static_cast<unsigned>(setBytes), stored);

@@ -192,44 +192,56 @@ void CRAWSearchController::AnalyzeSectors(i64 start, i64 count) {
     CNotifyCenter& notify = CNotifyCenter::Instance();
     const RawAnalyserLookup& lookup = *m_lookup;
     const u32 sectorSize = m_sectorSize;
-    const bool listEmpty = lookup.ListEmpty();
     const bool askListDirectly = lookup.ListSize() <= kShortList;
-    for (i64 i = 0; i < count;) {
-        const i64 s = start + i;
-        if (useBitmap && m_bitmap->GetBit(s / scale) != 0) {
-            i += s % scale == 0 ? scale : 1;
-            continue;
-        }
-        if (i % kContinueStride == 0 && notify.isContinue() == 0) break;
-        unsigned char* p = current + static_cast<u64>(i) * sectorSize;
+    // One sector: most leave after a few table tests.
+    const auto search = [&](unsigned char* p, i64 s) __attribute__((always_inline)) {
         const bool zeroStart = ZeroWord(p);
-        ++i;
-
-        // A sector starting with a zero word is offered only to the list; an all-zero one to nothing.
-        // Sectors that no table can claim are not looked up.
+        // A sector starting with a zero word is offered only to the list (an empty list takes none); an
+        // all-zero one to nothing. Sectors that no table can claim are not looked up.
         const bool ask = !zeroStart ? lookup.MayAccept(p)
-                                    : !listEmpty && lookup.ListMayAcceptZeroStart(p) &&
-                                          (askListDirectly || !AllZero(p, sectorSize));
-        CRawFileInfo* found = nullptr;
-        if (ask && LookUp(p, s, ctx, found)) continue;
+                                    : lookup.ListMayAcceptZeroStart(p) && (askListDirectly || !AllZero(p, sectorSize));
+        LookUpResult looked{nullptr, false};
+        if (ask) {
+            looked = LookUp(p, s, ctx);
+            if (looked.done) return;
+        }
         if (m_guessCount > 0) {
             // What the open guesses read of the sector's edges, told once for all of them.
             ctx.leadingZero = zeroStart ? 4 : 0;
             ctx.trailingZeroBytes = TrailingZeroBytes(p, sectorSize);
             ctx.newFileHere = nullptr;
-            CalcRawFileSize(p, s, ctx, found);
+            CalcRawFileSize(p, s, ctx, looked.found);
+        }
+    };
+    // Runs of sectors between the checks for a stop; sectors the bitmap marks are skipped.
+    for (i64 i = 0; i < count;) {
+        if (notify.isContinue() == 0) break;
+        const i64 runEnd = std::min(count, i + kContinueStride);
+        if (!useBitmap) {
+            unsigned char* p = current + static_cast<u64>(i) * sectorSize;
+            for (; i < runEnd; ++i, p += sectorSize) search(p, start + i);
+            continue;
+        }
+        while (i < runEnd) {
+            const i64 s = start + i;
+            if (m_bitmap->GetBit(s / scale) != 0) {
+                i += s % scale == 0 ? scale : 1;
+                continue;
+            }
+            search(current + static_cast<u64>(i) * sectorSize, s);
+            ++i;
         }
     }
     FinishBlock(count);
 }
 
-bool CRAWSearchController::LookUp(unsigned char* sector, i64 sectorNumber, const CRawFileInfo::SearchContext& ctx,
-                                  CRawFileInfo*& found) {
+CRAWSearchController::LookUpResult CRAWSearchController::LookUp(unsigned char* sector, i64 sectorNumber,
+                                                                const CRawFileInfo::SearchContext& ctx) {
     IRawFileAnalyser* analyser = m_lookup->Find(sector, m_scratch, m_sectorSize, sectorNumber, ctx.bufferStartSector,
                                                  ctx.blockEndSector, false);
-    if (analyser == nullptr) return false;
-    found = analyser->CreateRawFileInfo();
-    if (found == nullptr) return true;
+    if (analyser == nullptr) return {nullptr, false};
+    CRawFileInfo* found = analyser->CreateRawFileInfo();
+    if (found == nullptr) return {nullptr, true};
     found->m_type = m_scratch.m_type;
     found->m_size = m_scratch.m_size;
     found->m_startSector = sectorNumber;
@@ -239,11 +251,10 @@ bool CRAWSearchController::LookUp(unsigned char* sector, i64 sectorNumber, const
     if (found->m_size != 0 && GetFileManager(found->m_type) != nullptr) {
         Publish(found);
         delete found;
-        found = nullptr;
-        return true;
+        return {nullptr, true};
     }
     AddRawFileInfoToList(found, sector, sectorNumber);
-    return false;
+    return {found, false};
 }
 
 void CRAWSearchController::FinishBlock(i64 count) {

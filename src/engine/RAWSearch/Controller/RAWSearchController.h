@@ -76,11 +76,16 @@ private:
     // Shortens a size that runs past the last sector of the device.
     void ClampToDevice(CRawFileInfo* record) const;
     void AnalyzeSectors(i64 startSector, i64 sectorCount);
-    // Asks the analysers about a sector that may begin a file and keeps what one found (found); true
-    // when the search is done with the sector (the open guesses do not read it). Kept out of the
+    // What LookUp did with a sector: the record it keeps for a file found there (or none), and whether
+    // the search is done with the sector (the open guesses do not read it).
+    struct LookUpResult {
+        CRawFileInfo* found;
+        bool done;
+    };
+    // Asks the analysers about a sector that may begin a file and keeps what one found. Kept out of the
     // sector loop, which most sectors pass through without it.
-    [[gnu::noinline]] bool LookUp(unsigned char* sector, i64 sectorNumber, const CRawFileInfo::SearchContext& ctx,
-                                  CRawFileInfo*& found);
+    [[gnu::noinline]] LookUpResult LookUp(unsigned char* sector, i64 sectorNumber,
+                                          const CRawFileInfo::SearchContext& ctx);
     void FinishBlock(i64 sectorCount);
     void ClearRecords();
 

@@ -1,17 +1,41 @@
 #include "engine/RAWSearch/Core/RawAnalyserLookup.h"
 
 #include <algorithm>
+#include <bit>
+#include <tuple>
 
 #include "engine/RAWSearch/Core/RawFileInfo.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
 
+namespace {
+
+// The word a list test needs, as a test of the four bytes from its first tested byte (from byte 508 when
+// that is later, so the word stays within the first 512 bytes): what it fixes there a sector passing the
+// test holds. Mask and value little-endian.
+struct WordTest {
+    u32 offset;
+    u32 mask;
+    u32 value;
+};
+
+WordTest WordOf(u32 offset, u64 mask, u64 value) {
+    const u32 first = offset + static_cast<u32>(std::countr_zero(mask) / 8);
+    WordTest word{std::min<u32>(first, 512 - 4), 0, 0};
+    for (u32 b = 0; b < 4; ++b) {
+        const u32 at = word.offset + b - offset;  // the byte's place in the test's eight
+        if (at >= 8) continue;
+        word.mask |= static_cast<u32>((mask >> (8 * at)) & 0xFF) << (8 * b);
+        word.value |= static_cast<u32>((value >> (8 * at)) & 0xFF) << (8 * b);
+    }
+    return word;
+}
+
+}  // namespace
+
 RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& multimap, RawAnalyserList& list)
-    : m_map(map), m_multimap(multimap), m_list(list), m_prefixes(std::make_unique<std::bitset<65536>>()),
-      m_keys23(std::make_unique<std::bitset<65536>>()),
-      m_keys45(std::make_unique<std::bitset<65536>>()),
-      m_zeroStartKeys45(std::make_unique<std::bitset<65536>>()) {
-    for (const auto& entry : m_map) m_prefixes->set(entry.first & 0xFFFF);
-    for (const auto& entry : m_multimap) m_prefixes->set(entry.first);
+    : m_map(map), m_multimap(multimap), m_list(list) {
+    for (const auto& entry : m_map) m_keyFlags[entry.first & 0xFFFF] |= kPrefixKey;
+    for (const auto& entry : m_multimap) m_keyFlags[entry.first] |= kPrefixKey;
     std::vector<BitsTest> unique;
     bool everySector = false;
     for (IRawFileAnalyser* analyser : m_list) {
@@ -32,9 +56,11 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
         if (entry.testCount == 0) everySector = true;
         m_listEntries.push_back(entry);
     }
+    std::vector<WordTest> words;
+    std::vector<WordTest> zeroStartWords;
     if (everySector) {
-        m_listTests.push_back({0, 0, 0});
-        m_listZeroStartTests.push_back({0, 0, 0});
+        words.push_back({0, 0, 0});
+        zeroStartWords.push_back({0, 0, 0});
     }
     for (const BitsTest& test : m_entryTests) {
         const auto same = [&](const BitsTest& other) {
@@ -53,12 +79,12 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
             value = static_cast<u16>(value | (((test.value >> shift) & 0xFF) << (8 * (b - c))));
         }
     };
-    // Every key with the fixed bits: the free bits run through their subsets.
-    const auto setKeys = [](std::bitset<65536>& keys, u16 mask, u16 value) {
+    // Every key with the fixed bits (the free bits run through their subsets) gets the flag.
+    const auto setKeys = [this](u8 flag, u16 mask, u16 value) {
         const u16 free = static_cast<u16>(~mask);
         u16 bits = 0;
         do {
-            keys.set(static_cast<u16>(value & mask) | bits);
+            m_keyFlags[static_cast<u16>(value & mask) | bits] |= flag;
             bits = static_cast<u16>((bits - free) & free);
         } while (bits != 0);
     };
@@ -68,6 +94,7 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
     constexpr int kFoldBits = 8;
     for (const BitsTest& test : unique) {
         if (everySector) break;
+        const WordTest word = WordOf(test.offset, test.mask, test.value);
         // A sector whose first four bytes are zero passes the test only if every tested bit of those
         // bytes is to be zero.
         u64 zeroStartBits = 0;
@@ -77,9 +104,9 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
             u16 mask = 0, value = 0;
             chunk(test, 4, mask, value);
             if (std::popcount(mask) >= kFoldBits)
-                setKeys(*m_zeroStartKeys45, mask, value);
+                setKeys(kZeroStartKey45, mask, value);
             else
-                m_listZeroStartTests.push_back(test);
+                zeroStartWords.push_back(word);
         }
         // Bytes 0-1 first when they fix most of their bits, else the two bytes that fix the most.
         u32 best = 0;
@@ -97,27 +124,54 @@ RawAnalyserLookup::RawAnalyserLookup(RawAnalyserMap& map, RawAnalyserMultimap& m
             }
         }
         if (bestBits < kFoldBits) {
-            m_listTests.push_back(test);
+            words.push_back(word);
             continue;
         }
         // Bytes 0-1 key the prefix table: a sector that passes it and does not start with a zero word is
         // looked up.
-        setKeys(best == 0 ? *m_prefixes : best == 2 ? *m_keys23 : *m_keys45, bestMask, bestValue);
+        setKeys(best == 0 ? kPrefixKey : best == 2 ? kListKey23 : kListKey45, bestMask, bestValue);
     }
-    // The tests in the host's order, as a load of the sector's bytes gives them.
+    // The exact tests in the host's order, as a load of the sector's bytes gives them.
     if constexpr (std::endian::native == std::endian::big) {
-        for (std::vector<BitsTest>* tests : {&m_entryTests, &m_listTests, &m_listZeroStartTests}) {
-            for (BitsTest& test : *tests) {
-                test.mask = __builtin_bswap64(test.mask);
-                test.value = __builtin_bswap64(test.value);
-            }
+        for (BitsTest& test : m_entryTests) {
+            test.mask = __builtin_bswap64(test.mask);
+            test.value = __builtin_bswap64(test.value);
         }
     }
-    for (std::vector<BitsTest>* tests : {&m_listTests, &m_listZeroStartTests}) tests->push_back({0, 0, 0});
-    m_tests = m_listTests.data();
-    m_testsEnd = m_tests + m_listTests.size() - 1;
-    m_zeroStartTests = m_listZeroStartTests.data();
-    m_zeroStartTestsEnd = m_zeroStartTests + m_listZeroStartTests.size() - 1;
+    // The words without repeats in groups of four, the last filled with tests that never hold; one group
+    // at least.
+    const auto group = [](std::vector<WordTest> tests, std::vector<WordGroup>& groups) {
+        const auto before = [](const WordTest& a, const WordTest& b) {
+            return std::tie(a.offset, a.mask, a.value) < std::tie(b.offset, b.mask, b.value);
+        };
+        const auto same = [](const WordTest& a, const WordTest& b) {
+            return a.offset == b.offset && a.mask == b.mask && a.value == b.value;
+        };
+        std::sort(tests.begin(), tests.end(), before);
+        tests.erase(std::unique(tests.begin(), tests.end(), same), tests.end());
+        for (size_t k = 0; k == 0 || k < tests.size(); k += kGroupWords) {
+            WordGroup g{};
+            for (int w = 0; w < kGroupWords; ++w) {
+                WordTest t = k + w < tests.size() ? tests[k + w] : WordTest{0, 0, 1};
+                if constexpr (std::endian::native == std::endian::big) {
+                    t.mask = __builtin_bswap32(t.mask);
+                    t.value = __builtin_bswap32(t.value);
+                }
+                g.offset[w] = t.offset;
+                g.mask[w] = t.mask;
+                g.value[w] = t.value;
+            }
+            groups.push_back(g);
+        }
+    };
+    for (auto [tests, first, hasMore, more] :
+         {std::tuple(&words, &m_words, &m_hasMoreWords, &m_moreWords),
+          std::tuple(&zeroStartWords, &m_zeroStartWords, &m_hasMoreZeroStartWords, &m_moreZeroStartWords)}) {
+        group(*tests, *more);
+        *first = more->front();
+        more->erase(more->begin());
+        *hasMore = !more->empty();
+    }
 }
 
 namespace {
@@ -139,7 +193,7 @@ IRawFileAnalyser* RawAnalyserLookup::Find(unsigned char* sector, CRawFileInfo& i
                                           long long sectorNumber, long long bufferStartSector,
                                           long long blockEndSector, bool sectorAllZero) const {
     const u32 key4 = RawMapKey(sector);
-    if (key4 != 0 && m_prefixes->test(key4 & 0xFFFF)) {
+    if (key4 != 0 && (m_keyFlags[key4 & 0xFFFF] & kPrefixKey) != 0) {
         auto it = m_map.find(key4);
         if (it != m_map.end() &&
             Ask(it->second, sector, info, sectorSize, sectorNumber, bufferStartSector, blockEndSector) != 0) {
