@@ -109,21 +109,25 @@ struct Counts {
     double total = -1;
     double inFunction = -1;
 };
+// Instructions inclusive in `function` in a callgrind output file (-1 when it is not there).
+inline double Inclusive(const std::string& outFile, const std::string& function) {
+    const Child annotate = Run({"callgrind_annotate", "--inclusive=yes", outFile});
+    const size_t at = annotate.out.find(function);
+    if (at == std::string::npos) return -1;
+    const size_t line = annotate.out.rfind('\n', at) + 1;
+    std::string number =
+        annotate.out.substr(line, annotate.out.find(' ', annotate.out.find_first_not_of(' ', line)) - line);
+    number.erase(std::remove(number.begin(), number.end(), ','), number.end());
+    return std::atof(number.c_str());
+}
+
 inline Counts Callgrind(const std::vector<std::string>& args, const std::string& function, const std::string& outFile) {
     std::vector<std::string> command{"valgrind", "--tool=callgrind", "--callgrind-out-file=" + outFile};
     command.insert(command.end(), args.begin(), args.end());
     const Child c = Run(command);
     Counts counts;
     counts.total = Value(c.out, "Collected :");
-    if (function.empty()) return counts;
-    const Child annotate = Run({"callgrind_annotate", "--inclusive=yes", outFile});
-    const size_t at = annotate.out.find(function);
-    if (at != std::string::npos) {
-        const size_t line = annotate.out.rfind('\n', at) + 1;
-        std::string number = annotate.out.substr(line, annotate.out.find(' ', annotate.out.find_first_not_of(' ', line)) - line);
-        number.erase(std::remove(number.begin(), number.end(), ','), number.end());
-        counts.inFunction = std::atof(number.c_str());
-    }
+    if (!function.empty()) counts.inFunction = Inclusive(outFile, function);
     return counts;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
 
+#include <cstdint>
+
 #include "engine/HFSPlusLib/HFSPlusResult.h"
 
 using namespace hfsplus;
@@ -30,6 +32,15 @@ CHFSPlusBTNode::CHFSPlusBTNode(std::vector<u8> bytes)
     Validate();
 }
 
+CHFSPlusBTNode::CHFSPlusBTNode(const u8* buffer, u32 nodeSize, Checked)
+    : m_data(buffer), m_nodeSize(nodeSize), m_status(0) {
+    BTNodeDescriptor descriptor;
+    if (DecodeNodeDescriptor(ByteReader(m_data, m_nodeSize), descriptor))
+        m_descriptor = descriptor;
+    else
+        m_status = HFSPLUS_QUIET(kKindBadData);
+}
+
 void CHFSPlusBTNode::Validate() {
     if (!IsValidNode(m_data, m_nodeSize)) {
         m_status = HFSPLUS_QUIET(kKindBadData);
@@ -44,20 +55,37 @@ void CHFSPlusBTNode::Validate() {
 bool CHFSPlusBTNode::IsValidNode(const u8* buffer, u32 nodeSize) {
     if (!buffer || nodeSize < node::kMinNodeSize || nodeSize % node::kMinNodeSize != 0) return false;
     const ByteReader bytes(buffer, nodeSize);
+    // Record 0 at byte 14 first: most sizes tried on bytes that are no node fail here.
+    if (bytes.Be16(nodeSize - 2).value_or(0) != node::kDescriptorSize) return false;
     BTNodeDescriptor d;
     if (!DecodeNodeDescriptor(bytes, d)) return false;
     const u8 kind = u8(d.kind);
     if (kind >= 3 && kind <= 254) return false;
     if (d.kind == node::kKindLeaf && d.height != 1) return false;
     if (d.kind == node::kKindHeader && d.height != 0) return false;
-    auto previous = RecordOffset(bytes, nodeSize, 0);
-    if (!previous || *previous != node::kDescriptorSize) return false;
-    for (u32 i = 1; i <= d.numRecords; ++i) {
-        const auto offset = RecordOffset(bytes, nodeSize, i);
-        if (!offset || *offset <= *previous || i64(*offset) > i64(nodeSize) - 2 * (i64(i) + 1)) return false;
+    // The offset table (numRecords + 1 entries at the node's end) lies after the descriptor.
+    const u32 entries = u32(d.numRecords) + 1;
+    if (u64(2) * entries > nodeSize - node::kDescriptorSize) return false;
+    // Entry j from the table's start is record (entries - 1 - j)'s offset: offsets that grow with the
+    // record fall along the table down to record 0's (14, checked above), and the largest, the first
+    // entry, lies below the table, as every other then does. Four entries a read.
+    const ByteReader table = bytes.From(nodeSize - 2 * entries);
+    u32 previous = UINT32_MAX;
+    size_t j = 0;
+    for (; j + 4 <= entries; j += 4) {
+        const u64 four = table.Be64(2 * j).value_or(0);
+        for (u32 k = 0; k < 4; ++k) {
+            const u32 offset = u32(four >> (48 - 16 * k)) & 0xFFFF;
+            if (offset >= previous) return false;
+            previous = offset;
+        }
+    }
+    for (; j < entries; ++j) {
+        const u32 offset = table.Be16(2 * j).value_or(0);
+        if (offset >= previous) return false;
         previous = offset;
     }
-    return true;
+    return table.Be16(0).value_or(0) <= nodeSize - 2 * entries;
 }
 
 std::optional<ByteReader> CHFSPlusBTNode::GetRecord(u16 index) {

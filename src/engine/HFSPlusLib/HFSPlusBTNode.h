@@ -13,6 +13,9 @@ public:
     // alive as long as the node. The node is usable when IsValid().
     CHFSPlusBTNode(const u8* buffer, u32 nodeSize, bool ownsBuffer);
     CHFSPlusBTNode(std::vector<u8> bytes);
+    // A view of bytes the caller has just checked with IsValidNode (not checked again).
+    struct Checked {};
+    CHFSPlusBTNode(const u8* buffer, u32 nodeSize, Checked);
     CHFSPlusBTNode(const CHFSPlusBTNode&) = delete;
     CHFSPlusBTNode& operator=(const CHFSPlusBTNode&) = delete;
 

@@ -166,9 +166,10 @@ u64 CHFSPlusBTreeOptionBase::Search(const BTKey& key, HFSPlusSearchResult& resul
     return m_tree->Search(key, result, record);
 }
 
-u64 CHFSPlusBTreeOptionBase::Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress) {
+u64 CHFSPlusBTreeOptionBase::Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
+                                      std::vector<u32>* listedLeaves) {
     if (!m_tree) return HFSPLUS_QUIET(kKindNotReady);
-    return m_tree->Traverse(builder, progress);
+    return m_tree->Traverse(builder, progress, listedLeaves);
 }
 
 // ---- catalog -----------------------------------------------------------------------------------
@@ -332,13 +333,15 @@ struct CHFSPlusBTree::WalkState {
     IDirecotryTreeBuilder* builder;
     CHFSPlusQuickFileSystemSearchProgress* progress;
     std::unordered_set<u32> visited;
+    std::vector<u32>* listedLeaves;
 };
 
-u64 CHFSPlusBTree::Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress) {
+u64 CHFSPlusBTree::Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
+                            std::vector<u32>* listedLeaves) {
     if (!m_option) return HFSPLUS_FAIL(kKindNotReady);
     const u32 root = m_option->GetRoot();
     if (root == 0) return m_option->GetLastError();
-    WalkState state{builder, progress, {}};
+    WalkState state{builder, progress, {}, listedLeaves};
     return m_status = Walk(state, root, 0);
 }
 
@@ -362,6 +365,7 @@ u64 CHFSPlusBTree::Walk(WalkState& state, u32 nodeNumber, u32 depth) {
         return 0;
     }
     if (!node->IsLeaf()) return HFSPLUS_FAIL(kKindBadData);
+    bool everyRecord = true;
     for (u16 i = 0; i < count; ++i) {
         if (!state.progress->Continued()) return 0;
         BTKeyPtr key = m_option->KeyRead(node.get(), i);
@@ -376,7 +380,10 @@ u64 CHFSPlusBTree::Walk(WalkState& state, u32 nodeNumber, u32 depth) {
         auto* file = new (std::nothrow) CHFSPlusFileNode(m_volume, key.get(), &record->catalog, 0);
         key.reset();
         record.reset();
-        if (!file) continue;
+        if (!file) {
+            everyRecord = false;
+            continue;
+        }
         if (file->GetCurrentNodeID() == -1) {
             delete file;
             continue;
@@ -384,5 +391,6 @@ u64 CHFSPlusBTree::Walk(WalkState& state, u32 nodeNumber, u32 depth) {
         state.progress->UpdateProgress();
         if (!state.builder->AddNode(file, SEARCHER_HFSPLUS)) delete file;
     }
+    if (state.listedLeaves && state.builder && everyRecord) state.listedLeaves->push_back(nodeNumber);
     return 0;
 }

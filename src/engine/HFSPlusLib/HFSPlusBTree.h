@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
 #include "engine/HFSPlusLib/HFSPlusStructs.h"
@@ -53,7 +54,8 @@ public:
     const BTHeaderRec* GetHeaderRec() override { return m_headerRec ? &*m_headerRec : nullptr; }
 
     u64 Search(const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record);
-    u64 Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress);
+    u64 Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
+                 std::vector<u32>* listedLeaves = nullptr);
 
     u32 GetNodeSize() const { return m_nodeSize; }
     // nodeSize of the header record in the first 512 bytes of the file; 0 (kind 0xe) on a short read.
@@ -130,8 +132,10 @@ public:
     // Exact-match search. Not found below every key of a leaf: (leaf, index, not found); above all keys:
     // the result stays zero. A record is copied out when asked and found.
     u64 Search(const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record);
-    // Depth-first walk from the root; with a builder every file and folder record becomes a node.
-    u64 Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress);
+    // Depth-first walk from the root; with a builder every file and folder record becomes a node. When
+    // asked, the numbers of the leaves all of whose records went to the builder are appended.
+    u64 Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
+                 std::vector<u32>* listedLeaves = nullptr);
 
     u64 GetStatus() const { return m_status; }
 

@@ -1,46 +1,50 @@
 #include "engine/HFSPlusLib/HFSPlusNames.h"
 
-#include <iconv.h>
-
-#include <cstring>
+#include <algorithm>
 
 namespace hfsplus {
 
 namespace {
 
-// One converter per thread, opened on first use: opening one per name would cost more than the walk.
-class Utf16Converter {
-public:
-    Utf16Converter() : m_cd(iconv_open("UTF-8", "UTF-16LE")) {}
-    ~Utf16Converter() {
-        if (Ready()) iconv_close(m_cd);
-    }
-    bool Ready() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
-    iconv_t Get() const { return m_cd; }
-
-private:
-    iconv_t m_cd;
-};
+bool IsHighSurrogate(u32 unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool IsLowSurrogate(u32 unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 }  // namespace
 
 std::string NameToUtf8(const u16* units, size_t count) {
-    thread_local Utf16Converter converter;
-    if (!units || count == 0 || !converter.Ready()) return {};
-    char in[2 * 256];
-    count = count > 255 ? 255 : count;
+    if (!units || count == 0) return {};
+    count = std::min<size_t>(count, 255);
+    // At most 3 bytes a unit (4 for a pair of two units).
+    char out[3 * 255];
+    size_t n = 0;
     for (size_t i = 0; i < count; ++i) {
-        in[2 * i] = static_cast<char>(units[i] & 0xFF);
-        in[2 * i + 1] = static_cast<char>(units[i] >> 8);
+        u32 c = units[i];
+        if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+            // Only a high surrogate followed by a low one is a character; anything else ends the name.
+            if (!IsHighSurrogate(c) || i + 1 == count || !IsLowSurrogate(units[i + 1])) break;
+            c = 0x10000 + ((c - 0xD800) << 10) + (u32(units[++i]) - 0xDC00);
+        }
+        if (c < 0x80) {
+            out[n++] = char(c);
+        } else if (c < 0x800) {
+            out[n++] = char(0xC0 | (c >> 6));
+            out[n++] = char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out[n++] = char(0xE0 | (c >> 12));
+            out[n++] = char(0x80 | ((c >> 6) & 0x3F));
+            out[n++] = char(0x80 | (c & 0x3F));
+        } else {
+            out[n++] = char(0xF0 | (c >> 18));
+            out[n++] = char(0x80 | ((c >> 12) & 0x3F));
+            out[n++] = char(0x80 | ((c >> 6) & 0x3F));
+            out[n++] = char(0x80 | (c & 0x3F));
+        }
     }
-    char out[1024] = {};
-    char* inPtr = in;
-    size_t inLeft = 2 * count;
-    char* outPtr = out;
-    size_t outLeft = sizeof out - 1;
-    iconv(converter.Get(), nullptr, nullptr, nullptr, nullptr);
-    iconv(converter.Get(), &inPtr, &inLeft, &outPtr, &outLeft);
-    return std::string(out, size_t(outPtr - out));
+    return std::string(out, n);
 }
 
 }  // namespace hfsplus

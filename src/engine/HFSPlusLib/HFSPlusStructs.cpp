@@ -37,8 +37,14 @@ bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std:
     const u16 units = std::min<u16>(*count, catkey::kMaxNameUnits);
     if (!b.Has(unitsAt, size_t(units) * 2)) return false;
     length = units;
-    for (u16 i = 0; i < length; ++i) name[i] = StoredNameUnit(Or0(b.Be16(unitsAt + 2 * size_t(i))));
-    for (size_t i = length; i < name.size(); ++i) name[i] = 0;
+    // Four units a read while they last (names run to tens of units and every record has one).
+    u16 i = 0;
+    for (; i + 4 <= length; i += 4) {
+        const u64 four = Or0(b.Be64(unitsAt + 2 * size_t(i)));
+        for (u16 k = 0; k < 4; ++k) name[i + k] = StoredNameUnit(u16(four >> (48 - 16 * k)));
+    }
+    for (; i < length; ++i) name[i] = StoredNameUnit(Or0(b.Be16(unitsAt + 2 * size_t(i))));
+    std::fill(name.begin() + length, name.end(), u16{0});
     return true;
 }
 

@@ -156,10 +156,11 @@ u64 CHFSPlusVolume::Search(u32 fileID, const BTKey& key, HFSPlusSearchResult& re
     return tree->Search(key, result, record);
 }
 
-u64 CHFSPlusVolume::Traverse(u32 fileID, IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress) {
+u64 CHFSPlusVolume::Traverse(u32 fileID, IDirecotryTreeBuilder* builder,
+                             CHFSPlusQuickFileSystemSearchProgress* progress, std::vector<u32>* listedLeaves) {
     if (fileID != kCatalogFileID) return HFSPLUS_FAIL(kKindUnsupported);
     if (!m_catalogTree) return HFSPLUS_FAIL(kKindNotReady);
-    return m_catalogTree->Traverse(builder, progress);
+    return m_catalogTree->Traverse(builder, progress, listedLeaves);
 }
 
 bool CHFSPlusVolume::IsValidVolumeHeader(const u8* buffer, u16 length) {
@@ -286,7 +287,8 @@ u64 CHFSPlusVolume::FindDeleteAttribute(const BTKey& key, HFSPlusSearchResult& r
     return FindDelete(m_deletedAttributes, key, result, record);
 }
 
-u64 CHFSPlusVolume::QuickSearchFiles(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress) {
+u64 CHFSPlusVolume::QuickSearchFiles(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
+                                     std::vector<u32>* listedLeaves) {
     if (!m_journal) return HFSPLUS_FAIL(kKindNotReady);
     if (progress && m_header)
         progress->SetTotal(m_deletedCatalog.Size() + u64(m_header->fileCount) + m_header->folderCount + 1);
@@ -316,5 +318,5 @@ u64 CHFSPlusVolume::QuickSearchFiles(IDirecotryTreeBuilder* builder, CHFSPlusQui
         }
     }
     deleted.clear();
-    return Traverse(kCatalogFileID, builder, progress);
+    return Traverse(kCatalogFileID, builder, progress, listedLeaves);
 }

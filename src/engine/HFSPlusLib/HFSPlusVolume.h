@@ -45,8 +45,9 @@ public:
 
     // Exact search in the B-tree of special file 8 (attributes), 4 (catalog) or 3 (extents).
     u64 Search(u32 fileID, const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record);
-    // Walks the catalog (file ID 4 only).
-    u64 Traverse(u32 fileID, IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress);
+    // Walks the catalog (file ID 4 only); listedLeaves as the tree's Traverse.
+    u64 Traverse(u32 fileID, IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
+                 std::vector<u32>* listedLeaves = nullptr);
 
     // The header tests of the format (signature, block size a multiple of 512, version at most 16,
     // free and journal block numbers within the volume, a catalog fork as long as its blocks), on a
@@ -60,8 +61,10 @@ public:
     // The inline data of attribute `name` of a file (live, else deleted); its size, 0 when none.
     u32 getAttribute(u32 fileID, const char* name, std::vector<u8>& data);
 
-    // Deleted records from the journal, then every live catalog record, to the builder.
-    u64 QuickSearchFiles(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress);
+    // Deleted records from the journal, then every live catalog record, to the builder; the numbers of
+    // the catalog leaves listed whole go to listedLeaves when given.
+    u64 QuickSearchFiles(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
+                         std::vector<u32>* listedLeaves = nullptr);
 
     u64 FindDeleteCatalog(const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record);
     u64 FindDeleteExtent(const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record);

@@ -1,8 +1,9 @@
 #include "engine/HFSPlusSearch/HFSPlusCompleteSearcher.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -10,6 +11,7 @@
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
 #include "engine/HFSPlusLib/HFSPlusFileNode.h"
 #include "engine/HFSPlusLib/HFSPlusQuickSearchProgress.h"
+#include "engine/HFSPlusLib/HFSPlusRawfile.h"
 #include "engine/HFSPlusLib/HFSPlusResult.h"
 #include "engine/HFSPlusLib/HFSPlusVolume.h"
 #include "engine/StorageDevice/DiskDevice.h"
@@ -209,6 +211,7 @@ int CHFSPlusCompleteFileSystemSearchController::PreparetoSearch() {
     m_volumeRecords.clear();
     m_treeHeaders.clear();
     m_unownedLeaves.clear();
+    m_listedLeaves.clear();
     m_status = 0;
     if (!m_device) {
         m_status = HFSPLUS_FAIL(kKindNotReady);
@@ -262,35 +265,57 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
     const bool useBitmap = m_knownVolumes && m_bitmap && m_bitmap->GetBitmapData();
     const u32 unit = useBitmap ? std::max<u32>(m_bitmap->GetScale(), 1) : 1;
     const i64 end = firstSector + sectorCount;
+    // The block is the cache's current one: its sectors are read in place without asking each time.
+    const u8* block = m_cache && sectorCount > 0 ? m_cache->CurrentBlockSectors(firstSector, sectorCount) : nullptr;
     for (i64 s = firstSector; s < end;) {
         if (useBitmap && m_bitmap->GetBit(s / unit)) {
             s += (s % unit == 0) ? unit : 1;
             continue;
         }
-        if (CheckVolumeHeader(s) > 0) {
+        // One look at the sector's bytes for the four checks.
+        const u8* bytes = block ? block + size_t(s - firstSector) * m_sectorSize : View(s, 1);
+        if (!MayHoldStructure(bytes)) {
             ++s;
             continue;
         }
-        if (CheckJournalInfoBlock(s) > 0) {
+        if (CheckVolumeHeader(s, bytes) > 0) {
+            ++s;
+            continue;
+        }
+        if (CheckJournalInfoBlock(s, bytes) > 0) {
             std::printf("Find JournalInfoBlock:0x%llx\n", static_cast<unsigned long long>(s));
             ++s;
             continue;
         }
-        if (CheckJournalHeader(s) > 0) {
+        if (CheckJournalHeader(s, bytes) > 0) {
             std::printf("Find JournalHeader:0x%llx\n", static_cast<unsigned long long>(s));
             ++s;
             continue;
         }
-        const i64 consumed = CheckNode(s, end - s);
+        const i64 consumed = CheckNode(s, end - s, bytes);
         s += consumed > 0 ? consumed : 1;
     }
     return 1;
 }
 
+bool CHFSPlusCompleteFileSystemSearchController::MayHoldStructure(const u8* bytes) const {
+    // Sectors of other sizes hold several header slices: their checks decide.
+    if (!bytes || m_sectorSize != kSlice) return bytes != nullptr;
+    const ByteReader sector(bytes, m_sectorSize);
+    const u16 signature = sector.Be16(vh::kSignature).value_or(0);
+    const u8 kind = sector.U8(node::kKind).value_or(0);
+    const u8 height = sector.U8(node::kHeight).value_or(0xFF);
+    return signature == kSignatureHFSPlus || signature == kSignatureHFSX || sector.U8(m_sectorSize - 1) == u8(0xDB) ||
+           sector.Le32(jhdr::kMagic) == jhdr::kMagicValue || (kind == u8(node::kKindLeaf) && height == 1) ||
+           (kind == u8(node::kKindHeader) && height == 0);
+}
+
 int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
-    if (m_sectorSize < kSlice) return 0;
-    const u8* bytes = View(sector, 1);
-    if (!bytes) return 0;
+    return CheckVolumeHeader(sector, View(sector, 1));
+}
+
+int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector, const u8* bytes) {
+    if (m_sectorSize < kSlice || !bytes) return 0;
     // Most sectors hold no header slice: none of their slices begins with a signature.
     bool anySignature = false;
     for (size_t at = 0; at + kSlice <= m_sectorSize && !anySignature; at += kSlice) {
@@ -365,7 +390,10 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
 }
 
 int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector) {
-    const u8* bytes = View(sector, 1);
+    return CheckJournalInfoBlock(sector, View(sector, 1));
+}
+
+int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector, const u8* bytes) {
     if (!bytes || m_sectorSize < jib::kRecordSize) return 0;
     // The block's fill reaches the sector's end: most sectors fail on their last byte.
     if (m_sectorSize > jib::kRecordSize && bytes[m_sectorSize - 1] != 0xDB) return 0;
@@ -390,7 +418,10 @@ int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector
 }
 
 int CHFSPlusCompleteFileSystemSearchController::CheckJournalHeader(i64 sector) {
-    const u8* bytes = View(sector, 1);
+    return CheckJournalHeader(sector, View(sector, 1));
+}
+
+int CHFSPlusCompleteFileSystemSearchController::CheckJournalHeader(i64 sector, const u8* bytes) {
     if (!bytes) return 0;
     const ByteReader reader(bytes, m_sectorSize);
     if (reader.Le32(jhdr::kMagic) != jhdr::kMagicValue || reader.Le32(jhdr::kEndian) != jhdr::kEndianValue) return 0;
@@ -420,21 +451,30 @@ CompleteSearchPatition& CHFSPlusCompleteFileSystemSearchController::CandidateAt(
 }
 
 i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining) {
-    if (remaining <= 0) return 0;
-    const u8* first = View(sector, 1);
-    if (!first) return 0;
-    BTNodeDescriptor descriptor;
-    if (!DecodeNodeDescriptor(ByteReader(first, m_sectorSize), descriptor)) return 0;
-    if (ByteReader(first, m_sectorSize).Be16(node::kReserved).value_or(1) != 0) return 0;
-    const bool leaf = descriptor.kind == node::kKindLeaf && descriptor.height == 1;
-    const bool headerNode = descriptor.kind == node::kKindHeader && descriptor.height == 0;
+    return CheckNode(sector, remaining, View(sector, 1));
+}
+
+i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining, const u8* first) {
+    if (remaining <= 0 || !first) return 0;
+    // Kind and height first: most sectors are no leaf and no header node.
+    const ByteReader descriptor(first, m_sectorSize);
+    const u8 kind = descriptor.U8(node::kKind).value_or(0);
+    const u8 height = descriptor.U8(node::kHeight).value_or(0xFF);
+    const bool leaf = kind == u8(node::kKindLeaf) && height == 1;
+    const bool headerNode = kind == u8(node::kKindHeader) && height == 0;
     if (!leaf && !headerNode) return 0;
-    const i64 sectors = std::max<i64>(kMaxNodeBytes / m_sectorSize, 1);
-    const u8* bytes = View(sector, sectors);
-    if (!bytes) return 0;
+    if (descriptor.Be16(node::kReserved).value_or(1) != 0) return 0;
+    // The largest node's bytes in place in the cached block, else only those of each size tried (a
+    // small node near the block's end is still read in place).
+    const u8* whole =
+        m_cache ? m_cache->CurrentBlockSectors(sector, std::max<i64>(kMaxNodeBytes / m_sectorSize, 1)) : nullptr;
     for (u32 size = m_sectorSize; size <= kMaxNodeBytes; size *= 2) {
+        const u8* bytes = whole                  ? whole
+                          : size == m_sectorSize ? first
+                                                 : View(sector, std::max<i64>(size / m_sectorSize, 1));
+        if (!bytes) return 0;
         if (!CHFSPlusBTNode::IsValidNode(bytes, size)) continue;
-        AnalyseNode(sector, bytes, size);
+        if (!IsListedLeaf(sector)) AnalyseNode(sector, bytes, size);
         return std::min<i64>(remaining, size / m_sectorSize);
     }
     return 0;
@@ -442,7 +482,8 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
 
 void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize,
                                                              CompleteSearchPatition* given) {
-    CHFSPlusBTNode node(bytes, nodeSize, false);
+    // Checked by the caller.
+    CHFSPlusBTNode node(bytes, nodeSize, CHFSPlusBTNode::Checked{});
     if (!node.IsValid()) {
         std::printf("Error:%d\n", 4);
         return;
@@ -629,9 +670,36 @@ void CHFSPlusCompleteFileSystemSearchController::SearchVolumeWhole(CompleteSearc
         if (m_bitmap->GetBitmapData()) wrapper.SetBitmap(m_bitmap);
     }
     CHFSPlusQuickFileSystemSearchProgress silent(m_progress, true);
-    candidate.volume->QuickSearchFiles(&wrapper, &silent);
+    std::vector<u32> leaves;
+    candidate.volume->QuickSearchFiles(&wrapper, &silent, &leaves);
+    RememberListedLeaves(*candidate.volume, start, leaves);
     candidate.fileCount += header.fileCount;
     candidate.folderCount += header.folderCount;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::RememberListedLeaves(const CHFSPlusVolume& volume, u64 start,
+                                                                      const std::vector<u32>& leaves) {
+    const CHFSPlusFileCache* catalog = volume.GetCatalogFile();
+    const CHFSPlusCatalog* tree = volume.GetCatalogTree();
+    const u64 blockSize = volume.GetBlockSize();
+    if (!catalog || !tree || blockSize == 0 || leaves.empty()) return;
+    const u64 nodeSize = tree->GetNodeSize();
+    for (const u32 leaf : leaves) {
+        // The node's place in the volume: inside one extent of the catalog file, on a sector boundary.
+        u64 offset = u64(leaf) * nodeSize;
+        for (const HFSPlusExtentDescriptor& e : catalog->Extents()) {
+            const u64 bytes = u64(e.blockCount) * blockSize;
+            if (offset >= bytes) {
+                offset -= bytes;
+                continue;
+            }
+            const u64 volumeByte = u64(e.startBlock) * blockSize + offset;
+            if (nodeSize <= bytes - offset && volumeByte % m_sectorSize == 0)
+                m_listedLeaves.push_back(i64(start + volumeByte / m_sectorSize));
+            break;
+        }
+    }
+    std::sort(m_listedLeaves.begin(), m_listedLeaves.end());
 }
 
 const CHFSPlusCompleteFileSystemSearchController::TreeHeader*
@@ -680,7 +748,19 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
         !aligned(catalog->sector) || (attributes && !aligned(attributes->sector)))
         return false;
     const auto block = [&](i64 sector) { return u32(std::min<u64>(u64(sector - start) * m_sectorSize / blockSize, UINT32_MAX)); };
-    const u32 totalBlocks = block(end);
+    // Its size: from its allocation file when that is found, else up to the next volume.
+    std::vector<BlockRun> used{
+        {block(holder.journalInfoSector), 1},
+        {block(holder.journalHeaderSector), u32(std::min<u64>((info.size + blockSize - 1) / blockSize, UINT32_MAX))}};
+    for (const TreeHeader* tree : {extents, catalog, attributes}) {
+        if (tree)
+            used.push_back(
+                {block(tree->sector),
+                 u32(std::min<u64>((u64(tree->nodeSize) * tree->totalNodes + blockSize - 1) / blockSize, UINT32_MAX))});
+    }
+    const u32 counted = BlocksInAllocationFile(start, blockSize, block(end), used);
+    const u32 totalBlocks = counted ? counted : block(end);
+    const i64 sectors = std::min(end - start, BlocksToSectors(totalBlocks, blockSize, m_sectorSize));
 
     // The header such a volume had, as far as these structures tell: every catalog ID and date taken.
     std::vector<u8> bytes(kSlice, 0);
@@ -713,12 +793,12 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
     // A candidate that holds nothing else becomes the volume; else the volume is a candidate of its own.
     const bool bare = !holder.header && holder.fileCount == 0 && holder.folderCount == 0 && !holder.partitionDevice &&
                       !holder.volume;
-    CompleteSearchPatition* volume = bare ? &holder : AddCandidate(start, end - start);
+    CompleteSearchPatition* volume = bare ? &holder : AddCandidate(start, sectors);
     if (!volume) return false;
     std::printf("Rebuild VolumeHeader StartSector[%llx],BlockSize[%u]\n", static_cast<unsigned long long>(start),
                 blockSize);
     volume->startSector = start;
-    volume->sectorCount = end - start;
+    volume->sectorCount = sectors;
     volume->header = std::move(header);
     volume->headerSector = start + HeaderOffset();
     volume->headerBytes = std::move(bytes);
@@ -742,6 +822,51 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
         AnalyseNode(leaf.sector, node.data(), leaf.nodeSize, volume);
     }
     return true;
+}
+
+u32 CHFSPlusCompleteFileSystemSearchController::BlocksInAllocationFile(i64 start, u32 blockSize, u32 limit,
+                                                                       const std::vector<BlockRun>& used) {
+    if (!m_device || blockSize < m_sectorSize || blockSize % m_sectorSize != 0 || limit == 0) return 0;
+    const u32 reserved = u32((kVolumeHeaderOffset + kSlice + blockSize - 1) / blockSize);
+    u32 first = limit;
+    for (const BlockRun& run : used) {
+        if (run.count == 0 || run.first >= limit || run.count > limit - run.first) return 0;
+        first = std::min(first, run.first);
+    }
+    // The volume's bytes one device sector at a time, the last one kept.
+    std::vector<u8> sector(m_sectorSize);
+    i64 held = -1;
+    const auto byteAt = [&](u64 volumeByte, u8& value) {
+        const i64 at = start + i64(volumeByte / m_sectorSize);
+        if (at != held) {
+            if (at < 0 || at >= m_totalSectors || !m_device->ReadSector(sector.data(), at, 1)) return false;
+            held = at;
+        }
+        value = sector[volumeByte % m_sectorSize];
+        return true;
+    };
+    // Formatters put it right after the header's blocks: a few blocks further at most are tried.
+    for (u32 candidate = reserved; candidate < std::min(first, reserved + kAllocationFileTries); ++candidate) {
+        const u64 base = u64(candidate) * blockSize;
+        // Bits it may hold: up to the next structure and the limit.
+        const u64 bits = std::min<u64>(u64(first - candidate) * blockSize * 8, limit);
+        const auto marked = [&](u64 blockIndex) {
+            u8 value = 0;
+            return blockIndex < bits && byteAt(base + blockIndex / 8, value) && (value & (0x80 >> (blockIndex % 8)));
+        };
+        // The blocks of the header, of the allocation file itself and of every structure met are used.
+        bool allMarked = marked(0) && marked(reserved - 1) && marked(candidate);
+        for (const BlockRun& run : used)
+            allMarked = allMarked && marked(run.first) && marked(u64(run.first) + run.count - 1);
+        if (!allMarked) continue;
+        for (u64 byte = (bits + 7) / 8; byte-- > 0;) {
+            u8 value = 0;
+            if (!byteAt(base + byte, value)) return 0;
+            if (byte * 8 + 8 > bits) value &= u8(0xFF << (byte * 8 + 8 - bits));
+            if (value != 0) return u32(byte * 8 + 7 - u64(std::countr_zero(value))) + 1;
+        }
+    }
+    return 0;
 }
 
 void CHFSPlusCompleteFileSystemSearchController::RecoverHeaderlessVolumes() {

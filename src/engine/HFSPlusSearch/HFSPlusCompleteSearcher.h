@@ -8,6 +8,7 @@
 // candidate's start and size are worked out from its header and journal info block.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -121,8 +122,20 @@ public:
     // many catalog leaves that no candidate owned when they were met.
     static constexpr size_t kMaxTreeHeaders = 4096;
     static constexpr size_t kMaxUnownedLeaves = size_t{1} << 20;
+    // Blocks after a rebuilt volume's header tried as the start of its allocation file.
+    static constexpr u32 kAllocationFileTries = 64;
 
 private:
+    // False when none of the four checks can hit on these bytes of a sector (a header signature, the
+    // journal info block's fill at the end, the journal header's magic, a leaf's or header node's kind
+    // and height): on 512-byte sectors most sectors end here.
+    bool MayHoldStructure(const u8* bytes) const;
+    // The same on the sector's bytes as viewed (null: no hit).
+    int CheckVolumeHeader(i64 sector, const u8* bytes);
+    int CheckJournalInfoBlock(i64 sector, const u8* bytes);
+    int CheckJournalHeader(i64 sector, const u8* bytes);
+    i64 CheckNode(i64 sector, i64 remaining, const u8* first);
+
     // A B-tree header node met by the scan: where, and the geometry of its tree.
     struct TreeHeader {
         i64 sector;
@@ -141,14 +154,25 @@ private:
     // Sector bytes: in place from the cache's current block when they lie in it, else read into the
     // scratch buffer; count sectors past the device end read as zeros. Null when the read fails.
     const u8* View(i64 sector, i64 count);
-    // Turns the catalog records of a leaf into nodes of their owners (of `owner` when given, opened
-    // on first use); a leaf some of whose records no candidate owned is remembered.
+    // Turns the catalog records of a leaf (bytes that passed IsValidNode) into nodes of their owners
+    // (of `owner` when given, opened on first use); a leaf some of whose records no candidate owned is
+    // remembered.
     void AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize, CompleteSearchPatition* owner = nullptr);
     // A volume lost with every copy of its header, met by its journal info block and journal header:
     // its start is the journal header's sector less the journal's offset; its B-tree files are the
     // tree header nodes met after that start; the leaves no candidate owned there become its files.
     void RecoverHeaderlessVolumes();
     bool RecoverHeaderless(CompleteSearchPatition& holder);
+    // Blocks of a volume, from `first` on.
+    struct BlockRun {
+        u32 first;
+        u32 count;
+    };
+    // The blocks of a volume at `start` (at most `limit`) as its allocation file counts them: the file is
+    // looked for between the volume's header and the first of the `used` runs, as a bitmap in which the
+    // header's blocks, its own first block and every used run are marked. Formatters mark the volume's
+    // last block (it holds the alternate header), so the last bit set ends the volume. 0: not found.
+    u32 BlocksInAllocationFile(i64 start, u32 blockSize, u32 limit, const std::vector<BlockRun>& used);
     // The first tree header node of that largest key length in [from, to), outside [skipFrom, skipTo).
     const TreeHeader* TreeHeaderIn(u16 maxKeyLength, i64 from, i64 to, i64 skipFrom, i64 skipTo) const;
     CompleteSearchPatition* OwnerOf(const HFSPlusCatalogRecord& record, i64 sector);
@@ -165,6 +189,13 @@ private:
     i64 PlacedStart(const CompleteSearchPatition& candidate) const;
     bool OpenCandidate(CompleteSearchPatition& candidate, size_t index, i64 leafSector);
     void SearchVolumeWhole(CompleteSearchPatition& candidate, u32 index, u64 start, bool ownBitmap);
+    // Remembers the device sectors of the catalog leaves (node numbers) a whole search listed.
+    void RememberListedLeaves(const CHFSPlusVolume& volume, u64 start, const std::vector<u32>& leaves);
+    // Whether a leaf starting at this sector was listed whole by its volume's catalog walk: its records
+    // are that volume's live files, already given to the tree builder.
+    bool IsListedLeaf(i64 sector) const {
+        return std::binary_search(m_listedLeaves.begin(), m_listedLeaves.end(), sector);
+    }
     bool IsReported(const CompleteSearchPatition& candidate) const;
 
     IStorageDevice* m_device = nullptr;
@@ -183,6 +214,8 @@ private:
     std::vector<CCollectedVolumeDeviceInfoStruct> m_volumeRecords;
     std::vector<TreeHeader> m_treeHeaders;
     std::vector<Leaf> m_unownedLeaves;
+    // Sorted.
+    std::vector<i64> m_listedLeaves;
 };
 
 ICompleteFileSystemSearchController* CreateHFSPlusSearcher();

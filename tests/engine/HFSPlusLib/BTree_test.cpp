@@ -3,6 +3,8 @@
 // above it, a key length past the node).
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "engine/HFSPlusLib/HFSPlusQuickSearchProgress.h"
 #include "engine/HFSPlusLib/HFSPlusResult.h"
 #include "engine/HFSPlusLib/HfsTestSupport.h"
@@ -160,4 +162,64 @@ TEST(HfsPlusBTree, AKeyLengthPastItsNodeIsRefused) {
     EXPECT_EQ(result::KindOf(walk.code), f::kKindBadData);
     // What came before the damaged leaf is kept.
     EXPECT_GE(walk.builder.m_nodes.size(), 10u);
+}
+
+// The node test on nodes whose offset tables are valid or broken in one place (two offsets equal or
+// swapped, one past the table, the last one right at or one past the table, too many records): the
+// same answer as the rule read record by record (each offset above the one before, below its own
+// table entry).
+TEST(HfsPlusBTree, NodeTestTakesEveryOffsetOfTheTable) {
+    const auto byRecords = [](const std::vector<u8>& node) {
+        const u32 size = u32(node.size());
+        const ByteReader b(node.data(), node.size());
+        const u32 count = b.Be16(f::node::kNumRecords).value_or(0);
+        u32 previous = 0;
+        for (u32 i = 0; i <= count; ++i) {
+            const i64 at = i64(size) - 2 * (i64(i) + 1);
+            if (at < i64(f::node::kDescriptorSize)) return false;
+            const u32 offset = b.Be16(size_t(at)).value_or(0);
+            if (i == 0 ? offset != f::node::kDescriptorSize : (offset <= previous || offset > u32(at))) return false;
+            previous = offset;
+        }
+        return true;
+    };
+    std::mt19937 random(5);
+    size_t valid = 0;
+    for (int round = 0; round < 4000; ++round) {
+        const u32 size = round % 2 ? 512 : 1024;
+        std::vector<u8> node(size, 0);
+        const u32 count = u32(random() % (round % 7 == 0 ? 600 : 60));
+        node[f::node::kKind] = u8(f::node::kKindLeaf);
+        node[f::node::kHeight] = 1;
+        node[f::node::kNumRecords] = u8(count >> 8);
+        node[f::node::kNumRecords + 1] = u8(count);
+        // Offsets that grow by 1 to 8 bytes from 14, written at the node's end (while they fit).
+        u32 offset = f::node::kDescriptorSize;
+        for (u32 i = 0; i <= count && 2 * (i + 1) <= size; ++i) {
+            node[size - 2 * (i + 1)] = u8(offset >> 8);
+            node[size - 2 * (i + 1) + 1] = u8(offset);
+            offset += 1 + u32(random() % 8);
+        }
+        const u32 broken = count ? u32(random() % (count + 1)) : 0;
+        const size_t at = size - 2 * (broken + 1);
+        if (2 * (broken + 1) <= size - f::node::kDescriptorSize) {
+            // Equal to the one before, past the table, swapped with the next.
+            if (round % 5 == 1 && broken > 0)
+                std::copy(node.begin() + i64(at) + 2, node.begin() + i64(at) + 4, node.begin() + i64(at));
+            if (round % 5 == 2) node[at] = 0xFF;
+            if (round % 5 == 3) std::swap(node[at + 1], node[at - 1]);
+        }
+        // The last offset right at the table (allowed) or one past it.
+        if (round % 5 == 4 && 2 * (count + 1) <= size - f::node::kDescriptorSize) {
+            const u32 table = size - 2 * (count + 1) + (round % 10 == 4 ? 0 : 1);
+            node[size - 2 * (count + 1)] = u8(table >> 8);
+            node[size - 2 * (count + 1) + 1] = u8(table);
+        }
+        SCOPED_TRACE(testing::Message() << "round " << round << " records " << count);
+        const bool expected = byRecords(node);
+        valid += expected ? 1 : 0;
+        ASSERT_EQ(CHFSPlusBTNode::IsValidNode(node.data(), size), expected);
+    }
+    EXPECT_GT(valid, 500u);
+    EXPECT_LT(valid, 3500u);
 }

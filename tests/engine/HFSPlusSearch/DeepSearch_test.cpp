@@ -42,6 +42,19 @@ struct Disk {
     }
 };
 
+// Where the protective MBR's seed places a GUID disk's first volume.
+i64 GuidStart(u32 sectorSize) {
+    return sectorSize == 512 ? 40 : 6;
+}
+
+// A GUID disk (protective MBR) with the volume at the first candidate's start and room after it.
+Disk GuidDisk(const std::vector<u8>& image, u32 sectorSize) {
+    Disk disk(GuidStart(sectorSize) + i64(image.size() / sectorSize) + 2048, sectorSize);
+    disk.ProtectiveMbr();
+    disk.Put(GuidStart(sectorSize), image);
+    return disk;
+}
+
 hfs::Options Journaled(u32 blockSize = 4096, u32 totalBlocks = 1024) {
     hfs::Options o;
     o.blockSize = blockSize;
@@ -306,10 +319,8 @@ TEST(HfsDeepDisk, IntactVolumeBehindTheProtectiveMbrIsListedWholeAndReadBack) {
         SCOPED_TRACE(sectorSize);
         auto writer = SmallVolume(Journaled(), "G");
         const auto image = writer.Build();
-        const i64 start = sectorSize == 512 ? 40 : 6;
-        Disk disk(start + i64(image.size() / sectorSize) + 2048, sectorSize);
-        disk.ProtectiveMbr();
-        disk.Put(start, image);
+        const i64 start = GuidStart(sectorSize);
+        Disk disk = GuidDisk(image, sectorSize);
         RecordingBuilder builder;
         Searcher searcher;
         RunDeep(searcher, *disk.device, &builder);
@@ -326,15 +337,66 @@ TEST(HfsDeepDisk, IntactVolumeBehindTheProtectiveMbrIsListedWholeAndReadBack) {
     }
 }
 
+// An intact volume listed whole: the leaves its catalog walk listed are not decoded again when the scan
+// meets them (each live file and folder reaches the builder once), while a leaf in a free node of its
+// catalog, which the walk does not reach, still gives its records (here a copy of a live leaf with
+// a.txt renamed z.txt).
+TEST(HfsDeepDisk, LeavesListedWholeAreNotDecodedAgain) {
+    for (const bool staleCopy : {false, true}) {
+        for (u32 sectorSize : {512u, 4096u}) {
+            SCOPED_TRACE(testing::Message() << staleCopy << " " << sectorSize);
+            hfs::Options o = Journaled();
+            o.maxLeafRecords = 3;
+            hfs::Layout layout;
+            auto writer = SmallVolume(o, "W");
+            auto image = writer.Build(&layout);
+            ASSERT_GE(layout.catalogLeaves.size(), 2u);
+            if (staleCopy) {
+                const u64 catalogBytes = ByteReader(image.data(), image.size())
+                                             .Be64(1024 + f::vh::kCatalogFile + f::fork::kLogicalSize)
+                                             .value_or(0);
+                const u64 freeNode = layout.catalogByte + catalogBytes - layout.catalogNodeSize;
+                const std::u16string name = u"a.txt";
+                std::vector<u8> pattern;
+                for (char16_t c : name) pattern.insert(pattern.end(), {u8(c >> 8), u8(c)});
+                bool copied = false;
+                for (u32 leaf : layout.catalogLeaves) {
+                    const auto first = image.begin() + i64(layout.catalogByte + u64(leaf) * layout.catalogNodeSize);
+                    std::vector<u8> node(first, first + layout.catalogNodeSize);
+                    if (std::search(node.begin(), node.end(), pattern.begin(), pattern.end()) == node.end()) continue;
+                    for (auto at = node.begin();
+                         (at = std::search(at, node.end(), pattern.begin(), pattern.end())) != node.end();)
+                        at[1] = 'z';
+                    std::copy(node.begin(), node.end(), image.begin() + i64(freeNode));
+                    copied = true;
+                    break;
+                }
+                ASSERT_TRUE(copied);
+            }
+            Disk disk = GuidDisk(image, sectorSize);
+            RecordingBuilder builder;
+            Searcher searcher;
+            RunDeep(searcher, *disk.device, &builder);
+            const auto byPath = builder.ByPath();
+            for (const hfs::Entry& e : writer.Entries()) {
+                SCOPED_TRACE(e.path);
+                ASSERT_TRUE(byPath.count(e.path));
+                if (!staleCopy) EXPECT_EQ(byPath.at(e.path).size(), 1u);
+            }
+            EXPECT_EQ(byPath.count("docs/z.txt"), staleCopy ? 1u : 0u);
+        }
+    }
+}
+
 // Header and alternate header wiped, the journal info block kept. With a stale copy of the header met
 // elsewhere the volume's leaves are found, and its start follows from the journal info block, not from
 // where the copy was met. Without any copy the volume is rebuilt: its start is its journal header's
-// sector less the journal's offset, its trees are the header nodes met after it, it runs to the disk's
-// end (nothing tells its size), and its files read back. A journal header that is not the one its
-// info block describes rebuilds nothing.
+// sector less the journal's offset, its trees are the header nodes met after it, its size is what its
+// allocation file counts (without one: up to the disk's end), and its files read back. A journal header
+// that is not the one its info block describes rebuilds nothing.
 TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
-    enum class Copy { Stale, None, NoneOtherJournal };
-    for (const Copy copy : {Copy::Stale, Copy::None, Copy::NoneOtherJournal}) {
+    enum class Copy { Stale, None, NoneNoAllocationFile, NoneOtherJournal };
+    for (const Copy copy : {Copy::Stale, Copy::None, Copy::NoneNoAllocationFile, Copy::NoneOtherJournal}) {
         for (u32 sectorSize : {512u, 4096u}) {
             SCOPED_TRACE(testing::Message() << int(copy) << " " << sectorSize);
             hfs::Layout layout;
@@ -351,6 +413,8 @@ TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
             // catalog and keep the header's block): here in the volume's boot area.
             if (copy == Copy::Stale) disk.Put(start, header);
             if (copy == Copy::NoneOtherJournal) disk.PutByte(base + layout.journalByte + f::jhdr::kSize + 2, 0x77);
+            // The allocation file (the block after the header's) zeroed: nothing counts the volume's blocks.
+            if (copy == Copy::NoneNoAllocationFile) disk.Zero(base + 4096, 4096);
             RecordingBuilder builder;
             Searcher searcher;
             testing::internal::CaptureStdout();
@@ -367,9 +431,12 @@ TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
             ASSERT_EQ(records.size(), 1u);
             ASSERT_NE(placed, records.end());
             EXPECT_EQ((*placed)->m_sectorsPerCluster, 4096 / sectorSize);
-            EXPECT_EQ((*placed)->GetTotalSectors(),
-                      copy == Copy::Stale ? i64(image.size() / sectorSize) : disk.device->GetTotalSectors() - start);
-            EXPECT_EQ(out.find("Rebuild VolumeHeader") != std::string::npos, copy == Copy::None);
+            // Rebuilt, its size is what its allocation file counts (its last block is marked: it held the
+            // alternate header), not the disk's rest; without that file it runs to the disk's end.
+            EXPECT_EQ((*placed)->GetTotalSectors(), copy == Copy::NoneNoAllocationFile
+                                                        ? disk.device->GetTotalSectors() - start
+                                                        : i64(image.size() / sectorSize));
+            EXPECT_EQ(out.find("Rebuild VolumeHeader") != std::string::npos, copy != Copy::Stale);
             ExpectFilesReadBack(writer, builder, *disk.device, **placed);
         }
     }
