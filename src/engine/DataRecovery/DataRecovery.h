@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -66,6 +67,7 @@ private:
     void ClearPartitions();
     void ReleaseReader();
     bool EnsureBuffer();
+    void ReleaseBuffer();
     // True when the current reader writes the whole (NTFS compressed) file itself.
     bool WritesWholeFile();
     // Writes the current node into fd (name for log lines) and, on success, sets the file's time.
@@ -78,7 +80,10 @@ private:
     void SetFolderTimes(int folderFd);
 
     i32 m_bufferSize = kBufferSize;
-    std::vector<u8> m_buffer;
+    // Device reads fill it directly; a read that timed out may still write into it, so it is then
+    // left to that read and a new one is taken.
+    std::shared_ptr<u8[]> m_buffer;
+    size_t m_bufferBytes = 0;
     IFileReader* m_reader = nullptr;
     std::vector<CSearchedPartitionInfo*> m_partitions;
     u32 m_partitionCount = 0;
