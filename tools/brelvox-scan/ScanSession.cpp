@@ -59,9 +59,14 @@ bool MakeFolders(const std::string& path) {
 // Opens (making it when missing, then made is set) the folder name inside the folder at fd; a link
 // planted there is never followed, so nothing found on disk can lead the copy outside the destination.
 int OpenChildFolder(int fd, const std::string& name, bool& made) {
+    made = false;
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    // Most folders exist already (the files of one folder come one after another): opened first.
+    const int existing = ::openat(fd, name.c_str(), kFlags);
+    if (existing >= 0 || errno != ENOENT) return existing;
     made = ::mkdirat(fd, name.c_str(), 0755) == 0;
     if (!made && errno != EEXIST) return -1;
-    return ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return ::openat(fd, name.c_str(), kFlags);
 }
 
 // Removes, from the deepest up, the folders of a failed copy that it made itself: fd is open at the
