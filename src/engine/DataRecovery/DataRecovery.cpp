@@ -107,9 +107,10 @@ void CDataRecovery::ReleaseReader() {
 }
 
 bool CDataRecovery::EnsureBuffer() {
-    if (m_buffer && m_bufferBytes == size_t(m_bufferSize)) return true;
-    m_buffer.reset(new (std::nothrow) u8[size_t(m_bufferSize)]());
-    m_bufferBytes = m_buffer ? size_t(m_bufferSize) : 0;
+    if (m_buffer && m_bufferBytes == size_t(m_bufferSize) + kReadSpareBytes) return true;
+    // The room past a full chunk lets the reader take a file's last partial sector in place.
+    m_buffer.reset(new (std::nothrow) u8[size_t(m_bufferSize) + kReadSpareBytes]());
+    m_bufferBytes = m_buffer ? size_t(m_bufferSize) + kReadSpareBytes : 0;
     return m_buffer != nullptr;
 }
 
@@ -294,6 +295,8 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* node) {
             plain->Release();
             return fail(7);
         }
+        // Only this object's own reads use the reader's room: the clone handed out has none.
+        plain->SetSpareBytes(kReadSpareBytes);
         reader = plain;
     }
     ReleaseReader();

@@ -21,6 +21,8 @@ struct DataRun;
 class CDataRecovery : public IDataRecovery {
 public:
     static constexpr i32 kBufferSize = 4 * 1024 * 1024;
+    // Room past the copy buffer's chunk for whole-sector reads (a sector's size at most).
+    static constexpr size_t kReadSpareBytes = 64 * 1024;
     static constexpr int kInitialSlots = 256;
     // Without a caller to pause for, a chunk that cannot be written is tried this many times.
     static constexpr int kWriteTriesWithoutSink = 3;

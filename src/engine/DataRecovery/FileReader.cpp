@@ -82,15 +82,19 @@ bool CFileReader::ReadDeviceBytes(i64 deviceByte, u8* out, size_t length) {
         length -= head;
         ++sector;
     }
-    // The whole sectors are read straight into the caller's memory, in slices that bound one request.
-    while (length >= sectorSize) {
-        const size_t sectors = std::max<size_t>(1, std::min(length, kDirectBytes) / sectorSize);
+    // Whole sectors are read straight into the caller's memory, in slices that bound one request; a
+    // last partial sector too when the caller's spare room takes the rest of it.
+    const size_t tail = length % sectorSize;
+    const bool tailInPlace = tail != 0 && sectorSize - tail <= m_spareBytes;
+    size_t direct = length - tail + (tailInPlace ? sectorSize : 0);
+    while (direct > 0) {
+        const size_t sectors = std::max<size_t>(1, std::min(direct, kDirectBytes) / sectorSize);
         if (!m_device->ReadSector(out, sector, i64(sectors))) return false;
         out += sectors * sectorSize;
-        length -= sectors * sectorSize;
+        direct -= sectors * sectorSize;
         sector += i64(sectors);
     }
-    return length == 0 || readPart(sector, 0, out, length);
+    return tail == 0 || tailInPlace || readPart(sector, 0, out, tail);
 }
 
 int CFileReader::Read(i64 offset, u8* buffer, int length, int& got, int* error) {
