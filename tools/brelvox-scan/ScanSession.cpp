@@ -13,6 +13,7 @@
 #include <ctime>
 #include <iostream>
 #include <unordered_set>
+#include <utility>
 
 #include "FileTypeCatalogue.h"
 #include "ListDevices.h"
@@ -58,9 +59,14 @@ bool MakeFolders(const std::string& path) {
 // Opens (making it when missing, then made is set) the folder name inside the folder at fd; a link
 // planted there is never followed, so nothing found on disk can lead the copy outside the destination.
 int OpenChildFolder(int fd, const std::string& name, bool& made) {
+    made = false;
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    // Most folders exist already (the files of one folder come one after another): opened first.
+    const int existing = ::openat(fd, name.c_str(), kFlags);
+    if (existing >= 0 || errno != ENOENT) return existing;
     made = ::mkdirat(fd, name.c_str(), 0755) == 0;
     if (!made && errno != EEXIST) return -1;
-    return ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return ::openat(fd, name.c_str(), kFlags);
 }
 
 // Removes, from the deepest up, the folders of a failed copy that it made itself: fd is open at the
@@ -367,11 +373,25 @@ bool ScanSession::RecoverOne(IFileNode* node, int folderFd, const std::string& n
     return true;
 }
 
-bool ScanSession::RecoverAt(int rootFd, const std::vector<std::string>& parts, IFileNode* node, RecoverCounts& counts) {
+bool ScanSession::RecoverAt(int rootFd, const std::vector<std::string>& parts, IFileNode* node, RecoverCounts& counts,
+                            OpenFolder& last) {
     if (parts.empty()) return false;
-    // Folder by folder from the destination root, never through a link, one descriptor at a time.
-    int fd = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    // Folder by folder from the destination root, or from the last file's folder when this one lies in
+    // it or below it, never through a link, one descriptor at a time. A folder removed meanwhile (its
+    // link count is 0) is not taken: the walk starts again from the root and makes it anew.
+    int fd = -1;
     size_t depth = 0;
+    struct stat st {};
+    if (last.fd >= 0 && last.names.size() < parts.size() &&
+        std::equal(last.names.begin(), last.names.end(), parts.begin()) && ::fstat(last.fd, &st) == 0 &&
+        st.st_nlink > 0) {
+        fd = std::exchange(last.fd, -1);
+        depth = last.names.size();
+    } else {
+        fd = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    }
+    if (last.fd >= 0) ::close(std::exchange(last.fd, -1));
+    last.names.clear();
     size_t firstMade = parts.size();
     while (fd >= 0 && depth + 1 < parts.size()) {
         bool made = false;
@@ -387,10 +407,12 @@ bool ScanSession::RecoverAt(int rootFd, const std::vector<std::string>& parts, I
         ++depth;
     }
     const bool copied = fd >= 0 && depth + 1 == parts.size() && RecoverOne(node, fd, parts.back(), counts);
-    if (copied)
-        ::close(fd);
-    else
+    if (copied) {
+        last.fd = fd;
+        last.names.assign(parts.begin(), parts.end() - 1);
+    } else {
         RemoveMadeFolders(fd, parts, depth, firstMade);
+    }
     return copied;
 }
 
@@ -407,10 +429,12 @@ bool ScanSession::Recover(RecoverCounts& counts, std::string& reason) {
     for (IFileNode* node : m_nodes)
         if (!node->IsDirectory()) files.emplace_back(ComponentsOf(node), node);
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    OpenFolder last;
     for (const auto& [parts, node] : files) {
         if (g_stop) break;
-        ++(RecoverAt(rootFd, parts, node, counts) ? counts.copied : counts.failed);
+        ++(RecoverAt(rootFd, parts, node, counts, last) ? counts.copied : counts.failed);
     }
+    if (last.fd >= 0) ::close(last.fd);
     ::close(rootFd);
     return true;
 }

@@ -66,6 +66,11 @@ public:
     void ShowFilesystemNode(IFilesystemNode* root) override;
 
 private:
+    // A folder of the destination, open, and the names that lead to it from the destination root.
+    struct OpenFolder {
+        int fd = -1;
+        std::vector<std::string> names;
+    };
     bool OpenSource(std::string& reason);
     // The node's path from its found root, one safe component per name, however deep: the same under
     // --list and --recover.
@@ -76,7 +81,10 @@ private:
     // Copies one file to its path (parts) below the destination root open at rootFd, making the
     // folders on the way through descriptors, so no depth is too deep. A copy that fails leaves
     // nothing behind: neither a partial file nor a folder it made.
-    bool RecoverAt(int rootFd, const std::vector<std::string>& parts, IFileNode* node, RecoverCounts& counts);
+    // The folder of the last file copied stays open in last: files come in path order, so the next one
+    // mostly lies in it or below it and is reached without walking from the root again.
+    bool RecoverAt(int rootFd, const std::vector<std::string>& parts, IFileNode* node, RecoverCounts& counts,
+                   OpenFolder& last);
     IDataRecovery* RecoveryFor(_tagSearcherType type);
 
     Options m_options;

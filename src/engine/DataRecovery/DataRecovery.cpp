@@ -18,6 +18,7 @@
 #include "engine/DataRecovery/DestinationFile.h"
 #include "engine/DataRecovery/FileReader.h"
 #include "engine/DataRecovery/RecoveryLog.h"
+#include "engine/StorageDevice/KXReadAsyncData.h"
 #include "engine/Utility/FileNode.h"
 #include "engine/Utility/IDataRunList.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
@@ -106,14 +107,16 @@ void CDataRecovery::ReleaseReader() {
 }
 
 bool CDataRecovery::EnsureBuffer() {
-    if (m_buffer.size() == size_t(m_bufferSize)) return true;
-    try {
-        m_buffer.assign(size_t(m_bufferSize), 0);
-    } catch (const std::bad_alloc&) {
-        m_buffer.clear();
-        return false;
-    }
-    return true;
+    if (m_buffer && m_bufferBytes == size_t(m_bufferSize) + kReadSpareBytes) return true;
+    // The room past a full chunk lets the reader take a file's last partial sector in place.
+    m_buffer.reset(new (std::nothrow) u8[size_t(m_bufferSize) + kReadSpareBytes]());
+    m_bufferBytes = m_buffer ? size_t(m_bufferSize) + kReadSpareBytes : 0;
+    return m_buffer != nullptr;
+}
+
+void CDataRecovery::ReleaseBuffer() {
+    m_buffer.reset();
+    m_bufferBytes = 0;
 }
 
 bool CDataRecovery::PartitionInfoCompare(const CSearchedPartitionInfo* a, const CSearchedPartitionInfo* b) {
@@ -144,7 +147,7 @@ u64 CDataRecovery::Initialize(IFileSystemSearchController* searcher, IStorageDev
     }
     m_partitionCount = u32(count);
     m_device = device;
-    m_buffer.clear();
+    ReleaseBuffer();
     EnsureBuffer();
     if (m_partitionCount >= 2)
         std::stable_sort(m_partitions.begin(), m_partitions.begin() + count, PartitionInfoCompare);
@@ -158,7 +161,7 @@ u64 CDataRecovery::Initialize(const std::vector<CSearchedPartitionInfo*>& record
         m_partitions.push_back(record ? new CSearchedPartitionInfo(*record) : nullptr);
     m_partitionCount = u32(m_partitions.size());
     m_device = device;
-    m_buffer.clear();
+    ReleaseBuffer();
     EnsureBuffer();
     return result::kSuccess;
 }
@@ -292,6 +295,8 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* node) {
             plain->Release();
             return fail(7);
         }
+        // Only this object's own reads use the reader's room: the clone handed out has none.
+        plain->SetSpareBytes(kReadSpareBytes);
         reader = plain;
     }
     ReleaseReader();
@@ -341,7 +346,9 @@ void CDataRecovery::SetFolderTimes(int folderFd) {
         i64 when = 0;
         times.push_back(FiletimeToUnix(parent->GetCreationTime(), when) ? std::optional<i64>(when) : std::nullopt);
     }
-    if (times.empty()) return;
+    // Nothing to set (found files sit in folders without times): the walk up is not made.
+    if (std::none_of(times.begin(), times.end(), [](const std::optional<i64>& time) { return time.has_value(); }))
+        return;
     if (!m_rootKnown && !m_destinationRoot.empty()) SetDestinationRoot(std::string(m_destinationRoot).c_str());
     size_t levels = times.size();
     if (m_rootKnown) {
@@ -393,20 +400,34 @@ u64 CDataRecovery::CopyPlain(int fd, const char* name, IProgress* sink, int size
             stopped = true;
             break;
         }
+        if (!EnsureBuffer()) {
+            code = recoverycode::kCannotOpenDestination;
+            break;
+        }
         const u32 chunk = u32(std::min<i64>(total - current, m_bufferSize));
         record.errorCode = 0;
         // errno is cleared first: a reader that fails without a system error (a range past the end of an
         // image) must not be logged with whatever an earlier call left there.
         errno = 0;
-        const u32 got =
-            std::min(m_reader->ReadData(current, reinterpret_cast<char*>(m_buffer.data()), chunk, nullptr), chunk);
+        u32 got = 0;
+        {
+            // Device reads go straight into the buffer, without the copy through the reads' shared one.
+            const kxread::DirectTarget direct(m_buffer, m_bufferBytes);
+            got = std::min(m_reader->ReadData(current, reinterpret_cast<char*>(m_buffer.get()), chunk, nullptr), chunk);
+            if (direct.Abandoned()) {
+                // A read that timed out may still write into the buffer: none of this chunk is used (the
+                // range stays zeros, as for any unreadable one) and the buffer is left to that read.
+                got = 0;
+                ReleaseBuffer();
+            }
+        }
         const int readError = errno;
         if (got < chunk) ++m_unreadableChunks;
         if (got == 0) {
             // Unreadable: the range stays zeros (the file gets its full length at the end).
             RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, name,
                         readError ? std::strerror(readError) : "no data for the range");
-        } else if (!WriteAllAt(fd, m_buffer.data(), got, current)) {
+        } else if (!WriteAllAt(fd, m_buffer.get(), got, current)) {
             RecoveryLog("%s:%d write[%s] failed with %s\n", "RecoverTo", 7, name, std::strerror(errno));
             record.errorCode = i64(recoverycode::kWriteWait);
             if (!sink && ++failedTries >= kWriteTriesWithoutSink) {
@@ -425,7 +446,9 @@ u64 CDataRecovery::CopyPlain(int fd, const char* name, IProgress* sink, int size
     }
     struct stat st {};
     const bool plainFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (code == result::kSuccess && !stopped && plainFile && ::ftruncate(fd, total) != 0)
+    // The file gets its full length (an unreadable last chunk was not written); one that has it already
+    // is left alone.
+    if (code == result::kSuccess && !stopped && plainFile && st.st_size != total && ::ftruncate(fd, total) != 0)
         code = recoverycode::kCannotFinishDestination;
     if (result::IsFailure(code)) {
         RecoveryLog("%s %d\r\n", "RecoverTo", 8);
@@ -504,7 +527,7 @@ u32 CDataRecovery::ReadSmallJPG(char* out, u32 outSize) {
     std::lock_guard<std::mutex> hold(m_mutex);
     if (!out || outSize < kJpegWindow || !m_reader || m_reader->GetDataSize() < i64(kJpegWindow)) return 0;
     if (!EnsureBuffer()) return 0;
-    u8* buffer = m_buffer.data();
+    u8* buffer = m_buffer.get();
     // Zeroed first: a short read must not leave the previous file's bytes in the window.
     std::memset(buffer, 0, kJpegWindow);
     // Every reader, the compressed ones included, delivers the decompressed start through ReadData.

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ struct DataRun;
 class CDataRecovery : public IDataRecovery {
 public:
     static constexpr i32 kBufferSize = 4 * 1024 * 1024;
+    // Room past the copy buffer's chunk for whole-sector reads (a sector's size at most).
+    static constexpr size_t kReadSpareBytes = 64 * 1024;
     static constexpr int kInitialSlots = 256;
     // Without a caller to pause for, a chunk that cannot be written is tried this many times.
     static constexpr int kWriteTriesWithoutSink = 3;
@@ -66,6 +69,7 @@ private:
     void ClearPartitions();
     void ReleaseReader();
     bool EnsureBuffer();
+    void ReleaseBuffer();
     // True when the current reader writes the whole (NTFS compressed) file itself.
     bool WritesWholeFile();
     // Writes the current node into fd (name for log lines) and, on success, sets the file's time.
@@ -78,7 +82,10 @@ private:
     void SetFolderTimes(int folderFd);
 
     i32 m_bufferSize = kBufferSize;
-    std::vector<u8> m_buffer;
+    // Device reads fill it directly; a read that timed out may still write into it, so it is then
+    // left to that read and a new one is taken.
+    std::shared_ptr<u8[]> m_buffer;
+    size_t m_bufferBytes = 0;
     IFileReader* m_reader = nullptr;
     std::vector<CSearchedPartitionInfo*> m_partitions;
     u32 m_partitionCount = 0;

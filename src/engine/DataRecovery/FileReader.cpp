@@ -15,8 +15,8 @@
 
 namespace {
 
-// Device reads go through a bounce buffer of at most this many bytes at a time.
-constexpr size_t kBounceBytes = size_t(1) << 20;
+// The largest device read asked for at once (the reads' own chunk size).
+constexpr size_t kDirectBytes = size_t(4) << 20;
 // Resident data lives inside a file record; never fetch more than this, whatever the cluster size says.
 constexpr u32 kResidentLimit = u32(1) << 20;
 
@@ -66,19 +66,35 @@ bool CFileReader::ClusterToDeviceByte(i64 lcn, i64& byte) const {
 bool CFileReader::ReadDeviceBytes(i64 deviceByte, u8* out, size_t length) {
     const size_t sectorSize = DeviceSectorSize();
     std::vector<u8> bounce;
-    while (length > 0) {
-        const i64 sector = deviceByte / i64(sectorSize);
-        const size_t skip = size_t(deviceByte % i64(sectorSize));
-        const size_t slice = std::min(length, kBounceBytes);
-        const size_t sectors = (skip + slice + sectorSize - 1) / sectorSize;
-        bounce.resize(sectors * sectorSize);
-        if (!m_device->ReadSector(bounce.data(), sector, i64(sectors))) return false;
-        std::memcpy(out, bounce.data() + skip, slice);
-        out += slice;
-        length -= slice;
-        deviceByte += i64(slice);
+    // A sector only partly asked for (at either end of the range) goes through a bounce buffer.
+    auto readPart = [&](i64 sector, size_t skip, u8* to, size_t bytes) {
+        bounce.resize(sectorSize);
+        if (!m_device->ReadSector(bounce.data(), sector, 1)) return false;
+        std::memcpy(to, bounce.data() + skip, bytes);
+        return true;
+    };
+    const size_t skip = size_t(deviceByte % i64(sectorSize));
+    i64 sector = deviceByte / i64(sectorSize);
+    if (skip != 0 && length > 0) {
+        const size_t head = std::min(length, sectorSize - skip);
+        if (!readPart(sector, skip, out, head)) return false;
+        out += head;
+        length -= head;
+        ++sector;
     }
-    return true;
+    // Whole sectors are read straight into the caller's memory, in slices that bound one request; a
+    // last partial sector too when the caller's spare room takes the rest of it.
+    const size_t tail = length % sectorSize;
+    const bool tailInPlace = tail != 0 && sectorSize - tail <= m_spareBytes;
+    size_t direct = length - tail + (tailInPlace ? sectorSize : 0);
+    while (direct > 0) {
+        const size_t sectors = std::max<size_t>(1, std::min(direct, kDirectBytes) / sectorSize);
+        if (!m_device->ReadSector(out, sector, i64(sectors))) return false;
+        out += sectors * sectorSize;
+        direct -= sectors * sectorSize;
+        sector += i64(sectors);
+    }
+    return tail == 0 || tailInPlace || readPart(sector, 0, out, tail);
 }
 
 int CFileReader::Read(i64 offset, u8* buffer, int length, int& got, int* error) {

@@ -33,6 +33,11 @@ public:
     void Release() override { delete this; }
     void Close();
 
+    // The caller's buffers have this many bytes of room past every read: a last sector only partly
+    // asked for is then read into them in place rather than through a second, bounced read. The bytes
+    // past the ones read are left undefined. Clones start without room.
+    void SetSpareBytes(size_t bytes) { m_spareBytes = bytes; }
+
     IStorageDevice* GetDevice() const { return m_device; }
     CFileNode* GetNode() const { return m_node; }
     u32 GetBytesPerCluster() const { return m_bytesPerCluster; }
@@ -57,4 +62,5 @@ protected:
     u32 m_sectorsPerCluster = 0;
     i64 m_dataSize = 0;
     i64 m_cluster0Sector = 0;
+    size_t m_spareBytes = 0;
 };

@@ -32,7 +32,9 @@ template <class Ready>
 bool SpinUntil(Ready ready, std::chrono::steady_clock::time_point limit) {
     for (unsigned i = 0;; ++i) {
         if (ready()) return true;
-        if ((i & 63) == 0 && std::chrono::steady_clock::now() >= limit) return false;
+        // Once it yields, one round can last a whole time slice of other threads on a busy machine:
+        // the clock is then read every round, or the spin would run far past its limit.
+        if ((i >= 1024 || (i & 63) == 0) && std::chrono::steady_clock::now() >= limit) return false;
         if (i >= 1024) {
             std::this_thread::yield();
             continue;

@@ -9,6 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -16,6 +23,8 @@
 
 #include "engine/DataRecovery/DataRecoveryCodes.h"
 #include "engine/DataRecovery/IFileReader.h"
+#include "engine/StorageDevice/KXReadAsyncData.h"
+#include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "engine/NTFSLib/CompressFileReader.h"
 #include "engine/Utility/DataRunList.h"
 #include "support/CompressedNtfsFixture.h"
@@ -25,9 +34,11 @@
 #include "support/Sha256.h"
 #include "support/SimpleFileNode.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using testsupport::MemoryDevice;
 using testsupport::SimpleFileNode;
 
@@ -463,6 +474,89 @@ TEST_F(DataRecoveryTest, WritesThroughTheCallersFileAtAnyDepth) {
     EXPECT_GT(MtimeOf(dest), 1700000000) << "the destination root";
     above->RemoveChild(file);
     for (int i = kDepth - 1; i >= 0; --i) (i ? folders[i - 1].get() : &root)->RemoveChild(folders[i].get());
+}
+
+// A device read that times out during a copy may still write into the copy's buffer when it finally
+// returns: the chunk it belonged to is written as zeros, and the late bytes never reach a later copy.
+TEST(DataRecoveryTimeout, ALateReadNeverLandsInALaterCopy) {
+    testsupport::TempDir dir;
+    const std::vector<u8> bytes = Pattern(size_t(16 * kMiB), 9);
+    const auto image = dir / "disk.img";
+    {
+        std::FILE* f = std::fopen(image.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        std::fclose(f);
+    }
+    std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(image.c_str()));
+    ASSERT_TRUE(disk && disk->Open(nullptr));
+    testsupport::CallLog log;
+    testsupport::FakeDeepSearcher searcher{"fake", &log};
+    searcher.AddPartition(Record(0));
+    std::unique_ptr<CDataRecovery, void (*)(CDataRecovery*)> recovery(
+        static_cast<CDataRecovery*>(CreateDataRecoveryObj()), [](CDataRecovery* r) { r->Release(); });
+    ASSERT_EQ(recovery->Initialize(&searcher, disk.get()), 0u);
+
+    // The stuck read: the first device read at 4 MiB (the second chunk of the first file). It returns
+    // only when released, then writes its late bytes. The second file's read releases it once its own
+    // bytes are in, so the late bytes land just before that copy is written.
+    constexpr i64 kStuckAt = 4 * kMiB;
+    constexpr i64 kSecondAt = 8 * kMiB;
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool release = false;
+    std::atomic<bool> stuckTaken{false}, stuckReturned{false};
+    auto letGo = [&] {
+        std::lock_guard<std::mutex> hold(mutex);
+        release = true;
+        cond.notify_all();
+    };
+    std::unique_ptr<void, std::function<void(void*)>> restore(&release, [&](void*) {
+        letGo();
+        testsupport::WaitUntil([&] { return !stuckTaken || stuckReturned.load(); }, 60s);
+        kxread::SetChunkReader({});
+        kxread::SetChunkTimeout(kxread::kDefaultChunkTimeout);
+    });
+    kxread::SetChunkTimeout(1000ms, kStuckAt);
+    kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
+        if (off == kStuckAt && !stuckTaken.exchange(true)) {
+            std::unique_lock<std::mutex> hold(mutex);
+            cond.wait(hold, [&] { return release; });
+            hold.unlock();
+            std::memset(b, 0xEE, n);  // the late bytes
+            stuckReturned = true;
+            return ssize_t(n);
+        }
+        const ssize_t got = platform::disks::ReadOnce(f, b, n, off);
+        if (off == kSecondAt && stuckTaken) {
+            letGo();
+            testsupport::WaitUntil([&] { return stuckReturned.load(); }, 60s);
+        }
+        return got;
+    });
+
+    std::vector<std::unique_ptr<SimpleFileNode>> files;
+    auto copy = [&](i64 firstCluster, const char* name) {
+        files.push_back(std::make_unique<SimpleFileNode>(i64(files.size()) + 10, 0, name, false, 8 * kMiB));
+        files.back()->SetDataRunList(Runs({DataRun{firstCluster, u64(8 * kMiB / kCluster)}}));
+        files.back()->SetBelongedPartition(0);
+        IFileReader* reader = recovery->SetRecoverNode(files.back().get());
+        EXPECT_NE(reader, nullptr);
+        if (reader) reader->Release();
+        EXPECT_EQ(recovery->RecoverTo((dir / name).c_str(), nullptr, 0), 0u) << name;
+        return testsupport::ReadFile(dir / name);
+    };
+    const std::string first = copy(0, "first.bin");
+    ASSERT_EQ(first.size(), size_t(8 * kMiB));
+    EXPECT_TRUE(first.compare(0, size_t(kStuckAt), reinterpret_cast<const char*>(bytes.data()), size_t(kStuckAt)) == 0);
+    EXPECT_EQ(first.find_first_not_of('\0', size_t(kStuckAt)), std::string::npos) << "the timed-out chunk is zeros";
+    EXPECT_EQ(recovery->GetUnreadableChunkCount(), 1u);
+
+    const std::string second = copy(kSecondAt / kCluster, "second.bin");
+    ASSERT_TRUE(stuckReturned) << "the late read came back during the second copy";
+    EXPECT_TRUE(second == std::string(reinterpret_cast<const char*>(bytes.data()) + kSecondAt, size_t(8 * kMiB)))
+        << "the second copy holds its own bytes only";
+    EXPECT_EQ(recovery->GetUnreadableChunkCount(), 0u);
 }
 
 TEST(DataRecoveryInitialize, FromSearchersAndSavedRecords) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -96,6 +98,48 @@ TEST_F(FileReaderTest, ReadsExactBytesAtAnyAlignment) {
         ASSERT_EQ(got, expected) << c.offset << "+" << c.length;
         EXPECT_EQ(std::string(buffer.data(), got), model.substr(size_t(c.offset), expected)) << c.offset << "+" << c.length;
         for (size_t i = got; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], '\x5A') << "written past the bytes read";
+    }
+}
+
+// With room past the buffer, a read ending inside a sector takes that sector in place: the same exact
+// bytes from one device read instead of two, and nothing written past the room. Too little room
+// (less than the rest of the sector) keeps the bounced read.
+TEST_F(FileReaderTest, SpareRoomTakesTheLastSectorInPlace) {
+    const auto runs = {DataRun{10, 2}, DataRun{-1, 1}, DataRun{3, 3}};
+    const i64 size = 5 * kCluster + 300;  // ends 300 bytes into a sector
+    const std::string model = ModelContent(device.Bytes(), runs, size);
+    NewNode(size, Runs(runs));
+    struct Case {
+        i64 offset;
+        int length;
+        size_t spare;
+        int deviceReads;
+    };
+    const Case cases[] = {
+        {0, int(size), kSector, 2},             // one read per run on the device; the last takes its tail
+        {3 * kCluster, int(size - 3 * kCluster), kSector - 300, 1},
+        {3 * kCluster, 700, kSector, 1},         // ends 188 bytes into a sector of the run
+        {3 * kCluster, int(size - 3 * kCluster), kSector - 301, 2},  // short of room: bounced
+        {3 * kCluster + 100, 1000, kSector, 2},  // a partial first sector is always bounced
+        {3 * kCluster, 1024, 0, 1},
+    };
+    for (const Case& c : cases) {
+        CFileReader reader;
+        ASSERT_TRUE(reader.Open(&device, node.get(), &partition));
+        reader.SetSpareBytes(c.spare);
+        const size_t expected = size_t(std::min<i64>(c.length, size - c.offset));
+        std::vector<char> buffer(size_t(c.length) + c.spare + 64, '\x5A');
+        const int before = device.ReadCount();
+        const u32 got = reader.ReadData(c.offset, buffer.data(), u32(c.length), nullptr);
+        ASSERT_EQ(got, expected) << c.offset << "+" << c.length;
+        EXPECT_EQ(std::string(buffer.data(), got), model.substr(size_t(c.offset), expected)) << c.offset << "+" << c.length;
+        EXPECT_EQ(device.ReadCount() - before, c.deviceReads) << c.offset << "+" << c.length;
+        for (size_t i = got + c.spare; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], '\x5A') << "written past the room";
+        // A clone has no room: it never writes past the bytes read.
+        std::unique_ptr<IFileReader, void (*)(IFileReader*)> clone(reader.Clone(), [](IFileReader* r) { r->Release(); });
+        std::fill(buffer.begin(), buffer.end(), '\x5A');
+        ASSERT_EQ(clone->ReadData(c.offset, buffer.data(), u32(c.length), nullptr), expected);
+        for (size_t i = got; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], '\x5A') << "a clone wrote past the bytes read";
     }
 }
 
