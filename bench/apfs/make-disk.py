@@ -11,16 +11,17 @@ flush of the scan and is handed over only at the final one (a "never-ready" node
 container's start sector and the number of nodes written.
 """
 import argparse
-import importlib.util
+import importlib
 import lzma
 import os
 import struct
+import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 fixtures = os.path.join(here, '..', '..', 'tests', 'fixtures', 'apfs')
-spec = importlib.util.spec_from_file_location('inject', os.path.join(fixtures, 'apfs-inject.py'))
-inject = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(inject)
+sys.dont_write_bytecode = True  # keep the fixtures folder clean
+sys.path.insert(0, fixtures)
+inject = importlib.import_module('apfs-inject')
 BS = inject.BS
 
 

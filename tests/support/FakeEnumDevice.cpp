@@ -70,7 +70,7 @@ int FakeDevice::ReadSector(void* buffer, i64 firstSector, i64 sectorCount) {
 }
 
 FakeEnumDevice::FakeEnumDevice(std::vector<Disk> disks, u64 initCode, std::shared_ptr<FakeReadControl> control)
-    : m_specs(std::move(disks)), m_initCode(initCode), m_control(std::move(control)) {
+    : m_disks(std::move(disks)), m_initCode(initCode), m_control(std::move(control)) {
     g_alive.fetch_add(1);
 }
 
@@ -86,23 +86,23 @@ int FakeEnumDevice::Alive() {
 u64 FakeEnumDevice::Init() {
     Uninit();
     if (m_initCode) return m_initCode;
-    for (const Disk& spec : m_specs) {
+    for (const Disk& shape : m_disks) {
         Made made;
-        made.volumeCountFails = spec.volumeCountFails;
-        made.disk = std::make_unique<FakeDevice>(STORAGE_DEVICE_DISK, spec.sectors, spec.sectorSize, spec.bytes, m_control);
-        made.disk->SetPermitted(spec.permitted);
+        made.volumeCountFails = shape.volumeCountFails;
+        made.disk = std::make_unique<FakeDevice>(STORAGE_DEVICE_DISK, shape.sectors, shape.sectorSize, shape.bytes, m_control);
+        made.disk->SetPermitted(shape.permitted);
         auto* record = new CCollectDiskDeviceInfoStruct{};
-        record->busType = spec.bus;
-        record->partitionScheme = spec.scheme;
-        Copy(record->name, spec.name);
-        Copy(record->bsdName, spec.kernelName);
-        record->sectorSize = spec.sectorSize;
-        record->totalSectors = spec.sectors;
-        record->deviceNumber = i32(spec.number);
+        record->busType = shape.bus;
+        record->partitionScheme = shape.scheme;
+        Copy(record->name, shape.name);
+        Copy(record->bsdName, shape.kernelName);
+        record->sectorSize = shape.sectorSize;
+        record->totalSectors = shape.sectors;
+        record->deviceNumber = i32(shape.number);
         made.disk->SetPrivateData(CreateDiskDeviceData(record));
-        for (const Volume& v : spec.volumes) {
+        for (const Volume& v : shape.volumes) {
             auto volume =
-                std::make_unique<FakeDevice>(STORAGE_DEVICE_VOLUME, v.sectors, spec.sectorSize, v.bytes, m_control);
+                std::make_unique<FakeDevice>(STORAGE_DEVICE_VOLUME, v.sectors, shape.sectorSize, v.bytes, m_control);
             volume->SetPermitted(v.permitted);
             auto* info = new CCollectedVolumeDeviceInfoStruct{};
             info->kind = v.kind;
@@ -110,7 +110,7 @@ u64 FakeEnumDevice::Init() {
             Copy(info->label, v.name);
             Copy(info->volumeName, v.name);
             Copy(info->bsdName, v.kernelName);
-            info->sectorSize = spec.sectorSize;
+            info->sectorSize = shape.sectorSize;
             info->totalSectors = v.sectors;
             info->deviceNumber = i32(v.number);
             info->parentDisk = made.disk.get();

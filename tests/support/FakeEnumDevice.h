@@ -109,7 +109,7 @@ private:
     };
     const Made* Find(IStorageDevice* disk) const;
 
-    std::vector<Disk> m_specs;
+    std::vector<Disk> m_disks;
     u64 m_initCode;
     std::shared_ptr<FakeReadControl> m_control;
     std::vector<Made> m_made;

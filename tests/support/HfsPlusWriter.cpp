@@ -177,7 +177,7 @@ std::vector<std::pair<size_t, size_t>> Pack(const std::vector<size_t>& sizes, u3
     return groups;
 }
 
-struct TreeSpec {
+struct TreeShape {
     u32 nodeSize = 4096;
     u32 maxLeafRecords = 0;
     u8 keyCompareType = 0;
@@ -201,19 +201,19 @@ Bytes IndexRecord(const TreeRecord& first, u32 child) {
 }
 
 // The nodes the records need (header included).
-u32 CountNodes(const std::vector<TreeRecord>& records, const TreeSpec& spec) {
+u32 CountNodes(const std::vector<TreeRecord>& records, const TreeShape& shape) {
     if (records.empty()) return 1;
     std::vector<size_t> sizes;
     for (const auto& r : records) sizes.push_back(RecordBytes(r));
     u32 total = 1;
-    auto groups = Pack(sizes, spec.nodeSize, spec.maxLeafRecords);
+    auto groups = Pack(sizes, shape.nodeSize, shape.maxLeafRecords);
     total += u32(groups.size());
     std::vector<size_t> firstKeys;
     for (const auto& g : groups) firstKeys.push_back(g.first);
     while (groups.size() > 1) {
         std::vector<size_t> indexSizes;
         for (size_t k : firstKeys) indexSizes.push_back(records[k].key.size() + 4 + ((records[k].key.size() + 4) & 1));
-        auto upper = Pack(indexSizes, spec.nodeSize, spec.maxLeafRecords);
+        auto upper = Pack(indexSizes, shape.nodeSize, shape.maxLeafRecords);
         std::vector<size_t> nextFirst;
         for (const auto& g : upper) nextFirst.push_back(firstKeys[g.first]);
         total += u32(upper.size());
@@ -223,35 +223,35 @@ u32 CountNodes(const std::vector<TreeRecord>& records, const TreeSpec& spec) {
     return total;
 }
 
-Bytes HeaderNode(const TreeSpec& spec, const BuiltTree& tree, u32 totalNodes, u32 leafRecords, u32 usedNodes) {
+Bytes HeaderNode(const TreeShape& shape, const BuiltTree& tree, u32 totalNodes, u32 leafRecords, u32 usedNodes) {
     Bytes header(f::header::kSize, 0);
     Be16(header, f::header::kTreeDepth, u16(tree.depth));
     Be32(header, f::header::kRootNode, tree.root);
     Be32(header, f::header::kLeafRecords, leafRecords);
     Be32(header, f::header::kFirstLeafNode, tree.leaves.empty() ? 0 : tree.leaves.front());
     Be32(header, f::header::kLastLeafNode, tree.leaves.empty() ? 0 : tree.leaves.back());
-    Be16(header, f::header::kNodeSize, u16(spec.nodeSize));
-    Be16(header, f::header::kMaxKeyLength, spec.maxKeyLength);
+    Be16(header, f::header::kNodeSize, u16(shape.nodeSize));
+    Be16(header, f::header::kMaxKeyLength, shape.maxKeyLength);
     Be32(header, f::header::kTotalNodes, totalNodes);
     Be32(header, f::header::kFreeNodes, totalNodes - usedNodes);
-    Be32(header, f::header::kClumpSize, totalNodes * spec.nodeSize);
+    Be32(header, f::header::kClumpSize, totalNodes * shape.nodeSize);
     header[f::header::kBtreeType] = 0;
-    header[f::header::kKeyCompareType] = spec.keyCompareType;
-    Be32(header, f::header::kAttributes, spec.attributes);
+    header[f::header::kKeyCompareType] = shape.keyCompareType;
+    Be32(header, f::header::kAttributes, shape.attributes);
     Bytes user(128, 0);
-    Bytes map(spec.nodeSize - f::node::kDescriptorSize - f::header::kSize - 128 - 8, 0);
+    Bytes map(shape.nodeSize - f::node::kDescriptorSize - f::header::kSize - 128 - 8, 0);
     if (usedNodes > map.size() * 8) Fail("a tree too large for its header map");
     for (u32 n = 0; n < usedNodes; ++n) map[n / 8] |= u8(0x80 >> (n % 8));
-    return MakeNode(spec.nodeSize, f::node::kKindHeader, 0, 0, 0, {header, user, map});
+    return MakeNode(shape.nodeSize, f::node::kKindHeader, 0, 0, 0, {header, user, map});
 }
 
-BuiltTree BuildTree(const std::vector<TreeRecord>& records, const TreeSpec& spec, u32 totalNodes) {
+BuiltTree BuildTree(const std::vector<TreeRecord>& records, const TreeShape& shape, u32 totalNodes) {
     BuiltTree tree;
     tree.nodes.emplace_back();  // header, made last
     if (!records.empty()) {
         std::vector<size_t> sizes;
         for (const auto& r : records) sizes.push_back(RecordBytes(r));
-        auto groups = Pack(sizes, spec.nodeSize, spec.maxLeafRecords);
+        auto groups = Pack(sizes, shape.nodeSize, shape.maxLeafRecords);
         const u32 firstLeaf = 1;
         std::vector<std::pair<u32, size_t>> level;  // node number, index of its first record
         for (size_t g = 0; g < groups.size(); ++g) {
@@ -264,7 +264,7 @@ BuiltTree BuildTree(const std::vector<TreeRecord>& records, const TreeSpec& spec
             const u32 number = firstLeaf + u32(g);
             const u32 next = g + 1 < groups.size() ? number + 1 : 0;
             const u32 prev = g > 0 ? number - 1 : 0;
-            tree.nodes.push_back(MakeNode(spec.nodeSize, f::node::kKindLeaf, 1, next, prev, recs));
+            tree.nodes.push_back(MakeNode(shape.nodeSize, f::node::kKindLeaf, 1, next, prev, recs));
             tree.leaves.push_back(number);
             level.emplace_back(number, groups[g].first);
         }
@@ -276,7 +276,7 @@ BuiltTree BuildTree(const std::vector<TreeRecord>& records, const TreeSpec& spec
                 const size_t n = records[first].key.size() + 4;
                 indexSizes.push_back(n + (n & 1));
             }
-            auto upper = Pack(indexSizes, spec.nodeSize, spec.maxLeafRecords);
+            auto upper = Pack(indexSizes, shape.nodeSize, shape.maxLeafRecords);
             std::vector<std::pair<u32, size_t>> next;
             const u32 base = u32(tree.nodes.size());
             for (size_t g = 0; g < upper.size(); ++g) {
@@ -286,7 +286,7 @@ BuiltTree BuildTree(const std::vector<TreeRecord>& records, const TreeSpec& spec
                 const u32 number = base + u32(g);
                 const u32 fl = g + 1 < upper.size() ? number + 1 : 0;
                 const u32 bl = g > 0 ? number - 1 : 0;
-                tree.nodes.push_back(MakeNode(spec.nodeSize, f::node::kKindIndex, height, fl, bl, recs));
+                tree.nodes.push_back(MakeNode(shape.nodeSize, f::node::kKindIndex, height, fl, bl, recs));
                 tree.index.push_back(number);
                 next.emplace_back(number, level[upper[g].first].second);
             }
@@ -297,7 +297,7 @@ BuiltTree BuildTree(const std::vector<TreeRecord>& records, const TreeSpec& spec
     }
     const u32 used = u32(tree.nodes.size());
     if (used > totalNodes) Fail("tree larger than its file");
-    tree.nodes[0] = HeaderNode(spec, tree, totalNodes, u32(records.size()), used);
+    tree.nodes[0] = HeaderNode(shape, tree, totalNodes, u32(records.size()), used);
     return tree;
 }
 
@@ -500,13 +500,13 @@ private:
                          const std::vector<HFSPlusExtentDescriptor>& extents) const;
     void CatalogRecords(const Node& n, std::vector<TreeRecord>& out, u32 shortBy = 0) const;
     std::vector<TreeRecord> Sorted(std::vector<TreeRecord> records, int tree) const;
-    u32 TreeNodes(const std::vector<TreeRecord>& records, const TreeSpec& spec) const;
+    u32 TreeNodes(const std::vector<TreeRecord>& records, const TreeShape& shape) const;
     void WriteTree(const BuiltTree& tree, const std::vector<HFSPlusExtentDescriptor>& extents, u32 nodeSize);
     void WriteJournal();
     void WriteHeaders();
-    TreeSpec CatalogSpec() const;
-    TreeSpec ExtentsSpec() const;
-    TreeSpec AttributesSpec() const;
+    TreeShape CatalogShape() const;
+    TreeShape ExtentsShape() const;
+    TreeShape AttributesShape() const;
 
     const Options& m_o;
     const std::vector<Entry>& m_entries;
@@ -527,8 +527,8 @@ private:
     u32 m_fileCount = 0, m_folderCount = 0;
 };
 
-TreeSpec Image::CatalogSpec() const {
-    TreeSpec s;
+TreeShape Image::CatalogShape() const {
+    TreeShape s;
     s.nodeSize = m_o.catalogNodeSize;
     s.maxLeafRecords = m_o.maxLeafRecords;
     s.keyCompareType = m_o.hfsx ? f::header::kBinaryCompare : f::header::kCaseFolding;
@@ -537,8 +537,8 @@ TreeSpec Image::CatalogSpec() const {
     return s;
 }
 
-TreeSpec Image::ExtentsSpec() const {
-    TreeSpec s;
+TreeShape Image::ExtentsShape() const {
+    TreeShape s;
     s.nodeSize = m_o.extentsNodeSize;
     s.maxLeafRecords = m_o.maxLeafRecords;
     s.attributes = f::header::kBigKeysMask;
@@ -546,8 +546,8 @@ TreeSpec Image::ExtentsSpec() const {
     return s;
 }
 
-TreeSpec Image::AttributesSpec() const {
-    TreeSpec s;
+TreeShape Image::AttributesShape() const {
+    TreeShape s;
     s.nodeSize = m_o.attributesNodeSize;
     s.maxLeafRecords = m_o.maxLeafRecords;
     s.attributes = f::header::kBigKeysMask | f::header::kVariableIndexKeysMask;
@@ -784,11 +784,11 @@ void Image::WriteFork(const std::vector<HFSPlusExtentDescriptor>& extents, const
     }
 }
 
-u32 Image::TreeNodes(const std::vector<TreeRecord>& records, const TreeSpec& spec) const {
-    const u32 needed = CountNodes(records, spec) + m_o.spareNodes;
-    const u64 bytes = u64(needed) * spec.nodeSize;
+u32 Image::TreeNodes(const std::vector<TreeRecord>& records, const TreeShape& shape) const {
+    const u32 needed = CountNodes(records, shape) + m_o.spareNodes;
+    const u64 bytes = u64(needed) * shape.nodeSize;
     const u64 blocks = (bytes + m_o.blockSize - 1) / m_o.blockSize;
-    return u32(blocks * m_o.blockSize / spec.nodeSize);
+    return u32(blocks * m_o.blockSize / shape.nodeSize);
 }
 
 void Image::OverflowRecords(std::vector<TreeRecord>& out, u32 fileID, u8 forkType,
@@ -870,7 +870,7 @@ void Image::CatalogRecords(const Node& n, std::vector<TreeRecord>& out, u32 shor
 }
 
 std::vector<TreeRecord> Image::Sorted(std::vector<TreeRecord> records, int tree) const {
-    const u8 order = CatalogSpec().keyCompareType;
+    const u8 order = CatalogShape().keyCompareType;
     std::stable_sort(records.begin(), records.end(), [&](const TreeRecord& a, const TreeRecord& b) {
         if (tree == 4) return CHFSPlusCatalog::CompareKey(a.sort, b.sort, order) < 0;
         if (tree == 3) return CHFSPlusExtents::CompareKey(a.sort, b.sort) < 0;
@@ -909,9 +909,9 @@ void Image::Allocate() {
         for (u32 i = 8; i < n.pieces; i += 8) extents.push_back({ExtentKey(0, 0, 0), Bytes(f::extent::kRecordSize, 0), {}});
     }
     for (u64 i = 8; i < m_o.catalogExtents; i += 8) extents.push_back({ExtentKey(0, 0, 0), Bytes(f::extent::kRecordSize, 0), {}});
-    m_catalogNodes = TreeNodes(Sorted(catalog, 4), CatalogSpec());
-    m_extentsNodes = TreeNodes(extents, ExtentsSpec());
-    m_attributesNodes = TreeNodes(attributes, AttributesSpec());
+    m_catalogNodes = TreeNodes(Sorted(catalog, 4), CatalogShape());
+    m_extentsNodes = TreeNodes(extents, ExtentsShape());
+    m_attributesNodes = TreeNodes(attributes, AttributesShape());
     if (!attributes.empty() && !m_o.attributesFile) Fail("attributes without an attributes file");
 
     const u64 bitmapBytes = (u64(m_o.totalBlocks) + 7) / 8;
@@ -950,7 +950,7 @@ void Image::WriteJournal() {
     if (!m_o.journaled) return;
     const u64 journalByte = u64(m_journal.front().startBlock) * m_o.blockSize;
     Bytes journal(m_o.journalSize, 0);
-    const TreeSpec catalogSpec = CatalogSpec();
+    const TreeShape catalogShape = CatalogShape();
 
     u32 copies = 1;
     for (const Node& n : m_nodes)
@@ -983,25 +983,25 @@ void Image::WriteJournal() {
             if (!taken) oldCatalog.push_back(std::move(both.front()));
         }
         std::vector<std::pair<u64, Bytes>> blocks;  // volume byte of the node the copy stands for, bytes
-        auto addLeaves = [&](std::vector<TreeRecord> records, int tree, const TreeSpec& spec,
+        auto addLeaves = [&](std::vector<TreeRecord> records, int tree, const TreeShape& shape,
                              const std::vector<HFSPlusExtentDescriptor>& file) {
             if (records.empty()) return;
             records = Sorted(std::move(records), tree);
             std::vector<size_t> sizes;
             for (const auto& r : records) sizes.push_back(RecordBytes(r));
-            for (const auto& [first, last] : Pack(sizes, spec.nodeSize, spec.maxLeafRecords)) {
+            for (const auto& [first, last] : Pack(sizes, shape.nodeSize, shape.maxLeafRecords)) {
                 std::vector<Bytes> recs;
                 for (size_t i = first; i < last; ++i) {
                     Bytes r = records[i].key;
                     r.insert(r.end(), records[i].data.begin(), records[i].data.end());
                     recs.push_back(std::move(r));
                 }
-                blocks.emplace_back(ForkByte(file, spec.nodeSize), MakeNode(spec.nodeSize, f::node::kKindLeaf, 1, 0, 0, recs));
+                blocks.emplace_back(ForkByte(file, shape.nodeSize), MakeNode(shape.nodeSize, f::node::kKindLeaf, 1, 0, 0, recs));
             }
         };
-        addLeaves(oldCatalog, 4, catalogSpec, m_catalogFile);
-        addLeaves(m_oldExtents, 3, ExtentsSpec(), m_extentsFile);
-        addLeaves(m_oldAttributes, 8, AttributesSpec(), m_attributesFile);
+        addLeaves(oldCatalog, 4, catalogShape, m_catalogFile);
+        addLeaves(m_oldExtents, 3, ExtentsShape(), m_extentsFile);
+        addLeaves(m_oldAttributes, 8, AttributesShape(), m_attributesFile);
 
         const u32 maxBlocks = m_o.blhdrSize / f::blhdr::kEntrySize - 1;
         if (blocks.size() + 1 > maxBlocks) Fail("too many journal blocks");
@@ -1122,12 +1122,12 @@ Bytes Image::Build() {
     for (const Node& n : m_nodes)
         if (!n.deleted) CatalogRecords(n, m_catalog);
 
-    const BuiltTree catalog = BuildTree(Sorted(m_catalog, 4), CatalogSpec(), m_catalogNodes);
+    const BuiltTree catalog = BuildTree(Sorted(m_catalog, 4), CatalogShape(), m_catalogNodes);
     WriteTree(catalog, m_catalogFile, m_o.catalogNodeSize);
-    const BuiltTree extents = BuildTree(Sorted(m_extents, 3), ExtentsSpec(), m_extentsNodes);
+    const BuiltTree extents = BuildTree(Sorted(m_extents, 3), ExtentsShape(), m_extentsNodes);
     WriteTree(extents, m_extentsFile, m_o.extentsNodeSize);
     if (m_o.attributesFile) {
-        const BuiltTree attributes = BuildTree(Sorted(m_attributes, 8), AttributesSpec(), m_attributesNodes);
+        const BuiltTree attributes = BuildTree(Sorted(m_attributes, 8), AttributesShape(), m_attributesNodes);
         WriteTree(attributes, m_attributesFile, m_o.attributesNodeSize);
     }
     WriteJournal();

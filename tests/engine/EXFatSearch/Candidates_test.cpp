@@ -36,7 +36,7 @@ _tagFileBaseInfo File(u32 cluster, i64 length, bool folder = false, bool inUse =
     return f;
 }
 
-struct RootSpec {
+struct RootShape {
     u32 bitmapCluster = 2;
     u64 bitmapBytes = 960;
     u32 upcaseCluster = 3;
@@ -44,7 +44,7 @@ struct RootSpec {
 };
 
 // A file set as the pre-analysis hands it over (bounds in sectors of 512 bytes).
-CFileSet* Set(i64 first, const std::vector<_tagFileBaseInfo>& files, const RootSpec* root = nullptr, u32 sectors = 1) {
+CFileSet* Set(i64 first, const std::vector<_tagFileBaseInfo>& files, const RootShape* root = nullptr, u32 sectors = 1) {
     auto* set = new CFileSet();
     for (u32 s = 0; s < sectors; ++s) set->RecordSector(first + s);
     if (root != nullptr) {
@@ -142,7 +142,7 @@ constexpr i64 kHeap = 10000;
 constexpr i64 ClusterSector(u32 cluster) { return kHeap + i64{cluster - 2} * 8; }
 
 TEST(ExFatCandidates, RootSetsPlaceTheirVolume) {
-    const RootSpec root;
+    const RootShape root;
     const std::vector<_tagFileBaseInfo> rootFiles = {File(6, 4096), File(7, 4096, true)};
     {
         SCOPED_TRACE("an up-case table sector and the root set agree on one candidate");
@@ -296,7 +296,7 @@ TEST(ExFatCandidates, TheListStaysBounded) {
     CExFatDBR dbr(boot.data(), boot.size());
     CPartitionBuilder b;
     Prepared(b).Build(2048, &dbr);
-    const RootSpec root;
+    const RootShape root;
     // A root set whose first file lies at cluster 10^6, far into a large device: millions of (root
     // cluster, cluster size) pairs, of which the list takes at most its bound.
     const i64 far = i64{1} << 31;
@@ -407,7 +407,7 @@ TEST(ExFatChoice, TheBetterRankedCandidateTakesTheSetsBothFit) {
     CExFatDBR dbr16(sixteen.data(), sixteen.size());
     ASSERT_TRUE(dbr8.IsValid(512));
     ASSERT_TRUE(dbr16.IsValid(512));
-    const RootSpec root;
+    const RootShape root;
     struct Case {
         const char* name;
         bool backupOfEight;  // the 8-sector volume's backup boot sector outranks the other's root-set match
@@ -451,7 +451,7 @@ TEST(ExFatChoice, TheBetterRankedCandidateTakesTheSetsBothFit) {
 TEST(ExFatChoice, WinnowingTable) {
     std::vector<u8> boot = BootSector();
     CExFatDBR dbr(boot.data(), boot.size());
-    const RootSpec root;
+    const RootShape root;
     const std::vector<_tagFileBaseInfo> treeFiles = {File(20, 4096, true), File(30, 4096, true), File(35, 4096, true)};
     // A tree of seven sets whose folder entries place a volume at heap 100000 (8 sectors per cluster).
     const i64 heap = 100000;
@@ -521,7 +521,7 @@ TEST(ExFatChoice, WinnowingTable) {
 }
 
 TEST(ExFatChoice, RootSetsSimpleChecksAndCompletion) {
-    const RootSpec root;
+    const RootShape root;
     auto candidate = [](u32 rootCluster, u32 flags) {
         auto p = std::make_unique<P>();
         p->SetSectorsPerCluster(8);
@@ -639,7 +639,7 @@ TEST(ExFatChoice, CoveredCandidatesAreDropped) {
     std::vector<u8> sixteen = MovedBoot(3996, 4, 3000, 4);
     CExFatDBR dbr8(eight.data(), eight.size());
     CExFatDBR dbr16(sixteen.data(), sixteen.size());
-    const RootSpec root;
+    const RootShape root;
     for (const bool coveredToo : {true, false}) {
         SCOPED_TRACE(coveredToo ? "same scores" : "the second scores a sector the first lacks");
         CPartitionBuilder b;

@@ -560,12 +560,12 @@ TEST(ExFatDeepTree, ParentsThroughFolderClusters) {
     CExFatCompleteSearch search;
     CPartitionBuilder& builder = search.Builder();
     builder.PrepareBuild(512, 100000);
-    struct SetSpec {
+    struct SetShape {
         u32 cluster;
         std::vector<_tagFileBaseInfo> files;
     };
     const u64 big = 0x10000000;  // one byte more than a folder may own
-    const std::vector<SetSpec> sets = {
+    const std::vector<SetShape> sets = {
         {4, {Record(u"Big", 5, static_cast<i64>(big), true), Record(u"Small", 10, 2 * 4096, true),
              Record(u"gone.txt", 20, 100, false, false), Record(u"empty1", 0, 0, false), Record(u"empty2", 0, 0, false)}},
         {6, {Record(u"inBigSecond.txt", 30, 10, false)}},
@@ -573,12 +573,12 @@ TEST(ExFatDeepTree, ParentsThroughFolderClusters) {
         {10, {Record(u"inSmallFirst.txt", 32, 10, false)}},
     };
     std::map<u32, CFileSet*> byCluster;
-    for (const SetSpec& spec : sets) {
+    for (const SetShape& shape : sets) {
         auto* set = new CFileSet();
-        set->RecordSector(sectorOf(spec.cluster));
-        for (const auto& f : spec.files) set->AddFile(f);
+        set->RecordSector(sectorOf(shape.cluster));
+        for (const auto& f : shape.files) set->AddFile(f);
         builder.PushFileSet(set, -1, -1);
-        byCluster[spec.cluster] = set;
+        byCluster[shape.cluster] = set;
     }
     // A set continuing the one in Small's first cluster, lying in a cluster of no folder.
     auto* continued = new CFileSet();

@@ -186,16 +186,16 @@ TEST(ExFatEdgeCases, OfTheBootSectorFatEntrySetsNodeAndQuickSearch) {
          }},
         {"a deleted set matches the checksum it had in use",
          [] {
-             exfattest::SetSpec spec;
-             spec.name = u"A name long enough for two entries.txt";
-             spec.deleted = true;
-             const std::vector<u8> set = exfattest::MakeSet(spec);
+             exfattest::SetShape shape;
+             shape.name = u"A name long enough for two entries.txt";
+             shape.deleted = true;
+             const std::vector<u8> set = exfattest::MakeSet(shape);
              const u16 stored = ByteReader(set).Le16(exfat::file::kSetChecksum).value();
              EXPECT_TRUE(CheckDirEntry(set.data(), static_cast<unsigned>(set.size()), stored));
              EXPECT_NE(ExFatSetChecksum(ByteReader(set), false), stored) << "only through the restored types";
              EXPECT_FALSE(CheckDirEntry(set.data(), static_cast<unsigned>(set.size()), stored ^ 1));
-             spec.deleted = false;
-             const std::vector<u8> live = exfattest::MakeSet(spec);
+             shape.deleted = false;
+             const std::vector<u8> live = exfattest::MakeSet(shape);
              EXPECT_EQ(ByteReader(live).Le16(exfat::file::kSetChecksum).value(), stored);
              EXPECT_TRUE(CheckDirEntry(live.data(), static_cast<unsigned>(live.size()), stored));
              EXPECT_TRUE(CheckDirEntry(nullptr, 0, 0));
@@ -219,10 +219,10 @@ TEST(ExFatEdgeCases, OfTheBootSectorFatEntrySetsNodeAndQuickSearch) {
              exfattest::SyntheticVolume v;
              auto folder = v.AddFolder(v.root, u"Empties", 2, true);
              for (char16_t c = u'a'; c <= u'e'; ++c) {
-                 exfattest::SetSpec spec;
-                 spec.name = std::u16string(u"empty ") + c + u".txt";
-                 spec.deleted = c == u'e';
-                 v.Add(folder, spec);
+                 exfattest::SetShape shape;
+                 shape.name = std::u16string(u"empty ") + c + u".txt";
+                 shape.deleted = c == u'e';
+                 v.Add(folder, shape);
              }
              auto device = v.Device();
              QuickRun run(device.get());

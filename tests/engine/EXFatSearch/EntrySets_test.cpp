@@ -8,7 +8,7 @@
 #include "engine/EXFatSearch/ExFatTestSupport.h"
 
 using exfattest::MakeSet;
-using exfattest::SetSpec;
+using exfattest::SetShape;
 
 namespace {
 
@@ -32,17 +32,17 @@ Fed Feed(const std::vector<u8>& entries) {
     return {consumed, analyzer.GetFileList()};
 }
 
-SetSpec Named(std::u16string name) {
-    SetSpec spec;
-    spec.name = std::move(name);
-    spec.firstCluster = 9;
-    spec.length = 1234;
-    return spec;
+SetShape Named(std::u16string name) {
+    SetShape shape;
+    shape.name = std::move(name);
+    shape.firstCluster = 9;
+    shape.length = 1234;
+    return shape;
 }
 
 // A set with one byte changed (offset from the set's start).
-std::vector<u8> Patched(const SetSpec& spec, size_t offset, std::vector<u8> bytes) {
-    std::vector<u8> set = MakeSet(spec);
+std::vector<u8> Patched(const SetShape& shape, size_t offset, std::vector<u8> bytes) {
+    std::vector<u8> set = MakeSet(shape);
     std::copy(bytes.begin(), bytes.end(), set.begin() + static_cast<long>(offset));
     return set;
 }
@@ -64,7 +64,7 @@ TEST(ExFatEntrySets, RecordsOfCompleteSets) {
     std::u16string long255(255, u'\u00E9');
     const struct {
         const char* what;
-        SetSpec spec;
+        SetShape shape;
         std::string name;
     } cases[] = {
         {"live", Named(u"readme.txt"), "readme.txt"},
@@ -83,14 +83,14 @@ TEST(ExFatEntrySets, RecordsOfCompleteSets) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Fed fed = Feed(MakeSet(c.spec));
+        const Fed fed = Feed(MakeSet(c.shape));
         EXPECT_TRUE(fed.consumed);
         ASSERT_EQ(fed.records.size(), 1u);
         const _tagFileBaseInfo& r = fed.records[0];
         EXPECT_EQ(r.Name(), c.name);
-        EXPECT_EQ(r.inUse, c.spec.deleted ? 0 : 1);
-        EXPECT_EQ(r.firstCluster, c.spec.firstCluster);
-        EXPECT_EQ(r.dataLength, static_cast<i64>(c.spec.length));
+        EXPECT_EQ(r.inUse, c.shape.deleted ? 0 : 1);
+        EXPECT_EQ(r.firstCluster, c.shape.firstCluster);
+        EXPECT_EQ(r.dataLength, static_cast<i64>(c.shape.length));
         EXPECT_EQ(r.noFatChain, 1);
         EXPECT_EQ(r.sector, 77);
         EXPECT_EQ(r.createTime, exfattest::kStamp);
@@ -100,7 +100,7 @@ TEST(ExFatEntrySets, RecordsOfCompleteSets) {
 // A refused entry other than a name stops the analysis of the buffer (the quick search reads that as the
 // folder's end); the sets before it are kept.
 TEST(ExFatEntrySets, RefusedEntriesStopTheAnalysis) {
-    const SetSpec spec = Named(u"refused.txt");
+    const SetShape shape = Named(u"refused.txt");
     auto stamp = [](u32 year, u32 month, u32 day, u32 hour, u32 minute, u32 twoSeconds) {
         const u32 date = (year - 1980) << 9 | month << 5 | day;
         const u32 time = hour << 11 | minute << 5 | twoSeconds;
@@ -112,21 +112,21 @@ TEST(ExFatEntrySets, RefusedEntriesStopTheAnalysis) {
         const char* what;
         std::vector<u8> set;
     } cases[] = {
-        {"secondary count 1", Patched(spec, 1, {1})},
-        {"secondary count 19", Patched(spec, 1, {19})},
-        {"day 0", Patched(spec, 8, stamp(2021, 3, 0, 1, 1, 1))},
-        {"month 13", Patched(spec, 12, stamp(2021, 13, 4, 1, 1, 1))},
-        {"month 0", Patched(spec, 16, stamp(2021, 0, 4, 1, 1, 1))},
-        {"hour 24", Patched(spec, 8, stamp(2021, 3, 4, 24, 1, 1))},
-        {"minute 60", Patched(spec, 8, stamp(2021, 3, 4, 1, 60, 1))},
-        {"two-second count 30", Patched(spec, 8, stamp(2021, 3, 4, 1, 1, 30))},
-        {"10-ms increment 200", Patched(spec, 21, {200})},
-        {"file reserved bytes", Patched(spec, 30, {1})},
-        {"stream first cluster 1", Patched(spec, 32 + 20, {1, 0, 0, 0})},
-        {"stream reserved byte", Patched(spec, 32 + 2, {1})},
-        {"stream length past the device", Patched(spec, 32 + 24, {0, 0, 0, 0, 0, 0x02, 0, 0})},
+        {"secondary count 1", Patched(shape, 1, {1})},
+        {"secondary count 19", Patched(shape, 1, {19})},
+        {"day 0", Patched(shape, 8, stamp(2021, 3, 0, 1, 1, 1))},
+        {"month 13", Patched(shape, 12, stamp(2021, 13, 4, 1, 1, 1))},
+        {"month 0", Patched(shape, 16, stamp(2021, 0, 4, 1, 1, 1))},
+        {"hour 24", Patched(shape, 8, stamp(2021, 3, 4, 24, 1, 1))},
+        {"minute 60", Patched(shape, 8, stamp(2021, 3, 4, 1, 60, 1))},
+        {"two-second count 30", Patched(shape, 8, stamp(2021, 3, 4, 1, 1, 30))},
+        {"10-ms increment 200", Patched(shape, 21, {200})},
+        {"file reserved bytes", Patched(shape, 30, {1})},
+        {"stream first cluster 1", Patched(shape, 32 + 20, {1, 0, 0, 0})},
+        {"stream reserved byte", Patched(shape, 32 + 2, {1})},
+        {"stream length past the device", Patched(shape, 32 + 24, {0, 0, 0, 0, 0, 0x02, 0, 0})},
         {"contiguous run past the last cluster", [] {
-             SetSpec s = Named(u"refused.txt");
+             SetShape s = Named(u"refused.txt");
              s.firstCluster = 0xFFFFFFF0;
              s.length = 1 << 20;
              return MakeSet(s);
@@ -152,16 +152,16 @@ TEST(ExFatEntrySets, RefusedEntriesStopTheAnalysis) {
 
 // A name entry that fails its test drops its own set; the folder goes on.
 TEST(ExFatEntrySets, RefusedNamesDropTheirSetOnly) {
-    const SetSpec spec = Named(u"refused.txt");
+    const SetShape shape = Named(u"refused.txt");
     const struct {
         const char* what;
         std::vector<u8> set;
     } cases[] = {
-        {"name flags", Patched(spec, 64 + 1, {1})},
-        {"name starting with zero", Patched(spec, 64 + 2, {0, 0})},
-        {"name holding '/'", Patched(spec, 64 + 2, {'/', 0})},
-        {"name holding ':'", Patched(spec, 64 + 4, {':', 0})},
-        {"name holding a control character", Patched(spec, 64 + 2, {0x19, 0})},
+        {"name flags", Patched(shape, 64 + 1, {1})},
+        {"name starting with zero", Patched(shape, 64 + 2, {0, 0})},
+        {"name holding '/'", Patched(shape, 64 + 2, {'/', 0})},
+        {"name holding ':'", Patched(shape, 64 + 4, {':', 0})},
+        {"name holding a control character", Patched(shape, 64 + 2, {0x19, 0})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -203,7 +203,7 @@ TEST(ExFatEntrySets, TheNameTable) {
 
 // Sets that break their own order are dropped without a trace, and the next file entry starts afresh.
 TEST(ExFatEntrySets, BrokenSetsAreDropped) {
-    SetSpec live = Named(u"live.txt");
+    SetShape live = Named(u"live.txt");
     std::vector<u8> mixed = MakeSet(live);
     mixed[32] = 0x40;  // a deleted stream behind an in-use file entry
     std::vector<u8> orphanName = MakeSet(Named(u"orphan.txt"));

@@ -93,7 +93,7 @@ inline std::map<std::string, std::vector<i64>> IstatSectors(const std::string& n
 inline constexpr u32 kStamp = ((u32{41} << 9 | 3u << 5 | 4u) << 16) | (5u << 11 | 6u << 5 | 4u);
 
 // One entry set as it lies in a folder.
-struct SetSpec {
+struct SetShape {
     std::u16string name = u"file.txt";
     u16 attributes = 0x20;
     u32 firstCluster = 0;
@@ -104,33 +104,33 @@ struct SetSpec {
 };
 
 // The bytes of a set (file, stream and name entries) with its checksum.
-inline std::vector<u8> MakeSet(const SetSpec& spec) {
+inline std::vector<u8> MakeSet(const SetShape& shape) {
     namespace e = exfat::entry;
-    const size_t names = (spec.name.size() + 14) / 15;
+    const size_t names = (shape.name.size() + 14) / 15;
     std::vector<u8> set((names + 2) * e::kSize, 0);
     ByteWriter w(set);
-    const u8 inUse = spec.deleted ? 0 : e::kInUseBit;
+    const u8 inUse = shape.deleted ? 0 : e::kInUseBit;
     w.U8(0, static_cast<u8>(e::kDeletedFile | inUse));
     w.U8(exfat::file::kSecondaryCount, static_cast<u8>(names + 1));
-    w.Le16(exfat::file::kAttributes, spec.attributes);
-    w.Le32(exfat::file::kCreateTime, spec.stamp);
-    w.Le32(exfat::file::kModifiedTime, spec.stamp);
-    w.Le32(exfat::file::kAccessedTime, spec.stamp);
+    w.Le16(exfat::file::kAttributes, shape.attributes);
+    w.Le32(exfat::file::kCreateTime, shape.stamp);
+    w.Le32(exfat::file::kModifiedTime, shape.stamp);
+    w.Le32(exfat::file::kAccessedTime, shape.stamp);
     const size_t s = e::kSize;
     w.U8(s, static_cast<u8>(e::kDeletedStream | inUse));
-    w.U8(s + exfat::stream::kFlags, static_cast<u8>(0x01 | (spec.noFatChain ? exfat::stream::kNoFatChainFlag : 0)));
-    w.U8(s + exfat::stream::kNameLength, static_cast<u8>(spec.name.size()));
-    w.Le64(s + exfat::stream::kValidDataLength, spec.length);
-    w.Le32(s + exfat::stream::kFirstCluster, spec.firstCluster);
-    w.Le64(s + exfat::stream::kDataLength, spec.length);
+    w.U8(s + exfat::stream::kFlags, static_cast<u8>(0x01 | (shape.noFatChain ? exfat::stream::kNoFatChainFlag : 0)));
+    w.U8(s + exfat::stream::kNameLength, static_cast<u8>(shape.name.size()));
+    w.Le64(s + exfat::stream::kValidDataLength, shape.length);
+    w.Le32(s + exfat::stream::kFirstCluster, shape.firstCluster);
+    w.Le64(s + exfat::stream::kDataLength, shape.length);
     for (size_t i = 0; i < names; ++i) {
         const size_t at = (2 + i) * e::kSize;
         w.U8(at, static_cast<u8>(e::kDeletedName | inUse));
-        for (size_t c = 0; c < 15 && i * 15 + c < spec.name.size(); ++c)
-            w.Le16(at + exfat::name::kCharacters + 2 * c, static_cast<u16>(spec.name[i * 15 + c]));
+        for (size_t c = 0; c < 15 && i * 15 + c < shape.name.size(); ++c)
+            w.Le16(at + exfat::name::kCharacters + 2 * c, static_cast<u16>(shape.name[i * 15 + c]));
     }
     // The checksum of a deleted set is the one it had in use.
-    w.Le16(exfat::file::kSetChecksum, ExFatSetChecksum(ByteReader(set), spec.deleted));
+    w.Le16(exfat::file::kSetChecksum, ExFatSetChecksum(ByteReader(set), shape.deleted));
     return set;
 }
 
@@ -211,8 +211,8 @@ public:
     }
     Folder NewFolder(u32 clusters, bool contiguous) { return Folder{Take(clusters, !contiguous), 0}; }
     // Appends a set to a folder; false when the folder is full.
-    bool Add(Folder& folder, const SetSpec& spec) {
-        const std::vector<u8> set = MakeSet(spec);
+    bool Add(Folder& folder, const SetShape& shape) {
+        const std::vector<u8> set = MakeSet(shape);
         for (size_t i = 0; i < set.size(); i += exfat::entry::kSize) {
             const size_t slot = folder.used / ClusterBytes();
             if (slot >= folder.clusters.size()) return false;
@@ -225,14 +225,14 @@ public:
     // A sub-folder of parent, its set written there.
     Folder AddFolder(Folder& parent, const std::u16string& name, u32 clusters, bool contiguous, bool deleted = false) {
         Folder folder = NewFolder(clusters, contiguous);
-        SetSpec spec;
-        spec.name = name;
-        spec.attributes = 0x10;
-        spec.firstCluster = folder.clusters.front();
-        spec.length = u64{clusters} * ClusterBytes();
-        spec.noFatChain = contiguous;
-        spec.deleted = deleted;
-        Add(parent, spec);
+        SetShape shape;
+        shape.name = name;
+        shape.attributes = 0x10;
+        shape.firstCluster = folder.clusters.front();
+        shape.length = u64{clusters} * ClusterBytes();
+        shape.noFatChain = contiguous;
+        shape.deleted = deleted;
+        Add(parent, shape);
         return folder;
     }
     std::unique_ptr<testsupport::MemoryDevice> Device() const {

@@ -10,7 +10,7 @@
 #include "engine/EXFatSearch/FileSet.h"
 
 using exfattest::MakeSet;
-using exfattest::SetSpec;
+using exfattest::SetShape;
 
 namespace {
 
@@ -50,14 +50,14 @@ CFDTPreAnaylze Prepared() {
     return pre;
 }
 
-SetSpec File(std::u16string name, u32 cluster, u64 length, bool folder = false, bool deleted = false) {
-    SetSpec spec;
-    spec.name = std::move(name);
-    spec.firstCluster = cluster;
-    spec.length = length;
-    spec.attributes = folder ? 0x10 : 0x20;
-    spec.deleted = deleted;
-    return spec;
+SetShape File(std::u16string name, u32 cluster, u64 length, bool folder = false, bool deleted = false) {
+    SetShape shape;
+    shape.name = std::move(name);
+    shape.firstCluster = cluster;
+    shape.length = length;
+    shape.attributes = folder ? 0x10 : 0x20;
+    shape.deleted = deleted;
+    return shape;
 }
 
 std::vector<u8> Entry(u8 type, u32 cluster, u64 length) {
@@ -270,11 +270,11 @@ TEST(ExFatPreAnalyze, ACutSetWithABadChecksumIsNeverJoined) {
 TEST(ExFatPreAnalyze, ClusterSizeBounds) {
     struct Case {
         const char* name;
-        std::vector<SetSpec> files;
+        std::vector<SetShape> files;
         u64 minSectors;
         u64 maxSectors;
     };
-    SetSpec chained = File(u"chained", 10, 102400);
+    SetShape chained = File(u"chained", 10, 102400);
     chained.noFatChain = false;
     const std::vector<Case> cases = {
         {"100 KiB at cluster 10, next at 35: at least 4096 bytes", {File(u"big", 10, 102400), File(u"next", 35, 1)}, 8, 65536},
@@ -288,12 +288,12 @@ TEST(ExFatPreAnalyze, ClusterSizeBounds) {
         SCOPED_TRACE(c.name);
         CFileSet set;
         set.RecordSector(100);
-        for (const SetSpec& spec : c.files) {
+        for (const SetShape& shape : c.files) {
             _tagFileBaseInfo info;
-            info.firstCluster = spec.firstCluster;
-            info.dataLength = static_cast<i64>(spec.length);
-            info.noFatChain = spec.noFatChain ? 1 : 0;
-            info.attributes = spec.attributes;
+            info.firstCluster = shape.firstCluster;
+            info.dataLength = static_cast<i64>(shape.length);
+            info.noFatChain = shape.noFatChain ? 1 : 0;
+            info.attributes = shape.attributes;
             info.inUse = 1;
             set.AddFile(info);
         }

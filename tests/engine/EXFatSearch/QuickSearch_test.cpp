@@ -203,7 +203,7 @@ TEST(ExFatQuickSearch, HandMadeFatLoopsEnd) {
     v.SetFat(folder.clusters.back(), folder.clusters.front());
     const auto data = v.Take(2, true);
     v.SetFat(data.back(), data.front());
-    exfattest::SetSpec file;
+    exfattest::SetShape file;
     file.name = u"loop.bin";
     file.firstCluster = data.front();
     file.length = 200 * v.ClusterBytes();
@@ -359,10 +359,10 @@ TEST(ExFatQuickSearch, AFolderWithoutAFatChainIsReadInConsecutiveClusters) {
     auto live = v.AddFolder(v.root, u"Contiguous", 3, true);
     auto gone = v.AddFolder(v.root, u"Deleted contiguous", 3, true, true);
     for (int i = 0; i < 16; ++i) {
-        exfattest::SetSpec spec;
-        spec.name = u"entry " + std::u16string(1, static_cast<char16_t>(u'a' + i)) + u".txt";
-        ASSERT_TRUE(v.Add(live, spec));
-        ASSERT_TRUE(v.Add(gone, spec));
+        exfattest::SetShape shape;
+        shape.name = u"entry " + std::u16string(1, static_cast<char16_t>(u'a' + i)) + u".txt";
+        ASSERT_TRUE(v.Add(live, shape));
+        ASSERT_TRUE(v.Add(gone, shape));
     }
     ASSERT_EQ(live.used, 3 * v.ClusterBytes());
     auto device = v.Device();
@@ -397,7 +397,7 @@ TEST(ExFatQuickSearch, AFolderBetweenOtherClustersIsReadAtOnce) {
     spread.clusters = {span[0], span[2], span[4]};
     for (size_t i = 0; i < spread.clusters.size(); ++i)
         v.SetFat(spread.clusters[i], i + 1 < spread.clusters.size() ? spread.clusters[i + 1] : 0xFFFFFFFF);
-    exfattest::SetSpec folder;
+    exfattest::SetShape folder;
     folder.name = u"Spread";
     folder.attributes = 0x10;
     folder.firstCluster = span[0];
@@ -410,11 +410,11 @@ TEST(ExFatQuickSearch, AFolderBetweenOtherClustersIsReadAtOnce) {
     folder.length = v.ClusterBytes();
     ASSERT_TRUE(v.Add(v.root, folder));
     for (int i = 0; i < 16; ++i) {
-        exfattest::SetSpec spec;
-        spec.name = u"entry " + std::u16string(1, static_cast<char16_t>(u'a' + i)) + u".txt";
-        ASSERT_TRUE(v.Add(spread, spec));
+        exfattest::SetShape shape;
+        shape.name = u"entry " + std::u16string(1, static_cast<char16_t>(u'a' + i)) + u".txt";
+        ASSERT_TRUE(v.Add(spread, shape));
     }
-    exfattest::SetSpec inside;
+    exfattest::SetShape inside;
     inside.name = u"inside.txt";
     ASSERT_TRUE(v.Add(between, inside));
     auto device = v.Device();
