@@ -50,8 +50,7 @@ void QueryStatusAndUpdateUI(KXUIOperation& operation, const std::string& name) {
     bool posted = false;
     while (!operation.IsOperationExit()) {
         BridgeClock().SleepFor(kPollPeriod);
-        if (!operation.IsNeedUIUpdate()) continue;
-        operation.SetNeedUIUpdate(0);
+        if (!operation.TakeNeedUIUpdate()) continue;
         if (operation.IsOpTreeFinished()) {
             KXUIPublic::NotifyMainThread(name);
             posted = true;
@@ -65,8 +64,7 @@ void QueryStatusAndUpdateUI(KXUIOperation& operation, const std::string& name) {
 void QueryUpdateUI(KXUIOperation& operation, const std::string& name) {
     while (!operation.IsOperationExit()) {
         BridgeClock().SleepFor(kPollPeriod);
-        if (!operation.IsNeedUIUpdate()) continue;
-        operation.SetNeedUIUpdate(0);
+        if (!operation.TakeNeedUIUpdate()) continue;
         KXUIPublic::NotifyMainThread(name);
     }
     CatchExeception::Instance()->WriteLog("---------Send Progress finish notify to UI-------\n");
@@ -77,8 +75,7 @@ void QueryUpdateUI(KXUIOperation& operation, const std::string& name) {
 void QuerySaveOrRestoreProgress(KXUIOperation& operation) {
     while (!operation.IsOperationExit()) {
         BridgeClock().SleepFor(kPollPeriod);
-        if (!operation.IsNeedUIUpdate()) continue;
-        operation.SetNeedUIUpdate(0);
+        if (!operation.TakeNeedUIUpdate()) continue;
         KXUIPublic::NotifyMainThread(kQueryProgressInfo);
     }
 }

@@ -48,6 +48,11 @@ void KXUIOperation::SetNeedUIUpdate(int need) {
     m_needUIUpdate.store(static_cast<u32>(need));
 }
 
+bool KXUIOperation::TakeNeedUIUpdate() {
+    Hold hold(m_mutex);
+    return m_needUIUpdate.exchange(0) != 0;
+}
+
 void KXUIOperation::SetShouldBuildTree(int build) {
     Hold hold(m_mutex);
     m_shouldBuildTree.store(static_cast<u32>(build));

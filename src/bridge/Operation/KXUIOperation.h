@@ -43,6 +43,9 @@ public:
     void SetStatus(int status);
     u32 IsNeedUIUpdate();
     void SetNeedUIUpdate(int need);
+    // Lowers the flag and says whether it was raised, in one step: of two polls on one operation only
+    // one takes a raised flag.
+    bool TakeNeedUIUpdate();
     void SetShouldBuildTree(int build);
     _PROGRESS_INFO GetProgressInfo();
     void SetProgressInfo(const _PROGRESS_INFO& info);
