@@ -89,6 +89,53 @@ private:
     std::vector<u8> m_header;
 };
 
+// A leaf's and a header node's kind and height as one big-endian word.
+constexpr u16 kLeafKindHeight = u16(u8(node::kKindLeaf) << 8 | 1);
+constexpr u16 kHeaderNodeKindHeight = u16(u8(node::kKindHeader) << 8 | 0);
+
+bool IsHeaderSignature(u16 signature) {
+    return signature == kSignatureHFSPlus || signature == kSignatureHFSX;
+}
+
+using Searcher = CHFSPlusCompleteFileSystemSearchController;
+
+// The first byte of a header slice: 'H' of both signatures; of the journal header: 'x' of its magic
+// (little-endian). The two differ in bits 4 and 5 only.
+bool MayStartSignature(u8 first) {
+    return (first | 0x30) == 0x78;
+}
+
+// The quick refusal (see MayHoldStructure), inlined into the block's sweep.
+[[gnu::always_inline]] inline u32 QuickHit(const u8* bytes, u32 sectorSize) {
+    if (!bytes) return 0;
+    if (sectorSize < kSlice) return Searcher::kMayHeader | Searcher::kMayJournalInfo | Searcher::kMayJournalHeader |
+                                    Searcher::kMayNode;
+    const ByteReader sector(bytes, sectorSize);
+    // Header slices, the journal header and nodes start at the sector's start; the journal info block's
+    // fill reaches its end. A leaf's kind (0xFF) and a header node's (1) are the bytes whose successor
+    // has no bit but bit 1.
+    const u8 kind = sector.U8(node::kKind).value_or(0);
+    u32 may = (MayStartSignature(sector.U8(vh::kSignature).value_or(0))
+                   ? Searcher::kMayHeader | Searcher::kMayJournalHeader
+                   : 0) |
+              ((u8(kind + 1) & 0xFD) == 0 ? Searcher::kMayNode : 0) |
+              (sector.U8(sectorSize - 1).value_or(0) == 0xDB ? Searcher::kMayJournalInfo : 0);
+    // Larger sectors hold further header slices.
+    for (size_t at = kSlice; at + kSlice <= sectorSize; at += kSlice)
+        if (MayStartSignature(sector.U8(at + vh::kSignature).value_or(0))) may |= Searcher::kMayHeader;
+    return may;
+}
+
+// How many sectors in a row from `bytes` on (at most count) the quick refusal refuses; the 512-byte
+// case with its size known to the compiler.
+template <u32 kSize>
+i64 RefusedRun(const u8* bytes, i64 count, u32 sectorSize) {
+    const u32 size = kSize ? kSize : sectorSize;
+    i64 n = 0;
+    while (n < count && QuickHit(bytes + size_t(n) * size, size) == 0) ++n;
+    return n;
+}
+
 // Whether a sector counted from a volume's start lies in one of the fork's own extents.
 bool InsideFork(const HFSPlusForkData& fork, u32 blockSize, u32 sectorSize, i64 sector) {
     for (const HFSPlusExtentDescriptor& e : fork.extents) {
@@ -267,28 +314,38 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
     const i64 end = firstSector + sectorCount;
     // The block is the cache's current one: its sectors are read in place without asking each time.
     const u8* block = m_cache && sectorCount > 0 ? m_cache->CurrentBlockSectors(firstSector, sectorCount) : nullptr;
+    const u32 sectorSize = m_sectorSize;
     for (i64 s = firstSector; s < end;) {
         if (useBitmap && m_bitmap->GetBit(s / unit)) {
             s += (s % unit == 0) ? unit : 1;
             continue;
         }
         // One look at the sector's bytes for the four checks.
-        const u8* bytes = block ? block + size_t(s - firstSector) * m_sectorSize : View(s, 1);
-        if (!MayHoldStructure(bytes)) {
+        const u8* bytes = block ? block + size_t(s - firstSector) * sectorSize : View(s, 1);
+        if (block && !useBitmap) {
+            // Without a bitmap to consult, the refused sectors in a row go in one sweep.
+            s += sectorSize == kSlice ? RefusedRun<kSlice>(bytes, end - s, sectorSize)
+                                      : RefusedRun<0>(bytes, end - s, sectorSize);
+            if (s >= end) break;
+            bytes = block + size_t(s - firstSector) * sectorSize;
+        }
+        // Only the checks the quick refusal leaves open are run.
+        const u32 may = QuickHit(bytes, sectorSize);
+        if ((may & kMayHeader) && CheckVolumeHeader(s, bytes) > 0) {
             ++s;
             continue;
         }
-        if (CheckVolumeHeader(s, bytes) > 0) {
-            ++s;
-            continue;
-        }
-        if (CheckJournalInfoBlock(s, bytes) > 0) {
+        if ((may & kMayJournalInfo) && CheckJournalInfoBlock(s, bytes) > 0) {
             std::printf("Find JournalInfoBlock:0x%llx\n", static_cast<unsigned long long>(s));
             ++s;
             continue;
         }
-        if (CheckJournalHeader(s, bytes) > 0) {
+        if ((may & kMayJournalHeader) && CheckJournalHeader(s, bytes) > 0) {
             std::printf("Find JournalHeader:0x%llx\n", static_cast<unsigned long long>(s));
+            ++s;
+            continue;
+        }
+        if (!(may & kMayNode)) {
             ++s;
             continue;
         }
@@ -298,16 +355,8 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
     return 1;
 }
 
-bool CHFSPlusCompleteFileSystemSearchController::MayHoldStructure(const u8* bytes) const {
-    // Sectors of other sizes hold several header slices: their checks decide.
-    if (!bytes || m_sectorSize != kSlice) return bytes != nullptr;
-    const ByteReader sector(bytes, m_sectorSize);
-    const u16 signature = sector.Be16(vh::kSignature).value_or(0);
-    const u8 kind = sector.U8(node::kKind).value_or(0);
-    const u8 height = sector.U8(node::kHeight).value_or(0xFF);
-    return signature == kSignatureHFSPlus || signature == kSignatureHFSX || sector.U8(m_sectorSize - 1) == u8(0xDB) ||
-           sector.Le32(jhdr::kMagic) == jhdr::kMagicValue || (kind == u8(node::kKindLeaf) && height == 1) ||
-           (kind == u8(node::kKindHeader) && height == 0);
+u32 CHFSPlusCompleteFileSystemSearchController::MayHoldStructure(const u8* bytes, u32 sectorSize) {
+    return QuickHit(bytes, sectorSize);
 }
 
 int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
@@ -319,8 +368,7 @@ int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector, co
     // Most sectors hold no header slice: none of their slices begins with a signature.
     bool anySignature = false;
     for (size_t at = 0; at + kSlice <= m_sectorSize && !anySignature; at += kSlice) {
-        const u16 signature = ByteReader(bytes + at, kSlice).Be16(vh::kSignature).value_or(0);
-        anySignature = signature == kSignatureHFSPlus || signature == kSignatureHFSX;
+        anySignature = IsHeaderSignature(ByteReader(bytes + at, kSlice).Be16(vh::kSignature).value_or(0));
     }
     if (!anySignature) return 0;
     std::unique_ptr<HFSPlusVolumeHeader> found;
@@ -473,7 +521,10 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
                           : size == m_sectorSize ? first
                                                  : View(sector, std::max<i64>(size / m_sectorSize, 1));
         if (!bytes) return 0;
-        if (!CHFSPlusBTNode::IsValidNode(bytes, size)) continue;
+        // Record 0 at byte 14 (the node's last word) first: most sizes tried fail there.
+        if (ByteReader(bytes, size).Be16(size - 2).value_or(0) != node::kDescriptorSize ||
+            !CHFSPlusBTNode::IsValidNode(bytes, size))
+            continue;
         if (!IsListedLeaf(sector)) AnalyseNode(sector, bytes, size);
         return std::min<i64>(remaining, size / m_sectorSize);
     }
