@@ -115,11 +115,11 @@ bool MayStartSignature(u8 first) {
     // fill reaches its end. A leaf's kind (0xFF) and a header node's (1) are the bytes whose successor
     // has no bit but bit 1.
     const u8 kind = sector.U8(node::kKind).value_or(0);
-    u32 may = (MayStartSignature(sector.U8(vh::kSignature).value_or(0))
-                   ? Searcher::kMayHeader | Searcher::kMayJournalHeader
-                   : 0) |
-              ((u8(kind + 1) & 0xFD) == 0 ? Searcher::kMayNode : 0) |
-              (sector.U8(sectorSize - 1).value_or(0) == 0xDB ? Searcher::kMayJournalInfo : 0);
+    constexpr u32 kStart = Searcher::kMayHeader | Searcher::kMayJournalHeader;
+    constexpr u32 kNode = Searcher::kMayNode;
+    constexpr u32 kFill = Searcher::kMayJournalInfo;
+    u32 may = (MayStartSignature(sector.U8(vh::kSignature).value_or(0)) ? kStart : 0u) |
+              ((u8(kind + 1) & 0xFD) == 0 ? kNode : 0u) | (sector.U8(sectorSize - 1).value_or(0) == 0xDB ? kFill : 0u);
     // Larger sectors hold further header slices.
     for (size_t at = kSlice; at + kSlice <= sectorSize; at += kSlice)
         if (MayStartSignature(sector.U8(at + vh::kSignature).value_or(0))) may |= Searcher::kMayHeader;
