@@ -765,6 +765,24 @@ CHFSPlusCompleteFileSystemSearchController::TreeHeaderIn(u16 maxKeyLength, i64 f
     return nullptr;
 }
 
+u64 CHFSPlusCompleteFileSystemSearchController::FilesEndBlock(i64 from, i64 to) {
+    u64 last = 0;
+    for (const Leaf& leaf : m_unownedLeaves) {
+        if (leaf.sector < from || leaf.sector >= to) continue;
+        const u8* bytes = View(leaf.sector, std::max<i64>(leaf.nodeSize / m_sectorSize, 1));
+        if (!bytes || !CHFSPlusBTNode::IsValidNode(bytes, leaf.nodeSize)) continue;
+        CHFSPlusBTNode node(bytes, leaf.nodeSize, CHFSPlusBTNode::Checked{});
+        for (u16 i = 0; i < node.GetRecordCount(); ++i) {
+            BTKey key;
+            HFSPlusCatalogRecord record;
+            if (!ReadCatalogRecord(node, i, key, record) || record.recordType != catrec::kFile) continue;
+            for (const HFSPlusForkData* fork : {&record.file.dataFork, &record.file.resourceFork})
+                for (const HFSPlusExtentDescriptor& e : fork->extents) last = std::max(last, u64(e.startBlock) + e.blockCount);
+        }
+    }
+    return last;
+}
+
 bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearchPatition& holder) {
     const JournalInfoBlock& info = *holder.journalInfo;
     const JournalHeader& journal = *holder.journalHeader;
@@ -788,28 +806,56 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
     const TreeHeader* attributes =
         TreeHeaderIn(kAttributesMaxKeyLength, start, end, holder.journalHeaderSector, journalEnd);
     if (!extents || !catalog) return false;
-    // The largest block size up to the default at which every structure starts on a block.
-    u32 blockSize = kDefaultBlockSize;
-    const auto aligned = [&](i64 sector) { return (u64(sector - start) * m_sectorSize) % blockSize == 0; };
-    while (blockSize > m_sectorSize && blockSize > 512 &&
-           !(aligned(holder.journalInfoSector) && aligned(extents->sector) && aligned(catalog->sector) &&
-             (!attributes || aligned(attributes->sector))))
-        blockSize /= 2;
-    if (blockSize < m_sectorSize || !aligned(holder.journalInfoSector) || !aligned(extents->sector) ||
-        !aligned(catalog->sector) || (attributes && !aligned(attributes->sector)))
-        return false;
+    // Block sizes up to the default at which every structure starts on a block, largest first. A volume of
+    // small blocks may have them all on larger boundaries: sizes at which the files of its catalog leaves
+    // would end past the room are not its own. Of the others, the size is the first whose allocation file
+    // is found, counts every block of those files and ends before the room does (read as larger blocks, a
+    // dense bitmap of small ones marks every block it may hold, so a count up to the limit proves
+    // nothing); else the first found; else the largest.
+    const auto alignedAt = [&](u32 size, i64 sector) { return (u64(sector - start) * m_sectorSize) % size == 0; };
+    std::vector<u32> sizes;
+    for (u32 size = kDefaultBlockSize; size >= std::max<u32>(m_sectorSize, 512); size /= 2) {
+        if (alignedAt(size, holder.journalInfoSector) && alignedAt(size, extents->sector) &&
+            alignedAt(size, catalog->sector) && (!attributes || alignedAt(size, attributes->sector)))
+            sizes.push_back(size);
+    }
+    if (sizes.empty()) return false;
+    const u64 filesEnd = FilesEndBlock(start, end);
+    std::vector<u32> fitting;
+    for (const u32 size : sizes)
+        if (filesEnd * size <= u64(end - start) * m_sectorSize) fitting.push_back(size);
+    if (!fitting.empty()) sizes = fitting;
+    u32 blockSize = sizes.front();
     const auto block = [&](i64 sector) { return u32(std::min<u64>(u64(sector - start) * m_sectorSize / blockSize, UINT32_MAX)); };
     // Its size: from its allocation file when that is found, else up to the next volume.
-    std::vector<BlockRun> used{
-        {block(holder.journalInfoSector), 1},
-        {block(holder.journalHeaderSector), u32(std::min<u64>((info.size + blockSize - 1) / blockSize, UINT32_MAX))}};
-    for (const TreeHeader* tree : {extents, catalog, attributes}) {
-        if (tree)
-            used.push_back(
-                {block(tree->sector),
-                 u32(std::min<u64>((u64(tree->nodeSize) * tree->totalNodes + blockSize - 1) / blockSize, UINT32_MAX))});
+    u32 counted = 0;
+    u32 firstSize = 0;
+    u32 firstCount = 0;
+    for (const u32 size : sizes) {
+        blockSize = size;
+        std::vector<BlockRun> used{
+            {block(holder.journalInfoSector), 1},
+            {block(holder.journalHeaderSector), u32(std::min<u64>((info.size + blockSize - 1) / blockSize, UINT32_MAX))}};
+        for (const TreeHeader* tree : {extents, catalog, attributes}) {
+            if (tree)
+                used.push_back({block(tree->sector), u32(std::min<u64>(
+                                                         (u64(tree->nodeSize) * tree->totalNodes + blockSize - 1) / blockSize,
+                                                         UINT32_MAX))});
+        }
+        counted = BlocksInAllocationFile(start, blockSize, block(end), used);
+        // A count that leaves out blocks of its files is no count of this volume.
+        if (counted < filesEnd) counted = 0;
+        if (counted && counted < block(end)) break;
+        if (counted && !firstSize) {
+            firstSize = size;
+            firstCount = counted;
+        }
+        counted = 0;
     }
-    const u32 counted = BlocksInAllocationFile(start, blockSize, block(end), used);
+    if (!counted) {
+        blockSize = firstSize ? firstSize : sizes.front();
+        counted = firstCount;
+    }
     const u32 totalBlocks = counted ? counted : block(end);
     const i64 sectors = std::min(end - start, BlocksToSectors(totalBlocks, blockSize, m_sectorSize));
 
@@ -850,6 +896,9 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
                 blockSize);
     volume->startSector = start;
     volume->sectorCount = sectors;
+    // Its record's cluster size: the end of the search keeps it when the tree builder took none of its
+    // files from the leaves (all listed already by its whole search).
+    volume->blockSize = blockSize;
     volume->header = std::move(header);
     volume->headerSector = start + HeaderOffset();
     volume->headerBytes = std::move(bytes);

@@ -178,6 +178,9 @@ private:
     // header's blocks, its own first block and every used run are marked. Formatters mark the volume's
     // last block (it holds the alternate header), so the last bit set ends the volume. 0: not found.
     u32 BlocksInAllocationFile(i64 start, u32 blockSize, u32 limit, const std::vector<BlockRun>& used);
+    // The block after the last one the file records of the catalog leaves remembered in [from, to)
+    // give their extents (in the volume's blocks, whatever their size), or 0.
+    u64 FilesEndBlock(i64 from, i64 to);
     // The first tree header node of that largest key length in [from, to), outside [skipFrom, skipTo).
     const TreeHeader* TreeHeaderIn(u16 maxKeyLength, i64 from, i64 to, i64 skipFrom, i64 skipTo) const;
     CompleteSearchPatition* OwnerOf(const HFSPlusCatalogRecord& record, i64 sector);

@@ -578,6 +578,40 @@ TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
 // holds lies there (a volume behind the protective MBR); the first candidate of a disk without one
 // spans the disk and holds a header met further on: it takes that header's start, where its volume
 // was opened, so its files read back (kept at 0 they would be read from the wrong place).
+// A lost volume of 512-byte blocks whose structures all fall on 4096-byte boundaries (as the writer
+// and formatters place them) keeps its block size: the one its allocation file is found with. Read as
+// 4096-byte blocks, its files were other bytes and it ran to the disk's end.
+TEST(HfsDeepDisk, LostVolumeOfSmallBlocksKeepsItsBlockSize) {
+    // Three reserved blocks and an allocation file of five put every tree and the journal info block
+    // after them on 4096-byte boundaries.
+    hfs::Options o = Journaled(512, 20480);
+    o.catalogNodeSize = 8192;
+    hfs::Layout layout;
+    auto writer = SmallVolume(o, "B");
+    // Most blocks used: read as larger blocks, the dense bitmap marks every block it may hold.
+    writer.Add({.path = "big.bin", .data = hfs::NoiseContent("big", 8 << 20)});
+    const auto image = writer.Build(&layout);
+    for (const u64 byte : {layout.journalInfoByte, layout.catalogByte, layout.extentsByte, layout.attributesByte})
+        ASSERT_EQ(byte % 4096, 0u) << byte;
+    const i64 start = 4096;
+    Disk disk(start + i64(image.size() / 512) + 4096);
+    disk.Put(start, image);
+    disk.Zero(u64(start) * 512 + 1024, 512);
+    disk.Zero(u64(start) * 512 + image.size() - 1024, 512);
+    RecordingBuilder builder;
+    Searcher searcher;
+    testing::internal::CaptureStdout();
+    RunDeep(searcher, *disk.device, &builder);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Rebuild VolumeHeader"), std::string::npos);
+    const auto records = Records(searcher);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]->m_partitionStartSector, start);
+    EXPECT_EQ(records[0]->m_sectorsPerCluster, 1);
+    EXPECT_EQ(records[0]->GetTotalSectors(), i64(image.size() / 512));
+    ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
+}
+
 TEST(HfsDeepDisk, CandidateWithFilesButNoJournalInfoBlock) {
     for (const bool protective : {true, false}) {
         SCOPED_TRACE(protective);
