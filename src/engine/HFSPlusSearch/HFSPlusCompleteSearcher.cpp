@@ -89,10 +89,6 @@ private:
     std::vector<u8> m_header;
 };
 
-// A leaf's and a header node's kind and height as one big-endian word.
-constexpr u16 kLeafKindHeight = u16(u8(node::kKindLeaf) << 8 | 1);
-constexpr u16 kHeaderNodeKindHeight = u16(u8(node::kKindHeader) << 8 | 0);
-
 bool IsHeaderSignature(u16 signature) {
     return signature == kSignatureHFSPlus || signature == kSignatureHFSX;
 }
