@@ -476,7 +476,7 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     }
     if (m_index != 0 || m_walked) node->MarkDeleted();
     if (last && last->GetDataRunList()) node->SetDataRunList(last->GetDataRunList()->Clone());
-    Chain& chain = map[record.key];
+    Chain& chain = map.Add(record.key);
     if (chain.last) {
         chain.last->SetNextOfKey(node);
     } else {
@@ -484,11 +484,8 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     }
     chain.last = node;
     if (&map == &m_folders) m_newFolders.insert(record.key);
-    m_slots.push_back(Slot{node, true, false, kNotWaiting});
+    m_slots.push_back(Slot{node, true, false, kNotWaiting, kNotWaiting, kNotWaiting});
     ++m_ownedCount;
-    // The waiting table grows here, with the nodes (it never holds more entries than nodes), and
-    // never in a flush.
-    if (m_slots.size() > m_waiting.bucket_count()) m_waiting.reserve(2 * m_slots.size());
     return node;
 }
 
@@ -556,13 +553,25 @@ void APFSContainer::Forget(u64 serial) {
 void APFSContainer::StopWaiting(u64 serial) {
     Slot* slot = SlotOf(serial);
     if (!slot || slot->waitingOn == kNotWaiting) return;
-    const auto [first, last] = m_waiting.equal_range(slot->waitingOn);
-    for (auto it = first; it != last; ++it) {
-        if (it->second != serial) continue;
-        m_waiting.erase(it);
-        break;
+    if (slot->previousWaiting != kNotWaiting) {
+        m_slots[slot->previousWaiting].nextWaiting = slot->nextWaiting;
+    } else if (WaitList* list = m_waiting.Find(slot->waitingOn)) {
+        list->first = slot->nextWaiting;
     }
+    if (slot->nextWaiting != kNotWaiting) m_slots[slot->nextWaiting].previousWaiting = slot->previousWaiting;
     slot->waitingOn = kNotWaiting;
+    slot->previousWaiting = kNotWaiting;
+    slot->nextWaiting = kNotWaiting;
+}
+
+void APFSContainer::StartWaiting(u64 serial, u64 key) {
+    WaitList& list = m_waiting.Add(key);
+    Slot& slot = m_slots[serial];
+    slot.waitingOn = key;
+    slot.previousWaiting = kNotWaiting;
+    slot.nextWaiting = list.first;
+    if (list.first != kNotWaiting) m_slots[list.first].previousWaiting = serial;
+    list.first = serial;
 }
 
 void APFSContainer::Publish(APFSFileNode* node) {
@@ -588,12 +597,18 @@ void APFSContainer::CollectForFlush(bool final) {
     m_flushList.swap(m_fresh);
     for (u64 key : m_newFolders) {
         // Each one is looked at now and waits again, under its parent's key, when it must.
-        const auto [first, last] = m_waiting.equal_range(key);
-        for (auto it = first; it != last; ++it) {
-            if (Slot* slot = SlotOf(it->second)) slot->waitingOn = kNotWaiting;
-            m_flushList.push_back(it->second);
+        WaitList* list = m_waiting.Find(key);
+        if (!list) continue;
+        for (u64 serial = list->first; serial != kNotWaiting;) {
+            Slot& slot = m_slots[serial];
+            m_flushList.push_back(serial);
+            const u64 next = slot.nextWaiting;
+            slot.waitingOn = kNotWaiting;
+            slot.previousWaiting = kNotWaiting;
+            slot.nextWaiting = kNotWaiting;
+            serial = next;
         }
-        m_waiting.erase(first, last);
+        list->first = kNotWaiting;
     }
     std::sort(m_flushList.begin(), m_flushList.end());
     m_flushList.erase(std::unique(m_flushList.begin(), m_flushList.end()), m_flushList.end());
@@ -625,9 +640,7 @@ void APFSContainer::Flush(i64 position) {
         if (!node->IsReady(final)) {
             // Not attached: only a folder of the parent's key can change that before the end.
             if (node->GetParentNodeID() != -1) {
-                const u64 key = static_cast<u64>(node->GetParentNodeID());
-                m_waiting.emplace(key, serial);
-                m_slots[serial].waitingOn = key;
+                StartWaiting(serial, static_cast<u64>(node->GetParentNodeID()));
             }
             continue;
         }

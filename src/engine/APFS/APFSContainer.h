@@ -20,9 +20,9 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "engine/APFS/APFSKeyTable.h"
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/Types.h"
 
@@ -97,12 +97,19 @@ private:
     static constexpr u64 kNotWaiting = ~u64{0};
     // What the container keeps of each node it created, by creation serial: the node, whether the
     // container still owns it (the builder did not take it), whether it is pending, and the key of
-    // the parent folder a flush found it waiting for.
+    // the parent folder a flush found it waiting for, with its neighbours among the nodes waiting
+    // for that key.
     struct Slot {
         APFSFileNode* node = nullptr;
         bool owned = false;
         bool pending = false;
         u64 waitingOn = kNotWaiting;
+        u64 previousWaiting = kNotWaiting;
+        u64 nextWaiting = kNotWaiting;
+    };
+    // The first of the nodes waiting for one folder key.
+    struct WaitList {
+        u64 first = kNotWaiting;
     };
     // The nodes of each object key, in creation order: the first and last of a chain linked
     // through the nodes (one hash entry per key, none per node).
@@ -110,11 +117,8 @@ private:
         APFSFileNode* first = nullptr;
         APFSFileNode* last = nullptr;
     };
-    using NodeMap = std::unordered_map<u64, Chain>;
-    static const Chain* ChainOf(const NodeMap& map, u64 key) {
-        const auto found = map.find(key);
-        return found == map.end() ? nullptr : &found->second;
-    }
+    using NodeMap = APFSKeyTable<Chain>;
+    static const Chain* ChainOf(const NodeMap& map, u64 key) { return map.Find(key); }
 
     bool ReadBlock(u64 block, std::vector<u8>& out);
     void UpdateGeometry();
@@ -141,6 +145,7 @@ private:
     // The node is no longer pending nor waiting (a serial left in m_fresh is skipped).
     void Forget(u64 serial);
     void StopWaiting(u64 serial);
+    void StartWaiting(u64 serial, u64 key);
     i64 DuplicateId();
     u64 KeyOf(u64 id) const { return (static_cast<u64>(m_index) << 32) | id; }
 
@@ -160,14 +165,14 @@ private:
     // Every node created, by creation serial (the flushes walk serials in order, so they run in the
     // same order every run), with its pending and waiting state; the serials a record changed since
     // the last flush (in any order, possibly repeated); the nodes a flush found without their parent
-    // folder, by the key of that folder (one entry per waiting node, sized with the nodes as they
-    // are created, so that no flush rehashes it); the folder keys created since the last flush. A
-    // flush costs the same late in a scan as early.
+    // folder, listed through their slots under the key of that folder (no allocation per waiting
+    // node); the folder keys created since the last flush. A flush costs the same late in a scan as
+    // early.
     std::vector<Slot> m_slots;
     size_t m_pendingCount = 0;
     size_t m_ownedCount = 0;
     std::vector<u64> m_fresh;
-    std::unordered_multimap<u64, u64> m_waiting;
+    APFSKeyTable<WaitList> m_waiting;
     std::set<u64> m_newFolders;
     std::vector<u64> m_flushList;
     std::set<u64> m_visited;  // metadata blocks already read, relative to the start

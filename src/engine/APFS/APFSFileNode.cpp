@@ -1,5 +1,6 @@
 #include "engine/APFS/APFSFileNode.h"
 
+#include <algorithm>
 #include <cctype>
 #include <limits>
 #include <new>
@@ -106,7 +107,7 @@ void APFSFileNode::SetFolderFlag(bool folder) {
 }
 
 void APFSFileNode::SetName(const u8* bytes, size_t length) {
-    m_name = NameRule(bytes, length);
+    m_name.assign(NameRuleView(bytes, length));
     if (IsTerminatedName(reinterpret_cast<const u8*>(m_name.data()), m_name.size(), "Trashes"))
         m_flags |= kFolder | kDeleted | kFolderFixed;
 }
@@ -153,10 +154,11 @@ void APFSFileNode::RebuildRuns() {
 bool APFSFileNode::AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u64 logical) {
     if (m_size != 0 && UpdateCompleteness(sectorSize)) return false;
     // A second extent at offset 0 means the file starts again: the extents gathered so far go.
-    if (logical == 0 && m_extents.count(0) != 0) m_extents.clear();
-    auto it = m_extents.find(logical);
-    if (it == m_extents.end()) {
-        m_extents.emplace(logical, DataRun{startSector, sectorCount});
+    if (logical == 0 && !m_extents.empty() && m_extents.front().first == 0) m_extents.clear();
+    auto it = std::lower_bound(m_extents.begin(), m_extents.end(), logical,
+                               [](const std::pair<u64, DataRun>& extent, u64 at) { return extent.first < at; });
+    if (it == m_extents.end() || it->first != logical) {
+        m_extents.insert(it, {logical, DataRun{startSector, sectorCount}});
         RebuildRuns();
     } else if (it->second.start == startSector && it->second.length < sectorCount) {
         it->second.length = sectorCount;

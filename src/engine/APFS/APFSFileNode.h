@@ -7,7 +7,8 @@
 // builder's, which releases it (Release deletes it).
 #pragma once
 
-#include <map>
+#include <utility>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -113,7 +114,7 @@ public:
     APFSFileNode* GetFirstAttached() const { return m_firstAttached; }
     APFSFileNode* GetNextAttached() const { return m_nextAttached; }
     APFSFileNode* GetSameNameFolder() const { return m_sameNameFolder; }
-    const std::map<u64, DataRun>& GetExtents() const { return m_extents; }
+    const std::vector<std::pair<u64, DataRun>>& GetExtents() const { return m_extents; }
     // Creation order within a container: keeps the order of pending nodes the same run after run.
     u64 GetSerial() const { return m_serial; }
     void SetSerial(u64 serial) { m_serial = serial; }
@@ -141,7 +142,8 @@ private:
     APFSFileNode* m_nextAttached = nullptr;
     APFSFileNode* m_sameNameFolder = nullptr;
     u8 m_flags = 0;
-    std::map<u64, DataRun> m_extents;
+    // By logical offset, ascending, each offset once.
+    std::vector<std::pair<u64, DataRun>> m_extents;
     u64 m_serial = 0;
     APFSFileNode* m_nextOfKey = nullptr;
 };
