@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -35,6 +36,20 @@ u64 SaturatingMultiply(u64 a, u64 b) {
 }
 
 }  // namespace
+
+void APFSNodeName::assign(std::string_view bytes) {
+    if (bytes.size() <= kInline) {
+        m_heap.reset();
+        if (!bytes.empty()) std::memcpy(m_inline, bytes.data(), bytes.size());
+        m_inline[bytes.size()] = '\0';
+    } else {
+        auto heap = std::make_unique<char[]>(bytes.size() + 1);
+        std::memcpy(heap.get(), bytes.data(), bytes.size());
+        heap[bytes.size()] = '\0';
+        m_heap = std::move(heap);
+    }
+    m_size = bytes.size();
+}
 
 APFSFileNode::APFSFileNode() {
     SetBelongedPartition(0);

@@ -9,10 +9,37 @@
 
 #include <utility>
 #include <vector>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "engine/Utility/FileNode.h"
+
+// A node's name bytes (they may hold zeros), always followed by a terminator. Names of up to
+// kInline bytes (nearly all) are kept inside the node: no allocation per node for them.
+class APFSNodeName {
+public:
+    static constexpr size_t kInline = 39;
+    APFSNodeName() = default;
+    APFSNodeName(const APFSNodeName& other) { assign(other.view()); }
+    APFSNodeName& operator=(const APFSNodeName& other) {
+        if (this != &other) assign(other.view());
+        return *this;
+    }
+    void assign(std::string_view bytes);
+    const char* c_str() const { return m_heap ? m_heap.get() : m_inline; }
+    const char* data() const { return c_str(); }
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    char operator[](size_t i) const { return c_str()[i]; }
+    std::string_view view() const { return {c_str(), m_size}; }
+    bool operator==(const APFSNodeName& other) const { return view() == other.view(); }
+
+private:
+    char m_inline[kInline + 1] = {};
+    std::unique_ptr<char[]> m_heap;
+    size_t m_size = 0;
+};
 
 class APFSFileNode : public CFileNode {
 public:
@@ -94,7 +121,7 @@ public:
     u8 GetFlags() const { return m_flags; }
     // The name's text (up to its first zero byte) is empty.
     bool HasName() const { return !m_name.empty() && m_name[0] != '\0'; }
-    const std::string& GetNameBytes() const { return m_name; }
+    std::string_view GetNameBytes() const { return m_name.view(); }
     u64 GetSize() const { return m_size; }
     u64 GetCreationNs() const { return m_creationTime; }
     u64 GetModificationNs() const { return m_modificationTime; }
@@ -129,7 +156,7 @@ private:
     // block; true when they cover it.
     bool UpdateCompleteness(u32 sectorSize);
 
-    std::string m_name;
+    APFSNodeName m_name;
     u64 m_size = 0;
     u64 m_creationTime = 0;
     u64 m_modificationTime = 0;
