@@ -169,11 +169,11 @@ void APFSFileNode::RebuildRuns() {
 bool APFSFileNode::AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u64 logical) {
     if (m_size != 0 && UpdateCompleteness(sectorSize)) return false;
     // A second extent at offset 0 means the file starts again: the extents gathered so far go.
-    if (logical == 0 && !m_extents.empty() && m_extents.front().first == 0) m_extents.clear();
-    auto it = std::lower_bound(m_extents.begin(), m_extents.end(), logical,
-                               [](const std::pair<u64, DataRun>& extent, u64 at) { return extent.first < at; });
+    if (logical == 0 && !m_extents.empty() && m_extents.begin()->first == 0) m_extents.clear();
+    auto* it = std::lower_bound(m_extents.begin(), m_extents.end(), logical,
+                                [](const APFSExtents::Entry& extent, u64 at) { return extent.first < at; });
     if (it == m_extents.end() || it->first != logical) {
-        m_extents.insert(it, {logical, DataRun{startSector, sectorCount}});
+        m_extents.Insert(static_cast<size_t>(it - m_extents.begin()), {logical, DataRun{startSector, sectorCount}});
         RebuildRuns();
     } else if (it->second.start == startSector && it->second.length < sectorCount) {
         it->second.length = sectorCount;

@@ -7,11 +7,12 @@
 // builder's, which releases it (Release deletes it).
 #pragma once
 
-#include <utility>
-#include <vector>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/Utility/FileNode.h"
 
@@ -39,6 +40,38 @@ private:
     char m_inline[kInline + 1] = {};
     std::unique_ptr<char[]> m_heap;
     size_t m_size = 0;
+};
+
+// A node's extents by logical offset, ascending, each offset once. A single extent (nearly every
+// file) is kept inside the node.
+class APFSExtents {
+public:
+    using Entry = std::pair<u64, DataRun>;
+    const Entry* begin() const { return m_more.empty() ? &m_one : m_more.data(); }
+    const Entry* end() const { return begin() + m_count; }
+    Entry* begin() { return m_more.empty() ? &m_one : m_more.data(); }
+    Entry* end() { return begin() + m_count; }
+    size_t size() const { return m_count; }
+    bool empty() const { return m_count == 0; }
+    void clear() {
+        m_more.clear();
+        m_count = 0;
+    }
+    // Inserts entry before position at (0..size()).
+    void Insert(size_t at, const Entry& entry) {
+        if (m_count == 0) {
+            m_one = entry;
+        } else {
+            if (m_more.empty()) m_more.push_back(m_one);
+            m_more.insert(m_more.begin() + static_cast<std::ptrdiff_t>(at), entry);
+        }
+        ++m_count;
+    }
+
+private:
+    Entry m_one{};
+    std::vector<Entry> m_more;  // every entry once there are two or more
+    size_t m_count = 0;
 };
 
 class APFSFileNode : public CFileNode {
@@ -141,7 +174,7 @@ public:
     APFSFileNode* GetFirstAttached() const { return m_firstAttached; }
     APFSFileNode* GetNextAttached() const { return m_nextAttached; }
     APFSFileNode* GetSameNameFolder() const { return m_sameNameFolder; }
-    const std::vector<std::pair<u64, DataRun>>& GetExtents() const { return m_extents; }
+    const APFSExtents& GetExtents() const { return m_extents; }
     // Creation order within a container: keeps the order of pending nodes the same run after run.
     u64 GetSerial() const { return m_serial; }
     void SetSerial(u64 serial) { m_serial = serial; }
@@ -170,7 +203,7 @@ private:
     APFSFileNode* m_sameNameFolder = nullptr;
     u8 m_flags = 0;
     // By logical offset, ascending, each offset once.
-    std::vector<std::pair<u64, DataRun>> m_extents;
+    APFSExtents m_extents;
     u64 m_serial = 0;
     APFSFileNode* m_nextOfKey = nullptr;
 };
