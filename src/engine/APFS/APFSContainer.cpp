@@ -486,6 +486,9 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     if (&map == &m_folders) m_newFolders.insert(record.key);
     m_slots.push_back(Slot{node, true, false, kNotWaiting, kNotWaiting, kNotWaiting});
     ++m_ownedCount;
+    // The waiting table grows here, with the nodes (it never holds more keys than nodes), and never
+    // in a flush.
+    m_waiting.Reserve(m_slots.size());
     return node;
 }
 

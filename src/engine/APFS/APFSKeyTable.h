@@ -39,6 +39,10 @@ public:
         }
     }
     size_t size() const { return m_used; }
+    // Room for `keys` keys without growing: later Adds up to that count never move the entries.
+    void Reserve(size_t keys) {
+        while (keys * 2 > m_entries.size()) Grow();
+    }
 
 private:
     struct Entry {

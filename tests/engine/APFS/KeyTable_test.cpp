@@ -45,6 +45,15 @@ TEST(ApfsKeyTable, AgreesWithAHashMapOverManyKeys) {
     EXPECT_EQ(APFSKeyTable<int>().Find(0), nullptr);
 }
 
+TEST(ApfsKeyTable, ReservedRoomKeepsEveryEntryInPlace) {
+    APFSKeyTable<u64> table;
+    table.Reserve(5000);
+    const u64* first = &table.Add(1);
+    for (u64 key = 2; key <= 5000; ++key) table.Add(key << 32) = key;
+    EXPECT_EQ(&table.Add(1), first);
+    EXPECT_EQ(*table.Find(u64{5000} << 32), 5000u);
+}
+
 TEST(ApfsNodeName, KeepsEveryByteOnBothSidesOfTheInlineSize) {
     for (size_t length : {size_t{0}, size_t{1}, APFSNodeName::kInline - 1, APFSNodeName::kInline,
                           APFSNodeName::kInline + 1, size_t{300}}) {
