@@ -309,6 +309,31 @@ TEST(NtfsFileRecord, HeaderAndAttributeEdgeCases) {
     EXPECT_EQ(stale, with(510, {0xAB, 0xCD}));
 }
 
+// A character a name may not hold, at every place of the name, alone and after a non-ASCII unit;
+// units after a NUL are not looked at.
+TEST(NtfsFileRecord, ForbiddenNameCharactersAtEveryPlace) {
+    const std::vector<u8> base = Record("ntfs512", 64);
+    const u32 fn = CNTFSFileRecord::GetAttributeOffset(base.data(), int(base.size()), 0x30, 0);
+    const size_t chars = base[fn + 88];
+    ASSERT_GE(chars, 10u);
+    auto valid = [&](const std::vector<std::pair<size_t, u16>>& units) {
+        std::vector<u8> r = base;
+        for (const auto& [at, unit] : units) ByteWriter(r.data() + fn + 90, 2 * chars).Le16(2 * at, unit);
+        return CNTFSFileRecord::IsValid(r.data(), int(r.size()));
+    };
+    ASSERT_TRUE(valid({}));
+    for (const u16 c : {u16('"'), u16('*'), u16('/'), u16(':'), u16('<'), u16('>'), u16('?'), u16('\\'), u16('|')}) {
+        for (size_t at = 0; at < chars; ++at) {
+            EXPECT_FALSE(valid({{at, c}})) << c << " at " << at;
+            if (at > 0) EXPECT_FALSE(valid({{at - 1, 0x00E9}, {at, c}})) << c << " after a non-ASCII unit at " << at;
+            if (at > 0) EXPECT_TRUE(valid({{at - 1, 0}, {at, c}})) << c << " after a NUL at " << at;
+        }
+    }
+    for (const u16 c : {u16(' '), u16('.'), u16('~'), u16(0x7F), u16(0x2022), u16(0xFF1F), u16(0x013F)}) {
+        for (size_t at = 0; at < chars; ++at) EXPECT_TRUE(valid({{at, c}})) << c << " at " << at;
+    }
+}
+
 // Names as they are stored (UTF-16LE) to UTF-8: ASCII ones are copied, a name that turns non-ASCII
 // after an ASCII start, or with a unit of 0x80 and more, is converted whole; an odd length is refused
 // by the converter (a cut unit).
@@ -328,6 +353,8 @@ TEST(NtfsFileRecord, NameConversionTable) {
         {u"x\u0100y", 0, true, "x\xc4\x80y"},
         {u"\x7f", 0, true, "\x7f"},
         {u"odd", 1, false, ""},
+        {u"abcdefghijklmnopq", 0, true, "abcdefghijklmnopq"},
+        {std::u16string(u"abcd\0efgh", 9), 0, true, std::string("abcd\0efgh", 9)},
     };
     for (const Row& row : rows) {
         std::vector<u8> bytes;
@@ -339,6 +366,21 @@ TEST(NtfsFileRecord, NameConversionTable) {
         std::string out = "left over";
         EXPECT_EQ(Utf16LeToUtf8(bytes.data(), bytes.size(), out), row.converted) << row.utf8;
         if (row.converted) EXPECT_EQ(out, row.utf8);
+    }
+    // One non-ASCII unit at every place of a name of 13 units: the whole name is converted.
+    for (size_t at = 0; at < 13; ++at) {
+        std::u16string units = u"abcdefghijklm";
+        std::string utf8 = "abcdefghijklm";
+        units[at] = u'\u00e9';
+        utf8.replace(at, 1, "\xc3\xa9");
+        std::vector<u8> bytes;
+        for (const char16_t c : units) {
+            bytes.push_back(u8(c & 0xFF));
+            bytes.push_back(u8(c >> 8));
+        }
+        std::string out;
+        EXPECT_TRUE(Utf16LeToUtf8(bytes.data(), bytes.size(), out)) << at;
+        EXPECT_EQ(out, utf8) << at;
     }
 }
 
