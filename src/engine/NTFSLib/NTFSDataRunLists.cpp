@@ -116,11 +116,17 @@ CCompressedDataRunList* CCompressedDataRunList::CompressResident(i64 recordSecto
     if (!out) return nullptr;
     out->m_dataOffset = u16(offsetInRecord);
     out->m_bytes = std::move(bytes);
+    if (recordSector >= 0) out->m_residentSector = recordSector;
     return out;
 }
 
 IDataRunList* CCompressedDataRunList::Decompress() const {
     if (m_bytes.empty()) return nullptr;
+    if (m_dataOffset && m_residentSector >= 0) {
+        auto* list = new (std::nothrow) CResidentNTFSDataRunList();
+        if (list) list->InitList(m_residentSector, 1, m_dataOffset);
+        return list;
+    }
     if (m_dataOffset) {
         std::vector<CDataRun> runs;
         CNTFSDataRunList::FormDataRunList(m_bytes.data(), int(m_bytes.size()), runs);

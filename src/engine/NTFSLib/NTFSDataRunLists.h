@@ -60,6 +60,9 @@ public:
 private:
     u16 m_dataOffset = 0;
     std::vector<u8> m_bytes;
+    // The record sector CompressResident encoded (-1 otherwise): Decompress builds its list from it
+    // without decoding the bytes again.
+    i64 m_residentSector = -1;
 };
 
 // Runs of an NTFS list as a non-resident extent list; *totalClusters gets their sum. Null without runs.

@@ -183,6 +183,16 @@ TEST(NtfsDataRuns, ResidentEncodingEqualsTheListEncoding) {
             if (!got) continue;
             EXPECT_EQ(got->Bytes(), expected->Bytes()) << sector << " " << offset;
             EXPECT_EQ(got->GetDataOffset(), expected->GetDataOffset()) << sector << " " << offset;
+            // Decoded again: the same list as the one decoded from the list's own encoding.
+            std::unique_ptr<IDataRunList> decoded(got->Decompress()), reference(expected->Decompress());
+            ASSERT_EQ(decoded != nullptr, reference != nullptr) << sector << " " << offset;
+            if (!decoded) continue;
+            EXPECT_EQ(decoded->GetDataRunListType(), reference->GetDataRunListType()) << sector << " " << offset;
+            EXPECT_EQ(decoded->GetOffset(), reference->GetOffset()) << sector << " " << offset;
+            std::vector<std::pair<i64, u64>> runs, referenceRuns;
+            for (DataRun* r = decoded->GetFirst(); r; r = decoded->GetNext()) runs.emplace_back(r->start, u64(r->length));
+            for (DataRun* r = reference->GetFirst(); r; r = reference->GetNext()) referenceRuns.emplace_back(r->start, u64(r->length));
+            EXPECT_EQ(runs, referenceRuns) << sector << " " << offset;
         }
     }
 }
