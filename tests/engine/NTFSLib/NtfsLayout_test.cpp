@@ -183,6 +183,7 @@ TEST(NtfsDataRuns, ResidentEncodingEqualsTheListEncoding) {
             if (!got) continue;
             EXPECT_EQ(got->Bytes(), expected->Bytes()) << sector << " " << offset;
             EXPECT_EQ(got->GetDataOffset(), expected->GetDataOffset()) << sector << " " << offset;
+            EXPECT_EQ(got->GetCompressedDataRunSize(), expected->GetCompressedDataRunSize()) << sector << " " << offset;
             // Decoded again: the same list as the one decoded from the list's own encoding.
             std::unique_ptr<IDataRunList> decoded(got->Decompress()), reference(expected->Decompress());
             ASSERT_EQ(decoded != nullptr, reference != nullptr) << sector << " " << offset;
@@ -246,6 +247,30 @@ TEST_F(NtfsSavedForms, MftInfoWithThreeRunsIs90Bytes) {
     CMFTInfo back;
     ReadFrame([&](CRSData& rs) { EXPECT_TRUE(back.Restore(rs)); });
     EXPECT_TRUE(back.GetDataRunList().IsEqual(info.GetDataRunList()));
+}
+
+// A resident list saves the bytes of its encoding, and reads back as the same list.
+TEST_F(NtfsSavedForms, ResidentRunListRoundTrips) {
+    for (const i64 sector : {i64{0}, i64{129}, i64{1} << 40}) {
+        std::unique_ptr<CCompressedDataRunList> list(CCompressedDataRunList::CompressResident(sector, 0x98));
+        ASSERT_NE(list, nullptr);
+        const std::vector<u8> bytes = list->Bytes();
+        EXPECT_EQ(WriteFrame([&](CRSData& rs) { EXPECT_TRUE(list->Save(&rs)); }), 4 + bytes.size() + 2) << sector;
+        std::unique_ptr<CCompressedDataRunList> back;
+        ReadFrame([&](CRSData& rs) { back.reset(CCompressedDataRunList::Restore(&rs)); });
+        ASSERT_NE(back, nullptr) << sector;
+        EXPECT_EQ(back->Bytes(), bytes) << sector;
+        EXPECT_EQ(back->GetDataOffset(), 0x98) << sector;
+        EXPECT_EQ(back->GetCompressedDataRunSize(), list->GetCompressedDataRunSize()) << sector;
+        std::unique_ptr<IDataRunList> decoded(back->Decompress());
+        ASSERT_NE(decoded, nullptr);
+        ASSERT_NE(decoded->GetFirst(), nullptr);
+        EXPECT_EQ(decoded->GetFirst()->start, sector);
+        EXPECT_EQ(decoded->GetFirst()->length, 1u);
+        EXPECT_EQ(decoded->GetOffset(), 0x98);
+        std::unique_ptr<CCompressedDataRunList> copy(list->Clone());
+        EXPECT_EQ(copy->Bytes(), bytes);
+    }
 }
 
 TEST_F(NtfsSavedForms, DamagedCountsAreRefused) {
