@@ -370,8 +370,8 @@ bool ScanSession::WriteList(std::string& reason) {
     std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.path < b.path; });
     // Written into one buffer sized for every line: type, path, size, deleted, folder and time (the
     // three numbers take at most 20 bytes each, the rest 7).
-    std::string text(bytes, '\0');
-    char* at = text.data();
+    const std::unique_ptr<char[]> text = std::make_unique_for_overwrite<char[]>(bytes);
+    char* at = text.get();
     for (const Line& line : lines) {
         IFileNode* node = line.node;
         at = std::to_chars(at, at + 20, u32(node->GetSearcheType())).ptr;
@@ -387,8 +387,8 @@ bool ScanSession::WriteList(std::string& reason) {
         at = std::to_chars(at, at + 20, static_cast<long long>(UnixSeconds(node->GetModificationTime()))).ptr;
         *at++ = '\n';
     }
-    text.resize(size_t(at - text.data()));
-    return WriteOutput(m_options.listPath, m_options.standardOutputFd, m_options.source, text, "list", reason);
+    return WriteOutput(m_options.listPath, m_options.standardOutputFd, m_options.source,
+                       std::string_view(text.get(), size_t(at - text.get())), "list", reason);
 }
 
 IDataRecovery* ScanSession::RecoveryFor(_tagSearcherType type) {
