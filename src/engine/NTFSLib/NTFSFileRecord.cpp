@@ -146,7 +146,7 @@ bool CNTFSFileRecord::CheckAttibutes(const u8* buf, int size) {
         if (length == 0) break;
         const ByteReader a = r.From(offset);
         if (!CNTFSFileRecordAttribute::IsValid(a, a.size())) return false;
-        if (*type == attr::kFileName && !CNTFSFileRecordFileNameAttribute::IsValid(a, a.size())) return false;
+        if (*type == attr::kFileName && !CNTFSFileRecordFileNameAttribute::IsValidName(a)) return false;
         offset += length;
     }
     return true;
@@ -325,7 +325,10 @@ bool CNTFSFileRecordFileNameAttribute::IsFileNameEqual(const ByteReader& a, cons
 }
 
 bool CNTFSFileRecordFileNameAttribute::IsValid(const ByteReader& a, size_t remaining) {
-    if (!CNTFSFileRecordAttribute::IsValid(a, remaining)) return false;
+    return CNTFSFileRecordAttribute::IsValid(a, remaining) && IsValidName(a);
+}
+
+bool CNTFSFileRecordFileNameAttribute::IsValidName(const ByteReader& a) {
     if (CNTFSFileRecordAttribute::GetType(a) != attr::kFileName) return false;
     // The name must lie inside the attribute (the fields are read at fixed offsets from its start).
     const u32 length = CNTFSFileRecordAttribute::GetLength(a);

@@ -401,7 +401,9 @@ TEST(NtfsFileRecord, NameConversionTable) {
         bytes.resize(bytes.size() - row.cutBytes);
         std::string out = "left over";
         EXPECT_EQ(Utf16LeToUtf8(bytes.data(), bytes.size(), out), row.converted) << row.utf8;
-        if (row.converted) EXPECT_EQ(out, row.utf8);
+        if (row.converted) {
+            EXPECT_EQ(out, row.utf8);
+        }
     }
     // One non-ASCII unit at every place of a name of 13 units: the whole name is converted.
     for (size_t at = 0; at < 13; ++at) {
