@@ -132,7 +132,7 @@ bool CTempFATDirEntry::IsValidFileName(const u8* name) {
     if (name[0] == ' ') return false;
     for (size_t i = 0; i < fat_dir_entry_layout::kShortNameSize; ++i) {
         const u8 c = name[i];
-        if (c < 26 || std::strchr("\"*/:<>?\\|", c) != nullptr) return false;
+        if (c < fat::kLowestNameByte || std::strchr("\"*/:<>?\\|", c) != nullptr) return false;
         if (c >= 0x80) ++i;  // first byte of a two-byte character: the next byte is not examined
     }
     return true;

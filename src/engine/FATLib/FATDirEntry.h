@@ -94,6 +94,8 @@ void DosDateTimeToFileTime(u16 date, u16 time, _FILETIME* out);
 void SecondsSince1970ToFileTime(i64 seconds, _FILETIME* out);
 
 namespace fat {
+// Bytes below this never appear in a short name.
+inline constexpr u8 kLowestNameByte = 26;
 // UTF-16LE code units to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& units);
 std::string Utf16ToUtf8(const char16_t* units, size_t count);

@@ -9,11 +9,15 @@
 #include <vector>
 
 #include "engine/Common/ICompleteFileSystemSearchController.h"
+#include "engine/Common/ByteReader.h"
+#include "engine/FATLib/FATDirEntry.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/FATLib/FATTypes.h"
 #include "engine/FATSearch/FATBuildChildren.h"
 #include "engine/FATSearch/FATBuildWorker.h"
 
 class CFATSearchedPartitionInfo;
+class CStorageDeviceWithCache;
 class CTempFATDBR;
 class IDirecotryTreeBuilder;
 class IStorageDevice;
@@ -34,6 +38,27 @@ inline constexpr u64 kFat32Clusters[2] = {65524, 0x0FFFFFF4};
 inline constexpr u32 kGuessedRootBytes = 16384;
 // A found partition for which no table can be made gets no tree.
 inline constexpr u64 kNoTable = 0x10a039000000007ULL;
+
+// The first word of a FAT16 or FAT32 table's first sector has these bits set.
+inline constexpr u32 kTableMediaBits = 0x00FFFFF0;
+// A refusal on the first bytes of a sector (at least 512 of them): false only where the boot-sector,
+// table and folder tests would all refuse it too. Inline: the deep search asks it of every sector.
+inline bool MayHoldStructure(const u8* sector) {
+    const ByteReader head(sector, fat_boot_layout::kSize);
+    const u32 word0 = head.Le32(0).value_or(0);
+    // A boot sector: a jump byte that is not 0 and the signature at the end of the first 512 bytes.
+    if ((word0 & 0xFF) != 0 && head.Le16(fat_boot_layout::kSignature) == 0xAA55) return true;
+    // The first sector of a FAT16 or FAT32 table: both media words have bits 4 to 23 set.
+    if ((word0 & kTableMediaBits) == kTableMediaBits) return true;
+    // A folder sector: its first entry is a valid one, so its attribute byte has neither of the two top
+    // bits, and unless it marks a volume label or a long-name piece, its name starts with a character
+    // a short name may start with.
+    const u8 attribute = head.U8(fat_dir_entry_layout::kAttribute).value_or(0xFF);
+    if ((attribute & 0xC0) != 0) return false;
+    if ((attribute & 0x08) != 0) return true;
+    const u8 first = static_cast<u8>(word0 & 0xFF);
+    return first >= fat::kLowestNameByte && first != ' ';
+}
 
 // Sectors of a table for `clusters` clusters: ceil(clusters x half-bytes per entry / (2 x sector size)).
 u64 TableSectors(u64 clusters, u32 type, u32 sectorSize);
@@ -78,7 +103,7 @@ public:
     // A boot sector at sector: 1 when it made a candidate (or confirmed one as its backup).
     int AnalyzeFATDBRSector(i64 sector, const u8* buffer);
     CFATSearchedPartitionInfo* BuildPartitionInfoAccordingFATDBR(i64 sector, const CTempFATDBR& bootSector,
-                                                                 bool asBackup) const;
+                                                             bool asBackup) const;
     // The first sector of a table was seen at sector.
     void UpdateFATTableInfo(i64 sector);
     // A sub-folder whose "." entry names cluster starts at sector. 1.
@@ -86,11 +111,11 @@ public:
     // The first candidate (in set order) with this data-area start and cluster size, or none.
     CFATSearchedPartitionInfo* FindMatchedPartitionInfo(i64 dataStart, u32 sectorsPerCluster) const;
     CFATSearchedPartitionInfo* BuildPartitionInfoAccordingtoSubFolder(i64 sector, u32 cluster,
-                                                                      u32 sectorsPerCluster) const;
+                                                                  u32 sectorsPerCluster) const;
     // FAT32 when that layout fits, else FAT16, else unknown (10); the clusters and table sectors of it.
     u32 CalcFileSystemType(i64 dataStart, u32 sectorsPerCluster, u64& clusters, u64& sectorsPerTable) const;
     bool IsValidFileSystem(i64 dataStart, u32 sectorsPerCluster, u32 type, u64& clusters,
-                           u64& sectorsPerTable) const;
+                       u64& sectorsPerTable) const;
 
     // What the search holds (tests and the benchmark).
     const CandidateSet& Candidates() const { return m_candidates; }
@@ -106,9 +131,12 @@ private:
     void AddCandidate(std::unique_ptr<CFATSearchedPartitionInfo> candidate, bool expectTables);
     void AddFolderSector(const FIRSTFOLDERSECTOR& record);
     i64 DeviceSectors() const;
+    // A sector's bytes: in place where the cache holds it, else read into m_sector; null when unreadable.
+    const u8* SectorBytes(i64 sector);
 
     int m_sectorsPerBlock = -1;
     IStorageDevice* m_device = nullptr;
+    CStorageDeviceWithCache* m_cache = nullptr;  // the device when it is the deep scan's read-ahead cache
     IDirecotryTreeBuilder* m_builder = nullptr;
     PartitionList m_found;
     CandidateSet m_candidates;
