@@ -76,26 +76,30 @@ int CFATCompleteFSearcher::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
         const u8* sector = block != nullptr ? block + static_cast<size_t>(s - firstSector) * m_sectorSize : SectorBytes(s);
         // Most sectors of a disk fail all three tests on their first bytes: they are refused here.
         if (sector == nullptr || !fatdeep::MayHoldStructure(sector)) continue;
-        // Boot sector, table, folder: the first test that claims the sector ends its analysis.
-        if (CTempFATDBR::SimpleCheck(sector) && AnalyzeFATDBRSector(s, sector) == 1) continue;
-        u32 tableType = 0;
-        if (CFATTableAnalyser::IsValidFATTableFirstSector(sector, m_sectorSize, tableType)) {
-            UpdateFATTableInfo(s);
-            continue;
-        }
-        switch (folders.AnalyseSector(sector)) {
-            case CFATFolderAnalyser::kDirectoryStart:
-                AnalyzeFATSubFolderFirstSector(s, folders.CurrentDirCluster());
-                AddFolderSector({s, folders.CurrentDirCluster(), folders.ParentDirCluster()});
-                break;
-            case CFATFolderAnalyser::kEntries:
-                AddFolderSector({s, FIRSTFOLDERSECTOR::kUnknownCluster, FIRSTFOLDERSECTOR::kUnknownCluster});
-                break;
-            default:
-                break;
-        }
+        AnalyzeSector(s, sector, folders);
     }
     return 1;
+}
+
+void CFATCompleteFSearcher::AnalyzeSector(i64 sector, const u8* bytes, CFATFolderAnalyser& folders) {
+    // Boot sector, table, folder: the first test that claims the sector ends its analysis.
+    if (CTempFATDBR::SimpleCheck(bytes) && AnalyzeFATDBRSector(sector, bytes) == 1) return;
+    u32 tableType = 0;
+    if (CFATTableAnalyser::IsValidFATTableFirstSector(bytes, m_sectorSize, tableType)) {
+        UpdateFATTableInfo(sector);
+        return;
+    }
+    switch (folders.AnalyseSector(bytes)) {
+        case CFATFolderAnalyser::kDirectoryStart:
+            AnalyzeFATSubFolderFirstSector(sector, folders.CurrentDirCluster());
+            AddFolderSector({sector, folders.CurrentDirCluster(), folders.ParentDirCluster()});
+            break;
+        case CFATFolderAnalyser::kEntries:
+            AddFolderSector({sector, FIRSTFOLDERSECTOR::kUnknownCluster, FIRSTFOLDERSECTOR::kUnknownCluster});
+            break;
+        default:
+            break;
+    }
 }
 
 int CFATCompleteFSearcher::EndSearch(int build) {

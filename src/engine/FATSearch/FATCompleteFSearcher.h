@@ -43,21 +43,28 @@ inline constexpr u64 kNoTable = 0x10a039000000007ULL;
 inline constexpr u32 kTableMediaBits = 0x00FFFFF0;
 // A refusal on the first bytes of a sector (at least 512 of them): false only where the boot-sector,
 // table and folder tests would all refuse it too. Inline: the deep search asks it of every sector.
-inline bool MayHoldStructure(const u8* sector) {
+[[gnu::always_inline]] inline bool MayHoldStructure(const u8* sector) {
+    using namespace fat_dir_entry_layout;
     const ByteReader head(sector, fat_boot_layout::kSize);
     const u32 word0 = head.Le32(0).value_or(0);
     // A boot sector: a jump byte that is not 0 and the signature at the end of the first 512 bytes.
     if ((word0 & 0xFF) != 0 && head.Le16(fat_boot_layout::kSignature) == 0xAA55) return true;
     // The first sector of a FAT16 or FAT32 table: both media words have bits 4 to 23 set.
     if ((word0 & kTableMediaBits) == kTableMediaBits) return true;
-    // A folder sector: its first entry is a valid one, so its attribute byte has neither of the two top
-    // bits, and unless it marks a volume label or a long-name piece, its name starts with a character
-    // a short name may start with.
-    const u8 attribute = head.U8(fat_dir_entry_layout::kAttribute).value_or(0xFF);
+    // A folder sector: its first entry is a valid one. A long-name piece is; any other entry has an
+    // attribute byte without either of the two top bits, a name that starts with a character a short
+    // name may start with (unless it is a volume label) and dates and times that may be.
+    const u8 attribute = head.U8(kAttribute).value_or(0xFF);
+    if (attribute == fat::kLongNameAttribute) return true;
     if ((attribute & 0xC0) != 0) return false;
-    if ((attribute & 0x08) != 0) return true;
     const u8 first = static_cast<u8>(word0 & 0xFF);
-    return first >= fat::kLowestNameByte && first != ' ';
+    if ((attribute & 0x08) == 0 && (first < fat::kLowestNameByte || first == ' ')) return false;
+    const u32 created = head.Le32(kCreationTime).value_or(0xFFFFFFFF);  // time, then date
+    const u32 modified = head.Le32(kModificationTime).value_or(0xFFFFFFFF);
+    return fat::IsPlausibleDosTime(static_cast<u16>(created)) && fat::IsPlausibleDosDate(static_cast<u16>(created >> 16)) &&
+           fat::IsPlausibleDosTime(static_cast<u16>(modified)) &&
+           fat::IsPlausibleDosDate(static_cast<u16>(modified >> 16)) &&
+           fat::IsPlausibleDosDate(head.Le16(kAccessDate).value_or(0xFFFF));
 }
 
 // Sectors of a table for `clusters` clusters: ceil(clusters x half-bytes per entry / (2 x sector size)).
@@ -133,6 +140,8 @@ private:
     i64 DeviceSectors() const;
     // A sector's bytes: in place where the cache holds it, else read into m_sector; null when unreadable.
     const u8* SectorBytes(i64 sector);
+    // The boot-sector, table and folder tests of a sector that passed the refusal.
+    void AnalyzeSector(i64 sector, const u8* bytes, CFATFolderAnalyser& folders);
 
     int m_sectorsPerBlock = -1;
     IStorageDevice* m_device = nullptr;
