@@ -51,9 +51,12 @@ inline constexpr u32 kTableMediaBits = 0x00FFFFF0;
     if ((word0 & 0xFF) != 0 && head.Le16(fat_boot_layout::kSignature) == 0xAA55) return true;
     // The first sector of a FAT16 or FAT32 table: both media words have bits 4 to 23 set.
     if ((word0 & kTableMediaBits) == kTableMediaBits) return true;
-    // A folder sector: its first entry is a valid one. A long-name piece is; any other entry has an
-    // attribute byte without either of the two top bits, a name that starts with a character a short
-    // name may start with (unless it is a volume label) and dates and times that may be.
+    // A folder sector: its first entry is a valid one, and its second one too or blank (the end of the
+    // folder). A long-name piece is valid; any other valid entry has an attribute byte without either of
+    // the two top bits (a blank one too), a name that starts with a character a short name may start
+    // with (unless it is a volume label) and dates and times that may be.
+    const u8 second = head.U8(kSize + kAttribute).value_or(0xFF);
+    if ((second & 0xC0) != 0) return false;
     const u8 attribute = head.U8(kAttribute).value_or(0xFF);
     if (attribute == fat::kLongNameAttribute) return true;
     if ((attribute & 0xC0) != 0) return false;

@@ -60,9 +60,9 @@ struct Accepted {
     int kind;
 };
 
-// The bytes the refusal reads: the first word, the first entry's attribute, dates and times, the boot
-// signature.
-constexpr size_t kLookedAt[] = {0, 1, 2, 3, 11, 14, 15, 16, 17, 18, 19, 22, 23, 24, 25, 510, 511};
+// The bytes the refusal reads: the first word, the first entry's attribute, dates and times, the second
+// entry's attribute, the boot signature.
+constexpr size_t kLookedAt[] = {0, 1, 2, 3, 11, 14, 15, 16, 17, 18, 19, 22, 23, 24, 25, 43, 510, 511};
 
 // A mutation accepted by the full tests must pass the refusal; answers whether the full tests accepted it.
 bool ExpectNotRefused(std::vector<u8>& sector, u32 sectorSize, const std::string& what) {
@@ -138,9 +138,9 @@ TEST(FatSectorRefusal, PairsOfBytesAndRandomMutationsOfAcceptedSectors) {
     for (int kind = 0; kind < kKinds; ++kind) ASSERT_FALSE(templates[kind].empty()) << kind;
 
     // The first name byte against the attribute, the jump byte against the signature, the two ends of
-    // the first word, the attribute against the creation date, the modification time against its date:
-    // every pair of values.
-    const std::pair<size_t, size_t> pairs[] = {{0, 11}, {0, 511}, {0, 3}, {1, 2}, {11, 17}, {22, 25}};
+    // the first word, the attribute against the creation date, the modification time against its date,
+    // the two first attributes: every pair of values.
+    const std::pair<size_t, size_t> pairs[] = {{0, 11}, {0, 511}, {0, 3}, {1, 2}, {11, 17}, {22, 25}, {11, 43}};
     for (int kind = 0; kind < kKinds; ++kind) {
         for (const auto& [first, second] : pairs) {
             std::vector<u8> s = templates[kind];
@@ -157,14 +157,14 @@ TEST(FatSectorRefusal, PairsOfBytesAndRandomMutationsOfAcceptedSectors) {
         }
     }
 
-    // Random bytes over the first entry, the first word and the signature of each template.
+    // Random bytes over the first two entries (the first word among them) and the signature of each template.
     std::mt19937 random(1913);
     size_t accepted = 0;
     for (int round = 0; round < 200000; ++round) {
         std::vector<u8> s = templates[round % kKinds];
         const int changes = 1 + static_cast<int>(random() % 6);
         for (int c = 0; c < changes; ++c) {
-            const size_t at = random() % 4 == 0 ? 510 + random() % 2 : random() % 32;
+            const size_t at = random() % 4 == 0 ? 510 + random() % 2 : random() % 64;
             s[at] = static_cast<u8>(random());
         }
         if (FullTests(s.data(), image.sectorSize) < 0) continue;
