@@ -145,10 +145,9 @@ int main(int argc, char** argv) {
     if (std::system(("dd if='" + image + "' of='" + slice + "' bs=1M count=256 status=none").c_str()) == 0)
         CallgrindRows(slice, "first");
     const long long mebibytes = static_cast<long long>(std::filesystem::file_size(image, error) >> 20);
-    if (mebibytes >= 512 && std::system(("dd if='" + image + "' of='" + slice + "' bs=1M count=256 skip=" +
-                                         std::to_string(mebibytes - 256) + " status=none")
-                                            .c_str()) == 0)
-        CallgrindRows(slice, "last ");
+    const std::string tail = "dd if='" + image + "' of='" + slice + "' bs=1M count=256 skip=" +
+                             std::to_string(mebibytes - 256) + " status=none";
+    if (mebibytes >= 512 && std::system(tail.c_str()) == 0) CallgrindRows(slice, "last ");
     std::filesystem::remove(slice);
     return 0;
 }

@@ -73,7 +73,8 @@ int CFATCompleteFSearcher::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
     const u8* block = m_cache != nullptr ? m_cache->CurrentBlockSectors(firstSector, end - firstSector) : nullptr;
     CFATFolderAnalyser folders(m_sectorSize);
     for (i64 s = firstSector; s < end; ++s) {
-        const u8* sector = block != nullptr ? block + static_cast<size_t>(s - firstSector) * m_sectorSize : SectorBytes(s);
+        const u8* sector =
+            block != nullptr ? block + static_cast<size_t>(s - firstSector) * m_sectorSize : SectorBytes(s);
         // Most sectors of a disk fail all three tests on their first bytes: they are refused here.
         if (sector == nullptr || !fatdeep::MayHoldStructure(sector)) continue;
         AnalyzeSector(s, sector, folders);

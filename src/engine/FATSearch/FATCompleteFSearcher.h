@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Common/ICompleteFileSystemSearchController.h"
 #include "engine/Common/ByteReader.h"
+#include "engine/Common/ICompleteFileSystemSearchController.h"
 #include "engine/FATLib/FATDirEntry.h"
 #include "engine/FATLib/FATLayout.h"
 #include "engine/FATLib/FATTypes.h"
@@ -64,7 +64,8 @@ inline constexpr u32 kTableMediaBits = 0x00FFFFF0;
     if ((attribute & 0x08) == 0 && (first < fat::kLowestNameByte || first == ' ')) return false;
     const u32 created = head.Le32(kCreationTime).value_or(0xFFFFFFFF);  // time, then date
     const u32 modified = head.Le32(kModificationTime).value_or(0xFFFFFFFF);
-    return fat::IsPlausibleDosTime(static_cast<u16>(created)) && fat::IsPlausibleDosDate(static_cast<u16>(created >> 16)) &&
+    return fat::IsPlausibleDosTime(static_cast<u16>(created)) &&
+           fat::IsPlausibleDosDate(static_cast<u16>(created >> 16)) &&
            fat::IsPlausibleDosTime(static_cast<u16>(modified)) &&
            fat::IsPlausibleDosDate(static_cast<u16>(modified >> 16)) &&
            fat::IsPlausibleDosDate(head.Le16(kAccessDate).value_or(0xFFFF));
@@ -113,7 +114,7 @@ public:
     // A boot sector at sector: 1 when it made a candidate (or confirmed one as its backup).
     int AnalyzeFATDBRSector(i64 sector, const u8* buffer);
     CFATSearchedPartitionInfo* BuildPartitionInfoAccordingFATDBR(i64 sector, const CTempFATDBR& bootSector,
-                                                             bool asBackup) const;
+                                                                 bool asBackup) const;
     // The first sector of a table was seen at sector.
     void UpdateFATTableInfo(i64 sector);
     // A sub-folder whose "." entry names cluster starts at sector. 1.
@@ -121,11 +122,11 @@ public:
     // The first candidate (in set order) with this data-area start and cluster size, or none.
     CFATSearchedPartitionInfo* FindMatchedPartitionInfo(i64 dataStart, u32 sectorsPerCluster) const;
     CFATSearchedPartitionInfo* BuildPartitionInfoAccordingtoSubFolder(i64 sector, u32 cluster,
-                                                                  u32 sectorsPerCluster) const;
+                                                                      u32 sectorsPerCluster) const;
     // FAT32 when that layout fits, else FAT16, else unknown (10); the clusters and table sectors of it.
     u32 CalcFileSystemType(i64 dataStart, u32 sectorsPerCluster, u64& clusters, u64& sectorsPerTable) const;
     bool IsValidFileSystem(i64 dataStart, u32 sectorsPerCluster, u32 type, u64& clusters,
-                       u64& sectorsPerTable) const;
+                           u64& sectorsPerTable) const;
 
     // What the search holds (tests and the benchmark).
     const CandidateSet& Candidates() const { return m_candidates; }

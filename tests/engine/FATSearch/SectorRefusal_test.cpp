@@ -113,9 +113,9 @@ TEST(FatSectorRefusal, NeverRefusesASectorOfTheFixturesThatAFullTestAccepts) {
             const u8 original = sector[at];
             for (int v = 0; v < 256; ++v) {
                 sector[at] = static_cast<u8>(v);
-                mutationsAccepted += ExpectNotRefused(sector, a.sectorSize,
-                                                      "kind " + std::to_string(a.kind) + " byte " + std::to_string(at) +
-                                                          " = " + std::to_string(v));
+                mutationsAccepted += ExpectNotRefused(
+                    sector, a.sectorSize,
+                    "kind " + std::to_string(a.kind) + " byte " + std::to_string(at) + " = " + std::to_string(v));
             }
             sector[at] = original;
         }
