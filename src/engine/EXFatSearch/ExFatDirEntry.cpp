@@ -1,5 +1,7 @@
 #include "engine/EXFatSearch/ExFatDirEntry.h"
 
+#include <algorithm>
+
 #include "engine/EXFatSearch/ExFatLayout.h"
 #include "engine/FATLib/FATDirEntry.h"
 
@@ -76,9 +78,10 @@ bool CExFatEntryRules::IsValidNameEntry(ByteReader entry) const {
     namespace n = exfat::name;
     if (!entry.Has(0, e::kSize)) return false;
     if (Byte(entry, n::kFlags) != 0) return false;
+    const u8* characters = entry.data() + n::kCharacters;  // the 32 bytes are there
     if (Unit(entry, n::kCharacters) == 0) return false;
     for (size_t i = 0; i < n::kCharacterCount; ++i) {
-        const u16 c = Unit(entry, n::kCharacters + 2 * i);
+        const u16 c = static_cast<u16>(characters[2 * i] | (characters[2 * i + 1] << 8));
         if (c == 0) break;
         if (!IsNameCharacter(c)) return false;
     }
@@ -120,14 +123,22 @@ bool CExFatEntryRules::IsValidUpcaseEntry(ByteReader entry) const {
 }
 
 u16 ExFatSetChecksum(ByteReader set, bool restoreTypes) {
+    // Rotate right by one, then add: the two bytes of the stored checksum are left out, and with
+    // restoreTypes each entry's type byte counts as the in-use type of its place in the set.
+    const u8* bytes = set.data();
+    const size_t size = set.size();
     u16 sum = 0;
-    for (size_t i = 0; i < set.size(); ++i) {
-        if (i == exfat::file::kSetChecksum || i == exfat::file::kSetChecksum + 1) continue;
-        u8 byte = set.data()[i];
-        if (restoreTypes && i % e::kSize == e::kType) {
-            byte = i == 0 ? e::kFile : i == e::kSize ? e::kStream : e::kName;
+    const auto add = [&sum](u8 byte) { sum = static_cast<u16>(static_cast<u16>((sum >> 1) | (sum << 15)) + byte); };
+    const size_t head = std::min(size, exfat::file::kSetChecksum);
+    for (size_t i = 0; i < head; ++i) add(restoreTypes && i == e::kType ? e::kFile : bytes[i]);
+    size_t at = exfat::file::kSetChecksum + 2;
+    while (at < size) {
+        const size_t entryEnd = std::min(size, (at / e::kSize + 1) * e::kSize);
+        for (; at < entryEnd; ++at) add(bytes[at]);
+        if (at < size && restoreTypes) {
+            add(at == e::kSize ? e::kStream : e::kName);
+            ++at;
         }
-        sum = static_cast<u16>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + byte);
     }
     return sum;
 }
@@ -160,6 +171,15 @@ void _tagFileBaseInfo::TakeStreamEntry(ByteReader entry) {
 
 void _tagFileBaseInfo::AppendNameEntry(ByteReader entry) {
     namespace n = exfat::name;
+    if (entry.Has(n::kCharacters, 2 * n::kCharacterCount)) {
+        const u8* characters = entry.data() + n::kCharacters;
+        for (size_t i = 0; i < n::kCharacterCount && nameUnitCount < kMaxNameUnits; ++i) {
+            const u16 c = static_cast<u16>(characters[2 * i] | (characters[2 * i + 1] << 8));
+            if (c == 0) break;
+            nameUnits[nameUnitCount++] = static_cast<char16_t>(c);
+        }
+        return;
+    }
     for (size_t i = 0; i < n::kCharacterCount && nameUnitCount < kMaxNameUnits; ++i) {
         const u16 c = Unit(entry, n::kCharacters + 2 * i);
         if (c == 0) break;

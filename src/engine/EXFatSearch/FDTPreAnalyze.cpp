@@ -20,7 +20,27 @@ struct SharedEntrySet {
 SharedEntrySet g_entrySet;
 SharedEntrySet g_entrySetBackup;
 
-void ClearEntrySet() { g_entrySet = SharedEntrySet(); }
+// The same as assigning a fresh set, without writing the whole name buffer: name units past the count are
+// always zero (units are only ever appended), so only those below it need clearing.
+void ClearEntrySet() {
+    _tagFileBaseInfo& info = g_entrySet.info;
+    std::fill_n(info.nameUnits, std::min<size_t>(info.nameUnitCount, _tagFileBaseInfo::kMaxNameUnits), u'\0');
+    info.nameUnitCount = 0;
+    info.dataLength = 0;
+    info.firstCluster = 0;
+    info.noFatChain = 0;
+    info.inUse = 0;
+    info.attributes = 0;
+    info.createTime = 0;
+    info.modifiedTime = 0;
+    info.accessedTime = 0;
+    info.sector = 0;
+    info.nameLength = 0;
+    static_assert(sizeof(_tagFileBaseInfo) == 560, "a new field of the entry set must be cleared above");
+    g_entrySet.state = 0;
+    g_entrySet.expected = 0;
+    g_entrySet.continuesAt = -1;
+}
 
 u8 InUse(ByteReader entry) { return (entry.data()[e::kType] & e::kInUseBit) != 0 ? 1 : 0; }
 
@@ -74,7 +94,9 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
     CFileSet& set = Current();
     // A set read on past the previous sector's end continues only into the sector right behind it.
     if (g_entrySet.state != 0 && g_entrySet.continuesAt != sector) ClearEntrySet();
-    if (!window.Has(0, sectorBytes)) {
+    m_lastTaken = 0;
+    // Nothing can be taken: the walk below would stop at the first entry, take none and finish.
+    if (!window.Has(0, sectorBytes) || (m_quickRefusal && !MayOpenSector(window.data()[e::kType]))) {
         ClearEntrySet();
         if (!set.HasFile()) set.Reset();
         return true;
@@ -181,6 +203,7 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
         ++taken;
     }
 
+    m_lastTaken = taken;
     bool finished = true;
     if (taken > 0) {
         set.RecordSector(sector);
@@ -201,6 +224,22 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
         ClearEntrySet();
     }
     return finished;
+}
+
+bool CFDTPreAnaylze::MayOpenSector(u8 type) {
+    switch (type) {
+        case e::kFile:
+        case e::kDeletedFile:
+        case e::kStream:
+        case e::kDeletedStream:
+        case e::kName:
+        case e::kDeletedName:
+        case e::kVolumeLabel:
+        case e::kDeletedVolumeLabel:
+        case e::kBitmap:
+        case e::kUpcase: return true;
+        default: return false;
+    }
 }
 
 CFDTPreAnaylze::CutOutcome CFDTPreAnaylze::NotEnded(ByteReader window, u32 slot, u32 secondaries, i64 sector) {

@@ -43,6 +43,14 @@ public:
     void FinisAnayze() { Clear(); }
     void Clear();
 
+    // Whether an entry of this type, first in a sector, can be taken by the analysis. A sector whose first
+    // entry is of any other type gives nothing, and is refused before its entries are walked.
+    static bool MayOpenSector(u8 type);
+    // Off: every sector's entries are walked, refused or not (the reference the refusal is checked against).
+    void SetQuickRefusal(bool on) { m_quickRefusal = on; }
+    // Entries the last Analyze took from its sector (the file entry of a set cut at its end included).
+    u32 LastTaken() const { return m_lastTaken; }
+
     size_t WaitingNotEnded() const { return m_notEnded.size(); }
     size_t WaitingAbridged() const { return m_abridged.size(); }
 
@@ -69,6 +77,8 @@ private:
     u32 m_clusterShift = 25;
     u32 m_sectorShift = 9;
     u32 m_entriesPerSector = 16;
+    u32 m_lastTaken = 0;
+    bool m_quickRefusal = true;
     CExFatEntryRules m_rules;
     std::map<i64, CutCopy> m_notEnded;         // set's first sector -> the cut set
     std::map<i64, std::vector<u8>> m_abridged;  // set's first sector -> the start of that sector
