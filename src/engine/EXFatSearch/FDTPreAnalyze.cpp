@@ -70,6 +70,7 @@ void CFDTPreAnaylze::PrepareAnayze(unsigned int sectorShift, unsigned int cluste
 }
 
 void CFDTPreAnaylze::Clear() {
+    m_idle = false;
     m_notEnded.clear();
     m_abridged.clear();
     m_links.clear();
@@ -95,10 +96,14 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
     // A set read on past the previous sector's end continues only into the sector right behind it.
     if (g_entrySet.state != 0 && g_entrySet.continuesAt != sector) ClearEntrySet();
     m_lastTaken = 0;
+    m_idle = false;
     // Nothing can be taken: the walk below would stop at the first entry, take none and finish.
-    if (!window.Has(0, sectorBytes) || (m_quickRefusal && !MayOpenSector(window.data()[e::kType]))) {
+    if (!window.Has(0, sectorBytes) || (m_quickRefusal && !MayOpenSector(window.data()))) {
         ClearEntrySet();
-        if (!set.HasFile()) set.Reset();
+        if (!set.HasFile()) {
+            set.Reset();
+            m_idle = m_quickRefusal;
+        }
         return true;
     }
     u32 taken = 0;
@@ -224,22 +229,6 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
         ClearEntrySet();
     }
     return finished;
-}
-
-bool CFDTPreAnaylze::MayOpenSector(u8 type) {
-    switch (type) {
-        case e::kFile:
-        case e::kDeletedFile:
-        case e::kStream:
-        case e::kDeletedStream:
-        case e::kName:
-        case e::kDeletedName:
-        case e::kVolumeLabel:
-        case e::kDeletedVolumeLabel:
-        case e::kBitmap:
-        case e::kUpcase: return true;
-        default: return false;
-    }
 }
 
 CFDTPreAnaylze::CutOutcome CFDTPreAnaylze::NotEnded(ByteReader window, u32 slot, u32 secondaries, i64 sector) {
