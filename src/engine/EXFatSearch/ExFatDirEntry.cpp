@@ -27,6 +27,25 @@ constexpr bool IsRefusedBelow256(u16 c) {
     return c <= 0x19 || c == 0x22 || c == 0x2A || c == 0x2F || c == 0x3A || c == 0x3C || c == 0x3E || c == 0x3F ||
            c == 0x5C || c == 0x7C;
 }
+// The same as a bit per character below 128 (none from 128 to 255 is refused).
+constexpr u64 RefusedBits(u16 from) {
+    u64 bits = 0;
+    for (u16 c = 0; c < 64; ++c) bits |= IsRefusedBelow256(static_cast<u16>(from + c)) ? u64{1} << c : 0;
+    return bits;
+}
+constexpr u64 kRefusedLow = RefusedBits(0);
+constexpr u64 kRefusedHigh = RefusedBits(64);
+constexpr bool IsRefusedCharacter(u16 c) {
+    if (c >= 128) return false;
+    return (((c < 64 ? kRefusedLow : kRefusedHigh) >> (c & 63)) & 1) != 0;
+}
+constexpr bool BitsMatchTheList() {
+    for (u16 c = 0; c < 256; ++c) {
+        if (IsRefusedCharacter(c) != IsRefusedBelow256(c)) return false;
+    }
+    return true;
+}
+static_assert(BitsMatchTheList());
 
 }  // namespace
 
@@ -39,10 +58,7 @@ bool CExFatEntryRules::IsValidTimestamp(u32 stamp) {
     return day != 0 && month >= 1 && month <= 12 && hour < 24 && minute < 60 && twoSeconds < 30;
 }
 
-bool CExFatEntryRules::IsNameCharacter(u16 c) const {
-    if (c >= 256) return true;
-    return !IsRefusedBelow256(c);
-}
+bool CExFatEntryRules::IsNameCharacter(u16 c) const { return !IsRefusedCharacter(c); }
 
 bool CExFatEntryRules::IsValidFileEntry(ByteReader entry) const {
     namespace f = exfat::file;
@@ -83,7 +99,7 @@ bool CExFatEntryRules::IsValidNameEntry(ByteReader entry) const {
     for (size_t i = 0; i < n::kCharacterCount; ++i) {
         const u16 c = static_cast<u16>(characters[2 * i] | (characters[2 * i + 1] << 8));
         if (c == 0) break;
-        if (!IsNameCharacter(c)) return false;
+        if (IsRefusedCharacter(c)) return false;
     }
     return true;
 }
@@ -188,6 +204,16 @@ void _tagFileBaseInfo::AppendNameEntry(ByteReader entry) {
 }
 
 std::string _tagFileBaseInfo::Name() const {
+    // A name of plain ASCII (most names) is its units, one byte each, and never longer than 255 bytes.
+    {
+        std::string ascii(nameUnitCount, '\0');
+        char16_t seen = 0;
+        for (size_t i = 0; i < nameUnitCount; ++i) {
+            seen |= nameUnits[i];
+            ascii[i] = static_cast<char>(nameUnits[i]);
+        }
+        if (seen < 0x80) return ascii;
+    }
     std::string name = fat::Utf16ToUtf8(nameUnits, nameUnitCount);
     if (name.size() <= kMaxNameBytes) return name;
     size_t cut = kMaxNameBytes;

@@ -41,7 +41,7 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& record) {
     node->SetFileAttributes(record.attributes);
     node->SetFileTime(DosTime2FileTime(record.createTime), DosTime2FileTime(record.modifiedTime),
                       DosTime2FileTime(record.accessedTime));
-    node->SetFileName(record.Name().c_str());
+    node->TakeFileName(record.Name());
     node->SetFileSize(record.dataLength);
     node->SetMetaDataSector(static_cast<u64>(record.sector));
     if (record.inUse == 0) node->SetFileDeleted();
