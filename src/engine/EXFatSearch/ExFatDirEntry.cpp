@@ -206,13 +206,14 @@ void _tagFileBaseInfo::AppendNameEntry(ByteReader entry) {
 std::string _tagFileBaseInfo::Name() const {
     // A name of plain ASCII (most names) is its units, one byte each, and never longer than 255 bytes.
     {
-        std::string ascii(nameUnitCount, '\0');
+        char ascii[kMaxNameUnits];
+        const size_t count = std::min<size_t>(nameUnitCount, kMaxNameUnits);
         char16_t seen = 0;
-        for (size_t i = 0; i < nameUnitCount; ++i) {
+        for (size_t i = 0; i < count; ++i) {
             seen |= nameUnits[i];
             ascii[i] = static_cast<char>(nameUnits[i]);
         }
-        if (seen < 0x80) return ascii;
+        if (seen < 0x80) return std::string(ascii, count);
     }
     std::string name = fat::Utf16ToUtf8(nameUnits, nameUnitCount);
     if (name.size() <= kMaxNameBytes) return name;
