@@ -1,8 +1,9 @@
 // The directory-sector analysis refuses a sector by its first eight bytes (the first entry's type and the
 // fields there that its entry test reads) before walking its entries: it must never refuse a sector from
-// which the walk would take an entry. Checked on every sector of the
-// fixture images offered in order, on their directory sectors shifted entry by entry and given every
-// possible first byte, on their directory sectors cut in two, and on random sectors.
+// which the walk would take an entry. Checked on every sector of the fixture images offered in order, on
+// their directory sectors shifted entry by entry and given every possible first byte (and second byte),
+// on their directory sectors cut in two, and on random sectors. Then the searcher, which passes over
+// sectors without evidence after that test, against the full analysis of every sector.
 #include <gtest/gtest.h>
 
 #include <algorithm>
