@@ -132,33 +132,43 @@ std::optional<ByteReader> CHFSPlusBTreeOptionBase::RecordData(CHFSPlusBTNode* no
 }
 
 BTKeyPtr CHFSPlusBTreeOptionBase::ReadKey(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTKey&)) {
-    const auto record = node ? node->GetRecord(index) : std::nullopt;
     BTKeyPtr key = NewKey();
     if (!key) {
         m_status = HFSPLUS_FAIL(kKindNoMemory);
         return nullptr;
     }
-    if (!record || !decode(*record, *key)) {
+    return ReadKeyInto(node, index, decode, *key) ? std::move(key) : nullptr;
+}
+
+bool CHFSPlusBTreeOptionBase::ReadKeyInto(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTKey&),
+                                          BTKey& key) {
+    const auto record = node ? node->GetRecord(index) : std::nullopt;
+    if (!record || !decode(*record, key)) {
         m_status = HFSPLUS_QUIET(kKindBadData);
-        return nullptr;
+        return false;
     }
-    return key;
+    return true;
 }
 
 BTRecordPtr CHFSPlusBTreeOptionBase::ReadData(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTRecord&),
                                               u64 undecodable) {
-    const auto data = RecordData(node, index);
-    if (!data) return nullptr;
     BTRecordPtr record = NewRecord();
     if (!record) {
         m_status = HFSPLUS_FAIL(kKindNoMemory);
         return nullptr;
     }
-    if (!decode(*data, *record)) {
+    return ReadDataInto(node, index, decode, undecodable, *record) ? std::move(record) : nullptr;
+}
+
+bool CHFSPlusBTreeOptionBase::ReadDataInto(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTRecord&),
+                                           u64 undecodable, BTRecord& record) {
+    const auto data = RecordData(node, index);
+    if (!data) return false;
+    if (!decode(*data, record)) {
         m_status = undecodable;
-        return nullptr;
+        return false;
     }
-    return record;
+    return true;
 }
 
 u64 CHFSPlusBTreeOptionBase::Search(const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record) {
@@ -192,13 +202,28 @@ int CHFSPlusCatalog::Compare(const BTKey& a, const BTKey& b) {
 
 BTKeyPtr CHFSPlusCatalog::KeyRead(CHFSPlusBTNode* node, u16 index) { return ReadKey(node, index, DecodeCatalogKey); }
 
+namespace {
+bool DecodeCatalogData(ByteReader data, BTRecord& r) { return DecodeCatalogRecord(data, r.catalog); }
+}  // namespace
+
 BTRecordPtr CHFSPlusCatalog::DataRead(CHFSPlusBTNode* node, u16 index) {
     if (!node || !node->IsLeaf()) {
         m_status = HFSPLUS_FAIL(kKindBadData);
         return nullptr;
     }
-    return ReadData(node, index, [](ByteReader data, BTRecord& r) { return DecodeCatalogRecord(data, r.catalog); },
-                    HFSPLUS_QUIET(kKindBadData));
+    return ReadData(node, index, DecodeCatalogData, HFSPLUS_QUIET(kKindBadData));
+}
+
+bool CHFSPlusCatalog::KeyReadInto(CHFSPlusBTNode* node, u16 index, BTKey& key) {
+    return ReadKeyInto(node, index, DecodeCatalogKey, key);
+}
+
+bool CHFSPlusCatalog::DataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) {
+    if (!node || !node->IsLeaf()) {
+        m_status = HFSPLUS_FAIL(kKindBadData);
+        return false;
+    }
+    return ReadDataInto(node, index, DecodeCatalogData, HFSPLUS_QUIET(kKindBadData), record);
 }
 
 // ---- extents -----------------------------------------------------------------------------------
@@ -366,20 +391,23 @@ u64 CHFSPlusBTree::Walk(WalkState& state, u32 nodeNumber, u32 depth) {
     }
     if (!node->IsLeaf()) return HFSPLUS_FAIL(kKindBadData);
     bool everyRecord = true;
+    // One key and one record for all records of the leaf (the file node copies what it takes).
+    BTKey key;
+    BTRecord record;
     for (u16 i = 0; i < count; ++i) {
         if (!state.progress->Continued()) return 0;
-        BTKeyPtr key = m_option->KeyRead(node.get(), i);
-        if (!key) return m_option->GetLastError() ? m_option->GetLastError() : HFSPLUS_QUIET(kKindBadData);
-        BTRecordPtr record = m_option->DataRead(node.get(), i);
-        if (!record) return m_option->GetLastError() ? m_option->GetLastError() : HFSPLUS_QUIET(kKindBadData);
+        if (!m_option->KeyReadInto(node.get(), i, key))
+            return m_option->GetLastError() ? m_option->GetLastError() : HFSPLUS_QUIET(kKindBadData);
+        if (!m_option->DataReadInto(node.get(), i, record))
+            return m_option->GetLastError() ? m_option->GetLastError() : HFSPLUS_QUIET(kKindBadData);
         if (!state.builder) {
-            m_option->KeyPrint(*key);
-            m_option->DataPrint(*record);
+            m_option->KeyPrint(key);
+            m_option->DataPrint(record);
             continue;
         }
-        auto* file = new (std::nothrow) CHFSPlusFileNode(m_volume, key.get(), &record->catalog, 0);
-        key.reset();
-        record.reset();
+        // Threads (half the records) make no node: not built only to be dropped.
+        if (record.catalog.recordType != catrec::kFile && record.catalog.recordType != catrec::kFolder) continue;
+        auto* file = new (std::nothrow) CHFSPlusFileNode(m_volume, &key, &record.catalog, 0);
         if (!file) {
             everyRecord = false;
             continue;

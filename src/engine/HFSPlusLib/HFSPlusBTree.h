@@ -34,6 +34,18 @@ public:
     // The record's data after its key, bounded by the record; null when unreadable.
     virtual BTRecordPtr DataRead(CHFSPlusBTNode* node, u16 index) = 0;
     virtual void DataPrint(const BTRecord& record) = 0;
+    // The same into objects the caller keeps (a walk over every record reuses one of each); false when
+    // unreadable. Of the record, the member its type names is the one written.
+    virtual bool KeyReadInto(CHFSPlusBTNode* node, u16 index, BTKey& key) {
+        BTKeyPtr read = KeyRead(node, index);
+        if (read) key = *read;
+        return read != nullptr;
+    }
+    virtual bool DataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) {
+        BTRecordPtr read = DataRead(node, index);
+        if (read) record = *read;
+        return read != nullptr;
+    }
     // The child node number after the key of an index record; 0 when there is none.
     virtual u32 GetChild(CHFSPlusBTNode* node, u16 index) = 0;
     virtual u32 GetRoot() = 0;
@@ -70,9 +82,12 @@ protected:
     std::optional<ByteReader> RecordData(CHFSPlusBTNode* node, u16 index);
     // The key of record index through the tree's decoder, bounded by its record.
     BTKeyPtr ReadKey(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTKey&));
+    bool ReadKeyInto(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTKey&), BTKey& key);
     // The record's data after its key through the tree's decoder; when it does not decode, the status
     // becomes `undecodable` and there is no record.
     BTRecordPtr ReadData(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTRecord&), u64 undecodable);
+    bool ReadDataInto(CHFSPlusBTNode* node, u16 index, bool (*decode)(ByteReader, BTRecord&), u64 undecodable,
+                      BTRecord& record);
 
     CHFSPlusVolume* m_volume = nullptr;
     CHFSPlusRawfile* m_file = nullptr;
@@ -91,6 +106,8 @@ public:
     void KeyPrint(const BTKey&) override {}
     BTRecordPtr DataRead(CHFSPlusBTNode* node, u16 index) override;
     void DataPrint(const BTRecord&) override {}
+    bool KeyReadInto(CHFSPlusBTNode* node, u16 index, BTKey& key) override;
+    bool DataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) override;
 
     // Catalog order: parent ID, then the name in the volume's order (0xCF case folding, else binary).
     static int CompareKey(const BTKey& a, const BTKey& b, u8 keyCompareType);

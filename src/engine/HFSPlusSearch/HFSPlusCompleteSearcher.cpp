@@ -89,6 +89,49 @@ private:
     std::vector<u8> m_header;
 };
 
+bool IsHeaderSignature(u16 signature) {
+    return signature == kSignatureHFSPlus || signature == kSignatureHFSX;
+}
+
+using Searcher = CHFSPlusCompleteFileSystemSearchController;
+
+// The first byte of a header slice: 'H' of both signatures; of the journal header: 'x' of its magic
+// (little-endian). The two differ in bits 4 and 5 only.
+bool MayStartSignature(u8 first) {
+    return (first | 0x30) == 0x78;
+}
+
+// The quick refusal (see MayHoldStructure), inlined into the block's sweep.
+[[gnu::always_inline]] inline u32 QuickHit(const u8* bytes, u32 sectorSize) {
+    if (!bytes) return 0;
+    if (sectorSize < kSlice) return Searcher::kMayHeader | Searcher::kMayJournalInfo | Searcher::kMayJournalHeader |
+                                    Searcher::kMayNode;
+    const ByteReader sector(bytes, sectorSize);
+    // Header slices, the journal header and nodes start at the sector's start; the journal info block's
+    // fill reaches its end. A leaf's kind (0xFF) and a header node's (1) are the bytes whose successor
+    // has no bit but bit 1.
+    const u8 kind = sector.U8(node::kKind).value_or(0);
+    constexpr u32 kStart = Searcher::kMayHeader | Searcher::kMayJournalHeader;
+    constexpr u32 kNode = Searcher::kMayNode;
+    constexpr u32 kFill = Searcher::kMayJournalInfo;
+    u32 may = (MayStartSignature(sector.U8(vh::kSignature).value_or(0)) ? kStart : 0u) |
+              ((u8(kind + 1) & 0xFD) == 0 ? kNode : 0u) | (sector.U8(sectorSize - 1).value_or(0) == 0xDB ? kFill : 0u);
+    // Larger sectors hold further header slices.
+    for (size_t at = kSlice; at + kSlice <= sectorSize; at += kSlice)
+        if (MayStartSignature(sector.U8(at + vh::kSignature).value_or(0))) may |= Searcher::kMayHeader;
+    return may;
+}
+
+// How many sectors in a row from `bytes` on (at most count) the quick refusal refuses; the 512-byte
+// case with its size known to the compiler.
+template <u32 kSize>
+i64 RefusedRun(const u8* bytes, i64 count, u32 sectorSize) {
+    const u32 size = kSize ? kSize : sectorSize;
+    i64 n = 0;
+    while (n < count && QuickHit(bytes + size_t(n) * size, size) == 0) ++n;
+    return n;
+}
+
 // Whether a sector counted from a volume's start lies in one of the fork's own extents.
 bool InsideFork(const HFSPlusForkData& fork, u32 blockSize, u32 sectorSize, i64 sector) {
     for (const HFSPlusExtentDescriptor& e : fork.extents) {
@@ -267,28 +310,38 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
     const i64 end = firstSector + sectorCount;
     // The block is the cache's current one: its sectors are read in place without asking each time.
     const u8* block = m_cache && sectorCount > 0 ? m_cache->CurrentBlockSectors(firstSector, sectorCount) : nullptr;
+    const u32 sectorSize = m_sectorSize;
     for (i64 s = firstSector; s < end;) {
         if (useBitmap && m_bitmap->GetBit(s / unit)) {
             s += (s % unit == 0) ? unit : 1;
             continue;
         }
         // One look at the sector's bytes for the four checks.
-        const u8* bytes = block ? block + size_t(s - firstSector) * m_sectorSize : View(s, 1);
-        if (!MayHoldStructure(bytes)) {
+        const u8* bytes = block ? block + size_t(s - firstSector) * sectorSize : View(s, 1);
+        if (block && !useBitmap) {
+            // Without a bitmap to consult, the refused sectors in a row go in one sweep.
+            s += sectorSize == kSlice ? RefusedRun<kSlice>(bytes, end - s, sectorSize)
+                                      : RefusedRun<0>(bytes, end - s, sectorSize);
+            if (s >= end) break;
+            bytes = block + size_t(s - firstSector) * sectorSize;
+        }
+        // Only the checks the quick refusal leaves open are run.
+        const u32 may = QuickHit(bytes, sectorSize);
+        if ((may & kMayHeader) && CheckVolumeHeader(s, bytes) > 0) {
             ++s;
             continue;
         }
-        if (CheckVolumeHeader(s, bytes) > 0) {
-            ++s;
-            continue;
-        }
-        if (CheckJournalInfoBlock(s, bytes) > 0) {
+        if ((may & kMayJournalInfo) && CheckJournalInfoBlock(s, bytes) > 0) {
             std::printf("Find JournalInfoBlock:0x%llx\n", static_cast<unsigned long long>(s));
             ++s;
             continue;
         }
-        if (CheckJournalHeader(s, bytes) > 0) {
+        if ((may & kMayJournalHeader) && CheckJournalHeader(s, bytes) > 0) {
             std::printf("Find JournalHeader:0x%llx\n", static_cast<unsigned long long>(s));
+            ++s;
+            continue;
+        }
+        if (!(may & kMayNode)) {
             ++s;
             continue;
         }
@@ -298,16 +351,8 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
     return 1;
 }
 
-bool CHFSPlusCompleteFileSystemSearchController::MayHoldStructure(const u8* bytes) const {
-    // Sectors of other sizes hold several header slices: their checks decide.
-    if (!bytes || m_sectorSize != kSlice) return bytes != nullptr;
-    const ByteReader sector(bytes, m_sectorSize);
-    const u16 signature = sector.Be16(vh::kSignature).value_or(0);
-    const u8 kind = sector.U8(node::kKind).value_or(0);
-    const u8 height = sector.U8(node::kHeight).value_or(0xFF);
-    return signature == kSignatureHFSPlus || signature == kSignatureHFSX || sector.U8(m_sectorSize - 1) == u8(0xDB) ||
-           sector.Le32(jhdr::kMagic) == jhdr::kMagicValue || (kind == u8(node::kKindLeaf) && height == 1) ||
-           (kind == u8(node::kKindHeader) && height == 0);
+u32 CHFSPlusCompleteFileSystemSearchController::MayHoldStructure(const u8* bytes, u32 sectorSize) {
+    return QuickHit(bytes, sectorSize);
 }
 
 int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
@@ -319,8 +364,7 @@ int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector, co
     // Most sectors hold no header slice: none of their slices begins with a signature.
     bool anySignature = false;
     for (size_t at = 0; at + kSlice <= m_sectorSize && !anySignature; at += kSlice) {
-        const u16 signature = ByteReader(bytes + at, kSlice).Be16(vh::kSignature).value_or(0);
-        anySignature = signature == kSignatureHFSPlus || signature == kSignatureHFSX;
+        anySignature = IsHeaderSignature(ByteReader(bytes + at, kSlice).Be16(vh::kSignature).value_or(0));
     }
     if (!anySignature) return 0;
     std::unique_ptr<HFSPlusVolumeHeader> found;
@@ -473,7 +517,10 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
                           : size == m_sectorSize ? first
                                                  : View(sector, std::max<i64>(size / m_sectorSize, 1));
         if (!bytes) return 0;
-        if (!CHFSPlusBTNode::IsValidNode(bytes, size)) continue;
+        // Record 0 at byte 14 (the node's last word) first: most sizes tried fail there.
+        if (ByteReader(bytes, size).Be16(size - 2).value_or(0) != node::kDescriptorSize ||
+            !CHFSPlusBTNode::IsValidNode(bytes, size))
+            continue;
         if (!IsListedLeaf(sector)) AnalyseNode(sector, bytes, size);
         return std::min<i64>(remaining, size / m_sectorSize);
     }
@@ -714,6 +761,24 @@ CHFSPlusCompleteFileSystemSearchController::TreeHeaderIn(u16 maxKeyLength, i64 f
     return nullptr;
 }
 
+u64 CHFSPlusCompleteFileSystemSearchController::FilesEndBlock(i64 from, i64 to) {
+    u64 last = 0;
+    for (const Leaf& leaf : m_unownedLeaves) {
+        if (leaf.sector < from || leaf.sector >= to) continue;
+        const u8* bytes = View(leaf.sector, std::max<i64>(leaf.nodeSize / m_sectorSize, 1));
+        if (!bytes || !CHFSPlusBTNode::IsValidNode(bytes, leaf.nodeSize)) continue;
+        CHFSPlusBTNode node(bytes, leaf.nodeSize, CHFSPlusBTNode::Checked{});
+        for (u16 i = 0; i < node.GetRecordCount(); ++i) {
+            BTKey key;
+            HFSPlusCatalogRecord record;
+            if (!ReadCatalogRecord(node, i, key, record) || record.recordType != catrec::kFile) continue;
+            for (const HFSPlusForkData* fork : {&record.file.dataFork, &record.file.resourceFork})
+                for (const HFSPlusExtentDescriptor& e : fork->extents) last = std::max(last, u64(e.startBlock) + e.blockCount);
+        }
+    }
+    return last;
+}
+
 bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearchPatition& holder) {
     const JournalInfoBlock& info = *holder.journalInfo;
     const JournalHeader& journal = *holder.journalHeader;
@@ -737,28 +802,56 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
     const TreeHeader* attributes =
         TreeHeaderIn(kAttributesMaxKeyLength, start, end, holder.journalHeaderSector, journalEnd);
     if (!extents || !catalog) return false;
-    // The largest block size up to the default at which every structure starts on a block.
-    u32 blockSize = kDefaultBlockSize;
-    const auto aligned = [&](i64 sector) { return (u64(sector - start) * m_sectorSize) % blockSize == 0; };
-    while (blockSize > m_sectorSize && blockSize > 512 &&
-           !(aligned(holder.journalInfoSector) && aligned(extents->sector) && aligned(catalog->sector) &&
-             (!attributes || aligned(attributes->sector))))
-        blockSize /= 2;
-    if (blockSize < m_sectorSize || !aligned(holder.journalInfoSector) || !aligned(extents->sector) ||
-        !aligned(catalog->sector) || (attributes && !aligned(attributes->sector)))
-        return false;
+    // Block sizes up to the default at which every structure starts on a block, largest first. A volume of
+    // small blocks may have them all on larger boundaries: sizes at which the files of its catalog leaves
+    // would end past the room are not its own. Of the others, the size is the first whose allocation file
+    // is found, counts every block of those files and ends before the room does (read as larger blocks, a
+    // dense bitmap of small ones marks every block it may hold, so a count up to the limit proves
+    // nothing); else the first found; else the largest.
+    const auto alignedAt = [&](u32 size, i64 sector) { return (u64(sector - start) * m_sectorSize) % size == 0; };
+    std::vector<u32> sizes;
+    for (u32 size = kDefaultBlockSize; size >= std::max<u32>(m_sectorSize, 512); size /= 2) {
+        if (alignedAt(size, holder.journalInfoSector) && alignedAt(size, extents->sector) &&
+            alignedAt(size, catalog->sector) && (!attributes || alignedAt(size, attributes->sector)))
+            sizes.push_back(size);
+    }
+    if (sizes.empty()) return false;
+    const u64 filesEnd = FilesEndBlock(start, end);
+    std::vector<u32> fitting;
+    for (const u32 size : sizes)
+        if (filesEnd * size <= u64(end - start) * m_sectorSize) fitting.push_back(size);
+    if (!fitting.empty()) sizes = fitting;
+    u32 blockSize = sizes.front();
     const auto block = [&](i64 sector) { return u32(std::min<u64>(u64(sector - start) * m_sectorSize / blockSize, UINT32_MAX)); };
     // Its size: from its allocation file when that is found, else up to the next volume.
-    std::vector<BlockRun> used{
-        {block(holder.journalInfoSector), 1},
-        {block(holder.journalHeaderSector), u32(std::min<u64>((info.size + blockSize - 1) / blockSize, UINT32_MAX))}};
-    for (const TreeHeader* tree : {extents, catalog, attributes}) {
-        if (tree)
-            used.push_back(
-                {block(tree->sector),
-                 u32(std::min<u64>((u64(tree->nodeSize) * tree->totalNodes + blockSize - 1) / blockSize, UINT32_MAX))});
+    u32 counted = 0;
+    u32 firstSize = 0;
+    u32 firstCount = 0;
+    for (const u32 size : sizes) {
+        blockSize = size;
+        std::vector<BlockRun> used{
+            {block(holder.journalInfoSector), 1},
+            {block(holder.journalHeaderSector), u32(std::min<u64>((info.size + blockSize - 1) / blockSize, UINT32_MAX))}};
+        for (const TreeHeader* tree : {extents, catalog, attributes}) {
+            if (tree)
+                used.push_back({block(tree->sector), u32(std::min<u64>(
+                                                         (u64(tree->nodeSize) * tree->totalNodes + blockSize - 1) / blockSize,
+                                                         UINT32_MAX))});
+        }
+        counted = BlocksInAllocationFile(start, blockSize, block(end), used);
+        // A count that leaves out blocks of its files is no count of this volume.
+        if (counted < filesEnd) counted = 0;
+        if (counted && counted < block(end)) break;
+        if (counted && !firstSize) {
+            firstSize = size;
+            firstCount = counted;
+        }
+        counted = 0;
     }
-    const u32 counted = BlocksInAllocationFile(start, blockSize, block(end), used);
+    if (!counted) {
+        blockSize = firstSize ? firstSize : sizes.front();
+        counted = firstCount;
+    }
     const u32 totalBlocks = counted ? counted : block(end);
     const i64 sectors = std::min(end - start, BlocksToSectors(totalBlocks, blockSize, m_sectorSize));
 
@@ -799,6 +892,9 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
                 blockSize);
     volume->startSector = start;
     volume->sectorCount = sectors;
+    // Its record's cluster size: the end of the search keeps it when the tree builder took none of its
+    // files from the leaves (all listed already by its whole search).
+    volume->blockSize = blockSize;
     volume->header = std::move(header);
     volume->headerSector = start + HeaderOffset();
     volume->headerBytes = std::move(bytes);

@@ -125,11 +125,16 @@ public:
     // Blocks after a rebuilt volume's header tried as the start of its allocation file.
     static constexpr u32 kAllocationFileTries = 64;
 
+    // The checks that may hit on a sector, as MayHoldStructure answers.
+    enum : u32 { kMayHeader = 1, kMayJournalInfo = 2, kMayJournalHeader = 4, kMayNode = 8 };
+    // The quick refusal run on every sector before any structure is examined: the checks that can hit
+    // on these bytes, 0 when none can (the sector is refused). Three byte tests, looser than the checks
+    // they stand for: the first byte of a header slice's signature or of the journal magic, a leaf's or
+    // header node's kind, and the journal info block's fill in the last byte. Null bytes: 0; sectors
+    // under 512 bytes: every check.
+    static u32 MayHoldStructure(const u8* bytes, u32 sectorSize);
+
 private:
-    // False when none of the four checks can hit on these bytes of a sector (a header signature, the
-    // journal info block's fill at the end, the journal header's magic, a leaf's or header node's kind
-    // and height): on 512-byte sectors most sectors end here.
-    bool MayHoldStructure(const u8* bytes) const;
     // The same on the sector's bytes as viewed (null: no hit).
     int CheckVolumeHeader(i64 sector, const u8* bytes);
     int CheckJournalInfoBlock(i64 sector, const u8* bytes);
@@ -173,6 +178,9 @@ private:
     // header's blocks, its own first block and every used run are marked. Formatters mark the volume's
     // last block (it holds the alternate header), so the last bit set ends the volume. 0: not found.
     u32 BlocksInAllocationFile(i64 start, u32 blockSize, u32 limit, const std::vector<BlockRun>& used);
+    // The block after the last one the file records of the catalog leaves remembered in [from, to)
+    // give their extents (in the volume's blocks, whatever their size), or 0.
+    u64 FilesEndBlock(i64 from, i64 to);
     // The first tree header node of that largest key length in [from, to), outside [skipFrom, skipTo).
     const TreeHeader* TreeHeaderIn(u16 maxKeyLength, i64 from, i64 to, i64 skipFrom, i64 skipTo) const;
     CompleteSearchPatition* OwnerOf(const HFSPlusCatalogRecord& record, i64 sector);

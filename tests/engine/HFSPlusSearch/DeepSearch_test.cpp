@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <random>
+#include <set>
 
 #include "engine/HFSPlusLib/HfsTestSupport.h"
 #include "engine/HFSPlusSearch/HFSPlusCompleteSearcher.h"
@@ -235,6 +238,136 @@ TEST(HfsDeepRules, NodesConsumeTheirSectorsUpToTheBlockEnd) {
     EXPECT_EQ(searcher.CheckNode(leaf, 1000), 0);
 }
 
+// ---- the quick refusal before the checks -----------------------------------------------------------
+
+namespace {
+
+// The checks that accept the sector, as the bits of MayHoldStructure.
+u32 Accepted(Searcher& searcher, i64 sector) {
+    u32 bits = 0;
+    if (searcher.CheckVolumeHeader(sector) > 0) bits |= Searcher::kMayHeader;
+    if (searcher.CheckJournalInfoBlock(sector) > 0) bits |= Searcher::kMayJournalInfo;
+    if (searcher.CheckJournalHeader(sector) > 0) bits |= Searcher::kMayJournalHeader;
+    if (searcher.CheckNode(sector, i64(1) << 20) > 0) bits |= Searcher::kMayNode;
+    return bits;
+}
+
+u32 Quick(Disk& disk, i64 sector) {
+    return Searcher::MayHoldStructure(disk.device->Bytes().data() + u64(sector) * disk.sectorSize, disk.sectorSize);
+}
+
+}  // namespace
+
+TEST(HfsDeepRules, QuickRefusalAnswersByItsByteTests) {
+    const u32 header = Searcher::kMayHeader | Searcher::kMayJournalHeader;
+    const struct Case {
+        const char* name;
+        u32 sectorSize;
+        std::vector<std::pair<size_t, std::vector<u8>>> bytes;
+        u32 may;
+    } cases[] = {
+        {"zeros", 512, {}, 0},
+        {"text", 512, {{0, {'c', 'o', 'n', 't', 'e', 'n', 't', ' ', 'o', 'f', ' ', 'f', 'i', 'l', 'e'}}}, 0},
+        {"H+ header", 512, {{0, {'H', '+', 0, 4}}}, header},
+        {"HX header", 512, {{0, {'H', 'X', 0, 5}}}, header},
+        {"journal magic", 512, {{0, {0x78, 0x4C, 0x4E, 0x4A, 0x78, 0x56, 0x34, 0x12}}}, header},
+        {"leaf", 512, {{8, {0xFF, 0x01}}}, Searcher::kMayNode},
+        {"header node", 512, {{8, {0x01, 0x00}}}, Searcher::kMayNode},
+        {"index node", 512, {{8, {0x00, 0x02}}}, 0},
+        {"map node", 512, {{8, {0x02, 0x00}}}, 0},
+        {"fill at the end", 512, {{511, {0xDB}}}, Searcher::kMayJournalInfo},
+        {"fill before the end only", 512, {{510, {0xDB}}}, 0},
+        {"4096: header in slice 2", 4096, {{1024, {'H', '+', 0, 4}}}, Searcher::kMayHeader},
+        {"4096: header in slice 7", 4096, {{3584, {'H', 'X', 0, 5}}}, Searcher::kMayHeader},
+        {"4096: header off a slice start", 4096, {{1000, {'H', '+', 0, 4}}}, 0},
+        {"4096: fill at the end", 4096, {{4095, {0xDB}}}, Searcher::kMayJournalInfo},
+        {"4096: fill at a slice end", 4096, {{511, {0xDB}}}, 0},
+        {"4096: leaf", 4096, {{8, {0xFF, 0x01}}}, Searcher::kMayNode},
+        {"256: every check decides", 256, {}, header | Searcher::kMayJournalInfo | Searcher::kMayNode},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<u8> sector(c.sectorSize, 0);
+        for (const auto& [at, bytes] : c.bytes) std::copy(bytes.begin(), bytes.end(), sector.begin() + long(at));
+        EXPECT_EQ(Searcher::MayHoldStructure(sector.data(), c.sectorSize), c.may);
+    }
+    EXPECT_EQ(Searcher::MayHoldStructure(nullptr, 512), 0u);
+}
+
+// Every sector of real volumes (the committed writer images, a volume of 512-byte blocks and 8 KiB
+// nodes, the shared real volumes when present), on 512- and 4096-byte sectors and at a slice's offset:
+// a check that accepts the sector has its bit in the quick answer; then the same for mutations of the
+// accepted sectors (the bytes the quick test reads set to the values it looks for, random bytes).
+TEST(HfsDeepRules, QuickRefusalNeverRefusesWhatTheChecksAccept) {
+    std::vector<std::pair<std::string, std::vector<u8>>> images;
+    for (const char* name : {"plain", "journaled", "hfsx"}) images.emplace_back(name, FixtureBytes(name));
+    hfs::Options small = Journaled(512, 4096);
+    small.catalogNodeSize = 8192;
+    images.emplace_back("512-byte blocks", SmallVolume(small, "Q").Build());
+    for (const char* name : {"hfsplus-interleaved.img", "hfsplus-macos.raw"})
+        if (auto bytes = SharedBytes(name)) images.emplace_back(name, std::move(*bytes));
+    std::mt19937 random(17);
+    std::map<u32, size_t> acceptedBy;
+    size_t notAccepted = 0;
+    size_t refused = 0;
+    size_t mutations = 0;
+    for (const auto& [name, image] : images) {
+        // 512-byte sectors; 4096-byte sectors with the volume at a sector start and one slice after it.
+        for (const auto& [sectorSize, shift] : {std::pair<u32, u64>{512, 0}, {4096, 0}, {4096, 512}}) {
+            SCOPED_TRACE(testing::Message() << name << " " << sectorSize << "+" << shift);
+            Disk disk(i64((image.size() + shift) / sectorSize) + 2, sectorSize);
+            disk.device->Put(shift, image.data(), image.size());
+            Searcher searcher;
+            searcher.SetDevice(disk.device.get());
+            ASSERT_EQ(searcher.PreparetoSearch(), 1);
+            std::vector<i64> hits;
+            for (i64 s = 0; s < i64(disk.device->GetTotalSectors()); ++s) {
+                const u32 accepted = Accepted(searcher, s);
+                const u32 quick = Quick(disk, s);
+                ASSERT_EQ(accepted & ~quick, 0u) << "sector " << s;
+                for (u32 bit = 1; bit <= Searcher::kMayNode; bit <<= 1)
+                    if (accepted & bit) ++acceptedBy[bit];
+                if (accepted) {
+                    hits.push_back(s);
+                } else {
+                    ++notAccepted;
+                    refused += quick == 0;
+                }
+            }
+            // Mutations of accepted sectors, at most 40 of them spread over the volume.
+            const size_t step = std::max<size_t>(1, hits.size() / 40);
+            for (size_t h = 0; h < hits.size(); h += step) {
+                const i64 s = hits[h];
+                u8* sector = disk.device->Bytes().data() + u64(s) * sectorSize;
+                const std::vector<u8> original(sector, sector + sectorSize);
+                auto check = [&](const char* what, size_t at) {
+                    const u32 accepted = Accepted(searcher, s);
+                    ASSERT_EQ(accepted & ~Quick(disk, s), 0u) << "sector " << s << " " << what << " at " << at;
+                    std::copy(original.begin(), original.end(), sector);
+                    ++mutations;
+                };
+                for (size_t at : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{8}, size_t{9}, size_t{10},
+                                  size_t{12}, size_t{13}, size_t{1024}, size_t{1025}, size_t{sectorSize - 1}}) {
+                    if (at >= sectorSize) continue;
+                    for (u8 value : {u8(0x00), u8(0x01), u8(0xFF), u8('H'), u8('x'), u8(0xDB), u8(sector[at] ^ 0x10),
+                                     u8(sector[at] ^ 0x80)}) {
+                        sector[at] = value;
+                        check("byte", at);
+                    }
+                }
+                for (int round = 0; round < 24; ++round) {
+                    for (int n = 0; n < 1 + round % 4; ++n) sector[random() % sectorSize] = u8(random());
+                    check("random", 0);
+                }
+            }
+        }
+    }
+    // Each check met real structures, and the quick test refused most sectors no check accepts.
+    for (u32 bit = 1; bit <= Searcher::kMayNode; bit <<= 1) EXPECT_GT(acceptedBy[bit], 0u) << "check " << bit;
+    EXPECT_GT(mutations, 1000u);
+    EXPECT_GT(refused * 10, notAccepted * 9) << refused << " of " << notAccepted;
+}
+
 TEST(HfsDeepRules, CatalogRecordsGoToCandidatesWhoseNextIdIsAboveThem) {
     hfs::Layout layout;
     const auto image = SmallVolume(Journaled(4096, 256), "C").Build(&layout);
@@ -446,6 +579,57 @@ TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
 // holds lies there (a volume behind the protective MBR); the first candidate of a disk without one
 // spans the disk and holds a header met further on: it takes that header's start, where its volume
 // was opened, so its files read back (kept at 0 they would be read from the wrong place).
+// A lost volume of 512-byte blocks whose structures all fall on 4096-byte boundaries (as the writer
+// and formatters place them) keeps its block size: the one its allocation file is found with. Read as
+// 4096-byte blocks, its files were other bytes and it ran to the disk's end.
+namespace {
+
+// Takes each catalog node ID once, as the tree builder does: the leaves' records of a volume listed
+// whole are then all refused.
+class OncePerIdBuilder : public RecordingBuilder {
+public:
+    int AddNode(IFileNode* node, _tagSearcherType type) override {
+        if (!m_seen.insert(node->GetCurrentNodeID()).second) return 0;
+        return RecordingBuilder::AddNode(node, type);
+    }
+
+private:
+    std::set<i64> m_seen;
+};
+
+}  // namespace
+
+TEST(HfsDeepDisk, LostVolumeOfSmallBlocksKeepsItsBlockSize) {
+    // Three reserved blocks and an allocation file of five put every tree and the journal info block
+    // after them on 4096-byte boundaries.
+    hfs::Options o = Journaled(512, 20480);
+    o.catalogNodeSize = 8192;
+    hfs::Layout layout;
+    auto writer = SmallVolume(o, "B");
+    // Most blocks used: read as larger blocks, the dense bitmap marks every block it may hold.
+    writer.Add({.path = "big.bin", .data = hfs::NoiseContent("big", 8 << 20)});
+    const auto image = writer.Build(&layout);
+    for (const u64 byte : {layout.journalInfoByte, layout.catalogByte, layout.extentsByte, layout.attributesByte})
+        ASSERT_EQ(byte % 4096, 0u) << byte;
+    const i64 start = 4096;
+    Disk disk(start + i64(image.size() / 512) + 4096);
+    disk.Put(start, image);
+    disk.Zero(u64(start) * 512 + 1024, 512);
+    disk.Zero(u64(start) * 512 + image.size() - 1024, 512);
+    OncePerIdBuilder builder;
+    Searcher searcher;
+    testing::internal::CaptureStdout();
+    RunDeep(searcher, *disk.device, &builder);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Rebuild VolumeHeader"), std::string::npos);
+    const auto records = Records(searcher);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]->m_partitionStartSector, start);
+    EXPECT_EQ(records[0]->m_sectorsPerCluster, 1);
+    EXPECT_EQ(records[0]->GetTotalSectors(), i64(image.size() / 512));
+    ExpectFilesReadBack(writer, builder, *disk.device, *records[0]);
+}
+
 TEST(HfsDeepDisk, CandidateWithFilesButNoJournalInfoBlock) {
     for (const bool protective : {true, false}) {
         SCOPED_TRACE(protective);
