@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
@@ -68,6 +69,8 @@ public:
     u64 Search(const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record);
     u64 Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
                  std::vector<u32>* listedLeaves = nullptr);
+    // See CHFSPlusBTree::KeepSearchedNodes.
+    void KeepSearchedNodes(bool keep);
 
     u32 GetNodeSize() const { return m_nodeSize; }
     // nodeSize of the header record in the first 512 bytes of the file; 0 (kind 0xe) on a short read.
@@ -156,11 +159,30 @@ public:
 
     u64 GetStatus() const { return m_status; }
 
+    // While kept, the nodes that searches read stay with their decoded keys until the keeping ends: a
+    // run of many searches (the journal scan asks one per old record) reads and decodes each node once,
+    // and finds a key by halving where the node's keys never descend. The answers are those of the
+    // plain search (the device is only read during a scan, so a node read again is the same bytes).
+    void KeepSearchedNodes(bool keep);
+    // Kept keys at most (about 530 bytes each); past it the kept nodes are dropped and kept anew.
+    static constexpr size_t kMaxKeptKeys = size_t(1) << 15;
+
 private:
     struct WalkState;
     u64 Walk(WalkState& state, u32 nodeNumber, u32 depth);
 
+    struct KeptNode {
+        BTNodePtr node;
+        std::vector<BTKey> keys;  // in record order, up to the first key that does not decode
+        bool ascending = false;   // no key below the one before it
+    };
+    // The kept node n, read and decoded now when not kept yet; null when it cannot be read.
+    const KeptNode* Kept(u32 n);
+
     CHFSPlusVolume* m_volume = nullptr;
     IHFSPlusBTreeOption* m_option = nullptr;
     u64 m_status;
+    bool m_keep = false;
+    std::unordered_map<u32, KeptNode> m_kept;
+    size_t m_keptKeys = 0;
 };
