@@ -75,18 +75,17 @@ BTNodePtr CHFSPlusBTreeOptionBase::CreateNode(u32 nodeNumber) {
         m_status = HFSPLUS_FAIL(kKindNotReady);
         return nullptr;
     }
-    std::vector<u8> bytes;
-    try {
-        bytes.assign(m_nodeSize, 0);
-    } catch (const std::bad_alloc&) {
+    // Read whole or refused: the bytes need no zero fill before the read.
+    std::unique_ptr<u8[]> bytes(new (std::nothrow) u8[m_nodeSize]);
+    if (!bytes) {
         m_status = HFSPLUS_FAIL(kKindNoMemory);
         return nullptr;
     }
-    if (m_file->Read(u64(nodeNumber) * m_nodeSize, bytes.data(), m_nodeSize) != m_nodeSize) {
+    if (m_file->Read(u64(nodeNumber) * m_nodeSize, bytes.get(), m_nodeSize) != m_nodeSize) {
         m_status = HFSPLUS_FAIL(kKindShortRead);
         return nullptr;
     }
-    BTNodePtr node(new (std::nothrow) CHFSPlusBTNode(std::move(bytes)));
+    BTNodePtr node(new (std::nothrow) CHFSPlusBTNode(std::move(bytes), m_nodeSize));
     if (!node) {
         m_status = HFSPLUS_FAIL(kKindNoMemory);
         return nullptr;
@@ -228,6 +227,20 @@ bool CHFSPlusCatalog::DataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& re
         return false;
     }
     return ReadDataInto(node, index, DecodeCatalogData, HFSPLUS_QUIET(kKindBadData), record);
+}
+
+bool CHFSPlusCatalog::ListedDataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) {
+    if (!node || !node->IsLeaf()) return DataReadInto(node, index, record);
+    const auto data = RecordData(node, index);
+    const auto type = data ? data->Be16(catrec::kRecordType) : std::nullopt;
+    if (!type || (*type != catrec::kFolderThread && *type != catrec::kFileThread))
+        return DataReadInto(node, index, record);
+    if (!CatalogThreadDecodes(*data)) {
+        m_status = HFSPLUS_QUIET(kKindBadData);
+        return false;
+    }
+    record.catalog.recordType = *type;
+    return true;
 }
 
 // ---- extents -----------------------------------------------------------------------------------
@@ -473,7 +486,8 @@ u64 CHFSPlusBTree::Walk(WalkState& state, u32 nodeNumber, u32 depth) {
         if (!state.progress->Continued()) return 0;
         if (!m_option->KeyReadInto(node.get(), i, key))
             return m_option->GetLastError() ? m_option->GetLastError() : HFSPLUS_QUIET(kKindBadData);
-        if (!m_option->DataReadInto(node.get(), i, record))
+        if (!(state.builder ? m_option->ListedDataReadInto(node.get(), i, record)
+                            : m_option->DataReadInto(node.get(), i, record)))
             return m_option->GetLastError() ? m_option->GetLastError() : HFSPLUS_QUIET(kKindBadData);
         if (!state.builder) {
             m_option->KeyPrint(key);

@@ -47,6 +47,11 @@ public:
         if (read) record = *read;
         return read != nullptr;
     }
+    // As DataReadInto for a walk that lists records: a record it makes no node of (a catalog thread) is
+    // only checked to decode, and of it only the type is written.
+    virtual bool ListedDataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) {
+        return DataReadInto(node, index, record);
+    }
     // The child node number after the key of an index record; 0 when there is none.
     virtual u32 GetChild(CHFSPlusBTNode* node, u16 index) = 0;
     virtual u32 GetRoot() = 0;
@@ -111,6 +116,7 @@ public:
     void DataPrint(const BTRecord&) override {}
     bool KeyReadInto(CHFSPlusBTNode* node, u16 index, BTKey& key) override;
     bool DataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) override;
+    bool ListedDataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) override;
 
     // Catalog order: parent ID, then the name in the volume's order (0xCF case folding, else binary).
     static int CompareKey(const BTKey& a, const BTKey& b, u8 keyCompareType);

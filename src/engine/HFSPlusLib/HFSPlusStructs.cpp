@@ -1,6 +1,7 @@
 #include "engine/HFSPlusLib/HFSPlusStructs.h"
 
 #include <algorithm>
+#include <optional>
 
 u32 HFSPlusCatalogRecord::CatalogNodeID() const {
     if (recordType == hfsplus::catrec::kFolder) return folder.folderID;
@@ -31,12 +32,19 @@ bool DecodeBSDInfo(ByteReader b, size_t at, HFSPlusBSDInfo& out) {
 
 // UTF-16 units of a name (big-endian on disk), '/' kept as ':'. A length above 255 is taken as 255; the
 // units must lie inside the bytes given.
-bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std::array<u16, 255>& name) {
+// The units of a name that the bytes hold whole; absent when they do not.
+std::optional<u16> NameUnits(ByteReader b, size_t lengthAt, size_t unitsAt) {
     const auto count = b.Be16(lengthAt);
-    if (!count) return false;
+    if (!count) return std::nullopt;
     const u16 units = std::min<u16>(*count, catkey::kMaxNameUnits);
-    if (!b.Has(unitsAt, size_t(units) * 2)) return false;
-    length = units;
+    if (!b.Has(unitsAt, size_t(units) * 2)) return std::nullopt;
+    return units;
+}
+
+bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std::array<u16, 255>& name) {
+    const auto units = NameUnits(b, lengthAt, unitsAt);
+    if (!units) return false;
+    length = *units;
     // Four units a read while they last (names run to tens of units and every record has one).
     u16 i = 0;
     for (; i + 4 <= length; i += 4) {
@@ -162,6 +170,10 @@ bool DecodeCatalogThread(ByteReader b, HFSPlusCatalogThread& out) {
     if (!b.Has(0, thread::kMinSize)) return false;
     out.parentID = Or0(b.Be32(thread::kParentID));
     return DecodeName(b, thread::kNameLength, thread::kName, out.nameLength, out.name);
+}
+
+bool CatalogThreadDecodes(ByteReader b) {
+    return b.Has(0, thread::kMinSize) && NameUnits(b, thread::kNameLength, thread::kName).has_value();
 }
 
 bool DecodeCatalogRecord(ByteReader b, HFSPlusCatalogRecord& out) {
