@@ -30,8 +30,6 @@ bool DecodeBSDInfo(ByteReader b, size_t at, HFSPlusBSDInfo& out) {
     return true;
 }
 
-// UTF-16 units of a name (big-endian on disk), '/' kept as ':'. A length above 255 is taken as 255; the
-// units must lie inside the bytes given.
 // The units of a name that the bytes hold whole; absent when they do not.
 std::optional<u16> NameUnits(ByteReader b, size_t lengthAt, size_t unitsAt) {
     const auto count = b.Be16(lengthAt);
@@ -41,6 +39,9 @@ std::optional<u16> NameUnits(ByteReader b, size_t lengthAt, size_t unitsAt) {
     return units;
 }
 
+// UTF-16 units of a name (big-endian on disk), '/' kept as ':'. A length above 255 is taken as 255; the
+// units must lie inside the bytes given. On success every unit of the array is written (zeros past the
+// name).
 bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std::array<u16, 255>& name) {
     const auto units = NameUnits(b, lengthAt, unitsAt);
     if (!units) return false;
@@ -139,10 +140,18 @@ bool DecodeCatalogKey(ByteReader b, BTKey& out) {
     if (!length || *length < catkey::kMinKeyLength || !b.Has(0, size_t(*length) + 2)) return false;
     // The name never reaches past the key.
     const auto key = *b.Sub(0, size_t(*length) + 2);
+    // Each field is written (the name whole by DecodeName): no reset of the whole key first, as every
+    // record of a walk has its key decoded.
+    out.keyLength = *length;
+    out.parentID = Or0(key.Be32(catkey::kParentID));
+    out.forkType = 0;
+    out.fileID = 0;
+    out.startBlock = 0;
+    if (DecodeName(key, catkey::kNameLength, catkey::kName, out.nameLength, out.name)) return true;
     out = BTKey{};
     out.keyLength = *length;
     out.parentID = Or0(key.Be32(catkey::kParentID));
-    return DecodeName(key, catkey::kNameLength, catkey::kName, out.nameLength, out.name);
+    return false;
 }
 
 bool DecodeExtentKey(ByteReader b, BTKey& out) {

@@ -346,3 +346,37 @@ TEST(HfsPlusBTree, KeptNodesAnswerAsThePlainSearch) {
         for (size_t i = 0; i < keys.size(); ++i) EXPECT_TRUE(ask(keys[i]) == plain[i]) << "key " << i;
     }
 }
+
+// A catalog key decoded over one that held another (a walk reuses one key) equals a fresh decode, name
+// tail and all; a key that does not decode leaves what a fresh failed decode leaves.
+TEST(HfsPlusBTree, AKeyDecodedOverAnotherEqualsAFreshOne) {
+    const auto bytes = [](u32 parent, const std::u16string& name, u16 claimedUnits) {
+        std::vector<u8> b(8 + 2 * name.size(), 0);
+        ByteWriter w(b);
+        w.Be16(f::catkey::kKeyLength, u16(b.size() - 2));
+        w.Be32(f::catkey::kParentID, parent);
+        w.Be16(f::catkey::kNameLength, claimedUnits);
+        for (size_t i = 0; i < name.size(); ++i) w.Be16(f::catkey::kName + 2 * i, u16(name[i]));
+        return b;
+    };
+    const auto same = [](const BTKey& a, const BTKey& b) {
+        return a.keyLength == b.keyLength && a.parentID == b.parentID && a.forkType == b.forkType &&
+               a.fileID == b.fileID && a.startBlock == b.startBlock && a.nameLength == b.nameLength && a.name == b.name;
+    };
+    const std::vector<std::vector<u8>> keys{
+        bytes(16, u"a much longer name than the next one", 36), bytes(17, u"short", 5), bytes(2, u"", 0),
+        bytes(18, u"claims more units than it holds", 40), bytes(19, u"x/y", 3)};
+    for (const auto& before : keys) {
+        for (const auto& key : keys) {
+            BTKey reused, fresh;
+            reused.forkType = 3;
+            reused.fileID = 7;
+            reused.startBlock = 9;
+            f::DecodeCatalogKey(ByteReader(before.data(), before.size()), reused);
+            const bool a = f::DecodeCatalogKey(ByteReader(key.data(), key.size()), reused);
+            const bool b = f::DecodeCatalogKey(ByteReader(key.data(), key.size()), fresh);
+            EXPECT_EQ(a, b);
+            EXPECT_TRUE(same(reused, fresh));
+        }
+    }
+}
