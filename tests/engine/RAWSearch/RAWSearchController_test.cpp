@@ -59,7 +59,8 @@ struct Sizing {
 class FakeAnalyser : public IRawFileAnalyser {
 public:
     explicit FakeAnalyser(RAW_FILE_TYPE type) : IRawFileAnalyser(static_cast<i32>(type)) {}
-    int AnalyseBuffer(unsigned char*, CRawFileInfo& info) override {
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override {
+        if (asked) asked(sector);
         info.m_type = static_cast<RAW_FILE_TYPE>(m_defaultType);
         info.m_size = headerSize;
         return 1;
@@ -77,6 +78,7 @@ public:
     void ResetFollowState() override { ++resets; }
 
     u64 headerSize = 0;
+    std::function<void(const unsigned char*)> asked;  // sees the sector in the search's window
     std::function<CRawFileInfo*()> create;
     std::function<u64(CRawFileInfo&, IStorageDevice*)> sizeOnDevice;
     std::vector<CRawFileInfo*> created;  // not owned; for identity checks only
@@ -368,5 +370,34 @@ TEST(RAWSearchController, NoSizePassesTheDeviceEnd) {
         auto files = search.builder.Files();
         ASSERT_EQ(files.size(), 1u) << c.name;
         EXPECT_EQ(files[0].size, c.size) << c.name;
+    }
+}
+
+TEST(RAWSearchController, TheWindowHoldsThePreviousBlockBeforeAndZerosAfterTheBlock) {
+    // Every byte of block b is b + 1; the first and the last sector of each block start with the
+    // magic. Enough blocks for the ring's slots to wrap more than once.
+    constexpr int kBlocks = 60;
+    std::vector<unsigned char> image(size_t{kBlocks} * kBlock * 512);
+    for (int b = 0; b < kBlocks; ++b) {
+        unsigned char* block = image.data() + size_t(b) * kBlock * 512;
+        memset(block, b + 1, kBlock * 512);
+        memcpy(block, "LOOK", 4);
+        memcpy(block + (kBlock - 1) * 512, "LOOK", 4);
+    }
+    Search search(std::move(image));
+    FakeAnalyser* a = search.Add("LOOK", RAW_TYPE_JPG);
+    struct Seen {
+        int before;  // the byte before the sector
+        int after;   // the byte after it
+    };
+    std::vector<Seen> seen;
+    a->asked = [&](const unsigned char* sector) { seen.push_back({sector[-1], sector[512]}); };
+    search.Run();
+    ASSERT_EQ(seen.size(), size_t{2 * kBlocks});
+    for (int b = 0; b < kBlocks; ++b) {
+        EXPECT_EQ(seen[2 * b].before, b) << "block " << b << ": the previous block's last byte (zeros before the first)";
+        EXPECT_EQ(seen[2 * b].after, b + 1) << "block " << b;
+        EXPECT_EQ(seen[2 * b + 1].before, b + 1) << "block " << b;
+        EXPECT_EQ(seen[2 * b + 1].after, 0) << "block " << b << ": zeros after the block";
     }
 }

@@ -51,6 +51,44 @@ TEST(BufferStorageDevice, RingReadsAndFallsBackToTheDevice) {
     EXPECT_EQ(alone.ReadSector(sector, 100, 1), 0) << "outside the ring without a device";
 }
 
+TEST(BufferStorageDevice, IncomingBlockSitsBetweenTheLastBlockAndZeros) {
+    // Blocks smaller and larger than the spare bytes; enough blocks to wrap the slots several times.
+    for (const unsigned sectorsPerBlock : {4u, 16u}) {
+        const size_t blockBytes = size_t{sectorsPerBlock} * 512;
+        MemoryDevice device(std::vector<unsigned char>(512 * 1000, 0xEE));
+        CBufferStorageDevice ring;
+        EXPECT_EQ(ring.IncomingBlock(), nullptr) << "not initialised";
+        ASSERT_TRUE(ring.InitBufferDevice(&device, 0, 512, sectorsPerBlock, 3));
+        for (int b = 0; b < 30; ++b) {
+            unsigned char* incoming = ring.IncomingBlock();
+            ASSERT_NE(incoming, nullptr);
+            const unsigned char before = b == 0 ? 0 : static_cast<unsigned char>(b);  // block b-1 holds b
+            for (size_t i = 0; i < blockBytes; ++i) ASSERT_EQ(incoming[i - blockBytes], before) << sectorsPerBlock << " " << b;
+            for (size_t i = 0; i < CBufferStorageDevice::kSpareBytes; ++i)
+                ASSERT_EQ(incoming[blockBytes + i], 0) << sectorsPerBlock << " " << b << " spare byte " << i;
+            // The whole slot written, as a search reading a block into it does; every other block
+            // arrives through the copying entry.
+            if (b % 2 == 0) {
+                memset(incoming, b + 1, blockBytes);
+                ring.AddIncomingBlock();
+            } else {
+                ring.AddBlockToBuffer(std::vector<char>(blockBytes, static_cast<char>(b + 1)).data());
+            }
+            // The ring holds the last three blocks, whichever slots they sit in.
+            const i64 held = std::min(b + 1, 3) * static_cast<i64>(sectorsPerBlock);
+            ASSERT_EQ(ring.GetTotalSectors(), held);
+            const i64 first = static_cast<i64>(ring.GetDeviceStartSector());
+            EXPECT_EQ(first, std::max(0, b - 2) * static_cast<i64>(sectorsPerBlock));
+            std::vector<unsigned char> out(static_cast<size_t>(held) * 512);
+            ASSERT_EQ(ring.ReadSector(out.data(), first, held), 1);
+            for (i64 s = 0; s < held; ++s) {
+                const int block = static_cast<int>((first + s) / sectorsPerBlock);
+                ASSERT_EQ(out[static_cast<size_t>(s) * 512 + 100], block + 1) << sectorsPerBlock << " " << b << " " << s;
+            }
+        }
+    }
+}
+
 TEST(RawUtility, ByteRoutines) {
     const unsigned char le[] = {0x78, 0x56, 0x34, 0x12};
     EXPECT_EQ(RawUtility::EXIF_Get32s(le, true), 0x12345678);

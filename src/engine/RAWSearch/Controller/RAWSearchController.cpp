@@ -122,14 +122,14 @@ int CRAWSearchController::PreparetoSearch() {
     m_sectorSize = m_device->GetSectorSize() == 0 ? 512 : m_device->GetSectorSize();
     // The reading window and the ring handle sectors up to 4096 bytes; larger ones are refused here.
     if (m_sectorSize > kRawMaxSectorSize || m_sectorSize % 512 != 0) return 0;
+    // Each block is read into the ring's incoming slot and searched there, the previous block before it.
     m_lookBack.InitBufferDevice(m_device, 0, m_sectorSize, static_cast<unsigned>(m_sectorsPerBlock),
                                 kLookBackBlocks);
     ResetRawNameCounters();
     m_fileTypeManager.Initialize();
     m_builder->AddSearcherInfo(SEARCHER_RAW, 1);
     m_builder->AddSearcherInfo(SEARCHER_RAW_TAG, 1000);
-    m_bufferSize = u64{m_sectorSize} * static_cast<u64>(m_sectorsPerBlock) * 2;
-    m_blockBuffer.assign(m_bufferSize + kBufferSpare, 0);
+    m_windowReady = m_lookBack.IsInitialised();
     m_refused = false;
     return 1;
 }
@@ -163,7 +163,7 @@ void CRAWSearchController::ClampToDevice(CRawFileInfo* record) const {
 }
 
 int CRAWSearchController::AnalyzeBlock(i64 startSector, i64 sectorCount) {
-    if (m_refused || m_lookup == nullptr || m_lookup->Empty() || m_blockBuffer.empty()) return 1;
+    if (m_refused || m_lookup == nullptr || m_lookup->Empty() || !m_windowReady) return 1;
     if (sectorCount <= 0 || startSector < 0) return 1;
     // A block longer than the buffer is taken in pieces of the block size.
     for (i64 done = 0; done < sectorCount; done += m_sectorsPerBlock) {
@@ -173,8 +173,8 @@ int CRAWSearchController::AnalyzeBlock(i64 startSector, i64 sectorCount) {
 }
 
 void CRAWSearchController::AnalyzeSectors(i64 start, i64 count) {
-    const u64 half = m_bufferSize / 2;
-    unsigned char* current = m_blockBuffer.data() + half;
+    const u64 half = u64{m_sectorSize} * static_cast<u64>(m_sectorsPerBlock);
+    unsigned char* current = m_lookBack.IncomingBlock();
     const u64 bytes = static_cast<u64>(count) * m_sectorSize;
     if (m_device->ReadSector(current, start, count) == 0) {
         // Skipped, but its place in the buffer and the ring holds zeros, so the ring stays in step.
@@ -258,11 +258,8 @@ CRAWSearchController::LookUpResult CRAWSearchController::LookUp(unsigned char* s
 }
 
 void CRAWSearchController::FinishBlock(i64 count) {
-    const u64 half = m_bufferSize / 2;
-    memmove(m_blockBuffer.data(), m_blockBuffer.data() + half, half);
     if (m_lookBack.IsFullBuffer()) SizePendingFromLookBack(count);
-    assert(!m_blockBuffer.empty() && "m_pBlockBuffer");
-    m_lookBack.AddBlockToBuffer(reinterpret_cast<const char*>(m_blockBuffer.data()));
+    m_lookBack.AddIncomingBlock();
 }
 
 void CRAWSearchController::SizePendingFromLookBack(i64 blockSectors) {
@@ -371,8 +368,8 @@ int CRAWSearchController::EndSearch(int finish) {
     printf("--------------%s:%d:--------\n", "EndSearch", 436);
     fflush(stdout);
     CNotifyCenter::Instance().Reset();
-    m_blockBuffer.clear();
-    m_blockBuffer.shrink_to_fit();
+    m_windowReady = false;
+    m_lookBack.Close();
     if (m_builder != nullptr) {
         m_builder->FlashBuild(SEARCHER_RAW);
         m_builder->FlashBuild(SEARCHER_RAW_TAG);

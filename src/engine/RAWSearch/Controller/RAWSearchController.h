@@ -22,7 +22,7 @@ class CRAWSearchController : public ICompleteFileSystemSearchController {
 public:
     static constexpr int kMaxGuessing = 32;
     static constexpr u32 kLookBackBlocks = 20;
-    static constexpr u32 kBufferSpare = 4096;
+    static constexpr u32 kBufferSpare = CBufferStorageDevice::kSpareBytes;
 
     CRAWSearchController();
     ~CRAWSearchController() override;
@@ -98,8 +98,7 @@ private:
     RecordList m_found;
     RecordList m_pending;
     FileSectorMap* m_sectorMap = nullptr;
-    u64 m_bufferSize = 0;
-    std::vector<unsigned char> m_blockBuffer;
+    bool m_windowReady = false;  // the look-back ring is set up as the reading window
     TBitmap* m_bitmap = nullptr;
     u32 m_sectorSize = 512;
     Guess m_guessing[kMaxGuessing] = {};

@@ -21,22 +21,35 @@ bool CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned lon
     m_sectorsPerBlock = sectorsPerBlock;
     m_blockCount = blockCount;
     m_capacity = sectorsPerBlock * blockCount;
+    // The held blocks, the incoming one and enough free ones after it for the spare bytes.
+    m_slots = blockCount + 1 + static_cast<u32>((kSpareBytes + BlockBytes() - 1) / BlockBytes());
     m_held = 0;
-    m_writePosition = 0;
-    m_ring.assign(size_t{m_capacity} * sectorSize, 0);
+    m_incoming = 0;
+    m_ring.assign(BlockBytes() * (size_t{m_slots} + 1) + kSpareBytes, 0);
     m_initialised = true;
     return true;
 }
 
 void CBufferStorageDevice::AddBlockToBuffer(const char* block) {
     if (!m_initialised || block == nullptr) return;
-    memcpy(m_ring.data() + size_t{m_writePosition} * m_sectorSize, block, size_t{m_sectorsPerBlock} * m_sectorSize);
-    m_writePosition = (m_writePosition + m_sectorsPerBlock) % m_capacity;
+    memcpy(IncomingBlock(), block, BlockBytes());
+    AddIncomingBlock();
+}
+
+void CBufferStorageDevice::AddIncomingBlock() {
+    if (!m_initialised) return;
     if (m_held < m_capacity) {
         m_held += m_sectorsPerBlock;
     } else {
         m_startSector += m_sectorsPerBlock;
     }
+    const u32 added = m_incoming;
+    m_incoming = (m_incoming + 1) % m_slots;
+    // The incoming block's neighbours: the block just added before it, zeros after it (in the free
+    // slots; past the last slot lies the spare area, which nothing writes).
+    if (m_incoming == 0) memcpy(m_ring.data(), SlotData(added), BlockBytes());
+    const size_t freeBytes = BlockBytes() * (m_slots - 1 - m_incoming);
+    memset(SlotData(m_incoming + 1), 0, std::min<size_t>(kSpareBytes, freeBytes));
 }
 
 int CBufferStorageDevice::ReadSector(void* out, i64 sector, i64 count) {
@@ -45,13 +58,15 @@ int CBufferStorageDevice::ReadSector(void* out, i64 sector, i64 count) {
     const i64 start = static_cast<i64>(m_startSector);
     const i64 held = static_cast<i64>(m_held);
     if (sector >= start && count <= held && sector - start <= held - count) {
-        const u64 oldest = m_held == m_capacity ? m_writePosition : 0;
-        u64 slot = (oldest + static_cast<u64>(sector - start)) % m_capacity;
+        // The held sectors end just before the incoming slot.
+        const u64 ringSectors = u64{m_slots} * m_sectorsPerBlock;
+        const u64 oldest = (u64{m_incoming} * m_sectorsPerBlock + ringSectors - m_held) % ringSectors;
+        u64 slot = (oldest + static_cast<u64>(sector - start)) % ringSectors;
         auto* dst = static_cast<unsigned char*>(out);
         u64 left = static_cast<u64>(count);
         while (left > 0) {
-            const u64 n = std::min<u64>(left, m_capacity - slot);
-            memcpy(dst, m_ring.data() + slot * m_sectorSize, n * m_sectorSize);
+            const u64 n = std::min<u64>(left, ringSectors - slot);
+            memcpy(dst, SlotData(0) + slot * m_sectorSize, n * m_sectorSize);
             dst += n * m_sectorSize;
             left -= n;
             slot = 0;
