@@ -2,7 +2,8 @@
 // table narrowed to the raw searcher alone, then to raw + FAT; best of the rounds for each. Prints
 // MB/s, the ratio (the FAT searcher should add at most a fifth), the peak of the candidate set, the
 // volumes found and the process's peak memory; then PhotoRec's time as bench/raw runs it, and
-// callgrind's instructions per sector on the image's first 256 MiB (the FAT volume and raw content).
+// callgrind's instructions per sector on the image's first 256 MiB (the FAT volume and raw content) and
+// on its last 256 MiB (raw content alone).
 // The image is made by make-deep-disk.sh.
 // Usage: fat_deep IMAGE [rounds]
 //        fat_deep --smoke DIR   (the test run's check: the fixture disk without its MBR, one round;
@@ -56,7 +57,7 @@ Outcome Scan(const std::string& image, bool withFat) {
 }
 
 // Instructions per sector of one scan of `slice`, whole process, raw alone and raw + FAT.
-void CallgrindRows(const std::string& slice) {
+void CallgrindRows(const std::string& slice, const char* where) {
     const std::string out = slice + ".callgrind";
     const double sectors = static_cast<double>(std::filesystem::file_size(slice)) / 512;
     const auto raw = deepbench::Callgrind({deepbench::Self(), "--once", "raw", slice}, "", out);
@@ -67,9 +68,9 @@ void CallgrindRows(const std::string& slice) {
         std::printf("callgrind      not run (valgrind missing?)\n");
         return;
     }
-    std::printf("callgrind      first %.0f MiB: raw %.1f Ir/sector, raw + FAT %.1f Ir/sector; the FAT search %.1f "
+    std::printf("callgrind      %s %.0f MiB: raw %.1f Ir/sector, raw + FAT %.1f Ir/sector; the FAT search %.1f "
                 "Ir/sector (its block analysis %.1f)\n",
-                sectors / 2048, raw.total / sectors, both.total / sectors, (both.total - raw.total) / sectors,
+                where, sectors / 2048, raw.total / sectors, both.total / sectors, (both.total - raw.total) / sectors,
                 both.inFunction / sectors);
 }
 
@@ -138,9 +139,15 @@ int main(int argc, char** argv) {
     } else {
         std::printf("photorec       not run (testdisk missing?)\n");
     }
+    // The first 256 MiB hold the FAT volume; the last 256 MiB of a disk of 512 MiB or more hold none: the
+    // per-sector cost of the search where there is nothing to find.
     const std::string slice = image + ".256M";
     if (std::system(("dd if='" + image + "' of='" + slice + "' bs=1M count=256 status=none").c_str()) == 0)
-        CallgrindRows(slice);
+        CallgrindRows(slice, "first");
+    const long long mebibytes = static_cast<long long>(std::filesystem::file_size(image, error) >> 20);
+    const std::string tail = "dd if='" + image + "' of='" + slice + "' bs=1M count=256 skip=" +
+                             std::to_string(mebibytes - 256) + " status=none";
+    if (mebibytes >= 512 && std::system(tail.c_str()) == 0) CallgrindRows(slice, "last ");
     std::filesystem::remove(slice);
     return 0;
 }

@@ -288,6 +288,22 @@ int Full(const std::filesystem::path& folder, int rounds) {
                     "%.0f Ir/sector (its block analysis %.0f)\n",
                     cgRaw.total / sectors, cgBoth.total / sectors, (cgBoth.total - cgRaw.total) / sectors,
                     cgBoth.inFunction / sectors);
+        // What the NTFS search adds, part by part: its end of search (records read again, the trees), the
+        // listing of its lines and the session's teardown (both less the raw run's).
+        auto part = [&](const char* mode, const char* function) {
+            return std::max(0.0, deepbench::Inclusive((folder / ("cg-" + std::string(mode) + ".out")).string(), function));
+        };
+        const std::string listing = "scan::ScanSession::WriteList", teardown = "scan::ScanSession::~ScanSession";
+        std::ifstream cgList(folder / "cg-list.txt");
+        size_t cgLines = 0;
+        for (std::string line; std::getline(cgList, line);) cgLines += line.rfind("35\t", 0) == 0;
+        const double endSearch = part("both", "CNTFSSearchController::EndSearch");
+        const double lines = part("both", listing.c_str()) - part("raw", listing.c_str());
+        const double down = part("both", teardown.c_str()) - part("raw", teardown.c_str());
+        std::printf("  the NTFS search's parts: block analysis %.1f M Ir, end of search %.1f M, listing its %zu lines "
+                    "%.1f M (%.0f Ir/line), teardown %.1f M\n",
+                    cgBoth.inFunction / 1e6, endSearch / 1e6, cgLines, lines / 1e6, cgLines ? lines / double(cgLines) : 0.0,
+                    down / 1e6);
     } else {
         std::printf("callgrind: not run (valgrind missing?)\n");
     }

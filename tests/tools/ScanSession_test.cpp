@@ -217,6 +217,52 @@ TEST_F(SessionTest, ListsAndRecoversThroughTheEngine) {
     }
 }
 
+// Names whose safe component differs from the name (a "/", 300 bytes), and paths whose byte order is not the order of
+// their folders (" " and "!" sort before "/", "0" after it), some files listed before their folder.
+std::vector<SimpleFileNode*> OrderNodes() {
+    return {Node(20, 10, "x", false, 1, 1000000000, false),
+            Node(10, 2, "a", true, 0, 1000000000, false),
+            Node(11, 2, "a b", false, 2, 1000000000, false),
+            Node(12, 2, "a!", false, 3, 1000000000, false),
+            Node(13, 2, "a0", true, 0, 1000000000, false),
+            Node(14, 13, "z", false, 4, 1000000000, false),
+            Node(15, 10, "b", true, 0, 1000000000, false),
+            Node(16, 15, "c", false, 5, 1000000000, false),
+            Node(17, 10, "b c", false, 6, 1000000000, false),
+            Node(21, 15, "p/q", false, 9, 1000000000, false),
+            Node(22, 15, kLongName.c_str(), false, 10, 1000000000, false),
+            Node(23, 15, "b0", false, 11, 1000000000, false),
+            Node(24, 10, "b", false, 12, 1000000000, false)};
+}
+
+TEST_F(SessionTest, ListIsInByteOrderOfSafePaths) {
+    g_nodes = OrderNodes;
+    scan::ScanSession session(options);
+    const std::string list = ScanAndList(session);
+    ASSERT_FALSE(HasFatalFailure() || HasNonfatalFailure());
+    const std::string root = RootOf(list);
+    const std::string cut = std::string(251, 'n') + ".txt";
+    // (path below the root, size): every node once.
+    std::vector<std::pair<std::string, std::string>> expected = {
+        {"a", "0"},        {"a b", "2"},      {"a!", "3"},       {"a0", "0"},     {"a0/z", "4"},
+        {"a/b", "0"},      {"a/b/c", "5"},    {"a/b c", "6"},
+        {"a/b/p_q", "9"},  {"a/b/" + cut, "10"}, {"a/b/b0", "11"}, {"a/b", "12"}, {"a/x", "1"}};
+    // Byte order of the whole paths; the folder "a/b" and the file "a/b" keep the order they came in.
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](const auto& l, const auto& r) { return root + "/" + l.first < root + "/" + r.first; });
+    std::vector<std::pair<std::string, std::string>> listed;
+    std::istringstream in(list);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string type, path, size;
+        std::getline(fields, type, '\t');
+        std::getline(fields, path, '\t');
+        std::getline(fields, size, '\t');
+        if (path.rfind(root + "/", 0) == 0) listed.emplace_back(path.substr(root.size() + 1), size);
+    }
+    EXPECT_EQ(listed, expected) << list;
+}
+
 // What a copy meets beyond the plain case: every outcome is counted as it is and the tree holds
 // exactly the files that were copied, each where the list says.
 TEST_F(SessionTest, HardCasesOfRecover) {

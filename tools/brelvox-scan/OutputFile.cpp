@@ -12,7 +12,7 @@ namespace scan {
 namespace {
 
 // Writes every byte of text to fd, through short writes and interruptions.
-bool WriteAll(int fd, const std::string& text) {
+bool WriteAll(int fd, std::string_view text) {
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -33,7 +33,7 @@ bool IsSourceFile(int fd, const std::string& source) {
 
 }  // namespace
 
-bool WriteOutput(const std::string& path, int standardOutputFd, const std::string& source, const std::string& text,
+bool WriteOutput(const std::string& path, int standardOutputFd, const std::string& source, std::string_view text,
                  const std::string& what, std::string& reason) {
     if (path == "-") {
         if (WriteAll(standardOutputFd, text)) return true;

@@ -4,11 +4,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace scan {
 
 // Writes text to path; false with a one-line reason naming `what` when it cannot.
-bool WriteOutput(const std::string& path, int standardOutputFd, const std::string& source, const std::string& text,
+bool WriteOutput(const std::string& path, int standardOutputFd, const std::string& source, std::string_view text,
                  const std::string& what, std::string& reason);
 
 }  // namespace scan

@@ -239,13 +239,46 @@ int ScanSession::UpdateProgress(_PROGRESS_INFO* record) {
 
 int ScanSession::Continued() { return g_stop ? 0 : 1; }
 
+bool ScanSession::NodeSet::Insert(IFileNode* node) {
+    // At most half full: the table doubles before an insertion would pass that.
+    if (2 * (m_count + 1) > m_slots.size()) {
+        std::vector<IFileNode*> old(std::max<size_t>(64, 2 * m_slots.size()), nullptr);
+        old.swap(m_slots);
+        m_count = 0;
+        for (IFileNode* kept : old)
+            if (kept) Insert(kept);
+    }
+    const size_t mask = m_slots.size() - 1;
+    // Fibonacci hashing of the address (its low bits are alignment).
+    size_t at = size_t((u64(reinterpret_cast<uintptr_t>(node)) * 0x9E3779B97F4A7C15ULL) >> 32) & mask;
+    for (;; at = (at + 1) & mask) {
+        if (m_slots[at] == node) return false;
+        if (!m_slots[at]) break;
+    }
+    m_slots[at] = node;
+    ++m_count;
+    return true;
+}
+
 void ScanSession::ShowNodes(IFileNode** nodes, u32 count, int) {
     for (u32 i = 0; nodes && i < count; ++i) {
-        if (nodes[i] && m_seen.insert(nodes[i]).second) m_nodes.push_back(nodes[i]);
+        if (nodes[i] && m_seen.Insert(nodes[i])) m_nodes.push_back(nodes[i]);
     }
 }
 
 void ScanSession::ShowFilesystemNode(IFilesystemNode*) {}
+
+std::string_view ScanSession::ComponentOf(IFileNode* node, std::vector<std::unique_ptr<std::string>>& owned) {
+    // A name that is not empty, not "." or "..", holds no "/" and fits is its own safe component
+    // (a C string holds no NUL).
+    const char* name = node->GetFileName();
+    const std::string_view view(name ? name : "");
+    const bool dots = view == "." || view == "..";
+    if (!view.empty() && !dots && view.size() <= safename::kMaxComponentBytes && view.find('/') == std::string_view::npos)
+        return view;
+    owned.push_back(std::make_unique<std::string>(safename::SafePathComponent(std::string(view))));
+    return *owned.back();
+}
 
 const std::string& ScanSession::PathOf(IFileNode* node) const {
     // Up to the first node whose path is known, or the found root; a node met twice on the way (a
@@ -255,8 +288,8 @@ const std::string& ScanSession::PathOf(IFileNode* node) const {
     if (!node) return kNone;
     if (auto known = m_paths.find(node); known != m_paths.end()) return known->second;
     auto component = [](IFileNode* n) {
-        const char* name = n->GetFileName();
-        return safename::SafePathComponent(name ? name : "");
+        std::vector<std::unique_ptr<std::string>> owned;
+        return std::string(ComponentOf(n, owned));
     };
     // The usual case: the parent's path is known, or there is no parent (or the node is its own).
     IFileNode* parent = node->GetParent();
@@ -298,41 +331,64 @@ std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
 }
 
 bool ScanSession::WriteList(std::string& reason) {
-    // Lines sorted by path (stable: nodes of one path keep their order); the paths are the ones
-    // PathOf keeps, referred to rather than copied.
+    // Lines sorted by path (stable: nodes of one path keep their order). Each folder's path is built
+    // once (PathOf keeps it); a node whose parent's path is known gets that path, "/" and its own name,
+    // joined in one buffer for all lines; any other node gets its whole path from PathOf.
     struct Line {
-        const std::string* path;
+        std::string_view path;
         IFileNode* node;
     };
+    std::vector<std::unique_ptr<std::string>> owned;
     std::vector<Line> lines;
     lines.reserve(m_nodes.size());
+    // Joined paths, as (offset, length) into joined until it stops growing.
+    std::string joined;
+    constexpr size_t kWhole = size_t(-1);
+    std::vector<std::pair<size_t, size_t>> spans;
+    spans.reserve(m_nodes.size());
     size_t bytes = 0;
     for (IFileNode* node : m_nodes) {
-        const std::string& path = PathOf(node);
-        bytes += path.size() + 64;
-        lines.push_back({&path, node});
+        IFileNode* parent = node->GetParent();
+        auto up = parent && parent != node ? m_paths.find(parent) : m_paths.end();
+        if (up != m_paths.end()) {
+            const std::string_view name = ComponentOf(node, owned);
+            spans.emplace_back(joined.size(), up->second.size() + 1 + name.size());
+            joined += up->second;
+            joined += '/';
+            joined += name;
+            lines.push_back({{}, node});
+        } else {
+            const std::string& path = PathOf(node);
+            spans.emplace_back(kWhole, 0);
+            lines.push_back({path, node});
+        }
+        bytes += lines.back().path.size() + spans.back().second + 68;
     }
-    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return *a.path < *b.path; });
-    std::string text;
-    text.reserve(bytes);
-    char number[24];
-    auto append = [&](auto value) {
-        const auto end = std::to_chars(number, number + sizeof number, value).ptr;
-        text.append(number, size_t(end - number));
-    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (spans[i].first != kWhole) lines[i].path = std::string_view(joined).substr(spans[i].first, spans[i].second);
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.path < b.path; });
+    // Written into one buffer sized for every line: type, path, size, deleted, folder and time (the
+    // three numbers take at most 20 bytes each, the rest 7).
+    const std::unique_ptr<char[]> text = std::make_unique_for_overwrite<char[]>(bytes);
+    char* at = text.get();
     for (const Line& line : lines) {
         IFileNode* node = line.node;
-        append(u32(node->GetSearcheType()));
-        text += '\t';
-        text += *line.path;
-        text += '\t';
-        append(static_cast<long long>(node->GetFileSize()));
-        text += node->IsDeleted() ? "\t1\t" : "\t0\t";
-        text += node->IsDirectory() ? "1\t" : "0\t";
-        append(static_cast<long long>(UnixSeconds(node->GetModificationTime())));
-        text += '\n';
+        at = std::to_chars(at, at + 20, u32(node->GetSearcheType())).ptr;
+        *at++ = '\t';
+        std::memcpy(at, line.path.data(), line.path.size());
+        at += line.path.size();
+        *at++ = '\t';
+        at = std::to_chars(at, at + 20, static_cast<long long>(node->GetFileSize())).ptr;
+        std::memcpy(at, node->IsDeleted() ? "\t1\t" : "\t0\t", 3);
+        at += 3;
+        *at++ = node->IsDirectory() ? '1' : '0';
+        *at++ = '\t';
+        at = std::to_chars(at, at + 20, static_cast<long long>(UnixSeconds(node->GetModificationTime()))).ptr;
+        *at++ = '\n';
     }
-    return WriteOutput(m_options.listPath, m_options.standardOutputFd, m_options.source, text, "list", reason);
+    return WriteOutput(m_options.listPath, m_options.standardOutputFd, m_options.source,
+                       std::string_view(text.get(), size_t(at - text.get())), "list", reason);
 }
 
 IDataRecovery* ScanSession::RecoveryFor(_tagSearcherType type) {

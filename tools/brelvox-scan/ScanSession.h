@@ -4,8 +4,8 @@
 
 #include <map>
 #include <memory>
-#include <unordered_set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -71,7 +71,21 @@ private:
         int fd = -1;
         std::vector<std::string> names;
     };
+    // The nodes published so far, each once: an open-addressing table of pointers (no allocation per
+    // node; one node is published many times while the builder works).
+    class NodeSet {
+    public:
+        // True when node was not in the set yet.
+        bool Insert(IFileNode* node);
+
+    private:
+        std::vector<IFileNode*> m_slots;
+        size_t m_count = 0;
+    };
     bool OpenSource(std::string& reason);
+    // The node's own path component: its name when that is already safe (referred to, not copied),
+    // else the safe form kept in owned.
+    static std::string_view ComponentOf(IFileNode* node, std::vector<std::unique_ptr<std::string>>& owned);
     // The node's path from its found root, one safe component per name, however deep: the same under
     // --list and --recover.
     std::vector<std::string> ComponentsOf(IFileNode* node) const;
@@ -95,7 +109,7 @@ private:
     IRecoveryFilter* m_filter = nullptr;
     IRecoveryController* m_controller = nullptr;
     std::vector<IFileNode*> m_nodes;
-    std::unordered_set<IFileNode*> m_seen;
+    NodeSet m_seen;
     std::map<_tagSearcherType, IDataRecovery*> m_recoveries;
     // The paths built so far, by node.
     mutable std::unordered_map<IFileNode*, std::string> m_paths;

@@ -21,6 +21,7 @@
 #include "OutputFile.h"
 #include "PartitionList.h"
 #include "ScanSession.h"
+#include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
 #include "platform/disks/DestinationCheck.h"
 
@@ -73,6 +74,9 @@ bool CheckDestinations(const scan::Options& options, std::string& reason) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The tree builder pauses a second when a volume first shows its root, so that a window can draw it
+    // before the files arrive; the driver draws nothing, and the pause would only lengthen every scan.
+    CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         Usage(stdout);
         return 0;

@@ -22,6 +22,9 @@ constexpr u32 kFatMediaEntry = 0xFFFFFFF8u;
 constexpr u32 kFatSecondEntry = 0xFFFFFFFFu;
 // An up-case table begins with the identity mapping of 0, 1, 2, ...: its first eight values are probed.
 constexpr u16 kUpCaseProbe = 8;
+static_assert(kFatHead == (u64{kFatSecondEntry} << 32 | kFatMediaEntry));
+// How many sectors ahead the block loop prefetches.
+constexpr size_t kPrefetchSectors = 16;
 }  // namespace
 
 SectorKind ClassifySector(ByteReader sector, u32 sectorSize) {
@@ -133,10 +136,28 @@ int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
             AnalyzeSector(firstSector - kCarried + i, ByteReader(edge + at, carried + head - at));
         }
     }
-    // Sectors first .. first + count - 3: the last two wait for the next block.
+    // Sectors first .. first + count - 3: the last two wait for the next block. Most sectors of a disk
+    // give no evidence; those are told by their first bytes and only move the builder on.
+    const bool quick = m_pre.QuickRefusal();
+    // The first bytes of a sector a little ahead are asked for early: one cache line per sector is all
+    // most sectors cost, and waiting for it would be most of that cost.
+    const size_t ahead = exfatdeep::kPrefetchSectors * sectorSize;
     for (i64 i = 0; i + kCarried < count; ++i) {
         const size_t at = static_cast<size_t>(i) * sectorSize;
-        AnalyzeSector(firstSector + i, ByteReader(block + at, blockBytes - at));
+        const u8* sector = block + at;
+        if (at + ahead < blockBytes) __builtin_prefetch(sector + ahead);
+        if (quick) {
+            // An idle pre-analyser stays idle through such a sector. Otherwise a sector starting with 0 that
+            // is no up-case table still hands over a finished set, when one waits.
+            const bool quiet = m_pre.Idle() ? !exfatdeep::MayGiveEvidence(sector)
+                                            : sector[0] == 0 && !exfatdeep::MayGiveEvidence(sector) &&
+                                                  !m_pre.HasFileSet();
+            if (quiet) {
+                m_builder.Build(firstSector + i);
+                continue;
+            }
+        }
+        AnalyzeSector(firstSector + i, ByteReader(sector, blockBytes - at));
     }
     if (count >= kCarried) {
         std::memcpy(edge, block + blockBytes - carried, carried);

@@ -13,6 +13,7 @@
 
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/ICompleteFileSystemSearchController.h"
+#include "engine/EXFatSearch/ExFatLayout.h"
 #include "engine/EXFatSearch/ExFatPartitionEx.h"
 #include "engine/EXFatSearch/FDTPreAnalyze.h"
 #include "engine/EXFatSearch/PartitionBuilder.h"
@@ -37,6 +38,20 @@ enum class SectorKind { UpCase, Zero, Boot, Fat, Entries };
 // sectorSize bytes): an up-case table's start (u16 0, 1, ..., 7), another sector starting with 0, a valid
 // boot sector for that sector size, the two reserved entries that begin a FAT, or possible entries.
 SectorKind ClassifySector(ByteReader sector, u32 sectorSize);
+// The first eight bytes of a FAT (its two reserved entries, F8 FF FF FF FF FF FF FF) and of an up-case
+// table (0, 1, 2, 3 as u16).
+inline constexpr u64 kFatHead = 0xFFFFFFFFFFFFFFF8ull;
+inline constexpr u64 kUpCaseHead = 0x0003000200010000ull;
+// False only for a sector that classifies as Zero, or as Entries whose first entry the pre-analyser
+// refuses (CFDTPreAnaylze::MayOpenSector): judged from its first eleven bytes, which must be there (the
+// first eight, and the boot sector's name behind them).
+[[gnu::always_inline]] inline bool MayGiveEvidence(const u8* sector) {
+    const ByteReader head(sector, exfat::boot::kFileSystemName + sizeof(exfat::boot::kName) - 1);
+    const u64 first = head.Le64(0).value_or(0);
+    if (static_cast<u8>(first) == 0) return first == kUpCaseHead;
+    return first == kFatHead || head.Equals(exfat::boot::kFileSystemName, exfat::boot::kName) ||
+           CFDTPreAnaylze::MayOpenSector(first);
+}
 }  // namespace exfatdeep
 
 class CExFatCompleteSearch : public ICompleteFileSystemSearchController {

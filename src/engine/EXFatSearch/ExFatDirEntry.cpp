@@ -1,5 +1,7 @@
 #include "engine/EXFatSearch/ExFatDirEntry.h"
 
+#include <algorithm>
+
 #include "engine/EXFatSearch/ExFatLayout.h"
 #include "engine/FATLib/FATDirEntry.h"
 
@@ -25,6 +27,25 @@ constexpr bool IsRefusedBelow256(u16 c) {
     return c <= 0x19 || c == 0x22 || c == 0x2A || c == 0x2F || c == 0x3A || c == 0x3C || c == 0x3E || c == 0x3F ||
            c == 0x5C || c == 0x7C;
 }
+// The same as a bit per character below 128 (none from 128 to 255 is refused).
+constexpr u64 RefusedBits(u16 from) {
+    u64 bits = 0;
+    for (u16 c = 0; c < 64; ++c) bits |= IsRefusedBelow256(static_cast<u16>(from + c)) ? u64{1} << c : 0;
+    return bits;
+}
+constexpr u64 kRefusedLow = RefusedBits(0);
+constexpr u64 kRefusedHigh = RefusedBits(64);
+constexpr bool IsRefusedCharacter(u16 c) {
+    if (c >= 128) return false;
+    return (((c < 64 ? kRefusedLow : kRefusedHigh) >> (c & 63)) & 1) != 0;
+}
+constexpr bool BitsMatchTheList() {
+    for (u16 c = 0; c < 256; ++c) {
+        if (IsRefusedCharacter(c) != IsRefusedBelow256(c)) return false;
+    }
+    return true;
+}
+static_assert(BitsMatchTheList());
 
 }  // namespace
 
@@ -37,10 +58,7 @@ bool CExFatEntryRules::IsValidTimestamp(u32 stamp) {
     return day != 0 && month >= 1 && month <= 12 && hour < 24 && minute < 60 && twoSeconds < 30;
 }
 
-bool CExFatEntryRules::IsNameCharacter(u16 c) const {
-    if (c >= 256) return true;
-    return !IsRefusedBelow256(c);
-}
+bool CExFatEntryRules::IsNameCharacter(u16 c) const { return !IsRefusedCharacter(c); }
 
 bool CExFatEntryRules::IsValidFileEntry(ByteReader entry) const {
     namespace f = exfat::file;
@@ -76,11 +94,12 @@ bool CExFatEntryRules::IsValidNameEntry(ByteReader entry) const {
     namespace n = exfat::name;
     if (!entry.Has(0, e::kSize)) return false;
     if (Byte(entry, n::kFlags) != 0) return false;
+    const u8* characters = entry.data() + n::kCharacters;  // the 32 bytes are there
     if (Unit(entry, n::kCharacters) == 0) return false;
     for (size_t i = 0; i < n::kCharacterCount; ++i) {
-        const u16 c = Unit(entry, n::kCharacters + 2 * i);
+        const u16 c = static_cast<u16>(characters[2 * i] | (characters[2 * i + 1] << 8));
         if (c == 0) break;
-        if (!IsNameCharacter(c)) return false;
+        if (IsRefusedCharacter(c)) return false;
     }
     return true;
 }
@@ -120,14 +139,22 @@ bool CExFatEntryRules::IsValidUpcaseEntry(ByteReader entry) const {
 }
 
 u16 ExFatSetChecksum(ByteReader set, bool restoreTypes) {
+    // Rotate right by one, then add: the two bytes of the stored checksum are left out, and with
+    // restoreTypes each entry's type byte counts as the in-use type of its place in the set.
+    const u8* bytes = set.data();
+    const size_t size = set.size();
     u16 sum = 0;
-    for (size_t i = 0; i < set.size(); ++i) {
-        if (i == exfat::file::kSetChecksum || i == exfat::file::kSetChecksum + 1) continue;
-        u8 byte = set.data()[i];
-        if (restoreTypes && i % e::kSize == e::kType) {
-            byte = i == 0 ? e::kFile : i == e::kSize ? e::kStream : e::kName;
+    const auto add = [&sum](u8 byte) { sum = static_cast<u16>(static_cast<u16>((sum >> 1) | (sum << 15)) + byte); };
+    const size_t head = std::min(size, exfat::file::kSetChecksum);
+    for (size_t i = 0; i < head; ++i) add(restoreTypes && i == e::kType ? e::kFile : bytes[i]);
+    size_t at = exfat::file::kSetChecksum + 2;
+    while (at < size) {
+        const size_t entryEnd = std::min(size, (at / e::kSize + 1) * e::kSize);
+        for (; at < entryEnd; ++at) add(bytes[at]);
+        if (at < size && restoreTypes) {
+            add(at == e::kSize ? e::kStream : e::kName);
+            ++at;
         }
-        sum = static_cast<u16>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + byte);
     }
     return sum;
 }
@@ -160,6 +187,15 @@ void _tagFileBaseInfo::TakeStreamEntry(ByteReader entry) {
 
 void _tagFileBaseInfo::AppendNameEntry(ByteReader entry) {
     namespace n = exfat::name;
+    if (entry.Has(n::kCharacters, 2 * n::kCharacterCount)) {
+        const u8* characters = entry.data() + n::kCharacters;
+        for (size_t i = 0; i < n::kCharacterCount && nameUnitCount < kMaxNameUnits; ++i) {
+            const u16 c = static_cast<u16>(characters[2 * i] | (characters[2 * i + 1] << 8));
+            if (c == 0) break;
+            nameUnits[nameUnitCount++] = static_cast<char16_t>(c);
+        }
+        return;
+    }
     for (size_t i = 0; i < n::kCharacterCount && nameUnitCount < kMaxNameUnits; ++i) {
         const u16 c = Unit(entry, n::kCharacters + 2 * i);
         if (c == 0) break;
@@ -168,6 +204,17 @@ void _tagFileBaseInfo::AppendNameEntry(ByteReader entry) {
 }
 
 std::string _tagFileBaseInfo::Name() const {
+    // A name of plain ASCII (most names) is its units, one byte each, and never longer than 255 bytes.
+    {
+        char ascii[kMaxNameUnits];
+        const size_t count = std::min<size_t>(nameUnitCount, kMaxNameUnits);
+        char16_t seen = 0;
+        for (size_t i = 0; i < count; ++i) {
+            seen |= nameUnits[i];
+            ascii[i] = static_cast<char>(nameUnits[i]);
+        }
+        if (seen < 0x80) return std::string(ascii, count);
+    }
     std::string name = fat::Utf16ToUtf8(nameUnits, nameUnitCount);
     if (name.size() <= kMaxNameBytes) return name;
     size_t cut = kMaxNameBytes;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "engine/Utility/FileNode.h"
 
@@ -28,6 +29,11 @@ public:
     void SetFileName(const char* name) override {
         m_hasName = name != nullptr;
         m_name = name ? name : "";
+    }
+    // The same with a name already in hand (no zero byte in it), taken over without a copy.
+    void TakeFileName(std::string name) {
+        m_hasName = true;
+        m_name = std::move(name);
     }
     IFileNode* Clone() override {
         auto* copy = new CExFatFileNode();

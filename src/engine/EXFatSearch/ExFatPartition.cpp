@@ -39,9 +39,15 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& record) {
     if (node == nullptr) return nullptr;
     node->SetFirstCluster(record.firstCluster);
     node->SetFileAttributes(record.attributes);
-    node->SetFileTime(DosTime2FileTime(record.createTime), DosTime2FileTime(record.modifiedTime),
-                      DosTime2FileTime(record.accessedTime));
-    node->SetFileName(record.Name().c_str());
+    // The three stamps are often one: converted once then.
+    const _FILETIME created = DosTime2FileTime(record.createTime);
+    const _FILETIME modified =
+        record.modifiedTime == record.createTime ? created : DosTime2FileTime(record.modifiedTime);
+    const _FILETIME accessed = record.accessedTime == record.createTime     ? created
+                               : record.accessedTime == record.modifiedTime ? modified
+                                                                            : DosTime2FileTime(record.accessedTime);
+    node->SetFileTime(created, modified, accessed);
+    node->TakeFileName(record.Name());
     node->SetFileSize(record.dataLength);
     node->SetMetaDataSector(static_cast<u64>(record.sector));
     if (record.inUse == 0) node->SetFileDeleted();

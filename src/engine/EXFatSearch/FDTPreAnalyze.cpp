@@ -20,7 +20,27 @@ struct SharedEntrySet {
 SharedEntrySet g_entrySet;
 SharedEntrySet g_entrySetBackup;
 
-void ClearEntrySet() { g_entrySet = SharedEntrySet(); }
+// The same as assigning a fresh set, without writing the whole name buffer: name units past the count are
+// always zero (units are only ever appended), so only those below it need clearing.
+void ClearEntrySet() {
+    _tagFileBaseInfo& info = g_entrySet.info;
+    std::fill_n(info.nameUnits, std::min<size_t>(info.nameUnitCount, _tagFileBaseInfo::kMaxNameUnits), u'\0');
+    info.nameUnitCount = 0;
+    info.dataLength = 0;
+    info.firstCluster = 0;
+    info.noFatChain = 0;
+    info.inUse = 0;
+    info.attributes = 0;
+    info.createTime = 0;
+    info.modifiedTime = 0;
+    info.accessedTime = 0;
+    info.sector = 0;
+    info.nameLength = 0;
+    static_assert(sizeof(_tagFileBaseInfo) == 560, "a new field of the entry set must be cleared above");
+    g_entrySet.state = 0;
+    g_entrySet.expected = 0;
+    g_entrySet.continuesAt = -1;
+}
 
 u8 InUse(ByteReader entry) { return (entry.data()[e::kType] & e::kInUseBit) != 0 ? 1 : 0; }
 
@@ -50,6 +70,7 @@ void CFDTPreAnaylze::PrepareAnayze(unsigned int sectorShift, unsigned int cluste
 }
 
 void CFDTPreAnaylze::Clear() {
+    m_idle = false;
     m_notEnded.clear();
     m_abridged.clear();
     m_links.clear();
@@ -74,9 +95,15 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
     CFileSet& set = Current();
     // A set read on past the previous sector's end continues only into the sector right behind it.
     if (g_entrySet.state != 0 && g_entrySet.continuesAt != sector) ClearEntrySet();
-    if (!window.Has(0, sectorBytes)) {
+    m_lastTaken = 0;
+    m_idle = false;
+    // Nothing can be taken: the walk below would stop at the first entry, take none and finish.
+    if (!window.Has(0, sectorBytes) || (m_quickRefusal && !MayOpenSector(window.data()))) {
         ClearEntrySet();
-        if (!set.HasFile()) set.Reset();
+        if (!set.HasFile()) {
+            set.Reset();
+            m_idle = m_quickRefusal;
+        }
         return true;
     }
     u32 taken = 0;
@@ -181,6 +208,7 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
         ++taken;
     }
 
+    m_lastTaken = taken;
     bool finished = true;
     if (taken > 0) {
         set.RecordSector(sector);

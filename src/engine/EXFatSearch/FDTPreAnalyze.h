@@ -11,6 +11,7 @@
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/Types.h"
 #include "engine/EXFatSearch/ExFatDirEntry.h"
+#include "engine/EXFatSearch/ExFatLayout.h"
 #include "engine/EXFatSearch/FileSet.h"
 
 class CFDTPreAnaylze {
@@ -43,6 +44,27 @@ public:
     void FinisAnayze() { Clear(); }
     void Clear();
 
+    // Whether the first entry of a sector, given by its first eight bytes (read little-endian), can be
+    // taken by the analysis: its type is one the walk takes, and the fields of those bytes pass that
+    // type's entry test. A sector whose first entry fails is refused before its entries are walked (the
+    // walk would stop at that entry and take nothing).
+    static bool MayOpenSector(u64 head);
+    // The same on a sector's bytes (at least eight).
+    static bool MayOpenSector(const u8* sector) {
+        return MayOpenSector(ByteReader(sector, sizeof(u64)).Le64(0).value_or(0));
+    }
+    // Off: every sector's entries are walked, refused or not (the reference the refusal is checked against).
+    void SetQuickRefusal(bool on) {
+        m_quickRefusal = on;
+        m_idle = false;
+    }
+    bool QuickRefusal() const { return m_quickRefusal; }
+    // True when the last sector analysed was refused and left nothing in hand: no entry set being read, no
+    // set with anything in it. Another refused sector would then change nothing, and may be skipped.
+    bool Idle() const { return m_idle; }
+    // Entries the last Analyze took from its sector (the file entry of a set cut at its end included).
+    u32 LastTaken() const { return m_lastTaken; }
+
     size_t WaitingNotEnded() const { return m_notEnded.size(); }
     size_t WaitingAbridged() const { return m_abridged.size(); }
 
@@ -69,6 +91,9 @@ private:
     u32 m_clusterShift = 25;
     u32 m_sectorShift = 9;
     u32 m_entriesPerSector = 16;
+    u32 m_lastTaken = 0;
+    bool m_quickRefusal = true;
+    bool m_idle = false;
     CExFatEntryRules m_rules;
     std::map<i64, CutCopy> m_notEnded;         // set's first sector -> the cut set
     std::map<i64, std::vector<u8>> m_abridged;  // set's first sector -> the start of that sector
@@ -76,3 +101,29 @@ private:
     std::map<i64, i64> m_backLinks;             // the reverse
     std::unique_ptr<CFileSet> m_set;
 };
+
+inline bool CFDTPreAnaylze::MayOpenSector(u64 head) {
+    namespace e = exfat::entry;
+    // The field of `width` bytes at `offset` among the eight.
+    const auto field = [head](size_t offset, size_t width) {
+        return width >= 8 ? head >> (8 * offset) : (head >> (8 * offset)) & ((u64{1} << (8 * width)) - 1);
+    };
+    switch (static_cast<u8>(head)) {
+        case e::kFile:
+        case e::kDeletedFile: {
+            const u64 secondaries = field(exfat::file::kSecondaryCount, 1);
+            return secondaries >= e::kMinSecondaryCount && secondaries <= e::kMaxSecondaryCount &&
+                   field(exfat::file::kReserved1, 2) == 0;
+        }
+        case e::kStream:
+        case e::kDeletedStream:
+            return field(exfat::stream::kReserved1, 1) == 0 && field(exfat::stream::kReserved2, 2) == 0;
+        case e::kName:
+        case e::kDeletedName: return field(exfat::name::kFlags, 1) == 0 && field(exfat::name::kCharacters, 2) != 0;
+        case e::kVolumeLabel:
+        case e::kDeletedVolumeLabel: return field(exfat::label::kCharacterCount, 1) <= exfat::label::kMaxCharacters;
+        case e::kBitmap: return field(exfat::bitmap::kReserved, 8 - exfat::bitmap::kReserved) == 0;
+        case e::kUpcase: return field(exfat::upcase::kReserved1, exfat::upcase::kReserved1Length) == 0;
+        default: return false;
+    }
+}

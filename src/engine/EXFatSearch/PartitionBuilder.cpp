@@ -172,11 +172,6 @@ void CPartitionBuilder::PushFileSet(CFileSet* set, long long previous, long long
     }
 }
 
-void CPartitionBuilder::Build(long long sector) {
-    const size_t waiting = m_processing.size() - std::min(m_nextToProcess, m_processing.size());
-    if (waiting > kMaxWaitingSets || (waiting > 0 && sector - kLazyDistance > m_progressBound)) ProcessOne();
-}
-
 void CPartitionBuilder::ProcessWaiting() {
     while (m_nextToProcess < m_processing.size()) ProcessOne();
 }

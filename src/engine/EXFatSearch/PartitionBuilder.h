@@ -48,7 +48,13 @@ public:
     // set that continues it (-1 for none).
     void PushFileSet(CFileSet* set, long long previous, long long next);
     // After every analysed sector: processes one waiting set when many wait or the scan is far past them.
-    void Build(long long sector);
+    void Build(long long sector) {
+        const size_t pushed = m_processing.size();
+        if (m_nextToProcess < pushed &&
+            (pushed - m_nextToProcess > kMaxWaitingSets || sector - kLazyDistance > m_progressBound)) {
+            ProcessOne();
+        }
+    }
     // Processes every set still waiting.
     void ProcessWaiting();
     // The end of the search: processes every waiting set, winnows the candidates and moves the chosen

@@ -16,18 +16,6 @@ bool CTempFATDirEntry::InitFromBuffer(const u8* entry) {
 
 namespace {
 
-bool BadDate(u16 date) {
-    if (date == 0) return false;
-    const u32 month = (date >> 5) & 15;
-    const u32 day = date & 31;
-    return month < 1 || month > 12 || day == 0;
-}
-
-bool BadTime(u16 time) {
-    if (time == 0) return false;
-    return (time & 31) >= 30 || ((time >> 5) & 63) >= 60 || (time >> 11) >= 24;
-}
-
 // Writes cp as UTF-8 at out (room for 4 bytes); answers the bytes written.
 size_t PutUtf8(char* out, u32 cp) {
     if (cp < 0x80) {
@@ -121,8 +109,10 @@ bool CTempFATDirEntry::IsValidFATDirEntry(bool checkClusters) const {
         if ((cluster == 0 && size != 0) || (cluster != 0 && size == 0)) return false;
     }
     if (checkClusters && (attribute & 0x10) && size != 0 && GetClusterHigh() != 0) return false;
-    if (BadDate(GetCreationDate()) || BadDate(GetAccessDate()) || BadDate(GetModificationDate())) return false;
-    if (BadTime(GetCreationTime()) || BadTime(GetModificationTime())) return false;
+    if (!fat::IsPlausibleDosDate(GetCreationDate()) || !fat::IsPlausibleDosDate(GetAccessDate()) ||
+        !fat::IsPlausibleDosDate(GetModificationDate()))
+        return false;
+    if (!fat::IsPlausibleDosTime(GetCreationTime()) || !fat::IsPlausibleDosTime(GetModificationTime())) return false;
     if (attribute & 0x40) return false;
     if (attribute & 0x08) return true;
     return IsValidFileName(m_entry + fat_dir_entry_layout::kName);
@@ -132,7 +122,7 @@ bool CTempFATDirEntry::IsValidFileName(const u8* name) {
     if (name[0] == ' ') return false;
     for (size_t i = 0; i < fat_dir_entry_layout::kShortNameSize; ++i) {
         const u8 c = name[i];
-        if (c < 26 || std::strchr("\"*/:<>?\\|", c) != nullptr) return false;
+        if (c < fat::kLowestNameByte || std::strchr("\"*/:<>?\\|", c) != nullptr) return false;
         if (c >= 0x80) ++i;  // first byte of a two-byte character: the next byte is not examined
     }
     return true;

@@ -94,6 +94,20 @@ void DosDateTimeToFileTime(u16 date, u16 time, _FILETIME* out);
 void SecondsSince1970ToFileTime(i64 seconds, _FILETIME* out);
 
 namespace fat {
+// Bytes below this never appear in a short name.
+inline constexpr u8 kLowestNameByte = 26;
+// The attribute byte of a long-name piece.
+inline constexpr u8 kLongNameAttribute = 0x0F;
+// A DOS date or time a valid entry may hold: 0 (none), or a month 1-12 and a day 1-31; hours below 24,
+// minutes below 60, two-second units below 30.
+inline bool IsPlausibleDosDate(u16 date) {
+    if (date == 0) return true;
+    const u32 month = (date >> 5) & 15;
+    return month >= 1 && month <= 12 && (date & 31) != 0;
+}
+inline bool IsPlausibleDosTime(u16 time) {
+    return (time & 31) < 30 && ((time >> 5) & 63) < 60 && (time >> 11) < 24;
+}
 // UTF-16LE code units to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& units);
 std::string Utf16ToUtf8(const char16_t* units, size_t count);

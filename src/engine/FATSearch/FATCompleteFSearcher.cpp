@@ -10,6 +10,7 @@
 #include "engine/FATLib/FATTable.h"
 #include "engine/FATSearch/FATSearchedPartitionInfo.h"
 #include "engine/StorageDevice/IStorageDevice.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
 
 CFATCompleteFSearcher::CFATCompleteFSearcher() : m_sector(fat::kMaxSectorSize, 0) {}
 
@@ -24,6 +25,7 @@ int CFATCompleteFSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** out
 
 void CFATCompleteFSearcher::SetDevice(IStorageDevice* device) {
     m_device = device;
+    m_cache = dynamic_cast<CStorageDeviceWithCache*>(device);
     m_sectorSize = device != nullptr ? device->GetSectorSize() : 512;
     // Every sector is read into a buffer of 4096 bytes: larger sectors are refused before any is read.
     m_refused = device != nullptr && !fat::IsSupportedSectorSize(m_sectorSize);
@@ -54,35 +56,51 @@ void CFATCompleteFSearcher::AddFolderSector(const FIRSTFOLDERSECTOR& record) {
     m_folderSectors.insert(at, record);
 }
 
+const u8* CFATCompleteFSearcher::SectorBytes(i64 sector) {
+    if (m_cache != nullptr) {
+        if (const u8* inPlace = m_cache->CurrentBlockSectors(sector, 1)) return inPlace;
+    }
+    return m_device->ReadSector(m_sector.data(), sector, 1) != 0 ? m_sector.data() : nullptr;
+}
+
 int CFATCompleteFSearcher::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
     if (m_device == nullptr || m_refused || m_sectorsPerBlock <= 0 || firstSector < 0 || sectorCount <= 0) return 1;
     const i64 total = DeviceSectors();
     if (firstSector >= total) return 1;
     const i64 end = firstSector + std::min(sectorCount, total - firstSector);
+    // The block is normally the cache's current one: its sectors are looked at in place. Otherwise (another
+    // device, or a block the cache does not hold whole) each sector is taken on its own.
+    const u8* block = m_cache != nullptr ? m_cache->CurrentBlockSectors(firstSector, end - firstSector) : nullptr;
     CFATFolderAnalyser folders(m_sectorSize);
-    u8* sector = m_sector.data();
     for (i64 s = firstSector; s < end; ++s) {
-        if (m_device->ReadSector(sector, s, 1) == 0) continue;
-        // Boot sector, table, folder: the first test that claims the sector ends its analysis.
-        if (CTempFATDBR::SimpleCheck(sector) && AnalyzeFATDBRSector(s, sector) == 1) continue;
-        u32 tableType = 0;
-        if (CFATTableAnalyser::IsValidFATTableFirstSector(sector, m_sectorSize, tableType)) {
-            UpdateFATTableInfo(s);
-            continue;
-        }
-        switch (folders.AnalyseSector(sector)) {
-            case CFATFolderAnalyser::kDirectoryStart:
-                AnalyzeFATSubFolderFirstSector(s, folders.CurrentDirCluster());
-                AddFolderSector({s, folders.CurrentDirCluster(), folders.ParentDirCluster()});
-                break;
-            case CFATFolderAnalyser::kEntries:
-                AddFolderSector({s, FIRSTFOLDERSECTOR::kUnknownCluster, FIRSTFOLDERSECTOR::kUnknownCluster});
-                break;
-            default:
-                break;
-        }
+        const u8* sector =
+            block != nullptr ? block + static_cast<size_t>(s - firstSector) * m_sectorSize : SectorBytes(s);
+        // Most sectors of a disk fail all three tests on their first bytes: they are refused here.
+        if (sector == nullptr || !fatdeep::MayHoldStructure(sector)) continue;
+        AnalyzeSector(s, sector, folders);
     }
     return 1;
+}
+
+void CFATCompleteFSearcher::AnalyzeSector(i64 sector, const u8* bytes, CFATFolderAnalyser& folders) {
+    // Boot sector, table, folder: the first test that claims the sector ends its analysis.
+    if (CTempFATDBR::SimpleCheck(bytes) && AnalyzeFATDBRSector(sector, bytes) == 1) return;
+    u32 tableType = 0;
+    if (CFATTableAnalyser::IsValidFATTableFirstSector(bytes, m_sectorSize, tableType)) {
+        UpdateFATTableInfo(sector);
+        return;
+    }
+    switch (folders.AnalyseSector(bytes)) {
+        case CFATFolderAnalyser::kDirectoryStart:
+            AnalyzeFATSubFolderFirstSector(sector, folders.CurrentDirCluster());
+            AddFolderSector({sector, folders.CurrentDirCluster(), folders.ParentDirCluster()});
+            break;
+        case CFATFolderAnalyser::kEntries:
+            AddFolderSector({sector, FIRSTFOLDERSECTOR::kUnknownCluster, FIRSTFOLDERSECTOR::kUnknownCluster});
+            break;
+        default:
+            break;
+    }
 }
 
 int CFATCompleteFSearcher::EndSearch(int build) {

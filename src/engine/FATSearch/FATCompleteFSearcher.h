@@ -8,12 +8,16 @@
 #include <memory>
 #include <vector>
 
+#include "engine/Common/ByteReader.h"
 #include "engine/Common/ICompleteFileSystemSearchController.h"
+#include "engine/FATLib/FATDirEntry.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/FATLib/FATTypes.h"
 #include "engine/FATSearch/FATBuildChildren.h"
 #include "engine/FATSearch/FATBuildWorker.h"
 
 class CFATSearchedPartitionInfo;
+class CStorageDeviceWithCache;
 class CTempFATDBR;
 class IDirecotryTreeBuilder;
 class IStorageDevice;
@@ -34,6 +38,38 @@ inline constexpr u64 kFat32Clusters[2] = {65524, 0x0FFFFFF4};
 inline constexpr u32 kGuessedRootBytes = 16384;
 // A found partition for which no table can be made gets no tree.
 inline constexpr u64 kNoTable = 0x10a039000000007ULL;
+
+// The first word of a FAT16 or FAT32 table's first sector has these bits set.
+inline constexpr u32 kTableMediaBits = 0x00FFFFF0;
+// A refusal on the first bytes of a sector (at least 512 of them): false only where the boot-sector,
+// table and folder tests would all refuse it too. Inline: the deep search asks it of every sector.
+[[gnu::always_inline]] inline bool MayHoldStructure(const u8* sector) {
+    using namespace fat_dir_entry_layout;
+    const ByteReader head(sector, fat_boot_layout::kSize);
+    const u32 word0 = head.Le32(0).value_or(0);
+    // A boot sector: a jump byte that is not 0 and the signature at the end of the first 512 bytes.
+    if ((word0 & 0xFF) != 0 && head.Le16(fat_boot_layout::kSignature) == 0xAA55) return true;
+    // The first sector of a FAT16 or FAT32 table: both media words have bits 4 to 23 set.
+    if ((word0 & kTableMediaBits) == kTableMediaBits) return true;
+    // A folder sector: its first entry is a valid one, and its second one too or blank (the end of the
+    // folder). A long-name piece is valid; any other valid entry has an attribute byte without either of
+    // the two top bits (a blank one too), a name that starts with a character a short name may start
+    // with (unless it is a volume label) and dates and times that may be.
+    const u8 second = head.U8(kSize + kAttribute).value_or(0xFF);
+    if ((second & 0xC0) != 0) return false;
+    const u8 attribute = head.U8(kAttribute).value_or(0xFF);
+    if (attribute == fat::kLongNameAttribute) return true;
+    if ((attribute & 0xC0) != 0) return false;
+    const u8 first = static_cast<u8>(word0 & 0xFF);
+    if ((attribute & 0x08) == 0 && (first < fat::kLowestNameByte || first == ' ')) return false;
+    const u32 created = head.Le32(kCreationTime).value_or(0xFFFFFFFF);  // time, then date
+    const u32 modified = head.Le32(kModificationTime).value_or(0xFFFFFFFF);
+    return fat::IsPlausibleDosTime(static_cast<u16>(created)) &&
+           fat::IsPlausibleDosDate(static_cast<u16>(created >> 16)) &&
+           fat::IsPlausibleDosTime(static_cast<u16>(modified)) &&
+           fat::IsPlausibleDosDate(static_cast<u16>(modified >> 16)) &&
+           fat::IsPlausibleDosDate(head.Le16(kAccessDate).value_or(0xFFFF));
+}
 
 // Sectors of a table for `clusters` clusters: ceil(clusters x half-bytes per entry / (2 x sector size)).
 u64 TableSectors(u64 clusters, u32 type, u32 sectorSize);
@@ -106,9 +142,14 @@ private:
     void AddCandidate(std::unique_ptr<CFATSearchedPartitionInfo> candidate, bool expectTables);
     void AddFolderSector(const FIRSTFOLDERSECTOR& record);
     i64 DeviceSectors() const;
+    // A sector's bytes: in place where the cache holds it, else read into m_sector; null when unreadable.
+    const u8* SectorBytes(i64 sector);
+    // The boot-sector, table and folder tests of a sector that passed the refusal.
+    void AnalyzeSector(i64 sector, const u8* bytes, CFATFolderAnalyser& folders);
 
     int m_sectorsPerBlock = -1;
     IStorageDevice* m_device = nullptr;
+    CStorageDeviceWithCache* m_cache = nullptr;  // the device when it is the deep scan's read-ahead cache
     IDirecotryTreeBuilder* m_builder = nullptr;
     PartitionList m_found;
     CandidateSet m_candidates;

@@ -21,6 +21,11 @@ CHFSPlusBTNode::CHFSPlusBTNode(std::vector<u8> bytes)
     Validate();
 }
 
+CHFSPlusBTNode::CHFSPlusBTNode(std::unique_ptr<u8[]> bytes, u32 nodeSize)
+    : m_block(std::move(bytes)), m_data(m_block.get()), m_nodeSize(m_block ? nodeSize : 0), m_status(kNotReady) {
+    Validate();
+}
+
 CHFSPlusBTNode::CHFSPlusBTNode(const u8* buffer, u32 nodeSize, Checked)
     : m_data(buffer), m_nodeSize(nodeSize), m_status(0) {
     BTNodeDescriptor descriptor;

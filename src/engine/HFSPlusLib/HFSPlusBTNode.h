@@ -1,6 +1,7 @@
 // One B-tree node of an HFS+ special file (catalog, extents, attributes), validated before use.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -13,6 +14,8 @@ public:
     // alive as long as the node. The node is usable when IsValid().
     CHFSPlusBTNode(const u8* buffer, u32 nodeSize, bool ownsBuffer);
     CHFSPlusBTNode(std::vector<u8> bytes);
+    // Keeps nodeSize bytes read whole into a block of its own (no zero fill before the read).
+    CHFSPlusBTNode(std::unique_ptr<u8[]> bytes, u32 nodeSize);
     // A view of bytes the caller has just checked with IsValidNode (not checked again).
     struct Checked {};
     CHFSPlusBTNode(const u8* buffer, u32 nodeSize, Checked);
@@ -46,6 +49,7 @@ private:
     void Validate();
 
     std::vector<u8> m_owned;
+    std::unique_ptr<u8[]> m_block;
     const u8* m_data = nullptr;
     u32 m_nodeSize = 0;
     u64 m_status;

@@ -75,18 +75,17 @@ BTNodePtr CHFSPlusBTreeOptionBase::CreateNode(u32 nodeNumber) {
         m_status = HFSPLUS_FAIL(kKindNotReady);
         return nullptr;
     }
-    std::vector<u8> bytes;
-    try {
-        bytes.assign(m_nodeSize, 0);
-    } catch (const std::bad_alloc&) {
+    // Read whole or refused: the bytes need no zero fill before the read.
+    std::unique_ptr<u8[]> bytes(new (std::nothrow) u8[m_nodeSize]);
+    if (!bytes) {
         m_status = HFSPLUS_FAIL(kKindNoMemory);
         return nullptr;
     }
-    if (m_file->Read(u64(nodeNumber) * m_nodeSize, bytes.data(), m_nodeSize) != m_nodeSize) {
+    if (m_file->Read(u64(nodeNumber) * m_nodeSize, bytes.get(), m_nodeSize) != m_nodeSize) {
         m_status = HFSPLUS_FAIL(kKindShortRead);
         return nullptr;
     }
-    BTNodePtr node(new (std::nothrow) CHFSPlusBTNode(std::move(bytes)));
+    BTNodePtr node(new (std::nothrow) CHFSPlusBTNode(std::move(bytes), m_nodeSize));
     if (!node) {
         m_status = HFSPLUS_FAIL(kKindNoMemory);
         return nullptr;
@@ -176,6 +175,10 @@ u64 CHFSPlusBTreeOptionBase::Search(const BTKey& key, HFSPlusSearchResult& resul
     return m_tree->Search(key, result, record);
 }
 
+void CHFSPlusBTreeOptionBase::KeepSearchedNodes(bool keep) {
+    if (m_tree) m_tree->KeepSearchedNodes(keep);
+}
+
 u64 CHFSPlusBTreeOptionBase::Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
                                       std::vector<u32>* listedLeaves) {
     if (!m_tree) return HFSPLUS_QUIET(kKindNotReady);
@@ -224,6 +227,20 @@ bool CHFSPlusCatalog::DataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& re
         return false;
     }
     return ReadDataInto(node, index, DecodeCatalogData, HFSPLUS_QUIET(kKindBadData), record);
+}
+
+bool CHFSPlusCatalog::ListedDataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) {
+    if (!node || !node->IsLeaf()) return DataReadInto(node, index, record);
+    const auto data = RecordData(node, index);
+    const auto type = data ? data->Be16(catrec::kRecordType) : std::nullopt;
+    if (!type || (*type != catrec::kFolderThread && *type != catrec::kFileThread))
+        return DataReadInto(node, index, record);
+    if (!CatalogThreadDecodes(*data)) {
+        m_status = HFSPLUS_QUIET(kKindBadData);
+        return false;
+    }
+    record.catalog.recordType = *type;
+    return true;
 }
 
 // ---- extents -----------------------------------------------------------------------------------
@@ -314,18 +331,53 @@ u64 CHFSPlusBTree::Search(const BTKey& key, HFSPlusSearchResult& result, BTRecor
         if (path.size() >= kMaxDepth || std::find(path.begin(), path.end(), n) != path.end())
             return m_status = HFSPLUS_FAIL(kKindBadData);
         path.push_back(n);
-        BTNodePtr node = m_option->CreateNode(n);
-        if (!node) return m_option->GetLastError();
+        BTNodePtr read;
+        const KeptNode* kept = nullptr;
+        if (m_keep) {
+            kept = Kept(n);
+            // Without memory to keep it, the node is read as by the plain search.
+            if (!kept && m_keep) return m_option->GetLastError();
+        }
+        if (!kept) {
+            read = m_option->CreateNode(n);
+            if (!read) return m_option->GetLastError();
+        }
+        CHFSPlusBTNode* node = kept ? kept->node.get() : read.get();
         const u16 count = node->GetRecordCount();
         u16 first = count;  // first record whose key is not below the search key
         int order = 1;
-        for (u16 i = 0; i < count; ++i) {
-            BTKeyPtr recordKey = m_option->KeyRead(node.get(), i);
-            if (!recordKey) return m_option->GetLastError();
-            order = m_option->Compare(*recordKey, key);
-            if (order >= 0) {
-                first = i;
-                break;
+        if (kept) {
+            const auto& keys = kept->keys;
+            size_t at = keys.size();
+            if (kept->ascending) {
+                at = size_t(std::lower_bound(keys.begin(), keys.end(), key,
+                                             [this](const BTKey& a, const BTKey& b) {
+                                                 return m_option->Compare(a, b) < 0;
+                                             }) -
+                            keys.begin());
+                if (at < keys.size()) order = m_option->Compare(keys[at], key);
+            } else {
+                for (at = 0; at < keys.size(); ++at) {
+                    order = m_option->Compare(keys[at], key);
+                    if (order >= 0) break;
+                }
+            }
+            if (at < keys.size()) {
+                first = u16(at);
+            } else if (keys.size() < count) {
+                // The plain search reads on to the key that does not decode, and fails there.
+                if (!m_option->KeyRead(node, u16(keys.size()))) return m_option->GetLastError();
+                return m_status = HFSPLUS_QUIET(kKindBadData);
+            }
+        } else {
+            for (u16 i = 0; i < count; ++i) {
+                BTKeyPtr recordKey = m_option->KeyRead(node, i);
+                if (!recordKey) return m_option->GetLastError();
+                order = m_option->Compare(*recordKey, key);
+                if (order >= 0) {
+                    first = i;
+                    break;
+                }
             }
         }
         if (node->IsIndex()) {
@@ -333,7 +385,7 @@ u64 CHFSPlusBTree::Search(const BTKey& key, HFSPlusSearchResult& result, BTRecor
             // A key below every key of the node goes down the first child.
             const u16 child = u16(std::max<u32>(j, 1) - 1);
             if (count == 0) return m_status = HFSPLUS_FAIL(kKindBadData);
-            n = m_option->GetChild(node.get(), child);
+            n = m_option->GetChild(node, child);
             if (n == 0) return m_option->GetLastError();
             continue;
         }
@@ -344,13 +396,49 @@ u64 CHFSPlusBTree::Search(const BTKey& key, HFSPlusSearchResult& result, BTRecor
         if (order != 0) return m_status = 0;
         result.found = 1;
         if (record) {
-            *record = m_option->DataRead(node.get(), first);
+            *record = m_option->DataRead(node, first);
             if (!*record) {
                 result.found = 0;
                 return m_option->GetLastError() ? m_option->GetLastError() : HFSPLUS_QUIET(kKindBadData);
             }
         }
         return m_status = 0;
+    }
+}
+
+void CHFSPlusBTree::KeepSearchedNodes(bool keep) {
+    m_keep = keep;
+    m_kept.clear();
+    m_keptKeys = 0;
+}
+
+const CHFSPlusBTree::KeptNode* CHFSPlusBTree::Kept(u32 n) {
+    if (auto it = m_kept.find(n); it != m_kept.end()) return &it->second;
+    KeptNode kept;
+    kept.node = m_option->CreateNode(n);
+    if (!kept.node) return nullptr;
+    const u16 count = kept.node->GetRecordCount();
+    if (m_keptKeys + count > kMaxKeptKeys) {
+        m_kept.clear();
+        m_keptKeys = 0;
+    }
+    try {
+        kept.keys.reserve(count);
+        for (u16 i = 0; i < count; ++i) {
+            kept.keys.emplace_back();
+            if (!m_option->KeyReadInto(kept.node.get(), i, kept.keys.back())) {
+                kept.keys.pop_back();
+                break;
+            }
+        }
+        kept.ascending = true;
+        for (size_t i = 1; i < kept.keys.size() && kept.ascending; ++i)
+            kept.ascending = m_option->Compare(kept.keys[i - 1], kept.keys[i]) <= 0;
+        m_keptKeys += kept.keys.size();
+        return &m_kept.emplace(n, std::move(kept)).first->second;
+    } catch (const std::bad_alloc&) {
+        KeepSearchedNodes(false);
+        return nullptr;
     }
 }
 
@@ -398,7 +486,8 @@ u64 CHFSPlusBTree::Walk(WalkState& state, u32 nodeNumber, u32 depth) {
         if (!state.progress->Continued()) return 0;
         if (!m_option->KeyReadInto(node.get(), i, key))
             return m_option->GetLastError() ? m_option->GetLastError() : HFSPLUS_QUIET(kKindBadData);
-        if (!m_option->DataReadInto(node.get(), i, record))
+        if (!(state.builder ? m_option->ListedDataReadInto(node.get(), i, record)
+                            : m_option->DataReadInto(node.get(), i, record)))
             return m_option->GetLastError() ? m_option->GetLastError() : HFSPLUS_QUIET(kKindBadData);
         if (!state.builder) {
             m_option->KeyPrint(key);

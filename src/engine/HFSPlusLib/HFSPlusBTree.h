@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
@@ -46,6 +47,11 @@ public:
         if (read) record = *read;
         return read != nullptr;
     }
+    // As DataReadInto for a walk that lists records: a record it makes no node of (a catalog thread) is
+    // only checked to decode, and of it only the type is written.
+    virtual bool ListedDataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) {
+        return DataReadInto(node, index, record);
+    }
     // The child node number after the key of an index record; 0 when there is none.
     virtual u32 GetChild(CHFSPlusBTNode* node, u16 index) = 0;
     virtual u32 GetRoot() = 0;
@@ -68,6 +74,8 @@ public:
     u64 Search(const BTKey& key, HFSPlusSearchResult& result, BTRecordPtr* record);
     u64 Traverse(IDirecotryTreeBuilder* builder, CHFSPlusQuickFileSystemSearchProgress* progress,
                  std::vector<u32>* listedLeaves = nullptr);
+    // See CHFSPlusBTree::KeepSearchedNodes.
+    void KeepSearchedNodes(bool keep);
 
     u32 GetNodeSize() const { return m_nodeSize; }
     // nodeSize of the header record in the first 512 bytes of the file; 0 (kind 0xe) on a short read.
@@ -108,6 +116,7 @@ public:
     void DataPrint(const BTRecord&) override {}
     bool KeyReadInto(CHFSPlusBTNode* node, u16 index, BTKey& key) override;
     bool DataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) override;
+    bool ListedDataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) override;
 
     // Catalog order: parent ID, then the name in the volume's order (0xCF case folding, else binary).
     static int CompareKey(const BTKey& a, const BTKey& b, u8 keyCompareType);
@@ -156,11 +165,30 @@ public:
 
     u64 GetStatus() const { return m_status; }
 
+    // While kept, the nodes that searches read stay with their decoded keys until the keeping ends: a
+    // run of many searches (the journal scan asks one per old record) reads and decodes each node once,
+    // and finds a key by halving where the node's keys never descend. The answers are those of the
+    // plain search (the device is only read during a scan, so a node read again is the same bytes).
+    void KeepSearchedNodes(bool keep);
+    // Kept keys at most (about 530 bytes each); past it the kept nodes are dropped and kept anew.
+    static constexpr size_t kMaxKeptKeys = size_t(1) << 15;
+
 private:
     struct WalkState;
     u64 Walk(WalkState& state, u32 nodeNumber, u32 depth);
 
+    struct KeptNode {
+        BTNodePtr node;
+        std::vector<BTKey> keys;  // in record order, up to the first key that does not decode
+        bool ascending = false;   // no key below the one before it
+    };
+    // The kept node n, read and decoded now when not kept yet; null when it cannot be read.
+    const KeptNode* Kept(u32 n);
+
     CHFSPlusVolume* m_volume = nullptr;
     IHFSPlusBTreeOption* m_option = nullptr;
     u64 m_status;
+    bool m_keep = false;
+    std::unordered_map<u32, KeptNode> m_kept;
+    size_t m_keptKeys = 0;
 };

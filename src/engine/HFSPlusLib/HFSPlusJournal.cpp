@@ -21,6 +21,26 @@ constexpr u32 kMaxJournalBlock = 1u << 20;
 // The scan reads the journal through a window of this many bytes: one device read serves many units.
 constexpr u64 kScanWindow = 1u << 20;
 
+// The live trees keep the nodes their searches read while the scan lasts: each old record asks one
+// search, and the records of a journal block mostly meet the same few live nodes.
+class CKeepSearchedNodes {
+public:
+    explicit CKeepSearchedNodes(CHFSPlusVolume& volume)
+        : m_trees{volume.GetCatalogTree(), volume.GetExtentsTree(), volume.GetAttributesTree()} {
+        for (auto* tree : m_trees)
+            if (tree) tree->KeepSearchedNodes(true);
+    }
+    ~CKeepSearchedNodes() {
+        for (auto* tree : m_trees)
+            if (tree) tree->KeepSearchedNodes(false);
+    }
+    CKeepSearchedNodes(const CKeepSearchedNodes&) = delete;
+    CKeepSearchedNodes& operator=(const CKeepSearchedNodes&) = delete;
+
+private:
+    CHFSPlusBTreeOptionBase* m_trees[3];
+};
+
 }  // namespace
 
 // The bytes of the journal the scan is about to walk, read ahead in large pieces. Each byte of the
@@ -163,6 +183,7 @@ u64 CHFSPlusJournal::GetDeleteRecord(CHFSPlusQuickFileSystemSearchProgress* prog
     u64 walked = 0;
     std::vector<u8> block;
     CJournalWindow window(*this, journalSize);
+    CKeepSearchedNodes keep(*m_volume);
     while (walked < journalSize && going) {
         going = !progress || progress->Continued();
         ++m_scanUnits;

@@ -22,6 +22,16 @@ std::string NameToUtf8(const u16* units, size_t count) {
     char out[3 * 255];
     size_t n = 0;
     for (size_t i = 0; i < count; ++i) {
+        // Runs of four ASCII units (most names) are copied four at a time.
+        while (i + 4 <= count && ((units[i] | units[i + 1] | units[i + 2] | units[i + 3]) & 0xFF80) == 0) {
+            out[n] = char(units[i]);
+            out[n + 1] = char(units[i + 1]);
+            out[n + 2] = char(units[i + 2]);
+            out[n + 3] = char(units[i + 3]);
+            n += 4;
+            i += 4;
+        }
+        if (i == count) break;
         u32 c = units[i];
         if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
             // Only a high surrogate followed by a low one is a character; anything else ends the name.

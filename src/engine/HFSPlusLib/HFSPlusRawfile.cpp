@@ -65,21 +65,19 @@ CHFSPlusFileCache::CHFSPlusFileCache(CHFSPlusVolume* volume, u32 fileID, const H
     if (result::IsFailure(m_status) || !volume) return;
     const u64 wanted = std::min<u64>(u64(volume->GetBlockSize()) * fork.totalBlocks, kMaxCachedBytes);
     if (wanted == 0) return;
-    try {
-        m_cache.resize(size_t(wanted));
-    } catch (const std::bad_alloc&) {
-        m_cache.clear();
+    m_cache.reset(new (std::nothrow) u8[size_t(wanted)]);
+    if (!m_cache) return;
+    if (CHFSPlusRawfile::Read(0, m_cache.get(), wanted) != wanted) {
+        m_cache.reset();
+        m_status = 0;  // the file is still read, from the device
         return;
     }
-    if (CHFSPlusRawfile::Read(0, m_cache.data(), wanted) != wanted) {
-        std::vector<u8>().swap(m_cache);
-        m_status = 0;  // the file is still read, from the device
-    }
+    m_cacheSize = wanted;
 }
 
 u64 CHFSPlusFileCache::Read(u64 offset, u8* buffer, u64 size) {
-    if (m_cache.empty() || offset >= m_cache.size()) return CHFSPlusRawfile::Read(offset, buffer, size);
-    const u64 take = std::min<u64>(m_cache.size() - offset, size);
-    std::copy_n(m_cache.data() + offset, size_t(take), buffer);
+    if (m_cacheSize == 0 || offset >= m_cacheSize) return CHFSPlusRawfile::Read(offset, buffer, size);
+    const u64 take = std::min<u64>(m_cacheSize - offset, size);
+    std::copy_n(m_cache.get() + offset, size_t(take), buffer);
     return take;
 }

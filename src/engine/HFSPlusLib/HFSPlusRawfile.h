@@ -2,6 +2,7 @@
 // catalog file held in memory.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "engine/HFSPlusLib/HFSPlusStructs.h"
@@ -40,8 +41,10 @@ public:
     CHFSPlusFileCache(CHFSPlusVolume* volume, u32 fileID, const HFSPlusForkData& fork);
 
     u64 Read(u64 offset, u8* buffer, u64 size) override;
-    u64 CachedSize() const { return m_cache.size(); }
+    u64 CachedSize() const { return m_cacheSize; }
 
 private:
-    std::vector<u8> m_cache;
+    // The file's bytes, read whole into a block of their own (no zero fill before the read).
+    std::unique_ptr<u8[]> m_cache;
+    u64 m_cacheSize = 0;
 };

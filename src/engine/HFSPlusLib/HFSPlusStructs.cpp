@@ -1,6 +1,7 @@
 #include "engine/HFSPlusLib/HFSPlusStructs.h"
 
 #include <algorithm>
+#include <optional>
 
 u32 HFSPlusCatalogRecord::CatalogNodeID() const {
     if (recordType == hfsplus::catrec::kFolder) return folder.folderID;
@@ -29,14 +30,22 @@ bool DecodeBSDInfo(ByteReader b, size_t at, HFSPlusBSDInfo& out) {
     return true;
 }
 
-// UTF-16 units of a name (big-endian on disk), '/' kept as ':'. A length above 255 is taken as 255; the
-// units must lie inside the bytes given.
-bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std::array<u16, 255>& name) {
+// The units of a name that the bytes hold whole; absent when they do not.
+std::optional<u16> NameUnits(ByteReader b, size_t lengthAt, size_t unitsAt) {
     const auto count = b.Be16(lengthAt);
-    if (!count) return false;
+    if (!count) return std::nullopt;
     const u16 units = std::min<u16>(*count, catkey::kMaxNameUnits);
-    if (!b.Has(unitsAt, size_t(units) * 2)) return false;
-    length = units;
+    if (!b.Has(unitsAt, size_t(units) * 2)) return std::nullopt;
+    return units;
+}
+
+// UTF-16 units of a name (big-endian on disk), '/' kept as ':'. A length above 255 is taken as 255; the
+// units must lie inside the bytes given. On success every unit of the array is written (zeros past the
+// name).
+bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std::array<u16, 255>& name) {
+    const auto units = NameUnits(b, lengthAt, unitsAt);
+    if (!units) return false;
+    length = *units;
     // Four units a read while they last (names run to tens of units and every record has one).
     u16 i = 0;
     for (; i + 4 <= length; i += 4) {
@@ -131,10 +140,18 @@ bool DecodeCatalogKey(ByteReader b, BTKey& out) {
     if (!length || *length < catkey::kMinKeyLength || !b.Has(0, size_t(*length) + 2)) return false;
     // The name never reaches past the key.
     const auto key = *b.Sub(0, size_t(*length) + 2);
+    // Each field is written (the name whole by DecodeName): no reset of the whole key first, as every
+    // record of a walk has its key decoded.
+    out.keyLength = *length;
+    out.parentID = Or0(key.Be32(catkey::kParentID));
+    out.forkType = 0;
+    out.fileID = 0;
+    out.startBlock = 0;
+    if (DecodeName(key, catkey::kNameLength, catkey::kName, out.nameLength, out.name)) return true;
     out = BTKey{};
     out.keyLength = *length;
     out.parentID = Or0(key.Be32(catkey::kParentID));
-    return DecodeName(key, catkey::kNameLength, catkey::kName, out.nameLength, out.name);
+    return false;
 }
 
 bool DecodeExtentKey(ByteReader b, BTKey& out) {
@@ -162,6 +179,10 @@ bool DecodeCatalogThread(ByteReader b, HFSPlusCatalogThread& out) {
     if (!b.Has(0, thread::kMinSize)) return false;
     out.parentID = Or0(b.Be32(thread::kParentID));
     return DecodeName(b, thread::kNameLength, thread::kName, out.nameLength, out.name);
+}
+
+bool CatalogThreadDecodes(ByteReader b) {
+    return b.Has(0, thread::kMinSize) && NameUnits(b, thread::kNameLength, thread::kName).has_value();
 }
 
 bool DecodeCatalogRecord(ByteReader b, HFSPlusCatalogRecord& out) {

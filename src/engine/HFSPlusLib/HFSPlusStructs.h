@@ -202,6 +202,8 @@ bool DecodeAttributeKey(ByteReader bytes, BTKey& out);
 // Records: the bytes are the record's data (after its key).
 bool DecodeCatalogRecord(ByteReader bytes, HFSPlusCatalogRecord& out);
 bool DecodeCatalogThread(ByteReader bytes, HFSPlusCatalogThread& out);
+// Whether DecodeCatalogThread would take these bytes (nothing is copied).
+bool CatalogThreadDecodes(ByteReader bytes);
 bool DecodeAttributeRecord(ByteReader bytes, HFSPlusAttrRecord& out);
 
 bool DecodeJournalInfoBlock(ByteReader bytes, JournalInfoBlock& out);

@@ -108,18 +108,41 @@ CCompressedDataRunList* CCompressedDataRunList::Compress(IDataRunList* list) {
 CCompressedDataRunList* CCompressedDataRunList::CompressResident(i64 recordSector, u32 offsetInRecord) {
     if (offsetInRecord == 0 || offsetInRecord > 0xFFFF) return nullptr;
     std::vector<u8> bytes;
-    bytes.reserve(18);
-    i64 previous = 0;
-    if (!AppendRun(recordSector, 1, previous, bytes)) return nullptr;
-    bytes.push_back(0);
+    if (recordSector < 0) {
+        bytes.reserve(18);
+        i64 previous = 0;
+        if (!AppendRun(recordSector, 1, previous, bytes)) return nullptr;
+        bytes.push_back(0);
+    }
     auto* out = new (std::nothrow) CCompressedDataRunList();
     if (!out) return nullptr;
     out->m_dataOffset = u16(offsetInRecord);
     out->m_bytes = std::move(bytes);
+    if (recordSector >= 0) out->m_residentSector = recordSector;
     return out;
 }
 
+std::vector<u8> CCompressedDataRunList::Bytes() const {
+    if (m_residentSector < 0) return m_bytes;
+    // {sector, 1}: a sector of 0 or more always encodes.
+    std::vector<u8> bytes;
+    i64 previous = 0;
+    AppendRun(m_residentSector, 1, previous, bytes);
+    bytes.push_back(0);
+    return bytes;
+}
+
+u32 CCompressedDataRunList::GetCompressedDataRunSize() const {
+    if (m_residentSector >= 0) return u32(Bytes().size());
+    return m_bytes.empty() ? 1 : u32(m_bytes.size());
+}
+
 IDataRunList* CCompressedDataRunList::Decompress() const {
+    if (m_dataOffset && m_residentSector >= 0) {
+        auto* list = new (std::nothrow) CResidentNTFSDataRunList();
+        if (list) list->InitList(m_residentSector, 1, m_dataOffset);
+        return list;
+    }
     if (m_bytes.empty()) return nullptr;
     if (m_dataOffset) {
         std::vector<CDataRun> runs;
@@ -136,9 +159,10 @@ IDataRunList* CCompressedDataRunList::Decompress() const {
 
 bool CCompressedDataRunList::Save(IRSData* data) const {
     if (!data) return false;
-    const u32 count = GetCompressedDataRunSize();
+    const std::vector<u8> bytes = Bytes();
+    const u32 count = bytes.empty() ? 1 : u32(bytes.size());
     const u8 empty = 0;
-    return data->WriteCurFrame(&count, 4) && data->WriteCurFrame(m_bytes.empty() ? &empty : m_bytes.data(), count) &&
+    return data->WriteCurFrame(&count, 4) && data->WriteCurFrame(bytes.empty() ? &empty : bytes.data(), count) &&
            data->WriteCurFrame(&m_dataOffset, 2);
 }
 

@@ -47,8 +47,9 @@ public:
     static CCompressedDataRunList* CompressResident(i64 recordSector, u32 offsetInRecord);
     // A new extent list (resident when a data offset is kept); null when nothing decodes.
     IDataRunList* Decompress() const;
-    u32 GetCompressedDataRunSize() const { return m_bytes.empty() ? 1 : u32(m_bytes.size()); }
-    const std::vector<u8>& Bytes() const { return m_bytes; }
+    u32 GetCompressedDataRunSize() const;
+    // The encoded runs and their end mark.
+    std::vector<u8> Bytes() const;
     u16 GetDataOffset() const { return m_dataOffset; }
     CCompressedDataRunList* Clone() const { return new CCompressedDataRunList(*this); }
 
@@ -60,6 +61,9 @@ public:
 private:
     u16 m_dataOffset = 0;
     std::vector<u8> m_bytes;
+    // The record sector of a list made by CompressResident (-1 otherwise): its bytes are encoded only
+    // when asked for, and Decompress builds its list from it.
+    i64 m_residentSector = -1;
 };
 
 // Runs of an NTFS list as a non-resident extent list; *totalClusters gets their sum. Null without runs.

@@ -6,10 +6,16 @@
 #include "engine/NTFSLib/NTFSFileProperties.h"
 
 void CNTFSFileNode::SetFileProperties(IFileProperties* properties) {
+    Adopt(properties, dynamic_cast<CNTFSFileProperties*>(properties));
+}
+
+void CNTFSFileNode::SetFileProperties(CNTFSFileProperties* properties) { Adopt(properties, properties); }
+
+void CNTFSFileNode::Adopt(IFileProperties* properties, CNTFSFileProperties* ntfs) {
     if (!ReplaceProperties(properties) || !properties) return;
     SetCurrentNodeID(0);
     SetParentNodeID(5);
-    if (auto* ntfs = dynamic_cast<CNTFSFileProperties*>(properties)) SetMetaDataSector(u64(ntfs->GetFileRecordStartSector()));
+    if (ntfs) SetMetaDataSector(u64(ntfs->GetFileRecordStartSector()));
     SetDataRunList(properties->GetDataRunList());
 }
 

@@ -6,6 +6,7 @@
 #include "engine/Utility/PropertiesFileNode.h"
 
 class CCommonFileRecordInfo;
+class CNTFSFileProperties;
 
 class CNTFSFileNode : public CPropertiesFileNode<IFileProperties> {
 public:
@@ -14,6 +15,8 @@ public:
     // Takes ownership; a top-level record by default (ID 0, parent 5), the file record's sector as the
     // metadata sector, and the extents of the properties.
     void SetFileProperties(IFileProperties* properties);
+    // The same for properties known to be NTFS ones (no type test).
+    void SetFileProperties(CNTFSFileProperties* properties);
 
     u32 IsCompressed() override { return (GetAttribute() & kCompressedBit) ? 1 : 0; }
     _tagSearcherType GetSearcheType() override { return SEARCHER_NTFS; }
@@ -41,5 +44,7 @@ public:
     void SetMetadataStartPosition(i64 position) { SetMetaDataSector(u64(position)); }
 
 private:
+    void Adopt(IFileProperties* properties, CNTFSFileProperties* ntfs);
+
     CCommonFileRecordInfo* m_recordInfo = nullptr;
 };

@@ -122,6 +122,8 @@ public:
     static bool IsFileNameEqual(const ByteReader& a, const wchar_t* name);
     // A valid $FILE_NAME whose whole name lies inside the attribute and holds no forbidden character.
     static bool IsValid(const ByteReader& a, size_t remaining);
+    // The same for an attribute already found valid as an attribute.
+    static bool IsValidName(const ByteReader& a);
 };
 
 // An empty name (or a length below 1) passes; otherwise none of " * / : < > ? \ | up to a 0 character.

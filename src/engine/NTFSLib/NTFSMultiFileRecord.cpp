@@ -193,6 +193,7 @@ ByteReader CNTFSMultiFileRecord::FindAttibute(u32 type, u32 n, u32* offsetInReco
         if (recordSector) *recordSector = m_sector;
         return CNTFSFileRecord::AttributeAt(m_record.data(), size, offset);
     }
+    if (m_extensions.empty()) return {};
     u32 seen = CNTFSFileRecord::GetAttibuteCountofSpecifiedType(m_record.data(), size, type);
     const bool numbered = CNTFSFileRecord::HasXPNumber(m_record.data(), size);
     const u64 base = GetMainFileRecordIndex();

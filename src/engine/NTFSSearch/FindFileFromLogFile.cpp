@@ -117,10 +117,16 @@ bool CFindFileFromLogFile::GetLogPageBuffer(u64 page, const u8** out) {
             if (run.start >= 0) {
                 const i64 sector = GetClusterStartSector(run.start, m_cluster0Sector, m_sectorsPerCluster);
                 const i64 sectors = i64((runBytes + s - 1) / s);
-                std::vector<u8> piece(size_t(sectors) * s, 0);
-                if (sector >= 0 && sector + sectors <= m_device->GetTotalSectors() &&
-                    m_device->ReadSector(piece.data(), sector, sectors))
-                    std::memcpy(m_image.data() + done, piece.data(), size_t(runBytes));
+                const bool inside = sector >= 0 && sector + sectors <= m_device->GetTotalSectors();
+                if (inside && runBytes % s == 0) {
+                    // Read in place; a failed read leaves the run as zeros.
+                    u8* at = m_image.data() + done;
+                    if (!m_device->ReadSector(at, sector, sectors)) std::fill(at, at + runBytes, u8(0));
+                } else if (inside) {
+                    std::vector<u8> piece(size_t(sectors) * s, 0);
+                    if (m_device->ReadSector(piece.data(), sector, sectors))
+                        std::memcpy(m_image.data() + done, piece.data(), size_t(runBytes));
+                }
             }
             done += runBytes;
         }

@@ -1,6 +1,7 @@
 #include "engine/NTFSSearch/NTFSSearchController.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 
@@ -149,12 +150,59 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
 
 bool CNTFSSearchController::IsQuiet(const u8* sector) const {
     if (!sector || m_join.indexPending || m_join.filePending || m_group->IsOpen()) return false;
+    return IsQuietSector(sector);
+}
+
+bool CNTFSSearchController::HasNoMark(const u8* sector) {
+    if (!sector) return false;
     const ByteReader r(sector, kSector);
     const u64 head = r.Le64(0).value_or(0);
     const u32 magic = u32(head);
     return magic != kFileMagic && magic != kIndexMagic && magic != kRestartMagic &&
            r.Le64(ntfs::boot::kOemId) != kBootOem && !CAttrDefFileAnalyzer::MayMatch(r, head) &&
            CUpCaseFileAnalyzer::TemplateSectorOf(sector) < 0;
+}
+
+namespace {
+
+// HasNoMark reads the sector only here: its first 11 bytes (magic, boot identifier), the words of
+// the $AttrDef keys and the $UpCase vote's units 0, 64, 192 and 255.
+bool IsFilledAtProbes(const ByteReader& r, u64 fill) {
+    // Offsets past the sector never hold: a missing value reads as the complement of fill.
+    u64 differ = r.Le64(ntfs::boot::kOemId).value_or(~fill) ^ fill;
+#pragma GCC unroll 5
+    for (const CAttrDefFileAnalyzer::Key& key : CAttrDefFileAnalyzer::kKeys)
+        if (key.offset != 0) differ |= r.Le64(key.offset).value_or(~fill) ^ fill;
+    const u16 unit = u16(fill);
+    differ |= u16(r.Le16(128).value_or(u16(~unit)) ^ unit);
+    differ |= u16(r.Le16(384).value_or(u16(~unit)) ^ unit);
+    differ |= u16(r.Le16(510).value_or(u16(~unit)) ^ unit);
+    return differ == 0;
+}
+
+// HasNoMark of a sector holding byte value b everywhere, by b.
+const std::array<bool, 256>& FilledSectorsWithoutMark() {
+    static const std::array<bool, 256> table = [] {
+        std::array<bool, 256> quiet{};
+        std::array<u8, kSector> sector{};
+        for (size_t b = 0; b < 256; ++b) {
+            sector.fill(u8(b));
+            quiet[b] = CNTFSSearchController::HasNoMark(sector.data());
+        }
+        return quiet;
+    }();
+    return table;
+}
+
+}  // namespace
+
+bool CNTFSSearchController::IsQuietSector(const u8* sector) {
+    if (!sector) return false;
+    const ByteReader r(sector, kSector);
+    const u64 head = r.Le64(0).value_or(0);
+    const u64 fill = (head & 0xFF) * 0x0101010101010101ULL;
+    if (head == fill && IsFilledAtProbes(r, fill)) return FilledSectorsWithoutMark()[head & 0xFF];
+    return HasNoMark(sector);
 }
 
 void CNTFSSearchController::AnalyzeSector(const u8* sector, i64 s, i64 available) {

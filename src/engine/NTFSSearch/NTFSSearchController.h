@@ -106,6 +106,12 @@ public:
     void AnalyzeNTFSDBRSector(const u8* sector, i64 s);
     void AnalyzeIndexRecord(const u8* sector, i64 s, i64 available);
     void AnalyzeNTFSFileRecordSector(const u8* sector, i64 s, i64 available);
+    // True for a 512-byte sector that none of AnalyzeSector's tests takes, whatever was held before:
+    // no structure's mark, no meta-file template sector. HasNoMark runs the tests one by one;
+    // IsQuietSector answers a sector that holds one byte value at every place those tests read (zeroed
+    // and filled sectors) from the answer for a sector of that value alone, found once per value.
+    static bool HasNoMark(const u8* sector);
+    static bool IsQuietSector(const u8* sector);
 
 private:
     // True for a sector that AnalyzeSector would leave as it found everything: no structure's mark, no

@@ -223,3 +223,160 @@ TEST(HfsPlusBTree, NodeTestTakesEveryOffsetOfTheTable) {
     EXPECT_GT(valid, 500u);
     EXPECT_LT(valid, 3500u);
 }
+
+// Searches while the tree keeps the nodes it read (the journal scan's run of searches) answer as the
+// plain search on every key: present, absent, in another case, between and past the keys; on a clean
+// tree (keys found by halving), on nodes whose keys do not ascend (read in order) and on a leaf with a
+// key that does not decode (the search fails where the plain one fails).
+TEST(HfsPlusBTree, KeptNodesAnswerAsThePlainSearch) {
+    hfs::Layout layout;
+    hfs::Options options;
+    options.totalBlocks = 1024;
+    options.maxLeafRecords = 5;
+    hfs::Writer writer(options);
+    for (int i = 0; i < 40; ++i) {
+        hfs::Entry e;
+        e.path = (i % 2 ? "Folder/File " : "other/file ") + std::to_string(100 + i) + ".txt";
+        e.data = hfs::TextContent(e.path, 10);
+        writer.Add(e);
+    }
+    const std::vector<u8> clean = writer.Build(&layout);
+    ASSERT_GE(layout.catalogLeaves.size(), 8u);
+    ASSERT_GE(layout.catalogIndexNodes.size(), 2u);
+    // The byte of the key of record `index` of catalog node `node`.
+    const auto keyAt = [&](u32 node, u16 index) {
+        const size_t base = layout.catalogByte + size_t(node) * layout.catalogNodeSize;
+        CHFSPlusBTNode view(clean.data() + base, layout.catalogNodeSize, false);
+        return size_t(view.GetRecord(index)->data() - clean.data());
+    };
+    const u32 leaf = layout.catalogLeaves[layout.catalogLeaves.size() / 2];
+    const u32 index = layout.catalogIndexNodes.front();
+    struct Case {
+        const char* what;
+        size_t at;
+        size_t byteOffset;
+        u32 value;
+        bool be16;
+    } cases[] = {
+        {"clean", 0, 0, 0, false},
+        {"a leaf key raised above the keys after it", keyAt(leaf, 1), f::catkey::kParentID, 0xFFFF0000u, false},
+        {"a leaf key lowered below the keys before it", keyAt(leaf, 3), f::catkey::kParentID, 0, false},
+        {"an index key raised above the keys after it", keyAt(index, 0), f::catkey::kParentID, 0xFFFF0000u, false},
+        {"a leaf key that does not decode", keyAt(leaf, 2), f::catkey::kKeyLength, 0xFFF0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<u8> image = clean;
+        if (c.at != 0) {
+            if (c.be16)
+                ByteWriter(image).Be16(c.at + c.byteOffset, u16(c.value));
+            else
+                ByteWriter(image).Be32(c.at + c.byteOffset, c.value);
+        }
+        auto device = VolumeDevice(image, 4096);
+        CHFSPlusVolume volume(device.get(), false);
+        ASSERT_TRUE(volume.IsOpen());
+        CHFSPlusCatalog* catalog = volume.GetCatalogTree();
+
+        // The keys of every record of every leaf, and keys around each.
+        std::vector<BTKey> keys;
+        for (u32 n : layout.catalogLeaves) {
+            CHFSPlusBTNode node(std::vector<u8>(image.begin() + i64(layout.catalogByte + size_t(n) * layout.catalogNodeSize),
+                                                image.begin() + i64(layout.catalogByte + size_t(n + 1) * layout.catalogNodeSize)));
+            for (u16 i = 0; i < node.GetRecordCount(); ++i) {
+                BTKey key;
+                if (!catalog->KeyReadInto(&node, i, key)) continue;
+                keys.push_back(key);
+                BTKey other = key;
+                for (u16 u = 0; u < other.nameLength; ++u)
+                    if (other.name[u] >= u'a' && other.name[u] <= u'z') other.name[u] = u16(other.name[u] - 32);
+                keys.push_back(other);
+                other = key;
+                if (other.nameLength < 255) other.name[other.nameLength++] = u'~';
+                keys.push_back(other);
+                other = key;
+                if (other.nameLength > 0) --other.nameLength;
+                keys.push_back(other);
+                other = key;
+                ++other.parentID;
+                keys.push_back(other);
+            }
+        }
+        keys.push_back(CatalogKey(0, u""));
+        keys.push_back(CatalogKey(0xFFFFFFFF, u"zzz"));
+        ASSERT_GT(keys.size(), 300u);
+
+        struct Answer {
+            u64 code;
+            HFSPlusSearchResult result;
+            u32 id;
+            bool operator==(const Answer& o) const {
+                return code == o.code && result.nodeNumber == o.result.nodeNumber &&
+                       result.recordIndex == o.result.recordIndex && result.found == o.result.found && id == o.id;
+            }
+        };
+        const auto ask = [&](const BTKey& key) {
+            Answer a{};
+            a.result = {7, 7, 7};
+            BTRecordPtr record;
+            a.code = catalog->Search(key, a.result, &record);
+            a.id = record ? record->catalog.CatalogNodeID() : 0xFFFFFFFFu;
+            return a;
+        };
+        std::vector<Answer> plain;
+        for (const BTKey& key : keys) plain.push_back(ask(key));
+        size_t found = 0, failed = 0;
+        for (const Answer& a : plain) {
+            found += a.result.found;
+            failed += result::IsFailure(a.code) ? 1 : 0;
+        }
+        EXPECT_GT(found, 60u);
+        if (std::string(c.what) == "a leaf key that does not decode") {
+            EXPECT_GT(failed, 0u);
+        }
+
+        catalog->KeepSearchedNodes(true);
+        // Twice: once as the nodes are read, once from the kept ones; in reverse order too.
+        for (int round = 0; round < 2; ++round)
+            for (size_t i = 0; i < keys.size(); ++i) EXPECT_TRUE(ask(keys[i]) == plain[i]) << "key " << i;
+        catalog->KeepSearchedNodes(false);
+        catalog->KeepSearchedNodes(true);
+        for (size_t i = keys.size(); i-- > 0;) EXPECT_TRUE(ask(keys[i]) == plain[i]) << "key " << i;
+        catalog->KeepSearchedNodes(false);
+        for (size_t i = 0; i < keys.size(); ++i) EXPECT_TRUE(ask(keys[i]) == plain[i]) << "key " << i;
+    }
+}
+
+// A catalog key decoded over one that held another (a walk reuses one key) equals a fresh decode, name
+// tail and all; a key that does not decode leaves what a fresh failed decode leaves.
+TEST(HfsPlusBTree, AKeyDecodedOverAnotherEqualsAFreshOne) {
+    const auto bytes = [](u32 parent, const std::u16string& name, u16 claimedUnits) {
+        std::vector<u8> b(8 + 2 * name.size(), 0);
+        ByteWriter w(b);
+        w.Be16(f::catkey::kKeyLength, u16(b.size() - 2));
+        w.Be32(f::catkey::kParentID, parent);
+        w.Be16(f::catkey::kNameLength, claimedUnits);
+        for (size_t i = 0; i < name.size(); ++i) w.Be16(f::catkey::kName + 2 * i, u16(name[i]));
+        return b;
+    };
+    const auto same = [](const BTKey& a, const BTKey& b) {
+        return a.keyLength == b.keyLength && a.parentID == b.parentID && a.forkType == b.forkType &&
+               a.fileID == b.fileID && a.startBlock == b.startBlock && a.nameLength == b.nameLength && a.name == b.name;
+    };
+    const std::vector<std::vector<u8>> keys{
+        bytes(16, u"a much longer name than the next one", 36), bytes(17, u"short", 5), bytes(2, u"", 0),
+        bytes(18, u"claims more units than it holds", 40), bytes(19, u"x/y", 3)};
+    for (const auto& before : keys) {
+        for (const auto& key : keys) {
+            BTKey reused, fresh;
+            reused.forkType = 3;
+            reused.fileID = 7;
+            reused.startBlock = 9;
+            f::DecodeCatalogKey(ByteReader(before.data(), before.size()), reused);
+            const bool a = f::DecodeCatalogKey(ByteReader(key.data(), key.size()), reused);
+            const bool b = f::DecodeCatalogKey(ByteReader(key.data(), key.size()), fresh);
+            EXPECT_EQ(a, b);
+            EXPECT_TRUE(same(reused, fresh));
+        }
+    }
+}

@@ -79,3 +79,23 @@ TEST(HfsPlusNames, RandomNamesAsIconvConvertsThem) {
     EXPECT_EQ(hfsplus::NameToUtf8(withZero.data(), withZero.size()), std::string("a\0b", 3));
     EXPECT_EQ(hfsplus::NameToUtf8(std::vector<u16>(300, u16('a')).data(), 300), std::string(255, 'a'));
 }
+
+// ASCII runs of every length up to nine, then a unit of each width or a pair (or a broken one), then more
+// ASCII: the copy of ASCII runs hands over to the unit-by-unit path at every offset.
+TEST(HfsPlusNames, AsciiRunsMeetOtherUnitsAtEveryOffset) {
+    const std::vector<std::vector<u16>> tails{{}, {0x00E9}, {0x4E2D}, {0xD83D, 0xDE00}, {0xD83D}, {0xDE00}, {0x0000}};
+    for (size_t run = 0; run <= 9; ++run) {
+        for (const auto& tail : tails) {
+            for (size_t after = 0; after <= 5; ++after) {
+                std::vector<u16> name;
+                for (size_t i = 0; i < run; ++i) name.push_back(u16('a' + i));
+                name.insert(name.end(), tail.begin(), tail.end());
+                for (size_t i = 0; i < after; ++i) name.push_back(u16('0' + i));
+                if (name.empty()) continue;
+                ASSERT_EQ(Ours(name), ByIconv(name)) << run << " " << tail.size() << " " << after;
+            }
+        }
+    }
+    // Past 255 units the name ends, also inside a run of four.
+    EXPECT_EQ(hfsplus::NameToUtf8(std::vector<u16>(257, u16('b')).data(), 257), std::string(255, 'b'));
+}

@@ -183,6 +183,17 @@ TEST(NtfsDataRuns, ResidentEncodingEqualsTheListEncoding) {
             if (!got) continue;
             EXPECT_EQ(got->Bytes(), expected->Bytes()) << sector << " " << offset;
             EXPECT_EQ(got->GetDataOffset(), expected->GetDataOffset()) << sector << " " << offset;
+            EXPECT_EQ(got->GetCompressedDataRunSize(), expected->GetCompressedDataRunSize()) << sector << " " << offset;
+            // Decoded again: the same list as the one decoded from the list's own encoding.
+            std::unique_ptr<IDataRunList> decoded(got->Decompress()), reference(expected->Decompress());
+            ASSERT_EQ(decoded != nullptr, reference != nullptr) << sector << " " << offset;
+            if (!decoded) continue;
+            EXPECT_EQ(decoded->GetDataRunListType(), reference->GetDataRunListType()) << sector << " " << offset;
+            EXPECT_EQ(decoded->GetOffset(), reference->GetOffset()) << sector << " " << offset;
+            std::vector<std::pair<i64, u64>> runs, referenceRuns;
+            for (DataRun* r = decoded->GetFirst(); r; r = decoded->GetNext()) runs.emplace_back(r->start, u64(r->length));
+            for (DataRun* r = reference->GetFirst(); r; r = reference->GetNext()) referenceRuns.emplace_back(r->start, u64(r->length));
+            EXPECT_EQ(runs, referenceRuns) << sector << " " << offset;
         }
     }
 }
@@ -236,6 +247,30 @@ TEST_F(NtfsSavedForms, MftInfoWithThreeRunsIs90Bytes) {
     CMFTInfo back;
     ReadFrame([&](CRSData& rs) { EXPECT_TRUE(back.Restore(rs)); });
     EXPECT_TRUE(back.GetDataRunList().IsEqual(info.GetDataRunList()));
+}
+
+// A resident list saves the bytes of its encoding, and reads back as the same list.
+TEST_F(NtfsSavedForms, ResidentRunListRoundTrips) {
+    for (const i64 sector : {i64{0}, i64{129}, i64{1} << 40}) {
+        std::unique_ptr<CCompressedDataRunList> list(CCompressedDataRunList::CompressResident(sector, 0x98));
+        ASSERT_NE(list, nullptr);
+        const std::vector<u8> bytes = list->Bytes();
+        EXPECT_EQ(WriteFrame([&](CRSData& rs) { EXPECT_TRUE(list->Save(&rs)); }), 4 + bytes.size() + 2) << sector;
+        std::unique_ptr<CCompressedDataRunList> back;
+        ReadFrame([&](CRSData& rs) { back.reset(CCompressedDataRunList::Restore(&rs)); });
+        ASSERT_NE(back, nullptr) << sector;
+        EXPECT_EQ(back->Bytes(), bytes) << sector;
+        EXPECT_EQ(back->GetDataOffset(), 0x98) << sector;
+        EXPECT_EQ(back->GetCompressedDataRunSize(), list->GetCompressedDataRunSize()) << sector;
+        std::unique_ptr<IDataRunList> decoded(back->Decompress());
+        ASSERT_NE(decoded, nullptr);
+        ASSERT_NE(decoded->GetFirst(), nullptr);
+        EXPECT_EQ(decoded->GetFirst()->start, sector);
+        EXPECT_EQ(decoded->GetFirst()->length, 1u);
+        EXPECT_EQ(decoded->GetOffset(), 0x98);
+        std::unique_ptr<CCompressedDataRunList> copy(list->Clone());
+        EXPECT_EQ(copy->Bytes(), bytes);
+    }
 }
 
 TEST_F(NtfsSavedForms, DamagedCountsAreRefused) {
@@ -309,6 +344,32 @@ TEST(NtfsFileRecord, HeaderAndAttributeEdgeCases) {
     EXPECT_EQ(stale, with(510, {0xAB, 0xCD}));
 }
 
+// A character a name may not hold, at every place of the name, alone and after a non-ASCII unit;
+// units after a NUL are not looked at.
+TEST(NtfsFileRecord, ForbiddenNameCharactersAtEveryPlace) {
+    const std::vector<u8> base = Record("ntfs512", 64);
+    const u32 fn = CNTFSFileRecord::GetAttributeOffset(base.data(), int(base.size()), 0x30, 0);
+    const size_t chars = base[fn + 88];
+    ASSERT_GE(chars, 10u);
+    auto valid = [&](const std::vector<std::pair<size_t, u16>>& units) {
+        std::vector<u8> r = base;
+        for (const auto& [at, unit] : units) ByteWriter(r.data() + fn + 90, 2 * chars).Le16(2 * at, unit);
+        return CNTFSFileRecord::IsValid(r.data(), int(r.size()));
+    };
+    ASSERT_TRUE(valid({}));
+    for (const u16 c : {u16('"'), u16('*'), u16('/'), u16(':'), u16('<'), u16('>'), u16('?'), u16('\\'), u16('|')}) {
+        for (size_t at = 0; at < chars; ++at) {
+            EXPECT_FALSE(valid({{at, c}})) << c << " at " << at;
+            if (at == 0) continue;
+            EXPECT_FALSE(valid({{at - 1, 0x00E9}, {at, c}})) << c << " after a non-ASCII unit at " << at;
+            EXPECT_TRUE(valid({{at - 1, 0}, {at, c}})) << c << " after a NUL at " << at;
+        }
+    }
+    for (const u16 c : {u16(' '), u16('.'), u16('~'), u16(0x7F), u16(0x2022), u16(0xFF1F), u16(0x013F)}) {
+        for (size_t at = 0; at < chars; ++at) EXPECT_TRUE(valid({{at, c}})) << c << " at " << at;
+    }
+}
+
 // Names as they are stored (UTF-16LE) to UTF-8: ASCII ones are copied, a name that turns non-ASCII
 // after an ASCII start, or with a unit of 0x80 and more, is converted whole; an odd length is refused
 // by the converter (a cut unit).
@@ -328,6 +389,8 @@ TEST(NtfsFileRecord, NameConversionTable) {
         {u"x\u0100y", 0, true, "x\xc4\x80y"},
         {u"\x7f", 0, true, "\x7f"},
         {u"odd", 1, false, ""},
+        {u"abcdefghijklmnopq", 0, true, "abcdefghijklmnopq"},
+        {std::u16string(u"abcd\0efgh", 9), 0, true, std::string("abcd\0efgh", 9)},
     };
     for (const Row& row : rows) {
         std::vector<u8> bytes;
@@ -338,7 +401,24 @@ TEST(NtfsFileRecord, NameConversionTable) {
         bytes.resize(bytes.size() - row.cutBytes);
         std::string out = "left over";
         EXPECT_EQ(Utf16LeToUtf8(bytes.data(), bytes.size(), out), row.converted) << row.utf8;
-        if (row.converted) EXPECT_EQ(out, row.utf8);
+        if (row.converted) {
+            EXPECT_EQ(out, row.utf8);
+        }
+    }
+    // One non-ASCII unit at every place of a name of 13 units: the whole name is converted.
+    for (size_t at = 0; at < 13; ++at) {
+        std::u16string units = u"abcdefghijklm";
+        std::string utf8 = "abcdefghijklm";
+        units[at] = u'\u00e9';
+        utf8.replace(at, 1, "\xc3\xa9");
+        std::vector<u8> bytes;
+        for (const char16_t c : units) {
+            bytes.push_back(u8(c & 0xFF));
+            bytes.push_back(u8(c >> 8));
+        }
+        std::string out;
+        EXPECT_TRUE(Utf16LeToUtf8(bytes.data(), bytes.size(), out)) << at;
+        EXPECT_EQ(out, utf8) << at;
     }
 }
 

@@ -635,6 +635,54 @@ TEST(NtfsDeepMetaFiles, QuickSectorTestsRefuseOnlyWhatTheFullTestsRefuse) {
     }
 }
 
+// Zeroed and filled sectors are answered from a table by byte value: the answer must be the one the
+// tests give one by one, for every value, with a mark planted in such a sector, and for sectors that
+// hold one value only where the tests read.
+TEST(NtfsDeepMetaFiles, FilledSectorsAreAnsweredAsTheTestsAnswer) {
+    using C = CNTFSSearchController;
+    std::array<u8, 512> b{};
+    for (int value = 0; value < 256; ++value) {
+        b.fill(u8(value));
+        EXPECT_EQ(C::IsQuietSector(b.data()), C::HasNoMark(b.data())) << value;
+        EXPECT_TRUE(C::IsQuietSector(b.data())) << value << ": no filled sector holds a mark";
+    }
+    // A mark planted in a zeroed or filled sector: pieces of (offset, bytes).
+    const auto& table = UP_CASE_FILE_CONTENTS_DEFINE();
+    using Piece = std::pair<size_t, std::vector<u8>>;
+    std::vector<std::vector<Piece>> marks = {{{0, {'F', 'I', 'L', 'E'}}}, {{0, {'I', 'N', 'D', 'X'}}},
+                                             {{0, {'R', 'S', 'T', 'R'}}}, {{3, {'N', 'T', 'F', 'S', ' ', ' ', ' ', ' '}}}};
+    for (const CAttrDefFileAnalyzer::Key& key : CAttrDefFileAnalyzer::kKeys) {
+        std::vector<u8> bytes(8);
+        ByteWriter(bytes.data(), 8).Le64(0, key.value);
+        // The keys past the first eight bytes name a sector that starts with zeros.
+        marks.push_back(key.offset == 0 ? std::vector<Piece>{{0, bytes}} : std::vector<Piece>{{0, std::vector<u8>(8, 0)}, {key.offset, bytes}});
+    }
+    // $UpCase sector 0: three of its vote units.
+    std::vector<Piece> upcase;
+    for (const size_t unit : {size_t(0), size_t(64), size_t(192)}) upcase.push_back({2 * unit, {u8(table[unit]), u8(table[unit] >> 8)}});
+    marks.push_back(upcase);
+    for (const u8 fill : {u8(0), u8(0xFF), u8(0x20), u8(0x46)}) {
+        for (size_t m = 0; m < marks.size(); ++m) {
+            b.fill(fill);
+            for (const auto& [offset, bytes] : marks[m]) std::memcpy(b.data() + offset, bytes.data(), bytes.size());
+            EXPECT_FALSE(C::HasNoMark(b.data())) << int(fill) << ", mark " << m;
+            EXPECT_FALSE(C::IsQuietSector(b.data())) << int(fill) << ", mark " << m;
+        }
+    }
+    // Random bytes, then the same with one value written wherever the tests read.
+    u32 seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    for (int round = 0; round < 512; ++round) {
+        for (u8& byte : b) byte = u8(next() >> 16);
+        EXPECT_EQ(C::IsQuietSector(b.data()), C::HasNoMark(b.data())) << round;
+        const u8 fill = u8(round);
+        std::memset(b.data(), fill, 11);
+        for (const CAttrDefFileAnalyzer::Key& key : CAttrDefFileAnalyzer::kKeys) std::memset(b.data() + key.offset, fill, 8);
+        for (const size_t unit : {size_t(128), size_t(384), size_t(510)}) std::memset(b.data() + unit, fill, 2);
+        EXPECT_EQ(C::IsQuietSector(b.data()), C::HasNoMark(b.data())) << round;
+    }
+}
+
 TEST(NtfsDeepMetaFiles, SectorRanges) {
     CMetaFileAnalyzer store;
     for (u64 s : {10, 11, 12, 20, 13, 5, 21, 15, 14, 11}) store.CombineSectorOfRange(s);
