@@ -476,7 +476,7 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     }
     if (m_index != 0 || m_walked) node->MarkDeleted();
     if (last && last->GetDataRunList()) node->SetDataRunList(last->GetDataRunList()->Clone());
-    Chain& chain = map.Add(record.key);
+    Chain& chain = map.Get(record.key);
     if (chain.last) {
         chain.last->SetNextOfKey(node);
     } else {
@@ -568,7 +568,7 @@ void APFSContainer::StopWaiting(u64 serial) {
 }
 
 void APFSContainer::StartWaiting(u64 serial, u64 key) {
-    WaitList& list = m_waiting.Add(key);
+    WaitList& list = m_waiting.Get(key);
     Slot& slot = m_slots[serial];
     slot.waitingOn = key;
     slot.previousWaiting = kNotWaiting;
