@@ -70,15 +70,16 @@ int CMFTDirectoryTreeBuilder::Hand(CNTFSFileNode* node) const {
     return taken;
 }
 
-void CMFTDirectoryTreeBuilder::BuildChildren(RecordSet& set, i64 folder, std::vector<i64>& queue, const CMFTInfo* table) {
+void CMFTDirectoryTreeBuilder::BuildChildren(const RecordSet& set, std::vector<CNTFSRecordEntry>& records, i64 folder,
+                                             std::vector<i64>& queue, const CMFTInfo* table) {
     auto first = std::lower_bound(set.begin(), set.end(), folder,
                                   [](const RecordSet::value_type& e, i64 key) { return e.first < key; });
     for (auto it = first; it != set.end() && it->first == folder; ++it) {
-        // A record taken leaves an empty slot behind.
-        std::unique_ptr<CNTFSRecordEntry> entry = std::move(it->second);
-        if (!entry || !entry->properties) continue;
-        const i64 number = RecordNumber(*entry, table, m_cluster0, m_spc);
-        CNTFSFileNode* node = MakeNode(*entry, number, folder);
+        // A record taken is spent (its properties gone).
+        CNTFSRecordEntry& entry = records[it->second];
+        if (!entry.properties) continue;
+        const i64 number = RecordNumber(entry, table, m_cluster0, m_spc);
+        CNTFSFileNode* node = MakeNode(entry, number, folder);
         const bool directory = node && node->IsDirectory();
         // A folder without a number can own nothing (its children's parent numbers are known).
         if (Hand(node) && directory && number >= 0 && number != folder) queue.push_back(number);
@@ -87,34 +88,34 @@ void CMFTDirectoryTreeBuilder::BuildChildren(RecordSet& set, i64 folder, std::ve
 
 void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table) {
     // By parent number, records of one parent in the order they were read.
+    std::vector<CNTFSRecordEntry>& records = table.records;
     RecordSet set;
-    set.reserve(table.records.size());
-    for (auto& entry : table.records) {
-        const i64 parent = entry->info.GetFileRecordNumberofParentDirectory();
-        set.emplace_back(parent, std::move(entry));
-    }
-    table.records.clear();
+    set.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        set.emplace_back(records[i].info.GetFileRecordNumberofParentDirectory(), u32(i));
     std::stable_sort(set.begin(), set.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     // Breadth first from the root; a folder is visited once however the numbers loop.
     std::vector<i64> queue;
     std::unordered_set<i64> visited{kRootRecord};
-    BuildChildren(set, kRootRecord, queue, table.mft);
+    BuildChildren(set, records, kRootRecord, queue, table.mft);
     for (size_t at = 0; at < queue.size(); ++at) {
         if (!visited.insert(queue[at]).second) continue;
-        BuildChildren(set, queue[at], queue, table.mft);
+        BuildChildren(set, records, queue[at], queue, table.mft);
     }
-    std::vector<std::unique_ptr<CNTFSRecordEntry>> rest;
-    for (auto& [parent, entry] : set) {
-        if (!entry) continue;
+    std::vector<CNTFSRecordEntry> rest;
+    for (const auto& [parent, at] : set) {
+        CNTFSRecordEntry& entry = records[at];
+        if (!entry.properties) continue;
         // Numbers through the table before the records leave it.
-        if (entry->info.GetMFTFileRecordNumber() == -1)
-            entry->info.SetMFTFileRecordNumber(RecordNumber(*entry, table.mft, m_cluster0, m_spc));
+        if (entry.info.GetMFTFileRecordNumber() == -1)
+            entry.info.SetMFTFileRecordNumber(RecordNumber(entry, table.mft, m_cluster0, m_spc));
         rest.push_back(std::move(entry));
     }
+    records.clear();
     BuildLostFiles(rest);
 }
 
-void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<std::unique_ptr<CNTFSRecordEntry>>& records) {
+void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& records) {
     struct Lost {
         CNTFSFileNode* node;
         i64 number;
@@ -127,9 +128,9 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<std::unique_ptr<CNTFSR
     std::vector<std::pair<i64, Lost>> lost;
     lost.reserve(records.size());
     for (auto& entry : records) {
-        const i64 number = entry->info.GetMFTFileRecordNumber();
-        const i64 parent = entry->info.GetFileRecordNumberofParentDirectory();
-        CNTFSFileNode* node = MakeNode(*entry, number, parent);
+        const i64 number = entry.info.GetMFTFileRecordNumber();
+        const i64 parent = entry.info.GetFileRecordNumberofParentDirectory();
+        CNTFSFileNode* node = MakeNode(entry, number, parent);
         if (node) lost.emplace_back(parent, Lost{node, number, parent, node->IsDirectory() != 0});
     }
     records.clear();
@@ -343,13 +344,13 @@ CMFTDirectoryTreeBuildInfo* CNTFSDirectoryTreeBuilder::FindMatchedMFT(i64 sector
 void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* buffer, int size, i64 s,
                                                                           CMFTDirectoryTreeBuildInfo* table) {
     CNTFSFileRecord record(buffer, size, 0);
-    auto entry = std::make_unique<CNTFSRecordEntry>();
-    if (!record.IsValid() || !entry->info.InitFromBuffer(record, s)) return;
+    CNTFSRecordEntry entry;
+    if (!record.IsValid() || !entry.info.InitFromBuffer(record, s)) return;
     if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) return;
     std::unique_ptr<CExtendFileRecordInfoList> extensions;
     if (table) {
-        if (entry->info.GetMFTFileRecordNumber() == -1)
-            entry->info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
+        if (entry.info.GetMFTFileRecordNumber() == -1)
+            entry.info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
         if (CNTFSFileRecord::HasAttributeList(buffer, size))
             extensions = InitExtendFileRecord(buffer, u32(size), s, u8(m_spc), m_cluster0, *m_device,
                                               &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
@@ -359,8 +360,8 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
     std::unique_ptr<CNTFSFileProperties> properties(CNTFSFilePropertiesBuilder::BuildFileProperties(
         s, multi, i64(m_spc) * m_device->GetSectorSize(), &parent));
     if (!properties) return;
-    if (entry->info.GetFileRecordNumberofParentDirectory() == -1 && parent != -1)
-        entry->info.SetFileRecordNumberofParentDirectory(parent);
+    if (entry.info.GetFileRecordNumberofParentDirectory() == -1 && parent != -1)
+        entry.info.SetFileRecordNumberofParentDirectory(parent);
     CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties.get(), u8(m_spc));
     if (properties->GetFileSize() == 0 && !(properties->GetAttribute() & ntfsattr::kDirectory)) {
         std::vector<FindFileMFTAndLogx>* pairs = m_info->GetFindFileContainer();
@@ -372,6 +373,6 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
         }
     }
     properties->SetExtendFileRecordInfoList(std::move(extensions));
-    entry->properties = std::move(properties);
+    entry.properties = std::move(properties);
     (table ? table->records : m_loose).push_back(std::move(entry));
 }

@@ -33,7 +33,8 @@ inline constexpr i64 kMinLostParent = 25;
 inline constexpr i64 kRootRecord = 5;
 }  // namespace ntfsdeep
 
-// One FILE record of a partition and the properties built from it (owned until a node takes them).
+// One FILE record of a partition and the properties built from it (owned until a node takes them; an
+// entry whose properties were taken is spent).
 struct CNTFSRecordEntry {
     CCommonFileRecordInfo info;
     std::unique_ptr<CNTFSFileProperties> properties;
@@ -43,7 +44,7 @@ struct CNTFSRecordEntry {
 // (never handed to the engine).
 struct CMFTDirectoryTreeBuildInfo {
     CMFTInfo* mft = nullptr;  // not owned
-    std::vector<std::unique_ptr<CNTFSRecordEntry>> records;
+    std::vector<CNTFSRecordEntry> records;
     std::unique_ptr<CNTFSFileNode> root;
 };
 
@@ -59,16 +60,17 @@ public:
     // Hands the table's records over: breadth first from the root, then the lost folders.
     void BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table);
     // Hands over the folders of the records that are left whose parent is 25 or more, with their children.
-    void BuildLostFiles(std::vector<std::unique_ptr<CNTFSRecordEntry>>& records);
+    void BuildLostFiles(std::vector<CNTFSRecordEntry>& records);
 
 private:
-    // Sorted by parent record number; a record handed over leaves its slot empty.
-    using RecordSet = std::vector<std::pair<i64, std::unique_ptr<CNTFSRecordEntry>>>;
+    // Parent record numbers and the records' places in the table, sorted by parent number.
+    using RecordSet = std::vector<std::pair<i64, u32>>;
     // Makes the node of a record (taking its properties); null without properties.
     CNTFSFileNode* MakeNode(CNTFSRecordEntry& entry, i64 number, i64 parent) const;
     // 1 when the tree builder took the node; a refused node is released.
     int Hand(CNTFSFileNode* node) const;
-    void BuildChildren(RecordSet& set, i64 folder, std::vector<i64>& queue, const CMFTInfo* table);
+    void BuildChildren(const RecordSet& set, std::vector<CNTFSRecordEntry>& records, i64 folder,
+                       std::vector<i64>& queue, const CMFTInfo* table);
 
     IDirecotryTreeBuilder* m_builder;
     int m_partition;
@@ -108,7 +110,7 @@ private:
     CMFTDirectoryTreeBuildInfo* FindMatchedMFT(i64 sector);
 
     std::vector<std::unique_ptr<CMFTDirectoryTreeBuildInfo>> m_tables;
-    std::vector<std::unique_ptr<CNTFSRecordEntry>> m_loose;
+    std::vector<CNTFSRecordEntry> m_loose;
     IStorageDevice* m_device = nullptr;
     i64 m_cluster0 = -1;
     u32 m_spc = 0;
