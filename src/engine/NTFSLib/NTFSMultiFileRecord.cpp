@@ -168,6 +168,7 @@ CNTFSMultiFileRecord::CNTFSMultiFileRecord(const CNTFSFileRecord& record, i64 se
     if (!record.IsValid()) return;
     m_record = record.GetBuffer();
     m_size = u32(record.GetSize());
+    m_wrapped = &record;
     AddExtensions(extensions);
 }
 
@@ -190,7 +191,7 @@ u64 CNTFSMultiFileRecord::GetMainFileRecordIndex() const {
 ByteReader CNTFSMultiFileRecord::FindAttibute(u32 type, u32 n, u32* offsetInRecord, i64* recordSector) {
     if (m_size == 0) return {};
     const int size = int(m_size);
-    u32 offset = CNTFSFileRecord::GetAttributeOffset(m_record, size, type, n);
+    u32 offset = m_wrapped ? m_wrapped->GetAttributeOffset(type, n) : CNTFSFileRecord::GetAttributeOffset(m_record, size, type, n);
     if (offset != 0xFFFFFFFF) {
         if (offsetInRecord) *offsetInRecord = offset;
         if (recordSector) *recordSector = m_sector;

@@ -85,6 +85,7 @@ private:
     std::vector<u8> m_copy;  // the record's bytes when they were copied
     const u8* m_record = nullptr;
     u32 m_size = 0;
+    const CNTFSFileRecord* m_wrapped = nullptr;  // the record read in place, whose walk answers lookups
     i64 m_sector = 0;
     IStorageDevice* m_device = nullptr;
     std::vector<CAttributeListExtendFileRecordBufferInfo> m_extensions;

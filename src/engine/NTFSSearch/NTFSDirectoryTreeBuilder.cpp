@@ -13,6 +13,7 @@
 #include "engine/NTFSLib/NTFSFilePropertiesBuilder.h"
 #include "engine/NTFSLib/NTFSFileRecord.h"
 #include "engine/NTFSLib/NTFSIndexRecord.h"
+#include "engine/NTFSLib/NTFSLayout.h"
 #include "engine/NTFSLib/NTFSMultiFileRecord.h"
 #include "engine/NTFSLib/NTFSRecordAnalyzer.h"
 #include "engine/NTFSLib/SearchedNTFSPartitionInfo.h"
@@ -343,7 +344,9 @@ CMFTDirectoryTreeBuildInfo* CNTFSDirectoryTreeBuilder::FindMatchedMFT(i64 sector
 
 void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* buffer, int size, i64 s,
                                                                           CMFTDirectoryTreeBuildInfo* table) {
-    CNTFSFileRecord record(buffer, size, 0);
+    // A record the scan found valid at this sector has its attributes walked, not checked again.
+    const CValidFileRecordSectors* valid = m_info->GetValidFileRecordSectors();
+    CNTFSFileRecord record(buffer, size, 0, valid && valid->Contains(s));
     CNTFSRecordEntry entry;
     if (!record.IsValid() || !entry.info.InitFromBuffer(record, s)) return;
     if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) return;
@@ -351,7 +354,7 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
     if (table) {
         if (entry.info.GetMFTFileRecordNumber() == -1)
             entry.info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
-        if (CNTFSFileRecord::HasAttributeList(buffer, size))
+        if (record.GetAttributeOffset(ntfs::attr::kAttributeList, 0) != 0xFFFFFFFF)
             extensions = InitExtendFileRecord(buffer, u32(size), s, u8(m_spc), m_cluster0, *m_device,
                                               &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
     }

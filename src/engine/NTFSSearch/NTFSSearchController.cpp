@@ -64,6 +64,7 @@ void CNTFSSearchController::ClearFindings() {
     m_pairs.clear();
     m_folders.clear();
     m_indexRecords.clear();
+    m_validRecords.Reset(1);
 }
 
 void CNTFSSearchController::ReleaseAnalyzers() {
@@ -105,6 +106,7 @@ int CNTFSSearchController::PreparetoSearch() {
     m_analyzedBlocks = m_failedBlocks = m_inPlaceBlocks = 0;
 
     m_sectorSize = sectorSize;
+    m_validRecords.Reset(std::max<i64>(1, i64(kFileRecordSize / sectorSize)));
     const i64 total = m_device->GetTotalSectors();
     m_partitions.SetDeviceTotalSectors(total);
     m_partitions.SetSectorSize(sectorSize);
@@ -368,6 +370,8 @@ void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
     const u32 index = record.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record) : 0xFFFFFFFF;
     m_group->AnalyzeNTFSMetaFileRecord(s, record, index);
     if (!record.IsValid()) return;
+    // The tree build reads records of this size where they start (1024 bytes or one larger sector).
+    if (size == int(std::max(kFileRecordSize, m_sectorSize))) m_validRecords.Add(s);
     // $LogFile, $AttrDef and $UpCase: their name in the first $FILE_NAME, hidden and system.
     const bool system = (index == 2 || index == 4 || index == 10) && CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record);
     if (CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(record)) {
@@ -440,6 +444,7 @@ int CNTFSSearchController::EndSearch(int build) {
     if (m_treeBuilder && m_device) {
         CNTFSIntelligentSearchInfo info;
         info.Init(&m_mftInfos, &m_positions, &m_logReaders);
+        info.SetValidFileRecordSectors(&m_validRecords);
         CNTFSDirectoryTreeBuilder trees;
         const i64 n = i64(set.size());
         i64 k = 0;

@@ -145,6 +145,8 @@ private:
     std::list<CMFTFilesPair> m_pairs;
     std::list<CMFTInfo*> m_mftInfos;  // owned
     std::list<CCommonFileRecordPositionInfo> m_positions;
+    // Where valid FILE records were read: the tree build does not check them again.
+    CValidFileRecordSectors m_validRecords;
     std::vector<FindFileMFTAndLogx> m_logReaders;
     std::unique_ptr<CMetaFileRecordGroupinMFTAnalyzer> m_group;
     std::unique_ptr<CAttrDefFileAnalyzer> m_attrDef;
