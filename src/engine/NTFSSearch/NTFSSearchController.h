@@ -82,6 +82,7 @@ public:
     }
     CNTFSPartitionInfoBuilder& GetPartitionInfoBuilder() { return m_partitions; }
     const std::list<CCommonFileRecordPositionInfo>& GetPositions() const { return m_positions; }
+    const CValidFileRecordSectors& GetValidFileRecordSectors() const { return m_validRecords; }
     const std::list<CMFTInfo*>& GetMFTInfos() const { return m_mftInfos; }
     const std::multiset<CIndexRecordInfo>& GetIndexRecords() const { return m_indexRecords; }
     const CLogFileAnalyzer* GetLogFileAnalyzer() const { return m_log.get(); }

@@ -231,6 +231,36 @@ TEST(NtfsDeepDiskCopies, RecordsAcrossABlockEdge) {
     }
 }
 
+// The scan keeps the sectors of the FILE records it found valid, so that the tree build walks their
+// attributes without checking them again: exactly the sectors where a 1024-byte record validates, the
+// record cut by a block edge included; the trees built from them equal fls's.
+TEST(NtfsDeepDiskCopies, TheScanKeepsExactlyTheValidRecordSectors) {
+    const std::string name = "file-across-block-edge";
+    DeepScan scan(CopyDevice(name));
+    testsupport::DeepBlockFeeder feeder(*scan.searcher, *scan.device, &scan.builder);
+    feeder.Prepare();
+    feeder.FeedAll();
+    const CValidFileRecordSectors& valid = scan.searcher->GetValidFileRecordSectors();
+    const std::vector<u8> bytes = ntfsdisk::CopyBytes(name);
+    i64 records = 0, edge = 0;
+    for (size_t at = 0; at + 1024 <= bytes.size(); at += 512) {
+        const i64 sector = i64(at / 512);
+        bool ok = false;
+        if (ByteReader(bytes.data() + at, 4).Equals(0, "FILE")) {
+            std::vector<u8> record(bytes.begin() + i64(at), bytes.begin() + i64(at) + 1024);
+            ok = CNTFSFileRecord(record.data(), 1024, 0).IsValid();
+        }
+        records += ok;
+        edge += ok && (sector + 1) % 8192 == 0;
+        EXPECT_EQ(valid.Contains(sector), ok) << sector;
+    }
+    EXPECT_GT(records, 300);
+    EXPECT_EQ(edge, 1) << "the record whose first sector ends a block";
+    EXPECT_LT(valid.RunCount(), size_t(records / 4));
+    feeder.End();
+    ExpectTreeEqualsFls(ntfsdisk::ByPartition(scan.builder).at(0), 1);
+}
+
 // The deep scan's cache hands its current block to the searcher where it lies: the partitions, their
 // evidence and the trees equal those of blocks read into the searcher's own buffer, every block was
 // analysed in place, and the cache's bytes stay the disk's (records and index blocks are unprotected in
