@@ -10,6 +10,7 @@
 #include "engine/NTFSLib/NTFSDataRun.h"
 
 class CNTFSFileRecord;
+class CNTFSPrebuiltRecords;
 class IFileProperties;
 class IRSData;
 struct FindFileMFTAndLogx;
@@ -195,10 +196,14 @@ public:
     // The records the scan found valid (may be null: every record is checked).
     void SetValidFileRecordSectors(const CValidFileRecordSectors* valid) { m_valid = valid; }
     const CValidFileRecordSectors* GetValidFileRecordSectors() const { return m_valid; }
+    // What the scan built of the records (may be null: every record is read again).
+    void SetPrebuiltRecords(CNTFSPrebuiltRecords* prebuilt) { m_prebuilt = prebuilt; }
+    CNTFSPrebuiltRecords* GetPrebuiltRecords() const { return m_prebuilt; }
 
 private:
     std::list<CMFTInfo*>* m_mftInfos = nullptr;
     std::list<CCommonFileRecordPositionInfo>* m_positions = nullptr;
     std::vector<FindFileMFTAndLogx>* m_logFindings = nullptr;
     const CValidFileRecordSectors* m_valid = nullptr;
+    CNTFSPrebuiltRecords* m_prebuilt = nullptr;
 };

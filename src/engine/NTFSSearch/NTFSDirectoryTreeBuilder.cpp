@@ -315,6 +315,10 @@ void CNTFSDirectoryTreeBuilder::ReadFilePropertiesfromBlock(i64 first, u32 secto
     if (sectors == 0 || sectors > BLOCK_MAX_TOTAL_SECTORS) return;
     const u32 s = m_device->GetSectorSize();
     if (s == 0) return;
+    if (TakePrebuiltRecords(first, sectors)) {
+        m_blocks.emplace_back(first, sectors);
+        return;
+    }
     // One buffer of 128 sectors serves every block; what a block does not fill is zeros.
     std::vector<u8>& buffer = m_blockBuffer;
     buffer.resize(size_t(BLOCK_MAX_TOTAL_SECTORS) * s);
@@ -333,6 +337,30 @@ void CNTFSDirectoryTreeBuilder::ReadFilePropertiesfromBlock(i64 first, u32 secto
     }
 }
 
+bool CNTFSDirectoryTreeBuilder::TakePrebuiltRecords(i64 first, u32 sectors) {
+    CNTFSPrebuiltRecords* prebuilt = m_info->GetPrebuiltRecords();
+    const u32 s = m_device->GetSectorSize();
+    if (!prebuilt || !prebuilt->Covers(first, first + sectors)) return false;
+    const i64 size = std::max(kRecordSize, s);
+    // The records the block would build: those that fit the block as it would be read.
+    auto fits = [&](i64 sector) { return i64(s) * std::min<i64>(first + sectors - sector, kSectorsTested) >= size; };
+    const auto [begin, end] = prebuilt->Range(first, first + sectors);
+    for (auto* r = begin; r != end; ++r) {
+        if (fits(r->sector) && (r->kind == CNTFSPrebuiltRecords::kNotBuilt ||
+                                (r->kind == CNTFSPrebuiltRecords::kBuilt && !r->entry.properties)))
+            return false;
+    }
+    for (auto* r = begin; r != end; ++r) {
+        if (r->kind != CNTFSPrebuiltRecords::kBuilt || !fits(r->sector)) continue;
+        CMFTDirectoryTreeBuildInfo* table = m_keep ? FindMatchedMFT(r->sector) : nullptr;
+        CNTFSRecordEntry entry = std::move(r->entry);
+        CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(entry.properties.get(),
+                                                                                              u8(m_spc));
+        AddEntry(std::move(entry), r->sector, table);
+    }
+    return true;
+}
+
 CMFTDirectoryTreeBuildInfo* CNTFSDirectoryTreeBuilder::FindMatchedMFT(i64 sector) {
     if (sector < m_cluster0) return nullptr;
     const i64 lcn = (sector - m_cluster0) / i64(m_spc);
@@ -340,6 +368,20 @@ CMFTDirectoryTreeBuildInfo* CNTFSDirectoryTreeBuilder::FindMatchedMFT(i64 sector
         if (table->mft->GetDataRunList().IsLCNContained(lcn)) return table.get();
     }
     return nullptr;
+}
+
+bool CNTFSDirectoryTreeBuilder::BuildRecordProperties(const CNTFSFileRecord& record, i64 s, IStorageDevice* device,
+                                                      const CExtendFileRecordInfoList* extensions, i64 bytesPerCluster,
+                                                      CNTFSRecordEntry& entry) {
+    CNTFSMultiFileRecord multi(record, s, device, extensions);
+    i64 parent = -1;
+    std::unique_ptr<CNTFSFileProperties> properties(
+        CNTFSFilePropertiesBuilder::BuildFileProperties(s, multi, bytesPerCluster, &parent));
+    if (!properties) return false;
+    if (entry.info.GetFileRecordNumberofParentDirectory() == -1 && parent != -1)
+        entry.info.SetFileRecordNumberofParentDirectory(parent);
+    entry.properties = std::move(properties);
+    return true;
 }
 
 void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* buffer, int size, i64 s,
@@ -351,31 +393,85 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
     if (!record.IsValid() || !entry.info.InitFromBuffer(record, s)) return;
     if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) return;
     std::unique_ptr<CExtendFileRecordInfoList> extensions;
-    if (table) {
-        if (entry.info.GetMFTFileRecordNumber() == -1)
-            entry.info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
-        if (record.GetAttributeOffset(ntfs::attr::kAttributeList, 0) != 0xFFFFFFFF)
-            extensions = InitExtendFileRecord(buffer, u32(size), s, u8(m_spc), m_cluster0, *m_device,
-                                              &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
-    }
-    CNTFSMultiFileRecord multi(record, s, m_device, extensions.get());
-    i64 parent = -1;
-    std::unique_ptr<CNTFSFileProperties> properties(CNTFSFilePropertiesBuilder::BuildFileProperties(
-        s, multi, i64(m_spc) * m_device->GetSectorSize(), &parent));
-    if (!properties) return;
-    if (entry.info.GetFileRecordNumberofParentDirectory() == -1 && parent != -1)
-        entry.info.SetFileRecordNumberofParentDirectory(parent);
-    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties.get(), u8(m_spc));
+    if (table && record.GetAttributeOffset(ntfs::attr::kAttributeList, 0) != 0xFFFFFFFF)
+        extensions = InitExtendFileRecord(buffer, u32(size), s, u8(m_spc), m_cluster0, *m_device,
+                                          &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
+    if (!BuildRecordProperties(record, s, m_device, extensions.get(), i64(m_spc) * m_device->GetSectorSize(), entry))
+        return;
+    CNTFSFileProperties* properties = entry.properties.get();
+    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties, u8(m_spc));
     if (properties->GetFileSize() == 0 && !(properties->GetAttribute() & ntfsattr::kDirectory)) {
         std::vector<FindFileMFTAndLogx>* pairs = m_info->GetFindFileContainer();
         for (size_t i = 0; pairs && i < pairs->size(); ++i) {
             CFindFileFromLogFile* reader = (*pairs)[i].reader.get();
-            if (reader && reader->IsDone() &&
-                reader->ReplaceFileRecordInfo(multi.GetMainRecord().data(), *properties, -1, extensions.get()))
+            if (reader && reader->IsDone() && reader->ReplaceFileRecordInfo(record.GetBuffer(), *properties, -1, extensions.get()))
                 break;
         }
     }
     properties->SetExtendFileRecordInfoList(std::move(extensions));
-    entry.properties = std::move(properties);
+    AddEntry(std::move(entry), s, table);
+}
+
+void CNTFSDirectoryTreeBuilder::AddEntry(CNTFSRecordEntry entry, i64 s, CMFTDirectoryTreeBuildInfo* table) {
+    if (table && entry.info.GetMFTFileRecordNumber() == -1)
+        entry.info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
     (table ? table->records : m_loose).push_back(std::move(entry));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The scan's records
+
+void CNTFSPrebuiltRecords::Reset() {
+    m_records.clear();
+    m_records.shrink_to_fit();
+    m_scannedEnd = 0;
+    m_usable = true;
+}
+
+void CNTFSPrebuiltRecords::Scanned(i64 first, i64 count) {
+    if (first == m_scannedEnd && count > 0) m_scannedEnd = first + count;
+}
+
+void CNTFSPrebuiltRecords::Add(const CNTFSFileRecord& record, i64 sector) {
+    if (!m_usable || !record.IsValid()) return;
+    if ((!m_records.empty() && sector <= m_records.back().sector) || m_records.size() >= kMaxRecords) {
+        // The store would miss records: the tree build reads every block.
+        m_usable = false;
+        m_records.clear();
+        m_records.shrink_to_fit();
+        return;
+    }
+    Record r{sector, kNothing, {}};
+    // What the build makes of it, as it would make it from the block: extension and system records
+    // make no entry; one with an attribute list, data in clusters (sized by the partition's clusters)
+    // or of size 0 (the log may tell more) is read then.
+    if (!CNTFSFileRecord::IsExtendFileRecord(record.GetBuffer(), record.GetSize()) &&
+        r.entry.info.InitFromBuffer(record, sector) && !CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) {
+        bool clusters = false;
+        for (u32 n = 0;; ++n) {
+            const ByteReader a = record.FindAttibute(ntfs::attr::kData, n);
+            if (a.empty()) break;
+            if (CNTFSFileRecordAttribute::IsNamed(a)) continue;
+            clusters = !CNTFSFileRecordAttribute::IsResident(a);
+            break;
+        }
+        if (clusters || record.GetAttributeOffset(ntfs::attr::kAttributeList, 0) != 0xFFFFFFFF) {
+            r.kind = kNotBuilt;
+        } else if (CNTFSDirectoryTreeBuilder::BuildRecordProperties(record, sector, nullptr, nullptr, 512, r.entry)) {
+            CNTFSFileProperties& p = *r.entry.properties;
+            r.kind = kBuilt;
+            if (p.GetFileSize() == 0 && !(p.GetAttribute() & ntfsattr::kDirectory)) {
+                r.kind = kNotBuilt;
+                r.entry.properties.reset();
+            }
+        }
+    }
+    m_records.push_back(std::move(r));
+}
+
+std::pair<CNTFSPrebuiltRecords::Record*, CNTFSPrebuiltRecords::Record*> CNTFSPrebuiltRecords::Range(i64 first, i64 end) {
+    auto less = [](const Record& r, i64 sector) { return r.sector < sector; };
+    Record* begin = std::lower_bound(m_records.data(), m_records.data() + m_records.size(), first, less);
+    Record* stop = std::lower_bound(begin, m_records.data() + m_records.size(), end, less);
+    return {begin, stop};
 }

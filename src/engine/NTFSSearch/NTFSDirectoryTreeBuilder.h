@@ -40,6 +40,44 @@ struct CNTFSRecordEntry {
     std::unique_ptr<CNTFSFileProperties> properties;
 };
 
+class CNTFSFileRecord;
+
+// What the scan built of the valid FILE records it read, in rising sector order, for the records that
+// the tree build would build alike for every partition (no attribute list, data resident or absent,
+// not of size 0): the tree build takes them instead of reading and building those records again. A
+// block holding a record that was not built (or was taken by an earlier partition) is read as before.
+class CNTFSPrebuiltRecords {
+public:
+    enum Kind : u8 {
+        kNothing,  // the build makes no entry of it (an extension or system record, no properties)
+        kBuilt,    // its entry, until a partition takes it
+        kNotBuilt  // the build reads it
+    };
+    struct Record {
+        i64 sector;
+        Kind kind;
+        CNTFSRecordEntry entry;
+    };
+    static constexpr size_t kMaxRecords = size_t(1) << 24;
+
+    void Reset();
+    // The record found valid at sector s (the scan's copy, protection undone), in rising order; any
+    // other order or a full store leaves the store unused.
+    void Add(const CNTFSFileRecord& record, i64 sector);
+    // Blocks the scan analysed: one after the other from sector 0.
+    void Scanned(i64 first, i64 count);
+    // Every sector of [first, end) was analysed by the scan and the store holds all its valid records.
+    bool Covers(i64 first, i64 end) const { return m_usable && first >= 0 && end <= m_scannedEnd; }
+    // The records at sectors in [first, end).
+    std::pair<Record*, Record*> Range(i64 first, i64 end);
+    size_t Size() const { return m_records.size(); }
+
+private:
+    std::vector<Record> m_records;
+    i64 m_scannedEnd = 0;
+    bool m_usable = true;
+};
+
 // A master file table of the partition, its records, and the node that stands for its root folder
 // (never handed to the engine).
 struct CMFTDirectoryTreeBuildInfo {
@@ -103,10 +141,21 @@ public:
     // Blocks read by the last build, for the tests.
     const std::vector<std::pair<i64, u32>>& ReadBlocks() const { return m_blocks; }
 
+    // The properties of a valid record (and its parent number when the record did not tell it): false
+    // when it has none. The same for every partition when it has no extension records and its data is
+    // resident or absent.
+    static bool BuildRecordProperties(const CNTFSFileRecord& record, i64 sector, IStorageDevice* device,
+                                      const CExtendFileRecordInfoList* extensions, i64 bytesPerCluster,
+                                      CNTFSRecordEntry& entry);
+
 private:
     void ReadFileProperties();
     void ReadFilePropertiesfromBlock(i64 first, u32 sectors);
+    // Takes the scan's entries of the block's records; false (nothing taken) when one is missing.
+    bool TakePrebuiltRecords(i64 first, u32 sectors);
     void BuildCommonFileRecordInfoandFileProperties(u8* record, int size, i64 sector, CMFTDirectoryTreeBuildInfo* table);
+    // Numbers the entry through the table and files it under the table (or among the loose records).
+    void AddEntry(CNTFSRecordEntry entry, i64 sector, CMFTDirectoryTreeBuildInfo* table);
     CMFTDirectoryTreeBuildInfo* FindMatchedMFT(i64 sector);
 
     std::vector<std::unique_ptr<CMFTDirectoryTreeBuildInfo>> m_tables;

@@ -65,6 +65,7 @@ void CNTFSSearchController::ClearFindings() {
     m_folders.clear();
     m_indexRecords.clear();
     m_validRecords.Reset(1);
+    m_prebuilt.Reset();
 }
 
 void CNTFSSearchController::ReleaseAnalyzers() {
@@ -141,6 +142,7 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
         ++m_inPlaceBlocks;
     }
     ++m_analyzedBlocks;
+    m_prebuilt.Scanned(first, count);
     for (i64 i = 0; i < count; ++i) {
         const u8* sector = block + size_t(i) * m_sectorSize;
         if (!IsQuiet(sector))
@@ -371,7 +373,10 @@ void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
     m_group->AnalyzeNTFSMetaFileRecord(s, record, index);
     if (!record.IsValid()) return;
     // The tree build reads records of this size where they start (1024 bytes or one larger sector).
-    if (size == int(std::max(kFileRecordSize, m_sectorSize))) m_validRecords.Add(s);
+    if (size == int(std::max(kFileRecordSize, m_sectorSize))) {
+        m_validRecords.Add(s);
+        m_prebuilt.Add(record, s);
+    }
     // $LogFile, $AttrDef and $UpCase: their name in the first $FILE_NAME, hidden and system.
     const bool system = (index == 2 || index == 4 || index == 10) && CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record);
     if (CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(record)) {
@@ -445,6 +450,7 @@ int CNTFSSearchController::EndSearch(int build) {
         CNTFSIntelligentSearchInfo info;
         info.Init(&m_mftInfos, &m_positions, &m_logReaders);
         info.SetValidFileRecordSectors(&m_validRecords);
+        info.SetPrebuiltRecords(&m_prebuilt);
         CNTFSDirectoryTreeBuilder trees;
         const i64 n = i64(set.size());
         i64 k = 0;

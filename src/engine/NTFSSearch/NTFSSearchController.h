@@ -14,6 +14,7 @@
 #include "engine/Common/ICompleteFileSystemSearchController.h"
 #include "engine/NTFSLib/NTFSFindings.h"
 #include "engine/NTFSSearch/FindFileFromLogFile.h"
+#include "engine/NTFSSearch/NTFSDirectoryTreeBuilder.h"
 #include "engine/NTFSSearch/NTFSLogFileAnalyzer.h"
 #include "engine/NTFSSearch/NTFSMetaFileAnalyzers.h"
 #include "engine/NTFSSearch/NTFSPartitionInfoBuilder.h"
@@ -83,6 +84,7 @@ public:
     CNTFSPartitionInfoBuilder& GetPartitionInfoBuilder() { return m_partitions; }
     const std::list<CCommonFileRecordPositionInfo>& GetPositions() const { return m_positions; }
     const CValidFileRecordSectors& GetValidFileRecordSectors() const { return m_validRecords; }
+    const CNTFSPrebuiltRecords& GetPrebuiltRecords() const { return m_prebuilt; }
     const std::list<CMFTInfo*>& GetMFTInfos() const { return m_mftInfos; }
     const std::multiset<CIndexRecordInfo>& GetIndexRecords() const { return m_indexRecords; }
     const CLogFileAnalyzer* GetLogFileAnalyzer() const { return m_log.get(); }
@@ -148,6 +150,8 @@ private:
     std::list<CCommonFileRecordPositionInfo> m_positions;
     // Where valid FILE records were read: the tree build does not check them again.
     CValidFileRecordSectors m_validRecords;
+    // What the scan built of those records, taken by the tree build instead of reading them again.
+    CNTFSPrebuiltRecords m_prebuilt;
     std::vector<FindFileMFTAndLogx> m_logReaders;
     std::unique_ptr<CMetaFileRecordGroupinMFTAnalyzer> m_group;
     std::unique_ptr<CAttrDefFileAnalyzer> m_attrDef;
