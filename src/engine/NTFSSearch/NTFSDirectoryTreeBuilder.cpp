@@ -475,3 +475,9 @@ std::pair<CNTFSPrebuiltRecords::Record*, CNTFSPrebuiltRecords::Record*> CNTFSPre
     Record* stop = std::lower_bound(begin, m_records.data() + m_records.size(), end, less);
     return {begin, stop};
 }
+
+const CNTFSPrebuiltRecords::Record* CNTFSPrebuiltRecords::Find(i64 sector) const {
+    auto it = std::lower_bound(m_records.begin(), m_records.end(), sector,
+                               [](const Record& r, i64 s) { return r.sector < s; });
+    return it != m_records.end() && it->sector == sector ? &*it : nullptr;
+}

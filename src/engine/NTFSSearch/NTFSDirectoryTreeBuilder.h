@@ -70,6 +70,8 @@ public:
     bool Covers(i64 first, i64 end) const { return m_usable && first >= 0 && end <= m_scannedEnd; }
     // The records at sectors in [first, end).
     std::pair<Record*, Record*> Range(i64 first, i64 end);
+    // The record at a sector, or null.
+    const Record* Find(i64 sector) const;
     size_t Size() const { return m_records.size(); }
 
 private:

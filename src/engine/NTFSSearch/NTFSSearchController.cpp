@@ -449,8 +449,10 @@ int CNTFSSearchController::EndSearch(int build) {
     if (m_treeBuilder && m_device) {
         CNTFSIntelligentSearchInfo info;
         info.Init(&m_mftInfos, &m_positions, &m_logReaders);
-        info.SetValidFileRecordSectors(&m_validRecords);
-        info.SetPrebuiltRecords(&m_prebuilt);
+        if (m_keepScanRecords) {
+            info.SetValidFileRecordSectors(&m_validRecords);
+            info.SetPrebuiltRecords(&m_prebuilt);
+        }
         CNTFSDirectoryTreeBuilder trees;
         const i64 n = i64(set.size());
         i64 k = 0;

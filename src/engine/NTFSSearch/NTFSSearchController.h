@@ -85,6 +85,8 @@ public:
     const std::list<CCommonFileRecordPositionInfo>& GetPositions() const { return m_positions; }
     const CValidFileRecordSectors& GetValidFileRecordSectors() const { return m_validRecords; }
     const CNTFSPrebuiltRecords& GetPrebuiltRecords() const { return m_prebuilt; }
+    // Off: the tree build reads and checks every record again (the tests compare both ways).
+    void SetKeepScanRecords(bool keep) { m_keepScanRecords = keep; }
     const std::list<CMFTInfo*>& GetMFTInfos() const { return m_mftInfos; }
     const std::multiset<CIndexRecordInfo>& GetIndexRecords() const { return m_indexRecords; }
     const CLogFileAnalyzer* GetLogFileAnalyzer() const { return m_log.get(); }
@@ -152,6 +154,7 @@ private:
     CValidFileRecordSectors m_validRecords;
     // What the scan built of those records, taken by the tree build instead of reading them again.
     CNTFSPrebuiltRecords m_prebuilt;
+    bool m_keepScanRecords = true;
     std::vector<FindFileMFTAndLogx> m_logReaders;
     std::unique_ptr<CMetaFileRecordGroupinMFTAnalyzer> m_group;
     std::unique_ptr<CAttrDefFileAnalyzer> m_attrDef;
