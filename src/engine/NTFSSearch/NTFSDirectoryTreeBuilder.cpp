@@ -432,7 +432,7 @@ void CNTFSPrebuiltRecords::Scanned(i64 first, i64 count) {
     if (first == m_scannedEnd && count > 0) m_scannedEnd = first + count;
 }
 
-void CNTFSPrebuiltRecords::Add(const CNTFSFileRecord& record, i64 sector) {
+void CNTFSPrebuiltRecords::Add(const CNTFSFileRecord& record, i64 sector, u32 metaFileIndex) {
     if (!m_usable || !record.IsValid()) return;
     if ((!m_records.empty() && sector <= m_records.back().sector) || m_records.size() >= kMaxRecords) {
         // The store would miss records: the tree build reads every block.
@@ -446,7 +446,8 @@ void CNTFSPrebuiltRecords::Add(const CNTFSFileRecord& record, i64 sector) {
     // make no entry; one with an attribute list, data in clusters (sized by the partition's clusters)
     // or of size 0 (the log may tell more) is read then.
     if (!CNTFSFileRecord::IsExtendFileRecord(record.GetBuffer(), record.GetSize()) &&
-        r.entry.info.InitFromBuffer(record, sector) && !CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) {
+        r.entry.info.InitFromBuffer(record, sector) &&
+        !CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecordOfIndex(record, metaFileIndex)) {
         bool clusters = false;
         for (u32 n = 0;; ++n) {
             const ByteReader a = record.FindAttibute(ntfs::attr::kData, n);

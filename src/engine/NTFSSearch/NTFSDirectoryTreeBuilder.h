@@ -58,12 +58,13 @@ public:
         Kind kind;
         CNTFSRecordEntry entry;
     };
-    static constexpr size_t kMaxRecords = size_t(1) << 24;
+    static constexpr size_t kMaxRecords = size_t(1) << 22;
 
     void Reset();
-    // The record found valid at sector s (the scan's copy, protection undone), in rising order; any
+    // The record found valid at sector s (the scan's copy, protection undone; its system-file number
+    // from CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex), in rising order; any
     // other order or a full store leaves the store unused.
-    void Add(const CNTFSFileRecord& record, i64 sector);
+    void Add(const CNTFSFileRecord& record, i64 sector, u32 metaFileIndex);
     // Blocks the scan analysed: one after the other from sector 0.
     void Scanned(i64 first, i64 count);
     // Every sector of [first, end) was analysed by the scan and the store holds all its valid records.

@@ -375,7 +375,8 @@ void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
     // The tree build reads records of this size where they start (1024 bytes or one larger sector).
     if (size == int(std::max(kFileRecordSize, m_sectorSize))) {
         m_validRecords.Add(s);
-        m_prebuilt.Add(record, s);
+        // Kept only for a tree build that will take them.
+        if (m_treeBuilder && m_keepScanRecords) m_prebuilt.Add(record, s, index);
     }
     // $LogFile, $AttrDef and $UpCase: their name in the first $FILE_NAME, hidden and system.
     const bool system = (index == 2 || index == 4 || index == 10) && CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record);

@@ -366,11 +366,11 @@ TEST(NtfsDeepDiskCopies, TheScansRecordsCoverOnlyWhatWasScannedInOrder) {
     ASSERT_EQ(records.size(), 2u);
     store.Scanned(150, 1u << 20);
     CNTFSFileRecord first(records[0].data(), 1024, 0), second(records[1].data(), 1024, 0);
-    store.Add(first, sectors[0]);
-    store.Add(second, sectors[1]);
+    store.Add(first, sectors[0], CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(first));
+    store.Add(second, sectors[1], CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(second));
     EXPECT_EQ(store.Size(), 2u);
     EXPECT_TRUE(store.Covers(0, sectors[1] + 2));
-    store.Add(first, sectors[0]);
+    store.Add(first, sectors[0], CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(first));
     EXPECT_EQ(store.Size(), 0u);
     EXPECT_FALSE(store.Covers(0, 10));
     store.Reset();
