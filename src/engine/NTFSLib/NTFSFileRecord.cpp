@@ -85,7 +85,11 @@ CNTFSFileRecord::CNTFSFileRecord(u8* buf, int size, int copy, bool attributesChe
         m_copy.assign(buf, buf + size);
         record = m_copy.data();
     }
-    const bool unfixed = UnfixupFileRecord(record, size);
+    // UnfixupFileRecord with the protection's place read once (and kept for the destructor).
+    m_usaOffset = UsaOffset(record, size);
+    m_strides = RecordStrides(record, size);
+    const bool unfixed = SequenceMatches(record, size_t(size), m_usaOffset, m_strides);
+    if (unfixed) UndoProtection(record, size_t(size), m_usaOffset, m_strides);
     if (!CheckAttibutes(record, size, m_slots.data(), &m_slotCount, !attributesChecked)) {
         if (unfixed) FixupFileRecord(record, size);
         m_copy.clear();
@@ -98,7 +102,7 @@ CNTFSFileRecord::CNTFSFileRecord(u8* buf, int size, int copy, bool attributesChe
 }
 
 CNTFSFileRecord::~CNTFSFileRecord() {
-    if (m_record && m_unfixed) FixupFileRecord(m_record, m_size);
+    if (m_record && m_unfixed) RedoProtection(m_record, size_t(m_size), m_usaOffset, m_strides);
 }
 
 bool CNTFSFileRecord::IsValidUpdateSequence(const u8* buf, int size) {

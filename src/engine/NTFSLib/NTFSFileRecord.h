@@ -91,6 +91,8 @@ private:
     int m_size = 0;
     std::vector<u8> m_copy;
     bool m_unfixed = false;
+    u32 m_usaOffset = 0;
+    u32 m_strides = 0;
     // The attributes of the walk in order, valid when m_slotCount <= kAttributeSlots.
     u32 m_slotCount = kAttributeSlots + 1;
     std::array<AttributeSlot, kAttributeSlots> m_slots;
