@@ -143,18 +143,21 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
     }
     ++m_analyzedBlocks;
     m_prebuilt.Scanned(first, count);
+    // Only the analysis of a sector opens or closes a join or a group of system records.
+    bool open = !MayBeQuiet();
     for (i64 i = 0; i < count; ++i) {
         const u8* sector = block + size_t(i) * m_sectorSize;
-        if (!IsQuiet(sector))
+        if (open || !IsQuietSector(sector)) {
             AnalyzeSector(sector, first + i, i64(m_sectorSize) * std::min<i64>(count - i, kSectorsAvailable));
+            open = !MayBeQuiet();
+        }
     }
     m_log->AnalyzeRCRDRecord(block, first, count, m_sectorSize);
     return 1;
 }
 
-bool CNTFSSearchController::IsQuiet(const u8* sector) const {
-    if (!sector || m_join.indexPending || m_join.filePending || m_group->IsOpen()) return false;
-    return IsQuietSector(sector);
+bool CNTFSSearchController::MayBeQuiet() const {
+    return !m_join.indexPending && !m_join.filePending && !m_group->IsOpen();
 }
 
 bool CNTFSSearchController::HasNoMark(const u8* sector) {

@@ -119,9 +119,9 @@ public:
     static bool IsQuietSector(const u8* sector);
 
 private:
-    // True for a sector that AnalyzeSector would leave as it found everything: no structure's mark, no
-    // meta-file template sector, nothing held from the sectors before (nearly every sector of a disk).
-    bool IsQuiet(const u8* sector) const;
+    // No join and no group of system records is open: a sector that IsQuietSector passes over (nearly
+    // every sector of a disk) is then one that AnalyzeSector would leave as it found everything.
+    bool MayBeQuiet() const;
     void AnalyzeIndexRecordBuffer(u8* record, i64 s);
     void LocateIndexRecord(i64 s, i64 vcn, const CFolderIndexAllocationInfo& folder);
     // buffer is our own copy of the record (m_record or the joining buffer): its protection is undone.
