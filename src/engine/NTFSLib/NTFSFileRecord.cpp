@@ -396,10 +396,17 @@ void WCH2U16(const wchar_t* in, unsigned count, u16* out) {
 bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
     out.clear();
     if (length == 0) return true;
-    // Most names are ASCII: copied as they are, without a conversion.
+    // Most names are ASCII: copied as they are, without a conversion (names of up to 255 units through a
+    // buffer on the stack, so that the string is made once at its size).
     if (length % 2 == 0) {
-        out.resize(length / 2);
-        char* text = out.data();
+        const size_t count = length / 2;
+        std::array<char, 256> small;
+        std::string large;
+        char* text = small.data();
+        if (count > small.size()) {
+            large.resize(count);
+            text = large.data();
+        }
         const ByteReader units(bytes, length);
         size_t i = 0;
         // Four units at a time, then one by one.
@@ -411,9 +418,15 @@ bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
             text[i + 2] = char(w >> 32);
             text[i + 3] = char(w >> 48);
         }
-        for (; i < out.size() && bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0; ++i) text[i] = char(bytes[2 * i]);
-        if (i == out.size()) return true;
-        out.clear();
+        for (; i < count && bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0; ++i) text[i] = char(bytes[2 * i]);
+        if (i == count) {
+            if (count > small.size()) {
+                out = std::move(large);
+            } else {
+                out = std::string(text, count);
+            }
+            return true;
+        }
     }
     // One conversion descriptor per thread (names are converted by the hundred thousand), closed when
     // the thread ends: every scan runs on a new worker thread.

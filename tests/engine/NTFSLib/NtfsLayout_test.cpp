@@ -470,6 +470,10 @@ TEST(NtfsFileRecord, NameConversionTable) {
         {u"odd", 1, false, ""},
         {u"abcdefghijklmnopq", 0, true, "abcdefghijklmnopq"},
         {std::u16string(u"abcd\0efgh", 9), 0, true, std::string("abcd\0efgh", 9)},
+        {std::u16string(255, u'n'), 0, true, std::string(255, 'n')},
+        {std::u16string(256, u'n'), 0, true, std::string(256, 'n')},
+        {std::u16string(300, u'l'), 0, true, std::string(300, 'l')},
+        {std::u16string(299, u'l') + u"\u00e9", 0, true, std::string(299, 'l') + "\xc3\xa9"},
     };
     for (const Row& row : rows) {
         std::vector<u8> bytes;
