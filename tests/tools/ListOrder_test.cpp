@@ -126,6 +126,8 @@ TEST(ListOrderTest, HardCases) {
          {{0, "r/", "same beginning 0123456789abcdefX"}, {0, "r/", "same beginning 0123456789abcdef"},
           {0, "r/", "same beginning 0123456789abcdefW"}, {0, "r/", "same beginning 0123456789abcdeg"}}},
         {"one name beginning another", {{0, "r/", "ab"}, {0, "r/", "a"}, {0, "r/", "abc"}, {0, "r/", "a"}, {0, "r/", ""}}},
+        {"names ending in NUL bytes", {{0, "r/", std::string("a\0", 2)}, {0, "r/", "a"}, {0, "r/", std::string("a\0\0", 3)},
+                                       {0, "r/", std::string("a\0", 2)}}},
         {"bytes above 0x7F after ASCII", {{0, "r/", "\xC3\xA9"}, {0, "r/", "z"}, {0, "r/", "\x7F"}, {0, "r/", "\xFF"}}},
         {"two folders of one path",
          {{0, "r/d/", "b"}, {1, "s/", "x"}, {2, "r/d/", "a"}, {0, "r/d/", "b"}, {3, "r/", "d"}, {2, "r/d/", "b"}}},
