@@ -30,11 +30,16 @@ struct NameKey {
 };
 
 NameKey KeyOf(std::string_view name) {
-    unsigned char bytes[16] = {};
-    std::memcpy(bytes, name.data(), std::min<size_t>(name.size(), 16));
-    u64 high, low;
-    std::memcpy(&high, bytes, 8);
-    std::memcpy(&low, bytes + 8, 8);
+    u64 high = 0, low = 0;
+    if (name.size() >= 16) {
+        std::memcpy(&high, name.data(), 8);
+        std::memcpy(&low, name.data() + 8, 8);
+    } else {
+        unsigned char bytes[16] = {};
+        std::memcpy(bytes, name.data(), name.size());
+        std::memcpy(&high, bytes, 8);
+        std::memcpy(&low, bytes + 8, 8);
+    }
     return {__builtin_bswap64(high), __builtin_bswap64(low)};
 }
 

@@ -307,16 +307,25 @@ const std::string& ScanSession::PathOf(IFileNode* node) const {
     return m_paths.at(node);
 }
 
-std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
-    // Safe names hold no "/": the path splits back into them.
-    std::vector<std::string> names;
-    const std::string& path = PathOf(node);
-    for (size_t start = 0;;) {
-        const size_t slash = path.find('/', start);
-        names.push_back(path.substr(start, slash - start));
-        if (slash == std::string::npos) return names;
-        start = slash + 1;
+std::string ScanSession::PathKeyOf(IFileNode* node) const {
+    // A file's path is its parent's and its own name, built here without keeping it (files are not
+    // parents); any other path comes from PathOf.
+    std::string key;
+    IFileNode* parent = node->GetParent();
+    auto up = parent && parent != node && !m_paths.contains(node) ? m_paths.find(parent) : m_paths.end();
+    if (up != m_paths.end()) {
+        std::vector<std::unique_ptr<std::string>> owned;
+        const std::string_view name = ComponentOf(node, owned);
+        key.reserve(up->second.size() + 1 + name.size());
+        key += up->second;
+        key += '/';
+        key += name;
+    } else {
+        key = PathOf(node);
     }
+    // Safe names hold neither "/" nor NUL: NUL between them orders the paths name by name.
+    std::replace(key.begin(), key.end(), '/', '\0');
+    return key;
 }
 
 bool ScanSession::WriteList(std::string& reason) {
@@ -468,13 +477,25 @@ bool ScanSession::Recover(RecoverCounts& counts, std::string& reason) {
         reason = "cannot create " + root + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<std::pair<std::vector<std::string>, IFileNode*>> files;
+    // Files in the order of their paths taken name by name, each path split into its names only when
+    // its file is copied.
+    std::vector<std::pair<std::string, IFileNode*>> files;
     for (IFileNode* node : m_nodes)
-        if (!node->IsDirectory()) files.emplace_back(ComponentsOf(node), node);
+        if (!node->IsDirectory()) files.emplace_back(PathKeyOf(node), node);
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     OpenFolder last;
-    for (const auto& [parts, node] : files) {
+    std::vector<std::string> parts;
+    for (const auto& [key, node] : files) {
         if (g_stop) break;
+        size_t count = 0;
+        for (size_t start = 0;; ++count) {
+            const size_t end = std::min(key.find('\0', start), key.size());
+            if (count == parts.size()) parts.emplace_back();
+            parts[count].assign(key, start, end - start);
+            if (end == key.size()) break;
+            start = end + 1;
+        }
+        parts.resize(count + 1);
         ++(RecoverAt(rootFd, parts, node, counts, last) ? counts.copied : counts.failed);
     }
     if (last.fd >= 0) ::close(last.fd);

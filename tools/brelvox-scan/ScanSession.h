@@ -104,9 +104,10 @@ private:
     // The node's own path component: its name when that is already safe (referred to, not copied),
     // else the safe form kept in owned.
     static std::string_view ComponentOf(IFileNode* node, std::vector<std::unique_ptr<std::string>>& owned);
-    // The node's path from its found root, one safe component per name, however deep: the same under
-    // --list and --recover.
-    std::vector<std::string> ComponentsOf(IFileNode* node) const;
+    // The node's path from its found root (one safe component per name, however deep: the same under
+    // --list and --recover) with NUL in place of "/": byte order of keys is the order of paths
+    // compared name by name.
+    std::string PathKeyOf(IFileNode* node) const;
     const std::string& PathOf(IFileNode* node) const;
     // Copies one file into the folder open at folderFd; true when copied.
     bool RecoverOne(IFileNode* node, int folderFd, const std::string& name, RecoverCounts& counts);
