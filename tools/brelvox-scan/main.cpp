@@ -27,7 +27,7 @@
 
 namespace {
 
-// Whether a leak checker looks at the process's end: then everything is freed before it.
+// Whether a leak checker looks at the process's end (run by exit): then everything is freed before it.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kLeakChecked = true;
 #elif defined(__has_feature)
@@ -44,7 +44,10 @@ constexpr bool kLeakChecked = false;
 // the process's end hands them back to the system at once instead of freeing them one by one (what a
 // scan wrote is written and closed by then).
 [[noreturn]] void EndAfterScan(std::unique_ptr<scan::ScanSession>& session, int status) {
-    if (kLeakChecked) session.reset();
+    if (kLeakChecked) {
+        session.reset();
+        std::exit(status);
+    }
     std::fflush(nullptr);
     std::_Exit(status);
 }
