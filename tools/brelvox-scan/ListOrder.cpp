@@ -36,7 +36,7 @@ NameKey KeyOf(std::string_view name) {
         std::memcpy(&low, name.data() + 8, 8);
     } else {
         unsigned char bytes[16] = {};
-        std::memcpy(bytes, name.data(), name.size());
+        if (!name.empty()) std::memcpy(bytes, name.data(), name.size());
         std::memcpy(&high, bytes, 8);
         std::memcpy(&low, bytes + 8, 8);
     }

@@ -370,9 +370,10 @@ bool ScanSession::WriteList(std::string& reason) {
         IFileNode* node = m_nodes[index];
         at = std::to_chars(at, at + 20, u32(node->GetSearcheType())).ptr;
         *at++ = '\t';
-        std::memcpy(at, line.head.data(), line.head.size());
+        // A line without a head has an empty view, whose data may be null.
+        if (!line.head.empty()) std::memcpy(at, line.head.data(), line.head.size());
         at += line.head.size();
-        std::memcpy(at, line.name.data(), line.name.size());
+        if (!line.name.empty()) std::memcpy(at, line.name.data(), line.name.size());
         at += line.name.size();
         *at++ = '\t';
         at = std::to_chars(at, at + 20, static_cast<long long>(node->GetFileSize())).ptr;
