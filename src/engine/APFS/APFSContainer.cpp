@@ -487,8 +487,11 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     m_slots.push_back(Slot{node, true, false, kNotWaiting, kNotWaiting, kNotWaiting});
     ++m_ownedCount;
     // The waiting table grows here, with the nodes (it never holds more keys than nodes), and never
-    // in a flush.
-    m_waiting.Reserve(m_slots.size());
+    // in a flush; its room doubles, so the nodes of a scan cost a handful of growths, not one each.
+    if (m_slots.size() > m_waitingRoom) {
+        m_waitingRoom = std::max<size_t>(kFirstWaitingRoom, m_slots.size() * 2);
+        m_waiting.Reserve(m_waitingRoom);
+    }
     return node;
 }
 

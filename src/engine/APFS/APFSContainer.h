@@ -95,6 +95,7 @@ private:
         u64 position;
     };
     static constexpr u64 kNotWaiting = ~u64{0};
+    static constexpr size_t kFirstWaitingRoom = 64;
     // What the container keeps of each node it created, by creation serial: the node, whether the
     // container still owns it (the builder did not take it), whether it is pending, and the key of
     // the parent folder a flush found it waiting for, with its neighbours among the nodes waiting
@@ -173,6 +174,7 @@ private:
     size_t m_ownedCount = 0;
     std::vector<u64> m_fresh;
     APFSKeyTable<WaitList> m_waiting;
+    size_t m_waitingRoom = 0;  // the keys m_waiting was last reserved for
     std::set<u64> m_newFolders;
     std::vector<u64> m_flushList;
     std::set<u64> m_visited;  // metadata blocks already read, relative to the start
