@@ -475,7 +475,7 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
         }
     }
     if (m_index != 0 || m_walked) node->MarkDeleted();
-    if (last && last->GetDataRunList()) node->SetDataRunList(last->GetDataRunList()->Clone());
+    if (IDataRunList* runs = last ? last->CurrentRuns() : nullptr) node->TakeRuns(runs->Clone());
     Chain& chain = map.Get(record.key);
     if (chain.last) {
         chain.last->SetNextOfKey(node);
@@ -650,12 +650,14 @@ void APFSContainer::Flush(i64 position) {
             }
             continue;
         }
-        if (!node->IsFolder() && !node->GetDataRunList()) {
+        if (!node->IsFolder() && !node->HasRuns()) {
             // A file without extents of its own takes those of another copy of it.
             const Chain* chain = ChainOf(m_files, node->GetObjectKey());
             for (APFSFileNode* other = chain ? chain->first : nullptr; other; other = other->GetNextOfKey()) {
-                if (other != node && other->GetDataRunList() && other->GetCreationNs() == node->GetCreationNs()) {
-                    node->SetDataRunList(other->GetDataRunList()->Clone());
+                IDataRunList* runs = nullptr;
+                if (other != node && other->GetCreationNs() == node->GetCreationNs() &&
+                    (runs = other->CurrentRuns()) != nullptr) {
+                    node->TakeRuns(runs->Clone());
                     break;
                 }
             }

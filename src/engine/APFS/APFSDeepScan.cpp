@@ -138,16 +138,17 @@ int APFSDeepScan::AnalyzeBlock(i64 startSector, i64 sectorCount) {
     const u64 firstBlock = first * u64(m_sectorSize) / apfs::kBlockSize;
     const u64 endBlock = end * u64(m_sectorSize) / apfs::kBlockSize;
     bool going = true;
+    // The continue test before each group and, for a block that may be an object, before each
+    // container it is offered to: a block that is no object costs only its header test.
     for (u64 group = firstBlock; group < endBlock && (going = ContinueScan()); group += kGroupBlocks) {
         u64 blocks = 0;
         const u8* bytes = ReadGroup(group, blocks);
         // Every block of the group is examined, also those past the range's end block.
-        for (u64 i = 0; i < blocks; ++i) {
-            if (!(going = ContinueScan())) break;
+        for (u64 i = 0; i < blocks && going; ++i) {
             ++m_blocksExamined;
             const u8* at = bytes + i * apfs::kBlockSize;
             // Most blocks are no object at all (zeros, file data): the cheap header test comes first.
-            if (apfs::IsPlausibleObject(ByteReader(at, apfs::kBlockSize))) Examine(group + i, at);
+            if (apfs::IsPlausibleObject(ByteReader(at, apfs::kBlockSize))) going = Examine(group + i, at);
         }
         if (!going) break;
     }
@@ -197,18 +198,19 @@ bool APFSDeepScan::TakeVolumeSuperblock(u64 sector, const u8* bytes) {
     return true;
 }
 
-void APFSDeepScan::Examine(u64 block, const u8* bytes) {
+bool APFSDeepScan::Examine(u64 block, const u8* bytes) {
     const u64 sector = block * apfs::kBlockSize / u64(m_sectorSize);
-    if (TakeContainerSuperblock(sector, bytes) || TakeVolumeSuperblock(sector, bytes)) return;
+    if (TakeContainerSuperblock(sector, bytes) || TakeVolumeSuperblock(sector, bytes)) return true;
     // Container 0 reads tree nodes from anywhere on the device, but not those inside another known
     // container: their extents count from that container's start, so under container 0 their copies
     // would be read from the wrong place.
     const bool another = InsideLaterContainer(sector);
     for (auto& [key, container] : m_containers) {
-        if (!ContinueScan()) return;
+        if (!ContinueScan()) return false;
         if (another && container->GetIndex() == 0) continue;
         container->AnalyzeBlock(sector, block, bytes);
     }
+    return true;
 }
 
 bool APFSDeepScan::InsideLaterContainer(u64 sector) const {

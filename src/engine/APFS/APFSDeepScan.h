@@ -65,7 +65,8 @@ private:
     // into the work buffer, whose rest is zeroed. Null (and 0 blocks) on failure.
     const u8* ReadGroup(u64 block, u64& blocks);
     // A block whose header is plausible: the superblock rules, then offered to the containers.
-    void Examine(u64 block, const u8* bytes);
+    // False when the continue test failed.
+    bool Examine(u64 block, const u8* bytes);
     // Whether the sector lies inside a container other than container 0.
     bool InsideLaterContainer(u64 sector) const;
     bool TakeContainerSuperblock(u64 sector, const u8* bytes);

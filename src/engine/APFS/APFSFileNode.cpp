@@ -159,10 +159,29 @@ bool APFSFileNode::IsCompleteFor(u32 sectorSize) {
 }
 
 void APFSFileNode::RebuildRuns() {
+    m_flags &= static_cast<u8>(~kRunsStale);
     auto* list = new (std::nothrow) CDataRunList();
     if (list) {
         for (const auto& [offset, run] : m_extents) list->AddDataRun(run);
     }
+    SetDataRunList(list);
+}
+
+void APFSFileNode::RunsChanged() {
+    if (IsPublished()) {
+        RebuildRuns();
+    } else {
+        m_flags |= kRunsStale;
+    }
+}
+
+IDataRunList* APFSFileNode::CurrentRuns() {
+    if (m_flags & kRunsStale) RebuildRuns();
+    return m_dataRuns;
+}
+
+void APFSFileNode::TakeRuns(IDataRunList* list) {
+    m_flags &= static_cast<u8>(~kRunsStale);
     SetDataRunList(list);
 }
 
@@ -174,10 +193,10 @@ bool APFSFileNode::AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u
                                 [](const APFSExtents::Entry& extent, u64 at) { return extent.first < at; });
     if (it == m_extents.end() || it->first != logical) {
         m_extents.Insert(static_cast<size_t>(it - m_extents.begin()), {logical, DataRun{startSector, sectorCount}});
-        RebuildRuns();
+        RunsChanged();
     } else if (it->second.start == startSector && it->second.length < sectorCount) {
         it->second.length = sectorCount;
-        RebuildRuns();
+        RunsChanged();
     }
     if (m_size == 0) return false;
     return UpdateCompleteness(sectorSize);

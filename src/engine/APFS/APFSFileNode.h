@@ -84,6 +84,7 @@ public:
         kFolderFixed = 16,      // the folder flag was set once and stays
         kDuplicateFolder = 32,  // a same-name folder under the same parent takes its children
         kParentSet = 64,
+        kRunsStale = 128,  // the extents changed since the run list was built
     };
     static constexpr u64 kNoKey = ~u64{0};
     // Node times are nanoseconds since 1970; file times count 100 ns from 1601.
@@ -133,7 +134,15 @@ public:
     // A live node keeps its first size; a deleted one takes each new one.
     void SetSize(u64 size);
     // Adds a file extent at logical byte offset `logical`; true when the extents now cover the size.
+    // The run list follows the extents when it is next asked for (CurrentRuns, publishing), so a
+    // file met extent by extent builds it once; a published node's list follows at once.
     bool AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u64 logical);
+    // The run list, first rebuilt from the extents when they changed since it was built.
+    IDataRunList* CurrentRuns();
+    // Whether the node has a run list (built, or due from its extents).
+    bool HasRuns() const { return (m_flags & kRunsStale) != 0 || m_dataRuns != nullptr; }
+    // Takes a list of another node's runs (the extents gathered so far no longer count for the list).
+    void TakeRuns(IDataRunList* list);
     bool IsCompleteFor(u32 sectorSize);
     u64 ExtentBytes(u32 sectorSize) const;
     // Attaches child under folder (or under the folder's same-name folder); a folder whose name
@@ -150,7 +159,11 @@ public:
 
     bool IsFolder() const { return (m_flags & kFolder) != 0; }
     bool IsPublished() const { return (m_flags & kPublished) != 0; }
-    void MarkPublished() { m_flags |= kPublished; }
+    // From here on the node is the builder's to read: its run list is built now.
+    void MarkPublished() {
+        CurrentRuns();
+        m_flags |= kPublished;
+    }
     u8 GetFlags() const { return m_flags; }
     // The name's text (up to its first zero byte) is empty.
     bool HasName() const { return !m_name.empty() && m_name[0] != '\0'; }
@@ -185,6 +198,8 @@ public:
 private:
     APFSFileNode(const APFSFileNode& other);
     void RebuildRuns();
+    // The extents changed: the run list is rebuilt now when published, else when next asked for.
+    void RunsChanged();
     // The extents' bytes against the size: the size grows to them when they pass it rounded up to a
     // block; true when they cover it.
     bool UpdateCompleteness(u32 sectorSize);

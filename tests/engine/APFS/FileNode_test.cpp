@@ -21,7 +21,7 @@ std::unique_ptr<APFSFileNode> Named(const std::string& stored, u16 partition = 0
 
 std::string Runs(APFSFileNode& node) {
     std::string out;
-    IDataRunList* list = node.GetDataRunList();
+    IDataRunList* list = node.CurrentRuns();
     for (DataRun* run = list ? list->GetFirst() : nullptr; run; run = list->GetNext())
         out += (out.empty() ? "" : " ") + std::to_string(run->start) + "+" + std::to_string(run->length);
     return out;
@@ -199,7 +199,7 @@ TEST(ApfsFileNode, CloneCopiesEverythingButThePublishedFlagAndTakesTheApfsLinks)
     EXPECT_EQ(clone->GetBelongedPartition(), 2);
     EXPECT_FALSE(clone->IsPublished());
     EXPECT_EQ(Runs(*clone), "64+16");
-    EXPECT_NE(clone->GetDataRunList(), node->GetDataRunList());
+    EXPECT_NE(clone->CurrentRuns(), node->CurrentRuns());
     EXPECT_EQ(clone->GetParentFolder(), folder.get());
     EXPECT_EQ(node->GetParentFolder(), nullptr);
     EXPECT_EQ(clone->GetParent(), nullptr);
