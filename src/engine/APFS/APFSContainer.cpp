@@ -471,7 +471,7 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
             std::snprintf(text, sizeof text, "%s-%lld", best->GetFileName(), number);
             node->SetName(reinterpret_cast<const u8*>(text), std::char_traits<char>::length(text) + 1);
         } else {
-            node->SetName(reinterpret_cast<const u8*>(record.rawName.data()), record.rawName.size());
+            node->SetRuledName(record.name);
         }
     }
     if (m_index != 0 || m_walked) node->MarkDeleted();
@@ -484,7 +484,10 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     }
     chain.last = node;
     if (&map == &m_folders) m_newFolders.insert(record.key);
-    m_slots.push_back(Slot{node, true, false, kNotWaiting, kNotWaiting, kNotWaiting});
+    Slot slot;
+    slot.node = node;
+    slot.owned = true;
+    m_slots.push_back(slot);
     ++m_ownedCount;
     // The waiting table grows here, with the nodes (it never holds more keys than nodes), and never
     // in a flush; its room doubles, so the nodes of a scan cost a handful of growths, not one each.
@@ -531,12 +534,19 @@ void APFSContainer::PublishOrKeep(APFSFileNode* node) {
         Publish(node);
     } else if (node->MayBecomeReady()) {
         SetPending(serial, true);
-        m_fresh.push_back(serial);
+        MarkFresh(serial);
     } else {
         // Without a name, or a file without a creation time: only another record can change that, so
         // the flushes do not walk it.
         Forget(serial);
     }
+}
+
+void APFSContainer::MarkFresh(u64 serial) {
+    Slot* slot = SlotOf(serial);
+    if (!slot || slot->fresh) return;
+    slot->fresh = true;
+    m_fresh.push_back(serial);
 }
 
 void APFSContainer::SetPending(u64 serial, bool pending) {
@@ -593,6 +603,7 @@ void APFSContainer::Publish(APFSFileNode* node) {
 
 void APFSContainer::CollectForFlush(bool final) {
     m_flushList.clear();
+    for (u64 serial : m_fresh) m_slots[serial].fresh = false;
     if (final) {
         for (u64 serial = 0; serial < m_slots.size(); ++serial) {
             if (m_slots[serial].pending) m_flushList.push_back(serial);
@@ -600,7 +611,9 @@ void APFSContainer::CollectForFlush(bool final) {
         m_fresh.clear();
         return;
     }
+    // Each fresh serial is listed once; new nodes come in creation order, so the list is mostly sorted already.
     m_flushList.swap(m_fresh);
+    const size_t fresh = m_flushList.size();
     for (u64 key : m_newFolders) {
         // Each one is looked at now and waits again, under its parent's key, when it must.
         WaitList* list = m_waiting.Find(key);
@@ -616,6 +629,7 @@ void APFSContainer::CollectForFlush(bool final) {
         }
         list->first = kNotWaiting;
     }
+    if (m_flushList.size() == fresh && std::is_sorted(m_flushList.begin(), m_flushList.end())) return;
     std::sort(m_flushList.begin(), m_flushList.end());
     m_flushList.erase(std::unique(m_flushList.begin(), m_flushList.end()), m_flushList.end());
 }
@@ -630,7 +644,7 @@ void APFSContainer::Flush(i64 position) {
         const u64 serial = m_flushList[i];
         if (m_delegate && !m_delegate->ContinueScan()) {
             // Stopped: what was not looked at is the next flush's.
-            m_fresh.insert(m_fresh.end(), m_flushList.begin() + static_cast<std::ptrdiff_t>(i), m_flushList.end());
+            for (size_t j = i; j < m_flushList.size(); ++j) MarkFresh(m_flushList[j]);
             return;
         }
         StopWaiting(serial);

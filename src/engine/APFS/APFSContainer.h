@@ -104,6 +104,7 @@ private:
         APFSFileNode* node = nullptr;
         bool owned = false;
         bool pending = false;
+        bool fresh = false;  // listed in m_fresh
         u64 waitingOn = kNotWaiting;
         u64 previousWaiting = kNotWaiting;
         u64 nextWaiting = kNotWaiting;
@@ -140,6 +141,8 @@ private:
     void PublishOrKeep(APFSFileNode* node);
     Slot* SlotOf(u64 serial) { return serial < m_slots.size() ? &m_slots[serial] : nullptr; }
     void SetPending(u64 serial, bool pending);
+    // Lists the serial for the next flush (once).
+    void MarkFresh(u64 serial);
     // The serials a flush looks at, sorted, each once, into m_flushList.
     void CollectForFlush(bool final);
     void Publish(APFSFileNode* node);

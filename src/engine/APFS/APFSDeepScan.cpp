@@ -165,6 +165,8 @@ APFSContainer* APFSDeepScan::Open(u64 key, int index, u64 startSector) {
     if (m_containers.empty() && m_builder) m_builder->AddSearcherInfo(SEARCHER_APFS, 2);
     APFSContainer* raw = container.get();
     m_containers[key] = std::move(container);
+    m_inOrder.clear();
+    for (const auto& [at, known] : m_containers) m_inOrder.push_back(known.get());
     return raw;
 }
 
@@ -205,7 +207,7 @@ bool APFSDeepScan::Examine(u64 block, const u8* bytes) {
     // container: their extents count from that container's start, so under container 0 their copies
     // would be read from the wrong place.
     const bool another = InsideLaterContainer(sector);
-    for (auto& [key, container] : m_containers) {
+    for (APFSContainer* container : m_inOrder) {
         if (!ContinueScan()) return false;
         if (another && container->GetIndex() == 0) continue;
         container->AnalyzeBlock(sector, block, bytes);
@@ -214,7 +216,7 @@ bool APFSDeepScan::Examine(u64 block, const u8* bytes) {
 }
 
 bool APFSDeepScan::InsideLaterContainer(u64 sector) const {
-    for (const auto& [key, container] : m_containers) {
+    for (const APFSContainer* container : m_inOrder) {
         if (container->GetIndex() != 0 && sector - container->GetStartSector() < container->GetSectorCount())
             return true;
     }

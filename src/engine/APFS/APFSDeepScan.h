@@ -79,6 +79,7 @@ private:
     CStorageDeviceWithCache* m_cache = nullptr;  // m_device when it is the read-ahead cache
     IProgress* m_progress = nullptr;
     std::map<u64, std::unique_ptr<APFSContainer>> m_containers;
+    std::vector<APFSContainer*> m_inOrder;  // the same containers, in the map's order
     i32 m_sectorSize = 512;
     std::vector<u8> m_buffer;
     u64 m_groupsRead = 0;

@@ -122,7 +122,11 @@ void APFSFileNode::SetFolderFlag(bool folder) {
 }
 
 void APFSFileNode::SetName(const u8* bytes, size_t length) {
-    m_name.assign(NameRuleView(bytes, length));
+    SetRuledName(NameRuleView(bytes, length));
+}
+
+void APFSFileNode::SetRuledName(std::string_view named) {
+    m_name.assign(named);
     if (IsTerminatedName(reinterpret_cast<const u8*>(m_name.data()), m_name.size(), "Trashes"))
         m_flags |= kFolder | kDeleted | kFolderFixed;
 }

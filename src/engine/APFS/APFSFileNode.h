@@ -131,6 +131,8 @@ public:
     void SetFolderFlag(bool folder);
     // Applies the name rule; "Trashes" with its terminator (".Trashes" on disk) marks a deleted folder.
     void SetName(const u8* bytes, size_t length);
+    // The same for a name the rule was already applied to (NameRuleView of the bytes).
+    void SetRuledName(std::string_view named);
     // A live node keeps its first size; a deleted one takes each new one.
     void SetSize(u64 size);
     // Adds a file extent at logical byte offset `logical`; true when the extents now cover the size.
