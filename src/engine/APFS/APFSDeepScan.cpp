@@ -144,12 +144,15 @@ int APFSDeepScan::AnalyzeBlock(i64 startSector, i64 sectorCount) {
         u64 blocks = 0;
         const u8* bytes = ReadGroup(group, blocks);
         // Every block of the group is examined, also those past the range's end block.
-        for (u64 i = 0; i < blocks && going; ++i) {
-            ++m_blocksExamined;
+        u64 i = 0;
+        while (i < blocks) {
             const u8* at = bytes + i * apfs::kBlockSize;
+            ++i;
             // Most blocks are no object at all (zeros, file data): the cheap header test comes first.
-            if (apfs::IsPlausibleObject(ByteReader(at, apfs::kBlockSize))) going = Examine(group + i, at);
+            if (apfs::IsPlausibleObject(ByteReader(at, apfs::kBlockSize)) && !(going = Examine(group + i - 1, at)))
+                break;
         }
+        m_blocksExamined += i;
         if (!going) break;
     }
     for (auto& [key, container] : m_containers) {
