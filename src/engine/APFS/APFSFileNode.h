@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -93,6 +94,12 @@ public:
     APFSFileNode();
     ~APFSFileNode() override;
     APFSFileNode& operator=(const APFSFileNode&) = delete;
+
+    // Nodes live in the APFS node store (APFSNodeStore.h): no general allocation per node.
+    static void* operator new(size_t size);
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* place, size_t size) noexcept;
+    static void operator delete(void* place, const std::nothrow_t&) noexcept;
 
     const char* GetFileName() override { return m_name.c_str(); }
     i64 GetFileSize() override { return static_cast<i64>(m_size); }
