@@ -492,7 +492,7 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     // The waiting table grows here, with the nodes (it never holds more keys than nodes), and never
     // in a flush; its room doubles, so the nodes of a scan cost a handful of growths, not one each.
     if (m_slots.size() > m_waitingRoom) {
-        m_waitingRoom = std::max<size_t>(kFirstWaitingRoom, m_slots.size() * 2);
+        m_waitingRoom = m_waitingRoom == 0 ? kFirstWaitingRoom : m_waitingRoom * 2;
         m_waiting.Reserve(m_waitingRoom);
     }
     return node;
