@@ -259,19 +259,22 @@ void APFSContainer::ReadRecords(ByteReader node, u64 position) {
     const i64 valueEnd = i64(m_blockSize) - ((flags == apfs::btn::kRoot || flags == apfs::btn::kRootLeaf) ? 40 : 0);
     for (u32 i = 0; i < count; ++i) {
         if (m_delegate && !m_delegate->ContinueScan()) return;
-        const size_t entry = apfs::btn::kToc + i * apfs::btn::kVariableEntrySize;
-        const auto keyOffset = node.Le16(entry);
-        const auto keyLength = node.Le16(entry + 2);
-        const auto valueOffset = node.Le16(entry + 4);
-        const auto valueLength = node.Le16(entry + 6);
-        if (!keyOffset || !keyLength || !valueOffset || !valueLength) break;
-        const i64 valueAt = valueEnd - *valueOffset;
-        if (valueAt < 1 || valueAt >= i64(m_blockSize) || valueAt + *valueLength > valueEnd) continue;
-        const auto key = node.Sub(keyArea + *keyOffset, *keyLength);
-        const auto value = node.Sub(static_cast<size_t>(valueAt), *valueLength);
+        // The entry's key offset, key length, value offset and value length in one read.
+        const auto entry = node.Le64(apfs::btn::kToc + i * apfs::btn::kVariableEntrySize);
+        if (!entry) break;
+        const size_t keyOffset = static_cast<u16>(*entry);
+        const size_t keyLength = static_cast<u16>(*entry >> 16);
+        const size_t valueOffset = static_cast<u16>(*entry >> 32);
+        const size_t valueLength = static_cast<u16>(*entry >> 48);
+        const i64 valueAt = valueEnd - i64(valueOffset);
+        if (valueAt < 1 || valueAt >= i64(m_blockSize) || valueAt + i64(valueLength) > valueEnd) continue;
+        // The kind is the top byte of the key's first u64.
+        const auto kind = keyLength > 7 ? node.U8(keyArea + keyOffset + 7) : std::nullopt;
+        if (!kind || (*kind != apfs::rec::kInode && *kind != apfs::rec::kFileExtent && *kind != apfs::rec::kDirectory))
+            continue;
+        const auto key = node.Sub(keyArea + keyOffset, keyLength);
+        const auto value = node.Sub(static_cast<size_t>(valueAt), valueLength);
         if (!key || !value) continue;
-        const auto kind = key->U8(7);
-        if (!kind) continue;
         if (*kind == apfs::rec::kInode && value->size() >= apfs::inode::kMinValue) {
             TakeInode(*value, position);
         } else if (*kind == apfs::rec::kFileExtent && value->size() >= apfs::extent::kMinValue &&
