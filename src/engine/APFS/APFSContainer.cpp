@@ -406,7 +406,7 @@ void APFSContainer::TakeDirectory(ByteReader key, ByteReader value, u64 position
 APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
     const Chain* chain = ChainOf(map, record.key);
     APFSFileNode* const first = chain ? chain->first : nullptr;
-    const std::string_view recordText = TextOf(record.name);
+    const std::string_view recordText = first ? TextOf(record.name) : std::string_view();
     for (APFSFileNode* candidate = first; candidate; candidate = candidate->GetNextOfKey()) {
         if (candidate->GetParentKey() != record.parentKey) continue;
         const bool special = (record.key & 0xFFFFFFFFULL) < kSpecialObjects;

@@ -208,7 +208,9 @@ void APFSFileNode::TakeRuns(IDataRunList* list) {
 }
 
 bool APFSFileNode::AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u64 logical) {
-    if (m_size != 0 && UpdateCompleteness(sectorSize)) return false;
+    // Without extents the node is not complete (its size is not 0) and nothing changes: the test is
+    // left out for a node's first extent.
+    if (m_size != 0 && !m_extents.empty() && UpdateCompleteness(sectorSize)) return false;
     // A second extent at offset 0 means the file starts again: the extents gathered so far go.
     if (logical == 0 && !m_extents.empty() && m_extents.begin()->first == 0) m_extents.clear();
     auto* it = std::lower_bound(m_extents.begin(), m_extents.end(), logical,
@@ -245,27 +247,6 @@ void APFSFileNode::AttachChild(APFSFileNode* folder, APFSFileNode* child) {
     }
     child->m_nextAttached = folder->m_firstAttached;
     folder->m_firstAttached = child;
-}
-
-bool APFSFileNode::IsReady(bool final) {
-    if (IsPublished()) return false;
-    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
-    if (!HasName()) return false;
-    if (!IsFolder() && m_creationTime == 0) return false;
-    if (final) {
-        if (m_parentId == -1) {
-            m_parentId = (static_cast<i64>(GetBelongedPartition()) << 32) | 3;
-            m_flags |= kParentSet;
-        }
-        return true;
-    }
-    return m_parentId == 1 || m_parentId == 2 || m_parentFolder != nullptr;
-}
-
-bool APFSFileNode::MayBecomeReady() const {
-    if (IsPublished()) return false;
-    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
-    return HasName() && (IsFolder() || m_creationTime != 0);
 }
 
 void APFSFileNode::DetachFromBaseParent() {

@@ -231,3 +231,25 @@ private:
     u64 m_serial = 0;
     APFSFileNode* m_nextOfKey = nullptr;
 };
+
+// Asked after every record a node takes: inline.
+inline bool APFSFileNode::IsReady(bool final) {
+    if (IsPublished()) return false;
+    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
+    if (!HasName()) return false;
+    if (!IsFolder() && m_creationTime == 0) return false;
+    if (final) {
+        if (m_parentId == -1) {
+            m_parentId = (static_cast<i64>(GetBelongedPartition()) << 32) | 3;
+            m_flags |= kParentSet;
+        }
+        return true;
+    }
+    return m_parentId == 1 || m_parentId == 2 || m_parentFolder != nullptr;
+}
+
+inline bool APFSFileNode::MayBecomeReady() const {
+    if (IsPublished()) return false;
+    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
+    return HasName() && (IsFolder() || m_creationTime != 0);
+}
