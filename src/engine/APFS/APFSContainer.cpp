@@ -404,8 +404,10 @@ void APFSContainer::TakeDirectory(ByteReader key, ByteReader value, u64 position
 }
 
 APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
-    const Chain* chain = ChainOf(map, record.key);
-    APFSFileNode* const first = chain ? chain->first : nullptr;
+    // The key's entry, made empty when it is new: a new key always gets a new node below, which
+    // takes this entry (one probe of the table, not two).
+    Chain& chain = map.Get(record.key);
+    APFSFileNode* const first = chain.first;
     const std::string_view recordText = first ? TextOf(record.name) : std::string_view();
     for (APFSFileNode* candidate = first; candidate; candidate = candidate->GetNextOfKey()) {
         if (candidate->GetParentKey() != record.parentKey) continue;
@@ -445,11 +447,11 @@ APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
         best->SetLastSeen(record.position);
         return best;
     }
-    return NewNode(map, record, first != nullptr, best, lastLooked);
+    return NewNode(map, chain, record, first != nullptr, best, lastLooked);
 }
 
-APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool keyTaken, APFSFileNode* best,
-                                     APFSFileNode* last) {
+APFSFileNode* APFSContainer::NewNode(NodeMap& map, Chain& chain, const Record& record, bool keyTaken,
+                                     APFSFileNode* best, APFSFileNode* last) {
     auto* node = new (std::nothrow) APFSFileNode();
     if (!node) return nullptr;
     const u64 serial = m_slots.size();
@@ -479,7 +481,6 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     }
     if (m_index != 0 || m_walked) node->MarkDeleted();
     if (IDataRunList* runs = last ? last->CurrentRuns() : nullptr) node->TakeRuns(runs->Clone());
-    Chain& chain = map.Get(record.key);
     if (chain.last) {
         chain.last->SetNextOfKey(node);
     } else {

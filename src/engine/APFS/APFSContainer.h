@@ -135,7 +135,9 @@ private:
     void TakeExtent(ByteReader key, ByteReader value, u64 position);
     void TakeDirectory(ByteReader key, ByteReader value, u64 position);
     APFSFileNode* FindOrCreate(NodeMap& map, const Record& record);
-    APFSFileNode* NewNode(NodeMap& map, const Record& record, bool keyTaken, APFSFileNode* best, APFSFileNode* last);
+    // The new node goes at the end of the key's chain (its entry in map).
+    APFSFileNode* NewNode(NodeMap& map, Chain& chain, const Record& record, bool keyTaken, APFSFileNode* best,
+                          APFSFileNode* last);
     APFSFileNode* NearestFolder(u64 key, u64 position) const;
     void AttachToParent(APFSFileNode* node, u64 parentKey, u64 position);
     void PublishOrKeep(APFSFileNode* node);

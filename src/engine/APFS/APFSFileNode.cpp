@@ -93,20 +93,14 @@ APFSFileNode::APFSFileNode(const APFSFileNode& other)
 
 APFSFileNode::~APFSFileNode() = default;
 
-std::string_view APFSFileNode::NameRuleView(const u8* bytes, size_t length) {
-    if (!bytes || length == 0) return {};
-    if (IsTerminatedName(bytes, length, ".DS_Store")) return {};
-    if (length >= 2 && bytes[0] == '.') return {reinterpret_cast<const char*>(bytes) + 1, length - 1};
-    return {reinterpret_cast<const char*>(bytes), length};
+bool APFSFileNode::IsDsStoreText(const u8* bytes) {
+    return IsTerminatedName(bytes, kDsStoreBytes, ".DS_Store");
 }
 
 std::string APFSFileNode::NameRule(const u8* bytes, size_t length) {
     return std::string(NameRuleView(bytes, length));
 }
 
-bool APFSFileNode::NameFilter(const u8* bytes, size_t length) {
-    return !IsTerminatedName(bytes, length, ".DS_Store");
-}
 
 _FILETIME APFSFileNode::ToFileTime(u64 nanoseconds) {
     return kFileTimeOf1970 + static_cast<i64>(nanoseconds / kNanosecondsPerSecond) * kFileTicksPerSecond;

@@ -127,9 +127,13 @@ public:
     // leading "." of a name of at least 2 bytes is dropped.
     static std::string NameRule(const u8* bytes, size_t length);
     // The same rule as a view into the bytes (nothing copied).
-    static std::string_view NameRuleView(const u8* bytes, size_t length);
+    static std::string_view NameRuleView(const u8* bytes, size_t length) {
+        if (!bytes || length == 0 || IsDsStore(bytes, length)) return {};
+        if (length >= 2 && bytes[0] == '.') return {reinterpret_cast<const char*>(bytes) + 1, length - 1};
+        return {reinterpret_cast<const char*>(bytes), length};
+    }
     // False only for ".DS_Store" (10 bytes with its terminator, any case).
-    static bool NameFilter(const u8* bytes, size_t length);
+    static bool NameFilter(const u8* bytes, size_t length) { return !IsDsStore(bytes, length); }
     // Whole seconds since 1601 in 100-ns units; the fraction of a second is dropped.
     static _FILETIME ToFileTime(u64 nanoseconds);
 
@@ -205,6 +209,12 @@ public:
     void SetNextOfKey(APFSFileNode* next) { m_nextOfKey = next; }
 
 private:
+    static constexpr size_t kDsStoreBytes = 10;
+    // ".DS_Store" and its terminator, any case (inline: most names differ in length already).
+    static bool IsDsStore(const u8* bytes, size_t length) {
+        return length == kDsStoreBytes && bytes && IsDsStoreText(bytes);
+    }
+    static bool IsDsStoreText(const u8* bytes);
     APFSFileNode(const APFSFileNode& other);
     void RebuildRuns();
     // The extents changed: the run list is rebuilt now when published, else when next asked for.
