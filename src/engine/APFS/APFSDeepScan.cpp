@@ -205,7 +205,12 @@ bool APFSDeepScan::TakeVolumeSuperblock(u64 sector, const u8* bytes) {
 
 bool APFSDeepScan::Examine(u64 block, const u8* bytes) {
     const u64 sector = block * apfs::kBlockSize / u64(m_sectorSize);
-    if (TakeContainerSuperblock(sector, bytes) || TakeVolumeSuperblock(sector, bytes)) return true;
+    // The superblock rules, asked only of blocks that can pass them (a container superblock has its
+    // magic; a volume superblock counts only before any container).
+    if (ByteReader(bytes, apfs::kBlockSize).Le64(apfs::nx::kMagic) == apfs::nx::kMagicAnd4096 &&
+        TakeContainerSuperblock(sector, bytes))
+        return true;
+    if (m_containers.empty() && TakeVolumeSuperblock(sector, bytes)) return true;
     // Container 0 reads tree nodes from anywhere on the device, but not those inside another known
     // container: their extents count from that container's start, so under container 0 their copies
     // would be read from the wrong place.

@@ -75,7 +75,7 @@ private:
     size_t m_count = 0;
 };
 
-class APFSFileNode : public CFileNode {
+class APFSFileNode final : public CFileNode {
 public:
     enum Flag : u8 {
         kFolder = 1,
