@@ -106,12 +106,6 @@ _FILETIME APFSFileNode::ToFileTime(u64 nanoseconds) {
     return kFileTimeOf1970 + static_cast<i64>(nanoseconds / kNanosecondsPerSecond) * kFileTicksPerSecond;
 }
 
-void APFSFileNode::SetParentNodeID(i64 id) {
-    if (IsPublished()) return;
-    m_flags |= kParentSet;
-    if (static_cast<u32>(id) == 1) id = (static_cast<i64>(GetBelongedPartition()) << 32) | 2;
-    m_parentId = id;
-}
 
 IFileNode* APFSFileNode::Clone() {
     auto* copy = new (std::nothrow) APFSFileNode(*this);
@@ -123,15 +117,6 @@ IFileNode* APFSFileNode::Clone() {
     return copy;
 }
 
-void APFSFileNode::SetFolderFlag(bool folder) {
-    if (m_flags & kFolderFixed) return;
-    if (folder) {
-        m_flags |= kFolder;
-    } else {
-        m_flags &= static_cast<u8>(~kFolder);
-    }
-    m_flags |= kFolderFixed;
-}
 
 void APFSFileNode::SetName(const u8* bytes, size_t length) {
     SetRuledName(NameRuleView(bytes, length));

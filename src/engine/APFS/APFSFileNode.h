@@ -242,7 +242,7 @@ private:
     APFSFileNode* m_nextOfKey = nullptr;
 };
 
-// Asked after every record a node takes: inline.
+// Asked or set for every record a node takes: inline.
 inline bool APFSFileNode::IsReady(bool final) {
     if (IsPublished()) return false;
     if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
@@ -262,4 +262,21 @@ inline bool APFSFileNode::MayBecomeReady() const {
     if (IsPublished()) return false;
     if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
     return HasName() && (IsFolder() || m_creationTime != 0);
+}
+
+inline void APFSFileNode::SetParentNodeID(i64 id) {
+    if (IsPublished()) return;
+    m_flags |= kParentSet;
+    if (static_cast<u32>(id) == 1) id = (static_cast<i64>(GetBelongedPartition()) << 32) | 2;
+    m_parentId = id;
+}
+
+inline void APFSFileNode::SetFolderFlag(bool folder) {
+    if (m_flags & kFolderFixed) return;
+    if (folder) {
+        m_flags |= kFolder;
+    } else {
+        m_flags &= static_cast<u8>(~kFolder);
+    }
+    m_flags |= kFolderFixed;
 }
