@@ -246,7 +246,10 @@ void APFSContainer::AnalyzeBlock(u64 sector, u64 deviceBlock, const u8* block) {
     if (view.Le16(apfs::obj::kType) != apfs::obj::kBtreeNode ||
         view.Le16(apfs::obj::kSubtype) != apfs::obj::kFileSystemTree)
         return;
-    if (m_visited.count(relative) != 0) return;
+    // The walks' blocks lie in a narrow band; a block outside it needs no look-up.
+    if (!m_visited.empty() && relative >= *m_visited.begin() && relative <= *m_visited.rbegin() &&
+        m_visited.count(relative) != 0)
+        return;
     if (view.Le32(apfs::btn::kKeyCount).value_or(apfs::btn::kMaxEntries) >= apfs::btn::kMaxEntries) return;
     ReadRecords(view, deviceBlock);
 }
@@ -546,14 +549,14 @@ void APFSContainer::PublishOrKeep(APFSFileNode* node) {
     }
 }
 
-void APFSContainer::MarkFresh(u64 serial) {
+inline void APFSContainer::MarkFresh(u64 serial) {
     Slot* slot = SlotOf(serial);
     if (!slot || slot->fresh) return;
     slot->fresh = true;
     m_fresh.push_back(serial);
 }
 
-void APFSContainer::SetPending(u64 serial, bool pending) {
+inline void APFSContainer::SetPending(u64 serial, bool pending) {
     Slot* slot = SlotOf(serial);
     if (!slot || slot->pending == pending) return;
     slot->pending = pending;
@@ -570,7 +573,7 @@ void APFSContainer::Forget(u64 serial) {
     StopWaiting(serial);
 }
 
-void APFSContainer::StopWaiting(u64 serial) {
+inline void APFSContainer::StopWaiting(u64 serial) {
     Slot* slot = SlotOf(serial);
     if (!slot || slot->waitingOn == kNotWaiting) return;
     if (slot->previousWaiting != kNotWaiting) {

@@ -140,7 +140,7 @@ u64 APFSFileNode::ExtentBytes(u32 sectorSize) const {
     return SaturatingMultiply(sectors, sectorSize);
 }
 
-bool APFSFileNode::UpdateCompleteness(u32 sectorSize) {
+inline bool APFSFileNode::UpdateCompleteness(u32 sectorSize) {
     const u64 total = ExtentBytes(sectorSize);
     const u64 rounded =
         SaturatingMultiply((m_size / apfs::kBlockSize) + (m_size % apfs::kBlockSize ? 1 : 0), apfs::kBlockSize);
