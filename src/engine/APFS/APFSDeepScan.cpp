@@ -142,17 +142,20 @@ int APFSDeepScan::AnalyzeBlock(i64 startSector, i64 sectorCount) {
     // container it is offered to: a block that is no object costs only its header test.
     for (u64 group = firstBlock; group < endBlock && (going = ContinueScan()); group += kGroupBlocks) {
         u64 blocks = 0;
-        const u8* bytes = ReadGroup(group, blocks);
+        const u8* const bytes = ReadGroup(group, blocks);
+        if (!bytes) continue;
         // Every block of the group is examined, also those past the range's end block.
-        u64 i = 0;
-        while (i < blocks) {
-            const u8* at = bytes + i * apfs::kBlockSize;
-            ++i;
+        const u8* const end = bytes + blocks * apfs::kBlockSize;
+        const u8* at = bytes;
+        while (at != end) {
+            const u8* const block = at;
+            at += apfs::kBlockSize;
             // Most blocks are no object at all (zeros, file data): the cheap header test comes first.
-            if (apfs::IsPlausibleObject(ByteReader(at, apfs::kBlockSize)) && !(going = Examine(group + i - 1, at)))
+            if (apfs::IsPlausibleObject(ByteReader(block, apfs::kBlockSize)) &&
+                !(going = Examine(group + u64(block - bytes) / apfs::kBlockSize, block)))
                 break;
         }
-        m_blocksExamined += i;
+        m_blocksExamined += u64(at - bytes) / apfs::kBlockSize;
         if (!going) break;
     }
     for (auto& [key, container] : m_containers) {
