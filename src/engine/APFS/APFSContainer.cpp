@@ -275,9 +275,9 @@ void APFSContainer::ReadRecords(ByteReader node, u64 position) {
         const auto kind = keyLength > 7 ? node.U8(keyArea + keyOffset + 7) : std::nullopt;
         if (!kind || (*kind != apfs::rec::kInode && *kind != apfs::rec::kFileExtent && *kind != apfs::rec::kDirectory))
             continue;
-        const auto key = node.Sub(keyArea + keyOffset, keyLength);
         const auto value = node.Sub(static_cast<size_t>(valueAt), valueLength);
-        if (!key || !value) continue;
+        const auto key = value ? node.Sub(keyArea + keyOffset, keyLength) : std::nullopt;
+        if (!key) continue;
         if (*kind == apfs::rec::kInode && value->size() >= apfs::inode::kMinValue) {
             TakeInode(*value, position);
         } else if (*kind == apfs::rec::kFileExtent && value->size() >= apfs::extent::kMinValue &&
@@ -411,7 +411,7 @@ APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
     // takes this entry (one probe of the table, not two).
     Chain& chain = map.Get(record.key);
     APFSFileNode* const first = chain.first;
-    const std::string_view recordText = first ? TextOf(record.name) : std::string_view();
+    const std::string_view recordText = first && !record.name.empty() ? TextOf(record.name) : std::string_view();
     for (APFSFileNode* candidate = first; candidate; candidate = candidate->GetNextOfKey()) {
         if (candidate->GetParentKey() != record.parentKey) continue;
         const bool special = (record.key & 0xFFFFFFFFULL) < kSpecialObjects;
