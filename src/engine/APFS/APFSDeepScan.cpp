@@ -206,7 +206,7 @@ bool APFSDeepScan::TakeVolumeSuperblock(u64 sector, const u8* bytes) {
     return true;
 }
 
-bool APFSDeepScan::Examine(u64 block, const u8* bytes) {
+inline bool APFSDeepScan::Examine(u64 block, const u8* bytes) {
     const u64 sector = block * apfs::kBlockSize / u64(m_sectorSize);
     // The superblock rules, asked only of blocks that can pass them (a container superblock has its
     // magic; a volume superblock counts only before any container).
@@ -226,7 +226,7 @@ bool APFSDeepScan::Examine(u64 block, const u8* bytes) {
     return true;
 }
 
-bool APFSDeepScan::InsideLaterContainer(u64 sector) const {
+inline bool APFSDeepScan::InsideLaterContainer(u64 sector) const {
     for (const APFSContainer* container : m_inOrder) {
         if (container->GetIndex() != 0 && sector - container->GetStartSector() < container->GetSectorCount())
             return true;
