@@ -241,10 +241,12 @@ void APFSContainer::AnalyzeBlock(u64 sector, u64 deviceBlock, const u8* block) {
     const u64 oid = view.Le64(apfs::obj::kOid).value_or(0);
     if (m_index != 0 && !(sector - m_startSector <= m_sectorCount && oid <= m_blockCount)) return;
     const u64 relative = deviceBlock - m_startBlock;
-    if (view.Le16(apfs::obj::kTypeFlags) == apfs::obj::kPhysical && oid != relative) return;
+    // Type, its flags and the subtype in one read.
+    static_assert(apfs::obj::kTypeFlags == apfs::obj::kType + 2 && apfs::obj::kSubtype == apfs::obj::kType + 4);
+    const u64 kinds = view.Le64(apfs::obj::kType).value_or(0);
+    if (static_cast<u16>(kinds >> 16) == apfs::obj::kPhysical && oid != relative) return;
     if (oid == 0 || oid >= m_blockCount) return;
-    if (view.Le16(apfs::obj::kType) != apfs::obj::kBtreeNode ||
-        view.Le16(apfs::obj::kSubtype) != apfs::obj::kFileSystemTree)
+    if (static_cast<u16>(kinds) != apfs::obj::kBtreeNode || static_cast<u16>(kinds >> 32) != apfs::obj::kFileSystemTree)
         return;
     // The walks' blocks lie in a narrow band; a block outside it needs no look-up.
     if (!m_visited.empty() && relative >= *m_visited.begin() && relative <= *m_visited.rbegin() &&
@@ -497,9 +499,9 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, Chain& chain, const Record& r
     m_slots.push_back(slot);
     ++m_ownedCount;
     // The waiting table grows here, with the nodes (it never holds more keys than nodes), and never
-    // in a flush; its room doubles, so the nodes of a scan cost a handful of growths, not one each.
+    // in a flush; its room grows fourfold, so the nodes of a scan cost a handful of growths, not one each.
     if (m_slots.size() > m_waitingRoom) {
-        m_waitingRoom = m_waitingRoom == 0 ? kFirstWaitingRoom : m_waitingRoom * 2;
+        m_waitingRoom = m_waitingRoom == 0 ? kFirstWaitingRoom : m_waitingRoom * 4;
         m_waiting.Reserve(m_waitingRoom);
     }
     return node;
