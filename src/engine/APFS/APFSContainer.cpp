@@ -457,11 +457,10 @@ APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
 
 APFSFileNode* APFSContainer::NewNode(NodeMap& map, Chain& chain, const Record& record, bool keyTaken,
                                      APFSFileNode* best, APFSFileNode* last) {
-    auto* node = new (std::nothrow) APFSFileNode();
+    auto* node = new (std::nothrow) APFSFileNode(static_cast<u16>(m_index));
     if (!node) return nullptr;
     const u64 serial = m_slots.size();
     node->SetSerial(serial);
-    node->SetBelongedPartition(static_cast<u16>(m_index));
     if (record.kind != Kind::Extent) node->SetFolderFlag(record.folder);
     // A second node of one key gets an ID of its own, the same in every run.
     node->SetNodeID(keyTaken ? DuplicateId() : static_cast<i64>(record.key));

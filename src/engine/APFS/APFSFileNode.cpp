@@ -57,10 +57,6 @@ void* APFSFileNode::operator new(size_t size) {
     throw std::bad_alloc();
 }
 
-void* APFSFileNode::operator new(size_t size, const std::nothrow_t&) noexcept {
-    return apfs::NodeStore::Take(size);
-}
-
 void APFSFileNode::operator delete(void* place, size_t size) noexcept {
     apfs::NodeStore::Give(place, size);
 }
@@ -69,8 +65,10 @@ void APFSFileNode::operator delete(void* place, const std::nothrow_t&) noexcept 
     apfs::NodeStore::Give(place, sizeof(APFSFileNode));
 }
 
-APFSFileNode::APFSFileNode() {
-    SetBelongedPartition(0);
+APFSFileNode::APFSFileNode() : APFSFileNode(0) {}
+
+APFSFileNode::APFSFileNode(u16 partition) {
+    SetBelongedPartition(partition);
 }
 
 APFSFileNode::APFSFileNode(const APFSFileNode& other)

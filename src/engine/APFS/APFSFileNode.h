@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/APFS/APFSNodeStore.h"
 #include "engine/Utility/FileNode.h"
 
 // A node's name bytes (they may hold zeros), always followed by a terminator. Names of up to
@@ -92,12 +93,14 @@ public:
     static constexpr i64 kFileTimeOf1970 = 116444736000000000LL;
 
     APFSFileNode();
+    // A node of the container with this index (its belonged partition).
+    explicit APFSFileNode(u16 partition);
     ~APFSFileNode() override;
     APFSFileNode& operator=(const APFSFileNode&) = delete;
 
     // Nodes live in the APFS node store (APFSNodeStore.h): no general allocation per node.
     static void* operator new(size_t size);
-    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept { return apfs::NodeStore::Take(size); }
     static void operator delete(void* place, size_t size) noexcept;
     static void operator delete(void* place, const std::nothrow_t&) noexcept;
 
