@@ -535,14 +535,23 @@ void APFSContainer::AttachToParent(APFSFileNode* node, u64 parentKey, u64 positi
     }
 }
 
-void APFSContainer::PublishOrKeep(APFSFileNode* node) {
+inline void APFSContainer::PublishOrKeep(APFSFileNode* node) {
     if (node->IsPublished()) return;
     const u64 serial = node->GetSerial();
     if (node->IsReady(false)) {
         Publish(node);
     } else if (node->MayBecomeReady()) {
-        SetPending(serial, true);
-        MarkFresh(serial);
+        // Pending, and listed for the next flush (once).
+        Slot* slot = SlotOf(serial);
+        if (!slot) return;
+        if (!slot->pending) {
+            slot->pending = true;
+            ++m_pendingCount;
+        }
+        if (!slot->fresh) {
+            slot->fresh = true;
+            m_fresh.push_back(serial);
+        }
     } else {
         // Without a name, or a file without a creation time: only another record can change that, so
         // the flushes do not walk it.
