@@ -620,15 +620,16 @@ void APFSContainer::Publish(APFSFileNode* node) {
 
 void APFSContainer::CollectForFlush(bool final) {
     m_flushList.clear();
-    for (u64 serial : m_fresh) m_slots[serial].fresh = false;
     if (final) {
+        for (u64 serial : m_fresh) m_slots[serial].fresh = false;
         for (u64 serial = 0; serial < m_slots.size(); ++serial) {
             if (m_slots[serial].pending) m_flushList.push_back(serial);
         }
         m_fresh.clear();
         return;
     }
-    // Each fresh serial is listed once; new nodes come in creation order, so the list is mostly sorted already.
+    // Each fresh serial is listed once (the flush takes its mark); new nodes come in creation order,
+    // so the list is mostly sorted already.
     m_flushList.swap(m_fresh);
     const size_t fresh = m_flushList.size();
     for (u64 key : m_newFolders) {
@@ -661,12 +662,17 @@ void APFSContainer::Flush(i64 position) {
         const u64 serial = m_flushList[i];
         if (m_delegate && !m_delegate->ContinueScan()) {
             // Stopped: what was not looked at is the next flush's.
-            for (size_t j = i; j < m_flushList.size(); ++j) MarkFresh(m_flushList[j]);
+            for (size_t j = i; j < m_flushList.size(); ++j) {
+                m_slots[m_flushList[j]].fresh = false;
+                MarkFresh(m_flushList[j]);
+            }
             return;
         }
         StopWaiting(serial);
-        const Slot* slot = SlotOf(serial);
-        if (!slot || !slot->pending) continue;
+        Slot* slot = SlotOf(serial);
+        if (!slot) continue;
+        slot->fresh = false;
+        if (!slot->pending) continue;
         APFSFileNode* node = slot->node;
         if (node->IsPublished()) {
             SetPending(serial, false);
