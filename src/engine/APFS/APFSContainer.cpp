@@ -332,13 +332,11 @@ void APFSContainer::TakeInode(ByteReader value, u64 position) {
     if (!(!folder && m_walked) && !node->IsPublished() && !node->GetParentFolder() && parentKey != kNoKey)
         AttachToParent(node, parentKey, position);
 
-    u64 creation = 0;
-    for (u64 t : {created, modified, changed}) {
-        if (IsPlausibleTime(t)) {
-            creation = t;
-            break;
-        }
-    }
+    // The first plausible of the creation, modification and change times.
+    const u64 creation = IsPlausibleTime(created)    ? created
+                         : IsPlausibleTime(modified) ? modified
+                         : IsPlausibleTime(changed)  ? changed
+                                                     : 0;
     if (dataSize != 0 && (node->GetSize() == 0 || (node->GetNameBytes() == record.name &&
                                                    node->GetCreationNs() == creation && node->GetSize() < dataSize)))
         node->SetSize(dataSize);

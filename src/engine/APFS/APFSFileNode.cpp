@@ -185,11 +185,17 @@ void APFSFileNode::TakeRuns(IDataRunList* list) {
 }
 
 bool APFSFileNode::AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u64 logical) {
-    // Without extents the node is not complete (its size is not 0) and nothing changes: the test is
-    // left out for a node's first extent.
-    if (m_size != 0 && !m_extents.empty() && UpdateCompleteness(sectorSize)) return false;
+    // Without extents the node is not complete (its size is not 0) and the test changes nothing: it
+    // is left out for a node's first extent.
+    if (m_extents.empty()) {
+        // A node's first extent (nearly every file has one).
+        m_extents.Insert(0, {logical, DataRun{startSector, sectorCount}});
+        RunsChanged();
+        return m_size != 0 && UpdateCompleteness(sectorSize);
+    }
+    if (m_size != 0 && UpdateCompleteness(sectorSize)) return false;
     // A second extent at offset 0 means the file starts again: the extents gathered so far go.
-    if (logical == 0 && !m_extents.empty() && m_extents.begin()->first == 0) m_extents.clear();
+    if (logical == 0 && m_extents.begin()->first == 0) m_extents.clear();
     auto* it = std::lower_bound(m_extents.begin(), m_extents.end(), logical,
                                 [](const APFSExtents::Entry& extent, u64 at) { return extent.first < at; });
     if (it == m_extents.end() || it->first != logical) {
