@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ApfsTestSupport.h"
 #include "engine/APFS/APFSFileNode.h"
 #include "engine/Utility/IDataRunList.h"
 
@@ -20,11 +21,7 @@ std::unique_ptr<APFSFileNode> Named(const std::string& stored, u16 partition = 0
 }
 
 std::string Runs(APFSFileNode& node) {
-    std::string out;
-    IDataRunList* list = node.CurrentRuns();
-    for (DataRun* run = list ? list->GetFirst() : nullptr; run; run = list->GetNext())
-        out += (out.empty() ? "" : " ") + std::to_string(run->start) + "+" + std::to_string(run->length);
-    return out;
+    return apfstest::RunText(node.CurrentRuns());
 }
 
 TEST(ApfsFileNode, NamesFollowTheRuleOfTheSearch) {
@@ -103,11 +100,7 @@ TEST(ApfsFileNode, ANodeWhoseExtentsCoverItsSizeIgnoresMore) {
 // What the builder reads is the base class's run list: once a node is published it holds every
 // extent, those added before publishing (built then, once) and those added after (at once).
 std::string BaseRuns(APFSFileNode& node) {
-    std::string out;
-    IDataRunList* list = node.GetDataRunList();
-    for (DataRun* run = list ? list->GetFirst() : nullptr; run; run = list->GetNext())
-        out += (out.empty() ? "" : " ") + std::to_string(run->start) + "+" + std::to_string(run->length);
-    return out;
+    return apfstest::RunText(node.GetDataRunList());
 }
 
 TEST(ApfsFileNode, APublishedNodesRunListHoldsEveryExtent) {
