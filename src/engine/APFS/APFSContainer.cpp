@@ -261,9 +261,11 @@ void APFSContainer::ReadRecords(ByteReader node, u64 position) {
     const u32 count = std::min(node.Le32(apfs::btn::kKeyCount).value_or(0), apfs::btn::kMaxEntries);
     const size_t keyArea = apfs::btn::kToc + node.Le16(apfs::btn::kTableSpaceLength).value_or(0);
     // A root node ends with its B-tree information: the value area stops before it.
-    const i64 valueEnd = i64(m_blockSize) - ((flags == apfs::btn::kRoot || flags == apfs::btn::kRootLeaf) ? 40 : 0);
+    const i64 blockSize = i64(m_blockSize);
+    const i64 valueEnd = blockSize - ((flags == apfs::btn::kRoot || flags == apfs::btn::kRootLeaf) ? 40 : 0);
+    APFSDelegate* const delegate = m_delegate;
     for (u32 i = 0; i < count; ++i) {
-        if (m_delegate && !m_delegate->ContinueScan()) return;
+        if (delegate && !delegate->ContinueScan()) return;
         // The entry's key offset, key length, value offset and value length in one read.
         const auto entry = node.Le64(apfs::btn::kToc + i * apfs::btn::kVariableEntrySize);
         if (!entry) break;
@@ -272,7 +274,7 @@ void APFSContainer::ReadRecords(ByteReader node, u64 position) {
         const size_t valueOffset = static_cast<u16>(*entry >> 32);
         const size_t valueLength = static_cast<u16>(*entry >> 48);
         const i64 valueAt = valueEnd - i64(valueOffset);
-        if (valueAt < 1 || valueAt >= i64(m_blockSize) || valueAt + i64(valueLength) > valueEnd) continue;
+        if (valueAt < 1 || valueAt >= blockSize || valueAt + i64(valueLength) > valueEnd) continue;
         // The kind is the top byte of the key's first u64.
         const auto kind = keyLength > 7 ? node.U8(keyArea + keyOffset + 7) : std::nullopt;
         if (!kind || (*kind != apfs::rec::kInode && *kind != apfs::rec::kFileExtent && *kind != apfs::rec::kDirectory))
@@ -510,7 +512,7 @@ i64 APFSContainer::DuplicateId() {
     return static_cast<i64>(kDuplicateIdBase | (u64(u16(m_index)) << 32) | low);
 }
 
-APFSFileNode* APFSContainer::NearestFolder(u64 key, u64 position) const {
+inline APFSFileNode* APFSContainer::NearestFolder(u64 key, u64 position) const {
     APFSFileNode* nearest = nullptr;
     u64 best = 0;
     const Chain* chain = ChainOf(m_folders, key);
@@ -524,7 +526,7 @@ APFSFileNode* APFSContainer::NearestFolder(u64 key, u64 position) const {
     return nearest;
 }
 
-void APFSContainer::AttachToParent(APFSFileNode* node, u64 parentKey, u64 position) {
+inline void APFSContainer::AttachToParent(APFSFileNode* node, u64 parentKey, u64 position) {
     node->SetParentKey(parentKey);
     if (APFSFileNode* folder = NearestFolder(parentKey, position)) {
         APFSFileNode::AttachChild(folder, node);
@@ -595,7 +597,7 @@ inline void APFSContainer::StopWaiting(u64 serial) {
     slot->nextWaiting = kNotWaiting;
 }
 
-void APFSContainer::StartWaiting(u64 serial, u64 key) {
+inline void APFSContainer::StartWaiting(u64 serial, u64 key) {
     WaitList& list = m_waiting.Get(key);
     Slot& slot = m_slots[serial];
     slot.waitingOn = key;
