@@ -189,8 +189,7 @@ TEST(ApfsRecords, RecordsOfOneFileMetFarApartUpdateOneNode) {
 }
 
 // Never-ready files (their folder never comes), as a damaged disk gives them by the ten thousand: a
-// node costs the same however many came before it. Sixteen times the files must take about sixteen
-// times as long (a table reallocated for every node made it some hundred times).
+// node costs the same however many came before it.
 TEST(ApfsRecords, ManyWaitingFilesCostTheSameEachAsFew) {
     const auto seconds = [](int files, int runs) {
         double best = 1e9;
@@ -212,8 +211,10 @@ TEST(ApfsRecords, ManyWaitingFilesCostTheSameEachAsFew) {
         return best;
     };
     const double few = seconds(2000, 5);
-    const double many = seconds(32000, 3);
-    EXPECT_LT(many / few, 40.0) << few << " s for 2,000 files, " << many << " s for 32,000";
+    // 32 times the files: about 32 times the time when each costs the same, about a thousand times when
+    // every new file moves the whole waiting table. The wide margin keeps a loaded machine from failing it.
+    const double many = seconds(64000, 3);
+    EXPECT_LT(many / few, 200.0) << few << " s for 2,000 files, " << many << " s for 64,000";
 }
 
 TEST(ApfsRecords, APlausibleTimeLiesBetween1985And2029) {
