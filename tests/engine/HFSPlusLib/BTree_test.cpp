@@ -186,7 +186,8 @@ TEST(HfsPlusBTree, NodeTestTakesEveryOffsetOfTheTable) {
     std::mt19937 random(5);
     size_t valid = 0;
     for (int round = 0; round < 4000; ++round) {
-        const u32 size = round % 2 ? 512 : 1024;
+        // 32 KiB nodes with long steps: offsets above 0x7FFF.
+        const u32 size = round % 4 == 3 ? 32768 : (round % 2 ? 512 : 1024);
         std::vector<u8> node(size, 0);
         const u32 count = u32(random() % (round % 7 == 0 ? 600 : 60));
         node[f::node::kKind] = u8(f::node::kKindLeaf);
@@ -198,7 +199,7 @@ TEST(HfsPlusBTree, NodeTestTakesEveryOffsetOfTheTable) {
         for (u32 i = 0; i <= count && 2 * (i + 1) <= size; ++i) {
             node[size - 2 * (i + 1)] = u8(offset >> 8);
             node[size - 2 * (i + 1) + 1] = u8(offset);
-            offset += 1 + u32(random() % 8);
+            offset += 1 + u32(random() % (size == 32768 ? 1100 : 8));
         }
         const u32 broken = count ? u32(random() % (count + 1)) : 0;
         const size_t at = size - 2 * (broken + 1);
