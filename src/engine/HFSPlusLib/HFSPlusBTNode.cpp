@@ -10,17 +10,6 @@ using namespace hfsplus;
 
 namespace {
 
-// Eight big-endian 16-bit values side by side (the compiler's vector type: one register on hosts that
-// have them, plain words elsewhere).
-using Lanes = u16 __attribute__((vector_size(16)));
-
-Lanes EightBe16(const u8* bytes) {
-    Lanes v;
-    std::memcpy(&v, bytes, sizeof v);
-    if constexpr (std::endian::native == std::endian::little) v = (v << 8) | (v >> 8);
-    return v;
-}
-
 // Whether each of the eight values at `upper` is above the one in the same place at `lower`.
 bool AllAbove(const u8* upper, const u8* lower) {
     const auto above = EightBe16(upper) > EightBe16(lower);

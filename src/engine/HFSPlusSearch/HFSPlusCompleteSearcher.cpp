@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <typeinfo>
 
 #include "engine/Common/IProgress.h"
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
@@ -229,19 +230,23 @@ void CHFSPlusDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* rec
 
 int CHFSPlusDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     if (!m_inner) return 0;
-    auto* fileNode = dynamic_cast<CFileNode*>(node);
+    // The volume's walk hands HFS+ nodes: their exact type is known without a search of the hierarchy.
+    CFileNode* fileNode = nullptr;
+    if (node && typeid(*node) == typeid(CHFSPlusFileNode))
+        fileNode = static_cast<CHFSPlusFileNode*>(node);
+    else
+        fileNode = dynamic_cast<CFileNode*>(node);
     if (fileNode) StampPartition(*fileNode, m_partitionIndex);
     const u32 unit = m_bitmap ? m_bitmap->GetScale() : 0;
     IDataRunList* runs = fileNode ? fileNode->GetDataRunList() : nullptr;
     if (unit != 0 && m_sectorsPerBlock != 0 && runs && !node->IsDeleted()) {
         // The last run is marked one block short: its last block may hold other bytes after the file's.
-        std::vector<DataRun> list;
-        for (DataRun* run = runs->GetFirst(); run; run = runs->GetNext()) list.push_back(*run);
-        for (size_t i = 0; i < list.size(); ++i) {
-            const DataRun& run = list[i];
+        for (DataRun* at = runs->GetFirst(); at;) {
+            const DataRun run = *at;
+            at = runs->GetNext();
             if (run.start < 0) continue;
             u64 length = run.length;
-            if (i + 1 == list.size()) length = length ? length - 1 : 0;
+            if (!at) length = length ? length - 1 : 0;
             if (length == 0) continue;
             const u64 firstSector = u64(run.start) * m_sectorsPerBlock + m_partitionStart;
             const u64 bits = length * m_sectorsPerBlock / unit;
