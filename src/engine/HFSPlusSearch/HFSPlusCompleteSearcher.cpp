@@ -139,10 +139,9 @@ constexpr QuickTables kQuick = MakeQuickTables();
     return may;
 }
 
-}  // namespace
-
-// 512-byte sectors go four at a time, one branch for the four (most sectors of a disk are refused).
-i64 CHFSPlusCompleteFileSystemSearchController::RefusedSectors(const u8* bytes, i64 count, u32 sectorSize) {
+// The refused run (see RefusedSectors), inlined into the block's sweep. 512-byte sectors go four at a
+// time, one branch for the four (most sectors of a disk are refused).
+[[gnu::always_inline]] inline i64 RefusedRun(const u8* bytes, i64 count, u32 sectorSize) {
     if (!bytes) return 0;
     i64 n = 0;
     if (sectorSize == kSlice) {
@@ -160,8 +159,6 @@ i64 CHFSPlusCompleteFileSystemSearchController::RefusedSectors(const u8* bytes, 
     while (n < count && QuickHit(bytes + size_t(n) * sectorSize, sectorSize) == 0) ++n;
     return n;
 }
-
-namespace {
 
 // Whether a sector counted from a volume's start lies in one of the fork's own extents.
 bool InsideFork(const HFSPlusForkData& fork, u32 blockSize, u32 sectorSize, i64 sector) {
@@ -355,7 +352,7 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
         const u8* bytes = block ? block + size_t(s - firstSector) * sectorSize : View(s, 1);
         if (block && !useBitmap) {
             // Without a bitmap to consult, the refused sectors in a row go in one sweep.
-            s += RefusedSectors(bytes, end - s, sectorSize);
+            s += RefusedRun(bytes, end - s, sectorSize);
             if (s >= end) break;
             bytes = block + size_t(s - firstSector) * sectorSize;
         }
@@ -387,6 +384,10 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
 
 u32 CHFSPlusCompleteFileSystemSearchController::MayHoldStructure(const u8* bytes, u32 sectorSize) {
     return QuickHit(bytes, sectorSize);
+}
+
+i64 CHFSPlusCompleteFileSystemSearchController::RefusedSectors(const u8* bytes, i64 count, u32 sectorSize) {
+    return RefusedRun(bytes, count, sectorSize);
 }
 
 int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
