@@ -72,6 +72,11 @@ bool CHFSPlusBTNode::IsValidNode(const u8* buffer, u32 nodeSize) {
     if (kind >= 3 && kind <= 254) return false;
     if (kind == u8(node::kKindLeaf) && height != 1) return false;
     if (kind == u8(node::kKindHeader) && height != 0) return false;
+    return OffsetTableDescends(buffer, nodeSize);
+}
+
+bool CHFSPlusBTNode::OffsetTableDescends(const u8* buffer, u32 nodeSize) {
+    const ByteReader bytes(buffer, nodeSize);
     // The offset table (numRecords + 1 entries at the node's end) lies after the descriptor.
     const u32 entries = u32(bytes.Be16(node::kNumRecords).value_or(0)) + 1;
     if (u64(2) * entries > nodeSize - node::kDescriptorSize) return false;

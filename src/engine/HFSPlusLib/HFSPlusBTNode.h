@@ -26,6 +26,9 @@ public:
     // header nodes at height 0, record 0 at byte 14, and record offsets that grow and stay below the
     // offset table. Usable without an object.
     static bool IsValidNode(const u8* buffer, u32 nodeSize);
+    // The offset table's part of that test, for a caller that has checked the rest (size, kind, height
+    // and record 0's offset) itself.
+    static bool OffsetTableDescends(const u8* buffer, u32 nodeSize);
 
     bool IsValid() const { return m_descriptor.has_value(); }
     u64 GetStatus() const { return m_status; }
