@@ -553,17 +553,26 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
     const u8* whole = inPlace >= largest ? first
                       : m_cache          ? m_cache->CurrentBlockSectors(sector, largest)
                                          : nullptr;
-    for (u32 size = m_sectorSize; size <= kMaxNodeBytes; size *= 2) {
-        const i64 sectors = std::max<i64>(size / m_sectorSize, 1);
-        const u8* bytes = whole ? whole : (sectors == 1 || sectors <= inPlace) ? first : View(sector, sectors);
-        if (!bytes) return 0;
-        // Record 0 at byte 14 (the node's last word) first: most sizes tried fail there. With kind and
-        // height checked above and a node size the test takes, its offset table is what is left.
-        if (bytes[size - 2] != 0 || bytes[size - 1] != node::kDescriptorSize || size < node::kMinNodeSize ||
-            size % node::kMinNodeSize != 0 || !CHFSPlusBTNode::OffsetTableDescends(bytes, size))
-            continue;
+    // Record 0 at byte 14 (the node's last word) first: most sizes tried fail there. With kind and
+    // height checked above and a node size the test takes, its offset table is what is left.
+    auto isNode = [](const u8* bytes, u32 size) {
+        return bytes[size - 2] == 0 && bytes[size - 1] == node::kDescriptorSize && size >= node::kMinNodeSize &&
+               size % node::kMinNodeSize == 0 && CHFSPlusBTNode::OffsetTableDescends(bytes, size);
+    };
+    auto take = [&](const u8* bytes, u32 size) {
         if (!IsListedLeaf(sector)) AnalyseNode(sector, bytes, size);
         return std::min<i64>(remaining, size / m_sectorSize);
+    };
+    if (whole) {
+        for (u32 size = m_sectorSize; size <= kMaxNodeBytes; size *= 2)
+            if (isNode(whole, size)) return take(whole, size);
+        return 0;
+    }
+    for (u32 size = m_sectorSize; size <= kMaxNodeBytes; size *= 2) {
+        const i64 sectors = std::max<i64>(size / m_sectorSize, 1);
+        const u8* bytes = (sectors == 1 || sectors <= inPlace) ? first : View(sector, sectors);
+        if (!bytes) return 0;
+        if (isNode(bytes, size)) return take(bytes, size);
     }
     return 0;
 }
