@@ -1,6 +1,5 @@
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -81,7 +80,7 @@ bool CHFSPlusBTNode::OffsetTableDescends(const u8* buffer, u32 nodeSize) {
     const u32 entries = u32(bytes.Be16(node::kNumRecords).value_or(0)) + 1;
     if (u64(2) * entries > nodeSize - node::kDescriptorSize) return false;
     // Entry j from the table's start is record (entries - 1 - j)'s offset: offsets that grow with the
-    // record fall along the table down to record 0's (14, checked above), and the largest, the first
+    // record fall along the table down to record 0's (14, checked before), and the largest, the first
     // entry, lies below the table, as every other then does. Eight steps at a time: the entries j..j+7
     // against j+1..j+8 (two overlapping 16-byte views inside the table), lane by lane, unsigned; the
     // last eight steps of the table end the run (they may repeat steps already tested).

@@ -50,9 +50,9 @@ bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std:
     // Eight units at a time while they last (names run to tens of units and every record has one):
     // '/' (0x2F) becomes ':' (0x3A) lane by lane.
     u16 i = 0;
-    if (const auto units = b.Bytes(unitsAt, size_t(length) * 2)) {
+    if (const auto bytes = b.Bytes(unitsAt, size_t(length) * 2)) {
         for (; i + 8 <= length; i += 8) {
-            EightUnits v = EightBe16(units->data() + 2 * size_t(i));
+            EightUnits v = EightBe16(bytes->data() + 2 * size_t(i));
             v += EightUnits(v == u16('/')) & u16(':' - '/');
             std::memcpy(name.data() + i, &v, sizeof v);
         }
