@@ -19,6 +19,14 @@ u16 AsStored(u16 unit) { return unit == u16(':') ? u16('/') : unit; }
 }  // namespace
 
 int FastUnicodeCompare(const u16* s1, u16 length1, const u16* s2, u16 length2) {
+    // Units equal as stored fold (or are skipped) alike: the order is that of what follows them. Names
+    // of one folder often share a long beginning.
+    while (length1 && length2 && *s1 == *s2) {
+        ++s1;
+        ++s2;
+        --length1;
+        --length2;
+    }
     for (;;) {
         u16 c1 = 0;
         u16 c2 = 0;

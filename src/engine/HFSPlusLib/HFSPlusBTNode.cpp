@@ -1,10 +1,23 @@
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "engine/HFSPlusLib/HFSPlusResult.h"
 
 using namespace hfsplus;
+
+namespace {
+
+// Whether each of the eight values at `upper` is above the one in the same place at `lower`.
+bool AllAbove(const u8* upper, const u8* lower) {
+    const auto above = EightBe16(upper) > EightBe16(lower);
+    u64 halves[2];
+    std::memcpy(halves, &above, sizeof halves);
+    return (halves[0] & halves[1]) == ~u64{0};
+}
+
+}  // namespace
 
 CHFSPlusBTNode::CHFSPlusBTNode(const u8* buffer, u32 nodeSize, bool ownsBuffer) : m_nodeSize(nodeSize), m_status(kNotReady) {
     if (buffer && ownsBuffer) {
@@ -58,53 +71,30 @@ bool CHFSPlusBTNode::IsValidNode(const u8* buffer, u32 nodeSize) {
     if (kind >= 3 && kind <= 254) return false;
     if (kind == u8(node::kKindLeaf) && height != 1) return false;
     if (kind == u8(node::kKindHeader) && height != 0) return false;
+    return OffsetTableDescends(buffer, nodeSize);
+}
+
+bool CHFSPlusBTNode::OffsetTableDescends(const u8* buffer, u32 nodeSize) {
+    const ByteReader bytes(buffer, nodeSize);
     // The offset table (numRecords + 1 entries at the node's end) lies after the descriptor.
     const u32 entries = u32(bytes.Be16(node::kNumRecords).value_or(0)) + 1;
     if (u64(2) * entries > nodeSize - node::kDescriptorSize) return false;
     // Entry j from the table's start is record (entries - 1 - j)'s offset: offsets that grow with the
-    // record fall along the table down to record 0's (14, checked above), and the largest, the first
-    // entry, lies below the table, as every other then does. Four entries a read: when all four are
-    // below 0x8000 (as in any node up to 32 KiB) the three steps inside the read are tested at once,
-    // lane by lane: (entry | 0x8000) - 1 - next entry keeps its top bit exactly when entry > next, and
-    // no borrow crosses a lane.
-    constexpr u64 kTops = 0x8000800080008000ULL;
-    constexpr u64 kOnes = 0x0001000100010001ULL;
-    constexpr u64 kSteps = 0x8000800080000000ULL;
+    // record fall along the table down to record 0's (14, checked before), and the largest, the first
+    // entry, lies below the table, as every other then does. Eight steps at a time: the entries j..j+7
+    // against j+1..j+8 (two overlapping 16-byte views inside the table), lane by lane, unsigned; the
+    // last eight steps of the table end the run (they may repeat steps already tested).
     const ByteReader table = bytes.From(nodeSize - 2 * entries);
-    u32 previous = UINT32_MAX;
-    size_t j = 0;
-    for (; j + 4 <= entries; j += 4) {
-        const u64 four = table.Be64(2 * j).value_or(0);
-        if (u32(four >> 48) >= previous) return false;
-        if ((four & kTops) == 0) {
-            if ((((four | kTops) - kOnes - (four << 16)) & kSteps) != kSteps) return false;
-        } else {
-            for (u32 k = 1; k < 4; ++k) {
-                if ((u32(four >> (64 - 16 * k)) & 0xFFFF) <= (u32(four >> (48 - 16 * k)) & 0xFFFF)) return false;
-            }
-        }
-        previous = u32(four) & 0xFFFF;
-    }
-    for (; j < entries; ++j) {
-        const u32 offset = table.Be16(2 * j).value_or(0);
-        if (offset >= previous) return false;
-        previous = offset;
+    if (entries >= 9) {
+        const u8* steps = table.data();
+        for (size_t j = 0; j + 9 <= entries; j += 8)
+            if (!AllAbove(steps + 2 * j, steps + 2 * j + 2)) return false;
+        if (!AllAbove(steps + 2 * (entries - 9), steps + 2 * (entries - 8))) return false;
+    } else {
+        for (size_t j = 0; j + 1 < entries; ++j)
+            if (table.Be16(2 * j).value_or(0) <= table.Be16(2 * j + 2).value_or(0)) return false;
     }
     return table.Be16(0).value_or(0) <= nodeSize - 2 * entries;
-}
-
-std::optional<ByteReader> CHFSPlusBTNode::GetRecord(u16 index) {
-    if (!m_descriptor || index >= m_descriptor->numRecords) return std::nullopt;
-    const ByteReader bytes(m_data, m_nodeSize);
-    // The record's offset and the next one's lie side by side before it in the table: one read.
-    const i64 at = i64(m_nodeSize) - 2 * (i64(index) + 2);
-    if (at < i64(node::kDescriptorSize)) return std::nullopt;
-    const auto offsets = bytes.Be32(size_t(at));
-    if (!offsets) return std::nullopt;
-    const u32 start = *offsets & 0xFFFF;
-    const u32 end = *offsets >> 16;
-    if (end < start) return std::nullopt;
-    return bytes.Sub(start, end - start);
 }
 
 const u8* CHFSPlusBTNode::GetRecord(u16 index, u16* length) {
@@ -142,8 +132,9 @@ u32 CHFSPlusBTNode::TestNodeBelongToFile() {
         const i64 dataLength = i64(data.size());
         const u16 type16 = data.Be16(0).value_or(0);
         const u32 type32 = data.Be32(0).value_or(0);
-        if (IsValidCatalogThread(data.data(), dataLength) || (dataLength == i64(folder::kSize) && type16 == catrec::kFolder) ||
-            (dataLength == i64(file::kSize) && type16 == catrec::kFile))
+        // File and folder records (most leaves start with one) before threads.
+        if ((dataLength == i64(file::kSize) && type16 == catrec::kFile) ||
+            (dataLength == i64(folder::kSize) && type16 == catrec::kFolder) || IsValidCatalogThread(data.data(), dataLength))
             return kCatalogFileID;
         if ((dataLength == i64(attrrec::kForkRecordSize) && type32 == attrrec::kForkData) ||
             (dataLength == i64(attrrec::kExtentsRecordSize) && type32 == attrrec::kExtents)) {

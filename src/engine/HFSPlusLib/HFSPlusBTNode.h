@@ -26,6 +26,9 @@ public:
     // header nodes at height 0, record 0 at byte 14, and record offsets that grow and stay below the
     // offset table. Usable without an object.
     static bool IsValidNode(const u8* buffer, u32 nodeSize);
+    // The offset table's part of that test, for a caller that has checked the rest (size, kind, height
+    // and record 0's offset) itself.
+    static bool OffsetTableDescends(const u8* buffer, u32 nodeSize);
 
     bool IsValid() const { return m_descriptor.has_value(); }
     u64 GetStatus() const { return m_status; }
@@ -38,7 +41,20 @@ public:
     const u8* Bytes() const { return m_data; }
 
     // The bytes of record index (from its offset to the next one); absent for an invalid node or index.
-    std::optional<ByteReader> GetRecord(u16 index);
+    // Inline: the catalog walk and the deep search take every record of every leaf through here.
+    std::optional<ByteReader> GetRecord(u16 index) {
+        if (!m_descriptor || index >= m_descriptor->numRecords) return std::nullopt;
+        const ByteReader bytes(m_data, m_nodeSize);
+        // The record's offset and the next one's lie side by side before it in the table: one read.
+        const i64 at = i64(m_nodeSize) - 2 * (i64(index) + 2);
+        if (at < i64(hfsplus::node::kDescriptorSize)) return std::nullopt;
+        const auto offsets = bytes.Be32(size_t(at));
+        if (!offsets) return std::nullopt;
+        const u32 start = *offsets & 0xFFFF;
+        const u32 end = *offsets >> 16;
+        if (end < start) return std::nullopt;
+        return bytes.Sub(start, end - start);
+    }
     const u8* GetRecord(u16 index, u16* length);
 
     // Which special file a leaf found without its volume belongs to, from the shape of its records:

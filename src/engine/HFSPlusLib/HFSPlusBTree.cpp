@@ -231,10 +231,16 @@ bool CHFSPlusCatalog::DataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& re
 
 bool CHFSPlusCatalog::ListedDataReadInto(CHFSPlusBTNode* node, u16 index, BTRecord& record) {
     if (!node || !node->IsLeaf()) return DataReadInto(node, index, record);
+    // A record whose bytes are not there fails here as DataReadInto fails (same status).
     const auto data = RecordData(node, index);
-    const auto type = data ? data->Be16(catrec::kRecordType) : std::nullopt;
-    if (!type || (*type != catrec::kFolderThread && *type != catrec::kFileThread))
-        return DataReadInto(node, index, record);
+    if (!data) return false;
+    const auto type = data->Be16(catrec::kRecordType);
+    if (!type || (*type != catrec::kFolderThread && *type != catrec::kFileThread)) {
+        // Decoded from the bytes at hand, as DataReadInto would decode them.
+        if (DecodeCatalogData(*data, record)) return true;
+        m_status = HFSPLUS_QUIET(kKindBadData);
+        return false;
+    }
     if (!CatalogThreadDecodes(*data)) {
         m_status = HFSPLUS_QUIET(kKindBadData);
         return false;

@@ -48,11 +48,15 @@ IDataRunList* CHFSPlusFileNode::BuildFileDataRun(CHFSPlusVolume* volume, const H
         if (e.blockCount != 0) list->AddDataRun(DataRun{i64(e.startBlock), e.blockCount});
         return true;
     };
-    if (volume) {
+    // The fork's own eight extents hold all its blocks (most files): the walk would take them in this
+    // order and look for no overflow record. Otherwise (or without a volume, where only these eight are
+    // known) the volume walks its overflow records too.
+    u64 held = 0;
+    for (const HFSPlusExtentDescriptor& e : fork.extents) held += e.blockCount;
+    if (volume && held < fork.totalBlocks) {
         volume->WalkForkExtents(fileID, forkType, fork, true, append);
         return list;
     }
-    // Without a volume only the fork's own eight extents are known.
     u64 remaining = fork.totalBlocks;
     for (const HFSPlusExtentDescriptor& e : fork.extents) {
         append(e);

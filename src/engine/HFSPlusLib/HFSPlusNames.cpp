@@ -1,6 +1,9 @@
 #include "engine/HFSPlusLib/HFSPlusNames.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "engine/HFSPlusLib/HFSPlusStructs.h"
 
 namespace hfsplus {
 
@@ -22,7 +25,20 @@ std::string NameToUtf8(const u16* units, size_t count) {
     char out[3 * 255];
     size_t n = 0;
     for (size_t i = 0; i < count; ++i) {
-        // Runs of four ASCII units (most names) are copied four at a time.
+        // Runs of eight, then four ASCII units (most names) are copied eight or four at a time.
+        while (i + 8 <= count) {
+            EightUnits eight;
+            std::memcpy(&eight, units + i, sizeof eight);
+            const auto high = eight & u16(0xFF80);
+            u64 halves[2];
+            std::memcpy(halves, &high, sizeof halves);
+            if ((halves[0] | halves[1]) != 0) break;
+            using EightBytes = u8 __attribute__((vector_size(8)));
+            const EightBytes bytes = __builtin_convertvector(eight, EightBytes);
+            std::memcpy(out + n, &bytes, sizeof bytes);
+            n += 8;
+            i += 8;
+        }
         while (i + 4 <= count && ((units[i] | units[i + 1] | units[i + 2] | units[i + 3]) & 0xFF80) == 0) {
             out[n] = char(units[i]);
             out[n + 1] = char(units[i + 1]);

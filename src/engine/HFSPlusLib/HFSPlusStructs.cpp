@@ -1,6 +1,7 @@
 #include "engine/HFSPlusLib/HFSPlusStructs.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 u32 HFSPlusCatalogRecord::CatalogNodeID() const {
@@ -46,11 +47,15 @@ bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std:
     const auto units = NameUnits(b, lengthAt, unitsAt);
     if (!units) return false;
     length = *units;
-    // Four units a read while they last (names run to tens of units and every record has one).
+    // Eight units at a time while they last (names run to tens of units and every record has one):
+    // '/' (0x2F) becomes ':' (0x3A) lane by lane.
     u16 i = 0;
-    for (; i + 4 <= length; i += 4) {
-        const u64 four = Or0(b.Be64(unitsAt + 2 * size_t(i)));
-        for (u16 k = 0; k < 4; ++k) name[i + k] = StoredNameUnit(u16(four >> (48 - 16 * k)));
+    if (const auto bytes = b.Bytes(unitsAt, size_t(length) * 2)) {
+        for (; i + 8 <= length; i += 8) {
+            EightUnits v = EightBe16(bytes->data() + 2 * size_t(i));
+            v += EightUnits(v == u16('/')) & u16(':' - '/');
+            std::memcpy(name.data() + i, &v, sizeof v);
+        }
     }
     for (; i < length; ++i) name[i] = StoredNameUnit(Or0(b.Be16(unitsAt + 2 * size_t(i))));
     std::fill(name.begin() + length, name.end(), u16{0});
@@ -59,22 +64,41 @@ bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std:
 
 }  // namespace
 
-bool DecodeExtentRecord(ByteReader b, size_t at, HFSPlusExtentRecord& out) {
-    if (!b.Has(at, extent::kRecordSize)) return false;
+namespace {
+
+// The eight extents from a view of exactly their bytes (its size known here, the reads need no check).
+void DecodeExtents(const u8 (&bytes)[extent::kRecordSize], HFSPlusExtentRecord& out) {
+    const ByteReader r(bytes, sizeof bytes);
     for (size_t i = 0; i < extent::kPerRecord; ++i) {
-        const size_t e = at + i * extent::kSize;
-        out[i].startBlock = Or0(b.Be32(e + extent::kStartBlock));
-        out[i].blockCount = Or0(b.Be32(e + extent::kBlockCount));
+        const size_t e = i * extent::kSize;
+        out[i].startBlock = Or0(r.Be32(e + extent::kStartBlock));
+        out[i].blockCount = Or0(r.Be32(e + extent::kBlockCount));
     }
+}
+
+}  // namespace
+
+bool DecodeExtentRecord(ByteReader b, size_t at, HFSPlusExtentRecord& out) {
+    // Copied out whole (every file record holds two of these): the fields are then read without a
+    // bounds check each.
+    u8 bytes[extent::kRecordSize];
+    if (!b.CopyTo(at, bytes, sizeof bytes)) return false;
+    DecodeExtents(bytes, out);
     return true;
 }
 
 bool DecodeForkData(ByteReader b, size_t at, HFSPlusForkData& out) {
-    if (!b.Has(at, fork::kSize)) return false;
-    out.logicalSize = Or0(b.Be64(at + fork::kLogicalSize));
-    out.clumpSize = Or0(b.Be32(at + fork::kClumpSize));
-    out.totalBlocks = Or0(b.Be32(at + fork::kTotalBlocks));
-    return DecodeExtentRecord(b, at + fork::kExtents, out.extents);
+    u8 bytes[fork::kSize];
+    if (!b.CopyTo(at, bytes, sizeof bytes)) return false;
+    const ByteReader r(bytes, sizeof bytes);
+    out.logicalSize = Or0(r.Be64(fork::kLogicalSize));
+    out.clumpSize = Or0(r.Be32(fork::kClumpSize));
+    out.totalBlocks = Or0(r.Be32(fork::kTotalBlocks));
+    static_assert(fork::kExtents + extent::kRecordSize == fork::kSize);
+    u8 extents[extent::kRecordSize];
+    std::memcpy(extents, bytes + fork::kExtents, sizeof extents);
+    DecodeExtents(extents, out.extents);
+    return true;
 }
 
 bool DecodeVolumeHeader(ByteReader b, HFSPlusVolumeHeader& out) {

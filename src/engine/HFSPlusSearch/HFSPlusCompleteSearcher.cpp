@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <typeinfo>
 
 #include "engine/Common/IProgress.h"
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
@@ -97,38 +98,69 @@ using Searcher = CHFSPlusCompleteFileSystemSearchController;
 
 // The first byte of a header slice: 'H' of both signatures; of the journal header: 'x' of its magic
 // (little-endian). The two differ in bits 4 and 5 only.
-bool MayStartSignature(u8 first) {
+constexpr bool MayStartSignature(u8 first) {
     return (first | 0x30) == 0x78;
 }
+
+// The quick refusal's three byte tests as tables: per value of a sector's first byte, of its node kind
+// byte and of its last byte, the checks that value leaves open. A leaf's kind (0xFF) and a header
+// node's (1) are the bytes whose successor has no bit but bit 1; the journal info block's fill reaches
+// the sector's end.
+struct QuickTables {
+    u8 first[256];
+    u8 kind[256];
+    u8 last[256];
+};
+
+constexpr QuickTables MakeQuickTables() {
+    QuickTables t{};
+    for (u32 v = 0; v < 256; ++v) {
+        t.first[v] = MayStartSignature(u8(v)) ? u8(Searcher::kMayHeader | Searcher::kMayJournalHeader) : 0;
+        t.kind[v] = (u8(v + 1) & 0xFD) == 0 ? u8(Searcher::kMayNode) : 0;
+        t.last[v] = v == 0xDB ? u8(Searcher::kMayJournalInfo) : 0;
+    }
+    return t;
+}
+
+constexpr QuickTables kQuick = MakeQuickTables();
 
 // The quick refusal (see MayHoldStructure), inlined into the block's sweep.
 [[gnu::always_inline]] inline u32 QuickHit(const u8* bytes, u32 sectorSize) {
     if (!bytes) return 0;
     if (sectorSize < kSlice) return Searcher::kMayHeader | Searcher::kMayJournalInfo | Searcher::kMayJournalHeader |
                                     Searcher::kMayNode;
-    const ByteReader sector(bytes, sectorSize);
     // Header slices, the journal header and nodes start at the sector's start; the journal info block's
-    // fill reaches its end. A leaf's kind (0xFF) and a header node's (1) are the bytes whose successor
-    // has no bit but bit 1.
-    const u8 kind = sector.U8(node::kKind).value_or(0);
-    constexpr u32 kStart = Searcher::kMayHeader | Searcher::kMayJournalHeader;
-    constexpr u32 kNode = Searcher::kMayNode;
-    constexpr u32 kFill = Searcher::kMayJournalInfo;
-    u32 may = (MayStartSignature(sector.U8(vh::kSignature).value_or(0)) ? kStart : 0u) |
-              ((u8(kind + 1) & 0xFD) == 0 ? kNode : 0u) | (sector.U8(sectorSize - 1).value_or(0) == 0xDB ? kFill : 0u);
+    // fill reaches its end.
+    u32 may = u32(kQuick.first[bytes[vh::kSignature]]) | kQuick.kind[bytes[node::kKind]] |
+              kQuick.last[bytes[sectorSize - 1]];
     // Larger sectors hold further header slices.
     for (size_t at = kSlice; at + kSlice <= sectorSize; at += kSlice)
-        if (MayStartSignature(sector.U8(at + vh::kSignature).value_or(0))) may |= Searcher::kMayHeader;
+        if (MayStartSignature(bytes[at + vh::kSignature])) may |= Searcher::kMayHeader;
     return may;
 }
 
-// How many sectors in a row from `bytes` on (at most count) the quick refusal refuses; the 512-byte
-// case with its size known to the compiler.
-template <u32 kSize>
-i64 RefusedRun(const u8* bytes, i64 count, u32 sectorSize) {
-    const u32 size = kSize ? kSize : sectorSize;
+// The refused run (see RefusedSectors), inlined into the block's sweep. 512-byte sectors go four at a
+// time, one branch for the four (most sectors of a disk are refused).
+[[gnu::always_inline]] inline i64 RefusedRun(const u8* bytes, i64 count, u32 sectorSize) {
+    if (!bytes) return 0;
     i64 n = 0;
-    while (n < count && QuickHit(bytes + size_t(n) * size, size) == 0) ++n;
+    if (sectorSize == kSlice) {
+        for (; n + 4 <= count; n += 4) {
+            const u8* s = bytes + size_t(n) * kSlice;
+            // The last line of each sector some sectors ahead: the test's reads are a few bytes in
+            // every 512, too sparse for the processor to fetch them ahead by itself. (A prefetch past
+            // the block reads nothing.)
+            for (size_t k = 0; k < 4; ++k) __builtin_prefetch(s + (33 + k) * kSlice - 1);
+            const u32 may = u32(kQuick.first[s[0]]) | kQuick.kind[s[node::kKind]] | kQuick.last[s[kSlice - 1]] |
+                            kQuick.first[s[kSlice]] | kQuick.kind[s[kSlice + node::kKind]] |
+                            kQuick.last[s[2 * kSlice - 1]] | kQuick.first[s[2 * kSlice]] |
+                            kQuick.kind[s[2 * kSlice + node::kKind]] | kQuick.last[s[3 * kSlice - 1]] |
+                            kQuick.first[s[3 * kSlice]] | kQuick.kind[s[3 * kSlice + node::kKind]] |
+                            kQuick.last[s[4 * kSlice - 1]];
+            if (may != 0) break;
+        }
+    }
+    while (n < count && QuickHit(bytes + size_t(n) * sectorSize, sectorSize) == 0) ++n;
     return n;
 }
 
@@ -199,19 +231,23 @@ void CHFSPlusDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* rec
 
 int CHFSPlusDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     if (!m_inner) return 0;
-    auto* fileNode = dynamic_cast<CFileNode*>(node);
+    // The volume's walk hands HFS+ nodes: their exact type is known without a search of the hierarchy.
+    CFileNode* fileNode = nullptr;
+    if (node && typeid(*node) == typeid(CHFSPlusFileNode))
+        fileNode = static_cast<CHFSPlusFileNode*>(node);
+    else
+        fileNode = dynamic_cast<CFileNode*>(node);
     if (fileNode) StampPartition(*fileNode, m_partitionIndex);
     const u32 unit = m_bitmap ? m_bitmap->GetScale() : 0;
     IDataRunList* runs = fileNode ? fileNode->GetDataRunList() : nullptr;
     if (unit != 0 && m_sectorsPerBlock != 0 && runs && !node->IsDeleted()) {
         // The last run is marked one block short: its last block may hold other bytes after the file's.
-        std::vector<DataRun> list;
-        for (DataRun* run = runs->GetFirst(); run; run = runs->GetNext()) list.push_back(*run);
-        for (size_t i = 0; i < list.size(); ++i) {
-            const DataRun& run = list[i];
+        for (DataRun* at = runs->GetFirst(); at;) {
+            const DataRun run = *at;
+            at = runs->GetNext();
             if (run.start < 0) continue;
             u64 length = run.length;
-            if (i + 1 == list.size()) length = length ? length - 1 : 0;
+            if (!at) length = length ? length - 1 : 0;
             if (length == 0) continue;
             const u64 firstSector = u64(run.start) * m_sectorsPerBlock + m_partitionStart;
             const u64 bits = length * m_sectorsPerBlock / unit;
@@ -320,8 +356,7 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
         const u8* bytes = block ? block + size_t(s - firstSector) * sectorSize : View(s, 1);
         if (block && !useBitmap) {
             // Without a bitmap to consult, the refused sectors in a row go in one sweep.
-            s += sectorSize == kSlice ? RefusedRun<kSlice>(bytes, end - s, sectorSize)
-                                      : RefusedRun<0>(bytes, end - s, sectorSize);
+            s += RefusedRun(bytes, end - s, sectorSize);
             if (s >= end) break;
             bytes = block + size_t(s - firstSector) * sectorSize;
         }
@@ -345,7 +380,7 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
             ++s;
             continue;
         }
-        const i64 consumed = CheckNode(s, end - s, bytes);
+        const i64 consumed = CheckNode(s, end - s, bytes, block ? end - s : 0);
         s += consumed > 0 ? consumed : 1;
     }
     return 1;
@@ -353,6 +388,10 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
 
 u32 CHFSPlusCompleteFileSystemSearchController::MayHoldStructure(const u8* bytes, u32 sectorSize) {
     return QuickHit(bytes, sectorSize);
+}
+
+i64 CHFSPlusCompleteFileSystemSearchController::RefusedSectors(const u8* bytes, i64 count, u32 sectorSize) {
+    return RefusedRun(bytes, count, sectorSize);
 }
 
 int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector) {
@@ -498,7 +537,7 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
     return CheckNode(sector, remaining, View(sector, 1));
 }
 
-i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining, const u8* first) {
+i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remaining, const u8* first, i64 inPlace) {
     if (remaining <= 0 || !first) return 0;
     // Kind and height first: most sectors are no leaf and no header node.
     const ByteReader descriptor(first, m_sectorSize);
@@ -510,19 +549,30 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
     if (descriptor.Be16(node::kReserved).value_or(1) != 0) return 0;
     // The largest node's bytes in place in the cached block, else only those of each size tried (a
     // small node near the block's end is still read in place).
-    const u8* whole =
-        m_cache ? m_cache->CurrentBlockSectors(sector, std::max<i64>(kMaxNodeBytes / m_sectorSize, 1)) : nullptr;
-    for (u32 size = m_sectorSize; size <= kMaxNodeBytes; size *= 2) {
-        const u8* bytes = whole                  ? whole
-                          : size == m_sectorSize ? first
-                                                 : View(sector, std::max<i64>(size / m_sectorSize, 1));
-        if (!bytes) return 0;
-        // Record 0 at byte 14 (the node's last word) first: most sizes tried fail there.
-        if (ByteReader(bytes, size).Be16(size - 2).value_or(0) != node::kDescriptorSize ||
-            !CHFSPlusBTNode::IsValidNode(bytes, size))
-            continue;
+    const i64 largest = std::max<i64>(kMaxNodeBytes / m_sectorSize, 1);
+    const u8* whole = inPlace >= largest ? first
+                      : m_cache          ? m_cache->CurrentBlockSectors(sector, largest)
+                                         : nullptr;
+    // Record 0 at byte 14 (the node's last word) first: most sizes tried fail there. With kind and
+    // height checked above and a node size the test takes, its offset table is what is left.
+    auto isNode = [](const u8* bytes, u32 size) {
+        return bytes[size - 2] == 0 && bytes[size - 1] == node::kDescriptorSize && size >= node::kMinNodeSize &&
+               size % node::kMinNodeSize == 0 && CHFSPlusBTNode::OffsetTableDescends(bytes, size);
+    };
+    auto take = [&](const u8* bytes, u32 size) {
         if (!IsListedLeaf(sector)) AnalyseNode(sector, bytes, size);
         return std::min<i64>(remaining, size / m_sectorSize);
+    };
+    if (whole) {
+        for (u32 size = m_sectorSize; size <= kMaxNodeBytes; size *= 2)
+            if (isNode(whole, size)) return take(whole, size);
+        return 0;
+    }
+    for (u32 size = m_sectorSize; size <= kMaxNodeBytes; size *= 2) {
+        const i64 sectors = std::max<i64>(size / m_sectorSize, 1);
+        const u8* bytes = (sectors == 1 || sectors <= inPlace) ? first : View(sector, sectors);
+        if (!bytes) return 0;
+        if (isNode(bytes, size)) return take(bytes, size);
     }
     return 0;
 }
@@ -551,6 +601,11 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u
         if (m_unownedLeaves.size() < kMaxUnownedLeaves) m_unownedLeaves.push_back({sector, nodeSize});
         return;
     }
+    TakeLeafRecords(node, sector, nodeSize, given);
+}
+
+void CHFSPlusCompleteFileSystemSearchController::TakeLeafRecords(CHFSPlusBTNode& node, i64 sector, u32 nodeSize,
+                                                                 CompleteSearchPatition* given) {
     bool remembered = false;
     for (u16 i = 0; i < node.GetRecordCount(); ++i) {
         BTKey key;

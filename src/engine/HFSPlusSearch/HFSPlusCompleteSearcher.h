@@ -18,6 +18,7 @@
 #include "engine/HFSPlusLib/HFSPlusStructs.h"
 
 class CFileNode;
+class CHFSPlusBTNode;
 class CHFSPlusVolume;
 class CStorageDeviceWithCache;
 
@@ -133,13 +134,17 @@ public:
     // header node's kind, and the journal info block's fill in the last byte. Null bytes: 0; sectors
     // under 512 bytes: every check.
     static u32 MayHoldStructure(const u8* bytes, u32 sectorSize);
+    // How many sectors in a row from `bytes` on (at most count) the quick refusal refuses: the block's
+    // sweep over sectors read in place.
+    static i64 RefusedSectors(const u8* bytes, i64 count, u32 sectorSize);
 
 private:
     // The same on the sector's bytes as viewed (null: no hit).
     int CheckVolumeHeader(i64 sector, const u8* bytes);
     int CheckJournalInfoBlock(i64 sector, const u8* bytes);
     int CheckJournalHeader(i64 sector, const u8* bytes);
-    i64 CheckNode(i64 sector, i64 remaining, const u8* first);
+    // inPlace: sectors readable from `first` on (0: unknown, the cache is asked).
+    i64 CheckNode(i64 sector, i64 remaining, const u8* first, i64 inPlace = 0);
 
     // A B-tree header node met by the scan: where, and the geometry of its tree.
     struct TreeHeader {
@@ -163,6 +168,9 @@ private:
     // (of `owner` when given, opened on first use); a leaf some of whose records no candidate owned is
     // remembered.
     void AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize, CompleteSearchPatition* owner = nullptr);
+    // The record loop of AnalyseNode, apart: most leaves a scan meets are only remembered.
+    [[gnu::noinline]] void TakeLeafRecords(CHFSPlusBTNode& node, i64 sector, u32 nodeSize,
+                                           CompleteSearchPatition* given);
     // A volume lost with every copy of its header, met by its journal info block and journal header:
     // its start is the journal header's sector less the journal's offset; its B-tree files are the
     // tree header nodes met after that start; the leaves no candidate owned there become its files.

@@ -186,7 +186,8 @@ TEST(HfsPlusBTree, NodeTestTakesEveryOffsetOfTheTable) {
     std::mt19937 random(5);
     size_t valid = 0;
     for (int round = 0; round < 4000; ++round) {
-        const u32 size = round % 2 ? 512 : 1024;
+        // 32 KiB nodes with long steps: offsets above 0x7FFF.
+        const u32 size = round % 4 == 3 ? 32768 : (round % 2 ? 512 : 1024);
         std::vector<u8> node(size, 0);
         const u32 count = u32(random() % (round % 7 == 0 ? 600 : 60));
         node[f::node::kKind] = u8(f::node::kKindLeaf);
@@ -198,7 +199,7 @@ TEST(HfsPlusBTree, NodeTestTakesEveryOffsetOfTheTable) {
         for (u32 i = 0; i <= count && 2 * (i + 1) <= size; ++i) {
             node[size - 2 * (i + 1)] = u8(offset >> 8);
             node[size - 2 * (i + 1) + 1] = u8(offset);
-            offset += 1 + u32(random() % 8);
+            offset += 1 + u32(random() % (size == 32768 ? 1100 : 8));
         }
         const u32 broken = count ? u32(random() % (count + 1)) : 0;
         const size_t at = size - 2 * (broken + 1);
@@ -344,6 +345,35 @@ TEST(HfsPlusBTree, KeptNodesAnswerAsThePlainSearch) {
         for (size_t i = keys.size(); i-- > 0;) EXPECT_TRUE(ask(keys[i]) == plain[i]) << "key " << i;
         catalog->KeepSearchedNodes(false);
         for (size_t i = 0; i < keys.size(); ++i) EXPECT_TRUE(ask(keys[i]) == plain[i]) << "key " << i;
+    }
+}
+
+// A key's name decoded eight units at a time equals the name taken unit by unit ('/' stored as ':',
+// every other unit as it stands, zeros after the name) at every length and place of a '/', among units
+// that differ from it in one byte only.
+TEST(HfsPlusBTree, KeyNamesDecodeAsUnitByUnit) {
+    std::mt19937 random(11);
+    const u16 units[] = {u16('/'), u16(':'), 0x2F00, 0x2F2F, 0x012F, 0xFFFF, u16('a'), 0x00E9, 0xD83D, 0};
+    for (u16 length = 0; length <= 255; length += (length < 40 ? 1 : 17)) {
+        for (int round = 0; round < 6; ++round) {
+            SCOPED_TRACE(testing::Message() << "length " << length << " round " << round);
+            std::vector<u16> name(length);
+            for (u16& u : name) u = round == 0 ? u16('/') : units[random() % std::size(units)];
+            std::vector<u8> b(8 + 2 * size_t(length), 0);
+            ByteWriter w(b);
+            w.Be16(f::catkey::kKeyLength, u16(b.size() - 2));
+            w.Be32(f::catkey::kParentID, 77);
+            w.Be16(f::catkey::kNameLength, length);
+            for (size_t i = 0; i < length; ++i) w.Be16(f::catkey::kName + 2 * i, name[i]);
+            BTKey key;
+            key.name.fill(0x5555);
+            ASSERT_TRUE(f::DecodeCatalogKey(ByteReader(b.data(), b.size()), key));
+            ASSERT_EQ(key.nameLength, length);
+            for (size_t i = 0; i < key.name.size(); ++i) {
+                const u16 expected = i < length ? (name[i] == u16('/') ? u16(':') : name[i]) : 0;
+                ASSERT_EQ(key.name[i], expected) << "unit " << i;
+            }
+        }
     }
 }
 

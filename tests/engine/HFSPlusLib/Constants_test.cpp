@@ -3,7 +3,9 @@
 // dates and sizes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <set>
 
 #include "engine/HFSPlusLib/FastUnicodeCompare.h"
@@ -226,6 +228,38 @@ TEST(HfsPlusConstants, KeyOrders) {
     y.startBlock = 7;
     EXPECT_EQ(CHFSPlusAttribute::CompareKey(x, y), 0);
     EXPECT_EQ(CHFSPlusAttribute::CompareKey(CatalogKey(0, u"B"), CatalogKey(0, u"a")), -1);
+}
+
+// The case-folding order against the unit-by-unit walk it stands for (next unit not skipped on each
+// side, folded, ':' as '/'), on names drawn from units that fold to each other, fold to nothing,
+// differ only in case or only as ':' and '/', with common beginnings of every length.
+TEST(HfsPlusConstants, FoldedOrderEqualsTheUnitWalk) {
+    const auto walk = [](const std::vector<u16>& a, const std::vector<u16>& b) {
+        size_t i = 0, j = 0;
+        for (;;) {
+            u16 c1 = 0, c2 = 0;
+            while (i < a.size() && c1 == 0) c1 = hfsplus::FoldUnit(a[i++]);
+            while (j < b.size() && c2 == 0) c2 = hfsplus::FoldUnit(b[j++]);
+            if (c1 == u16(':')) c1 = u16('/');
+            if (c2 == u16(':')) c2 = u16('/');
+            if (c1 != c2) return c1 < c2 ? -1 : 1;
+            if (c1 == 0) return 0;
+        }
+    };
+    std::vector<u16> units{u16('a'), u16('A'), u16('b'), u16(':'), u16('/'), 0, 0x00C9, 0x00E9, 0x200C, 0xFFFF, u16('1')};
+    std::sort(units.begin(), units.end());
+    ASSERT_EQ(hfsplus::FoldUnit(0x200C), 0);  // a unit the order skips
+    std::mt19937 random(3);
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<u16> a(random() % 12), b;
+        for (u16& u : a) u = units[random() % units.size()];
+        b.assign(a.begin(), a.begin() + long(a.empty() ? 0 : random() % (a.size() + 1)));
+        for (size_t n = random() % 6; n > 0; --n) b.push_back(units[random() % units.size()]);
+        if (round % 3 == 0 && !b.empty()) b[random() % b.size()] = units[random() % units.size()];
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        ASSERT_EQ(FastUnicodeCompare(a.data(), u16(a.size()), b.data(), u16(b.size())), walk(a, b));
+        ASSERT_EQ(FastUnicodeCompare(b.data(), u16(b.size()), a.data(), u16(a.size())), walk(b, a));
+    }
 }
 
 TEST(HfsPlusConstants, NodeValidity) {

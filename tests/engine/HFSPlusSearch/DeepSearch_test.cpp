@@ -12,6 +12,7 @@
 
 #include "engine/HFSPlusLib/HfsTestSupport.h"
 #include "engine/HFSPlusSearch/HFSPlusCompleteSearcher.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
 #include "engine/Utility/TBitmap.h"
 #include "support/DeepBlockFeeder.h"
 #include "support/HfsPlusWriter.h"
@@ -294,6 +295,54 @@ TEST(HfsDeepRules, QuickRefusalAnswersByItsByteTests) {
     EXPECT_EQ(Searcher::MayHoldStructure(nullptr, 512), 0u);
 }
 
+// The block's sweep stops at the first sector the quick refusal lets through, wherever it lies in a
+// run of four: planted bytes at each sector of a refused run, then runs of random sectors whose tested
+// bytes take the looked-for values now and then, against MayHoldStructure sector by sector.
+TEST(HfsDeepRules, TheRefusedRunEndsAtTheFirstSectorLetThrough) {
+    std::mt19937 random(23);
+    for (const u32 size : {512u, 4096u}) {
+        SCOPED_TRACE(size);
+        const i64 count = 13;
+        std::vector<u8> run(size_t(count) * size);
+        // The places the quick test reads in a sector.
+        std::vector<size_t> places{0, 8, size - 1};
+        for (size_t at = 512; at < size; at += 512) places.push_back(at);
+        auto refusedBase = [&] {
+            for (u8& b : run) b = u8(random());
+            for (i64 s = 0; s < count; ++s)
+                for (size_t at : places) run[size_t(s) * size + at] = 0;
+        };
+        const std::vector<std::pair<size_t, u8>> plants{{0, 'H'}, {0, 'x'}, {8, 0xFF}, {8, 0x01}, {size - 1, 0xDB}};
+        for (const auto& [at, value] : plants) {
+            for (i64 hit = 0; hit < count; ++hit) {
+                SCOPED_TRACE(testing::Message() << "byte " << at << " = " << int(value) << " in sector " << hit);
+                refusedBase();
+                EXPECT_EQ(Searcher::RefusedSectors(run.data(), count, size), count);
+                run[size_t(hit) * size + at] = value;
+                EXPECT_EQ(Searcher::RefusedSectors(run.data(), count, size), hit);
+                EXPECT_EQ(Searcher::RefusedSectors(run.data(), hit, size), hit);
+            }
+        }
+        if (size > 512) {
+            refusedBase();
+            run[size_t(6) * size + 1536] = 'H';
+            EXPECT_EQ(Searcher::RefusedSectors(run.data(), count, size), 6);
+        }
+        const u8 values[] = {0, 'H', 'X' ^ 0x10, 'x', 0xFF, 0x01, 0xDB, 0x02, 0xFE};
+        for (int round = 0; round < 400; ++round) {
+            refusedBase();
+            for (i64 s = 0; s < count; ++s)
+                for (size_t at : places)
+                    if (random() % 40 == 0) run[size_t(s) * size + at] = values[random() % std::size(values)];
+            i64 expected = 0;
+            while (expected < count && Searcher::MayHoldStructure(run.data() + size_t(expected) * size, size) == 0)
+                ++expected;
+            ASSERT_EQ(Searcher::RefusedSectors(run.data(), count, size), expected) << "round " << round;
+        }
+    }
+    EXPECT_EQ(Searcher::RefusedSectors(nullptr, 4, 512), 0);
+}
+
 // Every sector of real volumes (the committed writer images, a volume of 512-byte blocks and 8 KiB
 // nodes, the shared real volumes when present), on 512- and 4096-byte sectors and at a slice's offset:
 // a check that accepts the sector has its bit in the quick answer; then the same for mutations of the
@@ -366,6 +415,75 @@ TEST(HfsDeepRules, QuickRefusalNeverRefusesWhatTheChecksAccept) {
     for (u32 bit = 1; bit <= Searcher::kMayNode; bit <<= 1) EXPECT_GT(acceptedBy[bit], 0u) << "check " << bit;
     EXPECT_GT(mutations, 1000u);
     EXPECT_GT(refused * 10, notAccepted * 9) << refused << " of " << notAccepted;
+}
+
+namespace {
+
+// What a scan found: each candidate's places and counts, and the listing.
+std::vector<std::string> ScanOutcome(Disk& disk, bool cached, i64 block) {
+    RecordingBuilder builder;
+    Searcher searcher;
+    std::unique_ptr<CStorageDeviceWithCache> cache;
+    IStorageDevice* device = disk.device.get();
+    if (cached) {
+        cache = std::make_unique<CStorageDeviceWithCache>(device);
+        EXPECT_EQ(cache->SetBlockSize(u32(block)), 1);
+        cache->BeginCache();
+        device = cache.get();
+    }
+    testsupport::DeepBlockFeeder feeder(searcher, *device, &builder);
+    feeder.SetBlockSectors(block);
+    feeder.Prepare();
+    const i64 total = device->GetTotalSectors();
+    testing::internal::CaptureStdout();
+    for (i64 b = 0; b * block < total; ++b) {
+        if (cache) EXPECT_EQ(cache->SetCurCacheBlock(b), 1);
+        feeder.Feed(b * block, std::min(block, total - b * block));
+    }
+    feeder.End(1);
+    testing::internal::GetCapturedStdout();
+    if (cache) cache->EndCache();
+    std::vector<std::string> out;
+    for (const auto& c : searcher.Candidates())
+        out.push_back(testing::PrintToString(std::vector<i64>{c->startSector, c->sectorCount, c->headerSector,
+                                                              c->journalInfoSector, c->journalHeaderSector,
+                                                              c->fileCount, c->folderCount}));
+    for (const auto& l : builder.List())
+        out.push_back(l.path + " " + std::to_string(l.size) + (l.deleted ? " deleted" : ""));
+    std::sort(out.begin() + long(searcher.Candidates().size()), out.end());
+    return out;
+}
+
+}  // namespace
+
+// The block sweep (sectors read in place from the cache, refused four at a time) finds what the
+// sector-by-sector path finds: an intact and a lost volume (headers zeroed), shifted by 0 to 3 sectors
+// and fed in blocks of 61 to 64 sectors, so that the first structure of each block falls on every
+// place of a run of four (and nodes lie across block ends).
+TEST(HfsDeepRules, TheBlockSweepFindsWhatEachSectorsChecksFind) {
+    hfs::Options o = Journaled(512, 2048);
+    o.catalogNodeSize = 4096;
+    hfs::Writer writer(o);
+    for (int i = 0; i < 60; ++i) writer.Add({.path = "f/file " + std::to_string(i), .data = "bytes " + std::to_string(i)});
+    const auto image = writer.Build();
+    for (const bool lost : {false, true}) {
+        for (i64 block = 61; block <= 64; ++block) {
+            for (i64 shift = 0; shift < 4; ++shift) {
+                SCOPED_TRACE(testing::Message() << (lost ? "lost" : "intact") << " block " << block << " shift " << shift);
+                const i64 start = 64 + shift;
+                Disk disk(start + i64(image.size() / 512) + 700);
+                disk.Put(start, image);
+                if (lost) {
+                    disk.Zero(u64(start) * 512 + 1024, 512);
+                    disk.Zero(u64(start) * 512 + image.size() - 1024, 512);
+                }
+                const auto swept = ScanOutcome(disk, true, block);
+                EXPECT_EQ(swept, ScanOutcome(disk, false, block));
+                // Both found the volume and its files.
+                EXPECT_GT(swept.size(), 60u);
+            }
+        }
+    }
 }
 
 TEST(HfsDeepRules, CatalogRecordsGoToCandidatesWhoseNextIdIsAboveThem) {
