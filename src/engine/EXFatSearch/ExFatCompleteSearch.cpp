@@ -137,27 +137,23 @@ int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
         }
     }
     // Sectors first .. first + count - 3: the last two wait for the next block. Most sectors of a disk
-    // give no evidence; those are told by their first bytes and only move the builder on.
+    // give no evidence; those are told by their first bytes and only move the builder on, a run at a time.
     const bool quick = m_pre.QuickRefusal();
-    // The first bytes of a sector a little ahead are asked for early: one cache line per sector is all
-    // most sectors cost, and waiting for it would be most of that cost.
     const size_t ahead = exfatdeep::kPrefetchSectors * sectorSize;
-    for (i64 i = 0; i + kCarried < count; ++i) {
-        const size_t at = static_cast<size_t>(i) * sectorSize;
-        const u8* sector = block + at;
-        if (at + ahead < blockBytes) __builtin_prefetch(sector + ahead);
+    const i64 end = count - kCarried;
+    for (i64 i = 0; i < end;) {
         if (quick) {
-            // An idle pre-analyser stays idle through such a sector. Otherwise a sector starting with 0 that
-            // is no up-case table still hands over a finished set, when one waits.
-            const bool quiet = m_pre.Idle() ? !exfatdeep::MayGiveEvidence(sector)
-                                            : sector[0] == 0 && !exfatdeep::MayGiveEvidence(sector) &&
-                                                  !m_pre.HasFileSet();
-            if (quiet) {
-                m_builder.Build(firstSector + i);
+            const i64 quietEnd = QuietRunEnd(block, i, end, blockBytes);
+            if (quietEnd > i) {
+                m_builder.BuildRange(firstSector + i, firstSector + quietEnd);
+                i = quietEnd;
                 continue;
             }
         }
-        AnalyzeSector(firstSector + i, ByteReader(sector, blockBytes - at));
+        const size_t at = static_cast<size_t>(i) * sectorSize;
+        if (at + ahead < blockBytes) __builtin_prefetch(block + at + ahead);
+        AnalyzeSector(firstSector + i, ByteReader(block + at, blockBytes - at));
+        ++i;
     }
     if (count >= kCarried) {
         std::memcpy(edge, block + blockBytes - carried, carried);
@@ -168,6 +164,30 @@ int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
     }
     m_carriedFrom = carriedFits || count >= kCarried ? firstSector + count - kCarried : -1;
     return 1;
+}
+
+i64 CExFatCompleteSearch::QuietRunEnd(const u8* block, i64 from, i64 end, size_t blockBytes) const {
+    const size_t sectorSize = m_sectorSize;
+    // The first bytes of a sector a little ahead are asked for early: one cache line per sector is all
+    // most sectors cost, and waiting for it would be most of that cost.
+    const size_t ahead = exfatdeep::kPrefetchSectors * sectorSize;
+    const size_t prefetchEnd = blockBytes > ahead ? blockBytes - ahead : 0;
+    i64 i = from;
+    if (m_pre.Idle()) {
+        // An idle pre-analyser stays idle through a sector that gives no evidence.
+        for (size_t at = static_cast<size_t>(i) * sectorSize; i < end; ++i, at += sectorSize) {
+            if (at < prefetchEnd) __builtin_prefetch(block + at + ahead);
+            if (exfatdeep::MayGiveEvidence(block + at)) break;
+        }
+    } else if (!m_pre.HasFileSet()) {
+        // Otherwise only a sector starting with 0 that is no up-case table, and only when no finished set
+        // waits to be handed over.
+        for (size_t at = static_cast<size_t>(i) * sectorSize; i < end; ++i, at += sectorSize) {
+            if (at < prefetchEnd) __builtin_prefetch(block + at + ahead);
+            if (block[at] != 0 || exfatdeep::MayGiveEvidence(block + at)) break;
+        }
+    }
+    return i;
 }
 
 void CExFatCompleteSearch::AnalyzeSector(i64 sector, ByteReader window) {

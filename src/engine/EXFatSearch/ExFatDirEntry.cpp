@@ -145,6 +145,19 @@ u16 ExFatSetChecksum(ByteReader set, bool restoreTypes) {
     const size_t size = set.size();
     u16 sum = 0;
     const auto add = [&sum](u8 byte) { sum = static_cast<u16>(static_cast<u16>((sum >> 1) | (sum << 15)) + byte); };
+    if (!restoreTypes) {
+        // Every byte as it stands: one run after the skipped two, four bytes a turn.
+        for (size_t i = 0; i < std::min(size, exfat::file::kSetChecksum); ++i) add(bytes[i]);
+        size_t at = exfat::file::kSetChecksum + 2;
+        for (; at + 4 <= size; at += 4) {
+            add(bytes[at]);
+            add(bytes[at + 1]);
+            add(bytes[at + 2]);
+            add(bytes[at + 3]);
+        }
+        for (; at < size; ++at) add(bytes[at]);
+        return sum;
+    }
     const size_t head = std::min(size, exfat::file::kSetChecksum);
     for (size_t i = 0; i < head; ++i) add(restoreTypes && i == e::kType ? e::kFile : bytes[i]);
     size_t at = exfat::file::kSetChecksum + 2;
@@ -203,17 +216,44 @@ void _tagFileBaseInfo::AppendNameEntry(ByteReader entry) {
     }
 }
 
+bool _tagFileBaseInfo::AppendValidNameEntry(ByteReader entry) {
+    namespace n = exfat::name;
+    if (!entry.Has(0, e::kSize)) return false;
+    const u8* bytes = entry.data();
+    const u8* characters = bytes + n::kCharacters;  // the 32 bytes are there
+    if (bytes[n::kFlags] != 0 || (characters[0] | characters[1]) == 0) return false;
+    const u16 start = nameUnitCount;
+    for (size_t i = 0; i < n::kCharacterCount; ++i) {
+        const u16 c = static_cast<u16>(characters[2 * i] | (characters[2 * i + 1] << 8));
+        if (c == 0) break;
+        if (IsRefusedCharacter(c)) {
+            // Units past the count stay zero.
+            std::fill(nameUnits + start, nameUnits + nameUnitCount, u'\0');
+            nameUnitCount = start;
+            return false;
+        }
+        if (nameUnitCount < kMaxNameUnits) nameUnits[nameUnitCount++] = static_cast<char16_t>(c);
+    }
+    return true;
+}
+
+bool _tagFileBaseInfo::AsciiName(char* out, size_t& length) const {
+    const size_t count = std::min<size_t>(nameUnitCount, kMaxNameUnits);
+    char16_t seen = 0;
+    for (size_t i = 0; i < count; ++i) {
+        seen |= nameUnits[i];
+        out[i] = static_cast<char>(nameUnits[i]);
+    }
+    length = count;
+    return seen < 0x80;
+}
+
 std::string _tagFileBaseInfo::Name() const {
-    // A name of plain ASCII (most names) is its units, one byte each, and never longer than 255 bytes.
+    // A name of plain ASCII is never longer than 255 bytes.
     {
         char ascii[kMaxNameUnits];
-        const size_t count = std::min<size_t>(nameUnitCount, kMaxNameUnits);
-        char16_t seen = 0;
-        for (size_t i = 0; i < count; ++i) {
-            seen |= nameUnits[i];
-            ascii[i] = static_cast<char>(nameUnits[i]);
-        }
-        if (seen < 0x80) return std::string(ascii, count);
+        size_t count = 0;
+        if (AsciiName(ascii, count)) return std::string(ascii, count);
     }
     std::string name = fat::Utf16ToUtf8(nameUnits, nameUnitCount);
     if (name.size() <= kMaxNameBytes) return name;

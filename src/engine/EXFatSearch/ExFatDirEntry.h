@@ -78,8 +78,14 @@ struct _tagFileBaseInfo {
     void TakeStreamEntry(ByteReader entry);
     // Appends the characters of a name entry up to its first zero character.
     void AppendNameEntry(ByteReader entry);
+    // The same in one pass with CExFatEntryRules::IsValidNameEntry: false, and nothing appended, for an
+    // entry that test refuses.
+    bool AppendValidNameEntry(ByteReader entry);
 
     bool IsDirectory() const { return (attributes & 0x10) != 0; }
     // The name in UTF-8 (unpaired surrogates as U+FFFD), cut to at most 259 bytes at a character boundary.
     std::string Name() const;
+    // A name of plain ASCII (most names) is its units, one byte each: written to out (room for
+    // kMaxNameUnits bytes), with its length. False for any other name.
+    bool AsciiName(char* out, size_t& length) const;
 };

@@ -47,7 +47,13 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& record) {
                                : record.accessedTime == record.modifiedTime ? modified
                                                                             : DosTime2FileTime(record.accessedTime);
     node->SetFileTime(created, modified, accessed);
-    node->TakeFileName(record.Name());
+    char ascii[_tagFileBaseInfo::kMaxNameUnits];
+    size_t length = 0;
+    if (record.AsciiName(ascii, length)) {
+        node->SetFileName(ascii, length);
+    } else {
+        node->TakeFileName(record.Name());
+    }
     node->SetFileSize(record.dataLength);
     node->SetMetaDataSector(static_cast<u64>(record.sector));
     if (record.inUse == 0) node->SetFileDeleted();
