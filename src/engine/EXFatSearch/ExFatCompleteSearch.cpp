@@ -167,25 +167,26 @@ int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
 }
 
 i64 CExFatCompleteSearch::QuietRunEnd(const u8* block, i64 from, i64 end, size_t blockBytes) const {
+    // An idle pre-analyser stays idle through a sector that gives no evidence. Otherwise only a sector
+    // starting with 0 that is no up-case table is passed over, and only when no finished set waits to be
+    // handed over.
+    const bool idle = m_pre.Idle();
+    if (!idle && m_pre.HasFileSet()) return from;
     const size_t sectorSize = m_sectorSize;
     // The first bytes of a sector a little ahead are asked for early: one cache line per sector is all
     // most sectors cost, and waiting for it would be most of that cost.
     const size_t ahead = exfatdeep::kPrefetchSectors * sectorSize;
-    const size_t prefetchEnd = blockBytes > ahead ? blockBytes - ahead : 0;
+    const ByteReader view(block, blockBytes);
     i64 i = from;
-    if (m_pre.Idle()) {
-        // An idle pre-analyser stays idle through a sector that gives no evidence.
-        for (size_t at = static_cast<size_t>(i) * sectorSize; i < end; ++i, at += sectorSize) {
-            if (at < prefetchEnd) __builtin_prefetch(block + at + ahead);
-            if (exfatdeep::MayGiveEvidence(block + at)) break;
+    for (size_t at = static_cast<size_t>(i) * sectorSize; i < end; ++i, at += sectorSize) {
+        if (at + ahead < blockBytes) __builtin_prefetch(block + at + ahead);
+        // Most such sectors start with 0 (free space, the tails of clusters).
+        const u64 first = view.Le64(at).value_or(0);
+        if (static_cast<u8>(first) == 0) {
+            if (first == exfatdeep::kUpCaseHead) break;
+            continue;
         }
-    } else if (!m_pre.HasFileSet()) {
-        // Otherwise only a sector starting with 0 that is no up-case table, and only when no finished set
-        // waits to be handed over.
-        for (size_t at = static_cast<size_t>(i) * sectorSize; i < end; ++i, at += sectorSize) {
-            if (at < prefetchEnd) __builtin_prefetch(block + at + ahead);
-            if (block[at] != 0 || exfatdeep::MayGiveEvidence(block + at)) break;
-        }
+        if (!idle || exfatdeep::MayGiveEvidence(block + at)) break;
     }
     return i;
 }

@@ -1,6 +1,7 @@
 #include "engine/EXFatSearch/ExFatDirEntry.h"
 
 #include <algorithm>
+#include <array>
 
 #include "engine/EXFatSearch/ExFatLayout.h"
 #include "engine/FATLib/FATDirEntry.h"
@@ -39,6 +40,17 @@ constexpr bool IsRefusedCharacter(u16 c) {
     if (c >= 128) return false;
     return (((c < 64 ? kRefusedLow : kRefusedHigh) >> (c & 63)) & 1) != 0;
 }
+// A name entry's characters below 128 by what they do to the name: end it (0), stand in it, or refuse it.
+enum class NameClass : u8 { Plain, End, Refused };
+constexpr size_t kNameClassCount = 128;
+constexpr std::array<NameClass, kNameClassCount> MakeNameClasses() {
+    std::array<NameClass, kNameClassCount> classes{};
+    for (u16 c = 0; c < kNameClassCount; ++c) {
+        classes[c] = c == 0 ? NameClass::End : IsRefusedCharacter(c) ? NameClass::Refused : NameClass::Plain;
+    }
+    return classes;
+}
+constexpr std::array<NameClass, kNameClassCount> kNameClass = MakeNameClasses();
 constexpr bool BitsMatchTheList() {
     for (u16 c = 0; c < 256; ++c) {
         if (IsRefusedCharacter(c) != IsRefusedBelow256(c)) return false;
@@ -222,18 +234,25 @@ bool _tagFileBaseInfo::AppendValidNameEntry(ByteReader entry) {
     const u8* bytes = entry.data();
     const u8* characters = bytes + n::kCharacters;  // the 32 bytes are there
     if (bytes[n::kFlags] != 0 || (characters[0] | characters[1]) == 0) return false;
-    const u16 start = nameUnitCount;
-    for (size_t i = 0; i < n::kCharacterCount; ++i) {
-        const u16 c = static_cast<u16>(characters[2 * i] | (characters[2 * i + 1] << 8));
-        if (c == 0) break;
-        if (IsRefusedCharacter(c)) {
-            // Units past the count stay zero.
-            std::fill(nameUnits + start, nameUnits + nameUnitCount, u'\0');
-            nameUnitCount = start;
+    // With room for a whole entry's characters (the common case) they are stored as they are read.
+    if (nameUnitCount + n::kCharacterCount > kMaxNameUnits) {
+        if (!CExFatEntryRules().IsValidNameEntry(entry)) return false;
+        AppendNameEntry(entry);
+        return true;
+    }
+    char16_t* out = nameUnits + nameUnitCount;
+    size_t count = 0;
+    for (; count < n::kCharacterCount; ++count) {
+        const u16 c = static_cast<u16>(characters[2 * count] | (characters[2 * count + 1] << 8));
+        if (c < kNameClassCount && kNameClass[c] != NameClass::Plain) {
+            if (kNameClass[c] == NameClass::End) break;
+            // Refused: units past the count stay zero.
+            std::fill(out, out + count, u'\0');
             return false;
         }
-        if (nameUnitCount < kMaxNameUnits) nameUnits[nameUnitCount++] = static_cast<char16_t>(c);
+        out[count] = static_cast<char16_t>(c);
     }
+    nameUnitCount = static_cast<u16>(nameUnitCount + count);
     return true;
 }
 
