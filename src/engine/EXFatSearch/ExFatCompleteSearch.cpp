@@ -294,12 +294,13 @@ i64 CExFatCompleteSearch::FolderOwning(i64 sector) const {
     return sector < it->second.first ? it->second.second : -1;
 }
 
-void CExFatCompleteSearch::MakeNodes(CExFatPartitionEx& partition, const std::vector<_tagFileBaseInfo>& files,
-                                     i64 parent, std::vector<CExFatFileNode*>& nodes) {
+void CExFatCompleteSearch::MakeNodes(CExFatPartitionEx& partition, const CFileSet& set,
+                                     const std::vector<CExFatSetFile>& files, i64 parent,
+                                     std::vector<CExFatFileNode*>& nodes) {
     const u64 spc = partition.GetSectorsPerCluster();
     const u64 clusterBytes = partition.GetClusterSize();
-    for (const _tagFileBaseInfo& record : files) {
-        CExFatFileNode* node = partition.BuildFile(record);
+    for (const CExFatSetFile& record : files) {
+        CExFatFileNode* node = partition.BuildFile(record, set.NameUnits(record));
         if (node == nullptr) continue;
         const i64 id = partition.NodeIdOf(record);
         node->SetID(id);
@@ -324,8 +325,8 @@ void CExFatCompleteSearch::MakeNodes(CExFatPartitionEx& partition, const std::ve
 
 void CExFatCompleteSearch::MakeNodesOfSet(CExFatPartitionEx& partition, const CFileSet& set, i64 parent,
                                           std::vector<CExFatFileNode*>& nodes) {
-    MakeNodes(partition, set.InUseFiles(), parent, nodes);
-    MakeNodes(partition, set.DeletedFiles(), parent, nodes);
+    MakeNodes(partition, set, set.InUseFiles(), parent, nodes);
+    MakeNodes(partition, set, set.DeletedFiles(), parent, nodes);
 }
 
 void CExFatCompleteSearch::BuildFileTree(CExFatPartitionEx& partition, std::vector<CExFatFileNode*>& nodes) {

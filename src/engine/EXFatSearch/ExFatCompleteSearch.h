@@ -103,8 +103,8 @@ private:
     void BuildNodes();
     // The nodes of one file list with that parent; folders of at most kMaxFolderBytes remember their
     // clusters for the parent search.
-    void MakeNodes(CExFatPartitionEx& partition, const std::vector<_tagFileBaseInfo>& files, i64 parent,
-                   std::vector<CExFatFileNode*>& nodes);
+    void MakeNodes(CExFatPartitionEx& partition, const CFileSet& set, const std::vector<CExFatSetFile>& files,
+                   i64 parent, std::vector<CExFatFileNode*>& nodes);
     void MakeNodesOfSet(CExFatPartitionEx& partition, const CFileSet& set, i64 parent,
                         std::vector<CExFatFileNode*>& nodes);
     // The folder one of whose clusters holds sector, or -1.

@@ -256,27 +256,26 @@ bool _tagFileBaseInfo::AppendValidNameEntry(ByteReader entry) {
     return true;
 }
 
-bool _tagFileBaseInfo::AsciiName(char* out, size_t& length) const {
-    const size_t count = std::min<size_t>(nameUnitCount, kMaxNameUnits);
+bool ExFatAsciiName(std::u16string_view units, char* out, size_t& length) {
     char16_t seen = 0;
-    for (size_t i = 0; i < count; ++i) {
-        seen |= nameUnits[i];
-        out[i] = static_cast<char>(nameUnits[i]);
+    for (size_t i = 0; i < units.size(); ++i) {
+        seen |= units[i];
+        out[i] = static_cast<char>(units[i]);
     }
-    length = count;
+    length = units.size();
     return seen < 0x80;
 }
 
-std::string _tagFileBaseInfo::Name() const {
+std::string ExFatNameToUtf8(std::u16string_view units) {
     // A name of plain ASCII is never longer than 255 bytes.
-    {
-        char ascii[kMaxNameUnits];
+    if (units.size() <= _tagFileBaseInfo::kMaxNameUnits) {
+        char ascii[_tagFileBaseInfo::kMaxNameUnits];
         size_t count = 0;
-        if (AsciiName(ascii, count)) return std::string(ascii, count);
+        if (ExFatAsciiName(units, ascii, count)) return std::string(ascii, count);
     }
-    std::string name = fat::Utf16ToUtf8(nameUnits, nameUnitCount);
-    if (name.size() <= kMaxNameBytes) return name;
-    size_t cut = kMaxNameBytes;
+    std::string name = fat::Utf16ToUtf8(units.data(), units.size());
+    if (name.size() <= _tagFileBaseInfo::kMaxNameBytes) return name;
+    size_t cut = _tagFileBaseInfo::kMaxNameBytes;
     while (cut > 0 && (static_cast<u8>(name[cut]) & 0xC0) == 0x80) --cut;
     name.resize(cut);
     return name;

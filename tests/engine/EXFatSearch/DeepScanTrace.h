@@ -44,8 +44,8 @@ inline std::string ScanTrace(IStorageDevice& device, bool quickRefusal, i64 bloc
             << " clusters " << set->GetMinClusterSize() << ".." << set->GetMaxClusterSize() << " links "
             << (set->GetLast() != nullptr) << (set->GetNext() != nullptr) << "\n";
         for (const auto* files : {&set->InUseFiles(), &set->DeletedFiles()}) {
-            for (const _tagFileBaseInfo& f : *files) {
-                out << "  " << f.Name() << " " << f.firstCluster << " " << f.dataLength << " " << int{f.inUse} << " "
+            for (const CExFatSetFile& f : *files) {
+                out << "  " << set->Name(f) << " " << f.firstCluster << " " << f.dataLength << " " << int{f.inUse} << " "
                     << f.sector << "\n";
             }
         }

@@ -92,8 +92,8 @@ void Fill(Disk& disk, size_t sector, size_t slots, u32 cluster) {
 
 std::vector<std::string> Names(const CFileSet& set) {
     std::vector<std::string> out;
-    for (const auto& f : set.InUseFiles()) out.push_back(f.Name());
-    for (const auto& f : set.DeletedFiles()) out.push_back("~" + f.Name());
+    for (const auto& f : set.InUseFiles()) out.push_back(set.Name(f));
+    for (const auto& f : set.DeletedFiles()) out.push_back("~" + set.Name(f));
     return out;
 }
 
