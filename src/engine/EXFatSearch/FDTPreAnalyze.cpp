@@ -237,6 +237,20 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
     return finished;
 }
 
+u8 CFDTPreAnaylze::SecondaryRun(ByteReader bytes, u8 from, u8 limit, bool inUse, u8 streamAt) const {
+    u8 at = from;
+    for (; at < limit; ++at) {
+        const auto entry = bytes.Sub(size_t{at} * e::kSize, e::kSize);
+        if (!entry || (InUse(*entry) != 0) != inUse) break;
+        const u8 type = entry->data()[e::kType];
+        const bool ok = at == streamAt
+                            ? (type == e::kStream || type == e::kDeletedStream) && m_rules.IsValidStreamEntry(*entry)
+                            : (type == e::kName || type == e::kDeletedName) && m_rules.IsValidNameEntry(*entry);
+        if (!ok) break;
+    }
+    return static_cast<u8>(at - from);
+}
+
 CFDTPreAnaylze::JoinShape CFDTPreAnaylze::CutShape(ByteReader cut) const {
     JoinShape shape;
     const auto head = cut.Sub(0, e::kSize);
@@ -245,18 +259,8 @@ CFDTPreAnaylze::JoinShape CFDTPreAnaylze::CutShape(ByteReader cut) const {
     if ((type != e::kFile && type != e::kDeletedFile) || !m_rules.IsValidFileEntry(*head)) return shape;
     shape.secondaries = head->data()[exfat::file::kSecondaryCount];
     shape.inUse = InUse(*head) != 0;
-    shape.usable = 1;
     // Entries past the secondaries never join; a split takes at most `secondaries` of the cut's.
-    while (shape.usable < shape.secondaries) {
-        const auto entry = cut.Sub(size_t{shape.usable} * e::kSize, e::kSize);
-        if (!entry || (InUse(*entry) != 0) != shape.inUse) break;
-        const u8 t = entry->data()[e::kType];
-        const bool ok = shape.usable == 1
-                            ? (t == e::kStream || t == e::kDeletedStream) && m_rules.IsValidStreamEntry(*entry)
-                            : (t == e::kName || t == e::kDeletedName) && m_rules.IsValidNameEntry(*entry);
-        if (!ok) break;
-        ++shape.usable;
-    }
+    shape.usable = static_cast<u8>(1 + SecondaryRun(cut, 1, shape.secondaries, shape.inUse, 1));
     return shape;
 }
 
@@ -265,24 +269,10 @@ CFDTPreAnaylze::JoinShape CFDTPreAnaylze::AbridgedShape(ByteReader start) const 
     const auto head = start.Sub(0, e::kSize);
     if (!head) return shape;
     const u8 type = head->data()[e::kType];
-    if (type == e::kStream || type == e::kDeletedStream) {
-        if (!m_rules.IsValidStreamEntry(*head)) return shape;
-        shape.opensWithStream = true;
-    } else if (type != e::kName && type != e::kDeletedName) {
-        return shape;
-    }
+    shape.opensWithStream = type == e::kStream || type == e::kDeletedStream;
     shape.inUse = InUse(*head) != 0;
     // A join takes at most the largest set's secondaries from this side.
-    while (shape.usable < e::kMaxSecondaryCount) {
-        const auto entry = start.Sub(size_t{shape.usable} * e::kSize, e::kSize);
-        if (!entry || (InUse(*entry) != 0) != shape.inUse) break;
-        const u8 t = entry->data()[e::kType];
-        const bool ok = shape.usable == 0 && shape.opensWithStream
-                            ? true
-                            : (t == e::kName || t == e::kDeletedName) && m_rules.IsValidNameEntry(*entry);
-        if (!ok) break;
-        ++shape.usable;
-    }
+    shape.usable = SecondaryRun(start, 0, e::kMaxSecondaryCount, shape.inUse, shape.opensWithStream ? 0 : 0xFF);
     return shape;
 }
 

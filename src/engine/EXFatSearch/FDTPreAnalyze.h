@@ -105,6 +105,9 @@ private:
     using JoinGroups = std::map<u32, ShapeClass>;  // by ShapeKey
     static u32 ShapeKey(const JoinShape& shape);
 
+    // How many entries from `from` on (before `limit`) are secondaries of one set with that in-use bit,
+    // each passing its test: the stream at `streamAt`, names elsewhere.
+    u8 SecondaryRun(ByteReader bytes, u8 from, u8 limit, bool inUse, u8 streamAt) const;
     JoinShape CutShape(ByteReader cut) const;
     JoinShape AbridgedShape(ByteReader start) const;
     // The splits a cut set and an abridged sector of these shapes could be joined at: [first, last].
