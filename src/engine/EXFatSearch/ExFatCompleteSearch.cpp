@@ -91,8 +91,10 @@ bool CExFatCompleteSearch::Prepare() {
     m_pre.PrepareAnayze(static_cast<unsigned>(std::countr_zero(sectorSize)), exfatdeep::kDeepClusterShift,
                         static_cast<u64>(m_totalSectors));
     m_builder.PrepareBuild(sectorSize, static_cast<u64>(m_totalSectors));
+    // The block buffer is made when a block cannot be read in place (most are, through the deep scan's
+    // cache).
+    m_buffer.clear();
     try {
-        m_buffer.assign(static_cast<size_t>(m_blockSectors) * sectorSize, 0);
         m_edge.assign(static_cast<size_t>(2 * exfatdeep::kCarriedSectors) * sectorSize, 0);
     } catch (const std::bad_alloc&) {
         m_buffer.clear();
@@ -119,6 +121,16 @@ int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
     // The block where the read-ahead cache holds it, else read out of the device.
     const u8* block = m_cache != nullptr ? m_cache->CurrentBlockSectors(firstSector, count) : nullptr;
     if (block == nullptr) {
+        const size_t bufferBytes = static_cast<size_t>(m_blockSectors) * sectorSize;
+        if (m_buffer.size() != bufferBytes) {
+            try {
+                m_buffer.assign(bufferBytes, 0);
+            } catch (const std::bad_alloc&) {
+                m_buffer.clear();
+                m_carriedFrom = -1;
+                return 0;
+            }
+        }
         if (m_device->ReadSector(m_buffer.data(), firstSector, count) == 0) {
             m_carriedFrom = -1;
             return 0;
