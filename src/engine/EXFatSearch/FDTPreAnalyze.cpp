@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "engine/EXFatSearch/ExFatLayout.h"
 
@@ -325,7 +326,7 @@ void CFDTPreAnaylze::RemoveFromGroup(JoinGroups& groups, ByteReader bytes, const
 }
 
 template <typename TryJoin>
-i64 CFDTPreAnaylze::FirstJoined(const JoinGroups& groups, const JoinShape& shape, bool cutSide, i64 own,
+std::optional<i64> CFDTPreAnaylze::FirstJoined(const JoinGroups& groups, const JoinShape& shape, bool cutSide, i64 own,
                                 TryJoin&& tryJoin) {
     struct Candidate {
         i64 key;
@@ -346,7 +347,7 @@ i64 CFDTPreAnaylze::FirstJoined(const JoinGroups& groups, const JoinShape& shape
     for (const Candidate& c : candidates) {
         if (tryJoin(c.key, c.first, c.last)) return c.key;
     }
-    return -1;
+    return std::nullopt;
 }
 
 CFDTPreAnaylze::CutOutcome CFDTPreAnaylze::NotEnded(ByteReader window, u32 slot, u32 secondaries, i64 sector) {
@@ -369,7 +370,7 @@ CFDTPreAnaylze::CutOutcome CFDTPreAnaylze::NotEnded(ByteReader window, u32 slot,
     CutCopy copy{sector, CopyPadded(window, offset, bytes)};
     ClearEntrySet();
     const JoinShape shape = CutShape(ByteReader(copy.bytes));
-    i64 joined = -1;
+    std::optional<i64> joined;
     if (m_joinIndex) {
         joined = FirstJoined(m_abridgedGroups, shape, true, own, [&](i64 key, u32 from, u32 to) {
             return Join(copy, ByteReader(m_abridged.at(key)), from, to);
@@ -382,11 +383,11 @@ CFDTPreAnaylze::CutOutcome CFDTPreAnaylze::NotEnded(ByteReader window, u32 slot,
             }
         }
     }
-    if (joined >= 0) {
-        Link(own, joined);
-        auto it = m_abridged.find(joined);
+    if (joined) {
+        Link(own, *joined);
+        auto it = m_abridged.find(*joined);
         const ByteReader start(it->second);
-        RemoveFromGroup(m_abridgedGroups, start, AbridgedShape(start), joined);
+        RemoveFromGroup(m_abridgedGroups, start, AbridgedShape(start), *joined);
         m_abridged.erase(it);
         return CutOutcome::Kept;
     }
@@ -403,7 +404,7 @@ void CFDTPreAnaylze::AbridgedStep(ByteReader window) {
     const i64 own = Current().GetFirstSector();
     const ByteReader start = window.Sub(0, std::min(kAbridgedCopyBytes, window.size())).value_or(ByteReader());
     const JoinShape shape = AbridgedShape(start);
-    i64 joined = -1;
+    std::optional<i64> joined;
     if (m_joinIndex) {
         joined = FirstJoined(m_cutGroups, shape, false, own, [&](i64 key, u32 from, u32 to) {
             return Join(m_notEnded.at(key), start, from, to);
@@ -416,11 +417,11 @@ void CFDTPreAnaylze::AbridgedStep(ByteReader window) {
             }
         }
     }
-    if (joined >= 0) {
-        Link(joined, own);
-        auto it = m_notEnded.find(joined);
+    if (joined) {
+        Link(*joined, own);
+        auto it = m_notEnded.find(*joined);
         const ByteReader bytes(it->second.bytes);
-        RemoveFromGroup(m_cutGroups, bytes, CutShape(bytes), joined);
+        RemoveFromGroup(m_cutGroups, bytes, CutShape(bytes), *joined);
         m_notEnded.erase(it);
         return;
     }

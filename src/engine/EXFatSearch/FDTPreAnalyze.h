@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/Common/ByteReader.h"
@@ -117,7 +118,7 @@ private:
     // The waiting key of the other side that the first successful join pairs with, tried in the order of
     // the keys: the groups whose shape could fit, through their first key other than own.
     template <typename TryJoin>
-    static i64 FirstJoined(const JoinGroups& groups, const JoinShape& shape, bool cutSide, i64 own, TryJoin&& tryJoin);
+    static std::optional<i64> FirstJoined(const JoinGroups& groups, const JoinShape& shape, bool cutSide, i64 own, TryJoin&& tryJoin);
 
     CutOutcome NotEnded(ByteReader window, u32 slot, u32 secondaries, i64 sector);
     void AbridgedStep(ByteReader window);
