@@ -64,15 +64,16 @@ void CallgrindRows(const std::string& slice) {
     const auto raw = deepbench::Callgrind({deepbench::Self(), "--once", "raw", slice}, "", out);
     const auto both = deepbench::Callgrind({deepbench::Self(), "--once", "both", slice},
                                            "CExFatCompleteSearch::AnalyzeBlock", out);
+    const double end = deepbench::Inclusive(out, "CExFatCompleteSearch::EndSearch");
     std::filesystem::remove(out);
     if (raw.total < 0 || both.total < 0) {
         std::printf("callgrind      not run (valgrind missing?)\n");
         return;
     }
     std::printf("callgrind      first %.0f MiB: raw %.1f Ir/sector, raw + exFAT %.1f Ir/sector; the exFAT search "
-                "%.1f Ir/sector (its block analysis %.1f)\n",
+                "%.1f Ir/sector (its block analysis %.1f, its end step %.1f)\n",
                 sectors / 2048, raw.total / sectors, both.total / sectors, (both.total - raw.total) / sectors,
-                both.inFunction / sectors);
+                both.inFunction / sectors, end / sectors);
 }
 
 // The tree build of one volume of `files` files in folders of 200, made in memory: a root set naming a

@@ -91,8 +91,10 @@ bool CExFatCompleteSearch::Prepare() {
     m_pre.PrepareAnayze(static_cast<unsigned>(std::countr_zero(sectorSize)), exfatdeep::kDeepClusterShift,
                         static_cast<u64>(m_totalSectors));
     m_builder.PrepareBuild(sectorSize, static_cast<u64>(m_totalSectors));
+    // The block buffer is made when a block cannot be read in place (most are, through the deep scan's
+    // cache).
+    m_buffer.clear();
     try {
-        m_buffer.assign(static_cast<size_t>(m_blockSectors) * sectorSize, 0);
         m_edge.assign(static_cast<size_t>(2 * exfatdeep::kCarriedSectors) * sectorSize, 0);
     } catch (const std::bad_alloc&) {
         m_buffer.clear();
@@ -119,6 +121,16 @@ int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
     // The block where the read-ahead cache holds it, else read out of the device.
     const u8* block = m_cache != nullptr ? m_cache->CurrentBlockSectors(firstSector, count) : nullptr;
     if (block == nullptr) {
+        const size_t bufferBytes = static_cast<size_t>(m_blockSectors) * sectorSize;
+        if (m_buffer.size() != bufferBytes) {
+            try {
+                m_buffer.assign(bufferBytes, 0);
+            } catch (const std::bad_alloc&) {
+                m_buffer.clear();
+                m_carriedFrom = -1;
+                return 0;
+            }
+        }
         if (m_device->ReadSector(m_buffer.data(), firstSector, count) == 0) {
             m_carriedFrom = -1;
             return 0;
@@ -137,27 +149,23 @@ int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
         }
     }
     // Sectors first .. first + count - 3: the last two wait for the next block. Most sectors of a disk
-    // give no evidence; those are told by their first bytes and only move the builder on.
+    // give no evidence; those are told by their first bytes and only move the builder on, a run at a time.
     const bool quick = m_pre.QuickRefusal();
-    // The first bytes of a sector a little ahead are asked for early: one cache line per sector is all
-    // most sectors cost, and waiting for it would be most of that cost.
     const size_t ahead = exfatdeep::kPrefetchSectors * sectorSize;
-    for (i64 i = 0; i + kCarried < count; ++i) {
-        const size_t at = static_cast<size_t>(i) * sectorSize;
-        const u8* sector = block + at;
-        if (at + ahead < blockBytes) __builtin_prefetch(sector + ahead);
+    const i64 end = count - kCarried;
+    for (i64 i = 0; i < end;) {
         if (quick) {
-            // An idle pre-analyser stays idle through such a sector. Otherwise a sector starting with 0 that
-            // is no up-case table still hands over a finished set, when one waits.
-            const bool quiet = m_pre.Idle() ? !exfatdeep::MayGiveEvidence(sector)
-                                            : sector[0] == 0 && !exfatdeep::MayGiveEvidence(sector) &&
-                                                  !m_pre.HasFileSet();
-            if (quiet) {
-                m_builder.Build(firstSector + i);
+            const i64 quietEnd = QuietRunEnd(block, i, end, blockBytes);
+            if (quietEnd > i) {
+                m_builder.BuildRange(firstSector + i, firstSector + quietEnd);
+                i = quietEnd;
                 continue;
             }
         }
-        AnalyzeSector(firstSector + i, ByteReader(sector, blockBytes - at));
+        const size_t at = static_cast<size_t>(i) * sectorSize;
+        if (at + ahead < blockBytes) __builtin_prefetch(block + at + ahead);
+        AnalyzeSector(firstSector + i, ByteReader(block + at, blockBytes - at));
+        ++i;
     }
     if (count >= kCarried) {
         std::memcpy(edge, block + blockBytes - carried, carried);
@@ -168,6 +176,31 @@ int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
     }
     m_carriedFrom = carriedFits || count >= kCarried ? firstSector + count - kCarried : -1;
     return 1;
+}
+
+i64 CExFatCompleteSearch::QuietRunEnd(const u8* block, i64 from, i64 end, size_t blockBytes) const {
+    // An idle pre-analyser stays idle through a sector that gives no evidence. Otherwise only a sector
+    // starting with 0 that is no up-case table is passed over, and only when no finished set waits to be
+    // handed over.
+    const bool idle = m_pre.Idle();
+    if (!idle && m_pre.HasFileSet()) return from;
+    const size_t sectorSize = m_sectorSize;
+    // The first bytes of a sector a little ahead are asked for early: one cache line per sector is all
+    // most sectors cost, and waiting for it would be most of that cost.
+    const size_t ahead = exfatdeep::kPrefetchSectors * sectorSize;
+    const ByteReader view(block, blockBytes);
+    i64 i = from;
+    for (size_t at = static_cast<size_t>(i) * sectorSize; i < end; ++i, at += sectorSize) {
+        if (at + ahead < blockBytes) __builtin_prefetch(block + at + ahead);
+        // Most such sectors start with 0 (free space, the tails of clusters).
+        const u64 first = view.Le64(at).value_or(0);
+        if (static_cast<u8>(first) == 0) {
+            if (first == exfatdeep::kUpCaseHead) break;
+            continue;
+        }
+        if (!idle || exfatdeep::MayGiveEvidence(block + at)) break;
+    }
+    return i;
 }
 
 void CExFatCompleteSearch::AnalyzeSector(i64 sector, ByteReader window) {
@@ -273,12 +306,13 @@ i64 CExFatCompleteSearch::FolderOwning(i64 sector) const {
     return sector < it->second.first ? it->second.second : -1;
 }
 
-void CExFatCompleteSearch::MakeNodes(CExFatPartitionEx& partition, const std::vector<_tagFileBaseInfo>& files,
-                                     i64 parent, std::vector<CExFatFileNode*>& nodes) {
+void CExFatCompleteSearch::MakeNodes(CExFatPartitionEx& partition, const CFileSet& set,
+                                     const std::vector<CExFatSetFile>& files, i64 parent,
+                                     std::vector<CExFatFileNode*>& nodes) {
     const u64 spc = partition.GetSectorsPerCluster();
     const u64 clusterBytes = partition.GetClusterSize();
-    for (const _tagFileBaseInfo& record : files) {
-        CExFatFileNode* node = partition.BuildFile(record);
+    for (const CExFatSetFile& record : files) {
+        CExFatFileNode* node = partition.BuildFile(record, set.NameUnits(record));
         if (node == nullptr) continue;
         const i64 id = partition.NodeIdOf(record);
         node->SetID(id);
@@ -303,8 +337,8 @@ void CExFatCompleteSearch::MakeNodes(CExFatPartitionEx& partition, const std::ve
 
 void CExFatCompleteSearch::MakeNodesOfSet(CExFatPartitionEx& partition, const CFileSet& set, i64 parent,
                                           std::vector<CExFatFileNode*>& nodes) {
-    MakeNodes(partition, set.InUseFiles(), parent, nodes);
-    MakeNodes(partition, set.DeletedFiles(), parent, nodes);
+    MakeNodes(partition, set, set.InUseFiles(), parent, nodes);
+    MakeNodes(partition, set, set.DeletedFiles(), parent, nodes);
 }
 
 void CExFatCompleteSearch::BuildFileTree(CExFatPartitionEx& partition, std::vector<CExFatFileNode*>& nodes) {

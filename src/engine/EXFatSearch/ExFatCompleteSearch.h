@@ -97,11 +97,14 @@ public:
 
 private:
     bool Prepare();
+    // The end of the run of sectors from `from` (before `end`) that the quick test passes over without
+    // analysis in the pre-analyser's present state; `from` when that sector must be analysed.
+    i64 QuietRunEnd(const u8* block, i64 from, i64 end, size_t blockBytes) const;
     void BuildNodes();
     // The nodes of one file list with that parent; folders of at most kMaxFolderBytes remember their
     // clusters for the parent search.
-    void MakeNodes(CExFatPartitionEx& partition, const std::vector<_tagFileBaseInfo>& files, i64 parent,
-                   std::vector<CExFatFileNode*>& nodes);
+    void MakeNodes(CExFatPartitionEx& partition, const CFileSet& set, const std::vector<CExFatSetFile>& files,
+                   i64 parent, std::vector<CExFatFileNode*>& nodes);
     void MakeNodesOfSet(CExFatPartitionEx& partition, const CFileSet& set, i64 parent,
                         std::vector<CExFatFileNode*>& nodes);
     // The folder one of whose clusters holds sector, or -1.

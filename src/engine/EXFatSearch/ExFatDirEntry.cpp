@@ -1,6 +1,7 @@
 #include "engine/EXFatSearch/ExFatDirEntry.h"
 
 #include <algorithm>
+#include <array>
 
 #include "engine/EXFatSearch/ExFatLayout.h"
 #include "engine/FATLib/FATDirEntry.h"
@@ -39,6 +40,17 @@ constexpr bool IsRefusedCharacter(u16 c) {
     if (c >= 128) return false;
     return (((c < 64 ? kRefusedLow : kRefusedHigh) >> (c & 63)) & 1) != 0;
 }
+// A name entry's characters below 128 by what they do to the name: end it (0), stand in it, or refuse it.
+enum class NameClass : u8 { Plain, End, Refused };
+constexpr size_t kNameClassCount = 128;
+constexpr std::array<NameClass, kNameClassCount> MakeNameClasses() {
+    std::array<NameClass, kNameClassCount> classes{};
+    for (u16 c = 0; c < kNameClassCount; ++c) {
+        classes[c] = c == 0 ? NameClass::End : IsRefusedCharacter(c) ? NameClass::Refused : NameClass::Plain;
+    }
+    return classes;
+}
+constexpr std::array<NameClass, kNameClassCount> kNameClass = MakeNameClasses();
 constexpr bool BitsMatchTheList() {
     for (u16 c = 0; c < 256; ++c) {
         if (IsRefusedCharacter(c) != IsRefusedBelow256(c)) return false;
@@ -145,6 +157,19 @@ u16 ExFatSetChecksum(ByteReader set, bool restoreTypes) {
     const size_t size = set.size();
     u16 sum = 0;
     const auto add = [&sum](u8 byte) { sum = static_cast<u16>(static_cast<u16>((sum >> 1) | (sum << 15)) + byte); };
+    if (!restoreTypes) {
+        // Every byte as it stands: one run after the skipped two, four bytes a turn.
+        for (size_t i = 0; i < std::min(size, exfat::file::kSetChecksum); ++i) add(bytes[i]);
+        size_t at = exfat::file::kSetChecksum + 2;
+        for (; at + 4 <= size; at += 4) {
+            add(bytes[at]);
+            add(bytes[at + 1]);
+            add(bytes[at + 2]);
+            add(bytes[at + 3]);
+        }
+        for (; at < size; ++at) add(bytes[at]);
+        return sum;
+    }
     const size_t head = std::min(size, exfat::file::kSetChecksum);
     for (size_t i = 0; i < head; ++i) add(restoreTypes && i == e::kType ? e::kFile : bytes[i]);
     size_t at = exfat::file::kSetChecksum + 2;
@@ -203,21 +228,54 @@ void _tagFileBaseInfo::AppendNameEntry(ByteReader entry) {
     }
 }
 
-std::string _tagFileBaseInfo::Name() const {
-    // A name of plain ASCII (most names) is its units, one byte each, and never longer than 255 bytes.
-    {
-        char ascii[kMaxNameUnits];
-        const size_t count = std::min<size_t>(nameUnitCount, kMaxNameUnits);
-        char16_t seen = 0;
-        for (size_t i = 0; i < count; ++i) {
-            seen |= nameUnits[i];
-            ascii[i] = static_cast<char>(nameUnits[i]);
-        }
-        if (seen < 0x80) return std::string(ascii, count);
+bool _tagFileBaseInfo::AppendValidNameEntry(ByteReader entry) {
+    namespace n = exfat::name;
+    if (!entry.Has(0, e::kSize)) return false;
+    const u8* bytes = entry.data();
+    const u8* characters = bytes + n::kCharacters;  // the 32 bytes are there
+    if (bytes[n::kFlags] != 0 || (characters[0] | characters[1]) == 0) return false;
+    // With room for a whole entry's characters (the common case) they are stored as they are read.
+    if (nameUnitCount + n::kCharacterCount > kMaxNameUnits) {
+        if (!CExFatEntryRules().IsValidNameEntry(entry)) return false;
+        AppendNameEntry(entry);
+        return true;
     }
-    std::string name = fat::Utf16ToUtf8(nameUnits, nameUnitCount);
-    if (name.size() <= kMaxNameBytes) return name;
-    size_t cut = kMaxNameBytes;
+    char16_t* out = nameUnits + nameUnitCount;
+    size_t count = 0;
+    for (; count < n::kCharacterCount; ++count) {
+        const u16 c = static_cast<u16>(characters[2 * count] | (characters[2 * count + 1] << 8));
+        if (c < kNameClassCount && kNameClass[c] != NameClass::Plain) {
+            if (kNameClass[c] == NameClass::End) break;
+            // Refused: units past the count stay zero.
+            std::fill(out, out + count, u'\0');
+            return false;
+        }
+        out[count] = static_cast<char16_t>(c);
+    }
+    nameUnitCount = static_cast<u16>(nameUnitCount + count);
+    return true;
+}
+
+bool ExFatAsciiName(std::u16string_view units, char* out, size_t& length) {
+    char16_t seen = 0;
+    for (size_t i = 0; i < units.size(); ++i) {
+        seen |= units[i];
+        out[i] = static_cast<char>(units[i]);
+    }
+    length = units.size();
+    return seen < 0x80;
+}
+
+std::string ExFatNameToUtf8(std::u16string_view units) {
+    // A name of plain ASCII is never longer than 255 bytes.
+    if (units.size() <= _tagFileBaseInfo::kMaxNameUnits) {
+        char ascii[_tagFileBaseInfo::kMaxNameUnits];
+        size_t count = 0;
+        if (ExFatAsciiName(units, ascii, count)) return std::string(ascii, count);
+    }
+    std::string name = fat::Utf16ToUtf8(units.data(), units.size());
+    if (name.size() <= _tagFileBaseInfo::kMaxNameBytes) return name;
+    size_t cut = _tagFileBaseInfo::kMaxNameBytes;
     while (cut > 0 && (static_cast<u8>(name[cut]) & 0xC0) == 0x80) --cut;
     name.resize(cut);
     return name;

@@ -4,7 +4,9 @@
 // fails every test.
 #pragma once
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/Types.h"
@@ -51,11 +53,8 @@ bool CheckDirEntry(const unsigned char* set, unsigned int length, unsigned short
 // 0x85, 0xC0, 0xC1, 0xC1, ...
 u16 ExFatSetChecksum(ByteReader set, bool restoreTypes);
 
-// The record of one complete entry set.
-struct _tagFileBaseInfo {
-    static constexpr size_t kMaxNameUnits = 255;  // 17 name entries of 15 characters
-    static constexpr size_t kMaxNameBytes = 259;  // UTF-8, before the terminator
-
+// The fields of one complete entry set but its name.
+struct _tagFileBaseFields {
     i64 dataLength = 0;
     u32 firstCluster = 0;
     u8 noFatChain = 0;
@@ -66,6 +65,22 @@ struct _tagFileBaseInfo {
     u32 accessedTime = 0;
     i64 sector = 0;  // where the set was read
     u8 nameLength = 0;  // from the stream entry; kept, never used to cut the name
+
+    bool IsDirectory() const { return (attributes & 0x10) != 0; }
+};
+
+// A name's UTF-16 units in UTF-8 (unpaired surrogates as U+FFFD), cut to at most 259 bytes at a character
+// boundary.
+std::string ExFatNameToUtf8(std::u16string_view units);
+// A name of plain ASCII (most names) is its units, one byte each: written to out (room for units.size()
+// bytes), with its length. False for any other name.
+bool ExFatAsciiName(std::u16string_view units, char* out, size_t& length);
+
+// The record of one complete entry set.
+struct _tagFileBaseInfo : _tagFileBaseFields {
+    static constexpr size_t kMaxNameUnits = 255;  // 17 name entries of 15 characters
+    static constexpr size_t kMaxNameBytes = 259;  // UTF-8, before the terminator
+
     // The name as gathered from the name entries: UTF-16 units, so that a surrogate pair split over two
     // entries survives; Name() decodes it.
     char16_t nameUnits[kMaxNameUnits] = {};
@@ -78,8 +93,15 @@ struct _tagFileBaseInfo {
     void TakeStreamEntry(ByteReader entry);
     // Appends the characters of a name entry up to its first zero character.
     void AppendNameEntry(ByteReader entry);
+    // The same in one pass with CExFatEntryRules::IsValidNameEntry: false, and nothing appended, for an
+    // entry that test refuses.
+    bool AppendValidNameEntry(ByteReader entry);
 
-    bool IsDirectory() const { return (attributes & 0x10) != 0; }
-    // The name in UTF-8 (unpaired surrogates as U+FFFD), cut to at most 259 bytes at a character boundary.
-    std::string Name() const;
+    std::u16string_view NameUnits() const {
+        return std::u16string_view(nameUnits, std::min<size_t>(nameUnitCount, kMaxNameUnits));
+    }
+    // The name in UTF-8 (ExFatNameToUtf8).
+    std::string Name() const { return ExFatNameToUtf8(NameUnits()); }
+    // The name when it is plain ASCII (ExFatAsciiName); out has room for kMaxNameUnits bytes.
+    bool AsciiName(char* out, size_t& length) const { return ExFatAsciiName(NameUnits(), out, length); }
 };

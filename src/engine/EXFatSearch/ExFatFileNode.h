@@ -1,6 +1,7 @@
 // The exFAT file node (filed under searcher type 33): a file or folder made from one entry set.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -21,19 +22,24 @@ public:
     _tagSearcherType GetSearcheType() override { return SEARCHER_EXFAT; }
     void MarkDeleted() override { m_attributes |= kDeletedBit; }
     void FilterFileNameByDot() override {
-        if (m_hasName) m_name = CFileNode::FilterFileNameByDot(m_name);
+        if (m_hasName) m_name.Assign(CFileNode::FilterFileNameByDot(m_name.c_str()));
     }
     void UpdateFileSize(i64 size) override { m_size = size; }
     // Replaces the node's name (UTF-8); null clears it.
     void SetFileName(char* name) { SetFileName(static_cast<const char*>(name)); }
     void SetFileName(const char* name) override {
         m_hasName = name != nullptr;
-        m_name = name ? name : "";
+        m_name.Assign(name ? name : "");
     }
     // The same with a name already in hand (no zero byte in it), taken over without a copy.
     void TakeFileName(std::string name) {
         m_hasName = true;
-        m_name = std::move(name);
+        m_name.Assign(std::move(name));
+    }
+    // The same from bytes (no zero byte among them).
+    void SetFileName(const char* name, size_t length) {
+        m_hasName = true;
+        m_name.Assign(name, length);
     }
     IFileNode* Clone() override {
         auto* copy = new CExFatFileNode();
@@ -63,7 +69,43 @@ public:
     void SetFirstCluster(u32 cluster) { m_firstCluster = cluster; }
     u32 GetFirstCluster() const { return m_firstCluster; }
 
-    std::string m_name;
+    // A name held in the node when it is short (most are), else in a string of its own: one allocation
+    // less per node.
+    class NodeName {
+    public:
+        NodeName() = default;
+        NodeName(const NodeName&) = default;
+        static constexpr size_t kInline = 47;
+        const char* c_str() const { return m_inline[kInline] == 0 ? m_inline : m_long.c_str(); }
+        size_t size() const { return m_inline[kInline] == 0 ? std::strlen(m_inline) : m_long.size(); }
+        void Assign(const char* name, size_t length) {
+            if (length <= kInline) {
+                std::memcpy(m_inline, name, length);
+                m_inline[length] = 0;
+                m_inline[kInline] = 0;
+                std::string().swap(m_long);
+            } else {
+                m_long.assign(name, length);
+                m_inline[kInline] = 1;
+            }
+        }
+        void Assign(const char* name) { Assign(name, std::strlen(name)); }
+        void Assign(std::string&& name) {
+            if (name.size() <= kInline) return Assign(name.data(), name.size());
+            m_long = std::move(name);
+            m_inline[kInline] = 1;
+        }
+        NodeName& operator=(const NodeName& other) {
+            if (this != &other) Assign(other.c_str(), other.size());
+            return *this;
+        }
+
+    private:
+        char m_inline[kInline + 1] = {};  // the last byte: 0 while the name is held here
+        std::string m_long;
+    };
+
+    NodeName m_name;
     bool m_hasName = false;
     i64 m_size = 0;
     u32 m_attributes = 0;  // low 16 bits: exFAT attributes; bit 31: deleted

@@ -29,12 +29,16 @@ u32 CExFatPartition::GetNextCluster(u32 cluster, int /*fatIndex*/) {
     return cluster < m_clusterBound ? CFatTable::GetNextCluster(cluster) : exfat::kNoCluster;
 }
 
-i64 CExFatPartition::NodeIdOf(const _tagFileBaseInfo& record) {
+i64 CExFatPartition::NodeIdOf(const _tagFileBaseFields& record) {
     if (record.firstCluster >= exfat::kFirstCluster) return ConvertClusterNumToSector(record.firstCluster);
     return m_nextVirtualId++;
 }
 
 CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& record) {
+    return BuildFile(record, record.NameUnits());
+}
+
+CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseFields& record, std::u16string_view name) {
     auto* node = new (std::nothrow) CExFatFileNode();
     if (node == nullptr) return nullptr;
     node->SetFirstCluster(record.firstCluster);
@@ -47,7 +51,13 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& record) {
                                : record.accessedTime == record.modifiedTime ? modified
                                                                             : DosTime2FileTime(record.accessedTime);
     node->SetFileTime(created, modified, accessed);
-    node->TakeFileName(record.Name());
+    char ascii[_tagFileBaseInfo::kMaxNameUnits];
+    size_t length = 0;
+    if (name.size() <= sizeof ascii && ExFatAsciiName(name, ascii, length)) {
+        node->SetFileName(ascii, length);
+    } else {
+        node->TakeFileName(ExFatNameToUtf8(name));
+    }
     node->SetFileSize(record.dataLength);
     node->SetMetaDataSector(static_cast<u64>(record.sector));
     if (record.inUse == 0) node->SetFileDeleted();
@@ -60,7 +70,7 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& record) {
     return node;
 }
 
-IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& record) {
+IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseFields& record) {
     IDataRunList* runs = CreateDataRunList();
     if (runs == nullptr) return nullptr;
     if (record.IsDirectory() || record.dataLength <= 0 || !exfat::IsCluster(record.firstCluster) ||

@@ -3,11 +3,14 @@
 // scans; the deep search's candidates derive from it.
 #pragma once
 
+#include <string_view>
+
 #include "engine/Common/Types.h"
 #include "engine/EXFatSearch/FatTable.h"
 
 class CExFatFileNode;
 class IDataRunList;
+struct _tagFileBaseFields;
 struct _tagFileBaseInfo;
 
 class CExFatPartition : public CFatTable {
@@ -26,11 +29,13 @@ public:
     // A new node from one record: attributes, times, name, size, metadata sector, deleted mark, runs.
     // Its ID and parent are the caller's. Null when memory is exhausted.
     CExFatFileNode* BuildFile(const _tagFileBaseInfo& record);
+    // The same from a record's fields and its name's UTF-16 units.
+    CExFatFileNode* BuildFile(const _tagFileBaseFields& record, std::u16string_view name);
     // A new run list (clusters counted from cluster 2) covering no more clusters than the length needs.
-    IDataRunList* BuildFileDataRun(const _tagFileBaseInfo& record);
+    IDataRunList* BuildFileDataRun(const _tagFileBaseFields& record);
     // The node ID of a record: the sector of its first cluster, or the next virtual ID for a record
     // without a cluster.
-    i64 NodeIdOf(const _tagFileBaseInfo& record);
+    i64 NodeIdOf(const _tagFileBaseFields& record);
     void ResetVirtualIds(i64 from = kFirstVirtualId) { m_nextVirtualId = from; }
     i64 NextVirtualId() const { return m_nextVirtualId; }
 

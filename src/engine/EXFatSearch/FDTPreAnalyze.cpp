@@ -1,7 +1,9 @@
 #include "engine/EXFatSearch/FDTPreAnalyze.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <optional>
 
 #include "engine/EXFatSearch/ExFatLayout.h"
 
@@ -62,6 +64,7 @@ CFDTPreAnaylze& CFDTPreAnaylze::operator=(CFDTPreAnaylze&&) noexcept = default;
 void CFDTPreAnaylze::PrepareAnayze(unsigned int sectorShift, unsigned int clusterShift,
                                    unsigned long long totalSectors) {
     Clear();
+    m_joinTries = 0;
     m_sectorShift = std::clamp(sectorShift, 9u, 12u);
     m_clusterShift = clusterShift;
     m_totalSectors = totalSectors;
@@ -73,6 +76,8 @@ void CFDTPreAnaylze::Clear() {
     m_idle = false;
     m_notEnded.clear();
     m_abridged.clear();
+    m_cutGroups.clear();
+    m_abridgedGroups.clear();
     m_links.clear();
     m_backLinks.clear();
     m_set.reset();
@@ -154,16 +159,18 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
                 break;
             case e::kName:
             case e::kDeletedName:
-                if (!m_rules.IsValidNameEntry(entry)) {
-                    going = false;
-                } else if (g_entrySet.state >= 2 && g_entrySet.expected > 0 &&
-                           InUse(entry) == g_entrySet.info.inUse) {
-                    g_entrySet.info.AppendNameEntry(entry);
+                if (g_entrySet.state >= 2 && g_entrySet.expected > 0 && InUse(entry) == g_entrySet.info.inUse) {
+                    if (!g_entrySet.info.AppendValidNameEntry(entry)) {
+                        going = false;
+                        break;
+                    }
                     ++g_entrySet.state;
                     if (--g_entrySet.expected == 0) {
                         set.AddFile(g_entrySet.info);
                         ClearEntrySet();
                     }
+                } else if (!m_rules.IsValidNameEntry(entry)) {
+                    going = false;
                 } else {
                     lostHead(slot);
                 }
@@ -231,6 +238,118 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
     return finished;
 }
 
+u8 CFDTPreAnaylze::SecondaryRun(ByteReader bytes, u8 from, u8 limit, bool inUse, u8 streamAt) const {
+    u8 at = from;
+    for (; at < limit; ++at) {
+        const auto entry = bytes.Sub(size_t{at} * e::kSize, e::kSize);
+        if (!entry || (InUse(*entry) != 0) != inUse) break;
+        const u8 type = entry->data()[e::kType];
+        const bool ok = at == streamAt
+                            ? (type == e::kStream || type == e::kDeletedStream) && m_rules.IsValidStreamEntry(*entry)
+                            : (type == e::kName || type == e::kDeletedName) && m_rules.IsValidNameEntry(*entry);
+        if (!ok) break;
+    }
+    return static_cast<u8>(at - from);
+}
+
+CFDTPreAnaylze::JoinShape CFDTPreAnaylze::CutShape(ByteReader cut) const {
+    JoinShape shape;
+    const auto head = cut.Sub(0, e::kSize);
+    if (!head) return shape;
+    const u8 type = head->data()[e::kType];
+    if ((type != e::kFile && type != e::kDeletedFile) || !m_rules.IsValidFileEntry(*head)) return shape;
+    shape.secondaries = head->data()[exfat::file::kSecondaryCount];
+    shape.inUse = InUse(*head) != 0;
+    // Entries past the secondaries never join; a split takes at most `secondaries` of the cut's.
+    shape.usable = static_cast<u8>(1 + SecondaryRun(cut, 1, shape.secondaries, shape.inUse, 1));
+    return shape;
+}
+
+CFDTPreAnaylze::JoinShape CFDTPreAnaylze::AbridgedShape(ByteReader start) const {
+    JoinShape shape;
+    const auto head = start.Sub(0, e::kSize);
+    if (!head) return shape;
+    const u8 type = head->data()[e::kType];
+    shape.opensWithStream = type == e::kStream || type == e::kDeletedStream;
+    shape.inUse = InUse(*head) != 0;
+    // A join takes at most the largest set's secondaries from this side.
+    shape.usable = SecondaryRun(start, 0, e::kMaxSecondaryCount, shape.inUse, shape.opensWithStream ? 0 : 0xFF);
+    return shape;
+}
+
+bool CFDTPreAnaylze::JoinSplits(const JoinShape& cut, const JoinShape& abridged, u32& first, u32& last) {
+    if (cut.usable == 0 || abridged.usable == 0 || cut.inUse != abridged.inUse) return false;
+    const u32 secondaries = cut.secondaries;
+    // Split j: the cut gives j entries (its file entry first), the sector secondaries + 1 - j; the sector's
+    // first entry is the stream at j = 1, a name past it.
+    if (abridged.opensWithStream) {
+        first = last = 1;
+        return abridged.usable >= secondaries;
+    }
+    first = std::max<u32>(2, secondaries + 1 - std::min<u32>(abridged.usable, secondaries));
+    last = std::min<u32>(cut.usable, secondaries);
+    return first <= last;
+}
+
+u32 CFDTPreAnaylze::ShapeKey(const JoinShape& shape) {
+    return u32{shape.secondaries} << 16 | u32{shape.usable} << 8 | (shape.inUse ? 2u : 0u) |
+           (shape.opensWithStream ? 1u : 0u);
+}
+
+namespace {
+
+std::vector<u8> UsableBytes(ByteReader bytes, u8 usable) {
+    const size_t length = std::min(bytes.size(), size_t{usable} * e::kSize);
+    return std::vector<u8>(bytes.data(), bytes.data() + length);
+}
+
+}  // namespace
+
+void CFDTPreAnaylze::AddToGroup(JoinGroups& groups, ByteReader bytes, const JoinShape& shape, i64 key) {
+    ShapeClass& kind = groups[ShapeKey(shape)];
+    kind.shape = shape;
+    std::vector<i64>& keys = kind.groups[UsableBytes(bytes, shape.usable)];
+    keys.insert(std::lower_bound(keys.begin(), keys.end(), key), key);
+}
+
+void CFDTPreAnaylze::RemoveFromGroup(JoinGroups& groups, ByteReader bytes, const JoinShape& shape, i64 key) {
+    auto kind = groups.find(ShapeKey(shape));
+    if (kind == groups.end()) return;
+    auto group = kind->second.groups.find(UsableBytes(bytes, shape.usable));
+    if (group == kind->second.groups.end()) return;
+    std::vector<i64>& keys = group->second;
+    auto at = std::lower_bound(keys.begin(), keys.end(), key);
+    if (at != keys.end() && *at == key) keys.erase(at);
+    if (!keys.empty()) return;
+    kind->second.groups.erase(group);
+    if (kind->second.groups.empty()) groups.erase(kind);
+}
+
+template <typename TryJoin>
+std::optional<i64> CFDTPreAnaylze::FirstJoined(const JoinGroups& groups, const JoinShape& shape, bool cutSide, i64 own,
+                                TryJoin&& tryJoin) {
+    struct Candidate {
+        i64 key;
+        u32 first, last;
+    };
+    std::vector<Candidate> candidates;
+    for (const auto& [id, kind] : groups) {
+        u32 first = 0, last = 0;
+        const bool fits = cutSide ? JoinSplits(shape, kind.shape, first, last) : JoinSplits(kind.shape, shape, first, last);
+        if (!fits) continue;
+        for (const auto& [usable, keys] : kind.groups) {
+            auto key = keys.begin();
+            if (key != keys.end() && *key == own) ++key;
+            if (key != keys.end()) candidates.push_back({*key, first, last});
+        }
+    }
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) { return a.key < b.key; });
+    for (const Candidate& c : candidates) {
+        if (tryJoin(c.key, c.first, c.last)) return c.key;
+    }
+    return std::nullopt;
+}
+
 CFDTPreAnaylze::CutOutcome CFDTPreAnaylze::NotEnded(ByteReader window, u32 slot, u32 secondaries, i64 sector) {
     CFileSet& set = Current();
     const size_t offset = size_t{slot} * e::kSize;
@@ -250,14 +369,33 @@ CFDTPreAnaylze::CutOutcome CFDTPreAnaylze::NotEnded(ByteReader window, u32 slot,
     const i64 own = set.GetFirstSector();
     CutCopy copy{sector, CopyPadded(window, offset, bytes)};
     ClearEntrySet();
-    for (auto it = m_abridged.begin(); it != m_abridged.end(); ++it) {
-        if (it->first == own) continue;
-        if (Join(copy, ByteReader(it->second))) {
-            Link(own, it->first);
-            m_abridged.erase(it);
-            return CutOutcome::Kept;
+    const JoinShape shape = CutShape(ByteReader(copy.bytes));
+    std::optional<i64> joined;
+    if (m_joinIndex) {
+        joined = FirstJoined(m_abridgedGroups, shape, true, own, [&](i64 key, u32 from, u32 to) {
+            return Join(copy, ByteReader(m_abridged.at(key)), from, to);
+        });
+    } else {
+        for (const auto& [key, start] : m_abridged) {
+            if (key != own && Join(copy, ByteReader(start))) {
+                joined = key;
+                break;
+            }
         }
     }
+    if (joined) {
+        Link(own, *joined);
+        auto it = m_abridged.find(*joined);
+        const ByteReader start(it->second);
+        RemoveFromGroup(m_abridgedGroups, start, AbridgedShape(start), *joined);
+        m_abridged.erase(it);
+        return CutOutcome::Kept;
+    }
+    if (auto old = m_notEnded.find(own); old != m_notEnded.end()) {
+        const ByteReader bytes(old->second.bytes);
+        RemoveFromGroup(m_cutGroups, bytes, CutShape(bytes), own);
+    }
+    AddToGroup(m_cutGroups, ByteReader(copy.bytes), shape, own);
     m_notEnded[own] = std::move(copy);
     return CutOutcome::Kept;
 }
@@ -265,18 +403,38 @@ CFDTPreAnaylze::CutOutcome CFDTPreAnaylze::NotEnded(ByteReader window, u32 slot,
 void CFDTPreAnaylze::AbridgedStep(ByteReader window) {
     const i64 own = Current().GetFirstSector();
     const ByteReader start = window.Sub(0, std::min(kAbridgedCopyBytes, window.size())).value_or(ByteReader());
-    for (auto it = m_notEnded.begin(); it != m_notEnded.end(); ++it) {
-        if (it->first == own) continue;
-        if (Join(it->second, start)) {
-            Link(it->first, own);
-            m_notEnded.erase(it);
-            return;
+    const JoinShape shape = AbridgedShape(start);
+    std::optional<i64> joined;
+    if (m_joinIndex) {
+        joined = FirstJoined(m_cutGroups, shape, false, own, [&](i64 key, u32 from, u32 to) {
+            return Join(m_notEnded.at(key), start, from, to);
+        });
+    } else {
+        for (const auto& [key, cut] : m_notEnded) {
+            if (key != own && Join(cut, start)) {
+                joined = key;
+                break;
+            }
         }
     }
+    if (joined) {
+        Link(*joined, own);
+        auto it = m_notEnded.find(*joined);
+        const ByteReader bytes(it->second.bytes);
+        RemoveFromGroup(m_cutGroups, bytes, CutShape(bytes), *joined);
+        m_notEnded.erase(it);
+        return;
+    }
+    if (auto old = m_abridged.find(own); old != m_abridged.end()) {
+        const ByteReader bytes(old->second);
+        RemoveFromGroup(m_abridgedGroups, bytes, AbridgedShape(bytes), own);
+    }
+    AddToGroup(m_abridgedGroups, start, shape, own);
     m_abridged[own] = CopyPadded(window, 0, kAbridgedCopyBytes);
 }
 
-bool CFDTPreAnaylze::Join(const CutCopy& cut, ByteReader candidate) {
+bool CFDTPreAnaylze::Join(const CutCopy& cut, ByteReader candidate, u32 first, u32 last) {
+    ++m_joinTries;
     const ByteReader head(cut.bytes);
     const u8 secondaries = head.U8(exfat::file::kSecondaryCount).value_or(0);
     if (secondaries < e::kMinSecondaryCount || secondaries > e::kMaxSecondaryCount) return false;
@@ -286,14 +444,15 @@ bool CFDTPreAnaylze::Join(const CutCopy& cut, ByteReader candidate) {
 
     g_entrySetBackup = g_entrySet;
     bool accepted = false;
-    std::vector<u8> joined(total);
-    for (size_t j = secondaries; j >= 1 && !accepted; --j) {
+    std::array<u8, (e::kMaxSecondaryCount + 1) * e::kSize> joined;
+    const size_t lowest = std::max<size_t>(first, 1);
+    for (size_t j = std::min<size_t>(secondaries, last); j >= lowest && !accepted; --j) {
         const size_t rest = (size_t{secondaries} + 1 - j) * e::kSize;
         if (!candidate.Has(0, rest)) continue;
         std::memcpy(joined.data(), head.data(), j * e::kSize);
         std::memcpy(joined.data() + j * e::kSize, candidate.data(), rest);
         if (!CheckDirEntry(joined.data(), static_cast<unsigned>(total), stored)) continue;
-        accepted = TakeJoined(ByteReader(joined), secondaries, cut.entrySector);
+        accepted = TakeJoined(ByteReader(joined.data(), total), secondaries, cut.entrySector);
     }
     g_entrySet = g_entrySetBackup;
     return accepted;

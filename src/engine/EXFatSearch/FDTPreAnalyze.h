@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/Common/ByteReader.h"
@@ -67,6 +68,12 @@ public:
 
     size_t WaitingNotEnded() const { return m_notEnded.size(); }
     size_t WaitingAbridged() const { return m_abridged.size(); }
+    // Off: every waiting cut set is tried against every abridged sector, and the reverse, in order of
+    // their first sectors (the reference the index is checked against). On (the default), the waiting
+    // sides are grouped by the bytes a join can read and tried once per group that could fit.
+    void SetJoinIndex(bool on) { m_joinIndex = on; }
+    // Joins tried since the search began (one per pair of cut set and abridged sector tried).
+    u64 JoinTries() const { return m_joinTries; }
 
 private:
     enum class CutOutcome { Continues, Kept };
@@ -78,12 +85,47 @@ private:
         std::vector<u8> bytes;  // the set as it lay in memory, (secondaries + 1) entries
     };
 
+    // What a join can read of each side. A cut set's first `usable` entries are a file entry, its stream
+    // and names that pass their tests and share the file's in-use bit; an abridged sector's first `usable`
+    // entries are a stream or a name, then names, that pass and share the first one's in-use bit. A join
+    // at split j takes j entries of the cut and secondaries + 1 - j of the sector: only splits within both
+    // usable runs can pass the entry tests, so the bytes past them never decide a join.
+    struct JoinShape {
+        u8 secondaries = 0;  // of the cut set
+        u8 usable = 0;
+        bool inUse = false;
+        bool opensWithStream = false;  // of the abridged sector
+    };
+    // The waiting entries of one side, by shape, then by their usable bytes: a join's outcome depends only
+    // on those, so each group of equal bytes is tried once, through its first key, and only shapes that
+    // could fit are looked at.
+    struct ShapeClass {
+        JoinShape shape;
+        std::map<std::vector<u8>, std::vector<i64>> groups;  // usable bytes -> keys, sorted
+    };
+    using JoinGroups = std::map<u32, ShapeClass>;  // by ShapeKey
+    static u32 ShapeKey(const JoinShape& shape);
+
+    // How many entries from `from` on (before `limit`) are secondaries of one set with that in-use bit,
+    // each passing its test: the stream at `streamAt`, names elsewhere.
+    u8 SecondaryRun(ByteReader bytes, u8 from, u8 limit, bool inUse, u8 streamAt) const;
+    JoinShape CutShape(ByteReader cut) const;
+    JoinShape AbridgedShape(ByteReader start) const;
+    // The splits a cut set and an abridged sector of these shapes could be joined at: [first, last].
+    static bool JoinSplits(const JoinShape& cut, const JoinShape& abridged, u32& first, u32& last);
+    static void AddToGroup(JoinGroups& groups, ByteReader bytes, const JoinShape& shape, i64 key);
+    static void RemoveFromGroup(JoinGroups& groups, ByteReader bytes, const JoinShape& shape, i64 key);
+    // The waiting key of the other side that the first successful join pairs with, tried in the order of
+    // the keys: the groups whose shape could fit, through their first key other than own.
+    template <typename TryJoin>
+    static std::optional<i64> FirstJoined(const JoinGroups& groups, const JoinShape& shape, bool cutSide, i64 own, TryJoin&& tryJoin);
+
     CutOutcome NotEnded(ByteReader window, u32 slot, u32 secondaries, i64 sector);
     void AbridgedStep(ByteReader window);
-    // Joins a cut set's copy with the start of a candidate sector at every split point; the first split
-    // whose checksum matches and whose entries all pass adds the joined file to the current set. The
-    // shared entry-set record is restored afterwards.
-    bool Join(const CutCopy& cut, ByteReader candidate);
+    // Joins a cut set's copy with the start of a candidate sector at every split point from `last` down to
+    // `first` (all of them by default); the first split whose checksum matches and whose entries all pass
+    // adds the joined file to the current set. The shared entry-set record is restored afterwards.
+    bool Join(const CutCopy& cut, ByteReader candidate, u32 first = 1, u32 last = 0xFF);
     bool TakeJoined(ByteReader joined, u32 secondaries, i64 entrySector);
     void Link(i64 from, i64 to);
 
@@ -95,8 +137,12 @@ private:
     bool m_quickRefusal = true;
     bool m_idle = false;
     CExFatEntryRules m_rules;
+    bool m_joinIndex = true;
+    u64 m_joinTries = 0;
     std::map<i64, CutCopy> m_notEnded;         // set's first sector -> the cut set
     std::map<i64, std::vector<u8>> m_abridged;  // set's first sector -> the start of that sector
+    JoinGroups m_cutGroups;                     // the cut sets by their usable bytes
+    JoinGroups m_abridgedGroups;                // the abridged sectors by theirs
     std::map<i64, i64> m_links;                 // cut set's first sector -> the sector continuing it
     std::map<i64, i64> m_backLinks;             // the reverse
     std::unique_ptr<CFileSet> m_set;

@@ -24,6 +24,7 @@ bool CClusterClaims::Contains(u32 cluster) const {
 void CFileSet::Reset() {
     m_inUse.clear();
     m_deleted.clear();
+    m_names.clear();
     m_folders.clear();
     m_minCluster = kNoMinCluster;
     m_minOwnedCluster = kNoMinCluster;
@@ -57,13 +58,22 @@ void CFileSet::AddFile(const _tagFileBaseInfo& file) {
         const u64 bound = (low == 0 || (low & 1) != 0) ? 1 : (u64{1} << std::countr_zero(low));
         m_maxClusterSize = std::min(m_maxClusterSize, bound);
     }
+    CExFatSetFile kept;
+    static_cast<_tagFileBaseFields&>(kept) = file;
+    const std::u16string_view name = file.NameUnits();
+    kept.nameAt = static_cast<u32>(m_names.size());
+    kept.nameUnitCount = static_cast<u16>(name.size());
+    m_names.insert(m_names.end(), name.begin(), name.end());
     if (file.inUse == 0) {
-        m_deleted.push_back(file);
+        m_deleted.push_back(kept);
         return;
     }
-    auto at = std::upper_bound(m_inUse.begin(), m_inUse.end(), file.firstCluster,
-                               [](u32 cluster, const _tagFileBaseInfo& f) { return cluster < f.firstCluster; });
-    m_inUse.insert(at, file);
+    // Files mostly come in cluster order.
+    auto at = !m_inUse.empty() && m_inUse.back().firstCluster <= file.firstCluster
+                  ? m_inUse.end()
+                  : std::upper_bound(m_inUse.begin(), m_inUse.end(), file.firstCluster,
+                                     [](u32 cluster, const CExFatSetFile& f) { return cluster < f.firstCluster; });
+    m_inUse.insert(at, kept);
     if (file.IsDirectory()) m_folders.push_back(file.firstCluster);
 }
 
@@ -81,8 +91,8 @@ void CFileSet::SeeUpcase(u32 firstCluster, u64 length) {
 }
 
 void CFileSet::CalculateClusterSize(u32 sectorShift) {
-    const _tagFileBaseInfo* previous = nullptr;
-    for (const _tagFileBaseInfo& file : m_inUse) {
+    const CExFatSetFile* previous = nullptr;
+    for (const CExFatSetFile& file : m_inUse) {
         if (!exfat::IsCluster(file.firstCluster)) continue;
         if (previous != nullptr && previous->noFatChain != 0) {
             const u64 gap = file.firstCluster == previous->firstCluster
@@ -105,7 +115,7 @@ void CFileSet::CalculateClusterSize(u32 sectorShift) {
 bool CFileSet::GetAndCheckClusterSet(CClusterClaims& claims, u64 clusterBytes) const {
     bool ok = true;
     ForChain([&](const CFileSet& set) {
-        for (const _tagFileBaseInfo& file : set.m_inUse) {
+        for (const CExFatSetFile& file : set.m_inUse) {
             if (!ok) return;
             if (!exfat::IsCluster(file.firstCluster)) continue;
             u64 count = 1;

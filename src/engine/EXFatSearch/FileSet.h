@@ -6,6 +6,8 @@
 
 #include <list>
 #include <map>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/Common/Types.h"
@@ -23,6 +25,14 @@ public:
 
 private:
     std::map<u32, u32> m_runs;  // first cluster -> last cluster, disjoint
+};
+
+// A file as its set keeps it: the record's fields, and where its name's units lie in the set's pool
+// (CFileSet::NameUnits, CFileSet::Name). A fraction of the full record's size: a deep scan keeps every file
+// of the disk until its end.
+struct CExFatSetFile : _tagFileBaseFields {
+    u32 nameAt = 0;
+    u16 nameUnitCount = 0;
 };
 
 class CFileSet {
@@ -65,8 +75,15 @@ public:
     u32 GetTotalCluster() const { return m_totalCluster; }
     u32 GetUpaCaseTableCluster() const { return m_upcaseCluster; }
     u64 GetUpaCaseTableSize() const { return m_upcaseLength; }
-    const std::vector<_tagFileBaseInfo>& InUseFiles() const { return m_inUse; }
-    const std::vector<_tagFileBaseInfo>& DeletedFiles() const { return m_deleted; }
+    const std::vector<CExFatSetFile>& InUseFiles() const { return m_inUse; }
+    const std::vector<CExFatSetFile>& DeletedFiles() const { return m_deleted; }
+    // The name of one of this set's files, as UTF-16 units and in UTF-8 (_tagFileBaseInfo::Name).
+    std::u16string_view NameUnits(const CExFatSetFile& file) const {
+        return file.nameAt <= m_names.size() && file.nameUnitCount <= m_names.size() - file.nameAt
+                   ? std::u16string_view(m_names.data() + file.nameAt, file.nameUnitCount)
+                   : std::u16string_view();
+    }
+    std::string Name(const CExFatSetFile& file) const { return ExFatNameToUtf8(NameUnits(file)); }
     const std::vector<u32>& Folders() const { return m_folders; }
 
     CFileSet* GetNext() const { return m_next; }
@@ -106,8 +123,9 @@ public:
     }
 
 private:
-    std::vector<_tagFileBaseInfo> m_inUse;
-    std::vector<_tagFileBaseInfo> m_deleted;
+    std::vector<CExFatSetFile> m_inUse;
+    std::vector<CExFatSetFile> m_deleted;
+    std::vector<char16_t> m_names;  // the files' name units, one after the other
     std::vector<u32> m_folders;
     u32 m_minCluster = kNoMinCluster;
     u32 m_minOwnedCluster = kNoMinCluster;

@@ -4,6 +4,7 @@
 // Sets are processed lazily while the scan runs, so the end faces only the last of them.
 #pragma once
 
+#include <algorithm>
 #include <list>
 #include <map>
 #include <memory>
@@ -53,6 +54,21 @@ public:
         if (m_nextToProcess < pushed &&
             (pushed - m_nextToProcess > kMaxWaitingSets || sector - kLazyDistance > m_progressBound)) {
             ProcessOne();
+        }
+    }
+    // The same as Build(s) for every sector s from `from` up to `to` (excluded), in order, with no set
+    // pushed between: waiting sets are processed for the sectors where Build would process one, and the
+    // sectors where it would not are passed over at once.
+    void BuildRange(long long from, long long to) {
+        for (long long s = from; s < to && m_nextToProcess < m_processing.size();) {
+            if (m_processing.size() - m_nextToProcess > kMaxWaitingSets || s - kLazyDistance > m_progressBound) {
+                ProcessOne();
+                ++s;
+            } else {
+                // Neither holds before the scan passes the bound: the waiting sets only get fewer, and only
+                // a pushed set moves the bound.
+                s = std::max<long long>(s + 1, m_progressBound + kLazyDistance + 1);
+            }
         }
     }
     // Processes every set still waiting.

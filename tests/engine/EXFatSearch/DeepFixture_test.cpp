@@ -87,7 +87,7 @@ std::string Parent(const std::string& path) {
 
 struct Found {
     const CFileSet* set;
-    const _tagFileBaseInfo* record;
+    const CExFatSetFile* record;
 };
 
 // Every record of the pushed sets, by name.
@@ -95,7 +95,7 @@ std::multimap<std::string, Found> Records(const CPartitionBuilder& builder) {
     std::multimap<std::string, Found> out;
     for (const CFileSet* set : builder.PushedSets()) {
         for (const auto* list : {&set->InUseFiles(), &set->DeletedFiles()}) {
-            for (const _tagFileBaseInfo& r : *list) out.emplace(r.Name(), Found{set, &r});
+            for (const CExFatSetFile& r : *list) out.emplace(set->Name(r), Found{set, &r});
         }
     }
     return out;
@@ -111,7 +111,7 @@ std::string Digest(const CPartitionBuilder& builder) {
             << (set->GetNext() ? set->GetNext()->GetFirstSector() : -1) << ' '
             << (set->GetLast() ? set->GetLast()->GetFirstSector() : -1);
         for (const auto* list : {&set->InUseFiles(), &set->DeletedFiles()}) {
-            for (const _tagFileBaseInfo& r : *list) out << " [" << r.Name() << ' ' << r.firstCluster << ' ' << r.dataLength << ']';
+            for (const CExFatSetFile& r : *list) out << " [" << set->Name(r) << ' ' << r.firstCluster << ' ' << r.dataLength << ']';
         }
         out << '\n';
     }
@@ -169,7 +169,7 @@ TEST_P(DeepExFatDisk, FileSetsCarryWhatTheSleuthKitLists) {
         const auto [from, to] = records.equal_range(Base(e.path));
         size_t matches = 0;
         for (auto it = from; it != to; ++it) {
-            const _tagFileBaseInfo& r = *it->second.record;
+            const CExFatSetFile& r = *it->second.record;
             if ((r.inUse == 0) != e.deleted || r.dataLength != e.size || r.IsDirectory() != e.folder) continue;
             if (!e.sectors.empty() && static_cast<i64>(r.firstCluster) != (e.sectors[0] - Heap()) / spc + 2) continue;
             // The parent: the file's entry lies in a cluster of the folder that lists it.

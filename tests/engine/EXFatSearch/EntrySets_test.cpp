@@ -2,7 +2,9 @@
 // records across buffers.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <random>
 
 #include "engine/EXFatSearch/EFDTAnalyze.h"
 #include "engine/EXFatSearch/ExFatTestSupport.h"
@@ -252,4 +254,79 @@ TEST(ExFatEntrySets, BitmapAndUpcaseEntries) {
     reserved[2] = 1;
     EXPECT_FALSE(rules.IsValidUpcaseEntry(ByteReader(reserved)));
     EXPECT_FALSE(rules.IsValidFileEntry(ByteReader(MakeSet(Named(u"x")).data(), 31)));
+}
+
+// The pre-analysis tests and appends a name entry in one pass: the same answer and the same record as the
+// test followed by the append, for every character below 256 at the first, a middle and the last place,
+// zeros ending the name early, flags and empty entries, surrogates, a record nearly full or full, and
+// random entries; a refused entry leaves the record as it was (units past the count zero).
+TEST(ExFatEntrySets, TheOnePassNameEntryAppendIsTheTestThenTheAppend) {
+    const CExFatEntryRules rules(9, 12, kTotalSectors);
+    std::vector<std::vector<u8>> entries;
+    const auto name = [](std::initializer_list<u16> units, u8 flags = 0) {
+        return Entry(0xC1, [&](ByteWriter& w) {
+            w.U8(1, flags);
+            size_t at = 2;
+            for (const u16 u : units) w.Le16(at, u), at += 2;
+        });
+    };
+    for (u16 c = 0; c < 256; ++c) {
+        entries.push_back(name({c, 'a', 'b'}));
+        entries.push_back(name({'a', 'b', 'c', 'd', 'e', 'f', c, 'g'}));
+        entries.push_back(name({'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', c}));
+        entries.push_back(name({'a', 0, c}));
+    }
+    entries.push_back(name({'a', 'b'}, 1));
+    entries.push_back(name({}));
+    entries.push_back(name({0xD83D, 0xDE00, 0xFFFF, 0x0100}));
+    entries.push_back(Entry(0x41, [](ByteWriter& w) { w.Le16(2, 'x'); }));
+    std::mt19937 random(7);
+    for (int i = 0; i < 4000; ++i) {
+        std::vector<u8> e(32);
+        for (u8& b : e) b = static_cast<u8>(random() % 4 == 0 ? random() % 0x80 : random() % 8 == 0 ? random() : 'a');
+        e[0] = 0xC1;
+        e[1] = random() % 16 == 0 ? 1 : 0;
+        entries.push_back(e);
+    }
+    size_t refused = 0;
+    for (const size_t before : {size_t{0}, size_t{20}, size_t{250}, size_t{255}}) {
+        _tagFileBaseInfo start;
+        for (size_t k = 0; k < before; ++k) start.nameUnits[start.nameUnitCount++] = u'q';
+        for (const auto& e : entries) {
+            const ByteReader entry(e);
+            _tagFileBaseInfo twoPasses = start;
+            const bool valid = rules.IsValidNameEntry(entry);
+            if (valid) twoPasses.AppendNameEntry(entry);
+            _tagFileBaseInfo onePass = start;
+            ASSERT_EQ(onePass.AppendValidNameEntry(entry), valid) << before << " units before";
+            ASSERT_EQ(onePass.nameUnitCount, twoPasses.nameUnitCount);
+            ASSERT_EQ(std::memcmp(onePass.nameUnits, twoPasses.nameUnits, sizeof onePass.nameUnits), 0);
+            refused += valid ? 0 : 1;
+        }
+    }
+    EXPECT_GT(refused, 1000u);
+    EXPECT_LT(refused, 4 * entries.size() - 1000);
+}
+
+// The set checksum against the plain definition (rotate right by one, add the byte; bytes 2 and 3 left
+// out), on random sets of every length up to the largest set, as stored and with the types restored.
+TEST(ExFatEntrySets, TheSetChecksumIsThePlainDefinition) {
+    std::mt19937 random(11);
+    std::vector<u8> bytes(19 * 32);
+    for (int round = 0; round < 8; ++round) {
+        for (u8& b : bytes) b = static_cast<u8>(random());
+        for (size_t length = 0; length <= bytes.size(); ++length) {
+            for (const bool restore : {false, true}) {
+                u16 plain = 0;
+                for (size_t i = 0; i < length; ++i) {
+                    if (i == 2 || i == 3) continue;
+                    u8 b = bytes[i];
+                    if (restore && i % 32 == 0) b = i == 0 ? 0x85 : i == 32 ? 0xC0 : 0xC1;
+                    plain = static_cast<u16>(((plain >> 1) | (plain << 15)) + b);
+                }
+                ASSERT_EQ(ExFatSetChecksum(ByteReader(bytes.data(), length), restore), plain)
+                    << "length " << length << (restore ? ", types restored" : "");
+            }
+        }
+    }
 }

@@ -92,8 +92,8 @@ void Fill(Disk& disk, size_t sector, size_t slots, u32 cluster) {
 
 std::vector<std::string> Names(const CFileSet& set) {
     std::vector<std::string> out;
-    for (const auto& f : set.InUseFiles()) out.push_back(f.Name());
-    for (const auto& f : set.DeletedFiles()) out.push_back("~" + f.Name());
+    for (const auto& f : set.InUseFiles()) out.push_back(set.Name(f));
+    for (const auto& f : set.DeletedFiles()) out.push_back("~" + set.Name(f));
     return out;
 }
 
@@ -419,4 +419,37 @@ TEST(ExFatPreAnalyze, HostileBytesEndCleanly) {
         EXPECT_EQ(pre.TakeFileSet() != nullptr, slot != 0);  // the fillers are files
         EXPECT_EQ(pre.WaitingNotEnded(), 1u);
     }
+}
+
+// A set keeps its files' names in one pool: each file keeps its own name whatever order the files come in
+// (in-use files sorted by first cluster, deleted ones as they come), names of every length and of
+// characters past ASCII included.
+TEST(ExFatPreAnalyze, ASetKeepsEachFilesName) {
+    struct Added {
+        std::u16string name;
+        u32 cluster;
+        bool deleted;
+    };
+    const std::vector<Added> added = {
+        {u"thirty.txt", 30, false}, {u"ten.txt", 10, false},        {std::u16string(255, u'x'), 20, false},
+        {u"", 10, false},           {u"gone \u00E9\U0001F600", 5, true}, {u"empty", 0, false},
+        {u"ten again.txt", 10, false}, {u"gone too", 0, true},
+    };
+    CFileSet set;
+    for (const Added& a : added) {
+        _tagFileBaseInfo record;
+        record.firstCluster = a.cluster;
+        record.inUse = a.deleted ? 0 : 1;
+        for (char16_t c : a.name) record.nameUnits[record.nameUnitCount++] = c;
+        set.AddFile(record);
+    }
+    std::vector<std::string> inUse, deleted;
+    std::vector<u32> clusters;
+    for (const auto& f : set.InUseFiles()) inUse.push_back(set.Name(f)), clusters.push_back(f.firstCluster);
+    for (const auto& f : set.DeletedFiles()) deleted.push_back(set.Name(f));
+    EXPECT_EQ(inUse, (std::vector<std::string>{"empty", "ten.txt", "", "ten again.txt", std::string(255, 'x'),
+                                               "thirty.txt"}));
+    EXPECT_EQ(clusters, (std::vector<u32>{0, 10, 10, 10, 20, 30}));
+    EXPECT_EQ(deleted, (std::vector<std::string>{"gone \xC3\xA9\xF0\x9F\x98\x80", "gone too"}));
+    EXPECT_EQ(set.NameUnits(set.InUseFiles()[4]).size(), 255u);
 }

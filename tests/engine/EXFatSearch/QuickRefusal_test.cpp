@@ -18,8 +18,7 @@
 #include "engine/EXFatSearch/FDTPreAnalyze.h"
 #include "engine/Utility/FileNode.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
-#include "support/CapturingTreeBuilder.h"
-#include "support/DeepBlockFeeder.h"
+#include "engine/EXFatSearch/DeepScanTrace.h"
 #include "support/Fixtures.h"
 #include "support/MemoryDevice.h"
 
@@ -27,12 +26,6 @@ namespace {
 
 constexpr size_t kSector = 512;
 constexpr u64 kTotalSectors = u64{1} << 40;
-
-std::vector<u8> ReadImage(const char* name) {
-    const auto path = testsupport::UnpackXzShared(testsupport::FixturePath(std::string("exfat/") + name));
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<u8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The entries the full walk takes from the sector at `at` (with the two sectors behind it) on a fresh
 // analyser, after `before` when given (a sector whose entry set may run on into this one).
@@ -88,7 +81,7 @@ TEST(QuickRefusal, NeverRefusesWhatTheWalkTakes) {
     Counts counts;
     size_t directorySectors = 0;
     for (const char* name : {"deep-mbr.img.xz", "deep-gpt.img.xz", "deep-two.img.xz", "exfat-4k.img.xz"}) {
-        const auto image = ReadImage(name);
+        const auto image = exfattest::FixtureBytes(name);
         ASSERT_GE(image.size(), 16 * kSector) << name;
         const size_t sectors = image.size() / kSector;
         // Every sector offered in order, as the deep search offers them, without the refusal and then with
@@ -208,46 +201,6 @@ TEST(QuickRefusal, NeverRefusesWhatTheWalkTakes) {
     EXPECT_GT(counts.taken, 1000u);
 }
 
-// Everything one deep scan of the device leaves: the evidence counts, every set the pre-analysis handed
-// over (with its files), then the records and the listing of the end.
-std::string ScanTrace(testsupport::MemoryDevice& device, bool quickRefusal, i64 block) {
-    CExFatCompleteSearch search;
-    testsupport::CapturingTreeBuilder tree;
-    testsupport::DeepBlockFeeder feeder(search, device, &tree);
-    feeder.SetBlockSectors(block);
-    feeder.Prepare();
-    search.PreAnalyzer().SetQuickRefusal(quickRefusal);
-    feeder.FeedAll();
-    std::ostringstream out;
-    out << "boot " << search.BootSectors() << " fat " << search.FatSectors() << " upcase " << search.UpCaseSectors()
-        << " waiting " << search.PreAnalyzer().WaitingNotEnded() << "/" << search.PreAnalyzer().WaitingAbridged()
-        << " processed " << search.Builder().ProcessedCount() << "\n";
-    for (const CFileSet* set : search.Builder().PushedSets()) {
-        out << "set " << set->GetFirstSector() << "+" << set->GetSectorCounts() << " flags " << set->GetFlags()
-            << " clusters " << set->GetMinClusterSize() << ".." << set->GetMaxClusterSize() << " links "
-            << (set->GetLast() != nullptr) << (set->GetNext() != nullptr) << "\n";
-        for (const auto* files : {&set->InUseFiles(), &set->DeletedFiles()}) {
-            for (const _tagFileBaseInfo& f : *files) {
-                out << "  " << f.Name() << " " << f.firstCluster << " " << f.dataLength << " " << int{f.inUse} << " "
-                    << f.sector << "\n";
-            }
-        }
-    }
-    feeder.End(1);
-    const int count = search.GetSearchedPartitionInfo(nullptr, 0);
-    std::vector<CSearchedPartitionInfo*> records(static_cast<size_t>(count), nullptr);
-    if (count > 0) search.GetSearchedPartitionInfo(records.data(), count);
-    for (CSearchedPartitionInfo* r : records) {
-        out << "volume " << r->m_partitionStartSector << " " << r->m_cluster0Sector << " " << r->m_sectorsPerCluster
-            << "\n";
-        delete r;
-    }
-    for (const auto& e : tree.List(SEARCHER_EXFAT)) {
-        out << "node " << e.path << " " << e.size << " " << e.deleted << " " << e.node->GetCurrentNodeID() << "\n";
-    }
-    return out.str();
-}
-
 // Fills every `every`-th all-zero sector of the device with bytes of one kind after another: random
 // bytes, text, random bytes behind each entry type, behind the first bytes of an up-case table, of a
 // FAT, behind a 0 byte and behind a boot sector's name, copies of directory sectors with a random first
@@ -322,7 +275,7 @@ void Litter(std::vector<u8>& bytes, size_t every, std::mt19937& random) {
 TEST(QuickRefusal, TheSearcherPassesOverSectorsAsTheFullAnalysisDoes) {
     std::mt19937 random(1210);
     for (const char* name : {"deep-mbr.img.xz", "deep-gpt.img.xz", "deep-two.img.xz", "exfat-4k.img.xz"}) {
-        const auto image = ReadImage(name);
+        const auto image = exfattest::FixtureBytes(name);
         for (const size_t every : {size_t{0}, size_t{2}}) {
             std::vector<u8> bytes = image;
             if (every != 0) Litter(bytes, every, random);
@@ -330,8 +283,8 @@ TEST(QuickRefusal, TheSearcherPassesOverSectorsAsTheFullAnalysisDoes) {
             for (const i64 block : {i64{0}, i64{37}}) {
                 SCOPED_TRACE(std::string(name) + " littered every " + std::to_string(every) + ", block " +
                              std::to_string(block));
-                const std::string full = ScanTrace(device, false, block);
-                const std::string quick = ScanTrace(device, true, block);
+                const std::string full = exfattest::ScanTrace(device, false, block);
+                const std::string quick = exfattest::ScanTrace(device, true, block);
                 EXPECT_EQ(quick, full);
                 if (every == 0) EXPECT_NE(full.find("volume "), std::string::npos);
                 EXPECT_GT(std::count(full.begin(), full.end(), '\n'), 40);

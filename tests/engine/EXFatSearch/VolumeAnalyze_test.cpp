@@ -96,3 +96,44 @@ TEST(ExFatFileNode, MadeFromARecord) {
     partition.ResetVirtualIds();
     EXPECT_EQ(partition.NodeIdOf(record), CExFatPartition::kFirstVirtualId);
 }
+
+// Names of every length the node holds in place or in a string of its own, through every way a name gets
+// in (from a record, set, replaced, trimmed of leading dots and spaces, cloned): the node answers the
+// record's name each time.
+TEST(ExFatFileNode, NamesOfEveryLength) {
+    CExFatPartition partition;
+    partition.SetSectorSize(512);
+    partition.SetSectorsPerCluster(8);
+    partition.SetDataRegionStart(1000);
+    const auto release = [](IFileNode* n) { n->Release(); };
+    std::vector<std::u16string> names;
+    for (const size_t length : {0, 1, 15, 16, 46, 47, 48, 49, 100, 255}) {
+        std::u16string name;
+        for (size_t i = 0; i < length; ++i) name.push_back(static_cast<char16_t>(u'a' + i % 26));
+        names.push_back(name);
+    }
+    names.push_back(u"caf\u00E9 \u00FF");
+    names.push_back(u".. smile \U0001F600.txt");
+    names.push_back(std::u16string(100, u'\u00E9'));
+    names.push_back(u"  ..hidden.txt");
+    for (const std::u16string& name : names) {
+        _tagFileBaseInfo record;
+        for (char16_t c : name) record.nameUnits[record.nameUnitCount++] = c;
+        const std::string expected = record.Name();
+        SCOPED_TRACE(expected);
+        std::unique_ptr<CExFatFileNode, decltype(release)> node(partition.BuildFile(record), release);
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(std::string(node->GetFileName()), expected);
+        std::unique_ptr<IFileNode, decltype(release)> clone(node->Clone(), release);
+        EXPECT_EQ(std::string(clone->GetFileName()), expected);
+        node->FilterFileNameByDot();
+        EXPECT_EQ(std::string(node->GetFileName()), CFileNode::FilterFileNameByDot(expected));
+        for (const std::string& other : {std::string("short"), std::string(60, 'x'), expected}) {
+            node->SetFileName(other.c_str());
+            EXPECT_EQ(std::string(node->GetFileName()), other);
+        }
+        node->SetFileName(static_cast<const char*>(nullptr));
+        EXPECT_EQ(node->GetFileName(), nullptr);
+        EXPECT_EQ(std::string(clone->GetFileName()), expected) << "the clone holds its own name";
+    }
+}
