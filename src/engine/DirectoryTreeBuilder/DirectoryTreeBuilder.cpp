@@ -339,7 +339,12 @@ CFileNode* CDirectoryTreeBuilder::TopOf(CFileNode* node) {
         const NodeState* state = StateOf(n);
         return state && state->topHint && state->topHint != n ? state->topHint : n->GetParent();
     };
-    CFileNode* top = node;
+    CFileNode* top = up(node);
+    if (!top) return node;
+    // Mostly the node already knows its top (or its parent is the top): nothing to remember then.
+    CFileNode* above = up(top);
+    if (!above) return top;
+    top = above;
     for (CFileNode* next = up(top); next; next = up(top)) top = next;
     // The same way again (each step read before its hint is changed): every node passed below the top.
     for (CFileNode* passed = node; passed != top;) {
@@ -530,6 +535,7 @@ void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearche
 // The climbs already took some (m_taken, their walk mark set to `walk`).
 void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, u64 walk) {
     auto& found = m_taken;
+    const size_t takenByClimbs = found.size();
     auto take = [&](CFileNode* node, NodeState& state) {
         if (!state.pending || record.pending.At(state.seq) != node) return;
         found.emplace_back(state.seq, node);
@@ -557,9 +563,13 @@ void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::v
         if (node && IsInTree(record, node)) take(node, StateFor(node));
     }
     record.arrivedLinked.clear();
-    if (!std::is_sorted(found.begin(), found.end())) std::sort(found.begin(), found.end());  // mostly in order
+    // The climbs took theirs in rising order; the walks' are mostly in order. One merge of the two.
+    const auto walked = found.begin() + static_cast<std::ptrdiff_t>(takenByClimbs);
+    if (!std::is_sorted(found.begin(), walked)) std::sort(found.begin(), walked);
+    if (!std::is_sorted(walked, found.end())) std::sort(walked, found.end());
     out.reserve(out.size() + found.size());
-    for (auto& entry : found) out.push_back(entry.second);
+    for (auto a = found.begin(), b = walked; a != walked || b != found.end();)
+        out.push_back((b == found.end() || (a != walked && a->first < b->first) ? a++ : b++)->second);
     found.clear();
 }
 
