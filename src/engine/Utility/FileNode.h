@@ -2,29 +2,17 @@
 // shown state, owning partition, metadata sector), the owned run list and the tick arithmetic.
 #pragma once
 
-#include <cstddef>
-#include <new>
 #include <string>
 
 #include "engine/Utility/IDataRunList.h"
 #include "engine/Utility/IFilesystemNode.h"
 #include "engine/Utility/NodeMemory.h"
 
-class CFileNode : public IFilesystemNode {
+// Every node type's memory comes from the node chunks (NodeMemory.h).
+class CFileNode : public IFilesystemNode, public CChunkAllocated {
 public:
     static constexpr u64 kInitialStatus = 0xFFFFFFFFFFFFFF10ULL;
     static constexpr u16 kNoPartition = 0xFFFF;
-
-    // Every node type's memory comes from the node chunks (NodeMemory.h); a node is freed through its
-    // virtual destructor, which hands its own size back.
-    static void* operator new(std::size_t bytes) { return nodememory::Take(bytes); }
-    static void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
-        return nodememory::TryTake(bytes);
-    }
-    static void* operator new(std::size_t, void* where) noexcept { return where; }
-    static void operator delete(void* memory, std::size_t bytes) noexcept { nodememory::Give(memory, bytes); }
-    static void operator delete(void* memory, const std::nothrow_t&) noexcept { nodememory::GiveUnsized(memory); }
-    static void operator delete(void*, void*) noexcept {}
 
     CFileNode() = default;
     // Copies identifiers, status and flags and deep-copies the run list; no tree links.

@@ -1,5 +1,5 @@
-// The memory of the file nodes. A scan makes and frees nodes by the hundred thousand, all of a few
-// sizes: each size (in 16-byte steps up to kLargest bytes) gets 64 KiB chunks cut into equal slots, so
+// The memory of the file nodes and their run lists. A scan makes and frees them by the hundred
+// thousand, all of a few sizes: each size (in 16-byte steps up to kLargest bytes) gets 64 KiB chunks cut into equal slots, so
 // making a node takes a slot off a list and freeing one puts it back, instead of the general
 // allocator's search and merging. A chunk whose slots are all free again is given back when its size
 // has another chunk with room. Thread-safe (one lock). Larger sizes, and the sanitizer builds (so
@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 namespace nodememory {
 
@@ -31,3 +32,16 @@ Usage CurrentUsage();
 bool Pooled();
 
 }  // namespace nodememory
+
+// A base that gives a class, and every class derived from it, memory from the node chunks. It holds no
+// data (it adds nothing to an object); the class needs a virtual destructor, which hands the object's
+// own size back.
+class CChunkAllocated {
+public:
+    static void* operator new(std::size_t bytes) { return nodememory::Take(bytes); }
+    static void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return nodememory::TryTake(bytes); }
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void* memory, std::size_t bytes) noexcept { nodememory::Give(memory, bytes); }
+    static void operator delete(void* memory, const std::nothrow_t&) noexcept { nodememory::GiveUnsized(memory); }
+    static void operator delete(void*, void*) noexcept {}
+};
