@@ -333,7 +333,7 @@ bool CDirectoryTreeBuilder::IsKnownEmptyFolder(CFileNode* folder) {
 }
 
 // The top of node's tree: up from node by the highest ancestor each node remembers, then by parents;
-// every node passed remembers the top.
+// when the top lay more than one step away, every node passed below it remembers the top.
 CFileNode* CDirectoryTreeBuilder::TopOf(CFileNode* node) {
     auto up = [this](CFileNode* n) {
         const NodeState* state = StateOf(n);
