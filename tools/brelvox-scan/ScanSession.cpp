@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <iostream>
 #include <unordered_set>
 #include <utility>
 
 #include "FileTypeCatalogue.h"
 #include "ListDevices.h"
+#include "ListOrder.h"
 #include "OutputFile.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultCode.h"
@@ -239,25 +241,12 @@ int ScanSession::UpdateProgress(_PROGRESS_INFO* record) {
 
 int ScanSession::Continued() { return g_stop ? 0 : 1; }
 
-bool ScanSession::NodeSet::Insert(IFileNode* node) {
-    // At most half full: the table doubles before an insertion would pass that.
-    if (2 * (m_count + 1) > m_slots.size()) {
-        std::vector<IFileNode*> old(std::max<size_t>(64, 2 * m_slots.size()), nullptr);
-        old.swap(m_slots);
-        m_count = 0;
-        for (IFileNode* kept : old)
-            if (kept) Insert(kept);
-    }
-    const size_t mask = m_slots.size() - 1;
-    // Fibonacci hashing of the address (its low bits are alignment).
-    size_t at = size_t((u64(reinterpret_cast<uintptr_t>(node)) * 0x9E3779B97F4A7C15ULL) >> 32) & mask;
-    for (;; at = (at + 1) & mask) {
-        if (m_slots[at] == node) return false;
-        if (!m_slots[at]) break;
-    }
-    m_slots[at] = node;
-    ++m_count;
-    return true;
+u64* ScanSession::NodeSet::PageOf(uintptr_t page) {
+    std::unique_ptr<u64[]>& bits = m_pages[page];
+    if (!bits) bits = std::make_unique<u64[]>(kPageWords);
+    m_last = bits.get();
+    m_lastPage = page;
+    return m_last;
 }
 
 void ScanSession::ShowNodes(IFileNode** nodes, u32 count, int) {
@@ -318,66 +307,74 @@ const std::string& ScanSession::PathOf(IFileNode* node) const {
     return m_paths.at(node);
 }
 
-std::vector<std::string> ScanSession::ComponentsOf(IFileNode* node) const {
-    // Safe names hold no "/": the path splits back into them.
-    std::vector<std::string> names;
-    const std::string& path = PathOf(node);
-    for (size_t start = 0;;) {
-        const size_t slash = path.find('/', start);
-        names.push_back(path.substr(start, slash - start));
-        if (slash == std::string::npos) return names;
-        start = slash + 1;
+std::string ScanSession::PathKeyOf(IFileNode* node) const {
+    // A file's path is its parent's and its own name, built here without keeping it (files are not
+    // parents); any other path comes from PathOf.
+    std::string key;
+    IFileNode* parent = node->GetParent();
+    auto up = parent && parent != node && !m_paths.contains(node) ? m_paths.find(parent) : m_paths.end();
+    if (up != m_paths.end()) {
+        std::vector<std::unique_ptr<std::string>> owned;
+        const std::string_view name = ComponentOf(node, owned);
+        key.reserve(up->second.size() + 1 + name.size());
+        key += up->second;
+        key += '/';
+        key += name;
+    } else {
+        key = PathOf(node);
     }
+    // Safe names hold neither "/" nor NUL: NUL between them orders the paths name by name.
+    std::replace(key.begin(), key.end(), '/', '\0');
+    return key;
 }
 
 bool ScanSession::WriteList(std::string& reason) {
-    // Lines sorted by path (stable: nodes of one path keep their order). Each folder's path is built
-    // once (PathOf keeps it); a node whose parent's path is known gets that path, "/" and its own name,
-    // joined in one buffer for all lines; any other node gets its whole path from PathOf.
-    struct Line {
-        std::string_view path;
-        IFileNode* node;
-    };
+    // Lines sorted by path (nodes of one path keep their order). Each folder's path is built once
+    // (PathOf keeps it); a node whose parent's path is known is listed as that path, "/" and its own
+    // name, never joined in memory: the head "path/" is made once per folder and shared by its lines.
+    // Any other node gets its whole path from PathOf.
     std::vector<std::unique_ptr<std::string>> owned;
-    std::vector<Line> lines;
+    std::vector<ListLine> lines;
     lines.reserve(m_nodes.size());
-    // Joined paths, as (offset, length) into joined until it stops growing.
-    std::string joined;
-    constexpr size_t kWhole = size_t(-1);
-    std::vector<std::pair<size_t, size_t>> spans;
-    spans.reserve(m_nodes.size());
+    // Heads by the parent's path (its address in m_paths, which never moves); the last parent met is
+    // kept, as the files of one folder mostly come together.
+    std::deque<std::string> heads;
+    std::unordered_map<const std::string*, u32> folderOf;
+    IFileNode* lastParent = nullptr;
+    u32 lastFolder = kNoFolder;
     size_t bytes = 0;
     for (IFileNode* node : m_nodes) {
         IFileNode* parent = node->GetParent();
-        auto up = parent && parent != node ? m_paths.find(parent) : m_paths.end();
-        if (up != m_paths.end()) {
-            const std::string_view name = ComponentOf(node, owned);
-            spans.emplace_back(joined.size(), up->second.size() + 1 + name.size());
-            joined += up->second;
-            joined += '/';
-            joined += name;
-            lines.push_back({{}, node});
-        } else {
-            const std::string& path = PathOf(node);
-            spans.emplace_back(kWhole, 0);
-            lines.push_back({path, node});
+        if (parent && parent != node && parent != lastParent) {
+            if (auto up = m_paths.find(parent); up != m_paths.end()) {
+                const auto [at, added] = folderOf.try_emplace(&up->second, u32(heads.size()));
+                if (added) heads.push_back(up->second + '/');
+                lastParent = parent;
+                lastFolder = at->second;
+            }
         }
-        bytes += lines.back().path.size() + spans.back().second + 68;
+        if (parent && parent != node && parent == lastParent) {
+            lines.push_back({heads[lastFolder], ComponentOf(node, owned), lastFolder});
+        } else {
+            lines.push_back({{}, PathOf(node), kNoFolder});
+        }
+        bytes += lines.back().head.size() + lines.back().name.size() + 68;
     }
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (spans[i].first != kWhole) lines[i].path = std::string_view(joined).substr(spans[i].first, spans[i].second);
-    }
-    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.path < b.path; });
+    const std::vector<u32> order = ListOrder(lines);
     // Written into one buffer sized for every line: type, path, size, deleted, folder and time (the
     // three numbers take at most 20 bytes each, the rest 7).
     const std::unique_ptr<char[]> text = std::make_unique_for_overwrite<char[]>(bytes);
     char* at = text.get();
-    for (const Line& line : lines) {
-        IFileNode* node = line.node;
+    for (const u32 index : order) {
+        const ListLine& line = lines[index];
+        IFileNode* node = m_nodes[index];
         at = std::to_chars(at, at + 20, u32(node->GetSearcheType())).ptr;
         *at++ = '\t';
-        std::memcpy(at, line.path.data(), line.path.size());
-        at += line.path.size();
+        // A line without a head has an empty view, whose data may be null.
+        if (!line.head.empty()) std::memcpy(at, line.head.data(), line.head.size());
+        at += line.head.size();
+        if (!line.name.empty()) std::memcpy(at, line.name.data(), line.name.size());
+        at += line.name.size();
         *at++ = '\t';
         at = std::to_chars(at, at + 20, static_cast<long long>(node->GetFileSize())).ptr;
         std::memcpy(at, node->IsDeleted() ? "\t1\t" : "\t0\t", 3);
@@ -481,13 +478,25 @@ bool ScanSession::Recover(RecoverCounts& counts, std::string& reason) {
         reason = "cannot create " + root + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<std::pair<std::vector<std::string>, IFileNode*>> files;
+    // Files in the order of their paths taken name by name, each path split into its names only when
+    // its file is copied.
+    std::vector<std::pair<std::string, IFileNode*>> files;
     for (IFileNode* node : m_nodes)
-        if (!node->IsDirectory()) files.emplace_back(ComponentsOf(node), node);
+        if (!node->IsDirectory()) files.emplace_back(PathKeyOf(node), node);
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     OpenFolder last;
-    for (const auto& [parts, node] : files) {
+    std::vector<std::string> parts;
+    for (const auto& [key, node] : files) {
         if (g_stop) break;
+        size_t count = 0;
+        for (size_t start = 0;; ++count) {
+            const size_t end = std::min(key.find('\0', start), key.size());
+            if (count == parts.size()) parts.emplace_back();
+            parts[count].assign(key, start, end - start);
+            if (end == key.size()) break;
+            start = end + 1;
+        }
+        parts.resize(count + 1);
         ++(RecoverAt(rootFd, parts, node, counts, last) ? counts.copied : counts.failed);
     }
     if (last.fd >= 0) ::close(last.fd);

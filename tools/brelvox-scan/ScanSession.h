@@ -2,6 +2,7 @@
 // copies it out.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -71,24 +72,42 @@ private:
         int fd = -1;
         std::vector<std::string> names;
     };
-    // The nodes published so far, each once: an open-addressing table of pointers (no allocation per
-    // node; one node is published many times while the builder works).
+    // The nodes published so far, each once: a bitmap of addresses (no allocation per node; one node
+    // is published many times while the builder works).
     class NodeSet {
     public:
         // True when node was not in the set yet.
-        bool Insert(IFileNode* node);
+        bool Insert(IFileNode* node) {
+            // An IFileNode begins with its table pointer, so two nodes lie at least 8 bytes apart: one
+            // bit per 8-byte cell of the address space, in pages made when first needed. Nodes made one
+            // after another mostly share a page, whose bitmap is kept at hand.
+            const uintptr_t cell = reinterpret_cast<uintptr_t>(node) >> 3;
+            const uintptr_t page = cell >> kPageBits;
+            u64* bits = m_last && page == m_lastPage ? m_last : PageOf(page);
+            const size_t at = cell & ((uintptr_t(1) << kPageBits) - 1);
+            const u64 bit = u64(1) << (at % 64);
+            if (bits[at / 64] & bit) return false;
+            bits[at / 64] |= bit;
+            return true;
+        }
 
     private:
-        std::vector<IFileNode*> m_slots;
-        size_t m_count = 0;
+        u64* PageOf(uintptr_t page);
+        // A page's bitmap covers 2^kPageBits cells of 8 bytes (256 KiB of addresses in 4 KiB).
+        static constexpr unsigned kPageBits = 15;
+        static constexpr size_t kPageWords = (size_t(1) << kPageBits) / 64;
+        std::unordered_map<uintptr_t, std::unique_ptr<u64[]>> m_pages;
+        uintptr_t m_lastPage = 0;
+        u64* m_last = nullptr;
     };
     bool OpenSource(std::string& reason);
     // The node's own path component: its name when that is already safe (referred to, not copied),
     // else the safe form kept in owned.
     static std::string_view ComponentOf(IFileNode* node, std::vector<std::unique_ptr<std::string>>& owned);
-    // The node's path from its found root, one safe component per name, however deep: the same under
-    // --list and --recover.
-    std::vector<std::string> ComponentsOf(IFileNode* node) const;
+    // The node's path from its found root (one safe component per name, however deep: the same under
+    // --list and --recover) with NUL in place of "/": byte order of keys is the order of paths
+    // compared name by name.
+    std::string PathKeyOf(IFileNode* node) const;
     const std::string& PathOf(IFileNode* node) const;
     // Copies one file into the folder open at folderFd; true when copied.
     bool RecoverOne(IFileNode* node, int folderFd, const std::string& name, RecoverCounts& counts);

@@ -27,6 +27,31 @@
 
 namespace {
 
+// Whether a leak checker looks at the process's end (run by exit): then everything is freed before it.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kLeakChecked = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kLeakChecked = true;
+#else
+constexpr bool kLeakChecked = false;
+#endif
+#else
+constexpr bool kLeakChecked = false;
+#endif
+
+// Ends the driver once a scan has run. The session holds every found node, each its own allocation:
+// the process's end hands them back to the system at once instead of freeing them one by one (what a
+// scan wrote is written and closed by then).
+[[noreturn]] void EndAfterScan(std::unique_ptr<scan::ScanSession>& session, int status) {
+    if (kLeakChecked) {
+        session.reset();
+        std::exit(status);
+    }
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 void Usage(FILE* to) {
     std::fprintf(to,
                  "usage: brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--partitions FILE]"
@@ -69,6 +94,29 @@ bool CheckDestinations(const scan::Options& options, std::string& reason) {
         if (!reason.empty()) return false;
     }
     return true;
+}
+
+// Scans, then writes what was asked; the exit status.
+int Scan(scan::ScanSession& session, const scan::Options& options) {
+    std::string reason;
+    if (!session.Run(reason)) return Fail(reason);
+    if (!options.partitionsPath.empty() &&
+        !scan::WriteOutput(options.partitionsPath, options.standardOutputFd, options.source,
+                           scan::PartitionLines(*session.Controller()), "partitions", reason))
+        return Fail(reason);
+    if (!options.listPath.empty() && !session.WriteList(reason)) return Fail(reason);
+    if (!options.recoverDir.empty()) {
+        scan::RecoverCounts counts;
+        if (!session.Recover(counts, reason)) return Fail(reason);
+        std::string summary = "copied " + std::to_string(counts.copied) + ", failed " + std::to_string(counts.failed);
+        if (counts.unreadable) summary += ", unreadable " + std::to_string(counts.unreadable);
+        summary += "\n";
+        if (::write(options.standardOutputFd, summary.data(), summary.size()) < 0) return Fail("cannot write the summary");
+        if (counts.failed) return Fail(std::to_string(counts.failed) + " file(s) could not be copied");
+        if (counts.unreadable)
+            return Fail(std::to_string(counts.unreadable) + " copied file(s) hold unreadable ranges written as zeros");
+    }
+    return 0;
 }
 
 }  // namespace
@@ -132,24 +180,6 @@ int main(int argc, char** argv) {
     if (options.standardOutputFd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return Fail("cannot set up output");
     std::signal(SIGINT, scan::RequestStop);
 
-    scan::ScanSession session(options);
-    std::string reason;
-    if (!session.Run(reason)) return Fail(reason);
-    if (!options.partitionsPath.empty() &&
-        !scan::WriteOutput(options.partitionsPath, options.standardOutputFd, options.source,
-                           scan::PartitionLines(*session.Controller()), "partitions", reason))
-        return Fail(reason);
-    if (!options.listPath.empty() && !session.WriteList(reason)) return Fail(reason);
-    if (!options.recoverDir.empty()) {
-        scan::RecoverCounts counts;
-        if (!session.Recover(counts, reason)) return Fail(reason);
-        std::string summary = "copied " + std::to_string(counts.copied) + ", failed " + std::to_string(counts.failed);
-        if (counts.unreadable) summary += ", unreadable " + std::to_string(counts.unreadable);
-        summary += "\n";
-        if (::write(options.standardOutputFd, summary.data(), summary.size()) < 0) return Fail("cannot write the summary");
-        if (counts.failed) return Fail(std::to_string(counts.failed) + " file(s) could not be copied");
-        if (counts.unreadable)
-            return Fail(std::to_string(counts.unreadable) + " copied file(s) hold unreadable ranges written as zeros");
-    }
-    return 0;
+    auto session = std::make_unique<scan::ScanSession>(options);
+    EndAfterScan(session, Scan(*session, options));
 }

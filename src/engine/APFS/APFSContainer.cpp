@@ -241,12 +241,17 @@ void APFSContainer::AnalyzeBlock(u64 sector, u64 deviceBlock, const u8* block) {
     const u64 oid = view.Le64(apfs::obj::kOid).value_or(0);
     if (m_index != 0 && !(sector - m_startSector <= m_sectorCount && oid <= m_blockCount)) return;
     const u64 relative = deviceBlock - m_startBlock;
-    if (view.Le16(apfs::obj::kTypeFlags) == apfs::obj::kPhysical && oid != relative) return;
+    // Type, its flags and the subtype in one read.
+    static_assert(apfs::obj::kTypeFlags == apfs::obj::kType + 2 && apfs::obj::kSubtype == apfs::obj::kType + 4);
+    const u64 kinds = view.Le64(apfs::obj::kType).value_or(0);
+    if (static_cast<u16>(kinds >> 16) == apfs::obj::kPhysical && oid != relative) return;
     if (oid == 0 || oid >= m_blockCount) return;
-    if (view.Le16(apfs::obj::kType) != apfs::obj::kBtreeNode ||
-        view.Le16(apfs::obj::kSubtype) != apfs::obj::kFileSystemTree)
+    if (static_cast<u16>(kinds) != apfs::obj::kBtreeNode || static_cast<u16>(kinds >> 32) != apfs::obj::kFileSystemTree)
         return;
-    if (m_visited.count(relative) != 0) return;
+    // The walks' blocks lie in a narrow band; a block outside it needs no look-up.
+    if (!m_visited.empty() && relative >= *m_visited.begin() && relative <= *m_visited.rbegin() &&
+        m_visited.count(relative) != 0)
+        return;
     if (view.Le32(apfs::btn::kKeyCount).value_or(apfs::btn::kMaxEntries) >= apfs::btn::kMaxEntries) return;
     ReadRecords(view, deviceBlock);
 }
@@ -256,22 +261,27 @@ void APFSContainer::ReadRecords(ByteReader node, u64 position) {
     const u32 count = std::min(node.Le32(apfs::btn::kKeyCount).value_or(0), apfs::btn::kMaxEntries);
     const size_t keyArea = apfs::btn::kToc + node.Le16(apfs::btn::kTableSpaceLength).value_or(0);
     // A root node ends with its B-tree information: the value area stops before it.
-    const i64 valueEnd = i64(m_blockSize) - ((flags == apfs::btn::kRoot || flags == apfs::btn::kRootLeaf) ? 40 : 0);
+    const i64 blockSize = i64(m_blockSize);
+    const i64 valueEnd = blockSize - ((flags == apfs::btn::kRoot || flags == apfs::btn::kRootLeaf) ? 40 : 0);
+    APFSDelegate* const delegate = m_delegate;
     for (u32 i = 0; i < count; ++i) {
-        if (m_delegate && !m_delegate->ContinueScan()) return;
-        const size_t entry = apfs::btn::kToc + i * apfs::btn::kVariableEntrySize;
-        const auto keyOffset = node.Le16(entry);
-        const auto keyLength = node.Le16(entry + 2);
-        const auto valueOffset = node.Le16(entry + 4);
-        const auto valueLength = node.Le16(entry + 6);
-        if (!keyOffset || !keyLength || !valueOffset || !valueLength) break;
-        const i64 valueAt = valueEnd - *valueOffset;
-        if (valueAt < 1 || valueAt >= i64(m_blockSize) || valueAt + *valueLength > valueEnd) continue;
-        const auto key = node.Sub(keyArea + *keyOffset, *keyLength);
-        const auto value = node.Sub(static_cast<size_t>(valueAt), *valueLength);
-        if (!key || !value) continue;
-        const auto kind = key->U8(7);
-        if (!kind) continue;
+        if (delegate && !delegate->ContinueScan()) return;
+        // The entry's key offset, key length, value offset and value length in one read.
+        const auto entry = node.Le64(apfs::btn::kToc + i * apfs::btn::kVariableEntrySize);
+        if (!entry) break;
+        const size_t keyOffset = static_cast<u16>(*entry);
+        const size_t keyLength = static_cast<u16>(*entry >> 16);
+        const size_t valueOffset = static_cast<u16>(*entry >> 32);
+        const size_t valueLength = static_cast<u16>(*entry >> 48);
+        const i64 valueAt = valueEnd - i64(valueOffset);
+        if (valueAt < 1 || valueAt >= blockSize || valueAt + i64(valueLength) > valueEnd) continue;
+        // The kind is the top byte of the key's first u64.
+        const auto kind = keyLength > 7 ? node.U8(keyArea + keyOffset + 7) : std::nullopt;
+        if (!kind || (*kind != apfs::rec::kInode && *kind != apfs::rec::kFileExtent && *kind != apfs::rec::kDirectory))
+            continue;
+        const auto value = node.Sub(static_cast<size_t>(valueAt), valueLength);
+        const auto key = value ? node.Sub(keyArea + keyOffset, keyLength) : std::nullopt;
+        if (!key) continue;
         if (*kind == apfs::rec::kInode && value->size() >= apfs::inode::kMinValue) {
             TakeInode(*value, position);
         } else if (*kind == apfs::rec::kFileExtent && value->size() >= apfs::extent::kMinValue &&
@@ -324,13 +334,11 @@ void APFSContainer::TakeInode(ByteReader value, u64 position) {
     if (!(!folder && m_walked) && !node->IsPublished() && !node->GetParentFolder() && parentKey != kNoKey)
         AttachToParent(node, parentKey, position);
 
-    u64 creation = 0;
-    for (u64 t : {created, modified, changed}) {
-        if (IsPlausibleTime(t)) {
-            creation = t;
-            break;
-        }
-    }
+    // The first plausible of the creation, modification and change times.
+    const u64 creation = IsPlausibleTime(created)    ? created
+                         : IsPlausibleTime(modified) ? modified
+                         : IsPlausibleTime(changed)  ? changed
+                                                     : 0;
     if (dataSize != 0 && (node->GetSize() == 0 || (node->GetNameBytes() == record.name &&
                                                    node->GetCreationNs() == creation && node->GetSize() < dataSize)))
         node->SetSize(dataSize);
@@ -401,9 +409,11 @@ void APFSContainer::TakeDirectory(ByteReader key, ByteReader value, u64 position
 }
 
 APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
-    const Chain* chain = ChainOf(map, record.key);
-    APFSFileNode* const first = chain ? chain->first : nullptr;
-    const std::string_view recordText = TextOf(record.name);
+    // The key's entry, made empty when it is new: a new key always gets a new node below, which
+    // takes this entry (one probe of the table, not two).
+    Chain& chain = map.Get(record.key);
+    APFSFileNode* const first = chain.first;
+    const std::string_view recordText = first && !record.name.empty() ? TextOf(record.name) : std::string_view();
     for (APFSFileNode* candidate = first; candidate; candidate = candidate->GetNextOfKey()) {
         if (candidate->GetParentKey() != record.parentKey) continue;
         const bool special = (record.key & 0xFFFFFFFFULL) < kSpecialObjects;
@@ -442,16 +452,15 @@ APFSFileNode* APFSContainer::FindOrCreate(NodeMap& map, const Record& record) {
         best->SetLastSeen(record.position);
         return best;
     }
-    return NewNode(map, record, first != nullptr, best, lastLooked);
+    return NewNode(map, chain, record, first != nullptr, best, lastLooked);
 }
 
-APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool keyTaken, APFSFileNode* best,
-                                     APFSFileNode* last) {
-    auto* node = new (std::nothrow) APFSFileNode();
+APFSFileNode* APFSContainer::NewNode(NodeMap& map, Chain& chain, const Record& record, bool keyTaken,
+                                     APFSFileNode* best, APFSFileNode* last) {
+    auto* node = new (std::nothrow) APFSFileNode(static_cast<u16>(m_index));
     if (!node) return nullptr;
     const u64 serial = m_slots.size();
     node->SetSerial(serial);
-    node->SetBelongedPartition(static_cast<u16>(m_index));
     if (record.kind != Kind::Extent) node->SetFolderFlag(record.folder);
     // A second node of one key gets an ID of its own, the same in every run.
     node->SetNodeID(keyTaken ? DuplicateId() : static_cast<i64>(record.key));
@@ -471,12 +480,11 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
             std::snprintf(text, sizeof text, "%s-%lld", best->GetFileName(), number);
             node->SetName(reinterpret_cast<const u8*>(text), std::char_traits<char>::length(text) + 1);
         } else {
-            node->SetName(reinterpret_cast<const u8*>(record.rawName.data()), record.rawName.size());
+            node->SetRuledName(record.name);
         }
     }
     if (m_index != 0 || m_walked) node->MarkDeleted();
-    if (last && last->GetDataRunList()) node->SetDataRunList(last->GetDataRunList()->Clone());
-    Chain& chain = map.Get(record.key);
+    if (IDataRunList* runs = last ? last->CurrentRuns() : nullptr) node->TakeRuns(runs->Clone());
     if (chain.last) {
         chain.last->SetNextOfKey(node);
     } else {
@@ -484,11 +492,17 @@ APFSFileNode* APFSContainer::NewNode(NodeMap& map, const Record& record, bool ke
     }
     chain.last = node;
     if (&map == &m_folders) m_newFolders.insert(record.key);
-    m_slots.push_back(Slot{node, true, false, kNotWaiting, kNotWaiting, kNotWaiting});
+    Slot slot;
+    slot.node = node;
+    slot.owned = true;
+    m_slots.push_back(slot);
     ++m_ownedCount;
     // The waiting table grows here, with the nodes (it never holds more keys than nodes), and never
-    // in a flush.
-    m_waiting.Reserve(m_slots.size());
+    // in a flush; its room grows fourfold, so the nodes of a scan cost a handful of growths, not one each.
+    if (m_slots.size() > m_waitingRoom) {
+        m_waitingRoom = m_waitingRoom == 0 ? kFirstWaitingRoom : m_waitingRoom * 4;
+        m_waiting.Reserve(m_waitingRoom);
+    }
     return node;
 }
 
@@ -498,7 +512,7 @@ i64 APFSContainer::DuplicateId() {
     return static_cast<i64>(kDuplicateIdBase | (u64(u16(m_index)) << 32) | low);
 }
 
-APFSFileNode* APFSContainer::NearestFolder(u64 key, u64 position) const {
+inline APFSFileNode* APFSContainer::NearestFolder(u64 key, u64 position) const {
     APFSFileNode* nearest = nullptr;
     u64 best = 0;
     const Chain* chain = ChainOf(m_folders, key);
@@ -512,7 +526,7 @@ APFSFileNode* APFSContainer::NearestFolder(u64 key, u64 position) const {
     return nearest;
 }
 
-void APFSContainer::AttachToParent(APFSFileNode* node, u64 parentKey, u64 position) {
+inline void APFSContainer::AttachToParent(APFSFileNode* node, u64 parentKey, u64 position) {
     node->SetParentKey(parentKey);
     if (APFSFileNode* folder = NearestFolder(parentKey, position)) {
         APFSFileNode::AttachChild(folder, node);
@@ -521,14 +535,23 @@ void APFSContainer::AttachToParent(APFSFileNode* node, u64 parentKey, u64 positi
     }
 }
 
-void APFSContainer::PublishOrKeep(APFSFileNode* node) {
+inline void APFSContainer::PublishOrKeep(APFSFileNode* node) {
     if (node->IsPublished()) return;
     const u64 serial = node->GetSerial();
     if (node->IsReady(false)) {
         Publish(node);
     } else if (node->MayBecomeReady()) {
-        SetPending(serial, true);
-        m_fresh.push_back(serial);
+        // Pending, and listed for the next flush (once).
+        Slot* slot = SlotOf(serial);
+        if (!slot) return;
+        if (!slot->pending) {
+            slot->pending = true;
+            ++m_pendingCount;
+        }
+        if (!slot->fresh) {
+            slot->fresh = true;
+            m_fresh.push_back(serial);
+        }
     } else {
         // Without a name, or a file without a creation time: only another record can change that, so
         // the flushes do not walk it.
@@ -536,7 +559,14 @@ void APFSContainer::PublishOrKeep(APFSFileNode* node) {
     }
 }
 
-void APFSContainer::SetPending(u64 serial, bool pending) {
+inline void APFSContainer::MarkFresh(u64 serial) {
+    Slot* slot = SlotOf(serial);
+    if (!slot || slot->fresh) return;
+    slot->fresh = true;
+    m_fresh.push_back(serial);
+}
+
+inline void APFSContainer::SetPending(u64 serial, bool pending) {
     Slot* slot = SlotOf(serial);
     if (!slot || slot->pending == pending) return;
     slot->pending = pending;
@@ -553,7 +583,7 @@ void APFSContainer::Forget(u64 serial) {
     StopWaiting(serial);
 }
 
-void APFSContainer::StopWaiting(u64 serial) {
+inline void APFSContainer::StopWaiting(u64 serial) {
     Slot* slot = SlotOf(serial);
     if (!slot || slot->waitingOn == kNotWaiting) return;
     if (slot->previousWaiting != kNotWaiting) {
@@ -567,7 +597,7 @@ void APFSContainer::StopWaiting(u64 serial) {
     slot->nextWaiting = kNotWaiting;
 }
 
-void APFSContainer::StartWaiting(u64 serial, u64 key) {
+inline void APFSContainer::StartWaiting(u64 serial, u64 key) {
     WaitList& list = m_waiting.Get(key);
     Slot& slot = m_slots[serial];
     slot.waitingOn = key;
@@ -591,13 +621,17 @@ void APFSContainer::Publish(APFSFileNode* node) {
 void APFSContainer::CollectForFlush(bool final) {
     m_flushList.clear();
     if (final) {
+        for (u64 serial : m_fresh) m_slots[serial].fresh = false;
         for (u64 serial = 0; serial < m_slots.size(); ++serial) {
             if (m_slots[serial].pending) m_flushList.push_back(serial);
         }
         m_fresh.clear();
         return;
     }
+    // Each fresh serial is listed once (the flush takes its mark); new nodes come in creation order,
+    // so the list is mostly sorted already.
     m_flushList.swap(m_fresh);
+    const size_t fresh = m_flushList.size();
     for (u64 key : m_newFolders) {
         // Each one is looked at now and waits again, under its parent's key, when it must.
         WaitList* list = m_waiting.Find(key);
@@ -613,6 +647,7 @@ void APFSContainer::CollectForFlush(bool final) {
         }
         list->first = kNotWaiting;
     }
+    if (m_flushList.size() == fresh && std::is_sorted(m_flushList.begin(), m_flushList.end())) return;
     std::sort(m_flushList.begin(), m_flushList.end());
     m_flushList.erase(std::unique(m_flushList.begin(), m_flushList.end()), m_flushList.end());
 }
@@ -627,12 +662,17 @@ void APFSContainer::Flush(i64 position) {
         const u64 serial = m_flushList[i];
         if (m_delegate && !m_delegate->ContinueScan()) {
             // Stopped: what was not looked at is the next flush's.
-            m_fresh.insert(m_fresh.end(), m_flushList.begin() + static_cast<std::ptrdiff_t>(i), m_flushList.end());
+            for (size_t j = i; j < m_flushList.size(); ++j) {
+                m_slots[m_flushList[j]].fresh = false;
+                MarkFresh(m_flushList[j]);
+            }
             return;
         }
         StopWaiting(serial);
-        const Slot* slot = SlotOf(serial);
-        if (!slot || !slot->pending) continue;
+        Slot* slot = SlotOf(serial);
+        if (!slot) continue;
+        slot->fresh = false;
+        if (!slot->pending) continue;
         APFSFileNode* node = slot->node;
         if (node->IsPublished()) {
             SetPending(serial, false);
@@ -647,12 +687,14 @@ void APFSContainer::Flush(i64 position) {
             }
             continue;
         }
-        if (!node->IsFolder() && !node->GetDataRunList()) {
+        if (!node->IsFolder() && !node->HasRuns()) {
             // A file without extents of its own takes those of another copy of it.
             const Chain* chain = ChainOf(m_files, node->GetObjectKey());
             for (APFSFileNode* other = chain ? chain->first : nullptr; other; other = other->GetNextOfKey()) {
-                if (other != node && other->GetDataRunList() && other->GetCreationNs() == node->GetCreationNs()) {
-                    node->SetDataRunList(other->GetDataRunList()->Clone());
+                IDataRunList* runs = nullptr;
+                if (other != node && other->GetCreationNs() == node->GetCreationNs() &&
+                    (runs = other->CurrentRuns()) != nullptr) {
+                    node->TakeRuns(runs->Clone());
                     break;
                 }
             }

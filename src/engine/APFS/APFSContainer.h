@@ -95,6 +95,7 @@ private:
         u64 position;
     };
     static constexpr u64 kNotWaiting = ~u64{0};
+    static constexpr size_t kFirstWaitingRoom = 64;
     // What the container keeps of each node it created, by creation serial: the node, whether the
     // container still owns it (the builder did not take it), whether it is pending, and the key of
     // the parent folder a flush found it waiting for, with its neighbours among the nodes waiting
@@ -103,6 +104,7 @@ private:
         APFSFileNode* node = nullptr;
         bool owned = false;
         bool pending = false;
+        bool fresh = false;  // listed in m_fresh
         u64 waitingOn = kNotWaiting;
         u64 previousWaiting = kNotWaiting;
         u64 nextWaiting = kNotWaiting;
@@ -133,12 +135,16 @@ private:
     void TakeExtent(ByteReader key, ByteReader value, u64 position);
     void TakeDirectory(ByteReader key, ByteReader value, u64 position);
     APFSFileNode* FindOrCreate(NodeMap& map, const Record& record);
-    APFSFileNode* NewNode(NodeMap& map, const Record& record, bool keyTaken, APFSFileNode* best, APFSFileNode* last);
+    // The new node goes at the end of the key's chain (its entry in map).
+    APFSFileNode* NewNode(NodeMap& map, Chain& chain, const Record& record, bool keyTaken, APFSFileNode* best,
+                          APFSFileNode* last);
     APFSFileNode* NearestFolder(u64 key, u64 position) const;
     void AttachToParent(APFSFileNode* node, u64 parentKey, u64 position);
     void PublishOrKeep(APFSFileNode* node);
     Slot* SlotOf(u64 serial) { return serial < m_slots.size() ? &m_slots[serial] : nullptr; }
     void SetPending(u64 serial, bool pending);
+    // Lists the serial for the next flush (once).
+    void MarkFresh(u64 serial);
     // The serials a flush looks at, sorted, each once, into m_flushList.
     void CollectForFlush(bool final);
     void Publish(APFSFileNode* node);
@@ -173,6 +179,7 @@ private:
     size_t m_ownedCount = 0;
     std::vector<u64> m_fresh;
     APFSKeyTable<WaitList> m_waiting;
+    size_t m_waitingRoom = 0;  // the keys m_waiting was last reserved for
     std::set<u64> m_newFolders;
     std::vector<u64> m_flushList;
     std::set<u64> m_visited;  // metadata blocks already read, relative to the start

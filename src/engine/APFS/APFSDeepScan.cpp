@@ -138,17 +138,24 @@ int APFSDeepScan::AnalyzeBlock(i64 startSector, i64 sectorCount) {
     const u64 firstBlock = first * u64(m_sectorSize) / apfs::kBlockSize;
     const u64 endBlock = end * u64(m_sectorSize) / apfs::kBlockSize;
     bool going = true;
+    // The continue test before each group and, for a block that may be an object, before each
+    // container it is offered to: a block that is no object costs only its header test.
     for (u64 group = firstBlock; group < endBlock && (going = ContinueScan()); group += kGroupBlocks) {
         u64 blocks = 0;
-        const u8* bytes = ReadGroup(group, blocks);
+        const u8* const bytes = ReadGroup(group, blocks);
+        if (!bytes) continue;
         // Every block of the group is examined, also those past the range's end block.
-        for (u64 i = 0; i < blocks; ++i) {
-            if (!(going = ContinueScan())) break;
-            ++m_blocksExamined;
-            const u8* at = bytes + i * apfs::kBlockSize;
+        const u8* const end = bytes + blocks * apfs::kBlockSize;
+        const u8* at = bytes;
+        while (at != end) {
+            const u8* const block = at;
+            at += apfs::kBlockSize;
             // Most blocks are no object at all (zeros, file data): the cheap header test comes first.
-            if (apfs::IsPlausibleObject(ByteReader(at, apfs::kBlockSize))) Examine(group + i, at);
+            if (apfs::IsPlausibleObject(ByteReader(block, apfs::kBlockSize)) &&
+                !(going = Examine(group + u64(block - bytes) / apfs::kBlockSize, block)))
+                break;
         }
+        m_blocksExamined += u64(at - bytes) / apfs::kBlockSize;
         if (!going) break;
     }
     for (auto& [key, container] : m_containers) {
@@ -164,6 +171,8 @@ APFSContainer* APFSDeepScan::Open(u64 key, int index, u64 startSector) {
     if (m_containers.empty() && m_builder) m_builder->AddSearcherInfo(SEARCHER_APFS, 2);
     APFSContainer* raw = container.get();
     m_containers[key] = std::move(container);
+    m_inOrder.clear();
+    for (const auto& [at, known] : m_containers) m_inOrder.push_back(known.get());
     return raw;
 }
 
@@ -197,22 +206,28 @@ bool APFSDeepScan::TakeVolumeSuperblock(u64 sector, const u8* bytes) {
     return true;
 }
 
-void APFSDeepScan::Examine(u64 block, const u8* bytes) {
+inline bool APFSDeepScan::Examine(u64 block, const u8* bytes) {
     const u64 sector = block * apfs::kBlockSize / u64(m_sectorSize);
-    if (TakeContainerSuperblock(sector, bytes) || TakeVolumeSuperblock(sector, bytes)) return;
+    // The superblock rules, asked only of blocks that can pass them (a container superblock has its
+    // magic; a volume superblock counts only before any container).
+    if (ByteReader(bytes, apfs::kBlockSize).Le64(apfs::nx::kMagic) == apfs::nx::kMagicAnd4096 &&
+        TakeContainerSuperblock(sector, bytes))
+        return true;
+    if (m_containers.empty() && TakeVolumeSuperblock(sector, bytes)) return true;
     // Container 0 reads tree nodes from anywhere on the device, but not those inside another known
     // container: their extents count from that container's start, so under container 0 their copies
     // would be read from the wrong place.
     const bool another = InsideLaterContainer(sector);
-    for (auto& [key, container] : m_containers) {
-        if (!ContinueScan()) return;
+    for (APFSContainer* container : m_inOrder) {
+        if (!ContinueScan()) return false;
         if (another && container->GetIndex() == 0) continue;
         container->AnalyzeBlock(sector, block, bytes);
     }
+    return true;
 }
 
-bool APFSDeepScan::InsideLaterContainer(u64 sector) const {
-    for (const auto& [key, container] : m_containers) {
+inline bool APFSDeepScan::InsideLaterContainer(u64 sector) const {
+    for (const APFSContainer* container : m_inOrder) {
         if (container->GetIndex() != 0 && sector - container->GetStartSector() < container->GetSectorCount())
             return true;
     }

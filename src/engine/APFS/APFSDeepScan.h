@@ -65,7 +65,8 @@ private:
     // into the work buffer, whose rest is zeroed. Null (and 0 blocks) on failure.
     const u8* ReadGroup(u64 block, u64& blocks);
     // A block whose header is plausible: the superblock rules, then offered to the containers.
-    void Examine(u64 block, const u8* bytes);
+    // False when the continue test failed.
+    bool Examine(u64 block, const u8* bytes);
     // Whether the sector lies inside a container other than container 0.
     bool InsideLaterContainer(u64 sector) const;
     bool TakeContainerSuperblock(u64 sector, const u8* bytes);
@@ -78,6 +79,7 @@ private:
     CStorageDeviceWithCache* m_cache = nullptr;  // m_device when it is the read-ahead cache
     IProgress* m_progress = nullptr;
     std::map<u64, std::unique_ptr<APFSContainer>> m_containers;
+    std::vector<APFSContainer*> m_inOrder;  // the same containers, in the map's order
     i32 m_sectorSize = 512;
     std::vector<u8> m_buffer;
     u64 m_groupsRead = 0;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "engine/APFS/APFSLayout.h"
+#include "engine/APFS/APFSNodeStore.h"
 #include "engine/Utility/DataRunList.h"
 
 namespace {
@@ -51,8 +52,23 @@ void APFSNodeName::assign(std::string_view bytes) {
     m_size = bytes.size();
 }
 
-APFSFileNode::APFSFileNode() {
-    SetBelongedPartition(0);
+void* APFSFileNode::operator new(size_t size) {
+    if (void* place = apfs::NodeStore::Take(size)) return place;
+    throw std::bad_alloc();
+}
+
+void APFSFileNode::operator delete(void* place, size_t size) noexcept {
+    apfs::NodeStore::Give(place, size);
+}
+
+void APFSFileNode::operator delete(void* place, const std::nothrow_t&) noexcept {
+    apfs::NodeStore::Give(place, sizeof(APFSFileNode));
+}
+
+APFSFileNode::APFSFileNode() : APFSFileNode(0) {}
+
+APFSFileNode::APFSFileNode(u16 partition) {
+    SetBelongedPartition(partition);
 }
 
 APFSFileNode::APFSFileNode(const APFSFileNode& other)
@@ -75,31 +91,19 @@ APFSFileNode::APFSFileNode(const APFSFileNode& other)
 
 APFSFileNode::~APFSFileNode() = default;
 
-std::string_view APFSFileNode::NameRuleView(const u8* bytes, size_t length) {
-    if (!bytes || length == 0) return {};
-    if (IsTerminatedName(bytes, length, ".DS_Store")) return {};
-    if (length >= 2 && bytes[0] == '.') return {reinterpret_cast<const char*>(bytes) + 1, length - 1};
-    return {reinterpret_cast<const char*>(bytes), length};
+bool APFSFileNode::IsDsStoreText(const u8* bytes) {
+    return IsTerminatedName(bytes, kDsStoreBytes, ".DS_Store");
 }
 
 std::string APFSFileNode::NameRule(const u8* bytes, size_t length) {
     return std::string(NameRuleView(bytes, length));
 }
 
-bool APFSFileNode::NameFilter(const u8* bytes, size_t length) {
-    return !IsTerminatedName(bytes, length, ".DS_Store");
-}
 
 _FILETIME APFSFileNode::ToFileTime(u64 nanoseconds) {
     return kFileTimeOf1970 + static_cast<i64>(nanoseconds / kNanosecondsPerSecond) * kFileTicksPerSecond;
 }
 
-void APFSFileNode::SetParentNodeID(i64 id) {
-    if (IsPublished()) return;
-    m_flags |= kParentSet;
-    if (static_cast<u32>(id) == 1) id = (static_cast<i64>(GetBelongedPartition()) << 32) | 2;
-    m_parentId = id;
-}
 
 IFileNode* APFSFileNode::Clone() {
     auto* copy = new (std::nothrow) APFSFileNode(*this);
@@ -111,18 +115,13 @@ IFileNode* APFSFileNode::Clone() {
     return copy;
 }
 
-void APFSFileNode::SetFolderFlag(bool folder) {
-    if (m_flags & kFolderFixed) return;
-    if (folder) {
-        m_flags |= kFolder;
-    } else {
-        m_flags &= static_cast<u8>(~kFolder);
-    }
-    m_flags |= kFolderFixed;
-}
 
 void APFSFileNode::SetName(const u8* bytes, size_t length) {
-    m_name.assign(NameRuleView(bytes, length));
+    SetRuledName(NameRuleView(bytes, length));
+}
+
+void APFSFileNode::SetRuledName(std::string_view named) {
+    m_name.assign(named);
     if (IsTerminatedName(reinterpret_cast<const u8*>(m_name.data()), m_name.size(), "Trashes"))
         m_flags |= kFolder | kDeleted | kFolderFixed;
 }
@@ -139,7 +138,7 @@ u64 APFSFileNode::ExtentBytes(u32 sectorSize) const {
     return SaturatingMultiply(sectors, sectorSize);
 }
 
-bool APFSFileNode::UpdateCompleteness(u32 sectorSize) {
+inline bool APFSFileNode::UpdateCompleteness(u32 sectorSize) {
     const u64 total = ExtentBytes(sectorSize);
     const u64 rounded =
         SaturatingMultiply((m_size / apfs::kBlockSize) + (m_size % apfs::kBlockSize ? 1 : 0), apfs::kBlockSize);
@@ -159,6 +158,7 @@ bool APFSFileNode::IsCompleteFor(u32 sectorSize) {
 }
 
 void APFSFileNode::RebuildRuns() {
+    m_flags &= static_cast<u8>(~kRunsStale);
     auto* list = new (std::nothrow) CDataRunList();
     if (list) {
         for (const auto& [offset, run] : m_extents) list->AddDataRun(run);
@@ -166,18 +166,44 @@ void APFSFileNode::RebuildRuns() {
     SetDataRunList(list);
 }
 
+void APFSFileNode::RunsChanged() {
+    if (IsPublished()) {
+        RebuildRuns();
+    } else {
+        m_flags |= kRunsStale;
+    }
+}
+
+IDataRunList* APFSFileNode::CurrentRuns() {
+    if (m_flags & kRunsStale) RebuildRuns();
+    return m_dataRuns;
+}
+
+void APFSFileNode::TakeRuns(IDataRunList* list) {
+    m_flags &= static_cast<u8>(~kRunsStale);
+    SetDataRunList(list);
+}
+
 bool APFSFileNode::AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u64 logical) {
+    // Without extents the node is not complete (its size is not 0) and the test changes nothing: it
+    // is left out for a node's first extent.
+    if (m_extents.empty()) {
+        // A node's first extent (nearly every file has one).
+        m_extents.Insert(0, {logical, DataRun{startSector, sectorCount}});
+        RunsChanged();
+        return m_size != 0 && UpdateCompleteness(sectorSize);
+    }
     if (m_size != 0 && UpdateCompleteness(sectorSize)) return false;
     // A second extent at offset 0 means the file starts again: the extents gathered so far go.
-    if (logical == 0 && !m_extents.empty() && m_extents.begin()->first == 0) m_extents.clear();
+    if (logical == 0 && m_extents.begin()->first == 0) m_extents.clear();
     auto* it = std::lower_bound(m_extents.begin(), m_extents.end(), logical,
                                 [](const APFSExtents::Entry& extent, u64 at) { return extent.first < at; });
     if (it == m_extents.end() || it->first != logical) {
         m_extents.Insert(static_cast<size_t>(it - m_extents.begin()), {logical, DataRun{startSector, sectorCount}});
-        RebuildRuns();
+        RunsChanged();
     } else if (it->second.start == startSector && it->second.length < sectorCount) {
         it->second.length = sectorCount;
-        RebuildRuns();
+        RunsChanged();
     }
     if (m_size == 0) return false;
     return UpdateCompleteness(sectorSize);
@@ -204,27 +230,6 @@ void APFSFileNode::AttachChild(APFSFileNode* folder, APFSFileNode* child) {
     }
     child->m_nextAttached = folder->m_firstAttached;
     folder->m_firstAttached = child;
-}
-
-bool APFSFileNode::IsReady(bool final) {
-    if (IsPublished()) return false;
-    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
-    if (!HasName()) return false;
-    if (!IsFolder() && m_creationTime == 0) return false;
-    if (final) {
-        if (m_parentId == -1) {
-            m_parentId = (static_cast<i64>(GetBelongedPartition()) << 32) | 3;
-            m_flags |= kParentSet;
-        }
-        return true;
-    }
-    return m_parentId == 1 || m_parentId == 2 || m_parentFolder != nullptr;
-}
-
-bool APFSFileNode::MayBecomeReady() const {
-    if (IsPublished()) return false;
-    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
-    return HasName() && (IsFolder() || m_creationTime != 0);
 }
 
 void APFSFileNode::DetachFromBaseParent() {

@@ -9,11 +9,13 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "engine/APFS/APFSNodeStore.h"
 #include "engine/Utility/FileNode.h"
 
 // A node's name bytes (they may hold zeros), always followed by a terminator. Names of up to
@@ -74,7 +76,7 @@ private:
     size_t m_count = 0;
 };
 
-class APFSFileNode : public CFileNode {
+class APFSFileNode final : public CFileNode {
 public:
     enum Flag : u8 {
         kFolder = 1,
@@ -84,14 +86,23 @@ public:
         kFolderFixed = 16,      // the folder flag was set once and stays
         kDuplicateFolder = 32,  // a same-name folder under the same parent takes its children
         kParentSet = 64,
+        kRunsStale = 128,  // the extents changed since the run list was built
     };
     static constexpr u64 kNoKey = ~u64{0};
     // Node times are nanoseconds since 1970; file times count 100 ns from 1601.
     static constexpr i64 kFileTimeOf1970 = 116444736000000000LL;
 
     APFSFileNode();
+    // A node of the container with this index (its belonged partition).
+    explicit APFSFileNode(u16 partition);
     ~APFSFileNode() override;
     APFSFileNode& operator=(const APFSFileNode&) = delete;
+
+    // Nodes live in the APFS node store (APFSNodeStore.h): no general allocation per node.
+    static void* operator new(size_t size);
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept { return apfs::NodeStore::Take(size); }
+    static void operator delete(void* place, size_t size) noexcept;
+    static void operator delete(void* place, const std::nothrow_t&) noexcept;
 
     const char* GetFileName() override { return m_name.c_str(); }
     i64 GetFileSize() override { return static_cast<i64>(m_size); }
@@ -119,9 +130,13 @@ public:
     // leading "." of a name of at least 2 bytes is dropped.
     static std::string NameRule(const u8* bytes, size_t length);
     // The same rule as a view into the bytes (nothing copied).
-    static std::string_view NameRuleView(const u8* bytes, size_t length);
+    static std::string_view NameRuleView(const u8* bytes, size_t length) {
+        if (!bytes || length == 0 || IsDsStore(bytes, length)) return {};
+        if (length >= 2 && bytes[0] == '.') return {reinterpret_cast<const char*>(bytes) + 1, length - 1};
+        return {reinterpret_cast<const char*>(bytes), length};
+    }
     // False only for ".DS_Store" (10 bytes with its terminator, any case).
-    static bool NameFilter(const u8* bytes, size_t length);
+    static bool NameFilter(const u8* bytes, size_t length) { return !IsDsStore(bytes, length); }
     // Whole seconds since 1601 in 100-ns units; the fraction of a second is dropped.
     static _FILETIME ToFileTime(u64 nanoseconds);
 
@@ -130,10 +145,20 @@ public:
     void SetFolderFlag(bool folder);
     // Applies the name rule; "Trashes" with its terminator (".Trashes" on disk) marks a deleted folder.
     void SetName(const u8* bytes, size_t length);
+    // The same for a name the rule was already applied to (NameRuleView of the bytes).
+    void SetRuledName(std::string_view named);
     // A live node keeps its first size; a deleted one takes each new one.
     void SetSize(u64 size);
     // Adds a file extent at logical byte offset `logical`; true when the extents now cover the size.
+    // The run list follows the extents when it is next asked for (CurrentRuns, publishing), so a
+    // file met extent by extent builds it once; a published node's list follows at once.
     bool AddExtent(i64 startSector, u64 sectorCount, u32 sectorSize, u64 logical);
+    // The run list, first rebuilt from the extents when they changed since it was built.
+    IDataRunList* CurrentRuns();
+    // Whether the node has a run list (built, or due from its extents).
+    bool HasRuns() const { return (m_flags & kRunsStale) != 0 || m_dataRuns != nullptr; }
+    // Takes a list of another node's runs (the extents gathered so far no longer count for the list).
+    void TakeRuns(IDataRunList* list);
     bool IsCompleteFor(u32 sectorSize);
     u64 ExtentBytes(u32 sectorSize) const;
     // Attaches child under folder (or under the folder's same-name folder); a folder whose name
@@ -150,7 +175,11 @@ public:
 
     bool IsFolder() const { return (m_flags & kFolder) != 0; }
     bool IsPublished() const { return (m_flags & kPublished) != 0; }
-    void MarkPublished() { m_flags |= kPublished; }
+    // From here on the node is the builder's to read: its run list is built now.
+    void MarkPublished() {
+        CurrentRuns();
+        m_flags |= kPublished;
+    }
     u8 GetFlags() const { return m_flags; }
     // The name's text (up to its first zero byte) is empty.
     bool HasName() const { return !m_name.empty() && m_name[0] != '\0'; }
@@ -183,8 +212,16 @@ public:
     void SetNextOfKey(APFSFileNode* next) { m_nextOfKey = next; }
 
 private:
+    static constexpr size_t kDsStoreBytes = 10;
+    // ".DS_Store" and its terminator, any case (inline: most names differ in length already).
+    static bool IsDsStore(const u8* bytes, size_t length) {
+        return length == kDsStoreBytes && bytes && IsDsStoreText(bytes);
+    }
+    static bool IsDsStoreText(const u8* bytes);
     APFSFileNode(const APFSFileNode& other);
     void RebuildRuns();
+    // The extents changed: the run list is rebuilt now when published, else when next asked for.
+    void RunsChanged();
     // The extents' bytes against the size: the size grows to them when they pass it rounded up to a
     // block; true when they cover it.
     bool UpdateCompleteness(u32 sectorSize);
@@ -207,3 +244,42 @@ private:
     u64 m_serial = 0;
     APFSFileNode* m_nextOfKey = nullptr;
 };
+
+// Asked or set for every record a node takes: inline.
+inline bool APFSFileNode::IsReady(bool final) {
+    if (IsPublished()) return false;
+    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
+    if (!HasName()) return false;
+    if (!IsFolder() && m_creationTime == 0) return false;
+    if (final) {
+        if (m_parentId == -1) {
+            m_parentId = (static_cast<i64>(GetBelongedPartition()) << 32) | 3;
+            m_flags |= kParentSet;
+        }
+        return true;
+    }
+    return m_parentId == 1 || m_parentId == 2 || m_parentFolder != nullptr;
+}
+
+inline bool APFSFileNode::MayBecomeReady() const {
+    if (IsPublished()) return false;
+    if ((m_flags & kDuplicateFolder) && m_sameNameFolder) return false;
+    return HasName() && (IsFolder() || m_creationTime != 0);
+}
+
+inline void APFSFileNode::SetParentNodeID(i64 id) {
+    if (IsPublished()) return;
+    m_flags |= kParentSet;
+    if (static_cast<u32>(id) == 1) id = (static_cast<i64>(GetBelongedPartition()) << 32) | 2;
+    m_parentId = id;
+}
+
+inline void APFSFileNode::SetFolderFlag(bool folder) {
+    if (m_flags & kFolderFixed) return;
+    if (folder) {
+        m_flags |= kFolder;
+    } else {
+        m_flags &= static_cast<u8>(~kFolder);
+    }
+    m_flags |= kFolderFixed;
+}

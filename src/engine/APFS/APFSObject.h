@@ -19,6 +19,14 @@ namespace apfs {
 // A block is plausible when its type and subtype are at most 31 and its object identifier is not 0.
 // No checksum is ever verified. Inline: the deep scan asks it of every block of the device.
 inline bool IsPlausibleObject(ByteReader block) {
+    if (block.size() >= obj::kHeaderSize) {
+        // Type and subtype in one read (most blocks are file data and fail here): each is at most 31
+        // when none of its bits above the fifth is set.
+        static_assert(obj::kSubtype == obj::kType + 4 && obj::kMaxType == 31 && obj::kMaxSubtype == 31);
+        constexpr u64 kAbove31 = 0x0000FFE00000FFE0ULL;
+        if ((block.Le64(obj::kType).value_or(kAbove31) & kAbove31) != 0) return false;
+        return block.Le64(obj::kOid).value_or(0) != 0;
+    }
     const auto oid = block.Le64(obj::kOid);
     if (!oid || *oid == 0) return false;
     const auto type = block.Le16(obj::kType);

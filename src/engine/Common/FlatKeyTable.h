@@ -3,6 +3,7 @@
 // in place), so adding a key allocates nothing once the table has grown, and nothing is freed per key.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -32,8 +33,9 @@ public:
         return m_entries.back().second;
     }
     // Room for `keys` keys: later Gets up to that count neither grow the table nor move a value.
+    // Growth is geometric, so a caller that reserves one more key before each new one stays linear.
     void Reserve(size_t keys) {
-        m_entries.reserve(keys);
+        if (keys > m_entries.capacity()) m_entries.reserve(std::max(keys, m_entries.capacity() * 2));
         size_t count = m_slots.empty() ? 16 : m_slots.size();
         while (keys * 2 > count) count *= 2;
         if (count != m_slots.size()) Grow(count);

@@ -106,19 +106,22 @@ CCompressedDataRunList* CCompressedDataRunList::Compress(IDataRunList* list) {
 }
 
 CCompressedDataRunList* CCompressedDataRunList::CompressResident(i64 recordSector, u32 offsetInRecord) {
-    if (offsetInRecord == 0 || offsetInRecord > 0xFFFF) return nullptr;
-    std::vector<u8> bytes;
+    std::optional<CCompressedDataRunList> list = Resident(recordSector, offsetInRecord);
+    return list ? new (std::nothrow) CCompressedDataRunList(std::move(*list)) : nullptr;
+}
+
+std::optional<CCompressedDataRunList> CCompressedDataRunList::Resident(i64 recordSector, u32 offsetInRecord) {
+    if (offsetInRecord == 0 || offsetInRecord > 0xFFFF) return std::nullopt;
+    CCompressedDataRunList out;
     if (recordSector < 0) {
-        bytes.reserve(18);
+        out.m_bytes.reserve(18);
         i64 previous = 0;
-        if (!AppendRun(recordSector, 1, previous, bytes)) return nullptr;
-        bytes.push_back(0);
+        if (!AppendRun(recordSector, 1, previous, out.m_bytes)) return std::nullopt;
+        out.m_bytes.push_back(0);
+    } else {
+        out.m_residentSector = recordSector;
     }
-    auto* out = new (std::nothrow) CCompressedDataRunList();
-    if (!out) return nullptr;
-    out->m_dataOffset = u16(offsetInRecord);
-    out->m_bytes = std::move(bytes);
-    if (recordSector >= 0) out->m_residentSector = recordSector;
+    out.m_dataOffset = u16(offsetInRecord);
     return out;
 }
 

@@ -2,6 +2,7 @@
 // form, kept per found file and written into saved scan results.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "engine/Common/ByteReader.h"
@@ -45,6 +46,8 @@ public:
     static CCompressedDataRunList* Compress(IDataRunList* list);
     // The same for the resident list {recordSector, 1} with the value at offsetInRecord, built without it.
     static CCompressedDataRunList* CompressResident(i64 recordSector, u32 offsetInRecord);
+    // The same list as a value (no allocation for a record at a sector of 0 or more).
+    static std::optional<CCompressedDataRunList> Resident(i64 recordSector, u32 offsetInRecord);
     // A new extent list (resident when a data offset is kept); null when nothing decodes.
     IDataRunList* Decompress() const;
     u32 GetCompressedDataRunSize() const;

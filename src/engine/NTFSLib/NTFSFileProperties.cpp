@@ -29,7 +29,12 @@ IDataRunList* CNTFSFileProperties::GetDataRunList() { return m_runs ? m_runs->De
 
 void CNTFSFileProperties::SetDataRunList(IDataRunList* list) {
     if (!list) return;
-    m_runs.reset(CCompressedDataRunList::Compress(list));
+    std::unique_ptr<CCompressedDataRunList> runs(CCompressedDataRunList::Compress(list));
+    if (runs) {
+        m_runs = std::move(*runs);
+    } else {
+        m_runs.reset();
+    }
 }
 
 IFileProperties* CNTFSFileProperties::Clone() {
@@ -44,7 +49,7 @@ IFileProperties* CNTFSFileProperties::Clone() {
     copy->m_lastAccessTime = m_lastAccessTime;
     copy->m_state = m_state;
     copy->m_recordSector = m_recordSector;
-    if (m_runs) copy->m_runs.reset(m_runs->Clone());
+    copy->m_runs = m_runs;
     if (m_extensions) copy->m_extensions = std::make_unique<CExtendFileRecordInfoList>(*m_extensions);
     copy->m_recordIndex = m_recordIndex;
     return copy;

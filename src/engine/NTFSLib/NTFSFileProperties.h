@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,7 @@ struct CNTFSFilePropertiesStruct {
     u64 lastAccessTime = 0;
     u16 state = 0;  // bit 0: deleted
     i64 recordSector = 0;
-    std::unique_ptr<CCompressedDataRunList> runs;
+    std::optional<CCompressedDataRunList> runs;
     u64 baseRecordNumber = 0;
 };
 
@@ -72,7 +73,7 @@ public:
     u64 GetFileRecordIndex() const { return m_recordIndex; }
     // Replaces the encoded runs by the list's encoding (a null list does nothing).
     void SetDataRunList(IDataRunList* list);
-    const CCompressedDataRunList* GetCompressedDataRunList() const { return m_runs.get(); }
+    const CCompressedDataRunList* GetCompressedDataRunList() const { return m_runs ? &*m_runs : nullptr; }
     u32 GetFilePropertyiesType() const { return 0; }
 
 private:
@@ -85,7 +86,7 @@ private:
     u64 m_lastAccessTime = 0;
     u16 m_state = 0;
     i64 m_recordSector = 0;
-    std::unique_ptr<CCompressedDataRunList> m_runs;
+    std::optional<CCompressedDataRunList> m_runs;
     std::unique_ptr<CExtendFileRecordInfoList> m_extensions;
     u64 m_recordIndex = 0;
 };

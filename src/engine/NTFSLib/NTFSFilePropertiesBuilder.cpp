@@ -80,7 +80,7 @@ void CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
         if (Attribute::IsEncrypted(a)) out.attribute |= ntfsattr::kEncrypted;
         if (Attribute::IsResident(a)) {
             out.fileSize = Attribute::GetLengthOfAttribute(a);
-            out.runs.reset(CCompressedDataRunList::CompressResident(sector, offset + Attribute::GetOffsetToAttribute(a)));
+            out.runs = CCompressedDataRunList::Resident(sector, offset + Attribute::GetOffsetToAttribute(a));
             if ((out.attribute & ntfsattr::kCompressed) && (out.attribute & ntfsattr::kEncrypted))
                 out.attribute &= u16(~ntfsattr::kCompressed);
             return;
@@ -104,7 +104,8 @@ void CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
         }
     }
     if (list) {
-        out.runs.reset(CCompressedDataRunList::Compress(list));
+        std::unique_ptr<CCompressedDataRunList> runs(CCompressedDataRunList::Compress(list));
+        if (runs) out.runs = std::move(*runs);
         list->Release();
     }
     if ((out.attribute & ntfsattr::kCompressed) && (out.attribute & ntfsattr::kEncrypted))

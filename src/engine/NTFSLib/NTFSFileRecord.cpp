@@ -76,7 +76,7 @@ bool CNTFSFileRecordHeader::InitFromBuffer(const u8* buf, u32 size) {
 // ---------------------------------------------------------------------------------------------------
 // Record
 
-CNTFSFileRecord::CNTFSFileRecord(u8* buf, int size, int copy) {
+CNTFSFileRecord::CNTFSFileRecord(u8* buf, int size, int copy, bool attributesChecked) {
     // IsValid's checks, with the update sequence undone once and kept undone for a valid record.
     if (!buf || size < int(record::kHandledSize) || size % 512 != 0) return;
     if (!CNTFSFileRecordHeader::IsValid(buf, u32(size))) return;
@@ -85,10 +85,15 @@ CNTFSFileRecord::CNTFSFileRecord(u8* buf, int size, int copy) {
         m_copy.assign(buf, buf + size);
         record = m_copy.data();
     }
-    const bool unfixed = UnfixupFileRecord(record, size);
-    if (!CheckAttibutes(record, size)) {
+    // UnfixupFileRecord with the protection's place read once (and kept for the destructor).
+    m_usaOffset = UsaOffset(record, size);
+    m_strides = RecordStrides(record, size);
+    const bool unfixed = SequenceMatches(record, size_t(size), m_usaOffset, m_strides);
+    if (unfixed) UndoProtection(record, size_t(size), m_usaOffset, m_strides);
+    if (!CheckAttibutes(record, size, m_slots.data(), &m_slotCount, !attributesChecked)) {
         if (unfixed) FixupFileRecord(record, size);
         m_copy.clear();
+        m_slotCount = kAttributeSlots + 1;
         return;
     }
     m_record = record;
@@ -97,7 +102,7 @@ CNTFSFileRecord::CNTFSFileRecord(u8* buf, int size, int copy) {
 }
 
 CNTFSFileRecord::~CNTFSFileRecord() {
-    if (m_record && m_unfixed) FixupFileRecord(m_record, m_size);
+    if (m_record && m_unfixed) RedoProtection(m_record, size_t(m_size), m_usaOffset, m_strides);
 }
 
 bool CNTFSFileRecord::IsValidUpdateSequence(const u8* buf, int size) {
@@ -134,19 +139,29 @@ ByteReader CNTFSFileRecord::AttributeAt(const u8* buf, int size, u32 offset) {
     return r.Sub(offset, bounded).value_or(ByteReader());
 }
 
-bool CNTFSFileRecord::CheckAttibutes(const u8* buf, int size) {
+bool CNTFSFileRecord::CheckAttibutes(const u8* buf, int size) { return CheckAttibutes(buf, size, nullptr, nullptr); }
+
+bool CNTFSFileRecord::CheckAttibutes(const u8* buf, int size, AttributeSlot* slots, u32* count, bool check) {
     const ByteReader r(buf, size_t(std::max(size, 0)));
     u32 offset = r.Le16(record::kFirstAttribute).value_or(0);
+    u32 seen = 0;
+    if (count) *count = 0;
     if (offset > record::kWalkEnd - 1) return true;
     while (offset < record::kWalkEnd) {
         const auto type = r.Le32(offset);
         if (!type) return false;
         if (*type == attr::kEnd) break;
+        // Kept as GetAttributeOffset meets it: before its length is looked at.
+        if (count) {
+            if (seen < kAttributeSlots) slots[seen] = {*type, offset};
+            *count = ++seen;
+        }
         const u32 length = r.Le32(offset + attr::kLength).value_or(0);
         if (length == 0) break;
         const ByteReader a = r.From(offset);
-        if (!CNTFSFileRecordAttribute::IsValid(a, a.size())) return false;
-        if (*type == attr::kFileName && !CNTFSFileRecordFileNameAttribute::IsValidName(a)) return false;
+        if (length > a.size()) return false;  // (the walk ends inside the record however it was checked)
+        if (check && !CNTFSFileRecordAttribute::IsValid(a, a.size())) return false;
+        if (check && *type == attr::kFileName && !CNTFSFileRecordFileNameAttribute::IsValidName(a)) return false;
         offset += length;
     }
     return true;
@@ -172,8 +187,19 @@ ByteReader CNTFSFileRecord::FindAttibute(const u8* buf, int size, u32 type, u32 
     return offset == 0xFFFFFFFF ? ByteReader() : AttributeAt(buf, size, offset);
 }
 
+u32 CNTFSFileRecord::GetAttributeOffset(u32 type, u32 n) const {
+    if (!m_record) return 0xFFFFFFFF;
+    if (m_slotCount > kAttributeSlots) return GetAttributeOffset(m_record, m_size, type, n);
+    for (u32 i = 0; i < m_slotCount; ++i) {
+        if (m_slots[i].type == type && n-- == 0) return m_slots[i].offset;
+    }
+    return 0xFFFFFFFF;
+}
+
 ByteReader CNTFSFileRecord::FindAttibute(u32 type, u32 n) const {
-    return m_record ? FindAttibute(m_record, m_size, type, n) : ByteReader();
+    if (!m_record) return ByteReader();
+    const u32 offset = GetAttributeOffset(type, n);
+    return offset == 0xFFFFFFFF ? ByteReader() : AttributeAt(m_record, m_size, offset);
 }
 
 u32 CNTFSFileRecord::GetAttibuteCountofSpecifiedType(const u8* buf, int size, u32 type) {
@@ -370,10 +396,17 @@ void WCH2U16(const wchar_t* in, unsigned count, u16* out) {
 bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
     out.clear();
     if (length == 0) return true;
-    // Most names are ASCII: copied as they are, without a conversion.
+    // Most names are ASCII: copied as they are, without a conversion (names of up to 255 units through a
+    // buffer on the stack, so that the string is made once at its size).
     if (length % 2 == 0) {
-        out.resize(length / 2);
-        char* text = out.data();
+        const size_t count = length / 2;
+        std::array<char, 256> small;
+        std::string large;
+        char* text = small.data();
+        if (count > small.size()) {
+            large.resize(count);
+            text = large.data();
+        }
         const ByteReader units(bytes, length);
         size_t i = 0;
         // Four units at a time, then one by one.
@@ -385,9 +418,15 @@ bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
             text[i + 2] = char(w >> 32);
             text[i + 3] = char(w >> 48);
         }
-        for (; i < out.size() && bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0; ++i) text[i] = char(bytes[2 * i]);
-        if (i == out.size()) return true;
-        out.clear();
+        for (; i < count && bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0; ++i) text[i] = char(bytes[2 * i]);
+        if (i == count) {
+            if (count > small.size()) {
+                out = std::move(large);
+            } else {
+                out = std::string(text, count);
+            }
+            return true;
+        }
     }
     // One conversion descriptor per thread (names are converted by the hundred thousand), closed when
     // the thread ends: every scan runs on a new worker thread.

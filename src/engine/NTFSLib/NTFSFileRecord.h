@@ -3,6 +3,7 @@
 // $INDEX_ROOT. Attributes are handed out as bounded views (ByteReader) of their own bytes.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,10 @@ class CNTFSFileRecord {
 public:
     // Refers to buf (or a private copy of size bytes) when it is a valid record, and removes the
     // protection of its first 1024 bytes when the sequence matches; holds nothing otherwise.
-    CNTFSFileRecord(u8* buf, int size, int copy);
+    CNTFSFileRecord(u8* buf, int size, int copy) : CNTFSFileRecord(buf, size, copy, false) {}
+    // The same for bytes whose attributes were found valid before (by this class, at the same size):
+    // the header and the protection are handled alike, the attributes are walked but not checked.
+    CNTFSFileRecord(u8* buf, int size, int copy, bool attributesChecked);
     // Puts the protection back (the caller's buffer is returned as it was) and frees a copy.
     ~CNTFSFileRecord();
     CNTFSFileRecord(const CNTFSFileRecord&) = delete;
@@ -46,6 +50,9 @@ public:
     // The n-th attribute (from 0) of that type; an empty view when there is none.
     ByteReader FindAttibute(u32 type, u32 n) const;
     static ByteReader FindAttibute(const u8* buf, int size, u32 type, u32 n);
+    // Its offset in the record, or 0xFFFFFFFF: the static form's answer, taken from the attributes the
+    // validation walked when they were few enough to be kept.
+    u32 GetAttributeOffset(u32 type, u32 n) const;
     // Its offset in the record, or 0xFFFFFFFF.
     static u32 GetAttributeOffset(const u8* buf, int size, u32 type, u32 n);
     static u32 GetAttibuteCountofSpecifiedType(const u8* buf, int size, u32 type);
@@ -71,10 +78,24 @@ public:
     static u32 XPNumber(const u8* buf, int size);
 
 private:
+    // An attribute met by the validation's walk.
+    struct AttributeSlot {
+        u32 type;
+        u32 offset;
+    };
+    static constexpr size_t kAttributeSlots = 16;
+    // CheckAttibutes that also keeps the walk's attributes (when all of them fit) in slots.
+    static bool CheckAttibutes(const u8* buf, int size, AttributeSlot* slots, u32* count, bool check = true);
+
     u8* m_record = nullptr;
     int m_size = 0;
     std::vector<u8> m_copy;
     bool m_unfixed = false;
+    u32 m_usaOffset = 0;
+    u32 m_strides = 0;
+    // The attributes of the walk in order, valid when m_slotCount <= kAttributeSlots.
+    u32 m_slotCount = kAttributeSlots + 1;
+    std::array<AttributeSlot, kAttributeSlots> m_slots;
 };
 
 // Readers of the common attribute header.

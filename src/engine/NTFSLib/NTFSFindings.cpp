@@ -1,5 +1,7 @@
 #include "engine/NTFSLib/NTFSFindings.h"
 
+#include <algorithm>
+#include <iterator>
 #include <new>
 
 #include "engine/FileArchive/IRSData.h"
@@ -156,4 +158,26 @@ bool CCommonFileRecordInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 se
 bool CCommonFileRecordInfo::InitFromBuffer(u8* buf, int size, i64 sector) {
     CNTFSFileRecord record(buf, size, 0);
     return InitFromBuffer(record, sector);
+}
+
+void CValidFileRecordSectors::Add(i64 sector) {
+    if (!m_runs.empty()) {
+        Run& last = m_runs.back();
+        const i64 next = last.first + last.count * m_step;
+        if (sector == next) {
+            ++last.count;
+            return;
+        }
+        if (sector < next) return;
+    }
+    if (sector >= 0 && m_runs.size() < kMaxRuns) m_runs.push_back({sector, 1});
+}
+
+bool CValidFileRecordSectors::Contains(i64 sector) const {
+    auto after = std::upper_bound(m_runs.begin(), m_runs.end(), sector,
+                                  [](i64 s, const Run& run) { return s < run.first; });
+    if (after == m_runs.begin()) return false;
+    const Run& run = *std::prev(after);
+    const i64 d = sector - run.first;
+    return d % m_step == 0 && d / m_step < run.count;
 }

@@ -10,6 +10,7 @@
 #include "engine/NTFSLib/NTFSDataRun.h"
 
 class CNTFSFileRecord;
+class CNTFSPrebuiltRecords;
 class IFileProperties;
 class IRSData;
 struct FindFileMFTAndLogx;
@@ -136,6 +137,30 @@ private:
     i64 m_count = 0;
 };
 
+// The sectors at which a scan found a valid FILE record (of the size the tree build reads there), as
+// runs of records `step` sectors apart in rising order. The tree build reads those records again and
+// needs not check their attributes a second time. Only what was found is kept: a sector added out of
+// order, or past the cap, is left out and its record is checked in full.
+class CValidFileRecordSectors {
+public:
+    static constexpr size_t kMaxRuns = 1u << 20;
+    void Reset(i64 step) {
+        m_runs.clear();
+        m_step = step > 0 ? step : 1;
+    }
+    void Add(i64 sector);
+    bool Contains(i64 sector) const;
+    size_t RunCount() const { return m_runs.size(); }
+
+private:
+    struct Run {
+        i64 first;
+        i64 count;
+    };
+    std::vector<Run> m_runs;
+    i64 m_step = 1;
+};
+
 class CCommonFileRecordInfo {
 public:
     bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector);
@@ -168,9 +193,17 @@ public:
     std::list<CMFTInfo*>* GetMFTInfoContainer() const { return m_mftInfos; }
     std::list<CCommonFileRecordPositionInfo>* GetCommonFileRecordPositionInfoList() const { return m_positions; }
     std::vector<FindFileMFTAndLogx>* GetFindFileContainer() const { return m_logFindings; }
+    // The records the scan found valid (may be null: every record is checked).
+    void SetValidFileRecordSectors(const CValidFileRecordSectors* valid) { m_valid = valid; }
+    const CValidFileRecordSectors* GetValidFileRecordSectors() const { return m_valid; }
+    // What the scan built of the records (may be null: every record is read again).
+    void SetPrebuiltRecords(CNTFSPrebuiltRecords* prebuilt) { m_prebuilt = prebuilt; }
+    CNTFSPrebuiltRecords* GetPrebuiltRecords() const { return m_prebuilt; }
 
 private:
     std::list<CMFTInfo*>* m_mftInfos = nullptr;
     std::list<CCommonFileRecordPositionInfo>* m_positions = nullptr;
     std::vector<FindFileMFTAndLogx>* m_logFindings = nullptr;
+    const CValidFileRecordSectors* m_valid = nullptr;
+    CNTFSPrebuiltRecords* m_prebuilt = nullptr;
 };

@@ -156,7 +156,9 @@ CNTFSMultiFileRecord::CNTFSMultiFileRecord(const u8* buf, u32 size, i64 sector, 
     std::vector<u8> copy(buf, buf + size);
     if (!CNTFSFileRecord::IsValid(copy.data(), int(copy.size()))) return;
     CNTFSFileRecord::UnfixupFileRecord(copy.data(), int(copy.size()));
-    m_record = std::move(copy);
+    m_copy = std::move(copy);
+    m_record = m_copy.data();
+    m_size = u32(m_copy.size());
     AddExtensions(extensions);
 }
 
@@ -164,7 +166,9 @@ CNTFSMultiFileRecord::CNTFSMultiFileRecord(const CNTFSFileRecord& record, i64 se
                                            const CExtendFileRecordInfoList* extensions)
     : m_sector(sector), m_device(device) {
     if (!record.IsValid()) return;
-    m_record.assign(record.GetBuffer(), record.GetBuffer() + record.GetSize());
+    m_record = record.GetBuffer();
+    m_size = u32(record.GetSize());
+    m_wrapped = &record;
     AddExtensions(extensions);
 }
 
@@ -177,25 +181,25 @@ void CNTFSMultiFileRecord::AddExtensions(const CExtendFileRecordInfoList* extens
 }
 
 bool CNTFSMultiFileRecord::IsinUse() const {
-    return CNTFSFileRecord::Flags(m_record.data(), int(m_record.size())) & record::kInUse;
+    return CNTFSFileRecord::Flags(m_record, int(m_size)) & record::kInUse;
 }
 
 u64 CNTFSMultiFileRecord::GetMainFileRecordIndex() const {
-    return m_record.empty() ? 0 : CNTFSFileRecord::XPNumber(m_record.data(), int(m_record.size()));
+    return m_size == 0 ? 0 : CNTFSFileRecord::XPNumber(m_record, int(m_size));
 }
 
 ByteReader CNTFSMultiFileRecord::FindAttibute(u32 type, u32 n, u32* offsetInRecord, i64* recordSector) {
-    if (m_record.empty()) return {};
-    const int size = int(m_record.size());
-    u32 offset = CNTFSFileRecord::GetAttributeOffset(m_record.data(), size, type, n);
+    if (m_size == 0) return {};
+    const int size = int(m_size);
+    u32 offset = m_wrapped ? m_wrapped->GetAttributeOffset(type, n) : CNTFSFileRecord::GetAttributeOffset(m_record, size, type, n);
     if (offset != 0xFFFFFFFF) {
         if (offsetInRecord) *offsetInRecord = offset;
         if (recordSector) *recordSector = m_sector;
-        return CNTFSFileRecord::AttributeAt(m_record.data(), size, offset);
+        return CNTFSFileRecord::AttributeAt(m_record, size, offset);
     }
     if (m_extensions.empty()) return {};
-    u32 seen = CNTFSFileRecord::GetAttibuteCountofSpecifiedType(m_record.data(), size, type);
-    const bool numbered = CNTFSFileRecord::HasXPNumber(m_record.data(), size);
+    u32 seen = CNTFSFileRecord::GetAttibuteCountofSpecifiedType(m_record, size, type);
+    const bool numbered = CNTFSFileRecord::HasXPNumber(m_record, size);
     const u64 base = GetMainFileRecordIndex();
     for (CAttributeListExtendFileRecordBufferInfo& e : m_extensions) {
         u8* ext = e.GetExtendFileRecordBuffer();

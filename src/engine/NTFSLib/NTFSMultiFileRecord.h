@@ -66,22 +66,26 @@ public:
     // Copies the record and removes its protection; holds nothing for an invalid record.
     CNTFSMultiFileRecord(const u8* record, u32 size, i64 sector, IStorageDevice* device,
                          const CExtendFileRecordInfoList* extensions);
-    // From a record already wrapped (validated, protection removed): its bytes are copied as they are.
+    // From a record already wrapped (validated, protection removed): its bytes are read where they
+    // lie, so the wrapped record must outlive this one.
     CNTFSMultiFileRecord(const CNTFSFileRecord& record, i64 sector, IStorageDevice* device,
                          const CExtendFileRecordInfoList* extensions);
 
-    bool IsValid() const { return !m_record.empty(); }
+    bool IsValid() const { return m_size != 0; }
     bool IsinUse() const;
     u64 GetMainFileRecordIndex() const;
     i64 GetSector() const { return m_sector; }
-    const std::vector<u8>& GetMainRecord() const { return m_record; }
+    ByteReader GetMainRecord() const { return ByteReader(m_record, m_size); }
     // The n-th attribute of the type across the base record and then its extension records.
     ByteReader FindAttibute(u32 type, u32 n, u32* offsetInRecord, i64* recordSector);
 
 private:
     void AddExtensions(const CExtendFileRecordInfoList* extensions);
 
-    std::vector<u8> m_record;
+    std::vector<u8> m_copy;  // the record's bytes when they were copied
+    const u8* m_record = nullptr;
+    u32 m_size = 0;
+    const CNTFSFileRecord* m_wrapped = nullptr;  // the record read in place, whose walk answers lookups
     i64 m_sector = 0;
     IStorageDevice* m_device = nullptr;
     std::vector<CAttributeListExtendFileRecordBufferInfo> m_extensions;

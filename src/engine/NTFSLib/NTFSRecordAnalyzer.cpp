@@ -37,7 +37,11 @@ u32 CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(const CNTFSFileRecord& r
 }
 
 bool CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(const CNTFSFileRecord& record) {
-    return GetMetaFileRecordIndex(record) != 0xFFFFFFFF && HiddenAndSystem(record);
+    return IsValidMetaFileRecordOfIndex(record, GetMetaFileRecordIndex(record));
+}
+
+bool CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecordOfIndex(const CNTFSFileRecord& record, u32 index) {
+    return index != 0xFFFFFFFF && HiddenAndSystem(record);
 }
 
 bool CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(const CNTFSFileRecord& record, const wchar_t* name) {

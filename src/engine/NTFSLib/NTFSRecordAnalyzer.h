@@ -41,6 +41,8 @@ public:
     static u32 GetMetaFileRecordIndex(const CNTFSFileRecord& record);
     // A table name, and hidden + system in the first $STANDARD_INFORMATION.
     static bool IsValidMetaFileRecord(const CNTFSFileRecord& record);
+    // The same with the record's GetMetaFileRecordIndex already known.
+    static bool IsValidMetaFileRecordOfIndex(const CNTFSFileRecord& record, u32 index);
     static bool IsValidMetaFileRecord(const CNTFSFileRecord& record, const wchar_t* name);
     // The buffer forms wrap the first 1024 bytes without copying (the buffer is left as it was).
     static bool IsValidMetaFileRecord(u8* buf, const wchar_t* name);

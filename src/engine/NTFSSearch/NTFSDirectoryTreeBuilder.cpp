@@ -13,6 +13,7 @@
 #include "engine/NTFSLib/NTFSFilePropertiesBuilder.h"
 #include "engine/NTFSLib/NTFSFileRecord.h"
 #include "engine/NTFSLib/NTFSIndexRecord.h"
+#include "engine/NTFSLib/NTFSLayout.h"
 #include "engine/NTFSLib/NTFSMultiFileRecord.h"
 #include "engine/NTFSLib/NTFSRecordAnalyzer.h"
 #include "engine/NTFSLib/SearchedNTFSPartitionInfo.h"
@@ -70,15 +71,16 @@ int CMFTDirectoryTreeBuilder::Hand(CNTFSFileNode* node) const {
     return taken;
 }
 
-void CMFTDirectoryTreeBuilder::BuildChildren(RecordSet& set, i64 folder, std::vector<i64>& queue, const CMFTInfo* table) {
+void CMFTDirectoryTreeBuilder::BuildChildren(const RecordSet& set, std::vector<CNTFSRecordEntry>& records, i64 folder,
+                                             std::vector<i64>& queue, const CMFTInfo* table) {
     auto first = std::lower_bound(set.begin(), set.end(), folder,
                                   [](const RecordSet::value_type& e, i64 key) { return e.first < key; });
     for (auto it = first; it != set.end() && it->first == folder; ++it) {
-        // A record taken leaves an empty slot behind.
-        std::unique_ptr<CNTFSRecordEntry> entry = std::move(it->second);
-        if (!entry || !entry->properties) continue;
-        const i64 number = RecordNumber(*entry, table, m_cluster0, m_spc);
-        CNTFSFileNode* node = MakeNode(*entry, number, folder);
+        // A record taken is spent (its properties gone).
+        CNTFSRecordEntry& entry = records[it->second];
+        if (!entry.properties) continue;
+        const i64 number = RecordNumber(entry, table, m_cluster0, m_spc);
+        CNTFSFileNode* node = MakeNode(entry, number, folder);
         const bool directory = node && node->IsDirectory();
         // A folder without a number can own nothing (its children's parent numbers are known).
         if (Hand(node) && directory && number >= 0 && number != folder) queue.push_back(number);
@@ -87,34 +89,34 @@ void CMFTDirectoryTreeBuilder::BuildChildren(RecordSet& set, i64 folder, std::ve
 
 void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table) {
     // By parent number, records of one parent in the order they were read.
+    std::vector<CNTFSRecordEntry>& records = table.records;
     RecordSet set;
-    set.reserve(table.records.size());
-    for (auto& entry : table.records) {
-        const i64 parent = entry->info.GetFileRecordNumberofParentDirectory();
-        set.emplace_back(parent, std::move(entry));
-    }
-    table.records.clear();
+    set.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        set.emplace_back(records[i].info.GetFileRecordNumberofParentDirectory(), u32(i));
     std::stable_sort(set.begin(), set.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     // Breadth first from the root; a folder is visited once however the numbers loop.
     std::vector<i64> queue;
     std::unordered_set<i64> visited{kRootRecord};
-    BuildChildren(set, kRootRecord, queue, table.mft);
+    BuildChildren(set, records, kRootRecord, queue, table.mft);
     for (size_t at = 0; at < queue.size(); ++at) {
         if (!visited.insert(queue[at]).second) continue;
-        BuildChildren(set, queue[at], queue, table.mft);
+        BuildChildren(set, records, queue[at], queue, table.mft);
     }
-    std::vector<std::unique_ptr<CNTFSRecordEntry>> rest;
-    for (auto& [parent, entry] : set) {
-        if (!entry) continue;
+    std::vector<CNTFSRecordEntry> rest;
+    for (const auto& [parent, at] : set) {
+        CNTFSRecordEntry& entry = records[at];
+        if (!entry.properties) continue;
         // Numbers through the table before the records leave it.
-        if (entry->info.GetMFTFileRecordNumber() == -1)
-            entry->info.SetMFTFileRecordNumber(RecordNumber(*entry, table.mft, m_cluster0, m_spc));
+        if (entry.info.GetMFTFileRecordNumber() == -1)
+            entry.info.SetMFTFileRecordNumber(RecordNumber(entry, table.mft, m_cluster0, m_spc));
         rest.push_back(std::move(entry));
     }
+    records.clear();
     BuildLostFiles(rest);
 }
 
-void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<std::unique_ptr<CNTFSRecordEntry>>& records) {
+void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& records) {
     struct Lost {
         CNTFSFileNode* node;
         i64 number;
@@ -127,9 +129,9 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<std::unique_ptr<CNTFSR
     std::vector<std::pair<i64, Lost>> lost;
     lost.reserve(records.size());
     for (auto& entry : records) {
-        const i64 number = entry->info.GetMFTFileRecordNumber();
-        const i64 parent = entry->info.GetFileRecordNumberofParentDirectory();
-        CNTFSFileNode* node = MakeNode(*entry, number, parent);
+        const i64 number = entry.info.GetMFTFileRecordNumber();
+        const i64 parent = entry.info.GetFileRecordNumberofParentDirectory();
+        CNTFSFileNode* node = MakeNode(entry, number, parent);
         if (node) lost.emplace_back(parent, Lost{node, number, parent, node->IsDirectory() != 0});
     }
     records.clear();
@@ -313,6 +315,10 @@ void CNTFSDirectoryTreeBuilder::ReadFilePropertiesfromBlock(i64 first, u32 secto
     if (sectors == 0 || sectors > BLOCK_MAX_TOTAL_SECTORS) return;
     const u32 s = m_device->GetSectorSize();
     if (s == 0) return;
+    if (TakePrebuiltRecords(first, sectors)) {
+        m_blocks.emplace_back(first, sectors);
+        return;
+    }
     // One buffer of 128 sectors serves every block; what a block does not fill is zeros.
     std::vector<u8>& buffer = m_blockBuffer;
     buffer.resize(size_t(BLOCK_MAX_TOTAL_SECTORS) * s);
@@ -331,6 +337,30 @@ void CNTFSDirectoryTreeBuilder::ReadFilePropertiesfromBlock(i64 first, u32 secto
     }
 }
 
+bool CNTFSDirectoryTreeBuilder::TakePrebuiltRecords(i64 first, u32 sectors) {
+    CNTFSPrebuiltRecords* prebuilt = m_info->GetPrebuiltRecords();
+    const u32 s = m_device->GetSectorSize();
+    if (!prebuilt || !prebuilt->Covers(first, first + sectors)) return false;
+    const i64 size = std::max(kRecordSize, s);
+    // The records the block would build: those that fit the block as it would be read.
+    auto fits = [&](i64 sector) { return i64(s) * std::min<i64>(first + sectors - sector, kSectorsTested) >= size; };
+    const auto [begin, end] = prebuilt->Range(first, first + sectors);
+    for (auto* r = begin; r != end; ++r) {
+        if (fits(r->sector) && (r->kind == CNTFSPrebuiltRecords::kNotBuilt ||
+                                (r->kind == CNTFSPrebuiltRecords::kBuilt && !r->entry.properties)))
+            return false;
+    }
+    for (auto* r = begin; r != end; ++r) {
+        if (r->kind != CNTFSPrebuiltRecords::kBuilt || !fits(r->sector)) continue;
+        CMFTDirectoryTreeBuildInfo* table = m_keep ? FindMatchedMFT(r->sector) : nullptr;
+        CNTFSRecordEntry entry = std::move(r->entry);
+        CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(entry.properties.get(),
+                                                                                              u8(m_spc));
+        AddEntry(std::move(entry), r->sector, table);
+    }
+    return true;
+}
+
 CMFTDirectoryTreeBuildInfo* CNTFSDirectoryTreeBuilder::FindMatchedMFT(i64 sector) {
     if (sector < m_cluster0) return nullptr;
     const i64 lcn = (sector - m_cluster0) / i64(m_spc);
@@ -340,38 +370,115 @@ CMFTDirectoryTreeBuildInfo* CNTFSDirectoryTreeBuilder::FindMatchedMFT(i64 sector
     return nullptr;
 }
 
+bool CNTFSDirectoryTreeBuilder::BuildRecordProperties(const CNTFSFileRecord& record, i64 s, IStorageDevice* device,
+                                                      const CExtendFileRecordInfoList* extensions, i64 bytesPerCluster,
+                                                      CNTFSRecordEntry& entry) {
+    CNTFSMultiFileRecord multi(record, s, device, extensions);
+    i64 parent = -1;
+    std::unique_ptr<CNTFSFileProperties> properties(
+        CNTFSFilePropertiesBuilder::BuildFileProperties(s, multi, bytesPerCluster, &parent));
+    if (!properties) return false;
+    if (entry.info.GetFileRecordNumberofParentDirectory() == -1 && parent != -1)
+        entry.info.SetFileRecordNumberofParentDirectory(parent);
+    entry.properties = std::move(properties);
+    return true;
+}
+
 void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* buffer, int size, i64 s,
                                                                           CMFTDirectoryTreeBuildInfo* table) {
-    CNTFSFileRecord record(buffer, size, 0);
-    auto entry = std::make_unique<CNTFSRecordEntry>();
-    if (!record.IsValid() || !entry->info.InitFromBuffer(record, s)) return;
+    // A record the scan found valid at this sector has its attributes walked, not checked again.
+    const CValidFileRecordSectors* valid = m_info->GetValidFileRecordSectors();
+    CNTFSFileRecord record(buffer, size, 0, valid && valid->Contains(s));
+    CNTFSRecordEntry entry;
+    if (!record.IsValid() || !entry.info.InitFromBuffer(record, s)) return;
     if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) return;
     std::unique_ptr<CExtendFileRecordInfoList> extensions;
-    if (table) {
-        if (entry->info.GetMFTFileRecordNumber() == -1)
-            entry->info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
-        if (CNTFSFileRecord::HasAttributeList(buffer, size))
-            extensions = InitExtendFileRecord(buffer, u32(size), s, u8(m_spc), m_cluster0, *m_device,
-                                              &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
-    }
-    CNTFSMultiFileRecord multi(record, s, m_device, extensions.get());
-    i64 parent = -1;
-    std::unique_ptr<CNTFSFileProperties> properties(CNTFSFilePropertiesBuilder::BuildFileProperties(
-        s, multi, i64(m_spc) * m_device->GetSectorSize(), &parent));
-    if (!properties) return;
-    if (entry->info.GetFileRecordNumberofParentDirectory() == -1 && parent != -1)
-        entry->info.SetFileRecordNumberofParentDirectory(parent);
-    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties.get(), u8(m_spc));
+    if (table && record.GetAttributeOffset(ntfs::attr::kAttributeList, 0) != 0xFFFFFFFF)
+        extensions = InitExtendFileRecord(buffer, u32(size), s, u8(m_spc), m_cluster0, *m_device,
+                                          &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
+    if (!BuildRecordProperties(record, s, m_device, extensions.get(), i64(m_spc) * m_device->GetSectorSize(), entry))
+        return;
+    CNTFSFileProperties* properties = entry.properties.get();
+    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties, u8(m_spc));
     if (properties->GetFileSize() == 0 && !(properties->GetAttribute() & ntfsattr::kDirectory)) {
         std::vector<FindFileMFTAndLogx>* pairs = m_info->GetFindFileContainer();
         for (size_t i = 0; pairs && i < pairs->size(); ++i) {
             CFindFileFromLogFile* reader = (*pairs)[i].reader.get();
-            if (reader && reader->IsDone() &&
-                reader->ReplaceFileRecordInfo(multi.GetMainRecord().data(), *properties, -1, extensions.get()))
+            if (reader && reader->IsDone() && reader->ReplaceFileRecordInfo(record.GetBuffer(), *properties, -1, extensions.get()))
                 break;
         }
     }
     properties->SetExtendFileRecordInfoList(std::move(extensions));
-    entry->properties = std::move(properties);
+    AddEntry(std::move(entry), s, table);
+}
+
+void CNTFSDirectoryTreeBuilder::AddEntry(CNTFSRecordEntry entry, i64 s, CMFTDirectoryTreeBuildInfo* table) {
+    if (table && entry.info.GetMFTFileRecordNumber() == -1)
+        entry.info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
     (table ? table->records : m_loose).push_back(std::move(entry));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The scan's records
+
+void CNTFSPrebuiltRecords::Reset() {
+    m_records.clear();
+    m_records.shrink_to_fit();
+    m_scannedEnd = 0;
+    m_usable = true;
+}
+
+void CNTFSPrebuiltRecords::Scanned(i64 first, i64 count) {
+    if (first == m_scannedEnd && count > 0) m_scannedEnd = first + count;
+}
+
+void CNTFSPrebuiltRecords::Add(const CNTFSFileRecord& record, i64 sector, u32 metaFileIndex) {
+    if (!m_usable || !record.IsValid()) return;
+    if ((!m_records.empty() && sector <= m_records.back().sector) || m_records.size() >= kMaxRecords) {
+        // The store would miss records: the tree build reads every block.
+        m_usable = false;
+        m_records.clear();
+        m_records.shrink_to_fit();
+        return;
+    }
+    Record r{sector, kNothing, {}};
+    // What the build makes of it, as it would make it from the block: extension and system records
+    // make no entry; one with an attribute list, data in clusters (sized by the partition's clusters)
+    // or of size 0 (the log may tell more) is read then.
+    if (!CNTFSFileRecord::IsExtendFileRecord(record.GetBuffer(), record.GetSize()) &&
+        r.entry.info.InitFromBuffer(record, sector) &&
+        !CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecordOfIndex(record, metaFileIndex)) {
+        bool clusters = false;
+        for (u32 n = 0;; ++n) {
+            const ByteReader a = record.FindAttibute(ntfs::attr::kData, n);
+            if (a.empty()) break;
+            if (CNTFSFileRecordAttribute::IsNamed(a)) continue;
+            clusters = !CNTFSFileRecordAttribute::IsResident(a);
+            break;
+        }
+        if (clusters || record.GetAttributeOffset(ntfs::attr::kAttributeList, 0) != 0xFFFFFFFF) {
+            r.kind = kNotBuilt;
+        } else if (CNTFSDirectoryTreeBuilder::BuildRecordProperties(record, sector, nullptr, nullptr, 512, r.entry)) {
+            CNTFSFileProperties& p = *r.entry.properties;
+            r.kind = kBuilt;
+            if (p.GetFileSize() == 0 && !(p.GetAttribute() & ntfsattr::kDirectory)) {
+                r.kind = kNotBuilt;
+                r.entry.properties.reset();
+            }
+        }
+    }
+    m_records.push_back(std::move(r));
+}
+
+std::pair<CNTFSPrebuiltRecords::Record*, CNTFSPrebuiltRecords::Record*> CNTFSPrebuiltRecords::Range(i64 first, i64 end) {
+    auto less = [](const Record& r, i64 sector) { return r.sector < sector; };
+    Record* begin = std::lower_bound(m_records.data(), m_records.data() + m_records.size(), first, less);
+    Record* stop = std::lower_bound(begin, m_records.data() + m_records.size(), end, less);
+    return {begin, stop};
+}
+
+const CNTFSPrebuiltRecords::Record* CNTFSPrebuiltRecords::Find(i64 sector) const {
+    auto it = std::lower_bound(m_records.begin(), m_records.end(), sector,
+                               [](const Record& r, i64 s) { return r.sector < s; });
+    return it != m_records.end() && it->sector == sector ? &*it : nullptr;
 }

@@ -33,17 +33,59 @@ inline constexpr i64 kMinLostParent = 25;
 inline constexpr i64 kRootRecord = 5;
 }  // namespace ntfsdeep
 
-// One FILE record of a partition and the properties built from it (owned until a node takes them).
+// One FILE record of a partition and the properties built from it (owned until a node takes them; an
+// entry whose properties were taken is spent).
 struct CNTFSRecordEntry {
     CCommonFileRecordInfo info;
     std::unique_ptr<CNTFSFileProperties> properties;
+};
+
+class CNTFSFileRecord;
+
+// What the scan built of the valid FILE records it read, in rising sector order, for the records that
+// the tree build would build alike for every partition (no attribute list, data resident or absent,
+// not of size 0): the tree build takes them instead of reading and building those records again. A
+// block holding a record that was not built (or was taken by an earlier partition) is read as before.
+class CNTFSPrebuiltRecords {
+public:
+    enum Kind : u8 {
+        kNothing,  // the build makes no entry of it (an extension or system record, no properties)
+        kBuilt,    // its entry, until a partition takes it
+        kNotBuilt  // the build reads it
+    };
+    struct Record {
+        i64 sector;
+        Kind kind;
+        CNTFSRecordEntry entry;
+    };
+    static constexpr size_t kMaxRecords = size_t(1) << 22;
+
+    void Reset();
+    // The record found valid at sector s (the scan's copy, protection undone; its system-file number
+    // from CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex), in rising order; any
+    // other order or a full store leaves the store unused.
+    void Add(const CNTFSFileRecord& record, i64 sector, u32 metaFileIndex);
+    // Blocks the scan analysed: one after the other from sector 0.
+    void Scanned(i64 first, i64 count);
+    // Every sector of [first, end) was analysed by the scan and the store holds all its valid records.
+    bool Covers(i64 first, i64 end) const { return m_usable && first >= 0 && end <= m_scannedEnd; }
+    // The records at sectors in [first, end).
+    std::pair<Record*, Record*> Range(i64 first, i64 end);
+    // The record at a sector, or null.
+    const Record* Find(i64 sector) const;
+    size_t Size() const { return m_records.size(); }
+
+private:
+    std::vector<Record> m_records;
+    i64 m_scannedEnd = 0;
+    bool m_usable = true;
 };
 
 // A master file table of the partition, its records, and the node that stands for its root folder
 // (never handed to the engine).
 struct CMFTDirectoryTreeBuildInfo {
     CMFTInfo* mft = nullptr;  // not owned
-    std::vector<std::unique_ptr<CNTFSRecordEntry>> records;
+    std::vector<CNTFSRecordEntry> records;
     std::unique_ptr<CNTFSFileNode> root;
 };
 
@@ -59,16 +101,17 @@ public:
     // Hands the table's records over: breadth first from the root, then the lost folders.
     void BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table);
     // Hands over the folders of the records that are left whose parent is 25 or more, with their children.
-    void BuildLostFiles(std::vector<std::unique_ptr<CNTFSRecordEntry>>& records);
+    void BuildLostFiles(std::vector<CNTFSRecordEntry>& records);
 
 private:
-    // Sorted by parent record number; a record handed over leaves its slot empty.
-    using RecordSet = std::vector<std::pair<i64, std::unique_ptr<CNTFSRecordEntry>>>;
+    // Parent record numbers and the records' places in the table, sorted by parent number.
+    using RecordSet = std::vector<std::pair<i64, u32>>;
     // Makes the node of a record (taking its properties); null without properties.
     CNTFSFileNode* MakeNode(CNTFSRecordEntry& entry, i64 number, i64 parent) const;
     // 1 when the tree builder took the node; a refused node is released.
     int Hand(CNTFSFileNode* node) const;
-    void BuildChildren(RecordSet& set, i64 folder, std::vector<i64>& queue, const CMFTInfo* table);
+    void BuildChildren(const RecordSet& set, std::vector<CNTFSRecordEntry>& records, i64 folder,
+                       std::vector<i64>& queue, const CMFTInfo* table);
 
     IDirecotryTreeBuilder* m_builder;
     int m_partition;
@@ -101,14 +144,25 @@ public:
     // Blocks read by the last build, for the tests.
     const std::vector<std::pair<i64, u32>>& ReadBlocks() const { return m_blocks; }
 
+    // The properties of a valid record (and its parent number when the record did not tell it): false
+    // when it has none. The same for every partition when it has no extension records and its data is
+    // resident or absent.
+    static bool BuildRecordProperties(const CNTFSFileRecord& record, i64 sector, IStorageDevice* device,
+                                      const CExtendFileRecordInfoList* extensions, i64 bytesPerCluster,
+                                      CNTFSRecordEntry& entry);
+
 private:
     void ReadFileProperties();
     void ReadFilePropertiesfromBlock(i64 first, u32 sectors);
+    // Takes the scan's entries of the block's records; false (nothing taken) when one is missing.
+    bool TakePrebuiltRecords(i64 first, u32 sectors);
     void BuildCommonFileRecordInfoandFileProperties(u8* record, int size, i64 sector, CMFTDirectoryTreeBuildInfo* table);
+    // Numbers the entry through the table and files it under the table (or among the loose records).
+    void AddEntry(CNTFSRecordEntry entry, i64 sector, CMFTDirectoryTreeBuildInfo* table);
     CMFTDirectoryTreeBuildInfo* FindMatchedMFT(i64 sector);
 
     std::vector<std::unique_ptr<CMFTDirectoryTreeBuildInfo>> m_tables;
-    std::vector<std::unique_ptr<CNTFSRecordEntry>> m_loose;
+    std::vector<CNTFSRecordEntry> m_loose;
     IStorageDevice* m_device = nullptr;
     i64 m_cluster0 = -1;
     u32 m_spc = 0;

@@ -64,6 +64,8 @@ void CNTFSSearchController::ClearFindings() {
     m_pairs.clear();
     m_folders.clear();
     m_indexRecords.clear();
+    m_validRecords.Reset(1);
+    m_prebuilt.Reset();
 }
 
 void CNTFSSearchController::ReleaseAnalyzers() {
@@ -105,6 +107,7 @@ int CNTFSSearchController::PreparetoSearch() {
     m_analyzedBlocks = m_failedBlocks = m_inPlaceBlocks = 0;
 
     m_sectorSize = sectorSize;
+    m_validRecords.Reset(std::max<i64>(1, i64(kFileRecordSize / sectorSize)));
     const i64 total = m_device->GetTotalSectors();
     m_partitions.SetDeviceTotalSectors(total);
     m_partitions.SetSectorSize(sectorSize);
@@ -139,18 +142,22 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
         ++m_inPlaceBlocks;
     }
     ++m_analyzedBlocks;
+    m_prebuilt.Scanned(first, count);
+    // Only the analysis of a sector opens or closes a join or a group of system records.
+    bool open = !MayBeQuiet();
     for (i64 i = 0; i < count; ++i) {
         const u8* sector = block + size_t(i) * m_sectorSize;
-        if (!IsQuiet(sector))
+        if (open || !IsQuietSector(sector)) {
             AnalyzeSector(sector, first + i, i64(m_sectorSize) * std::min<i64>(count - i, kSectorsAvailable));
+            open = !MayBeQuiet();
+        }
     }
     m_log->AnalyzeRCRDRecord(block, first, count, m_sectorSize);
     return 1;
 }
 
-bool CNTFSSearchController::IsQuiet(const u8* sector) const {
-    if (!sector || m_join.indexPending || m_join.filePending || m_group->IsOpen()) return false;
-    return IsQuietSector(sector);
+bool CNTFSSearchController::MayBeQuiet() const {
+    return !m_join.indexPending && !m_join.filePending && !m_group->IsOpen();
 }
 
 bool CNTFSSearchController::HasNoMark(const u8* sector) {
@@ -368,6 +375,12 @@ void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
     const u32 index = record.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record) : 0xFFFFFFFF;
     m_group->AnalyzeNTFSMetaFileRecord(s, record, index);
     if (!record.IsValid()) return;
+    // The tree build reads records of this size where they start (1024 bytes or one larger sector).
+    if (size == int(std::max(kFileRecordSize, m_sectorSize))) {
+        m_validRecords.Add(s);
+        // Kept only for a tree build that will take them.
+        if (m_treeBuilder && m_keepScanRecords) m_prebuilt.Add(record, s, index);
+    }
     // $LogFile, $AttrDef and $UpCase: their name in the first $FILE_NAME, hidden and system.
     const bool system = (index == 2 || index == 4 || index == 10) && CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record);
     if (CNTFSFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(record)) {
@@ -440,6 +453,10 @@ int CNTFSSearchController::EndSearch(int build) {
     if (m_treeBuilder && m_device) {
         CNTFSIntelligentSearchInfo info;
         info.Init(&m_mftInfos, &m_positions, &m_logReaders);
+        if (m_keepScanRecords) {
+            info.SetValidFileRecordSectors(&m_validRecords);
+            info.SetPrebuiltRecords(&m_prebuilt);
+        }
         CNTFSDirectoryTreeBuilder trees;
         const i64 n = i64(set.size());
         i64 k = 0;

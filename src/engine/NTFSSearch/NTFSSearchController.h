@@ -14,6 +14,7 @@
 #include "engine/Common/ICompleteFileSystemSearchController.h"
 #include "engine/NTFSLib/NTFSFindings.h"
 #include "engine/NTFSSearch/FindFileFromLogFile.h"
+#include "engine/NTFSSearch/NTFSDirectoryTreeBuilder.h"
 #include "engine/NTFSSearch/NTFSLogFileAnalyzer.h"
 #include "engine/NTFSSearch/NTFSMetaFileAnalyzers.h"
 #include "engine/NTFSSearch/NTFSPartitionInfoBuilder.h"
@@ -82,6 +83,10 @@ public:
     }
     CNTFSPartitionInfoBuilder& GetPartitionInfoBuilder() { return m_partitions; }
     const std::list<CCommonFileRecordPositionInfo>& GetPositions() const { return m_positions; }
+    const CValidFileRecordSectors& GetValidFileRecordSectors() const { return m_validRecords; }
+    const CNTFSPrebuiltRecords& GetPrebuiltRecords() const { return m_prebuilt; }
+    // Off: the tree build reads and checks every record again (the tests compare both ways).
+    void SetKeepScanRecords(bool keep) { m_keepScanRecords = keep; }
     const std::list<CMFTInfo*>& GetMFTInfos() const { return m_mftInfos; }
     const std::multiset<CIndexRecordInfo>& GetIndexRecords() const { return m_indexRecords; }
     const CLogFileAnalyzer* GetLogFileAnalyzer() const { return m_log.get(); }
@@ -114,9 +119,9 @@ public:
     static bool IsQuietSector(const u8* sector);
 
 private:
-    // True for a sector that AnalyzeSector would leave as it found everything: no structure's mark, no
-    // meta-file template sector, nothing held from the sectors before (nearly every sector of a disk).
-    bool IsQuiet(const u8* sector) const;
+    // No join and no group of system records is open: a sector that IsQuietSector passes over (nearly
+    // every sector of a disk) is then one that AnalyzeSector would leave as it found everything.
+    bool MayBeQuiet() const;
     void AnalyzeIndexRecordBuffer(u8* record, i64 s);
     void LocateIndexRecord(i64 s, i64 vcn, const CFolderIndexAllocationInfo& folder);
     // buffer is our own copy of the record (m_record or the joining buffer): its protection is undone.
@@ -145,6 +150,11 @@ private:
     std::list<CMFTFilesPair> m_pairs;
     std::list<CMFTInfo*> m_mftInfos;  // owned
     std::list<CCommonFileRecordPositionInfo> m_positions;
+    // Where valid FILE records were read: the tree build does not check them again.
+    CValidFileRecordSectors m_validRecords;
+    // What the scan built of those records, taken by the tree build instead of reading them again.
+    CNTFSPrebuiltRecords m_prebuilt;
+    bool m_keepScanRecords = true;
     std::vector<FindFileMFTAndLogx> m_logReaders;
     std::unique_ptr<CMetaFileRecordGroupinMFTAnalyzer> m_group;
     std::unique_ptr<CAttrDefFileAnalyzer> m_attrDef;

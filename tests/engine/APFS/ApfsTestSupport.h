@@ -13,6 +13,7 @@
 
 #include "engine/APFS/APFSFileNode.h"
 #include "engine/DataRecovery/FileReader.h"
+#include "engine/Utility/IDataRunList.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 #include "support/ApfsBlockScan.h"
 #include "support/CapturingTreeBuilder.h"
@@ -91,6 +92,14 @@ inline std::vector<IcatLine> IcatGolden(const std::filesystem::path& file) {
         if (f.size() < 4) continue;
         if (auto named = AsSearchNames(f[3])) out.push_back({*named, f[1], std::stoll(f[2])});
     }
+    return out;
+}
+
+// A run list as text: "start+length" per run, in order ("" for none).
+inline std::string RunText(IDataRunList* list) {
+    std::string out;
+    for (DataRun* run = list ? list->GetFirst() : nullptr; run; run = list->GetNext())
+        out += (out.empty() ? "" : " ") + std::to_string(run->start) + "+" + std::to_string(run->length);
     return out;
 }
 

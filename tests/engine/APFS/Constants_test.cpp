@@ -25,11 +25,7 @@ std::string Name(const std::string& stored) {
 }
 
 std::string Runs(APFSFileNode& node) {
-    std::string out;
-    IDataRunList* list = node.GetDataRunList();
-    for (DataRun* run = list ? list->GetFirst() : nullptr; run; run = list->GetNext())
-        out += (out.empty() ? "" : " ") + std::to_string(run->start) + "+" + std::to_string(run->length);
-    return out;
+    return apfstest::RunText(node.CurrentRuns());
 }
 
 // What a path of the records image gives: "absent", or "live"/"deleted".

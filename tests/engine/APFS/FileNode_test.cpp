@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ApfsTestSupport.h"
 #include "engine/APFS/APFSFileNode.h"
 #include "engine/Utility/IDataRunList.h"
 
@@ -20,11 +21,7 @@ std::unique_ptr<APFSFileNode> Named(const std::string& stored, u16 partition = 0
 }
 
 std::string Runs(APFSFileNode& node) {
-    std::string out;
-    IDataRunList* list = node.GetDataRunList();
-    for (DataRun* run = list ? list->GetFirst() : nullptr; run; run = list->GetNext())
-        out += (out.empty() ? "" : " ") + std::to_string(run->start) + "+" + std::to_string(run->length);
-    return out;
+    return apfstest::RunText(node.CurrentRuns());
 }
 
 TEST(ApfsFileNode, NamesFollowTheRuleOfTheSearch) {
@@ -98,6 +95,42 @@ TEST(ApfsFileNode, ANodeWhoseExtentsCoverItsSizeIgnoresMore) {
     small.SetSize(100);
     EXPECT_TRUE(small.AddExtent(100, 16, 512, 0));
     EXPECT_EQ(small.GetFileSize(), 8192);
+}
+
+// What the builder reads is the base class's run list: once a node is published it holds every
+// extent, those added before publishing (built then, once) and those added after (at once).
+std::string BaseRuns(APFSFileNode& node) {
+    return apfstest::RunText(node.GetDataRunList());
+}
+
+TEST(ApfsFileNode, APublishedNodesRunListHoldsEveryExtent) {
+    APFSFileNode node;
+    node.SetSize(4096 * 4);
+    node.AddExtent(300, 8, 512, 8192);
+    node.AddExtent(100, 8, 512, 0);
+    EXPECT_TRUE(node.HasRuns());
+    node.MarkPublished();
+    EXPECT_EQ(BaseRuns(node), "100+8 300+8");
+    node.AddExtent(108, 8, 512, 4096);
+    EXPECT_EQ(BaseRuns(node), "100+16 300+8") << "contiguous runs merge";
+    node.AddExtent(500, 8, 512, 4096 * 3);
+    EXPECT_EQ(BaseRuns(node), "100+16 300+8 500+8");
+
+    // Runs taken from another node stand until the node's own extents change.
+    APFSFileNode copy;
+    copy.TakeRuns(node.CurrentRuns()->Clone());
+    EXPECT_TRUE(copy.HasRuns());
+    copy.MarkPublished();
+    EXPECT_EQ(BaseRuns(copy), "100+16 300+8 500+8");
+    APFSFileNode again;
+    again.TakeRuns(node.CurrentRuns()->Clone());
+    again.AddExtent(900, 8, 512, 0);
+    again.MarkPublished();
+    EXPECT_EQ(BaseRuns(again), "900+8");
+    APFSFileNode none;
+    EXPECT_FALSE(none.HasRuns());
+    none.MarkPublished();
+    EXPECT_EQ(none.GetDataRunList(), nullptr);
 }
 
 TEST(ApfsFileNode, APublishedNodeKeepsItsParent) {
@@ -199,7 +232,7 @@ TEST(ApfsFileNode, CloneCopiesEverythingButThePublishedFlagAndTakesTheApfsLinks)
     EXPECT_EQ(clone->GetBelongedPartition(), 2);
     EXPECT_FALSE(clone->IsPublished());
     EXPECT_EQ(Runs(*clone), "64+16");
-    EXPECT_NE(clone->GetDataRunList(), node->GetDataRunList());
+    EXPECT_NE(clone->CurrentRuns(), node->CurrentRuns());
     EXPECT_EQ(clone->GetParentFolder(), folder.get());
     EXPECT_EQ(node->GetParentFolder(), nullptr);
     EXPECT_EQ(clone->GetParent(), nullptr);

@@ -102,6 +102,35 @@ std::unique_ptr<testsupport::MemoryDevice> Patched(size_t offset, u32 value, siz
     return device;
 }
 
+// The header test every scanned block goes through: an object identifier other than 0, type and
+// subtype (the low halves of their words) at most 31, whatever the other bytes hold; absent fields fail.
+TEST(ApfsObjectHeader, PlausibleMeansAnIdentifierAndTypeAndSubtypeUpTo31) {
+    const u16 values[] = {0, 1, 3, 14, 30, 31, 32, 33, 63, 64, 0x101, 0x4003, 0x8000, 0xFFE0, 0xFFFF};
+    std::vector<u8> block(4096, 0xA5);
+    for (u64 oid : {u64{0}, u64{1}, u64{1} << 63}) {
+        for (u16 type : values) {
+            for (u16 subtype : values) {
+                ByteWriter w(block.data(), block.size());
+                w.Le64(apfs::obj::kOid, oid);
+                w.Le16(apfs::obj::kType, type);
+                w.Le16(apfs::obj::kSubtype, subtype);
+                const bool expected = oid != 0 && type <= 31 && subtype <= 31;
+                for (u16 high : {u16{0}, u16{0x4000}, u16{0xFFFF}}) {
+                    // The high halves (type flags, the subtype's upper half) do not count.
+                    w.Le16(apfs::obj::kTypeFlags, high);
+                    w.Le16(apfs::obj::kSubtype + 2, high);
+                    EXPECT_EQ(apfs::IsPlausibleObject(ByteReader(block.data(), block.size())), expected)
+                        << oid << " " << type << " " << subtype << " " << high;
+                    // A view that ends inside the header: only the fields it holds are read.
+                    EXPECT_EQ(apfs::IsPlausibleObject(ByteReader(block.data(), 30)), expected);
+                    EXPECT_FALSE(apfs::IsPlausibleObject(ByteReader(block.data(), 29)));
+                }
+            }
+        }
+    }
+    EXPECT_FALSE(apfs::IsPlausibleObject(ByteReader()));
+}
+
 TEST(ApfsRecognize, OnlyPlausibleSuperblocksOf4096ByteBlocksAreRecognised) {
     const struct {
         const char* what;

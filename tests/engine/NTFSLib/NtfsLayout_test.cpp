@@ -344,6 +344,85 @@ TEST(NtfsFileRecord, HeaderAndAttributeEdgeCases) {
     EXPECT_EQ(stale, with(510, {0xAB, 0xCD}));
 }
 
+// A wrapped record answers attribute lookups from the attributes its validation walked: the same
+// offsets as the walk over the bytes for every type and index, with the attributes checked or (for
+// bytes found valid before) only walked; more attributes than are kept fall back to the walk; an
+// attribute running past the record ends both forms.
+TEST(NtfsFileRecord, KeptAttributesAnswerAsTheWalk) {
+    auto sameAnswers = [](std::vector<u8> rec, bool checked, const std::string& what) {
+        CNTFSFileRecord wrapped(rec.data(), int(rec.size()), 0, checked);
+        ASSERT_TRUE(wrapped.IsValid()) << what;
+        for (u32 type = 0x10; type <= 0x100; type += 0x10) {
+            for (u32 n = 0; n < 24; ++n) {
+                const u32 walked = CNTFSFileRecord::GetAttributeOffset(wrapped.GetBuffer(), wrapped.GetSize(), type, n);
+                EXPECT_EQ(wrapped.GetAttributeOffset(type, n), walked) << what << " type " << type << " n " << n;
+                EXPECT_EQ(wrapped.FindAttibute(type, n).data(),
+                          CNTFSFileRecord::FindAttibute(wrapped.GetBuffer(), wrapped.GetSize(), type, n).data());
+            }
+        }
+    };
+    for (const auto& image : ntfstest::kImages) {
+        auto device = testsupport::MemoryDevice::FromFile(ntfstest::Image(image.name));
+        CNTFSDBR dbr;
+        dbr.InitFromBuffer(device->Bytes().data());
+        const size_t size = dbr.GetFileRecordSizeByByte();
+        const size_t mft = size_t(dbr.GetMFTStartCluster()) * dbr.GetSectorsperCluster() * dbr.GetBytesPerSector();
+        for (size_t n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 64, 65, 70}) {
+            const auto at = device->Bytes().begin() + i64(mft + n * size);
+            const std::vector<u8> rec(at, at + i64(size));
+            if (!CNTFSFileRecord(std::vector<u8>(rec).data(), int(rec.size()), 0).IsValid()) continue;
+            for (bool checked : {false, true})
+                sameAnswers(rec, checked, std::string(image.name) + " record " + std::to_string(n));
+        }
+    }
+    // The second attribute of length 0 ends the walk, and is still found (as the walk finds it).
+    std::vector<u8> zero = Record("ntfs512", 64);
+    {
+        CNTFSFileRecord::UnfixupFileRecord(zero.data(), int(zero.size()));
+        const ByteReader r(zero.data(), zero.size());
+        const u32 second = r.Le16(20).value_or(0) + r.Le32(r.Le16(20).value_or(0) + 4).value_or(0);
+        ByteWriter(zero.data(), zero.size()).Le32(second + 4, 0);
+        CNTFSFileRecord::FixupFileRecord(zero.data(), int(zero.size()));
+        std::vector<u8> copy = zero;
+        CNTFSFileRecord wrapped(copy.data(), int(copy.size()), 0);
+        ASSERT_TRUE(wrapped.IsValid());
+        EXPECT_EQ(wrapped.GetAttributeOffset(r.Le32(second).value_or(0), 0), second);
+    }
+    for (bool checked : {false, true}) sameAnswers(zero, checked, "second attribute of length 0");
+    // Record 64 holding 20 resident attributes of 24 bytes (more than are kept), protected again.
+    std::vector<u8> many = Record("ntfs512", 64);
+    {
+        CNTFSFileRecord::UnfixupFileRecord(many.data(), int(many.size()));
+        ByteWriter w(many.data(), many.size());
+        const u32 first = ByteReader(many.data(), many.size()).Le16(20).value_or(0);
+        for (u32 k = 0; k < 20; ++k) {
+            const size_t at = first + 24 * k;
+            std::fill(many.begin() + at, many.begin() + at + 24, u8(0));
+            w.Le32(at, 0x40);
+            w.Le32(at + 4, 24);
+            w.Le16(at + 20, 24);
+        }
+        w.Le32(first + 24 * 20, 0xFFFFFFFF);
+        CNTFSFileRecord::FixupFileRecord(many.data(), int(many.size()));
+    }
+    for (bool checked : {false, true}) sameAnswers(many, checked, "twenty attributes");
+    {
+        std::vector<u8> copy = many;
+        CNTFSFileRecord wrapped(copy.data(), int(copy.size()), 0, true);
+        EXPECT_EQ(wrapped.GetAttributeOffset(0x40, 19), ByteReader(copy.data(), copy.size()).Le16(20).value_or(0) + 24 * 19);
+        EXPECT_EQ(wrapped.GetAttributeOffset(0x40, 20), 0xFFFFFFFFu);
+    }
+    // The first attribute's length runs past the record.
+    std::vector<u8> past = Record("ntfs512", 64);
+    const u32 first = ByteReader(past.data(), past.size()).Le16(20).value_or(0);
+    ByteWriter(past.data(), past.size()).Le32(first + 4, 2000);
+    for (bool checked : {false, true}) {
+        std::vector<u8> copy = past;
+        EXPECT_FALSE(CNTFSFileRecord(copy.data(), int(copy.size()), 0, checked).IsValid()) << checked;
+        EXPECT_EQ(copy, past) << "returned as it was";
+    }
+}
+
 // A character a name may not hold, at every place of the name, alone and after a non-ASCII unit;
 // units after a NUL are not looked at.
 TEST(NtfsFileRecord, ForbiddenNameCharactersAtEveryPlace) {
@@ -391,6 +470,10 @@ TEST(NtfsFileRecord, NameConversionTable) {
         {u"odd", 1, false, ""},
         {u"abcdefghijklmnopq", 0, true, "abcdefghijklmnopq"},
         {std::u16string(u"abcd\0efgh", 9), 0, true, std::string("abcd\0efgh", 9)},
+        {std::u16string(255, u'n'), 0, true, std::string(255, 'n')},
+        {std::u16string(256, u'n'), 0, true, std::string(256, 'n')},
+        {std::u16string(300, u'l'), 0, true, std::string(300, 'l')},
+        {std::u16string(299, u'l') + u"\u00e9", 0, true, std::string(299, 'l') + "\xc3\xa9"},
     };
     for (const Row& row : rows) {
         std::vector<u8> bytes;
@@ -468,6 +551,25 @@ TEST(NtfsIndexAndLogPages, Table) {
     EXPECT_TRUE(CRCRDRecord::IsValidRCRDRecordFirstSector(page.data(), 512));
     page[6] = 8;
     EXPECT_FALSE(CRCRDRecord::IsValid(page.data(), 4096)) << "8 entries";
+}
+
+// Valid record sectors as runs of records `step` apart: a sector out of order is left out (its record
+// is checked in full), sectors between records and outside every run are not held.
+TEST(NtfsFindings, ValidRecordSectors) {
+    CValidFileRecordSectors valid;
+    valid.Reset(2);
+    for (i64 s : {100, 102, 104, 110, 108, 110, 111, 200, -4}) valid.Add(s);
+    EXPECT_EQ(valid.RunCount(), 3u);
+    const std::pair<i64, bool> cases[] = {{98, false},  {99, false},  {100, true},  {101, false}, {102, true},
+                                          {104, true},  {106, false}, {108, false}, {110, true},  {111, false},
+                                          {112, false}, {200, true},  {202, false}, {-4, false},  {0, false}};
+    for (const auto& [sector, held] : cases) EXPECT_EQ(valid.Contains(sector), held) << sector;
+    valid.Reset(0);
+    EXPECT_FALSE(valid.Contains(100));
+    for (i64 s : {7, 8, 9}) valid.Add(s);
+    EXPECT_EQ(valid.RunCount(), 1u);
+    EXPECT_TRUE(valid.Contains(8));
+    EXPECT_FALSE(valid.Contains(10));
 }
 
 TEST(NtfsFindings, PositionsMerge) {

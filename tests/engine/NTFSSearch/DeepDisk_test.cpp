@@ -231,6 +231,154 @@ TEST(NtfsDeepDiskCopies, RecordsAcrossABlockEdge) {
     }
 }
 
+// The scan keeps the sectors of the FILE records it found valid, so that the tree build walks their
+// attributes without checking them again: exactly the sectors where a 1024-byte record validates, the
+// record cut by a block edge included; the trees built from them equal fls's.
+TEST(NtfsDeepDiskCopies, TheScanKeepsExactlyTheValidRecordSectors) {
+    const std::string name = "file-across-block-edge";
+    DeepScan scan(CopyDevice(name));
+    testsupport::DeepBlockFeeder feeder(*scan.searcher, *scan.device, &scan.builder);
+    feeder.Prepare();
+    feeder.FeedAll();
+    const CValidFileRecordSectors& valid = scan.searcher->GetValidFileRecordSectors();
+    const std::vector<u8> bytes = ntfsdisk::CopyBytes(name);
+    i64 records = 0, edge = 0;
+    for (size_t at = 0; at + 1024 <= bytes.size(); at += 512) {
+        const i64 sector = i64(at / 512);
+        bool ok = false;
+        if (ByteReader(bytes.data() + at, 4).Equals(0, "FILE")) {
+            std::vector<u8> record(bytes.begin() + i64(at), bytes.begin() + i64(at) + 1024);
+            ok = CNTFSFileRecord(record.data(), 1024, 0).IsValid();
+        }
+        records += ok;
+        edge += ok && (sector + 1) % 8192 == 0;
+        EXPECT_EQ(valid.Contains(sector), ok) << sector;
+    }
+    EXPECT_GT(records, 300);
+    EXPECT_EQ(edge, 1) << "the record whose first sector ends a block";
+    EXPECT_LT(valid.RunCount(), size_t(records / 4));
+    feeder.End();
+    ExpectTreeEqualsFls(ntfsdisk::ByPartition(scan.builder).at(0), 1);
+}
+
+// The tree build takes what the scan built of the records instead of reading them again: the nodes
+// handed over, in their order, with every field and extent, equal those of a build that reads and
+// checks every record again (resident, sparse, compressed and fragmented files, one with an attribute
+// list, deleted ones, the lost folder, on the disk and on the copy whose record crosses a block edge).
+TEST(NtfsDeepDiskCopies, TheScansRecordsBuildWhatTheRecordsReadAgainBuild) {
+    auto nodes = [](const std::string& name, bool keep) {
+        DeepScan scan(CopyDevice(name));
+        scan.searcher->SetKeepScanRecords(keep);
+        testsupport::DeepBlockFeeder feeder(*scan.searcher, *scan.device, &scan.builder);
+        feeder.Prepare();
+        feeder.FeedAll();
+        const size_t kept = scan.searcher->GetPrebuiltRecords().Size();
+        feeder.End();
+        std::vector<std::string> out;
+        for (IFileNode* n : scan.builder.m_nodes) {
+            auto* node = dynamic_cast<CNTFSFileNode*>(n);
+            auto* p = dynamic_cast<CNTFSFileProperties*>(node->GetFileProperties());
+            std::string line = std::to_string(node->GetBelongedPartition()) + " " + std::to_string(node->GetCurrentNodeID()) +
+                               " " + std::to_string(node->GetParentNodeID()) + " " + node->GetFileName() + " " +
+                               std::to_string(node->GetFileSize()) + " " + std::to_string(node->GetAttribute()) + " " +
+                               std::to_string(p->GetState()) + " " + std::to_string(node->GetMetadataStartPosition()) + " " +
+                               std::to_string(p->GetCreationTime()) + " " + std::to_string(p->GetModificationTime()) + " " +
+                               std::to_string(p->GetFileRecordIndex()) + " " +
+                               std::to_string(p->GetExtendFileRecordInfoList() ? p->GetExtendFileRecordInfoList()->size() : 0);
+            if (IDataRunList* runs = p->GetDataRunList()) {
+                line += " offset " + std::to_string(runs->GetOffset());
+                for (DataRun* run = runs->GetFirst(); run; run = runs->GetNext())
+                    line += " " + std::to_string(run->start) + "+" + std::to_string(run->length);
+                runs->Release();
+            }
+            out.push_back(line);
+        }
+        return std::make_pair(out, kept);
+    };
+    for (const char* name : {"mbr-zeroed", "file-across-block-edge"}) {
+        SCOPED_TRACE(name);
+        const auto [read, none] = nodes(name, false);
+        const auto [taken, kept] = nodes(name, true);
+        EXPECT_GT(read.size(), 300u);
+        EXPECT_GT(kept, 300u);
+        EXPECT_EQ(taken, read);
+    }
+}
+
+// What the scan builds of each record: entries of files with resident data and of folders; files whose
+// data lies in clusters (sized by the partition's clusters), with an attribute list, or of size 0 (the
+// log may tell their runs) are read by the tree build; system records make no entry.
+TEST(NtfsDeepDiskCopies, TheScanBuildsOnlyWhatEveryPartitionBuildsAlike) {
+    DeepScan scan(CopyDevice("mbr-zeroed"));
+    testsupport::DeepBlockFeeder feeder(*scan.searcher, *scan.device, &scan.builder);
+    feeder.Prepare();
+    feeder.FeedAll();
+    std::map<i64, CNTFSPrebuiltRecords::Kind> kinds;
+    const CNTFSPrebuiltRecords& store = scan.searcher->GetPrebuiltRecords();
+    for (i64 s = 0; s < scan.device->GetTotalSectors(); ++s) {
+        if (const auto* r = store.Find(s)) kinds[s] = r->kind;
+    }
+    feeder.End();
+    const auto tree = ntfsdisk::ByPartition(scan.builder).at(0);
+    std::map<CNTFSPrebuiltRecords::Kind, int> seen;
+    for (const auto& [path, listed] : tree) {
+        auto* node = dynamic_cast<CNTFSFileNode*>(listed.node);
+        auto* p = dynamic_cast<CNTFSFileProperties*>(node->GetFileProperties());
+        const i64 sector = node->GetMetadataStartPosition();
+        ASSERT_TRUE(kinds.count(sector)) << path;
+        const auto* data = p->GetCompressedDataRunList();
+        const bool clusters = data && data->GetDataOffset() == 0;
+        CNTFSPrebuiltRecords::Kind expected = CNTFSPrebuiltRecords::kBuilt;
+        if (clusters || p->GetExtendFileRecordInfoList() || (!listed.directory && p->GetFileSize() == 0))
+            expected = CNTFSPrebuiltRecords::kNotBuilt;
+        EXPECT_EQ(kinds.at(sector), expected) << path;
+        ++seen[kinds.at(sector)];
+    }
+    EXPECT_GE(seen[CNTFSPrebuiltRecords::kBuilt], 40);
+    EXPECT_GE(seen[CNTFSPrebuiltRecords::kNotBuilt], 5);
+    const i64 empty = dynamic_cast<CFileNode*>(tree.at("Alpha/Deleted Empty.txt").node)->GetMetadataStartPosition();
+    EXPECT_EQ(kinds.at(empty), CNTFSPrebuiltRecords::kNotBuilt) << "a deleted file of size 0";
+    // The volume's first records ($MFT, $MFTMirr, ...) make no entry.
+    const i64 mft = scan.Partitions()[0].m_mftSector;
+    ASSERT_TRUE(kinds.count(mft));
+    EXPECT_EQ(kinds.at(mft), CNTFSPrebuiltRecords::kNothing);
+}
+
+// The store of the scan's records covers only blocks the scan analysed one after the other from sector
+// 0; a record added out of order leaves it unused (the tree build then reads every block).
+TEST(NtfsDeepDiskCopies, TheScansRecordsCoverOnlyWhatWasScannedInOrder) {
+    CNTFSPrebuiltRecords store;
+    store.Scanned(0, 100);
+    store.Scanned(100, 50);
+    store.Scanned(300, 10);
+    const std::tuple<i64, i64, bool> cases[] = {{0, 150, true}, {0, 151, false}, {140, 150, true}, {300, 310, false}, {-1, 10, false}};
+    for (const auto& [first, end, covered] : cases) EXPECT_EQ(store.Covers(first, end), covered) << first << " " << end;
+    const std::vector<u8> bytes = ntfsdisk::CopyBytes("mbr-zeroed");
+    std::vector<std::vector<u8>> records;
+    std::vector<i64> sectors;
+    for (size_t at = 0; at + 1024 <= bytes.size() && records.size() < 2; at += 512) {
+        std::vector<u8> copy(bytes.begin() + i64(at), bytes.begin() + i64(at) + 1024);
+        if (ByteReader(copy.data(), 4).Equals(0, "FILE") && CNTFSFileRecord(copy.data(), 1024, 0).IsValid()) {
+            records.push_back(copy);
+            sectors.push_back(i64(at / 512));
+        }
+    }
+    ASSERT_EQ(records.size(), 2u);
+    store.Scanned(150, 1u << 20);
+    CNTFSFileRecord first(records[0].data(), 1024, 0), second(records[1].data(), 1024, 0);
+    store.Add(first, sectors[0], CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(first));
+    store.Add(second, sectors[1], CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(second));
+    EXPECT_EQ(store.Size(), 2u);
+    EXPECT_TRUE(store.Covers(0, sectors[1] + 2));
+    store.Add(first, sectors[0], CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(first));
+    EXPECT_EQ(store.Size(), 0u);
+    EXPECT_FALSE(store.Covers(0, 10));
+    store.Reset();
+    EXPECT_FALSE(store.Covers(0, 10));
+    store.Scanned(0, 10);
+    EXPECT_TRUE(store.Covers(0, 10));
+}
+
 // The deep scan's cache hands its current block to the searcher where it lies: the partitions, their
 // evidence and the trees equal those of blocks read into the searcher's own buffer, every block was
 // analysed in place, and the cache's bytes stay the disk's (records and index blocks are unprotected in

@@ -435,19 +435,19 @@ TEST(NtfsDeepEdgeCases, Table) {
          "is not; cycles end; with a progress sink, one folder",
          [] {
              auto entry = [](i64 number, i64 parent, bool folder) {
-                 auto e = std::make_unique<CNTFSRecordEntry>();
-                 e->info.SetMFTFileRecordNumber(number);
-                 e->info.SetFileRecordNumberofParentDirectory(parent);
+                 CNTFSRecordEntry e;
+                 e.info.SetMFTFileRecordNumber(number);
+                 e.info.SetFileRecordNumberofParentDirectory(parent);
                  CNTFSFilePropertiesStruct s;
                  s.name = "n" + std::to_string(number);
                  s.attribute = folder ? ntfsattr::kDirectory : 0;
                  s.fileSize = folder ? 0 : 10;
-                 e->properties.reset(CNTFSFileProperties::Create());
-                 e->properties->Init(s);
+                 e.properties.reset(CNTFSFileProperties::Create());
+                 e.properties->Init(s);
                  return e;
              };
              auto records = [&] {
-                 std::vector<std::unique_ptr<CNTFSRecordEntry>> r;
+                 std::vector<CNTFSRecordEntry> r;
                  r.push_back(entry(40, 20, true));   // below 25
                  r.push_back(entry(45, 40, false));  // its child
                  r.push_back(entry(41, 30, true));   // lost folder

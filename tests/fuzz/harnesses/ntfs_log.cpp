@@ -53,7 +53,8 @@ BRELVOX_FUZZ_TARGET(fuzz::kDeviceHeaderBytes + 128 * 1024) {
         if (properties && !wrapped.IsFolder() && properties->GetFileSize() == 0 && (properties->GetState() & 1)) {
             log.ReplaceFileRecordInfo(multi.GetMainRecord().data(), *properties, static_cast<i64>(n), nullptr);
         }
-        std::vector<u8> copy(multi.GetMainRecord());
+        const ByteReader main = multi.GetMainRecord();
+        std::vector<u8> copy(main.data(), main.data() + main.size());
         if (copy.size() >= recordSize) log.RebuildFileRecord(copy.data(), copy.size(), static_cast<i64>(n));
     }
 }
