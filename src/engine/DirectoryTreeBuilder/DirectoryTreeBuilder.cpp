@@ -288,8 +288,9 @@ CFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& record, CFile
     if (rootToo && parentId == record.rootId) return record.root.get();
     const _PARENT_INFO* entry = record.folders.Find(parentId);
     if (!entry || entry->nodes.empty()) return nullptr;
-    if (onlyOne) *onlyOne = entry->nodes.size() == 1;
     const CNodeList& nodes = entry->nodes;
+    if (nodes.size() == 1) return nodes.front();
+    if (onlyOne) *onlyOne = false;
     return GetCorrectParent(record.trashId, nodes.begin(), nodes.size(), node);
 }
 
@@ -332,18 +333,25 @@ bool CDirectoryTreeBuilder::IsKnownEmptyFolder(CFileNode* folder) {
 }
 
 // The top of node's tree: up from node by the highest ancestor each node remembers, then by parents;
-// every node passed remembers the top.
+// when the top lay more than one step away, every node passed below it remembers the top.
 CFileNode* CDirectoryTreeBuilder::TopOf(CFileNode* node) {
-    m_walk.clear();
-    CFileNode* top = node;
-    for (;;) {
-        m_walk.push_back(top);
-        const NodeState* state = StateOf(top);
-        CFileNode* up = state && state->topHint && state->topHint != top ? state->topHint : top->GetParent();
-        if (!up) break;
-        top = up;
+    auto up = [this](CFileNode* n) {
+        const NodeState* state = StateOf(n);
+        return state && state->topHint && state->topHint != n ? state->topHint : n->GetParent();
+    };
+    CFileNode* top = up(node);
+    if (!top) return node;
+    // Mostly the node already knows its top (or its parent is the top): nothing to remember then.
+    CFileNode* above = up(top);
+    if (!above) return top;
+    top = above;
+    for (CFileNode* next = up(top); next; next = up(top)) top = next;
+    // The same way again (each step read before its hint is changed): every node passed below the top.
+    for (CFileNode* passed = node; passed != top;) {
+        CFileNode* next = up(passed);
+        StateFor(passed).topHint = top;
+        passed = next;
     }
-    for (CFileNode* passed : m_walk) StateFor(passed).topHint = top;
     return top;
 }
 
@@ -377,9 +385,11 @@ CDirectoryTreeBuilder::ClimbStart CDirectoryTreeBuilder::Climb(_DIRECTORY_TREE_I
             const bool hidden =
                 type != SEARCHER_APFS &&
                 (current->IsDirectory() ? IsKnownEmptyFolder(current) : (!current->IsDeleted() && !showNormal));
-            if (!hidden && TopOf(parent) != current && parent->AddChildNotAncestor(current)) {
+            CFileNode* top = hidden ? nullptr : TopOf(parent);
+            if (!hidden && top != current && parent->AddChildNotAncestor(current)) {
                 linked = true;
                 m_linkedNow.push_back(current);
+                StateFor(current).topHint = top;
                 // A file, or a folder holding one, now lies below parent (APFS links empty folders too).
                 if (type != SEARCHER_APFS) StateFor(parent).holdsFile = true;
             }
@@ -478,7 +488,7 @@ void CDirectoryTreeBuilder::ClimbEveryPending(_DIRECTORY_TREE_INFO& record, _tag
 // Only the nodes whose climb can do something, in pending order. A node woken by an earlier climb of
 // this build is climbed in this build when it stands later in the order, else in the next one: as a
 // climb of every pending node would.
-void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearcherType type) {
+void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearcherType type, u64 walk) {
     auto& heap = record.climbHeap;
     auto& rising = record.climbRising;  // may grow meanwhile: read by index
     record.building = true;
@@ -504,6 +514,17 @@ void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearche
         const ClimbStart end = Climb(record, node, type);
         if (end == ClimbStart::Waits) record.waiting[node->GetParentNodeID()].push_back(seq);
         if (end == ClimbStart::Retry) record.climbLater.push_back(seq);
+        // Linked straight below a node of the tree and holding nothing yet: it is taken now, and the
+        // walk of TakeNewlyInTree passes it by (whatever is linked below it later is linked itself).
+        if (end == ClimbStart::Linked && !node->GetFirstChild()) {
+            NodeState* state = StateOf(node);
+            if (state && state->topHint == record.root.get()) {
+                state->seen = walk;
+                state->pending = false;
+                record.pending.Erase(seq);
+                m_taken.emplace_back(seq, node);
+            }
+        }
     }
     rising.clear();
     record.building = false;
@@ -511,19 +532,21 @@ void CDirectoryTreeBuilder::ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearche
 
 // The pending nodes that this build put in the tree: those below a node it linked (before the build
 // every pending node was outside the tree) and those that came in already linked. In pending order.
-void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out) {
-    std::vector<std::pair<u64, CFileNode*>> found;
-    auto take = [&](CFileNode* node) {
-        u64 seq = 0;
-        if (!FindPending(record, node, seq)) return;
-        found.emplace_back(seq, node);
-        ErasePending(record, node);
+// The climbs already took some (m_taken, their walk mark set to `walk`).
+void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, u64 walk) {
+    auto& found = m_taken;
+    const size_t takenByClimbs = found.size();
+    auto take = [&](CFileNode* node, NodeState& state) {
+        if (!state.pending || record.pending.At(state.seq) != node) return;
+        found.emplace_back(state.seq, node);
+        record.pending.Erase(state.seq);
+        state.pending = false;
     };
-    const u64 walk = ++m_seenWalk;
-    std::vector<CFileNode*> stack;
+    std::vector<CFileNode*>& stack = m_walk;
     for (CFileNode* linked : m_linkedNow) {
         if (const NodeState* state = StateOf(linked); (state && state->seen == walk) || !IsInTree(record, linked))
             continue;
+        stack.clear();
         stack.push_back(linked);
         while (!stack.empty()) {
             CFileNode* node = stack.back();
@@ -531,17 +554,23 @@ void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::v
             NodeState& state = StateFor(node);
             if (state.seen == walk) continue;
             state.seen = walk;
-            take(node);
+            take(node, state);
             for (CFileNode* child = node->GetFirstChild(); child; child = child->GetNextNode()) stack.push_back(child);
         }
     }
     for (u64 seq : record.arrivedLinked) {
         CFileNode* node = record.pending.At(seq);
-        if (node && IsInTree(record, node)) take(node);
+        if (node && IsInTree(record, node)) take(node, StateFor(node));
     }
     record.arrivedLinked.clear();
-    if (!std::is_sorted(found.begin(), found.end())) std::sort(found.begin(), found.end());  // mostly in order
-    for (auto& entry : found) out.push_back(entry.second);
+    // The climbs took theirs in rising order; the walks' are mostly in order. One merge of the two.
+    const auto walked = found.begin() + static_cast<std::ptrdiff_t>(takenByClimbs);
+    if (!std::is_sorted(found.begin(), walked)) std::sort(found.begin(), walked);
+    if (!std::is_sorted(walked, found.end())) std::sort(walked, found.end());
+    out.reserve(out.size() + found.size());
+    for (auto a = found.begin(), b = walked; a != walked || b != found.end();)
+        out.push_back((b == found.end() || (a != walked && a->first < b->first) ? a++ : b++)->second);
+    found.clear();
 }
 
 size_t CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out,
@@ -556,17 +585,19 @@ size_t CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& record, std::vecto
     // A flush climbs everything: it also runs after changes that wake no one (trash, deleted marks).
     const bool every = force || record.climbAll || m_climbEveryPending;
     m_linkedNow.clear();
+    m_taken.clear();
+    const u64 walk = ++m_seenWalk;
     {
         SimpleLock hold(&g_lockerAddData);
         if (every)
             ClimbEveryPending(record, type);
         else
-            ClimbWoken(record, type);
+            ClimbWoken(record, type, walk);
     }
     for (u64 seq : record.climbLater) QueueClimb(record, seq);
     record.climbLater.clear();
     if (!every) {
-        TakeNewlyInTree(record, out);
+        TakeNewlyInTree(record, out, walk);
     } else {
         record.arrivedLinked.clear();
         const size_t first = out.size();

@@ -129,8 +129,8 @@ private:
     enum class ClimbStart { Linked, Waits, Retry };
     ClimbStart Climb(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
     void ClimbEveryPending(_DIRECTORY_TREE_INFO& record, _tagSearcherType type);
-    void ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearcherType type);
-    void TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out);
+    void ClimbWoken(_DIRECTORY_TREE_INFO& record, _tagSearcherType type, u64 walk);
+    void TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, u64 walk);
     void AddPending(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     void ErasePending(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     void ClearPending(_DIRECTORY_TREE_INFO& record);
@@ -179,7 +179,8 @@ private:
     // each node remembers the highest ancestor found so far, and folders known to hold a file are kept.
     // With these a climb costs about as much as the links it makes, however deep the folders nest.
     std::vector<NodeState> m_states;  // by slot number; a released node's slot stays empty
-    std::vector<CFileNode*> m_walk;   // scratch of TopOf
+    std::vector<CFileNode*> m_walk;   // scratch of TakeNewlyInTree
+    std::vector<std::pair<u64, CFileNode*>> m_taken;  // (arrival number, node) taken by the running build
     u64 m_seenWalk = 0;
 
     size_t m_ownedCount = 0;

@@ -6,8 +6,10 @@
 
 #include "engine/Utility/FirstInPlaceVector.h"
 #include "engine/Utility/IDataRunList.h"
+#include "engine/Utility/NodeMemory.h"
 
-class CDataRunList : public IDataRunList {
+// Its memory comes from the node chunks (NodeMemory.h), as the nodes owning it do.
+class CDataRunList : public IDataRunList, public CChunkAllocated {
 public:
     CDataRunList() = default;
     CDataRunList(const CDataRunList&) = delete;

@@ -6,8 +6,10 @@
 
 #include "engine/Utility/IDataRunList.h"
 #include "engine/Utility/IFilesystemNode.h"
+#include "engine/Utility/NodeMemory.h"
 
-class CFileNode : public IFilesystemNode {
+// Every node type's memory comes from the node chunks (NodeMemory.h).
+class CFileNode : public IFilesystemNode, public CChunkAllocated {
 public:
     static constexpr u64 kInitialStatus = 0xFFFFFFFFFFFFFF10ULL;
     static constexpr u16 kNoPartition = 0xFFFF;

@@ -1,0 +1,47 @@
+// The memory of the file nodes and their run lists. A scan makes and frees them by the hundred
+// thousand, all of a few sizes: each size (in 16-byte steps up to kLargest bytes) gets 64 KiB chunks cut into equal slots, so
+// making a node takes a slot off a list and freeing one puts it back, instead of the general
+// allocator's search and merging. A chunk whose slots are all free again is given back when its size
+// has another chunk with room. Thread-safe (one lock). Larger sizes, and the sanitizer builds (so
+// that a node used after its release is still caught), use the general allocator.
+#pragma once
+
+#include <cstddef>
+#include <new>
+
+namespace nodememory {
+
+constexpr std::size_t kLargest = 1024;
+
+// Memory for one node of `bytes` bytes, aligned to 16. Take throws std::bad_alloc; TryTake answers null.
+void* Take(std::size_t bytes);
+void* TryTake(std::size_t bytes) noexcept;
+// Gives back what Take/TryTake made for the same `bytes`.
+void Give(void* memory, std::size_t bytes) noexcept;
+// Gives back what Take/TryTake made when its size is not known (a constructor that threw).
+void GiveUnsized(void* memory) noexcept;
+
+// What the chunks hold, for tests: slots in use and chunks kept (both 0 when the general allocator
+// serves every size).
+struct Usage {
+    std::size_t liveSlots = 0;
+    std::size_t chunks = 0;
+};
+Usage CurrentUsage();
+// True when the chunks serve the node sizes (false in sanitizer builds).
+bool Pooled();
+
+}  // namespace nodememory
+
+// A base that gives a class, and every class derived from it, memory from the node chunks. It holds no
+// data (it adds nothing to an object); the class needs a virtual destructor, which hands the object's
+// own size back.
+class CChunkAllocated {
+public:
+    static void* operator new(std::size_t bytes) { return nodememory::Take(bytes); }
+    static void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return nodememory::TryTake(bytes); }
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void* memory, std::size_t bytes) noexcept { nodememory::Give(memory, bytes); }
+    static void operator delete(void* memory, const std::nothrow_t&) noexcept { nodememory::GiveUnsized(memory); }
+    static void operator delete(void*, void*) noexcept {}
+};
