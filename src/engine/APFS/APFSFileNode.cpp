@@ -7,7 +7,6 @@
 #include <new>
 
 #include "engine/APFS/APFSLayout.h"
-#include "engine/APFS/APFSNodeStore.h"
 #include "engine/Utility/DataRunList.h"
 
 namespace {
@@ -50,19 +49,6 @@ void APFSNodeName::assign(std::string_view bytes) {
         m_heap = std::move(heap);
     }
     m_size = bytes.size();
-}
-
-void* APFSFileNode::operator new(size_t size) {
-    if (void* place = apfs::NodeStore::Take(size)) return place;
-    throw std::bad_alloc();
-}
-
-void APFSFileNode::operator delete(void* place, size_t size) noexcept {
-    apfs::NodeStore::Give(place, size);
-}
-
-void APFSFileNode::operator delete(void* place, const std::nothrow_t&) noexcept {
-    apfs::NodeStore::Give(place, sizeof(APFSFileNode));
 }
 
 APFSFileNode::APFSFileNode() : APFSFileNode(0) {}

@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/APFS/APFSNodeStore.h"
 #include "engine/Utility/FileNode.h"
 
 // A node's name bytes (they may hold zeros), always followed by a terminator. Names of up to
@@ -97,12 +96,6 @@ public:
     explicit APFSFileNode(u16 partition);
     ~APFSFileNode() override;
     APFSFileNode& operator=(const APFSFileNode&) = delete;
-
-    // Nodes live in the APFS node store (APFSNodeStore.h): no general allocation per node.
-    static void* operator new(size_t size);
-    static void* operator new(size_t size, const std::nothrow_t&) noexcept { return apfs::NodeStore::Take(size); }
-    static void operator delete(void* place, size_t size) noexcept;
-    static void operator delete(void* place, const std::nothrow_t&) noexcept;
 
     const char* GetFileName() override { return m_name.c_str(); }
     i64 GetFileSize() override { return static_cast<i64>(m_size); }
