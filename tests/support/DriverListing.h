@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Common/Types.h"
@@ -43,6 +44,21 @@ inline std::map<std::string, ListedLine> ReadListedLines(
     ListedLine line;
     for (std::string row; std::getline(in, row);)
         if (ParseListedLine(row, type, line)) out.emplace(key ? key(line.path) : line.path, line);
+    return out;
+}
+
+// Every row's listed path and size field, in the order of the listing text.
+inline std::vector<std::pair<std::string, std::string>> ListedPathsInOrder(const std::string& text) {
+    std::vector<std::pair<std::string, std::string>> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string type, path, size;
+        std::getline(fields, type, '\t');
+        std::getline(fields, path, '\t');
+        std::getline(fields, size, '\t');
+        out.emplace_back(std::move(path), std::move(size));
+    }
     return out;
 }
 

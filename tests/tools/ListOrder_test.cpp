@@ -10,12 +10,12 @@
 #include <deque>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "brelvox-scan/ScanSession.h"
+#include "support/DriverListing.h"
 #include "support/SimpleFileNode.h"
 #include "support/TempDir.h"
 
@@ -194,15 +194,8 @@ TEST(ListOrderTest, SessionListsEachPublishedNodeOnce) {
     for (IFileNode* node : first) expected.emplace_back(pathOf(node), node->GetFileSize());
     std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::pair<std::string, i64>> listed;
-    std::istringstream in(testsupport::ReadFile(dir / "list.txt"));
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        std::string type, path, size;
-        std::getline(fields, type, '\t');
-        std::getline(fields, path, '\t');
-        std::getline(fields, size, '\t');
+    for (const auto& [path, size] : testsupport::ListedPathsInOrder(testsupport::ReadFile(dir / "list.txt")))
         listed.emplace_back(path, std::stoll(size));
-    }
     EXPECT_EQ(listed.size(), all.size());
     EXPECT_EQ(listed, expected);
 }

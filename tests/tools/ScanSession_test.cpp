@@ -23,6 +23,7 @@
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/RecoveryController/SearcherFactories.h"
 #include "engine/Utility/DataRunList.h"
+#include "support/DriverListing.h"
 #include "support/FakeSearchers.h"
 #include "support/SimpleFileNode.h"
 #include "support/TempDir.h"
@@ -251,15 +252,8 @@ TEST_F(SessionTest, ListIsInByteOrderOfSafePaths) {
     std::stable_sort(expected.begin(), expected.end(),
                      [&](const auto& l, const auto& r) { return root + "/" + l.first < root + "/" + r.first; });
     std::vector<std::pair<std::string, std::string>> listed;
-    std::istringstream in(list);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        std::string type, path, size;
-        std::getline(fields, type, '\t');
-        std::getline(fields, path, '\t');
-        std::getline(fields, size, '\t');
+    for (const auto& [path, size] : testsupport::ListedPathsInOrder(list))
         if (path.rfind(root + "/", 0) == 0) listed.emplace_back(path.substr(root.size() + 1), size);
-    }
     EXPECT_EQ(listed, expected) << list;
 }
 
