@@ -46,6 +46,7 @@ TEST_F(ThreadedTrees, AWorkerGrowsTheTreesWhileTheMainThreadReadsThem) {
     const auto modified = OpNodeData::NewGroup(3, "Modified", 1);
 
     std::atomic<bool> done{false};
+    std::atomic<int> added{0};
     std::thread worker([&] {
         for (int i = 0; i < kFiles; ++i) {
             const int kind = i % 6;
@@ -54,6 +55,7 @@ TEST_F(ThreadedTrees, AWorkerGrowsTheTreesWhileTheMainThreadReadsThem) {
             auto* node = files.Add({"dir" + std::to_string(i % 7) + "/" + name, i, FakeFileTime(when),
                                     FakeFileTime(when + 3600), 0});
             ui.FileFound(node, kBits[kind]);
+            added.fetch_add(1);
             if (i % 50 == 49 || i == kFiles - 1) {
                 SimpleLock hold(&g_lockerAddData);
                 types.refreshTypeTree();
@@ -64,9 +66,8 @@ TEST_F(ThreadedTrees, AWorkerGrowsTheTreesWhileTheMainThreadReadsThem) {
         done.store(true);
     });
 
-    int rounds = 0;
-    while (!done.load() || rounds < 3) {
-        ++rounds;
+    // One reading round under the lock.
+    const auto readTrees = [&](int round) {
         SimpleLock hold(&g_lockerAddData);
         size_t seen = 0;
         for (const auto& root : types.getRootNode()) {
@@ -76,14 +77,21 @@ TEST_F(ThreadedTrees, AWorkerGrowsTheTreesWhileTheMainThreadReadsThem) {
             }
         }
         for (const auto& year : created->children()) seen += std::get<OpNodeData::Ptr>(year)->name().size() == 4;
-        if (rounds % 5 == 0) {
-            types.rootNode(2)->setNodeState(rounds % 10 == 0 ? 0 : 2);
+        if (round % 5 == 0) {
+            types.rootNode(2)->setNodeState(round % 10 == 0 ? 0 : 2);
             types.KXSetNeedRefreshTree();
             types.refreshTypeTreeState();
             dates.KXSetNeedRefreshTree();
         }
         (void)seen;
-        std::this_thread::yield();
+    };
+    // Between rounds the reader waits, without the lock, until the worker has added a file: a lock is
+    // not fair, and a reader taking it back at once starved the worker for minutes.
+    int rounds = 0;
+    while (!done.load() || rounds < 3) {
+        const int before = added.load();
+        readTrees(++rounds);
+        while (!done.load() && added.load() == before) std::this_thread::yield();
     }
     worker.join();
 
