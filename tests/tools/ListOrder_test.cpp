@@ -31,20 +31,22 @@ struct Listing {
 std::string Joined(const scan::ListLine& line) { return std::string(line.head) + std::string(line.name); }
 
 // Names from a few stems (" ", "!", "0" sort around "/"; 0xC3 and 0xFF above ASCII; stems longer than
-// 16 bytes) and short tails, so names share beginnings, begin one another and repeat.
-std::string Name(std::mt19937& random) {
+// 16 bytes) and short tails, so names share beginnings, begin one another and repeat; with slashes,
+// some names hold "/" too.
+std::string Name(std::mt19937& random, bool slashes = false) {
     static const char* const kStems[] = {"a", "a ", "a!", "a0", "b", "", "\xC3\xA9t\xC3\xA9", "\xFF",
                                          "a file with a long name 000", "0123456789abcdef", "0123456789abcde",
                                          "0123456789abcdef0123456789abcdef_"};
     static const char* const kTails[] = {"", "", "1", "2", " ", "!", "0", "~", ".txt", "12.txt", "\x80"};
     std::string name = kStems[random() % std::size(kStems)];
     name += kTails[random() % std::size(kTails)];
+    if (slashes && random() % 8 == 0) name.insert(random() % (name.size() + 1), "/");
     return name.empty() ? "x" : name;
 }
 
 // Folders made below earlier folders (some with the path of another folder), lines under them (some
 // listed with their whole path and no folder), in the order of the folders.
-Listing MakeListing(std::mt19937& random, size_t folders, size_t lines) {
+Listing MakeListing(std::mt19937& random, size_t folders, size_t lines, bool slashes) {
     Listing out;
     std::vector<std::string> paths{"root"};
     for (size_t f = 1; f < folders; ++f) {
@@ -54,7 +56,7 @@ Listing MakeListing(std::mt19937& random, size_t folders, size_t lines) {
     for (const std::string& path : paths) out.heads.push_back(path + "/");
     for (size_t l = 0; l < lines; ++l) {
         const u32 folder = u32(random() % paths.size());
-        out.names.push_back(Name(random));
+        out.names.push_back(Name(random, slashes));
         if (random() % 16 == 0) {
             // The same path as the folder's line would have, given whole.
             out.names.back() = out.heads[folder] + out.names.back();
@@ -86,7 +88,8 @@ TEST(ListOrderTest, EqualsTheStableSortOfWholePaths) {
     for (int round = 0; round < 40; ++round) {
         const size_t folders = 1 + random() % (round < 20 ? 6 : 60);
         const size_t count = round % 5 == 0 ? random() % 4 : 50 + random() % 3000;
-        const Listing made = MakeListing(random, folders, count);
+        // Every fourth round, names holding "/" as well (lines whose order the folders cannot tell).
+        const Listing made = MakeListing(random, folders, count, round % 4 == 3);
         for (const Arrangement arrangement : {kAsMade, kSorted, kNearlySorted, kReversed, kShuffled, kSortedFolders}) {
             std::vector<scan::ListLine> lines = made.lines;
             if (arrangement != kAsMade && arrangement != kShuffled && arrangement != kSortedFolders)
@@ -135,6 +138,12 @@ TEST(ListOrderTest, HardCases) {
          {{-1, "", "r/d/a"}, {0, "r/d/", "a"}, {-1, "", "r"}, {1, "r/", "d"}, {-1, "", "r/d!"}, {-1, "", "r/d/a"}}},
         {"heads beginning one another",
          {{2, "r/a/b/", "c"}, {1, "r/a/", "b"}, {0, "r/", "a"}, {1, "r/a/", "b c"}, {1, "r/a/", "b/"}, {3, "r/a/b c/", "d"}}},
+        {"heads not ending in a slash", {{1, "r/ab", "x"}, {0, "r/a", "b"}, {0, "r/a", "c"}, {1, "r/ab", ""}}},
+        {"a folder's name before, between and after its subfolders' heads",
+         {{1, "r/d/", "x"}, {0, "r/", "d"}, {2, "r/d0/", "y"}, {0, "r/", "d!"}, {0, "r/", "d0"}, {0, "r/", "d1"},
+          {3, "r/d/e/", "z"}, {0, "r/", "d/"}, {1, "r/d/", "e"}, {1, "r/d/", "e0"}, {1, "r/d/", "a"}}},
+        {"whole paths alone", {{-1, "", "r/b"}, {-1, "", "r/a"}, {-1, "", "r"}, {-1, "", "r/a"}}},
+        {"nothing", {}},
     };
     for (const Case& c : cases) {
         std::vector<scan::ListLine> lines;

@@ -145,13 +145,18 @@ void SortAdaptive(std::vector<u32>& order, Less less) {
     }
 }
 
-}  // namespace
+// The folders' classes: folders with equal heads make one class; classes are numbered in byte order
+// of their heads, and a class's head is followed at once by the heads beginning with it: [c, end[c])
+// are class c and the classes under it.
+struct Classes {
+    std::vector<u32> of;  // by folder number; kNoFolder for numbers no line carries
+    std::vector<std::string_view> head;
+    std::vector<u32> end;
+    // True when every class under another has a head ending in "/".
+    bool headsEndInSlash = true;
+};
 
-std::vector<u32> ListOrder(const std::vector<ListLine>& lines) {
-    const u32 count = u32(lines.size());
-    // The folders' heads in byte order; folders with equal heads become one class, numbered by that
-    // order. Heads beginning with a class's head follow it at once: [class, end[class]) are the class
-    // and the classes under it.
+Classes ClassesOf(const std::vector<ListLine>& lines) {
     u32 folders = 0;
     for (const ListLine& line : lines)
         if (line.folder != kNoFolder) folders = std::max(folders, line.folder + 1);
@@ -163,25 +168,36 @@ std::vector<u32> ListOrder(const std::vector<ListLine>& lines) {
     for (u32 f = 0; f < folders; ++f)
         if (used[f]) byHead.push_back(f);
     std::sort(byHead.begin(), byHead.end(), [&](u32 a, u32 b) { return headOf[a] < headOf[b]; });
-    std::vector<u32> classOf(folders, kNoFolder);
-    std::vector<std::string_view> classHead;
+    Classes classes;
+    classes.of.assign(folders, kNoFolder);
     for (const u32 f : byHead) {
-        if (classHead.empty() || classHead.back() != headOf[f]) classHead.push_back(headOf[f]);
-        classOf[f] = u32(classHead.size() - 1);
+        if (classes.head.empty() || classes.head.back() != headOf[f]) classes.head.push_back(headOf[f]);
+        classes.of[f] = u32(classes.head.size() - 1);
     }
-    std::vector<u32> end(classHead.size(), u32(classHead.size()));
+    const u32 count = u32(classes.head.size());
+    classes.end.assign(count, count);
     std::vector<u32> open;
-    for (u32 c = 0; c < classHead.size(); ++c) {
-        while (!open.empty() && !classHead[c].starts_with(classHead[open.back()])) {
-            end[open.back()] = c;
+    for (u32 c = 0; c < count; ++c) {
+        while (!open.empty() && !classes.head[c].starts_with(classes.head[open.back()])) {
+            classes.end[open.back()] = c;
             open.pop_back();
         }
+        if (!open.empty() && !classes.head[c].ends_with('/')) classes.headsEndInSlash = false;
         open.push_back(c);
     }
+    return classes;
+}
 
+// The order by one comparison of all lines: two lines of one class compare by their names (16 bytes
+// past the class's shared beginning of names held as numbers), lines of unrelated classes by the
+// classes' order, any other two by their whole paths.
+std::vector<u32> OrderByComparison(const std::vector<ListLine>& lines, const Classes& classes) {
+    const u32 count = u32(lines.size());
+    const std::vector<u32>& classOf = classes.of;
+    const std::vector<u32>& end = classes.end;
     // The names of one class share their first skip[class] bytes: their keys are taken past them.
-    std::vector<size_t> skip(classHead.size(), size_t(-1));
-    std::vector<std::string_view> firstName(classHead.size());
+    std::vector<size_t> skip(classes.head.size(), size_t(-1));
+    std::vector<std::string_view> firstName(classes.head.size());
     for (const ListLine& line : lines) {
         if (line.folder == kNoFolder) continue;
         const u32 c = classOf[line.folder];
@@ -230,6 +246,127 @@ std::vector<u32> ListOrder(const std::vector<ListLine>& lines) {
     for (u32 i = 0; i < count; ++i) order[i] = i;
     SortAdaptive(order, before);
     return order;
+}
+
+// Sorts the lines [first, last) of one class by name, lines of one name in the order of their
+// numbers: the names' 16 bytes past their shared beginning are held as numbers.
+void SortClassByName(u32* first, u32* last, const std::vector<ListLine>& lines) {
+    const u32 n = u32(last - first);
+    size_t skip = lines[first[0]].name.size();
+    for (u32 k = 1; k < n; ++k) skip = CommonLength(lines[first[0]].name, lines[first[k]].name, skip);
+    std::vector<NameKey> keys(n);
+    for (u32 k = 0; k < n; ++k) keys[k] = KeyOf(lines[first[k]].name.substr(skip));
+    auto before = [&](u32 p, u32 q) {
+        const NameKey& a = keys[p];
+        const NameKey& b = keys[q];
+        if (a.high != b.high) return a.high < b.high;
+        if (a.low != b.low) return a.low < b.low;
+        const std::string_view na = lines[first[p]].name, nb = lines[first[q]].name;
+        const size_t past = skip + 16;
+        const int c = na.size() >= past && nb.size() >= past ? na.substr(past).compare(nb.substr(past))
+                                                             : int(na.size() > nb.size()) - int(na.size() < nb.size());
+        return c != 0 ? c < 0 : first[p] < first[q];
+    };
+    std::vector<u32> order(n);
+    for (u32 k = 0; k < n; ++k) order[k] = k;
+    SortAdaptive(order, before);
+    std::vector<u32> sorted(n);
+    for (u32 k = 0; k < n; ++k) sorted[k] = first[order[k]];
+    std::memcpy(first, sorted.data(), n * sizeof *first);
+}
+
+// The order built folder by folder, without comparing lines of two folders: the lines are gathered by
+// class (in the order of their numbers), each class's lines sorted by name (they mostly come sorted),
+// then the classes walked in head order, a class's lines placed among the classes under it by one
+// comparison of the name with the rest of that class's head. That comparison decides for every line
+// under that class when names hold no "/" and heads end in "/" (a name never equals nor begins with
+// a rest holding "/"); false when the lines are not so (the order is then left to OrderByComparison).
+// Lines without a folder are sorted apart by whole path and merged in.
+bool OrderByFolders(const std::vector<ListLine>& lines, const Classes& classes, std::vector<u32>& order) {
+    if (!classes.headsEndInSlash) return false;
+    const u32 count = u32(lines.size());
+    const u32 classCount = u32(classes.head.size());
+    // start[c]..start[c + 1]: class c's lines in byClass.
+    std::vector<u32> start(classCount + 1, 0);
+    std::vector<u32> loose;
+    for (u32 i = 0; i < count; ++i) {
+        if (lines[i].folder == kNoFolder) loose.push_back(i);
+        else ++start[classes.of[lines[i].folder] + 1];
+    }
+    for (u32 c = 0; c < classCount; ++c) start[c + 1] += start[c];
+    std::vector<u32> byClass(start[classCount]);
+    {
+        std::vector<u32> at(start.begin(), start.end() - 1);
+        for (u32 i = 0; i < count; ++i)
+            if (lines[i].folder != kNoFolder) byClass[at[classes.of[lines[i].folder]]++] = i;
+    }
+    for (u32 c = 0; c < classCount; ++c) {
+        u32* first = byClass.data() + start[c];
+        u32* last = byClass.data() + start[c + 1];
+        if (classes.end[c] != c + 1) {
+            for (const u32* p = first; p != last; ++p)
+                if (lines[*p].name.find('/') != std::string_view::npos) return false;
+        }
+        for (const u32* p = first + 1; p < last; ++p) {
+            if (lines[p[-1]].name > lines[p[0]].name) {
+                SortClassByName(first, last, lines);
+                break;
+            }
+        }
+    }
+
+    std::vector<u32> folded;
+    folded.reserve(byClass.size());
+    // A class being walked: its next line and the next class directly under it.
+    struct Walk {
+        u32 cls;
+        u32 line;
+        u32 child;
+    };
+    std::vector<Walk> walks;
+    for (u32 top = 0; top < classCount; top = classes.end[top]) {
+        walks.push_back({top, start[top], top + 1});
+        while (!walks.empty()) {
+            Walk& walk = walks.back();
+            const u32 c = walk.cls;
+            const u32 lineEnd = start[c + 1];
+            if (walk.child == classes.end[c]) {
+                folded.insert(folded.end(), byClass.begin() + walk.line, byClass.begin() + lineEnd);
+                walks.pop_back();
+                continue;
+            }
+            const std::string_view rest = classes.head[walk.child].substr(classes.head[c].size());
+            while (walk.line < lineEnd && lines[byClass[walk.line]].name < rest) folded.push_back(byClass[walk.line++]);
+            const u32 child = walk.child;
+            walk.child = classes.end[child];
+            walks.push_back({child, start[child], child + 1});
+        }
+    }
+    if (loose.empty()) {
+        order = std::move(folded);
+        return true;
+    }
+    auto before = [&](u32 i, u32 j) {
+        const int c = CompareWhole(lines[i], lines[j]);
+        return c != 0 ? c < 0 : i < j;
+    };
+    SortAdaptive(loose, before);
+    if (folded.empty()) {
+        order = std::move(loose);
+        return true;
+    }
+    order.resize(count);
+    MergeRuns(folded.data(), folded.size(), loose.data(), loose.size(), order.data(), before);
+    return true;
+}
+
+}  // namespace
+
+std::vector<u32> ListOrder(const std::vector<ListLine>& lines) {
+    const Classes classes = ClassesOf(lines);
+    std::vector<u32> order;
+    if (OrderByFolders(lines, classes, order)) return order;
+    return OrderByComparison(lines, classes);
 }
 
 }  // namespace scan

@@ -46,6 +46,24 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The decimal text of the numbers of one column, written line after line: a number equal to the
+// last one is copied from its text, made once.
+struct DecimalText {
+    char text[20] = {};
+    u8 size = 0;
+    i64 value = 0;
+    // Writes value at `at`, which must have room for the whole of text (its bytes past the number are
+    // written over by what follows); returns the end of the number.
+    char* Put(char* at, i64 number) {
+        if (number != value || size == 0) {
+            size = u8(std::to_chars(text, text + sizeof text, number).ptr - text);
+            value = number;
+        }
+        std::memcpy(at, text, sizeof text);
+        return at + size;
+    }
+};
+
 // Bounds the search for a free counter.
 constexpr int kMaxCounter = 1000000;
 
@@ -330,9 +348,10 @@ std::string ScanSession::PathKeyOf(IFileNode* node) const {
 
 bool ScanSession::WriteList(std::string& reason) {
     // Lines sorted by path (nodes of one path keep their order). Each folder's path is built once
-    // (PathOf keeps it); a node whose parent's path is known is listed as that path, "/" and its own
-    // name, never joined in memory: the head "path/" is made once per folder and shared by its lines.
-    // Any other node gets its whole path from PathOf.
+    // (PathOf keeps it); a node below a folder is listed as that path, "/" and its own name, never
+    // joined in memory: the head "path/" is made once per folder and shared by its lines. A node
+    // whose folder's path is not known yet has it built with its own (PathOf walks up from the node,
+    // so a damaged tree gives the same path either way); a node without a folder is listed whole.
     std::vector<std::unique_ptr<std::string>> owned;
     std::vector<ListLine> lines;
     lines.reserve(m_nodes.size());
@@ -346,7 +365,12 @@ bool ScanSession::WriteList(std::string& reason) {
     for (IFileNode* node : m_nodes) {
         IFileNode* parent = node->GetParent();
         if (parent && parent != node && parent != lastParent) {
-            if (auto up = m_paths.find(parent); up != m_paths.end()) {
+            auto up = m_paths.find(parent);
+            if (up == m_paths.end()) {
+                PathOf(node);
+                up = m_paths.find(parent);
+            }
+            if (up != m_paths.end()) {
                 const auto [at, added] = folderOf.try_emplace(&up->second, u32(heads.size()));
                 if (added) heads.push_back(up->second + '/');
                 lastParent = parent;
@@ -358,17 +382,21 @@ bool ScanSession::WriteList(std::string& reason) {
         } else {
             lines.push_back({{}, PathOf(node), kNoFolder});
         }
-        bytes += lines.back().head.size() + lines.back().name.size() + 68;
+        bytes += lines.back().head.size() + lines.back().name.size();
     }
     const std::vector<u32> order = ListOrder(lines);
     // Written into one buffer sized for every line: type, path, size, deleted, folder and time (the
-    // three numbers take at most 20 bytes each, the rest 7).
+    // three numbers take at most 20 bytes each, the rest 7), and room for one number's whole text past
+    // the end.
+    bytes += 67 * lines.size() + sizeof(DecimalText::text);
     const std::unique_ptr<char[]> text = std::make_unique_for_overwrite<char[]>(bytes);
     char* at = text.get();
+    // The numbers mostly repeat from one line to the next (one searcher; files written together).
+    DecimalText type, size, time;
     for (const u32 index : order) {
         const ListLine& line = lines[index];
         IFileNode* node = m_nodes[index];
-        at = std::to_chars(at, at + 20, u32(node->GetSearcheType())).ptr;
+        at = type.Put(at, u32(node->GetSearcheType()));
         *at++ = '\t';
         // A line without a head has an empty view, whose data may be null.
         if (!line.head.empty()) std::memcpy(at, line.head.data(), line.head.size());
@@ -376,12 +404,12 @@ bool ScanSession::WriteList(std::string& reason) {
         if (!line.name.empty()) std::memcpy(at, line.name.data(), line.name.size());
         at += line.name.size();
         *at++ = '\t';
-        at = std::to_chars(at, at + 20, static_cast<long long>(node->GetFileSize())).ptr;
+        at = size.Put(at, node->GetFileSize());
         std::memcpy(at, node->IsDeleted() ? "\t1\t" : "\t0\t", 3);
         at += 3;
         *at++ = node->IsDirectory() ? '1' : '0';
         *at++ = '\t';
-        at = std::to_chars(at, at + 20, static_cast<long long>(UnixSeconds(node->GetModificationTime()))).ptr;
+        at = time.Put(at, UnixSeconds(node->GetModificationTime()));
         *at++ = '\n';
     }
     return WriteOutput(m_options.listPath, m_options.standardOutputFd, m_options.source,
