@@ -33,12 +33,18 @@ bool IsSourceFile(int fd, const std::string& source) {
 
 }  // namespace
 
-bool WriteOutput(const std::string& path, int standardOutputFd, const std::string& source, std::string_view text,
-                 const std::string& what, std::string& reason) {
+OutputWriter::~OutputWriter() {
+    if (m_fd >= 0 && !m_standardOutput) ::close(m_fd);
+}
+
+bool OutputWriter::Open(const std::string& path, int standardOutputFd, const std::string& source,
+                        const std::string& what, std::string& reason) {
+    m_path = path;
+    m_what = what;
     if (path == "-") {
-        if (WriteAll(standardOutputFd, text)) return true;
-        reason = "cannot write the " + what + " to standard output";
-        return false;
+        m_fd = standardOutputFd;
+        m_standardOutput = true;
+        return true;
     }
     // Opened without truncation: what it is gets checked on the open file before anything changes. A
     // character device (/dev/null) or a pipe takes the text as it comes; a block device never does.
@@ -50,12 +56,36 @@ bool WriteOutput(const std::string& path, int standardOutputFd, const std::strin
         if (fd >= 0) ::close(fd);
         return false;
     }
-    const bool written = (!S_ISREG(st.st_mode) || ::ftruncate(fd, 0) == 0) && WriteAll(fd, text);
-    if (::close(fd) != 0 || !written) {
+    m_fd = fd;
+    if (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+        Close(reason);
         reason = "cannot write " + path;
         return false;
     }
     return true;
+}
+
+bool OutputWriter::Write(std::string_view text, std::string& reason) {
+    if (m_fd >= 0 && WriteAll(m_fd, text)) return true;
+    reason = m_standardOutput ? "cannot write the " + m_what + " to standard output" : "cannot write " + m_path;
+    return false;
+}
+
+bool OutputWriter::Close(std::string& reason) {
+    if (m_standardOutput || m_fd < 0) return m_fd >= 0;
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) == 0) return true;
+    reason = "cannot write " + m_path;
+    return false;
+}
+
+bool WriteOutput(const std::string& path, int standardOutputFd, const std::string& source, std::string_view text,
+                 const std::string& what, std::string& reason) {
+    OutputWriter out;
+    if (!out.Open(path, standardOutputFd, source, what, reason)) return false;
+    const bool written = out.Write(text, reason);
+    return out.Close(reason) && written;
 }
 
 }  // namespace scan

@@ -352,17 +352,25 @@ bool ScanSession::WriteList(std::string& reason) {
     // joined in memory: the head "path/" is made once per folder and shared by its lines. A node
     // whose folder's path is not known yet has it built with its own (PathOf walks up from the node,
     // so a damaged tree gives the same path either way); a node without a folder is listed whole.
+    // What a line shows of its node is taken in the same pass, while the node is at hand.
+    struct Facts {
+        i64 size;
+        i64 time;
+        u32 type;
+        bool deleted;
+        bool directory;
+    };
     std::vector<std::unique_ptr<std::string>> owned;
-    std::vector<ListLine> lines;
-    lines.reserve(m_nodes.size());
+    std::vector<ListLine> lines(m_nodes.size());
+    std::vector<Facts> facts(m_nodes.size());
     // Heads by the parent's path (its address in m_paths, which never moves); the last parent met is
     // kept, as the files of one folder mostly come together.
     std::deque<std::string> heads;
     std::unordered_map<const std::string*, u32> folderOf;
     IFileNode* lastParent = nullptr;
     u32 lastFolder = kNoFolder;
-    size_t bytes = 0;
-    for (IFileNode* node : m_nodes) {
+    for (size_t k = 0; k < m_nodes.size(); ++k) {
+        IFileNode* node = m_nodes[k];
         IFileNode* parent = node->GetParent();
         if (parent && parent != node && parent != lastParent) {
             auto up = m_paths.find(parent);
@@ -377,26 +385,40 @@ bool ScanSession::WriteList(std::string& reason) {
                 lastFolder = at->second;
             }
         }
+        ListLine& line = lines[k];
         if (parent && parent != node && parent == lastParent) {
-            lines.push_back({heads[lastFolder], ComponentOf(node, owned), lastFolder});
+            line = {heads[lastFolder], ComponentOf(node, owned), lastFolder};
         } else {
-            lines.push_back({{}, PathOf(node), kNoFolder});
+            line = {{}, PathOf(node), kNoFolder};
         }
-        bytes += lines.back().head.size() + lines.back().name.size();
+        facts[k] = {node->GetFileSize(), UnixSeconds(node->GetModificationTime()), u32(node->GetSearcheType()),
+                    node->IsDeleted() != 0, node->IsDirectory() != 0};
     }
     const std::vector<u32> order = ListOrder(lines);
-    // Written into one buffer sized for every line: type, path, size, deleted, folder and time (the
-    // three numbers take at most 20 bytes each, the rest 7), and room for one number's whole text past
-    // the end.
-    bytes += 67 * lines.size() + sizeof(DecimalText::text);
-    const std::unique_ptr<char[]> text = std::make_unique_for_overwrite<char[]>(bytes);
+    OutputWriter out;
+    if (!out.Open(m_options.listPath, m_options.standardOutputFd, m_options.source, "list", reason)) return false;
+    // Written through one buffer, handed on whenever the next line might not fit: type, path, size,
+    // deleted, folder and time (the three numbers take at most 20 bytes each, the rest 7), and room for
+    // one number's whole text past the line. The buffer stays small enough to stay in the cache.
+    constexpr size_t kLineBytes = 67 + sizeof(DecimalText::text);
+    size_t capacity = size_t(256) << 10;
+    std::unique_ptr<char[]> text = std::make_unique_for_overwrite<char[]>(capacity);
     char* at = text.get();
     // The numbers mostly repeat from one line to the next (one searcher; files written together).
     DecimalText type, size, time;
     for (const u32 index : order) {
         const ListLine& line = lines[index];
-        IFileNode* node = m_nodes[index];
-        at = type.Put(at, u32(node->GetSearcheType()));
+        const Facts& fact = facts[index];
+        const size_t need = line.head.size() + line.name.size() + kLineBytes;
+        if (size_t(at - text.get()) + need > capacity) {
+            if (!out.Write(std::string_view(text.get(), size_t(at - text.get())), reason)) return false;
+            if (need > capacity) {
+                capacity = need;
+                text = std::make_unique_for_overwrite<char[]>(capacity);
+            }
+            at = text.get();
+        }
+        at = type.Put(at, fact.type);
         *at++ = '\t';
         // A line without a head has an empty view, whose data may be null.
         if (!line.head.empty()) std::memcpy(at, line.head.data(), line.head.size());
@@ -404,16 +426,16 @@ bool ScanSession::WriteList(std::string& reason) {
         if (!line.name.empty()) std::memcpy(at, line.name.data(), line.name.size());
         at += line.name.size();
         *at++ = '\t';
-        at = size.Put(at, node->GetFileSize());
-        std::memcpy(at, node->IsDeleted() ? "\t1\t" : "\t0\t", 3);
+        at = size.Put(at, fact.size);
+        std::memcpy(at, fact.deleted ? "\t1\t" : "\t0\t", 3);
         at += 3;
-        *at++ = node->IsDirectory() ? '1' : '0';
+        *at++ = fact.directory ? '1' : '0';
         *at++ = '\t';
-        at = time.Put(at, UnixSeconds(node->GetModificationTime()));
+        at = time.Put(at, fact.time);
         *at++ = '\n';
     }
-    return WriteOutput(m_options.listPath, m_options.standardOutputFd, m_options.source,
-                       std::string_view(text.get(), size_t(at - text.get())), "list", reason);
+    const bool written = out.Write(std::string_view(text.get(), size_t(at - text.get())), reason);
+    return out.Close(reason) && written;
 }
 
 IDataRecovery* ScanSession::RecoveryFor(_tagSearcherType type) {
