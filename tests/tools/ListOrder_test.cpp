@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
+#include <map>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -207,6 +210,78 @@ TEST(ListOrderTest, SessionListsEachPublishedNodeOnce) {
         listed.emplace_back(path, std::stoll(size));
     EXPECT_EQ(listed.size(), all.size());
     EXPECT_EQ(listed, expected);
+}
+
+}  // namespace
+
+namespace {
+
+// Lines of every kind of value, many more than one write of the list holds, and a path longer than
+// such a write: the session's text equals lines made here from the nodes, in stable order of path.
+TEST(ListOrderTest, SessionWritesEveryLineWholeThroughManyWrites) {
+    testsupport::TempDir dir;
+    scan::Options options;
+    options.source = (dir / "none.img").string();
+    options.listPath = (dir / "list.txt").string();
+    scan::ScanSession session(options);
+
+    std::deque<testsupport::SimpleFileNode> nodes;
+    nodes.emplace_back(1, 0, "root", true).Type(SEARCHER_NTFS);
+    // A chain of folders whose path is longer than 256 KiB, a file at its end (listed; the folders
+    // past the first three are not).
+    IFileNode* deepest = &nodes.front();
+    for (int i = 0; i < 1100; ++i) {
+        nodes.emplace_back(10 + i, 0, std::string(250, char('a' + i % 26)), true).Type(SEARCHER_NTFS);
+        nodes.back().SetParent(static_cast<CFileNode*>(deepest));
+        deepest = &nodes.back();
+    }
+    nodes.emplace_back(5000, 0, "at the end", false, 77).Type(SEARCHER_NTFS);
+    nodes.back().SetParent(static_cast<CFileNode*>(deepest));
+    // Files whose numbers repeat in stretches, change every line, or take their widest forms.
+    std::mt19937 random(11);
+    constexpr i64 kEpoch = 116444736000000000;  // 1970 in 100 ns ticks
+    const i64 sizes[] = {0, 1, 9, 10, 4096, 999999999999, std::numeric_limits<i64>::max(), -1};
+    for (int i = 0; i < 30000; ++i) {
+        const bool stretch = (i / 100) % 2 == 0;
+        const i64 size = stretch ? sizes[(i / 100) % std::size(sizes)] : sizes[random() % std::size(sizes)];
+        const i64 seconds = stretch ? 1700000000 + i / 100 : i64(random() % 4000000000);
+        nodes.emplace_back(10000 + i, 0, "file " + std::to_string(random() % 5000), i % 7 == 0, size)
+            .Times(0, i % 13 == 0 ? 0 : kEpoch + seconds * 10000000)
+            .Deleted(i % 5 == 0)
+            .Type(i % 3 == 0 ? SEARCHER_RAW : SEARCHER_NTFS);
+        nodes.back().SetParent(&nodes[size_t(random() % 4)]);
+    }
+    std::vector<IFileNode*> all;
+    for (size_t k = 0; k < nodes.size(); ++k)
+        if (k < 4 || k > 1100) all.push_back(&nodes[k]);
+    std::shuffle(all.begin(), all.end(), random);
+    session.ShowNodes(all.data(), u32(all.size()), 0);
+    std::string reason;
+    ASSERT_TRUE(session.WriteList(reason)) << reason;
+
+    std::map<IFileNode*, std::string> paths;
+    std::function<const std::string&(IFileNode*)> pathOf = [&](IFileNode* node) -> const std::string& {
+        if (auto known = paths.find(node); known != paths.end()) return known->second;
+        std::string path = node->GetParent() ? pathOf(node->GetParent()) + "/" : std::string();
+        return paths[node] = path + node->GetFileName();
+    };
+    for (auto& node : nodes) pathOf(&node);  // parents before children: no deep recursion
+    std::vector<std::pair<std::string, std::string>> expected;  // path, line
+    for (IFileNode* node : all) {
+        const std::string& path = paths.at(node);
+        const _FILETIME t = node->GetModificationTime();
+        const std::string line = std::to_string(int(node->GetSearcheType())) + "\t" + path + "\t" +
+                                 std::to_string(node->GetFileSize()) + "\t" + (node->IsDeleted() ? "1" : "0") + "\t" +
+                                 (node->IsDirectory() ? "1" : "0") + "\t" +
+                                 std::to_string(t > 0 ? t / 10000000 - 11644473600LL : 0) + "\n";
+        expected.emplace_back(path, line);
+    }
+    std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::string text;
+    for (const auto& entry : expected) text += entry.second;
+    const std::string listed = testsupport::ReadFile(dir / "list.txt");
+    ASSERT_GT(listed.size(), size_t(1) << 20);
+    EXPECT_TRUE(listed == text) << "sizes " << listed.size() << " and " << text.size();
 }
 
 }  // namespace
