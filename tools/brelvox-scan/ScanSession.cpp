@@ -280,8 +280,9 @@ std::string_view ScanSession::ComponentOf(IFileNode* node, std::vector<std::uniq
     // (a C string holds no NUL).
     const char* name = node->GetFileName();
     const std::string_view view(name ? name : "");
-    const bool dots = view == "." || view == "..";
-    if (!view.empty() && !dots && view.size() <= safename::kMaxComponentBytes && view.find('/') == std::string_view::npos)
+    const bool dots = view.size() <= 2 && (view == "." || view == "..");
+    if (!view.empty() && !dots && view.size() <= safename::kMaxComponentBytes &&
+        std::memchr(view.data(), '/', view.size()) == nullptr)
         return view;
     owned.push_back(std::make_unique<std::string>(safename::SafePathComponent(std::string(view))));
     return *owned.back();
@@ -369,6 +370,7 @@ bool ScanSession::WriteList(std::string& reason) {
     std::unordered_map<const std::string*, u32> folderOf;
     IFileNode* lastParent = nullptr;
     u32 lastFolder = kNoFolder;
+    std::string_view lastHead;
     for (size_t k = 0; k < m_nodes.size(); ++k) {
         IFileNode* node = m_nodes[k];
         IFileNode* parent = node->GetParent();
@@ -383,11 +385,12 @@ bool ScanSession::WriteList(std::string& reason) {
                 if (added) heads.push_back(up->second + '/');
                 lastParent = parent;
                 lastFolder = at->second;
+                lastHead = heads[lastFolder];
             }
         }
         ListLine& line = lines[k];
         if (parent && parent != node && parent == lastParent) {
-            line = {heads[lastFolder], ComponentOf(node, owned), lastFolder};
+            line = {lastHead, ComponentOf(node, owned), lastFolder};
         } else {
             line = {{}, PathOf(node), kNoFolder};
         }
