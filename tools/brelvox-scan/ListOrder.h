@@ -19,10 +19,13 @@ struct ListLine {
 };
 inline constexpr u32 kNoFolder = u32(-1);
 
-// The lines' indices in listing order. Most comparisons read neither path whole: two lines of one
-// folder are compared by their names, whose 16 bytes past the folder's shared beginning of names are
-// held as numbers; lines of two folders of which neither head begins the other by the order of the
-// folders' heads, sorted once. Lines that come in long sorted stretches are merged, not sorted anew.
+// The lines' indices in listing order. Lines of one folder are gathered (the order of their
+// numbers kept) and sorted by name only when they do not come sorted; the folders are walked in the
+// order of their heads, a folder's own lines placed among its subfolders' lines by one comparison
+// with each subfolder's head. Lines without a folder are sorted by whole path and merged in. Lines
+// whose names hold "/" under a folder with subfolders, or heads not ending in "/", are ordered by
+// comparing lines instead (names as numbers past the folder's shared beginning of names, folders by
+// the order of their heads, anything else whole).
 std::vector<u32> ListOrder(const std::vector<ListLine>& lines);
 
 }  // namespace scan
