@@ -53,6 +53,14 @@ size_t CommonLength(std::string_view a, std::string_view b, size_t limit) {
         std::memcpy(&y, b.data() + n, 8);
         if (x != y) return n + size_t(__builtin_ctzll(x ^ y)) / 8;
     }
+    if (n == limit) return n;
+    if (limit >= 8) {
+        // The last 8 bytes before the limit, read whole (they overlap bytes already found equal).
+        u64 x, y;
+        std::memcpy(&x, a.data() + limit - 8, 8);
+        std::memcpy(&y, b.data() + limit - 8, 8);
+        return x == y ? limit : limit - 8 + size_t(__builtin_ctzll(x ^ y)) / 8;
+    }
     while (n < limit && a[n] == b[n]) ++n;
     return n;
 }
