@@ -126,18 +126,9 @@ void MergeRuns(const u32* a, size_t na, const u32* b, size_t nb, u32* out, Less 
     std::memcpy(out, b + j, (nb - j) * sizeof *b);
 }
 
-// Sorts order (a strict total order: no two values equal under less). The lines mostly come in long
-// sorted stretches (a folder's files in the order of its entries): those are found, then merged
-// pairwise; input without such stretches is sorted as a whole.
+// Merges the sorted runs of order that begin at starts (starts[0] == 0), pairwise, under less.
 template <class Less>
-void SortAdaptive(std::vector<u32>& order, Less less) {
-    std::vector<size_t> starts{0};
-    for (size_t k = 1; k < order.size(); ++k)
-        if (!less(order[k - 1], order[k])) starts.push_back(k);
-    if (starts.size() > order.size() / 16 + 1) {
-        std::stable_sort(order.begin(), order.end(), less);
-        return;
-    }
+void MergeAllRuns(std::vector<u32>& order, std::vector<size_t> starts, Less less) {
     std::vector<u32> other(order.size());
     while (starts.size() > 1) {
         std::vector<size_t> merged;
@@ -151,6 +142,21 @@ void SortAdaptive(std::vector<u32>& order, Less less) {
         order.swap(other);
         starts.swap(merged);
     }
+}
+
+// Sorts order (a strict total order: no two values equal under less). The lines mostly come in long
+// sorted stretches (a folder's files in the order of its entries): those are found, then merged
+// pairwise; input without such stretches is sorted as a whole.
+template <class Less>
+void SortAdaptive(std::vector<u32>& order, Less less) {
+    std::vector<size_t> starts{0};
+    for (size_t k = 1; k < order.size(); ++k)
+        if (!less(order[k - 1], order[k])) starts.push_back(k);
+    if (starts.size() > order.size() / 16 + 1) {
+        std::stable_sort(order.begin(), order.end(), less);
+        return;
+    }
+    MergeAllRuns(order, std::move(starts), less);
 }
 
 // The folders' classes: folders with equal heads make one class; classes are numbered in byte order
@@ -315,12 +321,23 @@ bool OrderByFolders(const std::vector<ListLine>& lines, const Classes& classes, 
             for (const u32* p = first; p != last; ++p)
                 if (lines[*p].name.find('/') != std::string_view::npos) return false;
         }
-        for (const u32* p = first + 1; p < last; ++p) {
-            if (lines[p[-1]].name > lines[p[0]].name) {
-                SortClassByName(first, last, lines);
-                break;
-            }
+        // Names that fall between neighbours begin a new stretch; a few stretches are merged by name
+        // (lines of one name keep the order of their numbers), many sorted by keys.
+        std::vector<size_t> stretches{0};
+        for (const u32* p = first + 1; p < last; ++p)
+            if (lines[p[-1]].name > lines[p[0]].name) stretches.push_back(size_t(p - first));
+        const size_t n = size_t(last - first);
+        if (stretches.size() == 1) continue;
+        if (stretches.size() > n / 16 + 1) {
+            SortClassByName(first, last, lines);
+            continue;
         }
+        std::vector<u32> merged(first, last);
+        MergeAllRuns(merged, std::move(stretches), [&](u32 i, u32 j) {
+            const int c = lines[i].name.compare(lines[j].name);
+            return c != 0 ? c < 0 : i < j;
+        });
+        std::memcpy(first, merged.data(), n * sizeof *first);
     }
 
     std::vector<u32> folded;
