@@ -235,7 +235,10 @@ TEST(ListOrderTest, SessionWritesEveryLineWholeThroughManyWrites) {
         nodes.back().SetParent(static_cast<CFileNode*>(deepest));
         deepest = &nodes.back();
     }
-    nodes.emplace_back(5000, 0, "at the end", false, 77).Type(SEARCHER_NTFS);
+    // Its numbers as wide as they come, so the line fills all the room a line may take.
+    nodes.emplace_back(5000, 0, "at the end", false, std::numeric_limits<i64>::min())
+        .Times(0, std::numeric_limits<i64>::max())
+        .Type(SEARCHER_NTFS);
     nodes.back().SetParent(static_cast<CFileNode*>(deepest));
     // Files whose numbers repeat in stretches, change every line, or take their widest forms.
     std::mt19937 random(11);
