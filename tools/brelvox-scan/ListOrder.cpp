@@ -314,6 +314,7 @@ bool OrderByFolders(const std::vector<ListLine>& lines, const Classes& classes, 
         for (u32 i = 0; i < count; ++i)
             if (lines[i].folder != kNoFolder) byClass[at[classes.of[lines[i].folder]]++] = i;
     }
+    std::vector<size_t> stretches;
     for (u32 c = 0; c < classCount; ++c) {
         u32* first = byClass.data() + start[c];
         u32* last = byClass.data() + start[c + 1];
@@ -323,7 +324,7 @@ bool OrderByFolders(const std::vector<ListLine>& lines, const Classes& classes, 
         }
         // Names that fall between neighbours begin a new stretch; a few stretches are merged by name
         // (lines of one name keep the order of their numbers), many sorted by keys.
-        std::vector<size_t> stretches{0};
+        stretches.assign(1, 0);
         for (const u32* p = first + 1; p < last; ++p)
             if (lines[p[-1]].name > lines[p[0]].name) stretches.push_back(size_t(p - first));
         const size_t n = size_t(last - first);
@@ -333,7 +334,7 @@ bool OrderByFolders(const std::vector<ListLine>& lines, const Classes& classes, 
             continue;
         }
         std::vector<u32> merged(first, last);
-        MergeAllRuns(merged, std::move(stretches), [&](u32 i, u32 j) {
+        MergeAllRuns(merged, stretches, [&](u32 i, u32 j) {
             const int c = lines[i].name.compare(lines[j].name);
             return c != 0 ? c < 0 : i < j;
         });
