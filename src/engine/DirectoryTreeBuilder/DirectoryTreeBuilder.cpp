@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <span>
 #include <thread>
+#include <time.h>
 
 #include "engine/Common/IDrirectoryTree.h"
 #include "engine/Common/IRecoveryFilter.h"
@@ -66,14 +67,21 @@ IDirecotryTreeBuilder* CreateTreeBuilder(bool restoring) {
 }
 
 CDirectoryTreeBuilder::CDirectoryTreeBuilder(bool restoring) : m_restoring(restoring) {
-    m_now = [] {
-        return static_cast<i64>(
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
-                .count());
-    };
     m_sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
     if (DefaultNow()) m_now = DefaultNow();
     if (DefaultSleep()) m_sleep = DefaultSleep();
+}
+
+// Whole seconds of a monotonic clock. The builder reads it once per node for its three-second rule: the
+// coarse clock (a few milliseconds behind at most) is read without the timer instruction.
+i64 CDirectoryTreeBuilder::Now() const {
+    if (m_now) return m_now();
+#ifdef CLOCK_MONOTONIC_COARSE
+    timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &now) == 0) return static_cast<i64>(now.tv_sec);
+#endif
+    return static_cast<i64>(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
 void CDirectoryTreeBuilder::SetDefaultClock(std::function<i64()> nowSeconds, std::function<void(int ms)> sleepMs) {
@@ -111,6 +119,27 @@ void CDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* record, IS
     m_device = device;
 }
 
+namespace {
+
+template <class Vector>
+void ReserveMore(Vector& values, size_t more) {
+    const size_t wanted = values.size() + more;
+    if (wanted > values.capacity()) values.reserve(std::max(wanted, values.capacity() * 2));
+}
+
+}  // namespace
+
+void CDirectoryTreeBuilder::ExpectNodes(_tagSearcherType type, u64 count) {
+    _DIRECTORY_TREE_INFO* record = FindRecord(type);
+    if (!record || count == 0) return;
+    // A hint, not a promise: a wrong count costs room or growth, never another tree.
+    const size_t more = static_cast<size_t>(std::min(count, kMostExpected));
+    record->files.Reserve(record->files.size() + more);
+    record->pending.Reserve(more);
+    ReserveMore(record->climbRising, more);
+    ReserveMore(m_states, more);
+}
+
 _DIRECTORY_TREE_INFO* CDirectoryTreeBuilder::FindRecord(_tagSearcherType type) {
     for (auto& record : m_records) {
         if (record->type == type) return record.get();
@@ -131,7 +160,7 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, i64 rootFolder
     record->type = type;
     record->rootId = rootFolderID;
     record->root = std::make_unique<CFilesystemNode>(rootFolderID, type, m_deviceName + suffix, m_deviceName);
-    record->lastBuild = m_now();
+    record->lastBuild = Now();
     m_records.push_back(std::move(record));
     return 1;
 }
@@ -575,7 +604,7 @@ void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::v
 
 size_t CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out,
                                         _tagSearcherType type, bool force) {
-    const i64 now = m_now();
+    const i64 now = Now();
     if (!force) {
         if (record.pendingCount < kBuildBatch && now - record.lastBuild < kBuildSeconds) return 0;
         if (type == SEARCHER_HFSPLUS && record.privateDataIds.empty()) return 0;

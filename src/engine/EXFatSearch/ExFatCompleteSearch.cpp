@@ -290,6 +290,7 @@ void CExFatCompleteSearch::BuildNodes() {
         partition->ResetVirtualIds(nextVirtualId);
         BuildFileTree(*partition, nodes);
         nextVirtualId = partition->NextVirtualId();
+        if (m_tree != nullptr) m_tree->ExpectNodes(SEARCHER_EXFAT, nodes.size());
         for (CExFatFileNode* node : nodes) {
             node->SetBelongedPartition(static_cast<u16>(index));
             if (m_tree == nullptr || m_tree->AddNode(node, SEARCHER_EXFAT) == 0) node->Release();
