@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <thread>
 #include <time.h>
@@ -208,10 +209,10 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
     ++record.addedCount;
     ++record.pendingCount;
     const char* rawName = node->GetFileName();
-    const std::string_view name = rawName ? rawName : "";
+    const char* name = rawName ? rawName : "";
 
-    if (type == SEARCHER_HFSPLUS && !m_restoring && record.privateDataIds.empty() && name == kPrivateDataName &&
-        node->GetParentNodeID() == record.rootId) {
+    if (type == SEARCHER_HFSPLUS && !m_restoring && record.privateDataIds.empty() &&
+        std::strcmp(name, kPrivateDataName) == 0 && node->GetParentNodeID() == record.rootId) {
         TakePrivateDataFolder(record, node);
         return 0;
     }
@@ -219,7 +220,7 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
     // Trash: decided here, but a candidate is remembered only once the node is accepted below, so a
     // refused node (the caller's) is never referenced later.
     bool trashCandidate = false;
-    if (!record.trashSettled && IsTrashName(name)) {
+    if (!record.trashSettled && name[0] == '.' && IsTrashName(name)) {
         if (node->GetParentNodeID() == record.rootId || IsUserTrashFolder(record, node)) {
             node->MarkDeleted();
             node->SetParentNodeID(record.rootId);
@@ -233,11 +234,11 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
     if (node->IsDirectory()) {
         const auto& ids = record.privateDataIds;
         if (std::find(ids.begin(), ids.end(), node->GetParentNodeID()) != ids.end()) return 0;
-        if (!name.empty() && name[0] == '.') node->FilterFileNameByDot();
+        if (name[0] == '.') node->FilterFileNameByDot();
         if (!RecordFileNode(record.folders, node)) return 0;
         Wake(record, node->GetCurrentNodeID());
     } else {
-        if (!name.empty() && name[0] == '.') return 0;
+        if (name[0] == '.') return 0;
         if (!RecordFileNode(record.files, node)) return 0;
     }
     if (trashCandidate) record.trashCandidates.push_back(node);
