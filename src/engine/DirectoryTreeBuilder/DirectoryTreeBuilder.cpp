@@ -171,6 +171,10 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, i64 rootFolder
 CFileNode* CDirectoryTreeBuilder::AsFileNode(IFileNode* in) {
     if (!in) return nullptr;
     const std::type_info& type = typeid(*in);
+    // The same type_info object first: comparing two different types by name is a string compare.
+    for (const std::type_info* known : m_fileNodeTypes) {
+        if (known == &type) return static_cast<CFileNode*>(in);
+    }
     for (const std::type_info* known : m_fileNodeTypes) {
         if (*known == type) return static_cast<CFileNode*>(in);
     }
