@@ -198,9 +198,11 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* in, _tagSearcherType type) {
 }
 
 int CDirectoryTreeBuilder::AddNodeInternal(CFileNode* node, _tagSearcherType type) {
+    _DIRECTORY_TREE_INFO* record = FindRecord(type);
+    // Most nodes are files: their ID's slot is loaded while the tests below run.
+    if (record) record->files.Prefetch(node->GetCurrentNodeID());
     if (!m_filter || !m_filter->IsFileNodeValid(node)) return 0;
     if (node->GetCurrentNodeID() == node->GetParentNodeID()) return 0;
-    _DIRECTORY_TREE_INFO* record = FindRecord(type);
     if (!record) return 0;
     if (!m_flushing && type != SEARCHER_APFS && InsertToRecycleBin(node, type)) {
         node->MarkDeleted();
