@@ -204,6 +204,7 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
                                                                IDirecotryTreeBuilder* builder) {
     m_done = false;
     m_blocks.clear();
+    m_pendingLogs.clear();
     m_result = nullptr;
     CNTFSLostFilesFolderNodeBuilder::ResetLostFilesFolderCount();
     if (!device) return nullptr;
@@ -240,9 +241,11 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
         i64 reach = 0;
         if (highest < 0 || __builtin_mul_overflow(highest, i64(m_spc), &reach) || reach >= m_sectors) continue;
         if (!pair.reader) pair.reader.reset(new (std::nothrow) CFindFileFromLogFile());
+        // The log is read and analysed when a record first needs it (most volumes have no deleted file
+        // of size 0).
         if (pair.reader && !pair.reader->IsDone() &&
             pair.reader->Init(device, &mft->GetDataRunList(), mft->GetSectorsPerCluster(), m_cluster0))
-            pair.reader->Analyzer();
+            m_pendingLogs.push_back(pair.reader.get());
         auto table = std::make_unique<CMFTDirectoryTreeBuildInfo>();
         table->mft = mft;
         table->root.reset(new (std::nothrow) CNTFSFileNode());
@@ -273,6 +276,7 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
     }
     m_tables.clear();
     m_loose.clear();
+    m_pendingLogs.clear();
     for (size_t i = 0; pairs && i < pairs->size(); ++i) {
         if ((*pairs)[i].reader) (*pairs)[i].reader->Reset();
     }
@@ -410,6 +414,8 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
     CNTFSFileProperties* properties = entry.properties.get();
     CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties, u8(m_spc));
     if (properties->GetFileSize() == 0 && !(properties->GetAttribute() & ntfsattr::kDirectory)) {
+        for (CFindFileFromLogFile* log : m_pendingLogs) log->Analyzer();
+        m_pendingLogs.clear();
         std::vector<FindFileMFTAndLogx>* pairs = m_info->GetFindFileContainer();
         for (size_t i = 0; pairs && i < pairs->size(); ++i) {
             CFindFileFromLogFile* reader = (*pairs)[i].reader.get();

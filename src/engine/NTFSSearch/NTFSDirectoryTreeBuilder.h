@@ -16,6 +16,7 @@
 #include "engine/NTFSLib/NTFSFileProperties.h"
 #include "engine/NTFSLib/NTFSFindings.h"
 
+class CFindFileFromLogFile;
 class CMFTInfo;
 class CSearchedPartitionInfo;
 class IDirecotryTreeBuilder;
@@ -187,4 +188,6 @@ private:
     bool m_done = false;
     std::vector<std::pair<i64, u32>> m_blocks;
     std::vector<u8> m_blockBuffer;
+    // Log readers of this volume's tables, found but not analysed yet.
+    std::vector<CFindFileFromLogFile*> m_pendingLogs;
 };
