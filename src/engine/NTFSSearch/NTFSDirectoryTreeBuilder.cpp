@@ -136,7 +136,9 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& rec
         if (node) lost.emplace_back(parent, Lost{node, number, parent, node->IsDirectory() != 0});
     }
     records.clear();
-    std::stable_sort(lost.begin(), lost.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // (The records a table leaves come in parent order already.)
+    auto byParent = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(lost.begin(), lost.end(), byParent)) std::stable_sort(lost.begin(), lost.end(), byParent);
     std::unordered_map<i64, const Lost*> folders;
     for (const auto& [parent, l] : lost) {
         if (l.directory && l.number >= 0) folders.emplace(l.number, &l);
