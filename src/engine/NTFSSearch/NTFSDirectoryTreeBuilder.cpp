@@ -119,7 +119,7 @@ void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& ta
 
 void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& records) {
     struct Lost {
-        CNTFSFileNode* node;
+        CNTFSRecordEntry* entry;  // its node is made when it is handed over
         i64 number;
         i64 parent;
         bool directory;
@@ -130,12 +130,13 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& rec
     std::vector<std::pair<i64, Lost>> lost;
     lost.reserve(records.size());
     for (auto& entry : records) {
+        if (!entry.properties) continue;
         const i64 number = entry.info.GetMFTFileRecordNumber();
         const i64 parent = entry.info.GetFileRecordNumberofParentDirectory();
-        CNTFSFileNode* node = MakeNode(entry, number, parent);
-        if (node) lost.emplace_back(parent, Lost{node, number, parent, node->IsDirectory() != 0});
+        // As its node would answer IsDirectory.
+        const bool directory = (entry.properties->GetAttribute() & ntfsattr::kDirectory) != 0;
+        lost.emplace_back(parent, Lost{&entry, number, parent, directory});
     }
-    records.clear();
     // (The records a table leaves come in parent order already.)
     auto byParent = [](const auto& a, const auto& b) { return a.first < b.first; };
     if (!std::is_sorted(lost.begin(), lost.end(), byParent)) std::stable_sort(lost.begin(), lost.end(), byParent);
@@ -143,12 +144,13 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& rec
     for (const auto& [parent, l] : lost) {
         if (l.directory && l.number >= 0) folders.emplace(l.number, &l);
     }
+    auto hand = [this](Lost& l) {
+        l.handed = true;
+        l.accepted = Hand(MakeNode(*l.entry, l.number, l.parent)) != 0;
+    };
     for (auto& [key, folder] : lost) {
         if (!folder.directory || folder.parent < kMinLostParent) continue;
-        if (!folder.handed) {
-            folder.handed = true;
-            folder.accepted = Hand(folder.node) != 0;
-        }
+        if (!folder.handed) hand(folder);
         if (!folder.accepted || folder.number < 0) continue;
         // Its ancestors among the lost folders: none of them is handed over as its child.
         std::unordered_set<i64> ancestors;
@@ -162,14 +164,12 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& rec
         for (; child != lost.end() && child->first == folder.number; ++child) {
             Lost& c = child->second;
             if (c.handed || &c == &folder || ancestors.count(c.number)) continue;
-            c.handed = true;
-            c.accepted = Hand(c.node) != 0;
+            hand(c);
         }
         if (m_progress) break;
     }
-    for (auto& [key, l] : lost) {
-        if (!l.handed) l.node->Release();
-    }
+    // What was not handed over goes with its record.
+    records.clear();
 }
 
 // ---------------------------------------------------------------------------------------------------
