@@ -433,8 +433,9 @@ void CNTFSDirectoryTreeBuilder::AddEntry(CNTFSRecordEntry entry, i64 s, CMFTDire
     if (table && entry.info.GetMFTFileRecordNumber() == -1)
         entry.info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
     std::vector<CNTFSRecordEntry>& records = table ? table->records : m_loose;
-    // Sized once for the records the scan kept of the volume (room that stays unused is never touched).
-    if (records.empty()) records.reserve(m_expected);
+    // Sized once for the records the scan kept of the volume when they all go to one list (room that
+    // stays unused is never touched).
+    if (records.empty() && m_tables.size() == (table ? 1u : 0u)) records.reserve(m_expected);
     records.push_back(std::move(entry));
 }
 
