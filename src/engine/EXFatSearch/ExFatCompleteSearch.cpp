@@ -23,8 +23,10 @@ constexpr u32 kFatSecondEntry = 0xFFFFFFFFu;
 // An up-case table begins with the identity mapping of 0, 1, 2, ...: its first eight values are probed.
 constexpr u16 kUpCaseProbe = 8;
 static_assert(kFatHead == (u64{kFatSecondEntry} << 32 | kFatMediaEntry));
-// How many sectors ahead the block loop prefetches.
+// How many sectors ahead the block loop prefetches; the quiet-sector loop also asks far ahead (into the
+// outer caches), so that more of the block's lines are on their way at once.
 constexpr size_t kPrefetchSectors = 16;
+constexpr size_t kFarPrefetchSectors = 64;
 }  // namespace
 
 SectorKind ClassifySector(ByteReader sector, u32 sectorSize) {
@@ -74,6 +76,7 @@ int CExFatCompleteSearch::PreparetoSearch() {
     m_edge.clear();
     m_bootSectors = m_fatSectors = m_upcaseSectors = 0;
     m_endSeconds = 0;
+    m_blockSeconds = 0;
     m_carriedFrom = -1;
     m_prepared = false;
     m_ended = false;
@@ -107,6 +110,13 @@ bool CExFatCompleteSearch::Prepare() {
 }
 
 int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
+    const auto started = std::chrono::steady_clock::now();
+    const int done = AnalyzeBlockIn(firstSector, sectorCount);
+    m_blockSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return done;
+}
+
+int CExFatCompleteSearch::AnalyzeBlockIn(i64 firstSector, i64 sectorCount) {
     if (m_device == nullptr || m_tree == nullptr || m_blockSectors <= 0) return 0;
     if (!Prepare()) return 0;
     if (firstSector < 0 || sectorCount <= 0 || firstSector >= m_totalSectors) return 1;
@@ -188,9 +198,11 @@ i64 CExFatCompleteSearch::QuietRunEnd(const u8* block, i64 from, i64 end, size_t
     // The first bytes of a sector a little ahead are asked for early: one cache line per sector is all
     // most sectors cost, and waiting for it would be most of that cost.
     const size_t ahead = exfatdeep::kPrefetchSectors * sectorSize;
+    const size_t farAhead = exfatdeep::kFarPrefetchSectors * sectorSize;
     const ByteReader view(block, blockBytes);
     i64 i = from;
     for (size_t at = static_cast<size_t>(i) * sectorSize; i < end; ++i, at += sectorSize) {
+        if (at + farAhead < blockBytes) __builtin_prefetch(block + at + farAhead, 0, 1);
         if (at + ahead < blockBytes) __builtin_prefetch(block + at + ahead);
         // Most such sectors start with 0 (free space, the tails of clusters).
         const u64 first = view.Le64(at).value_or(0);

@@ -497,7 +497,11 @@ void CFDTPreAnaylze::GetFileSet(CFileSet** set) {
 std::unique_ptr<CFileSet> CFDTPreAnaylze::TakeFileSet() {
     if (!HasFileSet()) return nullptr;
     m_set->CalculateClusterSize(m_sectorShift);
-    return std::move(m_set);
+    // The set handed over is a copy of exactly its size; the set in hand keeps its room for the next one,
+    // so the sets do not each grow their lists a step at a time (most of a directory sector's cost).
+    auto out = std::make_unique<CFileSet>(*m_set);
+    m_set->Reset();
+    return out;
 }
 
 long long CFDTPreAnaylze::GetNext(long long sector) const {
