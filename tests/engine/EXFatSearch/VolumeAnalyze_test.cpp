@@ -132,6 +132,9 @@ TEST(ExFatFileNode, NamesOfEveryLength) {
             node->SetFileName(other.c_str());
             EXPECT_EQ(std::string(node->GetFileName()), other);
         }
+        // Set from its own bytes (held in place or apart).
+        node->SetFileName(node->GetFileName());
+        EXPECT_EQ(std::string(node->GetFileName()), expected);
         node->SetFileName(static_cast<const char*>(nullptr));
         EXPECT_EQ(node->GetFileName(), nullptr);
         EXPECT_EQ(std::string(clone->GetFileName()), expected) << "the clone holds its own name";
