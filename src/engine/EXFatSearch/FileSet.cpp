@@ -12,7 +12,23 @@ bool CClusterClaims::Claim(u32 first, u64 count) {
     auto after = m_runs.upper_bound(first);
     if (after != m_runs.end() && after->first <= last) return false;
     if (after != m_runs.begin() && std::prev(after)->second >= first) return false;
-    m_runs.emplace(first, last);
+    // A claim that touches its neighbours joins them (files mostly lie one after the other): the runs
+    // stay few, and most claims allocate nothing.
+    const bool joinsNext = after != m_runs.end() && after->first == last + 1;
+    if (after != m_runs.begin()) {
+        const auto before = std::prev(after);
+        if (before->second + 1 == first) {
+            before->second = joinsNext ? after->second : last;
+            if (joinsNext) m_runs.erase(after);
+            return true;
+        }
+    }
+    if (joinsNext) {
+        const u32 end = after->second;
+        m_runs.emplace_hint(m_runs.erase(after), first, end);
+        return true;
+    }
+    m_runs.emplace_hint(after, first, last);
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
+#include <set>
 
 #include "engine/EXFatSearch/ExFatTestSupport.h"
 #include "engine/EXFatSearch/FDTPreAnalyze.h"
@@ -347,6 +349,63 @@ TEST(ExFatPreAnalyze, ClusterClaims) {
     std::list<u32> folders;
     a.GetFolder(folders);
     EXPECT_TRUE(folders.empty());
+}
+
+// Claims touching runs on either side, both sides, or neither, in every order, against the clusters
+// claimed one by one: each claim's answer and every cluster's membership agree, so joining neighbouring
+// runs changes nothing a caller sees; the runs of a row of adjacent files are one.
+TEST(ExFatPreAnalyze, ClusterClaimsJoinNeighbours) {
+    struct Claim {
+        u32 first;
+        u64 count;
+    };
+    const std::vector<std::pair<const char*, std::vector<Claim>>> rows = {
+        {"a row of files", {{10, 1}, {11, 1}, {12, 3}, {15, 1}}},
+        {"a gap filled", {{10, 2}, {14, 2}, {12, 2}, {13, 1}, {9, 1}, {16, 1}}},
+        {"from the top down", {{20, 1}, {19, 1}, {17, 2}, {16, 5}, {15, 1}}},
+        {"clashes with joined runs", {{10, 2}, {12, 2}, {11, 1}, {13, 1}, {9, 6}, {14, 1}, {8, 1}}},
+        {"the edges of the heap", {{2, 1}, {3, 1}, {0xFFFFFFF5u, 1}, {0xFFFFFFF4u, 1}, {0xFFFFFFF3u, 3}}},
+        {"a run over two runs", {{10, 1}, {14, 1}, {11, 3}, {10, 5}, {15, 2}}},
+    };
+    for (const auto& [name, claims] : rows) {
+        SCOPED_TRACE(name);
+        CClusterClaims runs;
+        std::set<u32> model;
+        for (const Claim& c : claims) {
+            bool free = exfat::IsCluster(c.first) && c.count - 1 <= u64{exfat::kLastCluster} - c.first;
+            for (u64 k = 0; free && k < c.count; ++k) free = model.count(static_cast<u32>(c.first + k)) == 0;
+            EXPECT_EQ(runs.Claim(c.first, c.count), free) << c.first << "+" << c.count;
+            for (u64 k = 0; free && k < c.count; ++k) model.insert(static_cast<u32>(c.first + k));
+        }
+        for (const u32 probe : {0u, 1u, 2u, 3u, 4u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u, 18u, 19u,
+                                20u, 21u, 22u, 0xFFFFFFF2u, 0xFFFFFFF3u, 0xFFFFFFF4u, 0xFFFFFFF5u, 0xFFFFFFF6u}) {
+            EXPECT_EQ(runs.Contains(probe), model.count(probe) != 0) << probe;
+        }
+    }
+    // Random claims over a small heap against the model.
+    std::mt19937 random(15);
+    for (int round = 0; round < 200; ++round) {
+        CClusterClaims runs;
+        std::set<u32> model;
+        for (int i = 0; i < 40; ++i) {
+            const u32 first = 2 + random() % 60;
+            const u64 count = 1 + random() % 4;
+            bool free = true;
+            for (u64 k = 0; free && k < count; ++k) free = model.count(static_cast<u32>(first + k)) == 0;
+            ASSERT_EQ(runs.Claim(first, count), free);
+            for (u64 k = 0; free && k < count; ++k) model.insert(static_cast<u32>(first + k));
+        }
+        for (u32 probe = 0; probe < 70; ++probe) ASSERT_EQ(runs.Contains(probe), model.count(probe) != 0) << probe;
+        // Runs never touch: one more than the gaps between claimed clusters.
+        size_t gaps = 0;
+        for (auto it = model.begin(); it != model.end(); ++it) {
+            if (std::next(it) != model.end() && *std::next(it) != *it + 1) ++gaps;
+        }
+        ASSERT_EQ(runs.Runs(), model.empty() ? 0 : gaps + 1);
+    }
+    CClusterClaims row;
+    for (u32 c = 100; c < 1100; ++c) ASSERT_TRUE(row.Claim(c, 1));
+    EXPECT_EQ(row.Runs(), 1u);
 }
 
 // A new search starts clean: a set left half-read by the last search (its stream expected in the next
