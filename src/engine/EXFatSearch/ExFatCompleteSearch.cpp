@@ -324,7 +324,7 @@ void CExFatCompleteSearch::MakeNodes(CExFatPartitionEx& partition, const CFileSe
     const u64 spc = partition.GetSectorsPerCluster();
     const u64 clusterBytes = partition.GetClusterSize();
     for (const CExFatSetFile& record : files) {
-        CExFatFileNode* node = partition.BuildFile(record, set.NameUnits(record));
+        CExFatFileNode* node = partition.BuildFile(record, set.NameBytes(record));
         if (node == nullptr) continue;
         const i64 id = partition.NodeIdOf(record);
         node->SetID(id);

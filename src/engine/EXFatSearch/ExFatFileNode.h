@@ -31,11 +31,6 @@ public:
         m_hasName = name != nullptr;
         m_name.Assign(name ? name : "");
     }
-    // The same with a name already in hand (no zero byte in it).
-    void TakeFileName(const std::string& name) {
-        m_hasName = true;
-        m_name.Assign(name);
-    }
     // The same from bytes (no zero byte among them).
     void SetFileName(const char* name, size_t length) {
         m_hasName = true;

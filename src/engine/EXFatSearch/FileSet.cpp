@@ -76,10 +76,23 @@ void CFileSet::AddFile(const _tagFileBaseInfo& file) {
     }
     CExFatSetFile kept;
     static_cast<_tagFileBaseFields&>(kept) = file;
-    const std::u16string_view name = file.NameUnits();
+    // Most names are ASCII: their units are their bytes.
+    const std::u16string_view units = file.NameUnits();
     kept.nameAt = static_cast<u32>(m_names.size());
-    kept.nameUnitCount = static_cast<u16>(name.size());
-    m_names.insert(m_names.end(), name.begin(), name.end());
+    if (units.size() <= _tagFileBaseInfo::kMaxNameUnits) {
+        m_names.resize(m_names.size() + units.size());
+        size_t length = 0;
+        if (ExFatAsciiName(units, m_names.data() + kept.nameAt, length)) {
+            kept.nameBytes = static_cast<u16>(length);
+        } else {
+            m_names.resize(kept.nameAt);
+        }
+    }
+    if (m_names.size() == kept.nameAt && !units.empty()) {
+        const std::string name = ExFatNameToUtf8(units);
+        kept.nameBytes = static_cast<u16>(name.size());
+        m_names.insert(m_names.end(), name.begin(), name.end());
+    }
     if (file.inUse == 0) {
         m_deleted.push_back(kept);
         return;

@@ -492,7 +492,7 @@ TEST(ExFatPreAnalyze, ASetKeepsEachFilesName) {
     const std::vector<Added> added = {
         {u"thirty.txt", 30, false}, {u"ten.txt", 10, false},        {std::u16string(255, u'x'), 20, false},
         {u"", 10, false},           {u"gone \u00E9\U0001F600", 5, true}, {u"empty", 0, false},
-        {u"ten again.txt", 10, false}, {u"gone too", 0, true},
+        {u"ten again.txt", 10, false}, {u"gone too", 0, true}, {std::u16string(200, u'\u00E9'), 40, false},
     };
     CFileSet set;
     for (const Added& a : added) {
@@ -506,9 +506,12 @@ TEST(ExFatPreAnalyze, ASetKeepsEachFilesName) {
     std::vector<u32> clusters;
     for (const auto& f : set.InUseFiles()) inUse.push_back(set.Name(f)), clusters.push_back(f.firstCluster);
     for (const auto& f : set.DeletedFiles()) deleted.push_back(set.Name(f));
+    // 200 two-byte characters: cut at a character boundary within 259 bytes, as a node's name is.
+    std::string accents;
+    for (int i = 0; i < 129; ++i) accents += "\xC3\xA9";
     EXPECT_EQ(inUse, (std::vector<std::string>{"empty", "ten.txt", "", "ten again.txt", std::string(255, 'x'),
-                                               "thirty.txt"}));
-    EXPECT_EQ(clusters, (std::vector<u32>{0, 10, 10, 10, 20, 30}));
+                                               "thirty.txt", accents}));
+    EXPECT_EQ(clusters, (std::vector<u32>{0, 10, 10, 10, 20, 30, 40}));
     EXPECT_EQ(deleted, (std::vector<std::string>{"gone \xC3\xA9\xF0\x9F\x98\x80", "gone too"}));
-    EXPECT_EQ(set.NameUnits(set.InUseFiles()[4]).size(), 255u);
+    EXPECT_EQ(set.NameBytes(set.InUseFiles()[4]).size(), 255u);
 }
