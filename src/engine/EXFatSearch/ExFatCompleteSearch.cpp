@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/EXFatSearch/ExFatDBR.h"
@@ -357,7 +358,7 @@ void CExFatCompleteSearch::BuildFileTree(CExFatPartitionEx& partition, std::vect
     m_folderClusters.clear();
     const u32 rootCluster = partition.GetRootCluster();
     const i64 rootSector = exfat::IsCluster(rootCluster) ? partition.ConvertClusterNumToSector(rootCluster) : -2;
-    std::set<const CFileSet*> built;
+    std::unordered_set<const CFileSet*> built;
     std::vector<const CFileSet*> aside;
     auto visit = [&](i64 sector) {
         const CFileSet* set = m_builder.FindFileSet(sector);

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/Common/FlatKeyTable.h"
 #include "engine/Common/Types.h"
 #include "engine/EXFatSearch/ExFatPartitionEx.h"
 #include "engine/EXFatSearch/FileSet.h"
@@ -141,7 +142,7 @@ private:
     i64 m_totalSectors = 0;
     std::vector<std::unique_ptr<CFileSet>> m_sets;  // owned, in push order
     std::vector<CFileSet*> m_processing;            // push order
-    std::map<i64, CFileSet*> m_byFirstSector;
+    FlatKeyTable<i64, CFileSet*> m_byFirstSector;
     size_t m_nextToProcess = 0;
     i64 m_progressBound = 0;
     std::set<CFileSet*> m_assigned;  // taken by a chosen candidate
