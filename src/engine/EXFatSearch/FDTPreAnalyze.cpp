@@ -78,8 +78,8 @@ void CFDTPreAnaylze::Clear() {
     m_abridged.clear();
     m_cutGroups.clear();
     m_abridgedGroups.clear();
-    m_links.clear();
-    m_backLinks.clear();
+    m_links = {};
+    m_backLinks = {};
     m_set.reset();
     ClearEntrySet();
     g_entrySetBackup = SharedEntrySet();
@@ -485,8 +485,8 @@ bool CFDTPreAnaylze::TakeJoined(ByteReader joined, u32 secondaries, i64 entrySec
 }
 
 void CFDTPreAnaylze::Link(i64 from, i64 to) {
-    m_links[from] = to;
-    m_backLinks[to] = from;
+    m_links.Get(from) = to;
+    m_backLinks.Get(to) = from;
 }
 
 void CFDTPreAnaylze::GetFileSet(CFileSet** set) {
@@ -505,11 +505,11 @@ std::unique_ptr<CFileSet> CFDTPreAnaylze::TakeFileSet() {
 }
 
 long long CFDTPreAnaylze::GetNext(long long sector) const {
-    auto it = m_links.find(sector);
-    return it == m_links.end() ? -1 : it->second;
+    const i64* to = m_links.Find(sector);
+    return to == nullptr ? -1 : *to;
 }
 
 long long CFDTPreAnaylze::GetLast(long long sector) const {
-    auto it = m_backLinks.find(sector);
-    return it == m_backLinks.end() ? -1 : it->second;
+    const i64* from = m_backLinks.Find(sector);
+    return from == nullptr ? -1 : *from;
 }
