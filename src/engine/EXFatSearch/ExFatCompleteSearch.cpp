@@ -283,6 +283,9 @@ void CExFatCompleteSearch::BuildNodes() {
     i32 index = 0;
     // Empty files of every partition draw from one counter, so no two share an ID in the search.
     i64 nextVirtualId = CExFatPartition::kFirstVirtualId;
+    // One list for the nodes of each partition in turn, made once with room for all of them.
+    std::vector<CExFatFileNode*> nodes;
+    nodes.reserve(m_builder.PushedFiles());
     for (const auto& partition : m_chosen) {
         auto* record = new (std::nothrow) CSearchedPartitionInfo(partition->GetSectorSize());
         if (record != nullptr) {
@@ -299,7 +302,7 @@ void CExFatCompleteSearch::BuildNodes() {
             partition->CreateFatTable(m_device, partition->GetPartitionStart() + partition->GetFatOffset(),
                                       partition->GetFatLength(), partition->GetClusterBound());
         }
-        std::vector<CExFatFileNode*> nodes;
+        nodes.clear();
         partition->ResetVirtualIds(nextVirtualId);
         BuildFileTree(*partition, nodes);
         nextVirtualId = partition->NextVirtualId();

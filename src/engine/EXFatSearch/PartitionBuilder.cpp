@@ -47,6 +47,12 @@ std::vector<CFileSet*> CPartitionBuilder::PushedSets() const {
     return out;
 }
 
+size_t CPartitionBuilder::PushedFiles() const {
+    size_t files = 0;
+    for (const auto& set : m_sets) files += set->InUseFiles().size() + set->DeletedFiles().size();
+    return files;
+}
+
 std::vector<CExFatPartitionEx*> CPartitionBuilder::Candidates() const {
     std::vector<CExFatPartitionEx*> out;
     out.reserve(m_ranked.size());

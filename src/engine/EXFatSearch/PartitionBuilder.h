@@ -102,6 +102,8 @@ public:
     size_t CandidateCount() const { return m_ranked.size(); }
     // Every pushed set, in push order; the unassigned ones (all of them before the choice).
     std::vector<CFileSet*> PushedSets() const;
+    // The files of every pushed set: at most the nodes the chosen partitions make.
+    size_t PushedFiles() const;
     const std::vector<CFileSet*>& UnassignedSets() const { return m_processing; }
     bool IsAssigned(CFileSet* set) const { return m_assigned.count(set) != 0; }
     size_t RejectedCount() const { return m_rejected.size(); }
