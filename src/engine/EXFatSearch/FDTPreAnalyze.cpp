@@ -38,7 +38,7 @@ void ClearEntrySet() {
     info.accessedTime = 0;
     info.sector = 0;
     info.nameLength = 0;
-    static_assert(sizeof(_tagFileBaseInfo) == 560, "a new field of the entry set must be cleared above");
+    static_assert(sizeof(_tagFileBaseInfo) == 552, "a new field of the entry set must be cleared above");
     g_entrySet.state = 0;
     g_entrySet.expected = 0;
     g_entrySet.continuesAt = -1;
