@@ -160,20 +160,14 @@ public:
     static int TemplateSectorOf(const u8* buffer) {
         if (!buffer) return -1;
         const ByteReader r(buffer, ntfsdeep::kSector);
-        const u8 ha = r.U8(1).value_or(0), hb = r.U8(129).value_or(1), hc = r.U8(385).value_or(2);
-        const u8 hd = r.U8(511).value_or(3);
-        // Three of four share a value only if the first two or the last two do: almost every other
-        // sector ends here.
-        if (ha != hb && hc != hd) return -1;
-        int k = -1;
-        if (ha == hb) {
-            if (hc != ha && hd != ha) return -1;
-            k = ha;
-        } else {
-            // hc == hd: a third one of them equal to it.
-            if (ha != hc && hb != hc) return -1;
-            k = hc;
-        }
+        const u8 ha = r.U8(1).value_or(0), hc = r.U8(385).value_or(2), hd = r.U8(511).value_or(3);
+        // Three of four share a value only if two of units 0, 192 and 255 do: almost every other
+        // sector ends here, before unit 64's line is read (units 192 and 255 lie in one 128-byte pair
+        // of lines, which the processor fetches together).
+        if (ha != hc && ha != hd && hc != hd) return -1;
+        const int k = ha == hc || ha == hd ? ha : hc;
+        const u8 hb = r.U8(129).value_or(1);
+        if ((ha == k) + (hb == k) + (hc == k) + (hd == k) < 3) return -1;
         // Two of the four units at least agree with that sector of the table (mkntfs's agree in three).
         const u16* model = s_table + size_t(k) * kUpCaseEntriesPerSector;
         return (r.Le16(0) == model[0]) + (r.Le16(128) == model[64]) + (r.Le16(384) == model[192]) +

@@ -143,16 +143,19 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
     }
     ++m_analyzedBlocks;
     m_prebuilt.Scanned(first, count);
-    // Only the analysis of a sector opens or closes a join or a group of system records.
+    // Only the analysis of a sector opens or closes a join or a group of system records. The log
+    // record pages are looked for in the same pass, while each sector's first line is in the cache.
     bool open = !MayBeQuiet();
+    i64 nextPage = m_log->BeginRCRDBlock(block, first, count);
     for (i64 i = 0; i < count; ++i) {
         const u8* sector = block + size_t(i) * m_sectorSize;
+        if (i >= nextPage && CLogFileAnalyzer::IsRCRDMagic(ByteReader(sector, kSector).Le32(0).value_or(0)))
+            nextPage = m_log->AnalyzeRCRDAt(block, first, count, i, m_sectorSize);
         if (open || !IsQuietSector(sector)) {
             AnalyzeSector(sector, first + i, i64(m_sectorSize) * std::min<i64>(count - i, kSectorsAvailable));
             open = !MayBeQuiet();
         }
     }
-    m_log->AnalyzeRCRDRecord(block, first, count, m_sectorSize);
     return 1;
 }
 
