@@ -105,14 +105,17 @@ public:
     void AnalyzeAttrDefFileRecord(i64 sector, const CNTFSFileRecord& record);
     // A 512-byte sector equal to one of the template sectors is recorded.
     void AnalyzeSectorBuffer(i64 sector, const u8* buffer);
-    // Where each template sector first differs from zeros, and its eight bytes there (little-endian);
-    // the template is checked against them where it is built.
+    // A word of each template sector that is not zero, where it lies and its eight bytes there
+    // (little-endian): the first word for the sectors that start with one, else a word of the first
+    // line (sector 3) or of the line that holds the $UpCase vote's unit 192 (sectors 1 and 2), so that
+    // a sector starting with zeros has no other line read than those the vote reads. The template is
+    // checked against them where it is built.
     struct Key {
         size_t offset;
         u64 value;
     };
     static constexpr std::array<Key, kTemplateSectors> kKeys{
-        {{0, 0x0041005400530024ULL}, {96, 0x40}, {64, 0x70}, {32, 0xA0}, {0, 0xD0}}};
+        {{0, 0x0041005400530024ULL}, {416, 0x60}, {384, 0x90}, {32, 0xA0}, {0, 0xD0}}};
     // False for a sector that equals no template sector, told by its first eight bytes (`head`) and the
     // keys of the template sectors that start with zeros; true sends it to the whole compare.
     static bool MayMatch(const ByteReader& sector, u64 head) {
