@@ -154,10 +154,11 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
         if (i + kPrefetchSectors < count) {
             // The block has left the caches since the searchers before us read it: the lines that the
             // quick tests read of every sector (the first, and the one of the $UpCase vote's unit 192,
-            // whose neighbour the processor brings along) are asked for a few sectors ahead.
+            // whose neighbour the processor brings along) are asked for a few sectors ahead, as lines
+            // read once (kept out of the outer caches).
             const u8* ahead = sector + size_t(kPrefetchSectors) * m_sectorSize;
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + 384);
+            __builtin_prefetch(ahead, 0, 0);
+            __builtin_prefetch(ahead + 384, 0, 0);
         }
         if (i >= nextPage && CLogFileAnalyzer::IsRCRDMagic(ByteReader(sector, kSector).Le32(0).value_or(0)))
             nextPage = m_log->AnalyzeRCRDAt(block, first, count, i, m_sectorSize);
