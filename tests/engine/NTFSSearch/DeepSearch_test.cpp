@@ -791,6 +791,19 @@ TEST(NtfsDeepLogPages, TheSectorLoopTakesEveryPageWhereTheWalkMeetsIt) {
         for (i64 s = 0; s < row.sectors; ++s)
             EXPECT_EQ(store.GetSectorRangeCount(u64(s), u64(s)), expected[size_t(s)] ? 1u : 0u) << row.name << ", sector " << s;
         EXPECT_EQ(store.RangeCount(), row.expected.size()) << row.name;
+        // The walk of whole blocks in memory, on its own, takes the same pages.
+        CSavedBuffer::Instance().Reset(row.sectorSize);
+        CNTFSPartitionInfoBuilder builder;
+        CLogFileAnalyzer alone(builder);
+        std::vector<u8> block(size_t(row.block) * row.sectorSize);
+        for (i64 first = 0; first < row.sectors; first += row.block) {
+            const i64 count = std::min(row.block, row.sectors - first);
+            ASSERT_TRUE(deep.device->ReadSector(block.data(), first, count));
+            alone.AnalyzeRCRDRecord(block.data(), first, count, row.sectorSize);
+        }
+        for (i64 s = 0; s < row.sectors; ++s)
+            EXPECT_EQ(alone.Store().GetSectorRangeCount(u64(s), u64(s)), expected[size_t(s)] ? 1u : 0u)
+                << row.name << ", sector " << s << " (blocks in memory)";
     }
 }
 
