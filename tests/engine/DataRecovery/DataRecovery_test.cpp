@@ -33,6 +33,7 @@
 #include "support/RecordingProgress.h"
 #include "support/Sha256.h"
 #include "support/SimpleFileNode.h"
+#include "support/StuckRead.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -502,35 +503,21 @@ TEST(DataRecoveryTimeout, ALateReadNeverLandsInALaterCopy) {
     // bytes are in, so the late bytes land just before that copy is written.
     constexpr i64 kStuckAt = 4 * kMiB;
     constexpr i64 kSecondAt = 8 * kMiB;
-    std::mutex mutex;
-    std::condition_variable cond;
-    bool release = false;
-    std::atomic<bool> stuckTaken{false}, stuckReturned{false};
-    auto letGo = [&] {
-        std::lock_guard<std::mutex> hold(mutex);
-        release = true;
-        cond.notify_all();
-    };
-    std::unique_ptr<void, std::function<void(void*)>> restore(&release, [&](void*) {
-        letGo();
-        testsupport::WaitUntil([&] { return !stuckTaken || stuckReturned.load(); }, 60s);
+    testsupport::StuckRead stuck;
+    std::atomic<bool> stuckTaken{false};
+    std::unique_ptr<void, std::function<void(void*)>> restore(&stuck, [&](void*) {
+        stuck.LetGo();
+        if (stuckTaken) stuck.WaitReturned();
         kxread::SetChunkReader({});
         kxread::SetChunkTimeout(kxread::kDefaultChunkTimeout);
     });
     kxread::SetChunkTimeout(1000ms, kStuckAt);
     kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
-        if (off == kStuckAt && !stuckTaken.exchange(true)) {
-            std::unique_lock<std::mutex> hold(mutex);
-            cond.wait(hold, [&] { return release; });
-            hold.unlock();
-            std::memset(b, 0xEE, n);  // the late bytes
-            stuckReturned = true;
-            return ssize_t(n);
-        }
+        if (off == kStuckAt && !stuckTaken.exchange(true)) return stuck.Hold(b, n);
         const ssize_t got = platform::disks::ReadOnce(f, b, n, off);
         if (off == kSecondAt && stuckTaken) {
-            letGo();
-            testsupport::WaitUntil([&] { return stuckReturned.load(); }, 60s);
+            stuck.LetGo();
+            stuck.WaitReturned();
         }
         return got;
     });
@@ -553,7 +540,7 @@ TEST(DataRecoveryTimeout, ALateReadNeverLandsInALaterCopy) {
     EXPECT_EQ(recovery->GetUnreadableChunkCount(), 1u);
 
     const std::string second = copy(kSecondAt / kCluster, "second.bin");
-    ASSERT_TRUE(stuckReturned) << "the late read came back during the second copy";
+    ASSERT_TRUE(stuck.Returned()) << "the late read came back during the second copy";
     EXPECT_TRUE(second == std::string(reinterpret_cast<const char*>(bytes.data()) + kSecondAt, size_t(8 * kMiB)))
         << "the second copy holds its own bytes only";
     EXPECT_EQ(recovery->GetUnreadableChunkCount(), 0u);

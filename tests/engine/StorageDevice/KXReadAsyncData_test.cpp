@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "engine/StorageDevice/DeviceTestSupport.h"
+#include "support/StuckRead.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -103,23 +104,14 @@ TEST_F(KXRead, RefusesBadArguments) {
 // A read that never returns in time: the caller gets zeros, and when the read finally writes its bytes
 // they land in the abandoned buffer, never in what a later read returns.
 TEST_F(KXRead, TimedOutReadNeverCorruptsALaterRead) {
-    std::mutex mutex;
-    std::condition_variable cond;
-    bool release = false;
-    std::atomic<bool> stuckReturned{false};
+    testsupport::StuckRead stuck;
     // A short time-out for the stuck read at 0 only: the reads that must succeed have the product's.
     // It is long enough for the worker to begin the read on a loaded machine: a read abandoned before
     // it began never writes, and the test would prove nothing.
     kxread::SetChunkTimeout(kStuckReadTimeout, 0);
     kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
         if (off != 0) return platform::disks::ReadOnce(f, b, n, off);
-        {
-            std::unique_lock<std::mutex> hold(mutex);
-            cond.wait(hold, [&] { return release; });
-        }
-        std::memset(b, 0xEE, n);  // the late bytes of the stuck read
-        stuckReturned = true;     // the last touch of the test's objects
-        return static_cast<ssize_t>(n);
+        return stuck.Hold(b, n);
     });
     const size_t abandonedBefore = kxread::AbandonedBufferCount();
     std::vector<u8> first(MiB, 0xCC);
@@ -128,11 +120,7 @@ TEST_F(KXRead, TimedOutReadNeverCorruptsALaterRead) {
     EXPECT_EQ(kxread::AbandonedBufferCount(), abandonedBefore + 1);
 
     // A later read of other bytes, with the stuck read let go while it is being copied out.
-    std::thread releaser([&] {
-        std::lock_guard<std::mutex> hold(mutex);
-        release = true;
-        cond.notify_all();
-    });
+    std::thread releaser([&] { stuck.LetGo(); });
     std::vector<u8> second(4 * MiB);
     const std::vector<u8> expected = devtest::DdRange(image, 2 * MiB, 4 * MiB);
     int good = 0;
@@ -143,7 +131,7 @@ TEST_F(KXRead, TimedOutReadNeverCorruptsALaterRead) {
     releaser.join();
     EXPECT_EQ(good, 4);
     // The stuck read returns once let go; the limit only keeps a broken build from hanging.
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return stuckReturned.load(); }, 60s));
+    EXPECT_TRUE(stuck.WaitReturned());
     ASSERT_EQ(KXReadAsyncData(second.data(), fd, 2 * MiB, 4 * MiB), 4 * MiB);
     EXPECT_EQ(second, devtest::DdRange(image, 2 * MiB, 4 * MiB));
 }
@@ -245,32 +233,18 @@ TEST_F(KXRead, DirectReadsAtTheEndOfTheFile) {
 // good chunks and zeros for the stuck one, the buffer stays alive after the owner drops it, and the
 // late bytes reach neither the copy nor any later read.
 TEST_F(KXRead, TimedOutDirectChunkAbandonsTheBuffer) {
-    std::mutex mutex;
-    std::condition_variable cond;
-    bool release = false;
-    std::atomic<bool> stuckReturned{false};
+    testsupport::StuckRead stuck;
     std::atomic<bool> freed{false};
     std::atomic<bool> stuckTaken{false};
-    auto letGo = [&] {
-        std::lock_guard<std::mutex> hold(mutex);
-        release = true;
-        cond.notify_all();
-    };
     // A failed assertion must not leave the stuck read waiting for ever.
-    std::unique_ptr<void, std::function<void(void*)>> guard(&release, [&](void*) { letGo(); });
+    std::unique_ptr<void, std::function<void(void*)>> guard(&stuck, [&](void*) { stuck.LetGo(); });
     // A short time-out for the stuck chunk only (long enough for its other half, and for the stuck
     // half to begin, on a loaded machine); the chunks before and after it have the product's.
     kxread::SetChunkTimeout(kStuckReadTimeout, 4 * MiB);
     kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
         // The first read at 4 MiB (the direct chunk's first half) never returns in time.
         if (off != 4 * MiB || stuckTaken.exchange(true)) return platform::disks::ReadOnce(f, b, n, off);
-        {
-            std::unique_lock<std::mutex> hold(mutex);
-            cond.wait(hold, [&] { return release; });
-        }
-        std::memset(b, 0xEE, n);  // the late bytes
-        stuckReturned = true;
-        return static_cast<ssize_t>(n);
+        return stuck.Hold(b, n);
     });
     std::shared_ptr<u8[]> block(new u8[10 * MiB], [&](u8* p) {
         delete[] p;
@@ -298,9 +272,9 @@ TEST_F(KXRead, TimedOutDirectChunkAbandonsTheBuffer) {
 
     std::vector<u8> later(4 * MiB);
     ASSERT_EQ(KXReadAsyncData(later.data(), fd, 2 * MiB, 4 * MiB), 4 * MiB);
-    letGo();
+    stuck.LetGo();
     testsupport::WaitUntil([&] { return freed.load(); }, 60s);  // the limit only keeps a broken build from hanging
-    EXPECT_TRUE(stuckReturned);
+    EXPECT_TRUE(stuck.Returned());
     EXPECT_TRUE(freed);  // freed only once the stuck read had returned
     EXPECT_EQ(later, devtest::DdRange(image, 2 * MiB, 4 * MiB));
     ASSERT_EQ(KXReadAsyncData(later.data(), fd, 4 * MiB, 4 * MiB), 4 * MiB);

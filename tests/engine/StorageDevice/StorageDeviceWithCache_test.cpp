@@ -14,6 +14,7 @@
 #include "engine/StorageDevice/DeviceTestSupport.h"
 #include "engine/StorageDevice/KXReadAsyncData.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
+#include "support/StuckRead.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -195,18 +196,10 @@ TEST_F(Cache, TimedOutBlockReadNeverLeaksIntoALaterBlock) {
     constexpr i64 kStuckBlock = 12;
     constexpr size_t kBlockBytes = 64 * 512;
     MakeImage(64 * kBlocks);
-    std::mutex mutex;
-    std::condition_variable cond;
-    bool release = false;
+    testsupport::StuckRead stuck;
     std::atomic<bool> stuckTaken{false};
-    std::atomic<bool> stuckReturned{false};
-    auto letGo = [&] {
-        std::lock_guard<std::mutex> hold(mutex);
-        release = true;
-        cond.notify_all();
-    };
-    std::unique_ptr<void, std::function<void(void*)>> restore(&release, [&](void*) {
-        letGo();
+    std::unique_ptr<void, std::function<void(void*)>> restore(&stuck, [&](void*) {
+        stuck.LetGo();
         kxread::SetChunkReader({});
         kxread::SetChunkTimeout(kxread::kDefaultChunkTimeout);
     });
@@ -216,13 +209,7 @@ TEST_F(Cache, TimedOutBlockReadNeverLeaksIntoALaterBlock) {
     kxread::SetChunkReader([&](int f, void* b, size_t n, std::int64_t off) -> ssize_t {
         const bool stuckOne = off == static_cast<std::int64_t>(kStuckBlock * kBlockBytes) && n == kBlockBytes;
         if (!stuckOne || stuckTaken.exchange(true)) return platform::disks::ReadOnce(f, b, n, off);
-        {
-            std::unique_lock<std::mutex> hold(mutex);
-            cond.wait(hold, [&] { return release; });
-        }
-        std::memset(b, 0xEE, n);  // the late bytes
-        stuckReturned = true;
-        return static_cast<ssize_t>(n);
+        return stuck.Hold(b, n);
     });
 
     CStorageDeviceWithCache cache(disk.get());
@@ -242,9 +229,8 @@ TEST_F(Cache, TimedOutBlockReadNeverLeaksIntoALaterBlock) {
         if (block == 20) {
             // The stuck read writes now, while later blocks sit in the queue.
             ASSERT_TRUE(stuckTaken);
-            letGo();
-            // The limit only keeps a broken build from hanging.
-            ASSERT_TRUE(testsupport::WaitUntil([&] { return stuckReturned.load(); }, 60s));
+            stuck.LetGo();
+            ASSERT_TRUE(stuck.WaitReturned());
             ASSERT_NO_FATAL_FAILURE(check(block));
         }
     }
