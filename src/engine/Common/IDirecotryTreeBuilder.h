@@ -22,6 +22,13 @@ public:
     virtual void FlashBuild(_tagSearcherType type) = 0;
     virtual void Release() = 0;
     virtual void SetPartitonDevice(CSearchedPartitionInfo* record, IStorageDevice* device) = 0;
+    // A hint from a searcher (registered through AddSearcherInfo) that about `count` more nodes of that
+    // type are coming: the builder may make room for them at once. What it builds is the same with or
+    // without the hint, whatever the count.
+    virtual void ExpectNodes(_tagSearcherType type, u64 count) {
+        (void)type;
+        (void)count;
+    }
 };
 
 // restoring: a saved scan is replayed (no duplicate merging, no filtering of hidden trees).

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <thread>
+#include <time.h>
 
 #include "engine/Common/IDrirectoryTree.h"
 #include "engine/Common/IRecoveryFilter.h"
@@ -66,14 +68,21 @@ IDirecotryTreeBuilder* CreateTreeBuilder(bool restoring) {
 }
 
 CDirectoryTreeBuilder::CDirectoryTreeBuilder(bool restoring) : m_restoring(restoring) {
-    m_now = [] {
-        return static_cast<i64>(
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
-                .count());
-    };
     m_sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
     if (DefaultNow()) m_now = DefaultNow();
     if (DefaultSleep()) m_sleep = DefaultSleep();
+}
+
+// Whole seconds of a monotonic clock. The builder reads it once per node for its three-second rule: the
+// coarse clock (a few milliseconds behind at most) is read without the timer instruction.
+i64 CDirectoryTreeBuilder::Now() const {
+    if (m_now) return m_now();
+#ifdef CLOCK_MONOTONIC_COARSE
+    timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &now) == 0) return static_cast<i64>(now.tv_sec);
+#endif
+    return static_cast<i64>(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
 void CDirectoryTreeBuilder::SetDefaultClock(std::function<i64()> nowSeconds, std::function<void(int ms)> sleepMs) {
@@ -111,6 +120,27 @@ void CDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* record, IS
     m_device = device;
 }
 
+namespace {
+
+template <class Vector>
+void ReserveMore(Vector& values, size_t more) {
+    const size_t wanted = values.size() + more;
+    if (wanted > values.capacity()) values.reserve(std::max(wanted, values.capacity() * 2));
+}
+
+}  // namespace
+
+void CDirectoryTreeBuilder::ExpectNodes(_tagSearcherType type, u64 count) {
+    _DIRECTORY_TREE_INFO* record = FindRecord(type);
+    if (!record || count == 0) return;
+    // A hint, not a promise: a wrong count costs room or growth, never another tree.
+    const size_t more = static_cast<size_t>(std::min(count, kMostExpected));
+    record->files.Reserve(record->files.size() + more);
+    record->pending.Reserve(more);
+    ReserveMore(record->climbRising, more);
+    ReserveMore(m_states, more);
+}
+
 _DIRECTORY_TREE_INFO* CDirectoryTreeBuilder::FindRecord(_tagSearcherType type) {
     for (auto& record : m_records) {
         if (record->type == type) return record.get();
@@ -131,7 +161,7 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, i64 rootFolder
     record->type = type;
     record->rootId = rootFolderID;
     record->root = std::make_unique<CFilesystemNode>(rootFolderID, type, m_deviceName + suffix, m_deviceName);
-    record->lastBuild = m_now();
+    record->lastBuild = Now();
     m_records.push_back(std::move(record));
     return 1;
 }
@@ -141,6 +171,10 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, i64 rootFolder
 CFileNode* CDirectoryTreeBuilder::AsFileNode(IFileNode* in) {
     if (!in) return nullptr;
     const std::type_info& type = typeid(*in);
+    // The same type_info object first: comparing two different types by name is a string compare.
+    for (const std::type_info* known : m_fileNodeTypes) {
+        if (known == &type) return static_cast<CFileNode*>(in);
+    }
     for (const std::type_info* known : m_fileNodeTypes) {
         if (*known == type) return static_cast<CFileNode*>(in);
     }
@@ -164,9 +198,11 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* in, _tagSearcherType type) {
 }
 
 int CDirectoryTreeBuilder::AddNodeInternal(CFileNode* node, _tagSearcherType type) {
+    _DIRECTORY_TREE_INFO* record = FindRecord(type);
+    // Most nodes are files: their ID's slot is loaded while the tests below run.
+    if (record) record->files.Prefetch(node->GetCurrentNodeID());
     if (!m_filter || !m_filter->IsFileNodeValid(node)) return 0;
     if (node->GetCurrentNodeID() == node->GetParentNodeID()) return 0;
-    _DIRECTORY_TREE_INFO* record = FindRecord(type);
     if (!record) return 0;
     if (!m_flushing && type != SEARCHER_APFS && InsertToRecycleBin(node, type)) {
         node->MarkDeleted();
@@ -179,10 +215,10 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
     ++record.addedCount;
     ++record.pendingCount;
     const char* rawName = node->GetFileName();
-    const std::string_view name = rawName ? rawName : "";
+    const char* name = rawName ? rawName : "";
 
-    if (type == SEARCHER_HFSPLUS && !m_restoring && record.privateDataIds.empty() && name == kPrivateDataName &&
-        node->GetParentNodeID() == record.rootId) {
+    if (type == SEARCHER_HFSPLUS && !m_restoring && record.privateDataIds.empty() &&
+        std::strcmp(name, kPrivateDataName) == 0 && node->GetParentNodeID() == record.rootId) {
         TakePrivateDataFolder(record, node);
         return 0;
     }
@@ -190,7 +226,7 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
     // Trash: decided here, but a candidate is remembered only once the node is accepted below, so a
     // refused node (the caller's) is never referenced later.
     bool trashCandidate = false;
-    if (!record.trashSettled && IsTrashName(name)) {
+    if (!record.trashSettled && name[0] == '.' && IsTrashName(name)) {
         if (node->GetParentNodeID() == record.rootId || IsUserTrashFolder(record, node)) {
             node->MarkDeleted();
             node->SetParentNodeID(record.rootId);
@@ -204,11 +240,11 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
     if (node->IsDirectory()) {
         const auto& ids = record.privateDataIds;
         if (std::find(ids.begin(), ids.end(), node->GetParentNodeID()) != ids.end()) return 0;
-        if (!name.empty() && name[0] == '.') node->FilterFileNameByDot();
+        if (name[0] == '.') node->FilterFileNameByDot();
         if (!RecordFileNode(record.folders, node)) return 0;
         Wake(record, node->GetCurrentNodeID());
     } else {
-        if (!name.empty() && name[0] == '.') return 0;
+        if (name[0] == '.') return 0;
         if (!RecordFileNode(record.files, node)) return 0;
     }
     if (trashCandidate) record.trashCandidates.push_back(node);
@@ -575,7 +611,7 @@ void CDirectoryTreeBuilder::TakeNewlyInTree(_DIRECTORY_TREE_INFO& record, std::v
 
 size_t CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out,
                                         _tagSearcherType type, bool force) {
-    const i64 now = m_now();
+    const i64 now = Now();
     if (!force) {
         if (record.pendingCount < kBuildBatch && now - record.lastBuild < kBuildSeconds) return 0;
         if (type == SEARCHER_HFSPLUS && record.privateDataIds.empty()) return 0;

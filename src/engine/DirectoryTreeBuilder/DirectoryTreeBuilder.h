@@ -74,6 +74,10 @@ public:
     void FlashBuild(_tagSearcherType type) override;
     void Release() override { delete this; }
     void SetPartitonDevice(CSearchedPartitionInfo* record, IStorageDevice* device) override;
+    // Makes room for `count` more nodes of the searcher's tree at once (at most kMostExpected): its file
+    // table, pending list and climb queue, and the node states. Folders are left to grow (few).
+    void ExpectNodes(_tagSearcherType type, u64 count) override;
+    static constexpr u64 kMostExpected = u64(1) << 22;
 
     // The clock (whole seconds) and the sleep of the builder; tests make them instant.
     void SetClock(std::function<i64()> nowSeconds, std::function<void(int ms)> sleepMs);
@@ -186,6 +190,9 @@ private:
     size_t m_ownedCount = 0;
     static constexpr size_t kKnownNodeTypes = 8;
     std::vector<const std::type_info*> m_fileNodeTypes;  // node types known to be CFileNodes
+    // Empty: the system's coarse monotonic clock, read without a call through std::function (a read per
+    // node).
     std::function<i64()> m_now;
     std::function<void(int)> m_sleep;
+    i64 Now() const;
 };

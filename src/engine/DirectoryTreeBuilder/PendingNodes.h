@@ -3,6 +3,7 @@
 // elsewhere never names another node. Which number a node has is the tree builder's to remember.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/Common/Types.h"
@@ -27,6 +28,11 @@ public:
     // The node of an arrival number, null once it left.
     CFileNode* At(u64 seq) const {
         return seq >= m_base && seq - m_base < m_slots.size() ? m_slots[seq - m_base] : nullptr;
+    }
+    // Room for `more` nodes beyond those added so far (geometric, so repeated calls stay linear).
+    void Reserve(size_t more) {
+        const size_t wanted = m_slots.size() + more;
+        if (wanted > m_slots.capacity()) m_slots.reserve(std::max(wanted, m_slots.capacity() * 2));
     }
     void Clear() {
         m_base += m_slots.size();

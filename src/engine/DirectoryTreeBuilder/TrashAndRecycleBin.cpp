@@ -49,13 +49,16 @@ void CDirectoryTreeBuilder::SettleTrashFromCandidates(_DIRECTORY_TREE_INFO& reco
 }
 
 bool CDirectoryTreeBuilder::InsertToRecycleBin(CFileNode* node, _tagSearcherType type) {
+    // The name tests below all need a name that begins with '#', '$', 'R' or 'r': others end here unless
+    // they lie in a recycle-bin folder.
+    const char* name = node->GetFileName();
+    const char first = name ? name[0] : '\0';
+    const bool binName = first == '#' || first == '$' || first == 'R' || first == 'r';
+    if (!binName && m_recycleFolderIds.empty()) return false;
     const i64 parentId = node->GetParentNodeID();
     const bool underBin = std::find(m_recycleFolderIds.begin(), m_recycleFolderIds.end(),
                                     std::make_pair(type, parentId)) != m_recycleFolderIds.end();
-    // The name tests below all need a name that begins with '#', '$', 'R' or 'r': others end here.
-    const char* name = node->GetFileName();
-    const char first = name ? name[0] : '\0';
-    if (!underBin && first != '#' && first != '$' && first != 'R' && first != 'r') return false;
+    if (!underBin && !binName) return false;
     if (!CRecyclerFilter::IsRecycleBinSigleNode(node) && !CRecyclerFilter::IsRecoverNode(node) &&
         !CRecyclerFilter::IsRecoverNodeEx(node) && !underBin)
         return false;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/EXFatSearch/ExFatDBR.h"
@@ -23,8 +24,10 @@ constexpr u32 kFatSecondEntry = 0xFFFFFFFFu;
 // An up-case table begins with the identity mapping of 0, 1, 2, ...: its first eight values are probed.
 constexpr u16 kUpCaseProbe = 8;
 static_assert(kFatHead == (u64{kFatSecondEntry} << 32 | kFatMediaEntry));
-// How many sectors ahead the block loop prefetches.
+// How many sectors ahead the block loop prefetches; the quiet-sector loop also asks far ahead (into the
+// outer caches), so that more of the block's lines are on their way at once.
 constexpr size_t kPrefetchSectors = 16;
+constexpr size_t kFarPrefetchSectors = 64;
 }  // namespace
 
 SectorKind ClassifySector(ByteReader sector, u32 sectorSize) {
@@ -74,6 +77,7 @@ int CExFatCompleteSearch::PreparetoSearch() {
     m_edge.clear();
     m_bootSectors = m_fatSectors = m_upcaseSectors = 0;
     m_endSeconds = 0;
+    m_blockSeconds = 0;
     m_carriedFrom = -1;
     m_prepared = false;
     m_ended = false;
@@ -107,6 +111,13 @@ bool CExFatCompleteSearch::Prepare() {
 }
 
 int CExFatCompleteSearch::AnalyzeBlock(i64 firstSector, i64 sectorCount) {
+    const auto started = std::chrono::steady_clock::now();
+    const int done = AnalyzeBlockIn(firstSector, sectorCount);
+    m_blockSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return done;
+}
+
+int CExFatCompleteSearch::AnalyzeBlockIn(i64 firstSector, i64 sectorCount) {
     if (m_device == nullptr || m_tree == nullptr || m_blockSectors <= 0) return 0;
     if (!Prepare()) return 0;
     if (firstSector < 0 || sectorCount <= 0 || firstSector >= m_totalSectors) return 1;
@@ -188,9 +199,11 @@ i64 CExFatCompleteSearch::QuietRunEnd(const u8* block, i64 from, i64 end, size_t
     // The first bytes of a sector a little ahead are asked for early: one cache line per sector is all
     // most sectors cost, and waiting for it would be most of that cost.
     const size_t ahead = exfatdeep::kPrefetchSectors * sectorSize;
+    const size_t farAhead = exfatdeep::kFarPrefetchSectors * sectorSize;
     const ByteReader view(block, blockBytes);
     i64 i = from;
     for (size_t at = static_cast<size_t>(i) * sectorSize; i < end; ++i, at += sectorSize) {
+        if (at + farAhead < blockBytes) __builtin_prefetch(block + at + farAhead, 0, 1);
         if (at + ahead < blockBytes) __builtin_prefetch(block + at + ahead);
         // Most such sectors start with 0 (free space, the tails of clusters).
         const u64 first = view.Le64(at).value_or(0);
@@ -270,6 +283,9 @@ void CExFatCompleteSearch::BuildNodes() {
     i32 index = 0;
     // Empty files of every partition draw from one counter, so no two share an ID in the search.
     i64 nextVirtualId = CExFatPartition::kFirstVirtualId;
+    // One list for the nodes of each partition in turn, made once with room for all of them.
+    std::vector<CExFatFileNode*> nodes;
+    nodes.reserve(m_builder.PushedFiles());
     for (const auto& partition : m_chosen) {
         auto* record = new (std::nothrow) CSearchedPartitionInfo(partition->GetSectorSize());
         if (record != nullptr) {
@@ -286,10 +302,11 @@ void CExFatCompleteSearch::BuildNodes() {
             partition->CreateFatTable(m_device, partition->GetPartitionStart() + partition->GetFatOffset(),
                                       partition->GetFatLength(), partition->GetClusterBound());
         }
-        std::vector<CExFatFileNode*> nodes;
+        nodes.clear();
         partition->ResetVirtualIds(nextVirtualId);
         BuildFileTree(*partition, nodes);
         nextVirtualId = partition->NextVirtualId();
+        if (m_tree != nullptr) m_tree->ExpectNodes(SEARCHER_EXFAT, nodes.size());
         for (CExFatFileNode* node : nodes) {
             node->SetBelongedPartition(static_cast<u16>(index));
             if (m_tree == nullptr || m_tree->AddNode(node, SEARCHER_EXFAT) == 0) node->Release();
@@ -312,7 +329,7 @@ void CExFatCompleteSearch::MakeNodes(CExFatPartitionEx& partition, const CFileSe
     const u64 spc = partition.GetSectorsPerCluster();
     const u64 clusterBytes = partition.GetClusterSize();
     for (const CExFatSetFile& record : files) {
-        CExFatFileNode* node = partition.BuildFile(record, set.NameUnits(record));
+        CExFatFileNode* node = partition.BuildFile(record, set.NameBytes(record));
         if (node == nullptr) continue;
         const i64 id = partition.NodeIdOf(record);
         node->SetID(id);
@@ -345,7 +362,7 @@ void CExFatCompleteSearch::BuildFileTree(CExFatPartitionEx& partition, std::vect
     m_folderClusters.clear();
     const u32 rootCluster = partition.GetRootCluster();
     const i64 rootSector = exfat::IsCluster(rootCluster) ? partition.ConvertClusterNumToSector(rootCluster) : -2;
-    std::set<const CFileSet*> built;
+    std::unordered_set<const CFileSet*> built;
     std::vector<const CFileSet*> aside;
     auto visit = [&](i64 sector) {
         const CFileSet* set = m_builder.FindFileSet(sector);

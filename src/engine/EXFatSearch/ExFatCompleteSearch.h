@@ -92,11 +92,13 @@ public:
     size_t BootSectors() const { return m_bootSectors; }
     size_t FatSectors() const { return m_fatSectors; }
     size_t UpCaseSectors() const { return m_upcaseSectors; }
-    // Seconds spent in the end step (choice, FAT loads, trees).
+    // Seconds spent in the end step (choice, FAT loads, trees), and in the blocks' analysis.
     double EndSeconds() const { return m_endSeconds; }
+    double BlockSeconds() const { return m_blockSeconds; }
 
 private:
     bool Prepare();
+    int AnalyzeBlockIn(i64 firstSector, i64 sectorCount);
     // The end of the run of sectors from `from` (before `end`) that the quick test passes over without
     // analysis in the pre-analyser's present state; `from` when that sector must be analysed.
     i64 QuietRunEnd(const u8* block, i64 from, i64 end, size_t blockBytes) const;
@@ -133,6 +135,7 @@ private:
     size_t m_fatSectors = 0;
     size_t m_upcaseSectors = 0;
     double m_endSeconds = 0;
+    double m_blockSeconds = 0;
     // Parent search of one partition's tree: first sector of a folder cluster -> (end sector, folder ID).
     std::map<i64, std::pair<i64, i64>> m_folderClusters;
 };

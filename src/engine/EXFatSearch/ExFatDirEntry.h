@@ -63,8 +63,8 @@ struct _tagFileBaseFields {
     u32 createTime = 0;
     u32 modifiedTime = 0;
     u32 accessedTime = 0;
-    i64 sector = 0;  // where the set was read
     u8 nameLength = 0;  // from the stream entry; kept, never used to cut the name
+    i64 sector = 0;  // where the set was read
 
     bool IsDirectory() const { return (attributes & 0x10) != 0; }
 };

@@ -31,11 +31,6 @@ public:
         m_hasName = name != nullptr;
         m_name.Assign(name ? name : "");
     }
-    // The same with a name already in hand (no zero byte in it), taken over without a copy.
-    void TakeFileName(std::string name) {
-        m_hasName = true;
-        m_name.Assign(std::move(name));
-    }
     // The same from bytes (no zero byte among them).
     void SetFileName(const char* name, size_t length) {
         m_hasName = true;
@@ -69,50 +64,66 @@ public:
     void SetFirstCluster(u32 cluster) { m_firstCluster = cluster; }
     u32 GetFirstCluster() const { return m_firstCluster; }
 
-    // A name held in the node when it is short (most are), else in a string of its own: one allocation
-    // less per node.
+    // A name held in the node when it is short (most are), else in bytes of its own that the node's
+    // 48 bytes point to: one allocation less per node, and a smaller node.
     class NodeName {
     public:
-        NodeName() = default;
-        NodeName(const NodeName&) = default;
         static constexpr size_t kInline = 47;
-        const char* c_str() const { return m_inline[kInline] == 0 ? m_inline : m_long.c_str(); }
-        size_t size() const { return m_inline[kInline] == 0 ? std::strlen(m_inline) : m_long.size(); }
-        void Assign(const char* name, size_t length) {
-            if (length <= kInline) {
-                std::memcpy(m_inline, name, length);
-                m_inline[length] = 0;
-                m_inline[kInline] = 0;
-                std::string().swap(m_long);
-            } else {
-                m_long.assign(name, length);
-                m_inline[kInline] = 1;
-            }
-        }
-        void Assign(const char* name) { Assign(name, std::strlen(name)); }
-        void Assign(std::string&& name) {
-            if (name.size() <= kInline) return Assign(name.data(), name.size());
-            m_long = std::move(name);
-            m_inline[kInline] = 1;
-        }
+        NodeName() = default;
+        NodeName(const NodeName& other) { Assign(other.c_str(), other.size()); }
         NodeName& operator=(const NodeName& other) {
             if (this != &other) Assign(other.c_str(), other.size());
             return *this;
         }
+        ~NodeName() { delete[] Heap(); }
+        const char* c_str() const { return IsLong() ? Heap() : m_bytes; }
+        size_t size() const { return IsLong() ? HeapLength() : std::strlen(m_bytes); }
+        void Assign(const char* name, size_t length) {
+            // The old bytes go last: name may lie in them.
+            char* old = Heap();
+            if (length <= kInline) {
+                std::memmove(m_bytes, name, length);
+                m_bytes[length] = 0;
+                m_bytes[kInline] = 0;
+            } else {
+                char* heap = new char[length + 1];
+                std::memcpy(heap, name, length);
+                heap[length] = 0;
+                std::memcpy(m_bytes, &heap, sizeof heap);
+                std::memcpy(m_bytes + sizeof heap, &length, sizeof length);
+                m_bytes[kInline] = 1;
+            }
+            delete[] old;
+        }
+        void Assign(const char* name) { Assign(name, std::strlen(name)); }
+        void Assign(const std::string& name) { Assign(name.data(), name.size()); }
 
     private:
-        char m_inline[kInline + 1] = {};  // the last byte: 0 while the name is held here
-        std::string m_long;
+        bool IsLong() const { return m_bytes[kInline] != 0; }
+        char* Heap() const {
+            if (!IsLong()) return nullptr;
+            char* heap = nullptr;
+            std::memcpy(&heap, m_bytes, sizeof heap);
+            return heap;
+        }
+        size_t HeapLength() const {
+            size_t length = 0;
+            std::memcpy(&length, m_bytes + sizeof(char*), sizeof length);
+            return length;
+        }
+        // Inline: the name and its terminator, the last byte 0. Else the last byte is 1 and the first
+        // bytes hold the pointer to the name, then its length.
+        char m_bytes[kInline + 1] = {};
     };
 
     NodeName m_name;
-    bool m_hasName = false;
     i64 m_size = 0;
-    u32 m_attributes = 0;  // low 16 bits: exFAT attributes; bit 31: deleted
     _FILETIME m_creationTime = 0;
     _FILETIME m_modificationTime = 0;
     _FILETIME m_lastAccessTime = 0;
+    u32 m_attributes = 0;  // low 16 bits: exFAT attributes; bit 31: deleted
     u32 m_firstCluster = 0xFFFFFFFFu;
+    bool m_hasName = false;
 };
 
 // The node time of an exFAT timestamp (DOS time in the low 16 bits, date in the high 16), read as local

@@ -39,6 +39,15 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& record) {
 }
 
 CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseFields& record, std::u16string_view name) {
+    char ascii[_tagFileBaseInfo::kMaxNameUnits];
+    size_t length = 0;
+    if (name.size() <= sizeof ascii && ExFatAsciiName(name, ascii, length)) {
+        return BuildFile(record, std::string_view(ascii, length));
+    }
+    return BuildFile(record, std::string_view(ExFatNameToUtf8(name)));
+}
+
+CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseFields& record, std::string_view utf8Name) {
     auto* node = new (std::nothrow) CExFatFileNode();
     if (node == nullptr) return nullptr;
     node->SetFirstCluster(record.firstCluster);
@@ -51,13 +60,7 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseFields& record, std
                                : record.accessedTime == record.modifiedTime ? modified
                                                                             : DosTime2FileTime(record.accessedTime);
     node->SetFileTime(created, modified, accessed);
-    char ascii[_tagFileBaseInfo::kMaxNameUnits];
-    size_t length = 0;
-    if (name.size() <= sizeof ascii && ExFatAsciiName(name, ascii, length)) {
-        node->SetFileName(ascii, length);
-    } else {
-        node->TakeFileName(ExFatNameToUtf8(name));
-    }
+    node->SetFileName(utf8Name.data(), utf8Name.size());
     node->SetFileSize(record.dataLength);
     node->SetMetaDataSector(static_cast<u64>(record.sector));
     if (record.inUse == 0) node->SetFileDeleted();

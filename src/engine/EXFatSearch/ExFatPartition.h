@@ -29,8 +29,9 @@ public:
     // A new node from one record: attributes, times, name, size, metadata sector, deleted mark, runs.
     // Its ID and parent are the caller's. Null when memory is exhausted.
     CExFatFileNode* BuildFile(const _tagFileBaseInfo& record);
-    // The same from a record's fields and its name's UTF-16 units.
+    // The same from a record's fields and its name's UTF-16 units, or its name in UTF-8.
     CExFatFileNode* BuildFile(const _tagFileBaseFields& record, std::u16string_view name);
+    CExFatFileNode* BuildFile(const _tagFileBaseFields& record, std::string_view utf8Name);
     // A new run list (clusters counted from cluster 2) covering no more clusters than the length needs.
     IDataRunList* BuildFileDataRun(const _tagFileBaseFields& record);
     // The node ID of a record: the sector of its first cluster, or the next virtual ID for a record

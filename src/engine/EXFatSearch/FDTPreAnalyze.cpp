@@ -38,7 +38,7 @@ void ClearEntrySet() {
     info.accessedTime = 0;
     info.sector = 0;
     info.nameLength = 0;
-    static_assert(sizeof(_tagFileBaseInfo) == 560, "a new field of the entry set must be cleared above");
+    static_assert(sizeof(_tagFileBaseInfo) == 552, "a new field of the entry set must be cleared above");
     g_entrySet.state = 0;
     g_entrySet.expected = 0;
     g_entrySet.continuesAt = -1;
@@ -78,8 +78,8 @@ void CFDTPreAnaylze::Clear() {
     m_abridged.clear();
     m_cutGroups.clear();
     m_abridgedGroups.clear();
-    m_links.clear();
-    m_backLinks.clear();
+    m_links = {};
+    m_backLinks = {};
     m_set.reset();
     ClearEntrySet();
     g_entrySetBackup = SharedEntrySet();
@@ -485,8 +485,8 @@ bool CFDTPreAnaylze::TakeJoined(ByteReader joined, u32 secondaries, i64 entrySec
 }
 
 void CFDTPreAnaylze::Link(i64 from, i64 to) {
-    m_links[from] = to;
-    m_backLinks[to] = from;
+    m_links.Get(from) = to;
+    m_backLinks.Get(to) = from;
 }
 
 void CFDTPreAnaylze::GetFileSet(CFileSet** set) {
@@ -497,15 +497,19 @@ void CFDTPreAnaylze::GetFileSet(CFileSet** set) {
 std::unique_ptr<CFileSet> CFDTPreAnaylze::TakeFileSet() {
     if (!HasFileSet()) return nullptr;
     m_set->CalculateClusterSize(m_sectorShift);
-    return std::move(m_set);
+    // The set handed over is a copy of exactly its size; the set in hand keeps its room for the next one,
+    // so the sets do not each grow their lists a step at a time (most of a directory sector's cost).
+    auto out = std::make_unique<CFileSet>(*m_set);
+    m_set->Reset();
+    return out;
 }
 
 long long CFDTPreAnaylze::GetNext(long long sector) const {
-    auto it = m_links.find(sector);
-    return it == m_links.end() ? -1 : it->second;
+    const i64* to = m_links.Find(sector);
+    return to == nullptr ? -1 : *to;
 }
 
 long long CFDTPreAnaylze::GetLast(long long sector) const {
-    auto it = m_backLinks.find(sector);
-    return it == m_backLinks.end() ? -1 : it->second;
+    const i64* from = m_backLinks.Find(sector);
+    return from == nullptr ? -1 : *from;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/Common/ByteReader.h"
+#include "engine/Common/FlatKeyTable.h"
 #include "engine/Common/Types.h"
 #include "engine/EXFatSearch/ExFatDirEntry.h"
 #include "engine/EXFatSearch/ExFatLayout.h"
@@ -143,8 +144,8 @@ private:
     std::map<i64, std::vector<u8>> m_abridged;  // set's first sector -> the start of that sector
     JoinGroups m_cutGroups;                     // the cut sets by their usable bytes
     JoinGroups m_abridgedGroups;                // the abridged sectors by theirs
-    std::map<i64, i64> m_links;                 // cut set's first sector -> the sector continuing it
-    std::map<i64, i64> m_backLinks;             // the reverse
+    FlatKeyTable<i64, i64> m_links;             // cut set's first sector -> the sector continuing it
+    FlatKeyTable<i64, i64> m_backLinks;         // the reverse
     std::unique_ptr<CFileSet> m_set;
 };
 

@@ -12,7 +12,23 @@ bool CClusterClaims::Claim(u32 first, u64 count) {
     auto after = m_runs.upper_bound(first);
     if (after != m_runs.end() && after->first <= last) return false;
     if (after != m_runs.begin() && std::prev(after)->second >= first) return false;
-    m_runs.emplace(first, last);
+    // A claim that touches its neighbours joins them (files mostly lie one after the other): the runs
+    // stay few, and most claims allocate nothing.
+    const bool joinsNext = after != m_runs.end() && after->first == last + 1;
+    if (after != m_runs.begin()) {
+        const auto before = std::prev(after);
+        if (before->second + 1 == first) {
+            before->second = joinsNext ? after->second : last;
+            if (joinsNext) m_runs.erase(after);
+            return true;
+        }
+    }
+    if (joinsNext) {
+        const u32 end = after->second;
+        m_runs.emplace_hint(m_runs.erase(after), first, end);
+        return true;
+    }
+    m_runs.emplace_hint(after, first, last);
     return true;
 }
 
@@ -60,10 +76,23 @@ void CFileSet::AddFile(const _tagFileBaseInfo& file) {
     }
     CExFatSetFile kept;
     static_cast<_tagFileBaseFields&>(kept) = file;
-    const std::u16string_view name = file.NameUnits();
+    // Most names are ASCII: their units are their bytes.
+    const std::u16string_view units = file.NameUnits();
     kept.nameAt = static_cast<u32>(m_names.size());
-    kept.nameUnitCount = static_cast<u16>(name.size());
-    m_names.insert(m_names.end(), name.begin(), name.end());
+    if (units.size() <= _tagFileBaseInfo::kMaxNameUnits) {
+        m_names.resize(m_names.size() + units.size());
+        size_t length = 0;
+        if (ExFatAsciiName(units, m_names.data() + kept.nameAt, length)) {
+            kept.nameBytes = static_cast<u16>(length);
+        } else {
+            m_names.resize(kept.nameAt);
+        }
+    }
+    if (m_names.size() == kept.nameAt && !units.empty()) {
+        const std::string name = ExFatNameToUtf8(units);
+        kept.nameBytes = static_cast<u16>(name.size());
+        m_names.insert(m_names.end(), name.begin(), name.end());
+    }
     if (file.inUse == 0) {
         m_deleted.push_back(kept);
         return;

@@ -27,12 +27,12 @@ private:
     std::map<u32, u32> m_runs;  // first cluster -> last cluster, disjoint
 };
 
-// A file as its set keeps it: the record's fields, and where its name's units lie in the set's pool
-// (CFileSet::NameUnits, CFileSet::Name). A fraction of the full record's size: a deep scan keeps every file
-// of the disk until its end.
+// A file as its set keeps it: the record's fields, and where its name (UTF-8, as ExFatNameToUtf8 gives it)
+// lies in the set's pool (CFileSet::NameBytes, CFileSet::Name). A fraction of the full record's size: a
+// deep scan keeps every file of the disk until its end.
 struct CExFatSetFile : _tagFileBaseFields {
     u32 nameAt = 0;
-    u16 nameUnitCount = 0;
+    u16 nameBytes = 0;
 };
 
 class CFileSet {
@@ -77,13 +77,13 @@ public:
     u64 GetUpaCaseTableSize() const { return m_upcaseLength; }
     const std::vector<CExFatSetFile>& InUseFiles() const { return m_inUse; }
     const std::vector<CExFatSetFile>& DeletedFiles() const { return m_deleted; }
-    // The name of one of this set's files, as UTF-16 units and in UTF-8 (_tagFileBaseInfo::Name).
-    std::u16string_view NameUnits(const CExFatSetFile& file) const {
-        return file.nameAt <= m_names.size() && file.nameUnitCount <= m_names.size() - file.nameAt
-                   ? std::u16string_view(m_names.data() + file.nameAt, file.nameUnitCount)
-                   : std::u16string_view();
+    // The name of one of this set's files in UTF-8 (_tagFileBaseInfo::Name).
+    std::string_view NameBytes(const CExFatSetFile& file) const {
+        return file.nameAt <= m_names.size() && file.nameBytes <= m_names.size() - file.nameAt
+                   ? std::string_view(m_names.data() + file.nameAt, file.nameBytes)
+                   : std::string_view();
     }
-    std::string Name(const CExFatSetFile& file) const { return ExFatNameToUtf8(NameUnits(file)); }
+    std::string Name(const CExFatSetFile& file) const { return std::string(NameBytes(file)); }
     const std::vector<u32>& Folders() const { return m_folders; }
 
     CFileSet* GetNext() const { return m_next; }
@@ -125,7 +125,7 @@ public:
 private:
     std::vector<CExFatSetFile> m_inUse;
     std::vector<CExFatSetFile> m_deleted;
-    std::vector<char16_t> m_names;  // the files' name units, one after the other
+    std::vector<char> m_names;  // the files' names in UTF-8, one after the other (half the bytes of units)
     std::vector<u32> m_folders;
     u32 m_minCluster = kNoMinCluster;
     u32 m_minOwnedCluster = kNoMinCluster;

@@ -29,7 +29,7 @@ void CPartitionBuilder::Clear() {
     m_ranked.clear();
     m_index.clear();
     m_processing.clear();
-    m_byFirstSector.clear();
+    m_byFirstSector = {};
     m_sets.clear();
     m_nextToProcess = 0;
     m_progressBound = 0;
@@ -45,6 +45,12 @@ std::vector<CFileSet*> CPartitionBuilder::PushedSets() const {
     out.reserve(m_sets.size());
     for (const auto& set : m_sets) out.push_back(set.get());
     return out;
+}
+
+size_t CPartitionBuilder::PushedFiles() const {
+    size_t files = 0;
+    for (const auto& set : m_sets) files += set->InUseFiles().size() + set->DeletedFiles().size();
+    return files;
 }
 
 std::vector<CExFatPartitionEx*> CPartitionBuilder::Candidates() const {
@@ -93,8 +99,8 @@ void CPartitionBuilder::RemovePartion(long long dataStart, unsigned int sectorsP
 }
 
 CFileSet* CPartitionBuilder::FindFileSet(long long sector) const {
-    auto it = m_byFirstSector.find(sector);
-    return it == m_byFirstSector.end() ? nullptr : it->second;
+    CFileSet* const* found = m_byFirstSector.Find(sector);
+    return found == nullptr ? nullptr : *found;
 }
 
 void CPartitionBuilder::Build(long long sector, CExFatDBR* dbr) {
@@ -152,7 +158,9 @@ void CPartitionBuilder::PushFileSet(CFileSet* set, long long previous, long long
     if (set == nullptr) return;
     m_sets.emplace_back(set);
     m_processing.push_back(set);
-    m_byFirstSector.emplace(set->GetFirstSector(), set);
+    // The first set pushed at a sector keeps it.
+    CFileSet*& bySector = m_byFirstSector.Get(set->GetFirstSector());
+    if (bySector == nullptr) bySector = set;
     m_progressBound = set->GetFirstSector() + static_cast<i64>(set->GetMaxCluster());
     auto link = [](CFileSet* from, CFileSet* to) {
         if (from == to) return;

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/Common/FlatKeyTable.h"
 #include "engine/Common/Types.h"
 #include "engine/EXFatSearch/ExFatPartitionEx.h"
 #include "engine/EXFatSearch/FileSet.h"
@@ -101,6 +102,8 @@ public:
     size_t CandidateCount() const { return m_ranked.size(); }
     // Every pushed set, in push order; the unassigned ones (all of them before the choice).
     std::vector<CFileSet*> PushedSets() const;
+    // The files of every pushed set: at most the nodes the chosen partitions make.
+    size_t PushedFiles() const;
     const std::vector<CFileSet*>& UnassignedSets() const { return m_processing; }
     bool IsAssigned(CFileSet* set) const { return m_assigned.count(set) != 0; }
     size_t RejectedCount() const { return m_rejected.size(); }
@@ -141,7 +144,7 @@ private:
     i64 m_totalSectors = 0;
     std::vector<std::unique_ptr<CFileSet>> m_sets;  // owned, in push order
     std::vector<CFileSet*> m_processing;            // push order
-    std::map<i64, CFileSet*> m_byFirstSector;
+    FlatKeyTable<i64, CFileSet*> m_byFirstSector;
     size_t m_nextToProcess = 0;
     i64 m_progressBound = 0;
     std::set<CFileSet*> m_assigned;  // taken by a chosen candidate

@@ -1,8 +1,20 @@
 #include "engine/NTFSLib/NTFSFileProperties.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
+
+void CNTFSName::Assign(const char* text, size_t size) {
+    // Names are at most a few hundred bytes; anything past 4 GiB cannot be one.
+    size = std::min<size_t>(size, 0xFFFFFFFEu);
+    char* made = static_cast<char*>(nodememory::Take(size + 1));
+    if (size) std::memcpy(made, text, size);
+    made[size] = 0;
+    Free();
+    m_text = made;
+    m_size = u32(size);
+}
 
 CNTFSFileProperties* CNTFSFileProperties::Create() { return new (std::nothrow) CNTFSFileProperties(); }
 
@@ -21,7 +33,7 @@ void CNTFSFileProperties::Init(CNTFSFilePropertiesStruct& from) {
 
 void CNTFSFileProperties::SetFileName(const char* name) {
     if (!name) return;
-    m_name = name;
+    m_name.Assign(name, std::strlen(name));
     m_nameLength = u16(std::min<size_t>(m_name.size() + 1, 0xFFFF));
 }
 

@@ -5,10 +5,60 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/Common/IFileProperties.h"
 #include "engine/NTFSLib/NTFSDataRunLists.h"
+#include "engine/Utility/NodeMemory.h"
+
+// A file's UTF-8 name in node memory: a deep scan keeps one per found record, so it is made and freed
+// without the general allocator. Empty until assigned; c_str() is never null.
+class CNTFSName {
+public:
+    CNTFSName() = default;
+    CNTFSName(const CNTFSName& other) { Assign(other.data(), other.size()); }
+    CNTFSName(CNTFSName&& other) noexcept : m_text(other.m_text), m_size(other.m_size) {
+        other.m_text = nullptr;
+        other.m_size = 0;
+    }
+    CNTFSName& operator=(const CNTFSName& other) {
+        if (this != &other) Assign(other.data(), other.size());
+        return *this;
+    }
+    CNTFSName& operator=(CNTFSName&& other) noexcept {
+        if (this != &other) {
+            Free();
+            m_text = other.m_text;
+            m_size = other.m_size;
+            other.m_text = nullptr;
+            other.m_size = 0;
+        }
+        return *this;
+    }
+    CNTFSName& operator=(std::string_view text) {
+        Assign(text.data(), text.size());
+        return *this;
+    }
+    ~CNTFSName() { Free(); }
+
+    // Copies the bytes (they may lie in this name's own text) and ends them with a 0.
+    void Assign(const char* text, size_t size);
+    const char* c_str() const { return m_text ? m_text : ""; }
+    const char* data() const { return c_str(); }
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+
+private:
+    void Free() noexcept {
+        if (m_text) nodememory::Give(m_text, size_t(m_size) + 1);
+        m_text = nullptr;
+        m_size = 0;
+    }
+
+    char* m_text = nullptr;
+    u32 m_size = 0;
+};
 
 // An extension record of a multi-record file: its sector (-1 until located) and record number.
 struct CAttributeListExtendFileRecordInfo {
@@ -28,7 +78,7 @@ inline constexpr u16 kCompressed = 0x800;
 }  // namespace ntfsattr
 
 struct CNTFSFilePropertiesStruct {
-    std::string name;
+    CNTFSName name;
     u16 nameLength = 0;
     i64 fileSize = 0;
     u16 attribute = 0;
@@ -41,7 +91,8 @@ struct CNTFSFilePropertiesStruct {
     u64 baseRecordNumber = 0;
 };
 
-class CNTFSFileProperties : public IFileProperties {
+// Made in node memory, as the nodes that own them are.
+class CNTFSFileProperties : public IFileProperties, public CChunkAllocated {
 public:
     static CNTFSFileProperties* Create();
     static void Destory(CNTFSFileProperties* properties) { delete properties; }
@@ -77,7 +128,7 @@ public:
     u32 GetFilePropertyiesType() const { return 0; }
 
 private:
-    std::string m_name;
+    CNTFSName m_name;
     u16 m_nameLength = 0;
     i64 m_size = 0;
     u16 m_attribute = 0;

@@ -1,7 +1,9 @@
 #include "engine/NTFSLib/NTFSFilePropertiesBuilder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <string>
 
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSFileRecord.h"
@@ -39,16 +41,22 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x30(CNTFSMultiFileRecor
     if (FileName::IsDirectory(chosen)) out.attribute |= ntfsattr::kDirectory;
 
     const ByteReader name = FileName::GetFileName(chosen);
-    std::string text;
-    if (Utf16LeToUtf8(name.data(), name.size(), text)) {
-        if (text.size() > kMaxNameBytes) text.resize(kMaxNameBytes);
-        text.resize(std::strlen(text.c_str()));
+    // An ASCII name (most are) goes straight into the properties' name, up to its first 0.
+    std::array<char, 256> ascii;
+    if (name.size() / 2 <= ascii.size() && Utf16LeAsciiToChars(name.data(), name.size(), ascii.data())) {
+        out.name.Assign(ascii.data(), strnlen(ascii.data(), name.size() / 2));
     } else {
-        text.assign(reinterpret_cast<const char*>(name.data()), name.size());
-        text.resize(std::strlen(text.c_str()));
+        std::string text;
+        if (Utf16LeToUtf8(name.data(), name.size(), text)) {
+            if (text.size() > kMaxNameBytes) text.resize(kMaxNameBytes);
+            text.resize(std::strlen(text.c_str()));
+        } else {
+            text.assign(reinterpret_cast<const char*>(name.data()), name.size());
+            text.resize(std::strlen(text.c_str()));
+        }
+        out.name = text;
     }
-    out.nameLength = u16(text.size());
-    out.name = std::move(text);
+    out.nameLength = u16(out.name.size());
     out.creationTime = FileName::GetCreationFileTime(chosen);
     out.modificationTime = FileName::GetModificationFileTime(chosen);
     out.lastAccessTime = FileName::GetLastAccessFileTime(chosen);

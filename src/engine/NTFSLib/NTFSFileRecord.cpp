@@ -393,6 +393,24 @@ void WCH2U16(const wchar_t* in, unsigned count, u16* out) {
     for (unsigned i = 0; i < count; ++i) out[i] = u16(u32(in[i]) & 0xFFFF);
 }
 
+bool Utf16LeAsciiToChars(const u8* bytes, size_t length, char* out) {
+    if (length % 2 != 0) return false;
+    const size_t count = length / 2;
+    const ByteReader units(bytes, length);
+    size_t i = 0;
+    // Four units at a time, then one by one.
+    for (; 2 * i + 8 <= length; i += 4) {
+        const u64 w = units.Le64(2 * i).value_or(kNonAsciiBits);
+        if (w & kNonAsciiBits) break;
+        out[i] = char(w);
+        out[i + 1] = char(w >> 16);
+        out[i + 2] = char(w >> 32);
+        out[i + 3] = char(w >> 48);
+    }
+    for (; i < count && bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0; ++i) out[i] = char(bytes[2 * i]);
+    return i == count;
+}
+
 bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
     out.clear();
     if (length == 0) return true;
@@ -407,19 +425,7 @@ bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
             large.resize(count);
             text = large.data();
         }
-        const ByteReader units(bytes, length);
-        size_t i = 0;
-        // Four units at a time, then one by one.
-        for (; 2 * i + 8 <= length; i += 4) {
-            const u64 w = units.Le64(2 * i).value_or(kNonAsciiBits);
-            if (w & kNonAsciiBits) break;
-            text[i] = char(w);
-            text[i + 1] = char(w >> 16);
-            text[i + 2] = char(w >> 32);
-            text[i + 3] = char(w >> 48);
-        }
-        for (; i < count && bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0; ++i) text[i] = char(bytes[2 * i]);
-        if (i == count) {
+        if (Utf16LeAsciiToChars(bytes, length, text)) {
             if (count > small.size()) {
                 out = std::move(large);
             } else {

@@ -104,6 +104,7 @@ void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& ta
         BuildChildren(set, records, queue[at], queue, table.mft);
     }
     std::vector<CNTFSRecordEntry> rest;
+    rest.reserve(set.size());
     for (const auto& [parent, at] : set) {
         CNTFSRecordEntry& entry = records[at];
         if (!entry.properties) continue;
@@ -118,7 +119,7 @@ void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& ta
 
 void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& records) {
     struct Lost {
-        CNTFSFileNode* node;
+        CNTFSRecordEntry* entry;  // its node is made when it is handed over
         i64 number;
         i64 parent;
         bool directory;
@@ -129,23 +130,27 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& rec
     std::vector<std::pair<i64, Lost>> lost;
     lost.reserve(records.size());
     for (auto& entry : records) {
+        if (!entry.properties) continue;
         const i64 number = entry.info.GetMFTFileRecordNumber();
         const i64 parent = entry.info.GetFileRecordNumberofParentDirectory();
-        CNTFSFileNode* node = MakeNode(entry, number, parent);
-        if (node) lost.emplace_back(parent, Lost{node, number, parent, node->IsDirectory() != 0});
+        // As its node would answer IsDirectory.
+        const bool directory = (entry.properties->GetAttribute() & ntfsattr::kDirectory) != 0;
+        lost.emplace_back(parent, Lost{&entry, number, parent, directory});
     }
-    records.clear();
-    std::stable_sort(lost.begin(), lost.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // (The records a table leaves come in parent order already.)
+    auto byParent = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(lost.begin(), lost.end(), byParent)) std::stable_sort(lost.begin(), lost.end(), byParent);
     std::unordered_map<i64, const Lost*> folders;
     for (const auto& [parent, l] : lost) {
         if (l.directory && l.number >= 0) folders.emplace(l.number, &l);
     }
+    auto hand = [this](Lost& l) {
+        l.handed = true;
+        l.accepted = Hand(MakeNode(*l.entry, l.number, l.parent)) != 0;
+    };
     for (auto& [key, folder] : lost) {
         if (!folder.directory || folder.parent < kMinLostParent) continue;
-        if (!folder.handed) {
-            folder.handed = true;
-            folder.accepted = Hand(folder.node) != 0;
-        }
+        if (!folder.handed) hand(folder);
         if (!folder.accepted || folder.number < 0) continue;
         // Its ancestors among the lost folders: none of them is handed over as its child.
         std::unordered_set<i64> ancestors;
@@ -159,14 +164,12 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& rec
         for (; child != lost.end() && child->first == folder.number; ++child) {
             Lost& c = child->second;
             if (c.handed || &c == &folder || ancestors.count(c.number)) continue;
-            c.handed = true;
-            c.accepted = Hand(c.node) != 0;
+            hand(c);
         }
         if (m_progress) break;
     }
-    for (auto& [key, l] : lost) {
-        if (!l.handed) l.node->Release();
-    }
+    // What was not handed over goes with its record.
+    records.clear();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -203,6 +206,7 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
                                                                IDirecotryTreeBuilder* builder) {
     m_done = false;
     m_blocks.clear();
+    m_pendingLogs.clear();
     m_result = nullptr;
     CNTFSLostFilesFolderNodeBuilder::ResetLostFilesFolderCount();
     if (!device) return nullptr;
@@ -239,9 +243,11 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
         i64 reach = 0;
         if (highest < 0 || __builtin_mul_overflow(highest, i64(m_spc), &reach) || reach >= m_sectors) continue;
         if (!pair.reader) pair.reader.reset(new (std::nothrow) CFindFileFromLogFile());
+        // The log is read and analysed when a record first needs it (most volumes have no deleted file
+        // of size 0).
         if (pair.reader && !pair.reader->IsDone() &&
             pair.reader->Init(device, &mft->GetDataRunList(), mft->GetSectorsPerCluster(), m_cluster0))
-            pair.reader->Analyzer();
+            m_pendingLogs.push_back(pair.reader.get());
         auto table = std::make_unique<CMFTDirectoryTreeBuildInfo>();
         table->mft = mft;
         table->root.reset(new (std::nothrow) CNTFSFileNode());
@@ -252,6 +258,13 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
         m_tables.push_back(std::move(table));
     }
 
+    m_expected = 0;
+    if (CNTFSPrebuiltRecords* prebuilt = info->GetPrebuiltRecords(); prebuilt && m_sectors > 0) {
+        i64 last = 0;
+        if (__builtin_add_overflow(m_cluster0, m_sectors, &last)) last = INT64_MAX;
+        const auto [begin, end] = prebuilt->Range(m_cluster0, last);
+        m_expected = end - begin;
+    }
     ReadFileProperties();
     for (auto& table : m_tables) {
         CMFTDirectoryTreeBuilder tree(builder, partitionIndex, m_cluster0, m_spc, progress);
@@ -265,6 +278,7 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
     }
     m_tables.clear();
     m_loose.clear();
+    m_pendingLogs.clear();
     for (size_t i = 0; pairs && i < pairs->size(); ++i) {
         if ((*pairs)[i].reader) (*pairs)[i].reader->Reset();
     }
@@ -345,18 +359,19 @@ bool CNTFSDirectoryTreeBuilder::TakePrebuiltRecords(i64 first, u32 sectors) {
     // The records the block would build: those that fit the block as it would be read.
     auto fits = [&](i64 sector) { return i64(s) * std::min<i64>(first + sectors - sector, kSectorsTested) >= size; };
     const auto [begin, end] = prebuilt->Range(first, first + sectors);
-    for (auto* r = begin; r != end; ++r) {
-        if (fits(r->sector) && (r->kind == CNTFSPrebuiltRecords::kNotBuilt ||
-                                (r->kind == CNTFSPrebuiltRecords::kBuilt && !r->entry.properties)))
+    for (size_t i = begin; i != end; ++i) {
+        const CNTFSPrebuiltRecords::Record& r = prebuilt->At(i);
+        if (fits(r.sector) && (r.kind == CNTFSPrebuiltRecords::kNotBuilt ||
+                               (r.kind == CNTFSPrebuiltRecords::kBuilt && !r.entry.properties)))
             return false;
     }
-    for (auto* r = begin; r != end; ++r) {
-        if (r->kind != CNTFSPrebuiltRecords::kBuilt || !fits(r->sector)) continue;
-        CMFTDirectoryTreeBuildInfo* table = m_keep ? FindMatchedMFT(r->sector) : nullptr;
-        CNTFSRecordEntry entry = std::move(r->entry);
-        CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(entry.properties.get(),
-                                                                                              u8(m_spc));
-        AddEntry(std::move(entry), r->sector, table);
+    // (Their data is resident or absent, which the size adjustment of the records read below leaves
+    // alone: it only sizes lists of clusters.)
+    for (size_t i = begin; i != end; ++i) {
+        CNTFSPrebuiltRecords::Record& r = prebuilt->At(i);
+        if (r.kind != CNTFSPrebuiltRecords::kBuilt || !fits(r.sector)) continue;
+        CMFTDirectoryTreeBuildInfo* table = m_keep ? FindMatchedMFT(r.sector) : nullptr;
+        AddEntry(std::move(r.entry), r.sector, table);
     }
     return true;
 }
@@ -401,6 +416,8 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
     CNTFSFileProperties* properties = entry.properties.get();
     CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties, u8(m_spc));
     if (properties->GetFileSize() == 0 && !(properties->GetAttribute() & ntfsattr::kDirectory)) {
+        for (CFindFileFromLogFile* log : m_pendingLogs) log->Analyzer();
+        m_pendingLogs.clear();
         std::vector<FindFileMFTAndLogx>* pairs = m_info->GetFindFileContainer();
         for (size_t i = 0; pairs && i < pairs->size(); ++i) {
             CFindFileFromLogFile* reader = (*pairs)[i].reader.get();
@@ -415,15 +432,24 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
 void CNTFSDirectoryTreeBuilder::AddEntry(CNTFSRecordEntry entry, i64 s, CMFTDirectoryTreeBuildInfo* table) {
     if (table && entry.info.GetMFTFileRecordNumber() == -1)
         entry.info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
-    (table ? table->records : m_loose).push_back(std::move(entry));
+    std::vector<CNTFSRecordEntry>& records = table ? table->records : m_loose;
+    // Sized once for the records the scan kept of the volume when they all go to one list (room that
+    // stays unused is never touched).
+    if (records.empty() && m_tables.size() == (table ? 1u : 0u)) records.reserve(m_expected);
+    records.push_back(std::move(entry));
 }
 
 // ---------------------------------------------------------------------------------------------------
 // The scan's records
 
+void CNTFSPrebuiltRecords::Drop() {
+    m_blocks.clear();
+    m_blocks.shrink_to_fit();
+    m_count = 0;
+}
+
 void CNTFSPrebuiltRecords::Reset() {
-    m_records.clear();
-    m_records.shrink_to_fit();
+    Drop();
     m_scannedEnd = 0;
     m_usable = true;
 }
@@ -434,14 +460,18 @@ void CNTFSPrebuiltRecords::Scanned(i64 first, i64 count) {
 
 void CNTFSPrebuiltRecords::Add(const CNTFSFileRecord& record, i64 sector, u32 metaFileIndex) {
     if (!m_usable || !record.IsValid()) return;
-    if ((!m_records.empty() && sector <= m_records.back().sector) || m_records.size() >= kMaxRecords) {
+    if ((m_count != 0 && sector <= At(m_count - 1).sector) || m_count >= kMaxRecords) {
         // The store would miss records: the tree build reads every block.
         m_usable = false;
-        m_records.clear();
-        m_records.shrink_to_fit();
+        Drop();
         return;
     }
-    Record r{sector, kNothing, {}};
+    if (m_blocks.empty() || m_blocks.back().size() == kBlockRecords) {
+        m_blocks.emplace_back();
+        m_blocks.back().reserve(kBlockRecords);
+    }
+    Record& r = m_blocks.back().emplace_back(Record{sector, kNothing, {}});
+    ++m_count;
     // What the build makes of it, as it would make it from the block: extension and system records
     // make no entry; one with an attribute list, data in clusters (sized by the partition's clusters)
     // or of size 0 (the log may tell more) is read then.
@@ -467,18 +497,27 @@ void CNTFSPrebuiltRecords::Add(const CNTFSFileRecord& record, i64 sector, u32 me
             }
         }
     }
-    m_records.push_back(std::move(r));
 }
 
-std::pair<CNTFSPrebuiltRecords::Record*, CNTFSPrebuiltRecords::Record*> CNTFSPrebuiltRecords::Range(i64 first, i64 end) {
-    auto less = [](const Record& r, i64 sector) { return r.sector < sector; };
-    Record* begin = std::lower_bound(m_records.data(), m_records.data() + m_records.size(), first, less);
-    Record* stop = std::lower_bound(begin, m_records.data() + m_records.size(), end, less);
-    return {begin, stop};
+size_t CNTFSPrebuiltRecords::LowerBound(i64 sector) const {
+    size_t low = 0, high = m_count;
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (At(mid).sector < sector) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
+}
+
+std::pair<size_t, size_t> CNTFSPrebuiltRecords::Range(i64 first, i64 end) const {
+    const size_t begin = LowerBound(first);
+    return {begin, std::max(begin, LowerBound(end))};
 }
 
 const CNTFSPrebuiltRecords::Record* CNTFSPrebuiltRecords::Find(i64 sector) const {
-    auto it = std::lower_bound(m_records.begin(), m_records.end(), sector,
-                               [](const Record& r, i64 s) { return r.sector < s; });
-    return it != m_records.end() && it->sector == sector ? &*it : nullptr;
+    const size_t at = LowerBound(sector);
+    return at < m_count && At(at).sector == sector ? &At(at) : nullptr;
 }

@@ -16,6 +16,7 @@
 #include "engine/NTFSLib/NTFSFileProperties.h"
 #include "engine/NTFSLib/NTFSFindings.h"
 
+class CFindFileFromLogFile;
 class CMFTInfo;
 class CSearchedPartitionInfo;
 class IDirecotryTreeBuilder;
@@ -69,14 +70,23 @@ public:
     void Scanned(i64 first, i64 count);
     // Every sector of [first, end) was analysed by the scan and the store holds all its valid records.
     bool Covers(i64 first, i64 end) const { return m_usable && first >= 0 && end <= m_scannedEnd; }
-    // The records at sectors in [first, end).
-    std::pair<Record*, Record*> Range(i64 first, i64 end);
+    // The places [begin, end) of the records at sectors in [first, end), for At.
+    std::pair<size_t, size_t> Range(i64 first, i64 end) const;
+    Record& At(size_t i) { return m_blocks[i / kBlockRecords][i % kBlockRecords]; }
+    const Record& At(size_t i) const { return m_blocks[i / kBlockRecords][i % kBlockRecords]; }
     // The record at a sector, or null.
     const Record* Find(i64 sector) const;
-    size_t Size() const { return m_records.size(); }
+    size_t Size() const { return m_count; }
 
 private:
-    std::vector<Record> m_records;
+    // Records are kept in blocks of this many (512 KiB), so that the store grows without moving them.
+    static constexpr size_t kBlockRecords = 8192;
+    // The first place whose record lies at or after the sector.
+    size_t LowerBound(i64 sector) const;
+    void Drop();
+
+    std::vector<std::vector<Record>> m_blocks;
+    size_t m_count = 0;
     i64 m_scannedEnd = 0;
     bool m_usable = true;
 };
@@ -167,6 +177,7 @@ private:
     i64 m_cluster0 = -1;
     u32 m_spc = 0;
     i64 m_sectors = 0;
+    size_t m_expected = 0;  // records the scan kept inside the volume
     bool m_keep = false;
     CNTFSIntelligentSearchInfo* m_info = nullptr;
     CSearchedPartitionInfo* m_candidate = nullptr;
@@ -177,4 +188,6 @@ private:
     bool m_done = false;
     std::vector<std::pair<i64, u32>> m_blocks;
     std::vector<u8> m_blockBuffer;
+    // Log readers of this volume's tables, found but not analysed yet.
+    std::vector<CFindFileFromLogFile*> m_pendingLogs;
 };

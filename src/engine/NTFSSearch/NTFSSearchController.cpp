@@ -473,6 +473,7 @@ int CNTFSSearchController::EndSearch(int build) {
             info.SetPrebuiltRecords(&m_prebuilt);
         }
         CNTFSDirectoryTreeBuilder trees;
+        m_treeBuilder->ExpectNodes(SEARCHER_NTFS, m_prebuilt.Size());
         const i64 n = i64(set.size());
         i64 k = 0;
         for (const NTFSCandidate& c : set) {

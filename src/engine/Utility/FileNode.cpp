@@ -227,9 +227,10 @@ std::string CFileNode::FilterFileNameByDot(const char* name) {
 }
 
 bool CFileNode::operator==(CFileNode& other) {
+    // The cheap field tests first: nodes of one ID from different volumes mostly differ in parent.
     if (GetCurrentNodeID() != other.GetCurrentNodeID()) return false;
-    if ((IsDirectory() != 0) != (other.IsDirectory() != 0)) return false;
     if (GetParentNodeID() != other.GetParentNodeID()) return false;
+    if ((IsDirectory() != 0) != (other.IsDirectory() != 0)) return false;
     // A FAT node's IDs are cluster numbers, which repeat from volume to volume: nodes of two FAT
     // partitions (a deep scan finds several) are never one file or folder, and neither renames the other.
     if (GetSearcheType() == SEARCHER_FAT && GetBelongedPartition() != other.GetBelongedPartition()) return false;

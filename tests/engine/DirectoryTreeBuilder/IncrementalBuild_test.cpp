@@ -3,6 +3,7 @@
 // the same answers, the same batches in the same order and the same trees, child order included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -138,7 +139,14 @@ struct Outcome {
     int sleeps = 0;
 };
 
-Outcome Replay(const Script& s, bool climbEveryPending) {
+// A node-count hint given to the builder during a replay: before the searcher is registered, right
+// after, and again halfway through the events.
+struct Hint {
+    bool given = false;
+    u64 count = 0;
+};
+
+Outcome Replay(const Script& s, bool climbEveryPending, Hint hint = {}) {
     RecordingTree tree;
     CRecoveryFilter filter;
     filter.SetFilterTypes(FILTER_ALL);
@@ -149,8 +157,12 @@ Outcome Replay(const Script& s, bool climbEveryPending) {
     builder.SetClock([&now] { return now; }, [&out](int) { ++out.sleeps; });
     builder.SetClimbEveryPending(climbEveryPending);
     EXPECT_EQ(builder.Initialize("Dev", &tree, &filter), 1);
+    if (hint.given) builder.ExpectNodes(s.type, hint.count);
     builder.AddSearcherInfo(s.type, s.rootId);
+    if (hint.given) builder.ExpectNodes(s.type, hint.count);
+    size_t at = 0;
     for (const Event& e : s.events) {
+        if (hint.given && ++at == s.events.size() / 2) builder.ExpectNodes(s.type, hint.count);
         switch (e.op) {
             case 'T':
                 now += 3;
@@ -180,15 +192,19 @@ Outcome Replay(const Script& s, bool climbEveryPending) {
     return out;
 }
 
+void ExpectSameOutcome(const Outcome& got, const Outcome& want) {
+    EXPECT_EQ(got.answers, want.answers);
+    ASSERT_EQ(got.batches.size(), want.batches.size());
+    for (size_t i = 0; i < want.batches.size(); ++i) EXPECT_EQ(got.batches[i], want.batches[i]) << "batch " << i;
+    EXPECT_EQ(got.trees, want.trees);
+    EXPECT_EQ(got.owned, want.owned);
+    EXPECT_EQ(got.sleeps, want.sleeps);
+}
+
 void ExpectSame(const Script& s) {
     const Outcome every = Replay(s, true);
     const Outcome woken = Replay(s, false);
-    EXPECT_EQ(woken.answers, every.answers);
-    ASSERT_EQ(woken.batches.size(), every.batches.size());
-    for (size_t i = 0; i < every.batches.size(); ++i) EXPECT_EQ(woken.batches[i], every.batches[i]) << "batch " << i;
-    EXPECT_EQ(woken.trees, every.trees);
-    EXPECT_EQ(woken.owned, every.owned);
-    EXPECT_EQ(woken.sleeps, every.sleeps);
+    ExpectSameOutcome(woken, every);
     // Not a vacuous comparison: several batches, something published.
     EXPECT_GT(every.batches.size(), 2u);
 }
@@ -268,4 +284,28 @@ TEST(DirectoryTreeBuilderIncremental, QuickScanOfManyExistingFilesClimbsEachNode
     // Once on arrival, and a few passes over everything while flushing.
     EXPECT_LE(woken, 5 * nodes);
     EXPECT_GT(every, 10 * nodes);  // about nodes²/2048 with a build every 1024 nodes
+}
+
+// The node-count hint only makes room: whatever the count (none, too few, exact, far too many, more than
+// the builder ever reserves), the answers, batches, trees and owned nodes are those of a build without it.
+TEST(DirectoryTreeBuilderIncremental, TheNodeCountHintChangesNothing) {
+    setenv("HOME", "/d3", 1);
+    const struct {
+        _tagSearcherType type;
+        _SCAN_TYPE scan;
+    } kinds[] = {{SEARCHER_NTFS, SCAN_DEEP}, {SEARCHER_EXFAT, SCAN_QUICK}, {SEARCHER_HFSPLUS, SCAN_DEEP}};
+    unsigned seed = 100;
+    for (const auto& kind : kinds) {
+        const Script s = MakeScript(seed++, kind.type, kind.scan, 80, 4000);
+        const Outcome plain = Replay(s, false);
+        EXPECT_GT(plain.batches.size(), 2u);
+        const u64 adds = u64(std::count_if(s.events.begin(), s.events.end(), [](const Event& e) { return e.op == 'A'; }));
+        for (const u64 count : {u64(0), u64(1), adds / 3, adds, 10 * adds, ~u64(0)}) {
+            SCOPED_TRACE("type " + std::to_string(int(kind.type)) + " hint " + std::to_string(count));
+            ExpectSameOutcome(Replay(s, false, {true, count}), plain);
+        }
+        SCOPED_TRACE("every pending node climbed, with a hint");
+        ExpectSameOutcome(Replay(s, true, {true, adds}), plain);
+    }
+    unsetenv("HOME");
 }

@@ -69,3 +69,50 @@ TEST(NodesById, EmptiedEntriesStayAndAreReused) {
     EXPECT_EQ(table.Find(5)->nodes.front(), Fake(3));
     EXPECT_EQ(table.Find(6)->nodes.front(), Fake(2));
 }
+
+// The list of one ID against a vector: appends past the nodes held in place, erasures of every kind,
+// moves (the table's growth moves its entries) and copies, the nodes always in order and contiguous.
+TEST(NodesById, NodeListsBehaveAsVectors) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 200; ++round) {
+        CNodeList list;
+        std::vector<CFileNode*> model;
+        const int steps = 1 + round % 40;
+        for (int step = 0; step < steps; ++step) {
+            const unsigned op = random() % 10;
+            if (op < 6 || model.empty()) {
+                list.push_back(Fake(model.size() + 1 + step * 100));
+                model.push_back(Fake(model.size() + 1 + step * 100));
+            } else if (op < 8) {  // erase a range
+                const size_t from = random() % model.size();
+                const size_t to = from + random() % (model.size() - from + 1);
+                const auto at = list.erase(list.begin() + from, list.begin() + to);
+                model.erase(model.begin() + long(from), model.begin() + long(to));
+                EXPECT_EQ(at - list.begin(), long(from));
+            } else if (op < 9) {  // moved away and back
+                CNodeList moved(std::move(list));
+                EXPECT_TRUE(list.empty());
+                list = std::move(moved);
+            } else {  // copied, the copy changed alone
+                CNodeList copy(list);
+                copy.push_back(Fake(99999));
+                EXPECT_EQ(copy.size(), model.size() + 1);
+                EXPECT_EQ(copy.back(), Fake(99999));
+                list = copy;
+                list.erase(list.end() - 1, list.end());
+            }
+            ASSERT_EQ(std::vector<CFileNode*>(list.begin(), list.end()), model) << "round " << round;
+            ASSERT_EQ(list.end() - list.begin(), long(list.size()));
+        }
+        if (!model.empty()) {
+            EXPECT_EQ(list.front(), model.front());
+            EXPECT_EQ(list[model.size() - 1], model.back());
+        }
+    }
+    // Many nodes under one ID through the table, which moves its entries as it grows.
+    CNodesById table;
+    for (uintptr_t k = 0; k < 4000; ++k) table.Get(i64(k % 7 == 0 ? 7 : k)).nodes.push_back(Fake(k + 1));
+    const CNodeList& seven = table.Find(7)->nodes;
+    ASSERT_EQ(seven.size(), 572u);
+    for (size_t i = 0; i < seven.size(); ++i) EXPECT_EQ(seven[i], Fake(i * 7 + 1));
+}

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
+#include <set>
 
 #include "engine/EXFatSearch/ExFatTestSupport.h"
 #include "engine/EXFatSearch/FDTPreAnalyze.h"
@@ -349,6 +351,63 @@ TEST(ExFatPreAnalyze, ClusterClaims) {
     EXPECT_TRUE(folders.empty());
 }
 
+// Claims touching runs on either side, both sides, or neither, in every order, against the clusters
+// claimed one by one: each claim's answer and every cluster's membership agree, so joining neighbouring
+// runs changes nothing a caller sees; the runs of a row of adjacent files are one.
+TEST(ExFatPreAnalyze, ClusterClaimsJoinNeighbours) {
+    struct Claim {
+        u32 first;
+        u64 count;
+    };
+    const std::vector<std::pair<const char*, std::vector<Claim>>> rows = {
+        {"a row of files", {{10, 1}, {11, 1}, {12, 3}, {15, 1}}},
+        {"a gap filled", {{10, 2}, {14, 2}, {12, 2}, {13, 1}, {9, 1}, {16, 1}}},
+        {"from the top down", {{20, 1}, {19, 1}, {17, 2}, {16, 5}, {15, 1}}},
+        {"clashes with joined runs", {{10, 2}, {12, 2}, {11, 1}, {13, 1}, {9, 6}, {14, 1}, {8, 1}}},
+        {"the edges of the heap", {{2, 1}, {3, 1}, {0xFFFFFFF5u, 1}, {0xFFFFFFF4u, 1}, {0xFFFFFFF3u, 3}}},
+        {"a run over two runs", {{10, 1}, {14, 1}, {11, 3}, {10, 5}, {15, 2}}},
+    };
+    for (const auto& [name, claims] : rows) {
+        SCOPED_TRACE(name);
+        CClusterClaims runs;
+        std::set<u32> model;
+        for (const Claim& c : claims) {
+            bool free = exfat::IsCluster(c.first) && c.count - 1 <= u64{exfat::kLastCluster} - c.first;
+            for (u64 k = 0; free && k < c.count; ++k) free = model.count(static_cast<u32>(c.first + k)) == 0;
+            EXPECT_EQ(runs.Claim(c.first, c.count), free) << c.first << "+" << c.count;
+            for (u64 k = 0; free && k < c.count; ++k) model.insert(static_cast<u32>(c.first + k));
+        }
+        for (const u32 probe : {0u, 1u, 2u, 3u, 4u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u, 18u, 19u,
+                                20u, 21u, 22u, 0xFFFFFFF2u, 0xFFFFFFF3u, 0xFFFFFFF4u, 0xFFFFFFF5u, 0xFFFFFFF6u}) {
+            EXPECT_EQ(runs.Contains(probe), model.count(probe) != 0) << probe;
+        }
+    }
+    // Random claims over a small heap against the model.
+    std::mt19937 random(15);
+    for (int round = 0; round < 200; ++round) {
+        CClusterClaims runs;
+        std::set<u32> model;
+        for (int i = 0; i < 40; ++i) {
+            const u32 first = 2 + random() % 60;
+            const u64 count = 1 + random() % 4;
+            bool free = true;
+            for (u64 k = 0; free && k < count; ++k) free = model.count(static_cast<u32>(first + k)) == 0;
+            ASSERT_EQ(runs.Claim(first, count), free);
+            for (u64 k = 0; free && k < count; ++k) model.insert(static_cast<u32>(first + k));
+        }
+        for (u32 probe = 0; probe < 70; ++probe) ASSERT_EQ(runs.Contains(probe), model.count(probe) != 0) << probe;
+        // Runs never touch: one more than the gaps between claimed clusters.
+        size_t gaps = 0;
+        for (auto it = model.begin(); it != model.end(); ++it) {
+            if (std::next(it) != model.end() && *std::next(it) != *it + 1) ++gaps;
+        }
+        ASSERT_EQ(runs.Runs(), model.empty() ? 0 : gaps + 1);
+    }
+    CClusterClaims row;
+    for (u32 c = 100; c < 1100; ++c) ASSERT_TRUE(row.Claim(c, 1));
+    EXPECT_EQ(row.Runs(), 1u);
+}
+
 // A new search starts clean: a set left half-read by the last search (its stream expected in the next
 // sector) does not absorb the first sector of the next one, and the same disk gives the same sets twice.
 TEST(ExFatPreAnalyze, EverySearchStartsAgain) {
@@ -433,7 +492,7 @@ TEST(ExFatPreAnalyze, ASetKeepsEachFilesName) {
     const std::vector<Added> added = {
         {u"thirty.txt", 30, false}, {u"ten.txt", 10, false},        {std::u16string(255, u'x'), 20, false},
         {u"", 10, false},           {u"gone \u00E9\U0001F600", 5, true}, {u"empty", 0, false},
-        {u"ten again.txt", 10, false}, {u"gone too", 0, true},
+        {u"ten again.txt", 10, false}, {u"gone too", 0, true}, {std::u16string(200, u'\u00E9'), 40, false},
     };
     CFileSet set;
     for (const Added& a : added) {
@@ -447,9 +506,12 @@ TEST(ExFatPreAnalyze, ASetKeepsEachFilesName) {
     std::vector<u32> clusters;
     for (const auto& f : set.InUseFiles()) inUse.push_back(set.Name(f)), clusters.push_back(f.firstCluster);
     for (const auto& f : set.DeletedFiles()) deleted.push_back(set.Name(f));
+    // 200 two-byte characters: cut at a character boundary within 259 bytes, as a node's name is.
+    std::string accents;
+    for (int i = 0; i < 129; ++i) accents += "\xC3\xA9";
     EXPECT_EQ(inUse, (std::vector<std::string>{"empty", "ten.txt", "", "ten again.txt", std::string(255, 'x'),
-                                               "thirty.txt"}));
-    EXPECT_EQ(clusters, (std::vector<u32>{0, 10, 10, 10, 20, 30}));
+                                               "thirty.txt", accents}));
+    EXPECT_EQ(clusters, (std::vector<u32>{0, 10, 10, 10, 20, 30, 40}));
     EXPECT_EQ(deleted, (std::vector<std::string>{"gone \xC3\xA9\xF0\x9F\x98\x80", "gone too"}));
-    EXPECT_EQ(set.NameUnits(set.InUseFiles()[4]).size(), 255u);
+    EXPECT_EQ(set.NameBytes(set.InUseFiles()[4]).size(), 255u);
 }

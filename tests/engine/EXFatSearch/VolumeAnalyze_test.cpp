@@ -132,8 +132,38 @@ TEST(ExFatFileNode, NamesOfEveryLength) {
             node->SetFileName(other.c_str());
             EXPECT_EQ(std::string(node->GetFileName()), other);
         }
+        // Set from its own bytes (held in place or apart).
+        node->SetFileName(node->GetFileName());
+        EXPECT_EQ(std::string(node->GetFileName()), expected);
         node->SetFileName(static_cast<const char*>(nullptr));
         EXPECT_EQ(node->GetFileName(), nullptr);
         EXPECT_EQ(std::string(clone->GetFileName()), expected) << "the clone holds its own name";
+    }
+}
+
+// The ASCII test of a name, at every length around the four-unit steps and with one unit past ASCII at
+// every place (high bytes, low bytes, both): ASCII names come out byte for byte, any other is refused, and
+// the UTF-8 name agrees.
+TEST(ExFatNames, AsciiNamesOfEveryLengthAndEveryUnitPastAscii) {
+    for (size_t length = 0; length <= 13; ++length) {
+        std::u16string name;
+        std::string bytes;
+        for (size_t i = 0; i < length; ++i) {
+            name.push_back(static_cast<char16_t>(0x20 + (i * 7) % 0x5F));
+            bytes.push_back(static_cast<char>(0x20 + (i * 7) % 0x5F));
+        }
+        char out[16] = {};
+        size_t got = 99;
+        ASSERT_TRUE(ExFatAsciiName(name, out, got)) << length;
+        EXPECT_EQ(std::string(out, got), bytes);
+        EXPECT_EQ(ExFatNameToUtf8(name), bytes);
+        for (size_t at = 0; at < length; ++at) {
+            for (const char16_t odd : {u'\u0080', u'\u00FF', u'\u0100', u'\u0180', u'\u7F00', u'\uFFFF'}) {
+                std::u16string wide = name;
+                wide[at] = odd;
+                EXPECT_FALSE(ExFatAsciiName(wide, out, got)) << length << " " << at << " " << int(odd);
+                EXPECT_NE(ExFatNameToUtf8(wide), bytes);
+            }
+        }
     }
 }

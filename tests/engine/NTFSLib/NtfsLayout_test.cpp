@@ -13,7 +13,10 @@
 #include "engine/NTFSLib/NTFSDBR.h"
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSDataRunLists.h"
+#include "engine/NTFSLib/NTFSFileProperties.h"
+#include "engine/NTFSLib/NTFSFilePropertiesBuilder.h"
 #include "engine/NTFSLib/NTFSFileRecord.h"
+#include "engine/NTFSLib/NTFSMultiFileRecord.h"
 #include "engine/NTFSLib/NTFSFindings.h"
 #include "engine/NTFSLib/NTFSIndexRecord.h"
 #include "engine/NTFSLib/NTFSRecordAnalyzer.h"
@@ -502,6 +505,75 @@ TEST(NtfsFileRecord, NameConversionTable) {
         std::string out;
         EXPECT_TRUE(Utf16LeToUtf8(bytes.data(), bytes.size(), out)) << at;
         EXPECT_EQ(out, utf8) << at;
+    }
+}
+
+// A file's name as the properties keep it: the UTF-8 of its $FILE_NAME up to the first 0, or the raw
+// bytes up to their first 0 when they do not convert; the name type copies, moves and assigns
+// (also from its own text) without losing or sharing bytes.
+TEST(NtfsFileProperties, NamesAsTakenFromTheFileNameAttribute) {
+    const std::vector<u8> base = Record("ntfs512", 64);
+    const u32 fn = CNTFSFileRecord::GetAttributeOffset(base.data(), int(base.size()), 0x30, 0);
+    ASSERT_NE(fn, 0xFFFFFFFFu);
+    const u16 valueAt = u16(base[fn + 20] | base[fn + 21] << 8);
+    const size_t room = base[fn + valueAt + 64];  // the fixture's own name length: shorter names fit
+    struct Row {
+        std::u16string units;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {u"a", "a"},
+        {u"abc.txt", "abc.txt"},
+        {u"caf\u00e9", "caf\xc3\xa9"},
+        {std::u16string(u"ab\0cd", 5), "ab"},
+        {std::u16string(u"\0abc", 4), ""},
+        {u"x\u00e9\0z", "x\xc3\xa9"},
+        {u"\xd800", std::string("\x00", 0)},  // a lone surrogate: the raw bytes "\x00\xd8" up to their 0
+        {u"a\xdc00", "a"},  // raw bytes 'a' 0 ...: cut at the 0
+    };
+    for (const Row& row : rows) {
+        ASSERT_LE(row.units.size(), room) << row.expected;
+        std::vector<u8> r = base;
+        r[fn + valueAt + 64] = u8(row.units.size());
+        for (size_t i = 0; i < row.units.size(); ++i) {
+            r[fn + valueAt + 66 + 2 * i] = u8(row.units[i] & 0xFF);
+            r[fn + valueAt + 66 + 2 * i + 1] = u8(row.units[i] >> 8);
+        }
+        CNTFSFileRecord record(r.data(), int(r.size()), 0);
+        ASSERT_TRUE(record.IsValid()) << row.expected;
+        CNTFSMultiFileRecord multi(record, 100, nullptr, nullptr);
+        std::unique_ptr<CNTFSFileProperties> p(CNTFSFilePropertiesBuilder::BuildFileProperties(100, multi, 4096, nullptr));
+        ASSERT_TRUE(p) << row.expected;
+        EXPECT_EQ(std::string(p->GetFileName()), row.expected);
+        EXPECT_EQ(p->GetFileNameLength(), row.expected.size()) << row.expected;
+        std::unique_ptr<IFileProperties> copy(p->Clone());
+        p->SetFileName("renamed");
+        EXPECT_EQ(std::string(copy->GetFileName()), row.expected) << "a clone keeps its own name";
+        EXPECT_STREQ(p->GetFileName(), "renamed");
+    }
+
+    CNTFSName empty;
+    EXPECT_STREQ(empty.c_str(), "");
+    EXPECT_EQ(empty.size(), 0u);
+    for (const size_t size : {size_t(1), size_t(15), size_t(16), size_t(255), size_t(1023), size_t(1024), size_t(5000)}) {
+        const std::string text(size, 'q');
+        CNTFSName a;
+        a = text;
+        EXPECT_EQ(std::string(a.c_str()), text);
+        EXPECT_EQ(a.size(), size);
+        CNTFSName b(a);
+        EXPECT_NE(b.c_str(), a.c_str());
+        CNTFSName c(std::move(a));
+        EXPECT_STREQ(a.c_str(), "");
+        EXPECT_EQ(std::string(c.c_str()), text);
+        c = c;  // itself: unchanged
+        EXPECT_EQ(std::string(c.c_str()), text);
+        c.Assign(c.c_str() + 1, size - 1);  // its own bytes
+        EXPECT_EQ(std::string(c.c_str()), text.substr(1));
+        b = std::move(c);
+        EXPECT_EQ(std::string(b.c_str()), text.substr(1));
+        b = empty;
+        EXPECT_STREQ(b.c_str(), "");
     }
 }
 

@@ -377,6 +377,35 @@ TEST(NtfsDeepDiskCopies, TheScansRecordsCoverOnlyWhatWasScannedInOrder) {
     EXPECT_FALSE(store.Covers(0, 10));
     store.Scanned(0, 10);
     EXPECT_TRUE(store.Covers(0, 10));
+
+    // Many records (the store keeps them in blocks): each found at its sector, ranges across block
+    // edges as a count of the sectors, the order still enforced.
+    store.Reset();
+    const u32 index = CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(second);
+    const i64 count = 20000;
+    for (i64 k = 0; k < count; ++k) store.Add(second, 10 + 3 * k, index);
+    ASSERT_EQ(store.Size(), size_t(count));
+    for (const i64 k : {i64(0), i64(8191), i64(8192), i64(8193), i64(16384), count - 1}) {
+        const auto* r = store.Find(10 + 3 * k);
+        ASSERT_NE(r, nullptr) << k;
+        EXPECT_EQ(r->sector, 10 + 3 * k);
+        EXPECT_EQ(&store.At(size_t(k)), r);
+        EXPECT_EQ(store.Find(11 + 3 * k), nullptr) << k;
+    }
+    const std::pair<i64, i64> ranges[] = {{0, 10}, {0, 11}, {10, 10 + 3 * 8192}, {11, 10 + 3 * 8193 + 1},
+                                          {10 + 3 * 8191, 10 + 3 * 16385}, {50000, 1 << 30}, {1 << 30, 1 << 31}};
+    for (const auto& [first, end] : ranges) {
+        const auto [begin, stop] = store.Range(first, end);
+        size_t inside = 0;
+        for (i64 k = 0; k < count; ++k) inside += (10 + 3 * k >= first && 10 + 3 * k < end);
+        EXPECT_EQ(stop - begin, inside) << first << " " << end;
+        if (begin < stop) {
+            EXPECT_GE(store.At(begin).sector, first);
+            EXPECT_LT(store.At(stop - 1).sector, end);
+        }
+    }
+    store.Add(second, 10 + 3 * (count - 1), index);
+    EXPECT_EQ(store.Size(), 0u) << "a record at a sector already kept";
 }
 
 // The deep scan's cache hands its current block to the searcher where it lies: the partitions, their
