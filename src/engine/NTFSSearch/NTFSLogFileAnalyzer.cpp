@@ -9,10 +9,6 @@
 
 using namespace ntfsdeep;
 
-namespace {
-constexpr u32 kRecordPageMagic = u32('R') | u32('C') << 8 | u32('R') << 16 | u32('D') << 24;
-}  // namespace
-
 CSavedBuffer& CSavedBuffer::Instance() {
     static CSavedBuffer saved;
     return saved;
@@ -106,31 +102,36 @@ void CLogFileAnalyzer::AnalyzePage(i64 q, const u8* page) {
 }
 
 void CLogFileAnalyzer::AnalyzeRCRDRecord(const u8* block, i64 first, i64 count, u32 sectorSize) {
-    CSavedBuffer& saved = CSavedBuffer::Instance();
-    const i64 pageSectors = saved.PageSectors();
-    i64 i = 0;
-    u32 consumed = 0;
-    if (saved.AddBuffer(block, first, count, consumed)) {
-        const i64 at = saved.GetFirstSector();
-        saved.Clear();
-        AnalyzePage(at, saved.Page());
-        i = consumed;
-    }
+    i64 i = BeginRCRDBlock(block, first, count);
     while (i < count) {
         const u8* sector = block + size_t(i) * sectorSize;
         // Its magic read here first: nearly no sector is a record page.
-        if (ByteReader(sector, kSector).Le32(0) != kRecordPageMagic ||
-            !CRCRDRecord::IsValidRCRDRecordFirstSector(sector, kSector)) {
-            ++i;
-            continue;
-        }
-        if (count - i < pageSectors) {
-            saved.InitBuffer(sector, first + i, u32(count - i));
-            return;
-        }
-        AnalyzePage(first + i, sector);
-        i += pageSectors;
+        i = IsRCRDMagic(ByteReader(sector, kSector).Le32(0).value_or(0)) ? AnalyzeRCRDAt(block, first, count, i, sectorSize)
+                                                                          : i + 1;
     }
+}
+
+i64 CLogFileAnalyzer::BeginRCRDBlock(const u8* block, i64 first, i64 count) {
+    CSavedBuffer& saved = CSavedBuffer::Instance();
+    u32 consumed = 0;
+    if (!saved.AddBuffer(block, first, count, consumed)) return 0;
+    const i64 at = saved.GetFirstSector();
+    saved.Clear();
+    AnalyzePage(at, saved.Page());
+    return consumed;
+}
+
+i64 CLogFileAnalyzer::AnalyzeRCRDAt(const u8* block, i64 first, i64 count, i64 i, u32 sectorSize) {
+    const u8* sector = block + size_t(i) * sectorSize;
+    if (!CRCRDRecord::IsValidRCRDRecordFirstSector(sector, kSector)) return i + 1;
+    CSavedBuffer& saved = CSavedBuffer::Instance();
+    const i64 pageSectors = saved.PageSectors();
+    if (count - i < pageSectors) {
+        saved.InitBuffer(sector, first + i, u32(count - i));
+        return count;
+    }
+    AnalyzePage(first + i, sector);
+    return i + pageSectors;
 }
 
 void CLogFileAnalyzer::CalcLogFileMatch(CSearchedNTFSPartitionInfo& candidate) const {

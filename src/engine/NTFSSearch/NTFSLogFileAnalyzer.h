@@ -69,6 +69,13 @@ public:
     void AnalyzeLogFileFileRecord(i64 sector, const CNTFSFileRecord& record);
     // The log record pages of a block (and the page the previous block left cut).
     void AnalyzeRCRDRecord(const u8* block, i64 first, i64 count, u32 sectorSize);
+    // The same in steps, for a caller that reads every sector's first word anyway: BeginRCRDBlock
+    // completes the page the previous block left cut and returns the block's first sector index to
+    // test; a sector from there on that starts with IsRCRDMagic goes to AnalyzeRCRDAt, which returns
+    // the next index to test (past the page it took, or count once the block's end cut a page).
+    static bool IsRCRDMagic(u32 firstWord) { return firstWord == kRecordPageMagic; }
+    i64 BeginRCRDBlock(const u8* block, i64 first, i64 count);
+    i64 AnalyzeRCRDAt(const u8* block, i64 first, i64 count, i64 index, u32 sectorSize);
     void CalcLogFileMatch(CSearchedNTFSPartitionInfo& candidate) const;
     int IsaMetaFileRecordNotNeedtoCount(const CNTFSFileRecord&) const {
         return m_infos.size() >= ntfsdeep::kMaxListEntries ? 1 : 0;
@@ -79,6 +86,7 @@ public:
     size_t InfoCount() const { return m_infos.size(); }
 
 private:
+    static constexpr u32 kRecordPageMagic = u32('R') | u32('C') << 8 | u32('R') << 16 | u32('D') << 24;
     void AnalyzePage(i64 sector, const u8* page);
     // False once the pairing budget is spent.
     bool Pairing();

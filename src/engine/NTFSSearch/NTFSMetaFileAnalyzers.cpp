@@ -143,17 +143,20 @@ constexpr std::array<u8, CAttrDefFileAnalyzer::kTemplateSectors * kSector> Build
 
 constexpr auto kAttrDefTemplate = BuildAttrDefTemplate();
 
-// Each template sector's key (its first eight bytes that are not zero, and where they lie) as the class
-// names it: one compare sets almost every sector apart, zeroed sectors included, before the whole compare.
+// Each template sector's key (a word that is not zero, and where it lies) as the class names it: one
+// compare sets almost every sector apart, zeroed sectors included, before the whole compare. A key past
+// the first word belongs to a sector whose first word is zero (the test asks for a zero head there).
 constexpr bool KeysMatchTemplate() {
+    auto word = [](size_t k, size_t at) {
+        u64 v = 0;
+        for (size_t i = 0; i < 8; ++i) v |= u64(kAttrDefTemplate[k * kSector + at + i]) << (8 * i);
+        return v;
+    };
     for (size_t k = 0; k < CAttrDefFileAnalyzer::kTemplateSectors; ++k) {
-        for (size_t at = 0; at < kSector; at += 8) {
-            u64 v = 0;
-            for (size_t i = 0; i < 8; ++i) v |= u64(kAttrDefTemplate[k * kSector + at + i]) << (8 * i);
-            if (v == 0) continue;
-            if (CAttrDefFileAnalyzer::kKeys[k].offset != at || CAttrDefFileAnalyzer::kKeys[k].value != v) return false;
-            break;
-        }
+        const CAttrDefFileAnalyzer::Key& key = CAttrDefFileAnalyzer::kKeys[k];
+        if (key.value == 0 || key.offset % 8 != 0 || key.offset + 8 > kSector || word(k, key.offset) != key.value)
+            return false;
+        if (key.offset != 0 && word(k, 0) != 0) return false;
     }
     return true;
 }
@@ -171,8 +174,8 @@ void CAttrDefFileAnalyzer::AnalyzeAttrDefFileRecord(i64 sector, const CNTFSFileR
 
 void CAttrDefFileAnalyzer::AnalyzeSectorBuffer(i64 sector, const u8* buffer) {
     const ByteReader r(buffer, kSector);
-    // Every template sector is zero before its key: the first word (and, when it is zero, the words
-    // at the other keys) tells almost every sector apart before the whole compare.
+    // A template sector that starts with its key is told by its first word, one that starts with zeros
+    // by the word at its key: almost every sector is set apart before the whole compare.
     const u64 head = r.Le64(0).value_or(1);
 #pragma GCC unroll 5
     for (u32 k = 0; k < kTemplateSectors; ++k) {

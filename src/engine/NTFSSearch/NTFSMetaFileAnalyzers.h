@@ -105,14 +105,17 @@ public:
     void AnalyzeAttrDefFileRecord(i64 sector, const CNTFSFileRecord& record);
     // A 512-byte sector equal to one of the template sectors is recorded.
     void AnalyzeSectorBuffer(i64 sector, const u8* buffer);
-    // Where each template sector first differs from zeros, and its eight bytes there (little-endian);
-    // the template is checked against them where it is built.
+    // A word of each template sector that is not zero, where it lies and its eight bytes there
+    // (little-endian): the first word for the sectors that start with one, else a word of the first
+    // line (sector 3) or of the line that holds the $UpCase vote's unit 192 (sectors 1 and 2), so that
+    // a sector starting with zeros has no other line read than those the vote reads. The template is
+    // checked against them where it is built.
     struct Key {
         size_t offset;
         u64 value;
     };
     static constexpr std::array<Key, kTemplateSectors> kKeys{
-        {{0, 0x0041005400530024ULL}, {96, 0x40}, {64, 0x70}, {32, 0xA0}, {0, 0xD0}}};
+        {{0, 0x0041005400530024ULL}, {416, 0x60}, {384, 0x90}, {32, 0xA0}, {0, 0xD0}}};
     // False for a sector that equals no template sector, told by its first eight bytes (`head`) and the
     // keys of the template sectors that start with zeros; true sends it to the whole compare.
     static bool MayMatch(const ByteReader& sector, u64 head) {
@@ -160,20 +163,14 @@ public:
     static int TemplateSectorOf(const u8* buffer) {
         if (!buffer) return -1;
         const ByteReader r(buffer, ntfsdeep::kSector);
-        const u8 ha = r.U8(1).value_or(0), hb = r.U8(129).value_or(1), hc = r.U8(385).value_or(2);
-        const u8 hd = r.U8(511).value_or(3);
-        // Three of four share a value only if the first two or the last two do: almost every other
-        // sector ends here.
-        if (ha != hb && hc != hd) return -1;
-        int k = -1;
-        if (ha == hb) {
-            if (hc != ha && hd != ha) return -1;
-            k = ha;
-        } else {
-            // hc == hd: a third one of them equal to it.
-            if (ha != hc && hb != hc) return -1;
-            k = hc;
-        }
+        const u8 ha = r.U8(1).value_or(0), hc = r.U8(385).value_or(2), hd = r.U8(511).value_or(3);
+        // Three of four share a value only if two of units 0, 192 and 255 do: almost every other
+        // sector ends here, before unit 64's line is read (units 192 and 255 lie in one 128-byte pair
+        // of lines, which the processor fetches together).
+        if (ha != hc && ha != hd && hc != hd) return -1;
+        const int k = ha == hc || ha == hd ? ha : hc;
+        const u8 hb = r.U8(129).value_or(1);
+        if ((ha == k) + (hb == k) + (hc == k) + (hd == k) < 3) return -1;
         // Two of the four units at least agree with that sector of the table (mkntfs's agree in three).
         const u16* model = s_table + size_t(k) * kUpCaseEntriesPerSector;
         return (r.Le16(0) == model[0]) + (r.Le16(128) == model[64]) + (r.Le16(384) == model[192]) +

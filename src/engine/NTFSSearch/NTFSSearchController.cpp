@@ -28,6 +28,8 @@ constexpr u32 kFileMagic = Magic("FILE");
 constexpr u32 kIndexMagic = Magic("INDX");
 constexpr u32 kRestartMagic = Magic("RSTR");
 constexpr u64 kBootOem = 0x202020205346544EULL;  // "NTFS    "
+// How far ahead of the sector loop the lines of a sector are asked for.
+constexpr i64 kPrefetchSectors = 16;
 
 }  // namespace
 
@@ -143,16 +145,29 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
     }
     ++m_analyzedBlocks;
     m_prebuilt.Scanned(first, count);
-    // Only the analysis of a sector opens or closes a join or a group of system records.
+    // Only the analysis of a sector opens or closes a join or a group of system records. The log
+    // record pages are looked for in the same pass, while each sector's first line is in the cache.
     bool open = !MayBeQuiet();
-    for (i64 i = 0; i < count; ++i) {
-        const u8* sector = block + size_t(i) * m_sectorSize;
+    i64 nextPage = m_log->BeginRCRDBlock(block, first, count);
+    const size_t step = m_sectorSize;
+    const u8* sector = block;
+    for (i64 i = 0; i < count; ++i, sector += step) {
+        if (i + kPrefetchSectors < count) {
+            // The block has left the caches since the searchers before us read it: the lines that the
+            // quick tests read of every sector (the first, and the one of the $UpCase vote's unit 192,
+            // whose neighbour the processor brings along) are asked for a few sectors ahead, as lines
+            // read once (kept out of the outer caches).
+            const u8* ahead = sector + size_t(kPrefetchSectors) * step;
+            __builtin_prefetch(ahead, 0, 0);
+            __builtin_prefetch(ahead + 384, 0, 0);
+        }
+        if (i >= nextPage && CLogFileAnalyzer::IsRCRDMagic(ByteReader(sector, kSector).Le32(0).value_or(0)))
+            nextPage = m_log->AnalyzeRCRDAt(block, first, count, i, m_sectorSize);
         if (open || !IsQuietSector(sector)) {
-            AnalyzeSector(sector, first + i, i64(m_sectorSize) * std::min<i64>(count - i, kSectorsAvailable));
+            AnalyzeSector(sector, first + i, i64(step) * std::min<i64>(count - i, kSectorsAvailable));
             open = !MayBeQuiet();
         }
     }
-    m_log->AnalyzeRCRDRecord(block, first, count, m_sectorSize);
     return 1;
 }
 

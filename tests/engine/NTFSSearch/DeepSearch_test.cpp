@@ -633,6 +633,61 @@ TEST(NtfsDeepMetaFiles, QuickSectorTestsRefuseOnlyWhatTheFullTestsRefuse) {
         for (u32 i = 0; i < 256; ++i) ByteWriter(b.data(), 512).Le16(2 * i, table[size_t(k) * 256 + i]);
         EXPECT_EQ(CUpCaseFileAnalyzer::TemplateSectorOf(b.data()), int(k)) << k;
     }
+
+    // Template sectors damaged where the quick tests read: whenever the sector test calls a sector
+    // quiet, the analysers' own tests record nothing of it, and it answers as the tests one by one.
+    int recorded = 0, quiet = 0;
+    auto check = [&](const u8* b, const std::string& what) {
+        const bool isQuiet = CNTFSSearchController::IsQuietSector(b);
+        EXPECT_EQ(isQuiet, CNTFSSearchController::HasNoMark(b)) << what;
+        CAttrDefFileAnalyzer attrDefs;
+        CUpCaseFileAnalyzer upCases;
+        attrDefs.AnalyzeSectorBuffer(7, b);
+        upCases.AnalyzeSectorBuffer(7, b);
+        const bool taken = attrDefs.Store().RangeCount() + upCases.Store().RangeCount() > 0;
+        if (isQuiet) EXPECT_FALSE(taken) << what;
+        recorded += taken;
+        quiet += isQuiet;
+    };
+    const size_t voteUnits[4] = {0, 64, 192, 255};
+    for (u32 k = 0; k < 256; ++k) {
+        std::array<u8, 512> model{};
+        for (u32 i = 0; i < 256; ++i) ByteWriter(model.data(), 512).Le16(2 * i, table[size_t(k) * 256 + i]);
+        check(model.data(), "up-case sector " + std::to_string(k));
+        // Each vote unit, and each pair of them, with another high byte, with another low byte, or zero.
+        for (int mask = 1; mask < 16; ++mask) {
+            if (__builtin_popcount(mask) > 2) continue;
+            for (int how = 0; how < 3; ++how) {
+                std::array<u8, 512> b = model;
+                for (int j = 0; j < 4; ++j) {
+                    if (!(mask >> j & 1)) continue;
+                    u8* unit = b.data() + 2 * voteUnits[j];
+                    if (how == 0) unit[1] ^= 0x80;
+                    if (how == 1) unit[0] ^= 0x01;
+                    if (how == 2) unit[0] = unit[1] = 0;
+                }
+                check(b.data(), "up-case sector " + std::to_string(k) + " units " + std::to_string(mask) + " damage " +
+                                    std::to_string(how));
+            }
+        }
+    }
+    for (u32 k = 0; k < CAttrDefFileAnalyzer::kTemplateSectors; ++k) {
+        const u8* model = attrDef.data() + size_t(k) * 512;
+        check(model, "$AttrDef sector " + std::to_string(k));
+        // Each word zeroed, and each word's first byte changed.
+        for (size_t at = 0; at < 512; at += 8) {
+            for (int how = 0; how < 2; ++how) {
+                std::array<u8, 512> b{};
+                std::memcpy(b.data(), model, 512);
+                if (how == 0) std::memset(b.data() + at, 0, 8);
+                if (how == 1) b[at] ^= 0x01;
+                check(b.data(), "$AttrDef sector " + std::to_string(k) + " word " + std::to_string(at) + " damage " +
+                                    std::to_string(how));
+            }
+        }
+    }
+    EXPECT_GT(recorded, 256 + 5) << "the templates and the sectors damaged in one unit or a zero word";
+    EXPECT_GT(quiet, 500);
 }
 
 // Zeroed and filled sectors are answered from a table by byte value: the answer must be the one the
@@ -680,6 +735,75 @@ TEST(NtfsDeepMetaFiles, FilledSectorsAreAnsweredAsTheTestsAnswer) {
         for (const CAttrDefFileAnalyzer::Key& key : CAttrDefFileAnalyzer::kKeys) std::memset(b.data() + key.offset, fill, 8);
         for (const size_t unit : {size_t(128), size_t(384), size_t(510)}) std::memset(b.data() + unit, fill, 2);
         EXPECT_EQ(C::IsQuietSector(b.data()), C::HasNoMark(b.data())) << round;
+    }
+}
+
+// Log record pages are looked for in the sector loop: the sectors recorded are those of each whole
+// page found where a walk from the block's start (or past the last page taken) meets it, with 512- and
+// 4096-byte sectors and blocks that cut pages.
+TEST(NtfsDeepLogPages, TheSectorLoopTakesEveryPageWhereTheWalkMeetsIt) {
+    const std::vector<u8> page = ntfslog::LogPage({}, 0, 0);
+    std::vector<u8> torn = page;
+    ntfslog::Put16(torn, 510, 9);  // its first sector's update sequence number
+    struct Planted {
+        i64 sector;
+        bool whole;  // false: a torn page
+    };
+    struct Row {
+        const char* name;
+        u32 sectorSize;
+        i64 sectors;
+        i64 block;
+        std::vector<Planted> pages;
+        std::vector<std::pair<i64, i64>> expected;  // recorded runs (first, count)
+    };
+    const std::vector<Row> rows = {
+        {"pages inside a block, one right after another", 512, 3000, 1024, {{100, true}, {108, true}, {400, true}},
+         {{100, 16}, {400, 8}}},
+        {"a page planted 3 sectors into another is never looked at", 512, 3000, 1024, {{200, true}, {203, true}},
+         {{200, 8}}},
+        {"a torn page records nothing and the walk skips its 8 sectors", 512, 3000, 1024,
+         {{300, false}, {301, true}, {309, true}}, {{309, 8}}},
+        {"pages cut by block edges, one starting on a block's last sector", 512, 3000, 1024,
+         {{1020, true}, {2047, true}, {2055, true}}, {{1020, 8}, {2047, 16}}},
+        {"a page in the block after a cut one that the block's start completes", 512, 3000, 1024,
+         {{1021, true}, {1029, true}, {1500, true}}, {{1021, 16}, {1500, 8}}},
+        {"a page cut by the device's end is not taken", 512, 3000, 1024, {{2996, true}}, {}},
+        {"a torn page cut by a block edge", 512, 3000, 1024, {{1020, false}, {1030, true}}, {{1030, 8}}},
+        {"blocks of 37 sectors", 512, 400, 37, {{30, true}, {70, true}, {111, false}, {148, true}},
+         {{30, 8}, {70, 8}, {148, 8}}},
+        {"4096-byte sectors: a page is one sector", 4096, 200, 37,
+         {{0, true}, {36, true}, {37, true}, {50, false}, {199, true}}, {{0, 1}, {36, 2}, {199, 1}}},
+    };
+    for (const Row& row : rows) {
+        auto device = std::make_unique<testsupport::MemoryDevice>(row.sectors, row.sectorSize, STORAGE_DEVICE_DISK);
+        for (const Planted& p : row.pages) {
+            const std::vector<u8>& bytes = p.whole ? page : torn;
+            const u64 at = u64(p.sector) * row.sectorSize;
+            device->Put(at, bytes.data(), std::min<size_t>(bytes.size(), size_t(row.sectors * row.sectorSize - at)));
+        }
+        Deep deep(std::move(device), row.block);
+        deep.feeder.FeedAll();
+        const CMetaFileAnalyzer& store = deep.controller.GetLogFileAnalyzer()->Store();
+        std::vector<bool> expected(size_t(row.sectors), false);
+        for (const auto& [first, count] : row.expected)
+            for (i64 s = first; s < first + count; ++s) expected[size_t(s)] = true;
+        for (i64 s = 0; s < row.sectors; ++s)
+            EXPECT_EQ(store.GetSectorRangeCount(u64(s), u64(s)), expected[size_t(s)] ? 1u : 0u) << row.name << ", sector " << s;
+        EXPECT_EQ(store.RangeCount(), row.expected.size()) << row.name;
+        // The walk of whole blocks in memory, on its own, takes the same pages.
+        CSavedBuffer::Instance().Reset(row.sectorSize);
+        CNTFSPartitionInfoBuilder builder;
+        CLogFileAnalyzer alone(builder);
+        std::vector<u8> block(size_t(row.block) * row.sectorSize);
+        for (i64 first = 0; first < row.sectors; first += row.block) {
+            const i64 count = std::min(row.block, row.sectors - first);
+            ASSERT_TRUE(deep.device->ReadSector(block.data(), first, count));
+            alone.AnalyzeRCRDRecord(block.data(), first, count, row.sectorSize);
+        }
+        for (i64 s = 0; s < row.sectors; ++s)
+            EXPECT_EQ(alone.Store().GetSectorRangeCount(u64(s), u64(s)), expected[size_t(s)] ? 1u : 0u)
+                << row.name << ", sector " << s << " (blocks in memory)";
     }
 }
 
