@@ -12,6 +12,7 @@
 
 #include "engine/Utility/FileNode.h"
 #include "engine/Utility/NodeMemory.h"
+#include "support/SimpleFileNode.h"
 
 namespace {
 
@@ -31,19 +32,9 @@ void ExpectIntact(const std::vector<Block>& blocks) {
     }
 }
 
-class SizedNode : public CFileNode {
+class SizedNode : public testsupport::SimpleFileNode {
 public:
-    explicit SizedNode(i64 id) { SetCurrentNodeID(id); }
-    const char* GetFileName() override { return "n"; }
-    i64 GetFileSize() override { return 0; }
-    u16 GetAttribute() override { return 0; }
-    _FILETIME GetCreationTime() override { return 0; }
-    _FILETIME GetModificationTime() override { return 0; }
-    _FILETIME GetLastAccessTime() override { return 0; }
-    u32 IsDirectory() override { return 0; }
-    u32 IsDeleted() override { return 0; }
-    void MarkDeleted() override {}
-    void FilterFileNameByDot() override {}
+    explicit SizedNode(i64 id) : SimpleFileNode(id, 0, "n", false) {}
     IFileNode* Clone() override { return new SizedNode(GetCurrentNodeID()); }
 };
 
