@@ -156,14 +156,19 @@ TEST(ListOrderTest, HardCases) {
     }
 }
 
+// A session that only lists, into dir/list.txt.
+scan::Options ListOnly(const testsupport::TempDir& dir) {
+    scan::Options options;
+    options.source = (dir / "none.img").string();
+    options.listPath = (dir / "list.txt").string();
+    return options;
+}
+
 // Nodes published many times, in batches, under folders: each is listed once, and nodes of one path in
 // the order of their first publication. The nodes lie side by side in one allocation.
 TEST(ListOrderTest, SessionListsEachPublishedNodeOnce) {
     testsupport::TempDir dir;
-    scan::Options options;
-    options.source = (dir / "none.img").string();
-    options.listPath = (dir / "list.txt").string();
-    scan::ScanSession session(options);
+    scan::ScanSession session(ListOnly(dir));
 
     constexpr int kFolders = 20, kFiles = 3000;
     std::deque<testsupport::SimpleFileNode> nodes;
@@ -212,18 +217,11 @@ TEST(ListOrderTest, SessionListsEachPublishedNodeOnce) {
     EXPECT_EQ(listed, expected);
 }
 
-}  // namespace
-
-namespace {
-
 // Lines of every kind of value, many more than one write of the list holds, and a path longer than
 // such a write: the session's text equals lines made here from the nodes, in stable order of path.
 TEST(ListOrderTest, SessionWritesEveryLineWholeThroughManyWrites) {
     testsupport::TempDir dir;
-    scan::Options options;
-    options.source = (dir / "none.img").string();
-    options.listPath = (dir / "list.txt").string();
-    scan::ScanSession session(options);
+    scan::ScanSession session(ListOnly(dir));
 
     std::deque<testsupport::SimpleFileNode> nodes;
     nodes.emplace_back(1, 0, "root", true).Type(SEARCHER_NTFS);
