@@ -94,21 +94,20 @@ void MergeRuns(const u32* a, size_t na, const u32* b, size_t nb, u32* out, Less 
         std::memcpy(out + na, b, nb * sizeof *b);
         return;
     }
+    // Copies the stretch of run, from at, whose values come before next.
+    auto stretch = [&](const u32* run, size_t n, size_t& at, u32 next) {
+        const size_t k = Gallop(run + at, n - at, [&](u32 x) { return less(x, next); });
+        std::memcpy(out, run + at, k * sizeof *run);
+        out += k;
+        at += k;
+    };
     while (i < na && j < nb) {
         if (winsA >= kGallop) {
-            const u32 next = b[j];
-            const size_t k = Gallop(a + i, na - i, [&](u32 x) { return less(x, next); });
-            std::memcpy(out, a + i, k * sizeof *a);
-            out += k;
-            i += k;
+            stretch(a, na, i, b[j]);
             winsA = 0;
             if (i < na) *out++ = b[j++], winsB = 1;
         } else if (winsB >= kGallop) {
-            const u32 next = a[i];
-            const size_t k = Gallop(b + j, nb - j, [&](u32 x) { return less(x, next); });
-            std::memcpy(out, b + j, k * sizeof *b);
-            out += k;
-            j += k;
+            stretch(b, nb, j, a[i]);
             winsB = 0;
             if (j < nb) *out++ = a[i++], winsA = 1;
         } else if (less(b[j], a[i])) {
