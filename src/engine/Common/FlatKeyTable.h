@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/Common/ReserveAtLeast.h"
 #include "engine/Common/Types.h"
 
 template <typename Key, typename Value>
@@ -35,7 +36,7 @@ public:
     // Room for `keys` keys: later Gets up to that count neither grow the table nor move a value.
     // Growth is geometric, so a caller that reserves one more key before each new one stays linear.
     void Reserve(size_t keys) {
-        if (keys > m_entries.capacity()) m_entries.reserve(std::max(keys, m_entries.capacity() * 2));
+        ReserveAtLeast(m_entries, keys);
         size_t count = m_slots.empty() ? 16 : m_slots.size();
         while (keys * 2 > count) count *= 2;
         if (count != m_slots.size()) Grow(count);

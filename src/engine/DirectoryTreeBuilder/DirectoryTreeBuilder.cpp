@@ -9,6 +9,7 @@
 #include <time.h>
 
 #include "engine/Common/IDrirectoryTree.h"
+#include "engine/Common/ReserveAtLeast.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultTreeLock.h"
 
@@ -120,16 +121,6 @@ void CDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* record, IS
     m_device = device;
 }
 
-namespace {
-
-template <class Vector>
-void ReserveMore(Vector& values, size_t more) {
-    const size_t wanted = values.size() + more;
-    if (wanted > values.capacity()) values.reserve(std::max(wanted, values.capacity() * 2));
-}
-
-}  // namespace
-
 void CDirectoryTreeBuilder::ExpectNodes(_tagSearcherType type, u64 count) {
     _DIRECTORY_TREE_INFO* record = FindRecord(type);
     if (!record || count == 0) return;
@@ -137,8 +128,7 @@ void CDirectoryTreeBuilder::ExpectNodes(_tagSearcherType type, u64 count) {
     const size_t more = static_cast<size_t>(std::min(count, kMostExpected));
     record->files.Reserve(record->files.size() + more);
     record->pending.Reserve(more);
-    ReserveMore(record->climbRising, more);
-    ReserveMore(m_states, more);
+    ReserveAtLeast(m_states, m_states.size() + more);
 }
 
 _DIRECTORY_TREE_INFO* CDirectoryTreeBuilder::FindRecord(_tagSearcherType type) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/Common/ReserveAtLeast.h"
 #include "engine/Common/Types.h"
 
 class CFileNode;
@@ -31,8 +32,7 @@ public:
     }
     // Room for `more` nodes beyond those added so far (geometric, so repeated calls stay linear).
     void Reserve(size_t more) {
-        const size_t wanted = m_slots.size() + more;
-        if (wanted > m_slots.capacity()) m_slots.reserve(std::max(wanted, m_slots.capacity() * 2));
+        ReserveAtLeast(m_slots, m_slots.size() + more);
     }
     void Clear() {
         m_base += m_slots.size();
