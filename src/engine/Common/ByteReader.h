@@ -20,6 +20,10 @@
 
 enum class ByteOrder { Little, Big };
 
+// Eight 16-bit values side by side (the compiler's vector type: one register on hosts that have them,
+// plain words elsewhere), for loops that test a table or a name eight values at a time.
+using U16x8 = u16 __attribute__((vector_size(16)));
+
 class ByteReader {
 public:
     constexpr ByteReader() = default;
@@ -46,6 +50,14 @@ public:
     std::optional<u16> Be16(size_t offset) const { return Read<u16>(offset, ByteOrder::Big); }
     std::optional<u32> Be32(size_t offset) const { return Read<u32>(offset, ByteOrder::Big); }
     std::optional<u64> Be64(size_t offset) const { return Read<u64>(offset, ByteOrder::Big); }
+    // Eight big-endian 16-bit values from offset, side by side.
+    std::optional<U16x8> Be16x8(size_t offset) const {
+        if (!Has(offset, sizeof(U16x8))) return std::nullopt;
+        U16x8 v;
+        std::memcpy(&v, m_data + offset, sizeof v);
+        if constexpr (std::endian::native == std::endian::little) v = (v << 8) | (v >> 8);
+        return v;
+    }
     // Reads in an order known only at run time (TIFF "II"/"MM", a journal's endian mark).
     std::optional<u16> U16(size_t offset, ByteOrder order) const { return Read<u16>(offset, order); }
     std::optional<u32> U32(size_t offset, ByteOrder order) const { return Read<u32>(offset, order); }

@@ -10,8 +10,10 @@ using namespace hfsplus;
 namespace {
 
 // Whether each of the eight values at `upper` is above the one in the same place at `lower`.
-bool AllAbove(const u8* upper, const u8* lower) {
-    const auto above = EightBe16(upper) > EightBe16(lower);
+bool AllAbove(const ByteReader& bytes, size_t upper, size_t lower) {
+    const auto high = bytes.Be16x8(upper), low = bytes.Be16x8(lower);
+    if (!high || !low) return false;
+    const auto above = *high > *low;
     u64 halves[2];
     std::memcpy(halves, &above, sizeof halves);
     return (halves[0] & halves[1]) == ~u64{0};
@@ -86,10 +88,9 @@ bool CHFSPlusBTNode::OffsetTableDescends(const u8* buffer, u32 nodeSize) {
     // last eight steps of the table end the run (they may repeat steps already tested).
     const ByteReader table = bytes.From(nodeSize - 2 * entries);
     if (entries >= 9) {
-        const u8* steps = table.data();
         for (size_t j = 0; j + 9 <= entries; j += 8)
-            if (!AllAbove(steps + 2 * j, steps + 2 * j + 2)) return false;
-        if (!AllAbove(steps + 2 * (entries - 9), steps + 2 * (entries - 8))) return false;
+            if (!AllAbove(table, 2 * j, 2 * j + 2)) return false;
+        if (!AllAbove(table, 2 * (entries - 9), 2 * (entries - 8))) return false;
     } else {
         for (size_t j = 0; j + 1 < entries; ++j)
             if (table.Be16(2 * j).value_or(0) <= table.Be16(2 * j + 2).value_or(0)) return false;

@@ -52,7 +52,7 @@ bool DecodeName(ByteReader b, size_t lengthAt, size_t unitsAt, u16& length, std:
     u16 i = 0;
     if (const auto bytes = b.Bytes(unitsAt, size_t(length) * 2)) {
         for (; i + 8 <= length; i += 8) {
-            EightUnits v = EightBe16(bytes->data() + 2 * size_t(i));
+            EightUnits v = ByteReader(*bytes).Be16x8(2 * size_t(i)).value_or(EightUnits{});
             v += EightUnits(v == u16('/')) & u16(':' - '/');
             std::memcpy(name.data() + i, &v, sizeof v);
         }

@@ -214,16 +214,7 @@ bool DecodeJournalHeader(ByteReader bytes, JournalHeader& out);
 // Names on disk keep '/' as ':' in host copies (the separator of paths is '/').
 inline u16 StoredNameUnit(u16 unit) { return unit == u16('/') ? u16(':') : unit; }
 
-// Eight 16-bit values side by side (the compiler's vector type: one register on hosts that have them,
-// plain words elsewhere), for the loops over offset tables and names.
-using EightUnits = u16 __attribute__((vector_size(16)));
-
-// Eight big-endian 16-bit values from 16 bytes the caller has bounded.
-inline EightUnits EightBe16(const u8* bytes) {
-    EightUnits v;
-    std::memcpy(&v, bytes, sizeof v);
-    if constexpr (std::endian::native == std::endian::little) v = (v << 8) | (v >> 8);
-    return v;
-}
+// Eight 16-bit values side by side, for the loops over offset tables and names.
+using EightUnits = U16x8;
 
 }  // namespace hfsplus

@@ -556,7 +556,7 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
     // Record 0 at byte 14 (the node's last word) first: most sizes tried fail there. With kind and
     // height checked above and a node size the test takes, its offset table is what is left.
     auto isNode = [](const u8* bytes, u32 size) {
-        return bytes[size - 2] == 0 && bytes[size - 1] == node::kDescriptorSize && size >= node::kMinNodeSize &&
+        return ByteReader(bytes, size).Be16(size - 2) == node::kDescriptorSize && size >= node::kMinNodeSize &&
                size % node::kMinNodeSize == 0 && CHFSPlusBTNode::OffsetTableDescends(bytes, size);
     };
     auto take = [&](const u8* bytes, u32 size) {

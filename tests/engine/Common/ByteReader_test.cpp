@@ -22,6 +22,15 @@ TEST(ByteReader, ReadsBothByteOrdersAtAnyOffset) {
     EXPECT_EQ(r.U16(8, ByteOrder::Little), r.Le16(8));
     EXPECT_EQ(r.LeN(0, 3), 0x030201u);
     EXPECT_EQ(r.BeN(0, 3), 0x010203u);
+    // Eight big-endian values side by side, each as Be16 reads it.
+    std::array<u8, 18> wide{};
+    for (size_t i = 0; i < wide.size(); ++i) wide[i] = u8(0x10 * i + 1);
+    const ByteReader w(wide);
+    for (size_t at : {size_t(0), size_t(1), size_t(2)}) {
+        const auto eight = w.Be16x8(at);
+        ASSERT_TRUE(eight.has_value()) << at;
+        for (int lane = 0; lane < 8; ++lane) EXPECT_EQ((*eight)[lane], w.Be16(at + 2 * size_t(lane))) << at;
+    }
 }
 
 TEST(ByteReader, ReadsThatDoNotFitAreAbsent) {
@@ -43,6 +52,8 @@ TEST(ByteReader, ReadsThatDoNotFitAreAbsent) {
         {"sub past the end", r.Sub(4, 7).has_value()},
         {"sub wrapping", r.Sub(4, kHuge).has_value()},
         {"bytes wrapping", r.Bytes(kHuge, 2).has_value()},
+        {"eight be16 longer than the view", r.Be16x8(0).has_value()},
+        {"eight be16 at a huge offset", r.Be16x8(kHuge - 8).has_value()},
     };
     for (const auto& c : cases) EXPECT_FALSE(c.present) << c.what;
     EXPECT_TRUE(r.Le16(8).has_value());
