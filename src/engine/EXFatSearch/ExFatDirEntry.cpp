@@ -233,9 +233,8 @@ void _tagFileBaseInfo::AppendNameEntry(ByteReader entry) {
 bool _tagFileBaseInfo::AppendValidNameEntry(ByteReader entry) {
     namespace n = exfat::name;
     if (!entry.Has(0, e::kSize)) return false;
-    const u8* bytes = entry.data();
-    const u8* characters = bytes + n::kCharacters;  // the 32 bytes are there
-    if (bytes[n::kFlags] != 0 || (characters[0] | characters[1]) == 0) return false;
+    const ByteReader characters(entry.data() + n::kCharacters, 2 * n::kCharacterCount);  // the bytes are there
+    if (entry.data()[n::kFlags] != 0 || characters.Le16(0).value_or(0) == 0) return false;
     // With room for a whole entry's characters (the common case) they are stored as they are read.
     if (nameUnitCount + n::kCharacterCount > kMaxNameUnits) {
         if (!CExFatEntryRules().IsValidNameEntry(entry)) return false;
@@ -245,7 +244,7 @@ bool _tagFileBaseInfo::AppendValidNameEntry(ByteReader entry) {
     char16_t* out = nameUnits + nameUnitCount;
     size_t count = 0;
     for (; count < n::kCharacterCount; ++count) {
-        const u16 c = static_cast<u16>(characters[2 * count] | (characters[2 * count + 1] << 8));
+        const u16 c = characters.Le16(2 * count).value_or(0);
         if (c < kNameClassCount && kNameClass[c] != NameClass::Plain) {
             if (kNameClass[c] == NameClass::End) break;
             // Refused: units past the count stay zero.
