@@ -103,7 +103,9 @@ Outcome Collect(CExFatCompleteSearch& search, CapturingTreeBuilder& tree, u32 se
     Outcome o;
     const int count = search.GetSearchedPartitionInfo(nullptr, 0);
     std::vector<CSearchedPartitionInfo*> records(static_cast<size_t>(count), nullptr);
-    if (count > 0) EXPECT_EQ(search.GetSearchedPartitionInfo(records.data(), count), count);
+    if (count > 0) {
+        EXPECT_EQ(search.GetSearchedPartitionInfo(records.data(), count), count);
+    }
     for (CSearchedPartitionInfo* r : records) {
         o.records.push_back(*r);
         delete r;
@@ -201,7 +203,9 @@ void ExpectListing(const Outcome& o, const std::vector<Expected>& expected, u16 
         ASSERT_NE(match, nullptr) << "listed " << byPath.count(under + x.path) << " times";
         if (x.folder) continue;
         if (withFat || x.sectors.size() <= 1) {
-            if (!x.deleted) EXPECT_EQ(match->sectors, x.sectors);
+            if (!x.deleted) {
+                EXPECT_EQ(match->sectors, x.sectors);
+            }
             ++checkedSectors;
         } else if (!x.sectors.empty() && !match->sectors.empty()) {
             EXPECT_EQ(match->sectors.front(), x.sectors.front());
@@ -266,8 +270,12 @@ TEST_F(ExFatDeepScan, TheZeroedTableDiskGivesTheVolumeAndItsFiles) {
     // Empty files have IDs of their own, from 2^32 on; no two nodes share an ID unless one was deleted.
     std::map<i64, int> live;
     for (const Listed& l : o.listed) {
-        if (l.size == 0 && !l.folder) EXPECT_GE(l.id, CExFatPartition::kFirstVirtualId) << l.path;
-        if (!l.deleted) EXPECT_EQ(++live[l.id], 1) << l.path;
+        if (l.size == 0 && !l.folder) {
+            EXPECT_GE(l.id, CExFatPartition::kFirstVirtualId) << l.path;
+        }
+        if (!l.deleted) {
+            EXPECT_EQ(++live[l.id], 1) << l.path;
+        }
     }
   }
 }
