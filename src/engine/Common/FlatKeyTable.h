@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/Common/HugePages.h"
 #include "engine/Common/ReserveAtLeast.h"
 #include "engine/Common/Types.h"
 
@@ -15,6 +16,7 @@ template <typename Key, typename Value>
 class FlatKeyTable {
 public:
     using Entry = std::pair<Key, Value>;
+    using Entries = std::vector<Entry, hugepages::Allocator<Entry>>;
 
     // The value of key, or null when the key was never added.
     Value* Find(Key key) {
@@ -49,8 +51,8 @@ public:
     // The keys ever added.
     size_t size() const { return m_entries.size(); }
     // Every entry, in the order the keys first came.
-    typename std::vector<Entry>::iterator begin() { return m_entries.begin(); }
-    typename std::vector<Entry>::iterator end() { return m_entries.end(); }
+    typename Entries::iterator begin() { return m_entries.begin(); }
+    typename Entries::iterator end() { return m_entries.end(); }
 
 private:
     static size_t Hash(Key key) {
@@ -76,6 +78,6 @@ private:
         for (size_t i = 0; i < m_entries.size(); ++i) m_slots[Probe(m_entries[i].first)] = static_cast<u32>(i + 1);
     }
 
-    std::vector<Entry> m_entries;
-    std::vector<u32> m_slots;  // entry index + 1; 0 = free. At most half full.
+    Entries m_entries;
+    std::vector<u32, hugepages::Allocator<u32>> m_slots;  // entry index + 1; 0 = free. At most half full.
 };

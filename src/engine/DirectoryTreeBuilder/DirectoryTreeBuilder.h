@@ -17,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/Common/HugePages.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/DirectoryTreeBuilder/FilesystemNode.h"
 #include "engine/DirectoryTreeBuilder/NodeList.h"
@@ -182,7 +183,7 @@ private:
     // added, so an ancestor of a node stays its ancestor and a folder with a file below it keeps it:
     // each node remembers the highest ancestor found so far, and folders known to hold a file are kept.
     // With these a climb costs about as much as the links it makes, however deep the folders nest.
-    std::vector<NodeState> m_states;  // by slot number; a released node's slot stays empty
+    std::vector<NodeState, hugepages::Allocator<NodeState>> m_states;  // by slot number; a released node's slot stays empty
     std::vector<CFileNode*> m_walk;   // scratch of TakeNewlyInTree
     std::vector<std::pair<u64, CFileNode*>> m_taken;  // (arrival number, node) taken by the running build
     u64 m_seenWalk = 0;

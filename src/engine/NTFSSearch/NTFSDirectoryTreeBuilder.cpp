@@ -71,7 +71,7 @@ int CMFTDirectoryTreeBuilder::Hand(CNTFSFileNode* node) const {
     return taken;
 }
 
-void CMFTDirectoryTreeBuilder::BuildChildren(const RecordSet& set, std::vector<CNTFSRecordEntry>& records, i64 folder,
+void CMFTDirectoryTreeBuilder::BuildChildren(const RecordSet& set, CNTFSRecordEntries& records, i64 folder,
                                              std::vector<i64>& queue, const CMFTInfo* table) {
     auto first = std::lower_bound(set.begin(), set.end(), folder,
                                   [](const RecordSet::value_type& e, i64 key) { return e.first < key; });
@@ -89,7 +89,7 @@ void CMFTDirectoryTreeBuilder::BuildChildren(const RecordSet& set, std::vector<C
 
 void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table) {
     // By parent number, records of one parent in the order they were read.
-    std::vector<CNTFSRecordEntry>& records = table.records;
+    CNTFSRecordEntries& records = table.records;
     RecordSet set;
     set.reserve(records.size());
     for (size_t i = 0; i < records.size(); ++i)
@@ -103,7 +103,7 @@ void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& ta
         if (!visited.insert(queue[at]).second) continue;
         BuildChildren(set, records, queue[at], queue, table.mft);
     }
-    std::vector<CNTFSRecordEntry> rest;
+    CNTFSRecordEntries rest;
     rest.reserve(set.size());
     for (const auto& [parent, at] : set) {
         CNTFSRecordEntry& entry = records[at];
@@ -117,7 +117,7 @@ void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& ta
     BuildLostFiles(rest);
 }
 
-void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& records) {
+void CMFTDirectoryTreeBuilder::BuildLostFiles(CNTFSRecordEntries& records) {
     struct Lost {
         CNTFSRecordEntry* entry;  // its node is made when it is handed over
         i64 number;
@@ -127,7 +127,7 @@ void CMFTDirectoryTreeBuilder::BuildLostFiles(std::vector<CNTFSRecordEntry>& rec
         bool accepted = false;
     };
     // By parent number, records of one parent in the order they came.
-    std::vector<std::pair<i64, Lost>> lost;
+    std::vector<std::pair<i64, Lost>, hugepages::Allocator<std::pair<i64, Lost>>> lost;
     lost.reserve(records.size());
     for (auto& entry : records) {
         if (!entry.properties) continue;
@@ -432,7 +432,7 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
 void CNTFSDirectoryTreeBuilder::AddEntry(CNTFSRecordEntry entry, i64 s, CMFTDirectoryTreeBuildInfo* table) {
     if (table && entry.info.GetMFTFileRecordNumber() == -1)
         entry.info.SetMFTFileRecordNumber(CMFTDirectoryTreeBuilder::GetMFTNumber(s, table->mft, m_cluster0, m_spc));
-    std::vector<CNTFSRecordEntry>& records = table ? table->records : m_loose;
+    CNTFSRecordEntries& records = table ? table->records : m_loose;
     // Sized once for the records the scan kept of the volume when they all go to one list (room that
     // stays unused is never touched).
     if (records.empty() && m_tables.size() == (table ? 1u : 0u)) records.reserve(m_expected);

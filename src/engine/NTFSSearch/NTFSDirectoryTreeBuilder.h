@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "engine/Common/HugePages.h"
 #include "engine/Common/Types.h"
 #include "engine/NTFSLib/NTFSFileNode.h"
 #include "engine/NTFSLib/NTFSFileProperties.h"
@@ -40,6 +41,8 @@ struct CNTFSRecordEntry {
     CCommonFileRecordInfo info;
     std::unique_ptr<CNTFSFileProperties> properties;
 };
+// A partition's records: large arrays, on huge pages.
+using CNTFSRecordEntries = std::vector<CNTFSRecordEntry, hugepages::Allocator<CNTFSRecordEntry>>;
 
 class CNTFSFileRecord;
 
@@ -79,13 +82,13 @@ public:
     size_t Size() const { return m_count; }
 
 private:
-    // Records are kept in blocks of this many (512 KiB), so that the store grows without moving them.
-    static constexpr size_t kBlockRecords = 8192;
+    // Records are kept in blocks of this many (one huge page), so that the store grows without moving them.
+    static constexpr size_t kBlockRecords = hugepages::kPageBytes / sizeof(Record);
     // The first place whose record lies at or after the sector.
     size_t LowerBound(i64 sector) const;
     void Drop();
 
-    std::vector<std::vector<Record>> m_blocks;
+    std::vector<std::vector<Record, hugepages::Allocator<Record>>> m_blocks;
     size_t m_count = 0;
     i64 m_scannedEnd = 0;
     bool m_usable = true;
@@ -95,7 +98,7 @@ private:
 // (never handed to the engine).
 struct CMFTDirectoryTreeBuildInfo {
     CMFTInfo* mft = nullptr;  // not owned
-    std::vector<CNTFSRecordEntry> records;
+    CNTFSRecordEntries records;
     std::unique_ptr<CNTFSFileNode> root;
 };
 
@@ -111,16 +114,16 @@ public:
     // Hands the table's records over: breadth first from the root, then the lost folders.
     void BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table);
     // Hands over the folders of the records that are left whose parent is 25 or more, with their children.
-    void BuildLostFiles(std::vector<CNTFSRecordEntry>& records);
+    void BuildLostFiles(CNTFSRecordEntries& records);
 
 private:
     // Parent record numbers and the records' places in the table, sorted by parent number.
-    using RecordSet = std::vector<std::pair<i64, u32>>;
+    using RecordSet = std::vector<std::pair<i64, u32>, hugepages::Allocator<std::pair<i64, u32>>>;
     // Makes the node of a record (taking its properties); null without properties.
     CNTFSFileNode* MakeNode(CNTFSRecordEntry& entry, i64 number, i64 parent) const;
     // 1 when the tree builder took the node; a refused node is released.
     int Hand(CNTFSFileNode* node) const;
-    void BuildChildren(const RecordSet& set, std::vector<CNTFSRecordEntry>& records, i64 folder,
+    void BuildChildren(const RecordSet& set, CNTFSRecordEntries& records, i64 folder,
                        std::vector<i64>& queue, const CMFTInfo* table);
 
     IDirecotryTreeBuilder* m_builder;
@@ -172,7 +175,7 @@ private:
     CMFTDirectoryTreeBuildInfo* FindMatchedMFT(i64 sector);
 
     std::vector<std::unique_ptr<CMFTDirectoryTreeBuildInfo>> m_tables;
-    std::vector<CNTFSRecordEntry> m_loose;
+    CNTFSRecordEntries m_loose;
     IStorageDevice* m_device = nullptr;
     i64 m_cluster0 = -1;
     u32 m_spc = 0;

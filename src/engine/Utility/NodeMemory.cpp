@@ -6,6 +6,8 @@
 #include <new>
 #include <thread>
 
+#include "engine/Common/HugePages.h"
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define BRELVOX_NODE_CHUNKS 0
 #elif defined(__has_feature)
@@ -21,6 +23,11 @@ namespace nodememory {
 namespace {
 
 constexpr std::size_t kChunkBytes = 64 * 1024;  // chunks are aligned to their size
+// Chunks are cut from regions of one huge page (see HugePages.h): a scan's nodes then cost one page
+// fault per 2 MiB instead of one per 4 KiB. The first chunk of a region holds the region's header.
+constexpr std::size_t kRegionBytes = hugepages::kPageBytes;
+constexpr std::size_t kChunksPerRegion = kRegionBytes / kChunkBytes;
+static_assert(kChunksPerRegion <= 32, "a region's free chunks are one 32-bit mask");
 constexpr std::size_t kGrain = 16;
 constexpr std::size_t kSizes = kLargest / kGrain;
 
@@ -39,6 +46,14 @@ struct Chunk {
 };
 
 constexpr std::size_t kFirstSlot = (sizeof(Chunk) + 63) / 64 * 64;
+
+// At the start of every region.
+struct Region {
+    Region* prev = nullptr;  // in the list of regions with a free chunk
+    Region* next = nullptr;
+    std::uint32_t freeChunks = 0;  // bit i: chunk i is free (chunk 0 never is)
+    bool listed = false;
+};
 
 // Held for a few instructions at a time: a spinning lock costs less than a mutex here.
 class SpinLock {
@@ -69,26 +84,29 @@ struct Pool {
     SpinLock lock;
     Chunk* withRoom[kSizes] = {};
     Chunk* newestKept = nullptr;
+    Region* regionsWithRoom = nullptr;
     std::size_t live = 0;
     std::size_t chunks = 0;
 };
 
 constinit Pool g_pool;
 
-void Link(Chunk*& head, Chunk* chunk) {
-    chunk->prev = nullptr;
-    chunk->next = head;
-    if (head) head->prev = chunk;
-    head = chunk;
-    chunk->listed = true;
+template <class T>
+void Link(T*& head, T* item) {
+    item->prev = nullptr;
+    item->next = head;
+    if (head) head->prev = item;
+    head = item;
+    item->listed = true;
 }
 
-void Unlink(Chunk*& head, Chunk* chunk) {
-    if (chunk->prev) chunk->prev->next = chunk->next;
-    if (chunk->next) chunk->next->prev = chunk->prev;
-    if (head == chunk) head = chunk->next;
-    chunk->prev = chunk->next = nullptr;
-    chunk->listed = false;
+template <class T>
+void Unlink(T*& head, T* item) {
+    if (item->prev) item->prev->next = item->next;
+    if (item->next) item->next->prev = item->prev;
+    if (head == item) head = item->next;
+    item->prev = item->next = nullptr;
+    item->listed = false;
 }
 
 Chunk* ChunkOf(void* memory) {
@@ -99,31 +117,74 @@ std::size_t SizeIndex(std::size_t bytes) {
     return bytes == 0 ? 0 : (bytes - 1) / kGrain;
 }
 
-Chunk* NewChunk(std::size_t index) {
-    void* memory = std::aligned_alloc(kChunkBytes, kChunkBytes);
-    if (!memory) return nullptr;
-    auto* chunk = new (memory) Chunk();
+// A region from the system, aligned to its size, or null.
+Region* MapRegion() {
+    void* region = hugepages::TakePage();
+    if (!region) return nullptr;
+    auto* header = new (region) Region();
+    header->freeChunks = static_cast<std::uint32_t>((std::uint64_t{1} << kChunksPerRegion) - 2);
+    return header;
+}
+
+void UnmapRegion(Region* region) {
+    region->~Region();
+    hugepages::GivePage(region);
+}
+
+Region* RegionOf(Chunk* chunk) {
+    return reinterpret_cast<Region*>(reinterpret_cast<std::uintptr_t>(chunk) & ~(std::uintptr_t{kRegionBytes} - 1));
+}
+
+// A chunk for slots of size index from a region with room (lock held), or null when none has room.
+Chunk* CutChunk(Pool& pool, std::size_t index) {
+    Region* region = pool.regionsWithRoom;
+    if (!region) return nullptr;
+    const int at = __builtin_ctz(region->freeChunks);
+    region->freeChunks &= region->freeChunks - 1;
+    if (region->freeChunks == 0) Unlink(pool.regionsWithRoom, region);
+    auto* chunk = new (reinterpret_cast<char*>(region) + std::size_t(at) * kChunkBytes) Chunk();
     chunk->slotBytes = (index + 1) * kGrain;
     chunk->capacity = (kChunkBytes - kFirstSlot) / chunk->slotBytes;
     return chunk;
 }
 
+// Takes an empty chunk back into its region (lock held); answers the region when it is all free and
+// another region has room, for the caller to unmap outside the lock.
+Region* ReturnChunk(Pool& pool, Chunk* chunk) {
+    Region* region = RegionOf(chunk);
+    const auto at = static_cast<unsigned>((reinterpret_cast<char*>(chunk) - reinterpret_cast<char*>(region)) / kChunkBytes);
+    chunk->~Chunk();
+    region->freeChunks |= std::uint32_t{1} << at;
+    if (!region->listed) Link(pool.regionsWithRoom, region);
+    const std::uint32_t all = static_cast<std::uint32_t>((std::uint64_t{1} << kChunksPerRegion) - 2);
+    // An empty region goes unless it is the only one with room (kept for the next chunk).
+    if (region->freeChunks != all || !(region->prev || region->next)) return nullptr;
+    Unlink(pool.regionsWithRoom, region);
+    return region;
+}
+
 void* TakeSlot(std::size_t bytes) noexcept {
     const std::size_t index = SizeIndex(bytes);
     Pool& pool = g_pool;
-    Chunk* made = nullptr;
+    Region* made = nullptr;
     for (;;) {
         {
             Hold hold(pool.lock);
             Chunk* chunk = pool.withRoom[index];
-            if (!chunk && made) {
-                chunk = made;
+            if (made) {
+                // Used now or later: a region another thread mapped meanwhile may serve first.
+                Link(pool.regionsWithRoom, made);
                 made = nullptr;
-                chunk->olderKept = pool.newestKept;
-                if (pool.newestKept) pool.newestKept->newerKept = chunk;
-                pool.newestKept = chunk;
-                ++pool.chunks;
-                Link(pool.withRoom[index], chunk);
+            }
+            if (!chunk) {
+                chunk = CutChunk(pool, index);
+                if (chunk) {
+                    chunk->olderKept = pool.newestKept;
+                    if (pool.newestKept) pool.newestKept->newerKept = chunk;
+                    pool.newestKept = chunk;
+                    ++pool.chunks;
+                    Link(pool.withRoom[index], chunk);
+                }
             }
             if (chunk) {
                 void* slot = nullptr;
@@ -137,12 +198,11 @@ void* TakeSlot(std::size_t bytes) noexcept {
                 ++chunk->live;
                 ++pool.live;
                 if (chunk->live == chunk->capacity) Unlink(pool.withRoom[index], chunk);
-                if (made) std::free(made);  // another thread made one meanwhile
                 return slot;
             }
         }
-        // No room: a new chunk, made outside the lock.
-        made = NewChunk(index);
+        // No room: a new region, mapped outside the lock.
+        made = MapRegion();
         if (!made) return nullptr;
     }
 }
@@ -150,6 +210,7 @@ void* TakeSlot(std::size_t bytes) noexcept {
 void GiveSlot(void* memory) noexcept {
     Chunk* chunk = ChunkOf(memory);
     Pool& pool = g_pool;
+    Region* empty = nullptr;
     {
         Hold hold(pool.lock);
         const std::size_t index = SizeIndex(chunk->slotBytes);
@@ -165,9 +226,9 @@ void GiveSlot(void* memory) noexcept {
         if (chunk->newerKept) chunk->newerKept->olderKept = chunk->olderKept;
         if (pool.newestKept == chunk) pool.newestKept = chunk->olderKept;
         --pool.chunks;
+        empty = ReturnChunk(pool, chunk);
     }
-    chunk->~Chunk();
-    std::free(chunk);
+    if (empty) UnmapRegion(empty);
 }
 
 bool Chunked(std::size_t bytes) {

@@ -2,8 +2,10 @@
 // thousand, all of a few sizes: each size (in 16-byte steps up to kLargest bytes) gets 64 KiB chunks cut into equal slots, so
 // making a node takes a slot off a list and freeing one puts it back, instead of the general
 // allocator's search and merging. A chunk whose slots are all free again is given back when its size
-// has another chunk with room. Thread-safe (one lock). Larger sizes, and the sanitizer builds (so
-// that a node used after its release is still caught), use the general allocator.
+// has another chunk with room. Chunks are cut from 2 MiB regions on huge pages, kept ready ahead
+// (HugePages.h); a region whose chunks are all free again goes back when another region has room.
+// Thread-safe (one lock). Larger sizes, and the sanitizer builds (so that a node used after its
+// release is still caught), use the general allocator.
 #pragma once
 
 #include <cstddef>

@@ -447,7 +447,7 @@ TEST(NtfsDeepEdgeCases, Table) {
                  return e;
              };
              auto records = [&] {
-                 std::vector<CNTFSRecordEntry> r;
+                 CNTFSRecordEntries r;
                  r.push_back(entry(40, 20, true));   // below 25
                  r.push_back(entry(45, 40, false));  // its child
                  r.push_back(entry(41, 30, true));   // lost folder

@@ -1,0 +1,76 @@
+// Large, long-lived memory of a scan (node chunks, node tables, record stores) on huge pages. Memory a
+// process touches for the first time costs a page fault per 4 KiB page, microseconds each (far more
+// under a hypervisor): a scan that keeps a few hundred MiB of nodes spent a good part of its time there.
+// Memory mapped here is aligned to 2 MiB and asked to be served in huge pages (one fault per 2 MiB);
+// where the system has none to give it is served in small pages, as any memory. Single pages are also
+// kept ready, already faulted in, by a helper thread, so that a scan making nodes does not wait for the
+// system to clear their memory. The AddressSanitizer builds use the general allocator, so that its
+// checks still see every array.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <new>
+
+namespace hugepages {
+
+inline constexpr std::size_t kPageBytes = std::size_t(2) << 20;
+// Arrays of this size or more are mapped; smaller ones come from the general allocator.
+inline constexpr std::size_t kMappedFrom = std::size_t(1) << 20;
+
+// At least `bytes` (rounded up to whole huge pages), aligned to kPageBytes, zeroed; null when the
+// system refuses.
+void* Map(std::size_t bytes) noexcept;
+// Gives back what Map made for the same `bytes`.
+void Unmap(void* memory, std::size_t bytes) noexcept;
+
+// One page of kPageBytes, aligned to its size, its contents unspecified: from the pages kept ready when
+// there is one (the first call starts the thread that keeps them), else mapped now. Null when the
+// system refuses.
+void* TakePage() noexcept;
+// Gives back a page of TakePage (or of Map for kPageBytes): kept ready for the next TakePage while
+// fewer than the reserve are, else unmapped.
+void GivePage(void* page) noexcept;
+// The pages kept ready now, for tests.
+std::size_t ReadyPages() noexcept;
+
+// True when Allocator maps large arrays (false in the AddressSanitizer builds).
+bool Mapping() noexcept;
+
+// A std::allocator that maps arrays of kMappedFrom bytes or more (through TakePage when they fit one
+// page, else through Map).
+template <class T>
+class Allocator {
+public:
+    using value_type = T;
+
+    Allocator() noexcept = default;
+    template <class U>
+    Allocator(const Allocator<U>&) noexcept {}
+
+    T* allocate(std::size_t n) {
+        if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
+        const std::size_t bytes = n * sizeof(T);
+        if (!Mapping() || bytes < kMappedFrom) return std::allocator<T>().allocate(n);
+        void* memory = bytes <= kPageBytes ? TakePage() : Map(bytes);
+        if (!memory) throw std::bad_alloc();
+        return static_cast<T*>(memory);
+    }
+    void deallocate(T* memory, std::size_t n) noexcept {
+        const std::size_t bytes = n * sizeof(T);
+        if (!Mapping() || bytes < kMappedFrom) {
+            std::allocator<T>().deallocate(memory, n);
+        } else if (bytes <= kPageBytes) {
+            GivePage(memory);
+        } else {
+            Unmap(memory, bytes);
+        }
+    }
+
+    template <class U>
+    bool operator==(const Allocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+}  // namespace hugepages
