@@ -169,7 +169,7 @@ struct Classes {
     bool headsEndInSlash = true;
 };
 
-Classes ClassesOf(const std::vector<ListLine>& lines) {
+Classes ClassesOf(std::span<const ListLine> lines) {
     u32 folders = 0;
     for (const ListLine& line : lines)
         if (line.folder != kNoFolder) folders = std::max(folders, line.folder + 1);
@@ -204,7 +204,7 @@ Classes ClassesOf(const std::vector<ListLine>& lines) {
 // The order by one comparison of all lines: two lines of one class compare by their names (16 bytes
 // past the class's shared beginning of names held as numbers), lines of unrelated classes by the
 // classes' order, any other two by their whole paths.
-std::vector<u32> OrderByComparison(const std::vector<ListLine>& lines, const Classes& classes) {
+std::vector<u32> OrderByComparison(std::span<const ListLine> lines, const Classes& classes) {
     const u32 count = u32(lines.size());
     const std::vector<u32>& classOf = classes.of;
     const std::vector<u32>& end = classes.end;
@@ -263,7 +263,7 @@ std::vector<u32> OrderByComparison(const std::vector<ListLine>& lines, const Cla
 
 // Sorts the lines [first, last) of one class by name, lines of one name in the order of their
 // numbers: the names' 16 bytes past their shared beginning are held as numbers.
-void SortClassByName(u32* first, u32* last, const std::vector<ListLine>& lines) {
+void SortClassByName(u32* first, u32* last, std::span<const ListLine> lines) {
     const u32 n = u32(last - first);
     size_t skip = lines[first[0]].name.size();
     for (u32 k = 1; k < n; ++k) skip = CommonLength(lines[first[0]].name, lines[first[k]].name, skip);
@@ -295,7 +295,7 @@ void SortClassByName(u32* first, u32* last, const std::vector<ListLine>& lines) 
 // under that class when names hold no "/" and heads end in "/" (a name never equals nor begins with
 // a rest holding "/"); false when the lines are not so (the order is then left to OrderByComparison).
 // Lines without a folder are sorted apart by whole path and merged in.
-bool OrderByFolders(const std::vector<ListLine>& lines, const Classes& classes, std::vector<u32>& order) {
+bool OrderByFolders(std::span<const ListLine> lines, const Classes& classes, std::vector<u32>& order) {
     if (!classes.headsEndInSlash) return false;
     const u32 count = u32(lines.size());
     const u32 classCount = u32(classes.head.size());
@@ -387,7 +387,7 @@ bool OrderByFolders(const std::vector<ListLine>& lines, const Classes& classes, 
 
 }  // namespace
 
-std::vector<u32> ListOrder(const std::vector<ListLine>& lines) {
+std::vector<u32> ListOrder(std::span<const ListLine> lines) {
     const Classes classes = ClassesOf(lines);
     std::vector<u32> order;
     if (OrderByFolders(lines, classes, order)) return order;

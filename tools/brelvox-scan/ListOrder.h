@@ -2,6 +2,7 @@
 // the order they came.
 #pragma once
 
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +27,6 @@ inline constexpr u32 kNoFolder = u32(-1);
 // whose names hold "/" under a folder with subfolders, or heads not ending in "/", are ordered by
 // comparing lines instead (names as numbers past the folder's shared beginning of names, folders by
 // the order of their heads, anything else whole).
-std::vector<u32> ListOrder(const std::vector<ListLine>& lines);
+std::vector<u32> ListOrder(std::span<const ListLine> lines);
 
 }  // namespace scan

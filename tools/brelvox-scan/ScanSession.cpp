@@ -20,6 +20,7 @@
 #include "ListDevices.h"
 #include "ListOrder.h"
 #include "OutputFile.h"
+#include "engine/Common/HugePages.h"
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultCode.h"
 #include "engine/Common/SafeName.h"
@@ -362,8 +363,9 @@ bool ScanSession::WriteList(std::string& reason) {
         bool directory;
     };
     std::vector<std::unique_ptr<std::string>> owned;
-    std::vector<ListLine> lines(m_nodes.size());
-    std::vector<Facts> facts(m_nodes.size());
+    // Large for a large scan: on huge pages (few page faults).
+    std::vector<ListLine, hugepages::Allocator<ListLine>> lines(m_nodes.size());
+    std::vector<Facts, hugepages::Allocator<Facts>> facts(m_nodes.size());
     // Heads by the parent's path (its address in m_paths, which never moves); the last parent met is
     // kept, as the files of one folder mostly come together.
     std::deque<std::string> heads;

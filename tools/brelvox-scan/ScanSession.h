@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/Common/HugePages.h"
 #include "engine/Common/IDrirectoryTree.h"
 #include "engine/Common/IProgress.h"
 #include "engine/Common/SearcherTypes.h"
@@ -127,7 +128,7 @@ private:
     bool m_enumerated = false;
     IRecoveryFilter* m_filter = nullptr;
     IRecoveryController* m_controller = nullptr;
-    std::vector<IFileNode*> m_nodes;
+    std::vector<IFileNode*, hugepages::Allocator<IFileNode*>> m_nodes;
     NodeSet m_seen;
     std::map<_tagSearcherType, IDataRecovery*> m_recoveries;
     // The paths built so far, by node.
