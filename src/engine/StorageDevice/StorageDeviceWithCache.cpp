@@ -5,16 +5,29 @@
 #include <mutex>
 #include <new>
 
+#include "engine/Common/HugePages.h"
 #include "engine/StorageDevice/KXReadAsyncData.h"
 #include "engine/StorageDevice/SectorMath.h"
 
 namespace {
+// Block buffers are on huge pages: the reads into them and every searcher's pass over them then meet
+// a page fault and a translation miss per 2 MiB instead of per 4 KiB (a fifth of the raw search's time).
 std::shared_ptr<u8[]> AllocateBlock(size_t bytes) {
-    std::unique_ptr<u8[]> block(new (std::nothrow) u8[bytes]);
+    if (!hugepages::Mapping()) {
+        std::unique_ptr<u8[]> block(new (std::nothrow) u8[bytes]);
+        if (!block) return nullptr;
+        try {
+            return std::shared_ptr<u8[]>(std::move(block));
+        } catch (...) {
+            return nullptr;
+        }
+    }
+    void* block = hugepages::Map(bytes);
     if (!block) return nullptr;
     try {
-        return std::shared_ptr<u8[]>(std::move(block));
+        return std::shared_ptr<u8[]>(static_cast<u8*>(block), [bytes](u8* p) { hugepages::Unmap(p, bytes); });
     } catch (...) {
+        hugepages::Unmap(block, bytes);
         return nullptr;
     }
 }
