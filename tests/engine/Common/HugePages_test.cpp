@@ -64,8 +64,14 @@ TEST(HugePages, PagesGivenBackServeTheNextTakesAndTheReadyOnesAreBounded) {
 }
 
 TEST(HugePages, TheReadyPagesAreMadeAheadAfterTheFirstTake) {
-    if (!hugepages::Mapping()) GTEST_SKIP() << "this build maps nothing (AddressSanitizer)";
     std::vector<void*> taken;
+    if (!hugepages::Mapping()) {
+        // The AddressSanitizer build keeps no pages ready: each is mapped when asked for, unmapped when given.
+        for (int i = 0; i < 4; ++i) taken.push_back(hugepages::TakePage());
+        for (void* p : taken) hugepages::GivePage(p);
+        EXPECT_EQ(hugepages::ReadyPages(), 0u);
+        return;
+    }
     // Empty the reserve, then wait for the thread to fill it again.
     for (int i = 0; i < 20; ++i) taken.push_back(hugepages::TakePage());
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
