@@ -49,17 +49,20 @@ struct Ready {
     void* pages[kReserve] = {};
     std::size_t count = 0;
     bool filling = false;  // the thread runs
+    bool refused = false;  // the system refused a page: none are made ahead any more
 };
 
 Ready& ReadyStore() {
     static Ready* ready = [] {
         auto* made = new Ready;
-        // A child of fork has no filling thread, and the store's lock must not be held across the fork.
+        // The store's lock is not held by another thread across a fork. A child of fork has no filling
+        // thread, and gets a fresh lock and condition: the parent's may count that thread as waiting.
         pthread_atfork([] { ReadyStore().lock.lock(); }, [] { ReadyStore().lock.unlock(); },
                        [] {
                            Ready& r = ReadyStore();
+                           new (&r.lock) std::mutex;
+                           new (&r.wanted) std::condition_variable;
                            r.filling = false;
-                           r.lock.unlock();
                        });
         return made;
     }();
@@ -77,6 +80,7 @@ void Fill(Ready* ready) {
         if (!page) {
             // The system refuses memory now: no more pages are made ahead.
             ready->filling = false;
+            ready->refused = true;
             return;
         }
         if (ready->count < kReserve) {
@@ -121,7 +125,7 @@ void* TakePage() noexcept {
     {
         std::lock_guard<std::mutex> hold(ready.lock);
         if (ready.count > 0) page = ready.pages[--ready.count];
-        if (!ready.filling) {
+        if (!ready.filling && !ready.refused) {
             try {
                 std::thread(Fill, &ready).detach();
                 ready.filling = true;

@@ -87,6 +87,7 @@ struct Pool {
     Region* regionsWithRoom = nullptr;
     std::size_t live = 0;
     std::size_t chunks = 0;
+    std::size_t regions = 0;
 };
 
 constinit Pool g_pool;
@@ -168,12 +169,19 @@ void* TakeSlot(std::size_t bytes) noexcept {
     Pool& pool = g_pool;
     Region* made = nullptr;
     for (;;) {
+        void* slot = nullptr;
+        Region* spare = nullptr;
         {
             Hold hold(pool.lock);
             Chunk* chunk = pool.withRoom[index];
             if (made) {
-                // Used now or later: a region another thread mapped meanwhile may serve first.
-                Link(pool.regionsWithRoom, made);
+                // Ours, unless another thread made room meanwhile: then it goes back.
+                if (chunk || pool.regionsWithRoom) {
+                    spare = made;
+                } else {
+                    Link(pool.regionsWithRoom, made);
+                    ++pool.regions;
+                }
                 made = nullptr;
             }
             if (!chunk) {
@@ -187,7 +195,6 @@ void* TakeSlot(std::size_t bytes) noexcept {
                 }
             }
             if (chunk) {
-                void* slot = nullptr;
                 if (chunk->freed) {
                     slot = chunk->freed;
                     chunk->freed = *static_cast<void**>(slot);
@@ -198,9 +205,10 @@ void* TakeSlot(std::size_t bytes) noexcept {
                 ++chunk->live;
                 ++pool.live;
                 if (chunk->live == chunk->capacity) Unlink(pool.withRoom[index], chunk);
-                return slot;
             }
         }
+        if (spare) UnmapRegion(spare);
+        if (slot) return slot;
         // No room: a new region, mapped outside the lock.
         made = MapRegion();
         if (!made) return nullptr;
@@ -219,14 +227,16 @@ void GiveSlot(void* memory) noexcept {
         --chunk->live;
         --pool.live;
         if (!chunk->listed) Link(pool.withRoom[index], chunk);
-        // An empty chunk goes unless it is the only one of its size with room (kept for the next node).
-        if (chunk->live != 0 || !(chunk->prev || chunk->next)) return;
+        // An empty chunk goes back to its region (cutting a chunk again costs a few instructions; a
+        // kept one would keep its whole region).
+        if (chunk->live != 0) return;
         Unlink(pool.withRoom[index], chunk);
         if (chunk->olderKept) chunk->olderKept->newerKept = chunk->newerKept;
         if (chunk->newerKept) chunk->newerKept->olderKept = chunk->olderKept;
         if (pool.newestKept == chunk) pool.newestKept = chunk->olderKept;
         --pool.chunks;
         empty = ReturnChunk(pool, chunk);
+        if (empty) --pool.regions;
     }
     if (empty) UnmapRegion(empty);
 }
@@ -278,7 +288,7 @@ void GiveUnsized(void* memory) noexcept {
 
 Usage CurrentUsage() {
     Hold hold(g_pool.lock);
-    return Usage{g_pool.live, g_pool.chunks};
+    return Usage{g_pool.live, g_pool.chunks, g_pool.regions};
 }
 
 bool Pooled() {

@@ -1,9 +1,9 @@
 // The memory of the file nodes and their run lists. A scan makes and frees them by the hundred
 // thousand, all of a few sizes: each size (in 16-byte steps up to kLargest bytes) gets 64 KiB chunks cut into equal slots, so
 // making a node takes a slot off a list and freeing one puts it back, instead of the general
-// allocator's search and merging. A chunk whose slots are all free again is given back when its size
-// has another chunk with room. Chunks are cut from 2 MiB regions on huge pages, kept ready ahead
-// (HugePages.h); a region whose chunks are all free again goes back when another region has room.
+// allocator's search and merging. Chunks are cut from 2 MiB regions on huge pages, kept ready ahead
+// (HugePages.h): a chunk whose slots are all free again goes back to its region, and a region whose
+// chunks are all free again goes back when another region has room.
 // Thread-safe (one lock). Larger sizes, and the sanitizer builds (so that a node used after its
 // release is still caught), use the general allocator.
 #pragma once
@@ -23,11 +23,12 @@ void Give(void* memory, std::size_t bytes) noexcept;
 // Gives back what Take/TryTake made when its size is not known (a constructor that threw).
 void GiveUnsized(void* memory) noexcept;
 
-// What the chunks hold, for tests: slots in use and chunks kept (both 0 when the general allocator
-// serves every size).
+// What the chunks hold, for tests: slots in use, chunks kept and their regions (all 0 when the general
+// allocator serves every size).
 struct Usage {
     std::size_t liveSlots = 0;
     std::size_t chunks = 0;
+    std::size_t regions = 0;  // 2 MiB regions the chunks are cut from
 };
 Usage CurrentUsage();
 // True when the chunks serve the node sizes (false in sanitizer builds).

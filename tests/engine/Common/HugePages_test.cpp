@@ -129,6 +129,42 @@ TEST(HugePages, ThreadsTakingAndGivingPagesKeepTheirBytes) {
     for (const std::string& failure : failures) EXPECT_EQ(failure, "");
 }
 
+// A child forked while the filling thread waits (the reserve full) starts its own and takes and gives
+// pages many times: the parent's condition, which counts the parent's thread as waiting, is not used.
+TEST(HugePages, AChildOfForkTakesPagesAfterTheParentsThreadFilledTheReserve) {
+    hugepages::GivePage(hugepages::TakePage());
+    if (hugepages::Mapping()) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (hugepages::ReadyPages() < 16 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(hugepages::ReadyPages(), 16u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the thread is back waiting
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (int i = 0; i < 60; ++i) {
+            void* p = hugepages::TakePage();
+            if (!p) _exit(2);
+            static_cast<unsigned char*>(p)[0] = 1;
+            usleep(500);
+            hugepages::GivePage(p);
+        }
+        _exit(0);
+    }
+    int status = -1;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    pid_t done = 0;
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the child hung";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST(HugePages, AChildOfForkTakesPagesWhileTheParentsThreadFills) {
     // Forks while the reserve is being filled: the child must neither hang on the reserve's lock nor
     // wait for a thread it does not have.

@@ -164,3 +164,35 @@ TEST(NodeMemory, ThreadsMakingAndFreeingNodesAtOnceKeepTheirBytes) {
     for (const std::string& failure : failures) EXPECT_EQ(failure, "");
     EXPECT_EQ(nodememory::CurrentUsage().liveSlots, before.liveSlots);
 }
+
+// Slots of many regions, freed in a scattered order, give their regions back; slots taken again from
+// reused memory keep what is written into them.
+TEST(NodeMemory, FreedNodesGiveTheirRegionsBackAndReusedMemoryHoldsNewBytes) {
+    const nodememory::Usage before = nodememory::CurrentUsage();
+    std::mt19937 random(7);
+    for (int round = 0; round < 2; ++round) {
+        std::vector<Block> blocks;
+        for (int i = 0; i < 400000; ++i) {
+            const std::size_t bytes = 48 + 16 * (i % 4);
+            void* memory = nodememory::Take(bytes);
+            const auto fill = static_cast<unsigned char>(round * 100 + i % 97);
+            std::memset(memory, fill, bytes);
+            blocks.push_back({memory, bytes, fill});
+        }
+        const nodememory::Usage during = nodememory::CurrentUsage();
+        if (nodememory::Pooled()) {
+            EXPECT_GE(during.regions, before.regions + 13);  // about 27 MiB of slots
+            EXPECT_LE(during.chunks, during.regions * 31);
+        }
+        ExpectIntact(blocks);
+        std::shuffle(blocks.begin(), blocks.end(), random);
+        for (const Block& b : blocks) nodememory::Give(b.memory, b.bytes);
+        const nodememory::Usage after = nodememory::CurrentUsage();
+        EXPECT_EQ(after.liveSlots, before.liveSlots);
+        // Every chunk went back to its region, and every region but one (kept for the next chunk).
+        if (nodememory::Pooled()) {
+            EXPECT_EQ(after.chunks, before.chunks);
+            EXPECT_LE(after.regions, before.regions + 1);
+        }
+    }
+}
