@@ -49,20 +49,23 @@ struct Ready {
     void* pages[kReserve] = {};
     std::size_t count = 0;
     bool filling = false;  // the thread runs
-    bool refused = false;  // the system refused a page: none are made ahead any more
+    bool refused = false;  // none are made ahead any more (the system refused a page, or a child of fork)
 };
 
 Ready& ReadyStore() {
     static Ready* ready = [] {
         auto* made = new Ready;
         // The store's lock is not held by another thread across a fork. A child of fork has no filling
-        // thread, and gets a fresh lock and condition: the parent's may count that thread as waiting.
+        // thread and starts none (a child of a threaded process should start no threads): it maps its
+        // pages when asked. It gets a fresh lock and condition: the parent's may count that thread as
+        // waiting.
         pthread_atfork([] { ReadyStore().lock.lock(); }, [] { ReadyStore().lock.unlock(); },
                        [] {
                            Ready& r = ReadyStore();
                            new (&r.lock) std::mutex;
                            new (&r.wanted) std::condition_variable;
                            r.filling = false;
+                           r.refused = true;
                        });
         return made;
     }();

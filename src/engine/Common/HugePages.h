@@ -26,7 +26,8 @@ void Unmap(void* memory, std::size_t bytes) noexcept;
 
 // One page of kPageBytes, aligned to its size, its contents unspecified: from the pages kept ready when
 // there is one (the first call starts the thread that keeps them, which then holds up to 32 MiB ready
-// for the rest of the process; once the system refuses it a page, it makes no more), else mapped now.
+// for the rest of the process; once the system refuses it a page, and in a child of fork, none are made
+// ahead), else mapped now.
 // Null when the system refuses.
 void* TakePage() noexcept;
 // Gives back a page of TakePage (or of Map for kPageBytes): kept ready for the next TakePage while

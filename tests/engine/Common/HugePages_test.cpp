@@ -129,8 +129,9 @@ TEST(HugePages, ThreadsTakingAndGivingPagesKeepTheirBytes) {
     for (const std::string& failure : failures) EXPECT_EQ(failure, "");
 }
 
-// A child forked while the filling thread waits (the reserve full) starts its own and takes and gives
-// pages many times: the parent's condition, which counts the parent's thread as waiting, is not used.
+// A child forked while the filling thread waits (the reserve full) takes and gives pages many times
+// without a thread of its own: the parent's condition, which counts the parent's thread as waiting, is
+// not used.
 TEST(HugePages, AChildOfForkTakesPagesAfterTheParentsThreadFilledTheReserve) {
     hugepages::GivePage(hugepages::TakePage());
     if (hugepages::Mapping()) {
