@@ -129,26 +129,19 @@ TEST(HugePages, ThreadsTakingAndGivingPagesKeepTheirBytes) {
     for (const std::string& failure : failures) EXPECT_EQ(failure, "");
 }
 
-// A child forked while the filling thread waits (the reserve full) takes and gives pages many times
-// without a thread of its own: the parent's condition, which counts the parent's thread as waiting, is
-// not used.
-TEST(HugePages, AChildOfForkTakesPagesAfterTheParentsThreadFilledTheReserve) {
-    hugepages::GivePage(hugepages::TakePage());
-    if (hugepages::Mapping()) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (hugepages::ReadyPages() < 16 && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_EQ(hugepages::ReadyPages(), 16u);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the thread is back waiting
-    }
+namespace {
+
+// Forks a child that takes and gives `rounds` pages (pausing between take and give) and exits: "" when
+// it ended well within 30 s, else what went wrong.
+std::string ForkTakingPages(int rounds, int pauseMicros) {
     const pid_t child = fork();
-    ASSERT_GE(child, 0);
+    if (child < 0) return "no fork";
     if (child == 0) {
-        for (int i = 0; i < 60; ++i) {
+        for (int i = 0; i < rounds; ++i) {
             void* p = hugepages::TakePage();
             if (!p) _exit(2);
             static_cast<unsigned char*>(p)[0] = 1;
-            usleep(500);
+            if (pauseMicros > 0) usleep(useconds_t(pauseMicros));
             hugepages::GivePage(p);
         }
         _exit(0);
@@ -161,9 +154,26 @@ TEST(HugePages, AChildOfForkTakesPagesAfterTheParentsThreadFilledTheReserve) {
     if (done == 0) {
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
-        FAIL() << "the child hung";
+        return "the child hung";
     }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "the child failed: status " + std::to_string(status);
+}
+
+}  // namespace
+
+// A child forked while the filling thread waits (the reserve full) takes and gives pages many times
+// without a thread of its own: the parent's condition, which counts the parent's thread as waiting, is
+// not used.
+TEST(HugePages, AChildOfForkTakesPagesAfterTheParentsThreadFilledTheReserve) {
+    hugepages::GivePage(hugepages::TakePage());
+    if (hugepages::Mapping()) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (hugepages::ReadyPages() < 16 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(hugepages::ReadyPages(), 16u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the thread is back waiting
+    }
+    EXPECT_EQ(ForkTakingPages(60, 500), "");
 }
 
 TEST(HugePages, AChildOfForkTakesPagesWhileTheParentsThreadFills) {
@@ -172,28 +182,7 @@ TEST(HugePages, AChildOfForkTakesPagesWhileTheParentsThreadFills) {
     for (int round = 0; round < 5; ++round) {
         std::vector<void*> taken;
         for (int i = 0; i < 16; ++i) taken.push_back(hugepages::TakePage());
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (int i = 0; i < 20; ++i) {
-                void* p = hugepages::TakePage();
-                if (!p) _exit(2);
-                static_cast<unsigned char*>(p)[0] = 1;
-                hugepages::GivePage(p);
-            }
-            _exit(0);
-        }
-        int status = -1;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        pid_t done = 0;
-        while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        if (done == 0) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            FAIL() << "the child hung";
-        }
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(ForkTakingPages(20, 0), "") << "round " << round;
         for (void* p : taken) hugepages::GivePage(p);
     }
 }
