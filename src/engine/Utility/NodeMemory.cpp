@@ -1,7 +1,6 @@
 #include "engine/Utility/NodeMemory.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <atomic>
 #include <new>
 #include <thread>
@@ -28,6 +27,8 @@ constexpr std::size_t kChunkBytes = 64 * 1024;  // chunks are aligned to their s
 constexpr std::size_t kRegionBytes = hugepages::kPageBytes;
 constexpr std::size_t kChunksPerRegion = kRegionBytes / kChunkBytes;
 static_assert(kChunksPerRegion <= 32, "a region's free chunks are one 32-bit mask");
+// Every chunk of a region free but the first, which holds the region's header.
+constexpr std::uint32_t kAllChunksFree = static_cast<std::uint32_t>((std::uint64_t{1} << kChunksPerRegion) - 2);
 constexpr std::size_t kGrain = 16;
 constexpr std::size_t kSizes = kLargest / kGrain;
 
@@ -123,7 +124,7 @@ Region* MapRegion() {
     void* region = hugepages::TakePage();
     if (!region) return nullptr;
     auto* header = new (region) Region();
-    header->freeChunks = static_cast<std::uint32_t>((std::uint64_t{1} << kChunksPerRegion) - 2);
+    header->freeChunks = kAllChunksFree;
     return header;
 }
 
@@ -157,9 +158,8 @@ Region* ReturnChunk(Pool& pool, Chunk* chunk) {
     chunk->~Chunk();
     region->freeChunks |= std::uint32_t{1} << at;
     if (!region->listed) Link(pool.regionsWithRoom, region);
-    const std::uint32_t all = static_cast<std::uint32_t>((std::uint64_t{1} << kChunksPerRegion) - 2);
     // An empty region goes unless it is the only one with room (kept for the next chunk).
-    if (region->freeChunks != all || !(region->prev || region->next)) return nullptr;
+    if (region->freeChunks != kAllChunksFree || !(region->prev || region->next)) return nullptr;
     Unlink(pool.regionsWithRoom, region);
     return region;
 }
