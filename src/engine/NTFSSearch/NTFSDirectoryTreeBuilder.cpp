@@ -94,7 +94,9 @@ void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& ta
     set.reserve(records.size());
     for (size_t i = 0; i < records.size(); ++i)
         set.emplace_back(records[i].info.GetFileRecordNumberofParentDirectory(), u32(i));
-    std::stable_sort(set.begin(), set.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // The indexes rise in reading order: sorting the pairs whole keeps that order within a parent, in
+    // place (a stable sort would fault in a buffer as large as the set).
+    std::sort(set.begin(), set.end());
     // Breadth first from the root; a folder is visited once however the numbers loop.
     std::vector<i64> queue;
     std::unordered_set<i64> visited{kRootRecord};

@@ -51,6 +51,11 @@ void CNTFSJoiningBuffers::Reset() {
 CNTFSSearchController::CNTFSSearchController() = default;
 
 CNTFSSearchController::~CNTFSSearchController() {
+    try {
+        m_beside.Settle();
+    } catch (...) {
+        // A failure of the last blocks has no one to go to.
+    }
     ClearFindings();
     for (CMFTInfo* info : m_mftInfos) delete info;
     m_mftInfos.clear();
@@ -78,12 +83,14 @@ void CNTFSSearchController::ReleaseAnalyzers() {
 }
 
 int CNTFSSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) {
+    m_beside.Settle();
     std::vector<CSearchedNTFSPartitionInfo*> records;
     for (const NTFSCandidate& c : m_partitions.Candidates()) records.push_back(c.get());
     return CopySearchedPartitionInfo(records, out, capacity);
 }
 
 void CNTFSSearchController::SetDevice(IStorageDevice* device) {
+    m_beside.Settle();
     if (!device) return;
     m_device = device;
     m_cache = dynamic_cast<CStorageDeviceWithCache*>(device);
@@ -91,10 +98,12 @@ void CNTFSSearchController::SetDevice(IStorageDevice* device) {
 }
 
 void CNTFSSearchController::SetBlockSize(int sectors) {
+    m_beside.Settle();
     if (sectors > 0) m_iSectorsperBlock = sectors;
 }
 
 int CNTFSSearchController::PreparetoSearch() {
+    m_beside.Settle();
     if (m_iSectorsperBlock <= 0 || !m_device) return 0;
     // Records, index blocks and log pages are read in 512-byte steps: sectors of 512 to 4096 bytes.
     const u32 sectorSize = m_device->GetSectorSize();
@@ -130,9 +139,18 @@ int CNTFSSearchController::PreparetoSearch() {
 int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
     if (!m_device || m_iSectorsperBlock <= 0 || count > m_iSectorsperBlock || count <= 0 || first < 0 || !m_group)
         return 1;
-    // The cache's current block is read where it lies; any other is read into our own buffer. A block
+    // The cache's current block is held and analysed on our own thread, in order, while the scan goes
+    // on with the other searchers and the next block.
+    if (m_cache) {
+        CStorageDeviceWithCache::HeldSectors held = m_cache->HoldCurrentBlockSectors(first, count);
+        if (held.data && m_beside.Post([this, first, count, held] { AnalyzeBlockAt(held.data, first, count, true); }))
+            return 1;
+    }
+    // Any other block (or without a thread) is analysed here, after the blocks handed over. A block
     // that cannot be read is not analysed.
+    m_beside.Settle();
     const u8* block = m_cache ? m_cache->CurrentBlockSectors(first, count) : nullptr;
+    const bool inPlace = block != nullptr;
     if (!block) {
         m_block.resize(size_t(m_iSectorsperBlock) * m_sectorSize);
         if (!m_device->ReadSector(m_block.data(), first, count)) {
@@ -140,9 +158,13 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
             return 1;
         }
         block = m_block.data();
-    } else {
-        ++m_inPlaceBlocks;
     }
+    AnalyzeBlockAt(block, first, count, inPlace);
+    return 1;
+}
+
+void CNTFSSearchController::AnalyzeBlockAt(const u8* block, i64 first, i64 count, bool inPlace) {
+    m_inPlaceBlocks += inPlace;
     ++m_analyzedBlocks;
     m_prebuilt.Scanned(first, count);
     // Only the analysis of a sector opens or closes a join or a group of system records. The log
@@ -168,7 +190,6 @@ int CNTFSSearchController::AnalyzeBlock(i64 first, i64 count) {
             open = !MayBeQuiet();
         }
     }
-    return 1;
 }
 
 bool CNTFSSearchController::MayBeQuiet() const {
@@ -434,6 +455,7 @@ void CNTFSSearchController::AddPosition(i64 s, bool mergeable) {
 }
 
 int CNTFSSearchController::EndSearch(int build) {
+    m_beside.Settle();
     if (!build || !m_group) return 1;
     m_group->Flush();
     auto& set = m_partitions.Candidates();
@@ -522,14 +544,17 @@ bool RestoreCounted(IRSData& data, u32 itemBytes, RestoreOne&& restoreOne) {
 }  // namespace
 
 bool CNTFSSearchController::SaveMFTInfoContainer(IRSData& data) const {
+    m_beside.Settle();
     return SaveCounted(data, m_mftInfos, [&](const CMFTInfo* info) { return info->Save(data); });
 }
 
 bool CNTFSSearchController::SaveCommonFileRecordPositionInfo(IRSData& data) const {
+    m_beside.Settle();
     return SaveCounted(data, m_positions, [&](const CCommonFileRecordPositionInfo& p) { return p.Save(data); });
 }
 
 bool CNTFSSearchController::RestoreMFTInfoContainer(IRSData& data) {
+    m_beside.Settle();
     // An info takes at least 18 bytes: sector, two sizes and a run count.
     return RestoreCounted(data, 18, [&] {
         auto info = std::make_unique<CMFTInfo>();
@@ -540,6 +565,7 @@ bool CNTFSSearchController::RestoreMFTInfoContainer(IRSData& data) {
 }
 
 bool CNTFSSearchController::RestoreCommonFileRecordPositionInfo(IRSData& data) {
+    m_beside.Settle();
     return RestoreCounted(data, 16, [&] {
         CCommonFileRecordPositionInfo p;
         if (!p.Restore(data)) return false;

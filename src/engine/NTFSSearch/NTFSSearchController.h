@@ -1,7 +1,8 @@
 // The deep NTFS searcher (type 35): handed every block of a whole device, it looks at every sector for
 // boot sectors, restart pages, index records and FILE records, and at the log record pages of each
 // block; it derives partition candidates from them and collects the positions of the file records.
-// At the end it scores the candidates, keeps the credible ones and builds a tree for each.
+// At the end it scores the candidates, keeps the credible ones and builds a tree for each. The blocks
+// of the deep scan's cache are analysed on a thread of the searcher's own, in order, behind the scan.
 #pragma once
 
 #include <array>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "engine/Common/ICompleteFileSystemSearchController.h"
+#include "engine/Common/SerialWorker.h"
 #include "engine/NTFSLib/NTFSFindings.h"
 #include "engine/NTFSSearch/FindFileFromLogFile.h"
 #include "engine/NTFSSearch/NTFSDirectoryTreeBuilder.h"
@@ -35,6 +37,9 @@ inline constexpr u32 kIndexRecordSize = 4096;
 inline constexpr size_t kMaxPositions = 8000000;
 // Index-record infos and folders paired with each other at most this many times in a scan.
 inline constexpr u64 kMaxIndexPairings = u64{1} << 24;
+// Blocks of the cache held for the analysis on the searcher's own thread, waiting at most (64 MiB of
+// 4 MiB blocks): a disk read from memory outruns that analysis for a while where records lie densely.
+inline constexpr size_t kHeldBlocks = 16;
 }  // namespace ntfsdeep
 
 // An index record seen by the scan: where it lies and whose folder it belongs to.
@@ -68,7 +73,7 @@ public:
     CNTFSSearchController(const CNTFSSearchController&) = delete;
     CNTFSSearchController& operator=(const CNTFSSearchController&) = delete;
 
-    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_treeBuilder = builder; }
+    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { Settled().m_treeBuilder = builder; }
     // Copies of the candidates in set order (the caller owns them).
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
     void SetDevice(IStorageDevice* device) override;
@@ -81,22 +86,23 @@ public:
     static i64 CalcFileSystemReliabilityScore(const CSearchedNTFSPartitionInfo& candidate) {
         return ::CalcFileSystemReliabilityScore(candidate);
     }
-    CNTFSPartitionInfoBuilder& GetPartitionInfoBuilder() { return m_partitions; }
-    const std::list<CCommonFileRecordPositionInfo>& GetPositions() const { return m_positions; }
-    const CValidFileRecordSectors& GetValidFileRecordSectors() const { return m_validRecords; }
-    const CNTFSPrebuiltRecords& GetPrebuiltRecords() const { return m_prebuilt; }
+    CNTFSPartitionInfoBuilder& GetPartitionInfoBuilder() { return Settled().m_partitions; }
+    const std::list<CCommonFileRecordPositionInfo>& GetPositions() const { return Settled().m_positions; }
+    const CValidFileRecordSectors& GetValidFileRecordSectors() const { return Settled().m_validRecords; }
+    const CNTFSPrebuiltRecords& GetPrebuiltRecords() const { return Settled().m_prebuilt; }
     // Off: the tree build reads and checks every record again (the tests compare both ways).
-    void SetKeepScanRecords(bool keep) { m_keepScanRecords = keep; }
-    const std::list<CMFTInfo*>& GetMFTInfos() const { return m_mftInfos; }
-    const std::multiset<CIndexRecordInfo>& GetIndexRecords() const { return m_indexRecords; }
-    const CLogFileAnalyzer* GetLogFileAnalyzer() const { return m_log.get(); }
-    const CAttrDefFileAnalyzer* GetAttrDefAnalyzer() const { return m_attrDef.get(); }
-    const CUpCaseFileAnalyzer* GetUpCaseAnalyzer() const { return m_upCase.get(); }
-    // Blocks read and analysed, and blocks whose read failed (not analysed).
-    u64 AnalyzedBlocks() const { return m_analyzedBlocks; }
-    u64 FailedBlocks() const { return m_failedBlocks; }
+    void SetKeepScanRecords(bool keep) { Settled().m_keepScanRecords = keep; }
+    const std::list<CMFTInfo*>& GetMFTInfos() const { return Settled().m_mftInfos; }
+    const std::multiset<CIndexRecordInfo>& GetIndexRecords() const { return Settled().m_indexRecords; }
+    const CLogFileAnalyzer* GetLogFileAnalyzer() const { return Settled().m_log.get(); }
+    const CAttrDefFileAnalyzer* GetAttrDefAnalyzer() const { return Settled().m_attrDef.get(); }
+    const CUpCaseFileAnalyzer* GetUpCaseAnalyzer() const { return Settled().m_upCase.get(); }
+    // Blocks read and analysed, and blocks whose read failed (not analysed). Like every accessor here,
+    // it first waits for the blocks handed to the searcher's thread.
+    u64 AnalyzedBlocks() const { return Settled().m_analyzedBlocks; }
+    u64 FailedBlocks() const { return Settled().m_failedBlocks; }
     // Blocks analysed where the cache holds them (no copy).
-    u64 BlocksAnalysedInPlace() const { return m_inPlaceBlocks; }
+    u64 BlocksAnalysedInPlace() const { return Settled().m_inPlaceBlocks; }
 
     // The findings in the framed file of saved results (no step of a scan calls them).
     bool SaveMFTInfoContainer(IRSData& data) const;
@@ -104,7 +110,8 @@ public:
     bool RestoreMFTInfoContainer(IRSData& data);
     bool RestoreCommonFileRecordPositionInfo(IRSData& data);
 
-    // The sector analyses, also reachable one by one from the tests. They only read the sectors given
+    // The sector analyses, also reachable one by one from the tests (not while blocks are handed over:
+    // they run on the searcher's thread then). They only read the sectors given
     // (the cache's block is analysed in place): a record or index block whose protection must be undone
     // is copied first.
     void AnalyzeSector(const u8* sector, i64 s, i64 available);
@@ -128,6 +135,17 @@ private:
     void AnalyzeFileRecord(u8* buffer, int size, i64 s);
     void AnalyzeFolderFileRecordHavingIndexAllocation(const CNTFSFileRecord& record, i64 s);
     void AddPosition(i64 s, bool mergeable);
+    // The block's sectors, read where they lie (inPlace: in the cache) or from our own buffer.
+    void AnalyzeBlockAt(const u8* block, i64 first, i64 count, bool inPlace);
+    // Waits for the blocks handed to our thread; what they found is then ours to read.
+    CNTFSSearchController& Settled() {
+        m_beside.Settle();
+        return *this;
+    }
+    const CNTFSSearchController& Settled() const {
+        m_beside.Settle();
+        return *this;
+    }
     void ReleaseAnalyzers();
     void ClearFindings();
 
@@ -164,6 +182,9 @@ private:
     u64 m_analyzedBlocks = 0;
     u64 m_failedBlocks = 0;
     u64 m_inPlaceBlocks = 0;
+    // The thread that analyses the cache's blocks, held, behind the scan. Last: it stops (after its
+    // blocks) before anything it reads goes.
+    mutable CSerialWorker m_beside{ntfsdeep::kHeldBlocks};
 };
 
 ICompleteFileSystemSearchController* CreateNTFSSearcher();

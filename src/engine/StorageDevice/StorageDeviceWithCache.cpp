@@ -72,6 +72,12 @@ int CStorageDeviceWithCache::SetBlockSize(u32 sectors) {
     m_curBlock = -1;
     m_curValidSectors = 0;
     m_free.clear();
+    m_curLent = false;
+    {
+        std::lock_guard<std::mutex> lent(m_lending->lock);
+        ++m_lending->generation;
+        m_lending->returned.clear();
+    }
     m_curBuffer = AllocateBlock(BlockBytes());
     if (!m_curBuffer) return 0;
     std::memset(m_curBuffer.get(), 0, BlockBytes());
@@ -79,6 +85,14 @@ int CStorageDeviceWithCache::SetBlockSize(u32 sectors) {
 }
 
 CStorageDeviceWithCache::BlockBuffer CStorageDeviceWithCache::TakeFreeBuffer() {
+    if (m_free.empty()) {
+        std::lock_guard<std::mutex> lent(m_lending->lock);
+        if (!m_lending->returned.empty()) {
+            BlockBuffer buffer = std::move(m_lending->returned.back());
+            m_lending->returned.pop_back();
+            return buffer;
+        }
+    }
     if (m_free.empty()) return AllocateBlock(BlockBytes());
     BlockBuffer buffer = std::move(m_free.back());
     m_free.pop_back();
@@ -223,13 +237,28 @@ int CStorageDeviceWithCache::SetCurCacheBlock(i64 block) {
     }
     if (!m_queue.empty() && m_queue.front().index == block) {
         std::swap(m_curBuffer, m_queue.front().data);
-        m_free.push_back(std::move(m_queue.front().data));
+        // A held buffer comes back when its holds are released.
+        if (m_curLent)
+            m_queue.front().data.reset();
+        else
+            m_free.push_back(std::move(m_queue.front().data));
+        m_curLent = false;
         m_queue.pop_front();
         --m_queuedCount;
         ++m_requests;
         m_needData.notify_all();
     } else {
-        // Asked out of order, or the thread has stopped: read the block itself.
+        // Asked out of order, or the thread has stopped: read the block itself (into another buffer
+        // when the current one is held).
+        if (m_curLent) {
+            m_curBuffer = TakeFreeBuffer();
+            m_curLent = false;
+            if (!m_curBuffer) {
+                m_curBlock = -1;
+                m_curValidSectors = 0;
+                return 0;
+            }
+        }
         AcquireDevice(hold);
         const bool read = ReadBlock(block, m_curBuffer);
         ReleaseDevice(hold);
@@ -249,6 +278,40 @@ const u8* CStorageDeviceWithCache::CurrentBlockSectors(i64 firstSector, i64 sect
     const i64 blockStart = m_curBlock * m_blockSize;
     if (firstSector < blockStart || firstSector - blockStart > m_curValidSectors - sectorCount) return nullptr;
     return m_curBuffer.get() + (firstSector - blockStart) * m_sectorSize;
+}
+
+// Gives its buffer back to the cache's lending (for reuse) when the last hold is released.
+struct CStorageDeviceWithCache::Hold {
+    Hold(std::shared_ptr<Lending> from, BlockBuffer held, u64 ofGeneration)
+        : lending(std::move(from)), buffer(std::move(held)), generation(ofGeneration) {}
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    std::shared_ptr<Lending> lending;
+    BlockBuffer buffer;
+    u64 generation = 0;
+    ~Hold() {
+        std::lock_guard<std::mutex> lent(lending->lock);
+        if (generation == lending->generation) lending->returned.push_back(std::move(buffer));
+    }
+};
+
+CStorageDeviceWithCache::HeldSectors CStorageDeviceWithCache::HoldCurrentBlockSectors(i64 firstSector,
+                                                                                      i64 sectorCount) {
+    const u8* data = CurrentBlockSectors(firstSector, sectorCount);
+    if (!data) return {};
+    u64 generation = 0;
+    {
+        std::lock_guard<std::mutex> lent(m_lending->lock);
+        generation = m_lending->generation;
+    }
+    std::shared_ptr<Hold> hold;
+    try {
+        hold = std::make_shared<Hold>(m_lending, m_curBuffer, generation);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    m_curLent = true;
+    return {data, std::shared_ptr<const void>(hold, data)};
 }
 
 int CStorageDeviceWithCache::ReadSector(void* buffer, i64 firstSector, i64 sectorCount) {

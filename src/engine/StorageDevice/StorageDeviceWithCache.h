@@ -7,6 +7,10 @@
 // queued block while the next one is read. Two condition variables signal "a block is queued or the
 // device was released by the thread" and "a block was taken or the device was released by the worker".
 // Every wait has its predicate.
+//
+// A searcher may hold the current block to read it on another thread later: a held buffer is never
+// written again; its last hold hands it back through a small lock of its own, and the cache takes it
+// for a new block only then.
 #pragma once
 
 #include <condition_variable>
@@ -62,6 +66,15 @@ public:
     // (valid until the next SetCurCacheBlock); null otherwise.
     const u8* CurrentBlockSectors(i64 firstSector, i64 sectorCount) const;
 
+    // The same sectors, held: their bytes stay as they are, on any thread, until `hold` is released (the
+    // cache then reuses the buffer), also past the next SetCurCacheBlock and past the cache itself.
+    // Empty (null data) where CurrentBlockSectors answers null or no memory is left.
+    struct HeldSectors {
+        const u8* data = nullptr;
+        std::shared_ptr<const void> hold;
+    };
+    HeldSectors HoldCurrentBlockSectors(i64 firstSector, i64 sectorCount);
+
 private:
     // Block buffers are shared with the reads that fill them: a read that timed out keeps its buffer
     // alive and may still write into it, so such a buffer is replaced, never used again.
@@ -70,6 +83,14 @@ private:
         i64 index;
         BlockBuffer data;
     };
+    // Where held buffers come back when their last hold is released; shared with the holds, which may
+    // outlive the cache. A buffer of an earlier block size (another generation) is not taken back.
+    struct Lending {
+        std::mutex lock;
+        std::vector<BlockBuffer> returned;
+        u64 generation = 0;
+    };
+    struct Hold;
 
     size_t BlockBytes() const { return static_cast<size_t>(m_blockSize) * m_sectorSize; }
     i64 BlockCount(i64 totalSectors) const;
@@ -90,6 +111,8 @@ private:
     IStorageDevice* m_device;  // not owned
     IStorageDeviceData* m_privateData = nullptr;
     BlockBuffer m_curBuffer;
+    bool m_curLent = false;  // m_curBuffer is held: it is never written again, only given up
+    std::shared_ptr<Lending> m_lending = std::make_shared<Lending>();
     u32 m_blockSize = kDefaultBlockSize;
     u32 m_sectorSize = 512;
     i64 m_totalSectors = 0;  // taken when the block size is set and when caching begins

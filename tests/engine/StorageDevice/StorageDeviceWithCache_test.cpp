@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -235,6 +236,90 @@ TEST_F(Cache, TimedOutBlockReadNeverLeaksIntoALaterBlock) {
         }
     }
     cache.EndCache();
+}
+
+// Blocks held while the pass goes on, as a searcher's own thread reads them: another thread checks each
+// held block against the disk long after the cache moved on (through the queue, a skip forward, a step
+// back and a second ask of one block, the last two read into another buffer), then releases it. The
+// buffers come back for reuse; a hold that outlives a change of block size and the cache itself keeps
+// its bytes, and its old-sized buffer is never handed out for the new size. Run under ThreadSanitizer
+// and AddressSanitizer too.
+TEST_F(Cache, HeldBlocksKeepTheirBytesWhileThePassGoesOn) {
+    constexpr i64 kBlocks = 48;
+    MakeImage(64 * kBlocks + 10);
+    const std::vector<u8> bytes = Direct(0, 64 * kBlocks + 10);
+    auto same = [&](const u8* held, i64 first, i64 count) {
+        return std::memcmp(held, bytes.data() + first * 512, size_t(count) * 512) == 0;
+    };
+    auto cache = std::make_unique<CStorageDeviceWithCache>(disk.get());
+    ASSERT_EQ(cache->SetBlockSize(64), 1);
+    cache->BeginCache();
+
+    std::mutex lock;
+    std::condition_variable posted;
+    std::deque<std::pair<i64, CStorageDeviceWithCache::HeldSectors>> handed;
+    bool done = false;
+    std::atomic<int> checked{0}, wrong{0};
+    std::thread checker([&] {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            posted.wait(hold, [&] { return !handed.empty() || done; });
+            if (handed.empty()) return;
+            auto [block, held] = std::move(handed.front());
+            handed.pop_front();
+            hold.unlock();
+            std::this_thread::sleep_for(std::chrono::microseconds(300));  // behind the pass
+            const i64 count = block == kBlocks ? 10 : 64;
+            wrong += !same(held.data, block * 64, count);
+            ++checked;
+            held = {};
+            hold.lock();
+        }
+    });
+    const i64 order[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 30, 31, 32, 12, 12, 13, 14, 40, 41, 42, 43, 44, 45, 46, 47, 48};
+    for (i64 block : order) {
+        ASSERT_EQ(cache->SetCurCacheBlock(block), 1) << block;
+        const i64 count = block == kBlocks ? 10 : 64;
+        CStorageDeviceWithCache::HeldSectors held = cache->HoldCurrentBlockSectors(block * 64, count);
+        ASSERT_NE(held.data, nullptr) << block;
+        ASSERT_EQ(held.data, cache->CurrentBlockSectors(block * 64, count));
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            handed.emplace_back(block, std::move(held));
+        }
+        posted.notify_one();
+    }
+    EXPECT_EQ(cache->HoldCurrentBlockSectors(47 * 64, 64).data, nullptr) << "not the current block";
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        done = true;
+    }
+    posted.notify_one();
+    checker.join();
+    EXPECT_EQ(checked, int(std::size(order)));
+    EXPECT_EQ(wrong, 0);
+
+    // A hold kept across a new block size and past the cache's end.
+    ASSERT_EQ(cache->SetCurCacheBlock(48), 1);
+    CStorageDeviceWithCache::HeldSectors kept = cache->HoldCurrentBlockSectors(48 * 64, 10);
+    ASSERT_NE(kept.data, nullptr);
+    cache->EndCache();
+    ASSERT_EQ(cache->SetBlockSize(256), 1);
+    cache->BeginCache();
+    std::vector<u8> got(256 * 512);
+    for (i64 block = 0; block * 256 < 64 * kBlocks + 10; ++block) {
+        ASSERT_EQ(cache->SetCurCacheBlock(block), 1);
+        const i64 count = std::min<i64>(256, 64 * kBlocks + 10 - block * 256);
+        ASSERT_EQ(cache->ReadSector(got.data(), block * 256, count), 1);
+        ASSERT_TRUE(same(got.data(), block * 256, count)) << block;
+        if (block == 2) kept = {};  // an old-sized buffer comes back mid-pass
+    }
+    EXPECT_EQ(cache->HoldCurrentBlockSectors(2 * 256, 256).data, nullptr);
+    ASSERT_EQ(cache->SetCurCacheBlock(4), 1);
+    kept = cache->HoldCurrentBlockSectors(4 * 256, 256);
+    ASSERT_NE(kept.data, nullptr);
+    cache.reset();
+    EXPECT_TRUE(same(kept.data, 4 * 256, 256));
 }
 
 }  // namespace

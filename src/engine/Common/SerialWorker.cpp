@@ -1,0 +1,96 @@
+#include "engine/Common/SerialWorker.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+CSerialWorker::CSerialWorker(size_t depth) : m_depth(std::max<size_t>(depth, 1)) {}
+
+CSerialWorker::~CSerialWorker() {
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        if (m_thread.get_id() != std::this_thread::get_id()) {
+            if (!m_tasks.empty()) m_posted.notify_one();
+            m_taken.wait(hold, [this] { return m_tasks.empty() && !m_running; });
+        }
+        m_stop = true;
+    }
+    m_posted.notify_all();
+    if (m_thread.joinable()) {
+        if (m_thread.get_id() == std::this_thread::get_id())
+            m_thread.detach();
+        else
+            m_thread.join();
+    }
+}
+
+bool CSerialWorker::Post(std::function<void()> task) {
+    std::unique_lock<std::mutex> hold(m_lock);
+    RethrowFailure(hold);
+    if (m_failed) return true;  // dropped: the failure is handed over by Settle
+    if (!m_thread.joinable()) {
+        try {
+            m_thread = std::thread(&CSerialWorker::Run, this);
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    m_taken.wait(hold, [this] { return m_tasks.size() < m_depth || m_failed; });
+    if (m_failed) return true;
+    m_tasks.push_back(std::move(task));
+    const bool wake = m_sleeping && m_tasks.size() * 2 >= m_depth;
+    hold.unlock();
+    if (wake) m_posted.notify_one();
+    return true;
+}
+
+void CSerialWorker::Settle() {
+    std::unique_lock<std::mutex> hold(m_lock);
+    if (m_thread.get_id() == std::this_thread::get_id()) return;
+    if (!m_tasks.empty()) m_posted.notify_one();
+    m_taken.wait(hold, [this] { return m_tasks.empty() && !m_running; });
+    m_failed = false;
+    RethrowFailure(hold);
+}
+
+bool CSerialWorker::Busy() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return !m_tasks.empty() || m_running;
+}
+
+void CSerialWorker::RethrowFailure(std::unique_lock<std::mutex>& hold) {
+    (void)hold;
+    if (!m_failure) return;
+    std::exception_ptr failure = std::exchange(m_failure, nullptr);
+    std::rethrow_exception(failure);
+}
+
+void CSerialWorker::Run() {
+    std::unique_lock<std::mutex> hold(m_lock);
+    for (;;) {
+        m_sleeping = true;
+        m_posted.wait(hold, [this] { return !m_tasks.empty() || m_stop; });
+        m_sleeping = false;
+        if (m_tasks.empty()) return;  // stopped with nothing left
+        std::function<void()> task = std::move(m_tasks.front());
+        m_tasks.pop_front();
+        m_running = true;
+        hold.unlock();
+        m_taken.notify_all();
+        std::exception_ptr failure;
+        try {
+            task();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        task = nullptr;  // what the task holds is released before the caller hears it ran
+        hold.lock();
+        m_running = false;
+        if (failure) {
+            if (!m_failure) m_failure = failure;
+            m_failed = true;
+            m_tasks.clear();
+        }
+        m_taken.notify_all();
+    }
+}

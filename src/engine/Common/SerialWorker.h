@@ -1,0 +1,52 @@
+// A thread of its own that runs tasks one after another, in the order they were posted, with a bounded
+// number waiting. A deep searcher hands it the blocks it was given (held in the read-ahead cache) and the
+// scan goes on with the other searchers meanwhile; the searcher settles the worker before anything reads
+// what the tasks build.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class CSerialWorker {
+public:
+    // At most `depth` tasks wait (at least one); Post waits for room beyond that. A sleeping thread is
+    // woken once half of them wait (or by Settle): waking it for every task costs the caller more
+    // than a task's worth when tasks are short.
+    explicit CSerialWorker(size_t depth);
+    // Runs what was posted, then stops the thread (a task's exception is dropped here).
+    ~CSerialWorker();
+    CSerialWorker(const CSerialWorker&) = delete;
+    CSerialWorker& operator=(const CSerialWorker&) = delete;
+
+    // Queues the task. False when no thread could be started: the caller runs the work itself (nothing
+    // of its own is queued then). Rethrows, once, an exception that an earlier task threw; after such a
+    // failure the tasks still waiting and those posted later are dropped until Settle.
+    bool Post(std::function<void()> task);
+    // Waits until every posted task has run, then rethrows (once) the exception a task threw. Called on
+    // the worker's own thread (from a task) it returns at once.
+    void Settle();
+    // True while a task waits or runs.
+    bool Busy();
+
+private:
+    void Run();
+    // The lock is held; rethrows and clears a failure.
+    void RethrowFailure(std::unique_lock<std::mutex>& hold);
+
+    const size_t m_depth;
+    std::mutex m_lock;
+    std::condition_variable m_posted;  // a task was queued, or the thread is to stop
+    std::condition_variable m_taken;   // a task was taken off the queue or finished
+    std::deque<std::function<void()>> m_tasks;
+    bool m_running = false;  // the thread runs a task
+    bool m_sleeping = false;  // the thread waits for tasks
+    bool m_stop = false;
+    bool m_failed = false;  // a task threw: the rest is dropped until Settle
+    std::exception_ptr m_failure;
+    std::thread m_thread;
+};
