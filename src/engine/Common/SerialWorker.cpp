@@ -27,7 +27,6 @@ CSerialWorker::~CSerialWorker() {
 bool CSerialWorker::Post(std::function<void()> task) {
     std::unique_lock<std::mutex> hold(m_lock);
     RethrowFailure(hold);
-    if (m_failed) return true;  // dropped: the failure is handed over by Settle
     if (!m_thread.joinable()) {
         try {
             m_thread = std::thread(&CSerialWorker::Run, this);
@@ -35,8 +34,8 @@ bool CSerialWorker::Post(std::function<void()> task) {
             return false;
         }
     }
-    m_taken.wait(hold, [this] { return m_tasks.size() < m_depth || m_failed; });
-    if (m_failed) return true;
+    m_taken.wait(hold, [this] { return m_tasks.size() < m_depth || m_failure; });
+    RethrowFailure(hold);
     m_tasks.push_back(std::move(task));
     const bool wake = m_sleeping && m_tasks.size() * 2 >= m_depth;
     hold.unlock();
@@ -49,7 +48,6 @@ void CSerialWorker::Settle() {
     if (m_thread.get_id() == std::this_thread::get_id()) return;
     if (!m_tasks.empty()) m_posted.notify_one();
     m_taken.wait(hold, [this] { return m_tasks.empty() && !m_running; });
-    m_failed = false;
     RethrowFailure(hold);
 }
 
@@ -87,8 +85,8 @@ void CSerialWorker::Run() {
         hold.lock();
         m_running = false;
         if (failure) {
+            // The tasks behind a failed one are dropped: they would build on what it left undone.
             if (!m_failure) m_failure = failure;
-            m_failed = true;
             m_tasks.clear();
         }
         m_taken.notify_all();

@@ -24,8 +24,8 @@ public:
     CSerialWorker& operator=(const CSerialWorker&) = delete;
 
     // Queues the task. False when no thread could be started: the caller runs the work itself (nothing
-    // of its own is queued then). Rethrows, once, an exception that an earlier task threw; after such a
-    // failure the tasks still waiting and those posted later are dropped until Settle.
+    // of its own is queued then). Rethrows, once, an exception that an earlier task threw (the tasks
+    // that waited behind that one were dropped), and then does not queue this task.
     bool Post(std::function<void()> task);
     // Waits until every posted task has run, then rethrows (once) the exception a task threw. Called on
     // the worker's own thread (from a task) it returns at once.
@@ -46,7 +46,6 @@ private:
     bool m_running = false;  // the thread runs a task
     bool m_sleeping = false;  // the thread waits for tasks
     bool m_stop = false;
-    bool m_failed = false;  // a task threw: the rest is dropped until Settle
-    std::exception_ptr m_failure;
+    std::exception_ptr m_failure;  // what a task threw, until it is handed over
     std::thread m_thread;
 };

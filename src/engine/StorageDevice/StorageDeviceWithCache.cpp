@@ -72,12 +72,12 @@ int CStorageDeviceWithCache::SetBlockSize(u32 sectors) {
     m_curBlock = -1;
     m_curValidSectors = 0;
     m_free.clear();
-    m_curLent = false;
     {
         std::lock_guard<std::mutex> lent(m_lending->lock);
         ++m_lending->generation;
         m_lending->returned.clear();
     }
+    m_curHold.reset();  // of the old generation: its buffer goes when its holders let go
     m_curBuffer = AllocateBlock(BlockBytes());
     if (!m_curBuffer) return 0;
     std::memset(m_curBuffer.get(), 0, BlockBytes());
@@ -237,12 +237,13 @@ int CStorageDeviceWithCache::SetCurCacheBlock(i64 block) {
     }
     if (!m_queue.empty() && m_queue.front().index == block) {
         std::swap(m_curBuffer, m_queue.front().data);
-        // A held buffer comes back when its holds are released.
-        if (m_curLent)
+        // A held buffer comes back when its holds are released (the cache's own share goes now).
+        if (m_curHold) {
             m_queue.front().data.reset();
-        else
+            m_curHold.reset();
+        } else {
             m_free.push_back(std::move(m_queue.front().data));
-        m_curLent = false;
+        }
         m_queue.pop_front();
         --m_queuedCount;
         ++m_requests;
@@ -250,9 +251,9 @@ int CStorageDeviceWithCache::SetCurCacheBlock(i64 block) {
     } else {
         // Asked out of order, or the thread has stopped: read the block itself (into another buffer
         // when the current one is held).
-        if (m_curLent) {
+        if (m_curHold) {
             m_curBuffer = TakeFreeBuffer();
-            m_curLent = false;
+            m_curHold.reset();
             if (!m_curBuffer) {
                 m_curBlock = -1;
                 m_curValidSectors = 0;
@@ -299,19 +300,21 @@ CStorageDeviceWithCache::HeldSectors CStorageDeviceWithCache::HoldCurrentBlockSe
                                                                                       i64 sectorCount) {
     const u8* data = CurrentBlockSectors(firstSector, sectorCount);
     if (!data) return {};
-    u64 generation = 0;
-    {
-        std::lock_guard<std::mutex> lent(m_lending->lock);
-        generation = m_lending->generation;
+    // One hold per buffer, shared by the cache while the buffer is current and by every holder: it
+    // comes back only when all of them are done with it.
+    if (!m_curHold) {
+        u64 generation = 0;
+        {
+            std::lock_guard<std::mutex> lent(m_lending->lock);
+            generation = m_lending->generation;
+        }
+        try {
+            m_curHold = std::make_shared<Hold>(m_lending, m_curBuffer, generation);
+        } catch (const std::bad_alloc&) {
+            return {};
+        }
     }
-    std::shared_ptr<Hold> hold;
-    try {
-        hold = std::make_shared<Hold>(m_lending, m_curBuffer, generation);
-    } catch (const std::bad_alloc&) {
-        return {};
-    }
-    m_curLent = true;
-    return {data, std::shared_ptr<const void>(hold, data)};
+    return {data, std::shared_ptr<const void>(m_curHold, data)};
 }
 
 int CStorageDeviceWithCache::ReadSector(void* buffer, i64 firstSector, i64 sectorCount) {

@@ -9,8 +9,8 @@
 // Every wait has its predicate.
 //
 // A searcher may hold the current block to read it on another thread later: a held buffer is never
-// written again; its last hold hands it back through a small lock of its own, and the cache takes it
-// for a new block only then.
+// written again; its last hold (the cache's own while the block is current, or a searcher's) hands it
+// back through a small lock of its own, and the cache takes it for a new block only then.
 #pragma once
 
 #include <condition_variable>
@@ -111,8 +111,10 @@ private:
     IStorageDevice* m_device;  // not owned
     IStorageDeviceData* m_privateData = nullptr;
     BlockBuffer m_curBuffer;
-    bool m_curLent = false;  // m_curBuffer is held: it is never written again, only given up
     std::shared_ptr<Lending> m_lending = std::make_shared<Lending>();
+    // The hold of m_curBuffer once it was lent (the cache's own share): a lent buffer is never written
+    // again, only given up.
+    std::shared_ptr<Hold> m_curHold;
     u32 m_blockSize = kDefaultBlockSize;
     u32 m_sectorSize = 512;
     i64 m_totalSectors = 0;  // taken when the block size is set and when caching begins

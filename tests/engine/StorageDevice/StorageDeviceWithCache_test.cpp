@@ -322,4 +322,33 @@ TEST_F(Cache, HeldBlocksKeepTheirBytesWhileThePassGoesOn) {
     EXPECT_TRUE(same(kept.data, 4 * 256, 256));
 }
 
+// A hold released while its block is still current (a searcher done with it early, or two holds of one
+// block) gives the buffer back only when the cache moves on: the searchers after it still read that
+// block in place, while the read-ahead thread fills free buffers with later blocks.
+TEST_F(Cache, AReleasedHoldLeavesTheCurrentBlockToTheCache) {
+    MakeImage(64 * 24);
+    SlowDevice slow(disk.get(), 2ms);
+    CStorageDeviceWithCache cache(&slow);
+    ASSERT_EQ(cache.SetBlockSize(64), 1);
+    cache.BeginCache();
+    std::vector<u8> got(64 * 512);
+    for (i64 block = 0; block < 24; ++block) {
+        ASSERT_EQ(cache.SetCurCacheBlock(block), 1);
+        {
+            CStorageDeviceWithCache::HeldSectors first = cache.HoldCurrentBlockSectors(block * 64, 64);
+            CStorageDeviceWithCache::HeldSectors second = cache.HoldCurrentBlockSectors(block * 64, 32);
+            ASSERT_NE(first.data, nullptr);
+            ASSERT_EQ(second.data, first.data);
+        }
+        std::this_thread::sleep_for(10ms);  // the thread reads ahead meanwhile
+        const u8* inPlace = cache.CurrentBlockSectors(block * 64, 64);
+        ASSERT_NE(inPlace, nullptr);
+        const std::vector<u8> expected = Direct(block * 64, 64);
+        ASSERT_EQ(std::memcmp(inPlace, expected.data(), expected.size()), 0) << "block " << block;
+        ASSERT_EQ(cache.ReadSector(got.data(), block * 64, 64), 1);
+        ASSERT_EQ(got, expected) << "block " << block;
+    }
+    cache.EndCache();
+}
+
 }  // namespace
