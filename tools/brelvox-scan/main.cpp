@@ -21,6 +21,7 @@
 #include "OutputFile.h"
 #include "PartitionList.h"
 #include "ScanSession.h"
+#include "engine/Common/Sanitizers.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
 #include "platform/disks/DestinationCheck.h"
@@ -28,17 +29,7 @@
 namespace {
 
 // Whether a leak checker looks at the process's end (run by exit): then everything is freed before it.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kLeakChecked = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kLeakChecked = true;
-#else
-constexpr bool kLeakChecked = false;
-#endif
-#else
-constexpr bool kLeakChecked = false;
-#endif
+constexpr bool kLeakChecked = sanitizers::kAddress;
 
 // Ends the driver once a scan has run. The session holds every found node, each its own allocation:
 // the process's end hands them back to the system at once instead of freeing them one by one (what a

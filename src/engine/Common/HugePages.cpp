@@ -8,17 +8,7 @@
 #include <mutex>
 #include <thread>
 
-// AddressSanitizer sees only what the general allocator hands out: its builds map nothing here.
-#if defined(__SANITIZE_ADDRESS__)
-#define BRELVOX_HUGE_PAGES 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BRELVOX_HUGE_PAGES 0
-#endif
-#endif
-#ifndef BRELVOX_HUGE_PAGES
-#define BRELVOX_HUGE_PAGES 1
-#endif
+#include "engine/Common/Sanitizers.h"
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23
@@ -26,6 +16,9 @@
 
 namespace hugepages {
 namespace {
+
+// AddressSanitizer sees only what the general allocator hands out: its builds map nothing here.
+constexpr bool kHugePages = !sanitizers::kAddress;
 
 // Pages kept ready: 32 MiB, what a scan's nodes take in about a tenth of a second at their fastest.
 constexpr std::size_t kReserve = 16;
@@ -122,7 +115,7 @@ void Unmap(void* memory, std::size_t bytes) noexcept {
 }
 
 void* TakePage() noexcept {
-    if (BRELVOX_HUGE_PAGES == 0) return Map(kPageBytes);
+    if (!kHugePages) return Map(kPageBytes);
     Ready& ready = ReadyStore();
     void* page = nullptr;
     {
@@ -143,7 +136,7 @@ void* TakePage() noexcept {
 
 void GivePage(void* page) noexcept {
     if (!page) return;
-    if (BRELVOX_HUGE_PAGES != 0) {
+    if (kHugePages) {
         Ready& ready = ReadyStore();
         std::lock_guard<std::mutex> hold(ready.lock);
         if (ready.count < kReserve) {
@@ -155,14 +148,14 @@ void GivePage(void* page) noexcept {
 }
 
 std::size_t ReadyPages() noexcept {
-    if (BRELVOX_HUGE_PAGES == 0) return 0;
+    if (!kHugePages) return 0;
     Ready& ready = ReadyStore();
     std::lock_guard<std::mutex> hold(ready.lock);
     return ready.count;
 }
 
 bool Mapping() noexcept {
-    return BRELVOX_HUGE_PAGES != 0;
+    return kHugePages;
 }
 
 }  // namespace hugepages

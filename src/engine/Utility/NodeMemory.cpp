@@ -6,20 +6,13 @@
 #include <thread>
 
 #include "engine/Common/HugePages.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define BRELVOX_NODE_CHUNKS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define BRELVOX_NODE_CHUNKS 0
-#endif
-#endif
-#ifndef BRELVOX_NODE_CHUNKS
-#define BRELVOX_NODE_CHUNKS 1
-#endif
+#include "engine/Common/Sanitizers.h"
 
 namespace nodememory {
 namespace {
+
+// The sanitizer builds use the general allocator, so that a node used after its release is caught.
+constexpr bool kNodeChunks = !sanitizers::kAddress && !sanitizers::kThread;
 
 constexpr std::size_t kChunkBytes = 64 * 1024;  // chunks are aligned to their size
 // Chunks are cut from regions of one huge page (see HugePages.h): a scan's nodes then cost one page
@@ -242,7 +235,7 @@ void GiveSlot(void* memory) noexcept {
 }
 
 bool Chunked(std::size_t bytes) {
-    return BRELVOX_NODE_CHUNKS != 0 && bytes <= kLargest;
+    return kNodeChunks && bytes <= kLargest;
 }
 
 }  // namespace
@@ -270,7 +263,7 @@ void Give(void* memory, std::size_t bytes) noexcept {
 
 void GiveUnsized(void* memory) noexcept {
     if (!memory) return;
-    if (BRELVOX_NODE_CHUNKS != 0) {
+    if (kNodeChunks) {
         // Rare (a constructor threw): a walk of the chunks kept tells whether the memory is a slot.
         bool chunked = false;
         {
@@ -292,7 +285,7 @@ Usage CurrentUsage() {
 }
 
 bool Pooled() {
-    return BRELVOX_NODE_CHUNKS != 0;
+    return kNodeChunks;
 }
 
 }  // namespace nodememory
