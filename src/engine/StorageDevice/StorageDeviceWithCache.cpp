@@ -85,18 +85,18 @@ int CStorageDeviceWithCache::SetBlockSize(u32 sectors) {
 }
 
 CStorageDeviceWithCache::BlockBuffer CStorageDeviceWithCache::TakeFreeBuffer() {
-    if (m_free.empty()) {
+    // A free buffer, else one whose holds were all released, else a new one.
+    auto takeLast = [](std::vector<BlockBuffer>& from) {
+        BlockBuffer buffer = std::move(from.back());
+        from.pop_back();
+        return buffer;
+    };
+    if (!m_free.empty()) return takeLast(m_free);
+    {
         std::lock_guard<std::mutex> lent(m_lending->lock);
-        if (!m_lending->returned.empty()) {
-            BlockBuffer buffer = std::move(m_lending->returned.back());
-            m_lending->returned.pop_back();
-            return buffer;
-        }
+        if (!m_lending->returned.empty()) return takeLast(m_lending->returned);
     }
-    if (m_free.empty()) return AllocateBlock(BlockBytes());
-    BlockBuffer buffer = std::move(m_free.back());
-    m_free.pop_back();
-    return buffer;
+    return AllocateBlock(BlockBytes());
 }
 
 bool CStorageDeviceWithCache::ReadBlock(i64 index, BlockBuffer& buffer) {
