@@ -4,7 +4,8 @@
 #include <system_error>
 #include <utility>
 
-CSerialWorker::CSerialWorker(size_t depth) : m_depth(std::max<size_t>(depth, 1)) {}
+CSerialWorker::CSerialWorker(size_t depth, std::chrono::microseconds spin)
+    : m_depth(std::max<size_t>(depth, 1)), m_spin(std::max(spin, std::chrono::microseconds(0))) {}
 
 CSerialWorker::~CSerialWorker() {
     {
@@ -14,6 +15,7 @@ CSerialWorker::~CSerialWorker() {
             m_taken.wait(hold, [this] { return m_tasks.empty() && !m_running; });
         }
         m_stop = true;
+        m_stopping.store(true, std::memory_order_release);
     }
     m_posted.notify_all();
     if (m_thread.joinable()) {
@@ -37,6 +39,7 @@ bool CSerialWorker::Post(std::function<void()> task) {
     m_taken.wait(hold, [this] { return m_tasks.size() < m_depth || m_failure; });
     RethrowFailure(hold);
     m_tasks.push_back(std::move(task));
+    m_queued.store(m_tasks.size(), std::memory_order_release);
     const bool wake = m_sleeping && m_tasks.size() * 2 >= m_depth;
     hold.unlock();
     if (wake) m_posted.notify_one();
@@ -63,15 +66,33 @@ void CSerialWorker::RethrowFailure(std::unique_lock<std::mutex>& hold) {
     std::rethrow_exception(failure);
 }
 
+void CSerialWorker::SpinForTasks(std::unique_lock<std::mutex>& hold) {
+    if (m_spin.count() == 0 || !m_tasks.empty() || m_stop) return;
+    hold.unlock();
+    const auto until = std::chrono::steady_clock::now() + m_spin;
+    for (unsigned n = 1; m_queued.load(std::memory_order_acquire) == 0 && !m_stopping.load(std::memory_order_acquire);
+         ++n) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#else
+        std::this_thread::yield();
+#endif
+        if (n % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
+    }
+    hold.lock();
+}
+
 void CSerialWorker::Run() {
     std::unique_lock<std::mutex> hold(m_lock);
     for (;;) {
+        SpinForTasks(hold);
         m_sleeping = true;
         m_posted.wait(hold, [this] { return !m_tasks.empty() || m_stop; });
         m_sleeping = false;
         if (m_tasks.empty()) return;  // stopped with nothing left
         std::function<void()> task = std::move(m_tasks.front());
         m_tasks.pop_front();
+        m_queued.store(m_tasks.size(), std::memory_order_release);
         m_running = true;
         hold.unlock();
         m_taken.notify_all();
@@ -88,6 +109,7 @@ void CSerialWorker::Run() {
             // The tasks behind a failed one are dropped: they would build on what it left undone.
             if (!m_failure) m_failure = failure;
             m_tasks.clear();
+            m_queued.store(0, std::memory_order_release);
         }
         m_taken.notify_all();
     }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <list>
 #include <map>
 #include <memory>
@@ -40,6 +41,9 @@ inline constexpr u64 kMaxIndexPairings = u64{1} << 24;
 // Blocks of the cache held for the analysis on the searcher's own thread, waiting at most (64 MiB of
 // 4 MiB blocks): a disk read from memory outruns that analysis for a while where records lie densely.
 inline constexpr size_t kHeldBlocks = 16;
+// How long the analysis thread looks for the next block before it sleeps (none on a machine of fewer
+// than four processors: the scan, its read-ahead and the analysis need one each).
+std::chrono::microseconds AnalysisSpin();
 }  // namespace ntfsdeep
 
 // An index record seen by the scan: where it lies and whose folder it belongs to.
@@ -184,7 +188,7 @@ private:
     u64 m_inPlaceBlocks = 0;
     // The thread that analyses the cache's blocks, held, behind the scan. Last: it stops (after its
     // blocks) before anything it reads goes.
-    mutable CSerialWorker m_beside{ntfsdeep::kHeldBlocks};
+    mutable CSerialWorker m_beside{ntfsdeep::kHeldBlocks, ntfsdeep::AnalysisSpin()};
 };
 
 ICompleteFileSystemSearchController* CreateNTFSSearcher();

@@ -15,9 +15,10 @@ using namespace std::chrono_literals;
 // Tasks run one at a time, in order, on one thread that is not the caller's; no more than `depth` wait;
 // Settle returns only when all have run.
 TEST(SerialWorker, RunsTasksInOrderOnItsThreadWithABoundedQueue) {
-    for (size_t depth : {size_t(0), size_t(1), size_t(3)}) {
-        SCOPED_TRACE(depth);
-        CSerialWorker worker(depth);
+    for (auto [depth, spin] : {std::pair{size_t(0), 0us}, std::pair{size_t(1), 0us}, std::pair{size_t(3), 0us},
+                               std::pair{size_t(3), 3000us}}) {
+        SCOPED_TRACE(testing::Message() << "depth " << depth << ", spin " << spin.count() << " us");
+        CSerialWorker worker(depth, spin);
         std::vector<int> ran;  // written by the worker only, read after Settle
         std::atomic<int> started{0}, finished{0}, running{0}, overlap{0};
         std::atomic<int> maxAhead{0};
@@ -91,11 +92,12 @@ TEST(SerialWorker, ATaskThatThrowsReachesTheCallerOnceAndTheWorkerGoesOn) {
 // A sleeping thread is woken once half the queue waits: fewer tasks run when Settle or the destructor
 // asks for them, never later than that.
 TEST(SerialWorker, SettleAndTheDestructorRunWhatWasPosted) {
-    for (int count : {1, 3, 8, 20}) {
-        SCOPED_TRACE(count);
+    for (auto [count, spin] : {std::pair{1, 0us}, std::pair{3, 0us}, std::pair{8, 0us}, std::pair{20, 0us},
+                               std::pair{3, 50000us}}) {
+        SCOPED_TRACE(testing::Message() << count << " tasks, spin " << spin.count() << " us");
         std::atomic<int> ran{0};
         {
-            CSerialWorker worker(8);
+            CSerialWorker worker(8, spin);
             for (int i = 0; i < count; ++i)
                 ASSERT_TRUE(worker.Post([&] {
                     std::this_thread::sleep_for(1ms);
@@ -107,6 +109,36 @@ TEST(SerialWorker, SettleAndTheDestructorRunWhatWasPosted) {
         }
         EXPECT_EQ(ran, 2 * count);
     }
+}
+
+// A thread that spins looks for the next task before it sleeps: a task posted meanwhile starts at once,
+// though no Post woke the thread (one task of a queue of 8); a sleeping thread leaves it to Settle.
+// The destructor stops a spinning thread without waiting out its spin.
+TEST(SerialWorker, ASpinningThreadStartsATaskPostedMeanwhile) {
+    auto startsAlone = [](std::chrono::microseconds spin) {
+        CSerialWorker worker(8, spin);
+        std::atomic<int> ran{0};
+        EXPECT_TRUE(worker.Post([&] { ++ran; }));
+        worker.Settle();
+        std::this_thread::sleep_for(2ms);
+        EXPECT_TRUE(worker.Post([&] { ++ran; }));
+        const auto until = std::chrono::steady_clock::now() + 500ms;
+        while (ran < 2 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(100us);
+        const bool alone = ran == 2;
+        worker.Settle();
+        EXPECT_EQ(ran, 2);
+        return alone;
+    };
+    EXPECT_TRUE(startsAlone(std::chrono::seconds(5)));
+    EXPECT_FALSE(startsAlone(0us));
+
+    const auto start = std::chrono::steady_clock::now();
+    {
+        CSerialWorker spinning(2, std::chrono::seconds(30));
+        EXPECT_TRUE(spinning.Post([] {}));
+        spinning.Settle();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
 
 }  // namespace
