@@ -295,6 +295,11 @@ TEST(FileNode, DuplicateTest) {
         {"HFS+ other size", 5, 2, false, false, "a", 1, 2, SEARCHER_HFSPLUS, 8, false},
         {"FAT folders on one partition", 5, 2, true, true, "a", 1, 1, SEARCHER_FAT, 9, true},
         {"FAT folders on two partitions", 5, 2, true, true, "a", 1, 2, SEARCHER_FAT, 9, false},
+        {"FAT files on two partitions", 5, 2, false, false, "a", 1, 2, SEARCHER_FAT, 9, false},
+        {"other partition, other name", 5, 2, false, false, "b", 1, 2, SEARCHER_NTFS, 9, false},
+        {"folder against a file of another partition", 5, 2, true, false, "a", 1, 2, SEARCHER_NTFS, 9, false},
+        {"file against a folder of another partition", 5, 2, false, true, "a", 1, 2, SEARCHER_NTFS, 9, false},
+        {"HFS+ file against a folder of another partition", 5, 2, false, true, "a", 1, 2, SEARCHER_HFSPLUS, 9, false},
     };
     for (const auto& c : cases) {
         SimpleFileNode a(5, 2, "a", c.dirA, 9);
