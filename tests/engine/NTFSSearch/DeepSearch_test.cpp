@@ -645,7 +645,9 @@ TEST(NtfsDeepMetaFiles, QuickSectorTestsRefuseOnlyWhatTheFullTestsRefuse) {
         attrDefs.AnalyzeSectorBuffer(7, b);
         upCases.AnalyzeSectorBuffer(7, b);
         const bool taken = attrDefs.Store().RangeCount() + upCases.Store().RangeCount() > 0;
-        if (isQuiet) EXPECT_FALSE(taken) << what;
+        if (isQuiet) {
+            EXPECT_FALSE(taken) << what;
+        }
         recorded += taken;
         quiet += isQuiet;
     };
