@@ -40,7 +40,9 @@ bool CSerialWorker::Post(std::function<void()> task) {
     RethrowFailure(hold);
     m_tasks.push_back(std::move(task));
     m_queued.store(m_tasks.size(), std::memory_order_release);
-    const bool wake = m_sleeping && m_tasks.size() * 2 >= m_depth;
+    // A thread that spins and still fell asleep met a gap between tasks: the next task wakes it (one
+    // wake-up per gap).
+    const bool wake = m_sleeping && (m_spin.count() != 0 || m_tasks.size() * 2 >= m_depth);
     hold.unlock();
     if (wake) m_posted.notify_one();
     return true;

@@ -20,7 +20,8 @@ public:
     // woken once half of them wait (or by Settle): waking it for every task costs the caller more
     // than a task's worth when tasks are short. With a `spin`, the thread looks for the next task that
     // long before it sleeps, keeping a processor busy meanwhile: tasks posted one by one at a steady
-    // pace then start at once, with no wake-up at all.
+    // pace then start at once, with no wake-up at all, and a thread asleep after a longer gap is woken
+    // by the next task.
     explicit CSerialWorker(size_t depth, std::chrono::microseconds spin = std::chrono::microseconds(0));
     // Runs what was posted, then stops the thread (a task's exception is dropped here).
     ~CSerialWorker();

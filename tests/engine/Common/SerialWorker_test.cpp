@@ -112,15 +112,16 @@ TEST(SerialWorker, SettleAndTheDestructorRunWhatWasPosted) {
 }
 
 // A thread that spins looks for the next task before it sleeps: a task posted meanwhile starts at once,
-// though no Post woke the thread (one task of a queue of 8); a sleeping thread leaves it to Settle.
-// The destructor stops a spinning thread without waiting out its spin.
+// though no Post woke the thread (one task of a queue of 8); one posted after the spin wakes the thread.
+// A thread without a spin leaves a lone task to Settle. The destructor stops a spinning thread without
+// waiting out its spin.
 TEST(SerialWorker, ASpinningThreadStartsATaskPostedMeanwhile) {
-    auto startsAlone = [](std::chrono::microseconds spin) {
+    auto startsAlone = [](std::chrono::microseconds spin, std::chrono::milliseconds gap) {
         CSerialWorker worker(8, spin);
         std::atomic<int> ran{0};
         EXPECT_TRUE(worker.Post([&] { ++ran; }));
         worker.Settle();
-        std::this_thread::sleep_for(2ms);
+        std::this_thread::sleep_for(gap);
         EXPECT_TRUE(worker.Post([&] { ++ran; }));
         const auto until = std::chrono::steady_clock::now() + 500ms;
         while (ran < 2 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(100us);
@@ -129,8 +130,9 @@ TEST(SerialWorker, ASpinningThreadStartsATaskPostedMeanwhile) {
         EXPECT_EQ(ran, 2);
         return alone;
     };
-    EXPECT_TRUE(startsAlone(std::chrono::seconds(5)));
-    EXPECT_FALSE(startsAlone(0us));
+    EXPECT_TRUE(startsAlone(std::chrono::seconds(5), 2ms));
+    EXPECT_TRUE(startsAlone(1ms, 50ms)) << "asleep after its spin";
+    EXPECT_FALSE(startsAlone(0us, 2ms));
 
     const auto start = std::chrono::steady_clock::now();
     {
