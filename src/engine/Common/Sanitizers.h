@@ -4,28 +4,24 @@
 
 namespace sanitizers {
 
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kAddress = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kAddress = true;
+#if defined(__has_feature)
+#define BRELVOX_SANITIZER_FEATURE(name) __has_feature(name)
 #else
-inline constexpr bool kAddress = false;
+#define BRELVOX_SANITIZER_FEATURE(name) 0
 #endif
+
+#if defined(__SANITIZE_ADDRESS__) || BRELVOX_SANITIZER_FEATURE(address_sanitizer)
+inline constexpr bool kAddress = true;
 #else
 inline constexpr bool kAddress = false;
 #endif
 
-#if defined(__SANITIZE_THREAD__)
-inline constexpr bool kThread = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
+#if defined(__SANITIZE_THREAD__) || BRELVOX_SANITIZER_FEATURE(thread_sanitizer)
 inline constexpr bool kThread = true;
 #else
 inline constexpr bool kThread = false;
 #endif
-#else
-inline constexpr bool kThread = false;
-#endif
+
+#undef BRELVOX_SANITIZER_FEATURE
 
 }  // namespace sanitizers
