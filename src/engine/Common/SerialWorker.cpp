@@ -15,7 +15,6 @@ CSerialWorker::~CSerialWorker() {
             m_taken.wait(hold, [this] { return m_tasks.empty() && !m_running; });
         }
         m_stop = true;
-        m_stopping.store(true, std::memory_order_release);
     }
     m_posted.notify_all();
     if (m_thread.joinable()) {
@@ -72,7 +71,7 @@ void CSerialWorker::SpinForTasks(std::unique_lock<std::mutex>& hold) {
     if (m_spin.count() == 0 || !m_tasks.empty() || m_stop) return;
     hold.unlock();
     const auto until = std::chrono::steady_clock::now() + m_spin;
-    for (unsigned n = 1; m_queued.load(std::memory_order_acquire) == 0 && !m_stopping.load(std::memory_order_acquire);
+    for (unsigned n = 1; m_queued.load(std::memory_order_acquire) == 0 && !m_stop.load(std::memory_order_acquire);
          ++n) {
 #if defined(__x86_64__) || defined(__i386__)
         __builtin_ia32_pause();

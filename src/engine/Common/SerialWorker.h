@@ -53,10 +53,9 @@ private:
     std::deque<std::function<void()>> m_tasks;
     bool m_running = false;  // the thread runs a task
     bool m_sleeping = false;  // the thread waits for tasks
-    bool m_stop = false;
-    // What the spinning thread watches without the lock: the tasks queued, and a stop asked.
+    // Set and read under the lock, and watched without it by a spinning thread, with the tasks' count.
+    std::atomic<bool> m_stop{false};
     std::atomic<size_t> m_queued{0};
-    std::atomic<bool> m_stopping{false};
     std::exception_ptr m_failure;  // what a task threw, until it is handed over
     std::thread m_thread;
 };
