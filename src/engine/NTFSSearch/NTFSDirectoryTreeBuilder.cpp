@@ -5,6 +5,7 @@
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
@@ -71,107 +72,141 @@ int CMFTDirectoryTreeBuilder::Hand(CNTFSFileNode* node) const {
     return taken;
 }
 
-void CMFTDirectoryTreeBuilder::BuildChildren(const RecordSet& set, CNTFSRecordEntries& records, i64 folder,
-                                             std::vector<i64>& queue, const CMFTInfo* table) {
-    auto first = std::lower_bound(set.begin(), set.end(), folder,
-                                  [](const RecordSet::value_type& e, i64 key) { return e.first < key; });
-    for (auto it = first; it != set.end() && it->first == folder; ++it) {
-        // A record taken is spent (its properties gone).
-        CNTFSRecordEntry& entry = records[it->second];
-        if (!entry.properties) continue;
-        const i64 number = RecordNumber(entry, table, m_cluster0, m_spc);
-        CNTFSFileNode* node = MakeNode(entry, number, folder);
-        const bool directory = node && node->IsDirectory();
+void CMFTDirectoryTreeBuilder::BuildChildren(Items& items, i64 folder, std::vector<i64>& queue) {
+    auto first = std::lower_bound(items.begin(), items.end(), folder,
+                                  [](const CNTFSPreparedNode& e, i64 key) { return e.parent < key; });
+    for (auto it = first; it != items.end() && it->parent == folder; ++it) {
+        // A node handed over is spent.
+        CNTFSFileNode* node = std::exchange(it->node, nullptr);
+        if (!node) continue;
+        const bool directory = node->IsDirectory();
         // A folder without a number can own nothing (its children's parent numbers are known).
-        if (Hand(node) && directory && number >= 0 && number != folder) queue.push_back(number);
+        if (Hand(node) && directory && it->number >= 0 && it->number != folder) queue.push_back(it->number);
     }
 }
 
-void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table) {
-    // By parent number, records of one parent in the order they were read.
+CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareTable(CMFTDirectoryTreeBuildInfo& table) const {
     CNTFSRecordEntries& records = table.records;
+    // By parent number, records of one parent in the order they were read.
+    using RecordSet = std::vector<std::pair<i64, u32>, hugepages::Allocator<std::pair<i64, u32>>>;
     RecordSet set;
     set.reserve(records.size());
-    for (size_t i = 0; i < records.size(); ++i)
-        set.emplace_back(records[i].info.GetFileRecordNumberofParentDirectory(), u32(i));
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (records[i].properties) set.emplace_back(records[i].info.GetFileRecordNumberofParentDirectory(), u32(i));
+    }
     // The indexes rise in reading order: sorting the pairs whole keeps that order within a parent, in
     // place (a stable sort would fault in a buffer as large as the set).
     std::sort(set.begin(), set.end());
-    // Breadth first from the root; a folder is visited once however the numbers loop.
-    std::vector<i64> queue;
-    std::unordered_set<i64> visited{kRootRecord};
-    BuildChildren(set, records, kRootRecord, queue, table.mft);
-    for (size_t at = 0; at < queue.size(); ++at) {
-        if (!visited.insert(queue[at]).second) continue;
-        BuildChildren(set, records, queue[at], queue, table.mft);
-    }
-    CNTFSRecordEntries rest;
-    rest.reserve(set.size());
+    CNTFSPreparedNodes nodes;
+    nodes.items.reserve(set.size());
     for (const auto& [parent, at] : set) {
         CNTFSRecordEntry& entry = records[at];
-        if (!entry.properties) continue;
-        // Numbers through the table before the records leave it.
-        if (entry.info.GetMFTFileRecordNumber() == -1)
-            entry.info.SetMFTFileRecordNumber(RecordNumber(entry, table.mft, m_cluster0, m_spc));
-        rest.push_back(std::move(entry));
+        const i64 number = RecordNumber(entry, table.mft, m_cluster0, m_spc);
+        if (CNTFSFileNode* node = MakeNode(entry, number, parent)) nodes.items.push_back({parent, number, node});
     }
     records.clear();
-    BuildLostFiles(rest);
+    return nodes;
+}
+
+CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareLoose(CNTFSRecordEntries& records) const {
+    CNTFSPreparedNodes nodes;
+    nodes.items.reserve(records.size());
+    for (auto& entry : records) {
+        const i64 number = entry.info.GetMFTFileRecordNumber();
+        const i64 parent = entry.info.GetFileRecordNumberofParentDirectory();
+        if (CNTFSFileNode* node = MakeNode(entry, number, parent)) nodes.items.push_back({parent, number, node});
+    }
+    records.clear();
+    // By parent number, records of one parent in the order they came.
+    auto byParent = [](const CNTFSPreparedNode& a, const CNTFSPreparedNode& b) { return a.parent < b.parent; };
+    if (!std::is_sorted(nodes.items.begin(), nodes.items.end(), byParent))
+        std::stable_sort(nodes.items.begin(), nodes.items.end(), byParent);
+    return nodes;
+}
+
+void CMFTDirectoryTreeBuilder::BuildDirectoryTree(CMFTDirectoryTreeBuildInfo& table) {
+    CNTFSPreparedNodes nodes = PrepareTable(table);
+    HandTable(nodes);
 }
 
 void CMFTDirectoryTreeBuilder::BuildLostFiles(CNTFSRecordEntries& records) {
+    CNTFSPreparedNodes nodes = PrepareLoose(records);
+    HandLostFiles(nodes);
+}
+
+void CMFTDirectoryTreeBuilder::HandTable(CNTFSPreparedNodes& nodes) {
+    // Breadth first from the root; a folder is visited once however the numbers loop.
+    std::vector<i64> queue;
+    std::unordered_set<i64> visited{kRootRecord};
+    BuildChildren(nodes.items, kRootRecord, queue);
+    for (size_t at = 0; at < queue.size(); ++at) {
+        if (!visited.insert(queue[at]).second) continue;
+        BuildChildren(nodes.items, queue[at], queue);
+    }
+    // What the root does not reach, still by parent number.
+    HandLostFiles(nodes);
+}
+
+void CMFTDirectoryTreeBuilder::HandLostFiles(CNTFSPreparedNodes& nodes) {
     struct Lost {
-        CNTFSRecordEntry* entry;  // its node is made when it is handed over
-        i64 number;
-        i64 parent;
+        CNTFSPreparedNode* item;
         bool directory;
         bool handed = false;
         bool accepted = false;
     };
-    // By parent number, records of one parent in the order they came.
+    // The nodes not handed over yet, by parent number (the order of the prepared list).
     std::vector<std::pair<i64, Lost>, hugepages::Allocator<std::pair<i64, Lost>>> lost;
-    lost.reserve(records.size());
-    for (auto& entry : records) {
-        if (!entry.properties) continue;
-        const i64 number = entry.info.GetMFTFileRecordNumber();
-        const i64 parent = entry.info.GetFileRecordNumberofParentDirectory();
-        // As its node would answer IsDirectory.
-        const bool directory = (entry.properties->GetAttribute() & ntfsattr::kDirectory) != 0;
-        lost.emplace_back(parent, Lost{&entry, number, parent, directory});
+    lost.reserve(nodes.items.size());
+    for (CNTFSPreparedNode& item : nodes.items) {
+        if (item.node) lost.emplace_back(item.parent, Lost{&item, item.node->IsDirectory() != 0});
     }
-    // (The records a table leaves come in parent order already.)
-    auto byParent = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (!std::is_sorted(lost.begin(), lost.end(), byParent)) std::stable_sort(lost.begin(), lost.end(), byParent);
     std::unordered_map<i64, const Lost*> folders;
     for (const auto& [parent, l] : lost) {
-        if (l.directory && l.number >= 0) folders.emplace(l.number, &l);
+        if (l.directory && l.item->number >= 0) folders.emplace(l.item->number, &l);
     }
     auto hand = [this](Lost& l) {
         l.handed = true;
-        l.accepted = Hand(MakeNode(*l.entry, l.number, l.parent)) != 0;
+        l.accepted = Hand(std::exchange(l.item->node, nullptr)) != 0;
     };
     for (auto& [key, folder] : lost) {
-        if (!folder.directory || folder.parent < kMinLostParent) continue;
+        if (!folder.directory || folder.item->parent < kMinLostParent) continue;
         if (!folder.handed) hand(folder);
-        if (!folder.accepted || folder.number < 0) continue;
+        const i64 number = folder.item->number;
+        if (!folder.accepted || number < 0) continue;
         // Its ancestors among the lost folders: none of them is handed over as its child.
         std::unordered_set<i64> ancestors;
-        for (i64 p = folder.parent; ancestors.size() <= folders.size() && ancestors.insert(p).second;) {
+        for (i64 p = folder.item->parent; ancestors.size() <= folders.size() && ancestors.insert(p).second;) {
             auto up = folders.find(p);
             if (up == folders.end()) break;
-            p = up->second->parent;
+            p = up->second->item->parent;
         }
-        auto child = std::lower_bound(lost.begin(), lost.end(), folder.number,
+        auto child = std::lower_bound(lost.begin(), lost.end(), number,
                                       [](const auto& e, i64 key) { return e.first < key; });
-        for (; child != lost.end() && child->first == folder.number; ++child) {
+        for (; child != lost.end() && child->first == number; ++child) {
             Lost& c = child->second;
-            if (c.handed || &c == &folder || ancestors.count(c.number)) continue;
+            if (c.handed || &c == &folder || ancestors.count(c.item->number)) continue;
             hand(c);
         }
         if (m_progress) break;
     }
     // What was not handed over goes with its record.
-    records.clear();
+    nodes.Release();
+}
+
+CNTFSPreparedNodes& CNTFSPreparedNodes::operator=(CNTFSPreparedNodes&& other) noexcept {
+    if (this != &other) {
+        Release();
+        items = std::move(other.items);
+        other.items.clear();
+    }
+    return *this;
+}
+
+void CNTFSPreparedNodes::Release() {
+    for (CNTFSPreparedNode& item : items) {
+        if (item.node) item.node->Release();
+    }
+    items.clear();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -206,23 +241,43 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
                                                                CSearchedPartitionInfo* candidate, IStorageDevice* device,
                                                                int partitionIndex, IProgress* progress,
                                                                IDirecotryTreeBuilder* builder) {
+    CNTFSPreparedPartition prepared = Prepare(info, candidate, device, partitionIndex, progress);
+    Hand(prepared, builder);
+    return m_result;
+}
+
+void CNTFSDirectoryTreeBuilder::Hand(CNTFSPreparedPartition& partition, IDirecotryTreeBuilder* builder) {
+    CMFTDirectoryTreeBuilder tree(builder, partition.partitionIndex, partition.cluster0, partition.sectorsPerCluster,
+                                  partition.progress);
+    for (CNTFSPreparedNodes& nodes : partition.tables) tree.HandTable(nodes);
+    // Records outside every table are handed over for the first partition only, as lost folders.
+    if (partition.partitionIndex == 0) tree.HandLostFiles(partition.loose);
+    partition.tables.clear();
+    partition.loose.Release();
+}
+
+CNTFSPreparedPartition CNTFSDirectoryTreeBuilder::Prepare(CNTFSIntelligentSearchInfo* info,
+                                                          CSearchedPartitionInfo* candidate, IStorageDevice* device,
+                                                          int partitionIndex, IProgress* progress) {
+    CNTFSPreparedPartition prepared;
+    prepared.partitionIndex = partitionIndex;
+    prepared.progress = progress;
     m_done = false;
     m_blocks.clear();
     m_pendingLogs.clear();
     m_result = nullptr;
     CNTFSLostFilesFolderNodeBuilder::ResetLostFilesFolderCount();
-    if (!device) return nullptr;
+    if (!device) return prepared;
     auto* ntfs = dynamic_cast<CSearchedNTFSPartitionInfo*>(candidate);
     if (!ntfs || !info || ntfs->m_sectorsPerCluster == 0) {
         m_done = true;
-        return nullptr;
+        return prepared;
     }
     m_info = info;
     m_candidate = candidate;
     m_device = device;
     m_partition = partitionIndex;
     m_progress = progress;
-    m_builder = builder;
     m_cluster0 = candidate->m_cluster0Sector;
     m_spc = candidate->m_sectorsPerCluster;
     m_sectors = candidate->m_totalSectors;
@@ -268,16 +323,13 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
         m_expected = end - begin;
     }
     ReadFileProperties();
-    for (auto& table : m_tables) {
-        CMFTDirectoryTreeBuilder tree(builder, partitionIndex, m_cluster0, m_spc, progress);
-        tree.BuildDirectoryTree(*table);
-    }
+    prepared.cluster0 = m_cluster0;
+    prepared.sectorsPerCluster = m_spc;
+    const CMFTDirectoryTreeBuilder tree(nullptr, partitionIndex, m_cluster0, m_spc, progress);
+    for (auto& table : m_tables) prepared.tables.push_back(tree.PrepareTable(*table));
     m_result = CNTFSFileSystemNodeBuilder::CreateNTFSFileSystemNode(m_cluster0, m_spc, partitionIndex);
-    // Records outside every table are handed over for the first partition only, as lost folders.
-    if (partitionIndex == 0) {
-        CMFTDirectoryTreeBuilder tree(builder, partitionIndex, m_cluster0, m_spc, progress);
-        tree.BuildLostFiles(m_loose);
-    }
+    // Records outside every table go over for the first partition only.
+    if (partitionIndex == 0) prepared.loose = tree.PrepareLoose(m_loose);
     m_tables.clear();
     m_loose.clear();
     m_pendingLogs.clear();
@@ -285,7 +337,7 @@ IFilesystemNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentS
         if ((*pairs)[i].reader) (*pairs)[i].reader->Reset();
     }
     m_done = true;
-    return m_result;
+    return prepared;
 }
 
 void CNTFSDirectoryTreeBuilder::ReadFileProperties() {

@@ -102,6 +102,39 @@ struct CMFTDirectoryTreeBuildInfo {
     std::unique_ptr<CNTFSFileNode> root;
 };
 
+// A record's node, made ahead of the hand-over, with the numbers that place it.
+struct CNTFSPreparedNode {
+    i64 parent;
+    i64 number;
+    CNTFSFileNode* node;  // null once handed over
+};
+
+// The nodes of a table's records (or of the loose records), by parent number, the records of one parent
+// in the order they were read. Nodes never handed over are released with it.
+class CNTFSPreparedNodes {
+public:
+    using Items = std::vector<CNTFSPreparedNode, hugepages::Allocator<CNTFSPreparedNode>>;
+    CNTFSPreparedNodes() = default;
+    CNTFSPreparedNodes(CNTFSPreparedNodes&& other) noexcept : items(std::move(other.items)) { other.items.clear(); }
+    CNTFSPreparedNodes& operator=(CNTFSPreparedNodes&& other) noexcept;
+    ~CNTFSPreparedNodes() { Release(); }
+    // Releases the nodes not handed over and empties the list.
+    void Release();
+
+    Items items;
+};
+
+// What the hand-over of one partition takes, made beforehand: the nodes of each of its tables, and for
+// the first partition those of the records outside every table.
+struct CNTFSPreparedPartition {
+    int partitionIndex = -1;
+    i64 cluster0 = 0;
+    u32 sectorsPerCluster = 0;
+    IProgress* progress = nullptr;
+    std::vector<CNTFSPreparedNodes> tables;
+    CNTFSPreparedNodes loose;
+};
+
 class CMFTDirectoryTreeBuilder {
 public:
     CMFTDirectoryTreeBuilder(IDirecotryTreeBuilder* builder, int partitionIndex, i64 cluster0, u32 sectorsPerCluster,
@@ -116,15 +149,21 @@ public:
     // Hands over the folders of the records that are left whose parent is 25 or more, with their children.
     void BuildLostFiles(CNTFSRecordEntries& records);
 
+    // The two halves of the above. The nodes of the table's records (which it gives up), numbered through
+    // the table; of records by their own numbers. Neither touches the tree builder.
+    CNTFSPreparedNodes PrepareTable(CMFTDirectoryTreeBuildInfo& table) const;
+    CNTFSPreparedNodes PrepareLoose(CNTFSRecordEntries& records) const;
+    // Hands prepared nodes over as BuildDirectoryTree and BuildLostFiles do.
+    void HandTable(CNTFSPreparedNodes& nodes);
+    void HandLostFiles(CNTFSPreparedNodes& nodes);
+
 private:
-    // Parent record numbers and the records' places in the table, sorted by parent number.
-    using RecordSet = std::vector<std::pair<i64, u32>, hugepages::Allocator<std::pair<i64, u32>>>;
+    using Items = CNTFSPreparedNodes::Items;
     // Makes the node of a record (taking its properties); null without properties.
     CNTFSFileNode* MakeNode(CNTFSRecordEntry& entry, i64 number, i64 parent) const;
     // 1 when the tree builder took the node; a refused node is released.
     int Hand(CNTFSFileNode* node) const;
-    void BuildChildren(const RecordSet& set, CNTFSRecordEntries& records, i64 folder,
-                       std::vector<i64>& queue, const CMFTInfo* table);
+    void BuildChildren(Items& items, i64 folder, std::vector<i64>& queue);
 
     IDirecotryTreeBuilder* m_builder;
     int m_partition;
@@ -153,6 +192,12 @@ public:
     IFilesystemNode* BuildDirectoryTree(CNTFSIntelligentSearchInfo* info, CSearchedPartitionInfo* candidate,
                                         IStorageDevice* device, int partitionIndex, IProgress* progress,
                                         IDirecotryTreeBuilder* builder);
+    // The two halves of the above: reads the candidate's records and makes their nodes, without the tree
+    // builder (so that it may run on another thread while an earlier partition is handed over); then
+    // hands them over.
+    CNTFSPreparedPartition Prepare(CNTFSIntelligentSearchInfo* info, CSearchedPartitionInfo* candidate,
+                                   IStorageDevice* device, int partitionIndex, IProgress* progress);
+    static void Hand(CNTFSPreparedPartition& partition, IDirecotryTreeBuilder* builder);
     bool IsDone() const { return m_done; }
     // Blocks read by the last build, for the tests.
     const std::vector<std::pair<i64, u32>>& ReadBlocks() const { return m_blocks; }
@@ -186,7 +231,6 @@ private:
     CSearchedPartitionInfo* m_candidate = nullptr;
     int m_partition = -1;
     IProgress* m_progress = nullptr;
-    IDirecotryTreeBuilder* m_builder = nullptr;
     IFilesystemNode* m_result = nullptr;
     bool m_done = false;
     std::vector<std::pair<i64, u32>> m_blocks;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/Common/PrepareAhead.h"
 #include "engine/FileArchive/IRSData.h"
 #include "engine/NTFSLib/NTFSDBR.h"
 #include "engine/NTFSLib/NTFSDataRun.h"
@@ -506,17 +507,22 @@ int CNTFSSearchController::EndSearch(int build) {
             info.SetValidFileRecordSectors(&m_validRecords);
             info.SetPrebuiltRecords(&m_prebuilt);
         }
-        CNTFSDirectoryTreeBuilder trees;
         m_treeBuilder->ExpectNodes(SEARCHER_NTFS, m_prebuilt.Size());
-        const i64 n = i64(set.size());
-        i64 k = 0;
+        std::vector<CSearchedNTFSPartitionInfo*> chosen;
         for (const NTFSCandidate& c : set) {
-            c->m_weight = double(n - k);
+            c->m_weight = double(set.size() - chosen.size());
             // Nodes carry their partition's index; the copy-out finds the partition by it.
-            c->m_partitionIndex = i32(k);
-            trees.BuildDirectoryTree(&info, c.get(), m_device, int(k), nullptr, m_treeBuilder);
-            ++k;
+            c->m_partitionIndex = i32(chosen.size());
+            chosen.push_back(c.get());
         }
+        // The next partition's records are read and their nodes made while this thread hands the nodes
+        // of one over: only the handing touches the tree builder. The partitions are prepared in their
+        // order, as each may take records the scan kept that a later one would otherwise read again.
+        CNTFSDirectoryTreeBuilder trees;
+        PrepareAhead<CNTFSPreparedPartition>(
+            chosen.size(),
+            [&](size_t k) { return trees.Prepare(&info, chosen[k], m_device, int(k), nullptr); },
+            [&](size_t, CNTFSPreparedPartition& partition) { CNTFSDirectoryTreeBuilder::Hand(partition, m_treeBuilder); });
     }
     ClearFindings();
     if (m_treeBuilder) {
