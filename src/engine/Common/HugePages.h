@@ -15,8 +15,11 @@
 namespace hugepages {
 
 inline constexpr std::size_t kPageBytes = std::size_t(2) << 20;
-// Arrays of this size or more are mapped; smaller ones come from the general allocator.
-inline constexpr std::size_t kMappedFrom = std::size_t(1) << 20;
+// Arrays of this size or more are mapped; smaller ones come from the general allocator. A fresh array
+// of the general allocator's is faulted in a small page at a time; from this size on, the arrays of a
+// scan's end (a volume's records sorted, their nodes listed) spent more in those faults than in their
+// work. Such an array then takes a whole page, 8 times its size at most, for the few of them a scan holds.
+inline constexpr std::size_t kMappedFrom = std::size_t(256) << 10;
 
 // At least `bytes` (rounded up to whole huge pages), aligned to kPageBytes, zeroed; null when the
 // system refuses.

@@ -10,7 +10,7 @@
 #include "engine/StorageDevice/SectorMath.h"
 
 namespace {
-// Blocks of a MiB or more are on huge pages (the allocator's rule): the reads into them and every
+// Blocks of 256 KiB or more are on huge pages (the allocator's rule): the reads into them and every
 // searcher's pass over them then meet a page fault and a translation miss per 2 MiB instead of per
 // 4 KiB (a fifth of the raw search's time).
 std::shared_ptr<u8[]> AllocateBlock(size_t bytes) {
