@@ -1,11 +1,59 @@
 #include "support/LoopDevice.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 #include "support/Fixtures.h"
 
 namespace testsupport {
+namespace {
+
+// One lock file for every test process of the machine; each holder opens it anew, since a lock
+// belongs to an open file.
+int OpenLock() {
+    return open("/tmp/brelvox-test-loop-devices.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+}
+
+// This process holds the devices for itself: its own devices take no shared hold (which would wait
+// for that very hold).
+std::atomic<bool> g_exclusive{false};
+
+}  // namespace
+
+ExclusiveLoopDevices::ExclusiveLoopDevices(std::chrono::seconds wait) {
+    const int fd = OpenLock();
+    if (fd < 0) return;
+    const auto until = std::chrono::steady_clock::now() + wait;
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (std::chrono::steady_clock::now() >= until) {
+            close(fd);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    m_lock = fd;
+    g_exclusive = true;
+}
+
+ExclusiveLoopDevices::~ExclusiveLoopDevices() {
+    if (m_lock < 0) return;
+    g_exclusive = false;
+    close(m_lock);
+}
 
 LoopDevice::LoopDevice(const std::filesystem::path& image, unsigned sectorSize, bool readOnly, bool partitions)
     : m_partitions(partitions) {
+    if (!g_exclusive) {
+        m_lock = OpenLock();
+        if (m_lock >= 0 && flock(m_lock, LOCK_SH) != 0) {
+            close(m_lock);
+            m_lock = -1;
+        }
+    }
     std::string out;
     const std::string command = std::string("losetup -f --show ") + (readOnly ? "-r " : "") + (partitions ? "-P " : "") +
                                 "--sector-size " + std::to_string(sectorSize) + " '" + image.string() + "' 2>/dev/null";
@@ -16,9 +64,12 @@ LoopDevice::LoopDevice(const std::filesystem::path& image, unsigned sectorSize, 
 }
 
 LoopDevice::~LoopDevice() {
-    if (m_device.empty()) return;
-    if (m_partitions) RunCommand("partx -d '" + m_device + "' >/dev/null 2>&1");
-    RunCommand("losetup -d " + m_device);
+    if (!m_device.empty()) {
+        if (m_partitions) RunCommand("partx -d '" + m_device + "' >/dev/null 2>&1");
+        RunCommand("losetup -d " + m_device);
+    }
+    // Given back only once the device is detached.
+    if (m_lock >= 0) close(m_lock);
 }
 
 std::string LoopDevice::Partition(int n) const {

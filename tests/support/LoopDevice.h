@@ -2,6 +2,7 @@
 // one (no root, no loop devices, or a losetup without --sector-size).
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -25,6 +26,24 @@ public:
 private:
     std::string m_device;
     bool m_partitions = false;
+    int m_lock = -1;  // a shared hold of the machine's loop devices, while the device is attached
+};
+
+// While one lives, no other test process attaches or detaches a loop device through LoopDevice (those
+// that would wait): a test that watches the kernel's block events then sees only its own devices. The
+// suites of a parallel run attach and detach theirs meanwhile otherwise, and a device number one of
+// them just gave back may be the next one handed out. Waits at most `wait` for the devices in use
+// elsewhere to be given back, then goes on without the hold (Held() tells).
+class ExclusiveLoopDevices {
+public:
+    explicit ExclusiveLoopDevices(std::chrono::seconds wait = std::chrono::seconds(120));
+    ~ExclusiveLoopDevices();
+    ExclusiveLoopDevices(const ExclusiveLoopDevices&) = delete;
+    ExclusiveLoopDevices& operator=(const ExclusiveLoopDevices&) = delete;
+    bool Held() const { return m_lock >= 0; }
+
+private:
+    int m_lock = -1;
 };
 
 }  // namespace testsupport

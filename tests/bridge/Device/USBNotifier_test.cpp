@@ -213,6 +213,8 @@ bool PumpUntil(PolledDescriptorWatcher& watcher, const Recorder& recorder, Done 
 
 TEST(USBNotifier, ALoopDeviceAttachedAndDetachedIsPostedOnceEach) {
     if (geteuid() != 0) GTEST_SKIP() << "loop devices need root";
+    // No other suite's loop device comes or goes while this one is watched.
+    testsupport::ExclusiveLoopDevices exclusive;
     testsupport::TempDir dir;
     const auto image = dir / "card.img";
     std::ofstream(image).close();

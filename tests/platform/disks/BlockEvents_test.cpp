@@ -269,6 +269,8 @@ std::optional<BlockChange> WaitForChange(IBlockEventSource& source, BlockEventTr
 
 TEST(UdevBlockEventSource, ALoopDeviceAttachedArrivesOnceAndLeavesWhenDetached) {
     if (geteuid() != 0) GTEST_SKIP() << "loop devices need root";
+    // No other suite's loop device comes or goes while this one is watched.
+    testsupport::ExclusiveLoopDevices exclusive;
     testsupport::TempDir dir;
     const auto image = dir / "medium.img";
     std::ofstream(image).close();
