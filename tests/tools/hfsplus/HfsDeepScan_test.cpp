@@ -91,7 +91,7 @@ long long FsstatSectors(const std::string& name) {
     std::istringstream in(testsupport::ReadFile(testsupport::FixturePath("hfsplus-disk/" + name + ".fsstat.txt")));
     long long last = -1, blockSize = 0;
     for (std::string line; std::getline(in, line);) {
-        std::sscanf(line.c_str(), "Block Range: %*lld - %lld", &last);
+        std::sscanf(line.c_str(), "Block Range: %*s - %lld", &last);
         std::sscanf(line.c_str(), "Allocation Block Size: %lld", &blockSize);
     }
     return (last + 1) * blockSize / 512;
