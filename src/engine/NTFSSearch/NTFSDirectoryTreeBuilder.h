@@ -107,6 +107,7 @@ struct CNTFSPreparedNode {
     i64 parent;
     i64 number;
     CNTFSFileNode* node;  // null once handed over
+    bool directory;       // as the node answers IsDirectory
 };
 
 // The nodes of a table's records (or of the loose records), by parent number, the records of one parent

@@ -522,7 +522,9 @@ int CNTFSSearchController::EndSearch(int build) {
         PrepareAhead<CNTFSPreparedPartition>(
             chosen.size(),
             [&](size_t k) { return trees.Prepare(&info, chosen[k], m_device, int(k), nullptr); },
-            [&](size_t, CNTFSPreparedPartition& partition) { CNTFSDirectoryTreeBuilder::Hand(partition, m_treeBuilder); });
+            [&](size_t, CNTFSPreparedPartition& partition) {
+                CNTFSDirectoryTreeBuilder::Hand(partition, m_treeBuilder);
+            });
     }
     ClearFindings();
     if (m_treeBuilder) {
