@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/Common/HugePages.h"
 #include "engine/Common/ReserveAtLeast.h"
 #include "engine/Common/Types.h"
 
@@ -50,7 +51,7 @@ public:
     }
 
 private:
-    std::vector<CFileNode*> m_slots;
+    std::vector<CFileNode*, hugepages::Allocator<CFileNode*>> m_slots;  // a large scan's: a large array
     u64 m_base = 0;
     size_t m_live = 0;
 };
