@@ -27,15 +27,15 @@ struct Entry {
     Kind kind = Kind::File;
     // Path below the root, '/'-separated, UTF-8 (stored as UTF-16 as given; a ':' in a name is stored
     // as the '/' it stands for, as the format keeps names).
-    std::string path;
-    std::string data;      // file content; the target path of a symbolic link
-    std::string resource;  // resource fork of an uncompressed file
+    std::string path{};
+    std::string data{};    // file content; the target path of a symbolic link
+    std::string resource{};  // resource fork of an uncompressed file
     u32 compression = 0;   // 0, or decmpfs type 3, 4, 7 or 8
     bool rawStored = false;  // compressed streams stored raw after their mark (0xFF zlib, 0x06 LZVN)
     u32 extents = 1;       // the fork holding the data is cut into this many extents
     bool deleted = false;  // only the journal's old leaf copies remember it
-    std::string linkTarget;  // a hard link: the path of the file it names
-    std::vector<std::pair<std::string, std::string>> xattrs;
+    std::string linkTarget{};  // a hard link: the path of the file it names
+    std::vector<std::pair<std::string, std::string>> xattrs{};
     u32 date = kDefaultDate;
     // A deleted file: its record appears in this many journal transactions; only the last copy has the
     // true data size (earlier ones are shorter by one byte per transaction to come).

@@ -437,7 +437,7 @@ std::vector<std::string> ScanOutcome(Disk& disk, bool cached, i64 block) {
     const i64 total = device->GetTotalSectors();
     testing::internal::CaptureStdout();
     for (i64 b = 0; b * block < total; ++b) {
-        if (cache) EXPECT_EQ(cache->SetCurCacheBlock(b), 1);
+        if (cache) { EXPECT_EQ(cache->SetCurCacheBlock(b), 1); }
         feeder.Feed(b * block, std::min(block, total - b * block));
     }
     feeder.End(1);
@@ -632,7 +632,7 @@ TEST(HfsDeepDisk, LeavesListedWholeAreNotDecodedAgain) {
             for (const hfs::Entry& e : writer.Entries()) {
                 SCOPED_TRACE(e.path);
                 ASSERT_TRUE(byPath.count(e.path));
-                if (!staleCopy) EXPECT_EQ(byPath.at(e.path).size(), 1u);
+                if (!staleCopy) { EXPECT_EQ(byPath.at(e.path).size(), 1u); }
             }
             EXPECT_EQ(byPath.count("docs/z.txt"), staleCopy ? 1u : 0u);
         }

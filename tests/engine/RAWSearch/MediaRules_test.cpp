@@ -101,7 +101,7 @@ TEST(MediaRules, SynchsafeSizesUseSevenBitsPerByte) {
     for (const Row& row : rows) {
         u32 value = 0;
         EXPECT_EQ(classMp3Search::GetSynchsafeInteger(row.bytes, value), row.ok);
-        if (row.ok) EXPECT_EQ(value, row.value);
+        if (row.ok) { EXPECT_EQ(value, row.value); }
     }
 }
 
@@ -160,7 +160,7 @@ TEST(MediaRules, MovStartsTakeTheirTypeFromTheBrands) {
         CRawFileInfo info;
         std::vector<u8> sector = row.sector;
         ASSERT_EQ(mov.AnalyseBuffer(sector.data(), info), row.accepted ? 1 : 0);
-        if (row.accepted) EXPECT_EQ(info.m_type, row.type);
+        if (row.accepted) { EXPECT_EQ(info.m_type, row.type); }
     }
 }
 
@@ -217,7 +217,7 @@ TEST(MediaRules, TheBoxWalkSizesFilesFromTheirTopLevelBoxes) {
         const pictest::FeedResult r =
             pictest::Carve(mov, pictest::Placed(file, 0, file.size() / 512 + 40), 0, 512, row.blockSectors);
         EXPECT_EQ(r.size, row.size);
-        if (row.size != 0) EXPECT_EQ(r.type, row.type);
+        if (row.size != 0) { EXPECT_EQ(r.type, row.type); }
     }
 }
 
@@ -373,7 +373,7 @@ TEST(MediaRules, CameraMakesComeFromExifInMoovOrFromTextNearTrex) {
         EXPECT_EQ(kind, row.kind);
         EXPECT_EQ(label, row.label);
         EXPECT_EQ(record->GetRawFileName().find(row.name) != std::string::npos, true) << record->GetRawFileName();
-        if (!row.name.empty()) EXPECT_EQ(record->GetRawFileName(), row.name);
+        if (!row.name.empty()) { EXPECT_EQ(record->GetRawFileName(), row.name); }
         EXPECT_EQ(record->GetRawFileTime(), row.time);
     }
 }

@@ -149,7 +149,7 @@ TEST(Mp3Rules, StartsAndTheGate) {
         // The block holds 8 sectors from sector 5.
         EXPECT_EQ(mp3.AnalyseBufferEx(block.data(), info, 512, 5, 5, 13) != 0, row.accepted);
         EXPECT_EQ(mp3.LastStartSector(), row.gateAfter);
-        if (row.accepted) EXPECT_EQ(info.m_type, RAW_TYPE_MP3);
+        if (row.accepted) { EXPECT_EQ(info.m_type, RAW_TYPE_MP3); }
     }
     // A second header past the block end: accepted unchecked, without setting the gate.
     mp3.ResetFollowState();
@@ -249,8 +249,8 @@ TEST(Mp3Rules, TheFrameWalkSizesFrameStartsAndDropsShortOnes) {
         for (const long long block : {64LL, 5LL}) {
             const Guess g = Guessed(file, block);
             EXPECT_EQ(g.size, row.size) << block;
-            if (row.size != 0) EXPECT_EQ(g.name, row.name);
-            if (row.v1) EXPECT_EQ(g.label, "Walker");
+            if (row.size != 0) { EXPECT_EQ(g.name, row.name); }
+            if (row.v1) { EXPECT_EQ(g.label, "Walker"); }
         }
     }
 }

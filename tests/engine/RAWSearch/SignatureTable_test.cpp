@@ -361,7 +361,7 @@ TEST(RawAnalyserLookup, NamedBytesNeverTurnAwayWhatTheListAccepts) {
         int after = 0;
         for (const auto& [analyser, count] : acceptedBy) after += count;
         if (after > before) listStarts.push_back(k);
-        if (k < 7) EXPECT_GT(after, before) << "start " << k << " is accepted by a list analyser";
+        if (k < 7) { EXPECT_GT(after, before) << "start " << k << " is accepted by a list analyser"; }
     }
     for (IRawFileAnalyser* analyser : list) EXPECT_GT(acceptedBy[analyser], 0) << "a start of every list analyser";
     std::mt19937 rng(20261210);

@@ -27,8 +27,6 @@ using rawtest::MemoryDevice;
 
 namespace {
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 // What an analyser gives a file planted at sector 2 of an image of zeros: the guess (bounded by the
 // image; then the fallback it hands the record to) and the device path.
 struct Outcome {

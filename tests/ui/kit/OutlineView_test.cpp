@@ -17,7 +17,7 @@ namespace {
 struct Node {
     QString name;
     int state = 0;
-    std::vector<Node*> children;
+    std::vector<Node*> children{};
     bool folder = false;
 };
 
