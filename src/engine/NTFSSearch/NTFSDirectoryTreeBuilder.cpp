@@ -88,6 +88,11 @@ CNTFSFileNode* CMFTDirectoryTreeBuilder::MakeNode(CNTFSRecordEntry& entry, i64 n
     return node;
 }
 
+void CMFTDirectoryTreeBuilder::AddPrepared(Items& items, CNTFSRecordEntry& entry, i64 number, i64 parent) const {
+    if (CNTFSFileNode* node = MakeNode(entry, number, parent))
+        items.push_back({parent, number, node, node->IsDirectory() != 0});
+}
+
 int CMFTDirectoryTreeBuilder::Hand(CNTFSFileNode* node) const {
     if (!node) return 0;
     const int taken = m_builder ? m_builder->AddNode(node, SEARCHER_NTFS) : 0;
@@ -124,9 +129,7 @@ CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareTable(CMFTDirectoryTreeBuild
     nodes.items.reserve(set.size());
     for (const auto& [parent, at] : set) {
         CNTFSRecordEntry& entry = records[at];
-        const i64 number = RecordNumber(entry, table.mft, m_cluster0, m_spc);
-        if (CNTFSFileNode* node = MakeNode(entry, number, parent))
-            nodes.items.push_back({parent, number, node, node->IsDirectory() != 0});
+        AddPrepared(nodes.items, entry, RecordNumber(entry, table.mft, m_cluster0, m_spc), parent);
     }
     records.clear();
     return nodes;
@@ -135,12 +138,9 @@ CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareTable(CMFTDirectoryTreeBuild
 CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareLoose(CNTFSRecordEntries& records) const {
     CNTFSPreparedNodes nodes;
     nodes.items.reserve(records.size());
-    for (auto& entry : records) {
-        const i64 number = entry.info.GetMFTFileRecordNumber();
-        const i64 parent = entry.info.GetFileRecordNumberofParentDirectory();
-        if (CNTFSFileNode* node = MakeNode(entry, number, parent))
-            nodes.items.push_back({parent, number, node, node->IsDirectory() != 0});
-    }
+    for (auto& entry : records)
+        AddPrepared(nodes.items, entry, entry.info.GetMFTFileRecordNumber(),
+                    entry.info.GetFileRecordNumberofParentDirectory());
     records.clear();
     // By parent number, records of one parent in the order they came.
     auto byParent = [](const CNTFSPreparedNode& a, const CNTFSPreparedNode& b) { return a.parent < b.parent; };

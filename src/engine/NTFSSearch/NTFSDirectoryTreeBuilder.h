@@ -162,6 +162,8 @@ private:
     using Items = CNTFSPreparedNodes::Items;
     // Makes the node of a record (taking its properties); null without properties.
     CNTFSFileNode* MakeNode(CNTFSRecordEntry& entry, i64 number, i64 parent) const;
+    // Adds the record's node, made now, to the prepared list (nothing without properties).
+    void AddPrepared(Items& items, CNTFSRecordEntry& entry, i64 number, i64 parent) const;
     // 1 when the tree builder took the node; a refused node is released.
     int Hand(CNTFSFileNode* node) const;
     void BuildChildren(Items& items, i64 folder, std::vector<i64>& queue);
