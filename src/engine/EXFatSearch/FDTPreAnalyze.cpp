@@ -11,21 +11,22 @@ namespace {
 
 namespace e = exfat::entry;
 
-// The entry set being assembled, shared by the whole process as the deep search has always kept it, and
-// its backup, which the joining step saves and restores. Both start again at every new search.
-struct SharedEntrySet {
-    _tagFileBaseInfo info;
-    u8 state = 0;     // 0 none, 1 file entry, 2 stream, then one more per name entry
-    u8 expected = 0;  // secondary entries still expected
-    i64 continuesAt = -1;  // the sector whose first entries complete it
-};
-SharedEntrySet g_entrySet;
-SharedEntrySet g_entrySetBackup;
+u8 InUse(ByteReader entry) { return (entry.data()[e::kType] & e::kInUseBit) != 0 ? 1 : 0; }
+
+std::vector<u8> CopyPadded(ByteReader from, size_t offset, size_t length) {
+    std::vector<u8> out(length, 0);
+    if (offset < from.size()) {
+        std::memcpy(out.data(), from.data() + offset, std::min(length, from.size() - offset));
+    }
+    return out;
+}
+
+}  // namespace
 
 // The same as assigning a fresh set, without writing the whole name buffer: name units past the count are
 // always zero (units are only ever appended), so only those below it need clearing.
-void ClearEntrySet() {
-    _tagFileBaseInfo& info = g_entrySet.info;
+void CFDTPreAnaylze::ClearEntrySet() {
+    _tagFileBaseInfo& info = m_entry.info;
     std::fill_n(info.nameUnits, std::min<size_t>(info.nameUnitCount, _tagFileBaseInfo::kMaxNameUnits), u'\0');
     info.nameUnitCount = 0;
     info.dataLength = 0;
@@ -39,22 +40,10 @@ void ClearEntrySet() {
     info.sector = 0;
     info.nameLength = 0;
     static_assert(sizeof(_tagFileBaseInfo) == 552, "a new field of the entry set must be cleared above");
-    g_entrySet.state = 0;
-    g_entrySet.expected = 0;
-    g_entrySet.continuesAt = -1;
+    m_entry.state = 0;
+    m_entry.expected = 0;
+    m_entry.continuesAt = -1;
 }
-
-u8 InUse(ByteReader entry) { return (entry.data()[e::kType] & e::kInUseBit) != 0 ? 1 : 0; }
-
-std::vector<u8> CopyPadded(ByteReader from, size_t offset, size_t length) {
-    std::vector<u8> out(length, 0);
-    if (offset < from.size()) {
-        std::memcpy(out.data(), from.data() + offset, std::min(length, from.size() - offset));
-    }
-    return out;
-}
-
-}  // namespace
 
 CFDTPreAnaylze::CFDTPreAnaylze() = default;
 CFDTPreAnaylze::~CFDTPreAnaylze() = default;
@@ -82,7 +71,7 @@ void CFDTPreAnaylze::Clear() {
     m_backLinks = {};
     m_set.reset();
     ClearEntrySet();
-    g_entrySetBackup = SharedEntrySet();
+    m_entryBackup = EntrySet();
 }
 
 CFileSet& CFDTPreAnaylze::Current() {
@@ -99,7 +88,7 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
     const size_t sectorBytes = size_t{1} << m_sectorShift;
     CFileSet& set = Current();
     // A set read on past the previous sector's end continues only into the sector right behind it.
-    if (g_entrySet.state != 0 && g_entrySet.continuesAt != sector) ClearEntrySet();
+    if (m_entry.state != 0 && m_entry.continuesAt != sector) ClearEntrySet();
     m_lastTaken = 0;
     m_idle = false;
     // Nothing can be taken: the walk below would stop at the first entry, take none and finish.
@@ -140,33 +129,33 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
                     break;
                 }
                 ClearEntrySet();
-                g_entrySet.info.TakeFileEntry(entry, sector);
-                g_entrySet.state = 1;
-                g_entrySet.expected = secondaries;
+                m_entry.info.TakeFileEntry(entry, sector);
+                m_entry.state = 1;
+                m_entry.expected = secondaries;
                 break;
             }
             case e::kStream:
             case e::kDeletedStream:
                 if (!m_rules.IsValidStreamEntry(entry)) {
                     going = false;
-                } else if (g_entrySet.state == 1 && InUse(entry) == g_entrySet.info.inUse) {
-                    g_entrySet.info.TakeStreamEntry(entry);
-                    g_entrySet.state = 2;
-                    --g_entrySet.expected;
+                } else if (m_entry.state == 1 && InUse(entry) == m_entry.info.inUse) {
+                    m_entry.info.TakeStreamEntry(entry);
+                    m_entry.state = 2;
+                    --m_entry.expected;
                 } else {
                     lostHead(slot);
                 }
                 break;
             case e::kName:
             case e::kDeletedName:
-                if (g_entrySet.state >= 2 && g_entrySet.expected > 0 && InUse(entry) == g_entrySet.info.inUse) {
-                    if (!g_entrySet.info.AppendValidNameEntry(entry)) {
+                if (m_entry.state >= 2 && m_entry.expected > 0 && InUse(entry) == m_entry.info.inUse) {
+                    if (!m_entry.info.AppendValidNameEntry(entry)) {
                         going = false;
                         break;
                     }
-                    ++g_entrySet.state;
-                    if (--g_entrySet.expected == 0) {
-                        set.AddFile(g_entrySet.info);
+                    ++m_entry.state;
+                    if (--m_entry.expected == 0) {
+                        set.AddFile(m_entry.info);
                         ClearEntrySet();
                     }
                 } else if (!m_rules.IsValidNameEntry(entry)) {
@@ -230,8 +219,8 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
     }
     // A set whose checksum held over the memory behind this sector runs on into the next sector, even
     // when this sector finishes the file set (a single abridged sector): the next set takes its rest.
-    if (g_entrySet.state != 0 && g_entrySet.expected > 0 && taken == m_entriesPerSector && !endedEarly && !cutKept) {
-        g_entrySet.continuesAt = sector + 1;
+    if (m_entry.state != 0 && m_entry.expected > 0 && taken == m_entriesPerSector && !endedEarly && !cutKept) {
+        m_entry.continuesAt = sector + 1;
     } else if (finished) {
         ClearEntrySet();
     }
@@ -442,7 +431,7 @@ bool CFDTPreAnaylze::Join(const CutCopy& cut, ByteReader candidate, u32 first, u
     if (!head.Has(0, total)) return false;
     const u16 stored = head.Le16(exfat::file::kSetChecksum).value_or(0);
 
-    g_entrySetBackup = g_entrySet;
+    m_entryBackup = m_entry;
     bool accepted = false;
     std::array<u8, (e::kMaxSecondaryCount + 1) * e::kSize> joined;
     const size_t lowest = std::max<size_t>(first, 1);
@@ -454,7 +443,7 @@ bool CFDTPreAnaylze::Join(const CutCopy& cut, ByteReader candidate, u32 first, u
         if (!CheckDirEntry(joined.data(), static_cast<unsigned>(total), stored)) continue;
         accepted = TakeJoined(ByteReader(joined.data(), total), secondaries, cut.entrySector);
     }
-    g_entrySet = g_entrySetBackup;
+    m_entry = m_entryBackup;
     return accepted;
 }
 
@@ -463,24 +452,24 @@ bool CFDTPreAnaylze::TakeJoined(ByteReader joined, u32 secondaries, i64 entrySec
     const ByteReader file = *joined.Sub(0, e::kSize);
     const u8 fileType = file.data()[e::kType];
     if ((fileType != e::kFile && fileType != e::kDeletedFile) || !m_rules.IsValidFileEntry(file)) return false;
-    g_entrySet.info.TakeFileEntry(file, entrySector);
+    m_entry.info.TakeFileEntry(file, entrySector);
     const ByteReader stream = *joined.Sub(e::kSize, e::kSize);
     const u8 streamType = stream.data()[e::kType];
     if ((streamType != e::kStream && streamType != e::kDeletedStream) || !m_rules.IsValidStreamEntry(stream) ||
-        InUse(stream) != g_entrySet.info.inUse) {
+        InUse(stream) != m_entry.info.inUse) {
         return false;
     }
-    g_entrySet.info.TakeStreamEntry(stream);
+    m_entry.info.TakeStreamEntry(stream);
     for (u32 i = 2; i <= secondaries; ++i) {
         const ByteReader name = *joined.Sub(size_t{i} * e::kSize, e::kSize);
         const u8 nameType = name.data()[e::kType];
         if ((nameType != e::kName && nameType != e::kDeletedName) || !m_rules.IsValidNameEntry(name) ||
-            InUse(name) != g_entrySet.info.inUse) {
+            InUse(name) != m_entry.info.inUse) {
             return false;
         }
-        g_entrySet.info.AppendNameEntry(name);
+        m_entry.info.AppendNameEntry(name);
     }
-    Current().AddFile(g_entrySet.info);
+    Current().AddFile(m_entry.info);
     return true;
 }
 

@@ -27,7 +27,7 @@ public:
     CFDTPreAnaylze& operator=(CFDTPreAnaylze&&) noexcept;
 
     // Stores the shifts and the device's total sectors, and starts a new search: the maps, the current
-    // set and the process-wide entry-set record (and its backup) are cleared.
+    // set and the entry set being assembled (and its backup) are cleared.
     void PrepareAnayze(unsigned int sectorShift, unsigned int clusterShift, unsigned long long totalSectors);
     // Analyses one sector; data must be followed in memory by the next two sectors of the device. True
     // when the current set is finished.
@@ -79,6 +79,16 @@ public:
 private:
     enum class CutOutcome { Continues, Kept };
 
+    // The entry set being assembled, read on across sectors; the joining step saves and restores it.
+    struct EntrySet {
+        _tagFileBaseInfo info;
+        u8 state = 0;          // 0 none, 1 file entry, 2 stream, then one more per name entry
+        u8 expected = 0;       // secondary entries still expected
+        i64 continuesAt = -1;  // the sector whose first entries complete it
+    };
+    // Empties the entry set being assembled.
+    void ClearEntrySet();
+
     CFileSet& Current();
     // A file entry with n secondaries in slot `slot` whose set does not fit the sector.
     struct CutCopy {
@@ -125,7 +135,7 @@ private:
     void AbridgedStep(ByteReader window);
     // Joins a cut set's copy with the start of a candidate sector at every split point from `last` down to
     // `first` (all of them by default); the first split whose checksum matches and whose entries all pass
-    // adds the joined file to the current set. The shared entry-set record is restored afterwards.
+    // adds the joined file to the current set. The entry set being assembled is restored afterwards.
     bool Join(const CutCopy& cut, ByteReader candidate, u32 first = 1, u32 last = 0xFF);
     bool TakeJoined(ByteReader joined, u32 secondaries, i64 entrySector);
     void Link(i64 from, i64 to);
@@ -147,6 +157,8 @@ private:
     FlatKeyTable<i64, i64> m_links;             // cut set's first sector -> the sector continuing it
     FlatKeyTable<i64, i64> m_backLinks;         // the reverse
     std::unique_ptr<CFileSet> m_set;
+    EntrySet m_entry;
+    EntrySet m_entryBackup;
 };
 
 inline bool CFDTPreAnaylze::MayOpenSector(u64 head) {

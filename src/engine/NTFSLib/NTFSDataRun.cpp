@@ -9,10 +9,7 @@
 
 namespace GetSectorsPerCluster {
 
-u32 EffectiveSectorSize() {
-    const u32 s = g_nSectorSize;
-    return (s == 0 || s % 512 != 0) ? 512 : s;
-}
+u32 EffectiveSectorSize(u32 sectorSize) { return (sectorSize == 0 || sectorSize % 512 != 0) ? 512 : sectorSize; }
 
 u8 RoundUp(double q) {
     if (!(q > 0)) return 0;
@@ -184,10 +181,10 @@ i64 CNTFSFileRecordDataRunsAttribute::GetTotalClusters(const ByteReader& a) {
     return CNTFSDataRunList::GetTotalClusters(pairs.data(), int(pairs.size()));
 }
 
-u8 CNTFSFileRecordDataRunsAttribute::GetSectorsPerCluster(const ByteReader& a) {
+u8 CNTFSFileRecordDataRunsAttribute::GetSectorsPerCluster(const ByteReader& a, u32 sectorSize) {
     const i64 initialized = CNTFSFileRecordAttribute::GetInitializedDataSize(a);
     const i64 clusters = GetTotalClusters(a);
     if (initialized < 1 || clusters < 1) return 0;
     return GetSectorsPerCluster::RoundUp(double(initialized) / double(clusters) /
-                                         GetSectorsPerCluster::EffectiveSectorSize());
+                                         GetSectorsPerCluster::EffectiveSectorSize(sectorSize));
 }

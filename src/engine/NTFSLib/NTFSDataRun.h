@@ -16,10 +16,10 @@ struct CDataRun {
     bool operator==(const CDataRun&) const = default;
 };
 
-// The sector size of the cluster-size estimates; 0, or a value that is not a multiple of 512, counts as 512.
+// The cluster-size estimates from an attribute's bytes and clusters, in sectors of the scan's size.
 namespace GetSectorsPerCluster {
-inline u32 g_nSectorSize = 512;
-u32 EffectiveSectorSize();
+// The sector size an estimate divides by: 0, or a value that is not a multiple of 512, counts as 512.
+u32 EffectiveSectorSize(u32 sectorSize);
 // A quotient of sectors per cluster raised to the power of two the volume uses (0 above 128 or at 0).
 u8 RoundUp(double sectorsPerCluster);
 }  // namespace GetSectorsPerCluster
@@ -68,8 +68,9 @@ public:
     static i64 GetStartVCN(const ByteReader& a);
     static bool GetDataRunList(const ByteReader& a, CNTFSDataRunList& list);
     static i64 GetTotalClusters(const ByteReader& a);
-    // The cluster size estimated from the initialized size and the clusters (0 when unknown).
-    static u8 GetSectorsPerCluster(const ByteReader& a);
+    // The cluster size, in sectors of sectorSize bytes, estimated from the initialized size and the
+    // clusters (0 when unknown).
+    static u8 GetSectorsPerCluster(const ByteReader& a, u32 sectorSize);
 
     bool InitFromBuffer(const ByteReader& a) { return m_list.InitFromBuffer(GetDataRunsBuffer(a).data(), GetDataRunsLength(a)); }
     const CNTFSDataRunList& GetList() const { return m_list; }

@@ -31,40 +31,40 @@ bool CMetaFileInfo::Equals(const CMetaFileInfo* other) const {
     return other && other->m_sector == m_sector && other->m_logSequence == m_logSequence && other->m_runs.IsEqual(m_runs);
 }
 
-bool CLogFileInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) {
-    return CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(record, m_sectorsPerCluster) &&
+bool CLogFileInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize) {
+    return CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(record, m_sectorsPerCluster, sectorSize) &&
            CMetaFileInfo::InitFromBuffer(record, sector);
 }
-bool CLogFileInfo::InitFromBuffer(u8* buf, int size, i64 sector) {
+bool CLogFileInfo::InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize) {
     CNTFSFileRecord record(buf, size, 0);
-    return InitFromBuffer(record, sector);
+    return InitFromBuffer(record, sector, sectorSize);
 }
 
-CMFTMirrInfo* CMFTMirrInfo::Build(const CNTFSFileRecord& record, i64 sector) {
+CMFTMirrInfo* CMFTMirrInfo::Build(const CNTFSFileRecord& record, i64 sector, u32 sectorSize) {
     auto* info = new (std::nothrow) CMFTMirrInfo();
-    if (info && info->InitFromBuffer(record, sector)) return info;
+    if (info && info->InitFromBuffer(record, sector, sectorSize)) return info;
     delete info;
     return nullptr;
 }
-bool CMFTMirrInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) {
-    return CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(record, m_sectorsPerCluster) &&
+bool CMFTMirrInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize) {
+    return CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(record, m_sectorsPerCluster, sectorSize) &&
            CMetaFileInfo::InitFromBuffer(record, sector);
 }
-bool CMFTMirrInfo::InitFromBuffer(u8* buf, int size, i64 sector) {
+bool CMFTMirrInfo::InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize) {
     CNTFSFileRecord record(buf, size, 0);
-    return InitFromBuffer(record, sector);
+    return InitFromBuffer(record, sector, sectorSize);
 }
 
-CMFTInfo* CMFTInfo::Build(const CNTFSFileRecord& record, i64 sector) {
+CMFTInfo* CMFTInfo::Build(const CNTFSFileRecord& record, i64 sector, u32 sectorSize) {
     auto* info = new (std::nothrow) CMFTInfo();
-    if (info && info->InitFromBuffer(record, sector) && info->GetFirstClusterNO() >= 0) return info;
+    if (info && info->InitFromBuffer(record, sector, sectorSize) && info->GetFirstClusterNO() >= 0) return info;
     delete info;
     return nullptr;
 }
 
-bool CMFTInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) {
+bool CMFTInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize) {
     u8 spc = 0;
-    if (!CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(record, spc) || spc == 0) return false;
+    if (!CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(record, spc, sectorSize) || spc == 0) return false;
     m_sectorsPerCluster = spc;
     m_runs.ClearDataRunList();
     CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(record, m_runs, 0, nullptr);
@@ -72,9 +72,9 @@ bool CMFTInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) {
     return !m_runs.IsEmpty();
 }
 
-bool CMFTInfo::InitFromBuffer(u8* buf, int size, i64 sector) {
+bool CMFTInfo::InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize) {
     CNTFSFileRecord record(buf, size, 0);
-    return InitFromBuffer(record, sector);
+    return InitFromBuffer(record, sector, sectorSize);
 }
 
 bool CMFTInfo::Save(IRSData& data) const {
@@ -98,19 +98,19 @@ bool CBitmapFileInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) 
     return true;
 }
 
-bool CFolderIndexAllocationInfo::InitFromBuffer(u8* buf, int size, i64 sector) {
+bool CFolderIndexAllocationInfo::InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize) {
     CNTFSFileRecord record(buf, size, 0);
-    return InitFromBuffer(record, sector);
+    return InitFromBuffer(record, sector, sectorSize);
 }
 
-bool CFolderIndexAllocationInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) {
+bool CFolderIndexAllocationInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize) {
     if (!record.IsValid() || record.IsExtendFileRecord()) return false;
     const ByteReader root = record.FindAttibute(attr::kIndexRoot, 0);
     if (!root.empty()) m_directory = CNTFSFileRecordIndexRootAttribute::GetMFTFileRecordNumberfrom0x90(root);
     const ByteReader a = record.FindAttibute(attr::kIndexAllocation, 0);
     if (a.empty() || CNTFSFileRecordAttribute::GetLength(a) < 1 || CNTFSFileRecordAttribute::IsResident(a)) return false;
     if (!CNTFSFileRecordDataRunsAttribute::GetDataRunList(a, m_runs)) return false;
-    m_sectorsPerCluster = CNTFSFileRecordDataRunsAttribute::GetSectorsPerCluster(a);
+    m_sectorsPerCluster = CNTFSFileRecordDataRunsAttribute::GetSectorsPerCluster(a, sectorSize);
     if (m_sectorsPerCluster == 0) return false;
     m_sector = sector;
     m_logSequence = record.GetLogFileSequenceNumber();

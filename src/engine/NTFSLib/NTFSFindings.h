@@ -38,10 +38,11 @@ class CAttrDefFileInfo : public CMetaFileInfo {};
 class CUpCaseFileInfo : public CMetaFileInfo {};
 
 // $LogFile and $MFTMirr: the cluster-size estimate from $DATA must succeed (it may give 0) first.
+// (Cluster sizes are estimated in sectors of sectorSize bytes, the scanned device's.)
 class CLogFileInfo : public CMetaFileInfo {
 public:
-    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector);
-    bool InitFromBuffer(u8* buf, int size, i64 sector);
+    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
+    bool InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize);
     u8 GetSectorsPerCluster() const { return m_sectorsPerCluster; }
 
 private:
@@ -50,9 +51,9 @@ private:
 
 class CMFTMirrInfo : public CMetaFileInfo {
 public:
-    static CMFTMirrInfo* Build(const CNTFSFileRecord& record, i64 sector);
-    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector);
-    bool InitFromBuffer(u8* buf, int size, i64 sector);
+    static CMFTMirrInfo* Build(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
+    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
+    bool InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize);
     u8 GetSectorsPerCluster() const { return m_sectorsPerCluster; }
 
 private:
@@ -62,10 +63,10 @@ private:
 class CMFTInfo {
 public:
     // Initialised and with a known LCN at VCN 0, else null.
-    static CMFTInfo* Build(const CNTFSFileRecord& record, i64 sector);
+    static CMFTInfo* Build(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
     // A non-zero cluster-size estimate and runs.
-    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector);
-    bool InitFromBuffer(u8* buf, int size, i64 sector);
+    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
+    bool InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize);
     i64 GetSectorAddress() const { return m_sector; }
     i64 GetFirstClusterNO() const { return m_runs.GetLCN(0); }
     u8 GetSectorsPerCluster() const { return m_sectorsPerCluster; }
@@ -97,8 +98,8 @@ private:
 
 class CFolderIndexAllocationInfo {
 public:
-    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector);
-    bool InitFromBuffer(u8* buf, int size, i64 sector);
+    bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
+    bool InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize);
     i64 GetLCN(i64 vcn) const { return m_runs.GetLCN(vcn); }
     i64 GetFirstClusterNO() const;
     u32 GetSectorsPerCluster() const { return m_sectorsPerCluster; }

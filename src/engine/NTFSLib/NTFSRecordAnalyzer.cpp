@@ -101,7 +101,8 @@ bool CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(u8* buf, int si
     return AddDataRunListfromFileRecordBuffer(record, list, checkClusters, realSize);
 }
 
-bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const CNTFSFileRecord& record, u8& sectorsPerCluster) {
+bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const CNTFSFileRecord& record, u8& sectorsPerCluster,
+                                                           u32 sectorSize) {
     sectorsPerCluster = 0;
     CNTFSDataRunList runs;
     i64 realSize = 0;
@@ -109,13 +110,13 @@ bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const CNTFSFileRecord
     const i64 clusters = runs.GetTotalClusters();
     if (clusters > 0 && realSize > 0)
         sectorsPerCluster = GetSectorsPerCluster::RoundUp(double(realSize) / double(clusters) /
-                                                          GetSectorsPerCluster::EffectiveSectorSize());
+                                                          GetSectorsPerCluster::EffectiveSectorSize(sectorSize));
     return true;
 }
 
-bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(u8* buf, u8& sectorsPerCluster) {
+bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(u8* buf, u8& sectorsPerCluster, u32 sectorSize) {
     CNTFSFileRecord record(buf, int(record::kHandledSize), 0);
-    return GetSectorsPerClusterfrom0x80(record, sectorsPerCluster);
+    return GetSectorsPerClusterfrom0x80(record, sectorsPerCluster, sectorSize);
 }
 
 bool CIsMetaFileRecord::IsMetaFileRecord(u8* buf, int size) {

@@ -72,8 +72,10 @@ public:
     // One unnamed non-resident attribute: its first VCN, its runs shifted to it, its real size.
     static bool AddDataRunListfromNonResidentAttributeBuffer(const ByteReader& a, i64* realSize, i64& startVCN,
                                                              CNTFSDataRunList& list);
-    static bool GetSectorsPerClusterfrom0x80(const CNTFSFileRecord& record, u8& sectorsPerCluster);
-    static bool GetSectorsPerClusterfrom0x80(u8* buf, u8& sectorsPerCluster);
+    // The cluster size of the unnamed $DATA, in sectors of sectorSize bytes, estimated from its real size
+    // and clusters (0 when unknown); false for a record whose $DATA runs cannot be read.
+    static bool GetSectorsPerClusterfrom0x80(const CNTFSFileRecord& record, u8& sectorsPerCluster, u32 sectorSize);
+    static bool GetSectorsPerClusterfrom0x80(u8* buf, u8& sectorsPerCluster, u32 sectorSize);
     static bool IsValidFolderFileRecordHavingIndexAllocation(const CNTFSFileRecord& record) {
         return CFolderFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(record);
     }

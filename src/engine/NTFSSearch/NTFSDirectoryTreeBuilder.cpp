@@ -28,8 +28,6 @@ namespace {
 constexpr u32 kRecordSize = 1024;
 constexpr i64 kSectorsTested = 16;
 
-int g_lostFilesFolderCount = 0;
-
 // The number of a record: its own when it carries one, else through the table.
 i64 RecordNumber(const CNTFSRecordEntry& entry, const CMFTInfo* table, i64 cluster0, u32 spc) {
     const i64 own = entry.info.GetMFTFileRecordNumber();
@@ -239,13 +237,9 @@ void CNTFSPreparedNodes::Release() {
 
 IFilesystemNode* CNTFSFileSystemNodeBuilder::CreateNTFSFileSystemNode(i64, u32, int) { return nullptr; }
 
-void CNTFSLostFilesFolderNodeBuilder::ResetLostFilesFolderCount() { g_lostFilesFolderCount = 0; }
-
-int CNTFSLostFilesFolderNodeBuilder::GetLostFilesFolderCount() { return g_lostFilesFolderCount; }
-
 CNTFSFileNode* CNTFSLostFilesFolderNodeBuilder::CreateLostFilesFileNode() {
     CNTFSFilePropertiesStruct s;
-    s.name = "LostFiles" + std::to_string(++g_lostFilesFolderCount);
+    s.name = "LostFiles" + std::to_string(++m_count);
     s.nameLength = u16(s.name.size());
     s.attribute = ntfsattr::kDirectory;
     CNTFSFileProperties* properties = CNTFSFileProperties::Create();
@@ -291,7 +285,7 @@ CNTFSPreparedPartition CNTFSDirectoryTreeBuilder::Prepare(CNTFSIntelligentSearch
     m_blocks.clear();
     m_pendingLogs.clear();
     m_result = nullptr;
-    CNTFSLostFilesFolderNodeBuilder::ResetLostFilesFolderCount();
+    m_lostFolders.ResetLostFilesFolderCount();
     if (!device) return prepared;
     auto* ntfs = dynamic_cast<CSearchedNTFSPartitionInfo*>(candidate);
     if (!ntfs || !info || ntfs->m_sectorsPerCluster == 0) {

@@ -181,12 +181,16 @@ public:
     static IFilesystemNode* CreateNTFSFileSystemNode(i64 cluster0Sector, u32 sectorsPerCluster, int partitionIndex);
 };
 
-// Folders named "LostFiles1", "LostFiles2", ...; the build resets the count, no step makes one.
+// Folders named "LostFiles1", "LostFiles2", ..., counted by each tree build (which starts the count
+// again); no step of the build makes one.
 class CNTFSLostFilesFolderNodeBuilder {
 public:
-    static void ResetLostFilesFolderCount();
-    static CNTFSFileNode* CreateLostFilesFileNode();
-    static int GetLostFilesFolderCount();
+    void ResetLostFilesFolderCount() { m_count = 0; }
+    CNTFSFileNode* CreateLostFilesFileNode();
+    int GetLostFilesFolderCount() const { return m_count; }
+
+private:
+    int m_count = 0;
 };
 
 class CNTFSDirectoryTreeBuilder {
@@ -238,6 +242,7 @@ private:
     bool m_done = false;
     std::vector<std::pair<i64, u32>> m_blocks;
     std::vector<u8> m_blockBuffer;
+    CNTFSLostFilesFolderNodeBuilder m_lostFolders;
     // Log readers of this volume's tables, found but not analysed yet.
     std::vector<CFindFileFromLogFile*> m_pendingLogs;
 };

@@ -9,11 +9,6 @@
 
 using namespace ntfsdeep;
 
-CSavedBuffer& CSavedBuffer::Instance() {
-    static CSavedBuffer saved;
-    return saved;
-}
-
 void CSavedBuffer::Reset(u32 sectorSize) {
     m_sectorSize = sectorSize >= 512 && sectorSize <= kLogPageSize && kLogPageSize % sectorSize == 0 ? sectorSize : 512;
     m_pageSectors = kLogPageSize / m_sectorSize;
@@ -37,6 +32,10 @@ bool CSavedBuffer::AddBuffer(const u8* buffer, i64 first, i64 count, u32& consum
     return true;
 }
 
+CLogFileAnalyzer::CLogFileAnalyzer(CNTFSPartitionInfoBuilder& builder) : m_builder(builder) {
+    m_saved.Reset(builder.GetSectorSize());
+}
+
 bool CLogFileAnalyzer::IsValidRSTRRecord(const u8* buffer, size_t size) {
     if (!buffer || size < kLogPageSize) return false;
     const ByteReader r(buffer, kLogPageSize);
@@ -52,7 +51,7 @@ bool CLogFileAnalyzer::Pairing() { return m_pairings++ < kMaxLogPairings; }
 
 void CLogFileAnalyzer::AnalyzeRSTRRecord(i64 s, const u8* buffer, size_t size) {
     if (m_restarts.size() >= kMaxListEntries || !IsValidRSTRRecord(buffer, size)) return;
-    const i64 apart = CSavedBuffer::Instance().PageSectors();
+    const i64 apart = m_saved.PageSectors();
     const bool paired = !m_restarts.empty() && m_restarts.back() == s - apart;
     for (const auto& info : m_infos) {
         const i64 c = info->GetFirstClusterNO();
@@ -78,11 +77,11 @@ void CLogFileAnalyzer::AnalyzeRSTRRecord(i64 s, const u8* buffer, size_t size) {
 void CLogFileAnalyzer::AnalyzeLogFileFileRecord(i64 r, const CNTFSFileRecord& record) {
     if (m_infos.size() >= kMaxListEntries) return;
     auto info = std::make_unique<CLogFileInfo>();
-    if (!info->InitFromBuffer(record, r)) return;
+    if (!info->InitFromBuffer(record, r, m_builder.GetSectorSize())) return;
     const i64 c = info->GetFirstClusterNO();
     const u32 p = info->GetSectorsPerCluster();
     if (p != 0 && c >= 0) {
-        const i64 apart = CSavedBuffer::Instance().PageSectors();
+        const i64 apart = m_saved.PageSectors();
         for (size_t i = 0; i < m_restarts.size() && Pairing(); ++i) {
             const i64 current = m_restarts[i];
             if (i + 1 < m_restarts.size() && m_restarts[i + 1] == current + apart) {
@@ -98,7 +97,7 @@ void CLogFileAnalyzer::AnalyzeLogFileFileRecord(i64 r, const CNTFSFileRecord& re
 }
 
 void CLogFileAnalyzer::AnalyzePage(i64 q, const u8* page) {
-    if (CRCRDRecord::IsValid(page, kLogPageSize)) m_store.CombineSectorsOfRange(u64(q), CSavedBuffer::Instance().PageSectors());
+    if (CRCRDRecord::IsValid(page, kLogPageSize)) m_store.CombineSectorsOfRange(u64(q), m_saved.PageSectors());
 }
 
 void CLogFileAnalyzer::AnalyzeRCRDRecord(const u8* block, i64 first, i64 count, u32 sectorSize) {
@@ -112,7 +111,7 @@ void CLogFileAnalyzer::AnalyzeRCRDRecord(const u8* block, i64 first, i64 count, 
 }
 
 i64 CLogFileAnalyzer::BeginRCRDBlock(const u8* block, i64 first, i64 count) {
-    CSavedBuffer& saved = CSavedBuffer::Instance();
+    CSavedBuffer& saved = m_saved;
     u32 consumed = 0;
     if (!saved.AddBuffer(block, first, count, consumed)) return 0;
     const i64 at = saved.GetFirstSector();
@@ -124,7 +123,7 @@ i64 CLogFileAnalyzer::BeginRCRDBlock(const u8* block, i64 first, i64 count) {
 i64 CLogFileAnalyzer::AnalyzeRCRDAt(const u8* block, i64 first, i64 count, i64 i, u32 sectorSize) {
     const u8* sector = block + size_t(i) * sectorSize;
     if (!CRCRDRecord::IsValidRCRDRecordFirstSector(sector, kSector)) return i + 1;
-    CSavedBuffer& saved = CSavedBuffer::Instance();
+    CSavedBuffer& saved = m_saved;
     const i64 pageSectors = saved.PageSectors();
     if (count - i < pageSectors) {
         saved.InitBuffer(sector, first + i, u32(count - i));

@@ -27,12 +27,11 @@ inline constexpr u64 kMaxLogPairings = u64{1} << 24;
 }  // namespace ntfsdeep
 
 // The sectors of a log record page cut by the end of a block, kept until the next block completes
-// it. One process-wide instance serves the search; every new search empties it.
+// it. Each log analyser holds its own.
 class CSavedBuffer {
 public:
     static constexpr u32 BUFFER_TOTAL_SECTOR = 8;
 
-    static CSavedBuffer& Instance();
     // Empties it and sets the sector size (a page is 4096 bytes).
     void Reset(u32 sectorSize);
     u32 PageSectors() const { return m_pageSectors; }
@@ -60,7 +59,8 @@ private:
 
 class CLogFileAnalyzer {
 public:
-    explicit CLogFileAnalyzer(CNTFSPartitionInfoBuilder& builder) : m_builder(builder) {}
+    // Pages are cut into sectors of the builder's sector size.
+    explicit CLogFileAnalyzer(CNTFSPartitionInfoBuilder& builder);
 
     // A whole restart page: "RSTR", "NTFS" at 144 and the update sequence number at the end of each of
     // its eight 512-byte sectors.
@@ -92,6 +92,7 @@ private:
     bool Pairing();
 
     CNTFSPartitionInfoBuilder& m_builder;
+    CSavedBuffer m_saved;
     std::vector<std::unique_ptr<CLogFileInfo>> m_infos;
     std::vector<i64> m_restarts;  // sectors of the restart pages, in order of discovery
     CMetaFileAnalyzer m_store;

@@ -278,7 +278,7 @@ void CMetaFileRecordGroupinMFTAnalyzer::AnalyzeNTFSMetaFileRecord(i64 s, const C
     switch (index) {
         case 0: {
             m_first = s;
-            CMFTInfo* info = m_lists.mftInfos->size() < kMaxListEntries ? CMFTInfo::Build(record, s) : nullptr;
+            CMFTInfo* info = m_lists.mftInfos->size() < kMaxListEntries ? CMFTInfo::Build(record, s, m_builder.GetSectorSize()) : nullptr;
             if (!info) {
                 EndGroup();
                 return;
@@ -291,7 +291,7 @@ void CMetaFileRecordGroupinMFTAnalyzer::AnalyzeNTFSMetaFileRecord(i64 s, const C
         }
         case 1: {
             CMFTMirrInfo* info =
-                m_lists.mirrorInfos->size() < kMaxListEntries ? CMFTMirrInfo::Build(record, s) : nullptr;
+                m_lists.mirrorInfos->size() < kMaxListEntries ? CMFTMirrInfo::Build(record, s, m_builder.GetSectorSize()) : nullptr;
             if (!info) {
                 EndGroup();
                 return;

@@ -123,7 +123,7 @@ bool CNTFSQuickSearch::ReadMFTInfoFromFileRecord(i64 sector, u32 count, CNTFSDat
     if (!record.IsValid() || !CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record, FILE_NAME_MFT)) return false;
     if (!CNTFSFileRecord::HasAttributeList(record.GetBuffer(), record.GetSize())) {
         CMFTInfo info;
-        if (!info.InitFromBuffer(record, sector)) return false;
+        if (!info.InitFromBuffer(record, sector, m_sectorSize)) return false;
         runs = info.GetDataRunList();
         BoundRunsByVolume(runs);
         return !runs.IsEmpty();

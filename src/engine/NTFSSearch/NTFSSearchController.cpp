@@ -35,11 +35,6 @@ constexpr i64 kPrefetchSectors = 16;
 
 }  // namespace
 
-CNTFSJoiningBuffers& CNTFSJoiningBuffers::Instance() {
-    static CNTFSJoiningBuffers buffers;
-    return buffers;
-}
-
 void CNTFSJoiningBuffers::Reset() {
     file.fill(0);
     filePending = false;
@@ -72,8 +67,6 @@ CNTFSSearchController::~CNTFSSearchController() {
     ClearFindings();
     for (CMFTInfo* info : m_mftInfos) delete info;
     m_mftInfos.clear();
-    // The record classes' sector size goes back to its default for whatever reads records next.
-    if (m_group || m_analyzedBlocks || m_failedBlocks) GetSectorsPerCluster::g_nSectorSize = 512;
 }
 
 void CNTFSSearchController::ClearFindings() {
@@ -141,10 +134,7 @@ int CNTFSSearchController::PreparetoSearch() {
     m_group = std::make_unique<CMetaFileRecordGroupinMFTAnalyzer>(
         m_partitions, CNTFSMetaFileLists{&m_mftInfos, &m_mirrorInfos, &m_pairs, &m_logReaders});
     m_group->SetDeviceTotalSectors(total);
-    // The process-wide state of the search starts afresh.
-    GetSectorsPerCluster::g_nSectorSize = sectorSize;
-    CNTFSJoiningBuffers::Instance().Reset();
-    CSavedBuffer::Instance().Reset(sectorSize);
+    m_join.Reset();
     if (m_treeBuilder) m_treeBuilder->AddSearcherInfo(SEARCHER_NTFS, 5);
     return 1;
 }
@@ -324,7 +314,7 @@ void CNTFSSearchController::AnalyzeNTFSDBRSector(const u8* sector, i64 s) {
 }
 
 void CNTFSSearchController::AnalyzeIndexRecord(const u8* sector, i64 s, i64 available) {
-    CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
+    CNTFSJoiningBuffers& join = m_join;
     if (join.indexPending) {
         const i64 heldSectors = join.indexBytes / m_sectorSize;
         const i64 next = join.indexSector + heldSectors;
@@ -383,7 +373,7 @@ void CNTFSSearchController::LocateIndexRecord(i64 s, i64 vcn, const CFolderIndex
 }
 
 void CNTFSSearchController::AnalyzeNTFSFileRecordSector(const u8* sector, i64 s, i64 available) {
-    CNTFSJoiningBuffers& join = CNTFSJoiningBuffers::Instance();
+    CNTFSJoiningBuffers& join = m_join;
     if (join.filePending) {
         join.filePending = false;
         if (s == join.fileSector + 1) {
@@ -449,7 +439,7 @@ void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
 
 void CNTFSSearchController::AnalyzeFolderFileRecordHavingIndexAllocation(const CNTFSFileRecord& record, i64 s) {
     auto folder = std::make_unique<CFolderIndexAllocationInfo>();
-    if (folder->InitFromBuffer(record, s) && m_folders.size() < kMaxListEntries) {
+    if (folder->InitFromBuffer(record, s, m_sectorSize) && m_folders.size() < kMaxListEntries) {
         const i64 number = folder->GetMFTFileRecordNumber();
         CIndexRecordInfo key;
         key.parent = number;

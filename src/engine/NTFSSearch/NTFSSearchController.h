@@ -55,8 +55,7 @@ struct CIndexRecordInfo {
     bool operator<(const CIndexRecordInfo& other) const { return parent < other.parent; }
 };
 
-// The joining buffers of records cut by a block edge: process-wide (one deep search at a time), emptied
-// by every new search.
+// The joining buffers of records cut by a block edge: the searcher's own, emptied by every new search.
 struct CNTFSJoiningBuffers {
     std::array<u8, ntfsdeep::kFileRecordSize> file{};
     bool filePending = false;
@@ -66,7 +65,6 @@ struct CNTFSJoiningBuffers {
     i64 indexSector = -1;
     u32 indexBytes = 0;
 
-    static CNTFSJoiningBuffers& Instance();
     void Reset();
 };
 
@@ -154,7 +152,7 @@ private:
     void ClearFindings();
 
     IDirecotryTreeBuilder* m_treeBuilder = nullptr;
-    CNTFSJoiningBuffers& m_join = CNTFSJoiningBuffers::Instance();
+    CNTFSJoiningBuffers m_join;
     IStorageDevice* m_device = nullptr;
     // The deep scan's cache, whose current block is analysed where it lies; without it (or when the
     // block is not the cache's current one) the block is read into m_block.

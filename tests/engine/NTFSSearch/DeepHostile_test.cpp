@@ -47,16 +47,30 @@ TEST(NtfsDeepHostile, EveryCaseOfTheQuickTableEndsWithoutHarm) {
     }
 }
 
-// A volume of 4096-byte sectors and records (the deep search assumes 512 and 1024): read without harm,
-// and the record classes' sector size is 512 again afterwards.
+// A volume of 4096-byte sectors and records (the deep search assumes 512 and 1024): read without harm.
+// The cluster sizes that records tell are counted in the scan's own sectors, while a scan of a volume of
+// 512-byte sectors runs beside it (its blocks fed in turn with the other's): the 4 KiB clusters of the
+// first are one sector, the 2 KiB clusters of the second four.
 TEST(NtfsDeepHostile, AVolumeOf4096ByteSectors) {
-    {
-        DeepScan scan(std::make_unique<fattest::FileDevice>(ntfstest::Image("ntfs4k"), 4096, STORAGE_DEVICE_VOLUME));
-        scan.Run();
-        EXPECT_LE(scan.Partitions().size(), 4u);
-        EXPECT_EQ(GetSectorsPerCluster::g_nSectorSize, 4096u);
+    DeepScan big(std::make_unique<fattest::FileDevice>(ntfstest::Image("ntfs4k"), 4096, STORAGE_DEVICE_VOLUME));
+    DeepScan small(std::make_unique<fattest::FileDevice>(ntfstest::Image("ntfs512"), 512, STORAGE_DEVICE_VOLUME));
+    testsupport::DeepBlockFeeder bigFeeder(*big.searcher, *big.device, &big.builder);
+    testsupport::DeepBlockFeeder smallFeeder(*small.searcher, *small.device, &small.builder);
+    ASSERT_EQ(bigFeeder.Prepare(), 1);
+    ASSERT_EQ(smallFeeder.Prepare(), 1);
+    const i64 bigBlock = bigFeeder.BlockSectors(), smallBlock = smallFeeder.BlockSectors();
+    const i64 bigTotal = big.device->GetTotalSectors(), smallTotal = small.device->GetTotalSectors();
+    for (i64 b = 0; b * bigBlock < bigTotal || b * smallBlock < smallTotal; ++b) {
+        if (b * smallBlock < smallTotal) smallFeeder.Feed(b * smallBlock, std::min(smallBlock, smallTotal - b * smallBlock));
+        if (b * bigBlock < bigTotal) bigFeeder.Feed(b * bigBlock, std::min(bigBlock, bigTotal - b * bigBlock));
     }
-    EXPECT_EQ(GetSectorsPerCluster::g_nSectorSize, 512u);
+    bigFeeder.End(1);
+    smallFeeder.End(1);
+    EXPECT_LE(big.Partitions().size(), 4u);
+    for (const auto& [scan, spc] : {std::pair<DeepScan*, u8>{&big, 1}, {&small, 4}}) {
+        ASSERT_FALSE(scan->searcher->GetMFTInfos().empty());
+        for (const CMFTInfo* table : scan->searcher->GetMFTInfos()) EXPECT_EQ(table->GetSectorsPerCluster(), spc);
+    }
 }
 
 // Log record pages in Alpha's $LogFile whose records claim lengths past their page and past the log,

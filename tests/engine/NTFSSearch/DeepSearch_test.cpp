@@ -480,11 +480,19 @@ TEST(NtfsDeepEdgeCases, Table) {
          }},
         {"lost-files folders are named LostFiles1, LostFiles2, ...; no node stands for a volume",
          [] {
-             CNTFSLostFilesFolderNodeBuilder::ResetLostFilesFolderCount();
-             CNTFSFileNode* first = CNTFSLostFilesFolderNodeBuilder::CreateLostFilesFileNode();
-             CNTFSFileNode* second = CNTFSLostFilesFolderNodeBuilder::CreateLostFilesFileNode();
+             CNTFSLostFilesFolderNodeBuilder folders;
+             CNTFSFileNode* first = folders.CreateLostFilesFileNode();
+             CNTFSFileNode* second = folders.CreateLostFilesFileNode();
              EXPECT_STREQ(first->GetFileName(), "LostFiles1");
              EXPECT_STREQ(second->GetFileName(), "LostFiles2");
+             EXPECT_EQ(folders.GetLostFilesFolderCount(), 2);
+             // Each build counts its own: another starts at 1, and a reset starts this one again.
+             CNTFSLostFilesFolderNodeBuilder other;
+             CNTFSFileNode* third = other.CreateLostFilesFileNode();
+             EXPECT_STREQ(third->GetFileName(), "LostFiles1");
+             third->Release();
+             folders.ResetLostFilesFolderCount();
+             EXPECT_EQ(folders.GetLostFilesFolderCount(), 0);
              EXPECT_TRUE(first->IsDirectory());
              first->Release();
              second->Release();
@@ -794,8 +802,8 @@ TEST(NtfsDeepLogPages, TheSectorLoopTakesEveryPageWhereTheWalkMeetsIt) {
             EXPECT_EQ(store.GetSectorRangeCount(u64(s), u64(s)), expected[size_t(s)] ? 1u : 0u) << row.name << ", sector " << s;
         EXPECT_EQ(store.RangeCount(), row.expected.size()) << row.name;
         // The walk of whole blocks in memory, on its own, takes the same pages.
-        CSavedBuffer::Instance().Reset(row.sectorSize);
         CNTFSPartitionInfoBuilder builder;
+        builder.SetSectorSize(row.sectorSize);
         CLogFileAnalyzer alone(builder);
         std::vector<u8> block(size_t(row.block) * row.sectorSize);
         for (i64 first = 0; first < row.sectors; first += row.block) {

@@ -29,7 +29,7 @@ void ParseEveryStructure(testsupport::MemoryDevice& device) {
             }
             GetExtendFileRecordInfoList(copy.data(), 1024, 0, 4, device);
             u8 spc = 0;
-            CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(copy.data(), spc);
+            CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(copy.data(), spc, 512);
         } else if (std::memcmp(copy.data(), "INDX", 4) == 0) {
             CIndexRecord::IsValid(copy.data(), 4096);
             CIndexRecord::GetParentFileReference(copy.data(), 4096);

@@ -100,16 +100,16 @@ void OtherReaders(const Volume& v, const u8* bytes, i64 sector) {
             FUZZ_CHECK(std::memchr(label, 0, sizeof label) != nullptr);
         }
         u8 spc = 0;
-        CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(rec.get(), spc);
+        CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(rec.get(), spc, v.sectorSize);
     }
     auto rec = Copy(bytes, v.recordSize);
     CNTFSFileRecord record(rec.get(), length, 0);
     if (!record.IsValid()) return;
     CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record);
-    delete CMFTInfo::Build(record, sector);
-    delete CMFTMirrInfo::Build(record, sector);
+    delete CMFTInfo::Build(record, sector, v.sectorSize);
+    delete CMFTMirrInfo::Build(record, sector, v.sectorSize);
     CLogFileInfo log;
-    log.InitFromBuffer(record, sector);
+    log.InitFromBuffer(record, sector, v.sectorSize);
     CBitmapFileInfo bitmap;
     bitmap.InitFromBuffer(record, sector);
     CFolderFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(record);
@@ -128,7 +128,7 @@ void OtherReaders(const Volume& v, const u8* bytes, i64 sector) {
     // The folder finding reads the record itself (its own copy, unprotected once more).
     auto again = Copy(bytes, v.recordSize);
     CFolderIndexAllocationInfo folder;
-    folder.InitFromBuffer(again.get(), length, sector);
+    folder.InitFromBuffer(again.get(), length, sector, v.sectorSize);
 }
 
 }  // namespace
