@@ -76,33 +76,25 @@ bool CNTFSFileRecordHeader::InitFromBuffer(const u8* buf, u32 size) {
 // ---------------------------------------------------------------------------------------------------
 // Record
 
-CNTFSFileRecord::CNTFSFileRecord(u8* buf, int size, int copy, bool attributesChecked) {
-    // IsValid's checks, with the update sequence undone once and kept undone for a valid record.
+CNTFSFileRecord::CNTFSFileRecord(const u8* buf, int size, int copy, bool attributesChecked) {
     if (!buf || size < int(record::kHandledSize) || size % 512 != 0) return;
     if (!CNTFSFileRecordHeader::IsValid(buf, u32(size))) return;
-    u8* record = buf;
-    if (copy) {
-        m_copy.assign(buf, buf + size);
-        record = m_copy.data();
+    // UnfixupFileRecord, in our own copy, with the protection's place read once.
+    const u32 usaOffset = UsaOffset(buf, size);
+    const u32 strides = RecordStrides(buf, size);
+    const bool protectedStrides = strides > 0 && SequenceMatches(buf, size_t(size), usaOffset, strides);
+    const u8* record = buf;
+    if (copy || protectedStrides) {
+        u8* own = m_copy.Assign(buf, size_t(size));
+        if (protectedStrides) UndoProtection(own, size_t(size), usaOffset, strides);
+        record = own;
     }
-    // UnfixupFileRecord with the protection's place read once (and kept for the destructor).
-    m_usaOffset = UsaOffset(record, size);
-    m_strides = RecordStrides(record, size);
-    const bool unfixed = SequenceMatches(record, size_t(size), m_usaOffset, m_strides);
-    if (unfixed) UndoProtection(record, size_t(size), m_usaOffset, m_strides);
     if (!CheckAttibutes(record, size, m_slots.data(), &m_slotCount, !attributesChecked)) {
-        if (unfixed) FixupFileRecord(record, size);
-        m_copy.clear();
         m_slotCount = kAttributeSlots + 1;
         return;
     }
     m_record = record;
     m_size = size;
-    m_unfixed = unfixed;
-}
-
-CNTFSFileRecord::~CNTFSFileRecord() {
-    if (m_record && m_unfixed) RedoProtection(m_record, size_t(m_size), m_usaOffset, m_strides);
 }
 
 bool CNTFSFileRecord::IsValidUpdateSequence(const u8* buf, int size) {
@@ -122,14 +114,7 @@ bool CNTFSFileRecord::FixupFileRecord(u8* buf, int size) {
     return true;
 }
 
-bool CNTFSFileRecord::IsValid(u8* buf, int size) {
-    if (!buf || size < int(record::kHandledSize) || size % 512 != 0) return false;
-    if (!CNTFSFileRecordHeader::IsValid(buf, u32(size))) return false;
-    const bool unfixed = UnfixupFileRecord(buf, size);
-    const bool valid = CheckAttibutes(buf, size);
-    if (unfixed) FixupFileRecord(buf, size);
-    return valid;
-}
+bool CNTFSFileRecord::IsValid(const u8* buf, int size) { return CNTFSFileRecord(buf, size, 0).IsValid(); }
 
 ByteReader CNTFSFileRecord::AttributeAt(const u8* buf, int size, u32 offset) {
     const ByteReader r(buf, size_t(std::max(size, 0)));

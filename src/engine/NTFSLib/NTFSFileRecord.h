@@ -9,6 +9,7 @@
 
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/Types.h"
+#include "engine/NTFSLib/NTFSUpdateSequence.h"
 
 class CNTFSFileRecordHeader {
 public:
@@ -23,26 +24,26 @@ private:
 
 class CNTFSFileRecord {
 public:
-    // Refers to buf (or a private copy of size bytes) when it is a valid record, and removes the
-    // protection of its first 1024 bytes when the sequence matches; holds nothing otherwise.
-    CNTFSFileRecord(u8* buf, int size, int copy) : CNTFSFileRecord(buf, size, copy, false) {}
+    // Holds the record in buf when it is a valid one (nothing otherwise). The caller's bytes are only
+    // read: when the update sequence matches, the record is read from a copy of its own with the
+    // protection of every stride removed; otherwise from buf itself, or from a copy when `copy` is set.
+    CNTFSFileRecord(const u8* buf, int size, int copy) : CNTFSFileRecord(buf, size, copy, false) {}
     // The same for bytes whose attributes were found valid before (by this class, at the same size):
     // the header and the protection are handled alike, the attributes are walked but not checked.
-    CNTFSFileRecord(u8* buf, int size, int copy, bool attributesChecked);
-    // Puts the protection back (the caller's buffer is returned as it was) and frees a copy.
-    ~CNTFSFileRecord();
+    CNTFSFileRecord(const u8* buf, int size, int copy, bool attributesChecked);
     CNTFSFileRecord(const CNTFSFileRecord&) = delete;
     CNTFSFileRecord& operator=(const CNTFSFileRecord&) = delete;
-    // The buffer is a scratch copy of the caller's: it is left unprotected at the end.
-    void LeaveUnprotected() { m_unfixed = false; }
 
     bool IsValid() const { return m_record != nullptr; }
-    u8* GetBuffer() const { return m_record; }
+    // The record's bytes, protection removed.
+    const u8* GetBuffer() const { return m_record; }
     int GetSize() const { return m_size; }
     ByteReader View() const { return ByteReader(m_record, m_record ? size_t(m_size) : 0); }
 
-    static bool IsValid(u8* buf, int size);
+    // Whether buf holds a valid record (checked as the constructor checks it; buf is only read).
+    static bool IsValid(const u8* buf, int size);
     static bool IsValidUpdateSequence(const u8* buf, int size);
+    // Remove and put back the protection in the caller's own buffer.
     static bool UnfixupFileRecord(u8* buf, int size);
     static bool FixupFileRecord(u8* buf, int size);
     static bool CheckAttibutes(const u8* buf, int size);
@@ -87,15 +88,12 @@ private:
     // CheckAttibutes that also keeps the walk's attributes (when all of them fit) in slots.
     static bool CheckAttibutes(const u8* buf, int size, AttributeSlot* slots, u32* count, bool check = true);
 
-    u8* m_record = nullptr;
+    const u8* m_record = nullptr;
     int m_size = 0;
-    std::vector<u8> m_copy;
-    bool m_unfixed = false;
-    u32 m_usaOffset = 0;
-    u32 m_strides = 0;
     // The attributes of the walk in order, valid when m_slotCount <= kAttributeSlots.
     u32 m_slotCount = kAttributeSlots + 1;
     std::array<AttributeSlot, kAttributeSlots> m_slots;
+    ntfs::PrivateCopy m_copy;
 };
 
 // Readers of the common attribute header.

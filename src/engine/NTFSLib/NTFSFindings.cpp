@@ -22,7 +22,7 @@ bool CMetaFileInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) {
     return true;
 }
 
-bool CMetaFileInfo::InitFromBuffer(u8* buf, int size, i64 sector) {
+bool CMetaFileInfo::InitFromBuffer(const u8* buf, int size, i64 sector) {
     CNTFSFileRecord record(buf, size, 0);
     return InitFromBuffer(record, sector);
 }
@@ -35,7 +35,7 @@ bool CLogFileInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32
     return CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(record, m_sectorsPerCluster, sectorSize) &&
            CMetaFileInfo::InitFromBuffer(record, sector);
 }
-bool CLogFileInfo::InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize) {
+bool CLogFileInfo::InitFromBuffer(const u8* buf, int size, i64 sector, u32 sectorSize) {
     CNTFSFileRecord record(buf, size, 0);
     return InitFromBuffer(record, sector, sectorSize);
 }
@@ -50,7 +50,7 @@ bool CMFTMirrInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32
     return CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(record, m_sectorsPerCluster, sectorSize) &&
            CMetaFileInfo::InitFromBuffer(record, sector);
 }
-bool CMFTMirrInfo::InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize) {
+bool CMFTMirrInfo::InitFromBuffer(const u8* buf, int size, i64 sector, u32 sectorSize) {
     CNTFSFileRecord record(buf, size, 0);
     return InitFromBuffer(record, sector, sectorSize);
 }
@@ -72,7 +72,7 @@ bool CMFTInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sec
     return !m_runs.IsEmpty();
 }
 
-bool CMFTInfo::InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize) {
+bool CMFTInfo::InitFromBuffer(const u8* buf, int size, i64 sector, u32 sectorSize) {
     CNTFSFileRecord record(buf, size, 0);
     return InitFromBuffer(record, sector, sectorSize);
 }
@@ -98,7 +98,7 @@ bool CBitmapFileInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 sector) 
     return true;
 }
 
-bool CFolderIndexAllocationInfo::InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize) {
+bool CFolderIndexAllocationInfo::InitFromBuffer(const u8* buf, int size, i64 sector, u32 sectorSize) {
     CNTFSFileRecord record(buf, size, 0);
     return InitFromBuffer(record, sector, sectorSize);
 }
@@ -155,7 +155,7 @@ bool CCommonFileRecordInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 se
     return true;
 }
 
-bool CCommonFileRecordInfo::InitFromBuffer(u8* buf, int size, i64 sector) {
+bool CCommonFileRecordInfo::InitFromBuffer(const u8* buf, int size, i64 sector) {
     CNTFSFileRecord record(buf, size, 0);
     return InitFromBuffer(record, sector);
 }

@@ -20,7 +20,7 @@ public:
     virtual ~CMetaFileInfo() = default;
     // A valid record whose unnamed $DATA has runs (collected without the cluster check).
     bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector);
-    bool InitFromBuffer(u8* buf, int size, i64 sector);
+    bool InitFromBuffer(const u8* buf, int size, i64 sector);
     bool Equals(const CMetaFileInfo* other) const;
     i64 GetSectorAddress() const { return m_sector; }
     i64 GetFirstClusterNO() const { return m_runs.GetLCN(0); }
@@ -42,7 +42,7 @@ class CUpCaseFileInfo : public CMetaFileInfo {};
 class CLogFileInfo : public CMetaFileInfo {
 public:
     bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
-    bool InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize);
+    bool InitFromBuffer(const u8* buf, int size, i64 sector, u32 sectorSize);
     u8 GetSectorsPerCluster() const { return m_sectorsPerCluster; }
 
 private:
@@ -53,7 +53,7 @@ class CMFTMirrInfo : public CMetaFileInfo {
 public:
     static CMFTMirrInfo* Build(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
     bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
-    bool InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize);
+    bool InitFromBuffer(const u8* buf, int size, i64 sector, u32 sectorSize);
     u8 GetSectorsPerCluster() const { return m_sectorsPerCluster; }
 
 private:
@@ -66,7 +66,7 @@ public:
     static CMFTInfo* Build(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
     // A non-zero cluster-size estimate and runs.
     bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
-    bool InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize);
+    bool InitFromBuffer(const u8* buf, int size, i64 sector, u32 sectorSize);
     i64 GetSectorAddress() const { return m_sector; }
     i64 GetFirstClusterNO() const { return m_runs.GetLCN(0); }
     u8 GetSectorsPerCluster() const { return m_sectorsPerCluster; }
@@ -99,7 +99,7 @@ private:
 class CFolderIndexAllocationInfo {
 public:
     bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector, u32 sectorSize);
-    bool InitFromBuffer(u8* buf, int size, i64 sector, u32 sectorSize);
+    bool InitFromBuffer(const u8* buf, int size, i64 sector, u32 sectorSize);
     i64 GetLCN(i64 vcn) const { return m_runs.GetLCN(vcn); }
     i64 GetFirstClusterNO() const;
     u32 GetSectorsPerCluster() const { return m_sectorsPerCluster; }
@@ -165,7 +165,7 @@ private:
 class CCommonFileRecordInfo {
 public:
     bool InitFromBuffer(const CNTFSFileRecord& record, i64 sector);
-    bool InitFromBuffer(u8* buf, int size, i64 sector);
+    bool InitFromBuffer(const u8* buf, int size, i64 sector);
     bool IsDirectory() const { return m_directory != 0; }
     i64 GetSectorAddress() const { return m_sector; }
     i64 GetFileRecordNumberofParentDirectory() const { return m_parent; }

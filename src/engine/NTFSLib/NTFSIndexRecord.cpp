@@ -17,6 +17,8 @@ u32 IndexStrides(const u8* buf, u32 size) {
     return ProtectedStrides(size, r.Le16(indx::kUsaOffset).value_or(0), count - 1);
 }
 
+u32 IndexUsaOffset(const u8* buf, u32 size) { return ByteReader(buf, size).Le16(indx::kUsaOffset).value_or(0); }
+
 }  // namespace
 
 bool CStandardIndexHeader::IsValidMagicNumber(const u8* buf, u32 size) { return ByteReader(buf, size).Equals(0, "INDX"); }
@@ -54,17 +56,17 @@ bool CIndexRecord::IsValidEntry(const u8* e, u32 size) {
 }
 
 bool CIndexRecord::IsValidUpdateSequence(const u8* buf, u32 size) {
-    return SequenceMatches(buf, size, ByteReader(buf, size).Le16(indx::kUsaOffset).value_or(0), IndexStrides(buf, size));
+    return SequenceMatches(buf, size, IndexUsaOffset(buf, size), IndexStrides(buf, size));
 }
 
 bool CIndexRecord::UnfixupIndexRecord(u8* buf, u32 size) {
     if (!IsValidUpdateSequence(buf, size)) return false;
-    UndoProtection(buf, size, ByteReader(buf, size).Le16(indx::kUsaOffset).value_or(0), IndexStrides(buf, size));
+    UndoProtection(buf, size, IndexUsaOffset(buf, size), IndexStrides(buf, size));
     return true;
 }
 
 bool CIndexRecord::FixupIndexRecord(u8* buf, u32 size) {
-    RedoProtection(buf, size, ByteReader(buf, size).Le16(indx::kUsaOffset).value_or(0), IndexStrides(buf, size));
+    RedoProtection(buf, size, IndexUsaOffset(buf, size), IndexStrides(buf, size));
     return true;
 }
 
@@ -93,15 +95,18 @@ bool CIndexRecord::CheckIndexEntries(const u8* buf, u32 size) {
     return true;
 }
 
-bool CIndexRecord::IsValid(u8* buf, u32 size) {
+bool CIndexRecord::IsValid(const u8* buf, u32 size) {
     if (!buf || !CStandardIndexHeader::IsValid(buf, size)) return false;
-    if (!UnfixupIndexRecord(buf, size)) return false;
-    const bool valid = CheckIndexEntries(buf, size);
-    FixupIndexRecord(buf, size);
-    return valid;
+    const u32 usaOffset = IndexUsaOffset(buf, size);
+    const u32 strides = IndexStrides(buf, size);
+    if (!SequenceMatches(buf, size, usaOffset, strides)) return false;
+    PrivateCopy copy;
+    u8* own = copy.Assign(buf, size);
+    UndoProtection(own, size, usaOffset, strides);
+    return CheckIndexEntries(own, size);
 }
 
-i64 CIndexRecord::GetParentFileReference(u8* buf, u32 size) {
+i64 CIndexRecord::GetParentFileReference(const u8* buf, u32 size) {
     if (!IsValid(buf, size)) return -1;
     const u64 first = CStandardIndexHeader::GetOffsetofIndexEntries(buf, size);
     return i64(ByteReader(buf, size).Le32(first + entry::kParent).value_or(0));

@@ -17,11 +17,13 @@ public:
 
 class CIndexRecord {
 public:
-    // A valid header, a matching sequence and consistent entries; the buffer is unchanged afterwards.
-    static bool IsValid(u8* buf, u32 size);
+    // A valid header, a matching sequence and consistent entries (checked in a copy with the protection
+    // removed: buf is only read).
+    static bool IsValid(const u8* buf, u32 size);
     // One entry: its real size is at most its allocated size (the entry must hold 72 bytes).
     static bool IsValidEntry(const u8* entry, u32 size);
     static bool IsValidUpdateSequence(const u8* buf, u32 size);
+    // Remove and put back the protection in the caller's own buffer.
     static bool UnfixupIndexRecord(u8* buf, u32 size);
     static bool FixupIndexRecord(u8* buf, u32 size);
     // The entries share one parent; an entry of length 0 ends the walk, which never leaves the block.
@@ -31,7 +33,7 @@ public:
         return CStandardIndexHeader::GetLogFileSequenceNumber(buf, size);
     }
     // The low 32 bits of the first entry's parent: the directory that owns the block; -1 when invalid.
-    static i64 GetParentFileReference(u8* buf, u32 size);
+    static i64 GetParentFileReference(const u8* buf, u32 size);
 };
 
 class CRCRDRecord {

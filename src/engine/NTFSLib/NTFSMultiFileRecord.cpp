@@ -74,7 +74,7 @@ bool GetAttributeDatafromNonResidentAttributeBuffer(const u8* pairs, u32 pairsSi
     return true;
 }
 
-std::unique_ptr<CExtendFileRecordInfoList> GetExtendFileRecordInfoList(u8* buf, u32 size, i64 cluster0Sector, int spc,
+std::unique_ptr<CExtendFileRecordInfoList> GetExtendFileRecordInfoList(const u8* buf, u32 size, i64 cluster0Sector, int spc,
                                                                       IStorageDevice& device) {
     CNTFSFileRecord record(buf, int(size), 0);
     if (!record.IsValid()) return nullptr;
@@ -125,7 +125,7 @@ bool HasSameExtendFileRecordInfoList(const CExtendFileRecordInfoList& list, i64 
     return std::any_of(list.begin(), list.end(), [&](const auto& e) { return e.number == recordNumber; });
 }
 
-std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(u8* record, u32 size, i64 recordSector, u8 spc,
+std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(const u8* record, u32 size, i64 recordSector, u8 spc,
                                                                i64 cluster0Sector, IStorageDevice& device,
                                                                const CNTFSDataRunList* mftRuns, u8 spr) {
     auto list = GetExtendFileRecordInfoList(record, size, cluster0Sector, spc, device);

@@ -24,7 +24,7 @@ i64 GetClusterStartSector(i64 cluster, i64 cluster0Sector, int sectorsPerCluster
 i64 GetFileRecordStartSectorfromMFTNumber(i64 number, u8 sectorsPerCluster, i64 cluster0Sector,
                                           const CNTFSDataRunList* mftRuns, u8 sectorsPerRecord);
 // The extension records named by the record's attribute list (sectors still -1); null when none.
-std::unique_ptr<CExtendFileRecordInfoList> GetExtendFileRecordInfoList(u8* record, u32 size, i64 cluster0Sector,
+std::unique_ptr<CExtendFileRecordInfoList> GetExtendFileRecordInfoList(const u8* record, u32 size, i64 cluster0Sector,
                                                                       int sectorsPerCluster, IStorageDevice& device);
 void CalcFileRecordStartSectorinExtendFileRecordInfoList(CExtendFileRecordInfoList& list, u8 sectorsPerCluster,
                                                          i64 cluster0Sector, const CNTFSDataRunList* mftRuns,
@@ -33,7 +33,7 @@ void CalcFileRecordStartSectorinExtendFileRecordInfoList(CExtendFileRecordInfoLi
 void RemoveMainFileRecordInfofromFileRecordInfoList(CExtendFileRecordInfoList& list, i64 mainSector);
 bool HasSameExtendFileRecordInfoList(const CExtendFileRecordInfoList& list, i64 recordNumber);
 // The three steps above; null when nothing is left.
-std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(u8* record, u32 size, i64 recordSector,
+std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(const u8* record, u32 size, i64 recordSector,
                                                                u8 sectorsPerCluster, i64 cluster0Sector,
                                                                IStorageDevice& device, const CNTFSDataRunList* mftRuns,
                                                                u8 sectorsPerRecord);

@@ -50,7 +50,7 @@ bool CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(const CNTFSFileRecord& r
     return !first.empty() && FileName::IsFileNameEqual(first, name);
 }
 
-bool CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(u8* buf, const wchar_t* name) {
+bool CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(const u8* buf, const wchar_t* name) {
     if (!buf) return false;
     CNTFSFileRecord record(buf, int(record::kHandledSize), 0);
     return IsValidMetaFileRecord(record, name);
@@ -95,7 +95,7 @@ bool CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(const CNTFSFile
     }
 }
 
-bool CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(u8* buf, int size, CNTFSDataRunList& list,
+bool CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(const u8* buf, int size, CNTFSDataRunList& list,
                                                                int checkClusters, i64* realSize) {
     CNTFSFileRecord record(buf, size, 0);
     return AddDataRunListfromFileRecordBuffer(record, list, checkClusters, realSize);
@@ -114,18 +114,18 @@ bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const CNTFSFileRecord
     return true;
 }
 
-bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(u8* buf, u8& sectorsPerCluster, u32 sectorSize) {
+bool CNTFSFileRecordAnalyzer::GetSectorsPerClusterfrom0x80(const u8* buf, u8& sectorsPerCluster, u32 sectorSize) {
     CNTFSFileRecord record(buf, int(record::kHandledSize), 0);
     return GetSectorsPerClusterfrom0x80(record, sectorsPerCluster, sectorSize);
 }
 
-bool CIsMetaFileRecord::IsMetaFileRecord(u8* buf, int size) {
+bool CIsMetaFileRecord::IsMetaFileRecord(const u8* buf, int size) {
     if (!buf || size < int(record::kHandledSize)) return false;
     CNTFSFileRecord record(buf, int(record::kHandledSize), 0);
     return CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record);
 }
 
-bool CVolumeFileAnalyzer::GetLabel(u8* buf, char* label, int labelSize, int recordSize) {
+bool CVolumeFileAnalyzer::GetLabel(const u8* buf, char* label, int labelSize, int recordSize) {
     if (!buf || !label || labelSize < 1 || recordSize < int(record::kHandledSize)) return false;
     CNTFSFileRecord record(buf, recordSize, 0);
     if (!CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record, FILE_NAME_VOLUME)) return false;

@@ -45,14 +45,14 @@ public:
     static bool IsValidMetaFileRecordOfIndex(const CNTFSFileRecord& record, u32 index);
     static bool IsValidMetaFileRecord(const CNTFSFileRecord& record, const wchar_t* name);
     // The buffer forms wrap the first 1024 bytes without copying (the buffer is left as it was).
-    static bool IsValidMetaFileRecord(u8* buf, const wchar_t* name);
-    static bool IsValidMFTFileRecord(u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_MFT); }
-    static bool IsValidMFTMirrFileRecord(u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_MFTMIRROR); }
-    static bool IsValidLogFileRecord(u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_LOGFILE); }
-    static bool IsValidVolumeFileRecord(u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_VOLUME); }
-    static bool IsValidAttrDefFileRecord(u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_ATTRDEF); }
-    static bool IsValidBitmapFileRecord(u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_BITMAP); }
-    static bool IsValidUpCaseFileRecord(u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_UPCASE); }
+    static bool IsValidMetaFileRecord(const u8* buf, const wchar_t* name);
+    static bool IsValidMFTFileRecord(const u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_MFT); }
+    static bool IsValidMFTMirrFileRecord(const u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_MFTMIRROR); }
+    static bool IsValidLogFileRecord(const u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_LOGFILE); }
+    static bool IsValidVolumeFileRecord(const u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_VOLUME); }
+    static bool IsValidAttrDefFileRecord(const u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_ATTRDEF); }
+    static bool IsValidBitmapFileRecord(const u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_BITMAP); }
+    static bool IsValidUpCaseFileRecord(const u8* buf) { return IsValidMetaFileRecord(buf, FILE_NAME_UPCASE); }
 };
 
 class CFolderFileRecordAnalyzer {
@@ -67,7 +67,7 @@ public:
     // $DATA, or (with the check) a piece whose clusters disagree with its VCN range.
     static bool AddDataRunListfromFileRecordBuffer(const CNTFSFileRecord& record, CNTFSDataRunList& list,
                                                    int checkClusters, i64* realSize);
-    static bool AddDataRunListfromFileRecordBuffer(u8* buf, int size, CNTFSDataRunList& list, int checkClusters,
+    static bool AddDataRunListfromFileRecordBuffer(const u8* buf, int size, CNTFSDataRunList& list, int checkClusters,
                                                    i64* realSize);
     // One unnamed non-resident attribute: its first VCN, its runs shifted to it, its real size.
     static bool AddDataRunListfromNonResidentAttributeBuffer(const ByteReader& a, i64* realSize, i64& startVCN,
@@ -75,7 +75,7 @@ public:
     // The cluster size of the unnamed $DATA, in sectors of sectorSize bytes, estimated from its real size
     // and clusters (0 when unknown); false for a record whose $DATA runs cannot be read.
     static bool GetSectorsPerClusterfrom0x80(const CNTFSFileRecord& record, u8& sectorsPerCluster, u32 sectorSize);
-    static bool GetSectorsPerClusterfrom0x80(u8* buf, u8& sectorsPerCluster, u32 sectorSize);
+    static bool GetSectorsPerClusterfrom0x80(const u8* buf, u8& sectorsPerCluster, u32 sectorSize);
     static bool IsValidFolderFileRecordHavingIndexAllocation(const CNTFSFileRecord& record) {
         return CFolderFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(record);
     }
@@ -84,12 +84,12 @@ public:
 class CIsMetaFileRecord {
 public:
     static bool IsMetaFileRecord(i64 recordNumber) { return recordNumber >= 0 && recordNumber < 25; }
-    static bool IsMetaFileRecord(u8* buf, int size);
+    static bool IsMetaFileRecord(const u8* buf, int size);
 };
 
 class CVolumeFileAnalyzer {
 public:
     // The $VOLUME_NAME of a $Volume record as UTF-8 into label (at most labelSize - 1 bytes and a
     // terminator); false when the record is not a valid $Volume record.
-    static bool GetLabel(u8* record, char* label, int labelSize, int recordSize);
+    static bool GetLabel(const u8* record, char* label, int labelSize, int recordSize);
 };

@@ -1,5 +1,7 @@
 #include "engine/NTFSLib/NTFSUpdateSequence.h"
 
+#include <cstring>
+
 #include "engine/Common/ByteReader.h"
 
 namespace ntfs {
@@ -28,6 +30,17 @@ void UndoProtection(u8* buf, size_t size, u32 usaOffset, u32 strides) {
         const auto saved = r.Le16(usaOffset + 2 * size_t(k + 1));
         if (saved) w.Le16(size_t(k) * kStride + kStride - 2, *saved);
     }
+}
+
+u8* PrivateCopy::Assign(const u8* buf, size_t size) {
+    u8* copy = m_inPlace.data();
+    if (size > kInPlaceBytes) {
+        m_large.assign(buf, buf + size);
+        return m_large.data();
+    }
+    m_large.clear();
+    if (size != 0) std::memcpy(copy, buf, size);
+    return copy;
 }
 
 void RedoProtection(u8* buf, size_t size, u32 usaOffset, u32 strides) {

@@ -482,7 +482,7 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
     if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) return;
     std::unique_ptr<CExtendFileRecordInfoList> extensions;
     if (table && record.GetAttributeOffset(ntfs::attr::kAttributeList, 0) != 0xFFFFFFFF)
-        extensions = InitExtendFileRecord(buffer, u32(size), s, u8(m_spc), m_cluster0, *m_device,
+        extensions = InitExtendFileRecord(record.GetBuffer(), u32(size), s, u8(m_spc), m_cluster0, *m_device,
                                           &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
     if (!BuildRecordProperties(record, s, m_device, extensions.get(), i64(m_spc) * m_device->GetSectorSize(), entry))
         return;

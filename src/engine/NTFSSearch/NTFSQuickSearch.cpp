@@ -227,8 +227,9 @@ void CNTFSQuickSearch::BuildFileNodeFromBuffer(u8* buffer, u32 sectorCount, u64 
         if (!info.InitFromBuffer(record, sector)) continue;
         info.SetMFTFileRecordNumber(number);
         std::unique_ptr<CExtendFileRecordInfoList> extensions;
-        if (CNTFSFileRecord::HasAttributeList(rec, int(length)))
-            extensions = InitExtendFileRecord(rec, length, sector, m_sectorsPerCluster, 0, *m_device, &runs, spr);
+        if (CNTFSFileRecord::HasAttributeList(record.GetBuffer(), int(length)))
+            extensions = InitExtendFileRecord(record.GetBuffer(), length, sector, m_sectorsPerCluster, 0, *m_device,
+                                              &runs, spr);
         CNTFSMultiFileRecord multi(record, sector, m_device, extensions.get());
         i64 parent = -1;
         CNTFSFileProperties* properties = CNTFSFilePropertiesBuilder::BuildFileProperties(

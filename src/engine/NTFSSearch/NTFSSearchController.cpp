@@ -337,11 +337,10 @@ void CNTFSSearchController::AnalyzeIndexRecord(const u8* sector, i64 s, i64 avai
         return;
     }
     if (!CStandardIndexHeader::IsValid(sector, kIndexRecordSize)) return;
-    std::memcpy(m_record.data(), sector, kIndexRecordSize);
-    AnalyzeIndexRecordBuffer(m_record.data(), s);
+    AnalyzeIndexRecordBuffer(sector, s);
 }
 
-void CNTFSSearchController::AnalyzeIndexRecordBuffer(u8* record, i64 s) {
+void CNTFSSearchController::AnalyzeIndexRecordBuffer(const u8* record, i64 s) {
     const i64 parent = CIndexRecord::GetParentFileReference(record, kIndexRecordSize);
     if (parent < 0 || parent == 5) return;
     CIndexRecordInfo info;
@@ -394,22 +393,19 @@ void CNTFSSearchController::AnalyzeNTFSFileRecordSector(const u8* sector, i64 s,
         m_group->AnalyzeNTFSMetaFileRecord(s, none);
         return;
     }
-    // A record is analysed in a copy; any other sector only tells an open group of system records
-    // that it ends.
+    // A record is analysed; any other sector only tells an open group of system records that it ends.
     const u32 size = std::max(kFileRecordSize, m_sectorSize);
     if (!CNTFSFileRecordHeader::IsValid(sector, size)) {
         CNTFSFileRecord none(nullptr, 0, 0);
         m_group->AnalyzeNTFSMetaFileRecord(s, none);
         return;
     }
-    std::memcpy(m_record.data(), sector, size);
-    AnalyzeFileRecord(m_record.data(), int(size), s);
+    AnalyzeFileRecord(sector, int(size), s);
 }
 
-void CNTFSSearchController::AnalyzeFileRecord(u8* buffer, int size, i64 s) {
-    // Validated and unprotected once, in a copy that stays unprotected.
+void CNTFSSearchController::AnalyzeFileRecord(const u8* buffer, int size, i64 s) {
+    // Validated and unprotected once, in the record's own copy.
     CNTFSFileRecord record(buffer, size, 0);
-    record.LeaveUnprotected();
     // Its system-file number, looked up once for every test below.
     const u32 index = record.IsValid() ? CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(record) : 0xFFFFFFFF;
     m_group->AnalyzeNTFSMetaFileRecord(s, record, index);

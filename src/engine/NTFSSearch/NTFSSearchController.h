@@ -113,9 +113,8 @@ public:
     bool RestoreCommonFileRecordPositionInfo(IRSData& data);
 
     // The sector analyses, also reachable one by one from the tests (not while blocks are handed over:
-    // they run on the searcher's thread then). They only read the sectors given
-    // (the cache's block is analysed in place): a record or index block whose protection must be undone
-    // is copied first.
+    // they run on the searcher's thread then). They only read the sectors given (the cache's block is
+    // analysed in place): the record readers undo a protection in copies of their own.
     void AnalyzeSector(const u8* sector, i64 s, i64 available);
     void AnalyzeNTFSDBRSector(const u8* sector, i64 s);
     void AnalyzeIndexRecord(const u8* sector, i64 s, i64 available);
@@ -131,10 +130,9 @@ private:
     // No join and no group of system records is open: a sector that IsQuietSector passes over (nearly
     // every sector of a disk) is then one that AnalyzeSector would leave as it found everything.
     bool MayBeQuiet() const;
-    void AnalyzeIndexRecordBuffer(u8* record, i64 s);
+    void AnalyzeIndexRecordBuffer(const u8* record, i64 s);
     void LocateIndexRecord(i64 s, i64 vcn, const CFolderIndexAllocationInfo& folder);
-    // buffer is our own copy of the record (m_record or the joining buffer): its protection is undone.
-    void AnalyzeFileRecord(u8* buffer, int size, i64 s);
+    void AnalyzeFileRecord(const u8* buffer, int size, i64 s);
     void AnalyzeFolderFileRecordHavingIndexAllocation(const CNTFSFileRecord& record, i64 s);
     void AddPosition(i64 s, bool mergeable);
     // The block's sectors, read where they lie (inPlace: in the cache) or from our own buffer.
@@ -160,8 +158,6 @@ private:
     int m_iSectorsperBlock = 0;
     u32 m_sectorSize = 512;
     std::vector<u8> m_block;
-    // One record or index block being analysed, its protection undone.
-    std::array<u8, ntfsdeep::kIndexRecordSize> m_record{};
     std::multiset<CIndexRecordInfo> m_indexRecords;
     CNTFSPartitionInfoBuilder m_partitions;
     // Folders owning an $INDEX_ALLOCATION, by their own record number.

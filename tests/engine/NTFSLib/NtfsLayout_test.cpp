@@ -297,20 +297,23 @@ std::vector<u8> Record(const std::string& image, i64 n) {
     return std::vector<u8>(device->Bytes().begin() + at, device->Bytes().begin() + at + size);
 }
 
-TEST(NtfsFileRecord, FixtureRecordsValidateAndAreReturnedAsTheyWere) {
+TEST(NtfsFileRecord, FixtureRecordsValidateAndAreNeverWritten) {
     for (const auto& image : ntfstest::kImages) {
         for (i64 n : {0, 5, 64}) {
             std::vector<u8> rec = Record(image.name, n);
             const std::vector<u8> before = rec;
+            std::vector<u8> unprotected = rec;
+            ASSERT_TRUE(CNTFSFileRecord::UnfixupFileRecord(unprotected.data(), int(unprotected.size())));
+            ASSERT_NE(unprotected, before);
             ASSERT_TRUE(CNTFSFileRecord::IsValid(rec.data(), int(rec.size()))) << image.name << " " << n;
             EXPECT_EQ(rec, before);
-            {
-                CNTFSFileRecord wrapped(rec.data(), int(rec.size()), 0);
-                ASSERT_TRUE(wrapped.IsValid());
-                EXPECT_NE(rec, before) << "the protection is removed while wrapped";
-                EXPECT_FALSE(wrapped.FindAttibute(0x30, 0).empty());
-            }
-            EXPECT_EQ(rec, before) << "and put back afterwards";
+            CNTFSFileRecord wrapped(rec.data(), int(rec.size()), 0);
+            ASSERT_TRUE(wrapped.IsValid());
+            EXPECT_EQ(rec, before) << "the caller's bytes are only read";
+            EXPECT_NE(wrapped.GetBuffer(), rec.data());
+            EXPECT_EQ(std::vector<u8>(wrapped.GetBuffer(), wrapped.GetBuffer() + wrapped.GetSize()), unprotected)
+                << "the record is read with its protection removed";
+            EXPECT_FALSE(wrapped.FindAttibute(0x30, 0).empty());
         }
     }
 }

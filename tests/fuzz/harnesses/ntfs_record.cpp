@@ -55,8 +55,8 @@ void AsTheQuickSearchDoes(const Volume& v, const u8* bytes, i64 number, i64 sect
     if (!info.InitFromBuffer(record, sector)) return;
     const u8 spr = static_cast<u8>(std::max<u32>(1, v.recordSize / v.sectorSize));
     std::unique_ptr<CExtendFileRecordInfoList> extensions;
-    if (CNTFSFileRecord::HasAttributeList(rec.get(), length)) {
-        extensions = InitExtendFileRecord(rec.get(), v.recordSize, sector, v.spc, 0, v.device, &v.tableRuns, spr);
+    if (CNTFSFileRecord::HasAttributeList(record.GetBuffer(), length)) {
+        extensions = InitExtendFileRecord(record.GetBuffer(), v.recordSize, sector, v.spc, 0, v.device, &v.tableRuns, spr);
     }
     CNTFSMultiFileRecord multi(record, sector, &v.device, extensions.get());
     i64 parent = -1;
