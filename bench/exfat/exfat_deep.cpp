@@ -148,9 +148,8 @@ int main(int argc, char** argv) {
     // The tree builder's first-publish pause is a fixed cost of the driver, not of the searchers.
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     if (argc == 4 && std::string(argv[1]) == "--once") {
-        const int out = deepbench::RealStdout();
         const Outcome o = Scan(argv[3], std::string(argv[2]) == "both");
-        dprintf(out, "seconds %.3f\nvolumes %zu\nblocks %.4f\nend %.4f\n", o.seconds, o.volumes, o.blockSeconds,
+        std::printf("seconds %.3f\nvolumes %zu\nblocks %.4f\nend %.4f\n", o.seconds, o.volumes, o.blockSeconds,
                 o.endSeconds);
         return o.ok ? 0 : 1;
     }

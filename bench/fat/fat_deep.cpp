@@ -80,9 +80,8 @@ int main(int argc, char** argv) {
     // The tree builder's first-publish pause is a fixed cost of the driver, not of the searchers.
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     if (argc == 4 && std::string(argv[1]) == "--once") {
-        const int out = deepbench::RealStdout();
         const Outcome o = Scan(argv[3], std::string(argv[2]) == "both");
-        dprintf(out, "seconds %.3f\ncandidates %zu\nvolumes %zu\n", o.seconds, o.peakCandidates, o.volumes);
+        std::printf("seconds %.3f\ncandidates %zu\nvolumes %zu\n", o.seconds, o.peakCandidates, o.volumes);
         return o.ok ? 0 : 1;
     }
     std::string image;

@@ -44,14 +44,13 @@ namespace {
 using deepbench::Child;
 using deepbench::Clock;
 using deepbench::Median;
-using deepbench::RealStdout;
 using deepbench::Run;
 using deepbench::Seconds;
 using deepbench::Self;
 using deepbench::Value;
 
 int OnceScan(const std::string& mode, const std::string& image, const std::string& list) {
-    const int out = RealStdout();
+    const int out = STDOUT_FILENO;
     SearcherFactories& table = Searchers();
     table.hfsPlus = nullptr;
     table.exfat = nullptr;
@@ -124,7 +123,7 @@ void Protect(std::vector<u8>& p, size_t usa) {
 }
 
 int OnceCaps(const std::string& disk) {
-    const int out = RealStdout();
+    const int out = STDOUT_FILENO;
     std::ifstream in(disk, std::ios::binary);
     std::vector<u8> bytes(std::filesystem::file_size(disk));
     in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));

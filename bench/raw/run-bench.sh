@@ -7,18 +7,23 @@
 # with wall time, MB/s, peak memory and recall against the manifest; then counts instructions of our
 # scan with callgrind on 64 MiB images (mixed, zeros, random, text) and 32 MiB images with 32 open guesses.
 #
-#   bench/raw/run-bench.sh [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]
-#   bench/raw/run-bench.sh --smoke [--driver PATH] [--work DIR]
+#   bench/raw/run-bench.sh [--driver PATH] [--end-phase PATH] [--work DIR] [--size 2G] [--no-callgrind]
+#   bench/raw/run-bench.sh --smoke [--driver PATH] [--end-phase PATH] [--work DIR]
+#
+# --end-phase names raw_end_phase (built beside the driver), which times the search's end phase and
+# counts the starts it took in the driver's scan session.
 #
 # The peers are Debian packages (testdisk, foremost; valgrind for the counts); run as root the script
 # installs what is missing with apt-get. They are run as programs only.
 #
 # --smoke is the test run's check that the benchmark still works: a 4 MiB image planted with the JPEGs
 # of the committed carving fixture, the driver run as the benchmark runs it (list to /dev/null, list
-# and copy-out) and the recall, which must be whole; no peers, no timings, no callgrind.
+# and copy-out), the end-phase timer and the recall, which must be whole; no peers, no timings, no
+# callgrind.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 driver="$here/../../build/tools/brelvox-scan"
+end_phase="$here/../../build/bench/raw/raw_end_phase"
 work=/tmp/brelvox-bench-raw
 size=2G
 callgrind=1
@@ -27,14 +32,17 @@ while [[ $# -gt 0 ]]; do
     case $1 in
         --smoke) smoke=1; shift ;;
         --driver) driver=$2; shift 2 ;;
+        --end-phase) end_phase=$2; shift 2 ;;
         --work) work=$2; shift 2 ;;
         --size) size=$2; shift 2 ;;
         --no-callgrind) callgrind=0; shift ;;
-        *) echo "usage: run-bench.sh [--smoke] [--driver PATH] [--work DIR] [--size 2G] [--no-callgrind]" >&2; exit 2 ;;
+        *) echo "usage: run-bench.sh [--smoke] [--driver PATH] [--end-phase PATH] [--work DIR] [--size 2G] [--no-callgrind]" >&2; exit 2 ;;
     esac
 done
 driver="$(realpath "$driver")"
 [[ -x $driver ]] || { echo "no driver at $driver (build brelvox-scan first)" >&2; exit 1; }
+end_phase="$(realpath "$end_phase")"
+[[ -x $end_phase ]] || { echo "no end-phase timer at $end_phase (build raw_end_phase first)" >&2; exit 1; }
 
 if [[ $smoke == 1 ]]; then
     fixture="$here/../../tests/fixtures/raw"
@@ -65,6 +73,9 @@ PY
     }
     run_smoke list "$driver" --deep --list /dev/null "$image"
     run_smoke recover "$driver" --deep --list /dev/null --recover "$smoke_dir/out" "$image"
+    run_smoke end-phase "$end_phase" "$image"
+    grep -q '^end phase [0-9.]* s, [0-9]* leftover records, [0-9]* starts' "$smoke_dir/end-phase.out" ||
+        { echo "smoke: the end-phase timer printed: $(cat "$smoke_dir/end-phase.out")" >&2; exit 1; }
     line=$("$here/recall.py" "$image.manifest.tsv" brelvox "$smoke_dir/out")
     echo "smoke: $line"
     read -r _ planted _ _ _ whole _ <<<"$line"
@@ -128,7 +139,7 @@ printf '%-28s %8.2f s (64 MiB: %.2f s): marginal rate %.1f MB/s, the fixed cost 
     "$(echo "($bytes - $small_bytes) / ($t_big - $t_small) / 1000000" | bc -l)" \
     "$(echo "$t_small - $small_bytes * ($t_big - $t_small) / ($bytes - $small_bytes)" | bc -l)"
 # The end phase sizes the records left without a size (given-up guesses, pending files) from the device.
-echo "brelvox-scan $("$here/end-phase.py" "$driver" --deep --list /dev/null "$image")"
+echo "brelvox-scan $("$end_phase" "$image")"
 echo
 echo "speed ratio (peer wall / our wall, > 1: we are faster)"
 for peer in photorec-jpg photorec-everything foremost-q-jpg foremost-q-all; do
@@ -153,7 +164,7 @@ warm "$stress"
     >/dev/null 2>"$work/stress.err"
 read -r w rss <"$work/stress.time"
 # The file-sector map holds every start the raw search took, the false frame starts included.
-starts=$(grep -o 'file sector map size = [0-9]*' "$work/stress.err" | grep -o '[0-9]*$' || echo '?')
+starts=$("$end_phase" "$stress" | grep -o '[0-9]* starts' | grep -o '^[0-9]*' || echo '?')
 printf '%-28s %8.2f s %9.1f MB/s %8.1f MiB peak  %d MP3 files listed  %s starts in the file-sector map\n' \
     "mp3-stress 256 MiB" "$w" "$(echo "$(stat -c %s "$stress") / $w / 1000000" | bc -l)" "$(echo "$rss / 1024" | bc -l)" \
     "$(grep -ci '\.mp3' "$work/stress.list" || true)" "$starts"

@@ -76,19 +76,6 @@ inline double Median(std::vector<double> v) {
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-// The engine prints debug lines on standard output: they go to /dev/null, and the returned descriptor
-// is the real standard output, for the child's results.
-inline int RealStdout() {
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    return saved;
-}
-
 // PhotoRec as bench/raw runs it (everything, paranoid), page cache warm, from its own output folder
 // (it writes its log there), which is removed afterwards.
 inline Child PhotoRec(const std::string& image, const std::filesystem::path& folder) {

@@ -90,7 +90,7 @@ public:
     int shouldBuild() override { return 1; }
 };
 
-// The engine prints a debug line per node on standard output: sent to /dev/null while it runs.
+// The bridge's scans print their steps on standard output: sent to /dev/null while they run.
 class QuietStdout {
 public:
     QuietStdout() {
@@ -116,7 +116,6 @@ private:
 
 // Seconds of one in-process quick search, and the node count.
 double SearchOnce(const std::string& image, QuickSearcherFactory create, u32 fileSystemType, long& nodes) {
-    QuietStdout quiet;
     std::unique_ptr<IStorageDevice> device(CreateVolumeDevice(image.c_str()));
     if (!device || device->Open(image.c_str()) == 0) return -1;
     auto* record = new CCollectedVolumeDeviceInfoStruct{};
@@ -141,7 +140,6 @@ struct DriverTimes {
 // builder's first-publish pause is injected to zero for this run only.
 DriverTimes DriverInProcess(const std::string& image, const std::string& list) {
     DriverTimes t;
-    QuietStdout quiet;
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     scan::Options options;
     options.quick = true;

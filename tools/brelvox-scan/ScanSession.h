@@ -33,8 +33,7 @@ struct Options {
     std::string partitionsPath;
     std::string source;
     bool showProgress = false;
-    // Where "--list -" writes: the real standard output, which main keeps apart from the engine's
-    // debug lines (those go to standard error).
+    // Where "--list -" writes (the engine writes nothing to standard output).
     int standardOutputFd = 1;
 };
 

@@ -2,7 +2,7 @@
 // calls the operations layer makes (device, volume recognition, recovery controller, tree receiver,
 // data recovery) and adds nothing of its own.
 //
-//   brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--partitions FILE] [--recover DIR] SOURCE
+//   brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--partitions FILE] [--recover DIR] [--verbose] SOURCE
 //   brelvox-scan --list-devices
 //   brelvox-scan --help
 #include <sys/stat.h>
@@ -21,6 +21,7 @@
 #include "OutputFile.h"
 #include "PartitionList.h"
 #include "ScanSession.h"
+#include "engine/Common/DebugChannel.h"
 #include "engine/Common/Sanitizers.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
@@ -46,7 +47,7 @@ constexpr bool kLeakChecked = sanitizers::kAddress;
 void Usage(FILE* to) {
     std::fprintf(to,
                  "usage: brelvox-scan [--quick | --deep] [--types BITS] [--list FILE] [--partitions FILE]"
-                 " [--recover DIR] SOURCE | --list-devices | --help\n");
+                 " [--recover DIR] [--verbose] SOURCE | --list-devices [--verbose] | --help\n");
 }
 
 int Fail(const std::string& reason) {
@@ -120,15 +121,18 @@ int main(int argc, char** argv) {
         Usage(stdout);
         return 0;
     }
+    // --verbose (anywhere): the engine's debug lines, on standard error.
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--verbose") == 0) debugchannel::SetEnabled(true);
+        else argv[kept++] = argv[i];
+    }
+    argc = kept;
     if (argc == 2 && std::strcmp(argv[1], "--list-devices") == 0) {
-        // The engine's debug lines go to standard error; the list alone to standard output.
         std::ostringstream list;
-        std::fflush(stdout);
-        const int realOut = dup(STDOUT_FILENO);
-        if (realOut < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return Fail("cannot set up output");
         const int status = ListDevices(*CreateEnumDeviceEx(), list, std::cerr);
         const std::string text = list.str();
-        if (!text.empty() && ::write(realOut, text.data(), text.size()) < 0) return Fail("cannot write the list");
+        if (!text.empty() && ::write(STDOUT_FILENO, text.data(), text.size()) < 0) return Fail("cannot write the list");
         return status;
     }
     scan::Options options;
@@ -164,11 +168,6 @@ int main(int argc, char** argv) {
     if (options.quick && !options.partitionsPath.empty()) return Fail("--partitions lists what a deep scan found");
     if (std::string reason; !CheckDestinations(options, reason)) return Fail(reason);
     options.showProgress = isatty(STDERR_FILENO);
-    // The engine prints debug lines on standard output: keep the real one for the list and the
-    // summary, and send everything else to standard error.
-    std::fflush(stdout);
-    options.standardOutputFd = dup(STDOUT_FILENO);
-    if (options.standardOutputFd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return Fail("cannot set up output");
     std::signal(SIGINT, scan::RequestStop);
 
     auto session = std::make_unique<scan::ScanSession>(options);

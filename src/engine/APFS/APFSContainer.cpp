@@ -11,6 +11,7 @@
 #include "engine/APFS/APFSFileNode.h"
 #include "engine/APFS/APFSLayout.h"
 #include "engine/APFS/APFSObject.h"
+#include "engine/Common/DebugChannel.h"
 #include "engine/Utility/IDataRunList.h"
 
 namespace {
@@ -230,7 +231,7 @@ void APFSContainer::QueueObjectMapChildren(ByteReader node, std::deque<u64>& que
             }
             break;
         default:
-            std::printf("!!!!Please notify to Watch this%d.!!!!\n", kOddObjectMapMessage);
+            EngineDebug("!!!!Please notify to Watch this%d.!!!!\n", kOddObjectMapMessage);
             break;
     }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/APFS/APFSLayout.h"
+#include "engine/Common/DebugChannel.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 
 namespace apfs {
@@ -86,7 +87,7 @@ void CTraceLog::Write(const char* format, va_list args) {
         std::fwrite(text, 1, length, m_file);
         std::fflush(m_file);
     }
-    std::fwrite(text, 1, length, stdout);
+    EngineDebug("%s", text);
 }
 
 }  // namespace apfs

@@ -54,7 +54,7 @@ public:
     CTraceLog& operator=(const CTraceLog&) = delete;
 
     // Formats at most 2000 bytes, writes them to the file (opened at the first call) and flushes,
-    // and prints the same text to standard output; one line at a time from any thread.
+    // and sends the same text to the debug channel; one line at a time from any thread.
     void Write(const char* format, va_list args);
     bool IsOpen() const { return m_file != nullptr; }
 
@@ -67,6 +67,6 @@ private:
 
 }  // namespace apfs
 
-// A diagnostic trace in the manner of printf into "/tmp/APFS.log" and standard output. No engine path
-// calls it; it is there for whoever debugs a container.
-void TTRACE(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A diagnostic trace (a format and its values) into "/tmp/APFS.log" and the debug channel. No engine
+// path calls it; it is there for whoever debugs a container.
+void TTRACE(const char* format, ...) __attribute__((format(__printf__, 1, 2)));

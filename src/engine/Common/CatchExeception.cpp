@@ -16,6 +16,7 @@
 #include <ctime>
 #include <string>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/Common/SystemTime.h"
 
 namespace {
@@ -170,7 +171,7 @@ void CatchExeception::SignalHandle(int signal) {
 
     void* frames[kBacktraceFrames];
     int count = backtrace(frames, kBacktraceFrames);
-    backtrace_symbols_fd(frames, count, STDOUT_FILENO);
+    backtrace_symbols_fd(frames, count, STDERR_FILENO);
 
     // A fault re-executes the faulting instruction on return and ends under the default action; a
     // signal sent by kill or raise would not come again, so send it once more. It stays blocked until
@@ -246,9 +247,9 @@ int CatchExeception::WriteLog(const char* format, ...) {
     line[length] = '\0';
 
     SimpleLock hold(&LogLock(), "WriteLog");
-    std::fputs(line, stdout);
+    EngineDebug("%s", line);
     if (!AppendLocked(line, static_cast<size_t>(length))) {
-        std::printf("%s failed with %s\n", "WriteLog", std::strerror(errno));
+        EngineDebug("%s failed with %s\n", "WriteLog", std::strerror(errno));
     }
     return length;
 }

@@ -1,6 +1,6 @@
 // The process log and crash handler.
 //
-// Every line is "HH:MM:SS " + message, printed to standard output and appended to "sMAC_Brelvox.log"
+// Every line is "HH:MM:SS " + message, sent to the engine's debug channel and appended to "sMAC_Brelvox.log"
 // in the work folder. The file is opened and closed for every line so the log is complete after a
 // crash. When the work folder cannot take the file (an installed program under /usr), the log goes to
 // the per-user state folder ($XDG_STATE_HOME or ~/.local/state, subfolder "Brelvox") instead.
@@ -29,11 +29,11 @@ public:
     // Routes SIGILL, SIGABRT, SIGBUS and SIGSEGV to SignalHandle.
     void Install();
     // Puts the four signals back to their default action, prints a backtrace of the faulting thread
-    // to standard output and lets the default action (termination with a core file) follow.
+    // to standard error and lets the default action (termination with a core file) follow.
     static void SignalHandle(int signal);
 
     // Appends one line; returns the number of characters of the line (prefix included).
-    int WriteLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    int WriteLog(const char* format, ...) __attribute__((format(__printf__, 2, 3)));
 
     // The work folder, resolved once (GetAppWorkPath) and kept.
     const char* GetWorkPath();

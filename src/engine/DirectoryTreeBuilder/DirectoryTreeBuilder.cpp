@@ -8,6 +8,7 @@
 #include <thread>
 #include <time.h>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/Common/IDrirectoryTree.h"
 #include "engine/Common/ReserveAtLeast.h"
 #include "engine/Common/IRecoveryFilter.h"
@@ -729,9 +730,9 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     ClearPending(*record);
     record->trashCandidates.clear();
     if (!m_restoring) ReleaseNodeByFilter(*record);
-    std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total files: %lld\n", static_cast<int>(type),
+    EngineDebug("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total files: %lld\n", static_cast<int>(type),
                 static_cast<long long>(record->publishedCount));
-    std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total added files: %lld\n",
+    EngineDebug("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total added files: %lld\n",
                 static_cast<int>(type), static_cast<long long>(record->addedCount));
     m_flushing = false;
 }
@@ -769,7 +770,7 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& record, _tagSea
         notify.push_back(lost);
     }
     if (notify.empty()) return;
-    std::printf("CDirectoryTreeBuilder BuildLostNodes nodsNotify.size() = %ld.\n", static_cast<long>(notify.size()));
+    EngineDebug("CDirectoryTreeBuilder BuildLostNodes nodsNotify.size() = %ld.\n", static_cast<long>(notify.size()));
     ShowNodes(record, notify, 1);
 }
 
@@ -819,6 +820,6 @@ void CDirectoryTreeBuilder::ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record) {
             ReleaseOwned(node);
         }
     }
-    std::printf("CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n",
+    EngineDebug("CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n",
                 static_cast<int>(unused.size()));
 }

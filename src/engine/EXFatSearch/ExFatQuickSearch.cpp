@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
 #include "engine/EXFatSearch/ExFatDBR.h"
@@ -67,7 +68,7 @@ bool CExFatQuickSearch::Prepare(IStorageDevice* device) {
     const u64 capacity = u64{dbr.GetSectorsPerFat()} * sectorSize / 4;
     if (capacity > bound) {
         bound = capacity > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<u32>(capacity);
-        std::printf("chang totalClustur = %d\n", static_cast<int>(bound));
+        EngineDebug("chang totalClustur = %d\n", static_cast<int>(bound));
     }
     m_partition.SetClusterBound(bound);
     // Chains follow the first FAT, whatever the active-FAT flag says.

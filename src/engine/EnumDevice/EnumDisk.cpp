@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/Common/ResultCode.h"
 #include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/DevListSortAlgorithm.h"
@@ -46,7 +47,7 @@ void CEnumDisk::ExecEnum(DeviceList& out) {
 
 IStorageDevice* CEnumDisk::CreateDisk(const BlockDevice& facts) {
     std::string path = m_kernel.DevicePath(facts.name);
-    std::printf("CIOKitFunc::BSDName2DevPath = %s\n", path.c_str());
+    EngineDebug("CIOKitFunc::BSDName2DevPath = %s\n", path.c_str());
     std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(path.c_str()));
     if (!disk) return nullptr;
     bool opened = disk->Open(path.c_str()) != 0;

@@ -1,4 +1,5 @@
 #include "engine/FATLib/FATFileNode.h"
+#include "engine/Common/DebugChannel.h"
 
 #include <cstdio>
 #include <new>
@@ -8,7 +9,7 @@ void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
     SetCurrentNodeID(static_cast<i64>(properties->m_firstCluster));
     SetParentNodeID(static_cast<i64>(properties->m_parentFirstCluster));
     SetMetaDataSector(properties->m_metadataSector);
-    std::printf("=====%s====== Current:%llx Parent:%llx\n", properties->m_name.c_str(),
+    EngineDebug("=====%s====== Current:%llx Parent:%llx\n", properties->m_name.c_str(),
                 static_cast<unsigned long long>(properties->m_firstCluster),
                 static_cast<unsigned long long>(properties->m_parentFirstCluster));
 }

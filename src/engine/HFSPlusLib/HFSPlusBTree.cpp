@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/HFSPlusLib/FastUnicodeCompare.h"
 #include "engine/HFSPlusLib/HFSPlusFileNode.h"
@@ -309,14 +310,16 @@ BTRecordPtr CHFSPlusAttribute::DataRead(CHFSPlusBTNode* node, u16 index) {
 }
 
 void CHFSPlusAttribute::KeyPrint(const BTKey& key) {
-    std::printf("keyLength:%u\tfileID:%u\tstartBlock:%u\tName:", key.keyLength, key.fileID, key.startBlock);
+    std::string name;
     for (u16 i = 0; i < key.nameLength && i < key.name.size(); ++i) {
         const char c = static_cast<char>(key.name[i] & 0xFF);
-        if (c != '\r') std::putchar(c);
+        if (c != '\r') name += c;
     }
+    EngineDebug("keyLength:%u\tfileID:%u\tstartBlock:%u\tName:%s", key.keyLength, key.fileID, key.startBlock,
+                name.c_str());
 }
 
-void CHFSPlusAttribute::DataPrint(const BTRecord&) { std::putchar('\n'); }
+void CHFSPlusAttribute::DataPrint(const BTRecord&) {}
 
 // ---- tree --------------------------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 
 #include "engine/Common/ByteReader.h"
 #include "engine/Common/CatchExeception.h"
+#include "engine/Common/DebugChannel.h"
 #include "engine/HFSPlusLib/HFSPlusFileNode.h"
 #include "engine/HFSPlusLib/HFSPlusLayout.h"
 #include "engine/HFSPlusLib/HFSPlusVolume.h"
@@ -201,7 +202,7 @@ u32 CHFSPlusCompressFileReader::ReadInline(u32 type, const std::vector<u8>& attr
             const int rc = uncompress(data.data(), &length, in, uLong(inLength));
             if (rc != Z_OK && rc != Z_BUF_ERROR) return 0;
             produced = length;
-            if (produced != uncompressed) std::fprintf(stderr, "decmpfs: size mismatch\n");
+            if (produced != uncompressed) EngineDebug("decmpfs: size mismatch\n");
         }
     } else {
         if (in[0] == decmpfs::kLzvnRawMark) {

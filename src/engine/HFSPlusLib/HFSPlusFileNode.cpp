@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/HFSPlusLib/HFSPlusCompressFileReader.h"
 #include "engine/HFSPlusLib/HFSPlusNames.h"
 #include "engine/HFSPlusLib/HFSPlusVolume.h"
@@ -139,7 +140,7 @@ void CHFSPlusFileNode::UpdateNodeInfo() {
     if (!(m_flags & kFlagCompressed) || !m_volume || !m_volume->GetAttributesTree()) return;
     std::vector<u8> attribute;
     if (m_volume->getAttribute(u32(m_nodeId), decmpfs::kAttributeName, attribute) == 0) {
-        std::printf("Warn:Can't find file 0x%llx Attribute\n", static_cast<unsigned long long>(m_nodeId));
+        EngineDebug("Warn:Can't find file 0x%llx Attribute\n", static_cast<unsigned long long>(m_nodeId));
         return;
     }
     u64 size = 0;

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
 #include "engine/HFSPlusLib/HFSPlusDeletedRecords.h"
 #include "engine/HFSPlusLib/HFSPlusQuickSearchProgress.h"
@@ -173,7 +174,7 @@ u64 CHFSPlusJournal::GetDeleteRecord(CHFSPlusQuickFileSystemSearchProgress* prog
     } catch (const std::bad_alloc&) {
         return m_status = HFSPLUS_FAIL(kKindNoMemory);
     }
-    std::printf("Journal Start Offset:0x%llx\n", static_cast<unsigned long long>(h.end));
+    EngineDebug("Journal Start Offset:0x%llx\n", static_cast<unsigned long long>(h.end));
     bool going = !progress || progress->Continued();
     const u64 listMark = h.blhdrSize / blhdr::kEntrySize - 1;
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/HFSPlusLib/HFSPlusResult.h"
 #include "engine/HFSPlusLib/HFSPlusVolume.h"
 
@@ -35,7 +36,7 @@ u64 CHFSPlusRawfile::Read(u64 offset, u8* buffer, u64 size) {
     u64 done = 0;
     u64 cellStart = 0;  // file byte at which the current extent begins
     auto fail = [&](u32 kind) {
-        std::printf("Location:0x%llx Size:0x%llx\n", static_cast<unsigned long long>(offset),
+        EngineDebug("Location:0x%llx Size:0x%llx\n", static_cast<unsigned long long>(offset),
                     static_cast<unsigned long long>(size));
         m_status = hfsplus::Code(static_cast<u16>(__LINE__), kind);
         return done;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/HFSPlusLib/FastUnicodeCompare.h"
 #include "engine/HFSPlusLib/HFSPlusFileNode.h"
 #include "engine/HFSPlusLib/HFSPlusJournal.h"
@@ -102,7 +103,7 @@ u64 CHFSPlusVolume::Read(u64 byteOffset, void* buffer, u64 size) {
     u64 done = 0;
     std::vector<u8> scratch;
     auto fail = [&](u64 at) {
-        std::printf("Location:0x%llx Size:0x%llx\n", static_cast<unsigned long long>(at),
+        EngineDebug("Location:0x%llx Size:0x%llx\n", static_cast<unsigned long long>(at),
                     static_cast<unsigned long long>(size - done));
         m_status = HFSPLUS_QUIET(kKindReadFailed);
         return done;
@@ -256,7 +257,7 @@ u32 CHFSPlusVolume::getAttribute(u32 fileID, const char* name, std::vector<u8>& 
     if (!found.found || !record) FindDeleteAttribute(key, found, &record);
     if (!found.found || !record) return 0;
     if (record->attribute.recordType != attrrec::kInlineData) {
-        std::fprintf(stderr, "unsupported attribute node format\n");
+        EngineDebug("unsupported attribute node format\n");
         return 0;
     }
     data = std::move(record->attribute.data);

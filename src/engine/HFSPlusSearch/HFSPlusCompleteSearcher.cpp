@@ -8,6 +8,7 @@
 #include <new>
 #include <typeinfo>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/Common/IProgress.h"
 #include "engine/HFSPlusLib/HFSPlusBTNode.h"
 #include "engine/HFSPlusLib/HFSPlusFileNode.h"
@@ -367,12 +368,12 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(i64 firstSector, i6
             continue;
         }
         if ((may & kMayJournalInfo) && CheckJournalInfoBlock(s, bytes) > 0) {
-            std::printf("Find JournalInfoBlock:0x%llx\n", static_cast<unsigned long long>(s));
+            EngineDebug("Find JournalInfoBlock:0x%llx\n", static_cast<unsigned long long>(s));
             ++s;
             continue;
         }
         if ((may & kMayJournalHeader) && CheckJournalHeader(s, bytes) > 0) {
-            std::printf("Find JournalHeader:0x%llx\n", static_cast<unsigned long long>(s));
+            EngineDebug("Find JournalHeader:0x%llx\n", static_cast<unsigned long long>(s));
             ++s;
             continue;
         }
@@ -420,7 +421,7 @@ int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector, co
         auto header = std::make_unique<HFSPlusVolumeHeader>();
         if (!DecodeVolumeHeader(ByteReader(slice, kSlice), *header)) continue;
         ++headers;
-        std::printf("Find VolumeHeader SectorNumber[%llx],VolumeID[%llx]\n", static_cast<unsigned long long>(sector),
+        EngineDebug("Find VolumeHeader SectorNumber[%llx],VolumeID[%llx]\n", static_cast<unsigned long long>(sector),
                     static_cast<unsigned long long>(header->VolumeIdentifier()));
         found = std::move(header);
         foundBytes = slice;
@@ -433,7 +434,7 @@ int CHFSPlusCompleteFileSystemSearchController::CheckVolumeHeader(i64 sector, co
 void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<HFSPlusVolumeHeader> header,
                                                                 i64 sector, const u8* bytes) {
     if (m_candidates.empty()) {
-        std::printf("Error:%d\n", 1);
+        EngineDebug("Error:%d\n", 1);
         return;
     }
     // A header closer to the device start than its own offset belongs to no volume that fits.
@@ -489,7 +490,7 @@ int CHFSPlusCompleteFileSystemSearchController::CheckJournalInfoBlock(i64 sector
         if (bytes[at] != 0xDB) return 0;
     }
     if (m_candidates.empty()) {
-        std::printf("Error:%d\n", 2);
+        EngineDebug("Error:%d\n", 2);
         return 1;
     }
     CompleteSearchPatition& owner = CandidateAt(sector);
@@ -511,7 +512,7 @@ int CHFSPlusCompleteFileSystemSearchController::CheckJournalHeader(i64 sector, c
     auto journal = std::make_unique<JournalHeader>();
     if (!DecodeJournalHeader(reader, *journal)) return 0;
     if (m_candidates.empty()) {
-        std::printf("Error:%d\n", 3);
+        EngineDebug("Error:%d\n", 3);
         return 1;
     }
     CompleteSearchPatition& owner = CandidateAt(sector);
@@ -582,7 +583,7 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u
     // Checked by the caller.
     CHFSPlusBTNode node(bytes, nodeSize, CHFSPlusBTNode::Checked{});
     if (!node.IsValid()) {
-        std::printf("Error:%d\n", 4);
+        EngineDebug("Error:%d\n", 4);
         return;
     }
     if (node.GetKind() == node::kKindHeader) {
@@ -943,7 +944,7 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
                       !holder.volume;
     CompleteSearchPatition* volume = bare ? &holder : AddCandidate(start, sectors);
     if (!volume) return false;
-    std::printf("Rebuild VolumeHeader StartSector[%llx],BlockSize[%u]\n", static_cast<unsigned long long>(start),
+    EngineDebug("Rebuild VolumeHeader StartSector[%llx],BlockSize[%u]\n", static_cast<unsigned long long>(start),
                 blockSize);
     volume->startSector = start;
     volume->sectorCount = sectors;
@@ -1042,14 +1043,14 @@ int CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
         u32 blockSize = candidate->blockSize;
         if (const HFSPlusVolumeHeader* header = candidate->header.get()) {
             sectors = VolumeSectors(*header, m_sectorSize);
-            if (JournalStart(*candidate) < 0) std::printf("ErrorLine:%d Can't Find Volume Start Sector!\n", __LINE__);
+            if (JournalStart(*candidate) < 0) EngineDebug("ErrorLine:%d Can't Find Volume Start Sector!\n", __LINE__);
             // Without its journal info block a candidate keeps its start, unless the header it holds
             // was met elsewhere (the first candidate spans the device and takes the first header met
             // anywhere): its volume was opened there, and its files are read from there.
             if (const i64 placed = PlacedStart(*candidate); placed >= 0) start = placed;
             blockSize = header->blockSize;
         } else {
-            std::printf("ErrorLine:%d Can't Find Volume Head!\n", __LINE__);
+            EngineDebug("ErrorLine:%d Can't Find Volume Head!\n", __LINE__);
         }
         candidate->startSector = start;
         candidate->sectorCount = std::max<i64>(std::min(sectors, m_totalSectors - start), 0);
@@ -1080,7 +1081,7 @@ int CHFSPlusCompleteFileSystemSearchController::GetSearchedPartitionInfo(CSearch
         record->m_fileSystemType = FILE_SYSTEM_HFSPLUS;
         u32 perCluster = candidate->blockSize / m_sectorSize;
         if (perCluster == 0) {
-            std::printf("Warn:SectorsperCluster calc Error!\n");
+            EngineDebug("Warn:SectorsperCluster calc Error!\n");
             perCluster = std::max<u32>(4096 / m_sectorSize, 1);
         }
         record->m_sectorsPerCluster = perCluster;

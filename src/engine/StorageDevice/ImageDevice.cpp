@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/StorageDevice/DeviceRecord.h"
 #include "engine/StorageDevice/SectorMath.h"
@@ -27,7 +28,7 @@ bool GeometryOf(const Record* record, u64* sectorSize, u64* totalSectors, u64* d
 int CImageDevice::Open(const char* /*path*/) {
     m_lastError = 0;
     if (int error = OpenStoredPath()) {
-        if (error != ENOENT) std::printf("open failed:%d\n", error);
+        if (error != ENOENT) EngineDebug("open failed:%d\n", error);
         return 0;
     }
     m_sectorSize = 512;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/StorageDevice/SectorMath.h"
 #include "platform/disks/BlockDevice.h"
 
@@ -21,7 +22,7 @@ int CRawNodeDevice::Open(const char* path) {
     m_lastError = 0;
     if (path) m_path = path;
     if (int error = OpenStoredPath()) {
-        std::printf("open failed:%d,%s\n", error, std::strerror(error));
+        EngineDebug("open failed:%d,%s\n", error, std::strerror(error));
         if (platform::disks::IsPermissionRefusal(error)) m_permitted = 0;
         return 0;
     }

@@ -7,6 +7,7 @@
 
 #include "ApfsTestSupport.h"
 #include "engine/APFS/APFSRecognize.h"
+#include "engine/Common/DebugChannel.h"
 #include "engine/VolumeAnalyze/VolumeAnalyzerFactories.h"
 #include "support/HostileTable.h"
 
@@ -79,9 +80,9 @@ TEST(ApfsHostile, EveryCaseEndsCleanlyWithWhatItMustGive) {
                 EXPECT_STREQ(label, want.label);
             }
 
-            testing::internal::CaptureStdout();
+            debugchannel::Capture lines;
             apfstest::Scan scan(image, sectorSize);
-            const std::string out = testing::internal::GetCapturedStdout();
+            const std::string out = lines.Text();
             EXPECT_EQ(Count(out, "!!!!Please notify to Watch this225.!!!!\n"), size_t(want.oddObjectMapMessages));
 
             const auto* readme = scan.Find("readme.txt");

@@ -11,6 +11,7 @@
 #include "ApfsTestSupport.h"
 #include "engine/APFS/APFSObject.h"
 #include "engine/APFS/APFSRecognize.h"
+#include "engine/Common/DebugChannel.h"
 #include "engine/RecoveryController/SearcherFactories.h"
 #include "engine/VolumeAnalyze/VolumeAnalyzeController.h"
 #include "engine/VolumeAnalyze/VolumeAnalyzerFactories.h"
@@ -221,17 +222,18 @@ void Trace(apfs::CTraceLog& log, const char* format, ...) {
     va_end(args);
 }
 
-TEST(ApfsTrace, WritesTheFileOnceTruncatedAndStandardOutput) {
+TEST(ApfsTrace, WritesTheFileOnceTruncatedAndTheDebugChannel) {
     testsupport::TempDir dir;
     const auto path = dir / "APFS.log";
     testsupport::WriteFile(path, "old content that goes");
     {
         apfs::CTraceLog log(path.string());
+        debugchannel::Capture lines;
         testing::internal::CaptureStdout();
         Trace(log, "block %d of %s\n", 7, "container");
         Trace(log, "%s", std::string(3000, 'a').c_str());
-        const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(out, "block 7 of container\n" + std::string(2000, 'a'));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(lines.Text(), "block 7 of container\n" + std::string(2000, 'a') + "\n");
         EXPECT_TRUE(log.IsOpen());
     }
     EXPECT_EQ(testsupport::ReadFile(path), "block 7 of container\n" + std::string(2000, 'a'));
@@ -244,15 +246,20 @@ TEST(ApfsTrace, APlantedLinkIsNotFollowed) {
     testsupport::WriteFile(target, "keep me");
     ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
     apfs::CTraceLog log(path.string());
-    testing::internal::CaptureStdout();
-    Trace(log, "trace line\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "trace line\n");
+    {
+        debugchannel::Capture lines;
+        Trace(log, "trace line\n");
+        EXPECT_EQ(lines.Text(), "trace line\n");
+    }
     EXPECT_FALSE(log.IsOpen());
     EXPECT_EQ(testsupport::ReadFile(target), "keep me");
-    // TTRACE itself: a line on standard output (its file is the machine's /tmp/APFS.log).
+    // TTRACE itself: a line on the debug channel, none on standard output (its file is the machine's
+    // /tmp/APFS.log).
+    debugchannel::Capture lines;
     testing::internal::CaptureStdout();
     TTRACE("container %d\n", 3);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "container 3\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(lines.Text(), "container 3\n");
 }
 
 }  // namespace

@@ -189,7 +189,7 @@ TEST(CrashHandler, PrintsABacktraceAndEndsWithTheSignal) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
         close(out[0]);
         rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);

@@ -10,6 +10,7 @@
 #include <random>
 #include <set>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/HFSPlusLib/HfsTestSupport.h"
 #include "engine/HFSPlusSearch/HFSPlusCompleteSearcher.h"
 #include "engine/StorageDevice/StorageDeviceWithCache.h"
@@ -435,13 +436,11 @@ std::vector<std::string> ScanOutcome(Disk& disk, bool cached, i64 block) {
     feeder.SetBlockSectors(block);
     feeder.Prepare();
     const i64 total = device->GetTotalSectors();
-    testing::internal::CaptureStdout();
     for (i64 b = 0; b * block < total; ++b) {
         if (cache) { EXPECT_EQ(cache->SetCurCacheBlock(b), 1); }
         feeder.Feed(b * block, std::min(block, total - b * block));
     }
     feeder.End(1);
-    testing::internal::GetCapturedStdout();
     if (cache) cache->EndCache();
     std::vector<std::string> out;
     for (const auto& c : searcher.Candidates())
@@ -668,9 +667,9 @@ TEST(HfsDeepDisk, LostVolumeIsPlacedByItsJournalInfoBlock) {
             if (copy == Copy::NoneNoAllocationFile) disk.Zero(base + 4096, 4096);
             RecordingBuilder builder;
             Searcher searcher;
-            testing::internal::CaptureStdout();
+            debugchannel::Capture lines;
             RunDeep(searcher, *disk.device, &builder);
-            const std::string out = testing::internal::GetCapturedStdout();
+            const std::string out = lines.Text();
             const auto records = Records(searcher);
             const auto placed = std::find_if(records.begin(), records.end(),
                                              [&](const auto& r) { return r->m_partitionStartSector == start; });
@@ -736,9 +735,9 @@ TEST(HfsDeepDisk, LostVolumeOfSmallBlocksKeepsItsBlockSize) {
     disk.Zero(u64(start) * 512 + image.size() - 1024, 512);
     OncePerIdBuilder builder;
     Searcher searcher;
-    testing::internal::CaptureStdout();
+    debugchannel::Capture lines;
     RunDeep(searcher, *disk.device, &builder);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = lines.Text();
     EXPECT_NE(out.find("Rebuild VolumeHeader"), std::string::npos);
     const auto records = Records(searcher);
     ASSERT_EQ(records.size(), 1u);
@@ -761,9 +760,9 @@ TEST(HfsDeepDisk, CandidateWithFilesButNoJournalInfoBlock) {
         disk.Zero(u64(start) * 512 + layout.journalInfoByte, 4096);
         RecordingBuilder builder;
         Searcher searcher;
-        testing::internal::CaptureStdout();
+        debugchannel::Capture lines;
         RunDeep(searcher, *disk.device, &builder);
-        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string out = lines.Text();
         EXPECT_NE(out.find(" Can't Find Volume Start Sector!"), std::string::npos);
         const auto records = Records(searcher);
         ASSERT_EQ(records.size(), 1u);

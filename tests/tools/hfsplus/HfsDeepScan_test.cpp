@@ -4,6 +4,9 @@
 // into a copy of the committed skeleton (skips without them).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/Common/DebugChannel.h"
 #include "support/Fixtures.h"
 #include "support/HfsPlusFixtures.h"
 #include "support/LoopDevice.h"
@@ -492,8 +496,9 @@ TEST_F(HfsDeepScan, LostVolumeIsFoundFromItsJournalInfoBlock) {
         // Not searched whole, the lost volume gives the files only its journal remembers from their leaves
         // alone; those whose blocks its journal's deleted records place are unreadable: the exit code and
         // the summary say so, for no more files than those.
-        const int status =
-            Run("--deep --partitions - --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text);
+        const int status = Run("--deep --verbose --partitions - --list - --recover '" + recovered.string() + "' '" +
+                                   image.string() + "'",
+                               text);
         ASSERT_NE(text.find("copied "), std::string::npos) << testsupport::ReadFile(dir / "err.txt");
         const size_t unreadableAt = text.find("unreadable ");
         if (status != 0) {
@@ -544,5 +549,42 @@ TEST_F(HfsDeepScan, LostVolumeIsFoundFromItsJournalInfoBlock) {
             hardLinks.insert("JOURNALED/replaced.txt");
             CheckListingAndCopies(out, recovered, {{"mbr-p2", ""}, {"mbr-p1", "JOURNALED/"}}, hardLinks, remembered);
         }
+    }
+}
+
+// A hostile disk, a journal header's signature in every one of its 32768 sectors: the scan writes
+// nothing to standard output (the list goes to its file) and, unless asked, nothing to standard error.
+// Asked (--verbose), the engine's lines come at a bounded rate: at most a burst and a few a second of
+// the scan (each run of dropped lines announced once), far fewer than the signatures.
+TEST_F(HfsDeepScan, ADiskFullOfJournalSignaturesStaysQuiet) {
+    const fs::path image = dir / "journal-signatures.img";
+    {
+        std::string sector(512, '\0');
+        const unsigned char head[] = {0x78, 0x4C, 0x4E, 0x4A, 0x78, 0x56, 0x34, 0x12};  // "xLNJ", 0x12345678 (LE)
+        std::copy(std::begin(head), std::end(head), sector.begin());
+        std::ofstream out(image, std::ios::binary);
+        for (int s = 0; s < 32768; ++s) out.write(sector.data(), std::streamsize(sector.size()));
+    }
+    for (const bool verbose : {false, true}) {
+        SCOPED_TRACE(verbose ? "--verbose" : "quiet");
+        const auto start = std::chrono::steady_clock::now();
+        std::string out;
+        const int status = Run(std::string("--deep ") + (verbose ? "--verbose " : "") + "--list '" +
+                                   (dir / "list.txt").string() + "' '" + image.string() + "'",
+                               out);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(out, "");
+        const std::string err = testsupport::ReadFile(dir / "err.txt");
+        const long lines = long(std::count(err.begin(), err.end(), '\n'));
+        if (!verbose) {
+            EXPECT_EQ(lines, 0) << err.substr(0, 2000);
+            continue;
+        }
+        EXPECT_NE(err.find("Find JournalHeader:"), std::string::npos) << err.substr(0, 2000);
+        EXPECT_NE(err.find("(engine debug lines dropped"), std::string::npos) << err.substr(0, 2000);
+        const long written = debugchannel::kBurstLines + long(std::ceil(seconds + 1)) * debugchannel::kLinesPerSecond;
+        EXPECT_LE(lines, 2 * written + 1);
+        EXPECT_LT(lines, 32768 / 4);
     }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/Common/DebugChannel.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
 #include "engine/RAWSearch/Core/NotifyCenter.h"
@@ -339,9 +340,9 @@ int CRAWSearchController::EndSearch(int finish) {
     }
     m_guessCount = 0;
     m_found.splice(m_found.end(), m_pending);
-    printf("--------------%s:%d:list size = %d--------\n", "EndSearch", 401, static_cast<int>(m_found.size()));
-    // Every start the search took, false ones included (the benchmark reads this line).
-    if (m_sectorMap != nullptr) printf("--------------%s:%d:file sector map size = %zu--------\n", "EndSearch", 402, m_sectorMap->size());
+    EngineDebug("--------------%s:%d:list size = %d--------\n", "EndSearch", 401, static_cast<int>(m_found.size()));
+    // Every start the search took, false ones included.
+    if (m_sectorMap != nullptr) EngineDebug("--------------%s:%d:file sector map size = %zu--------\n", "EndSearch", 402, m_sectorMap->size());
     CNotifyCenter& notify = CNotifyCenter::Instance();
     const u64 total = m_found.size();
     u64 done = 0;
@@ -365,8 +366,7 @@ int CRAWSearchController::EndSearch(int finish) {
         }
     }
     ClearRecords();
-    printf("--------------%s:%d:--------\n", "EndSearch", 436);
-    fflush(stdout);
+    EngineDebug("--------------%s:%d:--------\n", "EndSearch", 436);
     CNotifyCenter::Instance().Reset();
     m_windowReady = false;
     m_lookBack.Close();
