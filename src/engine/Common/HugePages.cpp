@@ -17,8 +17,8 @@
 namespace hugepages {
 namespace {
 
-// AddressSanitizer sees only what the general allocator hands out: its builds map nothing here.
-constexpr bool kHugePages = !sanitizers::kAddress;
+// Off where the pools step aside for a sanitizer (see Sanitizers.h).
+constexpr bool kHugePages = !sanitizers::kPoolsStepAside;
 
 // Pages kept ready: 32 MiB, what a scan's nodes take in about a tenth of a second at their fastest.
 constexpr std::size_t kReserve = 16;
@@ -156,6 +156,15 @@ std::size_t ReadyPages() noexcept {
 
 bool Mapping() noexcept {
     return kHugePages;
+}
+
+void PoisonTail(void* memory, std::size_t bytes) noexcept {
+    const std::size_t mapped = Rounded(bytes);
+    if (memory && mapped > bytes) sanitizers::Poison(static_cast<char*>(memory) + bytes, mapped - bytes);
+}
+
+void UnpoisonMapped(void* memory, std::size_t bytes) noexcept {
+    if (memory) sanitizers::Unpoison(memory, Rounded(bytes));
 }
 
 }  // namespace hugepages

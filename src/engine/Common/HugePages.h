@@ -4,8 +4,8 @@
 // Memory mapped here is aligned to 2 MiB and asked to be served in huge pages (one fault per 2 MiB);
 // where the system has none to give it is served in small pages, as any memory. Single pages are also
 // kept ready, already faulted in, by a helper thread, so that a scan making nodes does not wait for the
-// system to clear their memory. The AddressSanitizer builds use the general allocator, so that its
-// checks still see every array.
+// system to clear their memory. Under AddressSanitizer the room of a mapped array past its size is
+// poisoned, so that a read or write past the array is still caught.
 #pragma once
 
 #include <cstddef>
@@ -39,8 +39,12 @@ void GivePage(void* page) noexcept;
 // The pages kept ready now, for tests.
 std::size_t ReadyPages() noexcept;
 
-// True when Allocator maps large arrays (false in the AddressSanitizer builds).
+// True when Allocator maps large arrays (false where the pools step aside for a sanitizer).
 bool Mapping() noexcept;
+// Under AddressSanitizer: marks the room of a mapped array past its bytes (up to whole pages) as not to
+// be touched, and gives the whole back before the mapping is reused. No-ops in other builds.
+void PoisonTail(void* memory, std::size_t bytes) noexcept;
+void UnpoisonMapped(void* memory, std::size_t bytes) noexcept;
 
 // A std::allocator that maps arrays of kMappedFrom bytes or more (through TakePage when they fit one
 // page, else through Map).
@@ -59,6 +63,7 @@ public:
         if (!Mapping() || bytes < kMappedFrom) return std::allocator<T>().allocate(n);
         void* memory = bytes <= kPageBytes ? TakePage() : Map(bytes);
         if (!memory) throw std::bad_alloc();
+        PoisonTail(memory, bytes);
         return static_cast<T*>(memory);
     }
     void deallocate(T* memory, std::size_t n) noexcept {
@@ -66,8 +71,10 @@ public:
         if (!Mapping() || bytes < kMappedFrom) {
             std::allocator<T>().deallocate(memory, n);
         } else if (bytes <= kPageBytes) {
+            UnpoisonMapped(memory, bytes);
             GivePage(memory);
         } else {
+            UnpoisonMapped(memory, bytes);
             Unmap(memory, bytes);
         }
     }

@@ -1,5 +1,7 @@
 // Work done in two steps per item, where only the second must run on the calling thread: the first
 // step of item k + 1 runs on a thread of its own while the calling thread does the second step of item k.
+// At most one item is prepared ahead: while item k is handed, item k + 1 at most is prepared, and item
+// k + 2 waits until item k is handed and destroyed (a prepared item may hold much memory).
 #pragma once
 
 #include <condition_variable>
@@ -21,9 +23,11 @@ void PrepareAhead(size_t count, Prepare&& prepare, Hand&& hand) {
     if (count == 0) return;
     struct Shared {
         std::mutex lock;
-        std::condition_variable ready;
+        std::condition_variable ready;  // an item was prepared, or the preparing failed
+        std::condition_variable room;   // an item was handed and destroyed, or the work stops
         std::vector<std::optional<Result>> results;
         size_t prepared = 0;
+        size_t handed = 0;  // items handed over and destroyed
         bool stop = false;
         std::exception_ptr failure;
     } shared;
@@ -31,7 +35,8 @@ void PrepareAhead(size_t count, Prepare&& prepare, Hand&& hand) {
     auto work = [&shared, &prepare, count] {
         for (size_t k = 0; k < count; ++k) {
             {
-                std::lock_guard<std::mutex> hold(shared.lock);
+                std::unique_lock<std::mutex> hold(shared.lock);
+                shared.room.wait(hold, [&] { return shared.stop || k <= shared.handed + 1; });
                 if (shared.stop) return;
             }
             std::optional<Result> made;
@@ -68,18 +73,26 @@ void PrepareAhead(size_t count, Prepare&& prepare, Hand&& hand) {
                 std::lock_guard<std::mutex> hold(shared.lock);
                 shared.stop = true;
             }
+            shared.room.notify_one();
             thread.join();
         }
     } join{shared, thread};
     for (size_t k = 0; k < count; ++k) {
-        std::optional<Result> result;
         {
-            std::unique_lock<std::mutex> hold(shared.lock);
-            shared.ready.wait(hold, [&] { return shared.prepared > k || shared.failure; });
-            if (shared.prepared <= k) std::rethrow_exception(shared.failure);
-            result.emplace(std::move(*shared.results[k]));
-            shared.results[k].reset();
+            std::optional<Result> result;
+            {
+                std::unique_lock<std::mutex> hold(shared.lock);
+                shared.ready.wait(hold, [&] { return shared.prepared > k || shared.failure; });
+                if (shared.prepared <= k) std::rethrow_exception(shared.failure);
+                result.emplace(std::move(*shared.results[k]));
+                shared.results[k].reset();
+            }
+            hand(k, *result);
         }
-        hand(k, *result);
+        {
+            std::lock_guard<std::mutex> hold(shared.lock);
+            shared.handed = k + 1;
+        }
+        shared.room.notify_one();
     }
 }

@@ -23,7 +23,8 @@ public:
     // pace then start at once, with no wake-up at all, and a thread asleep after a longer gap is woken
     // by the next task.
     explicit CSerialWorker(size_t depth, std::chrono::microseconds spin = std::chrono::microseconds(0));
-    // Runs what was posted, then stops the thread (a task's exception is dropped here).
+    // Runs what was posted, then stops the thread (a task's exception is dropped here). Never from one
+    // of its own tasks: that ends the process.
     ~CSerialWorker();
     CSerialWorker(const CSerialWorker&) = delete;
     CSerialWorker& operator=(const CSerialWorker&) = delete;

@@ -11,8 +11,10 @@
 namespace nodememory {
 namespace {
 
-// The sanitizer builds use the general allocator, so that a node used after its release is caught.
-constexpr bool kNodeChunks = !sanitizers::kAddress && !sanitizers::kThread;
+// Off where the pools step aside for a sanitizer (see Sanitizers.h). Under AddressSanitizer a slot
+// given back, and the room of a chunk never handed out, are poisoned: a node used after its release is
+// still caught.
+constexpr bool kNodeChunks = !sanitizers::kPoolsStepAside;
 
 constexpr std::size_t kChunkBytes = 64 * 1024;  // chunks are aligned to their size
 // Chunks are cut from regions of one huge page (see HugePages.h): a scan's nodes then cost one page
@@ -123,6 +125,7 @@ Region* MapRegion() {
 
 void UnmapRegion(Region* region) {
     region->~Region();
+    sanitizers::Unpoison(region, kRegionBytes);
     hugepages::GivePage(region);
 }
 
@@ -137,9 +140,12 @@ Chunk* CutChunk(Pool& pool, std::size_t index) {
     const int at = __builtin_ctz(region->freeChunks);
     region->freeChunks &= region->freeChunks - 1;
     if (region->freeChunks == 0) Unlink(pool.regionsWithRoom, region);
-    auto* chunk = new (reinterpret_cast<char*>(region) + std::size_t(at) * kChunkBytes) Chunk();
+    char* at0 = reinterpret_cast<char*>(region) + std::size_t(at) * kChunkBytes;
+    sanitizers::Unpoison(at0, kChunkBytes);
+    auto* chunk = new (at0) Chunk();
     chunk->slotBytes = (index + 1) * kGrain;
     chunk->capacity = (kChunkBytes - kFirstSlot) / chunk->slotBytes;
+    sanitizers::Poison(at0 + kFirstSlot, kChunkBytes - kFirstSlot);
     return chunk;
 }
 
@@ -149,6 +155,7 @@ Region* ReturnChunk(Pool& pool, Chunk* chunk) {
     Region* region = RegionOf(chunk);
     const auto at = static_cast<unsigned>((reinterpret_cast<char*>(chunk) - reinterpret_cast<char*>(region)) / kChunkBytes);
     chunk->~Chunk();
+    sanitizers::Unpoison(chunk, kChunkBytes);
     region->freeChunks |= std::uint32_t{1} << at;
     if (!region->listed) Link(pool.regionsWithRoom, region);
     // An empty region goes unless it is the only one with room (kept for the next chunk).
@@ -190,9 +197,11 @@ void* TakeSlot(std::size_t bytes) noexcept {
             if (chunk) {
                 if (chunk->freed) {
                     slot = chunk->freed;
+                    sanitizers::Unpoison(slot, chunk->slotBytes);
                     chunk->freed = *static_cast<void**>(slot);
                 } else {
                     slot = reinterpret_cast<char*>(chunk) + kFirstSlot + chunk->cut * chunk->slotBytes;
+                    sanitizers::Unpoison(slot, chunk->slotBytes);
                     ++chunk->cut;
                 }
                 ++chunk->live;
@@ -217,6 +226,7 @@ void GiveSlot(void* memory) noexcept {
         const std::size_t index = SizeIndex(chunk->slotBytes);
         *static_cast<void**>(memory) = chunk->freed;
         chunk->freed = memory;
+        sanitizers::Poison(memory, chunk->slotBytes);
         --chunk->live;
         --pool.live;
         if (!chunk->listed) Link(pool.withRoom[index], chunk);

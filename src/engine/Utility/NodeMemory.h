@@ -4,8 +4,8 @@
 // allocator's search and merging. Chunks are cut from 2 MiB regions on huge pages, kept ready ahead
 // (HugePages.h): a chunk whose slots are all free again goes back to its region, and a region whose
 // chunks are all free again goes back when another region has room.
-// Thread-safe (one lock). Larger sizes, and the sanitizer builds (so that a node used after its
-// release is still caught), use the general allocator.
+// Thread-safe (one lock). Larger sizes use the general allocator; so do all sizes where the pools step
+// aside for a sanitizer (Sanitizers.h). Under AddressSanitizer the slots not handed out are poisoned.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +31,7 @@ struct Usage {
     std::size_t regions = 0;  // 2 MiB regions the chunks are cut from
 };
 Usage CurrentUsage();
-// True when the chunks serve the node sizes (false in sanitizer builds).
+// True when the chunks serve the node sizes (false where the pools step aside for a sanitizer).
 bool Pooled();
 
 }  // namespace nodememory

@@ -1,4 +1,5 @@
 #include "engine/Common/HugePages.h"
+#include "engine/Common/Sanitizers.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -185,4 +186,29 @@ TEST(HugePages, AChildOfForkTakesPagesWhileTheParentsThreadFills) {
         EXPECT_EQ(ForkTakingPages(20, 0), "") << "round " << round;
         for (void* p : taken) hugepages::GivePage(p);
     }
+}
+
+// Under AddressSanitizer the room of a mapped array past its size is poisoned (a read past the array is
+// caught as it is for the general allocator's), and given back whole with the array.
+TEST(HugePages, TheRoomPastAMappedArrayIsPoisonedUnderAddressSanitizer) {
+    const std::size_t bytes = hugepages::kMappedFrom + 100;
+    hugepages::Allocator<unsigned char> allocator;
+    unsigned char* array = allocator.allocate(bytes);
+    std::memset(array, 0x5A, bytes);
+    EXPECT_EQ(array[bytes - 1], 0x5A);
+#if BRELVOX_ADDRESS_SANITIZER
+    if (hugepages::Mapping()) {
+        EXPECT_EQ(__asan_region_is_poisoned(array, bytes), nullptr);
+        EXPECT_TRUE(__asan_address_is_poisoned(array + bytes));
+        EXPECT_TRUE(__asan_address_is_poisoned(array + hugepages::kPageBytes - 1));
+        EXPECT_DEATH(static_cast<volatile unsigned char*>(array)[bytes + 8] = 1, "use-after-poison");
+    }
+#endif
+    allocator.deallocate(array, bytes);
+#if BRELVOX_ADDRESS_SANITIZER
+    // The page went back whole (to the pages kept ready or to the system).
+    void* page = hugepages::TakePage();
+    EXPECT_EQ(__asan_region_is_poisoned(page, hugepages::kPageBytes), nullptr);
+    hugepages::GivePage(page);
+#endif
 }

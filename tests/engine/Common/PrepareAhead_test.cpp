@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <utility>
 #include <stdexcept>
 #include <thread>
@@ -102,6 +105,45 @@ TEST(PrepareAhead, AFailureOnEitherSideEndsTheWorkAndReachesTheCaller) {
         }
         EXPECT_EQ(alive, 0) << "every result prepared was destroyed";
     }
+}
+
+// One item ahead, never more: while item k is handed, item k + 1 may be prepared (and is: the hand-over
+// of item k waits for it), item k + 2 is not, and at most those two results are alive.
+TEST(PrepareAhead, PreparesOneItemAheadAndNoMore) {
+    constexpr size_t kCount = 50;
+    std::mutex lock;
+    std::condition_variable started;
+    size_t highestStarted = 0;  // the highest item whose result was made, + 1
+    std::atomic<int> alive{0};
+    int mostAlive = 0;
+    std::vector<size_t> aheadWhileHanding;
+    PrepareAhead<Counted>(
+        kCount,
+        [&](size_t k) {
+            Counted made(k, alive);
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                highestStarted = std::max(highestStarted, k + 1);
+            }
+            started.notify_all();
+            return made;
+        },
+        [&](size_t k, Counted& result) {
+            EXPECT_EQ(result.k, k);
+            std::unique_lock<std::mutex> hold(lock);
+            // The next item is prepared while this one is handed.
+            if (k + 1 < kCount) started.wait(hold, [&] { return highestStarted >= k + 2; });
+            aheadWhileHanding.push_back(highestStarted - 1 - k);
+            mostAlive = std::max(mostAlive, alive.load());
+        });
+    const std::vector<size_t> expected = [&] {
+        std::vector<size_t> ahead(kCount, 1);
+        ahead.back() = 0;
+        return ahead;
+    }();
+    EXPECT_EQ(aheadWhileHanding, expected);
+    EXPECT_EQ(mostAlive, 2);
+    EXPECT_EQ(alive, 0);
 }
 
 }  // namespace

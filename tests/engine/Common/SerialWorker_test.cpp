@@ -143,4 +143,17 @@ TEST(SerialWorker, ASpinningThreadStartsATaskPostedMeanwhile) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
 
+// A task that destroys its own worker ends the process at once, with the reason on standard error,
+// instead of leaving the thread in the destroyed object.
+TEST(SerialWorkerDeathTest, ATaskThatDestroysItsOwnWorkerEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto* worker = new CSerialWorker(2);
+            worker->Post([worker] { delete worker; });
+            worker->Settle();
+        },
+        "destroyed by one of its own tasks");
+}
+
 }  // namespace

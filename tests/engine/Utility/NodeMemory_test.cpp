@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/Common/Sanitizers.h"
 #include "engine/Utility/FileNode.h"
 #include "engine/Utility/NodeMemory.h"
 #include "support/SimpleFileNode.h"
@@ -195,4 +196,29 @@ TEST(NodeMemory, FreedNodesGiveTheirRegionsBackAndReusedMemoryHoldsNewBytes) {
             EXPECT_LE(after.regions, before.regions + 1);
         }
     }
+}
+
+// The pool serves the nodes in the sanitizer builds too (unless they are configured to step aside).
+// Under AddressSanitizer a slot given back is poisoned, and a touch of it is reported as a use after
+// release; the slot taken again is whole.
+TEST(NodeMemory, AReleasedSlotIsPoisonedUnderAddressSanitizer) {
+    EXPECT_EQ(nodememory::Pooled(), !sanitizers::kPoolsStepAside);
+    auto* first = static_cast<unsigned char*>(nodememory::Take(64));
+    std::memset(first, 0x11, 64);
+    nodememory::Give(first, 64);
+    auto* again = static_cast<unsigned char*>(nodememory::Take(64));
+    std::memset(again, 0x22, 64);
+    if (nodememory::Pooled()) {
+        EXPECT_EQ(again, first) << "the slot given back is the next one taken";
+    }
+#if BRELVOX_ADDRESS_SANITIZER
+    EXPECT_EQ(__asan_region_is_poisoned(again, 64), nullptr);
+    nodememory::Give(again, 64);
+    if (nodememory::Pooled()) {
+        EXPECT_TRUE(__asan_address_is_poisoned(again));
+        EXPECT_DEATH(static_cast<volatile unsigned char*>(again)[8] = 1, "use-after-poison");
+    }
+#else
+    nodememory::Give(again, 64);
+#endif
 }
