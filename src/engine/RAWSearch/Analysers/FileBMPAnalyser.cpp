@@ -10,8 +10,9 @@ int FileBMPAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     using namespace bmp_layout;
     const ByteReader header(sector, 512);
     if (!header.Equals(0, "BM", 2) || header.Le16(kReserved1) != 0 || header.Le16(kReserved2) != 0) return 0;
-    // Version 3 and version 5 info headers only: a version 4 header (108 bytes) is refused, as the
-    // product has always done.
+    // Only the version 3 (40 bytes) and version 5 (124 bytes) info headers are taken; any other size, the
+    // 108 bytes of version 4 included, is refused: "BM" followed by two zero words is common in other
+    // data, and the header size is the test that keeps those starts out.
     const u32 infoSize = *header.Le32(kHeaderSize);
     if (infoSize != 40 && infoSize != 124) {
         info.m_size = 0;

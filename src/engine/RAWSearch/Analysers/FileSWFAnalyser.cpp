@@ -17,8 +17,8 @@ int FileSWFAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     const u64 length = header.Le32(kLength).value_or(0);
     if (length == 0) return 0;
     info.m_type = RAW_TYPE_SWF;
-    // The length of a compressed movie is that of its uncompressed form; the 8 uncompressed header
-    // bytes are added as the product always has.
+    // The length of a compressed movie is that of its uncompressed form; the 8 header bytes, stored
+    // uncompressed before the compressed data, are added to it.
     info.m_size = length + (compressed ? kCompressedExtra : 0);
     return 1;
 }

@@ -351,7 +351,8 @@ u64 FileTIFAnalyser::GetTiffSize(CRawFileInfo& info, IStorageDevice* device) {
     info.SetRawFileTagAndValue(m_tagKind, m_make);
 
     u64 size = m_extent + (m_raf ? raf_layout::kTiffShift : 0);
-    // Tags that point nowhere useful: the size is a guess, kept as the product has always given it.
+    // Tags whose extent lies outside these bounds point nowhere useful: rather than a size read from
+    // wrong tags, the file is given the fixed size kUnknownSize (about 125 MiB).
     if (size < kSmallestExtent || size > kLargestExtent) size = kUnknownSize;
     const u32 n = file.GetSectorSize();
     size = (size + n - 1) / n * n;

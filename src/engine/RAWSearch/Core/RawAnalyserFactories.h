@@ -1,5 +1,5 @@
-// Factories of the analysers built so far. Each analyser's source file defines its factory; the
-// signature table names it in its rows (rows of analysers not built yet hold no factory).
+// Factories of the signature search's analysers. Each analyser's source file defines its factory; the
+// signature table names it in its rows.
 #pragma once
 
 class IRawFileAnalyser;

@@ -15,7 +15,7 @@ struct RawSignatureRow {
     const char* key;       // 4 bytes (map), 2 bytes (multimap), unused (list)
     const char* analyser;  // the class that serves the row
     i32 type;              // the analyser's default type, -1 where the content decides
-    IRawFileAnalyser* (*create)();  // null while the analyser is not built
+    IRawFileAnalyser* (*create)();  // makes the row's analyser
 };
 
 // Every row, in table order: 81 map rows, 42 multimap rows, 9 list rows.
