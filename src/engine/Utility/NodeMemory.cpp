@@ -155,7 +155,9 @@ Region* ReturnChunk(Pool& pool, Chunk* chunk) {
     Region* region = RegionOf(chunk);
     const auto at = static_cast<unsigned>((reinterpret_cast<char*>(chunk) - reinterpret_cast<char*>(region)) / kChunkBytes);
     chunk->~Chunk();
-    sanitizers::Unpoison(chunk, kChunkBytes);
+    // Unused until it is cut again (CutChunk makes it usable): a node of it used after its release is
+    // still caught.
+    sanitizers::Poison(chunk, kChunkBytes);
     region->freeChunks |= std::uint32_t{1} << at;
     if (!region->listed) Link(pool.regionsWithRoom, region);
     // An empty region goes unless it is the only one with room (kept for the next chunk).
