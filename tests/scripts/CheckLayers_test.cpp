@@ -46,6 +46,15 @@ void CleanTree(const std::filesystem::path& root) {
           "#include \"engine/StorageDevice/IStorageDevice.h\"\n"
           "#include \"engine/PartitionTableAnalyze/PartitionTableAnalyze.h\"\n");
     Write(root / "src/engine/Utility/FileNode.cpp", "#include \"engine/Utility/FileNode.h\"\n");
+    // The engine's own order: searchers over their libraries over the data recovery.
+    Write(root / "src/engine/NTFSSearch/Searcher.cpp",
+          "#include \"engine/NTFSLib/NTFSFileRecord.h\"\n#include \"engine/DataRecovery/IFileReader.h\"\n");
+    Write(root / "src/engine/NTFSLib/CompressFileReader.h", "#include \"engine/DataRecovery/FileReader.h\"\n");
+    Write(root / "src/engine/HFSPlusLib/Reader.h", "#include \"engine/DataRecovery/IFileReader.h\"\n");
+    Write(root / "src/engine/DataRecovery/FileReader.cpp",
+          "#include \"engine/DataRecovery/FileReader.h\"\n#include \"engine/Utility/FileNode.h\"\n");
+    Write(root / "src/engine/DirectoryTreeBuilder/Trash.cpp",
+          "#include \"engine/DataRecovery/FileReader.h\"\n#include \"engine/Utility/FileNode.h\"\n");
     Write(root / "src/platform/disks/BlockDevice.cpp",
           "#include \"platform/disks/BlockDevice.h\"\n#include <vector>\n");
     Write(root / "src/bridge/Operation/Op.cpp",
@@ -82,6 +91,20 @@ TEST(CheckLayers, PassesAKeptTreeAndFailsOnEachPlantedInclude) {
         {"src/engine/StorageDevice/Device.h", "#include \"engine/PartitionTableAnalyze/PartitionEntry.h\""},
         {"src/engine/PartitionTableAnalyze/Chain.cpp", "#include \"engine/EnumDevice/RecordText.h\""},
         {"src/engine/Utility/FileNode.cpp", "#include \"engine/FATLib/FATFileNode.h\""},
+        {"src/engine/Utility/FileNode.cpp", "#include \"engine/RAWSearch/Core/RawFileInfo.h\""},
+        // The data recovery reaches no file system's headers (the cycle with NTFSLib stays ended).
+        {"src/engine/DataRecovery/FileReader.cpp", "#include \"engine/NTFSLib/NTFSFileNode.h\""},
+        {"src/engine/DataRecovery/ResidentData.cpp", "#include \"engine/NTFSLib/ResidentDataStream.h\""},
+        {"src/engine/DataRecovery/FileReader.cpp", "#include \"engine/HFSPlusLib/HFSPlusFileNode.h\""},
+        {"src/engine/DataRecovery/FileReader.cpp", "#include \"engine/APFS/APFSFileNode.h\""},
+        // A library includes no searcher.
+        {"src/engine/NTFSLib/CompressFileReader.h", "#include \"engine/NTFSSearch/NTFSSearchController.h\""},
+        {"src/engine/HFSPlusLib/Reader.h", "#include \"engine/HFSPlusSearch/HFSPlusCompleteSearcher.h\""},
+        {"src/engine/FATLib/FATTable.cpp", "#include \"engine/FATSearch/FATCompleteFSearcher.h\""},
+        // The tree builder names no file system.
+        {"src/engine/DirectoryTreeBuilder/Trash.cpp", "#include \"engine/EXFatSearch/ExFatFileNode.h\""},
+        {"src/engine/DirectoryTreeBuilder/Trash.cpp", "#include \"engine/NTFSLib/FileReaderEx.h\""},
+        {"src/engine/DirectoryTreeBuilder/Recycler.cpp", "#include \"engine/FATLib/FATFileNode.h\""},
     };
     for (const auto& p : planted) {
         SCOPED_TRACE(std::string(p.file) + ": " + p.include);

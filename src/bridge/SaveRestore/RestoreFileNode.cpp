@@ -11,6 +11,7 @@
 #include "engine/Common/ByteReader.h"
 #include "engine/HFSPlusLib/HFSPlusCompressFileReader.h"
 #include "engine/NTFSLib/CompressFileReader.h"
+#include "engine/NTFSLib/ResidentDataStream.h"
 #include "engine/Utility/DataRunList.h"
 
 namespace SaveRestoreResult {
@@ -68,6 +69,13 @@ IFileReader* RestoreFileNode::CreateCompressFileReader(void*) {
         default:
             return nullptr;
     }
+}
+
+int RestoreFileNode::ReadResidentData(IStorageDevice& device, u8* buffer, u32 capacity, i64* length) {
+    IDataRunList* runs = GetDataRunList();
+    DataRun* first = runs ? runs->GetFirst() : nullptr;
+    if (!first || first->start < 0) return 0;
+    return GetResidentDataRunsStream(u64(first->start), device, length, buffer, capacity);
 }
 
 void RestoreFileNode::WriteFileNode(IFileNode* node, SavedFrameWriter& out) {

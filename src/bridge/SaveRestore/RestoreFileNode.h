@@ -42,6 +42,8 @@ public:
     // Compressed files: an HFS+ reader over the volume of the node's partition root, an unopened NTFS
     // reader (the data-recovery object opens it); none for other roots.
     IFileReader* CreateCompressFileReader(void* context) override;
+    // A resident run list starts at the sector of the NTFS file record that holds the data.
+    int ReadResidentData(IStorageDevice& device, u8* buffer, u32 capacity, i64* length) override;
 
     // Writes one file-node record.
     static void WriteFileNode(IFileNode* node, saved_result::SavedFrameWriter& out);

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "engine/DataRecovery/RecoveryLog.h"
-#include "engine/DataRecovery/ResidentData.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/Utility/FileNode.h"
 #include "engine/Utility/IDataRunList.h"
@@ -140,7 +139,8 @@ int CFileReader::Read(i64 offset, u8* buffer, int length, int& got, int* error) 
 }
 
 int CFileReader::FetchResidentStream(u8* buffer, u32 capacity, i64* length) {
-    return FetchResidentDataStream(m_node, m_device, buffer, capacity, length);
+    if (!m_node || !m_device || !buffer || !length) return 0;
+    return m_node->ReadResidentData(*m_device, buffer, capacity, length);
 }
 
 int CFileReader::ReadResidentData(i64 offset, u8* buffer, u32 length, int& got) {

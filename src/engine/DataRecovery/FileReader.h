@@ -45,8 +45,8 @@ public:
     i64 GetCluster0Sector() const { return m_cluster0Sector; }
 
 protected:
-    // Fetches the resident data stream of the node's file record into buffer (at most capacity
-    // bytes); non-zero with *length set on success.
+    // Fetches the data the node keeps in its metadata (CFileNode::ReadResidentData) into buffer (at
+    // most capacity bytes); non-zero with *length set on success.
     virtual int FetchResidentStream(u8* buffer, u32 capacity, i64* length);
     // Reads the device bytes [deviceByte, deviceByte + length) into out through whole sectors.
     bool ReadDeviceBytes(i64 deviceByte, u8* out, size_t length);

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "engine/Common/ByteReader.h"
-#include "engine/FATLib/FATFileNode.h"
-#include "engine/NTFSLib/NTFSFileNode.h"
+#include "engine/Utility/FileNode.h"
 
 namespace {
 
@@ -55,18 +54,6 @@ bool CRecyclerFilter::IsRecoverNodeEx(IFileNode* node) {
     const char* name = NameOf(node);
     if (!name || std::strlen(name) < 2 || (name[0] != '#' && name[0] != '$') || name[1] != 'R') return false;
     return std::strstr("$RmMetadata$Reparse$Repair", name) == nullptr;
-}
-
-IFileProperties* CRecyclerFilter::GetFileProperties(IFileNode* node, _tagSearcherType type) {
-    if (type == SEARCHER_FAT) {
-        auto* fat = dynamic_cast<CFATFileNode*>(node);
-        return fat ? fat->GetFileProperties() : nullptr;
-    }
-    if (type == SEARCHER_NTFS) {
-        auto* ntfs = dynamic_cast<CNTFSFileNode*>(node);
-        return ntfs ? ntfs->GetFileProperties() : nullptr;
-    }
-    return nullptr;
 }
 
 bool CRecyclerFilter::UTF162UTF8(const u8* in, size_t inBytes, std::string& out, size_t outLimit) {

@@ -7,7 +7,6 @@
 #include "engine/Common/Types.h"
 
 class IFileNode;
-class IFileProperties;
 
 class CRecyclerFilter {
 public:
@@ -23,8 +22,6 @@ public:
     static bool IsRecoverNode(IFileNode* node);
     // "$R..." or "#R...", but not an NTFS system name ($RmMetadata, $Reparse, $Repair).
     static bool IsRecoverNodeEx(IFileNode* node);
-    // The FAT or NTFS node's properties, else null.
-    static IFileProperties* GetFileProperties(IFileNode* node, _tagSearcherType type);
     // UTF-16LE -> UTF-8 into at most outLimit bytes; false when it cannot be converted or does not fit.
     static bool UTF162UTF8(const u8* in, size_t inBytes, std::string& out, size_t outLimit);
     // The former name of a recycled file from its index record (Windows layouts 1 and 2): the part of

@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "engine/Common/IFileProperties.h"
+#include "engine/DataRecovery/FileReader.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/DirectoryTreeBuilder/RecyclerFilter.h"
-#include "engine/EXFatSearch/ExFatFileNode.h"
-#include "engine/NTFSLib/FileReaderEx.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 
 bool CDirectoryTreeBuilder::IsTrashName(std::string_view name) {
@@ -108,21 +106,19 @@ void CDirectoryTreeBuilder::RestorFileName(CFileNode* node, _tagSearcherType typ
     const i64 size = indexNode->GetFileSize();
     if (size <= 0 || size > static_cast<i64>(CRecyclerFilter::kMaxIndexBytes)) return;
 
-    // The run list counts clusters from the partition's cluster 0, so read through the partition record.
-    CFileReaderEx reader;
+    // The recycle bins of FAT, exFAT and NTFS volumes name their files in index files.
+    const _tagSearcherType own = node->GetSearcheType();
+    if (own != SEARCHER_FAT && own != SEARCHER_EXFAT && own != SEARCHER_NTFS) return;
+
+    // The run list counts clusters from the partition's cluster 0, so read through the partition record
+    // (an index in its NTFS record, through the node).
+    CFileReader reader;
     if (!reader.Open(m_device, indexNode, m_partition)) return;
     u8 bytes[CRecyclerFilter::kMaxIndexBytes] = {};
     int done = 0;
-    if (!reader.Read(0, bytes, static_cast<int>(size), done) || done <= 0) return;
+    if (!reader.Read(0, bytes, static_cast<int>(size), done, nullptr) || done <= 0) return;
     std::string restored;
     if (!CRecyclerFilter::ParseIndexName(bytes, static_cast<size_t>(done), restored)) return;
-
-    if (IFileProperties* properties = CRecyclerFilter::GetFileProperties(node, type)) {
-        properties->SetFileName(restored.c_str());
-    } else if (auto* exfat = dynamic_cast<CExFatFileNode*>(node)) {
-        exfat->SetFileName(restored.c_str());
-    } else {
-        return;
-    }
+    node->SetFileName(restored.c_str());
     m_recycleIndexes.erase(index);  // used; it stays owned by the builder
 }

@@ -14,9 +14,6 @@ public:
     void FilterFileNameByDot() override {
         if (m_properties) m_properties->SetFileName(CFileNode::FilterFileNameByDot(m_properties->m_name).c_str());
     }
-    void SetFileName(const char* name) override {
-        if (m_properties) m_properties->SetFileName(name);
-    }
     void UpdateFileSize(i64 size) override {
         if (m_properties) m_properties->m_size = size;
     }

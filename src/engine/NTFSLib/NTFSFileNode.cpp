@@ -4,6 +4,7 @@
 
 #include "engine/NTFSLib/CompressFileReader.h"
 #include "engine/NTFSLib/NTFSFileProperties.h"
+#include "engine/NTFSLib/ResidentDataStream.h"
 
 void CNTFSFileNode::SetFileProperties(IFileProperties* properties) {
     Adopt(properties, dynamic_cast<CNTFSFileProperties*>(properties));
@@ -20,3 +21,7 @@ void CNTFSFileNode::Adopt(IFileProperties* properties, CNTFSFileProperties* ntfs
 }
 
 IFileReader* CNTFSFileNode::CreateCompressFileReader(void*) { return new (std::nothrow) CCompressFileReader(); }
+
+int CNTFSFileNode::ReadResidentData(IStorageDevice& device, u8* buffer, u32 capacity, i64* length) {
+    return GetResidentDataRunsStream(*this, device, length, buffer, capacity);
+}

@@ -37,6 +37,8 @@ public:
     }
     // A new, unopened reader of the node's compressed data; null when memory is exhausted.
     IFileReader* CreateCompressFileReader(void*) override;
+    // The resident $DATA of the node's file record (and its extension records).
+    int ReadResidentData(IStorageDevice& device, u8* buffer, u32 capacity, i64* length) override;
 
     // The deep search's record of the file (not owned).
     void SetPrivateDataofSpecifiedFileSystem(CCommonFileRecordInfo* info) { m_recordInfo = info; }

@@ -8,6 +8,8 @@
 #include "engine/Utility/IFilesystemNode.h"
 #include "engine/Utility/NodeMemory.h"
 
+class IStorageDevice;
+
 // Every node type's memory comes from the node chunks (NodeMemory.h).
 class CFileNode : public IFilesystemNode, public CChunkAllocated {
 public:
@@ -89,6 +91,13 @@ public:
     // Takes a copy of other's on-disk properties when both nodes are of the same kind and carry them
     // (the duplicate test's FAT rule); the generic node has none.
     virtual void AdoptPropertiesOf(CFileNode& other) { (void)other; }
+    // The data the file system keeps in the file's metadata instead of clusters (an NTFS record's
+    // resident $DATA), read from the device: at most capacity bytes into buffer, its length in *length;
+    // non-zero on success. None for a node whose file system keeps no such data.
+    virtual int ReadResidentData(IStorageDevice& device, u8* buffer, u32 capacity, i64* length) {
+        (void)device, (void)buffer, (void)capacity, (void)length;
+        return 0;
+    }
 
 protected:
     void ApplyStatusDown(_tagCheckedStatus status);

@@ -27,6 +27,9 @@ public:
     void MarkDeleted() override {
         if (m_properties) m_properties->SetState(m_properties->GetState() | 1);
     }
+    void SetFileName(const char* name) override {
+        if (m_properties) m_properties->SetFileName(name);
+    }
 
 protected:
     // Deletes the properties held and takes the new ones; false when they are the ones already held.
