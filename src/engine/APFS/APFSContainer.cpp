@@ -16,6 +16,18 @@
 
 namespace {
 
+// Where the value of a root leaf's fixed-size entry at place i of its table of contents starts: the
+// entry counts back from the end of the value area, which in a root node stops where the tree info
+// (btn::kInfoSize bytes) begins at the block's end. None when the entry cannot be read or the value
+// does not start inside a container block.
+std::optional<size_t> RootLeafValue(ByteReader root, u32 i, i64 blockSize) {
+    const auto v = root.Le16(apfs::btn::kToc + i * apfs::btn::kFixedEntrySize + apfs::btn::kFixedValue);
+    if (!v) return std::nullopt;
+    const i64 value = blockSize - i64(apfs::btn::kInfoSize) - *v;
+    if (value < 1 || value >= i64(apfs::kBlockSize)) return std::nullopt;
+    return size_t(value);
+}
+
 constexpr u64 kNoKey = APFSFileNode::kNoKey;
 // The nearest-candidate search starts with a window of this many blocks; a candidate as large as
 // the window widens it to its own size plus the margin.
@@ -134,10 +146,9 @@ void APFSContainer::WalkObjectMap(u64 address) {
     std::vector<u8> volume;
     for (u32 i = 0; i < count; ++i) {
         if (m_delegate && !m_delegate->ContinueScan()) return;
-        const auto v = root.Le16(apfs::btn::kToc + i * apfs::btn::kFixedEntrySize + 2);
-        if (!v || static_cast<u32>(m_blockSize - 41 - *v) > 4094) break;
-        // The root's value area ends 40 bytes before the block end; the address is the value's second field.
-        const u64 address = root.Le64(m_blockSize - *v - 32).value_or(0);
+        const auto value = RootLeafValue(root, i, m_blockSize);
+        if (!value) break;
+        const u64 address = root.Le64(*value + apfs::omap::kValuePaddr).value_or(0);
         if (address == 0 || address >= m_blockCount) continue;
         if (!ReadBlock(address, volume)) continue;
         const ByteReader view(volume.data(), volume.size());
@@ -203,8 +214,8 @@ void APFSContainer::QueueObjectMapChildren(ByteReader node, std::deque<u64>& que
         case apfs::btn::kFixedRootIndex:
             for (u32 i = 0; i < count; ++i) {
                 const size_t entry = apfs::btn::kToc + i * apfs::btn::kFixedEntrySize;
-                const auto k = node.Le16(entry);
-                const auto v = node.Le16(entry + 2);
+                const auto k = node.Le16(entry + apfs::btn::kFixedKey);
+                const auto v = node.Le16(entry + apfs::btn::kFixedValue);
                 if (!k || !v) break;
                 const i64 value =
                     blockSize - *v - (flags == apfs::btn::kFixedRootIndex ? i64(apfs::btn::kInfoSize) : 0);
@@ -217,17 +228,16 @@ void APFSContainer::QueueObjectMapChildren(ByteReader node, std::deque<u64>& que
             const size_t firstKey = keyArea + node.Le16(apfs::btn::kToc).value_or(0);
             if (firstKey >= size_t(blockSize)) break;
             for (i64 at = blockSize - i64(apfs::omap::kSlotSize); at > i64(firstKey); at -= apfs::omap::kSlotSize) {
-                if (node.Le64(size_t(at)) == apfs::omap::kPlainValueHead) Queue(queue, node.Le64(size_t(at) + 8));
+                if (node.Le64(size_t(at)) == apfs::omap::kPlainValueHead)
+                    Queue(queue, node.Le64(size_t(at) + apfs::omap::kValuePaddr));
             }
             break;
         }
         case apfs::btn::kFixedRootLeaf:
             for (u32 i = 0; i < count; ++i) {
-                const auto v = node.Le16(apfs::btn::kToc + i * apfs::btn::kFixedEntrySize + 2);
-                if (!v) break;
-                const i64 o = blockSize - *v;
-                if (o < 41 || o > 4135) break;
-                Queue(queue, node.Le64(static_cast<size_t>(o - 32)));
+                const auto value = RootLeafValue(node, i, blockSize);
+                if (!value) break;
+                Queue(queue, node.Le64(*value + apfs::omap::kValuePaddr));
             }
             break;
         default:

@@ -46,6 +46,8 @@ inline constexpr u64 kMagicAnd4096 = 0x000010004253584EULL;
 // Object map (omap_phys_t).
 namespace omap {
 inline constexpr size_t kTreeOid = 48;
+// Its value (omap_val_t): flags, size, then the object's physical address.
+inline constexpr size_t kValuePaddr = 8;
 // A fixed-size leaf entry value whose flags are 0 and size 4096, as one u64 (omap_val_t's first half).
 inline constexpr u64 kPlainValueHead = 0x0000100000000000ULL;
 inline constexpr size_t kSlotSize = 16;
@@ -59,6 +61,8 @@ inline constexpr size_t kTableSpaceOffset = 40;
 inline constexpr size_t kTableSpaceLength = 42;
 inline constexpr size_t kToc = 56;
 inline constexpr size_t kFixedEntrySize = 4;     // kvoff_t: key offset, value offset
+inline constexpr size_t kFixedKey = 0;           // u16 in a kvoff_t, from the key area's start
+inline constexpr size_t kFixedValue = 2;         // u16 in a kvoff_t, back from the value area's end
 inline constexpr size_t kVariableEntrySize = 8;  // kvloc_t: key offset, key length, value offset, value length
 inline constexpr size_t kInfoSize = 40;          // btree_info_t at the end of a root node
 // Node flags as whole values.

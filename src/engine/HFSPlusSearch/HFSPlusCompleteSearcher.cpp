@@ -16,6 +16,7 @@
 #include "engine/HFSPlusLib/HFSPlusRawfile.h"
 #include "engine/HFSPlusLib/HFSPlusResult.h"
 #include "engine/HFSPlusLib/HFSPlusVolume.h"
+#include "engine/PartitionTableAnalyze/PartitionTableLayout.h"
 #include "engine/StorageDevice/DiskDevice.h"
 #include "engine/StorageDevice/PartitionDevice.h"
 #include "engine/StorageDevice/StorageDeviceWithCache.h"
@@ -35,6 +36,8 @@ constexpr u16 kCatalogMaxKeyLength = u16(catkey::kMinKeyLength + 2 * catkey::kMa
 constexpr u16 kAttributesMaxKeyLength = u16(attrkey::kName - 2 + 2 * 127);
 // The block size a rebuilt header takes when its structures' places allow it (formatters' default).
 constexpr u32 kDefaultBlockSize = 4096;
+// Volumes on a GUID disk start on 4 KiB boundaries.
+constexpr i64 kGuidVolumeAlignment = 4096;
 
 bool AllZero(const u8* bytes, size_t length) {
     return std::all_of(bytes, bytes + length, [](u8 b) { return b == 0; });
@@ -302,8 +305,13 @@ int CHFSPlusCompleteFileSystemSearchController::PreparetoSearch() {
     if (!zero) return 1;
     const ByteReader mbr(zero, m_sectorSize);
     i64 first = 0;
-    if (mbr.U8(450).value_or(0) == 0xEE && mbr.U8(510).value_or(0) == 0x55 && mbr.U8(511).value_or(0) == 0xAA)
-        first = ((2 * i64(m_sectorSize) + 20479) / 4096 * 4096) / m_sectorSize;
+    if (mbr.U8(mbr_layout::EntryType(0)) == mbr_layout::kProtectiveType &&
+        mbr.Le16(mbr_layout::kSignature) == mbr_layout::kSignatureValue) {
+        // A GUID disk's first volume lies at the first 4 KiB boundary past the protective record, the
+        // table's header and its entry array (sector 40 of 512 bytes).
+        const i64 tableEnd = 2 * i64(m_sectorSize) + i64(gpt_layout::kEntryArrayBytes);
+        first = (tableEnd + kGuidVolumeAlignment - 1) / kGuidVolumeAlignment * kGuidVolumeAlignment / m_sectorSize;
+    }
     AddCandidate(first, m_totalSectors - first);
 
     IStorageDevice* under = m_cache ? m_cache->GetWrappedDevice() : m_device;

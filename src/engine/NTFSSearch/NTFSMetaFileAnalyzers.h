@@ -147,6 +147,11 @@ class CUpCaseFileAnalyzer {
 public:
     static constexpr u32 kMinAgreeingEntries = 128;
     static constexpr u32 kAgreementPercent = 99;
+    // The code units of a sector that the vote samples (two bytes each, little-endian) and their
+    // places in the sector.
+    static constexpr u32 kVoteUnits[4] = {0, 64, 192, 255};
+    static constexpr size_t VoteUnitAt(size_t i) { return 2 * size_t(kVoteUnits[i]); }
+    static constexpr size_t VoteHighByteAt(size_t i) { return VoteUnitAt(i) + 1; }
 
     void AnalyzeUpCaseFileRecord(i64 sector, const CNTFSFileRecord& record);
     // Called for every sector of the scan: the test that rejects almost all of them stays inline.
@@ -163,21 +168,20 @@ public:
     static int TemplateSectorOf(const u8* buffer) {
         if (!buffer) return -1;
         const ByteReader r(buffer, ntfsdeep::kSector);
-        const u8 ha = r.U8(1).value_or(0), hc = r.U8(385).value_or(2), hd = r.U8(511).value_or(3);
+        const u8 ha = r.U8(VoteHighByteAt(0)).value_or(0), hc = r.U8(VoteHighByteAt(2)).value_or(2),
+                 hd = r.U8(VoteHighByteAt(3)).value_or(3);
         // Three of four share a value only if two of units 0, 192 and 255 do: almost every other
         // sector ends here, before unit 64's line is read (units 192 and 255 lie in one 128-byte pair
         // of lines, which the processor fetches together).
         if (ha != hc && ha != hd && hc != hd) return -1;
         const int k = ha == hc || ha == hd ? ha : hc;
-        const u8 hb = r.U8(129).value_or(1);
+        const u8 hb = r.U8(VoteHighByteAt(1)).value_or(1);
         if ((ha == k) + (hb == k) + (hc == k) + (hd == k) < 3) return -1;
         // Two of the four units at least agree with that sector of the table (mkntfs's agree in three).
         const u16* model = s_table + size_t(k) * kUpCaseEntriesPerSector;
-        return (r.Le16(0) == model[0]) + (r.Le16(128) == model[64]) + (r.Le16(384) == model[192]) +
-                           (r.Le16(510) == model[255]) >=
-                       2
-                   ? k
-                   : -1;
+        int agreeing = 0;
+        for (size_t i = 0; i < std::size(kVoteUnits); ++i) agreeing += r.Le16(VoteUnitAt(i)) == model[kVoteUnits[i]];
+        return agreeing >= 2 ? k : -1;
     }
     const CMetaFileAnalyzer& Store() const { return m_store; }
 

@@ -184,7 +184,7 @@ void CNTFSSearchController::AnalyzeBlockAt(const u8* block, i64 first, i64 count
             // read once (kept out of the outer caches).
             const u8* ahead = sector + size_t(kPrefetchSectors) * step;
             __builtin_prefetch(ahead, 0, 0);
-            __builtin_prefetch(ahead + 384, 0, 0);
+            __builtin_prefetch(ahead + CUpCaseFileAnalyzer::VoteUnitAt(2), 0, 0);
         }
         if (i >= nextPage && CLogFileAnalyzer::IsRCRDMagic(ByteReader(sector, kSector).Le32(0).value_or(0)))
             nextPage = m_log->AnalyzeRCRDAt(block, first, count, i, m_sectorSize);
@@ -220,9 +220,8 @@ bool IsFilledAtProbes(const ByteReader& r, u64 fill) {
     for (const CAttrDefFileAnalyzer::Key& key : CAttrDefFileAnalyzer::kKeys)
         if (key.offset != 0) differ |= r.Le64(key.offset).value_or(~fill) ^ fill;
     const u16 unit = u16(fill);
-    differ |= u16(r.Le16(128).value_or(u16(~unit)) ^ unit);
-    differ |= u16(r.Le16(384).value_or(u16(~unit)) ^ unit);
-    differ |= u16(r.Le16(510).value_or(u16(~unit)) ^ unit);
+    for (size_t i = 1; i < std::size(CUpCaseFileAnalyzer::kVoteUnits); ++i)
+        differ |= u16(r.Le16(CUpCaseFileAnalyzer::VoteUnitAt(i)).value_or(u16(~unit)) ^ unit);
     return differ == 0;
 }
 

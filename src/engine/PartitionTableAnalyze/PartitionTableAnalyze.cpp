@@ -32,8 +32,8 @@ u64 CPartitionTableAnalyze::IsGptDisk(IStorageDevice* disk, int& isGpt) {
     isGpt = 0;
     std::vector<u8> sector;
     if (u64 error = ReadSectors(disk, 0, 1, sector)) return error;
-    // A protective record: its first entry has type 0xEE.
-    isGpt = HasBootSignature(sector) && sector[mbr_layout::EntryType(0)] == 0xEE;
+    // A protective record: its first entry has the protective type.
+    isGpt = HasBootSignature(sector) && sector[mbr_layout::EntryType(0)] == mbr_layout::kProtectiveType;
     return result::kSuccess;
 }
 

@@ -5,13 +5,18 @@
 
 #include <cstddef>
 
+#include "engine/Common/Types.h"
+
 namespace mbr_layout {
 
 // The boot record (one sector; only its first 512 bytes are read).
 inline constexpr size_t kEntries = 446;  // four partition entries
 inline constexpr size_t kEntryCount = 4;
 inline constexpr size_t kSignature = 510;  // 0x55 0xAA
+inline constexpr u16 kSignatureValue = 0xAA55;  // the signature read as a little-endian u16
 inline constexpr size_t kRecordSize = 512;
+// The type of the one entry of a GUID disk's protective record.
+inline constexpr u8 kProtectiveType = 0xEE;
 
 // One partition entry.
 inline constexpr size_t kEntrySize = 16;
@@ -28,6 +33,9 @@ constexpr size_t EntryType(size_t slot) {
 }  // namespace mbr_layout
 
 namespace gpt_layout {
+
+// The partition entry array as the tools write it (128 entries), behind the header in sector 1.
+inline constexpr size_t kEntryArrayBytes = 16384;
 
 // One entry of the partition entry array.
 inline constexpr size_t kEntrySize = 128;

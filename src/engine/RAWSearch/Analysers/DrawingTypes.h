@@ -6,7 +6,6 @@
 enum : RAW_FILE_TYPE {
     RAW_TYPE_3DS = 1,
     RAW_TYPE_CPT = 17,
-    RAW_TYPE_CSL = 19,
     RAW_TYPE_DWG = 24,
     RAW_TYPE_DXF = 25,
     RAW_TYPE_FH11 = 29,

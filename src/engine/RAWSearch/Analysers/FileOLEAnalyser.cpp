@@ -88,7 +88,7 @@ void FileOLEAnalyser::CheckSectDirData(const unsigned char* directory, int lengt
         if (d.Is(3, "\x05SummaryInformation")) {
             type = RAW_TYPE_SHW;
         } else {
-            type = d.RootClassIdIsZero() ? RAW_TYPE_WPG : RAW_TYPE_WPD;
+            type = d.RootClassIdIsZero() ? RAW_FILE_TYPE{RAW_TYPE_WPG} : RAW_FILE_TYPE{RAW_TYPE_WPD};
         }
     }
     if (d.Is(1, "RSeStorage") && (d.Is(2, "RSeEmbeddings") || d.Is(3, "RSeEmbeddings"))) type = RAW_TYPE_IPT;

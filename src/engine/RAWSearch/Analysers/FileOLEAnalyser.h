@@ -26,7 +26,6 @@ enum : RAW_FILE_TYPE {
     RAW_TYPE_SHW = 61,
     RAW_TYPE_VSD = 66,
     RAW_TYPE_WPD = 68,
-    RAW_TYPE_WPG = 69,
     RAW_TYPE_IPT = 140,
     RAW_TYPE_AAF = 141,
 };

@@ -14,7 +14,6 @@ enum : RAW_FILE_TYPE {
     RAW_TYPE_PSD = 54,
     RAW_TYPE_PSP = 55,
     RAW_TYPE_TIF = 64,
-    RAW_TYPE_WPG = 69,
     RAW_TYPE_WMF = 70,
     RAW_TYPE_NEF = 77,
     RAW_TYPE_CR2 = 83,

@@ -11,7 +11,6 @@
 
 // Types a ZIP archive may be given.
 enum : RAW_FILE_TYPE {
-    RAW_TYPE_CDR = 13,
     RAW_TYPE_ZIP = 72,
     RAW_TYPE_PAGES = 110,
     RAW_TYPE_KEY = 111,

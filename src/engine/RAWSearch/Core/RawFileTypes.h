@@ -16,13 +16,17 @@ inline constexpr u32 kRawFileExtWidth = 9;
 // 2000 rows of 9 bytes: an extension of at most 8 characters, zero-padded.
 extern const char g_s_strFileExtName[kRawFileTypeRows][kRawFileExtWidth];
 
-// Well-known rows used by the analysers built so far.
+// Well-known rows, named by analysers of several families (each family's own rows are named in its
+// types header).
 enum : RAW_FILE_TYPE {
     RAW_TYPE_RAW = 0,
+    RAW_TYPE_CDR = 13,
+    RAW_TYPE_CSL = 19,
     RAW_TYPE_DOC = 23,
     RAW_TYPE_EPS = 27,
     RAW_TYPE_JPG = 35,
     RAW_TYPE_PPT = 52,
+    RAW_TYPE_WPG = 69,
     RAW_TYPE_XLS = 71,
     RAW_TYPE_DOCX = 73,
     RAW_TYPE_XLSX = 74,

@@ -10,11 +10,14 @@ class IRawFileAnalyser;
 
 enum class RawTableKind : u8 { Map, Multimap, List };
 
+// The type of a row whose analyser tells the type from the file's content.
+inline constexpr i32 kTypeByContent = -1;
+
 struct RawSignatureRow {
     RawTableKind kind;
     const char* key;       // 4 bytes (map), 2 bytes (multimap), unused (list)
     const char* analyser;  // the class that serves the row
-    i32 type;              // the analyser's default type, -1 where the content decides
+    i32 type;              // the analyser's default type (a RAW_TYPE_...), or kTypeByContent
     IRawFileAnalyser* (*create)();  // makes the row's analyser
 };
 
