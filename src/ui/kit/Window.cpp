@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QPropertyAnimation>
 #include <QScreen>
 #include <QTimer>
 
@@ -15,17 +14,12 @@ namespace kit {
 
 namespace {
 
-bool g_animations = true;
-
 QRect PrimaryScreenGeometry() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     return screen ? screen->geometry() : QRect(0, 0, 1280, 800);
 }
 
 }  // namespace
-
-void SetAnimationsEnabled(bool enabled) { g_animations = enabled; }
-bool AnimationsEnabled() { return g_animations; }
 
 Window::Window(Size size) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
     Application::shared();  // follows the application's activation for every window
@@ -146,36 +140,21 @@ void Window::toggleFullScreen() {
 }
 
 void Window::fadeIn(double seconds) {
-    if (!g_animations || seconds <= 0) {
-        setWindowOpacity(1.0);
-        show();
-        return;
-    }
-    setWindowOpacity(0.0);
+    m_fade.reset();
+    setWindowOpacity(AnimationsEnabled() && seconds > 0 ? 0.0 : 1.0);
     show();
-    auto* animation = new QPropertyAnimation(this, "windowOpacity", this);
-    animation->setDuration(int(seconds * 1000));
-    animation->setStartValue(0.0);
-    animation->setEndValue(1.0);
-    animation->start(QAbstractAnimation::DeleteWhenStopped);
+    Animation::run(m_fade, seconds, [this](double progress) { setWindowOpacity(progress); });
 }
 
 void Window::fadeOut(std::function<void()> done, double seconds) {
-    auto finish = [this, done = std::move(done)] {
-        close();
-        setWindowOpacity(1.0);
-        if (done) done();
-    };
-    if (!g_animations || seconds <= 0) {
-        finish();
-        return;
-    }
-    auto* animation = new QPropertyAnimation(this, "windowOpacity", this);
-    animation->setDuration(int(seconds * 1000));
-    animation->setStartValue(windowOpacity());
-    animation->setEndValue(0.0);
-    QObject::connect(animation, &QAbstractAnimation::finished, this, finish);
-    animation->start(QAbstractAnimation::DeleteWhenStopped);
+    const double from = windowOpacity();
+    Animation::run(
+        m_fade, seconds, [this, from](double progress) { setWindowOpacity(from * (1.0 - progress)); },
+        [this, done = std::move(done)] {
+            close();
+            setWindowOpacity(1.0);
+            if (done) done();  // may delete the window: the last thing done here
+        });
 }
 
 Rect Window::positionSheet(Window* sheet, Rect proposed) {

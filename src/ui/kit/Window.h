@@ -2,7 +2,7 @@
 // window and holds the content view (and whatever a subclass draws around it). The window is key
 // while Qt makes it the active window and main while it or its sheet is; becoming and leaving either
 // state calls the hooks below, tells the delegate and posts the window notifications. Fades animate
-// the window's opacity (instantly when animations are off, as in tests).
+// the window's opacity on the kit's scheduler (instantly when animations are off, as in tests).
 #pragma once
 
 #include <QCloseEvent>
@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "ui/kit/Animation.h"
 #include "ui/kit/Geometry.h"
 #include "ui/kit/View.h"
 
@@ -78,9 +79,10 @@ public:
 
     double alphaValue() const { return windowOpacity(); }
     void setAlphaValue(double alpha) { setWindowOpacity(alpha); }
-    // Shows the window, animating its opacity from 0 to 1.
+    // Shows the window, animating its opacity from 0 to 1. A fade replaces the one running.
     void fadeIn(double seconds = 0.25);
-    // Animates the opacity to 0, then closes the window and calls done (if any).
+    // Animates the opacity to 0, then closes the window, restores the opacity and calls done (if
+    // any) once; a fade started before it ends drops done.
     void fadeOut(std::function<void()> done = {}, double seconds = 0.25);
 
     // Sheets: sheet is shown window-modal, hanging from positionSheet's rectangle; endSheet hides it
@@ -127,10 +129,7 @@ private:
     Window* m_sheet = nullptr;
     Window* m_sheetParent = nullptr;
     std::function<void(int)> m_sheetCompletion;
+    std::shared_ptr<Animation> m_fade;
 };
-
-// Animation lengths: tests switch animations off, and every fade then ends at once.
-void SetAnimationsEnabled(bool enabled);
-bool AnimationsEnabled();
 
 }  // namespace kit
