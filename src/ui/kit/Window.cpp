@@ -39,7 +39,7 @@ Window::~Window() {
         m_sheet->setParent(nullptr, Qt::Window | Qt::FramelessWindowHint);
     }
     if (m_sheetParent) m_sheetParent->m_sheet = nullptr;
-    Application::shared().windowDestroyed(this);
+    Application::shared().widgetDestroyed(this);
 }
 
 Rect Window::frame() const {
