@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 #include "platform/foundation/NotificationCenter.h"
 #include "ui/kit/Application.h"
@@ -14,6 +16,9 @@ namespace kit {
 
 namespace {
 
+// The window that became key last, which a window taking no key gives the activation back to.
+QPointer<Window> g_keyWindow;
+
 QRect PrimaryScreenGeometry() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     return screen ? screen->geometry() : QRect(0, 0, 1280, 800);
@@ -21,8 +26,20 @@ QRect PrimaryScreenGeometry() {
 
 }  // namespace
 
-Window::Window(Size size) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
+Qt::WindowFlags Window::FlagsOf(WindowStyle style) {
+    switch (style) {
+        case WindowStyle::Tool: return Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus;
+        case WindowStyle::Standard: break;
+    }
+    return Qt::Window | Qt::FramelessWindowHint;
+}
+
+Window::Window(Size size, WindowStyle style) : QWidget(nullptr, FlagsOf(style)), m_style(style) {
     Application::shared();  // follows the application's activation for every window
+    if (style == WindowStyle::Tool) {
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+    }
     resize(int(size.width), int(size.height));
     m_frameView = new View(MakeRect(0, 0, size.width, size.height));
     m_frameView->setParent(this);
@@ -32,14 +49,60 @@ Window::Window(Size size) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHin
 }
 
 Window::~Window() {
-    // A sheet or its parent may outlive this window: neither deletes the other.
+    m_fade.reset();
+    // A sheet, a child window or a parent may outlive this window: none deletes another.
     if (m_sheet) {
         m_sheet->m_sheetParent = nullptr;
         m_sheet->hide();
-        m_sheet->setParent(nullptr, Qt::Window | Qt::FramelessWindowHint);
+        m_sheet->becomeTopLevel();
     }
     if (m_sheetParent) m_sheetParent->m_sheet = nullptr;
+    for (Window* child : std::vector<Window*>(m_children)) removeChildWindow(child);
+    if (m_parentWindow) m_parentWindow->removeChildWindow(this);
     Application::shared().widgetDestroyed(this);
+}
+
+void Window::becomeTopLevel() {
+    if (parentWidget()) setParent(nullptr, FlagsOf(m_style));
+}
+
+void Window::addChildWindow(Window* child) {
+    if (!child || child == this || child->m_parentWindow == this || child->m_sheetParent) return;
+    if (child->m_parentWindow) child->m_parentWindow->removeChildWindow(child);
+    // A window with a parent widget is the parent's transient: the window system keeps it above.
+    const QRect place = child->geometry();
+    const bool visible = child->isVisible();
+    child->setParent(this, FlagsOf(child->m_style));
+    child->setGeometry(place);
+    if (visible) child->orderFront();
+    child->m_parentWindow = this;
+    m_children.push_back(child);
+    m_lastPosition = pos();
+}
+
+void Window::removeChildWindow(Window* child) {
+    const auto it = std::find(m_children.begin(), m_children.end(), child);
+    if (it == m_children.end()) return;
+    m_children.erase(it);
+    child->m_parentWindow = nullptr;
+    const QRect place = child->geometry();
+    const bool visible = child->isVisible();
+    child->becomeTopLevel();
+    child->setGeometry(place);
+    if (visible) child->orderFront();
+}
+
+void Window::moveChildWindows() {
+    const QPoint delta = pos() - m_lastPosition;
+    m_lastPosition = pos();
+    if (delta.isNull()) return;
+    for (Window* child : m_children) child->move(child->pos() + delta);
+}
+
+void Window::raiseChildWindows() {
+    for (Window* child : m_children) {
+        if (child->isVisible()) child->raise();
+    }
 }
 
 Rect Window::frame() const {
@@ -57,6 +120,7 @@ QPoint Window::ScreenTopLeft(const Rect& frame) {
 void Window::setFrame(const Rect& frame) {
     setGeometry(QRect(ScreenTopLeft(frame), QSize(int(RoundHalfAway(frame.width())), int(RoundHalfAway(frame.height())))));
     sizeChanged();
+    moveChildWindows();  // at once, also while hidden (Qt tells a hidden window of its move only when it shows)
 }
 
 void Window::setFrameOrigin(Point origin) {
@@ -81,6 +145,7 @@ void Window::center() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : PrimaryScreenGeometry();
     move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    moveChildWindows();
 }
 
 void Window::setContentView(View* view) {
@@ -99,14 +164,14 @@ void Window::setBackgroundColor(const QColor& color) { m_frameView->setBackgroun
 bool Window::drawsAsMain() const { return m_main && QGuiApplication::applicationState() == Qt::ApplicationActive; }
 
 void Window::makeKeyAndOrderFront() {
-    show();
-    raise();
-    activateWindow();
+    orderFront();
+    if (canBecomeKeyWindow()) activateWindow();
 }
 
 void Window::orderFront() {
     show();
     raise();
+    raiseChildWindows();
 }
 
 void Window::orderOut() { hide(); }
@@ -194,7 +259,7 @@ void Window::endSheet(Window* sheet, int code) {
     sheet->m_sheetParent = nullptr;
     sheet->hide();
     sheet->setWindowModality(Qt::NonModal);
-    sheet->setParent(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    sheet->becomeTopLevel();
     auto completion = std::move(m_sheetCompletion);
     m_sheetCompletion = nullptr;
     post(kWindowDidEndSheetNotification);
@@ -236,11 +301,14 @@ void Window::windowDidMove() { post(kWindowDidMoveNotification); }
 
 void Window::updateKeyAndMainState() {
     const QWidget* active = QApplication::activeWindow();
+    // A window that takes no key leaves the key where it was (some platforms activate it anyway).
+    if (const auto* window = dynamic_cast<const Window*>(active); window && !window->canBecomeKeyWindow()) return;
     const bool key = active == this;
     const bool main = key || (m_sheet && active == m_sheet);
     if (key != m_key) {
         m_key = key;
         if (key) {
+            g_keyWindow = this;
             becomeKeyWindow();
         } else {
             resignKeyWindow();
@@ -264,12 +332,17 @@ void Window::resizeEvent(QResizeEvent* event) {
 
 void Window::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
+    moveChildWindows();
     windowDidMove();
 }
 
 void Window::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() != QEvent::ActivationChange) return;
+    if (!canBecomeKeyWindow() && isActiveWindow() && g_keyWindow && g_keyWindow != this) {
+        g_keyWindow->activateWindow();  // keys go on to the key window
+        return;
+    }
     updateKeyAndMainState();
     if (m_sheetParent) m_sheetParent->updateKeyAndMainState();
 }

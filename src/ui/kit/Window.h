@@ -1,4 +1,6 @@
-// kit::Window: a frameless top-level QWidget with AppKit's window idioms. Its frame view fills the
+// kit::Window: a frameless top-level QWidget with AppKit's window idioms. Its style chooses the Qt
+// flags: a standard window becomes key; a tool window (pop-ups, snapshots) is translucent where it
+// paints nothing and never takes the key from the window it stands by. Its frame view fills the
 // window and holds the content view (and whatever a subclass draws around it). The window is key
 // while Qt makes it the active window and main while it or its sheet is; becoming and leaving either
 // state calls the hooks below, tells the delegate and posts the window notifications. Fades animate
@@ -10,6 +12,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "ui/kit/Animation.h"
 #include "ui/kit/Geometry.h"
@@ -35,11 +38,20 @@ public:
     virtual Rect windowWillPositionSheet(Window*, Window* /*sheet*/, Rect proposed) { return proposed; }
 };
 
+enum class WindowStyle {
+    Standard,  // frameless top-level window (Qt::Window | Qt::FramelessWindowHint)
+    Tool,      // frameless, translucent tool window that takes no key (Qt::Tool, no focus, shown unactivated)
+};
+
 class Window : public QWidget {
 public:
     // A window whose frame (and, without a title bar of the platform, content) has the given size.
-    explicit Window(Size size);
+    explicit Window(Size size, WindowStyle style = WindowStyle::Standard);
     ~Window() override;
+
+    WindowStyle style() const { return m_style; }
+    // Whether the window may become the key window (a tool window may not).
+    virtual bool canBecomeKeyWindow() const { return m_style != WindowStyle::Tool; }
 
     // The frame in screen coordinates, y up from the bottom of the primary screen.
     Rect frame() const;
@@ -94,8 +106,17 @@ public:
     // Where a sheet's top edge goes; by default the delegate decides from the top of the window.
     virtual Rect positionSheet(Window* sheet, Rect proposed);
 
+    // Child windows: child stands above this window and moves with it, until removed or either ends
+    // (neither deletes the other).
+    void addChildWindow(Window* child);
+    void removeChildWindow(Window* child);
+    const std::vector<Window*>& childWindows() const { return m_children; }
+    Window* parentWindow() const { return m_parentWindow; }
+
     // The top-left corner of a frame rectangle in Qt's screen coordinates.
     static QPoint ScreenTopLeft(const Rect& frame);
+    // The Qt flags of a style.
+    static Qt::WindowFlags FlagsOf(WindowStyle style);
 
 protected:
     virtual void becomeKeyWindow();
@@ -118,8 +139,13 @@ private:
     friend class Application;
     void updateKeyAndMainState();
     void sizeChanged();
+    void moveChildWindows();
+    void raiseChildWindows();
+    // Leaves any parent widget (a sheet's or child window's parent) as a top-level window of its style.
+    void becomeTopLevel();
     void post(const char* name);
 
+    WindowStyle m_style;
     View* m_frameView;
     View* m_contentView;
     WindowDelegate* m_delegate = nullptr;
@@ -130,6 +156,9 @@ private:
     Window* m_sheetParent = nullptr;
     std::function<void(int)> m_sheetCompletion;
     std::shared_ptr<Animation> m_fade;
+    std::vector<Window*> m_children;
+    Window* m_parentWindow = nullptr;
+    QPoint m_lastPosition;  // where the child windows were last moved along
 };
 
 }  // namespace kit
