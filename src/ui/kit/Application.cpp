@@ -2,13 +2,40 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <algorithm>
+
+#include "ui/kit/Menu.h"
 
 #include "platform/foundation/NotificationCenter.h"
 #include "ui/kit/Notifications.h"
 #include "ui/kit/Window.h"
 
 namespace kit {
+
+namespace {
+
+// Gives a key press in a kit window to the main menu first, as AppKit's key equivalents go to the
+// main menu wherever the key window is.
+class KeyEquivalentFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        auto* widget = qobject_cast<QWidget*>(receiver);
+        if (!widget || !dynamic_cast<Window*>(widget->window())) return false;
+        Application& app = Application::shared();
+        Menu* menu = app.mainMenu();
+        if (!menu || app.modalDepth() > 0) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->isAutoRepeat() || !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) return false;
+        return menu->performKeyEquivalent(key->keyCombination());
+    }
+};
+
+}  // namespace
 
 Application& Application::shared() {
     static Application application;
@@ -23,6 +50,18 @@ Application::Application() {
 
 void Application::installMainThreadQueue() {
     brelvox::foundation::NotificationCenter::Default().SetMainThreadQueue(&m_queue);
+}
+
+void Application::setMainMenu(Menu* menu) {
+    m_mainMenu = menu;
+    if (!m_keyEquivalents) {
+        m_keyEquivalents = new KeyEquivalentFilter(m_queue.receiver());
+        qApp->installEventFilter(m_keyEquivalents);
+    }
+}
+
+void Application::popUpMainMenu(const QPoint& global) {
+    if (m_mainMenu) m_mainMenu->popup(global);
 }
 
 bool Application::isActive() const { return QGuiApplication::applicationState() == Qt::ApplicationActive; }

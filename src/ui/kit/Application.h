@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ui/kit/MainThreadQueue.h"
+#include "ui/kit/Menu.h"
 
 class QEventLoop;
 
@@ -75,6 +76,14 @@ public:
 
     bool isActive() const;
 
+    // The main menu (not owned; null for none). It is drawn in no window, so no window's frames
+    // move: the key equivalents of its items work in every kit window (not while a modal run is
+    // on), and it pops up where a right click reaches a window that no view takes it in.
+    void setMainMenu(Menu* menu);
+    Menu* mainMenu() const { return m_mainMenu; }
+    // Shows the main menu at a point of the screen (Qt's coordinates) without waiting.
+    void popUpMainMenu(const QPoint& global);
+
     // Kit plumbing.
     void widgetDestroyed(const QWidget* widget);
 
@@ -85,6 +94,8 @@ private:
     static void stop(ModalLevel& level, int code);
 
     std::vector<ModalLevel*> m_levels;
+    QPointer<Menu> m_mainMenu;
+    QObject* m_keyEquivalents = nullptr;
     QtMainThreadQueue m_queue;
     bool m_wasActive = false;
 };

@@ -1,6 +1,7 @@
 #include "ui/kit/Window.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
@@ -345,6 +346,16 @@ void Window::changeEvent(QEvent* event) {
     }
     updateKeyAndMainState();
     if (m_sheetParent) m_sheetParent->updateKeyAndMainState();
+}
+
+void Window::contextMenuEvent(QContextMenuEvent* event) {
+    Application& app = Application::shared();
+    if (!app.mainMenu()) {
+        event->ignore();
+        return;
+    }
+    app.popUpMainMenu(event->globalPos());
+    event->accept();
 }
 
 void Window::closeEvent(QCloseEvent* event) {

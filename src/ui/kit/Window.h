@@ -134,6 +134,8 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // A right click that no view took: the application's main menu.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     friend class Application;
