@@ -28,6 +28,7 @@ public:
     int tag() const { return m_tag; }
     void setTag(int tag) { m_tag = tag; }
     void setAction(std::function<void()> action) { m_action = std::move(action); }
+    const std::function<void()>& action() const { return m_action; }
     bool hasAction() const { return static_cast<bool>(m_action); }
     QString keyEquivalent() const { return m_key; }
     void setKeyEquivalent(const QString& key);

@@ -26,6 +26,10 @@ public:
     void setTextColor(const QColor& color);
     // Fills the background with color; an invalid colour draws none.
     void setBackgroundColor(const QColor& color);
+
+protected:
+    // Return was pressed: sends the action.
+    virtual void returnPressed() { sendAction(); }
 };
 
 class Label : public ViewBase<QLabel>, public Control {
