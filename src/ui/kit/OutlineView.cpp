@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <cmath>
 
 #include "ui/kit/ColumnCell.h"
@@ -63,6 +64,31 @@ void SelectOnly(QItemSelectionModel* selection, const QModelIndex& index) {
     selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
+// A view's scroll position across a reload: kept, and the reselection scrolls nowhere.
+class KeptScrollPosition {
+public:
+    explicit KeptScrollPosition(QAbstractItemView* view)
+        : m_view(view),
+          m_x(view->horizontalScrollBar()->value()),
+          m_y(view->verticalScrollBar()->value()),
+          m_autoScroll(view->hasAutoScroll()) {
+        view->setAutoScroll(false);
+    }
+    // Puts the position back once the view has laid out its rows again.
+    void restore(const std::function<void()>& layOut) {
+        layOut();
+        m_view->horizontalScrollBar()->setValue(m_x);
+        m_view->verticalScrollBar()->setValue(m_y);
+    }
+    ~KeptScrollPosition() { m_view->setAutoScroll(m_autoScroll); }
+
+private:
+    QAbstractItemView* m_view;
+    int m_x;
+    int m_y;
+    bool m_autoScroll;
+};
+
 }  // namespace
 
 // ---- OutlineView
@@ -115,9 +141,11 @@ void OutlineView::restoreState(const SavedState& state) {
 
 void OutlineView::reloadKeepingState(Item under, const std::function<void()>& reload) {
     const SavedState state = saveState(under);
+    KeptScrollPosition scroll(this);
     m_restoring = true;
     reload();
     restoreState(state);
+    scroll.restore([this] { executeDelayedItemsLayout(); });
     m_restoring = false;
     // The delegate hears of a change only when the selected item went away.
     if (m_delegate && selectedItem() != state.selected) m_delegate->selectionDidChange(this);
@@ -307,9 +335,11 @@ void TableView::columnClicked(int section) {
 
 void TableView::reloadData() {
     const int selected = selectedRow();
+    KeptScrollPosition scroll(this);
     m_restoring = true;
     m_model->reloadData();
     if (selected >= 0 && selected < numberOfRows()) selectRow(selected);
+    scroll.restore([this] { executeDelayedItemsLayout(); });
     m_restoring = false;
     if (m_delegate && selectedRow() != selected) m_delegate->selectionDidChange(this);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QtTest/QTest>
 #include <functional>
@@ -247,6 +248,7 @@ TEST(OutlineReload, ExpandedAndSelectedItemsStayThroughReloadsAndADroppedOneGoes
     Branches tree;
     kit::Window window(kit::MakeSize(300, 300));
     auto* view = new kit::OutlineView(kit::MakeRect(0, 0, 300, 300));
+    view->setRowHeight(20);
     view->addTableColumn({"Name", "Name", 200});
     view->setDataSource(&tree);
     view->setDelegate(&tree);
@@ -261,6 +263,12 @@ TEST(OutlineReload, ExpandedAndSelectedItemsStayThroughReloadsAndADroppedOneGoes
     const int cRow = view->selectedRow();
     ASSERT_EQ(cRow, 5);  // a a1 a2 b b1 c
     tree.selectionChanges = 0;
+    // Low enough to scroll: the rows stay where the user scrolled them, the selection out of sight.
+    view->setFrameSize(kit::MakeSize(300, 70));
+    uitest::ProcessEvents();
+    view->verticalScrollBar()->setValue(0);
+    const int scroll = view->verticalScrollBar()->value();
+    ASSERT_GT(view->verticalScrollBar()->maximum(), 0);
 
     struct Step {
         const char* what;
@@ -280,6 +288,7 @@ TEST(OutlineReload, ExpandedAndSelectedItemsStayThroughReloadsAndADroppedOneGoes
         EXPECT_EQ(view->selectedRow(), cRow) << step.what;
         EXPECT_EQ(view->itemAtRow(view->selectedRow()), tree.c) << step.what;
         EXPECT_EQ(view->numberOfRows(), 7) << step.what;
+        EXPECT_EQ(view->verticalScrollBar()->value(), scroll) << step.what;
     }
     EXPECT_EQ(tree.selectionChanges, 0) << "a selection kept is no change";
 
@@ -304,10 +313,15 @@ TEST(TableReload, TheSelectedRowStaysWhileItExists) {
     table->setDataSource(&rows);
     table->setDelegate(&rows);
     window.contentView()->addSubview(table);
+    table->setRowHeight(20);
     table->reloadData();
+    ASSERT_TRUE(uitest::ShowAndActivate(&window));
+    table->setFrameSize(kit::MakeSize(300, 50));
     table->selectRow(3);
+    table->verticalScrollBar()->setValue(0);
     table->reloadData();
     EXPECT_EQ(table->selectedRow(), 3);
+    EXPECT_EQ(table->verticalScrollBar()->value(), 0) << "a kept selection scrolls nowhere";
     rows.names.resize(2);
     table->reloadData();
     EXPECT_EQ(table->selectedRow(), -1);
