@@ -136,41 +136,35 @@ struct ViewUnderTest {
     QRect cellRect(int row, int column) const { return view->visualRect(model->index(row, column)); }
 };
 
+// Hooks t up to view v (an outline or a table) over names.
+template <class View, class QtView>
+void Bind(ViewUnderTest& t, View* v, Names& names, const char* kind, QHeaderView* (QtView::*header)() const) {
+    v->setDataSource(&names);
+    v->setDelegate(&names);
+    v->setRowHeight(24);
+    t.kind = kind;
+    t.view = v;
+    t.model = &v->adapter();
+    t.addColumn = [v](kit::TableColumn c) { v->addTableColumn(std::move(c)); };
+    t.setHeader = [v](QHeaderView* h) { v->setHeaderView(h); };
+    t.header = [v, header] { return (v->*header)(); };
+    t.selectedRow = [v] { return v->selectedRow(); };
+    t.selectRow = [v](int r) { v->selectRow(r); };
+    t.reload = [v] { v->reloadData(); };
+    t.window->contentView()->addSubview(v);
+}
+
 ViewUnderTest MakeView(bool outline, Names& names) {
     ViewUnderTest t;
     t.window = std::make_unique<kit::Window>(kit::MakeSize(300, 200));
     if (outline) {
         auto* v = new kit::OutlineView(kit::MakeRect(0, 0, 300, 200));
-        v->setDataSource(&names);
-        v->setDelegate(&names);
         v->setRootIsDecorated(false);
         v->setIndentation(0);
-        t.kind = "outline";
-        t.view = v;
-        t.model = &v->adapter();
-        t.addColumn = [v](kit::TableColumn c) { v->addTableColumn(std::move(c)); };
-        t.setHeader = [v](QHeaderView* h) { v->setHeaderView(h); };
-        t.header = [v] { return v->header(); };
-        t.selectedRow = [v] { return v->selectedRow(); };
-        t.selectRow = [v](int r) { v->selectRow(r); };
-        t.reload = [v] { v->reloadData(); };
-        v->setRowHeight(24);
-        t.window->contentView()->addSubview(v);
+        Bind(t, v, names, "outline", &QTreeView::header);
     } else {
         auto* v = new kit::TableView(kit::MakeRect(0, 0, 300, 200));
-        v->setDataSource(&names);
-        v->setDelegate(&names);
-        t.kind = "table";
-        t.view = v;
-        t.model = &v->adapter();
-        t.addColumn = [v](kit::TableColumn c) { v->addTableColumn(std::move(c)); };
-        t.setHeader = [v](QHeaderView* h) { v->setHeaderView(h); };
-        t.header = [v] { return v->horizontalHeader(); };
-        t.selectedRow = [v] { return v->selectedRow(); };
-        t.selectRow = [v](int r) { v->selectRow(r); };
-        t.reload = [v] { v->reloadData(); };
-        v->setRowHeight(24);
-        t.window->contentView()->addSubview(v);
+        Bind(t, v, names, "table", &QTableView::horizontalHeader);
     }
     return t;
 }
