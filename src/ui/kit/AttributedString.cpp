@@ -1,6 +1,8 @@
 #include "ui/kit/AttributedString.h"
 
 #include <QTextDocument>
+#include <algorithm>
+#include <cstddef>
 
 namespace kit {
 
@@ -31,24 +33,50 @@ AttributedString& AttributedString::append(TextRun run) {
     return *this;
 }
 
-AttributedString& AttributedString::setFont(const QFont& font) {
-    for (TextRun& run : m_runs) run.font = font;
+void AttributedString::splitAt(int position) {
+    int begin = 0;
+    for (size_t i = 0; i < m_runs.size(); ++i) {
+        const int end = begin + int(m_runs[i].text.size());
+        if (position > begin && position < end) {
+            TextRun tail = m_runs[i];
+            tail.text = m_runs[i].text.mid(position - begin);
+            m_runs[i].text.truncate(position - begin);
+            m_runs.insert(m_runs.begin() + std::ptrdiff_t(i) + 1, std::move(tail));
+            return;
+        }
+        begin = end;
+    }
+}
+
+template <class Change>
+AttributedString& AttributedString::change(int start, int length, Change change) {
+    const int total = int(string().size());
+    start = std::clamp(start, 0, total);
+    const int end = length < 0 ? total : std::clamp(start + length, start, total);
+    splitAt(start);
+    splitAt(end);
+    int begin = 0;
+    for (TextRun& run : m_runs) {
+        if (begin >= start && begin < end) change(run);
+        begin += int(run.text.size());
+    }
     return *this;
 }
 
-AttributedString& AttributedString::setColor(const QColor& color) {
-    for (TextRun& run : m_runs) run.color = color;
-    return *this;
+AttributedString& AttributedString::setFont(const QFont& font, int start, int length) {
+    return change(start, length, [&](TextRun& run) { run.font = font; });
 }
 
-AttributedString& AttributedString::setUnderline(bool underline) {
-    for (TextRun& run : m_runs) run.underline = underline;
-    return *this;
+AttributedString& AttributedString::setColor(const QColor& color, int start, int length) {
+    return change(start, length, [&](TextRun& run) { run.color = color; });
 }
 
-AttributedString& AttributedString::setLink(const QString& link) {
-    for (TextRun& run : m_runs) run.link = link;
-    return *this;
+AttributedString& AttributedString::setUnderline(bool underline, int start, int length) {
+    return change(start, length, [&](TextRun& run) { run.underline = underline; });
+}
+
+AttributedString& AttributedString::setLink(const QString& link, int start, int length) {
+    return change(start, length, [&](TextRun& run) { run.link = link; });
 }
 
 QString AttributedString::string() const {

@@ -28,11 +28,12 @@ public:
     explicit AttributedString(const QString& text) { append({text}); }
 
     AttributedString& append(TextRun run);
-    // Gives every run the attribute (AppKit's addAttribute over the whole length).
-    AttributedString& setFont(const QFont& font);
-    AttributedString& setColor(const QColor& color);
-    AttributedString& setUnderline(bool underline);
-    AttributedString& setLink(const QString& link);
+    // Gives the text from start, length characters long (-1: to the end), the attribute (AppKit's
+    // addAttribute:value:range:); runs are split where the range begins and ends.
+    AttributedString& setFont(const QFont& font, int start = 0, int length = -1);
+    AttributedString& setColor(const QColor& color, int start = 0, int length = -1);
+    AttributedString& setUnderline(bool underline, int start = 0, int length = -1);
+    AttributedString& setLink(const QString& link, int start = 0, int length = -1);
 
     const std::vector<TextRun>& runs() const { return m_runs; }
     // The text without attributes.
@@ -46,6 +47,11 @@ public:
     void layOut(QTextDocument& document, const QFont& font, const QColor& color) const;
 
 private:
+    // Splits the run that position falls inside, so that a run begins there.
+    void splitAt(int position);
+    template <class Change>
+    AttributedString& change(int start, int length, Change change);
+
     std::vector<TextRun> m_runs;
 };
 

@@ -147,4 +147,24 @@ TEST(AttributedText, RunsKeepTheirOwnColoursInLabelsAndButtonTitles) {
     EXPECT_EQ(Find(button->grab().toImage(), QColor(0, 0, 255)).count, 0);
 }
 
+TEST(AttributedText, AnAttributeOverARangeSplitsTheRunsAtItsEnds) {
+    QFont helvetica("Helvetica");
+    helvetica.setPixelSize(14);
+    kit::AttributedString hint("Try a Deep Scan to find more files.");
+    const int at = int(hint.string().indexOf("Deep Scan"));
+    hint.setFont(helvetica, at, 9).setColor(Qt::red, at + 5, 100);
+    ASSERT_EQ(hint.runs().size(), 4u);
+    EXPECT_EQ(hint.runs()[0].text, "Try a ");
+    EXPECT_FALSE(hint.runs()[0].font.has_value());
+    EXPECT_EQ(hint.runs()[1].text, "Deep ");
+    EXPECT_EQ(hint.runs()[1].font, helvetica);
+    EXPECT_FALSE(hint.runs()[1].color.isValid());
+    EXPECT_EQ(hint.runs()[2].text, "Scan");
+    EXPECT_EQ(hint.runs()[2].color, QColor(Qt::red));
+    EXPECT_EQ(hint.runs()[3].text, " to find more files.");
+    EXPECT_FALSE(hint.runs()[3].font.has_value());
+    EXPECT_EQ(hint.runs()[3].color, QColor(Qt::red)) << "a range past the end stops at the end";
+    EXPECT_EQ(hint.string(), "Try a Deep Scan to find more files.");
+}
+
 }  // namespace
