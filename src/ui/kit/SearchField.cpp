@@ -92,7 +92,7 @@ void SearchField::noteRecent(const QString& search) {
     m_recents = m_recents.mid(0, m_maximumRecents);
 }
 
-void SearchField::returnPressed() {
+void SearchField::didPressReturn() {
     noteRecent(text());
     sendAction();
 }

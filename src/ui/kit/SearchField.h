@@ -50,7 +50,7 @@ public:
     void cancel();
 
 protected:
-    void returnPressed() override;
+    void didPressReturn() override;
 
 private:
     void noteRecent(const QString& search);

@@ -17,7 +17,7 @@ void SetRole(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
 }  // namespace
 
 TextField::TextField(const Rect& frame) : ViewBase<QLineEdit>(frame) {
-    QObject::connect(this, &QLineEdit::returnPressed, this, [this] { returnPressed(); });
+    QObject::connect(this, &QLineEdit::returnPressed, this, [this] { didPressReturn(); });
 }
 
 void TextField::setTextColor(const QColor& color) { SetRole(this, QPalette::Text, color); }

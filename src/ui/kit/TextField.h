@@ -29,7 +29,7 @@ public:
 
 protected:
     // Return was pressed: sends the action.
-    virtual void returnPressed() { sendAction(); }
+    virtual void didPressReturn() { sendAction(); }
 };
 
 class Label : public ViewBase<QLabel>, public Control {
