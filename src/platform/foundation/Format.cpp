@@ -56,16 +56,16 @@ std::optional<Conversion> ParseConversion(std::string_view text, size_t start) {
 // printf of one value under our own, checked conversion.
 template <class T>
 std::string Printf(const Conversion& c, const char* lengthAndLetter, T value) {
-    std::string spec = "%" + c.flags;
-    if (c.width >= 0) spec += std::to_string(c.width);
-    if (c.precision >= 0) spec += "." + std::to_string(c.precision);
-    spec += lengthAndLetter;
+    std::string conversion = "%" + c.flags;
+    if (c.width >= 0) conversion += std::to_string(c.width);
+    if (c.precision >= 0) conversion += "." + std::to_string(c.precision);
+    conversion += lengthAndLetter;
     char small[128];
-    const int needed = std::snprintf(small, sizeof small, spec.c_str(), value);
+    const int needed = std::snprintf(small, sizeof small, conversion.c_str(), value);
     if (needed < 0) return {};
     if (size_t(needed) < sizeof small) return std::string(small, size_t(needed));
     std::string out(size_t(needed) + 1, '\0');
-    std::snprintf(out.data(), out.size(), spec.c_str(), value);
+    std::snprintf(out.data(), out.size(), conversion.c_str(), value);
     out.resize(size_t(needed));
     return out;
 }
