@@ -1,8 +1,9 @@
-// Opening an address or a path of this machine with the desktop's handler (AppKit's shared workspace
-// openURL:), behind a small interface so that tests record what would be opened. The default opener
-// uses QDesktopServices; links in attributed labels go through the current one.
+// Opening a web address or a local file or folder in the desktop's own application for it (a
+// browser, the file manager). The windows call UrlOpener::current(); the application uses the
+// desktop's opener, tests install a recording one.
 #pragma once
 
+#include <QUrl>
 #include <string>
 
 namespace kit {
@@ -10,20 +11,24 @@ namespace kit {
 class UrlOpener {
 public:
     virtual ~UrlOpener() = default;
-    // Opens url: an address with a scheme ("https://...", "file:///..."), or a path ("/home/..."),
-    // which opens as a local file or folder. False when there is nothing to open or the desktop refused.
-    virtual bool open(const std::string& url) = 0;
 
-    // The installed opener: the desktop's unless a test or the composition root installed another.
+    // The installed opener (the desktop's unless a test installed another).
     static UrlOpener& current();
     // Installs opener (not owned); null restores the desktop's.
     static void setCurrent(UrlOpener* opener);
+
+    // Opens target: a URL with a scheme ("https://...", "mailto:...", "file:///..."), or an absolute
+    // path of a file or folder. False when target is empty or neither, or when the desktop has
+    // nothing to open it with.
+    virtual bool open(const std::string& target) = 0;
 };
 
-// The desktop's opener, through QDesktopServices.
+// QDesktopServices: the desktop's handler of the URL's scheme; a path opens as a local file.
 class DesktopUrlOpener : public UrlOpener {
 public:
-    bool open(const std::string& url) override;
+    bool open(const std::string& target) override;
+    // The URL open() hands on; invalid for a target it refuses.
+    static QUrl urlFor(const std::string& target);
 };
 
 }  // namespace kit
