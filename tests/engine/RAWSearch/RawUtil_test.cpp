@@ -131,14 +131,13 @@ TEST(RawUtility, ByteRoutines) {
     EXPECT_EQ(RawUtility::FindMagicInBuffer(buffer, 16, 8, magic, 2), 6) << "the last match before the skip";
     EXPECT_EQ(RawUtility::FindMagicInBuffer(buffer, 16, 17, magic, 2), 0);
 
-    struct Case {
-        int nonZero;
-        int expected;
-    } cases[] = {{99, 100}, {100, 100}, {1, 2}, {0, 0}, {512, 512}};
-    for (const Case& c : cases) {
+    // The data length before the zero tail, exactly, for every length of data and with a zero byte
+    // inside the data (the bisection must not stop there).
+    for (int nonZero = 0; nonZero <= 512; ++nonZero) {
         unsigned char b[512] = {};
-        memset(b, 'x', static_cast<size_t>(c.nonZero));
-        EXPECT_EQ(RawUtility::Binary_Compare(b, 512), c.expected) << c.nonZero;
+        memset(b, 'x', static_cast<size_t>(nonZero));
+        if (nonZero > 3) b[nonZero / 2] = 0;
+        EXPECT_EQ(RawUtility::Binary_Compare(b, 512), nonZero) << nonZero;
     }
     EXPECT_EQ(RawUtility::GetFileExtWithType(73), "docx");
     EXPECT_EQ(RawUtility::GetFileExtWithType(35), "");
