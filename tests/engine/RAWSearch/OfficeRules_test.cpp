@@ -93,6 +93,9 @@ TEST(OfficeRules, ConstantsOfTheNotes) {
     BruteForce::PdfAnalyzer pdf;
     FilePDFAnalyser pdfDevice;
     const Bytes ipa = Zip({{"Payload/App.app/Info.plist", Bytes(700, 'p')}, {"Payload/App.app/App", Random(2000, 3)}});
+    const Bytes jar = Zip({{"META-INF/MANIFEST.MF", Bytes(24, 'M')}, {"a/B.class", Random(900, 4)}});
+    const Bytes noApp = Zip({{"Payload/readme.txt", Bytes(6, 't')}, {"Payload/data.bin", Random(900, 5)}});
+    const Bytes appLater = Zip({{"iTunesMetadata.plist", Bytes(300, 'm')}, {"Payload/Demo.app/Demo", Random(900, 6)}});
     const Bytes cdr = Zip({{"content/riffData.cdr", Random(2000, 5)}, {"content/root.dat", Random(300, 6)}});
     const std::string odtType = "application/vnd.oasis.opendocument.text";
     const Bytes odt = Zip({{"mimetype", Bytes(odtType.begin(), odtType.end())}, {"content.xml", Bytes(900, 'x'), true}});
@@ -153,6 +156,13 @@ TEST(OfficeRules, ConstantsOfTheNotes) {
         {"first entry Payload/...: IPA while reading", [&] { return WhileReading(zip, ipa); },
          std::to_string(ipa.size()) + " IPA"},
         {"  ... and from the device", [&] { return FromDevice(zip, ipa); }, std::to_string(ipa.size()) + " IPA"},
+        {"a JAR (META-INF first) is a ZIP, while reading and from the device",
+         [&] { return WhileReading(zip, jar) + " / " + FromDevice(zip, jar); },
+         std::to_string(jar.size()) + " ZIP / " + std::to_string(jar.size()) + " ZIP"},
+        {"Payload without an application folder is a ZIP",
+         [&] { return WhileReading(zip, noApp); }, std::to_string(noApp.size()) + " ZIP"},
+        {"an application folder after other entries makes an IPA while reading",
+         [&] { return WhileReading(zip, appLater); }, std::to_string(appLater.size()) + " IPA"},
         {"[Content_Types].xml then word/_rels/document.xml.rels: DOCX",
          [&] { return WhileReading(zip, docx, &docxName); }, std::to_string(docx.size()) + " DOCX"},
         {"  ... named from core.xml with its last author", [&] { return docxName; }, "Bo_Plan_2012-03-04 05-06-07"},

@@ -618,7 +618,7 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              ByteWriter(odd.data(), odd.size()).Be16(16, 1000);
              return Accepts(sql, Sqlite(1, 1, 0)) + " " + Accepts(sql, big) + " " + Accepts(sql, odd) + " " +
                     Accepts(sql, Sqlite(1, 1, 0, 4));
-         }, "FCPEVENT refused refused refused"},
+         }, "SQLITE refused refused refused"},
         {"SQLite, page size 4096, 2 free-list pages: 8192 bytes past its last in-sequence page", [] {
              BruteForce::CFCPEvtAnalyser sql;
              Bytes random = Sqlite(6, 4, 2);
@@ -626,7 +626,7 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              random.insert(random.end(), after.begin(), after.end());
              random[6 * 4096] = 'x';
              return WhileReading(sql, Sqlite(6, 4, 2)) + " / " + WhileReading(sql, random);
-         }, "24576 FCPEVENT / 24576 FCPEVENT"},
+         }, "24576 SQLITE / 24576 SQLITE"},
         {"  ... an overflow chain (consecutive page numbers) continues it", [] {
              BruteForce::CFCPEvtAnalyser sql;
              Bytes f = Sqlite(8, 8, 0);
@@ -635,7 +635,7 @@ TEST(StoreRules, ConstantsOfTheNotes) {
                  ByteWriter(f.data(), f.size()).Be32(4096 * i, i + 2);
              }
              return WhileReading(sql, f);
-         }, "32768 FCPEVENT"},
+         }, "32768 SQLITE"},
         {"MUSE: tableactiveactive in UTF-16LE at the first cell + 10; no free-list pages added", [] {
              BruteForce::CFCPEvtAnalyser sql;
              Bytes f = Sqlite(6, 4, 2, 2);
@@ -665,7 +665,7 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              Bytes one = f;  // a single named cell is not enough
              for (int i = 1; i < 30; ++i) one[4096 + 1000 + 60 * i + 3] = 'Z';
              return WhileReading(sql, f) + " / " + WhileReading(sql, one);
-         }, "16384 ABCDDB / 16384 FCPEVENT"},
+         }, "16384 ABCDDB / 16384 SQLITE"},
         {"StuffIt classic: the length at 84, even past the data present", [] {
              RawSpeed::SITAnalyser sit;
              FileSITAnalyser sitDevice;
@@ -746,7 +746,7 @@ TEST(StoreRules, FoundThroughTheTables) {
     };
     const std::vector<Row> rows = {
         {"Money, by its 00 01 key after the Access rows", money, "1048576 MNY"},
-        {"SQLite", database, "24576 FCPEVENT"},
+        {"SQLite", database, "24576 SQLITE"},
         {"StuffIt classic", classic, "1000 SIT"},
         {"disk image", image, "5512 DMG"},
         {"tar, folder first: found once, whole", Tar({{"dir/", {}, '5'}, {"dir/a.txt", Random(700, 1)}, {"dir/b", Random(3000, 2)}}), "10240 TAR"},

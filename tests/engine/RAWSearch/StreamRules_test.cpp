@@ -224,11 +224,11 @@ TEST(StreamRules, ConstantsOfTheNotes) {
          [&] { Bytes f = Ts(109, 188); memset(f.data() + 8, 0xFF, 8); return WhileReading(ts, f); }, "refused"},
         // ADTS.
         {"ADTS frames of 3000 bytes walked by their 13-bit length",
-         [&] { return WhileReading(adts, Adts({3000, 3000, 3000, 3000, 3000, 3000})); }, "18000 M4A"},
+         [&] { return WhileReading(adts, Adts({3000, 3000, 3000, 3000, 3000, 3000})); }, "18000 AAC"},
         {"ADTS frames of 2047 bytes", [&] { return WhileReading(adts, Adts({2047, 2047, 2047, 2047, 2047})); },
-         "10235 M4A"},
+         "10235 AAC"},
         {"ADTS followed by no zeros: dropped",
-         [&] { return WhileReading(adts, Cat(Adts({400, 400, 400, 400, 400}), Random(700, 3))); }, "0 M4A"},
+         [&] { return WhileReading(adts, Cat(Adts({400, 400, 400, 400, 400}), Random(700, 3))); }, "0 AAC"},
         {"ADTS start: five good frames", [&] { return std::to_string(StartEx(adts, Adts({300, 300, 300, 300, 300}))); },
          "1"},
         {"ADTS start: a bad second frame", [&] { return std::to_string(StartEx(adts, Cat(Adts({300}), Bytes(600, 0)))); },
@@ -292,7 +292,7 @@ TEST(StreamRules, FoundThroughTheTablesAtTheirStart) {
         {"WMV", Asf({asf_layout::kVideoMedia, asf_layout::kAudioMedia}, 4000), "4346 WMV"},
         {"M2TS 188", Ts(130, 188), std::to_string(130 * 188) + " M2TS"},
         {"M2TS 192", Ts(130, 192), std::to_string(130 * 192) + " M2TS"},
-        {"ADTS", Adts({700, 700, 2500, 700, 700, 700}), "6000 M4A"},
+        {"ADTS", Adts({700, 700, 2500, 700, 700, 700}), "6000 AAC"},
         {"APE", ApeNew(3990, 6000), "6092 APE"},
     };
     for (const Row& row : rows) {

@@ -82,14 +82,8 @@ bool ReadBlockBytes(RawFileBuffer& file, u64 offset, std::vector<unsigned char>&
 }  // namespace
 
 bool FileZIPAnalyser::ZipIpaFileType(const ByteReader& header) {
-    static const char* const kWords[] = {"Payload", "iTunesArtwork", "iTunesMetadata.plist", "Container",
-                                         "WatchKitSupport", "META-INF"};
-    const std::string name = NameAt(header);
-    for (const char* word : kWords) {
-        const size_t length = strlen(word);
-        if (name.size() >= length && strncasecmp(name.data(), word, length) == 0) return true;
-    }
-    return false;
+    if (!IsLocalHeader(header)) return false;
+    return classZipSearch::IsIpaEntryName(NameAt(header));
 }
 
 void FileZIPAnalyser::JudgeMaybeOfficeType(const ByteReader& header) {

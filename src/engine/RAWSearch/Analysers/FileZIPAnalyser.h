@@ -25,7 +25,7 @@ public:
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
 
-    // True when the first entry's name begins (case ignored) with a word of an iOS application package.
+    // True when the first entry is an iOS application package's application folder ("Payload/X.app/...").
     static bool ZipIpaFileType(const ByteReader& header);
     // The device walk's reading of the first local header: office for "[Content_Types].xml",
     // "docProps/app.xml", "Categories.xml" or a name holding "doc" or "ppt"; drawing for
