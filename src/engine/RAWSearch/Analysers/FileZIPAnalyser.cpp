@@ -390,6 +390,14 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
     return RAW_SIZE_FINISHED;
 }
 
+bool FileZIPAnalyser::ZIPRawFileInfo::OwnsStart(const unsigned char* sector, int sectorSize,
+                                                long long sectorNumber) const {
+    if (m_finished || sector == nullptr || sectorSize <= 0 || sectorNumber <= m_startSector) return false;
+    if (ByteReader(sector, static_cast<size_t>(sectorSize)).Le32(kSignature) != kLocalSignature) return false;
+    const u64 offset = static_cast<u64>(sectorNumber - m_startSector) * static_cast<u64>(sectorSize);
+    return offset == m_nextBlock || m_walkStopped || (m_entryNamed && !m_firstEntryHasSizes);
+}
+
 void FileZIPAnalyser::ZIPRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber) {
     if (sectorNumber >= m_startSector) FillFileInfo(sectorNumber);
 }

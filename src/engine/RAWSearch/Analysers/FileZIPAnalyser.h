@@ -58,6 +58,10 @@ public:
     // Names the file from what was read so far; its size is left to the device.
     void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
     int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& ctx) override;
+    // A local header at a sector start inside the archive is one of its entries: where the walk expects
+    // the next block, or anywhere while the walk cannot place its blocks (sizes behind the data). One
+    // inside an entry's data is an archive stored in it, a file of its own.
+    bool OwnsStart(const unsigned char* sector, int sectorSize, long long sectorNumber) const override;
 
     // Names the file found up to sectorNumber: an office document whose metadata was read from its title
     // or people and time (and tags it), any other from its first and last sectors.
