@@ -199,7 +199,16 @@ TEST(StreamRules, ConstantsOfTheNotes) {
         {"MXF packets of 4-, 3-, 2-byte and short BER lengths",
          [&] { return WhileReading(mxf, Mxf({{3, 1000}, {2, 300}, {1, 100}, {0, 50}}), &name); }, "1632 MXF"},
         {"  ... named by its first and last sector", [&] { return name; }, "4-7_"},
-        {"MXF partition of minor version 3 is no start", [&] { return WhileReading(mxf, Mxf({{3, 10}}, 3)); },
+        {"MXF partition of minor version 3 (as current writers make it) is a start",
+         [&] { return WhileReading(mxf, Mxf({{3, 10}}, 3)); }, std::to_string(108 + 20 + 10) + " MXF"},
+        {"MXF body partition (its offset not 0) is no start",
+         [&] {
+             Bytes body = Mxf({{3, 10}}, 3);
+             body[33] = 0x01;  // ThisPartition 65536
+             return WhileReading(mxf, body);
+         },
+         "refused"},
+        {"MXF partition of minor version 4 is no start", [&] { return WhileReading(mxf, Mxf({{3, 10}}, 4)); },
          "refused"},
         // ASF typing.
         {"ASF of one video and one audio stream: WMV",

@@ -137,8 +137,9 @@ inline constexpr int kChunksPerCall = 1024;
 namespace mxf_layout {
 inline constexpr unsigned char kKeyPrefix[4] = {0x06, 0x0E, 0x2B, 0x34};
 inline constexpr unsigned char kPartitionKey[7] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01};
-inline constexpr size_t kVersion = 20;         // 00 01 00 00: the partition pack's version and KAG size
-inline constexpr unsigned char kVersionBytes[4] = {0x00, 0x01, 0x00, 0x00};
+inline constexpr size_t kMajorVersion = 20;    // u16 big-endian: 1
+inline constexpr size_t kMinorVersion = 22;    // u16 big-endian: 0 to 3 (3 in files current writers make)
+inline constexpr u16 kMaxMinorVersion = 3;
 inline constexpr size_t kThisPartition = 32;
 inline constexpr size_t kFooterPartition = 48;
 inline constexpr size_t kLength = 16;          // BER length after the key
