@@ -185,6 +185,26 @@ TEST(StreamRules, ConstantsOfTheNotes) {
         {"Ogg from the device", [&] { return FromDevice(oggDevice, Ogg({{255, 255, 10}, {100}, {0x30, 0x30}})); },
          "803 OGG"},
         // RealMedia.
+        {"RM data packets walked, the data chunk's size unset, its 8 closing zero bytes kept, no index",
+         [&] {
+             Bytes f = Rm("Audio Stream", 8, false);  // its data chunk: the header alone
+             f.resize(f.size() - 8);
+             Put(f, "DATA", 4);
+             PutBe(f, 18, 4);
+             Put(f, Bytes(10, 0));
+             for (int k = 0; k < 12; ++k) {
+                 PutBe(f, 0, 2);
+                 PutBe(f, 300, 2);
+                 Bytes body = Random(296, 40 + k);
+                 for (unsigned char& b : body) b |= 0x80;
+                 Put(f, body);
+             }
+             Put(f, Bytes(8, 0));
+             Bytes after = Random(900, 7);
+             for (unsigned char& b : after) b |= 0x80;
+             return WhileReading(rm, Cat(f, after)) + " of " + std::to_string(f.size());
+         },
+         "3746 RM of 3746"},
         {"RM chunks walked", [&] { return WhileReading(rm, Rm("Audio Stream", 3000, false), &name); }, "3120 RM"},
         {"  ... named by its first and last sector", [&] { return name; }, "4-10_"},
         {"RMVB: its end record in a sector ending in zeros", [&] { return WhileReading(rm, Rm("Video Stream", 3000, true)); },
