@@ -46,15 +46,7 @@ TEST(CarvingArchives, AnArchiveIsOneFileHoweverManyOfItsEntriesStartASector) {
 
     MemoryDevice device(image);
     RecordingTreeBuilder builder;
-    CRAWSearchController controller;
-    controller.SetDevice(&device);
-    controller.SetBlockSize(8192);
-    controller.SetDirecotryTreeBuilder(&builder);
-    ASSERT_EQ(controller.PreparetoSearch(), 1);
-    for (i64 s = 0; s < device.GetTotalSectors(); s += 8192) {
-        controller.AnalyzeBlock(s, std::min<i64>(8192, device.GetTotalSectors() - s));
-    }
-    controller.EndSearch(1);
+    ASSERT_TRUE(rawtest::SearchInBlocks(device, builder));
 
     const auto files = builder.Files();
     ASSERT_EQ(files.size(), planted.size()) << "one file per archive, none starting at an entry";

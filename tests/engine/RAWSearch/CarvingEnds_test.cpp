@@ -71,18 +71,10 @@ Families& Shared() {
         f.image.resize(f.image.size() + 128 * 1024, 0);
         MemoryDevice device(f.image);
         RecordingTreeBuilder builder;
-        CRAWSearchController controller;
-        controller.SetDevice(&device);
-        controller.SetBlockSize(8192);
-        controller.SetDirecotryTreeBuilder(&builder);
-        if (controller.PreparetoSearch() != 1) {
+        if (!rawtest::SearchInBlocks(device, builder)) {
             f.error = "the search did not start";
             return f;
         }
-        for (i64 s = 0; s < device.GetTotalSectors(); s += 8192) {
-            controller.AnalyzeBlock(s, std::min<i64>(8192, device.GetTotalSectors() - s));
-        }
-        controller.EndSearch(1);
         for (const auto& r : builder.Files()) {
             const DataRun* run = static_cast<CRAWFileNode*>(r.node)->GetDataRunList()->GetFirst();
             if (run != nullptr) f.found[run->start] = Found{r.name, r.size};

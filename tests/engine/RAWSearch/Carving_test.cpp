@@ -83,16 +83,7 @@ TEST(Carving, EveryManifestFileIsFoundExactly) {
     MemoryDevice device(bytes);
     RecordingTreeBuilder builder;
     FileSectorMap sectorMap;
-    CRAWSearchController controller;
-    controller.SetDevice(&device);
-    controller.SetBlockSize(8192);
-    controller.SetDirecotryTreeBuilder(&builder);
-    controller.SetFileSectorMap(&sectorMap);
-    ASSERT_EQ(controller.PreparetoSearch(), 1);
-    for (i64 s = 0; s < device.GetTotalSectors(); s += 8192) {
-        controller.AnalyzeBlock(s, std::min<i64>(8192, device.GetTotalSectors() - s));
-    }
-    controller.EndSearch(1);
+    ASSERT_TRUE(rawtest::SearchInBlocks(device, builder, &sectorMap));
 
     std::map<i64, rawtest::Received> byStart;
     for (auto& r : builder.received) {
