@@ -106,6 +106,7 @@ void* Map(std::size_t bytes) noexcept {
     if (aligned + size < end) munmap(reinterpret_cast<void*>(aligned + size), end - aligned - size);
     void* memory = reinterpret_cast<void*>(aligned);
     // Only a request: its refusal leaves small pages.
+    // Gain: bench/ntfs's deep search (100,000 files) takes 1.3 to 1.5 times as long on small pages.
     madvise(memory, size, MADV_HUGEPAGE);
     return memory;
 }
