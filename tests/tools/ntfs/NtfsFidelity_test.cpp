@@ -1,0 +1,121 @@
+// brelvox-scan over the NTFS images of tests/fixtures/ntfs-fidelity, end to end, against The Sleuth
+// Kit's listings and icat's bytes (ntfsls and ntfscat where The Sleuth Kit cannot read the volume): two
+// volumes with a folder of one name and record number, references to records that now hold something
+// else, a stale size in $FILE_NAME, a name holding an unpaired surrogate, clusters of 2 MiB.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/Fixtures.h"
+#include "support/Sha256.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDriver = std::string(BRELVOX_BINARY_DIR) + "/tools/brelvox-scan";
+
+struct Listed {
+    std::string path;  // below the root folder
+    long long size;
+    bool deleted;
+    bool directory;
+};
+
+struct Output {
+    std::vector<Listed> listed;                   // type-35 lines in the listing's order
+    std::vector<std::vector<std::string>> parts;  // --partitions lines
+};
+
+Output Parse(const std::string& text) {
+    Output out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const auto f = testsupport::SplitFields(line);
+        if (f.size() == 9 && f[0] == "35") {
+            out.parts.push_back(f);
+        } else if (f.size() == 6 && f[0] == "35") {
+            const size_t root = f[1].find(")/");
+            if (root != std::string::npos)
+                out.listed.push_back({f[1].substr(root + 2), std::stoll(f[2]), f[3] == "1", f[4] == "1"});
+        }
+    }
+    return out;
+}
+
+// icat's bytes of a golden: inode, SHA-256, size, path per line.
+struct Sum {
+    std::string sha256;
+    long long size;
+    std::string path;
+};
+
+std::vector<Sum> IcatSums(const std::string& name) {
+    std::vector<Sum> out;
+    std::istringstream in(testsupport::ReadFile(testsupport::FixturePath("ntfs-fidelity/" + name)));
+    for (std::string line; std::getline(in, line);) {
+        const auto f = testsupport::SplitFields(line);
+        if (f.size() == 4) out.push_back({f[1], std::stoll(f[2]), f[3]});
+    }
+    return out;
+}
+
+// The SHA-256 of every regular file below a folder, by path relative to it.
+std::map<std::string, std::string> Copies(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    if (!fs::exists(root)) return out;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            out[fs::relative(entry.path(), root).string()] = testsupport::Sha256Hex(testsupport::ReadFile(entry.path()));
+    return out;
+}
+
+class NtfsFidelity : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kDriver)) GTEST_SKIP() << kDriver << " is not built";
+    }
+    fs::path Image(const std::string& name) {
+        return testsupport::UnpackXz(testsupport::FixturePath("ntfs-fidelity/" + name + ".img.xz"), dir.path());
+    }
+    int Run(const std::string& arguments, std::string& text) {
+        const int status = testsupport::RunCommand(kDriver + " " + arguments + " 2>" + (dir / "err.txt").string(), &text);
+        return status;
+    }
+    testsupport::TempDir dir;
+};
+
+}  // namespace
+
+// Two volumes on one disk whose first folder is Shared, record 64 on both: each volume's files are
+// listed below its own Shared with their sizes (fls -o of each), including the file named alike on
+// both, and every copy holds icat's bytes.
+TEST_F(NtfsFidelity, TwoVolumesWithAFolderOfOneNumberAndNameListBothTrees) {
+    const fs::path image = Image("two");
+    const fs::path recovered = dir / "recovered";
+    std::string text;
+    ASSERT_EQ(Run("--deep --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text), 0)
+        << testsupport::ReadFile(dir / "err.txt");
+    const Output out = Parse(text);
+    std::multiset<std::pair<std::string, long long>> expected, listed;
+    std::multiset<std::string> expectedBytes, copiedBytes;
+    for (const char* golden : {"two-p1.icat.txt", "two-p2.icat.txt"}) {
+        for (const Sum& s : IcatSums(golden)) {
+            if (s.size == 0) continue;
+            expected.insert({s.path, s.size});
+            expectedBytes.insert(s.sha256);
+        }
+    }
+    ASSERT_EQ(expected.size(), 6u);
+    for (const Listed& l : out.listed)
+        if (!l.directory) listed.insert({l.path, l.size});
+    EXPECT_EQ(listed, expected);
+    for (const auto& [path, sum] : Copies(recovered)) copiedBytes.insert(sum);
+    EXPECT_EQ(copiedBytes, expectedBytes);
+}
