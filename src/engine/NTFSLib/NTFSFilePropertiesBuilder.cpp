@@ -96,7 +96,9 @@ void CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
         i64 startVCN = 0;
         i64 realSize = 0;
         if (!CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(a, &realSize, startVCN, work)) continue;
-        if (startVCN == 0 && !(out.fileSize > 0 && out.fileSize >= realSize)) out.fileSize = realSize;
+        // The first extent's real size is the file's: the size in $FILE_NAME is a copy that Windows
+        // leaves stale when a file shrinks (a larger one would add the slack's older bytes).
+        if (startVCN == 0) out.fileSize = realSize;
     }
     work.Sort();
     i64 clusters = 0;

@@ -119,3 +119,27 @@ TEST_F(NtfsFidelity, TwoVolumesWithAFolderOfOneNumberAndNameListBothTrees) {
     for (const auto& [path, sum] : Copies(recovered)) copiedBytes.insert(sum);
     EXPECT_EQ(copiedBytes, expectedBytes);
 }
+
+// shrunk.txt was cut from 20000 to 5000 bytes and its $FILE_NAME still says 20000: the deep scan lists
+// it at its $DATA size, and the copy is icat's 5000 bytes, not the older bytes of the cluster's slack.
+TEST_F(NtfsFidelity, AFileThatShrankHasTheSizeOfItsData) {
+    const fs::path image = Image("records");
+    const fs::path recovered = dir / "recovered";
+    std::string text;
+    Run("--deep --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text);
+    const Output out = Parse(text);
+    const Sum* icat = nullptr;
+    const auto sums = IcatSums("records.icat.txt");
+    for (const Sum& s : sums)
+        if (s.path == "shrunk.txt") icat = &s;
+    ASSERT_TRUE(icat);
+    ASSERT_EQ(icat->size, 5000);
+    size_t found = 0;
+    for (const Listed& l : out.listed) {
+        if (l.path != "shrunk.txt") continue;
+        ++found;
+        EXPECT_EQ(l.size, icat->size);
+    }
+    EXPECT_EQ(found, 1u);
+    EXPECT_EQ(Copies(recovered)["Disk(NTFS)/shrunk.txt"], icat->sha256);
+}
