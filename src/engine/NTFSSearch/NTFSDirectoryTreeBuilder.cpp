@@ -60,6 +60,35 @@ void PrefetchAhead(At&& at) {
     }
 }
 
+// Forgets the parent of every record whose reference names a record of these that now holds
+// something else (CCommonFileRecordInfo::ReferenceHolds): such a file is lost. number(i) is the number
+// of records[i], or -1.
+template <class Number>
+void ForgetStaleParents(CNTFSRecordEntries& records, Number&& number) {
+    struct State {
+        i64 number;
+        u16 sequence;
+        bool inUse;
+    };
+    std::vector<State> states;
+    states.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        const i64 n = number(i);
+        if (n >= 0) states.push_back({n, records[i].info.GetSequence(), records[i].info.IsInUse()});
+    }
+    std::sort(states.begin(), states.end(), [](const State& a, const State& b) { return a.number < b.number; });
+    for (CNTFSRecordEntry& entry : records) {
+        const i64 parent = entry.info.GetFileRecordNumberofParentDirectory();
+        if (parent < 0 || entry.info.GetParentSequence() == 0) continue;
+        auto it = std::lower_bound(states.begin(), states.end(), parent,
+                                   [](const State& s, i64 key) { return s.number < key; });
+        // Two records of one number (copies met twice) tell nothing.
+        if (it == states.end() || it->number != parent || (it + 1 != states.end() && (it + 1)->number == parent)) continue;
+        if (!CCommonFileRecordInfo::ReferenceHolds(entry.info.GetParentSequence(), it->sequence, it->inUse))
+            entry.info.SetFileRecordNumberofParentDirectory(-1);
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -115,6 +144,7 @@ void CMFTDirectoryTreeBuilder::BuildChildren(Items& items, i64 folder, std::vect
 
 CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareTable(CMFTDirectoryTreeBuildInfo& table) const {
     CNTFSRecordEntries& records = table.records;
+    ForgetStaleParents(records, [&](size_t i) { return RecordNumber(records[i], table.mft, m_cluster0, m_spc); });
     // By parent number, records of one parent in the order they were read.
     using RecordSet = std::vector<std::pair<i64, u32>, hugepages::Allocator<std::pair<i64, u32>>>;
     RecordSet set;
@@ -136,6 +166,7 @@ CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareTable(CMFTDirectoryTreeBuild
 }
 
 CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareLoose(CNTFSRecordEntries& records) const {
+    ForgetStaleParents(records, [&](size_t i) { return records[i].info.GetMFTFileRecordNumber(); });
     CNTFSPreparedNodes nodes;
     nodes.items.reserve(records.size());
     for (auto& entry : records)

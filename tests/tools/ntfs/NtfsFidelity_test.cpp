@@ -143,3 +143,27 @@ TEST_F(NtfsFidelity, AFileThatShrankHasTheSizeOfItsData) {
     EXPECT_EQ(found, 1u);
     EXPECT_EQ(Copies(recovered)["Disk(NTFS)/shrunk.txt"], icat->sha256);
 }
+
+// The deleted files whose parent reference names a record that now holds something else (Old's record
+// holds the folder New, Gone's the file taker.txt, both with a raised sequence number): fls lists them
+// under $OrphanFiles, the scan under "Other lost files", never inside New; the copies hold icat's bytes.
+TEST_F(NtfsFidelity, QuickScanPutsFilesOfAReusedParentRecordWithTheLostFiles) {
+    const fs::path image = Image("records");
+    const fs::path recovered = dir / "recovered";
+    std::string text;
+    ASSERT_EQ(Run("--quick --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text), 0)
+        << testsupport::ReadFile(dir / "err.txt");
+    std::map<std::string, long long> expected, listed;
+    std::map<std::string, std::string> bytes;
+    for (const Sum& s : IcatSums("records.icat.txt")) {
+        if (s.path.rfind("$OrphanFiles/", 0) != 0) continue;
+        const std::string path = "Other lost files/" + s.path.substr(13);
+        expected[path] = s.size;
+        bytes["records.img(NTFS)/" + path] = s.sha256;
+    }
+    ASSERT_EQ(expected.size(), 3u);
+    for (const Listed& l : Parse(text).listed)
+        if (!l.directory) listed[l.path] = l.size;
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(Copies(recovered), bytes);
+}
