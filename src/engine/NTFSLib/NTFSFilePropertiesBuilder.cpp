@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/Common/SafeName.h"
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSFileRecord.h"
 #include "engine/NTFSLib/NTFSLayout.h"
@@ -47,14 +48,9 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x30(CNTFSMultiFileRecor
         out.name.Assign(ascii.data(), strnlen(ascii.data(), name.size() / 2));
     } else {
         std::string text;
-        if (Utf16LeToUtf8(name.data(), name.size(), text)) {
-            if (text.size() > kMaxNameBytes) text.resize(kMaxNameBytes);
-            text.resize(std::strlen(text.c_str()));
-        } else {
-            text.assign(reinterpret_cast<const char*>(name.data()), name.size());
-            text.resize(std::strlen(text.c_str()));
-        }
-        out.name = text;
+        Utf16LeToUtf8(name.data(), name.size(), text);
+        text.resize(std::strlen(text.c_str()));
+        out.name = safename::CutAtUtf8Boundary(text, kMaxNameBytes);
     }
     out.nameLength = u16(out.name.size());
     out.creationTime = FileName::GetCreationFileTime(chosen);

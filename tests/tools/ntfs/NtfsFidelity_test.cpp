@@ -167,3 +167,28 @@ TEST_F(NtfsFidelity, QuickScanPutsFilesOfAReusedParentRecordWithTheLostFiles) {
     EXPECT_EQ(listed, expected);
     EXPECT_EQ(Copies(recovered), bytes);
 }
+
+// "a_b.txt" with its '_' patched into an unpaired surrogate (U+D800), in its record and its folder's
+// index: listed whole with U+FFFD in the surrogate's place, its extension kept, and copied with the
+// bytes icat reads (record 70) and the generator wrote.
+TEST_F(NtfsFidelity, ANameWithAnUnpairedSurrogateIsNeverCut) {
+    const fs::path image = Image("records");
+    const fs::path recovered = dir / "recovered";
+    std::string text;
+    Run("--deep --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text);
+    const std::string name = "a\xef\xbf\xbd" "b.txt";
+    const Sum* icat = nullptr;
+    const auto sums = IcatSums("records.icat.txt");
+    for (const Sum& s : sums)
+        if (s.path == "a^.txt") icat = &s;  // fls shows the name as "a^.txt"
+    ASSERT_TRUE(icat);
+    std::map<std::string, long long> listed;
+    for (const Listed& l : Parse(text).listed)
+        if (!l.directory) listed[l.path] = l.size;
+    ASSERT_TRUE(listed.count(name)) << text;
+    EXPECT_EQ(listed.at(name), icat->size);
+    EXPECT_EQ(listed.count("a"), 0u);
+    EXPECT_EQ(Copies(recovered)["Disk(NTFS)/" + name], icat->sha256);
+    const std::string planted = testsupport::ReadFile(testsupport::FixturePath("ntfs-fidelity/records.planted.txt"));
+    EXPECT_NE(planted.find(icat->sha256 + "\t700\ta_b.txt"), std::string::npos);
+}
