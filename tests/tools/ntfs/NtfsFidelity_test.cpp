@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/DriverListing.h"
 #include "support/Fixtures.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
@@ -21,33 +22,10 @@ namespace {
 
 const std::string kDriver = std::string(BRELVOX_BINARY_DIR) + "/tools/brelvox-scan";
 
-struct Listed {
-    std::string path;  // below the root folder
-    long long size;
-    bool deleted;
-    bool directory;
-};
+using Listed = testsupport::ListedLine;
 
-struct Output {
-    std::vector<Listed> listed;                   // type-35 lines in the listing's order
-    std::vector<std::vector<std::string>> parts;  // --partitions lines
-};
-
-Output Parse(const std::string& text) {
-    Output out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        const auto f = testsupport::SplitFields(line);
-        if (f.size() == 9 && f[0] == "35") {
-            out.parts.push_back(f);
-        } else if (f.size() == 6 && f[0] == "35") {
-            const size_t root = f[1].find(")/");
-            if (root != std::string::npos)
-                out.listed.push_back({f[1].substr(root + 2), std::stoll(f[2]), f[3] == "1", f[4] == "1"});
-        }
-    }
-    return out;
-}
+// The type-35 lines of a listing, in its order.
+std::vector<Listed> Parse(const std::string& text) { return testsupport::ListedLinesOf(text, "35"); }
 
 // icat's bytes of a golden: inode, SHA-256, size, path per line.
 struct Sum {
@@ -66,15 +44,7 @@ std::vector<Sum> IcatSums(const std::string& name) {
     return out;
 }
 
-// The SHA-256 of every regular file below a folder, by path relative to it.
-std::map<std::string, std::string> Copies(const fs::path& root) {
-    std::map<std::string, std::string> out;
-    if (!fs::exists(root)) return out;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            out[fs::relative(entry.path(), root).string()] = testsupport::Sha256Hex(testsupport::ReadFile(entry.path()));
-    return out;
-}
+std::map<std::string, std::string> Copies(const fs::path& root) { return testsupport::CopiedSha256(root); }
 
 class NtfsFidelity : public ::testing::Test {
 protected:
@@ -102,7 +72,7 @@ TEST_F(NtfsFidelity, TwoVolumesWithAFolderOfOneNumberAndNameListBothTrees) {
     std::string text;
     ASSERT_EQ(Run("--deep --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text), 0)
         << testsupport::ReadFile(dir / "err.txt");
-    const Output out = Parse(text);
+    const std::vector<Listed> out = Parse(text);
     std::multiset<std::pair<std::string, long long>> expected, listed;
     std::multiset<std::string> expectedBytes, copiedBytes;
     for (const char* golden : {"two-p1.icat.txt", "two-p2.icat.txt"}) {
@@ -113,7 +83,7 @@ TEST_F(NtfsFidelity, TwoVolumesWithAFolderOfOneNumberAndNameListBothTrees) {
         }
     }
     ASSERT_EQ(expected.size(), 6u);
-    for (const Listed& l : out.listed)
+    for (const Listed& l : out)
         if (!l.directory) listed.insert({l.path, l.size});
     EXPECT_EQ(listed, expected);
     for (const auto& [path, sum] : Copies(recovered)) copiedBytes.insert(sum);
@@ -127,7 +97,7 @@ TEST_F(NtfsFidelity, AFileThatShrankHasTheSizeOfItsData) {
     const fs::path recovered = dir / "recovered";
     std::string text;
     Run("--deep --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text);
-    const Output out = Parse(text);
+    const std::vector<Listed> out = Parse(text);
     const Sum* icat = nullptr;
     const auto sums = IcatSums("records.icat.txt");
     for (const Sum& s : sums)
@@ -135,7 +105,7 @@ TEST_F(NtfsFidelity, AFileThatShrankHasTheSizeOfItsData) {
     ASSERT_TRUE(icat);
     ASSERT_EQ(icat->size, 5000);
     size_t found = 0;
-    for (const Listed& l : out.listed) {
+    for (const Listed& l : out) {
         if (l.path != "shrunk.txt") continue;
         ++found;
         EXPECT_EQ(l.size, icat->size);
@@ -162,7 +132,7 @@ TEST_F(NtfsFidelity, QuickScanPutsFilesOfAReusedParentRecordWithTheLostFiles) {
         bytes["records.img(NTFS)/" + path] = s.sha256;
     }
     ASSERT_EQ(expected.size(), 3u);
-    for (const Listed& l : Parse(text).listed)
+    for (const Listed& l : Parse(text))
         if (!l.directory) listed[l.path] = l.size;
     EXPECT_EQ(listed, expected);
     EXPECT_EQ(Copies(recovered), bytes);
@@ -183,7 +153,7 @@ TEST_F(NtfsFidelity, ANameWithAnUnpairedSurrogateIsNeverCut) {
         if (s.path == "a^.txt") icat = &s;  // fls shows the name as "a^.txt"
     ASSERT_TRUE(icat);
     std::map<std::string, long long> listed;
-    for (const Listed& l : Parse(text).listed)
+    for (const Listed& l : Parse(text))
         if (!l.directory) listed[l.path] = l.size;
     ASSERT_TRUE(listed.count(name)) << text;
     EXPECT_EQ(listed.at(name), icat->size);
