@@ -223,8 +223,12 @@ void CMFTDirectoryTreeBuilder::HandLostFiles(CNTFSPreparedNodes& nodes) {
         l.handed = true;
         l.accepted = Hand(std::exchange(l.item->node, nullptr)) != 0;
     };
+    // A parent below kMinLostParent is a system record's ($Extend and the like): what lies below one is
+    // system metadata. No parent at all (-1: none named, or a reference to a record that now holds
+    // something else) is a lost one.
+    const auto systemParent = [](i64 parent) { return parent >= 0 && parent < kMinLostParent; };
     for (auto& [key, folder] : lost) {
-        if (!folder.item->directory || folder.item->parent < kMinLostParent) continue;
+        if (!folder.item->directory || systemParent(folder.item->parent)) continue;
         if (!folder.handed) hand(folder);
         const i64 number = folder.item->number;
         if (!folder.accepted || number < 0) continue;
@@ -244,6 +248,18 @@ void CMFTDirectoryTreeBuilder::HandLostFiles(CNTFSPreparedNodes& nodes) {
             hand(c);
         }
         if (m_progress) break;
+    }
+    // The files left (not below a system record) are lost files too, as the quick scan has them: their
+    // parent is missing, holds a file, names the file itself, or is a folder the tree builder refused.
+    // One whose parent is no folder of this volume is handed over without a parent, so that no folder of
+    // another volume of that number takes it.
+    for (auto& [parent, file] : lost) {
+        if (m_progress) break;
+        if (file.handed || file.item->directory || !file.item->node || systemParent(parent)) continue;
+        auto folder = folders.find(parent);
+        if (folder != folders.end() && systemParent(folder->second->item->parent)) continue;
+        if (folder == folders.end() || parent == file.item->number) file.item->node->SetParentNodeID(-1);
+        hand(file);
     }
     // What was not handed over goes with its record.
     nodes.Release();

@@ -116,26 +116,34 @@ TEST_F(NtfsFidelity, AFileThatShrankHasTheSizeOfItsData) {
 
 // The deleted files whose parent reference names a record that now holds something else (Old's record
 // holds the folder New, Gone's the file taker.txt, both with a raised sequence number): fls lists them
-// under $OrphanFiles, the scan under "Other lost files", never inside New; the copies hold icat's bytes.
-TEST_F(NtfsFidelity, QuickScanPutsFilesOfAReusedParentRecordWithTheLostFiles) {
+// under $OrphanFiles, both scans under "Other lost files" (never inside New, never dropped); the copies
+// hold icat's bytes.
+TEST_F(NtfsFidelity, FilesOfAReusedParentRecordAreListedWithTheLostFiles) {
     const fs::path image = Image("records");
-    const fs::path recovered = dir / "recovered";
-    std::string text;
-    ASSERT_EQ(Run("--quick --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text), 0)
-        << testsupport::ReadFile(dir / "err.txt");
-    std::map<std::string, long long> expected, listed;
-    std::map<std::string, std::string> bytes;
-    for (const Sum& s : IcatSums("records.icat.txt")) {
-        if (s.path.rfind("$OrphanFiles/", 0) != 0) continue;
-        const std::string path = "Other lost files/" + s.path.substr(13);
-        expected[path] = s.size;
-        bytes["records.img(NTFS)/" + path] = s.sha256;
+    for (const std::string mode : {"--quick", "--deep"}) {
+        SCOPED_TRACE(mode);
+        const fs::path recovered = dir / ("recovered" + mode);
+        std::string text;
+        ASSERT_EQ(Run(mode + " --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text), 0)
+            << testsupport::ReadFile(dir / "err.txt");
+        const std::string root = mode == "--quick" ? "records.img(NTFS)/" : "Disk(NTFS)/";
+        std::map<std::string, long long> expected, listed;
+        std::map<std::string, std::string> bytes, copied;
+        for (const Sum& s : IcatSums("records.icat.txt")) {
+            if (s.path.rfind("$OrphanFiles/", 0) != 0) continue;
+            const std::string path = "Other lost files/" + s.path.substr(13);
+            expected[path] = s.size;
+            bytes[root + path] = s.sha256;
+        }
+        ASSERT_EQ(expected.size(), 3u);
+        for (const Listed& l : Parse(text))
+            if (!l.directory && l.deleted) listed[l.path] = l.size;
+        EXPECT_EQ(listed, expected);
+        for (const auto& [path, sum] : Copies(recovered))
+            if (path.find("/Other lost files/") != std::string::npos || path.find("/New/") != std::string::npos)
+                copied[path] = sum;
+        EXPECT_EQ(copied, bytes);
     }
-    ASSERT_EQ(expected.size(), 3u);
-    for (const Listed& l : Parse(text))
-        if (!l.directory) listed[l.path] = l.size;
-    EXPECT_EQ(listed, expected);
-    EXPECT_EQ(Copies(recovered), bytes);
 }
 
 // "a_b.txt" with its '_' patched into an unpaired surrogate (U+D800), in its record and its folder's
