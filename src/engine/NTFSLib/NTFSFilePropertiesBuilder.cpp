@@ -134,7 +134,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(i64 recordS
 }
 
 void CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(CNTFSFileProperties* p,
-                                                                                          u8 spc) {
+                                                                                          u32 spc) {
     if (!p || p->GetFileSize() >= 0) return;
     IDataRunList* list = p->GetDataRunList();
     if (!list) return;

@@ -12,7 +12,8 @@ namespace ntfs {
 namespace boot {
 inline constexpr size_t kOemId = 3;  // "NTFS    "
 inline constexpr size_t kBytesPerSector = 11;
-inline constexpr size_t kSectorsPerCluster = 13;
+inline constexpr size_t kSectorsPerCluster = 13;  // 1..128, or above 0x80: 2 to the power of (256 - byte)
+inline constexpr u32 kMaxClusterBytes = 2u << 20;  // the largest cluster a formatter makes (2 MiB)
 inline constexpr size_t kReservedSectors = 14;
 inline constexpr size_t kTotalSectors = 40;
 inline constexpr size_t kMftCluster = 48;

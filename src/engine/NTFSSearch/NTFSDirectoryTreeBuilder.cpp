@@ -535,12 +535,12 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
     if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) return;
     std::unique_ptr<CExtendFileRecordInfoList> extensions;
     if (table && record.GetAttributeOffset(ntfs::attr::kAttributeList, 0) != 0xFFFFFFFF)
-        extensions = InitExtendFileRecord(buffer, u32(size), s, u8(m_spc), m_cluster0, *m_device,
+        extensions = InitExtendFileRecord(buffer, u32(size), s, m_spc, m_cluster0, *m_device,
                                           &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
     if (!BuildRecordProperties(record, s, m_device, extensions.get(), i64(m_spc) * m_device->GetSectorSize(), entry))
         return;
     CNTFSFileProperties* properties = entry.properties.get();
-    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties, u8(m_spc));
+    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties, m_spc);
     if (properties->GetFileSize() == 0 && !(properties->GetAttribute() & ntfsattr::kDirectory)) {
         for (CFindFileFromLogFile* log : m_pendingLogs) log->Analyzer();
         m_pendingLogs.clear();

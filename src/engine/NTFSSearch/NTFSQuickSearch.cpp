@@ -124,9 +124,10 @@ bool CNTFSQuickSearch::ReadMFTInfoFromFileRecord(i64 sector, u32 count, CNTFSDat
     CNTFSFileRecord record(buffer.data(), size, 0);
     if (!record.IsValid() || !CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record, FILE_NAME_MFT)) return false;
     if (!CNTFSFileRecord::HasAttributeList(record.GetBuffer(), record.GetSize())) {
-        CMFTInfo info;
-        if (!info.InitFromBuffer(record, sector)) return false;
-        runs = info.GetDataRunList();
+        // The runs alone: the cluster size is the boot sector's (one guessed from the sizes in $DATA
+        // would not fit clusters above 64 KiB).
+        runs.ClearDataRunList();
+        CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(record, runs, 0, nullptr);
         BoundRunsByVolume(runs);
         return !runs.IsEmpty();
     }

@@ -70,7 +70,7 @@ private:
     CNTFSDBR m_dbr;
     u32 m_recordSize = 1024;
     u32 m_sectorSize = 512;
-    u8 m_sectorsPerCluster = 1;
+    u32 m_sectorsPerCluster = 1;
     CFindFileFromLogFile m_log;
     // Per record number read so far: 0 unknown, else kSeen | (in use ? kStateInUse : 0) | its sequence.
     std::vector<u32> m_recordStates;

@@ -51,6 +51,8 @@ TEST(NtfsBootSector, FullValidityRules) {
         {11, {0x00, 0x04}, true},  {11, {0x00, 0x08}, true},  {11, {0x00, 0x10}, true},   // 1024..4096
         {13, {128}, true},         {13, {0}, false},          {13, {3}, false},
         {13, {96}, false},         {13, {129}, false},        {13, {255}, false},
+        {13, {0xF4}, true},        {13, {0xF8}, true},        {13, {0xF3}, false},  // 2 MiB, 128 KiB, 4 MiB
+        {13, {0xF9}, false},                                                        // 128: its own form
         {21, {0xF8}, true},        {28, {1, 2, 3, 4}, true},  {22, {1}, false},
         {14, {1}, false},          {3, {'N', 'T', 'F', 'X'}, false}, {510, {0x55, 0xAB}, false},
     };
@@ -60,6 +62,26 @@ TEST(NtfsBootSector, FullValidityRules) {
         EXPECT_EQ(CNTFSDBR::IsFullValidDBR(s.data()), c.valid) << "offset " << c.offset;
     }
     EXPECT_FALSE(CNTFSDBR::IsFullValidDBR(nullptr));
+}
+
+// Byte 13 as sectors per cluster: 1..128 as they stand, the exponent form above 128 up to 2 MiB clusters.
+TEST(NtfsBootSector, SectorsPerClusterByte) {
+    const struct {
+        u8 byte;
+        u16 bytesPerSector;
+        u32 sectors;
+    } cases[] = {{1, 512, 1},      {8, 512, 8},       {128, 512, 128},  {0, 512, 0},      {6, 512, 0},
+                 {0xF4, 512, 4096}, {0xF7, 512, 512}, {0xF8, 512, 256}, {0xF9, 512, 0},   {0xFF, 512, 0},
+                 {0xF4, 4096, 0},   {0xF7, 4096, 512}, {0xF3, 512, 0},  {0x81, 512, 0},   {0xF4, 0, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(CNTFSDBR::DecodeSectorsPerCluster(c.byte, c.bytesPerSector), c.sectors)
+            << std::hex << int(c.byte) << " " << std::dec << c.bytesPerSector;
+    }
+    std::vector<u8> s = BootSector();
+    s[13] = 0xF4;
+    CNTFSDBR dbr;
+    ASSERT_TRUE(dbr.InitFromBuffer(s.data()));
+    EXPECT_EQ(dbr.GetSectorsperCluster(), 4096u);
 }
 
 TEST(NtfsBootSector, RecordSizeByte64) {

@@ -170,3 +170,23 @@ TEST_F(NtfsFidelity, ANameWithAnUnpairedSurrogateIsNeverCut) {
     const std::string planted = testsupport::ReadFile(testsupport::FixturePath("ntfs-fidelity/records.planted.txt"));
     EXPECT_NE(planted.find(icat->sha256 + "\t700\ta_b.txt"), std::string::npos);
 }
+
+// A volume of 2 MiB clusters (a sectors-per-cluster byte of 0xF4, an exponent): recognised, and the
+// quick scan lists its deleted gone.txt with the bytes it was written with (The Sleuth Kit 4.11 cannot
+// read such a volume; ntfsls lists its two live files, which the quick scan leaves out).
+TEST_F(NtfsFidelity, AVolumeOfTwoMebibyteClustersIsRead) {
+    const fs::path image = Image("big-cluster");
+    const fs::path recovered = dir / "recovered";
+    std::string text;
+    ASSERT_EQ(Run("--quick --list - --recover '" + recovered.string() + "' '" + image.string() + "'", text), 0)
+        << testsupport::ReadFile(dir / "err.txt");
+    const auto planted = testsupport::SplitFields(
+        testsupport::ReadFile(testsupport::FixturePath("ntfs-fidelity/big-cluster.planted.txt")).substr(0, 200));
+    ASSERT_EQ(planted.size(), 3u);
+    std::map<std::string, long long> listed;
+    for (const Listed& l : Parse(text))
+        if (!l.directory) listed[l.path] = l.size;
+    EXPECT_EQ(listed, (std::map<std::string, long long>{{"gone.txt", 5000}}));
+    EXPECT_EQ(Copies(recovered)["big-cluster.img(NTFS)/gone.txt"], planted[0]);
+    EXPECT_EQ(testsupport::ReadFile(testsupport::FixturePath("ntfs-fidelity/big-cluster.ntfsls.txt")), "one.txt\ntwo.bin\n");
+}
