@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,5 +77,31 @@ TEST_F(FatFidelity, ADeletedFileInTheHolesAroundALiveFileComesBackWhole) {
         for (const auto& [file, sum] : copies)
             if (file.size() > path.size() && file.compare(file.size() - path.size(), path.size(), path) == 0) copied = sum;
         EXPECT_EQ(copied, icat[1]);
+    }
+}
+
+// Short names written in lower case (mtools keeps them as 8.3 entries with the lower-case flags): both
+// scans name them as fls does (summer.txt, README.txt, notes.TXT), and the copies carry those names and
+// the bytes written.
+TEST_F(FatFidelity, ShortNamesKeepTheirLowerCase) {
+    const auto planted = Golden("fidelity.planted.txt");
+    const auto fls = Golden("fidelity.fls.txt");
+    for (const std::string mode : {"--quick", "--deep"}) {
+        SCOPED_TRACE(mode);
+        int status = -1;
+        std::set<std::string> names;
+        for (const auto& l : Scan(mode, status)) names.insert(l.path);
+        const auto copies = testsupport::CopiedSha256(Recovered(mode));
+        for (const std::string name : {"summer.txt", "README.txt", "notes.TXT"}) {
+            SCOPED_TRACE(name);
+            ASSERT_TRUE(fls.count(name));
+            // The quick scan lists deleted files only: the live ones are the deep scan's.
+            if (mode == "--quick") continue;
+            EXPECT_TRUE(names.count(name));
+            EXPECT_EQ(copies.at("Disk(FAT_FAT32)/" + name), planted.at(name)[0]);
+        }
+        // The deleted lower-case name: its lost first letter shown as "#" (fls shows "_").
+        ASSERT_TRUE(fls.count("Gone/_one.txt"));
+        EXPECT_TRUE(names.count("Gone/#one.txt"));
     }
 }
