@@ -64,3 +64,37 @@ with open(os.path.join(root, 'frag.bin'), 'wb', buffering=0) as f:
         f.write((line * (cluster // len(line) + 1))[:cluster])
 PY
 }
+
+# record_offset IMG INODE: the byte offset of a file record in a volume image, through $MFT's runs.
+record_offset() {
+  python3 - "$1" "$2" <<'PY'
+import struct, sys
+data = open(sys.argv[1], 'rb').read()
+n = int(sys.argv[2])
+bps = struct.unpack_from('<H', data, 11)[0]
+cluster = bps * data[13]
+mft = struct.unpack_from('<q', data, 48)[0] * cluster
+r = bytearray(data[mft:mft + 1024])
+usa, count = struct.unpack_from('<HH', r, 4)
+for k in range(1, count):
+    r[k * 512 - 2:k * 512] = r[usa + 2 * k:usa + 2 * k + 2]
+off = struct.unpack_from('<H', r, 20)[0]
+while True:
+    t, length = struct.unpack_from('<II', r, off)
+    if t == 0x80 and r[off + 8] == 1 and r[off + 9] == 0:
+        break
+    off += length
+at = off + struct.unpack_from('<H', r, off + 32)[0]
+vcn, lcn, want = 0, 0, n * 1024 // cluster
+while r[at]:
+    lb, ob = r[at] & 15, r[at] >> 4
+    length = int.from_bytes(r[at + 1:at + 1 + lb], 'little')
+    lcn += int.from_bytes(r[at + 1 + lb:at + 1 + lb + ob], 'little', signed=True)
+    if vcn <= want < vcn + length:
+        print((lcn + want - vcn) * cluster + n * 1024 % cluster)
+        sys.exit(0)
+    vcn += length
+    at += 1 + lb + ob
+sys.exit('record %d lies in no run' % n)
+PY
+}

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "engine/Common/Types.h"
+#include "support/Sha256.h"
+#include "support/TempDir.h"
 
 namespace testsupport {
 
@@ -44,6 +46,27 @@ inline std::map<std::string, ListedLine> ReadListedLines(
     ListedLine line;
     for (std::string row; std::getline(in, row);)
         if (ParseListedLine(row, type, line)) out.emplace(key ? key(line.path) : line.path, line);
+    return out;
+}
+
+// Every row of a searcher type below a root folder in a listing text, in its order (paths may repeat:
+// files of two volumes).
+inline std::vector<ListedLine> ListedLinesOf(const std::string& text, const std::string& type) {
+    std::vector<ListedLine> out;
+    std::istringstream in(text);
+    ListedLine line;
+    for (std::string row; std::getline(in, row);)
+        if (ParseListedLine(row, type, line)) out.push_back(line);
+    return out;
+}
+
+// The SHA-256 of every regular file below a folder (the copies of --recover), by path relative to it.
+inline std::map<std::string, std::string> CopiedSha256(const std::filesystem::path& root) {
+    std::map<std::string, std::string> out;
+    if (!std::filesystem::exists(root)) return out;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            out[std::filesystem::relative(entry.path(), root).string()] = Sha256Hex(ReadFile(entry.path()));
     return out;
 }
 

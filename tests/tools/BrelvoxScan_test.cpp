@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -85,6 +86,27 @@ TEST_F(BrelvoxScanTest, UnreadableAndUnknownSources) {
     EXPECT_EQ(quick.status, 1);
     EXPECT_NE(quick.err.find("unknown file system"), std::string::npos) << quick.err;
     EXPECT_EQ(LineCount(quick.err), 1);
+
+    // A deep scan that finds nothing says so in one line; the listing stays empty.
+    DriverRun deep = Scan(dir, "--deep --list - " + (dir / "zeros.img").string());
+    EXPECT_EQ(deep.status, 0);
+    EXPECT_NE(deep.err.find("found no volume and no file on " + (dir / "zeros.img").string()), std::string::npos)
+        << deep.err;
+    size_t said = 0;
+    for (size_t at = deep.err.find("brelvox-scan: "); at != std::string::npos; at = deep.err.find("brelvox-scan: ", at + 1))
+        ++said;
+    EXPECT_EQ(said, 1u) << "one line of the driver's (the engine may log beside it): " << deep.err;
+    std::istringstream listed(deep.out);
+    for (std::string line; std::getline(listed, line);)
+        EXPECT_FALSE(line.find('\t') != std::string::npos && std::isdigit(static_cast<unsigned char>(line[0])))
+            << "a listing line: " << line;
+
+    // FAT12 (mkfs.fat's) is named as what it is.
+    ASSERT_EQ(testsupport::RunCommand("mkfs.fat -C -F 12 '" + (dir / "fat12.img").string() + "' 2048 >/dev/null 2>&1"), 0);
+    DriverRun fat12 = Scan(dir, "--quick " + (dir / "fat12.img").string());
+    EXPECT_EQ(fat12.status, 1);
+    EXPECT_NE(fat12.err.find("FAT12 is not supported"), std::string::npos) << fat12.err;
+    EXPECT_EQ(LineCount(fat12.err), 1);
 }
 
 // A source that is neither an image file nor a block device is refused in one line before it is

@@ -24,6 +24,7 @@
 #include "engine/Common/IRecoveryFilter.h"
 #include "engine/Common/ResultCode.h"
 #include "engine/Common/SafeName.h"
+#include "engine/FATLib/FATLayout.h"
 #include "engine/DataRecovery/DataRecovery.h"
 #include "engine/DataRecovery/DataRecoveryCodes.h"
 #include "engine/DataRecovery/IFileReader.h"
@@ -129,6 +130,13 @@ int CreateFreeFile(int fd, const std::string& name, std::string& chosen) {
     return -1;
 }
 
+// A FAT12 boot sector: its type text and the signature (the analysers never classify FAT12).
+bool IsFat12BootSector(const std::string& sector) {
+    using namespace fat_boot_layout;
+    return sector.size() >= 512 && sector.compare(kFat16TypeText, 8, "FAT12   ") == 0 &&
+           static_cast<u8>(sector[kSignature]) == 0x55 && static_cast<u8>(sector[kSignature + 1]) == 0xAA;
+}
+
 std::string Describe(u64 code) {
     if (result::ModuleOf(code) == result::kModuleNTFSQuick) {
         if (result::KindOf(code) == 0x10) return "no usable NTFS boot sector";
@@ -210,7 +218,7 @@ bool ScanSession::OpenSource(std::string& reason) {
     std::unique_ptr<CVolumeAnalyzeController> analyzers(CreateVolumeAnalyzeController(m_device, 0));
     IVolumeAnalyze* found = analyzers ? analyzers->GetVolumeAnzlyzer() : nullptr;
     if (!found) {
-        reason = "unknown file system on " + m_options.source;
+        reason = IsFat12BootSector(probe) ? "FAT12 is not supported" : "unknown file system on " + m_options.source;
         return false;
     }
     // The record that device enumeration would attach to a volume.
@@ -248,6 +256,8 @@ bool ScanSession::Run(std::string& reason) {
         reason = Describe(code);
         return false;
     }
+    if (!m_options.quick && m_nodes.empty())
+        std::fprintf(stderr, "brelvox-scan: the deep scan found no volume and no file on %s\n", m_options.source.c_str());
     return true;
 }
 

@@ -302,6 +302,7 @@ void CExFatCompleteSearch::BuildNodes() {
             partition->CreateFatTable(m_device, partition->GetPartitionStart() + partition->GetFatOffset(),
                                       partition->GetFatLength(), partition->GetClusterBound());
         }
+        partition->UseAllocationBitmap(m_device);
         nodes.clear();
         partition->ResetVirtualIds(nextVirtualId);
         BuildFileTree(*partition, nodes);

@@ -82,15 +82,14 @@ bool CExFatEntryRules::IsValidFileEntry(ByteReader entry) const {
     for (size_t at : {f::kCreateTime, f::kModifiedTime, f::kAccessedTime}) {
         if (!IsValidTimestamp(Word(entry, at))) return false;
     }
-    if (Byte(entry, f::kCreate10ms) > f::kMax10ms || Byte(entry, f::kModified10ms) > f::kMax10ms) return false;
-    return Unit(entry, f::kReserved1) == 0 && AllZero(entry, f::kReserved2, f::kReserved2Length);
+    // Reserved bytes refuse nothing: formatters and drivers leave other bytes there than zeros, which the
+    // kernel and other readers pass over.
+    return Byte(entry, f::kCreate10ms) <= f::kMax10ms && Byte(entry, f::kModified10ms) <= f::kMax10ms;
 }
 
 bool CExFatEntryRules::IsValidStreamEntry(ByteReader entry) const {
     namespace s = exfat::stream;
     if (!entry.Has(0, e::kSize)) return false;
-    if (Byte(entry, s::kReserved1) != 0 || Unit(entry, s::kReserved2) != 0 || Word(entry, s::kReserved3) != 0)
-        return false;
     const u32 first = Word(entry, s::kFirstCluster);
     if (first == 1 || first > 0xFFFFFFF6u) return false;
     const u64 length = Quad(entry, s::kDataLength);
@@ -141,15 +140,13 @@ bool CExFatEntryRules::IsValidTableEntry(ByteReader entry, size_t firstCluster, 
 bool CExFatEntryRules::IsValidBitmapEntry(ByteReader entry) const {
     namespace b = exfat::bitmap;
     if (!entry.Has(0, e::kSize)) return false;
-    return IsValidTableEntry(entry, b::kFirstCluster, b::kDataLength) &&
-           AllZero(entry, b::kReserved, b::kReservedLength);
+    return IsValidTableEntry(entry, b::kFirstCluster, b::kDataLength);
 }
 
 bool CExFatEntryRules::IsValidUpcaseEntry(ByteReader entry) const {
     namespace u = exfat::upcase;
     if (!entry.Has(0, e::kSize)) return false;
-    return IsValidTableEntry(entry, u::kFirstCluster, u::kDataLength) &&
-           AllZero(entry, u::kReserved1, u::kReserved1Length) && AllZero(entry, u::kReserved2, u::kReserved2Length);
+    return IsValidTableEntry(entry, u::kFirstCluster, u::kDataLength);
 }
 
 u16 ExFatSetChecksum(ByteReader set, bool restoreTypes) {

@@ -108,6 +108,7 @@ inline constexpr size_t kReservedLength = 8;
 
 // The allocation bitmap and up-case table entries share the cluster and length fields.
 namespace bitmap {
+inline constexpr size_t kFlags = 1;     // bit 0: the second bitmap (of a volume with two FATs)
 inline constexpr size_t kReserved = 2;  // bytes 2..19
 inline constexpr size_t kReservedLength = 18;
 inline constexpr size_t kFirstCluster = 20;  // u32

@@ -1,11 +1,14 @@
 #include "engine/EXFatSearch/ExFatPartition.h"
 
+#include <algorithm>
 #include <new>
 
 #include "engine/EXFatSearch/ExFatDirEntry.h"
 #include "engine/EXFatSearch/ExFatFileNode.h"
 #include "engine/EXFatSearch/ExFatLayout.h"
+#include "engine/Common/ByteReader.h"
 #include "engine/FATLib/FATDirEntry.h"
+#include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/Utility/IDataRunList.h"
 
 _FILETIME DosTime2FileTime(u32 stamp) {
@@ -95,8 +98,18 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseFields& record
     u64 nextCheckpoint = 1;
     for (;;) {
         runs->AddDataRun(DataRun{i64{cluster} - exfat::kFirstCluster, 1});
-        const u32 next = GetNextCluster(cluster, 0);
-        if (!exfat::IsCluster(next) || remaining <= clusterBytes) break;
+        u32 next = GetNextCluster(cluster, 0);
+        if (remaining <= clusterBytes) break;
+        if (!exfat::IsCluster(next)) {
+            if (record.inUse != 0) break;
+            // The chain of a deleted file was freed: its clusters are free ones after the last.
+            for (remaining -= clusterBytes; remaining > 0; remaining -= std::min(remaining, clusterBytes)) {
+                cluster = NextFreeCluster(cluster);
+                if (cluster == exfat::kNoCluster) break;
+                runs->AddDataRun(DataRun{i64{cluster} - exfat::kFirstCluster, 1});
+            }
+            break;
+        }
         remaining -= clusterBytes;
         if (next == checkpoint) break;
         if (++steps == nextCheckpoint) {
@@ -106,4 +119,80 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseFields& record
         cluster = next;
     }
     return runs;
+}
+
+void CExFatPartition::UseAllocationBitmap(IStorageDevice* device) {
+    m_bitmapDevice = device;
+    m_bitmapState = BitmapState::Unknown;
+    m_bitmapLength = 0;
+    m_bitmapClusters.clear();
+    m_bitmapSector.clear();
+    m_bitmapSectorAt = -1;
+}
+
+bool CExFatPartition::FindAllocationBitmap() {
+    IStorageDevice* device = m_bitmapDevice;
+    const u32 sectorSize = device != nullptr ? device->GetSectorSize() : 0;
+    if (sectorSize == 0 || sectorSize != m_sectorSize || !exfat::IsCluster(m_rootCluster) ||
+        m_rootCluster >= m_clusterBound || m_clusterSize == 0 || m_clusterSize > (1u << exfat::kMaxClusterShift))
+        return false;
+    std::vector<u8> root(m_clusterSize, 0);
+    const i64 sector = ConvertClusterNumToSector(m_rootCluster);
+    if (sector <= 0 || sector + m_sectorsPerCluster > device->GetTotalSectors() ||
+        device->ReadSector(root.data(), sector, m_sectorsPerCluster) == 0)
+        return false;
+    namespace e = exfat::entry;
+    const ByteReader entries(root.data(), root.size());
+    for (size_t at = 0; entries.Has(at, e::kSize); at += e::kSize) {
+        const u8 type = entries.U8(at + e::kType).value_or(e::kEndOfDirectory);
+        if (type == e::kEndOfDirectory) break;
+        // The first bitmap (a volume with two FATs has a second one).
+        if (type != e::kBitmap || (entries.U8(at + exfat::bitmap::kFlags).value_or(1) & 1) != 0) continue;
+        const u32 first = entries.Le32(at + exfat::bitmap::kFirstCluster).value_or(0);
+        const u64 length = entries.Le64(at + exfat::bitmap::kDataLength).value_or(0);
+        // One bit per cluster of the heap, no more.
+        if (!exfat::IsCluster(first) || first >= m_clusterBound || length == 0 || length > u64{m_clusterBound} / 8 + 1)
+            return false;
+        m_bitmapLength = length;
+        // Its clusters through the FAT, one after the other where the FAT does not go on.
+        const u64 count = (length + m_clusterSize - 1) / m_clusterSize;
+        u32 cluster = first;
+        for (u64 i = 0; i < count; ++i) {
+            if (!exfat::IsCluster(cluster) || cluster >= m_clusterBound) return false;
+            m_bitmapClusters.push_back(cluster);
+            const u32 next = GetNextCluster(cluster, 0);
+            cluster = exfat::IsCluster(next) && next != cluster ? next : cluster + 1;
+        }
+        return true;
+    }
+    return false;
+}
+
+std::optional<bool> CExFatPartition::IsClusterInUse(u32 cluster) {
+    if (m_bitmapState == BitmapState::Unknown)
+        m_bitmapState = FindAllocationBitmap() ? BitmapState::Found : BitmapState::Missing;
+    if (m_bitmapState != BitmapState::Found || !exfat::IsCluster(cluster)) return std::nullopt;
+    const u64 bit = u64{cluster} - exfat::kFirstCluster;
+    const u64 byte = bit / 8;
+    if (byte >= m_bitmapLength) return std::nullopt;
+    const u64 index = byte / m_clusterSize;
+    if (index >= m_bitmapClusters.size()) return std::nullopt;
+    const u64 inCluster = byte % m_clusterSize;
+    const i64 sector = ConvertClusterNumToSector(m_bitmapClusters[index]) + i64(inCluster / m_sectorSize);
+    if (sector != m_bitmapSectorAt) {
+        m_bitmapSector.assign(m_sectorSize, 0);
+        if (sector >= m_bitmapDevice->GetTotalSectors() || m_bitmapDevice->ReadSector(m_bitmapSector.data(), sector, 1) == 0) {
+            m_bitmapSectorAt = -1;
+            return std::nullopt;
+        }
+        m_bitmapSectorAt = sector;
+    }
+    return (m_bitmapSector[inCluster % m_sectorSize] >> (bit % 8) & 1) != 0;
+}
+
+u32 CExFatPartition::NextFreeCluster(u32 cluster) {
+    for (u32 next = cluster + 1; exfat::IsCluster(next) && next < m_clusterBound; ++next) {
+        if (IsClusterInUse(next).value_or(false) == false) return next;
+    }
+    return exfat::kNoCluster;
 }

@@ -3,13 +3,16 @@
 // scans; the deep search's candidates derive from it.
 #pragma once
 
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "engine/Common/Types.h"
 #include "engine/EXFatSearch/FatTable.h"
 
 class CExFatFileNode;
 class IDataRunList;
+class IStorageDevice;
 struct _tagFileBaseFields;
 struct _tagFileBaseInfo;
 
@@ -33,7 +36,15 @@ public:
     CExFatFileNode* BuildFile(const _tagFileBaseFields& record, std::u16string_view name);
     CExFatFileNode* BuildFile(const _tagFileBaseFields& record, std::string_view utf8Name);
     // A new run list (clusters counted from cluster 2) covering no more clusters than the length needs.
+    // A deleted file whose chain ends before its length (a driver frees the chain with the file) goes on
+    // with the clusters after its last one that the allocation bitmap marks free, one after the other
+    // where the bitmap cannot tell.
     IDataRunList* BuildFileDataRun(const _tagFileBaseFields& record);
+    // The allocation bitmap is read through this device: found in the root folder's first cluster when
+    // first needed, then read a sector at a time. Null: no bitmap.
+    void UseAllocationBitmap(IStorageDevice* device);
+    // Whether the bitmap marks the cluster in use; nothing when it cannot tell.
+    std::optional<bool> IsClusterInUse(u32 cluster);
     // The node ID of a record: the sector of its first cluster, or the next virtual ID for a record
     // without a cluster.
     i64 NodeIdOf(const _tagFileBaseFields& record);
@@ -59,6 +70,11 @@ public:
 
 private:
     void UpdateClusterSize() { m_clusterSize = m_sectorSize * m_sectorsPerCluster; }
+    // Looks for the bitmap entry in the root folder's first cluster and gathers the bitmap's clusters.
+    bool FindAllocationBitmap();
+    // The cluster after `cluster` that the bitmap marks free (the next one where it cannot tell), or
+    // kNoCluster past the cluster bound.
+    u32 NextFreeCluster(u32 cluster);
 
     u32 m_sectorSize = 512;
     u32 m_sectorsPerCluster = 1;
@@ -69,4 +85,11 @@ private:
     i64 m_partitionStart = 0;
     i64 m_partitionLength = 0;
     i64 m_nextVirtualId = kFirstVirtualId;
+
+    IStorageDevice* m_bitmapDevice = nullptr;
+    enum class BitmapState { Unknown, Found, Missing } m_bitmapState = BitmapState::Unknown;
+    u64 m_bitmapLength = 0;              // bytes
+    std::vector<u32> m_bitmapClusters;   // the bitmap's clusters in order
+    std::vector<u8> m_bitmapSector;      // the last sector read, and where
+    i64 m_bitmapSectorAt = -1;
 };

@@ -73,6 +73,7 @@ bool CExFatQuickSearch::Prepare(IStorageDevice* device) {
     m_partition.SetClusterBound(bound);
     // Chains follow the first FAT, whatever the active-FAT flag says.
     m_partition.CreateFatTable(device, dbr.GetFatStartSector(), dbr.GetSectorsPerFat(), dbr.GetTotalCluster());
+    m_partition.UseAllocationBitmap(device);
 
     // Folders are read in runs of up to 256 KiB (one cluster at least).
     m_runClusters = std::max<u32>(1, kReadAheadBytes / m_partition.GetClusterSize());

@@ -171,18 +171,17 @@ inline bool CFDTPreAnaylze::MayOpenSector(u64 head) {
         case e::kFile:
         case e::kDeletedFile: {
             const u64 secondaries = field(exfat::file::kSecondaryCount, 1);
-            return secondaries >= e::kMinSecondaryCount && secondaries <= e::kMaxSecondaryCount &&
-                   field(exfat::file::kReserved1, 2) == 0;
+            return secondaries >= e::kMinSecondaryCount && secondaries <= e::kMaxSecondaryCount;
         }
+        // (Reserved bytes refuse no entry: the table entries and the stream entry have nothing else here.)
         case e::kStream:
-        case e::kDeletedStream:
-            return field(exfat::stream::kReserved1, 1) == 0 && field(exfat::stream::kReserved2, 2) == 0;
+        case e::kDeletedStream: return true;
         case e::kName:
         case e::kDeletedName: return field(exfat::name::kFlags, 1) == 0 && field(exfat::name::kCharacters, 2) != 0;
         case e::kVolumeLabel:
         case e::kDeletedVolumeLabel: return field(exfat::label::kCharacterCount, 1) <= exfat::label::kMaxCharacters;
-        case e::kBitmap: return field(exfat::bitmap::kReserved, 8 - exfat::bitmap::kReserved) == 0;
-        case e::kUpcase: return field(exfat::upcase::kReserved1, exfat::upcase::kReserved1Length) == 0;
+        case e::kBitmap:
+        case e::kUpcase: return true;
         default: return false;
     }
 }

@@ -101,6 +101,13 @@ void CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, u64 firstC
                 follow = false;  // the chain is gone; the rest is taken as consecutive
             }
         }
+        // Past its chain the file lies in clusters the table marks free: those it gives to live files
+        // (the file was written into the holes around them) are passed over.
+        if (!follow && table != nullptr) {
+            while ((next - 2) * sectorsPerCluster < totalSectors && next < fat::kEndOfChain &&
+                   table->GetNextCluster(static_cast<u32>(next)) != 0)
+                ++next;
+        }
         if (next == 0x0FFFFFFF || next >= fat::kEndOfChain || next < 2) break;
         c = next;
     }

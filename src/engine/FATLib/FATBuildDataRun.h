@@ -1,5 +1,6 @@
 // The extents of a FAT file: a live file follows its cluster chain, a deleted one is taken to occupy
-// consecutive clusters from its first. Runs count clusters from cluster 2 (run start 0).
+// the clusters from its first on that the table marks free. Runs count clusters from cluster 2 (run
+// start 0).
 #pragma once
 
 #include <vector>

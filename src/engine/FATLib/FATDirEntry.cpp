@@ -133,12 +133,16 @@ bool CTempFATDirEntry::IsValidLongFileName(const std::string& name) {
 }
 
 std::string CTempFATDirEntry::GetShortName(bool noDot) const {
-    auto part = [](const u8* p, size_t n, bool firstMayBeErased) {
+    // Byte 12 tells a name written in lower case (Windows and Linux keep "summer.txt" in an 8.3 entry
+    // so): its base, its extension, or both are shown so.
+    auto part = [](const u8* p, size_t n, bool firstMayBeErased, bool lower) {
         std::string s;
         for (size_t i = 0; i < n; ++i) {
             u8 c = p[i];
             if (i == 0 && firstMayBeErased && c == 0xE5) {
                 s.push_back('#');
+            } else if (lower && c >= 'A' && c <= 'Z') {
+                s.push_back(static_cast<char>(c - 'A' + 'a'));
             } else {
                 s.push_back(c >= 0x80 ? '_' : static_cast<char>(c));
             }
@@ -147,8 +151,9 @@ std::string CTempFATDirEntry::GetShortName(bool noDot) const {
         return s;
     };
     using namespace fat_dir_entry_layout;
-    const std::string name = part(m_entry + kName, kNameSize, true);
-    const std::string ext = part(m_entry + kExtension, kExtensionSize, false);
+    const u8 flags = m_entry[kCaseFlags];
+    const std::string name = part(m_entry + kName, kNameSize, true, (flags & kLowerCaseBase) != 0);
+    const std::string ext = part(m_entry + kExtension, kExtensionSize, false, (flags & kLowerCaseExtension) != 0);
     if (ext.empty()) return name;
     return noDot ? name + ext : name + "." + ext;
 }

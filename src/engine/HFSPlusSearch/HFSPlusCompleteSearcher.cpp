@@ -182,6 +182,16 @@ bool InsideFork(const HFSPlusForkData& fork, u32 blockSize, u32 sectorSize, i64 
 
 }  // namespace
 
+u64 RecordKey(i64 id, i64 parentId, const char* name) {
+    // FNV-1a over the two IDs and the name.
+    u64 hash = 0xcbf29ce484222325ULL;
+    const auto mix = [&hash](u8 byte) { hash = (hash ^ byte) * 0x100000001b3ULL; };
+    for (const u32 value : {u32(id), u32(parentId)})
+        for (int shift = 0; shift < 32; shift += 8) mix(u8(value >> shift));
+    for (const char* c = name ? name : ""; *c; ++c) mix(u8(*c));
+    return hash;
+}
+
 void StampPartition(CFileNode& node, u32 index) {
     node.SetBelongedPartition(u16(index));
     if (index == 0) return;
@@ -241,7 +251,12 @@ int CHFSPlusDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type
         fileNode = static_cast<CHFSPlusFileNode*>(node);
     else
         fileNode = dynamic_cast<CFileNode*>(node);
-    if (fileNode) StampPartition(*fileNode, m_partitionIndex);
+    if (fileNode) {
+        if (m_walkedRecords && !node->IsDeleted() && !node->IsDirectory() && fileNode->GetCurrentNodeID() >= 0)
+            m_walkedRecords->push_back(
+                RecordKey(fileNode->GetCurrentNodeID(), fileNode->GetParentNodeID(), fileNode->GetFileName()));
+        StampPartition(*fileNode, m_partitionIndex);
+    }
     const u32 unit = m_bitmap ? m_bitmap->GetScale() : 0;
     IDataRunList* runs = fileNode ? fileNode->GetDataRunList() : nullptr;
     if (unit != 0 && m_sectorsPerBlock != 0 && runs && !node->IsDeleted()) {
@@ -294,6 +309,7 @@ int CHFSPlusCompleteFileSystemSearchController::PreparetoSearch() {
     m_volumeRecords.clear();
     m_treeHeaders.clear();
     m_unownedLeaves.clear();
+    m_journalLeaves.clear();
     m_listedLeaves.clear();
     m_status = 0;
     if (!m_device) {
@@ -464,10 +480,14 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
         return;
     }
     bool duplicate = false;
+    CompleteSearchPatition* same = nullptr;
     for (auto& candidate : m_candidates) {
-        if (candidate->header && (candidate->header->VolumeIdentifier() == header->VolumeIdentifier() ||
-                                  candidate->header->createDate == header->createDate))
+        const HFSPlusVolumeHeader* held = candidate->header.get();
+        if (!held) continue;
+        if (held->VolumeIdentifier() == header->VolumeIdentifier() || held->createDate == header->createDate)
             duplicate = true;
+        if (!same && held->VolumeIdentifier() == header->VolumeIdentifier() && held->createDate == header->createDate)
+            same = candidate.get();
     }
     const i64 sectors = VolumeSectors(*header, m_sectorSize);
     if (!duplicate && sectors < m_totalSectors) {
@@ -476,6 +496,17 @@ void CHFSPlusCompleteFileSystemSearchController::RegisterHeader(std::unique_ptr<
             added->headerSector = sector;
             added->headerBytes.assign(bytes, bytes + kSlice);
         }
+        return;
+    }
+    // Another copy of a volume's header (its alternate, or one a journal keeps, which may be older or
+    // newer than the one met first): the newest copy's fields are the volume's, where a stale one's
+    // low next catalog ID would refuse every file created since. The volume stays placed where the
+    // first copy was met.
+    if (same && (header->modifyDate > same->header->modifyDate ||
+                 (header->modifyDate == same->header->modifyDate && header->writeCount > same->header->writeCount))) {
+        header->totalBlocks = std::max(header->totalBlocks, same->header->totalBlocks);
+        same->header = std::move(header);
+        same->headerBytes.assign(bytes, bytes + kSlice);
         return;
     }
     if (header->totalBlocks > target->header->totalBlocks) target->header->totalBlocks = header->totalBlocks;
@@ -587,7 +618,7 @@ i64 CHFSPlusCompleteFileSystemSearchController::CheckNode(i64 sector, i64 remain
 }
 
 void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize,
-                                                             CompleteSearchPatition* given) {
+                                                             CompleteSearchPatition* given, LeafPass pass) {
     // Checked by the caller.
     CHFSPlusBTNode node(bytes, nodeSize, CHFSPlusBTNode::Checked{});
     if (!node.IsValid()) {
@@ -605,16 +636,21 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyseNode(i64 sector, const u
         return;
     }
     if (!node.IsLeaf() || node.TestNodeBelongToFile() != kCatalogFileID) return;
+    // A journal's copy of a leaf waits for the end: the records in place come first.
+    if (pass == LeafPass::Scan && !given && InJournal(sector)) {
+        if (m_journalLeaves.size() < kMaxUnownedLeaves) m_journalLeaves.push_back({sector, nodeSize});
+        return;
+    }
     // Only a candidate with a header owns records: before any header is met the leaf is only remembered.
     if (!given && std::none_of(m_candidates.begin(), m_candidates.end(), [](const auto& c) { return bool(c->header); })) {
         if (m_unownedLeaves.size() < kMaxUnownedLeaves) m_unownedLeaves.push_back({sector, nodeSize});
         return;
     }
-    TakeLeafRecords(node, sector, nodeSize, given);
+    TakeLeafRecords(node, sector, nodeSize, given, pass);
 }
 
 void CHFSPlusCompleteFileSystemSearchController::TakeLeafRecords(CHFSPlusBTNode& node, i64 sector, u32 nodeSize,
-                                                                 CompleteSearchPatition* given) {
+                                                                 CompleteSearchPatition* given, LeafPass pass) {
     bool remembered = false;
     for (u16 i = 0; i < node.GetRecordCount(); ++i) {
         BTKey key;
@@ -625,7 +661,7 @@ void CHFSPlusCompleteFileSystemSearchController::TakeLeafRecords(CHFSPlusBTNode&
         if (owner && !owner->volume) {
             if (owner->partitionDevice || !OpenCandidate(*owner, owner->partitionIndex, sector)) return;
         }
-        if (!owner) owner = OwnerOf(record, sector);
+        if (!owner) owner = OwnerOf(record, sector, pass != LeafPass::Scan);
         if (!owner) {
             if (!remembered && m_unownedLeaves.size() < kMaxUnownedLeaves) m_unownedLeaves.push_back({sector, nodeSize});
             remembered = true;
@@ -638,6 +674,20 @@ void CHFSPlusCompleteFileSystemSearchController::TakeLeafRecords(CHFSPlusBTNode&
         if (id == -1 || id == -2 || found->GetCreationTime() == 0 || !m_builder) {
             delete found;
             continue;
+        }
+        // A copy of a file that the volume's walk listed live, or (a journal's copy) that a leaf in place
+        // gave: the node already handed on stands as it is (the tree builder would give it the copy's
+        // extents and size when the copy is older). A folder's copy never changes the folder.
+        if (!found->IsDirectory()) {
+            const u64 recordKey = RecordKey(id, found->GetParentNodeID(), found->GetFileName());
+            const auto holds = [recordKey](const std::vector<u64>& sorted) {
+                return std::binary_search(sorted.begin(), sorted.end(), recordKey);
+            };
+            if (holds(owner->walkedRecords) || (pass == LeafPass::Journal && holds(owner->leafRecords))) {
+                delete found;
+                continue;
+            }
+            if (pass != LeafPass::Journal) owner->leafRecords.push_back(recordKey);
         }
         StampPartition(*found, owner->partitionIndex);
         const bool folder = found->IsDirectory() != 0;
@@ -652,8 +702,28 @@ void CHFSPlusCompleteFileSystemSearchController::TakeLeafRecords(CHFSPlusBTNode&
     }
 }
 
+bool CHFSPlusCompleteFileSystemSearchController::PlacesSector(const CompleteSearchPatition& candidate,
+                                                              i64 sector) const {
+    const HFSPlusVolumeHeader* header = candidate.header.get();
+    if (!header || candidate.headerSector < 0) return false;
+    const i64 sectors = VolumeSectors(*header, m_sectorSize);
+    i64 start = JournalStart(candidate);
+    if (start < 0) {
+        const i64 catalog = CatalogHeaderFor(candidate, sector);
+        if (catalog >= 0) {
+            const i64 placed = catalog - BlocksToSectors(header->catalogFile.extents[0].startBlock, header->blockSize,
+                                                         m_sectorSize);
+            const i64 alternate = (sectors * i64(m_sectorSize) - i64(kVolumeHeaderOffset)) / i64(m_sectorSize);
+            if (candidate.headerSector == placed + HeaderOffset() || candidate.headerSector == placed + alternate)
+                start = placed;
+        }
+    }
+    if (start < 0) start = candidate.headerSector - HeaderOffset();
+    return start >= 0 && sector >= start && sector - start < sectors;
+}
+
 CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::OwnerOf(const HFSPlusCatalogRecord& record,
-                                                                            i64 sector) {
+                                                                            i64 sector, bool placedOnly) {
     u32 id = 0;
     u32 created = 0;
     if (record.recordType == catrec::kFile) {
@@ -680,6 +750,7 @@ CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::OwnerOf(cons
             end = std::min(end, std::max(candidate.headerSector - HeaderOffset(), candidate.startSector) +
                                     VolumeSectors(*header, m_sectorSize));
         if (end < sector) continue;
+        if (placedOnly && !PlacesSector(candidate, sector)) continue;
         if (candidate.volume) return &candidate;
         if (candidate.partitionDevice) continue;
         if (OpenCandidate(candidate, i, sector)) return &candidate;
@@ -752,8 +823,9 @@ bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPat
     auto* window = new (std::nothrow) CCandidateWindow(m_device, start, count);
     candidate.partitionDevice.reset(window);
     if (!window) return false;
-    // A lost header: the volume reads the copy met elsewhere.
-    if (!window->HasOwnHeader()) window->SetHeaderCopy(candidate.headerBytes);
+    // A lost header: the volume reads the copy met elsewhere (the newest one met so far).
+    const bool headerCopy = !window->HasOwnHeader();
+    if (headerCopy) window->SetHeaderCopy(candidate.headerBytes);
     candidate.volume.reset(new (std::nothrow) CHFSPlusVolume(candidate.partitionDevice.get(), false));
     if (!candidate.volume) return false;
     if (index != 0 && result::IsFailure(candidate.volume->GetStatus())) {
@@ -762,7 +834,11 @@ bool CHFSPlusCompleteFileSystemSearchController::OpenCandidate(CompleteSearchPat
     }
     const bool recorded = std::any_of(m_volumeRecords.begin(), m_volumeRecords.end(),
                                       [&](const auto& record) { return record.startSector == start; });
-    if (atOwnStart && ((m_deviceKind == STORAGE_DEVICE_DISK && recorded) || index == 0))
+    // A volume that lost only its header, placed by its journal info block or its catalog's header node
+    // (not by where the copy lies: a journal's copy or the alternate one), is as whole as one with its
+    // header in place.
+    const bool placedWithCopy = headerCopy && (JournalStart(candidate) >= 0 || candidate.catalogSector >= 0);
+    if ((atOwnStart || placedWithCopy) && ((m_deviceKind == STORAGE_DEVICE_DISK && recorded) || index == 0))
         SearchVolumeWhole(candidate, u32(index), u64(start), index == 0);
     return true;
 }
@@ -780,12 +856,23 @@ void CHFSPlusCompleteFileSystemSearchController::SearchVolumeWhole(CompleteSearc
             m_bitmap->CreateBitmap(header.totalBlocks, sectorsPerBlock);
         if (m_bitmap->GetBitmapData()) wrapper.SetBitmap(m_bitmap);
     }
+    wrapper.SetWalkedRecords(&candidate.walkedRecords);
     CHFSPlusQuickFileSystemSearchProgress silent(m_progress, true);
     std::vector<u32> leaves;
     candidate.volume->QuickSearchFiles(&wrapper, &silent, &leaves);
+    // The counts of a copy of the header may be stale (an alternate header keeps those of its format):
+    // what the walk passed on counts as well.
+    const u32 walked = u32(candidate.walkedRecords.size());
+    std::sort(candidate.walkedRecords.begin(), candidate.walkedRecords.end());
+    candidate.walkedRecords.erase(std::unique(candidate.walkedRecords.begin(), candidate.walkedRecords.end()),
+                                  candidate.walkedRecords.end());
     RememberListedLeaves(*candidate.volume, start, leaves);
-    candidate.fileCount += header.fileCount;
-    candidate.folderCount += header.folderCount;
+    if (header.fileCount == 0 && header.folderCount == 0)
+        candidate.fileCount += walked;
+    else {
+        candidate.fileCount += header.fileCount;
+        candidate.folderCount += header.folderCount;
+    }
 }
 
 void CHFSPlusCompleteFileSystemSearchController::RememberListedLeaves(const CHFSPlusVolume& volume, u64 start,
@@ -970,18 +1057,58 @@ bool CHFSPlusCompleteFileSystemSearchController::RecoverHeaderless(CompleteSearc
         holder.journalInfoSector = -1;
         holder.journalHeaderSector = -1;
     }
-    // The leaves met in it that had no owner then, read again (copied: the volume reads while they are
-    // analysed).
-    std::vector<u8> node;
-    for (const Leaf& leaf : m_unownedLeaves) {
-        if (leaf.sector < start || leaf.sector >= end) continue;
-        const i64 sectors = std::max<i64>(leaf.nodeSize / m_sectorSize, 1);
-        const u8* bytes = View(leaf.sector, sectors);
-        if (!bytes || !CHFSPlusBTNode::IsValidNode(bytes, leaf.nodeSize)) continue;
-        node.assign(bytes, bytes + leaf.nodeSize);
-        AnalyseNode(leaf.sector, node.data(), leaf.nodeSize, volume);
-    }
+    // The leaves met in it that had no owner then, read again.
+    std::vector<Leaf> inside;
+    for (const Leaf& leaf : m_unownedLeaves)
+        if (leaf.sector >= start && leaf.sector < end) inside.push_back(leaf);
+    ReadLeaves(inside, volume);
     return true;
+}
+
+bool CHFSPlusCompleteFileSystemSearchController::InJournal(i64 sector) const {
+    for (const auto& candidate : m_candidates) {
+        if (!candidate->journalHeader || candidate->journalHeaderSector < 0 || sector < candidate->journalHeaderSector)
+            continue;
+        if (u64(sector - candidate->journalHeaderSector) < candidate->journalHeader->size / m_sectorSize) return true;
+    }
+    return false;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::ReadLeaves(const std::vector<Leaf>& leaves,
+                                                            CompleteSearchPatition* owner) {
+    std::vector<u8> node;
+    for (const bool journal : {false, true}) {
+        if (journal) {
+            // The journal's copies are checked against the records that leaves in place gave.
+            for (auto& candidate : m_candidates) {
+                std::sort(candidate->leafRecords.begin(), candidate->leafRecords.end());
+                candidate->leafRecords.erase(std::unique(candidate->leafRecords.begin(), candidate->leafRecords.end()),
+                                             candidate->leafRecords.end());
+            }
+        }
+        for (const Leaf& leaf : leaves) {
+            if (InJournal(leaf.sector) != journal || IsListedLeaf(leaf.sector)) continue;
+            const u8* bytes = View(leaf.sector, std::max<i64>(leaf.nodeSize / m_sectorSize, 1));
+            if (!bytes || !CHFSPlusBTNode::IsValidNode(bytes, leaf.nodeSize)) continue;
+            // Copied: the volume reads while the leaf is analysed.
+            node.assign(bytes, bytes + leaf.nodeSize);
+            AnalyseNode(leaf.sector, node.data(), leaf.nodeSize, owner, journal ? LeafPass::Journal : LeafPass::Again);
+        }
+    }
+}
+
+void CHFSPlusCompleteFileSystemSearchController::ReadKeptLeaves() {
+    std::vector<Leaf> kept = std::move(m_unownedLeaves);
+    m_unownedLeaves.clear();
+    kept.insert(kept.end(), m_journalLeaves.begin(), m_journalLeaves.end());
+    m_journalLeaves.clear();
+    // Without any header no leaf has an owner yet: they stay for a volume rebuilt from its journal.
+    if (std::none_of(m_candidates.begin(), m_candidates.end(), [](const auto& c) { return bool(c->header); })) {
+        m_unownedLeaves = std::move(kept);
+        return;
+    }
+    std::sort(kept.begin(), kept.end(), [](const Leaf& a, const Leaf& b) { return a.sector < b.sector; });
+    ReadLeaves(kept, nullptr);
 }
 
 u32 CHFSPlusCompleteFileSystemSearchController::BlocksInAllocationFile(i64 start, u32 blockSize, u32 limit,
@@ -1042,6 +1169,7 @@ void CHFSPlusCompleteFileSystemSearchController::RecoverHeaderlessVolumes() {
 
 int CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
     if (!build) return 1;
+    ReadKeptLeaves();
     RecoverHeaderlessVolumes();
     if (m_builder) m_builder->FlashBuild(SEARCHER_HFSPLUS);
     for (auto& candidate : m_candidates) {

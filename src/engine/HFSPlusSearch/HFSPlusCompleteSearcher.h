@@ -49,7 +49,17 @@ struct CompleteSearchPatition {
     u32 partitionIndex;
     // The disk's own volume records name an HFS+ volume here.
     bool recordedVolume = false;
+    // The live files its volume's own catalog walk listed, as RecordKey gives them, sorted: a copy of
+    // such a record (same ID, parent and name) met in a journal or a stray leaf is never handed on, so it
+    // can never change the walk's node. And the files its leaves outside any journal gave the tree
+    // builder: a journal's copy of one of them is older than the record in place.
+    std::vector<u64> walkedRecords;
+    std::vector<u64> leafRecords;
 };
+
+// A catalog record as the tree builder tells copies apart: a hash of its catalog ID and parent ID (their
+// low 32 bits, before any stamp) and its name.
+u64 RecordKey(i64 id, i64 parentId, const char* name);
 
 // Catalog IDs repeat from volume to volume, and the tree builder links nodes by ID: a node of candidate
 // k > 0 carries k in the high 32 bits of its own and its parent's ID (readers take the low 32 bits), and
@@ -71,10 +81,13 @@ public:
     void Release() override;
     void SetPartitonDevice(CSearchedPartitionInfo* record, IStorageDevice* device) override;
     void SetBitmap(TBitmap* bitmap) { m_bitmap = bitmap; }
+    // Collects the RecordKey of the live nodes passed on (unsorted).
+    void SetWalkedRecords(std::vector<u64>* records) { m_walkedRecords = records; }
 
 private:
     IDirecotryTreeBuilder* m_inner;
     TBitmap* m_bitmap = nullptr;
+    std::vector<u64>* m_walkedRecords = nullptr;
     u32 m_sectorsPerBlock;
     u32 m_partitionIndex;
     u64 m_partitionStart;
@@ -164,13 +177,25 @@ private:
     // Sector bytes: in place from the cache's current block when they lie in it, else read into the
     // scratch buffer; count sectors past the device end read as zeros. Null when the read fails.
     const u8* View(i64 sector, i64 count);
+    // How a leaf is read: as the scan meets it (a leaf inside a journal is kept for the end), again at
+    // the end once headers may place it, or as a journal's copy (after every leaf in place).
+    enum class LeafPass { Scan, Again, Journal };
     // Turns the catalog records of a leaf (bytes that passed IsValidNode) into nodes of their owners
     // (of `owner` when given, opened on first use); a leaf some of whose records no candidate owned is
     // remembered.
-    void AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize, CompleteSearchPatition* owner = nullptr);
+    void AnalyseNode(i64 sector, const u8* bytes, u32 nodeSize, CompleteSearchPatition* owner = nullptr,
+                     LeafPass pass = LeafPass::Scan);
     // The record loop of AnalyseNode, apart: most leaves a scan meets are only remembered.
     [[gnu::noinline]] void TakeLeafRecords(CHFSPlusBTNode& node, i64 sector, u32 nodeSize,
-                                           CompleteSearchPatition* given);
+                                           CompleteSearchPatition* given, LeafPass pass);
+    // Whether a sector lies in the extent of a journal met (its header and the size it gives).
+    bool InJournal(i64 sector) const;
+    // The leaves kept for the end, read there: those met before any header could own them, then the
+    // journals' copies (a record in place has already been handed when its copy comes).
+    void ReadKeptLeaves();
+    // Reads these leaves (copied: the volume may read while they are analysed), those outside any
+    // journal first.
+    void ReadLeaves(const std::vector<Leaf>& leaves, CompleteSearchPatition* owner);
     // A volume lost with every copy of its header, met by its journal info block and journal header:
     // its start is the journal header's sector less the journal's offset; its B-tree files are the
     // tree header nodes met after that start; the leaves no candidate owned there become its files.
@@ -191,7 +216,13 @@ private:
     u64 FilesEndBlock(i64 from, i64 to);
     // The first tree header node of that largest key length in [from, to), outside [skipFrom, skipTo).
     const TreeHeader* TreeHeaderIn(u16 maxKeyLength, i64 from, i64 to, i64 skipFrom, i64 skipTo) const;
-    CompleteSearchPatition* OwnerOf(const HFSPlusCatalogRecord& record, i64 sector);
+    // placedOnly: only a candidate whose volume, as its header places it, holds the sector (a leaf read
+    // at the end, met before that header).
+    CompleteSearchPatition* OwnerOf(const HFSPlusCatalogRecord& record, i64 sector, bool placedOnly = false);
+    // Whether the volume of a candidate's header holds the sector: placed by its journal info block, else
+    // by the catalog header node met before the sector when the header lies at that volume's start or
+    // end (its own place or the alternate's), else by the header at its own place.
+    bool PlacesSector(const CompleteSearchPatition& candidate, i64 sector) const;
     // The candidate a journal structure at sector belongs to: the last one starting at or before it.
     CompleteSearchPatition& CandidateAt(i64 sector);
     // The start its journal info block gives a candidate with a header, or -1.
@@ -230,6 +261,7 @@ private:
     std::vector<CCollectedVolumeDeviceInfoStruct> m_volumeRecords;
     std::vector<TreeHeader> m_treeHeaders;
     std::vector<Leaf> m_unownedLeaves;
+    std::vector<Leaf> m_journalLeaves;
     // Sorted.
     std::vector<i64> m_listedLeaves;
 };

@@ -28,12 +28,7 @@ bool CNTFSDBR::IsFullValidDBR(const u8* sector) {
     const u16 bps = b.Le16(kBytesPerSector).value_or(0);
     if (bps == 0 || (bps & 511) != 0) return false;
     if (b.Le16(kReservedSectors).value_or(1) != 0) return false;
-    const u8 spc = b.U8(kSectorsPerCluster).value_or(0);
-    if (spc >= 1 && spc <= 127) {
-        if ((spc & (spc - 1)) != 0) return false;
-    } else if (spc != 128) {
-        return false;
-    }
+    if (DecodeSectorsPerCluster(b.U8(kSectorsPerCluster).value_or(0), bps) == 0) return false;
     for (size_t at : kZeroFields) {
         if (b.U8(at).value_or(1) != 0) return false;
     }
@@ -52,10 +47,21 @@ i64 CNTFSDBR::GetMFTMirrorStartCluster() const {
 }
 i64 CNTFSDBR::GetTotalSectors() const { return i64(View(m_sector).Le64(ntfs::boot::kTotalSectors).value_or(0)); }
 i64 CNTFSDBR::GetSerialNumber() const { return i64(View(m_sector).Le64(ntfs::boot::kSerialNumber).value_or(0)); }
-u8 CNTFSDBR::GetSectorsperCluster() const { return View(m_sector).U8(ntfs::boot::kSectorsPerCluster).value_or(0); }
+u32 CNTFSDBR::GetSectorsperCluster() const {
+    return DecodeSectorsPerCluster(View(m_sector).U8(ntfs::boot::kSectorsPerCluster).value_or(0), GetBytesPerSector());
+}
+
+u32 CNTFSDBR::DecodeSectorsPerCluster(u8 byte, u16 bytesPerSector) {
+    if (byte == 0 || bytesPerSector == 0) return 0;
+    if (byte <= 0x80) return (byte & (byte - 1)) == 0 ? byte : 0;
+    // The exponent form serves the counts the byte cannot hold (above 128).
+    const u32 shift = 256u - byte;
+    if (shift < 8 || shift >= 32 || (u64{bytesPerSector} << shift) > ntfs::boot::kMaxClusterBytes) return 0;
+    return u32{1} << shift;
+}
 u16 CNTFSDBR::GetBytesPerSector() const { return View(m_sector).Le16(ntfs::boot::kBytesPerSector).value_or(0); }
 
-u64 CNTFSDBR::RecordSizeRule(u8 byte64, u8 sectorsPerCluster, u16 bytesPerSector) {
+u64 CNTFSDBR::RecordSizeRule(u8 byte64, u32 sectorsPerCluster, u16 bytesPerSector) {
     if (byte64 & 0x80) return u64{1} << ((256 - byte64) % 32);
     if (byte64 == 0) return 1024;
     return u64{byte64} * sectorsPerCluster * bytesPerSector;

@@ -25,13 +25,17 @@ public:
     i64 GetMFTMirrorStartCluster() const;
     i64 GetTotalSectors() const;
     i64 GetSerialNumber() const;
-    u8 GetSectorsperCluster() const;
+    u32 GetSectorsperCluster() const;
+    // Sectors per cluster of the boot sector's byte 13: 1..128 as they stand (a power of two), a byte
+    // above 0x80 as 2 to the power of (256 - byte) when that is above 128 (clusters above 64 KiB on
+    // 512-byte sectors), up to clusters of ntfs::boot::kMaxClusterBytes; 0 for any other byte.
+    static u32 DecodeSectorsPerCluster(u8 byte, u16 bytesPerSector);
     u16 GetBytesPerSector() const;
     // Bytes of one file record: 256..4096, else 0 (refused).
     u32 GetFileRecordSizeByByte() const;
     // The raw size rule of byte 64 (0 when the product overflows): 0xF6 -> 1024, 0 -> 1024,
     // n -> n x spc x bytes per sector.
-    static u64 RecordSizeRule(u8 byte64, u8 sectorsPerCluster, u16 bytesPerSector);
+    static u64 RecordSizeRule(u8 byte64, u32 sectorsPerCluster, u16 bytesPerSector);
     // The 8 bytes of the identifier; false when the held copy is not NTFS.
     bool GetFileSystemID(u64* out) const;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/Common/SafeName.h"
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSFileRecord.h"
 #include "engine/NTFSLib/NTFSLayout.h"
@@ -47,14 +48,9 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x30(CNTFSMultiFileRecor
         out.name.Assign(ascii.data(), strnlen(ascii.data(), name.size() / 2));
     } else {
         std::string text;
-        if (Utf16LeToUtf8(name.data(), name.size(), text)) {
-            if (text.size() > kMaxNameBytes) text.resize(kMaxNameBytes);
-            text.resize(std::strlen(text.c_str()));
-        } else {
-            text.assign(reinterpret_cast<const char*>(name.data()), name.size());
-            text.resize(std::strlen(text.c_str()));
-        }
-        out.name = text;
+        Utf16LeToUtf8(name.data(), name.size(), text);
+        text.resize(std::strlen(text.c_str()));
+        out.name = safename::CutAtUtf8Boundary(text, kMaxNameBytes);
     }
     out.nameLength = u16(out.name.size());
     out.creationTime = FileName::GetCreationFileTime(chosen);
@@ -96,7 +92,9 @@ void CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
         i64 startVCN = 0;
         i64 realSize = 0;
         if (!CNTFSFileRecordAnalyzer::AddDataRunListfromNonResidentAttributeBuffer(a, &realSize, startVCN, work)) continue;
-        if (startVCN == 0 && !(out.fileSize > 0 && out.fileSize >= realSize)) out.fileSize = realSize;
+        // The first extent's real size is the file's: the size in $FILE_NAME is a copy that Windows
+        // leaves stale when a file shrinks (a larger one would add the slack's older bytes).
+        if (startVCN == 0) out.fileSize = realSize;
     }
     work.Sort();
     i64 clusters = 0;
@@ -136,7 +134,7 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(i64 recordS
 }
 
 void CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(CNTFSFileProperties* p,
-                                                                                          u8 spc) {
+                                                                                          u32 spc) {
     if (!p || p->GetFileSize() >= 0) return;
     IDataRunList* list = p->GetDataRunList();
     if (!list) return;

@@ -17,5 +17,5 @@ public:
     static void BuildFilePropertiesFrom0x80(CNTFSMultiFileRecord& multi, CNTFSFilePropertiesStruct& out,
                                             i64 bytesPerCluster);
     // A negative size becomes the clusters of the extents x spc x 512 (non-resident lists only).
-    static void AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(CNTFSFileProperties* properties, u8 spc);
+    static void AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(CNTFSFileProperties* properties, u32 spc);
 };

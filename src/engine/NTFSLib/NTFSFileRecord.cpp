@@ -1,11 +1,10 @@
 #include "engine/NTFSLib/NTFSFileRecord.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "engine/FATLib/FATDirEntry.h"
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSLayout.h"
 #include "engine/NTFSLib/NTFSUpdateSequence.h"
@@ -419,26 +418,12 @@ bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out) {
             return true;
         }
     }
-    // One conversion descriptor per thread (names are converted by the hundred thousand), closed when
-    // the thread ends: every scan runs on a new worker thread.
-    struct ThreadConverter {
-        iconv_t cd = iconv_open("UTF-8", "UTF-16LE");
-        ~ThreadConverter() {
-            if (cd != iconv_t(-1)) iconv_close(cd);
-        }
-    };
-    thread_local ThreadConverter converter;
-    const iconv_t cd = converter.cd;
-    if (cd == iconv_t(-1)) return false;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    std::string buffer(length * 2 + 4, '\0');
-    char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes));
-    size_t inLeft = length;
-    char* outPtr = buffer.data();
-    size_t outLeft = buffer.size();
-    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) == size_t(-1)) return false;
-    buffer.resize(buffer.size() - outLeft);
-    out = std::move(buffer);
+    // Any other name unit by unit: an unpaired surrogate (or an odd last byte) becomes U+FFFD, so a
+    // name is never cut at a unit that is no character.
+    std::u16string units(length / 2 + length % 2, u'\0');
+    for (size_t i = 0; i < length / 2; ++i) units[i] = char16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    if (length % 2) units.back() = u'\xFFFD';
+    out = fat::Utf16ToUtf8(units);
     return true;
 }
 

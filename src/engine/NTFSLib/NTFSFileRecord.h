@@ -152,7 +152,8 @@ void WCH2U16(const wchar_t* in, unsigned count, u16* out);
 // UTF-16LE bytes whose units are all ASCII, as chars into out (room for length / 2); false (out partly
 // written) when a unit is not ASCII or the length is odd.
 bool Utf16LeAsciiToChars(const u8* bytes, size_t length, char* out);
-// UTF-16LE bytes as UTF-8 (iconv); false when the bytes do not convert.
+// UTF-16LE bytes as UTF-8; a unit that is no character (an unpaired surrogate, an odd last byte) becomes
+// U+FFFD. Always true.
 bool Utf16LeToUtf8(const u8* bytes, size_t length, std::string& out);
 
 class CNTFSFileRecordStandardInformationAttribute {

@@ -151,6 +151,11 @@ bool CCommonFileRecordInfo::InitFromBuffer(const CNTFSFileRecord& record, i64 se
     const i64 parentA = a.empty() ? -1 : CNTFSFileRecordFileNameAttribute::GetFileRecordNumberofParentDirectory(a);
     const i64 parentB = b.empty() ? -1 : CNTFSFileRecordFileNameAttribute::GetFileRecordNumberofParentDirectory(b);
     m_parent = parentB >= 5 ? parentB : (parentA >= 5 ? parentA : -1);
+    const ByteReader& named = (m_parent != -1 && m_parent == parentB) ? b : a;
+    m_parentSequence =
+        named.empty() ? 0 : u16(named.Le64(filename::kParent).value_or(0) >> record::kReferenceSequenceShift);
+    m_sequence = record.View().Le16(record::kSequence).value_or(0);
+    m_inUse = record.IsinUse();
     m_sector = sector;
     return true;
 }

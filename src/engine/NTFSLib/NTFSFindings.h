@@ -174,9 +174,23 @@ public:
     void SetMFTFileRecordNumber(i64 v) { m_number = v; }
     IFileProperties* GetNTFSFileProperties() const { return m_properties; }
     void SetNTFSFileProperties(IFileProperties* p) { m_properties = p; }
+    // The record's own sequence number and use, and the sequence number its parent reference names.
+    u16 GetSequence() const { return m_sequence; }
+    bool IsInUse() const { return m_inUse; }
+    u16 GetParentSequence() const { return m_parentSequence; }
+    // Whether a reference naming sequence `referenced` still names a record of this sequence and use:
+    // the same sequence, or, the record being free, the next one (freeing a record raises its
+    // sequence, so a deleted folder still holds its deleted files). A record freed and taken again
+    // holds something else. Sequence 0 in a reference checks nothing.
+    static bool ReferenceHolds(u16 referenced, u16 sequence, bool inUse) {
+        return referenced == 0 || sequence == referenced || (!inUse && sequence == u16(referenced + 1));
+    }
 
 private:
     u32 m_directory = 0;
+    u16 m_sequence = 0;
+    u16 m_parentSequence = 0;
+    bool m_inUse = false;
     i64 m_sector = 0;
     i64 m_parent = -1;
     IFileProperties* m_properties = nullptr;  // not owned

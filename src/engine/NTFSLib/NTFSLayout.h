@@ -12,7 +12,8 @@ namespace ntfs {
 namespace boot {
 inline constexpr size_t kOemId = 3;  // "NTFS    "
 inline constexpr size_t kBytesPerSector = 11;
-inline constexpr size_t kSectorsPerCluster = 13;
+inline constexpr size_t kSectorsPerCluster = 13;  // 1..128, or above 0x80: 2 to the power of (256 - byte)
+inline constexpr u32 kMaxClusterBytes = 2u << 20;  // the largest cluster a formatter makes (2 MiB)
 inline constexpr size_t kReservedSectors = 14;
 inline constexpr size_t kTotalSectors = 40;
 inline constexpr size_t kMftCluster = 48;
@@ -31,6 +32,7 @@ inline constexpr size_t kMagic = 0;  // "FILE"
 inline constexpr size_t kUsaOffset = 4;
 inline constexpr size_t kUsaCount = 6;
 inline constexpr size_t kLogSequence = 8;
+inline constexpr size_t kSequence = 16;  // raised each time the record is freed
 inline constexpr size_t kFirstAttribute = 20;
 inline constexpr size_t kFlags = 22;
 inline constexpr size_t kBytesInUse = 24;
@@ -48,6 +50,7 @@ inline constexpr u32 kMaxUsaCount = 16;
 inline constexpr u32 kMinUsaOffset = 42;
 inline constexpr u32 kMaxUsaOffset = 256;
 inline constexpr u64 kReferenceMask = 0xFFFFFFFFFFFFULL;  // low 48 bits: a record number
+inline constexpr u32 kReferenceSequenceShift = 48;        // high 16 bits: the record's sequence number
 }  // namespace record
 
 // Common attribute header, then the resident and non-resident forms.

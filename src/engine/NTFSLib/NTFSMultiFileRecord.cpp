@@ -39,7 +39,7 @@ i64 GetClusterStartSector(i64 cluster, i64 cluster0Sector, int sectorsPerCluster
     return sector;
 }
 
-i64 GetFileRecordStartSectorfromMFTNumber(i64 number, u8 spc, i64 cluster0Sector, const CNTFSDataRunList* mftRuns,
+i64 GetFileRecordStartSectorfromMFTNumber(i64 number, u32 spc, i64 cluster0Sector, const CNTFSDataRunList* mftRuns,
                                           u8 spr) {
     if (!mftRuns || spc == 0 || number < 0) return -1;
     if (spr == 0) spr = 1;
@@ -111,7 +111,7 @@ std::unique_ptr<CExtendFileRecordInfoList> GetExtendFileRecordInfoList(const u8*
     return out;
 }
 
-void CalcFileRecordStartSectorinExtendFileRecordInfoList(CExtendFileRecordInfoList& list, u8 spc, i64 cluster0Sector,
+void CalcFileRecordStartSectorinExtendFileRecordInfoList(CExtendFileRecordInfoList& list, u32 spc, i64 cluster0Sector,
                                                          const CNTFSDataRunList* mftRuns, u8 spr) {
     for (CAttributeListExtendFileRecordInfo& e : list)
         e.sector = GetFileRecordStartSectorfromMFTNumber(e.number, spc, cluster0Sector, mftRuns, spr);
@@ -125,7 +125,7 @@ bool HasSameExtendFileRecordInfoList(const CExtendFileRecordInfoList& list, i64 
     return std::any_of(list.begin(), list.end(), [&](const auto& e) { return e.number == recordNumber; });
 }
 
-std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(const u8* record, u32 size, i64 recordSector, u8 spc,
+std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(const u8* record, u32 size, i64 recordSector, u32 spc,
                                                                i64 cluster0Sector, IStorageDevice& device,
                                                                const CNTFSDataRunList* mftRuns, u8 spr) {
     auto list = GetExtendFileRecordInfoList(record, size, cluster0Sector, spc, device);

@@ -21,12 +21,12 @@ inline constexpr size_t kMaxExtensionRecords = 7;
 
 i64 GetClusterStartSector(i64 cluster, i64 cluster0Sector, int sectorsPerCluster);
 // The sector of record `number` through the master file table's runs; -1 when no run holds it.
-i64 GetFileRecordStartSectorfromMFTNumber(i64 number, u8 sectorsPerCluster, i64 cluster0Sector,
+i64 GetFileRecordStartSectorfromMFTNumber(i64 number, u32 sectorsPerCluster, i64 cluster0Sector,
                                           const CNTFSDataRunList* mftRuns, u8 sectorsPerRecord);
 // The extension records named by the record's attribute list (sectors still -1); null when none.
 std::unique_ptr<CExtendFileRecordInfoList> GetExtendFileRecordInfoList(const u8* record, u32 size, i64 cluster0Sector,
                                                                       int sectorsPerCluster, IStorageDevice& device);
-void CalcFileRecordStartSectorinExtendFileRecordInfoList(CExtendFileRecordInfoList& list, u8 sectorsPerCluster,
+void CalcFileRecordStartSectorinExtendFileRecordInfoList(CExtendFileRecordInfoList& list, u32 sectorsPerCluster,
                                                          i64 cluster0Sector, const CNTFSDataRunList* mftRuns,
                                                          u8 sectorsPerRecord);
 // Drops the entries at the main record's sector or still unlocated.
@@ -34,7 +34,7 @@ void RemoveMainFileRecordInfofromFileRecordInfoList(CExtendFileRecordInfoList& l
 bool HasSameExtendFileRecordInfoList(const CExtendFileRecordInfoList& list, i64 recordNumber);
 // The three steps above; null when nothing is left.
 std::unique_ptr<CExtendFileRecordInfoList> InitExtendFileRecord(const u8* record, u32 size, i64 recordSector,
-                                                               u8 sectorsPerCluster, i64 cluster0Sector,
+                                                               u32 sectorsPerCluster, i64 cluster0Sector,
                                                                IStorageDevice& device, const CNTFSDataRunList* mftRuns,
                                                                u8 sectorsPerRecord);
 // Reads the runs of the pairs into out (at most outSize bytes); sparse runs read as zeros. False when a

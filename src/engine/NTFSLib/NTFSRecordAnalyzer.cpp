@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/Common/SafeName.h"
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSFileRecord.h"
 #include "engine/NTFSLib/NTFSLayout.h"
@@ -134,7 +135,8 @@ bool CVolumeFileAnalyzer::GetLabel(const u8* buf, char* label, int labelSize, in
     const ByteReader value = Attribute::Value(a);
     std::string text;
     if (!Utf16LeToUtf8(value.data(), value.size(), text)) return false;
-    const size_t n = std::min(text.size(), size_t(labelSize - 1));
+    text = safename::CutAtUtf8Boundary(text, size_t(labelSize - 1));
+    const size_t n = text.size();
     std::memcpy(label, text.data(), n);
     label[n] = '\0';
     return true;

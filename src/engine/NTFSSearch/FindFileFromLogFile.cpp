@@ -46,7 +46,7 @@ void CFindFileFromLogFile::Reset() {
     m_logRuns.clear();
 }
 
-bool CFindFileFromLogFile::Init(IStorageDevice* device, const CNTFSDataRunList* mftRuns, u8 spc, i64 cluster0Sector) {
+bool CFindFileFromLogFile::Init(IStorageDevice* device, const CNTFSDataRunList* mftRuns, u32 spc, i64 cluster0Sector) {
     Reset();
     if (!device || !mftRuns || cluster0Sector < 0) return false;
     m_device = device;

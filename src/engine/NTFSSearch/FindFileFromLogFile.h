@@ -47,7 +47,7 @@ public:
     // Finds the $LogFile record through the master file table's first run; false when a pointer is
     // null or its sectors cannot be read. Clusters count from cluster0Sector of the device (a volume
     // inside a whole disk in the deep search).
-    bool Init(IStorageDevice* device, const CNTFSDataRunList* mftRuns, u8 sectorsPerCluster, i64 cluster0Sector = 0);
+    bool Init(IStorageDevice* device, const CNTFSDataRunList* mftRuns, u32 sectorsPerCluster, i64 cluster0Sector = 0);
     // 4096-byte pages of the log, bounded by the volume and kMaxLogBytes.
     u64 GetLogPageCount() const;
     // Loads the image on first use; false without a log or memory.
@@ -82,7 +82,7 @@ private:
     bool m_done = false;
     IStorageDevice* m_device = nullptr;
     std::vector<DataRun> m_logRuns;  // clusters of the $LogFile, in file order
-    u8 m_sectorsPerCluster = 8;
+    u32 m_sectorsPerCluster = 8;
     i64 m_cluster0Sector = 0;
     std::vector<u8> m_image;
     bool m_imageTried = false;

@@ -58,6 +58,35 @@ void PrefetchAhead(At&& at) {
     }
 }
 
+// Forgets the parent of every record whose reference names a record of these that now holds
+// something else (CCommonFileRecordInfo::ReferenceHolds): such a file is lost. number(i) is the number
+// of records[i], or -1.
+template <class Number>
+void ForgetStaleParents(CNTFSRecordEntries& records, Number&& number) {
+    struct State {
+        i64 number;
+        u16 sequence;
+        bool inUse;
+    };
+    std::vector<State> states;
+    states.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        const i64 n = number(i);
+        if (n >= 0) states.push_back({n, records[i].info.GetSequence(), records[i].info.IsInUse()});
+    }
+    std::sort(states.begin(), states.end(), [](const State& a, const State& b) { return a.number < b.number; });
+    for (CNTFSRecordEntry& entry : records) {
+        const i64 parent = entry.info.GetFileRecordNumberofParentDirectory();
+        if (parent < 0 || entry.info.GetParentSequence() == 0) continue;
+        auto it = std::lower_bound(states.begin(), states.end(), parent,
+                                   [](const State& s, i64 key) { return s.number < key; });
+        // Two records of one number (copies met twice) tell nothing.
+        if (it == states.end() || it->number != parent || (it + 1 != states.end() && (it + 1)->number == parent)) continue;
+        if (!CCommonFileRecordInfo::ReferenceHolds(entry.info.GetParentSequence(), it->sequence, it->inUse))
+            entry.info.SetFileRecordNumberofParentDirectory(-1);
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -113,6 +142,7 @@ void CMFTDirectoryTreeBuilder::BuildChildren(Items& items, i64 folder, std::vect
 
 CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareTable(CMFTDirectoryTreeBuildInfo& table) const {
     CNTFSRecordEntries& records = table.records;
+    ForgetStaleParents(records, [&](size_t i) { return RecordNumber(records[i], table.mft, m_cluster0, m_spc); });
     // By parent number, records of one parent in the order they were read.
     using RecordSet = std::vector<std::pair<i64, u32>, hugepages::Allocator<std::pair<i64, u32>>>;
     RecordSet set;
@@ -134,6 +164,7 @@ CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareTable(CMFTDirectoryTreeBuild
 }
 
 CNTFSPreparedNodes CMFTDirectoryTreeBuilder::PrepareLoose(CNTFSRecordEntries& records) const {
+    ForgetStaleParents(records, [&](size_t i) { return records[i].info.GetMFTFileRecordNumber(); });
     CNTFSPreparedNodes nodes;
     nodes.items.reserve(records.size());
     for (auto& entry : records)
@@ -190,8 +221,12 @@ void CMFTDirectoryTreeBuilder::HandLostFiles(CNTFSPreparedNodes& nodes) {
         l.handed = true;
         l.accepted = Hand(std::exchange(l.item->node, nullptr)) != 0;
     };
+    // A parent below kMinLostParent is a system record's ($Extend and the like): what lies below one is
+    // system metadata. No parent at all (-1: none named, or a reference to a record that now holds
+    // something else) is a lost one.
+    const auto systemParent = [](i64 parent) { return parent >= 0 && parent < kMinLostParent; };
     for (auto& [key, folder] : lost) {
-        if (!folder.item->directory || folder.item->parent < kMinLostParent) continue;
+        if (!folder.item->directory || systemParent(folder.item->parent)) continue;
         if (!folder.handed) hand(folder);
         const i64 number = folder.item->number;
         if (!folder.accepted || number < 0) continue;
@@ -211,6 +246,18 @@ void CMFTDirectoryTreeBuilder::HandLostFiles(CNTFSPreparedNodes& nodes) {
             hand(c);
         }
         if (m_progress) break;
+    }
+    // The files left (not below a system record) are lost files too, as the quick scan has them: their
+    // parent is missing, holds a file, names the file itself, or is a folder the tree builder refused.
+    // One whose parent is no folder of this volume is handed over without a parent, so that no folder of
+    // another volume of that number takes it.
+    for (auto& [parent, file] : lost) {
+        if (m_progress) break;
+        if (file.handed || file.item->directory || !file.item->node || systemParent(parent)) continue;
+        auto folder = folders.find(parent);
+        if (folder != folders.end() && systemParent(folder->second->item->parent)) continue;
+        if (folder == folders.end() || parent == file.item->number) file.item->node->SetParentNodeID(-1);
+        hand(file);
     }
     // What was not handed over goes with its record.
     nodes.Release();
@@ -482,12 +529,12 @@ void CNTFSDirectoryTreeBuilder::BuildCommonFileRecordInfoandFileProperties(u8* b
     if (CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record)) return;
     std::unique_ptr<CExtendFileRecordInfoList> extensions;
     if (table && record.GetAttributeOffset(ntfs::attr::kAttributeList, 0) != 0xFFFFFFFF)
-        extensions = InitExtendFileRecord(record.GetBuffer(), u32(size), s, u8(m_spc), m_cluster0, *m_device,
+        extensions = InitExtendFileRecord(record.GetBuffer(), u32(size), s, m_spc, m_cluster0, *m_device,
                                           &table->mft->GetDataRunList(), table->mft->GetSectorsPerFileRecord());
     if (!BuildRecordProperties(record, s, m_device, extensions.get(), i64(m_spc) * m_device->GetSectorSize(), entry))
         return;
     CNTFSFileProperties* properties = entry.properties.get();
-    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties, u8(m_spc));
+    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(properties, m_spc);
     if (properties->GetFileSize() == 0 && !(properties->GetAttribute() & ntfsattr::kDirectory)) {
         for (CFindFileFromLogFile* log : m_pendingLogs) log->Analyzer();
         m_pendingLogs.clear();

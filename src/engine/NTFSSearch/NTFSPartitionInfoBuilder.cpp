@@ -42,11 +42,23 @@ void BuildPartitionInfoAccordingtoFileRecord(i64 sector, i64 cluster, u32 flag, 
 }
 
 NTFSCandidate BuildPartitionInfoFromDBR(const CNTFSDBR& boot, i64 start, u32 flag, i64 deviceTotal, u32 sectorSize) {
-    const u32 spc = boot.GetSectorsperCluster();
-    if (start < 0 || spc == 0 || deviceTotal <= start) return nullptr;
-    const i64 size = std::min(deviceTotal - start, boot.GetTotalSectors());
+    // The boot sector counts in its own sectors; a volume of larger sectors read in smaller ones
+    // (4096-byte sectors in a 512-byte image) is counted in the device's.
+    const u32 bytesPerSector = boot.GetBytesPerSector();
+    const u32 scale = sectorSize != 0 && bytesPerSector > sectorSize && bytesPerSector % sectorSize == 0
+                          ? bytesPerSector / sectorSize
+                          : 1;
+    const u32 spc = boot.GetSectorsperCluster() * scale;
+    i64 total = 0;
+    if (start < 0 || spc == 0 || deviceTotal <= start || __builtin_mul_overflow(boot.GetTotalSectors(), i64(scale), &total))
+        return nullptr;
+    const i64 size = std::min(deviceTotal - start, total);
     if (size < kMinVolumeSectors) return nullptr;
     NTFSCandidate c = NewCandidate(sectorSize, flag, spc, start, size / i64(spc));
+    // The volume's size is the boot sector's, not cut to whole clusters (its backup boot sector lies
+    // in the last sector, after the last cluster); a volume the device cuts short keeps the whole
+    // clusters that fit.
+    if (total == size) c->m_totalSectors = size;
     c->SetSerialNumber(boot.GetSerialNumber());
     return c;
 }

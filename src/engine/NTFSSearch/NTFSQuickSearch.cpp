@@ -82,7 +82,9 @@ u64 CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress* progre
     if (!GetMFTInfo(runs)) return Finish(ntfsquick::kNoMFTRecord);
     if (m_builder) m_builder->AddSearcherInfo(SEARCHER_NTFS, 5);
     if (m_log.Init(device, &runs, m_sectorsPerCluster)) m_log.Analyzer();
+    m_recordStates.clear();
     const u64 code = BuildFileNodeFromMFTFileRecord(runs);
+    m_recordStates = {};
     m_log.Reset();
     return code;
 }
@@ -122,9 +124,10 @@ bool CNTFSQuickSearch::ReadMFTInfoFromFileRecord(i64 sector, u32 count, CNTFSDat
     CNTFSFileRecord record(buffer.data(), size, 0);
     if (!record.IsValid() || !CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record, FILE_NAME_MFT)) return false;
     if (!CNTFSFileRecord::HasAttributeList(record.GetBuffer(), record.GetSize())) {
-        CMFTInfo info;
-        if (!info.InitFromBuffer(record, sector, m_sectorSize)) return false;
-        runs = info.GetDataRunList();
+        // The runs alone: the cluster size is the boot sector's (one guessed from the sizes in $DATA
+        // would not fit clusters above 64 KiB).
+        runs.ClearDataRunList();
+        CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(record, runs, 0, nullptr);
         BoundRunsByVolume(runs);
         return !runs.IsEmpty();
     }
@@ -219,7 +222,14 @@ void CNTFSQuickSearch::BuildFileNodeFromBuffer(u8* buffer, u32 sectorCount, u64 
         u8* rec = buffer + at;
         // Validated and unprotected once; every reader below works on the wrapped record.
         CNTFSFileRecord record(rec, int(length), 0);
-        if (!record.IsValid() || record.IsExtendFileRecord()) continue;
+        if (!record.IsValid()) continue;
+        // Every valid record's sequence and use, for the references of the records after it.
+        if (number >= 0 && u64(number) < kMaxRecordStates) {
+            if (m_recordStates.size() <= size_t(number)) m_recordStates.resize(size_t(number) + 1, 0);
+            m_recordStates[size_t(number)] = kSeen | (record.IsinUse() ? kStateInUse : 0) |
+                                             record.View().Le16(record::kSequence).value_or(0);
+        }
+        if (record.IsExtendFileRecord()) continue;
         if (CIsMetaFileRecord::IsMetaFileRecord(number) && CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record))
             continue;
 
@@ -235,6 +245,8 @@ void CNTFSQuickSearch::BuildFileNodeFromBuffer(u8* buffer, u32 sectorCount, u64 
         CNTFSFileProperties* properties = CNTFSFilePropertiesBuilder::BuildFileProperties(
             sector, multi, i64(m_sectorsPerCluster) * s, &parent);
         if (info.GetFileRecordNumberofParentDirectory() == -1 && parent != -1) info.SetFileRecordNumberofParentDirectory(parent);
+        // A reference to a record that now holds something else names no parent: the file is lost.
+        if (!ParentReferenceHolds(info, runs)) info.SetFileRecordNumberofParentDirectory(-1);
         if (properties) {
             const bool folder = record.IsFolder();
             if (!folder && properties->GetFileSize() == 0 && (properties->GetState() & 1) && m_log.IsDone())
@@ -245,6 +257,25 @@ void CNTFSQuickSearch::BuildFileNodeFromBuffer(u8* buffer, u32 sectorCount, u64 
         }
         CreateFileNode(number, info.GetFileRecordNumberofParentDirectory(), properties);
     }
+}
+
+bool CNTFSQuickSearch::ParentReferenceHolds(const CCommonFileRecordInfo& info, const CNTFSDataRunList& runs) {
+    const i64 parent = info.GetFileRecordNumberofParentDirectory();
+    if (parent < 0 || info.GetParentSequence() == 0) return true;
+    u32 state = size_t(parent) < m_recordStates.size() ? m_recordStates[size_t(parent)] : 0;
+    if (!(state & kSeen)) {
+        // Not read yet (a folder numbered after its file): its header, through the table's runs.
+        const u8 perRecord = u8(std::max<u32>(1, m_recordSize / m_sectorSize));
+        const i64 sector = GetFileRecordStartSectorfromMFTNumber(parent, m_sectorsPerCluster, 0, &runs, perRecord);
+        std::vector<u8> bytes(m_sectorSize, 0);
+        if (sector < 0 || sector >= m_device->GetTotalSectors() || !m_device->ReadSector(bytes.data(), sector, 1))
+            return true;
+        const ByteReader header(bytes.data(), bytes.size());
+        if (!header.Equals(record::kMagic, "FILE")) return true;
+        state = kSeen | ((header.Le16(record::kFlags).value_or(0) & record::kInUse) ? kStateInUse : 0) |
+                header.Le16(record::kSequence).value_or(0);
+    }
+    return CCommonFileRecordInfo::ReferenceHolds(info.GetParentSequence(), u16(state & 0xFFFF), (state & kStateInUse) != 0);
 }
 
 int CNTFSQuickSearch::CreateFileNode(i64 number, i64 parent, CNTFSFileProperties* properties) {

@@ -12,6 +12,7 @@
 #include "engine/NTFSSearch/FindFileFromLogFile.h"
 #include "engine/Utility/SearchedPartitionInfo.h"
 
+class CCommonFileRecordInfo;
 class CMFTInfo;
 class CNTFSFileProperties;
 class IDirecotryTreeBuilder;
@@ -57,6 +58,9 @@ private:
     u64 Finish(u64 code);
     // Drops or cuts the runs that reach past the volume: a bogus $MFT run must not make us read past it.
     void BoundRunsByVolume(CNTFSDataRunList& runs) const;
+    // Whether the record's parent reference still names its folder (CCommonFileRecordInfo::ReferenceHolds)
+    // as the table holds it: from the records read so far, else read now. True when it cannot be told.
+    bool ParentReferenceHolds(const CCommonFileRecordInfo& info, const CNTFSDataRunList& runs);
 
     IDirecotryTreeBuilder* m_builder = nullptr;
     IStorageDevice* m_device = nullptr;
@@ -66,8 +70,14 @@ private:
     CNTFSDBR m_dbr;
     u32 m_recordSize = 1024;
     u32 m_sectorSize = 512;
-    u8 m_sectorsPerCluster = 1;
+    u32 m_sectorsPerCluster = 1;
     CFindFileFromLogFile m_log;
+    // Per record number read so far: 0 unknown, else kSeen | (in use ? kStateInUse : 0) | its sequence.
+    std::vector<u32> m_recordStates;
+    static constexpr u32 kSeen = 1u << 17;
+    static constexpr u32 kStateInUse = 1u << 16;
+    // Records past this number are not remembered (their headers are read when a reference needs them).
+    static constexpr u64 kMaxRecordStates = u64(1) << 24;
 };
 
 IQuickFileSystemSearchController* CreateNTFSQuickSearcher();

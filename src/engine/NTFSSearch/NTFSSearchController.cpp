@@ -479,6 +479,30 @@ int CNTFSSearchController::EndSearch(int build) {
         c.m_partitionStartSector = c.m_cluster0Sector;
         ++it;
     }
+    // One record per volume: of the candidates at one start (read with other cluster sizes, or met
+    // twice), the best scored stays (the first of equals).
+    for (auto it = set.begin(); it != set.end();) {
+        const auto next = std::next(it);
+        if (next == set.end() || (*next)->m_cluster0Sector != (*it)->m_cluster0Sector) {
+            it = next;
+        } else if ((*next)->m_score > (*it)->m_score) {
+            it = set.erase(it);
+        } else {
+            set.erase(next);
+        }
+    }
+    // Inside a volume that its boot sector places, a weaker candidate that no boot sector and no folder
+    // index found is a reading of that volume's own structures (its $MFTMirr taken for a $MFT).
+    const auto placedInside = [&set](const CSearchedNTFSPartitionInfo& c) {
+        if ((c.GetPartitionBuildFromFlags() & (kFlagBoot | kFlagBootCopy)) || c.m_matchCount1 != 0 || c.m_matchCount2 != 0)
+            return false;
+        return std::any_of(set.begin(), set.end(), [&c](const NTFSCandidate& o) {
+            return o.get() != &c && (o->GetPartitionBuildFromFlags() & (kFlagBoot | kFlagBootCopy)) &&
+                   o->m_score > c.m_score && c.m_cluster0Sector > o->m_cluster0Sector &&
+                   c.m_cluster0Sector - o->m_cluster0Sector < o->m_totalSectors;
+        });
+    };
+    for (auto it = set.begin(); it != set.end();) it = placedInside(**it) ? set.erase(it) : std::next(it);
     // Second pass, with three candidates or more: the weak ones without a known $MFT go.
     if (set.size() >= 3) {
         for (auto it = set.begin(); it != set.end();) {

@@ -230,14 +230,16 @@ bool CFileNode::operator==(CFileNode& other) {
     // The cheap field tests first: nodes of one ID from different volumes mostly differ in parent.
     if (GetCurrentNodeID() != other.GetCurrentNodeID()) return false;
     if (GetParentNodeID() != other.GetParentNodeID()) return false;
-    // Nodes of two volumes. A FAT node's IDs are cluster numbers, which repeat from volume to volume:
-    // nodes of two FAT partitions (a deep scan finds several) are never one file or folder, and neither
-    // renames the other. A file is never a node of another volume either (HFS+ files aside, below):
-    // answered without this node's properties and name, which lie elsewhere in memory (volumes that
-    // number their records alike meet this for nearly every file).
+    // Nodes of two volumes. A FAT node's IDs are cluster numbers and an NTFS node's record numbers,
+    // which repeat from volume to volume: nodes of two FAT or NTFS partitions (a deep scan finds
+    // several) are never one file or folder, and neither renames the other (every Windows volume has
+    // folders of one name at one record number). A file is never a node of another volume either (HFS+
+    // files aside, below): answered without this node's properties and name, which lie elsewhere in
+    // memory (volumes that number their records alike meet this for nearly every file).
     if (GetBelongedPartition() != other.GetBelongedPartition()) {
         const _tagSearcherType type = GetSearcheType();
-        if (type == SEARCHER_FAT || (type != SEARCHER_HFSPLUS && !other.IsDirectory())) return false;
+        if (type == SEARCHER_FAT || type == SEARCHER_NTFS || (type != SEARCHER_HFSPLUS && !other.IsDirectory()))
+            return false;
     }
     if ((IsDirectory() != 0) != (other.IsDirectory() != 0)) return false;
 

@@ -8,6 +8,7 @@
 
 #include "engine/EXFatSearch/EFDTAnalyze.h"
 #include "engine/EXFatSearch/ExFatTestSupport.h"
+#include "engine/EXFatSearch/FDTPreAnalyze.h"
 
 using exfattest::MakeSet;
 using exfattest::SetShape;
@@ -123,9 +124,7 @@ TEST(ExFatEntrySets, RefusedEntriesStopTheAnalysis) {
         {"minute 60", Patched(shape, 8, stamp(2021, 3, 4, 1, 60, 1))},
         {"two-second count 30", Patched(shape, 8, stamp(2021, 3, 4, 1, 1, 30))},
         {"10-ms increment 200", Patched(shape, 21, {200})},
-        {"file reserved bytes", Patched(shape, 30, {1})},
         {"stream first cluster 1", Patched(shape, 32 + 20, {1, 0, 0, 0})},
-        {"stream reserved byte", Patched(shape, 32 + 2, {1})},
         {"stream length past the device", Patched(shape, 32 + 24, {0, 0, 0, 0, 0, 0x02, 0, 0})},
         {"contiguous run past the last cluster", [] {
              SetShape s = Named(u"refused.txt");
@@ -237,6 +236,23 @@ TEST(ExFatEntrySets, ASetRunsOverIntoTheNextBuffer) {
 }
 
 // The bitmap and up-case tests the deep search uses.
+// Reserved bytes of file and stream entries refuse no set: each set goes through with the set after it.
+TEST(ExFatEntrySets, ReservedBytesRefuseNoEntry) {
+    const SetShape shape = Named(u"reserved.txt");
+    const struct {
+        const char* what;
+        size_t at;
+    } cases[] = {{"file reserved 1", 6}, {"file reserved 2", 30}, {"stream reserved 1", 32 + 2},
+                 {"stream reserved 2", 32 + 6}, {"stream reserved 3", 32 + 16}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Fed fed = Feed(Join({MakeSet(Named(u"before.txt")), Patched(shape, c.at, {1}), MakeSet(Named(u"after.txt"))}));
+        ASSERT_EQ(fed.records.size(), 3u);
+        EXPECT_EQ(fed.records[1].Name(), "reserved.txt");
+        EXPECT_EQ(fed.records[2].Name(), "after.txt");
+    }
+}
+
 TEST(ExFatEntrySets, BitmapAndUpcaseEntries) {
     const CExFatEntryRules rules(9, 12, kTotalSectors);
     auto table = [](u8 type, u32 first, u64 length) {
@@ -250,9 +266,16 @@ TEST(ExFatEntrySets, BitmapAndUpcaseEntries) {
     EXPECT_FALSE(rules.IsValidBitmapEntry(ByteReader(table(0x81, 1, 4096))));
     EXPECT_FALSE(rules.IsValidBitmapEntry(ByteReader(table(0x81, 2, kTotalSectors * 512))));
     EXPECT_FALSE(rules.IsValidUpcaseEntry(ByteReader(table(0x82, 0xFFFFFFF0, 1 << 20))));
+    // Reserved bytes refuse neither (formatters leave other bytes there: the public exfat-rawtools images).
     auto reserved = table(0x82, 3, 5836);
     reserved[2] = 1;
-    EXPECT_FALSE(rules.IsValidUpcaseEntry(ByteReader(reserved)));
+    reserved[16] = 1;
+    EXPECT_TRUE(rules.IsValidUpcaseEntry(ByteReader(reserved)));
+    auto bitmapReserved = table(0x81, 2, 4096);
+    for (size_t at = 2; at < 6; ++at) bitmapReserved[at] = 0x7F;
+    EXPECT_TRUE(rules.IsValidBitmapEntry(ByteReader(bitmapReserved)));
+    EXPECT_TRUE(CFDTPreAnaylze::MayOpenSector(bitmapReserved.data()));
+    EXPECT_TRUE(CFDTPreAnaylze::MayOpenSector(reserved.data()));
     EXPECT_FALSE(rules.IsValidFileEntry(ByteReader(MakeSet(Named(u"x")).data(), 31)));
 }
 

@@ -89,6 +89,14 @@ TEST(FatDataRuns, DeletedFiles) {
     IDataRunList* list = CreateDataRunList();
     CFATBuildDataRun::BuildDeleteFileDataRunList(list, 7, 2 * kCluster, &bad, 1, 0x20000000, 512);
     EXPECT_EQ(ToVector(list), (Runs{{5, 1}, {7, 1}}));
+    // Past its first cluster a deleted file passes over the clusters the table gives to live files.
+    MapTable live({{8, 9}, {9, kEnd}, {11, kEnd}});
+    CFATBuildDataRun around(&live, 512, 1, 100);
+    EXPECT_EQ(ToVector(around.BuildDataRunList(7, 3 * kCluster, true)), (Runs{{5, 1}, {8, 1}, {10, 1}}));
+    // Every cluster after it taken: the list ends at the volume's end.
+    MapTable full({{8, 9}, {9, kEnd}});
+    CFATBuildDataRun ends(&full, 512, 1, 8);
+    EXPECT_EQ(ToVector(ends.BuildDataRunList(7, 3 * kCluster, true)), (Runs{{5, 1}}));
 }
 
 TEST(FatDataRuns, ClusterBitsMarkLiveRuns) {

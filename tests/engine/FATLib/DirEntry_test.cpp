@@ -109,6 +109,20 @@ TEST(FatDirEntry, ShortNames) {
                   .GetShortName(),
               "#BC.TXT");
     EXPECT_EQ(CTempFATDirEntry(Entry("CAF\x90    TXT", 0x20).b).GetShortName(), "CAF_.TXT");
+    // The lower-case flags of byte 12: 0x08 the base, 0x10 the extension (digits and marks stay).
+    const struct {
+        const char* name11;
+        u8 flags;
+        const char* shown;
+    } cases[] = {{"SUMMER  TXT", 0x18, "summer.txt"}, {"README  TXT", 0x10, "README.txt"},
+                 {"NOTES   TXT", 0x08, "notes.TXT"},  {"SUMMER  TXT", 0x00, "SUMMER.TXT"},
+                 {"\xE5ONE    TXT", 0x18, "#one.txt"}, {"FILE_1  B~1", 0x18, "file_1.b~1"},
+                 {"MAKEFILE   ", 0x08, "makefile"},   {"CAF\x90    TXT", 0x18, "caf_.txt"}};
+    for (const auto& c : cases) {
+        Entry e(c.name11, 0x20);
+        e.b[12] = c.flags;
+        EXPECT_EQ(CTempFATDirEntry(e.b).GetShortName(), c.shown) << c.shown;
+    }
 }
 
 TEST(FatDirEntry, LongNamePiecesAndTheirOrder) {

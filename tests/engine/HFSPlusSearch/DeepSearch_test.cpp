@@ -590,18 +590,21 @@ TEST(HfsDeepDisk, IntactVolumeBehindTheProtectiveMbrIsListedWholeAndReadBack) {
 // An intact volume listed whole: the leaves its catalog walk listed are not decoded again when the scan
 // meets them (each live file and folder reaches the builder once), while a leaf in a free node of its
 // catalog, which the walk does not reach, still gives its records (here a copy of a live leaf with
-// a.txt renamed z.txt).
+// a.txt renamed z.txt). A copy of a live leaf left as it was gives no file the walk listed: the tree
+// builder would take such a copy's extents and size into the walk's node when it is older.
 TEST(HfsDeepDisk, LeavesListedWholeAreNotDecodedAgain) {
-    for (const bool staleCopy : {false, true}) {
+    enum class Copy { None, Renamed, AsItWas };
+    for (const Copy copy : {Copy::None, Copy::Renamed, Copy::AsItWas}) {
+        const bool staleCopy = copy == Copy::Renamed;
         for (u32 sectorSize : {512u, 4096u}) {
-            SCOPED_TRACE(testing::Message() << staleCopy << " " << sectorSize);
+            SCOPED_TRACE(testing::Message() << int(copy) << " " << sectorSize);
             hfs::Options o = Journaled();
             o.maxLeafRecords = 3;
             hfs::Layout layout;
             auto writer = SmallVolume(o, "W");
             auto image = writer.Build(&layout);
             ASSERT_GE(layout.catalogLeaves.size(), 2u);
-            if (staleCopy) {
+            if (copy != Copy::None) {
                 const u64 catalogBytes = ByteReader(image.data(), image.size())
                                              .Be64(1024 + f::vh::kCatalogFile + f::fork::kLogicalSize)
                                              .value_or(0);
@@ -615,7 +618,7 @@ TEST(HfsDeepDisk, LeavesListedWholeAreNotDecodedAgain) {
                     std::vector<u8> node(first, first + layout.catalogNodeSize);
                     if (std::search(node.begin(), node.end(), pattern.begin(), pattern.end()) == node.end()) continue;
                     for (auto at = node.begin();
-                         (at = std::search(at, node.end(), pattern.begin(), pattern.end())) != node.end();)
+                         staleCopy && (at = std::search(at, node.end(), pattern.begin(), pattern.end())) != node.end();)
                         at[1] = 'z';
                     std::copy(node.begin(), node.end(), image.begin() + i64(freeNode));
                     copied = true;
@@ -631,7 +634,9 @@ TEST(HfsDeepDisk, LeavesListedWholeAreNotDecodedAgain) {
             for (const hfs::Entry& e : writer.Entries()) {
                 SCOPED_TRACE(e.path);
                 ASSERT_TRUE(byPath.count(e.path));
-                if (!staleCopy) { EXPECT_EQ(byPath.at(e.path).size(), 1u); }
+                if (!staleCopy && (copy == Copy::None || e.kind == hfs::Entry::Kind::File)) {
+                    EXPECT_EQ(byPath.at(e.path).size(), 1u);
+                }
             }
             EXPECT_EQ(byPath.count("docs/z.txt"), staleCopy ? 1u : 0u);
         }

@@ -51,6 +51,8 @@ TEST(NtfsBootSector, FullValidityRules) {
         {11, {0x00, 0x04}, true},  {11, {0x00, 0x08}, true},  {11, {0x00, 0x10}, true},   // 1024..4096
         {13, {128}, true},         {13, {0}, false},          {13, {3}, false},
         {13, {96}, false},         {13, {129}, false},        {13, {255}, false},
+        {13, {0xF4}, true},        {13, {0xF8}, true},        {13, {0xF3}, false},  // 2 MiB, 128 KiB, 4 MiB
+        {13, {0xF9}, false},                                                        // 128: its own form
         {21, {0xF8}, true},        {28, {1, 2, 3, 4}, true},  {22, {1}, false},
         {14, {1}, false},          {3, {'N', 'T', 'F', 'X'}, false}, {510, {0x55, 0xAB}, false},
     };
@@ -60,6 +62,26 @@ TEST(NtfsBootSector, FullValidityRules) {
         EXPECT_EQ(CNTFSDBR::IsFullValidDBR(s.data()), c.valid) << "offset " << c.offset;
     }
     EXPECT_FALSE(CNTFSDBR::IsFullValidDBR(nullptr));
+}
+
+// Byte 13 as sectors per cluster: 1..128 as they stand, the exponent form above 128 up to 2 MiB clusters.
+TEST(NtfsBootSector, SectorsPerClusterByte) {
+    const struct {
+        u8 byte;
+        u16 bytesPerSector;
+        u32 sectors;
+    } cases[] = {{1, 512, 1},      {8, 512, 8},       {128, 512, 128},  {0, 512, 0},      {6, 512, 0},
+                 {0xF4, 512, 4096}, {0xF7, 512, 512}, {0xF8, 512, 256}, {0xF9, 512, 0},   {0xFF, 512, 0},
+                 {0xF4, 4096, 0},   {0xF7, 4096, 512}, {0xF3, 512, 0},  {0x81, 512, 0},   {0xF4, 0, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(CNTFSDBR::DecodeSectorsPerCluster(c.byte, c.bytesPerSector), c.sectors)
+            << std::hex << int(c.byte) << " " << std::dec << c.bytesPerSector;
+    }
+    std::vector<u8> s = BootSector();
+    s[13] = 0xF4;
+    CNTFSDBR dbr;
+    ASSERT_TRUE(dbr.InitFromBuffer(s.data()));
+    EXPECT_EQ(dbr.GetSectorsperCluster(), 4096u);
 }
 
 TEST(NtfsBootSector, RecordSizeByte64) {
@@ -456,8 +478,8 @@ TEST(NtfsFileRecord, ForbiddenNameCharactersAtEveryPlace) {
 }
 
 // Names as they are stored (UTF-16LE) to UTF-8: ASCII ones are copied, a name that turns non-ASCII
-// after an ASCII start, or with a unit of 0x80 and more, is converted whole; an odd length is refused
-// by the converter (a cut unit).
+// after an ASCII start, or with a unit of 0x80 and more, is converted whole; a unit that is no character
+// (an unpaired surrogate, the byte left of a cut unit) becomes U+FFFD and the rest of the name stays.
 TEST(NtfsFileRecord, NameConversionTable) {
     struct Row {
         std::u16string units;
@@ -473,7 +495,10 @@ TEST(NtfsFileRecord, NameConversionTable) {
         {u"\u00ff", 0, true, "\xc3\xbf"},
         {u"x\u0100y", 0, true, "x\xc4\x80y"},
         {u"\x7f", 0, true, "\x7f"},
-        {u"odd", 1, false, ""},
+        {u"odd", 1, true, "od\xef\xbf\xbd"},
+        {u"a\xd800" u"b.txt", 0, true, "a\xef\xbf\xbd" "b.txt"},
+        {u"a\xdc00\xd800", 0, true, "a\xef\xbf\xbd\xef\xbf\xbd"},
+        {u"\xd83d\xde00.txt", 0, true, "\xf0\x9f\x98\x80.txt"},
         {u"abcdefghijklmnopq", 0, true, "abcdefghijklmnopq"},
         {std::u16string(u"abcd\0efgh", 9), 0, true, std::string("abcd\0efgh", 9)},
         {std::u16string(255, u'n'), 0, true, std::string(255, 'n')},
@@ -511,8 +536,8 @@ TEST(NtfsFileRecord, NameConversionTable) {
     }
 }
 
-// A file's name as the properties keep it: the UTF-8 of its $FILE_NAME up to the first 0, or the raw
-// bytes up to their first 0 when they do not convert; the name type copies, moves and assigns
+// A file's name as the properties keep it: the UTF-8 of its $FILE_NAME up to the first 0, a unit that is
+// no character as U+FFFD (the name is never cut there); the name type copies, moves and assigns
 // (also from its own text) without losing or sharing bytes.
 TEST(NtfsFileProperties, NamesAsTakenFromTheFileNameAttribute) {
     const std::vector<u8> base = Record("ntfs512", 64);
@@ -531,8 +556,9 @@ TEST(NtfsFileProperties, NamesAsTakenFromTheFileNameAttribute) {
         {std::u16string(u"ab\0cd", 5), "ab"},
         {std::u16string(u"\0abc", 4), ""},
         {u"x\u00e9\0z", "x\xc3\xa9"},
-        {u"\xd800", std::string("\x00", 0)},  // a lone surrogate: the raw bytes "\x00\xd8" up to their 0
-        {u"a\xdc00", "a"},  // raw bytes 'a' 0 ...: cut at the 0
+        {u"\xd800", "\xef\xbf\xbd"},  // a lone surrogate
+        {u"a\xdc00", "a\xef\xbf\xbd"},
+        {u"a\xd800" u"b.txt", "a\xef\xbf\xbd" "b.txt"},
     };
     for (const Row& row : rows) {
         ASSERT_LE(row.units.size(), room) << row.expected;
@@ -598,6 +624,17 @@ TEST(NtfsFileRecord, MetaFiles) {
     char label[32] = {};
     EXPECT_TRUE(CVolumeFileAnalyzer::GetLabel(volume.data(), label, sizeof label, int(volume.size())));
     EXPECT_STREQ(label, "BRELVOX");
+    // A label cut to the room given never splits a character: seven 2-byte characters in 5 bytes are two.
+    const u32 name = CNTFSFileRecord::GetAttributeOffset(volume.data(), int(volume.size()), 0x60, 0);
+    ASSERT_NE(name, 0xFFFFFFFFu);
+    const u16 valueAt = u16(volume[name + 20] | volume[name + 21] << 8);
+    for (size_t i = 0; i < 7; ++i) {
+        volume[name + valueAt + 2 * i] = 0xE9;
+        volume[name + valueAt + 2 * i + 1] = 0;
+    }
+    char cut[6] = {};
+    EXPECT_TRUE(CVolumeFileAnalyzer::GetLabel(volume.data(), cut, sizeof cut, int(volume.size())));
+    EXPECT_STREQ(cut, "\xc3\xa9\xc3\xa9");
 }
 
 TEST(NtfsIndexAndLogPages, Table) {

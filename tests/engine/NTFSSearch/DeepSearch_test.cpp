@@ -431,8 +431,9 @@ TEST(NtfsDeepEdgeCases, Table) {
              EXPECT_EQ(trees.BuildDirectoryTree(&info, &plain, &device, 0, nullptr, &builder), nullptr);
              EXPECT_TRUE(trees.IsDone()) << "not an NTFS candidate: only done";
          }},
-        {"lost folders: below 25 not handed over, from 25 with their children; a file whose folder is gone "
-         "is not; cycles end; with a progress sink, one folder",
+        {"lost folders: below 25 not handed over, from 25 with their children; a file whose parent record "
+         "is missing, holds a file, names the file itself or was refused goes over as a lost file (without a "
+         "parent but in the refused case); cycles end; with a progress sink, one folder",
          [] {
              auto entry = [](i64 number, i64 parent, bool folder) {
                  CNTFSRecordEntry e;
@@ -455,20 +456,31 @@ TEST(NtfsDeepEdgeCases, Table) {
                  r.push_back(entry(42, 41, true));
                  r.push_back(entry(51, 42, false));
                  r.push_back(entry(52, 999, false));  // no folder
+                 r.push_back(entry(53, 54, false));   // its parent record holds a file
+                 r.push_back(entry(54, 20, false));   //   (below a system record: not handed over)
+                 r.push_back(entry(55, 55, false));   // names itself
+                 r.push_back(entry(56, -1, false));   // no parent (a reference that no longer holds)
+                 r.push_back(entry(57, 70, false));   // in a folder the tree builder refuses
+                 r.push_back(entry(70, 30, true));
                  r.push_back(entry(60, 61, true));     // a cycle
                  r.push_back(entry(61, 60, true));
                  return r;
              };
              fattest::RecordingTreeBuilder builder;
+             builder.m_refuse = [](IFileNode* n) { return n->GetCurrentNodeID() == 70; };
              builder.AddSearcherInfo(SEARCHER_NTFS, 5);
              auto all = records();
              CMFTDirectoryTreeBuilder(&builder, 3, 0, 8, nullptr).BuildLostFiles(all);
              std::set<i64> handed;
+             std::map<i64, i64> parents;
              for (IFileNode* n : builder.m_nodes) {
                  handed.insert(n->GetCurrentNodeID());
+                 parents[n->GetCurrentNodeID()] = n->GetParentNodeID();
                  EXPECT_EQ(dynamic_cast<CFileNode*>(n)->GetBelongedPartition(), 3);
              }
-             EXPECT_EQ(handed, (std::set<i64>{41, 50, 42, 51, 60, 61}));
+             EXPECT_EQ(handed, (std::set<i64>{41, 50, 42, 51, 52, 53, 55, 56, 57, 60, 61}));
+             for (const i64 lost : {52, 53, 55, 56}) EXPECT_EQ(parents.at(lost), -1) << lost;
+             EXPECT_EQ(parents.at(57), 70);
              fattest::RecordingTreeBuilder one;
              one.AddSearcherInfo(SEARCHER_NTFS, 5);
              testsupport::RecordingProgress progress;

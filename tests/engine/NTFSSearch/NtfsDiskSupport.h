@@ -49,18 +49,27 @@ inline std::vector<std::pair<i64, i64>> MmlsPartitions() {
 }
 
 struct Fsstat {
+    u32 sectorBytes = 0;
     u32 clusterBytes = 0;
     i64 clusters = 0;  // "Total Cluster Range: 0 - N" gives N + 1
+    i64 sectors = 0;   // "Total Sector Range: 0 - N" gives N + 1
 };
 
-inline Fsstat FsstatOf(int partition) {
+// An fsstat golden of the fixtures (a path below tests/fixtures).
+inline Fsstat FsstatFile(const std::string& fixture) {
     Fsstat out;
-    std::ifstream in(testsupport::FixturePath(std::string(kFolder) + "/disk-p" + std::to_string(partition) + ".fsstat.txt"));
+    std::ifstream in(testsupport::FixturePath(fixture));
     for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Sector Size: ", 0) == 0) out.sectorBytes = u32(std::stoul(line.substr(13)));
         if (line.rfind("Cluster Size: ", 0) == 0) out.clusterBytes = u32(std::stoul(line.substr(14)));
         if (line.rfind("Total Cluster Range: ", 0) == 0) out.clusters = std::stoll(line.substr(line.rfind(' ') + 1)) + 1;
+        if (line.rfind("Total Sector Range: ", 0) == 0) out.sectors = std::stoll(line.substr(line.rfind(' ') + 1)) + 1;
     }
     return out;
+}
+
+inline Fsstat FsstatOf(int partition) {
+    return FsstatFile(std::string(kFolder) + "/disk-p" + std::to_string(partition) + ".fsstat.txt");
 }
 
 // TestDisk's partitions (from its analyse): start sector (from CHS, 255 heads, 63 sectors), length, label.

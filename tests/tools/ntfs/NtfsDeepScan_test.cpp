@@ -78,7 +78,7 @@ TEST_F(NtfsDeepScan, PartitionsListingAndCopiesOfTheDiskWithoutItsMBR) {
         << testsupport::ReadFile(dir / "err.txt");
     const Output out = Parse(text);
 
-    // Three type-35 records at mmls's starts, fsstat's cluster sizes and totals in whole clusters.
+    // Three type-35 records at mmls's starts, fsstat's cluster sizes and sector totals.
     const auto mmls = ntfsdisk::MmlsPartitions();
     ASSERT_EQ(out.partitions.size(), 3u) << text.substr(0, 2000);
     for (size_t k = 0; k < 3; ++k) {
@@ -91,7 +91,7 @@ TEST_F(NtfsDeepScan, PartitionsListingAndCopiesOfTheDiskWithoutItsMBR) {
         EXPECT_EQ(p.start, mmls[k].first);
         EXPECT_EQ(p.cluster0, mmls[k].first);
         EXPECT_EQ(p.sectorsPerCluster, fs.clusterBytes / 512);
-        EXPECT_EQ(p.sectors, fs.clusters * i64(p.sectorsPerCluster));
+        EXPECT_EQ(p.sectors, fs.sectors);
         EXPECT_EQ(p.sectorSize, 512u);
         EXPECT_GE(p.score, 70);
     }
@@ -168,6 +168,25 @@ TEST_F(NtfsDeepScan, WipedBootSectors) {
         size_t expected = 0;
         for (const auto& e : ntfsdisk::Fls(int(volume) + 1)) expected += !e.directory;
         EXPECT_EQ(files, expected);
+    }
+}
+
+// One record per volume, with the boot sector's size in the device's 512-byte sectors: a volume of
+// 4096-byte sectors was also listed a second time at its start, read with 512-byte clusters.
+TEST_F(NtfsDeepScan, OneRecordPerVolumeWithTheBootSectorsSize) {
+    for (const char* name : {"ntfs512", "ntfs4k"}) {
+        SCOPED_TRACE(name);
+        std::string text;
+        ASSERT_EQ(Run("--deep --partitions - '" + ntfstest::Image(name).string() + "'", &text), 0)
+            << testsupport::ReadFile(dir / "err.txt");
+        const ntfsdisk::Fsstat fs = ntfsdisk::FsstatFile(std::string("ntfs/") + name + ".fsstat.txt");
+        ASSERT_GT(fs.sectorBytes, 0u);
+        const Output out = Parse(text);
+        ASSERT_EQ(out.partitions.size(), 1u) << text;
+        EXPECT_EQ(out.partitions[0].start, 0);
+        EXPECT_EQ(out.partitions[0].sectorsPerCluster, fs.clusterBytes / 512);
+        EXPECT_EQ(out.partitions[0].sectors, fs.sectors * (fs.sectorBytes / 512));
+        EXPECT_GT(out.partitions[0].score, 0);
     }
 }
 
