@@ -67,21 +67,12 @@ bool ParseBits(const char* text, u32& bits) {
 // driver would write into the scanned source. True when both are safe (or the source cannot be
 // found, which the scan reports itself).
 bool CheckDestinations(const scan::Options& options, std::string& reason) {
-    struct stat st {};
-    if (::stat(options.source.c_str(), &st) != 0) return true;
-    using namespace brelvox::disks;
-    const FileIdentity source = FileIdentity::Of(st);
-    const BlockTopology topology;
+    const brelvox::disks::BlockTopology topology;
     for (const std::string& path : {options.listPath == "-" ? std::string() : options.listPath,
                                     options.partitionsPath == "-" ? std::string() : options.partitionsPath,
                                     options.recoverDir}) {
         if (path.empty()) continue;
-        const auto destination = LocateDestination(path);
-        if (!destination) {
-            reason = "refusing to write to " + path + ": where it leads cannot be told";
-            return false;
-        }
-        reason = DestinationProblem(source, *destination, topology);
+        reason = brelvox::disks::WriteProblem(options.source, path, topology);
         if (!reason.empty()) return false;
     }
     return true;
