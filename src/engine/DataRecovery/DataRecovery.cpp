@@ -389,12 +389,24 @@ u64 CDataRecovery::CopyPlain(int fd, const char* name, IProgress* sink, int size
         RecoveryLog("%s %d\r\n", "RecoverTo", 5);
         return recoverycode::kCannotOpenDestination;
     }
-    const i64 total = size > 0 ? i64(size) : std::max<i64>(m_reader->GetDataSize(), 0);
+    i64 total = size > 0 ? i64(size) : std::max<i64>(m_reader->GetDataSize(), 0);
+    if (size <= 0 && m_reader->GetReadableSize() < total) {
+        // A recorded size that no extent and no volume can hold (a damaged record): the copy takes what
+        // the extents hold and the file counts as partly unreadable, instead of walking the size.
+        const i64 readable = std::max<i64>(m_reader->GetReadableSize(), 0);
+        RecoveryLog("%s:%d read[%s]: its recorded size %lld is larger than its extents and its volume; %lld bytes "
+                    "copied\n",
+                    "RecoverTo", 9, name, static_cast<long long>(total), static_cast<long long>(readable));
+        total = readable;
+        ++m_unreadableChunks;
+    }
     _PROGRESS_INFO record = MakeProgressInfo(PROGRESS_RUNNING, u64(total), 0);
     i64 current = 0;
     int failedTries = 0;
     bool stopped = false;
     u64 code = result::kSuccess;
+    // Unreadable chunks are logged once per file: the first with its reason, the count at the end.
+    u32 unreadableLogged = 0;
     while (current < total) {
         if (sink && !sink->Continued()) {
             stopped = true;
@@ -425,8 +437,9 @@ u64 CDataRecovery::CopyPlain(int fd, const char* name, IProgress* sink, int size
         if (got < chunk) ++m_unreadableChunks;
         if (got == 0) {
             // Unreadable: the range stays zeros (the file gets its full length at the end).
-            RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, name,
-                        readError ? std::strerror(readError) : "no data for the range");
+            if (unreadableLogged++ == 0)
+                RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, name,
+                            readError ? std::strerror(readError) : "no data for the range");
         } else if (!WriteAllAt(fd, m_buffer.get(), got, current)) {
             RecoveryLog("%s:%d write[%s] failed with %s\n", "RecoverTo", 7, name, std::strerror(errno));
             record.errorCode = i64(recoverycode::kWriteWait);
@@ -444,6 +457,9 @@ u64 CDataRecovery::CopyPlain(int fd, const char* name, IProgress* sink, int size
         record.current = u64(current);
         if (sink) sink->UpdateProgress(&record);
     }
+    if (unreadableLogged > 1)
+        RecoveryLog("%s:%d read[%s]: %u chunks of %u bytes unreadable in all\n", "RecoverTo", 6, name, unreadableLogged,
+                    unsigned(m_bufferSize));
     struct stat st {};
     const bool plainFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     // The file gets its full length (an unreadable last chunk was not written); one that has it already
