@@ -1,6 +1,11 @@
 // The driver over hostile images, end to end: recorded sizes that no extent and no volume can hold
-// (HFS+ and APFS) are copied as far as their extents go and counted unreadable instead of walked.
+// (HFS+ and APFS) are copied as far as their extents go and counted unreadable instead of walked; a
+// chain of folders 60,000 deep is listed and copied in memory for its folders.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -103,6 +108,103 @@ TEST_F(DriverOnHostileImages, AnApfsDataStreamOfTwoToThe62IsCopiedAsFarAsItsExte
     const auto copy = FindFile(dir / "out", "readme.txt");
     ASSERT_TRUE(copy);
     EXPECT_EQ(fs::file_size(*copy), 4096u) << "its one block";
+}
+
+// A FAT32 volume (mkfs.fat, one 512-byte sector per cluster) whose root holds a chain of `depth`
+// folders "D", each in one cluster, with a deleted file "?EEP.TXT" of 5 bytes at its foot.
+void MakeDeepFat(const fs::path& image, int depth) {
+    testsupport::WriteFile(image, "");
+    fs::resize_file(image, (64 + u64(depth) / 1500) << 20);
+    ASSERT_EQ(testsupport::RunCommand("mkfs.fat -F 32 -s 1 '" + image.string() + "' >/dev/null 2>&1"), 0);
+    std::string d = testsupport::ReadFile(image);
+    auto le16 = [&](size_t at) { return u32(u8(d[at])) | u32(u8(d[at + 1])) << 8; };
+    auto le32 = [&](size_t at) { return le16(at) | le16(at + 2) << 16; };
+    auto put16 = [&](size_t at, u32 v) { d[at] = char(v), d[at + 1] = char(v >> 8); };
+    auto put32 = [&](size_t at, u32 v) { put16(at, v & 0xFFFF), put16(at + 2, v >> 16); };
+    const u32 sector = le16(11), reserved = le16(14), fats = u8(d[16]), fatSectors = le32(36), rootCluster = le32(44);
+    const size_t data = size_t(reserved + fats * fatSectors) * sector;
+    auto clusterAt = [&](u32 c) { return data + size_t(c - 2) * sector; };
+    u32 next = 3;
+    auto allocate = [&] {
+        for (u32 f = 0; f < fats; ++f) put32(size_t(reserved + f * fatSectors) * sector + 4 * next, 0x0FFFFFFF);
+        return next++;
+    };
+    auto entry = [&](size_t at, const char* name, u8 attribute, u32 first, u32 size) {
+        d.replace(at, 11, name, 11);
+        d[at + 11] = char(attribute);
+        put16(at + 20, first >> 16);
+        put16(at + 26, first & 0xFFFF);
+        put32(at + 28, size);
+        put16(at + 22, 0x6000);  // 12:00:00
+        put16(at + 24, 0x5621);  // 2023-01-01
+    };
+    size_t at = clusterAt(rootCluster);
+    u32 parent = 0;
+    for (int level = 0; level < depth; ++level) {
+        const u32 folder = allocate();
+        entry(at, "D          ", 0x10, folder, 0);
+        const size_t inside = clusterAt(folder);
+        entry(inside, ".          ", 0x10, folder, 0);
+        entry(inside + 32, "..         ", 0x10, parent, 0);
+        parent = folder;
+        at = inside + 64;
+    }
+    const u32 file = allocate();
+    d.replace(clusterAt(file), 5, "hello");
+    entry(at, "XEEP    TXT", 0x20, file, 5);
+    d[at] = char(0xE5);
+    testsupport::WriteFile(image, d);
+}
+
+// Runs the driver as a child; its exit status and its peak resident memory in KiB.
+std::pair<int, long> DriveMeasured(const std::vector<std::string>& arguments, const fs::path& output) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (out < 0 || null < 0 || dup2(out, 1) < 0 || dup2(null, 2) < 0) _exit(127);
+        std::vector<char*> argv{const_cast<char*>(kDriver.c_str())};
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(kDriver.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child) return {-1, 0};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+}
+
+// A folder is kept as its parent folder and its name, never as its whole path: listing and copying a
+// chain of 60,000 folders takes memory for 60,000 folders (a whole path per folder took 3.6 GB), and
+// the file is copied 60,000 folders down.
+TEST_F(DriverOnHostileImages, AChainOf60000FoldersTakesMemoryForItsFoldersNotTheirPaths) {
+    constexpr int kDepth = 60000;
+    MakeDeepFat(dir / "deep.img", kDepth);
+    ASSERT_FALSE(HasFatalFailure());
+    const auto [status, peak] = DriveMeasured(
+        {"--quick", "--list", "/dev/null", "--recover", (dir / "out").string(), (dir / "deep.img").string()},
+        dir / "summary.txt");
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(testsupport::ReadFile(dir / "summary.txt"), "copied 1, failed 0\n");
+    EXPECT_LT(peak, 200 * 1024) << "KiB at the peak";
+
+    int fd = ::open((dir / "out" / "deep.img(FAT_FAT32)").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    int depth = 0;
+    for (int next; (next = ::openat(fd, "D", O_RDONLY | O_DIRECTORY | O_NOFOLLOW)) >= 0; ++depth) {
+        ::close(fd);
+        fd = next;
+    }
+    EXPECT_EQ(depth, kDepth);
+    char bytes[8] = {};
+    const int file = ::openat(fd, "#EEP.TXT", O_RDONLY);
+    ::close(fd);
+    ASSERT_GE(file, 0) << "the deleted file at the foot";
+    EXPECT_EQ(::read(file, bytes, sizeof bytes), 5);
+    ::close(file);
+    EXPECT_EQ(std::string(bytes), "hello");
 }
 
 }  // namespace
