@@ -171,6 +171,8 @@ inline bool CFDTPreAnaylze::MayOpenSector(u64 head) {
         case e::kDeletedVolumeLabel: return field(exfat::label::kCharacterCount, 1) <= exfat::label::kMaxCharacters;
         case e::kBitmap: return field(exfat::bitmap::kReserved, 8 - exfat::bitmap::kReserved) == 0;
         case e::kUpcase: return field(exfat::upcase::kReserved1, exfat::upcase::kReserved1Length) == 0;
+        case e::kVolumeGuid:
+        case e::kTexFatPadding: return field(e::kSecondaryCountOfPrimary, 1) == 0;
         default: return false;
     }
 }
