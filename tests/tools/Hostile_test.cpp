@@ -8,6 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <thread>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -205,6 +209,132 @@ TEST_F(DriverOnHostileImages, AChainOf60000FoldersTakesMemoryForItsFoldersNotThe
     EXPECT_EQ(::read(file, bytes, sizeof bytes), 5);
     ::close(file);
     EXPECT_EQ(std::string(bytes), "hello");
+}
+
+// A FAT32 volume (mkfs.fat, 4 KiB clusters) with `folders` folders in its root, each holding `perFolder`
+// deleted files of 4096 bytes that all share one first cluster (cross-linked entries).
+void MakeCrossLinkedFat(const fs::path& image, int folders, int perFolder) {
+    testsupport::WriteFile(image, "");
+    fs::resize_file(image, u64(64 + folders * perFolder / 8000) << 20);
+    ASSERT_EQ(testsupport::RunCommand("mkfs.fat -F 32 -s 8 '" + image.string() + "' >/dev/null 2>&1"), 0);
+    std::string d = testsupport::ReadFile(image);
+    auto le16 = [&](size_t at) { return u32(u8(d[at])) | u32(u8(d[at + 1])) << 8; };
+    auto le32 = [&](size_t at) { return le16(at) | le16(at + 2) << 16; };
+    auto put16 = [&](size_t at, u32 v) { d[at] = char(v), d[at + 1] = char(v >> 8); };
+    auto put32 = [&](size_t at, u32 v) { put16(at, v & 0xFFFF), put16(at + 2, v >> 16); };
+    const u32 sector = le16(11), spc = u8(d[13]), reserved = le16(14), fats = u8(d[16]), fatSectors = le32(36);
+    const u32 rootCluster = le32(44);
+    const size_t cluster = size_t(sector) * spc, data = size_t(reserved + fats * fatSectors) * sector;
+    auto clusterAt = [&](u32 c) { return data + size_t(c - 2) * cluster; };
+    u32 next = 3;
+    auto allocate = [&](u32 count) {
+        const u32 first = next;
+        for (u32 i = 0; i < count; ++i, ++next)
+            for (u32 f = 0; f < fats; ++f)
+                put32(size_t(reserved + f * fatSectors) * sector + 4 * next, i + 1 < count ? next + 1 : 0x0FFFFFFF);
+        return first;
+    };
+    auto entry = [&](size_t at, const std::string& name, u8 attribute, u32 first, u32 size) {
+        d.replace(at, 11, name);
+        d[at + 11] = char(attribute);
+        put16(at + 20, first >> 16);
+        put16(at + 26, first & 0xFFFF);
+        put32(at + 28, size);
+        put16(at + 22, 0x6000);
+        put16(at + 24, 0x5621);
+    };
+    const u32 shared = allocate(1);
+    d.replace(clusterAt(shared), 11, "shared data");
+    for (int f = 0; f < folders; ++f) {
+        const u32 first = allocate(u32((size_t(perFolder + 2) * 32 + cluster - 1) / cluster));
+        std::string name = "DIR" + std::to_string(f);
+        entry(clusterAt(rootCluster) + 32 * size_t(f), name + std::string(11 - name.size(), ' '), 0x10, first, 0);
+        const size_t at = clusterAt(first);
+        entry(at, ".          ", 0x10, first, 0);
+        entry(at + 32, "..         ", 0x10, 0, 0);
+        for (int i = 0; i < perFolder; ++i) {
+            char short_[12];
+            std::snprintf(short_, sizeof short_, "F%07dCHK", i);
+            entry(at + 64 + 32 * size_t(i), short_, 0x20, shared, 4096);
+            d[at + 64 + 32 * size_t(i)] = char(0xE5);
+        }
+    }
+    testsupport::WriteFile(image, d);
+}
+
+// Starts the driver with arguments (its standard output to output, standard error to errors), waits
+// until ready() holds or the driver ends, sends SIGINT and waits for its end; its exit status.
+int DriveAndInterrupt(const std::vector<std::string>& arguments, const fs::path& output, const fs::path& errors,
+                      const std::function<bool(pid_t)>& ready) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+        std::vector<char*> argv{const_cast<char*>(kDriver.c_str())};
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(kDriver.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (ready(child)) {
+            kill(child, SIGINT);
+            if (waitpid(child, &status, 0) != child) return -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Whether the process has file open (a link of /proc/PID/fd names it).
+bool HasOpen(pid_t pid, const fs::path& file) {
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+        if (fs::read_symlink(fd.path(), ec) == file) return true;
+    return false;
+}
+
+// Ctrl-C is an honest end: a run stopped during its scan writes nothing and says so; one stopped during
+// its copy-out says how far it came; both end with 130, as a shell reports a process SIGINT ended.
+TEST_F(DriverOnHostileImages, SigintEndsWith130AndSaysInterrupted) {
+    MakeCrossLinkedFat(dir / "many.img", 4, 20000);
+    ASSERT_FALSE(HasFatalFailure());
+    const fs::path image = fs::canonical(dir / "many.img");
+
+    // During the scan: as soon as the driver has the image open.
+    const int duringScan = DriveAndInterrupt(
+        {"--quick", "--list", (dir / "list.txt").string(), "--recover", (dir / "early").string(), image.string()},
+        dir / "scan-out.txt", dir / "scan-err.txt", [&](pid_t pid) { return HasOpen(pid, image); });
+    EXPECT_EQ(duringScan, 130);
+    EXPECT_EQ(testsupport::ReadFile(dir / "scan-out.txt"), "copied 0, failed 0, interrupted\n");
+    EXPECT_NE(testsupport::ReadFile(dir / "scan-err.txt").find("brelvox-scan: interrupted during the scan"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "list.txt"));
+    EXPECT_FALSE(fs::exists(dir / "early"));
+
+    // During the copy-out: once its first file is there.
+    const fs::path out = dir / "out";
+    auto copying = [&](pid_t) {
+        std::error_code ec;
+        for (const auto& entry : fs::recursive_directory_iterator(out, ec))
+            if (entry.is_regular_file()) return true;
+        return false;
+    };
+    const int duringCopy = DriveAndInterrupt({"--quick", "--recover", out.string(), image.string()},
+                                             dir / "copy-out.txt", dir / "copy-err.txt", copying);
+    EXPECT_EQ(duringCopy, 130);
+    const std::string summary = testsupport::ReadFile(dir / "copy-out.txt");
+    int copied = -1;
+    ASSERT_EQ(std::sscanf(summary.c_str(), "copied %d, failed 0, interrupted\n", &copied), 1) << summary;
+    EXPECT_TRUE(summary.ends_with(", interrupted\n")) << summary;
+    EXPECT_GT(copied, 0);
+    EXPECT_LT(copied, 80000);
+    EXPECT_NE(testsupport::ReadFile(dir / "copy-err.txt").find("brelvox-scan: interrupted during the copy-out"),
+              std::string::npos);
 }
 
 }  // namespace

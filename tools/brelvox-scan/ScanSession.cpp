@@ -150,6 +150,8 @@ std::string Describe(u64 code) {
 
 void RequestStop(int) { g_stop = true; }
 
+bool StopRequested() { return g_stop; }
+
 ScanSession::ScanSession(Options options) : m_options(std::move(options)) {}
 
 ScanSession::~ScanSession() {
@@ -544,7 +546,10 @@ bool ScanSession::Recover(RecoverCounts& counts, std::string& reason) {
     u32 partsFolder = kNoFolder - 1;  // none yet
     std::vector<std::string> parts;
     for (const u32 index : order) {
-        if (g_stop) break;
+        if (g_stop) {
+            counts.interrupted = true;
+            break;
+        }
         const ListLine& line = lines[index];
         if (line.folder != partsFolder) {
             folder.MoveTo(line.folder, m_folders);

@@ -45,10 +45,13 @@ struct RecoverCounts {
     int copied = 0;
     int failed = 0;
     int unreadable = 0;
+    bool interrupted = false;  // stopped (SIGINT) before every file was tried
 };
 
-// Called on SIGINT: the scan stops at its next step.
+// Called on SIGINT: the scan stops at its next step, a copy-out before its next file.
 void RequestStop(int);
+// Whether a stop was requested.
+bool StopRequested();
 
 class ScanSession : public IProgress, public IDrirectoryTree {
 public:

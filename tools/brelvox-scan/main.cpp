@@ -78,10 +78,33 @@ bool CheckDestinations(const scan::Options& options, std::string& reason) {
     return true;
 }
 
+// The exit status of a run stopped by SIGINT, as a shell reports a process that SIGINT ended.
+constexpr int kInterruptedStatus = 128 + SIGINT;
+
+int Interrupted(const std::string& what) {
+    std::fprintf(stderr, "brelvox-scan: interrupted %s\n", what.c_str());
+    return kInterruptedStatus;
+}
+
+// The summary of --recover on standard output.
+bool WriteSummary(const scan::Options& options, const scan::RecoverCounts& counts) {
+    std::string summary = "copied " + std::to_string(counts.copied) + ", failed " + std::to_string(counts.failed);
+    if (counts.unreadable) summary += ", unreadable " + std::to_string(counts.unreadable);
+    if (counts.interrupted) summary += ", interrupted";
+    summary += "\n";
+    return ::write(options.standardOutputFd, summary.data(), summary.size()) >= 0;
+}
+
 // Scans, then writes what was asked; the exit status.
 int Scan(scan::ScanSession& session, const scan::Options& options) {
     std::string reason;
-    if (!session.Run(reason)) return Fail(reason);
+    const bool scanned = session.Run(reason);
+    if (scan::StopRequested()) {
+        // Nothing is written from a scan cut short: a list or copies of part of it would pass for all.
+        if (!options.recoverDir.empty()) WriteSummary(options, scan::RecoverCounts{.interrupted = true});
+        return Interrupted("during the scan: nothing listed or copied");
+    }
+    if (!scanned) return Fail(reason);
     if (!options.partitionsPath.empty() &&
         !scan::WriteOutput(options.partitionsPath, options.standardOutputFd, options.source,
                            scan::PartitionLines(*session.Controller()), "partitions", reason))
@@ -90,10 +113,8 @@ int Scan(scan::ScanSession& session, const scan::Options& options) {
     if (!options.recoverDir.empty()) {
         scan::RecoverCounts counts;
         if (!session.Recover(counts, reason)) return Fail(reason);
-        std::string summary = "copied " + std::to_string(counts.copied) + ", failed " + std::to_string(counts.failed);
-        if (counts.unreadable) summary += ", unreadable " + std::to_string(counts.unreadable);
-        summary += "\n";
-        if (::write(options.standardOutputFd, summary.data(), summary.size()) < 0) return Fail("cannot write the summary");
+        if (!WriteSummary(options, counts)) return Fail("cannot write the summary");
+        if (counts.interrupted) return Interrupted("during the copy-out: the files after the last copied were not tried");
         if (counts.failed) return Fail(std::to_string(counts.failed) + " file(s) could not be copied");
         if (counts.unreadable)
             return Fail(std::to_string(counts.unreadable) + " copied file(s) hold unreadable ranges written as zeros");
@@ -160,7 +181,12 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     options.standardOutputFd = dup(STDOUT_FILENO);
     if (options.standardOutputFd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return Fail("cannot set up output");
-    std::signal(SIGINT, scan::RequestStop);
+    // The first Ctrl-C stops the run at its next step (and says so); a second one ends it at once.
+    struct sigaction stop {};
+    stop.sa_handler = scan::RequestStop;
+    stop.sa_flags = SA_RESETHAND;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, nullptr);
 
     auto session = std::make_unique<scan::ScanSession>(options);
     EndAfterScan(session, Scan(*session, options));
