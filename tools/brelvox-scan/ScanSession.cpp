@@ -30,6 +30,7 @@
 #include "engine/DataRecovery/IFileReader.h"
 #include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
+#include "engine/HFSPlusLib/HFSPlusResult.h"
 #include "engine/RecoveryController/IRecoveryController.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "engine/Utility/FileNode.h"
@@ -142,8 +143,9 @@ std::string Describe(u64 code) {
         default: break;
     }
     char text[64];
-    std::snprintf(text, sizeof text, "scan failed (code 0x%016llx)", static_cast<unsigned long long>(code));
-    return text;
+    std::snprintf(text, sizeof text, "(code 0x%016llx)", static_cast<unsigned long long>(code));
+    if (std::string words = hfsplus::DescribeFailure(code); !words.empty()) return words + " " + text;
+    return std::string("scan failed ") + text;
 }
 
 }  // namespace
