@@ -160,20 +160,27 @@ void MakeDeepFat(const fs::path& image, int depth) {
     testsupport::WriteFile(image, d);
 }
 
-// Runs the driver as a child; its exit status and its peak resident memory in KiB.
-std::pair<int, long> DriveMeasured(const std::vector<std::string>& arguments, const fs::path& output) {
+// Starts the driver as a child with arguments, its standard output to output and its standard error
+// to errors; the child's pid, or -1.
+pid_t StartDriver(const std::vector<std::string>& arguments, const fs::path& output, const fs::path& errors) {
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
         const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (out < 0 || null < 0 || dup2(out, 1) < 0 || dup2(null, 2) < 0) _exit(127);
+        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
         std::vector<char*> argv{const_cast<char*>(kDriver.c_str())};
         for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
         execv(kDriver.c_str(), argv.data());
         _exit(127);
     }
+    return child;
+}
+
+// Runs the driver as a child; its exit status and its peak resident memory in KiB.
+std::pair<int, long> DriveMeasured(const std::vector<std::string>& arguments, const fs::path& output) {
+    const pid_t child = StartDriver(arguments, output, "/dev/null");
     int status = 0;
     struct rusage usage {};
     if (child < 0 || wait4(child, &status, 0, &usage) != child) return {-1, 0};
@@ -266,18 +273,8 @@ void MakeCrossLinkedFat(const fs::path& image, int folders, int perFolder) {
 // until ready() holds or the driver ends, sends SIGINT and waits for its end; its exit status.
 int DriveAndInterrupt(const std::vector<std::string>& arguments, const fs::path& output, const fs::path& errors,
                       const std::function<bool(pid_t)>& ready) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
-        std::vector<char*> argv{const_cast<char*>(kDriver.c_str())};
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(kDriver.c_str(), argv.data());
-        _exit(127);
-    }
+    const pid_t child = StartDriver(arguments, output, errors);
+    if (child < 0) return -1;
     int status = 0;
     while (waitpid(child, &status, WNOHANG) == 0) {
         if (ready(child)) {
