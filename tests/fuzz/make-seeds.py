@@ -759,6 +759,48 @@ def seeds_dmg_image():
     }
 
 
+def seeds_recovery():
+    """A found file system of each kind, folded (byte 0 picks the searcher: 0 HFS+, 1 FAT16, 2 FAT32,
+    3 exFAT, 4 NTFS): its metadata and the first sectors of its data. One HFS+ volume records a file's
+    size as 2^63 - 1."""
+    out = {}
+    for name in ('plain', 'journaled'):
+        data = image('hfsplus/' + name)
+        total = len(data) // 512
+        out['hfsplus-' + name] = b'\x00' + fold(data, hfs_sectors(data, 16), header=device_header(512, total))
+    # The plain volume with the data fork of notes.txt (5000 bytes) recorded as 2^63 - 1 bytes long.
+    data = bytearray(image('hfsplus/plain'))
+    h = data[1024:1536]
+    block = struct.unpack_from('>I', h, 40)[0]
+    start = struct.unpack_from('>I', h, 0x110 + 16)[0]
+    count = struct.unpack_from('>I', h, 0x110 + 20)[0]
+    patched = 0
+    for at in range(start * block, (start + count) * block - 248):
+        if data[at:at + 2] == b'\x00\x02' and struct.unpack_from('>Q', data, at + 88)[0] == 5000:
+            struct.pack_into('>Q', data, at + 88, (1 << 63) - 1)
+            patched += 1
+    if patched:
+        out['hfsplus-huge-size'] = b'\x00' + fold(bytes(data), hfs_sectors(bytes(data), 16),
+                                                    header=device_header(512, len(data) // 512))
+    for kind, name in ((1, 'fat16'), (2, 'fat32')):
+        data = image('fat/' + name)
+        fat = Fat(data)
+        first = (fat.root_byte - fat.base) // fat.bps
+        wanted = [0] + list(range(fat.table_byte // fat.bps, fat.table_byte // fat.bps + 8)) + \
+            list(range(first, first + 128))
+        out[name] = bytes([kind]) + fold(data, wanted, fat.bps, device_header(fat.bps, len(data) // fat.bps))
+    data = image('exfat/exfat-4k')
+    bps, sc = 1 << data[108], data[109]
+    fat, heap = struct.unpack_from('<I', data, 80)[0], struct.unpack_from('<I', data, 88)[0]
+    wanted = list(range(24)) + list(range(fat, fat + 8)) + list(range(heap, heap + 96))
+    out['exfat-4k'] = b'\x03' + fold(data, wanted, bps, device_header(bps, len(data) // bps))
+    ntfs = Ntfs(image('ntfs/ntfs512'))
+    first = ntfs.mft_byte // ntfs.bps
+    wanted = [0] + list(range(first, first + 96 * ntfs.record_size // ntfs.bps))
+    out['ntfs512'] = b'\x04' + fold(ntfs.data, wanted, ntfs.bps, device_header(ntfs.bps, len(ntfs.data) // ntfs.bps))
+    return out
+
+
 HARNESSES = {
     'apfs_container': seeds_apfs_container,
     'carve_camera': seeds_carve_camera,
@@ -784,6 +826,7 @@ HARNESSES = {
     'ntfs_record': seeds_ntfs_record,
     'partition_table': seeds_partition_table,
     'plist': seeds_plist,
+    'recovery': seeds_recovery,
     'recycle_record': seeds_recycle_record,
     'saved_results': seeds_saved_results,
     'store_carve': seeds_store_carve,

@@ -45,7 +45,8 @@ ExclusiveLoopDevices::~ExclusiveLoopDevices() {
     close(m_lock);
 }
 
-LoopDevice::LoopDevice(const std::filesystem::path& image, unsigned sectorSize, bool readOnly, bool partitions)
+LoopDevice::LoopDevice(const std::filesystem::path& image, unsigned sectorSize, bool readOnly, bool partitions,
+                       std::uint64_t offset, std::uint64_t sizeLimit)
     : m_partitions(partitions) {
     if (!g_exclusive) {
         m_lock = OpenLock();
@@ -56,6 +57,8 @@ LoopDevice::LoopDevice(const std::filesystem::path& image, unsigned sectorSize, 
     }
     std::string out;
     const std::string command = std::string("losetup -f --show ") + (readOnly ? "-r " : "") + (partitions ? "-P " : "") +
+                                (offset ? "-o " + std::to_string(offset) + " " : std::string()) +
+                                (sizeLimit ? "--sizelimit " + std::to_string(sizeLimit) + " " : std::string()) +
                                 "--sector-size " + std::to_string(sectorSize) + " '" + image.string() + "' 2>/dev/null";
     if (RunCommand(command, &out) != 0) return;
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();

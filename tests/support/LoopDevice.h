@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -11,8 +12,10 @@ namespace testsupport {
 class LoopDevice {
 public:
     // partitions: the kernel is asked to show the partitions of the image (losetup -P, then partx -a where
-    // losetup alone does not).
-    LoopDevice(const std::filesystem::path& image, unsigned sectorSize, bool readOnly, bool partitions = false);
+    // losetup alone does not). offset and sizeLimit (bytes; 0 = to the end) show a range of the image,
+    // as losetup -o and --sizelimit make one.
+    LoopDevice(const std::filesystem::path& image, unsigned sectorSize, bool readOnly, bool partitions = false,
+               std::uint64_t offset = 0, std::uint64_t sizeLimit = 0);
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;

@@ -1,6 +1,7 @@
 // The engine driver run as a program, as the end-to-end tests and benchmarks use it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -190,6 +191,114 @@ TEST_F(BrelvoxScanTest, NeverWritesIntoTheSource) {
     EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(image)), before);
     DriverRun fine = Scan(dir, "--quick --list " + (dir / "list.txt").string() + " " + loop.Device());
     EXPECT_EQ(fine.status, 0) << fine.err;
+}
+
+// A file system mounted for the length of a test by a mount command (of a loop device, or ntfs-3g of
+// an image file); unmounted at the end.
+class Mounted {
+public:
+    Mounted(const std::string& command, std::filesystem::path point) : m_point(std::move(point)) {
+        std::filesystem::create_directories(m_point);
+        m_mounted = testsupport::RunCommand(command + " '" + m_point.string() + "' >/dev/null 2>&1") == 0;
+    }
+    ~Mounted() {
+        if (m_mounted) testsupport::RunCommand("umount '" + m_point.string() + "' || umount -l '" + m_point.string() + "'");
+    }
+    Mounted(const Mounted&) = delete;
+    Mounted& operator=(const Mounted&) = delete;
+    bool ok() const { return m_mounted; }
+    // Everything written through the mount has reached what lies beneath it.
+    void Flush() const { testsupport::RunCommand("sync -f '" + m_point.string() + "'"); }
+    std::string operator/(const std::string& name) const { return (m_point / name).string(); }
+
+private:
+    std::filesystem::path m_point;
+    bool m_mounted = false;
+};
+
+// What the driver says when asked to write its list and copies at mount while scanning source: refused
+// before the scan, in one line naming the destination, and nothing made there.
+void ExpectRefusedOn(const TempDir& dir, const Mounted& mount, const std::string& source) {
+    for (const std::string& option : {"--list " + (mount / "list.txt"), "--recover " + (mount / "out")}) {
+        DriverRun run = Scan(dir, "--deep " + option + " " + source);
+        EXPECT_EQ(run.status, 1) << option << " " << source << ": " << run.err;
+        const std::string target = option.substr(option.find(' ') + 1);
+        EXPECT_NE(run.err.find("brelvox-scan: refusing to write to " + target + ": it lies on the scanned source"),
+                  std::string::npos)
+            << source << ": " << run.err;
+        EXPECT_EQ(LineCount(run.err), 1) << "refused before the scan: " << run.err;
+        EXPECT_FALSE(std::filesystem::exists(target)) << target;
+    }
+    mount.Flush();
+}
+
+// An empty ext2 file system made by mke2fs in image at offset (bytes), of the given size.
+void MakeExt2(const std::filesystem::path& image, std::uint64_t offset, std::uint64_t bytes) {
+    ASSERT_EQ(testsupport::RunCommand("mke2fs -q -F -t ext2 -E offset=" + std::to_string(offset) + " '" +
+                                      image.string() + "' " + std::to_string(bytes / 1024) + "k >/dev/null 2>&1"),
+              0);
+}
+
+// Writing at a file system on a loop device writes into that device's image. A scanned loop device is
+// refused a destination on a second loop device over its image file, and a scanned disk image (as a
+// loop device or as the file) one on a loop device at an offset inside it (a partition as losetup -o
+// makes one); the image's bytes stay as they are. A loop device over a range of the image that the
+// scanned one does not reach takes the list.
+TEST_F(BrelvoxScanTest, NeverWritesIntoTheSourceThroughLoopDevicesOverItsImage) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to attach loop devices and mount";
+    constexpr std::uint64_t kMiB = 1 << 20;
+    const auto bare = dir / "bare.img";
+    testsupport::WriteFile(bare, "");
+    std::filesystem::resize_file(bare, 8 * kMiB);
+    MakeExt2(bare, 0, 8 * kMiB);
+    testsupport::LoopDevice scanned(bare, 512, false);
+    if (scanned.empty()) GTEST_SKIP() << "no loop device here (needs root and losetup)";
+    testsupport::LoopDevice second(bare, 512, false);
+    ASSERT_FALSE(second.empty());
+    Mounted onSecond("mount " + second.Device(), dir / "second");
+    ASSERT_TRUE(onSecond.ok()) << "mount of an ext2 loop device";
+    onSecond.Flush();
+    const std::string bareBefore = testsupport::Sha256Hex(testsupport::ReadFile(bare));
+    ExpectRefusedOn(dir, onSecond, scanned.Device());
+    EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(bare)), bareBefore);
+
+    // A 16 MiB disk image with two 6 MiB file systems as its partitions, at 1 MiB and at 8 MiB.
+    const auto disk = dir / "disk.img";
+    testsupport::WriteFile(disk, "");
+    std::filesystem::resize_file(disk, 16 * kMiB);
+    MakeExt2(disk, 1 * kMiB, 6 * kMiB);
+    MakeExt2(disk, 8 * kMiB, 6 * kMiB);
+    testsupport::LoopDevice whole(disk, 512, false);
+    testsupport::LoopDevice first(disk, 512, false, false, 1 * kMiB, 6 * kMiB);
+    testsupport::LoopDevice other(disk, 512, false, false, 8 * kMiB, 6 * kMiB);
+    ASSERT_FALSE(whole.empty() || first.empty() || other.empty());
+    Mounted onFirst("mount " + first.Device(), dir / "first");
+    ASSERT_TRUE(onFirst.ok()) << "mount of an ext2 loop device at an offset";
+    onFirst.Flush();
+    const std::string diskBefore = testsupport::Sha256Hex(testsupport::ReadFile(disk));
+    for (const std::string& source : {whole.Device(), disk.string()}) ExpectRefusedOn(dir, onFirst, source);
+    EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(disk)), diskBefore);
+
+    DriverRun fine = Scan(dir, "--deep --list " + (onFirst / "list.txt") + " " + other.Device());
+    EXPECT_EQ(fine.status, 0) << fine.err;
+    EXPECT_TRUE(std::filesystem::exists(onFirst / "list.txt"));
+}
+
+// An ntfs-3g (FUSE) mount of the scanned image names the image as its source in the mount table: a
+// destination on it is refused whether the image is scanned as the file or through a loop device, and
+// the image's bytes stay as they are.
+TEST_F(BrelvoxScanTest, NeverWritesIntoTheSourceThroughAFuseMountOfIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount with FUSE";
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no FUSE here (/dev/fuse)";
+    const auto image = testsupport::UnpackXz(testsupport::FixturePath("ntfs/ntfs512.img.xz"), dir.path());
+    Mounted fuse("ntfs-3g '" + image.string() + "'", dir / "fuse");
+    ASSERT_TRUE(fuse.ok()) << "ntfs-3g mount of the image";
+    fuse.Flush();
+    const std::string before = testsupport::Sha256Hex(testsupport::ReadFile(image));
+    ExpectRefusedOn(dir, fuse, image.string());
+    testsupport::LoopDevice loop(image, 512, false);
+    if (!loop.empty()) ExpectRefusedOn(dir, fuse, loop.Device());
+    EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(image)), before);
 }
 
 // A source cut short: every file is still written at its size (readable bytes are never lost), but the

@@ -13,6 +13,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -153,6 +154,46 @@ TEST(ListOrderTest, HardCases) {
         for (const auto& [folder, head, name] : c.lines)
             lines.push_back({head, name, folder < 0 ? scan::kNoFolder : u32(folder)});
         EXPECT_EQ(scan::ListOrder(lines), PlainOrder(lines)) << c.what;
+    }
+}
+
+// A tree of folders (no two of one parent named alike) with lines in its folders and at its top: with
+// NUL between the names, the order is that of paths compared name by name; with "/", that of whole
+// paths (names here hold "/" only under NUL).
+TEST(ListOrderTest, TreeOrderEqualsTheStableSortOfJoinedPaths) {
+    std::mt19937 random(20261211);
+    for (const char separator : {'\0', '/'}) {
+        for (int round = 0; round < 30; ++round) {
+            const size_t folderCount = random() % (round < 10 ? 5 : 80);
+            std::vector<u32> parent;
+            std::deque<std::string> names;
+            std::vector<std::string> paths;  // joined by the separator
+            std::set<std::pair<u32, std::string>> taken;
+            while (parent.size() < folderCount) {
+                const u32 up = parent.empty() || random() % 4 == 0 ? scan::kNoFolder : u32(random() % parent.size());
+                std::string name = Name(random, separator == '\0');
+                if (!taken.insert({up, name}).second) continue;
+                parent.push_back(up);
+                names.push_back(name);
+                paths.push_back(up == scan::kNoFolder ? name : paths[up] + separator + name);
+            }
+            const std::vector<std::string_view> nameViews(names.begin(), names.end());
+            std::deque<std::string> lineNames;
+            std::vector<scan::ListLine> lines;
+            std::vector<std::string> whole;
+            const size_t count = random() % 600;
+            for (size_t l = 0; l < count; ++l) {
+                const u32 folder = parent.empty() || random() % 5 == 0 ? scan::kNoFolder : u32(random() % parent.size());
+                lineNames.push_back(Name(random, separator == '\0'));
+                lines.push_back({{}, lineNames.back(), folder});
+                whole.push_back(folder == scan::kNoFolder ? lineNames.back() : paths[folder] + separator + lineNames.back());
+            }
+            std::vector<u32> expected(lines.size());
+            for (u32 i = 0; i < expected.size(); ++i) expected[i] = i;
+            std::stable_sort(expected.begin(), expected.end(), [&](u32 a, u32 b) { return whole[a] < whole[b]; });
+            EXPECT_EQ(scan::TreeOrder(lines, scan::FolderTree{parent, nameViews}, separator), expected)
+                << "round " << round << ", separator " << int(separator);
+        }
     }
 }
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <string>
+#include <unordered_map>
 
 namespace scan {
 
@@ -165,8 +168,6 @@ struct Classes {
     std::vector<u32> of;  // by folder number; kNoFolder for numbers no line carries
     std::vector<std::string_view> head;
     std::vector<u32> end;
-    // True when every class under another has a head ending in "/".
-    bool headsEndInSlash = true;
 };
 
 Classes ClassesOf(std::span<const ListLine> lines) {
@@ -195,7 +196,6 @@ Classes ClassesOf(std::span<const ListLine> lines) {
             classes.end[open.back()] = c;
             open.pop_back();
         }
-        if (!open.empty() && !classes.head[c].ends_with('/')) classes.headsEndInSlash = false;
         open.push_back(c);
     }
     return classes;
@@ -288,110 +288,163 @@ void SortClassByName(u32* first, u32* last, std::span<const ListLine> lines) {
     std::memcpy(first, sorted.data(), n * sizeof *first);
 }
 
-// The order built folder by folder, without comparing lines of two folders: the lines are gathered by
-// class (in the order of their numbers), each class's lines sorted by name (they mostly come sorted),
-// then the classes walked in head order, a class's lines placed among the classes under it by one
-// comparison of the name with the rest of that class's head. That comparison decides for every line
-// under that class when names hold no "/" and heads end in "/" (a name never equals nor begins with
-// a rest holding "/"); false when the lines are not so (the order is then left to OrderByComparison).
-// Lines without a folder are sorted apart by whole path and merged in.
-bool OrderByFolders(std::span<const ListLine> lines, const Classes& classes, std::vector<u32>& order) {
-    if (!classes.headsEndInSlash) return false;
-    const u32 count = u32(lines.size());
-    const u32 classCount = u32(classes.head.size());
-    // start[c]..start[c + 1]: class c's lines in byClass.
-    std::vector<u32> start(classCount + 1, 0);
-    std::vector<u32> loose;
-    for (u32 i = 0; i < count; ++i) {
-        if (lines[i].folder == kNoFolder) loose.push_back(i);
-        else ++start[classes.of[lines[i].folder] + 1];
+// Sorts the lines [first, last) by name, lines of one name in the order of their numbers. Names that
+// fall between neighbours begin a new stretch; a few stretches are merged by name, many sorted by keys.
+void SortByName(u32* first, u32* last, std::span<const ListLine> lines) {
+    const size_t n = size_t(last - first);
+    if (n < 2) return;
+    std::vector<size_t> stretches(1, 0);
+    for (const u32* p = first + 1; p < last; ++p)
+        if (lines[p[-1]].name > lines[p[0]].name) stretches.push_back(size_t(p - first));
+    if (stretches.size() == 1) return;
+    if (stretches.size() > n / 16 + 1) {
+        SortClassByName(first, last, lines);
+        return;
     }
-    for (u32 c = 0; c < classCount; ++c) start[c + 1] += start[c];
-    std::vector<u32> byClass(start[classCount]);
-    {
-        std::vector<u32> at(start.begin(), start.end() - 1);
-        for (u32 i = 0; i < count; ++i)
-            if (lines[i].folder != kNoFolder) byClass[at[classes.of[lines[i].folder]]++] = i;
-    }
-    std::vector<size_t> stretches;
-    for (u32 c = 0; c < classCount; ++c) {
-        u32* first = byClass.data() + start[c];
-        u32* last = byClass.data() + start[c + 1];
-        if (classes.end[c] != c + 1) {
-            for (const u32* p = first; p != last; ++p)
-                if (lines[*p].name.find('/') != std::string_view::npos) return false;
+    std::vector<u32> merged(first, last);
+    MergeAllRuns(merged, stretches, [&](u32 i, u32 j) {
+        const int c = lines[i].name.compare(lines[j].name);
+        return c != 0 ? c < 0 : i < j;
+    });
+    std::memcpy(first, merged.data(), n * sizeof *first);
+}
+
+// a + separator before b + separator (names of one folder: never equal, no separator inside).
+bool SiblingBefore(std::string_view a, std::string_view b, char separator) {
+    const size_t n = std::min(a.size(), b.size());
+    if (const int c = std::memcmp(a.data(), b.data(), n)) return c < 0;
+    if (a.size() == b.size()) return false;
+    const auto byte = [](char c) { return static_cast<unsigned char>(c); };
+    return a.size() < b.size() ? byte(separator) < byte(b[n]) : byte(a[n]) < byte(separator);
+}
+
+// A line named name before every path below the folder child of the same folder: name against
+// child + separator (a name never holds the separator, so the first differing byte decides).
+bool LineBeforeSubtree(std::string_view name, std::string_view child, char separator) {
+    const size_t n = std::min(name.size(), child.size());
+    if (const int c = std::memcmp(name.data(), child.data(), n)) return c < 0;
+    if (name.size() <= child.size()) return true;
+    return static_cast<unsigned char>(name[n]) < static_cast<unsigned char>(separator);
+}
+
+// The lines with a whole path (head then name) as lines of a tree of folders: a folder per distinct
+// path ending in "/" that begins a head or a whole path; each line in the folder of everything up to
+// its last "/". Nothing when a line's folder head does not end in "/" or a line's name under a folder
+// holds "/" (the order is then left to OrderByComparison).
+struct HeadTree {
+    std::vector<u32> parent;
+    std::vector<std::string_view> name;
+    std::vector<ListLine> lines;
+    std::deque<std::string> joined;  // whole paths of loose lines that had a head
+};
+
+bool TreeOfHeads(std::span<const ListLine> lines, HeadTree& tree) {
+    std::unordered_map<std::string_view, u32> folderOf;
+    // The folder of path (which ends in "/"), made with those above it when new.
+    auto folder = [&](std::string_view path) {
+        if (auto known = folderOf.find(path); known != folderOf.end()) return known->second;
+        u32 parent = kNoFolder;
+        for (size_t from = 0, slash = path.find('/'); slash != std::string_view::npos;
+             from = slash + 1, slash = path.find('/', from)) {
+            const std::string_view prefix = path.substr(0, slash + 1);
+            auto [at, added] = folderOf.try_emplace(prefix, u32(tree.parent.size()));
+            if (added) {
+                tree.parent.push_back(parent);
+                tree.name.push_back(path.substr(from, slash - from));
+            }
+            parent = at->second;
         }
-        // Names that fall between neighbours begin a new stretch; a few stretches are merged by name
-        // (lines of one name keep the order of their numbers), many sorted by keys.
-        stretches.assign(1, 0);
-        for (const u32* p = first + 1; p < last; ++p)
-            if (lines[p[-1]].name > lines[p[0]].name) stretches.push_back(size_t(p - first));
-        const size_t n = size_t(last - first);
-        if (stretches.size() == 1) continue;
-        if (stretches.size() > n / 16 + 1) {
-            SortClassByName(first, last, lines);
+        return parent;
+    };
+    tree.lines.reserve(lines.size());
+    for (const ListLine& line : lines) {
+        if (line.folder != kNoFolder) {
+            if (!line.head.ends_with('/') || line.name.find('/') != std::string_view::npos) return false;
+            tree.lines.push_back({{}, line.name, folder(line.head)});
             continue;
         }
-        std::vector<u32> merged(first, last);
-        MergeAllRuns(merged, stretches, [&](u32 i, u32 j) {
-            const int c = lines[i].name.compare(lines[j].name);
-            return c != 0 ? c < 0 : i < j;
-        });
-        std::memcpy(first, merged.data(), n * sizeof *first);
-    }
-
-    std::vector<u32> folded;
-    folded.reserve(byClass.size());
-    // A class being walked: its next line and the next class directly under it.
-    struct Walk {
-        u32 cls;
-        u32 line;
-        u32 child;
-    };
-    std::vector<Walk> walks;
-    for (u32 top = 0; top < classCount; top = classes.end[top]) {
-        walks.push_back({top, start[top], top + 1});
-        while (!walks.empty()) {
-            Walk& walk = walks.back();
-            const u32 c = walk.cls;
-            const u32 lineEnd = start[c + 1];
-            if (walk.child == classes.end[c]) {
-                folded.insert(folded.end(), byClass.begin() + walk.line, byClass.begin() + lineEnd);
-                walks.pop_back();
-                continue;
-            }
-            const std::string_view rest = classes.head[walk.child].substr(classes.head[c].size());
-            while (walk.line < lineEnd && lines[byClass[walk.line]].name < rest) folded.push_back(byClass[walk.line++]);
-            const u32 child = walk.child;
-            walk.child = classes.end[child];
-            walks.push_back({child, start[child], child + 1});
+        std::string_view whole = line.name;
+        if (!line.head.empty()) whole = tree.joined.emplace_back(std::string(line.head) + std::string(line.name));
+        const size_t slash = whole.rfind('/');
+        if (slash == std::string_view::npos) {
+            tree.lines.push_back({{}, whole, kNoFolder});
+        } else {
+            tree.lines.push_back({{}, whole.substr(slash + 1), folder(whole.substr(0, slash + 1))});
         }
     }
-    if (loose.empty()) {
-        order = std::move(folded);
-        return true;
-    }
-    auto before = [&](u32 i, u32 j) {
-        const int c = CompareWhole(lines[i], lines[j]);
-        return c != 0 ? c < 0 : i < j;
-    };
-    SortAdaptive(loose, before);
-    if (folded.empty()) {
-        order = std::move(loose);
-        return true;
-    }
-    order.resize(count);
-    MergeRuns(folded.data(), folded.size(), loose.data(), loose.size(), order.data(), before);
     return true;
 }
 
 }  // namespace
 
-std::vector<u32> ListOrder(std::span<const ListLine> lines) {
-    const Classes classes = ClassesOf(lines);
+std::vector<u32> TreeOrder(std::span<const ListLine> lines, const FolderTree& folders, char separator) {
+    const u32 count = u32(lines.size());
+    const u32 folderCount = u32(folders.parent.size());
+    const u32 top = folderCount;
+    // A folder whose parent does not come before it is taken as a top folder: the walk below reaches
+    // every folder once.
+    auto parentOf = [&](u32 f) {
+        const u32 p = folders.parent[f];
+        return p < f ? p : top;
+    };
+    // Each folder's subfolders (the top's too), ordered by name and separator.
+    std::vector<u32> childStart(folderCount + 2, 0);
+    for (u32 f = 0; f < folderCount; ++f) ++childStart[parentOf(f) + 1];
+    for (u32 f = 0; f <= folderCount; ++f) childStart[f + 1] += childStart[f];
+    std::vector<u32> children(folderCount);
+    {
+        std::vector<u32> at(childStart.begin(), childStart.end() - 1);
+        for (u32 f = 0; f < folderCount; ++f) children[at[parentOf(f)]++] = f;
+    }
+    for (u32 f = 0; f <= folderCount; ++f) {
+        std::sort(children.begin() + childStart[f], children.begin() + childStart[f + 1], [&](u32 a, u32 b) {
+            return SiblingBefore(folders.name[a], folders.name[b], separator);
+        });
+    }
+    // Each folder's lines (in the order of their numbers), then ordered by name.
+    std::vector<u32> lineStart(folderCount + 2, 0);
+    auto folderOfLine = [&](u32 i) { return lines[i].folder < folderCount ? lines[i].folder : top; };
+    for (u32 i = 0; i < count; ++i) ++lineStart[folderOfLine(i) + 1];
+    for (u32 f = 0; f <= folderCount; ++f) lineStart[f + 1] += lineStart[f];
+    std::vector<u32> byFolder(count);
+    {
+        std::vector<u32> at(lineStart.begin(), lineStart.end() - 1);
+        for (u32 i = 0; i < count; ++i) byFolder[at[folderOfLine(i)]++] = i;
+    }
+    for (u32 f = 0; f <= folderCount; ++f)
+        SortByName(byFolder.data() + lineStart[f], byFolder.data() + lineStart[f + 1], lines);
+
+    // The folders walked in order: a folder's own lines placed among its subfolders by one comparison
+    // of the name with each subfolder's name and separator.
     std::vector<u32> order;
-    if (OrderByFolders(lines, classes, order)) return order;
-    return OrderByComparison(lines, classes);
+    order.reserve(count);
+    struct Walk {
+        u32 folder;
+        u32 line;
+        u32 child;
+    };
+    std::vector<Walk> walks{{top, lineStart[top], childStart[top]}};
+    while (!walks.empty()) {
+        Walk& walk = walks.back();
+        const u32 lineEnd = lineStart[walk.folder + 1];
+        if (walk.child == childStart[walk.folder + 1]) {
+            order.insert(order.end(), byFolder.begin() + walk.line, byFolder.begin() + lineEnd);
+            walks.pop_back();
+            continue;
+        }
+        const u32 child = children[walk.child++];
+        const std::string_view childName = folders.name[child];
+        while (walk.line < lineEnd && LineBeforeSubtree(lines[byFolder[walk.line]].name, childName, separator))
+            order.push_back(byFolder[walk.line++]);
+        walks.push_back({child, lineStart[child], childStart[child]});
+    }
+    return order;
+}
+
+std::vector<u32> ListOrder(std::span<const ListLine> lines) {
+    HeadTree tree;
+    if (TreeOfHeads(lines, tree)) return TreeOrder(tree.lines, FolderTree{tree.parent, tree.name}, '/');
+    return OrderByComparison(lines, ClassesOf(lines));
 }
 
 }  // namespace scan

@@ -20,13 +20,24 @@ struct ListLine {
 };
 inline constexpr u32 kNoFolder = u32(-1);
 
-// The lines' indices in listing order. Lines of one folder are gathered (the order of their
-// numbers kept) and sorted by name only when they do not come sorted; the folders are walked in the
-// order of their heads, a folder's own lines placed among its subfolders' lines by one comparison
-// with each subfolder's head. Lines without a folder are sorted by whole path and merged in. Lines
-// whose names hold "/" under a folder with subfolders, or heads not ending in "/", are ordered by
-// comparing lines instead (names as numbers past the folder's shared beginning of names, folders by
-// the order of their heads, anything else whole).
+// The lines' indices in listing order. The lines are taken as a tree of folders (the heads split at
+// "/") and ordered by TreeOrder; lines whose heads do not end in "/", or whose names under a folder
+// hold "/", are ordered by comparing lines instead (names as numbers past the folder's shared
+// beginning of names, folders by the order of their heads, anything else whole).
 std::vector<u32> ListOrder(std::span<const ListLine> lines);
+
+// Folders as a tree of names: folder f lies in folder parent[f] (kNoFolder: at the top) and is named
+// name[f]; no two folders of one parent share a name. A folder's path is its parent's path, the
+// separator and its name.
+struct FolderTree {
+    std::span<const u32> parent;
+    std::span<const std::string_view> name;
+};
+
+// The lines' indices in the byte order of their paths, lines of one path in the order of their
+// indices: a line's path is its folder's path (none for kNoFolder), the separator and its name (heads
+// are not read). Names hold no separator. With "/" this is ListOrder's order; with NUL, the order of
+// paths compared name by name. Nothing of a path is joined: a deep tree costs no more than its lines.
+std::vector<u32> TreeOrder(std::span<const ListLine> lines, const FolderTree& folders, char separator);
 
 }  // namespace scan

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <optional>
 #include <iostream>
 #include <unordered_set>
 #include <utility>
@@ -30,6 +31,7 @@
 #include "engine/DataRecovery/IFileReader.h"
 #include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/EnumDevice/IEnumDeviceEx.h"
+#include "engine/HFSPlusLib/HFSPlusResult.h"
 #include "engine/RecoveryController/IRecoveryController.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "engine/Utility/FileNode.h"
@@ -149,13 +151,16 @@ std::string Describe(u64 code) {
         default: break;
     }
     char text[64];
-    std::snprintf(text, sizeof text, "scan failed (code 0x%016llx)", static_cast<unsigned long long>(code));
-    return text;
+    std::snprintf(text, sizeof text, "(code 0x%016llx)", static_cast<unsigned long long>(code));
+    if (std::string words = hfsplus::DescribeFailure(code); !words.empty()) return words + " " + text;
+    return std::string("scan failed ") + text;
 }
 
 }  // namespace
 
 void RequestStop(int) { g_stop = true; }
+
+bool StopRequested() { return g_stop; }
 
 ScanSession::ScanSession(Options options) : m_options(std::move(options)) {}
 
@@ -299,72 +304,87 @@ std::string_view ScanSession::ComponentOf(IFileNode* node, std::vector<std::uniq
     return *owned.back();
 }
 
-const std::string& ScanSession::PathOf(IFileNode* node) const {
-    // Up to the first node whose path is known, or the found root; a node met twice on the way (a
-    // damaged tree) ends the walk. Each path is built once from its parent's, so a deep tree costs no
-    // more than its paths' own length.
-    static const std::string kNone;
-    if (!node) return kNone;
-    if (auto known = m_paths.find(node); known != m_paths.end()) return known->second;
-    auto component = [](IFileNode* n) {
-        std::vector<std::unique_ptr<std::string>> owned;
-        return std::string(ComponentOf(n, owned));
-    };
-    // The usual case: the parent's path is known, or there is no parent (or the node is its own).
-    IFileNode* parent = node->GetParent();
-    auto up = parent && parent != node ? m_paths.find(parent) : m_paths.end();
-    if (!parent || parent == node || up != m_paths.end()) {
-        std::string path = up != m_paths.end() ? up->second : std::string();
-        if (!path.empty()) path += '/';
-        path += component(node);
-        return m_paths.emplace(node, std::move(path)).first->second;
+u32 ScanSession::ChildFolder(u32 parent, std::string_view name) {
+    std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+    key += name;
+    const auto [at, added] = m_folders.byParentAndName.try_emplace(std::move(key), u32(m_folders.parent.size()));
+    if (added) {
+        m_folders.parent.push_back(parent);
+        m_folders.depth.push_back(parent == kNoFolder ? 0 : m_folders.depth[parent] + 1);
+        m_folders.name.push_back(name);
     }
+    return at->second;
+}
+
+u32 ScanSession::FolderOfPath(IFileNode* node) {
+    if (auto known = m_folderOf.find(node); known != m_folderOf.end()) return known->second;
+    // Up to the first node whose folder is known, or the found root; a node met twice ends the walk.
     std::vector<IFileNode*> chain;
     std::unordered_set<IFileNode*> onChain;
     IFileNode* at = node;
-    auto found = m_paths.end();
-    for (; at; at = at->GetParent()) {
-        found = m_paths.find(at);
-        if (found != m_paths.end() || !onChain.insert(at).second) break;
+    auto found = m_folderOf.end();
+    while (at) {
+        found = m_folderOf.find(at);
+        if (found != m_folderOf.end() || !onChain.insert(at).second) break;
         chain.push_back(at);
+        IFileNode* up = at->GetParent();
+        at = up == at ? nullptr : up;
     }
-    std::string path = at && found != m_paths.end() ? found->second : std::string();
+    u32 folder = at && found != m_folderOf.end() ? found->second : kNoFolder;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (!path.empty()) path += '/';
-        path += component(*it);
-        m_paths[*it] = path;
+        folder = ChildFolder(folder, ComponentOf(*it, m_ownedNames));
+        m_folderOf.emplace(*it, folder);
     }
-    return m_paths.at(node);
+    return folder;
 }
 
-std::string ScanSession::PathKeyOf(IFileNode* node) const {
-    // A file's path is its parent's and its own name, built here without keeping it (files are not
-    // parents); any other path comes from PathOf.
-    std::string key;
+ListLine ScanSession::LineOf(IFileNode* node, LastParent& last) {
+    // A folder met above others has its line in the tree already.
+    auto own = [&]() -> std::optional<ListLine> {
+        if (!node->IsDirectory()) return std::nullopt;
+        auto known = m_folderOf.find(node);
+        if (known == m_folderOf.end()) return std::nullopt;
+        return ListLine{{}, m_folders.name[known->second], m_folders.parent[known->second]};
+    };
+    if (auto line = own()) return *line;
     IFileNode* parent = node->GetParent();
-    auto up = parent && parent != node && !m_paths.contains(node) ? m_paths.find(parent) : m_paths.end();
-    if (up != m_paths.end()) {
-        std::vector<std::unique_ptr<std::string>> owned;
-        const std::string_view name = ComponentOf(node, owned);
-        key.reserve(up->second.size() + 1 + name.size());
-        key += up->second;
-        key += '/';
-        key += name;
-    } else {
-        key = PathOf(node);
+    if (!parent || parent == node) return {{}, ComponentOf(node, m_ownedNames), kNoFolder};
+    if (parent != last.node) last = {parent, FolderOfPath(parent)};
+    // The walk up may have met the node itself (a loop): its place is where the walk put it.
+    if (auto line = own()) return *line;
+    return {{}, ComponentOf(node, m_ownedNames), last.folder};
+}
+
+void ScanSession::PathStack::MoveTo(u32 folder, const Folders& folders) {
+    // Up from the folder to the first folder already on the stack at its own depth.
+    m_climb.clear();
+    u32 at = folder;
+    while (at != kNoFolder && !(folders.depth[at] < m_ids.size() && m_ids[folders.depth[at]] == at)) {
+        m_climb.push_back(at);
+        at = folders.parent[at];
     }
-    // Safe names hold neither "/" nor NUL: NUL between them orders the paths name by name.
-    std::replace(key.begin(), key.end(), '/', '\0');
-    return key;
+    const size_t keep = at == kNoFolder ? 0 : folders.depth[at] + 1;
+    m_ids.resize(keep);
+    m_ends.resize(keep);
+    m_text.resize(keep ? m_ends.back() : 0);
+    for (auto it = m_climb.rbegin(); it != m_climb.rend(); ++it) {
+        m_ids.push_back(*it);
+        m_text += folders.name[*it];
+        m_text += m_separator;
+        m_ends.push_back(m_text.size());
+    }
+}
+
+std::string_view ScanSession::PathStack::Name(size_t level) const {
+    const size_t begin = level ? m_ends[level - 1] : 0;
+    return std::string_view(m_text).substr(begin, m_ends[level] - begin - 1);
 }
 
 bool ScanSession::WriteList(std::string& reason) {
-    // Lines sorted by path (nodes of one path keep their order). Each folder's path is built once
-    // (PathOf keeps it); a node below a folder is listed as that path, "/" and its own name, never
-    // joined in memory: the head "path/" is made once per folder and shared by its lines. A node
-    // whose folder's path is not known yet has it built with its own (PathOf walks up from the node,
-    // so a damaged tree gives the same path either way); a node without a folder is listed whole.
-    // What a line shows of its node is taken in the same pass, while the node is at hand.
+    // Lines sorted by path (nodes of one path keep their order). A line is its folder in the tree of
+    // folders and its own name; no path is joined in memory but the one of the folder being written,
+    // which changes only below the folder it shares with the last one. What a line shows of its node is
+    // taken in the same pass, while the node is at hand.
     struct Facts {
         i64 size;
         i64 time;
@@ -372,44 +392,19 @@ bool ScanSession::WriteList(std::string& reason) {
         bool deleted;
         bool directory;
     };
-    std::vector<std::unique_ptr<std::string>> owned;
     // Large for a large scan: on huge pages (few page faults).
     std::vector<ListLine, hugepages::Allocator<ListLine>> lines(m_nodes.size());
     std::vector<Facts, hugepages::Allocator<Facts>> facts(m_nodes.size());
-    // Heads by the parent's path (its address in m_paths, which never moves); the last parent met is
-    // kept, as the files of one folder mostly come together.
-    std::deque<std::string> heads;
-    std::unordered_map<const std::string*, u32> folderOf;
-    IFileNode* lastParent = nullptr;
-    u32 lastFolder = kNoFolder;
-    std::string_view lastHead;
+    LastParent last;
     for (size_t k = 0; k < m_nodes.size(); ++k) {
         IFileNode* node = m_nodes[k];
-        IFileNode* parent = node->GetParent();
-        if (parent && parent != node && parent != lastParent) {
-            auto up = m_paths.find(parent);
-            if (up == m_paths.end()) {
-                PathOf(node);
-                up = m_paths.find(parent);
-            }
-            if (up != m_paths.end()) {
-                const auto [at, added] = folderOf.try_emplace(&up->second, u32(heads.size()));
-                if (added) heads.push_back(up->second + '/');
-                lastParent = parent;
-                lastFolder = at->second;
-                lastHead = heads[lastFolder];
-            }
-        }
-        ListLine& line = lines[k];
-        if (parent && parent != node && parent == lastParent) {
-            line = {lastHead, ComponentOf(node, owned), lastFolder};
-        } else {
-            line = {{}, PathOf(node), kNoFolder};
-        }
+        lines[k] = LineOf(node, last);
         facts[k] = {node->GetFileSize(), UnixSeconds(node->GetModificationTime()), u32(node->GetSearcheType()),
                     node->IsDeleted() != 0, node->IsDirectory() != 0};
     }
-    const std::vector<u32> order = ListOrder(lines);
+    const std::vector<u32> order = TreeOrder(lines, FolderTree{m_folders.parent, m_folders.name}, '/');
+    PathStack heads('/');
+    u32 headFolder = kNoFolder;
     OutputWriter out;
     if (!out.Open(m_options.listPath, m_options.standardOutputFd, m_options.source, "list", reason)) return false;
     // Written through one buffer, handed on whenever the next line might not fit: type, path, size,
@@ -424,7 +419,12 @@ bool ScanSession::WriteList(std::string& reason) {
     for (const u32 index : order) {
         const ListLine& line = lines[index];
         const Facts& fact = facts[index];
-        const size_t need = line.head.size() + line.name.size() + kLineBytes;
+        if (line.folder != headFolder) {
+            heads.MoveTo(line.folder, m_folders);
+            headFolder = line.folder;
+        }
+        const std::string_view head = heads.Head();
+        const size_t need = head.size() + line.name.size() + kLineBytes;
         if (size_t(at - text.get()) + need > capacity) {
             if (!out.Write(std::string_view(text.get(), size_t(at - text.get())), reason)) return false;
             if (need > capacity) {
@@ -435,9 +435,8 @@ bool ScanSession::WriteList(std::string& reason) {
         }
         at = type.Put(at, fact.type);
         *at++ = '\t';
-        // A line without a head has an empty view, whose data may be null.
-        if (!line.head.empty()) std::memcpy(at, line.head.data(), line.head.size());
-        at += line.head.size();
+        std::memcpy(at, head.data(), head.size());
+        at += head.size();
         if (!line.name.empty()) std::memcpy(at, line.name.data(), line.name.size());
         at += line.name.size();
         *at++ = '\t';
@@ -543,26 +542,35 @@ bool ScanSession::Recover(RecoverCounts& counts, std::string& reason) {
         reason = "cannot create " + root + ": " + std::strerror(errno);
         return false;
     }
-    // Files in the order of their paths taken name by name, each path split into its names only when
-    // its file is copied.
-    std::vector<std::pair<std::string, IFileNode*>> files;
-    for (IFileNode* node : m_nodes)
-        if (!node->IsDirectory()) files.emplace_back(PathKeyOf(node), node);
-    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Files in the order of their paths taken name by name; the names of a file's path are those of
+    // its folder, kept from one file to the next, and its own.
+    std::vector<IFileNode*> files;
+    std::vector<ListLine> lines;
+    LastParent parent;
+    for (IFileNode* node : m_nodes) {
+        if (node->IsDirectory()) continue;
+        files.push_back(node);
+        lines.push_back(LineOf(node, parent));
+    }
+    const std::vector<u32> order = TreeOrder(lines, FolderTree{m_folders.parent, m_folders.name}, '\0');
     OpenFolder last;
+    PathStack folder('\0');
+    u32 partsFolder = kNoFolder - 1;  // none yet
     std::vector<std::string> parts;
-    for (const auto& [key, node] : files) {
-        if (g_stop) break;
-        size_t count = 0;
-        for (size_t start = 0;; ++count) {
-            const size_t end = std::min(key.find('\0', start), key.size());
-            if (count == parts.size()) parts.emplace_back();
-            parts[count].assign(key, start, end - start);
-            if (end == key.size()) break;
-            start = end + 1;
+    for (const u32 index : order) {
+        if (g_stop) {
+            counts.interrupted = true;
+            break;
         }
-        parts.resize(count + 1);
-        ++(RecoverAt(rootFd, parts, node, counts, last) ? counts.copied : counts.failed);
+        const ListLine& line = lines[index];
+        if (line.folder != partsFolder) {
+            folder.MoveTo(line.folder, m_folders);
+            partsFolder = line.folder;
+            parts.resize(folder.Depth() + 1);
+            for (size_t level = 0; level < folder.Depth(); ++level) parts[level].assign(folder.Name(level));
+        }
+        parts.back().assign(line.name);
+        ++(RecoverAt(rootFd, parts, files[index], counts, last) ? counts.copied : counts.failed);
     }
     if (last.fd >= 0) ::close(last.fd);
     ::close(rootFd);

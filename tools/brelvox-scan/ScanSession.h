@@ -14,6 +14,7 @@
 #include "engine/Common/IDrirectoryTree.h"
 #include "engine/Common/IProgress.h"
 #include "engine/Common/SearcherTypes.h"
+#include "ListOrder.h"
 
 class CFileNode;
 class IDataRecovery;
@@ -43,10 +44,13 @@ struct RecoverCounts {
     int copied = 0;
     int failed = 0;
     int unreadable = 0;
+    bool interrupted = false;  // stopped (SIGINT) before every file was tried
 };
 
-// Called on SIGINT: the scan stops at its next step.
+// Called on SIGINT: the scan stops at its next step, a copy-out before its next file.
 void RequestStop(int);
+// Whether a stop was requested.
+bool StopRequested();
 
 class ScanSession : public IProgress, public IDrirectoryTree {
 public:
@@ -100,15 +104,50 @@ private:
         uintptr_t m_lastPage = 0;
         u64* m_last = nullptr;
     };
+    // The folders of the found paths as a tree of names (one safe component per name, however deep:
+    // the same under --list and --recover): each folder is its parent folder and its name, so memory
+    // grows with the number of folders, never with their depth.
+    struct Folders {
+        std::vector<u32> parent;  // kNoFolder at the top; a parent always comes before its folders
+        std::vector<u32> depth;
+        std::vector<std::string_view> name;
+        std::unordered_map<std::string, u32> byParentAndName;
+    };
+    // A folder's path, joined by a separator, and its names, kept from one folder to the next: moving
+    // to another folder changes only the names below the folder both share.
+    class PathStack {
+    public:
+        explicit PathStack(char separator) : m_separator(separator) {}
+        void MoveTo(u32 folder, const Folders& folders);
+        // The folder's path and the separator ("" at the top).
+        std::string_view Head() const { return m_text; }
+        // The names from the top down to the folder.
+        size_t Depth() const { return m_ends.size(); }
+        std::string_view Name(size_t level) const;
+
+    private:
+        char m_separator;
+        std::vector<u32> m_ids;
+        std::vector<size_t> m_ends;
+        std::string m_text;
+        std::vector<u32> m_climb;
+    };
+    // Which folder the last line's parent was, for the next line (the lines of a folder mostly come
+    // together).
+    struct LastParent {
+        IFileNode* node = nullptr;
+        u32 folder = 0;
+    };
     bool OpenSource(std::string& reason);
     // The node's own path component: its name when that is already safe (referred to, not copied),
     // else the safe form kept in owned.
     static std::string_view ComponentOf(IFileNode* node, std::vector<std::unique_ptr<std::string>>& owned);
-    // The node's path from its found root (one safe component per name, however deep: the same under
-    // --list and --recover) with NUL in place of "/": byte order of keys is the order of paths
-    // compared name by name.
-    std::string PathKeyOf(IFileNode* node) const;
-    const std::string& PathOf(IFileNode* node) const;
+    // The folder whose path is the node's path from its found root, made (with those above it) when
+    // new; a node met twice on the way up (a damaged tree) is taken as the top.
+    u32 FolderOfPath(IFileNode* node);
+    u32 ChildFolder(u32 parent, std::string_view name);
+    // The node's line: its folder (kNoFolder at the top) and its own name.
+    ListLine LineOf(IFileNode* node, LastParent& last);
     // Copies one file into the folder open at folderFd; true when copied.
     bool RecoverOne(IFileNode* node, int folderFd, const std::string& name, RecoverCounts& counts);
     // Copies one file to its path (parts) below the destination root open at rootFd, making the
@@ -130,8 +169,10 @@ private:
     std::vector<IFileNode*, hugepages::Allocator<IFileNode*>> m_nodes;
     NodeSet m_seen;
     std::map<_tagSearcherType, IDataRecovery*> m_recoveries;
-    // The paths built so far, by node.
-    mutable std::unordered_map<IFileNode*, std::string> m_paths;
+    Folders m_folders;
+    // The folder of a node's own path, for the nodes met as folders above others.
+    std::unordered_map<IFileNode*, u32> m_folderOf;
+    std::vector<std::unique_ptr<std::string>> m_ownedNames;
 };
 
 }  // namespace scan

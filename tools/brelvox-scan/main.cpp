@@ -68,30 +68,44 @@ bool ParseBits(const char* text, u32& bits) {
 // driver would write into the scanned source. True when both are safe (or the source cannot be
 // found, which the scan reports itself).
 bool CheckDestinations(const scan::Options& options, std::string& reason) {
-    struct stat st {};
-    if (::stat(options.source.c_str(), &st) != 0) return true;
-    using namespace brelvox::disks;
-    const FileIdentity source = FileIdentity::Of(st);
-    const BlockTopology topology;
+    const brelvox::disks::BlockTopology topology;
     for (const std::string& path : {options.listPath == "-" ? std::string() : options.listPath,
                                     options.partitionsPath == "-" ? std::string() : options.partitionsPath,
                                     options.recoverDir}) {
         if (path.empty()) continue;
-        const auto destination = LocateDestination(path);
-        if (!destination) {
-            reason = "refusing to write to " + path + ": where it leads cannot be told";
-            return false;
-        }
-        reason = DestinationProblem(source, *destination, topology);
+        reason = brelvox::disks::WriteProblem(options.source, path, topology);
         if (!reason.empty()) return false;
     }
     return true;
 }
 
+// The exit status of a run stopped by SIGINT, as a shell reports a process that SIGINT ended.
+constexpr int kInterruptedStatus = 128 + SIGINT;
+
+int Interrupted(const std::string& what) {
+    std::fprintf(stderr, "brelvox-scan: interrupted %s\n", what.c_str());
+    return kInterruptedStatus;
+}
+
+// The summary of --recover on standard output.
+bool WriteSummary(const scan::Options& options, const scan::RecoverCounts& counts) {
+    std::string summary = "copied " + std::to_string(counts.copied) + ", failed " + std::to_string(counts.failed);
+    if (counts.unreadable) summary += ", unreadable " + std::to_string(counts.unreadable);
+    if (counts.interrupted) summary += ", interrupted";
+    summary += "\n";
+    return ::write(options.standardOutputFd, summary.data(), summary.size()) >= 0;
+}
+
 // Scans, then writes what was asked; the exit status.
 int Scan(scan::ScanSession& session, const scan::Options& options) {
     std::string reason;
-    if (!session.Run(reason)) return Fail(reason);
+    const bool scanned = session.Run(reason);
+    if (scan::StopRequested()) {
+        // Nothing is written from a scan cut short: a list or copies of part of it would pass for all.
+        if (!options.recoverDir.empty()) WriteSummary(options, scan::RecoverCounts{.interrupted = true});
+        return Interrupted("during the scan: nothing listed or copied");
+    }
+    if (!scanned) return Fail(reason);
     if (!options.partitionsPath.empty() &&
         !scan::WriteOutput(options.partitionsPath, options.standardOutputFd, options.source,
                            scan::PartitionLines(*session.Controller()), "partitions", reason))
@@ -100,10 +114,8 @@ int Scan(scan::ScanSession& session, const scan::Options& options) {
     if (!options.recoverDir.empty()) {
         scan::RecoverCounts counts;
         if (!session.Recover(counts, reason)) return Fail(reason);
-        std::string summary = "copied " + std::to_string(counts.copied) + ", failed " + std::to_string(counts.failed);
-        if (counts.unreadable) summary += ", unreadable " + std::to_string(counts.unreadable);
-        summary += "\n";
-        if (::write(options.standardOutputFd, summary.data(), summary.size()) < 0) return Fail("cannot write the summary");
+        if (!WriteSummary(options, counts)) return Fail("cannot write the summary");
+        if (counts.interrupted) return Interrupted("during the copy-out: the files after the last copied were not tried");
         if (counts.failed) return Fail(std::to_string(counts.failed) + " file(s) could not be copied");
         if (counts.unreadable)
             return Fail(std::to_string(counts.unreadable) + " copied file(s) hold unreadable ranges written as zeros");
@@ -168,7 +180,17 @@ int main(int argc, char** argv) {
     if (options.quick && !options.partitionsPath.empty()) return Fail("--partitions lists what a deep scan found");
     if (std::string reason; !CheckDestinations(options, reason)) return Fail(reason);
     options.showProgress = isatty(STDERR_FILENO);
-    std::signal(SIGINT, scan::RequestStop);
+    // Standard output carries only the list and the summary: anything else written there (a library's
+    // stray line) goes to standard error.
+    std::fflush(stdout);
+    options.standardOutputFd = dup(STDOUT_FILENO);
+    if (options.standardOutputFd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return Fail("cannot set up output");
+    // The first Ctrl-C stops the run at its next step (and says so); a second one ends it at once.
+    struct sigaction stop {};
+    stop.sa_handler = scan::RequestStop;
+    stop.sa_flags = SA_RESETHAND;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, nullptr);
 
     auto session = std::make_unique<scan::ScanSession>(options);
     EndAfterScan(session, Scan(*session, options));

@@ -37,12 +37,6 @@ void CopyText(char* field, size_t fieldBytes, const char* text) {
     std::memcpy(field, text, n);
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 KXMakeDMG& KXMakeDMG::KXShareInstance() {
@@ -83,7 +77,7 @@ int KXMakeDMG::KXStart(const std::string& devicePath, const std::string& imagePa
         return fail(edi_code::kBadArgument);
     }
     // Nothing is ever written onto the device being copied.
-    if (const std::string why = ScannedDeviceProblem(device, FolderOf(imagePath)); !why.empty()) {
+    if (const std::string why = ScannedDeviceProblem(device, imagePath, devicePath); !why.empty()) {
         CatchExeception::Instance()->WriteLog("EDI image: %s refused: %s\n", imagePath.c_str(), why.c_str());
         return fail(edi_code::kCreate);
     }

@@ -49,13 +49,16 @@ std::vector<FileIdentity> ScannedSources(IStorageDevice* device) {
 
 }  // namespace
 
-std::string ScannedDeviceProblem(IStorageDevice* scanned, const std::string& path) {
+std::string ScannedDeviceProblem(IStorageDevice* scanned, const std::string& path, const std::string& readPath) {
     if (!scanned) return {};
-    const auto destination = brelvox::disks::LocateDestination(path);
-    if (!destination) return "refusing to write to " + path + ": where it leads cannot be told";
-    const brelvox::disks::BlockTopology topology(KXUIDeviceData::instance().GetConfig().roots.sys);
+    const auto& roots = KXUIDeviceData::instance().GetConfig().roots;
+    const brelvox::disks::BlockTopology topology(roots.sys, roots.proc);
+    if (!readPath.empty()) {
+        std::string problem = brelvox::disks::WriteProblem(readPath, path, topology);
+        if (!problem.empty()) return problem;
+    }
     for (const FileIdentity& source : ScannedSources(scanned)) {
-        std::string problem = brelvox::disks::DestinationProblem(source, *destination, topology);
+        std::string problem = brelvox::disks::WriteProblem(source, path, topology);
         if (!problem.empty()) return problem;
     }
     return {};

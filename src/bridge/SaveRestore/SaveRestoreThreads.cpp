@@ -7,6 +7,7 @@
 #include "bridge/Dispatch/Clock.h"
 #include "bridge/Dispatch/WorkerRegistry.h"
 #include "bridge/Recovery/KXUIRecovery.h"
+#include "bridge/Recovery/ScannedDevice.h"
 #include "bridge/SaveRestore/FindSavedDevice.h"
 #include "bridge/SaveRestore/RestoreScanSink.h"
 #include "bridge/SaveRestore/SaveRestoreProgress.h"
@@ -144,6 +145,11 @@ void Static_RestoreScanResult(const std::string& path, IProgress* sink, const st
 
 int DoSaveScanResult(const char* path, IProgress* sink, std::shared_ptr<Worker>* started) {
     if (!path || !sink) return -1;
+    // A saved result is never written onto the device it describes.
+    if (const std::string why = ScannedDeviceProblem(KXUIScan::instance().GetResultStorage(), path); !why.empty()) {
+        CatchExeception::Instance()->WriteLog("saving the scan result refused: %s\n", why.c_str());
+        return -3;
+    }
     g_stopSaving.store(false);
     // Taken on the caller's thread: the scan's results cannot change between the click and the walk.
     auto source = std::make_shared<SaveSource>(CollectSaveSource(KXUIScan::instance(), KXUIDeviceData::instance()));

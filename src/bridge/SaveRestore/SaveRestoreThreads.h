@@ -37,8 +37,8 @@ void Static_SaveScanResult(const std::string& path, IProgress* sink, const SaveS
 void Static_RestoreScanResult(const std::string& path, IProgress* sink, const std::string& imagePath,
                               KXUIScan& scan, KXUIDeviceData& model);
 
-// Start the threads: 0 started, -1 a missing argument, -2 no thread could be made. started, when
-// given, receives the worker.
+// Start the threads: 0 started, -1 a missing argument, -2 no thread could be made, -3 (save) the file
+// would lie on the scanned device. started, when given, receives the worker.
 int DoSaveScanResult(const char* path, IProgress* sink, std::shared_ptr<Worker>* started = nullptr);
 int DoRestoreScanResult(const char* path, IProgress* sink, const char* imagePath,
                         std::shared_ptr<Worker>* started = nullptr);

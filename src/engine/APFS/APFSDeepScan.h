@@ -11,6 +11,7 @@
 
 #include "engine/APFS/APFSContainer.h"
 #include "engine/APFS/APFSDelegate.h"
+#include "engine/APFS/APFSLayout.h"
 #include "engine/Common/ICompleteFileSystemSearchController.h"
 
 class CStorageDeviceWithCache;
@@ -20,7 +21,8 @@ class IProgress;
 class APFSDeepScan : public ICompleteFileSystemSearchController, public APFSDelegate {
 public:
     static constexpr u32 kGroupBlocks = 16;
-    static constexpr size_t kWorkBufferSize = 1048576;
+    // The work buffer holds one group of blocks read from the device.
+    static constexpr size_t kWorkBufferSize = size_t{kGroupBlocks} * apfs::kBlockSize;
     static constexpr u32 kFileSystemType = 9;
 
     APFSDeepScan();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -66,11 +67,34 @@ bool MakeFolders(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Kinds of lines counted at once; a log with more kinds than this starts counting afresh.
+constexpr size_t kMaxKinds = 4096;
+// The part of a message that tells its kind.
+constexpr size_t kKindChars = 160;
+
+// The kind of a line: its message (past the time prefix) without digits.
+std::string KindOf(const char* line, size_t length, size_t prefix) {
+    std::string kind;
+    for (size_t i = prefix; i < length && kind.size() < kKindChars; ++i)
+        if (line[i] < '0' || line[i] > '9') kind += line[i];
+    return kind;
+}
+
+bool IsPowerOfTwo(unsigned long long n) { return (n & (n - 1)) == 0; }
+
 // Appends the whole line with one write per attempt; O_APPEND keeps the lines of concurrent
-// processes apart as well.
-bool AppendTo(const std::string& file, const char* line, size_t length) {
+// processes apart as well. A file that the line would take past limit is first moved to "<file>.1".
+bool AppendTo(const std::string& file, const char* line, size_t length, long long limit) {
     int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        static_cast<long long>(st.st_size) + static_cast<long long>(length) > limit) {
+        close(fd);
+        rename(file.c_str(), (file + ".1").c_str());
+        fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) return false;
+    }
     bool ok = true;
     while (length > 0) {
         ssize_t done = write(fd, line, length);
@@ -196,6 +220,7 @@ void CatchExeception::ResetWorkPath(const char* path) {
     SimpleLock hold(&LogLock(), "ResetWorkPath");
     m_useStateFolder = false;
     m_lastLogFile.clear();
+    m_linesOfKind.clear();
     m_workPathResolved = path != nullptr;
     if (path) std::snprintf(m_workPath, sizeof(m_workPath), "%s", path);
 }
@@ -205,10 +230,28 @@ std::string CatchExeception::GetLogFilePath() {
     return m_lastLogFile;
 }
 
+void CatchExeception::SetLogFileLimit(long long bytes) {
+    SimpleLock hold(&LogLock(), "SetLogFileLimit");
+    m_logFileLimit = bytes > 0 ? bytes : kLogFileLimit;
+}
+
 bool CatchExeception::AppendLocked(const char* line, size_t length) {
+    constexpr size_t kPrefix = 9;  // "HH:MM:SS "
+    if (m_linesOfKind.size() >= kMaxKinds) m_linesOfKind.clear();
+    const unsigned long long seen = ++m_linesOfKind[KindOf(line, length, kPrefix)];
+    if (seen <= kMaxLinesOfAKind) return AppendToFileLocked(line, length);
+    if (!IsPowerOfTwo(seen)) return true;
+    char note[160];
+    const int noted = std::snprintf(note, sizeof note, "%.*s%llu lines like the next one so far; most are left out\n",
+                                    int(kPrefix), line, seen);
+    if (noted > 0) AppendToFileLocked(note, std::min(sizeof note - 1, size_t(noted)));
+    return AppendToFileLocked(line, length);
+}
+
+bool CatchExeception::AppendToFileLocked(const char* line, size_t length) {
     if (!m_useStateFolder) {
         std::string file = std::string(WorkPathLocked()) + "/" + kLogFileName;
-        if (AppendTo(file, line, length)) {
+        if (AppendTo(file, line, length, m_logFileLimit)) {
             m_lastLogFile = file;
             return true;
         }
@@ -218,7 +261,7 @@ bool CatchExeception::AppendLocked(const char* line, size_t length) {
     std::string folder = GetUserStatePath();
     if (!MakeFolders(folder)) return false;
     std::string file = folder + "/" + kLogFileName;
-    if (!AppendTo(file, line, length)) return false;
+    if (!AppendTo(file, line, length, m_logFileLimit)) return false;
     m_lastLogFile = file;
     return true;
 }

@@ -4,9 +4,14 @@
 // in the work folder. The file is opened and closed for every line so the log is complete after a
 // crash. When the work folder cannot take the file (an installed program under /usr), the log goes to
 // the per-user state folder ($XDG_STATE_HOME or ~/.local/state, subfolder "Brelvox") instead.
+// The file never grows past a size limit: a line that would cross it first moves the file to
+// "sMAC_Brelvox.log.1" (replacing an older one). Nor can one kind of line flood it (a read failure
+// met on every sector of a damaged disk): of the lines that differ only in their digits, the first
+// kMaxLinesOfAKind go to the file, after that only the 2^n-th, each with a line counting them.
 #pragma once
 
 #include <string>
+#include <unordered_map>
 
 #include "engine/Common/Locks.h"
 
@@ -23,6 +28,8 @@ public:
     static constexpr int kLineBytes = 2048;
     static constexpr int kMessageChars = 2000;
     static constexpr int kBacktraceFrames = 128;
+    static constexpr long long kLogFileLimit = 16LL << 20;
+    static constexpr unsigned long long kMaxLinesOfAKind = 1000;
 
     static CatchExeception* Instance();
 
@@ -37,11 +44,13 @@ public:
 
     // The work folder, resolved once (GetAppWorkPath) and kept.
     const char* GetWorkPath();
-    // Forgets the resolved work and log folders so that the next line resolves them again; a
-    // non-null path is used as the work folder from now on. For tests and tools.
+    // Forgets the resolved work and log folders (and the lines counted per kind) so that the next line
+    // resolves them again; a non-null path is used as the work folder from now on. For tests and tools.
     void ResetWorkPath(const char* path = nullptr);
     // The full path of the file the last line went to (empty before the first line).
     std::string GetLogFilePath();
+    // The size past which the file is moved aside (kLogFileLimit unless a test sets another).
+    void SetLogFileLimit(long long bytes);
 
     CatchExeception(const CatchExeception&) = delete;
     CatchExeception& operator=(const CatchExeception&) = delete;
@@ -51,6 +60,7 @@ private:
     ~CatchExeception();
 
     bool AppendLocked(const char* line, size_t length);
+    bool AppendToFileLocked(const char* line, size_t length);
     const char* WorkPathLocked();
 
     char m_workPath[1024] = {};
@@ -58,4 +68,7 @@ private:
     // Set once the work folder refused the file; later lines go straight to the state folder.
     bool m_useStateFolder = false;
     std::string m_lastLogFile;
+    long long m_logFileLimit = kLogFileLimit;
+    // Lines met per kind (the message without its digits); emptied when it holds too many kinds.
+    std::unordered_map<std::string, unsigned long long> m_linesOfKind;
 };

@@ -106,11 +106,13 @@ void CDataRecovery::ReleaseReader() {
     m_reader = nullptr;
 }
 
-bool CDataRecovery::EnsureBuffer() {
-    if (m_buffer && m_bufferBytes == size_t(m_bufferSize) + kReadSpareBytes) return true;
-    // The room past a full chunk lets the reader take a file's last partial sector in place.
-    m_buffer.reset(new (std::nothrow) u8[size_t(m_bufferSize) + kReadSpareBytes]());
-    m_bufferBytes = m_buffer ? size_t(m_bufferSize) + kReadSpareBytes : 0;
+bool CDataRecovery::EnsureBuffer(size_t chunk) {
+    // The room past a full chunk lets the reader take a file's last partial sector in place. The buffer
+    // is as large as the largest chunk asked for so far: a small file needs no 4 MiB cleared.
+    const size_t need = std::min(chunk, size_t(m_bufferSize)) + kReadSpareBytes;
+    if (m_buffer && m_bufferBytes >= need) return true;
+    m_buffer.reset(new (std::nothrow) u8[need]());
+    m_bufferBytes = m_buffer ? need : 0;
     return m_buffer != nullptr;
 }
 
@@ -148,7 +150,6 @@ u64 CDataRecovery::Initialize(IFileSystemSearchController* searcher, IStorageDev
     m_partitionCount = u32(count);
     m_device = device;
     ReleaseBuffer();
-    EnsureBuffer();
     if (m_partitionCount >= 2)
         std::stable_sort(m_partitions.begin(), m_partitions.begin() + count, PartitionInfoCompare);
     return result::kSuccess;
@@ -162,7 +163,6 @@ u64 CDataRecovery::Initialize(const std::vector<CSearchedPartitionInfo*>& record
     m_partitionCount = u32(m_partitions.size());
     m_device = device;
     ReleaseBuffer();
-    EnsureBuffer();
     return result::kSuccess;
 }
 
@@ -385,26 +385,38 @@ u64 CDataRecovery::CreateEmptyDestination(const char* path) {
 }
 
 u64 CDataRecovery::CopyPlain(int fd, const char* name, IProgress* sink, int size) {
-    if (!EnsureBuffer()) {
+    i64 total = size > 0 ? i64(size) : std::max<i64>(m_reader->GetDataSize(), 0);
+    if (size <= 0 && m_reader->GetReadableSize() < total) {
+        // A recorded size that no extent and no volume can hold (a damaged record): the copy takes what
+        // the extents hold and the file counts as partly unreadable, instead of walking the size.
+        const i64 readable = std::max<i64>(m_reader->GetReadableSize(), 0);
+        RecoveryLog("%s:%d read[%s]: its recorded size %lld is larger than its extents and its volume; %lld bytes "
+                    "copied\n",
+                    "RecoverTo", 9, name, static_cast<long long>(total), static_cast<long long>(readable));
+        total = readable;
+        ++m_unreadableChunks;
+    }
+    if (!EnsureBuffer(size_t(std::min<i64>(total, m_bufferSize)))) {
         RecoveryLog("%s %d\r\n", "RecoverTo", 5);
         return recoverycode::kCannotOpenDestination;
     }
-    const i64 total = size > 0 ? i64(size) : std::max<i64>(m_reader->GetDataSize(), 0);
     _PROGRESS_INFO record = MakeProgressInfo(PROGRESS_RUNNING, u64(total), 0);
     i64 current = 0;
     int failedTries = 0;
     bool stopped = false;
     u64 code = result::kSuccess;
+    // Unreadable chunks are logged once per file: the first with its reason, the count at the end.
+    u32 unreadableLogged = 0;
     while (current < total) {
         if (sink && !sink->Continued()) {
             stopped = true;
             break;
         }
-        if (!EnsureBuffer()) {
+        const u32 chunk = u32(std::min<i64>(total - current, m_bufferSize));
+        if (!EnsureBuffer(chunk)) {
             code = recoverycode::kCannotOpenDestination;
             break;
         }
-        const u32 chunk = u32(std::min<i64>(total - current, m_bufferSize));
         record.errorCode = 0;
         // errno is cleared first: a reader that fails without a system error (a range past the end of an
         // image) must not be logged with whatever an earlier call left there.
@@ -425,8 +437,9 @@ u64 CDataRecovery::CopyPlain(int fd, const char* name, IProgress* sink, int size
         if (got < chunk) ++m_unreadableChunks;
         if (got == 0) {
             // Unreadable: the range stays zeros (the file gets its full length at the end).
-            RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, name,
-                        readError ? std::strerror(readError) : "no data for the range");
+            if (unreadableLogged++ == 0)
+                RecoveryLog("%s:%d read[%s] failed with %s\n", "RecoverTo", 6, name,
+                            readError ? std::strerror(readError) : "no data for the range");
         } else if (!WriteAllAt(fd, m_buffer.get(), got, current)) {
             RecoveryLog("%s:%d write[%s] failed with %s\n", "RecoverTo", 7, name, std::strerror(errno));
             record.errorCode = i64(recoverycode::kWriteWait);
@@ -444,6 +457,9 @@ u64 CDataRecovery::CopyPlain(int fd, const char* name, IProgress* sink, int size
         record.current = u64(current);
         if (sink) sink->UpdateProgress(&record);
     }
+    if (unreadableLogged > 1)
+        RecoveryLog("%s:%d read[%s]: %u chunks of %u bytes unreadable in all\n", "RecoverTo", 6, name, unreadableLogged,
+                    unsigned(m_bufferSize));
     struct stat st {};
     const bool plainFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     // The file gets its full length (an unreadable last chunk was not written); one that has it already
@@ -526,7 +542,7 @@ u64 CDataRecovery::RecoverToFile(int fd, int folderFd, const char* name, IProgre
 u32 CDataRecovery::ReadSmallJPG(char* out, u32 outSize) {
     std::lock_guard<std::mutex> hold(m_mutex);
     if (!out || outSize < kJpegWindow || !m_reader || m_reader->GetDataSize() < i64(kJpegWindow)) return 0;
-    if (!EnsureBuffer()) return 0;
+    if (!EnsureBuffer(kJpegWindow)) return 0;
     u8* buffer = m_buffer.get();
     // Zeroed first: a short read must not leave the previous file's bytes in the window.
     std::memset(buffer, 0, kJpegWindow);

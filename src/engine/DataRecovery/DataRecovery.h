@@ -68,7 +68,8 @@ public:
 private:
     void ClearPartitions();
     void ReleaseReader();
-    bool EnsureBuffer();
+    // A copy buffer that takes chunk bytes (at most m_bufferSize) and the spare room past them.
+    bool EnsureBuffer(size_t chunk);
     void ReleaseBuffer();
     // True when the current reader writes the whole (NTFS compressed) file itself.
     bool WritesWholeFile();

@@ -19,6 +19,17 @@ constexpr size_t kDirectBytes = size_t(4) << 20;
 // Resident data lives inside a file record; never fetch more than this, whatever the cluster size says.
 constexpr u32 kResidentLimit = u32(1) << 20;
 
+// The file bytes a run list covers, INT64_MAX when that overflows.
+i64 RunBytes(IDataRunList& runs, u64 bytesPerCluster) {
+    u64 clusters = 0;
+    for (DataRun* run = runs.GetFirst(); run; run = runs.GetNext()) {
+        if (__builtin_add_overflow(clusters, run->length, &clusters)) return INT64_MAX;
+    }
+    u64 bytes = 0;
+    if (__builtin_mul_overflow(clusters, bytesPerCluster, &bytes) || bytes > u64(INT64_MAX)) return INT64_MAX;
+    return i64(bytes);
+}
+
 }  // namespace
 
 int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) {
@@ -47,6 +58,10 @@ int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitio
     m_bytesPerCluster = static_cast<u32>(bytesPerCluster);
     m_dataSize = size;
     m_cluster0Sector = partition->m_cluster0Sector;
+    m_runBytes = m_runs->IsResident() ? i64(kResidentLimit) : RunBytes(*m_runs, m_bytesPerCluster);
+    i64 sectors = partition->m_totalSectors > 0 ? partition->m_totalSectors : device->GetTotalSectors();
+    const i64 sectorSize = partition->m_totalSectors > 0 ? i64(partition->m_sectorSize) : i64(DeviceSectorSize());
+    if (sectors < 0 || __builtin_mul_overflow(sectors, sectorSize, &m_volumeBytes)) m_volumeBytes = INT64_MAX;
     return 1;
 }
 
@@ -173,6 +188,8 @@ void CFileReader::CopyFieldsFrom(const CFileReader& other) {
     m_sectorsPerCluster = other.m_sectorsPerCluster;
     m_dataSize = other.m_dataSize;
     m_cluster0Sector = other.m_cluster0Sector;
+    m_runBytes = other.m_runBytes;
+    m_volumeBytes = other.m_volumeBytes;
 }
 
 IFileReader* CFileReader::Clone() {
@@ -182,6 +199,11 @@ IFileReader* CFileReader::Clone() {
 }
 
 i64 CFileReader::GetDataSize() const { return m_node ? m_node->GetFileSize() : 0; }
+
+i64 CFileReader::GetReadableSize() const {
+    const i64 size = GetDataSize();
+    return size > m_runBytes && size > m_volumeBytes ? m_runBytes : size;
+}
 
 u32 CFileReader::IsCompressFile() { return m_node ? m_node->IsCompressed() : 0; }
 

@@ -29,6 +29,8 @@ public:
     u32 ReadData(i64 offset, char* buffer, u32 length, int* error) override;
     IFileReader* Clone() override;
     i64 GetDataSize() const override;
+    // A recorded size above both the bytes the runs cover and the volume's size is cut to the runs.
+    i64 GetReadableSize() const override;
     u32 IsCompressFile() override;
     void Release() override { delete this; }
     void Close();
@@ -62,5 +64,7 @@ protected:
     u32 m_sectorsPerCluster = 0;
     i64 m_dataSize = 0;
     i64 m_cluster0Sector = 0;
+    i64 m_runBytes = 0;     // the file bytes the runs cover (sparse ones included)
+    i64 m_volumeBytes = 0;  // the size of the volume the runs lie in
     size_t m_spareBytes = 0;
 };

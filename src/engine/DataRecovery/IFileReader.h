@@ -17,6 +17,9 @@ public:
     // A new reader of the same file, owned by the caller.
     virtual IFileReader* Clone() = 0;
     virtual i64 GetDataSize() const = 0;
+    // How much of the data a copy can take: the data size, or less when the recorded size cannot be
+    // true (larger than everything the file's extents and its volume hold); the rest is unreadable.
+    virtual i64 GetReadableSize() const { return GetDataSize(); }
     virtual u32 IsCompressFile() = 0;
     virtual void Release() = 0;
 

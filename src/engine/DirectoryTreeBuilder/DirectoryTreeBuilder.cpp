@@ -236,7 +236,7 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
         Wake(record, node->GetCurrentNodeID());
     } else {
         if (name[0] == '.') return 0;
-        if (!RecordFileNode(record.files, node)) return 0;
+        if (!RecordFileNode(record.files, node, &record.fileIndexes)) return 0;
     }
     if (trashCandidate) record.trashCandidates.push_back(node);
 
@@ -264,22 +264,63 @@ bool CDirectoryTreeBuilder::TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, 
     return true;
 }
 
-int CDirectoryTreeBuilder::RecordFileNode(NodesById& map, CFileNode* node) {
-    _PARENT_INFO& entry = map.Get(node->GetCurrentNodeID());
+int CDirectoryTreeBuilder::RecordFileNode(NodesById& map, CFileNode* node,
+                                          std::unordered_map<i64, std::unordered_map<std::string, CNodeList>>* fileIndexes) {
+    const i64 id = node->GetCurrentNodeID();
+    _PARENT_INFO& entry = map.Get(id);
+    // A file of this many recorded under one ID is looked for by parent ID and name.
+    constexpr size_t kIndexedFrom = 32;
+    std::unordered_map<std::string, CNodeList>* index = nullptr;
+    if (fileIndexes && entry.nodes.size() >= kIndexedFrom) {
+        index = &(*fileIndexes)[id];
+        if (index->empty())
+            for (CFileNode* recorded : entry.nodes) (*index)[IndexKeyOf(recorded)].push_back(recorded);
+    }
+    const std::string key = index ? IndexKeyOf(node) : std::string();
     if (!m_restoring) {
-        for (CFileNode* recorded : entry.nodes) {
-            if (!(*recorded == *node)) continue;
+        auto isDuplicate = [&](CFileNode* recorded) {
+            ++m_duplicateTests;
+            return *recorded == *node;
+        };
+        CFileNode* duplicate = nullptr;
+        if (index) {
+            // A file is no other recorded file's duplicate (it renames nothing either: only a folder
+            // hands its properties to a folder of another name).
+            if (auto same = index->find(key); same != index->end()) {
+                for (CFileNode* recorded : same->second)
+                    if (isDuplicate(recorded)) {
+                        duplicate = recorded;
+                        break;
+                    }
+            }
+        } else {
+            for (CFileNode* recorded : entry.nodes)
+                if (isDuplicate(recorded)) {
+                    duplicate = recorded;
+                    break;
+                }
+        }
+        if (duplicate) {
             if (node->GetFileSize() == 0) return 0;
-            if (node->GetModificationTime() >= recorded->GetModificationTime()) return 0;
+            if (node->GetModificationTime() >= duplicate->GetModificationTime()) return 0;
             // The earlier copy's extents win; the donor is refused and released by the caller, so its
             // list is detached from it first.
             SimpleLock hold(&g_lockerAddData);
-            recorded->MergeNode(*node);
+            duplicate->MergeNode(*node);
             return 0;
         }
     }
     entry.nodes.push_back(node);
+    if (index) (*index)[key].push_back(node);
     return 1;
+}
+
+std::string CDirectoryTreeBuilder::IndexKeyOf(CFileNode* node) {
+    const i64 parent = node->GetParentNodeID();
+    const char* name = node->GetFileName();
+    std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+    if (name) key += name;
+    return key;
 }
 
 CFileNode* CDirectoryTreeBuilder::GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates,
@@ -779,6 +820,7 @@ void CDirectoryTreeBuilder::Forget(_DIRECTORY_TREE_INFO& record, CFileNode* node
     Erase(record.trashCandidates, node);
     EraseFromMap(record.folders, node);
     EraseFromMap(record.files, node);
+    record.fileIndexes.erase(node->GetCurrentNodeID());
 }
 
 void CDirectoryTreeBuilder::ReleaseOwned(CFileNode* node) {
@@ -791,6 +833,7 @@ void CDirectoryTreeBuilder::ReleaseOwned(CFileNode* node) {
 }
 
 void CDirectoryTreeBuilder::ReleaseNodeByFilter(_DIRECTORY_TREE_INFO& record) {
+    record.fileIndexes.clear();
     // Never published and linked nowhere: no tree and no window holds these. Anything still linked
     // stays owned until the builder goes.
     // They leave the maps in the same walk, rather than by a lookup each.

@@ -46,6 +46,11 @@ struct _DIRECTORY_TREE_INFO {
     std::vector<CFileNode*> trashCandidates;
     NodesById folders;
     NodesById files;
+    // For an ID under which many files are recorded (cross-linked FAT entries share their first
+    // cluster): those files by parent ID and name, in the order they were recorded. A file equals a
+    // recorded one only with both the same, so its duplicate test looks at those alone. Made when the
+    // ID's list grows long; dropped when a node leaves the list.
+    std::unordered_map<i64, std::unordered_map<std::string, CNodeList>> fileIndexes;
     std::vector<i64> privateDataIds;
     std::unique_ptr<CFilesystemNode> root;
     i64 rootId = 0;
@@ -89,6 +94,8 @@ public:
     // Both give the same trees and publish order; tests compare them.
     void SetClimbEveryPending(bool every) { m_climbEveryPending = every; }
     u64 ClimbCount() const { return m_climbs; }
+    // Recorded nodes a new node was compared with in the duplicate test, in all.
+    u64 DuplicateTestCount() const { return m_duplicateTests; }
 
     const std::string& GetDeviceName() const { return m_deviceName; }
     _DIRECTORY_TREE_INFO* FindRecord(_tagSearcherType type);
@@ -128,7 +135,12 @@ private:
     int AddNodeInternal(CFileNode* node, _tagSearcherType type);
     int Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
     bool TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
-    int RecordFileNode(NodesById& map, CFileNode* node);
+    // Records node under its ID unless it duplicates a recorded node (0 then). fileIndexes: the
+    // record's indexes when node is a file.
+    int RecordFileNode(NodesById& map, CFileNode* node,
+                       std::unordered_map<i64, std::unordered_map<std::string, CNodeList>>* fileIndexes = nullptr);
+    // A file's place in its ID's index: its parent ID and name.
+    static std::string IndexKeyOf(CFileNode* node);
     CFileNode* FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo, bool* onlyOne = nullptr);
     size_t BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, _tagSearcherType type, bool force);
     enum class ClimbStart { Linked, Waits, Retry };
@@ -178,6 +190,7 @@ private:
     bool m_flushing = false;
     bool m_climbEveryPending = false;
     u64 m_climbs = 0;
+    u64 m_duplicateTests = 0;
     std::vector<CFileNode*> m_linkedNow;  // linked by the running build
     // What the climbs know of the trees' shape. Until the lost files are gathered, links are only ever
     // added, so an ancestor of a node stays its ancestor and a folder with a file below it keeps it:

@@ -32,7 +32,9 @@ bool CEFDTAnalyze::Analyze(const unsigned char* buffer, unsigned int length, uns
             case e::kDeletedVolumeLabel: going = SetVloumeLabel(entry); break;
             case e::kBitmap:
             case e::kUpcase: break;
-            default: going = false; break;
+            // The folder ends here: every entry past this one is unused.
+            case e::kEndOfDirectory: going = false; break;
+            default: SkipEntry(entry); break;
         }
         if (!going) return false;
         ++m_entries;
@@ -40,8 +42,30 @@ bool CEFDTAnalyze::Analyze(const unsigned char* buffer, unsigned int length, uns
     return true;
 }
 
+void CEFDTAnalyze::SkipEntry(ByteReader entry) {
+    const u8 type = entry.data()[e::kType];
+    const u8 inUse = (type & e::kInUseBit) != 0 ? 1 : 0;
+    // A secondary entry of another kind (a vendor extension or allocation) inside a set whose name is
+    // in hand counts among the set's secondaries; anything else (a volume GUID, TexFAT padding, a type
+    // of a later version) belongs to no set of ours and ends the one in progress.
+    if ((type & e::kSecondaryBit) != 0 && m_state >= 3 && m_state == m_entries && m_expected > 0 &&
+        inUse == m_set.inUse) {
+        ++m_state;
+        if (--m_expected == 0) {
+            m_files.push_back(m_set);
+            Reset();
+        }
+        return;
+    }
+    Reset();
+}
+
 bool CEFDTAnalyze::SetBaseData(ByteReader entry, u64 sector) {
-    if (!m_rules.IsValidFileEntry(entry)) return false;
+    // A file entry refused by its test costs its own set only.
+    if (!m_rules.IsValidFileEntry(entry)) {
+        Reset();
+        return true;
+    }
     Reset();
     m_set.TakeFileEntry(entry, static_cast<i64>(sector));
     m_state = 1;
@@ -50,7 +74,10 @@ bool CEFDTAnalyze::SetBaseData(ByteReader entry, u64 sector) {
 }
 
 bool CEFDTAnalyze::SetStreamData(ByteReader entry) {
-    if (!m_rules.IsValidStreamEntry(entry)) return false;
+    if (!m_rules.IsValidStreamEntry(entry)) {
+        Reset();
+        return true;
+    }
     const u8 inUse = (entry.data()[e::kType] & e::kInUseBit) != 0 ? 1 : 0;
     if (m_state != 1 || m_entries != 1 || inUse != m_set.inUse) {
         Reset();
@@ -82,4 +109,8 @@ bool CEFDTAnalyze::SetNameData(ByteReader entry) {
     return true;
 }
 
-bool CEFDTAnalyze::SetVloumeLabel(ByteReader entry) { return m_rules.IsValidVolumeLabelEntry(entry); }
+bool CEFDTAnalyze::SetVloumeLabel(ByteReader entry) {
+    // A label is no file: a damaged one is passed over like any entry that belongs to no set.
+    if (!m_rules.IsValidVolumeLabelEntry(entry)) Reset();
+    return true;
+}

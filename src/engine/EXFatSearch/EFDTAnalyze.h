@@ -16,17 +16,19 @@ public:
     void PrepareAnayze(unsigned int sectorShift, unsigned int clusterShift, unsigned long long totalSectors);
     // Forgets the set in progress.
     void Reset();
-    // Feeds every 32-byte entry of the buffer; sets that start in it record the given sector. False when
-    // an entry stopped the analysis (end of the folder, a type not handled, an entry other than a name
-    // failing its test).
+    // Feeds every 32-byte entry of the buffer; sets that start in it record the given sector. False at
+    // the end of the folder (an entry of type 0). An entry that is no part of a file set (a volume GUID,
+    // TexFAT padding, an unknown type) or that fails its test costs the set in progress at most; the
+    // entries after it are read on.
     bool Analyze(const unsigned char* buffer, unsigned int length, unsigned long long sector);
 
-    // One entry each: false when it fails its test, which stops the analysis; a name entry that fails
-    // its test drops its set only, and the analysis goes on.
+    // One entry each: an entry that fails its test drops the set in progress, and the analysis goes on.
     bool SetBaseData(ByteReader entry, u64 sector);
     bool SetStreamData(ByteReader entry);
     bool SetNameData(ByteReader entry);
     bool SetVloumeLabel(ByteReader entry);
+    // Any other entry: a benign secondary of the set in progress, or no part of a set.
+    void SkipEntry(ByteReader entry);
 
     // The completed records, in completion order; the caller empties the list after each folder.
     std::vector<_tagFileBaseInfo>& GetFileList() { return m_files; }

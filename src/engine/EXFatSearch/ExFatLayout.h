@@ -46,12 +46,18 @@ namespace entry {
 inline constexpr size_t kSize = 32;
 inline constexpr size_t kType = 0;
 inline constexpr u8 kInUseBit = 0x80;
+// Set in the types of secondary entries (stream, name, vendor extension and allocation).
+inline constexpr u8 kSecondaryBit = 0x40;
 
 // Entry types, in use and deleted.
 inline constexpr u8 kEndOfDirectory = 0x00;
 inline constexpr u8 kBitmap = 0x81;
 inline constexpr u8 kUpcase = 0x82;
 inline constexpr u8 kVolumeLabel = 0x83;
+// Benign primary entries the format allows in the root: the volume GUID and TexFAT padding.
+inline constexpr u8 kVolumeGuid = 0xA0;
+inline constexpr u8 kTexFatPadding = 0xA1;
+inline constexpr size_t kSecondaryCountOfPrimary = 1;  // u8, of every primary entry
 inline constexpr u8 kDeletedVolumeLabel = 0x03;
 inline constexpr u8 kFile = 0x85;
 inline constexpr u8 kDeletedFile = 0x05;

@@ -191,6 +191,11 @@ bool CFDTPreAnaylze::Analyze(long long sector, ByteReader window) {
                                   entry.Le64(exfat::upcase::kDataLength).value_or(0));
                 }
                 break;
+            case e::kVolumeGuid:
+            case e::kTexFatPadding:
+                // A benign entry of the root, no part of any set (it has no secondaries): read past.
+                if (entry.data()[e::kSecondaryCountOfPrimary] != 0) going = false;
+                break;
             default: going = false; break;
         }
         if (cutKept) {

@@ -182,6 +182,8 @@ inline bool CFDTPreAnaylze::MayOpenSector(u64 head) {
         case e::kDeletedVolumeLabel: return field(exfat::label::kCharacterCount, 1) <= exfat::label::kMaxCharacters;
         case e::kBitmap:
         case e::kUpcase: return true;
+        case e::kVolumeGuid:
+        case e::kTexFatPadding: return field(e::kSecondaryCountOfPrimary, 1) == 0;
         default: return false;
     }
 }

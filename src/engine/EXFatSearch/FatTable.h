@@ -1,5 +1,6 @@
-// The exFAT allocation table, read from the device on demand in pieces of 1 MiB (262,144 entries), at
-// most nine kept; the piece with the lowest first sector leaves first.
+// The exFAT allocation table, read from the device on demand in pieces of 1 MiB (262,144 entries; a
+// piece at the FAT's end holds its own sectors only), at most nine kept; the piece with the lowest first
+// sector leaves first.
 #pragma once
 
 #include <cstddef>
@@ -37,9 +38,9 @@ protected:
     IStorageDevice* m_device = nullptr;
 
 private:
-    // Reads sectors at first into piece (zero-filled first), clipped to the device's end; false when
-    // nothing could be read.
-    bool ReadPiece(std::vector<u8>& piece, i64 first, u32 sectors);
+    // Reads the FAT's sectors of the piece that begins at first (a piece's worth or up to the FAT's
+    // end, clipped to the device's end); false when none can be read.
+    bool ReadPiece(std::vector<u8>& piece, i64 first);
 
     i64 m_fatStart = 0;
     u32 m_fatLength = 0;

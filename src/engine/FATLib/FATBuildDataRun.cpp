@@ -1,5 +1,9 @@
 #include "engine/FATLib/FATBuildDataRun.h"
 
+#include <algorithm>
+#include <iterator>
+#include <map>
+
 #include "engine/FATLib/FATTable.h"
 #include "engine/Utility/IDataRunList.h"
 
@@ -42,11 +46,23 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(u64 firstCluster, u64 size, boo
     u64 done = 0;
     u64 c = firstCluster;
     bool ok = true;
+    // The chain's runs so far, as clusters [first, end): a cluster met again closes a loop, and the chain
+    // ends there. The run being built is [runFirst, c].
+    std::map<u64, u64> earlier;
+    u64 runFirst = c;
+    auto visited = [&](u64 cluster) {
+        if (cluster >= runFirst && cluster <= c) return true;
+        auto after = earlier.upper_bound(cluster);
+        return after != earlier.begin() && cluster < std::prev(after)->second;
+    };
     for (u64 steps = 0;; ++steps) {
         const u64 n = m_table->GetNextCluster(static_cast<u32>(c));
-        if (n < 2 || n >= fat::kEndOfChain || steps >= maxSteps) {
+        if (n < 2 || n >= fat::kBadCluster || steps >= maxSteps || visited(n)) {
+            // The chain's clusters, no more than the size needs: a chain that ends (at an end, free or
+            // bad-cluster mark, or in a loop) before the size is covered leaves the rest without a place, read as an unreadable range of zeros, never
+            // as whatever follows its last cluster.
             const u64 rest = size > done ? size - done : 0;
-            run.length = (rest + clusterBytes - 1) / clusterBytes;
+            run.length = std::min<u64>(run.length, (rest + clusterBytes - 1) / clusterBytes);
             ok = FitsVolume(run.start, run.length);
             if (ok) list->AddDataRun(run);
             break;
@@ -59,6 +75,8 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(u64 firstCluster, u64 size, boo
             list->AddDataRun(run);
             done += run.length * clusterBytes;
             if (done >= size) break;
+            earlier.emplace(runFirst, c + 1);
+            runFirst = n;
             run = DataRun{static_cast<i64>(n) - 2, 1};
         } else {
             ++run.length;

@@ -24,7 +24,6 @@ void FATSecondaryLists::Clear() {
 
 namespace {
 
-constexpr u32 kReadBufferSectors = 130;
 constexpr u32 kRunSectors = 128;
 
 CFATFileProperties* PropertiesOf(IFileNode* node) {
@@ -85,7 +84,9 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
         return 0;
     }
     const u32 spc = m_ctx.sectorsPerCluster;
-    std::vector<u8> buffer(u64{m_sectorSize} * kReadBufferSectors);
+    // Grown to the largest run read and the bytes carried before it (a run is at most kRunSectors):
+    // a folder of one cluster clears one cluster, not a whole run's room.
+    std::vector<u8> buffer;
     FATSecondaryLists secondary;
     u32 carried = 0;
     u64 c = firstCluster;
@@ -108,11 +109,10 @@ int CFATBuildChildren::BuildChildren(IFileNode* parent, u32 firstCluster, std::v
         const u64 sector = ConvertClusterNumToSector(c);
         const u64 sectors = u64{count} * spc;
         // A folder whose clusters cannot be read ends here: a stale buffer must not become nodes.
-        if (sector + sectors > deviceSectors ||
-            m_ctx.device->ReadSector(buffer.data() + carried, static_cast<i64>(sector), static_cast<i64>(sectors)) ==
-                0) {
+        if (sector + sectors > deviceSectors) return 0;
+        if (buffer.size() < carried + sectors * m_sectorSize) buffer.resize(carried + sectors * m_sectorSize);
+        if (m_ctx.device->ReadSector(buffer.data() + carried, static_cast<i64>(sector), static_cast<i64>(sectors)) == 0)
             return 0;
-        }
         lastSector = static_cast<i64>(sector + sectors - 1);
         if (c == firstCluster) {
             const bool sub = isRoot == 0;

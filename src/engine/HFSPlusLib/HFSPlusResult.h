@@ -1,6 +1,8 @@
 // Result codes of the HFS+ library and its searchers, and the error line every failure site writes.
 #pragma once
 
+#include <string>
+
 #include "engine/Common/ResultCode.h"
 #include "engine/Common/Types.h"
 
@@ -22,6 +24,20 @@ constexpr u64 Code(u16 site, u32 kind) { return result::Make(result::kModuleHFSP
 
 // The status of an object before its first operation.
 inline constexpr u64 kNotReady = Code(0, kKindNotReady);
+
+// Sites of the steps of a volume's opening: a failed step keeps its kind and takes its step's site, so
+// that what failed can be told in words (other sites are source lines).
+enum OpenSite : u16 {
+    kSiteVolumeHeader = 0xFF01,
+    kSiteExtentsFile = 0xFF02,
+    kSiteAttributesFile = 0xFF03,
+    kSiteCatalogFile = 0xFF04,
+};
+constexpr u64 AtStep(u16 site, u64 code) { return result::IsFailure(code) ? Code(site, result::KindOf(code)) : code; }
+
+// What an HFS+ failure code says, in words ("the HFS+ catalog file is damaged"); empty for a code of
+// another module.
+std::string DescribeFailure(u64 code);
 
 }  // namespace hfsplus
 

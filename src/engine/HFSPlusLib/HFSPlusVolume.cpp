@@ -48,7 +48,7 @@ u64 CHFSPlusVolume::Open(bool withoutCatalog) {
 
     u8 bytes[kVolumeHeaderSize];
     const u64 got = Read(kVolumeHeaderOffset, bytes, sizeof bytes);
-    if (got != sizeof bytes) return HFSPLUS_FAIL(kKindShortRead);
+    if (got != sizeof bytes) return AtStep(kSiteVolumeHeader, HFSPLUS_FAIL(kKindShortRead));
     m_header.reset(new (std::nothrow) HFSPlusVolumeHeader);
     if (!m_header) return HFSPLUS_FAIL(kKindNoMemory);
     DecodeVolumeHeader(ByteReader(bytes, sizeof bytes), *m_header);
@@ -58,14 +58,14 @@ u64 CHFSPlusVolume::Open(bool withoutCatalog) {
     if (!m_journal) return HFSPLUS_FAIL(kKindNoMemory);
 
     if (const u64 code = OpenTree<CHFSPlusRawfile>(kExtentsFileID, m_header->extentsFile, m_extentsFile, m_extentsTree))
-        return code;
+        return AtStep(kSiteExtentsFile, code);
 
     // A volume without an attributes file (formatters that never made one) opens without that tree.
     if (m_header->attributesFile.totalBlocks != 0) {
         // Held in memory like the catalog: every compressed file looks its decmpfs attribute up here.
         if (const u64 code = OpenTree<CHFSPlusFileCache>(kAttributesFileID, m_header->attributesFile, m_attributesFile,
                                                          m_attributesTree))
-            return code;
+            return AtStep(kSiteAttributesFile, code);
     }
 
     // Without its catalog the volume serves byte reads and attribute lookups only; the opening still
@@ -73,9 +73,9 @@ u64 CHFSPlusVolume::Open(bool withoutCatalog) {
     m_servesReads = true;
     if (withoutCatalog) return HFSPLUS_FAIL(kKindNullArgument);
     if (const u64 code = OpenTree<CHFSPlusFileCache>(kCatalogFileID, m_header->catalogFile, m_catalogFile, m_catalogTree))
-        return code;
+        return AtStep(kSiteCatalogFile, code);
     const BTHeaderRec* header = m_catalogTree->GetHeaderRec();
-    if (!header) return HFSPLUS_FAIL(kKindBadData);
+    if (!header) return AtStep(kSiteCatalogFile, HFSPLUS_FAIL(kKindBadData));
     m_keyCompareType = header->keyCompareType;
     m_catalogReady = true;
     return 0;

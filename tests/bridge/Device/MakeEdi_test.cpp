@@ -251,6 +251,11 @@ TEST(MakeEdi, StartsThatCannotRun) {
               edi_code::kCreate);
     EXPECT_EQ(maker.KXStart(source.tree.Node("sdb").string(), "/" + std::string(1100, 'a'), 0, -1, 0),
               edi_code::kBadArgument);
+    // The image is never written over what it copies (the disk's node here, or a link to it).
+    fs::create_symlink(source.tree.Node("sdb"), dir / "link.edi");
+    for (const fs::path& image : {source.tree.Node("sdb"), dir / "link.edi"})
+        EXPECT_EQ(maker.KXStart(source.tree.Node("sdb").string(), image.string(), 0, -1, 0), edi_code::kCreate) << image;
+    EXPECT_TRUE(testsupport::ReadFile(source.tree.Node("sdb")) == source.bytes) << "the source is unchanged";
     EXPECT_FALSE(maker.IsBusy());
     EXPECT_EQ(maker.KXGetEdiInfo(nullptr), -1);
     EXPECT_EQ(maker.KXWriteDMgHEader2(-1), edi_code::kBadArgument);

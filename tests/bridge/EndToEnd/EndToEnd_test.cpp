@@ -262,6 +262,7 @@ TEST(EndToEnd, HostileNamesFromTheImageStayInsideTheDestination) {
     }
 }
 
+// Neither the copies nor a saved result go onto the scanned partition.
 TEST(EndToEnd, ADestinationOnTheScannedPartitionIsRefused) {
     TempDir dir;
     const fs::path dest = dir / "recovered";
@@ -285,6 +286,9 @@ TEST(EndToEnd, ADestinationOnTheScannedPartitionIsRefused) {
     EXPECT_TRUE(window.Controller().IsRecoveryToSameDevice(dest.string()));
     EXPECT_EQ(u64(Recover(window, dest)), KXUIRecovery::kDestinationOnScannedDevice);
     EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_FALSE(window.Controller().beginSaveOrRestoreNode(1, (dest / "result.rsf").string(), ""));
+    EXPECT_FALSE(KXUIController::IsSaveOrLoadWorkerAlive());
+    EXPECT_TRUE(fs::is_empty(dest)) << "no saved result, no temporary file";
 }
 
 TEST(EndToEnd, AScanResultIsNeverSavedOntoTheScannedPartition) {

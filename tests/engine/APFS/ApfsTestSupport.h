@@ -151,6 +151,14 @@ struct Scan {
         return out;
     }
 
+    // What a copy of node can take (the reader's readable size), or nothing when it cannot be opened.
+    std::optional<i64> ReadableSize(IFileNode* node, int container = 0) {
+        CSearchedPartitionInfo record = scan->PartitionOf(container);
+        CFileReader reader;
+        if (!reader.Open(&device, dynamic_cast<CFileNode*>(node), &record)) return std::nullopt;
+        return reader.GetReadableSize();
+    }
+
     testsupport::ImageFileDevice device;
     testsupport::CapturingTreeBuilder builder;
     // Destroyed first: the containers delete the nodes nobody took, the builder then the ones it took.

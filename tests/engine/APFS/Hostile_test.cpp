@@ -13,7 +13,7 @@
 
 namespace {
 
-enum class Readme { Listed, Missing, ListedWithoutData, Any };
+enum class Readme { Listed, Missing, ListedWithoutData, ListedCutToItsExtent, Any };
 
 struct Expected {
     bool recognised = true;
@@ -48,6 +48,8 @@ const std::map<std::string, Expected>& Expectations() {
         {"extent-length-huge", {true, "BRELVOX", Readme::ListedWithoutData}},
         {"extent-block-huge", {true, "BRELVOX", Readme::ListedWithoutData}},
         {"folder-is-its-own-parent", {true, "BRELVOX", Readme::Any}},
+        // Listed at its recorded size; a copy takes its one block.
+        {"data-stream-2-to-62", {true, "BRELVOX", Readme::ListedCutToItsExtent}},
     };
     return table;
 }
@@ -98,6 +100,11 @@ TEST(ApfsHostile, EveryCaseEndsCleanlyWithWhatItMustGive) {
                     ASSERT_TRUE(readme);
                     EXPECT_EQ(readme->size, 3000);
                     EXPECT_FALSE(scan.Bytes(readme->node));
+                    break;
+                case Readme::ListedCutToItsExtent:
+                    ASSERT_TRUE(readme);
+                    EXPECT_EQ(readme->size, i64(1) << 62);
+                    EXPECT_EQ(scan.ReadableSize(readme->node), std::optional<i64>(4096));
                     break;
                 case Readme::Any:
                     break;

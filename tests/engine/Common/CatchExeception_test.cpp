@@ -88,6 +88,56 @@ TEST(ProcessLog, ConcurrentWritersNeverInterleaveWithinALine) {
     }
 }
 
+// A damaged disk can fail a read on every sector: lines that differ only in their numbers reach the
+// file a thousand times, then only at each power of two, each time after a line that counts them.
+TEST(ProcessLog, OneKindOfLineCannotFloodTheFile) {
+    ScopedWorkDir dir;
+    constexpr int kSectors = 100000;
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < kSectors; ++i) CatchExeception::Instance()->WriteLog("sector %d unreadable\n", i + 5000000);
+    CatchExeception::Instance()->WriteLog("another kind\n");
+    testing::internal::GetCapturedStdout();
+
+    const auto lines = LogLines(dir.work() / "sMAC_Brelvox.log");
+    std::vector<std::string> sectors, notes;
+    for (const auto& line : lines) {
+        if (line.find("unreadable") != std::string::npos) sectors.push_back(line.substr(9));
+        if (line.find("lines like the next one") != std::string::npos) notes.push_back(line.substr(9));
+    }
+    // 1000 lines, then the 1024th, 2048th ... 65536th.
+    ASSERT_EQ(sectors.size(), 1000u + 7u);
+    EXPECT_EQ(sectors[999], "sector 5000999 unreadable");
+    EXPECT_EQ(sectors[1000], "sector 5001023 unreadable");
+    EXPECT_EQ(sectors.back(), "sector 5065535 unreadable");
+    ASSERT_EQ(notes.size(), 7u);
+    EXPECT_EQ(notes.front(), "1024 lines like the next one so far; most are left out");
+    EXPECT_EQ(notes.back(), "65536 lines like the next one so far; most are left out");
+    EXPECT_EQ(lines.back().substr(9), "another kind") << "other lines still go to the file";
+}
+
+// The file is moved aside before a line would take it past its limit: the two files hold every line,
+// in order, and neither is larger than the limit.
+TEST(ProcessLog, TheFileIsMovedAsideAtItsSizeLimit) {
+    ScopedWorkDir dir;
+    constexpr long long kLimit = 64 * 1024;
+    CatchExeception::Instance()->SetLogFileLimit(kLimit);
+    const std::string body(500, 'r');
+    for (int i = 0; i < 300; ++i) CatchExeception::Instance()->WriteLog("%s %04d\n", body.c_str(), i);
+    CatchExeception::Instance()->SetLogFileLimit(CatchExeception::kLogFileLimit);
+
+    const auto file = dir.work() / "sMAC_Brelvox.log";
+    const auto older = dir.work() / "sMAC_Brelvox.log.1";
+    ASSERT_TRUE(std::filesystem::exists(older));
+    EXPECT_LE(static_cast<long long>(std::filesystem::file_size(file)), kLimit);
+    EXPECT_LE(static_cast<long long>(std::filesystem::file_size(older)), kLimit);
+    std::vector<std::string> kept = LogLines(older);
+    for (const auto& line : LogLines(file)) kept.push_back(line);
+    ASSERT_GE(kept.size(), 2u);
+    const int first = std::stoi(kept.front().substr(9 + 501));
+    for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(std::stoi(kept[i].substr(9 + 501)), first + int(i)) << kept[i];
+    EXPECT_EQ(first + int(kept.size()), 300) << "the newest lines are kept";
+}
+
 TEST(ProcessLog, ALongMessageIsCutToTheBufferNotOverrun) {
     ScopedWorkDir dir;
     std::string longText(3000, 'x');

@@ -36,6 +36,7 @@
 #include "support/StuckRead.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
+#include "support/WorkDir.h"
 
 namespace {
 
@@ -361,6 +362,41 @@ TEST_F(DataRecoveryTest, UnreadableLastChunkGivesAFullSizeFileWithZeros) {
     const std::string written = testsupport::ReadFile(dir / "holes");
     ASSERT_EQ(written.size(), size_t(size));
     EXPECT_TRUE(written == expected);
+}
+
+// A recorded size that neither the extents nor the volume (512 MiB here) can hold, as a damaged record
+// gives it (2^63 - 1, 2^62): the copy takes the bytes the extents hold, the file counts as partly
+// unreadable, and the log says so once. A size the volume can hold keeps its length, zeros past the
+// runs.
+TEST_F(DataRecoveryTest, ASizeNoExtentNorVolumeHoldsIsCutToTheExtents) {
+    struct Case {
+        i64 size;
+        i64 copied;
+    };
+    const i64 runBytes = 256 * i64(kCluster);  // 1 MiB
+    const Case cases[] = {
+        {INT64_MAX, runBytes},
+        {i64(1) << 62, runBytes},
+        {(i64(1) << 29) + 1, runBytes},
+        {6 * kMiB, 6 * kMiB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        testsupport::ScopedWorkDir work;
+        SimpleFileNode* node = File(c.size, Runs({DataRun{2000, 256}}));
+        ASSERT_TRUE(Select(node));
+        testing::internal::CaptureStdout();
+        const u64 code = recovery->RecoverTo((dir / "huge").c_str(), nullptr, 0);
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(code, 0u);
+        EXPECT_GE(recovery->GetUnreadableChunkCount(), 1u) << "partly unreadable";
+        const std::string written = testsupport::ReadFile(dir / "huge");
+        ASSERT_EQ(i64(written.size()), c.copied);
+        EXPECT_TRUE(written == Model(bytes, {DataRun{2000, 256}}, c.copied));
+        const std::string log = testsupport::ReadFile(work.work() / "sMAC_Brelvox.log");
+        EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 6) << log;
+        std::filesystem::remove(dir / "huge");
+    }
 }
 
 TEST_F(DataRecoveryTest, StopBetweenChunksLeavesAShorterFile) {

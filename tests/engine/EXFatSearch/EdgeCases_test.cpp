@@ -129,6 +129,23 @@ TEST(ExFatEdgeCases, OfTheBootSectorFatEntrySetsNodeAndQuickSearch) {
              EXPECT_FALSE(atEnd.IsValid());
              EXPECT_EQ(atEnd.GetNextCluster(3), 0xFFFFFFFFu);
          }},
+        {"a piece at the FAT's end holds the FAT's sectors only: entries past them read as free, unread",
+         [] {
+             const u32 perPiece = CFatTable::kPieceBytes / 512;
+             auto device = FatDevice(2 * perPiece);  // entries written well past the FAT below
+             const u32 past = 8 + 2 * perPiece;
+             for (u32 s = past; s < past + 8; ++s) device->Bytes()[size_t{s} * 512] = 0xEE;
+             CFatTable table;
+             table.CreateFatTable(device.get(), 8, perPiece + 4, 0);
+             ASSERT_TRUE(table.IsValid());
+             const u32 second = CFatTable::kEntriesPerPiece;
+             EXPECT_EQ(table.GetNextCluster(second + 511), second + 511) << "the FAT's last sector";
+             EXPECT_EQ(table.GetNextCluster(second + 512), 0u) << "the sector after the FAT is no part of it";
+             const int reads = device->ReadCount();
+             EXPECT_EQ(table.GetNextCluster(2 * CFatTable::kEntriesPerPiece), 0u) << "a piece wholly past the FAT";
+             EXPECT_EQ(device->ReadCount(), reads);
+             EXPECT_EQ(table.GetCachedPieceCount(), 2u);
+         }},
         {"sector to cluster rounds up; clusters 0 and 1 have no sector",
          [] {
              CExFatPartition p;

@@ -100,9 +100,9 @@ TEST(ExFatEntrySets, RecordsOfCompleteSets) {
     }
 }
 
-// A refused entry other than a name stops the analysis of the buffer (the quick search reads that as the
-// folder's end); the sets before it are kept.
-TEST(ExFatEntrySets, RefusedEntriesStopTheAnalysis) {
+// A refused entry, or one that belongs to no set, costs its own set only: the sets before and after it
+// are kept and the analysis goes on. Only an entry of type 0 (the folder's end) stops it.
+TEST(ExFatEntrySets, RefusedEntriesCostTheirSetOnly) {
     const SetShape shape = Named(u"refused.txt");
     auto stamp = [](u32 year, u32 month, u32 day, u32 hour, u32 minute, u32 twoSeconds) {
         const u32 date = (year - 1980) << 9 | month << 5 | day;
@@ -134,7 +134,9 @@ TEST(ExFatEntrySets, RefusedEntriesStopTheAnalysis) {
          }()},
         {"end of folder", Entry(0x00)},
         {"a deleted bitmap entry", Entry(0x01)},
-        {"an unknown type", Entry(0xA0)},
+        {"a volume GUID", Entry(0xA0)},
+        {"TexFAT padding", Entry(0xA1)},
+        {"an unknown type", Entry(0xB3)},
         {"a label of 12 characters", Entry(0x83, [](ByteWriter& w) { w.U8(1, 12); })},
         {"a label with bytes after its characters", Entry(0x83, [](ByteWriter& w) {
              w.U8(1, 1);
@@ -145,9 +147,13 @@ TEST(ExFatEntrySets, RefusedEntriesStopTheAnalysis) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const Fed fed = Feed(Join({MakeSet(Named(u"before.txt")), c.set, MakeSet(Named(u"after.txt"))}));
-        EXPECT_FALSE(fed.consumed);
-        ASSERT_EQ(fed.records.size(), 1u);
+        const bool end = std::string(c.what) == "end of folder";
+        EXPECT_EQ(fed.consumed, !end);
+        ASSERT_EQ(fed.records.size(), end ? 1u : 2u);
         EXPECT_EQ(fed.records[0].Name(), "before.txt");
+        if (!end) {
+            EXPECT_EQ(fed.records[1].Name(), "after.txt");
+        }
     }
 }
 

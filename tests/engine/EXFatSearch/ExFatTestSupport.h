@@ -211,8 +211,9 @@ public:
     }
     Folder NewFolder(u32 clusters, bool contiguous) { return Folder{Take(clusters, !contiguous), 0}; }
     // Appends a set to a folder; false when the folder is full.
-    bool Add(Folder& folder, const SetShape& shape) {
-        const std::vector<u8> set = MakeSet(shape);
+    bool Add(Folder& folder, const SetShape& shape) { return AddEntries(folder, MakeSet(shape)); }
+    // Appends whole 32-byte entries as they are; false when the folder is full.
+    bool AddEntries(Folder& folder, const std::vector<u8>& set) {
         for (size_t i = 0; i < set.size(); i += exfat::entry::kSize) {
             const size_t slot = folder.used / ClusterBytes();
             if (slot >= folder.clusters.size()) return false;

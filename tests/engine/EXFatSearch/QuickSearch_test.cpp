@@ -304,11 +304,11 @@ TEST(ExFatQuickSearch, HostileImagesEndCleanly) {
         {"folder-chains-meet", {150, true}},
         {"cluster-count-below-fat", {n, false}},
         {"length-past-heap", {n, false}},
-        // A refused entry ends its folder: the root's later sets are lost.
-        {"length-past-device", {20, true}},
-        {"secondary-count-1", {20, true}},
-        {"secondary-count-19", {20, true}},
-        {"impossible-timestamp", {20, true}},
+        // A refused entry costs its own set only: the folder's later sets stay.
+        {"length-past-device", {n - 1, true}},
+        {"secondary-count-1", {n - 1, true}},
+        {"secondary-count-19", {n - 1, true}},
+        {"impossible-timestamp", {n - 1, true}},
         {"boot-sector-zeroed", {0, true}},
     };
     testsupport::TempDir dir;
@@ -334,6 +334,68 @@ TEST(ExFatQuickSearch, HostileImagesEndCleanly) {
             std::string bytes;
             if (!listed.directory && record) fattest::ReadThroughRuns(scan.device.get(), *record, listed.node, bytes);
         }
+    }
+}
+
+// Entries that are no part of a file set, before the files of the root: a volume GUID and TexFAT
+// padding (which the format allows in the root), an unknown primary type, a stray vendor extension,
+// a deleted entry of an unknown type, a file entry with a bad secondary count, a stream entry that
+// fails its test. Each is passed over (a set it interrupts is lost, nothing more) and the files after
+// it are listed; a set that counts a vendor extension among its secondaries is listed too. An entry of
+// type 0 ends the folder.
+TEST(ExFatQuickSearch, EntriesThatAreNoFileSetArePassedOver) {
+    auto entry = [](u8 type, std::initializer_list<std::pair<size_t, u8>> bytes = {}) {
+        std::vector<u8> out(exfat::entry::kSize, 0);
+        out[0] = type;
+        for (const auto& [at, value] : bytes) out[at] = value;
+        return out;
+    };
+    exfattest::SetShape first;
+    first.name = u"first.txt";
+    struct Case {
+        const char* what;
+        std::vector<u8> entries;
+    };
+    std::vector<u8> badCount = exfattest::MakeSet(first);
+    badCount[exfat::file::kSecondaryCount] = 1;
+    std::vector<u8> badStream = exfattest::MakeSet(first);
+    badStream[exfat::entry::kSize + exfat::stream::kReserved1] = 0x5A;
+    std::vector<u8> withExtension = exfattest::MakeSet(first);
+    withExtension[exfat::file::kSecondaryCount] += 1;
+    const std::vector<u8> extension = entry(0xE0);
+    withExtension.insert(withExtension.end(), extension.begin(), extension.end());
+    const std::vector<Case> cases = {
+        {"a volume GUID", entry(0xA0, {{1, 0}, {4, 0x11}, {5, 0x22}})},
+        {"TexFAT padding", entry(0xA1)},
+        {"an unknown primary type", entry(0xB7)},
+        {"a stray vendor extension", entry(0xE0)},
+        {"a deleted entry of an unknown type", entry(0x27)},
+        {"a file entry with a bad secondary count", badCount},
+        {"a stream entry that fails its test", badStream},
+        {"a set with a vendor extension", withExtension},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        exfattest::SyntheticVolume v(512, 4);  // a root of 64 entries
+        ASSERT_TRUE(v.AddEntries(v.root, c.entries));
+        for (const char16_t* name : {u"a.txt", u"b.txt", u"c.txt"}) {
+            exfattest::SetShape shape;
+            shape.name = name;
+            ASSERT_TRUE(v.Add(v.root, shape));
+        }
+        // Past the end of the folder: never listed.
+        ASSERT_TRUE(v.AddEntries(v.root, entry(0x00)));
+        exfattest::SetShape after;
+        after.name = u"after the end.txt";
+        ASSERT_TRUE(v.Add(v.root, after));
+        Scan scan(v.Device());
+        ASSERT_EQ(scan.Run(), 0u);
+        const auto ours = scan.ByPath();
+        EXPECT_EQ(ours.count("a.txt") + ours.count("b.txt") + ours.count("c.txt"), 3u);
+        EXPECT_EQ(ours.count("after the end.txt"), 0u);
+        const bool whole = std::string(c.what) == "a set with a vendor extension";
+        EXPECT_EQ(ours.count("first.txt"), whole ? 1u : 0u);
+        EXPECT_EQ(ours.size(), whole ? 4u : 3u);
     }
 }
 

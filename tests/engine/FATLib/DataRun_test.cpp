@@ -50,7 +50,18 @@ TEST(FatDataRuns, LiveFiles) {
         {"3 contiguous clusters, 2.5 clusters of data", {{10, 11}, {11, 12}, {12, kEnd}}, 10, 1280, {{8, 3}}},
         {"chain 10, 11, 20", {{10, 11}, {11, 20}, {20, kEnd}}, 10, 3 * kCluster, {{8, 2}, {18, 1}}},
         {"size 0, end at once", {{10, kEnd}}, 10, 0, {{8, 0}}},
-        {"free entry ends the chain", {{10, 0}}, 10, 2 * kCluster, {{8, 2}}},
+        // A chain that ends, or loops, before its size is covered keeps its own clusters only: the rest
+        // has no place (an unreadable range of zeros), never the clusters that follow its last one.
+        {"free entry ends the chain", {{10, 0}}, 10, 2 * kCluster, {{8, 1}}},
+        {"end mark before the size", {{10, 11}, {11, kEnd}}, 10, 4 * kCluster, {{8, 2}}},
+        {"bad-cluster mark before the size", {{10, 0x0FFFFFF7}}, 10, 2 * kCluster, {{8, 1}}},
+        {"a loop back to the first cluster", {{10, 11}, {11, 20}, {20, 10}}, 10, 5 * kCluster, {{8, 2}, {18, 1}}},
+        {"a cluster pointing to itself", {{10, 10}}, 10, 3 * kCluster, {{8, 1}}},
+        {"a loop into the middle of a run", {{10, 11}, {11, 12}, {12, 30}, {30, 11}}, 10, 10 * kCluster,
+         {{8, 3}, {28, 1}}},
+        {"a step to the next cluster that meets an earlier run", {{20, 21}, {21, 18}, {18, 19}, {19, 20}}, 20,
+         10 * kCluster, {{18, 2}, {16, 2}}},
+        {"a chain longer than the size stops at the size", {{10, 11}, {11, 12}, {12, kEnd}}, 10, 1 * kCluster, {{8, 1}}},
     };
     for (const auto& c : cases) {
         MapTable table(c.table);
@@ -60,9 +71,13 @@ TEST(FatDataRuns, LiveFiles) {
 }
 
 TEST(FatDataRuns, LiveFileReachingPastTheVolumeGetsNoList) {
-    MapTable table({{10, kEnd}});
+    MapTable table({{10, 11}, {11, 30}, {30, kEnd}});
     CFATBuildDataRun builder(&table, 512, 1, 20);
-    EXPECT_EQ(builder.BuildDataRunList(10, 20 * kCluster, false), nullptr);
+    EXPECT_EQ(builder.BuildDataRunList(10, 3 * kCluster, false), nullptr);
+    // A size past the volume over a chain inside it: the chain's clusters (the rest is unreadable).
+    MapTable inside({{10, kEnd}});
+    CFATBuildDataRun short_(&inside, 512, 1, 20);
+    EXPECT_EQ(ToVector(short_.BuildDataRunList(10, 20 * kCluster, false)), (Runs{{8, 1}}));
     CFATBuildDataRun noTable(nullptr, 512, 1, 20);
     EXPECT_EQ(noTable.BuildDataRunList(10, 1, false), nullptr);
 }

@@ -268,6 +268,8 @@ TEST(FatQuickSearch, HostileImagesEndCleanly) {
         {"fat32-spc-zero", {"", true, 0}},  // the backup boot sector serves
         {"fat32-downward-chain", {"", true, 0}},
         {"fat16-cyclic-folder-chain", {"", true, 0}},
+        {"fat16-file-chain-ends-early", {"", true, 0}},
+        {"fat16-file-chain-loops", {"", true, 0}},
         {"fat16-folder-contains-itself", {"", true, 0}},
         {"fat16-folder-points-to-root", {"", true, 0}},
         {"fat16-absurd-counts", {"", false, 0xc}},

@@ -3,6 +3,7 @@
 // through its partition node.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -110,6 +111,41 @@ void ExFatQuickScan::ScanAndCheck(const std::string& name, const std::string& so
     // The deleted file whose chain was freed reads through the free clusters that follow its first.
     EXPECT_NE(text.find("copied " + std::to_string(files) + ", failed 0\n"), std::string::npos) << text;
     EXPECT_EQ(status, 0);
+}
+
+// exfat-4k with a volume GUID entry (which the format allows in the root) after the root's bitmap and
+// up-case entries, before its first file: the entries behind it move up one place.
+std::filesystem::path WithVolumeGuid(const std::filesystem::path& dir) {
+    std::string d = testsupport::ReadFile(exfattest::Image("exfat-4k"));
+    auto le32 = [&](size_t at) {
+        return u32(u8(d[at])) | u32(u8(d[at + 1])) << 8 | u32(u8(d[at + 2])) << 16 | u32(u8(d[at + 3])) << 24;
+    };
+    const size_t sector = size_t(1) << u8(d[108]), cluster = sector << u8(d[109]);
+    const size_t root = le32(88) * sector + (le32(96) - 2) * cluster;
+    size_t free = 0;
+    while (free < cluster / 32 && d[root + 32 * free] != 0) ++free;
+    EXPECT_TRUE(free > 3 && free < cluster / 32) << "a free place in the root's first cluster";
+    d.replace(root + 4 * 32, (free - 3) * 32, d.substr(root + 3 * 32, (free - 3) * 32));
+    std::string guid(32, '\0');
+    guid[0] = char(0xA0);
+    for (int i = 0; i < 16; ++i) guid[6 + i] = char(0x11 * (i + 1));
+    d.replace(root + 3 * 32, 32, guid);
+    const auto image = dir / "guid.img";
+    testsupport::WriteFile(image, d);
+    return image;
+}
+
+// A volume GUID before the root's files ends nothing: the quick scan lists and copies what it lists
+// without it, and the deep scan's listing is the same as without it.
+TEST_F(ExFatQuickScan, ARootWithAVolumeGuidBeforeItsFiles) {
+    const auto image = WithVolumeGuid(dir.path());
+    ScanAndCheck("exfat-4k", image.string());
+    std::string clean, guid;
+    testsupport::RunCommand(kDriver + " --deep --list - '" + exfattest::Image("exfat-4k").string() + "' 2>/dev/null",
+                            &clean);
+    testsupport::RunCommand(kDriver + " --deep --list - '" + image.string() + "' 2>/dev/null", &guid);
+    EXPECT_GE(std::count(clean.begin(), clean.end(), '\n'), 200);
+    EXPECT_EQ(guid, clean);
 }
 
 TEST_F(ExFatQuickScan, ImagesOfFourAndThirtyTwoKilobyteClusters) {

@@ -143,3 +143,48 @@ TEST_F(FatDeepScan, PartitionsFileIsRefusedOnTheSourceAndForAQuickScan) {
     }
     EXPECT_EQ(testsupport::Sha256Hex(testsupport::ReadFile(image)), before);
 }
+
+// The one copied file called name below folder (empty when there is none).
+std::filesystem::path FoundFile(const std::filesystem::path& folder, const std::string& name) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ec))
+        if (entry.path().filename() == name) return entry.path();
+    return {};
+}
+
+// A live file whose chain ends after its second cluster, or loops back to its first from its third (a
+// table with a loop fails the deep search's check, which then trusts no chain past a first cluster):
+// the copy keeps clusters of its chain, the rest is zeros (never the clusters that follow), and the run
+// counts unreadable copies.
+TEST_F(FatDeepScan, AChainThatEndsEarlyOrLoopsIsCountedUnreadable) {
+    constexpr size_t kCluster = 2048;
+    std::string whole;
+    {
+        const auto out = dir.path() / "clean";
+        testsupport::RunCommand(kDriver + " --deep --recover '" + out.string() + "' '" + fattest::Image("fat16").string() +
+                                "' >/dev/null 2>&1");
+        whole = testsupport::ReadFile(FoundFile(out, "Fragmented File.bin"));
+    }
+    ASSERT_EQ(testsupport::Sha256Hex(whole), fattest::IcatSums("fat16").at("Fragmented File.bin"));
+    for (const auto& [caseName, chain] : {std::pair<std::string, size_t>{"fat16-file-chain-ends-early", 2},
+                                          std::pair<std::string, size_t>{"fat16-file-chain-loops", 3}}) {
+        SCOPED_TRACE(caseName);
+        const auto image = fattest::PatchedImage(caseName, dir.path());
+        const auto out = dir.path() / caseName;
+        std::string summary;
+        const int status = testsupport::RunCommand(
+            kDriver + " --deep --recover '" + out.string() + "' '" + image.string() + "' 2>/dev/null", &summary);
+        EXPECT_EQ(status, 1) << summary;
+        EXPECT_NE(summary.find(", failed 0, unreadable "), std::string::npos) << summary;
+        const std::string copy = testsupport::ReadFile(FoundFile(out, "Fragmented File.bin"));
+        ASSERT_EQ(copy.size(), whole.size());
+        size_t kept = 0;
+        while (kept < chain && copy.compare(kept * kCluster, kCluster, whole, kept * kCluster, kCluster) == 0) ++kept;
+        EXPECT_GE(kept, 1u);
+        EXPECT_TRUE(copy.find_first_not_of('\0', kept * kCluster) == std::string::npos)
+            << "past the chain's " << kept << " cluster(s): zeros";
+    }
+    // The chain that ends early is read up to its end.
+    const std::string early = testsupport::ReadFile(FoundFile(dir.path() / "fat16-file-chain-ends-early", "Fragmented File.bin"));
+    EXPECT_TRUE(early.substr(0, 2 * kCluster) == whole.substr(0, 2 * kCluster));
+}

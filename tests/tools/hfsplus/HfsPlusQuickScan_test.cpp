@@ -124,6 +124,34 @@ TEST_F(HfsPlusQuickScan, AVolumeWithoutJournalListsNoFile) {
     }
 }
 
+// A quick scan of a volume whose catalog or extents overflow file has its header node zeroed fails in
+// one line that says in words which file is damaged (not only its code).
+TEST_F(HfsPlusQuickScan, ADamagedCatalogOrExtentsFileIsNamedInWords) {
+    const std::string image = testsupport::ReadFile(hfs::FixtureImage("journaled"));
+    auto be32 = [&](size_t at) {
+        return u32(u8(image[at])) << 24 | u32(u8(image[at + 1])) << 16 | u32(u8(image[at + 2])) << 8 | u32(u8(image[at + 3]));
+    };
+    const u32 blockSize = be32(1024 + 40);
+    const struct {
+        const char* file;
+        size_t fork;  // the fork's place in the volume header
+    } cases[] = {{"the HFS+ catalog file", 1024 + 272}, {"the HFS+ extents overflow file", 1024 + 192}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::string damaged = image;
+        // The file's first extent starts with its tree's header node.
+        const size_t header = size_t(be32(c.fork + 16)) * blockSize;
+        damaged.replace(header, 512, std::string(512, '\0'));
+        testsupport::WriteFile(dir / "damaged.img", damaged);
+        std::map<std::string, Line> lines;
+        EXPECT_EQ(Run(dir / "damaged.img", "", lines), 1);
+        const std::string err = testsupport::ReadFile(dir / "err.txt");
+        const std::string said = "brelvox-scan: " + std::string(c.file) + " is damaged (code 0x";
+        EXPECT_NE(err.find(said), std::string::npos) << err;
+        EXPECT_EQ(err.find("scan failed"), std::string::npos) << err;
+    }
+}
+
 TEST(HfsPlusListDevices, NamesHfsPlusVolumes) {
     testsupport::TempDir dir;
     testsupport::FakeKernelTree tree(dir.path());
