@@ -70,6 +70,28 @@ std::string BlockTopology::LoopBackingFile(dev_t device) const {
     return FirstLine(Folder(device) / "loop" / "backing_file");
 }
 
+std::vector<dev_t> BlockTopology::PartitionsOf(dev_t device) const {
+    std::vector<dev_t> partitions;
+    std::error_code ec;
+    const fs::path folder = Folder(device);
+    if (fs::exists(folder / "partition", ec)) return partitions;
+    // A disk's partitions are the folders inside its own that have a "partition" file.
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!fs::exists(it->path() / "partition", ec)) continue;
+        if (auto number = ParseDeviceNumber(FirstLine(it->path() / "dev"))) partitions.push_back(*number);
+    }
+    return partitions;
+}
+
+std::vector<dev_t> BlockTopology::HoldersOf(dev_t device) const {
+    std::vector<dev_t> holders;
+    std::error_code ec;
+    for (fs::directory_iterator it(Folder(device) / "holders", ec), end; !ec && it != end; it.increment(ec)) {
+        if (auto number = ParseDeviceNumber(FirstLine(it->path() / "dev"))) holders.push_back(*number);
+    }
+    return holders;
+}
+
 std::string DestinationProblem(const FileIdentity& source, const Destination& destination,
                                const BlockTopology& topology) {
     const std::string onSource = "refusing to write to " + destination.name + ": it lies on the scanned source";

@@ -46,6 +46,10 @@ public:
     std::vector<dev_t> SlavesOf(dev_t device) const;
     // The file behind a loop device; empty for any other device.
     std::string LoopBackingFile(dev_t device) const;
+    // The partitions of a whole disk (none for a partition or an unknown device).
+    std::vector<dev_t> PartitionsOf(dev_t device) const;
+    // The devices built on device (device-mapper, md): the other way from SlavesOf.
+    std::vector<dev_t> HoldersOf(dev_t device) const;
 
 private:
     std::filesystem::path Folder(dev_t device) const;
