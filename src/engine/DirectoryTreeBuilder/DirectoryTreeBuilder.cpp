@@ -140,6 +140,11 @@ _DIRECTORY_TREE_INFO* CDirectoryTreeBuilder::FindRecord(_tagSearcherType type) {
 
 int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, i64 rootFolderID) {
     if (_DIRECTORY_TREE_INFO* existing = FindRecord(type)) {
+        // Another root ID: the folders found settled were settled below the old one. (The quick
+        // searchers, whose files are released, register their root once, before any node.)
+        if (existing->rootId != rootFolderID) {
+            for (NodeState& state : m_states) state.settled = false;
+        }
         existing->rootId = rootFolderID;
         existing->root->SetCurrentNodeID(rootFolderID);
         existing->climbAll = true;  // every parent lookup may answer differently now
@@ -232,10 +237,22 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
         if (std::find(ids.begin(), ids.end(), node->GetParentNodeID()) != ids.end()) return 0;
         if (name[0] == '.') node->FilterFileNameByDot();
         if (!RecordFileNode(record.folders, node)) return 0;
+        if (trashCandidate) StateFor(node).trashCandidate = true;
         Wake(record, node->GetCurrentNodeID());
     } else {
         if (name[0] == '.') return 0;
-        if (!RecordFileNode(record.files, node)) return 0;
+        if (IsRecordedDuplicate(record.files, node)) return 0;
+        // Equal to a live file released earlier: refused, as that file would have refused it.
+        if (!m_restoring && record.released.size() != 0 && record.released.Matches(*node, type)) return 0;
+        if (ReleaseUnlistedLiveFile(record, node, type)) {
+            // The build this node would have set off runs all the same, so the others are published
+            // in the batches they always were.
+            std::vector<CFileNode*> out;
+            BuildTree(record, out, type, false);
+            ShowNodes(record, out, 0);
+            return 0;
+        }
+        record.files.Get(node->GetCurrentNodeID()).nodes.push_back(node);
     }
     if (trashCandidate) record.trashCandidates.push_back(node);
 
@@ -264,22 +281,84 @@ bool CDirectoryTreeBuilder::TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, 
 }
 
 int CDirectoryTreeBuilder::RecordFileNode(NodesById& map, CFileNode* node) {
-    _PARENT_INFO& entry = map.Get(node->GetCurrentNodeID());
-    if (!m_restoring) {
-        for (CFileNode* recorded : entry.nodes) {
-            if (!(*recorded == *node)) continue;
-            if (node->GetFileSize() == 0) return 0;
-            if (node->GetModificationTime() >= recorded->GetModificationTime()) return 0;
-            // The earlier copy's extents win; the donor is refused and released by the caller, so its
-            // list is detached from it first.
-            SimpleLock hold(&g_lockerAddData);
-            recorded->MergeNode(*node);
-            return 0;
-        }
-    }
-    entry.nodes.push_back(node);
+    if (IsRecordedDuplicate(map, node)) return 0;
+    map.Get(node->GetCurrentNodeID()).nodes.push_back(node);
     return 1;
 }
+
+bool CDirectoryTreeBuilder::IsRecordedDuplicate(NodesById& map, CFileNode* node) {
+    if (m_restoring) return false;
+    _PARENT_INFO* entry = map.Find(node->GetCurrentNodeID());
+    if (!entry) return false;
+    for (CFileNode* recorded : entry->nodes) {
+        if (!(*recorded == *node)) continue;
+        if (node->GetFileSize() == 0) return true;
+        if (node->GetModificationTime() >= recorded->GetModificationTime()) return true;
+        // The earlier copy's extents win; the donor is refused and released by the caller, so its
+        // list is detached from it first.
+        SimpleLock hold(&g_lockerAddData);
+        recorded->MergeNode(*node);
+        return true;
+    }
+    return false;
+}
+
+// A quick scan lists deleted files only: a live file is listed when the end of the scan finds it in a
+// deleted folder (the lookups of its parent ID choose one), never otherwise. Once its folder can never
+// turn deleted (InSettledFolder), nothing will list it, and it is released at once rather than kept to
+// the end: on a volume of millions of files these are nearly all of them.
+bool CDirectoryTreeBuilder::ReleaseUnlistedLiveFile(_DIRECTORY_TREE_INFO& record, CFileNode* node,
+                                                    _tagSearcherType type) {
+    if (!m_releaseLiveFiles || m_restoring || m_flushing || type == SEARCHER_APFS || m_filter->ShowNormalFiles() != 0)
+        return false;
+    // A node the searcher linked itself is published as it stands at the end.
+    if (node->IsDeleted() || node->IsDirectory() || node->GetParent() || node->GetFirstChild()) return false;
+    if (!InSettledFolder(record, node)) return false;
+    record.released.Add(*node);
+    ++m_releasedCount;
+    return true;
+}
+
+// True when the folder of node's parent ID stays live whatever the rest of the scan brings, and so do the
+// folders above it, up to the root. Of several folders recorded under one ID, the lookups choose a live
+// one in the trash or else the first of node's partition, so the first recorded one is the folder
+// that matters: it must be of node's partition, live, and no folder that the scan's end may still make
+// the trash. Folders only turn deleted by their own folder (so a settled chain stays live), as the trash,
+// or when a FAT folder takes the state of a deleted copy of one ID (same parent, another name); the FAT
+// searchers hand over a folder's copies, all entries of its parent, before its first child, and a
+// folder is settled only when a child asks. Once known, a folder's answer is kept.
+bool CDirectoryTreeBuilder::InSettledFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
+    // The HFS+ builder drops folders under the private-data folder when that comes.
+    if (record.type == SEARCHER_HFSPLUS && record.privateDataIds.empty()) return false;
+    constexpr size_t kLongestWalk = 4096;  // parent IDs in a cycle never reach the root
+    std::vector<CFileNode*>& chain = m_chain;
+    chain.clear();
+    bool settled = false;
+    for (CFileNode* current = node;;) {
+        const i64 parentId = current->GetParentNodeID();
+        if (parentId == record.rootId) {
+            settled = true;
+            break;
+        }
+        const _PARENT_INFO* entry = record.folders.Find(parentId);
+        if (!entry || entry->nodes.empty()) break;
+        CFileNode* folder = entry->nodes.front();
+        if (folder->GetBelongedPartition() != current->GetBelongedPartition()) break;
+        const NodeState* state = StateOf(folder);
+        if (state && state->settled) {
+            settled = true;
+            break;
+        }
+        if (folder->IsDeleted() || (state && state->trashCandidate) || chain.size() >= kLongestWalk) break;
+        chain.push_back(folder);
+        current = folder;
+    }
+    if (settled) {
+        for (CFileNode* folder : chain) StateFor(folder).settled = true;
+    }
+    return settled;
+}
+
 
 CFileNode* CDirectoryTreeBuilder::GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates,
                                                    CFileNode* node) {
@@ -684,7 +763,9 @@ void CDirectoryTreeBuilder::MarkAllDeletedFiles(_DIRECTORY_TREE_INFO& record) {
         int marked = 0;
         record.pending.ForEach([&](u64, CFileNode* node) {
             if (node->IsDeleted()) return;
-            CFileNode* parent = FindParent(record, node, false);
+            // The root's ID names the root here too, as in the climbs: a deleted folder recorded under
+            // the same ID (a hostile entry) must not turn every live folder below the root deleted.
+            CFileNode* parent = FindParent(record, node, true);
             if (parent && parent->IsDeleted()) {
                 node->MarkDeleted();
                 ++marked;
@@ -728,7 +809,11 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
 
     ClearPending(*record);
     record->trashCandidates.clear();
-    if (!m_restoring) ReleaseNodeByFilter(*record);
+    if (!m_restoring) {
+        ReleaseNodeByFilter(*record);
+        // The files kept unused are gone from the duplicate test now: so are those released earlier.
+        record->released.Clear();
+    }
     std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total files: %lld\n", static_cast<int>(type),
                 static_cast<long long>(record->publishedCount));
     std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total added files: %lld\n",
