@@ -28,19 +28,23 @@ struct Child {
     int status = -1;
     double wall = -1;
     long maxrssKiB = 0;
+    double cpu = -1;  // processor time, user and system, of the child and what it waited for
     std::string out;  // standard output and error, together
 };
 
-// Runs a program (in cwd when given) and waits for it: its output, wall time and peak memory.
-inline Child Run(const std::vector<std::string>& args, const std::string& cwd = "") {
+// Runs a program (in cwd when given) and waits for it: its output (unless it is to be discarded: sent
+// to /dev/null), wall time, processor time and peak memory.
+inline Child Run(const std::vector<std::string>& args, const std::string& cwd = "", bool discardOutput = false) {
     Child child;
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return child;
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(pipeFds[1], STDERR_FILENO);
+        const int null = discardOutput ? open("/dev/null", O_WRONLY) : -1;
+        const int to = null >= 0 ? null : pipeFds[1];
+        dup2(to, STDOUT_FILENO);
+        dup2(to, STDERR_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
@@ -60,6 +64,8 @@ inline Child Run(const std::vector<std::string>& args, const std::string& cwd = 
     child.wall = Seconds(Clock::now() - start);
     child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     child.maxrssKiB = usage.ru_maxrss;
+    child.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return child;
 }
 
