@@ -95,18 +95,33 @@ inline int RealStdout() {
     return saved;
 }
 
-// PhotoRec as bench/raw runs it (everything, paranoid), page cache warm, from its own output folder
-// (it writes its log there), which is removed afterwards.
-inline Child PhotoRec(const std::string& image, const std::filesystem::path& folder) {
+// PhotoRec's command as bench/raw runs it (everything, paranoid), writing under `out`.
+inline std::vector<std::string> PhotoRecCommand(const std::string& source, const std::filesystem::path& out) {
+    return {"photorec", "/log", "/d", (out / "recup").string(), "/cmd", source,
+            "partition_none,fileopt,everything,enable,options,paranoid,search"};
+}
+
+// Runs PhotoRec's command (made by `wrap` from PhotoRecCommand, for a wrapper of the caller's) from its
+// own output folder (it writes its log there), which is removed afterwards.
+template <class Wrap>
+Child PhotoRecWrapped(const std::string& source, const std::filesystem::path& folder, Wrap wrap) {
     const auto out = folder / "photorec-out";
     std::filesystem::remove_all(out);
     std::filesystem::create_directories(out);
-    if (std::system(("cat '" + image + "' > /dev/null").c_str()) != 0) return Child{};
-    Child c = Run({"photorec", "/log", "/d", (out / "recup").string(), "/cmd", image,
-                   "partition_none,fileopt,everything,enable,options,paranoid,search"},
-                  out.string());
+    Child c = Run(wrap(PhotoRecCommand(source, out)), out.string());
     std::filesystem::remove_all(out);
     return c;
+}
+
+// PhotoRec as bench/raw runs it, page cache warm.
+inline Child PhotoRec(const std::string& image, const std::filesystem::path& folder) {
+    if (std::system(("cat '" + image + "' > /dev/null").c_str()) != 0) return Child{};
+    return PhotoRecWrapped(image, folder, [](std::vector<std::string> command) { return command; });
+}
+
+// Whether a program is on the PATH.
+inline bool Installed(const std::string& program) {
+    return std::system(("command -v '" + program + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
 // Instructions of one run under callgrind: the whole process, and inclusive in `function` (-1 when
