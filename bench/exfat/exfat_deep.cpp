@@ -160,7 +160,7 @@ double TreeBuildSeconds(u32 files) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The tree builder's first-publish pause is a fixed cost of the driver, not of the searchers.
+    // Without the tree builder's first-publish pause (a pause for a window to draw), as the driver runs it.
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     if (argc == 3 && std::string(argv[1]) == "--tree") {
         const double seconds = TreeBuildSeconds(u32(std::atol(argv[2])));
