@@ -330,10 +330,13 @@ bool CDirectoryTreeBuilder::ReleaseUnlistedLiveFile(_DIRECTORY_TREE_INFO& record
 bool CDirectoryTreeBuilder::InSettledFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
     // The HFS+ builder drops folders under the private-data folder when that comes.
     if (record.type == SEARCHER_HFSPLUS && record.privateDataIds.empty()) return false;
-    constexpr size_t kLongestWalk = 4096;  // parent IDs in a cycle never reach the root
     std::vector<CFileNode*>& chain = m_chain;
     chain.clear();
     bool settled = false;
+    // Parent IDs in a cycle never reach the root: a folder met again ends the walk (Brent's way: the
+    // folder at each power-of-two step is remembered and compared with those after it).
+    CFileNode* remembered = nullptr;
+    size_t nextRemember = 1;
     for (CFileNode* current = node;;) {
         const i64 parentId = current->GetParentNodeID();
         if (parentId == record.rootId) {
@@ -349,8 +352,12 @@ bool CDirectoryTreeBuilder::InSettledFolder(_DIRECTORY_TREE_INFO& record, CFileN
             settled = true;
             break;
         }
-        if (folder->IsDeleted() || (state && state->trashCandidate) || chain.size() >= kLongestWalk) break;
+        if (folder->IsDeleted() || (state && state->trashCandidate) || folder == remembered) break;
         chain.push_back(folder);
+        if (chain.size() == nextRemember) {
+            remembered = folder;
+            nextRemember *= 2;
+        }
         current = folder;
     }
     if (settled) {
@@ -358,7 +365,6 @@ bool CDirectoryTreeBuilder::InSettledFolder(_DIRECTORY_TREE_INFO& record, CFileN
     }
     return settled;
 }
-
 
 CFileNode* CDirectoryTreeBuilder::GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates,
                                                    CFileNode* node) {
