@@ -145,9 +145,9 @@ TEST(TimedReader, WaitsSleepAndKeepTheirDeadline) {
     int fd = OpenReadOnly((dir / "f").c_str());
     ASSERT_GE(fd, 0);
     TimedReader reader(4096);
-    // Reads of a slow disk: each takes a millisecond, asleep in the kernel.
+    // Reads of a slow disk: each takes two milliseconds, asleep in the kernel.
     auto slow = [](int f, void* buffer, size_t n, std::int64_t at) -> ssize_t {
-        std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(2ms);
         return ReadOnce(f, buffer, n, at);
     };
     auto threadCpu = [] {
@@ -155,7 +155,7 @@ TEST(TimedReader, WaitsSleepAndKeepTheirDeadline) {
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
         return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
     };
-    constexpr int kReads = 300;
+    constexpr int kReads = 200;
     std::chrono::nanoseconds waiting{0};
     for (int i = 0; i < kReads; ++i) {
         ASSERT_TRUE(reader.Start(fd, 0, 4096, 0, slow));
@@ -165,16 +165,21 @@ TEST(TimedReader, WaitsSleepAndKeepTheirDeadline) {
         ASSERT_EQ(got.status, TimedReader::Status::Done);
         ASSERT_EQ(got.bytes, 4096);
     }
-    // A wait costs a few system calls (microseconds); one that polled would cost its whole read.
-    EXPECT_LT(waiting, std::chrono::microseconds(100) * kReads)
+    // A wait costs a few system calls (microseconds, a hundred under a sanitizer); one that polled would
+    // cost its whole read.
+    EXPECT_LT(waiting, std::chrono::microseconds(500) * kReads)
         << std::chrono::duration_cast<std::chrono::microseconds>(waiting).count() << " us of processor time waiting";
 
-    std::mutex mutex;
-    std::condition_variable cond;
-    bool release = false;
-    auto stuck = [&](int, void*, size_t n, std::int64_t) -> ssize_t {
-        std::unique_lock<std::mutex> hold(mutex);
-        cond.wait(hold, [&] { return release; });
+    // The stuck read's state outlives the test: the abandoned worker still wakes up after it.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable cond;
+        bool release = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    auto stuck = [gate](int, void*, size_t n, std::int64_t) -> ssize_t {
+        std::unique_lock<std::mutex> hold(gate->mutex);
+        gate->cond.wait(hold, [&] { return gate->release; });
         return static_cast<ssize_t>(n);
     };
     ASSERT_TRUE(reader.Start(fd, 0, 4096, 0, stuck));
@@ -182,10 +187,10 @@ TEST(TimedReader, WaitsSleepAndKeepTheirDeadline) {
     EXPECT_EQ(reader.Wait(start + 50ms).status, TimedReader::Status::TimedOut);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms) << "the wait gave up before its deadline";
     {
-        std::lock_guard<std::mutex> hold(mutex);
-        release = true;
+        std::lock_guard<std::mutex> hold(gate->mutex);
+        gate->release = true;
     }
-    cond.notify_all();
+    gate->cond.notify_all();
     ::close(fd);
 }
 
