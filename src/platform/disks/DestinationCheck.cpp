@@ -57,13 +57,17 @@ std::optional<dev_t> BlockTopology::WholeDiskOf(dev_t device) const {
     return ParseDeviceNumber(FirstLine(real.parent_path() / "dev"));
 }
 
-std::vector<dev_t> BlockTopology::SlavesOf(dev_t device) const {
-    std::vector<dev_t> slaves;
+std::vector<dev_t> BlockTopology::Linked(dev_t device, const char* list) const {
+    std::vector<dev_t> devices;
     std::error_code ec;
-    for (fs::directory_iterator it(Folder(device) / "slaves", ec), end; !ec && it != end; it.increment(ec)) {
-        if (auto number = ParseDeviceNumber(FirstLine(it->path() / "dev"))) slaves.push_back(*number);
+    for (fs::directory_iterator it(Folder(device) / list, ec), end; !ec && it != end; it.increment(ec)) {
+        if (auto number = ParseDeviceNumber(FirstLine(it->path() / "dev"))) devices.push_back(*number);
     }
-    return slaves;
+    return devices;
+}
+
+std::vector<dev_t> BlockTopology::SlavesOf(dev_t device) const {
+    return Linked(device, "slaves");
 }
 
 std::string BlockTopology::LoopBackingFile(dev_t device) const {
@@ -84,12 +88,7 @@ std::vector<dev_t> BlockTopology::PartitionsOf(dev_t device) const {
 }
 
 std::vector<dev_t> BlockTopology::HoldersOf(dev_t device) const {
-    std::vector<dev_t> holders;
-    std::error_code ec;
-    for (fs::directory_iterator it(Folder(device) / "holders", ec), end; !ec && it != end; it.increment(ec)) {
-        if (auto number = ParseDeviceNumber(FirstLine(it->path() / "dev"))) holders.push_back(*number);
-    }
-    return holders;
+    return Linked(device, "holders");
 }
 
 std::string DestinationProblem(const FileIdentity& source, const Destination& destination,

@@ -53,6 +53,8 @@ public:
 
 private:
     std::filesystem::path Folder(dev_t device) const;
+    // The devices named in one of the device's folders of links ("slaves", "holders").
+    std::vector<dev_t> Linked(dev_t device, const char* list) const;
     std::filesystem::path m_sys;
 };
 
