@@ -18,6 +18,7 @@
 
 #include "DeepBench.h"
 #include "Machine.h"
+#include "ScanImages.h"
 
 namespace {
 
@@ -54,31 +55,18 @@ int main(int argc, char** argv) {
         return 2;
     }
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    std::string quickImage, deepImage;
-    std::filesystem::path work;
     int loops = smoke ? 2 : argc > 3 ? std::atoi(argv[3]) : static_cast<int>(cores);
     const int rounds = smoke ? 1 : std::max(1, argc > 4 ? std::atoi(argv[4]) : 3);
+    scanimages::Images images;
     if (smoke) {
-        work = argv[2];
-        std::filesystem::create_directories(work);
-        quickImage = (work / "busy-quick.img").string();
-        deepImage = (work / "busy-deep.img").string();
-        const std::string bench = BRELVOX_BENCH_DIR;
-        const std::string make = "rm -f '" + quickImage + "' && '" + bench + "/fat/make-image.sh' '" + quickImage +
-                                 "' 300 >/dev/null && xz -dc '" + bench + "/../tests/fixtures/fat-disk/disk.img.xz' > '" +
-                                 deepImage + "'";
-        if (std::system(make.c_str()) != 0) {
-            std::fprintf(stderr, "busy_machine: cannot make the smoke images in %s\n", work.c_str());
-            return 1;
-        }
+        if (!scanimages::MakeSmokeImages(argv[2], "busy", BRELVOX_BENCH_DIR, "busy_machine", images)) return 1;
     } else {
-        quickImage = argv[1];
-        deepImage = argv[2];
-        work = std::filesystem::path(deepImage).parent_path();
-        if (work.empty()) work = ".";
+        images = scanimages::Given(argv[1], argv[2]);
     }
-    const std::string driver =
-        std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/../../tools/brelvox-scan";
+    const std::string& quickImage = images.quick;
+    const std::string& deepImage = images.deep;
+    const std::filesystem::path& work = images.work;
+    const std::string driver = scanimages::Driver();
     const std::string list = (work / "busy-machine.list").string();
     const bool peers = !smoke;
     const bool havePhotoRec = peers && deepbench::Installed("photorec");

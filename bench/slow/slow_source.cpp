@@ -20,6 +20,7 @@
 
 #include "DeepBench.h"
 #include "Machine.h"
+#include "ScanImages.h"
 #include "SlowDevice.h"
 
 namespace {
@@ -64,32 +65,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: slow_source DEEP_IMAGE QUICK_IMAGE [MB/s [rounds]] | slow_source --smoke DIR\n");
         return 2;
     }
-    std::string deepImage, quickImage;
     double megabytesPerSecond = smoke ? 8 : argc > 3 ? std::atof(argv[3]) : 100;
     const int rounds = smoke ? 1 : std::max(1, argc > 4 ? std::atoi(argv[4]) : 3);
-    std::filesystem::path work;
+    scanimages::Images images;
     if (smoke) {
-        work = argv[2];
-        std::filesystem::create_directories(work);
-        deepImage = (work / "slow-deep.img").string();
-        quickImage = (work / "slow-quick.img").string();
-        const std::string bench = BRELVOX_BENCH_DIR;
-        const std::string make = "xz -dc '" + bench + "/../tests/fixtures/fat-disk/disk.img.xz' > '" + deepImage +
-                                 "' && rm -f '" + quickImage + "' && '" + bench + "/fat/make-image.sh' '" + quickImage +
-                                 "' 300 >/dev/null";
-        if (std::system(make.c_str()) != 0) {
-            std::fprintf(stderr, "slow_source: cannot make the smoke images in %s\n", work.c_str());
-            return 1;
-        }
+        if (!scanimages::MakeSmokeImages(argv[2], "slow", BRELVOX_BENCH_DIR, "slow_source", images)) return 1;
     } else {
-        deepImage = argv[1];
-        quickImage = argv[2];
-        work = std::filesystem::path(deepImage).parent_path();
-        if (work.empty()) work = ".";
+        images = scanimages::Given(argv[2], argv[1]);
     }
+    const std::string& deepImage = images.deep;
+    const std::string& quickImage = images.quick;
+    const std::filesystem::path& work = images.work;
     const double rate = megabytesPerSecond * 1e6;
-    const std::string driver =
-        std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/../../tools/brelvox-scan";
+    const std::string driver = scanimages::Driver();
     const slowdevice::Loop deep(deepImage), quick(quickImage);
     const slowdevice::ReadLimit limit;
     if (deep.Device().empty() || quick.Device().empty() || !limit.Usable()) {
