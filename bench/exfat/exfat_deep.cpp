@@ -3,15 +3,16 @@
 // MB/s, the ratio (the exFAT searcher should add at most a fifth), the volumes found, the end step's
 // time and the process's peak memory; then PhotoRec's time as bench/raw runs it, callgrind's
 // instructions per sector on the disk's first 256 MiB, and the tree build alone at 100,000, 200,000,
-// 400,000 and 800,000 files (processor time of the process, its page-clearing helper included; tens of
-// milliseconds and more, sizes whose times are measured rather than lost in a millisecond's noise):
-// doubling the files should cost at most about 2.2 times the time.
+// 400,000 and 800,000 files, in processor time of the process (its page-clearing helper included; tens
+// of milliseconds and more, sizes whose times are measured rather than lost in a millisecond's noise) and
+// in instructions under callgrind (the same on a loaded machine as on a quiet one): doubling the files
+// should cost at most about 2.2 times the instructions.
 // The disk is made by make-deep-disk.sh.
 // Usage: exfat_deep IMAGE [rounds]
 //        exfat_deep --smoke DIR   (the test run's check: the fixture disk without its table, one round;
 //                                  fails unless its volume is found; no peers, no callgrind)
 //        exfat_deep --once raw|both IMAGE   (one scan, for callgrind)
-//        exfat_deep --tree FILES           (the tree build alone at one size)
+//        exfat_deep --tree FILES [rounds]  (the tree build alone at one size, best of 11 rounds or the given)
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "DeepBench.h"
 #include "SessionScan.h"
@@ -95,7 +97,7 @@ double ProcessSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-double TreeBuildSeconds(u32 files) {
+double TreeBuildSeconds(u32 files, int rounds = 11) {
     constexpr u32 kPer = 200;
     constexpr i64 kHeap = 4096;
     constexpr u32 kSpc = 8;
@@ -111,7 +113,7 @@ double TreeBuildSeconds(u32 files) {
         return r;
     };
     double best = 1e9;
-    for (int round = 0; round < 11; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         CExFatCompleteSearch search;
         CPartitionBuilder& builder = search.Builder();
         builder.PrepareBuild(512, 1ull << 40);
@@ -157,14 +159,36 @@ double TreeBuildSeconds(u32 files) {
     return best;
 }
 
+// The same builds counted in instructions (callgrind, one build each, inclusive in BuildFileTree): the
+// doubling check free of the machine's load, which processor time on a shared machine is not.
+void TreeBuildInstructionRow(const u32* sizes, int count, const std::filesystem::path& outFile) {
+    std::vector<double> counts;
+    for (int k = 0; k < count; ++k) {
+        const auto c = deepbench::Callgrind({deepbench::Self(), "--tree", std::to_string(sizes[k]), "1"},
+                                            "CExFatCompleteSearch::BuildFileTree", outFile.string());
+        if (c.inFunction <= 0) {
+            std::printf("tree build     instructions not counted (valgrind missing?)\n");
+            std::filesystem::remove(outFile);
+            return;
+        }
+        counts.push_back(c.inFunction);
+    }
+    std::filesystem::remove(outFile);
+    std::printf("tree build     instructions %.1f Ir/file at %u files", counts[0] / sizes[0], sizes[0]);
+    for (int k = 1; k < count; ++k)
+        std::printf(", %.1f at %u (x%.2f)", counts[k] / sizes[k], sizes[k], counts[k] / counts[k - 1]);
+    std::printf("; target x2.2 at most per doubling\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Without the tree builder's first-publish pause (a pause for a window to draw), as the driver runs it.
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
-    if (argc == 3 && std::string(argv[1]) == "--tree") {
-        const double seconds = TreeBuildSeconds(u32(std::atol(argv[2])));
-        std::printf("tree build of %s files: %.4f s (best of 11), %zu nodes\n", argv[2], seconds, g_treeNodes);
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--tree") {
+        const int rounds = argc == 4 ? std::max(1, std::atoi(argv[3])) : 11;
+        const double seconds = TreeBuildSeconds(u32(std::atol(argv[2])), rounds);
+        std::printf("tree build of %s files: %.4f s (best of %d), %zu nodes\n", argv[2], seconds, rounds, g_treeNodes);
         return 0;
     }
     if (argc == 4 && std::string(argv[1]) == "--once") {
@@ -229,6 +253,7 @@ int main(int argc, char** argv) {
     for (int k = 1; k < kSizes; ++k) std::printf(", %.4f s at %u (x%.2f)", times[k], sizes[k], times[k] / times[k - 1]);
     std::printf("; target x2.2 at most per doubling\n");
     const std::filesystem::path folder = std::filesystem::path(image).parent_path();
+    TreeBuildInstructionRow(sizes, kSizes, (folder.empty() ? std::filesystem::path(".") : folder) / "tree.callgrind");
     const deepbench::Child photorec = deepbench::PhotoRec(image, folder.empty() ? "." : folder);
     if (photorec.status == 0) {
         std::printf("photorec       %8.2f s %9.1f MB/s %8.1f MiB peak (everything, paranoid)\n", photorec.wall,
