@@ -1,11 +1,13 @@
 // Deep FAT search cost: the driver's scan session in this process over one image, with the searcher
-// table narrowed to the raw searcher alone, then to raw + FAT; best of the rounds for each. Prints
-// MB/s, the ratio (the FAT searcher should add at most a fifth), the peak of the candidate set, the
+// table narrowed to the raw searcher alone, then to raw + FAT, alternating, round after round (5 by
+// default). Prints the median round of each, MB/s, the ratio as the median of the rounds' ratios (the
+// FAT searcher should add at most a fifth; a single round swings with the machine's load), the rounds'
+// ratios themselves, the machine's load, the peak of the candidate set, the
 // volumes found and the process's peak memory; then PhotoRec's time as bench/raw runs it, and
 // callgrind's instructions per sector on the image's first 256 MiB (the FAT volume and raw content) and
 // on its last 256 MiB (raw content alone).
 // The image is made by make-deep-disk.sh.
-// Usage: fat_deep IMAGE [rounds]
+// Usage: fat_deep IMAGE [rounds]   (at least 5 for the headline; fewer are run but said so)
 //        fat_deep --smoke DIR   (the test run's check: the fixture disk without its MBR, one round;
 //                                fails unless both of its volumes are found; no peers, no callgrind)
 //        fat_deep --once raw|both IMAGE   (one scan, for callgrind)
@@ -18,8 +20,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "DeepBench.h"
+#include "Machine.h"
 #include "SessionScan.h"
 #include "engine/DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "engine/FATSearch/FATCompleteFSearcher.h"
@@ -77,7 +81,7 @@ void CallgrindRows(const std::string& slice, const char* where) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The tree builder's first-publish pause is a fixed cost of the driver, not of the searchers.
+    // Without the tree builder's first-publish pause (a pause for a window to draw), as the driver runs it.
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     if (argc == 4 && std::string(argv[1]) == "--once") {
         const Outcome o = Scan(argv[3], std::string(argv[2]) == "both");
@@ -85,7 +89,7 @@ int main(int argc, char** argv) {
         return o.ok ? 0 : 1;
     }
     std::string image;
-    int rounds = 3;
+    int rounds = 5;
     bool smoke = false;
     if (argc >= 3 && std::string(argv[1]) == "--smoke") {
         smoke = true;
@@ -113,15 +117,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fat_deep: no image %s\n", image.c_str());
         return 1;
     }
-    Outcome raw, both;
-    const bool failed = !deepbench::BestOfRounds(rounds, [&](bool with) { return Scan(image, with); }, raw, both);
-    if (failed) return 1;
+    std::vector<Outcome> raws, boths;
+    const double loadBefore = machine::LoadAverage();
+    if (!deepbench::AlternatingRounds(rounds, [&](bool with) { return Scan(image, with); }, raws, boths)) return 1;
+    std::vector<double> ratios;
+    std::string each;
+    for (size_t r = 0; r < raws.size(); ++r) {
+        ratios.push_back(boths[r].seconds / raws[r].seconds);
+        each += (r ? ", " : "") + std::to_string(ratios.back()).substr(0, 5);
+    }
+    const Outcome raw = deepbench::MedianRound(raws), both = deepbench::MedianRound(boths);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("image %.1f MB, best of %d\n", megabytes, rounds);
+    std::printf("image %.1f MB, median of %d rounds%s; load %.1f before, %.1f after (%ld cores)\n", megabytes, rounds,
+                rounds < 5 && !smoke ? " (fewer than 5: the headline swings)" : "", loadBefore, machine::LoadAverage(),
+                sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("raw alone      %8.2f s %9.1f MB/s\n", raw.seconds, megabytes / raw.seconds);
     std::printf("raw + FAT      %8.2f s %9.1f MB/s\n", both.seconds, megabytes / both.seconds);
-    std::printf("ratio          %8.3f (raw + FAT over raw alone; target at most 1.2)\n", both.seconds / raw.seconds);
+    std::printf("ratio          %8.3f (raw + FAT over raw alone, median of the rounds' ratios: %s; target at most "
+                "1.2)\n",
+                deepbench::Median(ratios), each.c_str());
     std::printf("FAT candidates %8zu at most; %zu volumes found\n", both.peakCandidates, both.volumes);
     std::printf("peak memory    %8.1f MiB (the process)\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     if (smoke) {

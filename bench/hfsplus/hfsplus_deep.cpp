@@ -112,7 +112,7 @@ void CallgrindRows(const std::string& slice, const char* what, bool oneTime) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The tree builder's first-publish pause is a fixed cost of the driver, not of the searchers.
+    // Without the tree builder's first-publish pause (a pause for a window to draw), as the driver runs it.
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
     if (argc == 4 && std::string(argv[1]) == "--once") {
         const int out = STDOUT_FILENO;

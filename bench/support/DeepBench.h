@@ -28,19 +28,23 @@ struct Child {
     int status = -1;
     double wall = -1;
     long maxrssKiB = 0;
+    double cpu = -1;  // processor time, user and system, of the child and what it waited for
     std::string out;  // standard output and error, together
 };
 
-// Runs a program (in cwd when given) and waits for it: its output, wall time and peak memory.
-inline Child Run(const std::vector<std::string>& args, const std::string& cwd = "") {
+// Runs a program (in cwd when given) and waits for it: its output (unless it is to be discarded: sent
+// to /dev/null), wall time, processor time and peak memory.
+inline Child Run(const std::vector<std::string>& args, const std::string& cwd = "", bool discardOutput = false) {
     Child child;
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return child;
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(pipeFds[1], STDERR_FILENO);
+        const int null = discardOutput ? open("/dev/null", O_WRONLY) : -1;
+        const int to = null >= 0 ? null : pipeFds[1];
+        dup2(to, STDOUT_FILENO);
+        dup2(to, STDERR_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
@@ -60,6 +64,8 @@ inline Child Run(const std::vector<std::string>& args, const std::string& cwd = 
     child.wall = Seconds(Clock::now() - start);
     child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     child.maxrssKiB = usage.ru_maxrss;
+    child.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return child;
 }
 
@@ -76,18 +82,33 @@ inline double Median(std::vector<double> v) {
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-// PhotoRec as bench/raw runs it (everything, paranoid), page cache warm, from its own output folder
-// (it writes its log there), which is removed afterwards.
-inline Child PhotoRec(const std::string& image, const std::filesystem::path& folder) {
+// PhotoRec's command as bench/raw runs it (everything, paranoid), writing under `out`.
+inline std::vector<std::string> PhotoRecCommand(const std::string& source, const std::filesystem::path& out) {
+    return {"photorec", "/log", "/d", (out / "recup").string(), "/cmd", source,
+            "partition_none,fileopt,everything,enable,options,paranoid,search"};
+}
+
+// Runs PhotoRec's command (made by `wrap` from PhotoRecCommand, for a wrapper of the caller's) from its
+// own output folder (it writes its log there), which is removed afterwards.
+template <class Wrap>
+Child PhotoRecWrapped(const std::string& source, const std::filesystem::path& folder, Wrap wrap) {
     const auto out = folder / "photorec-out";
     std::filesystem::remove_all(out);
     std::filesystem::create_directories(out);
-    if (std::system(("cat '" + image + "' > /dev/null").c_str()) != 0) return Child{};
-    Child c = Run({"photorec", "/log", "/d", (out / "recup").string(), "/cmd", image,
-                   "partition_none,fileopt,everything,enable,options,paranoid,search"},
-                  out.string());
+    Child c = Run(wrap(PhotoRecCommand(source, out)), out.string());
     std::filesystem::remove_all(out);
     return c;
+}
+
+// PhotoRec as bench/raw runs it, page cache warm.
+inline Child PhotoRec(const std::string& image, const std::filesystem::path& folder) {
+    if (std::system(("cat '" + image + "' > /dev/null").c_str()) != 0) return Child{};
+    return PhotoRecWrapped(image, folder, [](std::vector<std::string> command) { return command; });
+}
+
+// Whether a program is on the PATH.
+inline bool Installed(const std::string& program) {
+    return std::system(("command -v '" + program + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
 // Instructions of one run under callgrind: the whole process, and inclusive in `function` (-1 when

@@ -1,12 +1,14 @@
 // The quick-scan benchmark shared by the file systems: a quick scan of an image of many files against
 // `fls -r -p` on the same image. Makes the image once (the file system's script, kept in the given
-// folder), warms the page cache, then times, round after round, and reports the median of each:
+// folder), warms the page cache, then times, round after round (fls and ours alternate; the runs in
+// this process come after those of processes), and reports the median of each and the median of the
+// rounds' ratios:
 //  - fls -r -p;
-//  - the engine driver, whole: brelvox-scan --quick --list FILE, as a process. It includes the
-//    tree builder's fixed 1 s pause on its first publish;
+//  - the engine driver, whole: brelvox-scan --quick --list FILE, as a process: wall time, processor
+//    time over wall time (a scan waits for its reads asleep: at most 1.1), peak memory and the bytes
+//    per file above the peak of the same scan of a volume of 300 files (target at most 200);
 //  - the same driver path in this process (the driver's session: volume recognition, controller,
-//    quick searcher, tree builder, receiver, list), with the builder's first-publish pause injected
-//    to zero, and its phases;
+//    quick searcher, tree builder, receiver, list), and its phases;
 //  - the quick searcher alone, with a tree builder that only counts.
 // Usage of a benchmark: NAME [folder for the image] [files] [rounds]
 //                       NAME --smoke [folder]   (the test run's check: 300 files, one round, no fls;
@@ -25,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "DeepBench.h"
+#include "Machine.h"
 #include "brelvox-scan/ScanSession.h"
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
@@ -136,8 +140,8 @@ struct DriverTimes {
     double scan = -1, list = -1, end = -1, total = -1;
 };
 
-// The driver's path in this process: what brelvox-scan --quick --list does, phase by phase. The tree
-// builder's first-publish pause is injected to zero for this run only.
+// The driver's path in this process: what brelvox-scan --quick --list does, phase by phase, without the
+// tree builder's first-publish pause, as the driver runs it.
 DriverTimes DriverInProcess(const std::string& image, const std::string& list) {
     DriverTimes t;
     CDirectoryTreeBuilder::SetDefaultClock(nullptr, [](int) {});
@@ -188,9 +192,11 @@ inline int RunQuickBench(const QuickBench& bench, int argc, char** argv) {
         ++argv;
     }
     const std::filesystem::path folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path();
-    const int files = smoke ? 300 : argc > 2 ? std::atoi(argv[2]) : 100000;
+    constexpr int kSmallVolume = 300;
+    const int files = smoke ? kSmallVolume : argc > 2 ? std::atoi(argv[2]) : 100000;
     const int rounds = smoke ? 1 : std::max(1, argc > 3 ? std::atoi(argv[3]) : 5);
-    const std::string image = (folder / (bench.imagePrefix + std::to_string(files) + ".img")).string();
+    auto imageOf = [&](int count) { return (folder / (bench.imagePrefix + std::to_string(count) + ".img")).string(); };
+    const std::string image = imageOf(files);
     const std::string self = std::filesystem::canonical("/proc/self/exe").parent_path().string();
     const std::string driver = self + "/../../tools/brelvox-scan";
     if (smoke && bench.imageNeedsFuse && (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0)) {
@@ -202,23 +208,52 @@ inline int RunQuickBench(const QuickBench& bench, int argc, char** argv) {
     std::filesystem::create_directories(folder, ec);
     // The smoke run makes its image every time: the script is part of what it checks.
     if (smoke) std::filesystem::remove(image, ec);
-    if (!std::filesystem::exists(image)) {
-        std::printf("making %s (%d files)...\n", image.c_str(), files);
-        const std::string make = bench.makeScript + " '" + image + "' " + std::to_string(files);
-        if (std::system(make.c_str()) != 0) return 1;
-    }
+    auto make = [&](const std::string& path, int count) {
+        if (std::filesystem::exists(path)) return true;
+        std::printf("making %s (%d files)...\n", path.c_str(), count);
+        return std::system((bench.makeScript + " '" + path + "' " + std::to_string(count)).c_str()) == 0;
+    };
+    if (!make(image, files)) return 1;
+    // The fixed part of the driver's memory: its peak on a volume of a few files.
+    const std::string small = imageOf(kSmallVolume);
+    if (!smoke && !make(small, kSmallVolume)) return 1;
     quickbench::TimeCommand("cat '" + image + "' > /dev/null");  // page cache warm
+    const double loadBefore = machine::LoadAverage();
 
     const bool haveDriver = std::filesystem::exists(driver);
     // The driver writes its list only into a plain file.
     const std::string list = (folder / (bench.imagePrefix + "list.txt")).string();
-    std::vector<double> fls, whole, path, scanPhase, listPhase, endPhase, search;
+    auto runDriver = [&](const std::string& source) {
+        deepbench::Child c = deepbench::Run({driver, "--quick", "--list", list, source}, "", true);
+        if (c.status != 0) c.wall = -1;
+        return c;
+    };
+    std::vector<double> fls, whole, ratios, cpuShares, peaks, path, scanPhase, listPhase, endPhase, search;
     long nodes = 0;
+    // The processes first, while this one is small: a child's peak memory counts what it was forked from.
+    std::vector<double> smallPeaks;
+    for (int r = 0; haveDriver && !smoke && r < 3; ++r) {
+        const deepbench::Child d = runDriver(small);
+        if (d.wall > 0) smallPeaks.push_back(static_cast<double>(d.maxrssKiB) * 1024.0);
+    }
     for (int r = 0; r < rounds; ++r) {
-        if (!smoke) fls.push_back(quickbench::TimeCommand("fls -r -p '" + image + "' > /dev/null"));
-        if (haveDriver)
-            whole.push_back(quickbench::TimeCommand("'" + driver + "' --quick --list '" + list + "' '" + image +
-                                                    "' > /dev/null 2>&1"));
+        double flsWall = -1;
+        if (!smoke) {
+            const deepbench::Child f = deepbench::Run({"fls", "-r", "-p", image}, "", true);
+            flsWall = f.status == 0 ? f.wall : -1;
+            fls.push_back(flsWall);
+        }
+        if (haveDriver) {
+            const deepbench::Child d = runDriver(image);
+            whole.push_back(d.wall);
+            if (d.wall > 0) {
+                cpuShares.push_back(d.cpu / d.wall);
+                peaks.push_back(static_cast<double>(d.maxrssKiB) * 1024.0);
+                if (flsWall > 0) ratios.push_back(d.wall / flsWall);
+            }
+        }
+    }
+    for (int r = 0; r < rounds; ++r) {
         const quickbench::DriverTimes t = quickbench::DriverInProcess(image, list);
         path.push_back(t.total);
         scanPhase.push_back(t.scan);
@@ -226,8 +261,9 @@ inline int RunQuickBench(const QuickBench& bench, int argc, char** argv) {
         endPhase.push_back(t.end);
         search.push_back(quickbench::SearchOnce(image, bench.create, bench.fileSystemType, nodes));
     }
-    const double f = quickbench::Median(fls), w = quickbench::Median(whole);
-    const double p = quickbench::Median(path), s = quickbench::Median(search);
+    using quickbench::Median;
+    const double f = Median(fls), w = Median(whole);
+    const double p = Median(path), s = Median(search);
     if (smoke) {
         // Every path ran and found the files: the benchmark still measures what it claims to.
         std::printf("smoke: %s, %d files: driver %.3f s, driver path %.3f s, searcher %.3f s, %ld nodes\n",
@@ -237,18 +273,25 @@ inline int RunQuickBench(const QuickBench& bench, int argc, char** argv) {
         if (!ok) std::fprintf(stderr, "smoke run failed\n");
         return ok ? 0 : 1;
     }
-    std::printf("%s, %d files, median of %d rounds\n", image.c_str(), files, rounds);
+    std::printf("%s, %d files, median of %d rounds; load %.1f before, %.1f after (%d cores)\n", image.c_str(), files,
+                rounds, loadBefore, machine::LoadAverage(), static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
     std::printf("fls -r -p:                                   %.3f s\n", f);
-    if (w > 0)
-        std::printf("brelvox-scan --quick, whole process:         %.3f s  (fls / driver = %.2f)\n", w, f / w);
-    else
+    if (w > 0) {
+        const double peak = Median(peaks), fixed = Median(smallPeaks);
+        std::printf("brelvox-scan --quick, whole process:         %.3f s  (ours / fls = %.3f, median of the rounds' "
+                    "ratios)\n", w, Median(ratios));
+        std::printf("  processor time / wall time                 %.2f (target at most 1.1)\n", Median(cpuShares));
+        std::printf("  peak memory %.1f MiB, %.1f MiB for %d files: %.0f bytes per file (target at most 200)\n",
+                    peak / 1048576.0, fixed / 1048576.0, kSmallVolume, (peak - fixed) / (files - kSmallVolume));
+    } else {
         std::printf("brelvox-scan --quick: not built (%s)\n", driver.c_str());
-    if (p > 0) {
-        std::printf("driver path in-process, no 1 s publish pause: %.3f s  (fls / driver = %.2f)\n", p, f / p);
-        std::printf("  scan %.3f s, list %.3f s, teardown %.3f s\n", quickbench::Median(scanPhase),
-                    quickbench::Median(listPhase), quickbench::Median(endPhase));
     }
-    std::printf("%-45s%.3f s  (fls / searcher = %.2f), %ld nodes\n", (bench.searcherName + " alone:").c_str(), s,
-                f / s, nodes);
+    if (p > 0) {
+        std::printf("driver path in-process:                      %.3f s  (ours / fls = %.3f)\n", p, p / f);
+        std::printf("  scan %.3f s, list %.3f s, teardown %.3f s\n", Median(scanPhase), Median(listPhase),
+                    Median(endPhase));
+    }
+    std::printf("%-45s%.3f s  (ours / fls = %.3f), %ld nodes\n", (bench.searcherName + " alone:").c_str(), s, s / f,
+                nodes);
     return 0;
 }

@@ -3,10 +3,12 @@
 // searchers are alive. The table is restored afterwards.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "DeepBench.h"
 #include "brelvox-scan/ScanSession.h"
@@ -46,20 +48,38 @@ inline double NarrowedScan(const std::string& image, const std::function<void(Se
 
 namespace deepbench {
 
-// Best of `rounds` alternating scans with the raw searcher alone and with the searcher under test, the
-// page cache warmed first. Outcome has `ok` and `seconds`; false when a scan failed.
+// `rounds` alternating scans with the raw searcher alone and with the searcher under test, the page cache
+// warmed first: every round's pair of outcomes
+// (Outcome has `ok` and `seconds`). False when a scan failed.
 template <class Outcome, class ScanFn>
-bool BestOfRounds(int rounds, ScanFn scan, Outcome& raw, Outcome& both) {
+bool AlternatingRounds(int rounds, ScanFn scan, std::vector<Outcome>& raw, std::vector<Outcome>& both) {
     scan(false);
     bool failed = false;
     for (int r = 0; r < rounds && !failed; ++r) {
-        const Outcome a = scan(false);
-        const Outcome b = scan(true);
-        failed = !a.ok || !b.ok;
-        if (r == 0 || a.seconds < raw.seconds) raw = a;
-        if (r == 0 || b.seconds < both.seconds) both = b;
+        raw.push_back(scan(false));
+        both.push_back(scan(true));
+        failed = !raw.back().ok || !both.back().ok;
     }
     return !failed;
+}
+
+// The round whose time is the median of the rounds'.
+template <class Outcome>
+Outcome MedianRound(std::vector<Outcome> rounds) {
+    std::sort(rounds.begin(), rounds.end(), [](const Outcome& a, const Outcome& b) { return a.seconds < b.seconds; });
+    return rounds[rounds.size() / 2];
+}
+
+// Best of `rounds` alternating scans (see AlternatingRounds), each kind's fastest round.
+template <class Outcome, class ScanFn>
+bool BestOfRounds(int rounds, ScanFn scan, Outcome& raw, Outcome& both) {
+    std::vector<Outcome> raws, boths;
+    const bool ok = AlternatingRounds(rounds, scan, raws, boths);
+    if (raws.empty() || boths.empty()) return false;
+    auto faster = [](const Outcome& a, const Outcome& b) { return a.seconds < b.seconds; };
+    raw = *std::min_element(raws.begin(), raws.end(), faster);
+    both = *std::min_element(boths.begin(), boths.end(), faster);
+    return ok;
 }
 
 }  // namespace deepbench

@@ -141,6 +141,11 @@ _DIRECTORY_TREE_INFO* CDirectoryTreeBuilder::FindRecord(_tagSearcherType type) {
 
 int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, i64 rootFolderID) {
     if (_DIRECTORY_TREE_INFO* existing = FindRecord(type)) {
+        // Another root ID: the folders found settled were settled below the old one. (The quick
+        // searchers, whose files are released, register their root once, before any node.)
+        if (existing->rootId != rootFolderID) {
+            for (NodeState& state : m_states) state.settled = false;
+        }
         existing->rootId = rootFolderID;
         existing->root->SetCurrentNodeID(rootFolderID);
         existing->climbAll = true;  // every parent lookup may answer differently now
@@ -233,10 +238,22 @@ int CDirectoryTreeBuilder::Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node,
         if (std::find(ids.begin(), ids.end(), node->GetParentNodeID()) != ids.end()) return 0;
         if (name[0] == '.') node->FilterFileNameByDot();
         if (!RecordFileNode(record.folders, node)) return 0;
+        if (trashCandidate) StateFor(node).trashCandidate = true;
         Wake(record, node->GetCurrentNodeID());
     } else {
         if (name[0] == '.') return 0;
-        if (!RecordFileNode(record.files, node, &record.fileIndexes)) return 0;
+        if (IsRecordedDuplicate(record.files, node, &record.fileIndexes)) return 0;
+        // Equal to a live file released earlier: refused, as that file would have refused it.
+        if (!m_restoring && record.released.size() != 0 && record.released.Matches(*node, type)) return 0;
+        if (ReleaseUnlistedLiveFile(record, node, type)) {
+            // The build this node would have set off runs all the same, so the others are published
+            // in the batches they always were.
+            std::vector<CFileNode*> out;
+            BuildTree(record, out, type, false);
+            ShowNodes(record, out, 0);
+            return 0;
+        }
+        AddRecorded(record.files, node, &record.fileIndexes);
     }
     if (trashCandidate) record.trashCandidates.push_back(node);
 
@@ -264,55 +281,63 @@ bool CDirectoryTreeBuilder::TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, 
     return true;
 }
 
-int CDirectoryTreeBuilder::RecordFileNode(NodesById& map, CFileNode* node,
-                                          std::unordered_map<i64, std::unordered_map<std::string, CNodeList>>* fileIndexes) {
+int CDirectoryTreeBuilder::RecordFileNode(NodesById& map, CFileNode* node, FileIndexes* fileIndexes) {
+    if (IsRecordedDuplicate(map, node, fileIndexes)) return 0;
+    AddRecorded(map, node, fileIndexes);
+    return 1;
+}
+
+bool CDirectoryTreeBuilder::IsRecordedDuplicate(NodesById& map, CFileNode* node, FileIndexes* fileIndexes) {
+    if (m_restoring) return false;
     const i64 id = node->GetCurrentNodeID();
-    _PARENT_INFO& entry = map.Get(id);
+    _PARENT_INFO* entry = map.Find(id);
+    if (!entry) return false;
     // A file of this many recorded under one ID is looked for by parent ID and name.
     constexpr size_t kIndexedFrom = 32;
     std::unordered_map<std::string, CNodeList>* index = nullptr;
-    if (fileIndexes && entry.nodes.size() >= kIndexedFrom) {
+    if (fileIndexes && entry->nodes.size() >= kIndexedFrom) {
         index = &(*fileIndexes)[id];
         if (index->empty())
-            for (CFileNode* recorded : entry.nodes) (*index)[IndexKeyOf(recorded)].push_back(recorded);
+            for (CFileNode* recorded : entry->nodes) (*index)[IndexKeyOf(recorded)].push_back(recorded);
     }
-    const std::string key = index ? IndexKeyOf(node) : std::string();
-    if (!m_restoring) {
-        auto isDuplicate = [&](CFileNode* recorded) {
-            ++m_duplicateTests;
-            return *recorded == *node;
-        };
-        CFileNode* duplicate = nullptr;
-        if (index) {
-            // A file is no other recorded file's duplicate (it renames nothing either: only a folder
-            // hands its properties to a folder of another name).
-            if (auto same = index->find(key); same != index->end()) {
-                for (CFileNode* recorded : same->second)
-                    if (isDuplicate(recorded)) {
-                        duplicate = recorded;
-                        break;
-                    }
-            }
-        } else {
-            for (CFileNode* recorded : entry.nodes)
+    auto isDuplicate = [&](CFileNode* recorded) {
+        ++m_duplicateTests;
+        return *recorded == *node;
+    };
+    CFileNode* duplicate = nullptr;
+    if (index) {
+        // A file is no other recorded file's duplicate (it renames nothing either: only a folder
+        // hands its properties to a folder of another name).
+        if (auto same = index->find(IndexKeyOf(node)); same != index->end()) {
+            for (CFileNode* recorded : same->second)
                 if (isDuplicate(recorded)) {
                     duplicate = recorded;
                     break;
                 }
         }
-        if (duplicate) {
-            if (node->GetFileSize() == 0) return 0;
-            if (node->GetModificationTime() >= duplicate->GetModificationTime()) return 0;
-            // The earlier copy's extents win; the donor is refused and released by the caller, so its
-            // list is detached from it first.
-            SimpleLock hold(&g_lockerAddData);
-            duplicate->MergeNode(*node);
-            return 0;
-        }
+    } else {
+        for (CFileNode* recorded : entry->nodes)
+            if (isDuplicate(recorded)) {
+                duplicate = recorded;
+                break;
+            }
     }
-    entry.nodes.push_back(node);
-    if (index) (*index)[key].push_back(node);
-    return 1;
+    if (!duplicate) return false;
+    if (node->GetFileSize() == 0) return true;
+    if (node->GetModificationTime() >= duplicate->GetModificationTime()) return true;
+    // The earlier copy's extents win; the donor is refused and released by the caller, so its
+    // list is detached from it first.
+    SimpleLock hold(&g_lockerAddData);
+    duplicate->MergeNode(*node);
+    return true;
+}
+
+void CDirectoryTreeBuilder::AddRecorded(NodesById& map, CFileNode* node, FileIndexes* fileIndexes) {
+    const i64 id = node->GetCurrentNodeID();
+    map.Get(id).nodes.push_back(node);
+    if (!fileIndexes) return;
+    if (auto index = fileIndexes->find(id); index != fileIndexes->end() && !index->second.empty())
+        index->second[IndexKeyOf(node)].push_back(node);
 }
 
 std::string CDirectoryTreeBuilder::IndexKeyOf(CFileNode* node) {
@@ -321,6 +346,69 @@ std::string CDirectoryTreeBuilder::IndexKeyOf(CFileNode* node) {
     std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
     if (name) key += name;
     return key;
+}
+
+// A quick scan lists deleted files only: a live file is listed when the end of the scan finds it in a
+// deleted folder (the lookups of its parent ID choose one), never otherwise. Once its folder can never
+// turn deleted (InSettledFolder), nothing will list it, and it is released at once rather than kept to
+// the end: on a volume of millions of files these are nearly all of them.
+bool CDirectoryTreeBuilder::ReleaseUnlistedLiveFile(_DIRECTORY_TREE_INFO& record, CFileNode* node,
+                                                    _tagSearcherType type) {
+    if (!m_releaseLiveFiles || m_restoring || m_flushing || type == SEARCHER_APFS || m_filter->ShowNormalFiles() != 0)
+        return false;
+    // A node the searcher linked itself is published as it stands at the end.
+    if (node->IsDeleted() || node->IsDirectory() || node->GetParent() || node->GetFirstChild()) return false;
+    if (!InSettledFolder(record, node)) return false;
+    record.released.Add(*node);
+    ++m_releasedCount;
+    return true;
+}
+
+// True when the folder of node's parent ID stays live whatever the rest of the scan brings, and so do the
+// folders above it, up to the root. Of several folders recorded under one ID, the lookups choose a live
+// one in the trash or else the first of node's partition, so the first recorded one is the folder
+// that matters: it must be of node's partition, live, and no folder that the scan's end may still make
+// the trash. Folders only turn deleted by their own folder (so a settled chain stays live), as the trash,
+// or when a FAT folder takes the state of a deleted copy of one ID (same parent, another name); the FAT
+// searchers hand over a folder's copies, all entries of its parent, before its first child, and a
+// folder is settled only when a child asks. Once known, a folder's answer is kept.
+bool CDirectoryTreeBuilder::InSettledFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node) {
+    // The HFS+ builder drops folders under the private-data folder when that comes.
+    if (record.type == SEARCHER_HFSPLUS && record.privateDataIds.empty()) return false;
+    std::vector<CFileNode*>& chain = m_chain;
+    chain.clear();
+    bool settled = false;
+    // Parent IDs in a cycle never reach the root: a folder met again ends the walk (Brent's way: the
+    // folder at each power-of-two step is remembered and compared with those after it).
+    CFileNode* remembered = nullptr;
+    size_t nextRemember = 1;
+    for (CFileNode* current = node;;) {
+        const i64 parentId = current->GetParentNodeID();
+        if (parentId == record.rootId) {
+            settled = true;
+            break;
+        }
+        const _PARENT_INFO* entry = record.folders.Find(parentId);
+        if (!entry || entry->nodes.empty()) break;
+        CFileNode* folder = entry->nodes.front();
+        if (folder->GetBelongedPartition() != current->GetBelongedPartition()) break;
+        const NodeState* state = StateOf(folder);
+        if (state && state->settled) {
+            settled = true;
+            break;
+        }
+        if (folder->IsDeleted() || (state && state->trashCandidate) || folder == remembered) break;
+        chain.push_back(folder);
+        if (chain.size() == nextRemember) {
+            remembered = folder;
+            nextRemember *= 2;
+        }
+        current = folder;
+    }
+    if (settled) {
+        for (CFileNode* folder : chain) StateFor(folder).settled = true;
+    }
+    return settled;
 }
 
 CFileNode* CDirectoryTreeBuilder::GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates,
@@ -726,7 +814,9 @@ void CDirectoryTreeBuilder::MarkAllDeletedFiles(_DIRECTORY_TREE_INFO& record) {
         int marked = 0;
         record.pending.ForEach([&](u64, CFileNode* node) {
             if (node->IsDeleted()) return;
-            CFileNode* parent = FindParent(record, node, false);
+            // The root's ID names the root here too, as in the climbs: a deleted folder recorded under
+            // the same ID (a hostile entry) must not turn every live folder below the root deleted.
+            CFileNode* parent = FindParent(record, node, true);
             if (parent && parent->IsDeleted()) {
                 node->MarkDeleted();
                 ++marked;
@@ -770,7 +860,11 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
 
     ClearPending(*record);
     record->trashCandidates.clear();
-    if (!m_restoring) ReleaseNodeByFilter(*record);
+    if (!m_restoring) {
+        ReleaseNodeByFilter(*record);
+        // The files kept unused are gone from the duplicate test now: so are those released earlier.
+        record->released.Clear();
+    }
     EngineDebug("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total files: %lld\n", static_cast<int>(type),
                 static_cast<long long>(record->publishedCount));
     EngineDebug("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total added files: %lld\n",

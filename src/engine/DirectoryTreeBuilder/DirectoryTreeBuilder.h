@@ -23,6 +23,7 @@
 #include "engine/DirectoryTreeBuilder/NodeList.h"
 #include "engine/DirectoryTreeBuilder/NodesById.h"
 #include "engine/DirectoryTreeBuilder/PendingNodes.h"
+#include "engine/DirectoryTreeBuilder/ReleasedFiles.h"
 
 // The nodes recorded per ID (lookups by ID; a walk in ID order sorts first).
 using NodesById = CNodesById;
@@ -52,6 +53,8 @@ struct _DIRECTORY_TREE_INFO {
     // ID's list grows long; dropped when a node leaves the list.
     std::unordered_map<i64, std::unordered_map<std::string, CNodeList>> fileIndexes;
     std::vector<i64> privateDataIds;
+    // The live files released as they came (a quick scan lists none of them).
+    CReleasedFiles released;
     std::unique_ptr<CFilesystemNode> root;
     i64 rootId = 0;
     i64 trashId = 0;
@@ -93,6 +96,9 @@ public:
     // Every build climbs every pending node instead of only those whose climb can change something.
     // Both give the same trees and publish order; tests compare them.
     void SetClimbEveryPending(bool every) { m_climbEveryPending = every; }
+    // Live files of a quick scan that nothing will list are released as they come (the default), or kept
+    // to the end. Both give the same trees and publish order; tests compare them.
+    void SetReleaseLiveFiles(bool release) { m_releaseLiveFiles = release; }
     u64 ClimbCount() const { return m_climbs; }
     // Recorded nodes a new node was compared with in the duplicate test, in all.
     u64 DuplicateTestCount() const { return m_duplicateTests; }
@@ -100,6 +106,8 @@ public:
     const std::string& GetDeviceName() const { return m_deviceName; }
     _DIRECTORY_TREE_INFO* FindRecord(_tagSearcherType type);
     size_t OwnedNodeCount() const { return m_ownedCount; }
+    // Live files of a quick scan that were released as they came, of every tree.
+    size_t ReleasedFileCount() const { return m_releasedCount; }
 
     static CFileNode* GetCorrectParent(i64 trashId, const std::vector<CFileNode*>& candidates, CFileNode* node);
     // True when no node below folder is a file (a walk of everything below it).
@@ -118,6 +126,8 @@ private:
         bool owned = false;
         bool published = false;
         bool holdsFile = false;
+        bool trashCandidate = false;  // a folder that the end of the scan may still make the trash
+        bool settled = false;         // a folder that stays live whatever comes: see InSettledFolder
     };
     NodeState* StateOf(CFileNode* node) {
         const u32 slot = node->GetBuilderSlot();
@@ -135,12 +145,21 @@ private:
     int AddNodeInternal(CFileNode* node, _tagSearcherType type);
     int Accept(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
     bool TakePrivateDataFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
+    using FileIndexes = std::unordered_map<i64, std::unordered_map<std::string, CNodeList>>;
     // Records node under its ID unless it duplicates a recorded node (0 then). fileIndexes: the
     // record's indexes when node is a file.
-    int RecordFileNode(NodesById& map, CFileNode* node,
-                       std::unordered_map<i64, std::unordered_map<std::string, CNodeList>>* fileIndexes = nullptr);
+    int RecordFileNode(NodesById& map, CFileNode* node, FileIndexes* fileIndexes = nullptr);
+    // True when a node equal to node (the duplicate test) was recorded, merging node into it where the
+    // test says so.
+    bool IsRecordedDuplicate(NodesById& map, CFileNode* node, FileIndexes* fileIndexes = nullptr);
+    // Adds node to its ID's list, and to the ID's index when it has one.
+    void AddRecorded(NodesById& map, CFileNode* node, FileIndexes* fileIndexes);
     // A file's place in its ID's index: its parent ID and name.
     static std::string IndexKeyOf(CFileNode* node);
+    // A live file that no listing or tree can ever need: answers 0 for it, as for a refused node, and
+    // remembers it for the duplicate test.
+    bool ReleaseUnlistedLiveFile(_DIRECTORY_TREE_INFO& record, CFileNode* node, _tagSearcherType type);
+    bool InSettledFolder(_DIRECTORY_TREE_INFO& record, CFileNode* node);
     CFileNode* FindParent(_DIRECTORY_TREE_INFO& record, CFileNode* node, bool rootToo, bool* onlyOne = nullptr);
     size_t BuildTree(_DIRECTORY_TREE_INFO& record, std::vector<CFileNode*>& out, _tagSearcherType type, bool force);
     enum class ClimbStart { Linked, Waits, Retry };
@@ -189,6 +208,7 @@ private:
     CSearchedPartitionInfo* m_partition = nullptr;
     bool m_flushing = false;
     bool m_climbEveryPending = false;
+    bool m_releaseLiveFiles = true;
     u64 m_climbs = 0;
     u64 m_duplicateTests = 0;
     std::vector<CFileNode*> m_linkedNow;  // linked by the running build
@@ -198,10 +218,12 @@ private:
     // With these a climb costs about as much as the links it makes, however deep the folders nest.
     std::vector<NodeState, hugepages::Allocator<NodeState>> m_states;  // by slot number; a released node's slot stays empty
     std::vector<CFileNode*> m_walk;   // scratch of TakeNewlyInTree
+    std::vector<CFileNode*> m_chain;  // scratch of InSettledFolder
     std::vector<std::pair<u64, CFileNode*>> m_taken;  // (arrival number, node) taken by the running build
     u64 m_seenWalk = 0;
 
     size_t m_ownedCount = 0;
+    size_t m_releasedCount = 0;
     static constexpr size_t kKnownNodeTypes = 8;
     std::vector<const std::type_info*> m_fileNodeTypes;  // node types known to be CFileNodes
     // Empty: the system's coarse monotonic clock, read without a call through std::function (a read per

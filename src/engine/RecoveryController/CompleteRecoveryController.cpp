@@ -1,7 +1,5 @@
 #include "engine/RecoveryController/CompleteRecoveryController.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
@@ -12,6 +10,7 @@
 #include "engine/RecoveryController/DeletedRecoveryController.h"
 #include "engine/RecoveryController/RecoveryControllerCodes.h"
 #include "engine/RecoveryController/SearcherFactories.h"
+#include "engine/RecoveryController/SourceFlush.h"
 #include "engine/StorageDevice/StorageDeviceWithCache.h"
 #include "engine/Utility/TBitmap.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
@@ -109,7 +108,7 @@ u64 CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, IProg
     CreateSearchers(device, progress);
     if (m_searchers.empty()) return controllercode::kDeepNoSearcher;
 
-    ::sync();
+    FlushMountedFileSystems(device);
     m_device = device;
     const i64 block = BlockSectors(device->GetSectorSize());
     if (m_cache) {

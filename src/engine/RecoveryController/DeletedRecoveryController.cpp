@@ -1,7 +1,5 @@
 #include "engine/RecoveryController/DeletedRecoveryController.h"
 
-#include <unistd.h>
-
 #include "engine/Common/IDirecotryTreeBuilder.h"
 #include "engine/Common/IProgress.h"
 #include "engine/Common/IQuickFileSystemSearchController.h"
@@ -10,6 +8,7 @@
 #include "engine/DeviceRecords/IDeviceData.h"
 #include "engine/RecoveryController/RecoveryControllerCodes.h"
 #include "engine/RecoveryController/SearcherFactories.h"
+#include "engine/RecoveryController/SourceFlush.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
 
@@ -76,7 +75,7 @@ u64 CDeletedRecoveryController::StartDataRecovery(IStorageDevice* device, IProgr
     }
     m_searcher->SetDirecotryTreeBuilder(m_builder);
     if (m_restoreSink) return m_restoreSink->SetDirecotryTreeBuilder(m_builder, progress, device);
-    ::sync();
+    FlushMountedFileSystems(device);
     return m_searcher->QuickSearchFiles(device, progress);
 }
 

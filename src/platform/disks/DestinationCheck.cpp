@@ -197,13 +197,17 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> BlockTopology::PartitionR
     return std::make_pair(*start * kSysfsSector, *size * kSysfsSector);
 }
 
-std::vector<dev_t> BlockTopology::SlavesOf(dev_t device) const {
-    std::vector<dev_t> slaves;
+std::vector<dev_t> BlockTopology::Linked(dev_t device, const char* list) const {
+    std::vector<dev_t> devices;
     std::error_code ec;
-    for (fs::directory_iterator it(Folder(device) / "slaves", ec), end; !ec && it != end; it.increment(ec)) {
-        if (auto number = ParseDeviceNumber(FirstLine(it->path() / "dev"))) slaves.push_back(*number);
+    for (fs::directory_iterator it(Folder(device) / list, ec), end; !ec && it != end; it.increment(ec)) {
+        if (auto number = ParseDeviceNumber(FirstLine(it->path() / "dev"))) devices.push_back(*number);
     }
-    return slaves;
+    return devices;
+}
+
+std::vector<dev_t> BlockTopology::SlavesOf(dev_t device) const {
+    return Linked(device, "slaves");
 }
 
 std::string BlockTopology::LoopBackingFile(dev_t device) const {
@@ -220,6 +224,23 @@ std::pair<std::uint64_t, std::uint64_t> BlockTopology::LoopRange(dev_t device) c
 std::string BlockTopology::MountSource(dev_t device) const {
     auto mount = MountOf(m_proc, device);
     return mount && !mount->source.empty() && mount->source[0] == '/' ? mount->source : std::string();
+}
+
+std::vector<dev_t> BlockTopology::PartitionsOf(dev_t device) const {
+    std::vector<dev_t> partitions;
+    std::error_code ec;
+    const fs::path folder = Folder(device);
+    if (fs::exists(folder / "partition", ec)) return partitions;
+    // A disk's partitions are the folders inside its own that have a "partition" file.
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!fs::exists(it->path() / "partition", ec)) continue;
+        if (auto number = ParseDeviceNumber(FirstLine(it->path() / "dev"))) partitions.push_back(*number);
+    }
+    return partitions;
+}
+
+std::vector<dev_t> BlockTopology::HoldersOf(dev_t device) const {
+    return Linked(device, "holders");
 }
 
 std::vector<Extent> ScannedExtents(const FileIdentity& source, const BlockTopology& topology) {

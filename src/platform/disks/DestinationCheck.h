@@ -79,9 +79,15 @@ public:
     // The source mountinfo names for a file system of this device number when it is a path (a FUSE
     // mount of an image file, the device of a btrfs volume); empty otherwise.
     std::string MountSource(dev_t device) const;
+    // The partitions of a whole disk (none for a partition or an unknown device).
+    std::vector<dev_t> PartitionsOf(dev_t device) const;
+    // The devices built on device (device-mapper, md): the other way from SlavesOf.
+    std::vector<dev_t> HoldersOf(dev_t device) const;
 
 private:
     std::filesystem::path Folder(dev_t device) const;
+    // The devices named in one of the device's folders of links ("slaves", "holders").
+    std::vector<dev_t> Linked(dev_t device, const char* list) const;
     std::filesystem::path m_sys;
     std::filesystem::path m_proc;
 };

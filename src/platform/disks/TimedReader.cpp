@@ -2,13 +2,12 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
 
 namespace platform::disks {
 
@@ -20,42 +19,18 @@ ssize_t ReadOnce(int fd, void* buffer, size_t length, std::int64_t offset) {
     }
 }
 
-// Waking a sleeping thread costs tens of microseconds, a large share of a 1 MiB read from the page
-// cache; both sides therefore poll briefly before they sleep. A read expected to end soon is polled
-// for longer (a 4 MiB read from memory takes about half a millisecond), a slow one not.
-constexpr auto kSpinBeforeSleep = std::chrono::microseconds(300);
-constexpr auto kLongestSpin = std::chrono::microseconds(4000);
-
-// Polls ready() until limit. After a short while it yields between polls, so that on a busy machine
-// the thread it waits for gets the processor.
-template <class Ready>
-bool SpinUntil(Ready ready, std::chrono::steady_clock::time_point limit) {
-    for (unsigned i = 0;; ++i) {
-        if (ready()) return true;
-        // Once it yields, one round can last a whole time slice of other threads on a busy machine:
-        // the clock is then read every round, or the spin would run far past its limit.
-        if ((i >= 1024 || (i & 63) == 0) && std::chrono::steady_clock::now() >= limit) return false;
-        if (i >= 1024) {
-            std::this_thread::yield();
-            continue;
-        }
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
-}
-
 // The worker's state is shared between the owner and the worker thread: whoever lets go last frees it,
-// buffer included. The flags change only under mutex; they are atomic so that the polling before a
-// sleep may look at them without it.
+// buffer included. Both sides sleep until the other has something for them (a request, a result, a
+// stop): a wait costs no processor time, however long the read or the machine's queue of threads.
 struct TimedReader::Worker {
     std::mutex mutex;
-    std::condition_variable cond;
+    std::condition_variable requested;  // the worker waits here for a request or a stop
+    std::condition_variable finished;   // the owner waits here for the result
     std::unique_ptr<std::uint8_t[]> buffer;
-    std::atomic<bool> pending{false};
-    std::atomic<bool> done{false};
-    std::atomic<bool> stop{false};
-    // The request and its result, guarded by mutex.
+    // Guarded by mutex, with the request and its result.
+    bool pending = false;
+    bool done = false;
+    bool stop = false;
     int fd = -1;
     size_t bufferOffset = 0;
     size_t length = 0;
@@ -70,13 +45,7 @@ struct TimedReader::Worker {
         Worker& w = *self;
         std::unique_lock<std::mutex> hold(w.mutex);
         for (;;) {
-            if (!w.pending && !w.stop) {
-                hold.unlock();
-                SpinUntil([&] { return w.pending.load() || w.stop.load(); },
-                          std::chrono::steady_clock::now() + kSpinBeforeSleep);
-                hold.lock();
-            }
-            w.cond.wait(hold, [&] { return w.pending.load() || w.stop.load(); });
+            w.requested.wait(hold, [&] { return w.pending || w.stop; });
             if (w.stop) return;
             w.pending = false;
             const int fd = w.fd;
@@ -95,7 +64,11 @@ struct TimedReader::Worker {
             w.result = n;
             w.error = error;
             w.done = true;
-            w.cond.notify_all();
+            // Told after the lock is let go, so the owner does not wake only to wait for it. The
+            // thread's own share keeps the worker alive meanwhile, even when the owner left.
+            hold.unlock();
+            w.finished.notify_one();
+            hold.lock();
         }
     }
 };
@@ -104,11 +77,9 @@ TimedReader::TimedReader(size_t capacity) : m_capacity(capacity) {}
 
 TimedReader::~TimedReader() {
     if (!m_worker) return;
-    {
-        std::lock_guard<std::mutex> hold(m_worker->mutex);
-        m_worker->stop = true;
-    }
-    m_worker->cond.notify_all();
+    std::lock_guard<std::mutex> hold(m_worker->mutex);
+    m_worker->stop = true;
+    m_worker->requested.notify_one();
 }
 
 bool TimedReader::EnsureWorker() {
@@ -143,7 +114,7 @@ bool TimedReader::Submit(int fd, size_t bufferOffset, std::uint8_t* target, std:
                          size_t length, std::int64_t offset, const ReadFunction& read) {
     if (!EnsureWorker()) return false;
     Worker& worker = *m_worker;
-    std::lock_guard<std::mutex> hold(worker.mutex);
+    std::unique_lock<std::mutex> hold(worker.mutex);
     worker.fd = fd;
     worker.bufferOffset = bufferOffset;
     worker.length = length;
@@ -153,9 +124,8 @@ bool TimedReader::Submit(int fd, size_t bufferOffset, std::uint8_t* target, std:
     worker.read = read;
     worker.done = false;
     worker.pending = true;
-    m_started = std::chrono::steady_clock::now();
-    m_pendingLength = length;
-    worker.cond.notify_all();
+    hold.unlock();
+    worker.requested.notify_one();
     return true;
 }
 
@@ -163,9 +133,8 @@ TimedReader::Outcome TimedReader::Wait(std::chrono::steady_clock::time_point dea
     Outcome outcome;
     if (!m_worker) return outcome;
     Worker& worker = *m_worker;
-    SpinUntil([&] { return worker.done.load(); }, std::min(deadline, m_started + SpinTime()));
     std::unique_lock<std::mutex> hold(worker.mutex);
-    if (!worker.cond.wait_until(hold, deadline, [&] { return worker.done.load(); })) {
+    if (!worker.finished.wait_until(hold, deadline, [&] { return worker.done; })) {
         // The read goes on without us: leave the worker and its buffer to it.
         worker.stop = true;
         hold.unlock();
@@ -177,21 +146,7 @@ TimedReader::Outcome TimedReader::Wait(std::chrono::steady_clock::time_point dea
     outcome.bytes = worker.result;
     outcome.error = worker.error;
     outcome.status = worker.result < 0 ? Status::Failed : Status::Done;
-    if (outcome.bytes > 0) {
-        m_lastBytes = static_cast<size_t>(outcome.bytes);
-        m_lastTime = std::chrono::steady_clock::now() - m_started;
-    }
     return outcome;
-}
-
-std::chrono::steady_clock::duration TimedReader::SpinTime() const {
-    if (m_lastBytes == 0) return kSpinBeforeSleep;
-    // The time the last read's rate gives for this length, doubled for safety.
-    const double expected = static_cast<double>(m_lastTime.count()) * static_cast<double>(m_pendingLength) /
-                            static_cast<double>(m_lastBytes);
-    const auto spin = std::chrono::steady_clock::duration(static_cast<std::int64_t>(2 * expected));
-    if (spin > kLongestSpin) return kSpinBeforeSleep;
-    return std::max<std::chrono::steady_clock::duration>(spin, kSpinBeforeSleep);
 }
 
 TimedReader::Outcome TimedReader::Read(int fd, size_t bufferOffset, size_t length, std::int64_t offset,

@@ -66,14 +66,8 @@ private:
     bool EnsureWorker();
     bool Submit(int fd, size_t bufferOffset, std::uint8_t* target, std::shared_ptr<void> keepAlive, size_t length,
                 std::int64_t offset, const ReadFunction& read);
-    // How long Wait polls before it sleeps.
-    std::chrono::steady_clock::duration SpinTime() const;
 
     size_t m_capacity;
-    std::chrono::steady_clock::time_point m_started;  // of the read in progress
-    size_t m_pendingLength = 0;
-    size_t m_lastBytes = 0;  // bytes and duration of the last read that returned some
-    std::chrono::steady_clock::duration m_lastTime{};
     std::shared_ptr<Worker> m_worker;
     size_t m_abandoned = 0;
 };

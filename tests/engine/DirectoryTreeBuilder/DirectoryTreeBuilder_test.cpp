@@ -210,13 +210,38 @@ TEST(DirectoryTreeBuilder, Scenarios) {
          {File(10, 10, "self", 10, 0), Dir(11, 11, "selfdir", 0), Flush()},
          {},
          ""},
-        {"quick scan: existing files are not shown, existing folders give the path",
+        {"quick scan: existing files are not shown (released at once in a known live folder), existing folders "
+         "give the path",
          SEARCHER_FAT,
          0,
-         {Add(3, 0, "docs", true, 0, false), Add(4, 3, "live.txt", false, 5, false), File(5, 3, "gone.txt"),
+         {Add(3, 0, "docs", true, 0, false), Add(4, 3, "live.txt", false, 5, false, 0), File(5, 3, "gone.txt"),
           Add(6, 99, "live2.txt", false, 5, false), Flush()},
          {"Dev(FAT/FAT32)", "Dev(FAT/FAT32)/docs 0", "Dev(FAT/FAT32)/docs/gone.txt 10 D"},
          "0:docs,gone.txt",
+         false,
+         SCAN_QUICK},
+        {"quick scan: a deleted folder recorded under the root's own ID turns no live folder below the root "
+         "deleted (their live files, kept or released, stay unlisted)",
+         SEARCHER_FAT,
+         0,
+         {Add(4, 3, "first.txt", false, 5, false), Dir(3, 0, "docs"), Add(5, 3, "second.txt", false, 5, false, 0),
+          Add(0, 44, "evil", true, 0, true), File(9, 0, "gone.txt"), Flush()},
+         {"Dev(FAT/FAT32)", "Dev(FAT/FAT32)/gone.txt 10 D"},
+         "0:gone.txt",
+         false,
+         SCAN_QUICK},
+        {"quick scan: a live file is listed where its folder is or turns deleted, and a deleted copy of a "
+         "released live file stays refused; one in folders whose parents form a cycle is kept",
+         SEARCHER_FAT,
+         0,
+         {Add(3, 0, "old", true, 0, true), Add(4, 3, "in-deleted.txt", false, 5, false),
+          Dir(5, 0, "d"), Dir(6, 5, "sub"), Add(7, 6, "kept.txt", false, 5, false, 0), File(7, 6, "kept.txt", 5, 0),
+          Add(8, 99, "early.txt", false, 5, false), Add(99, 3, "late", true, 0, false),
+          Add(10, 0, "twice", true, 0, true), Dir(10, 0, "renamed"), Add(11, 10, "in-twice.txt", false, 5, false),
+          Dir(20, 21, "cycle-a"), Dir(21, 20, "cycle-b"), Add(22, 20, "in-cycle.txt", false, 5, false), Flush()},
+         {"Dev(FAT/FAT32)", "Dev(FAT/FAT32)/old 0 D", "Dev(FAT/FAT32)/old/in-deleted.txt 5 D", "Dev(FAT/FAT32)/old/late 0 D",
+          "Dev(FAT/FAT32)/old/late/early.txt 5 D", "Dev(FAT/FAT32)/twice 0 D", "Dev(FAT/FAT32)/twice/in-twice.txt 5 D"},
+         "0:old,in-deleted.txt,twice,in-twice.txt|0:early.txt,late",
          false,
          SCAN_QUICK},
         {"size-0 files: unlinked, never lost",
@@ -341,12 +366,17 @@ TEST(DirectoryTreeBuilder, ReleasesUnpublishedNodesOnceAndTheRestAtTheEnd) {
     Harness h(false, SCAN_QUICK);
     h.builder->AddSearcherInfo(SEARCHER_FAT, 0);
     h.Add(new SimpleFileNode(3, 0, "docs", true), SEARCHER_FAT);
-    h.Add(new SimpleFileNode(4, 3, "live.txt", false, 5), SEARCHER_FAT);  // existing: never shown
+    // Existing, in a live folder: never shown, so refused and released by the caller at once.
+    EXPECT_EQ(h.Add(new SimpleFileNode(4, 3, "live.txt", false, 5), SEARCHER_FAT), 0);
     h.Add(&(new SimpleFileNode(5, 3, "gone.txt", false, 5))->Deleted(), SEARCHER_FAT);
     h.Add(new SimpleFileNode(6, 0, "empty", true), SEARCHER_FAT);
-    EXPECT_EQ(h.builder->OwnedNodeCount(), 4u);
+    // Existing, in a folder not seen yet (which may turn out deleted): kept to the end.
+    EXPECT_EQ(h.Add(new SimpleFileNode(8, 7, "early.txt", false, 5), SEARCHER_FAT), 1);
+    h.Add(new SimpleFileNode(7, 0, "later", true), SEARCHER_FAT);
+    EXPECT_EQ(h.builder->OwnedNodeCount(), 5u);
+    EXPECT_EQ(h.builder->ReleasedFileCount(), 1u);
     h.builder->FlashBuild(SEARCHER_FAT);
-    EXPECT_EQ(h.builder->OwnedNodeCount(), 2u);  // live.txt and empty freed; docs and gone.txt published
+    EXPECT_EQ(h.builder->OwnedNodeCount(), 2u);  // early.txt, empty and later freed; docs and gone.txt published
     EXPECT_EQ(h.tree.PublishOrder(), "0:docs,gone.txt");
     // A second flush publishes nothing again and frees nothing twice.
     h.builder->FlashBuild(SEARCHER_FAT);

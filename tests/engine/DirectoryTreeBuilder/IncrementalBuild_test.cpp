@@ -44,7 +44,8 @@ struct Script {
 // Folders under the root, under each other (cycles too), under missing folders; files under them;
 // duplicates, copies on another partition, dot names, size 0, trash and recycle-bin names; shuffled
 // so that children often come before their folders; the 3 s timer and extra flushes here and there.
-Script MakeScript(unsigned seed, _tagSearcherType type, _SCAN_TYPE scan, int folders, int files) {
+Script MakeScript(unsigned seed, _tagSearcherType type, _SCAN_TYPE scan, int folders, int files,
+                  bool rootChanges = true) {
     std::mt19937 rng(seed);
     auto chance = [&rng](double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; };
     auto pick = [&rng](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
@@ -111,7 +112,7 @@ Script MakeScript(unsigned seed, _tagSearcherType type, _SCAN_TYPE scan, int fol
         s.events.push_back(e);
         if (chance(0.002)) s.events.push_back(Op('T'));
         if (chance(0.0003)) s.events.push_back(Op('F'));
-        if (chance(0.0002)) {
+        if (chance(0.0002) && rootChanges) {
             Event r = Op('R');
             r.rootId = chance(0.5) ? folderId(pick(folders)) : s.rootId;
             s.events.push_back(r);
@@ -136,6 +137,7 @@ struct Outcome {
     std::vector<std::string> batches;
     std::string trees;
     size_t owned = 0;
+    size_t released = 0;
     int sleeps = 0;
 };
 
@@ -146,7 +148,7 @@ struct Hint {
     u64 count = 0;
 };
 
-Outcome Replay(const Script& s, bool climbEveryPending, Hint hint = {}) {
+Outcome Replay(const Script& s, bool climbEveryPending, Hint hint = {}, bool releaseLiveFiles = true) {
     RecordingTree tree;
     CRecoveryFilter filter;
     filter.SetFilterTypes(FILTER_ALL);
@@ -156,6 +158,7 @@ Outcome Replay(const Script& s, bool climbEveryPending, Hint hint = {}) {
     Outcome out;
     builder.SetClock([&now] { return now; }, [&out](int) { ++out.sleeps; });
     builder.SetClimbEveryPending(climbEveryPending);
+    builder.SetReleaseLiveFiles(releaseLiveFiles);
     EXPECT_EQ(builder.Initialize("Dev", &tree, &filter), 1);
     if (hint.given) builder.ExpectNodes(s.type, hint.count);
     builder.AddSearcherInfo(s.type, s.rootId);
@@ -189,6 +192,7 @@ Outcome Replay(const Script& s, bool climbEveryPending, Hint hint = {}) {
     }
     for (IFilesystemNode* root : tree.Roots()) Walk(dynamic_cast<CFileNode*>(root), 0, out.trees);
     out.owned = builder.OwnedNodeCount();
+    out.released = builder.ReleasedFileCount();
     return out;
 }
 
@@ -228,62 +232,114 @@ TEST(DirectoryTreeBuilderIncremental, SameBatchesAndTreesAsClimbingEveryPendingN
     unsetenv("HOME");
 }
 
-// The shape of a quick scan of a large volume: folders found first, then many existing files that a
-// quick scan never links, and some deleted folders and files. Same results, and the climbs stay
-// proportional to the nodes rather than to nodes times builds.
+// The shape of a quick scan of a large volume: many existing files that a quick scan never links, and some
+// deleted folders and files. Same results, and the climbs stay proportional to the nodes rather than to
+// nodes times builds. Where the folders come first (a walk of the folders), the existing files in live
+// folders are released as they come; where each folder comes after its files (a walk of a file table),
+// they wait to the end.
 TEST(DirectoryTreeBuilderIncremental, QuickScanOfManyExistingFilesClimbsEachNodeAFewTimes) {
-    Script s{SEARCHER_FAT, SCAN_QUICK, 2, {}};
-    i64 tag = 1;
     const int folders = 200, perFolder = 150;
-    for (int d = 0; d < folders; ++d) {
-        Event e;
-        e.id = 10 + d;
-        e.parent = 2;
-        e.dir = true;
-        e.deleted = d % 25 == 0;
-        e.name = "folder" + std::to_string(d);
-        e.tag = tag++;
-        s.events.push_back(e);
-        for (int f = 0; f < perFolder; ++f) {
-            Event file;
-            file.id = 100000 + d * perFolder + f;
-            file.parent = e.id;
-            file.size = 20;
-            file.deleted = e.deleted || f % 50 == 0;
-            file.name = "file" + std::to_string(file.id);
-            file.tag = tag++;
-            s.events.push_back(file);
+    for (const bool foldersFirst : {true, false}) {
+        SCOPED_TRACE(foldersFirst ? "folders first" : "each folder after its files");
+        Script s{SEARCHER_FAT, SCAN_QUICK, 2, {}};
+        i64 tag = 1;
+        int liveInLiveFolders = 0;
+        for (int d = 0; d < folders; ++d) {
+            Event e;
+            e.id = 10 + d;
+            e.parent = 2;
+            e.dir = true;
+            e.deleted = d % 25 == 0;
+            e.name = "folder" + std::to_string(d);
+            e.tag = tag++;
+            if (foldersFirst) s.events.push_back(e);
+            for (int f = 0; f < perFolder; ++f) {
+                Event file;
+                file.id = 100000 + d * perFolder + f;
+                file.parent = e.id;
+                file.size = 20;
+                file.deleted = e.deleted || f % 50 == 0;
+                file.name = "file" + std::to_string(file.id);
+                file.tag = tag++;
+                s.events.push_back(file);
+                if (!file.deleted) ++liveInLiveFolders;
+            }
+            if (!foldersFirst) s.events.push_back(e);
+        }
+        s.events.push_back(Op('F'));
+        ExpectSame(s);
+
+        auto climbs = [&s](bool every, size_t* released) {
+            RecordingTree tree;
+            CRecoveryFilter filter;
+            filter.SetFilterTypes(FILTER_ALL);
+            filter.SetScanType(SCAN_QUICK);
+            CDirectoryTreeBuilder builder(false);
+            builder.SetClock([] { return i64(0); }, [](int) {});
+            builder.SetClimbEveryPending(every);
+            builder.Initialize("Dev", &tree, &filter);
+            builder.AddSearcherInfo(s.type, s.rootId);
+            for (const Event& e : s.events) {
+                if (e.op == 'F') {
+                    builder.FlashBuild(s.type);
+                    continue;
+                }
+                auto* node = new SimpleFileNode(e.id, e.parent, e.name, e.dir, e.size);
+                node->Deleted(e.deleted).Times(e.tag, 0);
+                if (!builder.AddNode(node, s.type)) node->Release();
+            }
+            *released = builder.ReleasedFileCount();
+            return builder.ClimbCount();
+        };
+        const u64 nodes = u64(folders) * (perFolder + 1);
+        size_t released = 0, releasedEvery = 0;
+        const u64 woken = climbs(false, &released), every = climbs(true, &releasedEvery);
+        // Once on arrival, and a few passes over everything while flushing.
+        EXPECT_LE(woken, 5 * nodes);
+        EXPECT_EQ(released, releasedEvery);
+        if (foldersFirst) {
+            EXPECT_EQ(released, size_t(liveInLiveFolders));
+        } else {
+            EXPECT_EQ(released, 0u);
+            EXPECT_GT(every, 10 * nodes);  // about nodes²/2048 with a build every 1024 nodes
         }
     }
-    s.events.push_back(Op('F'));
-    ExpectSame(s);
+}
 
-    auto climbs = [&s](bool every) {
-        RecordingTree tree;
-        CRecoveryFilter filter;
-        filter.SetFilterTypes(FILTER_ALL);
-        filter.SetScanType(SCAN_QUICK);
-        CDirectoryTreeBuilder builder(false);
-        builder.SetClock([] { return i64(0); }, [](int) {});
-        builder.SetClimbEveryPending(every);
-        builder.Initialize("Dev", &tree, &filter);
-        builder.AddSearcherInfo(s.type, s.rootId);
-        for (const Event& e : s.events) {
-            if (e.op == 'F') {
-                builder.FlashBuild(s.type);
-                continue;
+// A quick scan releases the live files that nothing will list as they come: the trees and the batches
+// (which nodes, in which order, in which publish) are those of a scan that keeps every node to the end,
+// over random scans of each file system with folders found twice, deleted, under deleted or missing
+// folders, in cycles, trash and recycle-bin folders, duplicates and copies on another partition. Only
+// the answers of the released files differ (0: the caller releases them).
+TEST(DirectoryTreeBuilderIncremental, ReleasingLiveFilesChangesNoTreeAndNoBatch) {
+    setenv("HOME", "/d3", 1);
+    unsigned seed = 500;
+    for (_tagSearcherType type : {SEARCHER_FAT, SEARCHER_NTFS, SEARCHER_EXFAT, SEARCHER_HFSPLUS}) {
+        for (int round = 0; round < 3; ++round, ++seed) {
+            SCOPED_TRACE("type " + std::to_string(int(type)) + " seed " + std::to_string(seed));
+            // Quick searchers register their root once.
+            const Script s = MakeScript(seed, type, SCAN_QUICK, 60 + 60 * round, 3000 + 2000 * round, false);
+            const Outcome released = Replay(s, false, {}, true);
+            const Outcome kept = Replay(s, false, {}, false);
+            EXPECT_EQ(released.trees, kept.trees);
+            ASSERT_EQ(released.batches.size(), kept.batches.size());
+            for (size_t i = 0; i < kept.batches.size(); ++i)
+                EXPECT_EQ(released.batches[i], kept.batches[i]) << "batch " << i;
+            EXPECT_EQ(released.sleeps, kept.sleeps);
+            EXPECT_EQ(kept.released, 0u);
+            // Not vacuous: files were released, and every one answered 0 where it had answered 1.
+            EXPECT_GT(released.released, 0u);
+            size_t changed = 0;
+            ASSERT_EQ(released.answers.size(), kept.answers.size());
+            for (size_t i = 0; i < kept.answers.size(); ++i) {
+                if (released.answers[i] == kept.answers[i]) continue;
+                EXPECT_EQ(released.answers[i], 0);
+                ++changed;
             }
-            auto* node = new SimpleFileNode(e.id, e.parent, e.name, e.dir, e.size);
-            node->Deleted(e.deleted).Times(e.tag, 0);
-            if (!builder.AddNode(node, s.type)) node->Release();
+            EXPECT_EQ(changed, released.released);
         }
-        return builder.ClimbCount();
-    };
-    const u64 nodes = u64(folders) * (perFolder + 1);
-    const u64 woken = climbs(false), every = climbs(true);
-    // Once on arrival, and a few passes over everything while flushing.
-    EXPECT_LE(woken, 5 * nodes);
-    EXPECT_GT(every, 10 * nodes);  // about nodes²/2048 with a build every 1024 nodes
+    }
+    unsetenv("HOME");
 }
 
 // The node-count hint only makes room: whatever the count (none, too few, exact, far too many, more than

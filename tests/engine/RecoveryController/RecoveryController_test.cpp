@@ -1,8 +1,14 @@
 #include "engine/RecoveryController/CompleteRecoveryController.h"
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -16,10 +22,13 @@
 #include "engine/RecoveryController/DeletedRecoveryController.h"
 #include "engine/RecoveryController/RecoveryControllerCodes.h"
 #include "engine/RecoveryController/SearcherFactories.h"
+#include "engine/RecoveryController/SourceFlush.h"
 #include "engine/StorageDevice/StorageDeviceFactory.h"
+#include "engine/StorageDevice/StorageDeviceWithCache.h"
 #include "engine/Utility/DataRunList.h"
 #include "engine/VolumeAnalyze/FileSystemType.h"
 #include "support/FakeSearchers.h"
+#include "support/LoopDevice.h"
 #include "support/MemoryDevice.h"
 #include "support/RecordingProgress.h"
 #include "support/RecordingTree.h"
@@ -334,6 +343,88 @@ TEST_F(ControllerTest, RestoreSinkReplacesThePass) {
     EXPECT_EQ(sink.lastType, int(SEARCHER_NTFS));
     EXPECT_EQ(static_cast<CDataRecovery*>(recovery)->GetPartitionCount(), 1u);
     recovery->Release();
+}
+
+// The node a scan's flush looks up: a device node read directly, through a partition window or through
+// the read-ahead cache; none for a device in memory.
+TEST_F(ControllerTest, SourceNodeOfEachKindOfDevice) {
+    auto disk = Image();
+    const std::string path = (dir / "disk.img").string();
+    std::unique_ptr<IStorageDevice> partition(CreatePartitionDevice(disk.get(), 100, 1000));
+    CStorageDeviceWithCache cache(partition.get());
+    MemoryDevice memory(i64(64), 512, STORAGE_DEVICE_DISK);
+    EXPECT_EQ(SourceNodeOf(disk.get()), path);
+    EXPECT_EQ(SourceNodeOf(partition.get()), path);
+    EXPECT_EQ(SourceNodeOf(&cache), path);
+    EXPECT_EQ(SourceNodeOf(&memory), "");
+    EXPECT_EQ(SourceNodeOf(nullptr), "");
+    EXPECT_EQ(FlushMountedFileSystems(disk.get()), 0) << "an image file has no mounted file system";
+}
+
+// A file just written to a volume mounted from the scanned loop device is on the device when the
+// searchers read it: the quick scan (a volume device) and the deep scan (the disk) flush that volume.
+TEST_F(ControllerTest, ScansSeeWhatWasJustWrittenToAMountedVolume) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a loop device";
+    const std::filesystem::path image = dir / "volume.img";
+    testsupport::WriteFile(image, "");
+    std::filesystem::resize_file(image, 16 << 20);
+    const std::string mkfs = "mkfs.ext4 -q -F '" + image.string() + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(mkfs.c_str()), 0) << mkfs;
+    testsupport::LoopDevice loop(image, 512, false);
+    if (loop.empty()) GTEST_SKIP() << "no loop device";
+    const std::filesystem::path mountPoint = dir / "mnt";
+    std::filesystem::create_directories(mountPoint);
+    ASSERT_EQ(::mount(loop.Device().c_str(), mountPoint.c_str(), "ext4", 0, nullptr), 0) << std::strerror(errno);
+    // Unmounted before the loop device is detached, whatever fails below.
+    const std::unique_ptr<const char, void (*)(const char*)> mounted(mountPoint.c_str(),
+                                                                     [](const char* at) { ::umount2(at, MNT_DETACH); });
+    auto pattern = [](const char* word) {
+        std::string bytes(64 * 1024, '\0');
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = word[i % std::strlen(word)];
+        return bytes;
+    };
+
+    // Quick: the searcher reads the volume's node when it starts.
+    const std::string quickMarker = pattern("written-before-the-quick-scan;");
+    testsupport::WriteFile(mountPoint / "quick.bin", quickMarker);
+    static std::string node, seenByQuick;
+    node = loop.Device();
+    seenByQuick.clear();
+    Searchers().fatQuick = [] {
+        auto* searcher = new FakeQuickSearcher(kFatQ, &g_ctx->log, 0);
+        searcher->onSearch = [](IDirecotryTreeBuilder*) { seenByQuick = testsupport::ReadFile(node); };
+        return static_cast<IQuickFileSystemSearchController*>(searcher);
+    };
+    std::unique_ptr<IStorageDevice> volume(CreateVolumeDevice(loop.Device().c_str()));
+    ASSERT_TRUE(volume && volume->Open(loop.Device().c_str()));
+    auto* record = new CCollectedVolumeDeviceInfoStruct{};
+    record->fileSystemType = FILE_SYSTEM_FAT32;
+    volume->SetPrivateData(CreateVolumeDeviceData(record));
+    {
+        testsupport::RecordingProgress progress;
+        CDeletedRecoveryController controller;
+        controller.Initialize(filter);
+        ASSERT_EQ(controller.StartDataRecovery(volume.get(), &progress, &tree), 0u);
+    }
+
+    // Deep: the raw searcher's blocks come from the disk through the read-ahead cache.
+    const std::string deepMarker = pattern("written-before-the-deep-scan;");
+    testsupport::WriteFile(mountPoint / "deep.bin", deepMarker);
+    std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(loop.Device().c_str()));
+    ASSERT_TRUE(disk && disk->Open(loop.Device().c_str()));
+    {
+        testsupport::RecordingProgress progress;
+        CCompleteRecoveryController controller;
+        controller.Initialize(filter);
+        ASSERT_EQ(controller.StartDataRecovery(disk.get(), &progress, &tree), 0u);
+    }
+    std::string seenByDeep;
+    for (const std::vector<u8>& block : ctx.blocksSeenByRaw) seenByDeep.append(block.begin(), block.end());
+
+    EXPECT_EQ(seenByQuick.size(), size_t(16) << 20);
+    EXPECT_NE(seenByQuick.find(quickMarker), std::string::npos) << "the quick scan read the volume before the write";
+    EXPECT_EQ(seenByDeep.size(), size_t(16) << 20);
+    EXPECT_NE(seenByDeep.find(deepMarker), std::string::npos) << "the deep scan read the disk before the write";
 }
 
 }  // namespace

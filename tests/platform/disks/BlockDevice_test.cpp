@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -131,6 +134,63 @@ TEST(TimedReader, ReadIntoCallersMemoryOutlivesATimeOut) {
     for (int i = 0; i < 5000 && !freed; ++i) std::this_thread::sleep_for(1ms);
     EXPECT_TRUE(freed);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(reader.Data()), 4096), std::string(4096, 'b'));
+    ::close(fd);
+}
+
+// Waiting for a read costs no processor time: the owner sleeps until the worker has the result. And a
+// wait ends at its deadline, not before it.
+TEST(TimedReader, WaitsSleepAndKeepTheirDeadline) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "f", std::string(4096, 'c'));
+    int fd = OpenReadOnly((dir / "f").c_str());
+    ASSERT_GE(fd, 0);
+    TimedReader reader(4096);
+    // Reads of a slow disk: each takes two milliseconds, asleep in the kernel.
+    auto slow = [](int f, void* buffer, size_t n, std::int64_t at) -> ssize_t {
+        std::this_thread::sleep_for(2ms);
+        return ReadOnce(f, buffer, n, at);
+    };
+    auto threadCpu = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+    };
+    constexpr int kReads = 200;
+    std::chrono::nanoseconds waiting{0};
+    for (int i = 0; i < kReads; ++i) {
+        ASSERT_TRUE(reader.Start(fd, 0, 4096, 0, slow));
+        const auto before = threadCpu();
+        const TimedReader::Outcome got = reader.Wait(std::chrono::steady_clock::now() + 5s);
+        waiting += threadCpu() - before;
+        ASSERT_EQ(got.status, TimedReader::Status::Done);
+        ASSERT_EQ(got.bytes, 4096);
+    }
+    // A wait costs a few system calls (microseconds, a hundred under a sanitizer); one that polled would
+    // cost its whole read.
+    EXPECT_LT(waiting, std::chrono::microseconds(500) * kReads)
+        << std::chrono::duration_cast<std::chrono::microseconds>(waiting).count() << " us of processor time waiting";
+
+    // The stuck read's state outlives the test: the abandoned worker still wakes up after it.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable cond;
+        bool release = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    auto stuck = [gate](int, void*, size_t n, std::int64_t) -> ssize_t {
+        std::unique_lock<std::mutex> hold(gate->mutex);
+        gate->cond.wait(hold, [&] { return gate->release; });
+        return static_cast<ssize_t>(n);
+    };
+    ASSERT_TRUE(reader.Start(fd, 0, 4096, 0, stuck));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(reader.Wait(start + 50ms).status, TimedReader::Status::TimedOut);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms) << "the wait gave up before its deadline";
+    {
+        std::lock_guard<std::mutex> hold(gate->mutex);
+        gate->release = true;
+    }
+    gate->cond.notify_all();
     ::close(fd);
 }
 
