@@ -359,7 +359,8 @@ TEST(ExFatQuickSearch, EntriesThatAreNoFileSetArePassedOver) {
     std::vector<u8> badCount = exfattest::MakeSet(first);
     badCount[exfat::file::kSecondaryCount] = 1;
     std::vector<u8> badStream = exfattest::MakeSet(first);
-    badStream[exfat::entry::kSize + exfat::stream::kReserved1] = 0x5A;
+    // First cluster 1 is no cluster (reserved bytes would refuse nothing).
+    for (size_t i = 0; i < 4; ++i) badStream[exfat::entry::kSize + exfat::stream::kFirstCluster + i] = i == 0 ? 1 : 0;
     std::vector<u8> withExtension = exfattest::MakeSet(first);
     withExtension[exfat::file::kSecondaryCount] += 1;
     const std::vector<u8> extension = entry(0xE0);

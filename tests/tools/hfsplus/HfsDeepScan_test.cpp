@@ -575,8 +575,12 @@ TEST_F(HfsDeepScan, ADiskFullOfJournalSignaturesStaysQuiet) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_EQ(status, 0);
         EXPECT_EQ(out, "");
+        // The driver's own lines ("brelvox-scan: ..." such as "found no volume") are no engine lines.
         const std::string err = testsupport::ReadFile(dir / "err.txt");
-        const long lines = long(std::count(err.begin(), err.end(), '\n'));
+        long lines = 0;
+        std::istringstream errLines(err);
+        for (std::string line; std::getline(errLines, line);)
+            if (line.rfind("brelvox-scan: ", 0) != 0) ++lines;
         if (!verbose) {
             EXPECT_EQ(lines, 0) << err.substr(0, 2000);
             continue;
