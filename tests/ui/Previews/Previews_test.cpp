@@ -163,7 +163,8 @@ protected:
         }
     }
     std::string IconOf(IFileNode* node) {
-        const auto* icon = dynamic_cast<const testsupport::FakeIcon*>(KXUIController::GetNSImageByFildNode(node).get());
+        const auto image = KXUIController::GetNSImageByFildNode(node);  // held while its source is read
+        const auto* icon = dynamic_cast<const testsupport::FakeIcon*>(image.get());
         return icon ? icon->source : "";
     }
 
