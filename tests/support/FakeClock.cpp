@@ -26,6 +26,19 @@ void FakeClock::SleepFor(std::chrono::milliseconds duration) {
     --m_sleepers;
 }
 
+void FakeClock::WaitUntil(TimePoint deadline, const std::function<bool()>& stop) {
+    std::unique_lock<std::mutex> hold(m_mutex);
+    ++m_sleepers;
+    m_moved.wait(hold, [&] { return m_released || TimePoint(m_offset) >= deadline || (stop && stop()); });
+    --m_sleepers;
+}
+
+void FakeClock::Wake() {
+    // Taking the lock orders the wake after a waiter's check of its stop.
+    { std::lock_guard<std::mutex> hold(m_mutex); }
+    m_moved.notify_all();
+}
+
 void FakeClock::Advance(std::chrono::milliseconds duration) {
     {
         std::lock_guard<std::mutex> hold(m_mutex);

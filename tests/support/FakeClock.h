@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "bridge/Dispatch/Clock.h"
@@ -20,6 +21,11 @@ public:
     void SleepFor(std::chrono::milliseconds duration) override;
 
     void Advance(std::chrono::milliseconds duration);
+    // Waits until the clock reaches deadline, is released, or stop answers true (asked again each
+    // time the clock moves and at Wake). Counts as a sleeper.
+    void WaitUntil(TimePoint deadline, const std::function<bool()>& stop);
+    // Makes the waiters of WaitUntil ask their stop again.
+    void Wake();
     // Every sleep, present and future, returns at once.
     void Release();
     // Threads sleeping on the clock now.

@@ -337,8 +337,28 @@ std::string FakeUIController::GetRecoveryProgressTotal(u64* total, u64* current,
     return m_recovery.fileName;
 }
 
+bool FakeUIController::IsRecoveryPaused() {
+    m_calls.Add("ui:IsRecoveryPaused");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_recovery.running && m_recovery.paused;
+}
+
 void FakeUIController::PauseOrResumeRecovery() {
     m_calls.Add("ui:PauseOrResumeRecovery");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (m_recovery.running) m_recovery.paused = !m_recovery.paused;
+}
+
+bool FakeUIController::GetFreeSpace(const std::string& path, u64* bytes) {
+    m_calls.Add("ui:GetFreeSpace(" + path + ")");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    if (bytes) *bytes = m_freeSpace.value_or(0);
+    return m_freeSpace.has_value();
+}
+
+void FakeUIController::SetFreeSpace(std::optional<u64> bytes) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_freeSpace = bytes;
 }
 
 void FakeUIController::StopRecvoery() {
@@ -427,6 +447,10 @@ bool FakeUIController::KXCleanOpNodeSate() {
     return true;
 }
 
+void FakeUIController::KXResetTreeNodeData() {
+    m_calls.Add("ui:KXResetTreeNodeData");
+}
+
 bool FakeUIController::DoSearchWithString(const std::string& key, const std::string& postKey) {
     m_calls.Add("ui:DoSearchWithString(" + key + ")");
     {
@@ -490,6 +514,17 @@ std::optional<std::string> FakeUIController::GetSavePath() {
 std::string FakeUIController::GetSaveFileName() {
     std::lock_guard<std::mutex> hold(m_mutex);
     return m_saveFileName;
+}
+
+bool FakeUIController::IsEdiRsf() {
+    m_calls.Add("ui:IsEdiRsf");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_ediRsf;
+}
+
+void FakeUIController::SetEdiRsf(bool edi) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_ediRsf = edi;
 }
 
 bool FakeUIController::IsAppRunning() {

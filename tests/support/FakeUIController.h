@@ -58,6 +58,8 @@ public:
     // What the device and recovery calls answer.
     struct RecoveryState {
         bool running = false;
+        // Paused by the user or for room; PauseOrResumeRecovery flips it while running.
+        bool paused = false;
         u64 total = 0;
         u64 current = 0;
         i64 code = 0;
@@ -76,6 +78,10 @@ public:
     void SetSameDevice(bool same);
     void SetRecoveryState(const RecoveryState& state);
     void SetSelection(int count, u64 size);
+    // What GetFreeSpace answers for every path: the bytes, or nothing (false and 0). Nothing at first.
+    void SetFreeSpace(std::optional<u64> bytes);
+    // What IsEdiRsf answers (false).
+    void SetEdiRsf(bool edi);
     // What the preview calls answer (null at first).
     void SetPreviewImage(IconImage image);
 
@@ -125,12 +131,14 @@ public:
     i64 DoRecovery(const void* nodeList, const std::string& path, const std::string& postKey) override;
     bool IsRecoveryRunning() override;
     std::string GetRecoveryProgressTotal(u64* total, u64* current, i64* code) override;
+    bool IsRecoveryPaused() override;
     void PauseOrResumeRecovery() override;
     void StopRecvoery() override;
     u64 GetRecoveridedFiles() override;
     u64 GetRecoveryFailedFiles() override;
     u64 GetRecoverySkippedFiles() override;
     u64 GetRecoveryFirstFailure() override;
+    bool GetFreeSpace(const std::string& path, u64* bytes) override;
     // The tree calls are recorded; the arrays handed over are kept (Arrays()); a search records its
     // key, posts its key and "DoSearchFinished", and runs until StopSearch.
     bool KXSetTreeNodeData(const TreeArrays* arrays) override;
@@ -144,6 +152,7 @@ public:
     void RefreshData() override;
     void KXCleanState() override;
     bool KXCleanOpNodeSate() override;
+    void KXResetTreeNodeData() override;
     bool DoSearchWithString(const std::string& key, const std::string& postKey) override;
     std::string GetSearchString() override;
     void StopSearch() override;
@@ -157,6 +166,7 @@ public:
     bool SavePathToPList(const std::string& folder) override;
     std::optional<std::string> GetSavePath() override;
     std::string GetSaveFileName() override;
+    bool IsEdiRsf() override;
     bool IsAppRunning() override;
     bool CloseApp() override;
 
@@ -196,6 +206,8 @@ private:
     RecoveryState m_recovery;
     int m_selectedCount = 0;
     u64 m_selectedSize = 0;
+    std::optional<u64> m_freeSpace;
+    bool m_ediRsf = false;
     TreeArrays m_arrays;
     std::string m_searchKey;
     bool m_searching = false;

@@ -58,17 +58,23 @@ void ResetOperations(KXUIDeviceData::Config devices, KXUIScan::ControllerFactory
     ResetRefreshClock();
 }
 
-FakeWindowSide::FakeWindowSide(Options options) {
-    if (options.fakeClock) m_fakeClock = std::make_unique<FakeClock>();
+FakeWindowSide::FakeWindowSide(Options options) : m_loop(std::move(options.realWindows)) {
+    if (options.fakeClock || m_loop) m_fakeClock = std::make_unique<FakeClock>();
     m_stepSize = options.step;
     SetBridgeClock(m_fakeClock.get());
-    m_centre.SetMainThreadQueue(&m_queue);
-    KXUIPublic::SetNotificationCenter(&m_centre);
+    if (m_loop) {
+        // The operations layer posts on the default centre, whose queue is the application's.
+        m_observed = &brelvox::foundation::NotificationCenter::Default();
+        KXUIPublic::SetNotificationCenter(nullptr);
+    } else {
+        m_centre.SetMainThreadQueue(&m_queue);
+        KXUIPublic::SetNotificationCenter(&m_centre);
+    }
     m_previousController = GetUIController();
     SetUIController(&m_adapter);
     ResetOperations(std::move(options.devices), std::move(options.controllers));
     for (const std::string& name : ObservedNames())
-        m_centre.AddObserver(this, name, nullptr, [this](const brelvox::foundation::Notification& n) { Record(n.name); });
+        m_observed->AddObserver(this, name, nullptr, [this](const brelvox::foundation::Notification& n) { Record(n.name); });
 }
 
 FakeWindowSide::~FakeWindowSide() {
@@ -78,11 +84,11 @@ FakeWindowSide::~FakeWindowSide() {
     if (m_fakeClock) m_fakeClock->Release();
     KXUIController::JoinWorkers();
     ResetOperations();
-    m_centre.RemoveObserver(this);
+    m_observed->RemoveObserver(this);
     SetUIController(m_previousController);
     KXUIPublic::SetNotificationCenter(nullptr);
     SetBridgeClock(nullptr);
-    m_queue.Pump();
+    Pump();
 }
 
 const std::vector<std::string>& FakeWindowSide::ObservedNames() {
@@ -112,7 +118,20 @@ void FakeWindowSide::Record(const std::string& name) {
 }
 
 size_t FakeWindowSide::Pump() {
-    return m_queue.Pump();
+    return m_loop ? m_loop->turn() : m_queue.Pump();
+}
+
+size_t FakeWindowSide::Pending() {
+    return m_loop ? m_loop->pending() : m_queue.Pending();
+}
+
+void FakeWindowSide::Advance(milliseconds duration) {
+    if (!m_fakeClock) return;
+    if (!m_loop) {
+        m_fakeClock->Advance(duration);
+        return;
+    }
+    m_loop->advance(duration, [this](milliseconds part) { m_fakeClock->Advance(part); });
 }
 
 void FakeWindowSide::RunScript() {
@@ -125,7 +144,7 @@ void FakeWindowSide::RunScript() {
 }
 
 void FakeWindowSide::Turn() {
-    if (m_fakeClock) m_fakeClock->Advance(m_stepSize);
+    Advance(m_stepSize);
     std::this_thread::sleep_for(kRealPause);
 }
 
@@ -144,7 +163,7 @@ bool FakeWindowSide::RunUntil(const std::function<bool()>& condition, millisecon
 bool FakeWindowSide::RunUntilScanEnds(milliseconds limit) {
     return RunUntil(
         [] { return !KXUIController::IsScanRunning() && !KXUIController::IsScanWorkerAlive(); }, limit) &&
-           RunUntil([this] { return m_queue.Pending() == 0; }, limit);
+           RunUntil([this] { return Pending() == 0; }, limit);
 }
 
 bool FakeWindowSide::RunUntilRecoveryEnds(milliseconds limit) {
@@ -155,7 +174,7 @@ bool FakeWindowSide::RunUntilRecoveryEnds(milliseconds limit) {
                    WorkerRegistry::Instance().RunningCount() == 0;
         },
         limit) &&
-           RunUntil([this] { return m_queue.Pending() == 0; }, limit);
+           RunUntil([this] { return Pending() == 0; }, limit);
 }
 
 void FakeWindowSide::When(std::function<bool()> condition, std::function<void()> action, std::string label) {

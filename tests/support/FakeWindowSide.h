@@ -4,6 +4,10 @@
 // delivery with what a window would read at that moment through the controller. A script of steps
 // (pause at 30 %, stop, start...) runs while it waits, each step once its condition holds.
 //
+// Beside real windows (Options::realWindows, made by tests/uisupport's RealWindows) it observes the
+// default centre instead, where the operations layer then posts, turns the application's event loop
+// and moves the loop's clock together with its own.
+//
 // Making one resets the operations layer (scan, recovery, device model, filter); ending one stops and
 // joins every worker and resets it again.
 #pragma once
@@ -11,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +30,21 @@ namespace testsupport {
 
 class FakeWindowSide {
 public:
+    // The application's side of real windows: its event loop and its clock.
+    struct MainLoop {
+        // Runs what is queued for the main thread (and the rest of the loop's events); how many
+        // queued items ran.
+        std::function<size_t()> turn;
+        // Items queued for the main thread and not run yet.
+        std::function<size_t()> pending;
+        // Moves the loop's clock by duration together with the window side's: it calls moveFake
+        // with each part of the way before it fires what falls due at the end of that part, so each
+        // of its timers fires with both clocks at its time.
+        std::function<void(std::chrono::milliseconds duration,
+                           const std::function<void(std::chrono::milliseconds)>& moveFake)>
+            advance;
+    };
+
     struct Options {
         // The device model's configuration (the machine's real devices when left empty).
         KXUIDeviceData::Config devices{};
@@ -34,6 +54,8 @@ public:
         bool fakeClock = true;
         // How far the fake clock moves at each turn of RunUntil.
         std::chrono::milliseconds step{100};
+        // Real windows: the default centre, the application's loop and clock (needs fakeClock).
+        std::optional<MainLoop> realWindows{};
     };
 
     // What a window reads when a notification reaches it.
@@ -65,8 +87,11 @@ public:
 
     // The controller the windows call.
     IUIController& Controller() { return m_adapter; }
-    brelvox::foundation::NotificationCenter& Centre() { return m_centre; }
+    // The centre the operations layer posts on (the default one beside real windows).
+    brelvox::foundation::NotificationCenter& Centre() { return *m_observed; }
     FakeClock* Clock() { return m_fakeClock.get(); }
+    // Moves the fake clock, and beside real windows the loop's clock with it, by duration.
+    void Advance(std::chrono::milliseconds duration);
 
     // Runs what the workers queued for the main thread; how many items ran.
     size_t Pump();
@@ -104,10 +129,14 @@ private:
     void RunScript();
     void Turn();
 
+    size_t Pending();
+
     std::unique_ptr<FakeClock> m_fakeClock;
     std::chrono::milliseconds m_stepSize{100};
+    std::optional<MainLoop> m_loop;
     brelvox::foundation::PumpedMainThreadQueue m_queue;
     brelvox::foundation::NotificationCenter m_centre;
+    brelvox::foundation::NotificationCenter* m_observed = &m_centre;
     UIControllerAdapter m_adapter;
     IUIController* m_previousController = nullptr;
     std::chrono::steady_clock::time_point m_realStart = std::chrono::steady_clock::now();

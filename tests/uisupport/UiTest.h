@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/kit/Animation.h"
 #include "ui/kit/Modal.h"
 
 namespace uitest {
@@ -22,6 +23,16 @@ void ProcessEvents();
 QImage Render(QWidget* widget);
 // The colour of one pixel as (r, g, b) without alpha, for messages.
 std::string Rgb(const QColor& color);
+
+// Switches the kit's animations on for a scope (the ui test main switches them off); pair it with a
+// kit::ScopedManualClock to step through a fade.
+class ScopedAnimations {
+public:
+    ScopedAnimations() { kit::SetAnimationsEnabled(true); }
+    ~ScopedAnimations() { kit::SetAnimationsEnabled(false); }
+    ScopedAnimations(const ScopedAnimations&) = delete;
+    ScopedAnimations& operator=(const ScopedAnimations&) = delete;
+};
 
 // Answers alerts, panels and sheets from queues, recording what was asked; an empty queue answers
 // the default button, Cancel, or shows the sheet.

@@ -347,6 +347,10 @@ std::string KXUIController::GetRecoveryProgressTotal(u64* total, u64* current, i
     return name ? name : "";
 }
 
+bool KXUIController::IsRecoveryPaused() {
+    return KXUIRecovery::instance().GetStatus() == OP_PAUSED;
+}
+
 void KXUIController::PauseOrResumeRecovery() {
     KXUIRecovery::instance().PauseOrResumeOperation();
 }

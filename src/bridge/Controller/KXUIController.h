@@ -95,6 +95,8 @@ public:
     static i64 DoRecovery(const void* nodeList, const std::string& path, const std::string& postKey,
                           const void* object = nullptr);
     static bool IsRecoveryRunning();
+    // True while the recovery is paused (by the user, or waiting for room).
+    static bool IsRecoveryPaused();
     // The recovery's total and current bytes and its last code; answers the current file's name.
     static std::string GetRecoveryProgressTotal(u64* total, u64* current, i64* code);
     static void PauseOrResumeRecovery();

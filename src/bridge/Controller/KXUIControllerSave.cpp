@@ -11,10 +11,13 @@
 #include "bridge/Dispatch/ResultTreeArrays.h"
 #include "bridge/Dispatch/WorkerRegistry.h"
 #include "bridge/Recovery/KXUIRecovery.h"
+#include "bridge/Recovery/ScannedDevice.h"
 #include "bridge/ResultTree/KXTimeMgr.h"
 #include "bridge/ResultTree/KXTypeMgr.h"
 #include "bridge/SaveRestore/KXSaveAndRestoreNodeOperate.h"
 #include "bridge/SaveRestore/SaveFileName.h"
+#include "bridge/SaveRestore/SaveRestoreProgress.h"
+#include "bridge/SaveRestore/SavedResultFile.h"
 #include "bridge/SaveRestore/SaveRestoreThreads.h"
 #include "bridge/Scan/KXUIScan.h"
 #include "bridge/Utilities/KXCPPPublic.h"
@@ -77,6 +80,14 @@ bool KXUIController::beginSaveOrRestoreNode(int save, const std::string& path, c
     std::shared_ptr<Worker> worker;
     if (save) {
         KXSaveAndRestoreNodeOperate& operation = KXSaveAndRestoreNodeOperate::instance();
+        // Whatever the window checked, a result is never saved onto the device it was read from;
+        // the refusal is the save's finished record, so its progress tells why.
+        const std::string problem = ScannedDeviceProblem(KXUIScan::instance().GetResultStorage(), path);
+        if (!problem.empty()) {
+            CatchExeception::Instance()->WriteLog("beginSaveOrRestoreNode: %s\n", problem.c_str());
+            SaveRestoreResult::SaveRestoreProgress(&operation).TipError(int(saved_result::kCodeOnScannedDevice));
+            return false;
+        }
         if (SaveRestoreResult::DoSaveScanResult(path.c_str(), &operation, &worker) != 0) {
             // The poll of RestorPostUIUpdate ends with the operation.
             operation.SetStatus(OP_IDLE);

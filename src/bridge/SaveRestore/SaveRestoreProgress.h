@@ -3,7 +3,8 @@
 //
 // Codes: 0 done; 1 no archive object; 2 the file could not be opened; 3 bad header or status 0;
 // 4 frame 1 missing or bad; 5 frame 2 or 3 missing or bad; 6 the EDI image of the result was not
-// found; 7 the scanned disk, volume or image was not found; 8 the save did not complete.
+// found; 7 the scanned disk, volume or image was not found; 8 the save did not complete; 9 the save
+// was refused: its file would lie on the scanned device.
 #pragma once
 
 #include <functional>

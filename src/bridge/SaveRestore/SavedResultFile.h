@@ -13,6 +13,8 @@ namespace saved_result {
 
 // The code of a save that did not complete (distinct from the load's codes 1-7).
 inline constexpr u32 kCodeSaveFailed = 8;
+// The code of a save refused before it began: its file would lie on the scanned device.
+inline constexpr u32 kCodeOnScannedDevice = 9;
 
 // 0 when the file was written completely; kCodeSaveFailed otherwise (a write error, a full disk, a
 // stop through continued, a folder that cannot be written), with the reason logged.

@@ -122,6 +122,8 @@ public:
     virtual bool IsRecoveryRunning() = 0;
     // Total and current bytes and the last engine code; answers the name of the file being copied.
     virtual std::string GetRecoveryProgressTotal(u64* total, u64* current, i64* code) = 0;
+    // True while the recovery is paused (by the user, or waiting for room on the destination).
+    virtual bool IsRecoveryPaused() = 0;
     virtual void PauseOrResumeRecovery() = 0;
     virtual void StopRecvoery() = 0;
     // Files copied, failed and skipped, and the first failure's code (0: none).
@@ -129,6 +131,9 @@ public:
     virtual u64 GetRecoveryFailedFiles() = 0;
     virtual u64 GetRecoverySkippedFiles() = 0;
     virtual u64 GetRecoveryFirstFailure() = 0;
+    // The bytes an unprivileged writer may still put on the file system that holds path; false, with
+    // *bytes 0, when path cannot be examined.
+    virtual bool GetFreeSpace(const std::string& path, u64* bytes) = 0;
 
     // --- Result trees (main thread; the arrays change just before "NormalScranValue",
     // the search key and "DoSearchFinished" reach the window) ---
@@ -150,6 +155,9 @@ public:
     virtual void RefreshData() = 0;
     virtual void KXCleanState() = 0;
     virtual bool KXCleanOpNodeSate() = 0;
+    // Empties the four arrays and the folders waiting for their parent, forgets every node's tree
+    // node and restarts the refresh clock (a new deep scan over the results shown).
+    virtual void KXResetTreeNodeData() = 0;
 
     // --- Search by name ---
     // Starts a search for files whose names hold key, posting postKey then "DoSearchFinished";
@@ -162,7 +170,8 @@ public:
 
     // --- Saved scan results and close ---
     // save non-zero: saves the results to path; 0: loads path (imagePath: its EDI image or empty).
-    // False when it cannot start.
+    // False when it cannot start; a save refused because path lies on the scanned device leaves that
+    // reason as the save's progress code.
     virtual bool beginSaveOrRestoreNode(int save, const std::string& path, const std::string& imagePath) = 0;
     // Polls the save (save non-zero) or the load, posting key per step and "QueryProgressFinish".
     virtual void RestorPostUIUpdate(const std::string& key, int save) = 0;
@@ -170,6 +179,8 @@ public:
     virtual bool SavePathToPList(const std::string& folder) = 0;
     virtual std::optional<std::string> GetSavePath() = 0;
     virtual std::string GetSaveFileName() = 0;
+    // True when the results shown were loaded from a saved result bound to an EDI image.
+    virtual bool IsEdiRsf() = 0;
     virtual bool IsAppRunning() = 0;
     // Stops and joins the operations (bounded), then leaves through the application's quit hook;
     // true when every worker was joined.

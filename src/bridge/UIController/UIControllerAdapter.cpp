@@ -1,5 +1,9 @@
 #include "bridge/UIController/UIControllerAdapter.h"
 
+#include <sys/statvfs.h>
+
+#include <limits>
+
 #include "bridge/Controller/KXUIController.h"
 #include "bridge/Device/USBNotifier.h"
 #include "bridge/Scan/KXUIScan.h"
@@ -81,12 +85,24 @@ bool UIControllerAdapter::IsRecoveryRunning() { return C::IsRecoveryRunning(); }
 std::string UIControllerAdapter::GetRecoveryProgressTotal(u64* total, u64* current, i64* code) {
     return C::GetRecoveryProgressTotal(total, current, code);
 }
+bool UIControllerAdapter::IsRecoveryPaused() { return C::IsRecoveryPaused(); }
 void UIControllerAdapter::PauseOrResumeRecovery() { C::PauseOrResumeRecovery(); }
 void UIControllerAdapter::StopRecvoery() { C::StopRecvoery(); }
 u64 UIControllerAdapter::GetRecoveridedFiles() { return C::GetRecoveridedFiles(); }
 u64 UIControllerAdapter::GetRecoveryFailedFiles() { return C::GetRecoveryFailedFiles(); }
 u64 UIControllerAdapter::GetRecoverySkippedFiles() { return C::GetRecoverySkippedFiles(); }
 u64 UIControllerAdapter::GetRecoveryFirstFailure() { return C::GetRecoveryFirstFailure(); }
+bool UIControllerAdapter::GetFreeSpace(const std::string& path, u64* bytes) {
+    struct statvfs info {};
+    const bool known = !path.empty() && ::statvfs(path.c_str(), &info) == 0;
+    if (bytes) *bytes = known ? FreeBytes(info.f_bavail, info.f_frsize) : 0;
+    return known;
+}
+
+u64 UIControllerAdapter::FreeBytes(u64 availableBlocks, u64 fragmentSize) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(availableBlocks) * fragmentSize;
+    return product > std::numeric_limits<u64>::max() ? std::numeric_limits<u64>::max() : u64(product);
+}
 bool UIControllerAdapter::KXSetTreeNodeData(const TreeArrays* arrays) { return C::KXSetTreeNodeData(arrays); }
 void UIControllerAdapter::GetScanTreeNodeData(TreeArray* array, bool clear) { C::GetScanTreeNodeData(array, clear); }
 bool UIControllerAdapter::GetFileNodeToArray(std::vector<IFileNode*>* out, OpNodeData* node) {
@@ -102,6 +118,7 @@ void UIControllerAdapter::KXTableViewCellCilck() { C::KXTableViewCellCilck(); }
 void UIControllerAdapter::RefreshData() { C::RefreshData(); }
 void UIControllerAdapter::KXCleanState() { C::KXCleanState(); }
 bool UIControllerAdapter::KXCleanOpNodeSate() { return C::KXCleanOpNodeSate(); }
+void UIControllerAdapter::KXResetTreeNodeData() { C::KXResetTreeNodeData(); }
 bool UIControllerAdapter::DoSearchWithString(const std::string& key, const std::string& postKey) {
     return C::DoSearchWithString(key, postKey);
 }
@@ -119,6 +136,7 @@ void UIControllerAdapter::GetSaveorRestoreProgress(u64* total, u64* current, u64
 bool UIControllerAdapter::SavePathToPList(const std::string& folder) { return C::SavePathToPList(folder); }
 std::optional<std::string> UIControllerAdapter::GetSavePath() { return C::GetSavePath(); }
 std::string UIControllerAdapter::GetSaveFileName() { return C::GetSaveFileName(); }
+bool UIControllerAdapter::IsEdiRsf() { return KXUIScan::instance().IsEdiRsf() != 0; }
 bool UIControllerAdapter::IsAppRunning() { return C::IsAppRunning(); }
 bool UIControllerAdapter::CloseApp() { return C::CloseApp(); }
 IconImage UIControllerAdapter::GetNSImageByFildNode(IFileNode* node) { return C::GetNSImageByFildNode(node); }

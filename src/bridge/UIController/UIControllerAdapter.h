@@ -51,12 +51,17 @@ public:
     i64 DoRecovery(const void* nodeList, const std::string& path, const std::string& postKey) override;
     bool IsRecoveryRunning() override;
     std::string GetRecoveryProgressTotal(u64* total, u64* current, i64* code) override;
+    bool IsRecoveryPaused() override;
     void PauseOrResumeRecovery() override;
     void StopRecvoery() override;
     u64 GetRecoveridedFiles() override;
     u64 GetRecoveryFailedFiles() override;
     u64 GetRecoverySkippedFiles() override;
     u64 GetRecoveryFirstFailure() override;
+    // statvfs: the blocks free to unprivileged users times the fragment size.
+    bool GetFreeSpace(const std::string& path, u64* bytes) override;
+    // That product, at most the largest u64.
+    static u64 FreeBytes(u64 availableBlocks, u64 fragmentSize);
     bool KXSetTreeNodeData(const TreeArrays* arrays) override;
     void GetScanTreeNodeData(TreeArray* array, bool clear) override;
     bool GetFileNodeToArray(std::vector<IFileNode*>* out, OpNodeData* node) override;
@@ -68,6 +73,7 @@ public:
     void RefreshData() override;
     void KXCleanState() override;
     bool KXCleanOpNodeSate() override;
+    void KXResetTreeNodeData() override;
     bool DoSearchWithString(const std::string& key, const std::string& postKey) override;
     std::string GetSearchString() override;
     void StopSearch() override;
@@ -79,6 +85,7 @@ public:
     bool SavePathToPList(const std::string& folder) override;
     std::optional<std::string> GetSavePath() override;
     std::string GetSaveFileName() override;
+    bool IsEdiRsf() override;
     bool IsAppRunning() override;
     bool CloseApp() override;
     IconImage GetNSImageByFildNode(IFileNode* node) override;

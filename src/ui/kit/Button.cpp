@@ -2,6 +2,7 @@
 
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QTextDocument>
 
 namespace kit {
 
@@ -17,6 +18,19 @@ void Button::setButtonType(Type type) {
     update();
 }
 
+void Button::setTitle(const QString& title) {
+    m_hasAttributedTitle = false;
+    m_attributedTitle = {};
+    setText(title);
+}
+
+void Button::setAttributedTitle(const AttributedString& title) {
+    m_attributedTitle = title;
+    m_hasAttributedTitle = true;
+    setText(title.string());
+    update();
+}
+
 void Button::setBordered(bool bordered) {
     m_bordered = bordered;
     update();
@@ -28,7 +42,7 @@ void Button::paintWithStyle() {
     QStylePainter painter(this);
     QStyleOptionButton option;
     option.initFrom(this);
-    option.text = text();
+    option.text = m_hasAttributedTitle ? QString() : text();
     option.icon = icon();
     option.iconSize = iconSize();
     if (isDown()) option.state |= QStyle::State_Sunken;
@@ -42,6 +56,24 @@ void Button::paintWithStyle() {
             painter.drawControl(QStyle::CE_PushButton, option);
             break;
     }
+    if (!m_hasAttributedTitle) return;
+    // The attributed title where the style puts a title: centred in a push button, after the box
+    // of a switch or radio button.
+    const QStyle::SubElement element = m_type == Type::Switch  ? QStyle::SE_CheckBoxContents
+                                       : m_type == Type::Radio ? QStyle::SE_RadioButtonContents
+                                                               : QStyle::SE_PushButtonContents;
+    const QRect contents = style()->subElementRect(element, &option, this);
+    QTextDocument document;
+    m_attributedTitle.layOut(document, font(), palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                                              QPalette::ButtonText));
+    const QSizeF size = document.size();
+    const bool centred = m_type == Type::MomentaryPush || m_type == Type::Toggle;
+    const double x = centred ? contents.x() + (contents.width() - size.width()) / 2 : contents.x();
+    const double y = contents.y() + (contents.height() - size.height()) / 2;
+    painter.save();
+    painter.translate(x, y);
+    document.drawContents(&painter);
+    painter.restore();
 }
 
 }  // namespace kit

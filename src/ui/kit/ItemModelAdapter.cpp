@@ -8,6 +8,7 @@ ItemModelAdapter::ItemModelAdapter(ItemSource& source, bool flat, QObject* paren
 ItemModelAdapter::~ItemModelAdapter() = default;
 
 void ItemModelAdapter::setColumns(std::vector<TableColumn> columns) {
+    m_paintCells.clear();
     beginResetModel();
     m_columns = std::move(columns);
     forget(&m_root);
@@ -31,6 +32,7 @@ void ItemModelAdapter::forget(Node* node) const {
 }
 
 void ItemModelAdapter::reloadData() {
+    m_paintCells.clear();
     beginResetModel();
     forget(&m_root);
     m_byItem.clear();
@@ -59,6 +61,7 @@ void ItemModelAdapter::reloadItem(Item item, bool reloadChildren) {
     }
     const QModelIndex first = indexForItem(item);
     if (!first.isValid() || m_columns.empty()) return;  // an item not shown yet
+    m_paintCells.clear();
     emit dataChanged(first, first.siblingAtColumn(int(m_columns.size()) - 1));
     if (!reloadChildren || m_flat) return;
     Node* node = nodeFor(first);
@@ -107,6 +110,7 @@ Cell ItemModelAdapter::cellFor(int column, Item item) const {
     Cell cell;
     if (column < 0 || column >= int(m_columns.size())) return cell;
     const QVariant value = m_source.objectValue(column, item);
+    cell.objectValue = value;
     if (m_columns[size_t(column)].checkBox) {
         cell.checkState = value.toInt();
     } else if (value.canConvert<QPixmap>() && value.typeId() == QMetaType::QPixmap) {
@@ -116,6 +120,39 @@ Cell ItemModelAdapter::cellFor(int column, Item item) const {
     }
     m_source.setUpCell(cell, column, item);
     return cell;
+}
+
+Cell ItemModelAdapter::cell(const QModelIndex& index) const {
+    if (!index.isValid()) return {};
+    const Item item = itemForIndex(index);
+    if (m_painting == 0) return cellFor(index.column(), item);
+    const auto key = std::make_pair(item, index.column());
+    const auto it = m_paintCells.find(key);
+    if (it != m_paintCells.end()) return it->second;
+    return m_paintCells.emplace(key, cellFor(index.column(), item)).first->second;
+}
+
+ItemModelAdapter::PaintScope::PaintScope(const ItemModelAdapter& model) : m_model(model) { ++m_model.m_painting; }
+
+ItemModelAdapter::PaintScope::~PaintScope() {
+    if (--m_model.m_painting == 0) m_model.m_paintCells.clear();
+}
+
+void ItemModelAdapter::visitFetched(Item under, const std::function<void(const QModelIndex&)>& visit) const {
+    if (m_flat) return;
+    const Node* node = &m_root;
+    if (under) {
+        const auto it = m_byItem.find(under);
+        if (it == m_byItem.end()) return;
+        node = it->second;
+    }
+    visitNode(node, visit);
+}
+
+void ItemModelAdapter::visitNode(const Node* node, const std::function<void(const QModelIndex&)>& visit) const {
+    if (node != &m_root) visit(createIndex(node->row, 0, const_cast<Node*>(node)));
+    if (!node->fetched) return;
+    for (const auto& child : node->children) visitNode(child.get(), visit);
 }
 
 QModelIndex ItemModelAdapter::index(int row, int column, const QModelIndex& parent) const {
@@ -166,7 +203,7 @@ QVariant ItemModelAdapter::data(const QModelIndex& index, int role) const {
         case Qt::TextAlignmentRole: break;
         default: return {};
     }
-    const Cell cell = cellFor(index.column(), itemForIndex(index));
+    const Cell cell = this->cell(index);
     switch (role) {
         case Qt::DisplayRole: return cell.text.isEmpty() ? QVariant() : QVariant(cell.text);
         case Qt::DecorationRole: return cell.image.isNull() ? QVariant() : QVariant(cell.image);
@@ -184,13 +221,18 @@ QVariant ItemModelAdapter::data(const QModelIndex& index, int role) const {
 bool ItemModelAdapter::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || role != Qt::CheckStateRole) return false;
     const auto state = Qt::CheckState(value.toInt());
-    m_source.setObjectValue(state == Qt::Unchecked ? 0 : state == Qt::PartiallyChecked ? 1 : 2, index.column(),
-                            itemForIndex(index));
+    setObjectValue(index, state == Qt::Unchecked ? 0 : state == Qt::PartiallyChecked ? 1 : 2);
+    return true;
+}
+
+void ItemModelAdapter::setObjectValue(const QModelIndex& index, const QVariant& value) {
+    if (!index.isValid() || index.model() != this) return;
+    m_source.setObjectValue(value, index.column(), itemForIndex(index));
+    m_paintCells.clear();
     // The source may change other rows' states too (a folder's children): a change over more than
     // one index makes the views redraw all they show.
     const int rows = rowCount();
     if (rows > 0) emit dataChanged(this->index(0, 0), this->index(rows - 1, columnCount() - 1));
-    return true;
 }
 
 Qt::ItemFlags ItemModelAdapter::flags(const QModelIndex& index) const {

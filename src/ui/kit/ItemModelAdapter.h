@@ -1,7 +1,8 @@
 // The one adapter between AppKit-style data sources and Qt's model/view: a QAbstractItemModel that
 // asks a source for children, values and per-row cell set-up, in columns with identifiers. Outline
 // items are opaque pointers (null is the root) cached in a tree that reloadData drops; a flat
-// source (a table) keeps no cache at all, its rows are asked for as they are shown.
+// source (a table) keeps no cache at all, its rows are asked for as they are shown. While a view
+// paints, each cell is set up once and kept until the paint ends (Qt asks a cell for a value per role).
 #pragma once
 
 #include <QAbstractItemModel>
@@ -10,13 +11,17 @@
 #include <QPixmap>
 #include <QString>
 #include <QVariant>
+#include <functional>
+#include <map>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kit {
 
 using Item = void*;
+class ColumnCell;
 
 // A column of a table or outline view.
 struct TableColumn {
@@ -27,11 +32,15 @@ struct TableColumn {
     double maxWidth = 100000;
     // The column shows a tick box whose state (0, 1 partly, 2) is the column's object value.
     bool checkBox = false;
+    // The column's own cell (AppKit's data cell): it draws the column's cells and may take their
+    // clicks; none draws them as text, image or tick box.
+    std::shared_ptr<ColumnCell> dataCell{};
 };
 
 // What one cell shows. The view fills it from the data source's object value; the delegate's
 // willDisplayCell may change anything before it is drawn.
 struct Cell {
+    QVariant objectValue;  // what the data source gave
     QString text;
     QPixmap image;
     int checkState = -1;  // -1 no tick box, else 0, 1 (partly), 2
@@ -74,6 +83,26 @@ public:
     QModelIndex indexForItem(Item item) const;
     // The cell a column shows for item, set up by the source.
     Cell cellFor(int column, Item item) const;
+    // The cell of index: while a paint runs, set up once and then kept.
+    Cell cell(const QModelIndex& index) const;
+    // Gives value to the data source as the new object value of index (a tick, a cell's click) and
+    // redraws what the views show.
+    void setObjectValue(const QModelIndex& index, const QVariant& value);
+    // Calls visit with the index (column 0) of under (unless it is the root) and of every item met
+    // below it whose children were asked for, parents before their children.
+    void visitFetched(Item under, const std::function<void(const QModelIndex&)>& visit) const;
+
+    // Keeps each cell set up for the length of one paint of a view.
+    class PaintScope {
+    public:
+        explicit PaintScope(const ItemModelAdapter& model);
+        ~PaintScope();
+        PaintScope(const PaintScope&) = delete;
+        PaintScope& operator=(const PaintScope&) = delete;
+
+    private:
+        const ItemModelAdapter& m_model;
+    };
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -96,12 +125,15 @@ private:
     Node* nodeFor(const QModelIndex& index) const;
     void fetch(Node* node) const;
     void forget(Node* node) const;
+    void visitNode(const Node* node, const std::function<void(const QModelIndex&)>& visit) const;
 
     ItemSource& m_source;
     bool m_flat;
     std::vector<TableColumn> m_columns;
     mutable Node m_root;
     mutable std::unordered_map<Item, Node*> m_byItem;
+    mutable int m_painting = 0;
+    mutable std::map<std::pair<Item, int>, Cell> m_paintCells;
 };
 
 }  // namespace kit

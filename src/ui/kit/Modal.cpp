@@ -5,9 +5,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <memory>
 #include <utility>
 #include <vector>
 
+#include "ui/kit/Application.h"
 #include "ui/kit/Window.h"
 
 namespace kit {
@@ -74,13 +76,17 @@ Alert::Alert(QString messageText, QString defaultButton, QString alternateButton
       m_informative(std::move(informativeText)) {}
 
 int Alert::runModal() const {
-    if (g_responder) return g_responder->answerAlert(*this);
+    if (g_responder) {
+        const Application::ModalScope level;
+        return g_responder->answerAlert(*this);
+    }
     ButtonCodes codes;
-    QMessageBox* box = MakeBox(*this, nullptr, codes);
-    box->exec();
-    const int code = CodeOf(codes, box->clickedButton());
-    delete box;
-    return code;
+    std::unique_ptr<QMessageBox> box(MakeBox(*this, nullptr, codes));
+    QMessageBox* shown = box.get();
+    QObject::connect(shown, &QDialog::finished, shown, [shown, &codes] {
+        Application::shared().stopModalForWidget(shown, CodeOf(codes, shown->clickedButton()));
+    });
+    return Application::shared().runModalForWidget(shown);
 }
 
 void Alert::beginSheetModalForWindow(Window* window, std::function<void(int)> completion) const {
@@ -121,13 +127,18 @@ void OpenPanel::configure(QFileDialog& dialog) const {
 
 int SavePanel::runModal() {
     if (g_responder) {
+        const Application::ModalScope level;
         PanelAnswer answer = g_responder->answerPanel(*this);
         m_paths = answer.code == kPanelOKButton ? answer.paths : QStringList();
         return answer.code;
     }
     QFileDialog dialog(nullptr, m_title, m_directory, NameFilter(m_types));
     configure(dialog);
-    const bool accepted = dialog.exec() == QDialog::Accepted;
+    QObject::connect(&dialog, &QDialog::finished, &dialog, [&dialog](int result) {
+        Application::shared().stopModalForWidget(&dialog, result == QDialog::Accepted ? kPanelOKButton
+                                                                                     : kPanelCancelButton);
+    });
+    const bool accepted = Application::shared().runModalForWidget(&dialog) == kPanelOKButton;
     m_paths = accepted ? dialog.selectedFiles() : QStringList();
     return accepted ? kPanelOKButton : kPanelCancelButton;
 }

@@ -1,5 +1,6 @@
 // Alerts (over QMessageBox), open and save panels (over QFileDialog) and the responder that answers
-// them, and sheets, in tests. Each runs modal (runModal) or as a sheet of a window with a completion.
+// them, and sheets, in tests. Each runs modal (runModal, a level of the application's modal stack,
+// also while the responder answers) or as a sheet of a window with a completion.
 #pragma once
 
 #include <QString>

@@ -3,11 +3,35 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <cmath>
+
+#include "ui/kit/ColumnCell.h"
 
 namespace kit {
 
 namespace {
+
+void SizeSections(const ItemModelAdapter& model, QHeaderView* header) {
+    const std::vector<TableColumn>& columns = model.columns();
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const TableColumn& c = columns[i];
+        header->resizeSection(int(i), int(std::lround(std::clamp(c.width, c.minWidth, c.maxWidth))));
+    }
+}
+
+// A header of the view (its own or the caller's): clickable sections of the columns' widths, no sort
+// indicator, clicks to onColumn with the column's index.
+void SetUpHeader(QAbstractItemView* view, QHeaderView* header, const ItemModelAdapter* model,
+                 std::function<void(int)> onColumn) {
+    header->setSectionsClickable(true);
+    header->setStretchLastSection(false);
+    header->setSortIndicatorShown(false);
+    SizeSections(*model, header);
+    QObject::connect(header, &QHeaderView::sectionClicked, view, [model, onColumn = std::move(onColumn)](int section) {
+        if (section >= 0 && section < int(model->columns().size())) onColumn(section);
+    });
+}
 
 // What the outline and the table share: single row selection, no editing, the adapter and the cell
 // delegate, header clicks to onColumn (with the column's index) and double clicks on a row to onDouble.
@@ -19,11 +43,7 @@ void SetUpItemView(QAbstractItemView* view, QHeaderView* header, ItemModelAdapte
     view->setFrameShape(QFrame::NoFrame);
     view->setItemDelegate(cells);
     view->setModel(model);
-    header->setSectionsClickable(true);
-    header->setStretchLastSection(false);
-    QObject::connect(header, &QHeaderView::sectionClicked, view, [model, onColumn = std::move(onColumn)](int section) {
-        if (section >= 0 && section < int(model->columns().size())) onColumn(section);
-    });
+    SetUpHeader(view, header, model, std::move(onColumn));
     QObject::connect(view, &QAbstractItemView::doubleClicked, view,
                      [onDouble = std::move(onDouble)](const QModelIndex&) { onDouble(); });
 }
@@ -32,11 +52,42 @@ void AddColumn(ItemModelAdapter& model, QHeaderView* header, TableColumn column)
     std::vector<TableColumn> columns = model.columns();
     columns.push_back(std::move(column));
     model.setColumns(columns);
-    for (size_t i = 0; i < columns.size(); ++i) {
-        const TableColumn& c = columns[i];
-        header->resizeSection(int(i), int(std::lround(std::clamp(c.width, c.minWidth, c.maxWidth))));
-    }
+    SizeSections(model, header);
 }
+
+// Selects index alone (rows), or nothing for an invalid index.
+void SelectOnly(QItemSelectionModel* selection, const QModelIndex& index) {
+    if (!index.isValid()) {
+        selection->clearSelection();
+        return;
+    }
+    selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+// A view's scroll position across a reload: kept, and the reselection scrolls nowhere.
+class KeptScrollPosition {
+public:
+    explicit KeptScrollPosition(QAbstractItemView* view)
+        : m_view(view),
+          m_x(view->horizontalScrollBar()->value()),
+          m_y(view->verticalScrollBar()->value()),
+          m_autoScroll(view->hasAutoScroll()) {
+        view->setAutoScroll(false);
+    }
+    // Puts the position back once the view has laid out its rows again.
+    void restore(const std::function<void()>& layOut) {
+        layOut();
+        m_view->horizontalScrollBar()->setValue(m_x);
+        m_view->verticalScrollBar()->setValue(m_y);
+    }
+    ~KeptScrollPosition() { m_view->setAutoScroll(m_autoScroll); }
+
+private:
+    QAbstractItemView* m_view;
+    int m_x;
+    int m_y;
+    bool m_autoScroll;
+};
 
 }  // namespace
 
@@ -46,9 +97,7 @@ OutlineView::OutlineView(const Rect& frame)
     : ViewBase<QTreeView>(frame), m_model(new ItemModelAdapter(*this, false, this)), m_cells(new CellDelegate(this)) {
     SetUpItemView(
         this, header(), m_model, m_cells,
-        [this](int section) {
-            if (m_delegate) m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
-        },
+        [this](int section) { columnClicked(section); },
         [this] {
             if (m_doubleAction) m_doubleAction();
         });
@@ -58,9 +107,67 @@ OutlineView::~OutlineView() { setModel(nullptr); }
 
 void OutlineView::addTableColumn(TableColumn column) { AddColumn(*m_model, header(), std::move(column)); }
 
-void OutlineView::reloadData() { m_model->reloadData(); }
+void OutlineView::setHeaderView(QHeaderView* view) {
+    if (!view || view == header()) return;
+    setHeader(view);
+    SetUpHeader(this, view, m_model, [this](int section) { columnClicked(section); });
+}
 
-void OutlineView::reloadItem(Item item, bool reloadChildren) { m_model->reloadItem(item, reloadChildren); }
+Item OutlineView::selectedItem() const {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? nullptr : m_model->itemForIndex(rows.front());
+}
+
+OutlineView::SavedState OutlineView::saveState(Item under) const {
+    SavedState state;
+    state.selected = selectedItem();
+    m_model->visitFetched(under, [&](const QModelIndex& index) {
+        if (isExpanded(index)) state.expanded.push_back(m_model->itemForIndex(index));
+    });
+    return state;
+}
+
+void OutlineView::restoreState(const SavedState& state) {
+    // Items are compared, never used: one the source no longer gives is simply not found.
+    m_model->rowCount();  // the roots are met
+    for (Item item : state.expanded) {
+        const QModelIndex index = m_model->indexForItem(item);
+        if (!index.isValid()) continue;
+        m_model->rowCount(index);  // its children are met, so expanded ones below it are found
+        expand(index);
+    }
+    SelectOnly(selectionModel(), state.selected ? m_model->indexForItem(state.selected) : QModelIndex());
+}
+
+void OutlineView::reloadKeepingState(Item under, const std::function<void()>& reload) {
+    const SavedState state = saveState(under);
+    KeptScrollPosition scroll(this);
+    m_restoring = true;
+    reload();
+    restoreState(state);
+    scroll.restore([this] { executeDelayedItemsLayout(); });
+    m_restoring = false;
+    // The delegate hears of a change only when the selected item went away.
+    if (m_delegate && selectedItem() != state.selected) m_delegate->selectionDidChange(this);
+}
+
+void OutlineView::reloadData() {
+    reloadKeepingState(nullptr, [this] { m_model->reloadData(); });
+}
+
+void OutlineView::reloadItem(Item item, bool reloadChildren) {
+    if (!item) {
+        reloadData();
+    } else if (!reloadChildren) {
+        m_model->reloadItem(item, false);
+    } else {
+        reloadKeepingState(item, [this, item] { m_model->reloadItem(item, true); });
+    }
+}
+
+void OutlineView::columnClicked(int section) {
+    if (m_delegate) m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
+}
 
 void OutlineView::expandItem(Item item, bool expandChildren) {
     const QModelIndex index = m_model->indexForItem(item);
@@ -110,12 +217,7 @@ int OutlineView::selectedRow() const {
 
 void OutlineView::selectRow(int row) {
     const Item item = itemAtRow(row);
-    const QModelIndex index = item ? m_model->indexForItem(item) : QModelIndex();
-    if (!index.isValid()) {
-        selectionModel()->clearSelection();
-        return;
-    }
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    SelectOnly(selectionModel(), item ? m_model->indexForItem(item) : QModelIndex());
 }
 
 void OutlineView::setHeaderVisible(bool visible) { header()->setVisible(visible); }
@@ -145,7 +247,7 @@ void OutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
 
 void OutlineView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
     QTreeView::selectionChanged(selected, deselected);
-    if (m_delegate) m_delegate->selectionDidChange(this);
+    if (m_delegate && !m_restoring) m_delegate->selectionDidChange(this);
 }
 
 QItemSelectionModel::SelectionFlags OutlineView::selectionCommand(const QModelIndex& index,
@@ -161,6 +263,21 @@ void OutlineView::mousePressEvent(QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
     m_clickedRow = index.isValid() ? rowForItem(m_model->itemForIndex(index)) : -1;
     QTreeView::mousePressEvent(event);
+}
+
+void OutlineView::keyPressEvent(QKeyEvent* event) { keyDown(event); }
+
+void OutlineView::keyDown(QKeyEvent* event) {
+    if (m_delegate && m_delegate->keyDown(this, event)) {
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+void OutlineView::paintEvent(QPaintEvent* event) {
+    const ItemModelAdapter::PaintScope cells(*m_model);
+    QTreeView::paintEvent(event);
 }
 
 int OutlineView::childCount(Item parent) { return m_source ? m_source->numberOfChildrenOfItem(this, parent) : 0; }
@@ -187,9 +304,7 @@ TableView::TableView(const Rect& frame)
     : ViewBase<QTableView>(frame), m_model(new ItemModelAdapter(*this, true, this)), m_cells(new CellDelegate(this)) {
     SetUpItemView(
         this, horizontalHeader(), m_model, m_cells,
-        [this](int section) {
-            if (m_delegate) m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
-        },
+        [this](int section) { columnClicked(section); },
         [this] {
             if (m_doubleAction) m_doubleAction();
         });
@@ -207,7 +322,27 @@ TableView::~TableView() { setModel(nullptr); }
 
 void TableView::addTableColumn(TableColumn column) { AddColumn(*m_model, horizontalHeader(), std::move(column)); }
 
-void TableView::reloadData() { m_model->reloadData(); }
+void TableView::setHeaderView(QHeaderView* view) {
+    if (!view || view == horizontalHeader()) return;
+    setHorizontalHeader(view);
+    view->setHighlightSections(false);
+    SetUpHeader(this, view, m_model, [this](int section) { columnClicked(section); });
+}
+
+void TableView::columnClicked(int section) {
+    if (m_delegate) m_delegate->didClickTableColumn(this, tableColumns()[size_t(section)]);
+}
+
+void TableView::reloadData() {
+    const int selected = selectedRow();
+    KeptScrollPosition scroll(this);
+    m_restoring = true;
+    m_model->reloadData();
+    if (selected >= 0 && selected < numberOfRows()) selectRow(selected);
+    scroll.restore([this] { executeDelayedItemsLayout(); });
+    m_restoring = false;
+    if (m_delegate && selectedRow() != selected) m_delegate->selectionDidChange(this);
+}
 
 void TableView::reloadRow(int row) {
     if (row < 0 || row >= numberOfRows() || tableColumns().empty()) return;
@@ -220,12 +355,7 @@ int TableView::selectedRow() const {
 }
 
 void TableView::selectRow(int row) {
-    if (row < 0 || row >= numberOfRows()) {
-        selectionModel()->clearSelection();
-        return;
-    }
-    selectionModel()->setCurrentIndex(m_model->index(row, 0),
-                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    SelectOnly(selectionModel(), row >= 0 && row < numberOfRows() ? m_model->index(row, 0) : QModelIndex());
 }
 
 void TableView::setHeaderVisible(bool visible) { horizontalHeader()->setVisible(visible); }
@@ -239,7 +369,7 @@ void TableView::setRowHeight(double height) {
 
 void TableView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
     QTableView::selectionChanged(selected, deselected);
-    if (m_delegate) m_delegate->selectionDidChange(this);
+    if (m_delegate && !m_restoring) m_delegate->selectionDidChange(this);
 }
 
 QItemSelectionModel::SelectionFlags TableView::selectionCommand(const QModelIndex& index, const QEvent* event) const {
@@ -253,6 +383,21 @@ void TableView::mousePressEvent(QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
     m_clickedRow = index.isValid() ? index.row() : -1;
     QTableView::mousePressEvent(event);
+}
+
+void TableView::keyPressEvent(QKeyEvent* event) { keyDown(event); }
+
+void TableView::keyDown(QKeyEvent* event) {
+    if (m_delegate && m_delegate->keyDown(this, event)) {
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void TableView::paintEvent(QPaintEvent* event) {
+    const ItemModelAdapter::PaintScope cells(*m_model);
+    QTableView::paintEvent(event);
 }
 
 int TableView::childCount(Item parent) { return !parent && m_source ? m_source->numberOfRows(this) : 0; }

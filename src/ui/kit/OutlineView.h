@@ -1,9 +1,13 @@
 // kit::OutlineView over QTreeView and kit::TableView over QTableView, both on the one
 // ItemModelAdapter: a data source gives the rows (or items) and values, a delegate sets up each cell
 // before it is drawn, decides what may be selected, hears of selection changes and header clicks,
-// and may paint row backgrounds. Rows are counted as shown (expanded items' children included).
+// may take key presses before the view does, and may paint row backgrounds. Rows are counted as shown
+// (expanded items' children included). Reloads keep what the source still gives: the expanded items
+// and the selected item of an outline, the selected row of a table.
 #pragma once
 
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QTableView>
 #include <QTreeView>
 #include <functional>
@@ -36,6 +40,9 @@ public:
     virtual bool shouldSelectItem(OutlineView* view, Item item) { return true; }
     virtual void selectionDidChange(OutlineView* view) {}
     virtual void didClickTableColumn(OutlineView* view, const TableColumn& column) {}
+    // A key pressed in the view, before the view's own handling (arrows, type-ahead selection by
+    // letters); true when the delegate took it.
+    virtual bool keyDown(OutlineView* view, QKeyEvent* event) { return false; }
     // Paints the background of item's row into rect (Qt's coordinates of the viewport); true when
     // it painted.
     virtual bool drawRowBackground(OutlineView* view, QPainter& painter, const QRect& rect, Item item,
@@ -55,7 +62,10 @@ public:
 
     void setDataSource(OutlineDataSource* source) { m_source = source; }
     void setDelegate(OutlineDelegate* delegate) { m_delegate = delegate; }
+    // Asks the source for everything again; the items it still gives stay expanded and selected.
     void reloadData();
+    // Redraws item's row; with children also asks for item's children again, keeping the expanded
+    // and selected items below it that the source still gives.
     void reloadItem(Item item, bool reloadChildren = false);
 
     void expandItem(Item item, bool expandChildren = false);
@@ -72,18 +82,37 @@ public:
     int clickedRow() const { return m_clickedRow; }
     void setDoubleAction(std::function<void()> action) { m_doubleAction = std::move(action); }
     void setHeaderVisible(bool visible);
+    // Puts header (the caller's, which may paint its own sections) in place of the view's; the view
+    // takes it over. Its clicks reach didClickTableColumn; it shows no sort indicator.
+    void setHeaderView(QHeaderView* header);
     void setRowHeight(double height);
 
     ItemModelAdapter& adapter() { return *m_model; }
 
 protected:
+    // A key press: the delegate's keyDown first, then the view's own keys (arrows, type-ahead).
+    // Subclasses override it as AppKit's keyDown: and call this one for the keys they leave.
+    virtual void keyDown(QKeyEvent* event);
+
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event = nullptr) const override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct SavedState {
+        std::vector<Item> expanded;  // parents before their children
+        Item selected = nullptr;
+    };
+    SavedState saveState(Item under) const;
+    void restoreState(const SavedState& state);
+    void reloadKeepingState(Item under, const std::function<void()>& reload);
+    Item selectedItem() const;
+    void columnClicked(int section);
+
     int childCount(Item parent) override;
     Item child(int index, Item parent) override;
     bool isExpandable(Item item) override;
@@ -97,6 +126,7 @@ private:
     OutlineDelegate* m_delegate = nullptr;
     std::function<void()> m_doubleAction;
     int m_clickedRow = -1;
+    bool m_restoring = false;
 };
 
 class TableView;
@@ -116,6 +146,8 @@ public:
     virtual bool shouldSelectRow(TableView* view, int row) { return true; }
     virtual void selectionDidChange(TableView* view) {}
     virtual void didClickTableColumn(TableView* view, const TableColumn& column) {}
+    // A key pressed in the view, before the view's own handling; true when the delegate took it.
+    virtual bool keyDown(TableView* view, QKeyEvent* event) { return false; }
     // Paints the background of one cell of row into rect; true when it painted.
     virtual bool drawRowBackground(TableView* view, QPainter& painter, const QRect& rect, int row, bool selected) {
         return false;
@@ -133,6 +165,7 @@ public:
 
     void setDataSource(TableDataSource* source) { m_source = source; }
     void setDelegate(TableDelegate* delegate) { m_delegate = delegate; }
+    // Asks the source for every row again; the selected row stays selected while it exists.
     void reloadData();
     // Redraws one row.
     void reloadRow(int row);
@@ -143,15 +176,22 @@ public:
     int clickedRow() const { return m_clickedRow; }
     void setDoubleAction(std::function<void()> action) { m_doubleAction = std::move(action); }
     void setHeaderVisible(bool visible);
+    // Puts header (the caller's) in place of the view's horizontal header; as for the outline.
+    void setHeaderView(QHeaderView* header);
     void setRowHeight(double height);
 
     ItemModelAdapter& adapter() { return *m_model; }
 
 protected:
+    // A key press: the delegate's keyDown first, then the view's own keys; see OutlineView::keyDown.
+    virtual void keyDown(QKeyEvent* event);
+
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event = nullptr) const override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     int childCount(Item parent) override;
@@ -161,6 +201,7 @@ private:
     void setObjectValue(const QVariant& value, int column, Item item) override;
     void setUpCell(Cell& cell, int column, Item item) override;
     static int rowOf(Item item) { return int(reinterpret_cast<intptr_t>(item)) - 1; }
+    void columnClicked(int section);
 
     ItemModelAdapter* m_model;  // a child of the view
     CellDelegate* m_cells;
@@ -168,6 +209,7 @@ private:
     TableDelegate* m_delegate = nullptr;
     std::function<void()> m_doubleAction;
     int m_clickedRow = -1;
+    bool m_restoring = false;
 };
 
 }  // namespace kit

@@ -2,6 +2,8 @@
 
 #include <QPalette>
 
+#include "ui/kit/UrlOpener.h"
+
 namespace kit {
 
 namespace {
@@ -15,7 +17,7 @@ void SetRole(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
 }  // namespace
 
 TextField::TextField(const Rect& frame) : ViewBase<QLineEdit>(frame) {
-    QObject::connect(this, &QLineEdit::returnPressed, this, [this] { sendAction(); });
+    QObject::connect(this, &QLineEdit::returnPressed, this, [this] { didPressReturn(); });
 }
 
 void TextField::setTextColor(const QColor& color) { SetRole(this, QPalette::Text, color); }
@@ -25,9 +27,34 @@ void TextField::setBackgroundColor(const QColor& color) {
 }
 
 Label::Label(const Rect& frame, const QString& text) : ViewBase<QLabel>(frame) {
-    setText(text);
     setTextAlignment(Qt::AlignLeft);
+    setOpenExternalLinks(false);
+    QObject::connect(this, &QLabel::linkActivated, this, [this](const QString& link) { linkActivated(link); });
+    setStringValue(text);
+}
+
+QString Label::stringValue() const { return m_attributed.string(); }
+
+void Label::setStringValue(const QString& value) {
+    m_attributed = AttributedString(value);
     setTextFormat(Qt::PlainText);
+    setTextInteractionFlags(Qt::NoTextInteraction);
+    setText(value);
+}
+
+void Label::setAttributedStringValue(const AttributedString& value) {
+    m_attributed = value;
+    setTextFormat(Qt::RichText);
+    setTextInteractionFlags(value.hasLinks() ? Qt::LinksAccessibleByMouse : Qt::NoTextInteraction);
+    setText(value.toHtml());
+}
+
+void Label::linkActivated(const QString& link) const {
+    if (m_linkHandler) {
+        m_linkHandler(link);
+        return;
+    }
+    UrlOpener::current().open(link.toStdString());
 }
 
 void Label::setTextColor(const QColor& color) {

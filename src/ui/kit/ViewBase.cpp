@@ -1,5 +1,7 @@
 #include "ui/kit/ViewBase.h"
 
+#include <QGraphicsOpacityEffect>
+#include <algorithm>
 #include <cmath>
 
 namespace kit {
@@ -69,6 +71,34 @@ void ViewFrame::removeFromSuperview() {
     m_frame = frame();
     m_widget->hide();
     m_widget->setParent(nullptr);
+}
+
+void ViewFrame::setAlphaValue(double alpha) {
+    m_alphaAnimation.reset();
+    applyAlpha(alpha);
+}
+
+void ViewFrame::animateAlphaValue(double alpha, double seconds, std::function<void()> done) {
+    const double from = m_alpha;
+    const double to = std::clamp(alpha, 0.0, 1.0);
+    Animation::run(
+        m_alphaAnimation, seconds, [this, from, to](double progress) { applyAlpha(from + (to - from) * progress); },
+        std::move(done));
+}
+
+void ViewFrame::applyAlpha(double alpha) {
+    m_alpha = std::clamp(alpha, 0.0, 1.0);
+    if (m_alpha >= 1.0) {
+        // Fully opaque draws directly, without the effect's offscreen pass.
+        if (qobject_cast<QGraphicsOpacityEffect*>(m_widget->graphicsEffect())) m_widget->setGraphicsEffect(nullptr);
+        return;
+    }
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(m_widget->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect;
+        m_widget->setGraphicsEffect(effect);  // the widget owns it
+    }
+    effect->setOpacity(m_alpha);
 }
 
 QRectF ViewFrame::qtRect(const Rect& r) const { return ToQtRect(r, bounds().height(), isFlipped()); }

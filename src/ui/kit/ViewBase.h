@@ -6,7 +6,10 @@
 #include <QEvent>
 #include <QResizeEvent>
 #include <QWidget>
+#include <functional>
+#include <memory>
 
+#include "ui/kit/Animation.h"
 #include "ui/kit/Geometry.h"
 
 namespace kit {
@@ -48,6 +51,13 @@ public:
     void setNeedsDisplay() { m_widget->update(); }
     void display() { m_widget->repaint(); }
 
+    // The view's opacity with its subviews, 0 to 1 (drawn through a QGraphicsOpacityEffect below 1).
+    double alphaValue() const { return m_alpha; }
+    void setAlphaValue(double alpha);
+    // Animates the opacity to alpha on the kit's scheduler (AppKit's animator), then calls done;
+    // another animation of the opacity, or setAlphaValue, replaces it.
+    void animateAlphaValue(double alpha, double seconds, std::function<void()> done = {});
+
     // A rectangle or point of this view's coordinates in Qt's, and back.
     QRectF qtRect(const Rect& r) const;
     QRect qtPixelRect(const Rect& r) const;
@@ -62,6 +72,7 @@ public:
 
 private:
     void applyToWidget();
+    void applyAlpha(double alpha);
     void resizeSubviews(Size oldSize);
     void notifyWindowChange();
     Size currentSize() const;
@@ -73,6 +84,8 @@ private:
     bool m_autoresizesSubviews = true;
     bool m_applying = false;
     QWidget* m_lastWindow = nullptr;
+    double m_alpha = 1.0;
+    std::shared_ptr<Animation> m_alphaAnimation;
 };
 
 // The kit view of a frame-carrying Qt widget, or null.

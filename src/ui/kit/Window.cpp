@@ -1,10 +1,12 @@
 #include "ui/kit/Window.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
-#include <QPropertyAnimation>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 #include "platform/foundation/NotificationCenter.h"
 #include "ui/kit/Application.h"
@@ -15,7 +17,8 @@ namespace kit {
 
 namespace {
 
-bool g_animations = true;
+// The window that became key last, which a window taking no key gives the activation back to.
+QPointer<Window> g_keyWindow;
 
 QRect PrimaryScreenGeometry() {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -24,11 +27,20 @@ QRect PrimaryScreenGeometry() {
 
 }  // namespace
 
-void SetAnimationsEnabled(bool enabled) { g_animations = enabled; }
-bool AnimationsEnabled() { return g_animations; }
+Qt::WindowFlags Window::FlagsOf(WindowStyle style) {
+    switch (style) {
+        case WindowStyle::Tool: return Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus;
+        case WindowStyle::Standard: break;
+    }
+    return Qt::Window | Qt::FramelessWindowHint;
+}
 
-Window::Window(Size size) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
+Window::Window(Size size, WindowStyle style) : QWidget(nullptr, FlagsOf(style)), m_style(style) {
     Application::shared();  // follows the application's activation for every window
+    if (style == WindowStyle::Tool) {
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+    }
     resize(int(size.width), int(size.height));
     m_frameView = new View(MakeRect(0, 0, size.width, size.height));
     m_frameView->setParent(this);
@@ -38,14 +50,60 @@ Window::Window(Size size) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHin
 }
 
 Window::~Window() {
-    // A sheet or its parent may outlive this window: neither deletes the other.
+    m_fade.reset();
+    // A sheet, a child window or a parent may outlive this window: none deletes another.
     if (m_sheet) {
         m_sheet->m_sheetParent = nullptr;
         m_sheet->hide();
-        m_sheet->setParent(nullptr, Qt::Window | Qt::FramelessWindowHint);
+        m_sheet->becomeTopLevel();
     }
     if (m_sheetParent) m_sheetParent->m_sheet = nullptr;
-    Application::shared().windowDestroyed(this);
+    for (Window* child : std::vector<Window*>(m_children)) removeChildWindow(child);
+    if (m_parentWindow) m_parentWindow->removeChildWindow(this);
+    Application::shared().widgetDestroyed(this);
+}
+
+void Window::becomeTopLevel() {
+    if (parentWidget()) setParent(nullptr, FlagsOf(m_style));
+}
+
+void Window::addChildWindow(Window* child) {
+    if (!child || child == this || child->m_parentWindow == this || child->m_sheetParent) return;
+    if (child->m_parentWindow) child->m_parentWindow->removeChildWindow(child);
+    // A window with a parent widget is the parent's transient: the window system keeps it above.
+    const QRect place = child->geometry();
+    const bool visible = child->isVisible();
+    child->setParent(this, FlagsOf(child->m_style));
+    child->setGeometry(place);
+    if (visible) child->orderFront();
+    child->m_parentWindow = this;
+    m_children.push_back(child);
+    m_lastPosition = pos();
+}
+
+void Window::removeChildWindow(Window* child) {
+    const auto it = std::find(m_children.begin(), m_children.end(), child);
+    if (it == m_children.end()) return;
+    m_children.erase(it);
+    child->m_parentWindow = nullptr;
+    const QRect place = child->geometry();
+    const bool visible = child->isVisible();
+    child->becomeTopLevel();
+    child->setGeometry(place);
+    if (visible) child->orderFront();
+}
+
+void Window::moveChildWindows() {
+    const QPoint delta = pos() - m_lastPosition;
+    m_lastPosition = pos();
+    if (delta.isNull()) return;
+    for (Window* child : m_children) child->move(child->pos() + delta);
+}
+
+void Window::raiseChildWindows() {
+    for (Window* child : m_children) {
+        if (child->isVisible()) child->raise();
+    }
 }
 
 Rect Window::frame() const {
@@ -63,6 +121,7 @@ QPoint Window::ScreenTopLeft(const Rect& frame) {
 void Window::setFrame(const Rect& frame) {
     setGeometry(QRect(ScreenTopLeft(frame), QSize(int(RoundHalfAway(frame.width())), int(RoundHalfAway(frame.height())))));
     sizeChanged();
+    moveChildWindows();  // at once, also while hidden (Qt tells a hidden window of its move only when it shows)
 }
 
 void Window::setFrameOrigin(Point origin) {
@@ -87,6 +146,7 @@ void Window::center() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : PrimaryScreenGeometry();
     move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    moveChildWindows();
 }
 
 void Window::setContentView(View* view) {
@@ -105,14 +165,14 @@ void Window::setBackgroundColor(const QColor& color) { m_frameView->setBackgroun
 bool Window::drawsAsMain() const { return m_main && QGuiApplication::applicationState() == Qt::ApplicationActive; }
 
 void Window::makeKeyAndOrderFront() {
-    show();
-    raise();
-    activateWindow();
+    orderFront();
+    if (canBecomeKeyWindow()) activateWindow();
 }
 
 void Window::orderFront() {
     show();
     raise();
+    raiseChildWindows();
 }
 
 void Window::orderOut() { hide(); }
@@ -146,36 +206,21 @@ void Window::toggleFullScreen() {
 }
 
 void Window::fadeIn(double seconds) {
-    if (!g_animations || seconds <= 0) {
-        setWindowOpacity(1.0);
-        show();
-        return;
-    }
-    setWindowOpacity(0.0);
+    m_fade.reset();
+    setWindowOpacity(AnimationsEnabled() && seconds > 0 ? 0.0 : 1.0);
     show();
-    auto* animation = new QPropertyAnimation(this, "windowOpacity", this);
-    animation->setDuration(int(seconds * 1000));
-    animation->setStartValue(0.0);
-    animation->setEndValue(1.0);
-    animation->start(QAbstractAnimation::DeleteWhenStopped);
+    Animation::run(m_fade, seconds, [this](double progress) { setWindowOpacity(progress); });
 }
 
 void Window::fadeOut(std::function<void()> done, double seconds) {
-    auto finish = [this, done = std::move(done)] {
-        close();
-        setWindowOpacity(1.0);
-        if (done) done();
-    };
-    if (!g_animations || seconds <= 0) {
-        finish();
-        return;
-    }
-    auto* animation = new QPropertyAnimation(this, "windowOpacity", this);
-    animation->setDuration(int(seconds * 1000));
-    animation->setStartValue(windowOpacity());
-    animation->setEndValue(0.0);
-    QObject::connect(animation, &QAbstractAnimation::finished, this, finish);
-    animation->start(QAbstractAnimation::DeleteWhenStopped);
+    const double from = windowOpacity();
+    Animation::run(
+        m_fade, seconds, [this, from](double progress) { setWindowOpacity(from * (1.0 - progress)); },
+        [this, done = std::move(done)] {
+            close();
+            setWindowOpacity(1.0);
+            if (done) done();  // may delete the window: the last thing done here
+        });
 }
 
 Rect Window::positionSheet(Window* sheet, Rect proposed) {
@@ -215,7 +260,7 @@ void Window::endSheet(Window* sheet, int code) {
     sheet->m_sheetParent = nullptr;
     sheet->hide();
     sheet->setWindowModality(Qt::NonModal);
-    sheet->setParent(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    sheet->becomeTopLevel();
     auto completion = std::move(m_sheetCompletion);
     m_sheetCompletion = nullptr;
     post(kWindowDidEndSheetNotification);
@@ -257,11 +302,14 @@ void Window::windowDidMove() { post(kWindowDidMoveNotification); }
 
 void Window::updateKeyAndMainState() {
     const QWidget* active = QApplication::activeWindow();
+    // A window that takes no key leaves the key where it was (some platforms activate it anyway).
+    if (const auto* window = dynamic_cast<const Window*>(active); window && !window->canBecomeKeyWindow()) return;
     const bool key = active == this;
     const bool main = key || (m_sheet && active == m_sheet);
     if (key != m_key) {
         m_key = key;
         if (key) {
+            g_keyWindow = this;
             becomeKeyWindow();
         } else {
             resignKeyWindow();
@@ -285,14 +333,29 @@ void Window::resizeEvent(QResizeEvent* event) {
 
 void Window::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
+    moveChildWindows();
     windowDidMove();
 }
 
 void Window::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() != QEvent::ActivationChange) return;
+    if (!canBecomeKeyWindow() && isActiveWindow() && g_keyWindow && g_keyWindow != this) {
+        g_keyWindow->activateWindow();  // keys go on to the key window
+        return;
+    }
     updateKeyAndMainState();
     if (m_sheetParent) m_sheetParent->updateKeyAndMainState();
+}
+
+void Window::contextMenuEvent(QContextMenuEvent* event) {
+    Application& app = Application::shared();
+    if (!app.mainMenu()) {
+        event->ignore();
+        return;
+    }
+    app.popUpMainMenu(event->globalPos());
+    event->accept();
 }
 
 void Window::closeEvent(QCloseEvent* event) {

@@ -1,8 +1,10 @@
-// kit::Window: a frameless top-level QWidget with AppKit's window idioms. Its frame view fills the
+// kit::Window: a frameless top-level QWidget with AppKit's window idioms. Its style chooses the Qt
+// flags: a standard window becomes key; a tool window (pop-ups, snapshots) is translucent where it
+// paints nothing and never takes the key from the window it stands by. Its frame view fills the
 // window and holds the content view (and whatever a subclass draws around it). The window is key
 // while Qt makes it the active window and main while it or its sheet is; becoming and leaving either
 // state calls the hooks below, tells the delegate and posts the window notifications. Fades animate
-// the window's opacity (instantly when animations are off, as in tests).
+// the window's opacity on the kit's scheduler (instantly when animations are off, as in tests).
 #pragma once
 
 #include <QCloseEvent>
@@ -10,7 +12,9 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <vector>
 
+#include "ui/kit/Animation.h"
 #include "ui/kit/Geometry.h"
 #include "ui/kit/View.h"
 
@@ -34,11 +38,20 @@ public:
     virtual Rect windowWillPositionSheet(Window*, Window* /*sheet*/, Rect proposed) { return proposed; }
 };
 
+enum class WindowStyle {
+    Standard,  // frameless top-level window (Qt::Window | Qt::FramelessWindowHint)
+    Tool,      // frameless, translucent tool window that takes no key (Qt::Tool, no focus, shown unactivated)
+};
+
 class Window : public QWidget {
 public:
     // A window whose frame (and, without a title bar of the platform, content) has the given size.
-    explicit Window(Size size);
+    explicit Window(Size size, WindowStyle style = WindowStyle::Standard);
     ~Window() override;
+
+    WindowStyle style() const { return m_style; }
+    // Whether the window may become the key window (a tool window may not).
+    virtual bool canBecomeKeyWindow() const { return m_style != WindowStyle::Tool; }
 
     // The frame in screen coordinates, y up from the bottom of the primary screen.
     Rect frame() const;
@@ -78,9 +91,10 @@ public:
 
     double alphaValue() const { return windowOpacity(); }
     void setAlphaValue(double alpha) { setWindowOpacity(alpha); }
-    // Shows the window, animating its opacity from 0 to 1.
+    // Shows the window, animating its opacity from 0 to 1. A fade replaces the one running.
     void fadeIn(double seconds = 0.25);
-    // Animates the opacity to 0, then closes the window and calls done (if any).
+    // Animates the opacity to 0, then closes the window, restores the opacity and calls done (if
+    // any) once; a fade started before it ends drops done.
     void fadeOut(std::function<void()> done = {}, double seconds = 0.25);
 
     // Sheets: sheet is shown window-modal, hanging from positionSheet's rectangle; endSheet hides it
@@ -92,8 +106,17 @@ public:
     // Where a sheet's top edge goes; by default the delegate decides from the top of the window.
     virtual Rect positionSheet(Window* sheet, Rect proposed);
 
+    // Child windows: child stands above this window and moves with it, until removed or either ends
+    // (neither deletes the other).
+    void addChildWindow(Window* child);
+    void removeChildWindow(Window* child);
+    const std::vector<Window*>& childWindows() const { return m_children; }
+    Window* parentWindow() const { return m_parentWindow; }
+
     // The top-left corner of a frame rectangle in Qt's screen coordinates.
     static QPoint ScreenTopLeft(const Rect& frame);
+    // The Qt flags of a style.
+    static Qt::WindowFlags FlagsOf(WindowStyle style);
 
 protected:
     virtual void becomeKeyWindow();
@@ -111,13 +134,20 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // A right click that no view took: the application's main menu.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     friend class Application;
     void updateKeyAndMainState();
     void sizeChanged();
+    void moveChildWindows();
+    void raiseChildWindows();
+    // Leaves any parent widget (a sheet's or child window's parent) as a top-level window of its style.
+    void becomeTopLevel();
     void post(const char* name);
 
+    WindowStyle m_style;
     View* m_frameView;
     View* m_contentView;
     WindowDelegate* m_delegate = nullptr;
@@ -127,10 +157,10 @@ private:
     Window* m_sheet = nullptr;
     Window* m_sheetParent = nullptr;
     std::function<void(int)> m_sheetCompletion;
+    std::shared_ptr<Animation> m_fade;
+    std::vector<Window*> m_children;
+    Window* m_parentWindow = nullptr;
+    QPoint m_lastPosition;  // where the child windows were last moved along
 };
-
-// Animation lengths: tests switch animations off, and every fade then ends at once.
-void SetAnimationsEnabled(bool enabled);
-bool AnimationsEnabled();
 
 }  // namespace kit

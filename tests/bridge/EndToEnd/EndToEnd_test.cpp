@@ -13,12 +13,14 @@
 #include <set>
 #include <sstream>
 
+#include "../SaveRestore/SaveRestoreTestSupport.h"
 #include "../Trees/TreesTestSupport.h"
 #include "bridge/Controller/KXUIController.h"
 #include "bridge/Device/KXMakeDMG.h"
 #include "bridge/Recovery/KXUIRecovery.h"
 #include "bridge/ResultTree/OpNodeData.h"
 #include "bridge/ResultTree/KXTypeMgr.h"
+#include "bridge/SaveRestore/SavedResultFile.h"
 #include "bridge/Scan/KXUIScan.h"
 #include "bridge/UIController/UINotifications.h"
 #include "bridge/Utilities/KXCPPPublic.h"
@@ -283,6 +285,52 @@ TEST(EndToEnd, ADestinationOnTheScannedPartitionIsRefused) {
     EXPECT_TRUE(window.Controller().IsRecoveryToSameDevice(dest.string()));
     EXPECT_EQ(u64(Recover(window, dest)), KXUIRecovery::kDestinationOnScannedDevice);
     EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST(EndToEnd, AScanResultIsNeverSavedOntoTheScannedPartition) {
+    // The partition is the device of the destination's file system, or a device number it is not.
+    for (const bool onScannedDevice : {true, false}) {
+        SCOPED_TRACE(onScannedDevice ? "on the scanned partition" : "elsewhere");
+        TempDir dir;
+        const fs::path dest = dir / "saved";
+        fs::create_directories(dest);
+        struct stat st {};
+        ASSERT_EQ(::stat(dest.c_str(), &st), 0);
+        UsbStick::Partition partition;
+        if (onScannedDevice) {
+            partition = {.major = major(st.st_dev), .minor = minor(st.st_dev)};
+        } else if (major(st.st_dev) == partition.major && minor(st.st_dev) == partition.minor) {
+            ++partition.minor;
+        }
+        UsbStick stick = FatStick(dir / "kernel", fattest::Image("mbr-fat16"), partition);
+        FakeWindowSide window({.devices = stick.Devices()});
+        const auto rows = Enumerate(window);
+        ASSERT_EQ(rows.size(), 1u);
+        QuickScan(window, rows[0]->children()->front().get());
+        IUIController& ui = window.Controller();
+        EXPECT_EQ(ui.IsRecoveryToSameDevice(dest.string()), onScannedDevice);
+
+        // As the export does it: the poll first, then the save.
+        const std::string file = (dest / "result.Brelvox").string();
+        ui.RestorPostUIUpdate("QueryProgressInfo", 1);
+        EXPECT_EQ(ui.beginSaveOrRestoreNode(1, file, ""), !onScannedDevice);
+        ASSERT_TRUE(window.RunUntil([&] {
+            return window.Count(ui_notification::kQueryProgressFinish) == 1 && !KXUIController::IsSaveOrLoadWorkerAlive();
+        }));
+        u64 total = 0, current = 0, code = 0;
+        ui.GetSaveorRestoreProgress(&total, &current, &code, true);
+        EXPECT_EQ(current, total);
+        if (onScannedDevice) {
+            EXPECT_EQ(code, saved_result::kCodeOnScannedDevice);
+            EXPECT_TRUE(fs::is_empty(dest)) << "nothing written";
+        } else {
+            EXPECT_EQ(code, 0u);
+            const auto loaded = saved_result::Load(file);
+            ASSERT_TRUE(loaded);
+            EXPECT_EQ(loaded->code, 0u) << loaded->field;
+            EXPECT_FALSE(loaded->builder.accepted.empty());
+        }
+    }
 }
 
 TEST(EndToEnd, AReadFailingInsideOneFileFailsThatFileOnly) {

@@ -2,6 +2,10 @@
 // panels answered by a scripted responder.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <vector>
@@ -151,6 +155,70 @@ TEST(Modal, AFadeOutWithAnimationsOffClosesAtOnceAndRunsItsCompletion) {
     window.fadeOut([&] { done = true; });
     EXPECT_TRUE(done);
     EXPECT_FALSE(window.isVisible());
+}
+
+TEST(Modal, AlertsAndPanelsRunAsALevelOfTheModalStackAlsoFromAQueuedHandler) {
+    kit::Application& app = kit::Application::shared();
+    kit::Window outer(kit::MakeSize(300, 200));
+
+    // A real alert run from a queued handler: while it shows, it is the one modal level; its
+    // alternate button answers 0.
+    size_t depthInAlert = 0;
+    QWidget* shown = nullptr;
+    int alertCode = 99;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] {
+            depthInAlert = app.modalDepth();
+            shown = app.modalWidget();
+            auto* box = qobject_cast<QMessageBox*>(shown);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(app.modalWindow(), nullptr) << "an alert is no kit window";
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == "Continue") button->click();
+            }
+        });
+        alertCode = kit::Alert("Stop the scan?", "Stop", "Continue").runModal();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alertCode != 99; }, 2000));
+    EXPECT_EQ(depthInAlert, 1u);
+    EXPECT_EQ(alertCode, kit::kAlertAlternateReturn);
+    EXPECT_EQ(app.modalDepth(), 0u);
+
+    // Inside a modal window, an alert (answered by the responder) and a real panel each count one level more.
+    struct DepthResponder : uitest::ScriptedResponder {
+        std::vector<size_t> depths;
+        int answerAlert(const kit::Alert& alert) override {
+            depths.push_back(kit::Application::shared().modalDepth());
+            return ScriptedResponder::answerAlert(alert);
+        }
+    };
+    size_t depthInPanel = 0;
+    int panelCode = 99;
+    QTemporaryDir folder;
+    std::vector<size_t> alertDepths;
+    QTimer::singleShot(0, [&] {
+        {
+            DepthResponder responder;
+            kit::Alert("Saved", "OK").runModal();
+            alertDepths = responder.depths;
+        }
+        QTimer::singleShot(0, [&] {
+            depthInPanel = app.modalDepth();
+            auto* dialog = qobject_cast<QFileDialog*>(app.modalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->selectFile(folder.filePath("result.Brelvox"));
+            static_cast<QDialog*>(dialog)->accept();  // protected in QFileDialog, virtual in QDialog
+        });
+        kit::SavePanel panel;
+        panelCode = panel.runModal();
+        EXPECT_EQ(panel.path(), folder.filePath("result.Brelvox"));
+        app.stopModalWithCode(5);
+    });
+    EXPECT_EQ(app.runModalForWindow(&outer), 5);
+    EXPECT_EQ(alertDepths, (std::vector<size_t>{2}));
+    EXPECT_EQ(depthInPanel, 2u);
+    EXPECT_EQ(panelCode, kit::kPanelOKButton);
+    EXPECT_EQ(app.modalDepth(), 0u);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QtTest/QTest>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -198,6 +200,132 @@ TEST(TableView, RowsComeFromTheDataSourceAndADoubleClickSendsTheDoubleAction) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(1) + 10, header->height() / 2));
     EXPECT_EQ(rows.clicked, "Size");
+}
+
+// ---- Reloads keep what the source still gives
+
+struct Branch {
+    QString name;
+    std::vector<std::unique_ptr<Branch>> children{};
+    Branch* add(const char* child) {
+        children.push_back(std::make_unique<Branch>(Branch{child}));
+        return children.back().get();
+    }
+};
+
+class Branches : public kit::OutlineDataSource, public kit::OutlineDelegate {
+public:
+    Branches() {
+        a = root.add("a");
+        a->add("a1");
+        a->add("a2");
+        b = root.add("b");
+        b1 = b->add("b1");
+        c = b1->add("c");
+        root.add("d");
+    }
+    static Branch* of(kit::Item item) { return static_cast<Branch*>(item); }
+    Branch& at(kit::Item item) { return item ? *of(item) : root; }
+    int numberOfChildrenOfItem(kit::OutlineView*, kit::Item item) override { return int(at(item).children.size()); }
+    kit::Item child(kit::OutlineView*, int index, kit::Item item) override {
+        return at(item).children[size_t(index)].get();
+    }
+    bool isItemExpandable(kit::OutlineView*, kit::Item item) override { return !of(item)->children.empty(); }
+    QVariant objectValue(kit::OutlineView*, const kit::TableColumn&, kit::Item item) override {
+        return of(item)->name;
+    }
+    void selectionDidChange(kit::OutlineView*) override { ++selectionChanges; }
+
+    Branch root;
+    Branch* a;
+    Branch* b;
+    Branch* b1;
+    Branch* c;
+    int selectionChanges = 0;
+};
+
+TEST(OutlineReload, ExpandedAndSelectedItemsStayThroughReloadsAndADroppedOneGoesQuietly) {
+    Branches tree;
+    kit::Window window(kit::MakeSize(300, 300));
+    auto* view = new kit::OutlineView(kit::MakeRect(0, 0, 300, 300));
+    view->setRowHeight(20);
+    view->addTableColumn({"Name", "Name", 200});
+    view->setDataSource(&tree);
+    view->setDelegate(&tree);
+    window.contentView()->addSubview(view);
+    view->reloadData();
+    ASSERT_TRUE(uitest::ShowAndActivate(&window));
+
+    view->expandItem(tree.a);
+    view->expandItem(tree.b);
+    view->expandItem(tree.b1);
+    view->selectRow(view->rowForItem(tree.c));
+    const int cRow = view->selectedRow();
+    ASSERT_EQ(cRow, 5);  // a a1 a2 b b1 c
+    tree.selectionChanges = 0;
+    // Low enough to scroll: the rows stay where the user scrolled them, the selection out of sight.
+    view->setFrameSize(kit::MakeSize(300, 70));
+    uitest::ProcessEvents();
+    view->verticalScrollBar()->setValue(0);
+    const int scroll = view->verticalScrollBar()->value();
+    ASSERT_GT(view->verticalScrollBar()->maximum(), 0);
+
+    struct Step {
+        const char* what;
+        std::function<void()> reload;
+    };
+    const Step steps[] = {
+        {"reloadData", [&] { view->reloadData(); }},
+        {"reloadItem(b, true)", [&] { view->reloadItem(tree.b, true); }},
+        {"reloadItem(a, true)", [&] { view->reloadItem(tree.a, true); }},
+        {"reloadItem(null, true)", [&] { view->reloadItem(nullptr, true); }},
+    };
+    for (const Step& step : steps) {
+        step.reload();
+        EXPECT_TRUE(view->isItemExpanded(tree.a)) << step.what;
+        EXPECT_TRUE(view->isItemExpanded(tree.b)) << step.what;
+        EXPECT_TRUE(view->isItemExpanded(tree.b1)) << step.what;
+        EXPECT_EQ(view->selectedRow(), cRow) << step.what;
+        EXPECT_EQ(view->itemAtRow(view->selectedRow()), tree.c) << step.what;
+        EXPECT_EQ(view->numberOfRows(), 7) << step.what;
+        EXPECT_EQ(view->verticalScrollBar()->value(), scroll) << step.what;
+    }
+    EXPECT_EQ(tree.selectionChanges, 0) << "a selection kept is no change";
+
+    // The source drops b1 (and c below it): the item is gone, b stays open, nothing is selected and
+    // the delegate hears of it once.
+    tree.b->children.clear();
+    view->reloadData();
+    EXPECT_TRUE(view->isItemExpanded(tree.a));
+    EXPECT_EQ(view->selectedRow(), -1);
+    EXPECT_EQ(view->numberOfRows(), 5);
+    EXPECT_EQ(tree.selectionChanges, 1);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->adapter().index(0, 0)).center());
+    EXPECT_EQ(view->selectedRow(), 0);
+}
+
+TEST(TableReload, TheSelectedRowStaysWhileItExists) {
+    Rows rows;
+    rows.names = {"0", "1", "2", "3", "4"};
+    kit::Window window(kit::MakeSize(300, 200));
+    auto* table = new kit::TableView(kit::MakeRect(0, 0, 300, 200));
+    table->addTableColumn({"Name", "Name", 150});
+    table->setDataSource(&rows);
+    table->setDelegate(&rows);
+    window.contentView()->addSubview(table);
+    table->setRowHeight(20);
+    table->reloadData();
+    ASSERT_TRUE(uitest::ShowAndActivate(&window));
+    table->setFrameSize(kit::MakeSize(300, 50));
+    table->selectRow(3);
+    table->verticalScrollBar()->setValue(0);
+    table->reloadData();
+    EXPECT_EQ(table->selectedRow(), 3);
+    EXPECT_EQ(table->verticalScrollBar()->value(), 0) << "a kept selection scrolls nowhere";
+    rows.names.resize(2);
+    table->reloadData();
+    EXPECT_EQ(table->selectedRow(), -1);
+    EXPECT_EQ(table->numberOfRows(), 2);
 }
 
 }  // namespace
