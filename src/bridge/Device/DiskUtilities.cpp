@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,12 +131,6 @@ std::string BusProtocol(const BlockDevice& device) {
     return "SCSI";
 }
 
-std::uint64_t FreeBytes(const std::string& mountPoint) {
-    struct statvfs info {};
-    if (mountPoint.empty() || statvfs(mountPoint.c_str(), &info) != 0) return 0;
-    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-}
-
 std::string SchemeContent(const BlockDevice& disk) {
     switch (disk.PartitionScheme()) {
         case brelvox::disks::kSchemeGPT: return "GUID_partition_scheme";
@@ -225,7 +218,7 @@ std::optional<PropertyList> DiskInfoDictionary(const KernelDisks& disks, const s
     info.SetString("FilesystemType", device->FsType());
     info.SetInteger("Size", static_cast<std::int64_t>(device->SizeBytes()));
     info.SetInteger("TotalSize", static_cast<std::int64_t>(device->SizeBytes()));
-    info.SetInteger("FreeSpace", static_cast<std::int64_t>(FreeBytes(mountPoint)));
+    info.SetInteger("FreeSpace", static_cast<std::int64_t>(disks.FreeBytes(mountPoint)));
     info.SetInteger("DeviceBlockSize", device->logicalBlockSize);
     return info;
 }

@@ -1,10 +1,13 @@
 #include "platform/disks/KernelDisks.h"
 
+#include <fcntl.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
 #include <limits>
 #include <system_error>
 
@@ -13,18 +16,6 @@ namespace brelvox::disks {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Sysfs, mountinfo and udev files are small; anything larger is not what we expect.
-constexpr std::size_t kMaxFileBytes = 1 << 20;
-
-std::optional<std::string> ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text(kMaxFileBytes, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return text;
-}
 
 std::string Trim(std::string_view s) {
     const char* blanks = " \t\r\n";
@@ -35,7 +26,7 @@ std::string Trim(std::string_view s) {
 }
 
 std::optional<std::string> ReadTrimmed(const fs::path& path) {
-    auto text = ReadText(path);
+    auto text = ReadSmallFile(path);
     if (!text) return std::nullopt;
     return Trim(*text);
 }
@@ -243,14 +234,14 @@ std::optional<BlockDevice> KernelDisks::ReadDevice(const fs::path& dir, const st
 }
 
 std::map<std::string, std::string> KernelDisks::ReadUdev(std::uint32_t major, std::uint32_t minor) const {
-    auto text = ReadText(m_roots.udev / "data" / ("b" + std::to_string(major) + ":" + std::to_string(minor)));
+    auto text = ReadSmallFile(m_roots.udev / "data" / ("b" + std::to_string(major) + ":" + std::to_string(minor)));
     if (!text) return {};
     return ParseUdevData(*text);
 }
 
 std::vector<MountEntry> KernelDisks::Mounts() const {
     std::vector<MountEntry> mounts;
-    auto text = ReadText(m_roots.proc / "self" / "mountinfo");
+    auto text = ReadSmallFile(m_roots.proc / "self" / "mountinfo");
     if (!text) return mounts;
     std::string_view all(*text);
     while (!all.empty()) {
@@ -379,6 +370,31 @@ std::uint32_t BusKindOf(const std::map<std::string, std::string>& properties, co
     if (StartsWith(name, "loop") || StartsWith(name, "dm-") || StartsWith(name, "md") || has("/virtual/"))
         return kBusVirtual;
     return kBusSCSI;
+}
+
+// Sysfs files report a size of a page whatever they hold and proc files a size of 0, so the file is
+// read in small pieces to its end instead of trusting its size or reserving the limit up front.
+std::optional<std::string> ReadSmallFile(const fs::path& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char piece[4096];
+    while (text.size() < limit) {
+        const ssize_t got = ::read(fd, piece, std::min(sizeof piece, limit - text.size()));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;  // the end, or an attribute that fails to read: what was read stands
+        text.append(piece, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+std::uint64_t KernelDisks::FreeBytes(const std::string& mountPoint) const {
+    if (mountPoint.empty()) return 0;
+    if (m_roots.freeSpace) return m_roots.freeSpace(mountPoint);
+    struct statvfs info {};
+    if (statvfs(mountPoint.c_str(), &info) != 0) return 0;
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
 }  // namespace brelvox::disks

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,6 +21,8 @@ struct KernelRoots {
     std::filesystem::path proc{"/proc"};
     std::filesystem::path udev{"/run/udev"};
     std::filesystem::path dev{"/dev"};  // where the device nodes are opened
+    // Free bytes of the file system mounted at a path; empty: statvfs asks the system.
+    std::function<std::uint64_t(const std::string& mountPoint)> freeSpace;
 };
 
 // Bus kinds, numbered as the device list expects them.
@@ -109,6 +112,10 @@ public:
     // (Linux has no APFS driver, so usually nothing). Looked up afresh on every call; nothing is cached.
     std::optional<ApfsVolumeName> FindApfsVolume(const std::string& name) const;
 
+    // Bytes free to an unprivileged user on the file system mounted at mountPoint; 0 for an empty
+    // mount point or one that cannot be asked.
+    std::uint64_t FreeBytes(const std::string& mountPoint) const;
+
     // The node through which the device is opened: the dev root + "/" + kernel name.
     std::string DevicePath(const std::string& name) const;
     const KernelRoots& Roots() const { return m_roots; }
@@ -125,6 +132,9 @@ private:
 };
 
 // Helpers, public for tests.
+// The bytes of a small file (sysfs, proc, udev data), at most limit of them; nothing when it cannot be
+// opened.
+std::optional<std::string> ReadSmallFile(const std::filesystem::path& path, std::size_t limit = 1 << 20);
 // Undoes the octal escapes of mountinfo fields ("\040" is a blank).
 std::string UnescapeMountField(std::string_view field);
 // Parses one mountinfo line; nothing when it is malformed.

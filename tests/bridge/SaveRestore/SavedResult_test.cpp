@@ -32,10 +32,13 @@
 #include "engine/FileArchive/RSData.h"
 #include "engine/Utility/DataRunList.h"
 #include "support/CapturingTreeBuilder.h"
+#include "support/PutBytes.h"
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
 #include "support/WorkDir.h"
 #include "SaveRestoreTestSupport.h"
+
+using testsupport::PutInto;
 
 using namespace saved_result;
 using SaveRestoreResult::CRestoreScanSink;
@@ -347,10 +350,6 @@ constexpr size_t kFirstRunCount = kFirstNode + 58;
 constexpr size_t kFirstNameLength = kFirstNode + 66;
 }  // namespace at
 
-void PutLe32(std::string& bytes, size_t offset, u32 v) {
-    ByteWriter(reinterpret_cast<u8*>(bytes.data()), bytes.size()).Le32(offset, v);
-}
-
 struct HostileCase {
     std::string name;
     std::function<void(std::string&)> damage;
@@ -370,7 +369,7 @@ TEST(SavedResult, HostileFilesAreRefusedWithTheirCodeAndField) {
         ASSERT_EQ(good->code, 0u) << good->field;
         ASSERT_EQ(good->builder.accepted.size(), 3u);
     }
-    auto patch32 = [](size_t offset, u32 v) { return [=](std::string& b) { PutLe32(b, offset, v); }; };
+    auto patch32 = [](size_t offset, u32 v) { return [=](std::string& b) { PutInto(b).Le32(offset, v); }; };
     auto cut = [](size_t length) { return [=](std::string& b) { b.resize(length); }; };
     std::vector<HostileCase> cases = {
         {"damaged header checksum", [](std::string& b) { b[20] ^= 1; }, 3, "file header"},
@@ -403,7 +402,7 @@ TEST(SavedResult, HostileFilesAreRefusedWithTheirCodeAndField) {
     for (u32 n = 0; n < frame3; ++n) {
         cases.push_back({"frame 3 of " + std::to_string(n) + " bytes",
                          [n](std::string& b) {
-                             PutLe32(b, at::kFrame3Size, n);
+                             PutInto(b).Le32(at::kFrame3Size, n);
                              b.resize(at::kFrame3Data + n);
                          },
                          5, ""});
@@ -542,8 +541,8 @@ TEST(SavedResult, TheLoadThreadEndsWithEachCodeOfItsTable) {
     } cases[] = {
         {(dir.path() / "missing.rsf").string(), 2},
         {file("header.rsf", [](std::string& b) { b[20] ^= 1; }), 3},
-        {file("frame1.rsf", [](std::string& b) { PutLe32(b, at::kFrame1Data, 9); }), 4},
-        {file("frame2.rsf", [](std::string& b) { PutLe32(b, at::kDmgSize, 0x7FFFFFFF); }), 5},
+        {file("frame1.rsf", [](std::string& b) { PutInto(b).Le32(at::kFrame1Data, 9); }), 4},
+        {file("frame2.rsf", [](std::string& b) { PutInto(b).Le32(at::kDmgSize, 0x7FFFFFFF); }), 5},
         {ediPath, 6},
         {file("good.rsf", nullptr), 7},  // "Test Disk" is not attached
     };

@@ -9,39 +9,33 @@
 #include "engine/FATLib/FatTestSupport.h"
 #include "engine/VolumeAnalyze/VolumeAnalyzerFactories.h"
 #include "support/MemoryDevice.h"
+#include "support/PutBytes.h"
+
+using testsupport::PutInto;
 
 namespace {
-
-void Put16(std::vector<u8>& b, size_t at, u16 v) {
-    b[at] = static_cast<u8>(v);
-    b[at + 1] = static_cast<u8>(v >> 8);
-}
-void Put32(std::vector<u8>& b, size_t at, u32 v) {
-    Put16(b, at, static_cast<u16>(v));
-    Put16(b, at + 2, static_cast<u16>(v >> 16));
-}
 
 // A sound boot sector of the given kind (16 or 32) with 512-byte sectors.
 std::vector<u8> BootSector(int bits) {
     std::vector<u8> b(512, 0);
     b[0] = 0xEB;
-    Put16(b, 11, 512);
+    PutInto(b).Le16(11, 512);
     b[13] = 4;
-    Put16(b, 14, bits == 32 ? 32 : 4);
+    PutInto(b).Le16(14, bits == 32 ? 32 : 4);
     b[16] = 2;
     b[510] = 0x55;
     b[511] = 0xAA;
     if (bits == 16) {
-        Put16(b, 17, 512);
-        Put16(b, 19, 0);
-        Put32(b, 32, 40000);
-        Put16(b, 22, 40);
+        PutInto(b).Le16(17, 512);
+        PutInto(b).Le16(19, 0);
+        PutInto(b).Le32(32, 40000);
+        PutInto(b).Le16(22, 40);
         std::memcpy(&b[54], "FAT16   ", 8);
     } else {
-        Put16(b, 17, 0);
-        Put32(b, 32, 300000);
-        Put32(b, 36, 600);
-        Put32(b, 44, 2);
+        PutInto(b).Le16(17, 0);
+        PutInto(b).Le32(32, 300000);
+        PutInto(b).Le32(36, 600);
+        PutInto(b).Le32(44, 2);
         std::memcpy(&b[82], "FAT32   ", 8);
     }
     return b;
@@ -67,14 +61,14 @@ TEST(FatBootSector, ClassificationTable) {
         {"cluster size 128", 16, [](auto& b) { b[13] = 128; }, 512, FILE_SYSTEM_FAT16},
         {"512-byte sectors on a 4096 device", 16, [](auto&) {}, 4096, FILE_SYSTEM_UNKNOWN},
         {"one table", 16, [](auto& b) { b[16] = 1; }, 512, FILE_SYSTEM_UNKNOWN},
-        {"223 root entries", 16, [](auto& b) { Put16(b, 17, 223); }, 512, FILE_SYSTEM_UNKNOWN},
-        {"root not whole sectors", 16, [](auto& b) { Put16(b, 17, 232); }, 512, FILE_SYSTEM_UNKNOWN},
-        {"no FAT16 table length", 16, [](auto& b) { Put16(b, 22, 0); }, 512, FILE_SYSTEM_UNKNOWN},
-        {"no FAT32 table length", 32, [](auto& b) { Put32(b, 36, 0); }, 512, FILE_SYSTEM_UNKNOWN},
+        {"223 root entries", 16, [](auto& b) { PutInto(b).Le16(17, 223); }, 512, FILE_SYSTEM_UNKNOWN},
+        {"root not whole sectors", 16, [](auto& b) { PutInto(b).Le16(17, 232); }, 512, FILE_SYSTEM_UNKNOWN},
+        {"no FAT16 table length", 16, [](auto& b) { PutInto(b).Le16(22, 0); }, 512, FILE_SYSTEM_UNKNOWN},
+        {"no FAT32 table length", 32, [](auto& b) { PutInto(b).Le32(36, 0); }, 512, FILE_SYSTEM_UNKNOWN},
         {"no signature", 32, [](auto& b) { b[511] = 0; }, 512, FILE_SYSTEM_UNKNOWN},
         {"FAT12 text", 16, [](auto& b) { std::memcpy(&b[54], "FAT12   ", 8); }, 512, FILE_SYSTEM_UNKNOWN},
-        {"device sectors of 1000 bytes", 16, [](auto& b) { Put16(b, 11, 1000); }, 1000, FILE_SYSTEM_UNKNOWN},
-        {"device sectors of 8192 bytes", 32, [](auto& b) { Put16(b, 11, 8192); }, 8192, FILE_SYSTEM_UNKNOWN},
+        {"device sectors of 1000 bytes", 16, [](auto& b) { PutInto(b).Le16(11, 1000); }, 1000, FILE_SYSTEM_UNKNOWN},
+        {"device sectors of 8192 bytes", 32, [](auto& b) { PutInto(b).Le16(11, 8192); }, 8192, FILE_SYSTEM_UNKNOWN},
     };
     for (const auto& c : cases) {
         auto b = BootSector(c.bits);
@@ -93,7 +87,7 @@ TEST(FatBootSector, Geometry) {
     auto b16 = BootSector(16);
     CTempFATDBR fat16(b16.data(), 512);
     EXPECT_EQ(fat16.GetTotalSectors(), 40000u);  // the 16-bit total is 0: the 32-bit one counts
-    Put16(b16, 19, 30000);
+    PutInto(b16).Le16(19, 30000);
     EXPECT_EQ(CTempFATDBR(b16.data(), 512).GetTotalSectors(), 30000u);
     EXPECT_EQ(fat16.GetSectorsPerFat(), 40u);
     EXPECT_EQ(fat16.GetRootDirStartCluster(), 0u);
@@ -168,15 +162,15 @@ TEST(FatVolumeAnalyze, LoopingRootChainEnds) {
     std::vector<u8> image(u64{512} * (32 + 2 * spf + 64), 0);
     auto boot = BootSector(32);
     boot[13] = 1;
-    Put32(boot, 32, static_cast<u32>(image.size() / 512));
-    Put32(boot, 36, spf);
+    PutInto(boot).Le32(32, static_cast<u32>(image.size() / 512));
+    PutInto(boot).Le32(36, spf);
     std::copy(boot.begin(), boot.end(), image.begin());
     for (u32 t = 0; t < 2; ++t) {
         const size_t fat = (32 + t * spf) * 512;
         std::vector<u8> f(12);
-        Put32(f, 0, 0x0FFFFFF8);
-        Put32(f, 4, 0x0FFFFFFF);
-        Put32(f, 8, 3);  // 2 -> 3
+        PutInto(f).Le32(0, 0x0FFFFFF8);
+        PutInto(f).Le32(4, 0x0FFFFFFF);
+        PutInto(f).Le32(8, 3);  // 2 -> 3
         std::copy(f.begin(), f.end(), image.begin() + fat);
         image[fat + 12] = 2;  // 3 -> 2
     }

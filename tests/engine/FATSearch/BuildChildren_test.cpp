@@ -13,19 +13,13 @@
 #include "engine/FATSearch/FATBuildWorker.h"
 #include "engine/FATSearch/FATQuickSearcher.h"
 #include "support/MemoryDevice.h"
+#include "support/PutBytes.h"
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
 
-namespace {
+using testsupport::PutInto;
 
-void Put16(u8* p, u16 v) {
-    p[0] = static_cast<u8>(v);
-    p[1] = static_cast<u8>(v >> 8);
-}
-void Put32(u8* p, u32 v) {
-    Put16(p, static_cast<u16>(v));
-    Put16(p + 2, static_cast<u16>(v >> 16));
-}
+namespace {
 
 // A FAT32 volume of 512-byte sectors and clusters: 32 reserved sectors, two tables of 256 sectors, then
 // the data area. The root is cluster 2 and spans `rootClusters` contiguous clusters.
@@ -39,13 +33,11 @@ struct TinyFat32 {
         bytes.assign(u64{512} * (32 + 2 * kSpf + kClusters), 0);
         u8* b = bytes.data();
         b[0] = 0xEB;
-        Put16(b + 11, 512);
+        PutInto(bytes).Le16(11, 512);
         b[13] = 1;
-        Put16(b + 14, 32);
+        PutInto(bytes).Le16(14, 32);
         b[16] = 2;
-        Put32(b + 32, static_cast<u32>(bytes.size() / 512));
-        Put32(b + 36, kSpf);
-        Put32(b + 44, 2);
+        PutInto(bytes).Le32(32, static_cast<u32>(bytes.size() / 512)).Le32(36, kSpf).Le32(44, 2);
         std::memcpy(b + 82, "FAT32   ", 8);
         b[510] = 0x55;
         b[511] = 0xAA;
@@ -54,7 +46,7 @@ struct TinyFat32 {
         for (u32 c = 2; c < 2 + rootClusters; ++c) SetNext(c, c + 1 < 2 + rootClusters ? c + 1 : 0x0FFFFFFF);
     }
     void SetNext(u32 cluster, u32 next) {
-        for (u32 t = 0; t < 2; ++t) Put32(&bytes[u64{512} * (32 + t * kSpf) + cluster * 4], next);
+        for (u32 t = 0; t < 2; ++t) PutInto(bytes).Le32(u64{512} * (32 + t * kSpf) + cluster * 4, next);
     }
     u8* Cluster(u32 c) { return &bytes[u64{512} * (32 + 2 * kSpf + (c - 2))]; }
     // Entry k of the root (32 bytes each, across its clusters).
@@ -64,9 +56,7 @@ struct TinyFat32 {
 void FileEntry(u8* e, const char* name11, u32 cluster, u32 size, u8 attribute = 0x20) {
     std::memcpy(e, name11, 11);
     e[11] = attribute;
-    Put16(e + 20, static_cast<u16>(cluster >> 16));
-    Put16(e + 26, static_cast<u16>(cluster));
-    Put32(e + 28, size);
+    PutInto(e, 32).Le16(20, static_cast<u16>(cluster >> 16)).Le16(26, static_cast<u16>(cluster)).Le32(28, size);
 }
 
 void LongEntry(u8* e, u8 ordinal, const std::u16string& units) {
@@ -78,7 +68,7 @@ void LongEntry(u8* e, u8 ordinal, const std::u16string& units) {
         u16 u = 0xFFFF;
         if (i < static_cast<int>(units.size())) u = units[i];
         if (i == static_cast<int>(units.size())) u = 0;
-        Put16(e + kOffsets[i], u);
+        PutInto(e, 32).Le16(kOffsets[i], u);
     }
 }
 
@@ -169,13 +159,13 @@ TEST(FatBuildChildren, WindowsExecutableProbeStaysInsideTheSector) {
     std::vector<u8> sector(513 + 64, 0);
     sector[0] = 'M';
     sector[1] = 'Z';
-    Put32(&sector[60], 0xFFFFFFFE);  // would wrap a 32-bit sum
+    PutInto(sector).Le32(60, 0xFFFFFFFE);  // would wrap a 32-bit sum
     EXPECT_FALSE(CFATBuildChildren::bWindowsPEFiles(sector.data(), 513));
-    Put32(&sector[60], 0x80);
+    PutInto(sector).Le32(60, 0x80);
     sector[0x80] = 'P';
     sector[0x81] = 'E';
     EXPECT_TRUE(CFATBuildChildren::bWindowsPEFiles(sector.data(), 513));
-    Put32(&sector[60], 511);  // "PE" would end past the sector
+    PutInto(sector).Le32(60, 511);  // "PE" would end past the sector
     EXPECT_FALSE(CFATBuildChildren::bWindowsPEFiles(sector.data(), 513));
 }
 

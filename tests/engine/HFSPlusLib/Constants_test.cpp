@@ -17,6 +17,9 @@
 #include "engine/HFSPlusLib/HFSPlusVolumeAnalyze.h"
 #include "engine/HFSPlusLib/Lzvn.h"
 #include "engine/HFSPlusLib/HfsTestSupport.h"
+#include "support/PutBytes.h"
+
+using testsupport::PutInto;
 
 using namespace hfstest;
 namespace hfs = testsupport::hfs;
@@ -29,10 +32,6 @@ std::vector<u8> Header(const std::string& fixture) {
     return std::vector<u8>(image.begin() + 1024, image.begin() + 1536);
 }
 
-void Put16(std::vector<u8>& b, size_t at, u16 v) { ByteWriter(b).Be16(at, v); }
-void Put32(std::vector<u8>& b, size_t at, u32 v) { ByteWriter(b).Be32(at, v); }
-void Put64(std::vector<u8>& b, size_t at, u64 v) { ByteWriter(b).Be64(at, v); }
-
 std::vector<u8> Build(hfs::Options options, std::vector<hfs::Entry> entries, hfs::Layout* layout = nullptr) {
     hfs::Writer writer(std::move(options));
     for (auto& e : entries) writer.Add(std::move(e));
@@ -44,10 +43,10 @@ std::vector<u8> NodeBytes(u32 size, i8 kind, u8 height, const std::vector<std::v
     std::vector<u8> node(size, 0);
     node[f::node::kKind] = u8(kind);
     node[f::node::kHeight] = height;
-    Put16(node, f::node::kNumRecords, u16(records.size()));
+    PutInto(node).Be16(f::node::kNumRecords, u16(records.size()));
     size_t at = 14;
     for (size_t i = 0; i <= records.size(); ++i) {
-        Put16(node, size - 2 * (i + 1), u16(at));
+        PutInto(node).Be16(size - 2 * (i + 1), u16(at));
         if (i < records.size()) {
             std::copy(records[i].begin(), records[i].end(), node.begin() + at);
             at += records[i].size();
@@ -60,9 +59,9 @@ std::vector<u8> NodeBytes(u32 size, i8 kind, u8 height, const std::vector<std::v
 // carry the given big-endian u16 and u32 type.
 std::vector<u8> Record(size_t keyBytes, size_t dataBytes, u16 type16 = 0, u32 type32 = 0) {
     std::vector<u8> r(keyBytes + dataBytes, 0);
-    Put16(r, 0, u16(keyBytes - 2));
-    if (type16) Put16(r, keyBytes, type16);
-    if (type32) Put32(r, keyBytes, type32);
+    PutInto(r).Be16(0, u16(keyBytes - 2));
+    if (type16) PutInto(r).Be16(keyBytes, type16);
+    if (type32) PutInto(r).Be32(keyBytes, type32);
     return r;
 }
 
@@ -75,23 +74,23 @@ TEST(HfsPlusConstants, VolumeHeaderTests) {
         bool valid;
     } cases[] = {
         {"a writer's header", [](std::vector<u8>&) {}, true},
-        {"HX version 5", [](std::vector<u8>& h) { Put16(h, f::vh::kSignature, 0x4858), Put16(h, f::vh::kVersion, 5); }, true},
-        {"version 17", [](std::vector<u8>& h) { Put16(h, f::vh::kVersion, 17); }, false},
-        {"block size 4100", [](std::vector<u8>& h) { Put32(h, f::vh::kBlockSize, 4100); }, false},
-        {"free blocks above total", [](std::vector<u8>& h) { Put32(h, f::vh::kFreeBlocks, 0xFFFFFFFF); }, false},
-        {"journal block above total", [](std::vector<u8>& h) { Put32(h, f::vh::kJournalInfoBlock, 0xFFFFFFFF); }, false},
+        {"HX version 5", [](std::vector<u8>& h) { PutInto(h).Be16(f::vh::kSignature, 0x4858), PutInto(h).Be16(f::vh::kVersion, 5); }, true},
+        {"version 17", [](std::vector<u8>& h) { PutInto(h).Be16(f::vh::kVersion, 17); }, false},
+        {"block size 4100", [](std::vector<u8>& h) { PutInto(h).Be32(f::vh::kBlockSize, 4100); }, false},
+        {"free blocks above total", [](std::vector<u8>& h) { PutInto(h).Be32(f::vh::kFreeBlocks, 0xFFFFFFFF); }, false},
+        {"journal block above total", [](std::vector<u8>& h) { PutInto(h).Be32(f::vh::kJournalInfoBlock, 0xFFFFFFFF); }, false},
         {"catalog one byte short",
          [](std::vector<u8>& h) {
              const u64 size = ByteReader(h).Be64(f::vh::kCatalogFile).value();
-             Put64(h, f::vh::kCatalogFile, size - 1);
+             PutInto(h).Be64(f::vh::kCatalogFile, size - 1);
          },
          false},
-        {"signature H-", [](std::vector<u8>& h) { Put16(h, f::vh::kSignature, 0x482D); }, false},
+        {"signature H-", [](std::vector<u8>& h) { PutInto(h).Be16(f::vh::kSignature, 0x482D); }, false},
         {"block size 0 with an empty catalog fork",
          [](std::vector<u8>& h) {
-             Put32(h, f::vh::kBlockSize, 0);
-             Put64(h, f::vh::kCatalogFile, 0);
-             Put32(h, f::vh::kCatalogFile + f::fork::kTotalBlocks, 0);
+             PutInto(h).Be32(f::vh::kBlockSize, 0);
+             PutInto(h).Be64(f::vh::kCatalogFile, 0);
+             PutInto(h).Be32(f::vh::kCatalogFile + f::fork::kTotalBlocks, 0);
          },
          true},
     };
@@ -182,7 +181,7 @@ TEST(HfsPlusConstants, SpecialFilesBeyondEightExtents) {
     // The extents file itself cannot continue past eight extents: kind 0x6.
     std::vector<u8> patched = image;
     const size_t at = 1024 + f::vh::kExtentsFile + f::fork::kTotalBlocks;
-    Put32(patched, at, ByteReader(patched).Be32(at).value() + 1);
+    PutInto(patched).Be32(at, ByteReader(patched).Be32(at).value() + 1);
     auto device = VolumeDevice(patched, 512);
     CHFSPlusVolume volume(device.get(), false);
     EXPECT_FALSE(volume.IsOpen());
@@ -271,9 +270,9 @@ TEST(HfsPlusConstants, NodeValidity) {
         bool valid;
     };
     std::vector<u8> recordAt16 = NodeBytes(512, -1, 1, {record});
-    Put16(recordAt16, 510, 16);
+    PutInto(recordAt16).Be16(510, 16);
     std::vector<u8> backwards = NodeBytes(512, -1, 1, {record, record});
-    Put16(backwards, 506, 20);
+    PutInto(backwards).Be16(506, 20);
     const Case cases[] = {
         {"a leaf of height 1", NodeBytes(512, -1, 1, {record}), 512, true},
         {"a leaf of height 2", NodeBytes(512, -1, 2, {record}), 512, false},
@@ -289,7 +288,7 @@ TEST(HfsPlusConstants, NodeValidity) {
     for (const Case& c : cases) EXPECT_EQ(CHFSPlusBTNode::IsValidNode(c.node.data(), c.size), c.valid) << c.what;
     // Records past the offset table are refused.
     std::vector<u8> crowded = NodeBytes(512, -1, 1, {});
-    Put16(crowded, f::node::kNumRecords, 300);
+    PutInto(crowded).Be16(f::node::kNumRecords, 300);
     EXPECT_FALSE(CHFSPlusBTNode::IsValidNode(crowded.data(), 512));
 }
 
@@ -305,7 +304,7 @@ TEST(HfsPlusConstants, LeafClassification) {
         {"a folder record", {Record(12, 88, 1)}, 4},
         {"a thread record", {[] {
               auto r = Record(8, 14, 3);
-              Put16(r, 8 + 8, 2);
+              PutInto(r).Be16(8 + 8, 2);
               return r;
           }()},
          4},

@@ -490,7 +490,7 @@ TEST(NtfsDeepDiskCopies, LogPagesInAVolumesLog) {
     const i64 pages = 12;
     for (i64 page = 4; page < 4 + pages; ++page) {
         std::vector<u8> p = ntfslog::LogPage({}, 0, 0);
-        if (page == 6) ntfslog::Put16(p, 2 * 512 + 510, 9);
+        if (page == 6) ntfslog::PutInto(p).Le16(2 * 512 + 510, 9);
         put(logSector + 8 * page, p);
     }
     const i64 cutPage = logSector + 8 * (4 + pages);

@@ -82,12 +82,12 @@ TEST(NtfsDeepHostile, LogRecordsPastTheirPage) {
     const i64 at = i64(base) + log.GetLCN(0) * 2048;
     const i64 pages = log.GetTotalClusters() * 2048 / 4096;
     std::vector<u8> huge(200, 0x11);
-    ntfslog::Put64(huge, 0, 5);
-    ntfslog::Put32(huge, 24, 0xFFFFFFF0);          // client data past everything
-    ntfslog::Put16(huge, 58, 0xFFFF);              // undo length
+    ntfslog::PutInto(huge).Le64(0, 5);
+    ntfslog::PutInto(huge).Le32(24, 0xFFFFFFF0);          // client data past everything
+    ntfslog::PutInto(huge).Le16(58, 0xFFFF);              // undo length
     std::vector<u8> file(300, 0);
-    ntfslog::Put64(file, 0, 6);
-    ntfslog::Put32(file, 24, 4000);                // a FILE record claimed at the page end
+    ntfslog::PutInto(file).Le64(0, 6);
+    ntfslog::PutInto(file).Le32(24, 4000);                // a FILE record claimed at the page end
     std::memcpy(file.data() + 88, "FILE0", 5);
     for (i64 page = 4; page < pages; ++page) {
         const std::vector<u8> p = page + 1 == pages ? ntfslog::LogPage({{4096 - 56, huge}}, 5, 4)

@@ -385,7 +385,7 @@ TEST(NtfsDeepEdgeCases, Table) {
              std::memcpy(torn.data() + 3 * 512, whole.data(), whole.size());
              const std::vector<u8> head = ntfslog::LogPage({}, 0, 0);
              std::memcpy(torn.data(), head.data(), 3 * 512);
-             ntfslog::Put16(torn, 512 + 510, 9);
+             ntfslog::PutInto(torn).Le16(512 + 510, 9);
              v.device->Put(v.x + 64, torn);
              Deep deep(std::move(v.device), 8192);
              deep.feeder.FeedAll();
@@ -766,7 +766,7 @@ TEST(NtfsDeepMetaFiles, FilledSectorsAreAnsweredAsTheTestsAnswer) {
 TEST(NtfsDeepLogPages, TheSectorLoopTakesEveryPageWhereTheWalkMeetsIt) {
     const std::vector<u8> page = ntfslog::LogPage({}, 0, 0);
     std::vector<u8> torn = page;
-    ntfslog::Put16(torn, 510, 9);  // its first sector's update sequence number
+    ntfslog::PutInto(torn).Le16(510, 9);  // its first sector's update sequence number
     struct Planted {
         i64 sector;
         bool whole;  // false: a torn page

@@ -14,24 +14,24 @@
 #include "engine/NTFSLib/NTFSDataRun.h"
 #include "engine/NTFSLib/NTFSFileRecord.h"
 #include "engine/NTFSLib/NTFSRecordAnalyzer.h"
+#include "support/PutBytes.h"
 
 namespace ntfslog {
 
-inline void Put16(std::vector<u8>& b, size_t at, u16 v) { ByteWriter(b.data(), b.size()).Le16(at, v); }
-inline void Put32(std::vector<u8>& b, size_t at, u32 v) { ByteWriter(b.data(), b.size()).Le32(at, v); }
-inline void Put64(std::vector<u8>& b, size_t at, u64 v) { ByteWriter(b.data(), b.size()).Le64(at, v); }
+using testsupport::PutInto;
+
 
 inline std::vector<u8> LogRecord(u64 lsn, const std::vector<u8>& data, i64 record, u16 recordOffset,
                                  u16 attributeOffset, u32 spc) {
     std::vector<u8> r(88 + data.size(), 0);
-    Put64(r, 0, lsn);
-    Put32(r, 24, u32(r.size() - 48));
-    Put16(r, 56, 40);
-    Put16(r, 58, u16(data.size()));
-    Put16(r, 64, recordOffset);
-    Put16(r, 66, attributeOffset);
-    Put16(r, 68, spc < 3 ? 0 : u16((record % 4) * 2));
-    Put64(r, 72, u64(spc < 3 ? record : record / 4));
+    PutInto(r).Le64(0, lsn);
+    PutInto(r).Le32(24, u32(r.size() - 48));
+    PutInto(r).Le16(56, 40);
+    PutInto(r).Le16(58, u16(data.size()));
+    PutInto(r).Le16(64, recordOffset);
+    PutInto(r).Le16(66, attributeOffset);
+    PutInto(r).Le16(68, spc < 3 ? 0 : u16((record % 4) * 2));
+    PutInto(r).Le64(72, u64(spc < 3 ? record : record / 4));
     std::memcpy(r.data() + 88, data.data(), data.size());
     return r;
 }
@@ -43,20 +43,20 @@ struct Placed {
 
 // Protects a page of eight 512-byte sectors: the sequence number at `usa`, the saved ends after it.
 inline void Protect(std::vector<u8>& p, size_t usa, u16 sequence) {
-    Put16(p, usa, sequence);
+    PutInto(p).Le16(usa, sequence);
     for (size_t k = 0; k < 8; ++k) {
         std::memcpy(p.data() + usa + 2 + 2 * k, p.data() + 512 * k + 510, 2);
-        Put16(p, 512 * k + 510, sequence);
+        PutInto(p).Le16(512 * k + 510, sequence);
     }
 }
 
 inline std::vector<u8> LogPage(const std::vector<Placed>& records, u64 lastLsn, u64 lastEndLsn) {
     std::vector<u8> p(4096, 0);
     std::memcpy(p.data(), "RCRD", 4);
-    Put16(p, 4, 40);
-    Put16(p, 6, 9);
-    Put64(p, 8, lastLsn);
-    Put64(p, 32, lastEndLsn);
+    PutInto(p).Le16(4, 40);
+    PutInto(p).Le16(6, 9);
+    PutInto(p).Le64(8, lastLsn);
+    PutInto(p).Le64(32, lastEndLsn);
     for (const Placed& r : records) std::memcpy(p.data() + r.at, r.bytes.data(), std::min(r.bytes.size(), 4096 - r.at));
     Protect(p, 40, 3);
     return p;
@@ -66,11 +66,11 @@ inline std::vector<u8> LogPage(const std::vector<Placed>& records, u64 lastLsn, 
 inline std::vector<u8> RestartPage(bool torn = false) {
     std::vector<u8> p(4096, 0);
     std::memcpy(p.data(), "RSTR", 4);
-    Put16(p, 4, 30);
-    Put16(p, 6, 9);
+    PutInto(p).Le16(4, 30);
+    PutInto(p).Le16(6, 9);
     std::memcpy(p.data() + 144, "N\0T\0F\0S\0", 8);
     Protect(p, 30, 7);
-    if (torn) Put16(p, 3 * 512 + 510, 8);
+    if (torn) PutInto(p).Le16(3 * 512 + 510, 8);
     return p;
 }
 
@@ -121,12 +121,12 @@ inline PlantedLog PlantEmptyFileRebuild(std::vector<u8>& bytes, u64 base, i64 em
 
     std::vector<u8> attribute(80, 0);
     attribute[8] = 1;          // non-resident
-    Put16(attribute, 10, 64);  // name offset
-    Put64(attribute, 24, 1);   // last VCN
-    Put16(attribute, 32, 64);  // mapping pairs
-    Put64(attribute, 40, 2 * cluster);
-    Put64(attribute, 48, 2 * cluster);
-    Put64(attribute, 56, 2 * cluster);
+    PutInto(attribute).Le16(10, 64);  // name offset
+    PutInto(attribute).Le64(24, 1);   // last VCN
+    PutInto(attribute).Le16(32, 64);  // mapping pairs
+    PutInto(attribute).Le64(40, 2 * cluster);
+    PutInto(attribute).Le64(48, 2 * cluster);
+    PutInto(attribute).Le64(56, 2 * cluster);
     const u8 pairs[] = {0x21, 0x02, u8(out.readmeLcn), u8(out.readmeLcn >> 8), 0x00};
     std::memcpy(attribute.data() + 64, pairs, sizeof pairs);
     const std::vector<u8> first(attribute.begin() + 8, attribute.begin() + 40);
@@ -136,8 +136,8 @@ inline PlantedLog PlantEmptyFileRebuild(std::vector<u8>& bytes, u64 base, i64 em
     out.firstLength = r1.size();
     out.secondLength = r2.size();
     std::vector<u8> twin(88 + 1024, 0);
-    Put64(twin, 0, 12);
-    Put32(twin, 24, u32(twin.size() - 48));
+    PutInto(twin).Le64(0, 12);
+    PutInto(twin).Le32(24, u32(twin.size() - 48));
     const std::vector<u8> reported = RecordAt(bytes, base, report);
     std::memcpy(twin.data() + 88, reported.data(), 1024);
 

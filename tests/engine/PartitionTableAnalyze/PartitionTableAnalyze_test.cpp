@@ -17,7 +17,10 @@
 #include "engine/StorageDevice/StorageDeviceFactory.h"
 #include "support/Fixtures.h"
 #include "support/LoopDevice.h"
+#include "support/PutBytes.h"
 #include "support/TempDir.h"
+
+using testsupport::AppendTo;
 
 namespace {
 
@@ -225,18 +228,14 @@ struct Patch {
     std::vector<std::pair<i64, i64>> listed;  // start, count of every listed partition
 };
 
-void PutLe32(std::vector<u8>& v, u32 x) {
-    for (int i = 0; i < 4; ++i) v.push_back(static_cast<u8>(x >> (8 * i)));
-}
 std::vector<u8> Le32(u32 x) {
     std::vector<u8> v;
-    PutLe32(v, x);
+    AppendTo(v).Le32(x);
     return v;
 }
 std::vector<u8> Le64(u64 x) {
     std::vector<u8> v;
-    PutLe32(v, static_cast<u32>(x));
-    PutLe32(v, static_cast<u32>(x >> 32));
+    AppendTo(v).Le64(x);
     return v;
 }
 std::vector<u8> Be32(u32 x) { return {u8(x >> 24), u8(x >> 16), u8(x >> 8), u8(x)}; }

@@ -27,6 +27,9 @@
 #include "engine/RAWSearch/Analysers/DrawingTypes.h"
 #include "engine/RAWSearch/Analysers/FileTTFAnalyser.h"
 #include "engine/RAWSearch/Core/SignatureTable.h"
+#include "support/PutBytes.h"
+
+using testsupport::PutInto;
 
 using pictest::Bytes;
 using pictest::Carve;
@@ -35,23 +38,6 @@ using pictest::Placed;
 
 namespace {
 
-void PutLe32(Bytes& b, size_t at, u32 v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
-}
-void PutLe64(Bytes& b, size_t at, u64 v) {
-    for (int i = 0; i < 8; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
-}
-void PutLe16(Bytes& b, size_t at, u16 v) {
-    b[at] = static_cast<unsigned char>(v);
-    b[at + 1] = static_cast<unsigned char>(v >> 8);
-}
-void PutBe16(Bytes& b, size_t at, u16 v) {
-    b[at] = static_cast<unsigned char>(v >> 8);
-    b[at + 1] = static_cast<unsigned char>(v);
-}
-void PutBe32(Bytes& b, size_t at, u32 v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (24 - 8 * i));
-}
 void PutText(Bytes& b, size_t at, const std::string& s) { std::copy(s.begin(), s.end(), b.begin() + at); }
 
 Bytes Filler(size_t n, unsigned seed) {
@@ -73,12 +59,12 @@ Bytes LocatorDrawing(const std::string& version, const std::vector<Locator>& loc
                      u32 count = 0xFFFFFFFF) {
     Bytes b = Filler(size, 7);
     PutText(b, 0, version);
-    PutLe32(b, dwg_layout::kLocatorCount, count == 0xFFFFFFFF ? static_cast<u32>(locators.size()) : count);
+    PutInto(b).Le32(dwg_layout::kLocatorCount, count == 0xFFFFFFFF ? static_cast<u32>(locators.size()) : count);
     size_t at = dwg_layout::kFirstLocator;
     for (const Locator& l : locators) {
         b[at] = l.number;
-        PutLe32(b, at + 1, l.offset);
-        PutLe32(b, at + 5, l.length);
+        PutInto(b).Le32(at + 1, l.offset);
+        PutInto(b).Le32(at + 5, l.length);
         at += dwg_layout::kLocatorSize;
     }
     return b;
@@ -100,12 +86,12 @@ Bytes ScrambledDrawing(const std::string& version, u64 secondHeader, size_t size
     Bytes header(dwg_layout::kScrambledHeaderSize, 0);
     PutText(header, 0, "AcFssFcAJMB");
     header[11] = 0;
-    PutLe32(header, 16, third);
-    PutLe32(header, 20, fourth);
-    PutLe64(header, dwg_layout::kSecondHeaderAddress, secondHeader);
-    PutLe32(header, dwg_layout::kHeaderSectionMark, 32);
-    PutLe32(header, 72, 0x80);
-    PutLe32(header, 76, 0x40);
+    PutInto(header).Le32(16, third);
+    PutInto(header).Le32(20, fourth);
+    PutInto(header).Le64(dwg_layout::kSecondHeaderAddress, secondHeader);
+    PutInto(header).Le32(dwg_layout::kHeaderSectionMark, 32);
+    PutInto(header).Le32(72, 0x80);
+    PutInto(header).Le32(76, 0x40);
     // The scramble is its own inverse (XOR with the same byte sequence).
     BruteForce::CDWGRawInfo::Descramble(header.data(), header.size());
     std::copy(header.begin(), header.end(), b.begin() + dwg_layout::kScrambledHeader);
@@ -118,8 +104,8 @@ Bytes CodedDrawing(u64 fileSize, i32 compressedLength, size_t size) {
     Bytes b = Filler(size, 11);
     PutText(b, 0, "AC1021");
     Bytes data = Filler(dwg_layout::kDecodedSize, 13);
-    PutLe32(data, dwg_layout::kCompressedLength, static_cast<u32>(compressedLength));
-    PutLe64(data, dwg_layout::kHeaderData + dwg_layout::kFileSize, fileSize);
+    PutInto(data).Le32(dwg_layout::kCompressedLength, static_cast<u32>(compressedLength));
+    PutInto(data).Le64(dwg_layout::kHeaderData + dwg_layout::kFileSize, fileSize);
     for (size_t block = 0; block < 3; ++block) {
         for (size_t j = 0; j < 239; ++j) b[128 + block + 3 * j] = data[block * 239 + j];
     }
@@ -214,14 +200,14 @@ TEST(DrawingRules, DwgScrambleSequence) {
 // A TrueType offset table with the given tags and lengths.
 Bytes Font(const std::vector<std::pair<std::string, u32>>& tables, size_t size = 512) {
     Bytes b(std::max<size_t>(size, 12 + 16 * tables.size()), 0);
-    PutBe32(b, 0, 0x00010000);
-    PutBe16(b, 4, static_cast<u16>(tables.size()));
+    PutInto(b).Be32(0, 0x00010000);
+    PutInto(b).Be16(4, static_cast<u16>(tables.size()));
     size_t at = 12;
     u32 offset = static_cast<u32>(12 + 16 * tables.size());
     for (const auto& [tag, length] : tables) {
         PutText(b, at, tag);
-        PutBe32(b, at + 8, offset);
-        PutBe32(b, at + 12, length);
+        PutInto(b).Be32(at + 8, offset);
+        PutInto(b).Be32(at + 12, length);
         offset += (length + 3) & ~3u;
         at += 16;
     }
@@ -275,12 +261,12 @@ TEST(DrawingRules, RandomAndMutatedSectorsStayBounded) {
     for (int round = 0; round < 300; ++round) {
         Bytes file = seeds[round % 3];
         for (int k = 0; k < 24; ++k) file[rng() % 1200] = static_cast<unsigned char>(rng());
-        if (round % 5 == 0) PutLe32(file, 21, rng());
+        if (round % 5 == 0) PutInto(file).Le32(21, rng());
         BruteForce::CDWGAnalyser analyser;
         const FeedResult r = Carve(analyser, Placed(file, 1, 60), 1);
         EXPECT_LE(r.size, 0x514000000ULL);
         Bytes font = Filler(512, static_cast<unsigned>(round));
-        PutBe16(font, 4, static_cast<u16>(round % 40));
+        PutInto(font).Be16(4, static_cast<u16>(round % 40));
         FileTTFAnalyser ttf;
         CRawFileInfo info;
         ttf.AnalyseBuffer(font.data(), info);
@@ -402,7 +388,7 @@ namespace {
 
 Bytes Fh11(size_t length) {
     Bytes b = Filler(length, 17);
-    PutLe32(b, 0, 0x0000011C);
+    PutInto(b).Le32(0, 0x0000011C);
     const unsigned char marks[12] = {0x02, 0x00, 0x04, 0x1C, 0x01, 0x14, 0x00, 0x02, 0x00, 0x14, 0x1C, 0x01};
     std::copy(std::begin(marks), std::end(marks), b.begin() + 4);
     PutText(b, 34, "11");
@@ -420,7 +406,7 @@ Bytes Ngrr(const std::vector<Chunk>& chunks) {
     for (const Chunk& c : chunks) {
         Bytes header = Filler(24, 21);
         PutText(header, 0, c.name);
-        PutLe32(header, 16, c.length);
+        PutInto(header).Le32(16, c.length);
         b.insert(b.end(), header.begin(), header.end());
         const Bytes payload = Filler(std::min<u32>(c.length, 100000), 23);
         b.insert(b.end(), payload.begin(), payload.end());
@@ -439,11 +425,11 @@ Bytes Indd(u32 pages, const std::vector<u32>& objects, size_t tail = 0) {
     Bytes b = Filler(static_cast<size_t>(pages) * 4096, 27);
     std::copy(std::begin(kInddGuid), std::end(kInddGuid), b.begin());
     PutText(b, 16, "DOCUMENT");
-    PutLe32(b, 280, pages);
+    PutInto(b).Le32(280, pages);
     for (u32 length : objects) {
         Bytes object = Filler(length + 64, 29);
         std::copy(std::begin(kInddObject), std::end(kInddObject), object.begin());
-        PutLe32(object, 24, length);
+        PutInto(object).Le32(24, length);
         b.insert(b.end(), object.begin(), object.end());
     }
     const Bytes after = Filler(tail, 31);
@@ -455,7 +441,7 @@ Bytes Indd(u32 pages, const std::vector<u32>& objects, size_t tail = 0) {
 Bytes Aep(u32 length, const std::string& xmp) {
     Bytes b = Filler(length + 8, 33);
     PutText(b, 0, "RIFX");
-    PutBe32(b, 4, length);
+    PutInto(b).Be32(4, length);
     PutText(b, 8, "Egg!");
     b.insert(b.end(), xmp.begin(), xmp.end());
     return b;
@@ -632,7 +618,7 @@ TEST(DrawingRules, CartridgeImageSizes) {
         SCOPED_TRACE(c.units);
         Bytes file = Filler(1024, 43);
         PutText(file, 256, "NCSD");
-        PutLe32(file, 260, c.units);
+        PutInto(file).Le32(260, c.units);
         RawSpeed::New3DSAnalyser analyser;
         const FeedResult r = Carve(analyser, Placed(file, 2, 8), 2);
         EXPECT_TRUE(r.finished);
@@ -656,17 +642,17 @@ namespace {
 Bytes Cpt(u32 checkA, u32 checkB, u32 trailer, u32 trailerNext, u32 sizeA, u32 sizeB, size_t length = 6000) {
     Bytes b = Filler(length, 47);
     PutText(b, 0, "CPT9FILE");
-    PutLe32(b, 40, 2);
-    PutLe32(b, 52, 316);
-    PutLe32(b, 316 + 8, 2000);
-    PutLe32(b, 2000 + 32, checkA);
-    PutLe32(b, 2000 + 60, checkB);
+    PutInto(b).Le32(40, 2);
+    PutInto(b).Le32(52, 316);
+    PutInto(b).Le32(316 + 8, 2000);
+    PutInto(b).Le32(2000 + 32, checkA);
+    PutInto(b).Le32(2000 + 60, checkB);
     const size_t position = 2060 + (checkA != 0 && checkA == checkB ? checkA : 0);
-    PutLe32(b, position, trailer);
-    PutLe32(b, position + 4, trailerNext);
+    PutInto(b).Le32(position, trailer);
+    PutInto(b).Le32(position + 4, trailerNext);
     if (trailer >= 8 && trailer <= length) {
-        PutLe32(b, trailer - 8, sizeA);
-        PutLe32(b, trailer - 4, sizeB);
+        PutInto(b).Le32(trailer - 8, sizeA);
+        PutInto(b).Le32(trailer - 4, sizeB);
     }
     return b;
 }
@@ -685,9 +671,9 @@ TEST(DrawingRules, CptSizesFromTheDevice) {
         {"trailer pointer below 8", Cpt(100, 100, 4, 1, 0, 0), false, 0},
         {"trailer pointer past the device", Cpt(100, 100, 0xFFFFFFF0, 1, 0, 0), false, 0},
         {"sizes summed in 64 bits", Cpt(0, 0, 5000, 1, 0xFFFFFFFF, 0xFFFFFFFF), true, 0x1FFFFFFFEULL},
-        {"last block past the device", [] { Bytes b = Cpt(100, 100, 5000, 1, 5500, 500); PutLe32(b, 324, 0xFFFFFF00); return b; }(),
+        {"last block past the device", [] { Bytes b = Cpt(100, 100, 5000, 1, 5500, 500); PutInto(b).Le32(324, 0xFFFFFF00); return b; }(),
          false, 0},
-        {"entry count that reaches past the device", [] { Bytes b = Cpt(100, 100, 5000, 1, 5500, 500); PutLe32(b, 40, 0xFFFFFFFF); return b; }(),
+        {"entry count that reaches past the device", [] { Bytes b = Cpt(100, 100, 5000, 1, 5500, 500); PutInto(b).Le32(40, 0xFFFFFFFF); return b; }(),
          false, 0},
         {"check pointing past the device", Cpt(0xFFFFFF00, 0xFFFFFF00, 5000, 1, 5500, 500), false, 0},
     };
@@ -705,7 +691,7 @@ TEST(DrawingRules, CptSizesFromTheDevice) {
         }
     }
     Bytes file = Cpt(100, 100, 5000, 1, 5500, 500);
-    PutLe32(file, 52, 317);
+    PutInto(file).Le32(52, 317);
     FileCPTAnalyser analyser;
     CRawFileInfo info;
     EXPECT_EQ(analyser.AnalyseBuffer(file.data(), info), 0) << "the table at 316 only";
@@ -789,9 +775,9 @@ TEST(DrawingRules, SvgFamilyEnds) {
     };
     Bytes binary = Filler(7000, 51);
     PutText(binary, 0, std::string("\xCD\x01\x00\x00", 4));
-    PutLe32(binary, 1100, 5000);
+    PutInto(binary).Le32(1100, 5000);
     Bytes hugeBinary = binary;
-    PutLe32(hugeBinary, 1100, 0xA00000);
+    PutInto(hugeBinary).Le32(1100, 0xA00000);
     const std::string svg = kDeclaration + "<svg xmlns=\"http://www.w3.org/2000/svg\">\n";
     const std::string gpx = kDeclaration + "<gpx version=\"1.1\">\n<trk>\n";
     const std::string plist = kDeclaration + "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\">\n<plist>\n";
@@ -940,9 +926,9 @@ TEST(DrawingHostile, CorruptChainsEndBounded) {
     auto ngrr = [] { return std::make_unique<RawSpeed::NGRRAnalyser>(); };
     auto aep = [] { return std::make_unique<RawSpeed::AEPAnalyser>(); };
     Bytes zeroLength = Chain({300, 200, 150, 400});
-    PutLe16(zeroLength, 502, 0);
+    PutInto(zeroLength).Le16(502, 0);
     Bytes firstZero = Chain({300, 200});
-    PutLe16(firstZero, 2, 0);
+    PutInto(firstZero).Le16(2, 0);
     Bytes lookAheads = Chain({300});
     for (size_t p = 300; p + 90 <= 60000; p += 88) {
         lookAheads.resize(p + 90, 0x61);
@@ -963,9 +949,9 @@ TEST(DrawingHostile, CorruptChainsEndBounded) {
         return p;
     }();
     Bytes hugePages = Indd(1, {100});
-    PutLe32(hugePages, 280, 0xFFFFFFFF);
+    PutInto(hugePages).Le32(280, 0xFFFFFFFF);
     Bytes hugeObject = Indd(1, {100, 200});
-    PutLe32(hugeObject, 4096 + 24, 0xFFFFFFFF);
+    PutInto(hugeObject).Le32(4096 + 24, 0xFFFFFFFF);
     const std::vector<StreamCase> cases = {
         {"3DS record of length 0 ends the chain", tds, zeroLength, true, 500},
         {"3DS first record of length 0", tds, firstZero, true, 0},
@@ -974,8 +960,8 @@ TEST(DrawingHostile, CorruptChainsEndBounded) {
         {"INDD object length past any device", indd, hugeObject, true, 0},
         {"NGRR chunk length past any device", ngrr, Ngrr({{"data", 300}, {"data", 0xFFFFFFFF}}), true, 0},
         {"NGRR chunk of length 0", ngrr, Ngrr({{"data", 0}, {"data", 0}, {"free", 10}}), true, 60 + 48},
-        {"AEP negative length", aep, [] { Bytes b = Aep(600, ""); PutBe32(b, 4, 0x80000000u); return b; }(), true, 0},
-        {"AEP length past any device", aep, [] { Bytes b = Aep(600, ""); PutBe32(b, 4, 0x7FFFFFF0); return b; }(),
+        {"AEP negative length", aep, [] { Bytes b = Aep(600, ""); PutInto(b).Be32(4, 0x80000000u); return b; }(), true, 0},
+        {"AEP length past any device", aep, [] { Bytes b = Aep(600, ""); PutInto(b).Be32(4, 0x7FFFFFF0); return b; }(),
          true, 0},
     };
     for (const StreamCase& c : cases) {

@@ -13,19 +13,13 @@
 #include "engine/RAWSearch/Analysers/MediaTypes.h"
 #include "engine/RAWSearch/Analysers/MovAnalyzer.h"
 #include "engine/RAWSearch/Analysers/Mp4Analyzer.h"
+#include "support/PutBytes.h"
 
 using namespace pictest;
+using testsupport::PutInto;
 
 namespace {
 
-void Put32(Bytes& b, size_t at, u32 v) {
-    if (b.size() < at + 4) b.resize(at + 4, 0);
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<u8>(v >> (24 - 8 * i));
-}
-void Put64(Bytes& b, size_t at, u64 v) {
-    Put32(b, at, static_cast<u32>(v >> 32));
-    Put32(b, at + 4, static_cast<u32>(v));
-}
 void PutText(Bytes& b, size_t at, const char* text) {
     if (b.size() < at + strlen(text)) b.resize(at + strlen(text), 0);
     memcpy(&b[at], text, strlen(text));
@@ -33,15 +27,14 @@ void PutText(Bytes& b, size_t at, const char* text) {
 
 // An ISO file: ftyp (isom, avc1), moov of 1200 bytes, mdat of 3000 bytes.
 Bytes Valid() {
-    Bytes b;
-    Put32(b, 0, 32);
+    Bytes b(4232, 0);
+    PutInto(b).Be32(0, 32);
     PutText(b, 4, "ftypisom");
     PutText(b, 16, "isomiso2avc1mp41");
-    Put32(b, 32, 1200);
+    PutInto(b).Be32(32, 1200);
     PutText(b, 36, "moov");
-    Put32(b, 1232, 3000);
+    PutInto(b).Be32(1232, 3000);
     PutText(b, 1236, "mdat");
-    b.resize(4232, 0);
     return b;
 }
 
@@ -68,28 +61,28 @@ TEST(MediaHostile, CorruptBoxFilesAreWalkedSafely) {
         u64 deviceSize;  // the device walk's answer
     };
     const Row rows[] = {
-        {"a box of size 0", [](Bytes& b) { Put32(b, 1232, 0); }, 1232, 1232},
+        {"a box of size 0", [](Bytes& b) { PutInto(b).Be32(1232, 0); }, 1232, 1232},
         {"a box of size 1 with a huge 64-bit size",
          [](Bytes& b) {
-             Put32(b, 1232, 1);
-             Put64(b, 1240, 0x4000000000000000ULL);
+             PutInto(b).Be32(1232, 1);
+             PutInto(b).Be64(1240, 0x4000000000000000ULL);
          },
          1232 + 0x4000000000000000ULL, 1232 + 0x4000000000000000ULL},
         {"a 64-bit size that overflows the offset",
          [](Bytes& b) {
-             Put32(b, 1232, 1);
-             Put64(b, 1240, 0xFFFFFFFFFFFFFFFFULL);
+             PutInto(b).Be32(1232, 1);
+             PutInto(b).Be64(1240, 0xFFFFFFFFFFFFFFFFULL);
          },
          1232, 0},
-        {"a box past the device end", [](Bytes& b) { Put32(b, 1232, 0x7FFFFFFF); }, 1232 + 0x7FFFFFFFULL,
+        {"a box past the device end", [](Bytes& b) { PutInto(b).Be32(1232, 0x7FFFFFFF); }, 1232 + 0x7FFFFFFFULL,
          1232 + 0x7FFFFFFFULL},
-        {"a negative 32-bit size", [](Bytes& b) { Put32(b, 32, 0x80000000); }, 0, 32},
-        {"an empty moov followed by zeros", [](Bytes& b) { Put32(b, 32, 8); }, 40, 40},
+        {"a negative 32-bit size", [](Bytes& b) { PutInto(b).Be32(32, 0x80000000); }, 0, 32},
+        {"an empty moov followed by zeros", [](Bytes& b) { PutInto(b).Be32(32, 8); }, 40, 40},
         {"an Exif block with an IFD offset past the block",
          [](Bytes& b) {
              PutText(b, 100, "Exif");
              PutText(b, 106, "MM");
-             Put32(b, 110, 0xFFFFFFF0);
+             PutInto(b).Be32(110, 0xFFFFFFF0);
          },
          4232, 4232},
         {"an Exif block with 65535 entries",
@@ -105,13 +98,13 @@ TEST(MediaHostile, CorruptBoxFilesAreWalkedSafely) {
          [](Bytes& b) {
              PutText(b, 100, "Exif");
              PutText(b, 106, "MM");
-             Put32(b, 110, 8);
+             PutInto(b).Be32(110, 8);
              b[115] = 1;             // one entry
              b[116] = 0x01;          // tag 271
              b[117] = 0x0F;
              b[119] = 2;             // ASCII
-             Put32(b, 120, 0xFFFF);  // count
-             Put32(b, 124, 0x7FFFFFF0);
+             PutInto(b).Be32(120, 0xFFFF);  // count
+             PutInto(b).Be32(124, 0x7FFFFFF0);
          },
          4232, 4232},
     };

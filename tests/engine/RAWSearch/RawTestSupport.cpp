@@ -1,18 +1,12 @@
 #include "RawTestSupport.h"
+#include "support/PutBytes.h"
 
 #include <random>
 
+using testsupport::AppendTo;
+
 namespace rawtest {
 namespace {
-
-void Put16(std::vector<unsigned char>& v, unsigned x) {
-    v.push_back(static_cast<unsigned char>(x >> 8));
-    v.push_back(static_cast<unsigned char>(x));
-}
-void Put32(std::vector<unsigned char>& v, unsigned x) {
-    Put16(v, x >> 16);
-    Put16(v, x & 0xFFFF);
-}
 
 struct Entry {
     unsigned tag, format, count;
@@ -27,7 +21,7 @@ Entry Ascii(unsigned tag, const std::string& s) {
 }
 Entry Long(unsigned tag, unsigned value) {
     Entry e{tag, 4, 1, {}};
-    Put32(e.data, value);
+    AppendTo(e.data).Be32(u32(value));
     return e;
 }
 
@@ -35,26 +29,26 @@ Entry Long(unsigned tag, unsigned value) {
 // Returns the offsets of each entry's value field so that pointers can be patched.
 std::vector<size_t> WriteDir(std::vector<unsigned char>& tiff, const std::vector<Entry>& entries, unsigned next) {
     const size_t start = tiff.size();
-    Put16(tiff, static_cast<unsigned>(entries.size()));
+    AppendTo(tiff).Be16(u16(static_cast<unsigned>(entries.size())));
     size_t valueArea = start + 2 + entries.size() * 12 + 4;
     std::vector<unsigned char> extra;
     std::vector<size_t> fields;
     for (const Entry& e : entries) {
-        Put16(tiff, e.tag);
-        Put16(tiff, e.format);
-        Put32(tiff, e.count);
+        AppendTo(tiff).Be16(u16(e.tag));
+        AppendTo(tiff).Be16(u16(e.format));
+        AppendTo(tiff).Be32(u32(e.count));
         fields.push_back(tiff.size());
         if (e.data.size() <= 4) {
             std::vector<unsigned char> d = e.data;
             d.resize(4, 0);
             tiff.insert(tiff.end(), d.begin(), d.end());
         } else {
-            Put32(tiff, static_cast<unsigned>(valueArea + extra.size()));
+            AppendTo(tiff).Be32(u32(static_cast<unsigned>(valueArea + extra.size())));
             extra.insert(extra.end(), e.data.begin(), e.data.end());
             if (extra.size() % 2) extra.push_back(0);
         }
     }
-    Put32(tiff, next);
+    AppendTo(tiff).Be32(u32(next));
     tiff.insert(tiff.end(), extra.begin(), extra.end());
     return fields;
 }
@@ -95,7 +89,7 @@ std::vector<unsigned char> MakeExifSegment(const JpegRecipe& recipe) {
         tiff.insert(tiff.end(), thumb.begin(), thumb.end());
     }
     std::vector<unsigned char> seg = {0xFF, 0xE1};
-    Put16(seg, static_cast<unsigned>(tiff.size() + 8));
+    AppendTo(seg).Be16(u16(static_cast<unsigned>(tiff.size() + 8)));
     const char hdr[6] = {'E', 'x', 'i', 'f', 0, 0};
     seg.insert(seg.end(), hdr, hdr + 6);
     seg.insert(seg.end(), tiff.begin(), tiff.end());
@@ -120,10 +114,10 @@ std::vector<unsigned char> MakeJpeg(const JpegRecipe& recipe) {
     // The frame header.
     out.push_back(0xFF);
     out.push_back(recipe.progressive ? 0xC2 : 0xC0);
-    Put16(out, 17);
+    AppendTo(out).Be16(u16(17));
     out.push_back(8);
-    Put16(out, recipe.height);
-    Put16(out, recipe.width);
+    AppendTo(out).Be16(u16(recipe.height));
+    AppendTo(out).Be16(u16(recipe.width));
     out.push_back(3);
     for (int c = 1; c <= 3; ++c) out.insert(out.end(), {static_cast<unsigned char>(c), 0x11, 0x00});
     std::mt19937 rng(recipe.seed);

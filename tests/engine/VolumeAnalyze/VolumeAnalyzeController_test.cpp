@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/VolumeAnalyze/VolumeAnalyzerFactories.h"
 #include "engine/VolumeAnalyze/VolumeLabel.h"
+#include "support/Fixtures.h"
+#include "support/ImageFileDevice.h"
 #include "support/MemoryDevice.h"
 
 namespace {
@@ -131,19 +134,44 @@ TEST(VolumeLabel, AlwaysTerminated) {
     EXPECT_STREQ(small, "ab");
 }
 
-// The analysers in the product today: only the FAT stand-in answers, with "not recognised".
-TEST(VolumeAnalyzers, UnbuiltFileSystemsRecogniseNothing) {
-    testsupport::MemoryDevice device(std::vector<u8>(64 * 512));
-    CVolumeAnalyzeController controller(&device, 0);
+// The product's analysers: each committed volume image is recognised as its own file system (whole,
+// the volume's first sector at the device's start), and a volume of zeros by none: the FAT analyser
+// then answers "not recognised" with no sectors and an empty label.
+TEST(VolumeAnalyzers, EachFileSystemIsRecognisedFromItsVolumeAndZerosAsNone) {
+    struct Case {
+        const char* image;
+        u32 sectorSize;
+        enumFILE_SYSTEM_TYPE type;
+    };
+    const Case cases[] = {
+        {"fat/fat16.img.xz", 512, FILE_SYSTEM_FAT16},      {"fat/fat32.img.xz", 512, FILE_SYSTEM_FAT32},
+        {"exfat/exfat-4k.img.xz", 512, FILE_SYSTEM_EXFAT}, {"exfat/exfat-4kn.img.xz", 4096, FILE_SYSTEM_EXFAT},
+        {"ntfs/ntfs512.img.xz", 512, FILE_SYSTEM_NTFS},    {"ntfs/ntfs4k.img.xz", 4096, FILE_SYSTEM_NTFS},
+        {"hfsplus/plain.img.xz", 512, FILE_SYSTEM_HFSPLUS}, {"hfsplus/hfsx.img.xz", 512, FILE_SYSTEM_HFSPLUS},
+        {"apfs/apfs-records.img.xz", 512, FILE_SYSTEM_APFS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.image);
+        testsupport::ImageFileDevice device(testsupport::UnpackXzShared(testsupport::FixturePath(c.image)),
+                                            c.sectorSize);
+        CVolumeAnalyzeController controller(&device, 0);
+        IVolumeAnalyze* analyzer = controller.GetVolumeAnzlyzer();
+        ASSERT_NE(analyzer, nullptr);
+        EXPECT_EQ(analyzer->GetFileSystemType(), c.type);
+        EXPECT_GT(analyzer->GetTotalSector(), 0);
+        EXPECT_LE(analyzer->GetTotalSector(), device.GetTotalSectors() * i64(c.sectorSize / 512));
+    }
+
+    testsupport::MemoryDevice zeros(std::vector<u8>(64 * 512));
+    CVolumeAnalyzeController controller(&zeros, 0);
     EXPECT_EQ(controller.GetVolumeAnzlyzer(), nullptr);
-    IVolumeAnalyze* fat = CreateFatVolumeAnalyze(&device, 0);
+    std::unique_ptr<IVolumeAnalyze> fat(CreateFatVolumeAnalyze(&zeros, 0));
     ASSERT_NE(fat, nullptr);
     EXPECT_EQ(fat->GetFileSystemType(), FILE_SYSTEM_UNKNOWN);
     EXPECT_EQ(fat->GetTotalSector(), 0);
     char label[8] = "xxxxxxx";
     fat->GetLabel(label, sizeof label);
     EXPECT_STREQ(label, "");
-    delete fat;
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -252,6 +254,37 @@ TEST(Udev, PropertiesEscapesAndBusKinds) {
         std::map<std::string, std::string> p(c.props.begin(), c.props.end());
         EXPECT_EQ(BusKindOf(p, c.name, c.path), c.bus) << c.name << " " << c.path;
     }
+}
+
+// A small file is read as it is, without room kept for the largest file it could be (the listing of
+// a machine's disks reads thousands of them); a longer one is cut at the limit; a proc file, whose
+// size reads 0, is read to its end.
+TEST(SmallFile, ReadsWhatTheFileHolds) {
+    TempDir dir;
+    const std::string bytes = "259:0\n";
+    {
+        std::ofstream(dir / "dev") << bytes;
+    }
+    const auto small = ReadSmallFile(dir / "dev");
+    ASSERT_TRUE(small);
+    EXPECT_EQ(*small, bytes);
+    EXPECT_LT(small->capacity(), 64u * 1024) << "no room is kept beyond what the file held";
+
+    const std::string longer(10000, 'x');
+    {
+        std::ofstream(dir / "long") << longer;
+    }
+    EXPECT_EQ(ReadSmallFile(dir / "long"), longer);
+    EXPECT_EQ(ReadSmallFile(dir / "long", 5000), longer.substr(0, 5000));
+    EXPECT_EQ(ReadSmallFile(dir / "missing"), std::nullopt);
+
+    struct stat st {};
+    ASSERT_EQ(stat("/proc/self/cmdline", &st), 0);
+    ASSERT_EQ(st.st_size, 0) << "proc files report no size";
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(cmdline.empty());
+    EXPECT_EQ(ReadSmallFile("/proc/self/cmdline"), cmdline);
 }
 
 TEST(KernelDisksLive, ReadsThisMachineWithoutFailing) {

@@ -25,9 +25,12 @@
 #include "support/FakeKernelTree.h"
 #include "support/FakeWindowSide.h"
 #include "support/Fixtures.h"
+#include "support/PutBytes.h"
 #include "support/Sha256.h"
 #include "support/TempDir.h"
 #include "ui/kit/ImageDecoder.h"
+
+using testsupport::PutInto;
 
 namespace {
 
@@ -36,10 +39,6 @@ using testsupport::FakeWindowSide;
 using testsupport::TempDir;
 
 constexpr u64 kStart = 2048;
-
-void PutLe32(std::string& bytes, size_t at, u32 value) {
-    for (int i = 0; i < 4; ++i) bytes[at + size_t(i)] = char((value >> (8 * i)) & 0xFF);
-}
 
 // The sums of every file in the fixture's listing.
 std::set<std::string> IcatSums() {
@@ -102,8 +101,8 @@ protected:
         const std::string volume = testsupport::ReadFile(fat);
         std::string disk(kStart * 512, '\0');
         disk[446 + 4] = char(0x06);
-        PutLe32(disk, 446 + 8, u32(kStart));
-        PutLe32(disk, 446 + 12, u32(volume.size() / 512));
+        PutInto(disk).Le32(446 + 8, u32(kStart));
+        PutInto(disk).Le32(446 + 12, u32(volume.size() / 512));
         disk[510] = char(0x55);
         disk[511] = char(0xAA);
         disk += volume;
@@ -164,7 +163,8 @@ protected:
         }
     }
     std::string IconOf(IFileNode* node) {
-        const auto* icon = dynamic_cast<const testsupport::FakeIcon*>(KXUIController::GetNSImageByFildNode(node).get());
+        const auto image = KXUIController::GetNSImageByFildNode(node);  // held while its source is read
+        const auto* icon = dynamic_cast<const testsupport::FakeIcon*>(image.get());
         return icon ? icon->source : "";
     }
 

@@ -1,4 +1,5 @@
-// Every test of this program sees private settings and the shipped resources of this tree.
+// Linked into every bridge test program: each test sees private settings and the shipped resources of
+// this tree.
 #include "support/PrivateSettings.h"
 
 namespace {

@@ -1,9 +1,0 @@
-// Every test of this program sees private settings and the shipped resources of this tree.
-#include "support/PrivateSettings.h"
-
-namespace {
-
-[[maybe_unused]] testing::Environment* const g_environment =
-    testing::AddGlobalTestEnvironment(new testsupport::PrivateSettingsEnvironment);
-
-}  // namespace
