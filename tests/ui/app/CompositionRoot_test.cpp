@@ -31,7 +31,8 @@ struct ProgramRun {
     QString output;
 };
 
-// Runs the real program offscreen with the test switch set to settings, in a fresh settings folder.
+// Runs the real program offscreen, as the launcher starts it, with the test switch set to settings, in
+// a fresh settings folder.
 ProgramRun RunBrelvox(const QString& settings) {
     const QString program = QStringLiteral(BRELVOX_BINARY_DIR "/src/ui/brelvox");
     EXPECT_TRUE(QFileInfo(program).isExecutable()) << program.toStdString();
@@ -44,7 +45,7 @@ ProgramRun RunBrelvox(const QString& settings) {
     QProcess process;
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, {});
+    process.start(program, {"en*loaderflag*"});
     ProgramRun run;
     if (!process.waitForFinished(60000)) {
         process.kill();

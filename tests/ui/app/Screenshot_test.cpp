@@ -1,4 +1,4 @@
-// The real brelvox program under a virtual X display: with the test switch it saves its first window
+// The real brelvox program under a virtual X display, started as the launcher starts it: it saves its first window
 // as the window system shows it (kept as an artefact for review) and ends with 0; the test probes the
 // drawn bar and the progress strip at known points of the kit demo.
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ TEST(Screenshot, TheFirstWindowShowsTheWhiteBarAndTheProgressStrip) {
     QProcess process;
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(xvfbRun, {"-a", "-s", "-screen 0 1280x800x24", program});
+    process.start(xvfbRun, {"-a", "-s", "-screen 0 1280x800x24", program, "en*loaderflag*"});
     ASSERT_TRUE(process.waitForFinished(60000)) << "brelvox did not end";
     ASSERT_EQ(process.exitStatus(), QProcess::NormalExit);
     ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
