@@ -8,7 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QThread>
 #include <filesystem>
@@ -18,18 +18,14 @@
 #include "support/TempDir.h"
 #include "ui/shell/SmartSpy.h"
 #include "ui/shell/UsageStatistics.h"
+#include "uisupport/UiTest.h"
 
 namespace {
 
 namespace defaults_key = brelvox::foundation::defaults_key;
 
-struct ProgramRun {
-    int exitCode = -1;
-    std::string output;
-};
-
 // Runs brelvox under xvfb-run with a fresh settings folder and the plugin's copy in its work folder.
-ProgramRun QuitThroughTheMenu(const testsupport::TempDir& home, const testsupport::TempDir& work) {
+uitest::ProgramRun QuitThroughTheMenu(const testsupport::TempDir& home, const testsupport::TempDir& work) {
     const QString xvfbRun = QStandardPaths::findExecutable("xvfb-run");
     const QString program = QStringLiteral(BRELVOX_BINARY_DIR "/src/ui/brelvox");
     EXPECT_TRUE(QFileInfo(program).isExecutable()) << program.toStdString();
@@ -40,21 +36,7 @@ ProgramRun QuitThroughTheMenu(const testsupport::TempDir& home, const testsuppor
     env.insert("BRELVOX_WORK_DIR", QString::fromStdString(work.str()));
     env.insert("TELVORN_FAKE_LOG", QString::fromStdString((work / "calls.log").string()));
     env.insert("BRELVOX_TEST", "menu-item=exit");
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(xvfbRun, {"-a", "-s", "-screen 0 1280x800x24", program, "en*loaderflag*"});
-    ProgramRun run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << "brelvox did not end";
-        return run;
-    }
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    run.exitCode = process.exitCode();
-    run.output = process.readAll().toStdString();
-    return run;
+    return uitest::RunProgram(xvfbRun, {"-a", "-s", "-screen 0 1280x800x24", program, "en*loaderflag*"}, env);
 }
 
 std::vector<std::string> Lines(const std::filesystem::path& file) {
@@ -76,9 +58,9 @@ protected:
 };
 
 TEST_F(Program, OpensItsFirstWindowAndQuitsThroughTheMenuWithoutTouchingTheStatisticsPlugin) {
-    const ProgramRun run = QuitThroughTheMenu(home, work);
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(run.output.find("never showed"), std::string::npos) << run.output;
+    const uitest::ProgramRun run = QuitThroughTheMenu(home, work);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_EQ(run.output.indexOf("never showed"), -1) << run.output.toStdString();
     EXPECT_FALSE(std::filesystem::exists(work / "calls.log")) << "the plugin was loaded";
     // The first run stored its choice: no statistics.
     brelvox::foundation::UserDefaults defaults((home / "Brelvox" / "UserDefaults.plist").string());
@@ -89,11 +71,21 @@ TEST_F(Program, TheSamePluginGetsTheCallsOfARunOnceTheUserTakesPart) {
     std::filesystem::create_directories(home / "Brelvox");
     brelvox::foundation::UserDefaults((home / "Brelvox" / "UserDefaults.plist").string())
         .SetBool(defaults_key::kParticipate, true);
-    const ProgramRun run = QuitThroughTheMenu(home, work);
-    EXPECT_EQ(run.exitCode, 0) << run.output;
+    const uitest::ProgramRun run = QuitThroughTheMenu(home, work);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     const std::string endpoint = std::string("8(3584,") + shell::UsageStatistics::kEndpoint + ")";
     EXPECT_EQ(Lines(work / "calls.log"), (std::vector<std::string>{"loaded", "InstallSpy(1," + work.str() + ")",
                                                                    "GetSmartSpy", endpoint, "2(7,5)", "0"}));
+}
+
+TEST_F(Program, WithoutThePluginATakingPartUserStillQuitsCleanly) {
+    std::filesystem::remove(work / telvorn::kLibraryName);
+    std::filesystem::create_directories(home / "Brelvox");
+    brelvox::foundation::UserDefaults((home / "Brelvox" / "UserDefaults.plist").string())
+        .SetBool(defaults_key::kParticipate, true);
+    const uitest::ProgramRun run = QuitThroughTheMenu(home, work);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_FALSE(std::filesystem::exists(work / "calls.log"));
 }
 
 TEST(Launcher, BrelvoxStartedBareStartsTheLauncherBesideItWhichStartsItAgainInTheLocalesLanguage) {
@@ -111,12 +103,8 @@ TEST(Launcher, BrelvoxStartedBareStartsTheLauncherBesideItWhichStartsItAgainInTh
     env.insert("LANG", "de_DE.UTF-8");
     // The program started by the launcher quits through its menu once its window shows.
     env.insert("BRELVOX_TEST", "menu-item=exit");
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, {});
-    ASSERT_TRUE(process.waitForFinished(60000)) << "brelvox did not end";
-    EXPECT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
+    const uitest::ProgramRun run = uitest::RunProgram(program, {}, env);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
 
     // The second brelvox stores the language it was given.
     brelvox::foundation::UserDefaults defaults((home / "Brelvox" / "UserDefaults.plist").string());
