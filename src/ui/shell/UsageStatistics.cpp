@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "bridge/UIController/IUIController.h"
 #include "bridge/Utilities/TextUtilities.h"
 #include "engine/Common/CatchExeception.h"
 #include "platform/foundation/UserDefaults.h"
@@ -160,9 +161,11 @@ void UsageStatistics::SpyIDEnd() {
     withSpy([](telvorn::ISmartSpy& s) { s.Finish(); });
 }
 
-void UsageStatistics::SetEdiRsf(bool ediRsf) {
+void UsageStatistics::SetEdiRsf() {
     std::lock_guard<std::mutex> hold(m_mutex);
-    if (!ediRsf || !participates()) return;
+    if (!participates()) return;
+    IUIController* controller = GetUIController();
+    if (!controller || !controller->IsEdiRsf()) return;
     const int count = m_imageResults;
     withSpy([count](telvorn::ISmartSpy& s) { s.SetTableValue(kImageResultTable, count); });
     ++m_imageResults;

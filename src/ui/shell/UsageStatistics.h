@@ -56,8 +56,9 @@ public:
     void SpyIDSaveToServerTable();
     // The endpoint, the end set, then finish: the statistics' end at close.
     void SpyIDEnd();
-    // After a restore bound to an image (ediRsf): the image-result counter into its table, then up by one.
-    void SetEdiRsf(bool ediRsf);
+    // When the results shown were restored from a saved result bound to an EDI image (IsEdiRsf of the
+    // process's controller): the image-result counter into its table, then up by one.
+    void SetEdiRsf();
 
 private:
     // The statistics object (loading the library and asking for it while there is none); null

@@ -10,6 +10,7 @@
 
 #include "bridge/Controller/KXUIController.h"
 #include "platform/foundation/UserDefaults.h"
+#include "support/FakeUIController.h"
 #include "support/TempDir.h"
 #include "ui/shell/SmartSpy.h"
 #include "ui/shell/UsageStatistics.h"
@@ -65,12 +66,20 @@ void EveryCall(UsageStatistics& statistics) {
         statistics.SpyIDStringTable2(id, "two");
         statistics.SpyIDWStringTable1(id, "wide");
     }
-    statistics.SetEdiRsf(true);
+    statistics.SetEdiRsf();
     statistics.SpyIDSaveToServerTable();
     statistics.SpyIDEnd();
 }
 
-TEST(UsageStatistics, WithParticipateNoNothingIsLoadedOrCalledAtCloseEither) {
+// Every test's results are restored from a saved result bound to an image.
+class UsageStatisticsTest : public testing::Test {
+protected:
+    UsageStatisticsTest() { controller.SetEdiRsf(true); }
+    testsupport::FakeUIController controller;
+    testsupport::ScopedUIController scope{&controller};
+};
+
+TEST_F(UsageStatisticsTest, WithParticipateNoNothingIsLoadedOrCalledAtCloseEither) {
     for (std::optional<bool> participate : {std::optional<bool>(), std::optional<bool>(false)}) {
         SCOPED_TRACE(participate ? "stored NO" : "never stored (first run)");
         PluginFolder folder(participate);
@@ -88,7 +97,7 @@ TEST(UsageStatistics, WithParticipateNoNothingIsLoadedOrCalledAtCloseEither) {
     }
 }
 
-TEST(UsageStatistics, WithParticipateYesTheCallsArriveInOrder) {
+TEST_F(UsageStatisticsTest, WithParticipateYesTheCallsArriveInOrder) {
     PluginFolder folder(true);
     UsageStatistics statistics(folder.defaults, folder.work.str());
     EveryCall(statistics);
@@ -104,16 +113,18 @@ TEST(UsageStatistics, WithParticipateYesTheCallsArriveInOrder) {
                                   "8(3584," + kEndpoint + ")", "2(2,5)", "8(3584," + kEndpoint + ")", "2(7,5)", "0"}));
 }
 
-TEST(UsageStatistics, TheImageResultCounterGoesUpByOneForEachImageBoundRestore) {
+TEST_F(UsageStatisticsTest, TheImageResultCounterGoesUpByOneForEachImageBoundRestore) {
     PluginFolder folder(true);
     UsageStatistics statistics(folder.defaults, folder.work.str());
-    statistics.SetEdiRsf(true);
-    statistics.SetEdiRsf(false);
-    statistics.SetEdiRsf(true);
+    statistics.SetEdiRsf();
+    controller.SetEdiRsf(false);
+    statistics.SetEdiRsf();
+    controller.SetEdiRsf(true);
+    statistics.SetEdiRsf();
     EXPECT_EQ(folder.calls(), (std::vector<std::string>{"loaded", "GetSmartSpy", "6(4175,1)", "6(4175,2)"}));
 }
 
-TEST(UsageStatistics, APluginThrowingAtPlace8StillGetsPlaces2And0) {
+TEST_F(UsageStatisticsTest, APluginThrowingAtPlace8StillGetsPlaces2And0) {
     PluginFolder folder(true);
     setenv("TELVORN_FAKE_THROW_AT", "8", 1);
     UsageStatistics statistics(folder.defaults, folder.work.str());
@@ -122,7 +133,7 @@ TEST(UsageStatistics, APluginThrowingAtPlace8StillGetsPlaces2And0) {
               (std::vector<std::string>{"loaded", "GetSmartSpy", "8(3584," + kEndpoint + ")", "2(7,5)", "0"}));
 }
 
-TEST(UsageStatistics, WithoutTheLibraryEveryCallIsHarmless) {
+TEST_F(UsageStatisticsTest, WithoutTheLibraryEveryCallIsHarmless) {
     PluginFolder folder(true, false);
     UsageStatistics statistics(folder.defaults, folder.work.str());
     EveryCall(statistics);
