@@ -35,14 +35,14 @@ constexpr int kSettleMs = 300;
 // Calls shown with the first window once the window system shows it, or with null when it never
 // does within the patience.
 void WhenFirstWindowShows(const std::function<QWidget*()>& firstWindow, std::function<void(QWidget*)> shown) {
-    auto* clock = new QElapsedTimer;
-    clock->start();
+    QElapsedTimer clock;
+    clock.start();
     auto* poll = new QTimer(qApp);
     QObject::connect(poll, &QTimer::timeout, qApp, [=] {
         QWidget* window = firstWindow();
         QWindow* handle = window ? window->windowHandle() : nullptr;
         const bool exposed = handle && handle->isExposed();
-        if (!exposed && clock->elapsed() < kScreenshotPatienceMs) return;
+        if (!exposed && clock.elapsed() < kScreenshotPatienceMs) return;
         poll->stop();
         shown(exposed ? window : nullptr);
     });
