@@ -171,7 +171,10 @@ void KXCheckUpdateWindowController::whatIsNewVersionDiff(const VersionList& list
 
     for (kit::Label* label : itemLabels) delete label;
     itemLabels.clear();
-    // Each item is measured as it is drawn: its numbered text, in its font, at its width.
+    // Each item is measured as it is drawn: its numbered text, in its font, at its width. A wrapped item
+    // keeps the room a one-line item leaves under its line, so every item stands as far from the next.
+    const double oneLine = heightForStringDrawing(QStringLiteral("1."), itemFont(), layout::kItemWidth);
+    const double spare = std::max(0.0, layout::kMinimumItemHeight - oneLine);
     std::vector<double> heights;
     double listHeight = 0;
     for (size_t i = 0; i < list.items.size(); ++i) {
@@ -182,7 +185,8 @@ void KXCheckUpdateWindowController::whatIsNewVersionDiff(const VersionList& list
         label->setWraps(true);
         label->setToolTip(text);
         label->setBackgroundColor(QApplication::palette().color(QPalette::Window));
-        const double drawn = heightForStringDrawing(label->stringValue(), label->font(), layout::kItemWidth);
+        const double drawn =
+            heightForStringDrawing(label->stringValue(), label->font(), layout::kItemWidth) + spare;
         heights.push_back(std::max(layout::kMinimumItemHeight, drawn));
         listHeight += std::max(layout::kMinimumItemRoom, drawn);
         itemLabels.push_back(label);

@@ -227,10 +227,15 @@ TEST(UpdateWindow, LongItemsAreMeasuredAsDrawnSoTheyRunFromTheTopWithoutOverlapp
     const kit::Label* first = window.itemLabels[0];
     const kit::Label* second = window.itemLabels[1];
     const double listHeight = window.showVersionScrollView->frame().height();
-    // The first item takes what its wrapped text needs at the width it is drawn in.
-    const double needed = first->heightForWidth(380);
-    EXPECT_GT(needed, 25);
+    // The first item takes what its wrapped text needs at the width it is drawn in, and below it the
+    // room a one-line item leaves under its line (25 less a line), so items stand evenly apart.
+    const double line = second->heightForWidth(380);
+    ASSERT_GT(line, 0);
+    ASSERT_LT(line, 25);
+    const double needed = first->heightForWidth(380) + (25 - line);
+    EXPECT_GT(first->heightForWidth(380), 2 * line);
     EXPECT_EQ(first->frame().height(), needed);
+    EXPECT_EQ(second->frame().height(), 25);
     EXPECT_EQ(first->frame().y() + first->frame().height(), listHeight);
     EXPECT_EQ(second->frame().y() + second->frame().height(), first->frame().y());
     EXPECT_EQ(listHeight, needed + 30);
