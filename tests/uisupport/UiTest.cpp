@@ -56,8 +56,10 @@ std::optional<int> ScriptedResponder::answerSheet(const kit::Window&) {
 }
 
 ProgramRun RunProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
+    QProcessEnvironment isolated = environment;
+    isolated.insert("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus);
     QProcess process;
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(isolated);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     ProgramRun run;

@@ -27,8 +27,12 @@ struct ProgramRun {
     int exitCode = -1;
     QString output;
 };
-// Runs program with arguments in environment and waits for its end (60 s at most: it is then killed
-// and the test fails).
+// A session bus address where no bus answers: a program run by a test never reaches the machine's
+// desktop session (its keep-awake hold would inhibit a developer's screen saver, or start a bus where
+// none runs).
+inline constexpr char kNoSessionBus[] = "unix:path=/nonexistent/brelvox-test-session-bus";
+// Runs program with arguments in environment, without a session bus (kNoSessionBus), and waits for
+// its end (60 s at most: it is then killed and the test fails).
 ProgramRun RunProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment);
 
 // What widget paints, rendered offscreen (transparent where it paints nothing).

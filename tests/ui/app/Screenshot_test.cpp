@@ -32,6 +32,7 @@ TEST(Screenshot, TheFirstWindowShowsTheWhiteBarAndTheProgressStrip) {
     env.insert("BRELVOX_SCREENSHOT", shot);
     env.insert("XDG_CONFIG_HOME", home.path());
     env.insert("XDG_RUNTIME_DIR", home.path());
+    env.insert("DBUS_SESSION_BUS_ADDRESS", uitest::kNoSessionBus);
     QProcess process;
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
