@@ -533,7 +533,47 @@ bool FakeUIController::IsAppRunning() {
 
 bool FakeUIController::CloseApp() {
     m_calls.Add("ui:CloseApp");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_closeAnswer;
+}
+
+std::optional<std::string> FakeUIController::getUpDataTimeStr() {
+    m_calls.Add("ui:getUpDataTimeStr");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_updateStamp;
+}
+
+bool FakeUIController::writeUpDataTimeStr(const std::string& stamp) {
+    m_calls.Add("ui:writeUpDataTimeStr(" + stamp + ")");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_updateStamp = stamp;
     return true;
+}
+
+bool FakeUIController::isCanBeUseNetWork() {
+    m_calls.Add("ui:isCanBeUseNetWork");
+    std::lock_guard<std::mutex> hold(m_mutex);
+    return m_networkAnswer;
+}
+
+int FakeUIController::getSystemVersion() {
+    m_calls.Add("ui:getSystemVersion");
+    return 1015;
+}
+
+void FakeUIController::SetCloseAnswer(bool joined) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_closeAnswer = joined;
+}
+
+void FakeUIController::SetNetworkAnswer(bool usable) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_networkAnswer = usable;
+}
+
+void FakeUIController::SetUpdateStamp(std::optional<std::string> stamp) {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_updateStamp = std::move(stamp);
 }
 
 void FakeUIController::SetSaveProgress(const SaveProgress& progress) {

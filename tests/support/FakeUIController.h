@@ -169,6 +169,16 @@ public:
     bool IsEdiRsf() override;
     bool IsAppRunning() override;
     bool CloseApp() override;
+    // The update stamp is kept in memory (none at first); the network test answers false and the
+    // system version 1015, as the adapter does.
+    std::optional<std::string> getUpDataTimeStr() override;
+    bool writeUpDataTimeStr(const std::string& stamp) override;
+    bool isCanBeUseNetWork() override;
+    int getSystemVersion() override;
+    // What CloseApp (true) and isCanBeUseNetWork (false) answer; the stored update stamp.
+    void SetCloseAnswer(bool joined);
+    void SetNetworkAnswer(bool usable);
+    void SetUpdateStamp(std::optional<std::string> stamp);
 
     struct SaveProgress {
         u64 total = 100;
@@ -215,6 +225,9 @@ private:
     std::optional<std::string> m_savePath;
     std::string m_saveFileName = "Untitled_01-01-2024 at 00:00:00";
     IconImage m_previewImage;
+    bool m_closeAnswer = true;
+    bool m_networkAnswer = false;
+    std::optional<std::string> m_updateStamp;
 };
 
 // Makes a controller the process's controller for a scope, restoring the previous one after.

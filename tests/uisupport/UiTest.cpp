@@ -1,6 +1,8 @@
 #include "uisupport/UiTest.h"
 
+#include <gtest/gtest.h>
 #include <QApplication>
+#include <QProcess>
 #include <QtTest/QTest>
 
 namespace uitest {
@@ -51,6 +53,26 @@ std::optional<int> ScriptedResponder::answerSheet(const kit::Window&) {
     const int answer = sheetAnswers.front();
     sheetAnswers.pop_front();
     return answer;
+}
+
+ProgramRun RunProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
+    QProcessEnvironment isolated = environment;
+    isolated.insert("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus);
+    QProcess process;
+    process.setProcessEnvironment(isolated);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << program.toStdString() << " did not end";
+        return run;
+    }
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    run.exitCode = process.exitCode();
+    run.output = QString::fromLocal8Bit(process.readAll());
+    return run;
 }
 
 }  // namespace uitest

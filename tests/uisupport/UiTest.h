@@ -4,6 +4,8 @@
 
 #include <QColor>
 #include <QImage>
+#include <QProcessEnvironment>
+#include <QStringList>
 #include <QWidget>
 #include <deque>
 #include <string>
@@ -18,6 +20,20 @@ namespace uitest {
 bool ShowAndActivate(QWidget* window);
 // Lets queued events run (posted calls, deferred deletes, paints).
 void ProcessEvents();
+
+// What a program run by RunProgram did: its exit code (-1 when it did not end in time) and its
+// standard output and error together.
+struct ProgramRun {
+    int exitCode = -1;
+    QString output;
+};
+// A session bus address where no bus answers: a program run by a test never reaches the machine's
+// desktop session (its keep-awake hold would inhibit a developer's screen saver, or start a bus where
+// none runs).
+inline constexpr char kNoSessionBus[] = "unix:path=/nonexistent/brelvox-test-session-bus";
+// Runs program with arguments in environment, without a session bus (kNoSessionBus), and waits for
+// its end (60 s at most: it is then killed and the test fails).
+ProgramRun RunProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment);
 
 // What widget paints, rendered offscreen (transparent where it paints nothing).
 QImage Render(QWidget* widget);

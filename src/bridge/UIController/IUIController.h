@@ -181,6 +181,16 @@ public:
     virtual std::string GetSaveFileName() = 0;
     // True when the results shown were loaded from a saved result bound to an EDI image.
     virtual bool IsEdiRsf() = 0;
+    // --- Start-up: the update stamp, the network test and the system version ---
+    // The time of the last update check ("yyyy-MM-dd HH:mm:ss", "upDataTimeStr" of "PrivateData"),
+    // nothing when none is stored.
+    virtual std::optional<std::string> getUpDataTimeStr() = 0;
+    // Stores it in the per-user overlay; false when it could not be written.
+    virtual bool writeUpDataTimeStr(const std::string& stamp) = 0;
+    // Whether the network may be used: this platform never asks a public site, so always false.
+    virtual bool isCanBeUseNetWork() = 0;
+    // The system version as the windows compare it (major and two-digit minor: 1015).
+    virtual int getSystemVersion() = 0;
     virtual bool IsAppRunning() = 0;
     // Stops and joins the operations (bounded), then leaves through the application's quit hook;
     // true when every worker was joined.

@@ -8,6 +8,7 @@
 #include "bridge/Device/USBNotifier.h"
 #include "bridge/Scan/KXUIScan.h"
 #include "bridge/Utilities/KXCPPPublic.h"
+#include "bridge/Utilities/KXPublicUtilities.h"
 #include "bridge/Utilities/KXUIPublic.h"
 
 using C = KXUIController;
@@ -137,6 +138,12 @@ bool UIControllerAdapter::SavePathToPList(const std::string& folder) { return C:
 std::optional<std::string> UIControllerAdapter::GetSavePath() { return C::GetSavePath(); }
 std::string UIControllerAdapter::GetSaveFileName() { return C::GetSaveFileName(); }
 bool UIControllerAdapter::IsEdiRsf() { return KXUIScan::instance().IsEdiRsf() != 0; }
+std::optional<std::string> UIControllerAdapter::getUpDataTimeStr() { return KXPublicUtilities::getUpDataTimeStr(); }
+bool UIControllerAdapter::writeUpDataTimeStr(const std::string& stamp) {
+    return KXPublicUtilities::writeUpDataTimeStr(stamp);
+}
+bool UIControllerAdapter::isCanBeUseNetWork() { return KXPublicUtilities::isCanBeUseNetWork(); }
+int UIControllerAdapter::getSystemVersion() { return KXPublicUtilities::getSystemVersion(); }
 bool UIControllerAdapter::IsAppRunning() { return C::IsAppRunning(); }
 bool UIControllerAdapter::CloseApp() { return C::CloseApp(); }
 IconImage UIControllerAdapter::GetNSImageByFildNode(IFileNode* node) { return C::GetNSImageByFildNode(node); }

@@ -86,6 +86,10 @@ public:
     std::optional<std::string> GetSavePath() override;
     std::string GetSaveFileName() override;
     bool IsEdiRsf() override;
+    std::optional<std::string> getUpDataTimeStr() override;
+    bool writeUpDataTimeStr(const std::string& stamp) override;
+    bool isCanBeUseNetWork() override;
+    int getSystemVersion() override;
     bool IsAppRunning() override;
     bool CloseApp() override;
     IconImage GetNSImageByFildNode(IFileNode* node) override;

@@ -8,7 +8,7 @@ namespace {
 
 // Every setting the program knows; an issue that adds one adds its name here and describes it in
 // TestSwitch.h.
-constexpr std::array<std::string_view, 1> kKnownSettings = {"type-roots"};
+constexpr std::array<std::string_view, 2> kKnownSettings = {"type-roots", "menu-item"};
 
 std::string_view Trimmed(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t\n\r");

@@ -6,6 +6,9 @@
 //   type-roots=FILE   once the program is up, writes the seven roots of the type tree to FILE, one
 //                     line each: category bit, title, icon name and icon size ("1\tDocuments\t
 //                     2IconImage\t16x16"), then quits through the operations layer's close.
+//   menu-item=NAME    once the first window shows, chooses the main menu's item of that outlet name
+//                     ("exit", "about", "pInCustomer"...: shell::KXAppDelegate::Outlets), as a click
+//                     on it would; an unknown name ends the program with 2.
 #pragma once
 
 #include <map>

@@ -29,6 +29,7 @@ QMessageBox* MakeBox(const Alert& alert, QWidget* parent, ButtonCodes& codes) {
         case Alert::Style::Informational: box->setIcon(QMessageBox::Information); break;
         case Alert::Style::Critical: box->setIcon(QMessageBox::Critical); break;
     }
+    if (!alert.icon().isNull()) box->setIconPixmap(alert.icon());
     const QString first = alert.defaultButton().isEmpty() ? QStringLiteral("OK") : alert.defaultButton();
     QPushButton* defaultButton = box->addButton(first, QMessageBox::AcceptRole);
     codes.emplace_back(defaultButton, kAlertDefaultReturn);

@@ -3,6 +3,7 @@
 // also while the responder answers) or as a sheet of a window with a completion.
 #pragma once
 
+#include <QPixmap>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -56,6 +57,9 @@ public:
     const QString& otherButton() const { return m_other; }
     void setStyle(Style style) { m_style = style; }
     Style style() const { return m_style; }
+    // An image in place of the style's icon (a null one: the style's).
+    void setIcon(const QPixmap& icon) { m_icon = icon; }
+    const QPixmap& icon() const { return m_icon; }
 
     // Shows the alert application-modal; the answer is one of the kAlert...Return codes.
     int runModal() const;
@@ -69,6 +73,7 @@ private:
     QString m_other;
     QString m_informative;
     Style m_style = Style::Warning;
+    QPixmap m_icon;
 };
 
 // The save panel; OpenPanel adds the choice of existing files and folders.

@@ -82,6 +82,15 @@ TEST_F(UIControllerAdapterTest, FreeSpaceIsWhatAnUnprivilegedWriterMayStillUse) 
     EXPECT_TRUE(adapter.GetFreeSpace(dir.str(), nullptr));
 }
 
+TEST_F(UIControllerAdapterTest, TheUpdateStampGoesToThePrivateDataOverlayAndTheNetworkIsNeverUsed) {
+    const std::optional<std::string> before = adapter.getUpDataTimeStr();
+    ASSERT_TRUE(adapter.writeUpDataTimeStr("2024-05-06 07:08:09"));
+    EXPECT_EQ(adapter.getUpDataTimeStr(), std::optional<std::string>("2024-05-06 07:08:09"));
+    ASSERT_TRUE(adapter.writeUpDataTimeStr(before.value_or("")));
+    EXPECT_FALSE(adapter.isCanBeUseNetWork());
+    EXPECT_EQ(adapter.getSystemVersion(), 1015);
+}
+
 TEST(FakeUIController, TheNewCallsAnswerAsScriptedAndAreRecorded) {
     testsupport::FakeUIController fake;
     u64 bytes = 7;
@@ -108,7 +117,18 @@ TEST(FakeUIController, TheNewCallsAnswerAsScriptedAndAreRecorded) {
     fake.PauseOrResumeRecovery();
     EXPECT_FALSE(fake.IsRecoveryPaused());
 
+    EXPECT_EQ(fake.getUpDataTimeStr(), std::nullopt);
+    EXPECT_TRUE(fake.writeUpDataTimeStr("2024-05-06 07:08:09"));
+    EXPECT_EQ(fake.getUpDataTimeStr(), std::optional<std::string>("2024-05-06 07:08:09"));
+    EXPECT_FALSE(fake.isCanBeUseNetWork());
+    fake.SetNetworkAnswer(true);
+    EXPECT_TRUE(fake.isCanBeUseNetWork());
+    EXPECT_TRUE(fake.CloseApp());
+    fake.SetCloseAnswer(false);
+    EXPECT_FALSE(fake.CloseApp());
+
     fake.KXResetTreeNodeData();
+    EXPECT_EQ(fake.Calls().Calls("writeUpDataTimeStr").front(), "ui:writeUpDataTimeStr(2024-05-06 07:08:09)");
     EXPECT_EQ(fake.Calls().Calls("GetFreeSpace").size(), 2u);
     EXPECT_EQ(fake.Calls().Calls("GetFreeSpace").front(), "ui:GetFreeSpace(/dest)");
     EXPECT_EQ(fake.Calls().Calls("KXResetTreeNodeData").size(), 1u);

@@ -1,7 +1,7 @@
 // The real brelvox program on the X display the screenshots phase of the test command gives (a virtual
-// one, xvfb-run): with the test switch it saves its first window as the window system shows it (kept
-// for review in the suite's folder of build/artifacts/screenshots/) and ends with 0; the test probes
-// the drawn bar and the progress strip at known points of the kit demo.
+// one, xvfb-run), started as the launcher starts it: with the test switch it saves its first window as
+// the window system shows it (kept for review in the suite's folder of build/artifacts/screenshots/) and
+// ends with 0; the test probes the drawn bar and the progress strip at known points of the kit demo.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -32,10 +32,11 @@ TEST(Screenshot, TheFirstWindowShowsTheWhiteBarAndTheProgressStrip) {
     env.insert("BRELVOX_SCREENSHOT", shot);
     env.insert("XDG_CONFIG_HOME", home.path());
     env.insert("XDG_RUNTIME_DIR", home.path());
+    env.insert("DBUS_SESSION_BUS_ADDRESS", uitest::kNoSessionBus);
     QProcess process;
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, {});
+    process.start(program, {"en*loaderflag*"});
     ASSERT_TRUE(process.waitForFinished(60000)) << "brelvox did not end";
     ASSERT_EQ(process.exitStatus(), QProcess::NormalExit);
     ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();

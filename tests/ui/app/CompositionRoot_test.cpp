@@ -7,7 +7,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -20,19 +20,16 @@
 #include "ui/app/TestSwitch.h"
 #include "ui/kit/IconProvider.h"
 #include "ui/kit/ImageDecoder.h"
+#include "uisupport/UiTest.h"
 
 namespace {
 
 using brelvox::foundation::UserDefaults;
 namespace defaults_key = brelvox::foundation::defaults_key;
 
-struct ProgramRun {
-    int exitCode = -1;
-    QString output;
-};
-
-// Runs the real program offscreen with the test switch set to settings, in a fresh settings folder.
-ProgramRun RunBrelvox(const QString& settings) {
+// Runs the real program offscreen, as the launcher starts it, with the test switch set to settings, in
+// a fresh settings folder.
+uitest::ProgramRun RunBrelvox(const QString& settings) {
     const QString program = QStringLiteral(BRELVOX_BINARY_DIR "/src/ui/brelvox");
     EXPECT_TRUE(QFileInfo(program).isExecutable()) << program.toStdString();
     QTemporaryDir home;
@@ -41,27 +38,13 @@ ProgramRun RunBrelvox(const QString& settings) {
     env.insert("XDG_CONFIG_HOME", home.path());
     env.insert("XDG_RUNTIME_DIR", home.path());
     env.insert(app::TestSwitch::kVariable, settings);
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, {});
-    ProgramRun run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << "brelvox did not end";
-        return run;
-    }
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    run.exitCode = process.exitCode();
-    run.output = QString::fromLocal8Bit(process.readAll());
-    return run;
+    return uitest::RunProgram(program, {"en*loaderflag*"}, env);
 }
 
 TEST(CompositionRoot, TheProgramNamesTheSevenTypeRootsInEnglishWithAnIconEach) {
     QTemporaryDir dir;
     const QString report = dir.filePath("roots.txt");
-    const ProgramRun run = RunBrelvox("type-roots=" + report);
+    const uitest::ProgramRun run = RunBrelvox("type-roots=" + report);
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
     QFile file(report);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "no report at " << report.toStdString();
@@ -76,7 +59,7 @@ TEST(CompositionRoot, TheProgramNamesTheSevenTypeRootsInEnglishWithAnIconEach) {
 }
 
 TEST(CompositionRoot, AnUnknownTestSettingEndsTheProgramWithTwoAndSaysWhich) {
-    const ProgramRun run = RunBrelvox("type-roots=/dev/null;no-such-setting=1");
+    const uitest::ProgramRun run = RunBrelvox("type-roots=/dev/null;no-such-setting=1");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.output.contains("unknown test setting \"no-such-setting\"")) << run.output.toStdString();
 }
