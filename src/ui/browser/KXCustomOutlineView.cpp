@@ -37,11 +37,17 @@ KXCustomOutlineView::KXCustomOutlineView(const kit::Rect& frame)
     kit::OutlineView::setDelegate(m_rows.get());
 }
 
-KXCustomOutlineView::~KXCustomOutlineView() { kit::OutlineView::setDelegate(nullptr); }
+KXCustomOutlineView::~KXCustomOutlineView() {
+    kit::OutlineView::setDelegate(nullptr);
+}
 
-void KXCustomOutlineView::setDelegate(kit::OutlineDelegate* delegate) { m_rows->page = delegate; }
+void KXCustomOutlineView::setDelegate(kit::OutlineDelegate* delegate) {
+    m_rows->page = delegate;
+}
 
-kit::OutlineDelegate* KXCustomOutlineView::delegate() const { return m_rows->page; }
+kit::OutlineDelegate* KXCustomOutlineView::delegate() const {
+    return m_rows->page;
+}
 
 void KXCustomOutlineView::setIsRootArr(QStringList rows) {
     m_isRootArr = std::move(rows);

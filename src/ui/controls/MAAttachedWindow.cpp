@@ -21,19 +21,28 @@ enum Corner { kTopLeft, kTopRight, kBottomRight, kBottomLeft, kNoCorner };
 Corner ArrowCorner(int side) {
     switch (side) {
         case MAAttachedWindow::kRightExtendingDown:
-        case MAAttachedWindow::kBelowExtendingRight: return kTopLeft;
+        case MAAttachedWindow::kBelowExtendingRight:
+            return kTopLeft;
         case MAAttachedWindow::kLeftExtendingDown:
-        case MAAttachedWindow::kBelowExtendingLeft: return kTopRight;
+        case MAAttachedWindow::kBelowExtendingLeft:
+            return kTopRight;
         case MAAttachedWindow::kLeftExtendingUp:
-        case MAAttachedWindow::kAboveExtendingLeft: return kBottomRight;
+        case MAAttachedWindow::kAboveExtendingLeft:
+            return kBottomRight;
         case MAAttachedWindow::kRightExtendingUp:
-        case MAAttachedWindow::kAboveExtendingRight: return kBottomLeft;
-        default: return kNoCorner;
+        case MAAttachedWindow::kAboveExtendingRight:
+            return kBottomLeft;
+        default:
+            return kNoCorner;
     }
 }
 
-bool WidensWindow(int side) { return side == 0 || side == 2 || (side >= 4 && side <= 7); }
-bool HeightensWindow(int side) { return side == 1 || side == 3 || (side >= 8 && side <= 11); }
+bool WidensWindow(int side) {
+    return side == 0 || side == 2 || (side >= 4 && side <= 7);
+}
+bool HeightensWindow(int side) {
+    return side == 1 || side == 3 || (side >= 8 && side <= 11);
+}
 
 // From the current point, which lies r before corner on the edge arriving there, a quarter circle of
 // radius r tangent to both edges, ending at the point r along the edge towards next.
@@ -70,13 +79,14 @@ private:
     const MAAttachedWindow* m_window;
 };
 
-std::unique_ptr<MAAttachedWindow> MAAttachedWindow::initWithView(kit::View* view, kit::Point point, kit::Window* window,
-                                                                 int side, float distance) {
+std::unique_ptr<MAAttachedWindow> MAAttachedWindow::initWithView(kit::ViewFrame* view, kit::Point point,
+                                                                 kit::Window* window, int side, float distance) {
     if (!view) return nullptr;
     return std::unique_ptr<MAAttachedWindow>(new MAAttachedWindow(view, point, window, side, distance));
 }
 
-MAAttachedWindow::MAAttachedWindow(kit::View* view, kit::Point point, kit::Window* window, int side, float distance)
+MAAttachedWindow::MAAttachedWindow(kit::ViewFrame* view, kit::Point point, kit::Window* window, int side,
+                                   float distance)
     : kit::Window(view->frame().size, kit::WindowStyle::Tool),
       m_view(view),
       m_window(window),
@@ -89,7 +99,7 @@ MAAttachedWindow::MAAttachedWindow(kit::View* view, kit::Point point, kit::Windo
     if (m_side == kAutomatic) m_side = bestSideForAutomaticPosition();
     updateGeometry();
     updateBackground();
-    m_panel->addSubview(m_view);
+    m_panel->addSubview(m_view->asWidget());
 }
 
 MAAttachedWindow::~MAAttachedWindow() = default;
@@ -106,8 +116,8 @@ kit::Rect MAAttachedWindow::screenVisibleFrame() const {
     if (!screen || !primary) return MakeRect(0, 0, 0, 0);
     const QRect visible = screen->availableGeometry();
     const QRect main = primary->geometry();
-    return MakeRect(visible.x() - main.x(), main.y() + main.height() - visible.y() - visible.height(),
-                    visible.width(), visible.height());
+    return MakeRect(visible.x() - main.x(), main.y() + main.height() - visible.y() - visible.height(), visible.width(),
+                    visible.height());
 }
 
 float MAAttachedWindow::arrowInset() const {
@@ -173,19 +183,44 @@ void MAAttachedWindow::updateGeometry() {
     double x = p.x;
     double y = p.y;
     switch (m_side) {
-        case kLeft: x = p.x - w - d, y = p.y - halfH; break;
-        case kBelow: x = p.x - halfW, y = p.y - h - d; break;
-        case kRight: x = p.x + d, y = p.y - halfH; break;
-        case kAbove: x = p.x - halfW, y = p.y + d; break;
-        case kLeftExtendingUp: x = p.x - w - d, y = p.y - ai; break;
-        case kLeftExtendingDown: x = p.x - w - d, y = p.y - (h - ai); break;
-        case kRightExtendingUp: x = p.x + d, y = p.y - ai; break;
-        case kRightExtendingDown: x = p.x + d, y = p.y - (h - ai); break;
-        case kAboveExtendingLeft: x = p.x - (w - ai), y = p.y + d; break;
-        case kAboveExtendingRight: x = p.x - ai, y = p.y + d; break;
-        case kBelowExtendingLeft: x = p.x - (w - ai), y = p.y - h - d; break;
-        case kBelowExtendingRight: x = p.x - ai, y = p.y - h - d; break;
-        default: break;
+        case kLeft:
+            x = p.x - w - d, y = p.y - halfH;
+            break;
+        case kBelow:
+            x = p.x - halfW, y = p.y - h - d;
+            break;
+        case kRight:
+            x = p.x + d, y = p.y - halfH;
+            break;
+        case kAbove:
+            x = p.x - halfW, y = p.y + d;
+            break;
+        case kLeftExtendingUp:
+            x = p.x - w - d, y = p.y - ai;
+            break;
+        case kLeftExtendingDown:
+            x = p.x - w - d, y = p.y - (h - ai);
+            break;
+        case kRightExtendingUp:
+            x = p.x + d, y = p.y - ai;
+            break;
+        case kRightExtendingDown:
+            x = p.x + d, y = p.y - (h - ai);
+            break;
+        case kAboveExtendingLeft:
+            x = p.x - (w - ai), y = p.y + d;
+            break;
+        case kAboveExtendingRight:
+            x = p.x - ai, y = p.y + d;
+            break;
+        case kBelowExtendingLeft:
+            x = p.x - (w - ai), y = p.y - h - d;
+            break;
+        case kBelowExtendingRight:
+            x = p.x - ai, y = p.y - h - d;
+            break;
+        default:
+            break;
     }
     // The size the window holds once placed on whole pixels; its own resize is known by it.
     m_laidOutSize = MakeSize(kit::RoundHalfAway(w), kit::RoundHalfAway(h));
@@ -224,7 +259,8 @@ void MAAttachedWindow::appendArrowToPath(QPainterPath& path) const {
             path.lineTo(c.x() - hw, c.y() - a);
             path.lineTo(c.x() - aw, c.y());
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -233,8 +269,8 @@ QPainterPath MAAttachedWindow::backgroundPath() const {
     const double aw = m_arrowBaseWidth;
     const double hw = float(aw) / 2.0f;
     const double m = m_viewMargin;
-    const kit::Rect panel = MakeRect(m_viewFrame.x() - m, m_viewFrame.y() - m, m_viewFrame.width() + 2 * m,
-                                     m_viewFrame.height() + 2 * m);
+    const kit::Rect panel =
+        MakeRect(m_viewFrame.x() - m, m_viewFrame.y() - m, m_viewFrame.width() + 2 * m, m_viewFrame.height() + 2 * m);
     // Edges on whole pixels, inside the panel; centres as they are.
     const double minX = std::ceil(panel.minX() + 0.5);
     const double maxX = std::floor(panel.maxX() - 0.5);

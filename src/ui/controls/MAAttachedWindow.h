@@ -24,25 +24,25 @@ class MAAttachedWindow : public kit::Window {
 public:
     // Where the window stands relative to the point (and where the arrow sits on the panel).
     enum Side : int {
-        kLeft = 0,                     // arrow on the right edge, centred
-        kBelow = 1,                    // arrow on the top edge, centred
-        kRight = 2,                    // arrow on the left edge, centred
-        kAbove = 3,                    // arrow on the bottom edge, centred
-        kLeftExtendingUp = 4,          // arrow at the right edge's lower end
-        kLeftExtendingDown = 5,        // arrow at the right edge's upper end
-        kRightExtendingUp = 6,         // arrow at the left edge's lower end
-        kRightExtendingDown = 7,       // arrow at the left edge's upper end
-        kAboveExtendingLeft = 8,       // arrow at the bottom edge's right end
-        kAboveExtendingRight = 9,      // arrow at the bottom edge's left end
-        kBelowExtendingLeft = 10,      // arrow at the top edge's right end
-        kBelowExtendingRight = 11,     // arrow at the top edge's left end
-        kAutomatic = 12,               // the initialiser picks the side
+        kLeft = 0,                  // arrow on the right edge, centred
+        kBelow = 1,                 // arrow on the top edge, centred
+        kRight = 2,                 // arrow on the left edge, centred
+        kAbove = 3,                 // arrow on the bottom edge, centred
+        kLeftExtendingUp = 4,       // arrow at the right edge's lower end
+        kLeftExtendingDown = 5,     // arrow at the right edge's upper end
+        kRightExtendingUp = 6,      // arrow at the left edge's lower end
+        kRightExtendingDown = 7,    // arrow at the left edge's upper end
+        kAboveExtendingLeft = 8,    // arrow at the bottom edge's right end
+        kAboveExtendingRight = 9,   // arrow at the bottom edge's left end
+        kBelowExtendingLeft = 10,   // arrow at the top edge's right end
+        kBelowExtendingRight = 11,  // arrow at the top edge's left end
+        kAutomatic = 12,            // the initialiser picks the side
     };
 
     // initWithView:attachedToPoint:inWindow:onSide:atDistance: and its shorter forms (no window, side
-    // 12, distance 0 for what they lack). Null for a null view. The view becomes the content view's
-    // subview (the window takes it over).
-    static std::unique_ptr<MAAttachedWindow> initWithView(kit::View* view, kit::Point point,
+    // 12, distance 0 for what they lack). Null for a null view. The view (any kit view) becomes the
+    // content view's subview (the window takes it over).
+    static std::unique_ptr<MAAttachedWindow> initWithView(kit::ViewFrame* view, kit::Point point,
                                                           kit::Window* window = nullptr, int side = kAutomatic,
                                                           float distance = 0);
     ~MAAttachedWindow() override;
@@ -55,7 +55,7 @@ public:
     float distance() const { return m_distance; }
     // The parent window whose coordinates the point is in (not owned; null once it is gone).
     kit::Window* attachedToWindow() const { return m_window.data(); }
-    kit::View* view() const { return m_view; }
+    kit::ViewFrame* view() const { return m_view; }
     // The view's frame inside the window.
     kit::Rect viewFrame() const { return m_viewFrame; }
 
@@ -112,7 +112,7 @@ protected:
 private:
     class PanelView;
 
-    MAAttachedWindow(kit::View* view, kit::Point point, kit::Window* window, int side, float distance);
+    MAAttachedWindow(kit::ViewFrame* view, kit::Point point, kit::Window* window, int side, float distance);
 
     float arrowInset() const;
     void updateGeometry();
@@ -122,7 +122,7 @@ private:
     // The point on the screen.
     kit::Point screenPoint() const;
 
-    kit::View* m_view;
+    kit::ViewFrame* m_view;
     QPointer<kit::Window> m_window;
     kit::Point m_point;
     int m_side;

@@ -10,7 +10,9 @@ int NewButton::s_clickLatch = 0;
 namespace {
 
 // ceil(n / 2) for any sign: the Parts centre with ceil((h - size) / 2).
-int CeilHalf(int n) { return n >= 0 ? (n + 1) / 2 : -((-n) / 2); }
+int CeilHalf(int n) {
+    return n >= 0 ? (n + 1) / 2 : -((-n) / 2);
+}
 
 // Whether p lies in r, its left and top edges included, its right and bottom ones not.
 bool MouseInRect(const QPointF& p, const QRect& r) {
@@ -18,7 +20,9 @@ bool MouseInRect(const QPointF& p, const QRect& r) {
 }
 
 // The state a tick-box click gives: 0 and 1 become 2, 2 becomes 0.
-int ClickedState(int state) { return state == 2 ? 0 : 2; }
+int ClickedState(int state) {
+    return state == 2 ? 0 : 2;
+}
 
 }  // namespace
 
@@ -45,13 +49,18 @@ QRect NewButton::imageRectForBounds(const QRect& frame, bool hasIcon, bool hasLa
 
 kit::Image NewButton::tickImageForState(int state) {
     switch (state) {
-        case 0: return kit::Image::named("pf_checkbox_no");
-        case 2: return kit::Image::named("pf_checkbox_yes");
-        default: return kit::Image::named("pf_checkbox_half");
+        case 0:
+            return kit::Image::named("pf_checkbox_no");
+        case 2:
+            return kit::Image::named("pf_checkbox_yes");
+        default:
+            return kit::Image::named("pf_checkbox_half");
     }
 }
 
-void NewButton::changeVlaue() { s_clickLatch = 0; }
+void NewButton::changeVlaue() {
+    s_clickLatch = 0;
+}
 
 unsigned NewButton::hitTestForEvent(const QPointF& location, const QRect& frame, const kit::Cell&,
                                     const kit::CellContext& context) {
@@ -123,6 +132,7 @@ bool NewButton::mouseEvent(QMouseEvent* event, const QRect& frame, const kit::Ce
             }
             return true;
         }
-        default: return false;
+        default:
+            return false;
     }
 }

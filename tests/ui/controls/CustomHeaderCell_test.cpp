@@ -48,9 +48,13 @@ struct HeaderUnderTest {
     QImage grab() const { return uitest::Render(header->viewport()); }
 };
 
-QColor At(const QImage& image, int x, int y) { return QColor(image.pixel(x, y)); }
+QColor At(const QImage& image, int x, int y) {
+    return QColor(image.pixel(x, y));
+}
 
-bool IsBackgroundOrLine(const QColor& c) { return c == kHeaderBackgroundColor || c == kHeaderLineColor; }
+bool IsBackgroundOrLine(const QColor& c) {
+    return c == kHeaderBackgroundColor || c == kHeaderLineColor;
+}
 
 // The ink of the title inside rect: every pixel that is neither background nor line.
 struct Ink {
@@ -100,8 +104,8 @@ TEST(CustomHeaderCell, ABackgroundLinesAlongTopRightAndBottomAndTheTitleInItsCol
         {200, 1, kHeaderLineColor, "the top line of Size"},
     };
     for (const Probe& p : probes) {
-        EXPECT_EQ(At(shot, p.x, p.y), p.colour) << p.what << " at " << p.x << "," << p.y << ": "
-                                                << uitest::Rgb(At(shot, p.x, p.y));
+        EXPECT_EQ(At(shot, p.x, p.y), p.colour)
+            << p.what << " at " << p.x << "," << p.y << ": " << uitest::Rgb(At(shot, p.x, p.y));
     }
 
     // The title: ink only from 3 right and 3 down of the corner, in the title colour where it is solid.
@@ -155,11 +159,8 @@ TEST(CustomHeaderCell, ThePrimarySortColumnKeepsTheTitlesXAndLosesEightOfItsWidt
     };
     const QRect frame(10, 0, 100, 20);
     const Case cases[] = {
-        {true, 1, QRect(13, 3, 100, 20)},
-        {true, 0, QRect(10, 3, 92, 20)},
-        {false, 0, QRect(10, 3, 92, 20)},
-        {false, 2, QRect(13, 3, 100, 20)},
-        {true, -1, QRect(13, 3, 100, 20)},
+        {true, 1, QRect(13, 3, 100, 20)},  {true, 0, QRect(10, 3, 92, 20)},   {false, 0, QRect(10, 3, 92, 20)},
+        {false, 2, QRect(13, 3, 100, 20)}, {true, -1, QRect(13, 3, 100, 20)},
     };
     for (const Case& c : cases) {
         CustomHeaderCell cell(QStringLiteral("Size"));

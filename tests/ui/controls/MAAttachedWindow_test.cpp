@@ -18,14 +18,18 @@ using kit::Point;
 using kit::Rect;
 
 // The view shown: 100 x 50, so the window is 104 x 54 with the default margin of 2.
-kit::View* ShownView(double width = 100, double height = 50) { return new kit::View(MakeRect(0, 0, width, height)); }
+kit::View* ShownView(double width = 100, double height = 50) {
+    return new kit::View(MakeRect(0, 0, width, height));
+}
 
 std::unique_ptr<MAAttachedWindow> Attached(Point point, int side, float distance = 0, kit::Window* parent = nullptr,
                                            kit::View* view = ShownView()) {
     return MAAttachedWindow::initWithView(view, point, parent, side, distance);
 }
 
-int Alpha(const QImage& image, int x, int y) { return qAlpha(image.pixel(x, y)); }
+int Alpha(const QImage& image, int x, int y) {
+    return qAlpha(image.pixel(x, y));
+}
 
 TEST(MAAttachedWindow, ANullViewMakesNoWindowAndTheDefaultsAreThoseOfThePopUp) {
     EXPECT_EQ(MAAttachedWindow::initWithView(nullptr, MakePoint(10, 10)), nullptr);

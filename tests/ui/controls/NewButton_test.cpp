@@ -110,12 +110,9 @@ TEST_F(NewButtonTest, APressInsideTheTickBoxTicksOnceAndSelectsNothingAPressOnIc
         const char* where;
     };
     const Case cases[] = {
-        {1, true, "the box's left edge"},
-        {7, true, "the middle of the box"},
-        {14, true, "the box's last column"},
-        {15, false, "just right of the box"},
-        {20, false, "the icon, 20 points in"},
-        {45, false, "the label"},
+        {1, true, "the box's left edge"},      {7, true, "the middle of the box"},
+        {14, true, "the box's last column"},   {15, false, "just right of the box"},
+        {20, false, "the icon, 20 points in"}, {45, false, "the label"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.where);
