@@ -1,6 +1,40 @@
 #include "ui/browser/KXCustomOutlineView.h"
 
+#include <QApplication>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
+
+namespace {
+
+// The application's style without the marks of the selected and the current row that the fills
+// stand for: no highlight in the indentation left of a selected row, no focus frame around the
+// current cell.
+class RowFillStyle : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element == PE_FrameFocusRect) return;
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returned) const override {
+        if (hint == SH_ItemView_ShowDecorationSelected) return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
+// One for every device outline, living as long as the application (a widget never owns its style).
+QStyle* DeviceOutlineStyle() {
+    static QPointer<RowFillStyle> style;
+    if (!style) {
+        style = new RowFillStyle;
+        style->setParent(QCoreApplication::instance());
+    }
+    return style;
+}
+
+}  // namespace
 
 // Paints the rows and passes everything else on to the page's delegate.
 class KXCustomOutlineView::RowPainter : public kit::OutlineDelegate {
@@ -35,6 +69,7 @@ private:
 KXCustomOutlineView::KXCustomOutlineView(const kit::Rect& frame)
     : kit::OutlineView(frame), m_rows(std::make_unique<RowPainter>(*this)) {
     kit::OutlineView::setDelegate(m_rows.get());
+    setStyle(DeviceOutlineStyle());
 }
 
 KXCustomOutlineView::~KXCustomOutlineView() {

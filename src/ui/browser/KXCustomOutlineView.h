@@ -1,7 +1,8 @@
 // KXCustomOutlineView: the outline of the device page. It fills each row before the row is drawn:
 // the chosen row (isSelectRow) in the device colour (59,153,252), the disk rows (their row numbers in
 // isRootArr) in (242,242,242), every other row white; the chosen colour wins over the disk colour.
-// The fill takes the place of the style's selection highlight.
+// The fill takes the place of the style's selection highlight (in the indentation too) and of its
+// focus frame around the current row's cell.
 //
 // The page's delegate hears everything as from any outline; the view stands between them only to
 // paint the rows (OutlineDelegate::drawRowBackground). A force click on a row is not built: Linux

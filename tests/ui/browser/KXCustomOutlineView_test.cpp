@@ -118,9 +118,18 @@ TEST_F(KXCustomOutlineViewTest, TheFillTakesThePlaceOfTheSelectionAndThePageHear
     EXPECT_EQ(view->selectedRow(), 2);
     EXPECT_EQ(page.asked, std::vector<std::string>{"A2"});
     EXPECT_EQ(page.changes, 1);
-    // Qt's selection is not drawn, nor the page's own row paint: the view's fills stand.
+    // Qt's selection is not drawn, nor the page's own row paint, nor the focus frame of the current
+    // cell: the view's fills stand, also inside the name column.
     EXPECT_EQ(fill(2), kDeviceRowColor) << uitest::Rgb(fill(2));
     EXPECT_EQ(fill(3), kDeviceSelectedRowColor);
+    view->setFocus();
+    ASSERT_TRUE(view->hasFocus());
+    const QImage shot = uitest::Render(view->viewport());
+    for (int x : {1, 100, 198}) {
+        for (int y : {a2.top(), a2.top() + 2, a2.bottom() - 1, a2.bottom()}) {
+            EXPECT_EQ(QColor(shot.pixel(x, y)), kDeviceRowColor) << x << "," << y << " " << uitest::Rgb(shot.pixel(x, y));
+        }
+    }
     EXPECT_EQ(view->delegate(), &page);
 }
 
