@@ -2,10 +2,28 @@
 // their volumes below, read in place through the kit's adapter; the "Name" column shows the name.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "bridge/ResultTree/DiskVolumeNodeData.h"
 #include "ui/kit/OutlineView.h"
 
 namespace browsertest {
+
+// A disk row named name with a volume row for each of volumes.
+inline DiskVolumeNodeData::Ptr DiskRow(const std::string& name, const std::vector<std::string>& volumes) {
+    _DiskVolumeData record;
+    record.name = name;
+    auto disk = std::make_shared<DiskVolumeNodeData>(&record);
+    DiskVolumeNodeData::Rows children;
+    for (const std::string& v : volumes) {
+        _DiskVolumeData volume;
+        volume.name = v;
+        children.push_back(std::make_shared<DiskVolumeNodeData>(&volume));
+    }
+    disk->setSubNode(std::move(children));
+    return disk;
+}
 
 class DeviceRows : public kit::OutlineDataSource {
 public:

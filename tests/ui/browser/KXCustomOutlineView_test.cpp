@@ -14,23 +14,9 @@
 namespace {
 
 using browsertest::DeviceRows;
+using browsertest::DiskRow;
 using kit::MakeRect;
 using kit::MakeSize;
-
-DiskVolumeNodeData::Ptr Disk(const std::string& name, const std::vector<std::string>& volumes) {
-    _DiskVolumeData record;
-    record.name = name;
-    for (const std::string& v : volumes) {
-        _DiskVolumeData volume;
-        volume.name = v;
-        record.subVolumes.push_back(volume);
-    }
-    auto disk = std::make_shared<DiskVolumeNodeData>(&record);
-    DiskVolumeNodeData::Rows children;
-    for (const auto& v : record.subVolumes) children.push_back(std::make_shared<DiskVolumeNodeData>(&v));
-    disk->setSubNode(std::move(children));
-    return disk;
-}
 
 // A page's delegate: counts what reaches it, and would paint every row red if asked.
 class Page : public kit::OutlineDelegate {
@@ -73,7 +59,7 @@ protected:
     }
 
     // Rows: 0 Disk A, 1 A1, 2 A2, 3 Disk B, 4 B1.
-    DeviceRows rows{{Disk("Disk A", {"A1", "A2"}), Disk("Disk B", {"B1"})}};
+    DeviceRows rows{{DiskRow("Disk A", {"A1", "A2"}), DiskRow("Disk B", {"B1"})}};
     Page page;
     std::unique_ptr<kit::Window> window;
     KXCustomOutlineView* view = nullptr;
