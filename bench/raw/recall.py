@@ -2,6 +2,7 @@
 """Recall of a carver's output against the image manifest, in all and per type.
 
    recall.py MANIFEST TOOL OUTDIR     (TOOL: brelvox, photorec or foremost)
+   recall.py --compare MANIFEST brelvox OURS_OUTDIR PEER_OUTDIR|-   exact recall per type, ours and PhotoRec's
 
 A planted file counts as found when a recovered file starts at its sector (the tools name files by their
 start sector; a file named without it, as a photo sized from the device is named after its camera model
@@ -34,8 +35,8 @@ def read(path):
         return f.read()
 
 
-def main():
-    manifest, tool, outdir = sys.argv[1:4]
+def evaluate(manifest, tool, outdir):
+    """found, whole, exact (sets of planted starts), other, planted and types of the manifest."""
     planted = {}
     types = {}
     for line in open(manifest):
@@ -88,6 +89,38 @@ def main():
         whole.add(match)
         if len(data) == planted[match][0]:
             exact.add(match)
+    return found, whole, exact, other, planted, types
+
+
+def compare(manifest, ours, peer):
+    """Exact recall per type, ours against the peer's ("peer not installed" when it has no output)."""
+    _, _, exact, _, planted, types = evaluate(manifest, 'brelvox', ours)
+    peer_exact = evaluate(manifest, 'photorec', peer)[2] if peer != '-' else None
+    per = collections.defaultdict(list)
+    for start, kind in types.items():
+        per[kind].append(start)
+    below = []
+    for kind in sorted(per):
+        starts = set(per[kind])
+        ours_r = len(starts & exact) / len(starts)
+        if peer_exact is None:
+            print('  %-8s planted %5d exact ours %.4f  peer not installed' % (kind, len(starts), ours_r))
+            continue
+        peer_r = len(starts & peer_exact) / len(starts)
+        mark = '' if ours_r >= peer_r else '  BELOW PEER'
+        if mark:
+            below.append(kind)
+        print('  %-8s planted %5d exact ours %.4f photorec %.4f%s' % (kind, len(starts), ours_r, peer_r, mark))
+    if peer_exact is not None:
+        print('  types below the peer: %s' % (' '.join(below) if below else 'none'))
+
+
+def main():
+    if sys.argv[1] == '--compare':
+        compare(sys.argv[2], sys.argv[4], sys.argv[5])
+        return
+    manifest, tool, outdir = sys.argv[1:4]
+    found, whole, exact, other, planted, types = evaluate(manifest, tool, outdir)
     n = len(planted)
     print('planted %d found %d whole %d exact %d other %d recall_whole %.4f recall_exact %.4f' %
           (n, len(found), len(whole), len(exact), other, len(whole) / n if n else 0.0, len(exact) / n if n else 0.0))

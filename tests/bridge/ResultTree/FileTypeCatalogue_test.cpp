@@ -25,7 +25,7 @@ namespace {
 const std::map<u32, std::vector<std::string>> kCarvedCategories = {
     {1, {"ADP", "CHM", "DOC", "DWG", "DXF", "HLP", "HTM", "MDB", "MNY", "MPP", "ONE", "PDF", "PPT",
          "PUB", "QPW", "RTF", "SHW", "VSD", "WPD", "XLS", "DOCX", "XLSX", "PPTX", "ACCDB", "PAGES", "KEY",
-         "NUMBERS", "EPUB", "ODT", "ODS", "ODP", "INDD", "MUSE", "IBA", "MOBI", "ENEX", "IPT", "TAX"}},
+         "NUMBERS", "EPUB", "ODT", "ODS", "ODP", "INDD", "MUSE", "IBA", "MOBI", "ENEX", "IPT", "TAX", "SQLITE"}},
     {2, {"Raw", "ANI", "AI", "BMP", "CDR", "CMX", "CPT", "CRW", "CUR", "EMF", "EPS", "FH11", "GIF", "ICO", "JPG",
          "PNG", "PSD", "PSP", "TIF", "WPG", "WMF", "NEF", "NRW", "CR2", "SR2", "ARW", "RAW", "RW2", "DNG", "RAF",
          "SVG", "DCR", "KDC", "3FR", "ERF", "MEF", "MRW", "MDC", "PEF", "PTX", "SRW", "ORF", "X3F", "icns",

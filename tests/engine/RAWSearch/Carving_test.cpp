@@ -34,21 +34,21 @@ RAW_FILE_TYPE TypeOfExtension(const std::string& ext) {
 }
 
 // The type the search records at a file's first sector: the camera raws built on TIFF are accepted as
-// TIFF (their make types them later), compound files as OLE, ZIP-based documents as ZIP (iOS packages as
-// IPA), Illustrator files as PDF; their content types them later.
+// TIFF (their make types them later), compound files as OLE, ZIP-based documents and iOS packages as ZIP,
+// Illustrator files as PDF; their content types them later.
 RAW_FILE_TYPE TypeAtStart(const std::string& ext) {
     static const std::set<std::string> kTiffBased = {"NEF", "CR2", "SR2", "ARW", "RAW", "RW2", "DNG", "RAF",
                                                      "DCR", "KDC", "3FR", "ERF", "MEF", "PEF", "SRW", "ORF"};
     static const std::set<std::string> kOle = {"DOC", "XLS", "PPT", "MOF", "VSD", "PUB",
                                                "MAX", "MPP", "QPW", "IPT", "AAF", "ADP"};
-    static const std::set<std::string> kZip = {"DOCX",  "XLSX",    "PPTX", "ODT", "ODS", "ODP", "EPUB",
-                                               "CDR",   "KEY",     "PAGES", "NUMBERS", "OLM", "TAX"};
+    static const std::set<std::string> kZip = {"DOCX", "XLSX",  "PPTX",    "ODT", "ODS", "ODP", "EPUB",
+                                               "CDR",  "KEY",   "PAGES",   "NUMBERS", "OLM", "TAX", "IPA"};
     if (kTiffBased.count(ext) != 0) return TypeOfExtension("TIF");
     if (kOle.count(ext) != 0) return TypeOfExtension("OLE");
     if (kZip.count(ext) != 0) return TypeOfExtension("ZIP");
     if (ext == "AI") return TypeOfExtension("PDF");
     // SQLite files take their kind from their content after the start.
-    if (ext == "MUSE" || ext == "SKETCH" || ext == "ABCDDB") return TypeOfExtension("FCPEVENT");
+    if (ext == "MUSE" || ext == "SKETCH" || ext == "ABCDDB") return TypeOfExtension("SQLITE");
     // RealMedia and ASF streams are typed by their walk.
     if (ext == "RMVB") return TypeOfExtension("RM");
     if (ext == "WMV" || ext == "WMA") return TypeOfExtension("ASF");
@@ -83,16 +83,7 @@ TEST(Carving, EveryManifestFileIsFoundExactly) {
     MemoryDevice device(bytes);
     RecordingTreeBuilder builder;
     FileSectorMap sectorMap;
-    CRAWSearchController controller;
-    controller.SetDevice(&device);
-    controller.SetBlockSize(8192);
-    controller.SetDirecotryTreeBuilder(&builder);
-    controller.SetFileSectorMap(&sectorMap);
-    ASSERT_EQ(controller.PreparetoSearch(), 1);
-    for (i64 s = 0; s < device.GetTotalSectors(); s += 8192) {
-        controller.AnalyzeBlock(s, std::min<i64>(8192, device.GetTotalSectors() - s));
-    }
-    controller.EndSearch(1);
+    ASSERT_TRUE(rawtest::SearchInBlocks(device, builder, &sectorMap));
 
     std::map<i64, rawtest::Received> byStart;
     for (auto& r : builder.received) {

@@ -748,6 +748,8 @@ TEST(DrawingRules, SvgFamilyTypes) {
         {"svg after the declaration", kDeclaration + "<!-- drawn -->\n<svg xmlns=\"x\">", RAW_TYPE_SVG},
         {"svg opener then a line end and a blank", kDeclaration + "<svg\n width=\"1\">", RAW_TYPE_SVG},
         {"svg opener then a carriage return and a blank", kDeclaration + "<svg\r width=\"1\">", RAW_TYPE_SVG},
+        {"svg opener then CR LF", kDeclaration + "<svg\r\n  width=\"1\">", RAW_TYPE_SVG},
+        {"svg opener then a tab", kDeclaration + "<svg\twidth=\"1\">", RAW_TYPE_SVG},
         {"svg opener closed then a line end", kDeclaration + "<svg>\n", RAW_TYPE_SVG},
         {"svg after a byte order mark", bom + kDeclaration + "<svg width=\"1\">", RAW_TYPE_SVG},
         {"svg opener without blank", kDeclaration + "<svgx width=\"1\">", 0},
@@ -794,20 +796,21 @@ TEST(DrawingRules, SvgFamilyEnds) {
     const std::string gpx = kDeclaration + "<gpx version=\"1.1\">\n<trk>\n";
     const std::string plist = kDeclaration + "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\">\n<plist>\n";
     const std::vector<Case> cases = {
-        // A text file ends within two bytes past the data of its zero-padded sector.
-        {"svg ending mid-sector", B(Padded(svg, 3000, "</svg>\n")), 512, RAW_TYPE_SVG, 3009, 3010, true},
-        {"svg ending mid-sector, 4096-byte sectors", B(Padded(svg, 9000, "</svg>\n")), 4096, RAW_TYPE_SVG, 9009, 9010,
+        // A text file ends at its last byte, before the zeros of its last sector (XML holds no zero byte).
+        {"svg ending mid-sector", B(Padded(svg, 3000, "</svg>\n")), 512, RAW_TYPE_SVG, 3007, 3007, true},
+        {"svg ending mid-sector, 4096-byte sectors", B(Padded(svg, 9000, "</svg>\n")), 4096, RAW_TYPE_SVG, 9007, 9007,
          true},
+        {"svg ending in CR LF", B(Padded(svg, 3000, "</svg>\r\n")), 512, RAW_TYPE_SVG, 3008, 3008, true},
         // The closing tag ends the sector: the zero sector after it sees it in the half sector before.
-        {"svg ending at a sector end", B(Padded(svg, 1024 - 7, "</svg>\n")), 512, RAW_TYPE_SVG, 1026, 1026, true},
+        {"svg ending at a sector end", B(Padded(svg, 1024 - 7, "</svg>\n")), 512, RAW_TYPE_SVG, 1024, 1024, true},
         {"citation style", B(Padded(kDeclaration + "<style class=\"csl\">\n", 2000, "</style>\n")), 512, RAW_TYPE_CSL,
-         2011, 2012, true},
-        // A track or list ends three bytes past its closing tag.
-        {"gpx", B(Padded(gpx, 2500, "</trk>\n</gpx>\n")), 512, RAW_TYPE_GPX, 2516, 2516, false},
-        {"gpx, 4096-byte sectors", B(Padded(gpx, 5000, "</trk>\n</gpx>\n")), 4096, RAW_TYPE_GPX, 5016, 5016, false},
-        {"plist", B(Padded(plist, 700, "</plist>\n")), 512, RAW_TYPE_PLIST, 711, 711, false},
-        {"gpx whose tag is missing: one sector more", B(Padded(gpx, 700, "</trk>\n")), 512, RAW_TYPE_GPX,
-         512 + 512 + 3, 512 + 512 + 3, false},
+         2009, 2009, true},
+        {"gpx", B(Padded(gpx, 2500, "</trk>\n</gpx>\n")), 512, RAW_TYPE_GPX, 2514, 2514, false},
+        {"gpx, 4096-byte sectors", B(Padded(gpx, 5000, "</trk>\n</gpx>\n")), 4096, RAW_TYPE_GPX, 5014, 5014, false},
+        {"plist", B(Padded(plist, 700, "</plist>\n")), 512, RAW_TYPE_PLIST, 709, 709, false},
+        {"plist ending at its tag", B(Padded(plist, 1000, "</plist>")), 512, RAW_TYPE_PLIST, 1008, 1008, false},
+        {"gpx whose tag is missing ends at its zeros too", B(Padded(gpx, 700, "</trk>\n")), 512, RAW_TYPE_GPX,
+         707, 707, false},
         {"binary form", binary, 512, RAW_TYPE_SVG, 6152, 6152, true},
         {"binary form, 4096-byte sectors", binary, 4096, RAW_TYPE_SVG, 6152, 6152, true},
         {"binary form over the cap", hugeBinary, 512, RAW_TYPE_SVG, 0, 0, false},

@@ -1,5 +1,4 @@
-// The MP3 analysers: the start rules and their gate, the guess of tagged files (minimum length, zero
-// tails, "TAG"), the frame walk, the tag texts, and the gate through the search (33 open guesses, then a
+// The MP3 analysers: the start rules and their gate, the frame walk of tagged and untagged files, the tag texts, and the gate through the search (33 open guesses, then a
 // new frame-synchronised MP3; a second search finds the same files).
 #include <gtest/gtest.h>
 
@@ -159,73 +158,55 @@ TEST(Mp3Rules, StartsAndTheGate) {
     EXPECT_EQ(mp3.LastStartSector(), -1);
 }
 
-TEST(Mp3Rules, TaggedFilesEndOnZeroTailsPastTheirMinimumLength) {
+TEST(Mp3Rules, TaggedFilesAreWalkedFromTheTagsEnd) {
+    // The frames after an ID3v2 tag are walked as those of an untagged file: the file ends after its last
+    // frame (and its ID3v1 tag), whatever follows, however short it is, at any offset within a sector.
     const Bytes tag = Id3(3, {{"TPE1", Text(0, "Band")}, {"TIT2", Text(0, "Song")}});
-    // An end sector: noise, "TAG" at `at`, and a zero tail of `zeros` bytes.
-    const auto endSector = [](size_t at, size_t zeros) {
-        Bytes s = Noise(512, 9);
-        memcpy(&s[at], "TAG", 3);
-        std::fill(s.end() - static_cast<long>(zeros), s.end(), 0);
-        return s;
-    };
     struct Row {
         const char* what;
-        size_t audio;         // bytes of noise after the tag
-        Bytes end;            // the sector after them
-        long long endSector;  // -1: no end
-        const char* name;
+        u32 frames;
+        size_t gap;  // zero bytes between the tag and the first frame
+        bool v1;
+        Bytes after;  // what follows the file at once
     };
     const Row rows[] = {
-        {"ends where TAG and 32 zeros are", 30000, endSector(100, 40), 0, "Band_Song 0_"},
-        {"never before 20,480 bytes and the tag", 12000, endSector(100, 40), -1, ""},
-        {"a tail of 28 zeros never ends it", 30000, endSector(100, 28), -1, ""},
+        {"a long file followed by noise", 80, 0, false, Noise(3000, 8)},
+        {"a short file (under 20 KB) followed by noise", 3, 0, false, Noise(3000, 8)},
+        {"zero bytes between the tag and the first frame", 10, 300, false, Noise(3000, 8)},
+        {"an ID3v1 tag after the frames, then zeros", 12, 0, true, Bytes(1024, 0)},
+        {"followed by another tagged file", 5, 0, false, tag},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         Bytes file = tag;
-        Append(file, Noise(row.audio, 3));
-        file.resize((file.size() + 511) / 512 * 512, 0x41);
-        const long long endAt = static_cast<long long>(file.size() / 512);
-        Append(file, row.end);
+        file.resize(file.size() + row.gap, 0);
+        Append(file, Frames(row.frames, 3));
+        if (row.v1) Append(file, V1("Other", "Someone"));
+        const u64 size = file.size();
+        Append(file, row.after);
         file.resize(file.size() + 40 * 512, 0);
         const Guess g = Guessed(file);
-        if (row.endSector < 0) {
-            EXPECT_TRUE(g.sector < 0 || g.sector > endAt);
-            continue;
-        }
-        EXPECT_EQ(g.sector, endAt);
-        EXPECT_EQ(g.size, static_cast<u64>(endAt * 512 + 512 - 32));
-        EXPECT_EQ(g.name, row.name);
+        EXPECT_EQ(g.size, size);
+        EXPECT_EQ(g.name, "Band_Song 0_") << "the ID3v2 tag names it";
         EXPECT_EQ(g.label, "Band");
     }
+    // A tag without frames after it is no MP3 the walk can size: the device analyser takes it over.
+    Bytes file = tag;
+    Append(file, Noise(30000, 3));
+    file.resize(file.size() + 40 * 512, 0);
+    EXPECT_EQ(Guessed(file).size, 0u);
 }
 
-TEST(Mp3Rules, AnId3v1TagNamesAnUnnamedFileOnlyWithin511Bytes) {
-    // No ID3v2 text: the name comes from the ID3v1 strings where "TAG" lies early in the searched bytes
-    // (the previous and the current sector).
-    const Bytes tag = Id3(3, {{"TCON", Text(0, "Rock")}});
-    for (const size_t at : {size_t{100}, size_t{612}}) {
-        SCOPED_TRACE(at);
-        Bytes file = tag;
-        Append(file, Noise(30000, 4));
-        file.resize((file.size() + 511) / 512 * 512, 0x41);
-        const long long prev = static_cast<long long>(file.size() / 512);
-        Bytes two = Noise(1024, 5);
-        const Bytes v1 = V1("Title", "Someone Else");
-        memcpy(&two[at], v1.data(), 3);
-        memcpy(&two[at + 3], "Title  Someone Else  ", 21);
-        std::fill(two.end() - 64, two.end(), 0);
-        Append(file, two);
-        file.resize(file.size() + 20 * 512, 0);
-        const Guess g = Guessed(file);
-        ASSERT_EQ(g.sector, prev + 1);
-        if (at < 511) {
-            EXPECT_EQ(g.name, "Someone Else_Title " + std::to_string(0) + "-" + std::to_string(prev + 1) + "_");
-            EXPECT_EQ(g.label, "Someone Else");
-        } else {
-            EXPECT_EQ(g.name, "0-" + std::to_string(prev + 1) + "_");
-        }
-    }
+TEST(Mp3Rules, AnId3v1TagNamesAnUntaggedFile) {
+    // A frame-synchronised file without an ID3v2 tag takes its name from its ID3v1 strings.
+    Bytes file = Frames(40, 4);
+    Append(file, V1("Title", "Someone Else"));
+    const u64 size = file.size();
+    file.resize(file.size() + 20 * 512, 0);
+    const Guess g = Guessed(file);
+    EXPECT_EQ(g.size, size);
+    EXPECT_EQ(g.name, "Someone Else_Title");
+    EXPECT_EQ(g.label, "Someone Else");
 }
 
 TEST(Mp3Rules, TheFrameWalkSizesFrameStartsAndDropsShortOnes) {

@@ -93,6 +93,9 @@ TEST(OfficeRules, ConstantsOfTheNotes) {
     BruteForce::PdfAnalyzer pdf;
     FilePDFAnalyser pdfDevice;
     const Bytes ipa = Zip({{"Payload/App.app/Info.plist", Bytes(700, 'p')}, {"Payload/App.app/App", Random(2000, 3)}});
+    const Bytes jar = Zip({{"META-INF/MANIFEST.MF", Bytes(24, 'M')}, {"a/B.class", Random(900, 4)}});
+    const Bytes noApp = Zip({{"Payload/readme.txt", Bytes(6, 't')}, {"Payload/data.bin", Random(900, 5)}});
+    const Bytes appLater = Zip({{"iTunesMetadata.plist", Bytes(300, 'm')}, {"Payload/Demo.app/Demo", Random(900, 6)}});
     const Bytes cdr = Zip({{"content/riffData.cdr", Random(2000, 5)}, {"content/root.dat", Random(300, 6)}});
     const std::string odtType = "application/vnd.oasis.opendocument.text";
     const Bytes odt = Zip({{"mimetype", Bytes(odtType.begin(), odtType.end())}, {"content.xml", Bytes(900, 'x'), true}});
@@ -153,6 +156,13 @@ TEST(OfficeRules, ConstantsOfTheNotes) {
         {"first entry Payload/...: IPA while reading", [&] { return WhileReading(zip, ipa); },
          std::to_string(ipa.size()) + " IPA"},
         {"  ... and from the device", [&] { return FromDevice(zip, ipa); }, std::to_string(ipa.size()) + " IPA"},
+        {"a JAR (META-INF first) is a ZIP, while reading and from the device",
+         [&] { return WhileReading(zip, jar) + " / " + FromDevice(zip, jar); },
+         std::to_string(jar.size()) + " ZIP / " + std::to_string(jar.size()) + " ZIP"},
+        {"Payload without an application folder is a ZIP",
+         [&] { return WhileReading(zip, noApp); }, std::to_string(noApp.size()) + " ZIP"},
+        {"an application folder after other entries makes an IPA while reading",
+         [&] { return WhileReading(zip, appLater); }, std::to_string(appLater.size()) + " IPA"},
         {"[Content_Types].xml then word/_rels/document.xml.rels: DOCX",
          [&] { return WhileReading(zip, docx, &docxName); }, std::to_string(docx.size()) + " DOCX"},
         {"  ... named from core.xml with its last author", [&] { return docxName; }, "Bo_Plan_2012-03-04 05-06-07"},
@@ -173,10 +183,20 @@ TEST(OfficeRules, ConstantsOfTheNotes) {
         {"  ... and from the device", [&] { return FromDevice(zip, cdr); }, std::to_string(cdr.size()) + " CDR"},
         {"mimetype with the OpenDocument text type: ODT", [&] { return WhileReading(zip, odt); },
          std::to_string(odt.size()) + " ODT"},
-        {"a PDF under 20,480 bytes is not closed at its own end marker", [&] { return WhileReading(pdf, shortPdf); },
-         "open 0 PDF"},
-        {"  ... one over it is, 4 bytes past the marker's line end",
-         [&] { return WhileReading(pdf, longPdf); }, std::to_string(longPdf.size() + 3) + " PDF"},
+        {"a PDF under 20,480 bytes ends at its own end marker's line end", [&] { return WhileReading(pdf, shortPdf); },
+         std::to_string(shortPdf.size()) + " PDF"},
+        {"  ... as does a longer one", [&] { return WhileReading(pdf, longPdf); }, std::to_string(longPdf.size()) + " PDF"},
+        {"  ... and one whose marker ends a sector, at the all-zero sector after it",
+         [&] {
+             Bytes exact = shortPdf;
+             exact.resize(exact.size() - 6);
+             exact.resize((exact.size() / 512 + 2) * 512 - 6, ' ');
+             const std::string end = "%%EOF\n";
+             exact.insert(exact.end(), end.begin(), end.end());
+             return WhileReading(pdf, exact) + " of " + std::to_string(exact.size());
+         },
+         std::to_string((shortPdf.size() - 6) / 512 * 512 + 1024) + " PDF of " +
+             std::to_string((shortPdf.size() - 6) / 512 * 512 + 1024)},
         {"a title holding a digit is dropped",
          [] { return PdfInformation("/Title (Report 2021) /Author (Omar Field) /Creator (Writer)"); },
          "title= author=Omar Field created="},
@@ -194,7 +214,7 @@ TEST(OfficeRules, ConstantsOfTheNotes) {
         {"a date with a non-digit among characters 2-15: empty",
          [] { return BruteForce::PdfTitleAnalyzer::TimeChange("D:2021030405x607+00"); }, ""},
         {"creator holding Illustrator: AI",
-         [&] { return WhileReading(pdf, aiPdf); }, std::to_string(aiPdf.size() + 3) + " AI"},
+         [&] { return WhileReading(pdf, aiPdf); }, std::to_string(aiPdf.size()) + " AI"},
         {"PostScript with Illustrator but EPSF-: refused",
          [&] {
              std::string ps = "%!PS-Adobe-3.0 EPSF-3.0\n%%Creator: Adobe Illustrator(R) 8.0\n";
@@ -207,9 +227,16 @@ TEST(OfficeRules, ConstantsOfTheNotes) {
          [&] {
              std::string ps = "%!PS-Adobe-3.0\n%%Creator: Adobe Illustrator(R) 8.0\n";
              ps += std::string(3000, 'x') + "\n%%EOF\n";
-             return FromDevice(pdfDevice, Bytes(ps.begin(), ps.end()));
+             return FromDevice(pdfDevice, Bytes(ps.begin(), ps.end())) + " of " + std::to_string(ps.size());
          },
-         "3072 AI"},
+         "3058 AI of 3058"},
+        {"  ... the device ends a PDF at its last marker before the zeros, with its line end",
+         [&] {
+             std::string doc = "%PDF-1.4\n" + std::string(2500, 'x') + "\n%%EOF\n" + std::string(100, 'y') + "\n%%EOF\r\n";
+             const std::string got = FromDevice(pdfDevice, Bytes(doc.begin(), doc.end()));
+             return got.substr(0, got.find(' ')) + " of " + std::to_string(doc.size());
+         },
+         "2624 of 2624"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(row.actual(), row.expected) << row.constant;

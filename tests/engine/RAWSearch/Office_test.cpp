@@ -246,15 +246,14 @@ TEST_F(OfficeSearch, AnArchiveEvictedFromTheGuessesIsSizedByTheDevice) {
     EXPECT_EQ(found->size, static_cast<i64>(zip.size()));
 }
 
-TEST_F(OfficeSearch, AShortPdfLeftOpenIsSizedByTheFallback) {
+TEST_F(OfficeSearch, AShortPdfEndsAtItsOwnMarker) {
     const Bytes pdf = Pdf(3000, "/Title (Short) /Author (Al) /Creator (W)");
     RecordingTreeBuilder builder;
     const auto files = Carve(Place({{4, pdf}}, 4 + pdf.size() / 512 + 4), builder);
     const rawtest::Received* found = FileAt(files, 4);
     ASSERT_NE(found, nullptr);
-    // 7 bytes past the start of "%%EOF", in whole sectors.
-    EXPECT_EQ(found->size, static_cast<i64>((pdf.size() - 6 + 7 + 511) / 512 * 512));
-    EXPECT_EQ(found->name, "FILE000.PDF");
+    EXPECT_EQ(found->size, static_cast<i64>(pdf.size()));
+    EXPECT_EQ(found->name, "Short000.PDF");
 }
 
 TEST_F(UtcZone, DeviceWalksStopWhenTheUserStops) {

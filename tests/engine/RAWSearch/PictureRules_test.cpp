@@ -195,12 +195,12 @@ TEST(PictureRules, OneRowEach) {
              return u64{Measure(fallback, Placed(file, 0, 40)).type};
          },
          RAW_TYPE_PANASONIC_RAW},
-        {"Fuji RAF: the header's furthest offset + 160, in whole sectors",
+        {"Fuji RAF: the furthest end of the parts its header names, exactly",
          [] {
              FileTIFAnalyser fallback;
              return Measure(fallback, Placed(Raf(), 0, 80)).size;
          },
-         (148 + 20000 + 160 + 511) / 512 * 512},
+         148 + 20000},
         {"the fallback makes tags that point nowhere past 10,240 bytes 130,862,284 bytes, in whole sectors",
          [&] {
              FileTIFAnalyser fallback;
@@ -217,8 +217,8 @@ TEST(PictureRules, OneRowEach) {
          1},
         {"a placeable WMF with a wrong checksum is refused",
          [] { return Accepts<FileWMFAnalyser>(PlaceableWmf(false)); }, 0},
-        {"a GIF of 700 bytes on 512-byte sectors: 1024 bytes",
-         [] { return CarveWith<BruteForce::CGifAnalyser>(Gif700()).size; }, 1024},
+        {"a GIF of 700 bytes on 512-byte sectors: 700 bytes, its trailer the last",
+         [] { return CarveWith<BruteForce::CGifAnalyser>(Gif700()).size; }, 700},
         {"a CRW whose end record lies 40 bytes before a sector boundary is found from the next sector",
          [] { return CarveWith<Brance::CRWAnalyser>(CrwEndingAcrossABoundary(), 900).sector; }, 820},
         {"... and ends 70 bytes after the record",

@@ -289,9 +289,9 @@ TEST(PictureStreams, EndsAndNames) {
     const Case cases[] = {
         {"PNG: after IEND", [] { return new RawSpeed::PNGAnalyser(); }, png, 3, png.size(),
          "3-" + std::to_string(3 + png.size() / 512) + "_"},
-        {"GIF of 700 bytes on 512-byte sectors: 1024; a 59-byte sub-block is no trailer",
-         [] { return new BruteForce::CGifAnalyser(); }, Gif(700), 0, 1024, ""},
-        {"GIF of 5000 bytes", [] { return new BruteForce::CGifAnalyser(); }, Gif(5000), 2, 5120, ""},
+        {"GIF of 700 bytes: ends with its trailer; a 59-byte sub-block is no trailer",
+         [] { return new BruteForce::CGifAnalyser(); }, Gif(700), 0, 700, ""},
+        {"GIF of 5000 bytes", [] { return new BruteForce::CGifAnalyser(); }, Gif(5000), 2, 5000, ""},
         {"PSD: the first sector past the image data's start that ends in zeros",
          [] { return new RawSpeed::PSDAnalyser(); }, psd, 1, psd.size(),
          "1-" + std::to_string(1 + psd.size() / 512)},

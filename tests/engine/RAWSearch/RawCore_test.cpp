@@ -12,16 +12,16 @@
 
 using rawtest::MemoryDevice;
 
-TEST(RawFileTypes, TableHas147RowsWithTheirCase) {
+TEST(RawFileTypes, TableHas148RowsWithTheirCase) {
     struct Row {
         RAW_FILE_TYPE type;
         const char* ext;
     } rows[] = {{0, "Raw"},   {1, "3DS"},      {35, "JPG"},    {43, "MP3"},    {86, "RAW"},  {112, "NUMBERS"},
-                {115, "FCPEVENT"}, {119, "pkg"}, {122, "icns"}, {146, "MLV"}, {147, ""},    {1999, ""}, {2000, ""}};
+                {115, "FCPEVENT"}, {119, "pkg"}, {122, "icns"}, {146, "MLV"}, {147, "SQLITE"}, {148, ""}, {1999, ""}, {2000, ""}};
     for (const Row& r : rows) EXPECT_EQ(RawFileExtension(r.type), r.ext) << r.type;
     int filled = 0;
     for (u32 t = 0; t < kRawFileTypeRows; ++t) filled += g_s_strFileExtName[t][0] != 0 ? 1 : 0;
-    EXPECT_EQ(filled, 147);
+    EXPECT_EQ(filled, 148);
 }
 
 TEST(RawFileInfo, NameCleaning) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "RawTestSupport.h"
 #include "engine/RAWSearch/Controller/RAWSearchController.h"
@@ -17,7 +18,35 @@ namespace {
 // Block b holds bytes b+1 in each of its 4 sectors (512 bytes each); the device holds 0xEE.
 std::vector<char> Block(int b) { return std::vector<char>(4 * 512, static_cast<char>(b + 1)); }
 
+// Resident bytes of this process (the second field of /proc/self/statm, in pages).
+u64 ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    u64 size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * 4096;
+}
+
 }  // namespace
+
+TEST(BufferStorageDevice, ADeepScanRingIsNotFilledBeforeItsBlocksArrive) {
+    // A deep scan's ring: 20 blocks of 8192 sectors (about 92 MiB with its slots). Setting it up touches
+    // the lead block and the spare bytes only, so a small scan does not pay for memory it never uses.
+    MemoryDevice device(std::vector<unsigned char>(512 * 64, 0x11));
+    CBufferStorageDevice ring;
+    const u64 before = ResidentBytes();
+    ASSERT_TRUE(ring.InitBufferDevice(&device, 0, 512, 8192, 20));
+    const u64 after = ResidentBytes();
+    EXPECT_LT(after - std::min(after, before), u64{24} << 20) << "resident growth " << (after - before);
+    // Still a working ring: a block in, read back; its neighbours are zeros.
+    unsigned char* incoming = ring.IncomingBlock();
+    for (size_t i = 0; i < CBufferStorageDevice::kSpareBytes; ++i) ASSERT_EQ(incoming[8192 * 512 + i], 0) << i;
+    for (size_t i = 1; i <= 8192 * 512; ++i) ASSERT_EQ(incoming[-static_cast<std::ptrdiff_t>(i)], 0) << i;
+    memset(incoming, 0x5A, 8192 * 512);
+    ring.AddIncomingBlock();
+    unsigned char sector[512];
+    ASSERT_EQ(ring.ReadSector(sector, 8191, 1), 1);
+    EXPECT_EQ(sector[511], 0x5A);
+}
 
 TEST(BufferStorageDevice, RingReadsAndFallsBackToTheDevice) {
     MemoryDevice device(std::vector<unsigned char>(512 * 200, 0xEE));
@@ -102,14 +131,13 @@ TEST(RawUtility, ByteRoutines) {
     EXPECT_EQ(RawUtility::FindMagicInBuffer(buffer, 16, 8, magic, 2), 6) << "the last match before the skip";
     EXPECT_EQ(RawUtility::FindMagicInBuffer(buffer, 16, 17, magic, 2), 0);
 
-    struct Case {
-        int nonZero;
-        int expected;
-    } cases[] = {{99, 100}, {100, 100}, {1, 2}, {0, 0}, {512, 512}};
-    for (const Case& c : cases) {
+    // The data length before the zero tail, exactly, for every length of data and with a zero byte
+    // inside the data (the bisection must not stop there).
+    for (int nonZero = 0; nonZero <= 512; ++nonZero) {
         unsigned char b[512] = {};
-        memset(b, 'x', static_cast<size_t>(c.nonZero));
-        EXPECT_EQ(RawUtility::Binary_Compare(b, 512), c.expected) << c.nonZero;
+        memset(b, 'x', static_cast<size_t>(nonZero));
+        if (nonZero > 3) b[nonZero / 2] = 0;
+        EXPECT_EQ(RawUtility::Binary_Compare(b, 512), nonZero) << nonZero;
     }
     EXPECT_EQ(RawUtility::GetFileExtWithType(73), "docx");
     EXPECT_EQ(RawUtility::GetFileExtWithType(35), "");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/Common/IDirecotryTreeBuilder.h"
+#include "engine/RAWSearch/Controller/RAWSearchController.h"
 #include "engine/Utility/IFileNode.h"
 
 namespace rawtest {
@@ -64,5 +65,21 @@ public:
     std::function<bool(const Received&)> refuse;
     int refused = 0;
 };
+
+// Runs the signature search over the whole device in blocks of 8192 sectors, as a deep scan feeds it,
+// publishing into builder; false when the search does not start.
+inline bool SearchInBlocks(IStorageDevice& device, RecordingTreeBuilder& builder, FileSectorMap* sectorMap = nullptr) {
+    CRAWSearchController controller;
+    controller.SetDevice(&device);
+    controller.SetBlockSize(8192);
+    controller.SetDirecotryTreeBuilder(&builder);
+    if (sectorMap != nullptr) controller.SetFileSectorMap(sectorMap);
+    if (controller.PreparetoSearch() != 1) return false;
+    for (i64 s = 0; s < device.GetTotalSectors(); s += 8192) {
+        controller.AnalyzeBlock(s, std::min<i64>(8192, device.GetTotalSectors() - s));
+    }
+    controller.EndSearch(1);
+    return true;
+}
 
 }  // namespace rawtest

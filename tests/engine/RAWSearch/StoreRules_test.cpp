@@ -288,12 +288,11 @@ TEST(StoreRules, ConstantsOfTheNotes) {
     };
     const std::vector<Row> rows = {
         {"RTF: byte 4 must be f", [&] { return Accepts(rtf, Text("{\\rtx1")); }, "refused"},
-        {"RTF, 256 bytes in its last sector: one byte after the bisection point",
-         [&] { return WhileReading(rtf, rtf1280, &rtfName); }, "1281 RTF"},
+        {"RTF, 256 bytes in its last sector: ends at its last byte",
+         [&] { return WhileReading(rtf, rtf1280, &rtfName); }, "1280 RTF"},
         {"  ... named by its first and last sector", [&] { return rtfName; }, "4-6_"},
-        {"RTF, 100 bytes in its last sector", [&] { return WhileReading(rtf, rtf1124); }, "1125 RTF"},
-        {"RTF, one byte in its last sector: the bisection lands one past", [&] { return WhileReading(rtf, rtf1025); },
-         "1027 RTF"},
+        {"RTF, 100 bytes in its last sector", [&] { return WhileReading(rtf, rtf1124); }, "1124 RTF"},
+        {"RTF, one byte in its last sector", [&] { return WhileReading(rtf, rtf1025); }, "1025 RTF"},
         {"RTF from the device: ends after the brace closing the first group",
          [&] { return FromDevice(rtfDevice, Text("{\\rtf1{a}{b{c}}}trailing text"), noise); }, "16 RTF"},
         {"  ... a group following at once continues the file",
@@ -307,10 +306,19 @@ TEST(StoreRules, ConstantsOfTheNotes) {
         {"  ... not <head>", [&] { return Accepts(html, Text("<head>")) + Accepts(html, Utf16("<head>")); },
          "refusedrefused"},
         {"HTML ending in zeros", [&] { return WhileReading(html, page); }, "3000 HTM"},
-        {"HTML found by the guessing record beyond 0x100000 bytes: size p, not sized further",
-         [&] { return WhileReading(html, bigHtml); }, std::to_string(0x100000 + 512) + " HTM"},
-        {"HTML from the device: the closing tag, rounded up to whole sectors",
-         [&] { return FromDevice(htmlDevice, page, Text(std::string(300, 'z'))); }, "3072 HTM"},
+        {"HTML beyond 1 MiB is sized whole by the guessing record",
+         [&] { return WhileReading(html, bigHtml); }, std::to_string(0x100000 + 3000) + " HTM"},
+        {"HTML from the device: the closing tag and its line end, not the next sector",
+         [&] {
+             Bytes after(3072 - page.size(), 0);
+             after.resize(after.size() + 300, 'z');
+             return FromDevice(htmlDevice, page, after);
+         },
+         "3000 HTM"},
+        {"HTML from the device: the text after the closing tag up to the zeros",
+         [&] { return FromDevice(htmlDevice, Text(std::string(reinterpret_cast<const char*>(page.data()), page.size()) + "<!-- x -->\n")); },
+         "3011 HTM"},
+        {"HTML from the device beyond 1 MiB", [&] { return FromDevice(htmlDevice, bigHtml); }, std::to_string(0x100000 + 3000) + " HTM"},
         {"UTF-16 HTML: FF FE < 00 taken", [&] { return Accepts(utf16Device, Utf16("<head>")); }, "HTM"},
         {"UTF-16 HTML from the device: 16 bytes from the closing tag's start",
          [&] { return FromDevice(utf16Device, utf16, Random(600, 3)); }, std::to_string(2 + 2 * (12 + 700 + 7) + 16) + " HTM"},
@@ -457,7 +465,7 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              return std::to_string(g.size()) + " " + (ok ? std::to_string(info.m_size) : "refused") + " " + info.GetRawFileName() +
                     " / " + WhileReading(gz, g) + " / " + Accepts(gzDevice, [&] { Bytes b = g; b[8] = 0; return b; }()) + " " +
                     Accepts(gz, [&] { Bytes b = g; b[8] = 0; return b; }()) + " " + Accepts(gz, [&] { Bytes b = g; b[9] = 14; return b; }());
-         }, "2031 2048 notes.txt / 2040 GZ / refused GZ refused"},
+         }, "2031 2048 notes.txt / 2039 GZ / refused GZ refused"},
         {"gzip while the search reads on: a trailer ending in zero bytes is never cut", [] {
              RawSpeed::GZAnalyzer gz;
              std::string out;
@@ -488,10 +496,14 @@ TEST(StoreRules, ConstantsOfTheNotes) {
                     Accepts(mbox, Text("From the hills, said he\nand the valleys: all of them\n")) + " " +
                     Accepts(mbox, Text("From a@b.com Mon Jan  1 00:00:00 2001 without its line end"));
          }, "MBOX MBOX refused refused"},
-        {"  ... a truncated mailbox runs to the end of what the device gives (clamped to it when published)", [] {
+        {"  ... a mailbox without a closing line ends where its text runs into zeros or into data that is not text", [] {
              FileMboxAnalyser mbox;
-             return FromDevice(mbox, TextOf(1500, "From a@b.com\n", "no end"));
-         }, "65536 MBOX"},
+             const Bytes mail = TextOf(1500, "From a@b.com\nSubject: x\n\n", "no end\n");
+             Bytes binary = Random(1024, 9);
+             binary[0] = 0x01;
+             return FromDevice(mbox, mail) + " / " + FromDevice(mbox, TextOf(1536, "From a@b.com\nSubject: x\n\n", "end\n"), binary) +
+                    " / " + FromDevice(mbox, [&] { Bytes m = mail; m.insert(m.end(), binary.begin(), binary.end()); return m; }());
+         }, "1500 MBOX / 1536 MBOX / 1024 MBOX"},
         {"DBX: the size at 124; the variant F7 89 34 2C... ends at its zeros, named start-end.", [] {
              RawSpeed::DbxAnalyser dbx;
              Bytes h = Text("JMF6");
@@ -606,7 +618,7 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              ByteWriter(odd.data(), odd.size()).Be16(16, 1000);
              return Accepts(sql, Sqlite(1, 1, 0)) + " " + Accepts(sql, big) + " " + Accepts(sql, odd) + " " +
                     Accepts(sql, Sqlite(1, 1, 0, 4));
-         }, "FCPEVENT refused refused refused"},
+         }, "SQLITE refused refused refused"},
         {"SQLite, page size 4096, 2 free-list pages: 8192 bytes past its last in-sequence page", [] {
              BruteForce::CFCPEvtAnalyser sql;
              Bytes random = Sqlite(6, 4, 2);
@@ -614,7 +626,7 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              random.insert(random.end(), after.begin(), after.end());
              random[6 * 4096] = 'x';
              return WhileReading(sql, Sqlite(6, 4, 2)) + " / " + WhileReading(sql, random);
-         }, "24576 FCPEVENT / 24576 FCPEVENT"},
+         }, "24576 SQLITE / 24576 SQLITE"},
         {"  ... an overflow chain (consecutive page numbers) continues it", [] {
              BruteForce::CFCPEvtAnalyser sql;
              Bytes f = Sqlite(8, 8, 0);
@@ -623,7 +635,7 @@ TEST(StoreRules, ConstantsOfTheNotes) {
                  ByteWriter(f.data(), f.size()).Be32(4096 * i, i + 2);
              }
              return WhileReading(sql, f);
-         }, "32768 FCPEVENT"},
+         }, "32768 SQLITE"},
         {"MUSE: tableactiveactive in UTF-16LE at the first cell + 10; no free-list pages added", [] {
              BruteForce::CFCPEvtAnalyser sql;
              Bytes f = Sqlite(6, 4, 2, 2);
@@ -653,7 +665,7 @@ TEST(StoreRules, ConstantsOfTheNotes) {
              Bytes one = f;  // a single named cell is not enough
              for (int i = 1; i < 30; ++i) one[4096 + 1000 + 60 * i + 3] = 'Z';
              return WhileReading(sql, f) + " / " + WhileReading(sql, one);
-         }, "16384 ABCDDB / 16384 FCPEVENT"},
+         }, "16384 ABCDDB / 16384 SQLITE"},
         {"StuffIt classic: the length at 84, even past the data present", [] {
              RawSpeed::SITAnalyser sit;
              FileSITAnalyser sitDevice;
@@ -734,7 +746,7 @@ TEST(StoreRules, FoundThroughTheTables) {
     };
     const std::vector<Row> rows = {
         {"Money, by its 00 01 key after the Access rows", money, "1048576 MNY"},
-        {"SQLite", database, "24576 FCPEVENT"},
+        {"SQLite", database, "24576 SQLITE"},
         {"StuffIt classic", classic, "1000 SIT"},
         {"disk image", image, "5512 DMG"},
         {"tar, folder first: found once, whole", Tar({{"dir/", {}, '5'}, {"dir/a.txt", Random(700, 1)}, {"dir/b", Random(3000, 2)}}), "10240 TAR"},

@@ -154,21 +154,29 @@ TEST(StreamRules, ConstantsOfTheNotes) {
              return std::to_string(MpgStart(mpg, mpgFile, 142));
          },
          "1"},
-        {"MPG ended by zeros while read: the run's first byte + 2 + 18",
-         [&] { return WhileReading(mpg, mpgFile, &name); }, "30564 MPG"},
-        {"MPG without end code followed by other data: its last packet kept, 18 bytes on",
+        {"MPG ends with its end code while read",
+         [&] { return WhileReading(mpg, mpgFile, &name); }, "30544 MPG"},
+        {"  ... and from the device, whatever follows the end code",
+         [&] { return FromDevice(mpgDevice, Cat(mpgFile, Mpg(1, 10))); }, "30544 MPG"},
+        {"MPG without end code ended by zeros while read: at the run's first byte",
+         [&] { return WhileReading(mpg, Bytes(mpgFile.begin(), mpgFile.end() - 4)); }, "30540 MPG"},
+        {"MPG without end code followed by other data: its last packet kept",
          [&] { return WhileReading(mpg, Cat(Bytes(mpgFile.begin(), mpgFile.end() - 4), Text("other data"))); },
-         "30558 MPG"},
+         "30540 MPG"},
         {"  ... from the device", [&] { return FromDevice(mpgDevice, Bytes(mpgFile.begin(), mpgFile.end() - 4)); },
-         "30558 MPG"},
-        {"MPG with a system header", [&] { return WhileReading(mpg, Mpg(3, 1000, true)); }, "3090 MPG"},
+         "30540 MPG"},
+        {"MPG with a system header", [&] { return WhileReading(mpg, Mpg(3, 1000, true)); }, "3070 MPG"},
         {"MPG system header followed by no start code below 102400 bytes: dropped",
          [&] { return WhileReading(mpg, mpgSystemCut); }, "0 MPG"},
         {"100 zero bytes end a stream measured from the device at the run's first byte",
-         [&] { return FromDevice(mpgDevice, Cat(Cat(mpgFile, Bytes(100, 0)), Mpg(1, 10))); }, "30544 MPG"},
+         [&] { return FromDevice(mpgDevice, Cat(Cat(Bytes(mpgFile.begin(), mpgFile.end() - 4), Bytes(100, 0)), Mpg(1, 10))); },
+         "30540 MPG"},
         {"  ... 99 zero bytes do not",
-         [&] { return FromDevice(mpgDevice, Cat(Cat(mpgFile, Bytes(99, 0)), Cat(Mpg(1, 10), Bytes(200, 0)))); },
-         std::to_string(30544 + 99 + 32) + " MPG"},
+         [&] {
+             return FromDevice(mpgDevice,
+                               Cat(Cat(Bytes(mpgFile.begin(), mpgFile.end() - 4), Bytes(99, 0)), Cat(Mpg(1, 10), Bytes(200, 0))));
+         },
+         std::to_string(30540 + 99 + 32) + " MPG"},
         // Ogg.
         {"Ogg pages walked", [&] { return WhileReading(ogg, Ogg({{255, 255, 10}, {100}, {0x30, 0x30}}), &name); },
          "803 OGG"},
@@ -177,6 +185,26 @@ TEST(StreamRules, ConstantsOfTheNotes) {
         {"Ogg from the device", [&] { return FromDevice(oggDevice, Ogg({{255, 255, 10}, {100}, {0x30, 0x30}})); },
          "803 OGG"},
         // RealMedia.
+        {"RM data packets walked, the data chunk's size unset, its 8 closing zero bytes kept, no index",
+         [&] {
+             Bytes f = Rm("Audio Stream", 8, false);  // its data chunk: the header alone
+             f.resize(f.size() - 8);
+             Put(f, "DATA", 4);
+             PutBe(f, 18, 4);
+             Put(f, Bytes(10, 0));
+             for (int k = 0; k < 12; ++k) {
+                 PutBe(f, 0, 2);
+                 PutBe(f, 300, 2);
+                 Bytes body = Random(296, 40 + k);
+                 for (unsigned char& b : body) b |= 0x80;
+                 Put(f, body);
+             }
+             Put(f, Bytes(8, 0));
+             Bytes after = Random(900, 7);
+             for (unsigned char& b : after) b |= 0x80;
+             return WhileReading(rm, Cat(f, after)) + " of " + std::to_string(f.size());
+         },
+         "3746 RM of 3746"},
         {"RM chunks walked", [&] { return WhileReading(rm, Rm("Audio Stream", 3000, false), &name); }, "3120 RM"},
         {"  ... named by its first and last sector", [&] { return name; }, "4-10_"},
         {"RMVB: its end record in a sector ending in zeros", [&] { return WhileReading(rm, Rm("Video Stream", 3000, true)); },
@@ -191,7 +219,16 @@ TEST(StreamRules, ConstantsOfTheNotes) {
         {"MXF packets of 4-, 3-, 2-byte and short BER lengths",
          [&] { return WhileReading(mxf, Mxf({{3, 1000}, {2, 300}, {1, 100}, {0, 50}}), &name); }, "1632 MXF"},
         {"  ... named by its first and last sector", [&] { return name; }, "4-7_"},
-        {"MXF partition of minor version 3 is no start", [&] { return WhileReading(mxf, Mxf({{3, 10}}, 3)); },
+        {"MXF partition of minor version 3 (as current writers make it) is a start",
+         [&] { return WhileReading(mxf, Mxf({{3, 10}}, 3)); }, std::to_string(108 + 20 + 10) + " MXF"},
+        {"MXF body partition (its offset not 0) is no start",
+         [&] {
+             Bytes body = Mxf({{3, 10}}, 3);
+             body[33] = 0x01;  // ThisPartition 65536
+             return WhileReading(mxf, body);
+         },
+         "refused"},
+        {"MXF partition of minor version 4 is no start", [&] { return WhileReading(mxf, Mxf({{3, 10}}, 4)); },
          "refused"},
         // ASF typing.
         {"ASF of one video and one audio stream: WMV",
@@ -216,11 +253,11 @@ TEST(StreamRules, ConstantsOfTheNotes) {
          [&] { Bytes f = Ts(109, 188); memset(f.data() + 8, 0xFF, 8); return WhileReading(ts, f); }, "refused"},
         // ADTS.
         {"ADTS frames of 3000 bytes walked by their 13-bit length",
-         [&] { return WhileReading(adts, Adts({3000, 3000, 3000, 3000, 3000, 3000})); }, "18000 M4A"},
+         [&] { return WhileReading(adts, Adts({3000, 3000, 3000, 3000, 3000, 3000})); }, "18000 AAC"},
         {"ADTS frames of 2047 bytes", [&] { return WhileReading(adts, Adts({2047, 2047, 2047, 2047, 2047})); },
-         "10235 M4A"},
+         "10235 AAC"},
         {"ADTS followed by no zeros: dropped",
-         [&] { return WhileReading(adts, Cat(Adts({400, 400, 400, 400, 400}), Random(700, 3))); }, "0 M4A"},
+         [&] { return WhileReading(adts, Cat(Adts({400, 400, 400, 400, 400}), Random(700, 3))); }, "0 AAC"},
         {"ADTS start: five good frames", [&] { return std::to_string(StartEx(adts, Adts({300, 300, 300, 300, 300}))); },
          "1"},
         {"ADTS start: a bad second frame", [&] { return std::to_string(StartEx(adts, Cat(Adts({300}), Bytes(600, 0)))); },
@@ -276,7 +313,7 @@ TEST(StreamRules, FoundThroughTheTablesAtTheirStart) {
     };
     const std::vector<Row> rows = {
         {"FLV", Cat(Flv({{9, 3000}, {8, 500}, {9, 2000}}), Bytes(16, 0)), "5558 FLV"},
-        {"MPG", Mpg(12, 1000), std::to_string(12 * 1018 + 4 + 20) + " MPG"},
+        {"MPG", Mpg(12, 1000), std::to_string(12 * 1018 + 4) + " MPG"},
         {"Ogg", Ogg({{255, 255, 255, 255}, {255, 100}, {20}}), std::to_string(27 + 4 + 1020 + 27 + 2 + 355 + 27 + 1 + 20) + " OGG"},
         {"RM", Rm("Audio Stream", 5000, false), "5120 RM"},
         {"RMVB", Rm("Video Stream", 5000, true), "5140 RMVB"},
@@ -284,7 +321,7 @@ TEST(StreamRules, FoundThroughTheTablesAtTheirStart) {
         {"WMV", Asf({asf_layout::kVideoMedia, asf_layout::kAudioMedia}, 4000), "4346 WMV"},
         {"M2TS 188", Ts(130, 188), std::to_string(130 * 188) + " M2TS"},
         {"M2TS 192", Ts(130, 192), std::to_string(130 * 192) + " M2TS"},
-        {"ADTS", Adts({700, 700, 2500, 700, 700, 700}), "6000 M4A"},
+        {"ADTS", Adts({700, 700, 2500, 700, 700, 700}), "6000 AAC"},
         {"APE", ApeNew(3990, 6000), "6092 APE"},
     };
     for (const Row& row : rows) {

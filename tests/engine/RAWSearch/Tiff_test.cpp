@@ -385,7 +385,7 @@ TEST(FileTIFAnalyser, FujiRaf) {
     FileTIFAnalyser fallback;
     const FeedResult r = Measure(fallback, Placed(file, 2, 80), 2);
     EXPECT_EQ(r.type, RAW_TYPE_RAF);
-    EXPECT_EQ(r.size, (file.size() + 160 + 511) / 512 * 512);
+    EXPECT_EQ(r.size, file.size());
     EXPECT_EQ(r.name, "FUJIFILM_FinePix S5Pro");
     EXPECT_EQ(r.time, "2013:09:22 23:24:25");
     RAW_FILE_TAG kind;

@@ -22,11 +22,12 @@ enum : RAW_FILE_TYPE {
     RAW_TYPE_MLV = 146,
 };
 
-// The stream-walking analysers' types (M4A is the MP4 family's row).
+// The stream-walking analysers' types.
 enum : RAW_FILE_TYPE {
     RAW_TYPE_ASF = 6,
     RAW_TYPE_WMA = 7,
     RAW_TYPE_WMV = 8,
+    RAW_TYPE_AAC = 79,  // raw AAC in ADTS frames
     RAW_TYPE_APE = 81,
     RAW_TYPE_OGG = 82,
     RAW_TYPE_FLV = 90,

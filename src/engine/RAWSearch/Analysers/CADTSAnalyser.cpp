@@ -1,5 +1,5 @@
 #include "engine/RAWSearch/Analysers/AvLayout.h"
-#include "engine/RAWSearch/Analysers/MediaTypes.h"
+#include "engine/RAWSearch/Analysers/AvTypes.h"
 #include "engine/RAWSearch/Analysers/StreamMedia.h"
 #include "engine/RAWSearch/Core/RawAnalyserFactories.h"
 
@@ -17,10 +17,10 @@ std::optional<u64> AdtsFrameLength(const ByteReader& header) {
     return length;
 }
 
-CADTSAnalyser::CADTSAnalyser() : IRawFileAnalyser(RAW_TYPE_M4A) {}
+CADTSAnalyser::CADTSAnalyser() : IRawFileAnalyser(RAW_TYPE_AAC) {}
 
 int CADTSAnalyser::AnalyseBuffer(unsigned char*, CRawFileInfo& info) {
-    info.m_type = RAW_TYPE_M4A;
+    info.m_type = RAW_TYPE_AAC;
     return 1;
 }
 
@@ -40,7 +40,7 @@ int CADTSAnalyser::AnalyseBufferEx(unsigned char* sector, CRawFileInfo& info, lo
         if (!length) return 0;
         at += *length;
     }
-    info.m_type = RAW_TYPE_M4A;
+    info.m_type = RAW_TYPE_AAC;
     return 1;
 }
 
@@ -52,7 +52,7 @@ CRawFileInfo* CADTSAnalyser::CreateRawFileInfo() {
 }
 
 CADTSRawFileInfo::CADTSRawFileInfo(bool acceptedAtBlockEnd) : m_acceptedAtBlockEnd(acceptedAtBlockEnd) {
-    m_type = RAW_TYPE_M4A;
+    m_type = RAW_TYPE_AAC;
 }
 
 int CADTSRawFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, SearchContext& ctx) {

@@ -17,11 +17,6 @@ std::optional<u64> MidiTrackChunkLength(const ByteReader& header) {
     return kChunkHeader + *header.Be32(kChunkLength);
 }
 
-u64 RoundUpToSectors(u64 size, u64 sectorSize) {
-    if (sectorSize == 0) return size;
-    return (size / sectorSize + (size % sectorSize != 0 ? 1 : 0)) * sectorSize;
-}
-
 FileMIDAnalyser::FileMIDAnalyser() : IRawFileAnalyser(RAW_TYPE_MID) {}
 
 int FileMIDAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
@@ -37,6 +32,8 @@ bool FileMIDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
     unsigned char head[kFirstChunk];
     if (!file.CopyOut(0, head, sizeof(head)) || !IsMidiHeader(ByteReader(head, sizeof(head)))) return false;
     u64 walked = kFirstChunk;
+    const u16 tracks = ByteReader(head, sizeof(head)).Be16(kTracks).value_or(0);
+    u16 tracksWalked = 0;
     // Chunk after chunk; a chunk that cannot be read (the device's end, a bad sector, a stop request)
     // ends the file where it stands.
     while (walked < kDeviceLimit) {
@@ -45,8 +42,9 @@ bool FileMIDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
         const std::optional<u64> length = MidiTrackChunkLength(ByteReader(header, sizeof(header)));
         if (!length) break;
         walked += *length;
+        if (++tracksWalked == tracks) break;
     }
     info.m_type = RAW_TYPE_MID;
-    info.m_size = RoundUpToSectors(walked, file.GetSectorSize());
+    info.m_size = walked;
     return true;
 }

@@ -17,27 +17,28 @@ WalkStep MpgWalk::Run(Source& source, u64 until, Until mode) {
     const bool guess = mode == Until::Guess;
     int steps = 0;
     while (m_walked < until) {
-        if (guess && ++steps > kStepsPerCall) return Finish(m_walked + kEndExtra);
+        if (guess && ++steps > kStepsPerCall) return Finish(m_walked);
         const std::optional<ByteReader> code = source.Bytes(m_walked, 4);
         if (!code) {
             if (source.Awaits(m_walked)) return WalkStep::Wait;
-            return Finish(m_walked + kEndExtra);
+            return Finish(m_walked);
         }
         const u8 b0 = *code->U8(0), b1 = *code->U8(1), b2 = *code->U8(2), b3 = *code->U8(3);
         if (b0 == 0 && b1 == 0 && b2 == 0 && b3 <= 1) {
             // Padding: a byte at a time; a long run ends the stream where it began.
             if (m_zeroRun == 0) m_zeroRunStart = m_walked;
             ++m_walked;
-            if (++m_zeroRun >= kZeroRun) return Finish(guess ? m_zeroRunStart + 2 + kEndExtra : m_zeroRunStart);
+            if (++m_zeroRun >= kZeroRun) return Finish(m_zeroRunStart);
             continue;
         }
         m_zeroRun = 0;
+        if (b0 == 0 && b1 == 0 && b2 == 1 && b3 == kProgramEnd) return Finish(m_walked + 4);
         if (b0 == 0 && b1 == 0 && b2 == 1) {
             m_steppedBack = false;
             u64 at = m_walked;
             if (b3 == 0xB3 || b3 == 0xBA) {
                 const std::optional<ByteReader> next = source.Bytes(m_walked + m_packLength, kPacketHeader);
-                if (!next) return source.Awaits(m_walked + m_packLength) ? WalkStep::Wait : Finish(m_walked + kEndExtra);
+                if (!next) return source.Awaits(m_walked + m_packLength) ? WalkStep::Wait : Finish(m_walked);
                 if (next->Equals(0, "\x00\x00\x01\xBB", 4)) {
                     // A system header: skipped, and a start code must follow it.
                     at = m_walked + m_packLength + *next->Be16(kPacketLength) + kPacketHeader;
@@ -52,7 +53,7 @@ WalkStep MpgWalk::Run(Source& source, u64 until, Until mode) {
                 if (!packet || !packet->Equals(0, "\x00\x00\x01", 3)) return Finish(at < kMinSystemEnd ? 0 : at);
             }
             const std::optional<ByteReader> packet = source.Bytes(at, kPacketHeader);
-            if (!packet) return source.Awaits(at) ? WalkStep::Wait : Finish(m_walked + kEndExtra);
+            if (!packet) return source.Awaits(at) ? WalkStep::Wait : Finish(m_walked);
             const u64 length = *packet->Be16(kPacketLength);
             m_lastPacket = length == 0 ? kEmptyPacket : length + kPacketHeader;
             m_walked = at + m_lastPacket;
@@ -66,7 +67,7 @@ WalkStep MpgWalk::Run(Source& source, u64 until, Until mode) {
             m_walked -= 2;
             continue;
         }
-        return Finish((m_steppedBack ? m_junkAt : m_walked) + kEndExtra);
+        return Finish(m_steppedBack ? m_junkAt : m_walked);
     }
     return WalkStep::Next;
 }

@@ -25,21 +25,17 @@ int FileMboxAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-u64 FileMboxAnalyser::EndInUnit(const unsigned char* unit) {
-    const ByteReader u(unit, kUnit);
-    auto find = [&](const char* text, u64 length) -> i64 {
-        for (u64 at = 0; at + length <= kUnit; ++at) {
-            if (u.Equals(at, text, length)) return static_cast<i64>(at);
-        }
-        return -1;
-    };
-    if (const i64 at = find("--\n\n", 4); at >= 0) {
-        u64 end = static_cast<u64>(at) + 4;
-        for (int more = 0; more < 2 && u.U8(end) == u8{'\n'}; ++more) ++end;
-        return end;
+bool FileMboxAnalyser::IsMailTextByte(u8 c) {
+    return c >= 0x20 ? c != 0x7F : c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == 0x1B;
+}
+
+i64 FileMboxAnalyser::TextEndInUnit(const unsigned char* unit, u64 length) {
+    u64 at = 0;
+    while (at < length && IsMailTextByte(unit[at])) ++at;
+    for (u64 rest = at; rest < length; ++rest) {
+        if (unit[rest] != 0) return -1;
     }
-    if (const i64 at = find(".com>\n\n", 7); at >= 0) return static_cast<u64>(at) + 7;
-    return 0;
+    return static_cast<i64>(at);
 }
 
 bool FileMboxAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
@@ -48,20 +44,29 @@ bool FileMboxAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device
     RawFileBuffer window(device, static_cast<unsigned long long>(info.m_startSector));
     unsigned char unit[kUnit];
     u64 offset = 0;
+    // Unit after unit while all of it is mail text: the text running into zeros ends the mailbox, and so
+    // does a unit that is not text (the next file, or data that overwrote the rest).
     while (offset < kDeviceCap) {
         if (!window.CopyOut(offset, unit, kUnit)) break;
-        if (ByteReader(unit, kUnit).Le32(kUnit - 4) == 0u) {
-            if (const u64 end = EndInUnit(unit); end != 0) {
-                info.m_size = offset + end;
-                info.m_type = RAW_TYPE_MBOX;
-                return true;
+        const i64 end = TextEndInUnit(unit, kUnit);
+        if (end < 0) {
+            // The first unit was taken for its "From " line: what of it is text is the mailbox.
+            if (offset == 0) {
+                u64 text = 0;
+                while (text < kUnit && IsMailTextByte(unit[text])) ++text;
+                offset = text;
             }
+            break;
+        }
+        if (static_cast<u64>(end) < kUnit) {
+            offset += static_cast<u64>(end);
+            break;
         }
         offset += kUnit;
     }
     info.m_type = RAW_TYPE_MBOX;
     info.m_size = offset;
-    return true;
+    return offset != 0;
 }
 
 IRawFileAnalyser* CreateFileMboxAnalyser() { return new FileMboxAnalyser(); }

@@ -1,4 +1,5 @@
-// Mailboxes: the file ends after the text that closes its last message in a unit that runs into zeros.
+// Mailboxes: text from a "From " line with header lines after it, ending where the text runs into
+// zeros or into a sector that is not mail text.
 #pragma once
 
 #include "engine/RAWSearch/Analysers/StoreTypes.h"
@@ -14,7 +15,11 @@ public:
     FileMboxAnalyser() : IRawFileAnalyser(RAW_TYPE_MBOX) {}
     bool GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    // Where the mailbox ends in a unit whose last word is zero: after "--" LF LF (and up to two more
-    // line feeds) or after ".com>" LF LF; 0 when neither is there.
-    static u64 EndInUnit(const unsigned char* unit);
+    // True for the bytes mail text holds: printable ASCII, 8-bit text, tab, line ends, form feed and
+    // the escape of 7-bit national character sets.
+    static bool IsMailTextByte(u8 c);
+    // Where the mail text of a unit ends: the unit's length when all of it is text; the offset of its
+    // first byte that is not text when only zeros follow it; -1 when other bytes follow (the unit is not
+    // mail text).
+    static i64 TextEndInUnit(const unsigned char* unit, u64 length);
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/RAWSearch/Core/RawFileBuffer.h"
+#include "engine/RAWSearch/Util/RawUtility.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 
 namespace {
@@ -68,17 +69,29 @@ bool FilePDFAnalyser::GetRawFileSizeEx(CRawFileInfo& info, IStorageDevice* devic
         static constexpr unsigned char kZeroWord[4] = {};
         if (memcmp(p + sectorSize - 4, kZeroWord, 4) != 0) continue;
         static constexpr unsigned char kEnd[] = "%%EOF";
-        if (const unsigned char* m = Apimemstr(const_cast<unsigned char*>(p), static_cast<int>(sectorSize), kEnd, 5)) {
-            end = at + static_cast<u64>(m - p) + 7;
+        // The last marker before the zeros, and its line end.
+        const u64 data = static_cast<u64>(BruteForce::RawUtility::Binary_Compare(p, static_cast<int>(sectorSize)));
+        const unsigned char* m = nullptr;
+        for (const unsigned char* from = p; const unsigned char* hit =
+                 Apimemstr(const_cast<unsigned char*>(from), static_cast<int>(p + data - from), kEnd, 5);
+             from = hit + 1) {
+            m = hit;
+        }
+        if (m != nullptr) {
+            end = at + static_cast<u64>(m - p) + 5;
+            for (int k = 0; k < 2 && end < at + data && (p[end - at] == '\r' || p[end - at] == '\n'); ++k) ++end;
             break;
         }
         // The marker may stand across the boundary with the sector before.
         unsigned char around[10];
-        if (at >= 5 && file.CopyOut(at - 5, around, sizeof(around)) && Apimemstr(around, 10, kEnd, 5) != nullptr) {
-            end = at + sectorSize + 5;
-            break;
+        if (at >= 5 && file.CopyOut(at - 5, around, sizeof(around))) {
+            if (const unsigned char* hit = Apimemstr(around, 10, kEnd, 5)) {
+                end = at - 5 + static_cast<u64>(hit - around) + 5;
+                while (end < at + data && (p[end - at] == '\r' || p[end - at] == '\n')) ++end;
+                break;
+            }
         }
     }
-    info.m_size = (end + sectorSize - 1) / sectorSize * sectorSize;
+    info.m_size = end;
     return true;
 }

@@ -26,10 +26,43 @@ i64 FindRmvbEnd(const ByteReader& bytes) {
 }
 
 template <class Source>
-WalkStep RmChunk(Source& source, u64& walked) {
+WalkStep RmChunk(Source& source, u64& walked, RmDataWalk& data) {
+    if (data.inPackets) {
+        // The data chunk's packets, one by one: writers state the chunk's size larger than it is (or
+        // leave it unset), so the packets tell where the data ends.
+        const std::optional<ByteReader> packet = source.Bytes(walked, kPacketHeader);
+        if (!packet) return source.Missing(walked);
+        const u16 version = *packet->Be16(0);
+        const u16 length = *packet->Be16(kPacketLength);
+        if (version <= 1 && length >= kPacketHeader && !packet->Equals(0, "INDX")) {
+            walked += length;
+            data.anyPacket = true;
+            return WalkStep::Next;
+        }
+        data.inPackets = false;
+        if (!data.anyPacket) {
+            // No packet to walk: the chunk's stated size is all there is.
+            walked = std::max(walked, data.statedEnd);
+            return WalkStep::Next;
+        }
+        // The 8 zero bytes some writers end the data with: within the stated size, or where that size was
+        // never filled in (a stream written where the writer could not go back).
+        const bool unstated = data.statedEnd <= data.dataStart + kDataHeader;
+        if (packet->Equals(0, "\0\0\0\0\0\0\0\0", kDataEndHeader) &&
+            (unstated || walked + kDataEndHeader <= data.statedEnd)) {
+            walked += kDataEndHeader;
+            return WalkStep::Next;
+        }
+    }
     const std::optional<ByteReader> chunk = source.Bytes(walked, kChunkHeader);
     if (!chunk) return source.Missing(walked);
     const u64 size = *chunk->Be32(kChunkSize);
+    if (chunk->Equals(0, "DATA") && size != 0) {
+        if (!source.Bytes(walked, kDataHeader)) return source.Missing(walked);
+        data = RmDataWalk{true, false, walked, walked + size};
+        walked += kDataHeader;
+        return WalkStep::Next;
+    }
     const bool known = (walked == 0 && chunk->Equals(0, ".RMF")) || chunk->Equals(0, "PROP") ||
                        chunk->Equals(0, "MDPR") || chunk->Equals(0, "CONT") || chunk->Equals(0, "DATA");
     if (known) {
@@ -56,8 +89,8 @@ WalkStep RmChunk(Source& source, u64& walked) {
     return WalkStep::End;
 }
 
-template WalkStep RmChunk<const WindowSource>(const WindowSource&, u64&);
-template WalkStep RmChunk<DeviceSource>(DeviceSource&, u64&);
+template WalkStep RmChunk<const WindowSource>(const WindowSource&, u64&, RmDataWalk&);
+template WalkStep RmChunk<DeviceSource>(DeviceSource&, u64&, RmDataWalk&);
 
 FileRM_RMVBAnalyser::FileRM_RMVBAnalyser() : IRawFileAnalyser(RAW_TYPE_RM) {}
 
@@ -76,8 +109,11 @@ bool FileRM_RMVBAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* dev
     info.m_type = RealMediaKind(*head);
     if (info.m_type == RAW_TYPE_RM) {
         u64 walked = 0;
+        RmDataWalk data;
         WalkStep step = WalkStep::Next;
-        for (int chunks = 0; walked < kDeviceLimit && step == WalkStep::Next; ++chunks) step = RmChunk(source, walked);
+        for (int chunks = 0; walked < kDeviceLimit && step == WalkStep::Next; ++chunks) {
+            step = RmChunk(source, walked, data);
+        }
         info.m_size = std::min(walked, kDeviceLimit);
         return info.m_size != 0;
     }

@@ -55,6 +55,7 @@ void FileTIFAnalyser::InitTifAnalyser() {
     m_jpegStripOffset = m_jpegStripSize = 0;
     m_tileOffsets = m_tileByteCounts = Entry{};
     m_raf = m_dng = m_epson = m_panasonicHeader = m_thumbPending = false;
+    m_rafEnd = 0;
     m_makeRead = m_modelRead = false;
     m_tagKind = RAW_TAG_CAMERA;
     m_make.clear();
@@ -280,7 +281,7 @@ bool FileTIFAnalyser::ReadRafHeader(RawFileBuffer& file) {
     end = std::max<u64>(end, u64{*header.Be32(kCfaHeaderOffset)} + *header.Be32(kCfaHeaderLength));
     end = std::max<u64>(end, u64{*header.Be32(kCfaOffset)} + *header.Be32(kCfaLength));
     end += *header.Be32(kTrailerLength);
-    Raise(end);
+    m_rafEnd = end;
     return true;
 }
 
@@ -350,6 +351,9 @@ u64 FileTIFAnalyser::GetTiffSize(CRawFileInfo& info, IStorageDevice* device) {
     info.SetRawFileTime(m_time);
     info.SetRawFileTagAndValue(m_tagKind, m_make);
 
+    // A RAF's header gives its parts' offsets and lengths from the file's start: their furthest end is
+    // the file's exact size.
+    if (m_raf && m_rafEnd >= kSmallestExtent && m_rafEnd <= kLargestExtent) return m_rafEnd;
     u64 size = m_extent + (m_raf ? raf_layout::kTiffShift : 0);
     // Tags that point nowhere useful: the size is a guess, kept as the product has always given it.
     if (size < kSmallestExtent || size > kLargestExtent) size = kUnknownSize;

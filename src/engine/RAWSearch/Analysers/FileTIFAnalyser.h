@@ -80,6 +80,7 @@ private:
     Entry m_tileOffsets{};
     Entry m_tileByteCounts{};
     bool m_raf = false;
+    u64 m_rafEnd = 0;  // a RAF: the furthest end of the parts its header names
     bool m_dng = false;
     bool m_epson = false;
     bool m_panasonicHeader = false;

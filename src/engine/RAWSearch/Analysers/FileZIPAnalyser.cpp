@@ -82,14 +82,8 @@ bool ReadBlockBytes(RawFileBuffer& file, u64 offset, std::vector<unsigned char>&
 }  // namespace
 
 bool FileZIPAnalyser::ZipIpaFileType(const ByteReader& header) {
-    static const char* const kWords[] = {"Payload", "iTunesArtwork", "iTunesMetadata.plist", "Container",
-                                         "WatchKitSupport", "META-INF"};
-    const std::string name = NameAt(header);
-    for (const char* word : kWords) {
-        const size_t length = strlen(word);
-        if (name.size() >= length && strncasecmp(name.data(), word, length) == 0) return true;
-    }
-    return false;
+    if (!IsLocalHeader(header)) return false;
+    return classZipSearch::IsIpaEntryName(NameAt(header));
 }
 
 void FileZIPAnalyser::JudgeMaybeOfficeType(const ByteReader& header) {
@@ -394,6 +388,14 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
     if (!m_finished) return RAW_SIZE_CONTINUE;
     if (sectorNumber - m_startSector >= 2) FillFileInfo(sectorNumber);
     return RAW_SIZE_FINISHED;
+}
+
+bool FileZIPAnalyser::ZIPRawFileInfo::OwnsStart(const unsigned char* sector, int sectorSize,
+                                                long long sectorNumber) const {
+    if (m_finished || sector == nullptr || sectorSize <= 0 || sectorNumber <= m_startSector) return false;
+    if (ByteReader(sector, static_cast<size_t>(sectorSize)).Le32(kSignature) != kLocalSignature) return false;
+    const u64 offset = static_cast<u64>(sectorNumber - m_startSector) * static_cast<u64>(sectorSize);
+    return offset == m_nextBlock || m_walkStopped || (m_entryNamed && !m_firstEntryHasSizes);
 }
 
 void FileZIPAnalyser::ZIPRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber) {

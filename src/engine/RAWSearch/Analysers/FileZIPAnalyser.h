@@ -25,7 +25,7 @@ public:
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
 
-    // True when the first entry's name begins (case ignored) with a word of an iOS application package.
+    // True when the first entry is an iOS application package's application folder ("Payload/X.app/...").
     static bool ZipIpaFileType(const ByteReader& header);
     // The device walk's reading of the first local header: office for "[Content_Types].xml",
     // "docProps/app.xml", "Categories.xml" or a name holding "doc" or "ppt"; drawing for
@@ -58,6 +58,10 @@ public:
     // Names the file from what was read so far; its size is left to the device.
     void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
     int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& ctx) override;
+    // A local header at a sector start inside the archive is one of its entries: where the walk expects
+    // the next block, or anywhere while the walk cannot place its blocks (sizes behind the data). One
+    // inside an entry's data is an archive stored in it, a file of its own.
+    bool OwnsStart(const unsigned char* sector, int sectorSize, long long sectorNumber) const override;
 
     // Names the file found up to sectorNumber: an office document whose metadata was read from its title
     // or people and time (and tags it), any other from its first and last sectors.

@@ -1,11 +1,14 @@
 #include "engine/RAWSearch/Analysers/GZAnalyser.h"
 
+#include <zlib.h>
+
 #include <array>
 #include <cassert>
 
 #include "engine/Common/ByteReader.h"
 #include "engine/RAWSearch/Core/RawAnalyserFactories.h"
 #include "engine/RAWSearch/Core/RawFileBuffer.h"
+#include "engine/RAWSearch/Core/StreamWindow.h"
 #include "engine/StorageDevice/IStorageDevice.h"
 
 using namespace gz_layout;
@@ -37,6 +40,66 @@ unsigned int GetCRC(const unsigned char* data, int length) { return UpdateCRC(0,
 
 }  // namespace CGzSearch
 
+struct GzipMemberWalk::State {
+    z_stream stream{};
+    bool open = false;
+};
+
+GzipMemberWalk::GzipMemberWalk() : m_state(new State) {}
+
+GzipMemberWalk::~GzipMemberWalk() {
+    if (m_state->open) inflateEnd(&m_state->stream);
+    delete m_state;
+}
+
+GzipMemberWalk::Step GzipMemberWalk::Feed(const unsigned char* bytes, u64 length) {
+    if (m_bad) return Step::Bad;
+    // What inflate writes is not kept: only where the members end counts.
+    static thread_local unsigned char sink[16384];
+    z_stream& z = m_state->stream;
+    u64 used = 0;
+    while (used < length) {
+        if (!m_state->open) {
+            // A member starts here: at the file's start, or just after the member before it.
+            if (m_fed + used != 0 && (length - used < 3 || bytes[used] != 0x1F || bytes[used + 1] != 0x8B ||
+                                      bytes[used + 2] != 0x08)) {
+                return Step::End;
+            }
+            z = z_stream{};
+            if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) {
+                m_bad = true;
+                return Step::Bad;
+            }
+            m_state->open = true;
+        }
+        const u64 chunk = std::min<u64>(length - used, 1u << 30);
+        z.next_in = const_cast<unsigned char*>(bytes + used);
+        z.avail_in = static_cast<uInt>(chunk);
+        int result = Z_OK;
+        do {
+            z.next_out = sink;
+            z.avail_out = sizeof(sink);
+            result = inflate(&z, Z_NO_FLUSH);
+        } while (result == Z_OK && z.avail_in > 0);
+        used += chunk - z.avail_in;
+        if (result == Z_STREAM_END) {
+            inflateEnd(&z);
+            m_state->open = false;
+            m_length = m_fed + used;
+            continue;
+        }
+        if (result != Z_OK && result != Z_BUF_ERROR) {
+            inflateEnd(&z);
+            m_state->open = false;
+            m_bad = true;
+            return Step::Bad;
+        }
+    }
+    m_fed += length;
+    // A member that ended exactly with these bytes: the next bytes tell whether another follows.
+    return Step::More;
+}
+
 int FileGZAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     assert(nullptr != sector && "NULL != pBuffer");
     if (!CGzSearch::IsValidGzHeader(sector, 512)) return 0;
@@ -50,6 +113,22 @@ bool FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
     assert(nullptr != device && "NULL != pDevice");
     if (device == nullptr) return false;
     RawFileBuffer window(device, static_cast<unsigned long long>(info.m_startSector));
+    {
+        GzipMemberWalk walk;
+        for (u64 at = 0; at < kDeviceCap;) {
+            unsigned char* p = window.GetRawFileBuffer(at);
+            const u64 n = p == nullptr ? 0 : std::min<u64>(window.GetWindowSize(), window.Available(at));
+            const GzipMemberWalk::Step step = n == 0 ? GzipMemberWalk::Step::End : walk.Feed(p, n);
+            if (step == GzipMemberWalk::Step::Bad) break;
+            if (step == GzipMemberWalk::Step::End || n == 0) {
+                if (walk.Length() == 0) break;
+                info.m_type = RAW_TYPE_GZ;
+                info.m_size = walk.Length();
+                return true;
+            }
+            at += n;
+        }
+    }
     unsigned char header[kFixedHeader + 2];
     if (!window.CopyOut(0, header, sizeof(header)) || !CGzSearch::IsValidGzHeader(header, sizeof(header))) return false;
     const u8 flags = header[kFlags];
@@ -109,6 +188,32 @@ int GZAnalyzer::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (!CGzSearch::IsValidGzHeader(sector, 512)) return 0;
     info.m_type = RAW_TYPE_GZ;
     return 1;
+}
+
+CRawFileInfo* GZAnalyzer::CreateRawFileInfo() {
+    return new GzRawFileInfo(RAW_TYPE_GZ, gz_layout::kRule, GetFallback());
+}
+
+int GzRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& ctx) {
+    if (m_walk != nullptr && sector != nullptr && sectorSize > 0 && sectorNumber >= m_startSector) {
+        if (m_nextSector < 0) m_nextSector = m_startSector;
+        if (sectorNumber == m_nextSector) {
+            m_nextSector = sectorNumber + 1;
+            switch (m_walk->Feed(sector, static_cast<u64>(sectorSize))) {
+                // A member that ended at the sector's very end may have another after it: the next
+                // sector tells.
+                case GzipMemberWalk::Step::More: return RAW_SIZE_CONTINUE;
+                case GzipMemberWalk::Step::End:
+                    m_size = m_walk->Length();
+                    SetRawFileName(SectorSpanName(m_startSector, sectorNumber, "_"));
+                    return RAW_SIZE_FINISHED;
+                case GzipMemberWalk::Step::Bad: break;
+            }
+        }
+        // Not a stream that inflates, or a sector was skipped: the zero run decides.
+        m_walk.reset();
+    }
+    return ZeroRunRawFileInfo::CalcRawSize(sector, sectorSize, sectorNumber, ctx);
 }
 
 }  // namespace RawSpeed

@@ -36,7 +36,7 @@ int CGifFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, SearchC
         m_first = false;
         m_position = static_cast<i64>(kHeaderSize) + ColourTable(w.Sector().U8(kScreenFlags).value_or(0));
     }
-    // The file grows a whole sector at each call.
+    // Until the trailer is found the file grows a whole sector at each call.
     m_size = static_cast<u64>(w.SectorEnd());
     // Block introducers count only between blocks: inside a block every byte is a sub-block length, so a
     // sub-block of 33, 44 or 59 bytes is never taken for an extension, an image or the trailer.
@@ -50,7 +50,10 @@ int CGifFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, SearchC
             if (byte == 0) m_inSubBlocks = false;
             continue;
         }
-        if (byte == kTrailer) return RAW_SIZE_FINISHED;
+        if (byte == kTrailer) {
+            m_size = static_cast<u64>(m_position) + 1;  // the trailer is the file's last byte
+            return RAW_SIZE_FINISHED;
+        }
         if (byte == kExtension) {
             const auto header = at(kExtensionHeader);
             if (!header) break;

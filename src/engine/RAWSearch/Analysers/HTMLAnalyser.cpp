@@ -37,9 +37,20 @@ bool FileHTMAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
     sign.length = 7;
     sign.maxSize = text_rules::kHtmlDeviceCap;
     SearchSignFileAnalyser::SearchEndSignCode(info, device, sign, 0);
-    const u64 sectorSize = device->GetSectorSize() != 0 ? device->GetSectorSize() : 512;
-    info.m_size = (info.m_size + sectorSize - 1) / sectorSize * sectorSize;
-    return info.m_size != 0;
+    if (info.m_size == 0) return false;
+    // The text after the closing tag up to the zeros that pad its sector is the page's too (its line end,
+    // a trailing comment); where no zero follows in the sector, only the blanks after the tag are.
+    RawFileBuffer window(device, static_cast<unsigned long long>(info.m_startSector));
+    const u64 sectorSize = window.GetSectorSize();
+    const u64 left = sectorSize - info.m_size % sectorSize;
+    const unsigned char* p = window.GetRawFileBuffer(info.m_size);
+    if (p == nullptr || left == sectorSize) return true;
+    if (const void* zero = memchr(p, 0, left)) {
+        info.m_size += static_cast<u64>(static_cast<const unsigned char*>(zero) - p);
+        return true;
+    }
+    for (u64 i = 0; i < left && (p[i] == '\n' || p[i] == '\r' || p[i] == ' ' || p[i] == '\t'); ++i) ++info.m_size;
+    return true;
 }
 
 int FileUnicodeHTMAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {

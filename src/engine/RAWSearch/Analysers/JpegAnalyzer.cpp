@@ -301,6 +301,12 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int n, lon
             }
         }
     }
+    // The end marker followed by fewer zero bytes than the test above asks (1 to 7, up to the sector's
+    // end): the entropy-coded data holds no FF D9, so past the header it is the end.
+    if (endInSector < 0 && sector[n - 1] == 0 && (!exif || reached > m_headerEnd)) {
+        const int after = EndMarkerBeforeZeroTail(sector, n);
+        if (after > 0 && n - after < 8) endInSector = after;
+    }
     // A new file starts at this sector: when the previous sector's data closed with the end marker, this
     // file ended there, however few zero bytes followed the marker; it never runs over the next file.
     // Within the header of an Exif file the marker may be a thumbnail's: then the device analyser, which

@@ -1,6 +1,6 @@
 // Standard MIDI files: a "MThd" header chunk, then "MTrk" chunks. The guessing record walks the chunks
 // while their sectors pass; the device analyser walks them on the device when the guess is given up.
-// Both end the file at the first chunk of another kind, rounded up to whole sectors.
+// Both end the file after the last track the header counts, or at a chunk of another kind before it.
 #pragma once
 
 #include <memory>
@@ -14,8 +14,6 @@ bool IsMidiHeader(const ByteReader& head);
 // The length of the chunk whose 8-byte header is given (the header included) when it is a track
 // chunk ("MTrk", letters in any case); absent for any other chunk.
 std::optional<u64> MidiTrackChunkLength(const ByteReader& header);
-// size rounded up to a whole number of sectors.
-u64 RoundUpToSectors(u64 size, u64 sectorSize);
 
 class FileMIDAnalyser : public IRawFileAnalyser {
 public:
@@ -51,6 +49,8 @@ private:
 
     IRawFileAnalyser* m_deviceAnalyser;
     u64 m_walked = 0;
+    u16 m_tracks = 0;  // as the header counts them
+    u16 m_tracksWalked = 0;
     bool m_ended = false;
 };
 

@@ -196,6 +196,12 @@ int MP3RawFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, Searc
         CMPAHeader h;
         m_frameWalk = Mp3SyncBytes(sector) && h.Init(sector);
         GatherTagInfo(w);
+        // A tagged file: its frames are walked from the tag's end, as an untagged one's from its start.
+        if (const u64 tag = GetTagSize(sector); tag != 0) {
+            m_frameWalk = true;
+            m_tagged = true;
+            m_walked = static_cast<i64>(tag);
+        }
         if (GetRawFileName().empty() && !HealthTest(w)) return Finish(RAW_SIZE_FINISHED);
     }
     if (m_frameWalk) return CalcRawSizeEx(w, s);
@@ -225,7 +231,8 @@ i64 MP3RawFileInfo::Tail(const StreamWindow& w, i64 at) {
     if (rest.Has(0, 3) && rest.Equals(0, "TAG") && !rest.Has(0, kId3v1Size)) return kId3v1Size;
     if (rest.Has(0, kId3v1Size) && rest.Equals(0, "TAG")) {
         const id3::V1Info v1 = id3::ReadV1(*rest.Sub(0, kId3v1Size), m_charset);
-        if (!v1.artist.empty()) {
+        // The ID3v2 tag, when the file has one, has named it already.
+        if (!v1.artist.empty() && GetRawFileName().empty()) {
             SetRawFileTagAndValue(RAW_TAG_MUSIC_ARTIST, v1.artist);
             SetRawFileName(v1.artist + "_" + CleanRawFileName(v1.title));
         }
@@ -255,18 +262,26 @@ int MP3RawFileInfo::CalcRawSizeEx(const StreamWindow& w, long long s) {
         m_straddle = false;
         CMPAHeader h;
         if (!Mp3SyncBytes(header->data()) || !h.Init(header->data()) || h.CalcFrameSize() == 0) {
-            m_walked += Tail(w, m_walked);
+            // Zero bytes between a tag and the first frame (padding the tag does not count).
+            if (m_tagged && m_frames == 0 && *header->U8(0) == 0 && m_skipped < kMaxTagGap) {
+                ++m_walked;
+                ++m_skipped;
+                continue;
+            }
+            if (m_frames > 0) m_walked += Tail(w, m_walked);
             ended = true;
             break;
         }
         m_walked += h.CalcFrameSize();
+        ++m_frames;
         if (++frames > kMaxFramesPerCall) {
             ended = true;
             break;
         }
     }
     if (!ended) return RAW_SIZE_CONTINUE;
-    if (m_walked < static_cast<i64>(FileMP3Analyser::kMinFrameFileSize)) m_walked = 0;
+    // An untagged walk must be long enough not to be a chance frame start; a tagged one needs a frame.
+    if (m_tagged ? m_frames == 0 : m_walked < static_cast<i64>(FileMP3Analyser::kMinFrameFileSize)) m_walked = 0;
     if (m_walked > 0) {
         m_size = static_cast<u64>(m_walked);
         if (w.SectorEnd() > 10 * kLengthCap) m_size = kLengthCap;

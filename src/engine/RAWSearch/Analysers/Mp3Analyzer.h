@@ -1,5 +1,5 @@
 // MP3 files: the start analyser (ID3v2 tags and frame-synchronised starts), the record that guesses
-// the end while sectors pass (zero runs after a tagged start, a frame walk after a frame start) and
+// the end while sectors pass (a frame walk from the start, or from the end of an ID3v2 tag) and
 // the device measurement of files whose guess was given up.
 #pragma once
 
@@ -88,6 +88,7 @@ public:
     static constexpr u32 kMaxFramesPerCall = 1024;
     static constexpr u32 kZeroTail = 32;
     static constexpr u32 kByteRepeat = 64;
+    static constexpr u32 kMaxTagGap = 65536;  // zero bytes stepped over after a tag
 
     explicit MP3RawFileInfo(MP3Analyzer* owner);
     bool WhetherImplementGuess() override { return true; }
@@ -118,6 +119,9 @@ private:
     u32 m_minLength = kMinLength;
     i64 m_walked = 0;
     bool m_frameWalk = false;
+    bool m_tagged = false;  // an ID3v2 tag first: the walk starts at its end
+    u64 m_frames = 0;       // frames walked
+    u32 m_skipped = 0;      // zero bytes stepped over between the tag and the first frame
     bool m_straddle = false;
     i64 m_walkLimit = 0;
     long long m_lastSector = -1;

@@ -11,9 +11,13 @@ MxfAnalyser::MxfAnalyser() : IRawFileAnalyser(RAW_TYPE_MXF) {}
 int MxfAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr) return 0;
     const ByteReader head(sector, 512);
-    if (!head.Equals(0, kPartitionKey, sizeof(kPartitionKey)) || !head.Equals(kVersion, kVersionBytes, 4)) return 0;
-    const u32 thisPartition = *head.Be32(kThisPartition);
-    if (thisPartition != 0 && thisPartition == *head.Be32(kFooterPartition)) return 0;
+    if (!head.Equals(0, kPartitionKey, sizeof(kPartitionKey)) || head.Be16(kMajorVersion) != 1 ||
+        *head.Be16(kMinorVersion) > kMaxMinorVersion) {
+        return 0;
+    }
+    // A file starts with its header partition, whose offset is 0: a body or footer partition further on
+    // in a file is a part of it.
+    if (*head.Be32(kThisPartition) != 0) return 0;
     info.m_type = RAW_TYPE_MXF;
     return 1;
 }

@@ -13,8 +13,22 @@ namespace {
 
 constexpr int kHeaderLook = 512;
 constexpr size_t kAiCopy = 4095;
-constexpr unsigned char kEndMarker[] = "%%EOF";
 constexpr int kEndMarkerLength = 5;
+
+// dataEnd when the bytes before it are "%%EOF" and at most two line-end bytes, else -1.
+i64 PdfEndMarkerBefore(const StreamWindow& window, i64 dataEnd) {
+    for (i64 eol = 0; eol <= 2; ++eol) {
+        const auto bytes = window.Bytes(dataEnd - eol - kEndMarkerLength, static_cast<u64>(kEndMarkerLength + eol));
+        if (!bytes || !bytes->Equals(0, "%%EOF", kEndMarkerLength)) continue;
+        bool lineEnd = true;
+        for (i64 k = 0; k < eol; ++k) {
+            const u8 c = *bytes->U8(static_cast<size_t>(kEndMarkerLength + k));
+            lineEnd = lineEnd && (c == '\r' || c == '\n');
+        }
+        if (lineEnd) return dataEnd;
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -82,22 +96,14 @@ int PdfAnalyzer::PdfRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
         m_size = 0;
         return RAW_SIZE_FINISHED;
     }
-    const int zeros = static_cast<int>(ctx.trailingZeroBytes);
-    if (zeros < 4 || covered < m_minimumLength + m_minimumAddend) return RAW_SIZE_CONTINUE;
-    i64 end = 0;
-    if (zeros < 32) {
-        const int after = RawUtility::FindMagicInBuffer(sector, sectorSize, zeros - 4, kEndMarker, kEndMarkerLength);
-        if (after == 0) return RAW_SIZE_CONTINUE;
-        end = after + 2;
-    } else if (window.Holds(covered - 16, 16)) {
-        // The marker in the last 44 bytes before the zeros, or across the boundary with the sector before.
-        const int after =
-            RawUtility::FindMagicInBuffer(sector - 16, sectorSize + 16, 44, kEndMarker, kEndMarkerLength);
-        if (after == 0) return RAW_SIZE_CONTINUE;
-        end = after - 16;
-    }
+    // The file ends where "%%EOF" and its line end run into the zeros that pad its last sector (or end
+    // the sector before an all-zero one), however short the file.
+    if (sector[sectorSize - 1] != 0) return RAW_SIZE_CONTINUE;
+    const i64 data = RawUtility::Binary_Compare(sector, sectorSize);
+    const i64 end = PdfEndMarkerBefore(window, covered + data);
+    if (end < 0) return RAW_SIZE_CONTINUE;
     PdfTagDealwith(m_properties);
-    m_size = static_cast<u64>(covered + end + 2);
+    m_size = static_cast<u64>(end);
     return RAW_SIZE_FINISHED;
 }
 

@@ -1,6 +1,6 @@
 // The PDF analyser of the signature search: accepts PDFs ("%PDF-") and Illustrator PostScript files at
 // their first sector, reads their document information while the search reads on, and ends them at
-// the "%%EOF" marker before a zero-padded sector end (never before 20,480 bytes). Files it cannot
+// the "%%EOF" marker and its line end where the zeros that pad the file's last sector begin. Files it cannot
 // finish go to its device fallback, FilePDFAnalyser.
 #pragma once
 
@@ -32,7 +32,6 @@ private:
 
 class PdfAnalyzer::PdfRawFileInfo : public CRawFileInfo {
 public:
-    static constexpr i64 kMinimumLength = 20480;
     static constexpr i64 kMaximumLength = 200000000;
 
     explicit PdfRawFileInfo(FilePDFAnalyser* fallback) : m_fallback(fallback) { m_type = RAW_TYPE_PDF; }
@@ -51,8 +50,6 @@ public:
     const FileProperty& Properties() const { return m_properties; }
 
 private:
-    i64 m_minimumLength = kMinimumLength;
-    i64 m_minimumAddend = 0;
     bool m_aiCheckPending = true;
     bool m_moreBuffered = false;
     i64 m_maximumLength = kMaximumLength;

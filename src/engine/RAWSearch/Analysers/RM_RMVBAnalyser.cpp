@@ -38,7 +38,7 @@ int RM_RMVBRawFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, S
     }
     for (int chunks = 0; m_walked < static_cast<u64>(w.SectorEnd());) {
         if (m_walked >= 20 * kCap) return End(s, kCap);
-        switch (RmChunk(source, m_walked)) {
+        switch (RmChunk(source, m_walked, m_data)) {
             case WalkStep::Next:
                 if (++chunks > kChunksPerCall) return End(s, m_walked);
                 break;

@@ -35,7 +35,7 @@ int CFCPEvtAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     const u16 pageSize = *h.Be16(kPageSize);
     if (pageSize == 0 || pageSize % 1024 != 0) return 0;
     if (*h.Be32(kEncoding) > 3) return 0;
-    info.m_type = RAW_TYPE_FCPEVENT;
+    info.m_type = RAW_TYPE_SQLITE;
     return 1;
 }
 
@@ -132,6 +132,12 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
             return RAW_SIZE_FINISHED;
         }
         m_pages = *h->Be32(kPages);
+        // Writers since 2010 keep the page count in the header, valid while its counter matches: the
+        // database's exact size.
+        const u32 counter = *h->Be32(kChangeCounter);
+        if (m_pages != 0 && counter != 0 && *h->Be32(kVersionValidFor) == counter) {
+            m_statedSize = std::min<u64>(u64{m_pages} * m_pageSize, kCap);
+        }
         m_freePages = *h->Be32(kFreePages);
         m_cellContent = *h->Be16(kCellContent);
         m_firstCell = *h->Be16(kFirstCell);
@@ -154,6 +160,11 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
     while (static_cast<i64>(m_nextPage) < w.SectorEnd()) {
         const i64 q = static_cast<i64>(m_nextPage);
         if (m_nextPage > kCap) return EndSearch(q, sectorNumber);
+        if (m_statedSize != 0 && m_nextPage >= m_statedSize) {
+            m_size = m_statedSize;
+            SetRawFileName(SectorSpanName(m_startSector, sectorNumber, "_"));
+            return RAW_SIZE_FINISHED;
+        }
         const auto head = w.Bytes(q, 8);
         if (!head) return RAW_SIZE_CONTINUE;
         const u32 cells = *head->Be16(kPageCells);

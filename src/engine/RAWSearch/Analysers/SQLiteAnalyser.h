@@ -11,7 +11,9 @@ class ByteReader;
 namespace sqlite_layout {
 inline constexpr char kMagic[] = "SQLite format 3";  // 15 characters and the terminating zero
 inline constexpr size_t kPageSize = 16;              // u16 big-endian
-inline constexpr size_t kPages = 28;                 // u32 big-endian
+inline constexpr size_t kChangeCounter = 24;         // u32 big-endian
+inline constexpr size_t kPages = 28;                 // u32 big-endian: the database's pages, when valid
+inline constexpr size_t kVersionValidFor = 92;       // u32 big-endian: kPages is valid when it equals the counter
 inline constexpr size_t kFreePages = 36;             // u32 big-endian
 inline constexpr size_t kEncoding = 56;              // u32 big-endian
 inline constexpr size_t kCellContent = 105;          // page 1's b-tree header (at 100): u16 big-endian
@@ -44,7 +46,7 @@ public:
 
 class CFCPEvtFileInfo : public CRawFileInfo {
 public:
-    CFCPEvtFileInfo() { m_type = RAW_TYPE_FCPEVENT; }
+    CFCPEvtFileInfo() { m_type = RAW_TYPE_SQLITE; }
     bool WhetherImplementGuess() override { return true; }
     int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& ctx) override;
 
@@ -61,6 +63,7 @@ private:
 
     u32 m_pageSize = 0;
     u32 m_pages = 0;
+    u64 m_statedSize = 0;  // pages x page size, when the header's page count is valid
     u32 m_freePages = 0;
     u32 m_cellContent = 0;
     u32 m_firstCell = 0;

@@ -20,7 +20,8 @@ namespace {
 
 constexpr unsigned char kBinaryMark[4] = {0xCD, 0x01, 0x00, 0x00};
 constexpr char kDeclaration[] = "<?xml version=\"";  // 15 bytes
-constexpr char kSvgOpeners[][7] = {"<svg ", "<svg\n ", "<svg\r ", "<svg> ", "<svg>\n", "<svg>\r"};
+// "<svg" and a blank (CR LF, as Windows tools write it, included), or closed and a blank.
+constexpr char kSvgOpeners[][7] = {"<svg ", "<svg\n", "<svg\r", "<svg\t", "<svg> ", "<svg>\n", "<svg>\r"};
 
 bool Contains(const unsigned char* data, size_t length, const char* text) {
     return memmem(data, length, text, strlen(text)) != nullptr;
@@ -184,20 +185,16 @@ int SVGRawFileInfo::CalcRawSize(unsigned char* sector, int n, long long s, Searc
     return TextSize(sector, n, s, window);
 }
 
-// A GPX track or property list ends at its closing tag in the first sector that runs into zeros.
+// A GPX track or property list ends where its text runs into zeros, in the first sector that does.
 int SVGRawFileInfo::ListSize(const unsigned char* sector, int n, i64 covered, const SearchContext& ctx) {
     if (covered > kMaxCovered) {
         m_size = static_cast<u64>(covered);
         return RAW_SIZE_FINISHED;
     }
     if (ctx.trailingZeroBytes < kListZeroTail) return RAW_SIZE_CONTINUE;
-    const int skip = static_cast<int>(ctx.trailingZeroBytes);
-    const u64 gpx = static_cast<u64>(
-        BruteForce::RawUtility::FindMagicInBuffer(sector, n, skip, reinterpret_cast<const unsigned char*>("</gpx>"), 6));
-    const u64 plist = static_cast<u64>(BruteForce::RawUtility::FindMagicInBuffer(
-        sector, n, skip, reinterpret_cast<const unsigned char*>("</plist>"), 8));
-    m_size = static_cast<u64>(covered) + gpx + plist + (gpx == 0 && plist == 0 ? static_cast<u64>(n) : 0) +
-             kListEndSlack;
+    // XML holds no zero byte: the file is its text up to the zero padding (the closing tag and the line
+    // end after it).
+    m_size = static_cast<u64>(covered + BruteForce::RawUtility::Binary_Compare(sector, n));
     return RAW_SIZE_FINISHED;
 }
 
@@ -234,7 +231,7 @@ int SVGRawFileInfo::TextSize(const unsigned char* sector, int n, long long s, co
     }
     if (!closing) return RAW_SIZE_CONTINUE;
     SetRawFileName(SectorSpanName(m_startSector, s, "_"));
-    m_size = static_cast<u64>(covered + BruteForce::RawUtility::Binary_Compare(sector, n)) + kTextEndSlack;
+    m_size = static_cast<u64>(covered + BruteForce::RawUtility::Binary_Compare(sector, n));
     return RAW_SIZE_FINISHED;
 }
 

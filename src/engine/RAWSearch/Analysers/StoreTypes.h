@@ -34,4 +34,5 @@ enum : RAW_FILE_TYPE {
     RAW_TYPE_JKS = 135,
     RAW_TYPE_PSAFE3 = 136,
     RAW_TYPE_SKETCH = 143,
+    RAW_TYPE_SQLITE = 147,  // a SQLite database without the evidence of a more particular kind
 };

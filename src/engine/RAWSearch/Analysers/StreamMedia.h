@@ -202,9 +202,17 @@ private:
 RAW_FILE_TYPE RealMediaKind(const ByteReader& head);
 // The offset of the 20-byte end record of an RMVB file in bytes, or -1.
 i64 FindRmvbEnd(const ByteReader& bytes);
-// One chunk of an RM walk: WalkStep::End when the file ends (walked then is its size).
+// Where an RM walk stands inside the data chunk.
+struct RmDataWalk {
+    bool inPackets = false;  // walking the data chunk's packets
+    bool anyPacket = false;  // at least one packet was walked
+    u64 dataStart = 0;       // where the data chunk begins
+    u64 statedEnd = 0;       // the data chunk's end as its size states it
+};
+// One chunk (or one packet of the data chunk) of an RM walk: WalkStep::End when the file ends (walked
+// then is its size).
 template <class Source>
-WalkStep RmChunk(Source& source, u64& walked);
+WalkStep RmChunk(Source& source, u64& walked, RmDataWalk& data);
 
 class FileRM_RMVBAnalyser : public IRawFileAnalyser {
 public:
@@ -236,6 +244,7 @@ public:
 private:
     IRawFileAnalyser* m_device;
     u64 m_walked = 0;
+    RmDataWalk m_data;
     bool m_kindKnown = false;
 };
 

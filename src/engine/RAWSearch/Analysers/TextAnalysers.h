@@ -8,14 +8,15 @@
 #include "engine/RAWSearch/Analysers/ZeroRunRecord.h"
 
 namespace text_rules {
-inline constexpr RawSpeed::ZeroRunRule kRtf{20, 314572800, 1};
-inline constexpr RawSpeed::ZeroRunRule kHtml{20, 0x100000, 0};
+inline constexpr RawSpeed::ZeroRunRule kRtf{20, 314572800, 0};
+// HTML has no length of its own: a page ends where its text runs into zeros, however long it is.
+inline constexpr RawSpeed::ZeroRunRule kHtml{20, 314572800, 0};
 inline constexpr RawSpeed::ZeroRunRule kJks{20, 0xA00000, 0};
 inline constexpr RawSpeed::ZeroRunRule kPsafe3{20, 52428800, 0};
 inline constexpr RawSpeed::ZeroRunRule kSib{512, 0xA00000, 0};
 inline constexpr u64 kRtfDeviceCap = 0xD000000;
-inline constexpr u64 kHtmlDeviceCap = 0x100000;
-inline constexpr u64 kUnicodeHtmlCap = 0x100001;
+inline constexpr u64 kHtmlDeviceCap = 0xD000000;
+inline constexpr u64 kUnicodeHtmlCap = 0xD000000;
 }  // namespace text_rules
 
 // ASCII comparison without regard to case.
@@ -57,6 +58,9 @@ public:
     CRawFileInfo* CreateRawFileInfo() override {
         return new ZeroRunRawFileInfo(static_cast<RAW_FILE_TYPE>(m_defaultType), m_rule, m_fallback.get());
     }
+
+protected:
+    Fallback* GetFallback() { return m_fallback.get(); }
 
 private:
     ZeroRunRule m_rule;

@@ -1,5 +1,5 @@
 // The guessing record of text-like files (and of gzip): the file ends where its data runs into zeros,
-// in the first sector past a minimum length that ends in at least 8 zero bytes.
+// in the first sector that ends in at least 8 zero bytes once the file reaches a minimum length.
 #pragma once
 
 #include "engine/RAWSearch/Core/RawFileInfo.h"
@@ -28,6 +28,7 @@ public:
 private:
     ZeroRunRule m_rule;
     IRawFileAnalyser* m_fallback;
+    bool m_utf16 = false;  // the file begins with the UTF-16LE byte order mark
 };
 
 // A zero-run file with no device analyser of its own (key stores, password safes, score files).

@@ -1,6 +1,8 @@
 #include "engine/RAWSearch/Analysers/ZipSearch.h"
 
 #include <algorithm>
+#include <strings.h>
+
 #include <cstring>
 
 using namespace zip_layout;
@@ -68,9 +70,23 @@ void classZipSearch::ClassifyCentralName(const std::string& name, bool office, u
     }
 }
 
+bool classZipSearch::IsIpaEntryName(const std::string& name) {
+    static constexpr char kPayload[] = "Payload/";
+    static constexpr size_t kPayloadLength = sizeof(kPayload) - 1;
+    if (name.size() <= kPayloadLength || strncasecmp(name.c_str(), kPayload, kPayloadLength) != 0) return false;
+    // The application folder directly inside Payload: a name without "/" before ".app/".
+    const size_t app = name.find(".app/", kPayloadLength);
+    return app != std::string::npos && app > kPayloadLength && name.find('/', kPayloadLength) == app + 4;
+}
+
 void classZipSearch::ClassifyLocalName(const std::string& name, const ByteReader& afterName, Walk walk, bool office,
                                        u32& type) {
     const bool guess = walk == Walk::Guess;
+    // An iOS package: an entry of its application folder, wherever it stands in the archive.
+    if (!office && type == RAW_TYPE_ZIP && IsIpaEntryName(name)) {
+        type = RAW_TYPE_IPA;
+        return;
+    }
     // The first rule that matches sets the type and ends the examination.
     if (office) {
         if (name == "word/_rels/document.xml.rels" || (guess && name == "word/theme/theme1.xml")) {

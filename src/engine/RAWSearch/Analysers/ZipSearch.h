@@ -40,6 +40,9 @@ public:
     // A block starts here: one of the five signatures; a local header also needs a compression method of
     // at most 10 and a name shorter than 4097 bytes.
     static bool IsValidHeader(const ByteReader& block);
+    // An entry of an iOS application package's application folder: "Payload/<name>.app/..." (the
+    // evidence an archive needs to be typed IPA; a JAR's META-INF or a plain archive is none).
+    static bool IsIpaEntryName(const std::string& name);
 
     // The length of the block at the start of `block` (the bytes in hand from there): local header 30 +
     // name + extra + data, central header 46 + name + extra + comment, end record 22 + comment, the Zip64

@@ -240,6 +240,13 @@ CRAWSearchController::LookUpResult CRAWSearchController::LookUp(unsigned char* s
     IRawFileAnalyser* analyser = m_lookup->Find(sector, m_scratch, m_sectorSize, sectorNumber, ctx.bufferStartSector,
                                                  ctx.blockEndSector, false);
     if (analyser == nullptr) return {nullptr, false};
+    // A signature inside a file still being followed that the file claims as its own part is no new
+    // file (the open guesses read the sector as usual).
+    for (int k = 0; k < m_guessCount; ++k) {
+        if (m_guessing[k].record->OwnsStart(sector, static_cast<int>(m_sectorSize), sectorNumber)) {
+            return {nullptr, false};
+        }
+    }
     CRawFileInfo* found = analyser->CreateRawFileInfo();
     if (found == nullptr) return {nullptr, true};
     found->m_type = m_scratch.m_type;

@@ -43,6 +43,11 @@ public:
     virtual int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& ctx) {
         return RAW_SIZE_CONTINUE;
     }
+    // True when a signature found at sectorNumber (after this record's start, before the record has read
+    // that sector) is a part of this file, not a new one: an archive's own entry header, for example.
+    virtual bool OwnsStart(const unsigned char* sector, int sectorSize, long long sectorNumber) const {
+        return false;
+    }
 
     // Back to the state of a new record, without allocating (the lookup clears its scratch record so
     // before each analyser it asks).

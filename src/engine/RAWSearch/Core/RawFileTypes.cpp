@@ -17,7 +17,7 @@ const char g_s_strFileExtName[kRawFileTypeRows][kRawFileExtWidth] = {
     "PAGES", "KEY",    "NUMBERS", "DMG",    "EPUB",     "FCPEVENT", "EMLX", "ITL", "IPA",   "pkg",
     "OLM",   "ABCDDB", "icns",   "ODT",     "ODS",      "ODP",    "MBOX", "INDD",  "MUSE",  "M2TS",
     "GPX",   "PLIST",  "IBA",    "MOBI",    "SIB",      "JKS",    "PSAFE3", "NGRR", "TREC", "ENEX",
-    "IPT",   "AAF",    "MXF",    "SKETCH",  "AEP",      "TAX",    "MLV",
+    "IPT",   "AAF",    "MXF",    "SKETCH",  "AEP",      "TAX",    "MLV",  "SQLITE",
 };
 
 std::string RawFileExtension(RAW_FILE_TYPE type) {

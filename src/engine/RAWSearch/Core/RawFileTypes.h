@@ -10,7 +10,7 @@ using RAW_FILE_TYPE = u32;
 
 // Rows of the extension table; rows at or above kRawFileTypeRows have no extension and no category.
 inline constexpr u32 kRawFileTypeRows = 2000;
-inline constexpr u32 kRawFileTypeFilled = 147;
+inline constexpr u32 kRawFileTypeFilled = 148;
 inline constexpr u32 kRawFileExtWidth = 9;
 
 // 2000 rows of 9 bytes: an extension of at most 8 characters, zero-padded.

@@ -4,8 +4,7 @@
 #include <cstring>
 
 int CBufferStorageDevice::Close() {
-    m_ring.clear();
-    m_ring.shrink_to_fit();
+    m_ring.reset();
     m_initialised = false;
     m_held = 0;
     return 1;
@@ -25,7 +24,12 @@ bool CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned lon
     m_slots = blockCount + 1 + static_cast<u32>((kSpareBytes + BlockBytes() - 1) / BlockBytes());
     m_held = 0;
     m_incoming = 0;
-    m_ring.assign(BlockBytes() * (size_t{m_slots} + 1) + kSpareBytes, 0);
+    // Not value-initialised: the kernel hands out the untouched pages only when a block lands there.
+    const size_t bytes = BlockBytes() * (size_t{m_slots} + 1) + kSpareBytes;
+    m_ring.reset(new unsigned char[bytes]);
+    memset(m_ring.get(), 0, BlockBytes());  // the lead block: zeros before the first block
+    memset(SlotData(1), 0, std::min<size_t>(kSpareBytes, BlockBytes() * (m_slots - 1)));
+    memset(m_ring.get() + bytes - kSpareBytes, 0, kSpareBytes);
     m_initialised = true;
     return true;
 }
@@ -47,7 +51,7 @@ void CBufferStorageDevice::AddIncomingBlock() {
     m_incoming = (m_incoming + 1) % m_slots;
     // The incoming block's neighbours: the block just added before it, zeros after it (in the free
     // slots; past the last slot lies the spare area, which nothing writes).
-    if (m_incoming == 0) memcpy(m_ring.data(), SlotData(added), BlockBytes());
+    if (m_incoming == 0) memcpy(m_ring.get(), SlotData(added), BlockBytes());
     const size_t freeBytes = BlockBytes() * (m_slots - 1 - m_incoming);
     memset(SlotData(m_incoming + 1), 0, std::min<size_t>(kSpareBytes, freeBytes));
 }

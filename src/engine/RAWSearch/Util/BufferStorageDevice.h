@@ -10,7 +10,7 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
+#include <memory>
 
 #include "engine/StorageDevice/IStorageDevice.h"
 
@@ -35,7 +35,9 @@ public:
     u32 GetType() override { return STORAGE_DEVICE_CACHE; }
     u64 GetLastError() override { return 0; }
 
-    // Allocates a zeroed ring of sectorsPerBlock x blockCount sectors; false when the sizes are 0.
+    // Allocates a ring of sectorsPerBlock x blockCount sectors; false when the sizes are 0. Only the
+    // bytes read before a block is written there are zeroed (the lead block and the spare bytes): the
+    // rest is left to the blocks, so a small scan does not pay for filling a ring it never uses.
     bool InitBufferDevice(IStorageDevice* device, unsigned long long startSector, unsigned sectorSize,
                           unsigned sectorsPerBlock, unsigned blockCount);
     bool IsInitialised() const { return m_initialised; }
@@ -52,9 +54,9 @@ public:
 
 private:
     size_t BlockBytes() const { return size_t{m_sectorsPerBlock} * m_sectorSize; }
-    unsigned char* SlotData(u32 slot) { return m_ring.data() + BlockBytes() * (size_t{slot} + 1); }
+    unsigned char* SlotData(u32 slot) { return m_ring.get() + BlockBytes() * (size_t{slot} + 1); }
 
-    std::vector<unsigned char> m_ring;  // lead block, m_slots slots, spare bytes
+    std::unique_ptr<unsigned char[]> m_ring;  // lead block, m_slots slots, spare bytes
     u64 m_startSector = 0;
     u64 m_held = 0;
     u32 m_incoming = 0;  // slot of the next block; the held ones are the slots before it

@@ -45,17 +45,18 @@ int RawUtility::Binary_Compare(const unsigned char* buffer, int length) {
         return true;
     };
     if (buffer == nullptr || length <= 0 || zeroFrom(0)) return 0;
-    int lo = 0, hi = length, last = 0;
+    // A non-zero byte lies in [lo, hi) and everything from hi on is zero: when they meet, the last
+    // non-zero byte is at lo and the data is hi bytes long.
+    int lo = 0, hi = length;
     while (lo < hi - 1) {
-        const int mid = (lo + hi) / 2;
-        last = mid;
+        const int mid = lo + (hi - lo) / 2;
         if (zeroFrom(mid)) {
             hi = mid;
         } else {
             lo = mid;
         }
     }
-    return last + 1;
+    return hi;
 }
 
 std::string RawUtility::GetFileExtWithType(int type) {

@@ -17,7 +17,8 @@ public:
     // just after the match, 0 when none (or when length - skip is negative).
     static int FindMagicInBuffer(const unsigned char* buffer, int length, int skip, const unsigned char* magic,
                                  int magicLength);
-    // 0 for an all-zero buffer; otherwise an estimate of the data length before the trailing zeros.
+    // 0 for an all-zero buffer; otherwise the length of the data before the trailing zeros (the offset
+    // just past the last non-zero byte).
     static int Binary_Compare(const unsigned char* buffer, int length);
     // The lower-case extension of some office, video and camera raw types; empty for others.
     static std::string GetFileExtWithType(int type);
