@@ -101,6 +101,9 @@ OutlineView::OutlineView(const Rect& frame)
         [this] {
             if (m_doubleAction) m_doubleAction();
         });
+    // The cells of a row whose background the delegate painted draw without the selection highlight.
+    m_cells->setBackgroundHook(
+        [this](QPainter&, const QStyleOptionViewItem&, const QModelIndex&) { return m_rowBackgroundPainted; });
 }
 
 OutlineView::~OutlineView() { setModel(nullptr); }
@@ -238,7 +241,9 @@ void OutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                                           m_model->itemForIndex(index), selected)) {
             QStyleOptionViewItem plain = option;
             plain.state &= ~QStyle::State_Selected;
+            m_rowBackgroundPainted = true;
             QTreeView::drawRow(painter, plain, index);
+            m_rowBackgroundPainted = false;
             return;
         }
     }

@@ -127,6 +127,8 @@ private:
     std::function<void()> m_doubleAction;
     int m_clickedRow = -1;
     bool m_restoring = false;
+    // Set while a row whose background the delegate painted draws its cells (without selection).
+    mutable bool m_rowBackgroundPainted = false;
 };
 
 class TableView;

@@ -128,6 +128,18 @@ TEST_F(OutlineViewTest, TheDelegateSetsUpEachCellAndPaintsRows) {
     EXPECT_EQ(QColor(shot.pixel(inRowB)), QColor(242, 242, 242));
 }
 
+TEST_F(OutlineViewTest, ASelectedRowWhoseBackgroundTheDelegatePaintsShowsItInsideItsCellsToo) {
+    view->selectRow(1);
+    ASSERT_EQ(view->selectedRow(), 1);
+    const QImage shot = uitest::Render(view->viewport());
+    const QRect name = view->visualRect(view->adapter().indexForItem(tree.roots[1]).siblingAtColumn(1));
+    for (const int x : {name.left() + 30, name.right() - 2}) {
+        const QPoint inside(x, name.center().y());
+        EXPECT_EQ(QColor(shot.pixel(inside)), QColor(242, 242, 242))
+            << inside.x() << "," << inside.y() << ": " << uitest::Rgb(shot.pixel(inside));
+    }
+}
+
 TEST_F(OutlineViewTest, ClicksSelectWhatTheDelegateAllowsAndHeaderClicksReachIt) {
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, centreOfRow(0));
     EXPECT_EQ(view->selectedRow(), -1) << "row a may not be selected";
