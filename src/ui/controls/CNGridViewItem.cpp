@@ -59,6 +59,9 @@ std::shared_ptr<CNGridViewItemLayout> CNGridViewItemLayout::defaultLayout() {
 // --- CNGridViewItemBase ---
 
 CNGridViewItemBase::CNGridViewItemBase(const kit::Rect& frame) : kit::View(frame) {
+    // Pointer moves reach the item (and its subviews that track them), which leaves them to the grid's
+    // hover: Qt drops a move over a widget that does not track the pointer instead of passing it up.
+    setMouseTracking(true);
     NotificationCenter& centre = NotificationCenter::Default();
     centre.AddObserver(this, CNGridViewSelectAllItemsNotification, nullptr, [this](const auto&) { selectAll(); });
     centre.AddObserver(this, CNGridViewDeSelectAllItemsNotification, nullptr, [this](const auto&) { deSelectAll(); });
@@ -120,6 +123,7 @@ CNGridViewItem::CNGridViewItem(const std::shared_ptr<CNGridViewItemLayout>&, con
 
 void CNGridViewItem::setUpSubviews() {
     m_itemButton = new CNGridItemCheckBox(kit::MakeRect(16, 121, 13, 13));
+    m_itemButton->setMouseTracking(true);
     m_itemButton->setBordered(false);
     m_itemButton->setFocusPolicy(Qt::NoFocus);
     m_itemButton->setAction([this] { setItemSelectBoxClickAction(); });
