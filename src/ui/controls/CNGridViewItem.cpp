@@ -1,7 +1,7 @@
 #include "ui/controls/CNGridViewItem.h"
 
 #include <QPainterPath>
-#include <QPointer>
+#include <QCoreApplication>
 #include <QStylePainter>
 #include <algorithm>
 
@@ -114,7 +114,15 @@ void CNGridItemCheckBox::paintEvent(QPaintEvent*) {
 
 // --- CNGridViewItem ---
 
-CNGridViewItem::CNGridViewItem(const kit::Rect& frame) : CNGridViewItemBase(frame) { setUpSubviews(); }
+CNGridViewItem::CNGridViewItem(const kit::Rect& frame) : CNGridViewItemBase(frame) {
+    m_mailbox->m_item = this;
+    setUpSubviews();
+}
+
+CNGridViewItem::~CNGridViewItem() {
+    kit::Scheduler::current().cancelPreviousPerformRequests(this);
+    m_mailbox->m_item = nullptr;
+}
 
 CNGridViewItem::CNGridViewItem(const std::shared_ptr<CNGridViewItemLayout>&, const std::string& reuseIdentifier)
     : CNGridViewItem() {
@@ -164,24 +172,23 @@ void CNGridViewItem::setItemImage(const QImage& image) {
 void CNGridViewItem::setItemSelectBoxClickAction() {
     IUIController* controller = GetUIController();
     if (controller && controller->IsScanRunning() && !controller->IsPause()) return;
-    const OpNodeData* node = m_node.load();
+    const OpNodeData* node = this->node();
     const int state = node ? node->state() : 0;
     // The image shows the state the click is about to produce.
     m_itemButton->setImage(state > 0 ? kit::Image::named("checkbox_no") : kit::Image::named("checkbox_yes"));
     if (m_delegate) m_delegate->doSelectItem(index());
 }
 
-void CNGridViewItem::updateImageViewWithImage(const QImage& image, const OpNodeData* node) {
+void CNGridViewItemMailbox::updateImageViewWithImage(const QImage& image, const OpNodeData* node) {
     if (m_node.load() != node) return;
-    // From the loader's thread: the item is reached on the main thread only, and applies the image
-    // after a short pause if it still shows the same node then.
-    QPointer<CNGridViewItem> self(this);
+    // From the loader's thread onto the main thread; there, after a short pause, the image is applied
+    // if the item still exists and still shows the same node.
     QMetaObject::invokeMethod(
-        this,
-        [self, image, node] {
-            if (!self || self->m_node.load() != node) return;
-            kit::Scheduler::current().performAfterDelay(self.data(), kImageDelay, [self, image, node] {
-                if (self && self->m_node.load() == node) self->refImageWithImage(image);
+        QCoreApplication::instance(),
+        [box = std::shared_ptr<CNGridViewItemMailbox>(shared_from_this()), image, node] {
+            if (!box->m_item || box->m_node.load() != node) return;
+            kit::Scheduler::current().performAfterDelay(box->m_item, kImageDelay, [box, image, node] {
+                if (box->m_item && box->m_node.load() == node) box->m_item->refImageWithImage(image);
             });
         },
         Qt::QueuedConnection);

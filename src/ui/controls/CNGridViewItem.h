@@ -130,11 +130,28 @@ private:
     kit::Image m_image;
 };
 
+class CNGridViewItem;
+
+// Where a loader thread hands an item its thumbnail. It outlives the item (a loader keeps it as a
+// shared pointer taken on the main thread), so an image that arrives after the grid let the item go
+// reaches nothing.
+class CNGridViewItemMailbox : public std::enable_shared_from_this<CNGridViewItemMailbox> {
+public:
+    // Any thread: when the item still shows node, the image reaches it on the main thread.
+    void updateImageViewWithImage(const QImage& image, const OpNodeData* node);
+
+private:
+    friend class CNGridViewItem;
+    std::atomic<const OpNodeData*> m_node{nullptr};
+    CNGridViewItem* m_item = nullptr;  // read and written on the main thread only
+};
+
 class CNGridViewItem : public CNGridViewItemBase {
 public:
     explicit CNGridViewItem(const kit::Rect& frame = kit::MakeRect(0, 0, 150, 150));
     // The layout argument is not kept.
     CNGridViewItem(const std::shared_ptr<CNGridViewItemLayout>& layout, const std::string& reuseIdentifier);
+    ~CNGridViewItem() override;
 
     // The base's, then image cleared and title "".
     void prepareForReuse() override;
@@ -151,7 +168,11 @@ public:
 
     // Called from a loader thread: when the item still shows node, the image is applied on the main
     // thread 0.01 s later (on the kit's scheduler), unless the item has shown another node meanwhile.
-    void updateImageViewWithImage(const QImage& image, const OpNodeData* node);
+    void updateImageViewWithImage(const QImage& image, const OpNodeData* node) {
+        m_mailbox->updateImageViewWithImage(image, node);
+    }
+    // The item's mailbox, for a loader that may outlive the item (main thread).
+    std::shared_ptr<CNGridViewItemMailbox> mailbox() const { return m_mailbox; }
     // Applies image when both its sides are above 0 (main thread).
     void refImageWithImage(const QImage& image);
 
@@ -163,8 +184,8 @@ public:
     kit::Label* titleLabel() const { return m_titleLabel; }
     QString itemTitle() const { return m_itemTitle; }
     void setItemTitle(const QString& title) { m_itemTitle = title; }
-    const OpNodeData* node() const { return m_node.load(); }
-    void setNode(const OpNodeData* node) { m_node.store(node); }
+    const OpNodeData* node() const { return m_mailbox->m_node.load(); }
+    void setNode(const OpNodeData* node) { m_mailbox->m_node.store(node); }
     std::shared_ptr<CNGridViewItemLayout> currentLayout() const { return m_currentLayout; }
     void setCurrentLayout(std::shared_ptr<CNGridViewItemLayout> layout) { m_currentLayout = std::move(layout); }
     bool useLayout() const { return m_useLayout; }
@@ -185,6 +206,6 @@ private:
     CNGridItemCheckBox* m_itemButton = nullptr;
     kit::Label* m_titleLabel = nullptr;
     QString m_itemTitle;
-    std::atomic<const OpNodeData*> m_node{nullptr};
+    std::shared_ptr<CNGridViewItemMailbox> m_mailbox = std::make_shared<CNGridViewItemMailbox>();
     std::shared_ptr<CNGridViewItemLayout> m_currentLayout;
 };

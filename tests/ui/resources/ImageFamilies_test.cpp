@@ -29,6 +29,7 @@ std::vector<brelvox::foundation::FormatArgument> Numbers(int first, int last) {
 const std::vector<Family>& Families() {
     static const std::vector<Family> families = {
         {"%dIconImage", Numbers(0, 11), "the icon of a result-tree node by its kind (OpNodeData::nodeType)"},
+        {"checkbox_%@", {"yes", "no"}, "a grid item's check box, ticked or not (CNGridViewItem)"},
     };
     return families;
 }
