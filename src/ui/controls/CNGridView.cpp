@@ -123,8 +123,8 @@ void CNGridScrollView::placeGrid() {
 CNGridView::CNGridView(const kit::Rect& frame) : kit::View(frame), m_virtualFrame(frame) {
     setMouseTracking(true);  // hover
     setFocusPolicy(Qt::ClickFocus);
-    setBackgroundColor(ControlColor());
-    m_backgroundColor = QColor();
+    // The canvas paints the scroll view's background colour under the items.
+    kit::View::setBackgroundColor(ControlColor());
 }
 
 CNGridView::~CNGridView() {

@@ -140,7 +140,8 @@ void CNGridViewItem::setUpSubviews() {
     QFont font = m_titleLabel->font();
     font.setPixelSize(11);
     m_titleLabel->setFont(font);
-    m_titleLabel->setBackgroundColor(QColor(236, 236, 236));
+    // Left transparent: a label in the control colour would cut a lighter band out of the tile it
+    // stands on, where it is meant to match the grid's background.
     m_titleLabel->setTextAlignment(Qt::AlignLeft);
     m_titleLabel->setTextFormat(Qt::PlainText);
     m_titleLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
