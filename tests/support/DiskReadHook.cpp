@@ -76,7 +76,7 @@ ssize_t DiskReadHook::Read(int fd, void* buffer, size_t length, std::int64_t off
     if (IsBelow(path, m_root)) {
         std::uint64_t generation = 0;
         bool hold = false;
-        std::chrono::milliseconds holdFor{0};
+        FakeClock::TimePoint until{};
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             ++m_seen;
@@ -89,12 +89,16 @@ ssize_t DiskReadHook::Read(int fd, void* buffer, size_t length, std::int64_t off
                 }
             }
             hold = m_holding;
-            holdFor = m_hold;
             generation = m_generation;
-            if (hold) ++m_held;
+            // The deadline is taken before the read counts as held: a test that sees it held and
+            // moves the clock at once must not move it under a deadline not yet set.
+            if (hold) {
+                until = m_clock.Now() + m_hold;
+                ++m_held;
+            }
         }
         if (hold) {
-            m_clock.WaitUntil(m_clock.Now() + holdFor, [this, generation] { return m_generation != generation; });
+            m_clock.WaitUntil(until, [this, generation] { return m_generation != generation; });
             std::lock_guard<std::mutex> lock(m_mutex);
             --m_held;
         }
