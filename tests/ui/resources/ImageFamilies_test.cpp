@@ -30,6 +30,7 @@ const std::vector<Family>& Families() {
     static const std::vector<Family> families = {
         {"%dIconImage", Numbers(0, 11), "the icon of a result-tree node by its kind (OpNodeData::nodeType)"},
         {"pf_checkbox_%@", {"no", "half", "yes"}, "the tick box of a list or tree row by its tick state (NewButton)"},
+        {"checkbox_%@", {"yes", "no"}, "a grid item's check box, ticked or not (CNGridViewItem)"},
     };
     return families;
 }
