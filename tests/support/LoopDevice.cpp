@@ -22,6 +22,29 @@ int OpenLock() {
 // for that very hold).
 std::atomic<bool> g_exclusive{false};
 
+// Whether the kernel shows partitions of the loop device now (folders with a "partition" file in its
+// sysfs folder).
+bool HasPartitions(const std::string& device) {
+    const std::string name = std::filesystem::path(device).filename().string();
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/sys/block/" + name, ec), end; !ec && it != end; it.increment(ec))
+        if (std::filesystem::exists(it->path() / "partition", ec)) return true;
+    return false;
+}
+
+// Drops the kernel's partitions of the device. A partition just written is busy a moment while udev
+// probes it, and a partition added by hand outlives the detach: left behind, it would be listed under
+// the next image attached at that device number.
+void DropPartitions(const std::string& device) {
+    for (int attempt = 0; attempt < 50 && HasPartitions(device); ++attempt) {
+        if (attempt > 0) {
+            RunCommand("udevadm settle -t 2 >/dev/null 2>&1");
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        RunCommand("partx -d '" + device + "' >/dev/null 2>&1");
+    }
+}
+
 }  // namespace
 
 ExclusiveLoopDevices::ExclusiveLoopDevices(std::chrono::seconds wait) {
@@ -64,11 +87,13 @@ LoopDevice::LoopDevice(const std::filesystem::path& image, unsigned sectorSize, 
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     m_device = out;
     if (partitions && Partition(1).empty()) RunCommand("partx -a '" + m_device + "' >/dev/null 2>&1");
+    // Partitions an earlier user of this device number left behind are none of this image's.
+    if (!partitions) DropPartitions(m_device);
 }
 
 LoopDevice::~LoopDevice() {
     if (!m_device.empty()) {
-        if (m_partitions) RunCommand("partx -d '" + m_device + "' >/dev/null 2>&1");
+        if (m_partitions) DropPartitions(m_device);
         RunCommand("losetup -d " + m_device);
     }
     // Given back only once the device is detached.

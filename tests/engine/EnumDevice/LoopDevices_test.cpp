@@ -22,38 +22,22 @@ namespace {
 
 constexpr u64 kMiB = 1024 * 1024;
 
-std::string Trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
-}
-
 bool HaveTool(const std::string& tool) {
     return RunCommand("command -v " + tool + " >/dev/null 2>&1") == 0;
 }
 
 // A loop device over an image, with its partitions made known to the kernel; detached in every case.
+// A loop device over an image with its partitions shown (the shared helper: losetup -P, partx -a where
+// the kernel shows none; every partition dropped again before the device is detached).
 class LoopDevice {
 public:
-    explicit LoopDevice(const std::filesystem::path& image) {
-        std::string out;
-        if (RunCommand("losetup -f --show '" + image.string() + "' 2>/dev/null", &out) != 0) return;
-        m_node = Trimmed(out);
-        // losetup -P does not scan partitions on every kernel; partx -a does.
-        RunCommand("partx -a '" + m_node + "' >/dev/null 2>&1");
-    }
-    ~LoopDevice() {
-        if (m_node.empty()) return;
-        RunCommand("partx -d '" + m_node + "' >/dev/null 2>&1");
-        RunCommand("losetup -d '" + m_node + "' >/dev/null 2>&1");
-    }
-    LoopDevice(const LoopDevice&) = delete;
-    LoopDevice& operator=(const LoopDevice&) = delete;
+    explicit LoopDevice(const std::filesystem::path& image) : m_loop(image, 512, false, true) {}
 
-    const std::string& Node() const { return m_node; }
-    std::string Name() const { return std::filesystem::path(m_node).filename().string(); }
+    const std::string& Node() const { return m_loop.Device(); }
+    std::string Name() const { return std::filesystem::path(Node()).filename().string(); }
 
 private:
-    std::string m_node;
+    testsupport::LoopDevice m_loop;
 };
 
 // Whether volume recognition, given the volume's bytes alone, names its file system type.
