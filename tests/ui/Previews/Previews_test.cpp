@@ -183,10 +183,10 @@ TEST_F(PreviewFixture, DeletedFilesOfAQuickScan) {
     for (const auto& [name, node] : files) names += name + " ";
     ASSERT_TRUE(files.count("#MG_0002.JPG")) << names;
     ExpectPicture(files.at("#MG_0002.JPG"), "#MG_0002.JPG");
-    ASSERT_TRUE(files.count("#LD.PNG"));
-    ExpectPicture(files.at("#LD.PNG"), "#LD.PNG");
-    ASSERT_TRUE(files.count("#LIP.AVI"));
-    EXPECT_EQ(IconOf(files.at("#LIP.AVI")), "type:avi");
+    ASSERT_TRUE(files.count("#ld.png"));
+    ExpectPicture(files.at("#ld.png"), "#ld.png");
+    ASSERT_TRUE(files.count("#lip.avi"));
+    EXPECT_EQ(IconOf(files.at("#lip.avi")), "type:avi");
 }
 
 TEST_F(PreviewFixture, LiveFilesOfADeepScan) {
@@ -194,8 +194,8 @@ TEST_F(PreviewFixture, LiveFilesOfADeepScan) {
     const auto files = Files();
     std::string names;
     for (const auto& [name, node] : files) names += name + " ";
-    ASSERT_TRUE(files.count("CHART.PNG")) << names;
-    ExpectPicture(files.at("CHART.PNG"), "CHART.PNG");
+    ASSERT_TRUE(files.count("chart.png")) << names;
+    ExpectPicture(files.at("chart.png"), "chart.png");
     // The camera picture: its EXIF thumbnail (160 x 107), found in the file's first 64 KiB, stands in for
     // the 3000 x 2000 picture.
     ASSERT_TRUE(files.count("IMG_0001.JPG"));
@@ -216,8 +216,8 @@ TEST_F(PreviewFixture, LiveFilesOfADeepScan) {
         EXPECT_TRUE(Near(got, whole.pixelColor(int(fx * whole.width()), int(fy * whole.height())))) << fx << "," << fy;
     }
     for (const auto& [name, icon] : std::vector<std::pair<std::string, std::string>>{
-             {"EMPTY.JPG", "type:jpg"}, {"LAYERS.PSD", "type:psd"}, {"IMG_0003.CR2", "type:cr2"},
-             {"CLIP.MP4", "type:mp4"}, {"NOTES.TXT", "type:txt"}}) {
+             {"empty.jpg", "type:jpg"}, {"layers.psd", "type:psd"}, {"IMG_0003.CR2", "type:cr2"},
+             {"clip.mp4", "type:mp4"}, {"notes.txt", "type:txt"}}) {
         ASSERT_TRUE(files.count(name)) << name;
         EXPECT_EQ(IconOf(files.at(name)), icon) << name;
     }
